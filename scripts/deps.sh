@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, only those missing, so a
+# second run costs nothing. Usage: scripts/deps.sh build|run
+set -euo pipefail
+
+build_pkgs=(cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev)
+run_pkgs=(qt6-qpa-plugins fonts-dejavu-core)
+
+case "${1:-build}" in
+  build) wanted=("${build_pkgs[@]}" "${run_pkgs[@]}") ;;
+  run) wanted=("${build_pkgs[@]}" "${run_pkgs[@]}" xvfb xauth) ;;
+  *) echo "usage: $0 build|run" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,62 @@
+#pragma once
+// Result codes, their messages, and the error reporter.
+
+#include <QString>
+
+#include "shell/Prompter.h"
+
+namespace quelm {
+
+// Codes the program raises itself (file seek failures return errno values).
+enum ResultCode : int {
+  kOk = 0,
+  kErrTimerKill = -7,
+  kErrHandleClose = -8,
+  kErrUserCancelled = -100,
+  kErrNew = -101,
+  kErrNullptr = -102,
+  kErrIniFile = -103,
+  kErrNoVersionInfo = -104,
+  kErrVersionAlloc = -105,
+  kErrGetVersionInfo = -106,
+  kErrFileOpen = -107,
+  kErrFileRead = -109,
+  kErrFileWrite = -110,
+  kErrFileClose = -111,
+  kErrDataInvalid = -150,
+  kErrChannelContent = -151,
+  kErrComConnect = -201,
+  kErrComDisconnect = -202,
+  kErrNoRequestReply = -203,
+  kErrNothingReceived = -204,
+  kErrReceiveTimeout = -205,
+  kErrChecksum = -206,
+  kErrReaderBusy = -207,
+  kErrFrameRejected = -208,
+  kErrUnknownCommand = -209,
+  kErrReaderRefused = -210,
+  kErrLoaderStatus = -211,
+  kErrLoaderInterrupted = -212,
+  kErrUserAbort = -213,
+  kErrSourceFile = -214,
+};
+
+struct ErrorText {
+  QString message;
+  MessageKind kind;  // Warning or Error
+};
+
+// The message and dialog kind ReportError uses for a code.
+ErrorText ErrorMessage(int code);
+
+}  // namespace quelm
+
+// Shows the code's message in a modal warning or error box with one OK
+// button and returns the code. The context (the caller's trace line) is not shown.
+int ReportError(int code, const QString& context = QString());
+
+// Shows the system's text for errno in a box titled "GetLastError()" and
+// returns the error number.
+int SysErrorBox();
+// The same for a given error number (for callers that saved errno).
+int SysErrorBox(int error);

@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "ScriptedPrompter.h"
+#include "shell/Diag.h"
+#include "shell/ErrorCodes.h"
+
+using namespace quelm;
+using quelm::test::ScriptedPrompter;
+
+namespace {
+
+struct Expected {
+  int code;
+  const char* text;
+  MessageKind kind;
+};
+
+TEST(ReportError, ShowsTheTableMessageWithItsKindAndReturnsTheCode) {
+  const Expected table[] = {
+      {0, "No Error", MessageKind::Error},
+      {EBADF, "File seek error: Bad file pointer", MessageKind::Error},
+      {EINVAL, "File seek error: Invalid argument", MessageKind::Error},
+      {ESPIPE, "File seek error: Illegal seek on device", MessageKind::Error},
+      {-7, "Timer killing error (COMPort::Disconnect()?", MessageKind::Error},
+      {-8, "Handler closing error (COMPort::Disconnect()?", MessageKind::Error},
+      {-100, "User cancelled", MessageKind::Error},
+      {-101, "Memory allocation error (function new)", MessageKind::Error},
+      {-102, "Nullptr error (no memalloc. for variable?)", MessageKind::Error},
+      {-103, "INI/CFG file access error", MessageKind::Error},
+      {-104, "No version info compiled in exe", MessageKind::Error},
+      {-105, "Memory allocation error", MessageKind::Error},
+      {-106, "GetFileVersionInfo() error", MessageKind::Error},
+      {-107, "File open error", MessageKind::Error},
+      {-109, "File read error", MessageKind::Error},
+      {-150, "Data error: Invalid data", MessageKind::Error},
+      {-151, "Data error: Invalid channel content, bad range", MessageKind::Error},
+      {-201, "COM connect. error (not avail./already/can't connect)", MessageKind::Error},
+      {-202, "COM port disconnection error", MessageKind::Error},
+      {-203, "Reader not avaible (not connected?)", MessageKind::Warning},
+      {-204, "Reader not avaible (not connected?)", MessageKind::Warning},
+      {-205, "Reader not avaible (not connected?)", MessageKind::Warning},
+      {-206, "Reader not avaible (not connected?)", MessageKind::Warning},
+      {-207, "Reader Busy: Go to Ready menu!", MessageKind::Warning},
+      {-208, "Reader not avaible (not connected?)", MessageKind::Warning},
+      {-209, "Reader not avaible (not connected?)", MessageKind::Warning},
+      {-211, "Communication error", MessageKind::Error},
+      {-212, "Communication interrupted", MessageKind::Error},
+      {-213, "User abort", MessageKind::Error},
+      {-214, "Source file error", MessageKind::Error},
+      // Codes without an entry.
+      {-1, "Undefined Error", MessageKind::Error},
+      {-110, "Undefined Error", MessageKind::Error},
+      {-111, "Undefined Error", MessageKind::Error},
+      {-210, "Undefined Error", MessageKind::Error},
+      {-2, "Undefined Error", MessageKind::Error},
+      {-15, "Undefined Error", MessageKind::Error},
+      {1, "Undefined Error", MessageKind::Error},
+  };
+  for (const Expected& e : table) {
+    ScriptedPrompter p;
+    EXPECT_EQ(ReportError(e.code, QStringLiteral("TSomething::Op(): ERR_X")), e.code);
+    ASSERT_EQ(p.messages.size(), 1u) << e.code;
+    EXPECT_EQ(p.messages[0].text, QString::fromLatin1(e.text)) << e.code;
+    EXPECT_EQ(p.messages[0].kind, e.kind) << e.code;
+    EXPECT_EQ(p.messages[0].buttons, unsigned(Ok)) << e.code;
+  }
+}
+
+TEST(ReportError, NeverShowsTheContext) {
+  ScriptedPrompter p;
+  ReportError(-107, QStringLiteral("TNurvoDataBlock::SkimFile(): filename=secret.dat: ERR_FOPEN"));
+  ASSERT_EQ(p.messages.size(), 1u);
+  EXPECT_FALSE(p.messages[0].text.contains(QStringLiteral("secret")));
+  EXPECT_FALSE(p.messages[0].title.contains(QStringLiteral("secret")));
+}
+
+TEST(SysErrorBox, ShowsTheSystemTextTitledGetLastErrorAndReturnsTheNumber) {
+  ScriptedPrompter p;
+  EXPECT_EQ(SysErrorBox(ENOENT), ENOENT);
+  ASSERT_EQ(p.messages.size(), 1u);
+  EXPECT_EQ(p.messages[0].title, QStringLiteral("GetLastError()"));
+  EXPECT_EQ(p.messages[0].kind, MessageKind::Information);
+  EXPECT_FALSE(p.messages[0].text.isEmpty());
+}
+
+class TraceRouting : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = DiagFlags;
+    setLogSink([this](const QString& l) { log_ << l; });
+  }
+  void TearDown() override {
+    DiagFlags = saved_;
+    setLogSink(nullptr);
+  }
+  QStringList log_;
+  uint32_t saved_ = 0;
+};
+
+TEST_F(TraceRouting, DiagnosticBitsClearProduceNoOutputAtAll) {
+  ScriptedPrompter p;
+  DiagFlags = 0;
+  TraceLine t(QStringLiteral("TNurvoDataBlock::SkimFile(): filename=x: "));
+  t.fail(QStringLiteral("ERR_FOPEN"));
+  TraceLine u(QStringLiteral("TIoForm::ClearButtonClick(): "));
+  u.ok();
+  LogTrace(QStringLiteral("direct"));
+  EXPECT_TRUE(log_.isEmpty());
+  EXPECT_TRUE(p.messages.empty());
+}
+
+TEST_F(TraceRouting, LogBitRecordsEntryFailureAndSuccessLines) {
+  ScriptedPrompter p;
+  DiagFlags = kDiagLog;
+  TraceLine t(QStringLiteral("TNurvoDataBlock::SkimFile(): filename=x: "));
+  t.fail(QStringLiteral("ERR_FOPEN"));
+  TraceLine u(QStringLiteral("TIoForm::ClearButtonClick(): "));
+  u.ok();
+  TraceLine v(QStringLiteral("TNurvoDataBlock::ReadFileBlock(): FileName=a.dat: "));
+  v.ok(QStringLiteral("BlockIndex=7: "));
+  EXPECT_EQ(log_, (QStringList{
+                      "TNurvoDataBlock::SkimFile(): filename=x: ",
+                      "TNurvoDataBlock::SkimFile(): filename=x: ERR_FOPEN",
+                      "TIoForm::ClearButtonClick(): ",
+                      "TIoForm::ClearButtonClick(): ok",
+                      "TNurvoDataBlock::ReadFileBlock(): FileName=a.dat: ",
+                      "TNurvoDataBlock::ReadFileBlock(): FileName=a.dat: BlockIndex=7: ok",
+                  }));
+  EXPECT_TRUE(p.messages.empty());
+}
+
+TEST_F(TraceRouting, BoxBitShowsOnlyFailuresInAPlainBox) {
+  ScriptedPrompter p;
+  DiagFlags = kDiagBox;
+  TraceLine t(QStringLiteral("TX::Op(): "));
+  t.ok();
+  EXPECT_TRUE(p.messages.empty());
+  t.fail(QStringLiteral("ERR_NEW"));
+  ASSERT_EQ(p.messages.size(), 1u);
+  EXPECT_EQ(p.messages[0].text, QStringLiteral("TX::Op(): ERR_NEW"));
+  EXPECT_EQ(p.messages[0].kind, MessageKind::Plain);
+  EXPECT_TRUE(log_.isEmpty());
+}
+
+TEST_F(TraceRouting, LinkFailuresUseTheirOwnBoxMask) {
+  ScriptedPrompter p;
+  DiagFlags = kDiagMonitor;
+  TraceLine t(QStringLiteral("TIoForm::SendFrameCOMCmd(): "));
+  t.fail(QStringLiteral("ERR_CRC"), kDiagMonitor | kDiagBox);
+  EXPECT_EQ(p.texts(), QStringList{"TIoForm::SendFrameCOMCmd(): ERR_CRC"});
+}
+
+TEST_F(TraceRouting, NoSinkInstalledDropsLinesSilently) {
+  DiagFlags = kDiagLog;
+  setLogSink(nullptr);
+  LogTrace(QStringLiteral("nowhere"));  // must not crash
+  SUCCEED();
+}
+
+}  // namespace

@@ -1,0 +1,17 @@
+// Test entry for window tests: offscreen platform unless the caller chose
+// one (e.g. xcb under Xvfb), and fixed regional settings.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLocale>
+
+#include "shell/UserLocale.h"
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QLocale::setDefault(QLocale::c());
+  QApplication app(argc, argv);
+  quelm::setUserLocale(quelm::UserLocale{});
+  return RUN_ALL_TESTS();
+}
