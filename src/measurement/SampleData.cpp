@@ -206,7 +206,8 @@ std::vector<BlockRecord> MakeSampleBlocks(const SampleDataOptions& options) {
     const double normFact = std::min(static_cast<double>(r.EVANORM), 100000.0);
     r.MeasuredDose = static_cast<float>(EvaluateDose(r, r.EVASTART, r.EVALEN, normFact).measDose);
     const bool rateKnown = r.Exposure != 0 && r.Exposure != 0xFFFF && !special;
-    r.DoseRate = rateKnown ? static_cast<float>(std::max(r.MeasuredDose, 0.0f) / (r.Exposure * 0.1)) : 0.0f;
+    r.DoseRate =
+        rateKnown ? static_cast<float>(std::max(float{r.MeasuredDose}, 0.0f) / (r.Exposure * 0.1)) : 0.0f;
     blocks.push_back(r);
   }
   return blocks;

@@ -53,7 +53,7 @@ TEST(DoseChain, WindowChannelsAreRangeDecoded) {
 
 TEST(DoseChain, NeverReadsOutsideTheChannels) {
   BlockRecord r = blank();
-  for (auto& w : r.RawValues) w = 1;
+  for (int i = 0; i < kRawValueCount; ++i) r.RawValues[i] = 1;
   EXPECT_DOUBLE_EQ(EvaluateDose(r, 90, 40, 1.0).roi, 10.0);
   EXPECT_DOUBLE_EQ(EvaluateDose(r, -5, 10, 1.0).roi, 5.0);
 }

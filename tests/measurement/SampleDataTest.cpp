@@ -24,7 +24,7 @@ TEST(SampleData, DeterministicForASeedAndDifferentAcrossSeeds) {
 TEST(SampleData, ConsecutiveNumbersWrapPast2047) {
   const auto blocks = MakeSampleBlocks({10, 1, 2043});
   const int expected[] = {2043, 2044, 2045, 2046, 2047, 0, 1, 2, 3, 4};
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(blocks[i].BlockNumber, expected[i]);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(int{blocks[i].BlockNumber}, expected[i]);
 }
 
 TEST(SampleData, PlausibleBlocks) {
@@ -38,11 +38,13 @@ TEST(SampleData, PlausibleBlocks) {
     exposure0 |= r.Exposure == 0;
     exposureNone |= r.Exposure == 0xFFFF;
     flags |= r.ErrorCodes != 0;
-    for (uint16_t w : r.RawValues) {
+    for (int i = 0; i < kRawValueCount; ++i) {
+      const uint16_t w = r.RawValues[i];
       EXPECT_TRUE(DecodeRangeWord(w).valid);
       rangeAbove0 |= (w >> 12) > 0;
     }
-    for (int ch = 1; ch < kChannelCount; ++ch) EXPECT_GT(r.ChannelTemps[ch], r.ChannelTemps[ch - 1]);
+    for (int ch = 1; ch < kChannelCount; ++ch)
+      EXPECT_GT(int{r.ChannelTemps[ch]}, int{r.ChannelTemps[ch - 1]});
     EXPECT_GE(r.EVALEN, 1);
     EXPECT_LE(r.EVASTART + r.EVALEN, 100);
     if (r.ErrorCodes & 0x10) {
@@ -55,7 +57,7 @@ TEST(SampleData, PlausibleBlocks) {
     EXPECT_GE(t, previous);
     previous = t;
     if (r.LRO != 0) {
-      EXPECT_LE(r.LRO, t);
+      EXPECT_LE(uint32_t{r.LRO}, t);
     }
   }
   EXPECT_GE(devices.size(), 2u);
