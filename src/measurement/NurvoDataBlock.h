@@ -1,0 +1,80 @@
+#pragma once
+// One measurement block in memory with the state of its source (a data file
+// or the reader), its decoded values, a page of block summaries and the
+// evaluation members of the detail view. Each window that works with blocks
+// owns one.
+
+#include <QString>
+#include <cstdint>
+#include <cstdio>
+
+#include "measurement/BlockRecord.h"
+
+class QObject;
+
+// Bits of TNurvoDataBlock::State.
+enum TNurvoState : uint32_t {
+  Loaded = 0x01,            // a block record is present
+  Busy = 0x10,              // a reader command is running
+  EvalEdited = 0x20,        // the operator changed the evaluation window
+  RangeFault = 0x40,        // an entry carried range code 5..15
+  LeftMarkerDrag = 0x80,    // chart: left marker being dragged
+  RightMarkerDrag = 0x100,  // chart: right marker being dragged
+};
+
+enum TNurvoSource : uint8_t { SourceNone = 0, SourceFile = 1, SourceReader = 2 };
+
+class TNurvoDataBlock {
+ public:
+  explicit TNurvoDataBlock(QObject* owner);
+  ~TNurvoDataBlock();
+  TNurvoDataBlock(const TNurvoDataBlock&) = delete;
+  TNurvoDataBlock& operator=(const TNurvoDataBlock&) = delete;
+
+  BlockRecord Record;                 // the current block record
+  BlockSummary Summaries[kPageRows];  // page table of the content list
+  QObject* Owner;
+  uint32_t State;
+  QString FileName;       // data file in use; empty while the reader is the source
+  std::FILE* FileHandle;  // open only during an operation
+  uint8_t Source;         // TNurvoSource
+  uint32_t ValidBlocks;
+  uint32_t LastBlock;
+  uint32_t LastUnsaved;
+  uint32_t ByDate;
+  uint32_t BlockIndex;
+  uint32_t Values[kRawValueCount];
+  uint32_t Ranges[kRawValueCount];
+
+  // Evaluation members of the detail view; the data operations never touch them.
+  int32_t EvalStart = 0;
+  int32_t EvalLength = 1;
+  int32_t CursorPos = 0;
+  int32_t PeakPos = 0;
+  double NormFact = 0;
+
+  // Data file.
+  int SkimFile(const QString& name);
+  int ReadFileBlock(uint32_t number);
+  int WriteFileBlock(const QString& name, int append);
+  int DecodeChannels();
+  void StoreSummary(int slot);
+  int SearchFileBlocks(const SearchRequest& request, int pageSize, uint32_t upperLimit, uint32_t lowerLimit,
+                       int* count);
+  int FindFileBlock(uint32_t number);
+  int ReadNextFileBlock();
+  int ReadPrevFileBlock();
+  static int CompareDateTime(const uint8_t a[5], const uint8_t b[5]);
+  int MatchDate(const SearchRequest& request) const;
+  int MatchDosimeter(const SearchRequest& request) const;
+
+  // Reader (through CommandChannel()).
+  int SkimCOM();
+  int GetLastUnsavedCOMBlock();
+  int AckLastUnsavedCOMBlock(uint32_t number);
+  int GetDateCOMBlock(uint8_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute);
+  int ReadCOMBlock(uint32_t number);
+  int SearchCOMBlocks(const SearchRequest& request, int length, int* count);
+
+  bool IsLoaded() const { return State & Loaded; }
+};
