@@ -1,0 +1,160 @@
+#include "evaluation/ContentList.h"
+
+#include <QDate>
+#include <QRegularExpression>
+#include <QTime>
+#include <cmath>
+#include <cstring>
+
+#include "shell/UserLocale.h"
+
+namespace quelm {
+namespace {
+
+const QString& errorText() {
+  static const QString t = QStringLiteral("Error");
+  return t;
+}
+
+// The user's long time format without its seconds (and without a time-zone
+// field, which a list of read-out times has no use for).
+QString hoursAndMinutesFormat(const QString& longTimeFormat) {
+  QString f = longTimeFormat;
+  static const QRegularExpression seconds(QStringLiteral("[^hHmapAP]?s{1,2}(\\.z{1,3})?"));
+  static const QRegularExpression zone(QStringLiteral("\\s*t+"));
+  f.remove(seconds);
+  f.remove(zone);
+  return f.trimmed();
+}
+
+}  // namespace
+
+ListDateTime FormatListDateTime(const uint8_t dt[5]) {
+  const int year = 1900 + dt[0], month = dt[1], day = dt[2], hour = dt[3], minute = dt[4];
+  if (dt[0] > 150 || month < 1 || month > 12 || day < 1 || day > 31) return {errorText(), {}};
+  const QDate date(year, month, day);
+  if (!date.isValid()) return {errorText(), QStringLiteral("Date error")};
+  if (hour > 24 || minute > 60) return {errorText(), {}};
+  const QTime time(hour, minute);
+  if (!time.isValid()) return {errorText(), QStringLiteral("Time error")};
+  const UserLocale& l = userLocale();
+  return {date.toString(l.shortDateFormat) + QLatin1Char(' ') +
+              time.toString(hoursAndMinutesFormat(l.longTimeFormat)),
+          {}};
+}
+
+QString ListExposureText(uint16_t exposure) {
+  if (exposure == 0) return QStringLiteral("   <0.1 h   ");
+  if (exposure == 0xFFFF) return QString(11, QLatin1Char(' '));
+  return withUserDecimal(QString::asprintf(" %6.1f h    ", exposure * 0.1));
+}
+
+QString ListTemperatureText(int16_t readerTemp) {
+  return withUserDecimal(QString::number(readerTemp * 0.5, 'f', 1)) + QStringLiteral(" 'C");
+}
+
+QString ListIdentifierText(const char id[5]) {
+  // Identifiers are not terminated; a zero byte ends a shorter one.
+  int n = 0;
+  while (n < 5 && id[n] != '\0') ++n;
+  return QString::fromLatin1(id, n);
+}
+
+std::optional<uint32_t> RowBlockNumber(const QString& column0) {
+  if (column0.isEmpty()) return std::nullopt;
+  bool ok = false;
+  const uint number = column0.left(6).trimmed().toUInt(&ok, 10);
+  if (!ok) return std::nullopt;
+  return number;
+}
+
+uint16_t NextBlockNumber(uint32_t number) {
+  return number >= kBlocksInReader - 1 ? 0 : static_cast<uint16_t>(number + 1);
+}
+
+uint16_t PrevBlockNumber(uint32_t number) {
+  return number == 0 ? kBlocksInReader - 1 : static_cast<uint16_t>(number - 1);
+}
+
+bool InBlockRange(uint32_t number, uint16_t lower, uint16_t upper) {
+  if (lower <= upper) return number >= lower && number <= upper;
+  return number >= lower || number <= upper;
+}
+
+PageTurn PlanNextPage(const SearchRequest& current, std::optional<uint32_t> topNumber, uint16_t upperLimit,
+                      uint16_t lowerLimit) {
+  PageTurn turn;
+  turn.keep = current;
+  if (!topNumber) return turn;
+  const bool byNumber = current.Flags & kSearchByNumber;
+  if (byNumber && *topNumber == upperLimit) return turn;  // the newest block of the range is shown
+  SearchRequest r = current;
+  r.StartBlock = NextBlockNumber(*topNumber);
+  r.Flags |= kSearchForward;
+  // A forward search only stops at the upper limit: started outside the
+  // range it would walk the whole ring of blocks that were never asked for.
+  if (byNumber && !InBlockRange(r.StartBlock, lowerLimit, upperLimit)) return turn;
+  turn.search = true;
+  turn.request = r;
+  turn.keep = r;
+  if (byNumber) turn.keep.StartBlock = current.StartBlock;
+  return turn;
+}
+
+PageTurn PlanPrevPage(const SearchRequest& current, std::optional<uint32_t> bottomNumber,
+                      uint16_t lowerLimit) {
+  PageTurn turn;
+  turn.keep = current;
+  if (!bottomNumber) return turn;
+  const bool byNumber = current.Flags & kSearchByNumber;
+  if (byNumber && *bottomNumber == lowerLimit) return turn;  // the oldest block of the range is shown
+  SearchRequest r = current;
+  r.StartBlock = PrevBlockNumber(*bottomNumber);
+  r.Flags &= static_cast<uint8_t>(~kSearchForward);
+  turn.search = true;
+  turn.request = r;
+  turn.keep = r;
+  if (byNumber) turn.keep.StartBlock = current.StartBlock;
+  return turn;
+}
+
+int PageRowOfSummary(int i, int n, bool forward) { return forward ? n - i : i + 1; }
+
+bool RowSelectable(int row, int filledRows, bool pagingEnabled) {
+  if (row < 1 || row > kContentRows) return false;
+  return !pagingEnabled || row <= filledRows;
+}
+
+namespace {
+NavDecision selectIfAllowed(int row, int filledRows, bool pagingEnabled) {
+  if (!RowSelectable(row, filledRows, pagingEnabled)) return {};
+  return {NavMove::Select, row};
+}
+}  // namespace
+
+NavDecision DecideNextItem(int selectedRow, int filledRows, bool pagingEnabled) {
+  if (selectedRow < 1 || selectedRow > kContentRows) return selectIfAllowed(1, filledRows, pagingEnabled);
+  if (selectedRow == 1) return {NavMove::NextPage, 0};
+  return selectIfAllowed(selectedRow - 1, filledRows, pagingEnabled);
+}
+
+NavDecision DecidePrevItem(int selectedRow, int filledRows, bool pagingEnabled) {
+  if (selectedRow < 1 || selectedRow > kContentRows) return selectIfAllowed(1, filledRows, pagingEnabled);
+  if (selectedRow == kContentRows) return {NavMove::PrevPage, 0};
+  // The last row of a short page (a page that ended at the newest block) is
+  // its bottom just as row 20 is of a full one: older blocks follow there.
+  if (pagingEnabled && selectedRow >= filledRows) return {NavMove::PrevPage, 0};
+  return selectIfAllowed(selectedRow + 1, filledRows, pagingEnabled);
+}
+
+NavDecision DecideFirstBlock(int /*selectedRow*/, int filledRows, bool pagingEnabled) {
+  // Row 20 on a full page; on a short one the oldest block shown.
+  if (pagingEnabled && filledRows >= 1 && filledRows < kContentRows) return {NavMove::Select, filledRows};
+  return selectIfAllowed(kContentRows, filledRows, pagingEnabled);
+}
+
+NavDecision DecideLastBlock(int /*selectedRow*/, int filledRows, bool pagingEnabled) {
+  return selectIfAllowed(1, filledRows, pagingEnabled);
+}
+
+}  // namespace quelm

@@ -1,0 +1,62 @@
+#pragma once
+// Where the blocks of the content list come from. The list asks its source
+// for the block count and the newest number, for a page of summaries and for
+// one block, and never needs to know whether a data file or the reader
+// answers.
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+#include "measurement/BlockRecord.h"
+
+class TNurvoDataBlock;
+
+namespace quelm {
+
+class ContentSource {
+ public:
+  virtual ~ContentSource() = default;
+
+  // Makes this the data object's source and counts it into ValidBlocks and
+  // LastBlock. Clears the data object's record.
+  virtual int Skim(TNurvoDataBlock& data) = 0;
+  // A page of up to 20 summaries into data.Summaries, from request.StartBlock
+  // in the request's direction; *count gets the number filled. A page that
+  // ends early is no error for the list: it shows what was found.
+  virtual int SearchPage(TNurvoDataBlock& data, const SearchRequest& request, uint16_t upperLimit,
+                         uint16_t lowerLimit, int* count) = 0;
+  // Reads one block into the data object's record.
+  virtual int ReadBlock(TNurvoDataBlock& data, uint32_t number) = 0;
+
+  // "Source:" and its hint.
+  virtual QString Label() const = 0;
+  virtual QString Hint() const = 0;
+  // Context lines for the error reporter.
+  virtual QString SkimContext(int code) const = 0;
+  virtual QString ReadContext(const QString& row, int code) const = 0;
+  // Whether a failure of this source is to be shown (the operator's own
+  // cancel is not).
+  virtual bool Reportable(int code) const { return code != 0; }
+};
+
+// A data file (".dat") as source.
+class DataFileSource final : public ContentSource {
+ public:
+  explicit DataFileSource(QString fileName);
+  const QString& FileName() const { return fileName_; }
+
+  int Skim(TNurvoDataBlock& data) override;
+  int SearchPage(TNurvoDataBlock& data, const SearchRequest& request, uint16_t upperLimit,
+                 uint16_t lowerLimit, int* count) override;
+  int ReadBlock(TNurvoDataBlock& data, uint32_t number) override;
+  QString Label() const override;
+  QString Hint() const override;
+  QString SkimContext(int code) const override;
+  QString ReadContext(const QString& row, int code) const override;
+
+ private:
+  QString fileName_;
+};
+
+}  // namespace quelm
