@@ -1,0 +1,25 @@
+#include "evaluation/NavForm.h"
+
+#include <QListWidget>
+#include <QVBoxLayout>
+
+#include "shell/Prompter.h"
+
+TNavForm::TNavForm(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("NavForm"));
+  setWindowTitle(QStringLiteral("Navigation"));
+  NavListBox = new QListWidget(this);
+  NavListBox->setObjectName(QStringLiteral("NavListBox"));
+  NavListBox->addItems({QStringLiteral("First Block         Home"), QStringLiteral("Next Page          PgUp"),
+                        QStringLiteral("Previous Page   PgDown"), QStringLiteral("Last Block          End"),
+                        QStringLiteral("Next Item            Up"), QStringLiteral("Previous Item    Down")});
+  NavListBox->setMinimumHeight(NavListBox->sizeHintForRow(0) * NavListBox->count() + 8);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(NavListBox);
+  connect(NavListBox, &QListWidget::itemClicked, this, &TNavForm::NavListBoxClick);
+}
+
+void TNavForm::Execute() { quelm::prompter().runModal(*this); }
+
+void TNavForm::NavListBoxClick() { accept(); }
