@@ -7,10 +7,14 @@
 #include <QString>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "measurement/BlockRecord.h"
 
 class QObject;
+namespace quelm {
+class DataFileReader;
+}
 
 // Bits of TNurvoDataBlock::State.
 enum TNurvoState : uint32_t {
@@ -36,7 +40,7 @@ class TNurvoDataBlock {
   QObject* Owner;
   uint32_t State;
   QString FileName;       // data file in use; empty while the reader is the source
-  std::FILE* FileHandle;  // open only during an operation
+  std::FILE* FileHandle;  // open only during an operation; nullptr between operations
   uint8_t Source;         // TNurvoSource
   uint32_t ValidBlocks;
   uint32_t LastBlock;
@@ -77,4 +81,10 @@ class TNurvoDataBlock {
   int SearchCOMBlocks(const SearchRequest& request, int length, int* count);
 
   bool IsLoaded() const { return State & Loaded; }
+
+ private:
+  // The data file of the running file operation; FileHandle is its stream.
+  std::unique_ptr<quelm::DataFileReader> file_;
+  int openDataFile();
+  void closeDataFile();
 };
