@@ -13,8 +13,14 @@ constexpr size_t kRecordSize = 512;
 constexpr size_t kChunkSize = 256 * kRecordSize;  // 128 KiB per read
 // Files up to this size are kept in memory during the operation (a full
 // reader image is 1 MiB); record reads beyond it go to the file.
-constexpr uint64_t kKeepLimit = 16u << 20;
+uint64_t keepLimit = 16u << 20;
 }  // namespace
+
+uint64_t DataFileReader::setKeepLimit(uint64_t bytes) {
+  const uint64_t old = keepLimit;
+  keepLimit = bytes;
+  return old;
+}
 
 DataFileReader::~DataFileReader() { close(); }
 
@@ -98,7 +104,7 @@ void DataFileReader::scanNextChunk() {
     std::memcpy(&number, chunk_.data() + o + 1, 2);
     if (first_[number] < 0) first_[number] = static_cast<int32_t>((scanned_ + o) / kRecordSize);
   }
-  if (scanned_ == head_.size() && scanned_ + got <= kKeepLimit)
+  if (scanned_ == head_.size() && scanned_ + got <= keepLimit)
     head_.insert(head_.end(), chunk_.begin(), chunk_.begin() + static_cast<std::ptrdiff_t>(got));
   scanned_ += got;
   if (got < kChunkSize) atEnd_ = true;

@@ -44,6 +44,10 @@ class DataFileReader {
   // Numbers above 0xFFFF never match.
   int64_t findFirst(uint32_t number);
 
+  // Files up to this many bytes are kept in memory while open (default
+  // 16 MiB); tests lower it to run the direct reads. Returns the old limit.
+  static uint64_t setKeepLimit(uint64_t bytes);
+
   // The emulated file position of the block stepping (end of the record last
   // read).
   uint64_t position = 0;
