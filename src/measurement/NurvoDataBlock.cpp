@@ -240,7 +240,6 @@ int TNurvoDataBlock::ReadPrevFileBlock() {
 int TNurvoDataBlock::WriteFileBlock(const QString& name, int append) {
   quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::WriteFileBlock(): filename=") + name +
                          QStringLiteral(": "));
-  closeDataFile();
   const QByteArray path = QFile::encodeName(name);
   std::FILE* f = path.isEmpty() ? nullptr : std::fopen(path.constData(), append ? "a+be" : "wbe");
   if (!f) {

@@ -451,9 +451,9 @@ TEST_F(DataFileReference, FullReaderImagesAgreeWithTheSeekAndReadAlgorithm) {
     std::memcpy(c.bytes.data(), blocks.data(), c.bytes.size());
     for (size_t k = 0; k < blocks.size(); ++k) {
       const BlockRecord& b = blocks[k];
-      c.numbers.push_back(b.BlockNumber);
-      if (k < 24 || k >= 2024) c.edges.push_back(b.BlockNumber);
-      if (k == 0 || k == 2047) c.edges.insert(c.edges.end(), 20, b.BlockNumber);
+      c.numbers.push_back(uint16_t{b.BlockNumber});
+      if (k < 24 || k >= 2024) c.edges.push_back(uint16_t{b.BlockNumber});
+      if (k == 0 || k == 2047) c.edges.insert(c.edges.end(), 20, uint16_t{b.BlockNumber});
       Stamp s;
       std::memcpy(s.data(), b.DateTime, 5);
       c.dates.push_back(s);
