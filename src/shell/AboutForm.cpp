@@ -44,7 +44,9 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
 }
 }  // namespace
 
-TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent), VersionText(QStringLiteral("0.0.0.0 Beta")) {
+TAboutForm::TAboutForm(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      VersionText(QStringLiteral("0.0.0.0 Beta")) {
   setObjectName(QStringLiteral("AboutForm"));
   setWindowTitle(QStringLiteral("About"));
   AboutForm = this;
@@ -89,6 +91,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent), VersionText(QStringLi
   buttons->addWidget(OKButton);
   buttons->addStretch();
   column->addLayout(buttons);
+  column->setSizeConstraint(QLayout::SetFixedSize);
 
   ReadVersion();
   Version->setText(QStringLiteral("Version ") + VersionText);

@@ -45,7 +45,6 @@ bool notifyGuarded(const std::function<bool()>& deliver) {
 
 int RunProgram(QApplication& app, const WindowFactory& factory) {
   QApplication::setApplicationName(QStringLiteral("Quelm"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Quelm"));
   DiagFlags |= kBuildDiagMask;
   ProgramWindows windows;
   try {

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -213,6 +214,24 @@ QWidget* topLevelOf(QObject* receiver) {
   return nullptr;
 }
 
+// The style has no printer among its standard icons.
+QIcon printerIcon() {
+  QPixmap pm(20, 20);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(QColor(60, 60, 60), 1));
+  p.setBrush(Qt::white);
+  p.drawRect(QRectF(5.5, 1.5, 9, 6));
+  p.setBrush(QColor(170, 170, 170));
+  p.drawRoundedRect(QRectF(1.5, 6.5, 17, 8), 2, 2);
+  p.setBrush(Qt::white);
+  p.drawRect(QRectF(5.5, 11.5, 9, 7));
+  p.drawLine(QPointF(7, 14.5), QPointF(13, 14.5));
+  p.drawLine(QPointF(7, 16.5), QPointF(11, 16.5));
+  return QIcon(pm);
+}
+
 // A window saved on a screen that is gone would open out of reach.
 bool isOnSomeScreen(const QRect& bounds) {
   const QList<QScreen*> screens = QGuiApplication::screens();
@@ -333,27 +352,26 @@ void TPgcForm::buildToolBar() {
   auto* row = new QHBoxLayout(ToolBarPanel);
   row->setContentsMargins(2, 2, 2, 2);
   row->setSpacing(2);
-  const auto button = [this, row](const char* name, QStyle::StandardPixmap icon, const QString& themeIcon,
+  const auto button = [this, row](const char* name, const QIcon& fallback, const QString& themeIcon,
                                   const QString& hint) {
     auto* b = new QToolButton(ToolBarPanel);
     b->setObjectName(QLatin1String(name));
     b->setAutoRaise(true);
     b->setIconSize(QSize(20, 20));
-    b->setIcon(QIcon::fromTheme(themeIcon, style()->standardIcon(icon)));
+    b->setIcon(QIcon::fromTheme(themeIcon, fallback));
     b->setToolTip(hint);
     b->setStatusTip(hint);
     row->addWidget(b);
     return b;
   };
-  FileOpenSpeedButton = button("FileOpenSpeedButton", QStyle::SP_DialogOpenButton,
+  FileOpenSpeedButton = button("FileOpenSpeedButton", style()->standardIcon(QStyle::SP_DialogOpenButton),
                                QStringLiteral("document-open"), QStringLiteral("Import from file"));
-  RSSpeedButton = button("RSSpeedButton", QStyle::SP_DriveNetIcon, QStringLiteral("network-wired"),
-                         QStringLiteral("Import from Quelm"));
+  RSSpeedButton = button("RSSpeedButton", style()->standardIcon(QStyle::SP_DriveNetIcon),
+                         QStringLiteral("network-wired"), QStringLiteral("Import from Quelm"));
   FileSaveTextSpeedButton =
-      button("FileSaveTextSpeedButton", QStyle::SP_DialogSaveButton, QStringLiteral("document-save-as"),
-             QStringLiteral("Export data block to text"));
-  PrintSpeedButton = button("PrintSpeedButton", QStyle::SP_FileDialogDetailedView,
-                            QStringLiteral("document-print"), QString());
+      button("FileSaveTextSpeedButton", style()->standardIcon(QStyle::SP_DialogSaveButton),
+             QStringLiteral("document-save-as"), QStringLiteral("Export data block to text"));
+  PrintSpeedButton = button("PrintSpeedButton", printerIcon(), QStringLiteral("document-print"), QString());
   row->addStretch();
   // Import and print arrive with the content list and the printout.
   FileOpenSpeedButton->setEnabled(false);
