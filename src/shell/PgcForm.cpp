@@ -627,18 +627,22 @@ void TPgcForm::SetLevel() {
 bool TPgcForm::AppMessage(QObject* receiver, QEvent* event) {
   if (event->type() != QEvent::Wheel) return false;
   QWidget* top = topLevelOf(receiver);
+  if (!top) return false;
+  // The key goes where a key press would go: to the keyboard focus.
+  QWidget* target = QApplication::focusWidget();
+  if (!target) target = top;
   // The toolkit's own dialogs and pop-up lists keep their wheel.
-  if (!top || (top->windowFlags() & Qt::Popup) == Qt::Popup || qobject_cast<QFileDialog*>(top) ||
-      qobject_cast<QMessageBox*>(top))
-    return false;
+  const auto toolkitOwned = [](const QWidget* w) {
+    return (w->windowFlags() & Qt::Popup) == Qt::Popup || qobject_cast<const QFileDialog*>(w) ||
+           qobject_cast<const QMessageBox*>(w);
+  };
+  if (toolkitOwned(top) || toolkitOwned(target->window())) return false;
   const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
   if (delta == 0) return false;  // a horizontal wheel is no key
   // Fine-grained wheels and touch pads deliver a notch in parts: one key
   // press per notch's worth of travel, never one per fragment.
   if ((delta > 0) != (wheelRemainder_ > 0)) wheelRemainder_ = 0;
   wheelRemainder_ += delta;
-  QWidget* target = QApplication::focusWidget();
-  if (!target || target->window() != top) target = top;
   while (wheelRemainder_ >= kWheelStep || wheelRemainder_ <= -kWheelStep) {
     const bool up = wheelRemainder_ > 0;
     wheelRemainder_ += up ? -kWheelStep : kWheelStep;

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -25,6 +26,7 @@
 #include "shell/AboutForm.h"
 #include "shell/Config.h"
 #include "shell/Diag.h"
+#include "shell/IoForm.h"
 #include "shell/PgcForm.h"
 #include "shell/StringGrid.h"
 
@@ -382,9 +384,17 @@ TEST_F(PgcFormTest, TheWheelActsExactlyLikeTheUpAndDownKeys) {
   wheel(f.BlockStringGrid->viewport(), -120);
   EXPECT_EQ(next, 2);
   EXPECT_EQ(prev, 2);
-  // Wherever the pointer is, the key goes where the keyboard goes.
+  // Wherever the pointer is, the key goes where the keyboard goes, even
+  // over another window of the program.
   wheel(f.UpperPanel, -240);
   EXPECT_EQ(prev, 4);
+  TIoForm log;
+  log.show();
+  activate();
+  f.BlockStringGrid->setFocus();
+  wheel(log.LogRichEdit->viewport(), 120);
+  EXPECT_EQ(next, 3);
+  next = 2;
   // A fine-grained wheel makes one key press per notch of travel.
   wheel(f.PChart, 40);
   wheel(f.PChart, 40);
