@@ -1,0 +1,73 @@
+#pragma once
+// Profile (INI) files with the semantics that configuration and parameter
+// files written by earlier versions of the program rely on:
+//  - section and key names compare case-insensitively, the first match wins;
+//  - a missing key or an unparsable value yields the default;
+//  - integers are decimal, or hexadecimal with a "0x" prefix;
+//  - values lose surrounding blanks and one pair of surrounding quotes;
+//    a text default loses trailing blanks; values hold at most 2047 characters;
+//  - writing replaces a key in place, adds missing keys and sections and keeps
+//    every other line; files are written with CR LF and read with CR LF or LF;
+//  - reals are written as the single widened to double with up to 15
+//    significant digits, with the user's decimal separator.
+// The file is read once when the object is made and written by UpdateFile().
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace quelm {
+
+class IniFile {
+ public:
+  enum class LoadStatus { Loaded, Missing, Unreadable };
+
+  explicit IniFile(const QString& path);
+
+  const QString& path() const { return path_; }
+  LoadStatus status() const { return status_; }
+
+  QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
+  int ReadInteger(const QString& section, const QString& key, int defaultValue) const;
+  double ReadFloat(const QString& section, const QString& key, double defaultValue) const;
+  bool SectionExists(const QString& section) const;
+  bool ValueExists(const QString& section, const QString& key) const;
+  // Key names of a section in file order.
+  QStringList ReadSection(const QString& section) const;
+
+  void WriteString(const QString& section, const QString& key, const QString& value);
+  void WriteInteger(const QString& section, const QString& key, int value);
+  void WriteFloat(const QString& section, const QString& key, float value);
+
+  // Writes the file if anything changed. On failure the file on disk keeps
+  // its previous content and false is returned.
+  bool UpdateFile();
+  // UpdateFile, showing "Unable to write to <path>" when it fails.
+  bool UpdateFileOrReport();
+
+  static constexpr int kMaxValueLength = 2047;
+
+ private:
+  struct Line {
+    QString text;
+  };
+  int findSection(const QString& section) const;  // index of the header line or -1
+  int findKey(int sectionLine, const QString& key) const;
+  static bool isSectionHeader(const QString& line, QString* name);
+  static bool splitKey(const QString& line, QString* key, QString* value);
+
+  QString path_;
+  LoadStatus status_ = LoadStatus::Missing;
+  bool latin1_ = false;  // write back in the encoding the file was read in
+  bool dirty_ = false;
+  std::vector<QString> lines_;
+};
+
+// Parses an integer the way profile values are parsed: optional sign,
+// decimal digits or "0x" and hex digits, surrounding blanks ignored.
+bool ParseProfileInteger(const QString& text, int* value);
+// A real as written to profile files: "%.15g" of the value, with the user's
+// decimal separator.
+QString FormatProfileFloat(double value);
+
+}  // namespace quelm
