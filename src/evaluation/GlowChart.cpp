@@ -76,7 +76,8 @@ GlowChart::GlowChart(const Parts& parts, Handlers handlers)
 
   parts_.view->setMouseTracking(true);
   parts_.view->viewport()->setMouseTracking(true);
-  parts_.view->viewport()->installEventFilter(this);
+  viewport_ = parts_.view->viewport();
+  viewport_->installEventFilter(this);
   setZoomEnabled(true);
 }
 
@@ -186,7 +187,18 @@ void GlowChart::updateStrokes() {
 }
 
 bool GlowChart::eventFilter(QObject* watched, QEvent* event) {
-  if (watched != parts_.view->viewport()) return false;
+  // Only the event type and the remembered viewport are looked at first:
+  // the view sends its viewport events while it is being destroyed.
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease:
+      if (watched != viewport_) return false;
+      break;
+    default:
+      return false;
+  }
   switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick: {

@@ -88,6 +88,7 @@ class GlowChart : public QObject {
   QLineSeries* windowUpper_ = nullptr;
   QAreaSeries* windowArea_ = nullptr;
   StrokeLayer* strokes_ = nullptr;
+  QObject* viewport_ = nullptr;  // compared only, never called
   PointerShape pointer_ = PointerShape::Normal;
   bool leftPressed_ = false;
 };
