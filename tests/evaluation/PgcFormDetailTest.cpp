@@ -375,6 +375,11 @@ TEST_F(PgcFormDetailTest, NormFactEditUsesTheUsersDecimalSeparator) {
   EXPECT_EQ(block().NormFact, 2.5);
   EXPECT_EQ(f().NormFact20DatEdit->text(), "2,50");
 
+  f().NormFact20DatEdit->setText("250000");  // only a block's own factor is capped
+  leave(f().NormFact20DatEdit);
+  EXPECT_EQ(block().NormFact, 250000.0);
+  EXPECT_EQ(f().NormFact20DatEdit->text(), "250000,00");
+
   f().NormFact20DatEdit->setText("0");
   leave(f().NormFact20DatEdit);
   EXPECT_EQ(f().ROIDoseDatLabel->text(), "ERR:NF=0");
