@@ -1,0 +1,23 @@
+#include "link/PortMap.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include "shell/IniFile.h"
+
+namespace quelm {
+
+QString programIniPath() {
+  const QFileInfo exe(QCoreApplication::applicationFilePath());
+  return exe.path() + QLatin1Char('/') + exe.completeBaseName() + QStringLiteral(".INI");
+}
+
+QString comDevicePath(int portNumber, const QString& iniPath) {
+  if (portNumber < 1) return QString();
+  const QString key = QStringLiteral("COM%1").arg(portNumber);
+  const QString mapped = IniFile(iniPath).ReadString(QStringLiteral("Serial port settings"), key, QString());
+  if (!mapped.isEmpty()) return mapped;
+  return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+}
+
+}  // namespace quelm
