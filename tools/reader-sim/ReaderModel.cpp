@@ -140,6 +140,11 @@ std::vector<Emission> TReaderModel::HandleFrame(const std::vector<uint8_t>& fram
   const uint8_t control = frame[5];
   if (!isInformation(control)) return Transmit(frameOf(kAck, {}));
 
+  if (!RawReplies.empty()) {
+    std::vector<uint8_t> raw = std::move(RawReplies.front());
+    RawReplies.pop_front();
+    return Transmit(std::move(raw));
+  }
   const uint8_t* payload = frame.data() + 6;
   const int length = n - kFrameOverhead;
   const unsigned faults = DrawFaults();

@@ -75,6 +75,9 @@ class TReaderModel {
   // Fault sets (Fault bits) for the next information replies, used before
   // the rules; tests script exact sequences with it.
   std::deque<unsigned> Script;
+  // Raw bytes to send instead of the next information replies (tests of
+  // frames no reader would send, e.g. impossible Length fields).
+  std::deque<std::vector<uint8_t>> RawReplies;
   // Every complete request frame, as received.
   std::vector<std::vector<uint8_t>> Requests;
 
