@@ -51,8 +51,10 @@ uint64_t TCOMPort::now() const { return static_cast<uint64_t>(Clock.elapsed()); 
 
 bool TCOMPort::Connected() const { return Device && Device->isOpen(); }
 
-QString TCOMPort::DevicePath() const {
-  return quelm::comDevicePath(PortNumber_, IniFileName.isEmpty() ? quelm::programIniPath() : IniFileName);
+QString TCOMPort::DevicePath() const { return DevicePathFor(PortNumber_); }
+
+QString TCOMPort::DevicePathFor(int portNumber) const {
+  return quelm::comDevicePath(portNumber, IniFileName.isEmpty() ? quelm::programIniPath() : IniFileName);
 }
 
 void TCOMPort::SetDevice(std::unique_ptr<SerialDevice> device) {

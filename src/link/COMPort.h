@@ -120,8 +120,10 @@ class TCOMPort : public QObject {
   // Where COMn is looked up ("Serial port settings" section); empty means the
   // program's own configuration file.
   QString IniFileName;
-  // The device the port number names, as Connect will open it.
+  // The device the port number names, as Connect will open it, and the one
+  // another number would name.
   QString DevicePath() const;
+  QString DevicePathFor(int portNumber) const;
 
   // Replaces the operating-system device (tests); only while closed.
   void SetDevice(std::unique_ptr<quelm::SerialDevice> device);
