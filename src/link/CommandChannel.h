@@ -18,6 +18,8 @@ class TCommandChannel {
   // reply data from offset 7. Valid until the next exchange starts.
   static constexpr int kRcvFrameSize = 1024;
   virtual const uint8_t* RcvFrame() const = 0;
+  // Size of the buffer RcvFrame() points to; reply readers never look past it.
+  virtual int RcvFrameSize() const { return kRcvFrameSize; }
   virtual uint16_t RcvCount() const = 0;
 };
 

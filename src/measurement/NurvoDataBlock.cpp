@@ -1,8 +1,86 @@
 #include "measurement/NurvoDataBlock.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QFile>
+#include <algorithm>
 #include <cstring>
 
+#include "link/CommandChannel.h"
+#include "measurement/DataFileReader.h"
+#include "measurement/RangeCode.h"
 #include "shell/Diag.h"
+#include "shell/Prompter.h"
+
+namespace {
+
+constexpr uint64_t kRecordBytes = sizeof(BlockRecord);
+// The stepping operations treat a data file as the reader's 2048-block
+// memory: forward from the end of record 2047 (1 MiB) wraps to record 0, and
+// back from record 0 wraps to record 2047.
+constexpr uint64_t kMemoryBytes = uint64_t{kBlocksInReader} * kRecordBytes;  // 1 048 576
+constexpr uint64_t kLastRecordOffset = kMemoryBytes - kRecordBytes;          // 1 048 064
+// A filtered search visits each block number at most once.
+constexpr int kMaxSearchSteps = kBlocksInReader;
+
+// A failure line without an operation prefix: the bare token, boxed and
+// logged like any other failure.
+void traceBareToken(const QString& token) {
+  if (DiagFlags & quelm::kDiagBox) quelm::showMessage(quelm::MessageKind::Plain, QString(), token);
+  LogTrace(token);
+}
+
+// Sets Busy for the length of a reader command and puts back what it found,
+// so that a command started from inside another one's wait does not clear
+// the outer command's guard.
+class BusyScope {
+ public:
+  explicit BusyScope(uint32_t& state) : state_(state), was_(state & Busy) { state_ |= Busy; }
+  ~BusyScope() { state_ = (state_ & ~uint32_t{Busy}) | was_; }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  uint32_t& state_;
+  uint32_t was_;
+};
+
+// Reply data of the last exchange: data byte i sits at frame offset 7 + i.
+// Reads never leave the channel's receive buffer; a reply shorter than what a
+// command reads leaves the remaining bytes as the buffer holds them.
+class ReplyData {
+ public:
+  explicit ReplyData(const TCommandChannel& channel)
+      : frame_(channel.RcvFrame()),
+        size_(frame_ ? static_cast<size_t>(std::max(0, channel.RcvFrameSize())) : 0) {}
+  uint8_t byte(size_t i) const {
+    const size_t at = kDataOffset + i;
+    return at < size_ ? frame_[at] : 0;
+  }
+  uint16_t u16(size_t i) const { return static_cast<uint16_t>(byte(i) | (byte(i + 1) << 8)); }
+  void copy(size_t from, uint8_t* dst, size_t len) const {
+    for (size_t k = 0; k < len; ++k) dst[k] = byte(from + k);
+  }
+
+ private:
+  static constexpr size_t kDataOffset = 7;
+  const uint8_t* frame_;
+  size_t size_;
+};
+
+// One command exchange. Returns 0 or the code; token names the failure.
+int exchange(uint8_t* payload, uint16_t length, uint16_t* out, QString* token) {
+  TCommandChannel* channel = CommandChannel();
+  if (!channel) {
+    *token = QStringLiteral("ERR_NULLPTR");
+    return -102;
+  }
+  const int rc = channel->SendCOMCmd(payload, length, out);
+  if (rc != 0) *token = QStringLiteral("ERR_SENDCOMCMD");
+  return rc;
+}
+
+}  // namespace
 
 TNurvoDataBlock::TNurvoDataBlock(QObject* owner)
     : Owner(owner),
@@ -24,7 +102,407 @@ TNurvoDataBlock::TNurvoDataBlock(QObject* owner)
 
 TNurvoDataBlock::~TNurvoDataBlock() {
   quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::~TNurvoDataBlock(): "));
-  if (FileHandle) std::fclose(FileHandle);
-  FileHandle = nullptr;
+  closeDataFile();
   trace.ok();
+}
+
+// ---------------------------------------------------------------------------
+// Data file
+
+int TNurvoDataBlock::openDataFile() {
+  closeDataFile();
+  auto file = std::make_unique<quelm::DataFileReader>();
+  const int rc = file->open(FileName);
+  if (rc != 0) return rc;
+  file_ = std::move(file);
+  FileHandle = file_->stream();
+  return 0;
+}
+
+void TNurvoDataBlock::closeDataFile() {
+  if (file_) file_->close();
+  file_.reset();
+  FileHandle = nullptr;
+}
+
+int TNurvoDataBlock::SkimFile(const QString& name) {
+  quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::SkimFile(): filename=") + name +
+                         QStringLiteral(": "));
+  std::memset(&Record, 0, sizeof Record);
+  FileName = name;
+  Source = SourceFile;
+  ValidBlocks = 0;
+  BlockIndex = 0;
+
+  const int rc = openDataFile();
+  if (rc < 0) {
+    trace.fail(QStringLiteral("ERR_FOPEN"));
+    return -107;
+  }
+  if (rc > 0) {  // the file cannot be positioned: rc is the system's error number
+    trace.fail(QStringLiteral("1:ERR_FSEEK"));
+    return rc;
+  }
+
+  // A trailing partial record counts as a block; the contents play no part.
+  const uint64_t size = file_->size();
+  ValidBlocks =
+      static_cast<uint32_t>(std::min<uint64_t>((size + kRecordBytes - 1) / kRecordBytes, UINT32_MAX));
+  if (ValidBlocks > 0) BlockIndex = ValidBlocks - 1;
+
+  LastBlock = 0;
+  uint16_t last;
+  if (file_->readAt(kRecordBytes * BlockIndex + 1, &last, sizeof last)) LastBlock = last;
+
+  trace.ok(QStringLiteral(" ValidBlocks=") + QString::number(ValidBlocks) + QStringLiteral(": "));
+  closeDataFile();
+  return 0;
+}
+
+int TNurvoDataBlock::ReadFileBlock(uint32_t number) {
+  quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::ReadFileBlock(): FileName=") + FileName +
+                         QStringLiteral(": "));
+  std::memset(&Record, 0, sizeof Record);
+  State &= ~uint32_t{Loaded | EvalEdited};
+  Source = SourceFile;
+  BlockIndex = number;
+
+  const int rc = openDataFile();
+  if (rc < 0) {
+    trace.fail(QStringLiteral("ERR_FOPEN"));
+    return -107;
+  }
+  // A file that cannot be positioned has no block to find.
+  if (rc > 0 || FindFileBlock(number) != 0) {
+    closeDataFile();
+    return -214;
+  }
+
+  State |= Loaded;
+  const int closed = file_->close();
+  closeDataFile();
+  if (closed != 0) {
+    trace.fail(QStringLiteral("ERR_FCLOSE"));
+    return -111;
+  }
+  trace.ok(QStringLiteral("BlockIndex=") + QString::number(number) + QStringLiteral(": "));
+  return 0;
+}
+
+int TNurvoDataBlock::FindFileBlock(uint32_t number) {
+  if (!file_) return -1;
+  const int64_t k = file_->findFirst(number);
+  if (k < 0) {
+    closeDataFile();
+    return -1;
+  }
+  // Read into a scratch record: a failed read leaves the current record as
+  // it was (cleared by ReadFileBlock, the last block read during a search).
+  BlockRecord record;
+  const uint64_t offset = static_cast<uint64_t>(k) * kRecordBytes;
+  if (!file_->readAt(offset, &record, sizeof record)) {
+    closeDataFile();
+    return -109;
+  }
+  std::memcpy(&Record, &record, sizeof Record);
+  file_->position = offset + kRecordBytes;
+  return 0;
+}
+
+int TNurvoDataBlock::ReadNextFileBlock() {
+  if (!file_) return -109;
+  uint64_t offset = file_->position;
+  if (offset >= kMemoryBytes) offset = 0;
+  BlockRecord record;
+  if (!file_->readAt(offset, &record, sizeof record)) {
+    closeDataFile();
+    return -109;
+  }
+  std::memcpy(&Record, &record, sizeof Record);
+  file_->position = offset + kRecordBytes;
+  return 0;
+}
+
+int TNurvoDataBlock::ReadPrevFileBlock() {
+  if (!file_) return -109;
+  const uint64_t position = file_->position;
+  const uint64_t offset = position < 2 * kRecordBytes ? kLastRecordOffset : position - 2 * kRecordBytes;
+  BlockRecord record;
+  if (!file_->readAt(offset, &record, sizeof record)) {
+    closeDataFile();
+    return -109;
+  }
+  std::memcpy(&Record, &record, sizeof Record);
+  file_->position = offset + kRecordBytes;
+  return 0;
+}
+
+int TNurvoDataBlock::WriteFileBlock(const QString& name, int append) {
+  quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::WriteFileBlock(): filename=") + name +
+                         QStringLiteral(": "));
+  const QByteArray path = QFile::encodeName(name);
+  std::FILE* f = path.isEmpty() ? nullptr : std::fopen(path.constData(), append ? "a+be" : "wbe");
+  if (!f) {
+    trace.fail(QStringLiteral("ERR_FOPEN"));
+    return -107;
+  }
+  FileHandle = f;
+
+  // A record that does not reach the disk whole is taken back out, so that a
+  // full disk never leaves a partial record that would shift every block
+  // appended after it.
+  struct stat st;
+  const off_t before = (append && ::fstat(::fileno(f), &st) == 0) ? st.st_size : 0;
+  if (std::fwrite(&Record, sizeof Record, 1, f) != 1 || std::fflush(f) != 0) {
+    if (::ftruncate(::fileno(f), before) != 0) {
+      // Nothing more can be done; the write failure is what gets reported.
+    }
+    std::fclose(f);
+    FileHandle = nullptr;
+    trace.fail(QStringLiteral("ERR_FWRITE"));
+    return -110;
+  }
+  const int closed = std::fclose(f);
+  FileHandle = nullptr;
+  if (closed != 0) {
+    trace.fail(QStringLiteral("ERR_FCLOSE"));
+    return -111;
+  }
+  trace.ok(QStringLiteral("BlockIndex=") + QString::number(BlockIndex) + QStringLiteral(": "));
+  return 0;
+}
+
+int TNurvoDataBlock::DecodeChannels() {
+  for (int i = 0; i < kRawValueCount; ++i) {
+    const RangeDecoded d = DecodeRangeWord(uint16_t{Record.RawValues[i]});
+    Values[i] = d.value;
+    if (d.valid)
+      Ranges[i] = static_cast<uint32_t>(d.range);
+    else
+      State |= RangeFault;  // Ranges[i] keeps its previous content
+  }
+  return kRawValueCount;
+}
+
+void TNurvoDataBlock::StoreSummary(int slot) {
+  if (slot < 0 || slot >= kPageRows) return;
+  const auto* r = reinterpret_cast<const uint8_t*>(&Record);
+  auto* s = reinterpret_cast<uint8_t*>(&Summaries[slot]);
+  // Bytes 0..7 and 9..21 mirror the record; byte 8 keeps what it held.
+  std::memcpy(s, r, offsetof(BlockSummary, Reserved8));
+  std::memcpy(s + offsetof(BlockSummary, DeviceID), r + offsetof(BlockRecord, DeviceID),
+              offsetof(BlockSummary, MeasuredDose) - offsetof(BlockSummary, DeviceID));
+  std::memcpy(s + offsetof(BlockSummary, MeasuredDose), r + offsetof(BlockRecord, MeasuredDose), 4);
+  std::memcpy(s + offsetof(BlockSummary, Exposure), r + offsetof(BlockRecord, Exposure), 2);
+}
+
+int TNurvoDataBlock::CompareDateTime(const uint8_t a[5], const uint8_t b[5]) {
+  for (int i = 0; i < 5; ++i)
+    if (a[i] != b[i]) return a[i] > b[i] ? 1 : -1;
+  return 0;
+}
+
+int TNurvoDataBlock::MatchDate(const SearchRequest& request) const {
+  if (!(request.Flags & kSearchByDate)) return 0;
+  return CompareDateTime(Record.DateTime, request.DateFrom) == 1 &&
+                 CompareDateTime(Record.DateTime, request.DateTo) == -1
+             ? 0
+             : -1;
+}
+
+int TNurvoDataBlock::MatchDosimeter(const SearchRequest& request) const {
+  if (!(request.Flags & kSearchByDosimeter)) return 0;
+  return std::memcmp(Record.BulbID, request.Dosimeter, sizeof Record.BulbID) == 0 ? 0 : -1;
+}
+
+int TNurvoDataBlock::SearchFileBlocks(const SearchRequest& request, int pageSize, uint32_t upperLimit,
+                                      uint32_t lowerLimit, int* count) {
+  int n = 0;
+  auto finish = [&](int result) {
+    closeDataFile();
+    if (count) *count = n;
+    return result;
+  };
+  pageSize = std::min(pageSize, int{kPageRows});  // Summaries has 20 slots
+
+  Source = SourceFile;
+  BlockIndex = request.StartBlock;
+  const int rc = openDataFile();
+  if (rc < 0) {
+    traceBareToken(QStringLiteral("ERR_FOPEN"));
+    return finish(-107);
+  }
+  if (rc > 0) return finish(-1);  // cannot be positioned: the first lookup fails
+
+  const uint8_t flags = request.Flags;
+  const bool forward = flags & kSearchForward;
+  if (flags & (kSearchByNumber | kSearchByDate | kSearchByDosimeter)) {
+    const uint32_t limit = forward ? upperLimit : lowerLimit;
+    for (int steps = 0;;) {
+      if (FindFileBlock(BlockIndex) != 0) return finish(-1);
+      if (n >= pageSize) return finish(0);
+      if (MatchDosimeter(request) == 0 && MatchDate(request) == 0) StoreSummary(n++);
+      if ((flags & kSearchByNumber) && BlockIndex == limit) return finish(0);
+      if (forward)
+        BlockIndex = BlockIndex >= kBlocksInReader - 1 ? 0 : BlockIndex + 1;
+      else
+        BlockIndex = BlockIndex == 0 ? kBlocksInReader - 1 : BlockIndex - 1;
+      // Without this bound a date or dosimeter filter that matches fewer
+      // blocks than a page would circle a file holding every number forever.
+      if (++steps >= kMaxSearchSteps) return finish(0);
+    }
+  }
+
+  for (;;) {
+    const int read = n == 0 ? FindFileBlock(BlockIndex) : forward ? ReadNextFileBlock() : ReadPrevFileBlock();
+    if (read != 0) return finish(-1);
+    if (n >= pageSize) return finish(0);
+    StoreSummary(n++);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Reader
+
+int TNurvoDataBlock::SkimCOM() {
+  quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::SkimCOM(): "));
+  BusyScope busy(State);
+  std::memset(&Record, 0, sizeof Record);
+  FileName.clear();
+  closeDataFile();
+  Source = SourceReader;
+  ValidBlocks = 0;
+
+  QString token;
+  uint8_t count[] = {'.', 'G', '#'};
+  int rc = exchange(count, sizeof count, nullptr, &token);
+  if (rc != 0) {
+    trace.fail(token);
+    return rc;
+  }
+  ValidBlocks = ReplyData(*CommandChannel()).u16(0);
+  if (DiagFlags & quelm::kDiagNoPort) ValidBlocks = 5;
+
+  if (ValidBlocks != 0) {
+    BlockIndex = ValidBlocks - 1;
+    uint8_t newest[] = {'.', 'F', '#'};
+    rc = exchange(newest, sizeof newest, nullptr, &token);
+    if (rc != 0) {
+      trace.fail(token);
+      return rc;
+    }
+    LastBlock = uint32_t{ReplyData(*CommandChannel()).u16(0)} - 1;
+  }
+
+  State |= Loaded;
+  trace.ok(QStringLiteral("ValidBlocks=") + QString::number(ValidBlocks) + QStringLiteral(": "));
+  return 0;
+}
+
+int TNurvoDataBlock::GetLastUnsavedCOMBlock() {
+  quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::GetLastUnsavedCOMBlock(): "));
+  BusyScope busy(State);
+  FileName.clear();
+  closeDataFile();
+  Source = SourceReader;
+
+  QString token;
+  uint8_t payload[] = {'.', 'K', '0', '#'};
+  const int rc = exchange(payload, sizeof payload, nullptr, &token);
+  if (rc != 0) {
+    trace.fail(token);
+    return rc;
+  }
+  LastUnsaved = ReplyData(*CommandChannel()).u16(1);
+  trace.ok(QStringLiteral("LastUnsaved=") + QString::number(LastUnsaved) +
+           QStringLiteral(": (BlockIndex=LastUnsaved--): "));
+  return 0;
+}
+
+int TNurvoDataBlock::AckLastUnsavedCOMBlock(uint32_t number) {
+  quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::AckLastUnsavedCOMBlock(): "));
+  BusyScope busy(State);
+  LastUnsaved = number;
+
+  QString token;
+  uint8_t payload[] = {
+      '.', 'K', '2', static_cast<uint8_t>(number & 0xFF), static_cast<uint8_t>((number >> 8) & 0xFF), '#'};
+  const int rc = exchange(payload, sizeof payload, nullptr, &token);
+  if (rc != 0) {
+    trace.fail(token);
+    return rc;
+  }
+  trace.ok(QStringLiteral("LastUnsaved=") + QString::number(number) +
+           QStringLiteral(": (BlockIndex=LastUnsaved--): "));
+  return 0;
+}
+
+int TNurvoDataBlock::GetDateCOMBlock(uint8_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute) {
+  quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::GetDateCOMBlock(): "));
+  BusyScope busy(State);
+  FileName.clear();
+  closeDataFile();
+  Source = SourceReader;
+
+  QString token;
+  uint8_t payload[] = {'.', 'K', '1', year, month, day, hour, minute, '#'};
+  const int rc = exchange(payload, sizeof payload, nullptr, &token);
+  if (rc != 0) {
+    trace.fail(token);
+    return rc;
+  }
+  ByDate = ReplyData(*CommandChannel()).u16(1);
+  trace.ok(QStringLiteral("ByDate=") + QString::number(ByDate) + QStringLiteral(": (BlockIndex=ByDate--): "));
+  return 0;
+}
+
+int TNurvoDataBlock::ReadCOMBlock(uint32_t number) {
+  quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::ReadCOMBlock(): "));
+  BusyScope busy(State);
+  std::memset(&Record, 0, sizeof Record);
+  State &= ~uint32_t{Loaded | EvalEdited};
+  Source = SourceReader;
+  BlockIndex = number;
+
+  QString token;
+  uint8_t payload[] = {'.', 'Y', static_cast<uint8_t>(number & 0xFF),
+                       static_cast<uint8_t>((number >> 8) & 0xFF), '#'};
+  const int rc = exchange(payload, sizeof payload, nullptr, &token);
+  if (rc != 0) {
+    trace.fail(token);
+    return rc;
+  }
+  // 511 bytes are taken: byte 511 stays 0 from the clearing, byte 0 is
+  // forced to 0.
+  auto* record = reinterpret_cast<uint8_t*>(&Record);
+  ReplyData(*CommandChannel()).copy(0, record, sizeof Record - 1);
+  record[0] = 0;
+
+  State |= Loaded;
+  trace.ok(QStringLiteral("BlockIndex=") + QString::number(number) + QStringLiteral(": "));
+  return 0;
+}
+
+int TNurvoDataBlock::SearchCOMBlocks(const SearchRequest& request, int length, int* count) {
+  if (count) *count = 0;
+  // The payload never carries more than the request holds.
+  length = std::clamp(length, 0, int{sizeof(SearchRequest)});
+  uint8_t payload[sizeof(SearchRequest) + 4] = {'.', 'U'};
+  std::memcpy(payload + 2, &request, static_cast<size_t>(length));
+  payload[length + 2] = '#';
+
+  QString token;
+  uint16_t dataLength = 0;
+  const int rc = exchange(payload, static_cast<uint16_t>(length + 3), &dataLength, &token);
+  if (rc != 0) {
+    traceBareToken(token);
+    return rc;
+  }
+  if (dataLength != 0) {
+    const ReplyData reply(*CommandChannel());
+    if (count) *count = std::min<int>(reply.byte(0), kPageRows);
+    reply.copy(1, reinterpret_cast<uint8_t*>(Summaries), sizeof Summaries);
+  }
+  State |= Loaded;
+  return 0;
 }

@@ -7,10 +7,14 @@
 #include <QString>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "measurement/BlockRecord.h"
 
 class QObject;
+namespace quelm {
+class DataFileReader;
+}
 
 // Bits of TNurvoDataBlock::State.
 enum TNurvoState : uint32_t {
@@ -36,7 +40,7 @@ class TNurvoDataBlock {
   QObject* Owner;
   uint32_t State;
   QString FileName;       // data file in use; empty while the reader is the source
-  std::FILE* FileHandle;  // open only during an operation
+  std::FILE* FileHandle;  // open only during an operation; nullptr between operations
   uint8_t Source;         // TNurvoSource
   uint32_t ValidBlocks;
   uint32_t LastBlock;
@@ -53,14 +57,25 @@ class TNurvoDataBlock {
   int32_t PeakPos = 0;
   double NormFact = 0;
 
-  // Data file.
+  // Data file. Each operation opens FileName (or the given name), works and
+  // closes it again; results are 0 or a negative code, and a failed
+  // positioning at the start of the file gives the system's error number.
+  // Makes the file the source: ValidBlocks = record starts in it (a cut-off
+  // last record counts), LastBlock = number of the last record.
   int SkimFile(const QString& name);
+  // The first record with that number into Record; -214 when there is none.
   int ReadFileBlock(uint32_t number);
+  // Record as the file's only content (append 0) or at its end.
   int WriteFileBlock(const QString& name, int append);
+  // RawValues into Values/Ranges; sets RangeFault for codes 5..15. Returns 106.
   int DecodeChannels();
   void StoreSummary(int slot);
+  // Fills Summaries from StartBlock on, by number, date or dosimeter
+  // (pageSize at most 20); -1 when the page ended at a missing block.
   int SearchFileBlocks(const SearchRequest& request, int pageSize, uint32_t upperLimit, uint32_t lowerLimit,
                        int* count);
+  // Inside a file operation only: read by number (0, -1 not found, -109),
+  // and step to the next or previous record with the 1 MiB wrap (0, -109).
   int FindFileBlock(uint32_t number);
   int ReadNextFileBlock();
   int ReadPrevFileBlock();
@@ -68,7 +83,8 @@ class TNurvoDataBlock {
   int MatchDate(const SearchRequest& request) const;
   int MatchDosimeter(const SearchRequest& request) const;
 
-  // Reader (through CommandChannel()).
+  // Reader (through CommandChannel(); -102 without one). Each returns 0 or
+  // the link's code unchanged.
   int SkimCOM();
   int GetLastUnsavedCOMBlock();
   int AckLastUnsavedCOMBlock(uint32_t number);
@@ -77,4 +93,10 @@ class TNurvoDataBlock {
   int SearchCOMBlocks(const SearchRequest& request, int length, int* count);
 
   bool IsLoaded() const { return State & Loaded; }
+
+ private:
+  // The data file of the running file operation; FileHandle is its stream.
+  std::unique_ptr<quelm::DataFileReader> file_;
+  int openDataFile();
+  void closeDataFile();
 };
