@@ -13,6 +13,7 @@
 #include "ScriptedPrompter.h"
 #include "SimServer.h"
 #include "link/FrameLink.h"
+#include "measurement/NurvoDataBlock.h"
 #include "measurement/SampleData.h"
 #include "shell/Diag.h"
 
@@ -337,4 +338,37 @@ TEST(FrameLink, DiagnosticBitsDumpFramesAndCanKeepThePortUntouched) {
 
   DiagFlags = saved;
   setLogSink(nullptr);
+}
+
+// The data classes talk to the simulated reader through the link's channel.
+TEST(FrameLink, TheDataBlockCommandsWorkAgainstTheSimulatedReader) {
+  Rig r(FaultOptions{}, 0);
+  r.model.LoadBlocks(MakeSampleBlocks({300, 2, 1900}));  // 1900..2047, 0..151
+  r.model.SetUnsaved(12);
+  SetCommandChannel(&r.link().Channel());
+  TNurvoDataBlock data(nullptr);
+  EXPECT_EQ(data.SkimCOM(), 0);
+  EXPECT_EQ(data.ValidBlocks, 300u);
+  EXPECT_EQ(data.LastBlock, 151u);
+  EXPECT_EQ(data.GetLastUnsavedCOMBlock(), 0);
+  EXPECT_EQ(data.LastUnsaved, 140u);
+
+  SearchRequest q;
+  std::memset(&q, 0, sizeof q);
+  q.StartBlock = static_cast<uint16_t>(data.LastBlock);
+  q.FromBlock = static_cast<uint16_t>(data.LastBlock + 1);
+  int count = 0;
+  EXPECT_EQ(data.SearchCOMBlocks(q, sizeof q, &count), 0);
+  EXPECT_EQ(count, 20);
+  EXPECT_EQ(int{data.Summaries[0].BlockNumber}, 151);
+  EXPECT_EQ(int{data.Summaries[19].BlockNumber}, 132);
+
+  EXPECT_EQ(data.ReadCOMBlock(2000), 0);
+  EXPECT_EQ(int{data.Record.BlockNumber}, 2000);
+  EXPECT_EQ(std::memcmp(&data.Record.DateTime, r.model.Block(2000).DateTime, 5), 0);
+  EXPECT_EQ(data.AckLastUnsavedCOMBlock(151), 0);
+  EXPECT_EQ(data.GetLastUnsavedCOMBlock(), 0);
+  EXPECT_EQ(data.LastUnsaved, 0xFFFFu);
+  SetCommandChannel(nullptr);
+  EXPECT_TRUE(r.prompter.messages.empty());
 }

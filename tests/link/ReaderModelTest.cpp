@@ -7,6 +7,7 @@
 
 #include "ReaderModel.h"
 #include "link/Frame.h"
+#include "measurement/NurvoDataBlock.h"
 #include "measurement/SampleData.h"
 
 using namespace quelm;
@@ -145,17 +146,30 @@ TEST(ReaderModel, ReadsBlocksWithZeroedEndBytesAndEmptySlotsAsEmptyRecords) {
   EXPECT_EQ(none.payload[100], 0);
 }
 
-TEST(ReaderModel, SearchAnswersACountAndTwentySummaries) {
-  TReaderModel m = withBlocks(30);
-  SearchRequest q;
-  std::memset(&q, 0, sizeof q);
-  q.StartBlock = 29;
-  q.FromBlock = 30;
+namespace {
+
+Reply search(TReaderModel& m, const SearchRequest& q) {
   std::vector<uint8_t> u = {'.', 'U'};
   const auto* qb = reinterpret_cast<const uint8_t*>(&q);
   u.insert(u.end(), qb, qb + sizeof q);
   u.push_back('#');
-  const Reply r = ask(m, u);
+  return ask(m, u);
+}
+
+SearchRequest requestFrom(int start, int from, uint8_t flags) {
+  SearchRequest q;
+  std::memset(&q, 0, sizeof q);
+  q.Flags = flags;
+  q.StartBlock = static_cast<uint16_t>(start);
+  q.FromBlock = static_cast<uint16_t>(from);
+  return q;
+}
+
+}  // namespace
+
+TEST(ReaderModel, SearchAnswersACountAndTwentySummaries) {
+  TReaderModel m = withBlocks(30);
+  const Reply r = search(m, requestFrom(29, 30, 0));
   ASSERT_EQ(r.payload.size(), 2u + 560u);
   EXPECT_EQ(r.payload[1], 20);
   BlockSummary s[20];
@@ -163,6 +177,47 @@ TEST(ReaderModel, SearchAnswersACountAndTwentySummaries) {
   EXPECT_EQ(int{s[0].BlockNumber}, 29);
   EXPECT_EQ(int{s[19].BlockNumber}, 10);
   EXPECT_EQ(float{s[3].MeasuredDose}, float{m.Block(26).MeasuredDose});
+}
+
+// The reader filters its memory exactly as the program searches a data file
+// holding the same blocks.
+TEST(ReaderModel, SearchesWithTheDataFileSemantics) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("same.dat"));
+  const SampleDataOptions options{400, 5, 1900};  // 1900..2047, 0..251
+  ASSERT_EQ(WriteSampleDataFile(path, options), 0);
+  TReaderModel m;
+  m.LoadBlocks(MakeSampleBlocks(options));
+  const std::vector<BlockRecord> blocks = MakeSampleBlocks(options);
+
+  std::vector<SearchRequest> requests;
+  requests.push_back(requestFrom(251, 252, 0));                                   // first page
+  requests.push_back(requestFrom(5, 0, 0));                                       // across the wrap backward
+  requests.push_back(requestFrom(2040, 0, kSearchForward));                       // forward across 2047
+  requests.push_back(requestFrom(120, 100, kSearchByNumber));                     // number range
+  requests.push_back(requestFrom(2045, 2030, kSearchByNumber | kSearchForward));  // forward number range
+  SearchRequest byDosimeter = requestFrom(251, 0, kSearchByDosimeter);
+  std::memcpy(byDosimeter.Dosimeter, blocks[300].BulbID, 5);
+  requests.push_back(byDosimeter);
+  SearchRequest byDate = requestFrom(251, 0, kSearchByDate);
+  std::memcpy(byDate.DateFrom, blocks[100].DateTime, 5);
+  std::memcpy(byDate.DateTo, blocks[250].DateTime, 5);
+  requests.push_back(byDate);
+  SearchRequest none = requestFrom(251, 0, kSearchByDosimeter);
+  std::memcpy(none.Dosimeter, "Z0000", 5);
+  requests.push_back(none);
+
+  for (size_t i = 0; i < requests.size(); ++i) {
+    TNurvoDataBlock file(nullptr);
+    file.FileName = path;
+    int count = 0;
+    const uint32_t upper = 251;
+    file.SearchFileBlocks(requests[i], 20, upper, requests[i].FromBlock, &count);
+    const Reply r = search(m, requests[i]);
+    ASSERT_EQ(r.payload.size(), 562u);
+    EXPECT_EQ(r.payload[1], std::max(count, 0)) << "request " << i;
+    EXPECT_EQ(std::memcmp(r.payload.data() + 2, file.Summaries, 560), 0) << "request " << i;
+  }
 }
 
 TEST(ReaderModel, LoadsItsMemoryFromADataFile) {

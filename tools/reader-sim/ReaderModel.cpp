@@ -3,8 +3,13 @@
 #include <QFile>
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "link/Frame.h"
+#include "measurement/NurvoDataBlock.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace quelm::sim {
 namespace {
@@ -35,21 +40,28 @@ int compareStamp(const uint8_t* a, const uint8_t* b) {
   return 0;
 }
 
-void storeSummary(const BlockRecord& r, BlockSummary& s) {
-  s.Lead = 0;
-  s.BlockNumber = r.BlockNumber;
-  std::memcpy(s.DateTime, r.DateTime, sizeof s.DateTime);
-  std::memcpy(s.DeviceID, r.DeviceID, sizeof s.DeviceID);
-  std::memcpy(s.BulbID, r.BulbID, sizeof s.BulbID);
-  s.ReaderTemp = r.ReaderTemp;
-  s.ErrorCodes = r.ErrorCodes;
-  s.MeasuredDose = r.MeasuredDose;
-  s.Exposure = r.Exposure;
-}
-
 }  // namespace
 
 TReaderModel::TReaderModel(const FaultOptions& faults) : Options(faults), Random(faults.seed) {}
+
+TReaderModel::TReaderModel(TReaderModel&& o) noexcept
+    : Script(std::move(o.Script)),
+      RawReplies(std::move(o.RawReplies)),
+      Requests(std::move(o.Requests)),
+      Options(o.Options),
+      Random(o.Random),
+      InformationReplies(o.InformationReplies),
+      Pending(std::move(o.Pending)),
+      Slots(std::move(o.Slots)),
+      Used(o.Used),
+      Order(std::move(o.Order)),
+      FirstUnsaved_(o.FirstUnsaved_),
+      ImageFd(std::exchange(o.ImageFd, -1)),
+      ImageStale(o.ImageStale) {}
+
+TReaderModel::~TReaderModel() {
+  if (ImageFd >= 0) ::close(ImageFd);
+}
 
 void TReaderModel::LoadBlocks(const std::vector<BlockRecord>& blocks) {
   Used.fill(false);
@@ -63,6 +75,7 @@ void TReaderModel::LoadBlocks(const std::vector<BlockRecord>& blocks) {
     Used[n] = true;
     Order.push_back(n);
   }
+  ImageStale = true;
   SetUnsaved(-1);
 }
 
@@ -268,26 +281,44 @@ std::vector<uint8_t> TReaderModel::Command(const uint8_t* p, int length, bool* u
   return r;
 }
 
-std::vector<uint8_t> TReaderModel::SearchPage(const SearchRequest& request) const {
-  BlockSummary page[kPageRows];
-  std::memset(page, 0, sizeof page);
+int TReaderModel::MemoryImage() {
+  if (ImageFd < 0) ImageFd = ::memfd_create("quelm-reader-memory", MFD_CLOEXEC);
+  if (ImageFd < 0) return -107;
+  if (!ImageStale) return 0;
+  // Slots up to the highest one in use; empty slots carry a number no
+  // search asks for, so a lookup of an empty slot fails as a missing block.
+  int last = -1;
+  for (int n = 0; n < kBlocksInReader; ++n)
+    if (Used[n]) last = n;
+  std::vector<BlockRecord> image(Slots.begin(), Slots.begin() + (last + 1));
+  for (int n = 0; n <= last; ++n)
+    if (!Used[n]) {
+      std::memset(&image[n], 0, sizeof image[n]);
+      image[n].BlockNumber = 0xFFFF;
+    }
+  const size_t bytes = image.size() * sizeof(BlockRecord);
+  if (::ftruncate(ImageFd, 0) != 0 ||
+      ::pwrite(ImageFd, image.data(), bytes, 0) != static_cast<ssize_t>(bytes))
+    return -110;
+  ImageStale = false;
+  return 0;
+}
+
+std::vector<uint8_t> TReaderModel::SearchPage(const SearchRequest& request) {
+  // The reader pages and filters its memory with the same rules as the
+  // program's data-file search; the request carries no upper number, so a
+  // forward number search ends at the newest block.
+  TNurvoDataBlock memory(nullptr);
   int count = 0;
-  // MINIMAL PATH, to be replaced by the data-file search over an image of
-  // this memory once that search is available to share: pages through the
-  // stored blocks from StartBlock in the request's direction and stops at
-  // the first empty slot; the number, date and dosimeter filters are not
-  // evaluated yet.
-  const bool forward = request.Flags & kSearchForward;
-  int n = int{request.StartBlock} & 2047;
-  while (count < kPageRows && Used[n]) {
-    storeSummary(Slots[n], page[count++]);
-    n = forward ? (n + 1) & 2047 : (n + 2047) & 2047;
-    if (n == (int{request.StartBlock} & 2047)) break;
+  if (MemoryImage() == 0 && !Order.empty()) {
+    memory.FileName = QStringLiteral("/proc/self/fd/%1").arg(ImageFd);
+    memory.SearchFileBlocks(request, kPageRows, static_cast<uint32_t>(NewestBlock()), request.FromBlock,
+                            &count);
   }
   std::vector<uint8_t> out;
-  out.push_back(static_cast<uint8_t>(count));
-  const auto* bytes = reinterpret_cast<const uint8_t*>(page);
-  out.insert(out.end(), bytes, bytes + sizeof page);
+  out.push_back(static_cast<uint8_t>(std::clamp(count, 0, kPageRows)));
+  const auto* bytes = reinterpret_cast<const uint8_t*>(memory.Summaries);
+  out.insert(out.end(), bytes, bytes + sizeof memory.Summaries);
   return out;
 }
 

@@ -54,6 +54,10 @@ struct Emission {
 class TReaderModel {
  public:
   explicit TReaderModel(const FaultOptions& faults = {});
+  ~TReaderModel();
+  TReaderModel(TReaderModel&& other) noexcept;
+  TReaderModel& operator=(TReaderModel&&) = delete;
+  TReaderModel(const TReaderModel&) = delete;
 
   // Memory. Blocks go to the slot of their number; the last one given is
   // the newest. All loaded blocks start unsaved unless told otherwise.
@@ -86,7 +90,8 @@ class TReaderModel {
  private:
   std::vector<Emission> HandleFrame(const std::vector<uint8_t>& frame);
   std::vector<uint8_t> Command(const uint8_t* payload, int length, bool* understood);
-  std::vector<uint8_t> SearchPage(const SearchRequest& request) const;
+  std::vector<uint8_t> SearchPage(const SearchRequest& request);
+  int MemoryImage();
   unsigned DrawFaults();
   std::vector<Emission> Transmit(std::vector<uint8_t> frame);
 
@@ -99,6 +104,10 @@ class TReaderModel {
   std::array<bool, kBlocksInReader> Used{};
   std::vector<int> Order;  // block numbers, oldest first
   int FirstUnsaved_ = -1;  // -1: none
+  // The memory as a data file (record k = slot k) for the search, which
+  // then works exactly as on a data file; rebuilt after the memory changed.
+  int ImageFd = -1;
+  bool ImageStale = true;
 };
 
 }  // namespace quelm::sim
