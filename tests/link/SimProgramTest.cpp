@@ -10,6 +10,7 @@
 #include "LinkTestSupport.h"
 #include "ScriptedPrompter.h"
 #include "link/FrameLink.h"
+#include "shell/IniFile.h"
 
 using namespace quelm;
 
@@ -69,4 +70,31 @@ TEST(ReaderSimProgram, RefusesBadOptionsAndForeignFilesAtTheLinkPath) {
   sim.start(QStringLiteral(QUELM_READER_SIM), {QStringLiteral("--crc-prob"), QStringLiteral("2")});
   ASSERT_TRUE(sim.waitForFinished(5000));
   EXPECT_EQ(sim.exitCode(), 2);
+}
+
+TEST(ReaderSimProgram, SetsUpTheConfigurationFileAndKeepsItsOtherSettings) {
+  QTemporaryDir dir;
+  const QString iniPath = dir.filePath(QStringLiteral("quelm.INI"));
+  QFile f(iniPath);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("[Screen]\r\nLeft=33\r\n[Serial port settings]\r\nPortNumber=4\r\nCOM2=/dev/ttyUSB7\r\n");
+  f.close();
+  const QString link = dir.filePath(QStringLiteral("reader"));
+  QProcess sim;
+  sim.start(QStringLiteral(QUELM_READER_SIM),
+            {QStringLiteral("--blocks"), QStringLiteral("3"), QStringLiteral("--link"), link,
+             QStringLiteral("--ini"), iniPath});
+  ASSERT_TRUE(sim.waitForReadyRead(5000));
+  IniFile ini(iniPath);
+  const QString s = QStringLiteral("Serial port settings");
+  EXPECT_EQ(ini.ReadString(s, QStringLiteral("COM1"), QString()), link);
+  EXPECT_EQ(ini.ReadInteger(s, QStringLiteral("PortNumber"), -1), 1);
+  EXPECT_EQ(ini.ReadInteger(s, QStringLiteral("BaudRate"), -1), 9);
+  EXPECT_EQ(ini.ReadString(s, QStringLiteral("COM2"), QString()), "/dev/ttyUSB7");
+  EXPECT_EQ(ini.ReadInteger(QStringLiteral("Screen"), QStringLiteral("Left"), -1), 33);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray bytes = f.readAll();
+  EXPECT_EQ(bytes.count("\r\n"), bytes.count('\n')) << "CR LF line ends";
+  sim.terminate();
+  EXPECT_TRUE(sim.waitForFinished(5000));
 }

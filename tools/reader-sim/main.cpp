@@ -15,6 +15,7 @@
 #include "ReaderModel.h"
 #include "SimServer.h"
 #include "measurement/SampleData.h"
+#include "shell/IniFile.h"
 
 using namespace quelm::sim;
 
@@ -111,10 +112,19 @@ int main(int argc, char** argv) {
   const QCommandLineOption baud(QStringLiteral("baud"),
                                 QStringLiteral("Pace all output at this line rate (bytes x 10 / baud)."),
                                 QStringLiteral("RATE"), QStringLiteral("0"));
+  const QCommandLineOption ini(
+      QStringLiteral("ini"),
+      QStringLiteral("Set up the program's configuration file to use this reader: COMn maps "
+                     "to the device (or the --link path), PortNumber n, BaudRate 19200. "
+                     "Other settings in the file are kept."),
+      QStringLiteral("FILE"));
+  const QCommandLineOption com(QStringLiteral("com"),
+                               QStringLiteral("The port number n for --ini (default 1)."),
+                               QStringLiteral("N"), QStringLiteral("1"));
   const QCommandLineOption verbose(QStringLiteral("verbose"),
                                    QStringLiteral("Print every request to stderr."));
-  parser.addOptions(
-      {link, blocks, seed, first, memory, unsaved, garbage, chunk, chunkDelay, delay, baud, verbose});
+  parser.addOptions({link, ini, com, blocks, seed, first, memory, unsaved, garbage, chunk, chunkDelay, delay,
+                     baud, verbose});
   std::vector<std::pair<QCommandLineOption, QCommandLineOption>> ruleOptions;
   for (const RuleOption& r : kRules) {
     const QString name = QString::fromLatin1(r.name);
@@ -158,6 +168,9 @@ int main(int argc, char** argv) {
     }
   }
 
+  int comNumber = 1;
+  if (!toInt(parser.value(com), 1, &comNumber) || comNumber > 16) return fail("--com takes 1..16");
+
   TReaderModel model(faults);
   if (parser.isSet(memory)) {
     if (const int rc = model.LoadMemoryFile(parser.value(memory)); rc != 0) {
@@ -186,6 +199,20 @@ int main(int argc, char** argv) {
   }
   const QString linkPath = parser.value(link);
   if (!linkPath.isEmpty() && !placeLink(server.SlavePath(), linkPath)) return 1;
+  if (parser.isSet(ini)) {
+    // The stable link path if there is one: the device number changes from run to run.
+    quelm::IniFile file(parser.value(ini));
+    const QString section = QStringLiteral("Serial port settings");
+    file.WriteString(section, QStringLiteral("COM%1").arg(comNumber),
+                     linkPath.isEmpty() ? server.SlavePath() : QFileInfo(linkPath).absoluteFilePath());
+    file.WriteInteger(section, QStringLiteral("PortNumber"), comNumber);
+    file.WriteInteger(section, QStringLiteral("BaudRate"), 9);
+    if (!file.UpdateFile()) {
+      if (!linkPath.isEmpty()) ::unlink(QFile::encodeName(linkPath).constData());
+      std::fprintf(stderr, "quelm-reader-sim: cannot write %s\n", qPrintable(parser.value(ini)));
+      return 1;
+    }
+  }
 
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return 1;
   QSocketNotifier stop(g_signalPipe[0], QSocketNotifier::Read);
