@@ -58,8 +58,10 @@ class CountingDevice final : public SerialDevice {
   std::unique_ptr<SerialDevice> d = makePosixSerialDevice();
 };
 
-// The program's link wired to COM1 = a device path, with short ticks so
-// that time-outs take 0.2 s instead of 4 s.
+// The program's link wired to COM1 = a device path. Tests that wait for
+// time-outs shorten the ticks so that they take 0.2 s instead of 4 s.
+constexpr int kShortTickMs = 50;
+
 struct Link {
   TestIni ini;
   TFrameLink link;
@@ -72,7 +74,6 @@ struct Link {
     link.COMPortDrv.IniFileName = ini.path();
     link.COMPortDrv.SetPortNumber(pnCOM1);
     link.COMPortDrv.SetPollDelay(5);
-    link.Timer.setInterval(50);
   }
   int send(std::vector<uint8_t>& payload, uint16_t* out = nullptr) {
     return link.SendCOMCmd(payload.data(), static_cast<uint16_t>(payload.size()), out);
@@ -178,7 +179,6 @@ TEST(FrameLink, RepliesSplitIntoBatchesWithLeadingNoiseAreAssembled) {
   f.chunkSize = 7;
   f.chunkDelayMs = 5;
   Rig r(f);
-  r.link().Timer.setInterval(1000);  // 75 pieces take longer than short ticks
   std::vector<uint8_t> y = {'.', 'Y', 12, 0, '#'};
   uint16_t out = 0;
   ASSERT_EQ(r.l->send(y, &out), 0);
@@ -190,6 +190,7 @@ TEST(FrameLink, RepliesSplitIntoBatchesWithLeadingNoiseAreAssembled) {
 
 TEST(FrameLink, ImpossibleLengthFieldsEndAsTimeOutOrCheckSumFailure) {
   Rig r;
+  r.link().Timer.setInterval(kShortTickMs);
   std::vector<uint8_t> huge = rawFrame(0x80, {'G', 0, 0});
   huge[3] = 0x00;
   huge[4] = 0x04;  // 1024
@@ -230,6 +231,7 @@ TEST(FrameLink, WithoutReaderTheResetFrameTimesOutAlone) {
   TestPty pty;
   ASSERT_TRUE(pty.ok());
   Link l(pty.slavePath());
+  l.link.Timer.setInterval(kShortTickMs);
   EXPECT_EQ(l.send(".G#"), -204);
   EXPECT_EQ(pty.read(8, 200), kResetFrame) << "no information frame after a failed reset";
   EXPECT_FALSE(l.link.COMPortDrv.Connected());
@@ -241,7 +243,7 @@ TEST(FrameLink, WithoutReaderTheResetFrameTimesOutAlone) {
   QElapsedTimer t;
   t.start();
   EXPECT_EQ(l.send(".G#"), -204);
-  EXPECT_GE(t.elapsed(), 2 * 3 * 50);
+  EXPECT_GE(t.elapsed(), 2 * 4 * kShortTickMs - 10);
   const std::vector<uint8_t> sent = pty.read(19, 200);
   ASSERT_EQ(sent.size(), 19u);
   EXPECT_EQ(sent[5], 0x83);
@@ -254,7 +256,6 @@ TEST(FrameLink, TheDefaultTimeOutIsFourSecondTicks) {
   TestPty pty;
   ASSERT_TRUE(pty.ok());
   Link l(pty.slavePath());
-  l.link.Timer.setInterval(1000);
   QElapsedTimer t;
   t.start();
   EXPECT_EQ(l.send(".G#"), -204);
