@@ -11,7 +11,8 @@
 using quelm::TraceLine;
 
 namespace {
-constexpr int kInitialExpected = 530;  // longest reply: a page of summaries
+// Any length above 5 serves until the reply's own Length field is in.
+constexpr int kInitialExpected = 530;
 constexpr uint32_t kLinkBoxMask = quelm::kDiagBox | quelm::kDiagMonitor;
 }  // namespace
 
