@@ -1,9 +1,15 @@
-// Program entry (being built): until the main window exists this only
-// proves that the widgets library links.
-#include <QApplication>
+// Program entry.
+#include "shell/Application.h"
+#include "shell/Prompter.h"
+#include "shell/QtPrompter.h"
+#include "shell/UserLocale.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Quelm"));
-  return 0;
+  quelm::TApplication app(argc, argv);
+  quelm::setUserLocale(quelm::systemUserLocale());
+  quelm::QtPrompter prompter;
+  quelm::setPrompter(&prompter);
+  const int result = quelm::RunProgram(app, quelm::createProgramWindows);
+  quelm::setPrompter(nullptr);
+  return result;
 }

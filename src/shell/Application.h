@@ -1,0 +1,45 @@
+#pragma once
+// Program start-up: the application object's title and settings, the
+// windows in their fixed order, the event loop, and the last line of
+// defence against exceptions.
+
+#include <QApplication>
+#include <QWidget>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace quelm {
+
+using ProgramWindows = std::vector<std::unique_ptr<QWidget>>;
+// Creates every window of the program, main window first. The windows live
+// until the program ends and are destroyed in reverse order.
+using WindowFactory = std::function<ProgramWindows()>;
+
+// The program's windows in their order of creation.
+ProgramWindows createProgramWindows();
+
+// Runs the program: title "Quelm", the build diagnostic mask, the windows
+// from the factory, the event loop until the main window closes. An
+// exception escaping the creation or the loop is shown in the exception box;
+// the result is 0 in every case.
+int RunProgram(QApplication& app, const WindowFactory& factory);
+
+// The standard exception box: an error box with the exception's text.
+void ShowException(const std::exception& e);
+void ShowUnknownException();
+
+// The application object of the program. Exceptions thrown by an event
+// handler are shown in the exception box and the program goes on, instead
+// of unwinding through the toolkit.
+class TApplication : public QApplication {
+ public:
+  TApplication(int& argc, char** argv);
+  bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// Calls deliver() and turns an exception into the exception box; false then.
+bool notifyGuarded(const std::function<bool()>& deliver);
+
+}  // namespace quelm

@@ -1,0 +1,246 @@
+#pragma once
+// The main window: tool bar, block header, the pages Content/Chart/Table,
+// evaluation panel, status bar and the main menu. This file and
+// PgcForm.cpp build the frame, the menu and the configuration round trip;
+// the detail view with its chart interaction (PgcFormDetail.cpp) and the
+// content list with paging and search (PgcFormContent.cpp) add their
+// handlers to this class and connect them from their own set-up functions,
+// which FormCreate calls (see the marked spot there).
+//
+// Components are public members named as the screens and the code that
+// fills them know them.
+
+#include <QMainWindow>
+#include <cstdint>
+#include <memory>
+
+#include "measurement/NurvoDataBlock.h"
+
+class QAction;
+class QAreaSeries;
+class QChartView;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QLineSeries;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QScatterSeries;
+class QStatusBar;
+class QTabWidget;
+class QToolButton;
+class QValueAxis;
+namespace quelm {
+class StringGrid;
+}
+
+class TPgcForm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TPgcForm(QWidget* parent = nullptr);
+  // Runs FormDestroy: the configuration file is written when the window goes.
+  ~TPgcForm() override;
+
+  // --- Data -------------------------------------------------------------
+  std::unique_ptr<TNurvoDataBlock> DataBlock;  // the display side's data object
+  int32_t PortNumber = 1;                      // 0 = none, n = COMn
+  uint32_t BaudRate = 9;                       // index into the baud-rate table
+  uint8_t Professional = 0;                    // service level
+  int32_t MaxPostHeating = 50;                 // bound of POSTH in the reader parameter window
+  uint32_t PagingEnabled = 0;
+  int32_t ChartDownX = 0;
+  int32_t ChartDownY = 0;
+
+  // --- Main menu --------------------------------------------------------
+  QMenuBar* PgcMainMenu;
+  QMenu* File1;
+  QMenu* Import1;
+  QAction* FromFile1;
+  QAction* FromQuelm1;
+  QMenu* Export1;
+  QAction* DataBlocktoTextFile1;
+  QAction* Print1;
+  QAction* Download1;
+  QMenu* Options1;
+  QAction* ComPort1;
+  QAction* ReaderParameterTable1;
+  QAction* DosimeterparameterTable1;
+  QAction* Softwareupdate1;
+  QMenu* Help1;
+  QAction* HelpAboutItem;
+  QMenu* Navigation;
+  QAction* NavigationFirstItem;     // Home
+  QAction* NavigationNextItem;      // PgUp ("Next Page")
+  QAction* NavigationPreviousItem;  // PgDn ("Previous Page")
+  QAction* NavigationLastItem;      // End
+  QAction* NavigationNext;          // Up ("Next Item")
+  QAction* NavigationPrev;          // Down ("Previous Item")
+  QAction* GoToInsert1;             // Insert, no action
+  QMenu* Chart;
+  QAction* ChartCursorLeftItem;       // Left
+  QAction* ChartCursorRightItem;      // Right
+  QAction* ChartEvalStartLeftItem;    // Z
+  QAction* ChartEvalStartRightItem;   // X
+  QAction* ChartEvalLengthLeftItem;   // N
+  QAction* ChartEvalLengthRightItem;  // M
+  QMenu* NFincrease1;
+  QAction* ChartNFInrease10Item;  // Q
+  QAction* ChartNFInrease1Item;   // W
+  QAction* ChartNFInrease01Item;  // E
+  QMenu* NFdecrease1;
+  QAction* ChartNFDecrease10Item;  // A
+  QAction* ChartNFDecrease1Item;   // S
+  QAction* ChartNFDecrease01Item;  // D
+  QAction* Service1;
+
+  // --- Tool bar ---------------------------------------------------------
+  QFrame* ToolBarPanel;
+  QToolButton* FileOpenSpeedButton;
+  QToolButton* RSSpeedButton;
+  QToolButton* FileSaveTextSpeedButton;
+  QToolButton* PrintSpeedButton;
+
+  // --- Block header: three columns of caption/value pairs ----------------
+  QFrame* UpperPanel;
+  QLabel* DeviceIDLabel;
+  QLabel* DeviceIDDatLabel;
+  QLabel* DosimeterLabel;
+  QLabel* DosimeterDatLabel;
+  QLabel* DateTimeLabel;
+  QLabel* DateTimeDatLabel;
+  QLabel* ErrorCodesLabel;
+  QLabel* ErrorCodesDatLabel;
+  QLabel* BlockNumberLabel;
+  QLabel* BlockNumberDatLabel;
+  QLabel* MeasPointsLabel;
+  QLabel* MeasPointsDatLabel;
+  QLabel* SamplingSpeedLabel;
+  QLabel* SamplingSpeedDatLabel;
+  QLabel* ReaderTempLabel;
+  QLabel* ReaderTempDatLabel;
+  QLabel* MeasuredDoseLabel;
+  QLabel* MeasuredDoseDatLabel;
+  QLabel* ApprDoseRateLabel;
+  QLabel* ApprDoseRateDatLabel;
+  QLabel* LastReadOutLabel;
+  QLabel* LastReadOutDatLabel;
+  QLabel* ExposureLabel;
+  QLabel* ExposureDatLabel;
+
+  // --- Pages ------------------------------------------------------------
+  QTabWidget* PageControl;
+  QWidget* ContentTabSheet;
+  QWidget* ChartTabSheet;
+  QWidget* TableTabSheet;
+
+  // Content page: source strip above the block list.
+  QLabel* SourceLabel;
+  QLabel* SourceDatLabel;
+  QLabel* AvailableBlocksLabel;
+  QLabel* AvailableBlocksDatLabel;
+  QPushButton* FilterButton;    // "&Search"
+  QPushButton* PrevPageButton;  // "Pre&v page"
+  QPushButton* NextPageButton;  // "Nex&t page"
+  // 9 columns; row 0 is the title row, rows 1..20 one page of blocks.
+  quelm::StringGrid* BlockStringGrid;
+
+  // Chart page. The area series is drawn from AreaUpperSeries (its points);
+  // PointSeries holds the channel temperatures on the right axis.
+  QChartView* PChart;
+  QAreaSeries* AreaSeries;
+  QLineSeries* AreaUpperSeries;
+  QScatterSeries* PointSeries;
+  QValueAxis* ChartBottomAxis;
+  QValueAxis* ChartLeftAxis;
+  QValueAxis* ChartRightAxis;
+
+  // Table page: 16 columns (4 groups of label, value, temperature, spare),
+  // 27 rows, no title row.
+  quelm::StringGrid* ValueListGrid;
+
+  // --- Evaluation panel -------------------------------------------------
+  QFrame* LowerPanel;
+  QFrame* Panel1;
+  QLabel* EvalStartLabel;
+  QLineEdit* EvalSEdit;
+  QLabel* EvalLengthLabel;
+  QLineEdit* EvalLEdit;
+  QLabel* NormFactLabel;
+  QLineEdit* NormFact20DatEdit;
+  QLabel* StartPercentLabel;
+  QLabel* StartPercentDatLabel;
+  QLabel* StopPercentLabel;
+  QLabel* StopPercentDatLabel;
+  QFrame* Panel2;
+  QLabel* PeakPosLabel;
+  QLabel* PeakPosDatLabel;
+  QLabel* PeakValueLabel;
+  QLabel* PeakValueDatLabel;
+  QLabel* PeakTempLabel;
+  QLabel* PeakTempDatLabel;
+  QLabel* CursorPosLabel;
+  QLabel* CursorPosDatLabel;
+  QLabel* CursorValueLabel;
+  QLabel* CursorValueDatLabel;
+  QLabel* CursorTempLabel;
+  QLabel* CursorTempDatLabel;
+  QFrame* Panel3;
+  QLabel* ROILabel;
+  QLabel* ROIDatLabel;
+  QLabel* ROIDoseLabel;
+  QLabel* ROIDoseDatLabel;
+  QLabel* BgDoseLabel;
+  QLabel* BgDoseDatLabel;
+  QLabel* BgCorrDoseLabel;
+  QLabel* BgCorrDoseDatLabel;
+  QLabel* TCorrDoseLabel;
+  QLabel* TCorrDoseDatLabel;
+  QLabel* MeasDoseLabel;
+  QLabel* MeasDoseDatLabel;
+
+  QStatusBar* StatusBar;
+
+  // --- Operations -------------------------------------------------------
+  void FormCreate();
+  void FormDestroy();
+  // Enables the block-dependent commands after the Loaded bit of DataBlock.
+  int UpdateMenuItems();
+  // Shows the Service menu exactly at service level.
+  void SetLevel();
+  // The application-wide filter: turns the mouse wheel into Up/Down key
+  // presses that act exactly like the keys. True when the event was consumed.
+  bool AppMessage(QObject* receiver, QEvent* event);
+  // F1/F2/F3 select the Content/Chart/Table page. True when handled.
+  bool FormKeyDown(int key);
+  void FormResize();
+  // Hint routing: every hint of the program ends in the status bar.
+  void ShowHint(const QString& hint);
+  // The chart's own hint (the value under the pointer); routed like any hint.
+  void SetChartHint(const QString& hint);
+
+  static constexpr int kContentStripHeight = 50;
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildMenu();
+  void buildToolBar();
+  void buildHeader();
+  void buildPages();
+  void buildChart();
+  void buildLowerPanel();
+  void layoutCaptionColumns();
+  static void setMenuEnabled(QMenu* menu, bool enabled);
+
+  bool destroyed_ = false;
+  int wheelRemainder_ = 0;  // wheel travel not yet turned into a key press
+};
+
+// The program's main window; nullptr until it exists.
+extern TPgcForm* PgcForm;

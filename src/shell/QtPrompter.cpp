@@ -1,0 +1,93 @@
+#include "shell/QtPrompter.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace quelm {
+namespace {
+
+QMessageBox::Icon iconOf(MessageKind kind) {
+  switch (kind) {
+    case MessageKind::Information:
+      return QMessageBox::Information;
+    case MessageKind::Warning:
+      return QMessageBox::Warning;
+    case MessageKind::Error:
+      return QMessageBox::Critical;
+    case MessageKind::Confirmation:
+      return QMessageBox::Question;
+    case MessageKind::Plain:
+      break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+struct ButtonPair {
+  StandardButton ours;
+  QMessageBox::StandardButton qt;
+};
+
+constexpr ButtonPair kButtons[] = {
+    {Ok, QMessageBox::Ok},         {Cancel, QMessageBox::Cancel}, {Yes, QMessageBox::Yes},
+    {No, QMessageBox::No},         {Abort, QMessageBox::Abort},   {Retry, QMessageBox::Retry},
+    {Ignore, QMessageBox::Ignore},
+};
+
+std::optional<QString> runFileDialog(const FileRequest& r, QFileDialog::AcceptMode mode) {
+  QFileDialog dialog(QApplication::activeWindow(), r.title, r.directory, r.filter);
+  dialog.setAcceptMode(mode);
+  dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  // Files of the reader's world come with upper- and lower-case extensions.
+  dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+  if (!r.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(r.defaultSuffix);
+  if (mode == QFileDialog::AcceptSave && !r.overwritePrompt)
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  if (!r.fileName.isEmpty()) dialog.selectFile(r.fileName);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList files = dialog.selectedFiles();
+  if (files.isEmpty()) return std::nullopt;
+  return files.front();
+}
+
+}  // namespace
+
+StandardButton QtPrompter::message(const MessageRequest& r) {
+  QMessageBox box(QApplication::activeWindow());
+  box.setIcon(iconOf(r.kind));
+  box.setWindowTitle(r.title.isEmpty() ? QApplication::applicationName() : r.title);
+  box.setText(r.text);
+  QMessageBox::StandardButtons buttons;
+  for (const ButtonPair& b : kButtons)
+    if (r.buttons & b.ours) buttons |= b.qt;
+  if (!buttons) buttons = QMessageBox::Ok;
+  box.setStandardButtons(buttons);
+  for (const ButtonPair& b : kButtons)
+    if (r.defaultButton == b.ours && (r.buttons & b.ours)) box.setDefaultButton(b.qt);
+  const int answer = box.exec();
+  for (const ButtonPair& b : kButtons)
+    if (answer == b.qt) return b.ours;
+  // Closed with Escape or the close box: the box's escape button, which Qt
+  // picks from Cancel/No/the only button.
+  if (r.buttons & Cancel) return Cancel;
+  if (r.buttons & No) return No;
+  return Ok;
+}
+
+std::optional<QString> QtPrompter::openFile(const FileRequest& r) {
+  return runFileDialog(r, QFileDialog::AcceptOpen);
+}
+
+std::optional<QString> QtPrompter::saveFile(const FileRequest& r) {
+  return runFileDialog(r, QFileDialog::AcceptSave);
+}
+
+int QtPrompter::runModal(QObject& window) {
+  auto* dialog = qobject_cast<QDialog*>(&window);
+  if (!dialog) return mrCancel;
+  const int result = dialog->exec();
+  return result == QDialog::Rejected ? mrCancel : result;
+}
+
+}  // namespace quelm

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <stdexcept>
+
+#include "ScriptedPrompter.h"
+#include "shell/AboutForm.h"
+#include "shell/Application.h"
+#include "shell/Config.h"
+#include "shell/Diag.h"
+#include "shell/IoForm.h"
+#include "shell/PgcForm.h"
+
+using quelm::test::ScriptedPrompter;
+
+namespace {
+
+class ApplicationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = DiagFlags;
+    quelm::setConfigFilePath(dir_.filePath(QStringLiteral("quelm.INI")));
+  }
+  void TearDown() override {
+    quelm::setConfigFilePath(QString());
+    DiagFlags = saved_;
+  }
+  QApplication& app() { return *static_cast<QApplication*>(QCoreApplication::instance()); }
+
+  ScriptedPrompter prompter_;
+  QTemporaryDir dir_;
+  uint32_t saved_ = 0;
+};
+
+TEST_F(ApplicationTest, AnExceptionWhileCreatingTheWindowsIsShownAndTheProgramEndsWithZero) {
+  const int result = quelm::RunProgram(
+      app(), []() -> quelm::ProgramWindows { throw std::runtime_error("Out of system resources"); });
+  EXPECT_EQ(result, 0);
+  ASSERT_EQ(prompter_.messages.size(), 1u);
+  EXPECT_EQ(prompter_.messages[0].kind, quelm::MessageKind::Error);
+  EXPECT_EQ(prompter_.messages[0].text, QStringLiteral("Out of system resources"));
+  EXPECT_EQ(prompter_.messages[0].title, QStringLiteral("Quelm"));
+  EXPECT_EQ(QApplication::applicationName(), QStringLiteral("Quelm"));
+}
+
+TEST_F(ApplicationTest, WindowsMadeBeforeAFailureAreTakenDownAndNothingElseIsThrown) {
+  const int result = quelm::RunProgram(app(), []() -> quelm::ProgramWindows {
+    quelm::ProgramWindows w = quelm::createProgramWindows();
+    throw 42;  // not even an exception class
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(prompter_.texts(), QStringList{QStringLiteral("Unknown exception")});
+  EXPECT_EQ(PgcForm, nullptr);
+  EXPECT_EQ(IoForm, nullptr);
+  EXPECT_EQ(AboutForm, nullptr);
+}
+
+TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration) {
+  QStringList created, destroyed;
+  const int result = quelm::RunProgram(app(), [&] {
+    quelm::ProgramWindows w = quelm::createProgramWindows();
+    for (const auto& window : w) {
+      created << QString::fromLatin1(window->metaObject()->className());
+      QObject::connect(window.get(), &QObject::destroyed,
+                       [&destroyed, name = created.last()] { destroyed << name; });
+    }
+    // The About window shows the port of the main window until the port
+    // component takes over.
+    PgcForm->PortNumber = 5;
+    AboutForm->FormPaint();
+    EXPECT_EQ(AboutForm->COMPortDatLabel->text(), QStringLiteral("COM5"));
+    QTimer::singleShot(0, [] {
+      EXPECT_TRUE(PgcForm->isVisible());
+      EXPECT_FALSE(IoForm->isVisible());
+      IoForm->show();  // an open log window does not keep the program alive
+      PgcForm->close();
+    });
+    return w;
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(prompter_.messages.empty());
+  EXPECT_EQ(created, (QStringList{"TPgcForm", "TIoForm", "TAboutForm"}));
+  EXPECT_EQ(destroyed, (QStringList{"TAboutForm", "TIoForm", "TPgcForm"}));
+  QFile ini(quelm::configFilePath());
+  ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(ini.readAll().contains("\r\nPortNumber=5\r\n"));
+}
+
+TEST_F(ApplicationTest, TheBuildMaskIsAddedToTheFlagWord) {
+  DiagFlags = 0x02;
+  quelm::RunProgram(app(), [] { return quelm::ProgramWindows{}; });
+  EXPECT_EQ(DiagFlags, 0x02u | quelm::kBuildDiagMask);
+}
+
+TEST_F(ApplicationTest, AnExceptionFromAnEventHandlerIsShownAndDeliveryGoesOn) {
+  EXPECT_FALSE(quelm::notifyGuarded([]() -> bool { throw std::bad_alloc(); }));
+  ASSERT_EQ(prompter_.messages.size(), 1u);
+  EXPECT_EQ(prompter_.messages[0].kind, quelm::MessageKind::Error);
+  EXPECT_EQ(prompter_.messages[0].text, QString::fromLatin1(std::bad_alloc().what()));
+  EXPECT_TRUE(quelm::notifyGuarded([] { return true; }));
+  EXPECT_EQ(prompter_.messages.size(), 1u);
+}
+
+}  // namespace
