@@ -26,7 +26,6 @@ echo "Demo data file: $PWD/$demo/sample.dat (File > Import... > From File)"
 
 # The program reads the configuration file beside itself (build/quelm.INI).
 exe=build/quelm
-[ -x "$exe" ] || exe=build/src/quelm
 
 # The simulated reader maps COM1 to a fixed link in that file (other
 # settings in it are kept) and serves until the program ends.

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "link/PortMap.h"
+#include "shell/Config.h"
 #include "shell/ErrorCodes.h"
 #include "shell/Prompter.h"
 
@@ -54,7 +55,7 @@ bool TCOMPort::Connected() const { return Device && Device->isOpen(); }
 QString TCOMPort::DevicePath() const { return DevicePathFor(PortNumber_); }
 
 QString TCOMPort::DevicePathFor(int portNumber) const {
-  return quelm::comDevicePath(portNumber, IniFileName.isEmpty() ? quelm::programIniPath() : IniFileName);
+  return quelm::comDevicePath(portNumber, IniFileName.isEmpty() ? quelm::configFilePath() : IniFileName);
 }
 
 void TCOMPort::SetDevice(std::unique_ptr<SerialDevice> device) {

@@ -118,7 +118,7 @@ class TCOMPort : public QObject {
   TReceiveDataEvent OnReceiveData;
 
   // Where COMn is looked up ("Serial port settings" section); empty means the
-  // program's own configuration file.
+  // program's configuration file (quelm::configFilePath()).
   QString IniFileName;
   // The device the port number names, as Connect will open it, and the one
   // another number would name.

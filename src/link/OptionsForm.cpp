@@ -14,6 +14,8 @@
 #include "shell/Diag.h"
 #include "shell/Prompter.h"
 
+TOptionsForm* OptionsForm = nullptr;
+
 namespace {
 constexpr int kPortEntries = 17;  // "-----", COM1..COM16
 constexpr int kBaudEntries = 16;  // "-----", the 15 rates
@@ -77,7 +79,12 @@ TOptionsForm::TOptionsForm(TCOMPort& port, TSavedPortChoice saved, QWidget* pare
   });
   connect(BaudRateComboBox->lineEdit(), &QLineEdit::editingFinished, this, &TOptionsForm::ResolveBaudText);
   FormCreate();
+  OptionsForm = this;
   trace.ok();
+}
+
+TOptionsForm::~TOptionsForm() {
+  if (OptionsForm == this) OptionsForm = nullptr;
 }
 
 void TOptionsForm::FormCreate() {

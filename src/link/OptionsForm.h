@@ -24,6 +24,7 @@ class TOptionsForm : public QDialog {
   Q_OBJECT
  public:
   TOptionsForm(TCOMPort& port, TSavedPortChoice saved, QWidget* parent = nullptr);
+  ~TOptionsForm() override;
 
   QGroupBox* SerialPortSetupGroupBox;
   QLabel* NurvoCOMPortNumberLabel;
@@ -49,3 +50,6 @@ class TOptionsForm : public QDialog {
   TSavedPortChoice Saved;
   int LastBaudIndex = 0;
 };
+
+// The program's port options window; nullptr until it exists.
+extern TOptionsForm* OptionsForm;

@@ -1,16 +1,8 @@
 #include "link/PortMap.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
-
 #include "shell/IniFile.h"
 
 namespace quelm {
-
-QString programIniPath() {
-  const QFileInfo exe(QCoreApplication::applicationFilePath());
-  return exe.path() + QLatin1Char('/') + exe.completeBaseName() + QStringLiteral(".INI");
-}
 
 QString comDevicePath(int portNumber, const QString& iniPath) {
   if (portNumber < 1) return QString();

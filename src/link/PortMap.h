@@ -8,9 +8,6 @@
 
 namespace quelm {
 
-// The program's configuration file: its own path with ".INI".
-QString programIniPath();
-
 // Empty for port numbers below 1.
 QString comDevicePath(int portNumber, const QString& iniPath);
 

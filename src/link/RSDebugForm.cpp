@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+TRSDebugForm* RSDebugForm = nullptr;
+
 namespace {
 
 // One "Name:" / value pair per header field, in the order they are shown.
@@ -81,6 +83,11 @@ TRSDebugForm::TRSDebugForm(QWidget* parent) : QDialog(parent) {
   move(5, 190);
   connect(OKButton, &QPushButton::clicked, this, &TRSDebugForm::OKButtonClick);
   FormCreate();
+  RSDebugForm = this;
+}
+
+TRSDebugForm::~TRSDebugForm() {
+  if (RSDebugForm == this) RSDebugForm = nullptr;
 }
 
 void TRSDebugForm::FormCreate() {}

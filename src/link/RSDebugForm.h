@@ -15,6 +15,7 @@ class TRSDebugForm : public QDialog {
   Q_OBJECT
  public:
   explicit TRSDebugForm(QWidget* parent = nullptr);
+  ~TRSDebugForm() override;
 
   QLabel* TransmitLabel;
   QLineEdit* TransmitEdit;
@@ -32,3 +33,6 @@ class TRSDebugForm : public QDialog {
   // Fills the fields from a dump, repaints and shows the window.
   void ShowFrames(const quelm::FrameMonitorData& data);
 };
+
+// The program's frame monitor; nullptr until it exists.
+extern TRSDebugForm* RSDebugForm;

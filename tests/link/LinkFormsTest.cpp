@@ -7,14 +7,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <memory>
 
 #include "LinkTestSupport.h"
+#include "ReaderModel.h"
 #include "ScriptedPrompter.h"
+#include "SimServer.h"
 #include "link/COMPort.h"
 #include "link/FrameDump.h"
 #include "link/FrameLink.h"
+#include "link/LinkWindows.h"
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
+#include "measurement/SampleData.h"
+#include "shell/Diag.h"
 
 using namespace quelm;
 
@@ -164,4 +170,46 @@ TEST(RSDebugForm, ShowsBothFramesFields) {
   EXPECT_EQ(monitor.findChild<QLabel*>(QStringLiteral("RcvSeqNumDatLabel")), monitor.RcvSeqNumDatLabel);
   monitor.OKButton->click();
   EXPECT_FALSE(monitor.isVisible());
+}
+
+TEST(LinkWindows, TheLinkReachesBothWindowsThroughTheProgramPointers) {
+  test::ScriptedPrompter prompter;
+  sim::TReaderModel model;
+  model.LoadBlocks(MakeSampleBlocks({7, 1, 0}));
+  sim::TReaderSimServer server(model);
+  ASSERT_EQ(server.Open(), 0);
+  test::TestIni ini;
+  ini.map(1, server.SlavePath());
+  TFrameLink link;
+  link.COMPortDrv.IniFileName = ini.path();
+  MainWindowChoice main{0, 9};
+  auto options = std::make_unique<TOptionsForm>(link.COMPortDrv, main.choice());
+  TRSDebugForm monitor;
+  ConnectLinkWindows(link);
+  EXPECT_EQ(CommandChannel(), &link.Channel());
+
+  // No port yet: the exchange asks for one, the operator picks COM1.
+  prompter.modalHandlers[QStringLiteral("OptionsForm")] = [](QObject& w) {
+    auto& form = static_cast<TOptionsForm&>(w);
+    form.PortNumberComboBox->setCurrentIndex(1);
+    form.OKButton->click();
+    return form.result();
+  };
+  const uint32_t saved = DiagFlags;
+  DiagFlags = kDiagMonitor;
+  uint8_t g[] = {'.', 'G', '#'};
+  EXPECT_EQ(link.SendCOMCmd(g, 3), 0);
+  DiagFlags = saved;
+  EXPECT_EQ(prompter.modalWindows, QStringList({"OptionsForm"}));
+  EXPECT_EQ(main.PortNumber, 1);
+  EXPECT_TRUE(monitor.isVisible());
+  EXPECT_EQ(monitor.RcvLengthDatLabel->text(), "11");
+  EXPECT_EQ(monitor.TrmSeqNumDatLabel->text(), "0");
+
+  // At the end of the program the windows go before the link.
+  options.reset();
+  link.COMPortDrv.SetPortNumber(pnCustom);
+  EXPECT_EQ(link.SendCOMCmd(g, 3), -100);
+  DisconnectLinkWindows(link);
+  EXPECT_EQ(CommandChannel(), nullptr);
 }
