@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds and starts the program with a demo data file.
+# Builds and starts the program with a demo data file and a simulated reader
+# on COM1 (a pseudo-terminal); the reader stops when the program ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh run
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target quelm quelm-sample-data
+cmake --build build -j "$(nproc)" --target quelm quelm-sample-data quelm-reader-sim
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   cat <<TXT
@@ -22,4 +23,30 @@ demo=build/demo
 mkdir -p "$demo"
 build/tools/sample-data/quelm-sample-data --blocks 300 --seed 1 "$demo/sample.dat" >/dev/null
 echo "Demo data file: $PWD/$demo/sample.dat (File > Import... > From File)"
-exec build/quelm
+
+# The program reads the configuration file beside itself (build/quelm.INI).
+exe=build/quelm
+
+# The simulated reader maps COM1 to a fixed link in that file (other
+# settings in it are kept) and serves until the program ends.
+reader="$PWD/$demo/reader"
+rm -f "$demo/reader-sim.out"
+build/tools/reader-sim/quelm-reader-sim --blocks 300 --seed 1 --link "$reader" --ini "$exe.INI" \
+  >"$demo/reader-sim.out" 2>"$demo/reader-sim.log" &
+sim=$!
+trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+  [ -s "$demo/reader-sim.out" ] && break
+  kill -0 "$sim" 2>/dev/null || break
+  sleep 0.1
+done
+if [ ! -s "$demo/reader-sim.out" ]; then
+  echo "The simulated reader did not start:" >&2
+  cat "$demo/reader-sim.log" >&2
+  exit 1
+fi
+echo "Simulated reader: COM1 = $reader -> $(head -1 "$demo/reader-sim.out") (log: $demo/reader-sim.log)"
+
+status=0
+"$exe" || status=$?
+exit "$status"

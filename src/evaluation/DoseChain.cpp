@@ -51,3 +51,46 @@ DoseEvaluation EvaluateDose(const BlockRecord& record, int evalStart, int evalLe
   e.measDose = LinearityCorrect(record, e.tCorrDose);
   return e;
 }
+
+bool DecodeBlockValues(const BlockRecord& record, uint32_t values[kRawValueCount],
+                       uint32_t ranges[kRawValueCount]) {
+  bool fault = false;
+  for (int i = 0; i < kRawValueCount; ++i) {
+    const RangeDecoded d = DecodeRangeWord(record.RawValues[i]);
+    values[i] = d.value;
+    if (d.valid)
+      ranges[i] = static_cast<uint32_t>(d.range);
+    else
+      fault = true;
+  }
+  return fault;
+}
+
+EvalMembers InitialEvalMembers(const BlockRecord& record, const uint32_t values[kRawValueCount]) {
+  EvalMembers m;
+  const int start = record.EVASTART;
+  const int length = record.EVALEN;
+  m.evalStart = start < 99 ? start : 0;
+  m.evalLength = start + length <= 100 ? length : 1;
+  if (m.evalLength < 1) m.evalLength = 1;  // an empty window would evaluate nothing
+  m.normFact = std::min(static_cast<double>(record.EVANORM), kMaxInitialNormFact);
+
+  uint32_t largest = 0;
+  m.cursorPos = 0;
+  for (int ch = m.evalStart; ch < m.evalStart + m.evalLength; ++ch) {
+    const uint32_t v = values[ch + kAuxValueCount];
+    if (v > largest) {
+      largest = v;
+      m.cursorPos = ch;
+    }
+  }
+  m.peakPos = m.evalStart;
+  return m;
+}
+
+void ClampEvalMembers(EvalMembers& m) {
+  m.evalStart = std::clamp(m.evalStart, 0, kChannelCount - 1);
+  m.evalLength = std::clamp(m.evalLength, 1, kChannelCount - m.evalStart);
+  m.cursorPos = std::clamp(m.cursorPos, 0, kChannelCount - 1);
+  m.peakPos = std::clamp(m.peakPos, 0, kChannelCount - 1);
+}

@@ -30,3 +30,31 @@ struct DoseEvaluation {
 // Evaluates channels evalStart .. evalStart+evalLength-1 (channels outside
 // 0..99 are never read). normFact is the working normalisation factor.
 DoseEvaluation EvaluateDose(const BlockRecord& record, int evalStart, int evalLength, double normFact);
+
+// The evaluation members of the detail view: the window covers channels
+// evalStart .. evalStart+evalLength-1 within 0..99, the cursor one channel.
+struct EvalMembers {
+  int evalStart = 0;
+  int evalLength = 1;
+  int cursorPos = 0;
+  int peakPos = 0;
+  double normFact = 0;
+};
+
+inline constexpr double kMaxInitialNormFact = 100000;
+
+// Decodes the 106 raw values. An entry with an invalid range code keeps its
+// bare mantissa and leaves its stored range code as it was; the result is
+// true when any entry had one.
+bool DecodeBlockValues(const BlockRecord& record, uint32_t values[kRawValueCount],
+                       uint32_t ranges[kRawValueCount]);
+
+// The members a freshly read block starts with: its own window (start 0
+// when EVASTART is 99 or more, length 1 when the window would end past
+// channel 99 or is empty), EVANORM capped at 100000, and the cursor on the
+// first channel holding the window's largest value (0 when all are 0).
+EvalMembers InitialEvalMembers(const BlockRecord& record, const uint32_t values[kRawValueCount]);
+
+// Brings the window and the cursor into their limits: 0 <= evalStart <= 99,
+// 1 <= evalLength <= 100 - evalStart, 0 <= cursorPos <= 99.
+void ClampEvalMembers(EvalMembers& m);

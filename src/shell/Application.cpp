@@ -1,5 +1,7 @@
 #include "shell/Application.h"
 
+#include "link/OptionsForm.h"
+#include "link/RSDebugForm.h"
 #include "shell/AboutForm.h"
 #include "shell/Diag.h"
 #include "shell/IoForm.h"
@@ -10,15 +12,36 @@ namespace quelm {
 
 ProgramWindows createProgramWindows() {
   ProgramWindows w;
-  w.emplace_back(std::make_unique<TPgcForm>());
-  w.emplace_back(std::make_unique<TIoForm>());
+  auto* main = new TPgcForm();
+  w.emplace_back(main);
+  auto* io = new TIoForm();
+  w.emplace_back(io);
   // TBptSubForm and TDptForm (parameter windows) are created here.
   w.emplace_back(std::make_unique<TAboutForm>());
-  // Then, in this order: TRSDebugForm, TOptionsForm (it hands PortNumber and
-  // BaudRate of the main window to the port of TIoForm, so both must exist),
-  // TDownLoadForm, TSrvForm, TLUTListForm, TTypeForm, TTSnForm, TSNForm,
-  // TSearchForm, TAppendForm, TNavForm, TSwUpdate, TErrMaskForm.
+  w.emplace_back(std::make_unique<TRSDebugForm>());
+  // Creating the options window hands the saved port and baud rate of the
+  // main window to the port of the log window, so both exist before it.
+  auto* options = new TOptionsForm(io->Link.COMPortDrv, SavedPortChoiceOf(*main));
+  w.emplace_back(options);
+  ConnectComPortItem(*main, *options);
+  setPortNumberProvider([io] { return static_cast<int>(io->Link.COMPortDrv.PortNumber()); });
+  // Then, in this order: TDownLoadForm, TSrvForm, TLUTListForm, TTypeForm,
+  // TTSnForm, TSNForm, TSearchForm, TAppendForm, TNavForm, TSwUpdate,
+  // TErrMaskForm.
   return w;
+}
+
+TSavedPortChoice SavedPortChoiceOf(TPgcForm& main) {
+  TPgcForm* m = &main;
+  return TSavedPortChoice{[m] { return static_cast<int>(m->PortNumber); }, [m](int v) { m->PortNumber = v; },
+                          [m] { return static_cast<int>(m->BaudRate); },
+                          [m](int v) { m->BaudRate = static_cast<uint32_t>(v); }};
+}
+
+void ConnectComPortItem(TPgcForm& main, TOptionsForm& options) {
+  main.ComPort1->setEnabled(true);
+  QObject::connect(main.ComPort1, &QAction::triggered, &options,
+                   [&options] { prompter().runModal(options); });
 }
 
 void ShowException(const std::exception& e) {

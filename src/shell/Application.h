@@ -10,6 +10,10 @@
 #include <memory>
 #include <vector>
 
+class TPgcForm;
+class TOptionsForm;
+struct TSavedPortChoice;
+
 namespace quelm {
 
 using ProgramWindows = std::vector<std::unique_ptr<QWidget>>;
@@ -19,6 +23,12 @@ using WindowFactory = std::function<ProgramWindows()>;
 
 // The program's windows in their order of creation.
 ProgramWindows createProgramWindows();
+
+// The main window's PortNumber and BaudRate, as the options window reads
+// and writes them.
+TSavedPortChoice SavedPortChoiceOf(TPgcForm& main);
+// "Options" > "Com Port" shows the options window modally.
+void ConnectComPortItem(TPgcForm& main, TOptionsForm& options);
 
 // Runs the program: title "Quelm", the build diagnostic mask, the windows
 // from the factory, the event loop until the main window closes. An

@@ -1,5 +1,7 @@
 #include "shell/IoForm.h"
 
+#include "link/LinkWindows.h"
+
 #include <QClipboard>
 #include <QFrame>
 #include <QGuiApplication>
@@ -24,7 +26,7 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
 }
 }  // namespace
 
-TIoForm::TIoForm(QWidget* parent) : QWidget(parent, Qt::Window) {
+TIoForm::TIoForm(QWidget* parent) : QWidget(parent, Qt::Window), Link(this) {
   setObjectName(QStringLiteral("IoForm"));
   setWindowTitle(QStringLiteral("LogInfo"));
 
@@ -59,10 +61,12 @@ TIoForm::TIoForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   move(kLeft, kTop);
   resize(600, 400);
   FormResize();
+  ConnectLinkWindows(Link);
   trace.ok();
 }
 
 TIoForm::~TIoForm() {
+  DisconnectLinkWindows(Link);
   quelm::setLogSink(nullptr);
   if (IoForm == this) IoForm = nullptr;
 }

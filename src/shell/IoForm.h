@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+#include "link/FrameLink.h"
+
 class QPlainTextEdit;
 class QPushButton;
 class QFrame;
@@ -22,6 +24,13 @@ class TIoForm : public QWidget {
   QPushButton* CopyToClipboardButton;
   QPushButton* SaveAsButton;
   QPlainTextEdit* LogRichEdit;
+
+  // The program's serial link: the port COMPortDrv, the reply timer and the
+  // frame protocol. Every exchange with the reader goes through it.
+  TFrameLink Link;
+  int SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out = nullptr) {
+    return Link.SendCOMCmd(payload, length, out);
+  }
 
   // Appends one line to the log (the LogTrace sink).
   void AppendLine(const QString& line);

@@ -564,6 +564,7 @@ void TPgcForm::FormCreate() {
   if (iniResult == 0) trace.ok();
 
   // Later set-up of the detail view and the content list goes here.
+  SetUpDetailView();
 }
 
 void TPgcForm::FormDestroy() {

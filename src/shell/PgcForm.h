@@ -33,7 +33,11 @@ class QToolButton;
 class QValueAxis;
 namespace quelm {
 class StringGrid;
-}
+class GlowChart;
+enum class ChartAction;
+}  // namespace quelm
+struct EvalMembers;
+class QPainter;
 
 class TPgcForm : public QMainWindow {
   Q_OBJECT
@@ -222,6 +226,39 @@ class TPgcForm : public QMainWindow {
 
   static constexpr int kContentStripHeight = 50;
 
+  // --- Detail view and chart interaction (PgcFormDetail.cpp) ------------
+  // Connects the chart, the chart menu items and the evaluation edits.
+  void SetUpDetailView();
+  // Shows the data object's block: everything after a block read, only the
+  // evaluation while EvalEdited is set. 0, -150 without a block, -102
+  // without a data object (both reported).
+  int DataRefresh();
+  void ClearValueTable();
+  void PChartMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int X, int Y);
+  void PChartMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int X, int Y);
+  void PChartMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int X, int Y);
+  void PChartClick();
+  void AreaSeriesAfterDrawValues(QPainter& painter);  // in view pixels
+  void ChartCursorLeftItemClick();
+  void ChartCursorRightItemClick();
+  void ChartEvalStartLeftItemClick();
+  void ChartEvalStartRightItemClick();
+  void ChartEvalLengthLeftItemClick();
+  void ChartEvalLengthRightItemClick();
+  void ChartNFInrease10ItemClick();
+  void ChartNFInrease1ItemClick();
+  void ChartNFInrease01ItemClick();
+  void ChartNFDecrease10ItemClick();
+  void ChartNFDecrease1ItemClick();
+  void ChartNFDecrease01ItemClick();
+  void EvalSEditExit();
+  void EvalLEditExit();
+  void NormFact20DatEditExit();
+  void EvalSEditKeyPress(int key);
+  void EvalLEditKeyPress(int key);
+  void NormFact20DatEditKeyPress(int key);
+  quelm::GlowChart* ChartHelper = nullptr;  // mouse, strokes and window colour of PChart
+
  protected:
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -240,6 +277,19 @@ class TPgcForm : public QMainWindow {
 
   bool destroyed_ = false;
   int wheelRemainder_ = 0;  // wheel travel not yet turned into a key press
+
+  // Detail view.
+  EvalMembers evalMembers() const;
+  void setEvalMembers(const EvalMembers& m);
+  bool blockShown() const;
+  int evalEdited(const EvalMembers& m);
+  int chartItemClick(quelm::ChartAction action, const char* handler);
+  void dragMarkers(int X);
+  // The block on display: the data object's record may be cleared or
+  // replaced before the next block is shown (a search re-counts the source).
+  BlockRecord shownRecord_{};
+  uint32_t shownValues_[kRawValueCount] = {};
+  bool shownValid_ = false;
 };
 
 // The program's main window; nullptr until it exists.

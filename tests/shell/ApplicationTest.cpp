@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "ScriptedPrompter.h"
+#include "link/COMPort.h"
 #include "shell/AboutForm.h"
 #include "shell/Application.h"
 #include "shell/Config.h"
@@ -68,11 +69,16 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
       QObject::connect(window.get(), &QObject::destroyed,
                        [&destroyed, name = created.last()] { destroyed << name; });
     }
-    // The About window shows the port of the main window until the port
-    // component takes over.
-    PgcForm->PortNumber = 5;
+    // Creating the options window handed the saved port (COM1 by default)
+    // to the port component, whose number the About window shows.
+    EXPECT_EQ(IoForm->Link.COMPortDrv.PortNumber(), pnCOM1);
+    IoForm->Link.COMPortDrv.SetPortNumber(pnCOM5);
     AboutForm->FormPaint();
     EXPECT_EQ(AboutForm->COMPortDatLabel->text(), QStringLiteral("COM5"));
+    EXPECT_TRUE(PgcForm->ComPort1->isEnabled());
+    PgcForm->ComPort1->trigger();
+    EXPECT_EQ(prompter_.modalWindows, QStringList{QStringLiteral("OptionsForm")});
+    PgcForm->PortNumber = 5;
     QTimer::singleShot(0, [] {
       EXPECT_TRUE(PgcForm->isVisible());
       EXPECT_FALSE(IoForm->isVisible());
@@ -83,8 +89,8 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
   });
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(prompter_.messages.empty());
-  EXPECT_EQ(created, (QStringList{"TPgcForm", "TIoForm", "TAboutForm"}));
-  EXPECT_EQ(destroyed, (QStringList{"TAboutForm", "TIoForm", "TPgcForm"}));
+  EXPECT_EQ(created, (QStringList{"TPgcForm", "TIoForm", "TAboutForm", "TRSDebugForm", "TOptionsForm"}));
+  EXPECT_EQ(destroyed, (QStringList{"TOptionsForm", "TRSDebugForm", "TAboutForm", "TIoForm", "TPgcForm"}));
   QFile ini(quelm::configFilePath());
   ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
   EXPECT_TRUE(ini.readAll().contains("\r\nPortNumber=5\r\n"));

@@ -222,7 +222,8 @@ TEST_F(PgcFormTest, GridsAndChart) {
   EXPECT_FALSE(f.PChart->isEnabled());
   EXPECT_FALSE(chart->legend()->isVisible());
   EXPECT_TRUE(chart->title().isEmpty());
-  EXPECT_EQ(chart->series().size(), 2);
+  // The area, the temperature points and the evaluation window drawn over the area.
+  EXPECT_EQ(chart->series().size(), 3);
   EXPECT_EQ(f.AreaSeries->upperSeries(), f.AreaUpperSeries);
   const auto axes = [&](QAbstractSeries* s, Qt::Alignment a) {
     for (QAbstractAxis* x : s->attachedAxes())

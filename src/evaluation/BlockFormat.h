@@ -1,0 +1,42 @@
+#pragma once
+// Texts of one measurement block shared by the detail view, the content
+// list and the text lists: doses, error flags, read-out times.
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+// Dose in uSv as shown everywhere: "0.50 uSv", "12.3 uSv", "1.23 mSv",
+// "2.50 Sv" (with the micro sign). Negative values and not-a-number show 0.
+QString FormatDose(float value);
+void FormatDose(float value, QString& text);
+
+// Short codes of the set error flags in table order, each followed by a
+// blank ("EBSE EBCK DINV "); "OK " when no flag is set.
+QString FormatErrorCodes(uint8_t flags);
+void FormatErrorCodes(uint8_t flags, QString& text);
+
+// Long texts of the set flags without the separator of the last one, e.g.
+// "Heating; Overflow" or "Sensitivity Background"; empty when none is set.
+QString ErrorCodesHint(uint8_t flags);
+
+inline constexpr uint8_t kClockFault = 0x10;  // the block's DateTime is not available
+
+// Seconds since 1980-01-01 00:00:00 to year-1900, month, day, hour, minute,
+// second. Returns 0, or -1 when the year falls outside 2000..2049; then the
+// date reads 1 January (before 2000) or 31 December (after 2049).
+int SecondsToDate(uint32_t seconds, uint8_t date[6]);
+
+// Reference and background dosimeters (SENS..., BGND... and their mixed
+// spellings [SB][EG]N[SD]) have no exposure, dose rate or last read-out.
+bool IsSpecialDosimeter(const char bulbId[5]);
+
+// Up to five characters of an identifier field; a zero byte ends it early.
+QString IdentifierText(const char id[5]);
+
+// Whole hours from the previous read-out (seconds since 1980 in reader time)
+// to the block's DateTime, both taken as local time of the running system:
+// the block time is converted with the daylight-saving flag set when the
+// zone has daylight saving that year. Nothing when the previous read-out
+// lies after the block's time.
+std::optional<uint64_t> HoursSinceLastReadOut(const uint8_t dateTime[5], uint32_t lastReadOut);

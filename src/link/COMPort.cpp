@@ -1,0 +1,392 @@
+#include "link/COMPort.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "link/PortMap.h"
+#include "shell/Config.h"
+#include "shell/ErrorCodes.h"
+#include "shell/Prompter.h"
+
+using quelm::SerialDevice;
+
+namespace {
+constexpr uint32_t kMinBufSize = 128;
+constexpr uint32_t kMaxBufSize = 8192;
+constexpr uint32_t kMinPollDelay = 5;
+}  // namespace
+
+TCOMPort::TCOMPort(QObject* owner) : QObject(owner), Device(quelm::makePosixSerialDevice()) {
+  Clock.start();
+  PollTimer.setTimerType(Qt::CoarseTimer);
+  connect(&PollTimer, &QTimer::timeout, this, &TCOMPort::TimerWndProc);
+  try {
+    InBuffer.assign(InBufSize_, 0);
+  } catch (const std::bad_alloc&) {
+    message(QStringLiteral("ERROR: TCOMPort(): ERR_ALLOCMEM"));
+  }
+}
+
+TCOMPort::~TCOMPort() {
+  // No boxes from a destructor: the program is going away.
+  PollTimer.stop();
+  if (Device) Device->close();
+}
+
+void TCOMPort::message(const QString& text) {
+  quelm::showMessage(quelm::MessageKind::Plain, QString(), text);
+}
+
+void TCOMPort::systemError(int error) {
+  LastError = error;
+  errno = error;
+  GetSysErrMsg();
+}
+
+int TCOMPort::GetSysErrMsg() { return SysErrorBox(LastError); }
+
+uint64_t TCOMPort::now() const { return static_cast<uint64_t>(Clock.elapsed()); }
+
+bool TCOMPort::Connected() const { return Device && Device->isOpen(); }
+
+QString TCOMPort::DevicePath() const { return DevicePathFor(PortNumber_); }
+
+QString TCOMPort::DevicePathFor(int portNumber) const {
+  return quelm::comDevicePath(portNumber, IniFileName.isEmpty() ? quelm::configFilePath() : IniFileName);
+}
+
+void TCOMPort::SetDevice(std::unique_ptr<SerialDevice> device) {
+  if (Connected()) return;
+  Device = std::move(device);
+}
+
+int TCOMPort::Connect() {
+  if (Connected()) {
+    message(QStringLiteral("WARNING: TCOMPort::Connect(): ERR_CONNECTED"));
+    return -1;
+  }
+  const QString path = DevicePath();
+  const int e = path.isEmpty() ? ENOENT : Device->open(QFile::encodeName(path));
+  if (e != 0) {
+    message(QStringLiteral("ERROR: TCOMPort::Connect(): CreateFile(): ERR_NOTCONNECTED"));
+    systemError(e);
+    return -2;
+  }
+  if (const int rc = ApplyCOMSettings(); rc != 0) {
+    message(QStringLiteral("ERROR: TCOMPort::Connect(): Cannot apply COM settings"));
+    return rc;
+  }
+  if (const int te = Device->setImmediateReads(); te != 0) {
+    message(QStringLiteral("ERROR: TCOMPort::Connect(): SetCommTimeouts(): ERR_SETCOMTIMEOUTS"));
+    systemError(te);
+    return -6;
+  }
+  PollTimer.start(static_cast<int>(PollDelay_));
+  if (!PollTimer.isActive()) {
+    message(QStringLiteral("ERROR: TCOMPort::Connect(): SetTimer(): ERR_SETTIMER"));
+    systemError(EAGAIN);
+    return -5;
+  }
+  return 0;
+}
+
+int TCOMPort::Disconnect() {
+  if (!Connected()) return 0;
+  PollTimer.stop();
+  if (PollTimer.isActive()) {
+    message(QStringLiteral("ERROR: TCOMPort::Disconnect(): ERR_KILLTIMER"));
+    systemError(EAGAIN);
+    return -7;
+  }
+  // The device reports the failure, but the descriptor is gone either way:
+  // it is never recorded as open again, so no later write can reach a
+  // descriptor the system has handed to someone else.
+  if (const int e = Device->close(); e != 0) {
+    message(QStringLiteral("ERROR: TCOMPort::Disconnect(): CLOSEFHandle"));
+    systemError(e);
+    return -8;
+  }
+  return 0;
+}
+
+int TCOMPort::ApplyCOMSettings() {
+  if (!Connected()) {
+    message(QStringLiteral("ERROR: TCOMPort::ApplyCOMSettings(): ERR_NOTCONNECTED"));
+    return -2;
+  }
+  quelm::LineSettings s;
+  s.baud = Win32BaudRates[std::clamp(static_cast<int>(BaudRate_), 0, 15)];
+  s.dataBits = 5 + DataBits_;
+  s.stopBits = StopBits_;
+  s.parity = Parity_;
+  s.rtsCts = HwFlowCtrl_ == hfRTSCTS;
+  s.xonXoff = SwFlowCtrl_ == sfXONXOFF;
+  int e = Device->setLine(s);
+  if (e == 0) e = Device->setModemLine(quelm::kLineDTR, EnaDTROnOpen);
+  // With RTS/CTS the driver owns RTS; otherwise it is held as configured.
+  if (e == 0 && HwFlowCtrl_ != hfRTSCTS)
+    e = Device->setModemLine(quelm::kLineRTS, HwFlowCtrl_ == hfNONERTSON);
+  if (e != 0) {
+    message(QStringLiteral("ERROR: TCOMPort::ApplyCOMSettings(): ERR_SETCOMSTATE"));
+    systemError(e);
+    return -3;
+  }
+  if (FlushBuffers(true, true) != 0) {
+    message(QStringLiteral("ERROR: TCOMPort::ApplyCOMSettings(): ERR_PURGECOMM"));
+    return -9;
+  }
+  // The driver's queues have fixed sizes here; InBufSize and OutBufSize
+  // bound what the poll reads and what SendData queues.
+  return 0;
+}
+
+int TCOMPort::FlushBuffers(bool in, bool out) {
+  if (!Connected()) {
+    message(QStringLiteral("WARNING: TCOMPort::FlushBuffers(): ERR_NOTCONNECTED"));
+    return -2;
+  }
+  if (const int e = Device->flush(in, out); e != 0) {
+    message(QStringLiteral("ERROR: TCOMPort::FlushBuffers(): ERR_PURGECOMM"));
+    systemError(e);
+    return -9;
+  }
+  return 0;
+}
+
+int TCOMPort::ToggleDTR(bool on) {
+  if (!Connected()) return 0;
+  if (const int e = Device->setModemLine(quelm::kLineDTR, on); e != 0) {
+    message(QStringLiteral("ERROR: TCOMPort::ToggleDTR(): ERR_ESCAPECOMM"));
+    systemError(e);
+    return -15;
+  }
+  return 0;
+}
+
+int TCOMPort::ToggleRTS(bool on) {
+  if (!Connected()) return 0;
+  if (const int e = Device->setModemLine(quelm::kLineRTS, on); e != 0) {
+    message(QStringLiteral("ERROR: TCOMPort::ToggleRTS(): ERR_ESCAPECOMM"));
+    systemError(e);
+    return -15;
+  }
+  return 0;
+}
+
+int TCOMPort::SendData(const void* data, uint32_t n) { return SendDataEx(data, n, OutTimeout); }
+
+int TCOMPort::SendDataEx(const void* data, uint32_t n, uint32_t timeout) {
+  if (!Connected()) {
+    message(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_NOTCONNECTED"));
+    return -2;
+  }
+  const auto* p = static_cast<const uint8_t*>(data);
+  uint64_t progress = now();
+  uint32_t written = 0;
+  while (written < n) {
+    uint32_t queued = 0;
+    if (const int e = Device->outQueued(&queued); e != 0) {
+      message(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_CLEARCOMMERR"));
+      systemError(e);
+      return -13;
+    }
+    const uint32_t room = OutBufSize_ > queued ? OutBufSize_ - queued : 0;
+    if (room != 0) {
+      if (ChkLineStatus) {
+        bool anyOn = false, present = false;
+        if (const int e = Device->modemStatus(&anyOn, &present); e != 0) {
+          message(QStringLiteral("ERROR: TCOMPort::SendDataEx(): ERR_GETCOMMMODEMSTAT"));
+          systemError(e);
+          return -14;
+        }
+        // A line without modem signals (a pseudo-terminal) cannot tell a
+        // missing cable; only real lines are checked.
+        if (present && !anyOn) {
+          message(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_MODEMSTATUS"));
+          return -10;
+        }
+      }
+      uint32_t put = 0;
+      if (const int e = Device->write(p + written, std::min(room, n - written), &put); e != 0) {
+        message(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_COMWRITE"));
+        systemError(e);
+        return -11;
+      }
+      if (put != 0) {
+        written += put;
+        progress = now();
+        continue;
+      }
+    }
+    const uint64_t t = now();
+    if (t - progress > timeout) {
+      message(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_TIMEOUT"));
+      return -12;
+    }
+    const int left = static_cast<int>(progress + timeout + 1 - t);
+    // Sleep until the driver takes bytes again instead of spinning; when our
+    // own queue limit is the obstacle, the driver cannot tell us, so nap.
+    if (room != 0)
+      Device->waitWritable(left);
+    else
+      Device->pause(std::min(left, 5));
+  }
+  return static_cast<int>(written);
+}
+
+int TCOMPort::SendByte(uint8_t b) { return SendData(&b, 1); }
+
+int TCOMPort::SendChar(char c) { return SendData(&c, 1); }
+
+int TCOMPort::SendStr(const char* text) {
+  return SendData(text, text ? static_cast<uint32_t>(std::strlen(text)) : 0);
+}
+
+int TCOMPort::ReadData(void* buffer, uint32_t n) {
+  if (!Connected()) {
+    message(QStringLiteral("ERROR: TCOMPort::ReadData(): ERR_NOTCONNECTED"));
+    return -2;
+  }
+  auto* p = static_cast<uint8_t*>(buffer);
+  int count = 0;
+  uint64_t last = now();
+  PausePoll();
+  while (n > 0) {
+    uint32_t waiting = 0;
+    if (const int e = Device->inWaiting(&waiting); e != 0) {
+      message(QStringLiteral("ERROR: TCOMPort::ReadData(): ClearComError()"));
+      systemError(e);
+      waiting = 0;
+    }
+    if (waiting != 0) {
+      uint32_t got = 0;
+      Device->read(p, std::min(waiting, n), &got);
+      if (got != 0) {
+        p += got;
+        n -= got;
+        count += static_cast<int>(got);
+        last = now();
+        continue;
+      }
+    }
+    const uint64_t t = now();
+    if (t - last > InTimeout) break;
+    Device->waitReadable(static_cast<int>(last + InTimeout + 1 - t));
+  }
+  ContPoll();
+  return count;
+}
+
+int TCOMPort::ReadByte(uint8_t* b) { return ReadData(b, 1); }
+
+int TCOMPort::ReadChar(char* c) { return ReadData(c, 1); }
+
+int TCOMPort::PausePoll() { return ++PollPause; }
+
+int TCOMPort::ContPoll() { return --PollPause; }
+
+bool TCOMPort::IsPoll() const { return PollPause <= 0; }
+
+void TCOMPort::TimerWndProc() {
+  if (!Connected() || PollPause > 0) return;
+  // The driver may hold more than it reports at once (the line discipline's
+  // buffer is smaller than the receive queue); keep taking what it reports
+  // until the batch is full or nothing more is waiting.
+  uint32_t got = 0;
+  while (got < InBuffer.size()) {
+    uint32_t waiting = 0;
+    if (const int e = Device->inWaiting(&waiting); e != 0) {
+      message(QStringLiteral("ERROR: TCOMPort::TimerWndProc(): ClearComError()"));
+      systemError(e);
+      return;
+    }
+    if (waiting == 0) break;
+    uint32_t r = 0;
+    const uint32_t room = static_cast<uint32_t>(InBuffer.size()) - got;
+    if (Device->read(InBuffer.data() + got, std::min(waiting, room), &r) != 0 || r == 0) break;
+    got += r;
+  }
+  if (got != 0 && OnReceiveData) OnReceiveData(this, InBuffer.data(), got);
+}
+
+void TCOMPort::SetBaudRate(TBaudRate v) {
+  BaudRate_ = v;
+  if (Connected()) ApplyCOMSettings();
+}
+
+void TCOMPort::SetDataBits(TDataBits v) {
+  DataBits_ = v;
+  if (Connected()) ApplyCOMSettings();
+}
+
+void TCOMPort::SetStopBits(TStopBits v) {
+  StopBits_ = v;
+  if (Connected()) ApplyCOMSettings();
+}
+
+void TCOMPort::SetParity(TParity v) {
+  Parity_ = v;
+  if (Connected()) ApplyCOMSettings();
+}
+
+void TCOMPort::SetHwFlowCtrl(THwFlowCtrl v) {
+  HwFlowCtrl_ = v;
+  if (Connected()) ApplyCOMSettings();
+}
+
+void TCOMPort::SetSwFlowCtrl(TSwFlowCtrl v) {
+  SwFlowCtrl_ = v;
+  if (Connected()) ApplyCOMSettings();
+}
+
+void TCOMPort::SetPortNumber(TPortNumber v) {
+  if (Connected()) {
+    message(QStringLiteral("ERROR: TCOMPort::SetPortName(): ERR_CONNECTED"));
+    return;
+  }
+  PortNumber_ = v;
+}
+
+void TCOMPort::SetInBufSize(uint32_t v) {
+  if (Connected()) {
+    message(QStringLiteral("ERROR: TCOMPort::SetInBufSize(): ERR_CONNECTED"));
+    return;
+  }
+  InBuffer.clear();
+  InBuffer.shrink_to_fit();
+  InBufSize_ = std::clamp(v, kMinBufSize, kMaxBufSize);
+  try {
+    InBuffer.assign(InBufSize_, 0);
+  } catch (const std::bad_alloc&) {
+    message(QStringLiteral("ERROR: TCOMPort::SetInBufSize(): ERR_ALLOCMEM"));
+  }
+}
+
+void TCOMPort::SetOutBufSize(uint32_t v) {
+  if (Connected()) {
+    message(QStringLiteral("ERROR: TCOMPort::SetOutBufSize(): ERR_CONNECTED"));
+    return;
+  }
+  OutBufSize_ = std::clamp(v, kMinBufSize, kMaxBufSize);
+}
+
+void TCOMPort::SetPollDelay(uint32_t v) {
+  v = std::max(v, kMinPollDelay);
+  if (v == PollDelay_) return;
+  PollDelay_ = v;
+  if (!Connected()) return;
+  PollTimer.stop();
+  if (PollTimer.isActive()) {
+    message(QStringLiteral("ERROR: TCOMPort::SetPollDelay(): ERR_KILLTIMER"));
+    systemError(EAGAIN);
+    return;
+  }
+  PollTimer.start(static_cast<int>(PollDelay_));
+  if (!PollTimer.isActive()) {
+    message(QStringLiteral("ERROR: TCOMPort::SetPollDelay(): ERR_SETTIMER"));
+    systemError(EAGAIN);
+  }
+}

@@ -1,0 +1,156 @@
+#pragma once
+// TCOMPort: one serial device. Opens and closes it, applies the line
+// settings, writes with a stall limit and delivers received bytes through a
+// poll on a timer of the user-interface thread. Every failure is shown to the
+// user at once (a plain box, and for failed system calls the system's text)
+// and returned as a code -1..-15.
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "link/SerialDevice.h"
+
+enum TBaudRate : int {
+  brCustom,
+  br110,
+  br300,
+  br600,
+  br1200,
+  br2400,
+  br4800,
+  br9600,
+  br14400,
+  br19200,
+  br38400,
+  br56000,
+  br57600,
+  br115200,
+  br128000,
+  br256000,
+};
+enum TPortNumber : int {
+  pnCustom,
+  pnCOM1,
+  pnCOM2,
+  pnCOM3,
+  pnCOM4,
+  pnCOM5,
+  pnCOM6,
+  pnCOM7,
+  pnCOM8,
+  pnCOM9,
+  pnCOM10,
+  pnCOM11,
+  pnCOM12,
+  pnCOM13,
+  pnCOM14,
+  pnCOM15,
+  pnCOM16,
+};
+enum TDataBits : int { db5BITS, db6BITS, db7BITS, db8BITS };
+enum TStopBits : int { sb1BIT, sb1HALFBITS, sb2BITS };
+enum TParity : int { ptNONE, ptODD, ptEVEN, ptMARK, ptSPACE };
+enum THwFlowCtrl : int { hfNONE, hfNONERTSON, hfRTSCTS };
+enum TSwFlowCtrl : int { sfNONE, sfXONXOFF };
+
+inline constexpr uint32_t Win32BaudRates[16] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
+                                                14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+
+using TReceiveDataEvent = std::function<void(QObject* Sender, const uint8_t* Data, uint32_t DataSize)>;
+
+class TCOMPort : public QObject {
+  Q_OBJECT
+ public:
+  explicit TCOMPort(QObject* owner = nullptr);
+  ~TCOMPort() override;
+
+  bool Connected() const;
+  int Connect();
+  int Disconnect();
+  int ApplyCOMSettings();
+  int FlushBuffers(bool in, bool out);
+  int ToggleDTR(bool on);
+  int ToggleRTS(bool on);
+  int SendData(const void* data, uint32_t n);
+  int SendDataEx(const void* data, uint32_t n, uint32_t timeout);
+  int SendByte(uint8_t b);
+  int SendChar(char c);
+  int SendStr(const char* text);
+  int ReadData(void* buffer, uint32_t n);
+  int ReadByte(uint8_t* b);
+  int ReadChar(char* c);
+  int PausePoll();
+  int ContPoll();
+  bool IsPoll() const;
+  int GetSysErrMsg();
+
+  // Properties.
+  TBaudRate BaudRate() const { return BaudRate_; }
+  void SetBaudRate(TBaudRate v);
+  TPortNumber PortNumber() const { return PortNumber_; }
+  void SetPortNumber(TPortNumber v);
+  TDataBits DataBits() const { return DataBits_; }
+  void SetDataBits(TDataBits v);
+  TStopBits StopBits() const { return StopBits_; }
+  void SetStopBits(TStopBits v);
+  TParity Parity() const { return Parity_; }
+  void SetParity(TParity v);
+  THwFlowCtrl HwFlowCtrl() const { return HwFlowCtrl_; }
+  void SetHwFlowCtrl(THwFlowCtrl v);
+  TSwFlowCtrl SwFlowCtrl() const { return SwFlowCtrl_; }
+  void SetSwFlowCtrl(TSwFlowCtrl v);
+  uint32_t InBufSize() const { return InBufSize_; }
+  void SetInBufSize(uint32_t v);
+  uint32_t OutBufSize() const { return OutBufSize_; }
+  void SetOutBufSize(uint32_t v);
+  uint32_t PollDelay() const { return PollDelay_; }
+  void SetPollDelay(uint32_t v);
+  bool EnaDTROnOpen = true;
+  bool ChkLineStatus = false;
+  uint32_t InTimeout = 200;
+  uint32_t OutTimeout = 500;
+  TReceiveDataEvent OnReceiveData;
+
+  // Where COMn is looked up ("Serial port settings" section); empty means the
+  // program's configuration file (quelm::configFilePath()).
+  QString IniFileName;
+  // The device the port number names, as Connect will open it, and the one
+  // another number would name.
+  QString DevicePath() const;
+  QString DevicePathFor(int portNumber) const;
+
+  // Replaces the operating-system device (tests); only while closed.
+  void SetDevice(std::unique_ptr<quelm::SerialDevice> device);
+
+  // The poll tick (public so that tests can drive it without waiting).
+  void TimerWndProc();
+
+ private:
+  void message(const QString& text);
+  void systemError(int error);
+  uint64_t now() const;
+
+  std::unique_ptr<quelm::SerialDevice> Device;
+  QTimer PollTimer;
+  QElapsedTimer Clock;
+  std::vector<uint8_t> InBuffer;  // empty when allocation failed
+  int PollPause = 0;
+  int LastError = 0;
+
+  TBaudRate BaudRate_ = br9600;
+  TPortNumber PortNumber_ = pnCOM1;
+  TDataBits DataBits_ = db8BITS;
+  TStopBits StopBits_ = sb1BIT;
+  TParity Parity_ = ptNONE;
+  THwFlowCtrl HwFlowCtrl_ = hfNONE;
+  TSwFlowCtrl SwFlowCtrl_ = sfNONE;
+  uint32_t InBufSize_ = 4096;
+  uint32_t OutBufSize_ = 2048;
+  uint32_t PollDelay_ = 50;
+};

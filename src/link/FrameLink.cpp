@@ -1,0 +1,191 @@
+#include "link/FrameLink.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <new>
+
+#include "shell/Diag.h"
+#include "shell/ErrorCodes.h"
+#include "shell/Prompter.h"
+
+using quelm::TraceLine;
+
+namespace {
+// Any length above 5 serves until the reply's own Length field is in.
+constexpr int kInitialExpected = 530;
+constexpr uint32_t kLinkBoxMask = quelm::kDiagBox | quelm::kDiagMonitor;
+}  // namespace
+
+TFrameLink::TFrameLink(QObject* owner) : QObject(owner), COMPortDrv(this), Timer(this) {
+  COMPortDrv.SetInBufSize(4096);
+  COMPortDrv.SetPortNumber(pnCustom);
+  COMPortDrv.SetBaudRate(br19200);
+  COMPortDrv.SetDataBits(db8BITS);
+  COMPortDrv.SetStopBits(sb1BIT);
+  COMPortDrv.SetParity(ptNONE);
+  COMPortDrv.SetHwFlowCtrl(hfNONE);
+  COMPortDrv.SetSwFlowCtrl(sfNONE);
+  COMPortDrv.OnReceiveData = [this](QObject* sender, const uint8_t* data, uint32_t size) {
+    COMPortDrvReceiveData(sender, data, size);
+  };
+  Timer.setInterval(1000);
+  Timer.setTimerType(Qt::PreciseTimer);
+  connect(&Timer, &QTimer::timeout, this, &TFrameLink::TimerTimer);
+}
+
+TFrameLink::~TFrameLink() {
+  // A destructor shows no boxes; the port closes with its own destructor.
+  COMPortDrv.OnReceiveData = nullptr;
+}
+
+void TFrameLink::WaitOnce() {
+  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
+}
+
+void TFrameLink::TimerTimer() { ++TickCount; }
+
+void TFrameLink::COMPortDrvReceiveData(QObject* /*Sender*/, const uint8_t* Data, uint32_t DataSize) {
+  const quelm::AssemblyResult r = LoaderMode == 1
+                                      ? quelm::AssembleLoaderBatch(RcvFrame, RcvCount, Data, DataSize)
+                                      : quelm::AssembleFrameBatch(RcvFrame, RcvCount, Data, DataSize);
+  if (r.restarted) TickCount = 0;
+  if (r.oversize) {
+    const QString line = QStringLiteral("TIoForm::COMPortDrvReceiveData(): ERR: DataSize>RcvFrame");
+    if (LoaderMode == 1 || (DiagFlags & kLinkBoxMask))
+      quelm::showMessage(quelm::MessageKind::Plain, QString(), line);
+    LogTrace(line);
+  }
+}
+
+int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool information, uint16_t* out) {
+  TraceLine trace(QStringLiteral("TIoForm::SendFrameCOMCmd(): "));
+  uint8_t control = 0x00;
+  if (information) {
+    control = static_cast<uint8_t>(quelm::kControlInformation | (NextSeqNum & 0x0F));
+    NextSeqNum = static_cast<uint16_t>((NextSeqNum + 1) % 16);
+  } else {
+    NextSeqNum = 0;
+    length = 0;
+  }
+  const int frameLength = quelm::BuildFrame(TrmFrame, control, information ? payload : nullptr, length);
+
+  if (!(DiagFlags & quelm::kDiagNoPort)) {
+    const int sent = COMPortDrv.SendData(TrmFrame, static_cast<uint32_t>(frameLength));
+    if (sent != frameLength) {
+      trace.fail(QStringLiteral("SendData():%1").arg(sent), kLinkBoxMask);
+      return sent;
+    }
+  }
+
+  RcvCount = 0;
+  int expected = kInitialExpected;
+  TickCount = 0;
+  Timer.start();
+  while (!(DiagFlags & quelm::kDiagNoPort) && RcvCount < expected && TickCount < ReplyTimeout) {
+    WaitOnce();
+    if (RcvCount >= 5) expected = quelm::frameLengthField(RcvFrame);
+  }
+  Timer.stop();
+
+  if (DiagFlags & (quelm::kDiagMonitor | quelm::kDiagLog)) {
+    if (const int rc = DumpFrames(frameLength, expected); rc != 0) return rc;
+  }
+
+  if (TickCount >= ReplyTimeout) {
+    if (RcvCount > 0) {
+      if (out) *out = static_cast<uint16_t>(RcvCount - 10);
+      trace.fail(QStringLiteral("ERR_RCVTIMEOUT"), kLinkBoxMask);
+      return -205;
+    }
+    trace.fail(QStringLiteral("ERR_0BYTERECEIVED"), kLinkBoxMask);
+    return -204;
+  }
+  if (out) *out = static_cast<uint16_t>(RcvCount - 10);
+  const quelm::ReplyVerdict v = quelm::ClassifyReply(RcvFrame, RcvCount, expected, information, payload,
+                                                     length, !(DiagFlags & quelm::kDiagNoPort));
+  if (v.code != 0) {
+    if (!v.token.isEmpty()) trace.fail(v.token, kLinkBoxMask);
+    return v.code;
+  }
+  trace.ok();
+  return 0;
+}
+
+int TFrameLink::DumpFrames(int frameLength, int expected) {
+  const bool indexed = DiagFlags & quelm::kDiagIndexDump;
+  quelm::FrameMonitorData d;
+  try {
+    d.transmitDump = quelm::DumpFrameBytes(TrmFrame, frameLength, indexed);
+    d.receiveDump = quelm::DumpFrameBytes(RcvFrame, RcvCount, indexed);
+    if (DiagFlags & quelm::kDiagMonitor) {
+      d.transmit = quelm::DecodeFrameFields(TrmFrame, quelm::kTrmFrameSize, frameLength);
+      d.receive = quelm::DecodeFrameFields(RcvFrame, quelm::kRcvFrameSize, expected);
+    }
+  } catch (const std::bad_alloc&) {
+    TraceLine trace(QStringLiteral("TIoForm::SendFrameCOMCmd(): "));
+    trace.text() += QStringLiteral("ERR_NEW");
+    quelm::showMessage(quelm::MessageKind::Plain, QString(), trace.text());
+    LogTrace(trace.text());
+    return -101;
+  }
+  LogTrace(QStringLiteral("TrmFrame: ") + d.transmitDump);
+  LogTrace(QStringLiteral("RcvFrame: ") + d.receiveDump);
+  if ((DiagFlags & quelm::kDiagMonitor) && ShowFrameMonitor) ShowFrameMonitor(d);
+  return 0;
+}
+
+int TFrameLink::SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out) {
+  // A frame must fit the transmit buffer; a longer payload cannot be sent
+  // and is refused like a missing one.
+  if (!payload || length > quelm::kMaxPayload) return -102;
+  // Exchanges are strictly sequential: one started from an event handled
+  // during another's wait would take over its frame buffers and port.
+  if (InExchange) return quelm::kErrExchangeRunning;
+  InExchange = true;
+  const int rc = Exchange(payload, length, out);
+  InExchange = false;
+  return rc;
+}
+
+int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out) {
+  TraceLine trace(QStringLiteral("TIoForm::SendCOMCmd(): "));
+  const bool steps = DiagFlags & quelm::kDiagSteps;
+  if (COMPortDrv.PortNumber() == pnCustom) {
+    const int result = ShowOptionsModal ? ShowOptionsModal() : quelm::mrCancel;
+    if (result == quelm::mrCancel) return -100;
+  }
+  if (!COMPortDrv.Connected() && COMPortDrv.Connect() != 0) return -201;
+
+  const auto disconnectAfterFailure = [&] {
+    if (COMPortDrv.Disconnect() != 0) {
+      trace.fail(QStringLiteral("ERR_DISCONNECT"));
+      ReportError(-202, trace.text());
+    }
+  };
+
+  for (int attempts = 0;;) {
+    if (ResetPending) {
+      const int rr = SendFrameCOMCmd(nullptr, 0, false, nullptr);
+      if (rr != 0) {
+        disconnectAfterFailure();
+        return rr;
+      }
+      ResetPending = false;
+      if (steps)
+        quelm::showMessage(quelm::MessageKind::Plain, QString(), QStringLiteral("Reset frame sent: ok"));
+    }
+    const int r = SendFrameCOMCmd(payload, length, true, out);
+    if (r == 0) break;
+    ++attempts;
+    ResetPending = true;
+    if (steps) ReportError(r, trace.text());
+    if (attempts >= 2) {
+      disconnectAfterFailure();
+      return r;
+    }
+  }
+  if (steps) quelm::showMessage(quelm::MessageKind::Plain, QString(), QStringLiteral("ok"));
+  const int d = COMPortDrv.Disconnect();
+  if (d == 0) trace.ok();
+  return d;
+}

@@ -1,0 +1,88 @@
+#pragma once
+// TFrameLink: the link state and the command exchange of the log window
+// TIoForm. It owns the serial port COMPortDrv and the one-second reply timer,
+// builds and sends frames, assembles and classifies replies, and runs the
+// exchange with reset frame, sequence numbers and one retry. What needs a
+// window (the port options window, the frame monitor) goes through hooks the
+// owner sets. QtCore only.
+
+#include <QObject>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+
+#include "link/COMPort.h"
+#include "link/CommandChannel.h"
+#include "link/Frame.h"
+#include "link/FrameDump.h"
+
+namespace quelm {
+// An exchange was asked for while another one waits for its reply (from a
+// timer or other event handled during the wait). Not in the message table.
+inline constexpr int kErrExchangeRunning = -215;
+}  // namespace quelm
+
+class TFrameLink : public QObject {
+  Q_OBJECT
+ public:
+  explicit TFrameLink(QObject* owner = nullptr);
+  ~TFrameLink() override;
+  TFrameLink(const TFrameLink&) = delete;
+  TFrameLink& operator=(const TFrameLink&) = delete;
+
+  TCOMPort COMPortDrv;
+  QTimer Timer;  // 1000 ms, running only during a wait
+  uint8_t RcvFrame[quelm::kRcvFrameSize] = {};
+  uint16_t RcvCount = 0;
+  uint8_t TrmFrame[quelm::kTrmFrameSize] = {};
+  uint16_t NextSeqNum = 0;
+  uint32_t TickCount = 0;
+  uint32_t ReplyTimeout = 4;
+  bool ResetPending = true;
+  uint32_t LoaderMode = 0;  // 0 command frames, 1 loader replies
+  uint32_t LoaderWaiting = 0;
+
+  // One complete exchange; see TCommandChannel::SendCOMCmd.
+  int SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out = nullptr);
+  // One frame and its reply: the command (information) or the reset frame.
+  int SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool information, uint16_t* out);
+  void COMPortDrvReceiveData(QObject* Sender, const uint8_t* Data, uint32_t DataSize);
+  void TimerTimer();
+
+  // Lets the program handle what is pending, sleeping until something comes
+  // (the port poll or the tick); user input waits until the exchange ends.
+  // The loader wait of the software update uses it too.
+  static void WaitOnce();
+
+  // True while SendCOMCmd runs; a second call is refused meanwhile.
+  bool ExchangeRunning() const { return InExchange; }
+
+  // pnCustom: show the port options window modally and return its modal
+  // result (2 = Cancel). Without a hook the choice counts as cancelled.
+  std::function<int()> ShowOptionsModal;
+  // Diagnostic bit 0x10: fill and show the frame monitor.
+  std::function<void(const quelm::FrameMonitorData&)> ShowFrameMonitor;
+
+  // The channel the data classes use (SetCommandChannel(&link.Channel())).
+  TCommandChannel& Channel() { return ChannelAdapter; }
+
+ private:
+  class ChannelImpl final : public TCommandChannel {
+   public:
+    explicit ChannelImpl(TFrameLink& link) : Link(link) {}
+    int SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out) override {
+      return Link.SendCOMCmd(payload, length, out);
+    }
+    const uint8_t* RcvFrame() const override { return Link.RcvFrame; }
+    uint16_t RcvCount() const override { return Link.RcvCount; }
+
+   private:
+    TFrameLink& Link;
+  };
+
+  int DumpFrames(int frameLength, int expected);
+  int Exchange(uint8_t* payload, uint16_t length, uint16_t* out);
+
+  ChannelImpl ChannelAdapter{*this};
+  bool InExchange = false;
+};

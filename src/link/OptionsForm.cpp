@@ -1,0 +1,154 @@
+#include "link/OptionsForm.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "link/COMPort.h"
+#include "shell/Diag.h"
+#include "shell/Prompter.h"
+
+TOptionsForm* OptionsForm = nullptr;
+
+namespace {
+constexpr int kPortEntries = 17;  // "-----", COM1..COM16
+constexpr int kBaudEntries = 16;  // "-----", the 15 rates
+constexpr int kDefaultBaudIndex = br19200;
+}  // namespace
+
+TOptionsForm::TOptionsForm(TCOMPort& port, TSavedPortChoice saved, QWidget* parent)
+    : QDialog(parent), COMPortDrv(port), Saved(std::move(saved)) {
+  quelm::TraceLine trace(QStringLiteral("TOptionsForm::TOptionsForm(): "));
+  setObjectName(QStringLiteral("OptionsForm"));
+  setWindowTitle(QStringLiteral("Options"));
+
+  SerialPortSetupGroupBox = new QGroupBox(QStringLiteral("Serial port setup"), this);
+  NurvoCOMPortNumberLabel = new QLabel(QStringLiteral("&Port number"), SerialPortSetupGroupBox);
+  PortNumberComboBox = new QComboBox(SerialPortSetupGroupBox);
+  PortNumberComboBox->setObjectName(QStringLiteral("PortNumberComboBox"));
+  PortNumberComboBox->setEditable(false);
+  PortNumberComboBox->setMaxVisibleItems(4);
+  NurvoCOMPortNumberLabel->setBuddy(PortNumberComboBox);
+  DevicePathLabel = new QLabel(SerialPortSetupGroupBox);
+  DevicePathLabel->setObjectName(QStringLiteral("DevicePathLabel"));
+  DevicePathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  BaudRateLabel = new QLabel(QStringLiteral("B&audRate"), SerialPortSetupGroupBox);
+  BaudRateComboBox = new QComboBox(SerialPortSetupGroupBox);
+  BaudRateComboBox->setObjectName(QStringLiteral("BaudRateComboBox"));
+  BaudRateComboBox->setEditable(true);
+  BaudRateComboBox->setInsertPolicy(QComboBox::NoInsert);
+  BaudRateComboBox->lineEdit()->setValidator(new QRegularExpressionValidator(
+      QRegularExpression(QStringLiteral("[0-9]{0,6}|-{0,5}")), BaudRateComboBox));
+  BaudRateLabel->setBuddy(BaudRateComboBox);
+
+  auto* grid = new QGridLayout(SerialPortSetupGroupBox);
+  grid->addWidget(NurvoCOMPortNumberLabel, 0, 0);
+  grid->addWidget(PortNumberComboBox, 0, 1);
+  grid->addWidget(DevicePathLabel, 1, 1);
+  grid->addWidget(BaudRateLabel, 2, 0);
+  grid->addWidget(BaudRateComboBox, 2, 1);
+
+  OKButton = new QPushButton(QStringLiteral("&OK"), this);
+  OKButton->setObjectName(QStringLiteral("OKButton"));
+  OKButton->setAutoDefault(false);
+  CancelButton = new QPushButton(QStringLiteral("&Cancel"), this);
+  CancelButton->setObjectName(QStringLiteral("CancelButton"));
+  // Enter cancels: a stray key press never changes the port.
+  CancelButton->setDefault(true);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(OKButton);
+  buttons->addWidget(CancelButton);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(SerialPortSetupGroupBox);
+  layout->addLayout(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+  move(50, 50);
+
+  connect(OKButton, &QPushButton::clicked, this, &TOptionsForm::OKButtonClick);
+  connect(CancelButton, &QPushButton::clicked, this, &TOptionsForm::CancelButtonClick);
+  connect(PortNumberComboBox, &QComboBox::currentIndexChanged, this, &TOptionsForm::ShowDevicePath);
+  connect(BaudRateComboBox, &QComboBox::currentIndexChanged, this, [this](int i) {
+    if (i >= 0) LastBaudIndex = i;
+  });
+  connect(BaudRateComboBox->lineEdit(), &QLineEdit::editingFinished, this, &TOptionsForm::ResolveBaudText);
+  FormCreate();
+  OptionsForm = this;
+  trace.ok();
+}
+
+TOptionsForm::~TOptionsForm() {
+  if (OptionsForm == this) OptionsForm = nullptr;
+}
+
+void TOptionsForm::FormCreate() {
+  quelm::TraceLine trace(QStringLiteral("TOptionsForm::FormCreate(): "));
+  PortNumberComboBox->clear();
+  PortNumberComboBox->addItem(QStringLiteral("-----"));
+  for (int n = 1; n < kPortEntries; ++n) PortNumberComboBox->addItem(QStringLiteral("COM%1").arg(n));
+  BaudRateComboBox->clear();
+  BaudRateComboBox->addItem(QStringLiteral("-----"));
+  for (int b = 1; b < kBaudEntries; ++b) BaudRateComboBox->addItem(QString::number(Win32BaudRates[b]));
+
+  // A saved index outside the lists would select nothing and reach the port
+  // as an invalid number: no port (asked for at the first exchange) and the
+  // default rate instead, written back so the configuration heals.
+  int port = Saved.PortNumber ? Saved.PortNumber() : pnCOM1;
+  if (port < 0 || port >= kPortEntries) {
+    port = pnCustom;
+    if (Saved.SetPortNumber) Saved.SetPortNumber(port);
+  }
+  int baud = Saved.BaudRate ? Saved.BaudRate() : kDefaultBaudIndex;
+  if (baud < 0 || baud >= kBaudEntries) {
+    baud = kDefaultBaudIndex;
+    if (Saved.SetBaudRate) Saved.SetBaudRate(baud);
+  }
+  PortNumberComboBox->setCurrentIndex(port);
+  ShowDevicePath(port);
+  COMPortDrv.SetPortNumber(static_cast<TPortNumber>(PortNumberComboBox->currentIndex()));
+  BaudRateComboBox->setCurrentIndex(baud);
+  LastBaudIndex = baud;
+  COMPortDrv.SetBaudRate(static_cast<TBaudRate>(BaudRateComboBox->currentIndex()));
+  trace.ok();
+}
+
+void TOptionsForm::ShowDevicePath(int portIndex) {
+  DevicePathLabel->setText(portIndex <= 0 ? QStringLiteral("(no port)")
+                                          : COMPortDrv.DevicePathFor(portIndex));
+}
+
+void TOptionsForm::ResolveBaudText() {
+  // Only the list's entries are rates; typed text that names none of them
+  // falls back to the last valid choice.
+  const int i = BaudRateComboBox->findText(BaudRateComboBox->currentText().trimmed(), Qt::MatchFixedString);
+  BaudRateComboBox->setCurrentIndex(i >= 0 ? i : LastBaudIndex);
+  BaudRateComboBox->setEditText(BaudRateComboBox->itemText(BaudRateComboBox->currentIndex()));
+}
+
+void TOptionsForm::OKButtonClick() {
+  ResolveBaudText();
+  const int port = PortNumberComboBox->currentIndex();
+  const int baud = BaudRateComboBox->currentIndex();
+  COMPortDrv.SetPortNumber(static_cast<TPortNumber>(port));
+  if (Saved.SetPortNumber) Saved.SetPortNumber(port);
+  COMPortDrv.SetBaudRate(static_cast<TBaudRate>(baud));
+  if (Saved.SetBaudRate) Saved.SetBaudRate(baud);
+  done(quelm::mrOk);
+}
+
+void TOptionsForm::CancelButtonClick() {
+  quelm::TraceLine trace(QStringLiteral("TOptionsForm::CancelButtonClick(): "));
+  // Back to the port's own choice for the next showing.
+  PortNumberComboBox->setCurrentIndex(COMPortDrv.PortNumber());
+  BaudRateComboBox->setCurrentIndex(COMPortDrv.BaudRate());
+  done(quelm::mrCancel);
+  trace.ok();
+}
+
+void TOptionsForm::reject() { CancelButtonClick(); }

@@ -1,0 +1,55 @@
+#pragma once
+// TOptionsForm ("Options"): the serial port number and baud rate. Created
+// once at start-up, where it hands the saved choice to the port; shown
+// modally by "Options" > "Com Port" and by an exchange without a port.
+
+#include <QDialog>
+#include <functional>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class TCOMPort;
+
+// The main window's saved choice (its members PortNumber and BaudRate).
+struct TSavedPortChoice {
+  std::function<int()> PortNumber;
+  std::function<void(int)> SetPortNumber;
+  std::function<int()> BaudRate;
+  std::function<void(int)> SetBaudRate;
+};
+
+class TOptionsForm : public QDialog {
+  Q_OBJECT
+ public:
+  TOptionsForm(TCOMPort& port, TSavedPortChoice saved, QWidget* parent = nullptr);
+  ~TOptionsForm() override;
+
+  QGroupBox* SerialPortSetupGroupBox;
+  QLabel* NurvoCOMPortNumberLabel;
+  QComboBox* PortNumberComboBox;
+  QLabel* DevicePathLabel;  // the device the chosen port names on this machine
+  QLabel* BaudRateLabel;
+  QComboBox* BaudRateComboBox;
+  QPushButton* OKButton;
+  QPushButton* CancelButton;
+
+  void FormCreate();
+  void OKButtonClick();
+  void CancelButtonClick();
+
+  // Escape and the window's close button cancel as the Cancel button does.
+  void reject() override;
+
+ private:
+  void ShowDevicePath(int portIndex);
+  void ResolveBaudText();
+
+  TCOMPort& COMPortDrv;
+  TSavedPortChoice Saved;
+  int LastBaudIndex = 0;
+};
+
+// The program's port options window; nullptr until it exists.
+extern TOptionsForm* OptionsForm;

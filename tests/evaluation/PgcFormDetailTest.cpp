@@ -1,0 +1,554 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QFocusEvent>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChartView>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
+#include <QtCharts/QValueAxis>
+#include <cstring>
+#include <memory>
+
+#include "QStringPrinter.h"
+#include "ScriptedPrompter.h"
+#include "TimeZoneGuard.h"
+#include "evaluation/GlowChart.h"
+#include "measurement/SampleData.h"
+#include "shell/Config.h"
+#include "shell/Diag.h"
+#include "shell/PgcForm.h"
+#include "shell/StringGrid.h"
+#include "shell/UserLocale.h"
+
+using quelm::test::ScriptedPrompter;
+
+namespace {
+
+// A block with a known header and a single-peaked glow curve at 20 'C.
+BlockRecord knownBlock() {
+  BlockRecord r;
+  std::memset(&r, 0, sizeof r);
+  r.BlockNumber = 1234;
+  const uint8_t when[5] = {106, 6, 24, 15, 30};
+  std::memcpy(r.DateTime, when, 5);
+  std::memcpy(r.DeviceID, "Q0412", 5);
+  std::memcpy(r.BulbID, "A0017", 5);
+  r.ReaderTemp = 40;
+  r.ErrorCodes = 0x0C;
+  r.SamplingSpeed = 5;
+  r.DLFA = 1;
+  r.DLFN = 1e9f;
+  r.EVASTART = 30;
+  r.EVALEN = 20;
+  r.EVANORM = 100;
+  r.MeasuredDose = 1234.5f;
+  r.Exposure = 36;
+  r.DoseRate = 5;
+  const uint8_t previous[5] = {106, 6, 23, 8, 5};
+  r.LRO = ReaderSecondsFromStamp(previous);
+  r.RawValues[0] = r.RawValues[1] = r.RawValues[2] = 200;
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    const int d = ch - 40;
+    r.RawValues[kAuxValueCount + ch] = static_cast<uint16_t>(200 + std::max(0, 3000 - 40 * d * d));
+    r.ChannelTemps[ch] = static_cast<int16_t>(450 + 26 * ch);
+  }
+  return r;
+}
+
+class PgcFormDetailTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedFlags_ = DiagFlags;
+    DiagFlags = 0;
+    ASSERT_TRUE(dir_.isValid());
+    quelm::setConfigFilePath(dir_.filePath(QStringLiteral("quelm.INI")));
+    form_ = std::make_unique<TPgcForm>();
+    prompter_.clear();
+  }
+  void TearDown() override {
+    form_.reset();
+    quelm::setConfigFilePath(QString());
+    quelm::setUserLocale(savedLocale_);
+    DiagFlags = savedFlags_;
+  }
+
+  TPgcForm& f() { return *form_; }
+  TNurvoDataBlock& block() { return *form_->DataBlock; }
+
+  // What a block read followed by the refresh does.
+  void show(const BlockRecord& r) {
+    block().Record = r;
+    block().State = (block().State | Loaded) & ~uint32_t{EvalEdited};
+    ASSERT_EQ(f().DataRefresh(), 0);
+  }
+
+  // The window on screen with the Chart page, so that pixels and shortcuts are live.
+  void showChartPage() {
+    f().resize(1000, 760);
+    f().show();
+    f().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    f().PageControl->setCurrentWidget(f().ChartTabSheet);
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  }
+
+  QWidget* viewport() { return f().PChart->viewport(); }
+  QPoint pointPixel(int index) { return f().ChartHelper->pointPixel(index).toPoint(); }
+  int plotMiddleY() { return static_cast<int>(f().ChartHelper->plotRect().center().y()); }
+
+  void mouse(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
+    QMouseEvent e(type, QPointF(pos), viewport()->mapToGlobal(QPointF(pos)), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(viewport(), &e);
+  }
+  void press(QPoint p) { mouse(QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton); }
+  void dragTo(QPoint p) { mouse(QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton); }
+  void hover(QPoint p) { mouse(QEvent::MouseMove, p, Qt::NoButton, Qt::NoButton); }
+  void release(QPoint p) { mouse(QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton); }
+
+  void leave(QLineEdit* edit) {
+    QFocusEvent e(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(edit, &e);
+  }
+  void enter(QLineEdit* edit) { QTest::keyClick(edit, Qt::Key_Return); }
+
+  void useComma() {
+    quelm::UserLocale l = savedLocale_;
+    l.decimalSeparator = QLatin1Char(',');
+    quelm::setUserLocale(l);
+  }
+
+  QTemporaryDir dir_;
+  ScriptedPrompter prompter_;
+  std::unique_ptr<TPgcForm> form_;
+  uint32_t savedFlags_ = 0;
+  quelm::UserLocale savedLocale_ = quelm::userLocale();
+};
+
+TEST_F(PgcFormDetailTest, FreshRefreshFillsHeaderTableChartAndPanel) {
+  TimeZoneGuard tz("UTC0");
+  show(knownBlock());
+  EXPECT_TRUE(prompter_.messages.empty());
+
+  EXPECT_EQ(f().DeviceIDDatLabel->text(), "Q0412");
+  EXPECT_EQ(f().DosimeterDatLabel->text(), "A0017");
+  EXPECT_EQ(f().DateTimeDatLabel->text(), "2006.06.24 15:30");
+  EXPECT_EQ(f().ErrorCodesDatLabel->text(), "EBHE EBOV ");
+  EXPECT_EQ(f().ErrorCodesDatLabel->toolTip(), "Heating; Overflow");
+  EXPECT_EQ(f().ErrorCodesLabel->toolTip(), "Heating; Overflow");
+  EXPECT_EQ(f().ErrorCodesLabel->statusTip(), "Heating; Overflow");
+  EXPECT_EQ(f().BlockNumberDatLabel->text(), "1234");
+  EXPECT_EQ(f().MeasPointsDatLabel->text(), "106");
+  EXPECT_EQ(f().SamplingSpeedDatLabel->text(), "50 ms");
+  EXPECT_EQ(f().ReaderTempDatLabel->text(), "20.0 'C");
+  EXPECT_EQ(f().MeasuredDoseDatLabel->text(), "1.23 mSv");
+  EXPECT_EQ(f().ApprDoseRateDatLabel->text(), "5.00 µSv/h");
+  EXPECT_EQ(f().ApprDoseRateDatLabel->toolTip(), "5.00 µSv/h");
+  EXPECT_EQ(f().LastReadOutDatLabel->text(), "2006.06.23 08:05  ");
+  EXPECT_EQ(f().ExposureDatLabel->text(), "3.6 h");
+
+  const quelm::StringGrid& t = *f().ValueListGrid;
+  EXPECT_EQ(t.cell(0, 0), "(0)  A:");
+  EXPECT_EQ(t.cell(1, 0), "       200");
+  EXPECT_EQ(t.cell(0, 6), "(0)  0:");
+  EXPECT_EQ(t.cell(2, 6), "    45");
+  EXPECT_EQ(t.cell(4, 19), "(0) 40:");  // entry 46 = 27 + 19
+  EXPECT_EQ(t.cell(5, 19), "      3200");
+  EXPECT_EQ(t.cell(3, 6), "");
+  EXPECT_EQ(t.cell(12, 26), "");
+
+  ASSERT_EQ(f().AreaUpperSeries->count(), 101);
+  ASSERT_EQ(f().PointSeries->count(), 100);
+  EXPECT_EQ(f().AreaUpperSeries->at(40), QPointF(40, 3200));
+  EXPECT_EQ(f().AreaUpperSeries->at(100), QPointF(99, 0));
+  EXPECT_EQ(f().PointSeries->at(10), QPointF(10, 71));
+  EXPECT_TRUE(f().PChart->isEnabled());
+  EXPECT_GE(f().ChartLeftAxis->max(), 3200);
+
+  EXPECT_EQ(block().EvalStart, 30);
+  EXPECT_EQ(block().EvalLength, 20);
+  EXPECT_EQ(block().PeakPos, 40);
+  EXPECT_EQ(block().CursorPos, 40);
+  EXPECT_EQ(f().EvalSEdit->text(), "30");
+  EXPECT_EQ(f().EvalLEdit->text(), "20");
+  EXPECT_EQ(f().NormFact20DatEdit->text(), "100.00");
+  EXPECT_EQ(f().PeakPosDatLabel->text(), "40");
+  EXPECT_EQ(f().PeakValueDatLabel->text(), "3200");
+  EXPECT_EQ(f().PeakTempDatLabel->text(), "149 'C");
+  EXPECT_EQ(f().CursorValueDatLabel->text(), "3200 (100.00%)");
+  EXPECT_EQ(f().BgDoseDatLabel->text(), "400 µSv");
+  EXPECT_EQ(f().BgDoseDatLabel->toolTip(), "400 µSv");
+  EXPECT_FALSE(f().MeasDoseDatLabel->text().isEmpty());
+  EXPECT_EQ(f().ROIDoseLabel->toolTip(), "(ROI * 10) / NormFact");
+  EXPECT_TRUE(f().Chart->menuAction()->isEnabled());
+  EXPECT_EQ(block().State & (EvalEdited | RangeFault), 0u);
+}
+
+TEST_F(PgcFormDetailTest, NoBlockIsReportedAndChangesNothing) {
+  EXPECT_EQ(f().DataRefresh(), -150);
+  ASSERT_EQ(prompter_.messages.size(), 1u);
+  EXPECT_EQ(prompter_.messages[0].text, "Data error: Invalid data");
+  EXPECT_EQ(f().AreaUpperSeries->count(), 0);
+  EXPECT_FALSE(f().PChart->isEnabled());
+  EXPECT_EQ(f().EvalSEdit->text(), "");
+}
+
+TEST_F(PgcFormDetailTest, NothingFromAnEarlierBlockRemains) {
+  show(knownBlock());
+  BlockRecord r = knownBlock();
+  r.ErrorCodes = 0x10;  // no valid time
+  r.EVANORM = 0;
+  r.RawValues[kAuxValueCount + 45] = 0x5123;  // invalid range code
+  DiagFlags = quelm::kDiagLog;
+  QStringList log;
+  quelm::setLogSink([&](const QString& line) { log << line; });
+  show(r);
+  quelm::setLogSink(nullptr);
+
+  EXPECT_EQ(f().ExposureDatLabel->text(), "");
+  EXPECT_EQ(f().ApprDoseRateDatLabel->text(), "");
+  EXPECT_EQ(f().ApprDoseRateDatLabel->toolTip(), "");
+  EXPECT_EQ(f().LastReadOutDatLabel->text(), "");
+  EXPECT_EQ(f().DateTimeDatLabel->text(), "-Not-available--  ");
+  EXPECT_EQ(f().ROIDoseDatLabel->text(), "ERR:NF=0");
+  EXPECT_EQ(f().MeasDoseDatLabel->text(), "ERR:NF=0");
+  EXPECT_EQ(f().BgDoseDatLabel->text(), "");
+  EXPECT_EQ(f().BgCorrDoseDatLabel->text(), "");
+  EXPECT_EQ(f().TCorrDoseDatLabel->text(), "");
+  EXPECT_EQ(f().TCorrDoseDatLabel->toolTip(), "");
+  EXPECT_EQ(f().ValueListGrid->cell(4, 24), "(5) 45:");
+
+  // The invalid range code is traced, never shown in a box, and cleared.
+  EXPECT_TRUE(log.contains("TPgcForm::DataRefresh(): ERR_CHCONTENT"));
+  EXPECT_TRUE(prompter_.messages.empty());
+  EXPECT_EQ(block().State & RangeFault, 0u);
+}
+
+TEST_F(PgcFormDetailTest, ChartKeysActOnlyOnTheChartPageWithABlock) {
+  showChartPage();
+  f().PageControl->setCurrentWidget(f().ContentTabSheet);
+  QTest::keyClick(form_.get(), Qt::Key_Right);
+  EXPECT_TRUE(prompter_.messages.empty());  // no block: the items are off
+
+  show(knownBlock());
+  f().PageControl->setCurrentWidget(f().ContentTabSheet);
+  QTest::keyClick(form_.get(), Qt::Key_Right);
+  QTest::keyClick(form_.get(), Qt::Key_Z);
+  EXPECT_EQ(block().CursorPos, 40);
+  EXPECT_EQ(block().EvalStart, 30);
+
+  f().PageControl->setCurrentWidget(f().ChartTabSheet);
+  QTest::keyClick(form_.get(), Qt::Key_Right);
+  EXPECT_EQ(block().CursorPos, 41);
+  EXPECT_EQ(f().CursorPosDatLabel->text(), "41");
+  QTest::keyClick(form_.get(), Qt::Key_Z);
+  EXPECT_EQ(block().EvalStart, 29);
+  EXPECT_EQ(block().EvalLength, 21);
+  EXPECT_EQ(f().EvalSEdit->text(), "29");
+  QTest::keyClick(form_.get(), Qt::Key_M);
+  EXPECT_EQ(block().EvalLength, 22);
+  EXPECT_EQ(block().State & EvalEdited, 0u);  // the refresh is done
+}
+
+TEST_F(PgcFormDetailTest, EachChartItemKeepsItsCondition) {
+  show(knownBlock());
+  f().PageControl->setCurrentWidget(f().ChartTabSheet);
+  auto set = [&](int start, int length, int cursor) {
+    block().EvalStart = start;
+    block().EvalLength = length;
+    block().CursorPos = cursor;
+  };
+  auto state = [&] {
+    return std::tuple(int{block().EvalStart}, int{block().EvalLength}, int{block().CursorPos});
+  };
+
+  set(0, 20, 0);
+  f().ChartEvalStartLeftItem->trigger();
+  f().ChartCursorLeftItem->trigger();
+  EXPECT_EQ(state(), std::tuple(0, 20, 0));
+  set(30, 1, 99);
+  f().ChartEvalStartRightItem->trigger();
+  f().ChartEvalLengthLeftItem->trigger();
+  f().ChartCursorRightItem->trigger();
+  EXPECT_EQ(state(), std::tuple(30, 1, 99));
+  set(60, 40, 50);
+  f().ChartEvalLengthRightItem->trigger();
+  EXPECT_EQ(state(), std::tuple(60, 40, 50));
+  f().ChartEvalStartRightItem->trigger();
+  EXPECT_EQ(state(), std::tuple(61, 39, 50));
+  f().ChartEvalLengthLeftItem->trigger();
+  EXPECT_EQ(state(), std::tuple(61, 38, 50));
+  EXPECT_EQ(f().EvalLEdit->text(), "38");
+}
+
+TEST_F(PgcFormDetailTest, NormalisationFactorItems) {
+  show(knownBlock());
+  f().PageControl->setCurrentWidget(f().ChartTabSheet);
+  const QString roiDose = f().ROIDoseDatLabel->text();
+  f().ChartNFInrease10Item->trigger();
+  EXPECT_NEAR(block().NormFact, 110, 1e-9);
+  EXPECT_EQ(f().NormFact20DatEdit->text(), "110.00");
+  EXPECT_NE(f().ROIDoseDatLabel->text(), roiDose);
+  f().ChartNFDecrease10Item->trigger();
+  EXPECT_NEAR(block().NormFact, 100, 1e-9);
+  EXPECT_EQ(f().ROIDoseDatLabel->text(), roiDose);
+  for (int i = 0; i < 3; ++i) f().ChartNFInrease1Item->trigger();
+  EXPECT_NEAR(block().NormFact, 103.0301, 1e-9);
+  EXPECT_EQ(f().NormFact20DatEdit->text(), "103.03");
+  f().ChartNFDecrease1Item->trigger();
+  f().ChartNFInrease01Item->trigger();
+  f().ChartNFDecrease01Item->trigger();
+  EXPECT_NEAR(block().NormFact, 102.01, 1e-9);
+}
+
+TEST_F(PgcFormDetailTest, ChartItemsWithoutDataObjectReportIt) {
+  f().PageControl->setCurrentWidget(f().ChartTabSheet);
+  f().DataBlock.reset();
+  f().ChartCursorLeftItemClick();
+  ASSERT_EQ(prompter_.messages.size(), 1u);
+  EXPECT_EQ(prompter_.messages[0].text, "Nullptr error (no memalloc. for variable?)");
+  EXPECT_EQ(f().DataRefresh(), -102);
+}
+
+TEST_F(PgcFormDetailTest, EditsTakeWholeNumbersOnExitAndEnter) {
+  show(knownBlock());
+  f().EvalSEdit->setText("12x");
+  leave(f().EvalSEdit);
+  EXPECT_EQ(f().EvalSEdit->text(), "30");
+  EXPECT_EQ(block().EvalStart, 30);
+
+  f().EvalSEdit->setText("35");
+  enter(f().EvalSEdit);
+  EXPECT_EQ(block().EvalStart, 35);
+  EXPECT_EQ(f().EvalSEdit->text(), "35");
+
+  f().EvalLEdit->setText("10");
+  leave(f().EvalLEdit);
+  EXPECT_EQ(block().EvalLength, 10);
+  EXPECT_EQ(f().PeakPosDatLabel->text(), "40");
+  EXPECT_EQ(f().StartPercentDatLabel->text(), "68.80 %");  // channel 35 against the peak
+  EXPECT_EQ(f().StopPercentDatLabel->text(), "80.00 %");   // channel 44
+
+  f().EvalLEdit->setText("many");
+  enter(f().EvalLEdit);
+  EXPECT_EQ(f().EvalLEdit->text(), "10");
+
+  // Values that would break the limits are brought into them.
+  f().EvalSEdit->setText("-5");
+  leave(f().EvalSEdit);
+  EXPECT_EQ(block().EvalStart, 0);
+  f().EvalSEdit->setText("95");
+  leave(f().EvalSEdit);
+  EXPECT_EQ(block().EvalStart, 95);
+  EXPECT_EQ(block().EvalLength, 5);
+  EXPECT_EQ(f().EvalLEdit->text(), "5");
+  f().EvalLEdit->setText("0");
+  enter(f().EvalLEdit);
+  EXPECT_EQ(block().EvalLength, 1);
+  f().EvalLEdit->setText("300");
+  enter(f().EvalLEdit);
+  EXPECT_EQ(block().EvalLength, 5);
+  EXPECT_TRUE(prompter_.messages.empty());
+}
+
+TEST_F(PgcFormDetailTest, NormFactEditUsesTheUsersDecimalSeparator) {
+  useComma();
+  show(knownBlock());
+  EXPECT_EQ(f().NormFact20DatEdit->text(), "100,00");
+  f().NormFact20DatEdit->setText("2,5");
+  enter(f().NormFact20DatEdit);
+  EXPECT_EQ(block().NormFact, 2.5);
+  EXPECT_EQ(f().NormFact20DatEdit->text(), "2,50");
+
+  f().NormFact20DatEdit->setText("2.5");  // not a number with a comma separator
+  leave(f().NormFact20DatEdit);
+  EXPECT_EQ(block().NormFact, 2.5);
+  EXPECT_EQ(f().NormFact20DatEdit->text(), "2,50");
+
+  f().NormFact20DatEdit->setText("250000");  // only a block's own factor is capped
+  leave(f().NormFact20DatEdit);
+  EXPECT_EQ(block().NormFact, 250000.0);
+  EXPECT_EQ(f().NormFact20DatEdit->text(), "250000,00");
+
+  f().NormFact20DatEdit->setText("0");
+  leave(f().NormFact20DatEdit);
+  EXPECT_EQ(f().ROIDoseDatLabel->text(), "ERR:NF=0");
+}
+
+TEST_F(PgcFormDetailTest, EditsActOnRealFocusChangesOnly) {
+  showChartPage();
+  show(knownBlock());
+  f().EvalSEdit->setFocus();
+  QApplication::processEvents();
+  f().EvalSEdit->setText("44");
+  f().EvalLEdit->setFocus();  // to another control of the window
+  QApplication::processEvents();
+  EXPECT_EQ(block().EvalStart, 44);
+
+  // A dialog taking the focus from the window does not leave the edit.
+  f().EvalLEdit->setText("7");
+  QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+  QApplication::sendEvent(f().EvalLEdit, &away);
+  EXPECT_EQ(block().EvalLength, 20);
+}
+
+TEST_F(PgcFormDetailTest, WithoutABlockTheEditsDoNothing) {
+  f().EvalSEdit->setText("12");
+  leave(f().EvalSEdit);
+  enter(f().EvalSEdit);
+  EXPECT_TRUE(prompter_.messages.empty());
+  EXPECT_EQ(f().EvalSEdit->text(), "12");
+}
+
+TEST_F(PgcFormDetailTest, EditRefreshEvaluatesTheBlockOnDisplay) {
+  show(knownBlock());
+  f().PageControl->setCurrentWidget(f().ChartTabSheet);
+  const QString roi = f().ROIDatLabel->text();
+  std::memset(&block().Record, 0, sizeof(BlockRecord));  // a search re-counted the source
+  f().ChartNFInrease10Item->trigger();
+  EXPECT_EQ(f().ROIDatLabel->text(), roi);
+  EXPECT_EQ(f().PeakValueDatLabel->text(), "3200");
+}
+
+TEST_F(PgcFormDetailTest, DraggingTheLeftMarkerMovesTheWindow) {
+  showChartPage();
+  show(knownBlock());
+  const int y = plotMiddleY();
+  const QPoint start(pointPixel(30).x(), y);
+  press(start);
+  EXPECT_TRUE(block().State & LeftMarkerDrag);
+  EXPECT_FALSE(block().State & RightMarkerDrag);
+  EXPECT_EQ(f().PChart->rubberBand(), QChartView::NoRubberBand);
+  EXPECT_EQ(viewport()->cursor().shape(), Qt::SizeAllCursor);
+
+  dragTo(QPoint(pointPixel(60).x(), y));
+  EXPECT_EQ(block().EvalStart, 60);
+  EXPECT_EQ(block().EvalLength, 20);
+  EXPECT_EQ(f().EvalSEdit->text(), "60");
+  dragTo(QPoint(pointPixel(90).x(), y));
+  EXPECT_EQ(block().EvalStart, 80);
+  release(QPoint(pointPixel(10).x(), y));
+  EXPECT_EQ(block().EvalStart, 10);
+  EXPECT_EQ(block().EvalLength, 20);
+  EXPECT_EQ(block().State & (LeftMarkerDrag | RightMarkerDrag | EvalEdited), 0u);
+  EXPECT_EQ(f().PChart->rubberBand(), QChartView::RectangleRubberBand);
+  EXPECT_EQ(viewport()->cursor().shape(), Qt::ArrowCursor);
+  EXPECT_EQ(block().CursorPos, 30);  // the click puts the cursor where the drag began
+  EXPECT_EQ(f().ChartDownX, start.x());
+  const QList<QPointF> window = f().ChartHelper->windowSeries()->points();
+  ASSERT_FALSE(window.isEmpty());
+  EXPECT_EQ(window.front().x(), 10);
+  EXPECT_EQ(window.back().x(), 30);
+}
+
+TEST_F(PgcFormDetailTest, DraggingTheRightMarkerSetsTheLength) {
+  showChartPage();
+  show(knownBlock());
+  const int y = plotMiddleY();
+  press(QPoint(pointPixel(50).x() + 2, y));
+  EXPECT_TRUE(block().State & RightMarkerDrag);
+  EXPECT_FALSE(block().State & LeftMarkerDrag);
+  dragTo(QPoint(pointPixel(45).x(), y));
+  EXPECT_EQ(block().EvalLength, 15);
+  dragTo(QPoint(pointPixel(20).x(), y));
+  EXPECT_EQ(block().EvalLength, 1);
+  const QRectF plot = f().ChartHelper->plotRect();
+  release(QPoint(static_cast<int>(plot.right()) + 30, y));  // past the right end of the plot
+  EXPECT_EQ(block().EvalStart, 30);
+  EXPECT_EQ(block().EvalLength, 70);
+  EXPECT_EQ(block().State & RightMarkerDrag, 0u);
+  EXPECT_EQ(f().EvalLEdit->text(), "70");
+}
+
+TEST_F(PgcFormDetailTest, PressingAMarkerWithoutMovingKeepsTheWindow) {
+  showChartPage();
+  show(knownBlock());
+  const int y = plotMiddleY();
+  for (int index : {30, 50}) {
+    const QPoint at(pointPixel(index).x(), y);
+    press(at);
+    release(at);
+    EXPECT_EQ(block().EvalStart, 30) << index;
+    EXPECT_EQ(block().EvalLength, 20) << index;
+    EXPECT_EQ(block().CursorPos, index) << index;
+  }
+}
+
+TEST_F(PgcFormDetailTest, ClickMovesTheCursorOnlyInsideThePlottedChannels) {
+  showChartPage();
+  show(knownBlock());
+  const int y = plotMiddleY();
+  press(QPoint(pointPixel(70).x(), y));
+  release(QPoint(pointPixel(70).x(), y));
+  EXPECT_EQ(block().CursorPos, 70);
+  EXPECT_EQ(f().CursorPosDatLabel->text(), "70");
+  EXPECT_EQ(block().State & (LeftMarkerDrag | RightMarkerDrag), 0u);
+
+  press(QPoint(pointPixel(0).x() - 5, y));
+  release(QPoint(pointPixel(0).x() - 5, y));
+  EXPECT_EQ(block().CursorPos, 70);
+}
+
+TEST_F(PgcFormDetailTest, HoverShowsTheValuesInTheStatusBarAndTheSplitPointer) {
+  showChartPage();
+  show(knownBlock());
+  const int y = plotMiddleY();
+  hover(QPoint(pointPixel(40).x(), y));
+  EXPECT_EQ(f().StatusBar->currentMessage(), "(X:40 ,N:3200 ,T:149 'C)");
+  hover(QPoint(pointPixel(30).x() + 1, y));
+  EXPECT_EQ(viewport()->cursor().shape(), Qt::SplitHCursor);
+  hover(QPoint(pointPixel(40).x(), y));
+  EXPECT_EQ(viewport()->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(PgcFormDetailTest, MarkersPeakAndCursorAreDrawnInTheirColours) {
+  showChartPage();
+  show(knownBlock());
+  f().ChartCursorRightItem->trigger();
+  f().ChartCursorRightItem->trigger();  // cursor 42, peak 40
+  const QImage image = f().PChart->grab().toImage();
+  const int y = plotMiddleY();
+  EXPECT_EQ(image.pixelColor(pointPixel(30).x(), y), QColor(0x00, 0xFF, 0x00));
+  EXPECT_EQ(image.pixelColor(pointPixel(50).x(), y), QColor(0x00, 0xFF, 0x00));
+  const QPoint peak = pointPixel(40);
+  EXPECT_EQ(image.pixelColor(peak.x(), peak.y() - 10), QColor(0x80, 0x00, 0x00));
+  const QPoint cursor = pointPixel(42);
+  EXPECT_EQ(image.pixelColor(cursor.x(), cursor.y() - 10), QColor(0xFF, 0x00, 0x00));
+  // Inside the window the area has the window colour, outside the series colour.
+  EXPECT_EQ(image.pixelColor(pointPixel(36).x(), static_cast<int>(f().ChartHelper->plotRect().bottom()) - 3),
+            QColor(0x00, 0x80, 0x00));
+  EXPECT_EQ(image.pixelColor(pointPixel(20).x(), static_cast<int>(f().ChartHelper->plotRect().bottom()) - 3),
+            QColor(0x00, 0x59, 0x00));
+}
+
+// Writes the Chart page to the file named by QUELM_SCREENSHOT (run it under
+// Xvfb to look at the real rendering); skipped otherwise.
+TEST_F(PgcFormDetailTest, Screenshot) {
+  const QString path = qEnvironmentVariable("QUELM_SCREENSHOT");
+  if (path.isEmpty()) GTEST_SKIP() << "set QUELM_SCREENSHOT to a .png path";
+  showChartPage();
+  std::vector<BlockRecord> blocks = MakeSampleBlocks({60, 11, 100});
+  const auto it = std::find_if(blocks.begin(), blocks.end(), [](const BlockRecord& b) {
+    return b.ErrorCodes == 0 && b.Exposure != 0 && b.Exposure != 0xFFFF && b.BulbID[0] == 'B';
+  });
+  ASSERT_NE(it, blocks.end());
+  show(*it);
+  f().ChartCursorRightItem->trigger();
+  f().ChartCursorRightItem->trigger();
+  f().ChartCursorRightItem->trigger();
+  hover(QPoint(pointPixel(55).x(), plotMiddleY()));
+  QApplication::processEvents();
+  ASSERT_TRUE(f().grab().save(path));
+}
+
+}  // namespace
