@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "evaluation/BlockFormat.h"
+#include "evaluation/NumberFormat.h"
 #include "shell/UserLocale.h"
 
 namespace quelm {
@@ -46,18 +48,56 @@ ListDateTime FormatListDateTime(const uint8_t dt[5]) {
 QString ListExposureText(uint16_t exposure) {
   if (exposure == 0) return QStringLiteral("   <0.1 h   ");
   if (exposure == 0xFFFF) return QString(11, QLatin1Char(' '));
-  return withUserDecimal(QString::asprintf(" %6.1f h    ", exposure * 0.1));
+  return formatPrintf(" %6.1f h    ", exposure * 0.1);
+}
+
+QString ListDoseRateText(float measuredDose, uint16_t exposure) {
+  if (exposure == 0 || exposure == 0xFFFF) return QString();
+  // Exposure counts tenths of an hour: uSv per hour in single precision.
+  float rate = measuredDose * 10.0f / static_cast<float>(exposure);
+  if (!(rate >= 0.0f)) rate = 0.0f;  // negative or not a number
+  return FormatDose(rate) + QStringLiteral("/h");
 }
 
 QString ListTemperatureText(int16_t readerTemp) {
-  return withUserDecimal(QString::number(readerTemp * 0.5, 'f', 1)) + QStringLiteral(" 'C");
+  return formatFloat(readerTemp * 0.5, 1) + QStringLiteral(" 'C");
 }
 
-QString ListIdentifierText(const char id[5]) {
-  // Identifiers are not terminated; a zero byte ends a shorter one.
-  int n = 0;
-  while (n < 5 && id[n] != '\0') ++n;
-  return QString::fromLatin1(id, n);
+namespace {
+
+QString blockNumberColumn(const BlockSummary& s) { return QString::number(s.BlockNumber); }
+QString dateTimeColumn(const BlockSummary& s) { return FormatListDateTime(s.DateTime).text; }
+QString dosimeterColumn(const BlockSummary& s) { return IdentifierText(s.BulbID); }
+QString doseColumn(const BlockSummary& s) { return FormatDose(s.MeasuredDose) + QLatin1Char(' '); }
+QString exposureColumn(const BlockSummary& s) { return ListExposureText(s.Exposure); }
+QString doseRateColumn(const BlockSummary& s) { return ListDoseRateText(s.MeasuredDose, s.Exposure); }
+QString deviceColumn(const BlockSummary& s) { return IdentifierText(s.DeviceID); }
+QString temperatureColumn(const BlockSummary& s) { return ListTemperatureText(s.ReaderTemp); }
+QString errorCodesColumn(const BlockSummary& s) {
+  return s.ErrorCodes != 0 ? FormatErrorCodes(s.ErrorCodes) : QStringLiteral("OK");
+}
+
+const std::array<ContentColumn, kContentColumnCount> kColumns = {{
+    {"BlockNo", blockNumberColumn},
+    {"DateTime", dateTimeColumn},
+    {"Dosimeter", dosimeterColumn},
+    {"Dose", doseColumn},
+    {"Exposure", exposureColumn},
+    {"Appr. Dose rate", doseRateColumn},
+    {"Device ID", deviceColumn},
+    {"Temperature", temperatureColumn},
+    {"ErrorCodes", errorCodesColumn},
+}};
+
+}  // namespace
+
+const std::array<ContentColumn, kContentColumnCount>& ContentColumns() { return kColumns; }
+
+ContentRow ContentRowTexts(const BlockSummary& summary) {
+  ContentRow row;
+  for (int c = 0; c < kContentColumnCount; ++c) row.cells[c] = kColumns[c].text(summary);
+  row.message = FormatListDateTime(summary.DateTime).message;
+  return row;
 }
 
 std::optional<uint32_t> RowBlockNumber(const QString& column0) {

@@ -43,7 +43,6 @@ const std::array<ContentColumn, kContentColumnCount>& ContentColumns();
 QString ListExposureText(uint16_t exposure);
 QString ListDoseRateText(float measuredDose, uint16_t exposure);
 QString ListTemperatureText(int16_t readerTemp);
-QString ListIdentifierText(const char id[5]);
 
 // Column 0 read back: the block number of a row, or nothing for an empty row.
 std::optional<uint32_t> RowBlockNumber(const QString& column0);

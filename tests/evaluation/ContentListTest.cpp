@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QStringList>
 #include <cstring>
+#include <limits>
 
 #include "evaluation/ContentList.h"
 #include "shell/UserLocale.h"
@@ -80,13 +82,90 @@ TEST(ListColumns, TemperatureInHalfDegrees) {
   EXPECT_EQ(ListTemperatureText(40), "20,0 'C");
 }
 
-TEST(ListColumns, IdentifiersAreFiveCharactersOrEndAtAZeroByte) {
-  const char full[5] = {'A', '0', '0', '1', '2'};
+BlockSummary summary() {
+  BlockSummary s;
+  std::memset(&s, 0, sizeof s);
+  s.BlockNumber = 1234;
+  const uint8_t when[5] = {106, 6, 24, 15, 30};
+  std::memcpy(s.DateTime, when, 5);
+  std::memcpy(s.DeviceID, "Q0412", 5);
+  std::memcpy(s.BulbID, "A0012", 5);
+  s.ReaderTemp = 45;
+  s.MeasuredDose = 18.0f;
+  s.Exposure = 36;
+  return s;
+}
+
+const QString kMicro = QString(QChar(0xB5));
+
+TEST(ContentRow, AllColumnsOfABlock) {
+  const ContentRow row = ContentRowTexts(summary());
+  const std::array<QString, kContentColumnCount> expected = {"1234",
+                                                             "24.06.2006 15:30",
+                                                             "A0012",
+                                                             "18.0 " + kMicro + "Sv ",
+                                                             "    3.6 h    ",
+                                                             "5.00 " + kMicro + "Sv/h",
+                                                             "Q0412",
+                                                             "22.5 'C",
+                                                             "OK"};
+  EXPECT_EQ(row.cells, expected);
+  EXPECT_TRUE(row.message.isEmpty());
+  QStringList titles;
+  for (const ContentColumn& c : ContentColumns()) titles << QString::fromLatin1(c.title);
+  EXPECT_EQ(titles, QStringList({"BlockNo", "DateTime", "Dosimeter", "Dose", "Exposure", "Appr. Dose rate",
+                                 "Device ID", "Temperature", "ErrorCodes"}));
+}
+
+TEST(ContentRow, DoseRateOnlyWithAStoredExposure) {
+  BlockSummary s = summary();
+  s.Exposure = 0;
+  ContentRow row = ContentRowTexts(s);
+  EXPECT_EQ(row.cells[4], "   <0.1 h   ");
+  EXPECT_EQ(row.cells[5], "");
+  s.Exposure = 0xFFFF;
+  row = ContentRowTexts(s);
+  EXPECT_EQ(row.cells[4], QString(11, QLatin1Char(' ')));
+  EXPECT_EQ(row.cells[5], "");
+  // 2500 uSv over 0.5 h.
+  s.Exposure = 5;
+  s.MeasuredDose = 2500.0f;
+  EXPECT_EQ(ContentRowTexts(s).cells[5], "5.00 mSv/h");
+  s.MeasuredDose = -3.0f;
+  EXPECT_EQ(ContentRowTexts(s).cells[5], "0.00 " + kMicro + "Sv/h");
+  s.MeasuredDose = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_EQ(ContentRowTexts(s).cells[5], "0.00 " + kMicro + "Sv/h");
+}
+
+TEST(ContentRow, ErrorFlagsAndAClockFault) {
+  BlockSummary s = summary();
+  s.ErrorCodes = 0x11;
+  std::memset(s.DateTime, 0, 5);  // no time with the clock flag
+  const ContentRow row = ContentRowTexts(s);
+  EXPECT_EQ(row.cells[8], "EBSE EBCK ");
+  EXPECT_EQ(row.cells[1], "Error");
+  EXPECT_TRUE(row.message.isEmpty());
+  s.ErrorCodes = 0xC4;
+  EXPECT_EQ(ContentRowTexts(s).cells[8], "EBHE DBCH ");
+}
+
+TEST(ContentRow, ACalendarDayThatDoesNotExistBringsItsMessage) {
+  BlockSummary s = summary();
+  s.DateTime[1] = 2;
+  s.DateTime[2] = 30;
+  const ContentRow row = ContentRowTexts(s);
+  EXPECT_EQ(row.cells[1], "Error");
+  EXPECT_EQ(row.message, "Date error");
+}
+
+TEST(ContentRow, IdentifiersEndAtAZeroByte) {
+  BlockSummary s = summary();
   const char shorter[5] = {'B', '1', 0, 'x', 'y'};
-  const char none[5] = {0, 0, 0, 0, 0};
-  EXPECT_EQ(ListIdentifierText(full), "A0012");
-  EXPECT_EQ(ListIdentifierText(shorter), "B1");
-  EXPECT_EQ(ListIdentifierText(none), "");
+  std::memcpy(s.BulbID, shorter, 5);
+  std::memset(s.DeviceID, 0, 5);
+  const ContentRow row = ContentRowTexts(s);
+  EXPECT_EQ(row.cells[2], "B1");
+  EXPECT_EQ(row.cells[6], "");
 }
 
 TEST(ListColumns, BlockNumberReadBackFromColumn0) {
