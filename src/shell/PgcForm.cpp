@@ -561,6 +561,7 @@ void TPgcForm::FormCreate() {
     BlockStringGrid->setCell(c, 0, QString::fromLatin1(kBlockTitles[c]));
   PChart->setEnabled(false);
   qApp->installEventFilter(this);
+  SetUpContentList();
   if (iniResult == 0) trace.ok();
 
   // Later set-up of the detail view and the content list goes here.

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "evaluation/ContentList.h"
+#include "evaluation/ContentSource.h"
 #include "measurement/NurvoDataBlock.h"
 
 class QAction;
@@ -31,6 +33,8 @@ class QStatusBar;
 class QTabWidget;
 class QToolButton;
 class QValueAxis;
+class TNavForm;
+class TSearchForm;
 namespace quelm {
 class StringGrid;
 class GlowChart;
@@ -224,6 +228,35 @@ class TPgcForm : public QMainWindow {
   // The chart's own hint (the value under the pointer); routed like any hint.
   void SetChartHint(const QString& hint);
 
+  // --- Content list (PgcFormContent.cpp) ---------------------------------
+  // Connects the import, paging, navigation and search commands and the grid.
+  void SetUpContentList();
+  void FileOpenSpeedButtonClick();
+  void FileOpenItemClick();
+  void FilterButtonClick();
+  void NextPageButtonClick();
+  void PrevPageButtonClick();
+  void NavigationNextClick();
+  void NavigationPrevClick();
+  void NavigationEvent(QAction* item);  // "&First Block" or "&Last Block"
+  void BlockStringGridClick();
+  void BlockStringGridDblClick();
+  // While PagingEnabled is set, a row without a block cannot be selected.
+  bool BlockStringGridSelectCell(int col, int row);
+  void ClearContentGrid();
+  // Summaries[i] into the first empty row; -1 when every row is filled.
+  int FillRow(int i);
+  // Summaries[r-1] into the first empty row r; -1 when every row is filled.
+  int FillNextRow();
+  void LoadSelectedBlock();
+  void EnablePaging();
+  void DisablePaging();
+  // Right button on the window's background: the navigation key list.
+  void FormMouseDown(Qt::MouseButton button, int X, int Y);
+  // The search window with the request of every list operation, and the key list.
+  TSearchForm& SearchForm();
+  TNavForm& NavForm();
+
   static constexpr int kContentStripHeight = 50;
 
   // --- Detail view and chart interaction (PgcFormDetail.cpp) ------------
@@ -264,6 +297,7 @@ class TPgcForm : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
   void buildMenu();
@@ -274,6 +308,20 @@ class TPgcForm : public QMainWindow {
   void buildLowerPanel();
   void layoutCaptionColumns();
   static void setMenuEnabled(QMenu* menu, bool enabled);
+
+  // Content list.
+  int filledContentRows() const;
+  void writeContentRow(int row, const BlockSummary& summary);
+  void selectContentRow(int row);  // 0: none; never loads
+  void contentCellChanged(int row, int previousRow);
+  void applyNavigation(const quelm::NavDecision& decision);
+  int searchContentPage(const SearchRequest& request);
+  void showContentSource();
+  std::unique_ptr<quelm::ContentSource> contentSource_;  // nothing before the first import
+  TSearchForm* searchForm_ = nullptr;
+  TNavForm* navForm_ = nullptr;
+  int contentBusy_ = 0;  // list operations running (busy pointer shown)
+  bool selectingRow_ = false;
 
   bool destroyed_ = false;
   int wheelRemainder_ = 0;  // wheel travel not yet turned into a key press
