@@ -28,7 +28,9 @@
 
 namespace {
 
+constexpr int kDateTimeColumn = 1;
 constexpr int kErrorCodesColumn = 8;
+constexpr int kCellPadding = 12;
 constexpr int kPixelsPerErrorCodesCharacter = 8;
 
 // The busy pointer of a list operation. The item navigation and the page
@@ -128,6 +130,11 @@ void TPgcForm::writeContentRow(int row, const BlockSummary& summary) {
   const int needed = static_cast<int>(texts.cells[kErrorCodesColumn].size()) * kPixelsPerErrorCodesCharacter;
   if (summary.ErrorCodes != 0 && BlockStringGrid->colWidth(kErrorCodesColumn) < needed)
     BlockStringGrid->setColWidth(kErrorCodesColumn, needed);
+  // The time is what tells the read-outs apart: it must not be cut off.
+  const int dateWidth =
+      BlockStringGrid->fontMetrics().horizontalAdvance(texts.cells[kDateTimeColumn]) + kCellPadding;
+  if (BlockStringGrid->colWidth(kDateTimeColumn) < dateWidth)
+    BlockStringGrid->setColWidth(kDateTimeColumn, dateWidth);
   if (!texts.message.isEmpty()) {
     // A message box wants the normal pointer, also in the middle of a page fill.
     const bool busy = QApplication::overrideCursor() != nullptr;

@@ -480,6 +480,16 @@ TEST_F(ContentPageTest, TheErrorCodesColumnWidensForLongCodes) {
   EXPECT_EQ(grid->colWidth(8), 8 * codes.size());
 }
 
+TEST_F(ContentPageTest, TheDateColumnShowsItsTimeUncut) {
+  grid->setColWidth(1, 10);
+  import(write("narrow.dat", {30, 21, 0}));
+  EXPECT_GT(grid->colWidth(1), grid->fontMetrics().horizontalAdvance(grid->cell(1, 1)));
+  const int width = grid->colWidth(1);
+  grid->setColWidth(1, width + 50);  // the operator's wider column stays
+  form->PrevPageButton->click();
+  EXPECT_EQ(grid->colWidth(1), width + 50);
+}
+
 TEST_F(ContentPageTest, AReadFailureIsReportedAndTheShownBlockStays) {
   const QString path = write("vanish.dat", {30, 19, 0});
   import(path);
