@@ -220,6 +220,26 @@ TEST(ReaderModel, SearchesWithTheDataFileSemantics) {
   }
 }
 
+TEST(ReaderModel, APageEndsWhereTheMemoryHoldsNoBlock) {
+  TReaderModel m = withBlocks(50, 2030);  // 2030..2047, 0..31; slots 32..2029 empty
+  BlockSummary s[20];
+  const Reply back = search(m, requestFrom(2039, 0, 0));
+  ASSERT_EQ(back.payload.size(), 562u);
+  EXPECT_EQ(back.payload[1], 10);
+  std::memcpy(s, back.payload.data() + 2, sizeof s);
+  EXPECT_EQ(int{s[0].BlockNumber}, 2039);
+  EXPECT_EQ(int{s[9].BlockNumber}, 2030);
+  const auto* rest = reinterpret_cast<const uint8_t*>(&s[10]);
+  for (size_t i = 0; i < 10 * sizeof(BlockSummary); ++i) ASSERT_EQ(rest[i], 0) << i;
+
+  const Reply forward = search(m, requestFrom(20, 0, kSearchForward));
+  EXPECT_EQ(forward.payload[1], 12);
+  std::memcpy(s, forward.payload.data() + 2, sizeof s);
+  EXPECT_EQ(int{s[11].BlockNumber}, 31);
+  EXPECT_EQ(int{s[12].BlockNumber}, 0);
+  EXPECT_EQ(search(m, requestFrom(32, 0, kSearchForward)).payload[1], 0);
+}
+
 TEST(ReaderModel, LoadsItsMemoryFromADataFile) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("m.dat"));

@@ -314,6 +314,18 @@ std::vector<uint8_t> TReaderModel::SearchPage(const SearchRequest& request) {
     memory.FileName = QStringLiteral("/proc/self/fd/%1").arg(ImageFd);
     memory.SearchFileBlocks(request, kPageRows, static_cast<uint32_t>(NewestBlock()), request.FromBlock,
                             &count);
+    // Stepping from record to record runs into the slots that hold no block
+    // when the memory is not full: the page ends there, as it ends at a
+    // missing number, and no empty slot goes out as a summary.
+    int kept = 0;
+    while (kept < count) {
+      const uint16_t number = memory.Summaries[kept].BlockNumber;
+      if (number >= kBlocksInReader || !Used[number]) break;
+      ++kept;
+    }
+    if (kept < kPageRows)
+      std::memset(&memory.Summaries[kept], 0, sizeof(BlockSummary) * static_cast<size_t>(kPageRows - kept));
+    count = kept;
   }
   std::vector<uint8_t> out;
   out.push_back(static_cast<uint8_t>(std::clamp(count, 0, kPageRows)));
