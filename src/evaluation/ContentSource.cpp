@@ -1,8 +1,10 @@
 #include "evaluation/ContentSource.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 #include "measurement/NurvoDataBlock.h"
+#include "shell/ErrorCodes.h"
 
 namespace quelm {
 
@@ -15,7 +17,8 @@ int DataFileSource::SearchPage(TNurvoDataBlock& data, const SearchRequest& reque
   // The page is searched in the listed file even when the data object was
   // pointed elsewhere in between.
   data.FileName = fileName_;
-  return data.SearchFileBlocks(request, kPageRows, upperLimit, lowerLimit, count);
+  const int rc = data.SearchFileBlocks(request, kPageRows, upperLimit, lowerLimit, count);
+  return rc == -1 ? 0 : rc;  // -1: the page ended at a missing block
 }
 
 int DataFileSource::ReadBlock(TNurvoDataBlock& data, uint32_t number) {
@@ -34,5 +37,33 @@ QString DataFileSource::SkimContext(int code) const {
 QString DataFileSource::ReadContext(const QString& row, int code) const {
   return QStringLiteral("ReadFileBlock(%1): BlockIndex: %2: %3").arg(fileName_, row).arg(code);
 }
+
+// --- Reader -------------------------------------------------------------------
+
+int ReaderSource::Skim(TNurvoDataBlock& data) { return data.SkimCOM(); }
+
+int ReaderSource::SearchPage(TNurvoDataBlock& data, const SearchRequest& request, uint16_t /*upperLimit*/,
+                             uint16_t /*lowerLimit*/, int* count) {
+  int n = 0;
+  const int rc = data.SearchCOMBlocks(request, static_cast<int>(sizeof(SearchRequest)), &n);
+  // A failed exchange may have left Summaries from an earlier page; none of
+  // it is to be listed.
+  if (count) *count = rc == 0 ? std::clamp(n, 0, int{kPageRows}) : 0;
+  return rc;
+}
+
+int ReaderSource::ReadBlock(TNurvoDataBlock& data, uint32_t number) { return data.ReadCOMBlock(number); }
+
+QString ReaderSource::Label() const { return QStringLiteral("Serial port"); }
+
+QString ReaderSource::Hint() const { return QString(); }
+
+QString ReaderSource::SkimContext(int code) const { return QStringLiteral("SkimCOM(): %1").arg(code); }
+
+QString ReaderSource::ReadContext(const QString& row, int code) const {
+  return QStringLiteral("ReadCOMBlock(): BlockIndex: %1: %2").arg(row).arg(code);
+}
+
+bool ReaderSource::Reportable(int code) const { return code != 0 && code != kErrUserCancelled; }
 
 }  // namespace quelm

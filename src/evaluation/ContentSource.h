@@ -23,7 +23,9 @@ class ContentSource {
   virtual int Skim(TNurvoDataBlock& data) = 0;
   // A page of up to 20 summaries into data.Summaries, from request.StartBlock
   // in the request's direction; *count gets the number filled. A page that
-  // ends early is no error for the list: it shows what was found.
+  // ends early is no error for the list: it shows what was found, and the
+  // result is 0. A negative result means the source could not be searched
+  // (*count is 0 then and the page is not to be shown).
   virtual int SearchPage(TNurvoDataBlock& data, const SearchRequest& request, uint16_t upperLimit,
                          uint16_t lowerLimit, int* count) = 0;
   // Reads one block into the data object's record.
@@ -57,6 +59,23 @@ class DataFileSource final : public ContentSource {
 
  private:
   QString fileName_;
+};
+
+// The reader on the serial line as source. The reader itself pages and
+// filters its memory: the request goes to it as it stands, and the list's
+// paging limits are the reader's business.
+class ReaderSource final : public ContentSource {
+ public:
+  int Skim(TNurvoDataBlock& data) override;
+  int SearchPage(TNurvoDataBlock& data, const SearchRequest& request, uint16_t upperLimit,
+                 uint16_t lowerLimit, int* count) override;
+  int ReadBlock(TNurvoDataBlock& data, uint32_t number) override;
+  QString Label() const override;
+  QString Hint() const override;
+  QString SkimContext(int code) const override;
+  QString ReadContext(const QString& row, int code) const override;
+  // The operator cancelled the choice of a port: nothing to tell him.
+  bool Reportable(int code) const override;
 };
 
 }  // namespace quelm

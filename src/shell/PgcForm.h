@@ -233,6 +233,12 @@ class TPgcForm : public QMainWindow {
   void SetUpContentList();
   void FileOpenSpeedButtonClick();
   void FileOpenItemClick();
+  // "Import from Quelm": the reader becomes the source, its newest page is
+  // listed and its newest block shown.
+  void RSSpeedButtonClick();
+  // Asks the reader (the source) for the page that ends at its newest block;
+  // count gets the blocks it holds. 0 or the link's code.
+  int RequestFirstReaderPage(int* count = nullptr);
   void FilterButtonClick();
   void NextPageButtonClick();
   void PrevPageButtonClick();
@@ -315,7 +321,8 @@ class TPgcForm : public QMainWindow {
   void selectContentRow(int row);  // 0: none; never loads
   void contentCellChanged(int row, int previousRow);
   void applyNavigation(const quelm::NavDecision& decision);
-  int searchContentPage(const SearchRequest& request);
+  // A page of the source; a failure is reported, *failed set and 0 returned.
+  int searchContentPage(const SearchRequest& request, bool* failed = nullptr);
   void showContentSource();
   std::unique_ptr<quelm::ContentSource> contentSource_;  // nothing before the first import
   TSearchForm* searchForm_ = nullptr;

@@ -21,6 +21,7 @@
 #include "evaluation/SearchForm.h"
 #include "shell/Diag.h"
 #include "shell/ErrorCodes.h"
+#include "shell/IoForm.h"
 #include "shell/PgcForm.h"
 #include "shell/Prompter.h"
 #include "shell/SharedFileDialogs.h"
@@ -79,13 +80,46 @@ class ShownBlock {
   uint32_t state_;
 };
 
+// A message box wants the normal pointer, also in the middle of a list
+// operation that goes on afterwards.
+void reportWithNormalPointer(int code, const QString& context) {
+  const bool busy = QApplication::overrideCursor() != nullptr;
+  if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  ReportError(code, context);
+  if (busy) QApplication::restoreOverrideCursor();
+}
+
+// Keeps the reader import from being started again while it runs: the
+// exchanges with the reader let the program's events through.
+class ImportCommandsDisabled {
+ public:
+  ImportCommandsDisabled(QToolButton* button, QAction* item) : button_(button), item_(item) {
+    button_->setEnabled(false);
+    item_->setEnabled(false);
+  }
+  ~ImportCommandsDisabled() {
+    button_->setEnabled(true);
+    item_->setEnabled(true);
+  }
+  ImportCommandsDisabled(const ImportCommandsDisabled&) = delete;
+  ImportCommandsDisabled& operator=(const ImportCommandsDisabled&) = delete;
+
+ private:
+  QToolButton* button_;
+  QAction* item_;
+};
+
 }  // namespace
 
 void TPgcForm::SetUpContentList() {
   FileOpenSpeedButton->setEnabled(true);
   FromFile1->setEnabled(true);
+  RSSpeedButton->setEnabled(true);
+  FromQuelm1->setEnabled(true);
   connect(FileOpenSpeedButton, &QToolButton::clicked, this, &TPgcForm::FileOpenSpeedButtonClick);
   connect(FromFile1, &QAction::triggered, this, &TPgcForm::FileOpenSpeedButtonClick);
+  connect(RSSpeedButton, &QToolButton::clicked, this, &TPgcForm::RSSpeedButtonClick);
+  connect(FromQuelm1, &QAction::triggered, this, &TPgcForm::RSSpeedButtonClick);
   connect(FilterButton, &QPushButton::clicked, this, &TPgcForm::FilterButtonClick);
   connect(NextPageButton, &QPushButton::clicked, this, &TPgcForm::NextPageButtonClick);
   connect(PrevPageButton, &QPushButton::clicked, this, &TPgcForm::PrevPageButtonClick);
@@ -201,12 +235,21 @@ void TPgcForm::DisablePaging() {
     a->setEnabled(false);
 }
 
-int TPgcForm::searchContentPage(const SearchRequest& request) {
+int TPgcForm::searchContentPage(const SearchRequest& request, bool* failed) {
+  if (failed) *failed = false;
   if (!contentSource_) return 0;
   ShownBlock shown(*DataBlock);
   int count = 0;
-  contentSource_->SearchPage(*DataBlock, request, SearchForm().UpperLimit, SearchForm().LowerLimit, &count);
+  const int rc = contentSource_->SearchPage(*DataBlock, request, SearchForm().UpperLimit,
+                                            SearchForm().LowerLimit, &count);
   shown.restore();
+  if (rc != 0) {
+    // Whatever the data object holds now is no page of the source.
+    if (failed) *failed = true;
+    if (contentSource_->Reportable(rc))
+      reportWithNormalPointer(rc, QStringLiteral("TPgcForm::searchContentPage(): %1").arg(rc));
+    return 0;
+  }
   return std::clamp(count, 0, quelm::kContentRows);
 }
 
@@ -404,6 +447,94 @@ void TPgcForm::FileOpenItemClick() {
   trace.ok();
 }
 
+void TPgcForm::RSSpeedButtonClick() {
+  quelm::TraceLine trace(QStringLiteral("TPgcForm::RSSpeedButtonClick(): "));
+  if (contentBusy_ || !DataBlock) return;
+  // Whatever the last exchange left behind, the import starts the link afresh.
+  if (IoForm) IoForm->Link.ResetPending = true;
+  PageControl->setCurrentWidget(ContentTabSheet);
+  ImportCommandsDisabled importing(RSSpeedButton, FromQuelm1);
+
+  BusyPointer busy(contentBusy_);
+  ClearContentGrid();
+  selectContentRow(0);
+  auto source = std::make_unique<quelm::ReaderSource>();
+  // The view keeps its block until the reader's newest one can be shown.
+  ShownBlock previous(*DataBlock);
+  int rc = source->Skim(*DataBlock);
+  if (rc != 0) {
+    // The list is empty; the view, its block and the source stay as they were.
+    previous.restore();
+    busy.release();
+    EnablePaging();
+    UpdateMenuItems();
+    trace.fail(QString::number(rc));
+    if (source->Reportable(rc)) ReportError(rc, source->SkimContext(rc));
+    return;
+  }
+  contentSource_ = std::move(source);
+
+  if (DataBlock->ValidBlocks == 0) {
+    previous.restore();
+    busy.release();
+    showContentSource();
+    EnablePaging();
+    UpdateMenuItems();
+    trace.fail(QStringLiteral("ValidBlocks=0"));
+    quelm::showMessage(quelm::MessageKind::Plain, windowTitle(),
+                       QStringLiteral("There is not Glow Data in the memory"));
+    return;
+  }
+
+  int n = 0;
+  rc = RequestFirstReaderPage(&n);
+  if (rc != 0) {
+    // No page is listed rather than what an earlier page left in Summaries.
+    previous.restore();
+    busy.release();
+    showContentSource();
+    EnablePaging();
+    UpdateMenuItems();
+    trace.fail(QString::number(rc));
+    if (contentSource_->Reportable(rc)) ReportError(rc, QStringLiteral("SearchCOMBlocks(): %1").arg(rc));
+    return;
+  }
+  // The reader's count, not the block count: slots beyond it hold no block.
+  for (int k = 0; k < n; ++k) FillNextRow();
+  EnablePaging();
+
+  rc = contentSource_->ReadBlock(*DataBlock, DataBlock->LastBlock);
+  // As with a file: the view shows the newest block, or the cleared record
+  // when it cannot be read, never a block of the previous source.
+  DataBlock->State |= Loaded;
+  if (quelm::RowBlockNumber(BlockStringGrid->cell(0, 1)) == DataBlock->LastBlock) selectContentRow(1);
+  if (rc != 0) {
+    busy.release();
+    trace.fail(QString::number(rc));
+    if (contentSource_->Reportable(rc))
+      ReportError(rc, contentSource_->ReadContext(QString::number(DataBlock->LastBlock), rc));
+  }
+  DataRefresh();
+  showContentSource();
+  UpdateMenuItems();
+  if (rc == 0) trace.ok();
+}
+
+int TPgcForm::RequestFirstReaderPage(int* count) {
+  // The page that ends at the newest block, with every criterion cleared.
+  SearchRequest& request = SearchForm().Request;
+  request.Flags = 0;
+  request.StartBlock = static_cast<uint16_t>(DataBlock->LastBlock);
+  request.FromBlock = static_cast<uint16_t>(DataBlock->LastBlock + 1);
+  int n = 0;
+  ShownBlock shown(*DataBlock);
+  const int rc =
+      contentSource_->SearchPage(*DataBlock, request, SearchForm().UpperLimit, SearchForm().LowerLimit, &n);
+  shown.restore();
+  if (count) *count = rc == 0 ? std::clamp(n, 0, quelm::kContentRows) : 0;
+  return rc;
+}
+
 // --- Search --------------------------------------------------------------------
 
 void TPgcForm::FilterButtonClick() {
@@ -427,7 +558,10 @@ void TPgcForm::FilterButtonClick() {
   if (!SearchForm().Execute()) return;
 
   BusyPointer busy(contentBusy_);
-  const int n = searchContentPage(SearchForm().Request);
+  bool failed = false;
+  const int n = searchContentPage(SearchForm().Request, &failed);
+  // A search that could not be made leaves the list as it was.
+  if (failed) return;
   ClearContentGrid();
   // The shown block need not be on the found page: nothing is selected
   // until the operator picks a row.

@@ -329,12 +329,14 @@ TEST_F(PgcFormTest, BlockCommandsFollowTheLoadedBitAndLaterCommandsAreOffered) {
   setLoaded(false);
   for (const auto& [name, on] : blockDependent()) EXPECT_FALSE(on) << name;
 
-  // Always on: About and the import from a file. Present but off until their windows exist.
+  // Always on: About and both imports. Present but off until their windows exist.
   EXPECT_TRUE(f.HelpAboutItem->isEnabled());
   EXPECT_TRUE(f.FromFile1->isEnabled());
   EXPECT_TRUE(f.FileOpenSpeedButton->isEnabled());
-  for (QAction* a : {f.FromQuelm1, f.Print1, f.Download1, f.ComPort1, f.ReaderParameterTable1,
-                     f.DosimeterparameterTable1, f.Softwareupdate1})
+  EXPECT_TRUE(f.FromQuelm1->isEnabled());
+  EXPECT_TRUE(f.RSSpeedButton->isEnabled());
+  for (QAction* a : {f.Print1, f.Download1, f.ComPort1, f.ReaderParameterTable1, f.DosimeterparameterTable1,
+                     f.Softwareupdate1})
     EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
 }
 
