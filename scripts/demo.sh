@@ -47,6 +47,28 @@ if [ ! -s "$demo/reader-sim.out" ]; then
 fi
 echo "Simulated reader: COM1 = $reader -> $(head -1 "$demo/reader-sim.out") (log: $demo/reader-sim.log)"
 
+# Sets key=value in [section] of an INI file and keeps everything else
+# (section and key names compare without regard to case, as the program's).
+ini_set() {
+  local file=$1 section=$2 key=$3 value=$4 tmp
+  touch "$file"
+  tmp=$(mktemp "$file.XXXXXX")
+  awk -v s="[$section]" -v k="$key" -v v="$value" '
+    function put() { if (!done) { print k "=" v; done = 1 } }
+    { line = $0; sub(/\r$/, "", line) }
+    line ~ /^[ \t]*\[/ { if (inside) put(); t = line; gsub(/^[ \t]+|[ \t]+$/, "", t); inside = (tolower(t) == tolower(s)) }
+    inside { n = index(line, "="); if (n > 0) { name = substr(line, 1, n - 1); gsub(/^[ \t]+|[ \t]+$/, "", name)
+             if (tolower(name) == tolower(k)) { put(); next } } }
+    { print }
+    END { if (inside) put(); else if (!done) { print s; put() } }
+  ' "$file" >"$tmp"
+  cat "$tmp" >"$file"  # keeps the file's owner and mode
+  rm -f "$tmp"
+}
+# The demo runs at service level, so that every window can be tried.
+ini_set "$exe.INI" "Safety restrictions" Professional 1403726958
+echo "Configuration: $PWD/$exe.INI (service level on)"
+
 status=0
 "$exe" || status=$?
 exit "$status"
