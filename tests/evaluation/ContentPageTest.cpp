@@ -524,6 +524,18 @@ TEST_F(ContentPageTest, AFileThatCannotBeImportedLeavesAnEmptyListAndTheShownBlo
   EXPECT_EQ(form->AvailableBlocksDatLabel->text(), "0");
 }
 
+TEST_F(ContentPageTest, AFileGoneBeforeAPageTurnIsReportedAndTheListStays) {
+  const QString path = write("gone.dat", {60, 3, 0});
+  import(path);
+  ASSERT_EQ(rows(), numbers(59, 40));
+  ASSERT_TRUE(QFile::remove(path));
+  form->PrevPageButton->click();
+  EXPECT_EQ(prompter.texts(), QStringList{"File open error"});
+  EXPECT_EQ(rows(), numbers(59, 40));
+  EXPECT_EQ(shown(), 59);
+  expectNormalPointerAndPaging();
+}
+
 TEST_F(ContentPageTest, RightClickOnTheBackgroundShowsTheKeyList) {
   activate();
   QTest::mouseClick(form->UpperPanel, Qt::RightButton, {}, QPoint(2, 2));

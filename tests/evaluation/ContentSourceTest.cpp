@@ -9,6 +9,7 @@
 
 #include "evaluation/ContentList.h"
 #include "evaluation/ContentSource.h"
+#include "link/CommandChannel.h"
 #include "measurement/NurvoDataBlock.h"
 #include "measurement/SampleData.h"
 
@@ -144,6 +145,69 @@ TEST_F(DataFileSourceTest, ThreeBlocksHaveNeitherAnOlderNorANewerPage) {
   EXPECT_EQ(shownPage(data, n, false), (std::vector<int>{12, 11, 10}));
   EXPECT_TRUE(turn(source, PlanPrevPage(request, 10u, 0)).empty());
   EXPECT_TRUE(turn(source, PlanNextPage(request, 12u, 0, 0)).empty());
+}
+
+// A reader that answers every exchange with the same ".U" reply, or fails.
+class PageChannel final : public TCommandChannel {
+ public:
+  PageChannel() { SetCommandChannel(this); }
+  ~PageChannel() override { SetCommandChannel(nullptr); }
+  int SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out) override {
+    sent.emplace_back(payload, payload + length);
+    if (code != 0) return code;
+    // Frame header, echoed letter, count, 20 summaries, check sum.
+    frame[6] = 'U';
+    frame[7] = replyCount;
+    if (out) *out = 561;
+    return 0;
+  }
+  const uint8_t* RcvFrame() const override { return frame; }
+  uint16_t RcvCount() const override { return 571; }
+
+  int code = 0;
+  uint8_t replyCount = 0;
+  uint8_t frame[kRcvFrameSize] = {};
+  std::vector<std::vector<uint8_t>> sent;
+};
+
+TEST(ReaderSourceTest, NamesTheSerialPortAndHidesOnlyTheCancelledPortChoice) {
+  ReaderSource source;
+  EXPECT_EQ(source.Label(), "Serial port");
+  EXPECT_EQ(source.ReadContext(QStringLiteral("4"), -205), "ReadCOMBlock(): BlockIndex: 4: -205");
+  EXPECT_FALSE(source.Reportable(0));
+  EXPECT_FALSE(source.Reportable(-100));
+  EXPECT_TRUE(source.Reportable(-204));
+  EXPECT_TRUE(source.Reportable(-201));
+}
+
+TEST(ReaderSourceTest, SendsTheRequestAsItStandsAndCountsOnlyWhatTheReaderFound) {
+  PageChannel reader;
+  TNurvoDataBlock data(nullptr);
+  SearchRequest request;
+  std::memset(&request, 0, sizeof request);
+  request.Flags = kSearchByNumber;
+  request.StartBlock = 50;
+  request.FromBlock = 10;
+  ReaderSource source;
+  int n = -1;
+  reader.replyCount = 7;
+  EXPECT_EQ(source.SearchPage(data, request, 300, 200, &n), 0);
+  EXPECT_EQ(n, 7);
+  ASSERT_EQ(reader.sent.size(), 1u);
+  std::vector<uint8_t> expected = {'.', 'U'};
+  const auto* raw = reinterpret_cast<const uint8_t*>(&request);
+  expected.insert(expected.end(), raw, raw + sizeof request);
+  expected.push_back('#');
+  EXPECT_EQ(reader.sent[0], expected) << "the list's limits are not the reader's business";
+
+  reader.replyCount = 200;  // never more rows than a page has
+  EXPECT_EQ(source.SearchPage(data, request, 0, 0, &n), 0);
+  EXPECT_EQ(n, 20);
+
+  // A failed exchange lists nothing, whatever the page table still holds.
+  reader.code = -206;
+  EXPECT_EQ(source.SearchPage(data, request, 0, 0, &n), -206);
+  EXPECT_EQ(n, 0);
 }
 
 }  // namespace
