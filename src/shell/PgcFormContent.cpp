@@ -480,7 +480,7 @@ void TPgcForm::RSSpeedButtonClick() {
     showContentSource();
     EnablePaging();
     UpdateMenuItems();
-    trace.fail(QStringLiteral("ValidBlocks=0"));
+    trace.ok(QStringLiteral("ValidBlocks=0: "));
     quelm::showMessage(quelm::MessageKind::Plain, windowTitle(),
                        QStringLiteral("There is not Glow Data in the memory"));
     return;
@@ -521,6 +521,7 @@ void TPgcForm::RSSpeedButtonClick() {
 }
 
 int TPgcForm::RequestFirstReaderPage(int* count) {
+  if (!DataBlock || !contentSource_) return quelm::kErrNullptr;
   // The page that ends at the newest block, with every criterion cleared.
   SearchRequest& request = SearchForm().Request;
   request.Flags = 0;
