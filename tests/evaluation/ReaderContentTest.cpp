@@ -608,6 +608,18 @@ TEST_F(ReaderContentTest, APageThatFailsTwiceIsReportedAndNothingStaleIsListed) 
   EXPECT_EQ(rows(), numbers(299, 280));
   EXPECT_EQ(shown(), 299);
   expectIdle();
+
+  // So does a search whose page cannot be read.
+  prompter.clear();
+  model->Script = {0, 0, sim::kFaultCrc, sim::kFaultCrc};  // the count well, the page twice damaged
+  search([](TSearchForm& f) {
+    type(f.FromCSpinEdit, QStringLiteral("10"));
+    type(f.UntilCSpinEdit, QStringLiteral("50"));
+  });
+  EXPECT_EQ(prompter.texts(), QStringList{"Reader not avaible (not connected?)"});
+  EXPECT_EQ(rows(), numbers(299, 280));
+  EXPECT_EQ(shown(), 299);
+  expectIdle();
 }
 
 TEST_F(ReaderContentTest, ALostBlockReplyTimesOutWithAWarningAndTheListStands) {
