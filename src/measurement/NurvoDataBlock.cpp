@@ -196,10 +196,13 @@ int TNurvoDataBlock::FindFileBlock(uint32_t number) {
     closeDataFile();
     return -1;
   }
+  return readRecordAt(static_cast<uint64_t>(k) * kRecordBytes);
+}
+
+int TNurvoDataBlock::readRecordAt(uint64_t offset) {
   // Read into a scratch record: a failed read leaves the current record as
   // it was (cleared by ReadFileBlock, the last block read during a search).
   BlockRecord record;
-  const uint64_t offset = static_cast<uint64_t>(k) * kRecordBytes;
   if (!file_->readAt(offset, &record, sizeof record)) {
     closeDataFile();
     return -109;
@@ -213,28 +216,13 @@ int TNurvoDataBlock::ReadNextFileBlock() {
   if (!file_) return -109;
   uint64_t offset = file_->position;
   if (offset >= kMemoryBytes) offset = 0;
-  BlockRecord record;
-  if (!file_->readAt(offset, &record, sizeof record)) {
-    closeDataFile();
-    return -109;
-  }
-  std::memcpy(&Record, &record, sizeof Record);
-  file_->position = offset + kRecordBytes;
-  return 0;
+  return readRecordAt(offset);
 }
 
 int TNurvoDataBlock::ReadPrevFileBlock() {
   if (!file_) return -109;
   const uint64_t position = file_->position;
-  const uint64_t offset = position < 2 * kRecordBytes ? kLastRecordOffset : position - 2 * kRecordBytes;
-  BlockRecord record;
-  if (!file_->readAt(offset, &record, sizeof record)) {
-    closeDataFile();
-    return -109;
-  }
-  std::memcpy(&Record, &record, sizeof Record);
-  file_->position = offset + kRecordBytes;
-  return 0;
+  return readRecordAt(position < 2 * kRecordBytes ? kLastRecordOffset : position - 2 * kRecordBytes);
 }
 
 int TNurvoDataBlock::WriteFileBlock(const QString& name, int append) {

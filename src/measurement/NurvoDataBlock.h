@@ -99,4 +99,7 @@ class TNurvoDataBlock {
   std::unique_ptr<quelm::DataFileReader> file_;
   int openDataFile();
   void closeDataFile();
+  // Reads the record at offset into Record and moves the stepping position
+  // behind it; -109 (file closed) when the file does not hold it whole.
+  int readRecordAt(uint64_t offset);
 };

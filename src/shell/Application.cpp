@@ -25,9 +25,14 @@ ProgramWindows createProgramWindows() {
   w.emplace_back(options);
   ConnectComPortItem(*main, *options);
   setPortNumberProvider([io] { return static_cast<int>(io->Link.COMPortDrv.PortNumber()); });
-  // Then, in this order: TDownLoadForm, TSrvForm, TLUTListForm, TTypeForm,
-  // TTSnForm, TSNForm, TSearchForm, TAppendForm, TNavForm, TSwUpdate,
-  // TErrMaskForm.
+  // TDownLoadForm, TSrvForm, TLUTListForm, TTypeForm, TTSnForm and TSNForm
+  // are created here.
+  // The search window and the navigation key list belong to the main window;
+  // making them now keeps the start-up order and the first search quick.
+  main->SearchForm();
+  // TAppendForm is created here.
+  main->NavForm();
+  // Then TSwUpdate and TErrMaskForm.
   return w;
 }
 
