@@ -612,8 +612,8 @@ int TPgcForm::UpdateMenuItems() {
   const bool loaded = DataBlock->State & Loaded;
   setMenuEnabled(Navigation, loaded);
   setMenuEnabled(Chart, loaded);
-  FileSaveTextSpeedButton->setEnabled(loaded);
-  DataBlocktoTextFile1->setEnabled(loaded);
+  FileSaveTextSpeedButton->setEnabled(loaded && kBlockExportBuilt);
+  DataBlocktoTextFile1->setEnabled(loaded && kBlockExportBuilt);
   PrevPageButton->setEnabled(loaded);
   NextPageButton->setEnabled(loaded);
   FilterButton->setEnabled(loaded);
@@ -623,7 +623,7 @@ int TPgcForm::UpdateMenuItems() {
 
 void TPgcForm::SetLevel() {
   Service1->setVisible(Professional != 0);
-  Service1->setEnabled(Professional != 0);
+  Service1->setEnabled(Professional != 0 && kServiceWindowBuilt);
 }
 
 bool TPgcForm::AppMessage(QObject* receiver, QEvent* event) {

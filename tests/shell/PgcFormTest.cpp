@@ -315,8 +315,6 @@ TEST_F(PgcFormTest, BlockCommandsFollowTheLoadedBitAndLaterCommandsAreOffered) {
         {"GoToInsert1", f.GoToInsert1->isEnabled()},
         {"ChartCursorLeftItem", f.ChartCursorLeftItem->isEnabled()},
         {"ChartNFDecrease01Item", f.ChartNFDecrease01Item->isEnabled()},
-        {"FileSaveTextSpeedButton", f.FileSaveTextSpeedButton->isEnabled()},
-        {"DataBlocktoTextFile1", f.DataBlocktoTextFile1->isEnabled()},
         {"PrevPageButton", f.PrevPageButton->isEnabled()},
         {"NextPageButton", f.NextPageButton->isEnabled()},
         {"FilterButton", f.FilterButton->isEnabled()},
@@ -328,6 +326,12 @@ TEST_F(PgcFormTest, BlockCommandsFollowTheLoadedBitAndLaterCommandsAreOffered) {
   for (const auto& [name, on] : blockDependent()) EXPECT_TRUE(on) << name;
   setLoaded(false);
   for (const auto& [name, on] : blockDependent()) EXPECT_FALSE(on) << name;
+  // The block export follows the shown block once it exists.
+  setLoaded(true);
+  EXPECT_EQ(f.FileSaveTextSpeedButton->isEnabled(), TPgcForm::kBlockExportBuilt);
+  EXPECT_EQ(f.DataBlocktoTextFile1->isEnabled(), TPgcForm::kBlockExportBuilt);
+  setLoaded(false);
+  EXPECT_FALSE(f.FileSaveTextSpeedButton->isEnabled());
 
   // Always on: About and both imports. Present but off until their windows exist.
   EXPECT_TRUE(f.HelpAboutItem->isEnabled());
@@ -507,7 +511,7 @@ TEST_F(PgcFormTest, TheServiceKeyShowsTheServiceMenuAndIsWrittenBack) {
   TPgcForm& f = open();
   EXPECT_EQ(f.Professional, 1);
   EXPECT_TRUE(f.Service1->isVisible());
-  EXPECT_TRUE(f.Service1->isEnabled());
+  EXPECT_EQ(f.Service1->isEnabled(), TPgcForm::kServiceWindowBuilt);
   EXPECT_EQ(DiagFlags, 0x08u | 0x200u | 0x400u);
   destroy();
   EXPECT_TRUE(readIni().contains("[Safety restrictions]\r\nProfessional=1403726958\r\n"));
