@@ -36,6 +36,8 @@ class QValueAxis;
 class TNavForm;
 class TSearchForm;
 namespace quelm {
+class ContentBusyPointer;
+class TraceLine;
 class StringGrid;
 class GlowChart;
 enum class ChartAction;
@@ -328,6 +330,8 @@ class TPgcForm : public QMainWindow {
   // A page of the source; a failure is reported, *failed set and 0 returned.
   int searchContentPage(const SearchRequest& request, bool* failed = nullptr);
   void showContentSource();
+  // The end of an import: the newest block of the new source in the view.
+  void showNewestImportedBlock(quelm::ContentBusyPointer& busy, quelm::TraceLine& trace);
   std::unique_ptr<quelm::ContentSource> contentSource_;  // nothing before the first import
   TSearchForm* searchForm_ = nullptr;
   TNavForm* navForm_ = nullptr;

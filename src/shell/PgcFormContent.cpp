@@ -27,22 +27,17 @@
 #include "shell/SharedFileDialogs.h"
 #include "shell/StringGrid.h"
 
-namespace {
-
-constexpr int kDateTimeColumn = 1;
-constexpr int kErrorCodesColumn = 8;
-constexpr int kCellPadding = 12;
-constexpr int kPixelsPerErrorCodesCharacter = 8;
+namespace quelm {
 
 // The busy pointer of a list operation. The item navigation and the page
 // turns do nothing while one is running.
-class BusyPointer {
+class ContentBusyPointer {
  public:
-  explicit BusyPointer(int& depth) : depth_(depth) {
+  explicit ContentBusyPointer(int& depth) : depth_(depth) {
     ++depth_;
     QApplication::setOverrideCursor(Qt::WaitCursor);
   }
-  ~BusyPointer() { release(); }
+  ~ContentBusyPointer() { release(); }
   // Back to the normal pointer before a message is shown.
   void release() {
     if (!active_) return;
@@ -50,13 +45,24 @@ class BusyPointer {
     --depth_;
     QApplication::restoreOverrideCursor();
   }
-  BusyPointer(const BusyPointer&) = delete;
-  BusyPointer& operator=(const BusyPointer&) = delete;
+  ContentBusyPointer(const ContentBusyPointer&) = delete;
+  ContentBusyPointer& operator=(const ContentBusyPointer&) = delete;
 
  private:
   int& depth_;
   bool active_ = true;
 };
+
+}  // namespace quelm
+
+namespace {
+
+using BusyPointer = quelm::ContentBusyPointer;
+
+constexpr int kDateTimeColumn = 1;
+constexpr int kErrorCodesColumn = 8;
+constexpr int kCellPadding = 12;
+constexpr int kPixelsPerErrorCodesCharacter = 8;
 
 // The block the detail view shows, kept across operations that read other
 // records into the data object (a re-count clears it, a page search leaves
@@ -432,19 +438,7 @@ void TPgcForm::FileOpenItemClick() {
   }
   EnablePaging();
 
-  rc = contentSource_->ReadBlock(*DataBlock, DataBlock->LastBlock);
-  // The view shows the newest block, or the cleared record when it cannot be
-  // read: nothing of the previous file may remain on screen.
-  DataBlock->State |= Loaded;
-  if (quelm::RowBlockNumber(BlockStringGrid->cell(0, 1)) == DataBlock->LastBlock) selectContentRow(1);
-  if (rc != 0) {
-    busy.release();
-    ReportError(rc, contentSource_->ReadContext(QString::number(DataBlock->LastBlock), rc));
-  }
-  DataRefresh();
-  showContentSource();
-  UpdateMenuItems();
-  trace.ok();
+  showNewestImportedBlock(busy, trace);
 }
 
 void TPgcForm::RSSpeedButtonClick() {
@@ -503,9 +497,13 @@ void TPgcForm::RSSpeedButtonClick() {
   for (int k = 0; k < n; ++k) FillNextRow();
   EnablePaging();
 
-  rc = contentSource_->ReadBlock(*DataBlock, DataBlock->LastBlock);
-  // As with a file: the view shows the newest block, or the cleared record
-  // when it cannot be read, never a block of the previous source.
+  showNewestImportedBlock(busy, trace);
+}
+
+void TPgcForm::showNewestImportedBlock(BusyPointer& busy, quelm::TraceLine& trace) {
+  const int rc = contentSource_->ReadBlock(*DataBlock, DataBlock->LastBlock);
+  // The view shows the newest block, or the cleared record when it cannot be
+  // read: nothing of the previous source may remain on screen.
   DataBlock->State |= Loaded;
   if (quelm::RowBlockNumber(BlockStringGrid->cell(0, 1)) == DataBlock->LastBlock) selectContentRow(1);
   if (rc != 0) {
