@@ -330,6 +330,9 @@ class TPgcForm : public QMainWindow {
   // A page of the source; a failure is reported, *failed set and 0 returned.
   int searchContentPage(const SearchRequest& request, bool* failed = nullptr);
   void showContentSource();
+  // An import whose source could not be counted: paging and menus back on,
+  // the failure reported (unless the operator cancelled the port choice).
+  void endFailedImport(const quelm::ContentSource& source, int rc, quelm::TraceLine& trace);
   // The end of an import: the newest block of the new source in the view.
   void showNewestImportedBlock(quelm::ContentBusyPointer& busy, quelm::TraceLine& trace);
   std::unique_ptr<quelm::ContentSource> contentSource_;  // nothing before the first import

@@ -420,10 +420,7 @@ void TPgcForm::FileOpenItemClick() {
     // The list is empty; the view, its block and the source stay as they were.
     previous.restore();
     busy.release();
-    EnablePaging();
-    UpdateMenuItems();
-    trace.fail(QString::number(rc));
-    ReportError(rc, source->SkimContext(rc));
+    endFailedImport(*source, rc, trace);
     return;
   }
   contentSource_ = std::move(source);
@@ -460,10 +457,7 @@ void TPgcForm::RSSpeedButtonClick() {
     // The list is empty; the view, its block and the source stay as they were.
     previous.restore();
     busy.release();
-    EnablePaging();
-    UpdateMenuItems();
-    trace.fail(QString::number(rc));
-    if (source->Reportable(rc)) ReportError(rc, source->SkimContext(rc));
+    endFailedImport(*source, rc, trace);
     return;
   }
   contentSource_ = std::move(source);
@@ -498,6 +492,13 @@ void TPgcForm::RSSpeedButtonClick() {
   EnablePaging();
 
   showNewestImportedBlock(busy, trace);
+}
+
+void TPgcForm::endFailedImport(const quelm::ContentSource& source, int rc, quelm::TraceLine& trace) {
+  EnablePaging();
+  UpdateMenuItems();
+  trace.fail(QString::number(rc));
+  if (source.Reportable(rc)) ReportError(rc, source.SkimContext(rc));
 }
 
 void TPgcForm::showNewestImportedBlock(BusyPointer& busy, quelm::TraceLine& trace) {
