@@ -22,6 +22,7 @@
 #include <memory>
 #include <vector>
 
+#include "ContentPageDriver.h"
 #include "ReaderModel.h"
 #include "ScriptedPrompter.h"
 #include "SimServer.h"
@@ -39,7 +40,7 @@
 #include "shell/StringGrid.h"
 
 using namespace quelm;
-using quelm::test::ScriptedPrompter;
+using namespace quelm::test;
 
 namespace {
 
@@ -144,33 +145,13 @@ class ReaderContentTest : public ::testing::Test {
   }
 
   void import() { form->RSSpeedButton->click(); }
-  void search(const std::function<void(TSearchForm&)>& fill) {
-    prompter.modalHandlers[QStringLiteral("SearchForm")] = [fill](QObject& w) {
-      auto& f = static_cast<TSearchForm&>(w);
-      fill(f);
-      f.OkButton->click();
-      return f.Accepted ? int{mrOk} : int{mrCancel};
-    };
-    form->FilterButton->click();
-  }
-  static void type(QLineEdit* edit, const QString& text) {
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    QTest::keyClicks(edit, text);
-  }
+  void search(const std::function<void(TSearchForm&)>& fill) { RunSearch(prompter, *form, fill); }
+  static void type(QLineEdit* edit, const QString& text) { TypeInto(edit, text); }
 
-  std::vector<int> rows() const {
-    std::vector<int> v;
-    for (int r = 1; r <= 20 && !grid->cell(0, r).isEmpty(); ++r) v.push_back(grid->cell(0, r).toInt());
-    return v;
-  }
+  std::vector<int> rows() const { return ListedBlocks(grid); }
   int selected() const { return grid->selectedRow(); }
   int shown() const { return form->DataBlock->Record.BlockNumber; }
-  void activate() {
-    form->show();
-    form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-  }
+  void activate() { ActivateWindow(form.get()); }
   void key(int k) { QTest::keyClick(grid, static_cast<Qt::Key>(k)); }
   void click(int gridRow) {
     const QPoint at = grid->visualRect(grid->model()->index(gridRow - grid->fixedRows(), 1)).center();
