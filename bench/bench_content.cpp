@@ -14,7 +14,7 @@
 #include "evaluation/ContentSource.h"
 #include "evaluation/DoseChain.h"
 #include "measurement/NurvoDataBlock.h"
-#include "measurement/SampleData.h"
+#include "sample-data/SampleData.h"
 
 namespace {
 
@@ -61,10 +61,10 @@ BENCHMARK(BM_OpenDataFileToFirstBlock)->Unit(benchmark::kMillisecond);
 #else
 #include <QApplication>
 
-#include "shell/Config.h"
+#include "base/Config.h"
 #include "shell/PgcForm.h"
-#include "shell/Prompter.h"
-#include "shell/StringGrid.h"
+#include "base/Prompter.h"
+#include "base/StringGrid.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "measurement/NurvoDataBlock.h"
-#include "measurement/SampleData.h"
+#include "sample-data/SampleData.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "evaluation/BlockView.h"
 #include "evaluation/ChartInteraction.h"
-#include "measurement/SampleData.h"
+#include "sample-data/SampleData.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ BENCHMARK(BM_FreshRefreshCore)->Unit(benchmark::kMicrosecond);
 #include <QtCharts/QChartView>
 
 #include "evaluation/GlowChart.h"
-#include "shell/Config.h"
+#include "base/Config.h"
 #include "shell/PgcForm.h"
 
 namespace {

@@ -17,9 +17,9 @@
 #include "SimServer.h"
 #include "link/Frame.h"
 #include "link/FrameLink.h"
-#include "measurement/SampleData.h"
-#include "shell/IniFile.h"
-#include "shell/Prompter.h"
+#include "sample-data/SampleData.h"
+#include "base/IniFile.h"
+#include "base/Prompter.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <QCoreApplication>
 
-#include "measurement/SampleData.h"
+#include "sample-data/SampleData.h"
 
 static void BM_MakeSampleBlocks(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(MakeSampleBlocks({2048, 1, 0}));

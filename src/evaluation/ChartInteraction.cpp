@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "measurement/BlockRecord.h"
-#include "shell/UserLocale.h"
+#include "base/UserLocale.h"
 
 namespace quelm {
 

@@ -8,7 +8,7 @@
 
 #include "evaluation/BlockFormat.h"
 #include "evaluation/NumberFormat.h"
-#include "shell/UserLocale.h"
+#include "base/UserLocale.h"
 
 namespace quelm {
 namespace {

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "measurement/NurvoDataBlock.h"
-#include "shell/ErrorCodes.h"
+#include "base/ErrorCodes.h"
 
 namespace quelm {
 

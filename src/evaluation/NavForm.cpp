@@ -3,7 +3,7 @@
 #include <QListWidget>
 #include <QVBoxLayout>
 
-#include "shell/Prompter.h"
+#include "base/Prompter.h"
 
 TNavForm::TNavForm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("NavForm"));

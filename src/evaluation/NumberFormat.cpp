@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "shell/UserLocale.h"
+#include "base/UserLocale.h"
 
 namespace quelm {
 namespace {

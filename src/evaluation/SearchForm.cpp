@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "evaluation/SearchCriteria.h"
-#include "shell/Prompter.h"
+#include "base/Prompter.h"
 
 TSearchForm::TSearchForm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("SearchForm"));

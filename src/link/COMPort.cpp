@@ -7,9 +7,9 @@
 #include <new>
 
 #include "link/PortMap.h"
-#include "shell/Config.h"
-#include "shell/ErrorCodes.h"
-#include "shell/Prompter.h"
+#include "base/Config.h"
+#include "base/ErrorCodes.h"
+#include "base/Prompter.h"
 
 using quelm::SerialDevice;
 

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <new>
 
-#include "shell/Diag.h"
-#include "shell/ErrorCodes.h"
-#include "shell/Prompter.h"
+#include "base/Diag.h"
+#include "base/ErrorCodes.h"
+#include "base/Prompter.h"
 
 using quelm::TraceLine;
 

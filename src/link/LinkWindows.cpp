@@ -4,7 +4,7 @@
 #include "link/FrameLink.h"
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
-#include "shell/Prompter.h"
+#include "base/Prompter.h"
 
 void ConnectLinkWindows(TFrameLink& link) {
   link.ShowOptionsModal = [] {

@@ -11,8 +11,8 @@
 #include <QVBoxLayout>
 
 #include "link/COMPort.h"
-#include "shell/Diag.h"
-#include "shell/Prompter.h"
+#include "base/Diag.h"
+#include "base/Prompter.h"
 
 TOptionsForm* OptionsForm = nullptr;
 

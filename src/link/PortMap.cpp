@@ -1,6 +1,6 @@
 #include "link/PortMap.h"
 
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 
 namespace quelm {
 

@@ -9,8 +9,8 @@
 #include "link/CommandChannel.h"
 #include "measurement/DataFileReader.h"
 #include "measurement/RangeCode.h"
-#include "shell/Diag.h"
-#include "shell/Prompter.h"
+#include "base/Diag.h"
+#include "base/Prompter.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "shell/Config.h"
-#include "shell/Diag.h"
-#include "shell/ErrorCodes.h"
+#include "base/Config.h"
+#include "base/Diag.h"
+#include "base/ErrorCodes.h"
 #include "shell/PgcForm.h"
-#include "shell/Prompter.h"
+#include "base/Prompter.h"
 
 TAboutForm* AboutForm = nullptr;
 

@@ -3,10 +3,10 @@
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
 #include "shell/AboutForm.h"
-#include "shell/Diag.h"
+#include "base/Diag.h"
 #include "shell/IoForm.h"
 #include "shell/PgcForm.h"
-#include "shell/Prompter.h"
+#include "base/Prompter.h"
 
 namespace quelm {
 

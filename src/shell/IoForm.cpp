@@ -10,9 +10,9 @@
 #include <QPushButton>
 #include <QSaveFile>
 
-#include "shell/Diag.h"
-#include "shell/Prompter.h"
-#include "shell/SharedFileDialogs.h"
+#include "base/Diag.h"
+#include "base/Prompter.h"
+#include "base/SharedFileDialogs.h"
 
 TIoForm* IoForm = nullptr;
 

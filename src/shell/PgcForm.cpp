@@ -31,11 +31,11 @@
 #include <new>
 
 #include "shell/AboutForm.h"
-#include "shell/Config.h"
-#include "shell/Diag.h"
-#include "shell/ErrorCodes.h"
-#include "shell/Prompter.h"
-#include "shell/StringGrid.h"
+#include "base/Config.h"
+#include "base/Diag.h"
+#include "base/ErrorCodes.h"
+#include "base/Prompter.h"
+#include "base/StringGrid.h"
 
 // Delivers a key the way the window system does: the focus widget may claim
 // it (an edit keeps its cursor keys), otherwise a matching shortcut fires.

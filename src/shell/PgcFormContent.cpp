@@ -19,13 +19,13 @@
 #include "evaluation/NavForm.h"
 #include "evaluation/SearchCriteria.h"
 #include "evaluation/SearchForm.h"
-#include "shell/Diag.h"
-#include "shell/ErrorCodes.h"
+#include "base/Diag.h"
+#include "base/ErrorCodes.h"
 #include "shell/IoForm.h"
 #include "shell/PgcForm.h"
-#include "shell/Prompter.h"
-#include "shell/SharedFileDialogs.h"
-#include "shell/StringGrid.h"
+#include "base/Prompter.h"
+#include "base/SharedFileDialogs.h"
+#include "base/StringGrid.h"
 
 namespace quelm {
 

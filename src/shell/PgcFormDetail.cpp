@@ -24,10 +24,10 @@
 #include "evaluation/ChartInteraction.h"
 #include "evaluation/GlowChart.h"
 #include "evaluation/NumberFormat.h"
-#include "shell/Diag.h"
-#include "shell/ErrorCodes.h"
+#include "base/Diag.h"
+#include "base/ErrorCodes.h"
 #include "shell/PgcForm.h"
-#include "shell/StringGrid.h"
+#include "base/StringGrid.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Program entry.
 #include "shell/Application.h"
-#include "shell/Prompter.h"
-#include "shell/QtPrompter.h"
-#include "shell/UserLocale.h"
+#include "base/Prompter.h"
+#include "base/QtPrompter.h"
+#include "base/UserLocale.h"
 
 int main(int argc, char** argv) {
   quelm::TApplication app(argc, argv);

@@ -6,7 +6,7 @@
 
 #include "TimeZoneGuard.h"
 #include "evaluation/BlockFormat.h"
-#include "measurement/SampleData.h"
+#include "sample-data/SampleData.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "evaluation/BlockFormat.h"
 #include "evaluation/BlockView.h"
 #include "measurement/RangeCode.h"
-#include "measurement/SampleData.h"
-#include "shell/UserLocale.h"
+#include "sample-data/SampleData.h"
+#include "base/UserLocale.h"
 
 using namespace quelm;
 

@@ -7,7 +7,7 @@
 
 #include "evaluation/ChartInteraction.h"
 #include "measurement/BlockRecord.h"
-#include "shell/UserLocale.h"
+#include "base/UserLocale.h"
 
 using namespace quelm;
 

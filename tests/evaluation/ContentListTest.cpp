@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "evaluation/ContentList.h"
-#include "shell/UserLocale.h"
+#include "base/UserLocale.h"
 
 using namespace quelm;
 

@@ -13,7 +13,7 @@
 #include "ScriptedPrompter.h"
 #include "evaluation/SearchForm.h"
 #include "shell/PgcForm.h"
-#include "shell/StringGrid.h"
+#include "base/StringGrid.h"
 
 namespace quelm::test {
 

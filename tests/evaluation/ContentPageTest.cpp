@@ -27,11 +27,11 @@
 #include "evaluation/SearchCriteria.h"
 #include "evaluation/SearchForm.h"
 #include "measurement/NurvoDataBlock.h"
-#include "measurement/SampleData.h"
-#include "shell/Config.h"
-#include "shell/Diag.h"
+#include "sample-data/SampleData.h"
+#include "base/Config.h"
+#include "base/Diag.h"
 #include "shell/PgcForm.h"
-#include "shell/StringGrid.h"
+#include "base/StringGrid.h"
 
 using namespace quelm;
 using namespace quelm::test;

@@ -11,7 +11,7 @@
 #include "evaluation/ContentSource.h"
 #include "link/CommandChannel.h"
 #include "measurement/NurvoDataBlock.h"
-#include "measurement/SampleData.h"
+#include "sample-data/SampleData.h"
 
 using namespace quelm;
 

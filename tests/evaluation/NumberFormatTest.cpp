@@ -7,7 +7,7 @@
 
 #include "evaluation/BlockFormat.h"
 #include "evaluation/NumberFormat.h"
-#include "shell/UserLocale.h"
+#include "base/UserLocale.h"
 
 using namespace quelm;
 

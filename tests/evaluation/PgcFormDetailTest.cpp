@@ -24,12 +24,12 @@
 #include "ScriptedPrompter.h"
 #include "TimeZoneGuard.h"
 #include "evaluation/GlowChart.h"
-#include "measurement/SampleData.h"
-#include "shell/Config.h"
-#include "shell/Diag.h"
+#include "sample-data/SampleData.h"
+#include "base/Config.h"
+#include "base/Diag.h"
 #include "shell/PgcForm.h"
-#include "shell/StringGrid.h"
-#include "shell/UserLocale.h"
+#include "base/StringGrid.h"
+#include "base/UserLocale.h"
 
 using quelm::test::ScriptedPrompter;
 

@@ -31,13 +31,13 @@
 #include "evaluation/SearchForm.h"
 #include "link/COMPort.h"
 #include "measurement/NurvoDataBlock.h"
-#include "measurement/SampleData.h"
-#include "shell/Config.h"
-#include "shell/Diag.h"
-#include "shell/IniFile.h"
+#include "sample-data/SampleData.h"
+#include "base/Config.h"
+#include "base/Diag.h"
+#include "base/IniFile.h"
 #include "shell/IoForm.h"
 #include "shell/PgcForm.h"
-#include "shell/StringGrid.h"
+#include "base/StringGrid.h"
 
 using namespace quelm;
 using namespace quelm::test;

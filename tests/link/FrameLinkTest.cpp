@@ -14,8 +14,8 @@
 #include "SimServer.h"
 #include "link/FrameLink.h"
 #include "measurement/NurvoDataBlock.h"
-#include "measurement/SampleData.h"
-#include "shell/Diag.h"
+#include "sample-data/SampleData.h"
+#include "base/Diag.h"
 
 using namespace quelm;
 using namespace quelm::sim;

@@ -19,8 +19,8 @@
 #include "link/LinkWindows.h"
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
-#include "measurement/SampleData.h"
-#include "shell/Diag.h"
+#include "sample-data/SampleData.h"
+#include "base/Diag.h"
 
 using namespace quelm;
 

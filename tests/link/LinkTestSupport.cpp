@@ -9,7 +9,7 @@
 #include <QFile>
 #include <cstdlib>
 
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 
 namespace quelm::test {
 

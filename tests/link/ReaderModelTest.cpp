@@ -8,7 +8,7 @@
 #include "ReaderModel.h"
 #include "link/Frame.h"
 #include "measurement/NurvoDataBlock.h"
-#include "measurement/SampleData.h"
+#include "sample-data/SampleData.h"
 
 using namespace quelm;
 using namespace quelm::sim;

@@ -10,7 +10,7 @@
 #include "LinkTestSupport.h"
 #include "ScriptedPrompter.h"
 #include "link/FrameLink.h"
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 
 using namespace quelm;
 

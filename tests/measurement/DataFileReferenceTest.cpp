@@ -15,7 +15,7 @@
 
 #include "measurement/DataFileReader.h"
 #include "measurement/NurvoDataBlock.h"
-#include "measurement/SampleData.h"
+#include "sample-data/SampleData.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 
 #include "ScriptedPrompter.h"
 #include "measurement/NurvoDataBlock.h"
-#include "measurement/SampleData.h"
-#include "shell/Diag.h"
+#include "sample-data/SampleData.h"
+#include "base/Diag.h"
 
 namespace {
 

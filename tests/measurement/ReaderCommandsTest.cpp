@@ -8,7 +8,7 @@
 
 #include "link/CommandChannel.h"
 #include "measurement/NurvoDataBlock.h"
-#include "shell/Diag.h"
+#include "base/Diag.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "evaluation/DoseChain.h"
 #include "measurement/RangeCode.h"
-#include "measurement/SampleData.h"
+#include "sample-data/SampleData.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include "ScriptedPrompter.h"
 #include "shell/AboutForm.h"
-#include "shell/Config.h"
-#include "shell/Prompter.h"
+#include "base/Config.h"
+#include "base/Prompter.h"
 
 using quelm::test::ScriptedPrompter;
 

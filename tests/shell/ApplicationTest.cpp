@@ -11,8 +11,8 @@
 #include "link/COMPort.h"
 #include "shell/AboutForm.h"
 #include "shell/Application.h"
-#include "shell/Config.h"
-#include "shell/Diag.h"
+#include "base/Config.h"
+#include "base/Diag.h"
 #include "shell/IoForm.h"
 #include "shell/PgcForm.h"
 

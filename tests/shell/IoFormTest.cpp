@@ -10,9 +10,9 @@
 
 #include "ScriptedPrompter.h"
 #include "WriteLimit.h"
-#include "shell/Diag.h"
+#include "base/Diag.h"
 #include "shell/IoForm.h"
-#include "shell/SharedFileDialogs.h"
+#include "base/SharedFileDialogs.h"
 
 using quelm::test::ScriptedPrompter;
 

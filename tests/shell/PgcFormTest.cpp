@@ -24,11 +24,11 @@
 
 #include "ScriptedPrompter.h"
 #include "shell/AboutForm.h"
-#include "shell/Config.h"
-#include "shell/Diag.h"
+#include "base/Config.h"
+#include "base/Diag.h"
 #include "shell/IoForm.h"
 #include "shell/PgcForm.h"
-#include "shell/StringGrid.h"
+#include "base/StringGrid.h"
 
 using quelm::test::ScriptedPrompter;
 

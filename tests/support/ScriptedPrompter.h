@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "shell/Prompter.h"
+#include "base/Prompter.h"
 
 namespace quelm::test {
 

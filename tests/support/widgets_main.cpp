@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <QLocale>
 
-#include "shell/UserLocale.h"
+#include "base/UserLocale.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

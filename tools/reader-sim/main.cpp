@@ -14,8 +14,8 @@
 
 #include "ReaderModel.h"
 #include "SimServer.h"
-#include "measurement/SampleData.h"
-#include "shell/IniFile.h"
+#include "sample-data/SampleData.h"
+#include "base/IniFile.h"
 
 using namespace quelm::sim;
 

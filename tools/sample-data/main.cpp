@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "measurement/SampleData.h"
+#include "sample-data/SampleData.h"
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);

@@ -7,8 +7,8 @@
 
 #include "ScriptedPrompter.h"
 #include "WriteLimit.h"
-#include "shell/Config.h"
-#include "shell/ErrorCodes.h"
+#include "base/Config.h"
+#include "base/ErrorCodes.h"
 
 using quelm::AppConfig;
 using quelm::test::ScriptedPrompter;

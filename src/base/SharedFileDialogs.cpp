@@ -1,10 +1,10 @@
-#include "shell/SharedFileDialogs.h"
+#include "base/SharedFileDialogs.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 
-#include "shell/Prompter.h"
+#include "base/Prompter.h"
 
 namespace quelm {
 

@@ -1,4 +1,4 @@
-#include "shell/Prompter.h"
+#include "base/Prompter.h"
 
 #include <cstdio>
 

@@ -8,8 +8,8 @@
 #include <csignal>
 
 #include "ScriptedPrompter.h"
-#include "shell/IniFile.h"
-#include "shell/UserLocale.h"
+#include "base/IniFile.h"
+#include "base/UserLocale.h"
 
 using quelm::IniFile;
 

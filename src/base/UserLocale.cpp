@@ -1,4 +1,4 @@
-#include "shell/UserLocale.h"
+#include "base/UserLocale.h"
 
 #include <QLocale>
 #include <QRegularExpression>

@@ -3,7 +3,7 @@
 
 #include <QString>
 
-#include "shell/Prompter.h"
+#include "base/Prompter.h"
 
 namespace quelm {
 

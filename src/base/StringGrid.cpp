@@ -1,4 +1,4 @@
-#include "shell/StringGrid.h"
+#include "base/StringGrid.h"
 
 #include <QHeaderView>
 

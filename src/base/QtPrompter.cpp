@@ -1,4 +1,4 @@
-#include "shell/QtPrompter.h"
+#include "base/QtPrompter.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -2,7 +2,7 @@
 // The program's prompter: message boxes, file dialogs and modal windows of
 // the widgets toolkit. main() installs it; tests use a scripted one.
 
-#include "shell/Prompter.h"
+#include "base/Prompter.h"
 
 namespace quelm {
 

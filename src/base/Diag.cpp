@@ -1,6 +1,6 @@
-#include "shell/Diag.h"
+#include "base/Diag.h"
 
-#include "shell/Prompter.h"
+#include "base/Prompter.h"
 
 uint32_t DiagFlags = 0;
 

@@ -1,4 +1,4 @@
-#include "shell/ErrorCodes.h"
+#include "base/ErrorCodes.h"
 
 #include <cerrno>
 #include <cstring>

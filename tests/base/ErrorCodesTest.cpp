@@ -3,8 +3,8 @@
 #include <cerrno>
 
 #include "ScriptedPrompter.h"
-#include "shell/Diag.h"
-#include "shell/ErrorCodes.h"
+#include "base/Diag.h"
+#include "base/ErrorCodes.h"
 
 using namespace quelm;
 using quelm::test::ScriptedPrompter;

@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "shell/QtPrompter.h"
+#include "base/QtPrompter.h"
 
 using namespace quelm;
 

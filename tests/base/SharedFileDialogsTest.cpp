@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ScriptedPrompter.h"
-#include "shell/SharedFileDialogs.h"
+#include "base/SharedFileDialogs.h"
 
 using quelm::SharedFileDialog;
 using quelm::test::ScriptedPrompter;

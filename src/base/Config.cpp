@@ -1,11 +1,11 @@
-#include "shell/Config.h"
+#include "base/Config.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 
-#include "shell/ErrorCodes.h"
-#include "shell/IniFile.h"
-#include "shell/Prompter.h"
+#include "base/ErrorCodes.h"
+#include "base/IniFile.h"
+#include "base/Prompter.h"
 
 namespace quelm {
 namespace {

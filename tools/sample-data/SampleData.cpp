@@ -1,4 +1,4 @@
-#include "measurement/SampleData.h"
+#include "sample-data/SampleData.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,12 +1,12 @@
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <cstdio>
 
-#include "shell/Prompter.h"
-#include "shell/UserLocale.h"
+#include "base/Prompter.h"
+#include "base/UserLocale.h"
 
 namespace quelm {
 namespace {
