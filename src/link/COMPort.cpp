@@ -52,7 +52,9 @@ uint64_t TCOMPort::now() const { return static_cast<uint64_t>(Clock.elapsed()); 
 
 bool TCOMPort::Connected() const { return Device && Device->isOpen(); }
 
-QString TCOMPort::DevicePath() const { return DevicePathFor(PortNumber_); }
+QString TCOMPort::DevicePath() const {
+  return DeviceOverride.isEmpty() ? DevicePathFor(PortNumber_) : DeviceOverride;
+}
 
 QString TCOMPort::DevicePathFor(int portNumber) const {
   return quelm::comDevicePath(portNumber, IniFileName.isEmpty() ? quelm::configFilePath() : IniFileName);

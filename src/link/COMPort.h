@@ -120,6 +120,9 @@ class TCOMPort : public QObject {
   // Where COMn is looked up ("Serial port settings" section); empty means the
   // program's configuration file (quelm::configFilePath()).
   QString IniFileName;
+  // A device path that takes the place of what the port number names (the
+  // command line's --port /dev/ttyUSB0); empty: the port number decides.
+  QString DeviceOverride;
   // The device the port number names, as Connect will open it, and the one
   // another number would name.
   QString DevicePath() const;

@@ -1,0 +1,211 @@
+#include "Cli.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <algorithm>
+#include <map>
+
+#include "base/Config.h"
+#include "base/ErrorCodes.h"
+#include "base/Prompter.h"
+#include "link/CommandChannel.h"
+
+namespace quelm::cli {
+
+namespace {
+
+std::map<QString, CommandInfo>& registry() {
+  static std::map<QString, CommandInfo> commands;
+  return commands;
+}
+
+// Messages go to standard error; nothing is ever confirmed, chosen or
+// entered on the operator's behalf.
+class CliPrompter final : public Prompter {
+ public:
+  explicit CliPrompter(QTextStream& err) : err_(err) {}
+  StandardButton message(const MessageRequest& r) override {
+    err_ << (r.title.isEmpty() ? QString() : r.title + QStringLiteral(": ")) << r.text << Qt::endl;
+    for (const StandardButton refuse : {No, Cancel, Abort})
+      if (r.buttons & refuse) return refuse;
+    return Ok;
+  }
+  std::optional<QString> openFile(const FileRequest&) override { return std::nullopt; }
+  std::optional<QString> saveFile(const FileRequest&) override { return std::nullopt; }
+  int runModal(QObject&) override { return mrCancel; }
+
+ private:
+  QTextStream& err_;
+};
+
+void printHelp(QTextStream& out) {
+  out << "usage: quelm-cli COMMAND [ARGUMENTS]\n\ncommands:\n";
+  for (const auto& [name, info] : registry()) out << "  " << info.usage << "\n      " << info.summary << "\n";
+  out << "\nEvery command takes --config FILE: the configuration file to use instead of quelm.INI\n"
+         "beside the program (service level, COMn mapping).\n"
+         "Reader options: --port COMn|DEVICE (COMn as the configuration file maps it), "
+         "--baud RATE (default 19200).\n"
+         "Exit status: 0 success, 1 failure, 2 wrong usage or a decision not given.\n";
+}
+
+}  // namespace
+
+bool Args::flag(const QString& name) { return words_.removeOne(name); }
+
+std::optional<QString> Args::value(const QString& name) {
+  const int at = words_.indexOf(name);
+  if (at < 0) return std::nullopt;
+  if (at + 1 >= words_.size()) {
+    fail(name + QStringLiteral(" needs a value"));
+    words_.removeAt(at);
+    return std::nullopt;
+  }
+  QString v = words_.at(at + 1);
+  words_.remove(at, 2);
+  return v;
+}
+
+std::optional<QStringList> Args::values(const QString& name, int n) {
+  const int at = words_.indexOf(name);
+  if (at < 0) return std::nullopt;
+  if (at + n >= words_.size()) {
+    fail(name + QStringLiteral(" needs %1 values").arg(n));
+    words_.remove(at, words_.size() - at);
+    return std::nullopt;
+  }
+  QStringList v = words_.mid(at + 1, n);
+  words_.remove(at, n + 1);
+  return v;
+}
+
+QStringList Args::positional() {
+  for (const QString& w : words_)
+    if (w.startsWith(QStringLiteral("--")) && w.size() > 2) fail(QStringLiteral("unknown option ") + w);
+  return words_;
+}
+
+std::optional<long long> Args::integer(const QString& text, const QString& what, long long min, long long max) {
+  bool ok = false;
+  const long long v = text.toLongLong(&ok);
+  if (!ok || v < min || v > max) {
+    fail(QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"").arg(what).arg(min).arg(max).arg(text));
+    return std::nullopt;
+  }
+  return v;
+}
+
+CommandRegistrar::CommandRegistrar(const CommandInfo& info) { registry()[QString::fromLatin1(info.name)] = info; }
+
+int usageError(CliIO& io, const QString& command, const QString& message) {
+  io.err << "quelm-cli: " << message << Qt::endl;
+  const auto it = registry().find(command);
+  if (it != registry().end())
+    io.err << "usage: quelm-cli " << it->second.usage << Qt::endl;
+  else
+    io.err << "Try 'quelm-cli --help'." << Qt::endl;
+  return kExitUsage;
+}
+
+int failure(CliIO& io, int code, const QString& context) {
+  io.err << "quelm-cli: ";
+  if (!context.isEmpty()) io.err << context << ": ";
+  io.err << ErrorMessage(code).message << " (" << code << ")" << Qt::endl;
+  return kExitFailure;
+}
+
+bool serviceLevel(const CliIO& io) {
+  AppConfig config;
+  return ReadConfig(io.configPath, config) == 0 && config.Professional;
+}
+
+int runCli(const QStringList& arguments, CliIO& io) {
+  if (io.configPath.isEmpty()) io.configPath = configFilePath();
+  CliPrompter cliPrompter(io.err);
+  setPrompter(&cliPrompter);
+  struct Restore {
+    ~Restore() { setPrompter(nullptr); }
+  } restore;
+
+  QStringList words = arguments;
+  // --config FILE, anywhere: another configuration file than the program's.
+  if (const int at = words.indexOf(QStringLiteral("--config")); at >= 0) {
+    if (at + 1 >= words.size()) return usageError(io, QString(), QStringLiteral("--config needs a file"));
+    io.configPath = words.at(at + 1);
+    words.remove(at, 2);
+  }
+  if (words.isEmpty()) {
+    printHelp(io.err);
+    return kExitUsage;
+  }
+  const QString command = words.first();
+  if (command == QStringLiteral("--help") || command == QStringLiteral("-h") || command == QStringLiteral("help")) {
+    printHelp(io.out);
+    return kExitOk;
+  }
+  const auto it = registry().find(command);
+  if (it == registry().end()) return usageError(io, command, QStringLiteral("unknown command \"%1\"").arg(command));
+  Args args(words.mid(1));
+  if (args.flag(QStringLiteral("--help"))) {
+    io.out << "usage: quelm-cli " << it->second.usage << "\n" << it->second.summary << Qt::endl;
+    return kExitOk;
+  }
+  return it->second.run(args, io);
+}
+
+std::unique_ptr<ReaderSession> ReaderSession::open(const QString& port, const QString& baud, const CliIO& io,
+                                                   QString* error) {
+  int baudIndex = br19200;
+  if (!baud.isEmpty()) {
+    bool ok = false;
+    const uint32_t rate = baud.toUInt(&ok);
+    const auto* found = std::find(std::begin(Win32BaudRates) + 1, std::end(Win32BaudRates), rate);
+    if (!ok || found == std::end(Win32BaudRates)) {
+      *error = QStringLiteral("--baud must be one of the reader's rates (110 ... 256000), not \"%1\"").arg(baud);
+      return nullptr;
+    }
+    baudIndex = static_cast<int>(found - std::begin(Win32BaudRates));
+  }
+  std::unique_ptr<ReaderSession> s(new ReaderSession);
+  TCOMPort& port_ = s->link_.COMPortDrv;
+  port_.IniFileName = io.configPath;
+  const QString upper = port.toUpper();
+  if (upper.startsWith(QStringLiteral("COM"))) {
+    bool ok = false;
+    const int n = upper.mid(3).toInt(&ok);
+    if (!ok || n < 1 || n > 16) {
+      *error = QStringLiteral("--port must be COM1 ... COM16 or a device path, not \"%1\"").arg(port);
+      return nullptr;
+    }
+    port_.SetPortNumber(static_cast<TPortNumber>(n));
+  } else if (!port.isEmpty()) {
+    port_.SetPortNumber(pnCOM1);  // any number: the override names the device
+    port_.DeviceOverride = port;
+  } else {
+    *error = QStringLiteral("--port is needed");
+    return nullptr;
+  }
+  port_.SetBaudRate(static_cast<TBaudRate>(baudIndex));
+  // No port window on the command line: a port must be given.
+  s->link_.ShowOptionsModal = [] { return int{mrCancel}; };
+  SetCommandChannel(&s->link_.Channel());
+  return s;
+}
+
+ReaderSession::~ReaderSession() {
+  if (CommandChannel() == &link_.Channel()) SetCommandChannel(nullptr);
+}
+
+std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& command, int* exitCode) {
+  const std::optional<QString> port = args.value(QStringLiteral("--port"));
+  const std::optional<QString> baud = args.value(QStringLiteral("--baud"));
+  if (!args.ok()) {
+    *exitCode = usageError(io, command, args.error());
+    return nullptr;
+  }
+  QString error;
+  auto session = ReaderSession::open(port.value_or(QString()), baud.value_or(QString()), io, &error);
+  if (!session) *exitCode = usageError(io, command, error);
+  return session;
+}
+
+}  // namespace quelm::cli

@@ -1,0 +1,115 @@
+#pragma once
+// quelm-cli: the command-line front end over the same core objects as the
+// windows. Each command lives in its own Cmd*.cpp and registers itself with
+// a CommandRegistrar; runCli dispatches on the first argument.
+//
+// Rules every command keeps:
+// - results on `out`, errors on `err` as the code table's message with the
+//   code ("Source file error (-214)");
+// - exit status kExitOk, kExitFailure (the operation failed) or kExitUsage
+//   (the command line was wrong, or a decision the operator must take was
+//   not given);
+// - the command line never answers a question on the operator's behalf: a
+//   core operation that needs a decision gets it from an option, and the
+//   prompter installed by runCli refuses every confirmation it is asked.
+
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+#include <memory>
+#include <optional>
+
+#include "link/FrameLink.h"
+
+namespace quelm::cli {
+
+enum ExitCode : int { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
+
+struct CliIO {
+  QTextStream& out;
+  QTextStream& err;
+  bool errIsTerminal = false;  // progress as a bar (true) or as plain lines
+  // The program's configuration file (service level, COMn mapping).
+  QString configPath;
+};
+
+// The words after the command name. Options are taken out as they are asked
+// for; what is left must be positional arguments.
+class Args {
+ public:
+  explicit Args(QStringList words) : words_(std::move(words)) {}
+
+  // Takes "--name"; true when it was there.
+  bool flag(const QString& name);
+  // Takes "--name VALUE"; nothing when absent. A missing value is a usage error.
+  std::optional<QString> value(const QString& name);
+  // Takes "--name V1 .. Vn".
+  std::optional<QStringList> values(const QString& name, int n);
+  // What is left; an unknown "--option" among it is a usage error.
+  QStringList positional();
+
+  // Integer conversion of an option or argument; a usage error when it is
+  // not a whole number within [min, max].
+  std::optional<long long> integer(const QString& text, const QString& what, long long min, long long max);
+
+  bool ok() const { return error_.isEmpty(); }
+  const QString& error() const { return error_; }
+  void fail(const QString& message) {
+    if (error_.isEmpty()) error_ = message;
+  }
+
+ private:
+  QStringList words_;
+  QString error_;
+};
+
+using CommandFn = int (*)(Args& args, CliIO& io);
+
+struct CommandInfo {
+  const char* name;
+  const char* usage;    // the synopsis after "quelm-cli "
+  const char* summary;  // one line for --help
+  CommandFn run;
+};
+
+// One static instance per command file.
+class CommandRegistrar {
+ public:
+  explicit CommandRegistrar(const CommandInfo& info);
+};
+
+// Runs one command line (argv without the program name). Installs the
+// command-line prompter for the duration.
+int runCli(const QStringList& arguments, CliIO& io);
+
+// Prints "quelm-cli: <message>" and the command's usage; returns kExitUsage.
+int usageError(CliIO& io, const QString& command, const QString& message);
+// Prints the code's message with the code, after an optional context;
+// returns kExitFailure.
+int failure(CliIO& io, int code, const QString& context = QString());
+
+// True when the configuration file switches the service level on.
+bool serviceLevel(const CliIO& io);
+
+// The reader on a serial line for the length of one command: its own link
+// (port, frames, timer) installed as the program's command channel.
+class ReaderSession {
+ public:
+  // port: "COMn" (mapped through the configuration file) or a device path;
+  // baud: a rate of the baud list ("19200"), empty for 19200. Nothing when
+  // the words are wrong (message in *error).
+  static std::unique_ptr<ReaderSession> open(const QString& port, const QString& baud, const CliIO& io,
+                                             QString* error);
+  ~ReaderSession();
+  TFrameLink& link() { return link_; }
+
+ private:
+  ReaderSession() = default;
+  TFrameLink link_;
+};
+
+// Takes "--port P [--baud B]" from args and opens the session; on a usage
+// problem prints it and sets *exitCode to kExitUsage.
+std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& command, int* exitCode);
+
+}  // namespace quelm::cli

@@ -1,0 +1,24 @@
+// quelm-cli: list, check, export and download blocks, and work with the
+// reader's tables, from scripts and scheduled jobs. See Cli.h.
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QTextStream>
+#include <cstdio>
+
+#include "Cli.h"
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QTextStream out(stdout);
+  QTextStream err(stderr);
+  // The program's configuration file: quelm.INI beside both executables.
+  quelm::cli::CliIO io{out, err, ::isatty(STDERR_FILENO) == 1,
+                       QCoreApplication::applicationDirPath() + QStringLiteral("/quelm.INI")};
+  QStringList arguments = QCoreApplication::arguments();
+  arguments.removeFirst();
+  const int code = quelm::cli::runCli(arguments, io);
+  out.flush();
+  err.flush();
+  return code;
+}
