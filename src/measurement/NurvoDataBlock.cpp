@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/CommandChannel.h"
+#include "link/ReaderCommand.h"
 #include "measurement/DataFileReader.h"
 #include "measurement/RangeCode.h"
 #include "base/Diag.h"
@@ -30,54 +30,18 @@ void traceBareToken(const QString& token) {
   LogTrace(token);
 }
 
-// Sets Busy for the length of a reader command and puts back what it found,
-// so that a command started from inside another one's wait does not clear
-// the outer command's guard.
-class BusyScope {
- public:
-  explicit BusyScope(uint32_t& state) : state_(state), was_(state & Busy) { state_ |= Busy; }
-  ~BusyScope() { state_ = (state_ & ~uint32_t{Busy}) | was_; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
+// ".G#": the block count, at most the whole memory.
+const quelm::ReplyRule kU16Reply{
+    .minData = 2, .belongs = [](const quelm::ReplyData& d) { return d.u16(0) <= kBlocksInReader; }};
+// ".F#": the number after the newest block, at most 2048.
+const quelm::ReplyRule kNextNumberReply = kU16Reply;
 
- private:
-  uint32_t& state_;
-  uint32_t was_;
-};
-
-// Reply data of the last exchange: data byte i sits at frame offset 7 + i.
-// Reads never leave the channel's receive buffer; a reply shorter than what a
-// command reads leaves the remaining bytes as the buffer holds them.
-class ReplyData {
- public:
-  explicit ReplyData(const TCommandChannel& channel)
-      : frame_(channel.RcvFrame()),
-        size_(frame_ ? static_cast<size_t>(std::max(0, channel.RcvFrameSize())) : 0) {}
-  uint8_t byte(size_t i) const {
-    const size_t at = kDataOffset + i;
-    return at < size_ ? frame_[at] : 0;
-  }
-  uint16_t u16(size_t i) const { return static_cast<uint16_t>(byte(i) | (byte(i + 1) << 8)); }
-  void copy(size_t from, uint8_t* dst, size_t len) const {
-    for (size_t k = 0; k < len; ++k) dst[k] = byte(from + k);
-  }
-
- private:
-  static constexpr size_t kDataOffset = 7;
-  const uint8_t* frame_;
-  size_t size_;
-};
-
-// One command exchange. Returns 0 or the code; token names the failure.
-int exchange(uint8_t* payload, uint16_t length, uint16_t* out, QString* token) {
-  TCommandChannel* channel = CommandChannel();
-  if (!channel) {
-    *token = QStringLiteral("ERR_NULLPTR");
-    return -102;
-  }
-  const int rc = channel->SendCOMCmd(payload, length, out);
-  if (rc != 0) *token = QStringLiteral("ERR_SENDCOMCMD");
-  return rc;
+// ".K0#" and ".K1": a block number at data bytes 1..2, or the value that
+// means "none" (byte 0 is not used).
+quelm::ReplyRule blockAnswerReply(uint16_t none) {
+  return {.minData = 3, .belongs = [none](const quelm::ReplyData& d) {
+            return d.u16(1) == none || d.u16(1) < kBlocksInReader;
+          }};
 }
 
 }  // namespace
@@ -354,32 +318,25 @@ int TNurvoDataBlock::SearchFileBlocks(const SearchRequest& request, int pageSize
 
 int TNurvoDataBlock::SkimCOM() {
   quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::SkimCOM(): "));
-  BusyScope busy(State);
+  quelm::ReaderCommand cmd(&trace, &State, Busy);
   std::memset(&Record, 0, sizeof Record);
   FileName.clear();
   closeDataFile();
   Source = SourceReader;
   ValidBlocks = 0;
 
-  QString token;
   uint8_t count[] = {'.', 'G', '#'};
-  int rc = exchange(count, sizeof count, nullptr, &token);
-  if (rc != 0) {
-    trace.fail(token);
-    return rc;
-  }
-  ValidBlocks = ReplyData(*CommandChannel()).u16(0);
+  if (const int rc = cmd.run(count, sizeof count, kU16Reply)) return rc;
+  ValidBlocks = cmd.reply().u16(0);
   if (DiagFlags & quelm::kDiagNoPort) ValidBlocks = 5;
 
   if (ValidBlocks != 0) {
-    BlockIndex = ValidBlocks - 1;
     uint8_t newest[] = {'.', 'F', '#'};
-    rc = exchange(newest, sizeof newest, nullptr, &token);
-    if (rc != 0) {
-      trace.fail(token);
-      return rc;
-    }
-    LastBlock = uint32_t{ReplyData(*CommandChannel()).u16(0)} - 1;
+    // The number after the newest block: 1..2048 (0 is passed on as the
+    // reader's answer; the download refuses the bound it gives).
+    if (const int rc = cmd.run(newest, sizeof newest, kNextNumberReply)) return rc;
+    BlockIndex = ValidBlocks - 1;
+    LastBlock = uint32_t{cmd.reply().u16(0)} - 1;
   }
 
   State |= Loaded;
@@ -389,19 +346,15 @@ int TNurvoDataBlock::SkimCOM() {
 
 int TNurvoDataBlock::GetLastUnsavedCOMBlock() {
   quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::GetLastUnsavedCOMBlock(): "));
-  BusyScope busy(State);
+  quelm::ReaderCommand cmd(&trace, &State, Busy);
   FileName.clear();
   closeDataFile();
   Source = SourceReader;
 
-  QString token;
   uint8_t payload[] = {'.', 'K', '0', '#'};
-  const int rc = exchange(payload, sizeof payload, nullptr, &token);
-  if (rc != 0) {
-    trace.fail(token);
-    return rc;
-  }
-  LastUnsaved = ReplyData(*CommandChannel()).u16(1);
+  // 0xFFFF: nothing unsaved.
+  if (const int rc = cmd.run(payload, sizeof payload, blockAnswerReply(0xFFFF))) return rc;
+  LastUnsaved = cmd.reply().u16(1);
   trace.ok(QStringLiteral("LastUnsaved=") + QString::number(LastUnsaved) +
            QStringLiteral(": (BlockIndex=LastUnsaved--): "));
   return 0;
@@ -409,17 +362,12 @@ int TNurvoDataBlock::GetLastUnsavedCOMBlock() {
 
 int TNurvoDataBlock::AckLastUnsavedCOMBlock(uint32_t number) {
   quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::AckLastUnsavedCOMBlock(): "));
-  BusyScope busy(State);
+  quelm::ReaderCommand cmd(&trace, &State, Busy);
   LastUnsaved = number;
 
-  QString token;
   uint8_t payload[] = {
       '.', 'K', '2', static_cast<uint8_t>(number & 0xFF), static_cast<uint8_t>((number >> 8) & 0xFF), '#'};
-  const int rc = exchange(payload, sizeof payload, nullptr, &token);
-  if (rc != 0) {
-    trace.fail(token);
-    return rc;
-  }
+  if (const int rc = cmd.run(payload, sizeof payload)) return rc;
   trace.ok(QStringLiteral("LastUnsaved=") + QString::number(number) +
            QStringLiteral(": (BlockIndex=LastUnsaved--): "));
   return 0;
@@ -427,43 +375,40 @@ int TNurvoDataBlock::AckLastUnsavedCOMBlock(uint32_t number) {
 
 int TNurvoDataBlock::GetDateCOMBlock(uint8_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute) {
   quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::GetDateCOMBlock(): "));
-  BusyScope busy(State);
+  quelm::ReaderCommand cmd(&trace, &State, Busy);
   FileName.clear();
   closeDataFile();
   Source = SourceReader;
 
-  QString token;
   uint8_t payload[] = {'.', 'K', '1', year, month, day, hour, minute, '#'};
-  const int rc = exchange(payload, sizeof payload, nullptr, &token);
-  if (rc != 0) {
-    trace.fail(token);
-    return rc;
-  }
-  ByDate = ReplyData(*CommandChannel()).u16(1);
+  // 0: no such block.
+  if (const int rc = cmd.run(payload, sizeof payload, blockAnswerReply(0))) return rc;
+  ByDate = cmd.reply().u16(1);
   trace.ok(QStringLiteral("ByDate=") + QString::number(ByDate) + QStringLiteral(": (BlockIndex=ByDate--): "));
   return 0;
 }
 
 int TNurvoDataBlock::ReadCOMBlock(uint32_t number) {
   quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::ReadCOMBlock(): "));
-  BusyScope busy(State);
+  quelm::ReaderCommand cmd(&trace, &State, Busy);
   std::memset(&Record, 0, sizeof Record);
   State &= ~uint32_t{Loaded | EvalEdited};
   Source = SourceReader;
   BlockIndex = number;
 
-  QString token;
   uint8_t payload[] = {'.', 'Y', static_cast<uint8_t>(number & 0xFF),
                        static_cast<uint8_t>((number >> 8) & 0xFF), '#'};
-  const int rc = exchange(payload, sizeof payload, nullptr, &token);
-  if (rc != 0) {
-    trace.fail(token);
-    return rc;
-  }
+  // The record must be the one asked for: a reply that arrives for an
+  // earlier request must never be stored as this block.
+  quelm::ReplyRule rule{.minData = int{sizeof(BlockRecord)}, .maxData = int{sizeof(BlockRecord)}};
+  rule.belongs = [number](const quelm::ReplyData& data) {
+    return data.u16(offsetof(BlockRecord, BlockNumber)) == (number & 0xFFFF);
+  };
+  if (const int rc = cmd.run(payload, sizeof payload, rule)) return rc;
   // 511 bytes are taken: byte 511 stays 0 from the clearing, byte 0 is
   // forced to 0.
   auto* record = reinterpret_cast<uint8_t*>(&Record);
-  ReplyData(*CommandChannel()).copy(0, record, sizeof Record - 1);
+  cmd.reply().copy(0, record, sizeof Record - 1);
   record[0] = 0;
 
   State |= Loaded;
@@ -479,16 +424,26 @@ int TNurvoDataBlock::SearchCOMBlocks(const SearchRequest& request, int length, i
   std::memcpy(payload + 2, &request, static_cast<size_t>(length));
   payload[length + 2] = '#';
 
-  QString token;
-  uint16_t dataLength = 0;
-  const int rc = exchange(payload, static_cast<uint16_t>(length + 3), &dataLength, &token);
-  if (rc != 0) {
-    traceBareToken(token);
-    return rc;
-  }
-  if (dataLength != 0) {
-    const ReplyData reply(*CommandChannel());
-    if (count) *count = std::min<int>(reply.byte(0), kPageRows);
+  quelm::ReaderCommand cmd(nullptr);
+  // An empty reply is an empty page. Otherwise the count (at most 20) and at
+  // least that many summaries, each of a block that can exist.
+  quelm::ReplyRule rule{.minData = 0, .maxData = 1 + int{sizeof Summaries}};
+  rule.belongs = [](const quelm::ReplyData& data) {
+    if (data.size() == 0) return true;
+    const int n = data.byte(0);
+    if (n > kPageRows || data.size() < 1 + n * int{sizeof(BlockSummary)}) return false;
+    for (int i = 0; i < n; ++i)
+      if (data.u16(1 + i * int{sizeof(BlockSummary)} + int{offsetof(BlockSummary, BlockNumber)}) >=
+          kBlocksInReader)
+        return false;
+    return true;
+  };
+  if (const int rc = cmd.run(payload, static_cast<uint16_t>(length + 3), rule)) return rc;
+  const quelm::ReplyData& reply = cmd.reply();
+  if (reply.size() != 0) {
+    if (count) *count = reply.byte(0);
+    // The slots behind the count are never shown; what the reply does not
+    // carry of them is cleared rather than left from an earlier page.
     reply.copy(1, reinterpret_cast<uint8_t*>(Summaries), sizeof Summaries);
   }
   State |= Loaded;
