@@ -50,8 +50,8 @@ class ReplyData {
 // What a command's reply must be before its data are used.
 struct ReplyRule {
   static constexpr int kAny = -1;
-  int minData = 0;       // reply data bytes, at least
-  int maxData = kAny;    // at most (kAny: not checked)
+  int minData = 0;            // reply data bytes, at least
+  int maxData = kAny;         // at most (kAny: not checked)
   bool allowRefusal = false;  // 'P' is returned as success; refused() tells
   // The reply answers this request (e.g. carries the requested block number).
   std::function<bool(const ReplyData&)> belongs;
@@ -69,10 +69,10 @@ class ReaderCommand {
   ReaderCommand& operator=(const ReaderCommand&) = delete;
 
   // Sends the payload (which must stay writable) and checks the reply.
-  // A link failure traces "ERR_SENDCOMCMD". Returns 0, the link's code, -102 without a channel, -210 for a refusal
-  // (unless the rule allows it), -205 for a reply whose length does not fit,
-  // -209 for a reply that does not belong to the request. A refusal is not
-  // traced: the callers' traces differ. Every other failure is.
+  // A link failure traces "ERR_SENDCOMCMD". Returns 0, the link's code, -102 without a channel, -210 for a
+  // refusal (unless the rule allows it), -205 for a reply whose length does not fit, -209 for a reply that
+  // does not belong to the request. A refusal is not traced: the callers' traces differ. Every other failure
+  // is.
   int run(uint8_t* payload, uint16_t length, const ReplyRule& rule = {});
 
   // Valid after run() returned 0, until the next exchange.

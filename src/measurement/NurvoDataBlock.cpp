@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/Diag.h"
+#include "base/Prompter.h"
 #include "link/ReaderCommand.h"
 #include "measurement/DataFileReader.h"
 #include "measurement/RangeCode.h"
-#include "base/Diag.h"
-#include "base/Prompter.h"
 
 namespace {
 
@@ -400,10 +400,11 @@ int TNurvoDataBlock::ReadCOMBlock(uint32_t number) {
                        static_cast<uint8_t>((number >> 8) & 0xFF), '#'};
   // The record must be the one asked for: a reply that arrives for an
   // earlier request must never be stored as this block.
-  quelm::ReplyRule rule{.minData = int{sizeof(BlockRecord)}, .maxData = int{sizeof(BlockRecord)}};
-  rule.belongs = [number](const quelm::ReplyData& data) {
-    return data.u16(offsetof(BlockRecord, BlockNumber)) == (number & 0xFFFF);
-  };
+  const quelm::ReplyRule rule{.minData = int{sizeof(BlockRecord)},
+                              .maxData = int{sizeof(BlockRecord)},
+                              .belongs = [number](const quelm::ReplyData& data) {
+                                return data.u16(offsetof(BlockRecord, BlockNumber)) == (number & 0xFFFF);
+                              }};
   if (const int rc = cmd.run(payload, sizeof payload, rule)) return rc;
   // 511 bytes are taken: byte 511 stays 0 from the clearing, byte 0 is
   // forced to 0.
@@ -427,17 +428,17 @@ int TNurvoDataBlock::SearchCOMBlocks(const SearchRequest& request, int length, i
   quelm::ReaderCommand cmd(nullptr);
   // An empty reply is an empty page. Otherwise the count (at most 20) and at
   // least that many summaries, each of a block that can exist.
-  quelm::ReplyRule rule{.minData = 0, .maxData = 1 + int{sizeof Summaries}};
-  rule.belongs = [](const quelm::ReplyData& data) {
-    if (data.size() == 0) return true;
-    const int n = data.byte(0);
-    if (n > kPageRows || data.size() < 1 + n * int{sizeof(BlockSummary)}) return false;
-    for (int i = 0; i < n; ++i)
-      if (data.u16(1 + i * int{sizeof(BlockSummary)} + int{offsetof(BlockSummary, BlockNumber)}) >=
-          kBlocksInReader)
-        return false;
-    return true;
-  };
+  const quelm::ReplyRule rule{
+      .minData = 0, .maxData = 1 + int{sizeof Summaries}, .belongs = [](const quelm::ReplyData& data) {
+        if (data.size() == 0) return true;
+        const int n = data.byte(0);
+        if (n > kPageRows || data.size() < 1 + n * int{sizeof(BlockSummary)}) return false;
+        for (int i = 0; i < n; ++i)
+          if (data.u16(1 + i * int{sizeof(BlockSummary)} + int{offsetof(BlockSummary, BlockNumber)}) >=
+              kBlocksInReader)
+            return false;
+        return true;
+      }};
   if (const int rc = cmd.run(payload, static_cast<uint16_t>(length + 3), rule)) return rc;
   const quelm::ReplyData& reply = cmd.reply();
   if (reply.size() != 0) {

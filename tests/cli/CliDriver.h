@@ -21,7 +21,8 @@ inline CliRun runCli(const QStringList& arguments, const QString& configPath = Q
   CliRun r;
   QTextStream out(&r.out);
   QTextStream err(&r.err);
-  cli::CliIO io{out, err, false, configPath.isEmpty() ? QStringLiteral("/nonexistent/quelm.INI") : configPath};
+  cli::CliIO io{out, err, false,
+                configPath.isEmpty() ? QStringLiteral("/nonexistent/quelm.INI") : configPath};
   r.code = cli::runCli(arguments, io);
   out.flush();
   err.flush();

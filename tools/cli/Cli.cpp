@@ -84,17 +84,24 @@ QStringList Args::positional() {
   return words_;
 }
 
-std::optional<long long> Args::integer(const QString& text, const QString& what, long long min, long long max) {
+std::optional<long long> Args::integer(const QString& text, const QString& what, long long min,
+                                       long long max) {
   bool ok = false;
   const long long v = text.toLongLong(&ok);
   if (!ok || v < min || v > max) {
-    fail(QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"").arg(what).arg(min).arg(max).arg(text));
+    fail(QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"")
+             .arg(what)
+             .arg(min)
+             .arg(max)
+             .arg(text));
     return std::nullopt;
   }
   return v;
 }
 
-CommandRegistrar::CommandRegistrar(const CommandInfo& info) { registry()[QString::fromLatin1(info.name)] = info; }
+CommandRegistrar::CommandRegistrar(const CommandInfo& info) {
+  registry()[QString::fromLatin1(info.name)] = info;
+}
 
 int usageError(CliIO& io, const QString& command, const QString& message) {
   io.err << "quelm-cli: " << message << Qt::endl;
@@ -138,12 +145,14 @@ int runCli(const QStringList& arguments, CliIO& io) {
     return kExitUsage;
   }
   const QString command = words.first();
-  if (command == QStringLiteral("--help") || command == QStringLiteral("-h") || command == QStringLiteral("help")) {
+  if (command == QStringLiteral("--help") || command == QStringLiteral("-h") ||
+      command == QStringLiteral("help")) {
     printHelp(io.out);
     return kExitOk;
   }
   const auto it = registry().find(command);
-  if (it == registry().end()) return usageError(io, command, QStringLiteral("unknown command \"%1\"").arg(command));
+  if (it == registry().end())
+    return usageError(io, command, QStringLiteral("unknown command \"%1\"").arg(command));
   Args args(words.mid(1));
   if (args.flag(QStringLiteral("--help"))) {
     io.out << "usage: quelm-cli " << it->second.usage << "\n" << it->second.summary << Qt::endl;
@@ -160,7 +169,8 @@ std::unique_ptr<ReaderSession> ReaderSession::open(const QString& port, const QS
     const uint32_t rate = baud.toUInt(&ok);
     const auto* found = std::find(std::begin(Win32BaudRates) + 1, std::end(Win32BaudRates), rate);
     if (!ok || found == std::end(Win32BaudRates)) {
-      *error = QStringLiteral("--baud must be one of the reader's rates (110 ... 256000), not \"%1\"").arg(baud);
+      *error =
+          QStringLiteral("--baud must be one of the reader's rates (110 ... 256000), not \"%1\"").arg(baud);
       return nullptr;
     }
     baudIndex = static_cast<int>(found - std::begin(Win32BaudRates));

@@ -2,9 +2,9 @@
 #include <cstring>
 
 #include "Cli.h"
+#include "evaluation/BlockFormat.h"
 #include "measurement/BlockRecord.h"
 #include "measurement/DataFileReader.h"
-#include "evaluation/BlockFormat.h"
 #include "measurement/NurvoDataBlock.h"
 
 namespace quelm::cli {
@@ -22,7 +22,8 @@ QString stampText(const uint8_t s[5]) {
 int run(Args& args, CliIO& io) {
   const QStringList files = args.positional();
   if (!args.ok()) return usageError(io, QStringLiteral("info"), args.error());
-  if (files.size() != 1) return usageError(io, QStringLiteral("info"), QStringLiteral("one data file is needed"));
+  if (files.size() != 1)
+    return usageError(io, QStringLiteral("info"), QStringLiteral("one data file is needed"));
 
   TNurvoDataBlock block(nullptr);
   if (const int rc = block.SkimFile(files.first())) return failure(io, rc, files.first());
@@ -48,7 +49,8 @@ int run(Args& args, CliIO& io) {
 }
 
 const CommandRegistrar registrar({"info", "info FILE.dat",
-                                  "blocks in a data file, the newest block number, the first and last date", run});
+                                  "blocks in a data file, the newest block number, the first and last date",
+                                  run});
 
 }  // namespace
 }  // namespace quelm::cli

@@ -1,5 +1,8 @@
 #include "ReaderModel.h"
 
+#include "ReaderParams.h"
+#include "ReaderService.h"
+
 #include <QFile>
 #include <algorithm>
 #include <cstring>
@@ -42,7 +45,11 @@ int compareStamp(const uint8_t* a, const uint8_t* b) {
 
 }  // namespace
 
-TReaderModel::TReaderModel(const FaultOptions& faults) : Options(faults), Random(faults.seed) {}
+TReaderModel::TReaderModel(const FaultOptions& faults)
+    : Options(faults),
+      Random(faults.seed),
+      Parameters_(std::make_unique<ParameterState>()),
+      Service_(std::make_unique<ServiceState>()) {}
 
 TReaderModel::TReaderModel(TReaderModel&& o) noexcept
     : Script(std::move(o.Script)),
@@ -57,7 +64,9 @@ TReaderModel::TReaderModel(TReaderModel&& o) noexcept
       Order(std::move(o.Order)),
       FirstUnsaved_(o.FirstUnsaved_),
       ImageFd(std::exchange(o.ImageFd, -1)),
-      ImageStale(o.ImageStale) {}
+      ImageStale(o.ImageStale),
+      Parameters_(std::move(o.Parameters_)),
+      Service_(std::move(o.Service_)) {}
 
 TReaderModel::~TReaderModel() {
   if (ImageFd >= 0) ::close(ImageFd);
@@ -275,6 +284,9 @@ std::vector<uint8_t> TReaderModel::Command(const uint8_t* p, int length, bool* u
       break;
     }
     default:
+      r.clear();
+      if (ParameterCommand(p, length, r) || ServiceCommand(p, length, r)) break;
+      r.assign(1, letter);
       return r;
   }
   *understood = true;

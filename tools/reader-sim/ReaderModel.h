@@ -10,12 +10,18 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <random>
 #include <vector>
 
 #include "measurement/BlockRecord.h"
 
 namespace quelm::sim {
+
+// The reader's parameter tables and look-up table (ReaderParams.h) and its
+// service state and loader (ReaderService.h), each with its own commands.
+struct ParameterState;
+struct ServiceState;
 
 // Fires on every Nth information reply (every > 0) and/or with the given
 // probability per information reply.
@@ -87,10 +93,19 @@ class TReaderModel {
 
   const FaultOptions& Faults() const { return Options; }
 
+  // State behind the parameter and service commands, for set-up and checks.
+  ParameterState& Parameters() { return *Parameters_; }
+  ServiceState& Service() { return *Service_; }
+
  private:
   std::vector<Emission> HandleFrame(const std::vector<uint8_t>& frame);
   std::vector<uint8_t> Command(const uint8_t* payload, int length, bool* understood);
   std::vector<uint8_t> SearchPage(const SearchRequest& request);
+  // Commands of the parameter tables (ReaderParams.cpp) and of the service
+  // functions (ReaderService.cpp): true when the payload is one of theirs,
+  // with the reply (letter first) in reply; false leaves reply alone.
+  bool ParameterCommand(const uint8_t* payload, int length, std::vector<uint8_t>& reply);
+  bool ServiceCommand(const uint8_t* payload, int length, std::vector<uint8_t>& reply);
   int MemoryImage();
   unsigned DrawFaults();
   std::vector<Emission> Transmit(std::vector<uint8_t> frame);
@@ -108,6 +123,8 @@ class TReaderModel {
   // then works exactly as on a data file; rebuilt after the memory changed.
   int ImageFd = -1;
   bool ImageStale = true;
+  std::unique_ptr<ParameterState> Parameters_;
+  std::unique_ptr<ServiceState> Service_;
 };
 
 }  // namespace quelm::sim
