@@ -15,11 +15,11 @@
 
 #include "ReaderModel.h"
 #include "SimServer.h"
+#include "base/IniFile.h"
+#include "base/Prompter.h"
 #include "link/Frame.h"
 #include "link/FrameLink.h"
 #include "sample-data/SampleData.h"
-#include "base/IniFile.h"
-#include "base/Prompter.h"
 
 namespace {
 
@@ -93,7 +93,7 @@ static void BM_WaitForAbsentReaderCpuShare(benchmark::State& state) {
     state.counters["wall_s"] = seconds;
     state.counters["cpu_s"] = cpu;
     state.counters["cpu_pct"] = share;
-    if (rc != -204) state.SkipWithError("expected -204 (nothing received)");
+    if (rc != quelm::kErrNothingReceived) state.SkipWithError("expected -204 (nothing received)");
   }
   if (share >= 5.0) state.SkipWithError("the wait used 5 % of the CPU or more");
   ::close(keeper);

@@ -2,73 +2,61 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 namespace quelm {
 
+namespace {
+constexpr MessageKind E = MessageKind::Error;
+constexpr MessageKind W = MessageKind::Warning;
+constexpr const char* kReaderNotAvailable = "Reader not avaible (not connected?)";
+}  // namespace
+
+// The seek failures carry the C library's numbers, so they are listed by
+// their names and match whatever numbers this platform gives them.
+const ResultCodeEntry kResultCodes[] = {
+    {kOk, E, "No Error"},
+    {EBADF, E, "File seek error: Bad file pointer"},
+    {EINVAL, E, "File seek error: Invalid argument"},
+    {ESPIPE, E, "File seek error: Illegal seek on device"},
+    {kErrBlockNotFound, E, nullptr},
+    {kErrTimerKill, E, "Timer killing error (COMPort::Disconnect()?"},
+    {kErrHandleClose, E, "Handler closing error (COMPort::Disconnect()?"},
+    {kErrUserCancelled, E, "User cancelled"},
+    {kErrNew, E, "Memory allocation error (function new)"},
+    {kErrNullptr, E, "Nullptr error (no memalloc. for variable?)"},
+    {kErrIniFile, E, "INI/CFG file access error"},
+    {kErrNoVersionInfo, E, "No version info compiled in exe"},
+    {kErrVersionAlloc, E, "Memory allocation error"},
+    {kErrGetVersionInfo, E, "GetFileVersionInfo() error"},
+    {kErrFileOpen, E, "File open error"},
+    {kErrFileRead, E, "File read error"},
+    {kErrFileWrite, E, nullptr},
+    {kErrFileClose, E, nullptr},
+    {kErrDataInvalid, E, "Data error: Invalid data"},
+    {kErrChannelContent, E, "Data error: Invalid channel content, bad range"},
+    {kErrComConnect, E, "COM connect. error (not avail./already/can't connect)"},
+    {kErrComDisconnect, E, "COM port disconnection error"},
+    {kErrNoRequestReply, W, kReaderNotAvailable},
+    {kErrNothingReceived, W, kReaderNotAvailable},
+    {kErrReceiveTimeout, W, kReaderNotAvailable},
+    {kErrChecksum, W, kReaderNotAvailable},
+    {kErrReaderBusy, W, "Reader Busy: Go to Ready menu!"},
+    {kErrFrameRejected, W, kReaderNotAvailable},
+    {kErrUnknownCommand, W, kReaderNotAvailable},
+    {kErrReaderRefused, E, nullptr},
+    {kErrLoaderStatus, E, "Communication error"},
+    {kErrLoaderInterrupted, E, "Communication interrupted"},
+    {kErrUserAbort, E, "User abort"},
+    {kErrSourceFile, E, "Source file error"},
+    {kErrExchangeRunning, E, nullptr},
+};
+const int kResultCodeCount = static_cast<int>(std::size(kResultCodes));
+
 ErrorText ErrorMessage(int code) {
-  const auto error = [](const char* text) {
-    return ErrorText{QString::fromLatin1(text), MessageKind::Error};
-  };
-  const auto warning = [](const char* text) {
-    return ErrorText{QString::fromLatin1(text), MessageKind::Warning};
-  };
-  // The seek failures carry the C library's numbers; match them by name.
-  if (code == EBADF) return error("File seek error: Bad file pointer");
-  if (code == EINVAL) return error("File seek error: Invalid argument");
-  if (code == ESPIPE) return error("File seek error: Illegal seek on device");
-  switch (code) {
-    case 0:
-      return error("No Error");
-    case -7:
-      return error("Timer killing error (COMPort::Disconnect()?");
-    case -8:
-      return error("Handler closing error (COMPort::Disconnect()?");
-    case -100:
-      return error("User cancelled");
-    case -101:
-      return error("Memory allocation error (function new)");
-    case -102:
-      return error("Nullptr error (no memalloc. for variable?)");
-    case -103:
-      return error("INI/CFG file access error");
-    case -104:
-      return error("No version info compiled in exe");
-    case -105:
-      return error("Memory allocation error");
-    case -106:
-      return error("GetFileVersionInfo() error");
-    case -107:
-      return error("File open error");
-    case -109:
-      return error("File read error");
-    case -150:
-      return error("Data error: Invalid data");
-    case -151:
-      return error("Data error: Invalid channel content, bad range");
-    case -201:
-      return error("COM connect. error (not avail./already/can't connect)");
-    case -202:
-      return error("COM port disconnection error");
-    case -203:
-    case -204:
-    case -205:
-    case -206:
-    case -208:
-    case -209:
-      return warning("Reader not avaible (not connected?)");
-    case -207:
-      return warning("Reader Busy: Go to Ready menu!");
-    case -211:
-      return error("Communication error");
-    case -212:
-      return error("Communication interrupted");
-    case -213:
-      return error("User abort");
-    case -214:
-      return error("Source file error");
-    default:
-      return error("Undefined Error");
-  }
+  for (const ResultCodeEntry& e : kResultCodes)
+    if (e.code == code && e.message) return {QString::fromLatin1(e.message), e.kind};
+  return {QStringLiteral("Undefined Error"), MessageKind::Error};
 }
 
 }  // namespace quelm

@@ -10,6 +10,9 @@ namespace quelm {
 // Codes the program raises itself (file seek failures return errno values).
 enum ResultCode : int {
   kOk = 0,
+  // A block number is not in the data file, or a page ended early at a
+  // missing block; the callers use what was found and show nothing.
+  kErrBlockNotFound = -1,
   kErrTimerKill = -7,
   kErrHandleClose = -8,
   kErrUserCancelled = -100,
@@ -39,7 +42,20 @@ enum ResultCode : int {
   kErrLoaderInterrupted = -212,
   kErrUserAbort = -213,
   kErrSourceFile = -214,
+  // An exchange was asked for while another one waits for its reply (from a
+  // timer or other event handled during the wait).
+  kErrExchangeRunning = -215,
 };
+
+// One row of the code table. A code without a message of its own (message
+// nullptr) is shown as "Undefined Error", like every code not in the table.
+struct ResultCodeEntry {
+  int code;
+  MessageKind kind;  // Warning or Error
+  const char* message;
+};
+extern const ResultCodeEntry kResultCodes[];
+extern const int kResultCodeCount;
 
 struct ErrorText {
   QString message;

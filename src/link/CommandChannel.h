@@ -21,6 +21,9 @@ class TCommandChannel {
   // Size of the buffer RcvFrame() points to; reply readers never look past it.
   virtual int RcvFrameSize() const { return kRcvFrameSize; }
   virtual uint16_t RcvCount() const = 0;
+  // The next exchange begins with a reset frame, whatever the last one left
+  // behind: an import starts the link afresh.
+  virtual void ResetAtNextExchange() {}
 };
 
 // The program's channel (the link of TIoForm); nullptr until it exists.

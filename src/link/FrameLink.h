@@ -11,16 +11,11 @@
 #include <cstdint>
 #include <functional>
 
+#include "base/ErrorCodes.h"
 #include "link/COMPort.h"
 #include "link/CommandChannel.h"
 #include "link/Frame.h"
 #include "link/FrameDump.h"
-
-namespace quelm {
-// An exchange was asked for while another one waits for its reply (from a
-// timer or other event handled during the wait). Not in the message table.
-inline constexpr int kErrExchangeRunning = -215;
-}  // namespace quelm
 
 class TFrameLink : public QObject {
   Q_OBJECT
@@ -75,6 +70,7 @@ class TFrameLink : public QObject {
     }
     const uint8_t* RcvFrame() const override { return Link.RcvFrame; }
     uint16_t RcvCount() const override { return Link.RcvCount; }
+    void ResetAtNextExchange() override { Link.ResetPending = true; }
 
    private:
     TFrameLink& Link;

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/ErrorCodes.h"
+
 namespace quelm {
 namespace {
 constexpr size_t kRecordSize = 512;
@@ -27,14 +29,14 @@ DataFileReader::~DataFileReader() { close(); }
 int DataFileReader::open(const QString& name) {
   close();
   const QByteArray path = QFile::encodeName(name);
-  if (path.isEmpty()) return -107;
+  if (path.isEmpty()) return kErrFileOpen;
   // O_NONBLOCK: opening a pipe must not wait for a writer.
   const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return -107;
+  if (fd < 0) return kErrFileOpen;
   struct stat st;
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     ::close(fd);
-    return -107;
+    return kErrFileOpen;
   }
   if (::lseek(fd, 0, SEEK_SET) < 0) {
     const int error = errno;
@@ -45,12 +47,12 @@ int DataFileReader::open(const QString& name) {
   // hold blocks.
   if (!S_ISREG(st.st_mode)) {
     ::close(fd);
-    return -107;
+    return kErrFileOpen;
   }
   std::FILE* stream = ::fdopen(fd, "rb");
   if (!stream) {
     ::close(fd);
-    return -107;
+    return kErrFileOpen;
   }
   stream_ = stream;
   fd_ = fd;

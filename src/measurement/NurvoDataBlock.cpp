@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/Diag.h"
+#include "base/ErrorCodes.h"
 #include "base/Prompter.h"
 #include "link/ReaderCommand.h"
 #include "measurement/DataFileReader.h"
@@ -101,7 +102,7 @@ int TNurvoDataBlock::SkimFile(const QString& name) {
   const int rc = openDataFile();
   if (rc < 0) {
     trace.fail(QStringLiteral("ERR_FOPEN"));
-    return -107;
+    return quelm::kErrFileOpen;
   }
   if (rc > 0) {  // the file cannot be positioned: rc is the system's error number
     trace.fail(QStringLiteral("1:ERR_FSEEK"));
@@ -134,12 +135,12 @@ int TNurvoDataBlock::ReadFileBlock(uint32_t number) {
   const int rc = openDataFile();
   if (rc < 0) {
     trace.fail(QStringLiteral("ERR_FOPEN"));
-    return -107;
+    return quelm::kErrFileOpen;
   }
   // A file that cannot be positioned has no block to find.
   if (rc > 0 || FindFileBlock(number) != 0) {
     closeDataFile();
-    return -214;
+    return quelm::kErrSourceFile;
   }
 
   State |= Loaded;
@@ -147,18 +148,18 @@ int TNurvoDataBlock::ReadFileBlock(uint32_t number) {
   closeDataFile();
   if (closed != 0) {
     trace.fail(QStringLiteral("ERR_FCLOSE"));
-    return -111;
+    return quelm::kErrFileClose;
   }
   trace.ok(QStringLiteral("BlockIndex=") + QString::number(number) + QStringLiteral(": "));
   return 0;
 }
 
 int TNurvoDataBlock::FindFileBlock(uint32_t number) {
-  if (!file_) return -1;
+  if (!file_) return quelm::kErrBlockNotFound;
   const int64_t k = file_->findFirst(number);
   if (k < 0) {
     closeDataFile();
-    return -1;
+    return quelm::kErrBlockNotFound;
   }
   return readRecordAt(static_cast<uint64_t>(k) * kRecordBytes);
 }
@@ -169,7 +170,7 @@ int TNurvoDataBlock::readRecordAt(uint64_t offset) {
   BlockRecord record;
   if (!file_->readAt(offset, &record, sizeof record)) {
     closeDataFile();
-    return -109;
+    return quelm::kErrFileRead;
   }
   std::memcpy(&Record, &record, sizeof Record);
   file_->position = offset + kRecordBytes;
@@ -177,14 +178,14 @@ int TNurvoDataBlock::readRecordAt(uint64_t offset) {
 }
 
 int TNurvoDataBlock::ReadNextFileBlock() {
-  if (!file_) return -109;
+  if (!file_) return quelm::kErrFileRead;
   uint64_t offset = file_->position;
   if (offset >= kMemoryBytes) offset = 0;
   return readRecordAt(offset);
 }
 
 int TNurvoDataBlock::ReadPrevFileBlock() {
-  if (!file_) return -109;
+  if (!file_) return quelm::kErrFileRead;
   const uint64_t position = file_->position;
   return readRecordAt(position < 2 * kRecordBytes ? kLastRecordOffset : position - 2 * kRecordBytes);
 }
@@ -196,7 +197,7 @@ int TNurvoDataBlock::WriteFileBlock(const QString& name, int append) {
   std::FILE* f = path.isEmpty() ? nullptr : std::fopen(path.constData(), append ? "a+be" : "wbe");
   if (!f) {
     trace.fail(QStringLiteral("ERR_FOPEN"));
-    return -107;
+    return quelm::kErrFileOpen;
   }
   FileHandle = f;
 
@@ -212,13 +213,13 @@ int TNurvoDataBlock::WriteFileBlock(const QString& name, int append) {
     std::fclose(f);
     FileHandle = nullptr;
     trace.fail(QStringLiteral("ERR_FWRITE"));
-    return -110;
+    return quelm::kErrFileWrite;
   }
   const int closed = std::fclose(f);
   FileHandle = nullptr;
   if (closed != 0) {
     trace.fail(QStringLiteral("ERR_FCLOSE"));
-    return -111;
+    return quelm::kErrFileClose;
   }
   trace.ok(QStringLiteral("BlockIndex=") + QString::number(BlockIndex) + QStringLiteral(": "));
   return 0;
@@ -282,16 +283,16 @@ int TNurvoDataBlock::SearchFileBlocks(const SearchRequest& request, int pageSize
   const int rc = openDataFile();
   if (rc < 0) {
     traceBareToken(QStringLiteral("ERR_FOPEN"));
-    return finish(-107);
+    return finish(quelm::kErrFileOpen);
   }
-  if (rc > 0) return finish(-1);  // cannot be positioned: the first lookup fails
+  if (rc > 0) return finish(quelm::kErrBlockNotFound);  // cannot be positioned: the first lookup fails
 
   const uint8_t flags = request.Flags;
   const bool forward = flags & kSearchForward;
   if (flags & (kSearchByNumber | kSearchByDate | kSearchByDosimeter)) {
     const uint32_t limit = forward ? upperLimit : lowerLimit;
     for (int steps = 0;;) {
-      if (FindFileBlock(BlockIndex) != 0) return finish(-1);
+      if (FindFileBlock(BlockIndex) != 0) return finish(quelm::kErrBlockNotFound);
       if (n >= pageSize) return finish(0);
       if (MatchDosimeter(request) == 0 && MatchDate(request) == 0) StoreSummary(n++);
       if ((flags & kSearchByNumber) && BlockIndex == limit) return finish(0);
@@ -307,7 +308,7 @@ int TNurvoDataBlock::SearchFileBlocks(const SearchRequest& request, int pageSize
 
   for (;;) {
     const int read = n == 0 ? FindFileBlock(BlockIndex) : forward ? ReadNextFileBlock() : ReadPrevFileBlock();
-    if (read != 0) return finish(-1);
+    if (read != 0) return finish(quelm::kErrBlockNotFound);
     if (n >= pageSize) return finish(0);
     StoreSummary(n++);
   }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <set>
 
 #include "ScriptedPrompter.h"
 #include "base/Diag.h"
@@ -54,6 +55,7 @@ TEST(ReportError, ShowsTheTableMessageWithItsKindAndReturnsTheCode) {
       {-110, "Undefined Error", MessageKind::Error},
       {-111, "Undefined Error", MessageKind::Error},
       {-210, "Undefined Error", MessageKind::Error},
+      {-215, "Undefined Error", MessageKind::Error},
       {-2, "Undefined Error", MessageKind::Error},
       {-15, "Undefined Error", MessageKind::Error},
       {1, "Undefined Error", MessageKind::Error},
@@ -65,6 +67,19 @@ TEST(ReportError, ShowsTheTableMessageWithItsKindAndReturnsTheCode) {
     EXPECT_EQ(p.messages[0].text, QString::fromLatin1(e.text)) << e.code;
     EXPECT_EQ(p.messages[0].kind, e.kind) << e.code;
     EXPECT_EQ(p.messages[0].buttons, unsigned(Ok)) << e.code;
+  }
+}
+
+TEST(ResultCodes, EachCodeHasOneRowAndTheNamesAreTheTablesCodes) {
+  std::set<int> seen;
+  for (int i = 0; i < kResultCodeCount; ++i)
+    EXPECT_TRUE(seen.insert(kResultCodes[i].code).second) << kResultCodes[i].code;
+  const std::pair<int, int> names[] = {{kErrBlockNotFound, -1},     {kErrFileOpen, -107},
+                                       {kErrSourceFile, -214},      {kErrReaderRefused, -210},
+                                       {kErrExchangeRunning, -215}, {kErrUserCancelled, -100}};
+  for (const auto& [name, code] : names) {
+    EXPECT_EQ(name, code);
+    EXPECT_TRUE(seen.count(code)) << code;
   }
 }
 
@@ -152,11 +167,14 @@ TEST_F(TraceRouting, LinkFailuresUseTheirOwnBoxMask) {
   EXPECT_EQ(p.texts(), QStringList{"TIoForm::SendFrameCOMCmd(): ERR_CRC"});
 }
 
-TEST_F(TraceRouting, NoSinkInstalledDropsLinesSilently) {
+TEST_F(TraceRouting, AfterTheSinkIsRemovedLinesGoNowhere) {
   DiagFlags = kDiagLog;
-  setLogSink(nullptr);
-  LogTrace(QStringLiteral("nowhere"));  // must not crash
-  SUCCEED();
+  LogTrace(QStringLiteral("before"));
+  setLogSink(nullptr);  // the log window is gone
+  LogTrace(QStringLiteral("after"));
+  TraceLine t(QStringLiteral("TX::Op(): "));
+  t.fail(QStringLiteral("ERR_NEW"));
+  EXPECT_EQ(log_, QStringList{"before"});
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 
+#include "base/ErrorCodes.h"
 #include "evaluation/DoseChain.h"
 #include "measurement/RangeCode.h"
 
@@ -216,9 +217,10 @@ std::vector<BlockRecord> MakeSampleBlocks(const SampleDataOptions& options) {
 int WriteSampleDataFile(const QString& path, const SampleDataOptions& options) {
   const std::vector<BlockRecord> blocks = MakeSampleBlocks(options);
   QFile f(path);
-  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return -107;
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return quelm::kErrFileOpen;
   const qint64 size = static_cast<qint64>(blocks.size() * sizeof(BlockRecord));
-  if (size > 0 && f.write(reinterpret_cast<const char*>(blocks.data()), size) != size) return -110;
+  if (size > 0 && f.write(reinterpret_cast<const char*>(blocks.data()), size) != size)
+    return quelm::kErrFileWrite;
   f.close();
   return f.error() == QFileDevice::NoError ? 0 : -110;
 }
