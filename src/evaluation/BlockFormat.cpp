@@ -132,13 +132,15 @@ bool zoneHasDaylightSaving(int year) {
 
 }  // namespace
 
-std::optional<uint64_t> HoursSinceLastReadOut(const uint8_t dt[5], uint32_t lastReadOut) {
+std::optional<uint32_t> HoursSinceLastReadOut(const uint8_t dt[5], uint32_t lastReadOut) {
   tzset();
   const int dst = zoneHasDaylightSaving(dt[0]) ? 1 : 0;
   const std::time_t block = localSeconds(dt[0], dt[1], dt[2], dt[3], dt[4], dst);
   const std::time_t epoch = localSeconds(80, 1, 1, 0, 0, 0);
-  const int64_t diff =
-      static_cast<int64_t>(block) - static_cast<int64_t>(lastReadOut) - static_cast<int64_t>(epoch);
-  if (diff < 0) return std::nullopt;
-  return static_cast<uint64_t>(diff) / 3600;
+  // The reader counts in unsigned 32-bit seconds; a previous read-out after
+  // the block's own time has no elapsed hours at all.
+  if (static_cast<int64_t>(block) - static_cast<int64_t>(epoch) < static_cast<int64_t>(lastReadOut))
+    return std::nullopt;
+  const uint32_t diff = static_cast<uint32_t>(block) - lastReadOut - static_cast<uint32_t>(epoch);
+  return diff / 3600;
 }

@@ -39,4 +39,4 @@ QString IdentifierText(const char id[5]);
 // the block time is converted with the daylight-saving flag set when the
 // zone has daylight saving that year. Nothing when the previous read-out
 // lies after the block's time.
-std::optional<uint64_t> HoursSinceLastReadOut(const uint8_t dateTime[5], uint32_t lastReadOut);
+std::optional<uint32_t> HoursSinceLastReadOut(const uint8_t dateTime[5], uint32_t lastReadOut);

@@ -12,8 +12,10 @@ float CorrectionTemperature(const BlockRecord& record) {
 }
 
 double TempCorrect(const BlockRecord& record, double dose) {
-  const float t = CorrectionTemperature(record);
-  const float denominator = record.DTFA * t * t + record.DTFB * t + 1.0f;
+  // Only t is a single; the polynomial is evaluated in double like the doses,
+  // so that the correction adds no rounding of its own.
+  const double t = CorrectionTemperature(record);
+  const double denominator = double{record.DTFA} * t * t + double{record.DTFB} * t + 1.0;
   return dose / denominator;
 }
 

@@ -119,6 +119,11 @@ TEST(HoursSinceLastReadOut, ZoneWithoutDaylightSaving) {
     EXPECT_EQ(HoursSinceLastReadOut(block, secondsOf(2006, 1, 9, 17, 30, 0)), 0u) << zone;
     EXPECT_FALSE(HoursSinceLastReadOut(block, secondsOf(2006, 1, 9, 17, 30, 1))) << zone;
   }
+  // The reader's seconds are unsigned 32-bit: 2150-06-01 12:00 lies
+  // 5 377 838 400 s after 1980, which that count holds as 1 082 871 104 s.
+  TimeZoneGuard tz("UTC0");
+  const uint8_t far[5] = {250, 6, 1, 12, 0};
+  EXPECT_EQ(HoursSinceLastReadOut(far, 0), 300797u);
 }
 
 TEST(HoursSinceLastReadOut, ZoneWithDaylightSavingKeepsTheLocalTimeRule) {

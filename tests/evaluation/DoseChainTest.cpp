@@ -75,6 +75,13 @@ TEST(DoseChain, Corrections) {
   r.ReaderTemp = 44;                               // t = 2
   EXPECT_DOUBLE_EQ(TempCorrect(r, 100.0), 100.0 / (0.5 * 4 + 0.25 * 2 + 1));
 
+  // Only t is a single: the polynomial of single coefficients is evaluated
+  // in double (a single-precision one is off by 1.3e-7 here, 0.25 uSv).
+  r.ReaderTemp = 131;  // t = 45.5
+  r.DTFA = -0.0007f;
+  r.DTFB = 0.0213f;
+  EXPECT_NEAR(TempCorrect(r, 1e6), 1923169.3254361714, 1e-6);
+
   r.DLFA = 1.5f;
   r.DLFB = 0.5f;
   r.DLFN = 400.0f;
