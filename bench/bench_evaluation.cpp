@@ -62,8 +62,9 @@ BENCHMARK(BM_FreshRefreshCore)->Unit(benchmark::kMicrosecond);
 #include <QTemporaryDir>
 #include <QtCharts/QChartView>
 
-#include "evaluation/GlowChart.h"
 #include "base/Config.h"
+#include "evaluation/DetailView.h"
+#include "evaluation/GlowChart.h"
 #include "shell/PgcForm.h"
 
 namespace {
@@ -112,12 +113,12 @@ void BM_ChartDragStepWindow(benchmark::State& state) {
   configDir();
   SampleBlock b;
   BenchWindow w(b.record);
-  const int y = static_cast<int>(w.form.ChartHelper->plotRect().center().y());
-  const QPoint marker(w.form.ChartHelper->pointPixel(w.form.DataBlock->EvalStart).toPoint().x(), y);
+  const int y = static_cast<int>(w.form.DetailPage().Chart()->plotRect().center().y());
+  const QPoint marker(w.form.DetailPage().Chart()->pointPixel(w.form.DataBlock->EvalStart).toPoint().x(), y);
   w.mouse(QEvent::MouseButtonPress, marker, Qt::LeftButton, Qt::LeftButton);
   if (!(w.form.DataBlock->State & LeftMarkerDrag)) state.SkipWithError("the press missed the left marker");
-  const int xs[2] = {w.form.ChartHelper->pointPixel(10).toPoint().x(),
-                     w.form.ChartHelper->pointPixel(11).toPoint().x()};
+  const int xs[2] = {w.form.DetailPage().Chart()->pointPixel(10).toPoint().x(),
+                     w.form.DetailPage().Chart()->pointPixel(11).toPoint().x()};
   int i = 0;
   for (auto _ : state) {
     w.mouse(QEvent::MouseMove, QPoint(xs[i ^= 1], y), Qt::NoButton, Qt::LeftButton);

@@ -24,6 +24,23 @@ QMessageBox::Icon iconOf(MessageKind kind) {
   return QMessageBox::NoIcon;
 }
 
+// A dialog wants the normal pointer, also in the middle of an operation that
+// shows the busy one and goes on afterwards.
+class NormalPointer {
+ public:
+  NormalPointer() : pushed_(QApplication::overrideCursor() != nullptr) {
+    if (pushed_) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  }
+  ~NormalPointer() {
+    if (pushed_) QApplication::restoreOverrideCursor();
+  }
+  NormalPointer(const NormalPointer&) = delete;
+  NormalPointer& operator=(const NormalPointer&) = delete;
+
+ private:
+  bool pushed_;
+};
+
 struct ButtonPair {
   StandardButton ours;
   QMessageBox::StandardButton qt;
@@ -36,6 +53,7 @@ constexpr ButtonPair kButtons[] = {
 };
 
 std::optional<QString> runFileDialog(const FileRequest& r, QFileDialog::AcceptMode mode) {
+  const NormalPointer pointer;
   QFileDialog dialog(QApplication::activeWindow(), r.title, r.directory, r.filter);
   dialog.setAcceptMode(mode);
   dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
@@ -54,6 +72,7 @@ std::optional<QString> runFileDialog(const FileRequest& r, QFileDialog::AcceptMo
 }  // namespace
 
 StandardButton QtPrompter::message(const MessageRequest& r) {
+  const NormalPointer pointer;
   QMessageBox box(QApplication::activeWindow());
   box.setIcon(iconOf(r.kind));
   box.setWindowTitle(r.title.isEmpty() ? QApplication::applicationName() : r.title);
@@ -86,6 +105,7 @@ std::optional<QString> QtPrompter::saveFile(const FileRequest& r) {
 int QtPrompter::runModal(QObject& window) {
   auto* dialog = qobject_cast<QDialog*>(&window);
   if (!dialog) return mrCancel;
+  const NormalPointer pointer;
   const int result = dialog->exec();
   return result == QDialog::Rejected ? mrCancel : result;
 }

@@ -7,28 +7,32 @@
 namespace quelm {
 
 const FieldDescriptor kHeaderFields[kHeaderFieldCount] = {
-    {"DeviceID:", ""},     {"Dosimeter:", ""},     {"DateTime:", ""},      {"ErrorCodes:", ""},
-    {"BlockNumber:", ""},  {"MeasPoints:", ""},    {"SamplingSpeed:", ""}, {"ReaderTemp:", ""},
-    {"MeasuredDose:", ""}, {"Appr.DoseRate:", ""}, {"LastReadOut:", ""},   {"Exposure:", ""},
+    {"DeviceID:", "", 0},     {"Dosimeter:", "", 0},     {"DateTime:", "", 0},      {"ErrorCodes:", "", 0},
+    {"BlockNumber:", "", 1},  {"MeasPoints:", "", 1},    {"SamplingSpeed:", "", 1}, {"ReaderTemp:", "", 1},
+    {"MeasuredDose:", "", 2}, {"Appr.DoseRate:", "", 2}, {"LastReadOut:", "", 2},   {"Exposure:", "", 2},
 };
 
 const FieldDescriptor kEvalFields[kEvalFieldCount] = {
-    {"StartPercent:", ""},
-    {"StopPercent:", ""},
-    {"PeakPos [ch]:", ""},
-    {"PeakValue [cnt]:", ""},
-    {"PeakTemp:", ""},
-    {"CursorPos[ch]:", ""},
-    {"CursorValue [cnt]:", ""},
-    {"CursorTemp:", ""},
-    {"ROI:", ""},
-    {"ROI_Dose:", "(ROI * 10) / NormFact"},
-    {"Bg_Dose:", ""},
-    {"BgCorr_Dose:", "ROI_Dose - Bg_Dose"},
-    {"TCorr_Dose:", "BgCorr_Dose / ((DTFA*(T-20)^2 + DTFB*(T-20) + 1) "},
+    {"EvalStart [ch]:", "", 0},
+    {"EvalLength [ch]:", "", 0},
+    {"NormFact:", "", 0},
+    {"StartPercent:", "", 0},
+    {"StopPercent:", "", 0},
+    {"PeakPos [ch]:", "", 1},
+    {"PeakValue [cnt]:", "", 1},
+    {"PeakTemp:", "", 1},
+    {"CursorPos[ch]:", "", 1},
+    {"CursorValue [cnt]:", "", 1},
+    {"CursorTemp:", "", 1},
+    {"ROI:", "", 2},
+    {"ROI_Dose:", "(ROI * 10) / NormFact", 2},
+    {"Bg_Dose:", "", 2},
+    {"BgCorr_Dose:", "ROI_Dose - Bg_Dose", 2},
+    {"TCorr_Dose:", "BgCorr_Dose / ((DTFA*(T-20)^2 + DTFB*(T-20) + 1) ", 2},
     {"Meas_Dose:",
      "if (TCorr_Dose > DLFN)  Meas_Dose=TCorr_Dose*DLFA*x^DLFB else  Meas_Dose=TCorr_Dose ; "
-     "\"x = TCorr_Dose / DLFN\""},
+     "\"x = TCorr_Dose / DLFN\"",
+     2},
 };
 
 namespace {
@@ -137,13 +141,13 @@ EvaluationView MakeEvaluationView(const BlockRecord& r, const uint32_t values[kR
   EvaluationView v;
   v.windowFromX = m.evalStart + 1;
   v.windowToX = m.evalStart + m.evalLength;
-  v.normFactText = formatFloat(m.normFact, 2);
-  v.evalStartText = QString::number(m.evalStart);
-  v.evalLengthText = QString::number(m.evalLength);
+  auto& f = v.values;
+  f[efNormFact].text = formatFloat(m.normFact, 2);
+  f[efEvalStart].text = QString::number(m.evalStart);
+  f[efEvalLength].text = QString::number(m.evalLength);
 
   v.dose = EvaluateDose(r, m.evalStart, m.evalLength, m.normFact);
   v.peakPos = v.dose.peakPos;
-  auto& f = v.values;
 
   const uint32_t peak = values[v.peakPos + kAuxValueCount];
   if (peak != 0) {

@@ -20,10 +20,14 @@ struct FieldText {
   QString hint;  // hint of the value
 };
 
-// A caption/value pair of a panel. captionHint is fixed; empty for most.
+// A caption/value pair of a panel: the caption, the fixed hint of the
+// caption (empty for most) and the column of the panel that holds the pair
+// (header columns 0..2; evaluation sub-panels Panel1..Panel3). The pairs of
+// a column follow each other from the top in table order.
 struct FieldDescriptor {
   const char* caption;
   const char* captionHint;
+  int column;
 };
 
 // Header values, in the order of the header panel's three columns.
@@ -44,8 +48,12 @@ enum HeaderField {
 };
 extern const FieldDescriptor kHeaderFields[kHeaderFieldCount];
 
-// Evaluation panel values: Panel1 (below the three edits), Panel2, Panel3.
+// Evaluation panel values: Panel1 (the three edits of the evaluation
+// members first), Panel2, Panel3.
 enum EvalField {
+  efEvalStart,
+  efEvalLength,
+  efNormFact,
   efStartPercent,
   efStopPercent,
   efPeakPos,
@@ -94,8 +102,7 @@ struct EvaluationView {
   // colour: each point colours the area from its predecessor up to itself.
   int windowFromX = 0;
   int windowToX = 0;
-  QString evalStartText, evalLengthText, normFactText;
-  std::array<FieldText, kEvalFieldCount> values;
+  std::array<FieldText, kEvalFieldCount> values;  // the edits' texts included
   int peakPos = 0;
   DoseEvaluation dose;
 };

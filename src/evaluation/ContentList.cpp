@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/UserLocale.h"
 #include "evaluation/BlockFormat.h"
 #include "evaluation/NumberFormat.h"
-#include "base/UserLocale.h"
 
 namespace quelm {
 namespace {
@@ -196,5 +196,16 @@ NavDecision DecideFirstBlock(int /*selectedRow*/, int filledRows, bool pagingEna
 NavDecision DecideLastBlock(int /*selectedRow*/, int filledRows, bool pagingEnabled) {
   return selectIfAllowed(1, filledRows, pagingEnabled);
 }
+
+const NavCommandDescriptor kNavCommands[kNavCommandCount] = {
+    {NavCommand::FirstBlock, "NavigationFirstItem", "&First Block", Qt::Key_Home},
+    {NavCommand::NextPage, "NavigationNextItem", "&Next Page", Qt::Key_PageUp},
+    {NavCommand::PrevPage, "NavigationPreviousItem", "&Previous Page", Qt::Key_PageDown},
+    {NavCommand::LastBlock, "NavigationLastItem", "&Last Block", Qt::Key_End},
+    {NavCommand::NextItem, "NavigationNext", "Next Item", Qt::Key_Up},
+    {NavCommand::PrevItem, "NavigationPrev", "Previous Item", Qt::Key_Down},
+    // No action: the key is reserved, as the menu has always shown it.
+    {NavCommand::GoTo, "GoToInsert1", "Go To ", Qt::Key_Insert},
+};
 
 }  // namespace quelm

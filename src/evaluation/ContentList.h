@@ -5,6 +5,7 @@
 // The window only shows what these functions decide.
 
 #include <QString>
+#include <Qt>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -88,5 +89,17 @@ NavDecision DecideFirstBlock(int selectedRow, int filledRows, bool pagingEnabled
 NavDecision DecideLastBlock(int selectedRow, int filledRows, bool pagingEnabled);   // End: the newest row
 // While paging is enabled the selection never moves onto an empty row.
 bool RowSelectable(int row, int filledRows, bool pagingEnabled);
+
+// The navigation commands of the list, as the menu offers them with their
+// plain keys.
+enum class NavCommand { FirstBlock, NextPage, PrevPage, LastBlock, NextItem, PrevItem, GoTo };
+struct NavCommandDescriptor {
+  NavCommand command;
+  const char* objectName;
+  const char* caption;
+  Qt::Key key;  // plain key, no modifiers
+};
+inline constexpr int kNavCommandCount = 7;
+extern const NavCommandDescriptor kNavCommands[kNavCommandCount];
 
 }  // namespace quelm

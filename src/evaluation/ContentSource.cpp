@@ -3,8 +3,9 @@
 #include <QFileInfo>
 #include <algorithm>
 
-#include "measurement/NurvoDataBlock.h"
 #include "base/ErrorCodes.h"
+#include "link/CommandChannel.h"
+#include "measurement/NurvoDataBlock.h"
 
 namespace quelm {
 
@@ -18,7 +19,7 @@ int DataFileSource::SearchPage(TNurvoDataBlock& data, const SearchRequest& reque
   // pointed elsewhere in between.
   data.FileName = fileName_;
   const int rc = data.SearchFileBlocks(request, kPageRows, upperLimit, lowerLimit, count);
-  return rc == -1 ? 0 : rc;  // -1: the page ended at a missing block
+  return rc == kErrBlockNotFound ? kOk : rc;  // the page ended at a missing block: show what was found
 }
 
 int DataFileSource::ReadBlock(TNurvoDataBlock& data, uint32_t number) {
@@ -39,6 +40,10 @@ QString DataFileSource::ReadContext(const QString& row, int code) const {
 }
 
 // --- Reader -------------------------------------------------------------------
+
+void ReaderSource::BeginImport() {
+  if (TCommandChannel* channel = CommandChannel()) channel->ResetAtNextExchange();
+}
 
 int ReaderSource::Skim(TNurvoDataBlock& data) { return data.SkimCOM(); }
 

@@ -18,6 +18,9 @@ class ContentSource {
  public:
   virtual ~ContentSource() = default;
 
+  // An import of this source starts: whatever an earlier one left behind is
+  // no concern of the new one.
+  virtual void BeginImport() {}
   // Makes this the data object's source and counts it into ValidBlocks and
   // LastBlock. Clears the data object's record.
   virtual int Skim(TNurvoDataBlock& data) = 0;
@@ -66,6 +69,8 @@ class DataFileSource final : public ContentSource {
 // paging limits are the reader's business.
 class ReaderSource final : public ContentSource {
  public:
+  // The link starts afresh with a reset frame.
+  void BeginImport() override;
   int Skim(TNurvoDataBlock& data) override;
   int SearchPage(TNurvoDataBlock& data, const SearchRequest& request, uint16_t upperLimit,
                  uint16_t lowerLimit, int* count) override;

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -30,12 +31,22 @@
 #include <QtCharts/QValueAxis>
 #include <new>
 
-#include "shell/AboutForm.h"
 #include "base/Config.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
 #include "base/Prompter.h"
+#include "base/SharedFileDialogs.h"
 #include "base/StringGrid.h"
+#include "evaluation/BlockView.h"
+#include "evaluation/ChartInteraction.h"
+#include "evaluation/ContentList.h"
+#include "evaluation/ContentModel.h"
+#include "evaluation/ContentView.h"
+#include "evaluation/DetailModel.h"
+#include "evaluation/DetailView.h"
+#include "evaluation/NavForm.h"
+#include "evaluation/SearchForm.h"
+#include "shell/AboutForm.h"
 
 // Delivers a key the way the window system does: the focus widget may claim
 // it (an edit keeps its cursor keys), otherwise a matching shortcut fires.
@@ -52,133 +63,106 @@ constexpr int kHeaderRowHeight = 18;
 constexpr int kEvalRowHeight = 21;
 constexpr int kColumnMargin = 8;
 constexpr int kWheelStep = 120;  // one notch of a standard wheel
-constexpr int kBlockColumns = 9;
-constexpr int kBlockRows = 21;
-constexpr int kValueColumns = 16;
-constexpr int kValueRows = 27;
+constexpr int kBlockColumns = quelm::kContentColumnCount;
+constexpr int kBlockRows = quelm::kContentRows + 1;  // the title row and one page
+constexpr int kValueColumns = quelm::kValueTableColumns;
+constexpr int kValueRows = quelm::kValueTableRows;
 constexpr int kValueRowHeight = 14;
 constexpr int kValueGroupWidths[4] = {50, 90, 50, 1};
-const char* const kBlockTitles[kBlockColumns] = {"BlockNo",   "DateTime",    "Dosimeter",
-                                                 "Dose",      "Exposure",    "Appr. Dose rate",
-                                                 "Device ID", "Temperature", "ErrorCodes"};
 
-// One caption/value pair of the header or the evaluation panel. Column 0..2
-// is the caption column; in the evaluation panel it also names the
-// sub-panel (Panel1..Panel3) that holds the pair.
-struct CaptionPair {
-  enum Area { Header, Eval } area;
-  int column;
-  int row;
+// The widgets of a caption/value pair; captions, hints and columns come from
+// the core field tables, in their order.
+struct PairWidgets {
   QLabel* TPgcForm::*caption;
   const char* captionName;
-  const char* text;
   QLabel* TPgcForm::*value;  // or
   QLineEdit* TPgcForm::*edit;
   const char* valueName;
-  const char* hint;  // fixed hint of the caption
 };
 
-const CaptionPair kPairs[] = {
-    {CaptionPair::Header, 0, 0, &TPgcForm::DeviceIDLabel, "DeviceIDLabel",
-     "DeviceID:", &TPgcForm::DeviceIDDatLabel, nullptr, "DeviceIDDatLabel", nullptr},
-    {CaptionPair::Header, 0, 1, &TPgcForm::DosimeterLabel, "DosimeterLabel",
-     "Dosimeter:", &TPgcForm::DosimeterDatLabel, nullptr, "DosimeterDatLabel", nullptr},
-    {CaptionPair::Header, 0, 2, &TPgcForm::DateTimeLabel, "DateTimeLabel",
-     "DateTime:", &TPgcForm::DateTimeDatLabel, nullptr, "DateTimeDatLabel", nullptr},
-    {CaptionPair::Header, 0, 3, &TPgcForm::ErrorCodesLabel, "ErrorCodesLabel",
-     "ErrorCodes:", &TPgcForm::ErrorCodesDatLabel, nullptr, "ErrorCodesDatLabel", nullptr},
-    {CaptionPair::Header, 1, 0, &TPgcForm::BlockNumberLabel, "BlockNumberLabel",
-     "BlockNumber:", &TPgcForm::BlockNumberDatLabel, nullptr, "BlockNumberDatLabel", nullptr},
-    {CaptionPair::Header, 1, 1, &TPgcForm::MeasPointsLabel, "MeasPointsLabel",
-     "MeasPoints:", &TPgcForm::MeasPointsDatLabel, nullptr, "MeasPointsDatLabel", nullptr},
-    {CaptionPair::Header, 1, 2, &TPgcForm::SamplingSpeedLabel, "SamplingSpeedLabel",
-     "SamplingSpeed:", &TPgcForm::SamplingSpeedDatLabel, nullptr, "SamplingSpeedDatLabel", nullptr},
-    {CaptionPair::Header, 1, 3, &TPgcForm::ReaderTempLabel, "ReaderTempLabel",
-     "ReaderTemp:", &TPgcForm::ReaderTempDatLabel, nullptr, "ReaderTempDatLabel", nullptr},
-    {CaptionPair::Header, 2, 0, &TPgcForm::MeasuredDoseLabel, "MeasuredDoseLabel",
-     "MeasuredDose:", &TPgcForm::MeasuredDoseDatLabel, nullptr, "MeasuredDoseDatLabel", nullptr},
-    {CaptionPair::Header, 2, 1, &TPgcForm::ApprDoseRateLabel, "ApprDoseRateLabel",
-     "Appr.DoseRate:", &TPgcForm::ApprDoseRateDatLabel, nullptr, "ApprDoseRateDatLabel", nullptr},
-    {CaptionPair::Header, 2, 2, &TPgcForm::LastReadOutLabel, "LastReadOutLabel",
-     "LastReadOut:", &TPgcForm::LastReadOutDatLabel, nullptr, "LastReadOutDatLabel", nullptr},
-    {CaptionPair::Header, 2, 3, &TPgcForm::ExposureLabel, "ExposureLabel",
-     "Exposure:", &TPgcForm::ExposureDatLabel, nullptr, "ExposureDatLabel", nullptr},
-
-    {CaptionPair::Eval, 0, 0, &TPgcForm::EvalStartLabel, "EvalStartLabel", "EvalStart [ch]:", nullptr,
-     &TPgcForm::EvalSEdit, "EvalSEdit", nullptr},
-    {CaptionPair::Eval, 0, 1, &TPgcForm::EvalLengthLabel, "EvalLengthLabel", "EvalLength [ch]:", nullptr,
-     &TPgcForm::EvalLEdit, "EvalLEdit", nullptr},
-    {CaptionPair::Eval, 0, 2, &TPgcForm::NormFactLabel, "NormFactLabel", "NormFact:", nullptr,
-     &TPgcForm::NormFact20DatEdit, "NormFact20DatEdit", nullptr},
-    {CaptionPair::Eval, 0, 3, &TPgcForm::StartPercentLabel, "StartPercentLabel",
-     "StartPercent:", &TPgcForm::StartPercentDatLabel, nullptr, "StartPercentDatLabel", nullptr},
-    {CaptionPair::Eval, 0, 4, &TPgcForm::StopPercentLabel, "StopPercentLabel",
-     "StopPercent:", &TPgcForm::StopPercentDatLabel, nullptr, "StopPercentDatLabel", nullptr},
-    {CaptionPair::Eval, 1, 0, &TPgcForm::PeakPosLabel, "PeakPosLabel",
-     "PeakPos [ch]:", &TPgcForm::PeakPosDatLabel, nullptr, "PeakPosDatLabel", nullptr},
-    {CaptionPair::Eval, 1, 1, &TPgcForm::PeakValueLabel, "PeakValueLabel",
-     "PeakValue [cnt]:", &TPgcForm::PeakValueDatLabel, nullptr, "PeakValueDatLabel", nullptr},
-    {CaptionPair::Eval, 1, 2, &TPgcForm::PeakTempLabel, "PeakTempLabel",
-     "PeakTemp:", &TPgcForm::PeakTempDatLabel, nullptr, "PeakTempDatLabel", nullptr},
-    {CaptionPair::Eval, 1, 3, &TPgcForm::CursorPosLabel, "CursorPosLabel",
-     "CursorPos[ch]:", &TPgcForm::CursorPosDatLabel, nullptr, "CursorPosDatLabel", nullptr},
-    {CaptionPair::Eval, 1, 4, &TPgcForm::CursorValueLabel, "CursorValueLabel",
-     "CursorValue [cnt]:", &TPgcForm::CursorValueDatLabel, nullptr, "CursorValueDatLabel", nullptr},
-    {CaptionPair::Eval, 1, 5, &TPgcForm::CursorTempLabel, "CursorTempLabel",
-     "CursorTemp:", &TPgcForm::CursorTempDatLabel, nullptr, "CursorTempDatLabel", nullptr},
-    {CaptionPair::Eval, 2, 0, &TPgcForm::ROILabel, "ROILabel", "ROI:", &TPgcForm::ROIDatLabel, nullptr,
-     "ROIDatLabel", nullptr},
-    {CaptionPair::Eval, 2, 1, &TPgcForm::ROIDoseLabel, "ROIDoseLabel",
-     "ROI_Dose:", &TPgcForm::ROIDoseDatLabel, nullptr, "ROIDoseDatLabel", "(ROI * 10) / NormFact"},
-    {CaptionPair::Eval, 2, 2, &TPgcForm::BgDoseLabel, "BgDoseLabel", "Bg_Dose:", &TPgcForm::BgDoseDatLabel,
-     nullptr, "BgDoseDatLabel", nullptr},
-    {CaptionPair::Eval, 2, 3, &TPgcForm::BgCorrDoseLabel, "BgCorrDoseLabel",
-     "BgCorr_Dose:", &TPgcForm::BgCorrDoseDatLabel, nullptr, "BgCorrDoseDatLabel", "ROI_Dose - Bg_Dose"},
-    {CaptionPair::Eval, 2, 4, &TPgcForm::TCorrDoseLabel, "TCorrDoseLabel",
-     "TCorr_Dose:", &TPgcForm::TCorrDoseDatLabel, nullptr, "TCorrDoseDatLabel",
-     "BgCorr_Dose / ((DTFA*(T-20)^2 + DTFB*(T-20) + 1) "},
-    {CaptionPair::Eval, 2, 5, &TPgcForm::MeasDoseLabel, "MeasDoseLabel",
-     "Meas_Dose:", &TPgcForm::MeasDoseDatLabel, nullptr, "MeasDoseDatLabel",
-     "if (TCorr_Dose > DLFN)  Meas_Dose=TCorr_Dose*DLFA*x^DLFB else  Meas_Dose=TCorr_Dose ; "
-     "\"x = TCorr_Dose / DLFN\""},
+const PairWidgets kHeaderWidgets[quelm::kHeaderFieldCount] = {
+    {&TPgcForm::DeviceIDLabel, "DeviceIDLabel", &TPgcForm::DeviceIDDatLabel, nullptr, "DeviceIDDatLabel"},
+    {&TPgcForm::DosimeterLabel, "DosimeterLabel", &TPgcForm::DosimeterDatLabel, nullptr, "DosimeterDatLabel"},
+    {&TPgcForm::DateTimeLabel, "DateTimeLabel", &TPgcForm::DateTimeDatLabel, nullptr, "DateTimeDatLabel"},
+    {&TPgcForm::ErrorCodesLabel, "ErrorCodesLabel", &TPgcForm::ErrorCodesDatLabel, nullptr,
+     "ErrorCodesDatLabel"},
+    {&TPgcForm::BlockNumberLabel, "BlockNumberLabel", &TPgcForm::BlockNumberDatLabel, nullptr,
+     "BlockNumberDatLabel"},
+    {&TPgcForm::MeasPointsLabel, "MeasPointsLabel", &TPgcForm::MeasPointsDatLabel, nullptr,
+     "MeasPointsDatLabel"},
+    {&TPgcForm::SamplingSpeedLabel, "SamplingSpeedLabel", &TPgcForm::SamplingSpeedDatLabel, nullptr,
+     "SamplingSpeedDatLabel"},
+    {&TPgcForm::ReaderTempLabel, "ReaderTempLabel", &TPgcForm::ReaderTempDatLabel, nullptr,
+     "ReaderTempDatLabel"},
+    {&TPgcForm::MeasuredDoseLabel, "MeasuredDoseLabel", &TPgcForm::MeasuredDoseDatLabel, nullptr,
+     "MeasuredDoseDatLabel"},
+    {&TPgcForm::ApprDoseRateLabel, "ApprDoseRateLabel", &TPgcForm::ApprDoseRateDatLabel, nullptr,
+     "ApprDoseRateDatLabel"},
+    {&TPgcForm::LastReadOutLabel, "LastReadOutLabel", &TPgcForm::LastReadOutDatLabel, nullptr,
+     "LastReadOutDatLabel"},
+    {&TPgcForm::ExposureLabel, "ExposureLabel", &TPgcForm::ExposureDatLabel, nullptr, "ExposureDatLabel"},
 };
 
-// The menu items that carry a plain-key shortcut.
-struct KeyedItem {
-  QAction* TPgcForm::*action;
-  const char* name;
-  const char* caption;
-  Qt::Key key;
-  enum Menu { Nav, ChartMenu, NFInc, NFDec } menu;
+const PairWidgets kEvalWidgets[quelm::kEvalFieldCount] = {
+    {&TPgcForm::EvalStartLabel, "EvalStartLabel", nullptr, &TPgcForm::EvalSEdit, "EvalSEdit"},
+    {&TPgcForm::EvalLengthLabel, "EvalLengthLabel", nullptr, &TPgcForm::EvalLEdit, "EvalLEdit"},
+    {&TPgcForm::NormFactLabel, "NormFactLabel", nullptr, &TPgcForm::NormFact20DatEdit, "NormFact20DatEdit"},
+    {&TPgcForm::StartPercentLabel, "StartPercentLabel", &TPgcForm::StartPercentDatLabel, nullptr,
+     "StartPercentDatLabel"},
+    {&TPgcForm::StopPercentLabel, "StopPercentLabel", &TPgcForm::StopPercentDatLabel, nullptr,
+     "StopPercentDatLabel"},
+    {&TPgcForm::PeakPosLabel, "PeakPosLabel", &TPgcForm::PeakPosDatLabel, nullptr, "PeakPosDatLabel"},
+    {&TPgcForm::PeakValueLabel, "PeakValueLabel", &TPgcForm::PeakValueDatLabel, nullptr, "PeakValueDatLabel"},
+    {&TPgcForm::PeakTempLabel, "PeakTempLabel", &TPgcForm::PeakTempDatLabel, nullptr, "PeakTempDatLabel"},
+    {&TPgcForm::CursorPosLabel, "CursorPosLabel", &TPgcForm::CursorPosDatLabel, nullptr, "CursorPosDatLabel"},
+    {&TPgcForm::CursorValueLabel, "CursorValueLabel", &TPgcForm::CursorValueDatLabel, nullptr,
+     "CursorValueDatLabel"},
+    {&TPgcForm::CursorTempLabel, "CursorTempLabel", &TPgcForm::CursorTempDatLabel, nullptr,
+     "CursorTempDatLabel"},
+    {&TPgcForm::ROILabel, "ROILabel", &TPgcForm::ROIDatLabel, nullptr, "ROIDatLabel"},
+    {&TPgcForm::ROIDoseLabel, "ROIDoseLabel", &TPgcForm::ROIDoseDatLabel, nullptr, "ROIDoseDatLabel"},
+    {&TPgcForm::BgDoseLabel, "BgDoseLabel", &TPgcForm::BgDoseDatLabel, nullptr, "BgDoseDatLabel"},
+    {&TPgcForm::BgCorrDoseLabel, "BgCorrDoseLabel", &TPgcForm::BgCorrDoseDatLabel, nullptr,
+     "BgCorrDoseDatLabel"},
+    {&TPgcForm::TCorrDoseLabel, "TCorrDoseLabel", &TPgcForm::TCorrDoseDatLabel, nullptr, "TCorrDoseDatLabel"},
+    {&TPgcForm::MeasDoseLabel, "MeasDoseLabel", &TPgcForm::MeasDoseDatLabel, nullptr, "MeasDoseDatLabel"},
 };
 
-const KeyedItem kKeyedItems[] = {
-    {&TPgcForm::NavigationFirstItem, "NavigationFirstItem", "&First Block", Qt::Key_Home, KeyedItem::Nav},
-    {&TPgcForm::NavigationNextItem, "NavigationNextItem", "&Next Page", Qt::Key_PageUp, KeyedItem::Nav},
-    {&TPgcForm::NavigationPreviousItem, "NavigationPreviousItem", "&Previous Page", Qt::Key_PageDown,
-     KeyedItem::Nav},
-    {&TPgcForm::NavigationLastItem, "NavigationLastItem", "&Last Block", Qt::Key_End, KeyedItem::Nav},
-    {&TPgcForm::NavigationNext, "NavigationNext", "Next Item", Qt::Key_Up, KeyedItem::Nav},
-    {&TPgcForm::NavigationPrev, "NavigationPrev", "Previous Item", Qt::Key_Down, KeyedItem::Nav},
-    {&TPgcForm::GoToInsert1, "GoToInsert1", "Go To ", Qt::Key_Insert, KeyedItem::Nav},
-    {&TPgcForm::ChartCursorLeftItem, "ChartCursorLeftItem", "Cursor to left", Qt::Key_Left,
-     KeyedItem::ChartMenu},
-    {&TPgcForm::ChartCursorRightItem, "ChartCursorRightItem", "Cursor to right", Qt::Key_Right,
-     KeyedItem::ChartMenu},
-    {&TPgcForm::ChartEvalStartLeftItem, "ChartEvalStartLeftItem", "Left marker to left", Qt::Key_Z,
-     KeyedItem::ChartMenu},
-    {&TPgcForm::ChartEvalStartRightItem, "ChartEvalStartRightItem", "Left marker to right", Qt::Key_X,
-     KeyedItem::ChartMenu},
-    {&TPgcForm::ChartEvalLengthLeftItem, "ChartEvalLengthLeftItem", "Right marker to left", Qt::Key_N,
-     KeyedItem::ChartMenu},
-    {&TPgcForm::ChartEvalLengthRightItem, "ChartEvalLengthRightItem", "Right marker to right", Qt::Key_M,
-     KeyedItem::ChartMenu},
-    {&TPgcForm::ChartNFInrease10Item, "ChartNFInrease10Item", "+10   %", Qt::Key_Q, KeyedItem::NFInc},
-    {&TPgcForm::ChartNFInrease1Item, "ChartNFInrease1Item", "+  1   %", Qt::Key_W, KeyedItem::NFInc},
-    {&TPgcForm::ChartNFInrease01Item, "ChartNFInrease01Item", "+  0.1%", Qt::Key_E, KeyedItem::NFInc},
-    {&TPgcForm::ChartNFDecrease10Item, "ChartNFDecrease10Item", "-10   %", Qt::Key_A, KeyedItem::NFDec},
-    {&TPgcForm::ChartNFDecrease1Item, "ChartNFDecrease1Item", "-  1   %", Qt::Key_S, KeyedItem::NFDec},
-    {&TPgcForm::ChartNFDecrease01Item, "ChartNFDecrease01Item", "-  0.1%", Qt::Key_D, KeyedItem::NFDec},
+// A pair placed in its panel: the header or the evaluation panel, the
+// column (sub-panel) and the row within it.
+struct PlacedPair {
+  const quelm::FieldDescriptor& field;
+  const PairWidgets& widgets;
+  bool header;
+  int row;
+};
+
+template <typename Visit>
+void forEachPair(Visit visit) {
+  const auto place = [&](const quelm::FieldDescriptor* fields, const PairWidgets* widgets, int count,
+                         bool header) {
+    int rows[3] = {};
+    for (int i = 0; i < count; ++i)
+      visit(PlacedPair{fields[i], widgets[i], header, rows[fields[i].column]++});
+  };
+  place(quelm::kHeaderFields, kHeaderWidgets, quelm::kHeaderFieldCount, true);
+  place(quelm::kEvalFields, kEvalWidgets, quelm::kEvalFieldCount, false);
+}
+
+// The menu items of the navigation and chart commands, in the order of the
+// core command tables.
+QAction* TPgcForm::*const kNavItems[quelm::kNavCommandCount] = {
+    &TPgcForm::NavigationFirstItem, &TPgcForm::NavigationNextItem, &TPgcForm::NavigationPreviousItem,
+    &TPgcForm::NavigationLastItem,  &TPgcForm::NavigationNext,     &TPgcForm::NavigationPrev,
+    &TPgcForm::GoToInsert1,
+};
+QAction* TPgcForm::*const kChartItems[quelm::kChartActionCount] = {
+    &TPgcForm::ChartCursorLeftItem,     &TPgcForm::ChartCursorRightItem,
+    &TPgcForm::ChartEvalStartLeftItem,  &TPgcForm::ChartEvalStartRightItem,
+    &TPgcForm::ChartEvalLengthLeftItem, &TPgcForm::ChartEvalLengthRightItem,
+    &TPgcForm::ChartNFInrease10Item,    &TPgcForm::ChartNFInrease1Item,
+    &TPgcForm::ChartNFInrease01Item,    &TPgcForm::ChartNFDecrease10Item,
+    &TPgcForm::ChartNFDecrease1Item,    &TPgcForm::ChartNFDecrease01Item,
 };
 
 QMenu* addMenu(QWidget* parentMenu, const char* name, const QString& title) {
@@ -278,12 +262,33 @@ TPgcForm::TPgcForm(QWidget* parent) : QMainWindow(parent) {
   StatusBar->setSizeGripEnabled(true);
   setStatusBar(StatusBar);
 
+  detail_ = std::make_unique<quelm::DetailModel>(DataBlock);
+  content_ = std::make_unique<quelm::ContentModel>(DataBlock, *detail_);
+  quelm::DetailView::Widgets detail;
+  for (int f = 0; f < quelm::kHeaderFieldCount; ++f) {
+    detail.headerCaptions[f] = this->*kHeaderWidgets[f].caption;
+    detail.headerValues[f] = this->*kHeaderWidgets[f].value;
+  }
+  for (int f = 0; f < quelm::kEvalFieldCount; ++f)
+    detail.evalValues[f] = kEvalWidgets[f].value ? this->*kEvalWidgets[f].value : nullptr;
+  detail.evalStart = EvalSEdit;
+  detail.evalLength = EvalLEdit;
+  detail.normFact = NormFact20DatEdit;
+  detail.valueTable = ValueListGrid;
+  detail.chart = {PChart,          AreaSeries,    AreaUpperSeries, PointSeries,
+                  ChartBottomAxis, ChartLeftAxis, ChartRightAxis};
+  detailView_ = new quelm::DetailView(*detail_, detail);
+  contentView_ =
+      new quelm::ContentView(*content_, {BlockStringGrid, SourceDatLabel, AvailableBlocksDatLabel});
+
   ContentTabSheet->installEventFilter(this);
   FormCreate();
 }
 
 TPgcForm::~TPgcForm() {
   FormDestroy();
+  // The pages' widgets and their views go while the models they paint still exist.
+  delete takeCentralWidget();
   if (PgcForm == this) PgcForm = nullptr;
 }
 
@@ -314,22 +319,36 @@ void TPgcForm::buildMenu() {
   HelpAboutItem = addItem(Help1, "HelpAboutItem", QStringLiteral("&About"));
   Navigation = addMenu(Help1, "Navigation", QStringLiteral("&Navigation"));
   Chart = addMenu(Help1, "Chart", QStringLiteral("&Chart"));
+  for (int i = 0; i < quelm::kNavCommandCount; ++i) {
+    const quelm::NavCommandDescriptor& d = quelm::kNavCommands[i];
+    QAction* a = addItem(Navigation, d.objectName, QString::fromLatin1(d.caption));
+    a->setShortcut(QKeySequence(d.key));
+    this->*kNavItems[i] = a;
+  }
   NFincrease1 = nullptr;
   NFdecrease1 = nullptr;
-  for (const KeyedItem& k : kKeyedItems) {
-    QMenu* menu = Navigation;
-    if (k.menu == KeyedItem::ChartMenu) menu = Chart;
-    if (k.menu == KeyedItem::NFInc) {
-      if (!NFincrease1) NFincrease1 = addMenu(Chart, "NFincrease1", QStringLiteral("NF increase"));
-      menu = NFincrease1;
+  for (int i = 0; i < quelm::kChartActionCount; ++i) {
+    const quelm::ChartActionDescriptor& d = quelm::kChartActions[i];
+    QMenu* menu = Chart;
+    switch (d.action) {
+      case quelm::ChartAction::NFIncrease10:
+      case quelm::ChartAction::NFIncrease1:
+      case quelm::ChartAction::NFIncrease01:
+        if (!NFincrease1) NFincrease1 = addMenu(Chart, "NFincrease1", QStringLiteral("NF increase"));
+        menu = NFincrease1;
+        break;
+      case quelm::ChartAction::NFDecrease10:
+      case quelm::ChartAction::NFDecrease1:
+      case quelm::ChartAction::NFDecrease01:
+        if (!NFdecrease1) NFdecrease1 = addMenu(Chart, "NFdecrease1", QStringLiteral("NF decrease"));
+        menu = NFdecrease1;
+        break;
+      default:
+        break;
     }
-    if (k.menu == KeyedItem::NFDec) {
-      if (!NFdecrease1) NFdecrease1 = addMenu(Chart, "NFdecrease1", QStringLiteral("NF decrease"));
-      menu = NFdecrease1;
-    }
-    QAction* a = addItem(menu, k.name, QString::fromLatin1(k.caption));
-    a->setShortcut(QKeySequence(k.key));
-    this->*k.action = a;
+    QAction* a = addItem(menu, d.objectName, QString::fromLatin1(d.caption));
+    a->setShortcut(QKeySequence(d.key));
+    this->*kChartItems[i] = a;
   }
 
   Service1 = addItem(PgcMainMenu, "Service1", QStringLiteral("Service"));
@@ -402,22 +421,23 @@ void TPgcForm::buildLowerPanel() {
   }
 
   QFrame* const panels[3] = {Panel1, Panel2, Panel3};
-  for (const CaptionPair& d : kPairs) {
-    QWidget* parent = d.area == CaptionPair::Header ? static_cast<QWidget*>(UpperPanel) : panels[d.column];
-    QLabel* caption = makeLabel(parent, d.captionName, QString::fromUtf8(d.text));
-    if (d.hint) {
-      caption->setToolTip(QString::fromUtf8(d.hint));
-      caption->setStatusTip(QString::fromUtf8(d.hint));
+  forEachPair([&](const PlacedPair& p) {
+    QWidget* parent = p.header ? static_cast<QWidget*>(UpperPanel) : panels[p.field.column];
+    QLabel* caption = makeLabel(parent, p.widgets.captionName, QString::fromUtf8(p.field.caption));
+    const QString hint = QString::fromUtf8(p.field.captionHint);
+    if (!hint.isEmpty()) {
+      caption->setToolTip(hint);
+      caption->setStatusTip(hint);
     }
-    this->*d.caption = caption;
-    if (d.value) {
-      this->*d.value = makeLabel(parent, d.valueName, QString());
+    this->*p.widgets.caption = caption;
+    if (p.widgets.value) {
+      this->*p.widgets.value = makeLabel(parent, p.widgets.valueName, QString());
     } else {
       auto* e = new QLineEdit(parent);
-      e->setObjectName(QLatin1String(d.valueName));
-      this->*d.edit = e;
+      e->setObjectName(QLatin1String(p.widgets.valueName));
+      this->*p.widgets.edit = e;
     }
-  }
+  });
 }
 
 void TPgcForm::buildPages() {
@@ -558,7 +578,8 @@ void TPgcForm::FormCreate() {
     ReportError(iniResult, trace.text());
   }
   for (int c = 0; c < kBlockColumns; ++c)
-    BlockStringGrid->setCell(c, 0, QString::fromLatin1(kBlockTitles[c]));
+    BlockStringGrid->setCell(c, 0,
+                             QString::fromLatin1(quelm::ContentColumns()[static_cast<size_t>(c)].title));
   PChart->setEnabled(false);
   qApp->installEventFilter(this);
   SetUpContentList();
@@ -683,26 +704,27 @@ void TPgcForm::layoutCaptionColumns() {
   Panel3->setGeometry(x[2], 0, x[3] - x[2], LowerPanel->height());
 
   int captionWidth[2][3] = {};
-  for (const CaptionPair& d : kPairs) {
-    int& cw = captionWidth[d.area][d.column];
-    cw = qMax(cw, (this->*d.caption)->sizeHint().width());
-  }
-  for (const CaptionPair& d : kPairs) {
-    QLabel* caption = this->*d.caption;
-    QWidget* value = d.value ? static_cast<QWidget*>(this->*d.value) : this->*d.edit;
-    const int cw = captionWidth[d.area][d.column];
-    const bool header = d.area == CaptionPair::Header;
-    const int left = (header ? x[d.column] : 0) + kColumnMargin;
-    const int right = header ? x[d.column + 1] : x[d.column + 1] - x[d.column];
-    const int rowHeight = header ? kHeaderRowHeight : kEvalRowHeight;
-    const int top = 4 + d.row * rowHeight;
+  forEachPair([&](const PlacedPair& p) {
+    int& cw = captionWidth[p.header ? 0 : 1][p.field.column];
+    cw = qMax(cw, (this->*p.widgets.caption)->sizeHint().width());
+  });
+  forEachPair([&](const PlacedPair& p) {
+    QLabel* caption = this->*p.widgets.caption;
+    const bool edit = p.widgets.edit != nullptr;
+    QWidget* value = edit ? static_cast<QWidget*>(this->*p.widgets.edit) : this->*p.widgets.value;
+    const int column = p.field.column;
+    const int cw = captionWidth[p.header ? 0 : 1][column];
+    const int left = (p.header ? x[column] : 0) + kColumnMargin;
+    const int right = p.header ? x[column + 1] : x[column + 1] - x[column];
+    const int rowHeight = p.header ? kHeaderRowHeight : kEvalRowHeight;
+    const int top = 4 + p.row * rowHeight;
     caption->setGeometry(left, top, cw, rowHeight);
     const int valueWidth = qMax(20, right - (left + cw + 4) - kColumnMargin);
-    if (d.edit)
+    if (edit)
       value->setGeometry(left + cw + 4, top + 1, qMin(valueWidth, 80), rowHeight - 2);
     else
       value->setGeometry(left + cw + 4, top, valueWidth, rowHeight);
-  }
+  });
 }
 
 void TPgcForm::ShowHint(const QString& hint) {
@@ -748,4 +770,160 @@ void TPgcForm::closeEvent(QCloseEvent* event) {
   event->accept();
   // Closing the main window ends the program, whatever else is open.
   QCoreApplication::quit();
+}
+
+// --- Content list ----------------------------------------------------------------
+
+namespace {
+
+// Keeps the reader import from being started again while it runs: the
+// exchanges with the reader let the program's events through.
+class ImportCommandsDisabled {
+ public:
+  ImportCommandsDisabled(QToolButton* button, QAction* item) : button_(button), item_(item) {
+    button_->setEnabled(false);
+    item_->setEnabled(false);
+  }
+  ~ImportCommandsDisabled() {
+    button_->setEnabled(true);
+    item_->setEnabled(true);
+  }
+  ImportCommandsDisabled(const ImportCommandsDisabled&) = delete;
+  ImportCommandsDisabled& operator=(const ImportCommandsDisabled&) = delete;
+
+ private:
+  QToolButton* button_;
+  QAction* item_;
+};
+
+}  // namespace
+
+void TPgcForm::SetUpContentList() {
+  content_->hooks.paging = [this](bool enabled) { enabled ? EnablePaging() : DisablePaging(); };
+  content_->hooks.commandsChanged = [this] { UpdateMenuItems(); };
+  contentView_->showChart = [this] { PageControl->setCurrentWidget(ChartTabSheet); };
+
+  FileOpenSpeedButton->setEnabled(true);
+  FromFile1->setEnabled(true);
+  RSSpeedButton->setEnabled(true);
+  FromQuelm1->setEnabled(true);
+  connect(FileOpenSpeedButton, &QToolButton::clicked, this, &TPgcForm::FileOpenSpeedButtonClick);
+  connect(FromFile1, &QAction::triggered, this, &TPgcForm::FileOpenSpeedButtonClick);
+  connect(RSSpeedButton, &QToolButton::clicked, this, &TPgcForm::RSSpeedButtonClick);
+  connect(FromQuelm1, &QAction::triggered, this, &TPgcForm::RSSpeedButtonClick);
+  connect(FilterButton, &QPushButton::clicked, this, &TPgcForm::FilterButtonClick);
+  connect(NextPageButton, &QPushButton::clicked, this, &TPgcForm::NextPageButtonClick);
+  connect(PrevPageButton, &QPushButton::clicked, this, &TPgcForm::PrevPageButtonClick);
+  connect(NavigationNextItem, &QAction::triggered, this, &TPgcForm::NextPageButtonClick);
+  connect(NavigationPreviousItem, &QAction::triggered, this, &TPgcForm::PrevPageButtonClick);
+  connect(NavigationNext, &QAction::triggered, this, &TPgcForm::NavigationNextClick);
+  connect(NavigationPrev, &QAction::triggered, this, &TPgcForm::NavigationPrevClick);
+  connect(NavigationFirstItem, &QAction::triggered, this, [this] { NavigationEvent(NavigationFirstItem); });
+  connect(NavigationLastItem, &QAction::triggered, this, [this] { NavigationEvent(NavigationLastItem); });
+}
+
+// Both windows live as long as the main window; they are made when first needed.
+TSearchForm& TPgcForm::SearchForm() {
+  if (!searchForm_) searchForm_ = new TSearchForm(this);
+  return *searchForm_;
+}
+
+TNavForm& TPgcForm::NavForm() {
+  if (!navForm_) navForm_ = new TNavForm(this);
+  return *navForm_;
+}
+
+void TPgcForm::EnablePaging() {
+  for (QPushButton* b : {PrevPageButton, NextPageButton}) b->setEnabled(true);
+  for (QAction* a : {NavigationNextItem, NavigationPreviousItem, NavigationNext, NavigationPrev})
+    a->setEnabled(true);
+}
+
+void TPgcForm::DisablePaging() {
+  for (QPushButton* b : {PrevPageButton, NextPageButton}) b->setEnabled(false);
+  for (QAction* a : {NavigationNextItem, NavigationPreviousItem, NavigationNext, NavigationPrev})
+    a->setEnabled(false);
+}
+
+void TPgcForm::FileOpenSpeedButtonClick() {
+  PageControl->setCurrentWidget(ContentTabSheet);
+  FileOpenItemClick();
+}
+
+void TPgcForm::FileOpenItemClick() {
+  if (!DataBlock || content_->Busy()) return;
+  quelm::SharedFileDialog& dialog = quelm::sharedOpenDialog();
+  dialog.Filter =
+      quelm::filterFromPipes(QStringLiteral("Quelm data files (*.dat)|*.DAT|All files (*.*)|*.*"));
+  if (!dialog.Execute()) {
+    content_->FileImportCancelled();
+    return;
+  }
+  content_->ImportFile(dialog.FileName);
+}
+
+void TPgcForm::RSSpeedButtonClick() {
+  if (!DataBlock || content_->Busy()) return;
+  PageControl->setCurrentWidget(ContentTabSheet);
+  ImportCommandsDisabled importing(RSSpeedButton, FromQuelm1);
+  content_->ImportReader();
+}
+
+void TPgcForm::FilterButtonClick() {
+  // The search window edits a copy of the search in force; only its Ok takes it over.
+  content_->Search([this](quelm::SearchState& search) {
+    TSearchForm& form = SearchForm();
+    form.Request = search.Request;
+    form.UpperLimit = search.UpperLimit;
+    form.LowerLimit = search.LowerLimit;
+    form.Initialised = search.Initialised ? 1 : 0;
+    if (!form.Execute()) return false;
+    search.Request = form.Request;
+    search.UpperLimit = form.UpperLimit;
+    search.LowerLimit = form.LowerLimit;
+    return true;
+  });
+}
+
+void TPgcForm::NextPageButtonClick() { content_->NextPage(); }
+
+void TPgcForm::PrevPageButtonClick() { content_->PrevPage(); }
+
+void TPgcForm::NavigationNextClick() { content_->NextItem(); }
+
+void TPgcForm::NavigationPrevClick() { content_->PrevItem(); }
+
+void TPgcForm::NavigationEvent(QAction* item) {
+  if (item == NavigationFirstItem)
+    content_->FirstBlock();
+  else if (item == NavigationLastItem)
+    content_->LastBlock();
+}
+
+void TPgcForm::FormMouseDown(Qt::MouseButton button, int /*X*/, int /*Y*/) {
+  if (button == Qt::RightButton) NavForm().Execute();
+}
+
+void TPgcForm::mousePressEvent(QMouseEvent* event) {
+  // Presses that no control took reach the window: its background.
+  FormMouseDown(event->button(), static_cast<int>(event->position().x()),
+                static_cast<int>(event->position().y()));
+  QMainWindow::mousePressEvent(event);
+}
+
+// --- Detail view -------------------------------------------------------------------
+
+void TPgcForm::SetUpDetailView() {
+  detail_->commandsChanged = [this] { UpdateMenuItems(); };
+  detailView_->chartHint = [this](const QString& hint) { SetChartHint(hint); };
+  for (int i = 0; i < quelm::kChartActionCount; ++i) {
+    const quelm::ChartAction action = quelm::kChartActions[i].action;
+    connect(this->*kChartItems[i], &QAction::triggered, this, [this, action] { ChartItemClick(action); });
+  }
+}
+
+int TPgcForm::DataRefresh() { return detail_->Refresh(); }
+
+int TPgcForm::ChartItemClick(quelm::ChartAction action) {
+  return detail_->ChartCommand(action, PageControl->currentWidget() == ChartTabSheet);
 }

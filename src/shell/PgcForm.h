@@ -1,11 +1,12 @@
 #pragma once
 // The main window: tool bar, block header, the pages Content/Chart/Table,
-// evaluation panel, status bar and the main menu. This file and
-// PgcForm.cpp build the frame, the menu and the configuration round trip;
-// the detail view with its chart interaction (PgcFormDetail.cpp) and the
-// content list with paging and search (PgcFormContent.cpp) add their
-// handlers to this class and connect them from their own set-up functions,
-// which FormCreate calls (see the marked spot there).
+// evaluation panel, status bar and the main menu. It builds its widgets from
+// the core tables (captions, hints, column titles, menu items), wires the
+// menu, keeps the configuration round trip and routes keys, wheel and hints.
+// What the content list and the detail view do lives in their core models
+// (evaluation/ContentModel.h, evaluation/DetailModel.h); their views
+// (evaluation/ContentView.h, evaluation/DetailView.h) paint them into the
+// widgets of this window.
 //
 // Components are public members named as the screens and the code that
 // fills them know them.
@@ -14,8 +15,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "evaluation/ContentList.h"
-#include "evaluation/ContentSource.h"
 #include "measurement/NurvoDataBlock.h"
 
 class QAction;
@@ -36,14 +35,13 @@ class QValueAxis;
 class TNavForm;
 class TSearchForm;
 namespace quelm {
-class ContentBusyPointer;
-class TraceLine;
+class ContentModel;
+class ContentView;
+class DetailModel;
+class DetailView;
 class StringGrid;
-class GlowChart;
 enum class ChartAction;
 }  // namespace quelm
-struct EvalMembers;
-class QPainter;
 
 class TPgcForm : public QMainWindow {
   Q_OBJECT
@@ -59,9 +57,6 @@ class TPgcForm : public QMainWindow {
   uint32_t BaudRate = 9;                       // index into the baud-rate table
   uint8_t Professional = 0;                    // service level
   int32_t MaxPostHeating = 50;                 // bound of POSTH in the reader parameter window
-  uint32_t PagingEnabled = 0;
-  int32_t ChartDownX = 0;
-  int32_t ChartDownY = 0;
 
   // --- Main menu --------------------------------------------------------
   QMenuBar* PgcMainMenu;
@@ -234,33 +229,21 @@ class TPgcForm : public QMainWindow {
   // The chart's own hint (the value under the pointer); routed like any hint.
   void SetChartHint(const QString& hint);
 
-  // --- Content list (PgcFormContent.cpp) ---------------------------------
-  // Connects the import, paging, navigation and search commands and the grid.
+  // --- Content list ------------------------------------------------------
+  // Connects the import, paging, navigation and search commands.
   void SetUpContentList();
   void FileOpenSpeedButtonClick();
   void FileOpenItemClick();
   // "Import from Quelm": the reader becomes the source, its newest page is
   // listed and its newest block shown.
   void RSSpeedButtonClick();
-  // Asks the reader (the source) for the page that ends at its newest block;
-  // count gets the blocks it holds. 0 or the link's code.
-  int RequestFirstReaderPage(int* count = nullptr);
   void FilterButtonClick();
   void NextPageButtonClick();
   void PrevPageButtonClick();
   void NavigationNextClick();
   void NavigationPrevClick();
   void NavigationEvent(QAction* item);  // "&First Block" or "&Last Block"
-  void BlockStringGridClick();
-  void BlockStringGridDblClick();
-  // While PagingEnabled is set, a row without a block cannot be selected.
-  bool BlockStringGridSelectCell(int col, int row);
-  void ClearContentGrid();
-  // Summaries[i] into the first empty row; -1 when every row is filled.
-  int FillRow(int i);
-  // Summaries[r-1] into the first empty row r; -1 when every row is filled.
-  int FillNextRow();
-  void LoadSelectedBlock();
+  // The paging buttons and items on or off while a page changes.
   void EnablePaging();
   void DisablePaging();
   // Right button on the window's background: the navigation key list.
@@ -271,38 +254,21 @@ class TPgcForm : public QMainWindow {
 
   static constexpr int kContentStripHeight = 50;
 
-  // --- Detail view and chart interaction (PgcFormDetail.cpp) ------------
+  // --- Detail view ---------------------------------------------------------
   // Connects the chart, the chart menu items and the evaluation edits.
   void SetUpDetailView();
   // Shows the data object's block: everything after a block read, only the
   // evaluation while EvalEdited is set. 0, -150 without a block, -102
   // without a data object (both reported).
   int DataRefresh();
-  void ClearValueTable();
-  void PChartMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int X, int Y);
-  void PChartMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int X, int Y);
-  void PChartMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int X, int Y);
-  void PChartClick();
-  void AreaSeriesAfterDrawValues(QPainter& painter);  // in view pixels
-  void ChartCursorLeftItemClick();
-  void ChartCursorRightItemClick();
-  void ChartEvalStartLeftItemClick();
-  void ChartEvalStartRightItemClick();
-  void ChartEvalLengthLeftItemClick();
-  void ChartEvalLengthRightItemClick();
-  void ChartNFInrease10ItemClick();
-  void ChartNFInrease1ItemClick();
-  void ChartNFInrease01ItemClick();
-  void ChartNFDecrease10ItemClick();
-  void ChartNFDecrease1ItemClick();
-  void ChartNFDecrease01ItemClick();
-  void EvalSEditExit();
-  void EvalLEditExit();
-  void NormFact20DatEditExit();
-  void EvalSEditKeyPress(int key);
-  void EvalLEditKeyPress(int key);
-  void NormFact20DatEditKeyPress(int key);
-  quelm::GlowChart* ChartHelper = nullptr;  // mouse, strokes and window colour of PChart
+  // A chart menu item (Cursor to left ... NF decrease); it acts only on the
+  // Chart page with a block shown.
+  int ChartItemClick(quelm::ChartAction action);
+
+  // The models behind the pages and the views that paint them.
+  quelm::ContentModel& Content() { return *content_; }
+  quelm::DetailModel& Detail() { return *detail_; }
+  quelm::DetailView& DetailPage() { return *detailView_; }
 
  protected:
   bool event(QEvent* event) override;
@@ -321,41 +287,15 @@ class TPgcForm : public QMainWindow {
   void layoutCaptionColumns();
   static void setMenuEnabled(QMenu* menu, bool enabled);
 
-  // Content list.
-  int filledContentRows() const;
-  void writeContentRow(int row, const BlockSummary& summary);
-  void selectContentRow(int row);  // 0: none; never loads
-  void contentCellChanged(int row, int previousRow);
-  void applyNavigation(const quelm::NavDecision& decision);
-  // A page of the source; a failure is reported, *failed set and 0 returned.
-  int searchContentPage(const SearchRequest& request, bool* failed = nullptr);
-  void showContentSource();
-  // An import whose source could not be counted: paging and menus back on,
-  // the failure reported (unless the operator cancelled the port choice).
-  void endFailedImport(const quelm::ContentSource& source, int rc, quelm::TraceLine& trace);
-  // The end of an import: the newest block of the new source in the view.
-  void showNewestImportedBlock(quelm::ContentBusyPointer& busy, quelm::TraceLine& trace);
-  std::unique_ptr<quelm::ContentSource> contentSource_;  // nothing before the first import
+  std::unique_ptr<quelm::DetailModel> detail_;
+  std::unique_ptr<quelm::ContentModel> content_;
+  quelm::DetailView* detailView_ = nullptr;    // owned by the chart view
+  quelm::ContentView* contentView_ = nullptr;  // owned by the block grid
   TSearchForm* searchForm_ = nullptr;
   TNavForm* navForm_ = nullptr;
-  int contentBusy_ = 0;  // list operations running (busy pointer shown)
-  bool selectingRow_ = false;
 
   bool destroyed_ = false;
   int wheelRemainder_ = 0;  // wheel travel not yet turned into a key press
-
-  // Detail view.
-  EvalMembers evalMembers() const;
-  void setEvalMembers(const EvalMembers& m);
-  bool blockShown() const;
-  int evalEdited(const EvalMembers& m);
-  int chartItemClick(quelm::ChartAction action, const char* handler);
-  void dragMarkers(int X);
-  // The block on display: the data object's record may be cleared or
-  // replaced before the next block is shown (a search re-counts the source).
-  BlockRecord shownRecord_{};
-  uint32_t shownValues_[kRawValueCount] = {};
-  bool shownValid_ = false;
 };
 
 // The program's main window; nullptr until it exists.

@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "TimeZoneGuard.h"
+#include "base/UserLocale.h"
 #include "evaluation/BlockFormat.h"
 #include "evaluation/BlockView.h"
 #include "measurement/RangeCode.h"
 #include "sample-data/SampleData.h"
-#include "base/UserLocale.h"
 
 using namespace quelm;
 
@@ -299,9 +299,9 @@ TEST(EvaluationView, PeakRoiPercentagesAndCursor) {
   EXPECT_EQ(value(v, efCursorTemp), QString::number((450 + 26 * 12) / 10) + " 'C");
   EXPECT_EQ(v.windowFromX, 11);
   EXPECT_EQ(v.windowToX, 13);
-  EXPECT_EQ(v.evalStartText, "10");
-  EXPECT_EQ(v.evalLengthText, "3");
-  EXPECT_EQ(v.normFactText, "10.00");
+  EXPECT_EQ(value(v, efEvalStart), "10");
+  EXPECT_EQ(value(v, efEvalLength), "3");
+  EXPECT_EQ(value(v, efNormFact), "10.00");
 }
 
 TEST(EvaluationView, AllZeroWindowReadsBlanks) {
@@ -370,7 +370,7 @@ TEST(EvaluationView, NormFactZeroLeavesNoEarlierDose) {
   for (EvalField f : {efRoiDose, efBgDose, efBgCorrDose, efTCorrDose, efMeasDose})
     EXPECT_EQ(hint(v, f), "") << f;
   EXPECT_EQ(value(v, efRoi), "100.00");
-  EXPECT_EQ(v.normFactText, "0.00");
+  EXPECT_EQ(value(v, efNormFact), "0.00");
 }
 
 TEST(EvaluationView, LargestValuesDoNotOverflowThePercentages) {
@@ -394,13 +394,18 @@ TEST(EvaluationView, WindowAtTheRightEdge) {
   EXPECT_EQ(v.windowToX, 100);
 }
 
-TEST(EvaluationView, AgreesWithTheReadersDoseOnSampleBlocks) {
-  for (const BlockRecord& r : MakeSampleBlocks({40, 7, 0})) {
-    Decoded d(r);
-    EvalMembers m = InitialEvalMembers(r, d.values);
-    const EvaluationView v = MakeEvaluationView(r, d.values, m);
-    EXPECT_EQ(value(v, efMeasDose), FormatDose(r.MeasuredDose)) << int{r.BlockNumber};
-  }
+TEST(EvaluationView, TheTemperatureCorrectionAddsNoRoundingOfItsOwn) {
+  BlockRecord r = makeRecord();
+  r.RawValues[6 + 30] = 1000;
+  r.ReaderTemp = 131;  // t = 45.5
+  r.DTFA = -0.0007f;
+  r.DTFB = 0.0213f;
+  Decoded d(r);
+  // 10000 / NormFact / (DTFA t^2 + DTFB t + 1) = 1467.4999 uSv; a
+  // single-precision denominator would make it 1467.50009 and show 1468.
+  const EvaluationView v = MakeEvaluationView(r, d.values, members(30, 1, 13.105072957321303));
+  EXPECT_EQ(hint(v, efTCorrDose), "1467 µSv");
+  EXPECT_EQ(hint(v, efMeasDose), "1467 µSv");
 }
 
 }  // namespace

@@ -23,15 +23,17 @@
 
 #include "ContentPageDriver.h"
 #include "ScriptedPrompter.h"
+#include "base/Config.h"
+#include "base/Diag.h"
+#include "base/StringGrid.h"
 #include "evaluation/ContentList.h"
+#include "evaluation/ContentModel.h"
+#include "evaluation/DetailView.h"
 #include "evaluation/SearchCriteria.h"
 #include "evaluation/SearchForm.h"
 #include "measurement/NurvoDataBlock.h"
 #include "sample-data/SampleData.h"
-#include "base/Config.h"
-#include "base/Diag.h"
 #include "shell/PgcForm.h"
-#include "base/StringGrid.h"
 
 using namespace quelm;
 using namespace quelm::test;
@@ -117,7 +119,7 @@ class ContentPageTest : public ::testing::Test {
   }
   void expectNormalPointerAndPaging() const {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(form->PagingEnabled, 1u);
+    EXPECT_TRUE(form->Content().PagingEnabled());
     EXPECT_TRUE(form->NextPageButton->isEnabled());
     EXPECT_TRUE(form->PrevPageButton->isEnabled());
   }
@@ -167,54 +169,6 @@ TEST_F(ContentPageTest, TheMenuImportsLikeTheToolButtonAndCancelChangesNothing) 
   EXPECT_EQ(rows(), numbers(29, 10));
   EXPECT_EQ(shown(), 29);
   EXPECT_EQ(form->SourceDatLabel->text(), "a.dat");
-}
-
-TEST_F(ContentPageTest, PagesBothWaysAcrossTheWrapAndStopsAtTheEnds) {
-  import(write("wrap.dat", {60, 5, 2040}));  // 2040..2047, 0..51
-  ASSERT_EQ(rows(), numbers(51, 32));
-
-  form->PrevPageButton->click();
-  EXPECT_EQ(rows(), numbers(31, 12));
-  EXPECT_EQ(selected(), 1);
-  EXPECT_EQ(shown(), 31);
-  form->PrevPageButton->click();
-  EXPECT_EQ(rows(), numbers(11, 2040));
-  EXPECT_EQ(shown(), 11);
-  form->PrevPageButton->click();  // the oldest block is shown: nothing changes
-  EXPECT_EQ(rows(), numbers(11, 2040));
-  EXPECT_EQ(selected(), 1);
-  EXPECT_EQ(shown(), 11);
-  expectNormalPointerAndPaging();
-
-  form->NextPageButton->click();
-  EXPECT_EQ(rows(), numbers(31, 12));
-  EXPECT_EQ(selected(), 20);  // the block right after the old page's top
-  EXPECT_EQ(shown(), 12);
-  form->NextPageButton->click();
-  EXPECT_EQ(rows(), numbers(51, 32));
-  EXPECT_EQ(shown(), 32);
-  form->NextPageButton->click();  // the newest block is shown
-  EXPECT_EQ(rows(), numbers(51, 32));
-  EXPECT_EQ(shown(), 32);
-  expectNormalPointerAndPaging();
-  EXPECT_TRUE(prompter.messages.empty());
-}
-
-TEST_F(ContentPageTest, APageWhoseTopRowIs2047ContinuesAtBlock0) {
-  import(write("top.dat", {40, 2, 2028}));  // 2028..2047, 0..19
-  ASSERT_EQ(rows(), numbers(19, 0));
-  form->PrevPageButton->click();
-  ASSERT_EQ(rows(), numbers(2047, 2028));
-  form->NextPageButton->click();
-  EXPECT_EQ(rows(), numbers(19, 0));
-  EXPECT_EQ(shown(), 0);
-}
-
-TEST_F(ContentPageTest, AFullMemoryListsItsLastRecordFirst) {
-  import(write("full.dat", {2048, 3, 6}));  // last record: block 5
-  EXPECT_EQ(rows(), numbers(5, 2034));
-  EXPECT_EQ(shown(), 5);
-  EXPECT_EQ(form->AvailableBlocksDatLabel->text(), "2048");
 }
 
 TEST_F(ContentPageTest, ThreeBlocksHaveNoOtherPageAndRefuseTheirEmptyRows) {
@@ -298,7 +252,7 @@ TEST_F(ContentPageTest, DoubleClickOnABlockShowsTheChart) {
   EXPECT_EQ(shown(), 2);
 }
 
-TEST_F(ContentPageTest, SearchByBlockNumberPagesInsideTheRange) {
+TEST_F(ContentPageTest, TheSearchWindowsNumbersListTheirRangeAndShowAgain) {
   import(write("numbers.dat", {300, 8, 0}));
   search([](TSearchForm& f) {
     type(f.FromCSpinEdit, QStringLiteral("10"));
@@ -307,20 +261,8 @@ TEST_F(ContentPageTest, SearchByBlockNumberPagesInsideTheRange) {
   ASSERT_EQ(rows(), numbers(50, 31));
   EXPECT_EQ(shown(), 299);  // the search shows no block by itself
   EXPECT_EQ(selected(), -1);
-
   form->PrevPageButton->click();
   EXPECT_EQ(rows(), numbers(30, 11));
-  form->PrevPageButton->click();
-  EXPECT_EQ(rows(), std::vector<int>{10});
-  form->PrevPageButton->click();  // the From number is shown
-  EXPECT_EQ(rows(), std::vector<int>{10});
-  form->NextPageButton->click();
-  EXPECT_EQ(rows(), numbers(30, 11));
-  EXPECT_EQ(selected(), 20);
-  form->NextPageButton->click();
-  EXPECT_EQ(rows(), numbers(50, 31));
-  form->NextPageButton->click();  // the To number is shown
-  EXPECT_EQ(rows(), numbers(50, 31));
   expectNormalPointerAndPaging();
 
   // The window shows the numbers typed, whatever the paging did.
@@ -333,73 +275,7 @@ TEST_F(ContentPageTest, SearchByBlockNumberPagesInsideTheRange) {
   };
   form->FilterButton->click();
   EXPECT_EQ(prompter.modalWindows.size(), 2);
-}
-
-TEST_F(ContentPageTest, SearchByDateExcludesBothBounds) {
-  const SampleDataOptions options{300, 12, 0};
-  const std::vector<BlockRecord> blocks = MakeSampleBlocks(options);
-  import(write("dates.dat", options));
-  // Bounds at the minutes of blocks 150 and 120, typed into the date fields.
-  const QString from = SearchDateText(blocks[120].DateTime), to = SearchDateText(blocks[150].DateTime);
-  ASSERT_FALSE(blocks[120].ErrorCodes & 0x10);
-  ASSERT_FALSE(blocks[150].ErrorCodes & 0x10);
-  search([&](TSearchForm& f) {
-    f.TimeCheckBox->setChecked(true);
-    type(f.FromEdit, from);
-    type(f.UntilEdit, to);
-  });
-  std::vector<int> expected;
-  for (int n = 299; n >= 0 && expected.size() < 20; --n) {
-    const BlockRecord& b = blocks[static_cast<size_t>(n)];
-    if (TNurvoDataBlock::CompareDateTime(b.DateTime, blocks[120].DateTime) == 1 &&
-        TNurvoDataBlock::CompareDateTime(b.DateTime, blocks[150].DateTime) == -1)
-      expected.push_back(n);
-  }
-  ASSERT_FALSE(expected.empty());
-  EXPECT_EQ(rows(), expected);
-  EXPECT_LT(expected.front(), 150);
-  EXPECT_GT(expected.back(), 120);
-}
-
-TEST_F(ContentPageTest, SearchByDosimeterWithALowerCaseKey) {
-  const SampleDataOptions options{300, 13, 0};
-  const std::vector<BlockRecord> blocks = MakeSampleBlocks(options);
-  import(write("dosimeters.dat", options));
-  const QString key = QString::fromLatin1(blocks[200].BulbID, 5);
-  search([&](TSearchForm& f) { type(f.KeyEdit, key.toLower()); });
-  std::vector<int> expected;
-  for (int n = 299; n >= 0 && expected.size() < 20; --n)
-    if (std::memcmp(blocks[static_cast<size_t>(n)].BulbID, blocks[200].BulbID, 5) == 0) expected.push_back(n);
-  EXPECT_EQ(rows(), expected);
-  for (int r = 1; r <= static_cast<int>(expected.size()); ++r) EXPECT_EQ(grid->cell(2, r), key);
-
-  // A new file lists the first page of the search in force.
-  const SampleDataOptions other{100, 13, 0};
-  import(write("other.dat", other));
-  for (int r = 1; r <= static_cast<int>(rows().size()); ++r) EXPECT_EQ(grid->cell(2, r), key);
-}
-
-TEST_F(ContentPageTest, TheSearchKeepsTheShownBlockAndTheLabels) {
-  import(write("keep.dat", {300, 14, 0}));
-  form->PrevPageButton->click();
-  ASSERT_EQ(shown(), 279);
-  BlockRecord before;
-  std::memcpy(&before, &form->DataBlock->Record, sizeof before);
-  search([](TSearchForm& f) {
-    type(f.FromCSpinEdit, QStringLiteral("100"));
-    type(f.UntilCSpinEdit, QStringLiteral("130"));
-  });
-  ASSERT_EQ(rows(), numbers(130, 111));
-  // The re-count cleared the data object; the block on display is still the one worked on.
-  EXPECT_EQ(std::memcmp(&before, &form->DataBlock->Record, sizeof before), 0);
-  EXPECT_TRUE(form->DataBlock->IsLoaded());
-  EXPECT_EQ(form->SourceDatLabel->text(), "keep.dat");
-  EXPECT_EQ(form->AvailableBlocksDatLabel->text(), "300");
-  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-
-  activate();
-  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, rowCenter(4));
-  EXPECT_EQ(shown(), 127);
+  EXPECT_EQ(rows(), numbers(30, 11));
 }
 
 TEST_F(ContentPageTest, TheSearchWindowsMessagesAndCancel) {
@@ -425,30 +301,7 @@ TEST_F(ContentPageTest, TheSearchWindowsMessagesAndCancel) {
   EXPECT_EQ(prompter.texts(), QStringList({"Invalid time. The expected format: 2006.06.24 15:30",
                                            "Invalid time. The expected format: 2005.06.24 15:30"}));
   EXPECT_EQ(rows(), before);
-  EXPECT_EQ(int{form->SearchForm().Request.Flags}, 0);
-}
-
-TEST_F(ContentPageTest, AnEmptyResultAndNextPageOnAnEmptyList) {
-  import(write("empty.dat", {40, 16, 0}));
-  search([](TSearchForm& f) { type(f.KeyEdit, QStringLiteral("ZZZZZ")); });
-  EXPECT_TRUE(rows().empty());
-  form->NextPageButton->click();
-  form->PrevPageButton->click();
-  EXPECT_TRUE(rows().empty());
-  EXPECT_EQ(shown(), 39);
-  expectNormalPointerAndPaging();
-  EXPECT_TRUE(prompter.messages.empty());
-}
-
-TEST_F(ContentPageTest, ADayTheCalendarRejectsIsShownAsError) {
-  std::vector<BlockRecord> blocks = MakeSampleBlocks({5, 17, 0});
-  blocks[3].ErrorCodes = 0;
-  blocks[3].DateTime[1] = 2;
-  blocks[3].DateTime[2] = 30;
-  import(writeBlocks("feb30.dat", blocks));
-  EXPECT_EQ(prompter.texts(), QStringList{"Date error"});
-  EXPECT_EQ(grid->cell(1, 2), "Error");
-  EXPECT_EQ(rows(), numbers(4, 0));
+  EXPECT_EQ(int{form->Content().Search().Request.Flags}, 0);
 }
 
 TEST_F(ContentPageTest, TheErrorCodesColumnWidensForLongCodes) {
@@ -483,38 +336,6 @@ TEST_F(ContentPageTest, AReadFailureIsReportedAndTheShownBlockStays) {
   EXPECT_TRUE(form->DataBlock->IsLoaded());
   EXPECT_TRUE(grid->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-}
-
-TEST_F(ContentPageTest, AFileThatCannotBeImportedLeavesAnEmptyListAndTheShownBlock) {
-  import(write("good.dat", {30, 20, 0}));
-  import(dir.filePath(QStringLiteral("missing.dat")));
-  EXPECT_EQ(prompter.texts(), QStringList{"File open error"});
-  EXPECT_TRUE(rows().empty());
-  EXPECT_EQ(shown(), 29);
-  EXPECT_EQ(form->SourceDatLabel->text(), "good.dat");
-  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-
-  // An empty file has no newest block to read.
-  prompter.clear();
-  QFile empty(dir.filePath(QStringLiteral("empty.dat")));
-  ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
-  empty.close();
-  import(empty.fileName());
-  EXPECT_EQ(prompter.texts(), QStringList{"Source file error"});
-  EXPECT_TRUE(rows().empty());
-  EXPECT_EQ(form->AvailableBlocksDatLabel->text(), "0");
-}
-
-TEST_F(ContentPageTest, AFileGoneBeforeAPageTurnIsReportedAndTheListStays) {
-  const QString path = write("gone.dat", {60, 3, 0});
-  import(path);
-  ASSERT_EQ(rows(), numbers(59, 40));
-  ASSERT_TRUE(QFile::remove(path));
-  form->PrevPageButton->click();
-  EXPECT_EQ(prompter.texts(), QStringList{"File open error"});
-  EXPECT_EQ(rows(), numbers(59, 40));
-  EXPECT_EQ(shown(), 59);
-  expectNormalPointerAndPaging();
 }
 
 TEST_F(ContentPageTest, RightClickOnTheBackgroundShowsTheKeyList) {

@@ -20,51 +20,23 @@
 #include <cstring>
 #include <memory>
 
+#include "KnownBlock.h"
 #include "QStringPrinter.h"
 #include "ScriptedPrompter.h"
 #include "TimeZoneGuard.h"
-#include "evaluation/GlowChart.h"
-#include "sample-data/SampleData.h"
 #include "base/Config.h"
 #include "base/Diag.h"
-#include "shell/PgcForm.h"
 #include "base/StringGrid.h"
 #include "base/UserLocale.h"
+#include "evaluation/ContentModel.h"
+#include "evaluation/DetailView.h"
+#include "evaluation/GlowChart.h"
+#include "sample-data/SampleData.h"
+#include "shell/PgcForm.h"
 
 using quelm::test::ScriptedPrompter;
 
 namespace {
-
-// A block with a known header and a single-peaked glow curve at 20 'C.
-BlockRecord knownBlock() {
-  BlockRecord r;
-  std::memset(&r, 0, sizeof r);
-  r.BlockNumber = 1234;
-  const uint8_t when[5] = {106, 6, 24, 15, 30};
-  std::memcpy(r.DateTime, when, 5);
-  std::memcpy(r.DeviceID, "Q0412", 5);
-  std::memcpy(r.BulbID, "A0017", 5);
-  r.ReaderTemp = 40;
-  r.ErrorCodes = 0x0C;
-  r.SamplingSpeed = 5;
-  r.DLFA = 1;
-  r.DLFN = 1e9f;
-  r.EVASTART = 30;
-  r.EVALEN = 20;
-  r.EVANORM = 100;
-  r.MeasuredDose = 1234.5f;
-  r.Exposure = 36;
-  r.DoseRate = 5;
-  const uint8_t previous[5] = {106, 6, 23, 8, 5};
-  r.LRO = ReaderSecondsFromStamp(previous);
-  r.RawValues[0] = r.RawValues[1] = r.RawValues[2] = 200;
-  for (int ch = 0; ch < kChannelCount; ++ch) {
-    const int d = ch - 40;
-    r.RawValues[kAuxValueCount + ch] = static_cast<uint16_t>(200 + std::max(0, 3000 - 40 * d * d));
-    r.ChannelTemps[ch] = static_cast<int16_t>(450 + 26 * ch);
-  }
-  return r;
-}
 
 class PgcFormDetailTest : public ::testing::Test {
  protected:
@@ -104,8 +76,8 @@ class PgcFormDetailTest : public ::testing::Test {
   }
 
   QWidget* viewport() { return f().PChart->viewport(); }
-  QPoint pointPixel(int index) { return f().ChartHelper->pointPixel(index).toPoint(); }
-  int plotMiddleY() { return static_cast<int>(f().ChartHelper->plotRect().center().y()); }
+  QPoint pointPixel(int index) { return f().DetailPage().Chart()->pointPixel(index).toPoint(); }
+  int plotMiddleY() { return static_cast<int>(f().DetailPage().Chart()->plotRect().center().y()); }
 
   void mouse(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
     QMouseEvent e(type, QPointF(pos), viewport()->mapToGlobal(QPointF(pos)), button, buttons, Qt::NoModifier);
@@ -121,12 +93,6 @@ class PgcFormDetailTest : public ::testing::Test {
     QApplication::sendEvent(edit, &e);
   }
   void enter(QLineEdit* edit) { QTest::keyClick(edit, Qt::Key_Return); }
-
-  void useComma() {
-    quelm::UserLocale l = savedLocale_;
-    l.decimalSeparator = QLatin1Char(',');
-    quelm::setUserLocale(l);
-  }
 
   QTemporaryDir dir_;
   ScriptedPrompter prompter_;
@@ -203,37 +169,6 @@ TEST_F(PgcFormDetailTest, NoBlockIsReportedAndChangesNothing) {
   EXPECT_EQ(f().EvalSEdit->text(), "");
 }
 
-TEST_F(PgcFormDetailTest, NothingFromAnEarlierBlockRemains) {
-  show(knownBlock());
-  BlockRecord r = knownBlock();
-  r.ErrorCodes = 0x10;  // no valid time
-  r.EVANORM = 0;
-  r.RawValues[kAuxValueCount + 45] = 0x5123;  // invalid range code
-  DiagFlags = quelm::kDiagLog;
-  QStringList log;
-  quelm::setLogSink([&](const QString& line) { log << line; });
-  show(r);
-  quelm::setLogSink(nullptr);
-
-  EXPECT_EQ(f().ExposureDatLabel->text(), "");
-  EXPECT_EQ(f().ApprDoseRateDatLabel->text(), "");
-  EXPECT_EQ(f().ApprDoseRateDatLabel->toolTip(), "");
-  EXPECT_EQ(f().LastReadOutDatLabel->text(), "");
-  EXPECT_EQ(f().DateTimeDatLabel->text(), "-Not-available--  ");
-  EXPECT_EQ(f().ROIDoseDatLabel->text(), "ERR:NF=0");
-  EXPECT_EQ(f().MeasDoseDatLabel->text(), "ERR:NF=0");
-  EXPECT_EQ(f().BgDoseDatLabel->text(), "");
-  EXPECT_EQ(f().BgCorrDoseDatLabel->text(), "");
-  EXPECT_EQ(f().TCorrDoseDatLabel->text(), "");
-  EXPECT_EQ(f().TCorrDoseDatLabel->toolTip(), "");
-  EXPECT_EQ(f().ValueListGrid->cell(4, 24), "(5) 45:");
-
-  // The invalid range code is traced, never shown in a box, and cleared.
-  EXPECT_TRUE(log.contains("TPgcForm::DataRefresh(): ERR_CHCONTENT"));
-  EXPECT_TRUE(prompter_.messages.empty());
-  EXPECT_EQ(block().State & RangeFault, 0u);
-}
-
 TEST_F(PgcFormDetailTest, ChartKeysActOnlyOnTheChartPageWithABlock) {
   showChartPage();
   f().PageControl->setCurrentWidget(f().ContentTabSheet);
@@ -260,129 +195,23 @@ TEST_F(PgcFormDetailTest, ChartKeysActOnlyOnTheChartPageWithABlock) {
   EXPECT_EQ(block().State & EvalEdited, 0u);  // the refresh is done
 }
 
-TEST_F(PgcFormDetailTest, EachChartItemKeepsItsCondition) {
-  show(knownBlock());
-  f().PageControl->setCurrentWidget(f().ChartTabSheet);
-  auto set = [&](int start, int length, int cursor) {
-    block().EvalStart = start;
-    block().EvalLength = length;
-    block().CursorPos = cursor;
-  };
-  auto state = [&] {
-    return std::tuple(int{block().EvalStart}, int{block().EvalLength}, int{block().CursorPos});
-  };
-
-  set(0, 20, 0);
-  f().ChartEvalStartLeftItem->trigger();
-  f().ChartCursorLeftItem->trigger();
-  EXPECT_EQ(state(), std::tuple(0, 20, 0));
-  set(30, 1, 99);
-  f().ChartEvalStartRightItem->trigger();
-  f().ChartEvalLengthLeftItem->trigger();
-  f().ChartCursorRightItem->trigger();
-  EXPECT_EQ(state(), std::tuple(30, 1, 99));
-  set(60, 40, 50);
-  f().ChartEvalLengthRightItem->trigger();
-  EXPECT_EQ(state(), std::tuple(60, 40, 50));
-  f().ChartEvalStartRightItem->trigger();
-  EXPECT_EQ(state(), std::tuple(61, 39, 50));
-  f().ChartEvalLengthLeftItem->trigger();
-  EXPECT_EQ(state(), std::tuple(61, 38, 50));
-  EXPECT_EQ(f().EvalLEdit->text(), "38");
-}
-
-TEST_F(PgcFormDetailTest, NormalisationFactorItems) {
-  show(knownBlock());
-  f().PageControl->setCurrentWidget(f().ChartTabSheet);
-  const QString roiDose = f().ROIDoseDatLabel->text();
-  f().ChartNFInrease10Item->trigger();
-  EXPECT_NEAR(block().NormFact, 110, 1e-9);
-  EXPECT_EQ(f().NormFact20DatEdit->text(), "110.00");
-  EXPECT_NE(f().ROIDoseDatLabel->text(), roiDose);
-  f().ChartNFDecrease10Item->trigger();
-  EXPECT_NEAR(block().NormFact, 100, 1e-9);
-  EXPECT_EQ(f().ROIDoseDatLabel->text(), roiDose);
-  for (int i = 0; i < 3; ++i) f().ChartNFInrease1Item->trigger();
-  EXPECT_NEAR(block().NormFact, 103.0301, 1e-9);
-  EXPECT_EQ(f().NormFact20DatEdit->text(), "103.03");
-  f().ChartNFDecrease1Item->trigger();
-  f().ChartNFInrease01Item->trigger();
-  f().ChartNFDecrease01Item->trigger();
-  EXPECT_NEAR(block().NormFact, 102.01, 1e-9);
-}
-
-TEST_F(PgcFormDetailTest, ChartItemsWithoutDataObjectReportIt) {
-  f().PageControl->setCurrentWidget(f().ChartTabSheet);
-  f().DataBlock.reset();
-  f().ChartCursorLeftItemClick();
-  ASSERT_EQ(prompter_.messages.size(), 1u);
-  EXPECT_EQ(prompter_.messages[0].text, "Nullptr error (no memalloc. for variable?)");
-  EXPECT_EQ(f().DataRefresh(), -102);
-}
-
-TEST_F(PgcFormDetailTest, EditsTakeWholeNumbersOnExitAndEnter) {
+TEST_F(PgcFormDetailTest, LeavingAnEditOrEnterTakesItsValue) {
   show(knownBlock());
   f().EvalSEdit->setText("12x");
   leave(f().EvalSEdit);
-  EXPECT_EQ(f().EvalSEdit->text(), "30");
-  EXPECT_EQ(block().EvalStart, 30);
-
+  EXPECT_EQ(f().EvalSEdit->text(), "30");  // no number: the member again
   f().EvalSEdit->setText("35");
   enter(f().EvalSEdit);
   EXPECT_EQ(block().EvalStart, 35);
-  EXPECT_EQ(f().EvalSEdit->text(), "35");
-
   f().EvalLEdit->setText("10");
   leave(f().EvalLEdit);
   EXPECT_EQ(block().EvalLength, 10);
-  EXPECT_EQ(f().PeakPosDatLabel->text(), "40");
-  EXPECT_EQ(f().StartPercentDatLabel->text(), "68.80 %");  // channel 35 against the peak
-  EXPECT_EQ(f().StopPercentDatLabel->text(), "80.00 %");   // channel 44
-
-  f().EvalLEdit->setText("many");
-  enter(f().EvalLEdit);
-  EXPECT_EQ(f().EvalLEdit->text(), "10");
-
-  // Values that would break the limits are brought into them.
-  f().EvalSEdit->setText("-5");
-  leave(f().EvalSEdit);
-  EXPECT_EQ(block().EvalStart, 0);
-  f().EvalSEdit->setText("95");
-  leave(f().EvalSEdit);
-  EXPECT_EQ(block().EvalStart, 95);
-  EXPECT_EQ(block().EvalLength, 5);
-  EXPECT_EQ(f().EvalLEdit->text(), "5");
-  f().EvalLEdit->setText("0");
-  enter(f().EvalLEdit);
-  EXPECT_EQ(block().EvalLength, 1);
-  f().EvalLEdit->setText("300");
-  enter(f().EvalLEdit);
-  EXPECT_EQ(block().EvalLength, 5);
-  EXPECT_TRUE(prompter_.messages.empty());
-}
-
-TEST_F(PgcFormDetailTest, NormFactEditUsesTheUsersDecimalSeparator) {
-  useComma();
-  show(knownBlock());
-  EXPECT_EQ(f().NormFact20DatEdit->text(), "100,00");
-  f().NormFact20DatEdit->setText("2,5");
+  EXPECT_EQ(f().StartPercentDatLabel->text(), "68.80 %");  // the panel follows
+  f().NormFact20DatEdit->setText("2.5");
   enter(f().NormFact20DatEdit);
   EXPECT_EQ(block().NormFact, 2.5);
-  EXPECT_EQ(f().NormFact20DatEdit->text(), "2,50");
-
-  f().NormFact20DatEdit->setText("2.5");  // not a number with a comma separator
-  leave(f().NormFact20DatEdit);
-  EXPECT_EQ(block().NormFact, 2.5);
-  EXPECT_EQ(f().NormFact20DatEdit->text(), "2,50");
-
-  f().NormFact20DatEdit->setText("250000");  // only a block's own factor is capped
-  leave(f().NormFact20DatEdit);
-  EXPECT_EQ(block().NormFact, 250000.0);
-  EXPECT_EQ(f().NormFact20DatEdit->text(), "250000,00");
-
-  f().NormFact20DatEdit->setText("0");
-  leave(f().NormFact20DatEdit);
-  EXPECT_EQ(f().ROIDoseDatLabel->text(), "ERR:NF=0");
+  EXPECT_EQ(f().NormFact20DatEdit->text(), "2.50");
+  EXPECT_TRUE(prompter_.messages.empty());
 }
 
 TEST_F(PgcFormDetailTest, EditsActOnRealFocusChangesOnly) {
@@ -410,16 +239,6 @@ TEST_F(PgcFormDetailTest, WithoutABlockTheEditsDoNothing) {
   EXPECT_EQ(f().EvalSEdit->text(), "12");
 }
 
-TEST_F(PgcFormDetailTest, EditRefreshEvaluatesTheBlockOnDisplay) {
-  show(knownBlock());
-  f().PageControl->setCurrentWidget(f().ChartTabSheet);
-  const QString roi = f().ROIDatLabel->text();
-  std::memset(&block().Record, 0, sizeof(BlockRecord));  // a search re-counted the source
-  f().ChartNFInrease10Item->trigger();
-  EXPECT_EQ(f().ROIDatLabel->text(), roi);
-  EXPECT_EQ(f().PeakValueDatLabel->text(), "3200");
-}
-
 TEST_F(PgcFormDetailTest, DraggingTheLeftMarkerMovesTheWindow) {
   showChartPage();
   show(knownBlock());
@@ -444,8 +263,8 @@ TEST_F(PgcFormDetailTest, DraggingTheLeftMarkerMovesTheWindow) {
   EXPECT_EQ(f().PChart->rubberBand(), QChartView::RectangleRubberBand);
   EXPECT_EQ(viewport()->cursor().shape(), Qt::ArrowCursor);
   EXPECT_EQ(block().CursorPos, 30);  // the click puts the cursor where the drag began
-  EXPECT_EQ(f().ChartDownX, start.x());
-  const QList<QPointF> window = f().ChartHelper->windowSeries()->points();
+  EXPECT_EQ(f().DetailPage().ChartDownX, start.x());
+  const QList<QPointF> window = f().DetailPage().Chart()->windowSeries()->points();
   ASSERT_FALSE(window.isEmpty());
   EXPECT_EQ(window.front().x(), 10);
   EXPECT_EQ(window.back().x(), 30);
@@ -462,7 +281,7 @@ TEST_F(PgcFormDetailTest, DraggingTheRightMarkerSetsTheLength) {
   EXPECT_EQ(block().EvalLength, 15);
   dragTo(QPoint(pointPixel(20).x(), y));
   EXPECT_EQ(block().EvalLength, 1);
-  const QRectF plot = f().ChartHelper->plotRect();
+  const QRectF plot = f().DetailPage().Chart()->plotRect();
   release(QPoint(static_cast<int>(plot.right()) + 30, y));  // past the right end of the plot
   EXPECT_EQ(block().EvalStart, 30);
   EXPECT_EQ(block().EvalLength, 70);
@@ -525,9 +344,11 @@ TEST_F(PgcFormDetailTest, MarkersPeakAndCursorAreDrawnInTheirColours) {
   const QPoint cursor = pointPixel(42);
   EXPECT_EQ(image.pixelColor(cursor.x(), cursor.y() - 10), QColor(0xFF, 0x00, 0x00));
   // Inside the window the area has the window colour, outside the series colour.
-  EXPECT_EQ(image.pixelColor(pointPixel(36).x(), static_cast<int>(f().ChartHelper->plotRect().bottom()) - 3),
+  EXPECT_EQ(image.pixelColor(pointPixel(36).x(),
+                             static_cast<int>(f().DetailPage().Chart()->plotRect().bottom()) - 3),
             QColor(0x00, 0x80, 0x00));
-  EXPECT_EQ(image.pixelColor(pointPixel(20).x(), static_cast<int>(f().ChartHelper->plotRect().bottom()) - 3),
+  EXPECT_EQ(image.pixelColor(pointPixel(20).x(),
+                             static_cast<int>(f().DetailPage().Chart()->plotRect().bottom()) - 3),
             QColor(0x00, 0x59, 0x00));
 }
 

@@ -26,18 +26,20 @@
 #include "ReaderModel.h"
 #include "ScriptedPrompter.h"
 #include "SimServer.h"
+#include "base/Config.h"
+#include "base/Diag.h"
+#include "base/IniFile.h"
+#include "base/StringGrid.h"
 #include "evaluation/ContentList.h"
+#include "evaluation/ContentModel.h"
+#include "evaluation/DetailView.h"
 #include "evaluation/SearchCriteria.h"
 #include "evaluation/SearchForm.h"
 #include "link/COMPort.h"
 #include "measurement/NurvoDataBlock.h"
 #include "sample-data/SampleData.h"
-#include "base/Config.h"
-#include "base/Diag.h"
-#include "base/IniFile.h"
 #include "shell/IoForm.h"
 #include "shell/PgcForm.h"
-#include "base/StringGrid.h"
 
 using namespace quelm;
 using namespace quelm::test;
@@ -199,7 +201,7 @@ class ReaderContentTest : public ::testing::Test {
   }
   void expectIdle() const {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(form->PagingEnabled, 1u);
+    EXPECT_TRUE(form->Content().PagingEnabled());
     EXPECT_TRUE(form->RSSpeedButton->isEnabled());
     EXPECT_TRUE(form->FromQuelm1->isEnabled());
     EXPECT_FALSE(form->DataBlock->State & Busy);
@@ -223,7 +225,7 @@ TEST_F(ReaderContentTest, ImportListsTheTwentyNewestAndShowsTheNewest) {
   ASSERT_TRUE(form->RSSpeedButton->isEnabled());
   ASSERT_TRUE(form->FromQuelm1->isEnabled());
   // Criteria left by an earlier search do not filter the import.
-  form->SearchForm().Request.Flags = kSearchByNumber | kSearchByDosimeter | kSearchForward;
+  form->Content().Search().Request.Flags = kSearchByNumber | kSearchByDosimeter | kSearchForward;
   form->PageControl->setCurrentWidget(form->ChartTabSheet);
   import();
 

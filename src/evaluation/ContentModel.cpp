@@ -1,0 +1,399 @@
+#include "evaluation/ContentModel.h"
+
+#include <QDateTime>
+#include <algorithm>
+#include <cstring>
+
+#include "base/Diag.h"
+#include "base/ErrorCodes.h"
+#include "base/Prompter.h"
+#include "evaluation/DetailModel.h"
+#include "evaluation/SearchCriteria.h"
+#include "measurement/NurvoDataBlock.h"
+
+namespace quelm {
+
+SearchState::SearchState() { std::memset(&Request, 0, sizeof Request); }
+
+// A list operation in progress: the item navigation, the page turns and the
+// row selection do nothing meanwhile (the reader commands let the program's
+// events through while they wait).
+class ContentModel::BusyScope {
+ public:
+  explicit BusyScope(ContentModel& model) : model_(model) {
+    if (model_.busyDepth_++ == 0 && model_.hooks.busy) model_.hooks.busy(true);
+  }
+  ~BusyScope() { release(); }
+  // Back to the normal pointer before a failure is reported.
+  void release() {
+    if (!active_) return;
+    active_ = false;
+    if (--model_.busyDepth_ == 0 && model_.hooks.busy) model_.hooks.busy(false);
+  }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  ContentModel& model_;
+  bool active_ = true;
+};
+
+ContentModel::ContentModel(std::unique_ptr<TNurvoDataBlock>& data, DetailModel& detail)
+    : data_(data), detail_(detail) {
+  std::memset(rows_.data(), 0, sizeof rows_);
+}
+
+ContentModel::~ContentModel() = default;
+
+void ContentModel::notify() {
+  if (hooks.changed) hooks.changed();
+}
+
+void ContentModel::setPaging(bool enabled) {
+  paging_ = enabled;
+  if (hooks.paging) hooks.paging(enabled);
+}
+
+void ContentModel::commandsChanged() {
+  if (hooks.commandsChanged) hooks.commandsChanged();
+}
+
+bool ContentModel::RowSelectable(int row) const { return quelm::RowSelectable(row, filled_, paging_); }
+
+// --- Rows ---------------------------------------------------------------------
+
+void ContentModel::clearRows() {
+  filled_ = 0;
+  texts_.fill(ContentRow{});
+}
+
+void ContentModel::appendRow(const BlockSummary& summary) {
+  if (filled_ >= kContentRows) return;
+  std::memcpy(&rows_[static_cast<size_t>(filled_)], &summary, sizeof summary);
+  texts_[static_cast<size_t>(filled_)] = ContentRowTexts(summary);
+  const QString message = texts_[static_cast<size_t>(filled_)].message;
+  ++filled_;
+  // The title is left to the prompter: the program's name.
+  if (!message.isEmpty()) showMessage(MessageKind::Plain, QString(), message);
+}
+
+// --- Source, pages and blocks ---------------------------------------------------
+
+int ContentModel::searchPage(const SearchRequest& request, int* failure) {
+  if (failure) *failure = 0;
+  if (!source_ || !data_) return 0;
+  int count = 0;
+  const int rc = source_->SearchPage(*data_, request, search_.UpperLimit, search_.LowerLimit, &count);
+  // The search stepped over records of the source; the view keeps its block.
+  detail_.ReinstateShownBlock();
+  if (rc != 0) {
+    // Whatever the data object holds now is no page of the source.
+    if (failure) *failure = rc;
+    if (source_->Reportable(rc)) ReportError(rc, QStringLiteral("TPgcForm::searchContentPage(): %1").arg(rc));
+    return 0;
+  }
+  return std::clamp(count, 0, kContentRows);
+}
+
+void ContentModel::showSource() {
+  if (!source_ || !data_) return;
+  sourceLabel_ = source_->Label();
+  sourceHint_ = source_->Hint();
+  availableBlocks_ = QString::number(data_->ValidBlocks);
+  notify();
+}
+
+void ContentModel::loadSelectedBlock() {
+  TraceLine trace(QStringLiteral("TPgcForm::LoadSelectedBlock(): "));
+  if (!data_) return;
+  if (data_->State & ::Busy) {
+    trace.fail(QStringLiteral("BUSYCOM"));
+    return;
+  }
+  if (selected_ < 1 || selected_ > filled_ || !source_) return;
+  const uint32_t number = RowSummary(selected_).BlockNumber;
+
+  BusyScope busy(*this);
+  const int rc = source_->ReadBlock(*data_, number);
+  if (rc != 0) {
+    // The detail view still shows the previous block: keep the data with it.
+    detail_.ReinstateShownBlock();
+    busy.release();
+    trace.fail(QString::number(rc));
+    if (source_->Reportable(rc)) ReportError(rc, source_->ReadContext(QString::number(selected_), rc));
+    return;
+  }
+  detail_.Refresh();
+  trace.ok();
+}
+
+bool ContentModel::Select(int row) {
+  if (Busy() || !RowSelectable(row)) return false;
+  selected_ = row;
+  notify();
+  loadSelectedBlock();
+  return true;
+}
+
+// --- Paging ----------------------------------------------------------------------
+
+void ContentModel::NextPage() {
+  if (Busy() || !data_) return;
+  TraceLine trace(QStringLiteral("TPgcForm::NextPageButtonClick(): "));
+  setPaging(false);
+  {
+    BusyScope busy(*this);
+    SearchRequest& request = search_.Request;
+    const std::optional<uint32_t> top =
+        filled_ >= 1 ? std::optional<uint32_t>(RowSummary(1).BlockNumber) : std::nullopt;
+    const PageTurn turn = PlanNextPage(request, top, search_.UpperLimit, search_.LowerLimit);
+    const int n = turn.search ? searchPage(turn.request) : 0;
+    request = turn.keep;
+    if (n > 0) {
+      clearRows();
+      // The forward search returns ascending numbers; the list shows the newest first.
+      for (int i = n - 1; i >= 0; --i) appendRow(data_->Summaries[i]);
+      selected_ = n;  // the block right after the old page's top
+      notify();
+      loadSelectedBlock();
+      showSource();
+      commandsChanged();
+    }
+  }
+  setPaging(true);
+  trace.ok();
+}
+
+void ContentModel::PrevPage() {
+  if (Busy() || !data_) return;
+  TraceLine trace(QStringLiteral("TPgcForm::PrevPageButtonClick(): "));
+  {
+    BusyScope busy(*this);
+    setPaging(false);
+    SearchRequest& request = search_.Request;
+    const std::optional<uint32_t> bottom =
+        filled_ >= 1 ? std::optional<uint32_t>(RowSummary(filled_).BlockNumber) : std::nullopt;
+    const PageTurn turn = PlanPrevPage(request, bottom, search_.LowerLimit);
+    const int n = turn.search ? searchPage(turn.request) : 0;
+    request = turn.keep;
+    if (n > 0) {
+      clearRows();
+      for (int i = 0; i < n; ++i) appendRow(data_->Summaries[i]);
+      selected_ = 1;  // the block right below the old page's bottom
+      notify();
+      loadSelectedBlock();
+      showSource();
+      commandsChanged();
+    }
+  }
+  setPaging(true);
+  trace.ok();
+}
+
+// --- Item navigation --------------------------------------------------------------
+
+void ContentModel::navigate(const NavDecision& decision) {
+  switch (decision.move) {
+    case NavMove::Stay:
+      return;
+    case NavMove::Select:
+      selected_ = decision.row;
+      notify();
+      loadSelectedBlock();
+      return;
+    case NavMove::NextPage:
+      NextPage();
+      return;
+    case NavMove::PrevPage:
+      PrevPage();
+      return;
+  }
+}
+
+void ContentModel::NextItem() {
+  if (!Busy()) navigate(DecideNextItem(selected_, filled_, paging_));
+}
+
+void ContentModel::PrevItem() {
+  if (!Busy()) navigate(DecidePrevItem(selected_, filled_, paging_));
+}
+
+void ContentModel::FirstBlock() {
+  if (!Busy()) navigate(DecideFirstBlock(selected_, filled_, paging_));
+}
+
+void ContentModel::LastBlock() {
+  if (!Busy()) navigate(DecideLastBlock(selected_, filled_, paging_));
+}
+
+// --- Import -------------------------------------------------------------------------
+
+void ContentModel::FileImportCancelled() {
+  TraceLine trace(QStringLiteral("TPgcForm::FileOpenItemClick(): "));
+  trace.fail(QStringLiteral("ERR_CANCEL"));
+}
+
+int ContentModel::ImportFile(const QString& fileName) {
+  TraceLine trace(QStringLiteral("TPgcForm::FileOpenItemClick(): "));
+  if (!data_) return kErrNullptr;
+  if (Busy()) return 0;
+
+  BusyScope busy(*this);
+  clearRows();
+  selected_ = 0;
+  notify();
+  auto source = std::make_unique<DataFileSource>(fileName);
+  source->BeginImport();
+  const int rc = source->Skim(*data_);
+  if (rc != 0) {
+    // The list is empty; the view, its block and the source stay as they were.
+    detail_.ReinstateShownBlock();
+    busy.release();
+    return endFailedImport(*source, rc, trace);
+  }
+  source_ = std::move(source);
+
+  // The criteria stay as the search left them: the first page of the search in force.
+  SearchRequest& request = search_.Request;
+  request.StartBlock = static_cast<uint16_t>(data_->LastBlock);
+  request.Flags &= static_cast<uint8_t>(~kSearchForward);
+  const int n = searchPage(request);
+  if (n > 0) {
+    clearRows();
+    for (int i = 0; i < n; ++i) appendRow(data_->Summaries[i]);
+  }
+  notify();
+  setPaging(true);
+  return showNewestImportedBlock(busy, trace);
+}
+
+int ContentModel::ImportReader() {
+  TraceLine trace(QStringLiteral("TPgcForm::RSSpeedButtonClick(): "));
+  if (!data_) return kErrNullptr;
+  if (Busy()) return 0;
+
+  BusyScope busy(*this);
+  clearRows();
+  selected_ = 0;
+  notify();
+  auto source = std::make_unique<ReaderSource>();
+  source->BeginImport();
+  // The view keeps its block until the reader's newest one can be shown.
+  int rc = source->Skim(*data_);
+  if (rc != 0) {
+    detail_.ReinstateShownBlock();
+    busy.release();
+    return endFailedImport(*source, rc, trace);
+  }
+  source_ = std::move(source);
+
+  if (data_->ValidBlocks == 0) {
+    detail_.ReinstateShownBlock();
+    busy.release();
+    showSource();
+    setPaging(true);
+    commandsChanged();
+    trace.ok(QStringLiteral("ValidBlocks=0: "));
+    showMessage(MessageKind::Plain, QString(), QStringLiteral("There is not Glow Data in the memory"));
+    return 0;
+  }
+
+  int n = 0;
+  rc = RequestFirstReaderPage(&n);
+  if (rc != 0) {
+    // No page is listed rather than what an earlier page left in Summaries.
+    detail_.ReinstateShownBlock();
+    busy.release();
+    showSource();
+    setPaging(true);
+    commandsChanged();
+    trace.fail(QString::number(rc));
+    if (source_->Reportable(rc)) ReportError(rc, QStringLiteral("SearchCOMBlocks(): %1").arg(rc));
+    return rc;
+  }
+  // The reader's count, not the block count: slots beyond it hold no block.
+  for (int k = 0; k < n; ++k) appendRow(data_->Summaries[k]);
+  notify();
+  setPaging(true);
+  return showNewestImportedBlock(busy, trace);
+}
+
+int ContentModel::endFailedImport(const ContentSource& source, int rc, TraceLine& trace) {
+  setPaging(true);
+  commandsChanged();
+  trace.fail(QString::number(rc));
+  if (source.Reportable(rc)) ReportError(rc, source.SkimContext(rc));
+  return rc;
+}
+
+int ContentModel::showNewestImportedBlock(BusyScope& busy, TraceLine& trace) {
+  const uint32_t newest = data_->LastBlock;
+  const int rc = source_->ReadBlock(*data_, newest);
+  // The view shows the newest block, or the cleared record when it cannot be
+  // read: nothing of the previous source may remain on screen.
+  data_->State |= Loaded;
+  if (filled_ >= 1 && uint32_t{RowSummary(1).BlockNumber} == newest) {
+    selected_ = 1;
+    notify();
+  }
+  if (rc != 0) {
+    busy.release();
+    trace.fail(QString::number(rc));
+    if (source_->Reportable(rc)) ReportError(rc, source_->ReadContext(QString::number(newest), rc));
+  }
+  detail_.Refresh();
+  showSource();
+  commandsChanged();
+  if (rc == 0) trace.ok();
+  return rc;
+}
+
+int ContentModel::RequestFirstReaderPage(int* count) {
+  if (count) *count = 0;
+  if (!data_ || !source_) return kErrNullptr;
+  SearchRequest& request = search_.Request;
+  request.Flags = 0;
+  request.StartBlock = static_cast<uint16_t>(data_->LastBlock);
+  request.FromBlock = static_cast<uint16_t>(data_->LastBlock + 1);
+  int n = 0;
+  const int rc = source_->SearchPage(*data_, request, search_.UpperLimit, search_.LowerLimit, &n);
+  detail_.ReinstateShownBlock();
+  if (count) *count = rc == 0 ? std::clamp(n, 0, kContentRows) : 0;
+  return rc;
+}
+
+// --- Search -----------------------------------------------------------------------------
+
+int ContentModel::Search(const std::function<bool(SearchState&)>& ask) {
+  TraceLine trace(QStringLiteral("TPgcForm::FilterButtonClick(): "));
+  if (Busy() || !data_ || !source_) return 0;
+  // The re-count clears the data object's record; the view keeps its block.
+  const int rc = source_->Skim(*data_);
+  detail_.ReinstateShownBlock();
+  if (rc != 0) {
+    trace.fail(QString::number(rc));
+    if (source_->Reportable(rc)) ReportError(rc, source_->SkimContext(rc));
+    return rc;
+  }
+  if (!search_.Initialised) {
+    search_.Initialised = true;
+    InitialiseSearchRequest(search_.Request, data_->LastBlock, QDateTime::currentDateTime());
+  }
+  if (!ask || !ask(search_)) return 0;
+
+  BusyScope busy(*this);
+  int failure = 0;
+  const int n = searchPage(search_.Request, &failure);
+  // A search that could not be made leaves the list as it was.
+  if (failure != 0) return failure;
+  clearRows();
+  // The shown block need not be on the found page: nothing is selected
+  // until the operator picks a row.
+  selected_ = 0;
+  for (int k = 0; k < n; ++k) appendRow(data_->Summaries[k]);
+  notify();
+  trace.ok();
+  return 0;
+}
+
+}  // namespace quelm

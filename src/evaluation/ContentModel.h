@@ -1,0 +1,127 @@
+#pragma once
+// The content list as a core object: the source it lists (a data file or the
+// reader), the search request every list operation starts from, the page of
+// up to 20 block summaries with the selected row, and the workflows that
+// change them: importing, turning pages, moving the selection, searching.
+// Each block it selects is read into the data object and shown through the
+// detail model. The main window forwards the operator's commands and paints
+// what this holds; the command line drives the very same object.
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "evaluation/ContentList.h"
+#include "evaluation/ContentSource.h"
+#include "measurement/BlockRecord.h"
+
+class TNurvoDataBlock;
+
+namespace quelm {
+
+class DetailModel;
+class TraceLine;
+
+// The search in force: the request, the block-number limits of paging
+// (LowerLimit = the From number, UpperLimit = the To number at the last
+// accepted search) and whether the request has had its first-use defaults.
+struct SearchState {
+  SearchRequest Request;
+  uint16_t UpperLimit = 0;
+  uint16_t LowerLimit = 0;
+  bool Initialised = false;
+  SearchState();
+};
+
+class ContentModel {
+ public:
+  // What the model tells whoever shows it; unset hooks are not called.
+  struct Hooks {
+    std::function<void()> changed;             // rows, selection or source labels: paint them
+    std::function<void(bool running)> busy;    // a list operation starts or ends (busy pointer)
+    std::function<void(bool enabled)> paging;  // EnablePaging / DisablePaging
+    std::function<void()> commandsChanged;     // the block-dependent commands follow Loaded
+  };
+  Hooks hooks;
+
+  ContentModel(std::unique_ptr<TNurvoDataBlock>& data, DetailModel& detail);
+  ~ContentModel();
+  ContentModel(const ContentModel&) = delete;
+  ContentModel& operator=(const ContentModel&) = delete;
+
+  // --- What it holds
+  const ContentSource* Source() const { return source_.get(); }
+  // "Source:" with its hint and "AvailableBlocks:", as last shown (a search
+  // re-counts the source without changing them); empty before an import.
+  const QString& SourceLabel() const { return sourceLabel_; }
+  const QString& SourceHint() const { return sourceHint_; }
+  const QString& AvailableBlocks() const { return availableBlocks_; }
+  int FilledRows() const { return filled_; }
+  // Rows 1..FilledRows(): the summary and the texts of its columns.
+  const BlockSummary& RowSummary(int row) const { return rows_[static_cast<size_t>(row - 1)]; }
+  const ContentRow& RowTexts(int row) const { return texts_[static_cast<size_t>(row - 1)]; }
+  int SelectedRow() const { return selected_; }  // 0: none
+  bool PagingEnabled() const { return paging_; }
+  bool Busy() const { return busyDepth_ > 0; }
+  SearchState& Search() { return search_; }
+  const SearchState& Search() const { return search_; }
+  // While paging is enabled a row without a block cannot be selected.
+  bool RowSelectable(int row) const;
+
+  // --- The operator's commands. Failures are reported (ReportError) and
+  // returned; the list keeps what it showed, the detail view its block.
+  // Makes the data file the source, lists the first page of the search in
+  // force and shows the newest block.
+  int ImportFile(const QString& fileName);
+  // The operator cancelled the choice of a data file: traced, nothing else.
+  void FileImportCancelled();
+  // Makes the reader the source, lists its newest page and shows its newest
+  // block; with an empty reader only the message.
+  int ImportReader();
+  // The reader's page that ends at its newest block, with every criterion
+  // cleared; *count gets the blocks it holds (0 on a failure).
+  int RequestFirstReaderPage(int* count = nullptr);
+  void NextPage();
+  void PrevPage();
+  void NextItem();    // Up, wheel away from the user
+  void PrevItem();    // Down, wheel towards the user
+  void FirstBlock();  // Home: the oldest row
+  void LastBlock();   // End: the newest row
+  // Selects a row and shows its block; false (nothing changes) while an
+  // operation runs or for a row that cannot be selected.
+  bool Select(int row);
+  // Re-counts the source, lets `ask` set the criteria (false: the operator
+  // gave up) and lists the first page found. The shown block stays.
+  int Search(const std::function<bool(SearchState&)>& ask);
+
+ private:
+  class BusyScope;
+  void notify();
+  void setPaging(bool enabled);
+  void commandsChanged();
+  void clearRows();
+  void appendRow(const BlockSummary& summary);
+  int searchPage(const SearchRequest& request, int* failure = nullptr);  // rows found
+  void showSource();
+  void loadSelectedBlock();
+  void navigate(const NavDecision& decision);
+  int endFailedImport(const ContentSource& source, int rc, TraceLine& trace);
+  int showNewestImportedBlock(BusyScope& busy, TraceLine& trace);
+
+  std::unique_ptr<TNurvoDataBlock>& data_;
+  DetailModel& detail_;
+  std::unique_ptr<ContentSource> source_;  // nothing before the first import
+  SearchState search_;
+  std::array<BlockSummary, kContentRows> rows_{};
+  std::array<ContentRow, kContentRows> texts_;
+  int filled_ = 0;
+  int selected_ = 0;
+  bool paging_ = false;
+  int busyDepth_ = 0;
+  QString sourceLabel_, sourceHint_, availableBlocks_;
+};
+
+}  // namespace quelm

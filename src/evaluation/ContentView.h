@@ -1,0 +1,44 @@
+#pragma once
+// The content page's widgets over the content model: paints the page of
+// blocks, the selection and the source labels whenever the model changes,
+// shows the busy pointer while a list operation runs, and turns the
+// operator's choice of a row into the model's selection (refused choices
+// snap back). The main window builds the widgets and hands them over.
+
+#include <QObject>
+#include <functional>
+
+class QLabel;
+
+namespace quelm {
+
+class ContentModel;
+class StringGrid;
+
+class ContentView : public QObject {
+  Q_OBJECT
+
+ public:
+  struct Widgets {
+    StringGrid* grid = nullptr;         // title row, then the page rows 1..20
+    QLabel* source = nullptr;           // "Source:" value, with the full path as hint
+    QLabel* availableBlocks = nullptr;  // "AvailableBlocks:" value
+  };
+
+  // Parented to the grid.
+  ContentView(ContentModel& model, const Widgets& widgets);
+
+  // A double-click on a row with a block: the main window shows the chart.
+  std::function<void()> showChart;
+
+ private:
+  void paint();
+  void paintSelection();
+  void cellChanged(int row, int previousRow);
+
+  ContentModel& model_;
+  Widgets w_;
+  bool selecting_ = false;  // the selection is being painted, not chosen
+};
+
+}  // namespace quelm

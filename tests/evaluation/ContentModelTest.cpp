@@ -1,0 +1,400 @@
+// The content model without a window, over generated data files: import,
+// paging across the wrap, item navigation, selection, search, and what a
+// failure leaves behind.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "QStringPrinter.h"
+#include "ScriptedPrompter.h"
+#include "base/Diag.h"
+#include "evaluation/ContentModel.h"
+#include "evaluation/DetailModel.h"
+#include "evaluation/SearchCriteria.h"
+#include "link/CommandChannel.h"
+#include "measurement/NurvoDataBlock.h"
+#include "sample-data/SampleData.h"
+
+using namespace quelm;
+using quelm::test::ScriptedPrompter;
+
+namespace {
+
+// Block numbers from `from` down to `downTo`, across the wrap.
+std::vector<int> numbers(int from, int downTo) {
+  std::vector<int> v;
+  for (int n = from;; n = PrevBlockNumber(static_cast<uint32_t>(n))) {
+    v.push_back(n);
+    if (n == downTo) break;
+  }
+  return v;
+}
+
+class ContentModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = DiagFlags;
+    DiagFlags = 0;
+    ASSERT_TRUE(dir.isValid());
+    content.hooks.busy = [this](bool running) { busyChanges.push_back(running); };
+  }
+  void TearDown() override { DiagFlags = saved_; }
+
+  QString write(const char* name, const SampleDataOptions& o) {
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    EXPECT_EQ(WriteSampleDataFile(path, o), 0);
+    return path;
+  }
+  QString writeBlocks(const char* name, const std::vector<BlockRecord>& blocks) {
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(reinterpret_cast<const char*>(blocks.data()),
+            static_cast<qint64>(blocks.size() * sizeof(BlockRecord)));
+    return path;
+  }
+  std::vector<int> rows() const {
+    std::vector<int> v;
+    for (int r = 1; r <= content.FilledRows(); ++r) v.push_back(content.RowSummary(r).BlockNumber);
+    return v;
+  }
+  int shown() const { return detail.ShownRecord().BlockNumber; }
+  // Criteria as the search window leaves them at Ok.
+  int search(uint8_t flags, uint16_t from, uint16_t to, const char* dosimeter = "A0000",
+             const uint8_t* dateFrom = nullptr, const uint8_t* dateTo = nullptr) {
+    return content.Search([&](SearchState& s) {
+      s.Request.Flags = flags;
+      s.Request.FromBlock = s.LowerLimit = from;
+      s.Request.StartBlock = s.UpperLimit = to;
+      SetSearchDosimeter(s.Request, QString::fromLatin1(dosimeter));
+      if (dateFrom) std::memcpy(s.Request.DateFrom, dateFrom, 5);
+      if (dateTo) std::memcpy(s.Request.DateTo, dateTo, 5);
+      return true;
+    });
+  }
+
+  ScriptedPrompter prompter;
+  QTemporaryDir dir;
+  std::unique_ptr<TNurvoDataBlock> data = std::make_unique<TNurvoDataBlock>(nullptr);
+  DetailModel detail{data};
+  ContentModel content{data, detail};
+  std::vector<bool> busyChanges;
+  uint32_t saved_ = 0;
+};
+
+TEST_F(ContentModelTest, ImportListsTheNewestPageAndShowsTheNewestBlock) {
+  const SampleDataOptions options{300, 11, 0};
+  const QString path = write("doses.dat", options);
+  ASSERT_EQ(content.ImportFile(path), 0);
+  EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+  EXPECT_EQ(rows(), numbers(299, 280));
+  EXPECT_EQ(content.SelectedRow(), 1);
+  EXPECT_EQ(shown(), 299);
+  EXPECT_TRUE(detail.BlockShown());
+  EXPECT_EQ(content.SourceLabel(), "doses.dat");
+  EXPECT_EQ(content.SourceHint(), QFileInfo(path).absoluteFilePath());
+  EXPECT_EQ(content.AvailableBlocks(), "300");
+  EXPECT_TRUE(content.PagingEnabled());
+  EXPECT_EQ(busyChanges, (std::vector<bool>{true, false}));
+  const BlockRecord newest = MakeSampleBlocks(options).back();
+  EXPECT_EQ(content.RowTexts(1).cells[2], QString::fromLatin1(newest.BulbID, 5));
+  EXPECT_EQ(content.RowTexts(1).cells[0], "299");
+}
+
+// The list after each command, over files whose numbers wrap.
+TEST_F(ContentModelTest, PagesAndItemsMoveAcrossTheWrapAndStopAtTheEnds) {
+  enum Op { Import, Next, Prev, Up, Down, Home, End };
+  struct Step {
+    Op op;
+    std::vector<int> rows;
+    int selected, shown;
+  };
+  struct Case {
+    SampleDataOptions file;
+    std::vector<Step> steps;
+  };
+  const Case cases[] = {
+      {{60, 5, 2040},  // 2040..2047, 0..51
+       {{Import, numbers(51, 32), 1, 51},
+        {Prev, numbers(31, 12), 1, 31},
+        {Prev, numbers(11, 2040), 1, 11},
+        {Prev, numbers(11, 2040), 1, 11},  // the oldest block is listed
+        {Next, numbers(31, 12), 20, 12},   // the block right after the old page's top
+        {Next, numbers(51, 32), 20, 32},
+        {Next, numbers(51, 32), 20, 32}}},  // the newest block is listed
+      {{40, 2, 2028},                       // a page whose top row is 2047 continues at 0
+       {{Import, numbers(19, 0), 1, 19},
+        {Prev, numbers(2047, 2028), 1, 2047},
+        {Next, numbers(19, 0), 20, 0}}},
+      {{2048, 3, 6}, {{Import, numbers(5, 2034), 1, 5}}},  // a full memory whose last record is 5
+      {{3, 4, 10},                                         // no other page; the short page's bottom
+       {{Import, {12, 11, 10}, 1, 12},
+        {Prev, {12, 11, 10}, 1, 12},
+        {Next, {12, 11, 10}, 1, 12},
+        {Down, {12, 11, 10}, 2, 11},
+        {Down, {12, 11, 10}, 3, 10},
+        {Down, {12, 11, 10}, 3, 10},
+        {End, {12, 11, 10}, 1, 12},
+        {Home, {12, 11, 10}, 3, 10}}},
+      {{300, 7, 0},  // Up on row 1 and Down on row 20 turn the page
+       {{Import, numbers(299, 280), 1, 299},
+        {Down, numbers(299, 280), 2, 298},
+        {Home, numbers(299, 280), 20, 280},
+        {Down, numbers(279, 260), 1, 279},
+        {Up, numbers(299, 280), 20, 280},
+        {Up, numbers(299, 280), 19, 281},
+        {End, numbers(299, 280), 1, 299},
+        {Up, numbers(299, 280), 1, 299}}},
+  };
+  for (const Case& c : cases) {
+    const QString path = write("pages.dat", c.file);
+    int step = 0;
+    for (const Step& s : c.steps) {
+      switch (s.op) {
+        case Import:
+          content.ImportFile(path);
+          break;
+        case Next:
+          content.NextPage();
+          break;
+        case Prev:
+          content.PrevPage();
+          break;
+        case Up:
+          content.NextItem();
+          break;
+        case Down:
+          content.PrevItem();
+          break;
+        case Home:
+          content.FirstBlock();
+          break;
+        case End:
+          content.LastBlock();
+          break;
+      }
+      const std::string where = std::to_string(c.file.blocks) + " blocks, step " + std::to_string(step++);
+      EXPECT_EQ(rows(), s.rows) << where;
+      EXPECT_EQ(content.SelectedRow(), s.selected) << where;
+      EXPECT_EQ(shown(), s.shown) << where;
+      EXPECT_TRUE(content.PagingEnabled()) << where;
+    }
+  }
+  EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+  EXPECT_FALSE(content.Busy());
+}
+
+TEST_F(ContentModelTest, RowsWithoutABlockCannotBeSelectedAndNothingWhileBusy) {
+  ASSERT_EQ(content.ImportFile(write("three.dat", {3, 4, 10})), 0);
+  EXPECT_TRUE(content.Select(2));
+  EXPECT_EQ(shown(), 11);
+  EXPECT_FALSE(content.Select(5));
+  EXPECT_FALSE(content.Select(0));
+  EXPECT_EQ(content.SelectedRow(), 2);
+  EXPECT_EQ(shown(), 11);
+
+  // Whatever arrives while a list operation runs (the reader lets events in
+  // while it waits) changes nothing.
+  int refused = 0;
+  content.hooks.busy = [&](bool running) {
+    if (!running) return;
+    refused += !content.Select(1);
+    content.NextItem();
+    content.PrevPage();
+    EXPECT_EQ(content.ImportFile(QStringLiteral("elsewhere.dat")), 0);
+  };
+  content.Select(3);
+  EXPECT_EQ(refused, 1);
+  EXPECT_EQ(content.SelectedRow(), 3);
+  EXPECT_EQ(shown(), 10);
+  EXPECT_EQ(content.SourceLabel(), "three.dat");
+}
+
+TEST_F(ContentModelTest, SearchByNumberPagesInsideItsRangeAndKeepsTheShownBlock) {
+  ASSERT_EQ(content.ImportFile(write("numbers.dat", {300, 8, 0})), 0);
+  content.PrevPage();
+  ASSERT_EQ(shown(), 279);
+  const BlockRecord before = data->Record;
+  ASSERT_EQ(search(kSearchByNumber, 10, 50), 0);
+  EXPECT_EQ(rows(), numbers(50, 31));
+  EXPECT_EQ(content.SelectedRow(), 0);  // the search shows no block by itself
+  // The re-count cleared the data object; the block on display is still the one worked on.
+  EXPECT_EQ(std::memcmp(&before, &data->Record, sizeof before), 0);
+  EXPECT_TRUE(data->State & Loaded);
+  EXPECT_EQ(content.SourceLabel(), "numbers.dat");
+
+  const std::vector<std::vector<int>> pages = {numbers(30, 11), {10}, {10}};
+  for (const auto& page : pages) {
+    content.PrevPage();
+    EXPECT_EQ(rows(), page);
+  }
+  content.NextPage();
+  EXPECT_EQ(rows(), numbers(30, 11));
+  EXPECT_EQ(content.SelectedRow(), 20);
+  content.NextPage();
+  content.NextPage();  // the To number is listed
+  EXPECT_EQ(rows(), numbers(50, 31));
+  // Paging keeps the numbers typed for the next showing of the search window.
+  EXPECT_EQ(content.Search().Request.StartBlock, 50);
+  EXPECT_EQ(content.Search().Request.FromBlock, 10);
+
+  EXPECT_TRUE(content.Select(4));
+  EXPECT_EQ(shown(), 47);
+}
+
+TEST_F(ContentModelTest, SearchByDateExcludesBothBoundsAndByDosimeterMatchesAllFive) {
+  const SampleDataOptions options{300, 12, 0};
+  const std::vector<BlockRecord> blocks = MakeSampleBlocks(options);
+  ASSERT_EQ(content.ImportFile(write("dates.dat", options)), 0);
+  ASSERT_FALSE(blocks[120].ErrorCodes & 0x10);
+  ASSERT_FALSE(blocks[150].ErrorCodes & 0x10);
+  ASSERT_EQ(search(kSearchByDate, 0, 299, "A0000", blocks[120].DateTime, blocks[150].DateTime), 0);
+  std::vector<int> expected;
+  for (int n = 299; n >= 0 && expected.size() < 20; --n) {
+    const BlockRecord& b = blocks[static_cast<size_t>(n)];
+    if (TNurvoDataBlock::CompareDateTime(b.DateTime, blocks[120].DateTime) == 1 &&
+        TNurvoDataBlock::CompareDateTime(b.DateTime, blocks[150].DateTime) == -1)
+      expected.push_back(n);
+  }
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(rows(), expected);
+  EXPECT_LT(expected.front(), 150);
+  EXPECT_GT(expected.back(), 120);
+
+  const std::string key(blocks[200].BulbID, 5);
+  ASSERT_EQ(search(kSearchByDosimeter, 0, 299, key.c_str()), 0);
+  expected.clear();
+  for (int n = 299; n >= 0 && expected.size() < 20; --n)
+    if (std::memcmp(blocks[static_cast<size_t>(n)].BulbID, key.data(), 5) == 0) expected.push_back(n);
+  EXPECT_EQ(rows(), expected);
+  // A new file lists the first page of the search in force.
+  ASSERT_EQ(content.ImportFile(write("other.dat", {100, 12, 0})), 0);
+  EXPECT_EQ(content.Search().Request.Flags, kSearchByDosimeter);
+  for (int r = 1; r <= content.FilledRows(); ++r)
+    EXPECT_EQ(content.RowTexts(r).cells[2], QString::fromStdString(key));
+}
+
+TEST_F(ContentModelTest, ASearchGivenUpOrFindingNothingAndItsFirstUseDefaults) {
+  ASSERT_EQ(content.ImportFile(write("empty.dat", {40, 16, 0})), 0);
+  SearchState offered;
+  EXPECT_EQ(content.Search([&](SearchState& s) {
+    offered = s;
+    return false;  // the operator gives up
+  }),
+            0);
+  EXPECT_EQ(rows(), numbers(39, 20));
+  // First use: the search starts at the newest block and covers this year.
+  EXPECT_TRUE(offered.Initialised);
+  EXPECT_EQ(offered.Request.StartBlock, 39);
+  EXPECT_EQ(offered.Request.FromBlock, 0);
+  EXPECT_EQ(SearchDateText(offered.Request.DateFrom).mid(4), ".01.01 00:00");
+
+  ASSERT_EQ(search(kSearchByDosimeter, 0, 39, "ZZZZZ"), 0);
+  EXPECT_TRUE(rows().empty());
+  content.NextPage();
+  content.PrevPage();
+  EXPECT_TRUE(rows().empty());
+  EXPECT_EQ(shown(), 39);
+  EXPECT_TRUE(content.PagingEnabled());
+  EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(ContentModelTest, ADayTheCalendarRejectsIsListedAsErrorWithItsMessage) {
+  std::vector<BlockRecord> blocks = MakeSampleBlocks({5, 17, 0});
+  blocks[3].ErrorCodes = 0;
+  blocks[3].DateTime[1] = 2;
+  blocks[3].DateTime[2] = 30;
+  ASSERT_EQ(content.ImportFile(writeBlocks("feb30.dat", blocks)), 0);
+  EXPECT_EQ(prompter.texts(), QStringList{"Date error"});
+  EXPECT_EQ(content.RowTexts(2).cells[1], "Error");
+  EXPECT_EQ(rows(), numbers(4, 0));
+}
+
+TEST_F(ContentModelTest, FailuresAreReportedAndLeaveTheListAndTheShownBlock) {
+  const QString path = write("vanish.dat", {60, 19, 0});
+  ASSERT_EQ(content.ImportFile(path), 0);
+  ASSERT_TRUE(QFile::remove(path));
+
+  // A row whose block cannot be read, then a page turn.
+  EXPECT_TRUE(content.Select(3));
+  content.PrevPage();
+  EXPECT_EQ(prompter.texts(), QStringList({"File open error", "File open error"}));
+  EXPECT_EQ(rows(), numbers(59, 40));
+  EXPECT_EQ(shown(), 59);
+  EXPECT_EQ(data->Record.BlockNumber, 59);
+  EXPECT_TRUE(data->State & Loaded);
+  EXPECT_TRUE(content.PagingEnabled());
+
+  // A file that cannot be imported empties the list and keeps the rest.
+  prompter.clear();
+  EXPECT_EQ(content.ImportFile(dir.filePath(QStringLiteral("missing.dat"))), -107);
+  EXPECT_EQ(prompter.texts(), QStringList{"File open error"});
+  EXPECT_TRUE(rows().empty());
+  EXPECT_EQ(shown(), 59);
+  EXPECT_EQ(content.SourceLabel(), "vanish.dat");
+
+  // An empty file has no newest block to read: nothing of the previous one stays on screen.
+  prompter.clear();
+  QFile empty(dir.filePath(QStringLiteral("empty.dat")));
+  ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+  empty.close();
+  EXPECT_EQ(content.ImportFile(empty.fileName()), -214);
+  EXPECT_EQ(prompter.texts(), QStringList{"Source file error"});
+  EXPECT_TRUE(rows().empty());
+  EXPECT_EQ(content.AvailableBlocks(), "0");
+  EXPECT_EQ(shown(), 0);
+  EXPECT_EQ(busyChanges.size() % 2, 0u);
+  EXPECT_FALSE(content.Busy());
+}
+
+// The reader as source: the import starts the link afresh and an empty
+// reader is told, not listed.
+class CountingChannel final : public TCommandChannel {
+ public:
+  CountingChannel() { SetCommandChannel(this); }
+  ~CountingChannel() override { SetCommandChannel(nullptr); }
+  int SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t*) override {
+    sent.emplace_back(payload, payload + length);
+    // ".G#" answered with a count of 0: frame header, letter, two data bytes, check sum.
+    std::memset(frame, 0, sizeof frame);
+    frame[3] = kFrameLength;
+    frame[5] = 0x80;
+    frame[6] = 'G';
+    return 0;
+  }
+  const uint8_t* RcvFrame() const override { return frame; }
+  uint16_t RcvCount() const override { return kFrameLength; }
+  void ResetAtNextExchange() override { resets.push_back(sent.size()); }
+
+  static constexpr int kFrameLength = 7 + 2 + 2;
+  uint8_t frame[kRcvFrameSize] = {};
+  std::vector<std::vector<uint8_t>> sent;
+  std::vector<size_t> resets;  // exchanges made before each reset request
+};
+
+TEST_F(ContentModelTest, TheReaderImportStartsTheLinkAfreshAndAnEmptyReaderIsTold) {
+  ASSERT_EQ(content.ImportFile(write("before.dat", {25, 2, 0})), 0);
+  CountingChannel reader;
+  EXPECT_EQ(content.ImportReader(), 0);
+  EXPECT_EQ(reader.resets, std::vector<size_t>{0});
+  EXPECT_EQ(reader.sent, (std::vector<std::vector<uint8_t>>{{'.', 'G', '#'}}));
+  EXPECT_EQ(prompter.texts(), QStringList{"There is not Glow Data in the memory"});
+  EXPECT_TRUE(rows().empty());
+  EXPECT_EQ(content.SourceLabel(), "Serial port");
+  EXPECT_EQ(content.AvailableBlocks(), "0");
+  EXPECT_EQ(shown(), 24);  // the view keeps its block
+  EXPECT_TRUE(data->State & Loaded);
+
+  // A search re-counts the reader without a reset.
+  reader.resets.clear();
+  content.Search([](SearchState&) { return false; });
+  EXPECT_TRUE(reader.resets.empty());
+  EXPECT_EQ(reader.sent.size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,257 @@
+// The detail model without a window: refresh modes and failures, the shown
+// block, the operator's changes, and the texts a command line prints.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "Golden.h"
+#include "KnownBlock.h"
+#include "QStringPrinter.h"
+#include "ScriptedPrompter.h"
+#include "TimeZoneGuard.h"
+#include "base/Diag.h"
+#include "base/UserLocale.h"
+#include "evaluation/DetailModel.h"
+#include "measurement/NurvoDataBlock.h"
+
+using namespace quelm;
+using quelm::test::ScriptedPrompter;
+
+namespace {
+
+class DetailModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = DiagFlags;
+    DiagFlags = 0;
+    model.refreshed = [this](bool fresh) { refreshes.push_back(fresh); };
+  }
+  void TearDown() override {
+    DiagFlags = saved_;
+    setUserLocale(locale_);
+  }
+  // What a block read followed by the refresh does.
+  void show(const BlockRecord& r) {
+    data->Record = r;
+    data->State = (data->State | Loaded) & ~uint32_t{EvalEdited};
+    ASSERT_EQ(model.Refresh(), 0);
+  }
+  void setMembers(int start, int length, int cursor) {
+    data->EvalStart = start;
+    data->EvalLength = length;
+    data->CursorPos = cursor;
+  }
+  std::tuple<int, int, int> members() const { return {data->EvalStart, data->EvalLength, data->CursorPos}; }
+  QString value(EvalField f) const { return model.Evaluation().values[f].text; }
+
+  ScriptedPrompter prompter;
+  std::unique_ptr<TNurvoDataBlock> data = std::make_unique<TNurvoDataBlock>(nullptr);
+  DetailModel model{data};
+  std::vector<bool> refreshes;
+  uint32_t saved_ = 0;
+  UserLocale locale_ = userLocale();
+};
+
+TEST_F(DetailModelTest, NoBlockOrNoDataObjectIsReportedAndChangesNothing) {
+  EXPECT_EQ(model.Refresh(), -150);
+  EXPECT_EQ(prompter.texts(), QStringList{"Data error: Invalid data"});
+  EXPECT_FALSE(model.BlockShown());
+  EXPECT_TRUE(model.HeaderLines().isEmpty());
+
+  show(knownBlock());
+  data.reset();
+  prompter.clear();
+  EXPECT_EQ(model.Refresh(), -102);
+  EXPECT_EQ(model.ChartCommand(ChartAction::CursorLeft, true), -102);
+  EXPECT_EQ(prompter.texts(), QStringList({"Nullptr error (no memalloc. for variable?)",
+                                           "Nullptr error (no memalloc. for variable?)"}));
+  EXPECT_EQ(model.EditEvalStart(QStringLiteral("3")), 0);  // without a block the edits do nothing
+  EXPECT_EQ(refreshes, std::vector<bool>{true});
+}
+
+TEST_F(DetailModelTest, TheHeaderAndPanelOfAKnownBlock) {
+  TimeZoneGuard tz("UTC0");
+  show(knownBlock());
+  EXPECT_TRUE(prompter.messages.empty());
+  EXPECT_EQ(members(), std::make_tuple(30, 20, 40));
+  EXPECT_EQ(data->PeakPos, 40);
+  const QStringList lines = model.HeaderLines() + model.EvaluationLines();
+  test::ExpectMatchesGolden((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8(),
+                            "detail-known-block.txt");
+}
+
+TEST_F(DetailModelTest, AnEditRefreshEvaluatesTheShownBlockWhateverTheDataObjectHolds) {
+  show(knownBlock());
+  const QString roi = value(efRoi);
+  // A reader command clears the record while it waits; a chart key comes in.
+  std::memset(&data->Record, 0, sizeof data->Record);
+  ASSERT_EQ(model.ChartCommand(ChartAction::NFIncrease10, true), 0);
+  EXPECT_EQ(value(efRoi), roi);
+  EXPECT_EQ(value(efPeakValue), "3200");
+  EXPECT_EQ(refreshes, (std::vector<bool>{true, false}));
+  EXPECT_EQ(data->State & EvalEdited, 0u);
+
+  // The shown block goes back into the data object, and with none shown the record is cleared.
+  model.ReinstateShownBlock();
+  EXPECT_EQ(data->Record.BlockNumber, 1234);
+  EXPECT_EQ(data->Values[kAuxValueCount + 40], 3200u);
+  EXPECT_TRUE(data->State & Loaded);
+  std::unique_ptr<TNurvoDataBlock> other = std::make_unique<TNurvoDataBlock>(nullptr);
+  other->Record.BlockNumber = 9;
+  other->State = Loaded;
+  DetailModel none(other);
+  none.ReinstateShownBlock();
+  EXPECT_EQ(other->Record.BlockNumber, 0);
+  EXPECT_FALSE(other->State & Loaded);
+}
+
+TEST_F(DetailModelTest, ChartCommandsActOnTheChartPageOnlyAndKeepTheirConditions) {
+  show(knownBlock());
+  struct Case {
+    ChartAction action;
+    std::tuple<int, int, int> before, after;  // start, length, cursor
+  };
+  const Case cases[] = {
+      {ChartAction::EvalStartLeft, {0, 20, 0}, {0, 20, 0}},  // refused
+      {ChartAction::CursorLeft, {0, 20, 0}, {0, 20, 0}},
+      {ChartAction::EvalStartRight, {30, 1, 99}, {30, 1, 99}},
+      {ChartAction::EvalLengthLeft, {30, 1, 99}, {30, 1, 99}},
+      {ChartAction::CursorRight, {30, 1, 99}, {30, 1, 99}},
+      {ChartAction::EvalLengthRight, {60, 40, 50}, {60, 40, 50}},
+      {ChartAction::EvalStartRight, {60, 40, 50}, {61, 39, 50}},  // done
+      {ChartAction::EvalLengthLeft, {61, 39, 50}, {61, 38, 50}},
+      {ChartAction::EvalStartLeft, {61, 38, 50}, {60, 39, 50}},
+      {ChartAction::CursorRight, {61, 38, 50}, {61, 38, 51}},
+  };
+  for (const Case& c : cases) {
+    setMembers(std::get<0>(c.before), std::get<1>(c.before), std::get<2>(c.before));
+    const size_t before = refreshes.size();
+    EXPECT_EQ(model.ChartCommand(c.action, false), 0);  // not on the Chart page
+    EXPECT_EQ(members(), c.before);
+    model.ChartCommand(c.action, true);
+    EXPECT_EQ(members(), c.after) << static_cast<int>(c.action);
+    EXPECT_EQ(refreshes.size() - before, c.after == c.before ? 0u : 1u) << static_cast<int>(c.action);
+  }
+  EXPECT_EQ(value(efEvalLength), "38");
+
+  // Each decrease undoes its increase.
+  data->NormFact = 100;
+  model.ChartCommand(ChartAction::NFIncrease10, true);
+  EXPECT_NEAR(data->NormFact, 110, 1e-9);
+  EXPECT_EQ(value(efNormFact), "110.00");
+  model.ChartCommand(ChartAction::NFDecrease10, true);
+  EXPECT_NEAR(data->NormFact, 100, 1e-9);
+  for (int i = 0; i < 3; ++i) model.ChartCommand(ChartAction::NFIncrease1, true);
+  EXPECT_NEAR(data->NormFact, 103.0301, 1e-9);
+  for (ChartAction a : {ChartAction::NFDecrease1, ChartAction::NFIncrease01, ChartAction::NFDecrease01})
+    model.ChartCommand(a, true);
+  EXPECT_NEAR(data->NormFact, 102.01, 1e-9);
+}
+
+TEST_F(DetailModelTest, TypedValuesAreTakenWithinTheLimitsAndOthersShowTheMemberAgain) {
+  UserLocale comma = locale_;
+  comma.decimalSeparator = QLatin1Char(',');
+  setUserLocale(comma);
+  show(knownBlock());
+  struct Case {
+    int (DetailModel::*edit)(const QString&);
+    const char* text;
+    int start, length;
+    double normFact;
+  };
+  const Case cases[] = {
+      {&DetailModel::EditEvalStart, "12x", 30, 20, 100},
+      {&DetailModel::EditEvalStart, "35", 35, 20, 100},
+      {&DetailModel::EditEvalLength, "10", 35, 10, 100},
+      {&DetailModel::EditEvalLength, "many", 35, 10, 100},
+      {&DetailModel::EditEvalStart, "-5", 0, 10, 100},
+      {&DetailModel::EditEvalStart, "95", 95, 5, 100},  // the typed start wins over the length
+      {&DetailModel::EditEvalLength, "0", 95, 1, 100},
+      {&DetailModel::EditEvalLength, "300", 95, 5, 100},
+      {&DetailModel::EditNormFact, "2,5", 95, 5, 2.5},
+      {&DetailModel::EditNormFact, "2.5", 95, 5, 2.5},        // no number with a comma separator
+      {&DetailModel::EditNormFact, "250000", 95, 5, 250000},  // only a block's own factor is capped
+  };
+  for (const Case& c : cases) {
+    const size_t before = refreshes.size();
+    (model.*c.edit)(QString::fromLatin1(c.text));
+    EXPECT_EQ(data->EvalStart, c.start) << c.text;
+    EXPECT_EQ(data->EvalLength, c.length) << c.text;
+    EXPECT_EQ(data->NormFact, c.normFact) << c.text;
+    EXPECT_EQ(refreshes.size(), before + 1) << c.text;  // the edit shows the member again
+  }
+  EXPECT_EQ(value(efNormFact), "250000,00");
+  model.EditNormFact(QStringLiteral("0"));
+  EXPECT_EQ(value(efRoiDose), "ERR:NF=0");
+
+  // Channel 35 against the peak at 40.
+  model.EditEvalStart(QStringLiteral("35"));
+  model.EditEvalLength(QStringLiteral("10"));
+  EXPECT_EQ(value(efStartPercent), "68,80 %");
+  EXPECT_EQ(value(efStopPercent), "80,00 %");
+  EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(DetailModelTest, MarkerDragsMoveTheWindowAndAClickTheCursor) {
+  show(knownBlock());  // window 30..49
+  model.PressMarkers(true, false);
+  EXPECT_TRUE(model.Dragging(LeftMarkerDrag));
+  const size_t before = refreshes.size();
+  model.DragTo(-1);  // left of the plot: nothing
+  model.DragTo(30);  // within its channel: no new evaluation
+  EXPECT_EQ(refreshes.size(), before);
+  model.DragTo(90);
+  EXPECT_EQ(members(), std::make_tuple(80, 20, 40));
+  model.EndDrag(LeftMarkerDrag, 10);
+  EXPECT_EQ(members(), std::make_tuple(10, 20, 40));
+  EXPECT_FALSE(model.Dragging(LeftMarkerDrag));
+  model.DragTo(50);  // no drag any more
+  EXPECT_EQ(members(), std::make_tuple(10, 20, 40));
+
+  model.PressMarkers(false, true);
+  model.DragTo(25);
+  EXPECT_EQ(data->EvalLength, 15);
+  model.DragTo(5);
+  EXPECT_EQ(data->EvalLength, 1);
+  model.EndDrag(RightMarkerDrag, 130);  // past the right end of the plot
+  EXPECT_EQ(members(), std::make_tuple(10, 90, 40));
+  EXPECT_EQ(data->State & (LeftMarkerDrag | RightMarkerDrag | EvalEdited), 0u);
+
+  model.MoveCursorTo(70);
+  EXPECT_EQ(data->CursorPos, 70);
+  EXPECT_EQ(value(efCursorPos), "70");
+  model.MoveCursorTo(140);
+  EXPECT_EQ(data->CursorPos, 99);
+}
+
+TEST_F(DetailModelTest, NothingOfAnEarlierBlockRemainsAndAnInvalidRangeIsOnlyTraced) {
+  show(knownBlock());
+  BlockRecord r = knownBlock();
+  r.ErrorCodes = 0x10;  // no valid time
+  r.EVANORM = 0;
+  r.RawValues[kAuxValueCount + 45] = 0x5123;
+  DiagFlags = kDiagLog;
+  QStringList log;
+  setLogSink([&](const QString& line) { log << line; });
+  show(r);
+  setLogSink(nullptr);
+
+  const HeaderView& h = model.View().header;
+  for (HeaderField f : {hfExposure, hfDoseRate, hfLastReadOut}) {
+    EXPECT_EQ(h.values[f].text, "") << f;
+    EXPECT_EQ(h.values[f].hint, "") << f;
+  }
+  EXPECT_EQ(h.values[hfDateTime].text, "-Not-available--  ");
+  for (EvalField f : {efRoiDose, efMeasDose}) EXPECT_EQ(value(f), "ERR:NF=0");
+  for (EvalField f : {efBgDose, efBgCorrDose, efTCorrDose}) {
+    EXPECT_EQ(value(f), "") << f;
+    EXPECT_EQ(model.Evaluation().values[f].hint, "") << f;
+  }
+  EXPECT_EQ(model.View().table[24][4], "(5) 45:");
+  EXPECT_TRUE(log.contains("TPgcForm::DataRefresh(): ERR_CHCONTENT"));
+  EXPECT_TRUE(prompter.messages.empty());
+  EXPECT_EQ(data->State & RangeFault, 0u);
+}
+
+}  // namespace
