@@ -155,14 +155,19 @@ class PageChannel final : public TCommandChannel {
   int SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out) override {
     sent.emplace_back(payload, payload + length);
     if (code != 0) return code;
-    // Frame header, echoed letter, count, 20 summaries, check sum.
+    // Frame header (length, information frame), echoed letter, count, 20
+    // summaries of block 0, check sum.
+    frame[3] = kFrameLength & 0xFF;
+    frame[4] = kFrameLength >> 8;
+    frame[5] = 0x80;
     frame[6] = 'U';
     frame[7] = replyCount;
     if (out) *out = 561;
     return 0;
   }
   const uint8_t* RcvFrame() const override { return frame; }
-  uint16_t RcvCount() const override { return 571; }
+  uint16_t RcvCount() const override { return kFrameLength; }
+  static constexpr int kFrameLength = 7 + 1 + 560 + 2;
 
   int code = 0;
   uint8_t replyCount = 0;
@@ -200,9 +205,10 @@ TEST(ReaderSourceTest, SendsTheRequestAsItStandsAndCountsOnlyWhatTheReaderFound)
   expected.push_back('#');
   EXPECT_EQ(reader.sent[0], expected) << "the list's limits are not the reader's business";
 
-  reader.replyCount = 200;  // never more rows than a page has
-  EXPECT_EQ(source.SearchPage(data, request, 0, 0, &n), 0);
-  EXPECT_EQ(n, 20);
+  // A count beyond a page cannot be the reader's answer: nothing is listed.
+  reader.replyCount = 200;
+  EXPECT_EQ(source.SearchPage(data, request, 0, 0, &n), -209);
+  EXPECT_EQ(n, 0);
 
   // A failed exchange lists nothing, whatever the page table still holds.
   reader.code = -206;

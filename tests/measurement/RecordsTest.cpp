@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "measurement/BlockRecord.h"
+#include "measurement/NurvoDataBlock.h"
 #include "measurement/RangeCode.h"
 
 namespace {
@@ -42,16 +43,30 @@ TEST(RangeCode, EncodingPicksTheSmallestRangeAndRoundTripsItsLeadingBits) {
   }
 }
 
-TEST(Records, SummaryMirrorsTheRecordHeaderBytes) {
-  // Offsets 0..21 of a summary are the record's own bytes.
-  static_assert(offsetof(BlockSummary, ErrorCodes) == offsetof(BlockRecord, ErrorCodes));
-  static_assert(offsetof(BlockSummary, BulbID) == offsetof(BlockRecord, BulbID));
-  BlockRecord r;
-  std::memset(&r, 0, sizeof r);
-  r.BlockNumber = 0x0302;
-  const auto* bytes = reinterpret_cast<const uint8_t*>(&r);
-  EXPECT_EQ(bytes[1], 0x02);
-  EXPECT_EQ(bytes[2], 0x03);  // little-endian on the wire
+TEST(Records, StoreSummaryCopiesTheHeaderBytesDoseAndExposureOnly) {
+  TNurvoDataBlock data(nullptr);
+  auto* record = reinterpret_cast<uint8_t*>(&data.Record);
+  for (size_t i = 0; i < sizeof(BlockRecord); ++i) record[i] = static_cast<uint8_t>(i * 7 + 1);
+  std::memset(data.Summaries, 0xEE, sizeof data.Summaries);
+  data.StoreSummary(3);
+
+  const auto* s = reinterpret_cast<const uint8_t*>(&data.Summaries[3]);
+  for (size_t i = 0; i < offsetof(BlockSummary, MeasuredDose); ++i)
+    EXPECT_EQ(s[i], i == offsetof(BlockSummary, Reserved8) ? 0xEE : record[i]) << "byte " << i;
+  EXPECT_EQ(
+      std::memcmp(s + offsetof(BlockSummary, MeasuredDose), record + offsetof(BlockRecord, MeasuredDose), 4),
+      0);
+  EXPECT_EQ(std::memcmp(s + offsetof(BlockSummary, Exposure), record + offsetof(BlockRecord, Exposure), 2),
+            0);
+  // The other slots, and slots outside the page, are left alone.
+  data.StoreSummary(-1);
+  data.StoreSummary(kPageRows);
+  BlockSummary untouched;
+  std::memset(&untouched, 0xEE, sizeof untouched);
+  for (int slot = 0; slot < kPageRows; ++slot) {
+    if (slot == 3) continue;
+    EXPECT_EQ(std::memcmp(&data.Summaries[slot], &untouched, sizeof untouched), 0) << slot;
+  }
 }
 
 }  // namespace
