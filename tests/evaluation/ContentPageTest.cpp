@@ -1,6 +1,7 @@
-// The Content page of the main window against generated data files: import,
-// paging, item navigation by keys and wheel, loading the selected row, and
-// the search through the (scripted) search window.
+// The Content page of the main window: what reaches the content model from
+// the tool buttons, the menu, the keys, the wheel, the mouse on the grid and
+// the (scripted) search window, and how the grid and labels show it. What
+// the model does with it is tested on the model itself.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -21,7 +22,6 @@
 #include <memory>
 #include <vector>
 
-#include "ContentPageDriver.h"
 #include "ScriptedPrompter.h"
 #include "base/Config.h"
 #include "base/Diag.h"
@@ -36,7 +36,7 @@
 #include "shell/PgcForm.h"
 
 using namespace quelm;
-using namespace quelm::test;
+using quelm::test::ScriptedPrompter;
 
 namespace {
 
@@ -99,13 +99,36 @@ class ContentPageTest : public ::testing::Test {
     form->FileOpenSpeedButton->click();
   }
   // Runs the search; `fill` works the search window as the operator would.
-  void search(const std::function<void(TSearchForm&)>& fill) { RunSearch(prompter, *form, fill); }
-  static void type(QLineEdit* edit, const QString& text) { TypeInto(edit, text); }
+  // Runs the search; `fill` works the search window before "Ok".
+  void search(const std::function<void(TSearchForm&)>& fill) {
+    prompter.modalHandlers[QStringLiteral("SearchForm")] = [fill](QObject& w) {
+      auto& f = static_cast<TSearchForm&>(w);
+      fill(f);
+      f.OkButton->click();
+      return f.Accepted ? int{mrOk} : int{mrCancel};
+    };
+    form->FilterButton->click();
+  }
+  // Replaces an edit's text by typing.
+  static void type(QLineEdit* edit, const QString& text) {
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+  }
 
-  std::vector<int> rows() const { return ListedBlocks(grid); }
+  // Block numbers of the filled rows, top to bottom.
+  std::vector<int> rows() const {
+    std::vector<int> v;
+    for (int r = 1; r <= 20 && !grid->cell(0, r).isEmpty(); ++r) v.push_back(grid->cell(0, r).toInt());
+    return v;
+  }
   int selected() const { return grid->selectedRow(); }
   int shown() const { return form->DataBlock->Record.BlockNumber; }
-  void activate() { ActivateWindow(form.get()); }
+  void activate() {
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  }
   void key(int k) { QTest::keyClick(grid, static_cast<Qt::Key>(k)); }
   void wheel(int delta) {
     QWidget* target = grid->viewport();

@@ -1,3 +1,6 @@
+// The two sources of the content list on their own: the data file source
+// keeps to its own file, the reader source sends the request as it stands.
+// Paging through either is tested on the content model.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -17,38 +20,12 @@ using namespace quelm;
 
 namespace {
 
-// A page as the list shows it: block numbers, newest first.
-std::vector<int> shownPage(const TNurvoDataBlock& data, int n, bool forward) {
-  std::vector<int> rows(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i)
-    rows[static_cast<size_t>(PageRowOfSummary(i, n, forward) - 1)] = data.Summaries[i].BlockNumber;
-  return rows;
-}
-
-std::vector<int> numbers(int from, int downTo) {
-  std::vector<int> v;
-  for (int n = from;; n = PrevBlockNumber(static_cast<uint32_t>(n))) {
-    v.push_back(n);
-    if (n == downTo) break;
-  }
-  return v;
-}
-
 class DataFileSourceTest : public ::testing::Test {
  protected:
   QString write(const char* name, SampleDataOptions o) {
     const QString path = dir.filePath(QString::fromLatin1(name));
     EXPECT_EQ(WriteSampleDataFile(path, o), 0);
     return path;
-  }
-  // Turns pages the way the list does and returns the page shown afterwards
-  // (empty when nothing was found and the list stays as it was).
-  std::vector<int> turn(DataFileSource& source, const PageTurn& t) {
-    request = t.keep;
-    if (!t.search) return {};
-    int n = 0;
-    source.SearchPage(data, t.request, 0, 0, &n);
-    return shownPage(data, n, t.request.Flags & kSearchForward);
   }
 
   QTemporaryDir dir;
@@ -90,61 +67,6 @@ TEST_F(DataFileSourceTest, WorksOnItsOwnFileWhateverTheDataObjectWasPointedAt) {
   listed.SearchPage(data, request, 0, 0, &n);
   EXPECT_EQ(n, 20);
   EXPECT_EQ(int{data.Summaries[0].BlockNumber}, 129);
-}
-
-TEST_F(DataFileSourceTest, PagesBothWaysAcrossTheWrap) {
-  // 2040..2047, 0..51: the newest page is 51..32.
-  DataFileSource source(write("wrap.dat", {60, 5, 2040}));
-  ASSERT_EQ(source.Skim(data), 0);
-  request.StartBlock = static_cast<uint16_t>(data.LastBlock);
-  int n = 0;
-  source.SearchPage(data, request, 0, 0, &n);
-  std::vector<int> page = shownPage(data, n, false);
-  EXPECT_EQ(page, numbers(51, 32));
-
-  page = turn(source, PlanPrevPage(request, static_cast<uint32_t>(page.back()), 0));
-  EXPECT_EQ(page, numbers(31, 12));
-  page = turn(source, PlanPrevPage(request, static_cast<uint32_t>(page.back()), 0));
-  EXPECT_EQ(page, numbers(11, 2040));
-  // The oldest block is shown: nothing older.
-  EXPECT_TRUE(turn(source, PlanPrevPage(request, static_cast<uint32_t>(page.back()), 0)).empty());
-
-  page = turn(source, PlanNextPage(request, static_cast<uint32_t>(page.front()), 0, 0));
-  EXPECT_EQ(page, numbers(31, 12));
-  page = turn(source, PlanNextPage(request, static_cast<uint32_t>(page.front()), 0, 0));
-  EXPECT_EQ(page, numbers(51, 32));
-  // The newest block is shown: nothing newer.
-  EXPECT_TRUE(turn(source, PlanNextPage(request, static_cast<uint32_t>(page.front()), 0, 0)).empty());
-}
-
-TEST_F(DataFileSourceTest, APageWhoseTopIs2047ContinuesAt0) {
-  DataFileSource source(write("top2047.dat", {40, 2, 2028}));  // 2028..2047, 0..19
-  ASSERT_EQ(source.Skim(data), 0);
-  const std::vector<int> page = turn(source, PlanPrevPage(request, 0u, 0));
-  ASSERT_EQ(page, numbers(2047, 2028));
-  EXPECT_EQ(turn(source, PlanNextPage(request, 2047u, 0, 0)), numbers(19, 0));
-}
-
-TEST_F(DataFileSourceTest, AFullMemoryListsAcrossTheWrapFromItsLastRecord) {
-  // Every number once, ascending, the last record block 5.
-  DataFileSource source(write("full.dat", {2048, 9, 6}));
-  ASSERT_EQ(source.Skim(data), 0);
-  ASSERT_EQ(data.LastBlock, 5u);
-  request.StartBlock = 5;
-  int n = 0;
-  source.SearchPage(data, request, 0, 0, &n);
-  EXPECT_EQ(shownPage(data, n, false), numbers(5, 2034));
-}
-
-TEST_F(DataFileSourceTest, ThreeBlocksHaveNeitherAnOlderNorANewerPage) {
-  DataFileSource source(write("three.dat", {3, 4, 10}));
-  ASSERT_EQ(source.Skim(data), 0);
-  request.StartBlock = static_cast<uint16_t>(data.LastBlock);
-  int n = 0;
-  source.SearchPage(data, request, 0, 0, &n);
-  EXPECT_EQ(shownPage(data, n, false), (std::vector<int>{12, 11, 10}));
-  EXPECT_TRUE(turn(source, PlanPrevPage(request, 10u, 0)).empty());
-  EXPECT_TRUE(turn(source, PlanNextPage(request, 12u, 0, 0)).empty());
 }
 
 // A reader that answers every exchange with the same ".U" reply, or fails.

@@ -1,28 +1,25 @@
-// The Content page of the main window against the simulated reader on a
-// pseudo-terminal, served on this thread's event loop while the link waits:
-// import, paging across the wrap, keys, reading the selected row, the
-// reader's own search, an empty reader, and replies damaged, split, delayed
-// or lost on the line.
+// The content model against the simulated reader on a pseudo-terminal,
+// served on this thread's event loop while the link waits: import, paging
+// across the wrap, item navigation, reading the selected row, the reader's
+// own search, an empty reader, and replies damaged, split, delayed or lost
+// on the line. One window test keeps the import commands off while the
+// import runs.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <vector>
 
-#include "ContentPageDriver.h"
+#include "QStringPrinter.h"
 #include "ReaderModel.h"
 #include "ScriptedPrompter.h"
 #include "SimServer.h"
@@ -32,10 +29,10 @@
 #include "base/StringGrid.h"
 #include "evaluation/ContentList.h"
 #include "evaluation/ContentModel.h"
-#include "evaluation/DetailView.h"
+#include "evaluation/DetailModel.h"
 #include "evaluation/SearchCriteria.h"
-#include "evaluation/SearchForm.h"
 #include "link/COMPort.h"
+#include "link/FrameLink.h"
 #include "measurement/NurvoDataBlock.h"
 #include "sample-data/SampleData.h"
 #include "shell/IoForm.h"
@@ -87,18 +84,18 @@ class ReaderContentTest : public ::testing::Test {
     setConfigFilePath(dir.filePath(QStringLiteral("quelm.INI")));
   }
   void TearDown() override {
-    io.reset();
-    form.reset();
+    if (link && CommandChannel() == &link->Channel()) SetCommandChannel(nullptr);
+    link.reset();
     server.reset();
     model.reset();
     setConfigFilePath(QString());
     DiagFlags = savedFlags_;
   }
 
-  // A reader holding the blocks of `options` on COM1, and the main window
-  // with the log window that owns the link, as the program makes them.
-  void startReader(const SampleDataOptions& options, const sim::FaultOptions& faults = {}) {
+  // A reader holding the blocks of `options` on COM1.
+  void serveReader(const SampleDataOptions& options, const sim::FaultOptions& faults = {}) {
     model = std::make_unique<sim::TReaderModel>(faults);
+    blocks.clear();
     if (options.blocks > 0) {
       blocks = MakeSampleBlocks(options);
       model->LoadBlocks(blocks);
@@ -108,10 +105,13 @@ class ReaderContentTest : public ::testing::Test {
     IniFile ini(configFilePath());
     ini.WriteString(QStringLiteral("Serial port settings"), QStringLiteral("COM1"), server->SlavePath());
     ASSERT_TRUE(ini.UpdateFile());
-    form = std::make_unique<TPgcForm>();
-    io = std::make_unique<TIoForm>();
-    io->Link.COMPortDrv.SetPortNumber(pnCOM1);
-    grid = form->BlockStringGrid;
+  }
+  // ... and the program's link to it as the command channel.
+  void startReader(const SampleDataOptions& options, const sim::FaultOptions& faults = {}) {
+    serveReader(options, faults);
+    link = std::make_unique<TFrameLink>();
+    link->COMPortDrv.SetPortNumber(pnCOM1);
+    SetCommandChannel(&link->Channel());
   }
 
   const BlockRecord& block(int number) const {
@@ -146,33 +146,40 @@ class ReaderContentTest : public ::testing::Test {
     return r;
   }
 
-  void import() { form->RSSpeedButton->click(); }
-  void search(const std::function<void(TSearchForm&)>& fill) { RunSearch(prompter, *form, fill); }
-  static void type(QLineEdit* edit, const QString& text) { TypeInto(edit, text); }
-
-  std::vector<int> rows() const { return ListedBlocks(grid); }
-  int selected() const { return grid->selectedRow(); }
-  int shown() const { return form->DataBlock->Record.BlockNumber; }
-  void activate() { ActivateWindow(form.get()); }
-  void key(int k) { QTest::keyClick(grid, static_cast<Qt::Key>(k)); }
-  void click(int gridRow) {
-    const QPoint at = grid->visualRect(grid->model()->index(gridRow - grid->fixedRows(), 1)).center();
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
+  void import() { content.ImportReader(); }
+  // Criteria as the search window leaves them at Ok.
+  void search(uint8_t flags, uint16_t from, uint16_t to, const char* dosimeter = "A0000",
+              const uint8_t* dateFrom = nullptr, const uint8_t* dateTo = nullptr) {
+    content.Search([&](SearchState& s) {
+      s.Request.Flags = flags;
+      s.Request.FromBlock = s.LowerLimit = from;
+      s.Request.StartBlock = s.UpperLimit = to;
+      SetSearchDosimeter(s.Request, QString::fromLatin1(dosimeter));
+      if (dateFrom) std::memcpy(s.Request.DateFrom, dateFrom, 5);
+      if (dateTo) std::memcpy(s.Request.DateTo, dateTo, 5);
+      return true;
+    });
   }
+
+  std::vector<int> rows() const {
+    std::vector<int> v;
+    for (int r = 1; r <= content.FilledRows(); ++r) v.push_back(content.RowSummary(r).BlockNumber);
+    return v;
+  }
+  int selected() const { return content.SelectedRow(); }
+  int shown() const { return data->Record.BlockNumber; }
   // Every cell of the list as text, for comparing whole lists.
   QStringList cells() const {
     QStringList v;
-    for (int r = 1; r <= 20; ++r)
-      for (int c = 0; c < kContentColumnCount; ++c) v << grid->cell(c, r);
+    for (int r = 1; r <= content.FilledRows(); ++r)
+      for (const QString& cell : content.RowTexts(r).cells) v << cell;
     return v;
   }
   void expectTheNewestPage(int newest) {
     ASSERT_EQ(rows(), numbers(newest, newest - 19));
-    for (int r = 1; r <= 20; ++r) {
-      const ContentRow expected = ContentRowTexts(summaryOf(block(newest + 1 - r)));
-      for (int c = 0; c < kContentColumnCount; ++c)
-        EXPECT_EQ(grid->cell(c, r), expected.cells[static_cast<size_t>(c)]) << "row " << r << " column " << c;
-    }
+    for (int r = 1; r <= 20; ++r)
+      EXPECT_EQ(content.RowTexts(r).cells, ContentRowTexts(summaryOf(block(newest + 1 - r))).cells)
+          << "row " << r;
   }
   // The shown record is the reader's block (its first and last byte are
   // never taken from the line).
@@ -182,7 +189,8 @@ class ReaderContentTest : public ::testing::Test {
     auto* raw = reinterpret_cast<uint8_t*>(&expected);
     raw[0] = 0;
     raw[sizeof expected - 1] = 0;
-    EXPECT_EQ(std::memcmp(&form->DataBlock->Record, &expected, sizeof expected), 0) << "block " << number;
+    EXPECT_EQ(std::memcmp(&data->Record, &expected, sizeof expected), 0) << "block " << number;
+    EXPECT_EQ(std::memcmp(&detail.ShownRecord(), &expected, sizeof expected), 0) << "block " << number;
   }
   // Two imports and a page turn each way; the list after each step.
   std::vector<QStringList> run() {
@@ -191,20 +199,18 @@ class ReaderContentTest : public ::testing::Test {
     lists.push_back(cells());
     import();
     lists.push_back(cells());
-    form->PrevPageButton->click();
+    content.PrevPage();
     lists.push_back(cells());
-    form->NextPageButton->click();
+    content.NextPage();
     lists.push_back(cells());
-    form->PrevPageButton->click();
+    content.PrevPage();
     lists.push_back(cells());
     return lists;
   }
   void expectIdle() const {
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_TRUE(form->Content().PagingEnabled());
-    EXPECT_TRUE(form->RSSpeedButton->isEnabled());
-    EXPECT_TRUE(form->FromQuelm1->isEnabled());
-    EXPECT_FALSE(form->DataBlock->State & Busy);
+    EXPECT_FALSE(content.Busy());
+    EXPECT_TRUE(content.PagingEnabled());
+    EXPECT_FALSE(data->State & Busy);
   }
 
   ScriptedPrompter prompter;
@@ -212,9 +218,10 @@ class ReaderContentTest : public ::testing::Test {
   std::vector<BlockRecord> blocks;
   std::unique_ptr<sim::TReaderModel> model;
   std::unique_ptr<sim::TReaderSimServer> server;
-  std::unique_ptr<TPgcForm> form;
-  std::unique_ptr<TIoForm> io;
-  StringGrid* grid = nullptr;
+  std::unique_ptr<TFrameLink> link;
+  std::unique_ptr<TNurvoDataBlock> data = std::make_unique<TNurvoDataBlock>(nullptr);
+  DetailModel detail{data};
+  ContentModel content{data, detail};
   uint32_t savedFlags_ = 0;
 };
 
@@ -222,23 +229,17 @@ class ReaderContentTest : public ::testing::Test {
 
 TEST_F(ReaderContentTest, ImportListsTheTwentyNewestAndShowsTheNewest) {
   startReader({300, 11, 0});
-  ASSERT_TRUE(form->RSSpeedButton->isEnabled());
-  ASSERT_TRUE(form->FromQuelm1->isEnabled());
   // Criteria left by an earlier search do not filter the import.
-  form->Content().Search().Request.Flags = kSearchByNumber | kSearchByDosimeter | kSearchForward;
-  form->PageControl->setCurrentWidget(form->ChartTabSheet);
+  content.Search().Request.Flags = kSearchByNumber | kSearchByDosimeter | kSearchForward;
   import();
 
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
-  EXPECT_EQ(form->PageControl->currentWidget(), form->ContentTabSheet);
   expectTheNewestPage(299);
-  EXPECT_EQ(shown(), 299);
   expectShownBlockIs(299);
   EXPECT_EQ(selected(), 1);
-  EXPECT_EQ(form->BlockNumberDatLabel->text(), "299");
-  EXPECT_EQ(form->SourceDatLabel->text(), "Serial port");
-  EXPECT_EQ(form->AvailableBlocksDatLabel->text(), "300");
-  EXPECT_TRUE(form->FilterButton->isEnabled());
+  EXPECT_EQ(detail.View().header.values[hfBlockNumber].text, "299");
+  EXPECT_EQ(content.SourceLabel(), "Serial port");
+  EXPECT_EQ(content.AvailableBlocks(), "300");
   expectIdle();
 
   // Reset frame, count, newest, the first page, the newest block.
@@ -254,48 +255,13 @@ TEST_F(ReaderContentTest, ImportListsTheTwentyNewestAndShowsTheNewest) {
   EXPECT_EQ(int{first.Flags}, 0);
   EXPECT_EQ(int{first.StartBlock}, 299);
   EXPECT_EQ(int{first.FromBlock}, 300);
-}
 
-TEST_F(ReaderContentTest, EveryImportBeginsWithAResetFrameAndTheMenuImportsToo) {
-  startReader({45, 3, 0});
-  import();
-  ASSERT_EQ(rows(), numbers(44, 25));
+  // The last exchange went well, yet a new import starts the link afresh.
   const size_t before = model->Requests.size();
-  form->FromQuelm1->trigger();
-  ASSERT_GT(model->Requests.size(), before);
-  // The last exchange went well, yet the new import starts the link afresh.
-  EXPECT_EQ(model->Requests[before], kResetFrame);
-  EXPECT_EQ(rows(), numbers(44, 25));
-  EXPECT_EQ(shown(), 44);
-  EXPECT_TRUE(prompter.messages.empty());
-  expectIdle();
-}
-
-TEST_F(ReaderContentTest, TheImportCommandsAreDisabledWhileTheImportRuns) {
-  startReader({30, 4, 0});
-  std::vector<bool> buttonStates, itemStates;
-  int nestedImports = 0;
-  QTimer probe;
-  probe.setInterval(5);
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (!(form->DataBlock->State & Busy) && QApplication::overrideCursor() == nullptr) return;
-    buttonStates.push_back(form->RSSpeedButton->isEnabled());
-    itemStates.push_back(form->FromQuelm1->isEnabled());
-    // A second import asked for from inside the first one is not started.
-    const size_t sent = model->Requests.size();
-    form->RSSpeedButtonClick();
-    if (model->Requests.size() != sent) ++nestedImports;
-  });
-  probe.start();
   import();
-  probe.stop();
-  ASSERT_FALSE(buttonStates.empty());
-  EXPECT_EQ(std::count(buttonStates.begin(), buttonStates.end(), true), 0);
-  EXPECT_EQ(std::count(itemStates.begin(), itemStates.end(), true), 0);
-  EXPECT_EQ(nestedImports, 0);
-  EXPECT_EQ(commands().size(), 4u);
-  EXPECT_EQ(rows(), numbers(29, 10));
-  expectIdle();
+  ASSERT_GT(model->Requests.size(), before);
+  EXPECT_EQ(model->Requests[before], kResetFrame);
+  expectTheNewestPage(299);
 }
 
 TEST_F(ReaderContentTest, AnEmptyReaderGivesTheMessageAndAnEmptyList) {
@@ -303,8 +269,7 @@ TEST_F(ReaderContentTest, AnEmptyReaderGivesTheMessageAndAnEmptyList) {
   // A file listed before: nothing of its list may remain.
   const QString path = dir.filePath(QStringLiteral("before.dat"));
   ASSERT_EQ(WriteSampleDataFile(path, {25, 2, 0}), 0);
-  prompter.fileAnswers.push_back(path);
-  form->FileOpenSpeedButton->click();
+  ASSERT_EQ(content.ImportFile(path), 0);
   ASSERT_EQ(rows(), numbers(24, 5));
 
   import();
@@ -312,88 +277,84 @@ TEST_F(ReaderContentTest, AnEmptyReaderGivesTheMessageAndAnEmptyList) {
   EXPECT_TRUE(rows().empty());
   // Only the count was asked for.
   EXPECT_EQ(commands(), std::vector<Bytes>{(Bytes{'.', 'G', '#'})});
-  EXPECT_EQ(form->SourceDatLabel->text(), "Serial port");
-  EXPECT_EQ(form->AvailableBlocksDatLabel->text(), "0");
+  EXPECT_EQ(content.SourceLabel(), "Serial port");
+  EXPECT_EQ(content.AvailableBlocks(), "0");
+  EXPECT_EQ(shown(), 24);  // the view keeps its block
   expectIdle();
 
   // Paging an empty list asks the reader nothing.
-  form->PrevPageButton->click();
-  form->NextPageButton->click();
+  content.PrevPage();
+  content.NextPage();
   EXPECT_EQ(commands().size(), 1u);
   EXPECT_TRUE(rows().empty());
 }
 
 TEST_F(ReaderContentTest, ACancelledPortChoiceIsNotReported) {
   startReader({30, 4, 0});
-  io->Link.COMPortDrv.SetPortNumber(pnCustom);  // no port: the options window is offered
-  import();
+  link->COMPortDrv.SetPortNumber(pnCustom);  // no port: the choice is offered, and cancelled
+  EXPECT_EQ(content.ImportReader(), -100);
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
   EXPECT_TRUE(rows().empty());
   EXPECT_TRUE(model->Requests.empty());
   expectIdle();
 }
 
-// --- Paging and keys --------------------------------------------------------------
+// --- Paging and items -------------------------------------------------------------
 
 TEST_F(ReaderContentTest, PagesCrossTheWrapInBothDirections) {
   startReader({50, 5, 2030});  // 2030..2047, 0..31
   import();
   ASSERT_EQ(rows(), numbers(31, 12));
 
-  form->PrevPageButton->click();  // backwards over 0 to 2047
+  content.PrevPage();  // backwards over 0 to 2047
   EXPECT_EQ(rows(), numbers(11, 2040));
   EXPECT_EQ(selected(), 1);
-  EXPECT_EQ(shown(), 11);
   expectShownBlockIs(11);
-  form->PrevPageButton->click();
+  content.PrevPage();
   EXPECT_EQ(rows(), numbers(2039, 2030));
   EXPECT_EQ(shown(), 2039);
-  form->PrevPageButton->click();  // the oldest block is listed: nothing changes
+  content.PrevPage();  // the oldest block is listed: nothing changes
   EXPECT_EQ(rows(), numbers(2039, 2030));
   EXPECT_EQ(shown(), 2039);
 
-  form->NextPageButton->click();  // forwards over 2047 to 0
+  content.NextPage();  // forwards over 2047 to 0
   EXPECT_EQ(rows(), numbers(11, 2040));
   EXPECT_EQ(selected(), 20);  // the block right after the old page's top
-  EXPECT_EQ(shown(), 2040);
   expectShownBlockIs(2040);
   const SearchRequest forward = lastSearch();
   EXPECT_EQ(int{forward.StartBlock}, 2040);
   EXPECT_EQ(int{forward.Flags}, int{kSearchForward});
-  form->NextPageButton->click();
+  content.NextPage();
   EXPECT_EQ(rows(), numbers(31, 12));
-  form->NextPageButton->click();  // the newest block is listed
+  content.NextPage();  // the newest block is listed
   EXPECT_EQ(rows(), numbers(31, 12));
   EXPECT_EQ(shown(), 12);
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
-  EXPECT_EQ(form->SourceDatLabel->text(), "Serial port");
+  EXPECT_EQ(content.SourceLabel(), "Serial port");
   expectIdle();
 }
 
-TEST_F(ReaderContentTest, UpOnRowOneAndDownOnRowTwentyTurnPagesOverTheWrap) {
+TEST_F(ReaderContentTest, ItemsTurnPagesOverTheWrapAtRowOneAndRowTwenty) {
   startReader({40, 2, 2028});  // 2028..2047, 0..19
   import();
   ASSERT_EQ(rows(), numbers(19, 0));
-  activate();
-  key(Qt::Key_Home);
+  content.FirstBlock();
   EXPECT_EQ(selected(), 20);
   EXPECT_EQ(shown(), 0);
-  key(Qt::Key_Down);  // row 20: the older page, its top row
+  content.PrevItem();  // row 20: the older page, its top row
   EXPECT_EQ(rows(), numbers(2047, 2028));
   EXPECT_EQ(selected(), 1);
-  EXPECT_EQ(shown(), 2047);
   expectShownBlockIs(2047);
-  key(Qt::Key_Up);  // row 1: the newer page, its bottom row
+  content.NextItem();  // row 1: the newer page, its bottom row
   EXPECT_EQ(rows(), numbers(19, 0));
   EXPECT_EQ(selected(), 20);
   EXPECT_EQ(shown(), 0);
-  key(Qt::Key_End);
-  EXPECT_EQ(selected(), 1);
+  content.LastBlock();
   EXPECT_EQ(shown(), 19);
-  key(Qt::Key_Up);  // the newest page: nothing newer
+  content.NextItem();  // the newest page: nothing newer
   EXPECT_EQ(rows(), numbers(19, 0));
   EXPECT_EQ(selected(), 1);
-  key(Qt::Key_Down);
+  content.PrevItem();
   EXPECT_EQ(selected(), 2);
   EXPECT_EQ(shown(), 18);
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
@@ -404,27 +365,25 @@ TEST_F(ReaderContentTest, UpOnRowOneAndDownOnRowTwentyTurnPagesOverTheWrap) {
 TEST_F(ReaderContentTest, SelectingARowReadsItsBlockUnlessACommandIsRunning) {
   startReader({300, 6, 0});
   import();
-  activate();
-  click(5);
-  EXPECT_EQ(selected(), 5);
+  ASSERT_TRUE(content.Select(5));
   EXPECT_EQ(lastCommand(), readCommand(295));
-  EXPECT_EQ(shown(), 295);
   expectShownBlockIs(295);
-  EXPECT_EQ(form->BlockNumberDatLabel->text(), "295");
 
   // While a reader command is running, a selection reads nothing.
   DiagFlags |= kDiagLog;
+  QStringList log;
+  setLogSink([&](const QString& line) { log << line; });
   const size_t sent = model->Requests.size();
-  form->DataBlock->State |= Busy;
-  click(7);
+  data->State |= Busy;
+  content.Select(7);
   EXPECT_EQ(model->Requests.size(), sent);
   EXPECT_EQ(shown(), 295);
-  EXPECT_TRUE(
-      io->LogRichEdit->toPlainText().contains(QStringLiteral("TPgcForm::LoadSelectedBlock(): BUSYCOM")));
-  form->DataBlock->State &= ~uint32_t{Busy};
+  EXPECT_TRUE(log.contains(QStringLiteral("TPgcForm::LoadSelectedBlock(): BUSYCOM")));
+  data->State &= ~uint32_t{Busy};
+  setLogSink(nullptr);
   DiagFlags &= ~kDiagLog;
 
-  click(9);
+  content.Select(9);
   EXPECT_EQ(lastCommand(), readCommand(291));
   EXPECT_EQ(shown(), 291);
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
@@ -438,36 +397,23 @@ TEST_F(ReaderContentTest, TheReaderEvaluatesSearchesByNumberDateAndDosimeter) {
   ASSERT_EQ(rows(), numbers(299, 280));
 
   // By number: From 10 To 50, paged inside the range.
-  search([](TSearchForm& f) {
-    type(f.FromCSpinEdit, QStringLiteral("10"));
-    type(f.UntilCSpinEdit, QStringLiteral("50"));
-  });
+  search(kSearchByNumber, 10, 50);
   SearchRequest sent = lastSearch();
   EXPECT_EQ(int{sent.Flags}, int{kSearchByNumber});
   EXPECT_EQ(int{sent.StartBlock}, 50);
   EXPECT_EQ(int{sent.FromBlock}, 10);
   ASSERT_EQ(rows(), numbers(50, 31));
   EXPECT_EQ(shown(), 299);  // the search shows no block by itself
-  EXPECT_EQ(form->SourceDatLabel->text(), "Serial port");
-  form->PrevPageButton->click();
-  EXPECT_EQ(rows(), numbers(30, 11));
-  form->PrevPageButton->click();
-  EXPECT_EQ(rows(), std::vector<int>{10});
-  form->PrevPageButton->click();  // From is listed: nothing older
-  EXPECT_EQ(rows(), std::vector<int>{10});
-  form->NextPageButton->click();
+  const std::vector<std::vector<int>> older = {numbers(30, 11), {10}, {10}};  // From is listed: nothing older
+  for (const auto& page : older) {
+    content.PrevPage();
+    EXPECT_EQ(rows(), page);
+  }
+  content.NextPage();
   EXPECT_EQ(rows(), numbers(30, 11));
 
   // By date, both bounds excluded.
-  const QString from = SearchDateText(blocks[120].DateTime), to = SearchDateText(blocks[150].DateTime);
-  search([&](TSearchForm& f) {
-    f.IndexCheckBox->setChecked(false);
-    f.TimeCheckBox->setChecked(true);
-    type(f.FromEdit, from);
-    type(f.UntilEdit, to);
-    type(f.UntilCSpinEdit, QStringLiteral("299"));
-    f.IndexCheckBox->setChecked(false);
-  });
+  search(kSearchByDate, 0, 299, "A0000", blocks[120].DateTime, blocks[150].DateTime);
   sent = lastSearch();
   EXPECT_EQ(int{sent.Flags}, int{kSearchByDate});
   std::vector<int> expected;
@@ -480,21 +426,17 @@ TEST_F(ReaderContentTest, TheReaderEvaluatesSearchesByNumberDateAndDosimeter) {
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(rows(), expected);
 
-  // By dosimeter, typed in lower case.
-  const QString key = QString::fromLatin1(blocks[200].BulbID, 5);
-  search([&](TSearchForm& f) {
-    f.TimeCheckBox->setChecked(false);
-    type(f.KeyEdit, key.toLower());
-  });
+  // By dosimeter.
+  const std::string key(blocks[200].BulbID, 5);
+  search(kSearchByDosimeter, 0, 299, key.c_str());
   sent = lastSearch();
   EXPECT_EQ(int{sent.Flags}, int{kSearchByDosimeter});
-  EXPECT_EQ(QString::fromLatin1(sent.Dosimeter, 5), key);
+  EXPECT_EQ(std::string(sent.Dosimeter, 5), key);
   expected.clear();
   for (int n = 299; n >= 0 && expected.size() < 20; --n)
-    if (std::memcmp(blocks[static_cast<size_t>(n)].BulbID, blocks[200].BulbID, 5) == 0) expected.push_back(n);
+    if (std::memcmp(blocks[static_cast<size_t>(n)].BulbID, key.data(), 5) == 0) expected.push_back(n);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(rows(), expected);
-  for (int r = 1; r <= static_cast<int>(expected.size()); ++r) EXPECT_EQ(grid->cell(2, r), key);
 
   // Every search counted the reader again first.
   int counts = 0;
@@ -510,7 +452,6 @@ TEST_F(ReaderContentTest, TheReaderEvaluatesSearchesByNumberDateAndDosimeter) {
 
 // --- Faults on the line --------------------------------------------------------------------
 
-// Two imports and a page turn each way; the list after each step.
 TEST_F(ReaderContentTest, DamagedSplitAndDelayedRepliesGiveTheSameList) {
   startReader({300, 21, 0});
   const std::vector<QStringList> clean = run();
@@ -571,7 +512,7 @@ TEST_F(ReaderContentTest, APageThatFailsTwiceIsReportedAndNothingStaleIsListed) 
   startReader({300, 22, 0});
   import();
   ASSERT_EQ(rows(), numbers(299, 280));
-  // The list's page table still holds that page: a failed page must not show it.
+  // The data object's page table still holds that page: a failed page must not show it.
   model->Script = {0, 0, sim::kFaultCrc, sim::kFaultCrc};  // ".G", ".F" well, ".U" twice damaged
   import();
   EXPECT_EQ(prompter.texts(), QStringList{"Reader not avaible (not connected?)"});
@@ -586,7 +527,7 @@ TEST_F(ReaderContentTest, APageThatFailsTwiceIsReportedAndNothingStaleIsListed) 
   import();
   ASSERT_EQ(rows(), numbers(299, 280));
   model->Script = {sim::kFaultCrc, sim::kFaultCrc};
-  form->PrevPageButton->click();
+  content.PrevPage();
   EXPECT_EQ(prompter.texts(), QStringList{"Reader not avaible (not connected?)"});
   EXPECT_EQ(rows(), numbers(299, 280));
   EXPECT_EQ(shown(), 299);
@@ -595,10 +536,7 @@ TEST_F(ReaderContentTest, APageThatFailsTwiceIsReportedAndNothingStaleIsListed) 
   // So does a search whose page cannot be read.
   prompter.clear();
   model->Script = {0, 0, sim::kFaultCrc, sim::kFaultCrc};  // the count well, the page twice damaged
-  search([](TSearchForm& f) {
-    type(f.FromCSpinEdit, QStringLiteral("10"));
-    type(f.UntilCSpinEdit, QStringLiteral("50"));
-  });
+  search(kSearchByNumber, 10, 50);
   EXPECT_EQ(prompter.texts(), QStringList{"Reader not avaible (not connected?)"});
   EXPECT_EQ(rows(), numbers(299, 280));
   EXPECT_EQ(shown(), 299);
@@ -607,7 +545,7 @@ TEST_F(ReaderContentTest, APageThatFailsTwiceIsReportedAndNothingStaleIsListed) 
 
 TEST_F(ReaderContentTest, ALostBlockReplyTimesOutWithAWarningAndTheListStands) {
   startReader({300, 23, 0});
-  io->Link.ReplyTimeout = 1;  // one tick: the lost replies cost about two seconds
+  link->ReplyTimeout = 1;  // one tick: the lost replies cost about two seconds
   model->Script = {0, 0, 0, sim::kFaultDrop, sim::kFaultDrop};  // the newest block's ".Y" is lost twice
   import();
   EXPECT_EQ(prompter.texts(), QStringList{"Reader not avaible (not connected?)"});
@@ -616,10 +554,60 @@ TEST_F(ReaderContentTest, ALostBlockReplyTimesOutWithAWarningAndTheListStands) {
 
   // The next selection reads its block: the link starts afresh.
   prompter.clear();
-  form->NavigationPrev->trigger();
+  content.PrevItem();
   EXPECT_EQ(selected(), 2);
-  EXPECT_EQ(shown(), 298);
   expectShownBlockIs(298);
+  EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+}
+
+// --- The window ----------------------------------------------------------------------------
+
+// The main window with the log window that owns the link, as the program makes them.
+class ReaderImportWindowTest : public ReaderContentTest {
+ protected:
+  void TearDown() override {
+    io.reset();
+    form.reset();
+    ReaderContentTest::TearDown();
+  }
+  std::unique_ptr<TPgcForm> form;
+  std::unique_ptr<TIoForm> io;
+};
+
+TEST_F(ReaderImportWindowTest, TheImportCommandsAreOffWhileTheImportRuns) {
+  serveReader({30, 4, 0});
+  form = std::make_unique<TPgcForm>();
+  io = std::make_unique<TIoForm>();
+  io->Link.COMPortDrv.SetPortNumber(pnCOM1);
+  std::vector<bool> buttonStates, itemStates;
+  int nestedImports = 0;
+  QTimer probe;
+  probe.setInterval(5);
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (!form->Content().Busy()) return;
+    buttonStates.push_back(form->RSSpeedButton->isEnabled());
+    itemStates.push_back(form->FromQuelm1->isEnabled());
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);  // the busy pointer
+    // A second import asked for from inside the first one is not started.
+    const size_t sent = model->Requests.size();
+    form->RSSpeedButtonClick();
+    if (model->Requests.size() != sent) ++nestedImports;
+  });
+  probe.start();
+  form->PageControl->setCurrentWidget(form->ChartTabSheet);
+  form->FromQuelm1->trigger();
+  probe.stop();
+  EXPECT_EQ(form->PageControl->currentWidget(), form->ContentTabSheet);
+  ASSERT_FALSE(buttonStates.empty());
+  EXPECT_EQ(std::count(buttonStates.begin(), buttonStates.end(), true), 0);
+  EXPECT_EQ(std::count(itemStates.begin(), itemStates.end(), true), 0);
+  EXPECT_EQ(nestedImports, 0);
+  EXPECT_EQ(commands().size(), 4u);
+  EXPECT_EQ(form->BlockStringGrid->cell(0, 1), "29");
+  EXPECT_EQ(form->SourceDatLabel->text(), "Serial port");
+  EXPECT_TRUE(form->RSSpeedButton->isEnabled());
+  EXPECT_TRUE(form->FromQuelm1->isEnabled());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
 }
 
