@@ -26,11 +26,9 @@ class TIoForm : public QWidget {
   QPlainTextEdit* LogRichEdit;
 
   // The program's serial link: the port COMPortDrv, the reply timer and the
-  // frame protocol. Every exchange with the reader goes through it.
+  // frame protocol. Every exchange with the reader goes through it, as a
+  // quelm::ReaderCommand over the program's command channel.
   TFrameLink Link;
-  int SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out = nullptr) {
-    return Link.SendCOMCmd(payload, length, out);
-  }
 
   // Appends one line to the log (the LogTrace sink).
   void AppendLine(const QString& line);

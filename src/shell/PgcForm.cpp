@@ -582,10 +582,10 @@ void TPgcForm::FormCreate() {
                              QString::fromLatin1(quelm::ContentColumns()[static_cast<size_t>(c)].title));
   PChart->setEnabled(false);
   qApp->installEventFilter(this);
-  SetUpContentList();
   if (iniResult == 0) trace.ok();
 
-  // Later set-up of the detail view and the content list goes here.
+  // The pages' commands: the content list and the detail view.
+  SetUpContentList();
   SetUpDetailView();
 }
 
