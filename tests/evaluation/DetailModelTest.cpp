@@ -106,50 +106,24 @@ TEST_F(DetailModelTest, AnEditRefreshEvaluatesTheShownBlockWhateverTheDataObject
   EXPECT_FALSE(other->State & Loaded);
 }
 
-TEST_F(DetailModelTest, ChartCommandsActOnTheChartPageOnlyAndKeepTheirConditions) {
+// What each change does to the members is ApplyChartAction's and the drag
+// and edit rules' (ChartInteractionTest); the model decides when they apply
+// and refreshes only the evaluation when something changed.
+TEST_F(DetailModelTest, ChartCommandsActOnTheChartPageAndRefreshOnlyWhatChanged) {
   show(knownBlock());
-  struct Case {
-    ChartAction action;
-    std::tuple<int, int, int> before, after;  // start, length, cursor
-  };
-  const Case cases[] = {
-      {ChartAction::EvalStartLeft, {0, 20, 0}, {0, 20, 0}},  // refused
-      {ChartAction::CursorLeft, {0, 20, 0}, {0, 20, 0}},
-      {ChartAction::EvalStartRight, {30, 1, 99}, {30, 1, 99}},
-      {ChartAction::EvalLengthLeft, {30, 1, 99}, {30, 1, 99}},
-      {ChartAction::CursorRight, {30, 1, 99}, {30, 1, 99}},
-      {ChartAction::EvalLengthRight, {60, 40, 50}, {60, 40, 50}},
-      {ChartAction::EvalStartRight, {60, 40, 50}, {61, 39, 50}},  // done
-      {ChartAction::EvalLengthLeft, {61, 39, 50}, {61, 38, 50}},
-      {ChartAction::EvalStartLeft, {61, 38, 50}, {60, 39, 50}},
-      {ChartAction::CursorRight, {61, 38, 50}, {61, 38, 51}},
-  };
-  for (const Case& c : cases) {
-    setMembers(std::get<0>(c.before), std::get<1>(c.before), std::get<2>(c.before));
-    const size_t before = refreshes.size();
-    EXPECT_EQ(model.ChartCommand(c.action, false), 0);  // not on the Chart page
-    EXPECT_EQ(members(), c.before);
-    model.ChartCommand(c.action, true);
-    EXPECT_EQ(members(), c.after) << static_cast<int>(c.action);
-    EXPECT_EQ(refreshes.size() - before, c.after == c.before ? 0u : 1u) << static_cast<int>(c.action);
-  }
-  EXPECT_EQ(value(efEvalLength), "38");
-
-  // Each decrease undoes its increase.
-  data->NormFact = 100;
-  model.ChartCommand(ChartAction::NFIncrease10, true);
-  EXPECT_NEAR(data->NormFact, 110, 1e-9);
-  EXPECT_EQ(value(efNormFact), "110.00");
-  model.ChartCommand(ChartAction::NFDecrease10, true);
-  EXPECT_NEAR(data->NormFact, 100, 1e-9);
-  for (int i = 0; i < 3; ++i) model.ChartCommand(ChartAction::NFIncrease1, true);
-  EXPECT_NEAR(data->NormFact, 103.0301, 1e-9);
-  for (ChartAction a : {ChartAction::NFDecrease1, ChartAction::NFIncrease01, ChartAction::NFDecrease01})
-    model.ChartCommand(a, true);
-  EXPECT_NEAR(data->NormFact, 102.01, 1e-9);
+  setMembers(0, 20, 0);
+  model.ChartCommand(ChartAction::EvalStartRight, false);  // not on the Chart page
+  model.ChartCommand(ChartAction::CursorLeft, true);       // refused at channel 0
+  EXPECT_EQ(members(), std::make_tuple(0, 20, 0));
+  EXPECT_EQ(refreshes, std::vector<bool>{true});
+  model.ChartCommand(ChartAction::EvalStartRight, true);
+  EXPECT_EQ(members(), std::make_tuple(1, 19, 0));
+  EXPECT_EQ(value(efEvalStart), "1");
+  EXPECT_EQ(refreshes, (std::vector<bool>{true, false}));
+  EXPECT_EQ(data->State & EvalEdited, 0u);
 }
 
-TEST_F(DetailModelTest, TypedValuesAreTakenWithinTheLimitsAndOthersShowTheMemberAgain) {
+TEST_F(DetailModelTest, TypedValuesAreTakenAndOthersShowTheMemberAgain) {
   UserLocale comma = locale_;
   comma.decimalSeparator = QLatin1Char(',');
   setUserLocale(comma);
@@ -163,66 +137,48 @@ TEST_F(DetailModelTest, TypedValuesAreTakenWithinTheLimitsAndOthersShowTheMember
   const Case cases[] = {
       {&DetailModel::EditEvalStart, "12x", 30, 20, 100},
       {&DetailModel::EditEvalStart, "35", 35, 20, 100},
+      {&DetailModel::EditEvalLength, "many", 35, 20, 100},
       {&DetailModel::EditEvalLength, "10", 35, 10, 100},
-      {&DetailModel::EditEvalLength, "many", 35, 10, 100},
-      {&DetailModel::EditEvalStart, "-5", 0, 10, 100},
-      {&DetailModel::EditEvalStart, "95", 95, 5, 100},  // the typed start wins over the length
-      {&DetailModel::EditEvalLength, "0", 95, 1, 100},
-      {&DetailModel::EditEvalLength, "300", 95, 5, 100},
-      {&DetailModel::EditNormFact, "2,5", 95, 5, 2.5},
-      {&DetailModel::EditNormFact, "2.5", 95, 5, 2.5},        // no number with a comma separator
-      {&DetailModel::EditNormFact, "250000", 95, 5, 250000},  // only a block's own factor is capped
+      {&DetailModel::EditNormFact, "2.5", 35, 10, 100},        // no number with a comma separator
+      {&DetailModel::EditNormFact, "250000", 35, 10, 250000},  // only a block's own factor is capped
   };
   for (const Case& c : cases) {
     const size_t before = refreshes.size();
     (model.*c.edit)(QString::fromLatin1(c.text));
-    EXPECT_EQ(data->EvalStart, c.start) << c.text;
-    EXPECT_EQ(data->EvalLength, c.length) << c.text;
+    EXPECT_EQ(members(), std::make_tuple(c.start, c.length, 40)) << c.text;
     EXPECT_EQ(data->NormFact, c.normFact) << c.text;
     EXPECT_EQ(refreshes.size(), before + 1) << c.text;  // the edit shows the member again
   }
   EXPECT_EQ(value(efNormFact), "250000,00");
+  EXPECT_EQ(value(efStartPercent), "68,80 %");  // channel 35 against the peak at 40
   model.EditNormFact(QStringLiteral("0"));
   EXPECT_EQ(value(efRoiDose), "ERR:NF=0");
-
-  // Channel 35 against the peak at 40.
-  model.EditEvalStart(QStringLiteral("35"));
-  model.EditEvalLength(QStringLiteral("10"));
-  EXPECT_EQ(value(efStartPercent), "68,80 %");
-  EXPECT_EQ(value(efStopPercent), "80,00 %");
   EXPECT_TRUE(prompter.messages.empty());
 }
 
-TEST_F(DetailModelTest, MarkerDragsMoveTheWindowAndAClickTheCursor) {
+TEST_F(DetailModelTest, AMarkerDragLastsFromThePressToTheReleaseAndAClickSetsTheCursor) {
   show(knownBlock());  // window 30..49
+  model.DragTo(60);    // no press near a marker: nothing moves
   model.PressMarkers(true, false);
-  EXPECT_TRUE(model.Dragging(LeftMarkerDrag));
-  const size_t before = refreshes.size();
-  model.DragTo(-1);  // left of the plot: nothing
-  model.DragTo(30);  // within its channel: no new evaluation
-  EXPECT_EQ(refreshes.size(), before);
-  model.DragTo(90);
-  EXPECT_EQ(members(), std::make_tuple(80, 20, 40));
+  model.DragTo(-1);  // left of the plot
+  model.DragTo(30);  // within its channel
+  EXPECT_EQ(refreshes.size(), 1u);
+  model.DragTo(60);
+  EXPECT_EQ(members(), std::make_tuple(60, 20, 40));
   model.EndDrag(LeftMarkerDrag, 10);
   EXPECT_EQ(members(), std::make_tuple(10, 20, 40));
   EXPECT_FALSE(model.Dragging(LeftMarkerDrag));
-  model.DragTo(50);  // no drag any more
+  model.DragTo(50);
   EXPECT_EQ(members(), std::make_tuple(10, 20, 40));
+  EXPECT_EQ(refreshes.size(), 3u);
 
   model.PressMarkers(false, true);
-  model.DragTo(25);
-  EXPECT_EQ(data->EvalLength, 15);
-  model.DragTo(5);
-  EXPECT_EQ(data->EvalLength, 1);
   model.EndDrag(RightMarkerDrag, 130);  // past the right end of the plot
   EXPECT_EQ(members(), std::make_tuple(10, 90, 40));
   EXPECT_EQ(data->State & (LeftMarkerDrag | RightMarkerDrag | EvalEdited), 0u);
-
-  model.MoveCursorTo(70);
-  EXPECT_EQ(data->CursorPos, 70);
-  EXPECT_EQ(value(efCursorPos), "70");
   model.MoveCursorTo(140);
   EXPECT_EQ(data->CursorPos, 99);
+  EXPECT_EQ(value(efCursorPos), "99");
 }
 
 TEST_F(DetailModelTest, NothingOfAnEarlierBlockRemainsAndAnInvalidRangeIsOnlyTraced) {
