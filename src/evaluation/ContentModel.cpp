@@ -145,7 +145,7 @@ void ContentModel::NextPage() {
     BusyScope busy(*this);
     SearchRequest& request = search_.Request;
     const std::optional<uint32_t> top =
-        filled_ >= 1 ? std::optional<uint32_t>(RowSummary(1).BlockNumber) : std::nullopt;
+        filled_ >= 1 ? std::optional<uint32_t>(uint32_t{RowSummary(1).BlockNumber}) : std::nullopt;
     const PageTurn turn = PlanNextPage(request, top, search_.UpperLimit, search_.LowerLimit);
     const int n = turn.search ? searchPage(turn.request) : 0;
     request = turn.keep;
@@ -172,7 +172,7 @@ void ContentModel::PrevPage() {
     setPaging(false);
     SearchRequest& request = search_.Request;
     const std::optional<uint32_t> bottom =
-        filled_ >= 1 ? std::optional<uint32_t>(RowSummary(filled_).BlockNumber) : std::nullopt;
+        filled_ >= 1 ? std::optional<uint32_t>(uint32_t{RowSummary(filled_).BlockNumber}) : std::nullopt;
     const PageTurn turn = PlanPrevPage(request, bottom, search_.LowerLimit);
     const int n = turn.search ? searchPage(turn.request) : 0;
     request = turn.keep;

@@ -240,8 +240,8 @@ TEST_F(ContentModelTest, SearchByNumberPagesInsideItsRangeAndKeepsTheShownBlock)
   content.NextPage();  // the To number is listed
   EXPECT_EQ(rows(), numbers(50, 31));
   // Paging keeps the numbers typed for the next showing of the search window.
-  EXPECT_EQ(content.Search().Request.StartBlock, 50);
-  EXPECT_EQ(content.Search().Request.FromBlock, 10);
+  EXPECT_EQ(int{content.Search().Request.StartBlock}, 50);
+  EXPECT_EQ(int{content.Search().Request.FromBlock}, 10);
 
   EXPECT_TRUE(content.Select(4));
   EXPECT_EQ(shown(), 47);
@@ -274,7 +274,7 @@ TEST_F(ContentModelTest, SearchByDateExcludesBothBoundsAndByDosimeterMatchesAllF
   EXPECT_EQ(rows(), expected);
   // A new file lists the first page of the search in force.
   ASSERT_EQ(content.ImportFile(write("other.dat", {100, 12, 0})), 0);
-  EXPECT_EQ(content.Search().Request.Flags, kSearchByDosimeter);
+  EXPECT_EQ(int{content.Search().Request.Flags}, kSearchByDosimeter);
   for (int r = 1; r <= content.FilledRows(); ++r)
     EXPECT_EQ(content.RowTexts(r).cells[2], QString::fromStdString(key));
 }
@@ -290,8 +290,8 @@ TEST_F(ContentModelTest, ASearchGivenUpOrFindingNothingAndItsFirstUseDefaults) {
   EXPECT_EQ(rows(), numbers(39, 20));
   // First use: the search starts at the newest block and covers this year.
   EXPECT_TRUE(offered.Initialised);
-  EXPECT_EQ(offered.Request.StartBlock, 39);
-  EXPECT_EQ(offered.Request.FromBlock, 0);
+  EXPECT_EQ(int{offered.Request.StartBlock}, 39);
+  EXPECT_EQ(int{offered.Request.FromBlock}, 0);
   EXPECT_EQ(SearchDateText(offered.Request.DateFrom).mid(4), ".01.01 00:00");
 
   ASSERT_EQ(search(kSearchByDosimeter, 0, 39, "ZZZZZ"), 0);
@@ -326,7 +326,7 @@ TEST_F(ContentModelTest, FailuresAreReportedAndLeaveTheListAndTheShownBlock) {
   EXPECT_EQ(prompter.texts(), QStringList({"File open error", "File open error"}));
   EXPECT_EQ(rows(), numbers(59, 40));
   EXPECT_EQ(shown(), 59);
-  EXPECT_EQ(data->Record.BlockNumber, 59);
+  EXPECT_EQ(int{data->Record.BlockNumber}, 59);
   EXPECT_TRUE(data->State & Loaded);
   EXPECT_TRUE(content.PagingEnabled());
 

@@ -94,7 +94,7 @@ TEST_F(DetailModelTest, AnEditRefreshEvaluatesTheShownBlockWhateverTheDataObject
 
   // The shown block goes back into the data object, and with none shown the record is cleared.
   model.ReinstateShownBlock();
-  EXPECT_EQ(data->Record.BlockNumber, 1234);
+  EXPECT_EQ(int{data->Record.BlockNumber}, 1234);
   EXPECT_EQ(data->Values[kAuxValueCount + 40], 3200u);
   EXPECT_TRUE(data->State & Loaded);
   std::unique_ptr<TNurvoDataBlock> other = std::make_unique<TNurvoDataBlock>(nullptr);
@@ -102,7 +102,7 @@ TEST_F(DetailModelTest, AnEditRefreshEvaluatesTheShownBlockWhateverTheDataObject
   other->State = Loaded;
   DetailModel none(other);
   none.ReinstateShownBlock();
-  EXPECT_EQ(other->Record.BlockNumber, 0);
+  EXPECT_EQ(int{other->Record.BlockNumber}, 0);
   EXPECT_FALSE(other->State & Loaded);
 }
 
