@@ -66,6 +66,10 @@ ErrorText ErrorMessage(int code) {
       return error("User abort");
     case -214:
       return error("Source file error");
+    case -216:
+      return error("Program file is empty");
+    case -217:
+      return error("Program file too large (more than 64 blocks of 1024 bytes)");
     default:
       return error("Undefined Error");
   }

@@ -39,6 +39,9 @@ enum ResultCode : int {
   kErrLoaderInterrupted = -212,
   kErrUserAbort = -213,
   kErrSourceFile = -214,
+  // A program file the reader's loader cannot take whole.
+  kErrProgramEmpty = -216,
+  kErrProgramTooLarge = -217,
 };
 
 struct ErrorText {
