@@ -26,7 +26,9 @@ ProgramWindows createProgramWindows() {
   auto* options = new TOptionsForm(io->Link.COMPortDrv, SavedPortChoiceOf(*main));
   w.emplace_back(options);
   ConnectComPortItem(*main, *options);
-  setPortNumberProvider([io] { return static_cast<int>(io->Link.COMPortDrv.PortNumber()); });
+  // Through the program-wide pointer: the provider outlives the log window
+  // when the windows are taken down after a failed start-up.
+  setPortNumberProvider([] { return IoForm ? static_cast<int>(IoForm->Link.COMPortDrv.PortNumber()) : 0; });
   // TDownLoadForm is created here.
   w.emplace_back(std::make_unique<TSrvForm>(&io->Link));
   // TLUTListForm, TTypeForm, TTSnForm and TSNForm are created here.
