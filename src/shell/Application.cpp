@@ -2,6 +2,8 @@
 
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
+#include "service/SrvForm.h"
+#include "service/SwUpdate.h"
 #include "shell/AboutForm.h"
 #include "base/Diag.h"
 #include "shell/IoForm.h"
@@ -24,15 +26,19 @@ ProgramWindows createProgramWindows() {
   auto* options = new TOptionsForm(io->Link.COMPortDrv, SavedPortChoiceOf(*main));
   w.emplace_back(options);
   ConnectComPortItem(*main, *options);
-  setPortNumberProvider([io] { return static_cast<int>(io->Link.COMPortDrv.PortNumber()); });
-  // TDownLoadForm, TSrvForm, TLUTListForm, TTypeForm, TTSnForm and TSNForm
-  // are created here.
+  // Through the program-wide pointer: the provider outlives the log window
+  // when the windows are taken down after a failed start-up.
+  setPortNumberProvider([] { return IoForm ? static_cast<int>(IoForm->Link.COMPortDrv.PortNumber()) : 0; });
+  // TDownLoadForm is created here.
+  w.emplace_back(std::make_unique<TSrvForm>(&io->Link));
+  // TLUTListForm, TTypeForm, TTSnForm and TSNForm are created here.
   // The search window and the navigation key list belong to the main window;
   // making them now keeps the start-up order and the first search quick.
   main->SearchForm();
   // TAppendForm is created here.
   main->NavForm();
-  // Then TSwUpdate and TErrMaskForm.
+  w.emplace_back(std::make_unique<TSwUpdate>(io->Link));
+  // Then TErrMaskForm.
   return w;
 }
 
