@@ -21,6 +21,10 @@ class TCommandChannel {
   // Size of the buffer RcvFrame() points to; reply readers never look past it.
   virtual int RcvFrameSize() const { return kRcvFrameSize; }
   virtual uint16_t RcvCount() const = 0;
+
+  // The receive mode (0 command frames, 1 loader replies). A software
+  // download can leave it at 1; commands that must not depend on that set 0.
+  virtual void SetLoaderMode(uint32_t mode) { (void)mode; }
 };
 
 // The program's channel (the link of TIoForm); nullptr until it exists.

@@ -75,6 +75,7 @@ class TFrameLink : public QObject {
     }
     const uint8_t* RcvFrame() const override { return Link.RcvFrame; }
     uint16_t RcvCount() const override { return Link.RcvCount; }
+    void SetLoaderMode(uint32_t mode) override { Link.LoaderMode = mode; }
 
    private:
     TFrameLink& Link;
