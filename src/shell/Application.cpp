@@ -2,6 +2,7 @@
 
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
+#include "parameters/DptForm.h"
 #include "shell/AboutForm.h"
 #include "base/Diag.h"
 #include "shell/IoForm.h"
@@ -16,7 +17,10 @@ ProgramWindows createProgramWindows() {
   w.emplace_back(main);
   auto* io = new TIoForm();
   w.emplace_back(io);
-  // TBptSubForm and TDptForm (parameter windows) are created here.
+  // TBptSubForm (dosimeter parameter window) is created here.
+  auto* dpt = new TDptForm([main] { return main->MaxPostHeating; });
+  w.emplace_back(dpt);
+  ConnectReaderParameterItem(*main, *dpt);
   w.emplace_back(std::make_unique<TAboutForm>());
   w.emplace_back(std::make_unique<TRSDebugForm>());
   // Creating the options window hands the saved port and baud rate of the
@@ -47,6 +51,15 @@ void ConnectComPortItem(TPgcForm& main, TOptionsForm& options) {
   main.ComPort1->setEnabled(true);
   QObject::connect(main.ComPort1, &QAction::triggered, &options,
                    [&options] { prompter().runModal(options); });
+}
+
+void ConnectReaderParameterItem(TPgcForm& main, TDptForm& form) {
+  main.ReaderParameterTable1->setEnabled(true);
+  QObject::connect(main.ReaderParameterTable1, &QAction::triggered, &form, [&form] {
+    form.show();
+    form.raise();
+    form.activateWindow();
+  });
 }
 
 void ShowException(const std::exception& e) {

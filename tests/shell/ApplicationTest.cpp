@@ -8,11 +8,11 @@
 #include <stdexcept>
 
 #include "ScriptedPrompter.h"
+#include "base/Config.h"
+#include "base/Diag.h"
 #include "link/COMPort.h"
 #include "shell/AboutForm.h"
 #include "shell/Application.h"
-#include "base/Config.h"
-#include "base/Diag.h"
 #include "shell/IoForm.h"
 #include "shell/PgcForm.h"
 
@@ -78,6 +78,8 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
     EXPECT_TRUE(PgcForm->ComPort1->isEnabled());
     PgcForm->ComPort1->trigger();
     EXPECT_EQ(prompter_.modalWindows, QStringList{QStringLiteral("OptionsForm")});
+    PgcForm->ReaderParameterTable1->trigger();
+    EXPECT_TRUE(w[2]->isVisible()) << "the reader parameter window, not modal";
     PgcForm->PortNumber = 5;
     QTimer::singleShot(0, [] {
       EXPECT_TRUE(PgcForm->isVisible());
@@ -89,8 +91,10 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
   });
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(prompter_.messages.empty());
-  EXPECT_EQ(created, (QStringList{"TPgcForm", "TIoForm", "TAboutForm", "TRSDebugForm", "TOptionsForm"}));
-  EXPECT_EQ(destroyed, (QStringList{"TOptionsForm", "TRSDebugForm", "TAboutForm", "TIoForm", "TPgcForm"}));
+  EXPECT_EQ(created,
+            (QStringList{"TPgcForm", "TIoForm", "TDptForm", "TAboutForm", "TRSDebugForm", "TOptionsForm"}));
+  EXPECT_EQ(destroyed,
+            (QStringList{"TOptionsForm", "TRSDebugForm", "TAboutForm", "TDptForm", "TIoForm", "TPgcForm"}));
   QFile ini(quelm::configFilePath());
   ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
   EXPECT_TRUE(ini.readAll().contains("\r\nPortNumber=5\r\n"));
