@@ -5,8 +5,6 @@
 
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
-#include "base/IniFile.h"
-#include "base/Prompter.h"
 #include "link/CommandChannel.h"
 #include "link/ReaderCommand.h"
 
@@ -74,24 +72,13 @@ TDeviceParamBlock::~TDeviceParamBlock() {
 int TDeviceParamBlock::ReadFileBlock(const QString& name) {
   quelm::TraceLine trace(QStringLiteral("TDeviceParamBlock::ReadFileBlock(): filename=") + name +
                          QStringLiteral(": "));
-  const quelm::IniFile file(name);
-  for (const quelm::ParamField& f : quelm::deviceParamFields())
-    quelm::readProfileField(file, quelm::kReaderParamSection, f, bytes());
+  quelm::readProfileSection(name, quelm::kReaderParamSection, quelm::deviceParamFields(), bytes());
   trace.ok();
   return 0;
 }
 
 int TDeviceParamBlock::WriteFileBlock(const QString& name) {
-  quelm::IniFile file(name);
-  // What a file holds that cannot be read could not be kept.
-  if (file.status() == quelm::IniFile::LoadStatus::Unreadable) {
-    quelm::showMessage(quelm::MessageKind::Error, QStringLiteral("Error"),
-                       QStringLiteral("Unable to write to %1").arg(name));
-    return quelm::kErrFileWrite;
-  }
-  for (const quelm::ParamField& f : quelm::deviceParamFields())
-    quelm::writeProfileField(file, quelm::kReaderParamSection, f, bytes());
-  return file.UpdateFileOrReport() ? 0 : quelm::kErrFileWrite;
+  return quelm::writeProfileSection(name, quelm::kReaderParamSection, quelm::deviceParamFields(), bytes());
 }
 
 int TDeviceParamBlock::ReadCOMBlock() {

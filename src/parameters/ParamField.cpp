@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "base/NumberFormat.h"
+#include "base/Prompter.h"
 #include "base/UserLocale.h"
 
 namespace quelm {
@@ -200,6 +202,26 @@ void writeProfileField(IniFile& file, const QString& section, const ParamField& 
   }
 }
 
+void readProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
+                        std::span<uint8_t> record) {
+  const IniFile file(name);
+  for (const ParamField& f : fields) readProfileField(file, section, f, record);
+}
+
+int writeProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
+                        std::span<const uint8_t> record, const char* skip) {
+  IniFile file(name);
+  // What a file holds that cannot be read could not be kept.
+  if (file.status() == IniFile::LoadStatus::Unreadable) {
+    showMessage(MessageKind::Error, QStringLiteral("Error"),
+                QStringLiteral("Unable to write to %1").arg(name));
+    return kErrFileWrite;
+  }
+  for (const ParamField& f : fields)
+    if (!skip || std::strcmp(f.key, skip) != 0) writeProfileField(file, section, f, record);
+  return file.UpdateFileOrReport() ? 0 : kErrFileWrite;
+}
+
 QString paramEditText(const ParamField& f, std::span<const uint8_t> record) {
   if (isText(f.type)) return loadText(f, record);
   if (f.type == ParamType::Single)
@@ -251,17 +273,24 @@ void ParamEditor::refresh(int i, std::span<const uint8_t> record) {
 }
 
 CollectFailure ParamEditor::collect(std::span<const char* const> keys, std::span<uint8_t> record,
-                                    LimitPolicy policy) {
+                                    LimitPolicy policy, std::span<const ParamField> into) {
   for (const char* key : keys) {
     const int i = indexOf(key);
     if (i < 0) continue;
-    if (CollectFailure failure = collectOne(i, record, policy)) return failure;
+    const ParamField* target = &field(i);
+    if (!into.empty()) {
+      const auto at = std::find_if(into.begin(), into.end(),
+                                   [key](const ParamField& f) { return std::strcmp(f.key, key) == 0; });
+      if (at == into.end()) continue;
+      target = &*at;
+    }
+    if (CollectFailure failure = collectOne(i, *target, record, policy)) return failure;
   }
   return {};
 }
 
-CollectFailure ParamEditor::collectOne(int i, std::span<uint8_t> record, LimitPolicy policy) {
-  const ParamField& f = field(i);
+CollectFailure ParamEditor::collectOne(int i, const ParamField& f, std::span<uint8_t> record,
+                                       LimitPolicy policy) {
   Edit& e = edits_[static_cast<size_t>(i)];
   if (isText(f.type)) {
     if (f.upperCase) e.text = e.text.toUpper();

@@ -63,6 +63,15 @@ void readProfileField(const IniFile& file, const QString& section, const ParamFi
 void writeProfileField(IniFile& file, const QString& section, const ParamField& field,
                        std::span<const uint8_t> record);
 
+// A whole section. A file that cannot be read is taken as empty; writing
+// keeps the rest of the file and returns 0, or -110 after "Unable to write
+// to <name>" was shown (the file then keeps its content). `skip` names a
+// key the section does not hold.
+void readProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
+                        std::span<uint8_t> record);
+int writeProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
+                        std::span<const uint8_t> record, const char* skip = nullptr);
+
 // How an edit shows the field: reals with 7 significant digits.
 QString paramEditText(const ParamField& field, std::span<const uint8_t> record);
 
@@ -102,8 +111,10 @@ class ParamEditor {
   // Takes the edits of `keys`, in that order, into the record. Stops at the
   // first text that does not convert (with Refuse also at the first value
   // outside its limits); the fields before it keep their new values.
+  // `into` describes the record when it is another than the editor's own
+  // (the same keys at other places).
   CollectFailure collect(std::span<const char* const> keys, std::span<uint8_t> record,
-                         LimitPolicy policy = LimitPolicy::Limit);
+                         LimitPolicy policy = LimitPolicy::Limit, std::span<const ParamField> into = {});
 
  private:
   struct Edit {
@@ -112,7 +123,7 @@ class ParamEditor {
     double shownValue = 0;
     bool refreshed = false;
   };
-  CollectFailure collectOne(int i, std::span<uint8_t> record, LimitPolicy policy);
+  CollectFailure collectOne(int i, const ParamField& f, std::span<uint8_t> record, LimitPolicy policy);
 
   std::vector<ParamField> fields_;
   std::vector<Edit> edits_;

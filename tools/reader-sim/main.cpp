@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "ReaderModel.h"
+#include "ReaderParams.h"
 #include "SimServer.h"
 #include "sample-data/SampleData.h"
 #include "base/IniFile.h"
@@ -121,10 +122,16 @@ int main(int argc, char** argv) {
   const QCommandLineOption com(QStringLiteral("com"),
                                QStringLiteral("The port number n for --ini (default 1)."),
                                QStringLiteral("N"), QStringLiteral("1"));
+  const QCommandLineOption noOwnTable(
+      QStringLiteral("no-own-table"),
+      QStringLiteral("No dosimeter in the reader: its own table is refused."));
+  const QCommandLineOption lutCapacity(QStringLiteral("lut-capacity"),
+                                       QStringLiteral("Entries the look-up table holds (default 100)."),
+                                       QStringLiteral("N"), QStringLiteral("100"));
   const QCommandLineOption verbose(QStringLiteral("verbose"),
                                    QStringLiteral("Print every request to stderr."));
   parser.addOptions({link, ini, com, blocks, seed, first, memory, unsaved, garbage, chunk, chunkDelay, delay,
-                     baud, verbose});
+                     baud, noOwnTable, lutCapacity, verbose});
   std::vector<std::pair<QCommandLineOption, QCommandLineOption>> ruleOptions;
   for (const RuleOption& r : kRules) {
     const QString name = QString::fromLatin1(r.name);
@@ -191,6 +198,11 @@ int main(int argc, char** argv) {
     if (!toInt(parser.value(unsaved), 0, &n)) return fail("--unsaved takes a number >= 0");
     model.SetUnsaved(n);
   }
+
+  int capacity = 0;
+  if (!toInt(parser.value(lutCapacity), 0, &capacity)) return fail("--lut-capacity takes a number >= 0");
+  model.Parameters().LookupCapacity = static_cast<size_t>(capacity);
+  model.Parameters().OwnPresent = !parser.isSet(noOwnTable);
 
   TReaderSimServer server(model);
   if (const int e = server.Open(); e != 0) {
