@@ -93,6 +93,7 @@ DosimeterTables::LookupWrite DosimeterTables::WriteLookup(const std::function<bo
     std::memcpy(id, &Table.Record, kIdentifierBytes);
     if ((w.code = Table.DeleteLUT(id))) {
       w.outcome = LookupWrite::Failed;
+      w.step = LookupWrite::Delete;
       return w;
     }
     deleted = true;
@@ -101,10 +102,13 @@ DosimeterTables::LookupWrite DosimeterTables::WriteLookup(const std::function<bo
     // blind could leave the reader two entries for one dosimeter.
     w.code = check;
     w.outcome = LookupWrite::Failed;
+    w.step = LookupWrite::Check;
     return w;
   }
-  if ((w.code = Table.WriteLUTBlock()))
+  if ((w.code = Table.WriteLUTBlock())) {
     w.outcome = deleted ? LookupWrite::DeletedNotRewritten : LookupWrite::Failed;
+    w.step = LookupWrite::Write;
+  }
   return w;
 }
 

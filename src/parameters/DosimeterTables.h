@@ -14,6 +14,16 @@
 
 namespace quelm {
 
+// The boxes of the error-mask editor and the ERRMASK bits each stands for;
+// a box is ticked when any of its bits is set and sets all of them.
+struct ErrMaskBox {
+  const char* caption;
+  uint8_t bits;
+};
+inline constexpr ErrMaskBox kErrMaskBoxes[] = {{"Sensitivity", 0x01}, {"Background", 0x02}, {"Heating", 0x04},
+                                               {"Overflow", 0x08},    {"Clock", 0x10},      {"Abort", 0x20},
+                                               {"Sensor", 0xC0}};
+
 // In the order of the radio items.
 enum class TableSource { Default = 0, Dosimeter = 1, LookUp = 2 };
 
@@ -74,7 +84,8 @@ class DosimeterTables {
       Failed,               // code: the check, the delete or the write failed; nothing deleted
       DeletedNotRewritten,  // the old entry is gone and the new one did not get in
     } outcome = Written;
-    int code = 0;  // -210 from ".Z": the look-up table is full
+    enum Step { None, Check, Delete, Write } step = None;  // the command that failed
+    int code = 0;                                          // -210 at Write: the look-up table is full
     CollectFailure conversion;
   };
   LookupWrite WriteLookup(const std::function<bool()>& overwrite, LimitPolicy policy = LimitPolicy::Limit);

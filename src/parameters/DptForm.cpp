@@ -15,6 +15,7 @@
 #include "base/ErrorCodes.h"
 #include "base/Prompter.h"
 #include "base/SharedFileDialogs.h"
+#include "parameters/BusyCursor.h"
 
 namespace {
 
@@ -46,20 +47,7 @@ const EditRow kRows[] = {
 
 const QString kFilter = QStringLiteral("Reader parameter table files (*.rpt)|*.RPT");
 
-class BusyCursor {
- public:
-  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~BusyCursor() { release(); }
-  void release() {
-    if (held_) QApplication::restoreOverrideCursor();
-    held_ = false;
-  }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-
- private:
-  bool held_ = true;
-};
+using quelm::BusyCursor;
 
 QString handler(const char* name) { return QStringLiteral("TDptForm::%1(): ").arg(QLatin1String(name)); }
 

@@ -2,7 +2,10 @@
 
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
+#include "evaluation/BlockFormat.h"
+#include "parameters/BptSubForm.h"
 #include "parameters/DptForm.h"
+#include "parameters/LookupForms.h"
 #include "shell/AboutForm.h"
 #include "base/Diag.h"
 #include "shell/IoForm.h"
@@ -17,7 +20,11 @@ ProgramWindows createProgramWindows() {
   w.emplace_back(main);
   auto* io = new TIoForm();
   w.emplace_back(io);
-  // TBptSubForm (dosimeter parameter window) is created here.
+  const bool professional = main->Professional != 0;
+  // The window cannot reach the evaluation's date conversion itself.
+  auto* bpt = new TBptSubForm(professional, FormatReadOutTime);
+  w.emplace_back(bpt);
+  ConnectDosimeterParameterItem(*main, *bpt);
   auto* dpt = new TDptForm([main] { return main->MaxPostHeating; });
   w.emplace_back(dpt);
   ConnectReaderParameterItem(*main, *dpt);
@@ -29,14 +36,18 @@ ProgramWindows createProgramWindows() {
   w.emplace_back(options);
   ConnectComPortItem(*main, *options);
   setPortNumberProvider([io] { return static_cast<int>(io->Link.COMPortDrv.PortNumber()); });
-  // TDownLoadForm, TSrvForm, TLUTListForm, TTypeForm, TTSnForm and TSNForm
-  // are created here.
+  // TDownLoadForm and TSrvForm are created here.
+  w.emplace_back(std::make_unique<TLUTListForm>(professional));
+  w.emplace_back(std::make_unique<TTypeForm>());
+  w.emplace_back(std::make_unique<TTSnForm>());
+  w.emplace_back(std::make_unique<TSNForm>());
   // The search window and the navigation key list belong to the main window;
   // making them now keeps the start-up order and the first search quick.
   main->SearchForm();
   // TAppendForm is created here.
   main->NavForm();
-  // Then TSwUpdate and TErrMaskForm.
+  // TSwUpdate is created here.
+  w.emplace_back(std::make_unique<TErrMaskForm>());
   return w;
 }
 
@@ -56,6 +67,15 @@ void ConnectComPortItem(TPgcForm& main, TOptionsForm& options) {
 void ConnectReaderParameterItem(TPgcForm& main, TDptForm& form) {
   main.ReaderParameterTable1->setEnabled(true);
   QObject::connect(main.ReaderParameterTable1, &QAction::triggered, &form, [&form] {
+    form.show();
+    form.raise();
+    form.activateWindow();
+  });
+}
+
+void ConnectDosimeterParameterItem(TPgcForm& main, TBptSubForm& form) {
+  main.DosimeterparameterTable1->setEnabled(true);
+  QObject::connect(main.DosimeterparameterTable1, &QAction::triggered, &form, [&form] {
     form.show();
     form.raise();
     form.activateWindow();

@@ -78,8 +78,10 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
     EXPECT_TRUE(PgcForm->ComPort1->isEnabled());
     PgcForm->ComPort1->trigger();
     EXPECT_EQ(prompter_.modalWindows, QStringList{QStringLiteral("OptionsForm")});
+    PgcForm->DosimeterparameterTable1->trigger();
+    EXPECT_TRUE(w[2]->isVisible()) << "the dosimeter parameter window, not modal";
     PgcForm->ReaderParameterTable1->trigger();
-    EXPECT_TRUE(w[2]->isVisible()) << "the reader parameter window, not modal";
+    EXPECT_TRUE(w[3]->isVisible()) << "the reader parameter window, not modal";
     PgcForm->PortNumber = 5;
     QTimer::singleShot(0, [] {
       EXPECT_TRUE(PgcForm->isVisible());
@@ -91,10 +93,12 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
   });
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(prompter_.messages.empty());
-  EXPECT_EQ(created,
-            (QStringList{"TPgcForm", "TIoForm", "TDptForm", "TAboutForm", "TRSDebugForm", "TOptionsForm"}));
-  EXPECT_EQ(destroyed,
-            (QStringList{"TOptionsForm", "TRSDebugForm", "TAboutForm", "TDptForm", "TIoForm", "TPgcForm"}));
+  const QStringList order = {"TPgcForm",   "TIoForm",      "TBptSubForm",  "TDptForm",
+                             "TAboutForm", "TRSDebugForm", "TOptionsForm", "TLUTListForm",
+                             "TTypeForm",  "TTSnForm",     "TSNForm",      "TErrMaskForm"};
+  EXPECT_EQ(created, order);
+  QStringList reversed(order.rbegin(), order.rend());
+  EXPECT_EQ(destroyed, reversed);
   QFile ini(quelm::configFilePath());
   ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
   EXPECT_TRUE(ini.readAll().contains("\r\nPortNumber=5\r\n"));

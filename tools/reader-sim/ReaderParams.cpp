@@ -40,7 +40,7 @@ ParameterState::ParameterState() {
   OwnTable.EVASTART = 22;
   OwnTable.EVALEN = 41;
   OwnTable.EVANORM = 1.0375f;
-  OwnTable.LRO = 820454400;  // 2006-01-01 00:00
+  OwnTable.LRO = 820540800;  // 2006-01-01 00:00
   OwnTable.Reserved15 = 0x3C;
 }
 
