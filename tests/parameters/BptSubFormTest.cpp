@@ -19,9 +19,9 @@
 #include "ReaderParams.h"
 #include "ScriptedPrompter.h"
 #include "base/IniFile.h"
+#include "evaluation/BlockFormat.h"
 #include "parameters/BptSubForm.h"
 #include "parameters/LookupForms.h"
-#include "evaluation/BlockFormat.h"
 
 using namespace quelm;
 using namespace quelm::test;
