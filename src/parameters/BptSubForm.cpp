@@ -298,8 +298,8 @@ void TBptSubForm::DataRefresh() {
 void TBptSubForm::ReadDefault() {
   SetLayout(Layout::Default);
   TraceLine trace(handler("ReadDefault"));
-  BusyCursor busy;
   if (takeIdentifier(false)) {
+    BusyCursor busy;
     if (const int rc = Tables.ReadDefault()) {
       busy.release();
       report(trace, "ReadCOMBlock", rc);
@@ -369,8 +369,8 @@ bool TBptSubForm::WriteLUTBlock() {
 
 void TBptSubForm::ReadCOMButtonClick() {
   TraceLine trace(handler("ReadCOMButtonClick"));
-  BusyCursor busy;
   if (!takeIdentifier(true)) return;
+  BusyCursor busy;
   setWriteAs(Tables.Source);
   switch (Tables.Source) {
     case TableSource::Default:
