@@ -81,6 +81,7 @@ class TFrameLink : public QObject {
     const uint8_t* RcvFrame() const override { return Link.RcvFrame; }
     uint16_t RcvCount() const override { return Link.RcvCount; }
     void ResetAtNextExchange() override { Link.ResetPending = true; }
+    void SetLoaderMode(uint32_t mode) override { Link.LoaderMode = mode; }
 
    private:
     TFrameLink& Link;

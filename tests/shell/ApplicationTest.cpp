@@ -8,13 +8,13 @@
 #include <stdexcept>
 
 #include "ScriptedPrompter.h"
+#include "base/Config.h"
+#include "base/Diag.h"
 #include "link/COMPort.h"
 #include "service/SrvForm.h"
 #include "service/SwUpdate.h"
 #include "shell/AboutForm.h"
 #include "shell/Application.h"
-#include "base/Config.h"
-#include "base/Diag.h"
 #include "shell/IoForm.h"
 #include "shell/PgcForm.h"
 
@@ -88,6 +88,10 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
     PgcForm->Service1->trigger();
     EXPECT_TRUE(SwUpdate->isVisible());
     EXPECT_TRUE(SrvForm->isVisible());
+    PgcForm->DosimeterparameterTable1->trigger();
+    EXPECT_TRUE(w[2]->isVisible()) << "the dosimeter parameter window, not modal";
+    PgcForm->ReaderParameterTable1->trigger();
+    EXPECT_TRUE(w[3]->isVisible()) << "the reader parameter window, not modal";
     PgcForm->PortNumber = 5;
     QTimer::singleShot(0, [] {
       EXPECT_TRUE(PgcForm->isVisible());
@@ -99,10 +103,12 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
   });
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(prompter_.messages.empty());
-  EXPECT_EQ(created, (QStringList{"TPgcForm", "TIoForm", "TAboutForm", "TRSDebugForm", "TOptionsForm",
-                                  "TSrvForm", "TSwUpdate"}));
-  EXPECT_EQ(destroyed, (QStringList{"TSwUpdate", "TSrvForm", "TOptionsForm", "TRSDebugForm", "TAboutForm",
-                                    "TIoForm", "TPgcForm"}));
+  const QStringList order = {"TPgcForm",     "TIoForm",      "TBptSubForm", "TDptForm",     "TAboutForm",
+                             "TRSDebugForm", "TOptionsForm", "TSrvForm",    "TLUTListForm", "TTypeForm",
+                             "TTSnForm",     "TSNForm",      "TSwUpdate",   "TErrMaskForm"};
+  EXPECT_EQ(created, order);
+  QStringList reversed(order.rbegin(), order.rend());
+  EXPECT_EQ(destroyed, reversed);
   QFile ini(quelm::configFilePath());
   ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
   EXPECT_TRUE(ini.readAll().contains("\r\nPortNumber=5\r\n"));

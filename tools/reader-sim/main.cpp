@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "ReaderModel.h"
+#include "ReaderParams.h"
 #include "ReaderService.h"
 #include "SimServer.h"
 #include "base/IniFile.h"
@@ -130,6 +131,12 @@ int main(int argc, char** argv) {
   const QCommandLineOption com(QStringLiteral("com"),
                                QStringLiteral("The port number n for --ini (default 1)."),
                                QStringLiteral("N"), QStringLiteral("1"));
+  const QCommandLineOption noOwnTable(
+      QStringLiteral("no-own-table"),
+      QStringLiteral("No dosimeter in the reader: its own table is refused."));
+  const QCommandLineOption lutCapacity(QStringLiteral("lut-capacity"),
+                                       QStringLiteral("Entries the look-up table holds (default 100)."),
+                                       QStringLiteral("N"), QStringLiteral("100"));
   const QCommandLineOption verbose(QStringLiteral("verbose"),
                                    QStringLiteral("Print every request to stderr."));
   const QCommandLineOption loaderAfter(
@@ -144,8 +151,26 @@ int main(int argc, char** argv) {
       QStringLiteral("Answer the Nth loader request (1 = start) with status 3."), QStringLiteral("N"));
   const QCommandLineOption loaderSilent(QStringLiteral("loader-silent"),
                                         QStringLiteral("The loader announces itself, then answers nothing."));
-  parser.addOptions({link, ini, com, blocks, seed, first, memory, unsaved, garbage, chunk, chunkDelay, delay,
-                     baud, verbose, loaderAfter, loaderImage, loaderWrongStatus, loaderSilent});
+  parser.addOptions({link,
+                     ini,
+                     com,
+                     blocks,
+                     seed,
+                     first,
+                     memory,
+                     unsaved,
+                     garbage,
+                     chunk,
+                     chunkDelay,
+                     delay,
+                     baud,
+                     noOwnTable,
+                     lutCapacity,
+                     verbose,
+                     loaderAfter,
+                     loaderImage,
+                     loaderWrongStatus,
+                     loaderSilent});
   std::vector<std::pair<QCommandLineOption, QCommandLineOption>> ruleOptions;
   for (const RuleOption& r : kRules) {
     const QString name = QString::fromLatin1(r.name);
@@ -213,6 +238,10 @@ int main(int argc, char** argv) {
     model.SetUnsaved(n);
   }
 
+  int capacity = 0;
+  if (!toInt(parser.value(lutCapacity), 0, &capacity)) return fail("--lut-capacity takes a number >= 0");
+  model.Parameters().LookupCapacity = static_cast<size_t>(capacity);
+  model.Parameters().OwnPresent = !parser.isSet(noOwnTable);
   LoaderState& loader = model.Service().loader;
   loader.saveTo = parser.value(loaderImage);
   loader.silent = parser.isSet(loaderSilent);
