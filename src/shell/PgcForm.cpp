@@ -340,7 +340,7 @@ void TPgcForm::buildMenu() {
 
   // Their windows and handlers come with the link, download, parameter,
   // service and print work; until then the commands are offered disabled.
-  for (QAction* a : {FromFile1, FromQuelm1, Print1, Download1, ComPort1, ReaderParameterTable1,
+  for (QAction* a : {FromFile1, FromQuelm1, Download1, ComPort1, ReaderParameterTable1,
                      DosimeterparameterTable1, Softwareupdate1})
     a->setEnabled(false);
 }
@@ -373,10 +373,9 @@ void TPgcForm::buildToolBar() {
              QStringLiteral("document-save-as"), QStringLiteral("Export data block to text"));
   PrintSpeedButton = button("PrintSpeedButton", printerIcon(), QStringLiteral("document-print"), QString());
   row->addStretch();
-  // Import and print arrive with the content list and the printout.
+  // Import arrives with the content list.
   FileOpenSpeedButton->setEnabled(false);
   RSSpeedButton->setEnabled(false);
-  PrintSpeedButton->setEnabled(false);
 }
 
 void TPgcForm::buildHeader() {
@@ -566,6 +565,7 @@ void TPgcForm::FormCreate() {
 
   // Later set-up of the detail view and the content list goes here.
   SetUpDetailView();
+  SetUpOutput();
 }
 
 void TPgcForm::FormDestroy() {

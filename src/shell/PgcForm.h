@@ -222,7 +222,7 @@ class TPgcForm : public QMainWindow {
   // Commands whose windows are not built yet stay visible but disabled, so
   // that no control silently does nothing.
   static constexpr bool kServiceWindowBuilt = false;
-  static constexpr bool kBlockExportBuilt = false;
+  static constexpr bool kBlockExportBuilt = true;
   // The application-wide filter: turns the mouse wheel into Up/Down key
   // presses that act exactly like the keys. True when the event was consumed.
   bool AppMessage(QObject* receiver, QEvent* event);
@@ -270,6 +270,14 @@ class TPgcForm : public QMainWindow {
   TNavForm& NavForm();
 
   static constexpr int kContentStripHeight = 50;
+
+  // --- Block export and printing (PgcFormOutput.cpp) ---------------------
+  void SetUpOutput();
+  // Writes the shown block to a text file the operator chooses.
+  void FileSaveTextSpeedButtonClick();
+  // Prints the window's image on one page.
+  void Print1Click();
+  void PrintSpeedButtonClick();
 
   // --- Detail view and chart interaction (PgcFormDetail.cpp) ------------
   // Connects the chart, the chart menu items and the evaluation edits.

@@ -333,13 +333,16 @@ TEST_F(PgcFormTest, BlockCommandsFollowTheLoadedBitAndLaterCommandsAreOffered) {
   setLoaded(false);
   EXPECT_FALSE(f.FileSaveTextSpeedButton->isEnabled());
 
-  // Always on: About and both imports. Present but off until their windows exist.
+  // Always on: About, both imports and Print. Present but off until their windows exist.
   EXPECT_TRUE(f.HelpAboutItem->isEnabled());
   EXPECT_TRUE(f.FromFile1->isEnabled());
   EXPECT_TRUE(f.FileOpenSpeedButton->isEnabled());
   EXPECT_TRUE(f.FromQuelm1->isEnabled());
   EXPECT_TRUE(f.RSSpeedButton->isEnabled());
-  for (QAction* a : {f.Print1, f.Download1, f.ComPort1, f.ReaderParameterTable1, f.DosimeterparameterTable1,
+  EXPECT_TRUE(f.Print1->isEnabled());
+  EXPECT_TRUE(f.PrintSpeedButton->isEnabled());
+  // Download is switched on where its window is made (start-up).
+  for (QAction* a : {f.Download1, f.ComPort1, f.ReaderParameterTable1, f.DosimeterparameterTable1,
                      f.Softwareupdate1})
     EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
 }
