@@ -2,6 +2,8 @@
 
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
+#include "measurement/AppendForm.h"
+#include "measurement/DownLoadForm.h"
 #include "shell/AboutForm.h"
 #include "base/Diag.h"
 #include "shell/IoForm.h"
@@ -25,12 +27,14 @@ ProgramWindows createProgramWindows() {
   w.emplace_back(options);
   ConnectComPortItem(*main, *options);
   setPortNumberProvider([io] { return static_cast<int>(io->Link.COMPortDrv.PortNumber()); });
-  // TDownLoadForm, TSrvForm, TLUTListForm, TTypeForm, TTSnForm and TSNForm
-  // are created here.
+  auto* download = new TDownLoadForm();
+  w.emplace_back(download);
+  ConnectDownloadItem(*main, *download);
+  // TSrvForm, TLUTListForm, TTypeForm, TTSnForm and TSNForm are created here.
   // The search window and the navigation key list belong to the main window;
   // making them now keeps the start-up order and the first search quick.
   main->SearchForm();
-  // TAppendForm is created here.
+  w.emplace_back(std::make_unique<TAppendForm>());
   main->NavForm();
   // Then TSwUpdate and TErrMaskForm.
   return w;
@@ -47,6 +51,20 @@ void ConnectComPortItem(TPgcForm& main, TOptionsForm& options) {
   main.ComPort1->setEnabled(true);
   QObject::connect(main.ComPort1, &QAction::triggered, &options,
                    [&options] { prompter().runModal(options); });
+}
+
+void ConnectDownloadItem(TPgcForm& main, TDownLoadForm& download) {
+  main.Download1->setEnabled(true);
+  QObject::connect(main.Download1, &QAction::triggered, &download, [&download] {
+    download.show();
+    download.raise();
+    download.activateWindow();
+  });
+  TPgcForm* m = &main;
+  download.OnClosed = [m] {
+    m->setEnabled(true);
+    m->show();
+  };
 }
 
 void ShowException(const std::exception& e) {

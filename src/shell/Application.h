@@ -12,6 +12,7 @@
 
 class TPgcForm;
 class TOptionsForm;
+class TDownLoadForm;
 struct TSavedPortChoice;
 
 namespace quelm {
@@ -29,6 +30,8 @@ ProgramWindows createProgramWindows();
 TSavedPortChoice SavedPortChoiceOf(TPgcForm& main);
 // "Options" > "Com Port" shows the options window modally.
 void ConnectComPortItem(TPgcForm& main, TOptionsForm& options);
+// "Download" shows the download window; closing it gives the main window back.
+void ConnectDownloadItem(TPgcForm& main, TDownLoadForm& download);
 
 // Runs the program: title "Quelm", the build diagnostic mask, the windows
 // from the factory, the event loop until the main window closes. An

@@ -9,6 +9,7 @@
 
 #include "ScriptedPrompter.h"
 #include "link/COMPort.h"
+#include "measurement/DownLoadForm.h"
 #include "shell/AboutForm.h"
 #include "shell/Application.h"
 #include "base/Config.h"
@@ -79,6 +80,13 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
     PgcForm->ComPort1->trigger();
     EXPECT_EQ(prompter_.modalWindows, QStringList{QStringLiteral("OptionsForm")});
     PgcForm->PortNumber = 5;
+    // "Download" shows the download window; closing it gives the main window back.
+    EXPECT_TRUE(PgcForm->Download1->isEnabled());
+    PgcForm->Download1->trigger();
+    EXPECT_TRUE(DownLoadForm && DownLoadForm->isVisible());
+    PgcForm->setEnabled(false);
+    if (DownLoadForm) DownLoadForm->close();
+    EXPECT_TRUE(PgcForm->isEnabled());
     QTimer::singleShot(0, [] {
       EXPECT_TRUE(PgcForm->isVisible());
       EXPECT_FALSE(IoForm->isVisible());
@@ -89,8 +97,10 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
   });
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(prompter_.messages.empty());
-  EXPECT_EQ(created, (QStringList{"TPgcForm", "TIoForm", "TAboutForm", "TRSDebugForm", "TOptionsForm"}));
-  EXPECT_EQ(destroyed, (QStringList{"TOptionsForm", "TRSDebugForm", "TAboutForm", "TIoForm", "TPgcForm"}));
+  EXPECT_EQ(created, (QStringList{"TPgcForm", "TIoForm", "TAboutForm", "TRSDebugForm", "TOptionsForm",
+                                  "TDownLoadForm", "TAppendForm"}));
+  EXPECT_EQ(destroyed, (QStringList{"TAppendForm", "TDownLoadForm", "TOptionsForm", "TRSDebugForm",
+                                    "TAboutForm", "TIoForm", "TPgcForm"}));
   QFile ini(quelm::configFilePath());
   ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
   EXPECT_TRUE(ini.readAll().contains("\r\nPortNumber=5\r\n"));
