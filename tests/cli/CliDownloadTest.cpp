@@ -47,7 +47,7 @@ TEST_F(CliDownloadTest, WrongOrMissingChoicesAreUsageErrors) {
        "choose one of --unsaved"},
       {{"download", "--port", "/dev/null", "--since", "yesterday", "--out", "x"},
        "--since takes \"YYYY.MM.DD HH:MM\""},
-      {{"download", "--from-file", "src.dat", "--out", "x"}, "needs --number FROM TO"},
+      {{"download", "--from-file", "src.dat", "--unsaved", "--out", "x"}, "not --unsaved or --since"},
       {{"download", "--from-file", "src.dat", "--number", "1", "2", "--port", "COM1", "--out", "x"},
        "--port and --baud"},
       {{"download", "--from-file", "src.dat", "--number", "1", "2", "--out", "x", "--new", "--append"},
@@ -72,7 +72,8 @@ TEST_F(CliDownloadTest, WrongOrMissingChoicesAreUsageErrors) {
 }
 
 TEST_F(CliDownloadTest, AFileDownloadAndAnExportWriteWhatTheWindowWrites) {
-  auto r = runCli({"download", "--from-file", "src.dat", "--number", "2040", "5", "--out", "copy"});
+  // Without --number the whole file, wrapped range and all.
+  auto r = runCli({"download", "--from-file", "src.dat", "--out", "copy"});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   EXPECT_EQ(
       r.out,

@@ -132,8 +132,8 @@ int run(Args& args, CliIO& io) {
   const int types = int{unsaved} + int{number.has_value()} + int{since.has_value()};
   if (!out) args.fail(QStringLiteral("--out STORAGE.dat is needed"));
   if (choices > 1) args.fail(QStringLiteral("choose one of --append, --overwrite and --new"));
-  if (sourceFile && (!number || unsaved || since))
-    args.fail(QStringLiteral("a download from a file needs --number FROM TO (and no --unsaved or --since)"));
+  if (sourceFile && (unsaved || since))
+    args.fail(QStringLiteral("a download from a file takes --number FROM TO, not --unsaved or --since"));
   if (!sourceFile && types != 1) args.fail(QStringLiteral("choose one of --unsaved, --number and --since"));
   std::array<QString, kDateFieldCount> date;
   if (since) {
@@ -165,6 +165,7 @@ int run(Args& args, CliIO& io) {
     r = job.selectType(unsaved ? kDownloadUnsaved : number ? kDownloadByNumber : kDownloadByDate);
   }
   if (r.kind != DownloadResult::kNone) return report(io, job, r);
+  // Without --number a file is copied whole, as the window presets it.
   if (number) job.setRangeTexts(number->at(0), number->at(1));
   for (int i = 0; since && i < kDateFieldCount; ++i) job.setDateText(static_cast<DateField>(i), date[i]);
 
@@ -184,7 +185,7 @@ const CommandRegistrar registrar(
     {"download",
      "download (--port COMn|DEVICE [--baud RATE] (--unsaved | --number FROM TO | --since \"YYYY.MM.DD "
      "HH:MM\") "
-     "| --from-file SOURCE.dat --number FROM TO) --out STORAGE.dat [--no-lst] [--no-txt] "
+     "| --from-file SOURCE.dat [--number FROM TO]) --out STORAGE.dat [--no-lst] [--no-txt] "
      "[--append | --overwrite | --new]",
      "blocks from the reader or a data file into a data file, with its content list (.lst) and detailed text "
      "list (.txt); an existing STORAGE.dat needs --append, --overwrite or --new",
