@@ -38,9 +38,9 @@ sim::FaultOptions every(sim::FaultRule sim::FaultOptions::*rule, int n) {
 std::vector<FaultCase> faultCases() {
   sim::FaultOptions garbage, split, slow;
   garbage.garbage = 7;
-  split.chunkSize = 16;
+  split.chunkSize = 64;
   split.chunkDelayMs = 2;
-  slow.delayMs = 30;
+  slow.delayMs = 10;
   return {
       {"check sum damaged", every(&sim::FaultOptions::crc, 23)},
       {"busy", every(&sim::FaultOptions::busy, 29)},
@@ -74,6 +74,8 @@ TEST_P(DownloadLinkTest, CompletesOnceOrStopsKeepingWhatWasWritten) {
   TFrameLink link;
   link.COMPortDrv.IniFileName = dir.filePath("quelm.INI");
   link.COMPortDrv.SetPortNumber(pnCOM1);
+  // The shortest poll the port allows: each exchange ends soon after its reply.
+  link.COMPortDrv.SetPollDelay(5);
   SetCommandChannel(&link.Channel());
 
   DownloadJob job;
