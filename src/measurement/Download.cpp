@@ -428,11 +428,14 @@ DownloadResult DownloadJob::copyBlocks(int from, int to, int appendFlag, const Q
 
 DownloadResult DownloadJob::start() {
   if (state_.running || !state_.controls.start) return {};
-  if (!block_) return failure(kErrNullptr);
   // A request made while nothing ran (Abort stays enabled after a file
   // download) belongs to no download.
   DiagFlags &= ~kAbortRequest;
   TraceLine trace(QStringLiteral("TDownLoadForm::StartButtonClick(): "));
+  if (!block_) {
+    trace.fail(QStringLiteral("ERR_NULLPTR"));
+    return failure(kErrNullptr);
+  }
   TNurvoDataBlock& b = *block_;
   const bool fromFile = state_.source == DownloadSource::File;
   const int type = state_.type;
