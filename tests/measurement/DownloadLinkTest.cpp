@@ -102,7 +102,7 @@ TEST_P(DownloadLinkTest, CompletesOnceOrStopsKeepingWhatWasWritten) {
     EXPECT_EQ(r.kind, DownloadResult::kFailure) << r.message.toStdString();
     EXPECT_NE(r.code, 0);
     EXPECT_EQ(r.blocks, n);
-    EXPECT_EQ(model.FirstUnsaved(), blocks.front().BlockNumber) << "nothing acknowledged";
+    EXPECT_EQ(model.FirstUnsaved(), int{blocks.front().BlockNumber}) << "nothing acknowledged";
   }
 }
 
