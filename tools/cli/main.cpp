@@ -7,9 +7,12 @@
 #include <cstdio>
 
 #include "Cli.h"
+#include "base/UserLocale.h"
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  // Text lists carry dates in the user's format, as the window writes them.
+  quelm::setUserLocale(quelm::systemUserLocale());
   QTextStream out(stdout);
   QTextStream err(stderr);
   // The program's configuration file: quelm.INI beside both executables.
