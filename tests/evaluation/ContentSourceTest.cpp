@@ -156,7 +156,8 @@ class PageChannel final : public TCommandChannel {
     sent.emplace_back(payload, payload + length);
     if (code != 0) return code;
     // Frame header, echoed letter, count, 20 summaries, check sum.
-    frame[6] = 'U';
+    const uint8_t header[] = {0xA1, 0x16, 0xFC, 571 & 0xFF, 571 >> 8, 0x80, 'U'};
+    std::memcpy(frame, header, sizeof header);
     frame[7] = replyCount;
     if (out) *out = 561;
     return 0;
@@ -200,9 +201,9 @@ TEST(ReaderSourceTest, SendsTheRequestAsItStandsAndCountsOnlyWhatTheReaderFound)
   expected.push_back('#');
   EXPECT_EQ(reader.sent[0], expected) << "the list's limits are not the reader's business";
 
-  reader.replyCount = 200;  // never more rows than a page has
-  EXPECT_EQ(source.SearchPage(data, request, 0, 0, &n), 0);
-  EXPECT_EQ(n, 20);
+  reader.replyCount = 200;  // more rows than a page has: not a page at all
+  EXPECT_EQ(source.SearchPage(data, request, 0, 0, &n), -209);
+  EXPECT_EQ(n, 0);
 
   // A failed exchange lists nothing, whatever the page table still holds.
   reader.code = -206;
