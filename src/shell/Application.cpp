@@ -6,6 +6,7 @@
 #include "base/Diag.h"
 #include "shell/IoForm.h"
 #include "shell/PgcForm.h"
+#include "base/Process.h"
 #include "base/Prompter.h"
 
 namespace quelm {
@@ -73,6 +74,7 @@ bool notifyGuarded(const std::function<bool()>& deliver) {
 
 int RunProgram(QApplication& app, const WindowFactory& factory) {
   QApplication::setApplicationName(QStringLiteral("Quelm"));
+  IgnoreFileSizeSignal();
   DiagFlags |= kBuildDiagMask;
   ProgramWindows windows;
   try {
