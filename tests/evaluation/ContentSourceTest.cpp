@@ -156,14 +156,14 @@ class PageChannel final : public TCommandChannel {
     sent.emplace_back(payload, payload + length);
     if (code != 0) return code;
     // Frame header, echoed letter, count, 20 summaries, check sum.
-    const uint8_t header[] = {0xA1, 0x16, 0xFC, 571 & 0xFF, 571 >> 8, 0x80, 'U'};
+    const uint8_t header[] = {0xA1, 0x16, 0xFC, 570 & 0xFF, 570 >> 8, 0x80, 'U'};
     std::memcpy(frame, header, sizeof header);
     frame[7] = replyCount;
     if (out) *out = 561;
     return 0;
   }
   const uint8_t* RcvFrame() const override { return frame; }
-  uint16_t RcvCount() const override { return 571; }
+  uint16_t RcvCount() const override { return 570; }
 
   int code = 0;
   uint8_t replyCount = 0;

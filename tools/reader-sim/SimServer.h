@@ -32,8 +32,6 @@ class TReaderSimServer : public QObject {
   // Bytes written to the line so far, and replies not yet fully written.
   qint64 BytesSent() const { return Sent; }
   bool Idle() const { return Queue.empty(); }
-  // The line is gone (the model vanished): the pseudo-terminal is closed.
-  bool Gone() const { return Master < 0 && !Slave.isEmpty(); }
 
  signals:
   // The reader has vanished and its line is closed.
