@@ -55,7 +55,7 @@ int DataFileReader::open(const QString& name) {
   stream_ = stream;
   fd_ = fd;
   head_.clear();
-  first_.clear();
+  first_.reset();
   scanned_ = 0;
   atEnd_ = false;
   position = 0;
@@ -69,8 +69,7 @@ int DataFileReader::close() {
   fd_ = -1;
   head_.clear();
   head_.shrink_to_fit();
-  first_.clear();
-  first_.shrink_to_fit();
+  first_.reset();
   chunk_.clear();
   chunk_.shrink_to_fit();
   return r == 0 ? 0 : -111;
@@ -93,7 +92,10 @@ void DataFileReader::scanNextChunk() {
     atEnd_ = true;
     return;
   }
-  if (first_.empty()) first_.assign(0x10000, -1);
+  if (!first_) {
+    first_.reset(new int32_t[0x10000]);
+    std::memset(first_.get(), 0xFF, 0x10000 * sizeof(int32_t));  // -1 everywhere
+  }
   chunk_.resize(kChunkSize);
   size_t got = 0;
   readFully(scanned_, chunk_.data(), kChunkSize, &got);
@@ -121,7 +123,7 @@ int64_t DataFileReader::findFirst(uint32_t number) {
     return -1;
   }
   for (;;) {
-    if (!first_.empty() && first_[number] >= 0) return first_[number];
+    if (first_ && first_[number] >= 0) return first_[number];
     if (atEnd_) return -1;
     scanNextChunk();
   }
