@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <vector>
 
 #include "LinkTestSupport.h"
@@ -145,6 +146,8 @@ const Kind kKinds[] = {
      },
      true},
 };
+
+void PrintTo(const Kind& kind, std::ostream* os) { *os << kind.name; }
 
 class LinkSoak : public ::testing::TestWithParam<Kind> {};
 
