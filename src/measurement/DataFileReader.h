@@ -60,8 +60,8 @@ class DataFileReader {
   std::FILE* stream_ = nullptr;
   int fd_ = -1;
   std::vector<uint8_t> head_;   // the file's first bytes, as far as scanned and kept
-  // Block number -> first record index, -1 = not seen; made on the first
-  // scan (filled with memset: 65536 entries on every open add up).
+  // Block number -> first record index, -1 = not seen; made by the first
+  // lookup (counting alone needs none).
   std::unique_ptr<int32_t[]> first_;
   std::vector<uint8_t> chunk_;
   uint64_t scanned_ = 0;  // bytes passed by the index scan
