@@ -2,6 +2,7 @@
 // in this process: reset frame, sequence numbers, retry, reply assembly and
 // classification, time-outs, and the guard against a nested exchange.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "LinkTestSupport.h"
 #include "ReaderModel.h"
@@ -261,18 +263,25 @@ TEST(FrameLink, BytesReceivedBeforeARequestNeverBecomeItsReply) {
   ASSERT_TRUE(pty.ok());
   Link l(pty.slavePath());
   l.link.Timer.setInterval(kShortTickMs);
-  // The peer acknowledges the reset frame and, in the same breath, sends a
-  // well-formed ".G#" reply that answers nothing (left over from before).
+  // The peer acknowledges reset frames and never answers a command.
   QSocketNotifier peer(pty.master(), QSocketNotifier::Read);
   QObject::connect(&peer, &QSocketNotifier::activated, [&] {
     const std::vector<uint8_t> sent = pty.read(1, 0);
-    if (sent.size() < 8 || sent[5] != 0x00) return;  // information frames get no answer
-    std::vector<uint8_t> bytes = rawFrame(0x00, {});
-    const std::vector<uint8_t> stale = rawFrame(0x80, {'G', 40, 0});
-    bytes.insert(bytes.end(), stale.begin(), stale.end());
-    pty.write(bytes);
+    if (sent.size() >= 8 && sent[5] == 0x00) pty.write(rawFrame(0x00, {}));
   });
+  // Between the reset frame and the command (diagnostic bit 0x40 shows a box
+  // there), a well-formed ".G#" reply comes in, left over from before.
+  bool stale = false;
+  prompter.whileShown = [&] {
+    if (std::exchange(stale, true)) return;
+    pty.write(rawFrame(0x80, {'G', 40, 0}));
+    ::usleep(30000);  // on the line before the command is sent
+  };
+  const uint32_t saved = DiagFlags;
+  DiagFlags = kDiagSteps;
   EXPECT_EQ(l.send(".G#"), -204);
+  DiagFlags = saved;
+  EXPECT_TRUE(stale);
   EXPECT_TRUE(l.link.ResetPending);
 }
 
