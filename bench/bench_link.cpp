@@ -1,6 +1,8 @@
 // Link timings: the check sum, a block read against the simulated reader,
-// and the CPU the program spends while it waits for a reply that never
-// comes (must stay under 5 % of the wall time: the wait sleeps).
+// the CPU the program spends while it waits for a reply that never comes
+// (must stay under 5 % of the wall time: the wait sleeps), and how closely
+// the exchanges keep up with a paced line (the goals are printed with each
+// measured ratio).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -9,7 +11,9 @@
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -17,8 +21,10 @@
 #include "SimServer.h"
 #include "base/IniFile.h"
 #include "base/Prompter.h"
+#include "link/CommandChannel.h"
 #include "link/Frame.h"
 #include "link/FrameLink.h"
+#include "measurement/NurvoDataBlock.h"
 #include "sample-data/SampleData.h"
 
 namespace {
@@ -100,3 +106,101 @@ static void BM_WaitForAbsentReaderCpuShare(benchmark::State& state) {
   ::close(master);
 }
 BENCHMARK(BM_WaitForAbsentReaderCpuShare)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+namespace {
+
+// A reader on its own thread, paced at the line rate, and the program's link
+// to it as the program's command channel.
+struct PacedReader {
+  quelm::sim::TReaderSimThread sim;
+  QTemporaryDir dir;
+  TFrameLink link;
+  TNurvoDataBlock data{nullptr};
+  PacedReader(uint32_t baud, int latencyMs)
+      : sim(faults(baud, latencyMs), [](quelm::sim::TReaderModel& m) {
+          m.LoadBlocks(MakeSampleBlocks({300, 1, 0}));
+        }) {
+    ok = sim.Open() == 0;
+    link.COMPortDrv.IniFileName = writeIni(dir, sim.SlavePath());
+    link.COMPortDrv.SetPortNumber(pnCOM1);
+    link.COMPortDrv.SetBaudRate(baud == 19200 ? br19200 : br115200);
+    SetCommandChannel(&link.Channel());
+  }
+  ~PacedReader() { SetCommandChannel(nullptr); }
+  // Line time of everything that crossed the line in both directions.
+  double wireSeconds(uint32_t baud) {
+    sim.Stop();
+    return static_cast<double>(sim.BytesSent() + sim.BytesReceived()) * 10.0 / baud;
+  }
+  static quelm::sim::FaultOptions faults(uint32_t baud, int latencyMs) {
+    quelm::sim::FaultOptions f;
+    f.lineBaud = baud;
+    f.delayMs = latencyMs;
+    return f;
+  }
+  bool ok = false;
+};
+
+void report(benchmark::State& state, const char* what, double ratio, double goal) {
+  state.counters["ratio"] = ratio;
+  state.counters["goal"] = goal;
+  std::printf("%s: %.3f x (goal <= %.2f x)%s\n", what, ratio, goal, ratio <= goal ? "" : "  MISSED");
+  if (ratio > goal) state.SkipWithError("the goal was missed");
+}
+
+}  // namespace
+
+// 100 blocks read one by one (".Y"), 12 ms of reader latency per reply: the
+// wall time against line time plus latency.
+static void BM_ReadHundredBlocksPaced(benchmark::State& state) {
+  const auto baud = static_cast<uint32_t>(state.range(0));
+  constexpr int kLatencyMs = 12;
+  constexpr int kBlocks = 100;
+  for (auto _ : state) {
+    PacedReader r(baud, kLatencyMs);
+    if (!r.ok) return state.SkipWithError("no pseudo-terminal");
+    // The reset frame that begins the first exchange after start is not part
+    // of the reads.
+    r.link.ResetPending = false;
+    QElapsedTimer wall;
+    wall.start();
+    for (int i = 0; i < kBlocks; ++i)
+      if (r.data.ReadCOMBlock(static_cast<uint32_t>(i)) != 0) return state.SkipWithError("a read failed");
+    const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    const double ideal = r.wireSeconds(baud) + kBlocks * kLatencyMs / 1000.0;
+    state.SetIterationTime(seconds);
+    report(state, baud == 19200 ? "100 block reads at 19200 baud" : "100 block reads at 115200 baud",
+           seconds / ideal, baud == 19200 ? 1.05 : 1.15);
+  }
+}
+BENCHMARK(BM_ReadHundredBlocksPaced)
+    ->Arg(19200)
+    ->Arg(115200)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseManualTime();
+
+// "Import from Quelm" as the content list does it at 115200 baud: reset frame,
+// block count, newest block, the newest page and the newest block.
+static void BM_NewestPageImportPaced(benchmark::State& state) {
+  constexpr uint32_t kBaud = 115200;
+  for (auto _ : state) {
+    PacedReader r(kBaud, 0);
+    if (!r.ok) return state.SkipWithError("no pseudo-terminal");
+    QElapsedTimer wall;
+    wall.start();
+    SearchRequest q;
+    std::memset(&q, 0, sizeof q);
+    int n = 0;
+    if (r.data.SkimCOM() != 0) return state.SkipWithError("the count failed");
+    q.StartBlock = static_cast<uint16_t>(r.data.LastBlock);
+    q.FromBlock = static_cast<uint16_t>(r.data.LastBlock + 1);
+    if (r.data.SearchCOMBlocks(q, sizeof q, &n) != 0 || n != 20)
+      return state.SkipWithError("the page failed");
+    if (r.data.ReadCOMBlock(r.data.LastBlock) != 0) return state.SkipWithError("the block failed");
+    const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    state.SetIterationTime(seconds);
+    report(state, "newest-page import at 115200 baud", seconds / r.wireSeconds(kBaud), 1.3);
+  }
+}
+BENCHMARK(BM_NewestPageImportPaced)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those missing, so a
-# second run costs nothing. Usage: scripts/deps.sh build|run
+# second run costs nothing. Usage: scripts/deps.sh build|run|fuzz
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev)
 run_pkgs=(qt6-qpa-plugins fonts-dejavu-core)
+fuzz_pkgs=(clang-14 libclang-rt-14-dev)
 
 case "${1:-build}" in
   build) wanted=("${build_pkgs[@]}" "${run_pkgs[@]}") ;;
   run) wanted=("${build_pkgs[@]}" "${run_pkgs[@]}" xvfb xauth) ;;
-  *) echo "usage: $0 build|run" >&2; exit 2 ;;
+  fuzz) wanted=("${build_pkgs[@]}" "${run_pkgs[@]}" "${fuzz_pkgs[@]}") ;;
+  *) echo "usage: $0 build|run|fuzz" >&2; exit 2 ;;
 esac
 
 missing=()

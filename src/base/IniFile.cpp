@@ -1,8 +1,15 @@
 #include "base/IniFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 
 #include "base/NumberFormat.h"
 #include "base/Prompter.h"
@@ -19,6 +26,77 @@ QString stripValue(QString v) {
       v = v.mid(1, v.size() - 2);
   }
   return v.left(IniFile::kMaxValueLength);
+}
+
+enum class ReadResult { Read, Missing, Unreadable };
+
+// A profile file is a small plain file. Anything else under its name is
+// refused without being read: a pipe would hold the open (and the program's
+// start) for ever, a device like /dev/zero would be read until memory runs
+// out.
+ReadResult readProfileBytes(const QString& path, QByteArray* bytes) {
+  const QByteArray name = QFile::encodeName(path);
+  if (name.isEmpty()) return ReadResult::Missing;
+  const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Unreadable;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > IniFile::kMaxFileSize) {
+    ::close(fd);
+    return ReadResult::Unreadable;
+  }
+  // Read to the end, never past the limit, even if the file grows meanwhile.
+  bytes->resize(static_cast<qsizetype>(st.st_size) + 1);
+  qsizetype got = 0;
+  for (;;) {
+    if (got == bytes->size()) {
+      if (got > IniFile::kMaxFileSize) break;
+      bytes->resize(std::min<qsizetype>(got * 2, IniFile::kMaxFileSize + 1));
+    }
+    const ssize_t n = ::read(fd, bytes->data() + got, static_cast<size_t>(bytes->size() - got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return ReadResult::Unreadable;
+    }
+    if (n == 0) break;
+    got += n;
+  }
+  ::close(fd);
+  if (got > IniFile::kMaxFileSize) return ReadResult::Unreadable;
+  bytes->resize(got);
+  return ReadResult::Read;
+}
+
+// Rewrites an existing plain file in place. The room for a longer text is
+// claimed before the first old byte is overwritten, so that a full disk or a
+// file-size limit fails while the old content is still whole.
+bool writeInPlace(const QString& path, const QByteArray& bytes) {
+  const QByteArray name = QFile::encodeName(path);
+  const int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  const off_t before = st.st_size;
+  const off_t size = static_cast<off_t>(bytes.size());
+  if (size > before && ::posix_fallocate(fd, before, size - before) != 0) {
+    if (::ftruncate(fd, before) != 0) {
+      // The claim failed before anything was written; the old text is whole.
+    }
+    ::close(fd);
+    return false;
+  }
+  bool ok = true;
+  for (off_t at = 0; ok && at < size;) {
+    const ssize_t n = ::pwrite(fd, bytes.constData() + at, static_cast<size_t>(size - at), at);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) at += n;
+  }
+  ok = ok && ::ftruncate(fd, size) == 0 && ::fsync(fd) == 0;
+  return ::close(fd) == 0 && ok;
 }
 
 QString stripTrailingBlanks(QString s) {
@@ -63,19 +141,16 @@ bool ParseProfileInteger(const QString& text, int* value) {
 QString FormatProfileFloat(double value) { return formatGeneral(value, 15, 1); }
 
 IniFile::IniFile(const QString& path) : path_(path) {
-  QFile f(path);
-  if (!f.exists()) {
-    status_ = LoadStatus::Missing;
-    return;
-  }
-  if (!f.open(QIODevice::ReadOnly)) {
-    status_ = LoadStatus::Unreadable;
-    return;
-  }
-  const QByteArray bytes = f.readAll();
-  if (f.error() != QFileDevice::NoError) {
-    status_ = LoadStatus::Unreadable;
-    return;
+  QByteArray bytes;
+  switch (readProfileBytes(path, &bytes)) {
+    case ReadResult::Missing:
+      status_ = LoadStatus::Missing;
+      return;
+    case ReadResult::Unreadable:
+      status_ = LoadStatus::Unreadable;
+      return;
+    case ReadResult::Read:
+      break;
   }
   status_ = LoadStatus::Loaded;
   QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -214,12 +289,17 @@ bool IniFile::UpdateFile() {
   // Unbuffered: a buffered QSaveFile can commit a short write (disk full)
   // as if it were complete.
   QSaveFile f(path_);
-  if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
-  if (f.write(bytes) != bytes.size() || f.error() != QFileDevice::NoError) {
-    f.cancelWriting();
+  if (f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    if (f.write(bytes) != bytes.size() || f.error() != QFileDevice::NoError) {
+      f.cancelWriting();
+      return false;
+    }
+    if (!f.commit()) return false;
+  } else if (status_ != LoadStatus::Loaded || !writeInPlace(path_, bytes)) {
+    // No file can be made beside it (a folder the user may not write to
+    // that holds a file he may): the file itself is written.
     return false;
   }
-  if (!f.commit()) return false;
   dirty_ = false;
   status_ = LoadStatus::Loaded;
   return true;

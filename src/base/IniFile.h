@@ -39,13 +39,17 @@ class IniFile {
   void WriteInteger(const QString& section, const QString& key, int value);
   void WriteFloat(const QString& section, const QString& key, float value);
 
-  // Writes the file if anything changed. On failure the file on disk keeps
-  // its previous content and false is returned.
+  // Writes the file if anything changed: beside the old file and renamed
+  // over it, or, where no file can be made beside it, into the file itself.
+  // On failure the file on disk keeps its previous content and false is
+  // returned.
   bool UpdateFile();
   // UpdateFile, showing "Unable to write to <path>" when it fails.
   bool UpdateFileOrReport();
 
   static constexpr int kMaxValueLength = 2047;
+  // Larger files, and anything but a plain file, are not read (Unreadable).
+  static constexpr qsizetype kMaxFileSize = 1 << 20;
 
  private:
   struct Line {

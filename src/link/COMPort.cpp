@@ -23,6 +23,8 @@ TCOMPort::TCOMPort(QObject* owner) : QObject(owner), Device(quelm::makePosixSeri
   Clock.start();
   PollTimer.setTimerType(Qt::CoarseTimer);
   connect(&PollTimer, &QTimer::timeout, this, &TCOMPort::TimerWndProc);
+  Notifier.setEnabled(false);
+  connect(&Notifier, &QSocketNotifier::activated, this, &TCOMPort::OnReadable);
   try {
     InBuffer.assign(InBufSize_, 0);
   } catch (const std::bad_alloc&) {
@@ -33,11 +35,17 @@ TCOMPort::TCOMPort(QObject* owner) : QObject(owner), Device(quelm::makePosixSeri
 TCOMPort::~TCOMPort() {
   // No boxes from a destructor: the program is going away.
   PollTimer.stop();
+  Notifier.setEnabled(false);
   if (Device) Device->close();
 }
 
+// A box runs an event loop of its own. Were the poll to go on there, a device
+// that keeps failing would open box upon box without end; so it rests until
+// the operator has closed the box.
 void TCOMPort::message(const QString& text) {
+  PausePoll();
   quelm::showMessage(quelm::MessageKind::Plain, QString(), text);
+  ContPoll();
 }
 
 void TCOMPort::systemError(int error) {
@@ -46,7 +54,16 @@ void TCOMPort::systemError(int error) {
   GetSysErrMsg();
 }
 
-int TCOMPort::GetSysErrMsg() { return SysErrorBox(LastError); }
+int TCOMPort::GetSysErrMsg() {
+  PausePoll();
+  const int e = SysErrorBox(LastError);
+  ContPoll();
+  return e;
+}
+
+void TCOMPort::EnableNotifier(bool on) {
+  if (Notifier.isValid()) Notifier.setEnabled(on && Connected() && PollPause <= 0);
+}
 
 uint64_t TCOMPort::now() const { return static_cast<uint64_t>(Clock.elapsed()); }
 
@@ -70,6 +87,7 @@ int TCOMPort::Connect() {
     message(QStringLiteral("WARNING: TCOMPort::Connect(): ERR_CONNECTED"));
     return -1;
   }
+  DeviceFailure_ = 0;
   const QString path = DevicePath();
   const int e = path.isEmpty() ? ENOENT : Device->open(QFile::encodeName(path));
   if (e != 0) {
@@ -92,12 +110,19 @@ int TCOMPort::Connect() {
     systemError(EAGAIN);
     return -5;
   }
+  // Received bytes are taken the moment they arrive, not at the next tick:
+  // otherwise every exchange would last a whole number of poll periods.
+  if (const int fd = Device->descriptor(); fd >= 0) {
+    Notifier.setSocket(fd);
+    EnableNotifier(true);
+  }
   return 0;
 }
 
 int TCOMPort::Disconnect() {
   if (!Connected()) return 0;
   PollTimer.stop();
+  Notifier.setEnabled(false);
   if (PollTimer.isActive()) {
     message(QStringLiteral("ERROR: TCOMPort::Disconnect(): ERR_KILLTIMER"));
     systemError(EAGAIN);
@@ -261,7 +286,9 @@ int TCOMPort::ReadData(void* buffer, uint32_t n) {
     if (const int e = Device->inWaiting(&waiting); e != 0) {
       message(QStringLiteral("ERROR: TCOMPort::ReadData(): ClearComError()"));
       systemError(e);
-      waiting = 0;
+      // A device that cannot tell its status will not give bytes either;
+      // asking again would only repeat the same boxes.
+      break;
     }
     if (waiting != 0) {
       uint32_t got = 0;
@@ -286,14 +313,37 @@ int TCOMPort::ReadByte(uint8_t* b) { return ReadData(b, 1); }
 
 int TCOMPort::ReadChar(char* c) { return ReadData(c, 1); }
 
-int TCOMPort::PausePoll() { return ++PollPause; }
+int TCOMPort::PausePoll() {
+  ++PollPause;
+  EnableNotifier(false);
+  return PollPause;
+}
 
-int TCOMPort::ContPoll() { return --PollPause; }
+int TCOMPort::ContPoll() {
+  --PollPause;
+  EnableNotifier(true);
+  return PollPause;
+}
 
 bool TCOMPort::IsPoll() const { return PollPause <= 0; }
 
 void TCOMPort::TimerWndProc() {
   if (!Connected() || PollPause > 0) return;
+  EnableNotifier(true);  // wakes a notifier that was put to rest below
+  Receive();
+}
+
+void TCOMPort::OnReadable() {
+  if (!Connected() || PollPause > 0) {
+    EnableNotifier(false);
+    return;
+  }
+  // Readable with nothing to read would wake us again at once, for ever;
+  // the next tick looks again.
+  if (Receive() == 0) EnableNotifier(false);
+}
+
+int TCOMPort::Receive() {
   // The driver may hold more than it reports at once (the line discipline's
   // buffer is smaller than the receive queue); keep taking what it reports
   // until the batch is full or nothing more is waiting.
@@ -303,7 +353,8 @@ void TCOMPort::TimerWndProc() {
     if (const int e = Device->inWaiting(&waiting); e != 0) {
       message(QStringLiteral("ERROR: TCOMPort::TimerWndProc(): ClearComError()"));
       systemError(e);
-      return;
+      CloseFailedDevice(-13);
+      return -1;
     }
     if (waiting == 0) break;
     uint32_t r = 0;
@@ -311,7 +362,20 @@ void TCOMPort::TimerWndProc() {
     if (Device->read(InBuffer.data() + got, std::min(waiting, room), &r) != 0 || r == 0) break;
     got += r;
   }
-  if (got != 0 && OnReceiveData) OnReceiveData(this, InBuffer.data(), got);
+  if (got != 0 && OnReceiveData) {
+    // The handler may show a box; the buffer must not be refilled under it.
+    PausePoll();
+    OnReceiveData(this, InBuffer.data(), got);
+    ContPoll();
+  }
+  return static_cast<int>(got);
+}
+
+void TCOMPort::CloseFailedDevice(int code) {
+  PollTimer.stop();
+  Notifier.setEnabled(false);
+  Device->close();
+  DeviceFailure_ = code;
 }
 
 void TCOMPort::SetBaudRate(TBaudRate v) {

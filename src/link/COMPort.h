@@ -1,12 +1,14 @@
 #pragma once
 // TCOMPort: one serial device. Opens and closes it, applies the line
-// settings, writes with a stall limit and delivers received bytes through a
-// poll on a timer of the user-interface thread. Every failure is shown to the
-// user at once (a plain box, and for failed system calls the system's text)
-// and returned as a code -1..-15.
+// settings, writes with a stall limit and delivers received bytes on the
+// user-interface thread: as soon as the device has them (a read notifier on
+// its descriptor) and on every tick of the poll timer, which also watches the
+// line status. Every failure is shown to the user at once (a plain box, and
+// for failed system calls the system's text) and returned as a code -1..-15.
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 #include <cstdint>
@@ -134,17 +136,31 @@ class TCOMPort : public QObject {
   // The poll tick (public so that tests can drive it without waiting).
   void TimerWndProc();
 
+  // A device whose status can no longer be read (an adapter pulled out, a
+  // line hung up) is closed by the poll after its messages have been shown
+  // once; this is the code of that failure (-13), 0 while the device has not
+  // failed. Connect clears it.
+  int DeviceFailure() const { return DeviceFailure_; }
+
  private:
   void message(const QString& text);
   void systemError(int error);
   uint64_t now() const;
+  // Reads what the device holds and hands it to OnReceiveData. Returns the
+  // bytes delivered, or -1 when the device failed (and is closed now).
+  int Receive();
+  void OnReadable();
+  void EnableNotifier(bool on);
+  void CloseFailedDevice(int code);
 
   std::unique_ptr<quelm::SerialDevice> Device;
   QTimer PollTimer;
+  QSocketNotifier Notifier{QSocketNotifier::Read};
   QElapsedTimer Clock;
   std::vector<uint8_t> InBuffer;  // empty when allocation failed
   int PollPause = 0;
   int LastError = 0;
+  int DeviceFailure_ = 0;
 
   TBaudRate BaudRate_ = br9600;
   TPortNumber PortNumber_ = pnCOM1;

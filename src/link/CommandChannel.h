@@ -4,6 +4,7 @@
 // port; tests implement it with scripted replies.
 
 #include <cstdint>
+#include <functional>
 
 class TCommandChannel {
  public:
@@ -13,6 +14,17 @@ class TCommandChannel {
   // reader replaces its byte 1 by 'P'. out, when given, receives the reply
   // data length (received frame length - 10). Returns 0 or a negative code.
   virtual int SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out = nullptr) = 0;
+
+  // The command's own test of a reply the link accepted (read through
+  // RcvFrame()): 0 when it answers the request, otherwise the code that
+  // refuses it.
+  using ReplyCheck = std::function<int()>;
+  // SendCOMCmd with that test. The link treats a refused reply as a failed
+  // attempt; this plain form just applies the test after the exchange.
+  virtual int SendCheckedCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out, const ReplyCheck& check) {
+    const int rc = SendCOMCmd(payload, length, out);
+    return rc == 0 && check ? check() : rc;
+  }
 
   // The last reply frame: kRcvFrameSize bytes, offset 0 = first sync byte,
   // reply data from offset 7. Valid until the next exchange starts.

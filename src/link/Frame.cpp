@@ -62,6 +62,7 @@ AssemblyResult appendBatch(uint8_t* frame, uint16_t& count, const uint8_t* data,
 
 AssemblyResult AssembleFrameBatch(uint8_t* frame, uint16_t& count, const uint8_t* data, uint32_t size) {
   AssemblyResult r;
+  if (size == 0) return r;  // nothing arrived: nothing starts
   if (size > static_cast<uint32_t>(kRcvFrameSize)) {
     r.oversize = true;
     return r;
@@ -78,6 +79,7 @@ AssemblyResult AssembleFrameBatch(uint8_t* frame, uint16_t& count, const uint8_t
 
 AssemblyResult AssembleLoaderBatch(uint8_t* frame, uint16_t& count, const uint8_t* data, uint32_t size) {
   AssemblyResult r;
+  if (size == 0) return r;
   if (size > static_cast<uint32_t>(kRcvFrameSize)) {
     r.oversize = true;
     return r;

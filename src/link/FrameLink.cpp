@@ -69,7 +69,16 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
   }
   const int frameLength = quelm::BuildFrame(TrmFrame, control, information ? payload : nullptr, length);
 
-  if (!(DiagFlags & quelm::kDiagNoPort)) {
+  const bool port = !(DiagFlags & quelm::kDiagNoPort);
+  if (port) {
+    // Whatever came in before this frame goes out (a reply that missed its
+    // own wait, noise): no byte received before the request may become part
+    // of its reply.
+    RcvCount = 0;
+    if (const int rc = COMPortDrv.FlushBuffers(true, false); rc != 0) {
+      trace.fail(QStringLiteral("FlushBuffers():%1").arg(rc), kLinkBoxMask);
+      return rc;
+    }
     const int sent = COMPortDrv.SendData(TrmFrame, static_cast<uint32_t>(frameLength));
     if (sent != frameLength) {
       trace.fail(QStringLiteral("SendData():%1").arg(sent), kLinkBoxMask);
@@ -81,7 +90,7 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
   int expected = kInitialExpected;
   TickCount = 0;
   Timer.start();
-  while (!(DiagFlags & quelm::kDiagNoPort) && RcvCount < expected && TickCount < ReplyTimeout) {
+  while (port && RcvCount < expected && TickCount < ReplyTimeout && COMPortDrv.Connected()) {
     WaitOnce();
     if (RcvCount >= 5) expected = quelm::frameLengthField(RcvFrame);
   }
@@ -91,16 +100,27 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
     if (const int rc = DumpFrames(frameLength, expected); rc != 0) return rc;
   }
 
+  // The reply data length; a frame too short to hold the letter and the
+  // check sum has none (the plain difference would wrap to 0xFFFF).
+  const auto writeOut = [&] {
+    if (out) *out = static_cast<uint16_t>(std::max(0, std::min<int>(RcvCount, expected) - 10));
+  };
+  if (port && !COMPortDrv.Connected()) {
+    // The device failed during the wait; the port has shown why and closed it.
+    const int rc = COMPortDrv.DeviceFailure() != 0 ? COMPortDrv.DeviceFailure() : -2;
+    trace.fail(QStringLiteral("TimerWndProc():%1").arg(rc), kLinkBoxMask);
+    return rc;
+  }
   if (TickCount >= ReplyTimeout) {
     if (RcvCount > 0) {
-      if (out) *out = static_cast<uint16_t>(RcvCount - 10);
+      writeOut();
       trace.fail(QStringLiteral("ERR_RCVTIMEOUT"), kLinkBoxMask);
       return -205;
     }
     trace.fail(QStringLiteral("ERR_0BYTERECEIVED"), kLinkBoxMask);
     return -204;
   }
-  if (out) *out = static_cast<uint16_t>(RcvCount - 10);
+  writeOut();
   const quelm::ReplyVerdict v = quelm::ClassifyReply(RcvFrame, RcvCount, expected, information, payload,
                                                      length, !(DiagFlags & quelm::kDiagNoPort));
   if (v.code != 0) {
@@ -135,6 +155,11 @@ int TFrameLink::DumpFrames(int frameLength, int expected) {
 }
 
 int TFrameLink::SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out) {
+  return SendCheckedCOMCmd(payload, length, out, {});
+}
+
+int TFrameLink::SendCheckedCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out,
+                                  const TCommandChannel::ReplyCheck& check) {
   // A frame must fit the transmit buffer; a longer payload cannot be sent
   // and is refused like a missing one.
   if (!payload || length > quelm::kMaxPayload) return -102;
@@ -142,12 +167,19 @@ int TFrameLink::SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out) {
   // during another's wait would take over its frame buffers and port.
   if (InExchange) return quelm::kErrExchangeRunning;
   InExchange = true;
-  const int rc = Exchange(payload, length, out);
+  const int rc = Exchange(payload, length, out, check);
   InExchange = false;
   return rc;
 }
 
-int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out) {
+namespace {
+// Codes of the port component itself (-1..-15): the device failed, and a
+// retry on it would only show the same messages again.
+bool isPortFailure(int code) { return code < 0 && code >= -15; }
+}  // namespace
+
+int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
+                         const TCommandChannel::ReplyCheck& check) {
   TraceLine trace(QStringLiteral("TIoForm::SendCOMCmd(): "));
   const bool steps = DiagFlags & quelm::kDiagSteps;
   if (COMPortDrv.PortNumber() == pnCustom) {
@@ -174,12 +206,15 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out) {
       if (steps)
         quelm::showMessage(quelm::MessageKind::Plain, QString(), QStringLiteral("Reset frame sent: ok"));
     }
-    const int r = SendFrameCOMCmd(payload, length, true, out);
+    int r = SendFrameCOMCmd(payload, length, true, out);
+    // A reply the command cannot take (one that answers an earlier request,
+    // or is too short for this one) is a failed attempt like a damaged one.
+    if (r == 0 && check && !(DiagFlags & quelm::kDiagNoPort)) r = check();
     if (r == 0) break;
     ++attempts;
     ResetPending = true;
     if (steps) ReportError(r, trace.text());
-    if (attempts >= 2) {
+    if (attempts >= 2 || isPortFailure(r) || !COMPortDrv.Connected()) {
       disconnectAfterFailure();
       return r;
     }

@@ -39,6 +39,10 @@ class TFrameLink : public QObject {
 
   // One complete exchange; see TCommandChannel::SendCOMCmd.
   int SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out = nullptr);
+  // The same with the command's own check of the reply: a reply it refuses
+  // counts as a failed attempt (retried once after a reset frame).
+  int SendCheckedCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out,
+                        const TCommandChannel::ReplyCheck& check);
   // One frame and its reply: the command (information) or the reset frame.
   int SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool information, uint16_t* out);
   void COMPortDrvReceiveData(QObject* Sender, const uint8_t* Data, uint32_t DataSize);
@@ -78,6 +82,10 @@ class TFrameLink : public QObject {
     int SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out) override {
       return Link.SendCOMCmd(payload, length, out);
     }
+    int SendCheckedCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out,
+                          const ReplyCheck& check) override {
+      return Link.SendCheckedCOMCmd(payload, length, out, check);
+    }
     const uint8_t* RcvFrame() const override { return Link.RcvFrame; }
     uint16_t RcvCount() const override { return Link.RcvCount; }
     void ResetAtNextExchange() override { Link.ResetPending = true; }
@@ -88,7 +96,7 @@ class TFrameLink : public QObject {
   };
 
   int DumpFrames(int frameLength, int expected);
-  int Exchange(uint8_t* payload, uint16_t length, uint16_t* out);
+  int Exchange(uint8_t* payload, uint16_t length, uint16_t* out, const TCommandChannel::ReplyCheck& check);
 
   ChannelImpl ChannelAdapter{*this};
   bool InExchange = false;

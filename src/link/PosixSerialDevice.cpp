@@ -50,6 +50,7 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   bool isOpen() const override { return fd_ >= 0; }
+  int descriptor() const override { return fd_; }
 
   int setLine(const LineSettings& s) override {
     if (s.baud == 0 || s.dataBits < 5 || s.dataBits > 8 || s.parity < 0 || s.parity > 4) return EINVAL;

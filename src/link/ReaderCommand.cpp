@@ -53,6 +53,18 @@ void ReaderCommand::fail(const QString& token) {
   }
 }
 
+int ReaderCommand::check(const TCommandChannel& channel, const ReplyRule& rule) {
+  const uint8_t* frame = channel.RcvFrame();
+  const bool replyFrame = frame && channel.RcvCount() > kLetterOffset && (frame[5] & kControlInformation);
+  const ReplyData data = ReplyData::of(channel);
+  if ((rule.needsReplyFrame || rule.minData > 0) && !replyFrame) return kErrReceiveTimeout;
+  if (data.size() < rule.minData || (rule.maxData != ReplyRule::kAny && data.size() > rule.maxData))
+    return kErrReceiveTimeout;
+  if (rule.belongs && !rule.belongs(data)) return kErrUnknownCommand;
+  if (rule.dataNeeded && data.size() < rule.dataNeeded(data)) return kErrReceiveTimeout;
+  return 0;
+}
+
 int ReaderCommand::run(uint8_t* payload, uint16_t length, const ReplyRule& rule) {
   reply_ = {};
   refused_ = false;
@@ -62,7 +74,12 @@ int ReaderCommand::run(uint8_t* payload, uint16_t length, const ReplyRule& rule)
     return kErrNullptr;
   }
   const uint8_t letter = payload[1];
-  const int rc = channel->SendCOMCmd(payload, length, nullptr);
+  // The link puts 'P' in place of our letter when the reader refused: that
+  // is an answer, told apart below, not a reply to check.
+  const auto refusal = [&] { return payload[1] == 'P' && letter != 'P'; };
+  const int rc = channel->SendCheckedCOMCmd(payload, length, nullptr, [&] {
+    return refusal() || (DiagFlags & kDiagNoPort) ? 0 : check(*channel, rule);
+  });
   if (rc != 0) {
     fail(QStringLiteral("ERR_SENDCOMCMD"));
     return rc;
@@ -73,22 +90,11 @@ int ReaderCommand::run(uint8_t* payload, uint16_t length, const ReplyRule& rule)
     reply_ = ReplyData::of(*channel);
     return 0;
   }
-  // The link has put 'P' in place of our letter when the reader refused.
-  if (payload[1] == 'P' && letter != 'P') {
+  if (refusal()) {
     refused_ = true;
-    if (!rule.allowRefusal) return kErrReaderRefused;
-    return 0;
+    return rule.allowRefusal ? 0 : int{kErrReaderRefused};
   }
-  const ReplyData data = ReplyData::of(*channel);
-  if (data.size() < rule.minData || (rule.maxData != ReplyRule::kAny && data.size() > rule.maxData)) {
-    fail(QStringLiteral("ERR_SENDCOMCMD"));
-    return kErrReceiveTimeout;
-  }
-  if (rule.belongs && !rule.belongs(data)) {
-    fail(QStringLiteral("ERR_SENDCOMCMD"));
-    return kErrUnknownCommand;
-  }
-  reply_ = data;
+  reply_ = ReplyData::of(*channel);
   return 0;
 }
 

@@ -47,14 +47,23 @@ class ReplyData {
   int size_ = 0;
 };
 
-// What a command's reply must be before its data are used.
+// What a command's reply must be before its data are used. A reply that
+// breaks the rule counts as a failed attempt of the exchange: the link tries
+// once more (after a reset frame) before the command fails.
 struct ReplyRule {
   static constexpr int kAny = -1;
   int minData = 0;            // reply data bytes, at least
   int maxData = kAny;         // at most (kAny: not checked)
   bool allowRefusal = false;  // 'P' is returned as success; refused() tells
   // The reply answers this request (e.g. carries the requested block number).
-  std::function<bool(const ReplyData&)> belongs;
+  std::function<bool(const ReplyData&)> belongs{};
+  // The command's own reply frame (letter and data) is required: a bare
+  // acknowledgement does not answer it, even where no data is a valid
+  // answer (an empty page). Implied by minData > 0.
+  bool needsReplyFrame = false;
+  // Data bytes the reply must hold given what it says of itself (a page of
+  // n summaries), checked after belongs; fewer is an incomplete reply.
+  std::function<int(const ReplyData&)> dataNeeded{};
 };
 
 class ReaderCommand {
@@ -70,10 +79,13 @@ class ReaderCommand {
 
   // Sends the payload (which must stay writable) and checks the reply.
   // A link failure traces "ERR_SENDCOMCMD". Returns 0, the link's code, -102 without a channel, -210 for a
-  // refusal (unless the rule allows it), -205 for a reply whose length does not fit, -209 for a reply that
-  // does not belong to the request. A refusal is not traced: the callers' traces differ. Every other failure
-  // is.
+  // refusal (unless the rule allows it), -205 for a reply too short or too long for the command (or a bare
+  // acknowledgement where its reply frame is needed), -209 for a reply that does not belong to the request.
+  // A refusal is not traced: the callers' traces differ. Every other failure is.
   int run(uint8_t* payload, uint16_t length, const ReplyRule& rule = {});
+
+  // The rule's verdict on the channel's last reply: 0 or -205 / -209.
+  static int check(const TCommandChannel& channel, const ReplyRule& rule);
 
   // Valid after run() returned 0, until the next exchange.
   const ReplyData& reply() const { return reply_; }

@@ -53,6 +53,10 @@ class SerialDevice {
   virtual void waitReadable(int ms) = 0;
   virtual void waitWritable(int ms) = 0;
   virtual void pause(int ms) = 0;
+
+  // The descriptor to watch for received bytes, or -1 when the device has
+  // none (received bytes then reach the program through the poll alone).
+  virtual int descriptor() const { return -1; }
 };
 
 std::unique_ptr<SerialDevice> makePosixSerialDevice();

@@ -57,7 +57,7 @@ int DataFileReader::open(const QString& name) {
   stream_ = stream;
   fd_ = fd;
   head_.clear();
-  first_.clear();
+  first_.reset();
   scanned_ = 0;
   atEnd_ = false;
   position = 0;
@@ -71,8 +71,7 @@ int DataFileReader::close() {
   fd_ = -1;
   head_.clear();
   head_.shrink_to_fit();
-  first_.clear();
-  first_.shrink_to_fit();
+  first_.reset();
   chunk_.clear();
   chunk_.shrink_to_fit();
   return r == 0 ? 0 : -111;
@@ -95,13 +94,12 @@ void DataFileReader::scanNextChunk() {
     atEnd_ = true;
     return;
   }
-  if (first_.empty()) first_.assign(0x10000, -1);
   chunk_.resize(kChunkSize);
   size_t got = 0;
   readFully(scanned_, chunk_.data(), kChunkSize, &got);
   // Chunks start on record boundaries, so a record's number never straddles
   // two of them; a record shorter than 3 bytes has no number.
-  for (size_t o = 0; o + 3 <= got; o += kRecordSize) {
+  for (size_t o = 0; first_ && o + 3 <= got; o += kRecordSize) {
     uint16_t number;
     std::memcpy(&number, chunk_.data() + o + 1, 2);
     if (first_[number] < 0) first_[number] = static_cast<int32_t>((scanned_ + o) / kRecordSize);
@@ -122,8 +120,16 @@ int64_t DataFileReader::findFirst(uint32_t number) {
     size();  // a lookup that never matches still runs to the end of the file
     return -1;
   }
+  if (!first_) {
+    // Counting needs no index; the first lookup makes it, from the start.
+    first_.reset(new int32_t[0x10000]);
+    std::memset(first_.get(), 0xFF, 0x10000 * sizeof(int32_t));  // -1: not seen
+    scanned_ = 0;
+    atEnd_ = false;
+    head_.clear();
+  }
   for (;;) {
-    if (!first_.empty() && first_[number] >= 0) return first_[number];
+    if (first_[number] >= 0) return first_[number];
     if (atEnd_) return -1;
     scanNextChunk();
   }

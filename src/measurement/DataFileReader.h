@@ -12,6 +12,7 @@
 #include <QString>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace quelm {
@@ -59,7 +60,9 @@ class DataFileReader {
   std::FILE* stream_ = nullptr;
   int fd_ = -1;
   std::vector<uint8_t> head_;   // the file's first bytes, as far as scanned and kept
-  std::vector<int32_t> first_;  // block number -> first record index, -1 = not seen
+  // Block number -> first record index, -1 = not seen; made by the first
+  // lookup (counting alone needs none).
+  std::unique_ptr<int32_t[]> first_;
   std::vector<uint8_t> chunk_;
   uint64_t scanned_ = 0;  // bytes passed by the index scan
   bool atEnd_ = false;    // the scan reached the end of the file

@@ -332,11 +332,11 @@ int TNurvoDataBlock::SkimCOM() {
   if (DiagFlags & quelm::kDiagNoPort) ValidBlocks = 5;
 
   if (ValidBlocks != 0) {
+    BlockIndex = ValidBlocks - 1;
     uint8_t newest[] = {'.', 'F', '#'};
     // The number after the newest block: 1..2048 (0 is passed on as the
     // reader's answer; the download refuses the bound it gives).
     if (const int rc = cmd.run(newest, sizeof newest, kNextNumberReply)) return rc;
-    BlockIndex = ValidBlocks - 1;
     LastBlock = uint32_t{cmd.reply().u16(0)} - 1;
   }
 
@@ -427,19 +427,27 @@ int TNurvoDataBlock::SearchCOMBlocks(const SearchRequest& request, int length, i
   payload[length + 2] = '#';
 
   quelm::ReaderCommand cmd(nullptr);
-  // An empty reply is an empty page. Otherwise the count (at most 20) and at
-  // least that many summaries, each of a block that can exist.
+  // The reader's own page reply: without data it is an empty page, otherwise
+  // the count (at most 20) and at least that many summaries, each of a block
+  // that can exist.
+  constexpr int kSummary = int{sizeof(BlockSummary)};
   const quelm::ReplyRule rule{
-      .minData = 0, .maxData = 1 + int{sizeof Summaries}, .belongs = [](const quelm::ReplyData& data) {
-        if (data.size() == 0) return true;
-        const int n = data.byte(0);
-        if (n > kPageRows || data.size() < 1 + n * int{sizeof(BlockSummary)}) return false;
-        for (int i = 0; i < n; ++i)
-          if (data.u16(1 + i * int{sizeof(BlockSummary)} + int{offsetof(BlockSummary, BlockNumber)}) >=
-              kBlocksInReader)
-            return false;
-        return true;
-      }};
+      .minData = 0,
+      .maxData = 1 + int{sizeof Summaries},
+      .belongs =
+          [](const quelm::ReplyData& data) {
+            if (data.size() == 0) return true;
+            const int n = data.byte(0);
+            if (n > kPageRows) return false;
+            for (int i = 0; i < n; ++i)
+              if (data.u16(1 + i * kSummary + int{offsetof(BlockSummary, BlockNumber)}) >= kBlocksInReader)
+                return false;
+            return true;
+          },
+      .needsReplyFrame = true,
+      .dataNeeded =
+          [](const quelm::ReplyData& data) { return data.size() == 0 ? 0 : 1 + data.byte(0) * kSummary; },
+  };
   if (const int rc = cmd.run(payload, static_cast<uint16_t>(length + 3), rule)) return rc;
   const quelm::ReplyData& reply = cmd.reply();
   if (reply.size() != 0) {

@@ -3,6 +3,7 @@
 #include <QWidget>
 #include "base/Diag.h"
 
+#include "base/Process.h"
 #include "base/Prompter.h"
 #include "evaluation/BlockFormat.h"
 #include "link/OptionsForm.h"
@@ -129,6 +130,7 @@ bool notifyGuarded(const std::function<bool()>& deliver) {
 
 int RunProgram(QApplication& app, const WindowFactory& factory) {
   QApplication::setApplicationName(QStringLiteral("Quelm"));
+  IgnoreFileSizeSignal();
   DiagFlags |= kBuildDiagMask;
   ProgramWindows windows;
   try {

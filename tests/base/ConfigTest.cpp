@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "ScriptedPrompter.h"
@@ -156,6 +159,17 @@ TEST_F(ConfigTest, AFileThatCannotBeReadIsReportedAndNeverOverwritten) {
   EXPECT_EQ(p.messages[0].kind, quelm::MessageKind::Error);
   EXPECT_EQ(p.messages[0].text, QStringLiteral("Unable to write to ") + path());
   EXPECT_TRUE(QFileInfo(path()).isDir());
+}
+
+TEST_F(ConfigTest, APipeInPlaceOfTheFileKeepsTheDefaultsAndIsNeverWritten) {
+  ASSERT_EQ(::mkfifo(QFile::encodeName(path()).constData(), 0600), 0);
+  AppConfig c;
+  EXPECT_EQ(quelm::ReadConfig(path(), c), quelm::kErrIniFile);
+  expectDefaults(c);
+  ScriptedPrompter p;
+  EXPECT_FALSE(quelm::WriteConfig(path(), c));
+  EXPECT_EQ(p.texts(), QStringList{QStringLiteral("Unable to write to ") + path()});
+  EXPECT_FALSE(QFileInfo(path()).isFile());
 }
 
 TEST_F(ConfigTest, AFailedWriteIsReportedAndLosesNothing) {

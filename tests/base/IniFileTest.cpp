@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <functional>
 
 #include "ScriptedPrompter.h"
+#include "WriteLimit.h"
 #include "base/IniFile.h"
 #include "base/UserLocale.h"
 
@@ -184,6 +189,67 @@ TEST_F(IniFileTest, AnUnreadableFileIsToldApartFromAMissingOne) {
   IniFile ini(path());
   EXPECT_EQ(ini.status(), IniFile::LoadStatus::Unreadable);
   EXPECT_EQ(ini.ReadInteger(QStringLiteral("Screen"), QStringLiteral("Left"), 10), 10);
+}
+
+TEST_F(IniFileTest, AnythingButASmallPlainFileIsNotReadAndNeverHoldsTheProgram) {
+  ASSERT_EQ(::mkfifo(QFile::encodeName(dir_.filePath(QStringLiteral("fifo.INI"))).constData(), 0600), 0);
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), dir_.filePath(QStringLiteral("zero.INI"))));
+  ASSERT_TRUE(QFile::link(dir_.filePath(QStringLiteral("none")), dir_.filePath(QStringLiteral("dangling.INI"))));
+  QFile big(dir_.filePath(QStringLiteral("big.INI")));
+  ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(IniFile::kMaxFileSize + 1));
+  big.close();
+  const struct {
+    const char* name;
+    IniFile::LoadStatus status;
+  } cases[] = {
+      {"fifo.INI", IniFile::LoadStatus::Unreadable},     // would block the open for ever
+      {"zero.INI", IniFile::LoadStatus::Unreadable},     // would be read until memory runs out
+      {"big.INI", IniFile::LoadStatus::Unreadable},      // no profile is that large
+      {"dangling.INI", IniFile::LoadStatus::Missing},  // nothing there: defaults, and a new file
+  };
+  for (const auto& c : cases) {
+    const IniFile ini(dir_.filePath(QString::fromLatin1(c.name)));
+    EXPECT_EQ(ini.status(), c.status) << c.name;
+    EXPECT_EQ(ini.ReadInteger(QStringLiteral("Screen"), QStringLiteral("Left"), 10), 10) << c.name;
+  }
+}
+
+// Runs fn in a child process that, when we are root, has become nobody: for
+// a folder that refuses new files to the user while his file stays writable.
+int asNobody(const std::function<int()>& fn) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
+    ::_exit(fn());
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(IniFileTest, InAFolderThatRefusesNewFilesTheFileItselfIsRewritten) {
+  const QByteArray before("[Screen]\r\nLeft=5\r\n[Extra]\r\nA=1\r\n");
+  write(before);
+  ::chmod(QFile::encodeName(dir_.path()).constData(), 0555);
+  ::chmod(QFile::encodeName(path()).constData(), 0666);
+  const QString file = path();
+  // A longer text than the limit allows fails and leaves the file whole;
+  // within it, the file is rewritten in place.
+  const int rc = asNobody([&] {
+    IniFile tooLong(file);
+    tooLong.WriteString(QStringLiteral("Screen"), QStringLiteral("Note"), QString(400, QLatin1Char('n')));
+    {
+      quelm::test::WriteLimit limit(200);
+      if (tooLong.UpdateFile()) return 1;
+    }
+    IniFile ini(file);
+    ini.WriteInteger(QStringLiteral("Screen"), QStringLiteral("Left"), 6);
+    return ini.UpdateFile() ? 0 : 2;
+  });
+  ::chmod(QFile::encodeName(dir_.path()).constData(), 0700);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(read(), QByteArray("[Screen]\r\nLeft=6\r\n[Extra]\r\nA=1\r\n"));
+  EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{QStringLiteral("quelm.INI")});
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <csignal>
 
 #include "CliDriver.h"
 #include "sample-data/SampleData.h"
@@ -36,9 +37,11 @@ TEST(CliFrame, UsageErrorsExitTwoWithTheUsageAndHelpExitsZero) {
 }
 
 TEST(CliFrame, FailuresGiveTheCodeTableMessageWithTheCodeAndExitOne) {
+  std::signal(SIGXFSZ, SIG_DFL);
   const auto r = runCli({"info", "/nonexistent/file.dat"});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains("File open error (-107)")) << r.err.toStdString();
+  EXPECT_EQ(std::signal(SIGXFSZ, SIG_DFL), SIG_IGN) << "a file-size limit fails writes, not the program";
 }
 
 TEST(CliInfo, CountsBlocksAndNamesTheNewestAndTheDateSpan) {

@@ -611,4 +611,21 @@ TEST_F(ReaderImportWindowTest, TheImportCommandsAreOffWhileTheImportRuns) {
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
 }
 
+TEST_F(ReaderContentTest, ARefusedCountOrPageIsReportedAndNothingIsReadAsData) {
+  sim::FaultOptions faults;
+  faults.refuse.every = 1;  // every request answered with 'P'
+  startReader({300, 24, 0}, faults);
+  import();
+  EXPECT_EQ(prompter.texts(), QStringList{"Undefined Error"});
+  EXPECT_TRUE(rows().empty());
+  expectIdle();
+
+  prompter.clear();
+  model->Script = {0, 0, sim::kFaultRefuse};  // the count well, the page refused
+  import();
+  EXPECT_EQ(prompter.texts(), QStringList{"Undefined Error"});
+  EXPECT_TRUE(rows().empty());
+  expectIdle();
+}
+
 }  // namespace

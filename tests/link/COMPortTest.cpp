@@ -328,6 +328,30 @@ TEST(COMPort, PollDeliversAtMostInBufSizePerTick) {
   for (int i = 0; i < 5000; ++i) ASSERT_EQ(received[i], static_cast<uint8_t>(i * 7));
 }
 
+TEST(COMPort, AFailingDeviceIsReportedOnceAndClosedEvenIfThePollTicksDuringTheBox) {
+  ScriptedPrompter prompter;
+  FakePort f;
+  ASSERT_EQ(f.port.Connect(), 0);
+  f.device->failures["inWaiting"] = EIO;
+  int ticksDuringBoxes = 0;
+  prompter.whileShown = [&] {
+    ++ticksDuringBoxes;
+    f.port.TimerWndProc();  // the timer fires inside the box's event loop
+  };
+  f.port.TimerWndProc();
+  EXPECT_EQ(prompter.texts(), QStringList({"ERROR: TCOMPort::TimerWndProc(): ClearComError()",
+                                           QString::fromLocal8Bit(std::strerror(EIO))}));
+  EXPECT_EQ(ticksDuringBoxes, 2);
+  EXPECT_FALSE(f.port.Connected());
+  EXPECT_EQ(f.port.DeviceFailure(), -13);
+  EXPECT_EQ(f.log.calls.count("close"), 1);
+  f.port.TimerWndProc();  // closed: nothing more
+  EXPECT_EQ(prompter.messages.size(), 2u);
+  f.device->failures.erase("inWaiting");
+  ASSERT_EQ(f.port.Connect(), 0);
+  EXPECT_EQ(f.port.DeviceFailure(), 0);
+}
+
 TEST(COMPort, ReadDataPausesThePollAndStopsAfterInTimeout) {
   ScriptedPrompter prompter;
   FakePort f;

@@ -2,11 +2,16 @@
 // in this process: reset frame, sequence numbers, retry, reply assembly and
 // classification, time-outs, and the guard against a nested exchange.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "LinkTestSupport.h"
 #include "ReaderModel.h"
@@ -53,6 +58,7 @@ class CountingDevice final : public SerialDevice {
   void waitReadable(int ms) override { d->waitReadable(ms); }
   void waitWritable(int ms) override { d->waitWritable(ms); }
   void pause(int ms) override { d->pause(ms); }
+  int descriptor() const override { return d->descriptor(); }
 
  private:
   std::unique_ptr<SerialDevice> d = makePosixSerialDevice();
@@ -249,6 +255,97 @@ TEST(FrameLink, WithoutReaderTheResetFrameTimesOutAlone) {
   EXPECT_EQ(sent[5], 0x83);
   EXPECT_EQ(std::vector<uint8_t>(sent.begin() + 11, sent.end()), kResetFrame);
   EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST(FrameLink, BytesReceivedBeforeARequestNeverBecomeItsReply) {
+  ScriptedPrompter prompter;
+  TestPty pty;
+  ASSERT_TRUE(pty.ok());
+  Link l(pty.slavePath());
+  l.link.Timer.setInterval(kShortTickMs);
+  // The peer acknowledges reset frames and never answers a command.
+  QSocketNotifier peer(pty.master(), QSocketNotifier::Read);
+  QObject::connect(&peer, &QSocketNotifier::activated, [&] {
+    const std::vector<uint8_t> sent = pty.read(1, 0);
+    if (sent.size() >= 8 && sent[5] == 0x00) pty.write(rawFrame(0x00, {}));
+  });
+  // Between the reset frame and the command (diagnostic bit 0x40 shows a box
+  // there), a well-formed ".G#" reply comes in, left over from before.
+  bool stale = false;
+  prompter.whileShown = [&] {
+    if (std::exchange(stale, true)) return;
+    pty.write(rawFrame(0x80, {'G', 40, 0}));
+    ::usleep(30000);  // on the line before the command is sent
+  };
+  const uint32_t saved = DiagFlags;
+  DiagFlags = kDiagSteps;
+  EXPECT_EQ(l.send(".G#"), -204);
+  DiagFlags = saved;
+  EXPECT_TRUE(stale);
+  EXPECT_TRUE(l.link.ResetPending);
+}
+
+TEST(FrameLink, AReplyTheCommandRefusesIsRetriedAfterAReset) {
+  Rig r;
+  // A record of another block (the answer to an earlier request) first.
+  std::vector<uint8_t> foreign = {'Y'};
+  const BlockRecord& other = r.model.Block(11);
+  foreign.insert(foreign.end(), reinterpret_cast<const uint8_t*>(&other),
+                 reinterpret_cast<const uint8_t*>(&other) + sizeof other);
+  r.model.RawReplies = {rawFrame(0x80, foreign)};
+  SetCommandChannel(&r.link().Channel());
+  TNurvoDataBlock data(nullptr);
+  EXPECT_EQ(data.ReadCOMBlock(12), 0);
+  EXPECT_EQ(int{data.Record.BlockNumber}, 12);
+  ASSERT_EQ(r.model.Requests.size(), 4u);
+  EXPECT_TRUE(r.isReset(2)) << "the retry begins with a reset frame";
+  EXPECT_EQ(r.l->device->opens, 1);
+
+  // Refused twice: the command fails with the check's code.
+  r.model.RawReplies = {rawFrame(0x80, foreign), rawFrame(0x80, foreign)};
+  EXPECT_EQ(data.ReadCOMBlock(12), -209);
+  EXPECT_FALSE(data.IsLoaded());
+  SetCommandChannel(nullptr);
+  EXPECT_TRUE(r.prompter.messages.empty());
+}
+
+TEST(FrameLink, RepliesArriveWithoutWaitingForAPollTick) {
+  Rig r;
+  r.link().COMPortDrv.SetPollDelay(600000);  // the poll never ticks here
+  uint16_t out = 0xFFFF;
+  EXPECT_EQ(r.send(".G#", &out), 0);
+  EXPECT_EQ(r.l->u16At(7), 40u);
+  // A reply of the letter alone has no data; the length does not wrap.
+  r.model.RawReplies = {rawFrame(0x80, {'G'})};
+  EXPECT_EQ(r.send(".G#", &out), 0);
+  EXPECT_EQ(out, 0);
+}
+
+TEST(FrameLink, ADeviceThatFailsDuringTheWaitIsClosedAndReportedOnce) {
+  ScriptedPrompter prompter;
+  TestPty pty;
+  ASSERT_TRUE(pty.ok());
+  Link l(pty.slavePath());
+  l.link.ResetPending = false;
+  // Each box keeps the program's events running for a while, as a real one
+  // does: the port must not come back with the same failure meanwhile.
+  prompter.whileShown = [] {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 150) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+  };
+  QTimer::singleShot(50, [&] { pty.hangUp(); });
+  EXPECT_EQ(l.send(".G#"), -13);
+  EXPECT_EQ(prompter.texts(), QStringList({"ERROR: TCOMPort::TimerWndProc(): ClearComError()",
+                                           QString::fromLocal8Bit(std::strerror(EIO))}));
+  EXPECT_FALSE(l.link.COMPortDrv.Connected());
+  EXPECT_EQ(l.device->closes, 1);
+  EXPECT_TRUE(l.link.ResetPending);
+
+  // The device is gone: the next exchange cannot open it and says so once.
+  prompter.clear();
+  EXPECT_EQ(l.send(".G#"), -201);
+  EXPECT_EQ(prompter.messages.size(), 2u);
 }
 
 TEST(FrameLink, TheDefaultTimeOutIsFourSecondTicks) {

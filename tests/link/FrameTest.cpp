@@ -76,6 +76,9 @@ TEST(AssembleFrameBatch, ABatchWithoutSyncRestartsTheTimeOutButKeepsNothing) {
   const AssemblyResult r = a.feed(bytes({0x01, 0x02, 0x03}));
   EXPECT_TRUE(r.restarted);
   EXPECT_EQ(a.count, 0);
+  // An empty batch is no arrival at all (and has no bytes to look at).
+  EXPECT_FALSE(a.feed({}).restarted);
+  EXPECT_FALSE(a.feedLoader({}).restarted);
 }
 
 TEST(AssembleFrameBatch, DropsOversizeBatchesAndBatchesThatWouldFillTheBuffer) {

@@ -32,9 +32,12 @@ TestPty::TestPty() {
   slave_ = QString::fromLocal8Bit(name);
 }
 
-TestPty::~TestPty() {
+TestPty::~TestPty() { hangUp(); }
+
+void TestPty::hangUp() {
   if (keeper_ >= 0) ::close(keeper_);
   if (master_ >= 0) ::close(master_);
+  keeper_ = master_ = -1;
 }
 
 void TestPty::write(const std::vector<uint8_t>& bytes) const {

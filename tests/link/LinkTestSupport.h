@@ -24,6 +24,9 @@ class TestPty {
   void write(const std::vector<uint8_t>& bytes) const;
   // Everything the port wrote, waiting up to ms for at least `atLeast` bytes.
   std::vector<uint8_t> read(size_t atLeast, int ms) const;
+  // Closes both ends the test holds: the line hangs up on the port, as when
+  // an adapter is pulled out, and the device disappears.
+  void hangUp();
 
  private:
   int master_ = -1;

@@ -305,3 +305,24 @@ TEST(ReaderModel, TransmitsWithNoiseInDelayedPieces) {
   EXPECT_EQ(std::count(all.begin(), all.begin() + 4, 0xA1), 0) << "noise never holds a sync byte";
   EXPECT_EQ(all[4], 0xA1);
 }
+
+TEST(ReaderModel, LateRepliesWaitTheirTimeAndAVanishedReaderTakesNothingMore) {
+  FaultOptions f;
+  f.late.every = 2;
+  f.lateMs = 4500;
+  f.delayMs = 12;
+  f.vanishAfter = 4;
+  TReaderModel m(f);
+  m.LoadBlocks(MakeSampleBlocks({3, 1, 0}));
+  std::vector<int> delays;
+  for (int i = 0; i < 5; ++i) {
+    const std::vector<uint8_t> req = request(0x80, {'.', 'G', '#'});
+    const std::vector<Emission> e = m.Feed(req.data(), req.size());
+    delays.push_back(e.empty() ? -1 : e[0].delayMs);
+  }
+  EXPECT_EQ(delays, std::vector<int>({12, 4500, 12, -1, -1})) << "the 4th frame is taken, never answered";
+  EXPECT_TRUE(m.Vanished());
+  const std::vector<uint8_t> reset = request(0x00, {});
+  EXPECT_TRUE(m.Feed(reset.data(), reset.size()).empty());
+  EXPECT_EQ(m.Requests.size(), 4u);
+}

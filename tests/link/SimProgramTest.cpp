@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <cerrno>
 #include <cstring>
 
 #include "LinkTestSupport.h"
@@ -97,4 +99,44 @@ TEST(ReaderSimProgram, SetsUpTheConfigurationFileAndKeepsItsOtherSettings) {
   EXPECT_EQ(bytes.count("\r\n"), bytes.count('\n')) << "CR LF line ends";
   sim.terminate();
   EXPECT_TRUE(sim.waitForFinished(5000));
+}
+
+// The reader goes away in the middle of an exchange, once on its own
+// (--vanish-after) and once killed: the exchange ends with the port's code,
+// the port's messages come once, and the next exchange finds no device.
+TEST(ReaderSimProgram, AReaderThatVanishesDuringAnExchangeIsReportedOnce) {
+  for (const bool killed : {false, true}) {
+    test::ScriptedPrompter prompter;
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("reader"));
+    QProcess sim;
+    QStringList args = {QStringLiteral("--blocks"), QStringLiteral("10"), QStringLiteral("--link"), link};
+    args << (killed ? QStringList{QStringLiteral("--delay"), QStringLiteral("3000")}
+                    : QStringList{QStringLiteral("--vanish-after"), QStringLiteral("2")});
+    sim.start(QStringLiteral(QUELM_READER_SIM), args);
+    ASSERT_TRUE(sim.waitForReadyRead(5000));
+    test::TestIni ini;
+    ini.map(1, link);
+    TFrameLink l;
+    l.COMPortDrv.IniFileName = ini.path();
+    l.COMPortDrv.SetPortNumber(pnCOM1);
+    l.ResetPending = killed;  // killed: while the reset frame waits
+    uint8_t g[] = {'.', 'G', '#'};
+    if (killed)
+      QTimer::singleShot(300, [&] { sim.kill(); });
+    else
+      ASSERT_EQ(l.SendCOMCmd(g, 3), 0);
+    EXPECT_EQ(l.SendCOMCmd(g, 3), -13) << killed;
+    EXPECT_EQ(prompter.texts(), QStringList({"ERROR: TCOMPort::TimerWndProc(): ClearComError()",
+                                             QString::fromLocal8Bit(std::strerror(EIO))}))
+        << killed;
+    // (It may have ended already, seen while the exchange let events run.)
+    ASSERT_TRUE(sim.state() == QProcess::NotRunning || sim.waitForFinished(5000));
+    if (!killed) {
+      EXPECT_EQ(sim.exitCode(), 0);
+    }
+    prompter.clear();
+    EXPECT_EQ(l.SendCOMCmd(g, 3), -201) << killed;
+    EXPECT_EQ(prompter.messages.size(), 2u) << killed;
+  }
 }

@@ -6,9 +6,9 @@
 #include <functional>
 #include <vector>
 
+#include "base/Diag.h"
 #include "link/CommandChannel.h"
 #include "measurement/NurvoDataBlock.h"
-#include "base/Diag.h"
 
 namespace {
 
@@ -16,15 +16,16 @@ using Bytes = std::vector<uint8_t>;
 
 // A reader on a script: each exchange records the payload, runs `during`
 // (the moment the real link would be waiting), then answers with the next
-// scripted reply. Replies are written into a persistent receive buffer the
-// way the link does: frame header, echoed letter at offset 6, data from
-// offset 7, two check-sum bytes; bytes beyond a reply keep what the buffer
-// held before.
+// scripted reply the way the link leaves it: the frame in a persistent
+// receive buffer (bytes beyond a reply keep what the buffer held before),
+// a refusal as 'P' in the caller's payload.
 class FakeChannel final : public TCommandChannel {
  public:
   struct Reply {
     int code = 0;
     Bytes data;
+    uint8_t letter = 0;      // 0: the request's letter; 'P': refused
+    uint8_t control = 0x80;  // 0x00: a bare acknowledgement
   };
 
   explicit FakeChannel(size_t bufferSize = kRcvFrameSize) : frame_(bufferSize, 0xCC) {
@@ -42,15 +43,19 @@ class FakeChannel final : public TCommandChannel {
     const Reply r = replies.front();
     replies.pop_front();
     if (r.code != 0) return r.code;
-    Bytes f = {0xA1, 0x16, 0xFC, 0, 0, 0x80, length > 1 ? payload[1] : uint8_t{0}};
-    f.insert(f.end(), r.data.begin(), r.data.end());
+    Bytes f = {0xA1, 0x16, 0xFC, 0, 0, r.control};
+    if (r.control & 0x80) {
+      f.push_back(r.letter ? r.letter : payload[1]);
+      f.insert(f.end(), r.data.begin(), r.data.end());
+    }
     f.push_back(0x12);
     f.push_back(0x34);
     f[3] = static_cast<uint8_t>(f.size());
     f[4] = static_cast<uint8_t>(f.size() >> 8);
     for (size_t i = 0; i < f.size() && i < frame_.size(); ++i) frame_[i] = f[i];
     count_ = static_cast<uint16_t>(std::min(f.size(), frame_.size()));
-    if (out) *out = static_cast<uint16_t>(count_ - 10);
+    if (out) *out = static_cast<uint16_t>(std::max<int>(0, count_ - 10));
+    if (r.letter == 'P') payload[1] = 'P';
     return 0;
   }
   const uint8_t* RcvFrame() const override { return frame_.data(); }
@@ -68,6 +73,29 @@ class FakeChannel final : public TCommandChannel {
 
 Bytes u16(uint16_t v) { return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}; }
 Bytes ascii(const char* s) { return Bytes(s, s + std::strlen(s)); }
+// A ".K0#"/".K1" reply: an unused byte, then the block number.
+Bytes blockAnswer(uint16_t number) {
+  return {0xAA, static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8)};
+}
+// A ".Y" reply: the record of block `number`, every other byte patterned.
+Bytes record(uint16_t number) {
+  Bytes r(512);
+  for (size_t i = 0; i < r.size(); ++i) r[i] = static_cast<uint8_t>(0x80 | i);
+  r[1] = static_cast<uint8_t>(number);
+  r[2] = static_cast<uint8_t>(number >> 8);
+  return r;
+}
+// A ".U" reply: the count and 20 summaries of blocks first, first - 1, ...
+Bytes page(uint8_t count, uint16_t first = 100) {
+  Bytes p(561);
+  for (size_t i = 1; i < p.size(); ++i) p[i] = static_cast<uint8_t>(i * 13);
+  p[0] = count;
+  for (int i = 0; i < 20; ++i) {
+    p[1 + 28 * i + 1] = static_cast<uint8_t>(first - i);
+    p[1 + 28 * i + 2] = static_cast<uint8_t>((first - i) >> 8);
+  }
+  return p;
+}
 
 class ReaderCommandsTest : public ::testing::Test {
  protected:
@@ -78,6 +106,21 @@ class ReaderCommandsTest : public ::testing::Test {
   void TearDown() override {
     DiagFlags = 0;
     quelm::setLogSink({});
+  }
+  // Runs every block command once with a valid reply each.
+  void scriptEveryCommand(FakeChannel& reader) {
+    for (Bytes r : {u16(564), u16(300), blockAnswer(7), Bytes{}, blockAnswer(250), record(1), page(3)})
+      reader.reply(r);
+  }
+  int runEveryCommand(int* count = nullptr) {
+    SearchRequest r{};
+    int ignored = 0;
+    int rc = block.SkimCOM();
+    rc = rc ? rc : block.GetLastUnsavedCOMBlock();
+    rc = rc ? rc : block.AckLastUnsavedCOMBlock(1);
+    rc = rc ? rc : block.GetDateCOMBlock(1, 2, 3, 4, 5);
+    rc = rc ? rc : block.ReadCOMBlock(1);
+    return rc ? rc : block.SearchCOMBlocks(r, 20, count ? count : &ignored);
   }
 
   QStringList log;
@@ -145,7 +188,11 @@ TEST_F(ReaderCommandsTest, WithoutThePortFiveBlocksAreAssumed) {
 
 TEST_F(ReaderCommandsTest, CommandsCarryTheirArgumentsAsRawBytes) {
   FakeChannel reader;
-  for (int i = 0; i < 5; ++i) reader.reply(Bytes(520, 0));
+  reader.reply(record(300));
+  reader.reply({});
+  reader.reply(blockAnswer(0));
+  reader.reply(blockAnswer(0xFFFF));
+  reader.reply({});
   EXPECT_EQ(block.ReadCOMBlock(300), 0);
   EXPECT_EQ(block.AckLastUnsavedCOMBlock(2047), 0);
   EXPECT_EQ(block.GetDateCOMBlock(106, 6, 24, 15, 30), 0);
@@ -165,7 +212,7 @@ TEST_F(ReaderCommandsTest, CommandsCarryTheirArgumentsAsRawBytes) {
 
 TEST_F(ReaderCommandsTest, SearchSendsTheRequestByteForByte) {
   FakeChannel reader;
-  reader.reply(Bytes(561, 0));
+  reader.reply(page(0));
   SearchRequest r;
   auto* raw = reinterpret_cast<uint8_t*>(&r);
   for (size_t i = 0; i < sizeof r; ++i) raw[i] = static_cast<uint8_t>(0x40 + i);
@@ -178,7 +225,7 @@ TEST_F(ReaderCommandsTest, SearchSendsTheRequestByteForByte) {
   EXPECT_EQ(reader.sent[0], expected);
 
   // A length beyond the request never sends more than the request.
-  reader.reply(Bytes(561, 0));
+  reader.reply(page(0));
   EXPECT_EQ(block.SearchCOMBlocks(r, 400, &count), 0);
   EXPECT_EQ(reader.sent[1], expected);
 }
@@ -187,12 +234,12 @@ TEST_F(ReaderCommandsTest, SearchSendsTheRequestByteForByte) {
 
 TEST_F(ReaderCommandsTest, UnsavedAndByDateReadBytesOneAndTwo) {
   FakeChannel reader;
-  reader.reply({0xAA, 0x34, 0x12});
-  reader.reply({0xBB, 0xFA, 0x00});
+  reader.reply(blockAnswer(0x0734));
+  reader.reply(blockAnswer(250));
   block.FileName = "x.dat";
   std::memset(&block.Record, 0x55, sizeof block.Record);
   EXPECT_EQ(block.GetLastUnsavedCOMBlock(), 0);
-  EXPECT_EQ(block.LastUnsaved, 0x1234u);
+  EXPECT_EQ(block.LastUnsaved, 0x0734u);
   EXPECT_EQ(block.Source, SourceReader);
   EXPECT_TRUE(block.FileName.isEmpty());
 
@@ -207,8 +254,7 @@ TEST_F(ReaderCommandsTest, UnsavedAndByDateReadBytesOneAndTwo) {
 
 TEST_F(ReaderCommandsTest, ReadBlockTakes511BytesAndZeroesTheEnds) {
   FakeChannel reader;
-  Bytes data(512);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0x80 | i);
+  const Bytes data = record(5);
   reader.reply(data);
   block.FileName = "kept.dat";
   block.State = EvalEdited;
@@ -223,13 +269,9 @@ TEST_F(ReaderCommandsTest, ReadBlockTakes511BytesAndZeroesTheEnds) {
   EXPECT_EQ(block.FileName, "kept.dat");
 }
 
-TEST_F(ReaderCommandsTest, SearchTakesTheCountAndAllTwentySlots) {
+TEST_F(ReaderCommandsTest, SearchTakesTheCountAndAllTwentySlotsOrAnEmptyPage) {
   FakeChannel reader;
-  Bytes data(561);
-  data[0] = 3;
-  for (size_t i = 1; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13);
-  reader.reply(data);
-  data[0] = 25;
+  const Bytes data = page(3);
   reader.reply(data);
   int count = -1;
   SearchRequest r{};
@@ -237,45 +279,103 @@ TEST_F(ReaderCommandsTest, SearchTakesTheCountAndAllTwentySlots) {
   EXPECT_EQ(count, 3);
   EXPECT_EQ(std::memcmp(block.Summaries, data.data() + 1, sizeof block.Summaries), 0);
   EXPECT_TRUE(block.IsLoaded());
-  EXPECT_EQ(block.SearchCOMBlocks(r, 20, &count), 0);
-  EXPECT_EQ(count, 20);
-}
 
-TEST_F(ReaderCommandsTest, AnEmptySearchReplyLeavesThePageAlone) {
-  FakeChannel reader;
-  reader.reply({7});  // data length (frame length - 10) 0
-  std::memset(block.Summaries, 0xEE, sizeof block.Summaries);
-  int count = -1;
-  SearchRequest r{};
+  // The reader's reply without data is an empty page; the table stays.
+  reader.reply({});
   EXPECT_EQ(block.SearchCOMBlocks(r, 20, &count), 0);
   EXPECT_EQ(count, 0);
-  const auto* s = reinterpret_cast<const uint8_t*>(block.Summaries);
-  for (size_t i = 0; i < sizeof block.Summaries; ++i) ASSERT_EQ(s[i], 0xEE) << i;
-  EXPECT_TRUE(block.IsLoaded());
+  EXPECT_EQ(std::memcmp(block.Summaries, data.data() + 1, sizeof block.Summaries), 0);
+
+  // A page of exactly its summaries: the slots behind are cleared.
+  Bytes two = page(2);
+  two.resize(1 + 2 * 28);
+  reader.reply(two);
+  EXPECT_EQ(block.SearchCOMBlocks(r, 20, &count), 0);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(int{block.Summaries[1].BlockNumber}, 99);
+  EXPECT_EQ(int{block.Summaries[2].BlockNumber}, 0);
+}
+
+// What a reply must be before a command stores anything from it: the
+// reader's refusal, replies too short, too long or of another request, and
+// bare acknowledgements where data are needed all fail, and the command's
+// result stays as it was.
+TEST_F(ReaderCommandsTest, RepliesThatCannotAnswerTheCommandStoreNothing) {
+  enum Command { Skim, Unsaved, ByDate, Read, Search, Saved };
+  const FakeChannel::Reply refused{0, {'-'}, 'P'};
+  const FakeChannel::Reply ack{0, {}, 0, 0x00};
+  Bytes shortPage = page(5);
+  shortPage.resize(1 + 4 * 28);
+  Bytes farBlock = page(20);
+  farBlock[1 + 28 * 19 + 2] = 0x08;  // the last summary's number above 2047
+  struct Case {
+    const char* what;
+    Command command;
+    FakeChannel::Reply reply;
+    int code;
+  };
+  const Case cases[] = {
+      {"count refused", Skim, refused, -210},
+      {"count short", Skim, {0, {7}}, -205},
+      {"count beyond the memory", Skim, {0, u16(2049)}, -209},
+      {"count acknowledged", Skim, ack, -205},
+      {"unsaved refused", Unsaved, refused, -210},
+      {"unsaved short", Unsaved, {0, {0, 7}}, -205},
+      {"unsaved beyond 2047", Unsaved, {0, blockAnswer(2048)}, -209},
+      {"by date beyond 2047", ByDate, {0, blockAnswer(0x7B00)}, -209},
+      {"by date acknowledged", ByDate, ack, -205},
+      {"block refused", Read, refused, -210},
+      {"block short", Read, {0, Bytes(511, 9)}, -205},
+      {"block too long", Read, {0, Bytes(513, 9)}, -205},
+      {"block of another number", Read, {0, record(10)}, -209},
+      {"block acknowledged", Read, ack, -205},
+      {"page refused", Search, refused, -210},
+      {"page short of its count", Search, {0, shortPage}, -205},
+      {"page of 21", Search, {0, page(21)}, -209},
+      {"page with a block beyond 2047", Search, {0, farBlock}, -209},
+      {"page too long", Search, {0, Bytes(562, 0)}, -205},
+      {"page acknowledged", Search, ack, -205},
+      {"saved refused", Saved, refused, -210},
+  };
+  for (const Case& c : cases) {
+    FakeChannel reader;
+    reader.replies.push_back(c.reply);
+    block.ValidBlocks = block.LastUnsaved = block.ByDate = 1234;
+    std::memset(block.Summaries, 0xEE, sizeof block.Summaries);
+    SearchRequest request{};
+    int count = -1;
+    const int rc = c.command == Skim      ? block.SkimCOM()
+                   : c.command == Unsaved ? block.GetLastUnsavedCOMBlock()
+                   : c.command == ByDate  ? block.GetDateCOMBlock(1, 2, 3, 4, 5)
+                   : c.command == Read    ? block.ReadCOMBlock(9)
+                   : c.command == Search  ? block.SearchCOMBlocks(request, 20, &count)
+                                          : block.AckLastUnsavedCOMBlock(9);
+    EXPECT_EQ(rc, c.code) << c.what;
+    EXPECT_EQ(block.ValidBlocks, c.command == Skim ? 0u : 1234u) << c.what;
+    EXPECT_EQ(block.LastUnsaved, c.command == Saved ? 9u : 1234u) << c.what;
+    EXPECT_EQ(block.ByDate, 1234u) << c.what;
+    EXPECT_EQ(block.Summaries[0].Lead, 0xEE) << c.what;
+    EXPECT_LE(count, 0) << c.what;
+    EXPECT_FALSE(block.State & Busy) << c.what;
+    if (c.command == Read) {
+      EXPECT_FALSE(block.IsLoaded()) << c.what;
+    }
+  }
 }
 
 TEST_F(ReaderCommandsTest, ShortRepliesNeverReadOutsideTheReceiveBuffer) {
-  // A receive buffer of only 20 bytes: the reads that reach beyond it (a
-  // block, a page) get zeros there instead of touching foreign memory.
+  // A receive buffer of only 20 bytes holds no whole block or page: the
+  // commands refuse the reply instead of reading beyond it.
   FakeChannel reader(20);
-  Bytes data(520);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i + 1);
-  reader.reply(data);
-  EXPECT_EQ(block.ReadCOMBlock(9), 0);
-  const auto* raw = reinterpret_cast<const uint8_t*>(&block.Record);
-  for (int i = 1; i < 13; ++i) EXPECT_EQ(raw[i], i + 1) << i;
-  for (int i = 13; i < 512; ++i) ASSERT_EQ(raw[i], 0) << i;
-
-  reader.reply(data);
+  reader.reply(record(9));
+  EXPECT_EQ(block.ReadCOMBlock(9), -205);
+  const BlockRecord zero{};
+  EXPECT_EQ(std::memcmp(&block.Record, &zero, sizeof zero), 0);
+  reader.reply(page(1));
   int count = -1;
   SearchRequest r{};
-  EXPECT_EQ(block.SearchCOMBlocks(r, 20, &count), 0);
-  EXPECT_EQ(count, 1);
-  const auto* s = reinterpret_cast<const uint8_t*>(block.Summaries);
-  EXPECT_EQ(s[0], 2);
-  EXPECT_EQ(s[11], 13);
-  EXPECT_EQ(s[12], 0);
-  EXPECT_EQ(s[559], 0);
+  EXPECT_EQ(block.SearchCOMBlocks(r, 20, &count), -205);
+  EXPECT_EQ(count, 0);
 }
 
 // --- Busy -----------------------------------------------------------------------
@@ -284,23 +384,16 @@ TEST_F(ReaderCommandsTest, BusyIsSetWhileACommandWaitsAndClearedAfter) {
   FakeChannel reader;
   std::vector<bool> busy;
   reader.during = [&] { busy.push_back(block.State & Busy); };
-  for (int i = 0; i < 7; ++i) reader.reply(Bytes(561, 1));
-  SearchRequest r{};
-  int count;
-  EXPECT_EQ(block.SkimCOM(), 0);  // two exchanges
-  EXPECT_EQ(block.GetLastUnsavedCOMBlock(), 0);
-  EXPECT_EQ(block.AckLastUnsavedCOMBlock(1), 0);
-  EXPECT_EQ(block.GetDateCOMBlock(1, 2, 3, 4, 5), 0);
-  EXPECT_EQ(block.ReadCOMBlock(1), 0);
-  EXPECT_EQ(block.SearchCOMBlocks(r, 20, &count), 0);
+  scriptEveryCommand(reader);
+  EXPECT_EQ(runEveryCommand(), 0);
   EXPECT_EQ(busy, (std::vector<bool>{true, true, true, true, true, true, false}));
   EXPECT_FALSE(block.State & Busy);
 }
 
 TEST_F(ReaderCommandsTest, ACommandNestedInAnotherKeepsTheOuterBusy) {
   FakeChannel reader;
-  reader.reply(Bytes(520, 1));
-  reader.reply(Bytes(520, 2));
+  reader.reply(blockAnswer(2));  // the inner command is answered first
+  reader.reply(record(3));
   bool busyAfterInner = false;
   reader.during = [&] {
     if (reader.sent.size() != 1) return;
@@ -380,29 +473,20 @@ TEST_F(ReaderCommandsTest, WithoutALinkEveryCommandGivesNullptrError) {
 
 TEST_F(ReaderCommandsTest, SuccessLinesNameWhatWasStored) {
   FakeChannel reader;
-  reader.reply(u16(564));
-  reader.reply(u16(300));
-  reader.reply({0, 0x34, 0x12});
-  reader.reply({});
-  reader.reply({0, 250, 0});
-  reader.reply(Bytes(512, 0));
+  scriptEveryCommand(reader);
   DiagFlags = quelm::kDiagLog;
-  EXPECT_EQ(block.SkimCOM(), 0);
-  EXPECT_EQ(block.GetLastUnsavedCOMBlock(), 0);
-  EXPECT_EQ(block.AckLastUnsavedCOMBlock(2047), 0);
-  EXPECT_EQ(block.GetDateCOMBlock(106, 6, 24, 15, 30), 0);
-  EXPECT_EQ(block.ReadCOMBlock(300), 0);
+  EXPECT_EQ(runEveryCommand(), 0);
   const QStringList expected = {
       "TNurvoDataBlock::SkimCOM(): ",
       "TNurvoDataBlock::SkimCOM(): ValidBlocks=564: ok",
       "TNurvoDataBlock::GetLastUnsavedCOMBlock(): ",
-      "TNurvoDataBlock::GetLastUnsavedCOMBlock(): LastUnsaved=4660: (BlockIndex=LastUnsaved--): ok",
+      "TNurvoDataBlock::GetLastUnsavedCOMBlock(): LastUnsaved=7: (BlockIndex=LastUnsaved--): ok",
       "TNurvoDataBlock::AckLastUnsavedCOMBlock(): ",
-      "TNurvoDataBlock::AckLastUnsavedCOMBlock(): LastUnsaved=2047: (BlockIndex=LastUnsaved--): ok",
+      "TNurvoDataBlock::AckLastUnsavedCOMBlock(): LastUnsaved=1: (BlockIndex=LastUnsaved--): ok",
       "TNurvoDataBlock::GetDateCOMBlock(): ",
       "TNurvoDataBlock::GetDateCOMBlock(): ByDate=250: (BlockIndex=ByDate--): ok",
       "TNurvoDataBlock::ReadCOMBlock(): ",
-      "TNurvoDataBlock::ReadCOMBlock(): BlockIndex=300: ok",
+      "TNurvoDataBlock::ReadCOMBlock(): BlockIndex=1: ok",
   };
   EXPECT_EQ(log, expected);
 }

@@ -241,16 +241,19 @@ TEST(DosimeterCommands, RefusedOrShortRepliesNeverFillARecord) {
     bool clears;  // the record is cleared before the command
   };
   auto& m = rig.model;
+  // A reply that does not fit its command fails the attempt, and the link
+  // tries once more: both attempts get the bad reply.
+  const auto twice = [&](const std::vector<uint8_t>& f) { m.RawReplies.insert(m.RawReplies.end(), {f, f}); };
   const Case cases[] = {
-      {".M short", [&] { m.RawReplies.push_back(frameWith('M', 63, 0x11)); },
-       [](auto& t) { return t.ReadDefault(); }, kErrReceiveTimeout, true},
+      {".M short", [&] { twice(frameWith('M', 63, 0x11)); }, [](auto& t) { return t.ReadDefault(); },
+       kErrReceiveTimeout, true},
       {".M refused", [&] { m.Script.push_back(sim::kFaultRefuse); }, [](auto& t) { return t.ReadDefault(); },
        kErrReaderRefused, true},
       {".X missing", [] {}, [](auto& t) { return t.ReadLookup(); }, kErrReaderRefused, false},
-      {".X short", [&] { m.RawReplies.push_back(frameWith('X', 20, 0x11)); },
-       [](auto& t) { return t.ReadLookup(); }, kErrReceiveTimeout, false},
-      {".Q0# short", [&] { m.RawReplies.push_back(frameWith('Q', 15, 0x11)); },
-       [](auto& t) { return t.ReadOwn().code; }, kErrReceiveTimeout, true},
+      {".X short", [&] { twice(frameWith('X', 20, 0x11)); }, [](auto& t) { return t.ReadLookup(); },
+       kErrReceiveTimeout, false},
+      {".Q0# short", [&] { twice(frameWith('Q', 15, 0x11)); }, [](auto& t) { return t.ReadOwn().code; },
+       kErrReceiveTimeout, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

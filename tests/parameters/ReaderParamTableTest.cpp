@@ -356,8 +356,17 @@ TEST(ReaderParamCommands, ARefusedShortOrLongReplyLeavesTheRecordAlone) {
   };
   const Case cases[] = {
       {"refused", [&] { rig.model.Script.push_back(sim::kFaultRefuse); }, kErrReaderRefused},
-      {"41 bytes", [&] { rig.model.RawReplies.push_back(reply(41)); }, kErrReceiveTimeout},
-      {"43 bytes", [&] { rig.model.RawReplies.push_back(reply(43)); }, kErrReceiveTimeout},
+      // A reply that does not fit fails the attempt; the retry gets it again.
+      {"41 bytes",
+       [&] {
+         rig.model.RawReplies.insert(rig.model.RawReplies.end(), {reply(41), reply(41)});
+       },
+       kErrReceiveTimeout},
+      {"43 bytes",
+       [&] {
+         rig.model.RawReplies.insert(rig.model.RawReplies.end(), {reply(43), reply(43)});
+       },
+       kErrReceiveTimeout},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

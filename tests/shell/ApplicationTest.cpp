@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <csignal>
 #include <stdexcept>
 
 #include "ScriptedPrompter.h"
@@ -41,6 +42,7 @@ class ApplicationTest : public ::testing::Test {
 };
 
 TEST_F(ApplicationTest, AnExceptionWhileCreatingTheWindowsIsShownAndTheProgramEndsWithZero) {
+  std::signal(SIGXFSZ, SIG_DFL);
   const int result = quelm::RunProgram(
       app(), []() -> quelm::ProgramWindows { throw std::runtime_error("Out of system resources"); });
   EXPECT_EQ(result, 0);
@@ -49,6 +51,9 @@ TEST_F(ApplicationTest, AnExceptionWhileCreatingTheWindowsIsShownAndTheProgramEn
   EXPECT_EQ(prompter_.messages[0].text, QStringLiteral("Out of system resources"));
   EXPECT_EQ(prompter_.messages[0].title, QStringLiteral("Quelm"));
   EXPECT_EQ(QApplication::applicationName(), QStringLiteral("Quelm"));
+  // A write beyond a file-size limit fails and is reported; it does not end
+  // the program.
+  EXPECT_EQ(std::signal(SIGXFSZ, SIG_DFL), SIG_IGN);
 }
 
 TEST_F(ApplicationTest, WindowsMadeBeforeAFailureAreTakenDownAndNothingElseIsThrown) {

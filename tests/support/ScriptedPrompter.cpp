@@ -20,6 +20,7 @@ void ScriptedPrompter::clear() {
 
 StandardButton ScriptedPrompter::message(const MessageRequest& r) {
   messages.push_back({r.kind, r.title, r.text, r.buttons});
+  if (whileShown) whileShown();
   if (!answers.empty()) {
     const StandardButton a = answers.front();
     answers.pop_front();

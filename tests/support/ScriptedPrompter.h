@@ -39,6 +39,9 @@ class ScriptedPrompter final : public Prompter {
   // Handlers for modal windows by objectName; they may work the window and
   // return its modal result. A window without handler returns mrCancel.
   std::map<QString, std::function<int(QObject&)>> modalHandlers;
+  // Runs while each message box is "open", the way a real box runs its own
+  // event loop (e.g. to process events for a while).
+  std::function<void()> whileShown;
 
   std::vector<ShownMessage> messages;
   std::vector<FileRequest> fileRequests;

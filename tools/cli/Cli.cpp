@@ -7,6 +7,7 @@
 
 #include "base/Config.h"
 #include "base/ErrorCodes.h"
+#include "base/Process.h"
 #include "base/Prompter.h"
 #include "link/CommandChannel.h"
 
@@ -126,6 +127,7 @@ bool serviceLevel(const CliIO& io) {
 }
 
 int runCli(const QStringList& arguments, CliIO& io) {
+  IgnoreFileSizeSignal();
   if (io.configPath.isEmpty()) io.configPath = configFilePath();
   CliPrompter cliPrompter(io.err);
   setPrompter(&cliPrompter);

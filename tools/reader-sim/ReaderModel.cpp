@@ -58,6 +58,8 @@ TReaderModel::TReaderModel(TReaderModel&& o) noexcept
       Options(o.Options),
       Random(o.Random),
       InformationReplies(o.InformationReplies),
+      InformationFrames(o.InformationFrames),
+      Vanished_(o.Vanished_),
       Pending(std::move(o.Pending)),
       Slots(std::move(o.Slots)),
       Used(o.Used),
@@ -127,17 +129,19 @@ unsigned TReaderModel::DrawFaults() {
                                                       {&Options.refuse, kFaultRefuse},
                                                       {&Options.refuseBusy, kFaultRefuseBusy},
                                                       {&Options.drop, kFaultDrop},
-                                                      {&Options.wrongLetter, kFaultWrongLetter}};
+                                                      {&Options.wrongLetter, kFaultWrongLetter},
+                                                      {&Options.late, kFaultLate}};
   for (const auto& [rule, bit] : rules)
     if (fires(*rule, i, u(Random))) f |= bit;
   return f;
 }
 
 std::vector<Emission> TReaderModel::Feed(const uint8_t* data, size_t size) {
+  if (Vanished_) return {};
   if (Service_->loader.active) return LoaderFeed(data, size);
   Pending.insert(Pending.end(), data, data + size);
   std::vector<Emission> out;
-  for (;;) {
+  while (!Vanished_) {
     static constexpr uint8_t kSync[] = {kSync0, kSync1, kSync2};
     const auto sync = std::search(Pending.begin(), Pending.end(), std::begin(kSync), std::end(kSync));
     Pending.erase(Pending.begin(), sync);
@@ -159,14 +163,20 @@ std::vector<Emission> TReaderModel::Feed(const uint8_t* data, size_t size) {
 std::vector<Emission> TReaderModel::HandleFrame(const std::vector<uint8_t>& frame) {
   const int n = static_cast<int>(frame.size());
   const uint16_t crc = FrameCRC16(frame.data(), n - 2);
-  if (crc != static_cast<uint16_t>((frame[n - 2] << 8) | frame[n - 1])) return Transmit(frameOf(kReject, {}));
+  if (crc != static_cast<uint16_t>((frame[n - 2] << 8) | frame[n - 1]))
+    return Transmit(frameOf(kReject, {}), Options.delayMs);
   const uint8_t control = frame[5];
-  if (!isInformation(control)) return Transmit(frameOf(kAck, {}));
+  if (!isInformation(control)) return Transmit(frameOf(kAck, {}), Options.delayMs);
 
+  if (Options.vanishAfter > 0 && ++InformationFrames >= static_cast<uint64_t>(Options.vanishAfter)) {
+    Vanished_ = true;  // taken, never answered
+    Pending.clear();
+    return {};
+  }
   if (!RawReplies.empty()) {
     std::vector<uint8_t> raw = std::move(RawReplies.front());
     RawReplies.pop_front();
-    return Transmit(std::move(raw));
+    return Transmit(std::move(raw), Options.delayMs);
   }
   const uint8_t* payload = frame.data() + 6;
   const int length = n - kFrameOverhead;
@@ -194,10 +204,10 @@ std::vector<Emission> TReaderModel::HandleFrame(const std::vector<uint8_t>& fram
   }
   std::vector<uint8_t> out = frameOf(replyControl, reply);
   if (faults & kFaultCrc) out.back() ^= 0x5A;
-  return Transmit(std::move(out));
+  return Transmit(std::move(out), faults & kFaultLate ? Options.lateMs : Options.delayMs);
 }
 
-std::vector<Emission> TReaderModel::Transmit(std::vector<uint8_t> frame) {
+std::vector<Emission> TReaderModel::Transmit(std::vector<uint8_t> frame, int delayMs) {
   if (Options.garbage > 0) {
     // Noise that never holds the first sync byte, so the reply stays findable.
     std::vector<uint8_t> noise(static_cast<size_t>(Options.garbage));
@@ -208,7 +218,7 @@ std::vector<Emission> TReaderModel::Transmit(std::vector<uint8_t> frame) {
   const size_t chunk = Options.chunkSize > 0 ? static_cast<size_t>(Options.chunkSize) : frame.size();
   for (size_t at = 0; at < frame.size(); at += chunk) {
     Emission e;
-    e.delayMs = at == 0 ? Options.delayMs : Options.chunkDelayMs;
+    e.delayMs = at == 0 ? delayMs : Options.chunkDelayMs;
     e.bytes.assign(frame.begin() + static_cast<long>(at),
                    frame.begin() + static_cast<long>(std::min(frame.size(), at + chunk)));
     out.push_back(std::move(e));

@@ -3,8 +3,8 @@
 // It answers the frame level (reset frames, information frames, busy,
 // reject, refusals) and the block commands over a memory of 2048 block
 // slots, and can misbehave on purpose (damaged check sums, busy, rejects,
-// refusals, dropped replies, garbage, split and delayed replies, wrong
-// letters) in a deterministic way.
+// refusals, dropped replies, garbage, split, delayed and late replies, wrong
+// letters, vanishing) in a deterministic way.
 
 #include <QString>
 #include <array>
@@ -38,15 +38,18 @@ enum Fault : unsigned {
   kFaultRefuseBusy = 0x10,   // 'P' with 'd'
   kFaultDrop = 0x20,         // no reply at all
   kFaultWrongLetter = 0x40,  // another letter echoed
+  kFaultLate = 0x80,         // the reply comes lateMs after the request
 };
 
 struct FaultOptions {
-  FaultRule crc, busy, reject, refuse, refuseBusy, drop, wrongLetter;
+  FaultRule crc, busy, reject, refuse, refuseBusy, drop, wrongLetter, late;
   int garbage = 0;        // bytes of noise before the sync of every reply
   int chunkSize = 0;      // split replies into pieces of this many bytes ...
   int chunkDelayMs = 0;   // ... this far apart
   int delayMs = 0;        // before every reply
-  uint32_t lineBaud = 0;  // pace all output at bytes * 10 / baud
+  int lateMs = 4500;      // before a late reply (beyond the program's time-out)
+  int vanishAfter = 0;    // the reader goes away on this information frame
+  uint32_t lineBaud = 0;  // pace all output (and input) at bytes * 10 / baud
   uint64_t seed = 1;
 };
 
@@ -96,6 +99,9 @@ class TReaderModel {
   std::vector<std::vector<uint8_t>> Requests;
 
   const FaultOptions& Faults() const { return Options; }
+  // The reader has gone away (vanishAfter): it takes and answers nothing
+  // more; its server closes the line.
+  bool Vanished() const { return Vanished_; }
 
   // State behind the parameter and service commands, for set-up and checks.
   ParameterState& Parameters() { return *Parameters_; }
@@ -113,11 +119,13 @@ class TReaderModel {
   std::vector<Emission> LoaderFeed(const uint8_t* data, size_t size);
   int MemoryImage();
   unsigned DrawFaults();
-  std::vector<Emission> Transmit(std::vector<uint8_t> frame);
+  std::vector<Emission> Transmit(std::vector<uint8_t> frame, int delayMs);
 
   FaultOptions Options;
   std::mt19937_64 Random;
   uint64_t InformationReplies = 0;
+  uint64_t InformationFrames = 0;
+  bool Vanished_ = false;
   std::vector<uint8_t> Pending;  // host bytes not yet forming a frame
 
   std::vector<BlockRecord> Slots = std::vector<BlockRecord>(kBlocksInReader);  // 1 MiB: on the heap

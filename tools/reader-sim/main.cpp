@@ -52,6 +52,7 @@ const RuleOption kRules[] = {
     {"refuse-busy", &FaultOptions::refuseBusy, "answer 'P' with 'd' (busy)"},
     {"drop", &FaultOptions::drop, "send no reply"},
     {"wrong-letter", &FaultOptions::wrongLetter, "echo a wrong command letter"},
+    {"late", &FaultOptions::late, "answer --late-ms after the request"},
 };
 
 bool toInt(const QString& s, int min, int* out) {
@@ -151,25 +152,18 @@ int main(int argc, char** argv) {
       QStringLiteral("Answer the Nth loader request (1 = start) with status 3."), QStringLiteral("N"));
   const QCommandLineOption loaderSilent(QStringLiteral("loader-silent"),
                                         QStringLiteral("The loader announces itself, then answers nothing."));
-  parser.addOptions({link,
-                     ini,
-                     com,
-                     blocks,
-                     seed,
-                     first,
-                     memory,
-                     unsaved,
-                     garbage,
-                     chunk,
-                     chunkDelay,
-                     delay,
-                     baud,
-                     noOwnTable,
-                     lutCapacity,
-                     verbose,
-                     loaderAfter,
-                     loaderImage,
-                     loaderWrongStatus,
+  const QCommandLineOption lateMs(
+      QStringLiteral("late-ms"),
+      QStringLiteral("Milliseconds before a late reply (default 4500, beyond the program's time-out)."),
+      QStringLiteral("MS"), QStringLiteral("4500"));
+  const QCommandLineOption vanishAfter(
+      QStringLiteral("vanish-after"),
+      QStringLiteral("Vanish on the Nth information frame, as a pulled adapter: the line closes, the "
+                     "simulator ends."),
+      QStringLiteral("N"), QStringLiteral("0"));
+  parser.addOptions({link,        ini,     com,    blocks,      seed,        first,       memory,
+                     unsaved,     garbage, chunk,  chunkDelay,  delay,       baud,        noOwnTable,
+                     lutCapacity, verbose, lateMs, vanishAfter, loaderAfter, loaderImage, loaderWrongStatus,
                      loaderSilent});
   std::vector<std::pair<QCommandLineOption, QCommandLineOption>> ruleOptions;
   for (const RuleOption& r : kRules) {
@@ -198,8 +192,9 @@ int main(int argc, char** argv) {
   if (!toInt(parser.value(garbage), 0, &faults.garbage) ||
       !toInt(parser.value(chunk), 0, &faults.chunkSize) ||
       !toInt(parser.value(chunkDelay), 0, &faults.chunkDelayMs) ||
-      !toInt(parser.value(delay), 0, &faults.delayMs))
-    return fail("--garbage, --chunk, --chunk-delay and --delay take numbers >= 0");
+      !toInt(parser.value(delay), 0, &faults.delayMs) || !toInt(parser.value(lateMs), 0, &faults.lateMs) ||
+      !toInt(parser.value(vanishAfter), 0, &faults.vanishAfter))
+    return fail("--garbage, --chunk, --chunk-delay, --delay, --late-ms and --vanish-after take numbers >= 0");
   int rate = 0;
   if (!toInt(parser.value(baud), 0, &rate)) return fail("--baud takes a rate >= 0");
   faults.lineBaud = static_cast<uint32_t>(rate);
@@ -256,6 +251,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quelm-reader-sim: cannot create a pseudo-terminal: %s\n", std::strerror(e));
     return 1;
   }
+  QObject::connect(&server, &TReaderSimServer::Vanished, &app, [] {
+    std::fprintf(stderr, "quelm-reader-sim: vanished\n");
+    QCoreApplication::quit();
+  });
   const QString linkPath = parser.value(link);
   if (!linkPath.isEmpty() && !placeLink(server.SlavePath(), linkPath)) return 1;
   if (parser.isSet(ini)) {
