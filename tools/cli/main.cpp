@@ -7,9 +7,12 @@
 #include <cstdio>
 
 #include "Cli.h"
+#include "base/UserLocale.h"
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  // The window's regional settings, so that both front ends print the same texts.
+  quelm::setUserLocale(quelm::systemUserLocale());
   QTextStream out(stdout);
   QTextStream err(stderr);
   // The program's configuration file: quelm.INI beside both executables.
