@@ -50,6 +50,8 @@ const ResultCodeEntry kResultCodes[] = {
     {kErrUserAbort, E, "User abort"},
     {kErrSourceFile, E, "Source file error"},
     {kErrExchangeRunning, E, nullptr},
+    {kErrProgramEmpty, E, "Program file is empty"},
+    {kErrProgramTooLarge, E, "Program file too large (more than 64 blocks of 1024 bytes)"},
 };
 const int kResultCodeCount = static_cast<int>(std::size(kResultCodes));
 

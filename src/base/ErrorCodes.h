@@ -45,6 +45,9 @@ enum ResultCode : int {
   // An exchange was asked for while another one waits for its reply (from a
   // timer or other event handled during the wait).
   kErrExchangeRunning = -215,
+  // A program file the reader's loader cannot take whole.
+  kErrProgramEmpty = -216,
+  kErrProgramTooLarge = -217,
 };
 
 // One row of the code table. A code without a message of its own (message

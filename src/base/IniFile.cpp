@@ -3,8 +3,8 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
-#include <cstdio>
 
+#include "base/NumberFormat.h"
 #include "base/Prompter.h"
 #include "base/UserLocale.h"
 
@@ -60,11 +60,7 @@ bool ParseProfileInteger(const QString& text, int* value) {
   return true;
 }
 
-QString FormatProfileFloat(double value) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.15g", value);
-  return withUserDecimal(QString::fromLatin1(buf));
-}
+QString FormatProfileFloat(double value) { return formatGeneral(value, 15, 1); }
 
 IniFile::IniFile(const QString& path) : path_(path) {
   QFile f(path);

@@ -66,8 +66,9 @@ class IniFile {
 // Parses an integer the way profile values are parsed: optional sign,
 // decimal digits or "0x" and hex digits, surrounding blanks ignored.
 bool ParseProfileInteger(const QString& text, int* value);
-// A real as written to profile files: "%.15g" of the value, with the user's
-// decimal separator.
+// A real as written to profile files: general format with 15 significant
+// digits (plain from 0.00001 up to 15 integer digits, else "1.5E-6"), with
+// the user's decimal separator.
 QString FormatProfileFloat(double value);
 
 }  // namespace quelm

@@ -90,6 +90,12 @@ int SecondsToDate(uint32_t seconds, uint8_t date[6]) {
   return 0;
 }
 
+QString FormatReadOutTime(uint32_t seconds) {
+  uint8_t d[6];
+  if (SecondsToDate(seconds, d) != 0) return QStringLiteral("Not Available");
+  return QString::asprintf("%04d.%02d.%02d %02d:%02d  ", d[0] + 1900, d[1], d[2], d[3], d[4]);
+}
+
 bool IsSpecialDosimeter(const char id[5]) {
   return (id[0] == 'S' || id[0] == 'B') && (id[1] == 'E' || id[1] == 'G') && id[2] == 'N' &&
          (id[3] == 'S' || id[3] == 'D');

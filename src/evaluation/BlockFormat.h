@@ -26,6 +26,9 @@ inline constexpr uint8_t kClockFault = 0x10;  // the block's DateTime is not ava
 // second. Returns 0, or -1 when the year falls outside 2000..2049; then the
 // date reads 1 January (before 2000) or 31 December (after 2049).
 int SecondsToDate(uint32_t seconds, uint8_t date[6]);
+// A last read-out time as shown: "2006.01.01 00:00  " (two trailing blanks),
+// or "Not Available" when SecondsToDate finds no year.
+QString FormatReadOutTime(uint32_t seconds);
 
 // Reference and background dosimeters (SENS..., BGND... and their mixed
 // spellings [SB][EG]N[SD]) have no exposure, dose rate or last read-out.

@@ -63,11 +63,7 @@ void fillReadOutTimes(const BlockRecord& r, HeaderView& h) {
     rate.hint = formatFloat(doseRate, 2) + QStringLiteral(" µSv/h");
   }
 
-  uint8_t d[6];
-  if (SecondsToDate(r.LRO, d) == 0)
-    last.text = QString::asprintf("%04d.%02d.%02d %02d:%02d  ", d[0] + 1900, d[1], d[2], d[3], d[4]);
-  else
-    last.text = QStringLiteral("Not Available");
+  last.text = FormatReadOutTime(r.LRO);
 }
 
 }  // namespace

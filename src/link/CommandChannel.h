@@ -24,6 +24,10 @@ class TCommandChannel {
   // The next exchange begins with a reset frame, whatever the last one left
   // behind: an import starts the link afresh.
   virtual void ResetAtNextExchange() {}
+
+  // The receive mode (0 command frames, 1 loader replies). A software
+  // download can leave it at 1; commands that must not depend on that set 0.
+  virtual void SetLoaderMode(uint32_t mode) { (void)mode; }
 };
 
 // The program's channel (the link of TIoForm); nullptr until it exists.

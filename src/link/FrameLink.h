@@ -52,6 +52,16 @@ class TFrameLink : public QObject {
   // True while SendCOMCmd runs; a second call is refused meanwhile.
   bool ExchangeRunning() const { return InExchange; }
 
+  // The software update holds the link for its whole length (it speaks the
+  // loader's protocol over the same port and buffers), so command exchanges
+  // are refused meanwhile. False when an exchange or update holds it already.
+  bool BeginLoaderSession() {
+    if (InExchange) return false;
+    InExchange = true;
+    return true;
+  }
+  void EndLoaderSession() { InExchange = false; }
+
   // pnCustom: show the port options window modally and return its modal
   // result (2 = Cancel). Without a hook the choice counts as cancelled.
   std::function<int()> ShowOptionsModal;
@@ -71,6 +81,7 @@ class TFrameLink : public QObject {
     const uint8_t* RcvFrame() const override { return Link.RcvFrame; }
     uint16_t RcvCount() const override { return Link.RcvCount; }
     void ResetAtNextExchange() override { Link.ResetPending = true; }
+    void SetLoaderMode(uint32_t mode) override { Link.LoaderMode = mode; }
 
    private:
     TFrameLink& Link;

@@ -1,12 +1,18 @@
 #include "shell/Application.h"
 
+#include "base/Diag.h"
+#include "base/Prompter.h"
+#include "evaluation/BlockFormat.h"
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
+#include "parameters/BptSubForm.h"
+#include "parameters/DptForm.h"
+#include "parameters/LookupForms.h"
+#include "service/SrvForm.h"
+#include "service/SwUpdate.h"
 #include "shell/AboutForm.h"
-#include "base/Diag.h"
 #include "shell/IoForm.h"
 #include "shell/PgcForm.h"
-#include "base/Prompter.h"
 
 namespace quelm {
 
@@ -16,7 +22,14 @@ ProgramWindows createProgramWindows() {
   w.emplace_back(main);
   auto* io = new TIoForm();
   w.emplace_back(io);
-  // TBptSubForm and TDptForm (parameter windows) are created here.
+  const bool professional = main->Professional != 0;
+  // The window cannot reach the evaluation's date conversion itself.
+  auto* bpt = new TBptSubForm(professional, FormatReadOutTime);
+  w.emplace_back(bpt);
+  ConnectDosimeterParameterItem(*main, *bpt);
+  auto* dpt = new TDptForm([main] { return main->MaxPostHeating; });
+  w.emplace_back(dpt);
+  ConnectReaderParameterItem(*main, *dpt);
   w.emplace_back(std::make_unique<TAboutForm>());
   w.emplace_back(std::make_unique<TRSDebugForm>());
   // Creating the options window hands the saved port and baud rate of the
@@ -24,15 +37,22 @@ ProgramWindows createProgramWindows() {
   auto* options = new TOptionsForm(io->Link.COMPortDrv, SavedPortChoiceOf(*main));
   w.emplace_back(options);
   ConnectComPortItem(*main, *options);
-  setPortNumberProvider([io] { return static_cast<int>(io->Link.COMPortDrv.PortNumber()); });
-  // TDownLoadForm, TSrvForm, TLUTListForm, TTypeForm, TTSnForm and TSNForm
-  // are created here.
+  // Through the program-wide pointer: the provider outlives the log window
+  // when the windows are taken down after a failed start-up.
+  setPortNumberProvider([] { return IoForm ? static_cast<int>(IoForm->Link.COMPortDrv.PortNumber()) : 0; });
+  // TDownLoadForm is created here.
+  w.emplace_back(std::make_unique<TSrvForm>(&io->Link));
+  w.emplace_back(std::make_unique<TLUTListForm>(professional));
+  w.emplace_back(std::make_unique<TTypeForm>());
+  w.emplace_back(std::make_unique<TTSnForm>());
+  w.emplace_back(std::make_unique<TSNForm>());
   // The search window and the navigation key list belong to the main window;
   // making them now keeps the start-up order and the first search quick.
   main->SearchForm();
   // TAppendForm is created here.
   main->NavForm();
-  // Then TSwUpdate and TErrMaskForm.
+  w.emplace_back(std::make_unique<TSwUpdate>(io->Link));
+  w.emplace_back(std::make_unique<TErrMaskForm>());
   return w;
 }
 
@@ -47,6 +67,24 @@ void ConnectComPortItem(TPgcForm& main, TOptionsForm& options) {
   main.ComPort1->setEnabled(true);
   QObject::connect(main.ComPort1, &QAction::triggered, &options,
                    [&options] { prompter().runModal(options); });
+}
+
+void ConnectReaderParameterItem(TPgcForm& main, TDptForm& form) {
+  main.ReaderParameterTable1->setEnabled(true);
+  QObject::connect(main.ReaderParameterTable1, &QAction::triggered, &form, [&form] {
+    form.show();
+    form.raise();
+    form.activateWindow();
+  });
+}
+
+void ConnectDosimeterParameterItem(TPgcForm& main, TBptSubForm& form) {
+  main.DosimeterparameterTable1->setEnabled(true);
+  QObject::connect(main.DosimeterparameterTable1, &QAction::triggered, &form, [&form] {
+    form.show();
+    form.raise();
+    form.activateWindow();
+  });
 }
 
 void ShowException(const std::exception& e) {

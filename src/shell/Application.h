@@ -12,6 +12,8 @@
 
 class TPgcForm;
 class TOptionsForm;
+class TDptForm;
+class TBptSubForm;
 struct TSavedPortChoice;
 
 namespace quelm {
@@ -29,6 +31,10 @@ ProgramWindows createProgramWindows();
 TSavedPortChoice SavedPortChoiceOf(TPgcForm& main);
 // "Options" > "Com Port" shows the options window modally.
 void ConnectComPortItem(TPgcForm& main, TOptionsForm& options);
+// "Options" > "Reader Parameter Table" shows the reader parameter window.
+void ConnectReaderParameterItem(TPgcForm& main, TDptForm& form);
+// "Options" > "Dosimeter Parameter Table" shows the dosimeter parameter window.
+void ConnectDosimeterParameterItem(TPgcForm& main, TBptSubForm& form);
 
 // Runs the program: title "Quelm", the build diagnostic mask, the windows
 // from the factory, the event loop until the main window closes. An

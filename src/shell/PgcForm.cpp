@@ -46,6 +46,8 @@
 #include "evaluation/DetailView.h"
 #include "evaluation/NavForm.h"
 #include "evaluation/SearchForm.h"
+#include "service/SrvForm.h"
+#include "service/SwUpdate.h"
 #include "shell/AboutForm.h"
 
 // Delivers a key the way the window system does: the focus widget may claim
@@ -356,11 +358,19 @@ void TPgcForm::buildMenu() {
   connect(HelpAboutItem, &QAction::triggered, this, [] {
     if (AboutForm) quelm::prompter().runModal(*AboutForm);
   });
+  const auto showWindow = [](QWidget* w) {
+    if (!w) return;
+    w->show();
+    w->raise();
+    w->activateWindow();
+  };
+  connect(Service1, &QAction::triggered, this, [showWindow] { showWindow(SrvForm); });
+  connect(Softwareupdate1, &QAction::triggered, this, [showWindow] { showWindow(SwUpdate); });
 
   // Their windows and handlers come with the link, download, parameter,
   // service and print work; until then the commands are offered disabled.
-  for (QAction* a : {FromFile1, FromQuelm1, Print1, Download1, ComPort1, ReaderParameterTable1,
-                     DosimeterparameterTable1, Softwareupdate1})
+  for (QAction* a :
+       {FromFile1, FromQuelm1, Print1, Download1, ComPort1, ReaderParameterTable1, DosimeterparameterTable1})
     a->setEnabled(false);
 }
 
@@ -644,7 +654,7 @@ int TPgcForm::UpdateMenuItems() {
 
 void TPgcForm::SetLevel() {
   Service1->setVisible(Professional != 0);
-  Service1->setEnabled(Professional != 0 && kServiceWindowBuilt);
+  Service1->setEnabled(Professional != 0);
 }
 
 bool TPgcForm::AppMessage(QObject* receiver, QEvent* event) {

@@ -216,7 +216,6 @@ class TPgcForm : public QMainWindow {
   void SetLevel();
   // Commands whose windows are not built yet stay visible but disabled, so
   // that no control silently does nothing.
-  static constexpr bool kServiceWindowBuilt = false;
   static constexpr bool kBlockExportBuilt = false;
   // The application-wide filter: turns the mouse wheel into Up/Down key
   // presses that act exactly like the keys. True when the event was consumed.

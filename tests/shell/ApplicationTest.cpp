@@ -8,11 +8,13 @@
 #include <stdexcept>
 
 #include "ScriptedPrompter.h"
-#include "link/COMPort.h"
-#include "shell/AboutForm.h"
-#include "shell/Application.h"
 #include "base/Config.h"
 #include "base/Diag.h"
+#include "link/COMPort.h"
+#include "service/SrvForm.h"
+#include "service/SwUpdate.h"
+#include "shell/AboutForm.h"
+#include "shell/Application.h"
 #include "shell/IoForm.h"
 #include "shell/PgcForm.h"
 
@@ -61,6 +63,10 @@ TEST_F(ApplicationTest, WindowsMadeBeforeAFailureAreTakenDownAndNothingElseIsThr
 }
 
 TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration) {
+  QFile level(quelm::configFilePath());  // at service level, every window can be opened
+  ASSERT_TRUE(level.open(QIODevice::WriteOnly));
+  level.write("[Safety restrictions]\r\nProfessional=1403726958\r\n");
+  level.close();
   QStringList created, destroyed;
   const int result = quelm::RunProgram(app(), [&] {
     quelm::ProgramWindows w = quelm::createProgramWindows();
@@ -78,6 +84,14 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
     EXPECT_TRUE(PgcForm->ComPort1->isEnabled());
     PgcForm->ComPort1->trigger();
     EXPECT_EQ(prompter_.modalWindows, QStringList{QStringLiteral("OptionsForm")});
+    PgcForm->Softwareupdate1->trigger();
+    PgcForm->Service1->trigger();
+    EXPECT_TRUE(SwUpdate->isVisible());
+    EXPECT_TRUE(SrvForm->isVisible());
+    PgcForm->DosimeterparameterTable1->trigger();
+    EXPECT_TRUE(w[2]->isVisible()) << "the dosimeter parameter window, not modal";
+    PgcForm->ReaderParameterTable1->trigger();
+    EXPECT_TRUE(w[3]->isVisible()) << "the reader parameter window, not modal";
     PgcForm->PortNumber = 5;
     QTimer::singleShot(0, [] {
       EXPECT_TRUE(PgcForm->isVisible());
@@ -89,8 +103,12 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
   });
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(prompter_.messages.empty());
-  EXPECT_EQ(created, (QStringList{"TPgcForm", "TIoForm", "TAboutForm", "TRSDebugForm", "TOptionsForm"}));
-  EXPECT_EQ(destroyed, (QStringList{"TOptionsForm", "TRSDebugForm", "TAboutForm", "TIoForm", "TPgcForm"}));
+  const QStringList order = {"TPgcForm",     "TIoForm",      "TBptSubForm", "TDptForm",     "TAboutForm",
+                             "TRSDebugForm", "TOptionsForm", "TSrvForm",    "TLUTListForm", "TTypeForm",
+                             "TTSnForm",     "TSNForm",      "TSwUpdate",   "TErrMaskForm"};
+  EXPECT_EQ(created, order);
+  QStringList reversed(order.rbegin(), order.rend());
+  EXPECT_EQ(destroyed, reversed);
   QFile ini(quelm::configFilePath());
   ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
   EXPECT_TRUE(ini.readAll().contains("\r\nPortNumber=5\r\n"));

@@ -339,8 +339,8 @@ TEST_F(PgcFormTest, BlockCommandsFollowTheLoadedBitAndLaterCommandsAreOffered) {
   EXPECT_TRUE(f.FileOpenSpeedButton->isEnabled());
   EXPECT_TRUE(f.FromQuelm1->isEnabled());
   EXPECT_TRUE(f.RSSpeedButton->isEnabled());
-  for (QAction* a : {f.Print1, f.Download1, f.ComPort1, f.ReaderParameterTable1, f.DosimeterparameterTable1,
-                     f.Softwareupdate1})
+  EXPECT_TRUE(f.Softwareupdate1->isEnabled());
+  for (QAction* a : {f.Print1, f.Download1, f.ComPort1, f.ReaderParameterTable1, f.DosimeterparameterTable1})
     EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
 }
 
@@ -511,7 +511,7 @@ TEST_F(PgcFormTest, TheServiceKeyShowsTheServiceMenuAndIsWrittenBack) {
   TPgcForm& f = open();
   EXPECT_EQ(f.Professional, 1);
   EXPECT_TRUE(f.Service1->isVisible());
-  EXPECT_EQ(f.Service1->isEnabled(), TPgcForm::kServiceWindowBuilt);
+  EXPECT_TRUE(f.Service1->isEnabled());
   EXPECT_EQ(DiagFlags, 0x08u | 0x200u | 0x400u);
   destroy();
   EXPECT_TRUE(readIni().contains("[Safety restrictions]\r\nProfessional=1403726958\r\n"));

@@ -56,6 +56,9 @@ class Args {
   std::optional<QStringList> values(const QString& name, int n);
   // What is left; an unknown "--option" among it is a usage error.
   QStringList positional();
+  // What is left, options included, for commands whose options depend on a
+  // word among them.
+  const QStringList& remaining() const { return words_; }
 
   // Integer conversion of an option or argument; a usage error when it is
   // not a whole number within [min, max].

@@ -134,6 +134,7 @@ unsigned TReaderModel::DrawFaults() {
 }
 
 std::vector<Emission> TReaderModel::Feed(const uint8_t* data, size_t size) {
+  if (Service_->loader.active) return LoaderFeed(data, size);
   Pending.insert(Pending.end(), data, data + size);
   std::vector<Emission> out;
   for (;;) {

@@ -82,6 +82,10 @@ class TReaderModel {
   // Feeds bytes from the host and returns what goes back.
   std::vector<Emission> Feed(const uint8_t* data, size_t size);
 
+  // The reader is switched on into its loader: it announces itself, and
+  // host bytes are loader requests until the finish request.
+  std::vector<Emission> SwitchOnLoader();
+
   // Fault sets (Fault bits) for the next information replies, used before
   // the rules; tests script exact sequences with it.
   std::deque<unsigned> Script;
@@ -106,6 +110,7 @@ class TReaderModel {
   // with the reply (letter first) in reply; false leaves reply alone.
   bool ParameterCommand(const uint8_t* payload, int length, std::vector<uint8_t>& reply);
   bool ServiceCommand(const uint8_t* payload, int length, std::vector<uint8_t>& reply);
+  std::vector<Emission> LoaderFeed(const uint8_t* data, size_t size);
   int MemoryImage();
   unsigned DrawFaults();
   std::vector<Emission> Transmit(std::vector<uint8_t> frame);

@@ -30,6 +30,9 @@ class TReaderSimServer : public QObject {
   // Bytes written to the line so far, and replies not yet fully written.
   qint64 BytesSent() const { return Sent; }
   bool Idle() const { return Queue.empty(); }
+  // Puts bytes on the line that no request asked for (the loader's
+  // announcement when the reader is switched on).
+  void Emit(const std::vector<Emission>& emissions) { Schedule(emissions); }
 
  private:
   void OnReadable();

@@ -1,6 +1,7 @@
 // quelm-reader-sim: a simulated reader on a pseudo-terminal. Prints the
 // device path to open (and can link it to a fixed path), then answers frames
-// until it is stopped (SIGINT, SIGTERM or SIGHUP).
+// until it is stopped (SIGINT, SIGTERM or SIGHUP). SIGUSR1 switches it on
+// into its loader, as the operator does for a software update.
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -8,24 +9,33 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include "ReaderModel.h"
+#include "ReaderParams.h"
+#include "ReaderService.h"
 #include "SimServer.h"
-#include "sample-data/SampleData.h"
 #include "base/IniFile.h"
+#include "sample-data/SampleData.h"
 
 using namespace quelm::sim;
 
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+int g_loaderPipe[2] = {-1, -1};
 
 void onSignal(int) {
   const char c = 1;
   [[maybe_unused]] const ssize_t w = ::write(g_signalPipe[1], &c, 1);
+}
+
+void onLoaderSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] const ssize_t w = ::write(g_loaderPipe[1], &c, 1);
 }
 
 struct RuleOption {
@@ -121,10 +131,46 @@ int main(int argc, char** argv) {
   const QCommandLineOption com(QStringLiteral("com"),
                                QStringLiteral("The port number n for --ini (default 1)."),
                                QStringLiteral("N"), QStringLiteral("1"));
+  const QCommandLineOption noOwnTable(
+      QStringLiteral("no-own-table"),
+      QStringLiteral("No dosimeter in the reader: its own table is refused."));
+  const QCommandLineOption lutCapacity(QStringLiteral("lut-capacity"),
+                                       QStringLiteral("Entries the look-up table holds (default 100)."),
+                                       QStringLiteral("N"), QStringLiteral("100"));
   const QCommandLineOption verbose(QStringLiteral("verbose"),
                                    QStringLiteral("Print every request to stderr."));
-  parser.addOptions({link, ini, com, blocks, seed, first, memory, unsaved, garbage, chunk, chunkDelay, delay,
-                     baud, verbose});
+  const QCommandLineOption loaderAfter(
+      QStringLiteral("loader-after"),
+      QStringLiteral("Switch on into the loader MS milliseconds after the start (SIGUSR1 does it any time)."),
+      QStringLiteral("MS"));
+  const QCommandLineOption loaderImage(QStringLiteral("loader-image"),
+                                       QStringLiteral("Save the program the loader received to FILE."),
+                                       QStringLiteral("FILE"));
+  const QCommandLineOption loaderWrongStatus(
+      QStringLiteral("loader-wrong-status"),
+      QStringLiteral("Answer the Nth loader request (1 = start) with status 3."), QStringLiteral("N"));
+  const QCommandLineOption loaderSilent(QStringLiteral("loader-silent"),
+                                        QStringLiteral("The loader announces itself, then answers nothing."));
+  parser.addOptions({link,
+                     ini,
+                     com,
+                     blocks,
+                     seed,
+                     first,
+                     memory,
+                     unsaved,
+                     garbage,
+                     chunk,
+                     chunkDelay,
+                     delay,
+                     baud,
+                     noOwnTable,
+                     lutCapacity,
+                     verbose,
+                     loaderAfter,
+                     loaderImage,
+                     loaderWrongStatus,
+                     loaderSilent});
   std::vector<std::pair<QCommandLineOption, QCommandLineOption>> ruleOptions;
   for (const RuleOption& r : kRules) {
     const QString name = QString::fromLatin1(r.name);
@@ -192,6 +238,19 @@ int main(int argc, char** argv) {
     model.SetUnsaved(n);
   }
 
+  int capacity = 0;
+  if (!toInt(parser.value(lutCapacity), 0, &capacity)) return fail("--lut-capacity takes a number >= 0");
+  model.Parameters().LookupCapacity = static_cast<size_t>(capacity);
+  model.Parameters().OwnPresent = !parser.isSet(noOwnTable);
+  LoaderState& loader = model.Service().loader;
+  loader.saveTo = parser.value(loaderImage);
+  loader.silent = parser.isSet(loaderSilent);
+  if (parser.isSet(loaderWrongStatus) && !toInt(parser.value(loaderWrongStatus), 1, &loader.wrongStatusAt))
+    return fail("--loader-wrong-status takes a number >= 1");
+  int loaderDelay = -1;
+  if (parser.isSet(loaderAfter) && !toInt(parser.value(loaderAfter), 0, &loaderDelay))
+    return fail("--loader-after takes a number >= 0");
+
   TReaderSimServer server(model);
   if (const int e = server.Open(); e != 0) {
     std::fprintf(stderr, "quelm-reader-sim: cannot create a pseudo-terminal: %s\n", std::strerror(e));
@@ -220,6 +279,31 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
   std::signal(SIGHUP, onSignal);
+
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_loaderPipe) != 0) return 1;
+  QSocketNotifier loaderSwitch(g_loaderPipe[0], QSocketNotifier::Read);
+  const auto switchOn = [&] {
+    std::fprintf(stderr, "quelm-reader-sim: switched on into the loader\n");
+    server.Emit(model.SwitchOnLoader());
+  };
+  QObject::connect(&loaderSwitch, &QSocketNotifier::activated, &app, [&] {
+    char c;
+    [[maybe_unused]] const ssize_t r = ::read(g_loaderPipe[0], &c, 1);
+    switchOn();
+  });
+  std::signal(SIGUSR1, onLoaderSignal);
+  if (loaderDelay >= 0) QTimer::singleShot(loaderDelay, &app, switchOn);
+  // Report what the loader did once it has finished a download.
+  auto* loaderReport = new QTimer(&app);
+  QObject::connect(loaderReport, &QTimer::timeout, [&loader, reported = false]() mutable {
+    if (!loader.finished) reported = false;
+    if (!loader.finished || reported) return;
+    reported = true;
+    std::fprintf(stderr, "quelm-reader-sim: loader finished, %d bytes programmed%s%s\n", loader.highestEnd,
+                 loader.saveTo.isEmpty() ? "" : (loader.saveError == 0 ? ", saved to " : ", NOT saved to "),
+                 qPrintable(loader.saveTo));
+  });
+  loaderReport->start(200);
 
   if (parser.isSet(verbose)) {
     // Report requests as they come, after the model has seen them.

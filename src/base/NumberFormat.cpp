@@ -1,4 +1,4 @@
-#include "evaluation/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <cmath>
 #include <cstdio>
@@ -90,13 +90,13 @@ QString plain(const Decimal& d, int decimals) {
   return s;
 }
 
-QString scientific(const Decimal& d) {
+QString scientific(const Decimal& d, int minExponentDigits) {
   QString s = sign(d) + QLatin1Char(d.digits[0]);
   if (d.digits.size() > 1) s += userLocale().decimalSeparator + QString::fromStdString(d.digits.substr(1));
   const int e = d.exponent - 1;
   s += QLatin1Char('E');
   if (e < 0) s += QLatin1Char('-');
-  s += QStringLiteral("%1").arg(std::abs(e), 2, 10, QLatin1Char('0'));
+  s += QStringLiteral("%1").arg(std::abs(e), minExponentDigits, 10, QLatin1Char('0'));
   return s;
 }
 
@@ -110,12 +110,12 @@ QString formatFloat(double value, int decimals) {
   return plain(d, decimals);
 }
 
-QString formatGeneral(double value, int precision) {
+QString formatGeneral(double value, int precision, int minExponentDigits) {
   if (!std::isfinite(value)) return nonFinite(value);
   Decimal d = toDecimal(value);
   roundDigits(d, precision);
   if (d.digits.empty()) return QStringLiteral("0");
-  if (d.exponent > precision || d.exponent < -4) return scientific(d);
+  if (d.exponent > precision || d.exponent < -4) return scientific(d, minExponentDigits);
   return plain(d, -1);
 }
 
@@ -124,7 +124,7 @@ QString formatFixed(double value, int precision, int digits) {
   Decimal d = toDecimal(value);
   Decimal rounded = d;
   roundDigits(rounded, precision);
-  if (rounded.exponent > precision) return scientific(rounded);
+  if (rounded.exponent > precision) return scientific(rounded, 2);
   roundDigits(d, std::min(precision, d.exponent + digits));
   return plain(d, digits);
 }

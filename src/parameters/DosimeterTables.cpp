@@ -1,0 +1,158 @@
+#include "parameters/DosimeterTables.h"
+
+#include <cstring>
+
+#include "base/ErrorCodes.h"
+
+namespace quelm {
+namespace {
+
+const char* const kDefaultCollect[] = {"KTYPE", "TS",    "EVASTART", "EVALEN", "EVANORM", "HUS",  "TREG",
+                                       "TLIM",  "MDOSE", "HEATC",    "TANN",   "DTFA",    "DTFB", "DLFB",
+                                       "DLFN",  "DHFA",  "DHFB",     "IPH",    "ERRMASK"};
+const char* const kKeyCollect[] = {"KTYPE", "KSN", "EVASTART", "EVALEN", "EVANORM"};
+// The temperature, linearity and heating-current functions are enabled in
+// the look-up layout: what the operator typed there goes into the entry.
+const char* const kLookupCollect[] = {"KTYPE", "KSN",   "HUS",   "EVASTART", "EVALEN", "EVANORM", "TREG",
+                                      "TLIM",  "TANN",  "DTFA",  "DTFB",     "DLFB",   "DLFN",    "DHFA",
+                                      "DHFB",  "MDOSE", "HEATC", "TS",       "IPH",    "ERRMASK"};
+const char* const kIdentifier[] = {"KTYPE", "KSN"};
+// The identifier as typed, without the upper-case rule of the fields.
+const ParamField kPlainIdentifier[] = {{.key = "KTYPE", .offset = 0, .type = ParamType::Char},
+                                       {.key = "KSN", .offset = 1, .type = ParamType::Text4}};
+
+}  // namespace
+
+DosimeterTables::DosimeterTables() : Edits(bulbParamFields()) {}
+
+void DosimeterTables::DataRefresh() { Edits.refresh(Table.bytes()); }
+
+CollectFailure DosimeterTables::DefaultDataCollect(LimitPolicy policy) {
+  if (CollectFailure f = Edits.collect(kDefaultCollect, Table.bytes(), policy)) return f;
+  std::memset(Table.Record.KSN, 0, sizeof Table.Record.KSN);
+  return {};
+}
+
+CollectFailure DosimeterTables::KeyDataCollect(LimitPolicy policy) {
+  return Edits.collect(kKeyCollect, Own.bytes(), policy, ownBulbParamFields());
+}
+
+CollectFailure DosimeterTables::LookupDataCollect(LimitPolicy policy) {
+  return Edits.collect(kLookupCollect, Table.bytes(), policy);
+}
+
+CollectFailure DosimeterTables::TakeIdentifier(bool upperCase) {
+  QString type = Edits.text("KTYPE"), serial = Edits.text("KSN");
+  if (upperCase) {
+    type = type.toUpper();
+    serial = serial.toUpper();
+  }
+  Edits.setText("KTYPE", type.left(1));
+  Edits.setText("KSN", serial.left(4));
+  return Edits.collect(kIdentifier, Table.bytes(), LimitPolicy::Limit, kPlainIdentifier);
+}
+
+int DosimeterTables::ReadDefault() { return Table.ReadCOMBlock(); }
+
+DosimeterTables::OwnRead DosimeterTables::ReadOwn() {
+  OwnRead r;
+  if ((r.code = Own.ReadCOMBlock())) return r;
+  r.ownRead = true;
+  Table.Record.KTYPE = Own.Record.KTYPE;
+  if ((r.code = Table.ReadCOMBlock())) return r;
+  r.typeMismatch = Table.Record.KTYPE != Own.Record.KTYPE;
+  copyOwnIntoTable();
+  return r;
+}
+
+int DosimeterTables::ReadLookup() { return Table.ReadLUTBlock(); }
+
+int DosimeterTables::WriteDefault() { return Table.WriteCOMBlock(); }
+
+int DosimeterTables::WriteOwn() { return Own.WriteCOMBlock(); }
+
+DosimeterTables::LookupWrite DosimeterTables::WriteLookup(const std::function<bool()>& overwrite,
+                                                          LimitPolicy policy) {
+  LookupWrite w;
+  if ((w.conversion = LookupDataCollect(policy))) {
+    w.outcome = LookupWrite::NotConverted;
+    return w;
+  }
+  // The check reads into a record of its own: the table keeps what the
+  // operator is about to write.
+  TBulbParamBlock existing;
+  std::memcpy(&existing.Record, &Table.Record, kIdentifierBytes);
+  const int check = existing.ReadLUTBlock();
+  bool deleted = false;
+  if (check == 0) {
+    if (!overwrite()) {
+      w.outcome = LookupWrite::Declined;
+      return w;
+    }
+    uint8_t id[kIdentifierBytes];
+    std::memcpy(id, &Table.Record, kIdentifierBytes);
+    if ((w.code = Table.DeleteLUT(id))) {
+      w.outcome = LookupWrite::Failed;
+      w.step = LookupWrite::Delete;
+      return w;
+    }
+    deleted = true;
+  } else if (check != kErrReaderRefused) {
+    // Without an answer it is unknown whether the entry exists: writing
+    // blind could leave the reader two entries for one dosimeter.
+    w.code = check;
+    w.outcome = LookupWrite::Failed;
+    w.step = LookupWrite::Check;
+    return w;
+  }
+  if ((w.code = Table.WriteLUTBlock())) {
+    w.outcome = deleted ? LookupWrite::DeletedNotRewritten : LookupWrite::Failed;
+    w.step = LookupWrite::Write;
+  }
+  return w;
+}
+
+void DosimeterTables::copyOwnIntoTable() {
+  const IBulbParamRecord& own = Own.Record;
+  BulbParamRecord& t = Table.Record;
+  t.KTYPE = own.KTYPE;
+  std::memcpy(t.KSN, own.KSN, sizeof t.KSN);
+  t.EVASTART = own.EVASTART;
+  t.EVALEN = own.EVALEN;
+  t.EVANORM = float{own.EVANORM};
+}
+
+int DosimeterTables::Load(const QString& name) {
+  if (Source == TableSource::Dosimeter) {
+    Own.ReadFileBlock(name);
+    copyOwnIntoTable();
+  } else {
+    Table.ReadFileBlock(name);
+  }
+  DataRefresh();
+  return 0;
+}
+
+int DosimeterTables::Save(const QString& name, CollectFailure* failure, LimitPolicy policy) {
+  CollectFailure f;
+  switch (Source) {
+    case TableSource::Default:
+      if (!(f = DefaultDataCollect(policy))) return Table.WriteFileBlock(name);
+      break;
+    case TableSource::Dosimeter:
+      if (!(f = KeyDataCollect(policy))) return Own.WriteFileBlock(name);
+      break;
+    case TableSource::LookUp:
+      if (!(f = LookupDataCollect(policy))) return Table.WriteLUTFileBlock(name);
+      break;
+  }
+  if (failure) *failure = f;
+  return -1;
+}
+
+QString DosimeterTables::withDptExtension(const QString& name) {
+  if (name.right(4).compare(QLatin1String(".dpt"), Qt::CaseInsensitive) == 0) return name;
+  return name + QStringLiteral(".dpt");
+}
+
+}  // namespace quelm

@@ -1,0 +1,278 @@
+#include "parameters/LookupForms.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "base/Diag.h"
+#include "base/Prompter.h"
+#include "parameters/BusyCursor.h"
+#include "parameters/LookupTable.h"
+
+TLUTListForm* LUTListForm = nullptr;
+TTypeForm* TypeForm = nullptr;
+TTSnForm* TSnForm = nullptr;
+TSNForm* SNForm = nullptr;
+
+namespace {
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
+  auto* b = new QPushButton(caption, parent);
+  b->setObjectName(QLatin1String(name));
+  b->setAutoDefault(false);
+  return b;
+}
+
+QLineEdit* edit(QWidget* parent, const char* name, int maxLength) {
+  auto* e = new QLineEdit(parent);
+  e->setObjectName(QLatin1String(name));
+  e->setMaxLength(maxLength);
+  return e;
+}
+
+constexpr int kRawIdRole = Qt::UserRole;
+
+}  // namespace
+
+// --- TLUTListForm ---------------------------------------------------------------
+
+TLUTListForm::TLUTListForm(bool professional, QWidget* parent)
+    : QDialog(parent), professional_(professional) {
+  setObjectName(QStringLiteral("LUTListForm"));
+  setWindowTitle(QStringLiteral("Lookup Table List"));
+  LUTListBox = new QListWidget(this);
+  LUTListBox->setObjectName(QStringLiteral("LUTListBox"));
+  LUTListBox->setSortingEnabled(true);
+  OkButton = button(this, "OkButton", QStringLiteral("&Ok"));
+  DeleteButton = button(this, "DeleteButton", QStringLiteral("&Delete"));
+  DelAllButton = button(this, "DelAllButton", QStringLiteral("Delete &All"));
+  RefreshButton = button(this, "RefreshButton", QStringLiteral("&Refresh"));
+  CancelButton = button(this, "CancelButton", QStringLiteral("&Cancel"));
+  ReadingLabel = new QLabel(QStringLiteral("Data reading..."), this);
+  ReadingLabel->setObjectName(QStringLiteral("ReadingLabel"));
+  ReadingLabel->hide();
+  // The list can be reached without the service level (Read, type and
+  // serial dialog, List): picking stays open to everybody, deleting not.
+  DeleteButton->setEnabled(professional_);
+  DelAllButton->setEnabled(professional_);
+
+  auto* buttons = new QVBoxLayout;
+  for (QPushButton* b : {OkButton, DeleteButton, DelAllButton, RefreshButton, CancelButton})
+    buttons->addWidget(b);
+  buttons->addStretch();
+  auto* row = new QHBoxLayout;
+  row->addWidget(LUTListBox);
+  row->addLayout(buttons);
+  auto* outer = new QVBoxLayout(this);
+  outer->addLayout(row);
+  outer->addWidget(ReadingLabel);
+
+  connect(OkButton, &QPushButton::clicked, this, &TLUTListForm::OkButtonClick);
+  connect(LUTListBox, &QListWidget::itemDoubleClicked, this, &TLUTListForm::OkButtonClick);
+  connect(DeleteButton, &QPushButton::clicked, this, &TLUTListForm::DeleteButtonClick);
+  connect(DelAllButton, &QPushButton::clicked, this, &TLUTListForm::DelAllButtonClick);
+  connect(RefreshButton, &QPushButton::clicked, this, &TLUTListForm::RefreshButtonClick);
+  connect(CancelButton, &QPushButton::clicked, this, &TLUTListForm::CancelButtonClick);
+  LUTListForm = this;
+}
+
+TLUTListForm::~TLUTListForm() {
+  if (LUTListForm == this) LUTListForm = nullptr;
+}
+
+void TLUTListForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // After the window is on the screen, so that "Data reading..." shows.
+  QTimer::singleShot(0, this, [this] {
+    if (isVisible()) FormActivate();
+  });
+}
+
+void TLUTListForm::FormActivate() {
+  if (loaded_) return;
+  loaded_ = true;
+  SelectedKey = kNoSelection;
+  LoadLUTList();
+}
+
+void TLUTListForm::LoadLUTList() {
+  quelm::TraceLine trace(QStringLiteral("TLUTListForm::LoadLUTList(): "));
+  ReadingLabel->show();
+  setEnabled(false);
+  quelm::BusyCursor busy;
+  for (const quelm::LookupEntry& e : quelm::ReadLookupDirectory(Commands)) {
+    auto* item = new QListWidgetItem(e.text);
+    item->setData(kRawIdRole, e.id);
+    LUTListBox->addItem(item);
+  }
+  busy.release();
+  setEnabled(true);
+  ReadingLabel->hide();
+  trace.ok();
+}
+
+void TLUTListForm::OkButtonClick() {
+  if (QListWidgetItem* item = LUTListBox->currentItem()) SelectedKey = item->text();
+  accept();
+}
+
+void TLUTListForm::DeleteButtonClick() {
+  QListWidgetItem* item = LUTListBox->currentItem();
+  if (!professional_ || !item) return;
+  if (quelm::showMessage(quelm::MessageKind::Confirmation, windowTitle(),
+                         QStringLiteral("Delete the look-up entry %1 from the reader?").arg(item->text()),
+                         quelm::Yes | quelm::No) != quelm::Yes)
+    return;
+  // The identifier as the reader sent it: its text ends at a zero byte.
+  const QByteArray id = item->data(kRawIdRole).toByteArray();
+  if (id.size() == quelm::kIdentifierBytes)
+    Commands.DeleteLUT(reinterpret_cast<const uint8_t*>(id.constData()));
+  delete item;
+}
+
+void TLUTListForm::DelAllButtonClick() {
+  if (!professional_ || LUTListBox->count() == 0) return;
+  if (quelm::showMessage(
+          quelm::MessageKind::Confirmation, windowTitle(),
+          QStringLiteral("Delete all %1 listed look-up entries from the reader?").arg(LUTListBox->count()),
+          quelm::Yes | quelm::No) != quelm::Yes)
+    return;
+  quelm::BusyCursor busy;
+  for (int k = 0; k < LUTListBox->count(); ++k) {
+    const QByteArray id = LUTListBox->item(k)->data(kRawIdRole).toByteArray();
+    if (id.size() == quelm::kIdentifierBytes)
+      Commands.DeleteLUT(reinterpret_cast<const uint8_t*>(id.constData()));
+  }
+  LUTListBox->clear();
+}
+
+void TLUTListForm::RefreshButtonClick() {
+  LUTListBox->clear();
+  LoadLUTList();
+}
+
+void TLUTListForm::CancelButtonClick() { reject(); }
+
+void TLUTListForm::done(int result) {
+  LUTListBox->clear();
+  loaded_ = false;
+  QDialog::done(result);
+}
+
+// --- TTypeForm ---------------------------------------------------------------------
+
+TTypeForm::TTypeForm(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("TypeForm"));
+  setWindowTitle(QStringLiteral("Type set"));
+  auto* label = new QLabel(QStringLiteral("Key Type [A..Z] "), this);
+  KTYPEEdit = edit(this, "KTYPEEdit", 1);
+  OkButton = button(this, "OkButton", QStringLiteral("&Ok"));
+  OkButton->setDefault(true);  // Enter in the edit is Ok
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(label, 0, 0);
+  grid->addWidget(KTYPEEdit, 0, 1);
+  grid->addWidget(OkButton, 1, 1);
+  connect(OkButton, &QPushButton::clicked, this, &TTypeForm::OkButtonClick);
+  TypeForm = this;
+}
+
+TTypeForm::~TTypeForm() {
+  if (TypeForm == this) TypeForm = nullptr;
+}
+
+void TTypeForm::OkButtonClick() {
+  QString type = KTYPEEdit->text();
+  const bool close = quelm::acceptKeyType(type);
+  KTYPEEdit->setText(type);
+  if (!close) return;
+  KeyType = type;
+  done(quelm::mrOk);
+}
+
+// --- TTSnForm ----------------------------------------------------------------------
+
+TTSnForm::TTSnForm(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("TSnForm"));
+  setWindowTitle(QStringLiteral("Type+SN set"));
+  auto* typeLabel = new QLabel(QStringLiteral("Key Type [A..Z] "), this);
+  auto* serialLabel = new QLabel(QStringLiteral("&Key serial number:"), this);
+  KTYPEEdit = edit(this, "KTYPEEdit", 1);
+  KSNEdit = edit(this, "KSNEdit", 4);
+  serialLabel->setBuddy(KSNEdit);
+  ListButton = button(this, "ListButton", QStringLiteral("List"));
+  OkButton = button(this, "OkButton", QStringLiteral("Ok"));
+  OkButton->setDefault(true);
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(typeLabel, 0, 0);
+  grid->addWidget(KTYPEEdit, 0, 1);
+  grid->addWidget(serialLabel, 1, 0);
+  grid->addWidget(KSNEdit, 1, 1);
+  grid->addWidget(ListButton, 2, 0);
+  grid->addWidget(OkButton, 2, 1);
+  connect(ListButton, &QPushButton::clicked, this, &TTSnForm::ListButtonClick);
+  connect(OkButton, &QPushButton::clicked, this, &TTSnForm::OkButtonClick);
+  TSnForm = this;
+}
+
+TTSnForm::~TTSnForm() {
+  if (TSnForm == this) TSnForm = nullptr;
+}
+
+void TTSnForm::ListButtonClick() {
+  if (!LUTListForm) return;
+  quelm::prompter().runModal(*LUTListForm);
+  const QString picked = LUTListForm->SelectedKey;
+  if (picked == TLUTListForm::kNoSelection) return;
+  KTYPEEdit->setText(picked.left(1));
+  KSNEdit->setText(picked.mid(1, 4));
+}
+
+void TTSnForm::OkButtonClick() {
+  QString type = KTYPEEdit->text(), serial = KSNEdit->text();
+  const bool close = quelm::acceptKeyTypeSN(type, serial);
+  KTYPEEdit->setText(type);
+  KSNEdit->setText(serial);
+  KeyType = type;
+  KeySN = serial;
+  if (close) done(quelm::mrOk);
+}
+
+// --- TSNForm -----------------------------------------------------------------------
+
+TSNForm::TSNForm(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("SNForm"));
+  setWindowTitle(QStringLiteral("Serial Number"));
+  auto* label = new QLabel(QStringLiteral("&Key serial number:"), this);
+  KSNEdit = edit(this, "KSNEdit", 4);
+  label->setBuddy(KSNEdit);
+  OkButton = button(this, "OkButton", QStringLiteral("&Ok"));
+  OkButton->setDefault(true);
+  CancelButton = button(this, "CancelButton", QStringLiteral("Cancel"));
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(label, 0, 0);
+  grid->addWidget(KSNEdit, 0, 1);
+  grid->addWidget(OkButton, 1, 0);
+  grid->addWidget(CancelButton, 1, 1);
+  connect(OkButton, &QPushButton::clicked, this, &TSNForm::OkButtonClick);
+  connect(CancelButton, &QPushButton::clicked, this, &TSNForm::CancelButtonClick);
+  SNForm = this;
+}
+
+TSNForm::~TSNForm() {
+  if (SNForm == this) SNForm = nullptr;
+}
+
+void TSNForm::OkButtonClick() {
+  QString serial = KSNEdit->text();
+  const bool close = quelm::acceptKeySN(serial);
+  KSNEdit->setText(serial);
+  KeySN = serial;
+  if (close) done(quelm::mrOk);
+}
+
+void TSNForm::CancelButtonClick() { done(quelm::mrCancel); }

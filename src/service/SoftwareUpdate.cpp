@@ -1,0 +1,192 @@
+#include "service/SoftwareUpdate.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFile>
+#include <algorithm>
+#include <cstring>
+
+#include "base/Diag.h"
+#include "base/ErrorCodes.h"
+#include "base/Prompter.h"
+#include "link/FrameLink.h"
+
+namespace quelm {
+
+namespace {
+constexpr uint8_t kRequestLead0 = 0xAA;
+constexpr uint8_t kRequestLead1 = 0x88;
+constexpr int kRequestHeader = 5;
+constexpr int kStatusOffset = 2;
+// Erased flash: what the bytes past the end of the file must read as.
+constexpr uint8_t kErased = 0xFF;
+}  // namespace
+
+std::vector<uint8_t> BuildLoaderRequest(uint8_t command, uint16_t address, const uint8_t* data, int length) {
+  const int n = data ? std::max(0, length) : 0;
+  std::vector<uint8_t> r(static_cast<size_t>(kRequestHeader + n));
+  r[0] = kRequestLead0;
+  r[1] = kRequestLead1;
+  r[2] = command;
+  r[3] = static_cast<uint8_t>(address & 0xFF);
+  r[4] = static_cast<uint8_t>(address >> 8);
+  if (n > 0) std::memcpy(r.data() + kRequestHeader, data, static_cast<size_t>(n));
+  return r;
+}
+
+TSoftwareUpdate::TSoftwareUpdate(TFrameLink& link) : Link(link) {}
+
+void TSoftwareUpdate::Status(const QString& text) {
+  if (OnStatus) OnStatus(text);
+}
+
+void TSoftwareUpdate::Progress(int position) {
+  Position = position;
+  if (OnProgress) OnProgress(position, kProgressMax);
+}
+
+uint8_t TSoftwareUpdate::ReplyStatus() const { return Link.RcvFrame[kStatusOffset]; }
+
+namespace {
+// The program is asked to end (its main window closed) while the update
+// waits, maybe for a reader nobody will switch on: the update ends as if
+// "Abort" had been pressed, so that the program does not linger on unseen.
+class QuitAborts : public QObject {
+ public:
+  explicit QuitAborts(TSoftwareUpdate& update) : Update(update) {
+    if (QCoreApplication::instance()) QCoreApplication::instance()->installEventFilter(this);
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit) Update.Abort();
+    return false;
+  }
+
+ private:
+  TSoftwareUpdate& Update;
+};
+}  // namespace
+
+int TSoftwareUpdate::Download(const QString& fileName) {
+  if (Running_ || !Link.BeginLoaderSession()) return kErrExchangeRunning;
+  Running_ = true;
+  // An Abort from before this update does not end it; one pressed while a
+  // block goes out ends the next wait (it is not forgotten there).
+  AbortRequested = false;
+  Blocks_ = 0;
+  Link.LoaderMode = 1;
+  int rc = 0;
+  {
+    QuitAborts quit(*this);
+    rc = Transfer(fileName);
+  }
+  Link.LoaderMode = 0;
+  Progress(0);
+  Running_ = false;
+  Link.EndLoaderSession();
+  return rc;
+}
+
+int TSoftwareUpdate::Transfer(const QString& fileName) {
+  QFile file(fileName);
+  // Unbuffered: each block is read from the file when it is sent, so a file
+  // cut short meanwhile is noticed instead of served from a read-ahead.
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return kErrFileOpen;
+  // A file the loader cannot take whole is refused before anything is
+  // sent: an empty or cut image would be programmed as if it were complete.
+  const int64_t size = file.size();
+  if (size <= 0) return kErrProgramEmpty;
+  if (size > kLoaderMaxImage) return kErrProgramTooLarge;
+  Blocks_ = static_cast<int>((size + kLoaderBlockSize - 1) / kLoaderBlockSize);
+
+  TCOMPort& port = Link.COMPortDrv;
+  if (port.PortNumber() == pnCustom) {
+    const int result = Link.ShowOptionsModal ? Link.ShowOptionsModal() : int{mrCancel};
+    if (result == mrCancel) return kErrUserCancelled;
+  }
+  if (!port.Connected() && port.Connect() != 0) return kErrComConnect;
+
+  const int rc = SendFile(file, size);
+  file.close();
+  if (rc != 0) {
+    Status(QString());
+    port.Disconnect();
+    return rc;
+  }
+  if (port.Disconnect() != 0) ReportError(kErrComDisconnect, QString());
+  return 0;
+}
+
+int TSoftwareUpdate::SendFile(QFile& file, int64_t size) {
+  Status(kWaitingText);
+  if (const int rc = WaitLoaderReply()) return rc;
+  Status(kDownloadingText);
+  if (ReplyStatus() != kLoaderReady) return kErrLoaderStatus;
+  if (const int rc = Step(kLoaderStart, 0, nullptr, 0, kLoaderReady)) return rc;
+
+  Progress(0);
+  uint8_t block[kLoaderBlockSize];
+  for (int i = 0; i < Blocks_; ++i) {
+    const int64_t at = int64_t{i} * kLoaderBlockSize;
+    const int64_t want = std::min<int64_t>(kLoaderBlockSize, size - at);
+    std::fill(std::begin(block), std::end(block), kErased);
+    if (!file.seek(at)) return -1;
+    // A block that cannot be read whole (a read error, or a file cut short
+    // meanwhile) would program a damaged image: stop before the finish.
+    if (file.read(reinterpret_cast<char*>(block), want) != want) return kErrFileRead;
+    if (Position < kProgressMax) Progress(Position + 1);
+    if (const int rc = Step(kLoaderWriteBlock, static_cast<uint16_t>(at & 0xFFFF), block, kLoaderBlockSize,
+                            kLoaderBlockWritten))
+      return rc;
+  }
+  return Step(kLoaderFinish, 0, nullptr, 0, kLoaderFinished);
+}
+
+int TSoftwareUpdate::Step(uint8_t command, uint16_t address, const uint8_t* data, int length,
+                          uint8_t expected) {
+  if (const int rc = SendLoaderRequest(command, address, data, length)) return rc;
+  if (const int rc = WaitLoaderReply()) return rc;
+  return ReplyStatus() == expected ? 0 : kErrLoaderStatus;
+}
+
+int TSoftwareUpdate::SendLoaderRequest(uint8_t command, uint16_t address, const uint8_t* data, int length) {
+  const std::vector<uint8_t> request = BuildLoaderRequest(command, address, data, length);
+  const int n = static_cast<int>(request.size());
+  const int sent = Link.COMPortDrv.SendData(request.data(), static_cast<uint32_t>(n));
+  if (sent == n) return 0;
+  return sent < 0 ? sent : -1;
+}
+
+int TSoftwareUpdate::WaitLoaderReply() {
+  Link.RcvCount = 0;
+  Link.TickCount = 0;
+  Link.Timer.start();
+  Link.ReplyTimeout = 4;
+  Link.LoaderWaiting = 1;
+  // The tick count does not end this wait: the reader is switched on when
+  // the operator is ready. User input is let through (unlike the command
+  // waits) so that Abort and the service window's Exit can end it.
+  while (!(DiagFlags & kDiagNoPort) && !AbortRequested && Link.LoaderWaiting == 1 &&
+         Link.RcvCount < 2 * kLoaderReplyLength) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    // At least a reply: a stray byte behind it must not hold the wait.
+    if (!AbortRequested && Link.RcvCount >= kLoaderReplyLength) {
+      Link.Timer.stop();
+      Link.LoaderWaiting = 0;
+      return 0;
+    }
+  }
+  Link.Timer.stop();
+  const bool interrupted = Link.LoaderWaiting == 0;
+  Link.LoaderWaiting = 0;
+  const auto fail = [this](int code) {
+    Link.COMPortDrv.Disconnect();
+    return code;
+  };
+  if (AbortRequested) return fail(kErrUserAbort);
+  if (Link.TickCount >= Link.ReplyTimeout)
+    return fail(Link.RcvCount == 0 ? kErrNothingReceived : kErrReceiveTimeout);
+  if (interrupted) return fail(kErrLoaderInterrupted);
+  return 0;
+}
+
+}  // namespace quelm

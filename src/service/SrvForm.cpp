@@ -1,0 +1,297 @@
+#include "service/SrvForm.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "base/Diag.h"
+#include "base/IntConversion.h"
+#include "base/Prompter.h"
+#include "link/FrameLink.h"
+#include "service/ServiceCommands.h"
+
+TSrvForm* SrvForm = nullptr;
+
+namespace {
+
+// The busy pointer for the length of one reader exchange.
+class BusyCursor {
+ public:
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+// The actions that always tell of a failed exchange. Under diagnostic bit
+// 0x04 the trace has shown the very same line already.
+void showSendFailure() {
+  if (!(DiagFlags & quelm::kDiagBox))
+    quelm::showMessage(quelm::MessageKind::Plain, QString(), QStringLiteral("ERR_SENDCOMCMD"));
+}
+
+QPushButton* button(const char* name, const QString& caption, QWidget* parent) {
+  auto* b = new QPushButton(caption, parent);
+  b->setObjectName(QLatin1String(name));
+  b->setAutoDefault(false);
+  return b;
+}
+
+QLineEdit* edit(const char* name, QWidget* parent) {
+  auto* e = new QLineEdit(parent);
+  e->setObjectName(QLatin1String(name));
+  return e;
+}
+
+}  // namespace
+
+TSrvForm::TSrvForm(TFrameLink* link, QWidget* parent) : QWidget(parent, Qt::Window), Link(link) {
+  quelm::TraceLine trace(QStringLiteral("TSrvForm::TSrvForm(): "));
+  setObjectName(QStringLiteral("SrvForm"));
+  setWindowTitle(QStringLiteral("Service Functions"));
+
+  HVSettingGroupBox = new QGroupBox(QStringLiteral("High Voltage (D1-A) setting"), this);
+  HVByCtrlByteLabel = new QLabel(QStringLiteral("0-1150 [V]"), HVSettingGroupBox);
+  HVEdit = edit("HVEdit", HVSettingGroupBox);
+  HVEdit->setMaxLength(4);
+  HVButton = button("HVButton", QStringLiteral("&Set"), HVSettingGroupBox);
+  auto* hv = new QHBoxLayout(HVSettingGroupBox);
+  hv->addWidget(HVByCtrlByteLabel);
+  hv->addWidget(HVEdit);
+  hv->addWidget(HVButton);
+
+  HeatingCurrentSettingGroupBox = new QGroupBox(QStringLiteral("Heating Current setting"), this);
+  HCByCtrlByteLabel = new QLabel(QStringLiteral("0-4000 [mA]"), HeatingCurrentSettingGroupBox);
+  HCEdit = edit("HCEdit", HeatingCurrentSettingGroupBox);
+  HCButton = button("HCButton", QStringLiteral("S&et"), HeatingCurrentSettingGroupBox);
+  auto* hc = new QHBoxLayout(HeatingCurrentSettingGroupBox);
+  hc->addWidget(HCByCtrlByteLabel);
+  hc->addWidget(HCEdit);
+  hc->addWidget(HCButton);
+
+  CtrlBitsSettingGroupBox = new QGroupBox(QStringLiteral("Setting Control Bits"), this);
+  auto* bits = new QGridLayout(CtrlBitsSettingGroupBox);
+  const auto check = [&](const char* name, const QString& caption, int row) {
+    auto* c = new QCheckBox(caption, CtrlBitsSettingGroupBox);
+    c->setObjectName(QLatin1String(name));
+    bits->addWidget(c, row, 0);
+    bits->addWidget(new QLabel(QStringLiteral("(On/Off)"), CtrlBitsSettingGroupBox), row, 1);
+    return c;
+  };
+  HeatingCheckBox = check("HeatingCheckBox", QStringLiteral("&Heating"), 0);
+  CalLightCheckBox = check("CalLightCheckBox", QStringLiteral("&Calibration light"), 1);
+  HVCheckBox = check("HVCheckBox", QStringLiteral("High &Voltage"), 2);
+  BulbSenseLEDCheckBox = check("BulbSenseLEDCheckBox", QStringLiteral("&Bulb Sense LED"), 3);
+  SensitivityLabel = new QLabel(QStringLiteral("Sensitivity:"), CtrlBitsSettingGroupBox);
+  SensitivityComboBox = new QComboBox(CtrlBitsSettingGroupBox);
+  SensitivityComboBox->setObjectName(QStringLiteral("SensitivityComboBox"));
+  HighMediumLowLabel = new QLabel(QStringLiteral("(High/Medium/Low)"), CtrlBitsSettingGroupBox);
+  CtrlBitsButton = button("CtrlBitsButton", QStringLiteral("Se&t"), CtrlBitsSettingGroupBox);
+  bits->addWidget(SensitivityLabel, 4, 0);
+  bits->addWidget(SensitivityComboBox, 4, 1);
+  bits->addWidget(HighMediumLowLabel, 4, 2);
+  bits->addWidget(CtrlBitsButton, 5, 2);
+
+  ReadingADCGroupBox = new QGroupBox(QStringLiteral("Reading ADC"), this);
+  ADINLabel = new QLabel(QStringLiteral("Input [mV]"), ReadingADCGroupBox);
+  ADINEdit = edit("ADINEdit", ReadingADCGroupBox);
+  ADBATLabel = new QLabel(QStringLiteral("BAT [V]"), ReadingADCGroupBox);
+  ADBATEdit = edit("ADBATEdit", ReadingADCGroupBox);
+  ReadingADCButton = button("ReadingADCButton", QStringLiteral("&Read"), ReadingADCGroupBox);
+  auto* adc = new QGridLayout(ReadingADCGroupBox);
+  adc->addWidget(ADINLabel, 0, 0);
+  adc->addWidget(ADINEdit, 0, 1);
+  adc->addWidget(ADBATLabel, 1, 0);
+  adc->addWidget(ADBATEdit, 1, 1);
+  adc->addWidget(ReadingADCButton, 2, 1);
+
+  GroupBox1 = new QGroupBox(QStringLiteral("Reading RTC (Real Time Clock)"), this);
+  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+  ReadingRTCButton = button("ReadingRTCButton", QStringLiteral("Re&ad"), GroupBox1);
+  ReadingRTCEdit = edit("ReadingRTCEdit", GroupBox1);
+  auto* rtc = new QHBoxLayout(GroupBox1);
+  rtc->addWidget(ReadingRTCButton);
+  rtc->addWidget(ReadingRTCEdit);
+
+  ErrorLogGroupBox = new QGroupBox(QStringLiteral("Error Log"), this);
+  ErrorLogListBox = new QListWidget(ErrorLogGroupBox);
+  ErrorLogListBox->setObjectName(QStringLiteral("ErrorLogListBox"));
+  // The log lines align their columns with blanks.
+  ErrorLogListBox->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  ReadLogButton = button("ReadLogButton", QStringLiteral("Read "), ErrorLogGroupBox);
+  DeleteLogButton = button("DeleteLogButton", QStringLiteral("Delete"), ErrorLogGroupBox);
+  auto* log = new QGridLayout(ErrorLogGroupBox);
+  log->addWidget(ErrorLogListBox, 0, 0, 1, 2);
+  log->addWidget(ReadLogButton, 1, 0);
+  log->addWidget(DeleteLogButton, 1, 1);
+
+  EnableSettingButton = button("EnableSettingButton", QStringLiteral("E&nable Automatic Setting"), this);
+  DisableSettingButton = button("DisableSettingButton", QStringLiteral("&Disable Automatic Setting"), this);
+  SrvCancelButton = button("SrvCancelButton", QStringLiteral("E&xit"), this);
+
+  auto* left = new QVBoxLayout;
+  left->addWidget(HVSettingGroupBox);
+  left->addWidget(HeatingCurrentSettingGroupBox);
+  left->addWidget(CtrlBitsSettingGroupBox);
+  auto* right = new QVBoxLayout;
+  right->addWidget(ReadingADCGroupBox);
+  right->addWidget(GroupBox1);
+  right->addWidget(ErrorLogGroupBox);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(EnableSettingButton);
+  bottom->addWidget(DisableSettingButton);
+  bottom->addStretch();
+  bottom->addWidget(SrvCancelButton);
+  auto* columns = new QHBoxLayout;
+  columns->addLayout(left);
+  columns->addLayout(right);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(columns);
+  layout->addLayout(bottom);
+
+  connect(HVButton, &QPushButton::clicked, this, &TSrvForm::HVButtonClick);
+  connect(HCButton, &QPushButton::clicked, this, &TSrvForm::HCButtonClick);
+  connect(CtrlBitsButton, &QPushButton::clicked, this, &TSrvForm::CtrlBitsButtonClick);
+  connect(ReadingADCButton, &QPushButton::clicked, this, &TSrvForm::ReadingADCButtonClick);
+  connect(ReadingRTCButton, &QPushButton::clicked, this, &TSrvForm::ReadingRTCButtonClick);
+  connect(EnableSettingButton, &QPushButton::clicked, this, &TSrvForm::EnableSettingButtonClick);
+  connect(DisableSettingButton, &QPushButton::clicked, this, &TSrvForm::DisableSettingButtonClick);
+  connect(ReadLogButton, &QPushButton::clicked, this, &TSrvForm::ReadLogButtonClick);
+  connect(DeleteLogButton, &QPushButton::clicked, this, &TSrvForm::DeleteLogButtonClick);
+  connect(SrvCancelButton, &QPushButton::clicked, this, &TSrvForm::SrvCancelButtonClick);
+  for (QLineEdit* e : {HVEdit, HCEdit, ADINEdit, ADBATEdit}) e->installEventFilter(this);
+
+  FormCreate();
+  move(kLeft, kTop);
+  SrvForm = this;
+  trace.ok();
+}
+
+TSrvForm::~TSrvForm() {
+  if (SrvForm == this) SrvForm = nullptr;
+}
+
+void TSrvForm::FormCreate() {
+  quelm::TraceLine trace(QStringLiteral("TSrvForm::FormCreate(): "));
+  SensitivityComboBox->clear();
+  for (const char* name : quelm::kSensitivityNames) SensitivityComboBox->addItem(QString::fromLatin1(name));
+  SensitivityComboBox->setCurrentIndex(quelm::kSensitivityHigh);
+  trace.ok();
+}
+
+bool TSrvForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      focusNextChild();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TSrvForm::SetValue(QLineEdit* field, int which) {
+  QString error;
+  const std::optional<int32_t> entered = quelm::StrToInt(field->text(), &error);
+  if (!entered) {
+    quelm::showMessage(quelm::MessageKind::Plain, QString(), error);
+    return;
+  }
+  const uint16_t v = which == quelm::kSetHighVoltage ? quelm::HighVoltageValue(*entered)
+                                                     : quelm::HeatingCurrentValue(*entered);
+  BusyCursor busy;
+  quelm::SendSetValue(which, v);  // silent on failure: the trace tells
+}
+
+void TSrvForm::HVButtonClick() { SetValue(HVEdit, quelm::kSetHighVoltage); }
+
+void TSrvForm::HCButtonClick() { SetValue(HCEdit, quelm::kSetHeatingCurrent); }
+
+void TSrvForm::CtrlBitsButtonClick() {
+  quelm::ControlBits bits;
+  bits.heating = HeatingCheckBox->isChecked();
+  bits.calibrationLight = CalLightCheckBox->isChecked();
+  bits.highVoltage = HVCheckBox->isChecked();
+  bits.bulbSenseLed = BulbSenseLEDCheckBox->isChecked();
+  bits.sensitivity = SensitivityComboBox->currentIndex();
+  BusyCursor busy;
+  quelm::SendControlBits(quelm::ControlByte(bits));
+}
+
+void TSrvForm::ReadingADCButtonClick() {
+  quelm::AdcReading r;
+  int rc = 0;
+  {
+    BusyCursor busy;
+    rc = quelm::ReadAdc(&r);
+  }
+  if (rc != 0) return;
+  ADINEdit->setText(quelm::FormatAdcInput(r.input));
+  ADBATEdit->setText(quelm::FormatBatteryVolts(r.battery));
+}
+
+void TSrvForm::ReadingRTCButtonClick() {
+  uint8_t clock[quelm::kClockBytes] = {};
+  int rc = 0;
+  {
+    BusyCursor busy;
+    rc = quelm::ReadClock(clock);
+  }
+  if (rc == 0) ReadingRTCEdit->setText(quelm::FormatClock(clock));
+}
+
+void TSrvForm::AutomaticSetting(bool enable) {
+  int rc = 0;
+  {
+    BusyCursor busy;
+    rc = quelm::SendAutomaticSetting(enable);
+  }
+  if (rc != 0) showSendFailure();
+}
+
+void TSrvForm::EnableSettingButtonClick() { AutomaticSetting(true); }
+
+void TSrvForm::DisableSettingButtonClick() { AutomaticSetting(false); }
+
+void TSrvForm::ReadLogButtonClick() {
+  ErrorLogListBox->clear();
+  uint8_t log[quelm::kErrorLogBytes] = {};
+  int rc = 0;
+  {
+    BusyCursor busy;
+    rc = quelm::ReadErrorLog(log);
+  }
+  if (rc != 0) {
+    showSendFailure();
+    return;
+  }
+  ErrorLogListBox->addItems(quelm::FormatErrorLog(log));
+}
+
+void TSrvForm::DeleteLogButtonClick() {
+  int rc = 0;
+  {
+    BusyCursor busy;
+    rc = quelm::DeleteErrorLog();
+  }
+  if (rc != 0) showSendFailure();
+  ErrorLogListBox->clear();
+}
+
+void TSrvForm::SrvCancelButtonClick() {
+  quelm::TraceLine trace(QStringLiteral("TSrvForm::SrvCancelButtonClick(): "));
+  if (Link) Link->LoaderWaiting = 0;
+  move(kLeft, kTop);
+  hide();
+  trace.ok();
+}

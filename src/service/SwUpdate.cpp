@@ -1,0 +1,82 @@
+#include "service/SwUpdate.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "base/ErrorCodes.h"
+#include "base/SharedFileDialogs.h"
+
+TSwUpdate* SwUpdate = nullptr;
+
+TSwUpdate::TSwUpdate(TFrameLink& link, QWidget* parent) : QWidget(parent, Qt::Window), Update_(link) {
+  setObjectName(QStringLiteral("SwUpdate"));
+  setWindowTitle(QStringLiteral("Software Update"));
+
+  DownloadLabel = new QLabel(QStringLiteral(" "), this);
+  DownloadLabel->setObjectName(QStringLiteral("DownloadLabel"));
+  DownloadProgressBar = new QProgressBar(this);
+  DownloadProgressBar->setObjectName(QStringLiteral("DownloadProgressBar"));
+  DownloadProgressBar->setRange(0, 100);
+  DownloadProgressBar->setValue(0);
+  DownloadProgressBar->setTextVisible(false);
+  DownloadProgressBar->setFocusPolicy(Qt::StrongFocus);
+  ProgramDownloadButton = new QPushButton(QStringLiteral("Program Download"), this);
+  ProgramDownloadButton->setObjectName(QStringLiteral("ProgramDownloadButton"));
+  ProgramDownloadButton->setAutoDefault(false);
+  DownloadAbortButton = new QPushButton(QStringLiteral("Abort"), this);
+  DownloadAbortButton->setObjectName(QStringLiteral("DownloadAbortButton"));
+  DownloadAbortButton->setAutoDefault(false);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(ProgramDownloadButton);
+  buttons->addWidget(DownloadAbortButton);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(DownloadLabel);
+  layout->addWidget(DownloadProgressBar);
+  layout->addLayout(buttons);
+  setFixedSize(kWidth, kHeight);
+
+  Update_.OnStatus = [this](const QString& text) { DownloadLabel->setText(text); };
+  Update_.OnProgress = [this](int position, int maximum) {
+    DownloadProgressBar->setRange(0, maximum);
+    DownloadProgressBar->setValue(position);
+  };
+  connect(ProgramDownloadButton, &QPushButton::clicked, this, &TSwUpdate::ProgramDownloadButtonClick);
+  connect(DownloadAbortButton, &QPushButton::clicked, this, &TSwUpdate::DownloadAbortButtonClick);
+  SwUpdate = this;
+}
+
+TSwUpdate::~TSwUpdate() {
+  if (SwUpdate == this) SwUpdate = nullptr;
+}
+
+void TSwUpdate::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  DownloadProgressBar->setFocus();
+}
+
+void TSwUpdate::ProgramDownloadButtonClick() {
+  // The update waits with user input let through: a second click must not
+  // start another one inside it.
+  if (Update_.Running()) return;
+  quelm::SharedFileDialog& dialog = quelm::sharedOpenDialog();
+  dialog.Filter = quelm::filterFromPipes(kProgramFilter);
+  if (!dialog.Execute()) return;
+  ProgramDownloadButton->setEnabled(false);
+  const int rc = Update_.Download(dialog.FileName);
+  ProgramDownloadButton->setEnabled(true);
+  if (rc == 0) {
+    DownloadLabel->setText(QStringLiteral("Download ready"));
+  } else {
+    DownloadLabel->setText(QString());
+    ReportError(rc, QString());
+  }
+}
+
+void TSwUpdate::DownloadAbortButtonClick() {
+  Update_.Abort();
+  hide();
+}

@@ -1,0 +1,392 @@
+// The dosimeter parameter tables: .dpt sections, the collect rules, the
+// reader commands and the look-up workflow against the simulated reader.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstring>
+#include <functional>
+
+#include "ParamReaderRig.h"
+#include "ReaderParams.h"
+#include "ScriptedPrompter.h"
+#include "base/ErrorCodes.h"
+#include "base/IniFile.h"
+#include "link/Frame.h"
+#include "parameters/DosimeterTables.h"
+#include "parameters/LookupTable.h"
+
+using namespace quelm;
+using namespace quelm::test;
+
+namespace {
+
+void writeText(const QString& path, const QByteArray& text) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(text);
+}
+
+QByteArray bytesOf(const void* p, int n) { return QByteArray(static_cast<const char*>(p), n); }
+
+class DosimeterFileTest : public ::testing::Test {
+ protected:
+  QTemporaryDir dir;
+  QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
+  QString value(const QString& section, const char* key) const {
+    return IniFile(path("out.dpt")).ReadString(section, QLatin1String(key), QStringLiteral("<none>"));
+  }
+};
+
+TEST_F(DosimeterFileTest, ValuesAreReadWithTheFileRulesAndWrittenBackFromTheRecord) {
+  struct Case {
+    const char* line;
+    const char* key;
+    std::function<void(const BulbParamRecord&)> check;
+    const char* writtenBack;
+  };
+  const Case cases[] = {
+      {"TLIM=305", "TLIM", [](const BulbParamRecord& r) { EXPECT_EQ(int{r.TLIM}, 30); }, "300"},
+      {"TLIM=3000", "TLIM", [](const BulbParamRecord& r) { EXPECT_EQ(int{r.TLIM}, 44); }, "440"},
+      {"HEATC=5000", "HEATC", [](const BulbParamRecord& r) { EXPECT_EQ(int{r.HEATC}, 1000); }, "4000"},
+      {"HEATC=1002", "HEATC", [](const BulbParamRecord& r) { EXPECT_EQ(int{r.HEATC}, 250); }, "1000"},
+      {"HUS=0x1FF", "HUS", [](const BulbParamRecord& r) { EXPECT_EQ(int{r.HUS}, 255); }, "255"},
+      {"EVANORM=1.25", "ERRMASK", [](const BulbParamRecord& r) { EXPECT_EQ(int{r.ERRMASK}, 255); }, "255"},
+      {"KTYPE=b", "KTYPE",
+       [](const BulbParamRecord& r) { EXPECT_EQ(bytesOf(&r, 5), QByteArray("b\0XYZ", 5)); }, "b"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    writeText(path("in.dpt"), QByteArray("[Default Key Parameter Table]\r\n") + c.line + "\r\n");
+    TBulbParamBlock b;
+    std::memcpy(b.Record.KSN, "WXYZ", 4);
+    b.ReadFileBlock(path("in.dpt"));
+    c.check(b.Record);
+    ASSERT_EQ(b.WriteFileBlock(path("out.dpt")), 0);
+    EXPECT_EQ(value(kDefaultKeySection, c.key), QString::fromLatin1(c.writtenBack));
+  }
+}
+
+TEST_F(DosimeterFileTest, OneFileHoldsAllThreeSectionsAndOnlyTheLookUpOneHasKsn) {
+  TBulbParamBlock table;
+  table.Record = sim::ParameterState::MakeTable('C', "0815");
+  TIBulbParamBlock own;
+  own.Record.KTYPE = 'C';
+  std::memcpy(own.Record.KSN, "0815", 4);
+  own.Record.EVANORM = 0.8125f;
+  own.Record.LRO = 4294967295u;
+  own.Record.Reserved15 = 7;
+  ASSERT_EQ(table.WriteFileBlock(path("out.dpt")), 0);
+  ASSERT_EQ(table.WriteLUTFileBlock(path("out.dpt")), 0);
+  ASSERT_EQ(own.WriteFileBlock(path("out.dpt")), 0);
+  const IniFile file(path("out.dpt"));
+  EXPECT_EQ(
+      file.ReadSection(kDefaultKeySection).join(','),
+      "KTYPE,TS,EVASTART,EVALEN,EVANORM,HUS,TREG,TLIM,BGCOR,MDOSE,HEATC,KANN,TANN,DTFA,DTFB,DLFA,DLFB,DLFN,"
+      "DHFA,DHFB,IPH,ERRMASK");
+  EXPECT_EQ(file.ReadSection(kLookupKeySection).size(), 23);
+  EXPECT_EQ(file.ReadSection(kIndividualKeySection).join(','), "KTYPE,KSN,EVASTART,EVALEN,EVANORM,LRO");
+  EXPECT_EQ(value(kLookupKeySection, "KSN"), "0815");
+  EXPECT_EQ(value(kIndividualKeySection, "LRO"), "4294967295");
+
+  // Back: everything but the reserved bytes, and no KSN from the default section.
+  TBulbParamBlock fromDefault, fromLookup;
+  std::memcpy(fromDefault.Record.KSN, "WXYZ", 4);
+  fromDefault.ReadFileBlock(path("out.dpt"));
+  fromLookup.ReadLUTFileBlock(path("out.dpt"));
+  TIBulbParamBlock ownBack;
+  ownBack.ReadFileBlock(path("out.dpt"));
+  EXPECT_EQ(bytesOf(fromDefault.Record.KSN, 4), QByteArray("\0XYZ", 4));
+  EXPECT_EQ(bytesOf(&fromLookup.Record, 9), bytesOf(&table.Record, 9));
+  EXPECT_EQ(bytesOf(&fromLookup.Record.EVASTART, 48), bytesOf(&table.Record.EVASTART, 48));
+  EXPECT_EQ(bytesOf(&ownBack.Record, 15), bytesOf(&own.Record, 15));
+}
+
+// --- Collect rules --------------------------------------------------------------
+
+class DosimeterCollectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    t.Table.Record = sim::ParameterState::MakeTable('A', "0001");
+    t.DataRefresh();
+  }
+  DosimeterTables t;
+};
+
+TEST_F(DosimeterCollectTest, TypedValuesAreTakenAsTheWindowTakesThem) {
+  t.Edits.setText("TLIM", "305");
+  t.Edits.setText("HEATC", "4500");
+  t.Edits.setText("EVANORM", "-2");
+  t.Edits.setText("KTYPE", "b");
+  t.Edits.setText("TS", "300");
+  ASSERT_FALSE(t.DefaultDataCollect());
+  EXPECT_EQ(int{t.Table.Record.TLIM}, 30);
+  EXPECT_EQ(int{t.Table.Record.HEATC}, 1000);
+  EXPECT_EQ(float{t.Table.Record.EVANORM}, 0.0f);
+  EXPECT_EQ(int{t.Table.Record.TS}, 44) << "low 8 bits, no range check";
+  EXPECT_EQ(t.Edits.text("KTYPE"), "B");
+  EXPECT_EQ(bytesOf(&t.Table.Record, 5), QByteArray("B\0\0\0\0", 5)) << "a default table has no serial";
+  t.DataRefresh();
+  EXPECT_EQ(t.Edits.text("TLIM"), "300");
+  EXPECT_EQ(t.Edits.text("HEATC"), "4000");
+  EXPECT_EQ(t.Edits.text("DTFA"), "1.5E-06");
+}
+
+TEST_F(DosimeterCollectTest, EachCollectTakesItsOwnFields) {
+  t.Own.Record.LRO = 12345;
+  t.Own.Record.Reserved15 = 9;
+  for (const char* key : {"DTFA", "DTFB", "DLFB", "DLFN", "DHFA", "DHFB"}) t.Edits.setText(key, "7");
+  t.Edits.setText("KSN", "ab12");
+  t.Edits.setText("EVALEN", "60");
+  ASSERT_FALSE(t.KeyDataCollect());
+  EXPECT_EQ(bytesOf(&t.Own.Record, 7), QByteArray("AAB12\x14\x3C", 7));
+  EXPECT_EQ(uint32_t{t.Own.Record.LRO}, 12345u);
+  EXPECT_EQ(int{t.Own.Record.Reserved15}, 9);
+
+  ASSERT_FALSE(t.LookupDataCollect());
+  for (const float v : {float{t.Table.Record.DTFA}, float{t.Table.Record.DTFB}, float{t.Table.Record.DLFB},
+                        float{t.Table.Record.DLFN}, float{t.Table.Record.DHFA}, float{t.Table.Record.DHFB}})
+    EXPECT_EQ(v, 7.0f) << "the look-up layout's function edits are taken";
+  EXPECT_EQ(float{t.Table.Record.KANN}, 0.75f) << "fields without an edit keep their value";
+  EXPECT_EQ(int{t.Table.Record.Reserved9}, 0x99);
+}
+
+TEST(EntryDialogRules, TypeAndSerialAreCutAndChecked) {
+  struct Case {
+    const char* type;
+    const char* serial;
+    bool closes;
+    const char* typeAfter;
+    const char* serialAfter;
+  };
+  const Case typeAndSerial[] = {{"q", "0042", true, "Q", "0042"},
+                                {"Q", "42x1", false, "Q", "42x1"},
+                                {"", "12", true, "", "12"},
+                                {"7", "abc", true, "7", "abc"},
+                                {"ab", "001234", true, "A", "0012"}};
+  for (const Case& c : typeAndSerial) {
+    QString type = c.type, serial = c.serial;
+    EXPECT_EQ(acceptKeyTypeSN(type, serial), c.closes) << c.type << "/" << c.serial;
+    EXPECT_EQ(type, c.typeAfter);
+    EXPECT_EQ(serial, c.serialAfter);
+  }
+  for (const auto& [text, closes, after] :
+       {std::tuple{"ab", true, "A"}, {"1", false, "1"}, {"", false, ""}, {"z9", true, "Z"}}) {
+    QString t = text;
+    EXPECT_EQ(acceptKeyType(t), closes) << text;
+    EXPECT_EQ(t, after);
+  }
+  for (const auto& [text, closes] :
+       {std::pair{"12a4", false}, {"123", false}, {"0042", true}, {"00421", true}}) {
+    QString s = text;
+    EXPECT_EQ(acceptKeySN(s), closes) << text;
+  }
+}
+
+// --- Reader commands ---------------------------------------------------------------
+
+Bytes frameWith(uint8_t letter, int dataBytes, uint8_t fill) {
+  Bytes payload(static_cast<size_t>(dataBytes) + 1, fill);
+  payload[0] = letter;
+  Bytes f(payload.size() + kFrameOverhead);
+  BuildFrame(f.data(), 0x80, payload.data(), static_cast<int>(payload.size()));
+  return f;
+}
+
+TEST(DosimeterCommands, TablesComeFromTheReaderAndGoBackWithTypeTwoSentAsThree) {
+  ScriptedPrompter prompter;
+  ParamReaderRig rig;
+  sim::ParameterState& reader = rig.model.Parameters();
+  DosimeterTables t;
+  t.Table.Record.KTYPE = 'B';
+  ASSERT_EQ(t.ReadDefault(), 0);
+  EXPECT_EQ(bytesOf(&t.Table.Record, 64), bytesOf(&reader.DefaultTables['B'], 64));
+  t.Table.Record.KTYPE = 'A';
+  std::memcpy(t.Table.Record.KSN, "0417", 4);
+  ASSERT_EQ(t.ReadLookup(), 0);
+  EXPECT_EQ(bytesOf(&t.Table.Record, 64), bytesOf(&reader.LookupTable[2], 64));
+  const DosimeterTables::OwnRead own = t.ReadOwn();
+  ASSERT_EQ(own.code, 0);
+  EXPECT_FALSE(own.typeMismatch);
+  EXPECT_EQ(bytesOf(&t.Own.Record, 16), bytesOf(&reader.OwnTable, 16));
+  EXPECT_EQ(bytesOf(&t.Table.Record, 5), QByteArray("A0042"));
+  EXPECT_EQ(float{t.Table.Record.EVANORM}, 1.0375f);
+
+  t.Table.Record.KTYPE = 2;
+  t.Own.Record.KTYPE = 2;
+  ASSERT_EQ(t.WriteDefault(), 0);
+  ASSERT_EQ(t.Table.WriteLUTBlock(), 0);
+  ASSERT_EQ(t.WriteOwn(), 0);
+  const std::vector<Bytes> sent = rig.commands();
+  ASSERT_GE(sent.size(), 3u);
+  for (size_t k = sent.size() - 3; k < sent.size(); ++k) {
+    EXPECT_EQ(sent[k][2], 3) << "command " << char(sent[k][1]);
+    EXPECT_EQ(sent[k].back(), '#');
+  }
+  EXPECT_EQ(sent[sent.size() - 3].size(), 67u);
+  EXPECT_EQ(sent.back().size(), 19u);
+  EXPECT_EQ(int{t.Table.Record.KTYPE}, 2);
+  EXPECT_EQ(int{reader.OwnTable.KTYPE}, 3);
+  EXPECT_TRUE(reader.DefaultTables.count(3));
+}
+
+TEST(DosimeterCommands, RefusedOrShortRepliesNeverFillARecord) {
+  ScriptedPrompter prompter;
+  ParamReaderRig rig;
+  struct Case {
+    const char* what;
+    std::function<void()> arrange;
+    std::function<int(DosimeterTables&)> read;
+    int code;
+    bool clears;  // the record is cleared before the command
+  };
+  auto& m = rig.model;
+  const Case cases[] = {
+      {".M short", [&] { m.RawReplies.push_back(frameWith('M', 63, 0x11)); },
+       [](auto& t) { return t.ReadDefault(); }, kErrReceiveTimeout, true},
+      {".M refused", [&] { m.Script.push_back(sim::kFaultRefuse); }, [](auto& t) { return t.ReadDefault(); },
+       kErrReaderRefused, true},
+      {".X missing", [] {}, [](auto& t) { return t.ReadLookup(); }, kErrReaderRefused, false},
+      {".X short", [&] { m.RawReplies.push_back(frameWith('X', 20, 0x11)); },
+       [](auto& t) { return t.ReadLookup(); }, kErrReceiveTimeout, false},
+      {".Q0# short", [&] { m.RawReplies.push_back(frameWith('Q', 15, 0x11)); },
+       [](auto& t) { return t.ReadOwn().code; }, kErrReceiveTimeout, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DosimeterTables t;
+    std::memset(&t.Table.Record, 0x33, 64);
+    t.Table.Record.KTYPE = 'Q';  // no such entry or own table type
+    std::memset(&t.Own.Record, 0x33, 16);
+    c.arrange();
+    EXPECT_EQ(c.read(t), c.code);
+    const char fill = c.clears ? 0 : 0x33;
+    if (&c == &cases[4])  // the own table
+      EXPECT_EQ(bytesOf(&t.Own.Record, 16), QByteArray(16, 0));
+    else
+      EXPECT_EQ(bytesOf(&t.Table.Record.KSN, 63), QByteArray(63, fill));
+  }
+  m.Parameters().OwnPresent = false;
+  DosimeterTables t;
+  const DosimeterTables::OwnRead own = t.ReadOwn();
+  EXPECT_EQ(own.code, kErrReaderRefused);
+  EXPECT_FALSE(own.ownRead);
+  EXPECT_EQ(t.WriteOwn(), kErrReaderRefused);
+}
+
+TEST(DosimeterCommands, TheDirectoryIsReadPageByPageAndSorted) {
+  ScriptedPrompter prompter;
+  ParamReaderRig rig;
+  auto& lut = rig.model.Parameters().LookupTable;
+  lut.clear();
+  for (int k = 24; k >= 0; --k)
+    lut.push_back(sim::ParameterState::MakeTable('A', QByteArray::number(1000 + k).constData()));
+  TBulbParamBlock commands;
+  std::vector<LookupEntry> entries = ReadLookupDirectory(commands);
+  ASSERT_EQ(entries.size(), 25u);
+  EXPECT_EQ(entries.front().text, "A1000");
+  EXPECT_EQ(entries.back().text, "A1024");
+  std::vector<int> pages;
+  for (const Bytes& c : rig.commands()) pages.push_back(c[2]);
+  EXPECT_EQ(pages, (std::vector<int>{0, 1, 2}));
+
+  // Seven identifiers: 35 bytes, the rest of the page zeros.
+  lut.resize(7);
+  uint8_t page[kDirectoryPageBytes];
+  std::memset(page, 0x77, sizeof page);
+  uint16_t length = 0;
+  ASSERT_EQ(commands.ReadLUTList(page, 0, &length), 0);
+  EXPECT_EQ(length, 35);
+  EXPECT_EQ(bytesOf(page + 35, 15), QByteArray(15, 0));
+
+  // A reader answering every page in full is asked for 96 pages only.
+  lut.assign(1000, sim::ParameterState::MakeTable('B', "0001"));
+  rig.model.Requests.clear();
+  EXPECT_EQ(ReadLookupDirectory(commands).size(), 960u);
+  EXPECT_EQ(rig.commands().size(), 96u);
+  EXPECT_EQ(rig.commands().back()[2], 95);
+
+  // A failed page ends the listing with what was read.
+  lut.resize(30);
+  rig.model.Script = {0, sim::kFaultRefuse};
+  int code = 0;
+  EXPECT_EQ(ReadLookupDirectory(commands, &code).size(), 10u);
+  EXPECT_EQ(code, kErrReaderRefused);
+}
+
+// --- The look-up write --------------------------------------------------------------
+
+class LookupWriteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    t.Table.Record = sim::ParameterState::MakeTable('A', "0002");
+    t.DataRefresh();
+    t.Edits.setText("TANN", "33");
+    rig.model.Requests.clear();
+  }
+  std::string letters() const {
+    std::string s;
+    for (const Bytes& c : rig.commands()) s += char(c[1]);
+    return s;
+  }
+  const BulbParamRecord* entry(const char* id) {
+    for (const BulbParamRecord& r : rig.model.Parameters().LookupTable)
+      if (std::memcmp(&r, id, 5) == 0) return &r;
+    return nullptr;
+  }
+  ScriptedPrompter prompter;
+  ParamReaderRig rig;
+  DosimeterTables t;
+  int asked = 0;
+};
+
+TEST_F(LookupWriteTest, AnExistingEntryIsReplacedOnlyWhenOverwriteIsChosen) {
+  auto w = t.WriteLookup([this] { return ++asked, false; });
+  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Declined);
+  EXPECT_EQ(letters(), "X") << "declined: nothing is written back";
+  EXPECT_EQ(int{entry("A0002")->TANN}, 10);
+  EXPECT_EQ(int{t.Table.Record.TANN}, 33) << "the window keeps what was typed";
+
+  w = t.WriteLookup([this] { return ++asked, true; });
+  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Written);
+  EXPECT_EQ(letters(), "XXEZ");
+  EXPECT_EQ(int{entry("A0002")->TANN}, 33);
+  EXPECT_EQ(asked, 2);
+
+  t.Edits.setText("KSN", "0777");
+  w = t.WriteLookup([this] { return ++asked, true; });
+  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Written);
+  EXPECT_EQ(asked, 2) << "a new entry needs no question";
+  ASSERT_NE(entry("A0777"), nullptr);
+}
+
+TEST_F(LookupWriteTest, NothingIsDeletedBeforeEveryEditConvertedAndAFailureAfterTheDeleteIsNamed) {
+  t.Edits.setText("DLFN", "1o");
+  auto w = t.WriteLookup([] { return true; });
+  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::NotConverted);
+  EXPECT_EQ(w.conversion.message, "'1o' is not a valid floating point value");
+  EXPECT_TRUE(rig.commands().empty());
+
+  t.Edits.setText("DLFN", "10");
+  rig.model.Script = {0, 0, sim::kFaultRefuse};  // .X, .E, then .Z refused
+  w = t.WriteLookup([] { return true; });
+  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::DeletedNotRewritten);
+  EXPECT_EQ(w.code, kErrReaderRefused);
+  EXPECT_EQ(entry("A0002"), nullptr);
+  EXPECT_EQ(float{t.Table.Record.DLFN}, 10.0f) << "kept for another Write";
+
+  rig.model.Parameters().LookupCapacity = rig.model.Parameters().LookupTable.size();
+  w = t.WriteLookup([] { return true; });
+  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Failed);
+  EXPECT_EQ(w.code, kErrReaderRefused) << "full";
+
+  // A check that gets no answer writes nothing.
+  rig.model.Requests.clear();
+  rig.model.Script = {sim::kFaultBusy, sim::kFaultBusy};
+  w = t.WriteLookup([] { return true; });
+  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Failed);
+  EXPECT_EQ(w.code, kErrReaderBusy);
+  EXPECT_EQ(letters(), "XX");
+}
+
+}  // namespace

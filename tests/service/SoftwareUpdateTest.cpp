@@ -1,0 +1,186 @@
+// The software update end to end against the simulated reader's loader:
+// blocks, padding, refusals, loader faults, and the operator ending a wait.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QTemporaryDir>
+
+#include "SimReader.h"
+#include "base/ErrorCodes.h"
+#include "service/SoftwareUpdate.h"
+
+using namespace quelm;
+using namespace quelm::test;
+
+namespace {
+
+struct Sent {
+  uint8_t command;
+  uint16_t address;
+  bool operator==(const Sent&) const = default;
+};
+
+class SoftwareUpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(reader.ok); }
+
+  QString program(const Bytes& bytes) {
+    const QString path = dir.filePath(QStringLiteral("p%1.bin").arg(files++));
+    EXPECT_TRUE(writeFile(path, bytes));
+    return path;
+  }
+  std::vector<Sent> sent() {
+    std::vector<Sent> v;
+    for (const sim::LoaderRequest& r : reader.loader().requests) v.push_back({r.command, r.address});
+    return v;
+  }
+  // Start, the blocks at their addresses, finish.
+  static std::vector<Sent> whole(int blocks) {
+    std::vector<Sent> v{{1, 0}};
+    for (int i = 0; i < blocks; ++i) v.push_back({2, static_cast<uint16_t>(i * 1024)});
+    v.push_back({3, 0});
+    return v;
+  }
+  int download(const QString& path) {
+    const int rc = update.Download(path);
+    EXPECT_FALSE(reader.link.COMPortDrv.Connected());
+    EXPECT_EQ(reader.link.LoaderMode, 0u);
+    EXPECT_FALSE(reader.link.ExchangeRunning());
+    return rc;
+  }
+
+  SimReader reader;
+  TSoftwareUpdate update{reader.link};
+  QTemporaryDir dir;
+  int files = 0;
+  QStringList statuses;
+  std::vector<std::pair<int, int>> progress;
+};
+
+TEST_F(SoftwareUpdateTest, AProgramGoesOutInBlocksPaddedWithErasedFlash) {
+  update.OnStatus = [this](const QString& t) { statuses << t; };
+  update.OnProgress = [this](int position, int maximum) { progress.push_back({position, maximum}); };
+  const Bytes file = programBytes(3000);
+  reader.loader().saveTo = dir.filePath(QStringLiteral("received.bin"));
+  reader.switchOnWhenAwaited();
+  ASSERT_EQ(download(program(file)), 0);
+  EXPECT_EQ(sent(), whole(3));
+  EXPECT_EQ(reader.loader().Image(), padded(file));
+  QFile saved(reader.loader().saveTo);
+  ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+  const QByteArray image = saved.readAll();
+  EXPECT_EQ(Bytes(image.begin(), image.end()), padded(file));
+  EXPECT_EQ(statuses, (QStringList{TSoftwareUpdate::kWaitingText, TSoftwareUpdate::kDownloadingText}));
+  EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 64}, {1, 64}, {2, 64}, {3, 64}, {0, 64}}));
+  EXPECT_EQ(update.Blocks(), 3);
+}
+
+TEST_F(SoftwareUpdateTest, NoBlockIsSentThatHoldsNoByteOfTheFile) {
+  for (const int size : {1, 2048, 65536}) {
+    const Bytes file = programBytes(size);
+    reader.switchOnWhenAwaited();
+    ASSERT_EQ(download(program(file)), 0) << size;
+    EXPECT_EQ(sent(), whole((size + 1023) / 1024)) << size;
+    EXPECT_EQ(reader.loader().Image(), padded(file)) << size;
+  }
+  EXPECT_EQ(sent()[64].address, 0xFC00);
+}
+
+TEST_F(SoftwareUpdateTest, AFileTheLoaderCannotTakeWholeIsRefusedBeforeAnythingIsSent) {
+  struct Case {
+    QString path;
+    int code;
+  };
+  const Case cases[] = {
+      {program({}), kErrProgramEmpty},
+      {program(programBytes(65537)), kErrProgramTooLarge},
+      {program(programBytes(100000)), kErrProgramTooLarge},
+      {dir.filePath(QStringLiteral("missing.bin")), kErrFileOpen},
+  };
+  for (const Case& c : cases) EXPECT_EQ(download(c.path), c.code) << c.path.toStdString();
+  EXPECT_TRUE(reader.model.Requests.empty());
+  EXPECT_TRUE(reader.loader().requests.empty());
+  EXPECT_EQ(reader.link.LoaderWaiting, 0u) << "no wait began";
+}
+
+TEST_F(SoftwareUpdateTest, AWrongStatusAnUnreadableFileOrAnAbortEndItWithoutTheFinish) {
+  reader.loader().wrongStatusAt = 3;  // start, block 0, then block 1
+  reader.switchOnWhenAwaited();
+  EXPECT_EQ(download(program(programBytes(3000))), kErrLoaderStatus);
+  EXPECT_EQ(sent(), (std::vector<Sent>{{1, 0}, {2, 0}, {2, 0x400}}));
+
+  reader.loader().wrongStatusAt = 0;
+  const QString path = program(programBytes(3000));
+  update.OnProgress = [&](int position, int) {
+    if (position == 1) QFile::resize(path, 1500);  // cut short after block 0 was read
+  };
+  reader.switchOnWhenAwaited();
+  EXPECT_EQ(download(path), kErrFileRead);
+  EXPECT_EQ(sent(), (std::vector<Sent>{{1, 0}, {2, 0}}));
+
+  // An Abort taken while a block goes out ends the wait for its reply.
+  update.OnProgress = [&](int position, int) {
+    if (position == 1) update.Abort();
+  };
+  reader.switchOnWhenAwaited();
+  EXPECT_EQ(download(program(programBytes(3000))), kErrUserAbort);
+  QElapsedTimer t;  // the block went out; let the reader take it
+  for (t.start(); sent().size() < 2 && t.elapsed() < 2000;)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(sent(), (std::vector<Sent>{{1, 0}, {2, 0}}));
+}
+
+TEST_F(SoftwareUpdateTest, AReplyWithStrayBytesBehindItIsTaken) {
+  reader.loader().strayBytes = 1;
+  reader.switchOnWhenAwaited();
+  ASSERT_EQ(download(program(programBytes(1500))), 0);
+  EXPECT_EQ(sent(), whole(2));
+}
+
+TEST_F(SoftwareUpdateTest, AbortExitOrTheProgramsEndEndAWaitThatWouldLastForever) {
+  enum Act { kAbort, kExit, kQuit };  // Exit: the service window's
+  struct Case {
+    bool switchOn;  // the loader announces itself, then stays silent
+    Act act;
+    int code;
+  };
+  const Case cases[] = {
+      {false, kAbort, kErrUserAbort}, {false, kExit, kErrLoaderInterrupted},
+      {false, kQuit, kErrUserAbort},  // the main window closes: the program ends
+      {true, kAbort, kErrUserAbort},  {true, kExit, kErrLoaderInterrupted},
+  };
+  reader.loader().silent = true;
+  for (const Case& c : cases) {
+    if (c.switchOn) reader.switchOnWhenAwaited();
+    reader.duringLoaderWait([&] { return !c.switchOn || !reader.loader().requests.empty(); },
+                            [&] {
+                              if (c.act == kAbort) update.Abort();
+                              if (c.act == kExit) reader.link.LoaderWaiting = 0;
+                              if (c.act == kQuit) {
+                                QEvent quit(QEvent::Quit);
+                                QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
+                              }
+                            });
+    EXPECT_EQ(download(program(programBytes(3000))), c.code);
+    EXPECT_EQ(sent().size(), c.switchOn ? 1u : 0u) << "nothing follows the start";
+  }
+}
+
+TEST_F(SoftwareUpdateTest, WhileItRunsNoExchangeAndNoSecondUpdateCanStart) {
+  int exchange = 0, second = 0;
+  reader.duringLoaderWait([] { return true; },
+                          [&] {
+                            uint8_t g[] = {'.', 'G', '#'};
+                            exchange = reader.link.SendCOMCmd(g, 3);
+                            second = update.Download(program(programBytes(10)));
+                            update.Abort();
+                          });
+  EXPECT_EQ(download(program(programBytes(10))), kErrUserAbort);
+  EXPECT_EQ(exchange, kErrExchangeRunning);
+  EXPECT_EQ(second, kErrExchangeRunning);
+  EXPECT_TRUE(reader.model.Requests.empty());
+}
+
+}  // namespace

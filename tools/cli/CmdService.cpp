@@ -1,0 +1,41 @@
+// quelm-cli service log|clock --port P: the reader's error log and clock,
+// read as the service window reads them.
+#include "Cli.h"
+#include "service/ServiceCommands.h"
+
+namespace quelm::cli {
+namespace {
+
+int run(Args& args, CliIO& io) {
+  const QString command = QStringLiteral("service");
+  if (!serviceLevel(io)) {
+    io.err << "quelm-cli: service needs the service level, which the configuration file " << io.configPath
+           << " does not switch on" << Qt::endl;
+    return kExitFailure;
+  }
+  int exitCode = kExitOk;
+  const auto session = openReader(args, io, command, &exitCode);
+  if (!session) return exitCode;
+  const QStringList words = args.positional();
+  if (!args.ok()) return usageError(io, command, args.error());
+  const QString what = words.size() == 1 ? words.first() : QString();
+  if (what == QStringLiteral("log")) {
+    uint8_t log[kErrorLogBytes] = {};
+    if (const int rc = ReadErrorLog(log)) return failure(io, rc);
+    for (const QString& line : FormatErrorLog(log)) io.out << line << "\n";
+    return kExitOk;
+  }
+  if (what == QStringLiteral("clock")) {
+    uint8_t clock[kClockBytes] = {};
+    if (const int rc = ReadClock(clock)) return failure(io, rc);
+    io.out << FormatClock(clock) << "\n";
+    return kExitOk;
+  }
+  return usageError(io, command, QStringLiteral("say log or clock"));
+}
+
+const CommandRegistrar registrar({"service", "service log|clock --port P [--baud B]",
+                                  "print the reader's error log or its clock (service level)", run});
+
+}  // namespace
+}  // namespace quelm::cli
