@@ -6,21 +6,12 @@
 #include <cstdint>
 #include <optional>
 
+#include "measurement/ErrorFlags.h"
+
 // Dose in uSv as shown everywhere: "0.50 uSv", "12.3 uSv", "1.23 mSv",
 // "2.50 Sv" (with the micro sign). Negative values and not-a-number show 0.
 QString FormatDose(float value);
 void FormatDose(float value, QString& text);
-
-// Short codes of the set error flags in table order, each followed by a
-// blank ("EBSE EBCK DINV "); "OK " when no flag is set.
-QString FormatErrorCodes(uint8_t flags);
-void FormatErrorCodes(uint8_t flags, QString& text);
-
-// Long texts of the set flags without the separator of the last one, e.g.
-// "Heating; Overflow" or "Sensitivity Background"; empty when none is set.
-QString ErrorCodesHint(uint8_t flags);
-
-inline constexpr uint8_t kClockFault = 0x10;  // the block's DateTime is not available
 
 // Seconds since 1980-01-01 00:00:00 to year-1900, month, day, hour, minute,
 // second. Returns 0, or -1 when the year falls outside 2000..2049; then the

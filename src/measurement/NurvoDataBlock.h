@@ -4,6 +4,7 @@
 // evaluation members of the detail view. Each window that works with blocks
 // owns one.
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <cstdio>
@@ -91,6 +92,20 @@ class TNurvoDataBlock {
   int GetDateCOMBlock(uint8_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute);
   int ReadCOMBlock(uint32_t number);
   int SearchCOMBlocks(const SearchRequest& request, int length, int* count);
+
+  // Text lists (NurvoDataBlockText.cpp), from Record and the decoded
+  // Values/Ranges as they stand; CR LF line ends, single-byte text. Each
+  // returns 0, -107 (cannot open), -110 (a write failed), -111 (cannot close).
+  // Creates or truncates the file with the title block (column header on 1).
+  int StartTextFile(const QString& name, const QByteArray& title, int columnHeader);
+  int WriteListColumnHeader(std::FILE* file);
+  // Appends the column header (on 1) and the record's list row.
+  int WriteFileHeader(const QString& name, int columnHeader);
+  int WriteBlockNumberLine(const QString& name);
+  int WriteValuesList(const QString& name);
+  int WriteValuesCsv(const QString& name);
+  // The single-block export: title block with column header, row, values.
+  int WriteBlockText(const QString& name);
 
   bool IsLoaded() const { return State & Loaded; }
 

@@ -12,8 +12,8 @@
 #include "base/Config.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
-#include "shell/PgcForm.h"
 #include "base/Prompter.h"
+#include "shell/PgcForm.h"
 
 TAboutForm* AboutForm = nullptr;
 

@@ -1,10 +1,14 @@
 #include "shell/Application.h"
 
+#include <QWidget>
 #include "base/Diag.h"
+
 #include "base/Prompter.h"
 #include "evaluation/BlockFormat.h"
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
+#include "measurement/AppendForm.h"
+#include "measurement/DownLoadForm.h"
 #include "parameters/BptSubForm.h"
 #include "parameters/DptForm.h"
 #include "parameters/LookupForms.h"
@@ -15,6 +19,15 @@
 #include "shell/PgcForm.h"
 
 namespace quelm {
+
+namespace {
+// The menu's windows that are not modal come to the front when asked for.
+void showNonModal(QWidget& w) {
+  w.show();
+  w.raise();
+  w.activateWindow();
+}
+}  // namespace
 
 ProgramWindows createProgramWindows() {
   ProgramWindows w;
@@ -40,7 +53,9 @@ ProgramWindows createProgramWindows() {
   // Through the program-wide pointer: the provider outlives the log window
   // when the windows are taken down after a failed start-up.
   setPortNumberProvider([] { return IoForm ? static_cast<int>(IoForm->Link.COMPortDrv.PortNumber()) : 0; });
-  // TDownLoadForm is created here.
+  auto* download = new TDownLoadForm();
+  w.emplace_back(download);
+  ConnectDownloadItem(*main, *download);
   w.emplace_back(std::make_unique<TSrvForm>(&io->Link));
   w.emplace_back(std::make_unique<TLUTListForm>(professional));
   w.emplace_back(std::make_unique<TTypeForm>());
@@ -49,7 +64,7 @@ ProgramWindows createProgramWindows() {
   // The search window and the navigation key list belong to the main window;
   // making them now keeps the start-up order and the first search quick.
   main->SearchForm();
-  // TAppendForm is created here.
+  w.emplace_back(std::make_unique<TAppendForm>());
   main->NavForm();
   w.emplace_back(std::make_unique<TSwUpdate>(io->Link));
   w.emplace_back(std::make_unique<TErrMaskForm>());
@@ -71,20 +86,23 @@ void ConnectComPortItem(TPgcForm& main, TOptionsForm& options) {
 
 void ConnectReaderParameterItem(TPgcForm& main, TDptForm& form) {
   main.ReaderParameterTable1->setEnabled(true);
-  QObject::connect(main.ReaderParameterTable1, &QAction::triggered, &form, [&form] {
-    form.show();
-    form.raise();
-    form.activateWindow();
-  });
+  QObject::connect(main.ReaderParameterTable1, &QAction::triggered, &form, [&form] { showNonModal(form); });
 }
 
 void ConnectDosimeterParameterItem(TPgcForm& main, TBptSubForm& form) {
   main.DosimeterparameterTable1->setEnabled(true);
-  QObject::connect(main.DosimeterparameterTable1, &QAction::triggered, &form, [&form] {
-    form.show();
-    form.raise();
-    form.activateWindow();
-  });
+  QObject::connect(main.DosimeterparameterTable1, &QAction::triggered, &form,
+                   [&form] { showNonModal(form); });
+}
+
+void ConnectDownloadItem(TPgcForm& main, TDownLoadForm& download) {
+  main.Download1->setEnabled(true);
+  QObject::connect(main.Download1, &QAction::triggered, &download, [&download] { showNonModal(download); });
+  TPgcForm* m = &main;
+  download.OnClosed = [m] {
+    m->setEnabled(true);
+    m->show();
+  };
 }
 
 void ShowException(const std::exception& e) {

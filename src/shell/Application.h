@@ -14,6 +14,7 @@ class TPgcForm;
 class TOptionsForm;
 class TDptForm;
 class TBptSubForm;
+class TDownLoadForm;
 struct TSavedPortChoice;
 
 namespace quelm {
@@ -35,6 +36,8 @@ void ConnectComPortItem(TPgcForm& main, TOptionsForm& options);
 void ConnectReaderParameterItem(TPgcForm& main, TDptForm& form);
 // "Options" > "Dosimeter Parameter Table" shows the dosimeter parameter window.
 void ConnectDosimeterParameterItem(TPgcForm& main, TBptSubForm& form);
+// "Download" shows the download window; closing it gives the main window back.
+void ConnectDownloadItem(TPgcForm& main, TDownLoadForm& download);
 
 // Runs the program: title "Quelm", the build diagnostic mask, the windows
 // from the factory, the event loop until the main window closes. An

@@ -370,7 +370,7 @@ void TPgcForm::buildMenu() {
   // Their windows and handlers come with the link, download, parameter,
   // service and print work; until then the commands are offered disabled.
   for (QAction* a :
-       {FromFile1, FromQuelm1, Print1, Download1, ComPort1, ReaderParameterTable1, DosimeterparameterTable1})
+       {FromFile1, FromQuelm1, Download1, ComPort1, ReaderParameterTable1, DosimeterparameterTable1})
     a->setEnabled(false);
 }
 
@@ -402,10 +402,9 @@ void TPgcForm::buildToolBar() {
              QStringLiteral("document-save-as"), QStringLiteral("Export data block to text"));
   PrintSpeedButton = button("PrintSpeedButton", printerIcon(), QStringLiteral("document-print"), QString());
   row->addStretch();
-  // Import and print arrive with the content list and the printout.
+  // Import arrives with the content list.
   FileOpenSpeedButton->setEnabled(false);
   RSSpeedButton->setEnabled(false);
-  PrintSpeedButton->setEnabled(false);
 }
 
 void TPgcForm::buildHeader() {
@@ -597,6 +596,7 @@ void TPgcForm::FormCreate() {
   // The pages' commands: the content list and the detail view.
   SetUpContentList();
   SetUpDetailView();
+  SetUpOutput();
 }
 
 void TPgcForm::FormDestroy() {
@@ -643,8 +643,8 @@ int TPgcForm::UpdateMenuItems() {
   const bool loaded = DataBlock->State & Loaded;
   setMenuEnabled(Navigation, loaded);
   setMenuEnabled(Chart, loaded);
-  FileSaveTextSpeedButton->setEnabled(loaded && kBlockExportBuilt);
-  DataBlocktoTextFile1->setEnabled(loaded && kBlockExportBuilt);
+  FileSaveTextSpeedButton->setEnabled(loaded);
+  DataBlocktoTextFile1->setEnabled(loaded);
   PrevPageButton->setEnabled(loaded);
   NextPageButton->setEnabled(loaded);
   FilterButton->setEnabled(loaded);

@@ -216,7 +216,6 @@ class TPgcForm : public QMainWindow {
   void SetLevel();
   // Commands whose windows are not built yet stay visible but disabled, so
   // that no control silently does nothing.
-  static constexpr bool kBlockExportBuilt = false;
   // The application-wide filter: turns the mouse wheel into Up/Down key
   // presses that act exactly like the keys. True when the event was consumed.
   bool AppMessage(QObject* receiver, QEvent* event);
@@ -252,6 +251,14 @@ class TPgcForm : public QMainWindow {
   TNavForm& NavForm();
 
   static constexpr int kContentStripHeight = 50;
+
+  // --- Block export and printing (PgcFormOutput.cpp) ---------------------
+  void SetUpOutput();
+  // Writes the shown block to a text file the operator chooses.
+  void FileSaveTextSpeedButtonClick();
+  // Prints the window's image on one page.
+  void Print1Click();
+  void PrintSpeedButtonClick();
 
   // --- Detail view ---------------------------------------------------------
   // Connects the chart, the chart menu items and the evaluation edits.

@@ -1,8 +1,8 @@
 // Program entry.
-#include "shell/Application.h"
 #include "base/Prompter.h"
 #include "base/QtPrompter.h"
 #include "base/UserLocale.h"
+#include "shell/Application.h"
 
 int main(int argc, char** argv) {
   quelm::TApplication app(argc, argv);

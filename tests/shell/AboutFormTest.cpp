@@ -6,9 +6,9 @@
 #include <QPushButton>
 
 #include "ScriptedPrompter.h"
-#include "shell/AboutForm.h"
 #include "base/Config.h"
 #include "base/Prompter.h"
+#include "shell/AboutForm.h"
 
 using quelm::test::ScriptedPrompter;
 

@@ -11,6 +11,7 @@
 #include "base/Config.h"
 #include "base/Diag.h"
 #include "link/COMPort.h"
+#include "measurement/DownLoadForm.h"
 #include "service/SrvForm.h"
 #include "service/SwUpdate.h"
 #include "shell/AboutForm.h"
@@ -93,6 +94,13 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
     PgcForm->ReaderParameterTable1->trigger();
     EXPECT_TRUE(w[3]->isVisible()) << "the reader parameter window, not modal";
     PgcForm->PortNumber = 5;
+    // "Download" shows the download window; closing it gives the main window back.
+    EXPECT_TRUE(PgcForm->Download1->isEnabled());
+    PgcForm->Download1->trigger();
+    EXPECT_TRUE(DownLoadForm && DownLoadForm->isVisible());
+    PgcForm->setEnabled(false);
+    if (DownLoadForm) DownLoadForm->close();
+    EXPECT_TRUE(PgcForm->isEnabled());
     QTimer::singleShot(0, [] {
       EXPECT_TRUE(PgcForm->isVisible());
       EXPECT_FALSE(IoForm->isVisible());
@@ -103,9 +111,10 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
   });
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(prompter_.messages.empty());
-  const QStringList order = {"TPgcForm",     "TIoForm",      "TBptSubForm", "TDptForm",     "TAboutForm",
-                             "TRSDebugForm", "TOptionsForm", "TSrvForm",    "TLUTListForm", "TTypeForm",
-                             "TTSnForm",     "TSNForm",      "TSwUpdate",   "TErrMaskForm"};
+  const QStringList order = {"TPgcForm",   "TIoForm",      "TBptSubForm",  "TDptForm",
+                             "TAboutForm", "TRSDebugForm", "TOptionsForm", "TDownLoadForm",
+                             "TSrvForm",   "TLUTListForm", "TTypeForm",    "TTSnForm",
+                             "TSNForm",    "TAppendForm",  "TSwUpdate",    "TErrMaskForm"};
   EXPECT_EQ(created, order);
   QStringList reversed(order.rbegin(), order.rend());
   EXPECT_EQ(destroyed, reversed);

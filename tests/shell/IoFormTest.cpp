@@ -11,8 +11,8 @@
 #include "ScriptedPrompter.h"
 #include "WriteLimit.h"
 #include "base/Diag.h"
-#include "shell/IoForm.h"
 #include "base/SharedFileDialogs.h"
+#include "shell/IoForm.h"
 
 using quelm::test::ScriptedPrompter;
 

@@ -11,7 +11,7 @@
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  // The window's regional settings, so that both front ends print the same texts.
+  // The window's regional settings: the same texts as the window, in lists and files.
   quelm::setUserLocale(quelm::systemUserLocale());
   QTextStream out(stdout);
   QTextStream err(stderr);

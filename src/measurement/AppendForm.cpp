@@ -1,0 +1,48 @@
+#include "measurement/AppendForm.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "base/Prompter.h"
+#include "measurement/Download.h"
+
+TAppendForm* AppendForm = nullptr;
+
+TAppendForm::TAppendForm(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("AppendForm"));
+  setWindowTitle(QStringLiteral("Quelm"));
+  WarningLabel = new QLabel(this);
+  WarningLabel->setObjectName(QStringLiteral("WarningLabel"));
+  auto* buttons = new QHBoxLayout;
+  const auto button = [&](QPushButton*& b, const char* name, const QString& caption, int choice) {
+    b = new QPushButton(caption, this);
+    b->setObjectName(QLatin1String(name));
+    b->setAutoDefault(false);
+    buttons->addWidget(b);
+    connect(b, &QPushButton::clicked, this, [this, choice] {
+      Choice = choice;
+      accept();
+    });
+  };
+  button(AppendButton, "AppendButton", QStringLiteral("Append"), quelm::kChoiceAppend);
+  button(OverwriteButton, "OverwriteButton", QStringLiteral("Overwrite"), quelm::kChoiceOverwrite);
+  button(NewButton, "NewButton", QStringLiteral("Append+New"), quelm::kChoiceAppendNew);
+  button(CancelButton, "CancelButton", QStringLiteral("Cancel"), quelm::kChoiceCancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(WarningLabel);
+  layout->addLayout(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+  if (!AppendForm) AppendForm = this;
+}
+
+TAppendForm::~TAppendForm() {
+  if (AppendForm == this) AppendForm = nullptr;
+}
+
+int TAppendForm::Ask(const QString& storageName) {
+  WarningLabel->setText(storageName + QStringLiteral(" file exists!"));
+  quelm::prompter().runModal(*this);
+  return Choice;
+}

@@ -1,0 +1,363 @@
+#include "measurement/DownLoadForm.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include "base/SharedFileDialogs.h"
+#include "measurement/AppendForm.h"
+
+TDownLoadForm* DownLoadForm = nullptr;
+
+namespace {
+
+// Limits of the number edits: the arrow keys step within them.
+struct EditLimits {
+  QLineEdit* TDownLoadForm::*edit;
+  int maxLength, min, max;
+};
+const EditLimits kEditLimits[] = {
+    {&TDownLoadForm::DownLoadFromEdit, 5, 0, 32767},   {&TDownLoadForm::DownLoadToEdit, 5, 0, 32767},
+    {&TDownLoadForm::DownLoadYearEdit, 4, 1900, 2100}, {&TDownLoadForm::DownLoadMonthEdit, 2, 1, 12},
+    {&TDownLoadForm::DownLoadDayEdit, 2, 1, 31},       {&TDownLoadForm::DownLoadHourEdit, 2, 0, 24},
+    {&TDownLoadForm::DownLoadMinEdit, 2, 0, 60},
+};
+
+class BusyCursor {
+ public:
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+void setText(QLineEdit* edit, const QString& text) {
+  if (edit->text() == text) return;
+  const QSignalBlocker block(edit);
+  edit->setText(text);
+}
+
+}  // namespace
+
+TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
+  setObjectName(QStringLiteral("DownLoadForm"));
+  setWindowTitle(QStringLiteral("DownLoad"));
+  const auto edit = [](QWidget* parent, const char* name) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(QLatin1String(name));
+    return e;
+  };
+  const auto pushButton = [this](const QString& caption, const char* name) {
+    auto* b = new QPushButton(caption, this);
+    b->setObjectName(QLatin1String(name));
+    b->setAutoDefault(false);
+    return b;
+  };
+
+  SourceGroupBox = new QGroupBox(this);
+  ReaderRadioButton = new QRadioButton(QStringLiteral("&Reader"), SourceGroupBox);
+  ReaderRadioButton->setObjectName(QStringLiteral("ReaderRadioButton"));
+  FileRadioButton = new QRadioButton(QStringLiteral("&File"), SourceGroupBox);
+  FileRadioButton->setObjectName(QStringLiteral("FileRadioButton"));
+  SourceFileNameEdit = edit(SourceGroupBox, "SourceFileNameEdit");
+  SourceBrowseButton = new QPushButton(QStringLiteral("Br&owse"), SourceGroupBox);
+  SourceBrowseButton->setObjectName(QStringLiteral("SourceBrowseButton"));
+  SourceBrowseButton->setAutoDefault(false);
+  DownLoadTypeComboBox = new QComboBox(SourceGroupBox);
+  DownLoadTypeComboBox->setObjectName(QStringLiteral("DownLoadTypeComboBox"));
+  for (const char* caption : quelm::kDownloadTypeCaptions)
+    DownLoadTypeComboBox->addItem(QLatin1String(caption));
+  auto* sourceGrid = new QGridLayout(SourceGroupBox);
+  sourceGrid->addWidget(ReaderRadioButton, 0, 0);
+  sourceGrid->addWidget(DownLoadTypeComboBox, 0, 1, 1, 2);
+  sourceGrid->addWidget(FileRadioButton, 1, 0);
+  sourceGrid->addWidget(SourceFileNameEdit, 1, 1);
+  sourceGrid->addWidget(SourceBrowseButton, 1, 2);
+
+  BlockIDXGroupBox = new QGroupBox(QStringLiteral("Download from BlockNum _ to BlockNum _:"), this);
+  BlockIDXGroupBox->setObjectName(QStringLiteral("BlockIDXGroupBox"));
+  DownLoadFromEdit = edit(BlockIDXGroupBox, "DownLoadFromEdit");
+  DownLoadToEdit = edit(BlockIDXGroupBox, "DownLoadToEdit");
+  auto* rangeRow = new QHBoxLayout(BlockIDXGroupBox);
+  rangeRow->addWidget(DownLoadFromEdit);
+  rangeRow->addWidget(DownLoadToEdit);
+
+  DateGroupBox = new QGroupBox(QStringLiteral("by Date (download from dated block to last block):"), this);
+  DateGroupBox->setObjectName(QStringLiteral("DateGroupBox"));
+  DownLoadYearEdit = edit(DateGroupBox, "DownLoadYearEdit");
+  DownLoadMonthEdit = edit(DateGroupBox, "DownLoadMonthEdit");
+  DownLoadDayEdit = edit(DateGroupBox, "DownLoadDayEdit");
+  DownLoadHourEdit = edit(DateGroupBox, "DownLoadHourEdit");
+  DownLoadMinEdit = edit(DateGroupBox, "DownLoadMinEdit");
+  auto* dateRow = new QHBoxLayout(DateGroupBox);
+  for (int f = 0; f < quelm::kDateFieldCount; ++f)
+    dateRow->addWidget(dateEdit(static_cast<quelm::DateField>(f)));
+
+  StorageGroupBox = new QGroupBox(this);
+  DownLoadFileNameEdit = edit(StorageGroupBox, "DownLoadFileNameEdit");
+  DownLoadBrowseButton = new QPushButton(QStringLiteral("&Browse"), StorageGroupBox);
+  DownLoadBrowseButton->setObjectName(QStringLiteral("DownLoadBrowseButton"));
+  DownLoadBrowseButton->setAutoDefault(false);
+  HeaderCheckBox = new QCheckBox(QStringLiteral("Content List"), StorageGroupBox);
+  HeaderCheckBox->setObjectName(QStringLiteral("HeaderCheckBox"));
+  DetailedTextCheckBox = new QCheckBox(QStringLiteral("Detailed text list"), StorageGroupBox);
+  DetailedTextCheckBox->setObjectName(QStringLiteral("DetailedTextCheckBox"));
+  HeaderFileNameLabel = new QLabel(StorageGroupBox);
+  HeaderFileNameLabel->setObjectName(QStringLiteral("HeaderFileNameLabel"));
+  DetailedTextFileNameLabel = new QLabel(StorageGroupBox);
+  DetailedTextFileNameLabel->setObjectName(QStringLiteral("DetailedTextFileNameLabel"));
+  auto* storageGrid = new QGridLayout(StorageGroupBox);
+  storageGrid->addWidget(DownLoadFileNameEdit, 0, 0);
+  storageGrid->addWidget(DownLoadBrowseButton, 0, 1);
+  storageGrid->addWidget(HeaderCheckBox, 1, 0);
+  storageGrid->addWidget(HeaderFileNameLabel, 1, 1);
+  storageGrid->addWidget(DetailedTextCheckBox, 2, 0);
+  storageGrid->addWidget(DetailedTextFileNameLabel, 2, 1);
+
+  DownLoadCGauge = new QProgressBar(this);
+  DownLoadCGauge->setObjectName(QStringLiteral("DownLoadCGauge"));
+  ActualBlockIDXLabel = new QLabel(QStringLiteral("Actual BlockNum:"), this);
+  ActualBlockIDXDatLabel = new QLabel(this);
+  ActualBlockIDXDatLabel->setObjectName(QStringLiteral("ActualBlockIDXDatLabel"));
+  auto* progressRow = new QHBoxLayout;
+  progressRow->addWidget(DownLoadCGauge, 1);
+  progressRow->addWidget(ActualBlockIDXLabel);
+  progressRow->addWidget(ActualBlockIDXDatLabel);
+
+  StartButton = pushButton(QStringLiteral("&Start"), "StartButton");
+  AbortButton = pushButton(QStringLiteral("&Abort"), "AbortButton");
+  OKButton = pushButton(QStringLiteral("&Close"), "OKButton");
+  auto* buttonRow = new QHBoxLayout;
+  buttonRow->addStretch();
+  buttonRow->addWidget(StartButton);
+  buttonRow->addWidget(AbortButton);
+  buttonRow->addWidget(OKButton);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(SourceGroupBox);
+  layout->addWidget(BlockIDXGroupBox);
+  layout->addWidget(DateGroupBox);
+  layout->addWidget(StorageGroupBox);
+  layout->addLayout(progressRow);
+  layout->addLayout(buttonRow);
+
+  for (const EditLimits& l : kEditLimits) {
+    QLineEdit* e = this->*l.edit;
+    e->setMaxLength(l.maxLength);
+    e->installEventFilter(this);
+  }
+
+  connect(ReaderRadioButton, &QRadioButton::clicked, this, &TDownLoadForm::ReaderRadioButtonClick);
+  connect(FileRadioButton, &QRadioButton::clicked, this, &TDownLoadForm::FileRadioButtonClick);
+  connect(DownLoadTypeComboBox, &QComboBox::activated, this, &TDownLoadForm::DownLoadTypeComboBoxChange);
+  connect(SourceBrowseButton, &QPushButton::clicked, this, &TDownLoadForm::SourceBrowseButtonClick);
+  connect(SourceFileNameEdit, &QLineEdit::returnPressed, this, &TDownLoadForm::SourceFileNameEditEnter);
+  connect(SourceFileNameEdit, &QLineEdit::textEdited, this, [this](const QString& text) {
+    editingSource_ = true;
+    Job.setSourceName(text);
+    editingSource_ = false;
+  });
+  connect(DownLoadBrowseButton, &QPushButton::clicked, this, &TDownLoadForm::DownLoadBrowseButtonClick);
+  connect(DownLoadFileNameEdit, &QLineEdit::textEdited, this, [this](const QString& text) {
+    // The name takes its ".dat" when the operator leaves the edit.
+    editingStorage_ = true;
+    Job.setStorageName(text);
+    editingStorage_ = false;
+  });
+  connect(DownLoadFileNameEdit, &QLineEdit::editingFinished, this, &TDownLoadForm::Paint);
+  connect(HeaderCheckBox, &QCheckBox::clicked, this, [this](bool on) { Job.setContentList(on); });
+  connect(DetailedTextCheckBox, &QCheckBox::clicked, this, [this](bool on) { Job.setDetailedText(on); });
+  const auto rangeEdited = [this] { Job.setRangeTexts(DownLoadFromEdit->text(), DownLoadToEdit->text()); };
+  connect(DownLoadFromEdit, &QLineEdit::textEdited, this, rangeEdited);
+  connect(DownLoadToEdit, &QLineEdit::textEdited, this, rangeEdited);
+  for (int f = 0; f < quelm::kDateFieldCount; ++f) {
+    const auto field = static_cast<quelm::DateField>(f);
+    connect(dateEdit(field), &QLineEdit::textEdited, this,
+            [this, field](const QString& text) { Job.setDateText(field, text); });
+  }
+  // Enter moves on, as in the other windows.
+  for (QLineEdit* e : {DownLoadFromEdit, DownLoadToEdit, DownLoadYearEdit, DownLoadMonthEdit, DownLoadDayEdit,
+                       DownLoadHourEdit, DownLoadMinEdit, DownLoadFileNameEdit})
+    connect(e, &QLineEdit::returnPressed, this, [this] { focusNextChild(); });
+  connect(StartButton, &QPushButton::clicked, this, &TDownLoadForm::StartButtonClick);
+  connect(AbortButton, &QPushButton::clicked, this, &TDownLoadForm::AbortButtonClick);
+  connect(OKButton, &QPushButton::clicked, this, &TDownLoadForm::OKButtonClick);
+
+  Job.onChanged = [this] { Paint(); };
+  Job.askExistingFile = [this](const QString& storage) {
+    TAppendForm* question = Question ? Question : AppendForm;
+    if (!question) {
+      if (!ownQuestion_) ownQuestion_ = std::make_unique<TAppendForm>(this);
+      question = ownQuestion_.get();
+    }
+    return question->Ask(storage);
+  };
+  Job.activate(QDate::currentDate());
+  Paint();
+  if (!DownLoadForm) DownLoadForm = this;
+}
+
+TDownLoadForm::~TDownLoadForm() {
+  Job.onChanged = nullptr;
+  if (DownLoadForm == this) DownLoadForm = nullptr;
+}
+
+QLineEdit* TDownLoadForm::dateEdit(quelm::DateField field) const {
+  QLineEdit* const edits[] = {DownLoadYearEdit, DownLoadMonthEdit, DownLoadDayEdit, DownLoadHourEdit,
+                              DownLoadMinEdit};
+  return edits[field];
+}
+
+void TDownLoadForm::Paint() {
+  const quelm::DownloadState& s = Job.state();
+  const quelm::DownloadControls& c = s.controls;
+  const bool fromFile = s.source == quelm::DownloadSource::File;
+  {
+    const QSignalBlocker a(ReaderRadioButton), b(FileRadioButton);
+    ReaderRadioButton->setChecked(!fromFile);
+    FileRadioButton->setChecked(fromFile);
+  }
+  ReaderRadioButton->setEnabled(c.sourceChoice);
+  FileRadioButton->setEnabled(c.sourceChoice);
+  if (!editingSource_) setText(SourceFileNameEdit, s.sourceName);
+  SourceFileNameEdit->setEnabled(c.sourceName);
+  SourceBrowseButton->setEnabled(c.sourceName);
+  {
+    const QSignalBlocker block(DownLoadTypeComboBox);
+    DownLoadTypeComboBox->setCurrentIndex(s.type);
+  }
+  DownLoadTypeComboBox->setEnabled(c.typeList);
+
+  setText(DownLoadFromEdit, s.fromText);
+  setText(DownLoadToEdit, s.toText);
+  BlockIDXGroupBox->setEnabled(c.range);
+  // An unsaved download shows its range in black; by date it is greyed.
+  for (QLineEdit* e : {DownLoadFromEdit, DownLoadToEdit}) {
+    QPalette p = e->palette();
+    p.setColor(QPalette::Disabled, QPalette::Text,
+               c.rangeGrey ? palette().color(QPalette::Disabled, QPalette::Text) : QColor(Qt::black));
+    e->setPalette(p);
+  }
+  for (int f = 0; f < quelm::kDateFieldCount; ++f)
+    setText(dateEdit(static_cast<quelm::DateField>(f)), s.dateTexts[f]);
+  DateGroupBox->setEnabled(c.date);
+
+  if (!editingStorage_) setText(DownLoadFileNameEdit, s.storageName);
+  for (QWidget* w : std::initializer_list<QWidget*>{DownLoadFileNameEdit, DownLoadBrowseButton,
+                                                    HeaderCheckBox, DetailedTextCheckBox})
+    w->setEnabled(c.storage);
+  HeaderCheckBox->setChecked(s.contentList);
+  DetailedTextCheckBox->setChecked(s.detailedText);
+  HeaderFileNameLabel->setText(QFileInfo(s.contentListName).fileName());
+  DetailedTextFileNameLabel->setText(QFileInfo(s.detailedTextName).fileName());
+
+  DownLoadCGauge->setRange(0, std::max(s.gaugeMax, 0));
+  DownLoadCGauge->setValue(s.gaugeProgress);
+  ActualBlockIDXDatLabel->setText(s.actualBlock);
+  StartButton->setEnabled(c.start);
+  AbortButton->setEnabled(c.abort);
+}
+
+void TDownLoadForm::showResult(const quelm::DownloadResult& result) {
+  Paint();
+  quelm::ShowDownloadResult(result);
+}
+
+void TDownLoadForm::ReaderRadioButtonClick() { Job.chooseReader(); }
+
+void TDownLoadForm::FileRadioButtonClick() { Job.chooseFile(); }
+
+void TDownLoadForm::DownLoadTypeComboBoxChange(int index) {
+  quelm::DownloadResult r;
+  {
+    BusyCursor busy;
+    r = Job.selectType(index);
+  }
+  showResult(r);
+}
+
+void TDownLoadForm::SourceBrowseButtonClick() {
+  quelm::SharedFileDialog& dialog = quelm::sharedOpenDialog();
+  dialog.Filter =
+      quelm::filterFromPipes(QStringLiteral("Quelm data files (*.dat)|*.DAT|All files (*.*)|*.*"));
+  if (!dialog.Execute()) return;
+  showResult(Job.browseSource(dialog.FileName));
+}
+
+void TDownLoadForm::SourceFileNameEditEnter() {
+  quelm::DownloadResult r;
+  {
+    BusyCursor busy;
+    r = Job.skimSource(SourceFileNameEdit->text());
+  }
+  showResult(r);
+}
+
+void TDownLoadForm::DownLoadBrowseButtonClick() {
+  quelm::SharedFileDialog& dialog = quelm::sharedSaveDialog();
+  dialog.Filter = quelm::filterFromPipes(QStringLiteral("Quelm data files (*.dat)|*.DAT"));
+  if (!dialog.Execute()) return;
+  showResult(Job.browseStorage(dialog.FileName));
+}
+
+void TDownLoadForm::StartButtonClick() {
+  // What the edits show now is what Start takes.
+  Job.setRangeTexts(DownLoadFromEdit->text(), DownLoadToEdit->text());
+  for (int f = 0; f < quelm::kDateFieldCount; ++f) {
+    const auto field = static_cast<quelm::DateField>(f);
+    Job.setDateText(field, dateEdit(field)->text());
+  }
+  Job.setStorageName(DownLoadFileNameEdit->text());
+  quelm::DownloadResult r;
+  {
+    BusyCursor busy;
+    r = Job.start();
+  }
+  showResult(r);
+}
+
+void TDownLoadForm::AbortButtonClick() { Job.requestAbort(); }
+
+void TDownLoadForm::OKButtonClick() { close(); }
+
+void TDownLoadForm::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) Job.activate(QDate::currentDate());
+  QWidget::changeEvent(event);
+}
+
+void TDownLoadForm::closeEvent(QCloseEvent* event) {
+  // Closing mid-way stops the download before its next block.
+  if (Job.state().running) Job.requestAbort();
+  QWidget::closeEvent(event);
+  if (OnClosed) OnClosed();
+}
+
+bool TDownLoadForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Up || key == Qt::Key_Down) {
+      for (const EditLimits& l : kEditLimits) {
+        QLineEdit* e = this->*l.edit;
+        if (e != watched) continue;
+        bool ok = false;
+        const int v = e->text().trimmed().toInt(&ok);
+        const int next = std::clamp(ok ? v + (key == Qt::Key_Up ? 1 : -1) : l.min, l.min, l.max);
+        e->setText(QString::number(next));
+        emit e->textEdited(e->text());
+        return true;
+      }
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}

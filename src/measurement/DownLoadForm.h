@@ -1,0 +1,90 @@
+#pragma once
+// TDownLoadForm ("DownLoad"): the download window. It shows the state of its
+// DownloadJob and turns the operator's clicks and entries into calls of it;
+// the workflow itself (reader queries, corrections, files, the block loop)
+// lives in the job. Not modal; created once at start-up.
+
+#include <QWidget>
+#include <functional>
+
+#include "measurement/Download.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class TAppendForm;
+
+class TDownLoadForm : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TDownLoadForm(QWidget* parent = nullptr);
+  ~TDownLoadForm() override;
+
+  quelm::DownloadJob Job;
+
+  QGroupBox* SourceGroupBox;
+  QRadioButton* ReaderRadioButton;
+  QRadioButton* FileRadioButton;
+  QLineEdit* SourceFileNameEdit;
+  QPushButton* SourceBrowseButton;
+  QComboBox* DownLoadTypeComboBox;
+  QGroupBox* BlockIDXGroupBox;
+  QLineEdit* DownLoadFromEdit;
+  QLineEdit* DownLoadToEdit;
+  QGroupBox* DateGroupBox;
+  QLineEdit* DownLoadYearEdit;
+  QLineEdit* DownLoadMonthEdit;
+  QLineEdit* DownLoadDayEdit;
+  QLineEdit* DownLoadHourEdit;
+  QLineEdit* DownLoadMinEdit;
+  QGroupBox* StorageGroupBox;
+  QLineEdit* DownLoadFileNameEdit;
+  QPushButton* DownLoadBrowseButton;
+  QCheckBox* HeaderCheckBox;
+  QCheckBox* DetailedTextCheckBox;
+  QLabel* HeaderFileNameLabel;
+  QLabel* DetailedTextFileNameLabel;
+  QProgressBar* DownLoadCGauge;
+  QLabel* ActualBlockIDXLabel;  // "Actual BlockNum:"
+  QLabel* ActualBlockIDXDatLabel;
+  QPushButton* StartButton;
+  QPushButton* AbortButton;
+  QPushButton* OKButton;
+
+  // Runs when the window closes (the main window becomes usable again).
+  std::function<void()> OnClosed;
+  // The question window to ask; the program's TAppendForm when not set.
+  TAppendForm* Question = nullptr;
+
+  void ReaderRadioButtonClick();
+  void FileRadioButtonClick();
+  void DownLoadTypeComboBoxChange(int index);
+  void SourceBrowseButtonClick();
+  void SourceFileNameEditEnter();
+  void DownLoadBrowseButtonClick();
+  void StartButtonClick();
+  void AbortButtonClick();
+  void OKButtonClick();
+  // Shows the job's state in the controls.
+  void Paint();
+
+ protected:
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void showResult(const quelm::DownloadResult& result);
+  QLineEdit* dateEdit(quelm::DateField field) const;
+  bool editingStorage_ = false;
+  bool editingSource_ = false;
+  std::unique_ptr<TAppendForm> ownQuestion_;
+};
+
+// The program's download window; nullptr until it exists.
+extern TDownLoadForm* DownLoadForm;

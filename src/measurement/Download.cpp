@@ -1,0 +1,588 @@
+#include "measurement/Download.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <new>
+#include <optional>
+
+#include "base/Diag.h"
+#include "base/ErrorCodes.h"
+#include "measurement/NurvoDataBlock.h"
+#include "measurement/TextList.h"
+
+namespace quelm {
+namespace {
+
+constexpr char kNoAppend[] = "NOAPPEND";
+const QString kSameFileMessage = QStringLiteral("Source and Download file name is equivalent");
+
+DownloadResult message(DownloadResult::Kind kind, const QString& text) {
+  DownloadResult r;
+  r.kind = kind;
+  r.message = text;
+  return r;
+}
+
+// The whole number the operator typed; nothing (and the toolkit's
+// conversion message) when it is none.
+std::optional<long long> integerEntry(const QString& text, QString* error) {
+  bool ok = false;
+  const long long v = text.trimmed().toLongLong(&ok);
+  if (ok) return v;
+  if (error->isEmpty()) *error = QStringLiteral("'%1' is not a valid integer value").arg(text);
+  return std::nullopt;
+}
+
+// An existing file's canonical path; for one that does not exist yet, its
+// name in the canonical form of its folder.
+QString canonicalName(const QString& name) {
+  const QFileInfo info(name);
+  const QString canonical = info.canonicalFilePath();
+  if (!canonical.isEmpty()) return canonical;
+  const QString dir = QFileInfo(info.absolutePath()).canonicalFilePath();
+  return QDir::cleanPath((dir.isEmpty() ? info.absolutePath() : dir) + QLatin1Char('/') + info.fileName());
+}
+
+}  // namespace
+
+void ShowDownloadResult(const DownloadResult& r) {
+  switch (r.kind) {
+    case DownloadResult::kNone:
+      return;
+    case DownloadResult::kFailure:
+      ReportError(r.code);
+      return;
+    case DownloadResult::kRefused:
+      showMessage(MessageKind::Error, QString(), r.message);
+      return;
+    case DownloadResult::kCompleted:
+    case DownloadResult::kAborted:
+    case DownloadResult::kNothingToDo:
+      showMessage(MessageKind::Plain, QString(), r.message);
+      return;
+  }
+}
+
+int DownloadBlockCount(int from, int to) {
+  return ((to - from) % kBlocksInReader + kBlocksInReader) % kBlocksInReader + 1;
+}
+
+BlockRange CorrectDownloadRange(long long from, long long to, uint32_t lastBlock, uint32_t validBlocks) {
+  const long long last = lastBlock;
+  const long long held = std::min<long long>(validBlocks, kBlocksInReader);
+  const long long oldest = ((last + 1 - held) % kBlocksInReader + kBlocksInReader) % kBlocksInReader;
+  // Numbers after the newest block that the source still holds from before
+  // its numbering wrapped to 0.
+  const auto beforeWrap = [&](long long n) {
+    return held > 0 && oldest > last && n >= oldest && n < kBlocksInReader;
+  };
+  const auto inPlain = [&](long long n) { return n >= 0 && n <= last; };
+  BlockRange r{0, static_cast<int>(last)};
+  if (inPlain(from) || beforeWrap(from)) r.from = static_cast<int>(from);
+  if (inPlain(to) || (beforeWrap(to) && beforeWrap(from) && from <= to)) r.to = static_cast<int>(to);
+  return r;
+}
+
+QString ChangeFileExt(const QString& name, const QString& ext) {
+  const int dot = name.lastIndexOf(QLatin1Char('.'));
+  const int slash = name.lastIndexOf(QLatin1Char('/'));
+  return (dot > slash ? name.left(dot) : name) + ext;
+}
+
+bool SameFile(const QString& a, const QString& b) {
+  return !a.isEmpty() && !b.isEmpty() && canonicalName(a) == canonicalName(b);
+}
+
+// ---------------------------------------------------------------------------
+
+DownloadJob::DownloadJob() {
+  TraceLine trace(QStringLiteral("TDownLoadForm::TDownLoadForm(): "));
+  block_.reset(new (std::nothrow) TNurvoDataBlock(nullptr));
+  if (!block_) {
+    trace.fail(QStringLiteral("ERR_NEW"));
+    ReportError(kErrNew, trace.text());
+  }
+  setStorageName(QString());
+  disableAll();
+  showRange(1, 1);
+  trace.ok();
+}
+
+DownloadJob::~DownloadJob() = default;
+
+void DownloadJob::changed() {
+  if (onChanged) onChanged();
+}
+
+void DownloadJob::disableAll() {
+  DownloadControls& c = state_.controls;
+  c.sourceName = false;
+  c.range = false;
+  c.date = false;
+  c.start = false;
+  c.abort = false;
+  state_.gaugeMax = 65535;
+  state_.gaugeProgress = 0;
+}
+
+void DownloadJob::showRange(long long from, long long to) {
+  state_.fromText = QString::number(from);
+  state_.toText = QString::number(to);
+}
+
+DownloadResult DownloadJob::failure(int code) {
+  changed();
+  DownloadResult r;
+  r.kind = DownloadResult::kFailure;
+  r.code = code;
+  return r;
+}
+
+void DownloadJob::chooseReader() {
+  if (state_.running) return;
+  disableAll();
+  DownloadControls& c = state_.controls;
+  c.typeList = c.sourceChoice = c.storage = true;
+  c.sourceName = false;
+  state_.source = DownloadSource::Reader;
+  changed();
+}
+
+void DownloadJob::chooseFile() {
+  if (state_.running) return;
+  DownloadControls& c = state_.controls;
+  c.date = false;
+  c.typeList = false;
+  c.sourceName = true;
+  // The reader's range and Start do not apply to a file that is not read yet.
+  c.range = false;
+  c.rangeGrey = false;
+  c.start = false;
+  state_.source = DownloadSource::File;
+  changed();
+}
+
+DownloadResult DownloadJob::selectType(int type) {
+  if (state_.running || type < kDownloadNotSelected || type > kDownloadByDate) return {};
+  if (!block_) return failure(kErrNullptr);
+  TraceLine trace(QStringLiteral("TDownLoadForm::DownLoadTypeComboBoxChange(): "));
+  TNurvoDataBlock& b = *block_;
+  DownloadControls& c = state_.controls;
+  state_.type = type;
+  long long from = 1, to = 1;
+
+  if (type != kDownloadNotSelected && !(DiagFlags & kDiagNoPort)) {
+    if (const int rc = b.SkimCOM()) {
+      disableAll();
+      return failure(rc);
+    }
+    if (b.ValidBlocks == 0) {
+      disableAll();
+      changed();
+      return message(DownloadResult::kNothingToDo, QStringLiteral("No valid blocks"));
+    }
+    // ".F#" answering 0 for a reader that holds blocks: no newest block
+    // number, and no end for a loop that would run towards it.
+    if (b.LastBlock >= kBlocksInReader) {
+      disableAll();
+      return failure(kErrUnknownCommand);
+    }
+  }
+
+  switch (type) {
+    case kDownloadNotSelected:
+      disableAll();
+      trace << QStringLiteral("Not selected");
+      break;
+    case kDownloadUnsaved:
+      c.start = true;
+      c.range = false;
+      c.rangeGrey = false;
+      c.date = false;
+      if (const int rc = b.GetLastUnsavedCOMBlock()) {
+        disableAll();
+        return failure(rc);
+      }
+      if (b.LastUnsaved == 0xFFFF) {
+        state_.type = kDownloadNotSelected;
+        disableAll();
+        showRange(1, 1);
+        trace << QStringLiteral("NO UNSAVED BLOCK");
+        LogTrace(trace.text());
+        changed();
+        return message(DownloadResult::kNothingToDo, QStringLiteral("There are no unsaved blocks"));
+      }
+      to = b.LastBlock;
+      from = b.LastUnsaved;
+      break;
+    case kDownloadByNumber:
+      c.start = true;
+      c.range = true;
+      c.rangeGrey = false;
+      c.date = false;
+      to = b.LastBlock;
+      // Negative once the memory has wrapped; Start corrects it.
+      from = static_cast<long long>(b.LastBlock) - b.ValidBlocks + 1;
+      break;
+    case kDownloadByDate:
+      c.start = true;
+      c.date = true;
+      c.range = false;
+      c.rangeGrey = true;
+      from = 1;
+      to = b.ValidBlocks;  // shown only; Start replaces both
+      break;
+  }
+  if (type != kDownloadNotSelected) trace << QStringLiteral("Idx:%1").arg(type);
+  trace.ok();
+  presetFrom_ = from;
+  presetTo_ = to;
+  showRange(from, to);
+  changed();
+  return {};
+}
+
+DownloadResult DownloadJob::skimSource(const QString& name) {
+  if (state_.running) return {};
+  if (!block_) return failure(kErrNullptr);
+  DownloadControls& c = state_.controls;
+  state_.sourceName = name;
+  const auto unusable = [&] {
+    c.range = false;
+    c.start = false;
+  };
+  if (const int rc = block_->SkimFile(name)) {
+    unusable();
+    return failure(rc);
+  }
+  const TNurvoDataBlock& b = *block_;
+  if (b.ValidBlocks == 0) {
+    unusable();
+    changed();
+    return message(DownloadResult::kNothingToDo, QStringLiteral("No valid blocks"));
+  }
+  // A last record numbered beyond 2047 is no block of a reader's memory.
+  if (b.LastBlock >= kBlocksInReader) {
+    unusable();
+    return failure(kErrSourceFile);
+  }
+  c.range = true;
+  c.rangeGrey = false;
+  c.start = true;
+  const long long last = b.LastBlock;
+  showRange(((last + 1 - b.ValidBlocks) % kBlocksInReader + kBlocksInReader) % kBlocksInReader, last);
+  changed();
+  return {};
+}
+
+void DownloadJob::setSourceName(const QString& text) {
+  if (state_.running) return;
+  state_.sourceName = text;
+}
+
+DownloadResult DownloadJob::browseSource(const QString& chosen) {
+  if (state_.running) return {};
+  state_.sourceName.clear();
+  if (SameFile(chosen, state_.storageName)) {
+    changed();
+    return message(DownloadResult::kRefused, kSameFileMessage);
+  }
+  return skimSource(chosen);
+}
+
+DownloadResult DownloadJob::browseStorage(const QString& chosen) {
+  if (state_.running) return {};
+  const QString name = ChangeFileExt(chosen, QStringLiteral(".dat"));
+  if (state_.source == DownloadSource::File && SameFile(name, state_.sourceName))
+    return message(DownloadResult::kRefused, kSameFileMessage);
+  setStorageName(name);
+  return {};
+}
+
+void DownloadJob::setStorageName(const QString& text) {
+  if (state_.running) return;
+  if (state_.contentList) state_.contentListName = ChangeFileExt(text, QStringLiteral(".lst"));
+  if (state_.detailedText) state_.detailedTextName = ChangeFileExt(text, QStringLiteral(".txt"));
+  state_.storageName = ChangeFileExt(text, QStringLiteral(".dat"));
+  changed();
+}
+
+void DownloadJob::setContentList(bool checked) {
+  if (state_.running) return;
+  state_.contentList = checked;
+  if (checked) state_.contentListName = ChangeFileExt(state_.storageName, QStringLiteral(".lst"));
+  changed();
+}
+
+void DownloadJob::setDetailedText(bool checked) {
+  if (state_.running) return;
+  state_.detailedText = checked;
+  if (checked) state_.detailedTextName = ChangeFileExt(state_.storageName, QStringLiteral(".txt"));
+  changed();
+}
+
+void DownloadJob::setRangeTexts(const QString& from, const QString& to) {
+  if (state_.running) return;
+  state_.fromText = from;
+  state_.toText = to;
+}
+
+void DownloadJob::setDateText(DateField field, const QString& text) {
+  if (state_.running || field < 0 || field >= kDateFieldCount) return;
+  state_.dateTexts[field] = text;
+}
+
+void DownloadJob::activate(const QDate& today) {
+  // The question window of a running Start hands the activation back; the
+  // date that Start took must stay on show.
+  if (state_.running) return;
+  state_.dateTexts = {QString::number(today.year()), QStringLiteral("1"), QStringLiteral("1"),
+                      QStringLiteral("0"), QStringLiteral("0")};
+  changed();
+}
+
+void DownloadJob::reset() {
+  if (state_.running) return;
+  chooseReader();
+  state_.controls.abort = false;
+  state_.gaugeProgress = 0;
+  state_.actualBlock.clear();
+  state_.type = kDownloadNotSelected;
+  disableAll();
+  showRange(1, 1);
+  changed();
+}
+
+void DownloadJob::requestAbort() { DiagFlags |= kAbortRequest; }
+
+// ---------------------------------------------------------------------------
+// Start
+
+int DownloadJob::createListFiles() {
+  TNurvoDataBlock& b = *block_;
+  if (state_.contentList) {
+    state_.contentListName = ChangeFileExt(state_.storageName, QStringLiteral(".lst"));
+    changed();
+    if (const int rc = b.StartTextFile(state_.contentListName, kListTitle, 1)) return rc;
+  }
+  if (state_.detailedText) {
+    state_.detailedTextName = ChangeFileExt(state_.storageName, QStringLiteral(".txt"));
+    changed();
+    if (const int rc = b.StartTextFile(state_.detailedTextName, kListTitle, 0)) return rc;
+  }
+  return 0;
+}
+
+DownloadResult DownloadJob::copyBlocks(int from, int to, int appendFlag, const QString& secondFile) {
+  TNurvoDataBlock& b = *block_;
+  const bool fromFile = state_.source == DownloadSource::File;
+  const bool second = secondFile != QLatin1String(kNoAppend);
+  const int count = DownloadBlockCount(from, to);
+  DownloadResult r;
+  const auto stop = [&r](int code) {
+    r.kind = DownloadResult::kFailure;
+    r.code = code;
+    return r;
+  };
+  for (int k = 0; k < count; ++k) {
+    const int n = (from + k) % kBlocksInReader;
+    state_.gaugeProgress = k;
+    state_.actualBlock = QString::number(n);
+    changed();
+    // The Abort button (and everything else the window shows) gets through here.
+    QCoreApplication::processEvents();
+    if (DiagFlags & kAbortRequest) {
+      DiagFlags &= ~kAbortRequest;
+      r.kind = DownloadResult::kAborted;
+      r.message = QStringLiteral("User aborted");
+      return r;
+    }
+    const uint32_t number = static_cast<uint32_t>(n);
+    if (const int rc = fromFile ? b.ReadFileBlock(number) : b.ReadCOMBlock(number)) return stop(rc);
+    if (const int rc = b.WriteFileBlock(state_.storageName, appendFlag)) return stop(rc);
+    appendFlag = 1;
+    ++r.blocks;
+    if (second)
+      if (const int rc = b.WriteFileBlock(secondFile, 1)) return stop(rc);
+    if (state_.contentList)
+      if (const int rc = b.WriteFileHeader(state_.contentListName, 0)) return stop(rc);
+    if (state_.detailedText) {
+      const QString& txt = state_.detailedTextName;
+      if (fromFile) {
+        b.DecodeChannels();
+        if (const int rc = b.WriteBlockNumberLine(txt)) return stop(rc);
+        if (const int rc = b.WriteValuesCsv(txt)) return stop(rc);
+      } else {
+        if (const int rc = b.WriteFileHeader(txt, 1)) return stop(rc);
+        b.DecodeChannels();
+        if (const int rc = b.WriteValuesList(txt)) return stop(rc);
+      }
+    }
+  }
+  state_.gaugeProgress = count - 1;
+  r.kind = DownloadResult::kCompleted;
+  r.message = QStringLiteral("Process completed");
+  return r;
+}
+
+DownloadResult DownloadJob::start() {
+  if (state_.running || !state_.controls.start) return {};
+  // A request made while nothing ran (Abort stays enabled after a file
+  // download) belongs to no download.
+  DiagFlags &= ~kAbortRequest;
+  TraceLine trace(QStringLiteral("TDownLoadForm::StartButtonClick(): "));
+  if (!block_) {
+    trace.fail(QStringLiteral("ERR_NULLPTR"));
+    return failure(kErrNullptr);
+  }
+  TNurvoDataBlock& b = *block_;
+  const bool fromFile = state_.source == DownloadSource::File;
+  const int type = state_.type;
+
+  // Everything the operator entered is taken now, before anything is asked
+  // or written.
+  QString entryError;
+  long long from = presetFrom_, to = presetTo_;
+  std::array<long long, kDateFieldCount> date{};
+  if (fromFile || type == kDownloadByNumber) {
+    const auto f = integerEntry(state_.fromText, &entryError);
+    const auto t = integerEntry(state_.toText, &entryError);
+    if (f && t) {
+      from = *f;
+      to = *t;
+    }
+  } else if (type == kDownloadByDate) {
+    for (int i = 0; i < kDateFieldCount; ++i)
+      if (const auto v = integerEntry(state_.dateTexts[i], &entryError)) date[i] = *v;
+  }
+  if (!entryError.isEmpty()) return message(DownloadResult::kRefused, entryError);
+
+  if (fromFile) {
+    if (const int rc = b.SkimFile(state_.sourceName)) return failure(rc);
+    if (b.LastBlock >= kBlocksInReader) return failure(kErrSourceFile);
+  }
+  // A list or storage file that is the source would be truncated before
+  // the first block is read from it.
+  const QString& source = state_.sourceName;
+  const auto isSource = [&](const QString& name) { return fromFile && SameFile(source, name); };
+  if (isSource(state_.storageName) ||
+      (state_.contentList && isSource(ChangeFileExt(state_.storageName, QStringLiteral(".lst")))) ||
+      (state_.detailedText && isSource(ChangeFileExt(state_.storageName, QStringLiteral(".txt")))))
+    return message(DownloadResult::kRefused, kSameFileMessage);
+
+  state_.running = true;
+  struct Running {
+    DownloadState& s;
+    ~Running() { s.running = false; }
+  } running{state_};
+
+  QString secondFile = QLatin1String(kNoAppend);
+  int appendFlag = 1;
+  if (QFileInfo::exists(state_.storageName)) {
+    const int choice = askExistingFile ? askExistingFile(state_.storageName) : kChoiceCancel;
+    if (choice != kChoiceAppend && choice != kChoiceOverwrite && choice != kChoiceAppendNew) return {};
+    // Lists are written only alongside a new storage file.
+    state_.contentList = false;
+    state_.detailedText = false;
+    if (choice == kChoiceOverwrite) appendFlag = 0;
+    if (choice == kChoiceAppendNew) {
+      const QString base = state_.storageName.left(state_.storageName.size() - 4);
+      for (int i = 1; i <= 999; ++i) {
+        secondFile = base + QString::number(i) + QStringLiteral(".dat");
+        if (!QFileInfo::exists(secondFile)) break;
+      }
+      if (isSource(secondFile)) {
+        changed();
+        return message(DownloadResult::kRefused, kSameFileMessage);
+      }
+    }
+    changed();
+  }
+
+  const auto endWith = [&](const DownloadResult& r) {
+    state_.running = false;
+    reset();
+    return r;
+  };
+  if (fromFile || type == kDownloadByNumber) {
+    const BlockRange r = CorrectDownloadRange(from, to, b.LastBlock, b.ValidBlocks);
+    from = r.from;
+    to = r.to;
+  } else if (type == kDownloadByDate) {
+    if (const int rc =
+            b.GetDateCOMBlock(static_cast<uint8_t>(date[kYear] - 1900), static_cast<uint8_t>(date[kMonth]),
+                              static_cast<uint8_t>(date[kDay]), static_cast<uint8_t>(date[kHour]),
+                              static_cast<uint8_t>(date[kMinute]))) {
+      DownloadResult r;
+      r.kind = DownloadResult::kFailure;
+      r.code = rc;
+      return endWith(r);
+    }
+    from = b.ByDate;
+    if (from == 0)
+      return endWith(
+          message(DownloadResult::kNothingToDo, QStringLiteral("There is no such a required block")));
+    to = b.LastBlock;
+    if (from > to) from = to;
+  }
+  // No bound outside the memory ever reaches the loop: it could not end.
+  if (from < 0 || from >= kBlocksInReader || to < 0 || to >= kBlocksInReader) {
+    DownloadResult r;
+    r.kind = DownloadResult::kFailure;
+    r.code = fromFile ? kErrSourceFile : kErrUnknownCommand;
+    return endWith(r);
+  }
+  showRange(from, to);
+  LogTrace(trace.text() + QStringLiteral("DownLoadType: %1 StartBlockIndex=%2 EndBlockIndex=%3")
+                              .arg(fromFile ? -1 : type)
+                              .arg(from - 1)
+                              .arg(to - 1));
+
+  state_.gaugeMax = DownloadBlockCount(static_cast<int>(from), static_cast<int>(to)) - 1;
+  state_.gaugeProgress = 0;
+  // While the loop runs only Abort is usable: a type, source, name or range
+  // changed mid-way would change what is downloaded and acknowledged.
+  beforeRun_ = state_.controls;
+  state_.controls = DownloadControls{};
+  state_.controls.sourceChoice = state_.controls.typeList = state_.controls.storage = false;
+  state_.controls.abort = true;
+  changed();
+
+  if (const int rc = createListFiles()) {
+    state_.controls = beforeRun_;
+    state_.controls.start = false;
+    state_.controls.abort = true;
+    return failure(rc);
+  }
+
+  DownloadResult r = copyBlocks(static_cast<int>(from), static_cast<int>(to), appendFlag, secondFile);
+  r.from = static_cast<int>(from);
+  r.to = static_cast<int>(to);
+  if (secondFile != QLatin1String(kNoAppend)) r.secondFile = secondFile;
+  if (r.kind != DownloadResult::kCompleted) return endWith(r);
+  if (!fromFile && type == kDownloadUnsaved) {
+    if (const int rc = b.AckLastUnsavedCOMBlock(static_cast<uint32_t>(to))) {
+      r.kind = DownloadResult::kFailure;
+      r.code = rc;
+      r.message.clear();
+      return endWith(r);
+    }
+    LogTrace(QStringLiteral("AckLastUnsavedCOMBlock(): ok"));
+    r.acknowledged = true;
+  }
+  if (fromFile) {
+    // The window keeps its file choice; Start waits for a new source.
+    state_.controls = beforeRun_;
+    state_.controls.start = false;
+    state_.controls.abort = true;
+    changed();
+  } else {
+    state_.running = false;
+    reset();
+  }
+  LogTrace(QStringLiteral("DownLoad: COMPLETED: ok"));
+  return r;
+}
+
+}  // namespace quelm

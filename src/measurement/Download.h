@@ -1,0 +1,191 @@
+#pragma once
+// The download: copies measurement blocks from the reader or from another
+// data file into a storage data file, with an optional content list and
+// detailed text list, and tells the reader which blocks are saved after a
+// download of its unsaved blocks.
+//
+// DownloadJob is the whole workflow and the state of the download window as
+// plain data: the source and type, the range and date texts, the file names,
+// the check boxes, the gauge and which controls may be used. The window and
+// quelm-cli drive the same object: they set what the operator chose, call
+// the operations, and paint (or print) the state and results. Decisions are
+// inputs: the existing-file question is asked through a callback, an abort
+// is requested with requestAbort() while the block loop runs.
+
+#include <QDate>
+#include <QString>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "base/Prompter.h"
+
+class TNurvoDataBlock;
+
+namespace quelm {
+
+enum DownloadType : int {
+  kDownloadNotSelected = 0,
+  kDownloadUnsaved = 1,
+  kDownloadByNumber = 2,
+  kDownloadByDate = 3,
+};
+// The type list, in index order (blanks as the operator sees them).
+inline constexpr const char* kDownloadTypeCaptions[] = {"Please select ", "  Unsaved Blocks",
+                                                        "  by BlockNum   ", "  by Date       "};
+
+enum class DownloadSource { Reader, File };
+
+// The answer to "storage file exists", numbered as the question window's buttons.
+enum ExistingFileChoice : int {
+  kChoiceAppend = 0,
+  kChoiceOverwrite = 1,
+  kChoiceAppendNew = 2,
+  kChoiceCancel = 3,
+};
+
+// Which controls of the window the operator may use.
+struct DownloadControls {
+  bool sourceChoice = true;  // Reader / File
+  bool sourceName = false;   // source name and its Browse button
+  bool typeList = true;
+  bool storage = true;     // storage name, its Browse button and the two list check boxes
+  bool range = false;      // block range edits
+  bool rangeGrey = false;  // their numbers greyed (a by-date download replaces them)
+  bool date = false;
+  bool start = false;
+  bool abort = false;
+};
+
+// Date edits: year, month, day, hour, minute.
+enum DateField : int { kYear, kMonth, kDay, kHour, kMinute, kDateFieldCount };
+
+struct DownloadState {
+  DownloadSource source = DownloadSource::Reader;
+  int type = kDownloadNotSelected;
+  QString sourceName = QStringLiteral("Source.dat");
+  QString storageName = QStringLiteral(".dat");  // always ends in ".dat"
+  QString contentListName;                       // storage name with ".lst"
+  QString detailedTextName;                      // storage name with ".txt"
+  bool contentList = true;                       // "Content List" checked
+  bool detailedText = true;                      // "Detailed text list" checked
+  QString fromText = QStringLiteral("0");
+  QString toText = QStringLiteral("0");
+  std::array<QString, kDateFieldCount> dateTexts;
+  int gaugeMax = 65535;
+  int gaugeProgress = 0;
+  QString actualBlock;  // "Actual BlockNum:"
+  DownloadControls controls;
+  bool running = false;  // from Start until the download has ended
+};
+
+// What an operation ends with, for the front end to show.
+struct DownloadResult {
+  enum Kind {
+    kNone,         // nothing to show
+    kCompleted,    // "Process completed"
+    kAborted,      // "User aborted"
+    kNothingToDo,  // the reader or file has nothing to download (message)
+    kRefused,      // the operator's entry cannot be used (message, error box)
+    kFailure,      // an operation failed: code
+  };
+  Kind kind = kNone;
+  int code = 0;
+  QString message;
+  // A download that ran: blocks written to the storage file, its range, the
+  // additional file of Append+New, and whether the reader was told.
+  int blocks = 0;
+  int from = -1;
+  int to = -1;
+  QString secondFile;
+  bool acknowledged = false;
+};
+
+// Shows a result through the dialog seam: ReportError for a failure, a
+// box with the message otherwise.
+void ShowDownloadResult(const DownloadResult& result);
+
+// Block numbers of a download From..To (inclusive; 0 follows 2047).
+int DownloadBlockCount(int from, int to);
+
+// The range the operator entered, corrected against a source whose newest
+// block is lastBlock and that holds validBlocks blocks before it: a number
+// outside 0..lastBlock becomes 0 (From) or lastBlock (To), except where the
+// source's numbers have wrapped past 2047 and the number is one it holds,
+// so that From > To downloads the wrapped range.
+struct BlockRange {
+  int from;
+  int to;
+};
+BlockRange CorrectDownloadRange(long long from, long long to, uint32_t lastBlock, uint32_t validBlocks);
+
+// "run" -> "run.dat", "a/b.x" -> "a/b.dat", "" -> ".dat".
+QString ChangeFileExt(const QString& name, const QString& ext);
+// The same file, whether it exists yet or not.
+bool SameFile(const QString& a, const QString& b);
+
+class DownloadJob {
+ public:
+  DownloadJob();
+  ~DownloadJob();
+  DownloadJob(const DownloadJob&) = delete;
+  DownloadJob& operator=(const DownloadJob&) = delete;
+
+  const DownloadState& state() const { return state_; }
+  TNurvoDataBlock& block() { return *block_; }
+
+  // Called whenever the state changed during an operation (progress of the
+  // block loop included); the window repaints, the command line prints.
+  std::function<void()> onChanged;
+  // Asked when the storage file exists; returns an ExistingFileChoice.
+  std::function<int(const QString& storageName)> askExistingFile;
+
+  // --- Operator input (ignored while a download runs) ---------------------
+  void chooseReader();
+  void chooseFile();
+  // Queries the reader and presets the range for the type.
+  DownloadResult selectType(int type);
+  // Makes name the source and presets the range to everything it holds.
+  DownloadResult skimSource(const QString& name);
+  // The source name as typed (Start reads that file).
+  void setSourceName(const QString& text);
+  // A name chosen in the Browse dialogs.
+  DownloadResult browseSource(const QString& chosen);
+  DownloadResult browseStorage(const QString& chosen);
+  // The storage name as typed: the list names follow, and the storage name
+  // itself ends in ".dat".
+  void setStorageName(const QString& text);
+  void setContentList(bool checked);
+  void setDetailedText(bool checked);
+  void setRangeTexts(const QString& from, const QString& to);
+  void setDateText(DateField field, const QString& text);
+  // The window became active: the date edits show 1 January of the year.
+  void activate(const QDate& today);
+  // The window's state after a reader download, a failure or an abort.
+  void reset();
+
+  // --- The download -------------------------------------------------------
+  DownloadResult start();
+  // Honoured before the next block; a request made while no download runs
+  // is dropped when the next one starts.
+  void requestAbort();
+
+ private:
+  void changed();
+  void disableAll();
+  void showRange(long long from, long long to);
+  DownloadResult failure(int code);
+  // The loop over From..To; the result of the whole download.
+  DownloadResult copyBlocks(int from, int to, int appendFlag, const QString& secondFile);
+  int createListFiles();
+
+  DownloadState state_;
+  std::unique_ptr<TNurvoDataBlock> block_;
+  // Controls as they were before the loop took them away.
+  DownloadControls beforeRun_;
+  // The range the last type selection preset (an unsaved download keeps it).
+  long long presetFrom_ = 1;
+  long long presetTo_ = 1;
+};
+
+}  // namespace quelm

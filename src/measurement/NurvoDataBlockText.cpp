@@ -1,0 +1,85 @@
+// The text-list operations of TNurvoDataBlock: the content list row, the
+// detailed value lines and the block export, appended to their files one
+// operation at a time.
+#include <QFile>
+
+#include "base/Diag.h"
+#include "base/Prompter.h"
+#include "measurement/NurvoDataBlock.h"
+#include "measurement/TextList.h"
+
+namespace {
+
+// These operations trace a failure as the bare token, without a prefix.
+void traceBareToken(const QString& token) {
+  if (DiagFlags & quelm::kDiagBox) quelm::showMessage(quelm::MessageKind::Plain, QString(), token);
+  LogTrace(token);
+}
+
+// Opens name (truncate or append), writes text and closes it. A text that
+// does not reach the disk is a failure, even when the close succeeds.
+int writeTextFile(const QString& name, const QByteArray& text, bool truncate, quelm::TraceLine* trace) {
+  const auto failed = [trace](const char* token, int code) {
+    if (trace)
+      trace->fail(QLatin1String(token));
+    else
+      traceBareToken(QLatin1String(token));
+    return code;
+  };
+  const QByteArray path = QFile::encodeName(name);
+  std::FILE* f = path.isEmpty() ? nullptr : std::fopen(path.constData(), truncate ? "wbe" : "abe");
+  if (!f) return failed("ERR_FOPEN", -107);
+  const bool written = quelm::writeText(f, text);
+  const int closed = std::fclose(f);
+  if (!written) return failed("ERR_FWRITE", -110);
+  if (closed != 0) return failed("ERR_FCLOSE", -111);
+  return 0;
+}
+
+}  // namespace
+
+int TNurvoDataBlock::StartTextFile(const QString& name, const QByteArray& title, int columnHeader) {
+  const QByteArray text = quelm::titleBlockText(name, title, columnHeader == 1, quelm::textFileNow());
+  // Failures are told by the result alone.
+  const QByteArray path = QFile::encodeName(name);
+  std::FILE* f = path.isEmpty() ? nullptr : std::fopen(path.constData(), "wbe");
+  if (!f) return -107;
+  const bool written = quelm::writeText(f, text);
+  const int closed = std::fclose(f);
+  if (!written) return -110;
+  return closed == 0 ? 0 : -111;
+}
+
+int TNurvoDataBlock::WriteListColumnHeader(std::FILE* file) {
+  return file && quelm::writeText(file, quelm::columnHeaderText()) ? 0 : -110;
+}
+
+int TNurvoDataBlock::WriteFileHeader(const QString& name, int columnHeader) {
+  quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::WriteFileHeader(): filename=") + name +
+                         QStringLiteral(": "));
+  QByteArray text = columnHeader == 1 ? quelm::columnHeaderText() : QByteArray();
+  text += quelm::listRowText(Record);
+  if (const int rc = writeTextFile(name, text, false, &trace)) return rc;
+  trace.ok();
+  return 0;
+}
+
+int TNurvoDataBlock::WriteBlockNumberLine(const QString& name) {
+  return writeTextFile(name, quelm::blockNumberLineText(Record), false, nullptr);
+}
+
+int TNurvoDataBlock::WriteValuesList(const QString& name) {
+  return writeTextFile(name, quelm::valueLinesList(Record, Values, Ranges), false, nullptr);
+}
+
+int TNurvoDataBlock::WriteValuesCsv(const QString& name) {
+  return writeTextFile(name, quelm::valueLinesCsv(Record, Values), false, nullptr);
+}
+
+int TNurvoDataBlock::WriteBlockText(const QString& name) {
+  // The first failure is the result: an export whose title block could not
+  // be written is no export, whatever the later appends do.
+  if (const int rc = StartTextFile(name, quelm::kExportTitle, 1)) return rc;
+  if (const int rc = WriteFileHeader(name, 0)) return rc;
+  return WriteValuesList(name);
+}

@@ -1,0 +1,122 @@
+// quelm-cli download and export: what they refuse, what they write, and how
+// a failing reader ends a download.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "CliDriver.h"
+#include "ReaderModel.h"
+#include "SimServer.h"
+#include "evaluation/BlockExport.h"
+#include "measurement/NurvoDataBlock.h"
+#include "sample-data/SampleData.h"
+
+namespace {
+
+using quelm::test::runCli;
+
+QByteArray readAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class CliDownloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    saved = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    ASSERT_EQ(WriteSampleDataFile("src.dat", {14, 3, 2040}), 0);
+  }
+  void TearDown() override { QDir::setCurrent(saved); }
+  QTemporaryDir dir;
+  QString saved;
+};
+
+TEST_F(CliDownloadTest, WrongOrMissingChoicesAreUsageErrors) {
+  ASSERT_EQ(WriteSampleDataFile("taken.dat", {1, 3, 0}), 0);
+  const struct {
+    QStringList args;
+    const char* inErr;
+  } cases[] = {
+      {{"download", "--unsaved", "--out", "x"}, "--port is needed"},
+      {{"download", "--port", "/dev/null", "--unsaved"}, "--out STORAGE.dat is needed"},
+      {{"download", "--port", "/dev/null", "--unsaved", "--number", "1", "2", "--out", "x"},
+       "choose one of --unsaved"},
+      {{"download", "--port", "/dev/null", "--since", "yesterday", "--out", "x"},
+       "--since takes \"YYYY.MM.DD HH:MM\""},
+      {{"download", "--from-file", "src.dat", "--unsaved", "--out", "x"}, "not --unsaved or --since"},
+      {{"download", "--from-file", "src.dat", "--number", "1", "2", "--port", "COM1", "--out", "x"},
+       "--port and --baud"},
+      {{"download", "--from-file", "src.dat", "--number", "1", "2", "--out", "x", "--new", "--append"},
+       "choose one of"},
+      {{"download", "--from-file", "src.dat", "--number", "1", "2", "--out", "taken"},
+       "taken.dat exists: choose"},
+      {{"download", "--from-file", "src.dat", "--number", "x1", "2", "--out", "y"},
+       "'x1' is not a valid integer"},
+      {{"download", "--from-file", "src.dat", "--number", "1", "2", "--out", "src", "--overwrite"},
+       "file name is equivalent"},
+      {{"export", "src.dat"}, "a data file and a block number are needed"},
+      {{"export", "src.dat", "3000"}, "BLOCK must be a whole number from 0 to 2047"},
+  };
+  for (const auto& c : cases) {
+    const auto r = runCli(c.args);
+    EXPECT_EQ(r.code, 2) << c.args.join(' ').toStdString();
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.inErr))) << r.err.toStdString();
+  }
+  EXPECT_EQ(readAll("taken.dat").size(), 512) << "a refused download writes nothing";
+  EXPECT_EQ(readAll("src.dat").size(), 14 * 512);
+  EXPECT_FALSE(QFile::exists("y.dat") || QFile::exists("x.dat"));
+}
+
+TEST_F(CliDownloadTest, AFileDownloadAndAnExportWriteWhatTheWindowWrites) {
+  // Without --number the whole file, wrapped range and all.
+  auto r = runCli({"download", "--from-file", "src.dat", "--out", "copy"});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(
+      r.out,
+      "Downloaded 14 block(s) 2040..5 to copy.dat\nContent list: copy.lst\nDetailed text list: copy.txt\n");
+  EXPECT_EQ(readAll("copy.dat"), readAll("src.dat"));
+  EXPECT_TRUE(readAll("copy.txt").contains("\r\nBL No=  2040  \r\n"));
+
+  r = runCli({"download", "--from-file", "src.dat", "--number", "3", "4", "--out", "copy", "--append"});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(r.out, "Downloaded 2 block(s) 3..4 to copy.dat\n") << "no lists beside an existing file";
+  EXPECT_EQ(readAll("copy.dat").size(), 16 * 512);
+
+  r = runCli({"export", "src.dat", "2041"});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  TNurvoDataBlock block(nullptr);
+  block.FileName = "src.dat";
+  ASSERT_EQ(block.ReadFileBlock(2041), 0);
+  ASSERT_EQ(quelm::ExportBlockText(block.Record, "Quelm2041.expected"), 0);
+  EXPECT_EQ(readAll("Quelm2041.txt").replace("Quelm2041.txt", "X"),
+            readAll("Quelm2041.expected").replace("Quelm2041.expected", "X"));
+  r = runCli({"export", "src.dat", "100", "x.txt"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains("Source file error (-214)")) << r.err.toStdString();
+}
+
+TEST_F(CliDownloadTest, AReaderThatRefusesEndsTheDownloadKeepingTheBlocksUnacknowledged) {
+  quelm::sim::FaultOptions faults;
+  faults.refuse.every = 8;  // the 8th reply: ".G#", ".F#", ".K0#", then the 5th block
+  quelm::sim::TReaderModel model(faults);
+  model.LoadBlocks(MakeSampleBlocks({20, 3, 0}));
+  quelm::sim::TReaderSimServer server(model);
+  ASSERT_EQ(server.Open(), 0);
+  const auto r = runCli({"download", "--port", server.SlavePath(), "--unsaved", "--out", "run"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains("(-210)")) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("4 block(s) written to run.dat are kept")) << r.err.toStdString();
+  EXPECT_EQ(readAll("run.dat").size(), 4 * 512);
+  EXPECT_EQ(model.FirstUnsaved(), 0);
+
+  model.SetUnsaved(0);
+  const auto none = runCli({"download", "--port", server.SlavePath(), "--unsaved", "--out", "none"});
+  EXPECT_EQ(none.code, 0) << none.err.toStdString();
+  EXPECT_EQ(none.out, "There are no unsaved blocks\n");
+}
+
+}  // namespace

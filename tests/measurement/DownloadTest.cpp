@@ -1,0 +1,430 @@
+// The download workflow as a core object against the simulated reader's
+// model, exchanged in process (fast and exact), and against data files.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "ReaderModel.h"
+#include "base/Diag.h"
+#include "link/CommandChannel.h"
+#include "link/Frame.h"
+#include "measurement/Download.h"
+#include "measurement/NurvoDataBlock.h"
+#include "measurement/TextList.h"
+#include "sample-data/SampleData.h"
+
+using namespace quelm;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// The reader model as the program's command channel: each command frame
+// goes to the model, its reply frame is classified as the link does.
+// intercept may answer a command itself (a code, or reply data).
+class ModelChannel final : public TCommandChannel {
+ public:
+  explicit ModelChannel(sim::TReaderModel* model) : model_(model) { SetCommandChannel(this); }
+  void setModel(sim::TReaderModel* model) { model_ = model; }
+  ~ModelChannel() override { SetCommandChannel(nullptr); }
+
+  std::function<std::optional<int>(const Bytes& payload)> intercept;
+  // Reply data (after the letter) to send instead of the model's.
+  std::function<std::optional<Bytes>(const Bytes& payload)> fakeData;
+  std::vector<Bytes> sent;
+
+  int SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out) override {
+    sent.emplace_back(payload, payload + length);
+    if (intercept)
+      if (const auto code = intercept(sent.back())) return *code;
+    uint8_t frame[kTrmFrameSize];
+    const int n =
+        BuildFrame(frame, static_cast<uint8_t>(kControlInformation | (seq_++ & 0x0F)), payload, length);
+    Bytes reply;
+    for (const sim::Emission& e : model_->Feed(frame, static_cast<size_t>(n)))
+      reply.insert(reply.end(), e.bytes.begin(), e.bytes.end());
+    if (const auto data = fakeData ? fakeData(sent.back()) : std::nullopt) {
+      Bytes letterAndData{payload[1]};
+      letterAndData.insert(letterAndData.end(), data->begin(), data->end());
+      reply.assign(letterAndData.size() + kFrameOverhead, 0);
+      BuildFrame(reply.data(), frame[5], letterAndData.data(), static_cast<int>(letterAndData.size()));
+    }
+    if (reply.empty()) return -204;
+    count_ = static_cast<uint16_t>(std::min<size_t>(reply.size(), sizeof rcv_));
+    std::memcpy(rcv_, reply.data(), count_);
+    if (out) *out = static_cast<uint16_t>(count_ - 10);
+    return ClassifyReply(rcv_, count_, frameLengthField(rcv_), true, payload, length, true).code;
+  }
+  const uint8_t* RcvFrame() const override { return rcv_; }
+  uint16_t RcvCount() const override { return count_; }
+
+  // The block numbers of the ".Y" commands, and the ".K2" acknowledgements.
+  std::vector<int> reads() const { return numbersOf('Y', 2); }
+  std::vector<int> acks() const { return numbersOf('K', 3, '2'); }
+
+ private:
+  std::vector<int> numbersOf(uint8_t letter, int at, uint8_t sub = 0) const {
+    std::vector<int> v;
+    for (const Bytes& p : sent)
+      if (p.size() > static_cast<size_t>(at + 1) && p[1] == letter && (!sub || p[2] == sub))
+        v.push_back(p[at] | (p[at + 1] << 8));
+    return v;
+  }
+  sim::TReaderModel* model_;
+  uint8_t rcv_[kRcvFrameSize] = {};
+  uint16_t count_ = 0;
+  int seq_ = 0;
+};
+
+std::vector<BlockRecord> fileRecords(const QString& path) {
+  QFile f(path);
+  std::vector<BlockRecord> v;
+  if (!f.open(QIODevice::ReadOnly)) return v;
+  const QByteArray all = f.readAll();
+  EXPECT_EQ(all.size() % 512, 0) << "whole records only";
+  v.resize(static_cast<size_t>(all.size() / 512));
+  std::memcpy(v.data(), all.constData(), v.size() * 512);
+  return v;
+}
+
+int lineCount(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? static_cast<int>(f.readAll().count("\r\n")) : -1;
+}
+
+// What a download from the reader stores: the record with bytes 0 and 511 zeroed.
+BlockRecord asDownloaded(BlockRecord r) {
+  auto* b = reinterpret_cast<uint8_t*>(&r);
+  b[0] = 0;
+  b[511] = 0;
+  return r;
+}
+
+void expectRecords(const std::vector<BlockRecord>& actual, const std::vector<BlockRecord>& expected) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (size_t i = 0; i < actual.size(); ++i)
+    EXPECT_EQ(std::memcmp(&actual[i], &expected[i], 512), 0) << "record " << i;
+}
+
+constexpr int kTitleAndHeaderLines = 9;  // rule, title, blank, name, date, 4 header lines
+
+class DownloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DiagFlags = 0;
+    ASSERT_TRUE(dir.isValid());
+    saved = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    setTextFileClock([] { return QDateTime(QDate(2024, 3, 1), QTime(8, 0)); });
+  }
+  void TearDown() override {
+    setTextFileClock({});
+    QDir::setCurrent(saved);
+    DiagFlags = 0;
+  }
+
+  // A new reader holding count sample blocks numbered from first on.
+  void loadReader(int first, int count, int unsaved = -1) {
+    reader = std::make_unique<sim::TReaderModel>();
+    channel.setModel(reader.get());
+    if (count > 0) reader->LoadBlocks(MakeSampleBlocks({count, 3, first}));
+    reader->SetUnsaved(unsaved);
+  }
+  // The reader's blocks from..to (wrapping) as a download stores them.
+  std::vector<BlockRecord> readerBlocks(int from, int to) const {
+    std::vector<BlockRecord> v;
+    for (int n = from;; n = (n + 1) % 2048) {
+      v.push_back(asDownloaded(reader->Block(n)));
+      if (n == to) break;
+    }
+    return v;
+  }
+
+  QTemporaryDir dir;
+  QString saved;
+  std::unique_ptr<sim::TReaderModel> reader = std::make_unique<sim::TReaderModel>();
+  ModelChannel channel{reader.get()};
+  DownloadJob job;
+};
+
+TEST_F(DownloadTest, FromTheReaderByEachTypeWithItsCorrections) {
+  struct Case {
+    const char* name;
+    int first, count, type;
+    const char* from;  // typed range (by number)
+    const char* to;
+    int dateOfBlock;           // by date: the read-out time of this block (or the next dated one)
+    int expectFrom, expectTo;  // expectFrom -1: the dated block
+  };
+  const Case cases[] = {
+      {"unsaved, wrapped", 2040, 14, kDownloadUnsaved, "", "", -1, 2040, 5},
+      {"unsaved, whole memory", 0, 2048, kDownloadUnsaved, "", "", -1, 0, 2047},
+      {"one block by number", 0, 300, kDownloadByNumber, "7", "7", -1, 7, 7},
+      {"numbers beyond the newest", 0, 101, kDownloadByNumber, "3000", "3000", -1, 0, 100},
+      {"a typed wrapped range", 2040, 14, kDownloadByNumber, "2042", "3", -1, 2042, 3},
+      {"by date", 0, 300, kDownloadByDate, "", "", 50, -1, 299},
+      {"by date beyond the newest", 200, 1949, kDownloadByDate, "", "", 250, 100, 100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    loadReader(c.first, c.count);
+    channel.sent.clear();
+    int from = c.expectFrom;
+    job.setStorageName(QStringLiteral("run%1").arg(&c - cases));
+    ASSERT_EQ(job.selectType(c.type).kind, DownloadResult::kNone);
+    if (c.type == kDownloadByNumber) job.setRangeTexts(QLatin1String(c.from), QLatin1String(c.to));
+    if (c.type == kDownloadByDate) {
+      int dated = c.dateOfBlock;
+      while (reader->Block(dated).ErrorCodes & 0x10) ++dated;
+      if (from < 0) from = dated;
+      const uint8_t* d = reader->Block(dated).DateTime;
+      for (int f = 0; f < kDateFieldCount; ++f)
+        job.setDateText(static_cast<DateField>(f), QString::number(f == kYear ? d[0] + 1900 : d[f]));
+    }
+    // While the loop runs only Abort can be used.
+    int gaugeMax = -1;
+    job.onChanged = [&] {
+      const DownloadState& s = job.state();
+      if (!s.running || s.actualBlock.isEmpty()) return;
+      gaugeMax = s.gaugeMax;
+      EXPECT_FALSE(s.controls.typeList || s.controls.sourceChoice || s.controls.storage || s.controls.range ||
+                   s.controls.start);
+      EXPECT_TRUE(s.controls.abort);
+    };
+    const DownloadResult r = job.start();
+    job.onChanged = nullptr;
+    ASSERT_EQ(r.kind, DownloadResult::kCompleted) << r.code;
+    EXPECT_EQ(r.message, "Process completed");
+    const int expected = DownloadBlockCount(from, c.expectTo);
+    EXPECT_EQ(r.blocks, expected);
+    EXPECT_EQ(gaugeMax, expected - 1);
+    expectRecords(fileRecords(job.state().storageName), readerBlocks(from, c.expectTo));
+    EXPECT_EQ(lineCount(ChangeFileExt(job.state().storageName, ".lst")), kTitleAndHeaderLines + expected);
+    EXPECT_EQ(channel.acks(), c.type == kDownloadUnsaved ? std::vector<int>{c.expectTo} : std::vector<int>{});
+    // A reader download ends in the reset window.
+    EXPECT_EQ(job.state().type, kDownloadNotSelected);
+    EXPECT_FALSE(job.state().controls.start || job.state().controls.abort);
+    EXPECT_TRUE(job.state().controls.typeList);
+  }
+}
+
+TEST_F(DownloadTest, AnExistingStorageFileIsAppendedOverwrittenOrJoinedByANewOne) {
+  loadReader(0, 30);
+  struct Case {
+    int choice;
+    int storageRecords;  // old ones kept + new ones
+    bool second;
+  };
+  for (const Case c : {Case{kChoiceAppend, 2 + 5, false}, Case{kChoiceOverwrite, 5, false},
+                       Case{kChoiceAppendNew, 2 + 5, true}, Case{kChoiceCancel, 2, false}}) {
+    SCOPED_TRACE(c.choice);
+    const QString caseDir = dir.filePath(QStringLiteral("case%1").arg(c.choice));
+    QDir().mkpath(caseDir);
+    QDir::setCurrent(caseDir);
+    for (const char* name : {"Run.dat", "Run1.dat", "Run2.dat"})
+      ASSERT_EQ(WriteSampleDataFile(name, {2, 9, 500}), 0);
+    job.setContentList(true);
+    job.setDetailedText(true);
+    job.setStorageName(QStringLiteral("Run"));
+    QString asked;
+    job.askExistingFile = [&](const QString& name) {
+      asked = name;
+      return c.choice;
+    };
+    ASSERT_EQ(job.selectType(kDownloadByNumber).kind, DownloadResult::kNone);
+    job.setRangeTexts("20", "24");
+    const DownloadResult r = job.start();
+    EXPECT_EQ(asked, "Run.dat");
+    EXPECT_EQ(r.kind, c.choice == kChoiceCancel ? DownloadResult::kNone : DownloadResult::kCompleted);
+    const std::vector<BlockRecord> stored = fileRecords("Run.dat");
+    ASSERT_EQ(static_cast<int>(stored.size()), c.storageRecords);
+    if (c.choice != kChoiceCancel) expectRecords({stored.end() - 5, stored.end()}, readerBlocks(20, 24));
+    if (c.second) expectRecords(fileRecords("Run3.dat"), readerBlocks(20, 24));
+    EXPECT_EQ(QFile::exists("Run3.dat"), c.second);
+    EXPECT_FALSE(QFile::exists("Run.lst") || QFile::exists("Run.txt"));
+    // The check boxes end unchecked once the question was answered.
+    EXPECT_EQ(job.state().contentList, c.choice == kChoiceCancel);
+    EXPECT_FALSE(job.state().running);
+  }
+}
+
+TEST_F(DownloadTest, AbortCompletesTheBlockInHandAndAnEarlierRequestDoesNotCount) {
+  loadReader(0, 40);
+  job.requestAbort();  // nothing runs: dropped by the next Start
+  ASSERT_EQ(job.selectType(kDownloadUnsaved).kind, DownloadResult::kNone);
+  channel.intercept = [&](const Bytes& p) -> std::optional<int> {
+    if (p[1] == 'Y' && channel.reads().size() == 3) job.requestAbort();
+    return std::nullopt;
+  };
+  job.setStorageName("abort");
+  const DownloadResult r = job.start();
+  EXPECT_EQ(r.kind, DownloadResult::kAborted);
+  EXPECT_EQ(r.message, "User aborted");
+  EXPECT_EQ(r.blocks, 3);
+  expectRecords(fileRecords("abort.dat"), readerBlocks(0, 2));
+  EXPECT_TRUE(channel.acks().empty()) << "an aborted download saves nothing on the reader";
+  EXPECT_FALSE(DiagFlags & kAbortRequest);
+  EXPECT_EQ(job.state().type, kDownloadNotSelected);
+}
+
+TEST_F(DownloadTest, AFailureKeepsTheWrittenBlocksWholeAndIsNotAcknowledged) {
+  loadReader(0, 40);
+  ASSERT_EQ(job.selectType(kDownloadUnsaved).kind, DownloadResult::kNone);
+  channel.intercept = [&](const Bytes& p) -> std::optional<int> {
+    if (p[1] == 'Y' && p[2] == 17) return -205;
+    return std::nullopt;
+  };
+  job.setStorageName("partial");
+  const DownloadResult r = job.start();
+  EXPECT_EQ(r.kind, DownloadResult::kFailure);
+  EXPECT_EQ(r.code, -205);
+  EXPECT_EQ(r.blocks, 17);
+  expectRecords(fileRecords("partial.dat"), readerBlocks(0, 16));
+  EXPECT_TRUE(channel.acks().empty());
+}
+
+TEST_F(DownloadTest, ImpossibleBoundsAndEmptyReadersDownloadNothing) {
+  loadReader(0, 20, 0);
+  EXPECT_EQ(job.selectType(kDownloadUnsaved).message, "There are no unsaved blocks");
+  EXPECT_EQ(job.state().type, kDownloadNotSelected);
+
+  // ".F#" answering 0 while blocks exist: no newest block to run towards.
+  channel.fakeData = [](const Bytes& p) -> std::optional<Bytes> {
+    if (p[1] == 'F') return Bytes{0, 0};
+    return std::nullopt;
+  };
+  const DownloadResult bad = job.selectType(kDownloadByNumber);
+  EXPECT_EQ(bad.kind, DownloadResult::kFailure);
+  EXPECT_FALSE(job.state().controls.start);
+  EXPECT_EQ(job.start().kind, DownloadResult::kNone);
+
+  channel.fakeData = nullptr;
+  loadReader(0, 0);
+  EXPECT_EQ(job.selectType(kDownloadByNumber).message, "No valid blocks");
+  EXPECT_FALSE(QFile::exists(".dat"));
+}
+
+TEST_F(DownloadTest, TypedEntriesThatAreNoNumbersStopBeforeAnythingIsAsked) {
+  loadReader(0, 20);
+  ASSERT_EQ(WriteSampleDataFile("kept.dat", {1, 1, 0}), 0);
+  job.setStorageName("kept");
+  bool asked = false;
+  job.askExistingFile = [&](const QString&) {
+    asked = true;
+    return int{kChoiceOverwrite};
+  };
+  job.selectType(kDownloadByNumber);
+  job.setRangeTexts("1x", "5");
+  DownloadResult r = job.start();
+  EXPECT_EQ(r.kind, DownloadResult::kRefused);
+  EXPECT_EQ(r.message, "'1x' is not a valid integer value");
+  job.selectType(kDownloadByDate);
+  job.activate(QDate(2024, 5, 6));
+  EXPECT_EQ(job.state().dateTexts[kYear], "2024");
+  job.setDateText(kMinute, "");
+  EXPECT_EQ(job.start().kind, DownloadResult::kRefused);
+  EXPECT_FALSE(asked);
+  EXPECT_EQ(fileRecords("kept.dat").size(), 1u);
+}
+
+// --- From a data file ---------------------------------------------------------
+
+TEST_F(DownloadTest, FromAFileAWrappedRangeIsCopiedWholeAndAMissingNumberStops) {
+  ASSERT_EQ(WriteSampleDataFile("wrapped.dat", {14, 5, 2040}), 0);
+  job.chooseFile();
+  EXPECT_FALSE(job.state().controls.start) << "nothing to copy before a source is read";
+  ASSERT_EQ(job.skimSource("wrapped.dat").kind, DownloadResult::kNone);
+  EXPECT_EQ(job.state().fromText, "2040");
+  EXPECT_EQ(job.state().toText, "5");
+  job.setStorageName("copy");
+  DownloadResult r = job.start();
+  ASSERT_EQ(r.kind, DownloadResult::kCompleted) << r.code;
+  EXPECT_EQ(r.blocks, 14);
+  expectRecords(fileRecords("copy.dat"), fileRecords("wrapped.dat"));
+  // The detailed list of a file download: a number line and CSV values per block.
+  EXPECT_EQ(lineCount("copy.txt"), 5 + 14 * (3 + 1 + 106));
+  EXPECT_TRUE(job.state().controls.abort);
+  EXPECT_FALSE(job.state().controls.start);
+
+  // A source without block 15: the blocks before it stay.
+  std::vector<BlockRecord> gap = MakeSampleBlocks({10, 5, 10});
+  gap.erase(gap.begin() + 5);
+  QFile f("gap.dat");
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(reinterpret_cast<const char*>(gap.data()), static_cast<qint64>(gap.size() * 512));
+  f.close();
+  job.reset();
+  job.chooseFile();
+  ASSERT_EQ(job.skimSource("gap.dat").kind, DownloadResult::kNone);
+  job.setRangeTexts("10", "19");
+  job.setStorageName("gapcopy");
+  r = job.start();
+  EXPECT_EQ(r.kind, DownloadResult::kFailure);
+  EXPECT_EQ(r.code, -214);
+  expectRecords(fileRecords("gapcopy.dat"), {gap.begin(), gap.begin() + 5});
+}
+
+TEST_F(DownloadTest, AFileNeverBecomesItsOwnStorageOrListAndOddNumbersAreRefused) {
+  ASSERT_EQ(WriteSampleDataFile("run.dat", {6, 5, 0}), 0);
+  ASSERT_EQ(WriteSampleDataFile("run.txt", {1, 5, 0}), 0);  // a source under a list's name
+  job.askExistingFile = [](const QString&) { return int{kChoiceOverwrite}; };
+  job.chooseFile();
+  for (const char* source : {"run.dat", "run.txt"}) {
+    ASSERT_EQ(job.skimSource(source).kind, DownloadResult::kNone);
+    job.setStorageName(QStringLiteral("./../%1/run").arg(QDir(dir.path()).dirName()));
+    const DownloadResult r = job.start();
+    EXPECT_EQ(r.kind, DownloadResult::kRefused) << source;
+    EXPECT_EQ(r.message, "Source and Download file name is equivalent");
+  }
+  EXPECT_EQ(fileRecords("run.dat").size(), 6u);
+  ASSERT_EQ(job.skimSource("run.dat").kind, DownloadResult::kNone);
+  EXPECT_EQ(job.browseStorage("run.x").kind, DownloadResult::kRefused);
+  job.setStorageName("other");
+  EXPECT_EQ(job.browseSource(dir.filePath("run.dat")).kind, DownloadResult::kNone);
+  job.setStorageName("run");
+  EXPECT_EQ(job.browseSource("run.dat").kind, DownloadResult::kRefused);
+  EXPECT_TRUE(job.state().sourceName.isEmpty());
+
+  // A last record numbered beyond the memory.
+  std::vector<BlockRecord> odd = MakeSampleBlocks({2, 5, 0});
+  odd[1].BlockNumber = 3000;
+  QFile f("odd.dat");
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(reinterpret_cast<const char*>(odd.data()), 1024);
+  f.close();
+  EXPECT_EQ(job.skimSource("odd.dat").code, -214);
+  EXPECT_FALSE(job.state().controls.start);
+}
+
+TEST(DownloadRange, CorrectionsKeepWrappedRangesOfWhatTheSourceHolds) {
+  const struct {
+    long long from, to;
+    uint32_t last, valid;
+    int expectFrom, expectTo;
+  } cases[] = {
+      {3000, 3000, 100, 101, 0, 100},  {-8, 5, 5, 14, 0, 5},
+      {2040, 5, 5, 14, 2040, 5},       {2030, 5, 5, 14, 0, 5},
+      {2041, 2045, 5, 14, 2041, 2045}, {2045, 2041, 5, 14, 2045, 5},
+      {7, 7, 299, 300, 7, 7},          {0, 2047, 2047, 2048, 0, 2047},
+      {100, 50, 99, 100, 0, 50},
+  };
+  for (const auto& c : cases) {
+    const BlockRange r = CorrectDownloadRange(c.from, c.to, c.last, c.valid);
+    EXPECT_EQ(r.from, c.expectFrom) << c.from << ".." << c.to;
+    EXPECT_EQ(r.to, c.expectTo) << c.from << ".." << c.to;
+  }
+  EXPECT_EQ(DownloadBlockCount(2040, 5), 14);
+  EXPECT_EQ(DownloadBlockCount(6, 5), 2048);
+  EXPECT_EQ(ChangeFileExt("run", ".dat"), "run.dat");
+  EXPECT_EQ(ChangeFileExt("a.b/run.x", ".lst"), "a.b/run.lst");
+  EXPECT_EQ(ChangeFileExt("", ".dat"), ".dat");
+}
+
+}  // namespace

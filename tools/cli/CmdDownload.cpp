@@ -1,0 +1,195 @@
+// quelm-cli download: the download window's workflow from the command line,
+// with the same files. The operator's decisions are options; an existing
+// storage file without one is refused rather than guessed at.
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <csignal>
+
+#include "Cli.h"
+#include "measurement/Download.h"
+
+namespace quelm::cli {
+namespace {
+
+const QString kCommand = QStringLiteral("download");
+
+volatile std::sig_atomic_t g_interrupted = 0;
+void onInterrupt(int) { g_interrupted = 1; }
+
+// Ctrl+C stops the download before its next block, as Abort does: what was
+// written stays whole.
+class InterruptAsAbort {
+ public:
+  InterruptAsAbort() {
+    g_interrupted = 0;
+    previous_ = std::signal(SIGINT, onInterrupt);
+  }
+  ~InterruptAsAbort() { std::signal(SIGINT, previous_); }
+
+ private:
+  void (*previous_)(int);
+};
+
+// Progress on standard error: one bar redrawn on a terminal, a line per
+// block otherwise (logs of scheduled jobs).
+class Progress {
+ public:
+  Progress(CliIO& io, const DownloadJob& job) : io_(io), job_(job) {}
+  void update() {
+    const DownloadState& s = job_.state();
+    if (!s.running || s.actualBlock.isEmpty() || s.actualBlock == shown_) return;
+    shown_ = s.actualBlock;
+    const int total = s.gaugeMax + 1, done = s.gaugeProgress + 1;
+    if (io_.errIsTerminal) {
+      constexpr int kWidth = 30;
+      const int filled = total > 0 ? done * kWidth / total : kWidth;
+      io_.err << "\r[" << QString(filled, QLatin1Char('#')) << QString(kWidth - filled, QLatin1Char(' '))
+              << "] " << done << "/" << total << " block " << s.actualBlock << Qt::flush;
+      bar_ = true;
+    } else {
+      io_.err << "block " << s.actualBlock << " (" << done << "/" << total << ")" << Qt::endl;
+    }
+  }
+  void end() {
+    if (bar_) io_.err << Qt::endl;
+    bar_ = false;
+  }
+
+ private:
+  CliIO& io_;
+  const DownloadJob& job_;
+  QString shown_;
+  bool bar_ = false;
+};
+
+void printKept(CliIO& io, const DownloadJob& job, const DownloadResult& r) {
+  io.err << "quelm-cli: " << r.blocks << " block(s) written to " << job.state().storageName << " are kept"
+         << Qt::endl;
+}
+
+int report(CliIO& io, const DownloadJob& job, const DownloadResult& r) {
+  const DownloadState& s = job.state();
+  switch (r.kind) {
+    case DownloadResult::kCompleted:
+      io.out << "Downloaded " << r.blocks << " block(s) " << r.from << ".." << r.to << " to " << s.storageName
+             << "\n";
+      if (!r.secondFile.isEmpty()) io.out << "Also appended to " << r.secondFile << "\n";
+      if (s.contentList) io.out << "Content list: " << s.contentListName << "\n";
+      if (s.detailedText) io.out << "Detailed text list: " << s.detailedTextName << "\n";
+      if (r.acknowledged) io.out << "Acknowledged to the reader: " << r.to << "\n";
+      io.out.flush();
+      return kExitOk;
+    case DownloadResult::kNothingToDo:
+      io.out << r.message << Qt::endl;
+      return kExitOk;
+    case DownloadResult::kAborted:
+      io.err << "quelm-cli: " << r.message << Qt::endl;
+      printKept(io, job, r);
+      return kExitFailure;
+    case DownloadResult::kRefused:
+      return usageError(io, kCommand, r.message);
+    case DownloadResult::kFailure:
+      failure(io, r.code);
+      if (r.blocks > 0) printKept(io, job, r);
+      return kExitFailure;
+    case DownloadResult::kNone:
+      break;
+  }
+  return usageError(io, kCommand, QStringLiteral("nothing was downloaded"));
+}
+
+int run(Args& args, CliIO& io) {
+  const std::optional<QString> sourceFile = args.value(QStringLiteral("--from-file"));
+  const bool unsaved = args.flag(QStringLiteral("--unsaved"));
+  const std::optional<QStringList> number = args.values(QStringLiteral("--number"), 2);
+  const std::optional<QString> since = args.value(QStringLiteral("--since"));
+  const std::optional<QString> out = args.value(QStringLiteral("--out"));
+  const bool noLst = args.flag(QStringLiteral("--no-lst"));
+  const bool noTxt = args.flag(QStringLiteral("--no-txt"));
+  int choices = 0;
+  int choice = kChoiceCancel;
+  const struct {
+    const char* option;
+    int choice;
+  } kChoices[] = {
+      {"--append", kChoiceAppend}, {"--overwrite", kChoiceOverwrite}, {"--new", kChoiceAppendNew}};
+  for (const auto& c : kChoices)
+    if (args.flag(QLatin1String(c.option))) {
+      ++choices;
+      choice = c.choice;
+    }
+
+  std::unique_ptr<ReaderSession> session;
+  if (!sourceFile) {
+    int exitCode = kExitOk;
+    if (!args.ok()) return usageError(io, kCommand, args.error());
+    session = openReader(args, io, kCommand, &exitCode);
+    if (!session) return exitCode;
+  } else if (args.value(QStringLiteral("--port")) || args.value(QStringLiteral("--baud"))) {
+    args.fail(QStringLiteral("--from-file reads a data file; --port and --baud are for the reader"));
+  }
+  args.positional();
+  const int types = int{unsaved} + int{number.has_value()} + int{since.has_value()};
+  if (!out) args.fail(QStringLiteral("--out STORAGE.dat is needed"));
+  if (choices > 1) args.fail(QStringLiteral("choose one of --append, --overwrite and --new"));
+  if (sourceFile && (unsaved || since))
+    args.fail(QStringLiteral("a download from a file takes --number FROM TO, not --unsaved or --since"));
+  if (!sourceFile && types != 1) args.fail(QStringLiteral("choose one of --unsaved, --number and --since"));
+  std::array<QString, kDateFieldCount> date;
+  if (since) {
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("^(\\d{4})\\.(\\d{1,2})\\.(\\d{1,2}) (\\d{1,2}):(\\d{1,2})$"))
+            .match(since->trimmed());
+    if (!m.hasMatch())
+      args.fail(QStringLiteral("--since takes \"YYYY.MM.DD HH:MM\", not \"%1\"").arg(*since));
+    for (int i = 0; i < kDateFieldCount; ++i) date[i] = m.captured(i + 1);
+  }
+  if (!args.ok()) return usageError(io, kCommand, args.error());
+
+  DownloadJob job;
+  job.setContentList(!noLst);
+  job.setDetailedText(!noTxt);
+  job.setStorageName(*out);
+  if (QFileInfo::exists(job.state().storageName) && choices == 0)
+    return usageError(
+        io, kCommand,
+        QStringLiteral("%1 exists: choose --append, --overwrite or --new").arg(job.state().storageName));
+  job.askExistingFile = [choice](const QString&) { return choice; };
+
+  DownloadResult r;
+  if (sourceFile) {
+    job.chooseFile();
+    r = job.skimSource(*sourceFile);
+  } else {
+    job.chooseReader();
+    r = job.selectType(unsaved ? kDownloadUnsaved : number ? kDownloadByNumber : kDownloadByDate);
+  }
+  if (r.kind != DownloadResult::kNone) return report(io, job, r);
+  // Without --number a file is copied whole, as the window presets it.
+  if (number) job.setRangeTexts(number->at(0), number->at(1));
+  for (int i = 0; since && i < kDateFieldCount; ++i) job.setDateText(static_cast<DateField>(i), date[i]);
+
+  Progress progress(io, job);
+  InterruptAsAbort interrupt;
+  job.onChanged = [&] {
+    if (g_interrupted) job.requestAbort();
+    progress.update();
+  };
+  r = job.start();
+  job.onChanged = nullptr;
+  progress.end();
+  return report(io, job, r);
+}
+
+const CommandRegistrar registrar(
+    {"download",
+     "download (--port COMn|DEVICE [--baud RATE] (--unsaved | --number FROM TO | --since \"YYYY.MM.DD "
+     "HH:MM\") "
+     "| --from-file SOURCE.dat [--number FROM TO]) --out STORAGE.dat [--no-lst] [--no-txt] "
+     "[--append | --overwrite | --new]",
+     "blocks from the reader or a data file into a data file, with its content list (.lst) and detailed text "
+     "list (.txt); an existing STORAGE.dat needs --append, --overwrite or --new",
+     run});
+
+}  // namespace
+}  // namespace quelm::cli
