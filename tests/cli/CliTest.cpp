@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,6 +16,7 @@
 #include "evaluation/ContentList.h"
 #include "evaluation/DoseChain.h"
 #include "measurement/BlockRecord.h"
+#include "measurement/TextList.h"
 #include "sample-data/SampleData.h"
 
 namespace {
@@ -187,6 +189,29 @@ TEST_F(CliFile, ListSearchesAndPagesAsTheWindowDoes) {
   const auto r = runCli({"list", path, "--after", stamp(from), "--before", stamp(to)});
   EXPECT_EQ(r.code, 0) << r.err.toStdString();
   EXPECT_EQ(listed(r.out), between);
+}
+
+TEST_F(CliFile, ListWritesTheListedBlocksAsAContentListFile) {
+  write(30);
+  quelm::setTextFileClock([] { return QDateTime(QDate(2024, 3, 1), QTime(6, 0)); });
+  const QString lst = dir.filePath(QStringLiteral("out.lst"));
+  const auto r = runCli({"list", path, "--number", "5", "9", "--lst", lst});
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  std::vector<BlockRecord> listedBlocks;
+  for (int n = 9; n >= 5; --n) listedBlocks.push_back(block(n));
+  const QString expected = dir.filePath(QStringLiteral("expected.lst"));
+  ASSERT_EQ(quelm::WriteContentList(expected, listedBlocks), 0);
+  QFile written(lst), wanted(expected);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  ASSERT_TRUE(wanted.open(QIODevice::ReadOnly));
+  // The same file but for its own name in the title block.
+  EXPECT_EQ(written.readAll().replace(lst.toLocal8Bit(), "NAME"),
+            wanted.readAll().replace(expected.toLocal8Bit(), "NAME"));
+
+  const auto unwritable = runCli({"list", path, "--lst", dir.filePath(QStringLiteral("no/such/dir.lst"))});
+  EXPECT_EQ(unwritable.code, 1);
+  EXPECT_TRUE(unwritable.err.endsWith("File open error (-107)\n")) << unwritable.err.toStdString();
+  quelm::setTextFileClock({});
 }
 
 TEST_F(CliFile, ShowPrintsHeaderAndPanelPerBlockAndGoesOnPastAMissingOne) {

@@ -6,6 +6,7 @@
 #include "ContentSession.h"
 #include "evaluation/ContentList.h"
 #include "evaluation/SearchCriteria.h"
+#include "measurement/TextList.h"
 
 namespace quelm::cli {
 namespace {
@@ -69,6 +70,21 @@ void applyCriteria(const Criteria& c, SearchState& s) {
   if (c.dosimeter) SetSearchDosimeter(s.Request, *c.dosimeter);
 }
 
+// The listed blocks as a content list file, in the order listed. Its rows
+// need whole records (the dose rate is not in a summary): each block is read
+// again, and no file is written unless every one of them could be.
+int writeContentList(ContentSession& session, CliIO& io, const QString& name,
+                     const std::vector<uint16_t>& numbers) {
+  std::vector<BlockRecord> records;
+  records.reserve(numbers.size());
+  for (const uint16_t number : numbers) {
+    if (const int rc = session.Show(io, number)) return rc;
+    records.push_back(session.Detail().ShownRecord());
+  }
+  if (const int rc = WriteContentList(name, records)) return failure(io, rc, name);
+  return kExitOk;
+}
+
 void printTitles(QTextStream& out) {
   QStringList titles;
   for (const ContentColumn& column : ContentColumns()) titles << QString::fromLatin1(column.title);
@@ -81,6 +97,7 @@ int run(Args& args, CliIO& io) {
   if (!session.TakeReader(args, io, kCommand, true, &exitCode)) return exitCode;
   Criteria criteria;
   int pages = 1;
+  const std::optional<QString> lstFile = args.value(QStringLiteral("--lst"));
   if (takeCriteria(args, criteria)) {
     if (const auto text = args.value(QStringLiteral("--pages")))
       pages =
@@ -106,26 +123,29 @@ int run(Args& args, CliIO& io) {
   // Paging on past the oldest block comes round to the newest again: a
   // block already listed ends the list.
   std::set<uint16_t> listed;
+  std::vector<uint16_t> order;
   for (int page = 0; page < pages; ++page) {
     if (page > 0 && !content.PrevPage()) break;
     if (content.FilledRows() >= 1 && listed.count(uint16_t{content.RowSummary(1).BlockNumber})) break;
     for (int row = 1; row <= content.FilledRows(); ++row) {
       listed.insert(uint16_t{content.RowSummary(row).BlockNumber});
+      order.push_back(uint16_t{content.RowSummary(row).BlockNumber});
       QStringList cells;
       for (const QString& cell : content.RowTexts(row).cells) cells << cell;
       io.out << cells.join(QLatin1Char('\t')) << '\n';
     }
   }
   io.out.flush();
-  return kExitOk;
+  return lstFile ? writeContentList(session, io, *lstFile, order) : int{kExitOk};
 }
 
 const CommandRegistrar registrar(
     {"list",
      "list (FILE.dat | --port COMn|DEVICE [--baud RATE]) [--number FROM TO] [--after \"YYYY.MM.DD HH:MM\"] "
-     "[--before \"YYYY.MM.DD HH:MM\"] [--dosimeter ID] [--pages N]",
+     "[--before \"YYYY.MM.DD HH:MM\"] [--dosimeter ID] [--pages N] [--lst OUT.lst]",
      "the content list: a title line, then one tab-separated line per block, newest first; the search "
-     "criteria combine, dates are exclusive bounds; --pages N lists N pages towards older blocks",
+     "criteria combine, dates are exclusive bounds; --pages N lists N pages towards older blocks; --lst "
+     "also writes the listed blocks as a content list file",
      run});
 
 }  // namespace
