@@ -63,6 +63,7 @@ bool ContentModel::RowSelectable(int row) const { return quelm::RowSelectable(ro
 // --- Rows ---------------------------------------------------------------------
 
 void ContentModel::clearRows() {
+  ++pageSerial_;
   filled_ = 0;
   texts_.fill(ContentRow{});
 }

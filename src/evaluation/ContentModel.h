@@ -64,6 +64,8 @@ class ContentModel {
   const BlockSummary& RowSummary(int row) const { return rows_[static_cast<size_t>(row - 1)]; }
   const ContentRow& RowTexts(int row) const { return texts_[static_cast<size_t>(row - 1)]; }
   int SelectedRow() const { return selected_; }  // 0: none
+  // Counts the refills of the list: a view shows a new page from its top.
+  unsigned PageSerial() const { return pageSerial_; }
   bool PagingEnabled() const { return paging_; }
   bool Busy() const { return busyDepth_ > 0; }
   SearchState& Search() { return search_; }
@@ -125,6 +127,7 @@ class ContentModel {
   std::array<ContentRow, kContentRows> texts_;
   int filled_ = 0;
   int selected_ = 0;
+  unsigned pageSerial_ = 0;
   bool paging_ = false;
   int busyDepth_ = 0;
   QString sourceLabel_, sourceHint_, availableBlocks_;
