@@ -191,6 +191,15 @@ TEST_F(CliFile, ListSearchesAndPagesAsTheWindowDoes) {
   EXPECT_EQ(listed(r.out), between);
 }
 
+TEST_F(CliFile, ListPagesRoundAFullReaderMemoryOnce) {
+  write(2048, 11);  // every number, the newest is 10
+  const auto r = runCli({"list", path, "--pages", "200"});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  const std::vector<int> numbers = listed(r.out);
+  ASSERT_EQ(numbers.size(), 2048u);
+  for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], (10 - static_cast<int>(i) + 2048) % 2048);
+}
+
 TEST_F(CliFile, ListWritesTheListedBlocksAsAContentListFile) {
   write(30);
   quelm::setTextFileClock([] { return QDateTime(QDate(2024, 3, 1), QTime(6, 0)); });

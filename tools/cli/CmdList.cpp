@@ -124,12 +124,16 @@ int run(Args& args, CliIO& io) {
   // block already listed ends the list.
   std::set<uint16_t> listed;
   std::vector<uint16_t> order;
-  for (int page = 0; page < pages; ++page) {
+  bool roundAgain = false;
+  for (int page = 0; page < pages && !roundAgain; ++page) {
     if (page > 0 && !content.PrevPage()) break;
-    if (content.FilledRows() >= 1 && listed.count(uint16_t{content.RowSummary(1).BlockNumber})) break;
     for (int row = 1; row <= content.FilledRows(); ++row) {
-      listed.insert(uint16_t{content.RowSummary(row).BlockNumber});
-      order.push_back(uint16_t{content.RowSummary(row).BlockNumber});
+      const uint16_t number = content.RowSummary(row).BlockNumber;
+      if (!listed.insert(number).second) {
+        roundAgain = true;
+        break;
+      }
+      order.push_back(number);
       QStringList cells;
       for (const QString& cell : content.RowTexts(row).cells) cells << cell;
       io.out << cells.join(QLatin1Char('\t')) << '\n';
