@@ -67,7 +67,7 @@ int ReportError(int code, const QString& /*context*/) {
   const quelm::ErrorText t = quelm::ErrorMessage(code);
   const QString title =
       t.kind == quelm::MessageKind::Warning ? QStringLiteral("Warning") : QStringLiteral("Error");
-  quelm::showMessage(t.kind, title, t.message, quelm::Ok, quelm::Ok);
+  quelm::prompter().message(quelm::MessageRequest{t.kind, title, t.message, quelm::Ok, quelm::Ok, code});
   return code;
 }
 

@@ -43,6 +43,9 @@ struct MessageRequest {
   QString text;
   unsigned buttons = Ok;
   StandardButton defaultButton = NoButton;
+  // The result code a box of the error reporter shows; 0 for other boxes.
+  // A front end without boxes (the command line) prints it with the text.
+  int code = 0;
 };
 
 struct FileRequest {

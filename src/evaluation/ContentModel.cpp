@@ -63,6 +63,7 @@ bool ContentModel::RowSelectable(int row) const { return quelm::RowSelectable(ro
 // --- Rows ---------------------------------------------------------------------
 
 void ContentModel::clearRows() {
+  ++pageSerial_;
   filled_ = 0;
   texts_.fill(ContentRow{});
 }
@@ -105,13 +106,23 @@ void ContentModel::showSource() {
 
 void ContentModel::loadSelectedBlock() {
   TraceLine trace(QStringLiteral("TPgcForm::LoadSelectedBlock(): "));
-  if (!data_) return;
+  if (selected_ < 1 || selected_ > filled_) return;
+  readAndShow(RowSummary(selected_).BlockNumber, trace, QString::number(selected_));
+}
+
+int ContentModel::ShowBlock(uint32_t number) {
+  TraceLine trace(QStringLiteral("TPgcForm::ShowBlock(): "));
+  if (Busy()) return 0;
+  return readAndShow(number, trace, QString::number(number));
+}
+
+int ContentModel::readAndShow(uint32_t number, TraceLine& trace, const QString& row) {
+  if (!data_) return kErrNullptr;
   if (data_->State & ::Busy) {
     trace.fail(QStringLiteral("BUSYCOM"));
-    return;
+    return 0;
   }
-  if (selected_ < 1 || selected_ > filled_ || !source_) return;
-  const uint32_t number = RowSummary(selected_).BlockNumber;
+  if (!source_) return kErrDataInvalid;
 
   BusyScope busy(*this);
   const int rc = source_->ReadBlock(*data_, number);
@@ -120,11 +131,12 @@ void ContentModel::loadSelectedBlock() {
     detail_.ReinstateShownBlock();
     busy.release();
     trace.fail(QString::number(rc));
-    if (source_->Reportable(rc)) ReportError(rc, source_->ReadContext(QString::number(selected_), rc));
-    return;
+    if (source_->Reportable(rc)) ReportError(rc, source_->ReadContext(row, rc));
+    return rc;
   }
-  detail_.Refresh();
-  trace.ok();
+  const int shown = detail_.Refresh();
+  if (shown == 0) trace.ok();
+  return shown;
 }
 
 bool ContentModel::Select(int row) {
@@ -137,17 +149,18 @@ bool ContentModel::Select(int row) {
 
 // --- Paging ----------------------------------------------------------------------
 
-void ContentModel::NextPage() {
-  if (Busy() || !data_) return;
+bool ContentModel::NextPage() {
+  if (Busy() || !data_) return false;
   TraceLine trace(QStringLiteral("TPgcForm::NextPageButtonClick(): "));
   setPaging(false);
+  int n = 0;
   {
     BusyScope busy(*this);
     SearchRequest& request = search_.Request;
     const std::optional<uint32_t> top =
         filled_ >= 1 ? std::optional<uint32_t>(uint32_t{RowSummary(1).BlockNumber}) : std::nullopt;
     const PageTurn turn = PlanNextPage(request, top, search_.UpperLimit, search_.LowerLimit);
-    const int n = turn.search ? searchPage(turn.request) : 0;
+    n = turn.search ? searchPage(turn.request) : 0;
     request = turn.keep;
     if (n > 0) {
       clearRows();
@@ -162,11 +175,13 @@ void ContentModel::NextPage() {
   }
   setPaging(true);
   trace.ok();
+  return n > 0;
 }
 
-void ContentModel::PrevPage() {
-  if (Busy() || !data_) return;
+bool ContentModel::PrevPage() {
+  if (Busy() || !data_) return false;
   TraceLine trace(QStringLiteral("TPgcForm::PrevPageButtonClick(): "));
+  int n = 0;
   {
     BusyScope busy(*this);
     setPaging(false);
@@ -174,7 +189,7 @@ void ContentModel::PrevPage() {
     const std::optional<uint32_t> bottom =
         filled_ >= 1 ? std::optional<uint32_t>(uint32_t{RowSummary(filled_).BlockNumber}) : std::nullopt;
     const PageTurn turn = PlanPrevPage(request, bottom, search_.LowerLimit);
-    const int n = turn.search ? searchPage(turn.request) : 0;
+    n = turn.search ? searchPage(turn.request) : 0;
     request = turn.keep;
     if (n > 0) {
       clearRows();
@@ -188,6 +203,7 @@ void ContentModel::PrevPage() {
   }
   setPaging(true);
   trace.ok();
+  return n > 0;
 }
 
 // --- Item navigation --------------------------------------------------------------

@@ -64,6 +64,8 @@ class ContentModel {
   const BlockSummary& RowSummary(int row) const { return rows_[static_cast<size_t>(row - 1)]; }
   const ContentRow& RowTexts(int row) const { return texts_[static_cast<size_t>(row - 1)]; }
   int SelectedRow() const { return selected_; }  // 0: none
+  // Counts the refills of the list: a view shows a new page from its top.
+  unsigned PageSerial() const { return pageSerial_; }
   bool PagingEnabled() const { return paging_; }
   bool Busy() const { return busyDepth_ > 0; }
   SearchState& Search() { return search_; }
@@ -84,8 +86,9 @@ class ContentModel {
   // The reader's page that ends at its newest block, with every criterion
   // cleared; *count gets the blocks it holds (0 on a failure).
   int RequestFirstReaderPage(int* count = nullptr);
-  void NextPage();
-  void PrevPage();
+  // A page turn; true when it listed a new page.
+  bool NextPage();
+  bool PrevPage();
   void NextItem();    // Up, wheel away from the user
   void PrevItem();    // Down, wheel towards the user
   void FirstBlock();  // Home: the oldest row
@@ -93,6 +96,10 @@ class ContentModel {
   // Selects a row and shows its block; false (nothing changes) while an
   // operation runs or for a row that cannot be selected.
   bool Select(int row);
+  // Reads a block of the source by its number and shows it, whether or not
+  // the page lists it; the list and its selection stay. A failure is
+  // reported and returned, and the view keeps its block.
+  int ShowBlock(uint32_t number);
   // Re-counts the source, lets `ask` set the criteria (false: the operator
   // gave up) and lists the first page found. The shown block stays.
   int Search(const std::function<bool(SearchState&)>& ask);
@@ -107,6 +114,7 @@ class ContentModel {
   int searchPage(const SearchRequest& request, int* failure = nullptr);  // rows found
   void showSource();
   void loadSelectedBlock();
+  int readAndShow(uint32_t number, TraceLine& trace, const QString& row);
   void navigate(const NavDecision& decision);
   int endFailedImport(const ContentSource& source, int rc, TraceLine& trace);
   int showNewestImportedBlock(BusyScope& busy, TraceLine& trace);
@@ -119,6 +127,7 @@ class ContentModel {
   std::array<ContentRow, kContentRows> texts_;
   int filled_ = 0;
   int selected_ = 0;
+  unsigned pageSerial_ = 0;
   bool paging_ = false;
   int busyDepth_ = 0;
   QString sourceLabel_, sourceHint_, availableBlocks_;

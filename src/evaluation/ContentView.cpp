@@ -1,8 +1,13 @@
 #include "evaluation/ContentView.h"
 
 #include <QApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QLabel>
+#include <algorithm>
 
+#include "base/FitText.h"
 #include "base/StringGrid.h"
 #include "evaluation/ContentList.h"
 #include "evaluation/ContentModel.h"
@@ -10,14 +15,22 @@
 namespace quelm {
 
 namespace {
-constexpr int kDateTimeColumn = 1;
+// Its numbers are right-aligned by leading blanks: they line up only in a
+// fixed-pitch face.
+constexpr int kExposureColumn = 4;
 constexpr int kErrorCodesColumn = 8;
-constexpr int kCellPadding = 12;
+// The cell's text margins on both sides and the grid line.
+constexpr int kCellPadding = 8;
 constexpr int kPixelsPerErrorCodesCharacter = 8;
 }  // namespace
 
 ContentView::ContentView(ContentModel& model, const Widgets& widgets)
     : QObject(widgets.grid), model_(model), w_(widgets) {
+  // The texts carry trailing blanks from the fixed-column lists; a column as
+  // wide as what is visible must not turn them into an ellipsis.
+  w_.grid->setTextElideMode(Qt::ElideNone);
+  const QFontMetrics metrics(w_.grid->font());
+  fixedPitch_ = FixedPitchFont(metrics.height(), QFontInfo(w_.grid->font()).pixelSize());
   model_.hooks.changed = [this] { paint(); };
   model_.hooks.busy = [](bool running) {
     if (running)
@@ -39,21 +52,43 @@ void ContentView::paint() {
     for (int col = 0; col < kContentColumnCount; ++col)
       grid.setCell(col, row, filled ? model_.RowTexts(row).cells[static_cast<size_t>(col)] : QString());
     if (!filled) continue;
-    // Columns only ever widen, so that the operator's own widths stay.
+    if (QTableWidgetItem* exposure = grid.item(row - grid.fixedRows(), kExposureColumn))
+      exposure->setFont(fixedPitch_);
+    // The codes are widened by their count of characters, however narrow the face.
     const QString& codes = model_.RowTexts(row).cells[kErrorCodesColumn];
     const int codesWidth = static_cast<int>(codes.size()) * kPixelsPerErrorCodesCharacter;
     if (model_.RowSummary(row).ErrorCodes != 0 && grid.colWidth(kErrorCodesColumn) < codesWidth)
       grid.setColWidth(kErrorCodesColumn, codesWidth);
-    // The time is what tells the read-outs apart: it must not be cut off.
-    const int dateWidth =
-        grid.fontMetrics().horizontalAdvance(model_.RowTexts(row).cells[kDateTimeColumn]) + kCellPadding;
-    if (grid.colWidth(kDateTimeColumn) < dateWidth) grid.setColWidth(kDateTimeColumn, dateWidth);
   }
+  fitColumns();
+  // A new page is read from its first row, wherever the previous one was scrolled.
+  if (model_.PageSerial() != shownPage_) grid.scrollToTop();
+  shownPage_ = model_.PageSerial();
   paintSelection();
   w_.source->setText(model_.SourceLabel());
   w_.source->setToolTip(model_.SourceHint());
   w_.source->setStatusTip(model_.SourceHint());
   w_.availableBlocks->setText(model_.AvailableBlocks());
+}
+
+void ContentView::resetColumns() {
+  for (int col = 0; col < kContentColumnCount; ++col) w_.grid->setColWidth(col, 0);
+  fitColumns();
+}
+
+void ContentView::fitColumns() {
+  StringGrid& grid = *w_.grid;
+  for (int col = 0; col < kContentColumnCount; ++col) {
+    const QFontMetrics metrics(col == kExposureColumn ? fixedPitch_ : grid.font());
+    int wanted = grid.horizontalHeader()->sectionSizeHint(col);
+    for (int row = 1; row <= model_.FilledRows(); ++row) {
+      // Trailing blanks pad the texts of a fixed-column list; they need no room here.
+      QString text = model_.RowTexts(row).cells[static_cast<size_t>(col)];
+      while (text.endsWith(QLatin1Char(' '))) text.chop(1);
+      wanted = std::max(wanted, metrics.horizontalAdvance(text) + kCellPadding);
+    }
+    if (grid.colWidth(col) < wanted) grid.setColWidth(col, wanted);
+  }
 }
 
 void ContentView::paintSelection() {

@@ -5,6 +5,7 @@
 // operator's choice of a row into the model's selection (refused choices
 // snap back). The main window builds the widgets and hands them over.
 
+#include <QFont>
 #include <QObject>
 #include <functional>
 
@@ -31,6 +32,13 @@ class ContentView : public QObject {
   // A double-click on a row with a block: the main window shows the chart.
   std::function<void()> showChart;
 
+  // Widens each column to its title and to the widest text of the page, so
+  // that every column reads whole; columns never narrow, so that the
+  // operator's own widths stay.
+  void fitColumns();
+  // Every column as narrow as its title and the page allow.
+  void resetColumns();
+
  private:
   void paint();
   void paintSelection();
@@ -39,6 +47,8 @@ class ContentView : public QObject {
   ContentModel& model_;
   Widgets w_;
   bool selecting_ = false;  // the selection is being painted, not chosen
+  unsigned shownPage_ = 0;
+  QFont fixedPitch_;  // the model's PageSerial when last painted
 };
 
 }  // namespace quelm

@@ -15,6 +15,21 @@
 #include "measurement/BlockRecord.h"
 
 namespace quelm {
+
+double RoundTickInterval(double span) {
+  if (!(span > 0)) return 1;
+  // About five steps of 1, 2 or 5 times a power of ten; never below a channel.
+  const double rough = span / 5;
+  const double power = std::pow(10.0, std::floor(std::log10(rough)));
+  double step = 10 * power;
+  for (const double m : {1.0, 2.0, 5.0})
+    if (rough <= m * power) {
+      step = m * power;
+      break;
+    }
+  return std::max(step, 1.0);
+}
+
 namespace {
 QPoint pixelOf(const QMouseEvent& e) {
   return QPoint(static_cast<int>(std::floor(e.position().x())),
@@ -73,6 +88,15 @@ GlowChart::GlowChart(const Parts& parts, Handlers handlers)
   connect(chart, &QChart::plotAreaChanged, this, [this] { updateStrokes(); });
   for (QValueAxis* axis : {parts_.bottomAxis, parts_.leftAxis})
     connect(axis, &QValueAxis::rangeChanged, this, [this] { updateStrokes(); });
+  // Channels are counted in round steps (0, 20, ... 100), also when zoomed in.
+  parts_.bottomAxis->setTickType(QValueAxis::TicksDynamic);
+  parts_.bottomAxis->setTickAnchor(0);
+  parts_.bottomAxis->setMinorTickCount(1);
+  const auto roundTicks = [axis = parts_.bottomAxis](qreal min, qreal max) {
+    axis->setTickInterval(RoundTickInterval(max - min));
+  };
+  connect(parts_.bottomAxis, &QValueAxis::rangeChanged, this, roundTicks);
+  roundTicks(parts_.bottomAxis->min(), parts_.bottomAxis->max());
 
   parts_.view->setMouseTracking(true);
   parts_.view->viewport()->setMouseTracking(true);
@@ -103,7 +127,7 @@ void GlowChart::setPoints(const std::vector<QPointF>& area, const std::vector<QP
     parts_.rightAxis->setRange(low, high > low ? high * 1.05 : low + 1);
     parts_.rightAxis->applyNiceNumbers();
   }
-  parts_.bottomAxis->setRange(0, kChannelCount - 1);
+  parts_.bottomAxis->setRange(0, kChannelCount);
   updateStrokes();
 }
 

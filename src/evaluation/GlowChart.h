@@ -24,6 +24,10 @@ class QValueAxis;
 
 namespace quelm {
 
+// The step between labelled channels for an axis spanning span channels:
+// 1, 2 or 5 times a power of ten, about five steps, at least 1.
+double RoundTickInterval(double span);
+
 class GlowChart : public QObject {
   Q_OBJECT
 

@@ -6,18 +6,30 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
-#include "link/COMPort.h"
 #include "base/Diag.h"
 #include "base/Prompter.h"
+#include "link/COMPort.h"
 
 TOptionsForm* OptionsForm = nullptr;
 
 namespace {
 constexpr int kPortEntries = 17;  // "-----", COM1..COM16
+
+// A list of so many lines scrolls in a box of its visible lines; the
+// platform's style would open it as a menu as tall as the whole list.
+class ScrollingListStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == SH_ComboBox_Popup) return 0;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+};
 constexpr int kBaudEntries = 16;  // "-----", the 15 rates
 constexpr int kDefaultBaudIndex = br19200;
 }  // namespace
@@ -34,6 +46,9 @@ TOptionsForm::TOptionsForm(TCOMPort& port, TSavedPortChoice saved, QWidget* pare
   PortNumberComboBox->setObjectName(QStringLiteral("PortNumberComboBox"));
   PortNumberComboBox->setEditable(false);
   PortNumberComboBox->setMaxVisibleItems(4);
+  auto* listStyle = new ScrollingListStyle;
+  listStyle->setParent(PortNumberComboBox);
+  PortNumberComboBox->setStyle(listStyle);
   NurvoCOMPortNumberLabel->setBuddy(PortNumberComboBox);
   DevicePathLabel = new QLabel(SerialPortSetupGroupBox);
   DevicePathLabel->setObjectName(QStringLiteral("DevicePathLabel"));

@@ -95,8 +95,11 @@ void TRSDebugForm::FormCreate() {}
 void TRSDebugForm::OKButtonClick() { hide(); }
 
 void TRSDebugForm::ShowFrames(const quelm::FrameMonitorData& d) {
+  // A frame longer than the field is read from its start: sync, length, control.
   TransmitEdit->setText(d.transmitDump);
+  TransmitEdit->setCursorPosition(0);
   RecieveEdit->setText(d.receiveDump);
+  RecieveEdit->setCursorPosition(0);
   QLabel* trm[] = {TrmSyncDatLabel, TrmLengthDatLabel, TrmSIDatLabel,
                    TrmIDDatLabel,   TrmSeqNumDatLabel, TrmCRCDatLabel};
   QLabel* rcv[] = {RcvSyncDatLabel, RcvLengthDatLabel, RcvSIDatLabel,

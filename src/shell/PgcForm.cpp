@@ -34,6 +34,7 @@
 #include "base/Config.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
+#include "base/FitText.h"
 #include "base/Prompter.h"
 #include "base/SharedFileDialogs.h"
 #include "base/StringGrid.h"
@@ -189,6 +190,14 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
   return l;
 }
 
+// Values are read whole: a long one (all six error codes, a ten-digit count
+// with its percentage) is drawn narrower rather than cut off.
+QLabel* makeValueLabel(QWidget* parent, const char* name) {
+  auto* l = new quelm::FitLabel(parent);
+  l->setObjectName(QLatin1String(name));
+  return l;
+}
+
 // The top-level widget an event belongs to; wheel events reach the window
 // system's window before the widget.
 QWidget* topLevelOf(QObject* receiver) {
@@ -259,7 +268,8 @@ TPgcForm::TPgcForm(QWidget* parent) : QMainWindow(parent) {
   column->setStretchFactor(PageControl, 1);
   setCentralWidget(central);
 
-  StatusBar = new QStatusBar(this);
+  // The formula hints of the evaluation captions are long: drawn narrower, not cut.
+  StatusBar = new quelm::FitStatusBar(this);
   StatusBar->setObjectName(QStringLiteral("StatusBar"));
   StatusBar->setSizeGripEnabled(true);
   setStatusBar(StatusBar);
@@ -440,7 +450,7 @@ void TPgcForm::buildLowerPanel() {
     }
     this->*p.widgets.caption = caption;
     if (p.widgets.value) {
-      this->*p.widgets.value = makeLabel(parent, p.widgets.valueName, QString());
+      this->*p.widgets.value = makeValueLabel(parent, p.widgets.valueName);
     } else {
       auto* e = new QLineEdit(parent);
       e->setObjectName(QLatin1String(p.widgets.valueName));
@@ -464,7 +474,7 @@ void TPgcForm::buildPages() {
 
   // Content page: the source strip, then the block list below it.
   SourceLabel = makeLabel(ContentTabSheet, "SourceLabel", QStringLiteral("Source:"));
-  SourceDatLabel = makeLabel(ContentTabSheet, "SourceDatLabel", QString());
+  SourceDatLabel = makeValueLabel(ContentTabSheet, "SourceDatLabel");
   AvailableBlocksLabel =
       makeLabel(ContentTabSheet, "AvailableBlocksLabel", QStringLiteral("AvailableBlocks:"));
   AvailableBlocksDatLabel = makeLabel(ContentTabSheet, "AvailableBlocksDatLabel", QString());
@@ -485,15 +495,16 @@ void TPgcForm::buildPages() {
 
   BlockStringGrid = new quelm::StringGrid(kBlockColumns, kBlockRows, 1, ContentTabSheet);
   BlockStringGrid->setObjectName(QStringLiteral("BlockStringGrid"));
-  BlockStringGrid->setRowHeights(18);
+  // Compact rows, so that more of the page shows at the window's first size.
+  BlockStringGrid->setRowHeights(BlockStringGrid->fontMetrics().height() + 2);
 
   buildChart();
 
   ValueListGrid = new quelm::StringGrid(kValueColumns, kValueRows, 0, TableTabSheet);
   ValueListGrid->setObjectName(QStringLiteral("ValueListGrid"));
-  QFont small = ValueListGrid->font();
-  small.setPixelSize(11);
-  ValueListGrid->setFont(small);
+  // Its numbers are right-aligned by leading blanks: they line up only in a
+  // fixed-pitch face, and its lines must fit the rows of 14 pixels.
+  ValueListGrid->setFont(quelm::FixedPitchFont(kValueRowHeight - 1, kValueRowHeight - 2));
   auto* tableLayout = new QVBoxLayout(TableTabSheet);
   tableLayout->setContentsMargins(0, 0, 0, 0);
   tableLayout->addWidget(ValueListGrid);
@@ -520,7 +531,7 @@ void TPgcForm::buildChart() {
   ChartBottomAxis = new QValueAxis;
   ChartBottomAxis->setObjectName(QStringLiteral("ChartBottomAxis"));
   ChartBottomAxis->setTitleText(QStringLiteral("Channel"));
-  ChartBottomAxis->setRange(0, 99);
+  ChartBottomAxis->setRange(0, kChannelCount);
   ChartBottomAxis->setLabelFormat(QStringLiteral("%d"));
   ChartLeftAxis = new QValueAxis;
   ChartLeftAxis->setObjectName(QStringLiteral("ChartLeftAxis"));
@@ -589,6 +600,7 @@ void TPgcForm::FormCreate() {
   for (int c = 0; c < kBlockColumns; ++c)
     BlockStringGrid->setCell(c, 0,
                              QString::fromLatin1(quelm::ContentColumns()[static_cast<size_t>(c)].title));
+  contentView_->resetColumns();
   PChart->setEnabled(false);
   qApp->installEventFilter(this);
   if (iniResult == 0) trace.ok();
@@ -725,7 +737,9 @@ void TPgcForm::layoutCaptionColumns() {
     const int column = p.field.column;
     const int cw = captionWidth[p.header ? 0 : 1][column];
     const int left = (p.header ? x[column] : 0) + kColumnMargin;
-    const int right = p.header ? x[column + 1] : x[column + 1] - x[column];
+    // A header value may use the margin up to the next column's captions.
+    const int right = p.header ? (column < 2 ? x[column + 1] + kColumnMargin / 2 : x[column + 1])
+                               : x[column + 1] - x[column];
     const int rowHeight = p.header ? kHeaderRowHeight : kEvalRowHeight;
     const int top = 4 + p.row * rowHeight;
     caption->setGeometry(left, top, cw, rowHeight);

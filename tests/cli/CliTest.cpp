@@ -1,61 +1,315 @@
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
+#include <cmath>
 #include <csignal>
+#include <cstring>
+#include <functional>
+#include <limits>
 
 #include "CliDriver.h"
+#include "Golden.h"
+#include "evaluation/BlockFormat.h"
+#include "evaluation/ContentList.h"
+#include "evaluation/DoseChain.h"
+#include "measurement/BlockRecord.h"
+#include "measurement/TextList.h"
 #include "sample-data/SampleData.h"
 
 namespace {
 
 using quelm::test::runCli;
 
+// A data file of generated blocks in a temporary folder.
+class CliFile : public ::testing::Test {
+ protected:
+  void write(int count, int firstNumber = 0) {
+    ASSERT_TRUE(dir.isValid());
+    SampleDataOptions options;
+    options.blocks = count;
+    options.firstNumber = firstNumber;
+    blocks = MakeSampleBlocks(options);
+    ASSERT_EQ(WriteSampleDataFile(path, options), 0);
+  }
+  const BlockRecord& block(int number) const {
+    for (const BlockRecord& b : blocks)
+      if (b.BlockNumber == number) return b;
+    ADD_FAILURE() << "no block " << number;
+    return blocks.front();
+  }
+  // The block numbers of list output (its lines after the title line).
+  static std::vector<int> listed(const QString& out) {
+    std::vector<int> v;
+    const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (int i = 1; i < lines.size(); ++i) v.push_back(lines[i].section(QLatin1Char('\t'), 0, 0).toInt());
+    return v;
+  }
+
+  QTemporaryDir dir;
+  QString path = dir.filePath(QStringLiteral("run.dat"));
+  std::vector<BlockRecord> blocks;
+};
+
 TEST(CliFrame, UsageErrorsExitTwoWithTheUsageAndHelpExitsZero) {
   struct Case {
     QStringList args;
-    int code;
     const char* inErr;
   };
   const Case cases[] = {
-      {{}, 2, "usage: quelm-cli COMMAND"},
-      {{"frobnicate"}, 2, "unknown command \"frobnicate\""},
-      {{"info"}, 2, "usage: quelm-cli info FILE.dat"},
-      {{"info", "a.dat", "b.dat"}, 2, "one data file is needed"},
-      {{"info", "--bogus", "a.dat"}, 2, "unknown option --bogus"},
-      {{"--config"}, 2, "--config needs a file"},
+      {{}, "usage: quelm-cli COMMAND"},
+      {{"frobnicate"}, "unknown command \"frobnicate\""},
+      {{"info"}, "usage: quelm-cli info FILE.dat"},
+      {{"info", "a.dat", "b.dat"}, "one data file is needed"},
+      {{"info", "--bogus", "a.dat"}, "unknown option --bogus"},
+      {{"--config"}, "--config needs a file"},
+      {{"list"}, "a data file is needed"},
+      {{"list", "a.dat", "b.dat"}, "unexpected argument \"b.dat\""},
+      {{"list", "a.dat", "--number", "5"}, "--number needs 2 values"},
+      {{"list", "a.dat", "--number", "5", "2048"}, "--number TO must be a whole number from 0 to 2047"},
+      {{"list", "a.dat", "--after", "2006.13.01 00:00"}, "--after must be a date and time"},
+      {{"list", "a.dat", "--before", "24.06.2006"}, "--before must be a date and time"},
+      {{"list", "a.dat", "--dosimeter", "A12"}, "--dosimeter must be the five characters"},
+      {{"list", "a.dat", "--pages", "0"}, "--pages must be a whole number from 1"},
+      {{"list", "a.dat", "--baud", "9600"}, "unknown option --baud"},
+      {{"list", "--port", "COM17"}, "--port must be COM1 ... COM16"},
+      {{"list", "--port", "COM1", "--baud", "1234"}, "--baud must be one of the reader's rates"},
+      {{"show", "a.dat"}, "at least one block number is needed"},
+      {{"show", "a.dat", "7", "x"}, "a block number must be a whole number from 0 to 2047, not \"x\""},
+      {{"evaluate", "a.dat"}, "one block number is needed"},
+      {{"evaluate", "a.dat", "1", "2"}, "one block number is needed"},
+      {{"evaluate", "a.dat", "1", "--start", "100"}, "--start must be a whole number from 0 to 99"},
+      {{"evaluate", "a.dat", "1", "--length", "0"}, "--length must be a whole number from 1 to 100"},
+      {{"evaluate", "a.dat", "1", "--start", "90", "--length", "11"}, "ends past channel 99"},
+      {{"evaluate", "a.dat", "1", "--nf", "2,5"}, "--nf must be a number such as 2.5"},
+      {{"evaluate", "--port", "COM1", "a.dat", "1"}, "unknown option --port"},
+      {{"csv"}, "one data file is needed"},
   };
   for (const Case& c : cases) {
     const auto r = runCli(c.args);
-    EXPECT_EQ(r.code, c.code) << c.args.join(' ').toStdString();
+    EXPECT_EQ(r.code, 2) << c.args.join(' ').toStdString();
     EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.inErr))) << r.err.toStdString();
-    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains("usage: quelm-cli") || r.err.contains("Try 'quelm-cli --help'"))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty()) << c.args.join(' ').toStdString();
   }
   const auto help = runCli({"--help"});
   EXPECT_EQ(help.code, 0);
-  EXPECT_TRUE(help.out.contains("info FILE.dat"));
-  EXPECT_EQ(runCli({"info", "--help"}).code, 0);
+  for (const char* command :
+       {"info FILE.dat", "list (FILE.dat", "show (FILE.dat", "evaluate FILE.dat", "csv"})
+    EXPECT_TRUE(help.out.contains(QString::fromLatin1(command))) << command;
+  EXPECT_EQ(runCli({"list", "--help"}).code, 0);
 }
 
-TEST(CliFrame, FailuresGiveTheCodeTableMessageWithTheCodeAndExitOne) {
+TEST(CliFrame, FailuresGiveTheCodeTableMessageWithTheCodeOnceAndExitOne) {
   std::signal(SIGXFSZ, SIG_DFL);
-  const auto r = runCli({"info", "/nonexistent/file.dat"});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.err.contains("File open error (-107)")) << r.err.toStdString();
+  for (const char* command : {"info", "list", "csv"}) {
+    const auto r = runCli({command, "/nonexistent/file.dat"});
+    EXPECT_EQ(r.code, 1) << command;
+    EXPECT_EQ(r.err, "quelm-cli: /nonexistent/file.dat: File open error (-107)\n") << command;
+    EXPECT_TRUE(r.out.isEmpty()) << command;
+  }
   EXPECT_EQ(std::signal(SIGXFSZ, SIG_DFL), SIG_IGN) << "a file-size limit fails writes, not the program";
 }
 
-TEST(CliInfo, CountsBlocksAndNamesTheNewestAndTheDateSpan) {
-  QTemporaryDir dir;
-  const QString path = dir.filePath("run.dat");
-  SampleDataOptions options;
-  options.blocks = 30;
-  options.firstNumber = 2040;  // wraps: the newest is 21
-  ASSERT_EQ(WriteSampleDataFile(path, options), 0);
-
+TEST_F(CliFile, InfoCountsBlocksAndNamesTheNewestAndTheDateSpan) {
+  write(30, 2040);  // wraps: the newest is 21
   const auto r = runCli({"info", path});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   EXPECT_TRUE(r.out.startsWith("Blocks: 30\nNewestBlock: 21\nFirstDate: ")) << r.out.toStdString();
   EXPECT_TRUE(r.out.contains("\nLastDate: "));
+}
+
+TEST_F(CliFile, ListPrintsTheGridsTitlesAndRowTextsNewestFirst) {
+  write(50, 2030);  // numbers 2030..2047, 0..31
+  const auto r = runCli({"list", path});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  const QStringList lines = r.out.split(QLatin1Char('\n'));
+  ASSERT_EQ(lines.size(), 22);  // titles, 20 rows, the empty rest after the last line end
+  EXPECT_EQ(lines[0],
+            "BlockNo\tDateTime\tDosimeter\tDose\tExposure\tAppr. Dose rate\tDevice ID\tTemperature\t"
+            "ErrorCodes");
+  for (int row = 1; row <= 20; ++row) {
+    BlockSummary s;
+    std::memset(&s, 0, sizeof s);
+    const BlockRecord& b = block(32 - row);
+    s.BlockNumber = b.BlockNumber;
+    std::memcpy(s.DateTime, b.DateTime, 5);
+    std::memcpy(s.DeviceID, b.DeviceID, 5);
+    std::memcpy(s.BulbID, b.BulbID, 5);
+    s.ReaderTemp = b.ReaderTemp;
+    s.ErrorCodes = b.ErrorCodes;
+    s.MeasuredDose = b.MeasuredDose;
+    s.Exposure = b.Exposure;
+    const auto cells = quelm::ContentRowTexts(s).cells;
+    EXPECT_EQ(lines[row], QStringList(cells.begin(), cells.end()).join(QLatin1Char('\t'))) << "row " << row;
+  }
+  EXPECT_TRUE(lines[21].isEmpty());
+}
+
+TEST_F(CliFile, ListSearchesAndPagesAsTheWindowDoes) {
+  write(60, 2030);  // numbers 2030..2047, 0..41
+  const auto older = [](int from, int count) {
+    std::vector<int> v;
+    for (int n = from; count-- > 0; n = n == 0 ? 2047 : n - 1) v.push_back(n);
+    return v;
+  };
+  const QString dosimeter = IdentifierText(block(10).BulbID);
+  std::vector<int> ofDosimeter;
+  for (int i = static_cast<int>(blocks.size()) - 1; i >= 0 && ofDosimeter.size() < 20; --i)
+    if (IdentifierText(blocks[i].BulbID) == dosimeter) ofDosimeter.push_back(blocks[i].BlockNumber);
+  struct Case {
+    QStringList options;
+    std::vector<int> numbers;
+  };
+  const Case cases[] = {
+      {{"--pages", "2"}, older(41, 40)},
+      {{"--pages", "9"}, older(41, 60)},  // ends when the file does, nothing twice
+      {{"--number", "2040", "5"}, older(5, 14)},
+      {{"--number", "2040", "5", "--pages", "3"}, older(5, 14)},
+      {{"--dosimeter", dosimeter.toLower()}, ofDosimeter},
+  };
+  for (const Case& c : cases) {
+    const auto r = runCli(QStringList{"list", path} + c.options);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(listed(r.out), c.numbers) << c.options.join(' ').toStdString();
+  }
+
+  // Dates are exclusive bounds: the blocks strictly between two read-outs.
+  const auto stamp = [&](int number) {
+    const uint8_t* d = block(number).DateTime;
+    return QString::asprintf("%04d.%02d.%02d %02d:%02d", d[0] + 1900, d[1], d[2], d[3], d[4]);
+  };
+  int from = 12, to = 30;
+  while (block(from).ErrorCodes & 0x10) ++from;
+  while (block(to).ErrorCodes & 0x10) --to;
+  std::vector<int> between;
+  for (int n = to - 1; n > from; --n)
+    if (!(block(n).ErrorCodes & 0x10) && stamp(n) > stamp(from) && stamp(n) < stamp(to)) between.push_back(n);
+  const auto r = runCli({"list", path, "--after", stamp(from), "--before", stamp(to)});
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(listed(r.out), between);
+}
+
+TEST_F(CliFile, ListPagesRoundAFullReaderMemoryOnce) {
+  write(2048, 11);  // every number, the newest is 10
+  const auto r = runCli({"list", path, "--pages", "200"});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  const std::vector<int> numbers = listed(r.out);
+  ASSERT_EQ(numbers.size(), 2048u);
+  for (size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], (10 - static_cast<int>(i) + 2048) % 2048);
+}
+
+TEST_F(CliFile, ListWritesTheListedBlocksAsAContentListFile) {
+  write(30);
+  quelm::setTextFileClock([] { return QDateTime(QDate(2024, 3, 1), QTime(6, 0)); });
+  const QString lst = dir.filePath(QStringLiteral("out.lst"));
+  const auto r = runCli({"list", path, "--number", "5", "9", "--lst", lst});
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  std::vector<BlockRecord> listedBlocks;
+  for (int n = 9; n >= 5; --n) listedBlocks.push_back(block(n));
+  const QString expected = dir.filePath(QStringLiteral("expected.lst"));
+  ASSERT_EQ(quelm::WriteContentList(expected, listedBlocks), 0);
+  QFile written(lst), wanted(expected);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  ASSERT_TRUE(wanted.open(QIODevice::ReadOnly));
+  // The same file but for its own name in the title block.
+  EXPECT_EQ(written.readAll().replace(lst.toLocal8Bit(), "NAME"),
+            wanted.readAll().replace(expected.toLocal8Bit(), "NAME"));
+
+  const auto unwritable = runCli({"list", path, "--lst", dir.filePath(QStringLiteral("no/such/dir.lst"))});
+  EXPECT_EQ(unwritable.code, 1);
+  EXPECT_TRUE(unwritable.err.endsWith("File open error (-107)\n")) << unwritable.err.toStdString();
+  quelm::setTextFileClock({});
+}
+
+TEST_F(CliFile, ShowPrintsHeaderAndPanelPerBlockAndGoesOnPastAMissingOne) {
+  write(10);
+  const auto r = runCli({"show", path, "3", "77", "5"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, QStringLiteral("quelm-cli: %1: block 77: Source file error (-214)\n").arg(path));
+  const QStringList blocksShown = r.out.split(QStringLiteral("\n\n"));
+  ASSERT_EQ(blocksShown.size(), 2);
+  for (int i = 0; i < 2; ++i) {
+    const QStringList lines = blocksShown[i].trimmed().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 12 + 17);
+    EXPECT_EQ(lines[0], "DeviceID: " + IdentifierText(block(i == 0 ? 3 : 5).DeviceID));
+    EXPECT_EQ(lines[4], i == 0 ? "BlockNumber: 3" : "BlockNumber: 5");
+    EXPECT_EQ(lines[5], "MeasPoints: 106");
+    EXPECT_TRUE(lines[12].startsWith("EvalStart [ch]: ")) << lines[12].toStdString();
+    EXPECT_TRUE(lines[28].startsWith("Meas_Dose: ")) << lines[28].toStdString();
+  }
+}
+
+TEST_F(CliFile, EvaluateTakesTheWindowAndFactorAsTypedAndGivesTheDoseChainsNumbers) {
+  write(5);
+  const BlockRecord& b = block(2);
+  struct Case {
+    QStringList options;
+    int start, length;
+    double normFact;
+  };
+  const Case cases[] = {
+      {{}, b.EVASTART, b.EVALEN, double{float{b.EVANORM}}},
+      {{"--start", "20", "--length", "30", "--nf", "2.5"}, 20, 30, 2.5},
+      {{"--start", "95"}, 95, 5, double{float{b.EVANORM}}},  // the length follows into the channels
+      {{"--nf", "0"}, b.EVASTART, b.EVALEN, 0},
+  };
+  for (const Case& c : cases) {
+    const auto r = runCli(QStringList{"evaluate", path, "2", "--json"} + c.options);
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    const DoseEvaluation expected = EvaluateDose(b, c.start, c.length, c.normFact);
+    const QString what = c.options.join(' ');
+    EXPECT_EQ(o["block"].toInt(), 2);
+    EXPECT_EQ(o["evalStart"].toInt(), c.start) << what.toStdString();
+    EXPECT_EQ(o["evalLength"].toInt(), c.length) << what.toStdString();
+    EXPECT_EQ(o["peakPos"].toInt(), expected.peakPos) << what.toStdString();
+    EXPECT_DOUBLE_EQ(o["roi"].toDouble(), expected.roi) << what.toStdString();
+    if (c.normFact == 0) {
+      EXPECT_TRUE(o["measDose"].isNull());
+      EXPECT_EQ(o["panel"].toObject()["Meas_Dose:"].toString(), "ERR:NF=0");
+    } else {
+      EXPECT_DOUBLE_EQ(o["measDose"].toDouble(), expected.measDose) << what.toStdString();
+    }
+    // The text form is the panel's lines.
+    const auto text = runCli(QStringList{"evaluate", path, "2"} + c.options);
+    EXPECT_TRUE(text.out.startsWith(
+        QStringLiteral("EvalStart [ch]: %1\nEvalLength [ch]: %2\n").arg(c.start).arg(c.length)))
+        << text.out.toStdString();
+  }
+}
+
+TEST_F(CliFile, CsvWritesEveryRecordAndRefusesToPassOverACutOne) {
+  write(40);
+  // What the generator does not make: a comma in an identifier, a dose that
+  // is not a number, an exposure under 0.1 h.
+  BlockRecord odd;
+  std::memcpy(&odd, &blocks.back(), sizeof odd);
+  odd.BlockNumber = 40;
+  odd.Exposure = 0;
+  std::memcpy(odd.BulbID, "A,\"12", 5);
+  odd.MeasuredDose = std::numeric_limits<float>::quiet_NaN();
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::Append));
+  file.write(reinterpret_cast<const char*>(&odd), sizeof odd);
+  file.close();
+
+  const auto r = runCli({"csv", path});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  quelm::test::ExpectMatchesGolden(r.out.toUtf8(), "blocks.csv");
+
+  ASSERT_TRUE(file.open(QIODevice::Append));
+  file.write(QByteArray(100, '\0'));
+  file.close();
+  const auto cut = runCli({"csv", path});
+  EXPECT_EQ(cut.code, 1);
+  EXPECT_EQ(cut.out, r.out);
+  EXPECT_EQ(cut.err,
+            QStringLiteral("quelm-cli: %1: record 41 is incomplete: File read error (-109)\n").arg(path));
 }
 
 }  // namespace

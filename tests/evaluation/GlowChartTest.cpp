@@ -42,7 +42,7 @@ struct ChartFixture {
     bottom = new QValueAxis;
     left = new QValueAxis;
     right = new QValueAxis;
-    bottom->setRange(0, 99);
+    bottom->setRange(0, 100);
     chart->addAxis(bottom, Qt::AlignBottom);
     chart->addAxis(left, Qt::AlignLeft);
     chart->addAxis(right, Qt::AlignRight);
@@ -103,11 +103,24 @@ TEST(GlowChart, EveryPointsPixelConvertsBackToItsChannel) {
     // The closing point sits on channel 99 at the bottom of the plot.
     EXPECT_EQ(f.glow->pointPixel(100).x(), f.glow->pointPixel(99).x());
     EXPECT_NEAR(f.glow->pointPixel(100).y(), plot.bottom(), 1.0);
+    // The axis runs to the round 100: channel 99 sits one step before its end.
     EXPECT_NEAR(f.glow->pointPixel(0).x(), plot.left(), 1.0);
-    EXPECT_NEAR(f.glow->pointPixel(99).x(), plot.right(), 1.0);
+    EXPECT_NEAR(f.glow->pointPixel(99).x(), plot.left() + plot.width() * 0.99, 1.0);
     // Left of the plot by more than a channel is negative.
     EXPECT_LT(f.glow->channelAtPixel(static_cast<int>(plot.left()) - 40), 0);
   }
+}
+
+TEST(GlowChart, ChannelsAreLabelledInRoundSteps) {
+  const std::pair<double, double> cases[] = {{100, 20}, {99, 20}, {50, 10}, {24, 5},
+                                             {12, 5},   {7, 2},   {3, 1},   {0.5, 1}};
+  for (const auto& [span, step] : cases) EXPECT_EQ(quelm::RoundTickInterval(span), step) << span;
+  ChartFixture f;
+  EXPECT_EQ(f.bottom->tickType(), QValueAxis::TicksDynamic);
+  EXPECT_EQ(f.bottom->tickAnchor(), 0);
+  EXPECT_EQ(f.bottom->tickInterval(), 20);
+  f.bottom->setRange(40, 60);  // as a zoom leaves it
+  EXPECT_EQ(f.bottom->tickInterval(), 5);
 }
 
 TEST(GlowChart, ConversionFollowsTheZoom) {
@@ -128,7 +141,8 @@ TEST(GlowChart, ConversionFollowsTheZoom) {
   curve[100] = QPointF(99, 0);
   f.glow->setPoints(curve, temps);
   EXPECT_EQ(f.bottom->min(), 0);
-  EXPECT_EQ(f.bottom->max(), 99);
+  EXPECT_EQ(f.bottom->max(), 100);
+  EXPECT_EQ(f.bottom->tickInterval(), 20);
   EXPECT_GE(f.left->max(), 10);
 }
 
@@ -174,7 +188,7 @@ TEST(GlowChart, RightClickBringsBackTheWholeCurveWhileZoomingIsOn) {
   f.mouse(QEvent::MouseButtonPress, QPoint(300, 200), Qt::RightButton, Qt::RightButton);
   f.mouse(QEvent::MouseButtonRelease, QPoint(300, 200), Qt::RightButton, Qt::NoButton);
   EXPECT_EQ(f.bottom->min(), 0);
-  EXPECT_EQ(f.bottom->max(), 99);
+  EXPECT_EQ(f.bottom->max(), 100);
   f.glow->setZoomEnabled(false);
   EXPECT_EQ(f.view->rubberBand(), QChartView::NoRubberBand);
   f.glow->setZoomEnabled(true);

@@ -1,18 +1,22 @@
 // The port options window and the frame monitor.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyleOptionComboBox>
 #include <memory>
+#include <vector>
 
 #include "LinkTestSupport.h"
 #include "ReaderModel.h"
 #include "ScriptedPrompter.h"
 #include "SimServer.h"
+#include "base/Diag.h"
 #include "link/COMPort.h"
 #include "link/FrameDump.h"
 #include "link/FrameLink.h"
@@ -20,7 +24,6 @@
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
 #include "sample-data/SampleData.h"
-#include "base/Diag.h"
 
 using namespace quelm;
 
@@ -60,6 +63,24 @@ TEST(OptionsForm, HandsTheDefaultConfigurationToThePortAtCreation) {
   EXPECT_EQ(form.BaudRateComboBox->itemText(15), "256000");
   EXPECT_EQ(form.windowTitle(), "Options");
   EXPECT_EQ(form.pos(), QPoint(50, 50));
+}
+
+TEST(OptionsForm, ThePortListOpensAsAListOfFourLines) {
+  TCOMPort port;
+  MainWindowChoice main;
+  TOptionsForm form(port, main.choice());
+  QComboBox& box = *form.PortNumberComboBox;
+  QStyleOptionComboBox option;
+  option.initFrom(&box);
+  // A menu-like popup would ignore the count of visible lines.
+  EXPECT_EQ(box.style()->styleHint(QStyle::SH_ComboBox_Popup, &option, &box), 0);
+  EXPECT_EQ(box.maxVisibleItems(), 4);
+  form.show();
+  box.showPopup();
+  QApplication::processEvents();
+  const int lines = box.view()->viewport()->height() / box.view()->sizeHintForRow(0);
+  EXPECT_EQ(lines, 4);
+  box.hidePopup();
 }
 
 TEST(OptionsForm, OkStoresTheChoiceInPortAndMainWindowAndEnterCancels) {
@@ -158,7 +179,12 @@ TEST(RSDebugForm, ShowsBothFramesFields) {
   d.transmitDump = DumpFrameBytes(reset, 8, true);
   d.transmit = DecodeFrameFields(reset, 8, 8);
   d.receive.length = QStringLiteral("11");
+  // A whole block reply is far longer than the field: its start is what is read.
+  const std::vector<uint8_t> reply(521, 0x55);
+  d.receiveDump = DumpFrameBytes(reply.data(), 521, false);
   monitor.ShowFrames(d);
+  EXPECT_EQ(monitor.RecieveEdit->cursorPosition(), 0);
+  EXPECT_EQ(monitor.TransmitEdit->cursorPosition(), 0);
   EXPECT_TRUE(monitor.isVisible());
   EXPECT_EQ(monitor.windowTitle(), "RSDebug");
   EXPECT_EQ(monitor.TransmitEdit->text(), " (000)A1 (001)16 (002)FC (003)08 (004)00 (005)00 (006)C4 (007)1E");

@@ -21,12 +21,17 @@ std::map<QString, CommandInfo>& registry() {
 }
 
 // Messages go to standard error; nothing is ever confirmed, chosen or
-// entered on the operator's behalf.
+// entered on the operator's behalf. The error reporter's boxes wait in
+// io.reported, so that the command can print them once, with its context.
 class CliPrompter final : public Prompter {
  public:
-  explicit CliPrompter(QTextStream& err) : err_(err) {}
+  explicit CliPrompter(CliIO& io) : io_(io) {}
   StandardButton message(const MessageRequest& r) override {
-    err_ << (r.title.isEmpty() ? QString() : r.title + QStringLiteral(": ")) << r.text << Qt::endl;
+    if (r.code != 0) {
+      io_.reported.emplace_back(r.code, r.text);
+      return Ok;
+    }
+    io_.err << (r.title.isEmpty() ? QString() : r.title + QStringLiteral(": ")) << r.text << Qt::endl;
     for (const StandardButton refuse : {No, Cancel, Abort})
       if (r.buttons & refuse) return refuse;
     return Ok;
@@ -36,7 +41,7 @@ class CliPrompter final : public Prompter {
   int runModal(QObject&) override { return mrCancel; }
 
  private:
-  QTextStream& err_;
+  CliIO& io_;
 };
 
 void printHelp(QTextStream& out) {
@@ -118,6 +123,7 @@ int failure(CliIO& io, int code, const QString& context) {
   io.err << "quelm-cli: ";
   if (!context.isEmpty()) io.err << context << ": ";
   io.err << ErrorMessage(code).message << " (" << code << ")" << Qt::endl;
+  std::erase_if(io.reported, [code](const auto& r) { return r.first == code; });
   return kExitFailure;
 }
 
@@ -126,15 +132,30 @@ bool serviceLevel(const CliIO& io) {
   return ReadConfig(io.configPath, config) == 0 && config.Professional;
 }
 
+// The command line without the bookkeeping of reported failures.
+static int dispatch(const QStringList& arguments, CliIO& io);
+
 int runCli(const QStringList& arguments, CliIO& io) {
   IgnoreFileSizeSignal();
   if (io.configPath.isEmpty()) io.configPath = configFilePath();
-  CliPrompter cliPrompter(io.err);
+  // Whatever was installed before comes back: a test may hold its own.
+  Prompter& previous = prompter();
+  CliPrompter cliPrompter(io);
   setPrompter(&cliPrompter);
   struct Restore {
-    ~Restore() { setPrompter(nullptr); }
-  } restore;
+    Prompter& previous;
+    ~Restore() { setPrompter(&previous); }
+  } restore{previous};
+  io.reported.clear();
+  const int code = dispatch(arguments, io);
+  if (io.reported.empty()) return code;
+  for (const auto& [reportedCode, message] : io.reported)
+    io.err << "quelm-cli: " << message << " (" << reportedCode << ")" << Qt::endl;
+  io.reported.clear();
+  return code == kExitOk ? kExitFailure : code;
+}
 
+static int dispatch(const QStringList& arguments, CliIO& io) {
   QStringList words = arguments;
   // --config FILE, anywhere: another configuration file than the program's.
   if (const int at = words.indexOf(QStringLiteral("--config")); at >= 0) {

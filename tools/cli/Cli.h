@@ -18,6 +18,8 @@
 #include <QTextStream>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "link/FrameLink.h"
 
@@ -31,6 +33,11 @@ struct CliIO {
   bool errIsTerminal = false;  // progress as a bar (true) or as plain lines
   // The program's configuration file (service level, COMn mapping).
   QString configPath;
+  // Failures the core reported (the error reporter's boxes) that no command
+  // has printed yet: code and message. failure() prints a code with its
+  // context and takes it off; runCli prints what is left and never lets a
+  // command that had one end in success.
+  std::vector<std::pair<int, QString>> reported = {};
 };
 
 // The words after the command name. Options are taken out as they are asked
@@ -39,6 +46,8 @@ class Args {
  public:
   explicit Args(QStringList words) : words_(std::move(words)) {}
 
+  // Whether "--name" is among the words (nothing is taken).
+  bool has(const QString& name) const { return words_.contains(name); }
   // Takes "--name"; true when it was there.
   bool flag(const QString& name);
   // Takes "--name VALUE"; nothing when absent. A missing value is a usage error.

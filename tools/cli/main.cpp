@@ -11,7 +11,7 @@
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  // Text lists carry dates in the user's format, as the window writes them.
+  // The window's regional settings: the same texts as the window, in lists and files.
   quelm::setUserLocale(quelm::systemUserLocale());
   QTextStream out(stdout);
   QTextStream err(stderr);

@@ -1,0 +1,45 @@
+// quelm-cli show: the header and the evaluation panel of blocks, with the
+// window's captions and texts.
+#include "ContentSession.h"
+
+namespace quelm::cli {
+namespace {
+
+const QString kCommand = QStringLiteral("show");
+
+int run(Args& args, CliIO& io) {
+  ContentSession session;
+  int exitCode = kExitUsage;
+  if (!session.TakeReader(args, io, kCommand, true, &exitCode)) return exitCode;
+  QStringList words = args.positional();
+  if (!args.ok()) return usageError(io, kCommand, args.error());
+  if (!session.TakeFile(words, io, kCommand, &exitCode)) return exitCode;
+  if (words.isEmpty()) return usageError(io, kCommand, QStringLiteral("at least one block number is needed"));
+  const std::vector<uint32_t> numbers = BlockNumbers(args, words);
+  if (!args.ok()) return usageError(io, kCommand, args.error());
+
+  if (const int rc = session.Import(io)) return rc;
+  // A block that cannot be read is reported and the others are still shown.
+  int result = kExitOk;
+  bool first = true;
+  for (const uint32_t number : numbers) {
+    if (session.Show(io, number) != kExitOk) {
+      result = kExitFailure;
+      continue;
+    }
+    if (!first) io.out << '\n';
+    first = false;
+    const DetailModel& detail = session.Detail();
+    for (const QString& line : detail.HeaderLines() + detail.EvaluationLines()) io.out << line << '\n';
+    io.out.flush();
+  }
+  return result;
+}
+
+const CommandRegistrar registrar({"show", "show (FILE.dat | --port COMn|DEVICE [--baud RATE]) BLOCK...",
+                                  "the header and the evaluation panel of each block as \"Caption: value\" "
+                                  "lines, a blank line between blocks",
+                                  run});
+
+}  // namespace
+}  // namespace quelm::cli

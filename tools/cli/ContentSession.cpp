@@ -1,0 +1,62 @@
+#include "ContentSession.h"
+
+#include "measurement/BlockRecord.h"
+
+namespace quelm::cli {
+
+ContentSession::ContentSession()
+    : data_(std::make_unique<TNurvoDataBlock>(nullptr)), detail_(data_), content_(data_, detail_) {}
+
+ContentSession::~ContentSession() = default;
+
+bool ContentSession::TakeReader(Args& args, CliIO& io, const QString& command, bool readerAllowed,
+                                int* exitCode) {
+  if (!readerAllowed || !args.has(QStringLiteral("--port"))) return true;
+  const QString port = args.value(QStringLiteral("--port")).value_or(QString());
+  const QString baud = args.value(QStringLiteral("--baud")).value_or(QString());
+  if (!args.ok()) {
+    *exitCode = usageError(io, command, args.error());
+    return false;
+  }
+  QString error;
+  reader_ = ReaderSession::open(port, baud, io, &error);
+  if (!reader_) {
+    *exitCode = usageError(io, command, error);
+    return false;
+  }
+  sourceName_ = port;
+  return true;
+}
+
+bool ContentSession::TakeFile(QStringList& words, CliIO& io, const QString& command, int* exitCode) {
+  if (reader_) return true;
+  if (words.isEmpty()) {
+    *exitCode = usageError(io, command, QStringLiteral("a data file is needed"));
+    return false;
+  }
+  sourceName_ = words.takeFirst();
+  return true;
+}
+
+int ContentSession::Import(CliIO& io) {
+  const int rc = reader_ ? content_.ImportReader() : content_.ImportFile(sourceName_);
+  return rc == 0 ? int{kExitOk} : failure(io, rc, sourceName_);
+}
+
+int ContentSession::Show(CliIO& io, uint32_t number) {
+  const int rc = content_.ShowBlock(number);
+  return rc == 0 ? int{kExitOk}
+                 : failure(io, rc, QStringLiteral("%1: block %2").arg(sourceName_).arg(number));
+}
+
+std::vector<uint32_t> BlockNumbers(Args& args, const QStringList& words) {
+  std::vector<uint32_t> numbers;
+  for (const QString& w : words) {
+    const auto n = args.integer(w, QStringLiteral("a block number"), 0, kBlocksInReader - 1);
+    if (!n) return {};
+    numbers.push_back(static_cast<uint32_t>(*n));
+  }
+  return numbers;
+}
+
+}  // namespace quelm::cli

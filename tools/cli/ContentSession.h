@@ -1,0 +1,56 @@
+#pragma once
+// The main window's models for one command: the data object, the detail
+// model and the content list over it, importing from a data file named on
+// the command line or from the reader ("--port P [--baud B]"). The commands
+// print the same rows and captions the window paints.
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "Cli.h"
+#include "evaluation/ContentModel.h"
+#include "evaluation/DetailModel.h"
+#include "measurement/NurvoDataBlock.h"
+
+namespace quelm::cli {
+
+class ContentSession {
+ public:
+  ContentSession();
+  ~ContentSession();
+  ContentSession(const ContentSession&) = delete;
+  ContentSession& operator=(const ContentSession&) = delete;
+
+  // The source from the command line: the reader when readerAllowed and
+  // "--port" is given (with "--baud"), otherwise the data file at the front
+  // of `words` (the positional words, which lose it). False after printing
+  // a usage error into *exitCode.
+  bool TakeReader(Args& args, CliIO& io, const QString& command, bool readerAllowed, int* exitCode);
+  bool TakeFile(QStringList& words, CliIO& io, const QString& command, int* exitCode);
+
+  // Imports the source as the window's import commands do: the first page
+  // and the newest block. Returns the exit status; a failure is printed.
+  int Import(CliIO& io);
+  // Shows one block by its number; a failure is printed with the block.
+  int Show(CliIO& io, uint32_t number);
+
+  const QString& SourceName() const { return sourceName_; }
+  ContentModel& Content() { return content_; }
+  DetailModel& Detail() { return detail_; }
+
+ private:
+  std::unique_ptr<TNurvoDataBlock> data_;
+  DetailModel detail_;
+  ContentModel content_;
+  std::unique_ptr<ReaderSession> reader_;
+  QString sourceName_;  // the data file, or the port as given
+};
+
+// Block numbers 0..2047 from words; nothing after a usage problem
+// (recorded in args).
+std::vector<uint32_t> BlockNumbers(Args& args, const QStringList& words);
+
+}  // namespace quelm::cli
