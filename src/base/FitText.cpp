@@ -51,7 +51,7 @@ bool evenPitch(const QFont& f) {
 
 }  // namespace
 
-QFont FixedPitchFont(int lineHeight, int maxPixelSize) {
+QFont FixedPitchFont(int lineHeight, int maxPixelSize, const QString& widest, int width) {
   const QFont platform = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   const QStringList families = {QFontInfo(platform).family(), QStringLiteral("DejaVu Sans Mono"),
                                 QStringLiteral("Noto Mono"), QStringLiteral("Liberation Mono")};
@@ -63,7 +63,9 @@ QFont FixedPitchFont(int lineHeight, int maxPixelSize) {
     QFont f(family);
     for (int pixels = maxPixelSize; pixels > bestSize && pixels >= kMinFittedPixelSize; --pixels) {
       f.setPixelSize(pixels);
-      if (evenPitch(f) && QFontMetrics(f).height() <= lineHeight) {
+      const QFontMetrics metrics(f);
+      if (evenPitch(f) && metrics.height() <= lineHeight &&
+          (widest.isEmpty() || metrics.horizontalAdvance(widest) <= width)) {
         best = f;
         bestSize = pixels;
         break;

@@ -25,8 +25,12 @@ bool TextFits(const QFont& font, const QString& text, int width);
 // A fixed-pitch face (blanks and digits as wide as any letter) whose lines
 // are at most lineHeight pixels high, at the largest size up to maxPixelSize:
 // the platform's own face first, then the common ones. Numbers padded with
-// blanks line up in it.
-QFont FixedPitchFont(int lineHeight, int maxPixelSize);
+// blanks line up in it. With a widest text, that text must also fit width.
+QFont FixedPitchFont(int lineHeight, int maxPixelSize, const QString& widest = {}, int width = 0);
+
+// What a grid cell takes of its column besides its text: the text margins on
+// both sides and the grid line.
+inline constexpr int kGridCellPadding = 8;
 
 // A plain-text label that draws its text with a fitting font.
 class FitLabel : public QLabel {

@@ -19,8 +19,6 @@ namespace {
 // fixed-pitch face.
 constexpr int kExposureColumn = 4;
 constexpr int kErrorCodesColumn = 8;
-// The cell's text margins on both sides and the grid line.
-constexpr int kCellPadding = 8;
 constexpr int kPixelsPerErrorCodesCharacter = 8;
 }  // namespace
 
@@ -85,7 +83,7 @@ void ContentView::fitColumns() {
       // Trailing blanks pad the texts of a fixed-column list; they need no room here.
       QString text = model_.RowTexts(row).cells[static_cast<size_t>(col)];
       while (text.endsWith(QLatin1Char(' '))) text.chop(1);
-      wanted = std::max(wanted, metrics.horizontalAdvance(text) + kCellPadding);
+      wanted = std::max(wanted, metrics.horizontalAdvance(text) + kGridCellPadding);
     }
     if (grid.colWidth(col) < wanted) grid.setColWidth(col, wanted);
   }

@@ -503,8 +503,11 @@ void TPgcForm::buildPages() {
   ValueListGrid = new quelm::StringGrid(kValueColumns, kValueRows, 0, TableTabSheet);
   ValueListGrid->setObjectName(QStringLiteral("ValueListGrid"));
   // Its numbers are right-aligned by leading blanks: they line up only in a
-  // fixed-pitch face, and its lines must fit the rows of 14 pixels.
-  ValueListGrid->setFont(quelm::FixedPitchFont(kValueRowHeight - 1, kValueRowHeight - 2));
+  // fixed-pitch face, and its lines must fit the rows of 14 pixels and its
+  // labels such as "(0) 99:" their column of 50.
+  ValueListGrid->setFont(quelm::FixedPitchFont(kValueRowHeight - 1, kValueRowHeight - 2,
+                                               QStringLiteral("(0) 99:"),
+                                               kValueGroupWidths[0] - quelm::kGridCellPadding));
   auto* tableLayout = new QVBoxLayout(TableTabSheet);
   tableLayout->setContentsMargins(0, 0, 0, 0);
   tableLayout->addWidget(ValueListGrid);

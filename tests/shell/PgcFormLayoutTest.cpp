@@ -104,6 +104,15 @@ TEST_F(PgcFormLayoutTest, GridsShowTheirColumnsAndANewPageFromItsTop) {
   EXPECT_EQ(table.horizontalAdvance(QLatin1Char(' ')), table.horizontalAdvance(QLatin1Char('8')));
   EXPECT_EQ(table.horizontalAdvance(QLatin1Char('1')), table.horizontalAdvance(QLatin1Char('8')));
   EXPECT_LE(table.height(), 13);
+  int cells = 0;
+  for (int col = 0; col < f.ValueListGrid->colCount(); ++col) {
+    const QTableWidgetItem* item = f.ValueListGrid->item(10, col);
+    if (item == nullptr || item->text().isEmpty()) continue;
+    ++cells;
+    EXPECT_LE(table.horizontalAdvance(item->text()) + quelm::kGridCellPadding, f.ValueListGrid->colWidth(col))
+        << "column " << col << " cuts \"" << item->text().toStdString() << '"';
+  }
+  EXPECT_EQ(cells, 12) << "three filled columns in each of the four groups";
 
   // The content grid: all nine columns in view, each as wide as its texts.
   quelm::StringGrid& grid = *f.BlockStringGrid;
