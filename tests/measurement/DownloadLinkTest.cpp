@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <cstring>
 #include <memory>
+#include <ostream>
 
 #include "ReaderModel.h"
 #include "SimServer.h"
@@ -27,6 +28,8 @@ struct FaultCase {
   sim::FaultOptions faults;
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
 sim::FaultOptions every(sim::FaultRule sim::FaultOptions::*rule, int n) {
   sim::FaultOptions f;
   f.*rule = sim::FaultRule{n, 0};
@@ -36,11 +39,12 @@ sim::FaultOptions every(sim::FaultRule sim::FaultOptions::*rule, int n) {
 // One case per way the simulated reader can misbehave; a new kind is one
 // more line.
 std::vector<FaultCase> faultCases() {
-  sim::FaultOptions garbage, split, slow;
+  sim::FaultOptions garbage, split, slow, vanish;
   garbage.garbage = 7;
   split.chunkSize = 64;
   split.chunkDelayMs = 2;
   slow.delayMs = 10;
+  vanish.vanishAfter = 90;
   return {
       {"check sum damaged", every(&sim::FaultOptions::crc, 23)},
       {"busy", every(&sim::FaultOptions::busy, 29)},
@@ -52,6 +56,8 @@ std::vector<FaultCase> faultCases() {
       {"noise before replies", garbage},
       {"split replies", split},
       {"slow replies", slow},
+      {"reply after the time-out", every(&sim::FaultOptions::late, 70)},
+      {"reader gone", vanish},
   };
 }
 
