@@ -7,20 +7,18 @@
 #include <QTemporaryDir>
 
 #include "CliDriver.h"
+#include "Golden.h"
 #include "ReaderModel.h"
 #include "SimServer.h"
 #include "evaluation/BlockExport.h"
 #include "measurement/NurvoDataBlock.h"
 #include "sample-data/SampleData.h"
 
+using quelm::test::ReadFile;
+
 namespace {
 
 using quelm::test::runCli;
-
-QByteArray readAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 class CliDownloadTest : public ::testing::Test {
  protected:
@@ -66,8 +64,8 @@ TEST_F(CliDownloadTest, WrongOrMissingChoicesAreUsageErrors) {
     EXPECT_EQ(r.code, 2) << c.args.join(' ').toStdString();
     EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.inErr))) << r.err.toStdString();
   }
-  EXPECT_EQ(readAll("taken.dat").size(), 512) << "a refused download writes nothing";
-  EXPECT_EQ(readAll("src.dat").size(), 14 * 512);
+  EXPECT_EQ(ReadFile("taken.dat").size(), 512) << "a refused download writes nothing";
+  EXPECT_EQ(ReadFile("src.dat").size(), 14 * 512);
   EXPECT_FALSE(QFile::exists("y.dat") || QFile::exists("x.dat"));
 }
 
@@ -78,13 +76,13 @@ TEST_F(CliDownloadTest, AFileDownloadAndAnExportWriteWhatTheWindowWrites) {
   EXPECT_EQ(
       r.out,
       "Downloaded 14 block(s) 2040..5 to copy.dat\nContent list: copy.lst\nDetailed text list: copy.txt\n");
-  EXPECT_EQ(readAll("copy.dat"), readAll("src.dat"));
-  EXPECT_TRUE(readAll("copy.txt").contains("\r\nBL No=  2040  \r\n"));
+  EXPECT_EQ(ReadFile("copy.dat"), ReadFile("src.dat"));
+  EXPECT_TRUE(ReadFile("copy.txt").contains("\r\nBL No=  2040  \r\n"));
 
   r = runCli({"download", "--from-file", "src.dat", "--number", "3", "4", "--out", "copy", "--append"});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   EXPECT_EQ(r.out, "Downloaded 2 block(s) 3..4 to copy.dat\n") << "no lists beside an existing file";
-  EXPECT_EQ(readAll("copy.dat").size(), 16 * 512);
+  EXPECT_EQ(ReadFile("copy.dat").size(), 16 * 512);
 
   r = runCli({"export", "src.dat", "2041"});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
@@ -92,8 +90,8 @@ TEST_F(CliDownloadTest, AFileDownloadAndAnExportWriteWhatTheWindowWrites) {
   block.FileName = "src.dat";
   ASSERT_EQ(block.ReadFileBlock(2041), 0);
   ASSERT_EQ(quelm::ExportBlockText(block.Record, "Quelm2041.expected"), 0);
-  EXPECT_EQ(readAll("Quelm2041.txt").replace("Quelm2041.txt", "X"),
-            readAll("Quelm2041.expected").replace("Quelm2041.expected", "X"));
+  EXPECT_EQ(ReadFile("Quelm2041.txt").replace("Quelm2041.txt", "X"),
+            ReadFile("Quelm2041.expected").replace("Quelm2041.expected", "X"));
   r = runCli({"export", "src.dat", "100", "x.txt"});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains("Source file error (-214)")) << r.err.toStdString();
@@ -110,7 +108,7 @@ TEST_F(CliDownloadTest, AReaderThatRefusesEndsTheDownloadKeepingTheBlocksUnackno
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains("(-210)")) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains("4 block(s) written to run.dat are kept")) << r.err.toStdString();
-  EXPECT_EQ(readAll("run.dat").size(), 4 * 512);
+  EXPECT_EQ(ReadFile("run.dat").size(), 4 * 512);
   EXPECT_EQ(model.FirstUnsaved(), 0);
 
   model.SetUnsaved(0);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "BlockPages.h"
 #include "QStringPrinter.h"
 #include "ScriptedPrompter.h"
 #include "base/Diag.h"
@@ -23,17 +24,10 @@
 using namespace quelm;
 using quelm::test::ScriptedPrompter;
 
-namespace {
+using quelm::test::NumbersDown;
+using quelm::test::SummaryOf;
 
-// Block numbers from `from` down to `downTo`, across the wrap.
-std::vector<int> numbers(int from, int downTo) {
-  std::vector<int> v;
-  for (int n = from;; n = PrevBlockNumber(static_cast<uint32_t>(n))) {
-    v.push_back(n);
-    if (n == downTo) break;
-  }
-  return v;
-}
+namespace {
 
 class ContentModelTest : public ::testing::Test {
  protected:
@@ -92,7 +86,7 @@ TEST_F(ContentModelTest, ImportListsTheNewestPageAndShowsTheNewestBlock) {
   const QString path = write("doses.dat", options);
   ASSERT_EQ(content.ImportFile(path), 0);
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
-  EXPECT_EQ(rows(), numbers(299, 280));
+  EXPECT_EQ(rows(), NumbersDown(299, 280));
   EXPECT_EQ(content.SelectedRow(), 1);
   EXPECT_EQ(shown(), 299);
   EXPECT_TRUE(detail.BlockShown());
@@ -120,19 +114,19 @@ TEST_F(ContentModelTest, PagesAndItemsMoveAcrossTheWrapAndStopAtTheEnds) {
   };
   const Case cases[] = {
       {{60, 5, 2040},  // 2040..2047, 0..51
-       {{Import, numbers(51, 32), 1, 51},
-        {Prev, numbers(31, 12), 1, 31},
-        {Prev, numbers(11, 2040), 1, 11},
-        {Prev, numbers(11, 2040), 1, 11},  // the oldest block is listed
-        {Next, numbers(31, 12), 20, 12},   // the block right after the old page's top
-        {Next, numbers(51, 32), 20, 32},
-        {Next, numbers(51, 32), 20, 32}}},  // the newest block is listed
-      {{40, 2, 2028},                       // a page whose top row is 2047 continues at 0
-       {{Import, numbers(19, 0), 1, 19},
-        {Prev, numbers(2047, 2028), 1, 2047},
-        {Next, numbers(19, 0), 20, 0}}},
-      {{2048, 3, 6}, {{Import, numbers(5, 2034), 1, 5}}},  // a full memory whose last record is 5
-      {{3, 4, 10},                                         // no other page; the short page's bottom
+       {{Import, NumbersDown(51, 32), 1, 51},
+        {Prev, NumbersDown(31, 12), 1, 31},
+        {Prev, NumbersDown(11, 2040), 1, 11},
+        {Prev, NumbersDown(11, 2040), 1, 11},  // the oldest block is listed
+        {Next, NumbersDown(31, 12), 20, 12},   // the block right after the old page's top
+        {Next, NumbersDown(51, 32), 20, 32},
+        {Next, NumbersDown(51, 32), 20, 32}}},  // the newest block is listed
+      {{40, 2, 2028},                           // a page whose top row is 2047 continues at 0
+       {{Import, NumbersDown(19, 0), 1, 19},
+        {Prev, NumbersDown(2047, 2028), 1, 2047},
+        {Next, NumbersDown(19, 0), 20, 0}}},
+      {{2048, 3, 6}, {{Import, NumbersDown(5, 2034), 1, 5}}},  // a full memory whose last record is 5
+      {{3, 4, 10},                                             // no other page; the short page's bottom
        {{Import, {12, 11, 10}, 1, 12},
         {Prev, {12, 11, 10}, 1, 12},
         {Next, {12, 11, 10}, 1, 12},
@@ -142,14 +136,14 @@ TEST_F(ContentModelTest, PagesAndItemsMoveAcrossTheWrapAndStopAtTheEnds) {
         {End, {12, 11, 10}, 1, 12},
         {Home, {12, 11, 10}, 3, 10}}},
       {{300, 7, 0},  // Up on row 1 and Down on row 20 turn the page
-       {{Import, numbers(299, 280), 1, 299},
-        {Down, numbers(299, 280), 2, 298},
-        {Home, numbers(299, 280), 20, 280},
-        {Down, numbers(279, 260), 1, 279},
-        {Up, numbers(299, 280), 20, 280},
-        {Up, numbers(299, 280), 19, 281},
-        {End, numbers(299, 280), 1, 299},
-        {Up, numbers(299, 280), 1, 299}}},
+       {{Import, NumbersDown(299, 280), 1, 299},
+        {Down, NumbersDown(299, 280), 2, 298},
+        {Home, NumbersDown(299, 280), 20, 280},
+        {Down, NumbersDown(279, 260), 1, 279},
+        {Up, NumbersDown(299, 280), 20, 280},
+        {Up, NumbersDown(299, 280), 19, 281},
+        {End, NumbersDown(299, 280), 1, 299},
+        {Up, NumbersDown(299, 280), 1, 299}}},
   };
   for (const Case& c : cases) {
     const QString path = write("pages.dat", c.file);
@@ -221,24 +215,24 @@ TEST_F(ContentModelTest, SearchByNumberPagesInsideItsRangeAndKeepsTheShownBlock)
   ASSERT_EQ(shown(), 279);
   const BlockRecord before = data->Record;
   ASSERT_EQ(search(kSearchByNumber, 10, 50), 0);
-  EXPECT_EQ(rows(), numbers(50, 31));
+  EXPECT_EQ(rows(), NumbersDown(50, 31));
   EXPECT_EQ(content.SelectedRow(), 0);  // the search shows no block by itself
   // The re-count cleared the data object; the block on display is still the one worked on.
   EXPECT_EQ(std::memcmp(&before, &data->Record, sizeof before), 0);
   EXPECT_TRUE(data->State & Loaded);
   EXPECT_EQ(content.SourceLabel(), "numbers.dat");
 
-  const std::vector<std::vector<int>> pages = {numbers(30, 11), {10}, {10}};
+  const std::vector<std::vector<int>> pages = {NumbersDown(30, 11), {10}, {10}};
   for (const auto& page : pages) {
     content.PrevPage();
     EXPECT_EQ(rows(), page);
   }
   content.NextPage();
-  EXPECT_EQ(rows(), numbers(30, 11));
+  EXPECT_EQ(rows(), NumbersDown(30, 11));
   EXPECT_EQ(content.SelectedRow(), 20);
   content.NextPage();
   content.NextPage();  // the To number is listed
-  EXPECT_EQ(rows(), numbers(50, 31));
+  EXPECT_EQ(rows(), NumbersDown(50, 31));
   // Paging keeps the numbers typed for the next showing of the search window.
   EXPECT_EQ(int{content.Search().Request.StartBlock}, 50);
   EXPECT_EQ(int{content.Search().Request.FromBlock}, 10);
@@ -287,7 +281,7 @@ TEST_F(ContentModelTest, ASearchGivenUpOrFindingNothingAndItsFirstUseDefaults) {
     return false;  // the operator gives up
   }),
             0);
-  EXPECT_EQ(rows(), numbers(39, 20));
+  EXPECT_EQ(rows(), NumbersDown(39, 20));
   // First use: the search starts at the newest block and covers this year.
   EXPECT_TRUE(offered.Initialised);
   EXPECT_EQ(int{offered.Request.StartBlock}, 39);
@@ -312,7 +306,7 @@ TEST_F(ContentModelTest, ADayTheCalendarRejectsIsListedAsErrorWithItsMessage) {
   ASSERT_EQ(content.ImportFile(writeBlocks("feb30.dat", blocks)), 0);
   EXPECT_EQ(prompter.texts(), QStringList{"Date error"});
   EXPECT_EQ(content.RowTexts(2).cells[1], "Error");
-  EXPECT_EQ(rows(), numbers(4, 0));
+  EXPECT_EQ(rows(), NumbersDown(4, 0));
 }
 
 TEST_F(ContentModelTest, FailuresAreReportedAndLeaveTheListAndTheShownBlock) {
@@ -324,7 +318,7 @@ TEST_F(ContentModelTest, FailuresAreReportedAndLeaveTheListAndTheShownBlock) {
   EXPECT_TRUE(content.Select(3));
   content.PrevPage();
   EXPECT_EQ(prompter.texts(), QStringList({"File open error", "File open error"}));
-  EXPECT_EQ(rows(), numbers(59, 40));
+  EXPECT_EQ(rows(), NumbersDown(59, 40));
   EXPECT_EQ(shown(), 59);
   EXPECT_EQ(int{data->Record.BlockNumber}, 59);
   EXPECT_TRUE(data->State & Loaded);

@@ -22,6 +22,7 @@
 #include <memory>
 #include <vector>
 
+#include "BlockPages.h"
 #include "ScriptedPrompter.h"
 #include "base/Config.h"
 #include "base/Diag.h"
@@ -38,32 +39,10 @@
 using namespace quelm;
 using quelm::test::ScriptedPrompter;
 
+using quelm::test::NumbersDown;
+using quelm::test::SummaryOf;
+
 namespace {
-
-// Block numbers from `from` down to `downTo`, across the wrap.
-std::vector<int> numbers(int from, int downTo) {
-  std::vector<int> v;
-  for (int n = from;; n = PrevBlockNumber(static_cast<uint32_t>(n))) {
-    v.push_back(n);
-    if (n == downTo) break;
-  }
-  return v;
-}
-
-BlockSummary summaryOf(const BlockRecord& r) {
-  BlockSummary s;
-  std::memset(&s, 0, sizeof s);
-  s.Lead = r.Lead;
-  s.BlockNumber = r.BlockNumber;
-  std::memcpy(s.DateTime, r.DateTime, 5);
-  std::memcpy(s.DeviceID, r.DeviceID, 5);
-  std::memcpy(s.BulbID, r.BulbID, 5);
-  s.ReaderTemp = r.ReaderTemp;
-  s.ErrorCodes = r.ErrorCodes;
-  s.MeasuredDose = r.MeasuredDose;
-  s.Exposure = r.Exposure;
-  return s;
-}
 
 class ContentPageTest : public ::testing::Test {
  protected:
@@ -164,7 +143,7 @@ TEST_F(ContentPageTest, ImportListsTwentyRowsNewestFirstAndShowsTheNewest) {
   EXPECT_EQ(prompter.fileRequests[0].filter, QStringLiteral("Quelm data files (*.DAT);;All files (*)"));
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
   EXPECT_EQ(form->PageControl->currentWidget(), form->ContentTabSheet);
-  EXPECT_EQ(rows(), numbers(299, 280));
+  EXPECT_EQ(rows(), NumbersDown(299, 280));
   EXPECT_EQ(shown(), 299);
   EXPECT_TRUE(form->DataBlock->IsLoaded());
   EXPECT_EQ(selected(), 1);
@@ -177,7 +156,7 @@ TEST_F(ContentPageTest, ImportListsTwentyRowsNewestFirstAndShowsTheNewest) {
   // Every row shows its block's summary texts.
   const std::vector<BlockRecord> blocks = MakeSampleBlocks(options);
   for (int r = 1; r <= 20; ++r) {
-    const ContentRow expected = ContentRowTexts(summaryOf(blocks[static_cast<size_t>(300 - r)]));
+    const ContentRow expected = ContentRowTexts(SummaryOf(blocks[static_cast<size_t>(300 - r)]));
     for (int c = 0; c < kContentColumnCount; ++c)
       EXPECT_EQ(grid->cell(c, r), expected.cells[static_cast<size_t>(c)]) << "row " << r << " column " << c;
   }
@@ -186,10 +165,10 @@ TEST_F(ContentPageTest, ImportListsTwentyRowsNewestFirstAndShowsTheNewest) {
 TEST_F(ContentPageTest, TheMenuImportsLikeTheToolButtonAndCancelChangesNothing) {
   prompter.fileAnswers.push_back(write("a.dat", {30, 1, 0}));
   form->FromFile1->trigger();
-  EXPECT_EQ(rows(), numbers(29, 10));
+  EXPECT_EQ(rows(), NumbersDown(29, 10));
   prompter.fileAnswers.push_back(std::nullopt);
   form->FileOpenSpeedButton->click();
-  EXPECT_EQ(rows(), numbers(29, 10));
+  EXPECT_EQ(rows(), NumbersDown(29, 10));
   EXPECT_EQ(shown(), 29);
   EXPECT_EQ(form->SourceDatLabel->text(), "a.dat");
 }
@@ -234,11 +213,11 @@ TEST_F(ContentPageTest, KeysAndWheelMoveTheSelectionAndTurnPages) {
   EXPECT_EQ(selected(), 20);
   EXPECT_EQ(shown(), 280);
   key(Qt::Key_Down);  // row 20: the older page, its top row
-  EXPECT_EQ(rows(), numbers(279, 260));
+  EXPECT_EQ(rows(), NumbersDown(279, 260));
   EXPECT_EQ(selected(), 1);
   EXPECT_EQ(shown(), 279);
   key(Qt::Key_Up);  // row 1: the newer page, its bottom row
-  EXPECT_EQ(rows(), numbers(299, 280));
+  EXPECT_EQ(rows(), NumbersDown(299, 280));
   EXPECT_EQ(selected(), 20);
   EXPECT_EQ(shown(), 280);
 
@@ -247,13 +226,13 @@ TEST_F(ContentPageTest, KeysAndWheelMoveTheSelectionAndTurnPages) {
   EXPECT_EQ(shown(), 281);
   wheel(-120);
   wheel(-120);
-  EXPECT_EQ(rows(), numbers(279, 260));
+  EXPECT_EQ(rows(), NumbersDown(279, 260));
   EXPECT_EQ(selected(), 1);
 
   key(Qt::Key_PageDown);
-  EXPECT_EQ(rows(), numbers(259, 240));
+  EXPECT_EQ(rows(), NumbersDown(259, 240));
   key(Qt::Key_PageUp);
-  EXPECT_EQ(rows(), numbers(279, 260));
+  EXPECT_EQ(rows(), NumbersDown(279, 260));
   key(Qt::Key_End);
   EXPECT_EQ(selected(), 1);
   EXPECT_EQ(shown(), 279);
@@ -281,11 +260,11 @@ TEST_F(ContentPageTest, TheSearchWindowsNumbersListTheirRangeAndShowAgain) {
     type(f.FromCSpinEdit, QStringLiteral("10"));
     type(f.UntilCSpinEdit, QStringLiteral("50"));
   });
-  ASSERT_EQ(rows(), numbers(50, 31));
+  ASSERT_EQ(rows(), NumbersDown(50, 31));
   EXPECT_EQ(shown(), 299);  // the search shows no block by itself
   EXPECT_EQ(selected(), -1);
   form->PrevPageButton->click();
-  EXPECT_EQ(rows(), numbers(30, 11));
+  EXPECT_EQ(rows(), NumbersDown(30, 11));
   expectNormalPointerAndPaging();
 
   // The window shows the numbers typed, whatever the paging did.
@@ -298,7 +277,7 @@ TEST_F(ContentPageTest, TheSearchWindowsNumbersListTheirRangeAndShowAgain) {
   };
   form->FilterButton->click();
   EXPECT_EQ(prompter.modalWindows.size(), 2);
-  EXPECT_EQ(rows(), numbers(30, 11));
+  EXPECT_EQ(rows(), NumbersDown(30, 11));
 }
 
 TEST_F(ContentPageTest, TheSearchWindowsMessagesAndCancel) {

@@ -19,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+#include "BlockPages.h"
 #include "QStringPrinter.h"
 #include "ReaderModel.h"
 #include "ScriptedPrompter.h"
@@ -44,30 +45,6 @@ using namespace quelm::test;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-std::vector<int> numbers(int from, int downTo) {
-  std::vector<int> v;
-  for (int n = from;; n = PrevBlockNumber(static_cast<uint32_t>(n))) {
-    v.push_back(n);
-    if (n == downTo) break;
-  }
-  return v;
-}
-
-BlockSummary summaryOf(const BlockRecord& r) {
-  BlockSummary s;
-  std::memset(&s, 0, sizeof s);
-  s.Lead = r.Lead;
-  s.BlockNumber = r.BlockNumber;
-  std::memcpy(s.DateTime, r.DateTime, 5);
-  std::memcpy(s.DeviceID, r.DeviceID, 5);
-  std::memcpy(s.BulbID, r.BulbID, 5);
-  s.ReaderTemp = r.ReaderTemp;
-  s.ErrorCodes = r.ErrorCodes;
-  s.MeasuredDose = r.MeasuredDose;
-  s.Exposure = r.Exposure;
-  return s;
-}
 
 const Bytes kResetFrame = {0xA1, 0x16, 0xFC, 0x08, 0x00, 0x00, 0xC4, 0x1E};
 
@@ -176,9 +153,9 @@ class ReaderContentTest : public ::testing::Test {
     return v;
   }
   void expectTheNewestPage(int newest) {
-    ASSERT_EQ(rows(), numbers(newest, newest - 19));
+    ASSERT_EQ(rows(), NumbersDown(newest, newest - 19));
     for (int r = 1; r <= 20; ++r)
-      EXPECT_EQ(content.RowTexts(r).cells, ContentRowTexts(summaryOf(block(newest + 1 - r))).cells)
+      EXPECT_EQ(content.RowTexts(r).cells, ContentRowTexts(SummaryOf(block(newest + 1 - r))).cells)
           << "row " << r;
   }
   // The shown record is the reader's block (its first and last byte are
@@ -270,7 +247,7 @@ TEST_F(ReaderContentTest, AnEmptyReaderGivesTheMessageAndAnEmptyList) {
   const QString path = dir.filePath(QStringLiteral("before.dat"));
   ASSERT_EQ(WriteSampleDataFile(path, {25, 2, 0}), 0);
   ASSERT_EQ(content.ImportFile(path), 0);
-  ASSERT_EQ(rows(), numbers(24, 5));
+  ASSERT_EQ(rows(), NumbersDown(24, 5));
 
   import();
   EXPECT_EQ(prompter.texts(), QStringList{"There is not Glow Data in the memory"});
@@ -304,30 +281,30 @@ TEST_F(ReaderContentTest, ACancelledPortChoiceIsNotReported) {
 TEST_F(ReaderContentTest, PagesCrossTheWrapInBothDirections) {
   startReader({50, 5, 2030});  // 2030..2047, 0..31
   import();
-  ASSERT_EQ(rows(), numbers(31, 12));
+  ASSERT_EQ(rows(), NumbersDown(31, 12));
 
   content.PrevPage();  // backwards over 0 to 2047
-  EXPECT_EQ(rows(), numbers(11, 2040));
+  EXPECT_EQ(rows(), NumbersDown(11, 2040));
   EXPECT_EQ(selected(), 1);
   expectShownBlockIs(11);
   content.PrevPage();
-  EXPECT_EQ(rows(), numbers(2039, 2030));
+  EXPECT_EQ(rows(), NumbersDown(2039, 2030));
   EXPECT_EQ(shown(), 2039);
   content.PrevPage();  // the oldest block is listed: nothing changes
-  EXPECT_EQ(rows(), numbers(2039, 2030));
+  EXPECT_EQ(rows(), NumbersDown(2039, 2030));
   EXPECT_EQ(shown(), 2039);
 
   content.NextPage();  // forwards over 2047 to 0
-  EXPECT_EQ(rows(), numbers(11, 2040));
+  EXPECT_EQ(rows(), NumbersDown(11, 2040));
   EXPECT_EQ(selected(), 20);  // the block right after the old page's top
   expectShownBlockIs(2040);
   const SearchRequest forward = lastSearch();
   EXPECT_EQ(int{forward.StartBlock}, 2040);
   EXPECT_EQ(int{forward.Flags}, int{kSearchForward});
   content.NextPage();
-  EXPECT_EQ(rows(), numbers(31, 12));
+  EXPECT_EQ(rows(), NumbersDown(31, 12));
   content.NextPage();  // the newest block is listed
-  EXPECT_EQ(rows(), numbers(31, 12));
+  EXPECT_EQ(rows(), NumbersDown(31, 12));
   EXPECT_EQ(shown(), 12);
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
   EXPECT_EQ(content.SourceLabel(), "Serial port");
@@ -337,22 +314,22 @@ TEST_F(ReaderContentTest, PagesCrossTheWrapInBothDirections) {
 TEST_F(ReaderContentTest, ItemsTurnPagesOverTheWrapAtRowOneAndRowTwenty) {
   startReader({40, 2, 2028});  // 2028..2047, 0..19
   import();
-  ASSERT_EQ(rows(), numbers(19, 0));
+  ASSERT_EQ(rows(), NumbersDown(19, 0));
   content.FirstBlock();
   EXPECT_EQ(selected(), 20);
   EXPECT_EQ(shown(), 0);
   content.PrevItem();  // row 20: the older page, its top row
-  EXPECT_EQ(rows(), numbers(2047, 2028));
+  EXPECT_EQ(rows(), NumbersDown(2047, 2028));
   EXPECT_EQ(selected(), 1);
   expectShownBlockIs(2047);
   content.NextItem();  // row 1: the newer page, its bottom row
-  EXPECT_EQ(rows(), numbers(19, 0));
+  EXPECT_EQ(rows(), NumbersDown(19, 0));
   EXPECT_EQ(selected(), 20);
   EXPECT_EQ(shown(), 0);
   content.LastBlock();
   EXPECT_EQ(shown(), 19);
   content.NextItem();  // the newest page: nothing newer
-  EXPECT_EQ(rows(), numbers(19, 0));
+  EXPECT_EQ(rows(), NumbersDown(19, 0));
   EXPECT_EQ(selected(), 1);
   content.PrevItem();
   EXPECT_EQ(selected(), 2);
@@ -394,7 +371,7 @@ TEST_F(ReaderContentTest, SelectingARowReadsItsBlockUnlessACommandIsRunning) {
 TEST_F(ReaderContentTest, TheReaderEvaluatesSearchesByNumberDateAndDosimeter) {
   startReader({300, 12, 0});
   import();
-  ASSERT_EQ(rows(), numbers(299, 280));
+  ASSERT_EQ(rows(), NumbersDown(299, 280));
 
   // By number: From 10 To 50, paged inside the range.
   search(kSearchByNumber, 10, 50);
@@ -402,15 +379,16 @@ TEST_F(ReaderContentTest, TheReaderEvaluatesSearchesByNumberDateAndDosimeter) {
   EXPECT_EQ(int{sent.Flags}, int{kSearchByNumber});
   EXPECT_EQ(int{sent.StartBlock}, 50);
   EXPECT_EQ(int{sent.FromBlock}, 10);
-  ASSERT_EQ(rows(), numbers(50, 31));
+  ASSERT_EQ(rows(), NumbersDown(50, 31));
   EXPECT_EQ(shown(), 299);  // the search shows no block by itself
-  const std::vector<std::vector<int>> older = {numbers(30, 11), {10}, {10}};  // From is listed: nothing older
+  const std::vector<std::vector<int>> older = {
+      NumbersDown(30, 11), {10}, {10}};  // From is listed: nothing older
   for (const auto& page : older) {
     content.PrevPage();
     EXPECT_EQ(rows(), page);
   }
   content.NextPage();
-  EXPECT_EQ(rows(), numbers(30, 11));
+  EXPECT_EQ(rows(), NumbersDown(30, 11));
 
   // By date, both bounds excluded.
   search(kSearchByDate, 0, 299, "A0000", blocks[120].DateTime, blocks[150].DateTime);
@@ -447,7 +425,7 @@ TEST_F(ReaderContentTest, TheReaderEvaluatesSearchesByNumberDateAndDosimeter) {
 
   // A new import lists the newest page again, whatever the search was.
   import();
-  EXPECT_EQ(rows(), numbers(299, 280));
+  EXPECT_EQ(rows(), NumbersDown(299, 280));
 }
 
 // --- Faults on the line --------------------------------------------------------------------
@@ -511,7 +489,7 @@ TEST_F(ReaderContentTest, RandomlyDamagedRepliesNeverLeaveAPartialList) {
 TEST_F(ReaderContentTest, APageThatFailsTwiceIsReportedAndNothingStaleIsListed) {
   startReader({300, 22, 0});
   import();
-  ASSERT_EQ(rows(), numbers(299, 280));
+  ASSERT_EQ(rows(), NumbersDown(299, 280));
   // The data object's page table still holds that page: a failed page must not show it.
   model->Script = {0, 0, sim::kFaultCrc, sim::kFaultCrc};  // ".G", ".F" well, ".U" twice damaged
   import();
@@ -525,11 +503,11 @@ TEST_F(ReaderContentTest, APageThatFailsTwiceIsReportedAndNothingStaleIsListed) 
   // Paging that fails leaves the list as it was and says so.
   prompter.clear();
   import();
-  ASSERT_EQ(rows(), numbers(299, 280));
+  ASSERT_EQ(rows(), NumbersDown(299, 280));
   model->Script = {sim::kFaultCrc, sim::kFaultCrc};
   content.PrevPage();
   EXPECT_EQ(prompter.texts(), QStringList{"Reader not avaible (not connected?)"});
-  EXPECT_EQ(rows(), numbers(299, 280));
+  EXPECT_EQ(rows(), NumbersDown(299, 280));
   EXPECT_EQ(shown(), 299);
   expectIdle();
 
@@ -538,7 +516,7 @@ TEST_F(ReaderContentTest, APageThatFailsTwiceIsReportedAndNothingStaleIsListed) 
   model->Script = {0, 0, sim::kFaultCrc, sim::kFaultCrc};  // the count well, the page twice damaged
   search(kSearchByNumber, 10, 50);
   EXPECT_EQ(prompter.texts(), QStringList{"Reader not avaible (not connected?)"});
-  EXPECT_EQ(rows(), numbers(299, 280));
+  EXPECT_EQ(rows(), NumbersDown(299, 280));
   EXPECT_EQ(shown(), 299);
   expectIdle();
 }
@@ -549,7 +527,7 @@ TEST_F(ReaderContentTest, ALostBlockReplyTimesOutWithAWarningAndTheListStands) {
   model->Script = {0, 0, 0, sim::kFaultDrop, sim::kFaultDrop};  // the newest block's ".Y" is lost twice
   import();
   EXPECT_EQ(prompter.texts(), QStringList{"Reader not avaible (not connected?)"});
-  EXPECT_EQ(rows(), numbers(299, 280));
+  EXPECT_EQ(rows(), NumbersDown(299, 280));
   expectIdle();
 
   // The next selection reads its block: the link starts afresh.

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "CliDriver.h"
+#include "Golden.h"
 #include "ReaderModel.h"
 #include "ScriptedPrompter.h"
 #include "SimServer.h"
@@ -33,12 +34,9 @@
 using namespace quelm;
 using quelm::test::ScriptedPrompter;
 
-namespace {
+using quelm::test::ReadFile;
 
-QByteArray readAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+namespace {
 
 // A simulated reader served on this thread, and a link to it installed as
 // the program's command channel.
@@ -119,7 +117,7 @@ TEST_F(DownLoadFormTest, UnsavedWrappedBlocksAreDownloadedAndTheCommandLineWrite
     EXPECT_FALSE(form.StartButton->isEnabled() || form.AbortButton->isEnabled());
     EXPECT_TRUE(form.DownLoadTypeComboBox->isEnabled() && form.ReaderRadioButton->isChecked());
   }
-  EXPECT_EQ(readAll("run.dat").size(), 14 * 512);
+  EXPECT_EQ(ReadFile("run.dat").size(), 14 * 512);
 
   QDir().mkpath(dir.filePath("cli"));
   QDir::setCurrent(dir.filePath("cli"));
@@ -131,7 +129,7 @@ TEST_F(DownLoadFormTest, UnsavedWrappedBlocksAreDownloadedAndTheCommandLineWrite
   EXPECT_TRUE(run.out.contains("Acknowledged to the reader: 5"));
   EXPECT_TRUE(run.err.startsWith("block 2040 (1/14)\n")) << run.err.toStdString();
   for (const char* name : {"run.dat", "run.lst", "run.txt"})
-    EXPECT_EQ(readAll(name), readAll(dir.filePath(name))) << name;
+    EXPECT_EQ(ReadFile(name), ReadFile(dir.filePath(name))) << name;
 }
 
 TEST_F(DownLoadFormTest, AbortAndClosingStopBeforeTheNextBlockWithOnlyAbortUsableMeanwhile) {
@@ -163,7 +161,7 @@ TEST_F(DownLoadFormTest, AbortAndClosingStopBeforeTheNextBlockWithOnlyAbortUsabl
     form.StartButtonClick();
     form.Job.onChanged = paint;
     EXPECT_EQ(prompter.texts(), QStringList{"User aborted"});
-    EXPECT_EQ(readAll(byClosing ? "closed.dat" : "aborted.dat").size(), 3 * 512);
+    EXPECT_EQ(ReadFile(byClosing ? "closed.dat" : "aborted.dat").size(), 3 * 512);
     EXPECT_EQ(reader.model.FirstUnsaved(), 0) << "nothing acknowledged";
     EXPECT_EQ(form.DownLoadTypeComboBox->currentIndex(), 0);
   }
@@ -187,8 +185,8 @@ TEST_F(DownLoadFormTest, TheQuestionWindowDecidesAndTheListBoxesEndUnchecked) {
   form.StartButton->click();
   EXPECT_EQ(warning, "Run.dat file exists!");
   EXPECT_EQ(prompter.texts(), QStringList{"Process completed"});
-  EXPECT_EQ(readAll("Run.dat").size(), 6 * 512);
-  EXPECT_EQ(readAll("Run3.dat").size(), 5 * 512);
+  EXPECT_EQ(ReadFile("Run.dat").size(), 6 * 512);
+  EXPECT_EQ(ReadFile("Run3.dat").size(), 5 * 512);
   EXPECT_FALSE(form.HeaderCheckBox->isChecked() || form.DetailedTextCheckBox->isChecked());
   EXPECT_FALSE(QFile::exists("Run.lst") || QFile::exists("Run.txt"));
   // Closing the question without a button repeats the last answer.

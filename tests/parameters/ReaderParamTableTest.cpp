@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 
+#include "Golden.h"
 #include "ParamReaderRig.h"
 #include "ReaderParams.h"
 #include "ScriptedPrompter.h"
@@ -20,12 +21,9 @@
 using namespace quelm;
 using namespace quelm::test;
 
-namespace {
+using quelm::test::ReadFile;
 
-QByteArray readAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+namespace {
 
 void writeText(const QString& path, const QByteArray& text) {
   QFile f(path);
@@ -113,9 +111,9 @@ TEST_F(ReaderParamFileTest, TheExampleFileIsWrittenByteForByte) {
   b.Record.RTYPE = 'A';
   std::memcpy(b.Record.DID, "0017", 4);
   ASSERT_EQ(b.WriteFileBlock(path("example.rpt")), 0);
-  const QByteArray golden = readAll(QStringLiteral(QUELM_TEST_DATA_DIR "/reader-params-example.rpt"));
+  const QByteArray golden = ReadFile(QStringLiteral(QUELM_TEST_DATA_DIR "/reader-params-example.rpt"));
   ASSERT_FALSE(golden.isEmpty()) << "golden file missing";
-  EXPECT_EQ(readAll(path("example.rpt")), golden);
+  EXPECT_EQ(ReadFile(path("example.rpt")), golden);
 
   // The user's decimal separator, for writing and reading alike.
   UserLocale comma;

@@ -12,6 +12,7 @@
 #include <QToolButton>
 #include <memory>
 
+#include "Golden.h"
 #include "ScriptedPrompter.h"
 #include "base/Config.h"
 #include "base/Diag.h"
@@ -23,12 +24,9 @@
 
 using quelm::test::ScriptedPrompter;
 
-namespace {
+using quelm::test::ReadFile;
 
-QByteArray readAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+namespace {
 
 // A printer whose page is 8 x 11 inches at 600 dpi: 4800 x 6600 pixels.
 void useTestPage(QPrinter& printer, const QString& pdf) {
@@ -89,9 +87,9 @@ TEST_F(PgcFormOutputTest, ExportProposesTheBlocksNameAndWritesTheShownBlock) {
   EXPECT_EQ(prompter.fileRequests[0].filter, "Quelm glowdata files (*.TXT)");
   EXPECT_TRUE(prompter.messages.empty());
   ASSERT_EQ(quelm::ExportBlockText(blocks[1], dir.filePath("expected.txt")), 0);
-  QByteArray text = readAll(dir.filePath("out.txt"));
+  QByteArray text = ReadFile(dir.filePath("out.txt"));
   EXPECT_EQ(text.replace(dir.filePath("out.txt").toLatin1(), "NAME"),
-            readAll(dir.filePath("expected.txt")).replace(dir.filePath("expected.txt").toLatin1(), "NAME"));
+            ReadFile(dir.filePath("expected.txt")).replace(dir.filePath("expected.txt").toLatin1(), "NAME"));
   EXPECT_TRUE(text.contains("LIST OF MEASUREMENT\r\n"));
 
   // Cancelled: nothing said, nothing written; a folder that is not there: the open error.
@@ -123,7 +121,7 @@ TEST_F(PgcFormOutputTest, PrintFitsTheWindowOnOnePageAndKeepsItsImage) {
   };
   form->resize(771, 652);
   form->Print1->trigger();
-  const QByteArray printed = readAll(pdf);
+  const QByteArray printed = ReadFile(pdf);
   EXPECT_EQ(pdfPages(printed), 1);
   EXPECT_TRUE(printed.contains("/Width 771") && printed.contains("/Height 652")) << "the window's own image";
   const QImage kept(dir.filePath("Test.bmp"));

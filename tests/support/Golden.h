@@ -11,6 +11,12 @@
 
 namespace quelm::test {
 
+// A file's whole content; empty when it does not exist or does not open.
+inline QByteArray ReadFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 inline void ExpectMatchesGolden(const QByteArray& actual, const char* name) {
   QFile golden(QStringLiteral(QUELM_TEST_DATA_DIR "/") + QString::fromLatin1(name));
   ASSERT_TRUE(golden.open(QIODevice::ReadOnly)) << "golden file " << name << " does not open";
