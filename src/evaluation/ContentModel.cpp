@@ -162,20 +162,23 @@ bool ContentModel::NextPage() {
     const PageTurn turn = PlanNextPage(request, top, search_.UpperLimit, search_.LowerLimit);
     n = turn.search ? searchPage(turn.request) : 0;
     request = turn.keep;
-    if (n > 0) {
-      clearRows();
-      // The forward search returns ascending numbers; the list shows the newest first.
-      for (int i = n - 1; i >= 0; --i) appendRow(data_->Summaries[i]);
-      selected_ = n;  // the block right after the old page's top
-      notify();
-      loadSelectedBlock();
-      showSource();
-      commandsChanged();
-    }
+    // The forward search returns ascending numbers; the list shows the
+    // newest first, selecting the block right after the old page's top.
+    if (n > 0) showTurnedPage(n, true, n);
   }
   setPaging(true);
   trace.ok();
   return n > 0;
+}
+
+void ContentModel::showTurnedPage(int n, bool ascending, int row) {
+  clearRows();
+  for (int i = 0; i < n; ++i) appendRow(data_->Summaries[ascending ? n - 1 - i : i]);
+  selected_ = row;
+  notify();
+  loadSelectedBlock();
+  showSource();
+  commandsChanged();
 }
 
 bool ContentModel::PrevPage() {
@@ -191,15 +194,8 @@ bool ContentModel::PrevPage() {
     const PageTurn turn = PlanPrevPage(request, bottom, search_.LowerLimit);
     n = turn.search ? searchPage(turn.request) : 0;
     request = turn.keep;
-    if (n > 0) {
-      clearRows();
-      for (int i = 0; i < n; ++i) appendRow(data_->Summaries[i]);
-      selected_ = 1;  // the block right below the old page's bottom
-      notify();
-      loadSelectedBlock();
-      showSource();
-      commandsChanged();
-    }
+    // The block right below the old page's bottom is selected.
+    if (n > 0) showTurnedPage(n, false, 1);
   }
   setPaging(true);
   trace.ok();

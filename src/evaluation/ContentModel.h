@@ -114,6 +114,9 @@ class ContentModel {
   int searchPage(const SearchRequest& request, int* failure = nullptr);  // rows found
   void showSource();
   void loadSelectedBlock();
+  // Lists the n summaries of a turned page (newest first: reversed when the
+  // search returned them ascending), selects row and shows its block.
+  void showTurnedPage(int n, bool ascending, int row);
   int readAndShow(uint32_t number, TraceLine& trace, const QString& row);
   void navigate(const NavDecision& decision);
   int endFailedImport(const ContentSource& source, int rc, TraceLine& trace);
