@@ -119,6 +119,7 @@ void DownloadJob::disableAll() {
   DownloadControls& c = state_.controls;
   c.sourceName = false;
   c.range = false;
+  c.rangeGrey = true;  // greyed like the dates: nothing is chosen yet
   c.date = false;
   c.start = false;
   c.abort = false;

@@ -172,6 +172,7 @@ TEST_F(DownloadTest, FromTheReaderByEachTypeWithItsCorrections) {
       {"by date", 0, 300, kDownloadByDate, "", "", 50, -1, 299},
       {"by date beyond the newest", 200, 1949, kDownloadByDate, "", "", 250, 100, 100},
   };
+  EXPECT_TRUE(job.state().controls.rangeGrey) << "nothing chosen yet: the range is greyed";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     loadReader(c.first, c.count);
@@ -179,6 +180,7 @@ TEST_F(DownloadTest, FromTheReaderByEachTypeWithItsCorrections) {
     int from = c.expectFrom;
     job.setStorageName(QStringLiteral("run%1").arg(&c - cases));
     ASSERT_EQ(job.selectType(c.type).kind, DownloadResult::kNone);
+    EXPECT_EQ(job.state().controls.rangeGrey, c.type == kDownloadByDate) << "black only where it counts";
     if (c.type == kDownloadByNumber) job.setRangeTexts(QLatin1String(c.from), QLatin1String(c.to));
     if (c.type == kDownloadByDate) {
       int dated = c.dateOfBlock;
