@@ -523,12 +523,7 @@ void TBptSubForm::WriteFileButtonClick() {
 
 void TBptSubForm::ListLUTButtonClick() {
   TraceLine trace(handler("ListLUTButtonClick"));
-  if (!LUTListForm) return;
-  quelm::prompter().runModal(*LUTListForm);
-  const QString picked = LUTListForm->SelectedKey;
-  if (picked == TLUTListForm::kNoSelection) return;
-  KTYPEEdit->setText(picked.left(1));
-  KSNEdit->setText(picked.mid(1, 4));
+  if (!PickFromLUTList(KTYPEEdit, KSNEdit)) return;
   ReadLUTBlock();
   trace.ok();
 }

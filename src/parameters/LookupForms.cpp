@@ -223,14 +223,17 @@ TTSnForm::~TTSnForm() {
   if (TSnForm == this) TSnForm = nullptr;
 }
 
-void TTSnForm::ListButtonClick() {
-  if (!LUTListForm) return;
+bool PickFromLUTList(QLineEdit* typeEdit, QLineEdit* serialEdit) {
+  if (!LUTListForm) return false;
   quelm::prompter().runModal(*LUTListForm);
   const QString picked = LUTListForm->SelectedKey;
-  if (picked == TLUTListForm::kNoSelection) return;
-  KTYPEEdit->setText(picked.left(1));
-  KSNEdit->setText(picked.mid(1, 4));
+  if (picked == TLUTListForm::kNoSelection) return false;
+  typeEdit->setText(picked.left(1));
+  serialEdit->setText(picked.mid(1, 4));
+  return true;
 }
+
+void TTSnForm::ListButtonClick() { PickFromLUTList(KTYPEEdit, KSNEdit); }
 
 void TTSnForm::OkButtonClick() {
   QString type = KTYPEEdit->text(), serial = KSNEdit->text();

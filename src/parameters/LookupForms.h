@@ -105,6 +105,10 @@ class TSNForm : public QDialog {
 };
 
 extern TLUTListForm* LUTListForm;
+
+// Shows the look-up list window; a picked entry goes into the type and serial
+// edits. Whether one was picked.
+bool PickFromLUTList(QLineEdit* typeEdit, QLineEdit* serialEdit);
 extern TTypeForm* TypeForm;
 extern TTSnForm* TSnForm;
 extern TSNForm* SNForm;
