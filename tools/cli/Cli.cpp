@@ -7,9 +7,11 @@
 
 #include "base/Config.h"
 #include "base/ErrorCodes.h"
+#include "base/IniFile.h"
 #include "base/Process.h"
 #include "base/Prompter.h"
 #include "link/CommandChannel.h"
+#include "parameters/ParamField.h"
 
 namespace quelm::cli {
 
@@ -125,6 +127,28 @@ int failure(CliIO& io, int code, const QString& context) {
   io.err << ErrorMessage(code).message << " (" << code << ")" << Qt::endl;
   std::erase_if(io.reported, [code](const auto& r) { return r.first == code; });
   return kExitFailure;
+}
+
+int fail(CliIO& io, const QString& text, int exitCode) {
+  io.err << "quelm-cli: " << text << Qt::endl;
+  return exitCode;
+}
+
+void noteLimited(CliIO& io, std::span<const ParamField> fields, std::span<const uint8_t> before,
+                 std::span<const uint8_t> after) {
+  for (const ParamField& f : fields) {
+    const QString was = paramEditText(f, before), now = paramEditText(f, after);
+    if (was != now)
+      io.err << "quelm-cli: note: " << f.key << " " << was << " is outside the window's limits; saved as "
+             << now << Qt::endl;
+  }
+}
+
+int checkParameterFile(CliIO& io, const QString& path, const QString& section) {
+  if (!QFileInfo(path).isFile()) return failure(io, kErrFileOpen, path);
+  if (!IniFile(path).SectionExists(section))
+    return fail(io, QStringLiteral("%1 holds no [%2] section").arg(path, section));
+  return kExitOk;
 }
 
 bool serviceLevel(const CliIO& io) {

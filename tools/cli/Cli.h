@@ -18,10 +18,15 @@
 #include <QTextStream>
 #include <memory>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
 #include "link/FrameLink.h"
+
+namespace quelm {
+struct ParamField;
+}
 
 namespace quelm::cli {
 
@@ -99,6 +104,18 @@ int usageError(CliIO& io, const QString& command, const QString& message);
 // Prints the code's message with the code, after an optional context;
 // returns kExitFailure.
 int failure(CliIO& io, int code, const QString& context = QString());
+// Prints "quelm-cli: <text>"; returns exitCode.
+int fail(CliIO& io, const QString& text, int exitCode = kExitFailure);
+
+// Names every field whose value the window's limits changed between the
+// record as it came (before) and as it is saved (after): nothing changes
+// unseen.
+void noteLimited(CliIO& io, std::span<const ParamField> fields, std::span<const uint8_t> before,
+                 std::span<const uint8_t> after);
+// A parameter file about to be sent to the reader must exist and hold its
+// section: a misspelt name or section would otherwise send the defaults.
+// kExitOk, or kExitFailure after saying why.
+int checkParameterFile(CliIO& io, const QString& path, const QString& section);
 
 // True when the configuration file switches the service level on.
 bool serviceLevel(const CliIO& io);

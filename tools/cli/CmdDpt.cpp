@@ -1,13 +1,11 @@
 // quelm-cli dpt read|write and lut list: the dosimeter parameter tables
 // between the reader and .dpt files, and the reader's look-up directory,
 // with the window's limits, messages and service-level rule.
-#include <QFileInfo>
 #include <algorithm>
 
 #include "Cli.h"
 #include "base/Config.h"
 #include "base/ErrorCodes.h"
-#include "base/IniFile.h"
 #include "parameters/DosimeterTables.h"
 #include "parameters/LookupTable.h"
 
@@ -17,27 +15,16 @@ namespace {
 const QString kDpt = QStringLiteral("dpt");
 const QString kLut = QStringLiteral("lut");
 
-int message(CliIO& io, const QString& text, int code = kExitFailure) {
-  io.err << "quelm-cli: " << text << Qt::endl;
-  return code;
-}
-
-// Names what the window's limits changed between what came and what is saved.
-void noteLimited(CliIO& io, std::span<const ParamField> fields, const QByteArray& before,
-                 std::span<const uint8_t> after) {
-  const auto was = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(before.constData()),
-                                            static_cast<size_t>(before.size()));
-  for (const ParamField& f : fields) {
-    const QString a = paramEditText(f, was), b = paramEditText(f, after);
-    if (a != b)
-      io.err << "quelm-cli: note: " << f.key << " " << a << " is outside the window's limits; saved as " << b
-             << Qt::endl;
-  }
+std::span<const uint8_t> bytesOf(const QByteArray& b) {
+  return {reinterpret_cast<const uint8_t*>(b.constData()), static_cast<size_t>(b.size())};
 }
 
 QByteArray snapshot(std::span<const uint8_t> record) {
   return QByteArray(reinterpret_cast<const char*>(record.data()), static_cast<qsizetype>(record.size()));
 }
+
+const QString kNoOwnTable =
+    QStringLiteral("the reader refused the dosimeter's own table (no dosimeter in it?)");
 
 int read(DosimeterTables& t, const QString& path, CliIO& io) {
   switch (t.Source) {
@@ -49,15 +36,13 @@ int read(DosimeterTables& t, const QString& path, CliIO& io) {
       break;
     case TableSource::LookUp:
       if (const int rc = t.ReadLookup(); rc == kErrReaderRefused)
-        return message(io, QStringLiteral("The required key S/N has not been found!"));
+        return fail(io, QStringLiteral("The required key S/N has not been found!"));
       else if (rc)
         return failure(io, rc, QStringLiteral("reading the look-up entry"));
       break;
     case TableSource::Dosimeter: {
       const DosimeterTables::OwnRead r = t.ReadOwn();
-      if (!r.ownRead && r.code == kErrReaderRefused)
-        return message(io,
-                       QStringLiteral("the reader refused the dosimeter's own table (no dosimeter in it?)"));
+      if (!r.ownRead && r.code == kErrReaderRefused) return fail(io, kNoOwnTable);
       if (r.code) return failure(io, r.code, QStringLiteral("reading the dosimeter's table"));
       if (r.typeMismatch)
         io.err << "quelm-cli: note: There isn't valid default bulb parameter table for this key." << Qt::endl;
@@ -69,9 +54,9 @@ int read(DosimeterTables& t, const QString& path, CliIO& io) {
   const QByteArray before = snapshot(own ? t.Own.bytes() : t.Table.bytes());
   CollectFailure f;
   const int rc = t.Save(path, &f);
-  if (rc == -1) return message(io, f.message);
+  if (rc == -1) return fail(io, f.message);
   if (rc != 0) return kExitFailure;  // the file's message has been shown
-  noteLimited(io, own ? ownBulbParamFields() : bulbParamFields(), before,
+  noteLimited(io, own ? ownBulbParamFields() : bulbParamFields(), bytesOf(before),
               own ? t.Own.bytes() : t.Table.bytes());
   io.out << "Saved to " << path << Qt::endl;
   return kExitOk;
@@ -79,16 +64,12 @@ int read(DosimeterTables& t, const QString& path, CliIO& io) {
 
 int write(DosimeterTables& t, const QString& path, bool overwrite, CliIO& io) {
   if (!serviceLevel(io))
-    return message(io,
-                   QStringLiteral("writing dosimeter tables needs the service level (configuration file %1)")
-                       .arg(io.configPath));
-  // A misspelt name or section would otherwise send defaults to the reader.
-  if (!QFileInfo(path).isFile()) return failure(io, kErrFileOpen, path);
+    return fail(io, QStringLiteral("writing dosimeter tables needs the service level (configuration file %1)")
+                        .arg(io.configPath));
   const QString section = t.Source == TableSource::Default     ? kDefaultKeySection
                           : t.Source == TableSource::Dosimeter ? kIndividualKeySection
                                                                : kLookupKeySection;
-  if (!IniFile(path).SectionExists(section))
-    return message(io, QStringLiteral("%1 holds no [%2] section").arg(path, section));
+  if (const int rc = checkParameterFile(io, path, section)) return rc;
 
   if (t.Source == TableSource::LookUp) {
     t.Table.ReadLUTFileBlock(path);
@@ -101,29 +82,28 @@ int write(DosimeterTables& t, const QString& path, bool overwrite, CliIO& io) {
         io.out << "Look-up entry " << id << " written" << Qt::endl;
         return kExitOk;
       case W::NotConverted:
-        return message(io, w.conversion.message + QStringLiteral("; nothing was sent"));
+        return fail(io, w.conversion.message + QStringLiteral("; nothing was sent"));
       case W::Declined:
-        return message(
+        return fail(
             io,
             QStringLiteral("The given serial number exist. Give --overwrite to replace entry %1.").arg(id),
             kExitUsage);
       case W::DeletedNotRewritten:
-        message(io, QStringLiteral("the reader's entry %1 was deleted, but the new one could not be written")
-                        .arg(id));
+        fail(io, QStringLiteral("the reader's entry %1 was deleted, but the new one could not be written")
+                     .arg(id));
         return failure(io, w.code);
       case W::Failed:
         if (w.step == W::Write && w.code == kErrReaderRefused)
-          return message(io, QStringLiteral("Memory is full!"));
+          return fail(io, QStringLiteral("Memory is full!"));
         return failure(io, w.code);
     }
   }
   t.Load(path);
   const CollectFailure f = t.Source == TableSource::Default ? t.DefaultDataCollect(LimitPolicy::Refuse)
                                                             : t.KeyDataCollect(LimitPolicy::Refuse);
-  if (f) return message(io, f.message + QStringLiteral("; nothing was sent"));
+  if (f) return fail(io, f.message + QStringLiteral("; nothing was sent"));
   const int rc = t.Source == TableSource::Default ? t.WriteDefault() : t.WriteOwn();
-  if (rc == kErrReaderRefused && t.Source == TableSource::Dosimeter)
-    return message(io, QStringLiteral("the reader refused the dosimeter's own table (no dosimeter in it?)"));
+  if (rc == kErrReaderRefused && t.Source == TableSource::Dosimeter) return fail(io, kNoOwnTable);
   if (rc) return failure(io, rc, QStringLiteral("writing the table"));
   io.out << "Written from " << path << Qt::endl;
   return kExitOk;
@@ -166,8 +146,8 @@ int runDpt(Args& args, CliIO& io) {
                                                     : TableSource::Default;
   if (!isRead) {
     if (!yes)
-      return message(io, QStringLiteral("writing overwrites a table in the reader; give --yes to do so"),
-                     kExitUsage);
+      return fail(io, QStringLiteral("writing overwrites a table in the reader; give --yes to do so"),
+                  kExitUsage);
     return write(t, words[1], overwrite, io);
   }
   if (t.Source == TableSource::Default) {
@@ -183,7 +163,7 @@ int runDpt(Args& args, CliIO& io) {
     t.Edits.setText("KSN", serial);
   }
   if (t.Source != TableSource::Dosimeter) {
-    if (const CollectFailure f = t.TakeIdentifier(true)) return message(io, f.message);
+    if (const CollectFailure f = t.TakeIdentifier(true)) return fail(io, f.message);
   }
   return read(t, words[1], io);
 }

@@ -1,11 +1,9 @@
 // quelm-cli reader-params read|write: the reader parameter table between
 // the reader and a .rpt file, with the window's rules.
-#include <QFileInfo>
 
 #include "Cli.h"
 #include "base/Config.h"
 #include "base/ErrorCodes.h"
-#include "base/IniFile.h"
 #include "parameters/ReaderParamTable.h"
 
 namespace quelm::cli {
@@ -28,42 +26,26 @@ int read(const QString& path, CliIO& io) {
   if (const int rc = table.ReadCOMData())
     return failure(io, rc, QStringLiteral("reading the reader's table"));
   const DeviceParamRecord asRead = table.Block.Record;
-  if (const CollectFailure f = table.DataCollect()) {
-    io.err << "quelm-cli: " << f.message << Qt::endl;
-    return kExitFailure;
-  }
-  const auto before = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(&asRead), sizeof asRead);
-  for (const ParamField& f : deviceParamFields()) {
-    const QString was = paramEditText(f, before), now = paramEditText(f, table.Block.bytes());
-    if (was != now)
-      io.err << "quelm-cli: note: " << f.key << " " << was << " is outside the window's limits; saved as "
-             << now << Qt::endl;
-  }
+  if (const CollectFailure f = table.DataCollect()) return fail(io, f.message);
+  noteLimited(io, deviceParamFields(),
+              std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(&asRead), sizeof asRead),
+              table.Block.bytes());
   if (table.Save(path) != 0) return kExitFailure;  // the file's message has been shown
   io.out << "Reader Parameter Table saved to " << path << Qt::endl;
   return kExitOk;
 }
 
 int write(const QString& path, CliIO& io) {
-  if (!serviceLevel(io)) {
-    io.err << "quelm-cli: writing the reader parameter table needs the service level "
-              "(configuration file "
-           << io.configPath << ")" << Qt::endl;
-    return kExitFailure;
-  }
-  // A misspelt name would otherwise send the file defaults to the reader.
-  if (!QFileInfo(path).isFile()) return failure(io, kErrFileOpen, path);
-  if (!IniFile(path).SectionExists(kReaderParamSection)) {
-    io.err << "quelm-cli: " << path << " holds no [" << kReaderParamSection << "] section" << Qt::endl;
-    return kExitFailure;
-  }
+  if (!serviceLevel(io))
+    return fail(io, QStringLiteral("writing the reader parameter table needs the service level "
+                                   "(configuration file %1)")
+                        .arg(io.configPath));
+  if (const int rc = checkParameterFile(io, path, kReaderParamSection)) return rc;
   ReaderParamTable table;
   table.MaxPostHeating = configuredMaxPostHeating(io);
   table.Load(path);
-  if (const CollectFailure f = table.DataCollect(LimitPolicy::Refuse)) {
-    io.err << "quelm-cli: " << f.message << "; nothing was sent" << Qt::endl;
-    return kExitFailure;
-  }
+  if (const CollectFailure f = table.DataCollect(LimitPolicy::Refuse))
+    return fail(io, f.message + QStringLiteral("; nothing was sent"));
   if (const int rc = table.Block.WriteCOMBlock())
     return failure(io, rc, QStringLiteral("writing the reader's table"));
   io.out << "Reader Parameter Table written from " << path << Qt::endl;
@@ -80,10 +62,9 @@ int run(Args& args, CliIO& io) {
   if (words.size() != 2 || (words[0] != QStringLiteral("read") && words[0] != QStringLiteral("write")))
     return usageError(io, kCommand, QStringLiteral("read OUT.rpt or write IN.rpt is needed"));
   if (words[0] == QStringLiteral("read")) return read(words[1], io);
-  if (!yes) {
-    io.err << "quelm-cli: writing overwrites the reader's parameter table; give --yes to do so" << Qt::endl;
-    return kExitUsage;
-  }
+  if (!yes)
+    return fail(io, QStringLiteral("writing overwrites the reader's parameter table; give --yes to do so"),
+                kExitUsage);
   return write(words[1], io);
 }
 
