@@ -13,7 +13,7 @@
 #include "BlockPages.h"
 #include "QStringPrinter.h"
 #include "ScriptedPrompter.h"
-#include "base/Diag.h"
+#include "TestEnv.h"
 #include "evaluation/ContentModel.h"
 #include "evaluation/DetailModel.h"
 #include "evaluation/SearchCriteria.h"
@@ -22,35 +22,19 @@
 #include "sample-data/SampleData.h"
 
 using namespace quelm;
-using quelm::test::ScriptedPrompter;
-
-using quelm::test::NumbersDown;
-using quelm::test::SummaryOf;
+using namespace quelm::test;
 
 namespace {
 
 class ContentModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = DiagFlags;
-    DiagFlags = 0;
     ASSERT_TRUE(dir.isValid());
     content.hooks.busy = [this](bool running) { busyChanges.push_back(running); };
   }
-  void TearDown() override { DiagFlags = saved_; }
-
-  QString write(const char* name, const SampleDataOptions& o) {
-    const QString path = dir.filePath(QString::fromLatin1(name));
-    EXPECT_EQ(WriteSampleDataFile(path, o), 0);
-    return path;
-  }
-  QString writeBlocks(const char* name, const std::vector<BlockRecord>& blocks) {
-    const QString path = dir.filePath(QString::fromLatin1(name));
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(reinterpret_cast<const char*>(blocks.data()),
-            static_cast<qint64>(blocks.size() * sizeof(BlockRecord)));
-    return path;
+  QString write(const char* name, const SampleDataOptions& o) { return WriteSample(dir, name, o); }
+  QString writeBlocks(const char* name, const std::vector<BlockRecord>& b) {
+    return WriteBlocks(dir, name, b);
   }
   std::vector<int> rows() const {
     std::vector<int> v;
@@ -72,13 +56,13 @@ class ContentModelTest : public ::testing::Test {
     });
   }
 
+  DiagScope quiet;
   ScriptedPrompter prompter;
   QTemporaryDir dir;
   std::unique_ptr<TNurvoDataBlock> data = std::make_unique<TNurvoDataBlock>(nullptr);
   DetailModel detail{data};
   ContentModel content{data, detail};
   std::vector<bool> busyChanges;
-  uint32_t saved_ = 0;
 };
 
 TEST_F(ContentModelTest, ImportListsTheNewestPageAndShowsTheNewestBlock) {

@@ -24,7 +24,7 @@
 #include "ReaderModel.h"
 #include "ScriptedPrompter.h"
 #include "SimServer.h"
-#include "base/Config.h"
+#include "TestEnv.h"
 #include "base/Diag.h"
 #include "base/IniFile.h"
 #include "base/StringGrid.h"
@@ -54,19 +54,12 @@ Bytes readCommand(int number) {
 
 class ReaderContentTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    savedFlags_ = DiagFlags;
-    DiagFlags = 0;
-    ASSERT_TRUE(dir.isValid());
-    setConfigFilePath(dir.filePath(QStringLiteral("quelm.INI")));
-  }
+  void SetUp() override { ASSERT_TRUE(dir.isValid()); }
   void TearDown() override {
     if (link && CommandChannel() == &link->Channel()) SetCommandChannel(nullptr);
     link.reset();
     server.reset();
     model.reset();
-    setConfigFilePath(QString());
-    DiagFlags = savedFlags_;
   }
 
   // A reader holding the blocks of `options` on COM1.
@@ -190,8 +183,10 @@ class ReaderContentTest : public ::testing::Test {
     EXPECT_FALSE(data->State & Busy);
   }
 
+  DiagScope quiet;
   ScriptedPrompter prompter;
   QTemporaryDir dir;
+  ConfigScope config{dir};
   std::vector<BlockRecord> blocks;
   std::unique_ptr<sim::TReaderModel> model;
   std::unique_ptr<sim::TReaderSimServer> server;
@@ -199,7 +194,6 @@ class ReaderContentTest : public ::testing::Test {
   std::unique_ptr<TNurvoDataBlock> data = std::make_unique<TNurvoDataBlock>(nullptr);
   DetailModel detail{data};
   ContentModel content{data, detail};
-  uint32_t savedFlags_ = 0;
 };
 
 // --- Import ----------------------------------------------------------------------

@@ -2,7 +2,6 @@
 // reader commands and the look-up workflow against the simulated reader.
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <cstring>
 #include <functional>
@@ -10,6 +9,7 @@
 #include "ParamReaderRig.h"
 #include "ReaderParams.h"
 #include "ScriptedPrompter.h"
+#include "TestEnv.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "link/Frame.h"
@@ -20,12 +20,6 @@ using namespace quelm;
 using namespace quelm::test;
 
 namespace {
-
-void writeText(const QString& path, const QByteArray& text) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(text);
-}
 
 QByteArray bytesOf(const void* p, int n) { return QByteArray(static_cast<const char*>(p), n); }
 
@@ -57,7 +51,7 @@ TEST_F(DosimeterFileTest, ValuesAreReadWithTheFileRulesAndWrittenBackFromTheReco
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    writeText(path("in.dpt"), QByteArray("[Default Key Parameter Table]\r\n") + c.line + "\r\n");
+    WriteFile(path("in.dpt"), QByteArray("[Default Key Parameter Table]\r\n") + c.line + "\r\n");
     TBulbParamBlock b;
     std::memcpy(b.Record.KSN, "WXYZ", 4);
     b.ReadFileBlock(path("in.dpt"));
