@@ -232,13 +232,7 @@ TEST_F(ContentModelTest, SearchByDateExcludesBothBoundsAndByDosimeterMatchesAllF
   ASSERT_FALSE(blocks[120].ErrorCodes & 0x10);
   ASSERT_FALSE(blocks[150].ErrorCodes & 0x10);
   ASSERT_EQ(search(kSearchByDate, 0, 299, "A0000", blocks[120].DateTime, blocks[150].DateTime), 0);
-  std::vector<int> expected;
-  for (int n = 299; n >= 0 && expected.size() < 20; --n) {
-    const BlockRecord& b = blocks[static_cast<size_t>(n)];
-    if (TNurvoDataBlock::CompareDateTime(b.DateTime, blocks[120].DateTime) == 1 &&
-        TNurvoDataBlock::CompareDateTime(b.DateTime, blocks[150].DateTime) == -1)
-      expected.push_back(n);
-  }
+  std::vector<int> expected = NewestBetween(blocks, blocks[120].DateTime, blocks[150].DateTime);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(rows(), expected);
   EXPECT_LT(expected.front(), 150);
@@ -246,10 +240,7 @@ TEST_F(ContentModelTest, SearchByDateExcludesBothBoundsAndByDosimeterMatchesAllF
 
   const std::string key(blocks[200].BulbID, 5);
   ASSERT_EQ(search(kSearchByDosimeter, 0, 299, key.c_str()), 0);
-  expected.clear();
-  for (int n = 299; n >= 0 && expected.size() < 20; --n)
-    if (std::memcmp(blocks[static_cast<size_t>(n)].BulbID, key.data(), 5) == 0) expected.push_back(n);
-  EXPECT_EQ(rows(), expected);
+  EXPECT_EQ(rows(), NewestOf(blocks, key));
   // A new file lists the first page of the search in force.
   ASSERT_EQ(content.ImportFile(write("other.dat", {100, 12, 0})), 0);
   EXPECT_EQ(int{content.Search().Request.Flags}, kSearchByDosimeter);

@@ -388,13 +388,7 @@ TEST_F(ReaderContentTest, TheReaderEvaluatesSearchesByNumberDateAndDosimeter) {
   search(kSearchByDate, 0, 299, "A0000", blocks[120].DateTime, blocks[150].DateTime);
   sent = lastSearch();
   EXPECT_EQ(int{sent.Flags}, int{kSearchByDate});
-  std::vector<int> expected;
-  for (int n = 299; n >= 0 && expected.size() < 20; --n) {
-    const BlockRecord& b = blocks[static_cast<size_t>(n)];
-    if (TNurvoDataBlock::CompareDateTime(b.DateTime, blocks[120].DateTime) == 1 &&
-        TNurvoDataBlock::CompareDateTime(b.DateTime, blocks[150].DateTime) == -1)
-      expected.push_back(n);
-  }
+  std::vector<int> expected = NewestBetween(blocks, blocks[120].DateTime, blocks[150].DateTime);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(rows(), expected);
 
@@ -404,9 +398,7 @@ TEST_F(ReaderContentTest, TheReaderEvaluatesSearchesByNumberDateAndDosimeter) {
   sent = lastSearch();
   EXPECT_EQ(int{sent.Flags}, int{kSearchByDosimeter});
   EXPECT_EQ(std::string(sent.Dosimeter, 5), key);
-  expected.clear();
-  for (int n = 299; n >= 0 && expected.size() < 20; --n)
-    if (std::memcmp(blocks[static_cast<size_t>(n)].BulbID, key.data(), 5) == 0) expected.push_back(n);
+  expected = NewestOf(blocks, key);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(rows(), expected);
 
