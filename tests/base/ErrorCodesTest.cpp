@@ -4,6 +4,7 @@
 #include <set>
 
 #include "ScriptedPrompter.h"
+#include "TestEnv.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
 
@@ -102,16 +103,9 @@ TEST(SysErrorBox, ShowsTheSystemTextTitledGetLastErrorAndReturnsTheNumber) {
 
 class TraceRouting : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = DiagFlags;
-    setLogSink([this](const QString& l) { log_ << l; });
-  }
-  void TearDown() override {
-    DiagFlags = saved_;
-    setLogSink(nullptr);
-  }
-  QStringList log_;
-  uint32_t saved_ = 0;
+  quelm::test::DiagScope keepFlags_{DiagFlags};
+  quelm::test::LogCapture capture_;
+  QStringList& log_ = capture_.lines;
 };
 
 TEST_F(TraceRouting, DiagnosticBitsClearProduceNoOutputAtAll) {

@@ -10,6 +10,7 @@
 #include "Golden.h"
 #include "ReaderModel.h"
 #include "SimServer.h"
+#include "TestEnv.h"
 #include "evaluation/BlockExport.h"
 #include "measurement/NurvoDataBlock.h"
 #include "sample-data/SampleData.h"
@@ -24,13 +25,10 @@ class CliDownloadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
-    saved = QDir::currentPath();
-    QDir::setCurrent(dir.path());
     ASSERT_EQ(WriteSampleDataFile("src.dat", {14, 3, 2040}), 0);
   }
-  void TearDown() override { QDir::setCurrent(saved); }
   QTemporaryDir dir;
-  QString saved;
+  quelm::test::WorkDirScope workDir{dir};
 };
 
 TEST_F(CliDownloadTest, WrongOrMissingChoicesAreUsageErrors) {

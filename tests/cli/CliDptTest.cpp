@@ -7,6 +7,7 @@
 #include "CliDriver.h"
 #include "ParamReaderRig.h"
 #include "ReaderParams.h"
+#include "TestEnv.h"
 #include "base/IniFile.h"
 #include "parameters/BulbParamBlock.h"
 
@@ -21,18 +22,9 @@ class CliDptTest : public ::testing::Test {
   quelm::test::CliRun dpt(QStringList words) {
     return runCli(QStringList{"dpt"} + words + QStringList{"--port", "COM1"}, rig.configPath);
   }
-  void file(const char* name, const QByteArray& text) {
-    QFile f(path(name));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(text);
-  }
+  void file(const char* name, const QByteArray& text) { quelm::test::WriteFile(path(name), text); }
   QString value(const char* name, const QString& section, const char* key) const {
     return quelm::IniFile(path(name)).ReadString(section, QLatin1String(key), QStringLiteral("<none>"));
-  }
-  const BulbParamRecord* entry(const char* id) {
-    for (const BulbParamRecord& r : rig.model.Parameters().LookupTable)
-      if (std::memcmp(&r, id, 5) == 0) return &r;
-    return nullptr;
   }
   ParamReaderRig rig{/*serviceLevel=*/true};
 };
@@ -98,9 +90,9 @@ TEST_F(CliDptTest, WriteNeedsYesTheServiceLevelAndOverwriteForAnExistingEntry) {
   r = dpt({"write", path("in.dpt"), "--lut", "--yes"});
   EXPECT_EQ(r.code, 2);
   EXPECT_TRUE(r.err.contains("--overwrite")) << r.err.toStdString();
-  EXPECT_EQ(int{entry("A0002")->TANN}, 10);
+  EXPECT_EQ(int{rig.lookupEntry("A0002")->TANN}, 10);
   ASSERT_EQ(dpt({"write", path("in.dpt"), "--lut", "--yes", "--overwrite"}).code, 0);
-  EXPECT_EQ(int{entry("A0002")->TANN}, 77);
+  EXPECT_EQ(int{rig.lookupEntry("A0002")->TANN}, 77);
 
   file("bad.dpt", "[Lookup Key Parameter Table]\r\nKTYPE=A\r\nKSN=0555\r\nEVANORM=-2\r\n");
   rig.model.Requests.clear();

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "KnownBlock.h"
 #include "TimeZoneGuard.h"
 #include "base/UserLocale.h"
 #include "evaluation/BlockFormat.h"
@@ -15,30 +16,16 @@ using namespace quelm;
 
 namespace {
 
-// A plain block: 20 'C, no corrections, a known header.
+// The known block without its glow curve, warmer, with a wider window.
 BlockRecord makeRecord() {
-  BlockRecord r;
-  std::memset(&r, 0, sizeof r);
-  r.BlockNumber = 1234;
-  const uint8_t when[5] = {106, 6, 24, 15, 30};
-  std::memcpy(r.DateTime, when, 5);
-  std::memcpy(r.DeviceID, "Q0412", 5);
-  std::memcpy(r.BulbID, "A0017", 5);
+  BlockRecord r = knownBlock();
   r.ReaderTemp = 45;
-  r.SamplingSpeed = 5;
-  r.DLFA = 1;
-  r.DLFN = 1e9f;
-  r.DTFA = 0;
-  r.DTFB = 0;
+  r.ErrorCodes = 0;
   r.EVASTART = 20;
   r.EVALEN = 45;
   r.EVANORM = 5120;
   r.MeasuredDose = 12.345f;
-  r.Exposure = 36;
-  r.DoseRate = 5;
-  const uint8_t previous[5] = {106, 6, 23, 8, 5};
-  r.LRO = ReaderSecondsFromStamp(previous);
-  for (int ch = 0; ch < kChannelCount; ++ch) r.ChannelTemps[ch] = static_cast<int16_t>(450 + 26 * ch);
+  for (int i = 0; i < kRawValueCount; ++i) r.RawValues[i] = 0;
   return r;
 }
 

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <random>
 
+#include "base/UserLocale.h"
 #include "evaluation/ChartInteraction.h"
 #include "measurement/BlockRecord.h"
-#include "base/UserLocale.h"
 
 using namespace quelm;
 
@@ -88,39 +88,24 @@ TEST(ChartKeys, DescriptorsCarryNamesCaptionsAndPlainKeys) {
   for (int i = 0; i < kChartActionCount; ++i) EXPECT_EQ(static_cast<int>(kChartActions[i].action), i);
 }
 
+// Each drag starts where the one before left the window.
 TEST(ChartDrag, LeftMarkerMovesTheWholeWindow) {
   EvalMembers m = window(30, 20);
-  DragLeftMarkerTo(m, 90);
-  EXPECT_EQ(m.evalStart, 80);
-  EXPECT_EQ(m.evalLength, 20);
-  DragLeftMarkerTo(m, 10);
-  EXPECT_EQ(m.evalStart, 10);
-  EXPECT_EQ(m.evalLength, 20);
-  DragLeftMarkerTo(m, -1);
-  EXPECT_EQ(m.evalStart, 10);
-  DragLeftMarkerTo(m, 250);
-  EXPECT_EQ(m.evalStart, 80);
-  DragLeftMarkerTo(m, 0);
-  EXPECT_EQ(m.evalStart, 0);
+  for (const auto& [to, start] : {std::pair{90, 80}, {10, 10}, {-1, 10}, {250, 80}, {0, 0}}) {
+    DragLeftMarkerTo(m, to);
+    EXPECT_EQ(m.evalStart, start) << to;
+    EXPECT_EQ(m.evalLength, 20) << to;
+  }
 }
 
 TEST(ChartDrag, RightMarkerSitsOnTheFirstChannelAfterTheWindow) {
   EvalMembers m = window(30, 20);
-  DragRightMarkerTo(m, 45);
-  EXPECT_EQ(m.evalLength, 15);
-  DragRightMarkerTo(m, 30);
-  EXPECT_EQ(m.evalLength, 1);
-  DragRightMarkerTo(m, 12);
-  EXPECT_EQ(m.evalLength, 1);
-  DragRightMarkerTo(m, 99);
-  EXPECT_EQ(m.evalLength, 69);
-  DragRightMarkerTo(m, 100);
-  EXPECT_EQ(m.evalLength, 70);
-  DragRightMarkerTo(m, 5000);
-  EXPECT_EQ(m.evalLength, 70);
-  DragRightMarkerTo(m, -1);
-  EXPECT_EQ(m.evalLength, 70);
-  EXPECT_EQ(m.evalStart, 30);
+  for (const auto& [to, length] :
+       {std::pair{45, 15}, {30, 1}, {12, 1}, {99, 69}, {100, 70}, {5000, 70}, {-1, 70}}) {
+    DragRightMarkerTo(m, to);
+    EXPECT_EQ(m.evalLength, length) << to;
+    EXPECT_EQ(m.evalStart, 30) << to;
+  }
 }
 
 TEST(ChartDrag, ChannelOfAnXValueIsCutTowardsZero) {

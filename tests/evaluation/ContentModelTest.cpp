@@ -13,7 +13,7 @@
 #include "BlockPages.h"
 #include "QStringPrinter.h"
 #include "ScriptedPrompter.h"
-#include "base/Diag.h"
+#include "TestEnv.h"
 #include "evaluation/ContentModel.h"
 #include "evaluation/DetailModel.h"
 #include "evaluation/SearchCriteria.h"
@@ -22,35 +22,19 @@
 #include "sample-data/SampleData.h"
 
 using namespace quelm;
-using quelm::test::ScriptedPrompter;
-
-using quelm::test::NumbersDown;
-using quelm::test::SummaryOf;
+using namespace quelm::test;
 
 namespace {
 
 class ContentModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = DiagFlags;
-    DiagFlags = 0;
     ASSERT_TRUE(dir.isValid());
     content.hooks.busy = [this](bool running) { busyChanges.push_back(running); };
   }
-  void TearDown() override { DiagFlags = saved_; }
-
-  QString write(const char* name, const SampleDataOptions& o) {
-    const QString path = dir.filePath(QString::fromLatin1(name));
-    EXPECT_EQ(WriteSampleDataFile(path, o), 0);
-    return path;
-  }
-  QString writeBlocks(const char* name, const std::vector<BlockRecord>& blocks) {
-    const QString path = dir.filePath(QString::fromLatin1(name));
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(reinterpret_cast<const char*>(blocks.data()),
-            static_cast<qint64>(blocks.size() * sizeof(BlockRecord)));
-    return path;
+  QString write(const char* name, const SampleDataOptions& o) { return WriteSample(dir, name, o); }
+  QString writeBlocks(const char* name, const std::vector<BlockRecord>& b) {
+    return WriteBlocks(dir, name, b);
   }
   std::vector<int> rows() const {
     std::vector<int> v;
@@ -72,13 +56,13 @@ class ContentModelTest : public ::testing::Test {
     });
   }
 
+  DiagScope quiet;
   ScriptedPrompter prompter;
   QTemporaryDir dir;
   std::unique_ptr<TNurvoDataBlock> data = std::make_unique<TNurvoDataBlock>(nullptr);
   DetailModel detail{data};
   ContentModel content{data, detail};
   std::vector<bool> busyChanges;
-  uint32_t saved_ = 0;
 };
 
 TEST_F(ContentModelTest, ImportListsTheNewestPageAndShowsTheNewestBlock) {
@@ -248,13 +232,7 @@ TEST_F(ContentModelTest, SearchByDateExcludesBothBoundsAndByDosimeterMatchesAllF
   ASSERT_FALSE(blocks[120].ErrorCodes & 0x10);
   ASSERT_FALSE(blocks[150].ErrorCodes & 0x10);
   ASSERT_EQ(search(kSearchByDate, 0, 299, "A0000", blocks[120].DateTime, blocks[150].DateTime), 0);
-  std::vector<int> expected;
-  for (int n = 299; n >= 0 && expected.size() < 20; --n) {
-    const BlockRecord& b = blocks[static_cast<size_t>(n)];
-    if (TNurvoDataBlock::CompareDateTime(b.DateTime, blocks[120].DateTime) == 1 &&
-        TNurvoDataBlock::CompareDateTime(b.DateTime, blocks[150].DateTime) == -1)
-      expected.push_back(n);
-  }
+  std::vector<int> expected = NewestBetween(blocks, blocks[120].DateTime, blocks[150].DateTime);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(rows(), expected);
   EXPECT_LT(expected.front(), 150);
@@ -262,10 +240,7 @@ TEST_F(ContentModelTest, SearchByDateExcludesBothBoundsAndByDosimeterMatchesAllF
 
   const std::string key(blocks[200].BulbID, 5);
   ASSERT_EQ(search(kSearchByDosimeter, 0, 299, key.c_str()), 0);
-  expected.clear();
-  for (int n = 299; n >= 0 && expected.size() < 20; --n)
-    if (std::memcmp(blocks[static_cast<size_t>(n)].BulbID, key.data(), 5) == 0) expected.push_back(n);
-  EXPECT_EQ(rows(), expected);
+  EXPECT_EQ(rows(), NewestOf(blocks, key));
   // A new file lists the first page of the search in force.
   ASSERT_EQ(content.ImportFile(write("other.dat", {100, 12, 0})), 0);
   EXPECT_EQ(int{content.Search().Request.Flags}, kSearchByDosimeter);

@@ -24,8 +24,7 @@
 
 #include "BlockPages.h"
 #include "ScriptedPrompter.h"
-#include "base/Config.h"
-#include "base/Diag.h"
+#include "TestEnv.h"
 #include "base/StringGrid.h"
 #include "evaluation/ContentList.h"
 #include "evaluation/ContentModel.h"
@@ -37,48 +36,27 @@
 #include "shell/PgcForm.h"
 
 using namespace quelm;
-using quelm::test::ScriptedPrompter;
-
-using quelm::test::NumbersDown;
-using quelm::test::SummaryOf;
+using namespace quelm::test;
 
 namespace {
 
 class ContentPageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    savedFlags_ = DiagFlags;
-    DiagFlags = 0;
     ASSERT_TRUE(dir.isValid());
-    setConfigFilePath(dir.filePath(QStringLiteral("quelm.INI")));
     form = std::make_unique<TPgcForm>();
     grid = form->BlockStringGrid;
   }
-  void TearDown() override {
-    form.reset();
-    setConfigFilePath(QString());
-    DiagFlags = savedFlags_;
-  }
 
-  QString write(const char* name, const SampleDataOptions& o) {
-    const QString path = dir.filePath(QString::fromLatin1(name));
-    EXPECT_EQ(WriteSampleDataFile(path, o), 0);
-    return path;
-  }
-  QString writeBlocks(const char* name, const std::vector<BlockRecord>& blocks) {
-    const QString path = dir.filePath(QString::fromLatin1(name));
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(reinterpret_cast<const char*>(blocks.data()),
-            static_cast<qint64>(blocks.size() * sizeof(BlockRecord)));
-    return path;
+  QString write(const char* name, const SampleDataOptions& o) { return WriteSample(dir, name, o); }
+  QString writeBlocks(const char* name, const std::vector<BlockRecord>& b) {
+    return WriteBlocks(dir, name, b);
   }
   void import(const QString& path) {
     prompter.fileAnswers.push_back(path);
     form->FileOpenSpeedButton->click();
   }
   // Runs the search; `fill` works the search window as the operator would.
-  // Runs the search; `fill` works the search window before "Ok".
   void search(const std::function<void(TSearchForm&)>& fill) {
     prompter.modalHandlers[QStringLiteral("SearchForm")] = [fill](QObject& w) {
       auto& f = static_cast<TSearchForm&>(w);
@@ -126,11 +104,12 @@ class ContentPageTest : public ::testing::Test {
     EXPECT_TRUE(form->PrevPageButton->isEnabled());
   }
 
+  DiagScope quiet;
   ScriptedPrompter prompter;
   QTemporaryDir dir;
+  ConfigScope config{dir};
   std::unique_ptr<TPgcForm> form;
   StringGrid* grid = nullptr;
-  uint32_t savedFlags_ = 0;
 };
 
 TEST_F(ContentPageTest, ImportListsTwentyRowsNewestFirstAndShowsTheNewest) {

@@ -9,8 +9,8 @@
 #include "KnownBlock.h"
 #include "QStringPrinter.h"
 #include "ScriptedPrompter.h"
+#include "TestEnv.h"
 #include "TimeZoneGuard.h"
-#include "base/Diag.h"
 #include "base/UserLocale.h"
 #include "evaluation/DetailModel.h"
 #include "measurement/NurvoDataBlock.h"
@@ -23,14 +23,9 @@ namespace {
 class DetailModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = DiagFlags;
-    DiagFlags = 0;
     model.refreshed = [this](bool fresh) { refreshes.push_back(fresh); };
   }
-  void TearDown() override {
-    DiagFlags = saved_;
-    setUserLocale(locale_);
-  }
+  void TearDown() override { setUserLocale(locale_); }
   // What a block read followed by the refresh does.
   void show(const BlockRecord& r) {
     data->Record = r;
@@ -45,11 +40,11 @@ class DetailModelTest : public ::testing::Test {
   std::tuple<int, int, int> members() const { return {data->EvalStart, data->EvalLength, data->CursorPos}; }
   QString value(EvalField f) const { return model.Evaluation().values[f].text; }
 
+  quelm::test::DiagScope quiet;
   ScriptedPrompter prompter;
   std::unique_ptr<TNurvoDataBlock> data = std::make_unique<TNurvoDataBlock>(nullptr);
   DetailModel model{data};
   std::vector<bool> refreshes;
-  uint32_t saved_ = 0;
   UserLocale locale_ = userLocale();
 };
 

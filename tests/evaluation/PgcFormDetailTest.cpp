@@ -23,9 +23,8 @@
 #include "KnownBlock.h"
 #include "QStringPrinter.h"
 #include "ScriptedPrompter.h"
+#include "TestEnv.h"
 #include "TimeZoneGuard.h"
-#include "base/Config.h"
-#include "base/Diag.h"
 #include "base/StringGrid.h"
 #include "base/UserLocale.h"
 #include "evaluation/ContentModel.h"
@@ -41,18 +40,13 @@ namespace {
 class PgcFormDetailTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    savedFlags_ = DiagFlags;
-    DiagFlags = 0;
     ASSERT_TRUE(dir_.isValid());
-    quelm::setConfigFilePath(dir_.filePath(QStringLiteral("quelm.INI")));
     form_ = std::make_unique<TPgcForm>();
     prompter_.clear();
   }
   void TearDown() override {
     form_.reset();
-    quelm::setConfigFilePath(QString());
     quelm::setUserLocale(savedLocale_);
-    DiagFlags = savedFlags_;
   }
 
   TPgcForm& f() { return *form_; }
@@ -94,10 +88,11 @@ class PgcFormDetailTest : public ::testing::Test {
   }
   void enter(QLineEdit* edit) { QTest::keyClick(edit, Qt::Key_Return); }
 
+  quelm::test::DiagScope quiet_;
   QTemporaryDir dir_;
+  quelm::test::ConfigScope config_{dir_};
   ScriptedPrompter prompter_;
   std::unique_ptr<TPgcForm> form_;
-  uint32_t savedFlags_ = 0;
   quelm::UserLocale savedLocale_ = quelm::userLocale();
 };
 

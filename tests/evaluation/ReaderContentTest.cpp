@@ -24,7 +24,7 @@
 #include "ReaderModel.h"
 #include "ScriptedPrompter.h"
 #include "SimServer.h"
-#include "base/Config.h"
+#include "TestEnv.h"
 #include "base/Diag.h"
 #include "base/IniFile.h"
 #include "base/StringGrid.h"
@@ -54,19 +54,12 @@ Bytes readCommand(int number) {
 
 class ReaderContentTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    savedFlags_ = DiagFlags;
-    DiagFlags = 0;
-    ASSERT_TRUE(dir.isValid());
-    setConfigFilePath(dir.filePath(QStringLiteral("quelm.INI")));
-  }
+  void SetUp() override { ASSERT_TRUE(dir.isValid()); }
   void TearDown() override {
     if (link && CommandChannel() == &link->Channel()) SetCommandChannel(nullptr);
     link.reset();
     server.reset();
     model.reset();
-    setConfigFilePath(QString());
-    DiagFlags = savedFlags_;
   }
 
   // A reader holding the blocks of `options` on COM1.
@@ -190,8 +183,10 @@ class ReaderContentTest : public ::testing::Test {
     EXPECT_FALSE(data->State & Busy);
   }
 
+  DiagScope quiet;
   ScriptedPrompter prompter;
   QTemporaryDir dir;
+  ConfigScope config{dir};
   std::vector<BlockRecord> blocks;
   std::unique_ptr<sim::TReaderModel> model;
   std::unique_ptr<sim::TReaderSimServer> server;
@@ -199,7 +194,6 @@ class ReaderContentTest : public ::testing::Test {
   std::unique_ptr<TNurvoDataBlock> data = std::make_unique<TNurvoDataBlock>(nullptr);
   DetailModel detail{data};
   ContentModel content{data, detail};
-  uint32_t savedFlags_ = 0;
 };
 
 // --- Import ----------------------------------------------------------------------
@@ -394,13 +388,7 @@ TEST_F(ReaderContentTest, TheReaderEvaluatesSearchesByNumberDateAndDosimeter) {
   search(kSearchByDate, 0, 299, "A0000", blocks[120].DateTime, blocks[150].DateTime);
   sent = lastSearch();
   EXPECT_EQ(int{sent.Flags}, int{kSearchByDate});
-  std::vector<int> expected;
-  for (int n = 299; n >= 0 && expected.size() < 20; --n) {
-    const BlockRecord& b = blocks[static_cast<size_t>(n)];
-    if (TNurvoDataBlock::CompareDateTime(b.DateTime, blocks[120].DateTime) == 1 &&
-        TNurvoDataBlock::CompareDateTime(b.DateTime, blocks[150].DateTime) == -1)
-      expected.push_back(n);
-  }
+  std::vector<int> expected = NewestBetween(blocks, blocks[120].DateTime, blocks[150].DateTime);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(rows(), expected);
 
@@ -410,9 +398,7 @@ TEST_F(ReaderContentTest, TheReaderEvaluatesSearchesByNumberDateAndDosimeter) {
   sent = lastSearch();
   EXPECT_EQ(int{sent.Flags}, int{kSearchByDosimeter});
   EXPECT_EQ(std::string(sent.Dosimeter, 5), key);
-  expected.clear();
-  for (int n = 299; n >= 0 && expected.size() < 20; --n)
-    if (std::memcmp(blocks[static_cast<size_t>(n)].BulbID, key.data(), 5) == 0) expected.push_back(n);
+  expected = NewestOf(blocks, key);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(rows(), expected);
 

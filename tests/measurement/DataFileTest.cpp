@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "ScriptedPrompter.h"
+#include "TestEnv.h"
+#include "base/Diag.h"
 #include "measurement/NurvoDataBlock.h"
 #include "sample-data/SampleData.h"
-#include "base/Diag.h"
 
 namespace {
 
@@ -40,29 +41,21 @@ bool isZero(const BlockRecord& r) {
 
 class DataFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir.isValid());
-    DiagFlags = 0;
-    quelm::setLogSink([this](const QString& line) { log << line; });
-  }
-  void TearDown() override {
-    DiagFlags = 0;
-    quelm::setLogSink({});
-  }
+  void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
   QString path(const QString& name) const { return dir.filePath(name); }
   QString write(const QString& name, const std::vector<uint8_t>& bytes) {
     const QString p = path(name);
-    QFile f(p);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    if (!bytes.empty())
-      f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    quelm::test::WriteFile(
+        p, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
     return p;
   }
   static qint64 sizeOf(const QString& p) { return QFileInfo(p).size(); }
 
+  quelm::test::DiagScope quiet;
+  quelm::test::LogCapture capture;
+  QStringList& log = capture.lines;
   QTemporaryDir dir;
-  QStringList log;
   TNurvoDataBlock block{nullptr};
 };
 

@@ -23,6 +23,7 @@
 #include "ReaderModel.h"
 #include "ScriptedPrompter.h"
 #include "SimServer.h"
+#include "TestEnv.h"
 #include "base/Diag.h"
 #include "base/IniFile.h"
 #include "link/FrameLink.h"
@@ -61,17 +62,8 @@ struct Reader {
 class DownLoadFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    DiagFlags = 0;
     ASSERT_TRUE(dir.isValid());
-    saved = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    setTextFileClock([] { return QDateTime(QDate(2024, 2, 3), QTime(4, 5, 6)); });
     form.Question = &question;
-  }
-  void TearDown() override {
-    setTextFileClock({});
-    QDir::setCurrent(saved);
-    DiagFlags = 0;
   }
   void chooseType(int type) { emit form.DownLoadTypeComboBox->activated(type); }
   void typeStorage(const QString& name) {
@@ -80,8 +72,10 @@ class DownLoadFormTest : public ::testing::Test {
     emit form.DownLoadFileNameEdit->editingFinished();
   }
 
+  test::DiagScope quiet;
   QTemporaryDir dir;
-  QString saved;
+  test::WorkDirScope workDir{dir};
+  test::TextClockScope clock{QDateTime(QDate(2024, 2, 3), QTime(4, 5, 6))};
   ScriptedPrompter prompter;
   TAppendForm question;
   TDownLoadForm form;

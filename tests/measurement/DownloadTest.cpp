@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ReaderModel.h"
+#include "TestEnv.h"
 #include "base/Diag.h"
 #include "link/CommandChannel.h"
 #include "link/Frame.h"
@@ -117,18 +118,7 @@ constexpr int kTitleAndHeaderLines = 9;  // rule, title, blank, name, date, 4 he
 
 class DownloadTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    DiagFlags = 0;
-    ASSERT_TRUE(dir.isValid());
-    saved = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    setTextFileClock([] { return QDateTime(QDate(2024, 3, 1), QTime(8, 0)); });
-  }
-  void TearDown() override {
-    setTextFileClock({});
-    QDir::setCurrent(saved);
-    DiagFlags = 0;
-  }
+  void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
   // A new reader holding count sample blocks numbered from first on.
   void loadReader(int first, int count, int unsaved = -1) {
@@ -147,8 +137,10 @@ class DownloadTest : public ::testing::Test {
     return v;
   }
 
+  test::DiagScope quiet;
   QTemporaryDir dir;
-  QString saved;
+  test::WorkDirScope workDir{dir};
+  test::TextClockScope clock{QDateTime(QDate(2024, 3, 1), QTime(8, 0))};
   std::unique_ptr<sim::TReaderModel> reader = std::make_unique<sim::TReaderModel>();
   ModelChannel channel{reader.get()};
   DownloadJob job;

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <vector>
+#include "TestEnv.h"
 
 #include "base/Diag.h"
 #include "link/CommandChannel.h"
@@ -99,14 +100,6 @@ Bytes page(uint8_t count, uint16_t first = 100) {
 
 class ReaderCommandsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    DiagFlags = 0;
-    quelm::setLogSink([this](const QString& line) { log << line; });
-  }
-  void TearDown() override {
-    DiagFlags = 0;
-    quelm::setLogSink({});
-  }
   // Runs every block command once with a valid reply each.
   void scriptEveryCommand(FakeChannel& reader) {
     for (Bytes r : {u16(564), u16(300), blockAnswer(7), Bytes{}, blockAnswer(250), record(1), page(3)})
@@ -123,7 +116,9 @@ class ReaderCommandsTest : public ::testing::Test {
     return rc ? rc : block.SearchCOMBlocks(r, 20, count ? count : &ignored);
   }
 
-  QStringList log;
+  quelm::test::DiagScope quiet;
+  quelm::test::LogCapture capture;
+  QStringList& log = capture.lines;
   TNurvoDataBlock block{nullptr};
 };
 

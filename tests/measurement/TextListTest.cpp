@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <cstring>
 
+#include "TestEnv.h"
 #include "base/UserLocale.h"
 #include "measurement/NurvoDataBlock.h"
 #include "measurement/TextList.h"
@@ -52,20 +53,12 @@ BlockRecord exampleRecord() {
 
 class TextListTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir.isValid());
-    saved = QDir::currentPath();
-    // Relative names: the title block shows the name as passed.
-    QDir::setCurrent(dir.path());
-    quelm::setTextFileClock([] { return QDateTime(QDate(2006, 6, 24), QTime(15, 31, 7)); });
-  }
-  void TearDown() override {
-    quelm::setTextFileClock({});
-    quelm::setUserLocale(quelm::UserLocale{});
-    QDir::setCurrent(saved);
-  }
+  void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+  void TearDown() override { quelm::setUserLocale(quelm::UserLocale{}); }
   QTemporaryDir dir;
-  QString saved;
+  // Relative names: the title block shows the name as passed.
+  quelm::test::WorkDirScope workDir{dir};
+  quelm::test::TextClockScope clock{QDateTime(QDate(2006, 6, 24), QTime(15, 31, 7))};
 };
 
 TEST(FloatPattern, ThreeDigitsAndABareSignedExponent) {

@@ -34,16 +34,6 @@ class BptSubFormTest : public ::testing::Test {
     form = std::make_unique<TBptSubForm>(professional, FormatReadOutTime);
     list = std::make_unique<TLUTListForm>(professional);
   }
-  std::string letters() const {
-    std::string s;
-    for (const Bytes& c : rig.commands()) s += char(c[1]);
-    return s;
-  }
-  const BulbParamRecord* entry(const char* id) {
-    for (const BulbParamRecord& r : rig.model.Parameters().LookupTable)
-      if (std::memcmp(&r, id, 5) == 0) return &r;
-    return nullptr;
-  }
   // Answers the type and serial dialog with these texts.
   void answerTypeAndSerial(const char* type, const char* serial) {
     prompter.modalHandlers["TSnForm"] = [type, serial](QObject& w) {
@@ -125,7 +115,7 @@ TEST_F(BptSubFormTest, ReadFetchesTheSourcesTable) {
   EXPECT_EQ(form->LROEdit->text(), "2006.01.01 00:00  ");
   EXPECT_EQ(form->HEATCEdit->text(), "3000");
   EXPECT_EQ(form->DTFAEdit->text(), "1.5E-06");
-  EXPECT_EQ(letters(), "QM");
+  EXPECT_EQ(rig.letters(), "QM");
 
   rig.model.Parameters().OwnTable.KTYPE = 'Z';  // no default table of that type
   form->ReadCOMButton->click();
@@ -170,7 +160,7 @@ TEST_F(BptSubFormTest, WriteGoesWhereWriteAsSaysAfterTheQuestion) {
   form->EVALENEdit->setText("55");
   prompter.answers = {No, Yes};
   form->WriteCOMButton->click();
-  EXPECT_EQ(letters(), "QM") << "No writes nothing";
+  EXPECT_EQ(rig.letters(), "QM") << "No writes nothing";
   form->WriteCOMButton->click();
   EXPECT_EQ(prompter.messages.at(1).text, "Are you sure?");
   EXPECT_EQ(int{reader.OwnTable.EVALEN}, 55);
@@ -209,8 +199,8 @@ TEST_F(BptSubFormTest, WriteGoesWhereWriteAsSaysAfterTheQuestion) {
   };
   prompter.answers = {Yes};
   form->WriteCOMButton->click();
-  ASSERT_NE(entry("A0777"), nullptr);
-  EXPECT_EQ(int{entry("A0777")->TLIM}, 30);
+  ASSERT_NE(rig.lookupEntry("A0777"), nullptr);
+  EXPECT_EQ(int{rig.lookupEntry("A0777")->TLIM}, 30);
   EXPECT_EQ(form->KSNEdit->text(), "0777");
   EXPECT_TRUE(form->ListLUTButton->isEnabled()) << "read back in the look-up layout";
 }
@@ -225,13 +215,13 @@ TEST_F(BptSubFormTest, AnExistingEntryIsOverwrittenOnlyOnOkAndAFullTableSaysSo) 
   prompter.answers = {Yes, Cancel};
   form->WriteCOMButton->click();
   EXPECT_EQ(prompter.texts(), QStringList({"Are you sure?", "The given serial number exist. Overwrite it?"}));
-  EXPECT_EQ(letters(), "X") << "Cancel: nothing goes to the reader";
+  EXPECT_EQ(rig.letters(), "X") << "Cancel: nothing goes to the reader";
   EXPECT_EQ(form->DTFBEdit->text(), "0.5");
 
   prompter.answers = {Yes, Ok};
   form->WriteCOMButton->click();
-  EXPECT_EQ(letters(), "XXEZX");
-  EXPECT_EQ(float{entry("A0002")->DTFB}, 0.5f);
+  EXPECT_EQ(rig.letters(), "XXEZX");
+  EXPECT_EQ(float{rig.lookupEntry("A0002")->DTFB}, 0.5f);
 
   rig.model.Parameters().LookupCapacity = rig.model.Parameters().LookupTable.size();
   form->KSNEdit->setText("0555");

@@ -2,7 +2,6 @@
 // reader commands and the look-up workflow against the simulated reader.
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <cstring>
 #include <functional>
@@ -10,6 +9,7 @@
 #include "ParamReaderRig.h"
 #include "ReaderParams.h"
 #include "ScriptedPrompter.h"
+#include "TestEnv.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "link/Frame.h"
@@ -20,12 +20,6 @@ using namespace quelm;
 using namespace quelm::test;
 
 namespace {
-
-void writeText(const QString& path, const QByteArray& text) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(text);
-}
 
 QByteArray bytesOf(const void* p, int n) { return QByteArray(static_cast<const char*>(p), n); }
 
@@ -57,7 +51,7 @@ TEST_F(DosimeterFileTest, ValuesAreReadWithTheFileRulesAndWrittenBackFromTheReco
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    writeText(path("in.dpt"), QByteArray("[Default Key Parameter Table]\r\n") + c.line + "\r\n");
+    WriteFile(path("in.dpt"), QByteArray("[Default Key Parameter Table]\r\n") + c.line + "\r\n");
     TBulbParamBlock b;
     std::memcpy(b.Record.KSN, "WXYZ", 4);
     b.ReadFileBlock(path("in.dpt"));
@@ -327,16 +321,6 @@ class LookupWriteTest : public ::testing::Test {
     t.Edits.setText("TANN", "33");
     rig.model.Requests.clear();
   }
-  std::string letters() const {
-    std::string s;
-    for (const Bytes& c : rig.commands()) s += char(c[1]);
-    return s;
-  }
-  const BulbParamRecord* entry(const char* id) {
-    for (const BulbParamRecord& r : rig.model.Parameters().LookupTable)
-      if (std::memcmp(&r, id, 5) == 0) return &r;
-    return nullptr;
-  }
   ScriptedPrompter prompter;
   ParamReaderRig rig;
   DosimeterTables t;
@@ -346,21 +330,21 @@ class LookupWriteTest : public ::testing::Test {
 TEST_F(LookupWriteTest, AnExistingEntryIsReplacedOnlyWhenOverwriteIsChosen) {
   auto w = t.WriteLookup([this] { return ++asked, false; });
   EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Declined);
-  EXPECT_EQ(letters(), "X") << "declined: nothing is written back";
-  EXPECT_EQ(int{entry("A0002")->TANN}, 10);
+  EXPECT_EQ(rig.letters(), "X") << "declined: nothing is written back";
+  EXPECT_EQ(int{rig.lookupEntry("A0002")->TANN}, 10);
   EXPECT_EQ(int{t.Table.Record.TANN}, 33) << "the window keeps what was typed";
 
   w = t.WriteLookup([this] { return ++asked, true; });
   EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Written);
-  EXPECT_EQ(letters(), "XXEZ");
-  EXPECT_EQ(int{entry("A0002")->TANN}, 33);
+  EXPECT_EQ(rig.letters(), "XXEZ");
+  EXPECT_EQ(int{rig.lookupEntry("A0002")->TANN}, 33);
   EXPECT_EQ(asked, 2);
 
   t.Edits.setText("KSN", "0777");
   w = t.WriteLookup([this] { return ++asked, true; });
   EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Written);
   EXPECT_EQ(asked, 2) << "a new entry needs no question";
-  ASSERT_NE(entry("A0777"), nullptr);
+  ASSERT_NE(rig.lookupEntry("A0777"), nullptr);
 }
 
 TEST_F(LookupWriteTest, NothingIsDeletedBeforeEveryEditConvertedAndAFailureAfterTheDeleteIsNamed) {
@@ -375,7 +359,7 @@ TEST_F(LookupWriteTest, NothingIsDeletedBeforeEveryEditConvertedAndAFailureAfter
   w = t.WriteLookup([] { return true; });
   EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::DeletedNotRewritten);
   EXPECT_EQ(w.code, kErrReaderRefused);
-  EXPECT_EQ(entry("A0002"), nullptr);
+  EXPECT_EQ(rig.lookupEntry("A0002"), nullptr);
   EXPECT_EQ(float{t.Table.Record.DLFN}, 10.0f) << "kept for another Write";
 
   rig.model.Parameters().LookupCapacity = rig.model.Parameters().LookupTable.size();
@@ -389,7 +373,7 @@ TEST_F(LookupWriteTest, NothingIsDeletedBeforeEveryEditConvertedAndAFailureAfter
   w = t.WriteLookup([] { return true; });
   EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Failed);
   EXPECT_EQ(w.code, kErrReaderBusy);
-  EXPECT_EQ(letters(), "XX");
+  EXPECT_EQ(rig.letters(), "XX");
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 #include "ParamReaderRig.h"
 #include "ReaderParams.h"
 #include "ScriptedPrompter.h"
-#include "base/Diag.h"
+#include "TestEnv.h"
 #include "base/IniFile.h"
 #include "parameters/DptForm.h"
 
@@ -29,25 +29,17 @@ constexpr uint32_t kServiceLevel = 0x200 | 0x400;
 
 class DptFormTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    savedFlags_ = DiagFlags;
-    DiagFlags = 0;
-  }
-  void TearDown() override { DiagFlags = savedFlags_; }
-
   QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
   QString saved(const QString& file, const char* key) const {
     return IniFile(file).ReadString(QStringLiteral("Reader Parameter Table"), QLatin1String(key),
                                     QStringLiteral("<none>"));
   }
 
+  DiagScope quiet;
   ScriptedPrompter prompter;
   QTemporaryDir dir;
   int32_t maxPostHeating = 50;
   TDptForm form{[this] { return maxPostHeating; }};
-
- private:
-  uint32_t savedFlags_ = 0;
 };
 
 TEST_F(DptFormTest, ShowsItsRowsWithKeyNamesUntilTheFirstRefresh) {

@@ -7,9 +7,12 @@
 
 #include <QTemporaryDir>
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "ReaderModel.h"
+#include "ReaderParams.h"
 #include "SimServer.h"
 #include "base/Config.h"
 #include "base/IniFile.h"
@@ -50,6 +53,18 @@ struct ParamReaderRig {
     for (const Bytes& f : model.Requests)
       if (f.size() > 8 && (f[5] & 0x80)) v.emplace_back(f.begin() + 6, f.end() - 2);
     return v;
+  }
+  // Their command letters, in order.
+  std::string letters() const {
+    std::string s;
+    for (const Bytes& c : commands()) s += char(c[1]);
+    return s;
+  }
+  // The reader's look-up entry for type and serial `id` ("A0002"), or nullptr.
+  const BulbParamRecord* lookupEntry(const char* id) {
+    for (const BulbParamRecord& r : model.Parameters().LookupTable)
+      if (std::memcmp(&r, id, 5) == 0) return &r;
+    return nullptr;
   }
 };
 

@@ -2,7 +2,6 @@
 // the two reader commands against the simulated reader.
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
@@ -12,6 +11,7 @@
 #include "ParamReaderRig.h"
 #include "ReaderParams.h"
 #include "ScriptedPrompter.h"
+#include "TestEnv.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "base/UserLocale.h"
@@ -25,12 +25,6 @@ using quelm::test::ReadFile;
 
 namespace {
 
-void writeText(const QString& path, const QByteArray& text) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(text);
-}
-
 QString fileValue(const QString& path, const char* key) {
   return IniFile(path).ReadString(kReaderParamSection, QLatin1String(key), QStringLiteral("<none>"));
 }
@@ -42,7 +36,7 @@ class ReaderParamFileTest : public ::testing::Test {
 };
 
 TEST_F(ReaderParamFileTest, AFileWithoutTheSectionGivesTheDefaults) {
-  writeText(path("other.rpt"), "[Something Else]\r\nHVH=900\r\n");
+  WriteFile(path("other.rpt"), "[Something Else]\r\nHVH=900\r\n");
   TDeviceParamBlock b;
   EXPECT_EQ(b.ReadFileBlock(path("other.rpt")), 0);
   const DeviceParamRecord& r = b.Record;
@@ -95,7 +89,7 @@ TEST_F(ReaderParamFileTest, ValuesAreReadWithTheFileRulesAndWrittenBackFromTheRe
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    writeText(path("in.rpt"), QByteArray("[Reader Parameter Table]\r\n") + c.line + "\r\n");
+    WriteFile(path("in.rpt"), QByteArray("[Reader Parameter Table]\r\n") + c.line + "\r\n");
     TDeviceParamBlock b;
     std::memcpy(b.Record.DID, "WXYZ", 4);
     b.ReadFileBlock(path("in.rpt"));

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "ScriptedPrompter.h"
+#include "TestEnv.h"
 #include "base/Config.h"
 #include "base/Diag.h"
 #include "link/COMPort.h"
@@ -26,19 +27,12 @@ namespace {
 
 class ApplicationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = DiagFlags;
-    quelm::setConfigFilePath(dir_.filePath(QStringLiteral("quelm.INI")));
-  }
-  void TearDown() override {
-    quelm::setConfigFilePath(QString());
-    DiagFlags = saved_;
-  }
   QApplication& app() { return *static_cast<QApplication*>(QCoreApplication::instance()); }
 
+  quelm::test::DiagScope keepFlags_{DiagFlags};
   ScriptedPrompter prompter_;
   QTemporaryDir dir_;
-  uint32_t saved_ = 0;
+  quelm::test::ConfigScope config_{dir_};
 };
 
 TEST_F(ApplicationTest, AnExceptionWhileCreatingTheWindowsIsShownAndTheProgramEndsWithZero) {

@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include "ScriptedPrompter.h"
+#include "TestEnv.h"
 #include "WriteLimit.h"
 #include "base/Diag.h"
 #include "base/SharedFileDialogs.h"
@@ -20,15 +21,8 @@ namespace {
 
 class IoFormTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = DiagFlags;
-    DiagFlags = 0;
-    savedFilter_ = quelm::sharedSaveDialog().Filter;
-  }
-  void TearDown() override {
-    DiagFlags = saved_;
-    quelm::sharedSaveDialog().Filter = savedFilter_;
-  }
+  void SetUp() override { savedFilter_ = quelm::sharedSaveDialog().Filter; }
+  void TearDown() override { quelm::sharedSaveDialog().Filter = savedFilter_; }
   static QStringList lines(const TIoForm& f) {
     const QString t = f.LogRichEdit->toPlainText();
     return t.isEmpty() ? QStringList() : t.split(QLatin1Char('\n'));
@@ -39,9 +33,9 @@ class IoFormTest : public ::testing::Test {
     return f.readAll();
   }
 
+  quelm::test::DiagScope quiet_;
   ScriptedPrompter prompter_;
   QTemporaryDir dir_;
-  uint32_t saved_ = 0;
   QString savedFilter_;
 };
 

@@ -14,8 +14,7 @@
 
 #include "Golden.h"
 #include "ScriptedPrompter.h"
-#include "base/Config.h"
-#include "base/Diag.h"
+#include "TestEnv.h"
 #include "evaluation/BlockExport.h"
 #include "evaluation/PrintOut.h"
 #include "measurement/TextList.h"
@@ -46,20 +45,9 @@ int pdfPages(const QByteArray& pdf) {
 class PgcFormOutputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    DiagFlags = 0;
     ASSERT_TRUE(dir.isValid());
-    saved = QDir::currentPath();
-    QDir::setCurrent(dir.path());
-    quelm::setConfigFilePath(dir.filePath("quelm.INI"));
-    quelm::setTextFileClock([] { return QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5)); });
     form = std::make_unique<TPgcForm>();
     prompter.clear();
-  }
-  void TearDown() override {
-    form.reset();
-    quelm::setTextFileClock({});
-    quelm::setConfigFilePath(QString());
-    QDir::setCurrent(saved);
   }
   void showBlock(const BlockRecord& r) {
     form->DataBlock->Record = r;
@@ -67,8 +55,11 @@ class PgcFormOutputTest : public ::testing::Test {
     ASSERT_EQ(form->DataRefresh(), 0);
   }
 
+  quelm::test::DiagScope quiet;
   QTemporaryDir dir;
-  QString saved;
+  quelm::test::WorkDirScope workDir{dir};
+  quelm::test::ConfigScope config{dir};
+  quelm::test::TextClockScope clock{QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5))};
   ScriptedPrompter prompter;
   std::unique_ptr<TPgcForm> form;
 };

@@ -23,7 +23,7 @@
 #include <memory>
 
 #include "ScriptedPrompter.h"
-#include "base/Config.h"
+#include "TestEnv.h"
 #include "base/Diag.h"
 #include "base/StringGrid.h"
 #include "shell/AboutForm.h"
@@ -36,17 +36,8 @@ namespace {
 
 class PgcFormTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    savedFlags_ = DiagFlags;
-    DiagFlags = 0;
-    ASSERT_TRUE(dir_.isValid());
-    quelm::setConfigFilePath(iniPath());
-  }
-  void TearDown() override {
-    form_.reset();
-    quelm::setConfigFilePath(QString());
-    DiagFlags = savedFlags_;
-  }
+  void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+  void TearDown() override { form_.reset(); }
   QString iniPath() const { return dir_.filePath(QStringLiteral("quelm.INI")); }
   void writeIni(const QByteArray& content) {
     QFile f(iniPath());
@@ -84,10 +75,11 @@ class PgcFormTest : public ::testing::Test {
     QApplication::sendEvent(target, &e);
   }
 
+  quelm::test::DiagScope quiet_;
   ScriptedPrompter prompter_;
   QTemporaryDir dir_;
+  quelm::test::ConfigScope config_{dir_};
   std::unique_ptr<TPgcForm> form_;
-  uint32_t savedFlags_ = 0;
 };
 
 QAction* action(TPgcForm& f, const char* name) {

@@ -3,9 +3,11 @@
 // the code under test.
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "measurement/BlockRecord.h"
+#include "measurement/NurvoDataBlock.h"
 
 namespace quelm::test {
 
@@ -17,6 +19,29 @@ inline std::vector<int> NumbersDown(int from, int downTo) {
     if (n == downTo) break;
   }
   return v;
+}
+
+// What a search lists of `blocks` (numbered from 0): the first page of
+// those `keep` takes, newest first.
+template <typename Keep>
+std::vector<int> NewestMatching(const std::vector<BlockRecord>& blocks, Keep keep) {
+  std::vector<int> v;
+  for (int n = static_cast<int>(blocks.size()) - 1; n >= 0 && v.size() < 20; --n)
+    if (keep(blocks[static_cast<size_t>(n)])) v.push_back(n);
+  return v;
+}
+// Dated strictly between the two stamps.
+inline std::vector<int> NewestBetween(const std::vector<BlockRecord>& blocks, const uint8_t* after,
+                                      const uint8_t* before) {
+  return NewestMatching(blocks, [&](const BlockRecord& b) {
+    return TNurvoDataBlock::CompareDateTime(b.DateTime, after) == 1 &&
+           TNurvoDataBlock::CompareDateTime(b.DateTime, before) == -1;
+  });
+}
+// Read with the dosimeter `key`.
+inline std::vector<int> NewestOf(const std::vector<BlockRecord>& blocks, const std::string& key) {
+  return NewestMatching(blocks,
+                        [&](const BlockRecord& b) { return std::memcmp(b.BulbID, key.data(), 5) == 0; });
 }
 
 // The 28-byte summary the reader sends for a record, field by field.
