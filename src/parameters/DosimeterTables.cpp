@@ -122,6 +122,18 @@ void DosimeterTables::copyOwnIntoTable() {
   t.EVANORM = float{own.EVANORM};
 }
 
+FileFault DosimeterTables::CheckFile(const QString& name) const {
+  switch (Source) {
+    case TableSource::Default:
+      return checkProfileSection(name, kDefaultKeySection, Edits.fields(), "KSN");
+    case TableSource::LookUp:
+      return checkProfileSection(name, kLookupKeySection, Edits.fields());
+    case TableSource::Dosimeter:
+      break;
+  }
+  return checkProfileSection(name, kIndividualKeySection, ownBulbParamFields());
+}
+
 int DosimeterTables::Load(const QString& name) {
   if (Source == TableSource::Dosimeter) {
     Own.ReadFileBlock(name);

@@ -90,6 +90,11 @@ class DosimeterTables {
   };
   LookupWrite WriteLookup(const std::function<bool()>& overwrite, LimitPolicy policy = LimitPolicy::Limit);
 
+  // The file's own text for every field a write by the source sends from
+  // it (the default section without KSN, the look-up section, the own
+  // section), with the window's limits. See checkProfileSection.
+  FileFault CheckFile(const QString& name) const;
+
   // By the source: the default section into the table, or the own section
   // into the own table and its identification and evaluation window into
   // the table. Then the edits. Always 0.

@@ -25,6 +25,7 @@
 #include "link/FrameLink.h"
 
 namespace quelm {
+struct FileFault;
 struct ParamField;
 }
 
@@ -112,10 +113,11 @@ int fail(CliIO& io, const QString& text, int exitCode = kExitFailure);
 // unseen.
 void noteLimited(CliIO& io, std::span<const ParamField> fields, std::span<const uint8_t> before,
                  std::span<const uint8_t> after);
-// A parameter file about to be sent to the reader must exist and hold its
-// section: a misspelt name or section would otherwise send the defaults.
-// kExitOk, or kExitFailure after saying why.
-int checkParameterFile(CliIO& io, const QString& path, const QString& section);
+// A parameter file about to be sent to the reader must exist, hold its
+// section and say every value itself (`fault`, the table's CheckFile): a
+// misspelt name, section or value would otherwise send defaults or cut
+// numbers. kExitOk, or kExitFailure after saying why.
+int checkParameterFile(CliIO& io, const QString& path, const QString& section, const FileFault& fault);
 
 // True when the configuration file switches the service level on.
 bool serviceLevel(const CliIO& io);

@@ -69,7 +69,7 @@ int write(DosimeterTables& t, const QString& path, bool overwrite, CliIO& io) {
   const QString section = t.Source == TableSource::Default     ? kDefaultKeySection
                           : t.Source == TableSource::Dosimeter ? kIndividualKeySection
                                                                : kLookupKeySection;
-  if (const int rc = checkParameterFile(io, path, section)) return rc;
+  if (const int rc = checkParameterFile(io, path, section, t.CheckFile(path))) return rc;
 
   if (t.Source == TableSource::LookUp) {
     t.Table.ReadLUTFileBlock(path);
