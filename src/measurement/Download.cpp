@@ -8,6 +8,7 @@
 
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
+#include "base/IntConversion.h"
 #include "measurement/NurvoDataBlock.h"
 #include "measurement/TextList.h"
 
@@ -30,7 +31,7 @@ std::optional<long long> integerEntry(const QString& text, QString* error) {
   bool ok = false;
   const long long v = text.trimmed().toLongLong(&ok);
   if (ok) return v;
-  if (error->isEmpty()) *error = QStringLiteral("'%1' is not a valid integer value").arg(text);
+  if (error->isEmpty()) *error = notAnInteger(text);
   return std::nullopt;
 }
 

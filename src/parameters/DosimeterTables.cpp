@@ -112,6 +112,16 @@ DosimeterTables::LookupWrite DosimeterTables::WriteLookup(const std::function<bo
   return w;
 }
 
+QString DosimeterTables::LookupWriteMessage(const LookupWrite& w, const QString& id) {
+  if (w.outcome == LookupWrite::DeletedNotRewritten)
+    return QStringLiteral("The reader's entry %1 was deleted, but the new one could not be written.").arg(id);
+  if (w.outcome != LookupWrite::Failed) return {};
+  if (w.step == LookupWrite::Delete)
+    return QStringLiteral("The reader's entry %1 may have been deleted; the new entry was not written.").arg(id);
+  if (w.step == LookupWrite::Write && w.code == kErrReaderRefused) return QStringLiteral("Memory is full!");
+  return {};
+}
+
 void DosimeterTables::copyOwnIntoTable() {
   const IBulbParamRecord& own = Own.Record;
   BulbParamRecord& t = Table.Record;

@@ -163,7 +163,7 @@ quelm::CollectFailure TDptForm::DataCollect() {
 
 void TDptForm::showConversionError(const quelm::CollectFailure& failure) {
   if (QLineEdit* e = editOf(failure.index)) e->setFocus();
-  quelm::showMessage(quelm::MessageKind::Error, QCoreApplication::applicationName(), failure.message);
+  quelm::showConversionError(failure.message);
 }
 
 void TDptForm::ReadCOMData() {

@@ -250,14 +250,6 @@ int editMaxLength(const ParamField& field) {
   return isText(field.type) ? textLength(field.type) : 0;
 }
 
-QString notAnInteger(const QString& text) {
-  return QStringLiteral("'%1' is not a valid integer value").arg(text);
-}
-
-QString notAFloat(const QString& text) {
-  return QStringLiteral("'%1' is not a valid floating point value").arg(text);
-}
-
 void readProfileField(const IniFile& file, const QString& section, const ParamField& f,
                       std::span<uint8_t> record) {
   const QString key = QLatin1String(f.key);

@@ -12,6 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "base/IntConversion.h"
+
 namespace quelm {
 
 class IniFile;
@@ -145,8 +147,5 @@ class ParamEditor {
   std::vector<Edit> edits_;
 };
 
-// The conversion messages of typed input.
-QString notAnInteger(const QString& text);
-QString notAFloat(const QString& text);
 
 }  // namespace quelm

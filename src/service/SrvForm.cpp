@@ -204,7 +204,7 @@ void TSrvForm::SetValue(QLineEdit* field, int which) {
   QString error;
   const std::optional<int32_t> entered = quelm::StrToInt(field->text(), &error);
   if (!entered) {
-    quelm::showMessage(quelm::MessageKind::Plain, QString(), error);
+    quelm::showConversionError(error);
     return;
   }
   const uint16_t v = which == quelm::kSetHighVoltage ? quelm::HighVoltageValue(*entered)
