@@ -18,7 +18,8 @@ bool fitsFirstFilter(const QString& name, const QString& filter) {
   const int open = first.lastIndexOf(QLatin1Char('(')), close = first.lastIndexOf(QLatin1Char(')'));
   if (first.isEmpty() || open < 0 || close < open) return true;
   const QString file = QFileInfo(name).fileName();
-  for (const QString& pattern : first.mid(open + 1, close - open - 1).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+  for (const QString& pattern :
+       first.mid(open + 1, close - open - 1).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
     const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(pattern),
                                 QRegularExpression::CaseInsensitiveOption);
     if (re.match(file).hasMatch()) return true;

@@ -17,6 +17,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class TAppendForm;
 
 class TDownLoadForm : public QWidget {
@@ -34,8 +35,9 @@ class TDownLoadForm : public QWidget {
   QPushButton* SourceBrowseButton;
   QComboBox* DownLoadTypeComboBox;
   QGroupBox* BlockIDXGroupBox;
-  QLineEdit* DownLoadFromEdit;
-  QLineEdit* DownLoadToEdit;
+  // Up-down boxes 0..32767 without wrap.
+  QSpinBox* DownLoadFromEdit;
+  QSpinBox* DownLoadToEdit;
   QGroupBox* DateGroupBox;
   QLineEdit* DownLoadYearEdit;
   QLineEdit* DownLoadMonthEdit;
@@ -80,6 +82,8 @@ class TDownLoadForm : public QWidget {
 
  private:
   void showResult(const quelm::DownloadResult& result);
+  // The block numbers the boxes show, into the job.
+  void takeRange();
   QLineEdit* dateEdit(quelm::DateField field) const;
   bool editingStorage_ = false;
   bool editingSource_ = false;

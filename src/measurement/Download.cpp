@@ -304,8 +304,11 @@ DownloadResult DownloadJob::browseStorage(const QString& chosen) {
 
 void DownloadJob::setStorageName(const QString& text) {
   if (state_.running) return;
-  if (state_.contentList) state_.contentListName = ChangeFileExt(text, QStringLiteral(".lst"));
-  if (state_.detailedText) state_.detailedTextName = ChangeFileExt(text, QStringLiteral(".txt"));
+  // The list names follow whether or not their box is checked: the window
+  // shows the names a download with the box checked would write, never
+  // those of an earlier storage file.
+  state_.contentListName = ChangeFileExt(text, QStringLiteral(".lst"));
+  state_.detailedTextName = ChangeFileExt(text, QStringLiteral(".txt"));
   state_.storageName = ChangeFileExt(text, QStringLiteral(".dat"));
   changed();
 }

@@ -117,7 +117,8 @@ QString DosimeterTables::LookupWriteMessage(const LookupWrite& w, const QString&
     return QStringLiteral("The reader's entry %1 was deleted, but the new one could not be written.").arg(id);
   if (w.outcome != LookupWrite::Failed) return {};
   if (w.step == LookupWrite::Delete)
-    return QStringLiteral("The reader's entry %1 may have been deleted; the new entry was not written.").arg(id);
+    return QStringLiteral("The reader's entry %1 may have been deleted; the new entry was not written.")
+        .arg(id);
   if (w.step == LookupWrite::Write && w.code == kErrReaderRefused) return QStringLiteral("Memory is full!");
   return {};
 }

@@ -1,8 +1,8 @@
 #include "parameters/ParamField.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 
 #include <QStringDecoder>
@@ -323,7 +323,7 @@ FileFault checkProfileSection(const QString& name, const QString& section, std::
     const QString key = QLatin1String(f.key);
     if (!file.ValueExists(section, key)) return {QStringLiteral("%1 is missing").arg(key)};
     const QString value = file.ReadString(section, key, QString());
-    const QString why = isText(f.type)              ? textFault(f, value)
+    const QString why = isText(f.type)                ? textFault(f, value)
                         : f.type == ParamType::Single ? realFault(f, value)
                                                       : integerFault(f, value);
     if (!why.isEmpty()) return {QStringLiteral("%1=%2 %3").arg(key, shownAsWritten(value), why)};

@@ -147,5 +147,4 @@ class ParamEditor {
   std::vector<Edit> edits_;
 };
 
-
 }  // namespace quelm

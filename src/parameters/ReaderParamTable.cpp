@@ -8,7 +8,9 @@ ReaderParamTable::ReaderParamTable() : Edits(deviceParamFields()) {}
 
 void ReaderParamTable::DataRefresh() { Edits.refresh(Block.bytes()); }
 
-void ReaderParamTable::applyLimits() { Edits.setEditLimits("POSTH", 0, std::min<double>(255, MaxPostHeating)); }
+void ReaderParamTable::applyLimits() {
+  Edits.setEditLimits("POSTH", 0, std::min<double>(255, MaxPostHeating));
+}
 
 CollectFailure ReaderParamTable::DataCollect(LimitPolicy policy) {
   applyLimits();

@@ -80,7 +80,8 @@ TEST(SharedFileDialog, ProposesOnlyANameThatFitsItsFirstFilter) {
     d.FileName = QLatin1String(c.name);
     d.Execute();
     ASSERT_EQ(p.fileRequests.size(), 1u);
-    EXPECT_EQ(p.fileRequests[0].fileName, c.proposed ? QLatin1String(c.name) : QString()) << c.filter << c.name;
+    EXPECT_EQ(p.fileRequests[0].fileName, c.proposed ? QLatin1String(c.name) : QString())
+        << c.filter << c.name;
     EXPECT_EQ(p.fileRequests[0].directory, QStringLiteral("/w"));
     EXPECT_EQ(d.FileName, QLatin1String(c.name)) << "a cancelled dialog keeps the last file";
   }

@@ -6,9 +6,9 @@
 
 #include "CliDriver.h"
 #include "Golden.h"
-#include "TestEnv.h"
 #include "ParamReaderRig.h"
 #include "ReaderParams.h"
+#include "TestEnv.h"
 #include "base/IniFile.h"
 
 namespace {

@@ -17,10 +17,10 @@
 #include "ReaderModel.h"
 #include "ScriptedPrompter.h"
 #include "SimServer.h"
+#include "base/Diag.h"
 #include "link/FrameLink.h"
 #include "measurement/NurvoDataBlock.h"
 #include "sample-data/SampleData.h"
-#include "base/Diag.h"
 
 using namespace quelm;
 using namespace quelm::sim;

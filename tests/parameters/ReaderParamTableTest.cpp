@@ -76,12 +76,22 @@ TEST_F(ReaderParamFileTest, ValuesAreReadWithTheFileRulesAndWrittenBackFromTheRe
       // happen to be UTF-8 (Ä, then €) stay bytes.
       {"DID=\xC4"
        "123456",
-       "DID", [](const DeviceParamRecord& r) { EXPECT_EQ(QByteArray(r.DID, 4), QByteArray("\xC4" "123", 4)); },
+       "DID",
+       [](const DeviceParamRecord& r) {
+         EXPECT_EQ(QByteArray(r.DID, 4), QByteArray("\xC4"
+                                                    "123",
+                                                    4));
+       },
        "\xC4"
        "123"},
       {"DID=\xC3\x84"
        "12",
-       "DID", [](const DeviceParamRecord& r) { EXPECT_EQ(QByteArray(r.DID, 4), QByteArray("\xC3\x84" "12", 4)); },
+       "DID",
+       [](const DeviceParamRecord& r) {
+         EXPECT_EQ(QByteArray(r.DID, 4), QByteArray("\xC3\x84"
+                                                    "12",
+                                                    4));
+       },
        "\xC3\x84"
        "12"},
       {"DID=\xE2\x82\xAC", "DID",

@@ -27,7 +27,7 @@
 namespace quelm {
 struct FileFault;
 struct ParamField;
-}
+}  // namespace quelm
 
 namespace quelm::cli {
 
