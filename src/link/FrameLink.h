@@ -62,9 +62,16 @@ class TFrameLink : public QObject {
   bool BeginLoaderSession() {
     if (InExchange) return false;
     InExchange = true;
+    LoaderSession = true;
+    emit LoaderSessionChanged(true);
     return true;
   }
-  void EndLoaderSession() { InExchange = false; }
+  void EndLoaderSession() {
+    InExchange = false;
+    LoaderSession = false;
+    emit LoaderSessionChanged(false);
+  }
+  bool LoaderSessionRunning() const { return LoaderSession; }
 
   // pnCustom: show the port options window modally and return its modal
   // result (2 = Cancel). Without a hook the choice counts as cancelled.
@@ -74,6 +81,11 @@ class TFrameLink : public QObject {
 
   // The channel the data classes use (SetCommandChannel(&link.Channel())).
   TCommandChannel& Channel() { return ChannelAdapter; }
+
+ signals:
+  // The software update took the line (true) or gave it back (false). The
+  // windows grey their reader commands meanwhile: a click could only fail.
+  void LoaderSessionChanged(bool running);
 
  private:
   class ChannelImpl final : public TCommandChannel {
@@ -100,4 +112,5 @@ class TFrameLink : public QObject {
 
   ChannelImpl ChannelAdapter{*this};
   bool InExchange = false;
+  bool LoaderSession = false;
 };

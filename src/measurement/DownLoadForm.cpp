@@ -256,7 +256,7 @@ void TDownLoadForm::Paint() {
     const QSignalBlocker block(DownLoadTypeComboBox);
     DownLoadTypeComboBox->setCurrentIndex(s.type);
   }
-  DownLoadTypeComboBox->setEnabled(c.typeList);
+  DownLoadTypeComboBox->setEnabled(c.typeList && readerAvailable_);
 
   setNumber(DownLoadFromEdit, s.fromText);
   setNumber(DownLoadToEdit, s.toText);
@@ -287,8 +287,13 @@ void TDownLoadForm::Paint() {
   DownLoadCGauge->setRange(0, std::max(s.gaugeMax, 0));
   DownLoadCGauge->setValue(s.gaugeProgress);
   ActualBlockIDXDatLabel->setText(s.actualBlock);
-  StartButton->setEnabled(c.start);
+  StartButton->setEnabled(c.start && (fromFile || readerAvailable_));
   AbortButton->setEnabled(c.abort);
+}
+
+void TDownLoadForm::SetReaderAvailable(bool available) {
+  readerAvailable_ = available;
+  Paint();
 }
 
 void TDownLoadForm::showResult(const quelm::DownloadResult& result) {

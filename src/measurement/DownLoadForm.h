@@ -74,6 +74,9 @@ class TDownLoadForm : public QWidget {
   void OKButtonClick();
   // Shows the job's state in the controls.
   void Paint();
+  // The reader's commands (the type list, Start from the reader) greyed while
+  // the reader cannot take commands (a software update holds the line).
+  void SetReaderAvailable(bool available);
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -85,6 +88,7 @@ class TDownLoadForm : public QWidget {
   // The block numbers the boxes show, into the job.
   void takeRange();
   QLineEdit* dateEdit(quelm::DateField field) const;
+  bool readerAvailable_ = true;
   bool editingStorage_ = false;
   bool editingSource_ = false;
   std::unique_ptr<TAppendForm> ownQuestion_;

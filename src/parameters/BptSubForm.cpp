@@ -535,6 +535,12 @@ void TBptSubForm::ErrMaskEditClick() {
   ErrMaskForm->FormActivate();
 }
 
+void TBptSubForm::SetReaderAvailable(bool available) {
+  // The groups grey what they hold and give each control its own state back.
+  COMGroupBox->setEnabled(available);
+  LookUpGroupBox->setEnabled(available && professional_);
+}
+
 void TBptSubForm::SetErrMask(uint8_t mask) {
   Tables.Table.Record.ERRMASK = mask;
   ErrMaskEdit->setText(QString::number(mask));

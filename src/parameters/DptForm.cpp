@@ -126,6 +126,8 @@ TDptForm::TDptForm(std::function<int32_t()> maxPostHeating, QWidget* parent)
 
 TDptForm::~TDptForm() = default;
 
+void TDptForm::SetReaderAvailable(bool available) { COMGroupBox->setEnabled(available); }
+
 void TDptForm::updateWriteButton() { WriteCOMButton->setEnabled((DiagFlags & 0x400) != 0); }
 
 void TDptForm::pullEdits() {
