@@ -5,8 +5,8 @@ set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev)
-run_pkgs=(qt6-qpa-plugins fonts-dejavu-core)
+  libgtest-dev libgmock-dev libbenchmark-dev libgsl-dev)
+run_pkgs=(qt6-qpa-plugins fonts-dejavu-core libgsl27)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
 
 case "${1:-build}" in
