@@ -111,9 +111,13 @@ bool ParseGlowCurveText(const QByteArray& text, GlowCurve* curve, QString* error
         titlesAllowed = false;
         continue;
       }
+      // Quoted for the operator: a binary file must not reach the terminal.
+      QString shown = line.left(60);
+      for (QChar& c : shown)
+        if (!c.isPrint()) c = QLatin1Char('?');
       *error = QStringLiteral("line %1 is no pair of numbers (temperature in K, signal): \"%2\"")
                    .arg(lineNumber)
-                   .arg(line.left(60));
+                   .arg(shown);
       return false;
     }
     titlesAllowed = false;
