@@ -34,6 +34,9 @@ class DeconvolutionModel {
   DeconvolutionModel(const DeconvolutionModel&) = delete;
   DeconvolutionModel& operator=(const DeconvolutionModel&) = delete;
 
+  // Where later fits run (tests).
+  void setRunner(Runner runner) { runner_ = std::move(runner); }
+
   // What the window fits: the count chosen, general order (it holds first
   // order as its limit), and the background a reader's curve always has.
   static DeconvolutionOptions WindowOptions();

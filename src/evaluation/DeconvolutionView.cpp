@@ -56,6 +56,8 @@ DeconvolutionView::DeconvolutionView(DeconvolutionModel& model, const GlowChart:
   w_.table->setSelectionMode(QAbstractItemView::NoSelection);
   w_.table->setFocusPolicy(Qt::NoFocus);  // the chart keys stay with the window
   w_.table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  // Eight peaks fit without scrolling.
+  w_.table->verticalHeader()->setDefaultSectionSize(w_.table->fontMetrics().height() + 4);
   w_.status->setWordWrap(true);
   paint();
 }
