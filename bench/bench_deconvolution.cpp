@@ -46,7 +46,8 @@ static void BM_DeconvolveFullFile(benchmark::State& state) {
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     if (rc != 0) return state.SkipWithError("the command failed");
     state.SetIterationTime(seconds);
-    quelm::bench::ReportGoal(state, "deconvolve --all over 2048 blocks against their wire time at 115200 baud",
+    quelm::bench::ReportGoal(state,
+                             "deconvolve --all over 2048 blocks against their wire time at 115200 baud",
                              seconds / (kBlocksInReader * blockWire), 0.1);
   }
 }

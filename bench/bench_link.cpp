@@ -119,8 +119,9 @@ static void BM_ReadHundredBlocksPaced(benchmark::State& state) {
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     const double ideal = r.wireSeconds(baud) + kBlocks * kLatencyMs / 1000.0;
     state.SetIterationTime(seconds);
-    quelm::bench::ReportGoal(state, baud == 19200 ? "100 block reads at 19200 baud" : "100 block reads at 115200 baud",
-           seconds / ideal, baud == 19200 ? 1.05 : 1.15);
+    quelm::bench::ReportGoal(
+        state, baud == 19200 ? "100 block reads at 19200 baud" : "100 block reads at 115200 baud",
+        seconds / ideal, baud == 19200 ? 1.05 : 1.15);
   }
 }
 BENCHMARK(BM_ReadHundredBlocksPaced)

@@ -12,8 +12,8 @@
 #include <cstdio>
 
 #include "base/NumberFormat.h"
-#include "base/SmallFile.h"
 #include "base/Prompter.h"
+#include "base/SmallFile.h"
 #include "base/UserLocale.h"
 
 namespace quelm {

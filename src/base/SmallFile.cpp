@@ -14,7 +14,8 @@ SmallFileResult ReadSmallFile(const QString& path, qsizetype maxBytes, QByteArra
   const QByteArray name = QFile::encodeName(path);
   if (name.isEmpty()) return SmallFileResult::Missing;
   const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? SmallFileResult::Missing : SmallFileResult::Unreadable;
+  if (fd < 0)
+    return errno == ENOENT || errno == ENOTDIR ? SmallFileResult::Missing : SmallFileResult::Unreadable;
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes) {
     ::close(fd);

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "measurement/BlockRecord.h"
 #include "base/UserLocale.h"
+#include "measurement/BlockRecord.h"
 
 namespace quelm {
 

@@ -34,8 +34,14 @@ struct PeakTerms {
 class PeakShape {
  public:
   explicit PeakShape(const KineticPeak& p)
-      : im_(p.im), E_(p.energy), e_(std::max(p.order - 1, 0.0)), logTm_(std::log(p.tm)),
-        invTm_(1 / p.tm), eOverK_(p.energy / kB), twoKOverE_(2 * kB / p.energy), deltaM_(2 * kB * p.tm / p.energy) {
+      : im_(p.im),
+        E_(p.energy),
+        e_(std::max(p.order - 1, 0.0)),
+        logTm_(std::log(p.tm)),
+        invTm_(1 / p.tm),
+        eOverK_(p.energy / kB),
+        twoKOverE_(2 * kB / p.energy),
+        deltaM_(2 * kB * p.tm / p.energy) {
     if (e_ > 0) {
       g_ = (1 + e_) * std::log1p(e_) / e_;
       hFactor_ = (1 + e_) / e_;
@@ -75,9 +81,9 @@ class PeakShape {
     t.dTm = t.value * (-eOverK_ * invTm_ * invTm_ - dhds * dsdTm);
     if (e_ > 0) {
       // dh/de = log1p(u)/e + (1+e)(u/(1+u) - log1p u)/e^2, in series for small u.
-      const double dhde = std::fabs(u) < 1e-4
-                              ? s * (1 - u / 2 + u * u / 3) + (1 + e_) * s * s * (-0.5 + 2 * u / 3 - 0.75 * u * u)
-                              : logU / e_ + (1 + e_) * (u / (1 + u) - logU) / (e_ * e_);
+      const double dhde = std::fabs(u) < 1e-4 ? s * (1 - u / 2 + u * u / 3) +
+                                                    (1 + e_) * s * s * (-0.5 + 2 * u / 3 - 0.75 * u * u)
+                                              : logU / e_ + (1 + e_) * (u / (1 + u) - logU) / (e_ * e_);
       t.dB = t.value * (gSlope_ - dhde);
     }
     return t;
@@ -200,7 +206,8 @@ class Problem {
       if (rc != GSL_SUCCESS) return rc;
     }
     for (size_t i = 0; i < pb.points(); ++i)
-      std::copy_n(pb.rows_.begin() + static_cast<std::ptrdiff_t>(i * pb.size()), pb.size(), gsl_matrix_ptr(J, i, 0));
+      std::copy_n(pb.rows_.begin() + static_cast<std::ptrdiff_t>(i * pb.size()), pb.size(),
+                  gsl_matrix_ptr(J, i, 0));
     return GSL_SUCCESS;
   }
 
@@ -238,7 +245,8 @@ class Problem {
         const double b = p.background.amplitude * unit;
         m += b;
         row[j] = unit * slope[j];
-        row[j + 1] = b * (p.background.endKelvin - T) / (p.background.scale * p.background.scale) * slope[j + 1];
+        row[j + 1] =
+            b * (p.background.endKelvin - T) / (p.background.scale * p.background.scale) * slope[j + 1];
       }
       const double r = m - y_[i];
       if (!std::isfinite(r)) return GSL_EDOM;
@@ -417,7 +425,8 @@ std::vector<Candidate> peakCandidates(const std::vector<double>& T, const std::v
   for (int i = m + 1; i < n - m - 1; ++i) {
     if (!(at(i) < 0 && at(i) <= at(i - 1) && at(i) < at(i + 1))) continue;
     const double curvature = at(i - 1) - 2 * at(i) + at(i + 1);
-    const double offset = curvature > 0 ? std::clamp(0.5 * (at(i - 1) - at(i + 1)) / curvature, -0.5, 0.5) : 0;
+    const double offset =
+        curvature > 0 ? std::clamp(0.5 * (at(i - 1) - at(i + 1)) / curvature, -0.5, 0.5) : 0;
     const double tm = interpolate(T, i + offset);
     // The zero crossings of the second derivative lie near the inflection
     // points, one standard deviation either side of a bell-shaped peak.
@@ -440,7 +449,8 @@ std::vector<Candidate> peakCandidates(const std::vector<double>& T, const std::v
     const double width = 2.355 * std::max(half, 1e-3);
     out.push_back({tm, std::max(y[static_cast<size_t>(i)], 0.0), energyOfWidth(tm, width), -at(i)});
   }
-  std::stable_sort(out.begin(), out.end(), [](const Candidate& a, const Candidate& b) { return a.depth > b.depth; });
+  std::stable_sort(out.begin(), out.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.depth > b.depth; });
   return out;
 }
 
@@ -576,7 +586,8 @@ class Fitter {
       account(*run);
     }
     // The cheapest first, so that a reached minimum drops the others soonest.
-    std::stable_sort(runs.begin(), runs.end(), [](const auto& a, const auto& b) { return a->cost() < b->cost(); });
+    std::stable_sort(runs.begin(), runs.end(),
+                     [](const auto& a, const auto& b) { return a->cost() < b->cost(); });
     for (auto& run : runs) {
       if (run->state() != Run::Going || (best.converged && run->cost() >= best.rss)) continue;
       if (!run->advance(kMaxFitIterations, cancel_)) return cancelled();
@@ -622,8 +633,9 @@ class Fitter {
     }
 
     if (n <= parameters(1))
-      return failed(r, FitOutcome::TooFewPoints,
-                    QStringLiteral("%1 points cannot carry one peak (%2 parameters)").arg(n).arg(parameters(1)));
+      return failed(
+          r, FitOutcome::TooFewPoints,
+          QStringLiteral("%1 points cannot carry one peak (%2 parameters)").arg(n).arg(parameters(1)));
     Solution best;
     int bestCount = 0;
     for (int k = 1; k <= kMaxFitPeaks && n > parameters(k); ++k) {
@@ -704,7 +716,8 @@ class Fitter {
       peaks.push_back(fp);
     }
     for (FittedPeak& fp : peaks) fp.share = total > 0 ? fp.area / total * 100 : 0;
-    std::sort(peaks.begin(), peaks.end(), [](const FittedPeak& a, const FittedPeak& b) { return a.peak.tm < b.peak.tm; });
+    std::sort(peaks.begin(), peaks.end(),
+              [](const FittedPeak& a, const FittedPeak& b) { return a.peak.tm < b.peak.tm; });
 
     r.outcome = FitOutcome::Converged;
     r.reason.clear();

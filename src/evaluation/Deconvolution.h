@@ -74,11 +74,11 @@ struct DeconvolutionResult {
   FitOutcome outcome = FitOutcome::NotConverged;
   QString reason;  // why no peaks are given; empty when converged
   DeconvolutionOptions options;
-  int peakCount = 0;                // fitted, or the count tried last when none converged
-  std::vector<FittedPeak> peaks;    // by rising Tm; only when converged
+  int peakCount = 0;              // fitted, or the count tried last when none converged
+  std::vector<FittedPeak> peaks;  // by rising Tm; only when converged
   std::optional<ExpBackground> background;
-  double fom = 0;   // sum |y - f| / sum f, %
-  double r2 = 0;    // 1 - RSS / TSS; NaN for a flat curve
+  double fom = 0;  // sum |y - f| / sum f, %
+  double r2 = 0;   // 1 - RSS / TSS; NaN for a flat curve
   int pointsUsed = 0;
   int iterations = 0;  // solver iterations over every start
 

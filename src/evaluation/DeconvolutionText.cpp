@@ -9,7 +9,8 @@ namespace {
 double celsius(const FittedPeak& p) { return p.peak.tm - kKelvinAtZeroCelsius; }
 
 QString csvField(const QString& text) {
-  if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')))
+  if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+      !text.contains(QLatin1Char('\n')))
     return text;
   QString quoted = text;
   quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
@@ -37,7 +38,7 @@ QString FitSummaryText(const DeconvolutionResult& r) {
 
 QString FitSettingsText(const DeconvolutionResult& r) {
   const QString model = r.options.model == PeakModel::FirstOrder ? QStringLiteral("first order")
-                                                                  : QStringLiteral("general order");
+                                                                 : QStringLiteral("general order");
   const QString count = r.options.peaks > 0 ? QStringLiteral("%1 peaks").arg(r.options.peaks)
                         : r.converged()     ? QStringLiteral("%1 peaks (chosen)").arg(r.peakCount)
                                             : QStringLiteral("peak count chosen");

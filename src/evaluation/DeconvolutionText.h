@@ -27,7 +27,8 @@ QString FitSettingsText(const DeconvolutionResult& result);
 // The command line's report: what was fitted, the points used and left out,
 // the outcome, the peak table (tab-separated, with its title row), the
 // background and the dosimetric peak.
-QStringList DeconvolutionReport(const QString& title, const GlowCurve& curve, const DeconvolutionResult& result);
+QStringList DeconvolutionReport(const QString& title, const GlowCurve& curve,
+                                const DeconvolutionResult& result);
 
 // One row per curve for spreadsheets: decimal points whatever the user's
 // settings, fields quoted where needed.

@@ -1,7 +1,6 @@
 #include "evaluation/DeconvolutionView.h"
 
 #include <QHeaderView>
-#include <algorithm>
 #include <QLabel>
 #include <QPen>
 #include <QTableWidget>
@@ -9,6 +8,7 @@
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
+#include <algorithm>
 
 #include "evaluation/DeconvolutionModel.h"
 #include "evaluation/DeconvolutionText.h"
@@ -43,7 +43,8 @@ DeconvolutionView::DeconvolutionView(DeconvolutionModel& model, const GlowChart:
     : QObject(chart.view), model_(model), chart_(chart), w_(widgets) {
   QChart* c = chart_.view->chart();
   for (int k = 0; k < kMaxFitPeaks; ++k)
-    peaks_.push_back(addLine(c, chart_, QStringLiteral("DeconvolutionPeak%1Series").arg(k + 1), kPeakColours[k], 1.5));
+    peaks_.push_back(
+        addLine(c, chart_, QStringLiteral("DeconvolutionPeak%1Series").arg(k + 1), kPeakColours[k], 1.5));
   sum_ = addLine(c, chart_, QStringLiteral("DeconvolutionSumSeries"), kSumColour, 2);
 
   QStringList titles{QStringLiteral("#")};

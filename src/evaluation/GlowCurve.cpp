@@ -46,7 +46,8 @@ QString celsiusText(double kelvin) { return QString::number(kelvin - kKelvinAtZe
 
 // Empty for a temperature the peak expressions can take.
 QString temperatureFault(double kelvin) {
-  if (!(kelvin > 0)) return QStringLiteral("temperature %1 'C is not above absolute zero").arg(celsiusText(kelvin));
+  if (!(kelvin > 0))
+    return QStringLiteral("temperature %1 'C is not above absolute zero").arg(celsiusText(kelvin));
   if (kelvin > kMaxCurveKelvin)
     return QStringLiteral("temperature %1 'C is beyond %2 K, out of the peak expressions' range")
         .arg(celsiusText(kelvin))

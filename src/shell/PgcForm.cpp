@@ -566,7 +566,8 @@ void TPgcForm::buildChart() {
   DeconvolutionPanel->setFixedWidth(kDeconvolutionPanelWidth);
   auto* panelLayout = new QVBoxLayout(DeconvolutionPanel);
   panelLayout->setContentsMargins(4, 4, 4, 4);
-  panelLayout->addWidget(makeLabel(DeconvolutionPanel, "DeconvolutionLabel", QStringLiteral("Deconvolution")));
+  panelLayout->addWidget(
+      makeLabel(DeconvolutionPanel, "DeconvolutionLabel", QStringLiteral("Deconvolution")));
   DeconvolutionStatusLabel = makeLabel(DeconvolutionPanel, "DeconvolutionStatusLabel", QString());
   panelLayout->addWidget(DeconvolutionStatusLabel);
   DeconvolutionGrid = new QTableWidget(DeconvolutionPanel);
@@ -965,7 +966,9 @@ void TPgcForm::mousePressEvent(QMouseEvent* event) {
 void TPgcForm::SetUpDetailView() {
   detail_->commandsChanged = [this] { UpdateMenuItems(); };
   detailView_->chartHint = [this](const QString& hint) { SetChartHint(hint); };
-  detailView_->deconvolutionChanged = [this] { ChartDeconvolutionItem->setChecked(detail_->Deconvolution().On()); };
+  detailView_->deconvolutionChanged = [this] {
+    ChartDeconvolutionItem->setChecked(detail_->Deconvolution().On());
+  };
   for (int i = 0; i < quelm::kChartActionCount; ++i) {
     const quelm::ChartAction action = quelm::kChartActions[i].action;
     connect(this->*kChartItems[i], &QAction::triggered, this, [this, action] { ChartItemClick(action); });

@@ -96,9 +96,9 @@ class TPgcForm : public QMainWindow {
   QAction* ChartNFInrease1Item;   // W
   QAction* ChartNFInrease01Item;  // E
   QMenu* NFdecrease1;
-  QAction* ChartNFDecrease10Item;  // A
-  QAction* ChartNFDecrease1Item;   // S
-  QAction* ChartNFDecrease01Item;  // D
+  QAction* ChartNFDecrease10Item;   // A
+  QAction* ChartNFDecrease1Item;    // S
+  QAction* ChartNFDecrease01Item;   // D
   QAction* ChartDeconvolutionItem;  // P, checked while the fitted peaks show
   QAction* Service1;
 

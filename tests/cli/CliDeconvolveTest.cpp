@@ -23,7 +23,8 @@ class CliDeconvolve : public ::testing::Test {
     // would export them.
     QByteArray text = "T/K,counts\n";
     for (int T = 320; T <= 600; T += 2) {
-      const double y = quelm::PeakValue({40000, 1.2, 430.33, 1}, T) + quelm::PeakValue({90000, 1.6, 500.33, 1}, T);
+      const double y =
+          quelm::PeakValue({40000, 1.2, 430.33, 1}, T) + quelm::PeakValue({90000, 1.6, 500.33, 1}, T);
       text += QByteArray::number(T) + ',' + QByteArray::number(y, 'f', 3) + '\n';
     }
     write(curve, text);
@@ -49,8 +50,10 @@ TEST_F(CliDeconvolve, ReportsThePeaksOfACurveFile) {
   EXPECT_EQ(lines.value(1), "Points used: 141 (0 left out)");
   EXPECT_EQ(lines.value(2), "Converged: yes");
   EXPECT_EQ(lines.value(5), "Peak\tTm 'C\tTm K\tE eV\tb\tIm\tArea\tShare %");
-  EXPECT_TRUE(lines.value(6).startsWith("1\t157.2\t430.3\t1.200\t1.00\t40000\t")) << lines.value(6).toStdString();
-  EXPECT_TRUE(lines.value(7).startsWith("2\t227.2\t500.3\t1.600\t1.00\t90000\t")) << lines.value(7).toStdString();
+  EXPECT_TRUE(lines.value(6).startsWith("1\t157.2\t430.3\t1.200\t1.00\t40000\t"))
+      << lines.value(6).toStdString();
+  EXPECT_TRUE(lines.value(7).startsWith("2\t227.2\t500.3\t1.600\t1.00\t90000\t"))
+      << lines.value(7).toStdString();
   EXPECT_EQ(lines.value(8), "Dosimetric peak: 2");
 
   const auto j = runCli({"deconvolve", "--curve", curve, "--model", "first", "--json"});
@@ -86,7 +89,10 @@ TEST_F(CliDeconvolve, FailuresAndWrongUseAreSaid) {
     const char* out;
     const char* err;
   } cases[] = {
-      {{"deconvolve", "--curve", flat}, 1, "Converged: no (the curve holds no signal)", "1 of 1 fits gave no peaks"},
+      {{"deconvolve", "--curve", flat},
+       1,
+       "Converged: no (the curve holds no signal)",
+       "1 of 1 fits gave no peaks"},
       {{"deconvolve", data, "105", "1999"}, 1, "Block 105:", "block 1999"},
       {{"deconvolve", "--curve", "/nonexistent.csv"}, 1, "", "(-107)"},
       {{"deconvolve", "--curve", "/"}, 1, "", "/: no plain file"},

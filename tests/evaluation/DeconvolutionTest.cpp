@@ -13,9 +13,9 @@
 
 namespace {
 
-using quelm::Deconvolve;
 using quelm::DeconvolutionOptions;
 using quelm::DeconvolutionResult;
+using quelm::Deconvolve;
 using quelm::ExpBackground;
 using quelm::FitOutcome;
 using quelm::GlowCurve;
@@ -96,7 +96,10 @@ TEST(Deconvolution, RecoversKnownPeaksWithinOnePercentAndAreasWithinTwo) {
   const ExpBackground rising{800, 40, 600};
   const RecoveryCase cases[] = {
       {"one first-order peak", {.peaks = {{10000, 1.2, 450, 1}}}, {1, PeakModel::FirstOrder, false}, 0.1},
-      {"one general-order peak", {.peaks = {{10000, 1.0, 420, 1.5}}}, {1, PeakModel::GeneralOrder, false}, 0.1},
+      {"one general-order peak",
+       {.peaks = {{10000, 1.0, 420, 1.5}}},
+       {1, PeakModel::GeneralOrder, false},
+       0.1},
       {"one second-order peak", {.peaks = {{5000, 2.2, 500, 2.0}}}, {1, PeakModel::GeneralOrder, false}, 0.1},
       {"two overlapping first-order peaks",
        {.peaks = {{20000, 1.1, 420, 1}, {15000, 1.4, 455, 1}}},
@@ -177,9 +180,15 @@ TEST(Deconvolution, GivesNoPeaksWhenItCannotFit) {
   } cases[] = {
       {"no signal", flat, {}, nullptr, FitOutcome::NoSignal},
       {"no points", GlowCurve{}, {}, nullptr, FitOutcome::NoSignal},
-      {"8 points for 2 general-order peaks", few, {2, PeakModel::GeneralOrder, false}, nullptr,
+      {"8 points for 2 general-order peaks",
+       few,
+       {2, PeakModel::GeneralOrder, false},
+       nullptr,
        FitOutcome::TooFewPoints},
-      {"cancelled", curveOf({.peaks = kFourFirst}), {4, PeakModel::FirstOrder, false}, &cancelled,
+      {"cancelled",
+       curveOf({.peaks = kFourFirst}),
+       {4, PeakModel::FirstOrder, false},
+       &cancelled,
        FitOutcome::Cancelled},
   };
   for (const auto& c : cases) {

@@ -45,7 +45,10 @@ TEST(GlowCurve, CurveFilesAreReadLeniently) {
   } cases[] = {
       {"T/K,Signal\n300,1\n301,2\n", {300, 301}, {}, ""},
       {"# from a laboratory\n300 1\n\n302\t3\r\n301;2\n", {300, 301, 302}, {}, ""},
-      {"300,1\n300,2\n301,3\n", {300, 301}, {"line 2: temperature 26.9 'C does not rise with the heating"}, ""},
+      {"300,1\n300,2\n301,3\n",
+       {300, 301},
+       {"line 2: temperature 26.9 'C does not rise with the heating"},
+       ""},
       {"-5,1\n300,1\n301,1\n", {300, 301}, {"line 1: temperature -278.1 'C is not above absolute zero"}, ""},
       {"300,1\n301,abc\n", {}, {}, "line 2 is no pair of numbers (temperature in K, signal): \"301,abc\""},
       {"300,1\n301,2,7\n", {}, {}, "line 2 is no pair"},

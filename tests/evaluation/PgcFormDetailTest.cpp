@@ -9,9 +9,9 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPromise>
-#include <QTableWidget>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtCharts/QAreaSeries>
@@ -355,7 +355,8 @@ TEST_F(PgcFormDetailTest, MarkersPeakAndCursorAreDrawnInTheirColours) {
 // Xvfb to look at the real rendering); skipped otherwise.
 // The fit runs where the test says, so that nothing races the window.
 TEST_F(PgcFormDetailTest, DeconvolutionDrawsThePeaksAndListsThemBesideTheChart) {
-  std::vector<std::pair<QPromise<quelm::DeconvolutionModel::Job>, std::function<quelm::DeconvolutionModel::Job()>>>
+  std::vector<
+      std::pair<QPromise<quelm::DeconvolutionModel::Job>, std::function<quelm::DeconvolutionModel::Job()>>>
       held;
   f().Detail().Deconvolution().setRunner([&](std::function<quelm::DeconvolutionModel::Job()> work) {
     held.emplace_back(QPromise<quelm::DeconvolutionModel::Job>(), std::move(work));

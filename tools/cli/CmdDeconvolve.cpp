@@ -35,7 +35,8 @@ Fitted fitCurve(QString label, QString key, GlowCurve curve, const Deconvolution
 
 Fitted fitBlock(const BlockRecord& r, const DeconvolutionOptions& options) {
   const int number = r.BlockNumber;
-  return fitCurve(QStringLiteral("Block %1").arg(number), QString::number(number), GlowCurveOfBlock(r), options);
+  return fitCurve(QStringLiteral("Block %1").arg(number), QString::number(number), GlowCurveOfBlock(r),
+                  options);
 }
 
 QJsonValue number(double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(QJsonValue::Null); }
@@ -65,9 +66,10 @@ QJsonObject json(const Fitted& f) {
   o[QStringLiteral("peaks")] = peaks;
   o[QStringLiteral("dosimetricPeak")] = r.DosimetricPeak() + 1;
   if (r.background)
-    o[QStringLiteral("backgroundFit")] = QJsonObject{{QStringLiteral("amplitude"), number(r.background->amplitude)},
-                                                     {QStringLiteral("atK"), number(r.background->endKelvin)},
-                                                     {QStringLiteral("scaleK"), number(r.background->scale)}};
+    o[QStringLiteral("backgroundFit")] =
+        QJsonObject{{QStringLiteral("amplitude"), number(r.background->amplitude)},
+                    {QStringLiteral("atK"), number(r.background->endKelvin)},
+                    {QStringLiteral("scaleK"), number(r.background->scale)}};
   return o;
 }
 
@@ -125,7 +127,8 @@ int fitAll(CliIO& io, const QString& name, const DeconvolutionOptions& options, 
     records.push_back(r);
   file.close();
   if (records.size() * sizeof r < size)
-    return failure(io, kErrFileRead, QStringLiteral("%1: record %2 is incomplete").arg(name).arg(records.size()));
+    return failure(io, kErrFileRead,
+                   QStringLiteral("%1: record %2 is incomplete").arg(name).arg(records.size()));
   *fits = QtConcurrent::blockingMapped<std::vector<Fitted>>(
       records, [&options](const BlockRecord& b) { return fitBlock(b, options); });
   return kExitOk;
