@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BlockRecord r;
   std::memset(&r, 0, sizeof r);
   const std::vector<uint8_t> bytes = in.ConsumeRemainingBytes<uint8_t>();
-  std::memcpy(&r, bytes.data(), std::min(bytes.size(), sizeof r));
+  if (!bytes.empty()) std::memcpy(&r, bytes.data(), std::min(bytes.size(), sizeof r));
 
   const quelm::GlowCurve curve = quelm::GlowCurveOfBlock(r);
   require(curve.kelvin.size() + static_cast<size_t>(curve.leftOut.size()) == kChannelCount,
