@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "base/Prompter.h"
@@ -48,6 +49,18 @@ int ReadConfig(const QString& path, AppConfig& c) {
                                    c.Professional ? kServiceLevelKey : 0) == kServiceLevelKey;
   c.MaxPostHeating = ini.ReadInteger(kReader, QStringLiteral("MaxPostHeating"), c.MaxPostHeating);
   return kOk;
+}
+
+QString ConfigFileProblem(const QString& path) {
+  const FileKind kind = fileKind(path);
+  if (kind == FileKind::Missing || IniFile(path).status() != IniFile::LoadStatus::Unreadable)
+    return QString();
+  const QString reason = kind == FileKind::Other ? notRegularReason()
+                         : QFileInfo(path).size() > IniFile::kMaxFileSize
+                             ? QStringLiteral("larger than 1 MiB")
+                             : QStringLiteral("cannot be read");
+  return QStringLiteral("the configuration file %1 is not used (%2): its settings do not apply")
+      .arg(path, reason);
 }
 
 bool WriteConfig(const QString& path, const AppConfig& c) {

@@ -36,6 +36,11 @@ void setConfigFilePath(const QString& path);
 // cannot be read (config then keeps its values).
 int ReadConfig(const QString& path, AppConfig& config);
 
+// Empty when the file at path can be used or does not exist; otherwise one
+// line naming it and saying why its settings do not apply (a pipe, a
+// folder, a file over 1 MiB, one that cannot be read).
+QString ConfigFileProblem(const QString& path);
+
 // Writes the keys into the file, keeping every other section and key. On
 // failure shows "Unable to write to <path>" and returns false; the file
 // keeps its previous content. A file that exists but cannot be read is not

@@ -109,7 +109,8 @@ TEST(CliFrame, FailuresGiveTheCodeTableMessageWithTheCodeOnceAndExitOne) {
   for (const char* command : {"info", "list", "csv"}) {
     const auto r = runCli({command, "/nonexistent/file.dat"});
     EXPECT_EQ(r.code, 1) << command;
-    EXPECT_EQ(r.err, "quelm-cli: /nonexistent/file.dat: File open error (-107)\n") << command;
+    EXPECT_EQ(r.err, "quelm-cli: /nonexistent/file.dat: File open error (-107): No such file or directory\n")
+        << command;
     EXPECT_TRUE(r.out.isEmpty()) << command;
   }
   EXPECT_EQ(std::signal(SIGXFSZ, SIG_DFL), SIG_IGN) << "a file-size limit fails writes, not the program";
@@ -222,7 +223,8 @@ TEST_F(CliFile, ListWritesTheListedBlocksAsAContentListFile) {
 
   const auto unwritable = runCli({"list", path, "--lst", dir.filePath(QStringLiteral("no/such/dir.lst"))});
   EXPECT_EQ(unwritable.code, 1);
-  EXPECT_TRUE(unwritable.err.endsWith("File open error (-107)\n")) << unwritable.err.toStdString();
+  EXPECT_TRUE(unwritable.err.endsWith("File open error (-107): No such file or directory\n"))
+      << unwritable.err.toStdString();
   quelm::setTextFileClock({});
 }
 

@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -117,8 +118,29 @@ void noteLimited(CliIO& io, std::span<const ParamField> fields, std::span<const 
 // kExitOk, or kExitFailure after saying why.
 int checkParameterFile(CliIO& io, const QString& path, const QString& section);
 
+// A file the command will write must be a plain file or not exist yet:
+// kExitOk, or kExitFailure after -107 with the name and the reason. Asked
+// before the reader is asked for anything.
+int checkOutputFile(CliIO& io, const QString& path);
+
 // True when the configuration file switches the service level on.
 bool serviceLevel(const CliIO& io);
+
+// While it lives, Ctrl+C (SIGINT) and SIGTERM do not end the program at
+// once: onInterrupt runs on the event loop, which the signal wakes even in
+// the middle of a wait, and the work stops at its next safe point (a whole
+// block, a loader wait). A second signal ends the program at once.
+class InterruptScope {
+ public:
+  explicit InterruptScope(std::function<void()> onInterrupt);
+  ~InterruptScope();
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 // The reader on a serial line for the length of one command: its own link
 // (port, frames, timer) installed as the program's command channel.
@@ -135,6 +157,7 @@ class ReaderSession {
  private:
   ReaderSession() = default;
   TFrameLink link_;
+  TCommandChannel* previous_ = nullptr;  // the channel before this session's
 };
 
 // Takes "--port P [--baud B]" from args and opens the session; on a usage

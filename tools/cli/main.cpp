@@ -4,7 +4,9 @@
 
 #include <QCoreApplication>
 #include <QTextStream>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "Cli.h"
 #include "base/UserLocale.h"
@@ -20,8 +22,13 @@ int main(int argc, char** argv) {
                        QCoreApplication::applicationDirPath() + QStringLiteral("/quelm.INI")};
   QStringList arguments = QCoreApplication::arguments();
   arguments.removeFirst();
-  const int code = quelm::cli::runCli(arguments, io);
+  int code = quelm::cli::runCli(arguments, io);
   out.flush();
   err.flush();
+  // What the stream could not tell: the last bytes stdio held back.
+  if (std::fflush(stdout) != 0 && code == quelm::cli::kExitOk) {
+    std::fprintf(stderr, "quelm-cli: cannot write the output: %s\n", std::strerror(errno));
+    code = quelm::cli::kExitFailure;
+  }
   return code;
 }
