@@ -30,7 +30,7 @@ class CliPrompter final : public Prompter {
   explicit CliPrompter(CliIO& io) : io_(io) {}
   StandardButton message(const MessageRequest& r) override {
     if (r.code != 0) {
-      io_.reported.emplace_back(r.code, r.text);
+      io_.reported.push_back({r.code, r.text, r.note});
       return Ok;
     }
     io_.err << (r.title.isEmpty() ? QString() : r.title + QStringLiteral(": ")) << r.text << Qt::endl;
@@ -46,11 +46,13 @@ class CliPrompter final : public Prompter {
   CliIO& io_;
 };
 
-void printHelp(QTextStream& out) {
-  out << "usage: quelm-cli COMMAND [ARGUMENTS]\n\ncommands:\n";
+void printHelp(QTextStream& out, const CliIO& io) {
+  out << "usage: quelm-cli COMMAND [ARGUMENTS]\n       quelm-cli --help | --version\n\ncommands:\n";
   for (const auto& [name, info] : registry()) out << "  " << info.usage << "\n      " << info.summary << "\n";
-  out << "\nEvery command takes --config FILE: the configuration file to use instead of quelm.INI\n"
-         "beside the program (service level, COMn mapping).\n"
+  out << "\nEvery command takes --config FILE: the configuration file to use instead of the\n"
+         "program's (service level, COMn mapping). In use: "
+      << io.configPath
+      << "\n"
          "Reader options: --port COMn|DEVICE (COMn as the configuration file maps it), "
          "--baud RATE (default 19200).\n"
          "Exit status: 0 success, 1 failure, 2 wrong usage or a decision not given.\n";
@@ -125,7 +127,12 @@ int failure(CliIO& io, int code, const QString& context) {
   io.err << "quelm-cli: ";
   if (!context.isEmpty()) io.err << context << ": ";
   io.err << ErrorMessage(code).message << " (" << code << ")" << Qt::endl;
-  std::erase_if(io.reported, [code](const auto& r) { return r.first == code; });
+  // The code is printed once; what its reports add still is, each once.
+  QStringList notes;
+  for (const CliIO::Reported& r : io.reported)
+    if (r.code == code && !r.note.isEmpty() && !notes.contains(r.note)) notes << r.note;
+  for (const QString& note : notes) io.err << "quelm-cli: " << note << Qt::endl;
+  std::erase_if(io.reported, [code](const CliIO::Reported& r) { return r.code == code; });
   return kExitFailure;
 }
 
@@ -173,8 +180,10 @@ int runCli(const QStringList& arguments, CliIO& io) {
   io.reported.clear();
   const int code = dispatch(arguments, io);
   if (io.reported.empty()) return code;
-  for (const auto& [reportedCode, message] : io.reported)
-    io.err << "quelm-cli: " << message << " (" << reportedCode << ")" << Qt::endl;
+  for (const CliIO::Reported& r : io.reported) {
+    io.err << "quelm-cli: " << r.message << " (" << r.code << ")" << Qt::endl;
+    if (!r.note.isEmpty()) io.err << "quelm-cli: " << r.note << Qt::endl;
+  }
   io.reported.clear();
   return code == kExitOk ? kExitFailure : code;
 }
@@ -188,13 +197,17 @@ static int dispatch(const QStringList& arguments, CliIO& io) {
     words.remove(at, 2);
   }
   if (words.isEmpty()) {
-    printHelp(io.err);
+    printHelp(io.err, io);
     return kExitUsage;
   }
   const QString command = words.first();
   if (command == QStringLiteral("--help") || command == QStringLiteral("-h") ||
       command == QStringLiteral("help")) {
-    printHelp(io.out);
+    printHelp(io.out, io);
+    return kExitOk;
+  }
+  if (command == QStringLiteral("--version")) {
+    io.out << "quelm-cli " << programVersion() << Qt::endl;
     return kExitOk;
   }
   const auto it = registry().find(command);

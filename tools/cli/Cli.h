@@ -39,10 +39,15 @@ struct CliIO {
   // The program's configuration file (service level, COMn mapping).
   QString configPath;
   // Failures the core reported (the error reporter's boxes) that no command
-  // has printed yet: code and message. failure() prints a code with its
-  // context and takes it off; runCli prints what is left and never lets a
-  // command that had one end in success.
-  std::vector<std::pair<int, QString>> reported = {};
+  // has printed yet. failure() prints a code with its context and takes it
+  // off; runCli prints what is left and never lets a command that had one
+  // end in success.
+  struct Reported {
+    int code;
+    QString message;
+    QString note;  // a line the report adds after the message
+  };
+  std::vector<Reported> reported = {};
 };
 
 // The words after the command name. Options are taken out as they are asked
