@@ -46,19 +46,25 @@ class CliPrompter final : public Prompter {
   CliIO& io_;
 };
 
-void printHelp(QTextStream& out, const CliIO& io) {
+}  // namespace
+
+std::vector<CommandInfo> registeredCommands() {
+  std::vector<CommandInfo> commands;
+  for (const auto& [name, info] : registry()) commands.push_back(info);
+  return commands;
+}
+
+void printHelp(QTextStream& out, const QString& configPath) {
   out << "usage: quelm-cli COMMAND [ARGUMENTS]\n       quelm-cli --help | --version\n\ncommands:\n";
   for (const auto& [name, info] : registry()) out << "  " << info.usage << "\n      " << info.summary << "\n";
   out << "\nEvery command takes --config FILE: the configuration file to use instead of the\n"
          "program's (service level, COMn mapping). In use: "
-      << io.configPath
+      << configPath
       << "\n"
          "Reader options: --port COMn|DEVICE (COMn as the configuration file maps it), "
          "--baud RATE (default 19200).\n"
          "Exit status: 0 success, 1 failure, 2 wrong usage or a decision not given.\n";
 }
-
-}  // namespace
 
 bool Args::flag(const QString& name) { return words_.removeOne(name); }
 
@@ -197,13 +203,13 @@ static int dispatch(const QStringList& arguments, CliIO& io) {
     words.remove(at, 2);
   }
   if (words.isEmpty()) {
-    printHelp(io.err, io);
+    printHelp(io.err, io.configPath);
     return kExitUsage;
   }
   const QString command = words.first();
   if (command == QStringLiteral("--help") || command == QStringLiteral("-h") ||
       command == QStringLiteral("help")) {
-    printHelp(io.out, io);
+    printHelp(io.out, io.configPath);
     return kExitOk;
   }
   if (command == QStringLiteral("--version")) {

@@ -100,6 +100,12 @@ class CommandRegistrar {
   explicit CommandRegistrar(const CommandInfo& info);
 };
 
+// The registered commands, by name: what --help lists, the manual page and
+// the shell completion are made from.
+std::vector<CommandInfo> registeredCommands();
+// quelm-cli --help, naming the configuration file in use.
+void printHelp(QTextStream& out, const QString& configPath);
+
 // Runs one command line (argv without the program name). Installs the
 // command-line prompter for the duration.
 int runCli(const QStringList& arguments, CliIO& io);
