@@ -1,5 +1,6 @@
 // Program entry.
 #include <QDir>
+#include <QIcon>
 
 #include "base/Config.h"
 #include "base/Prompter.h"
@@ -9,6 +10,10 @@
 
 int main(int argc, char** argv) {
   quelm::TApplication app(argc, argv);
+  // The desktop's menu entry and the window belong together: the same icon,
+  // and the entry's name for the compositor.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.quelm.Quelm"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quelm.Quelm")));
   quelm::setUserLocale(quelm::systemUserLocale());
   quelm::QtPrompter prompter;
   quelm::setPrompter(&prompter);
