@@ -128,13 +128,8 @@ TEST(CliFrame, VersionAndHelpNameTheProjectVersionAndTheConfigurationInUse) {
 
 TEST(CliFrame, ADeviceTheUserMayNotOpenEndsWithTheRemedyAfterTheConnectError) {
   QTemporaryDir dir;
-  ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                    QFile::ExeGroup | QFile::ExeOther));
-  const QString node = dir.filePath(QStringLiteral("ttyUSB9"));
-  QFile file(node);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.close();
-  ASSERT_TRUE(QFile::setPermissions(node, QFile::Permissions()));
+  const QString node = quelm::test::forbiddenDevice(dir);
+  ASSERT_FALSE(node.isEmpty());
   const QString err = QString::fromUtf8(quelm::test::runUnprivileged([&] {
     const auto r = runCli({"list", "--port", node});
     return QByteArray::number(r.code) + '\n' + r.err.toUtf8();

@@ -189,13 +189,8 @@ TEST(COMPort, ADeviceTheUserMayNotOpenIsExplainedOnceAfterTheConnectError) {
 
 TEST(COMPort, TheSystemRefusesADeviceNodeToAUserWithoutPermission) {
   QTemporaryDir dir;
-  ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                    QFile::ExeGroup | QFile::ExeOther));
-  const QString node = dir.filePath(QStringLiteral("ttyUSB9"));
-  QFile file(node);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.close();
-  ASSERT_TRUE(QFile::setPermissions(node, QFile::Permissions()));
+  const QString node = quelm::test::forbiddenDevice(dir);
+  ASSERT_FALSE(node.isEmpty());
   const QByteArray opened = test::runUnprivileged([&] {
     ScriptedPrompter prompter;
     TCOMPort port;

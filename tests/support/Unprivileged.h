@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
 #include <functional>
 
 namespace quelm::test {
@@ -36,6 +39,18 @@ inline QByteArray runUnprivileged(const std::function<QByteArray()>& fn) {
   if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
     return "child failed";
   return result;
+}
+
+// A device node in dir that nobody without privileges may open (dir itself
+// may be passed through); empty when it could not be made.
+inline QString forbiddenDevice(const QTemporaryDir& dir) {
+  const QString node = dir.filePath(QStringLiteral("ttyUSB9"));
+  QFile file(node);
+  const bool made = QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                          QFile::ExeGroup | QFile::ExeOther) &&
+                    file.open(QIODevice::WriteOnly);
+  file.close();
+  return made && QFile::setPermissions(node, QFile::Permissions()) ? node : QString();
 }
 
 }  // namespace quelm::test
