@@ -53,6 +53,18 @@ const ResultCodeEntry kResultCodes[] = {
     {kErrExchangeRunning, E, nullptr},
     {kErrProgramEmpty, E, "Program file is empty"},
     {kErrProgramTooLarge, E, "Program file too large (more than 64 blocks of 1024 bytes)"},
+    {kErrArchiveOpen, E, "Dose archive cannot be opened"},
+    {kErrArchiveNotDatabase, E, "Dose archive: the file is not a dose archive database"},
+    {kErrArchiveNewerSchema, E, "Dose archive was written by a newer program version: update this program"},
+    {kErrArchiveBusy, E, "Dose archive is busy: another program is writing to it, try again"},
+    {kErrArchiveReadOnly, E, "Dose archive is read-only"},
+    {kErrArchiveQuery, E, "Dose archive error"},
+    {kErrArchiveServer, E, "Dose archive server not reachable"},
+    {kErrArchiveLogin, E, "Dose archive server refused the login (user or password)"},
+    {kErrArchiveDriver, E, "Dose archive: the database driver is not installed"},
+    {kErrArchiveOverlap, E, "Wear period overlaps another period of the dosimeter"},
+    {kErrArchiveAddress, E, "Dose archive address not understood"},
+    {kErrArchiveFaults, E, "Dose archive check found faults"},
 };
 const int kResultCodeCount = static_cast<int>(std::size(kResultCodes));
 

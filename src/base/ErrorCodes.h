@@ -48,6 +48,19 @@ enum ResultCode : int {
   // A program file the reader's loader cannot take whole.
   kErrProgramEmpty = -216,
   kErrProgramTooLarge = -217,
+  // The dose archive (a database: an SQLite file or a PostgreSQL server).
+  kErrArchiveOpen = -300,
+  kErrArchiveNotDatabase = -301,
+  kErrArchiveNewerSchema = -302,
+  kErrArchiveBusy = -303,
+  kErrArchiveReadOnly = -304,
+  kErrArchiveQuery = -305,
+  kErrArchiveServer = -306,
+  kErrArchiveLogin = -307,
+  kErrArchiveDriver = -308,
+  kErrArchiveOverlap = -309,
+  kErrArchiveAddress = -310,
+  kErrArchiveFaults = -311,
 };
 
 // One row of the code table. A code without a message of its own (message

@@ -325,6 +325,7 @@ void TDownLoadForm::StartButtonClick() {
     r = Job.start();
   }
   showResult(r);
+  if (AfterDownload) AfterDownload(r);
 }
 
 void TDownLoadForm::AbortButtonClick() { Job.requestAbort(); }

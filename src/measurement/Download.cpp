@@ -404,6 +404,7 @@ DownloadResult DownloadJob::copyBlocks(int from, int to, int appendFlag, const Q
     if (const int rc = b.WriteFileBlock(state_.storageName, appendFlag)) return stop(rc);
     appendFlag = 1;
     ++r.blocks;
+    if (onBlockWritten) onBlockWritten(b.Record);
     if (second)
       if (const int rc = b.WriteFileBlock(secondFile, 1)) return stop(rc);
     if (state_.contentList)

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "base/Prompter.h"
+#include "measurement/BlockRecord.h"
 
 class TNurvoDataBlock;
 
@@ -137,6 +138,9 @@ class DownloadJob {
   // Called whenever the state changed during an operation (progress of the
   // block loop included); the window repaints, the command line prints.
   std::function<void()> onChanged;
+  // Told each record once it is in the storage file (a dose archive keeps
+  // what a complete download wrote).
+  std::function<void(const BlockRecord&)> onBlockWritten;
   // Asked when the storage file exists; returns an ExistingFileChoice.
   std::function<int(const QString& storageName)> askExistingFile;
 

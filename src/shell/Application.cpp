@@ -1,8 +1,11 @@
 #include "shell/Application.h"
 
 #include <QWidget>
+#include "archive/ArchiveText.h"
+#include "archive/DownloadArchiver.h"
+#include "base/Config.h"
 #include "base/Diag.h"
-
+#include "base/ErrorCodes.h"
 #include "base/Process.h"
 #include "base/Prompter.h"
 #include "evaluation/BlockFormat.h"
@@ -57,6 +60,7 @@ ProgramWindows createProgramWindows() {
   auto* download = new TDownLoadForm();
   w.emplace_back(download);
   ConnectDownloadItem(*main, *download);
+  ConnectDownloadArchive(*download);
   w.emplace_back(std::make_unique<TSrvForm>(&io->Link));
   w.emplace_back(std::make_unique<TLUTListForm>(professional));
   w.emplace_back(std::make_unique<TTypeForm>());
@@ -103,6 +107,27 @@ void ConnectDownloadItem(TPgcForm& main, TDownLoadForm& download) {
   download.OnClosed = [m] {
     m->setEnabled(true);
     m->show();
+  };
+}
+
+void ConnectDownloadArchive(TDownLoadForm& download) {
+  auto archiver = std::make_shared<DownloadArchiver>(download.Job);
+  const DownloadJob* job = &download.Job;
+  download.AfterDownload = [archiver, job](const DownloadResult& result) {
+    const ArchiveSettings settings = ReadArchiveSettings(configFilePath());
+    const DownloadState& s = job->state();
+    const QString source =
+        s.source == DownloadSource::File
+            ? s.sourceName
+            : QStringLiteral("COM%1").arg(IoForm ? int(IoForm->Link.COMPortDrv.PortNumber()) : 0);
+    // Switched off, what the download wrote is only let go.
+    const DownloadArchiveOutcome o =
+        archiver->finish(settings.archiveDownloads ? result : DownloadResult{}, settings, source);
+    for (const QString& line : o.lines) LogTrace(line);
+    if (o.ran && o.code) {
+      LogTrace(QStringLiteral("Dose archive %1: %2").arg(o.where, o.detail));
+      ReportError(o.code);
+    }
   };
 }
 

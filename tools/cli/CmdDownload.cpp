@@ -6,6 +6,7 @@
 #include <csignal>
 
 #include "Cli.h"
+#include "archive/DownloadArchiver.h"
 #include "measurement/Download.h"
 
 namespace quelm::cli {
@@ -98,7 +99,29 @@ int report(CliIO& io, const DownloadJob& job, const DownloadResult& r) {
   return usageError(io, kCommand, QStringLiteral("nothing was downloaded"));
 }
 
+// What a complete download wrote goes into the dose archive. A failure
+// there turns the exit status to 1 but keeps the data file and the
+// reader's acknowledgement: the data file is the primary record.
+int archiveDownload(CliIO& io, DownloadArchiver& archiver, const DownloadResult& r, const QString& source,
+                    const std::optional<QString>& db, int exitCode) {
+  ArchiveSettings settings = ReadArchiveSettings(io.configPath);
+  if (db) settings.database = *db;
+  const DownloadArchiveOutcome o = archiver.finish(r, settings, source);
+  if (!o.ran) return exitCode;
+  for (const QString& line : o.lines) io.out << line << "\n";
+  io.out.flush();
+  if (o.code == kExitOk) return exitCode;
+  const QString where = o.where.isEmpty()    ? o.detail
+                        : o.detail.isEmpty() ? o.where
+                                             : o.where + ": " + o.detail;
+  failure(io, o.code, QStringLiteral("dose archive ") + where);
+  io.err << "quelm-cli: the data file is kept; 'quelm-cli archive import' archives it later" << Qt::endl;
+  return kExitFailure;
+}
+
 int run(Args& args, CliIO& io) {
+  const bool noArchive = args.flag(QStringLiteral("--no-archive"));
+  const std::optional<QString> db = args.value(QStringLiteral("--db"));
   const std::optional<QString> sourceFile = args.value(QStringLiteral("--from-file"));
   const bool unsaved = args.flag(QStringLiteral("--unsaved"));
   const std::optional<QStringList> number = args.values(QStringLiteral("--number"), 2);
@@ -120,6 +143,9 @@ int run(Args& args, CliIO& io) {
     }
 
   std::unique_ptr<ReaderSession> session;
+  // The archive names the reader's port as where a read-out came from.
+  const int portAt = args.remaining().indexOf(QStringLiteral("--port"));
+  const QString port = portAt >= 0 ? args.remaining().value(portAt + 1) : QString();
   if (!sourceFile) {
     int exitCode = kExitOk;
     if (!args.ok()) return usageError(io, kCommand, args.error());
@@ -136,6 +162,7 @@ int run(Args& args, CliIO& io) {
     args.fail(QStringLiteral("a download from a file takes --number FROM TO, not --unsaved or --since"));
   if (!sourceFile && types != 1) args.fail(QStringLiteral("choose one of --unsaved, --number and --since"));
   std::array<QString, kDateFieldCount> date;
+  QString error;
   if (since) {
     const QRegularExpressionMatch m =
         QRegularExpression(QStringLiteral("^(\\d{4})\\.(\\d{1,2})\\.(\\d{1,2}) (\\d{1,2}):(\\d{1,2})$"))
@@ -144,9 +171,13 @@ int run(Args& args, CliIO& io) {
       args.fail(QStringLiteral("--since takes \"YYYY.MM.DD HH:MM\", not \"%1\"").arg(*since));
     for (int i = 0; i < kDateFieldCount; ++i) date[i] = m.captured(i + 1);
   }
+  if (db && noArchive) args.fail(QStringLiteral("--db names the archive that --no-archive skips"));
+  if (ArchiveLocation location; db && ParseArchiveLocation(*db, &location, &error)) args.fail(error);
   if (!args.ok()) return usageError(io, kCommand, args.error());
 
   DownloadJob job;
+  std::optional<DownloadArchiver> archiver;
+  if (!noArchive) archiver.emplace(job);
   job.setContentList(!noLst);
   job.setDetailedText(!noTxt);
   job.setStorageName(*out);
@@ -178,7 +209,9 @@ int run(Args& args, CliIO& io) {
   r = job.start();
   job.onChanged = nullptr;
   progress.end();
-  return report(io, job, r);
+  const int exitCode = report(io, job, r);
+  if (!archiver) return exitCode;
+  return archiveDownload(io, *archiver, r, sourceFile ? *sourceFile : port, db, exitCode);
 }
 
 const CommandRegistrar registrar(
@@ -186,9 +219,10 @@ const CommandRegistrar registrar(
      "download (--port COMn|DEVICE [--baud RATE] (--unsaved | --number FROM TO | --since \"YYYY.MM.DD "
      "HH:MM\") "
      "| --from-file SOURCE.dat [--number FROM TO]) --out STORAGE.dat [--no-lst] [--no-txt] "
-     "[--append | --overwrite | --new]",
+     "[--append | --overwrite | --new] [--no-archive | --db URL]",
      "blocks from the reader or a data file into a data file, with its content list (.lst) and detailed text "
-     "list (.txt); an existing STORAGE.dat needs --append, --overwrite or --new",
+     "list (.txt); an existing STORAGE.dat needs --append, --overwrite or --new. A complete download is "
+     "archived in the dose archive (see archive) unless --no-archive is given",
      run});
 
 }  // namespace
