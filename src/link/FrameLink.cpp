@@ -190,7 +190,7 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
     const int result = ShowOptionsModal ? ShowOptionsModal() : quelm::mrCancel;
     if (result == quelm::mrCancel) return -100;
   }
-  if (!COMPortDrv.Connected() && COMPortDrv.Connect() != 0) return -201;
+  if (const int rc = quelm::connectForExchange(COMPortDrv); rc != 0) return rc;
 
   const auto disconnectAfterFailure = [&](int code) {
     // A held line stays open for the job's next command; a failed device

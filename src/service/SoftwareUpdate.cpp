@@ -112,7 +112,7 @@ int TSoftwareUpdate::Transfer(const QString& fileName) {
     const int result = Link.ShowOptionsModal ? Link.ShowOptionsModal() : int{mrCancel};
     if (result == mrCancel) return kErrUserCancelled;
   }
-  if (!port.Connected() && port.Connect() != 0) return kErrComConnect;
+  if (const int rc = connectForExchange(port); rc != 0) return rc;
 
   const int rc = SendFile(file, size);
   file.close();

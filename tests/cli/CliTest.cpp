@@ -13,9 +13,12 @@
 
 #include "CliDriver.h"
 #include "Golden.h"
+#include "Unprivileged.h"
+#include "base/Config.h"
 #include "evaluation/BlockFormat.h"
 #include "evaluation/ContentList.h"
 #include "evaluation/DoseChain.h"
+#include "link/COMPort.h"
 #include "measurement/BlockRecord.h"
 #include "measurement/TextList.h"
 #include "sample-data/SampleData.h"
@@ -114,6 +117,30 @@ TEST(CliFrame, FailuresGiveTheCodeTableMessageWithTheCodeOnceAndExitOne) {
     EXPECT_TRUE(r.out.isEmpty()) << command;
   }
   EXPECT_EQ(std::signal(SIGXFSZ, SIG_DFL), SIG_IGN) << "a file-size limit fails writes, not the program";
+}
+
+TEST(CliFrame, VersionAndHelpNameTheProjectVersionAndTheConfigurationInUse) {
+  const auto version = runCli({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out, "quelm-cli " + quelm::programVersion() + "\n");
+  EXPECT_TRUE(runCli({"--help"}, "/etc/site/quelm.INI").out.contains("In use: /etc/site/quelm.INI\n"));
+  EXPECT_TRUE(runCli({"--config", "/tmp/other.INI", "--help"}).out.contains("In use: /tmp/other.INI\n"));
+}
+
+TEST(CliFrame, ADeviceTheUserMayNotOpenEndsWithTheRemedyAfterTheConnectError) {
+  QTemporaryDir dir;
+  const QString node = quelm::test::forbiddenDevice(dir);
+  ASSERT_FALSE(node.isEmpty());
+  const QString err = QString::fromUtf8(quelm::test::runUnprivileged([&] {
+    const auto r = runCli({"list", "--port", node});
+    return QByteArray::number(r.code) + '\n' + r.err.toUtf8();
+  }));
+  const QStringList lines = err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_GE(lines.size(), 3) << err.toStdString();
+  EXPECT_EQ(lines.front(), "1");
+  EXPECT_EQ(lines.at(lines.size() - 2),
+            "quelm-cli: " + node + ": COM connect. error (not avail./already/can't connect) (-201)");
+  EXPECT_EQ(lines.back(), "quelm-cli: " + quelm::permissionNote(node));
 }
 
 TEST_F(CliFile, InfoCountsBlocksAndNamesTheNewestAndTheDateSpan) {

@@ -37,7 +37,7 @@ class CliPrompter final : public Prompter {
   explicit CliPrompter(CliIO& io) : io_(io) {}
   StandardButton message(const MessageRequest& r) override {
     if (r.code != 0) {
-      io_.reported.emplace_back(r.code, r.text);
+      io_.reported.push_back({r.code, r.text, r.note});
       return Ok;
     }
     io_.err << (r.title.isEmpty() ? QString() : r.title + QStringLiteral(": ")) << r.text << Qt::endl;
@@ -62,17 +62,25 @@ QString fileDetail(int code, const QString& context) {
   return (f.name == context ? QString() : QStringLiteral(": ") + f.name) + QStringLiteral(": ") + f.reason;
 }
 
-void printHelp(QTextStream& out) {
-  out << "usage: quelm-cli COMMAND [ARGUMENTS]\n\ncommands:\n";
+}  // namespace
+
+std::vector<CommandInfo> registeredCommands() {
+  std::vector<CommandInfo> commands;
+  for (const auto& [name, info] : registry()) commands.push_back(info);
+  return commands;
+}
+
+void printHelp(QTextStream& out, const QString& configPath) {
+  out << "usage: quelm-cli COMMAND [ARGUMENTS]\n       quelm-cli --help | --version\n\ncommands:\n";
   for (const auto& [name, info] : registry()) out << "  " << info.usage << "\n      " << info.summary << "\n";
-  out << "\nEvery command takes --config FILE: the configuration file to use instead of quelm.INI\n"
-         "beside the program (service level, COMn mapping).\n"
+  out << "\nEvery command takes --config FILE: the configuration file to use instead of the\n"
+         "program's (service level, COMn mapping). In use: "
+      << configPath
+      << "\n"
          "Reader options: --port COMn|DEVICE (COMn as the configuration file maps it), "
          "--baud RATE (default 19200).\n"
          "Exit status: 0 success, 1 failure, 2 wrong usage or a decision not given.\n";
 }
-
-}  // namespace
 
 bool Args::flag(const QString& name) { return words_.removeOne(name); }
 
@@ -141,7 +149,12 @@ int failure(CliIO& io, int code, const QString& context) {
   io.err << "quelm-cli: ";
   if (!context.isEmpty()) io.err << context << ": ";
   io.err << ErrorMessage(code).message << " (" << code << ")" << fileDetail(code, context) << Qt::endl;
-  std::erase_if(io.reported, [code](const auto& r) { return r.first == code; });
+  // The code is printed once; what its reports add still is, each once.
+  QStringList notes;
+  for (const CliIO::Reported& r : io.reported)
+    if (r.code == code && !r.note.isEmpty() && !notes.contains(r.note)) notes << r.note;
+  for (const QString& note : notes) io.err << "quelm-cli: " << note << Qt::endl;
+  std::erase_if(io.reported, [code](const CliIO::Reported& r) { return r.code == code; });
   return kExitFailure;
 }
 
@@ -252,9 +265,10 @@ int runCli(const QStringList& arguments, CliIO& io) {
   if (const QString problem = ConfigFileProblem(io.configPath); !problem.isEmpty())
     io.err << "quelm-cli: warning: " << problem << Qt::endl;
   int code = dispatch(arguments, io);
-  for (const auto& [reportedCode, message] : io.reported)
-    io.err << "quelm-cli: " << message << " (" << reportedCode << ")" << fileDetail(reportedCode, QString())
-           << Qt::endl;
+  for (const CliIO::Reported& r : io.reported) {
+    io.err << "quelm-cli: " << r.message << " (" << r.code << ")" << fileDetail(r.code, QString()) << Qt::endl;
+    if (!r.note.isEmpty()) io.err << "quelm-cli: " << r.note << Qt::endl;
+  }
   if (!io.reported.empty() && code == kExitOk) code = kExitFailure;
   io.reported.clear();
   // Results that never reached their reader (a full disk, /dev/full, a
@@ -280,13 +294,17 @@ static int dispatch(const QStringList& arguments, CliIO& io) {
     words.remove(at, 2);
   }
   if (words.isEmpty()) {
-    printHelp(io.err);
+    printHelp(io.err, io.configPath);
     return kExitUsage;
   }
   const QString command = words.first();
   if (command == QStringLiteral("--help") || command == QStringLiteral("-h") ||
       command == QStringLiteral("help")) {
-    printHelp(io.out);
+    printHelp(io.out, io.configPath);
+    return kExitOk;
+  }
+  if (command == QStringLiteral("--version")) {
+    io.out << "quelm-cli " << programVersion() << Qt::endl;
     return kExitOk;
   }
   const auto it = registry().find(command);

@@ -40,10 +40,15 @@ struct CliIO {
   // The program's configuration file (service level, COMn mapping).
   QString configPath;
   // Failures the core reported (the error reporter's boxes) that no command
-  // has printed yet: code and message. failure() prints a code with its
-  // context and takes it off; runCli prints what is left and never lets a
-  // command that had one end in success.
-  std::vector<std::pair<int, QString>> reported = {};
+  // has printed yet. failure() prints a code with its context and takes it
+  // off; runCli prints what is left and never lets a command that had one
+  // end in success.
+  struct Reported {
+    int code;
+    QString message;
+    QString note;  // a line the report adds after the message
+  };
+  std::vector<Reported> reported = {};
 };
 
 // The words after the command name. Options are taken out as they are asked
@@ -95,6 +100,12 @@ class CommandRegistrar {
  public:
   explicit CommandRegistrar(const CommandInfo& info);
 };
+
+// The registered commands, by name: what --help lists, the manual page and
+// the shell completion are made from.
+std::vector<CommandInfo> registeredCommands();
+// quelm-cli --help, naming the configuration file in use.
+void printHelp(QTextStream& out, const QString& configPath);
 
 // Runs one command line (argv without the program name). Installs the
 // command-line prompter for the duration.

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "Cli.h"
+#include "base/Config.h"
 #include "base/UserLocale.h"
 
 int main(int argc, char** argv) {
@@ -17,9 +18,10 @@ int main(int argc, char** argv) {
   quelm::setUserLocale(quelm::systemUserLocale());
   QTextStream out(stdout);
   QTextStream err(stderr);
-  // The program's configuration file: quelm.INI beside both executables.
+  // The program's configuration file, found by the program's own rule:
+  // quelm.INI beside both executables, or the user's one when installed.
   quelm::cli::CliIO io{out, err, ::isatty(STDERR_FILENO) == 1,
-                       QCoreApplication::applicationDirPath() + QStringLiteral("/quelm.INI")};
+                       quelm::defaultConfigFilePath(QStringLiteral("quelm"))};
   QStringList arguments = QCoreApplication::arguments();
   arguments.removeFirst();
   int code = quelm::cli::runCli(arguments, io);
