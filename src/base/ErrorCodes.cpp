@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 namespace quelm {
 
@@ -54,6 +55,18 @@ const ResultCodeEntry kResultCodes[] = {
     {kErrExchangeRunning, W, "The line to the reader is in use (software update running?)"},
     {kErrProgramEmpty, E, "Program file is empty"},
     {kErrProgramTooLarge, E, "Program file too large (more than 64 blocks of 1024 bytes)"},
+    {kErrArchiveOpen, E, "Dose archive cannot be opened"},
+    {kErrArchiveNotDatabase, E, "Dose archive: the file is not a dose archive database"},
+    {kErrArchiveNewerSchema, E, "Dose archive was written by a newer program version: update this program"},
+    {kErrArchiveBusy, E, "Dose archive is busy: another program is writing to it, try again"},
+    {kErrArchiveReadOnly, E, "Dose archive is read-only"},
+    {kErrArchiveQuery, E, "Dose archive error"},
+    {kErrArchiveServer, E, "Dose archive server not reachable"},
+    {kErrArchiveLogin, E, "Dose archive server refused the login (user or password)"},
+    {kErrArchiveDriver, E, "Dose archive: the database driver is not installed"},
+    {kErrArchiveOverlap, E, "Wear period overlaps another period of the dosimeter"},
+    {kErrArchiveAddress, E, "Dose archive address not understood"},
+    {kErrArchiveFaults, E, "Dose archive check found faults"},
 };
 const int kResultCodeCount = static_cast<int>(std::size(kResultCodes));
 
@@ -65,11 +78,29 @@ ErrorText ErrorMessage(int code) {
 
 }  // namespace quelm
 
+namespace quelm {
+namespace {
+struct PendingNote {
+  int code = 0;
+  QString line;
+};
+PendingNote& pendingNote() {
+  static PendingNote note;
+  return note;
+}
+}  // namespace
+
+void explainNextReport(int code, const QString& line) { pendingNote() = {code, line}; }
+}  // namespace quelm
+
 int ReportError(int code, const QString& /*context*/) {
   const quelm::ErrorText t = quelm::ErrorMessage(code);
   const QString title =
       t.kind == quelm::MessageKind::Warning ? QStringLiteral("Warning") : QStringLiteral("Error");
-  quelm::prompter().message(quelm::MessageRequest{t.kind, title, t.message, quelm::Ok, quelm::Ok, code});
+  QString note;
+  if (quelm::pendingNote().code == code) note = std::exchange(quelm::pendingNote(), {}).line;
+  quelm::prompter().message(
+      quelm::MessageRequest{t.kind, title, t.message, quelm::Ok, quelm::Ok, code, note});
   return code;
 }
 

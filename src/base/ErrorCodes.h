@@ -48,6 +48,19 @@ enum ResultCode : int {
   // A program file the reader's loader cannot take whole.
   kErrProgramEmpty = -216,
   kErrProgramTooLarge = -217,
+  // The dose archive (a database: an SQLite file or a PostgreSQL server).
+  kErrArchiveOpen = -300,
+  kErrArchiveNotDatabase = -301,
+  kErrArchiveNewerSchema = -302,
+  kErrArchiveBusy = -303,
+  kErrArchiveReadOnly = -304,
+  kErrArchiveQuery = -305,
+  kErrArchiveServer = -306,
+  kErrArchiveLogin = -307,
+  kErrArchiveDriver = -308,
+  kErrArchiveOverlap = -309,
+  kErrArchiveAddress = -310,
+  kErrArchiveFaults = -311,
 };
 
 // One row of the code table. A code without a message of its own (message
@@ -67,6 +80,12 @@ struct ErrorText {
 
 // The message and dialog kind ReportError uses for a code.
 ErrorText ErrorMessage(int code);
+
+// A line that the next report of `code` shows after the code's message, for
+// what only the failing operation knows (which device, what to do). The
+// report takes it; a later one of the same code, or another note, replaces
+// it; an empty line takes it back.
+void explainNextReport(int code, const QString& line);
 
 }  // namespace quelm
 

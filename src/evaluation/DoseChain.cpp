@@ -90,6 +90,16 @@ EvalMembers InitialEvalMembers(const BlockRecord& record, const uint32_t values[
   return m;
 }
 
+std::optional<double> BlockDose(const BlockRecord& record) {
+  uint32_t values[kRawValueCount] = {};
+  uint32_t ranges[kRawValueCount] = {};
+  DecodeBlockValues(record, values, ranges);
+  const EvalMembers m = InitialEvalMembers(record, values);
+  const DoseEvaluation e = EvaluateDose(record, m.evalStart, m.evalLength, m.normFact);
+  if (e.normFactZero || !std::isfinite(e.measDose)) return std::nullopt;
+  return e.measDose;
+}
+
 void ClampEvalMembers(EvalMembers& m) {
   m.evalStart = std::clamp(m.evalStart, 0, kChannelCount - 1);
   m.evalLength = std::clamp(m.evalLength, 1, kChannelCount - m.evalStart);

@@ -4,6 +4,8 @@
 // Shared by the detail view and by the sample-data generator, which writes
 // MeasuredDose so that it agrees with what the program evaluates.
 
+#include <optional>
+
 #include "measurement/BlockRecord.h"
 
 // Correction temperature t = ReaderTemp * 0.5 - 20, in single precision
@@ -54,6 +56,11 @@ bool DecodeBlockValues(const BlockRecord& record, uint32_t values[kRawValueCount
 // channel 99 or is empty), EVANORM capped at 100000, and the cursor on the
 // first channel holding the window's largest value (0 when all are 0).
 EvalMembers InitialEvalMembers(const BlockRecord& record, const uint32_t values[kRawValueCount]);
+
+// The dose of a freshly read block as the detail view shows it: the chain
+// over the block's own window (InitialEvalMembers). Nothing when the
+// normalisation factor is 0 or the chain gives no finite number.
+std::optional<double> BlockDose(const BlockRecord& record);
 
 // Brings the window and the cursor into their limits: 0 <= evalStart <= 99,
 // 1 <= evalLength <= 100 - evalStart, 0 <= cursorPos <= 99.

@@ -26,16 +26,23 @@ TDownLoadForm* DownLoadForm = nullptr;
 
 namespace {
 
-// Limits of the date edits: the arrow keys step within them.
+// Limits of the date edits: the arrow keys step within them. They are the
+// download's own, which the command line keeps too.
 struct EditLimits {
   QLineEdit* TDownLoadForm::*edit;
   int maxLength, min, max;
 };
 constexpr int kBlockNumberMax = 32767;
+constexpr EditLimits dateLimits(QLineEdit* TDownLoadForm::*edit, quelm::DateField field) {
+  const quelm::DateFieldLimits& l = quelm::kDateLimits[field];
+  return {edit, l.maxLength, l.min, l.max};
+}
 const EditLimits kEditLimits[] = {
-    {&TDownLoadForm::DownLoadYearEdit, 4, 1900, 2100}, {&TDownLoadForm::DownLoadMonthEdit, 2, 1, 12},
-    {&TDownLoadForm::DownLoadDayEdit, 2, 1, 31},       {&TDownLoadForm::DownLoadHourEdit, 2, 0, 24},
-    {&TDownLoadForm::DownLoadMinEdit, 2, 0, 60},
+    dateLimits(&TDownLoadForm::DownLoadYearEdit, quelm::kYear),
+    dateLimits(&TDownLoadForm::DownLoadMonthEdit, quelm::kMonth),
+    dateLimits(&TDownLoadForm::DownLoadDayEdit, quelm::kDay),
+    dateLimits(&TDownLoadForm::DownLoadHourEdit, quelm::kHour),
+    dateLimits(&TDownLoadForm::DownLoadMinEdit, quelm::kMinute),
 };
 
 class BusyCursor {
@@ -353,6 +360,7 @@ void TDownLoadForm::StartButtonClick() {
     r = Job.start();
   }
   showResult(r);
+  if (AfterDownload) AfterDownload(r);
 }
 
 void TDownLoadForm::AbortButtonClick() { Job.requestAbort(); }

@@ -60,6 +60,9 @@ class TDownLoadForm : public QWidget {
 
   // Runs when the window closes (the main window becomes usable again).
   std::function<void()> OnClosed;
+  // Runs after every Start, once its result was shown (a dose archive takes
+  // what a complete download wrote).
+  std::function<void(const quelm::DownloadResult&)> AfterDownload;
   // The question window to ask; the program's TAppendForm when not set.
   TAppendForm* Question = nullptr;
 

@@ -1,8 +1,11 @@
 #include "shell/Application.h"
 
 #include <QWidget>
+#include "archive/ArchiveText.h"
+#include "archive/DownloadArchiver.h"
+#include "base/Config.h"
 #include "base/Diag.h"
-
+#include "base/ErrorCodes.h"
 #include "base/Process.h"
 #include "base/Prompter.h"
 #include "evaluation/BlockFormat.h"
@@ -44,6 +47,10 @@ ProgramWindows createProgramWindows() {
   w.emplace_back(main);
   auto* io = new TIoForm();
   w.emplace_back(io);
+  // Which configuration file was not used, and why: the main window's box
+  // ("INI/CFG file access error") names neither.
+  if (const QString problem = ConfigFileProblem(configFilePath()); !problem.isEmpty())
+    io->AppendLine(problem);
   const bool professional = main->Professional != 0;
   // The window cannot reach the evaluation's date conversion itself.
   auto* bpt = new TBptSubForm(professional, FormatReadOutTime);
@@ -65,6 +72,7 @@ ProgramWindows createProgramWindows() {
   auto* download = new TDownLoadForm();
   w.emplace_back(download);
   ConnectDownloadItem(*main, *download);
+  ConnectDownloadArchive(*download);
   auto* service = new TSrvForm(&io->Link);
   w.emplace_back(service);
   w.emplace_back(std::make_unique<TLUTListForm>(professional));
@@ -119,6 +127,27 @@ void ConnectDownloadItem(TPgcForm& main, TDownLoadForm& download) {
   download.OnClosed = [m] {
     m->setEnabled(true);
     m->show();
+  };
+}
+
+void ConnectDownloadArchive(TDownLoadForm& download) {
+  auto archiver = std::make_shared<DownloadArchiver>(download.Job);
+  const DownloadJob* job = &download.Job;
+  download.AfterDownload = [archiver, job](const DownloadResult& result) {
+    const ArchiveSettings settings = ReadArchiveSettings(configFilePath());
+    const DownloadState& s = job->state();
+    const QString source =
+        s.source == DownloadSource::File
+            ? s.sourceName
+            : QStringLiteral("COM%1").arg(IoForm ? int(IoForm->Link.COMPortDrv.PortNumber()) : 0);
+    // Switched off, what the download wrote is only let go.
+    const DownloadArchiveOutcome o =
+        archiver->finish(settings.archiveDownloads ? result : DownloadResult{}, settings, source);
+    for (const QString& line : o.lines) LogTrace(line);
+    if (o.ran && o.code) {
+      LogTrace(QStringLiteral("Dose archive %1: %2").arg(o.where, o.detail));
+      ReportError(o.code);
+    }
   };
 }
 

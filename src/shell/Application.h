@@ -39,6 +39,11 @@ void ConnectDosimeterParameterItem(TPgcForm& main, TBptSubForm& form);
 // "Download" shows the download window; closing it gives the main window back.
 void ConnectDownloadItem(TPgcForm& main, TDownLoadForm& download);
 
+// A complete download of the window goes into the dose archive when the
+// configuration file's [Dose archive] ArchiveDownloads is on (the default);
+// what it did goes to the log, a failure to the error box.
+void ConnectDownloadArchive(TDownLoadForm& download);
+
 // Runs the program: title "Quelm", the build diagnostic mask, the windows
 // from the factory, the event loop until the main window closes. An
 // exception escaping the creation or the loop is shown in the exception box;

@@ -77,7 +77,8 @@ TEST(ResultCodes, EachCodeHasOneRowAndTheNamesAreTheTablesCodes) {
     EXPECT_TRUE(seen.insert(kResultCodes[i].code).second) << kResultCodes[i].code;
   const std::pair<int, int> names[] = {{kErrBlockNotFound, -1},     {kErrFileOpen, -107},
                                        {kErrSourceFile, -214},      {kErrReaderRefused, -210},
-                                       {kErrExchangeRunning, -215}, {kErrUserCancelled, -100}};
+                                       {kErrExchangeRunning, -215}, {kErrUserCancelled, -100},
+                                       {kErrArchiveOpen, -300},     {kErrArchiveFaults, -311}};
   for (const auto& [name, code] : names) {
     EXPECT_EQ(name, code);
     EXPECT_TRUE(seen.count(code)) << code;

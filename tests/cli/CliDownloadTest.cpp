@@ -69,7 +69,7 @@ TEST_F(CliDownloadTest, WrongOrMissingChoicesAreUsageErrors) {
 
 TEST_F(CliDownloadTest, AFileDownloadAndAnExportWriteWhatTheWindowWrites) {
   // Without --number the whole file, wrapped range and all.
-  auto r = runCli({"download", "--from-file", "src.dat", "--out", "copy"});
+  auto r = runCli({"download", "--from-file", "src.dat", "--out", "copy", "--no-archive"});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   EXPECT_EQ(
       r.out,
@@ -77,7 +77,8 @@ TEST_F(CliDownloadTest, AFileDownloadAndAnExportWriteWhatTheWindowWrites) {
   EXPECT_EQ(ReadFile("copy.dat"), ReadFile("src.dat"));
   EXPECT_TRUE(ReadFile("copy.txt").contains("\r\nBL No=  2040  \r\n"));
 
-  r = runCli({"download", "--from-file", "src.dat", "--number", "3", "4", "--out", "copy", "--append"});
+  r = runCli({"download", "--from-file", "src.dat", "--number", "3", "4", "--out", "copy", "--append",
+              "--no-archive"});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   EXPECT_EQ(r.out, "Downloaded 2 block(s) 3..4 to copy.dat\n") << "no lists beside an existing file";
   EXPECT_EQ(ReadFile("copy.dat").size(), 16 * 512);

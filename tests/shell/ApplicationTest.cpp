@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
@@ -11,10 +13,13 @@
 
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
+#include "archive/Archive.h"
 #include "base/Config.h"
 #include "base/Diag.h"
+#include "base/IniFile.h"
 #include "link/COMPort.h"
 #include "measurement/DownLoadForm.h"
+#include "sample-data/SampleData.h"
 #include "service/SrvForm.h"
 #include "service/SwUpdate.h"
 #include "shell/AboutForm.h"
@@ -176,6 +181,37 @@ TEST_F(ApplicationTest, AnExceptionFromAnEventHandlerIsShownAndDeliveryGoesOn) {
   EXPECT_EQ(prompter_.messages[0].text, QString::fromLatin1(std::bad_alloc().what()));
   EXPECT_TRUE(quelm::notifyGuarded([] { return true; }));
   EXPECT_EQ(prompter_.messages.size(), 1u);
+}
+
+TEST_F(ApplicationTest, AWindowDownloadIsArchivedUnlessTheConfigurationFileSwitchesItOff) {
+  quelm::test::WorkDirScope workDir(dir_);
+  ASSERT_EQ(WriteSampleDataFile(QStringLiteral("src.dat"), {5, 3, 0}), 0);
+  for (const bool on : {false, true}) {
+    const QString db = dir_.filePath(on ? QStringLiteral("on.sqlite") : QStringLiteral("off.sqlite"));
+    quelm::IniFile ini(quelm::configFilePath());
+    ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("Database"), db);
+    ini.WriteInteger(QStringLiteral("Dose archive"), QStringLiteral("ArchiveDownloads"), on ? 1 : 0);
+    ASSERT_TRUE(ini.UpdateFile());
+    TDownLoadForm form;
+    quelm::ConnectDownloadArchive(form);
+    form.FileRadioButton->click();
+    form.Job.skimSource(QStringLiteral("src.dat"));
+    form.DownLoadFileNameEdit->setText(on ? QStringLiteral("on") : QStringLiteral("off"));
+    form.StartButtonClick();
+    EXPECT_EQ(prompter_.texts(), QStringList{"Process completed"});
+    prompter_.clear();
+    EXPECT_EQ(QFile::exists(db), on);
+    if (!on) continue;
+    quelm::ArchiveLocation location;
+    QString error;
+    ASSERT_EQ(quelm::ParseArchiveLocation(db, &location, &error), 0);
+    int code = 0;
+    auto archive = quelm::DoseArchive::open(location, {}, &code, &error);
+    ASSERT_TRUE(archive);
+    quelm::CheckReport report;
+    ASSERT_EQ(archive->check(&report), 0);
+    EXPECT_EQ(report.readouts, 5);
+  }
 }
 
 }  // namespace

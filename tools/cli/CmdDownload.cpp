@@ -3,32 +3,15 @@
 // storage file without one is refused rather than guessed at.
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <csignal>
 
 #include "Cli.h"
+#include "archive/DownloadArchiver.h"
 #include "measurement/Download.h"
 
 namespace quelm::cli {
 namespace {
 
 const QString kCommand = QStringLiteral("download");
-
-volatile std::sig_atomic_t g_interrupted = 0;
-void onInterrupt(int) { g_interrupted = 1; }
-
-// Ctrl+C stops the download before its next block, as Abort does: what was
-// written stays whole.
-class InterruptAsAbort {
- public:
-  InterruptAsAbort() {
-    g_interrupted = 0;
-    previous_ = std::signal(SIGINT, onInterrupt);
-  }
-  ~InterruptAsAbort() { std::signal(SIGINT, previous_); }
-
- private:
-  void (*previous_)(int);
-};
 
 // Progress on standard error: one bar redrawn on a terminal, a line per
 // block otherwise (logs of scheduled jobs).
@@ -89,7 +72,7 @@ int report(CliIO& io, const DownloadJob& job, const DownloadResult& r) {
     case DownloadResult::kRefused:
       return usageError(io, kCommand, r.message);
     case DownloadResult::kFailure:
-      failure(io, r.code);
+      failure(io, r.code, kCommand);
       if (r.blocks > 0) printKept(io, job, r);
       return kExitFailure;
     case DownloadResult::kNone:
@@ -98,7 +81,29 @@ int report(CliIO& io, const DownloadJob& job, const DownloadResult& r) {
   return usageError(io, kCommand, QStringLiteral("nothing was downloaded"));
 }
 
+// What a complete download wrote goes into the dose archive. A failure
+// there turns the exit status to 1 but keeps the data file and the
+// reader's acknowledgement: the data file is the primary record.
+int archiveDownload(CliIO& io, DownloadArchiver& archiver, const DownloadResult& r, const QString& source,
+                    const std::optional<QString>& db, int exitCode) {
+  ArchiveSettings settings = ReadArchiveSettings(io.configPath);
+  if (db) settings.database = *db;
+  const DownloadArchiveOutcome o = archiver.finish(r, settings, source);
+  if (!o.ran) return exitCode;
+  for (const QString& line : o.lines) io.out << line << "\n";
+  io.out.flush();
+  if (o.code == kExitOk) return exitCode;
+  const QString where = o.where.isEmpty()    ? o.detail
+                        : o.detail.isEmpty() ? o.where
+                                             : o.where + ": " + o.detail;
+  failure(io, o.code, QStringLiteral("dose archive ") + where);
+  io.err << "quelm-cli: the data file is kept; 'quelm-cli archive import' archives it later" << Qt::endl;
+  return kExitFailure;
+}
+
 int run(Args& args, CliIO& io) {
+  const bool noArchive = args.flag(QStringLiteral("--no-archive"));
+  const std::optional<QString> db = args.value(QStringLiteral("--db"));
   const std::optional<QString> sourceFile = args.value(QStringLiteral("--from-file"));
   const bool unsaved = args.flag(QStringLiteral("--unsaved"));
   const std::optional<QStringList> number = args.values(QStringLiteral("--number"), 2);
@@ -120,6 +125,9 @@ int run(Args& args, CliIO& io) {
     }
 
   std::unique_ptr<ReaderSession> session;
+  // The archive names the reader's port as where a read-out came from.
+  const int portAt = args.remaining().indexOf(QStringLiteral("--port"));
+  const QString port = portAt >= 0 ? args.remaining().value(portAt + 1) : QString();
   if (!sourceFile) {
     int exitCode = kExitOk;
     if (!args.ok()) return usageError(io, kCommand, args.error());
@@ -136,6 +144,7 @@ int run(Args& args, CliIO& io) {
     args.fail(QStringLiteral("a download from a file takes --number FROM TO, not --unsaved or --since"));
   if (!sourceFile && types != 1) args.fail(QStringLiteral("choose one of --unsaved, --number and --since"));
   std::array<QString, kDateFieldCount> date;
+  QString error;
   if (since) {
     const QRegularExpressionMatch m =
         QRegularExpression(QStringLiteral("^(\\d{4})\\.(\\d{1,2})\\.(\\d{1,2}) (\\d{1,2}):(\\d{1,2})$"))
@@ -143,13 +152,26 @@ int run(Args& args, CliIO& io) {
     if (!m.hasMatch())
       args.fail(QStringLiteral("--since takes \"YYYY.MM.DD HH:MM\", not \"%1\"").arg(*since));
     for (int i = 0; i < kDateFieldCount; ++i) date[i] = m.captured(i + 1);
+    // The window's limits: nothing out of them is ever sent to the reader.
+    if (const QString error = DownloadDateError(date); m.hasMatch() && !error.isEmpty())
+      args.fail(QStringLiteral("--since: ") + error);
   }
+  if (db && noArchive) args.fail(QStringLiteral("--db names the archive that --no-archive skips"));
+  if (ArchiveLocation location; db && ParseArchiveLocation(*db, &location, &error)) args.fail(error);
   if (!args.ok()) return usageError(io, kCommand, args.error());
 
   DownloadJob job;
+  std::optional<DownloadArchiver> archiver;
+  if (!noArchive) archiver.emplace(job);
   job.setContentList(!noLst);
   job.setDetailedText(!noTxt);
   job.setStorageName(*out);
+  if (sourceFile) {
+    job.chooseFile();
+    job.setSourceName(*sourceFile);
+  }
+  // What would be written is checked before the reader is asked for anything.
+  if (DownloadResult r = job.checkFiles(); r.kind != DownloadResult::kNone) return report(io, job, r);
   if (QFileInfo::exists(job.state().storageName) && choices == 0)
     return usageError(
         io, kCommand,
@@ -170,15 +192,14 @@ int run(Args& args, CliIO& io) {
   for (int i = 0; since && i < kDateFieldCount; ++i) job.setDateText(static_cast<DateField>(i), date[i]);
 
   Progress progress(io, job);
-  InterruptAsAbort interrupt;
-  job.onChanged = [&] {
-    if (g_interrupted) job.requestAbort();
-    progress.update();
-  };
+  const InterruptScope interrupt([&job] { job.requestAbort(); });
+  job.onChanged = [&] { progress.update(); };
   r = job.start();
   job.onChanged = nullptr;
   progress.end();
-  return report(io, job, r);
+  const int exitCode = report(io, job, r);
+  if (!archiver) return exitCode;
+  return archiveDownload(io, *archiver, r, sourceFile ? *sourceFile : port, db, exitCode);
 }
 
 const CommandRegistrar registrar(
@@ -186,9 +207,10 @@ const CommandRegistrar registrar(
      "download (--port COMn|DEVICE [--baud RATE] (--unsaved | --number FROM TO | --since \"YYYY.MM.DD "
      "HH:MM\") "
      "| --from-file SOURCE.dat [--number FROM TO]) --out STORAGE.dat [--no-lst] [--no-txt] "
-     "[--append | --overwrite | --new]",
+     "[--append | --overwrite | --new] [--no-archive | --db URL]",
      "blocks from the reader or a data file into a data file, with its content list (.lst) and detailed text "
-     "list (.txt); an existing STORAGE.dat needs --append, --overwrite or --new",
+     "list (.txt); an existing STORAGE.dat needs --append, --overwrite or --new. A complete download is "
+     "archived in the dose archive (see archive) unless --no-archive is given",
      run});
 
 }  // namespace

@@ -1,0 +1,229 @@
+// The dose archive's speed goals, printed as ratios:
+//  - archiving a full reader image (2048 blocks) into a new SQLite file
+//    takes no longer than downloading it from a file into a new data file
+//    with its two lists (goal <= 1.0), and importing it again, all
+//    duplicates, half of that (goal <= 0.5);
+//  - with 1,000,000 read-outs archived (500 dosimeters, 2,000 each), one
+//    person's year totals and one dosimeter's history are answered at least
+//    100 times faster than summing that dosimeter's doses by a scan of the
+//    whole table (goal >= 100), on SQLite, and on PostgreSQL when
+//    QUELM_TEST_POSTGRES_URL names a server:
+//      bash scripts/with-postgres.sh build/bench/quelm_bench --benchmark_filter=Archive
+#include <benchmark/benchmark.h>
+
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstring>
+
+#include "archive/Archive.h"
+#include "measurement/Download.h"
+#include "sample-data/SampleData.h"
+
+namespace {
+
+using quelm::ArchiveLocation;
+using quelm::DoseArchive;
+
+double seconds(const QElapsedTimer& t) { return static_cast<double>(t.nsecsElapsed()) / 1e9; }
+
+std::unique_ptr<DoseArchive> openArchive(const QString& address) {
+  ArchiveLocation location;
+  QString detail;
+  int code = 0;
+  if (quelm::ParseArchiveLocation(address, &location, &detail)) return nullptr;
+  auto archive = DoseArchive::open(location, {}, &code, &detail);
+  if (!archive) std::fprintf(stderr, "archive %s: %d %s\n", qPrintable(address), code, qPrintable(detail));
+  return archive;
+}
+
+void BM_ArchiveFullReaderImage(benchmark::State& state) {
+  for (auto _ : state) {
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("full.dat"));
+    if (WriteSampleDataFile(source, {2048, 2006, 1234}) != 0) {
+      state.SkipWithError("no sample file");
+      return;
+    }
+    // What `quelm-cli download --from-file` does.
+    QElapsedTimer t;
+    t.start();
+    quelm::DownloadJob job;
+    job.setStorageName(dir.filePath(QStringLiteral("copy")));
+    job.chooseFile();
+    job.skimSource(source);
+    const quelm::DownloadResult r = job.start();
+    const double download = seconds(t);
+    if (r.kind != quelm::DownloadResult::kCompleted || r.blocks != 2048) {
+      state.SkipWithError("download failed");
+      return;
+    }
+    auto archive = openArchive(dir.filePath(QStringLiteral("a.sqlite")));
+    quelm::ImportResult first, again;
+    t.restart();
+    const int rc1 = archive ? archive->importFile(source, &first) : -1;
+    const double import = seconds(t);
+    t.restart();
+    const int rc2 = archive ? archive->importFile(source, &again) : -1;
+    const double duplicates = seconds(t);
+    if (rc1 || rc2 || first.added != 2048 || again.duplicates != 2048) {
+      state.SkipWithError("import failed");
+      return;
+    }
+    state.SetIterationTime(import);
+    state.counters["ratio_new"] = import / download;
+    state.counters["ratio_again"] = duplicates / download;
+    std::printf(
+        "archive 2048 blocks: download %.3f s, import %.3f s ratio %.2f (goal 1.0), "
+        "again %.3f s ratio %.2f (goal 0.5)\n",
+        download, import, import / download, duplicates, duplicates / download);
+  }
+}
+BENCHMARK(BM_ArchiveFullReaderImage)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
+
+constexpr int kDosimeters = 500;
+constexpr int kPerDosimeter = 2000;
+
+// 1,000,000 read-outs in ten transactions of 100,000: every dosimeter read
+// twice a day, from 2020 on.
+bool fillMillion(DoseArchive& archive) {
+  const std::vector<BlockRecord> templates = MakeSampleBlocks({2048, 77, 0});
+  const QDateTime start(QDate(2020, 1, 1), QTime(6, 0), Qt::UTC);
+  constexpr int kChunk = 100000;
+  std::vector<BlockRecord> chunk;
+  chunk.reserve(kChunk);
+  for (int i = 0; i < kDosimeters * kPerDosimeter; ++i) {
+    BlockRecord r = templates[static_cast<size_t>(i) % templates.size()];
+    const int dosimeter = i % kDosimeters, k = i / kDosimeters;
+    char id[6];
+    std::snprintf(id, sizeof id, "A%04d", dosimeter);
+    std::memcpy(r.BulbID, id, 5);
+    r.BlockNumber = static_cast<uint16_t>(i % 2048);
+    const QDateTime at = start.addSecs(k * 12 * 3600 + dosimeter * 60);
+    const uint8_t stamp[5] = {static_cast<uint8_t>(at.date().year() - 1900),
+                              static_cast<uint8_t>(at.date().month()), static_cast<uint8_t>(at.date().day()),
+                              static_cast<uint8_t>(at.time().hour()),
+                              static_cast<uint8_t>(at.time().minute())};
+    std::memcpy(r.DateTime, stamp, 5);
+    r.ErrorCodes = 0;
+    chunk.push_back(r);
+    if (static_cast<int>(chunk.size()) == kChunk) {
+      quelm::ImportResult result;
+      if (archive.importRecords(chunk, QStringLiteral("bench"), &result) != 0 || result.added != kChunk)
+        return false;
+      chunk.clear();
+    }
+  }
+  for (int d = 0; d < kDosimeters; ++d) {
+    const QString id = QStringLiteral("A%1").arg(d, 4, 10, QLatin1Char('0'));
+    const quelm::WearPeriod p{id, QStringLiteral("Person %1").arg(d, 3, 10, QLatin1Char('0')),
+                              QDateTime(QDate(2019, 1, 1), QTime(0, 0), Qt::UTC), std::nullopt};
+    if (archive.assign(p) != 0) return false;
+  }
+  return true;
+}
+
+// Sums one dosimeter's doses by reading every row: what the indexes save.
+double scanSeconds(const ArchiveLocation& l) {
+  const QString name = QStringLiteral("bench-scan");
+  double s = -1;
+  {
+    QSqlDatabase db =
+        QSqlDatabase::addDatabase(l.kind == ArchiveLocation::PostgreSQL ? "QPSQL" : "QSQLITE", name);
+    db.setDatabaseName(l.kind == ArchiveLocation::PostgreSQL ? l.database : l.path);
+    db.setHostName(l.host);
+    db.setPort(l.port);
+    db.setUserName(l.user);
+    db.setPassword(l.password);
+    if (db.open()) {
+      QSqlQuery q(db);
+      QElapsedTimer t;
+      t.start();
+      if (q.exec(QStringLiteral("SELECT SUM(dose_usv) FROM readouts WHERE dosimeter || '' = 'A0042'")) &&
+          q.next())
+        s = seconds(t);
+    }
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(name);
+  return s;
+}
+
+void millionReadouts(benchmark::State& state, bool postgres) {
+  for (auto _ : state) {
+    QTemporaryDir dir;
+    QString address = dir.filePath(QStringLiteral("million.sqlite"));
+    QString server = qEnvironmentVariable("QUELM_TEST_POSTGRES_URL");
+    if (postgres) {
+      if (server.isEmpty()) {
+        state.SkipWithError("no server: run under scripts/with-postgres.sh");
+        return;
+      }
+      // A database of its own, made anew.
+      ArchiveLocation admin;
+      QString error;
+      quelm::ParseArchiveLocation(server, &admin, &error);
+      {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "bench-admin");
+        db.setHostName(admin.host);
+        db.setPort(admin.port);
+        db.setUserName(admin.user);
+        db.setPassword(admin.password);
+        db.setDatabaseName(admin.database);
+        if (db.open()) {
+          QSqlQuery(db).exec("DROP DATABASE IF EXISTS quelm_bench WITH (FORCE)");
+          QSqlQuery(db).exec("CREATE DATABASE quelm_bench");
+        }
+        db.close();
+      }
+      QSqlDatabase::removeDatabase("bench-admin");
+      address = server.left(server.lastIndexOf(QLatin1Char('/')) + 1) + QStringLiteral("quelm_bench");
+    }
+    auto archive = openArchive(address);
+    QElapsedTimer t;
+    t.start();
+    if (!archive || !fillMillion(*archive)) {
+      state.SkipWithError("filling failed");
+      return;
+    }
+    const double fill = seconds(t);
+    const QDateTime yearEnd(QDate(2021, 12, 31), QTime(23, 59), Qt::UTC);
+    std::vector<quelm::PersonTotals> totals;
+    std::vector<quelm::ReadoutRow> rows;
+    quelm::HistoryQuery query;
+    query.dosimeter = QStringLiteral("A0042");
+    // Each answer timed as the best of a few, like the scan.
+    double totalsS = 1e9, historyS = 1e9, scanS = 1e9;
+    for (int i = 0; i < 3; ++i) {
+      t.restart();
+      archive->totals(QStringLiteral("Person 042"), yearEnd, &totals);
+      totalsS = std::min(totalsS, seconds(t));
+      t.restart();
+      archive->history(query, &rows);
+      historyS = std::min(historyS, seconds(t));
+      scanS = std::min(scanS, scanSeconds(archive->location()));
+    }
+    if (totals.size() != 1 || totals[0].readouts == 0 || rows.size() != kPerDosimeter || scanS <= 0) {
+      state.SkipWithError("queries failed");
+      return;
+    }
+    state.SetIterationTime(totalsS);
+    state.counters["ratio_totals"] = scanS / totalsS;
+    state.counters["ratio_history"] = scanS / historyS;
+    std::printf(
+        "%s, 1,000,000 read-outs (filled in %.1f s): scan %.3f s; year totals %.4f s ratio %.0f, "
+        "history %.4f s ratio %.0f (goal 100)\n",
+        postgres ? "PostgreSQL" : "SQLite", fill, scanS, totalsS, scanS / totalsS, historyS,
+        scanS / historyS);
+  }
+}
+
+void BM_ArchiveMillionSQLite(benchmark::State& state) { millionReadouts(state, false); }
+BENCHMARK(BM_ArchiveMillionSQLite)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
+
+void BM_ArchiveMillionPostgreSQL(benchmark::State& state) { millionReadouts(state, true); }
+BENCHMARK(BM_ArchiveMillionPostgreSQL)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
+
+}  // namespace

@@ -1,0 +1,38 @@
+#include "archive/DownloadArchiver.h"
+
+#include "archive/ArchiveText.h"
+#include "base/ErrorCodes.h"
+
+namespace quelm {
+
+DownloadArchiver::DownloadArchiver(DownloadJob& job) : job_(job) {
+  job_.onBlockWritten = [this](const BlockRecord& record) { written_.push_back(record); };
+}
+
+DownloadArchiver::~DownloadArchiver() { job_.onBlockWritten = nullptr; }
+
+DownloadArchiveOutcome DownloadArchiver::finish(const DownloadResult& result, const ArchiveSettings& settings,
+                                                const QString& source, const ArchiveOptions& options) {
+  DownloadArchiveOutcome o;
+  std::vector<BlockRecord> records;
+  records.swap(written_);
+  if (result.kind != DownloadResult::kCompleted) return o;
+  o.ran = true;
+  ArchiveLocation location;
+  o.code = ParseArchiveLocation(settings.database, &location, &o.detail);
+  if (o.code) return o;
+  o.where = location.displayText();
+  std::unique_ptr<DoseArchive> archive = DoseArchive::open(location, options, &o.code, &o.detail);
+  if (!archive) return o;
+  o.code = archive->importRecords(records, source, &o.result, settings.notificationLevel);
+  if (o.code) {
+    o.detail = archive->errorDetail();
+    return o;
+  }
+  o.lines << DownloadArchivedLine(o.result);
+  for (const ReadoutFields& f : o.result.conflicting) o.lines << ConflictLine(QStringLiteral("Archive"), f);
+  for (const ReadoutFields& f : o.result.highDoses) o.lines << HighDoseLine(f);
+  return o;
+}
+
+}  // namespace quelm

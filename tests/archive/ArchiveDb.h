@@ -1,0 +1,143 @@
+#pragma once
+// A fresh, empty archive for one test, on SQLite (a file in a temporary
+// folder) or on the PostgreSQL server named by QUELM_TEST_POSTGRES_URL (a
+// database of its own, dropped afterwards: tests run in parallel). Without
+// that variable the PostgreSQL cases are skipped, unless
+// QUELM_TEST_REQUIRE_POSTGRES is set (scripts/test.sh), where they fail.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+#include "archive/Archive.h"
+#include "sample-data/SampleData.h"
+
+namespace quelm::test {
+
+enum class Backend { SQLite, PostgreSQL };
+inline const char* backendName(const ::testing::TestParamInfo<Backend>& info) {
+  return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
+}
+
+// The server's maintenance address, or empty.
+inline QString postgresUrl() { return qEnvironmentVariable("QUELM_TEST_POSTGRES_URL"); }
+
+class ArchiveDb {
+ public:
+  explicit ArchiveDb(Backend backend) : backend_(backend) {
+    if (backend == Backend::SQLite) {
+      url = dir_.filePath(QStringLiteral("archive.sqlite"));
+      return;
+    }
+    const QString server = postgresUrl();
+    if (server.isEmpty()) return;
+    static std::atomic<int> counter{0};
+    name_ = QStringLiteral("quelm_test_%1_%2").arg(::getpid()).arg(counter++);
+    if (!admin(QStringLiteral("CREATE DATABASE %1").arg(name_))) return;
+    url = server.left(server.lastIndexOf(QLatin1Char('/')) + 1) + name_;
+  }
+  ~ArchiveDb() {
+    if (!name_.isEmpty()) admin(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name_));
+  }
+  ArchiveDb(const ArchiveDb&) = delete;
+  ArchiveDb& operator=(const ArchiveDb&) = delete;
+
+  // Call first in a test: skips (or fails) when there is no server.
+  bool available() const {
+    if (!url.isEmpty()) return true;
+    if (backend_ == Backend::PostgreSQL && qEnvironmentVariableIsEmpty("QUELM_TEST_REQUIRE_POSTGRES"))
+      return false;
+    ADD_FAILURE() << "no PostgreSQL server for the archive tests (QUELM_TEST_POSTGRES_URL)";
+    return false;
+  }
+
+  std::unique_ptr<DoseArchive> open(const ArchiveOptions& options = {}, int* code = nullptr) const {
+    ArchiveLocation location;
+    QString error;
+    EXPECT_EQ(ParseArchiveLocation(url, &location, &error), 0) << error.toStdString();
+    int rc = 0;
+    QString detail;
+    auto archive = DoseArchive::open(location, options, &rc, &detail);
+    if (code)
+      *code = rc;
+    else
+      EXPECT_TRUE(archive) << rc << " " << detail.toStdString();
+    return archive;
+  }
+
+  // Runs SQL on the archive's database behind the program's back.
+  bool raw(const QString& sql) const {
+    ArchiveLocation l;
+    QString error;
+    ParseArchiveLocation(url, &l, &error);
+    return exec(l, sql);
+  }
+
+  QString url;
+
+ private:
+  static bool exec(const ArchiveLocation& l, const QString& sql) {
+    const QString connection = QStringLiteral("quelm-test-raw");
+    bool ok = false;
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase(
+          l.kind == ArchiveLocation::PostgreSQL ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"),
+          connection);
+      if (l.kind == ArchiveLocation::PostgreSQL) {
+        db.setHostName(l.host);
+        db.setPort(l.port);
+        db.setUserName(l.user);
+        db.setPassword(l.password);
+        db.setDatabaseName(l.database);
+      } else {
+        db.setDatabaseName(l.path);
+      }
+      if (db.open()) {
+        QSqlQuery q(db);
+        ok = q.exec(sql);
+        EXPECT_TRUE(ok) << sql.toStdString() << ": " << q.lastError().text().toStdString();
+      } else {
+        ADD_FAILURE() << db.lastError().text().toStdString();
+      }
+      db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return ok;
+  }
+  bool admin(const QString& sql) const {
+    ArchiveLocation l;
+    QString error;
+    ParseArchiveLocation(postgresUrl(), &l, &error);
+    return exec(l, sql);
+  }
+
+  Backend backend_;
+  QTemporaryDir dir_;
+  QString name_;
+};
+
+// A sample read-out with the fields a test cares about.
+inline BlockRecord Readout(const char* dosimeter, const char* time, int block, const char* device = "Q0412") {
+  static const std::vector<BlockRecord> samples = MakeSampleBlocks({64, 7, 0});
+  BlockRecord r = samples[static_cast<size_t>(block) % samples.size()];
+  r.BlockNumber = static_cast<uint16_t>(block);
+  std::memcpy(r.BulbID, dosimeter, 5);
+  std::memcpy(r.DeviceID, device, 5);
+  r.ErrorCodes = 0;
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+  std::sscanf(time, "%d-%d-%d %d:%d", &y, &mo, &d, &h, &mi);
+  const uint8_t stamp[5] = {static_cast<uint8_t>(y - 1900), static_cast<uint8_t>(mo), static_cast<uint8_t>(d),
+                            static_cast<uint8_t>(h), static_cast<uint8_t>(mi)};
+  std::memcpy(r.DateTime, stamp, 5);
+  return r;
+}
+
+}  // namespace quelm::test
