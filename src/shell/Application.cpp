@@ -8,6 +8,7 @@
 #include "base/ErrorCodes.h"
 #include "base/Process.h"
 #include "base/Prompter.h"
+#include "base/ServiceLevel.h"
 #include "evaluation/BlockFormat.h"
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
@@ -51,7 +52,7 @@ ProgramWindows createProgramWindows() {
   // ("INI/CFG file access error") names neither.
   if (const QString problem = ConfigFileProblem(configFilePath()); !problem.isEmpty())
     io->AppendLine(problem);
-  const bool professional = main->Professional != 0;
+  const bool professional = serviceLevel();
   // The window cannot reach the evaluation's date conversion itself.
   auto* bpt = new TBptSubForm(professional, FormatReadOutTime);
   w.emplace_back(bpt);

@@ -186,9 +186,10 @@ int checkOutputFile(CliIO& io, const QString& path) {
   return failure(io, noteFileFailure(kErrFileOpen, path, notRegularReason()));
 }
 
-bool serviceLevel(const CliIO& io) {
-  AppConfig config;
-  return ReadConfig(io.configPath, config) == 0 && config.Professional;
+bool serviceLevel(const CliIO&) { return quelm::serviceLevel(); }
+
+int refuseBelowServiceLevel(CliIO& io, const QString& what) {
+  return fail(io, serviceLevelRefusal(what, io.configPath));
 }
 
 namespace {
@@ -267,7 +268,8 @@ int runCli(const QStringList& arguments, CliIO& io) {
     io.err << "quelm-cli: warning: " << problem << Qt::endl;
   int code = dispatch(arguments, io);
   for (const CliIO::Reported& r : io.reported) {
-    io.err << "quelm-cli: " << r.message << " (" << r.code << ")" << fileDetail(r.code, QString()) << Qt::endl;
+    io.err << "quelm-cli: " << r.message << " (" << r.code << ")" << fileDetail(r.code, QString())
+           << Qt::endl;
     if (!r.note.isEmpty()) io.err << "quelm-cli: " << r.note << Qt::endl;
   }
   if (!io.reported.empty() && code == kExitOk) code = kExitFailure;
@@ -316,6 +318,7 @@ static int dispatch(const QStringList& arguments, CliIO& io) {
     io.out << "usage: quelm-cli " << it->second.usage << "\n" << it->second.summary << Qt::endl;
     return kExitOk;
   }
+  loadServiceLevel(io.configPath);
   return it->second.run(args, io);
 }
 
