@@ -108,7 +108,7 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
   };
   if (port && !COMPortDrv.Connected()) {
     // The device failed during the wait; the port has shown why and closed it.
-    const int rc = COMPortDrv.DeviceFailure() != 0 ? COMPortDrv.DeviceFailure() : -2;
+    const int rc = COMPortDrv.DeviceFailure() != 0 ? COMPortDrv.DeviceFailure() : kPortNotConnected;
     trace.fail(QStringLiteral("TimerWndProc():%1").arg(rc), kLinkBoxMask);
     return rc;
   }
@@ -116,10 +116,10 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
     if (RcvCount > 0) {
       writeOut();
       trace.fail(QStringLiteral("ERR_RCVTIMEOUT"), kLinkBoxMask);
-      return -205;
+      return quelm::kErrReceiveTimeout;
     }
     trace.fail(QStringLiteral("ERR_0BYTERECEIVED"), kLinkBoxMask);
-    return -204;
+    return quelm::kErrNothingReceived;
   }
   writeOut();
   const quelm::ReplyVerdict v = quelm::ClassifyReply(RcvFrame, RcvCount, expected, information, payload,
@@ -147,7 +147,7 @@ int TFrameLink::DumpFrames(int frameLength, int expected) {
     trace.text() += QStringLiteral("ERR_NEW");
     quelm::showMessage(quelm::MessageKind::Plain, QString(), trace.text());
     LogTrace(trace.text());
-    return -101;
+    return quelm::kErrNew;
   }
   LogTrace(QStringLiteral("TrmFrame: ") + d.transmitDump);
   LogTrace(QStringLiteral("RcvFrame: ") + d.receiveDump);
@@ -167,7 +167,7 @@ int TFrameLink::SendCheckedCOMCmd(uint8_t* payload, uint16_t length, uint16_t* o
                                   const TCommandChannel::ReplyCheck& check) {
   // A frame must fit the transmit buffer; a longer payload cannot be sent
   // and is refused like a missing one.
-  if (!payload || length > quelm::kMaxPayload) return -102;
+  if (!payload || length > quelm::kMaxPayload) return quelm::kErrNullptr;
   // Exchanges are strictly sequential: one started from an event handled
   // during another's wait would take over its frame buffers and port.
   if (InExchange) return quelm::kErrExchangeRunning;
@@ -178,9 +178,9 @@ int TFrameLink::SendCheckedCOMCmd(uint8_t* payload, uint16_t length, uint16_t* o
 }
 
 namespace {
-// Codes of the port component itself (-1..-15): the device failed, and a
-// retry on it would only show the same messages again.
-bool isPortFailure(int code) { return code < 0 && code >= -15; }
+// Codes of the port component itself: the device failed, and a retry on it
+// would only show the same messages again.
+bool isPortFailure(int code) { return code >= kPortFirst && code <= kPortLast; }
 }  // namespace
 
 int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
@@ -189,7 +189,7 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
   const bool steps = DiagFlags & quelm::kDiagSteps;
   if (COMPortDrv.PortNumber() == pnCustom) {
     const int result = ShowOptionsModal ? ShowOptionsModal() : quelm::mrCancel;
-    if (result == quelm::mrCancel) return -100;
+    if (result == quelm::mrCancel) return quelm::kErrUserCancelled;
   }
   if (const int rc = quelm::connectForExchange(COMPortDrv); rc != 0) return rc;
 
@@ -199,7 +199,7 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
     if (LineHeld() && !isPortFailure(code) && COMPortDrv.Connected()) return;
     if (COMPortDrv.Disconnect() != 0) {
       trace.fail(QStringLiteral("ERR_DISCONNECT"));
-      ReportError(-202, trace.text());
+      ReportError(quelm::kErrComDisconnect, trace.text());
     }
   };
 

@@ -140,7 +140,7 @@ int TSoftwareUpdate::SendFile(QFile& file, int64_t size) {
     const int64_t at = int64_t{i} * kLoaderBlockSize;
     const int64_t want = std::min<int64_t>(kLoaderBlockSize, size - at);
     std::fill(std::begin(block), std::end(block), kErased);
-    if (!file.seek(at)) return -1;
+    if (!file.seek(at)) return kErrFileRead;
     // A block that cannot be read whole (a read error, or a file cut short
     // meanwhile) would program a damaged image: stop before the finish.
     if (file.read(reinterpret_cast<char*>(block), want) != want) return kErrFileRead;
@@ -164,7 +164,7 @@ int TSoftwareUpdate::SendLoaderRequest(uint8_t command, uint16_t address, const 
   const int n = static_cast<int>(request.size());
   const int sent = Link.COMPortDrv.SendData(request.data(), static_cast<uint32_t>(n));
   if (sent == n) return 0;
-  return sent < 0 ? sent : -1;
+  return sent < 0 ? sent : kPortWrite;
 }
 
 int TSoftwareUpdate::WaitLoaderReply() {
@@ -197,7 +197,7 @@ int TSoftwareUpdate::WaitLoaderReply() {
   };
   if (Abort_.requested()) return fail(kErrUserAbort);
   if (!(DiagFlags & kDiagNoPort) && !port.Connected())
-    return fail(port.DeviceFailure() != 0 ? port.DeviceFailure() : -2);
+    return fail(port.DeviceFailure() != 0 ? port.DeviceFailure() : kPortNotConnected);
   if (Link.TickCount >= Link.ReplyTimeout)
     return fail(Link.RcvCount == 0 ? kErrNothingReceived : kErrReceiveTimeout);
   if (interrupted) return fail(kErrLoaderInterrupted);
