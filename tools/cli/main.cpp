@@ -3,14 +3,35 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "Cli.h"
 #include "base/UserLocale.h"
 
+namespace {
+// Only a printed report paints text, which needs fonts and so a GUI
+// application; it runs on the offscreen platform, and every other command
+// stays free of any display.
+bool paintsReport(int argc, char** argv) {
+  if (argc < 2 || std::strcmp(argv[1], "archive") != 0) return false;
+  for (int i = 2; i < argc; ++i)
+    if (std::strcmp(argv[i], "report") == 0) return true;
+  return false;
+}
+}  // namespace
+
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
+  std::unique_ptr<QCoreApplication> application;
+  if (paintsReport(argc, argv)) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    application = std::make_unique<QGuiApplication>(argc, argv);
+  } else {
+    application = std::make_unique<QCoreApplication>(argc, argv);
+  }
   // The window's regional settings: the same texts as the window, in lists and files.
   quelm::setUserLocale(quelm::systemUserLocale());
   QTextStream out(stdout);
