@@ -141,6 +141,9 @@ class PagePainter {
     mm_ = device.logicalDpiX() / 25.4;
     base_ = p.font();
     base_.setPointSizeF(10);
+    // Without ligatures: "fi" stays two letters that a search of the PDF
+    // and a copied text find.
+    base_.setStyleStrategy(QFont::PreferNoShaping);
   }
 
   QRectF rect(double x, double y, double w, double h) const { return QRectF(x * mm_, y * mm_, w * mm_, h * mm_); }
