@@ -78,6 +78,7 @@ QLabel* valueLabel(QWidget* parent, const char* name) {
   auto* l = new QLabel(parent);
   l->setObjectName(QLatin1String(name));
   l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("000000.00 µSv")));
   l->setTextInteractionFlags(Qt::TextSelectableByMouse);
   return l;
 }
@@ -276,7 +277,8 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   split->addWidget(left);
   split->addWidget(right);
   split->setStretchFactor(1, 1);
-  split->setSizes({330, 700});
+  left->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 46);
+  split->setSizes({360, 860});
   split->setChildrenCollapsible(false);
 
   // Bottom: import and reports.
@@ -328,7 +330,7 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   layout->addWidget(split, 1);
   layout->addLayout(importColumn);
   layout->addLayout(reportRow);
-  resize(1100, 720);
+  resize(1220, 760);
 
   // The operator's actions go to the model.
   connect(SearchEdit, &QLineEdit::textChanged, this, &TArchiveForm::SearchEditChange);
@@ -525,6 +527,7 @@ void TArchiveForm::Paint() {
   const quelm::ArchiveImportProgress& im = Model.importProgress();
   ImportGauge->setMaximum(std::max(im.total, 1));
   ImportGauge->setValue(im.done);
+  ImportGauge->setFormat(im.total ? QStringLiteral("%v of %m records") : QString());
   ImportGauge->setEnabled(im.running);
   const QString lines = im.lines.join(QLatin1Char('\n'));
   if (ImportResultMemo->toPlainText() != lines) ImportResultMemo->setPlainText(lines);
@@ -579,6 +582,9 @@ void TArchiveForm::paintReadouts() {
       ReadoutGrid->setItem(r, c, item);
     }
   }
+  // A person's list need not say whose it is on every row.
+  ReadoutGrid->setColumnHidden(quelm::kColPerson,
+                               Model.chosen() && Model.chosen()->kind == quelm::ArchiveEntry::Person);
   ReadoutGrid->resizeColumnsToContents();
   ReadoutGrid->horizontalHeader()->setSortIndicator(Model.sortColumn(),
                                                      Model.sortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);

@@ -199,8 +199,8 @@ QString ArchiveModel::cellText(int row, int column) const {
     case kColExposure: return r.exposureH ? withUserDecimal(QString::number(*r.exposureH, 'f', 1)) + QStringLiteral(" h") : QString();
     case kColErrors: return r.errorCodes ? FormatErrorCodes(static_cast<uint8_t>(r.errorCodes)).trimmed() : QStringLiteral("OK");
     case kColRemark:
-      if (r.conflict) return QStringLiteral("Conflict: other bytes under this read-out's key, not counted");
-      return rowHigh(row) ? QStringLiteral("At or above the notification level") : QString();
+      if (r.conflict) return QStringLiteral("Conflict: other bytes, not counted");
+      return rowHigh(row) ? QStringLiteral("High dose") : QString();
   }
   return QString();
 }

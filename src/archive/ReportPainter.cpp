@@ -20,7 +20,8 @@ namespace quelm {
 namespace {
 
 const QColor kBarColour(70, 110, 170);
-const QColor kHighColour(200, 40, 40);
+// Apart from the limit's dark red: a high dose is not the limit.
+const QColor kHighColour(230, 120, 0);
 const QColor kLineColour(20, 130, 60);
 const QColor kLimitColour(150, 0, 0);
 const QColor kMarkedRow(252, 228, 228);
@@ -73,11 +74,11 @@ void PaintDoseChart(QPainter& p, const QRectF& area, const DoseChartData& c) {
              Qt::AlignRight | Qt::AlignTop, LocalDateText(c.to));
 
   // Legend above the plot.
-  const QString legend[] = {QStringLiteral("Dose per read-out (left)"),
+  const QString legend[] = {QStringLiteral("Dose per read-out (left)"), QStringLiteral("At or above the notification level"),
                             QStringLiteral("Year's cumulative dose (right)"), QStringLiteral("Annual limit (right)")};
-  const QColor colours[] = {kBarColour, kLineColour, kLimitColour};
+  const QColor colours[] = {kBarColour, kHighColour, kLineColour, kLimitColour};
   double x = plot.left();
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 4; ++i) {
     p.fillRect(QRectF(x, area.top() + fm.height() * 0.3, fm.height() * 0.8, fm.height() * 0.6), colours[i]);
     x += fm.height();
     p.setPen(Qt::black);
