@@ -17,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "PacedReader.h"
 #include "ReaderModel.h"
 #include "SimServer.h"
 #include "base/IniFile.h"
@@ -34,14 +35,6 @@ double processCpuSeconds() {
   getrusage(RUSAGE_SELF, &u);
   return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-QString writeIni(const QTemporaryDir& dir, const QString& device) {
-  const QString path = dir.filePath(QStringLiteral("quelm.INI"));
-  quelm::IniFile ini(path);
-  ini.WriteString(QStringLiteral("Serial port settings"), QStringLiteral("COM1"), device);
-  ini.UpdateFile();
-  return path;
 }
 
 }  // namespace
@@ -64,7 +57,7 @@ static void BM_ReadBlockFromSimulatedReader(benchmark::State& state) {
   }
   QTemporaryDir dir;
   TFrameLink link;
-  link.COMPortDrv.IniFileName = writeIni(dir, server.SlavePath());
+  link.COMPortDrv.IniFileName = quelm::bench::WriteIni(dir, server.SlavePath());
   link.COMPortDrv.SetPortNumber(pnCOM1);
   for (auto _ : state) {
     uint8_t y[] = {'.', 'Y', 42, 0, '#'};
@@ -84,7 +77,7 @@ static void BM_WaitForAbsentReaderCpuShare(benchmark::State& state) {
   const int keeper = ::open(ptsname(master), O_RDWR | O_NOCTTY);
   QTemporaryDir dir;
   TFrameLink link;
-  link.COMPortDrv.IniFileName = writeIni(dir, slave);
+  link.COMPortDrv.IniFileName = quelm::bench::WriteIni(dir, slave);
   link.COMPortDrv.SetPortNumber(pnCOM1);
   double share = 0;
   for (auto _ : state) {
@@ -107,49 +100,6 @@ static void BM_WaitForAbsentReaderCpuShare(benchmark::State& state) {
 }
 BENCHMARK(BM_WaitForAbsentReaderCpuShare)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
-namespace {
-
-// A reader on its own thread, paced at the line rate, and the program's link
-// to it as the program's command channel.
-struct PacedReader {
-  quelm::sim::TReaderSimThread sim;
-  QTemporaryDir dir;
-  TFrameLink link;
-  TNurvoDataBlock data{nullptr};
-  PacedReader(uint32_t baud, int latencyMs)
-      : sim(faults(baud, latencyMs), [](quelm::sim::TReaderModel& m) {
-          m.LoadBlocks(MakeSampleBlocks({300, 1, 0}));
-        }) {
-    ok = sim.Open() == 0;
-    link.COMPortDrv.IniFileName = writeIni(dir, sim.SlavePath());
-    link.COMPortDrv.SetPortNumber(pnCOM1);
-    link.COMPortDrv.SetBaudRate(baud == 19200 ? br19200 : br115200);
-    SetCommandChannel(&link.Channel());
-  }
-  ~PacedReader() { SetCommandChannel(nullptr); }
-  // Line time of everything that crossed the line in both directions.
-  double wireSeconds(uint32_t baud) {
-    sim.Stop();
-    return static_cast<double>(sim.BytesSent() + sim.BytesReceived()) * 10.0 / baud;
-  }
-  static quelm::sim::FaultOptions faults(uint32_t baud, int latencyMs) {
-    quelm::sim::FaultOptions f;
-    f.lineBaud = baud;
-    f.delayMs = latencyMs;
-    return f;
-  }
-  bool ok = false;
-};
-
-void report(benchmark::State& state, const char* what, double ratio, double goal) {
-  state.counters["ratio"] = ratio;
-  state.counters["goal"] = goal;
-  std::printf("%s: %.3f x (goal <= %.2f x)%s\n", what, ratio, goal, ratio <= goal ? "" : "  MISSED");
-  if (ratio > goal) state.SkipWithError("the goal was missed");
-}
-
-}  // namespace
-
 // 100 blocks read one by one (".Y"), 12 ms of reader latency per reply: the
 // wall time against line time plus latency.
 static void BM_ReadHundredBlocksPaced(benchmark::State& state) {
@@ -157,7 +107,7 @@ static void BM_ReadHundredBlocksPaced(benchmark::State& state) {
   constexpr int kLatencyMs = 12;
   constexpr int kBlocks = 100;
   for (auto _ : state) {
-    PacedReader r(baud, kLatencyMs);
+    quelm::bench::PacedReader r(baud, kLatencyMs);
     if (!r.ok) return state.SkipWithError("no pseudo-terminal");
     // The reset frame that begins the first exchange after start is not part
     // of the reads.
@@ -169,8 +119,9 @@ static void BM_ReadHundredBlocksPaced(benchmark::State& state) {
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     const double ideal = r.wireSeconds(baud) + kBlocks * kLatencyMs / 1000.0;
     state.SetIterationTime(seconds);
-    report(state, baud == 19200 ? "100 block reads at 19200 baud" : "100 block reads at 115200 baud",
-           seconds / ideal, baud == 19200 ? 1.05 : 1.15);
+    quelm::bench::ReportGoal(
+        state, baud == 19200 ? "100 block reads at 19200 baud" : "100 block reads at 115200 baud",
+        seconds / ideal, baud == 19200 ? 1.05 : 1.15);
   }
 }
 BENCHMARK(BM_ReadHundredBlocksPaced)
@@ -185,7 +136,7 @@ BENCHMARK(BM_ReadHundredBlocksPaced)
 static void BM_NewestPageImportPaced(benchmark::State& state) {
   constexpr uint32_t kBaud = 115200;
   for (auto _ : state) {
-    PacedReader r(kBaud, 0);
+    quelm::bench::PacedReader r(kBaud, 0);
     if (!r.ok) return state.SkipWithError("no pseudo-terminal");
     QElapsedTimer wall;
     wall.start();
@@ -200,7 +151,7 @@ static void BM_NewestPageImportPaced(benchmark::State& state) {
     if (r.data.ReadCOMBlock(r.data.LastBlock) != 0) return state.SkipWithError("the block failed");
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     state.SetIterationTime(seconds);
-    report(state, "newest-page import at 115200 baud", seconds / r.wireSeconds(kBaud), 1.3);
+    quelm::bench::ReportGoal(state, "newest-page import at 115200 baud", seconds / r.wireSeconds(kBaud), 1.3);
   }
 }
 BENCHMARK(BM_NewestPageImportPaced)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();

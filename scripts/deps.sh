@@ -1,24 +1,31 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those missing, so a
-# second run costs nothing. Usage: scripts/deps.sh build|run|fuzz|test
+# second run costs nothing. Usage: scripts/deps.sh build|run|fuzz|test|package|check-package
 set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev)
+  libgtest-dev libgmock-dev libbenchmark-dev libgsl-dev librsvg2-bin)
 # The dose archive's database drivers: SQLite by default, PostgreSQL for a service.
-run_pkgs=(qt6-qpa-plugins fonts-dejavu-core libqt6sql6-sqlite libqt6sql6-psql)
+run_pkgs=(qt6-qpa-plugins fonts-dejavu-core libgsl27 libqt6sql6-sqlite libqt6sql6-psql)
 # The archive suite runs against a real server too (scripts/with-postgres.sh);
 # its reports are read back with pdftotext and pdfinfo.
 test_pkgs=(postgresql poppler-utils)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
+# CPack's Debian generator: dpkg-shlibdeps computes the library dependencies
+# and needs file to tell programs from other files.
+package_pkgs=(dpkg-dev file)
+# What CI checks an installed package with.
+check_pkgs=(lintian desktop-file-utils appstream xvfb xauth)
 
 case "${1:-build}" in
   build) wanted=("${build_pkgs[@]}" "${run_pkgs[@]}") ;;
   run) wanted=("${build_pkgs[@]}" "${run_pkgs[@]}" xvfb xauth) ;;
   fuzz) wanted=("${build_pkgs[@]}" "${run_pkgs[@]}" "${fuzz_pkgs[@]}") ;;
   test) wanted=("${build_pkgs[@]}" "${run_pkgs[@]}" "${test_pkgs[@]}") ;;
-  *) echo "usage: $0 build|run|fuzz|test" >&2; exit 2 ;;
+  package) wanted=("${build_pkgs[@]}" "${run_pkgs[@]}" "${package_pkgs[@]}") ;;
+  check-package) wanted=("${check_pkgs[@]}") ;;
+  *) echo "usage: $0 build|run|fuzz|test|package|check-package" >&2; exit 2 ;;
 esac
 
 missing=()

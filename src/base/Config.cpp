@@ -1,8 +1,16 @@
 #include "base/Config.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <cerrno>
+
+#include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "base/Prompter.h"
@@ -22,17 +30,71 @@ QString& overridePath() {
 
 }  // namespace
 
-QString defaultConfigFilePath() {
+QString programVersion() { return QStringLiteral(QUELM_VERSION); }
+
+bool keepsFilesBeside(const ProgramPlace& place) { return place.writable && !place.installed; }
+
+QString configFileFor(const ProgramPlace& place, const UserFolders& user) {
+  if (keepsFilesBeside(place)) return place.dir + QLatin1Char('/') + place.name + QStringLiteral(".INI");
+  return user.configHome + QStringLiteral("/quelm/quelm.INI");
+}
+
+QString storagePathFor(const ProgramPlace& place, const UserFolders& user) {
+  return (keepsFilesBeside(place) ? place.dir : user.documents) + QLatin1Char('/');
+}
+
+ProgramPlace thisProgram(const QString& name) {
   const QFileInfo program(QCoreApplication::applicationFilePath());
-  QString name = program.fileName();
-  const int dot = name.lastIndexOf(QLatin1Char('.'));
-  if (dot > 0) name.truncate(dot);
-  return program.absolutePath() + QLatin1Char('/') + name + QStringLiteral(".INI");
+  ProgramPlace place;
+  place.dir = program.absolutePath();
+  place.name = name;
+  if (place.name.isEmpty()) {
+    place.name = program.fileName();
+    const int dot = place.name.lastIndexOf(QLatin1Char('.'));
+    if (dot > 0) place.name.truncate(dot);
+  }
+  place.writable = ::access(QFile::encodeName(place.dir).constData(), W_OK) == 0;
+  const QString installDir = QFileInfo(QStringLiteral(QUELM_INSTALL_BINDIR)).canonicalFilePath();
+  place.installed = !installDir.isEmpty() && QFileInfo(place.dir).canonicalFilePath() == installDir;
+  return place;
+}
+
+UserFolders thisUsersFolders() {
+  return {QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation),
+          QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)};
+}
+
+QString defaultConfigFilePath(const QString& name) {
+  return configFileFor(thisProgram(name), thisUsersFolders());
 }
 
 QString configFilePath() { return overridePath().isEmpty() ? defaultConfigFilePath() : overridePath(); }
 
 void setConfigFilePath(const QString& path) { overridePath() = path; }
+
+QString storagePath() { return storagePathFor(thisProgram(), thisUsersFolders()); }
+
+bool prepareProgramFiles(const ProgramPlace& place, const UserFolders& user) {
+  bool ok = true;
+  const QString storage = storagePathFor(place, user);
+  if (!QDir().mkpath(storage)) {
+    showMessage(MessageKind::Error, QStringLiteral("Error"),
+                QStringLiteral("Unable to create the folder %1").arg(storage));
+    ok = false;
+  }
+  if (keepsFilesBeside(place)) return ok;
+  const QString config = configFileFor(place, user);
+  if (QFileInfo::exists(config) || QFileInfo(config).isSymLink()) return ok;
+  // The file can switch the service level on: it is the user's alone.
+  const QString folder = QFileInfo(config).absolutePath();
+  if (!QDir().mkpath(user.configHome) ||
+      (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)) {
+    showMessage(MessageKind::Error, QStringLiteral("Error"),
+                QStringLiteral("Unable to create the folder %1").arg(folder));
+    return false;
+  }
+  return WriteConfig(config, AppConfig{}) && ok;
+}
 
 int ReadConfig(const QString& path, AppConfig& c) {
   const IniFile ini(path);
@@ -48,6 +110,18 @@ int ReadConfig(const QString& path, AppConfig& c) {
                                    c.Professional ? kServiceLevelKey : 0) == kServiceLevelKey;
   c.MaxPostHeating = ini.ReadInteger(kReader, QStringLiteral("MaxPostHeating"), c.MaxPostHeating);
   return kOk;
+}
+
+QString ConfigFileProblem(const QString& path) {
+  const FileKind kind = fileKind(path);
+  if (kind == FileKind::Missing || IniFile(path).status() != IniFile::LoadStatus::Unreadable)
+    return QString();
+  const QString reason = kind == FileKind::Other ? notRegularReason()
+                         : QFileInfo(path).size() > IniFile::kMaxFileSize
+                             ? QStringLiteral("larger than 1 MiB")
+                             : QStringLiteral("cannot be read");
+  return QStringLiteral("the configuration file %1 is not used (%2): its settings do not apply")
+      .arg(path, reason);
 }
 
 bool WriteConfig(const QString& path, const AppConfig& c) {

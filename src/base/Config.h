@@ -23,18 +23,61 @@ struct AppConfig {
   int32_t MaxPostHeating = 50;
 };
 
-// The program file's path with its extension replaced by ".INI"
-// (build/quelm gives build/quelm.INI).
-QString defaultConfigFilePath();
+// The version of the project, one number for the programs and the package.
+QString programVersion();
+
+// Where a program keeps its own files. Run from a folder the user may write
+// (the build folder, a copy on a stick) it keeps them beside itself, as it
+// always has; installed, its folder belongs to the system (and root could
+// write even there), so each user gets a configuration of their own.
+struct ProgramPlace {
+  QString dir;             // the executable's folder
+  QString name;            // the configuration file beside it is name + ".INI"
+  bool writable = false;   // the user may create files in dir
+  bool installed = false;  // dir is the folder the programs are installed into
+};
+struct UserFolders {
+  QString configHome;  // XDG config home ($XDG_CONFIG_HOME or ~/.config)
+  QString documents;   // the user's documents folder
+};
+
+bool keepsFilesBeside(const ProgramPlace& place);
+// dir/name.INI beside the program, else configHome/quelm/quelm.INI.
+QString configFileFor(const ProgramPlace& place, const UserFolders& user);
+// Where data files go unless the operator picks another folder: the
+// program's folder beside it, else the documents folder; with a trailing '/'.
+QString storagePathFor(const ProgramPlace& place, const UserFolders& user);
+
+// This process. name: the configuration's name beside the program; empty
+// takes the executable's own name (build/quelm gives build/quelm.INI).
+ProgramPlace thisProgram(const QString& name = QString());
+UserFolders thisUsersFolders();
+
+// The configuration file of this program (see configFileFor).
+QString defaultConfigFilePath(const QString& name = QString());
 // The path in use: the default unless one was set (tests set their own).
 QString configFilePath();
 // An empty path restores the default.
 void setConfigFilePath(const QString& path);
+// The storage path of this program (see storagePathFor).
+QString storagePath();
+
+// On a start: a configuration in the user's folder that does not exist yet
+// is created with the defaults (its folder private to the user), so that
+// the user finds it to edit; the storage folder is made when missing. A
+// configuration beside the program is left to the first close, as always.
+// False, after saying why, when a file or folder could not be made.
+bool prepareProgramFiles(const ProgramPlace& place, const UserFolders& user);
 
 // Reads every key over the values already in config, so that a missing file
 // or key keeps them. Returns 0, or kErrIniFile when the file exists but
 // cannot be read (config then keeps its values).
 int ReadConfig(const QString& path, AppConfig& config);
+
+// Empty when the file at path can be used or does not exist; otherwise one
+// line naming it and saying why its settings do not apply (a pipe, a
+// folder, a file over 1 MiB, one that cannot be read).
+QString ConfigFileProblem(const QString& path);
 
 // Writes the keys into the file, keeping every other section and key. On
 // failure shows "Unable to write to <path>" and returns false; the file

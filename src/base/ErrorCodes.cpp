@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 namespace quelm {
 
@@ -77,11 +78,29 @@ ErrorText ErrorMessage(int code) {
 
 }  // namespace quelm
 
+namespace quelm {
+namespace {
+struct PendingNote {
+  int code = 0;
+  QString line;
+};
+PendingNote& pendingNote() {
+  static PendingNote note;
+  return note;
+}
+}  // namespace
+
+void explainNextReport(int code, const QString& line) { pendingNote() = {code, line}; }
+}  // namespace quelm
+
 int ReportError(int code, const QString& /*context*/) {
   const quelm::ErrorText t = quelm::ErrorMessage(code);
   const QString title =
       t.kind == quelm::MessageKind::Warning ? QStringLiteral("Warning") : QStringLiteral("Error");
-  quelm::prompter().message(quelm::MessageRequest{t.kind, title, t.message, quelm::Ok, quelm::Ok, code});
+  QString note;
+  if (quelm::pendingNote().code == code) note = std::exchange(quelm::pendingNote(), {}).line;
+  quelm::prompter().message(
+      quelm::MessageRequest{t.kind, title, t.message, quelm::Ok, quelm::Ok, code, note});
   return code;
 }
 

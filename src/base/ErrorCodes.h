@@ -84,6 +84,12 @@ struct ErrorText {
 // The message and dialog kind ReportError uses for a code.
 ErrorText ErrorMessage(int code);
 
+// A line that the next report of `code` shows after the code's message, for
+// what only the failing operation knows (which device, what to do). The
+// report takes it; a later one of the same code, or another note, replaces
+// it; an empty line takes it back.
+void explainNextReport(int code, const QString& line);
+
 }  // namespace quelm
 
 // Shows the code's message in a modal warning or error box with one OK

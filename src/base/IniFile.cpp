@@ -13,6 +13,7 @@
 
 #include "base/NumberFormat.h"
 #include "base/Prompter.h"
+#include "base/SmallFile.h"
 #include "base/UserLocale.h"
 
 namespace quelm {
@@ -26,45 +27,6 @@ QString stripValue(QString v) {
       v = v.mid(1, v.size() - 2);
   }
   return v.left(IniFile::kMaxValueLength);
-}
-
-enum class ReadResult { Read, Missing, Unreadable };
-
-// A profile file is a small plain file. Anything else under its name is
-// refused without being read: a pipe would hold the open (and the program's
-// start) for ever, a device like /dev/zero would be read until memory runs
-// out.
-ReadResult readProfileBytes(const QString& path, QByteArray* bytes) {
-  const QByteArray name = QFile::encodeName(path);
-  if (name.isEmpty()) return ReadResult::Missing;
-  const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Unreadable;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > IniFile::kMaxFileSize) {
-    ::close(fd);
-    return ReadResult::Unreadable;
-  }
-  // Read to the end, never past the limit, even if the file grows meanwhile.
-  bytes->resize(static_cast<qsizetype>(st.st_size) + 1);
-  qsizetype got = 0;
-  for (;;) {
-    if (got == bytes->size()) {
-      if (got > IniFile::kMaxFileSize) break;
-      bytes->resize(std::min<qsizetype>(got * 2, IniFile::kMaxFileSize + 1));
-    }
-    const ssize_t n = ::read(fd, bytes->data() + got, static_cast<size_t>(bytes->size() - got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return ReadResult::Unreadable;
-    }
-    if (n == 0) break;
-    got += n;
-  }
-  ::close(fd);
-  if (got > IniFile::kMaxFileSize) return ReadResult::Unreadable;
-  bytes->resize(got);
-  return ReadResult::Read;
 }
 
 // Rewrites an existing plain file in place. The room for a longer text is
@@ -142,14 +104,14 @@ QString FormatProfileFloat(double value) { return formatGeneral(value, 15, 1); }
 
 IniFile::IniFile(const QString& path) : path_(path) {
   QByteArray bytes;
-  switch (readProfileBytes(path, &bytes)) {
-    case ReadResult::Missing:
+  switch (ReadSmallFile(path, IniFile::kMaxFileSize, &bytes)) {
+    case SmallFileResult::Missing:
       status_ = LoadStatus::Missing;
       return;
-    case ReadResult::Unreadable:
+    case SmallFileResult::Unreadable:
       status_ = LoadStatus::Unreadable;
       return;
-    case ReadResult::Read:
+    case SmallFileResult::Read:
       break;
   }
   status_ = LoadStatus::Loaded;

@@ -9,6 +9,7 @@ class ConsolePrompter final : public Prompter {
  public:
   StandardButton message(const MessageRequest& r) override {
     std::fprintf(stderr, "[%s] %s\n", qPrintable(r.title), qPrintable(r.text));
+    if (!r.note.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(r.note));
     if (r.defaultButton != NoButton) return r.defaultButton;
     for (unsigned bit = 1; bit <= Ignore; bit <<= 1)
       if (r.buttons & bit) return static_cast<StandardButton>(bit);

@@ -47,6 +47,9 @@ struct MessageRequest {
   // The result code a box of the error reporter shows; 0 for other boxes.
   // A front end without boxes (the command line) prints it with the text.
   int code = 0;
+  // A line shown after the text: what the code's message cannot know
+  // (which device, what to do about it). Empty for most boxes.
+  QString note = {};
 };
 
 struct FileRequest {

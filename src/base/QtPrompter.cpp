@@ -82,6 +82,7 @@ StandardButton QtPrompter::message(const MessageRequest& r) {
   box.setIcon(iconOf(r.kind));
   box.setWindowTitle(r.title.isEmpty() ? QApplication::applicationName() : r.title);
   box.setText(r.text);
+  if (!r.note.isEmpty()) box.setInformativeText(r.note);
   QMessageBox::StandardButtons buttons;
   for (const ButtonPair& b : kButtons)
     if (r.buttons & b.ours) buttons |= b.qt;

@@ -3,13 +3,17 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/DataFiles.h"
+#include "base/ErrorCodes.h"
 #include "measurement/NurvoDataBlock.h"
 
 namespace quelm {
 
 QString ProposedExportName(uint16_t blockNumber) { return QStringLiteral("Quelm%1.txt").arg(blockNumber); }
 
-int ExportBlockText(const BlockRecord& record, const QString& name) {
+int ExportBlockText(const BlockRecord& record, const QString& name, const QString& dataFile) {
+  if (SameFile(name, dataFile))
+    return noteFileFailure(kErrFileOpen, name, QStringLiteral("the data file the block is read from"));
   TNurvoDataBlock block(nullptr);
   std::memcpy(&block.Record, &record, sizeof record);
   block.DecodeChannels();

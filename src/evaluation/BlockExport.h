@@ -18,7 +18,9 @@ QString ProposedExportName(uint16_t blockNumber);
 
 // Writes the record as the export text file (created or truncated), its
 // values decoded as the detail view decodes them. 0, -107, -110 or -111.
-int ExportBlockText(const BlockRecord& record, const QString& name);
+// dataFile, the data file the record was read from, is never the target,
+// under whatever name (-107).
+int ExportBlockText(const BlockRecord& record, const QString& name, const QString& dataFile = QString());
 
 // Where the window's image goes on a page of `page` printer pixels at `dpi`:
 // margins of 400 (left, top) and 200 (right, bottom) pixels of a 600 dpi

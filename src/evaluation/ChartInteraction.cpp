@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "measurement/BlockRecord.h"
 #include "base/UserLocale.h"
+#include "measurement/BlockRecord.h"
 
 namespace quelm {
 
@@ -22,6 +22,7 @@ const ChartActionDescriptor kChartActions[kChartActionCount] = {
     {ChartAction::NFDecrease10, "ChartNFDecrease10Item", "-10   %", Qt::Key_A},
     {ChartAction::NFDecrease1, "ChartNFDecrease1Item", "-  1   %", Qt::Key_S},
     {ChartAction::NFDecrease01, "ChartNFDecrease01Item", "-  0.1%", Qt::Key_D},
+    {ChartAction::Deconvolution, "ChartDeconvolutionItem", "Deconvolution", Qt::Key_P},
 };
 
 bool ApplyChartAction(ChartAction action, EvalMembers& m) {
@@ -72,6 +73,8 @@ bool ApplyChartAction(ChartAction action, EvalMembers& m) {
     case ChartAction::NFDecrease01:
       m.normFact *= 1 / 1.001;
       return true;
+    case ChartAction::Deconvolution:
+      return false;
   }
   return false;
 }

@@ -39,6 +39,7 @@ enum class ChartAction {
   NFDecrease10,
   NFDecrease1,
   NFDecrease01,
+  Deconvolution,  // the fitted peaks over the curve, on or off
 };
 
 struct ChartActionDescriptor {
@@ -47,11 +48,12 @@ struct ChartActionDescriptor {
   const char* caption;
   Qt::Key key;  // plain key, no modifiers
 };
-inline constexpr int kChartActionCount = 12;
+inline constexpr int kChartActionCount = 13;
 extern const ChartActionDescriptor kChartActions[kChartActionCount];
 
 // Applies the action when its condition holds and returns whether it did;
-// a refused action leaves the members untouched.
+// a refused action leaves the members untouched. Deconvolution changes no
+// member: the detail model switches the fitted peaks instead.
 bool ApplyChartAction(ChartAction action, EvalMembers& m);
 
 // The channel of an x value of the chart: cut towards zero.

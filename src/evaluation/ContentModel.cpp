@@ -9,6 +9,7 @@
 #include "base/Prompter.h"
 #include "evaluation/DetailModel.h"
 #include "evaluation/SearchCriteria.h"
+#include "link/CommandChannel.h"
 #include "measurement/NurvoDataBlock.h"
 
 namespace quelm {
@@ -28,6 +29,7 @@ class ContentModel::BusyScope {
   void release() {
     if (!active_) return;
     active_ = false;
+    line_.release();
     if (--model_.busyDepth_ == 0 && model_.hooks.busy) model_.hooks.busy(false);
   }
   BusyScope(const BusyScope&) = delete;
@@ -36,6 +38,9 @@ class ContentModel::BusyScope {
  private:
   ContentModel& model_;
   bool active_ = true;
+  // The reader's line is the operation's until it ends: another program's
+  // command between the skim and the page would answer for another state.
+  LineHold line_;
 };
 
 ContentModel::ContentModel(std::unique_ptr<TNurvoDataBlock>& data, DetailModel& detail)

@@ -81,6 +81,7 @@ int DetailModel::Refresh() {
       LogTrace(trace.text() + QStringLiteral("ERR_CHCONTENT"));  // no message: the mantissa counts
       block.State &= ~uint32_t{RangeFault};
     }
+    deconvolution_.BlockChanged(&record_);
   }
 
   EvalMembers m = Members();
@@ -134,6 +135,10 @@ int DetailModel::ChartCommand(ChartAction action, bool chartPage) {
     return ReportError(kErrNullptr, trace.text());
   }
   if (!chartPage || !BlockShown()) return 0;
+  if (action == ChartAction::Deconvolution) {
+    deconvolution_.Toggle(&record_);
+    return 0;
+  }
   EvalMembers m = Members();
   if (!ApplyChartAction(action, m)) return 0;
   return edited(m);

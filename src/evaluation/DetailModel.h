@@ -18,6 +18,7 @@
 
 #include "evaluation/BlockView.h"
 #include "evaluation/ChartInteraction.h"
+#include "evaluation/DeconvolutionModel.h"
 #include "evaluation/DoseChain.h"
 #include "measurement/BlockRecord.h"
 
@@ -63,7 +64,9 @@ class DetailModel {
   // --- The operator's changes. Each needs a shown block and otherwise does
   // nothing; a change sets EvalEdited and refreshes.
   // A chart menu item; chartPage: the Chart page is the active page (the
-  // items act only there). -102 without a data object.
+  // items act only there). -102 without a data object. Deconvolution
+  // switches the fitted peaks of the shown block on or off; a fresh refresh
+  // fits the new block while they are on.
   int ChartCommand(ChartAction action, bool chartPage);
   // Typed values, taken on leaving the edit or Enter; a text that is not a
   // number shows the member again.
@@ -78,6 +81,9 @@ class DetailModel {
   int EndDrag(uint32_t dragBit, int channel);
   // A click on the plotted channels moves the cursor there.
   int MoveCursorTo(int channel);
+
+  DeconvolutionModel& Deconvolution() { return deconvolution_; }
+  const DeconvolutionModel& Deconvolution() const { return deconvolution_; }
 
   // "Caption value" lines of the header and of the evaluation panel, in
   // table order; empty while no block is shown.
@@ -96,6 +102,7 @@ class DetailModel {
   uint32_t blockIndex_ = 0;
   BlockView view_;
   EvaluationView evaluation_;
+  DeconvolutionModel deconvolution_;
 };
 
 }  // namespace quelm

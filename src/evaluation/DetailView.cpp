@@ -69,6 +69,12 @@ DetailView::DetailView(DetailModel& model, const Widgets& widgets)
   new EditHook(w_.normFact, [this] { model_.EditNormFact(w_.normFact->text()); });
 
   model_.refreshed = [this](bool fresh) { paint(fresh); };
+
+  deconvolution_ = new DeconvolutionView(model_.Deconvolution(), w_.chart, w_.deconvolution);
+  model_.Deconvolution().changed = [this] {
+    deconvolution_->paint();
+    if (deconvolutionChanged) deconvolutionChanged();
+  };
 }
 
 void DetailView::paint(bool fresh) {

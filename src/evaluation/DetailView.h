@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "evaluation/BlockView.h"
+#include "evaluation/DeconvolutionView.h"
 #include "evaluation/GlowChart.h"
 
 class QLabel;
@@ -36,6 +37,7 @@ class DetailView : public QObject {
     QLineEdit* normFact = nullptr;
     StringGrid* valueTable = nullptr;
     GlowChart::Parts chart;
+    DeconvolutionView::Widgets deconvolution;
   };
 
   // Parented to the chart view.
@@ -43,8 +45,11 @@ class DetailView : public QObject {
 
   // The value under the pointer, for the status bar.
   std::function<void(const QString&)> chartHint;
+  // After the deconvolution was switched, refitted or finished.
+  std::function<void()> deconvolutionChanged;
 
   GlowChart* Chart() const { return chart_; }
+  DeconvolutionView* Deconvolution() const { return deconvolution_; }
   // Pixel position of the last left-button press on the chart.
   int ChartDownX = 0;
   int ChartDownY = 0;
@@ -61,6 +66,7 @@ class DetailView : public QObject {
   DetailModel& model_;
   Widgets w_;
   GlowChart* chart_ = nullptr;
+  DeconvolutionView* deconvolution_ = nullptr;
 };
 
 }  // namespace quelm

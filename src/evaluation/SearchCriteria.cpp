@@ -32,12 +32,13 @@ QString SearchDateText(const uint8_t s[5]) {
   return QString::asprintf("%04i.%02i.%02i %02i:%02i", s[0] + 1900, s[1], s[2], s[3], s[4]);
 }
 
-int ParseSearchDateTime(const QString& text, uint8_t stamp[5]) {
+int ParseSearchDateTime(const QString& text, uint8_t stamp[5], YearOutside outside) {
   if (text.size() < 16) return -1;
   const auto year = datePart(text, 0, 4), month = datePart(text, 5, 2), day = datePart(text, 8, 2),
              hour = datePart(text, 11, 2), minute = datePart(text, 14, 2);
   if (!year || !month || !day || !hour || !minute) return -1;
   const int y = std::clamp(*year, 2000, 2100);
+  if (outside == YearOutside::Refused && y != *year) return -1;
   if (*month < 1 || *month > 12) return -1;
   if (*day < 1 || *day > daysInMonth(y, *month)) return -1;
   if (*hour > 24 || *minute > 60) return -1;

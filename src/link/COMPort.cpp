@@ -1,15 +1,18 @@
 #include "link/COMPort.h"
 
+#include <grp.h>
+#include <sys/stat.h>
+
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
-#include "link/PortMap.h"
 #include "base/Config.h"
 #include "base/ErrorCodes.h"
 #include "base/Prompter.h"
+#include "link/PortMap.h"
 
 using quelm::SerialDevice;
 
@@ -18,6 +21,32 @@ constexpr uint32_t kMinBufSize = 128;
 constexpr uint32_t kMaxBufSize = 8192;
 constexpr uint32_t kMinPollDelay = 5;
 }  // namespace
+
+namespace quelm {
+
+QString permissionNote(const QString& device) {
+  // Debian gives serial devices to the group dialout; a device that names
+  // another group which may use it (uucp elsewhere) is helped by that one.
+  QString group = QStringLiteral("dialout");
+  struct stat st {};
+  if (::stat(QFile::encodeName(device).constData(), &st) == 0 && st.st_gid != 0 &&
+      (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
+    if (const struct group* g = ::getgrgid(st.st_gid)) group = QString::fromLocal8Bit(g->gr_name);
+  return QStringLiteral(
+             "No permission to open %1: this user may not use the serial device. On Debian add the user to "
+             "the group %2 (sudo adduser $USER %2), then log in again.")
+      .arg(device, group);
+}
+
+int connectForExchange(TCOMPort& port) {
+  if (port.Connected() || port.Connect() == 0) return kOk;
+  const int e = port.OpenError();
+  explainNextReport(kErrComConnect,
+                    e == EACCES || e == EPERM ? permissionNote(port.DevicePath()) : QString());
+  return kErrComConnect;
+}
+
+}  // namespace quelm
 
 TCOMPort::TCOMPort(QObject* owner) : QObject(owner), Device(quelm::makePosixSerialDevice()) {
   Clock.start();
@@ -90,6 +119,7 @@ int TCOMPort::Connect() {
   DeviceFailure_ = 0;
   const QString path = DevicePath();
   const int e = path.isEmpty() ? ENOENT : Device->open(QFile::encodeName(path));
+  OpenError_ = e;
   if (e != 0) {
     message(QStringLiteral("ERROR: TCOMPort::Connect(): CreateFile(): ERR_NOTCONNECTED"));
     systemError(e);

@@ -64,6 +64,19 @@ enum TSwFlowCtrl : int { sfNONE, sfXONXOFF };
 inline constexpr uint32_t Win32BaudRates[16] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                                 14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
+class TCOMPort;
+
+namespace quelm {
+// The line after "COM connect. error" when the system refused this user the
+// device: which device, and the usual remedy (membership of the group that
+// may use serial devices).
+QString permissionNote(const QString& device);
+// Opens the port for an exchange unless it is open already: 0, or
+// kErrComConnect after the port's own messages; the report of that code
+// then also says when the user lacks permission for the device.
+int connectForExchange(TCOMPort& port);
+}  // namespace quelm
+
 using TReceiveDataEvent = std::function<void(QObject* Sender, const uint8_t* Data, uint32_t DataSize)>;
 
 class TCOMPort : public QObject {
@@ -141,6 +154,9 @@ class TCOMPort : public QObject {
   // once; this is the code of that failure (-13), 0 while the device has not
   // failed. Connect clears it.
   int DeviceFailure() const { return DeviceFailure_; }
+  // The system's error number of the last Connect that could not open the
+  // device; 0 once a Connect opened it.
+  int OpenError() const { return OpenError_; }
 
  private:
   void message(const QString& text);
@@ -161,6 +177,7 @@ class TCOMPort : public QObject {
   int PollPause = 0;
   int LastError = 0;
   int DeviceFailure_ = 0;
+  int OpenError_ = 0;
 
   TBaudRate BaudRate_ = br9600;
   TPortNumber PortNumber_ = pnCOM1;

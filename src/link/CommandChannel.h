@@ -40,8 +40,36 @@ class TCommandChannel {
   // The receive mode (0 command frames, 1 loader replies). A software
   // download can leave it at 1; commands that must not depend on that set 0.
   virtual void SetLoaderMode(uint32_t mode) { (void)mode; }
+
+  // A job of several exchanges holds the line: from its first exchange to
+  // the end of the hold the device stays open and locked, so that no other
+  // program gets in between two of its commands. Holds nest.
+  virtual void HoldLine() {}
+  virtual void ReleaseLine() {}
 };
 
 // The program's channel (the link of TIoForm); nullptr until it exists.
 TCommandChannel* CommandChannel();
 void SetCommandChannel(TCommandChannel* channel);
+
+namespace quelm {
+
+// Holds the program's channel (as it is now) for the life of the object.
+class LineHold {
+ public:
+  explicit LineHold(TCommandChannel* channel = CommandChannel()) : channel_(channel) {
+    if (channel_) channel_->HoldLine();
+  }
+  ~LineHold() { release(); }
+  void release() {
+    if (channel_) channel_->ReleaseLine();
+    channel_ = nullptr;
+  }
+  LineHold(const LineHold&) = delete;
+  LineHold& operator=(const LineHold&) = delete;
+
+ private:
+  TCommandChannel* channel_;
+};
+
+}  // namespace quelm

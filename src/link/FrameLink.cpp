@@ -154,6 +154,10 @@ int TFrameLink::DumpFrames(int frameLength, int expected) {
   return 0;
 }
 
+void TFrameLink::ReleaseLine() {
+  if (Holds > 0 && --Holds == 0 && !InExchange) COMPortDrv.Disconnect();
+}
+
 int TFrameLink::SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out) {
   return SendCheckedCOMCmd(payload, length, out, {});
 }
@@ -186,9 +190,12 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
     const int result = ShowOptionsModal ? ShowOptionsModal() : quelm::mrCancel;
     if (result == quelm::mrCancel) return -100;
   }
-  if (!COMPortDrv.Connected() && COMPortDrv.Connect() != 0) return -201;
+  if (const int rc = quelm::connectForExchange(COMPortDrv); rc != 0) return rc;
 
-  const auto disconnectAfterFailure = [&] {
+  const auto disconnectAfterFailure = [&](int code) {
+    // A held line stays open for the job's next command; a failed device
+    // is of no use to it any more.
+    if (LineHeld() && !isPortFailure(code) && COMPortDrv.Connected()) return;
     if (COMPortDrv.Disconnect() != 0) {
       trace.fail(QStringLiteral("ERR_DISCONNECT"));
       ReportError(-202, trace.text());
@@ -199,7 +206,7 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
     if (ResetPending) {
       const int rr = SendFrameCOMCmd(nullptr, 0, false, nullptr);
       if (rr != 0) {
-        disconnectAfterFailure();
+        disconnectAfterFailure(rr);
         return rr;
       }
       ResetPending = false;
@@ -215,11 +222,15 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
     ResetPending = true;
     if (steps) ReportError(r, trace.text());
     if (attempts >= 2 || isPortFailure(r) || !COMPortDrv.Connected()) {
-      disconnectAfterFailure();
+      disconnectAfterFailure(r);
       return r;
     }
   }
   if (steps) quelm::showMessage(quelm::MessageKind::Plain, QString(), QStringLiteral("ok"));
+  if (LineHeld()) {
+    trace.ok();
+    return 0;
+  }
   const int d = COMPortDrv.Disconnect();
   if (d == 0) trace.ok();
   return d;

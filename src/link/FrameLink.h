@@ -66,6 +66,13 @@ class TFrameLink : public QObject {
   }
   void EndLoaderSession() { InExchange = false; }
 
+  // See TCommandChannel::HoldLine. While held, an exchange leaves the port
+  // open (after a failure too, unless the device itself failed); the last
+  // release closes it.
+  void HoldLine() { ++Holds; }
+  void ReleaseLine();
+  bool LineHeld() const { return Holds > 0; }
+
   // pnCustom: show the port options window modally and return its modal
   // result (2 = Cancel). Without a hook the choice counts as cancelled.
   std::function<int()> ShowOptionsModal;
@@ -90,6 +97,8 @@ class TFrameLink : public QObject {
     uint16_t RcvCount() const override { return Link.RcvCount; }
     void ResetAtNextExchange() override { Link.ResetPending = true; }
     void SetLoaderMode(uint32_t mode) override { Link.LoaderMode = mode; }
+    void HoldLine() override { Link.HoldLine(); }
+    void ReleaseLine() override { Link.ReleaseLine(); }
 
    private:
     TFrameLink& Link;
@@ -100,4 +109,5 @@ class TFrameLink : public QObject {
 
   ChannelImpl ChannelAdapter{*this};
   bool InExchange = false;
+  int Holds = 0;
 };

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 
 namespace quelm {
@@ -28,26 +29,14 @@ DataFileReader::~DataFileReader() { close(); }
 
 int DataFileReader::open(const QString& name) {
   close();
-  const QByteArray path = QFile::encodeName(name);
-  if (path.isEmpty()) return kErrFileOpen;
-  // O_NONBLOCK: opening a pipe must not wait for a writer.
-  const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  // Only plain files hold blocks: a pipe or a device would block the open,
+  // or be read without end (/dev/zero).
+  const int fd = openDataFileForReading(name);
   if (fd < 0) return kErrFileOpen;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return kErrFileOpen;
-  }
   if (::lseek(fd, 0, SEEK_SET) < 0) {
     const int error = errno;
     ::close(fd);
     return error > 0 ? error : EINVAL;
-  }
-  // Devices would be read without end (/dev/zero) or block; only plain files
-  // hold blocks.
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return kErrFileOpen;
   }
   std::FILE* stream = ::fdopen(fd, "rb");
   if (!stream) {

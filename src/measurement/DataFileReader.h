@@ -25,8 +25,9 @@ class DataFileReader {
   DataFileReader& operator=(const DataFileReader&) = delete;
 
   // 0 on success; -107 when the name cannot be opened or is not a plain file
-  // (a directory, a device); the positive errno when the file cannot be
-  // positioned at its start (a pipe: ESPIPE). Nothing stays open on failure.
+  // (a directory, a pipe, a device; the failure is noted with its reason);
+  // the positive errno when the file cannot be positioned at its start.
+  // Nothing stays open on failure.
   int open(const QString& name);
   // 0, or -111 when closing reports an error. Closing a closed reader is 0.
   int close();
@@ -59,7 +60,7 @@ class DataFileReader {
 
   std::FILE* stream_ = nullptr;
   int fd_ = -1;
-  std::vector<uint8_t> head_;   // the file's first bytes, as far as scanned and kept
+  std::vector<uint8_t> head_;  // the file's first bytes, as far as scanned and kept
   // Block number -> first record index, -1 = not seen; made by the first
   // lookup (counting alone needs none).
   std::unique_ptr<int32_t[]> first_;

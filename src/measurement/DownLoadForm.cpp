@@ -24,16 +24,24 @@ TDownLoadForm* DownLoadForm = nullptr;
 
 namespace {
 
-// Limits of the number edits: the arrow keys step within them.
+// Limits of the number edits: the arrow keys step within them. The dates'
+// are the download's own, which the command line keeps too.
 struct EditLimits {
   QLineEdit* TDownLoadForm::*edit;
   int maxLength, min, max;
 };
+constexpr EditLimits dateLimits(QLineEdit* TDownLoadForm::*edit, quelm::DateField field) {
+  const quelm::DateFieldLimits& l = quelm::kDateLimits[field];
+  return {edit, l.maxLength, l.min, l.max};
+}
 const EditLimits kEditLimits[] = {
-    {&TDownLoadForm::DownLoadFromEdit, 5, 0, 32767},   {&TDownLoadForm::DownLoadToEdit, 5, 0, 32767},
-    {&TDownLoadForm::DownLoadYearEdit, 4, 1900, 2100}, {&TDownLoadForm::DownLoadMonthEdit, 2, 1, 12},
-    {&TDownLoadForm::DownLoadDayEdit, 2, 1, 31},       {&TDownLoadForm::DownLoadHourEdit, 2, 0, 24},
-    {&TDownLoadForm::DownLoadMinEdit, 2, 0, 60},
+    {&TDownLoadForm::DownLoadFromEdit, 5, 0, 32767},
+    {&TDownLoadForm::DownLoadToEdit, 5, 0, 32767},
+    dateLimits(&TDownLoadForm::DownLoadYearEdit, quelm::kYear),
+    dateLimits(&TDownLoadForm::DownLoadMonthEdit, quelm::kMonth),
+    dateLimits(&TDownLoadForm::DownLoadDayEdit, quelm::kDay),
+    dateLimits(&TDownLoadForm::DownLoadHourEdit, quelm::kHour),
+    dateLimits(&TDownLoadForm::DownLoadMinEdit, quelm::kMinute),
 };
 
 class BusyCursor {

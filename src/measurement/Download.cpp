@@ -1,13 +1,14 @@
 #include "measurement/Download.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <new>
 #include <optional>
 
+#include "base/DataFiles.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
+#include "link/CommandChannel.h"
 #include "measurement/NurvoDataBlock.h"
 #include "measurement/TextList.h"
 
@@ -34,17 +35,22 @@ std::optional<long long> integerEntry(const QString& text, QString* error) {
   return std::nullopt;
 }
 
-// An existing file's canonical path; for one that does not exist yet, its
-// name in the canonical form of its folder.
-QString canonicalName(const QString& name) {
-  const QFileInfo info(name);
-  const QString canonical = info.canonicalFilePath();
-  if (!canonical.isEmpty()) return canonical;
-  const QString dir = QFileInfo(info.absolutePath()).canonicalFilePath();
-  return QDir::cleanPath((dir.isEmpty() ? info.absolutePath() : dir) + QLatin1Char('/') + info.fileName());
-}
-
 }  // namespace
+
+QString DownloadDateError(const std::array<QString, kDateFieldCount>& texts) {
+  QString error;
+  for (int i = 0; i < kDateFieldCount && error.isEmpty(); ++i) {
+    const auto v = integerEntry(texts[i], &error);
+    const DateFieldLimits& l = kDateLimits[i];
+    if (v && (*v < l.min || *v > l.max))
+      error = QStringLiteral("The %1 must be from %2 to %3, not %4")
+                  .arg(QLatin1String(l.name))
+                  .arg(l.min)
+                  .arg(l.max)
+                  .arg(*v);
+  }
+  return error;
+}
 
 void ShowDownloadResult(const DownloadResult& r) {
   switch (r.kind) {
@@ -88,10 +94,6 @@ QString ChangeFileExt(const QString& name, const QString& ext) {
   const int dot = name.lastIndexOf(QLatin1Char('.'));
   const int slash = name.lastIndexOf(QLatin1Char('/'));
   return (dot > slash ? name.left(dot) : name) + ext;
-}
-
-bool SameFile(const QString& a, const QString& b) {
-  return !a.isEmpty() && !b.isEmpty() && canonicalName(a) == canonicalName(b);
 }
 
 // ---------------------------------------------------------------------------
@@ -168,6 +170,7 @@ DownloadResult DownloadJob::selectType(int type) {
   if (state_.running || type < kDownloadNotSelected || type > kDownloadByDate) return {};
   if (!block_) return failure(kErrNullptr);
   TraceLine trace(QStringLiteral("TDownLoadForm::DownLoadTypeComboBoxChange(): "));
+  LineHold line;
   TNurvoDataBlock& b = *block_;
   DownloadControls& c = state_.controls;
   state_.type = type;
@@ -428,6 +431,21 @@ DownloadResult DownloadJob::copyBlocks(int from, int to, int appendFlag, const Q
   return r;
 }
 
+DownloadResult DownloadJob::checkFiles(const QString& secondFile) {
+  std::vector<QString> names{state_.storageName};
+  if (state_.contentList) names.push_back(ChangeFileExt(state_.storageName, QStringLiteral(".lst")));
+  if (state_.detailedText) names.push_back(ChangeFileExt(state_.storageName, QStringLiteral(".txt")));
+  if (!secondFile.isEmpty()) names.push_back(secondFile);
+  for (const QString& name : names)
+    if (fileKind(name) == FileKind::Other)
+      return failure(noteFileFailure(kErrFileOpen, name, notRegularReason()));
+  // A target that is the source would be truncated or grow while it is read.
+  if (state_.source == DownloadSource::File)
+    for (const QString& name : names)
+      if (SameFile(state_.sourceName, name)) return message(DownloadResult::kRefused, kSameFileMessage);
+  return {};
+}
+
 DownloadResult DownloadJob::start() {
   if (state_.running || !state_.controls.start) return {};
   // A request made while nothing ran (Abort stays enabled after a file
@@ -455,8 +473,9 @@ DownloadResult DownloadJob::start() {
       to = *t;
     }
   } else if (type == kDownloadByDate) {
-    for (int i = 0; i < kDateFieldCount; ++i)
-      if (const auto v = integerEntry(state_.dateTexts[i], &entryError)) date[i] = *v;
+    entryError = DownloadDateError(state_.dateTexts);
+    for (int i = 0; i < kDateFieldCount && entryError.isEmpty(); ++i)
+      date[i] = state_.dateTexts[i].trimmed().toLongLong();
   }
   if (!entryError.isEmpty()) return message(DownloadResult::kRefused, entryError);
 
@@ -464,15 +483,11 @@ DownloadResult DownloadJob::start() {
     if (const int rc = b.SkimFile(state_.sourceName)) return failure(rc);
     if (b.LastBlock >= kBlocksInReader) return failure(kErrSourceFile);
   }
-  // A list or storage file that is the source would be truncated before
-  // the first block is read from it.
-  const QString& source = state_.sourceName;
-  const auto isSource = [&](const QString& name) { return fromFile && SameFile(source, name); };
-  if (isSource(state_.storageName) ||
-      (state_.contentList && isSource(ChangeFileExt(state_.storageName, QStringLiteral(".lst")))) ||
-      (state_.detailedText && isSource(ChangeFileExt(state_.storageName, QStringLiteral(".txt")))))
-    return message(DownloadResult::kRefused, kSameFileMessage);
+  if (DownloadResult r = checkFiles(); r.kind != DownloadResult::kNone) return r;
 
+  // From the first command to the acknowledgement no other program may get
+  // in between: its commands could leave the reader elsewhere mid-download.
+  LineHold line;
   state_.running = true;
   struct Running {
     DownloadState& s;
@@ -494,9 +509,9 @@ DownloadResult DownloadJob::start() {
         secondFile = base + QString::number(i) + QStringLiteral(".dat");
         if (!QFileInfo::exists(secondFile)) break;
       }
-      if (isSource(secondFile)) {
+      if (DownloadResult r = checkFiles(secondFile); r.kind != DownloadResult::kNone) {
         changed();
-        return message(DownloadResult::kRefused, kSameFileMessage);
+        return r;
       }
     }
     changed();

@@ -61,6 +61,24 @@ struct DownloadControls {
 // Date edits: year, month, day, hour, minute.
 enum DateField : int { kYear, kMonth, kDay, kHour, kMinute, kDateFieldCount };
 
+// The date edits' limits (the hour up to 24 and the minute up to 60, as the
+// reader takes them): the window's edits step within them, and no date
+// outside them is sent to the reader, from the window or the command line.
+struct DateFieldLimits {
+  const char* name;
+  int maxLength;
+  int min;
+  int max;
+};
+inline constexpr DateFieldLimits kDateLimits[kDateFieldCount] = {{"year", 4, 1900, 2100},
+                                                                 {"month", 2, 1, 12},
+                                                                 {"day", 2, 1, 31},
+                                                                 {"hour", 2, 0, 24},
+                                                                 {"minute", 2, 0, 60}};
+// Empty when every text is a whole number within its limits; otherwise the
+// message for the first that is not.
+QString DownloadDateError(const std::array<QString, kDateFieldCount>& texts);
+
 struct DownloadState {
   DownloadSource source = DownloadSource::Reader;
   int type = kDownloadNotSelected;
@@ -122,8 +140,6 @@ BlockRange CorrectDownloadRange(long long from, long long to, uint32_t lastBlock
 
 // "run" -> "run.dat", "a/b.x" -> "a/b.dat", "" -> ".dat".
 QString ChangeFileExt(const QString& name, const QString& ext);
-// The same file, whether it exists yet or not.
-bool SameFile(const QString& a, const QString& b);
 
 class DownloadJob {
  public:
@@ -169,6 +185,12 @@ class DownloadJob {
   void reset();
 
   // --- The download -------------------------------------------------------
+  // The files Start may write (the storage file and its checked lists) and
+  // secondFile when given: each must be a plain file
+  // or not exist yet (-107, noted with the name), and none may be the source
+  // file, under whatever name (refused). Start asks it again; a front end
+  // asks it before the reader is asked for anything.
+  DownloadResult checkFiles(const QString& secondFile = QString());
   DownloadResult start();
   // Honoured before the next block; a request made while no download runs
   // is dropped when the next one starts.

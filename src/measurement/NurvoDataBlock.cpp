@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/DataFiles.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
 #include "base/Prompter.h"
@@ -193,33 +194,16 @@ int TNurvoDataBlock::ReadPrevFileBlock() {
 int TNurvoDataBlock::WriteFileBlock(const QString& name, int append) {
   quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::WriteFileBlock(): filename=") + name +
                          QStringLiteral(": "));
-  const QByteArray path = QFile::encodeName(name);
-  std::FILE* f = path.isEmpty() ? nullptr : std::fopen(path.constData(), append ? "a+be" : "wbe");
-  if (!f) {
-    trace.fail(QStringLiteral("ERR_FOPEN"));
-    return quelm::kErrFileOpen;
-  }
-  FileHandle = f;
-
   // A record that does not reach the disk whole is taken back out, so that a
   // full disk never leaves a partial record that would shift every block
   // appended after it.
-  struct stat st;
-  const off_t before = (append && ::fstat(::fileno(f), &st) == 0) ? st.st_size : 0;
-  if (std::fwrite(&Record, sizeof Record, 1, f) != 1 || std::fflush(f) != 0) {
-    if (::ftruncate(::fileno(f), before) != 0) {
-      // Nothing more can be done; the write failure is what gets reported.
-    }
-    std::fclose(f);
-    FileHandle = nullptr;
-    trace.fail(QStringLiteral("ERR_FWRITE"));
-    return quelm::kErrFileWrite;
-  }
-  const int closed = std::fclose(f);
-  FileHandle = nullptr;
-  if (closed != 0) {
-    trace.fail(QStringLiteral("ERR_FCLOSE"));
-    return quelm::kErrFileClose;
+  const int rc = quelm::writeDataFile(name, QByteArray(reinterpret_cast<const char*>(&Record), sizeof Record),
+                                      append ? quelm::WriteMode::Append : quelm::WriteMode::Truncate);
+  if (rc != 0) {
+    trace.fail(QLatin1String(rc == quelm::kErrFileOpen    ? "ERR_FOPEN"
+                             : rc == quelm::kErrFileWrite ? "ERR_FWRITE"
+                                                          : "ERR_FCLOSE"));
+    return rc;
   }
   trace.ok(QStringLiteral("BlockIndex=") + QString::number(BlockIndex) + QStringLiteral(": "));
   return 0;

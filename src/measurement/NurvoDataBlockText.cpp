@@ -1,9 +1,9 @@
 // The text-list operations of TNurvoDataBlock: the content list row, the
 // detailed value lines and the block export, appended to their files one
 // operation at a time.
-#include <QFile>
-
+#include "base/DataFiles.h"
 #include "base/Diag.h"
+#include "base/ErrorCodes.h"
 #include "base/Prompter.h"
 #include "measurement/NurvoDataBlock.h"
 #include "measurement/TextList.h"
@@ -26,13 +26,11 @@ int writeTextFile(const QString& name, const QByteArray& text, bool truncate, qu
       traceBareToken(QLatin1String(token));
     return code;
   };
-  const QByteArray path = QFile::encodeName(name);
-  std::FILE* f = path.isEmpty() ? nullptr : std::fopen(path.constData(), truncate ? "wbe" : "abe");
-  if (!f) return failed("ERR_FOPEN", -107);
-  const bool written = quelm::writeText(f, text);
-  const int closed = std::fclose(f);
-  if (!written) return failed("ERR_FWRITE", -110);
-  if (closed != 0) return failed("ERR_FCLOSE", -111);
+  const int rc = quelm::writeDataFile(name, quelm::crlfText(text),
+                                      truncate ? quelm::WriteMode::Truncate : quelm::WriteMode::Append);
+  if (rc == quelm::kErrFileOpen) return failed("ERR_FOPEN", rc);
+  if (rc == quelm::kErrFileWrite) return failed("ERR_FWRITE", rc);
+  if (rc != 0) return failed("ERR_FCLOSE", rc);
   return 0;
 }
 
@@ -41,13 +39,7 @@ int writeTextFile(const QString& name, const QByteArray& text, bool truncate, qu
 int TNurvoDataBlock::StartTextFile(const QString& name, const QByteArray& title, int columnHeader) {
   const QByteArray text = quelm::titleBlockText(name, title, columnHeader == 1, quelm::textFileNow());
   // Failures are told by the result alone.
-  const QByteArray path = QFile::encodeName(name);
-  std::FILE* f = path.isEmpty() ? nullptr : std::fopen(path.constData(), "wbe");
-  if (!f) return -107;
-  const bool written = quelm::writeText(f, text);
-  const int closed = std::fclose(f);
-  if (!written) return -110;
-  return closed == 0 ? 0 : -111;
+  return quelm::writeDataFile(name, quelm::crlfText(text), quelm::WriteMode::Truncate);
 }
 
 int TNurvoDataBlock::WriteListColumnHeader(std::FILE* file) {

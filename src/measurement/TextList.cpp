@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/DataFiles.h"
 #include "base/UserLocale.h"
 #include "measurement/ErrorFlags.h"
 
@@ -170,9 +171,10 @@ QByteArray valueLinesCsv(const BlockRecord& r, const uint32_t values[kRawValueCo
   return s;
 }
 
+QByteArray crlfText(QByteArray text) { return text.replace("\n", "\r\n"); }
+
 bool writeText(std::FILE* file, const QByteArray& text) {
-  QByteArray out = text;
-  out.replace("\n", "\r\n");
+  const QByteArray out = crlfText(text);
   return std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), file) ==
          static_cast<size_t>(out.size());
 }
@@ -182,14 +184,9 @@ QDateTime textFileNow() { return clockHook() ? clockHook()() : QDateTime::curren
 void setTextFileClock(std::function<QDateTime()> clock) { clockHook() = std::move(clock); }
 
 int WriteContentList(const QString& name, const std::vector<BlockRecord>& blocks) {
-  const QByteArray path = QFile::encodeName(name);
-  std::FILE* f = path.isEmpty() ? nullptr : std::fopen(path.constData(), "wbe");
-  if (!f) return -107;
-  bool written = writeText(f, titleBlockText(name, kListTitle, true, textFileNow()));
-  for (size_t i = 0; written && i < blocks.size(); ++i) written = writeText(f, listRowText(blocks[i]));
-  const int closed = std::fclose(f);
-  if (!written) return -110;
-  return closed == 0 ? 0 : -111;
+  QByteArray text = titleBlockText(name, kListTitle, true, textFileNow());
+  for (const BlockRecord& block : blocks) text += listRowText(block);
+  return writeDataFile(name, crlfText(text), WriteMode::Truncate);
 }
 
 }  // namespace quelm

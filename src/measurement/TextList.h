@@ -46,6 +46,8 @@ QByteArray valueLinesList(const BlockRecord& record, const uint32_t values[kRawV
                           const uint32_t ranges[kRawValueCount]);
 QByteArray valueLinesCsv(const BlockRecord& record, const uint32_t values[kRawValueCount]);
 
+// The text with every "\n" as CR LF.
+QByteArray crlfText(QByteArray text);
 // Writes text to an open file with every "\n" as CR LF; false when the
 // write did not complete.
 bool writeText(std::FILE* file, const QByteArray& text);

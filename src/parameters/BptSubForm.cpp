@@ -495,7 +495,10 @@ void TBptSubForm::ReadFileButtonClick() {
     trace.fail(QStringLiteral("ERR_CANCEL"));
     return;
   }
-  Tables.Load(dialog.FileName);
+  if (const int rc = Tables.Load(dialog.FileName)) {
+    ReportError(rc, trace.text());
+    return;
+  }
   DataRefresh();
   trace.ok();
 }

@@ -109,7 +109,11 @@ TBulbParamBlock::~TBulbParamBlock() {
 int TBulbParamBlock::ReadFileBlock(const QString& name) {
   TraceLine trace(QStringLiteral("TBulbParamBlock::ReadFileBlock(): filename=") + name +
                   QStringLiteral(": "));
-  quelm::readProfileSection(name, quelm::kDefaultKeySection, quelm::bulbParamFields(), bytes());
+  if (const int rc =
+          quelm::readProfileSection(name, quelm::kDefaultKeySection, quelm::bulbParamFields(), bytes())) {
+    trace.fail(QStringLiteral("ERR_FOPEN"));
+    return rc;
+  }
   trace.ok();
   return 0;
 }
@@ -117,7 +121,11 @@ int TBulbParamBlock::ReadFileBlock(const QString& name) {
 int TBulbParamBlock::ReadLUTFileBlock(const QString& name) {
   TraceLine trace(QStringLiteral("TBulbParamBlock::ReadFileBlock(): filename=") + name +
                   QStringLiteral(": "));
-  quelm::readProfileSection(name, quelm::kLookupKeySection, quelm::bulbParamFields(), bytes());
+  if (const int rc =
+          quelm::readProfileSection(name, quelm::kLookupKeySection, quelm::bulbParamFields(), bytes())) {
+    trace.fail(QStringLiteral("ERR_FOPEN"));
+    return rc;
+  }
   trace.ok();
   return 0;
 }
@@ -226,7 +234,11 @@ TIBulbParamBlock::~TIBulbParamBlock() {
 int TIBulbParamBlock::ReadFileBlock(const QString& name) {
   TraceLine trace(QStringLiteral("TBulbParamBlock::ReadFileBlock(): filename=") + name +
                   QStringLiteral(": "));
-  quelm::readProfileSection(name, quelm::kIndividualKeySection, quelm::ownBulbParamFields(), bytes());
+  if (const int rc = quelm::readProfileSection(name, quelm::kIndividualKeySection,
+                                               quelm::ownBulbParamFields(), bytes())) {
+    trace.fail(QStringLiteral("ERR_FOPEN"));
+    return rc;
+  }
   trace.ok();
   return 0;
 }

@@ -72,7 +72,11 @@ TDeviceParamBlock::~TDeviceParamBlock() {
 int TDeviceParamBlock::ReadFileBlock(const QString& name) {
   quelm::TraceLine trace(QStringLiteral("TDeviceParamBlock::ReadFileBlock(): filename=") + name +
                          QStringLiteral(": "));
-  quelm::readProfileSection(name, quelm::kReaderParamSection, quelm::deviceParamFields(), bytes());
+  if (const int rc =
+          quelm::readProfileSection(name, quelm::kReaderParamSection, quelm::deviceParamFields(), bytes())) {
+    trace.fail(QStringLiteral("ERR_FOPEN"));
+    return rc;
+  }
   trace.ok();
   return 0;
 }

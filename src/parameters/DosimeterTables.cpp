@@ -124,10 +124,10 @@ void DosimeterTables::copyOwnIntoTable() {
 
 int DosimeterTables::Load(const QString& name) {
   if (Source == TableSource::Dosimeter) {
-    Own.ReadFileBlock(name);
+    if (const int rc = Own.ReadFileBlock(name)) return rc;
     copyOwnIntoTable();
   } else {
-    Table.ReadFileBlock(name);
+    if (const int rc = Table.ReadFileBlock(name)) return rc;
   }
   DataRefresh();
   return 0;

@@ -225,7 +225,10 @@ void TDptForm::ReadFileButtonClick() {
     trace.fail(QStringLiteral("ERR_CANCEL"));
     return;
   }
-  Table.Block.ReadFileBlock(dialog.FileName);
+  if (const int rc = Table.Block.ReadFileBlock(dialog.FileName)) {
+    ReportError(rc, trace.text());
+    return;
+  }
   DataRefresh();
   trace.ok();
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "base/NumberFormat.h"
@@ -202,14 +203,17 @@ void writeProfileField(IniFile& file, const QString& section, const ParamField& 
   }
 }
 
-void readProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
-                        std::span<uint8_t> record) {
+int readProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
+                       std::span<uint8_t> record) {
+  if (fileKind(name) == FileKind::Other) return noteFileFailure(kErrFileOpen, name, notRegularReason());
   const IniFile file(name);
   for (const ParamField& f : fields) readProfileField(file, section, f, record);
+  return 0;
 }
 
 int writeProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
                         std::span<const uint8_t> record, const char* skip) {
+  if (fileKind(name) == FileKind::Other) return noteFileFailure(kErrFileOpen, name, notRegularReason());
   IniFile file(name);
   // What a file holds that cannot be read could not be kept.
   if (file.status() == IniFile::LoadStatus::Unreadable) {

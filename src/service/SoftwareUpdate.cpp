@@ -1,11 +1,14 @@
 #include "service/SoftwareUpdate.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
 #include <algorithm>
 #include <cstring>
 
+#include "base/DataFiles.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
 #include "base/Prompter.h"
@@ -87,10 +90,16 @@ int TSoftwareUpdate::Download(const QString& fileName) {
 }
 
 int TSoftwareUpdate::Transfer(const QString& fileName) {
-  QFile file(fileName);
+  // A plain file only: a pipe would hold the update before it began.
+  const int fd = openDataFileForReading(fileName);
+  if (fd < 0) return kErrFileOpen;
+  QFile file;
   // Unbuffered: each block is read from the file when it is sent, so a file
   // cut short meanwhile is noticed instead of served from a read-ahead.
-  if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return kErrFileOpen;
+  if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    return noteFileFailure(kErrFileOpen, fileName, file.errorString());
+  }
   // A file the loader cannot take whole is refused before anything is
   // sent: an empty or cut image would be programmed as if it were complete.
   const int64_t size = file.size();
@@ -103,10 +112,11 @@ int TSoftwareUpdate::Transfer(const QString& fileName) {
     const int result = Link.ShowOptionsModal ? Link.ShowOptionsModal() : int{mrCancel};
     if (result == mrCancel) return kErrUserCancelled;
   }
-  if (!port.Connected() && port.Connect() != 0) return kErrComConnect;
+  if (const int rc = connectForExchange(port); rc != 0) return rc;
 
   const int rc = SendFile(file, size);
   file.close();
+  if (rc == kErrFileRead) noteFileFailure(rc, fileName, QStringLiteral("a block could not be read whole"));
   if (rc != 0) {
     Status(QString());
     port.Disconnect();
@@ -165,7 +175,10 @@ int TSoftwareUpdate::WaitLoaderReply() {
   // The tick count does not end this wait: the reader is switched on when
   // the operator is ready. User input is let through (unlike the command
   // waits) so that Abort and the service window's Exit can end it.
-  while (!(DiagFlags & kDiagNoPort) && !AbortRequested && Link.LoaderWaiting == 1 &&
+  // A device that failed (hung up, an I/O error) is closed by the port, and
+  // no reply can come through it any more: only a present reader is waited for.
+  TCOMPort& port = Link.COMPortDrv;
+  while (!(DiagFlags & kDiagNoPort) && !AbortRequested && Link.LoaderWaiting == 1 && port.Connected() &&
          Link.RcvCount < 2 * kLoaderReplyLength) {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     // At least a reply: a stray byte behind it must not hold the wait.
@@ -178,11 +191,13 @@ int TSoftwareUpdate::WaitLoaderReply() {
   Link.Timer.stop();
   const bool interrupted = Link.LoaderWaiting == 0;
   Link.LoaderWaiting = 0;
-  const auto fail = [this](int code) {
-    Link.COMPortDrv.Disconnect();
+  const auto fail = [&port](int code) {
+    port.Disconnect();
     return code;
   };
   if (AbortRequested) return fail(kErrUserAbort);
+  if (!(DiagFlags & kDiagNoPort) && !port.Connected())
+    return fail(port.DeviceFailure() != 0 ? port.DeviceFailure() : -2);
   if (Link.TickCount >= Link.ReplyTimeout)
     return fail(Link.RcvCount == 0 ? kErrNothingReceived : kErrReceiveTimeout);
   if (interrupted) return fail(kErrLoaderInterrupted);

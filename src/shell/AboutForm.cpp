@@ -1,6 +1,5 @@
 #include "shell/AboutForm.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -31,8 +30,6 @@ int currentPortNumber() {
   if (provider()) return provider()();
   return PgcForm ? PgcForm->PortNumber : 0;
 }
-
-QString programVersion() { return QStringLiteral(QUELM_VERSION); }
 
 }  // namespace quelm
 
@@ -120,8 +117,7 @@ void TAboutForm::FormPaint() {
     if (l->text() != text) l->setText(text);  // no repaint loop from paintEvent
   };
   set(CfgFileDatLabel, QDir::toNativeSeparators(QFileInfo(quelm::configFilePath()).absoluteFilePath()));
-  set(StoragePathDatLabel,
-      QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QLatin1Char('/')));
+  set(StoragePathDatLabel, QDir::toNativeSeparators(quelm::storagePath()));
   set(COMPortDatLabel, QStringLiteral("COM") + QString::number(quelm::currentPortNumber()));
 }
 

@@ -52,6 +52,4 @@ namespace quelm {
 using PortNumberProvider = std::function<int()>;
 void setPortNumberProvider(PortNumberProvider provider);
 int currentPortNumber();
-// The version compiled into the program, e.g. "0.1.0.0".
-QString programVersion();
 }  // namespace quelm

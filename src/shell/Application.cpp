@@ -46,6 +46,10 @@ ProgramWindows createProgramWindows() {
   w.emplace_back(main);
   auto* io = new TIoForm();
   w.emplace_back(io);
+  // Which configuration file was not used, and why: the main window's box
+  // ("INI/CFG file access error") names neither.
+  if (const QString problem = ConfigFileProblem(configFilePath()); !problem.isEmpty())
+    io->AppendLine(problem);
   const bool professional = main->Professional != 0;
   // The window cannot reach the evaluation's date conversion itself.
   auto* bpt = new TBptSubForm(professional, FormatReadOutTime);

@@ -19,6 +19,7 @@
 #include <QStatusTipEvent>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -71,6 +72,7 @@ constexpr int kBlockRows = quelm::kContentRows + 1;  // the title row and one pa
 constexpr int kValueColumns = quelm::kValueTableColumns;
 constexpr int kValueRows = quelm::kValueTableRows;
 constexpr int kValueRowHeight = 14;
+constexpr int kDeconvolutionPanelWidth = 230;
 constexpr int kValueGroupWidths[4] = {50, 90, 50, 1};
 
 // The widgets of a caption/value pair; captions, hints and columns come from
@@ -166,6 +168,7 @@ QAction* TPgcForm::*const kChartItems[quelm::kChartActionCount] = {
     &TPgcForm::ChartNFInrease10Item,    &TPgcForm::ChartNFInrease1Item,
     &TPgcForm::ChartNFInrease01Item,    &TPgcForm::ChartNFDecrease10Item,
     &TPgcForm::ChartNFDecrease1Item,    &TPgcForm::ChartNFDecrease01Item,
+    &TPgcForm::ChartDeconvolutionItem,
 };
 
 QMenu* addMenu(QWidget* parentMenu, const char* name, const QString& title) {
@@ -289,6 +292,7 @@ TPgcForm::TPgcForm(QWidget* parent) : QMainWindow(parent) {
   detail.valueTable = ValueListGrid;
   detail.chart = {PChart,          AreaSeries,    AreaUpperSeries, PointSeries,
                   ChartBottomAxis, ChartLeftAxis, ChartRightAxis};
+  detail.deconvolution = {DeconvolutionPanel, DeconvolutionStatusLabel, DeconvolutionGrid};
   detailView_ = new quelm::DetailView(*detail_, detail);
   contentView_ =
       new quelm::ContentView(*content_, {BlockStringGrid, SourceDatLabel, AvailableBlocksDatLabel});
@@ -359,10 +363,12 @@ void TPgcForm::buildMenu() {
       default:
         break;
     }
+    if (d.action == quelm::ChartAction::Deconvolution) menu->addSeparator();
     QAction* a = addItem(menu, d.objectName, QString::fromLatin1(d.caption));
     a->setShortcut(QKeySequence(d.key));
     this->*kChartItems[i] = a;
   }
+  ChartDeconvolutionItem->setCheckable(true);
 
   Service1 = addItem(PgcMainMenu, "Service1", QStringLiteral("Service"));
 
@@ -555,9 +561,26 @@ void TPgcForm::buildChart() {
   PChart = new QChartView(chart, ChartTabSheet);
   PChart->setObjectName(QStringLiteral("PChart"));
   PChart->setRenderHint(QPainter::Antialiasing);
-  auto* chartLayout = new QVBoxLayout(ChartTabSheet);
+
+  DeconvolutionPanel = new QFrame(ChartTabSheet);
+  DeconvolutionPanel->setObjectName(QStringLiteral("DeconvolutionPanel"));
+  DeconvolutionPanel->setFixedWidth(kDeconvolutionPanelWidth);
+  auto* panelLayout = new QVBoxLayout(DeconvolutionPanel);
+  panelLayout->setContentsMargins(4, 4, 4, 4);
+  panelLayout->addWidget(
+      makeLabel(DeconvolutionPanel, "DeconvolutionLabel", QStringLiteral("Deconvolution")));
+  DeconvolutionStatusLabel = makeLabel(DeconvolutionPanel, "DeconvolutionStatusLabel", QString());
+  panelLayout->addWidget(DeconvolutionStatusLabel);
+  DeconvolutionGrid = new QTableWidget(DeconvolutionPanel);
+  DeconvolutionGrid->setObjectName(QStringLiteral("DeconvolutionGrid"));
+  panelLayout->addWidget(DeconvolutionGrid, 1);
+  DeconvolutionPanel->hide();
+
+  auto* chartLayout = new QHBoxLayout(ChartTabSheet);
   chartLayout->setContentsMargins(0, 0, 0, 0);
-  chartLayout->addWidget(PChart);
+  chartLayout->setSpacing(0);
+  chartLayout->addWidget(PChart, 1);
+  chartLayout->addWidget(DeconvolutionPanel);
 }
 
 void TPgcForm::FormCreate() {
@@ -944,6 +967,9 @@ void TPgcForm::mousePressEvent(QMouseEvent* event) {
 void TPgcForm::SetUpDetailView() {
   detail_->commandsChanged = [this] { UpdateMenuItems(); };
   detailView_->chartHint = [this](const QString& hint) { SetChartHint(hint); };
+  detailView_->deconvolutionChanged = [this] {
+    ChartDeconvolutionItem->setChecked(detail_->Deconvolution().On());
+  };
   for (int i = 0; i < quelm::kChartActionCount; ++i) {
     const quelm::ChartAction action = quelm::kChartActions[i].action;
     connect(this->*kChartItems[i], &QAction::triggered, this, [this, action] { ChartItemClick(action); });
@@ -953,5 +979,8 @@ void TPgcForm::SetUpDetailView() {
 int TPgcForm::DataRefresh() { return detail_->Refresh(); }
 
 int TPgcForm::ChartItemClick(quelm::ChartAction action) {
-  return detail_->ChartCommand(action, PageControl->currentWidget() == ChartTabSheet);
+  const int rc = detail_->ChartCommand(action, PageControl->currentWidget() == ChartTabSheet);
+  // The item checks itself when triggered, also where the command was refused.
+  ChartDeconvolutionItem->setChecked(detail_->Deconvolution().On());
+  return rc;
 }

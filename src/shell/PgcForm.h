@@ -30,6 +30,7 @@ class QPushButton;
 class QScatterSeries;
 class QStatusBar;
 class QTabWidget;
+class QTableWidget;
 class QToolButton;
 class QValueAxis;
 class TNavForm;
@@ -96,9 +97,10 @@ class TPgcForm : public QMainWindow {
   QAction* ChartNFInrease1Item;   // W
   QAction* ChartNFInrease01Item;  // E
   QMenu* NFdecrease1;
-  QAction* ChartNFDecrease10Item;  // A
-  QAction* ChartNFDecrease1Item;   // S
-  QAction* ChartNFDecrease01Item;  // D
+  QAction* ChartNFDecrease10Item;   // A
+  QAction* ChartNFDecrease1Item;    // S
+  QAction* ChartNFDecrease01Item;   // D
+  QAction* ChartDeconvolutionItem;  // P, checked while the fitted peaks show
   QAction* Service1;
 
   // --- Tool bar ---------------------------------------------------------
@@ -161,6 +163,10 @@ class TPgcForm : public QMainWindow {
   QValueAxis* ChartBottomAxis;
   QValueAxis* ChartLeftAxis;
   QValueAxis* ChartRightAxis;
+  // Beside the chart while the deconvolution is on: the fit's state and its peaks.
+  QFrame* DeconvolutionPanel;
+  QLabel* DeconvolutionStatusLabel;
+  QTableWidget* DeconvolutionGrid;
 
   // Table page: 16 columns (4 groups of label, value, temperature, spare),
   // 27 rows, no title row.

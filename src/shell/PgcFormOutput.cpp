@@ -35,7 +35,7 @@ void TPgcForm::FileSaveTextSpeedButtonClick() {
     trace.fail(QStringLiteral("ERR_CANCEL"));
     return;
   }
-  if (const int rc = quelm::ExportBlockText(record, dialog.FileName)) {
+  if (const int rc = quelm::ExportBlockText(record, dialog.FileName, DataBlock->FileName)) {
     ReportError(rc, trace.text());
     return;
   }

@@ -1,4 +1,8 @@
 // Program entry.
+#include <QDir>
+#include <QIcon>
+
+#include "base/Config.h"
 #include "base/Prompter.h"
 #include "base/QtPrompter.h"
 #include "base/UserLocale.h"
@@ -6,9 +10,18 @@
 
 int main(int argc, char** argv) {
   quelm::TApplication app(argc, argv);
+  // The desktop's menu entry and the window belong together: the same icon,
+  // and the entry's name for the compositor.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.quelm.Quelm"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quelm.Quelm")));
   quelm::setUserLocale(quelm::systemUserLocale());
   quelm::QtPrompter prompter;
   quelm::setPrompter(&prompter);
+  // An installed program starts in whatever folder the desktop chose; data
+  // files belong in the storage path, so that is where relative names and
+  // the file dialogs start.
+  quelm::prepareProgramFiles(quelm::thisProgram(), quelm::thisUsersFolders());
+  QDir::setCurrent(quelm::storagePath());
   const int result = quelm::RunProgram(app, quelm::createProgramWindows);
   quelm::setPrompter(nullptr);
   return result;

@@ -197,15 +197,81 @@ TEST_F(ConfigTest, AMissingDirectoryIsReported) {
   EXPECT_EQ(p.texts(), QStringList{QStringLiteral("Unable to write to ") + nowhere});
 }
 
-TEST(ConfigPath, IsTheProgramPathWithIniUnlessSet) {
+TEST(ConfigPlace, BesideAWritableProgramFolderElseInTheUsersFolders) {
+  const quelm::UserFolders user{QStringLiteral("/home/ann/.config"), QStringLiteral("/home/ann/Documents")};
+  struct Case {
+    bool writable, installed;
+    const char *config, *storage;
+  };
+  const Case cases[] = {
+      {true, false, "/opt/q/quelm.INI", "/opt/q/"},  // a build folder, a copy on a stick
+      {false, false, "/home/ann/.config/quelm/quelm.INI", "/home/ann/Documents/"},
+      {true, true, "/home/ann/.config/quelm/quelm.INI", "/home/ann/Documents/"},  // root, installed
+      {false, true, "/home/ann/.config/quelm/quelm.INI", "/home/ann/Documents/"},
+  };
+  for (const Case& c : cases) {
+    const quelm::ProgramPlace place{QStringLiteral("/opt/q"), QStringLiteral("quelm"), c.writable,
+                                    c.installed};
+    EXPECT_EQ(quelm::configFileFor(place, user), QLatin1String(c.config)) << c.writable << c.installed;
+    EXPECT_EQ(quelm::storagePathFor(place, user), QLatin1String(c.storage)) << c.writable << c.installed;
+  }
+}
+
+TEST(ConfigPlace, TheBuildFoldersProgramsKeepTheirFilesBesideThemUnlessAPathIsSet) {
   const QString program = QCoreApplication::applicationFilePath();
-  EXPECT_EQ(quelm::defaultConfigFilePath(),
-            program + QStringLiteral(".INI"));  // the test program has no extension
+  const QString folder = QCoreApplication::applicationDirPath();
+  EXPECT_FALSE(quelm::thisProgram().installed);
+  EXPECT_EQ(quelm::defaultConfigFilePath(), program + QStringLiteral(".INI"));  // no extension here
+  EXPECT_EQ(quelm::defaultConfigFilePath(QStringLiteral("quelm")), folder + QStringLiteral("/quelm.INI"));
+  EXPECT_EQ(quelm::storagePath(), folder + QLatin1Char('/'));
   EXPECT_EQ(quelm::configFilePath(), quelm::defaultConfigFilePath());
   quelm::setConfigFilePath(QStringLiteral("/tmp/x/other.INI"));
   EXPECT_EQ(quelm::configFilePath(), QStringLiteral("/tmp/x/other.INI"));
   quelm::setConfigFilePath(QString());
   EXPECT_EQ(quelm::configFilePath(), quelm::defaultConfigFilePath());
+
+  QTemporaryDir home;
+  const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+  EXPECT_EQ(quelm::thisUsersFolders().configHome, home.path());
+  saved.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", saved);
+}
+
+TEST_F(ConfigTest, AFirstStartCreatesTheUsersConfigurationWithTheDefaultsAndKeepsWhatIsThere) {
+  const quelm::UserFolders user{dir_.filePath(QStringLiteral("config")),
+                                dir_.filePath(QStringLiteral("Docs"))};
+  const quelm::ProgramPlace installed{dir_.filePath(QStringLiteral("bin")), QStringLiteral("quelm"), false,
+                                      true};
+  const QString config = quelm::configFileFor(installed, user);
+  ScriptedPrompter p;
+  ASSERT_TRUE(quelm::prepareProgramFiles(installed, user));
+  QFile created(config);
+  ASSERT_TRUE(created.open(QIODevice::ReadOnly));
+  EXPECT_EQ(created.readAll(), kDefaultFile);
+  created.close();
+  EXPECT_EQ(QFileInfo(QFileInfo(config).absolutePath()).permissions() & 0x0777, QFile::Permissions(0x0700));
+  EXPECT_TRUE(QFileInfo(user.documents).isDir());
+
+  ASSERT_TRUE(created.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  created.write("[Safety restrictions]\r\nProfessional=1403726958\r\n");
+  created.close();
+  EXPECT_TRUE(quelm::prepareProgramFiles(installed, user));
+  AppConfig c;
+  ASSERT_EQ(quelm::ReadConfig(config, c), 0);
+  EXPECT_TRUE(c.Professional);
+
+  // Beside the program the first close writes the file, as it always has.
+  const quelm::ProgramPlace beside{dir_.path(), QStringLiteral("quelm"), true, false};
+  EXPECT_TRUE(quelm::prepareProgramFiles(beside, user));
+  EXPECT_FALSE(QFileInfo::exists(path()));
+  EXPECT_TRUE(p.messages.empty());
+
+  // A configuration folder that cannot be made is said, not passed over.
+  write("not a folder");
+  const quelm::UserFolders blocked{path(), user.documents};
+  EXPECT_FALSE(quelm::prepareProgramFiles(installed, blocked));
+  EXPECT_EQ(p.texts(),
+            QStringList{QStringLiteral("Unable to create the folder ") + path() + QStringLiteral("/quelm")});
 }
 
 }  // namespace

@@ -13,9 +13,12 @@
 
 #include "CliDriver.h"
 #include "Golden.h"
+#include "Unprivileged.h"
+#include "base/Config.h"
 #include "evaluation/BlockFormat.h"
 #include "evaluation/ContentList.h"
 #include "evaluation/DoseChain.h"
+#include "link/COMPort.h"
 #include "measurement/BlockRecord.h"
 #include "measurement/TextList.h"
 #include "sample-data/SampleData.h"
@@ -109,10 +112,35 @@ TEST(CliFrame, FailuresGiveTheCodeTableMessageWithTheCodeOnceAndExitOne) {
   for (const char* command : {"info", "list", "csv"}) {
     const auto r = runCli({command, "/nonexistent/file.dat"});
     EXPECT_EQ(r.code, 1) << command;
-    EXPECT_EQ(r.err, "quelm-cli: /nonexistent/file.dat: File open error (-107)\n") << command;
+    EXPECT_EQ(r.err, "quelm-cli: /nonexistent/file.dat: File open error (-107): No such file or directory\n")
+        << command;
     EXPECT_TRUE(r.out.isEmpty()) << command;
   }
   EXPECT_EQ(std::signal(SIGXFSZ, SIG_DFL), SIG_IGN) << "a file-size limit fails writes, not the program";
+}
+
+TEST(CliFrame, VersionAndHelpNameTheProjectVersionAndTheConfigurationInUse) {
+  const auto version = runCli({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out, "quelm-cli " + quelm::programVersion() + "\n");
+  EXPECT_TRUE(runCli({"--help"}, "/etc/site/quelm.INI").out.contains("In use: /etc/site/quelm.INI\n"));
+  EXPECT_TRUE(runCli({"--config", "/tmp/other.INI", "--help"}).out.contains("In use: /tmp/other.INI\n"));
+}
+
+TEST(CliFrame, ADeviceTheUserMayNotOpenEndsWithTheRemedyAfterTheConnectError) {
+  QTemporaryDir dir;
+  const QString node = quelm::test::forbiddenDevice(dir);
+  ASSERT_FALSE(node.isEmpty());
+  const QString err = QString::fromUtf8(quelm::test::runUnprivileged([&] {
+    const auto r = runCli({"list", "--port", node});
+    return QByteArray::number(r.code) + '\n' + r.err.toUtf8();
+  }));
+  const QStringList lines = err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_GE(lines.size(), 3) << err.toStdString();
+  EXPECT_EQ(lines.front(), "1");
+  EXPECT_EQ(lines.at(lines.size() - 2),
+            "quelm-cli: " + node + ": COM connect. error (not avail./already/can't connect) (-201)");
+  EXPECT_EQ(lines.back(), "quelm-cli: " + quelm::permissionNote(node));
 }
 
 TEST_F(CliFile, InfoCountsBlocksAndNamesTheNewestAndTheDateSpan) {
@@ -222,7 +250,8 @@ TEST_F(CliFile, ListWritesTheListedBlocksAsAContentListFile) {
 
   const auto unwritable = runCli({"list", path, "--lst", dir.filePath(QStringLiteral("no/such/dir.lst"))});
   EXPECT_EQ(unwritable.code, 1);
-  EXPECT_TRUE(unwritable.err.endsWith("File open error (-107)\n")) << unwritable.err.toStdString();
+  EXPECT_TRUE(unwritable.err.endsWith("File open error (-107): No such file or directory\n"))
+      << unwritable.err.toStdString();
   quelm::setTextFileClock({});
 }
 

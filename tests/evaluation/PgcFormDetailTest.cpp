@@ -8,8 +8,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPromise>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtCharts/QAreaSeries>
@@ -28,6 +30,8 @@
 #include "base/StringGrid.h"
 #include "base/UserLocale.h"
 #include "evaluation/ContentModel.h"
+#include "evaluation/DeconvolutionView.h"
+#include "evaluation/DetailModel.h"
 #include "evaluation/DetailView.h"
 #include "evaluation/GlowChart.h"
 #include "sample-data/SampleData.h"
@@ -349,6 +353,45 @@ TEST_F(PgcFormDetailTest, MarkersPeakAndCursorAreDrawnInTheirColours) {
 
 // Writes the Chart page to the file named by QUELM_SCREENSHOT (run it under
 // Xvfb to look at the real rendering); skipped otherwise.
+// The fit runs where the test says, so that nothing races the window.
+TEST_F(PgcFormDetailTest, DeconvolutionDrawsThePeaksAndListsThemBesideTheChart) {
+  std::vector<
+      std::pair<QPromise<quelm::DeconvolutionModel::Job>, std::function<quelm::DeconvolutionModel::Job()>>>
+      held;
+  f().Detail().Deconvolution().setRunner([&](std::function<quelm::DeconvolutionModel::Job()> work) {
+    held.emplace_back(QPromise<quelm::DeconvolutionModel::Job>(), std::move(work));
+    return held.back().first.future();
+  });
+  show(MakeSampleBlocks({1, 3, 0}).front());
+  f().PageControl->setCurrentWidget(f().ChartTabSheet);
+  quelm::DeconvolutionView& view = *f().DetailPage().Deconvolution();
+
+  f().ChartDeconvolutionItem->trigger();
+  EXPECT_TRUE(f().ChartDeconvolutionItem->isChecked());
+  EXPECT_FALSE(f().DeconvolutionPanel->isHidden());
+  EXPECT_EQ(f().DeconvolutionStatusLabel->text(), "Fitting...");
+  ASSERT_EQ(held.size(), 1u);
+  held[0].first.start();
+  held[0].first.addResult(held[0].second());
+  held[0].first.finish();
+  QApplication::processEvents();
+
+  const quelm::DeconvolutionResult& r = f().Detail().Deconvolution().Result();
+  ASSERT_TRUE(r.converged());
+  EXPECT_EQ(f().DeconvolutionGrid->rowCount(), static_cast<int>(r.peaks.size()));
+  EXPECT_EQ(f().DeconvolutionGrid->columnCount(), 5);  // #, Tm, E, b, share
+  EXPECT_TRUE(f().DeconvolutionStatusLabel->text().contains("FOM"));
+  // 99 channel steps of four points and the last channel.
+  EXPECT_EQ(view.sumSeries()->count(), 99 * 4 + 1);
+  EXPECT_EQ(view.peakSeries()[r.peaks.size() - 1]->count(), 99 * 4 + 1);
+  EXPECT_EQ(view.peakSeries()[r.peaks.size()]->count(), 0);
+
+  f().ChartDeconvolutionItem->trigger();
+  EXPECT_FALSE(f().ChartDeconvolutionItem->isChecked());
+  EXPECT_TRUE(f().DeconvolutionPanel->isHidden());
+  EXPECT_EQ(view.sumSeries()->count(), 0);
+}
+
 TEST_F(PgcFormDetailTest, Screenshot) {
   const QString path = qEnvironmentVariable("QUELM_SCREENSHOT");
   if (path.isEmpty()) GTEST_SKIP() << "set QUELM_SCREENSHOT to a .png path";

@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -12,6 +14,8 @@
 
 #include "LinkTestSupport.h"
 #include "ScriptedPrompter.h"
+#include "Unprivileged.h"
+#include "base/ErrorCodes.h"
 #include "link/COMPort.h"
 #include "link/PortMap.h"
 
@@ -159,6 +163,42 @@ TEST(COMPort, CustomPortAndMissingDevicesFailWithBothMessages) {
     EXPECT_EQ(prompter.messages[1].kind, MessageKind::Information);
     EXPECT_EQ(prompter.messages[1].text, QString::fromLocal8Bit(std::strerror(ENOENT)));
   }
+}
+
+TEST(COMPort, ADeviceTheUserMayNotOpenIsExplainedOnceAfterTheConnectError) {
+  const QString connectError = ErrorMessage(kErrComConnect).message;
+  for (const int error : {EACCES, EPERM, ENOENT, EBUSY}) {
+    const bool denied = error == EACCES || error == EPERM;
+    ScriptedPrompter prompter;
+    FakePort f;
+    f.device->failures["open"] = error;
+    ASSERT_EQ(connectForExchange(f.port), kErrComConnect);
+    ReportError(kErrComConnect);
+    ReportError(kErrComConnect);  // a later report is not explained again
+    ASSERT_EQ(prompter.messages.size(), 4u) << error;
+    EXPECT_EQ(prompter.messages[0].text, "ERROR: TCOMPort::Connect(): CreateFile(): ERR_NOTCONNECTED");
+    EXPECT_EQ(prompter.messages[1].text, QString::fromLocal8Bit(std::strerror(error)));
+    EXPECT_EQ(prompter.messages[2].text, connectError);
+    EXPECT_EQ(prompter.messages[2].note, denied ? permissionNote(QStringLiteral("/dev/fake")) : QString());
+    EXPECT_TRUE(prompter.messages[3].note.isEmpty());
+  }
+  const QString note = permissionNote(QStringLiteral("/dev/ttyUSB0"));
+  for (const char* part : {"/dev/ttyUSB0", "permission", "sudo adduser $USER dialout", "log in again"})
+    EXPECT_TRUE(note.contains(QLatin1String(part))) << part << " in " << note.toStdString();
+}
+
+TEST(COMPort, TheSystemRefusesADeviceNodeToAUserWithoutPermission) {
+  QTemporaryDir dir;
+  const QString node = quelm::test::forbiddenDevice(dir);
+  ASSERT_FALSE(node.isEmpty());
+  const QByteArray opened = test::runUnprivileged([&] {
+    ScriptedPrompter prompter;
+    TCOMPort port;
+    port.DeviceOverride = node;
+    const int rc = connectForExchange(port);
+    return QByteArray::number(rc) + ' ' + QByteArray::number(port.OpenError());
+  });
+  EXPECT_EQ(opened, QByteArray::number(kErrComConnect) + ' ' + QByteArray::number(EACCES));
 }
 
 TEST(PortMap, UsesTheIniKeyOrTheFirstSerialPortsByNumber) {

@@ -13,6 +13,7 @@
 
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
+#include "WriteLimit.h"
 #include "base/Diag.h"
 #include "measurement/NurvoDataBlock.h"
 #include "sample-data/SampleData.h"
@@ -204,17 +205,18 @@ TEST_F(DataFileTest, UnreadableFileCannotBeOpened) {
   EXPECT_EQ(block.ReadFileBlock(1), -107);
 }
 
-TEST_F(DataFileTest, APipeCannotBePositionedAndDoesNotBlock) {
+TEST_F(DataFileTest, APipeIsNoDataFileAndDoesNotBlock) {
   const QString p = path("pipe");
   ASSERT_EQ(::mkfifo(QFile::encodeName(p).constData(), 0600), 0);
   DiagFlags = quelm::kDiagLog;
-  EXPECT_EQ(block.SkimFile(p), ESPIPE);
-  EXPECT_EQ(log.last(), "TNurvoDataBlock::SkimFile(): filename=" + p + ": 1:ERR_FSEEK");
+  EXPECT_EQ(block.SkimFile(p), -107);
+  EXPECT_EQ(log.last(), "TNurvoDataBlock::SkimFile(): filename=" + p + ": ERR_FOPEN");
+  EXPECT_EQ(block.WriteFileBlock(p, 1), -107) << "nothing is written into it either";
   EXPECT_EQ(block.ValidBlocks, 0u);
-  EXPECT_EQ(block.ReadFileBlock(1), -214);
+  EXPECT_EQ(block.ReadFileBlock(1), -107);
   SearchRequest request{};
   int count = -5;
-  EXPECT_EQ(block.SearchFileBlocks(request, 20, 0, 0, &count), -1);
+  EXPECT_EQ(block.SearchFileBlocks(request, 20, 0, 0, &count), -107);
   EXPECT_EQ(count, 0);
   EXPECT_EQ(block.FileHandle, nullptr);
 }
@@ -244,11 +246,14 @@ TEST_F(DataFileTest, WriteTruncatesOrAppendsExactlyOneRecord) {
 }
 
 TEST_F(DataFileTest, AFailedWriteReportsItself) {
-  if (!QFile::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   DiagFlags = quelm::kDiagLog;
-  EXPECT_EQ(block.WriteFileBlock("/dev/full", 0), -110);
-  EXPECT_EQ(log.last(), "TNurvoDataBlock::WriteFileBlock(): filename=/dev/full: ERR_FWRITE");
-  EXPECT_EQ(block.WriteFileBlock("/dev/full", 1), -110);
+  const QString p = path("full.dat");
+  {
+    quelm::test::WriteLimit limit(16);
+    EXPECT_EQ(block.WriteFileBlock(p, 0), -110);
+    EXPECT_EQ(log.last(), "TNurvoDataBlock::WriteFileBlock(): filename=" + p + ": ERR_FWRITE");
+    EXPECT_EQ(block.WriteFileBlock(p, 1), -110);
+  }
   EXPECT_EQ(block.FileHandle, nullptr);
 }
 

@@ -120,4 +120,33 @@ INSTANTIATE_TEST_SUITE_P(FaultKinds, DownloadLinkTest, ::testing::ValuesIn(fault
                            return name;
                          });
 
+// The window's download holds the line as the command line's does: between
+// two blocks no other program can open the reader's device.
+TEST(DownloadLineTest, NoOtherProgramGetsTheLineBetweenTwoBlocks) {
+  sim::TReaderModel model;
+  model.LoadBlocks(MakeSampleBlocks({10, 3, 0}));
+  sim::TReaderSimServer server(model);
+  ASSERT_EQ(server.Open(), 0);
+  TFrameLink link;
+  link.COMPortDrv.DeviceOverride = server.SlavePath();
+  link.COMPortDrv.SetPortNumber(pnCOM1);
+  SetCommandChannel(&link.Channel());
+  QTemporaryDir dir;
+  DownloadJob job;
+  job.setStorageName(dir.filePath("run"));
+  int other = 1;
+  job.onChanged = [&] {
+    if (job.state().actualBlock != QLatin1String("3") || other != 1) return;
+    TCOMPort port;
+    port.DeviceOverride = server.SlavePath();
+    other = port.Connect();
+  };
+  DownloadResult r = job.selectType(kDownloadUnsaved);
+  if (r.kind == DownloadResult::kNone) r = job.start();
+  SetCommandChannel(nullptr);
+  EXPECT_EQ(r.kind, DownloadResult::kCompleted);
+  EXPECT_EQ(other, -2) << "the device was free between two blocks";
+  EXPECT_FALSE(link.COMPortDrv.Connected()) << "released when the download ended";
+}
+
 }  // namespace

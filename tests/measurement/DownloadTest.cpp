@@ -1,5 +1,7 @@
 // The download workflow as a core object against the simulated reader's
 // model, exchanged in process (fast and exact), and against data files.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -305,7 +307,7 @@ TEST_F(DownloadTest, ImpossibleBoundsAndEmptyReadersDownloadNothing) {
   EXPECT_FALSE(QFile::exists(".dat"));
 }
 
-TEST_F(DownloadTest, TypedEntriesThatAreNoNumbersStopBeforeAnythingIsAsked) {
+TEST_F(DownloadTest, TypedEntriesThatAreNoNumbersOrOutOfTheDateLimitsStopBeforeAnythingIsAsked) {
   loadReader(0, 20);
   ASSERT_EQ(WriteSampleDataFile("kept.dat", {1, 1, 0}), 0);
   job.setStorageName("kept");
@@ -324,6 +326,12 @@ TEST_F(DownloadTest, TypedEntriesThatAreNoNumbersStopBeforeAnythingIsAsked) {
   EXPECT_EQ(job.state().dateTexts[kYear], "2024");
   job.setDateText(kMinute, "");
   EXPECT_EQ(job.start().kind, DownloadResult::kRefused);
+  // Typed into the window's edits: a month of 13 would reach the reader as it is.
+  job.setDateText(kMinute, "0");
+  job.setDateText(kMonth, "13");
+  r = job.start();
+  EXPECT_EQ(r.kind, DownloadResult::kRefused);
+  EXPECT_EQ(r.message, "The month must be from 1 to 12, not 13");
   EXPECT_FALSE(asked);
   EXPECT_EQ(fileRecords("kept.dat").size(), 1u);
 }
@@ -380,6 +388,8 @@ TEST_F(DownloadTest, AFileNeverBecomesItsOwnStorageOrListAndOddNumbersAreRefused
   EXPECT_EQ(fileRecords("run.dat").size(), 6u);
   ASSERT_EQ(job.skimSource("run.dat").kind, DownloadResult::kNone);
   EXPECT_EQ(job.browseStorage("run.x").kind, DownloadResult::kRefused);
+  ASSERT_EQ(::link("run.dat", "hard.dat"), 0);  // the same file under another name
+  EXPECT_EQ(job.browseStorage("hard.x").kind, DownloadResult::kRefused);
   job.setStorageName("other");
   EXPECT_EQ(job.browseSource(dir.filePath("run.dat")).kind, DownloadResult::kNone);
   job.setStorageName("run");

@@ -21,7 +21,7 @@ using Bytes = std::vector<uint8_t>;
 
 class SimReader {
  public:
-  SimReader() {
+  explicit SimReader(const sim::FaultOptions& faults = {}) : model(faults) {
     ok = server.Open() == 0;
     link.COMPortDrv.DeviceOverride = server.SlavePath();
     link.COMPortDrv.SetPortNumber(pnCOM1);

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "SimReader.h"
 #include "base/ErrorCodes.h"
@@ -181,6 +182,25 @@ TEST_F(SoftwareUpdateTest, WhileItRunsNoExchangeAndNoSecondUpdateCanStart) {
   EXPECT_EQ(exchange, kErrExchangeRunning);
   EXPECT_EQ(second, kErrExchangeRunning);
   EXPECT_TRUE(reader.model.Requests.empty());
+}
+
+TEST(SoftwareUpdateGone, AReaderThatGoesAwayEndsTheUpdateAtOnceWithThePortsCode) {
+  sim::FaultOptions faults;
+  faults.vanishAfter = 4;  // start, blocks 0 and 1, then gone while block 2 goes out
+  SimReader reader(faults);
+  ASSERT_TRUE(reader.ok);
+  TSoftwareUpdate update(reader.link);
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("p.bin"));
+  ASSERT_TRUE(writeFile(path, programBytes(5000)));
+  reader.switchOnWhenAwaited();
+  // Stands in for the operator's Abort, were the wait to go on without a device.
+  QTimer::singleShot(30000, [&] { update.Abort(); });
+  EXPECT_EQ(update.Download(path), -13);
+  std::vector<Sent> sent;
+  for (const sim::LoaderRequest& r : reader.loader().requests) sent.push_back({r.command, r.address});
+  EXPECT_EQ(sent, (std::vector<Sent>{{1, 0}, {2, 0}, {2, 0x400}, {2, 0x800}})) << "no finish";
+  EXPECT_FALSE(reader.link.COMPortDrv.Connected());
 }
 
 }  // namespace

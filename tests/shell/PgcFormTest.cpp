@@ -214,8 +214,9 @@ TEST_F(PgcFormTest, GridsAndChart) {
   EXPECT_FALSE(f.PChart->isEnabled());
   EXPECT_FALSE(chart->legend()->isVisible());
   EXPECT_TRUE(chart->title().isEmpty());
-  // The area, the temperature points and the evaluation window drawn over the area.
-  EXPECT_EQ(chart->series().size(), 3);
+  // The area, the temperature points and the evaluation window drawn over the
+  // area, then the lines of up to eight fitted peaks and of their sum.
+  EXPECT_EQ(chart->series().size(), 3 + 8 + 1);
   EXPECT_EQ(f.AreaSeries->upperSeries(), f.AreaUpperSeries);
   const auto axes = [&](QAbstractSeries* s, Qt::Alignment a) {
     for (QAbstractAxis* x : s->attachedAxes())

@@ -19,7 +19,7 @@ void ScriptedPrompter::clear() {
 }
 
 StandardButton ScriptedPrompter::message(const MessageRequest& r) {
-  messages.push_back({r.kind, r.title, r.text, r.buttons});
+  messages.push_back({r.kind, r.title, r.text, r.buttons, r.note});
   if (whileShown) whileShown();
   if (!answers.empty()) {
     const StandardButton a = answers.front();

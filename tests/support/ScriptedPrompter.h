@@ -20,6 +20,7 @@ struct ShownMessage {
   QString title;
   QString text;
   unsigned buttons;
+  QString note;
 };
 
 class ScriptedPrompter final : public Prompter {

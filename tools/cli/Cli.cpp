@@ -1,11 +1,18 @@
 #include "Cli.h"
 
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <algorithm>
+#include <csignal>
 #include <map>
 
 #include "base/Config.h"
+#include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "base/Process.h"
@@ -30,7 +37,7 @@ class CliPrompter final : public Prompter {
   explicit CliPrompter(CliIO& io) : io_(io) {}
   StandardButton message(const MessageRequest& r) override {
     if (r.code != 0) {
-      io_.reported.emplace_back(r.code, r.text);
+      io_.reported.push_back({r.code, r.text, r.note});
       return Ok;
     }
     io_.err << (r.title.isEmpty() ? QString() : r.title + QStringLiteral(": ")) << r.text << Qt::endl;
@@ -46,17 +53,34 @@ class CliPrompter final : public Prompter {
   CliIO& io_;
 };
 
-void printHelp(QTextStream& out) {
-  out << "usage: quelm-cli COMMAND [ARGUMENTS]\n\ncommands:\n";
+// Which file and why, after a file code's message: ": night.dat: Permission
+// denied" (the name left out when the context already says it).
+QString fileDetail(int code, const QString& context) {
+  if (!isFileCode(code)) return QString();
+  const FileFailure f = takeFileFailure();
+  if (f.empty()) return QString();
+  return (f.name == context ? QString() : QStringLiteral(": ") + f.name) + QStringLiteral(": ") + f.reason;
+}
+
+}  // namespace
+
+std::vector<CommandInfo> registeredCommands() {
+  std::vector<CommandInfo> commands;
+  for (const auto& [name, info] : registry()) commands.push_back(info);
+  return commands;
+}
+
+void printHelp(QTextStream& out, const QString& configPath) {
+  out << "usage: quelm-cli COMMAND [ARGUMENTS]\n       quelm-cli --help | --version\n\ncommands:\n";
   for (const auto& [name, info] : registry()) out << "  " << info.usage << "\n      " << info.summary << "\n";
-  out << "\nEvery command takes --config FILE: the configuration file to use instead of quelm.INI\n"
-         "beside the program (service level, COMn mapping).\n"
+  out << "\nEvery command takes --config FILE: the configuration file to use instead of the\n"
+         "program's (service level, COMn mapping). In use: "
+      << configPath
+      << "\n"
          "Reader options: --port COMn|DEVICE (COMn as the configuration file maps it), "
          "--baud RATE (default 19200).\n"
          "Exit status: 0 success, 1 failure, 2 wrong usage or a decision not given.\n";
 }
-
-}  // namespace
 
 bool Args::flag(const QString& name) { return words_.removeOne(name); }
 
@@ -124,8 +148,13 @@ int usageError(CliIO& io, const QString& command, const QString& message) {
 int failure(CliIO& io, int code, const QString& context) {
   io.err << "quelm-cli: ";
   if (!context.isEmpty()) io.err << context << ": ";
-  io.err << ErrorMessage(code).message << " (" << code << ")" << Qt::endl;
-  std::erase_if(io.reported, [code](const auto& r) { return r.first == code; });
+  io.err << ErrorMessage(code).message << " (" << code << ")" << fileDetail(code, context) << Qt::endl;
+  // The code is printed once; what its reports add still is, each once.
+  QStringList notes;
+  for (const CliIO::Reported& r : io.reported)
+    if (r.code == code && !r.note.isEmpty() && !notes.contains(r.note)) notes << r.note;
+  for (const QString& note : notes) io.err << "quelm-cli: " << note << Qt::endl;
+  std::erase_if(io.reported, [code](const CliIO::Reported& r) { return r.code == code; });
   return kExitFailure;
 }
 
@@ -151,9 +180,68 @@ int checkParameterFile(CliIO& io, const QString& path, const QString& section) {
   return kExitOk;
 }
 
+int checkOutputFile(CliIO& io, const QString& path) {
+  if (fileKind(path) != FileKind::Other) return kExitOk;
+  return failure(io, noteFileFailure(kErrFileOpen, path, notRegularReason()));
+}
+
 bool serviceLevel(const CliIO& io) {
   AppConfig config;
   return ReadConfig(io.configPath, config) == 0 && config.Professional;
+}
+
+namespace {
+volatile std::sig_atomic_t g_interruptFd = -1;
+
+void onInterruptSignal(int) {
+  // The next signal ends the program: work that does not stop is not waited for.
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  const char c = 1;
+  if (g_interruptFd >= 0) {
+    [[maybe_unused]] const ssize_t w = ::write(g_interruptFd, &c, 1);
+  }
+}
+}  // namespace
+
+struct InterruptScope::Impl {
+  int fds[2] = {-1, -1};
+  std::unique_ptr<QSocketNotifier> notifier;
+  struct sigaction previousInt {};
+  struct sigaction previousTerm {};
+  bool installed = false;
+};
+
+InterruptScope::InterruptScope(std::function<void()> onInterrupt) : impl_(std::make_unique<Impl>()) {
+  Impl& d = *impl_;
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, d.fds) != 0) return;
+  d.notifier = std::make_unique<QSocketNotifier>(d.fds[0], QSocketNotifier::Read);
+  QObject::connect(d.notifier.get(), &QSocketNotifier::activated, [fd = d.fds[0], onInterrupt] {
+    char buf[16];
+    while (::read(fd, buf, sizeof buf) > 0) {
+    }
+    if (onInterrupt) onInterrupt();
+  });
+  g_interruptFd = d.fds[1];
+  struct sigaction sa {};
+  sa.sa_handler = onInterruptSignal;
+  sigemptyset(&sa.sa_mask);
+  // No SA_RESTART: a system call the signal interrupts returns, so nothing
+  // can hold the program in it.
+  d.installed =
+      ::sigaction(SIGINT, &sa, &d.previousInt) == 0 && ::sigaction(SIGTERM, &sa, &d.previousTerm) == 0;
+}
+
+InterruptScope::~InterruptScope() {
+  Impl& d = *impl_;
+  if (d.installed) {
+    ::sigaction(SIGINT, &d.previousInt, nullptr);
+    ::sigaction(SIGTERM, &d.previousTerm, nullptr);
+  }
+  g_interruptFd = -1;
+  d.notifier.reset();
+  for (const int fd : d.fds)
+    if (fd >= 0) ::close(fd);
 }
 
 // The command line without the bookkeeping of reported failures.
@@ -171,12 +259,30 @@ int runCli(const QStringList& arguments, CliIO& io) {
     ~Restore() { setPrompter(&previous); }
   } restore{previous};
   io.reported.clear();
-  const int code = dispatch(arguments, io);
-  if (io.reported.empty()) return code;
-  for (const auto& [reportedCode, message] : io.reported)
-    io.err << "quelm-cli: " << message << " (" << reportedCode << ")" << Qt::endl;
+  takeFileFailure();
+  // A configuration file that is there but cannot be used is said once: the
+  // port and the service level would otherwise change without a word.
+  if (const QString problem = ConfigFileProblem(io.configPath); !problem.isEmpty())
+    io.err << "quelm-cli: warning: " << problem << Qt::endl;
+  int code = dispatch(arguments, io);
+  for (const CliIO::Reported& r : io.reported) {
+    io.err << "quelm-cli: " << r.message << " (" << r.code << ")" << fileDetail(r.code, QString()) << Qt::endl;
+    if (!r.note.isEmpty()) io.err << "quelm-cli: " << r.note << Qt::endl;
+  }
+  if (!io.reported.empty() && code == kExitOk) code = kExitFailure;
   io.reported.clear();
-  return code == kExitOk ? kExitFailure : code;
+  // Results that never reached their reader (a full disk, /dev/full, a
+  // closed pipe) are a failure, whatever the command did.
+  io.out.flush();
+  if (io.out.status() != QTextStream::Ok) {
+    const QIODevice* device = io.out.device();
+    io.err << "quelm-cli: cannot write the output: "
+           << (device && !device->errorString().isEmpty() ? device->errorString()
+                                                          : QStringLiteral("write error"))
+           << Qt::endl;
+    if (code == kExitOk) code = kExitFailure;
+  }
+  return code;
 }
 
 static int dispatch(const QStringList& arguments, CliIO& io) {
@@ -188,13 +294,17 @@ static int dispatch(const QStringList& arguments, CliIO& io) {
     words.remove(at, 2);
   }
   if (words.isEmpty()) {
-    printHelp(io.err);
+    printHelp(io.err, io.configPath);
     return kExitUsage;
   }
   const QString command = words.first();
   if (command == QStringLiteral("--help") || command == QStringLiteral("-h") ||
       command == QStringLiteral("help")) {
-    printHelp(io.out);
+    printHelp(io.out, io.configPath);
+    return kExitOk;
+  }
+  if (command == QStringLiteral("--version")) {
+    io.out << "quelm-cli " << programVersion() << Qt::endl;
     return kExitOk;
   }
   const auto it = registry().find(command);
@@ -244,12 +354,17 @@ std::unique_ptr<ReaderSession> ReaderSession::open(const QString& port, const QS
   port_.SetBaudRate(static_cast<TBaudRate>(baudIndex));
   // No port window on the command line: a port must be given.
   s->link_.ShowOptionsModal = [] { return int{mrCancel}; };
+  // The command's line from its first exchange to its end: a second program
+  // gets -201 when it starts, never in the middle of this one's work.
+  s->link_.HoldLine();
+  s->previous_ = CommandChannel();
   SetCommandChannel(&s->link_.Channel());
   return s;
 }
 
 ReaderSession::~ReaderSession() {
-  if (CommandChannel() == &link_.Channel()) SetCommandChannel(nullptr);
+  if (CommandChannel() == &link_.Channel()) SetCommandChannel(previous_);
+  link_.ReleaseLine();
 }
 
 std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& command, int* exitCode) {

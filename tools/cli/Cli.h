@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -39,10 +40,15 @@ struct CliIO {
   // The program's configuration file (service level, COMn mapping).
   QString configPath;
   // Failures the core reported (the error reporter's boxes) that no command
-  // has printed yet: code and message. failure() prints a code with its
-  // context and takes it off; runCli prints what is left and never lets a
-  // command that had one end in success.
-  std::vector<std::pair<int, QString>> reported = {};
+  // has printed yet. failure() prints a code with its context and takes it
+  // off; runCli prints what is left and never lets a command that had one
+  // end in success.
+  struct Reported {
+    int code;
+    QString message;
+    QString note;  // a line the report adds after the message
+  };
+  std::vector<Reported> reported = {};
 };
 
 // The words after the command name. Options are taken out as they are asked
@@ -95,6 +101,12 @@ class CommandRegistrar {
   explicit CommandRegistrar(const CommandInfo& info);
 };
 
+// The registered commands, by name: what --help lists, the manual page and
+// the shell completion are made from.
+std::vector<CommandInfo> registeredCommands();
+// quelm-cli --help, naming the configuration file in use.
+void printHelp(QTextStream& out, const QString& configPath);
+
 // Runs one command line (argv without the program name). Installs the
 // command-line prompter for the duration.
 int runCli(const QStringList& arguments, CliIO& io);
@@ -117,8 +129,29 @@ void noteLimited(CliIO& io, std::span<const ParamField> fields, std::span<const 
 // kExitOk, or kExitFailure after saying why.
 int checkParameterFile(CliIO& io, const QString& path, const QString& section);
 
+// A file the command will write must be a plain file or not exist yet:
+// kExitOk, or kExitFailure after -107 with the name and the reason. Asked
+// before the reader is asked for anything.
+int checkOutputFile(CliIO& io, const QString& path);
+
 // True when the configuration file switches the service level on.
 bool serviceLevel(const CliIO& io);
+
+// While it lives, Ctrl+C (SIGINT) and SIGTERM do not end the program at
+// once: onInterrupt runs on the event loop, which the signal wakes even in
+// the middle of a wait, and the work stops at its next safe point (a whole
+// block, a loader wait). A second signal ends the program at once.
+class InterruptScope {
+ public:
+  explicit InterruptScope(std::function<void()> onInterrupt);
+  ~InterruptScope();
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 // The reader on a serial line for the length of one command: its own link
 // (port, frames, timer) installed as the program's command channel.
@@ -135,6 +168,7 @@ class ReaderSession {
  private:
   ReaderSession() = default;
   TFrameLink link_;
+  TCommandChannel* previous_ = nullptr;  // the channel before this session's
 };
 
 // Takes "--port P [--baud B]" from args and opens the session; on a usage

@@ -3,7 +3,6 @@
 // storage file without one is refused rather than guessed at.
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <csignal>
 
 #include "Cli.h"
 #include "archive/DownloadArchiver.h"
@@ -13,23 +12,6 @@ namespace quelm::cli {
 namespace {
 
 const QString kCommand = QStringLiteral("download");
-
-volatile std::sig_atomic_t g_interrupted = 0;
-void onInterrupt(int) { g_interrupted = 1; }
-
-// Ctrl+C stops the download before its next block, as Abort does: what was
-// written stays whole.
-class InterruptAsAbort {
- public:
-  InterruptAsAbort() {
-    g_interrupted = 0;
-    previous_ = std::signal(SIGINT, onInterrupt);
-  }
-  ~InterruptAsAbort() { std::signal(SIGINT, previous_); }
-
- private:
-  void (*previous_)(int);
-};
 
 // Progress on standard error: one bar redrawn on a terminal, a line per
 // block otherwise (logs of scheduled jobs).
@@ -90,7 +72,7 @@ int report(CliIO& io, const DownloadJob& job, const DownloadResult& r) {
     case DownloadResult::kRefused:
       return usageError(io, kCommand, r.message);
     case DownloadResult::kFailure:
-      failure(io, r.code);
+      failure(io, r.code, kCommand);
       if (r.blocks > 0) printKept(io, job, r);
       return kExitFailure;
     case DownloadResult::kNone:
@@ -170,6 +152,9 @@ int run(Args& args, CliIO& io) {
     if (!m.hasMatch())
       args.fail(QStringLiteral("--since takes \"YYYY.MM.DD HH:MM\", not \"%1\"").arg(*since));
     for (int i = 0; i < kDateFieldCount; ++i) date[i] = m.captured(i + 1);
+    // The window's limits: nothing out of them is ever sent to the reader.
+    if (const QString error = DownloadDateError(date); m.hasMatch() && !error.isEmpty())
+      args.fail(QStringLiteral("--since: ") + error);
   }
   if (db && noArchive) args.fail(QStringLiteral("--db names the archive that --no-archive skips"));
   if (ArchiveLocation location; db && ParseArchiveLocation(*db, &location, &error)) args.fail(error);
@@ -181,6 +166,12 @@ int run(Args& args, CliIO& io) {
   job.setContentList(!noLst);
   job.setDetailedText(!noTxt);
   job.setStorageName(*out);
+  if (sourceFile) {
+    job.chooseFile();
+    job.setSourceName(*sourceFile);
+  }
+  // What would be written is checked before the reader is asked for anything.
+  if (DownloadResult r = job.checkFiles(); r.kind != DownloadResult::kNone) return report(io, job, r);
   if (QFileInfo::exists(job.state().storageName) && choices == 0)
     return usageError(
         io, kCommand,
@@ -201,11 +192,8 @@ int run(Args& args, CliIO& io) {
   for (int i = 0; since && i < kDateFieldCount; ++i) job.setDateText(static_cast<DateField>(i), date[i]);
 
   Progress progress(io, job);
-  InterruptAsAbort interrupt;
-  job.onChanged = [&] {
-    if (g_interrupted) job.requestAbort();
-    progress.update();
-  };
+  const InterruptScope interrupt([&job] { job.requestAbort(); });
+  job.onChanged = [&] { progress.update(); };
   r = job.start();
   job.onChanged = nullptr;
   progress.end();

@@ -165,7 +165,7 @@ int runDpt(Args& args, CliIO& io) {
   if (t.Source != TableSource::Dosimeter) {
     if (const CollectFailure f = t.TakeIdentifier(true)) return fail(io, f.message);
   }
-  return read(t, words[1], io);
+  return checkOutputFile(io, words[1]) ? kExitFailure : read(t, words[1], io);
 }
 
 int runLut(Args& args, CliIO& io) {

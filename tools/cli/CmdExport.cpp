@@ -19,7 +19,7 @@ int run(Args& args, CliIO& io) {
   block.FileName = words.at(0);
   if (const int rc = block.ReadFileBlock(static_cast<uint32_t>(*number))) return failure(io, rc, words.at(0));
   const QString out = words.size() == 3 ? words.at(2) : ProposedExportName(static_cast<uint16_t>(*number));
-  if (const int rc = ExportBlockText(block.Record, out)) return failure(io, rc, out);
+  if (const int rc = ExportBlockText(block.Record, out, words.at(0))) return failure(io, rc, command);
   io.out << "Block " << *number << " written to " << out << Qt::endl;
   return kExitOk;
 }

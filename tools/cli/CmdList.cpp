@@ -31,7 +31,9 @@ bool takeDate(Args& args, const QString& option, const uint8_t open[5], uint8_t 
   const std::optional<QString> text = args.value(option);
   if (!text) return true;
   *given = true;
-  if (ParseSearchDateTime(*text, stamp) == 0) return true;
+  // Within the search window's years: the window moves a year outside them
+  // to the nearer limit, a script is told instead.
+  if (ParseSearchDateTime(*text, stamp, YearOutside::Refused) == 0) return true;
   args.fail(QStringLiteral("%1 must be a date and time \"YYYY.MM.DD HH:MM\", not \"%2\"").arg(option, *text));
   return false;
 }
@@ -108,6 +110,7 @@ int run(Args& args, CliIO& io) {
   if (!session.TakeFile(words, io, kCommand, &exitCode)) return exitCode;
   if (!words.isEmpty())
     return usageError(io, kCommand, QStringLiteral("unexpected argument \"%1\"").arg(words.first()));
+  if (lstFile && checkOutputFile(io, *lstFile)) return kExitFailure;
 
   if (const int rc = session.Import(io)) return rc;
   ContentModel& content = session.Content();

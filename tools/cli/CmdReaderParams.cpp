@@ -61,7 +61,8 @@ int run(Args& args, CliIO& io) {
   if (!args.ok()) return usageError(io, kCommand, args.error());
   if (words.size() != 2 || (words[0] != QStringLiteral("read") && words[0] != QStringLiteral("write")))
     return usageError(io, kCommand, QStringLiteral("read OUT.rpt or write IN.rpt is needed"));
-  if (words[0] == QStringLiteral("read")) return read(words[1], io);
+  if (words[0] == QStringLiteral("read"))
+    return checkOutputFile(io, words[1]) ? kExitFailure : read(words[1], io);
   if (!yes)
     return fail(io, QStringLiteral("writing overwrites the reader's parameter table; give --yes to do so"),
                 kExitUsage);

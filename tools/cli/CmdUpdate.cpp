@@ -1,64 +1,11 @@
 // quelm-cli update PROGRAM.bin --port P: loads new software into the
 // reader. The operator starts it, then switches the reader on into its
 // loader; Ctrl+C aborts as the window's "Abort" does.
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <QSocketNotifier>
-#include <csignal>
-#include <memory>
-
 #include "Cli.h"
 #include "service/SoftwareUpdate.h"
 
 namespace quelm::cli {
 namespace {
-
-volatile std::sig_atomic_t g_interruptFd = -1;
-
-void onInterrupt(int) {
-  const char c = 1;
-  if (g_interruptFd >= 0) {
-    [[maybe_unused]] const ssize_t w = ::write(g_interruptFd, &c, 1);
-  }
-}
-
-// While it lives, SIGINT does not end the program but aborts the update:
-// the handler only writes a byte, which wakes the update's wait.
-class InterruptAborts {
- public:
-  explicit InterruptAborts(TSoftwareUpdate& update) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds_) != 0) return;
-    notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, &update] {
-      char buf[16];
-      while (::read(fds_[0], buf, sizeof buf) > 0) {
-      }
-      update.Abort();
-    });
-    g_interruptFd = fds_[1];
-    struct sigaction sa {};
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    installed_ = ::sigaction(SIGINT, &sa, &previous_) == 0;
-  }
-  ~InterruptAborts() {
-    if (installed_) ::sigaction(SIGINT, &previous_, nullptr);
-    g_interruptFd = -1;
-    notifier_.reset();
-    for (const int fd : fds_)
-      if (fd >= 0) ::close(fd);
-  }
-  InterruptAborts(const InterruptAborts&) = delete;
-  InterruptAborts& operator=(const InterruptAborts&) = delete;
-
- private:
-  int fds_[2] = {-1, -1};
-  std::unique_ptr<QSocketNotifier> notifier_;
-  struct sigaction previous_ {};
-  bool installed_ = false;
-};
 
 int run(Args& args, CliIO& io) {
   const QString command = QStringLiteral("update");
@@ -97,11 +44,11 @@ int run(Args& args, CliIO& io) {
   };
   int rc = 0;
   {
-    InterruptAborts interrupt(update);
+    const InterruptScope interrupt([&update] { update.Abort(); });
     rc = update.Download(files.first());
   }
   if (barOpen) io.err << Qt::endl;
-  if (rc != 0) return failure(io, rc);
+  if (rc != 0) return failure(io, rc, command);
   io.out << "Download ready" << Qt::endl;
   return kExitOk;
 }

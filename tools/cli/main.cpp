@@ -5,11 +5,13 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QTextStream>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "Cli.h"
+#include "base/Config.h"
 #include "base/UserLocale.h"
 
 namespace {
@@ -42,13 +44,19 @@ int main(int argc, char** argv) {
   quelm::setUserLocale(quelm::systemUserLocale());
   QTextStream out(stdout);
   QTextStream err(stderr);
-  // The program's configuration file: quelm.INI beside both executables.
+  // The program's configuration file, found by the program's own rule:
+  // quelm.INI beside both executables, or the user's one when installed.
   quelm::cli::CliIO io{out, err, ::isatty(STDERR_FILENO) == 1,
-                       QCoreApplication::applicationDirPath() + QStringLiteral("/quelm.INI")};
+                       quelm::defaultConfigFilePath(QStringLiteral("quelm"))};
   QStringList arguments = QCoreApplication::arguments();
   arguments.removeFirst();
-  const int code = quelm::cli::runCli(arguments, io);
+  int code = quelm::cli::runCli(arguments, io);
   out.flush();
   err.flush();
+  // What the stream could not tell: the last bytes stdio held back.
+  if (std::fflush(stdout) != 0 && code == quelm::cli::kExitOk) {
+    std::fprintf(stderr, "quelm-cli: cannot write the output: %s\n", std::strerror(errno));
+    code = quelm::cli::kExitFailure;
+  }
   return code;
 }

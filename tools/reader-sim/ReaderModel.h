@@ -48,7 +48,7 @@ struct FaultOptions {
   int chunkDelayMs = 0;   // ... this far apart
   int delayMs = 0;        // before every reply
   int lateMs = 4500;      // before a late reply (beyond the program's time-out)
-  int vanishAfter = 0;    // the reader goes away on this information frame
+  int vanishAfter = 0;    // the reader goes away on this information frame or loader request
   uint32_t lineBaud = 0;  // pace all output (and input) at bytes * 10 / baud
   uint64_t seed = 1;
 };

@@ -105,6 +105,10 @@ std::vector<Emission> TReaderModel::LoaderFeed(const uint8_t* data, size_t size)
     if (l.pending.size() < need) break;
     const LoaderRequest r{command, static_cast<uint16_t>(l.pending[3] | (l.pending[4] << 8))};
     l.requests.push_back(r);
+    if (Options.vanishAfter > 0 && ++InformationFrames >= static_cast<uint64_t>(Options.vanishAfter)) {
+      Vanished_ = true;  // pulled out while it programs: the request is taken, never answered
+      return {};
+    }
     uint8_t status = 0;  // a command the loader does not know
     switch (command) {
       case kStart:

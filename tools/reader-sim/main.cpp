@@ -158,7 +158,8 @@ int main(int argc, char** argv) {
       QStringLiteral("MS"), QStringLiteral("4500"));
   const QCommandLineOption vanishAfter(
       QStringLiteral("vanish-after"),
-      QStringLiteral("Vanish on the Nth information frame, as a pulled adapter: the line closes, the "
+      QStringLiteral("Vanish on the Nth information frame or loader request, as a pulled adapter: the line "
+                     "closes, the "
                      "simulator ends."),
       QStringLiteral("N"), QStringLiteral("0"));
   parser.addOptions({link,        ini,     com,    blocks,      seed,        first,       memory,
