@@ -730,9 +730,10 @@ int DoseArchive::personAt(const QString& dosimeter, const QString& readoutTime, 
   person->clear();
   if (readoutTime.isEmpty()) return kOk;
   QSqlQuery q(d_->db());
-  q.prepare(QStringLiteral("SELECT p.name FROM wear_periods w JOIN persons p ON p.id = w.person_id"
-                           " WHERE w.dosimeter = ? AND w.valid_from <= ?"
-                           " AND COALESCE(w.valid_to, '9999-12-31 23:59') >= ?"));
+  q.prepare(
+      QStringLiteral("SELECT p.name FROM wear_periods w JOIN persons p ON p.id = w.person_id"
+                     " WHERE w.dosimeter = ? AND w.valid_from <= ?"
+                     " AND COALESCE(w.valid_to, '9999-12-31 23:59') >= ?"));
   q.addBindValue(dosimeter);
   q.addBindValue(readoutTime);
   q.addBindValue(readoutTime);
@@ -755,10 +756,11 @@ namespace {
 // time range, and the values they bind, in order.
 QString historyWhere(const HistoryQuery& query, QVariantList* binds) {
   const bool byPerson = !query.person.isEmpty();
-  QString sql = byPerson ? QStringLiteral(" JOIN wear_periods w ON") + kPeriodCovers +
-                               QStringLiteral(" JOIN persons p ON p.id = w.person_id WHERE p.name = ?")
-                         : QStringLiteral(" LEFT JOIN wear_periods w ON") + kPeriodCovers +
-                               QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id WHERE r.dosimeter = ?");
+  QString sql = byPerson
+                    ? QStringLiteral(" JOIN wear_periods w ON") + kPeriodCovers +
+                          QStringLiteral(" JOIN persons p ON p.id = w.person_id WHERE p.name = ?")
+                    : QStringLiteral(" LEFT JOIN wear_periods w ON") + kPeriodCovers +
+                          QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id WHERE r.dosimeter = ?");
   *binds << (byPerson ? query.person : query.dosimeter);
   if (query.from) {
     sql += QStringLiteral(" AND r.readout_time >= ?");
@@ -861,9 +863,10 @@ int DoseArchive::dosimeterTotals(const QString& dosimeter, const QDateTime& at, 
   detail_.clear();
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  q.prepare(QStringLiteral("SELECT SUM(CASE WHEN readout_time >= ? THEN dose_usv ELSE 0 END),"
-                           " SUM(CASE WHEN readout_time >= ? THEN dose_usv ELSE 0 END),"
-                           " SUM(dose_usv), COUNT(id) FROM readouts WHERE dosimeter = ? AND readout_time <= ?"));
+  q.prepare(
+      QStringLiteral("SELECT SUM(CASE WHEN readout_time >= ? THEN dose_usv ELSE 0 END),"
+                     " SUM(CASE WHEN readout_time >= ? THEN dose_usv ELSE 0 END),"
+                     " SUM(dose_usv), COUNT(id) FROM readouts WHERE dosimeter = ? AND readout_time <= ?"));
   q.addBindValue(ArchiveTimeText(QuarterStart(at)));
   q.addBindValue(ArchiveTimeText(YearStart(at)));
   q.addBindValue(dosimeter);
@@ -889,7 +892,8 @@ int DoseArchive::summary(const ReportPeriod& period, std::vector<SummaryRow>* ro
   q.setForwardOnly(true);
   q.prepare(QStringLiteral("SELECT p.name, SUM(r.dose_usv), COUNT(r.id) FROM persons p"
                            " JOIN wear_periods w ON w.person_id = p.id JOIN readouts r ON") +
-            kPeriodCovers + QStringLiteral(" WHERE r.readout_time >= ? AND r.readout_time <= ? GROUP BY p.name"));
+            kPeriodCovers +
+            QStringLiteral(" WHERE r.readout_time >= ? AND r.readout_time <= ? GROUP BY p.name"));
   q.addBindValue(ArchiveTimeText(period.from));
   q.addBindValue(ArchiveTimeText(period.to));
   if (const int rc = d_->exec(q)) return rc;

@@ -47,7 +47,8 @@ void DoseChartWidget::paintEvent(QPaintEvent*) {
 }
 
 void DoseChartWidget::mousePressEvent(QMouseEvent* event) {
-  const int point = DoseChartPointAt(font(), this, QRectF(rect()).adjusted(6, 4, -6, -4), data, event->position());
+  const int point =
+      DoseChartPointAt(font(), this, QRectF(rect()).adjusted(6, 4, -6, -4), data, event->position());
   if (point >= 0 && pointClicked) pointClicked(point);
 }
 
@@ -153,7 +154,8 @@ void TWearPeriodForm::ShowAssign(const quelm::WearPeriod& p, const QStringList& 
   PersonComboBox->setEditText(p.person);
   FromEdit->setText(quelm::LocalDateText(p.from));
   ToEdit->clear();
-  for (QWidget* w : std::initializer_list<QWidget*>{DosimeterEdit, PersonComboBox, FromEdit}) w->setEnabled(true);
+  for (QWidget* w : std::initializer_list<QWidget*>{DosimeterEdit, PersonComboBox, FromEdit})
+    w->setEnabled(true);
   FromEdit->setPlaceholderText(datePattern());
   ToEdit->setPlaceholderText(datePattern());
   (p.dosimeter.isEmpty() ? static_cast<QWidget*>(DosimeterEdit) : PersonComboBox)->setFocus();
@@ -165,7 +167,8 @@ void TWearPeriodForm::ShowEnd(const quelm::WearPeriod& p) {
   PersonComboBox->setEditText(p.person);
   FromEdit->setText(quelm::LocalDateText(p.from));
   ToEdit->setText(p.to ? quelm::LocalDateText(*p.to) : QString());
-  for (QWidget* w : std::initializer_list<QWidget*>{DosimeterEdit, PersonComboBox, FromEdit}) w->setEnabled(false);
+  for (QWidget* w : std::initializer_list<QWidget*>{DosimeterEdit, PersonComboBox, FromEdit})
+    w->setEnabled(false);
   ToEdit->setPlaceholderText(datePattern());
   ToEdit->setFocus();
 }
@@ -194,8 +197,9 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   EntryListBox = new QListWidget(left);
   EntryListBox->setObjectName(QStringLiteral("EntryListBox"));
   auto* periodsLabel = new QLabel(QStringLiteral("&Wear periods:"), left);
-  PeriodGrid = grid(left, "PeriodGrid",
-                    {QStringLiteral("Dosimeter"), QStringLiteral("Person"), QStringLiteral("From"), QStringLiteral("To")});
+  PeriodGrid = grid(
+      left, "PeriodGrid",
+      {QStringLiteral("Dosimeter"), QStringLiteral("Person"), QStringLiteral("From"), QStringLiteral("To")});
   periodsLabel->setBuddy(PeriodGrid);
   PeriodGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   PeriodGrid->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
@@ -379,8 +383,8 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
     quelm::showMessage(quelm::MessageKind::Warning, QStringLiteral("Dose archive"),
                        QStringLiteral("\"%1\" is no date: write it as %2").arg(text, datePattern()));
   };
-  Model.askAssignment = [this, periodForm, refuseDate](const quelm::WearPeriod& proposal)
-      -> std::optional<quelm::WearPeriod> {
+  Model.askAssignment = [this, periodForm,
+                         refuseDate](const quelm::WearPeriod& proposal) -> std::optional<quelm::WearPeriod> {
     TWearPeriodForm& form = periodForm();
     QStringList persons;
     for (const quelm::ArchiveEntry& e : Model.entries())
@@ -457,7 +461,8 @@ void TArchiveForm::FilterButtonClick() {
 
 bool TArchiveForm::buildReport(quelm::ReportDocument* document) {
   QString detail;
-  const int rc = Model.buildReport(ReportComboBox->currentIndex() == 1, PeriodComboBox->currentText(), document, &detail);
+  const int rc = Model.buildReport(ReportComboBox->currentIndex() == 1, PeriodComboBox->currentText(),
+                                   document, &detail);
   if (rc) showFailure({rc, detail});
   return rc == quelm::kOk;
 }
@@ -482,7 +487,7 @@ void TArchiveForm::SaveButtonClick() {
   r.filter = QStringLiteral("PDF files (*.pdf)");
   r.defaultSuffix = QStringLiteral("pdf");
   const QString who = ReportComboBox->currentIndex() == 1 || !Model.chosen() ? QStringLiteral("summary")
-                                                                              : Model.chosen()->name;
+                                                                             : Model.chosen()->name;
   r.fileName = QStringLiteral("Dose %1 %2.pdf").arg(who, PeriodComboBox->currentText().trimmed());
   const std::optional<QString> path = quelm::prompter().saveFile(r);
   if (!path) return;
@@ -495,14 +500,16 @@ void TArchiveForm::SaveButtonClick() {
 void TArchiveForm::Paint() {
   if (painting_) return;
   painting_ = true;
-  DatabaseDatLabel->setText(Model.isOpen() ? Model.location() : Model.location() + QStringLiteral(" (not open)"));
+  DatabaseDatLabel->setText(Model.isOpen() ? Model.location()
+                                           : Model.location() + QStringLiteral(" (not open)"));
   if (entriesShown_ != Model.listSerial()) {
     entriesShown_ = Model.listSerial();
     paintEntries();
     paintPeriods();
     paintReadouts();
   }
-  if (PeriodGrid->currentRow() != Model.selectedPeriod()) PeriodGrid->setCurrentCell(Model.selectedPeriod(), 0);
+  if (PeriodGrid->currentRow() != Model.selectedPeriod())
+    PeriodGrid->setCurrentCell(Model.selectedPeriod(), 0);
   if (ReadoutGrid->currentRow() != Model.selectedRow()) ReadoutGrid->setCurrentCell(Model.selectedRow(), 0);
 
   const quelm::ArchiveTotalsView& t = Model.totals();
@@ -510,7 +517,8 @@ void TArchiveForm::Paint() {
   QuarterDatLabel->setText(chosen ? quelm::DoseText(t.totals.quarterToDate) : QString());
   YearDatLabel->setText(chosen ? quelm::DoseText(t.totals.yearToDate) : QString());
   LifetimeDatLabel->setText(chosen ? quelm::DoseText(t.totals.lifetime) : QString());
-  ShareLabel->setText(QStringLiteral("Share of the annual limit of %1:").arg(quelm::DoseText(Model.settings().annualLimit)));
+  ShareLabel->setText(
+      QStringLiteral("Share of the annual limit of %1:").arg(quelm::DoseText(Model.settings().annualLimit)));
   ShareDatLabel->setText(chosen ? quelm::ShareText(t.share) : QString());
   DoseChart->data = Model.chart();
   DoseChart->update();
@@ -586,14 +594,15 @@ void TArchiveForm::paintReadouts() {
   ReadoutGrid->setColumnHidden(quelm::kColPerson,
                                Model.chosen() && Model.chosen()->kind == quelm::ArchiveEntry::Person);
   ReadoutGrid->resizeColumnsToContents();
-  ReadoutGrid->horizontalHeader()->setSortIndicator(Model.sortColumn(),
-                                                     Model.sortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
+  ReadoutGrid->horizontalHeader()->setSortIndicator(
+      Model.sortColumn(), Model.sortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
   ReadoutGrid->setUpdatesEnabled(true);
 }
 
 // --- Options ----------------------------------------------------------------------
 
-TArchiveOptionsGroupBox::TArchiveOptionsGroupBox(QWidget* parent) : QGroupBox(QStringLiteral("Dose archive"), parent) {
+TArchiveOptionsGroupBox::TArchiveOptionsGroupBox(QWidget* parent)
+    : QGroupBox(QStringLiteral("Dose archive"), parent) {
   setObjectName(QStringLiteral("ArchiveOptionsGroupBox"));
   InUseDatLabel = new QLabel(this);
   InUseDatLabel->setObjectName(QStringLiteral("InUseDatLabel"));

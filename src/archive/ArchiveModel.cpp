@@ -13,8 +13,8 @@
 namespace quelm {
 
 const ArchiveColumn kArchiveColumns[kArchiveColumnCount] = {
-    {"Read-out time", false}, {"Reader", false}, {"Block", true},        {"Dosimeter", false},
-    {"Person", false},        {"Dose", true},    {"Dose rate", true},    {"Exposure", true},
+    {"Read-out time", false}, {"Reader", false}, {"Block", true},     {"Dosimeter", false},
+    {"Person", false},        {"Dose", true},    {"Dose rate", true}, {"Exposure", true},
     {"Error flags", false},   {"Remark", false},
 };
 
@@ -131,7 +131,8 @@ int ArchiveModel::refreshChosen() {
   (person ? query.person : query.dosimeter) = chosen_->name;
   query.from = from_;
   query.to = to_;
-  if (const int rc = person ? a.personPeriods(chosen_->name, &periods_) : a.wearPeriods(chosen_->name, &periods_))
+  if (const int rc =
+          person ? a.personPeriods(chosen_->name, &periods_) : a.wearPeriods(chosen_->name, &periods_))
     return rc;
   std::vector<ReadoutRow> conflicts;
   if (const int rc = a.history(query, &rows_)) return rc;
@@ -144,7 +145,8 @@ int ArchiveModel::refreshChosen() {
   chart_ = MakeDoseChart(rows_, settings_.annualLimit, settings_.notificationLevel, std::nullopt, before);
   // The points name their read-out in time order; the list may be sorted otherwise.
   chartRecords_.clear();
-  for (const DoseChartPoint& p : chart_.points) chartRecords_.push_back(rows_[static_cast<size_t>(p.row)].record);
+  for (const DoseChartPoint& p : chart_.points)
+    chartRecords_.push_back(rows_[static_cast<size_t>(p.row)].record);
   rows_.insert(rows_.end(), conflicts.begin(), conflicts.end());
   totals_.at = clock ? clock() : ArchiveNow();
   if (person) {
@@ -189,15 +191,26 @@ bool ArchiveModel::setRange(const QString& fromText, const QString& toText) {
 QString ArchiveModel::cellText(int row, int column) const {
   const ReadoutRow& r = rows_[static_cast<size_t>(row)];
   switch (column) {
-    case kColTime: return LocalTimeText(r.readoutTime);
-    case kColReader: return r.deviceId;
-    case kColBlock: return QString::number(r.blockNumber);
-    case kColDosimeter: return r.dosimeter;
-    case kColPerson: return r.person;
-    case kColDose: return DoseText(r.doseUsv);
-    case kColDoseRate: return r.doseRate ? DoseText(*r.doseRate) + QStringLiteral("/h") : QString();
-    case kColExposure: return r.exposureH ? withUserDecimal(QString::number(*r.exposureH, 'f', 1)) + QStringLiteral(" h") : QString();
-    case kColErrors: return r.errorCodes ? FormatErrorCodes(static_cast<uint8_t>(r.errorCodes)).trimmed() : QStringLiteral("OK");
+    case kColTime:
+      return LocalTimeText(r.readoutTime);
+    case kColReader:
+      return r.deviceId;
+    case kColBlock:
+      return QString::number(r.blockNumber);
+    case kColDosimeter:
+      return r.dosimeter;
+    case kColPerson:
+      return r.person;
+    case kColDose:
+      return DoseText(r.doseUsv);
+    case kColDoseRate:
+      return r.doseRate ? DoseText(*r.doseRate) + QStringLiteral("/h") : QString();
+    case kColExposure:
+      return r.exposureH ? withUserDecimal(QString::number(*r.exposureH, 'f', 1)) + QStringLiteral(" h")
+                         : QString();
+    case kColErrors:
+      return r.errorCodes ? FormatErrorCodes(static_cast<uint8_t>(r.errorCodes)).trimmed()
+                          : QStringLiteral("OK");
     case kColRemark:
       if (r.conflict) return QStringLiteral("Conflict: other bytes, not counted");
       return rowHigh(row) ? QStringLiteral("High dose") : QString();
@@ -224,15 +237,24 @@ void ArchiveModel::sortRows() {
   const int column = sortColumn_;
   const auto less = [&](const ReadoutRow& a, const ReadoutRow& b) {
     switch (column) {
-      case kColReader: return a.deviceId < b.deviceId;
-      case kColBlock: return a.blockNumber < b.blockNumber;
-      case kColDosimeter: return a.dosimeter < b.dosimeter;
-      case kColPerson: return a.person < b.person;
-      case kColDose: return number(a.doseUsv) < number(b.doseUsv);
-      case kColDoseRate: return number(a.doseRate) < number(b.doseRate);
-      case kColExposure: return number(a.exposureH) < number(b.exposureH);
-      case kColErrors: return a.errorCodes < b.errorCodes;
-      case kColRemark: return a.conflict < b.conflict;
+      case kColReader:
+        return a.deviceId < b.deviceId;
+      case kColBlock:
+        return a.blockNumber < b.blockNumber;
+      case kColDosimeter:
+        return a.dosimeter < b.dosimeter;
+      case kColPerson:
+        return a.person < b.person;
+      case kColDose:
+        return number(a.doseUsv) < number(b.doseUsv);
+      case kColDoseRate:
+        return number(a.doseRate) < number(b.doseRate);
+      case kColExposure:
+        return number(a.exposureH) < number(b.exposureH);
+      case kColErrors:
+        return a.errorCodes < b.errorCodes;
+      case kColRemark:
+        return a.conflict < b.conflict;
       default:
         // Read-outs without a time after those with one, as the archive lists them.
         if (a.readoutTime.isEmpty() != b.readoutTime.isEmpty()) return b.readoutTime.isEmpty();
@@ -274,10 +296,14 @@ int ArchiveModel::assign() {
   if (const int rc = archive_->assign(*period)) return fail(rc, archive_->errorDetail());
   refreshEntries();
   // The new period shows under whom it was given to.
-  if (!chosen_) chooseByName(ArchiveEntry::Person, period->person.trimmed());
-  else choose(static_cast<int>(std::find_if(shown_.begin(), shown_.end(), [&](const ArchiveEntry& e) {
-                                 return e.kind == chosen_->kind && e.name == chosen_->name;
-                               }) - shown_.begin()));
+  if (!chosen_)
+    chooseByName(ArchiveEntry::Person, period->person.trimmed());
+  else
+    choose(static_cast<int>(std::find_if(shown_.begin(), shown_.end(),
+                                         [&](const ArchiveEntry& e) {
+                                           return e.kind == chosen_->kind && e.name == chosen_->name;
+                                         }) -
+                            shown_.begin()));
   return kOk;
 }
 
@@ -312,7 +338,8 @@ int ArchiveModel::showChartPoint(int point) {
 int ArchiveModel::show(const QByteArray& record) {
   if (!showRecord) return kOk;
   if (record.size() != static_cast<qsizetype>(sizeof(BlockRecord)))
-    return fail(kErrArchiveQuery, QStringLiteral("the archived record holds %1 bytes, not 512").arg(record.size()));
+    return fail(kErrArchiveQuery,
+                QStringLiteral("the archived record holds %1 bytes, not 512").arg(record.size()));
   showRecord(record);
   return kOk;
 }
@@ -326,7 +353,8 @@ QStringList ArchiveModel::reportPeriods() const {
   return periods;
 }
 
-int ArchiveModel::buildReport(bool summary, const QString& periodText, ReportDocument* document, QString* detail) {
+int ArchiveModel::buildReport(bool summary, const QString& periodText, ReportDocument* document,
+                              QString* detail) {
   detail->clear();
   if (!archive_) return kErrArchiveOpen;
   const std::optional<ReportPeriod> period = ParseReportPeriod(periodText);
@@ -403,7 +431,9 @@ int ArchiveModel::startImport() {
       before += static_cast<int>(QFileInfo(file).size() / sizeof(BlockRecord));
       post([this, n = before] { importStep(n); });
     }
-    post([this, firstFailure, detail = failures.join(QStringLiteral("; "))] { importFinished(firstFailure, detail); });
+    post([this, firstFailure, detail = failures.join(QStringLiteral("; "))] {
+      importFinished(firstFailure, detail);
+    });
   });
   worker_->start();
   changed();

@@ -77,9 +77,9 @@ struct ArchiveActions {
 struct ArchiveImportProgress {
   bool running = false;
   int files = 0;
-  int file = 0;   // the one being imported, from 1
-  int done = 0;   // records of all files so far
-  int total = 0;  // records of all files
+  int file = 0;       // the one being imported, from 1
+  int done = 0;       // records of all files so far
+  int total = 0;      // records of all files
   QStringList lines;  // "FILE: N added, ..." as each file ends
 };
 

@@ -77,8 +77,8 @@ std::vector<ReportPage> PaginateReport(const ReportDocument& d) {
   return pages;
 }
 
-int YearDoseBefore(DoseArchive& archive, const QString& person, const QString& dosimeter, const QDateTime& time,
-                   double* dose) {
+int YearDoseBefore(DoseArchive& archive, const QString& person, const QString& dosimeter,
+                   const QDateTime& time, double* dose) {
   *dose = 0;
   const QDateTime before = time.addSecs(-60);
   if (before.date().year() != time.date().year()) return kOk;
@@ -103,7 +103,8 @@ QString printedLine(const QDateTime& at) {
 }
 
 QString periodLine(const ReportPeriod& period) {
-  return QStringLiteral("Period: %1, %2 to %3").arg(period.label, LocalDateText(period.from), LocalDateText(period.to));
+  return QStringLiteral("Period: %1, %2 to %3")
+      .arg(period.label, LocalDateText(period.from), LocalDateText(period.to));
 }
 
 QString levelsLine(const ArchiveSettings& s) {
@@ -153,7 +154,8 @@ int BuildPersonReport(DoseArchive& archive, const QString& person, const ReportP
       {QStringLiteral("Quarter-to-date at %1").arg(at), DoseText(t.quarterToDate)},
       {QStringLiteral("Year-to-date at %1").arg(at), DoseText(t.yearToDate)},
       {QStringLiteral("Lifetime at %1").arg(at), DoseText(t.lifetime)},
-      {QStringLiteral("Share of the annual limit"), ShareText(AnnualLimitShare(t.yearToDate, settings.annualLimit))},
+      {QStringLiteral("Share of the annual limit"),
+       ShareText(AnnualLimitShare(t.yearToDate, settings.annualLimit))},
   };
   d.chart = MakeDoseChart(rows, settings.annualLimit, settings.notificationLevel, period, before);
   d.columns = {{QString(), 5, false},
@@ -166,7 +168,8 @@ int BuildPersonReport(DoseArchive& archive, const QString& person, const ReportP
   if (rows.empty())
     d.note = QStringLiteral("No read-outs in this period.");
   else if (high)
-    d.note = QStringLiteral("* at or above the notification level of %1").arg(DoseText(settings.notificationLevel));
+    d.note = QStringLiteral("* at or above the notification level of %1")
+                 .arg(DoseText(settings.notificationLevel));
   d.printed = printedLine(printedAt);
   *document = d;
   return kOk;
@@ -205,7 +208,8 @@ int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const A
   if (rows.empty())
     d.note = QStringLiteral("No persons in the archive.");
   else if (reached)
-    d.note = QStringLiteral("* year-to-date at or above the annual limit of %1").arg(DoseText(settings.annualLimit));
+    d.note = QStringLiteral("* year-to-date at or above the annual limit of %1")
+                 .arg(DoseText(settings.annualLimit));
   d.printed = printedLine(printedAt);
   *document = d;
   return kOk;

@@ -43,11 +43,12 @@ struct DoseChartData {
 // line starts at yearDoseBefore: the dose of the first read-out's year
 // before the rows begin.
 DoseChartData MakeDoseChart(const std::vector<ReadoutRow>& rows, double annualLimit, double notificationLevel,
-                            const std::optional<ReportPeriod>& range = std::nullopt, double yearDoseBefore = 0);
+                            const std::optional<ReportPeriod>& range = std::nullopt,
+                            double yearDoseBefore = 0);
 // That dose for a person (or a dosimeter, when person is empty): its
 // year-to-date just before `time`, nothing when `time` opens the year.
-int YearDoseBefore(DoseArchive& archive, const QString& person, const QString& dosimeter, const QDateTime& time,
-                   double* dose);
+int YearDoseBefore(DoseArchive& archive, const QString& person, const QString& dosimeter,
+                   const QDateTime& time, double* dose);
 
 struct ReportColumn {
   QString title;

@@ -95,9 +95,11 @@ QString HighDoseNotice(const std::vector<ReadoutFields>& readouts, const QString
   lines << QStringLiteral("Read-outs at or above the notification level of %1:").arg(DoseText(level));
   for (size_t i = 0; i < readouts.size(); ++i) {
     const ReadoutFields& f = readouts[i];
-    const QString person = i < static_cast<size_t>(persons.size()) ? persons[static_cast<qsizetype>(i)] : QString();
+    const QString person =
+        i < static_cast<size_t>(persons.size()) ? persons[static_cast<qsizetype>(i)] : QString();
     lines << QStringLiteral("%1%2: %3, %4 (block %5)")
-                 .arg(f.dosimeter, person.isEmpty() ? QString() : QStringLiteral(" (") + person + QLatin1Char(')'),
+                 .arg(f.dosimeter,
+                      person.isEmpty() ? QString() : QStringLiteral(" (") + person + QLatin1Char(')'),
                       DoseText(f.doseUsv), LocalTimeText(f.readoutTime))
                  .arg(f.blockNumber);
   }

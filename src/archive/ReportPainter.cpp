@@ -28,8 +28,10 @@ const QColor kMarkedRow(252, 228, 228);
 
 // Where the bars go: inside the axis labels and the legend.
 QRectF plotRect(const QFontMetricsF& fm, const QRectF& area, const DoseChartData& c) {
-  const double left = fm.horizontalAdvance(formatFloat(c.doseTop, 0) + QStringLiteral(" µSv")) + fm.height() * 0.6;
-  const double right = fm.horizontalAdvance(formatFloat(c.cumulativeTop, 0) + QStringLiteral(" µSv")) + fm.height() * 0.6;
+  const double left =
+      fm.horizontalAdvance(formatFloat(c.doseTop, 0) + QStringLiteral(" µSv")) + fm.height() * 0.6;
+  const double right =
+      fm.horizontalAdvance(formatFloat(c.cumulativeTop, 0) + QStringLiteral(" µSv")) + fm.height() * 0.6;
   return area.adjusted(left, fm.height() * 1.6, -right, -fm.height() * 1.5);
 }
 
@@ -63,9 +65,11 @@ void PaintDoseChart(QPainter& p, const QRectF& area, const DoseChartData& c) {
     p.setPen(Qt::black);
     const QString left = formatFloat(c.doseTop * i / 2, 0) + QStringLiteral(" µSv");
     const QString right = formatFloat(c.cumulativeTop * i / 2, 0) + QStringLiteral(" µSv");
-    p.drawText(QRectF(area.left(), y - fm.height() / 2, plot.left() - area.left() - fm.height() * 0.3, fm.height()),
-               Qt::AlignRight | Qt::AlignVCenter, left);
-    p.drawText(QRectF(plot.right() + fm.height() * 0.3, y - fm.height() / 2, area.right() - plot.right(), fm.height()),
+    p.drawText(
+        QRectF(area.left(), y - fm.height() / 2, plot.left() - area.left() - fm.height() * 0.3, fm.height()),
+        Qt::AlignRight | Qt::AlignVCenter, left);
+    p.drawText(QRectF(plot.right() + fm.height() * 0.3, y - fm.height() / 2, area.right() - plot.right(),
+                      fm.height()),
                Qt::AlignLeft | Qt::AlignVCenter, right);
   }
   p.drawText(QRectF(plot.left(), plot.bottom() + fm.height() * 0.2, plot.width(), fm.height()),
@@ -74,8 +78,9 @@ void PaintDoseChart(QPainter& p, const QRectF& area, const DoseChartData& c) {
              Qt::AlignRight | Qt::AlignTop, LocalDateText(c.to));
 
   // Legend above the plot.
-  const QString legend[] = {QStringLiteral("Dose per read-out (left)"), QStringLiteral("At or above the notification level"),
-                            QStringLiteral("Year's cumulative dose (right)"), QStringLiteral("Annual limit (right)")};
+  const QString legend[] = {
+      QStringLiteral("Dose per read-out (left)"), QStringLiteral("At or above the notification level"),
+      QStringLiteral("Year's cumulative dose (right)"), QStringLiteral("Annual limit (right)")};
   const QColor colours[] = {kBarColour, kHighColour, kLineColour, kLimitColour};
   double x = plot.left();
   for (int i = 0; i < 4; ++i) {
@@ -90,7 +95,8 @@ void PaintDoseChart(QPainter& p, const QRectF& area, const DoseChartData& c) {
   const double w = barWidth(plot, c);
   for (const DoseChartPoint& pt : c.points) {
     const double h = plot.height() * pt.dose / c.doseTop;
-    p.fillRect(QRectF(xOf(plot, c, pt.time) - w / 2, plot.bottom() - h, w, h), pt.high ? kHighColour : kBarColour);
+    p.fillRect(QRectF(xOf(plot, c, pt.time) - w / 2, plot.bottom() - h, w, h),
+               pt.high ? kHighColour : kBarColour);
   }
   const auto cumulativeY = [&](double v) { return plot.bottom() - plot.height() * v / c.cumulativeTop; };
   // The year's sum climbs at each read-out and holds between them.
@@ -147,7 +153,9 @@ class PagePainter {
     base_.setStyleStrategy(QFont::PreferNoShaping);
   }
 
-  QRectF rect(double x, double y, double w, double h) const { return QRectF(x * mm_, y * mm_, w * mm_, h * mm_); }
+  QRectF rect(double x, double y, double w, double h) const {
+    return QRectF(x * mm_, y * mm_, w * mm_, h * mm_);
+  }
   QFont font(double points, bool bold = false) const {
     QFont f = base_;
     f.setPointSizeF(points);
@@ -192,7 +200,8 @@ class PagePainter {
     if (page.rowCount > 0) {
       double x = kMargin;
       for (const ReportColumn& c : d.columns) {
-        text(x + 1, y, c.widthMm - 2, kHeaderHeight, c.title, c.right ? Qt::AlignRight : Qt::AlignLeft, font(9, true));
+        text(x + 1, y, c.widthMm - 2, kHeaderHeight, c.title, c.right ? Qt::AlignRight : Qt::AlignLeft,
+             font(9, true));
         x += c.widthMm;
       }
       y += kHeaderHeight;
@@ -205,8 +214,10 @@ class PagePainter {
         x = kMargin;
         for (size_t k = 0; k < d.columns.size(); ++k) {
           const ReportColumn& c = d.columns[k];
-          const QString cell = k < static_cast<size_t>(row.cells.size()) ? row.cells[static_cast<qsizetype>(k)] : QString();
-          text(x + 1, y, c.widthMm - 2, kRowHeight, cell, c.right ? Qt::AlignRight : Qt::AlignLeft, font(9, row.marked));
+          const QString cell =
+              k < static_cast<size_t>(row.cells.size()) ? row.cells[static_cast<qsizetype>(k)] : QString();
+          text(x + 1, y, c.widthMm - 2, kRowHeight, cell, c.right ? Qt::AlignRight : Qt::AlignLeft,
+               font(9, row.marked));
           x += c.widthMm;
         }
         y += kRowHeight;

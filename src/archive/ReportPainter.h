@@ -31,6 +31,7 @@ int WriteReportPdf(const ReportDocument& document, const QString& path, QString*
 // The chart in `area` (device units) with the painter's font.
 void PaintDoseChart(QPainter& painter, const QRectF& area, const DoseChartData& chart);
 // The read-out (index into chart.points) whose bar is at pos; -1 for none.
-int DoseChartPointAt(const QFont& font, QPaintDevice* device, const QRectF& area, const DoseChartData& chart, const QPointF& pos);
+int DoseChartPointAt(const QFont& font, QPaintDevice* device, const QRectF& area, const DoseChartData& chart,
+                     const QPointF& pos);
 
 }  // namespace quelm

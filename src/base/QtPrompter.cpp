@@ -104,7 +104,9 @@ std::optional<QString> QtPrompter::openFile(const FileRequest& r) {
   return firstOf(runFileDialog(r, QFileDialog::AcceptOpen));
 }
 
-QStringList QtPrompter::openFiles(const FileRequest& r) { return runFileDialog(r, QFileDialog::AcceptOpen, true); }
+QStringList QtPrompter::openFiles(const FileRequest& r) {
+  return runFileDialog(r, QFileDialog::AcceptOpen, true);
+}
 
 std::optional<QString> QtPrompter::saveFile(const FileRequest& r) {
   return firstOf(runFileDialog(r, QFileDialog::AcceptSave));

@@ -148,7 +148,8 @@ void ConnectDownloadArchive(TDownLoadForm& download) {
   };
 }
 
-void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& download, TOptionsForm& options) {
+void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& download,
+                          TOptionsForm& options) {
   main.DoseArchive1->setEnabled(true);
   QObject::connect(main.DoseArchive1, &QAction::triggered, &archive, [&archive] { showNonModal(archive); });
   download.OpenArchive = [&archive] { showNonModal(archive); };

@@ -50,7 +50,8 @@ void ConnectDownloadArchive(TDownLoadForm& download);
 // window; a read-out chosen there shows in the main window's detail view;
 // the options window shows and changes the database, which the archive
 // window then opens.
-void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& download, TOptionsForm& options);
+void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& download,
+                          TOptionsForm& options);
 
 // Runs the program: title "Quelm", the build diagnostic mask, the windows
 // from the factory, the event loop until the main window closes. An

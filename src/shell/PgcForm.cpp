@@ -386,8 +386,8 @@ void TPgcForm::buildMenu() {
 
   // Their windows and handlers come with the link, download, parameter,
   // service and print work; until then the commands are offered disabled.
-  for (QAction* a :
-       {FromFile1, FromQuelm1, Download1, ComPort1, ReaderParameterTable1, DosimeterparameterTable1, DoseArchive1})
+  for (QAction* a : {FromFile1, FromQuelm1, Download1, ComPort1, ReaderParameterTable1,
+                     DosimeterparameterTable1, DoseArchive1})
     a->setEnabled(false);
 }
 

@@ -48,7 +48,8 @@ class ArchiveFormTest : public ::testing::TestWithParam<Backend> {
     ASSERT_EQ(archive->assign({"B0002", "Bob", at("2024-01-01 00:00"), std::nullopt}), kOk);
     // Alice: a long quarter, one read-out a day; Bob: two.
     for (int day = 0; day < 80; ++day)
-      records.push_back(Readout("A0017", QDate(2024, 7, 1).addDays(day).toString("yyyy-MM-dd 08:00").toLatin1(), day));
+      records.push_back(
+          Readout("A0017", QDate(2024, 7, 1).addDays(day).toString("yyyy-MM-dd 08:00").toLatin1(), day));
     records.push_back(Readout("B0002", "2024-07-02 08:00", 100));
     records.push_back(Readout("B0002", "2024-08-02 08:00", 101));
     ImportResult r;
@@ -156,9 +157,9 @@ TEST_P(ArchiveFormTest, ReportsAreSavedAsPdfWithRealTextTotalsMarksAndRepeatedHe
   EXPECT_EQ(text.count(QStringLiteral("Read-out time")), pages) << "the column header on every page";
   for (const QString& expected :
        {QStringLiteral("Dose report"), QStringLiteral("Person: Alice"), QStringLiteral("Period: 2024Q3"),
-        QStringLiteral("01.07.2024 08:00"), QStringLiteral("18.09.2024 08:00"), QStringLiteral("Printed 30.09.2024 12:00"),
-        QStringLiteral("Page %1 of %1").arg(pages), d.figures[0].second, d.figures[3].second,
-        QStringLiteral("* at or above the notification level")})
+        QStringLiteral("01.07.2024 08:00"), QStringLiteral("18.09.2024 08:00"),
+        QStringLiteral("Printed 30.09.2024 12:00"), QStringLiteral("Page %1 of %1").arg(pages),
+        d.figures[0].second, d.figures[3].second, QStringLiteral("* at or above the notification level")})
     EXPECT_TRUE(text.contains(expected)) << expected.toStdString();
 
   const QString summary = savedReport(1, QStringLiteral("2024Q3"), &pages);
@@ -240,7 +241,8 @@ TEST(ArchiveOptions, TheDatabaseIsShownAndOnlyAnAddressIsTakenOver) {
     EXPECT_EQ(prompter.messages.size(), c.accepted ? 0u : 1u);
     EXPECT_EQ(changes.size(), c.changes);
   }
-  EXPECT_EQ(ReadArchiveSettings(configFilePath()).database, QStringLiteral("postgresql://ops@db.example:5433/dose"));
+  EXPECT_EQ(ReadArchiveSettings(configFilePath()).database,
+            QStringLiteral("postgresql://ops@db.example:5433/dose"));
   EXPECT_EQ(group.InUseDatLabel->text(), QStringLiteral("postgresql://ops@db.example:5433/dose"));
   group.DatabaseEdit->setText(QStringLiteral("typed, then cancelled"));
   group.Load();

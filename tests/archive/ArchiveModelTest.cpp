@@ -150,11 +150,16 @@ TEST_P(ArchiveModelTest, EachColumnSortsBothWays) {
       for (size_t i = 1; i < rows.size(); ++i) {
         const auto key = [column](const ReadoutRow& r) {
           switch (column) {
-            case kColBlock: return double(r.blockNumber);
-            case kColDose: return r.doseUsv.value_or(-1);
-            case kColDoseRate: return r.doseRate.value_or(-1);
-            case kColRemark: return double(r.conflict);
-            default: return double(at(r.readoutTime.toLatin1().constData()).toSecsSinceEpoch());
+            case kColBlock:
+              return double(r.blockNumber);
+            case kColDose:
+              return r.doseUsv.value_or(-1);
+            case kColDoseRate:
+              return r.doseRate.value_or(-1);
+            case kColRemark:
+              return double(r.conflict);
+            default:
+              return double(at(r.readoutTime.toLatin1().constData()).toSecsSinceEpoch());
           }
         };
         EXPECT_TRUE(descending ? key(rows[i - 1]) >= key(rows[i]) : key(rows[i - 1]) <= key(rows[i]))
@@ -204,12 +209,14 @@ TEST_P(ArchiveModelTest, AssigningAndEndingPeriodsKeepTheCoresRulesAndSayWhyNot)
   model->askPeriodEnd = [](const WearPeriod&) { return std::optional<QDateTime>(at("2024-09-30 00:00")); };
   model->endPeriod();
   ASSERT_TRUE(model->periods()[1].to);
-  EXPECT_EQ(ArchiveTimeText(*model->periods()[1].to), QStringLiteral("2024-09-30 23:59")) << "the whole last day";
+  EXPECT_EQ(ArchiveTimeText(*model->periods()[1].to), QStringLiteral("2024-09-30 23:59"))
+      << "the whole last day";
 }
 
 TEST_P(ArchiveModelTest, AnImportRunsBesideTheWindowShowsProgressAndNeverTwiceAtOnce) {
   QTemporaryDir dir;
-  const QString big = dir.filePath(QStringLiteral("big.dat")), small = dir.filePath(QStringLiteral("small.dat"));
+  const QString big = dir.filePath(QStringLiteral("big.dat")),
+                small = dir.filePath(QStringLiteral("small.dat"));
   ASSERT_EQ(WriteSampleDataFile(big, {2048, 5, 0}), 0);
   ASSERT_EQ(WriteSampleDataFile(small, {10, 6, 100}), 0);
   const QString missing = dir.filePath(QStringLiteral("missing.dat"));

@@ -94,13 +94,15 @@ TEST_P(ArchiveReportTest, TheSummaryListsEverybodyByThePeriodsDoseWithTotalsAtIt
   const double alice = dose(records[2]), bob = dose(records[1]) + dose(records[4]);
   std::map<QString, double> expected = {{"Alice", alice}, {"Bob", bob}, {"Carol", 0}};
   for (size_t i = 0; i < rows.size(); ++i) {
-    EXPECT_NEAR(rows[i].periodDose, expected[rows[i].totals.person], 1e-6) << rows[i].totals.person.toStdString();
+    EXPECT_NEAR(rows[i].periodDose, expected[rows[i].totals.person], 1e-6)
+        << rows[i].totals.person.toStdString();
     if (i) {
       EXPECT_GE(rows[i - 1].periodDose, rows[i].periodDose) << "highest dose first";
     }
   }
   EXPECT_EQ(rows.back().totals.person, QStringLiteral("Carol"));
-  const auto alices = std::find_if(rows.begin(), rows.end(), [](auto& r) { return r.totals.person == "Alice"; });
+  const auto alices =
+      std::find_if(rows.begin(), rows.end(), [](auto& r) { return r.totals.person == "Alice"; });
   EXPECT_NEAR(alices->totals.yearToDate, dose(records[0]) + alice, 1e-6) << "the year up to the period's end";
   EXPECT_EQ(alices->periodReadouts, 1);
 }
@@ -114,8 +116,11 @@ TEST_P(ArchiveReportTest, AConflictIsListedBesideTheReadOutItConcerns) {
   const struct {
     const char *dosimeter, *person, *from;
     size_t found;
-  } cases[] = {{"A0017", "", nullptr, 1}, {"", "Bob", nullptr, 1},        {"", "Alice", nullptr, 0},
-               {"B0002", "", nullptr, 0}, {"A0017", "", "2024-08-01", 0}};
+  } cases[] = {{"A0017", "", nullptr, 1},
+               {"", "Bob", nullptr, 1},
+               {"", "Alice", nullptr, 0},
+               {"B0002", "", nullptr, 0},
+               {"A0017", "", "2024-08-01", 0}};
   for (const auto& c : cases) {
     HistoryQuery q;
     q.dosimeter = QLatin1String(c.dosimeter);
@@ -137,8 +142,8 @@ TEST_P(ArchiveReportTest, APersonsReportHoldsThePeriodsReadOutsTotalsAndMarks) {
   settings.notificationLevel = dose(records[4]);  // that read-out exactly at the level
   settings.annualLimit = 1000;
   ReportDocument d;
-  ASSERT_EQ(BuildPersonReport(*archive, QStringLiteral("Bob"), *ParseReportPeriod(QStringLiteral("2024Q3")), settings,
-                              at("2024-10-02 14:03"), &d),
+  ASSERT_EQ(BuildPersonReport(*archive, QStringLiteral("Bob"), *ParseReportPeriod(QStringLiteral("2024Q3")),
+                              settings, at("2024-10-02 14:03"), &d),
             kOk);
   ASSERT_EQ(d.rows.size(), 2u);
   EXPECT_EQ(d.rows[1].cells[1], QStringLiteral("30.09.2024 23:59")) << "the period's last minute is in it";
@@ -165,21 +170,25 @@ TEST_P(ArchiveReportTest, APersonsReportHoldsThePeriodsReadOutsTotalsAndMarks) {
   ASSERT_EQ(d.chart->points.size(), 1u);
   EXPECT_NEAR(d.chart->points[0].yearCumulative, dose(records[0]) + dose(records[2]), 1e-6);
 
-  EXPECT_EQ(BuildPersonReport(*archive, QStringLiteral("Nobody"), *ParseReportPeriod(QStringLiteral("2024")), settings,
-                              at("2024-10-02"), &d),
+  EXPECT_EQ(BuildPersonReport(*archive, QStringLiteral("Nobody"), *ParseReportPeriod(QStringLiteral("2024")),
+                              settings, at("2024-10-02"), &d),
             kErrArchiveNoPerson);
 }
 
-INSTANTIATE_TEST_SUITE_P(Databases, ArchiveReportTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
-                         quelm::test::backendName);
+INSTANTIATE_TEST_SUITE_P(Databases, ArchiveReportTest,
+                         ::testing::Values(Backend::SQLite, Backend::PostgreSQL), quelm::test::backendName);
 
 TEST(ReportPeriod, QuartersAndYearsRunFromTheirFirstToTheirLastMinute) {
   const struct {
     const char *text, *from, *to;
-  } cases[] = {{"2026Q3", "2026-07-01 00:00", "2026-09-30 23:59"}, {"2026q1", "2026-01-01 00:00", "2026-03-31 23:59"},
-               {"2024Q4", "2024-10-01 00:00", "2024-12-31 23:59"}, {"2024", "2024-01-01 00:00", "2024-12-31 23:59"},
-               {" 2025 ", "2025-01-01 00:00", "2025-12-31 23:59"}, {"2026Q5", nullptr, nullptr},
-               {"2026Q", nullptr, nullptr},                        {"26Q1", nullptr, nullptr}};
+  } cases[] = {{"2026Q3", "2026-07-01 00:00", "2026-09-30 23:59"},
+               {"2026q1", "2026-01-01 00:00", "2026-03-31 23:59"},
+               {"2024Q4", "2024-10-01 00:00", "2024-12-31 23:59"},
+               {"2024", "2024-01-01 00:00", "2024-12-31 23:59"},
+               {" 2025 ", "2025-01-01 00:00", "2025-12-31 23:59"},
+               {"2026Q5", nullptr, nullptr},
+               {"2026Q", nullptr, nullptr},
+               {"26Q1", nullptr, nullptr}};
   for (const auto& c : cases) {
     const std::optional<ReportPeriod> p = ParseReportPeriod(QLatin1String(c.text));
     ASSERT_EQ(p.has_value(), c.from != nullptr) << c.text;
@@ -195,12 +204,14 @@ TEST(ReportPages, LongListsBreakWithTheHeaderOnEveryPageAndTheNoteAfterTheLastRo
   d.figures.resize(6);
   d.chart = DoseChartData{};
   d.note = QStringLiteral("note");
-  const int firstPage = static_cast<int>((report::kBodyBottom - (report::kMargin + report::kTitleHeight + 3 * report::kLineHeight +
-                                                                report::kGap + 6 * report::kLineHeight + report::kGap +
-                                                                report::kChartHeight + report::kGap) -
-                                          report::kHeaderHeight) /
-                                         report::kRowHeight);
-  const int fullPage = static_cast<int>((report::kBodyBottom - report::kMargin - report::kHeaderHeight) / report::kRowHeight);
+  const int firstPage =
+      static_cast<int>((report::kBodyBottom -
+                        (report::kMargin + report::kTitleHeight + 3 * report::kLineHeight + report::kGap +
+                         6 * report::kLineHeight + report::kGap + report::kChartHeight + report::kGap) -
+                        report::kHeaderHeight) /
+                       report::kRowHeight);
+  const int fullPage =
+      static_cast<int>((report::kBodyBottom - report::kMargin - report::kHeaderHeight) / report::kRowHeight);
   const struct {
     int rows;
     size_t pages;

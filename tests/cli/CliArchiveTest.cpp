@@ -54,8 +54,10 @@ TEST_F(CliArchiveTest, WrongCommandLinesAreUsageErrors) {
       {{"archive", "totals", "--at", "tomorrow"}, "--at takes"},
       {{"archive", "alerts", "--level", "0"}, "--level takes a dose"},
       {{"archive", "--db", "mysql://x/y", "check"}, "neither a file nor"},
-      {{"archive", "report", "--period", "2024Q3", "--pdf", "r.pdf"}, "choose one of --person NAME and --all"},
-      {{"archive", "report", "--all", "--person", "A", "--period", "2024", "--pdf", "r.pdf"}, "choose one of"},
+      {{"archive", "report", "--period", "2024Q3", "--pdf", "r.pdf"},
+       "choose one of --person NAME and --all"},
+      {{"archive", "report", "--all", "--person", "A", "--period", "2024", "--pdf", "r.pdf"},
+       "choose one of"},
       {{"archive", "report", "--all", "--pdf", "r.pdf"}, "--period 2026Q3 or --period 2026 is needed"},
       {{"archive", "report", "--all", "--period", "2024Q5", "--pdf", "r.pdf"}, "--period takes a quarter"},
       {{"archive", "report", "--all", "--period", "2024"}, "--pdf OUT.pdf is needed"},
@@ -212,7 +214,8 @@ TEST_F(CliArchiveTest, TheProgramPrintsAQuartersReportAndTheServiceSummaryAsPdf)
     EXPECT_EQ(err.contains("Dose archive holds no person of that name"), c.code != 0) << err.toStdString();
   }
   const QString alice = quelm::test::PdfText(dir.filePath("alice.pdf"));
-  for (const QString& expected : {QString("Person: Alice"), "Period: " + quarter, dosimeter, QString("Year-to-date")})
+  for (const QString& expected :
+       {QString("Person: Alice"), "Period: " + quarter, dosimeter, QString("Year-to-date")})
     EXPECT_TRUE(alice.contains(expected)) << expected.toStdString();
   EXPECT_TRUE(quelm::test::PdfText(dir.filePath("all.pdf")).contains("Service summary"));
   EXPECT_FALSE(QFile::exists(dir.filePath("nobody.pdf"))) << "no report, no file";

@@ -4,11 +4,11 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRadioButton>
-#include <QTemporaryDir>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
 #include <cstring>
@@ -19,12 +19,12 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveForm.h"
 #include "archive/ArchiveText.h"
-#include "evaluation/DetailModel.h"
-#include "evaluation/BlockFormat.h"
-#include "evaluation/DoseChain.h"
 #include "base/Config.h"
 #include "base/Diag.h"
 #include "base/IniFile.h"
+#include "evaluation/BlockFormat.h"
+#include "evaluation/DetailModel.h"
+#include "evaluation/DoseChain.h"
 #include "link/COMPort.h"
 #include "link/OptionsForm.h"
 #include "measurement/DownLoadForm.h"
@@ -132,11 +132,10 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
   });
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(prompter_.messages.empty());
-  const QStringList order = {"TPgcForm",   "TIoForm",      "TBptSubForm",  "TDptForm",
-                             "TAboutForm", "TRSDebugForm", "TOptionsForm", "TDownLoadForm",
-                             "TSrvForm",   "TLUTListForm", "TTypeForm",    "TTSnForm",
-                             "TSNForm",    "TAppendForm",  "TSwUpdate",    "TErrMaskForm",
-                             "TArchiveForm"};
+  const QStringList order = {"TPgcForm",     "TIoForm",      "TBptSubForm",   "TDptForm",    "TAboutForm",
+                             "TRSDebugForm", "TOptionsForm", "TDownLoadForm", "TSrvForm",    "TLUTListForm",
+                             "TTypeForm",    "TTSnForm",     "TSNForm",       "TAppendForm", "TSwUpdate",
+                             "TErrMaskForm", "TArchiveForm"};
   EXPECT_EQ(created, order);
   QStringList reversed(order.rbegin(), order.rend());
   EXPECT_EQ(destroyed, reversed);
@@ -202,14 +201,18 @@ TEST_F(ApplicationTest, NewHighDosesOfAWindowDownloadAreNamedInOneMessage) {
   {
     quelm::IniFile ini(quelm::configFilePath());
     ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("Database"), db);
-    ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("NotificationLevel"), QString::number(level, 'g', 17));
+    ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("NotificationLevel"),
+                    QString::number(level, 'g', 17));
     ASSERT_TRUE(ini.UpdateFile());
     quelm::ArchiveLocation location;
     QString error;
     quelm::ParseArchiveLocation(db, &location, &error);
     int code = 0;
     auto archive = quelm::DoseArchive::open(location, {}, &code, &error);
-    ASSERT_EQ(archive->assign({IdentifierText(blocks[2].BulbID), "Alice", *quelm::ParseArchiveTime("2000-01-01", false), {}}), 0);
+    ASSERT_EQ(
+        archive->assign(
+            {IdentifierText(blocks[2].BulbID), "Alice", *quelm::ParseArchiveTime("2000-01-01", false), {}}),
+        0);
   }
   TDownLoadForm form;
   quelm::ConnectDownloadArchive(form);

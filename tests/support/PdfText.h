@@ -14,8 +14,8 @@ inline QString RunPoppler(const QString& program, const QStringList& arguments) 
   QProcess p;
   p.start(program, arguments);
   if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-    ADD_FAILURE() << program.toStdString() << " failed (poppler-utils installed?): "
-                  << p.readAllStandardError().toStdString();
+    ADD_FAILURE() << program.toStdString()
+                  << " failed (poppler-utils installed?): " << p.readAllStandardError().toStdString();
     return QString();
   }
   return QString::fromUtf8(p.readAllStandardOutput());
@@ -26,7 +26,8 @@ inline QString PdfText(const QString& path) {
 }
 
 inline int PdfPages(const QString& path) {
-  static const QRegularExpression pages(QStringLiteral("^Pages:\\s+(\\d+)"), QRegularExpression::MultilineOption);
+  static const QRegularExpression pages(QStringLiteral("^Pages:\\s+(\\d+)"),
+                                        QRegularExpression::MultilineOption);
   const QRegularExpressionMatch m = pages.match(RunPoppler(QStringLiteral("pdfinfo"), {path}));
   return m.hasMatch() ? m.captured(1).toInt() : -1;
 }

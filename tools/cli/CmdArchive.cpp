@@ -202,19 +202,22 @@ int runReport(Args& args, CliIO& io, const std::optional<QString>& db) {
   if (!periodText)
     args.fail(QStringLiteral("--period 2026Q3 or --period 2026 is needed"));
   else if (!(period = ParseReportPeriod(*periodText)))
-    args.fail(QStringLiteral("--period takes a quarter (2026Q3) or a year (2026), not \"%1\"").arg(*periodText));
+    args.fail(
+        QStringLiteral("--period takes a quarter (2026Q3) or a year (2026), not \"%1\"").arg(*periodText));
   if (!pdf || pdf->isEmpty()) args.fail(QStringLiteral("--pdf OUT.pdf is needed"));
   if (!args.ok()) return usageError(io, kCommand, args.error());
   // Text in a PDF needs fonts, which only a GUI application (offscreen) has.
   if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-    return fail(io, QStringLiteral("archive report needs the program's graphics libraries (no GUI application)"));
+    return fail(io,
+                QStringLiteral("archive report needs the program's graphics libraries (no GUI application)"));
   int exitCode = kExitOk;
   auto archive = openArchive(io, db, &exitCode);
   if (!archive) return exitCode;
   const ArchiveSettings settings = ReadArchiveSettings(io.configPath);
   ReportDocument document;
-  const int rc = all ? BuildSummaryReport(*archive, *period, settings, ArchiveNow(), &document)
-                     : BuildPersonReport(*archive, person->trimmed(), *period, settings, ArchiveNow(), &document);
+  const int rc =
+      all ? BuildSummaryReport(*archive, *period, settings, ArchiveNow(), &document)
+          : BuildPersonReport(*archive, person->trimmed(), *period, settings, ArchiveNow(), &document);
   if (rc == kErrArchiveNoPerson) return failure(io, rc, person->trimmed());
   if (rc) return archiveFailure(io, *archive, rc);
   QString detail;

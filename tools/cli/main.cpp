@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     // The offscreen platform asks for a runtime folder a cron job has no
     // use for; its complaint is no failure of the report.
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-      if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR"))) return;
+      if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
+        return;
       std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
     });
     application = std::make_unique<QGuiApplication>(argc, argv);
