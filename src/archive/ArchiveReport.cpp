@@ -196,15 +196,17 @@ int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const A
   }
   d.figures = {{QStringLiteral("Persons"), QString::number(rows.size())},
                {QStringLiteral("Dose of all persons in the period"), DoseText(total)},
-               {QStringLiteral("Totals at"), LocalDateText(period.to)}};
-  d.columns = {{QString(), 5, false},
-               {QStringLiteral("Person"), 37, false},
+               {QStringLiteral("Totals at (quarter, year, lifetime)"), LocalDateText(period.to)},
+               {QStringLiteral("Share: year-to-date of the annual limit"), DoseText(settings.annualLimit)}};
+  // Short titles: the figures above say what they count.
+  d.columns = {{QString(), 4, false},
+               {QStringLiteral("Person"), 34, false},
                {QStringLiteral("Period dose"), 25, true},
-               {QStringLiteral("Read-outs"), 15, true},
-               {QStringLiteral("Quarter-to-date"), 24, true},
-               {QStringLiteral("Year-to-date"), 24, true},
-               {QStringLiteral("Lifetime"), 26, true},
-               {QStringLiteral("Limit share"), 18, true}};
+               {QStringLiteral("Read-outs"), 18, true},
+               {QStringLiteral("Quarter"), 23, true},
+               {QStringLiteral("Year"), 24, true},
+               {QStringLiteral("Lifetime"), 27, true},
+               {QStringLiteral("Share"), 16, true}};
   if (rows.empty())
     d.note = QStringLiteral("No persons in the archive.");
   else if (reached)

@@ -213,6 +213,21 @@ TEST_P(ArchiveFormTest, EnterOnAReadOutShowsItsRecordAndImportsShowTheirCounts) 
   EXPECT_TRUE(form->ImportButton->isEnabled());
 }
 
+TEST_P(ArchiveFormTest, EveryBarOfTheChartLeadsToItsReadOutInTimeOrder) {
+  std::vector<QByteArray> shown;
+  form->ShowRecord = [&](const QByteArray& r) {
+    if (shown.empty() || shown.back() != r) shown.push_back(r);
+  };
+  chooseAlice();
+  form->Model.sortBy(kColDose, true);  // the list's order is not the chart's
+  QWidget* chart = form->DoseChart;
+  ASSERT_GT(chart->width(), 400);
+  for (int x = 0; x < chart->width(); ++x) QTest::mouseClick(chart, Qt::LeftButton, {}, QPoint(x, chart->height() / 2));
+  ASSERT_EQ(shown.size(), 80u) << "each bar can be hit, none twice";
+  for (size_t i = 0; i < shown.size(); ++i)
+    EXPECT_EQ(shown[i], QByteArray(reinterpret_cast<const char*>(&records[i]), 512)) << i;
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, ArchiveFormTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          quelm::test::backendName);
 
