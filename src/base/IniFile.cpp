@@ -102,7 +102,8 @@ bool ParseProfileInteger(const QString& text, int* value) {
 
 QString FormatProfileFloat(double value) { return formatGeneral(value, 15, 1); }
 
-IniFile::IniFile(const QString& path) : path_(path) {
+IniFile::IniFile(const QString& path, Encoding encoding)
+    : path_(path), latin1_(encoding == Encoding::Latin1) {
   QByteArray bytes;
   switch (ReadSmallFile(path, IniFile::kMaxFileSize, &bytes)) {
     case SmallFileResult::Missing:
@@ -115,12 +116,13 @@ IniFile::IniFile(const QString& path) : path_(path) {
       break;
   }
   status_ = LoadStatus::Loaded;
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  QString text = utf8(bytes);
-  if (utf8.hasError()) {
-    latin1_ = true;  // keeps every byte as it was
-    text = QString::fromLatin1(bytes);
+  QString text;
+  if (!latin1_) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    text = utf8(bytes);
+    latin1_ = utf8.hasError();  // then every byte is kept as it was
   }
+  if (latin1_) text = QString::fromLatin1(bytes);
   text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
   lines_ = std::vector<QString>();
   for (const QString& l : text.split(QLatin1Char('\n'))) lines_.push_back(l);

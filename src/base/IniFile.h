@@ -21,8 +21,12 @@ namespace quelm {
 class IniFile {
  public:
   enum class LoadStatus { Loaded, Missing, Unreadable };
+  // How the file's bytes are text. Parameter files hold one byte per
+  // character (Latin-1), so that a field of one byte is one character in the
+  // file; the configuration file is UTF-8 where it is valid UTF-8.
+  enum class Encoding { Utf8OrLatin1, Latin1 };
 
-  explicit IniFile(const QString& path);
+  explicit IniFile(const QString& path, Encoding encoding = Encoding::Utf8OrLatin1);
 
   const QString& path() const { return path_; }
   LoadStatus status() const { return status_; }

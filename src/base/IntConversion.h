@@ -1,7 +1,7 @@
 #pragma once
-// Integer conversion of what a user typed into an edit: blanks around, an
-// optional sign, decimal digits, a 32-bit signed value. A window shows the
-// error text as it is and goes no further.
+// Conversion of what a user typed into an edit, and the one message every
+// window shows when a text is no number: "'abc' is not a valid integer
+// value", the same words in the same kind of box wherever it was typed.
 
 #include <QString>
 #include <cstdint>
@@ -9,9 +9,15 @@
 
 namespace quelm {
 
-// The converted value, or nothing with *error set to the conversion error's
-// class name immediately followed by its message
-// ("ConvertError'abc' is not a valid integer value").
+// The conversion messages of typed input.
+QString notAnInteger(const QString& text);
+QString notAFloat(const QString& text);
+
+// Shows a conversion message in an error box titled with the program's name.
+void showConversionError(const QString& message);
+
+// Blanks around, an optional sign, decimal digits, a 32-bit signed value.
+// Nothing, with *error set to notAnInteger(text), when the text is none.
 std::optional<int32_t> StrToInt(const QString& text, QString* error);
 
 }  // namespace quelm

@@ -8,13 +8,35 @@
 
 namespace quelm {
 
+namespace {
+
+// Whether `name` matches a pattern of the filter the dialog opens with (the
+// first): a name another window left behind ("Quelm259.txt") is no
+// proposal under "*.RPT".
+bool fitsFirstFilter(const QString& name, const QString& filter) {
+  const QString first = filter.section(QStringLiteral(";;"), 0, 0);
+  const int open = first.lastIndexOf(QLatin1Char('(')), close = first.lastIndexOf(QLatin1Char(')'));
+  if (first.isEmpty() || open < 0 || close < open) return true;
+  const QString file = QFileInfo(name).fileName();
+  for (const QString& pattern :
+       first.mid(open + 1, close - open - 1).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(pattern),
+                                QRegularExpression::CaseInsensitiveOption);
+    if (re.match(file).hasMatch()) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool SharedFileDialog::Execute() {
   FileRequest request;
   request.title = Title;
   request.filter = Filter;
   request.directory =
       InitialDir.isEmpty() && !FileName.isEmpty() ? QFileInfo(FileName).absolutePath() : InitialDir;
-  request.fileName = FileName;
+  // The folder stays; a name of another kind is not proposed.
+  request.fileName = fitsFirstFilter(FileName, Filter) ? FileName : QString();
   request.defaultSuffix = DefaultExt;
   request.overwritePrompt = OverwritePrompt;
   const std::optional<QString> chosen =

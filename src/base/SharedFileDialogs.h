@@ -16,7 +16,9 @@ class SharedFileDialog {
   QString Title;
   QString Filter;      // Qt filter syntax; see filterFromPipes for "Desc|*.x|..." texts
   QString InitialDir;  // empty: the directory of FileName, else the dialog's choice
-  QString FileName;    // proposed before Execute, the chosen path after it
+  // Proposed before Execute (only when it fits the first filter), the
+  // chosen path after it.
+  QString FileName;
   QString DefaultExt;  // without the dot
   bool OverwritePrompt = true;
 

@@ -1,5 +1,6 @@
 #include "evaluation/PrintOut.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QPixmap>
 #include <QPrintDialog>
@@ -44,11 +45,18 @@ void PrintMainWindow(QWidget& window) {
   QPrintDialog dialog(&printer, &window);
   dialog.setObjectName(QStringLiteral("PrintDialog1"));
   // One page; the range and selection choices change nothing that is printed.
+  // Printing into a PDF file is offered too: a machine without a printer
+  // can still make the page.
   dialog.setMinMax(1, 1);
   printer.setFromTo(1, 1);
-  dialog.setOptions(QAbstractPrintDialog::PrintPageRange | QAbstractPrintDialog::PrintSelection);
+  dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintPageRange |
+                    QAbstractPrintDialog::PrintSelection);
   if (prompter().runModal(dialog) != mrOk) return;
-  PrintWindowImage(window, printer);
+  if (!PrintWindowImage(window, printer).isEmpty()) return;
+  const QString file = printer.outputFileName();
+  showMessage(MessageKind::Error, QCoreApplication::applicationName(),
+              file.isEmpty() ? QStringLiteral("The print could not be started (no printer installed?)")
+                             : QStringLiteral("The print could not be written to %1").arg(file));
 }
 
 }  // namespace quelm

@@ -62,9 +62,16 @@ class TFrameLink : public QObject {
   bool BeginLoaderSession() {
     if (InExchange) return false;
     InExchange = true;
+    LoaderSession = true;
+    emit LoaderSessionChanged(true);
     return true;
   }
-  void EndLoaderSession() { InExchange = false; }
+  void EndLoaderSession() {
+    InExchange = false;
+    LoaderSession = false;
+    emit LoaderSessionChanged(false);
+  }
+  bool LoaderSessionRunning() const { return LoaderSession; }
 
   // See TCommandChannel::HoldLine. While held, an exchange leaves the port
   // open (after a failure too, unless the device itself failed); the last
@@ -81,6 +88,11 @@ class TFrameLink : public QObject {
 
   // The channel the data classes use (SetCommandChannel(&link.Channel())).
   TCommandChannel& Channel() { return ChannelAdapter; }
+
+ signals:
+  // The software update took the line (true) or gave it back (false). The
+  // windows grey their reader commands meanwhile: a click could only fail.
+  void LoaderSessionChanged(bool running);
 
  private:
   class ChannelImpl final : public TCommandChannel {
@@ -109,5 +121,6 @@ class TFrameLink : public QObject {
 
   ChannelImpl ChannelAdapter{*this};
   bool InExchange = false;
+  bool LoaderSession = false;
   int Holds = 0;
 };

@@ -15,7 +15,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "base/SharedFileDialogs.h"
 #include "measurement/AppendForm.h"
@@ -24,19 +26,18 @@ TDownLoadForm* DownLoadForm = nullptr;
 
 namespace {
 
-// Limits of the number edits: the arrow keys step within them. The dates'
-// are the download's own, which the command line keeps too.
+// Limits of the date edits: the arrow keys step within them. They are the
+// download's own, which the command line keeps too.
 struct EditLimits {
   QLineEdit* TDownLoadForm::*edit;
   int maxLength, min, max;
 };
+constexpr int kBlockNumberMax = 32767;
 constexpr EditLimits dateLimits(QLineEdit* TDownLoadForm::*edit, quelm::DateField field) {
   const quelm::DateFieldLimits& l = quelm::kDateLimits[field];
   return {edit, l.maxLength, l.min, l.max};
 }
 const EditLimits kEditLimits[] = {
-    {&TDownLoadForm::DownLoadFromEdit, 5, 0, 32767},
-    {&TDownLoadForm::DownLoadToEdit, 5, 0, 32767},
     dateLimits(&TDownLoadForm::DownLoadYearEdit, quelm::kYear),
     dateLimits(&TDownLoadForm::DownLoadMonthEdit, quelm::kMonth),
     dateLimits(&TDownLoadForm::DownLoadDayEdit, quelm::kDay),
@@ -54,6 +55,15 @@ void setText(QLineEdit* edit, const QString& text) {
   if (edit->text() == text) return;
   const QSignalBlocker block(edit);
   edit->setText(text);
+}
+
+// A number the job holds as text; what the box cannot show (a negative
+// preset, which Start corrects to 0 anyway) shows as its nearest limit.
+void setNumber(QSpinBox* box, const QString& text) {
+  const int v = static_cast<int>(std::clamp<long long>(text.toLongLong(), box->minimum(), box->maximum()));
+  if (box->value() == v) return;
+  const QSignalBlocker block(box);
+  box->setValue(v);
 }
 
 }  // namespace
@@ -95,8 +105,16 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
 
   BlockIDXGroupBox = new QGroupBox(QStringLiteral("Download from BlockNum _ to BlockNum _:"), this);
   BlockIDXGroupBox->setObjectName(QStringLiteral("BlockIDXGroupBox"));
-  DownLoadFromEdit = edit(BlockIDXGroupBox, "DownLoadFromEdit");
-  DownLoadToEdit = edit(BlockIDXGroupBox, "DownLoadToEdit");
+  const auto blockNumber = [this](const char* name) {
+    auto* b = new QSpinBox(BlockIDXGroupBox);
+    b->setObjectName(QLatin1String(name));
+    b->setRange(0, kBlockNumberMax);
+    b->setWrapping(false);
+    b->installEventFilter(this);
+    return b;
+  };
+  DownLoadFromEdit = blockNumber("DownLoadFromEdit");
+  DownLoadToEdit = blockNumber("DownLoadToEdit");
   auto* rangeRow = new QHBoxLayout(BlockIDXGroupBox);
   rangeRow->addWidget(DownLoadFromEdit);
   rangeRow->addWidget(DownLoadToEdit);
@@ -190,17 +208,17 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(DownLoadFileNameEdit, &QLineEdit::editingFinished, this, &TDownLoadForm::Paint);
   connect(HeaderCheckBox, &QCheckBox::clicked, this, [this](bool on) { Job.setContentList(on); });
   connect(DetailedTextCheckBox, &QCheckBox::clicked, this, [this](bool on) { Job.setDetailedText(on); });
-  const auto rangeEdited = [this] { Job.setRangeTexts(DownLoadFromEdit->text(), DownLoadToEdit->text()); };
-  connect(DownLoadFromEdit, &QLineEdit::textEdited, this, rangeEdited);
-  connect(DownLoadToEdit, &QLineEdit::textEdited, this, rangeEdited);
+  const auto rangeEdited = [this] { takeRange(); };
+  connect(DownLoadFromEdit, &QSpinBox::valueChanged, this, rangeEdited);
+  connect(DownLoadToEdit, &QSpinBox::valueChanged, this, rangeEdited);
   for (int f = 0; f < quelm::kDateFieldCount; ++f) {
     const auto field = static_cast<quelm::DateField>(f);
     connect(dateEdit(field), &QLineEdit::textEdited, this,
             [this, field](const QString& text) { Job.setDateText(field, text); });
   }
   // Enter moves on, as in the other windows.
-  for (QLineEdit* e : {DownLoadFromEdit, DownLoadToEdit, DownLoadYearEdit, DownLoadMonthEdit, DownLoadDayEdit,
-                       DownLoadHourEdit, DownLoadMinEdit, DownLoadFileNameEdit})
+  for (QLineEdit* e : {DownLoadYearEdit, DownLoadMonthEdit, DownLoadDayEdit, DownLoadHourEdit,
+                       DownLoadMinEdit, DownLoadFileNameEdit})
     connect(e, &QLineEdit::returnPressed, this, [this] { focusNextChild(); });
   connect(StartButton, &QPushButton::clicked, this, &TDownLoadForm::StartButtonClick);
   connect(AbortButton, &QPushButton::clicked, this, &TDownLoadForm::AbortButtonClick);
@@ -252,13 +270,13 @@ void TDownLoadForm::Paint() {
     const QSignalBlocker block(DownLoadTypeComboBox);
     DownLoadTypeComboBox->setCurrentIndex(s.type);
   }
-  DownLoadTypeComboBox->setEnabled(c.typeList);
+  DownLoadTypeComboBox->setEnabled(c.typeList && readerAvailable_);
 
-  setText(DownLoadFromEdit, s.fromText);
-  setText(DownLoadToEdit, s.toText);
+  setNumber(DownLoadFromEdit, s.fromText);
+  setNumber(DownLoadToEdit, s.toText);
   BlockIDXGroupBox->setEnabled(c.range);
   // An unsaved download shows its range in black; by date it is greyed.
-  for (QLineEdit* e : {DownLoadFromEdit, DownLoadToEdit}) {
+  for (QSpinBox* e : {DownLoadFromEdit, DownLoadToEdit}) {
     QPalette p = e->palette();
     p.setColor(QPalette::Disabled, QPalette::Text,
                c.rangeGrey ? palette().color(QPalette::Disabled, QPalette::Text) : QColor(Qt::black));
@@ -276,12 +294,20 @@ void TDownLoadForm::Paint() {
   DetailedTextCheckBox->setChecked(s.detailedText);
   HeaderFileNameLabel->setText(QFileInfo(s.contentListName).fileName());
   DetailedTextFileNameLabel->setText(QFileInfo(s.detailedTextName).fileName());
+  // A list that is not written shows its name greyed.
+  HeaderFileNameLabel->setEnabled(s.contentList);
+  DetailedTextFileNameLabel->setEnabled(s.detailedText);
 
   DownLoadCGauge->setRange(0, std::max(s.gaugeMax, 0));
   DownLoadCGauge->setValue(s.gaugeProgress);
   ActualBlockIDXDatLabel->setText(s.actualBlock);
-  StartButton->setEnabled(c.start);
+  StartButton->setEnabled(c.start && (fromFile || readerAvailable_));
   AbortButton->setEnabled(c.abort);
+}
+
+void TDownLoadForm::SetReaderAvailable(bool available) {
+  readerAvailable_ = available;
+  Paint();
 }
 
 void TDownLoadForm::showResult(const quelm::DownloadResult& result) {
@@ -328,7 +354,8 @@ void TDownLoadForm::DownLoadBrowseButtonClick() {
 
 void TDownLoadForm::StartButtonClick() {
   // What the edits show now is what Start takes.
-  Job.setRangeTexts(DownLoadFromEdit->text(), DownLoadToEdit->text());
+  for (QSpinBox* b : {DownLoadFromEdit, DownLoadToEdit}) b->interpretText();
+  takeRange();
   for (int f = 0; f < quelm::kDateFieldCount; ++f) {
     const auto field = static_cast<quelm::DateField>(f);
     Job.setDateText(field, dateEdit(field)->text());
@@ -359,9 +386,19 @@ void TDownLoadForm::closeEvent(QCloseEvent* event) {
   if (OnClosed) OnClosed();
 }
 
+void TDownLoadForm::takeRange() {
+  Job.setRangeTexts(QString::number(DownLoadFromEdit->value()), QString::number(DownLoadToEdit->value()));
+}
+
 bool TDownLoadForm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
+    // Enter moves on from the block numbers too, as in the other windows.
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) &&
+        (watched == DownLoadFromEdit || watched == DownLoadToEdit)) {
+      focusNextChild();
+      return true;
+    }
     if (key == Qt::Key_Up || key == Qt::Key_Down) {
       for (const EditLimits& l : kEditLimits) {
         QLineEdit* e = this->*l.edit;

@@ -17,6 +17,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class TAppendForm;
 
 class TDownLoadForm : public QWidget {
@@ -34,8 +35,9 @@ class TDownLoadForm : public QWidget {
   QPushButton* SourceBrowseButton;
   QComboBox* DownLoadTypeComboBox;
   QGroupBox* BlockIDXGroupBox;
-  QLineEdit* DownLoadFromEdit;
-  QLineEdit* DownLoadToEdit;
+  // Up-down boxes 0..32767 without wrap.
+  QSpinBox* DownLoadFromEdit;
+  QSpinBox* DownLoadToEdit;
   QGroupBox* DateGroupBox;
   QLineEdit* DownLoadYearEdit;
   QLineEdit* DownLoadMonthEdit;
@@ -78,6 +80,9 @@ class TDownLoadForm : public QWidget {
   void OKButtonClick();
   // Shows the job's state in the controls.
   void Paint();
+  // The reader's commands (the type list, Start from the reader) greyed while
+  // the reader cannot take commands (a software update holds the line).
+  void SetReaderAvailable(bool available);
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -86,7 +91,10 @@ class TDownLoadForm : public QWidget {
 
  private:
   void showResult(const quelm::DownloadResult& result);
+  // The block numbers the boxes show, into the job.
+  void takeRange();
   QLineEdit* dateEdit(quelm::DateField field) const;
+  bool readerAvailable_ = true;
   bool editingStorage_ = false;
   bool editingSource_ = false;
   std::unique_ptr<TAppendForm> ownQuestion_;

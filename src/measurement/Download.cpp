@@ -8,6 +8,7 @@
 #include "base/DataFiles.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
+#include "base/IntConversion.h"
 #include "link/CommandChannel.h"
 #include "measurement/NurvoDataBlock.h"
 #include "measurement/TextList.h"
@@ -31,7 +32,7 @@ std::optional<long long> integerEntry(const QString& text, QString* error) {
   bool ok = false;
   const long long v = text.trimmed().toLongLong(&ok);
   if (ok) return v;
-  if (error->isEmpty()) *error = QStringLiteral("'%1' is not a valid integer value").arg(text);
+  if (error->isEmpty()) *error = notAnInteger(text);
   return std::nullopt;
 }
 
@@ -306,8 +307,11 @@ DownloadResult DownloadJob::browseStorage(const QString& chosen) {
 
 void DownloadJob::setStorageName(const QString& text) {
   if (state_.running) return;
-  if (state_.contentList) state_.contentListName = ChangeFileExt(text, QStringLiteral(".lst"));
-  if (state_.detailedText) state_.detailedTextName = ChangeFileExt(text, QStringLiteral(".txt"));
+  // The list names follow whether or not their box is checked: the window
+  // shows the names a download with the box checked would write, never
+  // those of an earlier storage file.
+  state_.contentListName = ChangeFileExt(text, QStringLiteral(".lst"));
+  state_.detailedTextName = ChangeFileExt(text, QStringLiteral(".txt"));
   state_.storageName = ChangeFileExt(text, QStringLiteral(".dat"));
   changed();
 }

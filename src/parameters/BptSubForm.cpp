@@ -227,8 +227,9 @@ void TBptSubForm::pushEdits() {
 }
 
 void TBptSubForm::showConversionError(const quelm::CollectFailure& failure) {
-  quelm::showMessage(quelm::MessageKind::Error, QCoreApplication::applicationName(),
-                     QStringLiteral("EConvertError") + failure.message);
+  if (failure.index >= 0 && static_cast<size_t>(failure.index) < edits_.size())
+    if (QLineEdit* e = edits_[static_cast<size_t>(failure.index)]) e->setFocus();
+  quelm::showConversionError(failure.message);
 }
 
 bool TBptSubForm::takeIdentifier(bool upperCase) {
@@ -351,16 +352,13 @@ bool TBptSubForm::WriteLUTBlock() {
     case W::Declined:
       return false;
     case W::DeletedNotRewritten:
-      quelm::showMessage(
-          quelm::MessageKind::Error, windowTitle(),
-          QStringLiteral(
-              "The reader's entry %1 was deleted, but the new one could not be written. The window "
-              "still holds it: write it again.")
-              .arg(KTYPEEdit->text() + KSNEdit->text()));
-      break;
     case W::Failed:
-      if (w.step == W::Write && w.code == quelm::kErrReaderRefused)
-        quelm::showMessage(quelm::MessageKind::Error, windowTitle(), QStringLiteral("Memory is full!"));
+      if (const QString m = Tables.LookupWriteMessage(w, KTYPEEdit->text() + KSNEdit->text()); !m.isEmpty()) {
+        // Where the old entry may be gone, the window's copy is what is left.
+        const bool mayBeGone = w.outcome == W::DeletedNotRewritten || w.step == W::Delete;
+        quelm::showMessage(quelm::MessageKind::Error, windowTitle(),
+                           mayBeGone ? m + QStringLiteral(" The window still holds it: write it again.") : m);
+      }
       break;
   }
   report(trace, "WriteLUTBlock", w.code);
@@ -516,9 +514,10 @@ void TBptSubForm::WriteFileButtonClick() {
   quelm::CollectFailure failure;
   const int rc = Tables.Save(dialog.FileName, &failure);
   pushEdits();
+  // The conversion message says it all; a second box with "Undefined
+  // Error" would only puzzle.
   if (rc == -1) {
     showConversionError(failure);
-    ReportError(-1, trace.text());
     return;
   }
   if (rc == 0) trace.ok();  // a file that could not be written has said so
@@ -537,6 +536,12 @@ void TBptSubForm::ErrMaskEditClick() {
   ErrMaskForm->raise();
   ErrMaskForm->activateWindow();
   ErrMaskForm->FormActivate();
+}
+
+void TBptSubForm::SetReaderAvailable(bool available) {
+  // The groups grey what they hold and give each control its own state back.
+  COMGroupBox->setEnabled(available);
+  LookUpGroupBox->setEnabled(available && professional_);
 }
 
 void TBptSubForm::SetErrMask(uint8_t mask) {

@@ -86,6 +86,10 @@ class TBptSubForm : public QDialog {
   void ErrMaskEditClick();
   void CancelButtonClick();
 
+  // Read, Write and the look-up list greyed while the reader cannot take
+  // commands (a software update holds the line).
+  void SetReaderAvailable(bool available);
+
   // The error-mask editor's way in: the mask the table holds, and a new one
   // for the table and its edit.
   uint8_t ErrMask() const { return static_cast<uint8_t>(Tables.Table.Record.ERRMASK); }

@@ -112,6 +112,17 @@ DosimeterTables::LookupWrite DosimeterTables::WriteLookup(const std::function<bo
   return w;
 }
 
+QString DosimeterTables::LookupWriteMessage(const LookupWrite& w, const QString& id) {
+  if (w.outcome == LookupWrite::DeletedNotRewritten)
+    return QStringLiteral("The reader's entry %1 was deleted, but the new one could not be written.").arg(id);
+  if (w.outcome != LookupWrite::Failed) return {};
+  if (w.step == LookupWrite::Delete)
+    return QStringLiteral("The reader's entry %1 may have been deleted; the new entry was not written.")
+        .arg(id);
+  if (w.step == LookupWrite::Write && w.code == kErrReaderRefused) return QStringLiteral("Memory is full!");
+  return {};
+}
+
 void DosimeterTables::copyOwnIntoTable() {
   const IBulbParamRecord& own = Own.Record;
   BulbParamRecord& t = Table.Record;
@@ -120,6 +131,18 @@ void DosimeterTables::copyOwnIntoTable() {
   t.EVASTART = own.EVASTART;
   t.EVALEN = own.EVALEN;
   t.EVANORM = float{own.EVANORM};
+}
+
+FileFault DosimeterTables::CheckFile(const QString& name) const {
+  switch (Source) {
+    case TableSource::Default:
+      return checkProfileSection(name, kDefaultKeySection, Edits.fields(), "KSN");
+    case TableSource::LookUp:
+      return checkProfileSection(name, kLookupKeySection, Edits.fields());
+    case TableSource::Dosimeter:
+      break;
+  }
+  return checkProfileSection(name, kIndividualKeySection, ownBulbParamFields());
 }
 
 int DosimeterTables::Load(const QString& name) {

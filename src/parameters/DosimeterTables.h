@@ -89,6 +89,16 @@ class DosimeterTables {
     CollectFailure conversion;
   };
   LookupWrite WriteLookup(const std::function<bool()>& overwrite, LimitPolicy policy = LimitPolicy::Limit);
+  // What a look-up write that did not end well means for the reader's
+  // entry `id` (type and serial), told beside the code's own message; empty
+  // where the code says it all. A delete whose reply was lost may have
+  // been carried out: the entry may be gone.
+  static QString LookupWriteMessage(const LookupWrite& w, const QString& id);
+
+  // The file's own text for every field a write by the source sends from
+  // it (the default section without KSN, the look-up section, the own
+  // section), with the window's limits. See checkProfileSection.
+  FileFault CheckFile(const QString& name) const;
 
   // By the source: the default section into the table, or the own section
   // into the own table and its identification and evaluation window into

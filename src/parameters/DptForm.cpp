@@ -126,6 +126,8 @@ TDptForm::TDptForm(std::function<int32_t()> maxPostHeating, QWidget* parent)
 
 TDptForm::~TDptForm() = default;
 
+void TDptForm::SetReaderAvailable(bool available) { COMGroupBox->setEnabled(available); }
+
 void TDptForm::updateWriteButton() { WriteCOMButton->setEnabled((DiagFlags & 0x400) != 0); }
 
 void TDptForm::pullEdits() {
@@ -163,7 +165,7 @@ quelm::CollectFailure TDptForm::DataCollect() {
 
 void TDptForm::showConversionError(const quelm::CollectFailure& failure) {
   if (QLineEdit* e = editOf(failure.index)) e->setFocus();
-  quelm::showMessage(quelm::MessageKind::Error, QCoreApplication::applicationName(), failure.message);
+  quelm::showConversionError(failure.message);
 }
 
 void TDptForm::ReadCOMData() {

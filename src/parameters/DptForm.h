@@ -65,6 +65,10 @@ class TDptForm : public QDialog {
   void CancelButtonClick();
   void FormActivate();
 
+  // Read and Write greyed while the reader cannot take commands (a
+  // software update holds the line).
+  void SetReaderAvailable(bool available);
+
   // The edit of a field of the table, nullptr for DCALX0.
   QLineEdit* editOf(int field) const { return edits_[static_cast<size_t>(field)]; }
 

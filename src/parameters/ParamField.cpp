@@ -1,8 +1,11 @@
 #include "parameters/ParamField.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
+
+#include <QStringDecoder>
 
 #include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
@@ -127,6 +130,104 @@ QString outsideLimits(const ParamField& f, const QString& value, double min, dou
   return QStringLiteral("%1: %2 is %3").arg(QLatin1String(f.key), value, limitsText(min, max));
 }
 
+// --- What a parameter file says, before anything is converted ---------------
+
+// An integer as profile files hold it (an optional sign, then decimal
+// digits, or "0x" and hexadecimal digits), taken whole: nothing is cut.
+enum class WholeNumber { Ok, NotANumber, TooLarge };
+WholeNumber parseWholeNumber(const QString& text, long long* value) {
+  QString t = text.trimmed();
+  const bool negative = t.startsWith(QLatin1Char('-'));
+  if (negative || t.startsWith(QLatin1Char('+'))) t = t.mid(1);
+  int base = 10;
+  if (t.size() > 2 && t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+    base = 16;
+    t = t.mid(2);
+  }
+  const auto digit = [base](QChar c) {
+    return c.unicode() < 128 && (base == 10 ? c.isDigit() : std::isxdigit(c.toLatin1()) != 0);
+  };
+  if (t.isEmpty() || !std::all_of(t.begin(), t.end(), digit)) return WholeNumber::NotANumber;
+  bool ok = false;
+  const qulonglong magnitude = t.toULongLong(&ok, base);
+  if (!ok || magnitude > (1ull << 40)) return WholeNumber::TooLarge;
+  *value = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+  return WholeNumber::Ok;
+}
+
+// The numbers a file may give for an integer field: what the field holds,
+// through its scale and bias, within the window's limits.
+struct WholeRange {
+  long long min, max;
+};
+WholeRange fileRange(const ParamField& f) {
+  long long lo = 0, hi = 0;
+  switch (f.type) {
+    case ParamType::U8:
+      hi = 0xFF;
+      break;
+    case ParamType::I8:
+      lo = -128, hi = 127;
+      break;
+    case ParamType::U16:
+      hi = 0xFFFF;
+      break;
+    case ParamType::U32:
+      hi = 0xFFFFFFFFll;
+      break;
+    default:
+      break;
+  }
+  WholeRange r{lo * f.scale + f.bias, hi * f.scale + f.bias};
+  if (!std::isinf(f.editMin)) r.min = std::max(r.min, static_cast<long long>(std::ceil(f.editMin)));
+  for (const double bound : {f.editMax, f.fileMax})
+    if (!std::isinf(bound)) r.max = std::min(r.max, static_cast<long long>(std::floor(bound)));
+  return r;
+}
+
+QString integerFault(const ParamField& f, const QString& text) {
+  long long v = 0;
+  const WholeNumber parsed = parseWholeNumber(text, &v);
+  if (parsed == WholeNumber::NotANumber) return QStringLiteral("is not a whole number");
+  const WholeRange r = fileRange(f);
+  if (parsed == WholeNumber::TooLarge || v < r.min || v > r.max)
+    return QStringLiteral("is outside %1..%2").arg(r.min).arg(r.max);
+  if ((v - f.bias) % f.scale != 0) return QStringLiteral("is not a multiple of %1").arg(f.scale);
+  return {};
+}
+
+QString realFault(const ParamField& f, const QString& text) {
+  const std::optional<double> v = parseUserFloat(text);
+  if (!v || !std::isfinite(*v)) return QStringLiteral("is not a number");
+  const auto single = static_cast<float>(*v);
+  if (!std::isfinite(single)) return QStringLiteral("does not fit a 32-bit float");
+  if (*v != 0 && single == 0) return QStringLiteral("is too small for a 32-bit float");
+  if (*v < f.editMin || *v > f.editMax) return QStringLiteral("is %1").arg(limitsText(f.editMin, f.editMax));
+  return {};
+}
+
+// Control characters, C1 included: the trace of UTF-8 text read byte by
+// byte (the second byte of every accented letter falls there).
+bool isControl(QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0); }
+
+QString textFault(const ParamField& f, const QString& text) {
+  if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0xFF || isControl(c); }))
+    return QStringLiteral("is not text of single-byte (Latin-1) characters");
+  if (text.size() > textLength(f.type))
+    return textLength(f.type) == 1 ? QStringLiteral("is longer than 1 character")
+                                   : QStringLiteral("is longer than %1 characters").arg(textLength(f.type));
+  return {};
+}
+
+// A value as the operator wrote it: text that is valid UTF-8 is shown as
+// such, so that "Ä" saved by a UTF-8 editor reads as "Ä" in the message.
+QString shownAsWritten(const QString& latin1) {
+  const QByteArray bytes = latin1.toLatin1();
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  const QString decoded = utf8(bytes);
+  return utf8.hasError() ? latin1 : decoded;
+}
+
 }  // namespace
 
 int paramSize(ParamType type) {
@@ -148,14 +249,6 @@ int paramSize(ParamType type) {
 int editMaxLength(const ParamField& field) {
   if (field.maxLength > 0) return field.maxLength;
   return isText(field.type) ? textLength(field.type) : 0;
-}
-
-QString notAnInteger(const QString& text) {
-  return QStringLiteral("'%1' is not a valid integer value").arg(text);
-}
-
-QString notAFloat(const QString& text) {
-  return QStringLiteral("'%1' is not a valid floating point value").arg(text);
 }
 
 void readProfileField(const IniFile& file, const QString& section, const ParamField& f,
@@ -206,7 +299,7 @@ void writeProfileField(IniFile& file, const QString& section, const ParamField& 
 int readProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
                        std::span<uint8_t> record) {
   if (fileKind(name) == FileKind::Other) return noteFileFailure(kErrFileOpen, name, notRegularReason());
-  const IniFile file(name);
+  const IniFile file(name, IniFile::Encoding::Latin1);
   for (const ParamField& f : fields) readProfileField(file, section, f, record);
   return 0;
 }
@@ -214,7 +307,7 @@ int readProfileSection(const QString& name, const QString& section, std::span<co
 int writeProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
                         std::span<const uint8_t> record, const char* skip) {
   if (fileKind(name) == FileKind::Other) return noteFileFailure(kErrFileOpen, name, notRegularReason());
-  IniFile file(name);
+  IniFile file(name, IniFile::Encoding::Latin1);
   // What a file holds that cannot be read could not be kept.
   if (file.status() == IniFile::LoadStatus::Unreadable) {
     showMessage(MessageKind::Error, QStringLiteral("Error"),
@@ -224,6 +317,22 @@ int writeProfileSection(const QString& name, const QString& section, std::span<c
   for (const ParamField& f : fields)
     if (!skip || std::strcmp(f.key, skip) != 0) writeProfileField(file, section, f, record);
   return file.UpdateFileOrReport() ? 0 : kErrFileWrite;
+}
+
+FileFault checkProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
+                              const char* skip) {
+  const IniFile file(name, IniFile::Encoding::Latin1);
+  for (const ParamField& f : fields) {
+    if (skip && std::strcmp(f.key, skip) == 0) continue;
+    const QString key = QLatin1String(f.key);
+    if (!file.ValueExists(section, key)) return {QStringLiteral("%1 is missing").arg(key)};
+    const QString value = file.ReadString(section, key, QString());
+    const QString why = isText(f.type)                ? textFault(f, value)
+                        : f.type == ParamType::Single ? realFault(f, value)
+                                                      : integerFault(f, value);
+    if (!why.isEmpty()) return {QStringLiteral("%1=%2 %3").arg(key, shownAsWritten(value), why)};
+  }
+  return {};
 }
 
 QString paramEditText(const ParamField& f, std::span<const uint8_t> record) {

@@ -12,6 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "base/IntConversion.h"
+
 namespace quelm {
 
 class IniFile;
@@ -74,6 +76,20 @@ int readProfileSection(const QString& name, const QString& section, std::span<co
 int writeProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
                         std::span<const uint8_t> record, const char* skip = nullptr);
 
+// What a parameter file says for every field of a section (but `skip`),
+// checked on the file's own text before anything is converted, for a file
+// that is to go to a reader unseen: the key is there; an integer is a whole
+// number that the field holds without cutting and within the window's
+// limits; a real is a finite number that fits a single (and the limits); a
+// text is single-byte (Latin-1) characters that fit the field. The first
+// fault names the key and the value as the file has it.
+struct FileFault {
+  QString message;  // "MAXT=200 is outside -127..127"
+  explicit operator bool() const { return !message.isEmpty(); }
+};
+FileFault checkProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
+                              const char* skip = nullptr);
+
 // How an edit shows the field: reals with 7 significant digits.
 QString paramEditText(const ParamField& field, std::span<const uint8_t> record);
 
@@ -97,6 +113,8 @@ class ParamEditor {
   explicit ParamEditor(std::span<const ParamField> fields);
 
   int size() const { return static_cast<int>(fields_.size()); }
+  // The fields with the limits in force (setEditLimits included).
+  std::span<const ParamField> fields() const { return fields_; }
   const ParamField& field(int i) const { return fields_[static_cast<size_t>(i)]; }
   int indexOf(const char* key) const;  // -1 when the record has no such field
   // Changes a field's edit limits (a configured bound, for example).
@@ -130,9 +148,5 @@ class ParamEditor {
   std::vector<ParamField> fields_;
   std::vector<Edit> edits_;
 };
-
-// The conversion messages of typed input.
-QString notAnInteger(const QString& text);
-QString notAFloat(const QString& text);
 
 }  // namespace quelm

@@ -8,9 +8,18 @@ ReaderParamTable::ReaderParamTable() : Edits(deviceParamFields()) {}
 
 void ReaderParamTable::DataRefresh() { Edits.refresh(Block.bytes()); }
 
-CollectFailure ReaderParamTable::DataCollect(LimitPolicy policy) {
+void ReaderParamTable::applyLimits() {
   Edits.setEditLimits("POSTH", 0, std::min<double>(255, MaxPostHeating));
+}
+
+CollectFailure ReaderParamTable::DataCollect(LimitPolicy policy) {
+  applyLimits();
   return Edits.collect(deviceParamCollectOrder(), Block.bytes(), policy);
+}
+
+FileFault ReaderParamTable::CheckFile(const QString& name) {
+  applyLimits();
+  return checkProfileSection(name, kReaderParamSection, Edits.fields());
 }
 
 int ReaderParamTable::ReadCOMData() {

@@ -29,6 +29,11 @@ class ReaderParamTable {
   // DCALX0 keeps what the record holds: no edit shows it.
   CollectFailure DataCollect(LimitPolicy policy = LimitPolicy::Limit);
 
+  // The file's own text for every field a write from it sends, with the
+  // window's limits (the configured POSTH bound included); nothing is read
+  // into the record. See checkProfileSection.
+  FileFault CheckFile(const QString& name);
+
   // ".J#", then the edits; a failed read changes neither.
   int ReadCOMData();
   // The file into the record, then the edits. Always 0.
@@ -38,6 +43,9 @@ class ReaderParamTable {
 
   // `name` with ".rpt" appended unless it already ends so, in any case.
   static QString withRptExtension(const QString& name);
+
+ private:
+  void applyLimits();
 };
 
 }  // namespace quelm

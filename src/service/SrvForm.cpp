@@ -200,11 +200,18 @@ bool TSrvForm::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+void TSrvForm::SetReaderAvailable(bool available) {
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           HVSettingGroupBox, HeatingCurrentSettingGroupBox, CtrlBitsSettingGroupBox, ReadingADCGroupBox,
+           GroupBox1, ErrorLogGroupBox, EnableSettingButton, DisableSettingButton})
+    w->setEnabled(available);
+}
+
 void TSrvForm::SetValue(QLineEdit* field, int which) {
   QString error;
   const std::optional<int32_t> entered = quelm::StrToInt(field->text(), &error);
   if (!entered) {
-    quelm::showMessage(quelm::MessageKind::Plain, QString(), error);
+    quelm::showConversionError(error);
     return;
   }
   const uint16_t v = which == quelm::kSetHighVoltage ? quelm::HighVoltageValue(*entered)

@@ -56,6 +56,10 @@ class TSrvForm : public QWidget {
   QPushButton* DisableSettingButton;
   QPushButton* SrvCancelButton;
 
+  // The commands greyed while the reader cannot take them (a software update
+  // holds the line); Exit, which ends the update's wait, stays.
+  void SetReaderAvailable(bool available);
+
   void FormCreate();
   void HVButtonClick();
   void HCButtonClick();

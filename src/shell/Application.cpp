@@ -32,6 +32,14 @@
 namespace quelm {
 
 namespace {
+// A window's reader commands follow the line: off while the software update
+// holds it. The connection ends with the window.
+template <typename Window>
+void followReaderLine(TFrameLink& link, Window* window) {
+  QObject::connect(&link, &TFrameLink::LoaderSessionChanged, window,
+                   [window](bool running) { window->SetReaderAvailable(!running); });
+}
+
 // The menu's windows that are not modal come to the front when asked for.
 void showNonModal(QWidget& w) {
   w.show();
@@ -72,7 +80,8 @@ ProgramWindows createProgramWindows() {
   w.emplace_back(download);
   ConnectDownloadItem(*main, *download);
   ConnectDownloadArchive(*download);
-  w.emplace_back(std::make_unique<TSrvForm>(&io->Link));
+  auto* service = new TSrvForm(&io->Link);
+  w.emplace_back(service);
   w.emplace_back(std::make_unique<TLUTListForm>(professional));
   w.emplace_back(std::make_unique<TTypeForm>());
   w.emplace_back(std::make_unique<TTSnForm>());
@@ -87,6 +96,13 @@ ProgramWindows createProgramWindows() {
   auto* archive = new TArchiveForm(ReadArchiveSettings(configFilePath()));
   w.emplace_back(archive);
   ConnectArchiveWindow(*main, *archive, *download, *options);
+  // While the software update holds the line, every command that would talk
+  // to the reader is greyed; the windows stay usable otherwise.
+  followReaderLine(io->Link, main);
+  followReaderLine(io->Link, bpt);
+  followReaderLine(io->Link, dpt);
+  followReaderLine(io->Link, download);
+  followReaderLine(io->Link, service);
   return w;
 }
 

@@ -825,30 +825,6 @@ void TPgcForm::closeEvent(QCloseEvent* event) {
 
 // --- Content list ----------------------------------------------------------------
 
-namespace {
-
-// Keeps the reader import from being started again while it runs: the
-// exchanges with the reader let the program's events through.
-class ImportCommandsDisabled {
- public:
-  ImportCommandsDisabled(QToolButton* button, QAction* item) : button_(button), item_(item) {
-    button_->setEnabled(false);
-    item_->setEnabled(false);
-  }
-  ~ImportCommandsDisabled() {
-    button_->setEnabled(true);
-    item_->setEnabled(true);
-  }
-  ImportCommandsDisabled(const ImportCommandsDisabled&) = delete;
-  ImportCommandsDisabled& operator=(const ImportCommandsDisabled&) = delete;
-
- private:
-  QToolButton* button_;
-  QAction* item_;
-};
-
-}  // namespace
-
 void TPgcForm::SetUpContentList() {
   content_->hooks.paging = [this](bool enabled) { enabled ? EnablePaging() : DisablePaging(); };
   content_->hooks.commandsChanged = [this] { UpdateMenuItems(); };
@@ -856,8 +832,7 @@ void TPgcForm::SetUpContentList() {
 
   FileOpenSpeedButton->setEnabled(true);
   FromFile1->setEnabled(true);
-  RSSpeedButton->setEnabled(true);
-  FromQuelm1->setEnabled(true);
+  SetReaderAvailable(true);
   connect(FileOpenSpeedButton, &QToolButton::clicked, this, &TPgcForm::FileOpenSpeedButtonClick);
   connect(FromFile1, &QAction::triggered, this, &TPgcForm::FileOpenSpeedButtonClick);
   connect(RSSpeedButton, &QToolButton::clicked, this, &TPgcForm::RSSpeedButtonClick);
@@ -916,8 +891,24 @@ void TPgcForm::FileOpenItemClick() {
 void TPgcForm::RSSpeedButtonClick() {
   if (!DataBlock || content_->Busy()) return;
   PageControl->setCurrentWidget(ContentTabSheet);
-  ImportCommandsDisabled importing(RSSpeedButton, FromQuelm1);
+  // Off while the import runs: the exchanges with the reader let the
+  // program's events through, a second click must not start another.
+  importing_ = true;
+  SetReaderAvailable(readerAvailable_);
+  struct Done {
+    TPgcForm* form;
+    ~Done() {
+      form->importing_ = false;
+      form->SetReaderAvailable(form->readerAvailable_);
+    }
+  } done{this};
   content_->ImportReader();
+}
+
+void TPgcForm::SetReaderAvailable(bool available) {
+  readerAvailable_ = available;
+  RSSpeedButton->setEnabled(available && !importing_);
+  FromQuelm1->setEnabled(available && !importing_);
 }
 
 void TPgcForm::FilterButtonClick() {

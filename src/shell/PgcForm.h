@@ -242,6 +242,9 @@ class TPgcForm : public QMainWindow {
   // "Import from Quelm": the reader becomes the source, its newest page is
   // listed and its newest block shown.
   void RSSpeedButtonClick();
+  // Import from the reader greyed while the reader cannot take commands (a
+  // software update holds the line).
+  void SetReaderAvailable(bool available);
   void FilterButtonClick();
   void NextPageButtonClick();
   void PrevPageButtonClick();
@@ -308,6 +311,8 @@ class TPgcForm : public QMainWindow {
   TNavForm* navForm_ = nullptr;
 
   bool destroyed_ = false;
+  bool readerAvailable_ = true;
+  bool importing_ = false;
   int wheelRemainder_ = 0;  // wheel travel not yet turned into a key press
 };
 

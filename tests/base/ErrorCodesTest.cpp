@@ -51,12 +51,12 @@ TEST(ReportError, ShowsTheTableMessageWithItsKindAndReturnsTheCode) {
       {-212, "Communication interrupted", MessageKind::Error},
       {-213, "User abort", MessageKind::Error},
       {-214, "Source file error", MessageKind::Error},
+      {-215, "The line to the reader is in use (software update running?)", MessageKind::Warning},
       // Codes without an entry.
       {-1, "Undefined Error", MessageKind::Error},
       {-110, "Undefined Error", MessageKind::Error},
       {-111, "Undefined Error", MessageKind::Error},
       {-210, "Undefined Error", MessageKind::Error},
-      {-215, "Undefined Error", MessageKind::Error},
       {-2, "Undefined Error", MessageKind::Error},
       {-15, "Undefined Error", MessageKind::Error},
       {1, "Undefined Error", MessageKind::Error},

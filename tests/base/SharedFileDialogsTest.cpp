@@ -57,6 +57,36 @@ TEST(SharedFileDialog, TheProgramHasOneOpenAndOneSaveDialogThatKeepTheirFilter) 
   quelm::sharedSaveDialog().Filter = saved;
 }
 
+// The name last chosen is proposed only where it fits the filter the
+// dialog opens with; its folder is kept either way.
+TEST(SharedFileDialog, ProposesOnlyANameThatFitsItsFirstFilter) {
+  struct Case {
+    const char* filter;
+    const char* name;
+    bool proposed;
+  };
+  const Case cases[] = {
+      {"Reader parameter table files (*.RPT)", "/w/Quelm259.txt", false},
+      {"Reader parameter table files (*.RPT)", "/w/station.rpt", true},
+      {"Quelm data files (*.DAT);;All files (*)", "/w/notes.txt", false},
+      {"Lists (*.lst *.txt)", "/w/run.txt", true},
+      {"All files (*)", "/w/anything", true},
+      {"", "/w/anything.bin", true},
+  };
+  for (const Case& c : cases) {
+    ScriptedPrompter p;
+    SharedFileDialog d(SharedFileDialog::Mode::Save);
+    d.Filter = QLatin1String(c.filter);
+    d.FileName = QLatin1String(c.name);
+    d.Execute();
+    ASSERT_EQ(p.fileRequests.size(), 1u);
+    EXPECT_EQ(p.fileRequests[0].fileName, c.proposed ? QLatin1String(c.name) : QString())
+        << c.filter << c.name;
+    EXPECT_EQ(p.fileRequests[0].directory, QStringLiteral("/w"));
+    EXPECT_EQ(d.FileName, QLatin1String(c.name)) << "a cancelled dialog keeps the last file";
+  }
+}
+
 TEST(FilterFromPipes, TurnsDescriptionPatternPairsIntoQtFilters) {
   EXPECT_EQ(quelm::filterFromPipes(QStringLiteral("Quelm data files (*.dat)|*.DAT|All files (*.*)|*.*")),
             QStringLiteral("Quelm data files (*.DAT);;All files (*)"));

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "CliDriver.h"
+#include "Golden.h"
 #include "ParamReaderRig.h"
 #include "ReaderParams.h"
 #include "TestEnv.h"
@@ -65,10 +66,18 @@ TEST_F(CliDptTest, ReadSavesEachKindInItsSection) {
 }
 
 TEST_F(CliDptTest, WriteNeedsYesTheServiceLevelAndOverwriteForAnExistingEntry) {
-  file("in.dpt",
-       "[Default Key Parameter Table]\r\nKTYPE=C\r\nTLIM=280\r\n"
-       "[Lookup Key Parameter Table]\r\nKTYPE=A\r\nKSN=0002\r\nTANN=77\r\n"
-       "[Individual Key Parameter Table]\r\nKTYPE=A\r\nKSN=0042\r\nEVALEN=33\r\nLRO=5\r\n");
+  // Each kind as the reader holds it, then changed as an operator would.
+  ASSERT_EQ(dpt({"read", "--default", "C", path("in.dpt")}).code, 0);
+  ASSERT_EQ(dpt({"read", "--lut", "A", "0002", path("in.dpt")}).code, 0);
+  ASSERT_EQ(dpt({"read", "--own", path("in.dpt")}).code, 0);
+  quelm::IniFile in(path("in.dpt"), quelm::IniFile::Encoding::Latin1);
+  in.WriteString(quelm::kDefaultKeySection, "TLIM", "280");
+  in.WriteString(quelm::kLookupKeySection, "TANN", "77");
+  in.WriteString(quelm::kIndividualKeySection, "EVALEN", "33");
+  in.WriteString(quelm::kIndividualKeySection, "LRO", "4294967295");
+  ASSERT_TRUE(in.UpdateFile());
+  rig.model.Requests.clear();
+
   auto r = dpt({"write", path("in.dpt"), "--default"});
   EXPECT_EQ(r.code, 2);
   EXPECT_TRUE(r.err.contains("give --yes"));
@@ -85,7 +94,7 @@ TEST_F(CliDptTest, WriteNeedsYesTheServiceLevelAndOverwriteForAnExistingEntry) {
   EXPECT_EQ(int{rig.model.Parameters().DefaultTables['C'].TLIM}, 28);
   ASSERT_EQ(dpt({"write", path("in.dpt"), "--own", "--yes"}).code, 0);
   EXPECT_EQ(int{rig.model.Parameters().OwnTable.EVALEN}, 33);
-  EXPECT_EQ(uint32_t{rig.model.Parameters().OwnTable.LRO}, 5u);
+  EXPECT_EQ(uint32_t{rig.model.Parameters().OwnTable.LRO}, 4294967295u);
 
   r = dpt({"write", path("in.dpt"), "--lut", "--yes"});
   EXPECT_EQ(r.code, 2);
@@ -94,18 +103,57 @@ TEST_F(CliDptTest, WriteNeedsYesTheServiceLevelAndOverwriteForAnExistingEntry) {
   ASSERT_EQ(dpt({"write", path("in.dpt"), "--lut", "--yes", "--overwrite"}).code, 0);
   EXPECT_EQ(int{rig.lookupEntry("A0002")->TANN}, 77);
 
-  file("bad.dpt", "[Lookup Key Parameter Table]\r\nKTYPE=A\r\nKSN=0555\r\nEVANORM=-2\r\n");
-  rig.model.Requests.clear();
-  r = dpt({"write", path("bad.dpt"), "--lut", "--yes"});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.err.contains("EVANORM: -2 is below 0; nothing was sent")) << r.err.toStdString();
-  EXPECT_TRUE(rig.commands().empty());
-
-  file("new.dpt", "[Lookup Key Parameter Table]\r\nKTYPE=A\r\nKSN=0555\r\n");
+  in.WriteString(quelm::kLookupKeySection, "KSN", "0555");
+  ASSERT_TRUE(in.UpdateFile());
   rig.model.Parameters().LookupCapacity = rig.model.Parameters().LookupTable.size();
-  r = dpt({"write", path("new.dpt"), "--lut", "--yes"});
+  r = dpt({"write", path("in.dpt"), "--lut", "--yes"});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains("Memory is full!"));
+}
+
+// Each kind sends only what its section says as the reader would hold it.
+TEST_F(CliDptTest, AFileValueTheTableCannotHoldAsWrittenIsRefused) {
+  ASSERT_EQ(dpt({"read", "--default", "C", path("good.dpt")}).code, 0);
+  ASSERT_EQ(dpt({"read", "--lut", "A", "0002", path("good.dpt")}).code, 0);
+  ASSERT_EQ(dpt({"read", "--own", path("good.dpt")}).code, 0);
+  rig.model.Requests.clear();
+  struct Case {
+    const char* kind;
+    const QString& section;
+    const char* key;
+    const char* value;  // nullptr: the key is left out
+    const char* says;
+  };
+  const Case cases[] = {
+      {"--default", quelm::kDefaultKeySection, "HEATC", "9000", "HEATC=9000 is outside 0..4000"},
+      {"--default", quelm::kDefaultKeySection, "HEATC", "1002", "HEATC=1002 is not a multiple of 4"},
+      {"--default", quelm::kDefaultKeySection, "TANN", "266", "TANN=266 is outside 0..255"},
+      {"--default", quelm::kDefaultKeySection, "TLIM", "305", "TLIM=305 is not a multiple of 10"},
+      {"--default", quelm::kDefaultKeySection, "EVANORM", nullptr, "EVANORM is missing"},
+      {"--default", quelm::kDefaultKeySection, "ERRMASK", nullptr, "ERRMASK is missing"},
+      {"--lut", quelm::kLookupKeySection, "EVANORM", "-2", "EVANORM=-2 is below 0"},
+      {"--lut", quelm::kLookupKeySection, "KSN", "12345", "KSN=12345 is longer than 4 characters"},
+      {"--lut", quelm::kLookupKeySection, "DLFA", "1e40", "DLFA=1e40 does not fit a 32-bit float"},
+      {"--own", quelm::kIndividualKeySection, "LRO", "4294967296", "LRO=4294967296 is outside 0..4294967295"},
+      {"--own", quelm::kIndividualKeySection, "EVASTART", "-1", "EVASTART=-1 is outside 0..255"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    QFile::remove(path("in.dpt"));
+    ASSERT_TRUE(QFile::copy(path("good.dpt"), path("in.dpt")));
+    quelm::IniFile in(path("in.dpt"), quelm::IniFile::Encoding::Latin1);
+    in.WriteString(c.section, c.key, c.value ? QString::fromLatin1(c.value) : QString());
+    ASSERT_TRUE(in.UpdateFile());
+    if (!c.value) {  // the profile files know no removal: leave the key out by hand
+      QByteArray text = quelm::test::ReadFile(path("in.dpt"));
+      text.replace(QByteArray(c.key) + "=\r\n", "");
+      quelm::test::WriteFile(path("in.dpt"), text);
+    }
+    const auto r = dpt({"write", path("in.dpt"), c.kind, "--yes", "--overwrite"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(path("in.dpt") + ": " + c.says + "; nothing was sent")) << r.err.toStdString();
+  }
+  EXPECT_TRUE(rig.commands().empty());
 }
 
 }  // namespace

@@ -17,10 +17,10 @@
 #include "ReaderModel.h"
 #include "ScriptedPrompter.h"
 #include "SimServer.h"
+#include "base/Diag.h"
 #include "link/FrameLink.h"
 #include "measurement/NurvoDataBlock.h"
 #include "sample-data/SampleData.h"
-#include "base/Diag.h"
 
 using namespace quelm;
 using namespace quelm::sim;
@@ -274,8 +274,15 @@ TEST(FrameLink, BytesReceivedBeforeARequestNeverBecomeItsReply) {
   bool stale = false;
   prompter.whileShown = [&] {
     if (std::exchange(stale, true)) return;
-    pty.write(rawFrame(0x80, {'G', 40, 0}));
-    ::usleep(30000);  // on the line before the command is sent
+    const std::vector<uint8_t> reply = rawFrame(0x80, {'G', 40, 0});
+    pty.write(reply);
+    // On the program's side of the line before the command is sent (the
+    // terminal hands written bytes over a moment later).
+    QElapsedTimer t;
+    for (t.start(); t.elapsed() < 5000; ::usleep(1000)) {
+      uint32_t waiting = 0;
+      if (l.device->inWaiting(&waiting) == 0 && waiting >= reply.size()) break;
+    }
   };
   const uint32_t saved = DiagFlags;
   DiagFlags = kDiagSteps;
@@ -394,12 +401,14 @@ TEST(FrameLink, AFailedConnectIsReportedByThePortAndReturnsMinus201) {
 }
 
 TEST(FrameLink, AnExchangeStartedDuringAWaitIsRefused) {
-  FaultOptions f;
-  f.delayMs = 150;
-  Rig r(f);
+  Rig r;
   int nested = 1;
-  QTimer::singleShot(30, [&] { nested = r.send(".F#"); });
+  // From inside the wait: the reader has the command and has not answered.
+  r.model.OnRequest = [&](const std::vector<uint8_t>& frame) {
+    if (frame[5] & 0x80) nested = r.send(".F#");
+  };
   EXPECT_EQ(r.send(".G#"), 0);
+  r.model.OnRequest = nullptr;
   EXPECT_EQ(nested, kErrExchangeRunning);
   EXPECT_EQ(r.l->u16At(7), 40u) << "the first exchange kept its reply";
   EXPECT_FALSE(r.link().ExchangeRunning());

@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -87,8 +88,11 @@ TEST_F(DownLoadFormTest, UnsavedWrappedBlocksAreDownloadedAndTheCommandLineWrite
     Reader reader(blocks);
     EXPECT_FALSE(form.StartButton->isEnabled());
     chooseType(kDownloadUnsaved);
-    EXPECT_EQ(form.DownLoadFromEdit->text(), "2040");
-    EXPECT_EQ(form.DownLoadToEdit->text(), "5");
+    EXPECT_EQ(form.DownLoadFromEdit->value(), 2040);
+    EXPECT_EQ(form.DownLoadToEdit->value(), 5);
+    // Up-down boxes over 0..32767 that do not wrap.
+    for (QSpinBox* b : {form.DownLoadFromEdit, form.DownLoadToEdit})
+      EXPECT_TRUE(b->minimum() == 0 && b->maximum() == 32767 && !b->wrapping());
     EXPECT_FALSE(form.BlockIDXGroupBox->isEnabled());
     typeStorage("run");
     EXPECT_EQ(form.DownLoadFileNameEdit->text(), "run.dat");
@@ -174,8 +178,8 @@ TEST_F(DownLoadFormTest, TheQuestionWindowDecidesAndTheListBoxesEndUnchecked) {
   };
   chooseType(kDownloadByNumber);
   typeStorage("Run");
-  form.DownLoadFromEdit->setText("20");
-  form.DownLoadToEdit->setText("24");
+  form.DownLoadFromEdit->setValue(20);
+  form.DownLoadToEdit->setValue(24);
   form.StartButton->click();
   EXPECT_EQ(warning, "Run.dat file exists!");
   EXPECT_EQ(prompter.texts(), QStringList{"Process completed"});
@@ -183,6 +187,13 @@ TEST_F(DownLoadFormTest, TheQuestionWindowDecidesAndTheListBoxesEndUnchecked) {
   EXPECT_EQ(ReadFile("Run3.dat").size(), 5 * 512);
   EXPECT_FALSE(form.HeaderCheckBox->isChecked() || form.DetailedTextCheckBox->isChecked());
   EXPECT_FALSE(QFile::exists("Run.lst") || QFile::exists("Run.txt"));
+  // The list names follow the next storage name, greyed while unchecked.
+  typeStorage("Run3");
+  EXPECT_EQ(form.HeaderFileNameLabel->text(), "Run3.lst");
+  EXPECT_EQ(form.DetailedTextFileNameLabel->text(), "Run3.txt");
+  EXPECT_FALSE(form.HeaderFileNameLabel->isEnabled() || form.DetailedTextFileNameLabel->isEnabled());
+  form.HeaderCheckBox->click();
+  EXPECT_TRUE(form.HeaderFileNameLabel->isEnabled());
   // Closing the question without a button repeats the last answer.
   prompter.modalHandlers.clear();
   EXPECT_EQ(question.Ask("Run.dat"), kChoiceAppendNew);

@@ -229,6 +229,20 @@ TEST_F(BptSubFormTest, AnExistingEntryIsOverwrittenOnlyOnOkAndAFullTableSaysSo) 
   prompter.answers = {Yes};
   form->WriteCOMButton->click();
   EXPECT_EQ(prompter.texts(), QStringList({"Are you sure?", "Memory is full!", "Undefined Error"}));
+
+  // The delete was carried out, its replies are lost: the entry may be gone.
+  rig.link.Timer.setInterval(20);  // time-outs of 80 ms; the late replies come after 4.5 s
+  form->KSNEdit->setText("0002");
+  rig.model.Script = {0, sim::kFaultLate, sim::kFaultLate};  // ".X", then ".E" and its retry
+  prompter.clear();
+  prompter.answers = {Yes, Ok};
+  form->WriteCOMButton->click();
+  EXPECT_EQ(prompter.texts(),
+            QStringList({"Are you sure?", "The given serial number exist. Overwrite it?",
+                         "The reader's entry A0002 may have been deleted; the new entry was not written. The "
+                         "window still holds it: write it again.",
+                         "Reader not avaible (not connected?)"}));
+  EXPECT_EQ(rig.lookupEntry("A0002"), nullptr);
 }
 
 TEST_F(BptSubFormTest, WithoutTheServiceLevelReadLoadAndSaveWork) {
@@ -252,8 +266,8 @@ TEST_F(BptSubFormTest, WithoutTheServiceLevelReadLoadAndSaveWork) {
   prompter.clear();
   prompter.fileAnswers = {path("x.dpt")};
   form->WriteFileButton->click();
-  EXPECT_EQ(prompter.texts(),
-            QStringList({"EConvertError'5x' is not a valid integer value", "Undefined Error"}));
+  EXPECT_EQ(prompter.texts(), QStringList({"'5x' is not a valid integer value"}));
+  EXPECT_EQ(prompter.messages.front().kind, MessageKind::Error);
   EXPECT_FALSE(QFile::exists(path("x.dpt")));
 
   // Load by source: the own section into the own table and the window.

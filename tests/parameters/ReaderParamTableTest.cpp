@@ -25,8 +25,10 @@ using quelm::test::ReadFile;
 
 namespace {
 
+// Parameter files hold one byte per character.
 QString fileValue(const QString& path, const char* key) {
-  return IniFile(path).ReadString(kReaderParamSection, QLatin1String(key), QStringLiteral("<none>"));
+  return IniFile(path, IniFile::Encoding::Latin1)
+      .ReadString(kReaderParamSection, QLatin1String(key), QStringLiteral("<none>"));
 }
 
 class ReaderParamFileTest : public ::testing::Test {
@@ -70,7 +72,9 @@ TEST_F(ReaderParamFileTest, ValuesAreReadWithTheFileRulesAndWrittenBackFromTheRe
       {"POSTH= \"7\" ", "POSTH", [](const DeviceParamRecord& r) { EXPECT_EQ(int{r.POSTH}, 7); }, "7"},
       {"DID=AB", "DID",
        [](const DeviceParamRecord& r) { EXPECT_EQ(QByteArray(r.DID, 4), QByteArray("AB\0Z", 4)); }, "AB"},
-      {"DID=\xC3\x84"
+      // One byte per character: Latin-1 Ä is one byte, and bytes that
+      // happen to be UTF-8 (Ä, then €) stay bytes.
+      {"DID=\xC4"
        "123456",
        "DID",
        [](const DeviceParamRecord& r) {
@@ -78,13 +82,21 @@ TEST_F(ReaderParamFileTest, ValuesAreReadWithTheFileRulesAndWrittenBackFromTheRe
                                                     "123",
                                                     4));
        },
-       "\xC3\x84"
+       "\xC4"
        "123"},
-      // A character beyond Latin-1 cannot be one byte: the default applies.
-      {"DID=\xE2\x82\xAC"
-       "1",
-       "DID", [](const DeviceParamRecord& r) { EXPECT_EQ(QByteArray(r.DID, 4), QByteArray("\0XYZ", 4)); },
-       ""},
+      {"DID=\xC3\x84"
+       "12",
+       "DID",
+       [](const DeviceParamRecord& r) {
+         EXPECT_EQ(QByteArray(r.DID, 4), QByteArray("\xC3\x84"
+                                                    "12",
+                                                    4));
+       },
+       "\xC3\x84"
+       "12"},
+      {"DID=\xE2\x82\xAC", "DID",
+       [](const DeviceParamRecord& r) { EXPECT_EQ(QByteArray(r.DID, 4), QByteArray("\xE2\x82\xAC\0", 4)); },
+       "\xE2\x82\xAC"},
       {"RTYPE=", "RTYPE", [](const DeviceParamRecord& r) { EXPECT_EQ(int{r.RTYPE}, 0); }, ""},
   };
   for (const Case& c : cases) {
@@ -95,7 +107,7 @@ TEST_F(ReaderParamFileTest, ValuesAreReadWithTheFileRulesAndWrittenBackFromTheRe
     b.ReadFileBlock(path("in.rpt"));
     c.check(b.Record);
     ASSERT_EQ(b.WriteFileBlock(path("out.rpt")), 0);
-    EXPECT_EQ(fileValue(path("out.rpt"), c.key), QString::fromUtf8(c.writtenBack));
+    EXPECT_EQ(fileValue(path("out.rpt"), c.key), QString::fromLatin1(c.writtenBack));
   }
 }
 

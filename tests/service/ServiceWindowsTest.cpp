@@ -63,7 +63,8 @@ TEST_F(ServiceWindowsTest, SettingValuesSendsTheClampedValueOrNothingForAnEntryT
     EXPECT_EQ(prompter.texts().size(), c.payload.empty() ? 1 : 0) << c.text;
   }
   EXPECT_EQ(form.HVEdit->maxLength(), 4);
-  EXPECT_EQ(prompter.texts(), QStringList{"ConvertError'' is not a valid integer value"});
+  EXPECT_EQ(prompter.texts(), QStringList{"'' is not a valid integer value"});
+  EXPECT_EQ(prompter.messages.front().kind, MessageKind::Error);
   EXPECT_EQ(state.highVoltage, 0);
   EXPECT_EQ(state.heatingCurrent, 1000);
 }

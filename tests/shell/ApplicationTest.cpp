@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
@@ -142,6 +143,46 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
   QFile ini(quelm::configFilePath());
   ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
   EXPECT_TRUE(ini.readAll().contains("\r\nPortNumber=5\r\n"));
+}
+
+// Import, download, the parameter tables' reads and writes and the service
+// commands would only fail while the update speaks the loader's protocol.
+TEST_F(ApplicationTest, WhileTheSoftwareUpdateHoldsTheLineTheReaderCommandsAreGreyed) {
+  QFile level(quelm::configFilePath());
+  ASSERT_TRUE(level.open(QIODevice::WriteOnly));
+  level.write("[Safety restrictions]\r\nProfessional=1403726958\r\n");
+  level.close();
+  quelm::ProgramWindows w = quelm::createProgramWindows();
+  const auto find = [&](const char* name) -> QObject* {
+    for (const auto& window : w) {
+      if (window->objectName() == QLatin1String(name)) return window.get();
+      if (QObject* o = window->findChild<QObject*>(QLatin1String(name))) return o;
+    }
+    return nullptr;
+  };
+  const QStringList commands = {
+      "RSSpeedButton", "FromQuelm1", "DownLoadTypeComboBox", "ReadCOMButton",    "WriteCOMButton",
+      "ListLUTButton", "HVButton",   "ReadLogButton",        "ReadingRTCButton", "EnableSettingButton"};
+  QList<QObject*> objects;
+  // The dosimeter window's Read, Write and List, then the reader window's.
+  for (const QString& name : commands)
+    for (const auto& window : w)
+      for (QObject* o : window->findChildren<QObject*>(name)) objects << o;
+  ASSERT_GE(objects.size(), commands.size() + 2);
+  const auto enabled = [](QObject* o) {
+    if (auto* a = qobject_cast<QAction*>(o)) return a->isEnabled();
+    return static_cast<QWidget*>(o)->isEnabled();
+  };
+  QList<bool> before;
+  for (QObject* o : objects) before << enabled(o);
+
+  ASSERT_TRUE(IoForm->Link.BeginLoaderSession());
+  for (QObject* o : objects) EXPECT_FALSE(enabled(o)) << o->objectName().toStdString();
+  EXPECT_TRUE(find("SrvCancelButton") && enabled(find("SrvCancelButton"))) << "Exit ends the update's wait";
+  IoForm->Link.EndLoaderSession();
+  for (int i = 0; i < objects.size(); ++i)
+    EXPECT_EQ(enabled(objects[i]), before[i]) << objects[i]->objectName().toStdString();
+  while (!w.empty()) w.pop_back();
 }
 
 TEST_F(ApplicationTest, TheBuildMaskIsAddedToTheFlagWord) {

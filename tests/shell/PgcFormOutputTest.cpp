@@ -128,6 +128,18 @@ TEST_F(PgcFormOutputTest, PrintFitsTheWindowOnOnePageAndKeepsItsImage) {
   QPrinter printer(QPrinter::HighResolution);
   useTestPage(printer, pdf);
   EXPECT_EQ(quelm::PrintWindowImage(*form, printer), QRect(400, 400, 4200, 3551));
+
+  // The dialog offers a PDF file; a print that cannot start says so.
+  const QString nowhere = dir.filePath("missing/page.pdf");
+  prompter.modalHandlers["PrintDialog1"] = [&](QObject& window) {
+    auto& dialog = static_cast<QPrintDialog&>(window);
+    EXPECT_TRUE(dialog.testOption(QAbstractPrintDialog::PrintToFile));
+    useTestPage(*dialog.printer(), nowhere);
+    return int{quelm::mrOk};
+  };
+  prompter.clear();
+  form->Print1->trigger();
+  EXPECT_EQ(prompter.texts(), QStringList{"The print could not be written to " + nowhere});
 }
 
 }  // namespace

@@ -173,10 +173,11 @@ void noteLimited(CliIO& io, std::span<const ParamField> fields, std::span<const 
   }
 }
 
-int checkParameterFile(CliIO& io, const QString& path, const QString& section) {
+int checkParameterFile(CliIO& io, const QString& path, const QString& section, const FileFault& fault) {
   if (!QFileInfo(path).isFile()) return failure(io, kErrFileOpen, path);
   if (!IniFile(path).SectionExists(section))
     return fail(io, QStringLiteral("%1 holds no [%2] section").arg(path, section));
+  if (fault) return fail(io, QStringLiteral("%1: %2; nothing was sent").arg(path, fault.message));
   return kExitOk;
 }
 

@@ -26,8 +26,9 @@
 #include "link/FrameLink.h"
 
 namespace quelm {
+struct FileFault;
 struct ParamField;
-}
+}  // namespace quelm
 
 namespace quelm::cli {
 
@@ -124,10 +125,11 @@ int fail(CliIO& io, const QString& text, int exitCode = kExitFailure);
 // unseen.
 void noteLimited(CliIO& io, std::span<const ParamField> fields, std::span<const uint8_t> before,
                  std::span<const uint8_t> after);
-// A parameter file about to be sent to the reader must exist and hold its
-// section: a misspelt name or section would otherwise send the defaults.
-// kExitOk, or kExitFailure after saying why.
-int checkParameterFile(CliIO& io, const QString& path, const QString& section);
+// A parameter file about to be sent to the reader must exist, hold its
+// section and say every value itself (`fault`, the table's CheckFile): a
+// misspelt name, section or value would otherwise send defaults or cut
+// numbers. kExitOk, or kExitFailure after saying why.
+int checkParameterFile(CliIO& io, const QString& path, const QString& section, const FileFault& fault);
 
 // A file the command will write must be a plain file or not exist yet:
 // kExitOk, or kExitFailure after -107 with the name and the reason. Asked

@@ -69,7 +69,7 @@ int write(DosimeterTables& t, const QString& path, bool overwrite, CliIO& io) {
   const QString section = t.Source == TableSource::Default     ? kDefaultKeySection
                           : t.Source == TableSource::Dosimeter ? kIndividualKeySection
                                                                : kLookupKeySection;
-  if (const int rc = checkParameterFile(io, path, section)) return rc;
+  if (const int rc = checkParameterFile(io, path, section, t.CheckFile(path))) return rc;
 
   if (t.Source == TableSource::LookUp) {
     t.Table.ReadLUTFileBlock(path);
@@ -89,12 +89,12 @@ int write(DosimeterTables& t, const QString& path, bool overwrite, CliIO& io) {
             QStringLiteral("The given serial number exist. Give --overwrite to replace entry %1.").arg(id),
             kExitUsage);
       case W::DeletedNotRewritten:
-        fail(io, QStringLiteral("the reader's entry %1 was deleted, but the new one could not be written")
-                     .arg(id));
-        return failure(io, w.code);
       case W::Failed:
-        if (w.step == W::Write && w.code == kErrReaderRefused)
-          return fail(io, QStringLiteral("Memory is full!"));
+        if (const QString m = DosimeterTables::LookupWriteMessage(w, id); !m.isEmpty()) {
+          fail(io, m);
+          // "Memory is full!" is all a refused write means.
+          if (w.outcome == W::Failed && w.step == W::Write) return kExitFailure;
+        }
         return failure(io, w.code);
     }
   }

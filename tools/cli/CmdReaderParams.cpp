@@ -40,9 +40,9 @@ int write(const QString& path, CliIO& io) {
     return fail(io, QStringLiteral("writing the reader parameter table needs the service level "
                                    "(configuration file %1)")
                         .arg(io.configPath));
-  if (const int rc = checkParameterFile(io, path, kReaderParamSection)) return rc;
   ReaderParamTable table;
   table.MaxPostHeating = configuredMaxPostHeating(io);
+  if (const int rc = checkParameterFile(io, path, kReaderParamSection, table.CheckFile(path))) return rc;
   table.Load(path);
   if (const CollectFailure f = table.DataCollect(LimitPolicy::Refuse))
     return fail(io, f.message + QStringLiteral("; nothing was sent"));

@@ -55,6 +55,7 @@ TReaderModel::TReaderModel(TReaderModel&& o) noexcept
     : Script(std::move(o.Script)),
       RawReplies(std::move(o.RawReplies)),
       Requests(std::move(o.Requests)),
+      OnRequest(std::move(o.OnRequest)),
       Options(o.Options),
       Random(o.Random),
       InformationReplies(o.InformationReplies),
@@ -155,6 +156,7 @@ std::vector<Emission> TReaderModel::Feed(const uint8_t* data, size_t size) {
     std::vector<uint8_t> frame(Pending.begin(), Pending.begin() + length);
     Pending.erase(Pending.begin(), Pending.begin() + length);
     Requests.push_back(frame);
+    if (OnRequest) OnRequest(frame);
     for (Emission& e : HandleFrame(frame)) out.push_back(std::move(e));
   }
   return out;

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
@@ -97,6 +98,10 @@ class TReaderModel {
   std::deque<std::vector<uint8_t>> RawReplies;
   // Every complete request frame, as received.
   std::vector<std::vector<uint8_t>> Requests;
+  // Called with each request frame as it is taken, before it is answered:
+  // a test served on its own event loop sees the program in the middle of
+  // its work at exactly that moment, however fast or slow the machine.
+  std::function<void(const std::vector<uint8_t>& frame)> OnRequest;
 
   const FaultOptions& Faults() const { return Options; }
   // The reader has gone away (vanishAfter): it takes and answers nothing
