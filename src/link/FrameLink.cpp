@@ -41,6 +41,10 @@ TFrameLink::~TFrameLink() {
 void TFrameLink::TimerTimer() { ++TickCount; }
 
 void TFrameLink::COMPortDrvReceiveData(QObject* /*Sender*/, const uint8_t* Data, uint32_t DataSize) {
+  if (Settling) {
+    QuietSince.start();
+    return;
+  }
   const quelm::AssemblyResult r = LoaderMode == 1
                                       ? quelm::AssembleLoaderBatch(RcvFrame, RcvCount, Data, DataSize)
                                       : quelm::AssembleFrameBatch(RcvFrame, RcvCount, Data, DataSize);
@@ -132,6 +136,35 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
   return 0;
 }
 
+bool TFrameLink::MayOweReply(int code) {
+  switch (code) {
+    case -203:  // another frame's reply in the reset frame's wait
+    case -204:
+    case -205:
+    case -209:  // another frame's reply, or one the command cannot take
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TFrameLink::LetOwedReplyPass() {
+  if (!ReplyOwed || (DiagFlags & quelm::kDiagNoPort)) return;
+  ReplyOwed = false;
+  const qint64 quietMs = qint64{ReplyTimeout} * Timer.interval();
+  if (QuietSince.elapsed() >= quietMs) return;
+  // A line that never falls quiet is left to the reset frame and the check
+  // sum after a while rather than waited on for good.
+  QElapsedTimer limit;
+  limit.start();
+  Settling = true;
+  Timer.start();
+  while (COMPortDrv.Connected() && QuietSince.elapsed() < quietMs && limit.elapsed() < 3 * quietMs) WaitOnce();
+  Timer.stop();
+  Settling = false;
+  RcvCount = 0;
+}
+
 int TFrameLink::DumpFrames(int frameLength, int expected) {
   const bool indexed = DiagFlags & quelm::kDiagIndexDump;
   quelm::FrameMonitorData d;
@@ -203,10 +236,17 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
     }
   };
 
+  LetOwedReplyPass();
+  const auto noteFailure = [&](int code) {
+    if (!MayOweReply(code)) return;
+    ReplyOwed = true;
+    QuietSince.start();
+  };
   for (int attempts = 0;;) {
     if (ResetPending) {
       const int rr = SendFrameCOMCmd(nullptr, 0, false, nullptr);
       if (rr != 0) {
+        noteFailure(rr);
         disconnectAfterFailure(rr);
         return rr;
       }
@@ -219,6 +259,7 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
     // or is too short for this one) is a failed attempt like a damaged one.
     if (r == 0 && check && !(DiagFlags & quelm::kDiagNoPort)) r = check();
     if (r == 0) break;
+    noteFailure(r);
     ++attempts;
     ResetPending = true;
     if (steps) ReportError(r, trace.text());
