@@ -199,9 +199,6 @@ TBptSubForm::TBptSubForm(bool professional, std::function<QString(uint32_t)> rea
   LookUpGroupBox->setEnabled(professional_);
   WriteCOMButton->setEnabled(professional_);
 
-  // Key names until the first refresh; the type shows A and the mask EMASK.
-  Tables.Edits.setText("KTYPE", QStringLiteral("A"));
-  Tables.Edits.setText("ERRMASK", QStringLiteral("EMASK"));
   pushEdits();
   LROEdit->setText(QStringLiteral("LRO"));
   KeyDataSource->button(int(TableSource::Dosimeter))->setChecked(true);

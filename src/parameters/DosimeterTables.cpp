@@ -7,16 +7,6 @@
 namespace quelm {
 namespace {
 
-const char* const kDefaultCollect[] = {"KTYPE", "TS",    "EVASTART", "EVALEN", "EVANORM", "HUS",  "TREG",
-                                       "TLIM",  "MDOSE", "HEATC",    "TANN",   "DTFA",    "DTFB", "DLFB",
-                                       "DLFN",  "DHFA",  "DHFB",     "IPH",    "ERRMASK"};
-const char* const kKeyCollect[] = {"KTYPE", "KSN", "EVASTART", "EVALEN", "EVANORM"};
-// The temperature, linearity and heating-current functions are enabled in
-// the look-up layout: what the operator typed there goes into the entry.
-const char* const kLookupCollect[] = {"KTYPE", "KSN",   "HUS",   "EVASTART", "EVALEN", "EVANORM", "TREG",
-                                      "TLIM",  "TANN",  "DTFA",  "DTFB",     "DLFB",   "DLFN",    "DHFA",
-                                      "DHFB",  "MDOSE", "HEATC", "TS",       "IPH",    "ERRMASK"};
-const char* const kIdentifier[] = {"KTYPE", "KSN"};
 // The identifier as typed, without the upper-case rule of the fields.
 const ParamField kPlainIdentifier[] = {{.key = "KTYPE", .offset = 0, .type = ParamType::Char},
                                        {.key = "KSN", .offset = 1, .type = ParamType::Text4}};
@@ -28,17 +18,17 @@ DosimeterTables::DosimeterTables() : Edits(bulbParamFields()) {}
 void DosimeterTables::DataRefresh() { Edits.refresh(Table.bytes()); }
 
 CollectFailure DosimeterTables::DefaultDataCollect(LimitPolicy policy) {
-  if (CollectFailure f = Edits.collect(kDefaultCollect, Table.bytes(), policy)) return f;
+  if (CollectFailure f = Edits.collect(bulbKeyList(kDefaultCollect), Table.bytes(), policy)) return f;
   std::memset(Table.Record.KSN, 0, sizeof Table.Record.KSN);
   return {};
 }
 
 CollectFailure DosimeterTables::KeyDataCollect(LimitPolicy policy) {
-  return Edits.collect(kKeyCollect, Own.bytes(), policy, ownBulbParamFields());
+  return Edits.collect(bulbKeyList(kKeyCollect), Own.bytes(), policy, ownBulbParamFields());
 }
 
 CollectFailure DosimeterTables::LookupDataCollect(LimitPolicy policy) {
-  return Edits.collect(kLookupCollect, Table.bytes(), policy);
+  return Edits.collect(bulbKeyList(kLookupCollect), Table.bytes(), policy);
 }
 
 CollectFailure DosimeterTables::TakeIdentifier(bool upperCase) {
@@ -49,7 +39,7 @@ CollectFailure DosimeterTables::TakeIdentifier(bool upperCase) {
   }
   Edits.setText("KTYPE", type.left(1));
   Edits.setText("KSN", serial.left(4));
-  return Edits.collect(kIdentifier, Table.bytes(), LimitPolicy::Limit, kPlainIdentifier);
+  return Edits.collect(bulbKeyList(kIdentifierKeys), Table.bytes(), LimitPolicy::Limit, kPlainIdentifier);
 }
 
 int DosimeterTables::ReadDefault() { return Table.ReadCOMBlock(); }

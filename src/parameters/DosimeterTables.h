@@ -9,6 +9,7 @@
 #include <QString>
 #include <functional>
 
+#include "measurement/ErrorFlags.h"
 #include "parameters/BulbParamBlock.h"
 #include "parameters/ParamField.h"
 
@@ -20,9 +21,10 @@ struct ErrMaskBox {
   const char* caption;
   uint8_t bits;
 };
-inline constexpr ErrMaskBox kErrMaskBoxes[] = {{"Sensitivity", 0x01}, {"Background", 0x02}, {"Heating", 0x04},
-                                               {"Overflow", 0x08},    {"Clock", 0x10},      {"Abort", 0x20},
-                                               {"Sensor", 0xC0}};
+inline constexpr ErrMaskBox kErrMaskBoxes[] = {
+    {"Sensitivity", kFlagSensitivity}, {"Background", kFlagBackground}, {"Heating", kFlagHeating},
+    {"Overflow", kFlagOverflow},       {"Clock", kClockFault},          {"Abort", kFlagAbort},
+    {"Sensor", kFlagDosimeterCode}};
 
 // In the order of the radio items.
 enum class TableSource { Default = 0, Dosimeter = 1, LookUp = 2 };
