@@ -51,9 +51,8 @@ ProgramWindows createProgramWindows() {
   // ("INI/CFG file access error") names neither.
   if (const QString problem = ConfigFileProblem(configFilePath()); !problem.isEmpty())
     io->AppendLine(problem);
-  const bool professional = main->Professional != 0;
   // The window cannot reach the evaluation's date conversion itself.
-  auto* bpt = new TBptSubForm(professional, FormatReadOutTime);
+  auto* bpt = new TBptSubForm(FormatReadOutTime);
   w.emplace_back(bpt);
   ConnectDosimeterParameterItem(*main, *bpt);
   auto* dpt = new TDptForm([main] { return main->MaxPostHeating; });
@@ -75,7 +74,7 @@ ProgramWindows createProgramWindows() {
   ConnectDownloadArchive(*download);
   auto* service = new TSrvForm(&io->Link);
   w.emplace_back(service);
-  w.emplace_back(std::make_unique<TLUTListForm>(professional));
+  w.emplace_back(std::make_unique<TLUTListForm>());
   w.emplace_back(std::make_unique<TTypeForm>());
   w.emplace_back(std::make_unique<TTSnForm>());
   w.emplace_back(std::make_unique<TSNForm>());

@@ -10,10 +10,11 @@
 #include "ReaderParams.h"
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
+#include "base/Diag.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "link/Frame.h"
-#include "parameters/DosimeterTables.h"
+#include "parameters/DosimeterTableJob.h"
 #include "parameters/LookupTable.h"
 
 using namespace quelm;
@@ -104,7 +105,7 @@ class DosimeterCollectTest : public ::testing::Test {
     t.Table.Record = sim::ParameterState::MakeTable('A', "0001");
     t.DataRefresh();
   }
-  DosimeterTables t;
+  DosimeterTableJob t;
 };
 
 TEST_F(DosimeterCollectTest, TypedValuesAreTakenAsTheWindowTakesThem) {
@@ -191,26 +192,27 @@ TEST(DosimeterCommands, TablesComeFromTheReaderAndGoBackWithTypeTwoSentAsThree) 
   ScriptedPrompter prompter;
   ParamReaderRig rig;
   sim::ParameterState& reader = rig.model.Parameters();
-  DosimeterTables t;
+  DosimeterTableJob t;
   t.Table.Record.KTYPE = 'B';
-  ASSERT_EQ(t.ReadDefault(), 0);
+  ASSERT_EQ(t.Table.ReadCOMBlock(), 0);
   EXPECT_EQ(bytesOf(&t.Table.Record, 64), bytesOf(&reader.DefaultTables['B'], 64));
   t.Table.Record.KTYPE = 'A';
   std::memcpy(t.Table.Record.KSN, "0417", 4);
-  ASSERT_EQ(t.ReadLookup(), 0);
+  ASSERT_EQ(t.Table.ReadLUTBlock(), 0);
   EXPECT_EQ(bytesOf(&t.Table.Record, 64), bytesOf(&reader.LookupTable[2], 64));
-  const DosimeterTables::OwnRead own = t.ReadOwn();
-  ASSERT_EQ(own.code, 0);
-  EXPECT_FALSE(own.typeMismatch);
+  // The dosimeter's own table over the default table of its type.
+  const ParamOutcome own = t.Read();
+  ASSERT_EQ(own.kind, ParamOutcome::kDone);
+  EXPECT_TRUE(own.reports.empty());
   EXPECT_EQ(bytesOf(&t.Own.Record, 16), bytesOf(&reader.OwnTable, 16));
   EXPECT_EQ(bytesOf(&t.Table.Record, 5), QByteArray("A0042"));
   EXPECT_EQ(float{t.Table.Record.EVANORM}, 1.0375f);
 
   t.Table.Record.KTYPE = 2;
   t.Own.Record.KTYPE = 2;
-  ASSERT_EQ(t.WriteDefault(), 0);
+  ASSERT_EQ(t.Table.WriteCOMBlock(), 0);
   ASSERT_EQ(t.Table.WriteLUTBlock(), 0);
-  ASSERT_EQ(t.WriteOwn(), 0);
+  ASSERT_EQ(t.Own.WriteCOMBlock(), 0);
   const std::vector<Bytes> sent = rig.commands();
   ASSERT_GE(sent.size(), 3u);
   for (size_t k = sent.size() - 3; k < sent.size(); ++k) {
@@ -230,7 +232,7 @@ TEST(DosimeterCommands, RefusedOrShortRepliesNeverFillARecord) {
   struct Case {
     const char* what;
     std::function<void()> arrange;
-    std::function<int(DosimeterTables&)> read;
+    std::function<int(DosimeterTableJob&)> read;
     int code;
     bool clears;  // the record is cleared before the command
   };
@@ -239,19 +241,19 @@ TEST(DosimeterCommands, RefusedOrShortRepliesNeverFillARecord) {
   // tries once more: both attempts get the bad reply.
   const auto twice = [&](const std::vector<uint8_t>& f) { m.RawReplies.insert(m.RawReplies.end(), {f, f}); };
   const Case cases[] = {
-      {".M short", [&] { twice(frameWith('M', 63, 0x11)); }, [](auto& t) { return t.ReadDefault(); },
+      {".M short", [&] { twice(frameWith('M', 63, 0x11)); }, [](auto& t) { return t.Table.ReadCOMBlock(); },
        kErrReceiveTimeout, true},
-      {".M refused", [&] { m.Script.push_back(sim::kFaultRefuse); }, [](auto& t) { return t.ReadDefault(); },
-       kErrReaderRefused, true},
-      {".X missing", [] {}, [](auto& t) { return t.ReadLookup(); }, kErrReaderRefused, false},
-      {".X short", [&] { twice(frameWith('X', 20, 0x11)); }, [](auto& t) { return t.ReadLookup(); },
+      {".M refused", [&] { m.Script.push_back(sim::kFaultRefuse); },
+       [](auto& t) { return t.Table.ReadCOMBlock(); }, kErrReaderRefused, true},
+      {".X missing", [] {}, [](auto& t) { return t.Table.ReadLUTBlock(); }, kErrReaderRefused, false},
+      {".X short", [&] { twice(frameWith('X', 20, 0x11)); }, [](auto& t) { return t.Table.ReadLUTBlock(); },
        kErrReceiveTimeout, false},
-      {".Q0# short", [&] { twice(frameWith('Q', 15, 0x11)); }, [](auto& t) { return t.ReadOwn().code; },
+      {".Q0# short", [&] { twice(frameWith('Q', 15, 0x11)); }, [](auto& t) { return t.Own.ReadCOMBlock(); },
        kErrReceiveTimeout, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    DosimeterTables t;
+    DosimeterTableJob t;
     std::memset(&t.Table.Record, 0x33, 64);
     t.Table.Record.KTYPE = 'Q';  // no such entry or own table type
     std::memset(&t.Own.Record, 0x33, 16);
@@ -264,11 +266,13 @@ TEST(DosimeterCommands, RefusedOrShortRepliesNeverFillARecord) {
       EXPECT_EQ(bytesOf(&t.Table.Record.KSN, 63), QByteArray(63, fill));
   }
   m.Parameters().OwnPresent = false;
-  DosimeterTables t;
-  const DosimeterTables::OwnRead own = t.ReadOwn();
-  EXPECT_EQ(own.code, kErrReaderRefused);
-  EXPECT_FALSE(own.ownRead);
-  EXPECT_EQ(t.WriteOwn(), kErrReaderRefused);
+  DosimeterTableJob t;
+  const ParamOutcome own = t.Read();
+  EXPECT_EQ(own.kind, ParamOutcome::kFailed);
+  ASSERT_EQ(own.reports.size(), 1u);
+  EXPECT_EQ(own.reports[0].text, ParamText::NoOwnTable) << "no code: the window shows its warning instead";
+  EXPECT_TRUE(t.warning());
+  EXPECT_EQ(t.Own.WriteCOMBlock(), kErrReaderRefused);
 }
 
 TEST(DosimeterCommands, TheDirectoryIsReadPageByPageAndSorted) {
@@ -316,63 +320,71 @@ TEST(DosimeterCommands, TheDirectoryIsReadPageByPageAndSorted) {
 class LookupWriteTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    t.confirm = [this](ParamText q) { return q == ParamText::AreYouSure || (++asked, overwrite); };
+    t.chooseSource(TableSource::LookUp);
     t.Table.Record = sim::ParameterState::MakeTable('A', "0002");
     t.DataRefresh();
     t.Edits.setText("TANN", "33");
     rig.model.Requests.clear();
   }
+  // The outcome's texts and codes, in order.
+  static std::vector<std::pair<ParamText, int>> told(const ParamOutcome& o) {
+    std::vector<std::pair<ParamText, int>> v;
+    for (const ParamReport& r : o.reports) v.emplace_back(r.text, r.code);
+    return v;
+  }
+  DiagScope diag{kServiceLevelBits};  // the job takes it when it is made
   ScriptedPrompter prompter;
   ParamReaderRig rig;
-  DosimeterTables t;
+  DosimeterTableJob t;
+  bool overwrite = false;
   int asked = 0;
 };
 
 TEST_F(LookupWriteTest, AnExistingEntryIsReplacedOnlyWhenOverwriteIsChosen) {
-  auto w = t.WriteLookup([this] { return ++asked, false; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Declined);
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kNothing);
   EXPECT_EQ(rig.letters(), "X") << "declined: nothing is written back";
   EXPECT_EQ(int{rig.lookupEntry("A0002")->TANN}, 10);
   EXPECT_EQ(int{t.Table.Record.TANN}, 33) << "the window keeps what was typed";
 
-  w = t.WriteLookup([this] { return ++asked, true; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Written);
-  EXPECT_EQ(rig.letters(), "XXEZ");
+  overwrite = true;
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kDone);
+  EXPECT_EQ(rig.letters(), "XXEZX") << "and read back";
   EXPECT_EQ(int{rig.lookupEntry("A0002")->TANN}, 33);
   EXPECT_EQ(asked, 2);
 
   t.Edits.setText("KSN", "0777");
-  w = t.WriteLookup([this] { return ++asked, true; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Written);
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kDone);
   EXPECT_EQ(asked, 2) << "a new entry needs no question";
   ASSERT_NE(rig.lookupEntry("A0777"), nullptr);
+  EXPECT_TRUE(prompter.messages.empty());
 }
 
 TEST_F(LookupWriteTest, NothingIsDeletedBeforeEveryEditConvertedAndAFailureAfterTheDeleteIsNamed) {
+  overwrite = true;
   t.Edits.setText("DLFN", "1o");
-  auto w = t.WriteLookup([] { return true; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::NotConverted);
-  EXPECT_EQ(w.conversion.message, "'1o' is not a valid floating point value");
+  ParamOutcome o = t.Write();
+  EXPECT_EQ(o.kind, ParamOutcome::kNotConverted);
+  EXPECT_EQ(o.conversion.message, "'1o' is not a valid floating point value");
   EXPECT_TRUE(rig.commands().empty());
 
   t.Edits.setText("DLFN", "10");
   rig.model.Script = {0, 0, sim::kFaultRefuse};  // .X, .E, then .Z refused
-  w = t.WriteLookup([] { return true; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::DeletedNotRewritten);
-  EXPECT_EQ(w.code, kErrReaderRefused);
+  o = t.Write();
+  using Told = std::vector<std::pair<ParamText, int>>;
+  EXPECT_EQ(told(o), Told({{ParamText::EntryDeletedNotWritten, 0}, {ParamText::None, kErrReaderRefused}}));
+  EXPECT_EQ(paramText(o.reports[0].text, o.reports[0].arg),
+            "The reader's entry A0002 was deleted, but the new one could not be written.");
   EXPECT_EQ(rig.lookupEntry("A0002"), nullptr);
   EXPECT_EQ(float{t.Table.Record.DLFN}, 10.0f) << "kept for another Write";
 
   rig.model.Parameters().LookupCapacity = rig.model.Parameters().LookupTable.size();
-  w = t.WriteLookup([] { return true; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Failed);
-  EXPECT_EQ(w.code, kErrReaderRefused) << "full";
+  EXPECT_EQ(told(t.Write()), Told({{ParamText::MemoryFull, 0}, {ParamText::None, kErrReaderRefused}}));
 
   // A check that gets no answer writes nothing.
   rig.model.Requests.clear();
   rig.model.Script = {sim::kFaultBusy, sim::kFaultBusy};
-  w = t.WriteLookup([] { return true; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Failed);
-  EXPECT_EQ(w.code, kErrReaderBusy);
+  EXPECT_EQ(told(t.Write()), Told({{ParamText::None, kErrReaderBusy}}));
   EXPECT_EQ(rig.letters(), "XX");
 }
 
