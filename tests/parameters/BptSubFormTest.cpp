@@ -95,22 +95,14 @@ TEST_F(BptSubFormTest, StartsWithKeyNamesTheDosimeterChoiceAndWritingFixedByTheS
   EXPECT_TRUE(list->DeleteButton->isEnabled());
 }
 
-TEST_F(BptSubFormTest, TheChoicesAreCoupledAndSwitchTheLayouts) {
+TEST_F(BptSubFormTest, TheChoicesPaintTheRadioItemsAndTheLayout) {
   make(true);
   form->KeyDataSourceClick(int(TableSource::Default));
   EXPECT_EQ(form->SaveAs->checkedId(), int(TableSource::Default));
-  form->SetLayout(TableLayout::Default);
-  EXPECT_FALSE(form->edit("KSN")->isEnabled() || form->LROEdit->isEnabled() ||
-               form->ListLUTButton->isEnabled());
-  EXPECT_TRUE(form->edit("HUS")->isEnabled() && form->edit("DHFB")->isEnabled());
-  form->SetLayout(TableLayout::LookUp);
-  EXPECT_TRUE(form->edit("KSN")->isEnabled() && form->ListLUTButton->isEnabled());
   form->SaveAsGroupBoxClick(int(TableSource::Dosimeter));
-  EXPECT_EQ(form->KeyDataSource->checkedId(), int(TableSource::Default)) << "Write As leaves the source";
-  EXPECT_FALSE(form->edit("HUS")->isEnabled() || form->edit("ERRMASK")->isEnabled() ||
-               form->ListLUTButton->isEnabled());
-  EXPECT_TRUE(form->LROEdit->isEnabled() && form->edit("EVANORM")->isEnabled() &&
-              form->edit("KTYPE")->isEnabled());
+  EXPECT_EQ(form->KeyDataSource->checkedId(), int(TableSource::Default));
+  EXPECT_FALSE(form->edit("HUS")->isEnabled() || form->ListLUTButton->isEnabled());
+  EXPECT_TRUE(form->LROEdit->isEnabled() && form->edit("EVANORM")->isEnabled());
 }
 
 TEST_F(BptSubFormTest, ReadFetchesTheSourcesTable) {
@@ -160,7 +152,7 @@ TEST_F(BptSubFormTest, ReadFetchesTheSourcesTable) {
   EXPECT_EQ(form->edit("KSN")->text(), "9999") << "the table keeps its content with the new serial";
 }
 
-TEST_F(BptSubFormTest, WriteGoesWhereWriteAsSaysAfterTheQuestion) {
+TEST_F(BptSubFormTest, WriteAsksFirstAndTheSerialDialogGivesTheLookUpEntry) {
   make(true);
   sim::ParameterState& reader = rig.model.Parameters();
   form->ReadCOMButton->click();  // own table, source Dosimeter
@@ -171,43 +163,23 @@ TEST_F(BptSubFormTest, WriteGoesWhereWriteAsSaysAfterTheQuestion) {
   form->WriteCOMButton->click();
   EXPECT_EQ(prompter.messages.at(1).text, "Are you sure?");
   EXPECT_EQ(int{reader.OwnTable.EVALEN}, 55);
-  EXPECT_EQ(uint32_t{reader.OwnTable.LRO}, 820540800u) << "LRO is carried";
 
-  // The default table of the type; the window then shows what the reader holds.
-  form->SaveAsGroupBoxClick(int(TableSource::Default));
-  form->edit("TLIM")->setText("305");
-  prompter.answers = {Yes};
-  form->WriteCOMButton->click();
-  EXPECT_EQ(int{reader.DefaultTables['A'].TLIM}, 30);
-  EXPECT_EQ(form->edit("TLIM")->text(), "300");
-  EXPECT_EQ(form->KeyDataSource->checkedId(), int(TableSource::Default));
-
-  // Into the look-up table for a serial number asked for; Cancel writes nothing.
   const size_t entries = reader.LookupTable.size();
-  form->SaveAsGroupBoxClick(int(TableSource::LookUp));
-  prompter.modalHandlers["SNForm"] = [](QObject& w) {
-    auto& d = static_cast<TSNForm&>(w);
-    d.KSNEdit->setText("0777");
-    d.CancelButton->click();
-    return d.result();
-  };
-  prompter.answers = {Yes};
-  form->WriteCOMButton->click();
-  EXPECT_EQ(reader.LookupTable.size(), entries);
-  EXPECT_EQ(form->KeyDataSource->checkedId(), int(TableSource::LookUp));
-
-  form->KeyDataSourceClick(int(TableSource::Default));
-  form->SaveAsGroupBoxClick(int(TableSource::LookUp));
-  prompter.modalHandlers["SNForm"] = [](QObject& w) {
-    auto& d = static_cast<TSNForm&>(w);
-    d.KSNEdit->setText("0777");
-    d.OkButton->click();
-    return d.result();
-  };
-  prompter.answers = {Yes};
-  form->WriteCOMButton->click();
+  for (const bool ok : {false, true}) {
+    form->KeyDataSourceClick(int(TableSource::Default));
+    form->SaveAsGroupBoxClick(int(TableSource::LookUp));
+    prompter.modalHandlers["SNForm"] = [ok](QObject& w) {
+      auto& d = static_cast<TSNForm&>(w);
+      d.KSNEdit->setText("0777");
+      (ok ? d.OkButton : d.CancelButton)->click();
+      return d.result();
+    };
+    prompter.answers = {Yes};
+    form->WriteCOMButton->click();
+    EXPECT_EQ(reader.LookupTable.size(), entries + (ok ? 1 : 0));
+    EXPECT_EQ(form->KeyDataSource->checkedId(), int(TableSource::LookUp));
+  }
   ASSERT_NE(rig.lookupEntry("A0777"), nullptr);
-  EXPECT_EQ(int{rig.lookupEntry("A0777")->TLIM}, 30);
   EXPECT_EQ(form->edit("KSN")->text(), "0777");
   EXPECT_TRUE(form->ListLUTButton->isEnabled()) << "read back in the look-up layout";
 }
@@ -252,22 +224,14 @@ TEST_F(BptSubFormTest, AnExistingEntryIsOverwrittenOnlyOnOkAndAFullTableSaysSo) 
   EXPECT_EQ(rig.lookupEntry("A0002"), nullptr);
 }
 
-TEST_F(BptSubFormTest, WithoutTheServiceLevelReadLoadAndSaveWork) {
+TEST_F(BptSubFormTest, TheDialogsNameTheFileAndAConversionFailureIsABox) {
   make(false);
   form->KeyDataSourceClick(int(TableSource::LookUp));
   answerTypeAndSerial("B", "0010");
   form->ReadCOMButton->click();
-  rig.model.Requests.clear();
-  prompter.fileAnswers = {path("lut"), path("lut.dpt")};
+  prompter.fileAnswers = {path("lut")};
   form->WriteFileButton->click();
-  const IniFile saved(path("lut.dpt"));
-  EXPECT_EQ(saved.ReadString(kLookupKeySection, "KSN", "<none>"), "0010");
-  EXPECT_TRUE(rig.commands().empty()) << "saving never talks to the reader";
-
-  form->KeyDataSourceClick(int(TableSource::Default));
-  form->WriteFileButton->click();
-  EXPECT_FALSE(IniFile(path("lut.dpt")).ValueExists(kDefaultKeySection, "KSN"));
-  EXPECT_EQ(QByteArray(form->Job.Table.Record.KSN, 4), QByteArray(4, '\0'));
+  EXPECT_EQ(IniFile(path("lut.dpt")).ReadString(kLookupKeySection, "KSN", "<none>"), "0010");
 
   form->edit("HUS")->setText("5x");
   prompter.clear();
@@ -277,17 +241,14 @@ TEST_F(BptSubFormTest, WithoutTheServiceLevelReadLoadAndSaveWork) {
   EXPECT_EQ(prompter.messages.front().kind, MessageKind::Error);
   EXPECT_FALSE(QFile::exists(path("x.dpt")));
 
-  // Load by source: the own section into the own table and the window.
   QFile f(path("own.dpt"));
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write("[Individual Key Parameter Table]\r\nKTYPE=D\r\nKSN=0099\r\nEVANORM=2.5\r\nLRO=4294967295\r\n");
+  f.write("[Individual Key Parameter Table]\r\nKTYPE=D\r\nKSN=0099\r\nLRO=4294967295\r\n");
   f.close();
   form->KeyDataSourceClick(int(TableSource::Dosimeter));
   prompter.fileAnswers = {path("own.dpt")};
   form->ReadFileButton->click();
   EXPECT_EQ(form->edit("KTYPE")->text() + form->edit("KSN")->text(), "D0099");
-  EXPECT_EQ(form->edit("EVANORM")->text(), "2.5");
-  EXPECT_EQ(uint32_t{form->Job.Own.Record.LRO}, 4294967295u);
   EXPECT_EQ(form->LROEdit->text(), "Not Available");
 }
 

@@ -2,6 +2,7 @@
 // reader commands and the look-up workflow against the simulated reader.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <cstring>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
+#include "base/ServiceLevel.h"
 #include "link/Frame.h"
 #include "parameters/DosimeterTableJob.h"
 #include "parameters/LookupTable.h"
@@ -386,6 +388,181 @@ TEST_F(LookupWriteTest, NothingIsDeletedBeforeEveryEditConvertedAndAFailureAfter
   rig.model.Script = {sim::kFaultBusy, sim::kFaultBusy};
   EXPECT_EQ(told(t.Write()), Told({{ParamText::None, kErrReaderBusy}}));
   EXPECT_EQ(rig.letters(), "XX");
+}
+
+// --- The window's workflow, without the window -------------------------------
+
+class DosimeterFlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    t.confirm = [this](ParamText q) { return asked.push_back(q), answer; };
+    t.askType = [this] { return std::optional<QString>(type); };
+    t.askTypeAndSerial = [this] { return std::optional(std::pair{type, serial}); };
+    t.askSerial = [this] { return serialAnswer; };
+    t.chooseFile = [this](FileMode) { return file; };
+  }
+  // Which of these controls the job enables: the edits of KSN, HUS, KTYPE,
+  // ERRMASK, then the last read-out and the List button.
+  std::string enabled() const {
+    std::string e;
+    for (const char* key : {"KSN", "HUS", "KTYPE", "ERRMASK"})
+      e += t.controls().edits[static_cast<size_t>(t.Edits.indexOf(key))] ? '1' : '0';
+    return e + (t.controls().lastReadout ? '1' : '0') + (t.controls().list ? '1' : '0');
+  }
+  QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
+
+  DiagScope diag{kServiceLevelBits};  // the job takes it when it is made
+  ScriptedPrompter prompter;
+  ParamReaderRig rig;
+  QTemporaryDir dir;
+  DosimeterTableJob t;
+  sim::ParameterState& reader = rig.model.Parameters();
+  std::vector<ParamText> asked;
+  bool answer = true;
+  QString type = QStringLiteral("C"), serial;  // as the dialogs give them
+  std::optional<QString> serialAnswer, file;
+};
+
+TEST_F(DosimeterFlowTest, TheChoicesAreCoupledAndSwitchTheLayouts) {
+  EXPECT_EQ(enabled(), "111110") << "as the window starts";
+  struct Step {
+    std::function<void()> act;
+    TableSource source, writeAs;
+    const char* enabled;
+  };
+  const Step steps[] = {
+      {[&] { t.chooseSource(TableSource::Default); }, TableSource::Default, TableSource::Default, "111110"},
+      {[&] { t.setLayout(TableLayout::Default); }, TableSource::Default, TableSource::Default, "011100"},
+      {[&] { t.setLayout(TableLayout::LookUp); }, TableSource::Default, TableSource::Default, "111101"},
+      {[&] { t.chooseWriteAs(TableSource::LookUp); }, TableSource::Default, TableSource::LookUp, "111101"},
+      {[&] { t.chooseWriteAs(TableSource::Dosimeter); }, TableSource::Default, TableSource::Dosimeter,
+       "101010"},
+      {[&] { t.chooseSource(TableSource::LookUp); }, TableSource::LookUp, TableSource::LookUp, "101010"},
+  };
+  for (const Step& s : steps) {
+    s.act();
+    EXPECT_EQ(t.Source, s.source);
+    EXPECT_EQ(t.WriteAs, s.writeAs);
+    EXPECT_EQ(enabled(), s.enabled) << &s - steps;
+  }
+}
+
+TEST_F(DosimeterFlowTest, ReadFetchesTheSourcesTableThroughItsDialog) {
+  struct Case {
+    TableSource source;
+    std::function<void()> arrange;
+    ParamOutcome::Kind kind;
+    ParamText told;
+    const char* identifier;  // the type and serial edits afterwards
+    const char* evalen;      // EVALEN's edit afterwards
+    const char* enabled;
+    const char* commands;
+  };
+  const Case cases[] = {
+      {TableSource::Dosimeter, [] {}, ParamOutcome::kDone, ParamText::None, "A0042", "41", "101010", "QM"},
+      // A type without a default table: told, and the read completes.
+      {TableSource::Dosimeter, [&] { reader.OwnTable.KTYPE = 'Z'; }, ParamOutcome::kDone,
+       ParamText::NoValidDefault, "Z0042", "41", "101010", "QM"},
+      {TableSource::Dosimeter, [&] { reader.OwnPresent = false; }, ParamOutcome::kFailed,
+       ParamText::NoOwnTable, "Z0042", "41", "101010", "Q"},
+      {TableSource::Default, [] {}, ParamOutcome::kDone, ParamText::None, "C", "42", "011100", "M"},
+      {TableSource::LookUp, [&] { type = "A", serial = "0417"; }, ParamOutcome::kDone, ParamText::None,
+       "A0417", "40", "111101", "X"},
+      // Not found: the table keeps its content under the new serial.
+      {TableSource::LookUp, [&] { serial = "9999"; }, ParamOutcome::kFailed, ParamText::EntryNotFound,
+       "A9999", "40", "111101", "X"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    c.arrange();
+    rig.model.Requests.clear();
+    t.chooseSource(c.source);
+    const ParamOutcome o = t.Read();
+    EXPECT_EQ(o.kind, c.kind);
+    EXPECT_EQ(o.reports.empty() ? ParamText::None : o.reports.front().text, c.told);
+    EXPECT_EQ(t.Identifier(), c.identifier);
+    EXPECT_EQ(t.Edits.text("EVALEN"), c.evalen);
+    EXPECT_EQ(enabled(), c.enabled);
+    EXPECT_EQ(rig.letters(), c.commands);
+    EXPECT_EQ(t.WriteAs, c.source);
+    EXPECT_EQ(t.warning(), c.told == ParamText::NoOwnTable) << "the next refresh hides it";
+  }
+  EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(DosimeterFlowTest, WriteGoesWhereWriteAsSaysAfterTheQuestionAndReadsBack) {
+  ASSERT_EQ(t.Read().kind, ParamOutcome::kDone);  // the own table, source Dosimeter
+  t.Edits.setText("EVALEN", "55");
+  answer = false;
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kNothing);
+  EXPECT_EQ(int{reader.OwnTable.EVALEN}, 41) << "No writes nothing";
+  answer = true;
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kDone);
+  EXPECT_EQ(asked, std::vector<ParamText>(2, ParamText::AreYouSure));
+  EXPECT_EQ(int{reader.OwnTable.EVALEN}, 55);
+  EXPECT_EQ(uint32_t{reader.OwnTable.LRO}, 820540800u) << "LRO is carried";
+
+  // The default table of the type; the edits then show what the reader holds.
+  t.chooseWriteAs(TableSource::Default);
+  t.Edits.setText("TLIM", "305");
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kDone);
+  EXPECT_EQ(int{reader.DefaultTables['A'].TLIM}, 30);
+  EXPECT_EQ(t.Edits.text("TLIM"), "300");
+  EXPECT_EQ(t.Source, TableSource::Default);
+
+  // Into the look-up table for a serial number asked for; Cancel writes nothing.
+  const size_t entries = reader.LookupTable.size();
+  t.chooseWriteAs(TableSource::LookUp);
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kNothing);
+  EXPECT_EQ(reader.LookupTable.size(), entries);
+  EXPECT_EQ(t.Source, TableSource::LookUp);
+  t.chooseSource(TableSource::Default);
+  t.chooseWriteAs(TableSource::LookUp);
+  serialAnswer = "0777";
+  rig.model.Requests.clear();
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kDone);
+  EXPECT_EQ(rig.letters(), "XZX") << "checked, added, read back";
+  ASSERT_NE(rig.lookupEntry("A0777"), nullptr);
+  EXPECT_EQ(int{rig.lookupEntry("A0777")->TLIM}, 30);
+  EXPECT_EQ(enabled(), "111101") << "read back in the look-up layout";
+
+  // Below the service level nothing is asked or sent.
+  setServiceLevel(false);
+  DosimeterTableJob plain;
+  EXPECT_FALSE(plain.controls().write || plain.controls().writeAs || plain.controls().lookUp);
+  EXPECT_EQ(plain.Write().kind, ParamOutcome::kNothing);
+}
+
+TEST_F(DosimeterFlowTest, LoadAndSaveGoByTheSourceAndNeverTalkToTheReader) {
+  t.chooseSource(TableSource::LookUp);
+  t.Table.Record = sim::ParameterState::MakeTable('B', "0010");
+  t.DataRefresh();
+  EXPECT_EQ(t.Save().kind, ParamOutcome::kNothing) << "no file chosen";
+  file = path("t.dpt");
+  EXPECT_EQ(t.Save().kind, ParamOutcome::kDone);
+  EXPECT_EQ(IniFile(*file).ReadString(kLookupKeySection, "KSN", "<none>"), "0010");
+  t.chooseSource(TableSource::Default);
+  EXPECT_EQ(t.Save().kind, ParamOutcome::kDone);
+  EXPECT_FALSE(IniFile(*file).ValueExists(kDefaultKeySection, "KSN"));
+  EXPECT_EQ(QByteArray(t.Table.Record.KSN, 4), QByteArray(4, '\0'));
+
+  t.Edits.setText("HUS", "5x");
+  file = path("x.dpt");
+  const ParamOutcome o = t.Save();
+  EXPECT_EQ(o.kind, ParamOutcome::kNotConverted);
+  EXPECT_EQ(o.conversion.message, "'5x' is not a valid integer value");
+  EXPECT_FALSE(QFile::exists(*file));
+
+  // The own section into the own table and the edits.
+  WriteFile(path("own.dpt"),
+            "[Individual Key Parameter Table]\r\nKTYPE=D\r\nKSN=0099\r\nEVANORM=2.5\r\nLRO=4294967295\r\n");
+  t.chooseSource(TableSource::Dosimeter);
+  file = path("own.dpt");
+  EXPECT_EQ(t.Load().kind, ParamOutcome::kDone);
+  EXPECT_EQ(t.Identifier(), "D0099");
+  EXPECT_EQ(t.Edits.text("EVANORM"), "2.5");
+  EXPECT_EQ(t.lastReadoutText(), "4294967295");
+  EXPECT_TRUE(rig.commands().empty());
 }
 
 }  // namespace
