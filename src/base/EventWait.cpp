@@ -1,24 +1,21 @@
 #include "base/EventWait.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 
 namespace quelm {
 
 void waitUntil(const std::function<bool()>& done, WaitInput input) {
-  if (done()) return;
-  QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-  if (!dispatcher || !QCoreApplication::instance()) return;
-  QEventLoop loop;
-  // Asked before the loop sleeps, after the events that woke it were handled;
-  // quit() interrupts that sleep, so nothing waits for the next timer tick.
-  // A modal box opened meanwhile runs a loop of its own: the question is
-  // asked there too, and this loop ends as soon as the box has closed.
-  QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, &loop, [&] {
-    if (done()) loop.quit();
-  });
-  loop.exec(input == WaitInput::Excluded ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
+  if (!QCoreApplication::instance()) return;
+  const QEventLoop::ProcessEventsFlags flags =
+      QEventLoop::WaitForMoreEvents |
+      (input == WaitInput::Excluded ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
+  // Each call sleeps until something comes and returns once it was handled,
+  // so done() sees every event's effect at once. Not a nested
+  // QEventLoop::exec(): that one refuses to run at all once the program has
+  // been asked to quit (the main window closed during an update or a
+  // download), and every later wait would end at once as if it had failed.
+  while (!done()) QCoreApplication::processEvents(flags);
 }
 
 void letEventsThrough() { QCoreApplication::processEvents(); }

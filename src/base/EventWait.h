@@ -13,10 +13,10 @@ enum class WaitInput {
   Allowed,   // a wait the operator may end (Abort, Exit)
 };
 
-// Runs the event loop until done() holds. done() is asked on entry and each
-// time the loop has handled everything pending and would go to sleep, so it
-// sees every event's effect at once. Without an event loop (no application
-// object) it returns at once and the caller sees done() still false.
+// Runs the event loop until done() holds, sleeping between events. done()
+// is asked on entry and after each event, so it sees every event's effect at
+// once; it keeps working after the program was asked to quit. Without an
+// application object there is no loop: it returns, done() still false.
 void waitUntil(const std::function<bool()>& done, WaitInput input);
 
 // Lets what is pending through once without waiting (paints, an Abort

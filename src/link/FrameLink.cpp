@@ -1,11 +1,11 @@
 #include "link/FrameLink.h"
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <new>
 
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
+#include "base/EventWait.h"
 #include "base/Prompter.h"
 
 using quelm::TraceLine;
@@ -36,10 +36,6 @@ TFrameLink::TFrameLink(QObject* owner) : QObject(owner), COMPortDrv(this), Timer
 TFrameLink::~TFrameLink() {
   // A destructor shows no boxes; the port closes with its own destructor.
   COMPortDrv.OnReceiveData = nullptr;
-}
-
-void TFrameLink::WaitOnce() {
-  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
 }
 
 void TFrameLink::TimerTimer() { ++TickCount; }
@@ -90,10 +86,15 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
   int expected = kInitialExpected;
   TickCount = 0;
   Timer.start();
-  while (port && RcvCount < expected && TickCount < ReplyTimeout && COMPortDrv.Connected()) {
-    WaitOnce();
-    if (RcvCount >= 5) expected = quelm::frameLengthField(RcvFrame);
-  }
+  // The frame's own length field tells the rest of the reply once it is in.
+  // Clicks and keys wait until the exchange is over.
+  if (port)
+    quelm::waitUntil(
+        [&] {
+          if (RcvCount >= 5) expected = quelm::frameLengthField(RcvFrame);
+          return RcvCount >= expected || TickCount >= ReplyTimeout || !COMPortDrv.Connected();
+        },
+        quelm::WaitInput::Excluded);
   Timer.stop();
 
   if (DiagFlags & (quelm::kDiagMonitor | quelm::kDiagLog)) {

@@ -19,12 +19,16 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/BusyCursor.h"
+#include "base/EnterMovesOn.h"
 #include "base/SharedFileDialogs.h"
 #include "measurement/AppendForm.h"
 
 TDownLoadForm* DownLoadForm = nullptr;
 
 namespace {
+
+using quelm::BusyCursor;
 
 // Limits of the date edits: the arrow keys step within them. They are the
 // download's own, which the command line keeps too.
@@ -43,12 +47,6 @@ const EditLimits kEditLimits[] = {
     dateLimits(&TDownLoadForm::DownLoadDayEdit, quelm::kDay),
     dateLimits(&TDownLoadForm::DownLoadHourEdit, quelm::kHour),
     dateLimits(&TDownLoadForm::DownLoadMinEdit, quelm::kMinute),
-};
-
-class BusyCursor {
- public:
-  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
 };
 
 void setText(QLineEdit* edit, const QString& text) {
@@ -110,11 +108,12 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     b->setObjectName(QLatin1String(name));
     b->setRange(0, kBlockNumberMax);
     b->setWrapping(false);
-    b->installEventFilter(this);
     return b;
   };
   DownLoadFromEdit = blockNumber("DownLoadFromEdit");
   DownLoadToEdit = blockNumber("DownLoadToEdit");
+  // Enter moves on from the block numbers too, as in the other windows.
+  quelm::enterMovesOn({DownLoadFromEdit, DownLoadToEdit});
   auto* rangeRow = new QHBoxLayout(BlockIDXGroupBox);
   rangeRow->addWidget(DownLoadFromEdit);
   rangeRow->addWidget(DownLoadToEdit);
@@ -386,12 +385,6 @@ void TDownLoadForm::takeRange() {
 bool TDownLoadForm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
-    // Enter moves on from the block numbers too, as in the other windows.
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) &&
-        (watched == DownLoadFromEdit || watched == DownLoadToEdit)) {
-      focusNextChild();
-      return true;
-    }
     if (key == Qt::Key_Up || key == Qt::Key_Down) {
       for (const EditLimits& l : kEditLimits) {
         QLineEdit* e = this->*l.edit;

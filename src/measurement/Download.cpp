@@ -1,6 +1,5 @@
 #include "measurement/Download.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <new>
 #include <optional>
@@ -8,6 +7,7 @@
 #include "base/DataFiles.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
+#include "base/EventWait.h"
 #include "base/IntConversion.h"
 #include "link/CommandChannel.h"
 #include "measurement/NurvoDataBlock.h"
@@ -362,7 +362,7 @@ void DownloadJob::reset() {
   changed();
 }
 
-void DownloadJob::requestAbort() { DiagFlags |= kAbortRequest; }
+void DownloadJob::requestAbort() { abort_.request(); }
 
 // ---------------------------------------------------------------------------
 // Start
@@ -399,9 +399,8 @@ DownloadResult DownloadJob::copyBlocks(int from, int to, int appendFlag, const Q
     state_.actualBlock = QString::number(n);
     changed();
     // The Abort button (and everything else the window shows) gets through here.
-    QCoreApplication::processEvents();
-    if (DiagFlags & kAbortRequest) {
-      DiagFlags &= ~kAbortRequest;
+    letEventsThrough();
+    if (abort_.take()) {
       r.kind = DownloadResult::kAborted;
       r.message = QStringLiteral("User aborted");
       return r;
@@ -454,7 +453,7 @@ DownloadResult DownloadJob::start() {
   if (state_.running || !state_.controls.start) return {};
   // A request made while nothing ran (Abort stays enabled after a file
   // download) belongs to no download.
-  DiagFlags &= ~kAbortRequest;
+  abort_.clear();
   TraceLine trace(QStringLiteral("TDownLoadForm::StartButtonClick(): "));
   if (!block_) {
     trace.fail(QStringLiteral("ERR_NULLPTR"));

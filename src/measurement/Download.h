@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+#include "base/AbortToken.h"
 #include "base/Prompter.h"
 #include "measurement/BlockRecord.h"
 
@@ -207,6 +208,7 @@ class DownloadJob {
 
   DownloadState state_;
   std::unique_ptr<TNurvoDataBlock> block_;
+  AbortToken abort_;
   // Controls as they were before the loop took them away.
   DownloadControls beforeRun_;
   // The range the last type selection preset (an unsaved download keeps it).

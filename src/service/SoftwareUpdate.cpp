@@ -11,6 +11,7 @@
 #include "base/DataFiles.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
+#include "base/EventWait.h"
 #include "base/Prompter.h"
 #include "link/FrameLink.h"
 
@@ -74,7 +75,7 @@ int TSoftwareUpdate::Download(const QString& fileName) {
   Running_ = true;
   // An Abort from before this update does not end it; one pressed while a
   // block goes out ends the next wait (it is not forgotten there).
-  AbortRequested = false;
+  Abort_.clear();
   Blocks_ = 0;
   Link.LoaderMode = 1;
   int rc = 0;
@@ -178,24 +179,23 @@ int TSoftwareUpdate::WaitLoaderReply() {
   // A device that failed (hung up, an I/O error) is closed by the port, and
   // no reply can come through it any more: only a present reader is waited for.
   TCOMPort& port = Link.COMPortDrv;
-  while (!(DiagFlags & kDiagNoPort) && !AbortRequested && Link.LoaderWaiting == 1 && port.Connected() &&
-         Link.RcvCount < 2 * kLoaderReplyLength) {
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    // At least a reply: a stray byte behind it must not hold the wait.
-    if (!AbortRequested && Link.RcvCount >= kLoaderReplyLength) {
-      Link.Timer.stop();
-      Link.LoaderWaiting = 0;
-      return 0;
-    }
-  }
+  // At least a reply: a stray byte behind it must not hold the wait.
+  const auto replied = [this] { return !Abort_.requested() && Link.RcvCount >= kLoaderReplyLength; };
+  if (!(DiagFlags & kDiagNoPort))
+    waitUntil([&] { return replied() || Abort_.requested() || Link.LoaderWaiting != 1 || !port.Connected(); },
+              WaitInput::Allowed);
   Link.Timer.stop();
+  if (!(DiagFlags & kDiagNoPort) && replied()) {
+    Link.LoaderWaiting = 0;
+    return 0;
+  }
   const bool interrupted = Link.LoaderWaiting == 0;
   Link.LoaderWaiting = 0;
   const auto fail = [&port](int code) {
     port.Disconnect();
     return code;
   };
-  if (AbortRequested) return fail(kErrUserAbort);
+  if (Abort_.requested()) return fail(kErrUserAbort);
   if (!(DiagFlags & kDiagNoPort) && !port.Connected())
     return fail(port.DeviceFailure() != 0 ? port.DeviceFailure() : -2);
   if (Link.TickCount >= Link.ReplyTimeout)

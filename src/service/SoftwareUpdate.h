@@ -18,6 +18,8 @@
 #include <functional>
 #include <vector>
 
+#include "base/AbortToken.h"
+
 class QFile;
 class TFrameLink;
 
@@ -48,7 +50,7 @@ class TSoftwareUpdate {
   // sent to the loader after a failure.
   int Download(const QString& fileName);
   // Ends the wait in progress, or the next one, with -213.
-  void Abort() { AbortRequested = true; }
+  void Abort() { Abort_.request(); }
   bool Running() const { return Running_; }
 
   // Status text of the update (empty after a failure).
@@ -75,7 +77,7 @@ class TSoftwareUpdate {
   void Progress(int position);
 
   TFrameLink& Link;
-  bool AbortRequested = false;
+  AbortToken Abort_;
   bool Running_ = false;
   int Blocks_ = 0;
   int Position = 0;

@@ -8,6 +8,7 @@
 #include "base/ErrorCodes.h"
 #include "base/Process.h"
 #include "base/Prompter.h"
+#include "base/ServiceLevel.h"
 #include "evaluation/BlockFormat.h"
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"

@@ -37,6 +37,7 @@
 #include "base/ErrorCodes.h"
 #include "base/FitText.h"
 #include "base/Prompter.h"
+#include "base/ServiceLevel.h"
 #include "base/SharedFileDialogs.h"
 #include "base/StringGrid.h"
 #include "evaluation/BlockView.h"
@@ -585,7 +586,7 @@ void TPgcForm::buildChart() {
 void TPgcForm::FormCreate() {
   quelm::TraceLine trace(QStringLiteral("TPgcForm::FormCreate(): "));
   Professional = 0;
-  DiagFlags &= ~quelm::kServiceLevelBits;
+  quelm::setServiceLevel(false);
 
   // Design values first; the file's values then override them.
   quelm::AppConfig config;
@@ -605,7 +606,7 @@ void TPgcForm::FormCreate() {
   BaudRate = config.BaudRate;
   Professional = config.Professional ? 1 : 0;
   MaxPostHeating = config.MaxPostHeating;
-  if (Professional) DiagFlags |= quelm::kServiceLevelBits;
+  quelm::setServiceLevel(Professional != 0);
   SetLevel();
 
   DataBlock.reset(new (std::nothrow) TNurvoDataBlock(this));
@@ -691,8 +692,8 @@ int TPgcForm::UpdateMenuItems() {
 }
 
 void TPgcForm::SetLevel() {
-  Service1->setVisible(Professional != 0);
-  Service1->setEnabled(Professional != 0);
+  Service1->setVisible(quelm::serviceLevel());
+  Service1->setEnabled(quelm::serviceLevel());
 }
 
 bool TPgcForm::AppMessage(QObject* receiver, QEvent* event) {

@@ -70,6 +70,18 @@ TEST(EventWait, ReturnsWhenDoneWithoutWaitingForMoreEvents) {
   EXPECT_EQ(steps, (std::vector<int>{1, 2, 3}));
 }
 
+TEST(EventWait, StillWaitsAfterTheProgramWasAskedToQuit) {
+  // The main window closed during an update: what runs on must still get
+  // its replies, not a wait that ends at once as if the reader were silent.
+  QEvent quit(QEvent::Quit);
+  QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
+  bool replied = false;
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [&] { replied = true; }, Qt::QueuedConnection);
+  waitUntil([&] { return replied; }, WaitInput::Excluded);
+  EXPECT_TRUE(replied);
+}
+
 TEST(EventWait, AnInnerWaitDoesNotHoldTheOuterOneBeyondItsOwnEnd) {
   // A reader command issued from an event handled during another wait: the
   // outer wait ends once the inner one has, with both conditions met.

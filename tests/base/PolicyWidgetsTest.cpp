@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -36,8 +37,9 @@ TEST(BusyCursor, PutsBackOnlyItsOwnPointer) {
 TEST(EnterMovesOn, EnterTakesTheWindowsFocusOrderOnlyInTheControlsGiven) {
   QDialog window;
   auto* layout = new QVBoxLayout(&window);
-  QLineEdit* edits[4];
-  for (QLineEdit*& e : edits) layout->addWidget(e = new QLineEdit);
+  // A spin box takes its keys in itself, not in the edit inside it.
+  QWidget* edits[] = {new QLineEdit, new QLineEdit, new QSpinBox, new QLineEdit};
+  for (QWidget* e : edits) layout->addWidget(e);
   edits[1]->setEnabled(false);
   enterMovesOn({edits[0], edits[2]});
   window.show();
@@ -55,7 +57,8 @@ TEST(EnterMovesOn, EnterTakesTheWindowsFocusOrderOnlyInTheControlsGiven) {
     QTest::keyClick(edits[c.from], c.key);
     EXPECT_EQ(QApplication::focusWidget(), edits[c.to]) << c.from << " " << c.key;
   }
-  EXPECT_EQ(edits[0]->text(), QStringLiteral("a")) << "other keys still reach the edit";
+  EXPECT_EQ(static_cast<QLineEdit*>(edits[0])->text(), QStringLiteral("a"))
+      << "other keys still reach the edit";
 }
 
 }  // namespace

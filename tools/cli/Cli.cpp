@@ -201,9 +201,8 @@ int checkOutputFile(CliIO& io, const QString& path) {
   return failure(io, noteFileFailure(kErrFileOpen, path, notRegularReason()));
 }
 
-bool serviceLevel(const CliIO& io) {
-  AppConfig config;
-  return ReadConfig(io.configPath, config) == 0 && config.Professional;
+int refuseBelowServiceLevel(CliIO& io, const QString& what) {
+  return fail(io, serviceLevelRefusal(what, io.configPath));
 }
 
 namespace {
@@ -332,6 +331,7 @@ static int dispatch(const QStringList& arguments, CliIO& io) {
     io.out << "usage: quelm-cli " << it->second.usage << "\n" << it->second.summary << Qt::endl;
     return kExitOk;
   }
+  loadServiceLevel(io.configPath);
   return it->second.run(args, io);
 }
 

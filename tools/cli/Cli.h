@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/ServiceLevel.h"
 #include "link/FrameLink.h"
 
 namespace quelm {
@@ -142,8 +143,9 @@ int checkParameterFile(CliIO& io, const QString& path, const QString& section, c
 // before the reader is asked for anything.
 int checkOutputFile(CliIO& io, const QString& path);
 
-// True when the configuration file switches the service level on.
-bool serviceLevel(const CliIO& io);
+// Prints "quelm-cli: <what> needs the service level, ..." naming the
+// configuration file; returns kExitFailure.
+int refuseBelowServiceLevel(CliIO& io, const QString& what);
 
 // While it lives, Ctrl+C (SIGINT) and SIGTERM do not end the program at
 // once: onInterrupt runs on the event loop, which the signal wakes even in

@@ -95,9 +95,8 @@ int runDpt(Args& args, CliIO& io) {
   if (!isRead && !yes)
     return fail(io, QStringLiteral("writing overwrites a table in the reader; give --yes to do so"),
                 kExitUsage);
-  // The job takes the service level when it is made.
-  if (!isRead && !loadServiceLevel(io.configPath))
-    return fail(io, serviceLevelRefusal(QStringLiteral("writing dosimeter tables"), io.configPath));
+  if (!isRead && !serviceLevel())
+    return refuseBelowServiceLevel(io, QStringLiteral("writing dosimeter tables"));
   DosimeterTableJob t;
   t.chooseSource(own                                    ? TableSource::Dosimeter
                  : (isRead ? lut.has_value() : lutFlag) ? TableSource::LookUp

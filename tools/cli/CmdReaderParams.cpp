@@ -40,8 +40,8 @@ int read(const QString& path, CliIO& io) {
 // The file as written, refused rather than limited, with the window's
 // question answered by --yes.
 int write(const QString& path, CliIO& io) {
-  if (!loadServiceLevel(io.configPath))
-    return fail(io, serviceLevelRefusal(QStringLiteral("writing the reader parameter table"), io.configPath));
+  if (!serviceLevel())
+    return refuseBelowServiceLevel(io, QStringLiteral("writing the reader parameter table"));
   ReaderParamJob job;
   setUp(job, path, io);
   if (const int rc = checkParameterFile(io, path, kReaderParamSection, job.CheckFile(path))) return rc;
