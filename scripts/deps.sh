@@ -8,8 +8,9 @@ build_pkgs=(cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libgsl-dev librsvg2-bin)
 # The dose archive's database drivers: SQLite by default, PostgreSQL for a service.
 run_pkgs=(qt6-qpa-plugins fonts-dejavu-core libgsl27 libqt6sql6-sqlite libqt6sql6-psql)
-# The archive suite runs against a real server too (scripts/with-postgres.sh).
-test_pkgs=(postgresql)
+# The archive suite runs against a real server too (scripts/with-postgres.sh);
+# its reports are read back with pdftotext and pdfinfo.
+test_pkgs=(postgresql poppler-utils)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
 # CPack's Debian generator: dpkg-shlibdeps computes the library dependencies
 # and needs file to tell programs from other files.

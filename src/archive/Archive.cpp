@@ -8,9 +8,12 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <tuple>
 
 #include "base/ErrorCodes.h"
 #include "evaluation/BlockFormat.h"
@@ -49,6 +52,35 @@ QDateTime QuarterStart(const QDateTime& time) {
 
 QDateTime YearStart(const QDateTime& time) {
   return QDateTime(QDate(time.date().year(), 1, 1), QTime(0, 0), Qt::UTC);
+}
+
+namespace {
+ReportPeriod periodOf(int year, int quarter) {
+  ReportPeriod p;
+  const int firstMonth = quarter ? (quarter - 1) * 3 + 1 : 1;
+  const int months = quarter ? 3 : 12;
+  p.from = QDateTime(QDate(year, firstMonth, 1), QTime(0, 0), Qt::UTC);
+  p.to = p.from.addMonths(months).addSecs(-60);
+  p.label = quarter ? QStringLiteral("%1Q%2").arg(year).arg(quarter) : QString::number(year);
+  return p;
+}
+}  // namespace
+
+std::optional<ReportPeriod> ParseReportPeriod(const QString& text) {
+  static const QRegularExpression re(QStringLiteral("^([0-9]{4})(?:[Qq]([1-4]))?$"));
+  const QRegularExpressionMatch m = re.match(text.trimmed());
+  if (!m.hasMatch()) return std::nullopt;
+  return periodOf(m.captured(1).toInt(), m.captured(2).isEmpty() ? 0 : m.captured(2).toInt());
+}
+
+ReportPeriod QuarterOf(const QDateTime& time) {
+  return periodOf(time.date().year(), (time.date().month() - 1) / 3 + 1);
+}
+
+ReportPeriod YearOf(const QDateTime& time) { return periodOf(time.date().year(), 0); }
+
+double AnnualLimitShare(double yearToDate, double annualLimit) {
+  return annualLimit > 0 ? yearToDate * 100.0 / annualLimit : 0.0;
 }
 
 // ---------------------------------------------------------------------------
@@ -177,6 +209,27 @@ ReadoutRow rowOf(const QSqlQuery& q) {
   row.source = q.value(9).toString();
   row.archivedAt = q.value(10).toString();
   row.record = q.value(11).toByteArray();
+  return row;
+}
+
+// A kept conflicting record as the lists show it: its own fields.
+ReadoutRow conflictRow(const QByteArray& bytes, const QString& source, const QString& archivedAt) {
+  BlockRecord record{};
+  std::memcpy(&record, bytes.constData(), std::min<size_t>(sizeof record, static_cast<size_t>(bytes.size())));
+  const ReadoutFields f = DecodeReadout(record);
+  ReadoutRow row;
+  row.readoutTime = f.readoutTime;
+  row.deviceId = f.deviceId;
+  row.blockNumber = f.blockNumber;
+  row.dosimeter = f.dosimeter;
+  row.doseUsv = f.doseUsv;
+  row.doseRate = f.doseRate;
+  row.exposureH = f.exposureH;
+  row.errorCodes = f.errorCodes;
+  row.source = source;
+  row.archivedAt = archivedAt;
+  row.record = bytes;
+  row.conflict = true;
   return row;
 }
 
@@ -630,13 +683,23 @@ int DoseArchive::assign(const WearPeriod& period) {
 }
 
 int DoseArchive::wearPeriods(const QString& dosimeter, std::vector<WearPeriod>* periods) {
+  return periodsWhere(dosimeter.isEmpty() ? QString() : QStringLiteral(" WHERE w.dosimeter = ?"), dosimeter,
+                      QStringLiteral(" ORDER BY w.dosimeter, w.valid_from"), periods);
+}
+
+int DoseArchive::personPeriods(const QString& person, std::vector<WearPeriod>* periods) {
+  return periodsWhere(QStringLiteral(" WHERE p.name = ?"), person,
+                      QStringLiteral(" ORDER BY w.valid_from, w.dosimeter"), periods);
+}
+
+int DoseArchive::periodsWhere(const QString& where, const QString& value, const QString& order,
+                              std::vector<WearPeriod>* periods) {
   detail_.clear();
   QSqlQuery q(d_->db());
   q.prepare(QStringLiteral("SELECT w.dosimeter, p.name, w.valid_from, w.valid_to FROM wear_periods w"
                            " JOIN persons p ON p.id = w.person_id") +
-            (dosimeter.isEmpty() ? QString() : QStringLiteral(" WHERE w.dosimeter = ?")) +
-            QStringLiteral(" ORDER BY w.dosimeter, w.valid_from"));
-  if (!dosimeter.isEmpty()) q.addBindValue(dosimeter);
+            where + order);
+  if (!where.isEmpty()) q.addBindValue(value);
   if (const int rc = d_->exec(q)) return rc;
   periods->clear();
   while (q.next()) {
@@ -650,6 +713,35 @@ int DoseArchive::wearPeriods(const QString& dosimeter, std::vector<WearPeriod>* 
   return kOk;
 }
 
+int DoseArchive::dosimeters(QStringList* names) {
+  detail_.clear();
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  if (!q.exec(QStringLiteral(
+          "SELECT dosimeter FROM readouts UNION SELECT dosimeter FROM wear_periods ORDER BY 1")))
+    return d_->fail(q.lastError());
+  names->clear();
+  while (q.next()) names->append(q.value(0).toString());
+  return kOk;
+}
+
+int DoseArchive::personAt(const QString& dosimeter, const QString& readoutTime, QString* person) {
+  detail_.clear();
+  person->clear();
+  if (readoutTime.isEmpty()) return kOk;
+  QSqlQuery q(d_->db());
+  q.prepare(
+      QStringLiteral("SELECT p.name FROM wear_periods w JOIN persons p ON p.id = w.person_id"
+                     " WHERE w.dosimeter = ? AND w.valid_from <= ?"
+                     " AND COALESCE(w.valid_to, '9999-12-31 23:59') >= ?"));
+  q.addBindValue(dosimeter);
+  q.addBindValue(readoutTime);
+  q.addBindValue(readoutTime);
+  if (const int rc = d_->exec(q)) return rc;
+  if (q.next()) *person = q.value(0).toString();
+  return kOk;
+}
+
 int DoseArchive::persons(QStringList* names) {
   detail_.clear();
   QSqlQuery q(d_->db());
@@ -659,22 +751,55 @@ int DoseArchive::persons(QStringList* names) {
   return kOk;
 }
 
+namespace {
+// The joins and conditions of a person's or a dosimeter's read-outs in a
+// time range, and the values they bind, in order.
+QString historyWhere(const HistoryQuery& query, QVariantList* binds) {
+  const bool byPerson = !query.person.isEmpty();
+  QString sql = byPerson
+                    ? QStringLiteral(" JOIN wear_periods w ON") + kPeriodCovers +
+                          QStringLiteral(" JOIN persons p ON p.id = w.person_id WHERE p.name = ?")
+                    : QStringLiteral(" LEFT JOIN wear_periods w ON") + kPeriodCovers +
+                          QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id WHERE r.dosimeter = ?");
+  *binds << (byPerson ? query.person : query.dosimeter);
+  if (query.from) {
+    sql += QStringLiteral(" AND r.readout_time >= ?");
+    *binds << ArchiveTimeText(*query.from);
+  }
+  if (query.to) {
+    sql += QStringLiteral(" AND r.readout_time <= ?");
+    *binds << ArchiveTimeText(*query.to);
+  }
+  return sql;
+}
+}  // namespace
+
 int DoseArchive::history(const HistoryQuery& query, std::vector<ReadoutRow>* rows) {
   detail_.clear();
-  const bool byPerson = !query.person.isEmpty();
-  QString sql = kRowColumns;
-  sql += byPerson ? QStringLiteral(" JOIN wear_periods w ON") + kPeriodCovers +
-                        QStringLiteral(" JOIN persons p ON p.id = w.person_id WHERE p.name = ?")
-                  : QStringLiteral(" LEFT JOIN wear_periods w ON") + kPeriodCovers +
-                        QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id WHERE r.dosimeter = ?");
-  if (query.from) sql += QStringLiteral(" AND r.readout_time >= ?");
-  if (query.to) sql += QStringLiteral(" AND r.readout_time <= ?");
+  QVariantList binds;
   QSqlQuery q(d_->db());
-  q.prepare(sql + kOrder);
-  q.addBindValue(byPerson ? query.person : query.dosimeter);
-  if (query.from) q.addBindValue(ArchiveTimeText(*query.from));
-  if (query.to) q.addBindValue(ArchiveTimeText(*query.to));
+  q.prepare(kRowColumns + historyWhere(query, &binds) + kOrder);
+  for (const QVariant& v : binds) q.addBindValue(v);
   return d_->rows(q, rows);
+}
+
+int DoseArchive::conflicts(const HistoryQuery& query, std::vector<ReadoutRow>* rows) {
+  detail_.clear();
+  QVariantList binds;
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  q.prepare(QStringLiteral("SELECT c.record, c.source, c.archived_at, p.name FROM conflicts c"
+                           " JOIN readouts r ON r.readout_key = c.readout_key") +
+            historyWhere(query, &binds) + QStringLiteral(" ORDER BY r.readout_time, c.id"));
+  for (const QVariant& v : binds) q.addBindValue(v);
+  if (const int rc = d_->exec(q)) return rc;
+  rows->clear();
+  while (q.next()) {
+    ReadoutRow row = conflictRow(q.value(0).toByteArray(), q.value(1).toString(), q.value(2).toString());
+    row.person = q.value(3).toString();
+    rows->push_back(row);
+  }
+  return kOk;
 }
 
 int DoseArchive::alerts(std::optional<QDateTime> from, double level, std::vector<ReadoutRow>* rows) {
@@ -734,6 +859,59 @@ int DoseArchive::totals(const QString& person, const QDateTime& at, std::vector<
   return kOk;
 }
 
+int DoseArchive::dosimeterTotals(const QString& dosimeter, const QDateTime& at, PersonTotals* totals) {
+  detail_.clear();
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  q.prepare(
+      QStringLiteral("SELECT SUM(CASE WHEN readout_time >= ? THEN dose_usv ELSE 0 END),"
+                     " SUM(CASE WHEN readout_time >= ? THEN dose_usv ELSE 0 END),"
+                     " SUM(dose_usv), COUNT(id) FROM readouts WHERE dosimeter = ? AND readout_time <= ?"));
+  q.addBindValue(ArchiveTimeText(QuarterStart(at)));
+  q.addBindValue(ArchiveTimeText(YearStart(at)));
+  q.addBindValue(dosimeter);
+  q.addBindValue(ArchiveTimeText(at));
+  if (const int rc = d_->exec(q)) return rc;
+  PersonTotals t;
+  t.person = dosimeter;
+  if (q.next()) {
+    t.quarterToDate = q.value(0).toDouble();
+    t.yearToDate = q.value(1).toDouble();
+    t.lifetime = q.value(2).toDouble();
+    t.readouts = q.value(3).toInt();
+  }
+  *totals = t;
+  return kOk;
+}
+
+int DoseArchive::summary(const ReportPeriod& period, std::vector<SummaryRow>* rows) {
+  detail_.clear();
+  std::vector<PersonTotals> totalsAtEnd;
+  if (const int rc = totals(QString(), period.to, &totalsAtEnd)) return rc;
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  q.prepare(QStringLiteral("SELECT p.name, SUM(r.dose_usv), COUNT(r.id) FROM persons p"
+                           " JOIN wear_periods w ON w.person_id = p.id JOIN readouts r ON") +
+            kPeriodCovers +
+            QStringLiteral(" WHERE r.readout_time >= ? AND r.readout_time <= ? GROUP BY p.name"));
+  q.addBindValue(ArchiveTimeText(period.from));
+  q.addBindValue(ArchiveTimeText(period.to));
+  if (const int rc = d_->exec(q)) return rc;
+  std::map<QString, std::pair<double, int>> inPeriod;
+  while (q.next()) inPeriod[q.value(0).toString()] = {q.value(1).toDouble(), q.value(2).toInt()};
+  rows->clear();
+  for (const PersonTotals& t : totalsAtEnd) {
+    SummaryRow row;
+    row.totals = t;
+    if (const auto it = inPeriod.find(t.person); it != inPeriod.end())
+      std::tie(row.periodDose, row.periodReadouts) = it->second;
+    rows->push_back(row);
+  }
+  std::stable_sort(rows->begin(), rows->end(),
+                   [](const SummaryRow& a, const SummaryRow& b) { return a.periodDose > b.periodDose; });
+  return kOk;
+}
+
 int DoseArchive::conflicts(std::vector<ReadoutRow>* rows) {
   detail_.clear();
   QSqlQuery q(d_->db());
@@ -741,26 +919,8 @@ int DoseArchive::conflicts(std::vector<ReadoutRow>* rows) {
   if (!q.exec(QStringLiteral("SELECT record, source, archived_at FROM conflicts ORDER BY id DESC")))
     return d_->fail(q.lastError());
   rows->clear();
-  while (q.next()) {
-    const QByteArray bytes = q.value(0).toByteArray();
-    BlockRecord record{};
-    std::memcpy(&record, bytes.constData(),
-                std::min<size_t>(sizeof record, static_cast<size_t>(bytes.size())));
-    const ReadoutFields f = DecodeReadout(record);
-    ReadoutRow row;
-    row.readoutTime = f.readoutTime;
-    row.deviceId = f.deviceId;
-    row.blockNumber = f.blockNumber;
-    row.dosimeter = f.dosimeter;
-    row.doseUsv = f.doseUsv;
-    row.doseRate = f.doseRate;
-    row.exposureH = f.exposureH;
-    row.errorCodes = f.errorCodes;
-    row.source = q.value(1).toString();
-    row.archivedAt = q.value(2).toString();
-    row.record = bytes;
-    rows->push_back(row);
-  }
+  while (q.next())
+    rows->push_back(conflictRow(q.value(0).toByteArray(), q.value(1).toString(), q.value(2).toString()));
   return kOk;
 }
 

@@ -41,6 +41,20 @@ QDateTime ArchiveNow();
 QDateTime QuarterStart(const QDateTime& time);
 QDateTime YearStart(const QDateTime& time);
 
+// A report's quarter ("2026Q3") or year ("2026"): its first and last minute.
+struct ReportPeriod {
+  QString label;
+  QDateTime from;
+  QDateTime to;  // inclusive last minute
+};
+std::optional<ReportPeriod> ParseReportPeriod(const QString& text);
+// The quarter or the year that holds `time`.
+ReportPeriod QuarterOf(const QDateTime& time);
+ReportPeriod YearOf(const QDateTime& time);
+
+// The year's dose as a share of the annual limit, in percent.
+double AnnualLimitShare(double yearToDate, double annualLimit);
+
 // What the archive keeps beside the record's bytes, all taken from them.
 struct ReadoutFields {
   // Reader, block number, read-out time bytes and dosimeter, byte for
@@ -81,6 +95,9 @@ struct ReadoutRow {
   QString source;      // file name or reader port
   QString archivedAt;  // UTC, "YYYY-MM-DDTHH:MM:SSZ"
   QByteArray record;   // the 512 bytes, for evaluating it again
+  // A record that came with the key of an archived read-out but other
+  // bytes: listed beside it, counted in no total.
+  bool conflict = false;
 };
 
 struct WearPeriod {
@@ -91,11 +108,19 @@ struct WearPeriod {
 };
 
 struct PersonTotals {
-  QString person;
+  QString person;  // or the dosimeter, for a dosimeter's totals
   double quarterToDate = 0;
   double yearToDate = 0;
   double lifetime = 0;
   int readouts = 0;  // up to the date
+};
+
+// One person's row of the service summary: the period's dose and the
+// totals at the period's last minute.
+struct SummaryRow {
+  double periodDose = 0;
+  int periodReadouts = 0;
+  PersonTotals totals;
 };
 
 struct HistoryQuery {
@@ -149,16 +174,30 @@ class DoseArchive {
   // another period of the dosimeter shares a minute with it.
   int assign(const WearPeriod& period);
   int wearPeriods(const QString& dosimeter, std::vector<WearPeriod>* periods);
+  // A person's dosimeters with their wear periods, by start.
+  int personPeriods(const QString& person, std::vector<WearPeriod>* periods);
   int persons(QStringList* names);
+  // Every dosimeter that was read or assigned, in name order.
+  int dosimeters(QStringList* names);
+  // Whose wear period covers a read-out time (stored form); empty: nobody's.
+  int personAt(const QString& dosimeter, const QString& readoutTime, QString* person);
 
   int history(const HistoryQuery& query, std::vector<ReadoutRow>* rows);
   // Quarter-to-date, year-to-date and lifetime up to `at` (inclusive), per
   // person (everybody when person is empty, in name order).
   int totals(const QString& person, const QDateTime& at, std::vector<PersonTotals>* totals);
+  // The same figures of one dosimeter, whoever wore it.
+  int dosimeterTotals(const QString& dosimeter, const QDateTime& at, PersonTotals* totals);
+  // Every person's dose in the period with the totals at its end, highest
+  // dose first (then by name); persons without a dose in it included.
+  int summary(const ReportPeriod& period, std::vector<SummaryRow>* rows);
   // Read-outs whose dose is at or above the level, from `from` on.
   int alerts(std::optional<QDateTime> from, double level, std::vector<ReadoutRow>* rows);
   // The kept conflicting records, newest first.
   int conflicts(std::vector<ReadoutRow>* rows);
+  // Those whose archived read-out the history query lists, with that
+  // read-out's time and person, in time order.
+  int conflicts(const HistoryQuery& query, std::vector<ReadoutRow>* rows);
   // The database's own check, then every stored record decoded again and
   // compared with its stored fields, and the wear periods for overlaps.
   int check(CheckReport* report);
@@ -168,6 +207,8 @@ class DoseArchive {
 
  private:
   DoseArchive() = default;
+  int periodsWhere(const QString& where, const QString& value, const QString& order,
+                   std::vector<WearPeriod>* periods);
   struct Impl;
   std::unique_ptr<Impl> d_;
   ArchiveLocation location_;

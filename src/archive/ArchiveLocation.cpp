@@ -86,4 +86,11 @@ ArchiveSettings ReadArchiveSettings(const QString& configPath) {
   return s;
 }
 
+bool WriteArchiveDatabase(const QString& configPath, const QString& database) {
+  IniFile ini(configPath);
+  if (ini.status() == IniFile::LoadStatus::Unreadable) return false;
+  ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("Database"), database.trimmed());
+  return ini.UpdateFileOrReport();
+}
+
 }  // namespace quelm

@@ -45,5 +45,8 @@ struct ArchiveSettings {
 // ArchiveDownloads (0 switches it off), NotificationLevel, AnnualLimit.
 // A missing file, key or unusable value keeps the default.
 ArchiveSettings ReadArchiveSettings(const QString& configPath);
+// Writes [Dose archive] Database, keeping every other key of the file.
+// False when the file could not be written (the error box said so).
+bool WriteArchiveDatabase(const QString& configPath, const QString& database);
 
 }  // namespace quelm

@@ -1,5 +1,7 @@
 #include "archive/ArchiveText.h"
 
+#include "base/NumberFormat.h"
+#include "base/UserLocale.h"
 #include "evaluation/BlockCsv.h"
 #include "evaluation/BlockFormat.h"
 
@@ -72,6 +74,36 @@ QString ArchiveNumber(double value, int decimals) {
   if (s.startsWith(QLatin1Char('-')) && s.mid(1).remove(QLatin1Char('0')) == QLatin1String("."))
     s.remove(0, 1);
   return s;
+}
+
+QString DoseText(double usv) { return formatFloat(usv, 2) + QStringLiteral(" µSv"); }
+
+QString DoseText(const std::optional<double>& usv) { return usv ? DoseText(*usv) : QString(); }
+
+QString ShareText(double percent) { return formatFloat(percent, 1) + QStringLiteral(" %"); }
+
+QString LocalDateText(const QDateTime& time) { return time.toString(userLocale().shortDateFormat); }
+
+QString LocalTimeText(const QString& storedTime) {
+  const std::optional<QDateTime> time = ParseArchiveTime(storedTime, false);
+  if (!time) return QStringLiteral("no time");
+  return LocalDateText(*time) + QStringLiteral(" ") + time->toString(QStringLiteral("HH:mm"));
+}
+
+QString HighDoseNotice(const std::vector<ReadoutFields>& readouts, const QStringList& persons, double level) {
+  QStringList lines;
+  lines << QStringLiteral("Read-outs at or above the notification level of %1:").arg(DoseText(level));
+  for (size_t i = 0; i < readouts.size(); ++i) {
+    const ReadoutFields& f = readouts[i];
+    const QString person =
+        i < static_cast<size_t>(persons.size()) ? persons[static_cast<qsizetype>(i)] : QString();
+    lines << QStringLiteral("%1%2: %3, %4 (block %5)")
+                 .arg(f.dosimeter,
+                      person.isEmpty() ? QString() : QStringLiteral(" (") + person + QLatin1Char(')'),
+                      DoseText(f.doseUsv), LocalTimeText(f.readoutTime))
+                 .arg(f.blockNumber);
+  }
+  return lines.join(QLatin1Char('\n'));
 }
 
 QString ReadoutCsvHeader() {

@@ -22,6 +22,20 @@ QString ConflictLine(const QString& where, const ReadoutFields& readout);
 // A dose, rate or total in the lists: plain number, decimal point.
 QString ArchiveNumber(double value, int decimals = 2);
 
+// What the window and the printed reports show, in the user's regional
+// settings: "1234,50 µSv", "12,5 %", a stored time in the user's date
+// format with hours and minutes ("no time" when there is none).
+QString DoseText(double usv);
+QString DoseText(const std::optional<double>& usv);
+QString ShareText(double percent);
+QString LocalTimeText(const QString& storedTime);
+QString LocalDateText(const QDateTime& time);
+
+// The one message after a download whose new read-outs reached the
+// notification level: a line per read-out (dosimeter, person if one wore
+// it, dose, time). persons runs beside readouts.
+QString HighDoseNotice(const std::vector<ReadoutFields>& readouts, const QStringList& persons, double level);
+
 // history and alerts: readout_time,device_id,block_number,dosimeter,person,
 // dose_usv,dose_rate_usv_h,exposure_h,error_codes
 QString ReadoutCsvHeader();

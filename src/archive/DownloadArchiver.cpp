@@ -29,6 +29,12 @@ DownloadArchiveOutcome DownloadArchiver::finish(const DownloadResult& result, co
     o.detail = archive->errorDetail();
     return o;
   }
+  for (const ReadoutFields& f : o.result.highDoses) {
+    QString person;
+    // Not knowing the wearer does not make the dose less worth telling.
+    archive->personAt(f.dosimeter, f.readoutTime, &person);
+    o.highDosePersons << person;
+  }
   o.lines << DownloadArchivedLine(o.result);
   for (const ReadoutFields& f : o.result.conflicting) o.lines << ConflictLine(QStringLiteral("Archive"), f);
   for (const ReadoutFields& f : o.result.highDoses) o.lines << HighDoseLine(f);

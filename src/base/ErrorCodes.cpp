@@ -67,6 +67,8 @@ const ResultCodeEntry kResultCodes[] = {
     {kErrArchiveOverlap, E, "Wear period overlaps another period of the dosimeter"},
     {kErrArchiveAddress, E, "Dose archive address not understood"},
     {kErrArchiveFaults, E, "Dose archive check found faults"},
+    {kErrArchiveNoPerson, E, "Dose archive holds no person of that name"},
+    {kErrArchiveImportRunning, W, "An import into the dose archive is still running"},
 };
 const int kResultCodeCount = static_cast<int>(std::size(kResultCodes));
 

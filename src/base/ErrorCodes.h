@@ -61,6 +61,9 @@ enum ResultCode : int {
   kErrArchiveOverlap = -309,
   kErrArchiveAddress = -310,
   kErrArchiveFaults = -311,
+  kErrArchiveNoPerson = -312,
+  // One import at a time: a second one waits for the first to end.
+  kErrArchiveImportRunning = -313,
 };
 
 // One row of the code table. A code without a message of its own (message

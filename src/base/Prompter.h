@@ -5,6 +5,7 @@
 // ever blocks on a dialog.
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class QObject;
@@ -68,6 +69,12 @@ class Prompter {
   // File dialogs: the chosen path, or nothing when the user cancelled.
   virtual std::optional<QString> openFile(const FileRequest& request) = 0;
   virtual std::optional<QString> saveFile(const FileRequest& request) = 0;
+  // An open dialog that takes several files; none when cancelled. Front
+  // ends without such a dialog offer the one-file dialog.
+  virtual QStringList openFiles(const FileRequest& request) {
+    const std::optional<QString> file = openFile(request);
+    return file ? QStringList{*file} : QStringList{};
+  }
   // Shows a window modally (a QDialog in the real program) and returns its
   // modal result. Scripted implementations identify the window by objectName.
   virtual int runModal(QObject& window) = 0;

@@ -52,19 +52,24 @@ constexpr ButtonPair kButtons[] = {
     {Ignore, QMessageBox::Ignore},
 };
 
-std::optional<QString> runFileDialog(const FileRequest& r, QFileDialog::AcceptMode mode) {
+QStringList runFileDialog(const FileRequest& r, QFileDialog::AcceptMode mode, bool several = false) {
   const NormalPointer pointer;
   QFileDialog dialog(QApplication::activeWindow(), r.title, r.directory, r.filter);
   dialog.setAcceptMode(mode);
-  dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
+                     : several                       ? QFileDialog::ExistingFiles
+                                                     : QFileDialog::ExistingFile);
   // Files of the reader's world come with upper- and lower-case extensions.
   dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
   if (!r.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(r.defaultSuffix);
   if (mode == QFileDialog::AcceptSave && !r.overwritePrompt)
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
   if (!r.fileName.isEmpty()) dialog.selectFile(r.fileName);
-  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-  const QStringList files = dialog.selectedFiles();
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.selectedFiles();
+}
+
+std::optional<QString> firstOf(const QStringList& files) {
   if (files.isEmpty()) return std::nullopt;
   return files.front();
 }
@@ -96,11 +101,15 @@ StandardButton QtPrompter::message(const MessageRequest& r) {
 }
 
 std::optional<QString> QtPrompter::openFile(const FileRequest& r) {
-  return runFileDialog(r, QFileDialog::AcceptOpen);
+  return firstOf(runFileDialog(r, QFileDialog::AcceptOpen));
+}
+
+QStringList QtPrompter::openFiles(const FileRequest& r) {
+  return runFileDialog(r, QFileDialog::AcceptOpen, true);
 }
 
 std::optional<QString> QtPrompter::saveFile(const FileRequest& r) {
-  return runFileDialog(r, QFileDialog::AcceptSave);
+  return firstOf(runFileDialog(r, QFileDialog::AcceptSave));
 }
 
 int QtPrompter::runModal(QObject& window) {

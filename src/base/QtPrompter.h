@@ -10,6 +10,7 @@ class QtPrompter final : public Prompter {
  public:
   StandardButton message(const MessageRequest& request) override;
   std::optional<QString> openFile(const FileRequest& request) override;
+  QStringList openFiles(const FileRequest& request) override;
   std::optional<QString> saveFile(const FileRequest& request) override;
   // A QDialog runs with exec(); closing it without a result (close box,
   // Escape) counts as mrCancel, as callers of modal windows expect.

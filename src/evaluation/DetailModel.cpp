@@ -97,6 +97,16 @@ int DetailModel::Refresh() {
   return 0;
 }
 
+int DetailModel::ShowRecord(const BlockRecord& record) {
+  if (!data_) return Refresh();  // reports the missing data object
+  TNurvoDataBlock& block = *data_;
+  std::memcpy(&block.Record, &record, sizeof block.Record);
+  block.BlockIndex = 0;
+  block.State |= Loaded;
+  block.State &= ~uint32_t{EvalEdited};
+  return Refresh();
+}
+
 void DetailModel::ReinstateShownBlock() {
   if (!data_) return;
   TNurvoDataBlock& block = *data_;

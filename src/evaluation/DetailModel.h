@@ -43,6 +43,10 @@ class DetailModel {
   // without a data object, both reported; nothing changes then.
   int Refresh();
 
+  // Shows a record from elsewhere (the dose archive) as if it had been read
+  // from a file: into the data object, then a fresh refresh.
+  int ShowRecord(const BlockRecord& record);
+
   // A data object that holds a block, and that block refreshed.
   bool BlockShown() const;
   const BlockRecord& ShownRecord() const { return record_; }

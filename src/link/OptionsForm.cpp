@@ -146,7 +146,17 @@ void TOptionsForm::ResolveBaudText() {
   BaudRateComboBox->setEditText(BaudRateComboBox->itemText(BaudRateComboBox->currentIndex()));
 }
 
+void TOptionsForm::AddSection(Section section) {
+  section.group->setParent(this);
+  // Above the OK and Cancel row.
+  auto* column = static_cast<QVBoxLayout*>(layout());
+  column->insertWidget(column->count() - 1, section.group);
+  Sections.push_back(std::move(section));
+}
+
 void TOptionsForm::OKButtonClick() {
+  for (const Section& s : Sections)
+    if (s.accept && !s.accept()) return;
   ResolveBaudText();
   const int port = PortNumberComboBox->currentIndex();
   const int baud = BaudRateComboBox->currentIndex();
@@ -162,6 +172,8 @@ void TOptionsForm::CancelButtonClick() {
   // Back to the port's own choice for the next showing.
   PortNumberComboBox->setCurrentIndex(COMPortDrv.PortNumber());
   BaudRateComboBox->setCurrentIndex(COMPortDrv.BaudRate());
+  for (const Section& s : Sections)
+    if (s.load) s.load();
   done(quelm::mrCancel);
   trace.ok();
 }

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <vector>
 
 class QComboBox;
 class QGroupBox;
@@ -35,6 +36,17 @@ class TOptionsForm : public QDialog {
   QPushButton* OKButton;
   QPushButton* CancelButton;
 
+  // A group of another subsystem's settings below the port (the dose
+  // archive's database), owned by the window. OK first asks accept(),
+  // which may refuse (the window stays open); Cancel calls load() so that
+  // the group shows the saved settings again.
+  struct Section {
+    QWidget* group = nullptr;
+    std::function<bool()> accept;
+    std::function<void()> load;
+  };
+  void AddSection(Section section);
+
   void FormCreate();
   void OKButtonClick();
   void CancelButtonClick();
@@ -48,6 +60,7 @@ class TOptionsForm : public QDialog {
 
   TCOMPort& COMPortDrv;
   TSavedPortChoice Saved;
+  std::vector<Section> Sections;
   int LastBaudIndex = 0;
 };
 

@@ -163,7 +163,11 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   StartButton = pushButton(QStringLiteral("&Start"), "StartButton");
   AbortButton = pushButton(QStringLiteral("&Abort"), "AbortButton");
   OKButton = pushButton(QStringLiteral("&Close"), "OKButton");
+  // What a download archived is one click away; hidden where no archive is wired.
+  ArchiveButton = pushButton(QStringLiteral("Dose arc&hive"), "ArchiveButton");
+  ArchiveButton->hide();
   auto* buttonRow = new QHBoxLayout;
+  buttonRow->addWidget(ArchiveButton);
   buttonRow->addStretch();
   buttonRow->addWidget(StartButton);
   buttonRow->addWidget(AbortButton);
@@ -218,6 +222,9 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(StartButton, &QPushButton::clicked, this, &TDownLoadForm::StartButtonClick);
   connect(AbortButton, &QPushButton::clicked, this, &TDownLoadForm::AbortButtonClick);
   connect(OKButton, &QPushButton::clicked, this, &TDownLoadForm::OKButtonClick);
+  connect(ArchiveButton, &QPushButton::clicked, this, [this] {
+    if (OpenArchive) OpenArchive();
+  });
 
   Job.onChanged = [this] { Paint(); };
   Job.askExistingFile = [this](const QString& storage) {

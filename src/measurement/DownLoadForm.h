@@ -57,7 +57,10 @@ class TDownLoadForm : public QWidget {
   QPushButton* StartButton;
   QPushButton* AbortButton;
   QPushButton* OKButton;
+  QPushButton* ArchiveButton;  // shown when OpenArchive is set
 
+  // Opens the dose archive window (to see what a download brought).
+  std::function<void()> OpenArchive;
   // Runs when the window closes (the main window becomes usable again).
   std::function<void()> OnClosed;
   // Runs after every Start, once its result was shown (a dose archive takes

@@ -1,6 +1,11 @@
 #include "shell/Application.h"
 
+#include <QPushButton>
+#include <QTabWidget>
 #include <QWidget>
+#include <cstring>
+
+#include "archive/ArchiveForm.h"
 #include "archive/ArchiveText.h"
 #include "archive/DownloadArchiver.h"
 #include "base/Config.h"
@@ -10,6 +15,8 @@
 #include "base/Prompter.h"
 #include "base/ServiceLevel.h"
 #include "evaluation/BlockFormat.h"
+#include "evaluation/ContentModel.h"
+#include "evaluation/DetailModel.h"
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
 #include "measurement/AppendForm.h"
@@ -86,6 +93,9 @@ ProgramWindows createProgramWindows() {
   main->NavForm();
   w.emplace_back(std::make_unique<TSwUpdate>(io->Link));
   w.emplace_back(std::make_unique<TErrMaskForm>());
+  auto* archive = new TArchiveForm(ReadArchiveSettings(configFilePath()));
+  w.emplace_back(archive);
+  ConnectArchiveWindow(*main, *archive, *download, *options);
   // While the software update holds the line, every command that would talk
   // to the reader is greyed; the windows stay usable otherwise.
   followReaderLine(io->Link, main);
@@ -148,7 +158,32 @@ void ConnectDownloadArchive(TDownLoadForm& download) {
       LogTrace(QStringLiteral("Dose archive %1: %2").arg(o.where, o.detail));
       ReportError(o.code);
     }
+    if (o.ran && !o.code && !o.result.highDoses.empty())
+      showMessage(MessageKind::Warning, QStringLiteral("High dose"),
+                  HighDoseNotice(o.result.highDoses, o.highDosePersons, settings.notificationLevel));
   };
+}
+
+void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& download,
+                          TOptionsForm& options) {
+  main.DoseArchive1->setEnabled(true);
+  QObject::connect(main.DoseArchive1, &QAction::triggered, &archive, [&archive] { showNonModal(archive); });
+  download.OpenArchive = [&archive] { showNonModal(archive); };
+  download.ArchiveButton->show();
+  TPgcForm* m = &main;
+  archive.ShowRecord = [m](const QByteArray& bytes) {
+    // A list operation of the main window owns its data object until it ends.
+    if (m->Content().Busy() || bytes.size() != static_cast<qsizetype>(sizeof(BlockRecord))) return;
+    BlockRecord record;
+    std::memcpy(&record, bytes.constData(), sizeof record);
+    if (m->Detail().ShowRecord(record) != 0) return;
+    m->PageControl->setCurrentWidget(m->ChartTabSheet);
+    showNonModal(*m);
+  };
+  auto* group = new TArchiveOptionsGroupBox;
+  TArchiveForm* a = &archive;
+  group->Changed = [a](const ArchiveSettings& settings) { a->UseSettings(settings); };
+  options.AddSection({group, [group] { return group->Accept(); }, [group] { group->Load(); }});
 }
 
 void ShowException(const std::exception& e) {

@@ -15,6 +15,7 @@ class TOptionsForm;
 class TDptForm;
 class TBptSubForm;
 class TDownLoadForm;
+class TArchiveForm;
 struct TSavedPortChoice;
 
 namespace quelm {
@@ -41,8 +42,16 @@ void ConnectDownloadItem(TPgcForm& main, TDownLoadForm& download);
 
 // A complete download of the window goes into the dose archive when the
 // configuration file's [Dose archive] ArchiveDownloads is on (the default);
-// what it did goes to the log, a failure to the error box.
+// what it did goes to the log, a failure to the error box, and new
+// read-outs at or above the notification level to one message.
 void ConnectDownloadArchive(TDownLoadForm& download);
+
+// "File" > "Dose archive" and the download window's button show the archive
+// window; a read-out chosen there shows in the main window's detail view;
+// the options window shows and changes the database, which the archive
+// window then opens.
+void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& download,
+                          TOptionsForm& options);
 
 // Runs the program: title "Quelm", the build diagnostic mask, the windows
 // from the factory, the event loop until the main window closes. An

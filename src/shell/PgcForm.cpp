@@ -320,6 +320,7 @@ void TPgcForm::buildMenu() {
   FromQuelm1 = addItem(Import1, "FromQuelm1", QStringLiteral("From Quelm"));
   Export1 = addMenu(File1, "Export1", QStringLiteral("Export..."));
   DataBlocktoTextFile1 = addItem(Export1, "DataBlocktoTextFile1", QStringLiteral("Data Block to Text File"));
+  DoseArchive1 = addItem(File1, "DoseArchive1", QStringLiteral("Dose &archive"));
   Print1 = addItem(File1, "Print1", QStringLiteral("Print"));
 
   Download1 = addItem(PgcMainMenu, "Download1", QStringLiteral("Download"));
@@ -386,8 +387,8 @@ void TPgcForm::buildMenu() {
 
   // Their windows and handlers come with the link, download, parameter,
   // service and print work; until then the commands are offered disabled.
-  for (QAction* a :
-       {FromFile1, FromQuelm1, Download1, ComPort1, ReaderParameterTable1, DosimeterparameterTable1})
+  for (QAction* a : {FromFile1, FromQuelm1, Download1, ComPort1, ReaderParameterTable1,
+                     DosimeterparameterTable1, DoseArchive1})
     a->setEnabled(false);
 }
 

@@ -67,6 +67,7 @@ class TPgcForm : public QMainWindow {
   QAction* FromQuelm1;
   QMenu* Export1;
   QAction* DataBlocktoTextFile1;
+  QAction* DoseArchive1;  // "Dose archive"
   QAction* Print1;
   QAction* Download1;
   QMenu* Options1;

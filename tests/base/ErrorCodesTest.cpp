@@ -78,7 +78,8 @@ TEST(ResultCodes, EachCodeHasOneRowAndTheNamesAreTheTablesCodes) {
   const std::pair<int, int> names[] = {{kErrBlockNotFound, -1},     {kErrFileOpen, -107},
                                        {kErrSourceFile, -214},      {kErrReaderRefused, -210},
                                        {kErrExchangeRunning, -215}, {kErrUserCancelled, -100},
-                                       {kErrArchiveOpen, -300},     {kErrArchiveFaults, -311}};
+                                       {kErrArchiveOpen, -300},     {kErrArchiveFaults, -311},
+                                       {kErrArchiveNoPerson, -312}, {kErrArchiveImportRunning, -313}};
   for (const auto& [name, code] : names) {
     EXPECT_EQ(name, code);
     EXPECT_TRUE(seen.count(code)) << code;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -11,6 +12,7 @@
 
 #include "CliDriver.h"
 #include "Golden.h"
+#include "PdfText.h"
 #include "TestEnv.h"
 #include "base/IniFile.h"
 #include "sample-data/SampleData.h"
@@ -52,6 +54,13 @@ TEST_F(CliArchiveTest, WrongCommandLinesAreUsageErrors) {
       {{"archive", "totals", "--at", "tomorrow"}, "--at takes"},
       {{"archive", "alerts", "--level", "0"}, "--level takes a dose"},
       {{"archive", "--db", "mysql://x/y", "check"}, "neither a file nor"},
+      {{"archive", "report", "--period", "2024Q3", "--pdf", "r.pdf"},
+       "choose one of --person NAME and --all"},
+      {{"archive", "report", "--all", "--person", "A", "--period", "2024", "--pdf", "r.pdf"},
+       "choose one of"},
+      {{"archive", "report", "--all", "--pdf", "r.pdf"}, "--period 2026Q3 or --period 2026 is needed"},
+      {{"archive", "report", "--all", "--period", "2024Q5", "--pdf", "r.pdf"}, "--period takes a quarter"},
+      {{"archive", "report", "--all", "--period", "2024"}, "--pdf OUT.pdf is needed"},
       {{"download", "--from-file", "src.dat", "--out", "x", "--no-archive", "--db", "a.sqlite"},
        "--no-archive"},
   };
@@ -170,6 +179,50 @@ TEST_F(CliArchiveTest, ADownloadArchivesWhatItWroteAndAFailingArchiveKeepsTheDat
   EXPECT_TRUE(failing.err.contains("Dose archive cannot be opened (-300)")) << failing.err.toStdString();
   EXPECT_TRUE(failing.err.contains("the data file is kept"));
   EXPECT_EQ(quelm::test::ReadFile("kept.dat").size(), 14 * 512);
+}
+
+// The real program: it makes its GUI application for the report alone,
+// on the offscreen platform, whatever display there is or is not.
+TEST_F(CliArchiveTest, TheProgramPrintsAQuartersReportAndTheServiceSummaryAsPdf) {
+  ASSERT_EQ(archive({"import", "src.dat"}).code, 0);
+  // The first block's dosimeter is Alice's; its quarter is the report's.
+  const QStringList first = runCli({"csv", "src.dat"}).out.split("\r\n")[1].split(',');
+  const QString dosimeter = first[2], year = first[1].left(4);
+  const QString quarter = year + "Q" + QString::number((first[1].mid(5, 2).toInt() - 1) / 3 + 1);
+  ASSERT_EQ(archive({"assign", dosimeter, "Alice", "--from", "2000-01-01"}).code, 0);
+  const struct {
+    QStringList args;
+    int code;
+    const char* out;
+  } cases[] = {
+      {{"--person", "Alice", "--period", quarter, "--pdf", "alice.pdf"}, 0, "alice.pdf: 1 pages, "},
+      {{"--all", "--period", year, "--pdf", "all.pdf"}, 0, "all.pdf: 1 pages, 1 rows"},
+      {{"--person", "Nobody", "--period", quarter, "--pdf", "nobody.pdf"}, 1, ""},
+  };
+  for (const auto& c : cases) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("DISPLAY"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(QUELM_CLI), QStringList{"archive", "--db", db, "report"} + c.args);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), c.code) << err.toStdString();
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_TRUE(*c.out ? out.startsWith(QLatin1String(c.out)) : out.isEmpty()) << out.toStdString();
+    EXPECT_EQ(err.contains("Dose archive holds no person of that name"), c.code != 0) << err.toStdString();
+  }
+  const QString alice = quelm::test::PdfText(dir.filePath("alice.pdf"));
+  for (const QString& expected :
+       {QString("Person: Alice"), "Period: " + quarter, dosimeter, QString("Year-to-date")})
+    EXPECT_TRUE(alice.contains(expected)) << expected.toStdString();
+  EXPECT_TRUE(quelm::test::PdfText(dir.filePath("all.pdf")).contains("Service summary"));
+  EXPECT_FALSE(QFile::exists(dir.filePath("nobody.pdf"))) << "no report, no file";
+  // In process there is no GUI application: the report says so and fails.
+  const auto r = archive({"report", "--all", "--period", "2006", "--pdf", "x.pdf"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains("graphics")) << r.err.toStdString();
 }
 
 }  // namespace

@@ -5,19 +5,29 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
+#include <cstring>
 #include <stdexcept>
 
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
 #include "archive/Archive.h"
+#include "archive/ArchiveForm.h"
+#include "archive/ArchiveText.h"
 #include "base/Config.h"
 #include "base/Diag.h"
 #include "base/IniFile.h"
+#include "evaluation/BlockFormat.h"
+#include "evaluation/DetailModel.h"
+#include "evaluation/DoseChain.h"
 #include "link/COMPort.h"
+#include "link/OptionsForm.h"
 #include "measurement/DownLoadForm.h"
 #include "sample-data/SampleData.h"
 #include "service/SrvForm.h"
@@ -103,6 +113,13 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
     EXPECT_TRUE(PgcForm->Download1->isEnabled());
     PgcForm->Download1->trigger();
     EXPECT_TRUE(DownLoadForm && DownLoadForm->isVisible());
+    // "File" > "Dose archive" and the download window's button show the archive.
+    EXPECT_TRUE(PgcForm->DoseArchive1->isEnabled());
+    PgcForm->DoseArchive1->trigger();
+    EXPECT_TRUE(ArchiveForm && ArchiveForm->isVisible());
+    ArchiveForm->hide();
+    DownLoadForm->ArchiveButton->click();
+    EXPECT_TRUE(ArchiveForm->isVisible());
     PgcForm->setEnabled(false);
     if (DownLoadForm) DownLoadForm->close();
     EXPECT_TRUE(PgcForm->isEnabled());
@@ -116,10 +133,10 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
   });
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(prompter_.messages.empty());
-  const QStringList order = {"TPgcForm",   "TIoForm",      "TBptSubForm",  "TDptForm",
-                             "TAboutForm", "TRSDebugForm", "TOptionsForm", "TDownLoadForm",
-                             "TSrvForm",   "TLUTListForm", "TTypeForm",    "TTSnForm",
-                             "TSNForm",    "TAppendForm",  "TSwUpdate",    "TErrMaskForm"};
+  const QStringList order = {"TPgcForm",     "TIoForm",      "TBptSubForm",   "TDptForm",    "TAboutForm",
+                             "TRSDebugForm", "TOptionsForm", "TDownLoadForm", "TSrvForm",    "TLUTListForm",
+                             "TTypeForm",    "TTSnForm",     "TSNForm",       "TAppendForm", "TSwUpdate",
+                             "TErrMaskForm", "TArchiveForm"};
   EXPECT_EQ(created, order);
   QStringList reversed(order.rbegin(), order.rend());
   EXPECT_EQ(destroyed, reversed);
@@ -212,6 +229,68 @@ TEST_F(ApplicationTest, AWindowDownloadIsArchivedUnlessTheConfigurationFileSwitc
     ASSERT_EQ(archive->check(&report), 0);
     EXPECT_EQ(report.readouts, 5);
   }
+}
+
+TEST_F(ApplicationTest, NewHighDosesOfAWindowDownloadAreNamedInOneMessage) {
+  quelm::test::WorkDirScope workDir(dir_);
+  const std::vector<BlockRecord> blocks = MakeSampleBlocks({6, 4, 0});
+  quelm::test::WriteBlocks(dir_, "src.dat", blocks);
+  const double level = BlockDose(blocks[2]).value();
+  int high = 0;
+  for (const BlockRecord& b : blocks) high += BlockDose(b).value_or(0) >= level;
+  const QString db = dir_.filePath(QStringLiteral("a.sqlite"));
+  {
+    quelm::IniFile ini(quelm::configFilePath());
+    ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("Database"), db);
+    ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("NotificationLevel"),
+                    QString::number(level, 'g', 17));
+    ASSERT_TRUE(ini.UpdateFile());
+    quelm::ArchiveLocation location;
+    QString error;
+    quelm::ParseArchiveLocation(db, &location, &error);
+    int code = 0;
+    auto archive = quelm::DoseArchive::open(location, {}, &code, &error);
+    ASSERT_EQ(
+        archive->assign(
+            {IdentifierText(blocks[2].BulbID), "Alice", *quelm::ParseArchiveTime("2000-01-01", false), {}}),
+        0);
+  }
+  TDownLoadForm form;
+  quelm::ConnectDownloadArchive(form);
+  for (int round = 0; round < 2; ++round) {
+    form.FileRadioButton->click();
+    form.Job.skimSource(QStringLiteral("src.dat"));
+    form.DownLoadFileNameEdit->setText(QStringLiteral("out%1").arg(round));
+    form.StartButtonClick();
+    // The second time nothing is new: no notice.
+    ASSERT_EQ(prompter_.messages.size(), round == 0 ? 2u : 1u) << prompter_.texts().join('\n').toStdString();
+    if (round == 0) {
+      const QString notice = prompter_.messages[1].text;
+      EXPECT_EQ(prompter_.messages[1].title, QStringLiteral("High dose"));
+      EXPECT_EQ(notice.count('\n'), high) << notice.toStdString();
+      EXPECT_TRUE(notice.contains(IdentifierText(blocks[2].BulbID) + QStringLiteral(" (Alice): ")))
+          << notice.toStdString();
+      EXPECT_TRUE(notice.contains(quelm::DoseText(level))) << notice.toStdString();
+    }
+    prompter_.clear();
+  }
+}
+
+TEST_F(ApplicationTest, AnArchivedReadOutOpensInTheMainWindowsDetailView) {
+  TPgcForm main;
+  TIoForm io;
+  TDownLoadForm download;
+  TOptionsForm options(io.Link.COMPortDrv, quelm::SavedPortChoiceOf(main));
+  TArchiveForm archive(quelm::ArchiveSettings{});
+  quelm::ConnectArchiveWindow(main, archive, download, options);
+  const BlockRecord record = MakeSampleBlocks({3, 8, 40})[1];
+  archive.ShowRecord(QByteArray(reinterpret_cast<const char*>(&record), sizeof record));
+  ASSERT_TRUE(main.Detail().BlockShown());
+  EXPECT_EQ(std::memcmp(&main.Detail().ShownRecord(), &record, sizeof record), 0);
+  EXPECT_EQ(main.BlockNumberDatLabel->text(), QStringLiteral("41"));
+  EXPECT_EQ(main.PageControl->currentWidget(), main.ChartTabSheet);
+  EXPECT_TRUE(main.Chart->isEnabled()) << "the chart commands work on it";
+  EXPECT_TRUE(prompter_.messages.empty());
 }
 
 }  // namespace

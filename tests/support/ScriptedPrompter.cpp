@@ -34,6 +34,11 @@ StandardButton ScriptedPrompter::message(const MessageRequest& r) {
 
 std::optional<QString> ScriptedPrompter::openFile(const FileRequest& r) { return saveFile(r); }
 
+QStringList ScriptedPrompter::openFiles(const FileRequest& r) {
+  const std::optional<QString> answer = saveFile(r);
+  return answer ? answer->split(QLatin1Char('\n')) : QStringList{};
+}
+
 std::optional<QString> ScriptedPrompter::saveFile(const FileRequest& r) {
   fileRequests.push_back(r);
   if (fileAnswers.empty()) return std::nullopt;

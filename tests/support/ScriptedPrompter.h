@@ -35,7 +35,8 @@ class ScriptedPrompter final : public Prompter {
   // button, else its first button.
   std::deque<StandardButton> answers;
   // Answers for open and save dialogs, in order; nullopt cancels. When
-  // exhausted, dialogs are cancelled.
+  // exhausted, dialogs are cancelled. A dialog for several files takes one
+  // answer with a name per line.
   std::deque<std::optional<QString>> fileAnswers;
   // Handlers for modal windows by objectName; they may work the window and
   // return its modal result. A window without handler returns mrCancel.
@@ -54,6 +55,7 @@ class ScriptedPrompter final : public Prompter {
   StandardButton message(const MessageRequest& request) override;
   std::optional<QString> openFile(const FileRequest& request) override;
   std::optional<QString> saveFile(const FileRequest& request) override;
+  QStringList openFiles(const FileRequest& request) override;
   int runModal(QObject& window) override;
 };
 

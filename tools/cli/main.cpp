@@ -3,17 +3,44 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "Cli.h"
 #include "base/Config.h"
 #include "base/UserLocale.h"
 
+namespace {
+// Only a printed report paints text, which needs fonts and so a GUI
+// application; it runs on the offscreen platform, and every other command
+// stays free of any display.
+bool paintsReport(int argc, char** argv) {
+  if (argc < 2 || std::strcmp(argv[1], "archive") != 0) return false;
+  for (int i = 2; i < argc; ++i)
+    if (std::strcmp(argv[i], "report") == 0) return true;
+  return false;
+}
+}  // namespace
+
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
+  std::unique_ptr<QCoreApplication> application;
+  if (paintsReport(argc, argv)) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The offscreen platform asks for a runtime folder a cron job has no
+    // use for; its complaint is no failure of the report.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+      if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
+        return;
+      std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+    });
+    application = std::make_unique<QGuiApplication>(argc, argv);
+  } else {
+    application = std::make_unique<QCoreApplication>(argc, argv);
+  }
   // The window's regional settings: the same texts as the window, in lists and files.
   quelm::setUserLocale(quelm::systemUserLocale());
   QTextStream out(stdout);

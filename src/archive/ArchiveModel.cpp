@@ -1,0 +1,468 @@
+#include "archive/ArchiveModel.h"
+
+#include <QFileInfo>
+#include <QThread>
+#include <algorithm>
+
+#include "archive/ArchiveText.h"
+#include "base/ErrorCodes.h"
+#include "base/UserLocale.h"
+#include "evaluation/BlockFormat.h"
+#include "measurement/BlockRecord.h"
+
+namespace quelm {
+
+const ArchiveColumn kArchiveColumns[kArchiveColumnCount] = {
+    {"Read-out time", false}, {"Reader", false}, {"Block", true},     {"Dosimeter", false},
+    {"Person", false},        {"Dose", true},    {"Dose rate", true}, {"Exposure", true},
+    {"Error flags", false},   {"Remark", false},
+};
+
+std::optional<QDate> ParseUserDate(const QString& text) {
+  const QString t = text.trimmed();
+  QDate date = QDate::fromString(t, userLocale().shortDateFormat);
+  if (!date.isValid()) date = QDate::fromString(t, Qt::ISODate);
+  return date.isValid() ? std::optional<QDate>(date) : std::nullopt;
+}
+
+QString ArchiveEntry::text() const { return kind == Person ? name : QStringLiteral("Dosimeter ") + name; }
+
+ArchiveModel::ArchiveModel(const ArchiveSettings& settings)
+    : clock(ArchiveNow), settings_(settings), home_(std::make_unique<QObject>()) {}
+
+ArchiveModel::~ArchiveModel() {
+  // The import's transaction ends (committed or not) before its connection goes.
+  if (worker_) {
+    worker_->wait();
+    delete worker_;
+  }
+}
+
+void ArchiveModel::changed() {
+  if (onChanged) onChanged();
+}
+
+int ArchiveModel::fail(int code, const QString& detail) {
+  if (onFailure) onFailure({code, detail});
+  return code;
+}
+
+int ArchiveModel::open() {
+  archive_.reset();
+  all_.clear();
+  shown_.clear();
+  chosen_.reset();
+  periods_.clear();
+  rows_.clear();
+  chart_ = {};
+  totals_ = {};
+  QString detail;
+  int rc = ParseArchiveLocation(settings_.database, &where_, &detail);
+  if (rc == kOk) {
+    location_ = where_.displayText();
+    archive_ = DoseArchive::open(where_, ArchiveOptions{}, &rc, &detail);
+  } else {
+    location_ = settings_.database;
+  }
+  if (rc == kOk) rc = refreshEntries();
+  changed();
+  return rc ? fail(rc, location_ + QStringLiteral(": ") + detail) : kOk;
+}
+
+int ArchiveModel::reopen(const ArchiveSettings& settings) {
+  if (import_.running) return fail(kErrArchiveImportRunning, location_);
+  settings_ = settings;
+  return open();
+}
+
+int ArchiveModel::refreshEntries() {
+  if (!archive_) return kOk;
+  QStringList persons, dosimeters;
+  if (const int rc = archive_->persons(&persons)) return rc;
+  if (const int rc = archive_->dosimeters(&dosimeters)) return rc;
+  all_.clear();
+  for (const QString& p : persons) all_.push_back({ArchiveEntry::Person, p});
+  for (const QString& d : dosimeters) all_.push_back({ArchiveEntry::Dosimeter, d});
+  setSearch(search_);
+  return kOk;
+}
+
+void ArchiveModel::setSearch(const QString& text) {
+  search_ = text;
+  shown_.clear();
+  const QString wanted = text.trimmed();
+  for (const ArchiveEntry& e : all_)
+    if (e.text().contains(wanted, Qt::CaseInsensitive)) shown_.push_back(e);
+  ++listSerial_;
+  changed();
+}
+
+int ArchiveModel::choose(int index) {
+  if (index < 0 || index >= static_cast<int>(shown_.size())) {
+    chosen_.reset();
+  } else {
+    chosen_ = shown_[static_cast<size_t>(index)];
+  }
+  selectedPeriod_ = -1;
+  selectedRow_ = -1;
+  const int rc = refreshChosen();
+  changed();
+  return rc ? fail(rc, archive_ ? archive_->errorDetail() : QString()) : kOk;
+}
+
+int ArchiveModel::chooseByName(ArchiveEntry::Kind kind, const QString& name) {
+  for (size_t i = 0; i < shown_.size(); ++i)
+    if (shown_[i].kind == kind && shown_[i].name == name) return choose(static_cast<int>(i));
+  return choose(-1);
+}
+
+int ArchiveModel::refreshChosen() {
+  ++listSerial_;
+  periods_.clear();
+  rows_.clear();
+  chartRecords_.clear();
+  chart_ = {};
+  totals_ = {};
+  totals_.annualLimit = settings_.annualLimit;
+  if (!archive_ || !chosen_) return kOk;
+  DoseArchive& a = *archive_;
+  const bool person = chosen_->kind == ArchiveEntry::Person;
+  HistoryQuery query;
+  (person ? query.person : query.dosimeter) = chosen_->name;
+  query.from = from_;
+  query.to = to_;
+  if (const int rc =
+          person ? a.personPeriods(chosen_->name, &periods_) : a.wearPeriods(chosen_->name, &periods_))
+    return rc;
+  std::vector<ReadoutRow> conflicts;
+  if (const int rc = a.history(query, &rows_)) return rc;
+  if (const int rc = a.conflicts(query, &conflicts)) return rc;
+  double before = 0;
+  if (!rows_.empty() && !rows_.front().readoutTime.isEmpty())
+    if (const int rc = YearDoseBefore(a, query.person, query.dosimeter,
+                                      *ParseArchiveTime(rows_.front().readoutTime, false), &before))
+      return rc;
+  chart_ = MakeDoseChart(rows_, settings_.annualLimit, settings_.notificationLevel, std::nullopt, before);
+  // The points name their read-out in time order; the list may be sorted otherwise.
+  chartRecords_.clear();
+  for (const DoseChartPoint& p : chart_.points)
+    chartRecords_.push_back(rows_[static_cast<size_t>(p.row)].record);
+  rows_.insert(rows_.end(), conflicts.begin(), conflicts.end());
+  totals_.at = clock ? clock() : ArchiveNow();
+  if (person) {
+    std::vector<PersonTotals> t;
+    if (const int rc = a.totals(chosen_->name, totals_.at, &t)) return rc;
+    if (!t.empty()) totals_.totals = t.front();
+  } else if (const int rc = a.dosimeterTotals(chosen_->name, totals_.at, &totals_.totals)) {
+    return rc;
+  }
+  totals_.share = AnnualLimitShare(totals_.totals.yearToDate, settings_.annualLimit);
+  sortRows();
+  return kOk;
+}
+
+void ArchiveModel::selectPeriod(int index) {
+  selectedPeriod_ = index >= 0 && index < static_cast<int>(periods_.size()) ? index : -1;
+  changed();
+}
+
+bool ArchiveModel::setRange(const QString& fromText, const QString& toText) {
+  const auto parse = [](const QString& text, bool upper, std::optional<QDateTime>* out) {
+    const QString t = text.trimmed();
+    if (t.isEmpty()) {
+      out->reset();
+      return true;
+    }
+    const std::optional<QDate> date = ParseUserDate(t);
+    if (!date) return false;
+    *out = QDateTime(*date, upper ? QTime(23, 59) : QTime(0, 0), Qt::UTC);
+    return true;
+  };
+  std::optional<QDateTime> from, to;
+  if (!parse(fromText, false, &from) || !parse(toText, true, &to)) return false;
+  from_ = from;
+  to_ = to;
+  selectedRow_ = -1;
+  if (const int rc = refreshChosen()) fail(rc, archive_->errorDetail());
+  changed();
+  return true;
+}
+
+QString ArchiveModel::cellText(int row, int column) const {
+  const ReadoutRow& r = rows_[static_cast<size_t>(row)];
+  switch (column) {
+    case kColTime:
+      return LocalTimeText(r.readoutTime);
+    case kColReader:
+      return r.deviceId;
+    case kColBlock:
+      return QString::number(r.blockNumber);
+    case kColDosimeter:
+      return r.dosimeter;
+    case kColPerson:
+      return r.person;
+    case kColDose:
+      return DoseText(r.doseUsv);
+    case kColDoseRate:
+      return r.doseRate ? DoseText(*r.doseRate) + QStringLiteral("/h") : QString();
+    case kColExposure:
+      return r.exposureH ? withUserDecimal(QString::number(*r.exposureH, 'f', 1)) + QStringLiteral(" h")
+                         : QString();
+    case kColErrors:
+      return r.errorCodes ? FormatErrorCodes(static_cast<uint8_t>(r.errorCodes)).trimmed()
+                          : QStringLiteral("OK");
+    case kColRemark:
+      if (r.conflict) return QStringLiteral("Conflict: other bytes, not counted");
+      return rowHigh(row) ? QStringLiteral("High dose") : QString();
+  }
+  return QString();
+}
+
+bool ArchiveModel::rowHigh(int row) const {
+  const ReadoutRow& r = rows_[static_cast<size_t>(row)];
+  return !r.conflict && r.doseUsv && *r.doseUsv >= settings_.notificationLevel;
+}
+
+void ArchiveModel::sortBy(int column, bool descending) {
+  if (column < 0 || column >= kArchiveColumnCount) return;
+  sortColumn_ = column;
+  descending_ = descending;
+  sortRows();
+  selectedRow_ = -1;
+  changed();
+}
+
+void ArchiveModel::sortRows() {
+  const auto number = [](const std::optional<double>& v) { return v.value_or(-1.0); };
+  const int column = sortColumn_;
+  const auto less = [&](const ReadoutRow& a, const ReadoutRow& b) {
+    switch (column) {
+      case kColReader:
+        return a.deviceId < b.deviceId;
+      case kColBlock:
+        return a.blockNumber < b.blockNumber;
+      case kColDosimeter:
+        return a.dosimeter < b.dosimeter;
+      case kColPerson:
+        return a.person < b.person;
+      case kColDose:
+        return number(a.doseUsv) < number(b.doseUsv);
+      case kColDoseRate:
+        return number(a.doseRate) < number(b.doseRate);
+      case kColExposure:
+        return number(a.exposureH) < number(b.exposureH);
+      case kColErrors:
+        return a.errorCodes < b.errorCodes;
+      case kColRemark:
+        return a.conflict < b.conflict;
+      default:
+        // Read-outs without a time after those with one, as the archive lists them.
+        if (a.readoutTime.isEmpty() != b.readoutTime.isEmpty()) return b.readoutTime.isEmpty();
+        return a.readoutTime < b.readoutTime;
+    }
+  };
+  std::stable_sort(rows_.begin(), rows_.end(), [&](const ReadoutRow& a, const ReadoutRow& b) {
+    return descending_ ? less(b, a) : less(a, b);
+  });
+  ++listSerial_;
+}
+
+void ArchiveModel::selectRow(int row) {
+  selectedRow_ = row >= 0 && row < static_cast<int>(rows_.size()) ? row : -1;
+  changed();
+}
+
+ArchiveActions ArchiveModel::actions() const {
+  ArchiveActions a;
+  const bool open = archive_ != nullptr;
+  const bool writing = import_.running;
+  a.assign = open && !writing;
+  a.endPeriod = a.assign && selectedPeriod_ >= 0;
+  a.import = open && !writing;
+  a.personReport = open && chosen_ && chosen_->kind == ArchiveEntry::Person;
+  a.summaryReport = open;
+  a.showReadout = selectedRow_ >= 0;
+  return a;
+}
+
+int ArchiveModel::assign() {
+  if (!actions().assign || !askAssignment) return kOk;
+  WearPeriod proposal;
+  if (chosen_) (chosen_->kind == ArchiveEntry::Person ? proposal.person : proposal.dosimeter) = chosen_->name;
+  const QDateTime now = clock ? clock() : ArchiveNow();
+  proposal.from = QDateTime(now.date(), QTime(0, 0), Qt::UTC);
+  const std::optional<WearPeriod> period = askAssignment(proposal);
+  if (!period) return kOk;
+  if (const int rc = archive_->assign(*period)) return fail(rc, archive_->errorDetail());
+  refreshEntries();
+  // The new period shows under whom it was given to.
+  if (!chosen_)
+    chooseByName(ArchiveEntry::Person, period->person.trimmed());
+  else
+    choose(static_cast<int>(std::find_if(shown_.begin(), shown_.end(),
+                                         [&](const ArchiveEntry& e) {
+                                           return e.kind == chosen_->kind && e.name == chosen_->name;
+                                         }) -
+                            shown_.begin()));
+  return kOk;
+}
+
+int ArchiveModel::endPeriod() {
+  if (!actions().endPeriod || !askPeriodEnd) return kOk;
+  WearPeriod period = periods_[static_cast<size_t>(selectedPeriod_)];
+  const std::optional<QDateTime> end = askPeriodEnd(period);
+  if (!end) return kOk;
+  period.to = QDateTime(end->date(), QTime(23, 59), Qt::UTC);
+  if (*period.to < period.from)
+    return fail(kErrArchiveQuery, QStringLiteral("the period of %1 starts on %2; it cannot end before")
+                                      .arg(period.dosimeter, LocalDateText(period.from)));
+  if (const int rc = archive_->assign(period)) return fail(rc, archive_->errorDetail());
+  const int keep = selectedPeriod_;
+  refreshChosen();
+  selectedPeriod_ = keep < static_cast<int>(periods_.size()) ? keep : -1;
+  changed();
+  return kOk;
+}
+
+int ArchiveModel::showReadout(int row) {
+  if (row < 0) row = selectedRow_;
+  if (row < 0 || row >= static_cast<int>(rows_.size())) return kOk;
+  return show(rows_[static_cast<size_t>(row)].record);
+}
+
+int ArchiveModel::showChartPoint(int point) {
+  if (point < 0 || point >= static_cast<int>(chartRecords_.size())) return kOk;
+  return show(chartRecords_[static_cast<size_t>(point)]);
+}
+
+int ArchiveModel::show(const QByteArray& record) {
+  if (!showRecord) return kOk;
+  if (record.size() != static_cast<qsizetype>(sizeof(BlockRecord)))
+    return fail(kErrArchiveQuery,
+                QStringLiteral("the archived record holds %1 bytes, not 512").arg(record.size()));
+  showRecord(record);
+  return kOk;
+}
+
+QStringList ArchiveModel::reportPeriods() const {
+  const QDateTime now = clock ? clock() : ArchiveNow();
+  QStringList periods;
+  QDateTime q = QuarterStart(now);
+  for (int i = 0; i < 8; ++i, q = q.addMonths(-3)) periods << QuarterOf(q).label;
+  for (int i = 0; i < 3; ++i) periods << QString::number(now.date().year() - i);
+  return periods;
+}
+
+int ArchiveModel::buildReport(bool summary, const QString& periodText, ReportDocument* document,
+                              QString* detail) {
+  detail->clear();
+  if (!archive_) return kErrArchiveOpen;
+  const std::optional<ReportPeriod> period = ParseReportPeriod(periodText);
+  if (!period) {
+    *detail = QStringLiteral("a period reads 2026Q3 or 2026, not \"%1\"").arg(periodText);
+    return kErrArchiveQuery;
+  }
+  const QDateTime printed = clock ? clock() : ArchiveNow();
+  int rc = kOk;
+  if (summary) {
+    rc = BuildSummaryReport(*archive_, *period, settings_, printed, document);
+  } else if (chosen_ && chosen_->kind == ArchiveEntry::Person) {
+    rc = BuildPersonReport(*archive_, chosen_->name, *period, settings_, printed, document);
+  } else {
+    *detail = QStringLiteral("choose a person first");
+    return kErrArchiveNoPerson;
+  }
+  if (rc) *detail = archive_->errorDetail();
+  return rc;
+}
+
+// --- Import ------------------------------------------------------------------
+
+int ArchiveModel::startImport() {
+  if (import_.running) return fail(kErrArchiveImportRunning, location_);
+  if (!actions().import || !chooseImportFiles) return kOk;
+  const QStringList files = chooseImportFiles();
+  if (files.isEmpty()) return kOk;
+  import_ = {};
+  import_.running = true;
+  import_.files = static_cast<int>(files.size());
+  for (const QString& f : files) import_.total += static_cast<int>(QFileInfo(f).size() / sizeof(BlockRecord));
+  if (worker_) {
+    worker_->wait();
+    delete worker_;
+  }
+  QObject* home = home_.get();
+  const ArchiveLocation where = where_;
+  const double level = settings_.notificationLevel;
+  // The worker's own connection: a database connection belongs to the
+  // thread that opened it.
+  worker_ = QThread::create([this, home, where, files, level] {
+    const auto post = [home](std::function<void()> f) {
+      QMetaObject::invokeMethod(home, std::move(f), Qt::QueuedConnection);
+    };
+    int code = kOk;
+    QString detail;
+    auto archive = DoseArchive::open(where, ArchiveOptions{}, &code, &detail);
+    if (!archive) {
+      post([this, code, detail] { importFinished(code, detail); });
+      return;
+    }
+    int before = 0;
+    // As the command line does: a file that fails leaves the others archived.
+    int firstFailure = kOk;
+    QStringList failures;
+    for (const QString& file : files) {
+      const int base = before;
+      archive->onRecordImported = [&post, this, base](int done) {
+        // Every 32nd record is enough for a bar; the event queue stays short.
+        if (done % 32 == 0) post([this, n = base + done] { importStep(n); });
+      };
+      ImportResult result;
+      const int rc = archive->importFile(file, &result, level);
+      if (rc == kOk || rc == kErrFileRead) {
+        QString line = ImportLine(file, result);
+        for (const ReadoutFields& f : result.conflicting) line += QLatin1Char('\n') + ConflictLine(file, f);
+        post([this, line] { importFileDone(line); });
+      }
+      if (rc) {
+        if (!firstFailure) firstFailure = rc;
+        failures << (archive->errorDetail().isEmpty() ? file : archive->errorDetail());
+      }
+      before += static_cast<int>(QFileInfo(file).size() / sizeof(BlockRecord));
+      post([this, n = before] { importStep(n); });
+    }
+    post([this, firstFailure, detail = failures.join(QStringLiteral("; "))] {
+      importFinished(firstFailure, detail);
+    });
+  });
+  worker_->start();
+  changed();
+  return kOk;
+}
+
+void ArchiveModel::importStep(int done) {
+  import_.done = std::min(done, import_.total);
+  changed();
+}
+
+void ArchiveModel::importFileDone(const QString& line) {
+  import_.lines << line;
+  import_.file = std::min(import_.file + 1, import_.files);
+  changed();
+}
+
+void ArchiveModel::importFinished(int code, const QString& detail) {
+  import_.running = false;
+  import_.done = import_.total;
+  if (worker_) {
+    worker_->wait();
+    delete worker_;
+    worker_ = nullptr;
+  }
+  refreshEntries();
+  refreshChosen();
+  changed();
+  if (code) fail(code, detail);
+}
+
+}  // namespace quelm

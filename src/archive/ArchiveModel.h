@@ -1,0 +1,215 @@
+#pragma once
+// The dose archive window as a core object, free of widgets: the archive in
+// use, the searchable list of persons and dosimeters, the chosen one with
+// its wear periods, its read-outs (date range, sort order, conflicts beside
+// them, high doses marked), its totals and chart, the import of data files
+// with its progress, and which actions may be used. Every figure comes from
+// a call of the archive core; the window paints what this holds and
+// forwards clicks, decisions are asked through callbacks, failures are
+// result codes with the database's detail.
+//
+// Imports run on a worker thread with a connection of their own, so the
+// window stays responsive; one import at a time.
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "archive/Archive.h"
+#include "archive/ArchiveLocation.h"
+#include "archive/ArchiveReport.h"
+
+class QThread;
+
+namespace quelm {
+
+// A date as the user writes it: their date format, or YYYY-MM-DD.
+std::optional<QDate> ParseUserDate(const QString& text);
+
+struct ArchiveEntry {
+  enum Kind { Person, Dosimeter };
+  Kind kind = Person;
+  QString name;
+  // As the list shows it: "Alice Smith", "Dosimeter A0017".
+  QString text() const;
+};
+
+// The read-out list's columns: title and whether it holds numbers.
+struct ArchiveColumn {
+  const char* title;
+  bool right;
+};
+enum ArchiveColumnId : int {
+  kColTime,
+  kColReader,
+  kColBlock,
+  kColDosimeter,
+  kColPerson,
+  kColDose,
+  kColDoseRate,
+  kColExposure,
+  kColErrors,
+  kColRemark,
+  kArchiveColumnCount
+};
+extern const ArchiveColumn kArchiveColumns[kArchiveColumnCount];
+
+// A failure (code and what the database or the rule said) or nothing.
+struct ArchiveOutcome {
+  int code = 0;
+  QString detail;
+};
+
+struct ArchiveActions {
+  bool assign = false;
+  bool endPeriod = false;  // a wear period is selected
+  bool import = false;
+  bool personReport = false;  // a person is chosen
+  bool summaryReport = false;
+  bool showReadout = false;  // a read-out is selected
+};
+
+struct ArchiveImportProgress {
+  bool running = false;
+  int files = 0;
+  int file = 0;       // the one being imported, from 1
+  int done = 0;       // records of all files so far
+  int total = 0;      // records of all files
+  QStringList lines;  // "FILE: N added, ..." as each file ends
+};
+
+struct ArchiveTotalsView {
+  QDateTime at;
+  PersonTotals totals;
+  double annualLimit = 0;
+  double share = 0;  // percent of the annual limit
+};
+
+class ArchiveModel {
+ public:
+  explicit ArchiveModel(const ArchiveSettings& settings);
+  ~ArchiveModel();
+  ArchiveModel(const ArchiveModel&) = delete;
+  ArchiveModel& operator=(const ArchiveModel&) = delete;
+
+  // The state changed: paint it.
+  std::function<void()> onChanged;
+  // A failure to show (its message from the code table, and the detail).
+  std::function<void(const ArchiveOutcome&)> onFailure;
+  // --- Decisions
+  // Data files to import; empty: none.
+  std::function<QStringList()> chooseImportFiles;
+  // The period to assign, from the proposal; nothing: cancelled.
+  std::function<std::optional<WearPeriod>(const WearPeriod& proposal)> askAssignment;
+  // The last day of the period; nothing: cancelled.
+  std::function<std::optional<QDateTime>(const WearPeriod& period)> askPeriodEnd;
+  // Shows an archived record in the main window's detail view.
+  std::function<void(const QByteArray& record)> showRecord;
+  // "Now" for the totals (tests fix it).
+  std::function<QDateTime()> clock;
+
+  // Opens the archive the settings name, and lists it. kOk or the code.
+  int open();
+  // Another archive (the options window changed it): opened at once.
+  int reopen(const ArchiveSettings& settings);
+  // The settings for the next open().
+  void setSettings(const ArchiveSettings& settings) { settings_ = settings; }
+  bool isOpen() const { return archive_ != nullptr; }
+  // The database in use as messages name it (path or server, no password).
+  const QString& location() const { return location_; }
+  const ArchiveSettings& settings() const { return settings_; }
+
+  // --- Persons and dosimeters
+  void setSearch(const QString& text);
+  const QString& search() const { return search_; }
+  const std::vector<ArchiveEntry>& entries() const { return shown_; }
+  // An index into entries(), -1 for none.
+  int choose(int index);
+  const std::optional<ArchiveEntry>& chosen() const { return chosen_; }
+  // Chooses the entry of that kind and name, when listed.
+  int chooseByName(ArchiveEntry::Kind kind, const QString& name);
+  // The chosen person's dosimeters, or the chosen dosimeter's wearers.
+  const std::vector<WearPeriod>& periods() const { return periods_; }
+  void selectPeriod(int index);
+  int selectedPeriod() const { return selectedPeriod_; }
+
+  // --- Read-outs
+  // Dates as the user writes them (their date format, or YYYY-MM-DD);
+  // empty: open. A text that is no date is refused (false), nothing changes.
+  bool setRange(const QString& from, const QString& to);
+  const std::optional<QDateTime>& rangeFrom() const { return from_; }
+  const std::optional<QDateTime>& rangeTo() const { return to_; }
+  void sortBy(int column, bool descending);
+  int sortColumn() const { return sortColumn_; }
+  bool sortDescending() const { return descending_; }
+  const std::vector<ReadoutRow>& rows() const { return rows_; }
+  // Counts the changes of the lists (entries, periods, read-outs): a view
+  // refills its lists only when it moved.
+  unsigned listSerial() const { return listSerial_; }
+  QString cellText(int row, int column) const;
+  bool rowHigh(int row) const;
+  void selectRow(int row);
+  int selectedRow() const { return selectedRow_; }
+  const ArchiveTotalsView& totals() const { return totals_; }
+  // One point per read-out with a time and a dose.
+  const DoseChartData& chart() const { return chart_; }
+
+  // --- Actions
+  ArchiveActions actions() const;
+  int assign();
+  int endPeriod();
+  // Asks for files and starts importing them; kErrArchiveImportRunning
+  // while one runs.
+  int startImport();
+  const ArchiveImportProgress& importProgress() const { return import_; }
+  // The selected (or given) read-out into the main window.
+  int showReadout(int row = -1);
+  // The read-out of a point of chart().
+  int showChartPoint(int point);
+
+  // The quarters and years a report may cover, newest first.
+  QStringList reportPeriods() const;
+  // A person's report of the chosen person, or the service summary.
+  int buildReport(bool summary, const QString& periodText, ReportDocument* document, QString* detail);
+
+ private:
+  int fail(int code, const QString& detail);
+  int show(const QByteArray& record);
+  int refreshEntries();
+  int refreshChosen();
+  void sortRows();
+  void changed();
+  void importStep(int done);
+  void importFileDone(const QString& line);
+  void importFinished(int code, const QString& detail);
+
+  ArchiveSettings settings_;
+  std::unique_ptr<DoseArchive> archive_;
+  ArchiveLocation where_;
+  QString location_;
+  QString search_;
+  std::vector<ArchiveEntry> all_, shown_;
+  std::optional<ArchiveEntry> chosen_;
+  std::vector<WearPeriod> periods_;
+  int selectedPeriod_ = -1;
+  std::optional<QDateTime> from_, to_;
+  int sortColumn_ = kColTime;
+  bool descending_ = false;
+  std::vector<ReadoutRow> rows_;
+  int selectedRow_ = -1;
+  unsigned listSerial_ = 0;
+  ArchiveTotalsView totals_;
+  DoseChartData chart_;
+  std::vector<QByteArray> chartRecords_;  // of chart_.points, in their order
+  ArchiveImportProgress import_;
+  QThread* worker_ = nullptr;
+  // Lives on the window's thread: the worker's reports are queued to it.
+  std::unique_ptr<QObject> home_;
+};
+
+}  // namespace quelm

@@ -1,0 +1,220 @@
+#include "archive/ArchiveReport.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "archive/ArchiveText.h"
+#include "base/ErrorCodes.h"
+#include "evaluation/BlockFormat.h"
+
+namespace quelm {
+
+DoseChartData MakeDoseChart(const std::vector<ReadoutRow>& rows, double annualLimit, double notificationLevel,
+                            const std::optional<ReportPeriod>& range, double yearDoseBefore) {
+  DoseChartData c;
+  c.annualLimit = annualLimit;
+  c.notificationLevel = notificationLevel;
+  int year = 0;
+  double cumulative = yearDoseBefore;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const ReadoutRow& r = rows[i];
+    if (r.conflict || !r.doseUsv) continue;
+    const std::optional<QDateTime> time = ParseArchiveTime(r.readoutTime, false);
+    if (!time) continue;
+    // The line starts again each 1 January: the limit is per year.
+    if (year && time->date().year() != year) cumulative = 0;
+    year = time->date().year();
+    cumulative += *r.doseUsv;
+    c.points.push_back({*time, *r.doseUsv, cumulative, *r.doseUsv >= notificationLevel, static_cast<int>(i)});
+    c.doseTop = std::max(c.doseTop, *r.doseUsv);
+    c.cumulativeTop = std::max(c.cumulativeTop, cumulative);
+  }
+  c.cumulativeTop = std::max(c.cumulativeTop, annualLimit);
+  // Some room above the highest bar and the limit line.
+  c.doseTop *= 1.1;
+  c.cumulativeTop *= 1.1;
+  if (range) {
+    c.from = range->from;
+    c.to = range->to;
+  } else if (!c.points.empty()) {
+    c.from = c.points.front().time;
+    c.to = c.points.back().time;
+  }
+  if (c.to <= c.from) c.to = c.from.addDays(1);
+  return c;
+}
+
+std::vector<ReportPage> PaginateReport(const ReportDocument& d) {
+  using namespace report;
+  std::vector<ReportPage> pages;
+  double y = kMargin + kTitleHeight + kLineHeight * static_cast<double>(d.heading.size()) + kGap +
+             kLineHeight * static_cast<double>(d.figures.size()) + kGap + (d.chart ? kChartHeight + kGap : 0);
+  const int rows = static_cast<int>(d.rows.size());
+  const double noteHeight = kGap + kLineHeight;
+  int row = 0;
+  bool notePlaced = d.note.isEmpty();
+  for (int number = 1;; ++number) {
+    ReportPage p;
+    p.number = number;
+    p.heading = number == 1;
+    if (row < rows && kBodyBottom - y >= kHeaderHeight + kRowHeight) {
+      const int fit = static_cast<int>(std::floor((kBodyBottom - y - kHeaderHeight) / kRowHeight));
+      p.firstRow = row;
+      p.rowCount = std::min(rows - row, fit);
+      row += p.rowCount;
+      y += kHeaderHeight + p.rowCount * kRowHeight;
+    } else {
+      p.firstRow = row;
+    }
+    if (row == rows && !notePlaced && kBodyBottom - y >= noteHeight) {
+      p.note = true;
+      notePlaced = true;
+    }
+    pages.push_back(p);
+    if (row == rows && notePlaced) break;
+    y = kMargin;
+  }
+  return pages;
+}
+
+int YearDoseBefore(DoseArchive& archive, const QString& person, const QString& dosimeter,
+                   const QDateTime& time, double* dose) {
+  *dose = 0;
+  const QDateTime before = time.addSecs(-60);
+  if (before.date().year() != time.date().year()) return kOk;
+  PersonTotals t;
+  if (person.isEmpty()) {
+    if (const int rc = archive.dosimeterTotals(dosimeter, before, &t)) return rc;
+  } else {
+    std::vector<PersonTotals> totals;
+    if (const int rc = archive.totals(person, before, &totals)) return rc;
+    if (!totals.empty()) t = totals.front();
+  }
+  *dose = t.yearToDate;
+  return kOk;
+}
+
+QString PageFooter(int page, int pages) { return QStringLiteral("Page %1 of %2").arg(page).arg(pages); }
+
+namespace {
+
+QString printedLine(const QDateTime& at) {
+  return QStringLiteral("Printed ") + LocalTimeText(ArchiveTimeText(at));
+}
+
+QString periodLine(const ReportPeriod& period) {
+  return QStringLiteral("Period: %1, %2 to %3")
+      .arg(period.label, LocalDateText(period.from), LocalDateText(period.to));
+}
+
+QString levelsLine(const ArchiveSettings& s) {
+  return QStringLiteral("Notification level %1 per read-out, annual limit %2")
+      .arg(DoseText(s.notificationLevel), DoseText(s.annualLimit));
+}
+
+}  // namespace
+
+int BuildPersonReport(DoseArchive& archive, const QString& person, const ReportPeriod& period,
+                      const ArchiveSettings& settings, const QDateTime& printedAt, ReportDocument* document) {
+  QStringList names;
+  if (const int rc = archive.persons(&names)) return rc;
+  if (!names.contains(person)) return kErrArchiveNoPerson;
+  HistoryQuery query;
+  query.person = person;
+  query.from = period.from;
+  query.to = period.to;
+  std::vector<ReadoutRow> rows;
+  if (const int rc = archive.history(query, &rows)) return rc;
+  std::vector<PersonTotals> totals;
+  if (const int rc = archive.totals(person, period.to, &totals)) return rc;
+  const PersonTotals t = totals.empty() ? PersonTotals{} : totals.front();
+  double before = 0;
+  if (const int rc = YearDoseBefore(archive, person, QString(), period.from, &before)) return rc;
+
+  ReportDocument d;
+  d.title = QStringLiteral("Dose report");
+  d.heading << QStringLiteral("Person: ") + person << periodLine(period) << levelsLine(settings);
+  double periodDose = 0;
+  int high = 0;
+  for (const ReadoutRow& r : rows) {
+    periodDose += r.doseUsv.value_or(0);
+    const bool marked = r.doseUsv && *r.doseUsv >= settings.notificationLevel;
+    high += marked;
+    d.rows.push_back({{marked ? QStringLiteral("*") : QString(), LocalTimeText(r.readoutTime), r.dosimeter,
+                       r.deviceId, QString::number(r.blockNumber),
+                       r.errorCodes ? FormatErrorCodes(static_cast<uint8_t>(r.errorCodes)).trimmed()
+                                    : QStringLiteral("OK"),
+                       DoseText(r.doseUsv)},
+                      marked});
+  }
+  const QString at = LocalDateText(period.to);
+  d.figures = {
+      {QStringLiteral("Dose in the period"), DoseText(periodDose)},
+      {QStringLiteral("Read-outs in the period"), QString::number(rows.size())},
+      {QStringLiteral("Quarter-to-date at %1").arg(at), DoseText(t.quarterToDate)},
+      {QStringLiteral("Year-to-date at %1").arg(at), DoseText(t.yearToDate)},
+      {QStringLiteral("Lifetime at %1").arg(at), DoseText(t.lifetime)},
+      {QStringLiteral("Share of the annual limit"),
+       ShareText(AnnualLimitShare(t.yearToDate, settings.annualLimit))},
+  };
+  d.chart = MakeDoseChart(rows, settings.annualLimit, settings.notificationLevel, period, before);
+  d.columns = {{QString(), 5, false},
+               {QStringLiteral("Read-out time"), 34, false},
+               {QStringLiteral("Dosimeter"), 22, false},
+               {QStringLiteral("Reader"), 22, false},
+               {QStringLiteral("Block"), 15, true},
+               {QStringLiteral("Error flags"), 40, false},
+               {QStringLiteral("Dose"), 36, true}};
+  if (rows.empty())
+    d.note = QStringLiteral("No read-outs in this period.");
+  else if (high)
+    d.note = QStringLiteral("* at or above the notification level of %1")
+                 .arg(DoseText(settings.notificationLevel));
+  d.printed = printedLine(printedAt);
+  *document = d;
+  return kOk;
+}
+
+int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const ArchiveSettings& settings,
+                       const QDateTime& printedAt, ReportDocument* document) {
+  std::vector<SummaryRow> rows;
+  if (const int rc = archive.summary(period, &rows)) return rc;
+  ReportDocument d;
+  d.title = QStringLiteral("Service summary");
+  d.heading << periodLine(period) << levelsLine(settings);
+  double total = 0;
+  int reached = 0;
+  for (const SummaryRow& r : rows) {
+    total += r.periodDose;
+    const double share = AnnualLimitShare(r.totals.yearToDate, settings.annualLimit);
+    const bool marked = r.totals.yearToDate >= settings.annualLimit;
+    reached += marked;
+    d.rows.push_back({{marked ? QStringLiteral("*") : QString(), r.totals.person, DoseText(r.periodDose),
+                       QString::number(r.periodReadouts), DoseText(r.totals.quarterToDate),
+                       DoseText(r.totals.yearToDate), DoseText(r.totals.lifetime), ShareText(share)},
+                      marked});
+  }
+  d.figures = {{QStringLiteral("Persons"), QString::number(rows.size())},
+               {QStringLiteral("Dose of all persons in the period"), DoseText(total)},
+               {QStringLiteral("Totals at (quarter, year, lifetime)"), LocalDateText(period.to)},
+               {QStringLiteral("Share: year-to-date of the annual limit"), DoseText(settings.annualLimit)}};
+  // Short titles: the figures above say what they count.
+  d.columns = {{QString(), 4, false},
+               {QStringLiteral("Person"), 34, false},
+               {QStringLiteral("Period dose"), 25, true},
+               {QStringLiteral("Read-outs"), 18, true},
+               {QStringLiteral("Quarter"), 23, true},
+               {QStringLiteral("Year"), 24, true},
+               {QStringLiteral("Lifetime"), 27, true},
+               {QStringLiteral("Share"), 16, true}};
+  if (rows.empty())
+    d.note = QStringLiteral("No persons in the archive.");
+  else if (reached)
+    d.note = QStringLiteral("* year-to-date at or above the annual limit of %1")
+                 .arg(DoseText(settings.annualLimit));
+  d.printed = printedLine(printedAt);
+  *document = d;
+  return kOk;
+}
+
+}  // namespace quelm

@@ -1,0 +1,111 @@
+#pragma once
+// The printed dose records: a person's report for a quarter or a year, and
+// the service summary of everybody for a period. Their content (lines,
+// figures, rows, marks, chart) and their pages are made here once, from the
+// archive's own calls; ReportPainter.h paints them onto a PDF file or a
+// printer, the same for the window and the command line.
+//
+// Pages are laid out on A4 in millimetres with a fixed line pitch, so that
+// where a page breaks depends on the content alone, never on a font or a
+// printer.
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "archive/Archive.h"
+#include "archive/ArchiveLocation.h"
+
+namespace quelm {
+
+// The dose chart: one bar per read-out, the cumulative dose of its year
+// as a line, and the annual limit.
+struct DoseChartPoint {
+  QDateTime time;
+  double dose = 0;
+  double yearCumulative = 0;  // since 1 January of its year, itself included
+  bool high = false;          // at or above the notification level
+  int row = -1;               // the read-out it came from (index into the rows given)
+};
+struct DoseChartData {
+  std::vector<DoseChartPoint> points;
+  QDateTime from, to;  // the time axis
+  double annualLimit = 0;
+  double notificationLevel = 0;
+  double doseTop = 1;        // the dose axis (left) ends here
+  double cumulativeTop = 1;  // the cumulative axis (right), the annual limit at least
+};
+// Read-outs with a time and a dose (conflicting records left out), in time
+// order. The axis spans `range` when given, else the read-outs. The year
+// line starts at yearDoseBefore: the dose of the first read-out's year
+// before the rows begin.
+DoseChartData MakeDoseChart(const std::vector<ReadoutRow>& rows, double annualLimit, double notificationLevel,
+                            const std::optional<ReportPeriod>& range = std::nullopt,
+                            double yearDoseBefore = 0);
+// That dose for a person (or a dosimeter, when person is empty): its
+// year-to-date just before `time`, nothing when `time` opens the year.
+int YearDoseBefore(DoseArchive& archive, const QString& person, const QString& dosimeter,
+                   const QDateTime& time, double* dose);
+
+struct ReportColumn {
+  QString title;
+  double widthMm = 20;
+  bool right = false;  // numbers, right-aligned
+};
+struct ReportRow {
+  QStringList cells;
+  bool marked = false;  // drawn bold, with the mark in its first cell
+};
+
+struct ReportDocument {
+  QString title;
+  QStringList heading;                               // who, which period, the levels
+  std::vector<std::pair<QString, QString>> figures;  // caption, value
+  std::optional<DoseChartData> chart;
+  std::vector<ReportColumn> columns;
+  std::vector<ReportRow> rows;
+  QString note;     // below the table: what the mark means, or that there is nothing
+  QString printed;  // "Printed 02.10.2026 14:03"
+};
+
+namespace report {
+inline constexpr double kPageWidth = 210, kPageHeight = 297;  // A4
+inline constexpr double kMargin = 18;
+inline constexpr double kTitleHeight = 12;
+inline constexpr double kLineHeight = 5.5;  // heading and figures
+inline constexpr double kGap = 4;
+inline constexpr double kChartHeight = 72;
+inline constexpr double kHeaderHeight = 7;  // the table's column header
+inline constexpr double kRowHeight = 5;
+inline constexpr double kFooterHeight = 10;
+inline constexpr double kBodyWidth = kPageWidth - 2 * kMargin;
+inline constexpr double kBodyBottom = kPageHeight - kMargin - kFooterHeight;
+}  // namespace report
+
+// What one page holds. The first page has the title, heading, figures and
+// chart; every page with rows repeats the column header.
+struct ReportPage {
+  int number = 1;
+  bool heading = false;
+  int firstRow = 0;
+  int rowCount = 0;
+  bool note = false;
+};
+std::vector<ReportPage> PaginateReport(const ReportDocument& document);
+// "Page 2 of 3"
+QString PageFooter(int page, int pages);
+
+// The report of a person for a period: every read-out in it, the period's
+// dose and the totals at its end, the share of the annual limit, the high
+// doses marked, the chart. kErrArchiveNoPerson for a name the archive does
+// not hold.
+int BuildPersonReport(DoseArchive& archive, const QString& person, const ReportPeriod& period,
+                      const ArchiveSettings& settings, const QDateTime& printedAt, ReportDocument* document);
+// Everybody's dose in the period and totals at its end, highest dose first.
+int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const ArchiveSettings& settings,
+                       const QDateTime& printedAt, ReportDocument* document);
+
+}  // namespace quelm

@@ -1,0 +1,37 @@
+#pragma once
+// The one painter of the dose reports and the dose chart. A report is
+// painted page by page as PaginateReport laid it out, with real text, onto
+// whatever paged device it is given: a PDF file (the window's "Save as
+// PDF", quelm-cli archive report) or a printer (the window's "Print"). The
+// dose chart is the same drawing in a report and in the archive window.
+//
+// Text needs fonts, so a QGuiApplication must exist (the command line makes
+// one on the offscreen platform for its report command).
+
+#include <QPointF>
+#include <QRectF>
+#include <QString>
+
+#include "archive/ArchiveReport.h"
+
+class QFont;
+class QPagedPaintDevice;
+class QPaintDevice;
+class QPainter;
+
+namespace quelm {
+
+// Sets A4 without margins on the device and paints every page. kOk, or
+// kErrFileWrite when the device could not be painted on.
+int PaintReport(const ReportDocument& document, QPagedPaintDevice& device);
+// The report as a PDF file, written whole or not at all. kOk, kErrFileOpen
+// (the file cannot be made) or kErrFileWrite; *detail says which file.
+int WriteReportPdf(const ReportDocument& document, const QString& path, QString* detail);
+
+// The chart in `area` (device units) with the painter's font.
+void PaintDoseChart(QPainter& painter, const QRectF& area, const DoseChartData& chart);
+// The read-out (index into chart.points) whose bar is at pos; -1 for none.
+int DoseChartPointAt(const QFont& font, QPaintDevice* device, const QRectF& area, const DoseChartData& chart,
+                     const QPointF& pos);
+
+}  // namespace quelm
