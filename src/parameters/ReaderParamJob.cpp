@@ -32,7 +32,7 @@ void ReaderParamJob::applyLimits() {
 
 CollectFailure ReaderParamJob::DataCollect() {
   applyLimits();
-  return Edits.collect(deviceParamTable().lists[0].keys, Block.bytes(), Policy);
+  return Edits.collect(deviceParamCollectOrder(), Block.bytes(), Policy);
 }
 
 FileFault ReaderParamJob::CheckFile(const QString& name) {
