@@ -178,17 +178,17 @@ QLineEdit* TBptSubForm::edit(const char* key) const {
 }
 
 void TBptSubForm::paint() {
-  const quelm::DosimeterTableJob::Controls& c = Job.controls();
+  const quelm::DosimeterTableJob::ControlState& c = Job.Controls();
   for (int i = 0; i < Job.Edits.size(); ++i)
     if (QLineEdit* e = edits_[static_cast<size_t>(i)]) {
       if (e->text() != Job.Edits.text(i)) e->setText(Job.Edits.text(i));
       if (const int max = quelm::editMaxLength(Job.Edits.field(i)); max > 0) e->setMaxLength(max);
       e->setEnabled(c.edits[static_cast<size_t>(i)]);
     }
-  LROEdit->setText(Job.lastReadoutText());
+  LROEdit->setText(Job.LastReadoutText());
   LROEdit->setEnabled(c.lastReadout);
   ListLUTButton->setEnabled(c.list);
-  WarningDatLabel->setVisible(Job.warning());
+  WarningDatLabel->setVisible(Job.Warning());
   KeyDataSource->button(int(Job.Source))->setChecked(true);
   SaveAs->button(int(Job.WriteAs))->setChecked(true);
   COMGroupBox->setEnabled(c.reader);
@@ -198,17 +198,17 @@ void TBptSubForm::paint() {
 }
 
 void TBptSubForm::SetLayout(quelm::TableLayout layout) {
-  Job.setLayout(layout);
+  Job.SetLayout(layout);
   paint();
 }
 
 void TBptSubForm::KeyDataSourceClick(int source) {
-  Job.chooseSource(TableSource(source));
+  Job.ChooseSource(TableSource(source));
   paint();
 }
 
 void TBptSubForm::SaveAsGroupBoxClick(int writeAs) {
-  Job.chooseWriteAs(TableSource(writeAs));
+  Job.ChooseWriteAs(TableSource(writeAs));
   paint();
 }
 
@@ -245,12 +245,12 @@ void TBptSubForm::ErrMaskEditClick() {
 }
 
 void TBptSubForm::SetReaderAvailable(bool available) {
-  Job.setReaderAvailable(available);
+  Job.SetReaderAvailable(available);
   paint();
 }
 
 void TBptSubForm::SetErrMask(uint8_t mask) {
-  Job.setErrMask(mask);
+  Job.SetErrMask(mask);
   paint();
 }
 

@@ -43,7 +43,7 @@ DosimeterTableJob::DosimeterTableJob() : Edits(bulbParamFields()) {
   controls_.write = controls_.writeAs = controls_.lookUp = serviceLevel();
 }
 
-void DosimeterTableJob::setReaderAvailable(bool available) {
+void DosimeterTableJob::SetReaderAvailable(bool available) {
   controls_.reader = available;
   controls_.lookUp = available && controls_.writeAs;
 }
@@ -52,7 +52,7 @@ void DosimeterTableJob::enable(const char* key, bool on) {
   controls_.edits[static_cast<size_t>(Edits.indexOf(key))] = on;
 }
 
-void DosimeterTableJob::setLayout(TableLayout layout) {
+void DosimeterTableJob::SetLayout(TableLayout layout) {
   for (const char* key : bulbKeyList(kFunctionEdits)) enable(key, layout != TableLayout::Dosimeter);
   switch (layout) {
     case TableLayout::Default:
@@ -72,19 +72,19 @@ void DosimeterTableJob::setLayout(TableLayout layout) {
   }
 }
 
-void DosimeterTableJob::chooseWriteAs(TableSource writeAs) {
+void DosimeterTableJob::ChooseWriteAs(TableSource writeAs) {
   WriteAs = writeAs;
-  if (writeAs == TableSource::Dosimeter) setLayout(TableLayout::Dosimeter);
+  if (writeAs == TableSource::Dosimeter) SetLayout(TableLayout::Dosimeter);
 }
 
-void DosimeterTableJob::chooseSource(TableSource source) { setSource(source); }
+void DosimeterTableJob::ChooseSource(TableSource source) { setSource(source); }
 
 void DosimeterTableJob::setSource(TableSource source) {
   Source = source;
-  chooseWriteAs(source);
+  ChooseWriteAs(source);
 }
 
-void DosimeterTableJob::setErrMask(uint8_t mask) {
+void DosimeterTableJob::SetErrMask(uint8_t mask) {
   Table.Record.ERRMASK = mask;
   Edits.setText("ERRMASK", QString::number(mask));
 }
@@ -126,7 +126,7 @@ CollectFailure DosimeterTableJob::TakeIdentifier(bool upperCase) {
 
 ParamOutcome DosimeterTableJob::Read() {
   if (const CollectFailure f = TakeIdentifier(true)) return notConverted(f);
-  chooseWriteAs(Source);
+  ChooseWriteAs(Source);
   switch (Source) {
     case TableSource::Default:
       if (const std::optional<QString> type = askType()) Edits.setText("KTYPE", *type);
@@ -159,13 +159,13 @@ ParamOutcome DosimeterTableJob::Read() {
   }
   if (Table.Record.KTYPE != Own.Record.KTYPE) o.note(ParamText::NoValidDefault);
   copyOwnIntoTable();
-  setLayout(TableLayout::Dosimeter);
+  SetLayout(TableLayout::Dosimeter);
   DataRefresh();
   return o;
 }
 
 ParamOutcome DosimeterTableJob::readDefault() {
-  setLayout(TableLayout::Default);
+  SetLayout(TableLayout::Default);
   ParamOutcome o;
   if (const CollectFailure f = TakeIdentifier(false)) {
     o = notConverted(f);
@@ -184,7 +184,7 @@ ParamOutcome DosimeterTableJob::readDefault() {
 }
 
 ParamOutcome DosimeterTableJob::readLookup() {
-  setLayout(TableLayout::LookUp);
+  SetLayout(TableLayout::LookUp);
   ParamOutcome o;
   if (const CollectFailure f = TakeIdentifier(false)) {
     o = notConverted(f);
@@ -254,7 +254,7 @@ ParamOutcome DosimeterTableJob::writeOwn() {
       o.fail(rc, "WriteCOMBlock");
     }
   }
-  setLayout(TableLayout::Dosimeter);
+  SetLayout(TableLayout::Dosimeter);
   setSource(TableSource::Dosimeter);
   return o;
 }

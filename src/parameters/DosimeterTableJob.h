@@ -69,7 +69,7 @@ class DosimeterTableJob {
   BusyHook onBusy;
 
   // --- What the window shows -----------------------------------------------
-  struct Controls {
+  struct ControlState {
     std::vector<bool> edits;  // by field; fields without an edit stay false
     bool lastReadout = true;  // LROEdit
     bool list = false;        // ListLUTButton
@@ -78,21 +78,21 @@ class DosimeterTableJob {
     bool lookUp = false;      // the "Look Up" group: service level and the line free
     bool reader = true;       // the "COM I/O" group: the line free
   };
-  const Controls& controls() const { return controls_; }
+  const ControlState& Controls() const { return controls_; }
   // The warning label: shown for a table whose first byte is 3 and after a
   // refused own-table transfer, hidden by the next refresh otherwise.
-  bool warning() const { return warning_; }
-  const QString& lastReadoutText() const { return lastReadout_; }
-  void setReaderAvailable(bool available);
+  bool Warning() const { return warning_; }
+  const QString& LastReadoutText() const { return lastReadout_; }
+  void SetReaderAvailable(bool available);
 
   // --- Operator input -----------------------------------------------------
   // A source also sets "Write As"; "Write As" Dosimeter switches to the
   // dosimeter layout.
-  void chooseSource(TableSource source);
-  void chooseWriteAs(TableSource writeAs);
-  void setLayout(TableLayout layout);
+  void ChooseSource(TableSource source);
+  void ChooseWriteAs(TableSource writeAs);
+  void SetLayout(TableLayout layout);
   // From the error-mask editor: the table's mask and the edit's text.
-  void setErrMask(uint8_t mask);
+  void SetErrMask(uint8_t mask);
 
   // --- Operations -----------------------------------------------------------
   // The table of the source from the reader (through the entry dialogs).
@@ -142,7 +142,7 @@ class DosimeterTableJob {
   void copyOwnIntoTable();
   void enable(const char* key, bool on);
 
-  Controls controls_;
+  ControlState controls_;
   bool warning_ = false;
   QString lastReadout_ = QStringLiteral("LRO");
 };

@@ -103,12 +103,12 @@ void TDptForm::paint() {
       const int max = quelm::editMaxLength(Job.Edits.field(i));
       if (max > 0 && Job.Edits.text(i).size() <= max) e->setMaxLength(max);
     }
-  COMGroupBox->setEnabled(Job.readerAvailable);
-  WriteCOMButton->setEnabled(Job.canWrite());
+  COMGroupBox->setEnabled(Job.ReaderAvailable);
+  WriteCOMButton->setEnabled(Job.CanWrite());
 }
 
 void TDptForm::SetReaderAvailable(bool available) {
-  Job.readerAvailable = available;
+  Job.ReaderAvailable = available;
   paint();
 }
 
@@ -150,6 +150,6 @@ void TDptForm::changeEvent(QEvent* event) {
 void TDptForm::paintEvent(QPaintEvent* event) {
   // Only the enabled state: taking the focus on every repaint would pull it
   // out of the edit being typed in.
-  WriteCOMButton->setEnabled(Job.canWrite());
+  WriteCOMButton->setEnabled(Job.CanWrite());
   QDialog::paintEvent(event);
 }

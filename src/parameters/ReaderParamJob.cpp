@@ -22,7 +22,7 @@ ReaderParamJob::ReaderParamJob() : Edits(deviceParamFields()) {
   };
 }
 
-bool ReaderParamJob::canWrite() const { return serviceLevel() && readerAvailable; }
+bool ReaderParamJob::CanWrite() const { return serviceLevel() && ReaderAvailable; }
 
 void ReaderParamJob::DataRefresh() { Edits.refresh(Block.bytes()); }
 
@@ -55,7 +55,7 @@ ParamOutcome ReaderParamJob::WriteCOMData() {
   ParamOutcome o;
   // The button is greyed then; a click that reaches here anyway (a
   // shortcut, a stale state) writes nothing.
-  if (!canWrite() || !confirmWrite()) {
+  if (!CanWrite() || !confirmWrite()) {
     o.kind = ParamOutcome::kNothing;
     return o;
   }

@@ -39,8 +39,8 @@ class ReaderParamJob {
 
   // --- State ------------------------------------------------------------------
   // Write needs the service level and a line the software update does not hold.
-  bool canWrite() const;
-  bool readerAvailable = true;
+  bool CanWrite() const;
+  bool ReaderAvailable = true;
 
   // --- Operations ---------------------------------------------------------------
   // ".J#", then the edits; a failed read changes neither.

@@ -273,7 +273,7 @@ TEST(DosimeterCommands, RefusedOrShortRepliesNeverFillARecord) {
   EXPECT_EQ(own.kind, ParamOutcome::kFailed);
   ASSERT_EQ(own.reports.size(), 1u);
   EXPECT_EQ(own.reports[0].text, ParamText::NoOwnTable) << "no code: the window shows its warning instead";
-  EXPECT_TRUE(t.warning());
+  EXPECT_TRUE(t.Warning());
   EXPECT_EQ(t.Own.WriteCOMBlock(), kErrReaderRefused);
 }
 
@@ -323,7 +323,7 @@ class LookupWriteTest : public ::testing::Test {
  protected:
   void SetUp() override {
     t.confirm = [this](ParamText q) { return q == ParamText::AreYouSure || (++asked, overwrite); };
-    t.chooseSource(TableSource::LookUp);
+    t.ChooseSource(TableSource::LookUp);
     t.Table.Record = sim::ParameterState::MakeTable('A', "0002");
     t.DataRefresh();
     t.Edits.setText("TANN", "33");
@@ -406,8 +406,8 @@ class DosimeterFlowTest : public ::testing::Test {
   std::string enabled() const {
     std::string e;
     for (const char* key : {"KSN", "HUS", "KTYPE", "ERRMASK"})
-      e += t.controls().edits[static_cast<size_t>(t.Edits.indexOf(key))] ? '1' : '0';
-    return e + (t.controls().lastReadout ? '1' : '0') + (t.controls().list ? '1' : '0');
+      e += t.Controls().edits[static_cast<size_t>(t.Edits.indexOf(key))] ? '1' : '0';
+    return e + (t.Controls().lastReadout ? '1' : '0') + (t.Controls().list ? '1' : '0');
   }
   QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
 
@@ -431,13 +431,13 @@ TEST_F(DosimeterFlowTest, TheChoicesAreCoupledAndSwitchTheLayouts) {
     const char* enabled;
   };
   const Step steps[] = {
-      {[&] { t.chooseSource(TableSource::Default); }, TableSource::Default, TableSource::Default, "111110"},
-      {[&] { t.setLayout(TableLayout::Default); }, TableSource::Default, TableSource::Default, "011100"},
-      {[&] { t.setLayout(TableLayout::LookUp); }, TableSource::Default, TableSource::Default, "111101"},
-      {[&] { t.chooseWriteAs(TableSource::LookUp); }, TableSource::Default, TableSource::LookUp, "111101"},
-      {[&] { t.chooseWriteAs(TableSource::Dosimeter); }, TableSource::Default, TableSource::Dosimeter,
+      {[&] { t.ChooseSource(TableSource::Default); }, TableSource::Default, TableSource::Default, "111110"},
+      {[&] { t.SetLayout(TableLayout::Default); }, TableSource::Default, TableSource::Default, "011100"},
+      {[&] { t.SetLayout(TableLayout::LookUp); }, TableSource::Default, TableSource::Default, "111101"},
+      {[&] { t.ChooseWriteAs(TableSource::LookUp); }, TableSource::Default, TableSource::LookUp, "111101"},
+      {[&] { t.ChooseWriteAs(TableSource::Dosimeter); }, TableSource::Default, TableSource::Dosimeter,
        "101010"},
-      {[&] { t.chooseSource(TableSource::LookUp); }, TableSource::LookUp, TableSource::LookUp, "101010"},
+      {[&] { t.ChooseSource(TableSource::LookUp); }, TableSource::LookUp, TableSource::LookUp, "101010"},
   };
   for (const Step& s : steps) {
     s.act();
@@ -476,7 +476,7 @@ TEST_F(DosimeterFlowTest, ReadFetchesTheSourcesTableThroughItsDialog) {
     SCOPED_TRACE(&c - cases);
     c.arrange();
     rig.model.Requests.clear();
-    t.chooseSource(c.source);
+    t.ChooseSource(c.source);
     const ParamOutcome o = t.Read();
     EXPECT_EQ(o.kind, c.kind);
     EXPECT_EQ(o.reports.empty() ? ParamText::None : o.reports.front().text, c.told);
@@ -485,7 +485,7 @@ TEST_F(DosimeterFlowTest, ReadFetchesTheSourcesTableThroughItsDialog) {
     EXPECT_EQ(enabled(), c.enabled);
     EXPECT_EQ(rig.letters(), c.commands);
     EXPECT_EQ(t.WriteAs, c.source);
-    EXPECT_EQ(t.warning(), c.told == ParamText::NoOwnTable) << "the next refresh hides it";
+    EXPECT_EQ(t.Warning(), c.told == ParamText::NoOwnTable) << "the next refresh hides it";
   }
   EXPECT_TRUE(prompter.messages.empty());
 }
@@ -503,7 +503,7 @@ TEST_F(DosimeterFlowTest, WriteGoesWhereWriteAsSaysAfterTheQuestionAndReadsBack)
   EXPECT_EQ(uint32_t{reader.OwnTable.LRO}, 820540800u) << "LRO is carried";
 
   // The default table of the type; the edits then show what the reader holds.
-  t.chooseWriteAs(TableSource::Default);
+  t.ChooseWriteAs(TableSource::Default);
   t.Edits.setText("TLIM", "305");
   EXPECT_EQ(t.Write().kind, ParamOutcome::kDone);
   EXPECT_EQ(int{reader.DefaultTables['A'].TLIM}, 30);
@@ -512,12 +512,12 @@ TEST_F(DosimeterFlowTest, WriteGoesWhereWriteAsSaysAfterTheQuestionAndReadsBack)
 
   // Into the look-up table for a serial number asked for; Cancel writes nothing.
   const size_t entries = reader.LookupTable.size();
-  t.chooseWriteAs(TableSource::LookUp);
+  t.ChooseWriteAs(TableSource::LookUp);
   EXPECT_EQ(t.Write().kind, ParamOutcome::kNothing);
   EXPECT_EQ(reader.LookupTable.size(), entries);
   EXPECT_EQ(t.Source, TableSource::LookUp);
-  t.chooseSource(TableSource::Default);
-  t.chooseWriteAs(TableSource::LookUp);
+  t.ChooseSource(TableSource::Default);
+  t.ChooseWriteAs(TableSource::LookUp);
   serialAnswer = "0777";
   rig.model.Requests.clear();
   EXPECT_EQ(t.Write().kind, ParamOutcome::kDone);
@@ -529,19 +529,19 @@ TEST_F(DosimeterFlowTest, WriteGoesWhereWriteAsSaysAfterTheQuestionAndReadsBack)
   // Below the service level nothing is asked or sent.
   setServiceLevel(false);
   DosimeterTableJob plain;
-  EXPECT_FALSE(plain.controls().write || plain.controls().writeAs || plain.controls().lookUp);
+  EXPECT_FALSE(plain.Controls().write || plain.Controls().writeAs || plain.Controls().lookUp);
   EXPECT_EQ(plain.Write().kind, ParamOutcome::kNothing);
 }
 
 TEST_F(DosimeterFlowTest, LoadAndSaveGoByTheSourceAndNeverTalkToTheReader) {
-  t.chooseSource(TableSource::LookUp);
+  t.ChooseSource(TableSource::LookUp);
   t.Table.Record = sim::ParameterState::MakeTable('B', "0010");
   t.DataRefresh();
   EXPECT_EQ(t.Save().kind, ParamOutcome::kNothing) << "no file chosen";
   file = path("t.dpt");
   EXPECT_EQ(t.Save().kind, ParamOutcome::kDone);
   EXPECT_EQ(IniFile(*file).ReadString(kLookupKeySection, "KSN", "<none>"), "0010");
-  t.chooseSource(TableSource::Default);
+  t.ChooseSource(TableSource::Default);
   EXPECT_EQ(t.Save().kind, ParamOutcome::kDone);
   EXPECT_FALSE(IniFile(*file).ValueExists(kDefaultKeySection, "KSN"));
   EXPECT_EQ(QByteArray(t.Table.Record.KSN, 4), QByteArray(4, '\0'));
@@ -556,12 +556,12 @@ TEST_F(DosimeterFlowTest, LoadAndSaveGoByTheSourceAndNeverTalkToTheReader) {
   // The own section into the own table and the edits.
   WriteFile(path("own.dpt"),
             "[Individual Key Parameter Table]\r\nKTYPE=D\r\nKSN=0099\r\nEVANORM=2.5\r\nLRO=4294967295\r\n");
-  t.chooseSource(TableSource::Dosimeter);
+  t.ChooseSource(TableSource::Dosimeter);
   file = path("own.dpt");
   EXPECT_EQ(t.Load().kind, ParamOutcome::kDone);
   EXPECT_EQ(t.Identifier(), "D0099");
   EXPECT_EQ(t.Edits.text("EVANORM"), "2.5");
-  EXPECT_EQ(t.lastReadoutText(), "4294967295");
+  EXPECT_EQ(t.LastReadoutText(), "4294967295");
   EXPECT_TRUE(rig.commands().empty());
 }
 

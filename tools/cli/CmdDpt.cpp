@@ -98,7 +98,7 @@ int runDpt(Args& args, CliIO& io) {
   if (!isRead && !serviceLevel())
     return refuseBelowServiceLevel(io, QStringLiteral("writing dosimeter tables"));
   DosimeterTableJob t;
-  t.chooseSource(own                                    ? TableSource::Dosimeter
+  t.ChooseSource(own                                    ? TableSource::Dosimeter
                  : (isRead ? lut.has_value() : lutFlag) ? TableSource::LookUp
                                                         : TableSource::Default);
   t.chooseFile = [path = words[1]](FileMode) { return std::optional<QString>(path); };
