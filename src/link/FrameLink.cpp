@@ -41,6 +41,10 @@ TFrameLink::~TFrameLink() {
 void TFrameLink::TimerTimer() { ++TickCount; }
 
 void TFrameLink::COMPortDrvReceiveData(QObject* /*Sender*/, const uint8_t* Data, uint32_t DataSize) {
+  if (Settling) {
+    QuietSince.start();
+    return;
+  }
   const quelm::AssemblyResult r = LoaderMode == 1
                                       ? quelm::AssembleLoaderBatch(RcvFrame, RcvCount, Data, DataSize)
                                       : quelm::AssembleFrameBatch(RcvFrame, RcvCount, Data, DataSize);
@@ -108,7 +112,7 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
   };
   if (port && !COMPortDrv.Connected()) {
     // The device failed during the wait; the port has shown why and closed it.
-    const int rc = COMPortDrv.DeviceFailure() != 0 ? COMPortDrv.DeviceFailure() : -2;
+    const int rc = COMPortDrv.DeviceFailure() != 0 ? COMPortDrv.DeviceFailure() : kPortNotConnected;
     trace.fail(QStringLiteral("TimerWndProc():%1").arg(rc), kLinkBoxMask);
     return rc;
   }
@@ -116,10 +120,10 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
     if (RcvCount > 0) {
       writeOut();
       trace.fail(QStringLiteral("ERR_RCVTIMEOUT"), kLinkBoxMask);
-      return -205;
+      return quelm::kErrReceiveTimeout;
     }
     trace.fail(QStringLiteral("ERR_0BYTERECEIVED"), kLinkBoxMask);
-    return -204;
+    return quelm::kErrNothingReceived;
   }
   writeOut();
   const quelm::ReplyVerdict v = quelm::ClassifyReply(RcvFrame, RcvCount, expected, information, payload,
@@ -130,6 +134,35 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
   }
   trace.ok();
   return 0;
+}
+
+bool TFrameLink::MayOweReply(int code) {
+  switch (code) {
+    case -203:  // another frame's reply in the reset frame's wait
+    case -204:
+    case -205:
+    case -209:  // another frame's reply, or one the command cannot take
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TFrameLink::LetOwedReplyPass() {
+  if (!ReplyOwed || (DiagFlags & quelm::kDiagNoPort)) return;
+  ReplyOwed = false;
+  const qint64 quietMs = qint64{ReplyTimeout} * Timer.interval();
+  if (QuietSince.elapsed() >= quietMs) return;
+  // A line that never falls quiet is left to the reset frame and the check
+  // sum after a while rather than waited on for good.
+  QElapsedTimer limit;
+  limit.start();
+  Settling = true;
+  Timer.start();
+  while (COMPortDrv.Connected() && QuietSince.elapsed() < quietMs && limit.elapsed() < 3 * quietMs) WaitOnce();
+  Timer.stop();
+  Settling = false;
+  RcvCount = 0;
 }
 
 int TFrameLink::DumpFrames(int frameLength, int expected) {
@@ -147,7 +180,7 @@ int TFrameLink::DumpFrames(int frameLength, int expected) {
     trace.text() += QStringLiteral("ERR_NEW");
     quelm::showMessage(quelm::MessageKind::Plain, QString(), trace.text());
     LogTrace(trace.text());
-    return -101;
+    return quelm::kErrNew;
   }
   LogTrace(QStringLiteral("TrmFrame: ") + d.transmitDump);
   LogTrace(QStringLiteral("RcvFrame: ") + d.receiveDump);
@@ -167,7 +200,7 @@ int TFrameLink::SendCheckedCOMCmd(uint8_t* payload, uint16_t length, uint16_t* o
                                   const TCommandChannel::ReplyCheck& check) {
   // A frame must fit the transmit buffer; a longer payload cannot be sent
   // and is refused like a missing one.
-  if (!payload || length > quelm::kMaxPayload) return -102;
+  if (!payload || length > quelm::kMaxPayload) return quelm::kErrNullptr;
   // Exchanges are strictly sequential: one started from an event handled
   // during another's wait would take over its frame buffers and port.
   if (InExchange) return quelm::kErrExchangeRunning;
@@ -178,9 +211,9 @@ int TFrameLink::SendCheckedCOMCmd(uint8_t* payload, uint16_t length, uint16_t* o
 }
 
 namespace {
-// Codes of the port component itself (-1..-15): the device failed, and a
-// retry on it would only show the same messages again.
-bool isPortFailure(int code) { return code < 0 && code >= -15; }
+// Codes of the port component itself: the device failed, and a retry on it
+// would only show the same messages again.
+bool isPortFailure(int code) { return code >= kPortFirst && code <= kPortLast; }
 }  // namespace
 
 int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
@@ -189,7 +222,7 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
   const bool steps = DiagFlags & quelm::kDiagSteps;
   if (COMPortDrv.PortNumber() == pnCustom) {
     const int result = ShowOptionsModal ? ShowOptionsModal() : quelm::mrCancel;
-    if (result == quelm::mrCancel) return -100;
+    if (result == quelm::mrCancel) return quelm::kErrUserCancelled;
   }
   if (const int rc = quelm::connectForExchange(COMPortDrv); rc != 0) return rc;
 
@@ -199,14 +232,21 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
     if (LineHeld() && !isPortFailure(code) && COMPortDrv.Connected()) return;
     if (COMPortDrv.Disconnect() != 0) {
       trace.fail(QStringLiteral("ERR_DISCONNECT"));
-      ReportError(-202, trace.text());
+      ReportError(quelm::kErrComDisconnect, trace.text());
     }
   };
 
+  LetOwedReplyPass();
+  const auto noteFailure = [&](int code) {
+    if (!MayOweReply(code)) return;
+    ReplyOwed = true;
+    QuietSince.start();
+  };
   for (int attempts = 0;;) {
     if (ResetPending) {
       const int rr = SendFrameCOMCmd(nullptr, 0, false, nullptr);
       if (rr != 0) {
+        noteFailure(rr);
         disconnectAfterFailure(rr);
         return rr;
       }
@@ -219,6 +259,7 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
     // or is too short for this one) is a failed attempt like a damaged one.
     if (r == 0 && check && !(DiagFlags & quelm::kDiagNoPort)) r = check();
     if (r == 0) break;
+    noteFailure(r);
     ++attempts;
     ResetPending = true;
     if (steps) ReportError(r, trace.text());

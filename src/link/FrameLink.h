@@ -6,6 +6,7 @@
 // window (the port options window, the frame monitor) goes through hooks the
 // owner sets. QtCore only.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
@@ -112,10 +113,21 @@ class TFrameLink : public QObject {
   };
 
   int DumpFrames(int frameLength, int expected);
+  // The reader answers every frame with one frame, in order, but says in its
+  // reply only which command letter it answers. A frame whose wait ended
+  // without its own reply (time-out, another frame's reply) may still be
+  // answered later, and that answer would pass for the next request's. So
+  // before an exchange that follows such a wait, the line must have been
+  // quiet for one reply time-out; what arrives meanwhile is dropped.
+  static bool MayOweReply(int code);
+  void LetOwedReplyPass();
   int Exchange(uint8_t* payload, uint16_t length, uint16_t* out, const TCommandChannel::ReplyCheck& check);
 
   ChannelImpl ChannelAdapter{*this};
   bool InExchange = false;
   bool LoaderSession = false;
   int Holds = 0;
+  bool ReplyOwed = false;
+  bool Settling = false;
+  QElapsedTimer QuietSince;  // the owed wait's end, or the last byte after it
 };

@@ -194,26 +194,26 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(SourceFileNameEdit, &QLineEdit::returnPressed, this, &TDownLoadForm::SourceFileNameEditEnter);
   connect(SourceFileNameEdit, &QLineEdit::textEdited, this, [this](const QString& text) {
     editingSource_ = true;
-    Job.setSourceName(text);
+    Job.SetSourceName(text);
     editingSource_ = false;
   });
   connect(DownLoadBrowseButton, &QPushButton::clicked, this, &TDownLoadForm::DownLoadBrowseButtonClick);
   connect(DownLoadFileNameEdit, &QLineEdit::textEdited, this, [this](const QString& text) {
     // The name takes its ".dat" when the operator leaves the edit.
     editingStorage_ = true;
-    Job.setStorageName(text);
+    Job.SetStorageName(text);
     editingStorage_ = false;
   });
   connect(DownLoadFileNameEdit, &QLineEdit::editingFinished, this, &TDownLoadForm::Paint);
-  connect(HeaderCheckBox, &QCheckBox::clicked, this, [this](bool on) { Job.setContentList(on); });
-  connect(DetailedTextCheckBox, &QCheckBox::clicked, this, [this](bool on) { Job.setDetailedText(on); });
+  connect(HeaderCheckBox, &QCheckBox::clicked, this, [this](bool on) { Job.SetContentList(on); });
+  connect(DetailedTextCheckBox, &QCheckBox::clicked, this, [this](bool on) { Job.SetDetailedText(on); });
   const auto rangeEdited = [this] { takeRange(); };
   connect(DownLoadFromEdit, &QSpinBox::valueChanged, this, rangeEdited);
   connect(DownLoadToEdit, &QSpinBox::valueChanged, this, rangeEdited);
   for (int f = 0; f < quelm::kDateFieldCount; ++f) {
     const auto field = static_cast<quelm::DateField>(f);
     connect(dateEdit(field), &QLineEdit::textEdited, this,
-            [this, field](const QString& text) { Job.setDateText(field, text); });
+            [this, field](const QString& text) { Job.SetDateText(field, text); });
   }
   // Enter moves on, as in the other windows.
   for (QLineEdit* e : {DownLoadYearEdit, DownLoadMonthEdit, DownLoadDayEdit, DownLoadHourEdit,
@@ -235,7 +235,7 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     }
     return question->Ask(storage);
   };
-  Job.activate(QDate::currentDate());
+  Job.Activate(QDate::currentDate());
   Paint();
   if (!DownLoadForm) DownLoadForm = this;
 }
@@ -252,7 +252,7 @@ QLineEdit* TDownLoadForm::dateEdit(quelm::DateField field) const {
 }
 
 void TDownLoadForm::Paint() {
-  const quelm::DownloadState& s = Job.state();
+  const quelm::DownloadState& s = Job.State();
   const quelm::DownloadControls& c = s.controls;
   const bool fromFile = s.source == quelm::DownloadSource::File;
   {
@@ -314,15 +314,15 @@ void TDownLoadForm::showResult(const quelm::DownloadResult& result) {
   quelm::ShowDownloadResult(result);
 }
 
-void TDownLoadForm::ReaderRadioButtonClick() { Job.chooseReader(); }
+void TDownLoadForm::ReaderRadioButtonClick() { Job.ChooseReader(); }
 
-void TDownLoadForm::FileRadioButtonClick() { Job.chooseFile(); }
+void TDownLoadForm::FileRadioButtonClick() { Job.ChooseFile(); }
 
 void TDownLoadForm::DownLoadTypeComboBoxChange(int index) {
   quelm::DownloadResult r;
   {
     BusyCursor busy;
-    r = Job.selectType(index);
+    r = Job.SelectType(index);
   }
   showResult(r);
 }
@@ -332,14 +332,14 @@ void TDownLoadForm::SourceBrowseButtonClick() {
   dialog.Filter =
       quelm::filterFromPipes(QStringLiteral("Quelm data files (*.dat)|*.DAT|All files (*.*)|*.*"));
   if (!dialog.Execute()) return;
-  showResult(Job.browseSource(dialog.FileName));
+  showResult(Job.BrowseSource(dialog.FileName));
 }
 
 void TDownLoadForm::SourceFileNameEditEnter() {
   quelm::DownloadResult r;
   {
     BusyCursor busy;
-    r = Job.skimSource(SourceFileNameEdit->text());
+    r = Job.SkimSource(SourceFileNameEdit->text());
   }
   showResult(r);
 }
@@ -348,7 +348,7 @@ void TDownLoadForm::DownLoadBrowseButtonClick() {
   quelm::SharedFileDialog& dialog = quelm::sharedSaveDialog();
   dialog.Filter = quelm::filterFromPipes(QStringLiteral("Quelm data files (*.dat)|*.DAT"));
   if (!dialog.Execute()) return;
-  showResult(Job.browseStorage(dialog.FileName));
+  showResult(Job.BrowseStorage(dialog.FileName));
 }
 
 void TDownLoadForm::StartButtonClick() {
@@ -357,36 +357,36 @@ void TDownLoadForm::StartButtonClick() {
   takeRange();
   for (int f = 0; f < quelm::kDateFieldCount; ++f) {
     const auto field = static_cast<quelm::DateField>(f);
-    Job.setDateText(field, dateEdit(field)->text());
+    Job.SetDateText(field, dateEdit(field)->text());
   }
-  Job.setStorageName(DownLoadFileNameEdit->text());
+  Job.SetStorageName(DownLoadFileNameEdit->text());
   quelm::DownloadResult r;
   {
     BusyCursor busy;
-    r = Job.start();
+    r = Job.Start();
   }
   showResult(r);
   if (AfterDownload) AfterDownload(r);
 }
 
-void TDownLoadForm::AbortButtonClick() { Job.requestAbort(); }
+void TDownLoadForm::AbortButtonClick() { Job.RequestAbort(); }
 
 void TDownLoadForm::OKButtonClick() { close(); }
 
 void TDownLoadForm::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::ActivationChange && isActiveWindow()) Job.activate(QDate::currentDate());
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) Job.Activate(QDate::currentDate());
   QWidget::changeEvent(event);
 }
 
 void TDownLoadForm::closeEvent(QCloseEvent* event) {
   // Closing mid-way stops the download before its next block.
-  if (Job.state().running) Job.requestAbort();
+  if (Job.State().running) Job.RequestAbort();
   QWidget::closeEvent(event);
   if (OnClosed) OnClosed();
 }
 
 void TDownLoadForm::takeRange() {
-  Job.setRangeTexts(QString::number(DownLoadFromEdit->value()), QString::number(DownLoadToEdit->value()));
+  Job.SetRangeTexts(QString::number(DownLoadFromEdit->value()), QString::number(DownLoadToEdit->value()));
 }
 
 bool TDownLoadForm::eventFilter(QObject* watched, QEvent* event) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/ErrorCodes.h"
 #include "base/UserLocale.h"
 #include "link/ReaderCommand.h"
 #include "link/ReaderLimits.h"
@@ -63,7 +64,7 @@ uint8_t ControlByte(const ControlBits& bits) {
 }
 
 int SendSetValue(int which, uint16_t value) {
-  if (which != kSetHighVoltage && which != kSetHeatingCurrent) return -1;
+  if (which != kSetHighVoltage && which != kSetHeatingCurrent) return kErrDataInvalid;
   uint8_t payload[] = {'.', static_cast<uint8_t>(which == kSetHighVoltage ? 'B' : 'C'),
                        static_cast<uint8_t>((value >> 8) & 0x0F), static_cast<uint8_t>(value & 0xFF), '#'};
   return run(payload, sizeof payload);

@@ -145,7 +145,7 @@ void ConnectDownloadArchive(TDownLoadForm& download) {
   const DownloadJob* job = &download.Job;
   download.AfterDownload = [archiver, job](const DownloadResult& result) {
     const ArchiveSettings settings = ReadArchiveSettings(configFilePath());
-    const DownloadState& s = job->state();
+    const DownloadState& s = job->State();
     const QString source =
         s.source == DownloadSource::File
             ? s.sourceName

@@ -53,13 +53,6 @@
 #include "service/SwUpdate.h"
 #include "shell/AboutForm.h"
 
-// Delivers a key the way the window system does: the focus widget may claim
-// it (an edit keeps its cursor keys), otherwise a matching shortcut fires.
-// Exported by QtGui for exactly this purpose; it has no public header.
-Q_GUI_EXPORT bool qt_sendShortcutOverrideEvent(QObject* o, ulong timestamp, int k, Qt::KeyboardModifiers mods,
-                                               const QString& text = QString(), bool autorep = false,
-                                               ushort count = 1);
-
 TPgcForm* PgcForm = nullptr;
 
 namespace {
@@ -240,8 +233,22 @@ bool isOnSomeScreen(const QRect& bounds) {
   return false;
 }
 
+// Delivers a key the way the window system does: the focus widget may claim
+// it (an edit keeps its cursor keys); otherwise an enabled command of its
+// window that has the key fires; otherwise the widget gets the key.
 void pressKey(QWidget* target, int key) {
-  if (qt_sendShortcutOverrideEvent(target, 0, key, Qt::NoModifier)) return;
+  QKeyEvent claim(QEvent::ShortcutOverride, key, Qt::NoModifier);
+  claim.ignore();
+  QCoreApplication::sendEvent(target, &claim);
+  if (!claim.isAccepted()) {
+    const QKeySequence sequence(key);
+    // Only a command that is on a menu or a control has a live shortcut.
+    for (QAction* a : target->window()->findChildren<QAction*>())
+      if (a->isEnabled() && !a->associatedObjects().isEmpty() && a->shortcuts().contains(sequence)) {
+        a->trigger();
+        return;
+      }
+  }
   QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
   QCoreApplication::sendEvent(target, &press);
   QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);

@@ -292,6 +292,55 @@ TEST(FrameLink, BytesReceivedBeforeARequestNeverBecomeItsReply) {
   EXPECT_TRUE(l.link.ResetPending);
 }
 
+// The reader answers a command only after the program gave up on it: the
+// late reply comes while the next command is about to start. It must never
+// pass for that command's reply, although it carries the same letter.
+TEST(FrameLink, AReplyGivenUpOnNeverPassesForTheNextCommands) {
+  ScriptedPrompter prompter;
+  TestPty pty;
+  ASSERT_TRUE(pty.ok());
+  Link l(pty.slavePath());
+  constexpr int kTickMs = 250;  // a time-out of 1 s
+  l.link.Timer.setInterval(kTickMs);
+  l.link.ResetPending = false;
+  bool slow = true;        // the reader does not answer in time yet
+  bool lateSent = false;   // its answer to the first command is out
+  bool heldBack = false;   // a command waits behind that answer
+  const auto answer = [&] { pty.write(rawFrame(0x80, {'G', 40, 0})); };
+  QSocketNotifier peer(pty.master(), QSocketNotifier::Read);
+  QObject::connect(&peer, &QSocketNotifier::activated, [&] {
+    const std::vector<uint8_t> in = pty.read(1, 0);
+    for (size_t i = 0; i + 8 <= in.size();) {
+      const size_t n = in[i + 3] | (in[i + 4] << 8);
+      if (in[i] != 0xA1 || n < 8 || i + n > in.size()) break;
+      if (in[i + 5] == 0x00)
+        pty.write(rawFrame(0x00, {}));
+      else if (!slow && lateSent)
+        answer();
+      else if (!slow)
+        heldBack = true;  // the reader's answers come in order
+      i += n;
+    }
+  });
+  uint16_t out = 0;
+  EXPECT_EQ(l.send(".G#"), -204);
+  // Half a time-out after the program gave up, the reader's first answer
+  // (a count of 99) arrives; then it answers what came after it.
+  slow = false;
+  QTimer::singleShot(2 * kTickMs, [&] {
+    pty.write(rawFrame(0x80, {'G', 99, 0}));
+    lateSent = true;
+    if (std::exchange(heldBack, false)) answer();
+  });
+  const int rc = l.send(".G#", &out);
+  EXPECT_TRUE(lateSent);
+  if (rc == 0) {
+    EXPECT_EQ(l.u16At(7), 40u) << "the late answer was taken for this command's";
+  }
+  EXPECT_EQ(rc, 0);
+  EXPECT_TRUE(prompter.messages.empty());
+}
+
 TEST(FrameLink, AReplyTheCommandRefusesIsRetriedAfterAReset) {
   Rig r;
   // A record of another block (the answer to an earlier request) first.

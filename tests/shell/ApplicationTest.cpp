@@ -212,7 +212,7 @@ TEST_F(ApplicationTest, AWindowDownloadIsArchivedUnlessTheConfigurationFileSwitc
     TDownLoadForm form;
     quelm::ConnectDownloadArchive(form);
     form.FileRadioButton->click();
-    form.Job.skimSource(QStringLiteral("src.dat"));
+    form.Job.SkimSource(QStringLiteral("src.dat"));
     form.DownLoadFileNameEdit->setText(on ? QStringLiteral("on") : QStringLiteral("off"));
     form.StartButtonClick();
     EXPECT_EQ(prompter_.texts(), QStringList{"Process completed"});

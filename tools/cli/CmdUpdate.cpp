@@ -17,15 +17,15 @@ int run(Args& args, CliIO& io) {
   if (!args.ok()) return usageError(io, command, args.error());
   if (files.size() != 1) return usageError(io, command, QStringLiteral("one program file is needed"));
 
-  TSoftwareUpdate update(session->link());
+  SoftwareUpdate update(session->link());
   bool barOpen = false;
-  update.OnStatus = [&](const QString& text) {
+  update.onStatus = [&](const QString& text) {
     if (text.isEmpty()) return;
     if (barOpen) io.err << "\n";
     barOpen = false;
     io.err << text << Qt::endl;
   };
-  update.OnProgress = [&](int position, int /*maximum*/) {
+  update.onProgress = [&](int position, int /*maximum*/) {
     const int blocks = update.Blocks();
     if (position <= 0 || blocks <= 0) return;
     if (!io.errIsTerminal) {
