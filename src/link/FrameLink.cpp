@@ -159,7 +159,13 @@ void TFrameLink::LetOwedReplyPass() {
   limit.start();
   Settling = true;
   Timer.start();
-  while (COMPortDrv.Connected() && QuietSince.elapsed() < quietMs && limit.elapsed() < 3 * quietMs) WaitOnce();
+  // The timer ticks through the wait, so the quiet time is looked at again
+  // at least once per tick.
+  quelm::waitUntil(
+      [&] {
+        return !COMPortDrv.Connected() || QuietSince.elapsed() >= quietMs || limit.elapsed() >= 3 * quietMs;
+      },
+      quelm::WaitInput::Excluded);
   Timer.stop();
   Settling = false;
   RcvCount = 0;

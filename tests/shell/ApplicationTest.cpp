@@ -259,7 +259,7 @@ TEST_F(ApplicationTest, NewHighDosesOfAWindowDownloadAreNamedInOneMessage) {
   quelm::ConnectDownloadArchive(form);
   for (int round = 0; round < 2; ++round) {
     form.FileRadioButton->click();
-    form.Job.skimSource(QStringLiteral("src.dat"));
+    form.Job.SkimSource(QStringLiteral("src.dat"));
     form.DownLoadFileNameEdit->setText(QStringLiteral("out%1").arg(round));
     form.StartButtonClick();
     // The second time nothing is new: no notice.
