@@ -138,10 +138,10 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
 
 bool TFrameLink::MayOweReply(int code) {
   switch (code) {
-    case -203:  // another frame's reply in the reset frame's wait
-    case -204:
-    case -205:
-    case -209:  // another frame's reply, or one the command cannot take
+    case quelm::kErrNoRequestReply:  // another frame's reply in the reset frame's wait
+    case quelm::kErrNothingReceived:
+    case quelm::kErrReceiveTimeout:
+    case quelm::kErrUnknownCommand:  // another frame's reply, or one the command cannot take
       return true;
     default:
       return false;
@@ -159,8 +159,6 @@ void TFrameLink::LetOwedReplyPass() {
   limit.start();
   Settling = true;
   Timer.start();
-  // The timer ticks through the wait, so the quiet time is looked at again
-  // at least once per tick.
   quelm::waitUntil(
       [&] {
         return !COMPortDrv.Connected() || QuietSince.elapsed() >= quietMs || limit.elapsed() >= 3 * quietMs;

@@ -49,9 +49,6 @@
 #include "evaluation/DetailView.h"
 #include "evaluation/NavForm.h"
 #include "evaluation/SearchForm.h"
-#include "service/SrvForm.h"
-#include "service/SwUpdate.h"
-#include "shell/AboutForm.h"
 
 TPgcForm* PgcForm = nullptr;
 
@@ -380,22 +377,10 @@ void TPgcForm::buildMenu() {
 
   Service1 = addItem(PgcMainMenu, "Service1", QStringLiteral("Service"));
 
-  connect(HelpAboutItem, &QAction::triggered, this, [] {
-    if (AboutForm) quelm::prompter().runModal(*AboutForm);
-  });
-  const auto showWindow = [](QWidget* w) {
-    if (!w) return;
-    w->show();
-    w->raise();
-    w->activateWindow();
-  };
-  connect(Service1, &QAction::triggered, this, [showWindow] { showWindow(SrvForm); });
-  connect(Softwareupdate1, &QAction::triggered, this, [showWindow] { showWindow(SwUpdate); });
-
-  // Their windows and handlers come with the link, download, parameter,
-  // service and print work; until then the commands are offered disabled.
+  // Each window's item is switched on where the window is made
+  // (quelm::OpenFromMenu); the imports come with the content list.
   for (QAction* a : {FromFile1, FromQuelm1, Download1, ComPort1, ReaderParameterTable1,
-                     DosimeterparameterTable1, DoseArchive1})
+                     DosimeterparameterTable1, DoseArchive1, HelpAboutItem, Softwareupdate1})
     a->setEnabled(false);
 }
 

@@ -99,7 +99,9 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
     EXPECT_EQ(AboutForm->COMPortDatLabel->text(), QStringLiteral("COM5"));
     EXPECT_TRUE(PgcForm->ComPort1->isEnabled());
     PgcForm->ComPort1->trigger();
-    EXPECT_EQ(prompter_.modalWindows, QStringList{QStringLiteral("OptionsForm")});
+    PgcForm->HelpAboutItem->trigger();
+    EXPECT_EQ(prompter_.modalWindows,
+              (QStringList{QStringLiteral("OptionsForm"), QStringLiteral("AboutForm")}));
     PgcForm->Softwareupdate1->trigger();
     PgcForm->Service1->trigger();
     EXPECT_TRUE(SwUpdate->isVisible());
