@@ -51,10 +51,10 @@ void BM_ArchiveFullReaderImage(benchmark::State& state) {
     QElapsedTimer t;
     t.start();
     quelm::DownloadJob job;
-    job.setStorageName(dir.filePath(QStringLiteral("copy")));
-    job.chooseFile();
-    job.skimSource(source);
-    const quelm::DownloadResult r = job.start();
+    job.SetStorageName(dir.filePath(QStringLiteral("copy")));
+    job.ChooseFile();
+    job.SkimSource(source);
+    const quelm::DownloadResult r = job.Start();
     const double download = seconds(t);
     if (r.kind != quelm::DownloadResult::kCompleted || r.blocks != 2048) {
       state.SkipWithError("download failed");

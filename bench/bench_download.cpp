@@ -44,11 +44,11 @@ void downloadAtLineRate(benchmark::State& state, uint32_t baud, double goal) {
     SetCommandChannel(&link.Channel());
 
     quelm::DownloadJob job;
-    job.setStorageName(dir.filePath(QStringLiteral("run")));
+    job.SetStorageName(dir.filePath(QStringLiteral("run")));
     QElapsedTimer wall;
     wall.start();
-    quelm::DownloadResult r = job.selectType(quelm::kDownloadUnsaved);
-    if (r.kind == quelm::DownloadResult::kNone) r = job.start();
+    quelm::DownloadResult r = job.SelectType(quelm::kDownloadUnsaved);
+    if (r.kind == quelm::DownloadResult::kNone) r = job.Start();
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     SetCommandChannel(nullptr);
     if (r.kind != quelm::DownloadResult::kCompleted || r.blocks != kBlocks) {

@@ -339,28 +339,28 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   // The operator's actions go to the model.
   connect(SearchEdit, &QLineEdit::textChanged, this, &TArchiveForm::SearchEditChange);
   connect(EntryListBox, &QListWidget::currentRowChanged, this, [this](int row) {
-    if (!painting_) Model.choose(row);
+    if (!painting_) Model.Choose(row);
   });
   connect(PeriodGrid, &QTableWidget::currentCellChanged, this, [this](int row) {
-    if (!painting_) Model.selectPeriod(row);
+    if (!painting_) Model.SelectPeriod(row);
   });
   connect(ReadoutGrid, &QTableWidget::currentCellChanged, this, [this](int row) {
-    if (!painting_) Model.selectRow(row);
+    if (!painting_) Model.SelectRow(row);
   });
-  connect(ReadoutGrid, &QTableWidget::cellDoubleClicked, this, [this](int row) { Model.showReadout(row); });
+  connect(ReadoutGrid, &QTableWidget::cellDoubleClicked, this, [this](int row) { Model.ShowReadout(row); });
   connect(ReadoutGrid->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
-    Model.sortBy(column, column == Model.sortColumn() ? !Model.sortDescending() : false);
+    Model.SortBy(column, column == Model.SortColumn() ? !Model.SortDescending() : false);
   });
-  connect(AssignButton, &QPushButton::clicked, this, [this] { Model.assign(); });
-  connect(EndPeriodButton, &QPushButton::clicked, this, [this] { Model.endPeriod(); });
+  connect(AssignButton, &QPushButton::clicked, this, [this] { Model.Assign(); });
+  connect(EndPeriodButton, &QPushButton::clicked, this, [this] { Model.EndPeriod(); });
   connect(FilterButton, &QPushButton::clicked, this, &TArchiveForm::FilterButtonClick);
-  connect(ShowButton, &QPushButton::clicked, this, [this] { Model.showReadout(); });
-  connect(ImportButton, &QPushButton::clicked, this, [this] { Model.startImport(); });
+  connect(ShowButton, &QPushButton::clicked, this, [this] { Model.ShowReadout(); });
+  connect(ImportButton, &QPushButton::clicked, this, [this] { Model.StartImport(); });
   connect(PrintButton, &QPushButton::clicked, this, &TArchiveForm::PrintButtonClick);
   connect(SaveButton, &QPushButton::clicked, this, &TArchiveForm::SaveButtonClick);
   connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
   connect(ReportComboBox, &QComboBox::currentIndexChanged, this, [this] { Paint(); });
-  DoseChart->pointClicked = [this](int point) { Model.showChartPoint(point); };
+  DoseChart->pointClicked = [this](int point) { Model.ShowChartPoint(point); };
 
   // Decisions and outcomes.
   Model.onChanged = [this] { Paint(); };
@@ -387,7 +387,7 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
                          refuseDate](const quelm::WearPeriod& proposal) -> std::optional<quelm::WearPeriod> {
     TWearPeriodForm& form = periodForm();
     QStringList persons;
-    for (const quelm::ArchiveEntry& e : Model.entries())
+    for (const quelm::ArchiveEntry& e : Model.Entries())
       if (e.kind == quelm::ArchiveEntry::Person) persons << e.name;
     form.ShowAssign(proposal, persons);
     if (quelm::prompter().runModal(form) != quelm::mrOk) return std::nullopt;
@@ -427,8 +427,8 @@ void TArchiveForm::showEvent(QShowEvent* event) {
   // every start of the program (a server may take its time to answer).
   if (!opened_) {
     opened_ = true;
-    PeriodComboBox->addItems(Model.reportPeriods());
-    Model.open();
+    PeriodComboBox->addItems(Model.ReportPeriods());
+    Model.Open();
   }
 }
 
@@ -436,7 +436,7 @@ bool TArchiveForm::eventFilter(QObject* watched, QEvent* event) {
   if (watched == ReadoutGrid && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-      Model.showReadout();
+      Model.ShowReadout();
       return true;
     }
   }
@@ -445,23 +445,23 @@ bool TArchiveForm::eventFilter(QObject* watched, QEvent* event) {
 
 void TArchiveForm::UseSettings(const quelm::ArchiveSettings& settings) {
   if (opened_)
-    Model.reopen(settings);
+    Model.Reopen(settings);
   else
-    Model.setSettings(settings);
+    Model.SetSettings(settings);
   Paint();
 }
 
-void TArchiveForm::SearchEditChange(const QString& text) { Model.setSearch(text); }
+void TArchiveForm::SearchEditChange(const QString& text) { Model.SetSearch(text); }
 
 void TArchiveForm::FilterButtonClick() {
-  if (!Model.setRange(FromEdit->text(), ToEdit->text()))
+  if (!Model.SetRange(FromEdit->text(), ToEdit->text()))
     quelm::showMessage(quelm::MessageKind::Warning, QStringLiteral("Dose archive"),
                        QStringLiteral("From and To are dates written as %1, or empty").arg(datePattern()));
 }
 
 bool TArchiveForm::buildReport(quelm::ReportDocument* document) {
   QString detail;
-  const int rc = Model.buildReport(ReportComboBox->currentIndex() == 1, PeriodComboBox->currentText(),
+  const int rc = Model.BuildReport(ReportComboBox->currentIndex() == 1, PeriodComboBox->currentText(),
                                    document, &detail);
   if (rc) showFailure({rc, detail});
   return rc == quelm::kOk;
@@ -486,8 +486,8 @@ void TArchiveForm::SaveButtonClick() {
   r.title = QStringLiteral("Save the report as PDF");
   r.filter = QStringLiteral("PDF files (*.pdf)");
   r.defaultSuffix = QStringLiteral("pdf");
-  const QString who = ReportComboBox->currentIndex() == 1 || !Model.chosen() ? QStringLiteral("summary")
-                                                                             : Model.chosen()->name;
+  const QString who = ReportComboBox->currentIndex() == 1 || !Model.Chosen() ? QStringLiteral("summary")
+                                                                             : Model.Chosen()->name;
   r.fileName = QStringLiteral("Dose %1 %2.pdf").arg(who, PeriodComboBox->currentText().trimmed());
   const std::optional<QString> path = quelm::prompter().saveFile(r);
   if (!path) return;
@@ -500,30 +500,30 @@ void TArchiveForm::SaveButtonClick() {
 void TArchiveForm::Paint() {
   if (painting_) return;
   painting_ = true;
-  DatabaseDatLabel->setText(Model.isOpen() ? Model.location()
-                                           : Model.location() + QStringLiteral(" (not open)"));
-  if (entriesShown_ != Model.listSerial()) {
-    entriesShown_ = Model.listSerial();
+  DatabaseDatLabel->setText(Model.IsOpen() ? Model.Location()
+                                           : Model.Location() + QStringLiteral(" (not open)"));
+  if (entriesShown_ != Model.ListSerial()) {
+    entriesShown_ = Model.ListSerial();
     paintEntries();
     paintPeriods();
     paintReadouts();
   }
-  if (PeriodGrid->currentRow() != Model.selectedPeriod())
-    PeriodGrid->setCurrentCell(Model.selectedPeriod(), 0);
-  if (ReadoutGrid->currentRow() != Model.selectedRow()) ReadoutGrid->setCurrentCell(Model.selectedRow(), 0);
+  if (PeriodGrid->currentRow() != Model.SelectedPeriod())
+    PeriodGrid->setCurrentCell(Model.SelectedPeriod(), 0);
+  if (ReadoutGrid->currentRow() != Model.SelectedRow()) ReadoutGrid->setCurrentCell(Model.SelectedRow(), 0);
 
-  const quelm::ArchiveTotalsView& t = Model.totals();
-  const bool chosen = Model.chosen().has_value();
+  const quelm::ArchiveTotalsView& t = Model.Totals();
+  const bool chosen = Model.Chosen().has_value();
   QuarterDatLabel->setText(chosen ? quelm::DoseText(t.totals.quarterToDate) : QString());
   YearDatLabel->setText(chosen ? quelm::DoseText(t.totals.yearToDate) : QString());
   LifetimeDatLabel->setText(chosen ? quelm::DoseText(t.totals.lifetime) : QString());
   ShareLabel->setText(
-      QStringLiteral("Share of the annual limit of %1:").arg(quelm::DoseText(Model.settings().annualLimit)));
+      QStringLiteral("Share of the annual limit of %1:").arg(quelm::DoseText(Model.Settings().annualLimit)));
   ShareDatLabel->setText(chosen ? quelm::ShareText(t.share) : QString());
-  DoseChart->data = Model.chart();
+  DoseChart->data = Model.Chart();
   DoseChart->update();
 
-  const quelm::ArchiveActions a = Model.actions();
+  const quelm::ArchiveActions a = Model.Actions();
   AssignButton->setEnabled(a.assign);
   EndPeriodButton->setEnabled(a.endPeriod);
   ImportButton->setEnabled(a.import);
@@ -532,7 +532,7 @@ void TArchiveForm::Paint() {
   PrintButton->setEnabled(report);
   SaveButton->setEnabled(report);
 
-  const quelm::ArchiveImportProgress& im = Model.importProgress();
+  const quelm::ArchiveImportProgress& im = Model.ImportProgress();
   ImportGauge->setMaximum(std::max(im.total, 1));
   ImportGauge->setValue(im.done);
   ImportGauge->setFormat(im.total ? QStringLiteral("%v of %m records") : QString());
@@ -545,17 +545,17 @@ void TArchiveForm::Paint() {
 void TArchiveForm::paintEntries() {
   EntryListBox->clear();
   int current = -1;
-  const auto& entries = Model.entries();
+  const auto& entries = Model.Entries();
   for (size_t i = 0; i < entries.size(); ++i) {
     EntryListBox->addItem(entries[i].text());
-    if (Model.chosen() && Model.chosen()->kind == entries[i].kind && Model.chosen()->name == entries[i].name)
+    if (Model.Chosen() && Model.Chosen()->kind == entries[i].kind && Model.Chosen()->name == entries[i].name)
       current = static_cast<int>(i);
   }
   EntryListBox->setCurrentRow(current);
 }
 
 void TArchiveForm::paintPeriods() {
-  const auto& periods = Model.periods();
+  const auto& periods = Model.Periods();
   PeriodGrid->setRowCount(static_cast<int>(periods.size()));
   for (int i = 0; i < static_cast<int>(periods.size()); ++i) {
     const quelm::WearPeriod& p = periods[static_cast<size_t>(i)];
@@ -565,7 +565,7 @@ void TArchiveForm::paintPeriods() {
 }
 
 void TArchiveForm::paintReadouts() {
-  const int rows = static_cast<int>(Model.rows().size());
+  const int rows = static_cast<int>(Model.Rows().size());
   ReadoutGrid->setUpdatesEnabled(false);
   ReadoutGrid->clearContents();
   ReadoutGrid->setRowCount(rows);
@@ -574,10 +574,10 @@ void TArchiveForm::paintReadouts() {
   QFont italic = ReadoutGrid->font();
   italic.setItalic(true);
   for (int r = 0; r < rows; ++r) {
-    const bool high = Model.rowHigh(r);
-    const bool conflict = Model.rows()[static_cast<size_t>(r)].conflict;
+    const bool high = Model.RowHigh(r);
+    const bool conflict = Model.Rows()[static_cast<size_t>(r)].conflict;
     for (int c = 0; c < quelm::kArchiveColumnCount; ++c) {
-      auto* item = new QTableWidgetItem(Model.cellText(r, c));
+      auto* item = new QTableWidgetItem(Model.CellText(r, c));
       if (quelm::kArchiveColumns[c].right) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
       // A high dose stands out; a conflicting record reads as a remark beside the list.
       if (high) {
@@ -592,10 +592,10 @@ void TArchiveForm::paintReadouts() {
   }
   // A person's list need not say whose it is on every row.
   ReadoutGrid->setColumnHidden(quelm::kColPerson,
-                               Model.chosen() && Model.chosen()->kind == quelm::ArchiveEntry::Person);
+                               Model.Chosen() && Model.Chosen()->kind == quelm::ArchiveEntry::Person);
   ReadoutGrid->resizeColumnsToContents();
   ReadoutGrid->horizontalHeader()->setSortIndicator(
-      Model.sortColumn(), Model.sortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
+      Model.SortColumn(), Model.SortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
   ReadoutGrid->setUpdatesEnabled(true);
 }
 

@@ -47,7 +47,7 @@ int ArchiveModel::fail(int code, const QString& detail) {
   return code;
 }
 
-int ArchiveModel::open() {
+int ArchiveModel::Open() {
   archive_.reset();
   all_.clear();
   shown_.clear();
@@ -69,10 +69,10 @@ int ArchiveModel::open() {
   return rc ? fail(rc, location_ + QStringLiteral(": ") + detail) : kOk;
 }
 
-int ArchiveModel::reopen(const ArchiveSettings& settings) {
+int ArchiveModel::Reopen(const ArchiveSettings& settings) {
   if (import_.running) return fail(kErrArchiveImportRunning, location_);
   settings_ = settings;
-  return open();
+  return Open();
 }
 
 int ArchiveModel::refreshEntries() {
@@ -83,11 +83,11 @@ int ArchiveModel::refreshEntries() {
   all_.clear();
   for (const QString& p : persons) all_.push_back({ArchiveEntry::Person, p});
   for (const QString& d : dosimeters) all_.push_back({ArchiveEntry::Dosimeter, d});
-  setSearch(search_);
+  SetSearch(search_);
   return kOk;
 }
 
-void ArchiveModel::setSearch(const QString& text) {
+void ArchiveModel::SetSearch(const QString& text) {
   search_ = text;
   shown_.clear();
   const QString wanted = text.trimmed();
@@ -97,7 +97,7 @@ void ArchiveModel::setSearch(const QString& text) {
   changed();
 }
 
-int ArchiveModel::choose(int index) {
+int ArchiveModel::Choose(int index) {
   if (index < 0 || index >= static_cast<int>(shown_.size())) {
     chosen_.reset();
   } else {
@@ -110,10 +110,10 @@ int ArchiveModel::choose(int index) {
   return rc ? fail(rc, archive_ ? archive_->errorDetail() : QString()) : kOk;
 }
 
-int ArchiveModel::chooseByName(ArchiveEntry::Kind kind, const QString& name) {
+int ArchiveModel::ChooseByName(ArchiveEntry::Kind kind, const QString& name) {
   for (size_t i = 0; i < shown_.size(); ++i)
-    if (shown_[i].kind == kind && shown_[i].name == name) return choose(static_cast<int>(i));
-  return choose(-1);
+    if (shown_[i].kind == kind && shown_[i].name == name) return Choose(static_cast<int>(i));
+  return Choose(-1);
 }
 
 int ArchiveModel::refreshChosen() {
@@ -161,12 +161,12 @@ int ArchiveModel::refreshChosen() {
   return kOk;
 }
 
-void ArchiveModel::selectPeriod(int index) {
+void ArchiveModel::SelectPeriod(int index) {
   selectedPeriod_ = index >= 0 && index < static_cast<int>(periods_.size()) ? index : -1;
   changed();
 }
 
-bool ArchiveModel::setRange(const QString& fromText, const QString& toText) {
+bool ArchiveModel::SetRange(const QString& fromText, const QString& toText) {
   const auto parse = [](const QString& text, bool upper, std::optional<QDateTime>* out) {
     const QString t = text.trimmed();
     if (t.isEmpty()) {
@@ -188,7 +188,7 @@ bool ArchiveModel::setRange(const QString& fromText, const QString& toText) {
   return true;
 }
 
-QString ArchiveModel::cellText(int row, int column) const {
+QString ArchiveModel::CellText(int row, int column) const {
   const ReadoutRow& r = rows_[static_cast<size_t>(row)];
   switch (column) {
     case kColTime:
@@ -213,17 +213,17 @@ QString ArchiveModel::cellText(int row, int column) const {
                           : QStringLiteral("OK");
     case kColRemark:
       if (r.conflict) return QStringLiteral("Conflict: other bytes, not counted");
-      return rowHigh(row) ? QStringLiteral("High dose") : QString();
+      return RowHigh(row) ? QStringLiteral("High dose") : QString();
   }
   return QString();
 }
 
-bool ArchiveModel::rowHigh(int row) const {
+bool ArchiveModel::RowHigh(int row) const {
   const ReadoutRow& r = rows_[static_cast<size_t>(row)];
   return !r.conflict && r.doseUsv && *r.doseUsv >= settings_.notificationLevel;
 }
 
-void ArchiveModel::sortBy(int column, bool descending) {
+void ArchiveModel::SortBy(int column, bool descending) {
   if (column < 0 || column >= kArchiveColumnCount) return;
   sortColumn_ = column;
   descending_ = descending;
@@ -267,12 +267,12 @@ void ArchiveModel::sortRows() {
   ++listSerial_;
 }
 
-void ArchiveModel::selectRow(int row) {
+void ArchiveModel::SelectRow(int row) {
   selectedRow_ = row >= 0 && row < static_cast<int>(rows_.size()) ? row : -1;
   changed();
 }
 
-ArchiveActions ArchiveModel::actions() const {
+ArchiveActions ArchiveModel::Actions() const {
   ArchiveActions a;
   const bool open = archive_ != nullptr;
   const bool writing = import_.running;
@@ -285,8 +285,8 @@ ArchiveActions ArchiveModel::actions() const {
   return a;
 }
 
-int ArchiveModel::assign() {
-  if (!actions().assign || !askAssignment) return kOk;
+int ArchiveModel::Assign() {
+  if (!Actions().assign || !askAssignment) return kOk;
   WearPeriod proposal;
   if (chosen_) (chosen_->kind == ArchiveEntry::Person ? proposal.person : proposal.dosimeter) = chosen_->name;
   const QDateTime now = clock ? clock() : ArchiveNow();
@@ -297,9 +297,9 @@ int ArchiveModel::assign() {
   refreshEntries();
   // The new period shows under whom it was given to.
   if (!chosen_)
-    chooseByName(ArchiveEntry::Person, period->person.trimmed());
+    ChooseByName(ArchiveEntry::Person, period->person.trimmed());
   else
-    choose(static_cast<int>(std::find_if(shown_.begin(), shown_.end(),
+    Choose(static_cast<int>(std::find_if(shown_.begin(), shown_.end(),
                                          [&](const ArchiveEntry& e) {
                                            return e.kind == chosen_->kind && e.name == chosen_->name;
                                          }) -
@@ -307,8 +307,8 @@ int ArchiveModel::assign() {
   return kOk;
 }
 
-int ArchiveModel::endPeriod() {
-  if (!actions().endPeriod || !askPeriodEnd) return kOk;
+int ArchiveModel::EndPeriod() {
+  if (!Actions().endPeriod || !askPeriodEnd) return kOk;
   WearPeriod period = periods_[static_cast<size_t>(selectedPeriod_)];
   const std::optional<QDateTime> end = askPeriodEnd(period);
   if (!end) return kOk;
@@ -324,13 +324,13 @@ int ArchiveModel::endPeriod() {
   return kOk;
 }
 
-int ArchiveModel::showReadout(int row) {
+int ArchiveModel::ShowReadout(int row) {
   if (row < 0) row = selectedRow_;
   if (row < 0 || row >= static_cast<int>(rows_.size())) return kOk;
   return show(rows_[static_cast<size_t>(row)].record);
 }
 
-int ArchiveModel::showChartPoint(int point) {
+int ArchiveModel::ShowChartPoint(int point) {
   if (point < 0 || point >= static_cast<int>(chartRecords_.size())) return kOk;
   return show(chartRecords_[static_cast<size_t>(point)]);
 }
@@ -344,7 +344,7 @@ int ArchiveModel::show(const QByteArray& record) {
   return kOk;
 }
 
-QStringList ArchiveModel::reportPeriods() const {
+QStringList ArchiveModel::ReportPeriods() const {
   const QDateTime now = clock ? clock() : ArchiveNow();
   QStringList periods;
   QDateTime q = QuarterStart(now);
@@ -353,7 +353,7 @@ QStringList ArchiveModel::reportPeriods() const {
   return periods;
 }
 
-int ArchiveModel::buildReport(bool summary, const QString& periodText, ReportDocument* document,
+int ArchiveModel::BuildReport(bool summary, const QString& periodText, ReportDocument* document,
                               QString* detail) {
   detail->clear();
   if (!archive_) return kErrArchiveOpen;
@@ -378,9 +378,9 @@ int ArchiveModel::buildReport(bool summary, const QString& periodText, ReportDoc
 
 // --- Import ------------------------------------------------------------------
 
-int ArchiveModel::startImport() {
+int ArchiveModel::StartImport() {
   if (import_.running) return fail(kErrArchiveImportRunning, location_);
-  if (!actions().import || !chooseImportFiles) return kOk;
+  if (!Actions().import || !chooseImportFiles) return kOk;
   const QStringList files = chooseImportFiles();
   if (files.isEmpty()) return kOk;
   import_ = {};

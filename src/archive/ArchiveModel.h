@@ -114,68 +114,68 @@ class ArchiveModel {
   std::function<QDateTime()> clock;
 
   // Opens the archive the settings name, and lists it. kOk or the code.
-  int open();
+  int Open();
   // Another archive (the options window changed it): opened at once.
-  int reopen(const ArchiveSettings& settings);
-  // The settings for the next open().
-  void setSettings(const ArchiveSettings& settings) { settings_ = settings; }
-  bool isOpen() const { return archive_ != nullptr; }
+  int Reopen(const ArchiveSettings& settings);
+  // The settings for the next Open().
+  void SetSettings(const ArchiveSettings& settings) { settings_ = settings; }
+  bool IsOpen() const { return archive_ != nullptr; }
   // The database in use as messages name it (path or server, no password).
-  const QString& location() const { return location_; }
-  const ArchiveSettings& settings() const { return settings_; }
+  const QString& Location() const { return location_; }
+  const ArchiveSettings& Settings() const { return settings_; }
 
   // --- Persons and dosimeters
-  void setSearch(const QString& text);
-  const QString& search() const { return search_; }
-  const std::vector<ArchiveEntry>& entries() const { return shown_; }
-  // An index into entries(), -1 for none.
-  int choose(int index);
-  const std::optional<ArchiveEntry>& chosen() const { return chosen_; }
+  void SetSearch(const QString& text);
+  const QString& Search() const { return search_; }
+  const std::vector<ArchiveEntry>& Entries() const { return shown_; }
+  // An index into Entries(), -1 for none.
+  int Choose(int index);
+  const std::optional<ArchiveEntry>& Chosen() const { return chosen_; }
   // Chooses the entry of that kind and name, when listed.
-  int chooseByName(ArchiveEntry::Kind kind, const QString& name);
+  int ChooseByName(ArchiveEntry::Kind kind, const QString& name);
   // The chosen person's dosimeters, or the chosen dosimeter's wearers.
-  const std::vector<WearPeriod>& periods() const { return periods_; }
-  void selectPeriod(int index);
-  int selectedPeriod() const { return selectedPeriod_; }
+  const std::vector<WearPeriod>& Periods() const { return periods_; }
+  void SelectPeriod(int index);
+  int SelectedPeriod() const { return selectedPeriod_; }
 
   // --- Read-outs
   // Dates as the user writes them (their date format, or YYYY-MM-DD);
   // empty: open. A text that is no date is refused (false), nothing changes.
-  bool setRange(const QString& from, const QString& to);
-  const std::optional<QDateTime>& rangeFrom() const { return from_; }
-  const std::optional<QDateTime>& rangeTo() const { return to_; }
-  void sortBy(int column, bool descending);
-  int sortColumn() const { return sortColumn_; }
-  bool sortDescending() const { return descending_; }
-  const std::vector<ReadoutRow>& rows() const { return rows_; }
+  bool SetRange(const QString& from, const QString& to);
+  const std::optional<QDateTime>& RangeFrom() const { return from_; }
+  const std::optional<QDateTime>& RangeTo() const { return to_; }
+  void SortBy(int column, bool descending);
+  int SortColumn() const { return sortColumn_; }
+  bool SortDescending() const { return descending_; }
+  const std::vector<ReadoutRow>& Rows() const { return rows_; }
   // Counts the changes of the lists (entries, periods, read-outs): a view
   // refills its lists only when it moved.
-  unsigned listSerial() const { return listSerial_; }
-  QString cellText(int row, int column) const;
-  bool rowHigh(int row) const;
-  void selectRow(int row);
-  int selectedRow() const { return selectedRow_; }
-  const ArchiveTotalsView& totals() const { return totals_; }
+  unsigned ListSerial() const { return listSerial_; }
+  QString CellText(int row, int column) const;
+  bool RowHigh(int row) const;
+  void SelectRow(int row);
+  int SelectedRow() const { return selectedRow_; }
+  const ArchiveTotalsView& Totals() const { return totals_; }
   // One point per read-out with a time and a dose.
-  const DoseChartData& chart() const { return chart_; }
+  const DoseChartData& Chart() const { return chart_; }
 
   // --- Actions
-  ArchiveActions actions() const;
-  int assign();
-  int endPeriod();
+  ArchiveActions Actions() const;
+  int Assign();
+  int EndPeriod();
   // Asks for files and starts importing them; kErrArchiveImportRunning
   // while one runs.
-  int startImport();
-  const ArchiveImportProgress& importProgress() const { return import_; }
+  int StartImport();
+  const ArchiveImportProgress& ImportProgress() const { return import_; }
   // The selected (or given) read-out into the main window.
-  int showReadout(int row = -1);
-  // The read-out of a point of chart().
-  int showChartPoint(int point);
+  int ShowReadout(int row = -1);
+  // The read-out of a point of Chart().
+  int ShowChartPoint(int point);
 
   // The quarters and years a report may cover, newest first.
-  QStringList reportPeriods() const;
+  QStringList ReportPeriods() const;
   // A person's report of the chosen person, or the service summary.
-  int buildReport(bool summary, const QString& periodText, ReportDocument* document, QString* detail);
+  int BuildReport(bool summary, const QString& periodText, ReportDocument* document, QString* detail);
 
  private:
   int fail(int code, const QString& detail);

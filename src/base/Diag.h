@@ -6,7 +6,7 @@
 #include <functional>
 
 // Bits 0x04..0x80 switch diagnostic outputs, 0x200/0x400 hold the service
-// level, 0x02 is the download abort request.
+// level (read and set only through base/ServiceLevel.h).
 extern uint32_t DiagFlags;
 
 namespace quelm {
@@ -16,7 +16,6 @@ inline constexpr uint32_t kDiagMonitor = 0x10;    // frame monitor, link errors 
 inline constexpr uint32_t kDiagIndexDump = 0x20;  // frame dumps with byte indices
 inline constexpr uint32_t kDiagSteps = 0x40;      // SendCOMCmd shows every step
 inline constexpr uint32_t kDiagNoPort = 0x80;     // link does not touch the port
-inline constexpr uint32_t kAbortRequest = 0x02;
 inline constexpr uint32_t kServiceLevelBits = 0x200 | 0x400;
 
 // The mask compiled into the program (0 in the delivered build).

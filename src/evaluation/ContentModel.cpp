@@ -67,21 +67,25 @@ bool ContentModel::RowSelectable(int row) const { return quelm::RowSelectable(ro
 
 // --- Rows ---------------------------------------------------------------------
 
-void ContentModel::clearRows() {
+void ContentModel::ClearContentGrid() {
   ++pageSerial_;
   filled_ = 0;
   texts_.fill(ContentRow{});
 }
 
-void ContentModel::appendRow(const BlockSummary& summary) {
-  if (filled_ >= kContentRows) return;
+int ContentModel::FillRow(int i) {
+  if (filled_ >= kContentRows) return kNoEmptyRow;
+  const BlockSummary& summary = data_->Summaries[i];
   std::memcpy(&rows_[static_cast<size_t>(filled_)], &summary, sizeof summary);
   texts_[static_cast<size_t>(filled_)] = ContentRowTexts(summary);
   const QString message = texts_[static_cast<size_t>(filled_)].message;
   ++filled_;
   // The title is left to the prompter: the program's name.
   if (!message.isEmpty()) showMessage(MessageKind::Plain, QString(), message);
+  return 0;
 }
+
+int ContentModel::FillNextRow() { return FillRow(filled_); }
 
 // --- Source, pages and blocks ---------------------------------------------------
 
@@ -177,8 +181,8 @@ bool ContentModel::NextPage() {
 }
 
 void ContentModel::showTurnedPage(int n, bool ascending, int row) {
-  clearRows();
-  for (int i = 0; i < n; ++i) appendRow(data_->Summaries[ascending ? n - 1 - i : i]);
+  ClearContentGrid();
+  for (int i = 0; i < n; ++i) FillRow(ascending ? n - 1 - i : i);
   selected_ = row;
   notify();
   loadSelectedBlock();
@@ -256,7 +260,7 @@ int ContentModel::ImportFile(const QString& fileName) {
   if (Busy()) return 0;
 
   BusyScope busy(*this);
-  clearRows();
+  ClearContentGrid();
   selected_ = 0;
   notify();
   auto source = std::make_unique<DataFileSource>(fileName);
@@ -276,8 +280,8 @@ int ContentModel::ImportFile(const QString& fileName) {
   request.Flags &= static_cast<uint8_t>(~kSearchForward);
   const int n = searchPage(request);
   if (n > 0) {
-    clearRows();
-    for (int i = 0; i < n; ++i) appendRow(data_->Summaries[i]);
+    ClearContentGrid();
+    for (int i = 0; i < n; ++i) FillRow(i);
   }
   notify();
   setPaging(true);
@@ -290,7 +294,7 @@ int ContentModel::ImportReader() {
   if (Busy()) return 0;
 
   BusyScope busy(*this);
-  clearRows();
+  ClearContentGrid();
   selected_ = 0;
   notify();
   auto source = std::make_unique<ReaderSource>();
@@ -329,7 +333,7 @@ int ContentModel::ImportReader() {
     return rc;
   }
   // The reader's count, not the block count: slots beyond it hold no block.
-  for (int k = 0; k < n; ++k) appendRow(data_->Summaries[k]);
+  for (int k = 0; k < n; ++k) FillNextRow();
   notify();
   setPaging(true);
   return showNewestImportedBlock(busy, trace);
@@ -403,11 +407,11 @@ int ContentModel::Search(const std::function<bool(SearchState&)>& ask) {
   const int n = searchPage(search_.Request, &failure);
   // A search that could not be made leaves the list as it was.
   if (failure != 0) return failure;
-  clearRows();
+  ClearContentGrid();
   // The shown block need not be on the found page: nothing is selected
   // until the operator picks a row.
   selected_ = 0;
-  for (int k = 0; k < n; ++k) appendRow(data_->Summaries[k]);
+  for (int k = 0; k < n; ++k) FillNextRow();
   notify();
   trace.ok();
   return 0;

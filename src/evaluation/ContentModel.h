@@ -109,8 +109,15 @@ class ContentModel {
   void notify();
   void setPaging(bool enabled);
   void commandsChanged();
-  void clearRows();
-  void appendRow(const BlockSummary& summary);
+  // Empties every row of the page.
+  void ClearContentGrid();
+  // Summaries[i] of the data object into the first empty row; kNoEmptyRow
+  // when every row is filled.
+  int FillRow(int i);
+  // Summaries[r - 1] into the first empty row r; kNoEmptyRow when every row
+  // is filled.
+  int FillNextRow();
+  static constexpr int kNoEmptyRow = -1;
   int searchPage(const SearchRequest& request, int* failure = nullptr);  // rows found
   void showSource();
   void loadSelectedBlock();

@@ -30,11 +30,11 @@ ContentView::ContentView(ContentModel& model, const Widgets& widgets)
   const QFontMetrics metrics(w_.grid->font());
   fixedPitch_ = FixedPitchFont(metrics.height(), QFontInfo(w_.grid->font()).pixelSize());
   model_.hooks.changed = [this] { paint(); };
-  model_.hooks.busy = [](bool running) {
+  model_.hooks.busy = [this](bool running) {
     if (running)
-      QApplication::setOverrideCursor(Qt::WaitCursor);
+      busy_.emplace();
     else
-      QApplication::restoreOverrideCursor();
+      busy_.reset();
   };
   connect(w_.grid, &QTableWidget::currentCellChanged, this,
           [this](int row, int, int previousRow, int) { cellChanged(row, previousRow); });

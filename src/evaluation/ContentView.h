@@ -8,6 +8,9 @@
 #include <QFont>
 #include <QObject>
 #include <functional>
+#include <optional>
+
+#include "base/BusyCursor.h"
 
 class QLabel;
 
@@ -46,7 +49,8 @@ class ContentView : public QObject {
 
   ContentModel& model_;
   Widgets w_;
-  bool selecting_ = false;  // the selection is being painted, not chosen
+  std::optional<BusyCursor> busy_;  // while a list operation runs
+  bool selecting_ = false;          // the selection is being painted, not chosen
   unsigned shownPage_ = 0;
   QFont fixedPitch_;  // the model's PageSerial when last painted
 };

@@ -35,14 +35,14 @@ class DeconvolutionModel {
   DeconvolutionModel& operator=(const DeconvolutionModel&) = delete;
 
   // Where later fits run (tests).
-  void setRunner(Runner runner) { runner_ = std::move(runner); }
+  void SetRunner(Runner runner) { runner_ = std::move(runner); }
 
   // What the window fits: the count chosen, general order (it holds first
   // order as its limit), and the background a reader's curve always has.
   static DeconvolutionOptions WindowOptions();
 
   enum class Phase { Off, Fitting, Done };
-  Phase phase() const { return phase_; }
+  Phase CurrentPhase() const { return phase_; }
   bool On() const { return phase_ != Phase::Off; }
   const GlowCurve& Curve() const { return curve_; }
   // The finished fit (Done); its peaks only when it converged.

@@ -72,7 +72,7 @@ void DeconvolutionView::paint() {
   w_.panel->setVisible(model_.On());
   clearLines();
   w_.table->setRowCount(0);
-  switch (model_.phase()) {
+  switch (model_.CurrentPhase()) {
     case DeconvolutionModel::Phase::Off:
       w_.status->clear();
       return;

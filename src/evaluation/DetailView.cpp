@@ -77,11 +77,13 @@ DetailView::DetailView(DetailModel& model, const Widgets& widgets)
   };
 }
 
+void DetailView::ClearValueTable() { w_.valueTable->clearCells(); }
+
 void DetailView::paint(bool fresh) {
   if (fresh) {
     const BlockView& view = model_.View();
     chart_->clear();
-    w_.valueTable->clearCells();
+    ClearValueTable();
     for (int f = 0; f < kHeaderFieldCount; ++f) {
       w_.headerValues[f]->setText(view.header.values[f].text);
       setHint(w_.headerValues[f], view.header.values[f].hint);

@@ -61,6 +61,8 @@ class DetailView : public QObject {
   void AreaSeriesAfterDrawValues(QPainter& painter);  // in view pixels
 
  private:
+  // Empties every cell of the value table.
+  void ClearValueTable();
   void paint(bool fresh);
 
   DetailModel& model_;

@@ -114,7 +114,7 @@ void TCOMPort::SetDevice(std::unique_ptr<SerialDevice> device) {
 int TCOMPort::Connect() {
   if (Connected()) {
     message(QStringLiteral("WARNING: TCOMPort::Connect(): ERR_CONNECTED"));
-    return -1;
+    return kPortConnected;
   }
   DeviceFailure_ = 0;
   const QString path = DevicePath();
@@ -123,7 +123,7 @@ int TCOMPort::Connect() {
   if (e != 0) {
     message(QStringLiteral("ERROR: TCOMPort::Connect(): CreateFile(): ERR_NOTCONNECTED"));
     systemError(e);
-    return -2;
+    return kPortNotConnected;
   }
   if (const int rc = ApplyCOMSettings(); rc != 0) {
     message(QStringLiteral("ERROR: TCOMPort::Connect(): Cannot apply COM settings"));
@@ -132,13 +132,13 @@ int TCOMPort::Connect() {
   if (const int te = Device->setImmediateReads(); te != 0) {
     message(QStringLiteral("ERROR: TCOMPort::Connect(): SetCommTimeouts(): ERR_SETCOMTIMEOUTS"));
     systemError(te);
-    return -6;
+    return kPortSetTimeouts;
   }
   PollTimer.start(static_cast<int>(PollDelay_));
   if (!PollTimer.isActive()) {
     message(QStringLiteral("ERROR: TCOMPort::Connect(): SetTimer(): ERR_SETTIMER"));
     systemError(EAGAIN);
-    return -5;
+    return kPortSetTimer;
   }
   // Received bytes are taken the moment they arrive, not at the next tick:
   // otherwise every exchange would last a whole number of poll periods.
@@ -156,7 +156,7 @@ int TCOMPort::Disconnect() {
   if (PollTimer.isActive()) {
     message(QStringLiteral("ERROR: TCOMPort::Disconnect(): ERR_KILLTIMER"));
     systemError(EAGAIN);
-    return -7;
+    return quelm::kErrTimerKill;
   }
   // The device reports the failure, but the descriptor is gone either way:
   // it is never recorded as open again, so no later write can reach a
@@ -164,7 +164,7 @@ int TCOMPort::Disconnect() {
   if (const int e = Device->close(); e != 0) {
     message(QStringLiteral("ERROR: TCOMPort::Disconnect(): CLOSEFHandle"));
     systemError(e);
-    return -8;
+    return quelm::kErrHandleClose;
   }
   return 0;
 }
@@ -172,7 +172,7 @@ int TCOMPort::Disconnect() {
 int TCOMPort::ApplyCOMSettings() {
   if (!Connected()) {
     message(QStringLiteral("ERROR: TCOMPort::ApplyCOMSettings(): ERR_NOTCONNECTED"));
-    return -2;
+    return kPortNotConnected;
   }
   quelm::LineSettings s;
   s.baud = Win32BaudRates[std::clamp(static_cast<int>(BaudRate_), 0, 15)];
@@ -189,11 +189,11 @@ int TCOMPort::ApplyCOMSettings() {
   if (e != 0) {
     message(QStringLiteral("ERROR: TCOMPort::ApplyCOMSettings(): ERR_SETCOMSTATE"));
     systemError(e);
-    return -3;
+    return kPortSetState;
   }
   if (FlushBuffers(true, true) != 0) {
     message(QStringLiteral("ERROR: TCOMPort::ApplyCOMSettings(): ERR_PURGECOMM"));
-    return -9;
+    return kPortPurge;
   }
   // The driver's queues have fixed sizes here; InBufSize and OutBufSize
   // bound what the poll reads and what SendData queues.
@@ -203,12 +203,12 @@ int TCOMPort::ApplyCOMSettings() {
 int TCOMPort::FlushBuffers(bool in, bool out) {
   if (!Connected()) {
     message(QStringLiteral("WARNING: TCOMPort::FlushBuffers(): ERR_NOTCONNECTED"));
-    return -2;
+    return kPortNotConnected;
   }
   if (const int e = Device->flush(in, out); e != 0) {
     message(QStringLiteral("ERROR: TCOMPort::FlushBuffers(): ERR_PURGECOMM"));
     systemError(e);
-    return -9;
+    return kPortPurge;
   }
   return 0;
 }
@@ -218,7 +218,7 @@ int TCOMPort::ToggleDTR(bool on) {
   if (const int e = Device->setModemLine(quelm::kLineDTR, on); e != 0) {
     message(QStringLiteral("ERROR: TCOMPort::ToggleDTR(): ERR_ESCAPECOMM"));
     systemError(e);
-    return -15;
+    return kPortEscape;
   }
   return 0;
 }
@@ -228,7 +228,7 @@ int TCOMPort::ToggleRTS(bool on) {
   if (const int e = Device->setModemLine(quelm::kLineRTS, on); e != 0) {
     message(QStringLiteral("ERROR: TCOMPort::ToggleRTS(): ERR_ESCAPECOMM"));
     systemError(e);
-    return -15;
+    return kPortEscape;
   }
   return 0;
 }
@@ -238,7 +238,7 @@ int TCOMPort::SendData(const void* data, uint32_t n) { return SendDataEx(data, n
 int TCOMPort::SendDataEx(const void* data, uint32_t n, uint32_t timeout) {
   if (!Connected()) {
     message(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_NOTCONNECTED"));
-    return -2;
+    return kPortNotConnected;
   }
   const auto* p = static_cast<const uint8_t*>(data);
   uint64_t progress = now();
@@ -248,7 +248,7 @@ int TCOMPort::SendDataEx(const void* data, uint32_t n, uint32_t timeout) {
     if (const int e = Device->outQueued(&queued); e != 0) {
       message(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_CLEARCOMMERR"));
       systemError(e);
-      return -13;
+      return kPortClearError;
     }
     const uint32_t room = OutBufSize_ > queued ? OutBufSize_ - queued : 0;
     if (room != 0) {
@@ -257,20 +257,20 @@ int TCOMPort::SendDataEx(const void* data, uint32_t n, uint32_t timeout) {
         if (const int e = Device->modemStatus(&anyOn, &present); e != 0) {
           message(QStringLiteral("ERROR: TCOMPort::SendDataEx(): ERR_GETCOMMMODEMSTAT"));
           systemError(e);
-          return -14;
+          return kPortGetModemStatus;
         }
         // A line without modem signals (a pseudo-terminal) cannot tell a
         // missing cable; only real lines are checked.
         if (present && !anyOn) {
           message(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_MODEMSTATUS"));
-          return -10;
+          return kPortModemStatus;
         }
       }
       uint32_t put = 0;
       if (const int e = Device->write(p + written, std::min(room, n - written), &put); e != 0) {
         message(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_COMWRITE"));
         systemError(e);
-        return -11;
+        return kPortWrite;
       }
       if (put != 0) {
         written += put;
@@ -281,7 +281,7 @@ int TCOMPort::SendDataEx(const void* data, uint32_t n, uint32_t timeout) {
     const uint64_t t = now();
     if (t - progress > timeout) {
       message(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_TIMEOUT"));
-      return -12;
+      return kPortWriteTimeout;
     }
     const int left = static_cast<int>(progress + timeout + 1 - t);
     // Sleep until the driver takes bytes again instead of spinning; when our
@@ -305,7 +305,7 @@ int TCOMPort::SendStr(const char* text) {
 int TCOMPort::ReadData(void* buffer, uint32_t n) {
   if (!Connected()) {
     message(QStringLiteral("ERROR: TCOMPort::ReadData(): ERR_NOTCONNECTED"));
-    return -2;
+    return kPortNotConnected;
   }
   auto* p = static_cast<uint8_t*>(buffer);
   int count = 0;
@@ -383,7 +383,7 @@ int TCOMPort::Receive() {
     if (const int e = Device->inWaiting(&waiting); e != 0) {
       message(QStringLiteral("ERROR: TCOMPort::TimerWndProc(): ClearComError()"));
       systemError(e);
-      CloseFailedDevice(-13);
+      CloseFailedDevice(kPortClearError);
       return -1;
     }
     if (waiting == 0) break;

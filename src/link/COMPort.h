@@ -4,7 +4,7 @@
 // user-interface thread: as soon as the device has them (a read notifier on
 // its descriptor) and on every tick of the poll timer, which also watches the
 // line status. Every failure is shown to the user at once (a plain box, and
-// for failed system calls the system's text) and returned as a code -1..-15.
+// for failed system calls the system's text) and returned as one of the codes below.
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -17,6 +17,25 @@
 #include <vector>
 
 #include "link/SerialDevice.h"
+
+// The port component's own codes, named after the step that failed; -7 and
+// -8 are kErrTimerKill and kErrHandleClose of the code table.
+enum TPortResult : int {
+  kPortConnected = -1,        // Connect() on an open port
+  kPortNotConnected = -2,     // no device, or it could not be opened
+  kPortSetState = -3,         // line settings refused
+  kPortSetTimer = -5,         // poll timer did not start
+  kPortSetTimeouts = -6,      // immediate reads refused
+  kPortPurge = -9,            // queues could not be flushed
+  kPortModemStatus = -10,     // no modem signal on a line that has them
+  kPortWrite = -11,           // write failed
+  kPortWriteTimeout = -12,    // the driver took no byte within the stall limit
+  kPortClearError = -13,      // queue status unreadable: the device failed
+  kPortGetModemStatus = -14,  // modem status unreadable
+  kPortEscape = -15,          // DTR or RTS could not be switched
+  kPortFirst = kPortEscape,   // the range of the port's codes
+  kPortLast = kPortConnected,
+};
 
 enum TBaudRate : int {
   brCustom,

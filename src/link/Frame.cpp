@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "base/ErrorCodes.h"
+
 namespace {
 
 constexpr std::array<uint16_t, 256> makeCrcTable() {
@@ -107,14 +109,14 @@ ReplyVerdict ClassifyReply(const uint8_t* frame, int count, int expected, bool i
   // checked; it is a check-sum failure like any other damaged frame.
   if (checkCrc) {
     if (expected < kFrameOverhead || expected > count) {
-      v.code = -206;
+      v.code = kErrChecksum;
       v.token = QStringLiteral("ERR_CRC");
       return v;
     }
     const uint16_t crc = FrameCRC16(frame, expected - 2);
     const uint16_t sent = static_cast<uint16_t>((frame[expected - 2] << 8) | frame[expected - 1]);
     if (crc != sent) {
-      v.code = -206;
+      v.code = kErrChecksum;
       v.token = QStringLiteral("ERR_CRC");
       return v;
     }
@@ -123,17 +125,17 @@ ReplyVerdict ClassifyReply(const uint8_t* frame, int count, int expected, bool i
   const uint8_t control = frame[5];
   if (!isInformation(control)) {
     if (frameId(control) == kIdBusy) {
-      v.code = -207;
+      v.code = kErrReaderBusy;
       v.token = QStringLiteral("ERR_BUSY");
     } else if (frameId(control) == kIdReject) {
-      v.code = -208;
+      v.code = kErrFrameRejected;
       v.token = QStringLiteral("ERR_FRAMEREJECT");
     }
     return v;
   }
   if (frameId(control) != 0) return v;
   if (!information) {
-    v.code = -203;
+    v.code = kErrNoRequestReply;
     return v;
   }
   // The letter and the busy mark are payload bytes; a frame too short to
@@ -144,13 +146,13 @@ ReplyVerdict ClassifyReply(const uint8_t* frame, int count, int expected, bool i
   if (letter == request) return v;
   if (letter == 'P') {
     if (end > 8 && frame[8] == 'd') {
-      v.code = -207;
+      v.code = kErrReaderBusy;
       return v;
     }
     if (payloadLength > 1) payload[1] = 'P';
     return v;
   }
-  v.code = -209;
+  v.code = kErrUnknownCommand;
   v.token = QStringLiteral("ERR_UNKNOWNCMD: '%1'(d%1)").arg(letter);
   return v;
 }

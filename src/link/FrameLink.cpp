@@ -1,11 +1,11 @@
 #include "link/FrameLink.h"
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <new>
 
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
+#include "base/EventWait.h"
 #include "base/Prompter.h"
 
 using quelm::TraceLine;
@@ -36,10 +36,6 @@ TFrameLink::TFrameLink(QObject* owner) : QObject(owner), COMPortDrv(this), Timer
 TFrameLink::~TFrameLink() {
   // A destructor shows no boxes; the port closes with its own destructor.
   COMPortDrv.OnReceiveData = nullptr;
-}
-
-void TFrameLink::WaitOnce() {
-  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents);
 }
 
 void TFrameLink::TimerTimer() { ++TickCount; }
@@ -94,10 +90,15 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
   int expected = kInitialExpected;
   TickCount = 0;
   Timer.start();
-  while (port && RcvCount < expected && TickCount < ReplyTimeout && COMPortDrv.Connected()) {
-    WaitOnce();
-    if (RcvCount >= 5) expected = quelm::frameLengthField(RcvFrame);
-  }
+  // The frame's own length field tells the rest of the reply once it is in.
+  // Clicks and keys wait until the exchange is over.
+  if (port)
+    quelm::waitUntil(
+        [&] {
+          if (RcvCount >= 5) expected = quelm::frameLengthField(RcvFrame);
+          return RcvCount >= expected || TickCount >= ReplyTimeout || !COMPortDrv.Connected();
+        },
+        quelm::WaitInput::Excluded);
   Timer.stop();
 
   if (DiagFlags & (quelm::kDiagMonitor | quelm::kDiagLog)) {
@@ -111,7 +112,7 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
   };
   if (port && !COMPortDrv.Connected()) {
     // The device failed during the wait; the port has shown why and closed it.
-    const int rc = COMPortDrv.DeviceFailure() != 0 ? COMPortDrv.DeviceFailure() : -2;
+    const int rc = COMPortDrv.DeviceFailure() != 0 ? COMPortDrv.DeviceFailure() : kPortNotConnected;
     trace.fail(QStringLiteral("TimerWndProc():%1").arg(rc), kLinkBoxMask);
     return rc;
   }
@@ -119,10 +120,10 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
     if (RcvCount > 0) {
       writeOut();
       trace.fail(QStringLiteral("ERR_RCVTIMEOUT"), kLinkBoxMask);
-      return -205;
+      return quelm::kErrReceiveTimeout;
     }
     trace.fail(QStringLiteral("ERR_0BYTERECEIVED"), kLinkBoxMask);
-    return -204;
+    return quelm::kErrNothingReceived;
   }
   writeOut();
   const quelm::ReplyVerdict v = quelm::ClassifyReply(RcvFrame, RcvCount, expected, information, payload,
@@ -137,10 +138,10 @@ int TFrameLink::SendFrameCOMCmd(uint8_t* payload, uint16_t length, bool informat
 
 bool TFrameLink::MayOweReply(int code) {
   switch (code) {
-    case -203:  // another frame's reply in the reset frame's wait
-    case -204:
-    case -205:
-    case -209:  // another frame's reply, or one the command cannot take
+    case quelm::kErrNoRequestReply:  // another frame's reply in the reset frame's wait
+    case quelm::kErrNothingReceived:
+    case quelm::kErrReceiveTimeout:
+    case quelm::kErrUnknownCommand:  // another frame's reply, or one the command cannot take
       return true;
     default:
       return false;
@@ -158,7 +159,11 @@ void TFrameLink::LetOwedReplyPass() {
   limit.start();
   Settling = true;
   Timer.start();
-  while (COMPortDrv.Connected() && QuietSince.elapsed() < quietMs && limit.elapsed() < 3 * quietMs) WaitOnce();
+  quelm::waitUntil(
+      [&] {
+        return !COMPortDrv.Connected() || QuietSince.elapsed() >= quietMs || limit.elapsed() >= 3 * quietMs;
+      },
+      quelm::WaitInput::Excluded);
   Timer.stop();
   Settling = false;
   RcvCount = 0;
@@ -179,7 +184,7 @@ int TFrameLink::DumpFrames(int frameLength, int expected) {
     trace.text() += QStringLiteral("ERR_NEW");
     quelm::showMessage(quelm::MessageKind::Plain, QString(), trace.text());
     LogTrace(trace.text());
-    return -101;
+    return quelm::kErrNew;
   }
   LogTrace(QStringLiteral("TrmFrame: ") + d.transmitDump);
   LogTrace(QStringLiteral("RcvFrame: ") + d.receiveDump);
@@ -199,7 +204,7 @@ int TFrameLink::SendCheckedCOMCmd(uint8_t* payload, uint16_t length, uint16_t* o
                                   const TCommandChannel::ReplyCheck& check) {
   // A frame must fit the transmit buffer; a longer payload cannot be sent
   // and is refused like a missing one.
-  if (!payload || length > quelm::kMaxPayload) return -102;
+  if (!payload || length > quelm::kMaxPayload) return quelm::kErrNullptr;
   // Exchanges are strictly sequential: one started from an event handled
   // during another's wait would take over its frame buffers and port.
   if (InExchange) return quelm::kErrExchangeRunning;
@@ -210,9 +215,9 @@ int TFrameLink::SendCheckedCOMCmd(uint8_t* payload, uint16_t length, uint16_t* o
 }
 
 namespace {
-// Codes of the port component itself (-1..-15): the device failed, and a
-// retry on it would only show the same messages again.
-bool isPortFailure(int code) { return code < 0 && code >= -15; }
+// Codes of the port component itself: the device failed, and a retry on it
+// would only show the same messages again.
+bool isPortFailure(int code) { return code >= kPortFirst && code <= kPortLast; }
 }  // namespace
 
 int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
@@ -221,7 +226,7 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
   const bool steps = DiagFlags & quelm::kDiagSteps;
   if (COMPortDrv.PortNumber() == pnCustom) {
     const int result = ShowOptionsModal ? ShowOptionsModal() : quelm::mrCancel;
-    if (result == quelm::mrCancel) return -100;
+    if (result == quelm::mrCancel) return quelm::kErrUserCancelled;
   }
   if (const int rc = quelm::connectForExchange(COMPortDrv); rc != 0) return rc;
 
@@ -231,7 +236,7 @@ int TFrameLink::Exchange(uint8_t* payload, uint16_t length, uint16_t* out,
     if (LineHeld() && !isPortFailure(code) && COMPortDrv.Connected()) return;
     if (COMPortDrv.Disconnect() != 0) {
       trace.fail(QStringLiteral("ERR_DISCONNECT"));
-      ReportError(-202, trace.text());
+      ReportError(quelm::kErrComDisconnect, trace.text());
     }
   };
 

@@ -49,11 +49,6 @@ class TFrameLink : public QObject {
   void COMPortDrvReceiveData(QObject* Sender, const uint8_t* Data, uint32_t DataSize);
   void TimerTimer();
 
-  // Lets the program handle what is pending, sleeping until something comes
-  // (the port poll or the tick); user input waits until the exchange ends.
-  // The loader wait of the software update uses it too.
-  static void WaitOnce();
-
   // True while SendCOMCmd runs; a second call is refused meanwhile.
   bool ExchangeRunning() const { return InExchange; }
 

@@ -63,7 +63,7 @@ int DataFileReader::close() {
   first_.reset();
   chunk_.clear();
   chunk_.shrink_to_fit();
-  return r == 0 ? 0 : -111;
+  return r == 0 ? 0 : kErrFileClose;
 }
 
 bool DataFileReader::readFully(uint64_t offset, uint8_t* dst, size_t len, size_t* got) {

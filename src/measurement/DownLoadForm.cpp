@@ -19,12 +19,16 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/BusyCursor.h"
+#include "base/EnterMovesOn.h"
 #include "base/SharedFileDialogs.h"
 #include "measurement/AppendForm.h"
 
 TDownLoadForm* DownLoadForm = nullptr;
 
 namespace {
+
+using quelm::BusyCursor;
 
 // Limits of the date edits: the arrow keys step within them. They are the
 // download's own, which the command line keeps too.
@@ -43,12 +47,6 @@ const EditLimits kEditLimits[] = {
     dateLimits(&TDownLoadForm::DownLoadDayEdit, quelm::kDay),
     dateLimits(&TDownLoadForm::DownLoadHourEdit, quelm::kHour),
     dateLimits(&TDownLoadForm::DownLoadMinEdit, quelm::kMinute),
-};
-
-class BusyCursor {
- public:
-  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
 };
 
 void setText(QLineEdit* edit, const QString& text) {
@@ -110,11 +108,12 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     b->setObjectName(QLatin1String(name));
     b->setRange(0, kBlockNumberMax);
     b->setWrapping(false);
-    b->installEventFilter(this);
     return b;
   };
   DownLoadFromEdit = blockNumber("DownLoadFromEdit");
   DownLoadToEdit = blockNumber("DownLoadToEdit");
+  // Enter moves on from the block numbers too, as in the other windows.
+  quelm::enterMovesOn({DownLoadFromEdit, DownLoadToEdit});
   auto* rangeRow = new QHBoxLayout(BlockIDXGroupBox);
   rangeRow->addWidget(DownLoadFromEdit);
   rangeRow->addWidget(DownLoadToEdit);
@@ -195,26 +194,26 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(SourceFileNameEdit, &QLineEdit::returnPressed, this, &TDownLoadForm::SourceFileNameEditEnter);
   connect(SourceFileNameEdit, &QLineEdit::textEdited, this, [this](const QString& text) {
     editingSource_ = true;
-    Job.setSourceName(text);
+    Job.SetSourceName(text);
     editingSource_ = false;
   });
   connect(DownLoadBrowseButton, &QPushButton::clicked, this, &TDownLoadForm::DownLoadBrowseButtonClick);
   connect(DownLoadFileNameEdit, &QLineEdit::textEdited, this, [this](const QString& text) {
     // The name takes its ".dat" when the operator leaves the edit.
     editingStorage_ = true;
-    Job.setStorageName(text);
+    Job.SetStorageName(text);
     editingStorage_ = false;
   });
   connect(DownLoadFileNameEdit, &QLineEdit::editingFinished, this, &TDownLoadForm::Paint);
-  connect(HeaderCheckBox, &QCheckBox::clicked, this, [this](bool on) { Job.setContentList(on); });
-  connect(DetailedTextCheckBox, &QCheckBox::clicked, this, [this](bool on) { Job.setDetailedText(on); });
+  connect(HeaderCheckBox, &QCheckBox::clicked, this, [this](bool on) { Job.SetContentList(on); });
+  connect(DetailedTextCheckBox, &QCheckBox::clicked, this, [this](bool on) { Job.SetDetailedText(on); });
   const auto rangeEdited = [this] { takeRange(); };
   connect(DownLoadFromEdit, &QSpinBox::valueChanged, this, rangeEdited);
   connect(DownLoadToEdit, &QSpinBox::valueChanged, this, rangeEdited);
   for (int f = 0; f < quelm::kDateFieldCount; ++f) {
     const auto field = static_cast<quelm::DateField>(f);
     connect(dateEdit(field), &QLineEdit::textEdited, this,
-            [this, field](const QString& text) { Job.setDateText(field, text); });
+            [this, field](const QString& text) { Job.SetDateText(field, text); });
   }
   // Enter moves on, as in the other windows.
   for (QLineEdit* e : {DownLoadYearEdit, DownLoadMonthEdit, DownLoadDayEdit, DownLoadHourEdit,
@@ -236,7 +235,7 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     }
     return question->Ask(storage);
   };
-  Job.activate(QDate::currentDate());
+  Job.Activate(QDate::currentDate());
   Paint();
   if (!DownLoadForm) DownLoadForm = this;
 }
@@ -253,7 +252,7 @@ QLineEdit* TDownLoadForm::dateEdit(quelm::DateField field) const {
 }
 
 void TDownLoadForm::Paint() {
-  const quelm::DownloadState& s = Job.state();
+  const quelm::DownloadState& s = Job.State();
   const quelm::DownloadControls& c = s.controls;
   const bool fromFile = s.source == quelm::DownloadSource::File;
   {
@@ -315,15 +314,15 @@ void TDownLoadForm::showResult(const quelm::DownloadResult& result) {
   quelm::ShowDownloadResult(result);
 }
 
-void TDownLoadForm::ReaderRadioButtonClick() { Job.chooseReader(); }
+void TDownLoadForm::ReaderRadioButtonClick() { Job.ChooseReader(); }
 
-void TDownLoadForm::FileRadioButtonClick() { Job.chooseFile(); }
+void TDownLoadForm::FileRadioButtonClick() { Job.ChooseFile(); }
 
 void TDownLoadForm::DownLoadTypeComboBoxChange(int index) {
   quelm::DownloadResult r;
   {
     BusyCursor busy;
-    r = Job.selectType(index);
+    r = Job.SelectType(index);
   }
   showResult(r);
 }
@@ -333,14 +332,14 @@ void TDownLoadForm::SourceBrowseButtonClick() {
   dialog.Filter =
       quelm::filterFromPipes(QStringLiteral("Quelm data files (*.dat)|*.DAT|All files (*.*)|*.*"));
   if (!dialog.Execute()) return;
-  showResult(Job.browseSource(dialog.FileName));
+  showResult(Job.BrowseSource(dialog.FileName));
 }
 
 void TDownLoadForm::SourceFileNameEditEnter() {
   quelm::DownloadResult r;
   {
     BusyCursor busy;
-    r = Job.skimSource(SourceFileNameEdit->text());
+    r = Job.SkimSource(SourceFileNameEdit->text());
   }
   showResult(r);
 }
@@ -349,7 +348,7 @@ void TDownLoadForm::DownLoadBrowseButtonClick() {
   quelm::SharedFileDialog& dialog = quelm::sharedSaveDialog();
   dialog.Filter = quelm::filterFromPipes(QStringLiteral("Quelm data files (*.dat)|*.DAT"));
   if (!dialog.Execute()) return;
-  showResult(Job.browseStorage(dialog.FileName));
+  showResult(Job.BrowseStorage(dialog.FileName));
 }
 
 void TDownLoadForm::StartButtonClick() {
@@ -358,47 +357,41 @@ void TDownLoadForm::StartButtonClick() {
   takeRange();
   for (int f = 0; f < quelm::kDateFieldCount; ++f) {
     const auto field = static_cast<quelm::DateField>(f);
-    Job.setDateText(field, dateEdit(field)->text());
+    Job.SetDateText(field, dateEdit(field)->text());
   }
-  Job.setStorageName(DownLoadFileNameEdit->text());
+  Job.SetStorageName(DownLoadFileNameEdit->text());
   quelm::DownloadResult r;
   {
     BusyCursor busy;
-    r = Job.start();
+    r = Job.Start();
   }
   showResult(r);
   if (AfterDownload) AfterDownload(r);
 }
 
-void TDownLoadForm::AbortButtonClick() { Job.requestAbort(); }
+void TDownLoadForm::AbortButtonClick() { Job.RequestAbort(); }
 
 void TDownLoadForm::OKButtonClick() { close(); }
 
 void TDownLoadForm::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::ActivationChange && isActiveWindow()) Job.activate(QDate::currentDate());
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) Job.Activate(QDate::currentDate());
   QWidget::changeEvent(event);
 }
 
 void TDownLoadForm::closeEvent(QCloseEvent* event) {
   // Closing mid-way stops the download before its next block.
-  if (Job.state().running) Job.requestAbort();
+  if (Job.State().running) Job.RequestAbort();
   QWidget::closeEvent(event);
   if (OnClosed) OnClosed();
 }
 
 void TDownLoadForm::takeRange() {
-  Job.setRangeTexts(QString::number(DownLoadFromEdit->value()), QString::number(DownLoadToEdit->value()));
+  Job.SetRangeTexts(QString::number(DownLoadFromEdit->value()), QString::number(DownLoadToEdit->value()));
 }
 
 bool TDownLoadForm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
-    // Enter moves on from the block numbers too, as in the other windows.
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) &&
-        (watched == DownLoadFromEdit || watched == DownLoadToEdit)) {
-      focusNextChild();
-      return true;
-    }
     if (key == Qt::Key_Up || key == Qt::Key_Down) {
       for (const EditLimits& l : kEditLimits) {
         QLineEdit* e = this->*l.edit;

@@ -1,6 +1,5 @@
 #include "measurement/Download.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <new>
 #include <optional>
@@ -8,6 +7,7 @@
 #include "base/DataFiles.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
+#include "base/EventWait.h"
 #include "base/IntConversion.h"
 #include "link/CommandChannel.h"
 #include "measurement/NurvoDataBlock.h"
@@ -106,7 +106,7 @@ DownloadJob::DownloadJob() {
     trace.fail(QStringLiteral("ERR_NEW"));
     ReportError(kErrNew, trace.text());
   }
-  setStorageName(QString());
+  SetStorageName(QString());
   disableAll();
   showRange(1, 1);
   trace.ok();
@@ -143,7 +143,7 @@ DownloadResult DownloadJob::failure(int code) {
   return r;
 }
 
-void DownloadJob::chooseReader() {
+void DownloadJob::ChooseReader() {
   if (state_.running) return;
   disableAll();
   DownloadControls& c = state_.controls;
@@ -153,7 +153,7 @@ void DownloadJob::chooseReader() {
   changed();
 }
 
-void DownloadJob::chooseFile() {
+void DownloadJob::ChooseFile() {
   if (state_.running) return;
   DownloadControls& c = state_.controls;
   c.date = false;
@@ -167,7 +167,7 @@ void DownloadJob::chooseFile() {
   changed();
 }
 
-DownloadResult DownloadJob::selectType(int type) {
+DownloadResult DownloadJob::SelectType(int type) {
   if (state_.running || type < kDownloadNotSelected || type > kDownloadByDate) return {};
   if (!block_) return failure(kErrNullptr);
   TraceLine trace(QStringLiteral("TDownLoadForm::DownLoadTypeComboBoxChange(): "));
@@ -248,7 +248,7 @@ DownloadResult DownloadJob::selectType(int type) {
   return {};
 }
 
-DownloadResult DownloadJob::skimSource(const QString& name) {
+DownloadResult DownloadJob::SkimSource(const QString& name) {
   if (state_.running) return {};
   if (!block_) return failure(kErrNullptr);
   DownloadControls& c = state_.controls;
@@ -281,31 +281,31 @@ DownloadResult DownloadJob::skimSource(const QString& name) {
   return {};
 }
 
-void DownloadJob::setSourceName(const QString& text) {
+void DownloadJob::SetSourceName(const QString& text) {
   if (state_.running) return;
   state_.sourceName = text;
 }
 
-DownloadResult DownloadJob::browseSource(const QString& chosen) {
+DownloadResult DownloadJob::BrowseSource(const QString& chosen) {
   if (state_.running) return {};
   state_.sourceName.clear();
   if (SameFile(chosen, state_.storageName)) {
     changed();
     return message(DownloadResult::kRefused, kSameFileMessage);
   }
-  return skimSource(chosen);
+  return SkimSource(chosen);
 }
 
-DownloadResult DownloadJob::browseStorage(const QString& chosen) {
+DownloadResult DownloadJob::BrowseStorage(const QString& chosen) {
   if (state_.running) return {};
   const QString name = ChangeFileExt(chosen, QStringLiteral(".dat"));
   if (state_.source == DownloadSource::File && SameFile(name, state_.sourceName))
     return message(DownloadResult::kRefused, kSameFileMessage);
-  setStorageName(name);
+  SetStorageName(name);
   return {};
 }
 
-void DownloadJob::setStorageName(const QString& text) {
+void DownloadJob::SetStorageName(const QString& text) {
   if (state_.running) return;
   // The list names follow whether or not their box is checked: the window
   // shows the names a download with the box checked would write, never
@@ -316,32 +316,32 @@ void DownloadJob::setStorageName(const QString& text) {
   changed();
 }
 
-void DownloadJob::setContentList(bool checked) {
+void DownloadJob::SetContentList(bool checked) {
   if (state_.running) return;
   state_.contentList = checked;
   if (checked) state_.contentListName = ChangeFileExt(state_.storageName, QStringLiteral(".lst"));
   changed();
 }
 
-void DownloadJob::setDetailedText(bool checked) {
+void DownloadJob::SetDetailedText(bool checked) {
   if (state_.running) return;
   state_.detailedText = checked;
   if (checked) state_.detailedTextName = ChangeFileExt(state_.storageName, QStringLiteral(".txt"));
   changed();
 }
 
-void DownloadJob::setRangeTexts(const QString& from, const QString& to) {
+void DownloadJob::SetRangeTexts(const QString& from, const QString& to) {
   if (state_.running) return;
   state_.fromText = from;
   state_.toText = to;
 }
 
-void DownloadJob::setDateText(DateField field, const QString& text) {
+void DownloadJob::SetDateText(DateField field, const QString& text) {
   if (state_.running || field < 0 || field >= kDateFieldCount) return;
   state_.dateTexts[field] = text;
 }
 
-void DownloadJob::activate(const QDate& today) {
+void DownloadJob::Activate(const QDate& today) {
   // The question window of a running Start hands the activation back; the
   // date that Start took must stay on show.
   if (state_.running) return;
@@ -350,9 +350,9 @@ void DownloadJob::activate(const QDate& today) {
   changed();
 }
 
-void DownloadJob::reset() {
+void DownloadJob::Reset() {
   if (state_.running) return;
-  chooseReader();
+  ChooseReader();
   state_.controls.abort = false;
   state_.gaugeProgress = 0;
   state_.actualBlock.clear();
@@ -362,7 +362,7 @@ void DownloadJob::reset() {
   changed();
 }
 
-void DownloadJob::requestAbort() { DiagFlags |= kAbortRequest; }
+void DownloadJob::RequestAbort() { abort_.request(); }
 
 // ---------------------------------------------------------------------------
 // Start
@@ -399,9 +399,8 @@ DownloadResult DownloadJob::copyBlocks(int from, int to, int appendFlag, const Q
     state_.actualBlock = QString::number(n);
     changed();
     // The Abort button (and everything else the window shows) gets through here.
-    QCoreApplication::processEvents();
-    if (DiagFlags & kAbortRequest) {
-      DiagFlags &= ~kAbortRequest;
+    letEventsThrough();
+    if (abort_.take()) {
       r.kind = DownloadResult::kAborted;
       r.message = QStringLiteral("User aborted");
       return r;
@@ -435,7 +434,7 @@ DownloadResult DownloadJob::copyBlocks(int from, int to, int appendFlag, const Q
   return r;
 }
 
-DownloadResult DownloadJob::checkFiles(const QString& secondFile) {
+DownloadResult DownloadJob::CheckFiles(const QString& secondFile) {
   std::vector<QString> names{state_.storageName};
   if (state_.contentList) names.push_back(ChangeFileExt(state_.storageName, QStringLiteral(".lst")));
   if (state_.detailedText) names.push_back(ChangeFileExt(state_.storageName, QStringLiteral(".txt")));
@@ -450,11 +449,11 @@ DownloadResult DownloadJob::checkFiles(const QString& secondFile) {
   return {};
 }
 
-DownloadResult DownloadJob::start() {
+DownloadResult DownloadJob::Start() {
   if (state_.running || !state_.controls.start) return {};
   // A request made while nothing ran (Abort stays enabled after a file
   // download) belongs to no download.
-  DiagFlags &= ~kAbortRequest;
+  abort_.clear();
   TraceLine trace(QStringLiteral("TDownLoadForm::StartButtonClick(): "));
   if (!block_) {
     trace.fail(QStringLiteral("ERR_NULLPTR"));
@@ -487,7 +486,7 @@ DownloadResult DownloadJob::start() {
     if (const int rc = b.SkimFile(state_.sourceName)) return failure(rc);
     if (b.LastBlock >= kBlocksInReader) return failure(kErrSourceFile);
   }
-  if (DownloadResult r = checkFiles(); r.kind != DownloadResult::kNone) return r;
+  if (DownloadResult r = CheckFiles(); r.kind != DownloadResult::kNone) return r;
 
   // From the first command to the acknowledgement no other program may get
   // in between: its commands could leave the reader elsewhere mid-download.
@@ -513,7 +512,7 @@ DownloadResult DownloadJob::start() {
         secondFile = base + QString::number(i) + QStringLiteral(".dat");
         if (!QFileInfo::exists(secondFile)) break;
       }
-      if (DownloadResult r = checkFiles(secondFile); r.kind != DownloadResult::kNone) {
+      if (DownloadResult r = CheckFiles(secondFile); r.kind != DownloadResult::kNone) {
         changed();
         return r;
       }
@@ -523,7 +522,7 @@ DownloadResult DownloadJob::start() {
 
   const auto endWith = [&](const DownloadResult& r) {
     state_.running = false;
-    reset();
+    Reset();
     return r;
   };
   if (fromFile || type == kDownloadByNumber) {
@@ -600,7 +599,7 @@ DownloadResult DownloadJob::start() {
     changed();
   } else {
     state_.running = false;
-    reset();
+    Reset();
   }
   LogTrace(QStringLiteral("DownLoad: COMPLETED: ok"));
   return r;

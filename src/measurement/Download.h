@@ -10,7 +10,7 @@
 // quelm-cli drive the same object: they set what the operator chose, call
 // the operations, and paint (or print) the state and results. Decisions are
 // inputs: the existing-file question is asked through a callback, an abort
-// is requested with requestAbort() while the block loop runs.
+// is requested with RequestAbort() while the block loop runs.
 
 #include <QDate>
 #include <QString>
@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+#include "base/AbortToken.h"
 #include "base/Prompter.h"
 #include "measurement/BlockRecord.h"
 
@@ -148,8 +149,8 @@ class DownloadJob {
   DownloadJob(const DownloadJob&) = delete;
   DownloadJob& operator=(const DownloadJob&) = delete;
 
-  const DownloadState& state() const { return state_; }
-  TNurvoDataBlock& block() { return *block_; }
+  const DownloadState& State() const { return state_; }
+  TNurvoDataBlock& Block() { return *block_; }
 
   // Called whenever the state changed during an operation (progress of the
   // block loop included); the window repaints, the command line prints.
@@ -161,28 +162,28 @@ class DownloadJob {
   std::function<int(const QString& storageName)> askExistingFile;
 
   // --- Operator input (ignored while a download runs) ---------------------
-  void chooseReader();
-  void chooseFile();
+  void ChooseReader();
+  void ChooseFile();
   // Queries the reader and presets the range for the type.
-  DownloadResult selectType(int type);
+  DownloadResult SelectType(int type);
   // Makes name the source and presets the range to everything it holds.
-  DownloadResult skimSource(const QString& name);
+  DownloadResult SkimSource(const QString& name);
   // The source name as typed (Start reads that file).
-  void setSourceName(const QString& text);
+  void SetSourceName(const QString& text);
   // A name chosen in the Browse dialogs.
-  DownloadResult browseSource(const QString& chosen);
-  DownloadResult browseStorage(const QString& chosen);
+  DownloadResult BrowseSource(const QString& chosen);
+  DownloadResult BrowseStorage(const QString& chosen);
   // The storage name as typed: the list names follow, and the storage name
   // itself ends in ".dat".
-  void setStorageName(const QString& text);
-  void setContentList(bool checked);
-  void setDetailedText(bool checked);
-  void setRangeTexts(const QString& from, const QString& to);
-  void setDateText(DateField field, const QString& text);
+  void SetStorageName(const QString& text);
+  void SetContentList(bool checked);
+  void SetDetailedText(bool checked);
+  void SetRangeTexts(const QString& from, const QString& to);
+  void SetDateText(DateField field, const QString& text);
   // The window became active: the date edits show 1 January of the year.
-  void activate(const QDate& today);
+  void Activate(const QDate& today);
   // The window's state after a reader download, a failure or an abort.
-  void reset();
+  void Reset();
 
   // --- The download -------------------------------------------------------
   // The files Start may write (the storage file and its checked lists) and
@@ -190,11 +191,11 @@ class DownloadJob {
   // or not exist yet (-107, noted with the name), and none may be the source
   // file, under whatever name (refused). Start asks it again; a front end
   // asks it before the reader is asked for anything.
-  DownloadResult checkFiles(const QString& secondFile = QString());
-  DownloadResult start();
+  DownloadResult CheckFiles(const QString& secondFile = QString());
+  DownloadResult Start();
   // Honoured before the next block; a request made while no download runs
   // is dropped when the next one starts.
-  void requestAbort();
+  void RequestAbort();
 
  private:
   void changed();
@@ -207,6 +208,7 @@ class DownloadJob {
 
   DownloadState state_;
   std::unique_ptr<TNurvoDataBlock> block_;
+  AbortToken abort_;
   // Controls as they were before the loop took them away.
   DownloadControls beforeRun_;
   // The range the last type selection preset (an unsaved download keeps it).

@@ -43,7 +43,7 @@ int TNurvoDataBlock::StartTextFile(const QString& name, const QByteArray& title,
 }
 
 int TNurvoDataBlock::WriteListColumnHeader(std::FILE* file) {
-  return file && quelm::writeText(file, quelm::columnHeaderText()) ? 0 : -110;
+  return file && quelm::writeText(file, quelm::columnHeaderText()) ? 0 : quelm::kErrFileWrite;
 }
 
 int TNurvoDataBlock::WriteFileHeader(const QString& name, int columnHeader) {

@@ -2,16 +2,15 @@
 
 #include <algorithm>
 
+#include "base/ErrorCodes.h"
 #include "base/UserLocale.h"
 #include "link/ReaderCommand.h"
+#include "link/ReaderLimits.h"
 
 namespace quelm {
 
 namespace {
 
-constexpr int32_t kMinVolts = 150;
-constexpr int32_t kMaxVolts = 1150;
-constexpr uint32_t kMaxMilliamperes = 4000;
 constexpr uint16_t kAdcMask = 0x0FFF;
 
 // The service actions trace no prefix of their own: a failure is the bare
@@ -43,13 +42,13 @@ constexpr uint8_t kClockReadCode = 3;
 }  // namespace
 
 uint16_t HighVoltageValue(int32_t volts) {
-  const int32_t clamped = std::clamp(volts, kMinVolts, kMaxVolts);
-  return static_cast<uint16_t>((clamped - kMinVolts) & 0x3FF);
+  const int32_t clamped = std::clamp(volts, kMinHighVolts, kMaxHighVolts);
+  return static_cast<uint16_t>((clamped - kMinHighVolts) & 0x3FF);
 }
 
 uint16_t HeatingCurrentValue(int32_t milliamperes) {
-  const uint32_t ma = std::min(static_cast<uint32_t>(milliamperes), kMaxMilliamperes);
-  return static_cast<uint16_t>(ma >> 2);
+  const uint32_t ma = std::min(static_cast<uint32_t>(milliamperes), uint32_t{kMaxHeatingMilliamperes});
+  return static_cast<uint16_t>(ma / kHeatingStepMilliamperes);
 }
 
 uint8_t ControlByte(const ControlBits& bits) {
@@ -65,7 +64,7 @@ uint8_t ControlByte(const ControlBits& bits) {
 }
 
 int SendSetValue(int which, uint16_t value) {
-  if (which != kSetHighVoltage && which != kSetHeatingCurrent) return -1;
+  if (which != kSetHighVoltage && which != kSetHeatingCurrent) return kErrDataInvalid;
   uint8_t payload[] = {'.', static_cast<uint8_t>(which == kSetHighVoltage ? 'B' : 'C'),
                        static_cast<uint8_t>((value >> 8) & 0x0F), static_cast<uint8_t>(value & 0xFF), '#'};
   return run(payload, sizeof payload);

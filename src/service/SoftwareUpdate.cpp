@@ -11,6 +11,7 @@
 #include "base/DataFiles.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
+#include "base/EventWait.h"
 #include "base/Prompter.h"
 #include "link/FrameLink.h"
 
@@ -37,18 +38,18 @@ std::vector<uint8_t> BuildLoaderRequest(uint8_t command, uint16_t address, const
   return r;
 }
 
-TSoftwareUpdate::TSoftwareUpdate(TFrameLink& link) : Link(link) {}
+SoftwareUpdate::SoftwareUpdate(TFrameLink& link) : link_(link) {}
 
-void TSoftwareUpdate::Status(const QString& text) {
-  if (OnStatus) OnStatus(text);
+void SoftwareUpdate::Status(const QString& text) {
+  if (onStatus) onStatus(text);
 }
 
-void TSoftwareUpdate::Progress(int position) {
-  Position = position;
-  if (OnProgress) OnProgress(position, kProgressMax);
+void SoftwareUpdate::Progress(int position) {
+  position_ = position;
+  if (onProgress) onProgress(position, kProgressMax);
 }
 
-uint8_t TSoftwareUpdate::ReplyStatus() const { return Link.RcvFrame[kStatusOffset]; }
+uint8_t SoftwareUpdate::ReplyStatus() const { return link_.RcvFrame[kStatusOffset]; }
 
 namespace {
 // The program is asked to end (its main window closed) while the update
@@ -56,7 +57,7 @@ namespace {
 // "Abort" had been pressed, so that the program does not linger on unseen.
 class QuitAborts : public QObject {
  public:
-  explicit QuitAborts(TSoftwareUpdate& update) : Update(update) {
+  explicit QuitAborts(SoftwareUpdate& update) : Update(update) {
     if (QCoreApplication::instance()) QCoreApplication::instance()->installEventFilter(this);
   }
   bool eventFilter(QObject* watched, QEvent* event) override {
@@ -65,31 +66,31 @@ class QuitAborts : public QObject {
   }
 
  private:
-  TSoftwareUpdate& Update;
+  SoftwareUpdate& Update;
 };
 }  // namespace
 
-int TSoftwareUpdate::Download(const QString& fileName) {
-  if (Running_ || !Link.BeginLoaderSession()) return kErrExchangeRunning;
-  Running_ = true;
+int SoftwareUpdate::Download(const QString& fileName) {
+  if (running_ || !link_.BeginLoaderSession()) return kErrExchangeRunning;
+  running_ = true;
   // An Abort from before this update does not end it; one pressed while a
   // block goes out ends the next wait (it is not forgotten there).
-  AbortRequested = false;
-  Blocks_ = 0;
-  Link.LoaderMode = 1;
+  abort_.clear();
+  blocks_ = 0;
+  link_.LoaderMode = 1;
   int rc = 0;
   {
     QuitAborts quit(*this);
     rc = Transfer(fileName);
   }
-  Link.LoaderMode = 0;
+  link_.LoaderMode = 0;
   Progress(0);
-  Running_ = false;
-  Link.EndLoaderSession();
+  running_ = false;
+  link_.EndLoaderSession();
   return rc;
 }
 
-int TSoftwareUpdate::Transfer(const QString& fileName) {
+int SoftwareUpdate::Transfer(const QString& fileName) {
   // A plain file only: a pipe would hold the update before it began.
   const int fd = openDataFileForReading(fileName);
   if (fd < 0) return kErrFileOpen;
@@ -105,11 +106,11 @@ int TSoftwareUpdate::Transfer(const QString& fileName) {
   const int64_t size = file.size();
   if (size <= 0) return kErrProgramEmpty;
   if (size > kLoaderMaxImage) return kErrProgramTooLarge;
-  Blocks_ = static_cast<int>((size + kLoaderBlockSize - 1) / kLoaderBlockSize);
+  blocks_ = static_cast<int>((size + kLoaderBlockSize - 1) / kLoaderBlockSize);
 
-  TCOMPort& port = Link.COMPortDrv;
+  TCOMPort& port = link_.COMPortDrv;
   if (port.PortNumber() == pnCustom) {
-    const int result = Link.ShowOptionsModal ? Link.ShowOptionsModal() : int{mrCancel};
+    const int result = link_.ShowOptionsModal ? link_.ShowOptionsModal() : int{mrCancel};
     if (result == mrCancel) return kErrUserCancelled;
   }
   if (const int rc = connectForExchange(port); rc != 0) return rc;
@@ -126,7 +127,7 @@ int TSoftwareUpdate::Transfer(const QString& fileName) {
   return 0;
 }
 
-int TSoftwareUpdate::SendFile(QFile& file, int64_t size) {
+int SoftwareUpdate::SendFile(QFile& file, int64_t size) {
   Status(kWaitingText);
   if (const int rc = WaitLoaderReply()) return rc;
   Status(kDownloadingText);
@@ -135,15 +136,15 @@ int TSoftwareUpdate::SendFile(QFile& file, int64_t size) {
 
   Progress(0);
   uint8_t block[kLoaderBlockSize];
-  for (int i = 0; i < Blocks_; ++i) {
+  for (int i = 0; i < blocks_; ++i) {
     const int64_t at = int64_t{i} * kLoaderBlockSize;
     const int64_t want = std::min<int64_t>(kLoaderBlockSize, size - at);
     std::fill(std::begin(block), std::end(block), kErased);
-    if (!file.seek(at)) return -1;
+    if (!file.seek(at)) return kErrFileRead;
     // A block that cannot be read whole (a read error, or a file cut short
     // meanwhile) would program a damaged image: stop before the finish.
     if (file.read(reinterpret_cast<char*>(block), want) != want) return kErrFileRead;
-    if (Position < kProgressMax) Progress(Position + 1);
+    if (position_ < kProgressMax) Progress(position_ + 1);
     if (const int rc = Step(kLoaderWriteBlock, static_cast<uint16_t>(at & 0xFFFF), block, kLoaderBlockSize,
                             kLoaderBlockWritten))
       return rc;
@@ -151,55 +152,55 @@ int TSoftwareUpdate::SendFile(QFile& file, int64_t size) {
   return Step(kLoaderFinish, 0, nullptr, 0, kLoaderFinished);
 }
 
-int TSoftwareUpdate::Step(uint8_t command, uint16_t address, const uint8_t* data, int length,
-                          uint8_t expected) {
+int SoftwareUpdate::Step(uint8_t command, uint16_t address, const uint8_t* data, int length,
+                         uint8_t expected) {
   if (const int rc = SendLoaderRequest(command, address, data, length)) return rc;
   if (const int rc = WaitLoaderReply()) return rc;
   return ReplyStatus() == expected ? 0 : kErrLoaderStatus;
 }
 
-int TSoftwareUpdate::SendLoaderRequest(uint8_t command, uint16_t address, const uint8_t* data, int length) {
+int SoftwareUpdate::SendLoaderRequest(uint8_t command, uint16_t address, const uint8_t* data, int length) {
   const std::vector<uint8_t> request = BuildLoaderRequest(command, address, data, length);
   const int n = static_cast<int>(request.size());
-  const int sent = Link.COMPortDrv.SendData(request.data(), static_cast<uint32_t>(n));
+  const int sent = link_.COMPortDrv.SendData(request.data(), static_cast<uint32_t>(n));
   if (sent == n) return 0;
-  return sent < 0 ? sent : -1;
+  return sent < 0 ? sent : kPortWrite;
 }
 
-int TSoftwareUpdate::WaitLoaderReply() {
-  Link.RcvCount = 0;
-  Link.TickCount = 0;
-  Link.Timer.start();
-  Link.ReplyTimeout = 4;
-  Link.LoaderWaiting = 1;
+int SoftwareUpdate::WaitLoaderReply() {
+  link_.RcvCount = 0;
+  link_.TickCount = 0;
+  link_.Timer.start();
+  link_.ReplyTimeout = 4;
+  link_.LoaderWaiting = 1;
   // The tick count does not end this wait: the reader is switched on when
   // the operator is ready. User input is let through (unlike the command
   // waits) so that Abort and the service window's Exit can end it.
   // A device that failed (hung up, an I/O error) is closed by the port, and
   // no reply can come through it any more: only a present reader is waited for.
-  TCOMPort& port = Link.COMPortDrv;
-  while (!(DiagFlags & kDiagNoPort) && !AbortRequested && Link.LoaderWaiting == 1 && port.Connected() &&
-         Link.RcvCount < 2 * kLoaderReplyLength) {
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    // At least a reply: a stray byte behind it must not hold the wait.
-    if (!AbortRequested && Link.RcvCount >= kLoaderReplyLength) {
-      Link.Timer.stop();
-      Link.LoaderWaiting = 0;
-      return 0;
-    }
+  TCOMPort& port = link_.COMPortDrv;
+  // At least a reply: a stray byte behind it must not hold the wait.
+  const auto replied = [this] { return !abort_.requested() && link_.RcvCount >= kLoaderReplyLength; };
+  if (!(DiagFlags & kDiagNoPort))
+    waitUntil(
+        [&] { return replied() || abort_.requested() || link_.LoaderWaiting != 1 || !port.Connected(); },
+        WaitInput::Allowed);
+  link_.Timer.stop();
+  if (!(DiagFlags & kDiagNoPort) && replied()) {
+    link_.LoaderWaiting = 0;
+    return 0;
   }
-  Link.Timer.stop();
-  const bool interrupted = Link.LoaderWaiting == 0;
-  Link.LoaderWaiting = 0;
+  const bool interrupted = link_.LoaderWaiting == 0;
+  link_.LoaderWaiting = 0;
   const auto fail = [&port](int code) {
     port.Disconnect();
     return code;
   };
-  if (AbortRequested) return fail(kErrUserAbort);
+  if (abort_.requested()) return fail(kErrUserAbort);
   if (!(DiagFlags & kDiagNoPort) && !port.Connected())
-    return fail(port.DeviceFailure() != 0 ? port.DeviceFailure() : -2);
-  if (Link.TickCount >= Link.ReplyTimeout)
-    return fail(Link.RcvCount == 0 ? kErrNothingReceived : kErrReceiveTimeout);
+    return fail(port.DeviceFailure() != 0 ? port.DeviceFailure() : kPortNotConnected);
+  if (link_.TickCount >= link_.ReplyTimeout)
+    return fail(link_.RcvCount == 0 ? kErrNothingReceived : kErrReceiveTimeout);
   if (interrupted) return fail(kErrLoaderInterrupted);
   return 0;
 }

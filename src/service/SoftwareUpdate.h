@@ -7,7 +7,7 @@
 // command 1 start, 2 write block, 3 finish; status 1 ready (also the
 // announcement when the reader is switched on), 2 block written, 5 finished.
 //
-// TSoftwareUpdate is the one workflow the update window and the command line
+// SoftwareUpdate is the one workflow the update window and the command line
 // drive: the file name goes in, status texts and progress come out, and
 // Abort() (or the service window's Exit, through the link's LoaderWaiting)
 // ends a wait. While it runs it holds the link, so no command exchange and
@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <functional>
 #include <vector>
+
+#include "base/AbortToken.h"
 
 class QFile;
 class TFrameLink;
@@ -32,11 +34,11 @@ enum LoaderStatus : uint8_t { kLoaderReady = 1, kLoaderBlockWritten = 2, kLoader
 
 std::vector<uint8_t> BuildLoaderRequest(uint8_t command, uint16_t address, const uint8_t* data, int length);
 
-class TSoftwareUpdate {
+class SoftwareUpdate {
  public:
-  explicit TSoftwareUpdate(TFrameLink& link);
-  TSoftwareUpdate(const TSoftwareUpdate&) = delete;
-  TSoftwareUpdate& operator=(const TSoftwareUpdate&) = delete;
+  explicit SoftwareUpdate(TFrameLink& link);
+  SoftwareUpdate(const SoftwareUpdate&) = delete;
+  SoftwareUpdate& operator=(const SoftwareUpdate&) = delete;
 
   static inline const QString kWaitingText = QStringLiteral("Waiting for reader switch on.");
   static inline const QString kDownloadingText = QStringLiteral("Program downloading...");
@@ -48,16 +50,16 @@ class TSoftwareUpdate {
   // sent to the loader after a failure.
   int Download(const QString& fileName);
   // Ends the wait in progress, or the next one, with -213.
-  void Abort() { AbortRequested = true; }
-  bool Running() const { return Running_; }
+  void Abort() { abort_.request(); }
+  bool Running() const { return running_; }
 
   // Status text of the update (empty after a failure).
-  std::function<void(const QString&)> OnStatus;
+  std::function<void(const QString&)> onStatus;
   // Progress position of maximum (64), one step as each block goes out;
   // position 0 when the update ends.
-  std::function<void(int position, int maximum)> OnProgress;
+  std::function<void(int position, int maximum)> onProgress;
   // The blocks the file fills (known once the file has been checked).
-  int Blocks() const { return Blocks_; }
+  int Blocks() const { return blocks_; }
 
   // The loader routines. A request is written whole; 0 or the port's code.
   int SendLoaderRequest(uint8_t command, uint16_t address, const uint8_t* data, int length);
@@ -74,11 +76,11 @@ class TSoftwareUpdate {
   void Status(const QString& text);
   void Progress(int position);
 
-  TFrameLink& Link;
-  bool AbortRequested = false;
-  bool Running_ = false;
-  int Blocks_ = 0;
-  int Position = 0;
+  TFrameLink& link_;
+  AbortToken abort_;
+  bool running_ = false;
+  int blocks_ = 0;
+  int position_ = 0;
   static constexpr int kProgressMax = kLoaderMaxBlocks;
 };
 

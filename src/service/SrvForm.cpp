@@ -14,7 +14,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/BusyCursor.h"
 #include "base/Diag.h"
+#include "base/EnterMovesOn.h"
 #include "base/IntConversion.h"
 #include "base/Prompter.h"
 #include "link/FrameLink.h"
@@ -24,14 +26,7 @@ TSrvForm* SrvForm = nullptr;
 
 namespace {
 
-// The busy pointer for the length of one reader exchange.
-class BusyCursor {
- public:
-  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-  BusyCursor(const BusyCursor&) = delete;
-  BusyCursor& operator=(const BusyCursor&) = delete;
-};
+using quelm::BusyCursor;
 
 // The actions that always tell of a failed exchange. Under diagnostic bit
 // 0x04 the trace has shown the very same line already.
@@ -169,7 +164,7 @@ TSrvForm::TSrvForm(TFrameLink* link, QWidget* parent) : QWidget(parent, Qt::Wind
   connect(ReadLogButton, &QPushButton::clicked, this, &TSrvForm::ReadLogButtonClick);
   connect(DeleteLogButton, &QPushButton::clicked, this, &TSrvForm::DeleteLogButtonClick);
   connect(SrvCancelButton, &QPushButton::clicked, this, &TSrvForm::SrvCancelButtonClick);
-  for (QLineEdit* e : {HVEdit, HCEdit, ADINEdit, ADBATEdit}) e->installEventFilter(this);
+  quelm::enterMovesOn({HVEdit, HCEdit, ADINEdit, ADBATEdit});
 
   FormCreate();
   move(kLeft, kTop);
@@ -187,17 +182,6 @@ void TSrvForm::FormCreate() {
   for (const char* name : quelm::kSensitivityNames) SensitivityComboBox->addItem(QString::fromLatin1(name));
   SensitivityComboBox->setCurrentIndex(quelm::kSensitivityHigh);
   trace.ok();
-}
-
-bool TSrvForm::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress) {
-    const int key = static_cast<QKeyEvent*>(event)->key();
-    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-      focusNextChild();
-      return true;
-    }
-  }
-  return QWidget::eventFilter(watched, event);
 }
 
 void TSrvForm::SetReaderAvailable(bool available) {

@@ -75,10 +75,6 @@ class TSrvForm : public QWidget {
   static constexpr int kLeft = 145;
   static constexpr int kTop = 5;
 
- protected:
-  // Enter in the value edits moves on to the next control.
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
  private:
   void SetValue(QLineEdit* edit, int which);
   void AutomaticSetting(bool enable);

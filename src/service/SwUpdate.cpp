@@ -39,8 +39,8 @@ TSwUpdate::TSwUpdate(TFrameLink& link, QWidget* parent) : QWidget(parent, Qt::Wi
   layout->addLayout(buttons);
   setFixedSize(kWidth, kHeight);
 
-  Update_.OnStatus = [this](const QString& text) { DownloadLabel->setText(text); };
-  Update_.OnProgress = [this](int position, int maximum) {
+  Update_.onStatus = [this](const QString& text) { DownloadLabel->setText(text); };
+  Update_.onProgress = [this](int position, int maximum) {
     DownloadProgressBar->setRange(0, maximum);
     DownloadProgressBar->setValue(position);
   };

@@ -1,7 +1,7 @@
 #pragma once
 // TSwUpdate ("Software Update"): sends a reader program file to the reader's
 // loader. The window only starts the update, shows its status and progress
-// and passes "Abort" on; the update itself is quelm::TSoftwareUpdate.
+// and passes "Abort" on; the update itself is quelm::SoftwareUpdate.
 
 #include <QWidget>
 #include <memory>
@@ -27,7 +27,7 @@ class TSwUpdate : public QWidget {
   void ProgramDownloadButtonClick();
   void DownloadAbortButtonClick();
 
-  quelm::TSoftwareUpdate& Update() { return Update_; }
+  quelm::SoftwareUpdate& Update() { return Update_; }
 
   static constexpr int kWidth = 250;
   static constexpr int kHeight = 147;
@@ -38,7 +38,7 @@ class TSwUpdate : public QWidget {
   void showEvent(QShowEvent* event) override;
 
  private:
-  quelm::TSoftwareUpdate Update_;
+  quelm::SoftwareUpdate Update_;
 };
 
 // The program's software update window; nullptr until it exists.

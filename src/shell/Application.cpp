@@ -13,6 +13,7 @@
 #include "base/ErrorCodes.h"
 #include "base/Process.h"
 #include "base/Prompter.h"
+#include "base/ServiceLevel.h"
 #include "evaluation/BlockFormat.h"
 #include "evaluation/ContentModel.h"
 #include "evaluation/DetailModel.h"
@@ -58,31 +59,34 @@ ProgramWindows createProgramWindows() {
   // ("INI/CFG file access error") names neither.
   if (const QString problem = ConfigFileProblem(configFilePath()); !problem.isEmpty())
     io->AppendLine(problem);
-  const bool professional = main->Professional != 0;
   // The window cannot reach the evaluation's date conversion itself.
-  auto* bpt = new TBptSubForm(professional, FormatReadOutTime);
+  auto* bpt = new TBptSubForm(FormatReadOutTime);
   w.emplace_back(bpt);
-  ConnectDosimeterParameterItem(*main, *bpt);
+  OpenFromMenu(main->DosimeterparameterTable1, *bpt, Opening::NonModal);
   auto* dpt = new TDptForm([main] { return main->MaxPostHeating; });
   w.emplace_back(dpt);
-  ConnectReaderParameterItem(*main, *dpt);
-  w.emplace_back(std::make_unique<TAboutForm>());
+  OpenFromMenu(main->ReaderParameterTable1, *dpt, Opening::NonModal);
+  auto* about = new TAboutForm();
+  w.emplace_back(about);
+  OpenFromMenu(main->HelpAboutItem, *about, Opening::Modal);
   w.emplace_back(std::make_unique<TRSDebugForm>());
   // Creating the options window hands the saved port and baud rate of the
   // main window to the port of the log window, so both exist before it.
   auto* options = new TOptionsForm(io->Link.COMPortDrv, SavedPortChoiceOf(*main));
   w.emplace_back(options);
-  ConnectComPortItem(*main, *options);
+  OpenFromMenu(main->ComPort1, *options, Opening::Modal);
   // Through the program-wide pointer: the provider outlives the log window
   // when the windows are taken down after a failed start-up.
   setPortNumberProvider([] { return IoForm ? static_cast<int>(IoForm->Link.COMPortDrv.PortNumber()) : 0; });
   auto* download = new TDownLoadForm();
   w.emplace_back(download);
-  ConnectDownloadItem(*main, *download);
+  OpenFromMenu(main->Download1, *download, Opening::NonModal);
+  ConnectDownloadClose(*main, *download);
   ConnectDownloadArchive(*download);
   auto* service = new TSrvForm(&io->Link);
   w.emplace_back(service);
-  w.emplace_back(std::make_unique<TLUTListForm>(professional));
+  OpenFromMenu(main->Service1, *service, Opening::NonModal);
+  w.emplace_back(std::make_unique<TLUTListForm>());
   w.emplace_back(std::make_unique<TTypeForm>());
   w.emplace_back(std::make_unique<TTSnForm>());
   w.emplace_back(std::make_unique<TSNForm>());
@@ -91,10 +95,13 @@ ProgramWindows createProgramWindows() {
   main->SearchForm();
   w.emplace_back(std::make_unique<TAppendForm>());
   main->NavForm();
-  w.emplace_back(std::make_unique<TSwUpdate>(io->Link));
+  auto* swUpdate = new TSwUpdate(io->Link);
+  w.emplace_back(swUpdate);
+  OpenFromMenu(main->Softwareupdate1, *swUpdate, Opening::NonModal);
   w.emplace_back(std::make_unique<TErrMaskForm>());
   auto* archive = new TArchiveForm(ReadArchiveSettings(configFilePath()));
   w.emplace_back(archive);
+  OpenFromMenu(main->DoseArchive1, *archive, Opening::NonModal);
   ConnectArchiveWindow(*main, *archive, *download, *options);
   // While the software update holds the line, every command that would talk
   // to the reader is greyed; the windows stay usable otherwise.
@@ -113,26 +120,17 @@ TSavedPortChoice SavedPortChoiceOf(TPgcForm& main) {
                           [m](int v) { m->BaudRate = static_cast<uint32_t>(v); }};
 }
 
-void ConnectComPortItem(TPgcForm& main, TOptionsForm& options) {
-  main.ComPort1->setEnabled(true);
-  QObject::connect(main.ComPort1, &QAction::triggered, &options,
-                   [&options] { prompter().runModal(options); });
+void OpenFromMenu(QAction* item, QWidget& window, Opening how) {
+  item->setEnabled(item->isVisible());
+  QObject::connect(item, &QAction::triggered, &window, [&window, how] {
+    if (how == Opening::Modal)
+      prompter().runModal(window);
+    else
+      showNonModal(window);
+  });
 }
 
-void ConnectReaderParameterItem(TPgcForm& main, TDptForm& form) {
-  main.ReaderParameterTable1->setEnabled(true);
-  QObject::connect(main.ReaderParameterTable1, &QAction::triggered, &form, [&form] { showNonModal(form); });
-}
-
-void ConnectDosimeterParameterItem(TPgcForm& main, TBptSubForm& form) {
-  main.DosimeterparameterTable1->setEnabled(true);
-  QObject::connect(main.DosimeterparameterTable1, &QAction::triggered, &form,
-                   [&form] { showNonModal(form); });
-}
-
-void ConnectDownloadItem(TPgcForm& main, TDownLoadForm& download) {
-  main.Download1->setEnabled(true);
-  QObject::connect(main.Download1, &QAction::triggered, &download, [&download] { showNonModal(download); });
+void ConnectDownloadClose(TPgcForm& main, TDownLoadForm& download) {
   TPgcForm* m = &main;
   download.OnClosed = [m] {
     m->setEnabled(true);
@@ -145,7 +143,7 @@ void ConnectDownloadArchive(TDownLoadForm& download) {
   const DownloadJob* job = &download.Job;
   download.AfterDownload = [archiver, job](const DownloadResult& result) {
     const ArchiveSettings settings = ReadArchiveSettings(configFilePath());
-    const DownloadState& s = job->state();
+    const DownloadState& s = job->State();
     const QString source =
         s.source == DownloadSource::File
             ? s.sourceName
@@ -166,8 +164,6 @@ void ConnectDownloadArchive(TDownLoadForm& download) {
 
 void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& download,
                           TOptionsForm& options) {
-  main.DoseArchive1->setEnabled(true);
-  QObject::connect(main.DoseArchive1, &QAction::triggered, &archive, [&archive] { showNonModal(archive); });
   download.OpenArchive = [&archive] { showNonModal(archive); };
   download.ArchiveButton->show();
   TPgcForm* m = &main;

@@ -10,10 +10,10 @@
 #include <memory>
 #include <vector>
 
+class QAction;
+class QWidget;
 class TPgcForm;
 class TOptionsForm;
-class TDptForm;
-class TBptSubForm;
 class TDownLoadForm;
 class TArchiveForm;
 struct TSavedPortChoice;
@@ -31,14 +31,15 @@ ProgramWindows createProgramWindows();
 // The main window's PortNumber and BaudRate, as the options window reads
 // and writes them.
 TSavedPortChoice SavedPortChoiceOf(TPgcForm& main);
-// "Options" > "Com Port" shows the options window modally.
-void ConnectComPortItem(TPgcForm& main, TOptionsForm& options);
-// "Options" > "Reader Parameter Table" shows the reader parameter window.
-void ConnectReaderParameterItem(TPgcForm& main, TDptForm& form);
-// "Options" > "Dosimeter Parameter Table" shows the dosimeter parameter window.
-void ConnectDosimeterParameterItem(TPgcForm& main, TBptSubForm& form);
-// "Download" shows the download window; closing it gives the main window back.
-void ConnectDownloadItem(TPgcForm& main, TDownLoadForm& download);
+// How a menu item shows its window: modally through the prompter, or
+// brought to the front beside the others.
+enum class Opening { Modal, NonModal };
+// The one way a menu item is wired to its window, once the window exists:
+// the item is switched on (unless hidden, as the Service menu is below the
+// service level) and shows the window as `how` says.
+void OpenFromMenu(QAction* item, QWidget& window, Opening how);
+// Closing the download window gives the main window back.
+void ConnectDownloadClose(TPgcForm& main, TDownLoadForm& download);
 
 // A complete download of the window goes into the dose archive when the
 // configuration file's [Dose archive] ArchiveDownloads is on (the default);
@@ -46,10 +47,8 @@ void ConnectDownloadItem(TPgcForm& main, TDownLoadForm& download);
 // read-outs at or above the notification level to one message.
 void ConnectDownloadArchive(TDownLoadForm& download);
 
-// "File" > "Dose archive" and the download window's button show the archive
-// window; a read-out chosen there shows in the main window's detail view;
-// the options window shows and changes the database, which the archive
-// window then opens.
+// The download window's button shows the archive window; a read-out chosen there shows in the main window's
+// detail view; the options window shows and changes the database, which the archive window then opens.
 void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& download,
                           TOptionsForm& options);
 

@@ -37,6 +37,7 @@
 #include "base/ErrorCodes.h"
 #include "base/FitText.h"
 #include "base/Prompter.h"
+#include "base/ServiceLevel.h"
 #include "base/SharedFileDialogs.h"
 #include "base/StringGrid.h"
 #include "evaluation/BlockView.h"
@@ -48,16 +49,6 @@
 #include "evaluation/DetailView.h"
 #include "evaluation/NavForm.h"
 #include "evaluation/SearchForm.h"
-#include "service/SrvForm.h"
-#include "service/SwUpdate.h"
-#include "shell/AboutForm.h"
-
-// Delivers a key the way the window system does: the focus widget may claim
-// it (an edit keeps its cursor keys), otherwise a matching shortcut fires.
-// Exported by QtGui for exactly this purpose; it has no public header.
-Q_GUI_EXPORT bool qt_sendShortcutOverrideEvent(QObject* o, ulong timestamp, int k, Qt::KeyboardModifiers mods,
-                                               const QString& text = QString(), bool autorep = false,
-                                               ushort count = 1);
 
 TPgcForm* PgcForm = nullptr;
 
@@ -239,8 +230,22 @@ bool isOnSomeScreen(const QRect& bounds) {
   return false;
 }
 
+// Delivers a key the way the window system does: the focus widget may claim
+// it (an edit keeps its cursor keys); otherwise an enabled command of its
+// window that has the key fires; otherwise the widget gets the key.
 void pressKey(QWidget* target, int key) {
-  if (qt_sendShortcutOverrideEvent(target, 0, key, Qt::NoModifier)) return;
+  QKeyEvent claim(QEvent::ShortcutOverride, key, Qt::NoModifier);
+  claim.ignore();
+  QCoreApplication::sendEvent(target, &claim);
+  if (!claim.isAccepted()) {
+    const QKeySequence sequence(key);
+    // Only a command that is on a menu or a control has a live shortcut.
+    for (QAction* a : target->window()->findChildren<QAction*>())
+      if (a->isEnabled() && !a->associatedObjects().isEmpty() && a->shortcuts().contains(sequence)) {
+        a->trigger();
+        return;
+      }
+  }
   QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
   QCoreApplication::sendEvent(target, &press);
   QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
@@ -372,22 +377,10 @@ void TPgcForm::buildMenu() {
 
   Service1 = addItem(PgcMainMenu, "Service1", QStringLiteral("Service"));
 
-  connect(HelpAboutItem, &QAction::triggered, this, [] {
-    if (AboutForm) quelm::prompter().runModal(*AboutForm);
-  });
-  const auto showWindow = [](QWidget* w) {
-    if (!w) return;
-    w->show();
-    w->raise();
-    w->activateWindow();
-  };
-  connect(Service1, &QAction::triggered, this, [showWindow] { showWindow(SrvForm); });
-  connect(Softwareupdate1, &QAction::triggered, this, [showWindow] { showWindow(SwUpdate); });
-
-  // Their windows and handlers come with the link, download, parameter,
-  // service and print work; until then the commands are offered disabled.
+  // Each window's item is switched on where the window is made
+  // (quelm::OpenFromMenu); the imports come with the content list.
   for (QAction* a : {FromFile1, FromQuelm1, Download1, ComPort1, ReaderParameterTable1,
-                     DosimeterparameterTable1, DoseArchive1})
+                     DosimeterparameterTable1, DoseArchive1, HelpAboutItem, Softwareupdate1})
     a->setEnabled(false);
 }
 
@@ -586,7 +579,7 @@ void TPgcForm::buildChart() {
 void TPgcForm::FormCreate() {
   quelm::TraceLine trace(QStringLiteral("TPgcForm::FormCreate(): "));
   Professional = 0;
-  DiagFlags &= ~quelm::kServiceLevelBits;
+  quelm::setServiceLevel(false);
 
   // Design values first; the file's values then override them.
   quelm::AppConfig config;
@@ -606,7 +599,7 @@ void TPgcForm::FormCreate() {
   BaudRate = config.BaudRate;
   Professional = config.Professional ? 1 : 0;
   MaxPostHeating = config.MaxPostHeating;
-  if (Professional) DiagFlags |= quelm::kServiceLevelBits;
+  quelm::setServiceLevel(Professional != 0);
   SetLevel();
 
   DataBlock.reset(new (std::nothrow) TNurvoDataBlock(this));
@@ -692,8 +685,8 @@ int TPgcForm::UpdateMenuItems() {
 }
 
 void TPgcForm::SetLevel() {
-  Service1->setVisible(Professional != 0);
-  Service1->setEnabled(Professional != 0);
+  Service1->setVisible(quelm::serviceLevel());
+  Service1->setEnabled(quelm::serviceLevel());
 }
 
 bool TPgcForm::AppMessage(QObject* receiver, QEvent* event) {

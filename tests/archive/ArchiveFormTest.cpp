@@ -86,7 +86,7 @@ class ArchiveFormTest : public ::testing::TestWithParam<Backend> {
 };
 
 TEST_P(ArchiveFormTest, ListsAndTotalsShowTheCoresFiguresWithHighDosesStandingOut) {
-  EXPECT_EQ(form->DatabaseDatLabel->text(), form->Model.location());
+  EXPECT_EQ(form->DatabaseDatLabel->text(), form->Model.Location());
   EXPECT_EQ(form->EntryListBox->count(), 4);
   chooseAlice();
   EXPECT_EQ(form->PeriodGrid->rowCount(), 1);
@@ -104,7 +104,7 @@ TEST_P(ArchiveFormTest, ListsAndTotalsShowTheCoresFiguresWithHighDosesStandingOu
     QTableWidgetItem* dose = form->ReadoutGrid->item(r, kColDose);
     EXPECT_TRUE(dose->text().endsWith(QStringLiteral(" µSv")));
     EXPECT_TRUE(dose->textAlignment() & Qt::AlignRight);
-    EXPECT_EQ(dose->font().bold(), form->Model.rowHigh(r)) << r;
+    EXPECT_EQ(dose->font().bold(), form->Model.RowHigh(r)) << r;
   }
   // Narrowed to August.
   form->FromEdit->setText(QStringLiteral("01.08.2024"));
@@ -151,7 +151,7 @@ TEST_P(ArchiveFormTest, ReportsAreSavedAsPdfWithRealTextTotalsMarksAndRepeatedHe
   const QString text = savedReport(0, QStringLiteral("2024Q3"), &pages);
   ReportDocument d;
   QString detail;
-  ASSERT_EQ(form->Model.buildReport(false, QStringLiteral("2024Q3"), &d, &detail), kOk);
+  ASSERT_EQ(form->Model.BuildReport(false, QStringLiteral("2024Q3"), &d, &detail), kOk);
   EXPECT_EQ(pages, static_cast<int>(PaginateReport(d).size()));
   EXPECT_GE(pages, 2) << "80 read-outs do not fit one page";
   EXPECT_EQ(text.count(QStringLiteral("Read-out time")), pages) << "the column header on every page";
@@ -201,7 +201,7 @@ TEST_P(ArchiveFormTest, EnterOnAReadOutShowsItsRecordAndImportsShowTheirCounts) 
   QEventLoop loop;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (!form->Model.importProgress().running) loop.quit();
+    if (!form->Model.ImportProgress().running) loop.quit();
   });
   poll.start(20);
   QTimer::singleShot(120000, &loop, &QEventLoop::quit);
@@ -219,10 +219,11 @@ TEST_P(ArchiveFormTest, EveryBarOfTheChartLeadsToItsReadOutInTimeOrder) {
     if (shown.empty() || shown.back() != r) shown.push_back(r);
   };
   chooseAlice();
-  form->Model.sortBy(kColDose, true);  // the list's order is not the chart's
+  form->Model.SortBy(kColDose, true);  // the list's order is not the chart's
   QWidget* chart = form->DoseChart;
   ASSERT_GT(chart->width(), 400);
-  for (int x = 0; x < chart->width(); ++x) QTest::mouseClick(chart, Qt::LeftButton, {}, QPoint(x, chart->height() / 2));
+  for (int x = 0; x < chart->width(); ++x)
+    QTest::mouseClick(chart, Qt::LeftButton, {}, QPoint(x, chart->height() / 2));
   ASSERT_EQ(shown.size(), 80u) << "each bar can be hit, none twice";
   for (size_t i = 0; i < shown.size(); ++i)
     EXPECT_EQ(shown[i], QByteArray(reinterpret_cast<const char*>(&records[i]), 512)) << i;

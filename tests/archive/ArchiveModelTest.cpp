@@ -46,24 +46,24 @@ class ArchiveModelTest : public ::testing::TestWithParam<Backend> {
     model = std::make_unique<ArchiveModel>(settings);
     model->clock = [] { return at("2024-09-15 12:00"); };
     model->onFailure = [this](const ArchiveOutcome& o) { failures.push_back(o); };
-    ASSERT_EQ(model->open(), kOk);
+    ASSERT_EQ(model->Open(), kOk);
   }
   QStringList entryTexts() const {
     QStringList t;
-    for (const ArchiveEntry& e : model->entries()) t << e.text();
+    for (const ArchiveEntry& e : model->Entries()) t << e.text();
     return t;
   }
   // Runs the event loop until the import has ended.
   void waitForImport() {
     QEventLoop loop;
     model->onChanged = [&] {
-      progress.push_back(model->importProgress().done);
-      if (!model->importProgress().running) loop.quit();
+      progress.push_back(model->ImportProgress().done);
+      if (!model->ImportProgress().running) loop.quit();
     };
     QTimer::singleShot(120000, &loop, &QEventLoop::quit);  // only a hung import gets here
-    if (model->importProgress().running) loop.exec();
+    if (model->ImportProgress().running) loop.exec();
     model->onChanged = nullptr;
-    ASSERT_FALSE(model->importProgress().running);
+    ASSERT_FALSE(model->ImportProgress().running);
   }
 
   ArchiveDb db{GetParam()};
@@ -83,46 +83,46 @@ TEST_P(ArchiveModelTest, TheListHoldsPersonsAndDosimetersAndTheSearchNarrowsIt) 
                {"DOSIMETER", {"Dosimeter A0017", "Dosimeter B0002"}},
                {"nobody", {}}};
   for (const auto& c : cases) {
-    model->setSearch(QLatin1String(c.search));
+    model->SetSearch(QLatin1String(c.search));
     EXPECT_EQ(entryTexts(), c.shown) << c.search;
   }
 }
 
 TEST_P(ArchiveModelTest, ThePersonsReadOutsTotalsAndChartAreTheCoresFigures) {
-  ASSERT_EQ(model->chooseByName(ArchiveEntry::Person, QStringLiteral("Alice")), kOk);
-  ASSERT_EQ(model->periods().size(), 1u);
-  ASSERT_EQ(model->rows().size(), 4u) << "three read-outs and the conflict beside them";
-  EXPECT_EQ(std::count_if(model->rows().begin(), model->rows().end(), [](auto& r) { return r.conflict; }), 1);
-  EXPECT_EQ(model->chart().points.size(), 3u) << "a conflict is no dose";
+  ASSERT_EQ(model->ChooseByName(ArchiveEntry::Person, QStringLiteral("Alice")), kOk);
+  ASSERT_EQ(model->Periods().size(), 1u);
+  ASSERT_EQ(model->Rows().size(), 4u) << "three read-outs and the conflict beside them";
+  EXPECT_EQ(std::count_if(model->Rows().begin(), model->Rows().end(), [](auto& r) { return r.conflict; }), 1);
+  EXPECT_EQ(model->Chart().points.size(), 3u) << "a conflict is no dose";
 
   auto archive = db.open(ArchiveOptions{true});
   std::vector<PersonTotals> t;
   ASSERT_EQ(archive->totals(QStringLiteral("Alice"), at("2024-09-15 12:00"), &t), kOk);
-  const ArchiveTotalsView& v = model->totals();
+  const ArchiveTotalsView& v = model->Totals();
   EXPECT_EQ(v.totals.quarterToDate, t[0].quarterToDate);
   EXPECT_EQ(v.totals.yearToDate, t[0].yearToDate);
   EXPECT_EQ(v.totals.lifetime, t[0].lifetime);
   EXPECT_DOUBLE_EQ(v.share, AnnualLimitShare(t[0].yearToDate, 20000));
 
   // High doses and conflicts say so in the list.
-  for (int r = 0; r < static_cast<int>(model->rows().size()); ++r) {
-    const ReadoutRow& row = model->rows()[static_cast<size_t>(r)];
+  for (int r = 0; r < static_cast<int>(model->Rows().size()); ++r) {
+    const ReadoutRow& row = model->Rows()[static_cast<size_t>(r)];
     const bool high = !row.conflict && row.doseUsv >= BlockDose(records[2]);
-    EXPECT_EQ(model->rowHigh(r), high) << r;
-    EXPECT_EQ(model->cellText(r, kColRemark).isEmpty(), !row.conflict && !high) << r;
-    EXPECT_EQ(model->cellText(r, kColDose), DoseText(row.doseUsv));
+    EXPECT_EQ(model->RowHigh(r), high) << r;
+    EXPECT_EQ(model->CellText(r, kColRemark).isEmpty(), !row.conflict && !high) << r;
+    EXPECT_EQ(model->CellText(r, kColDose), DoseText(row.doseUsv));
   }
 
-  ASSERT_EQ(model->chooseByName(ArchiveEntry::Dosimeter, QStringLiteral("B0002")), kOk);
+  ASSERT_EQ(model->ChooseByName(ArchiveEntry::Dosimeter, QStringLiteral("B0002")), kOk);
   PersonTotals d;
   ASSERT_EQ(archive->dosimeterTotals(QStringLiteral("B0002"), at("2024-09-15 12:00"), &d), kOk);
-  EXPECT_EQ(model->totals().totals.lifetime, d.lifetime);
-  EXPECT_EQ(model->rows().size(), 1u);
-  EXPECT_EQ(model->cellText(0, kColPerson), QStringLiteral("Bob"));
+  EXPECT_EQ(model->Totals().totals.lifetime, d.lifetime);
+  EXPECT_EQ(model->Rows().size(), 1u);
+  EXPECT_EQ(model->CellText(0, kColPerson), QStringLiteral("Bob"));
 }
 
 TEST_P(ArchiveModelTest, TheDateRangeNarrowsTheReadOutsAndAnythingButADateIsRefused) {
-  model->chooseByName(ArchiveEntry::Person, QStringLiteral("Alice"));
+  model->ChooseByName(ArchiveEntry::Person, QStringLiteral("Alice"));
   const struct {
     const char *from, *to;
     bool accepted;
@@ -135,18 +135,18 @@ TEST_P(ArchiveModelTest, TheDateRangeNarrowsTheReadOutsAndAnythingButADateIsRefu
                {"", "yesterday", false, 0}};
   size_t before = 0;
   for (const auto& c : cases) {
-    EXPECT_EQ(model->setRange(QLatin1String(c.from), QLatin1String(c.to)), c.accepted) << c.from << c.to;
-    EXPECT_EQ(model->rows().size(), c.accepted ? c.rows : before) << c.from << c.to;
-    before = model->rows().size();
+    EXPECT_EQ(model->SetRange(QLatin1String(c.from), QLatin1String(c.to)), c.accepted) << c.from << c.to;
+    EXPECT_EQ(model->Rows().size(), c.accepted ? c.rows : before) << c.from << c.to;
+    before = model->Rows().size();
   }
 }
 
 TEST_P(ArchiveModelTest, EachColumnSortsBothWays) {
-  model->chooseByName(ArchiveEntry::Dosimeter, QStringLiteral("A0017"));
+  model->ChooseByName(ArchiveEntry::Dosimeter, QStringLiteral("A0017"));
   for (int column : {kColTime, kColBlock, kColDose, kColDoseRate, kColRemark})
     for (bool descending : {false, true}) {
-      model->sortBy(column, descending);
-      const auto& rows = model->rows();
+      model->SortBy(column, descending);
+      const auto& rows = model->Rows();
       for (size_t i = 1; i < rows.size(); ++i) {
         const auto key = [column](const ReadoutRow& r) {
           switch (column) {
@@ -169,7 +169,7 @@ TEST_P(ArchiveModelTest, EachColumnSortsBothWays) {
 }
 
 TEST_P(ArchiveModelTest, AssigningAndEndingPeriodsKeepTheCoresRulesAndSayWhyNot) {
-  model->chooseByName(ArchiveEntry::Person, QStringLiteral("Bob"));
+  model->ChooseByName(ArchiveEntry::Person, QStringLiteral("Bob"));
   const struct {
     const char *dosimeter, *person, *from;
     int code;
@@ -184,32 +184,32 @@ TEST_P(ArchiveModelTest, AssigningAndEndingPeriodsKeepTheCoresRulesAndSayWhyNot)
       EXPECT_EQ(proposal.from, at("2024-09-15 00:00")) << "from today";
       return WearPeriod{QLatin1String(c.dosimeter), QLatin1String(c.person), at(c.from), std::nullopt};
     };
-    model->assign();
+    model->Assign();
     ASSERT_EQ(failures.size(), c.code ? 1u : 0u) << c.dosimeter;
     if (c.code) {
       EXPECT_EQ(failures[0].code, c.code);
     }
-    EXPECT_EQ(model->periods().size(), c.bobsPeriods) << c.dosimeter;
+    EXPECT_EQ(model->Periods().size(), c.bobsPeriods) << c.dosimeter;
   }
   EXPECT_TRUE(failures.empty() || failures[0].detail.contains(QStringLiteral("dosimeter")));
 
   model->askAssignment = [](const WearPeriod&) { return std::nullopt; };
-  model->assign();
-  EXPECT_EQ(model->periods().size(), 2u) << "cancelled";
+  model->Assign();
+  EXPECT_EQ(model->Periods().size(), 2u) << "cancelled";
 
   // Ending C0005's open period: not before it began, then on a day.
-  model->selectPeriod(1);
-  ASSERT_EQ(model->periods()[1].dosimeter, QStringLiteral("C0005"));
-  ASSERT_TRUE(model->actions().endPeriod);
+  model->SelectPeriod(1);
+  ASSERT_EQ(model->Periods()[1].dosimeter, QStringLiteral("C0005"));
+  ASSERT_TRUE(model->Actions().endPeriod);
   failures.clear();
   model->askPeriodEnd = [](const WearPeriod&) { return std::optional<QDateTime>(at("2024-06-01 00:00")); };
-  model->endPeriod();
+  model->EndPeriod();
   EXPECT_EQ(failures.size(), 1u);
-  EXPECT_FALSE(model->periods()[1].to);
+  EXPECT_FALSE(model->Periods()[1].to);
   model->askPeriodEnd = [](const WearPeriod&) { return std::optional<QDateTime>(at("2024-09-30 00:00")); };
-  model->endPeriod();
-  ASSERT_TRUE(model->periods()[1].to);
-  EXPECT_EQ(ArchiveTimeText(*model->periods()[1].to), QStringLiteral("2024-09-30 23:59"))
+  model->EndPeriod();
+  ASSERT_TRUE(model->Periods()[1].to);
+  EXPECT_EQ(ArchiveTimeText(*model->Periods()[1].to), QStringLiteral("2024-09-30 23:59"))
       << "the whole last day";
 }
 
@@ -221,17 +221,17 @@ TEST_P(ArchiveModelTest, AnImportRunsBesideTheWindowShowsProgressAndNeverTwiceAt
   ASSERT_EQ(WriteSampleDataFile(small, {10, 6, 100}), 0);
   const QString missing = dir.filePath(QStringLiteral("missing.dat"));
   model->chooseImportFiles = [&] { return QStringList{big, missing, small}; };
-  ASSERT_EQ(model->startImport(), kOk);
-  ASSERT_TRUE(model->importProgress().running);
-  EXPECT_FALSE(model->actions().import);
-  EXPECT_FALSE(model->actions().assign) << "nothing else writes while it runs";
-  EXPECT_EQ(model->startImport(), kErrArchiveImportRunning);
-  EXPECT_EQ(model->reopen(model->settings()), kErrArchiveImportRunning);
+  ASSERT_EQ(model->StartImport(), kOk);
+  ASSERT_TRUE(model->ImportProgress().running);
+  EXPECT_FALSE(model->Actions().import);
+  EXPECT_FALSE(model->Actions().assign) << "nothing else writes while it runs";
+  EXPECT_EQ(model->StartImport(), kErrArchiveImportRunning);
+  EXPECT_EQ(model->Reopen(model->Settings()), kErrArchiveImportRunning);
   ASSERT_EQ(failures.size(), 2u);
   failures.clear();
   waitForImport();
 
-  const ArchiveImportProgress& p = model->importProgress();
+  const ArchiveImportProgress& p = model->ImportProgress();
   EXPECT_EQ(p.total, 2058);
   EXPECT_EQ(p.done, 2058);
   EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
@@ -243,23 +243,23 @@ TEST_P(ArchiveModelTest, AnImportRunsBesideTheWindowShowsProgressAndNeverTwiceAt
   ASSERT_EQ(failures.size(), 1u) << "the missing file is named, the others archived";
   EXPECT_EQ(failures[0].code, kErrFileOpen);
   EXPECT_TRUE(failures[0].detail.contains(missing));
-  EXPECT_GT(model->entries().size(), 4u) << "the new dosimeters are listed";
-  EXPECT_TRUE(model->actions().import);
+  EXPECT_GT(model->Entries().size(), 4u) << "the new dosimeters are listed";
+  EXPECT_TRUE(model->Actions().import);
 }
 
 TEST_P(ArchiveModelTest, AReadOutReachesTheMainWindowFromTheListAndFromTheChart) {
   std::vector<QByteArray> shown;
   model->showRecord = [&](const QByteArray& record) { shown.push_back(record); };
-  model->chooseByName(ArchiveEntry::Dosimeter, QStringLiteral("A0017"));
-  model->sortBy(kColDose, true);
-  for (int r = 0; r < static_cast<int>(model->rows().size()); ++r) {
-    model->selectRow(r);
-    EXPECT_TRUE(model->actions().showReadout);
-    model->showReadout();
-    EXPECT_EQ(shown.back(), model->rows()[static_cast<size_t>(r)].record);
+  model->ChooseByName(ArchiveEntry::Dosimeter, QStringLiteral("A0017"));
+  model->SortBy(kColDose, true);
+  for (int r = 0; r < static_cast<int>(model->Rows().size()); ++r) {
+    model->SelectRow(r);
+    EXPECT_TRUE(model->Actions().showReadout);
+    model->ShowReadout();
+    EXPECT_EQ(shown.back(), model->Rows()[static_cast<size_t>(r)].record);
   }
-  for (int p = 0; p < static_cast<int>(model->chart().points.size()); ++p) {
-    model->showChartPoint(p);
+  for (int p = 0; p < static_cast<int>(model->Chart().points.size()); ++p) {
+    model->ShowChartPoint(p);
     ASSERT_EQ(shown.back(), QByteArray(reinterpret_cast<const char*>(&records[static_cast<size_t>(p)]), 512))
         << "in time order, whatever the list's order";
   }
@@ -268,16 +268,16 @@ TEST_P(ArchiveModelTest, AReadOutReachesTheMainWindowFromTheListAndFromTheChart)
 TEST_P(ArchiveModelTest, ReportsNeedAPersonOrTheSummaryAndAPeriod) {
   ReportDocument d;
   QString detail;
-  EXPECT_EQ(model->buildReport(false, QStringLiteral("2024Q3"), &d, &detail), kErrArchiveNoPerson);
-  EXPECT_EQ(model->buildReport(true, QStringLiteral("2024Q3"), &d, &detail), kOk);
+  EXPECT_EQ(model->BuildReport(false, QStringLiteral("2024Q3"), &d, &detail), kErrArchiveNoPerson);
+  EXPECT_EQ(model->BuildReport(true, QStringLiteral("2024Q3"), &d, &detail), kOk);
   EXPECT_EQ(d.title, QStringLiteral("Service summary"));
-  model->chooseByName(ArchiveEntry::Person, QStringLiteral("Alice"));
-  EXPECT_EQ(model->buildReport(false, QStringLiteral("Q3"), &d, &detail), kErrArchiveQuery);
+  model->ChooseByName(ArchiveEntry::Person, QStringLiteral("Alice"));
+  EXPECT_EQ(model->BuildReport(false, QStringLiteral("Q3"), &d, &detail), kErrArchiveQuery);
   EXPECT_TRUE(detail.contains(QStringLiteral("2026Q3")));
-  EXPECT_EQ(model->buildReport(false, QStringLiteral("2024"), &d, &detail), kOk);
+  EXPECT_EQ(model->BuildReport(false, QStringLiteral("2024"), &d, &detail), kOk);
   EXPECT_EQ(d.rows.size(), 3u);
-  EXPECT_EQ(model->reportPeriods().mid(0, 2), QStringList({"2024Q3", "2024Q2"}));
-  EXPECT_TRUE(model->reportPeriods().contains(QStringLiteral("2024")));
+  EXPECT_EQ(model->ReportPeriods().mid(0, 2), QStringList({"2024Q3", "2024Q2"}));
+  EXPECT_TRUE(model->ReportPeriods().contains(QStringLiteral("2024")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, ArchiveModelTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -27,7 +27,7 @@ struct HeldFit {
 class DeconvolutionModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    deconvolution().setRunner([this](std::function<DeconvolutionModel::Job()> work) {
+    deconvolution().SetRunner([this](std::function<DeconvolutionModel::Job()> work) {
       held.push_back(std::make_unique<HeldFit>());
       held.back()->work = std::move(work);
       return held.back()->promise.future();
@@ -60,23 +60,23 @@ class DeconvolutionModelTest : public ::testing::Test {
 TEST_F(DeconvolutionModelTest, TheShownBlockIsFittedOffTheWindowsThreadAndSwitchedOff) {
   show(0);
   EXPECT_EQ(model.ChartCommand(ChartAction::Deconvolution, false), 0);  // not on the Chart page
-  EXPECT_EQ(deconvolution().phase(), Phase::Off);
+  EXPECT_EQ(deconvolution().CurrentPhase(), Phase::Off);
   EXPECT_TRUE(held.empty());
 
   EXPECT_EQ(model.ChartCommand(ChartAction::Deconvolution, true), 0);
-  EXPECT_EQ(deconvolution().phase(), Phase::Fitting);
+  EXPECT_EQ(deconvolution().CurrentPhase(), Phase::Fitting);
   EXPECT_EQ(deconvolution().Curve().kelvin.size(), 100u);
   ASSERT_EQ(held.size(), 1u);
   finish(0);
-  ASSERT_EQ(deconvolution().phase(), Phase::Done);
+  ASSERT_EQ(deconvolution().CurrentPhase(), Phase::Done);
   EXPECT_TRUE(deconvolution().Result().converged()) << deconvolution().Result().reason.toStdString();
   EXPECT_FALSE(deconvolution().Result().peaks.empty());
 
   // Chart edits keep the fit; the command again switches it off.
   EXPECT_EQ(model.ChartCommand(ChartAction::EvalStartRight, true), 0);
-  EXPECT_EQ(deconvolution().phase(), Phase::Done);
+  EXPECT_EQ(deconvolution().CurrentPhase(), Phase::Done);
   EXPECT_EQ(model.ChartCommand(ChartAction::Deconvolution, true), 0);
-  EXPECT_EQ(deconvolution().phase(), Phase::Off);
+  EXPECT_EQ(deconvolution().CurrentPhase(), Phase::Off);
   EXPECT_TRUE(deconvolution().Result().peaks.empty());
   EXPECT_EQ(changes, 3);  // fitting, done, off
   EXPECT_TRUE(prompter.messages.empty());
@@ -87,7 +87,7 @@ TEST_F(DeconvolutionModelTest, AFitWhoseBlockIsNoLongerShownIsCancelledAndDroppe
   model.ChartCommand(ChartAction::Deconvolution, true);
   show(1);  // another block while the first is still being fitted
   ASSERT_EQ(held.size(), 2u);
-  EXPECT_EQ(deconvolution().phase(), Phase::Fitting);
+  EXPECT_EQ(deconvolution().CurrentPhase(), Phase::Fitting);
   // The first fit was told to stop: it ends at once, cancelled, and is not shown.
   const DeconvolutionModel::Job first = held[0]->work();
   EXPECT_EQ(first.result.outcome, FitOutcome::Cancelled);
@@ -95,17 +95,17 @@ TEST_F(DeconvolutionModelTest, AFitWhoseBlockIsNoLongerShownIsCancelledAndDroppe
   held[0]->promise.addResult(first);
   held[0]->promise.finish();
   QCoreApplication::processEvents();
-  EXPECT_EQ(deconvolution().phase(), Phase::Fitting);
+  EXPECT_EQ(deconvolution().CurrentPhase(), Phase::Fitting);
 
   finish(1);
-  ASSERT_EQ(deconvolution().phase(), Phase::Done);
+  ASSERT_EQ(deconvolution().CurrentPhase(), Phase::Done);
   EXPECT_EQ(deconvolution().Curve().signal, GlowCurveOfBlock(blocks[1]).signal);
 
   // Switched off while a fit runs: its result never shows.
   show(2);
   model.ChartCommand(ChartAction::Deconvolution, true);
   finish(2);
-  EXPECT_EQ(deconvolution().phase(), Phase::Off);
+  EXPECT_EQ(deconvolution().CurrentPhase(), Phase::Off);
 }
 
 }  // namespace

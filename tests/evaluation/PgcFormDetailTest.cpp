@@ -358,7 +358,7 @@ TEST_F(PgcFormDetailTest, DeconvolutionDrawsThePeaksAndListsThemBesideTheChart) 
   std::vector<
       std::pair<QPromise<quelm::DeconvolutionModel::Job>, std::function<quelm::DeconvolutionModel::Job()>>>
       held;
-  f().Detail().Deconvolution().setRunner([&](std::function<quelm::DeconvolutionModel::Job()> work) {
+  f().Detail().Deconvolution().SetRunner([&](std::function<quelm::DeconvolutionModel::Job()> work) {
     held.emplace_back(QPromise<quelm::DeconvolutionModel::Job>(), std::move(work));
     return held.back().first.future();
   });

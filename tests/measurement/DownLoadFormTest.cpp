@@ -102,7 +102,7 @@ TEST_F(DownLoadFormTest, UnsavedWrappedBlocksAreDownloadedAndTheCommandLineWrite
     const auto paint = form.Job.onChanged;
     form.Job.onChanged = [&] {
       paint();
-      if (form.Job.state().running && !form.ActualBlockIDXDatLabel->text().isEmpty())
+      if (form.Job.State().running && !form.ActualBlockIDXDatLabel->text().isEmpty())
         gaugeMax = form.DownLoadCGauge->maximum();
     };
     QTest::mouseClick(form.StartButton, Qt::LeftButton);
@@ -141,7 +141,7 @@ TEST_F(DownLoadFormTest, AbortAndClosingStopBeforeTheNextBlockWithOnlyAbortUsabl
     bool stopped = false;
     form.Job.onChanged = [&] {
       paint();
-      if (!form.Job.state().running || form.Job.state().gaugeProgress != 3 || stopped) return;
+      if (!form.Job.State().running || form.Job.State().gaugeProgress != 3 || stopped) return;
       EXPECT_TRUE(form.AbortButton->isEnabled());
       for (QWidget* w : std::initializer_list<QWidget*>{form.StartButton, form.DownLoadTypeComboBox,
                                                         form.ReaderRadioButton, form.DownLoadFileNameEdit,

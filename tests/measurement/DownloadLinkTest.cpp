@@ -85,9 +85,9 @@ TEST_P(DownloadLinkTest, CompletesOnceOrStopsKeepingWhatWasWritten) {
   SetCommandChannel(&link.Channel());
 
   DownloadJob job;
-  job.setStorageName(dir.filePath("run"));
-  DownloadResult r = job.selectType(kDownloadUnsaved);
-  if (r.kind == DownloadResult::kNone) r = job.start();
+  job.SetStorageName(dir.filePath("run"));
+  DownloadResult r = job.SelectType(kDownloadUnsaved);
+  if (r.kind == DownloadResult::kNone) r = job.Start();
   SetCommandChannel(nullptr);
 
   QFile f(dir.filePath("run.dat"));
@@ -133,16 +133,16 @@ TEST(DownloadLineTest, NoOtherProgramGetsTheLineBetweenTwoBlocks) {
   SetCommandChannel(&link.Channel());
   QTemporaryDir dir;
   DownloadJob job;
-  job.setStorageName(dir.filePath("run"));
+  job.SetStorageName(dir.filePath("run"));
   int other = 1;
   job.onChanged = [&] {
-    if (job.state().actualBlock != QLatin1String("3") || other != 1) return;
+    if (job.State().actualBlock != QLatin1String("3") || other != 1) return;
     TCOMPort port;
     port.DeviceOverride = server.SlavePath();
     other = port.Connect();
   };
-  DownloadResult r = job.selectType(kDownloadUnsaved);
-  if (r.kind == DownloadResult::kNone) r = job.start();
+  DownloadResult r = job.SelectType(kDownloadUnsaved);
+  if (r.kind == DownloadResult::kNone) r = job.Start();
   SetCommandChannel(nullptr);
   EXPECT_EQ(r.kind, DownloadResult::kCompleted);
   EXPECT_EQ(other, -2) << "the device was free between two blocks";

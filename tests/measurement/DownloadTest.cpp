@@ -166,48 +166,48 @@ TEST_F(DownloadTest, FromTheReaderByEachTypeWithItsCorrections) {
       {"by date", 0, 300, kDownloadByDate, "", "", 50, -1, 299},
       {"by date beyond the newest", 200, 1949, kDownloadByDate, "", "", 250, 100, 100},
   };
-  EXPECT_TRUE(job.state().controls.rangeGrey) << "nothing chosen yet: the range is greyed";
+  EXPECT_TRUE(job.State().controls.rangeGrey) << "nothing chosen yet: the range is greyed";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     loadReader(c.first, c.count);
     channel.sent.clear();
     int from = c.expectFrom;
-    job.setStorageName(QStringLiteral("run%1").arg(&c - cases));
-    ASSERT_EQ(job.selectType(c.type).kind, DownloadResult::kNone);
-    EXPECT_EQ(job.state().controls.rangeGrey, c.type == kDownloadByDate) << "black only where it counts";
-    if (c.type == kDownloadByNumber) job.setRangeTexts(QLatin1String(c.from), QLatin1String(c.to));
+    job.SetStorageName(QStringLiteral("run%1").arg(&c - cases));
+    ASSERT_EQ(job.SelectType(c.type).kind, DownloadResult::kNone);
+    EXPECT_EQ(job.State().controls.rangeGrey, c.type == kDownloadByDate) << "black only where it counts";
+    if (c.type == kDownloadByNumber) job.SetRangeTexts(QLatin1String(c.from), QLatin1String(c.to));
     if (c.type == kDownloadByDate) {
       int dated = c.dateOfBlock;
       while (reader->Block(dated).ErrorCodes & 0x10) ++dated;
       if (from < 0) from = dated;
       const uint8_t* d = reader->Block(dated).DateTime;
       for (int f = 0; f < kDateFieldCount; ++f)
-        job.setDateText(static_cast<DateField>(f), QString::number(f == kYear ? d[0] + 1900 : d[f]));
+        job.SetDateText(static_cast<DateField>(f), QString::number(f == kYear ? d[0] + 1900 : d[f]));
     }
     // While the loop runs only Abort can be used.
     int gaugeMax = -1;
     job.onChanged = [&] {
-      const DownloadState& s = job.state();
+      const DownloadState& s = job.State();
       if (!s.running || s.actualBlock.isEmpty()) return;
       gaugeMax = s.gaugeMax;
       EXPECT_FALSE(s.controls.typeList || s.controls.sourceChoice || s.controls.storage || s.controls.range ||
                    s.controls.start);
       EXPECT_TRUE(s.controls.abort);
     };
-    const DownloadResult r = job.start();
+    const DownloadResult r = job.Start();
     job.onChanged = nullptr;
     ASSERT_EQ(r.kind, DownloadResult::kCompleted) << r.code;
     EXPECT_EQ(r.message, "Process completed");
     const int expected = DownloadBlockCount(from, c.expectTo);
     EXPECT_EQ(r.blocks, expected);
     EXPECT_EQ(gaugeMax, expected - 1);
-    expectRecords(fileRecords(job.state().storageName), readerBlocks(from, c.expectTo));
-    EXPECT_EQ(lineCount(ChangeFileExt(job.state().storageName, ".lst")), kTitleAndHeaderLines + expected);
+    expectRecords(fileRecords(job.State().storageName), readerBlocks(from, c.expectTo));
+    EXPECT_EQ(lineCount(ChangeFileExt(job.State().storageName, ".lst")), kTitleAndHeaderLines + expected);
     EXPECT_EQ(channel.acks(), c.type == kDownloadUnsaved ? std::vector<int>{c.expectTo} : std::vector<int>{});
     // A reader download ends in the reset window.
-    EXPECT_EQ(job.state().type, kDownloadNotSelected);
-    EXPECT_FALSE(job.state().controls.start || job.state().controls.abort);
-    EXPECT_TRUE(job.state().controls.typeList);
+    EXPECT_EQ(job.State().type, kDownloadNotSelected);
+    EXPECT_FALSE(job.State().controls.start || job.State().controls.abort);
+    EXPECT_TRUE(job.State().controls.typeList);
   }
 }
 
@@ -226,17 +226,17 @@ TEST_F(DownloadTest, AnExistingStorageFileIsAppendedOverwrittenOrJoinedByANewOne
     QDir::setCurrent(caseDir);
     for (const char* name : {"Run.dat", "Run1.dat", "Run2.dat"})
       ASSERT_EQ(WriteSampleDataFile(name, {2, 9, 500}), 0);
-    job.setContentList(true);
-    job.setDetailedText(true);
-    job.setStorageName(QStringLiteral("Run"));
+    job.SetContentList(true);
+    job.SetDetailedText(true);
+    job.SetStorageName(QStringLiteral("Run"));
     QString asked;
     job.askExistingFile = [&](const QString& name) {
       asked = name;
       return c.choice;
     };
-    ASSERT_EQ(job.selectType(kDownloadByNumber).kind, DownloadResult::kNone);
-    job.setRangeTexts("20", "24");
-    const DownloadResult r = job.start();
+    ASSERT_EQ(job.SelectType(kDownloadByNumber).kind, DownloadResult::kNone);
+    job.SetRangeTexts("20", "24");
+    const DownloadResult r = job.Start();
     EXPECT_EQ(asked, "Run.dat");
     EXPECT_EQ(r.kind, c.choice == kChoiceCancel ? DownloadResult::kNone : DownloadResult::kCompleted);
     const std::vector<BlockRecord> stored = fileRecords("Run.dat");
@@ -246,39 +246,38 @@ TEST_F(DownloadTest, AnExistingStorageFileIsAppendedOverwrittenOrJoinedByANewOne
     EXPECT_EQ(QFile::exists("Run3.dat"), c.second);
     EXPECT_FALSE(QFile::exists("Run.lst") || QFile::exists("Run.txt"));
     // The check boxes end unchecked once the question was answered.
-    EXPECT_EQ(job.state().contentList, c.choice == kChoiceCancel);
-    EXPECT_FALSE(job.state().running);
+    EXPECT_EQ(job.State().contentList, c.choice == kChoiceCancel);
+    EXPECT_FALSE(job.State().running);
   }
 }
 
 TEST_F(DownloadTest, AbortCompletesTheBlockInHandAndAnEarlierRequestDoesNotCount) {
   loadReader(0, 40);
-  job.requestAbort();  // nothing runs: dropped by the next Start
-  ASSERT_EQ(job.selectType(kDownloadUnsaved).kind, DownloadResult::kNone);
+  job.RequestAbort();  // nothing runs: dropped by the next Start
+  ASSERT_EQ(job.SelectType(kDownloadUnsaved).kind, DownloadResult::kNone);
   channel.intercept = [&](const Bytes& p) -> std::optional<int> {
-    if (p[1] == 'Y' && channel.reads().size() == 3) job.requestAbort();
+    if (p[1] == 'Y' && channel.reads().size() == 3) job.RequestAbort();
     return std::nullopt;
   };
-  job.setStorageName("abort");
-  const DownloadResult r = job.start();
+  job.SetStorageName("abort");
+  const DownloadResult r = job.Start();
   EXPECT_EQ(r.kind, DownloadResult::kAborted);
   EXPECT_EQ(r.message, "User aborted");
   EXPECT_EQ(r.blocks, 3);
   expectRecords(fileRecords("abort.dat"), readerBlocks(0, 2));
   EXPECT_TRUE(channel.acks().empty()) << "an aborted download saves nothing on the reader";
-  EXPECT_FALSE(DiagFlags & kAbortRequest);
-  EXPECT_EQ(job.state().type, kDownloadNotSelected);
+  EXPECT_EQ(job.State().type, kDownloadNotSelected);
 }
 
 TEST_F(DownloadTest, AFailureKeepsTheWrittenBlocksWholeAndIsNotAcknowledged) {
   loadReader(0, 40);
-  ASSERT_EQ(job.selectType(kDownloadUnsaved).kind, DownloadResult::kNone);
+  ASSERT_EQ(job.SelectType(kDownloadUnsaved).kind, DownloadResult::kNone);
   channel.intercept = [&](const Bytes& p) -> std::optional<int> {
     if (p[1] == 'Y' && p[2] == 17) return -205;
     return std::nullopt;
   };
-  job.setStorageName("partial");
-  const DownloadResult r = job.start();
+  job.SetStorageName("partial");
+  const DownloadResult r = job.Start();
   EXPECT_EQ(r.kind, DownloadResult::kFailure);
   EXPECT_EQ(r.code, -205);
   EXPECT_EQ(r.blocks, 17);
@@ -288,48 +287,48 @@ TEST_F(DownloadTest, AFailureKeepsTheWrittenBlocksWholeAndIsNotAcknowledged) {
 
 TEST_F(DownloadTest, ImpossibleBoundsAndEmptyReadersDownloadNothing) {
   loadReader(0, 20, 0);
-  EXPECT_EQ(job.selectType(kDownloadUnsaved).message, "There are no unsaved blocks");
-  EXPECT_EQ(job.state().type, kDownloadNotSelected);
+  EXPECT_EQ(job.SelectType(kDownloadUnsaved).message, "There are no unsaved blocks");
+  EXPECT_EQ(job.State().type, kDownloadNotSelected);
 
   // ".F#" answering 0 while blocks exist: no newest block to run towards.
   channel.fakeData = [](const Bytes& p) -> std::optional<Bytes> {
     if (p[1] == 'F') return Bytes{0, 0};
     return std::nullopt;
   };
-  const DownloadResult bad = job.selectType(kDownloadByNumber);
+  const DownloadResult bad = job.SelectType(kDownloadByNumber);
   EXPECT_EQ(bad.kind, DownloadResult::kFailure);
-  EXPECT_FALSE(job.state().controls.start);
-  EXPECT_EQ(job.start().kind, DownloadResult::kNone);
+  EXPECT_FALSE(job.State().controls.start);
+  EXPECT_EQ(job.Start().kind, DownloadResult::kNone);
 
   channel.fakeData = nullptr;
   loadReader(0, 0);
-  EXPECT_EQ(job.selectType(kDownloadByNumber).message, "No valid blocks");
+  EXPECT_EQ(job.SelectType(kDownloadByNumber).message, "No valid blocks");
   EXPECT_FALSE(QFile::exists(".dat"));
 }
 
 TEST_F(DownloadTest, TypedEntriesThatAreNoNumbersOrOutOfTheDateLimitsStopBeforeAnythingIsAsked) {
   loadReader(0, 20);
   ASSERT_EQ(WriteSampleDataFile("kept.dat", {1, 1, 0}), 0);
-  job.setStorageName("kept");
+  job.SetStorageName("kept");
   bool asked = false;
   job.askExistingFile = [&](const QString&) {
     asked = true;
     return int{kChoiceOverwrite};
   };
-  job.selectType(kDownloadByNumber);
-  job.setRangeTexts("1x", "5");
-  DownloadResult r = job.start();
+  job.SelectType(kDownloadByNumber);
+  job.SetRangeTexts("1x", "5");
+  DownloadResult r = job.Start();
   EXPECT_EQ(r.kind, DownloadResult::kRefused);
   EXPECT_EQ(r.message, "'1x' is not a valid integer value");
-  job.selectType(kDownloadByDate);
-  job.activate(QDate(2024, 5, 6));
-  EXPECT_EQ(job.state().dateTexts[kYear], "2024");
-  job.setDateText(kMinute, "");
-  EXPECT_EQ(job.start().kind, DownloadResult::kRefused);
+  job.SelectType(kDownloadByDate);
+  job.Activate(QDate(2024, 5, 6));
+  EXPECT_EQ(job.State().dateTexts[kYear], "2024");
+  job.SetDateText(kMinute, "");
+  EXPECT_EQ(job.Start().kind, DownloadResult::kRefused);
   // Typed into the window's edits: a month of 13 would reach the reader as it is.
-  job.setDateText(kMinute, "0");
-  job.setDateText(kMonth, "13");
-  r = job.start();
+  job.SetDateText(kMinute, "0");
+  job.SetDateText(kMonth, "13");
+  r = job.Start();
   EXPECT_EQ(r.kind, DownloadResult::kRefused);
   EXPECT_EQ(r.message, "The month must be from 1 to 12, not 13");
   EXPECT_FALSE(asked);
@@ -340,20 +339,20 @@ TEST_F(DownloadTest, TypedEntriesThatAreNoNumbersOrOutOfTheDateLimitsStopBeforeA
 
 TEST_F(DownloadTest, FromAFileAWrappedRangeIsCopiedWholeAndAMissingNumberStops) {
   ASSERT_EQ(WriteSampleDataFile("wrapped.dat", {14, 5, 2040}), 0);
-  job.chooseFile();
-  EXPECT_FALSE(job.state().controls.start) << "nothing to copy before a source is read";
-  ASSERT_EQ(job.skimSource("wrapped.dat").kind, DownloadResult::kNone);
-  EXPECT_EQ(job.state().fromText, "2040");
-  EXPECT_EQ(job.state().toText, "5");
-  job.setStorageName("copy");
-  DownloadResult r = job.start();
+  job.ChooseFile();
+  EXPECT_FALSE(job.State().controls.start) << "nothing to copy before a source is read";
+  ASSERT_EQ(job.SkimSource("wrapped.dat").kind, DownloadResult::kNone);
+  EXPECT_EQ(job.State().fromText, "2040");
+  EXPECT_EQ(job.State().toText, "5");
+  job.SetStorageName("copy");
+  DownloadResult r = job.Start();
   ASSERT_EQ(r.kind, DownloadResult::kCompleted) << r.code;
   EXPECT_EQ(r.blocks, 14);
   expectRecords(fileRecords("copy.dat"), fileRecords("wrapped.dat"));
   // The detailed list of a file download: a number line and CSV values per block.
   EXPECT_EQ(lineCount("copy.txt"), 5 + 14 * (3 + 1 + 106));
-  EXPECT_TRUE(job.state().controls.abort);
-  EXPECT_FALSE(job.state().controls.start);
+  EXPECT_TRUE(job.State().controls.abort);
+  EXPECT_FALSE(job.State().controls.start);
 
   // A source without block 15: the blocks before it stay.
   std::vector<BlockRecord> gap = MakeSampleBlocks({10, 5, 10});
@@ -362,12 +361,12 @@ TEST_F(DownloadTest, FromAFileAWrappedRangeIsCopiedWholeAndAMissingNumberStops) 
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.write(reinterpret_cast<const char*>(gap.data()), static_cast<qint64>(gap.size() * 512));
   f.close();
-  job.reset();
-  job.chooseFile();
-  ASSERT_EQ(job.skimSource("gap.dat").kind, DownloadResult::kNone);
-  job.setRangeTexts("10", "19");
-  job.setStorageName("gapcopy");
-  r = job.start();
+  job.Reset();
+  job.ChooseFile();
+  ASSERT_EQ(job.SkimSource("gap.dat").kind, DownloadResult::kNone);
+  job.SetRangeTexts("10", "19");
+  job.SetStorageName("gapcopy");
+  r = job.Start();
   EXPECT_EQ(r.kind, DownloadResult::kFailure);
   EXPECT_EQ(r.code, -214);
   expectRecords(fileRecords("gapcopy.dat"), {gap.begin(), gap.begin() + 5});
@@ -377,24 +376,24 @@ TEST_F(DownloadTest, AFileNeverBecomesItsOwnStorageOrListAndOddNumbersAreRefused
   ASSERT_EQ(WriteSampleDataFile("run.dat", {6, 5, 0}), 0);
   ASSERT_EQ(WriteSampleDataFile("run.txt", {1, 5, 0}), 0);  // a source under a list's name
   job.askExistingFile = [](const QString&) { return int{kChoiceOverwrite}; };
-  job.chooseFile();
+  job.ChooseFile();
   for (const char* source : {"run.dat", "run.txt"}) {
-    ASSERT_EQ(job.skimSource(source).kind, DownloadResult::kNone);
-    job.setStorageName(QStringLiteral("./../%1/run").arg(QDir(dir.path()).dirName()));
-    const DownloadResult r = job.start();
+    ASSERT_EQ(job.SkimSource(source).kind, DownloadResult::kNone);
+    job.SetStorageName(QStringLiteral("./../%1/run").arg(QDir(dir.path()).dirName()));
+    const DownloadResult r = job.Start();
     EXPECT_EQ(r.kind, DownloadResult::kRefused) << source;
     EXPECT_EQ(r.message, "Source and Download file name is equivalent");
   }
   EXPECT_EQ(fileRecords("run.dat").size(), 6u);
-  ASSERT_EQ(job.skimSource("run.dat").kind, DownloadResult::kNone);
-  EXPECT_EQ(job.browseStorage("run.x").kind, DownloadResult::kRefused);
+  ASSERT_EQ(job.SkimSource("run.dat").kind, DownloadResult::kNone);
+  EXPECT_EQ(job.BrowseStorage("run.x").kind, DownloadResult::kRefused);
   ASSERT_EQ(::link("run.dat", "hard.dat"), 0);  // the same file under another name
-  EXPECT_EQ(job.browseStorage("hard.x").kind, DownloadResult::kRefused);
-  job.setStorageName("other");
-  EXPECT_EQ(job.browseSource(dir.filePath("run.dat")).kind, DownloadResult::kNone);
-  job.setStorageName("run");
-  EXPECT_EQ(job.browseSource("run.dat").kind, DownloadResult::kRefused);
-  EXPECT_TRUE(job.state().sourceName.isEmpty());
+  EXPECT_EQ(job.BrowseStorage("hard.x").kind, DownloadResult::kRefused);
+  job.SetStorageName("other");
+  EXPECT_EQ(job.BrowseSource(dir.filePath("run.dat")).kind, DownloadResult::kNone);
+  job.SetStorageName("run");
+  EXPECT_EQ(job.BrowseSource("run.dat").kind, DownloadResult::kRefused);
+  EXPECT_TRUE(job.State().sourceName.isEmpty());
 
   // A last record numbered beyond the memory.
   std::vector<BlockRecord> odd = MakeSampleBlocks({2, 5, 0});
@@ -403,8 +402,8 @@ TEST_F(DownloadTest, AFileNeverBecomesItsOwnStorageOrListAndOddNumbersAreRefused
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.write(reinterpret_cast<const char*>(odd.data()), 1024);
   f.close();
-  EXPECT_EQ(job.skimSource("odd.dat").code, -214);
-  EXPECT_FALSE(job.state().controls.start);
+  EXPECT_EQ(job.SkimSource("odd.dat").code, -214);
+  EXPECT_FALSE(job.State().controls.start);
 }
 
 TEST(DownloadRange, CorrectionsKeepWrappedRangesOfWhatTheSourceHolds) {

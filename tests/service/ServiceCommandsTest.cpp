@@ -70,7 +70,7 @@ TEST(ServiceFormats, AdcClockAndErrorLogReadAsTheTechnicianSeesThem) {
 TEST(ServiceCommands, AFailureIsTracedBareAndAnUnknownSelectorSendsNothing) {
   SimReader r;
   ASSERT_TRUE(r.ok);
-  EXPECT_EQ(SendSetValue(2, 5), -1);
+  EXPECT_EQ(SendSetValue(2, 5), kErrDataInvalid);
   EXPECT_TRUE(r.model.Requests.empty());
 
   QStringList trace;

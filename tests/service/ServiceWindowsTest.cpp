@@ -156,7 +156,7 @@ TEST_F(SwUpdateTest, ADownloadShowsItsProgressAndEndsReady) {
   EXPECT_EQ(window.DownloadProgressBar->maximum(), 100);
   program(3000);
   int highest = 0;
-  window.Update().OnProgress = [&, show = window.Update().OnProgress](int position, int maximum) {
+  window.Update().onProgress = [&, show = window.Update().onProgress](int position, int maximum) {
     highest = std::max(highest, position);
     show(position, maximum);
   };

@@ -53,7 +53,7 @@ class SoftwareUpdateTest : public ::testing::Test {
   }
 
   SimReader reader;
-  TSoftwareUpdate update{reader.link};
+  SoftwareUpdate update{reader.link};
   QTemporaryDir dir;
   int files = 0;
   QStringList statuses;
@@ -61,8 +61,8 @@ class SoftwareUpdateTest : public ::testing::Test {
 };
 
 TEST_F(SoftwareUpdateTest, AProgramGoesOutInBlocksPaddedWithErasedFlash) {
-  update.OnStatus = [this](const QString& t) { statuses << t; };
-  update.OnProgress = [this](int position, int maximum) { progress.push_back({position, maximum}); };
+  update.onStatus = [this](const QString& t) { statuses << t; };
+  update.onProgress = [this](int position, int maximum) { progress.push_back({position, maximum}); };
   const Bytes file = programBytes(3000);
   reader.loader().saveTo = dir.filePath(QStringLiteral("received.bin"));
   reader.switchOnWhenAwaited();
@@ -73,7 +73,7 @@ TEST_F(SoftwareUpdateTest, AProgramGoesOutInBlocksPaddedWithErasedFlash) {
   ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
   const QByteArray image = saved.readAll();
   EXPECT_EQ(Bytes(image.begin(), image.end()), padded(file));
-  EXPECT_EQ(statuses, (QStringList{TSoftwareUpdate::kWaitingText, TSoftwareUpdate::kDownloadingText}));
+  EXPECT_EQ(statuses, (QStringList{SoftwareUpdate::kWaitingText, SoftwareUpdate::kDownloadingText}));
   EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 64}, {1, 64}, {2, 64}, {3, 64}, {0, 64}}));
   EXPECT_EQ(update.Blocks(), 3);
 }
@@ -114,7 +114,7 @@ TEST_F(SoftwareUpdateTest, AWrongStatusAnUnreadableFileOrAnAbortEndItWithoutTheF
 
   reader.loader().wrongStatusAt = 0;
   const QString path = program(programBytes(3000));
-  update.OnProgress = [&](int position, int) {
+  update.onProgress = [&](int position, int) {
     if (position == 1) QFile::resize(path, 1500);  // cut short after block 0 was read
   };
   reader.switchOnWhenAwaited();
@@ -122,7 +122,7 @@ TEST_F(SoftwareUpdateTest, AWrongStatusAnUnreadableFileOrAnAbortEndItWithoutTheF
   EXPECT_EQ(sent(), (std::vector<Sent>{{1, 0}, {2, 0}}));
 
   // An Abort taken while a block goes out ends the wait for its reply.
-  update.OnProgress = [&](int position, int) {
+  update.onProgress = [&](int position, int) {
     if (position == 1) update.Abort();
   };
   reader.switchOnWhenAwaited();
@@ -189,7 +189,7 @@ TEST(SoftwareUpdateGone, AReaderThatGoesAwayEndsTheUpdateAtOnceWithThePortsCode)
   faults.vanishAfter = 4;  // start, blocks 0 and 1, then gone while block 2 goes out
   SimReader reader(faults);
   ASSERT_TRUE(reader.ok);
-  TSoftwareUpdate update(reader.link);
+  SoftwareUpdate update(reader.link);
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("p.bin"));
   ASSERT_TRUE(writeFile(path, programBytes(5000)));

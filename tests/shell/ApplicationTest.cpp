@@ -99,7 +99,9 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
     EXPECT_EQ(AboutForm->COMPortDatLabel->text(), QStringLiteral("COM5"));
     EXPECT_TRUE(PgcForm->ComPort1->isEnabled());
     PgcForm->ComPort1->trigger();
-    EXPECT_EQ(prompter_.modalWindows, QStringList{QStringLiteral("OptionsForm")});
+    PgcForm->HelpAboutItem->trigger();
+    EXPECT_EQ(prompter_.modalWindows,
+              (QStringList{QStringLiteral("OptionsForm"), QStringLiteral("AboutForm")}));
     PgcForm->Softwareupdate1->trigger();
     PgcForm->Service1->trigger();
     EXPECT_TRUE(SwUpdate->isVisible());
@@ -212,7 +214,7 @@ TEST_F(ApplicationTest, AWindowDownloadIsArchivedUnlessTheConfigurationFileSwitc
     TDownLoadForm form;
     quelm::ConnectDownloadArchive(form);
     form.FileRadioButton->click();
-    form.Job.skimSource(QStringLiteral("src.dat"));
+    form.Job.SkimSource(QStringLiteral("src.dat"));
     form.DownLoadFileNameEdit->setText(on ? QStringLiteral("on") : QStringLiteral("off"));
     form.StartButtonClick();
     EXPECT_EQ(prompter_.texts(), QStringList{"Process completed"});
@@ -259,7 +261,7 @@ TEST_F(ApplicationTest, NewHighDosesOfAWindowDownloadAreNamedInOneMessage) {
   quelm::ConnectDownloadArchive(form);
   for (int round = 0; round < 2; ++round) {
     form.FileRadioButton->click();
-    form.Job.skimSource(QStringLiteral("src.dat"));
+    form.Job.SkimSource(QStringLiteral("src.dat"));
     form.DownLoadFileNameEdit->setText(QStringLiteral("out%1").arg(round));
     form.StartButtonClick();
     // The second time nothing is new: no notice.

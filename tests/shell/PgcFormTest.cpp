@@ -326,17 +326,16 @@ TEST_F(PgcFormTest, BlockCommandsFollowTheLoadedBitAndLaterCommandsAreOffered) {
   setLoaded(false);
   EXPECT_FALSE(f.FileSaveTextSpeedButton->isEnabled());
 
-  // Always on: About, both imports and Print. Present but off until their windows exist.
-  EXPECT_TRUE(f.HelpAboutItem->isEnabled());
+  // Always on: both imports and Print. Present but off until their windows exist.
   EXPECT_TRUE(f.FromFile1->isEnabled());
   EXPECT_TRUE(f.FileOpenSpeedButton->isEnabled());
   EXPECT_TRUE(f.FromQuelm1->isEnabled());
   EXPECT_TRUE(f.RSSpeedButton->isEnabled());
-  EXPECT_TRUE(f.Softwareupdate1->isEnabled());
   EXPECT_TRUE(f.Print1->isEnabled());
   EXPECT_TRUE(f.PrintSpeedButton->isEnabled());
-  // Download and the parameter windows are switched on where their windows are made (start-up).
-  for (QAction* a : {f.Download1, f.ComPort1, f.ReaderParameterTable1, f.DosimeterparameterTable1})
+  // Every window's item is switched on where its window is made (start-up).
+  for (QAction* a : {f.Download1, f.ComPort1, f.ReaderParameterTable1, f.DosimeterparameterTable1,
+                     f.DoseArchive1, f.HelpAboutItem, f.Softwareupdate1})
     EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
 }
 
@@ -345,13 +344,6 @@ TEST_F(PgcFormTest, UpdateMenuItemsWithoutDataObjectReportsNullptr) {
   f.DataBlock.reset();
   EXPECT_EQ(f.UpdateMenuItems(), -102);
   EXPECT_EQ(prompter_.texts(), QStringList{QStringLiteral("Nullptr error (no memalloc. for variable?)")});
-}
-
-TEST_F(PgcFormTest, AboutShowsTheAboutWindowModally) {
-  TAboutForm about;
-  TPgcForm& f = open();
-  f.HelpAboutItem->trigger();
-  EXPECT_EQ(prompter_.modalWindows, QStringList{QStringLiteral("AboutForm")});
 }
 
 TEST_F(PgcFormTest, FunctionKeysSelectThePagesFromAnyControl) {

@@ -19,6 +19,7 @@
 #include "base/Prompter.h"
 #include "link/CommandChannel.h"
 #include "parameters/ParamField.h"
+#include "parameters/ParamJob.h"
 
 namespace quelm::cli {
 
@@ -173,6 +174,20 @@ void noteLimited(CliIO& io, std::span<const ParamField> fields, std::span<const 
   }
 }
 
+int printParamOutcome(CliIO& io, const ParamOutcome& o, const QString& context, const QString& notConverted) {
+  const bool named = std::any_of(o.reports.begin(), o.reports.end(),
+                                 [](const ParamReport& r) { return r.text != ParamText::None; });
+  for (const ParamReport& r : o.reports) {
+    if (r.text != ParamText::None)
+      fail(io,
+           (o.kind == ParamOutcome::kDone ? QStringLiteral("note: ") : QString()) + paramText(r.text, r.arg));
+    // A refusal has no message of its own; the text before it has named it.
+    if (r.code != 0 && !(named && r.code == kErrReaderRefused)) failure(io, r.code, context);
+  }
+  if (o.kind == ParamOutcome::kNotConverted) fail(io, o.conversion.message + notConverted);
+  return o.kind == ParamOutcome::kDone ? kExitOk : kExitFailure;
+}
+
 int checkParameterFile(CliIO& io, const QString& path, const QString& section, const FileFault& fault) {
   if (!QFileInfo(path).isFile()) return failure(io, kErrFileOpen, path);
   if (!IniFile(path).SectionExists(section))
@@ -186,9 +201,8 @@ int checkOutputFile(CliIO& io, const QString& path) {
   return failure(io, noteFileFailure(kErrFileOpen, path, notRegularReason()));
 }
 
-bool serviceLevel(const CliIO& io) {
-  AppConfig config;
-  return ReadConfig(io.configPath, config) == 0 && config.Professional;
+int refuseBelowServiceLevel(CliIO& io, const QString& what) {
+  return fail(io, serviceLevelRefusal(what, io.configPath));
 }
 
 namespace {
@@ -267,7 +281,8 @@ int runCli(const QStringList& arguments, CliIO& io) {
     io.err << "quelm-cli: warning: " << problem << Qt::endl;
   int code = dispatch(arguments, io);
   for (const CliIO::Reported& r : io.reported) {
-    io.err << "quelm-cli: " << r.message << " (" << r.code << ")" << fileDetail(r.code, QString()) << Qt::endl;
+    io.err << "quelm-cli: " << r.message << " (" << r.code << ")" << fileDetail(r.code, QString())
+           << Qt::endl;
     if (!r.note.isEmpty()) io.err << "quelm-cli: " << r.note << Qt::endl;
   }
   if (!io.reported.empty() && code == kExitOk) code = kExitFailure;
@@ -316,6 +331,7 @@ static int dispatch(const QStringList& arguments, CliIO& io) {
     io.out << "usage: quelm-cli " << it->second.usage << "\n" << it->second.summary << Qt::endl;
     return kExitOk;
   }
+  loadServiceLevel(io.configPath);
   return it->second.run(args, io);
 }
 

@@ -23,11 +23,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/ServiceLevel.h"
 #include "link/FrameLink.h"
 
 namespace quelm {
 struct FileFault;
 struct ParamField;
+struct ParamOutcome;
 }  // namespace quelm
 
 namespace quelm::cli {
@@ -125,6 +127,11 @@ int fail(CliIO& io, const QString& text, int exitCode = kExitFailure);
 // unseen.
 void noteLimited(CliIO& io, std::span<const ParamField> fields, std::span<const uint8_t> before,
                  std::span<const uint8_t> after);
+// Prints what a parameter job's operation told, with the windows' texts
+// (notes of a finished operation as notes), a conversion failure followed
+// by `notConverted`. kExitOk when the operation was done.
+int printParamOutcome(CliIO& io, const ParamOutcome& outcome, const QString& context,
+                      const QString& notConverted = QString());
 // A parameter file about to be sent to the reader must exist, hold its
 // section and say every value itself (`fault`, the table's CheckFile): a
 // misspelt name, section or value would otherwise send defaults or cut
@@ -136,8 +143,9 @@ int checkParameterFile(CliIO& io, const QString& path, const QString& section, c
 // before the reader is asked for anything.
 int checkOutputFile(CliIO& io, const QString& path);
 
-// True when the configuration file switches the service level on.
-bool serviceLevel(const CliIO& io);
+// Prints "quelm-cli: <what> needs the service level, ..." naming the
+// configuration file; returns kExitFailure.
+int refuseBelowServiceLevel(CliIO& io, const QString& what);
 
 // While it lives, Ctrl+C (SIGINT) and SIGTERM do not end the program at
 // once: onInterrupt runs on the event loop, which the signal wakes even in

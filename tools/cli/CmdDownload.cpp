@@ -19,7 +19,7 @@ class Progress {
  public:
   Progress(CliIO& io, const DownloadJob& job) : io_(io), job_(job) {}
   void update() {
-    const DownloadState& s = job_.state();
+    const DownloadState& s = job_.State();
     if (!s.running || s.actualBlock.isEmpty() || s.actualBlock == shown_) return;
     shown_ = s.actualBlock;
     const int total = s.gaugeMax + 1, done = s.gaugeProgress + 1;
@@ -46,12 +46,12 @@ class Progress {
 };
 
 void printKept(CliIO& io, const DownloadJob& job, const DownloadResult& r) {
-  io.err << "quelm-cli: " << r.blocks << " block(s) written to " << job.state().storageName << " are kept"
+  io.err << "quelm-cli: " << r.blocks << " block(s) written to " << job.State().storageName << " are kept"
          << Qt::endl;
 }
 
 int report(CliIO& io, const DownloadJob& job, const DownloadResult& r) {
-  const DownloadState& s = job.state();
+  const DownloadState& s = job.State();
   switch (r.kind) {
     case DownloadResult::kCompleted:
       io.out << "Downloaded " << r.blocks << " block(s) " << r.from << ".." << r.to << " to " << s.storageName
@@ -163,38 +163,38 @@ int run(Args& args, CliIO& io) {
   DownloadJob job;
   std::optional<DownloadArchiver> archiver;
   if (!noArchive) archiver.emplace(job);
-  job.setContentList(!noLst);
-  job.setDetailedText(!noTxt);
-  job.setStorageName(*out);
+  job.SetContentList(!noLst);
+  job.SetDetailedText(!noTxt);
+  job.SetStorageName(*out);
   if (sourceFile) {
-    job.chooseFile();
-    job.setSourceName(*sourceFile);
+    job.ChooseFile();
+    job.SetSourceName(*sourceFile);
   }
   // What would be written is checked before the reader is asked for anything.
-  if (DownloadResult r = job.checkFiles(); r.kind != DownloadResult::kNone) return report(io, job, r);
-  if (QFileInfo::exists(job.state().storageName) && choices == 0)
+  if (DownloadResult r = job.CheckFiles(); r.kind != DownloadResult::kNone) return report(io, job, r);
+  if (QFileInfo::exists(job.State().storageName) && choices == 0)
     return usageError(
         io, kCommand,
-        QStringLiteral("%1 exists: choose --append, --overwrite or --new").arg(job.state().storageName));
+        QStringLiteral("%1 exists: choose --append, --overwrite or --new").arg(job.State().storageName));
   job.askExistingFile = [choice](const QString&) { return choice; };
 
   DownloadResult r;
   if (sourceFile) {
-    job.chooseFile();
-    r = job.skimSource(*sourceFile);
+    job.ChooseFile();
+    r = job.SkimSource(*sourceFile);
   } else {
-    job.chooseReader();
-    r = job.selectType(unsaved ? kDownloadUnsaved : number ? kDownloadByNumber : kDownloadByDate);
+    job.ChooseReader();
+    r = job.SelectType(unsaved ? kDownloadUnsaved : number ? kDownloadByNumber : kDownloadByDate);
   }
   if (r.kind != DownloadResult::kNone) return report(io, job, r);
   // Without --number a file is copied whole, as the window presets it.
-  if (number) job.setRangeTexts(number->at(0), number->at(1));
-  for (int i = 0; since && i < kDateFieldCount; ++i) job.setDateText(static_cast<DateField>(i), date[i]);
+  if (number) job.SetRangeTexts(number->at(0), number->at(1));
+  for (int i = 0; since && i < kDateFieldCount; ++i) job.SetDateText(static_cast<DateField>(i), date[i]);
 
   Progress progress(io, job);
-  const InterruptScope interrupt([&job] { job.requestAbort(); });
+  const InterruptScope interrupt([&job] { job.RequestAbort(); });
   job.onChanged = [&] { progress.update(); };
-  r = job.start();
+  r = job.Start();
   job.onChanged = nullptr;
   progress.end();
   const int exitCode = report(io, job, r);

@@ -8,11 +8,7 @@ namespace {
 
 int run(Args& args, CliIO& io) {
   const QString command = QStringLiteral("service");
-  if (!serviceLevel(io)) {
-    io.err << "quelm-cli: service needs the service level, which the configuration file " << io.configPath
-           << " does not switch on" << Qt::endl;
-    return kExitFailure;
-  }
+  if (!quelm::serviceLevel()) return refuseBelowServiceLevel(io, command);
   int exitCode = kExitOk;
   const auto session = openReader(args, io, command, &exitCode);
   if (!session) return exitCode;

@@ -9,11 +9,7 @@ namespace {
 
 int run(Args& args, CliIO& io) {
   const QString command = QStringLiteral("update");
-  if (!serviceLevel(io)) {
-    io.err << "quelm-cli: update needs the service level, which the configuration file " << io.configPath
-           << " does not switch on" << Qt::endl;
-    return kExitFailure;
-  }
+  if (!quelm::serviceLevel()) return refuseBelowServiceLevel(io, command);
   int exitCode = kExitOk;
   const auto session = openReader(args, io, command, &exitCode);
   if (!session) return exitCode;
@@ -21,15 +17,15 @@ int run(Args& args, CliIO& io) {
   if (!args.ok()) return usageError(io, command, args.error());
   if (files.size() != 1) return usageError(io, command, QStringLiteral("one program file is needed"));
 
-  TSoftwareUpdate update(session->link());
+  SoftwareUpdate update(session->link());
   bool barOpen = false;
-  update.OnStatus = [&](const QString& text) {
+  update.onStatus = [&](const QString& text) {
     if (text.isEmpty()) return;
     if (barOpen) io.err << "\n";
     barOpen = false;
     io.err << text << Qt::endl;
   };
-  update.OnProgress = [&](int position, int /*maximum*/) {
+  update.onProgress = [&](int position, int /*maximum*/) {
     const int blocks = update.Blocks();
     if (position <= 0 || blocks <= 0) return;
     if (!io.errIsTerminal) {
