@@ -11,15 +11,15 @@ struct ErrorFlag {
 
 // Bits 0..5 are single flags; bits 7..6 hold one two-bit code.
 constexpr ErrorFlag kErrorFlags[] = {
-    {0x01, 0x01, "EBSE ", "Sensitivity "},
-    {0x02, 0x02, "EBBG ", "Background "},
-    {0x04, 0x04, "EBHE ", "Heating; "},
-    {0x08, 0x08, "EBOV ", "Overflow; "},
-    {0x10, 0x10, "EBCK ", "Clock; "},
-    {0x20, 0x20, "EBST ", "Measurement Abort; "},
-    {0xC0, 0x40, "DTMP ", "Dosimeter Temperature Sensor; "},
-    {0xC0, 0x80, "DINV ", "Dosimeter Invalid; "},
-    {0xC0, 0xC0, "DBCH ", "Bad Dosimeter Chip; "},
+    {kFlagSensitivity, kFlagSensitivity, "EBSE ", "Sensitivity "},
+    {kFlagBackground, kFlagBackground, "EBBG ", "Background "},
+    {kFlagHeating, kFlagHeating, "EBHE ", "Heating; "},
+    {kFlagOverflow, kFlagOverflow, "EBOV ", "Overflow; "},
+    {kClockFault, kClockFault, "EBCK ", "Clock; "},
+    {kFlagAbort, kFlagAbort, "EBST ", "Measurement Abort; "},
+    {kFlagDosimeterCode, 0x40, "DTMP ", "Dosimeter Temperature Sensor; "},
+    {kFlagDosimeterCode, 0x80, "DINV ", "Dosimeter Invalid; "},
+    {kFlagDosimeterCode, 0xC0, "DBCH ", "Bad Dosimeter Chip; "},
 };
 
 }  // namespace

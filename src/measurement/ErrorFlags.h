@@ -15,4 +15,13 @@ void FormatErrorCodes(uint8_t flags, QString& text);
 // "Heating; Overflow" or "Sensitivity Background"; empty when none is set.
 QString ErrorCodesHint(uint8_t flags);
 
+// The flag bits: what the reader sets in a block's ErrorCodes and what a
+// dosimeter table's ERRMASK enables. Bits 0..5 are single flags; bits 7..6
+// hold one two-bit code of the dosimeter (its sensor, validity, chip).
+inline constexpr uint8_t kFlagSensitivity = 0x01;
+inline constexpr uint8_t kFlagBackground = 0x02;
+inline constexpr uint8_t kFlagHeating = 0x04;
+inline constexpr uint8_t kFlagOverflow = 0x08;
 inline constexpr uint8_t kClockFault = 0x10;  // the block's DateTime is not available
+inline constexpr uint8_t kFlagAbort = 0x20;
+inline constexpr uint8_t kFlagDosimeterCode = 0xC0;

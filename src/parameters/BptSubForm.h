@@ -1,15 +1,18 @@
 #pragma once
-// The dosimeter parameter table window: two columns of labelled edits, the
-// source and "Write As" choices, the file, reader and look-up buttons, and
-// the error-mask editor. The work is done by quelm::DosimeterTables; this
-// window shows its texts, switches the layouts, asks the questions and
-// reports the results.
+// The dosimeter parameter table window: two columns of labelled edits built
+// from the table's rows, the source and "Write As" choices, the file,
+// reader and look-up buttons, and the error-mask editor.
+// quelm::DosimeterTableJob does the work; this window paints the job and
+// forwards the clicks.
 
 #include <QDialog>
 #include <array>
 #include <functional>
+#include <optional>
+#include <vector>
 
-#include "parameters/DosimeterTables.h"
+#include "base/BusyCursor.h"
+#include "parameters/DosimeterTableJob.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -17,41 +20,19 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QRadioButton;
 
 class TBptSubForm : public QDialog {
   Q_OBJECT
 
  public:
-  // professional: the service level, fixed for the window's life.
   // readOutText: the text of a last read-out time (seconds since 1980).
-  TBptSubForm(bool professional, std::function<QString(uint32_t)> readOutText, QWidget* parent = nullptr);
+  explicit TBptSubForm(std::function<QString(uint32_t)> readOutText, QWidget* parent = nullptr);
   ~TBptSubForm() override;
 
   QGroupBox* KeyDataSourceGroupBox;  // "Source of Table"
   QButtonGroup* KeyDataSource;       // ids: quelm::TableSource
-  QLineEdit* KTYPEEdit;
-  QLineEdit* KSNEdit;
-  QLineEdit* EVASTARTEdit;
-  QLineEdit* EVALENEdit;
-  QLineEdit* EVANORMEdit;
   QLineEdit* LROEdit;
-  QLineEdit* DTFAEdit;
-  QLineEdit* DTFBEdit;
-  QLineEdit* DLFNEdit;
   QLabel* DLFBLabel;  // carries the linearity hint
-  QLineEdit* DLFBEdit;
-  QLineEdit* MDOSEEdit;
-  QLineEdit* HEATCEdit;
-  QLineEdit* DHFAEdit;
-  QLineEdit* DHFBEdit;
-  QLineEdit* IPHEdit;
-  QLineEdit* TANNEdit;
-  QLineEdit* ErrMaskEdit;
-  QLineEdit* TSEdit;
-  QLineEdit* TREGEdit;
-  QLineEdit* TLIMEdit;
-  QLineEdit* HUSEdit;
   QLabel* WarningDatLabel;
   QGroupBox* FileGroupBox;  // "File I/O"
   QPushButton* ReadFileButton;
@@ -65,21 +46,16 @@ class TBptSubForm : public QDialog {
   QPushButton* ListLUTButton;
   QPushButton* CancelButton;
 
-  quelm::DosimeterTables Tables;
+  quelm::DosimeterTableJob Job;
 
-  enum class Layout { Default, LookUp, Dosimeter };
-  void SetLayout(Layout layout);
-  // The choices as the operator makes them: a source also sets "Write As";
-  // "Write As" Dosimeter switches to the dosimeter layout.
+  // The edit of a field ("KTYPEEdit" for KTYPE); nullptr without one.
+  QLineEdit* edit(const char* key) const;
+  void SetLayout(quelm::TableLayout layout);
   void KeyDataSourceClick(int source);
   void SaveAsGroupBoxClick(int writeAs);
-
   void DataRefresh();
   void ReadCOMButtonClick();
   void WriteCOMButtonClick();
-  void DefaultButtonClick();
-  void KeyButtonClick();
-  void LookupButtonClick();
   void ReadFileButtonClick();
   void WriteFileButtonClick();
   void ListLUTButtonClick();
@@ -92,27 +68,18 @@ class TBptSubForm : public QDialog {
 
   // The error-mask editor's way in: the mask the table holds, and a new one
   // for the table and its edit.
-  uint8_t ErrMask() const { return static_cast<uint8_t>(Tables.Table.Record.ERRMASK); }
+  uint8_t ErrMask() const { return static_cast<uint8_t>(Job.Table.Record.ERRMASK); }
   void SetErrMask(uint8_t mask);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void ReadDefault();
-  // Window-level look-up transfer; true when the entry went in.
-  bool WriteLUTBlock();
-  void ReadLUTBlock();
-  void pullEdits();
-  void pushEdits();
-  bool takeIdentifier(bool upperCase);
-  void showConversionError(const quelm::CollectFailure& failure);
-  void setSource(quelm::TableSource source);
-  void setWriteAs(quelm::TableSource writeAs);
+  void paint();
+  void run(const char* name, quelm::ParamOutcome (quelm::DosimeterTableJob::*operation)());
 
-  bool professional_;
-  std::function<QString(uint32_t)> readOutText_;
-  std::array<QLineEdit*, 23> edits_{};  // by field of bulbParamFields(); nullptr without edit
+  std::vector<QLineEdit*> edits_;  // by field of the table; nullptr without an edit
+  std::optional<quelm::BusyCursor> busy_;
 };
 
 class TErrMaskForm : public QDialog {
@@ -122,7 +89,7 @@ class TErrMaskForm : public QDialog {
   explicit TErrMaskForm(QWidget* parent = nullptr);
   ~TErrMaskForm() override;
 
-  std::array<QCheckBox*, 7> Boxes{};  // as quelm::kErrMaskBoxes
+  std::array<QCheckBox*, std::size(quelm::kErrMaskBoxes)> Boxes{};
   QPushButton* CloseButton;
 
   // The boxes from the table's mask (not from the edit's text).

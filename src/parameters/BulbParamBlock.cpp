@@ -7,6 +7,7 @@
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
 #include "link/ReaderCommand.h"
+#include "link/ReaderLimits.h"
 
 namespace quelm {
 namespace {
@@ -17,39 +18,53 @@ using T = ParamType;
 
 // clang-format off
 const std::array<ParamField, 23> kFields = {{
-    {.key = "KTYPE", .offset = AT(KTYPE), .type = T::Char, .textDefault = "0", .upperCase = true},
-    {.key = "KSN", .offset = AT(KSN), .type = T::Text4, .textDefault = "    ", .upperCase = true},
-    {.key = "TS", .offset = AT(TS), .type = T::U8},
-    {.key = "EVASTART", .offset = AT(EVASTART), .type = T::U8},
-    {.key = "EVALEN", .offset = AT(EVALEN), .type = T::U8},
-    {.key = "EVANORM", .offset = AT(EVANORM), .type = T::Single, .editMin = 0},
-    {.key = "HUS", .offset = AT(HUS), .type = T::U8, .maxLength = 12},
-    {.key = "TREG", .offset = AT(TREG), .type = T::U8},
+    {.key = "KTYPE", .offset = AT(KTYPE), .type = T::Char, .textDefault = "0", .upperCase = true,
+     .caption = "Dosimeter Type [A..Z] ", .column = 1, .row = 0, .initialText = "A"},
+    {.key = "KSN", .offset = AT(KSN), .type = T::Text4, .textDefault = "    ", .upperCase = true,
+     .caption = "Dosimeter Serial Number:", .column = 1, .row = 1},
+    {.key = "TS", .offset = AT(TS), .type = T::U8, .caption = "Sampling Period [*10msec]", .column = 2, .row = 6},
+    {.key = "EVASTART", .offset = AT(EVASTART), .type = T::U8, .caption = "&Start of Evaluation [channel]",
+     .column = 1, .row = 2},
+    {.key = "EVALEN", .offset = AT(EVALEN), .type = T::U8, .caption = "&Length of Evaluation [channel]",
+     .column = 1, .row = 3},
+    {.key = "EVANORM", .offset = AT(EVANORM), .type = T::Single, .editMin = 0, .caption = "&Normalisation Factor ",
+     .column = 1, .row = 4},
+    {.key = "HUS", .offset = AT(HUS), .type = T::U8, .maxLength = 12, .caption = "&Heating Up Speed [*0.1°C/Period]",
+     .column = 2, .row = 9},
+    {.key = "TREG", .offset = AT(TREG), .type = T::U8, .caption = "Reg. Start Temp. [°C]", .column = 2, .row = 7},
     // Stored in 10 'C steps.
-    {.key = "TLIM", .offset = AT(TLIM), .type = T::U8, .scale = 10, .wrap16 = true},
+    {.key = "TLIM", .offset = AT(TLIM), .type = T::U8, .scale = 10, .wrap16 = true,
+     .caption = "&Max. Heating Temperature [°C]", .column = 2, .row = 8},
     {.key = "BGCOR", .offset = AT(BGCOR), .type = T::U8},
-    {.key = "MDOSE", .offset = AT(MDOSE), .type = T::Single},
-    // Stored in 4 mA steps, at most 4000 mA.
-    {.key = "HEATC", .offset = AT(HEATC), .type = T::U16, .scale = 4, .wrap16 = true, .fileMax = 4000,
-     .editMax = 4000},
+    {.key = "MDOSE", .offset = AT(MDOSE), .type = T::Single, .caption = "Max. Dose [uSv]", .column = 1, .row = 10},
+    {.key = "HEATC", .offset = AT(HEATC), .type = T::U16, .scale = kHeatingStepMilliamperes, .wrap16 = true,
+     .fileMax = kMaxHeatingMilliamperes, .editMax = kMaxHeatingMilliamperes, .caption = "Heating Current [mA]",
+     .column = 2, .row = 0},
     {.key = "KANN", .offset = AT(KANN), .type = T::Single},
-    {.key = "TANN", .offset = AT(TANN), .type = T::U8},
-    {.key = "DTFA", .offset = AT(DTFA), .type = T::Single},
-    {.key = "DTFB", .offset = AT(DTFB), .type = T::Single},
+    {.key = "TANN", .offset = AT(TANN), .type = T::U8, .caption = "Postheating Time [s]", .column = 2, .row = 4},
+    {.key = "DTFA", .offset = AT(DTFA), .type = T::Single, .caption = "Dose f(T) X<sup>2</sup>", .column = 1,
+     .row = 6},
+    {.key = "DTFB", .offset = AT(DTFB), .type = T::Single, .caption = "Dose f(T) X<sup>1</sup>", .column = 1,
+     .row = 7},
     {.key = "DLFA", .offset = AT(DLFA), .type = T::Single},
-    {.key = "DLFB", .offset = AT(DLFB), .type = T::Single},
-    {.key = "DLFN", .offset = AT(DLFN), .type = T::Single},
-    {.key = "DHFA", .offset = AT(DHFA), .type = T::Single},
-    {.key = "DHFB", .offset = AT(DHFB), .type = T::Single},
-    {.key = "IPH", .offset = AT(IPH), .type = T::U8},
-    // Every error flag on unless the file says otherwise.
-    {.key = "ERRMASK", .offset = AT(ERRMASK), .type = T::U8, .fileDefault = 255},
+    {.key = "DLFB", .offset = AT(DLFB), .type = T::Single, .caption = "Linearity pow(x,DLFB)", .column = 1, .row = 9},
+    {.key = "DLFN", .offset = AT(DLFN), .type = T::Single, .caption = "Linearity Limit [uSv]", .column = 1, .row = 8},
+    {.key = "DHFA", .offset = AT(DHFA), .type = T::Single, .caption = "HEATC f(t) X<sup>2</sup>", .column = 2,
+     .row = 1, .enterMovesOn = false},
+    {.key = "DHFB", .offset = AT(DHFB), .type = T::Single, .caption = "HEATC f(t) X<sup>1</sup>", .column = 2,
+     .row = 2, .enterMovesOn = false},
+    {.key = "IPH", .offset = AT(IPH), .type = T::U8, .caption = "Postheating Current [%]", .column = 2, .row = 3},
+    // Every error flag on unless the file says otherwise. A click on the
+    // edit opens the mask editor, so Enter there does not move on.
+    {.key = "ERRMASK", .offset = AT(ERRMASK), .type = T::U8, .fileDefault = 255, .caption = "Error Mask",
+     .column = 2, .row = 5, .enterMovesOn = false, .editName = "ErrMaskEdit", .initialText = "EMASK"},
 }};
 // clang-format on
 
 #undef AT
 #define AT(field) static_cast<uint16_t>(offsetof(IBulbParamRecord, field))
 
+// Only LRO has an edit of its own: the others show in the table's edits.
 // clang-format off
 const std::array<ParamField, 6> kOwnFields = {{
     {.key = "KTYPE", .offset = AT(KTYPE), .type = T::Char, .textDefault = "0", .upperCase = true},
@@ -57,11 +72,37 @@ const std::array<ParamField, 6> kOwnFields = {{
     {.key = "EVASTART", .offset = AT(EVASTART), .type = T::U8},
     {.key = "EVALEN", .offset = AT(EVALEN), .type = T::U8},
     {.key = "EVANORM", .offset = AT(EVANORM), .type = T::Single, .editMin = 0},
-    {.key = "LRO", .offset = AT(LRO), .type = T::U32},
+    {.key = "LRO", .offset = AT(LRO), .type = T::U32, .caption = "&Last Readout:", .column = 1, .row = 5},
 }};
 // clang-format on
 
 #undef AT
+
+const char* const kDefaultCollect[] = {"KTYPE", "TS",    "EVASTART", "EVALEN", "EVANORM", "HUS",  "TREG",
+                                       "TLIM",  "MDOSE", "HEATC",    "TANN",   "DTFA",    "DTFB", "DLFB",
+                                       "DLFN",  "DHFA",  "DHFB",     "IPH",    "ERRMASK"};
+// Into the own table: every key must be one of both records.
+const char* const kKeyCollect[] = {"KTYPE", "KSN", "EVASTART", "EVALEN", "EVANORM"};
+// The temperature, linearity and heating-current functions are enabled in
+// the look-up layout: what the operator typed there goes into the entry.
+const char* const kLookupCollect[] = {"KTYPE", "KSN",   "HUS",   "EVASTART", "EVALEN", "EVANORM", "TREG",
+                                      "TLIM",  "TANN",  "DTFA",  "DTFB",     "DLFB",   "DLFN",    "DHFA",
+                                      "DHFB",  "MDOSE", "HEATC", "TS",       "IPH",    "ERRMASK"};
+const char* const kIdentifierKeys[] = {"KTYPE", "KSN"};
+// What the default and look-up layouts enable and the dosimeter layout
+// disables, and what the dosimeter layout enables.
+const char* const kFunctionEdits[] = {"HUS",  "TREG", "TLIM", "TANN", "MDOSE", "HEATC",   "DTFA", "DTFB",
+                                      "DLFB", "DLFN", "DHFA", "DHFB", "IPH",   "ERRMASK", "TS"};
+const char* const kDosimeterEdits[] = {"KTYPE", "KSN", "EVASTART", "EVALEN", "EVANORM"};
+
+const ParamKeyList kLists[kBulbListCount] = {
+    {"default collect", kDefaultCollect}, {"key collect", kKeyCollect},
+    {"look-up collect", kLookupCollect},  {"identifier", kIdentifierKeys},
+    {"function edits", kFunctionEdits},   {"dosimeter edits", kDosimeterEdits},
+};
+const ParamKeyList kOwnLists[] = {{"key collect", kKeyCollect}};
+const ParamRecordTable kTable{kFields, kLists};
+const ParamRecordTable kOwnTable{kOwnFields, kOwnLists};
 
 // ".L", ".Z" and ".O" carry a record; a first byte of 2 goes out as 3 (the
 // record keeps its 2).
@@ -87,6 +128,9 @@ ReplyRule exactly(int bytes) {
 
 }  // namespace
 
+const ParamRecordTable& bulbParamTable() { return kTable; }
+const ParamRecordTable& ownBulbParamTable() { return kOwnTable; }
+std::span<const char* const> bulbKeyList(BulbList list) { return kLists[list].keys; }
 std::span<const ParamField> bulbParamFields() { return kFields; }
 std::span<const ParamField> ownBulbParamFields() { return kOwnFields; }
 

@@ -95,8 +95,22 @@ inline const QString kLookupKeySection = QStringLiteral("Lookup Key Parameter Ta
 inline const QString kIndividualKeySection = QStringLiteral("Individual Key Parameter Table");
 
 // The fields of the 64-byte table in the order of the look-up section's
-// keys; the default section has the same keys without KSN.
+// keys (the default section has the same keys without KSN), their window
+// rows, and the key lists of the window's collects and layouts.
+enum BulbList : int {
+  kDefaultCollect,  // a type's default table, KSN cleared afterwards
+  kKeyCollect,      // into the dosimeter's own table
+  kLookupCollect,   // a look-up entry
+  kIdentifierKeys,  // type and serial
+  kFunctionEdits,   // enabled by the default and look-up layouts
+  kDosimeterEdits,  // enabled by the dosimeter layout
+  kBulbListCount
+};
+const ParamRecordTable& bulbParamTable();
+std::span<const char* const> bulbKeyList(BulbList list);
 std::span<const ParamField> bulbParamFields();
+// The dosimeter's own table; its LRO has an edit in the window (a date).
+const ParamRecordTable& ownBulbParamTable();
 // The fields of the dosimeter's own table in the order of its section.
 std::span<const ParamField> ownBulbParamFields();
 

@@ -59,7 +59,9 @@ namespace quelm {
 inline const QString kReaderParamSection = QStringLiteral("Reader Parameter Table");
 
 // The record's fields in the order of the file's keys, which is also the
-// order of the window's edits. DCALX0 has no edit (no label).
+// order of the window's rows, and the order of the window's collect.
+// DCALX0 has no edit (no caption).
+const ParamRecordTable& deviceParamTable();
 std::span<const ParamField> deviceParamFields();
 // The order in which the window takes its edits into the record.
 std::span<const char* const> deviceParamCollectOrder();

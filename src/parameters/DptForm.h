@@ -1,18 +1,19 @@
 #pragma once
-// The reader parameter table window: one edit per field of the table, the
-// file buttons, and the reader buttons, of which Write needs the service
-// level. The work is done by quelm::ReaderParamTable; this window shows its
-// texts, asks the questions and reports the results.
+// The reader parameter table window: one row per captioned field of the
+// table, the file buttons, and the reader buttons, of which Write needs the
+// service level. quelm::ReaderParamJob does the work; this window paints
+// the job and forwards the clicks.
 
 #include <QDialog>
-#include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <vector>
 
-#include "parameters/ReaderParamTable.h"
+#include "base/BusyCursor.h"
+#include "parameters/ReaderParamJob.h"
 
 class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -24,22 +25,6 @@ class TDptForm : public QDialog {
   explicit TDptForm(std::function<int32_t()> maxPostHeating = {}, QWidget* parent = nullptr);
   ~TDptForm() override;
 
-  QLineEdit* RTYPEEdit;
-  QLineEdit* DIDEdit;
-  QLineEdit* HVHEdit;
-  QLineEdit* HVMEdit;
-  QLineEdit* HVLEdit;
-  QLineEdit* DCALLEdit;
-  QLineEdit* DCALHEdit;
-  QLineEdit* DCBGHEdit;
-  QLineEdit* MAXTEdit;
-  QLineEdit* MINTEdit;
-  QLineEdit* U100Edit;
-  QLineEdit* U0Edit;
-  QLineEdit* DCAL20Edit;
-  QLineEdit* DCALX1Edit;
-  QLineEdit* POSTHEdit;
-  QLineEdit* CONTREdit;
   QGroupBox* FileGroupBox;  // "File I/O"
   QPushButton* ReadFileButton;
   QPushButton* WriteFileButton;
@@ -48,15 +33,11 @@ class TDptForm : public QDialog {
   QPushButton* WriteCOMButton;
   QPushButton* CancelButton;
 
-  quelm::ReaderParamTable Table;
+  quelm::ReaderParamJob Job;
 
-  // The operations behind the buttons; the Click handlers add the
-  // confirmation and the dialogs.
-  void ReadCOMData();
-  void WriteCOMData();
+  // The edit of a field ("HVHEdit" for HVH); nullptr for DCALX0.
+  QLineEdit* edit(const char* key) const;
   void DataRefresh();
-  // Stops at an edit that does not convert; the caller shows the failure.
-  quelm::CollectFailure DataCollect();
 
   void ReadCOMButtonClick();
   void WriteCOMButtonClick();
@@ -69,20 +50,14 @@ class TDptForm : public QDialog {
   // software update holds the line).
   void SetReaderAvailable(bool available);
 
-  // The edit of a field of the table, nullptr for DCALX0.
-  QLineEdit* editOf(int field) const { return edits_[static_cast<size_t>(field)]; }
-
  protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
   void changeEvent(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  void updateWriteButton();
-  void showConversionError(const quelm::CollectFailure& failure);
-  void pullEdits();
-  void pushEdits();
+  void paint();
+  void run(const char* name, quelm::ParamOutcome (quelm::ReaderParamJob::*operation)());
 
-  std::function<int32_t()> maxPostHeating_;
-  std::array<QLineEdit*, 17> edits_{};  // by field of the table
+  std::vector<QLineEdit*> edits_;  // by field of the table; nullptr without an edit
+  std::optional<quelm::BusyCursor> busy_;
 };

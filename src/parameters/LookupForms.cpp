@@ -9,9 +9,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "base/BusyCursor.h"
 #include "base/Diag.h"
 #include "base/Prompter.h"
-#include "parameters/BusyCursor.h"
+#include "base/ServiceLevel.h"
 #include "parameters/LookupTable.h"
 
 TLUTListForm* LUTListForm = nullptr;
@@ -41,8 +42,7 @@ constexpr int kRawIdRole = Qt::UserRole;
 
 // --- TLUTListForm ---------------------------------------------------------------
 
-TLUTListForm::TLUTListForm(bool professional, QWidget* parent)
-    : QDialog(parent), professional_(professional) {
+TLUTListForm::TLUTListForm(QWidget* parent) : QDialog(parent), professional_(quelm::serviceLevel()) {
   setObjectName(QStringLiteral("LUTListForm"));
   setWindowTitle(QStringLiteral("Lookup Table List"));
   LUTListBox = new QListWidget(this);
@@ -223,17 +223,20 @@ TTSnForm::~TTSnForm() {
   if (TSnForm == this) TSnForm = nullptr;
 }
 
-bool PickFromLUTList(QLineEdit* typeEdit, QLineEdit* serialEdit) {
-  if (!LUTListForm) return false;
+std::optional<QString> PickFromLUTList() {
+  if (!LUTListForm) return std::nullopt;
   quelm::prompter().runModal(*LUTListForm);
   const QString picked = LUTListForm->SelectedKey;
-  if (picked == TLUTListForm::kNoSelection) return false;
-  typeEdit->setText(picked.left(1));
-  serialEdit->setText(picked.mid(1, 4));
-  return true;
+  if (picked == TLUTListForm::kNoSelection) return std::nullopt;
+  return picked;
 }
 
-void TTSnForm::ListButtonClick() { PickFromLUTList(KTYPEEdit, KSNEdit); }
+void TTSnForm::ListButtonClick() {
+  if (const std::optional<QString> picked = PickFromLUTList()) {
+    KTYPEEdit->setText(picked->left(1));
+    KSNEdit->setText(picked->mid(1, 4));
+  }
+}
 
 void TTSnForm::OkButtonClick() {
   QString type = KTYPEEdit->text(), serial = KSNEdit->text();

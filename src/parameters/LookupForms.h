@@ -6,6 +6,7 @@
 // prompter and keep their results between showings.
 
 #include <QDialog>
+#include <optional>
 
 #include "parameters/BulbParamBlock.h"
 
@@ -18,8 +19,9 @@ class TLUTListForm : public QDialog {
   Q_OBJECT
 
  public:
-  // professional: the service level; only then can entries be deleted.
-  explicit TLUTListForm(bool professional, QWidget* parent = nullptr);
+  // Entries can be deleted only at the service level, as it is when the
+  // window is made.
+  explicit TLUTListForm(QWidget* parent = nullptr);
   ~TLUTListForm() override;
 
   QListWidget* LUTListBox;
@@ -106,9 +108,9 @@ class TSNForm : public QDialog {
 
 extern TLUTListForm* LUTListForm;
 
-// Shows the look-up list window; a picked entry goes into the type and serial
-// edits. Whether one was picked.
-bool PickFromLUTList(QLineEdit* typeEdit, QLineEdit* serialEdit);
+// Shows the look-up list window: the picked entry's five characters, or
+// nothing when none was picked.
+std::optional<QString> PickFromLUTList();
 extern TTypeForm* TypeForm;
 extern TTSnForm* TSnForm;
 extern TSNForm* SNForm;

@@ -246,6 +246,25 @@ int paramSize(ParamType type) {
   return 0;
 }
 
+int ParamRecordTable::indexOf(const char* key) const {
+  for (size_t i = 0; i < fields.size(); ++i)
+    if (std::strcmp(fields[i].key, key) == 0) return static_cast<int>(i);
+  return -1;
+}
+
+const ParamField* ParamRecordTable::find(const char* key) const {
+  const int i = indexOf(key);
+  return i < 0 ? nullptr : &fields[static_cast<size_t>(i)];
+}
+
+QString editObjectName(const ParamField& field) {
+  return field.editName ? QLatin1String(field.editName) : QLatin1String(field.key) + QStringLiteral("Edit");
+}
+
+QString initialEditText(const ParamField& field) {
+  return QLatin1String(field.initialText ? field.initialText : field.key);
+}
+
 int editMaxLength(const ParamField& field) {
   if (field.maxLength > 0) return field.maxLength;
   return isText(field.type) ? textLength(field.type) : 0;
@@ -344,8 +363,7 @@ QString paramEditText(const ParamField& f, std::span<const uint8_t> record) {
 
 ParamEditor::ParamEditor(std::span<const ParamField> fields) : fields_(fields.begin(), fields.end()) {
   edits_.resize(fields_.size());
-  // Until the first refresh an edit shows its key name.
-  for (size_t i = 0; i < fields_.size(); ++i) edits_[i].text = QLatin1String(fields_[i].key);
+  for (size_t i = 0; i < fields_.size(); ++i) edits_[i].text = initialEditText(fields_[i]);
 }
 
 int ParamEditor::indexOf(const char* key) const {
@@ -389,14 +407,13 @@ CollectFailure ParamEditor::collect(std::span<const char* const> keys, std::span
                                     LimitPolicy policy, std::span<const ParamField> into) {
   for (const char* key : keys) {
     const int i = indexOf(key);
-    if (i < 0) continue;
-    const ParamField* target = &field(i);
-    if (!into.empty()) {
+    const ParamField* target = i < 0 ? nullptr : &field(i);
+    if (target && !into.empty()) {
       const auto at = std::find_if(into.begin(), into.end(),
                                    [key](const ParamField& f) { return std::strcmp(f.key, key) == 0; });
-      if (at == into.end()) continue;
-      target = &*at;
+      target = at == into.end() ? nullptr : &*at;
     }
+    if (!target) return {-1, QStringLiteral("%1 is no field of the record").arg(QLatin1String(key))};
     if (CollectFailure failure = collectOne(i, *target, record, policy)) return failure;
   }
   return {};

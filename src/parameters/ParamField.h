@@ -53,7 +53,37 @@ struct ParamField {
   bool upperCase = false;    // typed text is taken, and shown again, in upper case
   int expDigits = 2;         // reals in edits: least digits of a scientific exponent
   int maxLength = 0;         // characters an edit takes; 0: 1 for Char, 4 for Text4, else any
+  // The window's row: its label (UTF-8, its unit in brackets; rich text
+  // where it raises an exponent), column 1 or 2 and row from the top.
+  // Without a caption the field has no edit and keeps what the record holds.
+  const char* caption = nullptr;
+  uint8_t column = 0;
+  uint8_t row = 0;
+  bool enterMovesOn = true;           // Enter in the edit moves to the next control
+  const char* editName = nullptr;     // the edit's object name; nullptr: key + "Edit"
+  const char* initialText = nullptr;  // shown until the first refresh; nullptr: the key
 };
+
+// A named list of a record's keys, in the order it is used: the edits a
+// collect takes, or the edits a layout enables.
+struct ParamKeyList {
+  const char* name;
+  std::span<const char* const> keys;
+};
+
+// Everything known about one record's fields, in the order of its file
+// section, and the key lists that work on them.
+struct ParamRecordTable {
+  std::span<const ParamField> fields;
+  std::span<const ParamKeyList> lists;
+  // -1 when the record has no such field.
+  int indexOf(const char* key) const;
+  const ParamField* find(const char* key) const;
+};
+
+// The edit's object name and its text before the first refresh.
+QString editObjectName(const ParamField& field);
+QString initialEditText(const ParamField& field);
 
 int editMaxLength(const ParamField& field);
 
@@ -101,7 +131,7 @@ enum class LimitPolicy {
 struct CollectFailure {
   int index = -1;  // the edit that stopped the collect; -1 none
   QString message;
-  explicit operator bool() const { return index >= 0; }
+  explicit operator bool() const { return !message.isEmpty(); }
 };
 
 // The edit texts of one record, as the windows and the command line see
@@ -130,7 +160,9 @@ class ParamEditor {
 
   // Takes the edits of `keys`, in that order, into the record. Stops at the
   // first text that does not convert (with Refuse also at the first value
-  // outside its limits); the fields before it keep their new values.
+  // outside its limits); the fields before it keep their new values. A key
+  // the record lacks stops it too: a misspelt list must never send a record
+  // with a field left out.
   // `into` describes the record when it is another than the editor's own
   // (the same keys at other places).
   CollectFailure collect(std::span<const char* const> keys, std::span<uint8_t> record,

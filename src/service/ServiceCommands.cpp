@@ -5,14 +5,12 @@
 #include "base/ErrorCodes.h"
 #include "base/UserLocale.h"
 #include "link/ReaderCommand.h"
+#include "link/ReaderLimits.h"
 
 namespace quelm {
 
 namespace {
 
-constexpr int32_t kMinVolts = 150;
-constexpr int32_t kMaxVolts = 1150;
-constexpr uint32_t kMaxMilliamperes = 4000;
 constexpr uint16_t kAdcMask = 0x0FFF;
 
 // The service actions trace no prefix of their own: a failure is the bare
@@ -44,13 +42,13 @@ constexpr uint8_t kClockReadCode = 3;
 }  // namespace
 
 uint16_t HighVoltageValue(int32_t volts) {
-  const int32_t clamped = std::clamp(volts, kMinVolts, kMaxVolts);
-  return static_cast<uint16_t>((clamped - kMinVolts) & 0x3FF);
+  const int32_t clamped = std::clamp(volts, kMinHighVolts, kMaxHighVolts);
+  return static_cast<uint16_t>((clamped - kMinHighVolts) & 0x3FF);
 }
 
 uint16_t HeatingCurrentValue(int32_t milliamperes) {
-  const uint32_t ma = std::min(static_cast<uint32_t>(milliamperes), kMaxMilliamperes);
-  return static_cast<uint16_t>(ma >> 2);
+  const uint32_t ma = std::min(static_cast<uint32_t>(milliamperes), uint32_t{kMaxHeatingMilliamperes});
+  return static_cast<uint16_t>(ma / kHeatingStepMilliamperes);
 }
 
 uint8_t ControlByte(const ControlBits& bits) {

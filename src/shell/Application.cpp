@@ -59,9 +59,8 @@ ProgramWindows createProgramWindows() {
   // ("INI/CFG file access error") names neither.
   if (const QString problem = ConfigFileProblem(configFilePath()); !problem.isEmpty())
     io->AppendLine(problem);
-  const bool professional = serviceLevel();
   // The window cannot reach the evaluation's date conversion itself.
-  auto* bpt = new TBptSubForm(professional, FormatReadOutTime);
+  auto* bpt = new TBptSubForm(FormatReadOutTime);
   w.emplace_back(bpt);
   OpenFromMenu(main->DosimeterparameterTable1, *bpt, Opening::NonModal);
   auto* dpt = new TDptForm([main] { return main->MaxPostHeating; });
@@ -87,7 +86,7 @@ ProgramWindows createProgramWindows() {
   auto* service = new TSrvForm(&io->Link);
   w.emplace_back(service);
   OpenFromMenu(main->Service1, *service, Opening::NonModal);
-  w.emplace_back(std::make_unique<TLUTListForm>(professional));
+  w.emplace_back(std::make_unique<TLUTListForm>());
   w.emplace_back(std::make_unique<TTypeForm>());
   w.emplace_back(std::make_unique<TTSnForm>());
   w.emplace_back(std::make_unique<TSNForm>());

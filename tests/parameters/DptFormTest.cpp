@@ -59,8 +59,8 @@ TEST_F(DptFormTest, ShowsItsRowsWithKeyNamesUntilTheFirstRefresh) {
   EXPECT_EQ(texts, QStringList({"RTYPE", "DID", "HVH", "HVM", "HVL", "DCALL", "DCALH", "DCBGH", "MAXT",
                                 "MINT", "U100", "U0", "DCAL20", "DCALX1", "POSTH", "CONTR"}));
   form.DataRefresh();
-  EXPECT_EQ(form.RTYPEEdit->maxLength(), 1);
-  EXPECT_EQ(form.DIDEdit->maxLength(), 4);
+  EXPECT_EQ(form.edit("RTYPE")->maxLength(), 1);
+  EXPECT_EQ(form.edit("DID")->maxLength(), 4);
   QStringList buttons;
   for (const QAbstractButton* b : {form.ReadFileButton, form.WriteFileButton, form.ReadCOMButton,
                                    form.WriteCOMButton, form.CancelButton})
@@ -78,9 +78,9 @@ TEST_F(DptFormTest, LoadShowsTheFileAndSaveWritesItBackUnderATrueName) {
   in.close();
   prompter.fileAnswers = {path("in.rpt"), path("table"), path("TABLE.RPT")};
   form.ReadFileButton->click();
-  EXPECT_EQ(form.HVHEdit->text(), "800");
-  EXPECT_EQ(form.DCALLEdit->text(), "1E-006");
-  EXPECT_EQ(form.RTYPEEdit->text(), "0");
+  EXPECT_EQ(form.edit("HVH")->text(), "800");
+  EXPECT_EQ(form.edit("DCALL")->text(), "1E-006");
+  EXPECT_EQ(form.edit("RTYPE")->text(), "0");
 
   form.WriteFileButton->click();
   form.WriteFileButton->click();
@@ -97,31 +97,31 @@ TEST_F(DptFormTest, LoadShowsTheFileAndSaveWritesItBackUnderATrueName) {
 }
 
 TEST_F(DptFormTest, ATextThatIsNoNumberStopsSaveBeforeTheDialog) {
-  form.Table.Block.ReadFileBlock(path("none.rpt"));
+  form.Job.Block.ReadFileBlock(path("none.rpt"));
   form.DataRefresh();
-  form.RTYPEEdit->setText("C");
-  form.HVHEdit->setText("2000");
-  form.MAXTEdit->setText("5x");
+  form.edit("RTYPE")->setText("C");
+  form.edit("HVH")->setText("2000");
+  form.edit("MAXT")->setText("5x");
   form.WriteFileButton->click();
   EXPECT_EQ(prompter.texts(), QStringList{"'5x' is not a valid integer value"});
   EXPECT_EQ(prompter.messages.front().kind, MessageKind::Error);
   EXPECT_TRUE(prompter.fileRequests.empty());
-  EXPECT_EQ(form.Table.Block.Record.RTYPE, 'C');
-  EXPECT_EQ(int{form.Table.Block.Record.HVH}, 1000);
-  EXPECT_EQ(int{form.Table.Block.Record.MAXT}, 50) << "the failing edit is not taken";
-  EXPECT_EQ(form.HVHEdit->text(), "2000") << "limited values are not written back";
+  EXPECT_EQ(form.Job.Block.Record.RTYPE, 'C');
+  EXPECT_EQ(int{form.Job.Block.Record.HVH}, 1000);
+  EXPECT_EQ(int{form.Job.Block.Record.MAXT}, 50) << "the failing edit is not taken";
+  EXPECT_EQ(form.edit("HVH")->text(), "2000") << "limited values are not written back";
 }
 
 TEST_F(DptFormTest, EnterMovesToTheNextEditExceptInTheContrastEdit) {
   form.show();
   form.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-  form.HVHEdit->setFocus();
-  QTest::keyClick(form.HVHEdit, Qt::Key_Return);
-  EXPECT_EQ(QApplication::focusWidget(), form.HVMEdit);
+  form.edit("HVH")->setFocus();
+  QTest::keyClick(form.edit("HVH"), Qt::Key_Return);
+  EXPECT_EQ(QApplication::focusWidget(), form.edit("HVM"));
   EXPECT_TRUE(form.isVisible());
-  form.CONTREdit->setFocus();
-  QTest::keyClick(form.CONTREdit, Qt::Key_Return);
+  form.edit("CONTR")->setFocus();
+  QTest::keyClick(form.edit("CONTR"), Qt::Key_Return);
   EXPECT_FALSE(form.isVisible()) << "Enter there reaches the default button, Exit";
 }
 
@@ -131,15 +131,15 @@ TEST_F(DptFormTest, ReadShowsTheReadersTableAndAConfirmedWriteSendsTheEdits) {
   ParamReaderRig rig;
   DiagFlags = kServiceLevel;
   form.ReadCOMButton->click();
-  EXPECT_EQ(form.RTYPEEdit->text(), "A");
-  EXPECT_EQ(form.DIDEdit->text(), "0017");
-  EXPECT_EQ(form.HVHEdit->text(), "700");
-  EXPECT_EQ(form.DCAL20Edit->text(), "58272.14");
-  EXPECT_EQ(form.DCALX1Edit->text(), "-0.013362");
+  EXPECT_EQ(form.edit("RTYPE")->text(), "A");
+  EXPECT_EQ(form.edit("DID")->text(), "0017");
+  EXPECT_EQ(form.edit("HVH")->text(), "700");
+  EXPECT_EQ(form.edit("DCAL20")->text(), "58272.14");
+  EXPECT_EQ(form.edit("DCALX1")->text(), "-0.013362");
   ASSERT_TRUE(form.WriteCOMButton->isEnabled());
 
-  form.HVHEdit->setText("800");
-  form.POSTHEdit->setText("90");
+  form.edit("HVH")->setText("800");
+  form.edit("POSTH")->setText("90");
   prompter.answers = {No, Yes};
   form.WriteCOMButton->click();
   EXPECT_EQ(rig.commands().size(), 1u) << "No writes nothing";
@@ -156,10 +156,10 @@ TEST_F(DptFormTest, ReadShowsTheReadersTableAndAConfirmedWriteSendsTheEdits) {
   EXPECT_EQ(float{reader.DCALX0}, 1.267242f);
   EXPECT_EQ(int{reader.Reserved41}, 0x5A);
 
-  form.HVHEdit->setText("x");
+  form.edit("HVH")->setText("x");
   form.ReadCOMButton->click();
-  EXPECT_EQ(form.HVHEdit->text(), "800");
-  EXPECT_EQ(form.POSTHEdit->text(), "50");
+  EXPECT_EQ(form.edit("HVH")->text(), "800");
+  EXPECT_EQ(form.edit("POSTH")->text(), "50");
 }
 
 TEST_F(DptFormTest, WithoutTheServiceLevelWriteStaysDisabled) {
@@ -189,7 +189,7 @@ TEST_F(DptFormTest, AReaderFailureIsReportedAndTheEditsStay) {
   rig.model.Script.push_back(sim::kFaultRefuse);
   form.ReadCOMButton->click();
   EXPECT_EQ(prompter.texts(), QStringList{"Undefined Error"});
-  EXPECT_EQ(form.HVHEdit->text(), "HVH");
+  EXPECT_EQ(form.edit("HVH")->text(), "HVH");
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "base/Prompter.h"
 #include "link/CommandChannel.h"
 #include "parameters/ParamField.h"
+#include "parameters/ParamJob.h"
 
 namespace quelm::cli {
 
@@ -173,6 +174,20 @@ void noteLimited(CliIO& io, std::span<const ParamField> fields, std::span<const 
   }
 }
 
+int printParamOutcome(CliIO& io, const ParamOutcome& o, const QString& context, const QString& notConverted) {
+  const bool named = std::any_of(o.reports.begin(), o.reports.end(),
+                                 [](const ParamReport& r) { return r.text != ParamText::None; });
+  for (const ParamReport& r : o.reports) {
+    if (r.text != ParamText::None)
+      fail(io,
+           (o.kind == ParamOutcome::kDone ? QStringLiteral("note: ") : QString()) + paramText(r.text, r.arg));
+    // A refusal has no message of its own; the text before it has named it.
+    if (r.code != 0 && !(named && r.code == kErrReaderRefused)) failure(io, r.code, context);
+  }
+  if (o.kind == ParamOutcome::kNotConverted) fail(io, o.conversion.message + notConverted);
+  return o.kind == ParamOutcome::kDone ? kExitOk : kExitFailure;
+}
+
 int checkParameterFile(CliIO& io, const QString& path, const QString& section, const FileFault& fault) {
   if (!QFileInfo(path).isFile()) return failure(io, kErrFileOpen, path);
   if (!IniFile(path).SectionExists(section))
@@ -185,8 +200,6 @@ int checkOutputFile(CliIO& io, const QString& path) {
   if (fileKind(path) != FileKind::Other) return kExitOk;
   return failure(io, noteFileFailure(kErrFileOpen, path, notRegularReason()));
 }
-
-bool serviceLevel(const CliIO&) { return quelm::serviceLevel(); }
 
 int refuseBelowServiceLevel(CliIO& io, const QString& what) {
   return fail(io, serviceLevelRefusal(what, io.configPath));

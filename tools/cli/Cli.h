@@ -29,6 +29,7 @@
 namespace quelm {
 struct FileFault;
 struct ParamField;
+struct ParamOutcome;
 }  // namespace quelm
 
 namespace quelm::cli {
@@ -126,6 +127,11 @@ int fail(CliIO& io, const QString& text, int exitCode = kExitFailure);
 // unseen.
 void noteLimited(CliIO& io, std::span<const ParamField> fields, std::span<const uint8_t> before,
                  std::span<const uint8_t> after);
+// Prints what a parameter job's operation told, with the windows' texts
+// (notes of a finished operation as notes), a conversion failure followed
+// by `notConverted`. kExitOk when the operation was done.
+int printParamOutcome(CliIO& io, const ParamOutcome& outcome, const QString& context,
+                      const QString& notConverted = QString());
 // A parameter file about to be sent to the reader must exist, hold its
 // section and say every value itself (`fault`, the table's CheckFile): a
 // misspelt name, section or value would otherwise send defaults or cut
@@ -137,9 +143,6 @@ int checkParameterFile(CliIO& io, const QString& path, const QString& section, c
 // before the reader is asked for anything.
 int checkOutputFile(CliIO& io, const QString& path);
 
-// The service level (quelm::serviceLevel) as the configuration file of the
-// command sets it; kept for the parameter verbs until they ask base.
-bool serviceLevel(const CliIO& io);
 // Prints "quelm-cli: <what> needs the service level, ..." naming the
 // configuration file; returns kExitFailure.
 int refuseBelowServiceLevel(CliIO& io, const QString& what);

@@ -1,12 +1,13 @@
 // quelm-cli dpt read|write and lut list: the dosimeter parameter tables
-// between the reader and .dpt files, and the reader's look-up directory,
-// with the window's limits, messages and service-level rule.
+// between the reader and .dpt files through the window's own job, and the
+// reader's look-up directory.
 #include <algorithm>
 
 #include "Cli.h"
 #include "base/Config.h"
 #include "base/ErrorCodes.h"
-#include "parameters/DosimeterTables.h"
+#include "base/ServiceLevel.h"
+#include "parameters/DosimeterTableJob.h"
 #include "parameters/LookupTable.h"
 
 namespace quelm::cli {
@@ -23,89 +24,40 @@ QByteArray snapshot(std::span<const uint8_t> record) {
   return QByteArray(reinterpret_cast<const char*>(record.data()), static_cast<qsizetype>(record.size()));
 }
 
-const QString kNoOwnTable =
-    QStringLiteral("the reader refused the dosimeter's own table (no dosimeter in it?)");
-
-int read(DosimeterTables& t, const QString& path, CliIO& io) {
-  switch (t.Source) {
-    case TableSource::Default:
-      if (const int rc = t.ReadDefault()) return failure(io, rc, QStringLiteral("reading the default table"));
-      if (t.Edits.text("KTYPE") != QString(QChar(uint8_t(t.Table.Record.KTYPE))))
-        io.err << "quelm-cli: note: the reader answered with the table of type "
-               << QString(QChar(uint8_t(t.Table.Record.KTYPE))) << Qt::endl;
-      break;
-    case TableSource::LookUp:
-      if (const int rc = t.ReadLookup(); rc == kErrReaderRefused)
-        return fail(io, QStringLiteral("The required key S/N has not been found!"));
-      else if (rc)
-        return failure(io, rc, QStringLiteral("reading the look-up entry"));
-      break;
-    case TableSource::Dosimeter: {
-      const DosimeterTables::OwnRead r = t.ReadOwn();
-      if (!r.ownRead && r.code == kErrReaderRefused) return fail(io, kNoOwnTable);
-      if (r.code) return failure(io, r.code, QStringLiteral("reading the dosimeter's table"));
-      if (r.typeMismatch)
-        io.err << "quelm-cli: note: There isn't valid default bulb parameter table for this key." << Qt::endl;
-      break;
-    }
-  }
-  t.DataRefresh();
+// The window's Read of the source, then its Save into `path`; values the
+// window's limits changed on the way are named.
+int read(DosimeterTableJob& t, const QString& path, CliIO& io) {
+  const ParamOutcome o = t.Read();
+  if (printParamOutcome(io, o, QStringLiteral("reading the table")) != kExitOk) return kExitFailure;
   const bool own = t.Source == TableSource::Dosimeter;
   const QByteArray before = snapshot(own ? t.Own.bytes() : t.Table.bytes());
-  CollectFailure f;
-  const int rc = t.Save(path, &f);
-  if (rc == -1) return fail(io, f.message);
-  if (rc != 0) return kExitFailure;  // the file's message has been shown
+  if (const ParamOutcome saved = t.Save(); saved.kind != ParamOutcome::kDone)
+    return printParamOutcome(io, saved, path);
   noteLimited(io, own ? ownBulbParamFields() : bulbParamFields(), bytesOf(before),
               own ? t.Own.bytes() : t.Table.bytes());
   io.out << "Saved to " << path << Qt::endl;
   return kExitOk;
 }
 
-int write(DosimeterTables& t, const QString& path, bool overwrite, CliIO& io) {
-  if (!serviceLevel(io))
-    return fail(io, QStringLiteral("writing dosimeter tables needs the service level (configuration file %1)")
-                        .arg(io.configPath));
-  const QString section = t.Source == TableSource::Default     ? kDefaultKeySection
-                          : t.Source == TableSource::Dosimeter ? kIndividualKeySection
-                                                               : kLookupKeySection;
-  if (const int rc = checkParameterFile(io, path, section, t.CheckFile(path))) return rc;
-
-  if (t.Source == TableSource::LookUp) {
-    t.Table.ReadLUTFileBlock(path);
-    t.DataRefresh();
-    using W = DosimeterTables::LookupWrite;
-    const W w = t.WriteLookup([overwrite] { return overwrite; }, LimitPolicy::Refuse);
-    const QString id = t.Edits.text("KTYPE") + t.Edits.text("KSN");
-    switch (w.outcome) {
-      case W::Written:
-        io.out << "Look-up entry " << id << " written" << Qt::endl;
-        return kExitOk;
-      case W::NotConverted:
-        return fail(io, w.conversion.message + QStringLiteral("; nothing was sent"));
-      case W::Declined:
-        return fail(
-            io,
-            QStringLiteral("The given serial number exist. Give --overwrite to replace entry %1.").arg(id),
-            kExitUsage);
-      case W::DeletedNotRewritten:
-      case W::Failed:
-        if (const QString m = DosimeterTables::LookupWriteMessage(w, id); !m.isEmpty()) {
-          fail(io, m);
-          // "Memory is full!" is all a refused write means.
-          if (w.outcome == W::Failed && w.step == W::Write) return kExitFailure;
-        }
-        return failure(io, w.code);
-    }
-  }
-  t.Load(path);
-  const CollectFailure f = t.Source == TableSource::Default ? t.DefaultDataCollect(LimitPolicy::Refuse)
-                                                            : t.KeyDataCollect(LimitPolicy::Refuse);
-  if (f) return fail(io, f.message + QStringLiteral("; nothing was sent"));
-  const int rc = t.Source == TableSource::Default ? t.WriteDefault() : t.WriteOwn();
-  if (rc == kErrReaderRefused && t.Source == TableSource::Dosimeter) return fail(io, kNoOwnTable);
-  if (rc) return failure(io, rc, QStringLiteral("writing the table"));
-  io.out << "Written from " << path << Qt::endl;
+// The window's Write of the source's table from the file's section, with
+// its questions answered by --yes and --overwrite.
+int write(DosimeterTableJob& t, const QString& path, bool overwrite, CliIO& io) {
+  if (const int rc = checkParameterFile(io, path, t.SourceSection(), t.CheckFile(path))) return rc;
+  t.LoadSourceSection(path);
+  t.Policy = LimitPolicy::Refuse;
+  t.confirm = [overwrite](ParamText question) { return question != ParamText::EntryExists || overwrite; };
+  const QString id = t.Identifier();
+  const ParamOutcome o = t.Write();
+  if (o.kind == ParamOutcome::kNothing)
+    return fail(io,
+                paramText(ParamText::EntryExists) + QStringLiteral(" --overwrite replaces entry %1.").arg(id),
+                kExitUsage);
+  if (printParamOutcome(io, o, QStringLiteral("writing the table"), QStringLiteral("; nothing was sent")))
+    return kExitFailure;
+  if (t.Source == TableSource::LookUp)
+    io.out << "Look-up entry " << id << " written" << Qt::endl;
+  else
+    io.out << "Written from " << path << Qt::endl;
   return kExitOk;
 }
 
@@ -140,30 +92,27 @@ int runDpt(Args& args, CliIO& io) {
       int(own) + int(isRead ? lut.has_value() : lutFlag) + int(isRead ? def.has_value() : defFlag);
   if (kinds != 1) return usageError(io, kDpt, QStringLiteral("one of --default, --lut and --own is needed"));
 
-  DosimeterTables t;
-  t.Source = own                                    ? TableSource::Dosimeter
-             : (isRead ? lut.has_value() : lutFlag) ? TableSource::LookUp
-                                                    : TableSource::Default;
-  if (!isRead) {
-    if (!yes)
-      return fail(io, QStringLiteral("writing overwrites a table in the reader; give --yes to do so"),
-                  kExitUsage);
-    return write(t, words[1], overwrite, io);
-  }
+  if (!isRead && !yes)
+    return fail(io, QStringLiteral("writing overwrites a table in the reader; give --yes to do so"),
+                kExitUsage);
+  if (!isRead && !serviceLevel())
+    return refuseBelowServiceLevel(io, QStringLiteral("writing dosimeter tables"));
+  DosimeterTableJob t;
+  t.ChooseSource(own                                    ? TableSource::Dosimeter
+                 : (isRead ? lut.has_value() : lutFlag) ? TableSource::LookUp
+                                                        : TableSource::Default);
+  t.chooseFile = [path = words[1]](FileMode) { return std::optional<QString>(path); };
+  if (!isRead) return write(t, words[1], overwrite, io);
   if (t.Source == TableSource::Default) {
     QString type = *def;
     if (!acceptKeyType(type))
       return usageError(io, kDpt, QStringLiteral("--default takes a type letter A..Z"));
-    t.Edits.setText("KTYPE", type);
+    t.askType = [type] { return std::optional<QString>(type); };
   } else if (t.Source == TableSource::LookUp) {
     QString type = lut->at(0), serial = lut->at(1);
     if (!acceptKeyType(type) || !acceptKeyTypeSN(type, serial) || serial.size() != 4)
       return usageError(io, kDpt, QStringLiteral("--lut takes a type letter A..Z and four digits"));
-    t.Edits.setText("KTYPE", type);
-    t.Edits.setText("KSN", serial);
-  }
-  if (t.Source != TableSource::Dosimeter) {
-    if (const CollectFailure f = t.TakeIdentifier(true)) return fail(io, f.message);
+    t.askTypeAndSerial = [type, serial] { return std::optional(std::pair{type, serial}); };
   }
   return checkOutputFile(io, words[1]) ? kExitFailure : read(t, words[1], io);
 }

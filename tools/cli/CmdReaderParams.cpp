@@ -1,53 +1,57 @@
 // quelm-cli reader-params read|write: the reader parameter table between
-// the reader and a .rpt file, with the window's rules.
+// the reader and a .rpt file, through the window's own job.
 
 #include "Cli.h"
 #include "base/Config.h"
-#include "base/ErrorCodes.h"
-#include "parameters/ReaderParamTable.h"
+#include "base/ServiceLevel.h"
+#include "parameters/ReaderParamJob.h"
 
 namespace quelm::cli {
 namespace {
 
 const QString kCommand = QStringLiteral("reader-params");
 
-int32_t configuredMaxPostHeating(const CliIO& io) {
+// The job with the configuration's POSTH bound and `path` for every file
+// question.
+void setUp(ReaderParamJob& job, const QString& path, const CliIO& io) {
   AppConfig config;
   ReadConfig(io.configPath, config);
-  return config.MaxPostHeating;
+  job.maxPostHeating = [bound = config.MaxPostHeating] { return bound; };
+  job.chooseFile = [path](FileMode) { return std::optional<QString>(path); };
 }
 
 // What the window's Save writes after a Read: the edits taken with their
 // limits. Values the limits changed are named, so that nothing changes
 // unseen.
 int read(const QString& path, CliIO& io) {
-  ReaderParamTable table;
-  table.MaxPostHeating = configuredMaxPostHeating(io);
-  if (const int rc = table.ReadCOMData())
-    return failure(io, rc, QStringLiteral("reading the reader's table"));
-  const DeviceParamRecord asRead = table.Block.Record;
-  if (const CollectFailure f = table.DataCollect()) return fail(io, f.message);
+  ReaderParamJob job;
+  setUp(job, path, io);
+  if (const ParamOutcome o = job.ReadCOMData(); o.kind != ParamOutcome::kDone)
+    return printParamOutcome(io, o, QStringLiteral("reading the reader's table"));
+  const DeviceParamRecord asRead = job.Block.Record;
+  if (const ParamOutcome o = job.Save(); o.kind != ParamOutcome::kDone) return printParamOutcome(io, o, path);
   noteLimited(io, deviceParamFields(),
               std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(&asRead), sizeof asRead),
-              table.Block.bytes());
-  if (table.Save(path) != 0) return kExitFailure;  // the file's message has been shown
+              job.Block.bytes());
   io.out << "Reader Parameter Table saved to " << path << Qt::endl;
   return kExitOk;
 }
 
+// The file as written, refused rather than limited, with the window's
+// question answered by --yes.
 int write(const QString& path, CliIO& io) {
-  if (!serviceLevel(io))
-    return fail(io, QStringLiteral("writing the reader parameter table needs the service level "
-                                   "(configuration file %1)")
-                        .arg(io.configPath));
-  ReaderParamTable table;
-  table.MaxPostHeating = configuredMaxPostHeating(io);
-  if (const int rc = checkParameterFile(io, path, kReaderParamSection, table.CheckFile(path))) return rc;
-  table.Load(path);
-  if (const CollectFailure f = table.DataCollect(LimitPolicy::Refuse))
-    return fail(io, f.message + QStringLiteral("; nothing was sent"));
-  if (const int rc = table.Block.WriteCOMBlock())
-    return failure(io, rc, QStringLiteral("writing the reader's table"));
+  if (!serviceLevel())
+    return refuseBelowServiceLevel(io, QStringLiteral("writing the reader parameter table"));
+  ReaderParamJob job;
+  setUp(job, path, io);
+  if (const int rc = checkParameterFile(io, path, kReaderParamSection, job.CheckFile(path))) return rc;
+  job.confirmWrite = [] { return true; };
+  job.Policy = LimitPolicy::Refuse;
+  ParamOutcome o = job.Load();
+  if (o.kind == ParamOutcome::kDone) o = job.WriteCOMData();
+  if (o.kind != ParamOutcome::kDone)
+    return printParamOutcome(io, o, QStringLiteral("writing the reader's table"),
+                             QStringLiteral("; nothing was sent"));
   io.out << "Reader Parameter Table written from " << path << Qt::endl;
   return kExitOk;
 }

@@ -2,6 +2,7 @@
 // reader commands and the look-up workflow against the simulated reader.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <cstring>
 #include <functional>
@@ -10,10 +11,12 @@
 #include "ReaderParams.h"
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
+#include "base/Diag.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
+#include "base/ServiceLevel.h"
 #include "link/Frame.h"
-#include "parameters/DosimeterTables.h"
+#include "parameters/DosimeterTableJob.h"
 #include "parameters/LookupTable.h"
 
 using namespace quelm;
@@ -104,7 +107,7 @@ class DosimeterCollectTest : public ::testing::Test {
     t.Table.Record = sim::ParameterState::MakeTable('A', "0001");
     t.DataRefresh();
   }
-  DosimeterTables t;
+  DosimeterTableJob t;
 };
 
 TEST_F(DosimeterCollectTest, TypedValuesAreTakenAsTheWindowTakesThem) {
@@ -191,26 +194,27 @@ TEST(DosimeterCommands, TablesComeFromTheReaderAndGoBackWithTypeTwoSentAsThree) 
   ScriptedPrompter prompter;
   ParamReaderRig rig;
   sim::ParameterState& reader = rig.model.Parameters();
-  DosimeterTables t;
+  DosimeterTableJob t;
   t.Table.Record.KTYPE = 'B';
-  ASSERT_EQ(t.ReadDefault(), 0);
+  ASSERT_EQ(t.Table.ReadCOMBlock(), 0);
   EXPECT_EQ(bytesOf(&t.Table.Record, 64), bytesOf(&reader.DefaultTables['B'], 64));
   t.Table.Record.KTYPE = 'A';
   std::memcpy(t.Table.Record.KSN, "0417", 4);
-  ASSERT_EQ(t.ReadLookup(), 0);
+  ASSERT_EQ(t.Table.ReadLUTBlock(), 0);
   EXPECT_EQ(bytesOf(&t.Table.Record, 64), bytesOf(&reader.LookupTable[2], 64));
-  const DosimeterTables::OwnRead own = t.ReadOwn();
-  ASSERT_EQ(own.code, 0);
-  EXPECT_FALSE(own.typeMismatch);
+  // The dosimeter's own table over the default table of its type.
+  const ParamOutcome own = t.Read();
+  ASSERT_EQ(own.kind, ParamOutcome::kDone);
+  EXPECT_TRUE(own.reports.empty());
   EXPECT_EQ(bytesOf(&t.Own.Record, 16), bytesOf(&reader.OwnTable, 16));
   EXPECT_EQ(bytesOf(&t.Table.Record, 5), QByteArray("A0042"));
   EXPECT_EQ(float{t.Table.Record.EVANORM}, 1.0375f);
 
   t.Table.Record.KTYPE = 2;
   t.Own.Record.KTYPE = 2;
-  ASSERT_EQ(t.WriteDefault(), 0);
+  ASSERT_EQ(t.Table.WriteCOMBlock(), 0);
   ASSERT_EQ(t.Table.WriteLUTBlock(), 0);
-  ASSERT_EQ(t.WriteOwn(), 0);
+  ASSERT_EQ(t.Own.WriteCOMBlock(), 0);
   const std::vector<Bytes> sent = rig.commands();
   ASSERT_GE(sent.size(), 3u);
   for (size_t k = sent.size() - 3; k < sent.size(); ++k) {
@@ -230,7 +234,7 @@ TEST(DosimeterCommands, RefusedOrShortRepliesNeverFillARecord) {
   struct Case {
     const char* what;
     std::function<void()> arrange;
-    std::function<int(DosimeterTables&)> read;
+    std::function<int(DosimeterTableJob&)> read;
     int code;
     bool clears;  // the record is cleared before the command
   };
@@ -239,19 +243,19 @@ TEST(DosimeterCommands, RefusedOrShortRepliesNeverFillARecord) {
   // tries once more: both attempts get the bad reply.
   const auto twice = [&](const std::vector<uint8_t>& f) { m.RawReplies.insert(m.RawReplies.end(), {f, f}); };
   const Case cases[] = {
-      {".M short", [&] { twice(frameWith('M', 63, 0x11)); }, [](auto& t) { return t.ReadDefault(); },
+      {".M short", [&] { twice(frameWith('M', 63, 0x11)); }, [](auto& t) { return t.Table.ReadCOMBlock(); },
        kErrReceiveTimeout, true},
-      {".M refused", [&] { m.Script.push_back(sim::kFaultRefuse); }, [](auto& t) { return t.ReadDefault(); },
-       kErrReaderRefused, true},
-      {".X missing", [] {}, [](auto& t) { return t.ReadLookup(); }, kErrReaderRefused, false},
-      {".X short", [&] { twice(frameWith('X', 20, 0x11)); }, [](auto& t) { return t.ReadLookup(); },
+      {".M refused", [&] { m.Script.push_back(sim::kFaultRefuse); },
+       [](auto& t) { return t.Table.ReadCOMBlock(); }, kErrReaderRefused, true},
+      {".X missing", [] {}, [](auto& t) { return t.Table.ReadLUTBlock(); }, kErrReaderRefused, false},
+      {".X short", [&] { twice(frameWith('X', 20, 0x11)); }, [](auto& t) { return t.Table.ReadLUTBlock(); },
        kErrReceiveTimeout, false},
-      {".Q0# short", [&] { twice(frameWith('Q', 15, 0x11)); }, [](auto& t) { return t.ReadOwn().code; },
+      {".Q0# short", [&] { twice(frameWith('Q', 15, 0x11)); }, [](auto& t) { return t.Own.ReadCOMBlock(); },
        kErrReceiveTimeout, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    DosimeterTables t;
+    DosimeterTableJob t;
     std::memset(&t.Table.Record, 0x33, 64);
     t.Table.Record.KTYPE = 'Q';  // no such entry or own table type
     std::memset(&t.Own.Record, 0x33, 16);
@@ -264,11 +268,13 @@ TEST(DosimeterCommands, RefusedOrShortRepliesNeverFillARecord) {
       EXPECT_EQ(bytesOf(&t.Table.Record.KSN, 63), QByteArray(63, fill));
   }
   m.Parameters().OwnPresent = false;
-  DosimeterTables t;
-  const DosimeterTables::OwnRead own = t.ReadOwn();
-  EXPECT_EQ(own.code, kErrReaderRefused);
-  EXPECT_FALSE(own.ownRead);
-  EXPECT_EQ(t.WriteOwn(), kErrReaderRefused);
+  DosimeterTableJob t;
+  const ParamOutcome own = t.Read();
+  EXPECT_EQ(own.kind, ParamOutcome::kFailed);
+  ASSERT_EQ(own.reports.size(), 1u);
+  EXPECT_EQ(own.reports[0].text, ParamText::NoOwnTable) << "no code: the window shows its warning instead";
+  EXPECT_TRUE(t.Warning());
+  EXPECT_EQ(t.Own.WriteCOMBlock(), kErrReaderRefused);
 }
 
 TEST(DosimeterCommands, TheDirectoryIsReadPageByPageAndSorted) {
@@ -316,64 +322,247 @@ TEST(DosimeterCommands, TheDirectoryIsReadPageByPageAndSorted) {
 class LookupWriteTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    t.confirm = [this](ParamText q) { return q == ParamText::AreYouSure || (++asked, overwrite); };
+    t.ChooseSource(TableSource::LookUp);
     t.Table.Record = sim::ParameterState::MakeTable('A', "0002");
     t.DataRefresh();
     t.Edits.setText("TANN", "33");
     rig.model.Requests.clear();
   }
+  // The outcome's texts and codes, in order.
+  static std::vector<std::pair<ParamText, int>> told(const ParamOutcome& o) {
+    std::vector<std::pair<ParamText, int>> v;
+    for (const ParamReport& r : o.reports) v.emplace_back(r.text, r.code);
+    return v;
+  }
+  DiagScope diag{kServiceLevelBits};  // the job takes it when it is made
   ScriptedPrompter prompter;
   ParamReaderRig rig;
-  DosimeterTables t;
+  DosimeterTableJob t;
+  bool overwrite = false;
   int asked = 0;
 };
 
 TEST_F(LookupWriteTest, AnExistingEntryIsReplacedOnlyWhenOverwriteIsChosen) {
-  auto w = t.WriteLookup([this] { return ++asked, false; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Declined);
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kNothing);
   EXPECT_EQ(rig.letters(), "X") << "declined: nothing is written back";
   EXPECT_EQ(int{rig.lookupEntry("A0002")->TANN}, 10);
   EXPECT_EQ(int{t.Table.Record.TANN}, 33) << "the window keeps what was typed";
 
-  w = t.WriteLookup([this] { return ++asked, true; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Written);
-  EXPECT_EQ(rig.letters(), "XXEZ");
+  overwrite = true;
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kDone);
+  EXPECT_EQ(rig.letters(), "XXEZX") << "and read back";
   EXPECT_EQ(int{rig.lookupEntry("A0002")->TANN}, 33);
   EXPECT_EQ(asked, 2);
 
   t.Edits.setText("KSN", "0777");
-  w = t.WriteLookup([this] { return ++asked, true; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Written);
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kDone);
   EXPECT_EQ(asked, 2) << "a new entry needs no question";
   ASSERT_NE(rig.lookupEntry("A0777"), nullptr);
+  EXPECT_TRUE(prompter.messages.empty());
 }
 
 TEST_F(LookupWriteTest, NothingIsDeletedBeforeEveryEditConvertedAndAFailureAfterTheDeleteIsNamed) {
+  overwrite = true;
   t.Edits.setText("DLFN", "1o");
-  auto w = t.WriteLookup([] { return true; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::NotConverted);
-  EXPECT_EQ(w.conversion.message, "'1o' is not a valid floating point value");
+  ParamOutcome o = t.Write();
+  EXPECT_EQ(o.kind, ParamOutcome::kNotConverted);
+  EXPECT_EQ(o.conversion.message, "'1o' is not a valid floating point value");
   EXPECT_TRUE(rig.commands().empty());
 
   t.Edits.setText("DLFN", "10");
   rig.model.Script = {0, 0, sim::kFaultRefuse};  // .X, .E, then .Z refused
-  w = t.WriteLookup([] { return true; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::DeletedNotRewritten);
-  EXPECT_EQ(w.code, kErrReaderRefused);
+  o = t.Write();
+  using Told = std::vector<std::pair<ParamText, int>>;
+  EXPECT_EQ(told(o), Told({{ParamText::EntryDeletedNotWritten, 0}, {ParamText::None, kErrReaderRefused}}));
+  EXPECT_EQ(paramText(o.reports[0].text, o.reports[0].arg),
+            "The reader's entry A0002 was deleted, but the new one could not be written.");
   EXPECT_EQ(rig.lookupEntry("A0002"), nullptr);
   EXPECT_EQ(float{t.Table.Record.DLFN}, 10.0f) << "kept for another Write";
 
   rig.model.Parameters().LookupCapacity = rig.model.Parameters().LookupTable.size();
-  w = t.WriteLookup([] { return true; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Failed);
-  EXPECT_EQ(w.code, kErrReaderRefused) << "full";
+  EXPECT_EQ(told(t.Write()), Told({{ParamText::MemoryFull, 0}, {ParamText::None, kErrReaderRefused}}));
 
   // A check that gets no answer writes nothing.
   rig.model.Requests.clear();
   rig.model.Script = {sim::kFaultBusy, sim::kFaultBusy};
-  w = t.WriteLookup([] { return true; });
-  EXPECT_EQ(w.outcome, DosimeterTables::LookupWrite::Failed);
-  EXPECT_EQ(w.code, kErrReaderBusy);
+  EXPECT_EQ(told(t.Write()), Told({{ParamText::None, kErrReaderBusy}}));
   EXPECT_EQ(rig.letters(), "XX");
+}
+
+// --- The window's workflow, without the window -------------------------------
+
+class DosimeterFlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    t.confirm = [this](ParamText q) { return asked.push_back(q), answer; };
+    t.askType = [this] { return std::optional<QString>(type); };
+    t.askTypeAndSerial = [this] { return std::optional(std::pair{type, serial}); };
+    t.askSerial = [this] { return serialAnswer; };
+    t.chooseFile = [this](FileMode) { return file; };
+  }
+  // Which of these controls the job enables: the edits of KSN, HUS, KTYPE,
+  // ERRMASK, then the last read-out and the List button.
+  std::string enabled() const {
+    std::string e;
+    for (const char* key : {"KSN", "HUS", "KTYPE", "ERRMASK"})
+      e += t.Controls().edits[static_cast<size_t>(t.Edits.indexOf(key))] ? '1' : '0';
+    return e + (t.Controls().lastReadout ? '1' : '0') + (t.Controls().list ? '1' : '0');
+  }
+  QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
+
+  DiagScope diag{kServiceLevelBits};  // the job takes it when it is made
+  ScriptedPrompter prompter;
+  ParamReaderRig rig;
+  QTemporaryDir dir;
+  DosimeterTableJob t;
+  sim::ParameterState& reader = rig.model.Parameters();
+  std::vector<ParamText> asked;
+  bool answer = true;
+  QString type = QStringLiteral("C"), serial;  // as the dialogs give them
+  std::optional<QString> serialAnswer, file;
+};
+
+TEST_F(DosimeterFlowTest, TheChoicesAreCoupledAndSwitchTheLayouts) {
+  EXPECT_EQ(enabled(), "111110") << "as the window starts";
+  struct Step {
+    std::function<void()> act;
+    TableSource source, writeAs;
+    const char* enabled;
+  };
+  const Step steps[] = {
+      {[&] { t.ChooseSource(TableSource::Default); }, TableSource::Default, TableSource::Default, "111110"},
+      {[&] { t.SetLayout(TableLayout::Default); }, TableSource::Default, TableSource::Default, "011100"},
+      {[&] { t.SetLayout(TableLayout::LookUp); }, TableSource::Default, TableSource::Default, "111101"},
+      {[&] { t.ChooseWriteAs(TableSource::LookUp); }, TableSource::Default, TableSource::LookUp, "111101"},
+      {[&] { t.ChooseWriteAs(TableSource::Dosimeter); }, TableSource::Default, TableSource::Dosimeter,
+       "101010"},
+      {[&] { t.ChooseSource(TableSource::LookUp); }, TableSource::LookUp, TableSource::LookUp, "101010"},
+  };
+  for (const Step& s : steps) {
+    s.act();
+    EXPECT_EQ(t.Source, s.source);
+    EXPECT_EQ(t.WriteAs, s.writeAs);
+    EXPECT_EQ(enabled(), s.enabled) << &s - steps;
+  }
+}
+
+TEST_F(DosimeterFlowTest, ReadFetchesTheSourcesTableThroughItsDialog) {
+  struct Case {
+    TableSource source;
+    std::function<void()> arrange;
+    ParamOutcome::Kind kind;
+    ParamText told;
+    const char* identifier;  // the type and serial edits afterwards
+    const char* evalen;      // EVALEN's edit afterwards
+    const char* enabled;
+    const char* commands;
+  };
+  const Case cases[] = {
+      {TableSource::Dosimeter, [] {}, ParamOutcome::kDone, ParamText::None, "A0042", "41", "101010", "QM"},
+      // A type without a default table: told, and the read completes.
+      {TableSource::Dosimeter, [&] { reader.OwnTable.KTYPE = 'Z'; }, ParamOutcome::kDone,
+       ParamText::NoValidDefault, "Z0042", "41", "101010", "QM"},
+      {TableSource::Dosimeter, [&] { reader.OwnPresent = false; }, ParamOutcome::kFailed,
+       ParamText::NoOwnTable, "Z0042", "41", "101010", "Q"},
+      {TableSource::Default, [] {}, ParamOutcome::kDone, ParamText::None, "C", "42", "011100", "M"},
+      {TableSource::LookUp, [&] { type = "A", serial = "0417"; }, ParamOutcome::kDone, ParamText::None,
+       "A0417", "40", "111101", "X"},
+      // Not found: the table keeps its content under the new serial.
+      {TableSource::LookUp, [&] { serial = "9999"; }, ParamOutcome::kFailed, ParamText::EntryNotFound,
+       "A9999", "40", "111101", "X"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    c.arrange();
+    rig.model.Requests.clear();
+    t.ChooseSource(c.source);
+    const ParamOutcome o = t.Read();
+    EXPECT_EQ(o.kind, c.kind);
+    EXPECT_EQ(o.reports.empty() ? ParamText::None : o.reports.front().text, c.told);
+    EXPECT_EQ(t.Identifier(), c.identifier);
+    EXPECT_EQ(t.Edits.text("EVALEN"), c.evalen);
+    EXPECT_EQ(enabled(), c.enabled);
+    EXPECT_EQ(rig.letters(), c.commands);
+    EXPECT_EQ(t.WriteAs, c.source);
+    EXPECT_EQ(t.Warning(), c.told == ParamText::NoOwnTable) << "the next refresh hides it";
+  }
+  EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(DosimeterFlowTest, WriteGoesWhereWriteAsSaysAfterTheQuestionAndReadsBack) {
+  ASSERT_EQ(t.Read().kind, ParamOutcome::kDone);  // the own table, source Dosimeter
+  t.Edits.setText("EVALEN", "55");
+  answer = false;
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kNothing);
+  EXPECT_EQ(int{reader.OwnTable.EVALEN}, 41) << "No writes nothing";
+  answer = true;
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kDone);
+  EXPECT_EQ(asked, std::vector<ParamText>(2, ParamText::AreYouSure));
+  EXPECT_EQ(int{reader.OwnTable.EVALEN}, 55);
+  EXPECT_EQ(uint32_t{reader.OwnTable.LRO}, 820540800u) << "LRO is carried";
+
+  // The default table of the type; the edits then show what the reader holds.
+  t.ChooseWriteAs(TableSource::Default);
+  t.Edits.setText("TLIM", "305");
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kDone);
+  EXPECT_EQ(int{reader.DefaultTables['A'].TLIM}, 30);
+  EXPECT_EQ(t.Edits.text("TLIM"), "300");
+  EXPECT_EQ(t.Source, TableSource::Default);
+
+  // Into the look-up table for a serial number asked for; Cancel writes nothing.
+  const size_t entries = reader.LookupTable.size();
+  t.ChooseWriteAs(TableSource::LookUp);
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kNothing);
+  EXPECT_EQ(reader.LookupTable.size(), entries);
+  EXPECT_EQ(t.Source, TableSource::LookUp);
+  t.ChooseSource(TableSource::Default);
+  t.ChooseWriteAs(TableSource::LookUp);
+  serialAnswer = "0777";
+  rig.model.Requests.clear();
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kDone);
+  EXPECT_EQ(rig.letters(), "XZX") << "checked, added, read back";
+  ASSERT_NE(rig.lookupEntry("A0777"), nullptr);
+  EXPECT_EQ(int{rig.lookupEntry("A0777")->TLIM}, 30);
+  EXPECT_EQ(enabled(), "111101") << "read back in the look-up layout";
+
+  // Below the service level nothing is asked or sent.
+  setServiceLevel(false);
+  DosimeterTableJob plain;
+  EXPECT_FALSE(plain.Controls().write || plain.Controls().writeAs || plain.Controls().lookUp);
+  EXPECT_EQ(plain.Write().kind, ParamOutcome::kNothing);
+}
+
+TEST_F(DosimeterFlowTest, LoadAndSaveGoByTheSourceAndNeverTalkToTheReader) {
+  t.ChooseSource(TableSource::LookUp);
+  t.Table.Record = sim::ParameterState::MakeTable('B', "0010");
+  t.DataRefresh();
+  EXPECT_EQ(t.Save().kind, ParamOutcome::kNothing) << "no file chosen";
+  file = path("t.dpt");
+  EXPECT_EQ(t.Save().kind, ParamOutcome::kDone);
+  EXPECT_EQ(IniFile(*file).ReadString(kLookupKeySection, "KSN", "<none>"), "0010");
+  t.ChooseSource(TableSource::Default);
+  EXPECT_EQ(t.Save().kind, ParamOutcome::kDone);
+  EXPECT_FALSE(IniFile(*file).ValueExists(kDefaultKeySection, "KSN"));
+  EXPECT_EQ(QByteArray(t.Table.Record.KSN, 4), QByteArray(4, '\0'));
+
+  t.Edits.setText("HUS", "5x");
+  file = path("x.dpt");
+  const ParamOutcome o = t.Save();
+  EXPECT_EQ(o.kind, ParamOutcome::kNotConverted);
+  EXPECT_EQ(o.conversion.message, "'5x' is not a valid integer value");
+  EXPECT_FALSE(QFile::exists(*file));
+
+  // The own section into the own table and the edits.
+  WriteFile(path("own.dpt"),
+            "[Individual Key Parameter Table]\r\nKTYPE=D\r\nKSN=0099\r\nEVANORM=2.5\r\nLRO=4294967295\r\n");
+  t.ChooseSource(TableSource::Dosimeter);
+  file = path("own.dpt");
+  EXPECT_EQ(t.Load().kind, ParamOutcome::kDone);
+  EXPECT_EQ(t.Identifier(), "D0099");
+  EXPECT_EQ(t.Edits.text("EVANORM"), "2.5");
+  EXPECT_EQ(t.LastReadoutText(), "4294967295");
+  EXPECT_TRUE(rig.commands().empty());
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // the two reader commands against the simulated reader.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <QFile>
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
@@ -14,9 +16,10 @@
 #include "TestEnv.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
+#include "base/ServiceLevel.h"
 #include "base/UserLocale.h"
 #include "link/Frame.h"
-#include "parameters/ReaderParamTable.h"
+#include "parameters/ReaderParamJob.h"
 
 using namespace quelm;
 using namespace quelm::test;
@@ -178,7 +181,7 @@ class ReaderParamCollectTest : public ::testing::Test {
     table.Block.ReadFileBlock(QStringLiteral("/nonexistent.rpt"));
     table.DataRefresh();
   }
-  ReaderParamTable table;
+  ReaderParamJob table;
 };
 
 TEST_F(ReaderParamCollectTest, TypedValuesAreLimitedAsTheWindowLimitsThem) {
@@ -199,7 +202,7 @@ TEST_F(ReaderParamCollectTest, TypedValuesAreLimitedAsTheWindowLimitsThem) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.key) + "=" + c.typed);
-    table.MaxPostHeating = c.maxPostHeating;
+    table.maxPostHeating = [&c] { return c.maxPostHeating; };
     table.Edits.setText(c.key, QString::fromLatin1(c.typed));
     ASSERT_FALSE(table.DataCollect());
     const int i = table.Edits.indexOf(c.key);
@@ -297,25 +300,25 @@ TEST_F(ReaderParamCollectTest, RealsShowSevenDigitsWithThreeExponentDigits) {
 }
 
 TEST_F(ReaderParamCollectTest, RefusingInsteadOfLimitingNamesTheFieldAndItsLimits) {
-  table.MaxPostHeating = 50;
+  table.Policy = LimitPolicy::Refuse;
   const std::pair<const char*, const char*> cases[] = {{"HVH", "HVH: 100 is outside 150..1150"},
                                                        {"POSTH", "POSTH: 90 is outside 0..50"},
                                                        {"DCALL", "DCALL: -5 is below 0"}};
   table.Edits.setText("HVH", QStringLiteral("65636"));  // stored 65486, as a file with HVH=100 gives
-  EXPECT_EQ(table.DataCollect(LimitPolicy::Refuse).message, cases[0].second);
+  EXPECT_EQ(table.DataCollect().message, cases[0].second);
   table.DataRefresh();
   table.Edits.setText("POSTH", QStringLiteral("90"));
-  EXPECT_EQ(table.DataCollect(LimitPolicy::Refuse).message, cases[1].second);
+  EXPECT_EQ(table.DataCollect().message, cases[1].second);
   table.DataRefresh();
   table.Edits.setText("DCALL", QStringLiteral("-5"));
-  EXPECT_EQ(table.DataCollect(LimitPolicy::Refuse).message, cases[2].second);
+  EXPECT_EQ(table.DataCollect().message, cases[2].second);
 }
 
 TEST(ReaderParamNames, RptIsAppendedUnlessTheNameEndsWithItInAnyCase) {
-  EXPECT_EQ(ReaderParamTable::withRptExtension("table"), "table.rpt");
-  EXPECT_EQ(ReaderParamTable::withRptExtension("TABLE.RPT"), "TABLE.RPT");
-  EXPECT_EQ(ReaderParamTable::withRptExtension("a.Rpt"), "a.Rpt");
-  EXPECT_EQ(ReaderParamTable::withRptExtension("a.rpt.bak"), "a.rpt.bak.rpt");
+  EXPECT_EQ(withExtension("table", ".rpt"), "table.rpt");
+  EXPECT_EQ(withExtension("TABLE.RPT", ".rpt"), "TABLE.RPT");
+  EXPECT_EQ(withExtension("a.Rpt", ".rpt"), "a.Rpt");
+  EXPECT_EQ(withExtension("a.rpt.bak", ".rpt"), "a.rpt.bak.rpt");
 }
 
 // --- The reader commands -----------------------------------------------------
@@ -383,6 +386,68 @@ TEST(ReaderParamCommands, ARefusedShortOrLongReplyLeavesTheRecordAlone) {
   rig.model.Script.push_back(sim::kFaultRefuse);
   TDeviceParamBlock b;
   EXPECT_EQ(b.WriteCOMBlock(), kErrReaderRefused) << "a refused write is no success";
+}
+
+// --- The window's workflow, without the window -------------------------------
+
+// Each operation ends as its decisions and the reader say, and tells it in
+// its outcome; nothing reaches a box from the job.
+TEST(ReaderParamJobFlow, OperationsEndAsTheirDecisionsAndTheReaderSay) {
+  ScriptedPrompter prompter;
+  DiagScope diag;
+  ParamReaderRig rig;
+  QTemporaryDir dir;
+  const QString fifo = dir.filePath(QStringLiteral("fifo.rpt"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  ReaderParamJob job;
+  std::optional<QString> file;
+  bool confirmed = false;
+  int asked = 0, busy = 0;
+  job.confirmWrite = [&] { return ++asked, confirmed; };
+  job.chooseFile = [&](FileMode) { return file; };
+  job.onBusy = [&](bool on) { busy += on ? 1 : -1; };
+  const auto step = [&](ParamOutcome o) {
+    EXPECT_EQ(busy, 0) << "the busy pointer is put back";
+    std::vector<int> codes;
+    for (const ParamReport& r : o.reports) codes.push_back(r.code);
+    return std::pair{o.kind, codes};
+  };
+  using P = std::pair<ParamOutcome::Kind, std::vector<int>>;
+
+  EXPECT_EQ(step(job.ReadCOMData()), P(ParamOutcome::kDone, {}));
+  EXPECT_EQ(job.Edits.text("DID"), "0017");
+  setServiceLevel(false);
+  EXPECT_EQ(step(job.WriteCOMData()), P(ParamOutcome::kNothing, {}));
+  EXPECT_EQ(asked, 0) << "below the service level nothing is even asked";
+  setServiceLevel(true);
+  EXPECT_EQ(step(job.WriteCOMData()), P(ParamOutcome::kNothing, {}));
+  confirmed = true;
+  job.Edits.setText("HVH", QStringLiteral("x"));
+  EXPECT_EQ(step(job.WriteCOMData()).first, ParamOutcome::kNotConverted);
+  EXPECT_EQ(rig.letters(), "J") << "nothing is sent";
+  job.Edits.setText("HVH", QStringLiteral("800"));
+  EXPECT_EQ(step(job.WriteCOMData()), P(ParamOutcome::kDone, {}));
+  EXPECT_EQ(int{rig.model.Parameters().ReaderTable.HVH}, 650);
+  rig.model.Script.push_back(sim::kFaultRefuse);
+  EXPECT_EQ(step(job.WriteCOMData()), P(ParamOutcome::kFailed, {kErrReaderRefused}));
+
+  // Save takes the edits before it asks for a file; the name is used as given.
+  job.Edits.setText("MAXT", QStringLiteral("5x"));
+  file = dir.filePath(QStringLiteral("t"));
+  EXPECT_EQ(step(job.Save()).first, ParamOutcome::kNotConverted);
+  job.Edits.setText("MAXT", QStringLiteral("5"));
+  EXPECT_FALSE(QFile::exists(*file));
+  EXPECT_EQ(step(job.Save()), P(ParamOutcome::kDone, {}));
+  EXPECT_EQ(fileValue(*file, "MAXT"), "5");
+  file.reset();
+  EXPECT_EQ(step(job.Save()), P(ParamOutcome::kNothing, {}));
+  // A name that is no plain file is told as a failure, not passed over.
+  file = fifo;
+  EXPECT_EQ(step(job.Save()), P(ParamOutcome::kFailed, {kErrFileOpen}));
+  EXPECT_EQ(step(job.Load()), P(ParamOutcome::kFailed, {kErrFileOpen}));
+  file = dir.filePath(QStringLiteral("t"));
+  EXPECT_EQ(step(job.Load()), P(ParamOutcome::kDone, {}));
+  EXPECT_TRUE(prompter.messages.empty());
 }
 
 }  // namespace

@@ -1,0 +1,408 @@
+#include "parameters/DosimeterTableJob.h"
+
+#include <cstring>
+
+#include "base/ErrorCodes.h"
+#include "base/ServiceLevel.h"
+
+namespace quelm {
+namespace {
+
+const QString kTitle = QStringLiteral("Dosimeter Parameter Table");
+
+// The identifier as typed, without the upper-case rule of the fields.
+const ParamField kPlainIdentifier[] = {{.key = "KTYPE", .offset = 0, .type = ParamType::Char},
+                                       {.key = "KSN", .offset = 1, .type = ParamType::Text4}};
+
+ParamOutcome notConverted(const CollectFailure& f) {
+  ParamOutcome o;
+  o.kind = ParamOutcome::kNotConverted;
+  o.conversion = f;
+  return o;
+}
+
+ParamOutcome nothing() {
+  ParamOutcome o;
+  o.kind = ParamOutcome::kNothing;
+  return o;
+}
+
+}  // namespace
+
+DosimeterTableJob::DosimeterTableJob() : Edits(bulbParamFields()) {
+  confirm = [](ParamText question) { return askParamQuestion(question, kTitle); };
+  chooseFile = [](FileMode mode) {
+    return chooseSharedFile(mode, QStringLiteral("Dosimeter parameter table files (*.dpt)|*.DPT"),
+                            QStringLiteral(".dpt"));
+  };
+  askType = askSerial = pickEntry = [] { return std::optional<QString>(); };
+  askTypeAndSerial = [] { return std::optional<std::pair<QString, QString>>(); };
+  readOutText = [](uint32_t seconds) { return QString::number(seconds); };
+  controls_.edits.resize(static_cast<size_t>(Edits.size()));
+  for (int i = 0; i < Edits.size(); ++i) controls_.edits[static_cast<size_t>(i)] = Edits.field(i).caption;
+  controls_.write = controls_.writeAs = controls_.lookUp = serviceLevel();
+}
+
+void DosimeterTableJob::SetReaderAvailable(bool available) {
+  controls_.reader = available;
+  controls_.lookUp = available && controls_.writeAs;
+}
+
+void DosimeterTableJob::enable(const char* key, bool on) {
+  controls_.edits[static_cast<size_t>(Edits.indexOf(key))] = on;
+}
+
+void DosimeterTableJob::SetLayout(TableLayout layout) {
+  for (const char* key : bulbKeyList(kFunctionEdits)) enable(key, layout != TableLayout::Dosimeter);
+  switch (layout) {
+    case TableLayout::Default:
+      enable("KSN", false);
+      controls_.lastReadout = controls_.list = false;
+      break;
+    case TableLayout::LookUp:
+      enable("KSN", true);
+      controls_.list = true;
+      controls_.lastReadout = false;
+      break;
+    case TableLayout::Dosimeter:
+      for (const char* key : bulbKeyList(kDosimeterEdits)) enable(key, true);
+      controls_.lastReadout = true;
+      controls_.list = false;
+      break;
+  }
+}
+
+void DosimeterTableJob::ChooseWriteAs(TableSource writeAs) {
+  WriteAs = writeAs;
+  if (writeAs == TableSource::Dosimeter) SetLayout(TableLayout::Dosimeter);
+}
+
+void DosimeterTableJob::ChooseSource(TableSource source) { setSource(source); }
+
+void DosimeterTableJob::setSource(TableSource source) {
+  Source = source;
+  ChooseWriteAs(source);
+}
+
+void DosimeterTableJob::SetErrMask(uint8_t mask) {
+  Table.Record.ERRMASK = mask;
+  Edits.setText("ERRMASK", QString::number(mask));
+}
+
+QString DosimeterTableJob::Identifier() const { return Edits.text("KTYPE") + Edits.text("KSN"); }
+
+void DosimeterTableJob::DataRefresh() {
+  Edits.refresh(Table.bytes());
+  warning_ = uint8_t(Table.Record.KTYPE) == 3;
+  lastReadout_ = Source == TableSource::Dosimeter ? readOutText(uint32_t{Own.Record.LRO}) : QString();
+}
+
+CollectFailure DosimeterTableJob::DefaultDataCollect() {
+  if (CollectFailure f = Edits.collect(bulbKeyList(kDefaultCollect), Table.bytes(), Policy)) return f;
+  std::memset(Table.Record.KSN, 0, sizeof Table.Record.KSN);
+  return {};
+}
+
+CollectFailure DosimeterTableJob::KeyDataCollect() {
+  return Edits.collect(bulbKeyList(kKeyCollect), Own.bytes(), Policy, ownBulbParamFields());
+}
+
+CollectFailure DosimeterTableJob::LookupDataCollect() {
+  return Edits.collect(bulbKeyList(kLookupCollect), Table.bytes(), Policy);
+}
+
+CollectFailure DosimeterTableJob::TakeIdentifier(bool upperCase) {
+  QString type = Edits.text("KTYPE"), serial = Edits.text("KSN");
+  if (upperCase) {
+    type = type.toUpper();
+    serial = serial.toUpper();
+  }
+  Edits.setText("KTYPE", type.left(1));
+  Edits.setText("KSN", serial.left(4));
+  return Edits.collect(bulbKeyList(kIdentifierKeys), Table.bytes(), LimitPolicy::Limit, kPlainIdentifier);
+}
+
+// --- Read ------------------------------------------------------------------------
+
+ParamOutcome DosimeterTableJob::Read() {
+  if (const CollectFailure f = TakeIdentifier(true)) return notConverted(f);
+  ChooseWriteAs(Source);
+  switch (Source) {
+    case TableSource::Default:
+      if (const std::optional<QString> type = askType()) Edits.setText("KTYPE", *type);
+      return readDefault();
+    case TableSource::LookUp:
+      if (const auto typeAndSerial = askTypeAndSerial()) {
+        Edits.setText("KTYPE", typeAndSerial->first);
+        Edits.setText("KSN", typeAndSerial->second);
+      }
+      return readLookup();
+    case TableSource::Dosimeter:
+      break;
+  }
+  ParamOutcome o;
+  BusyScope busy(onBusy);
+  // ".Q0#", then ".M" for its type; the own table's type, serial and
+  // evaluation window then go over the default table.
+  if (const int rc = Own.ReadCOMBlock(); rc == kErrReaderRefused) {
+    warning_ = true;
+    o.failWith(ParamText::NoOwnTable);
+    return o;
+  } else if (rc != 0) {
+    o.fail(rc, "ReadCOMBlock");
+    return o;
+  }
+  Table.Record.KTYPE = Own.Record.KTYPE;
+  if (const int rc = Table.ReadCOMBlock()) {
+    o.fail(rc, "ReadCOMBlock");
+    return o;
+  }
+  if (Table.Record.KTYPE != Own.Record.KTYPE) o.note(ParamText::NoValidDefault);
+  copyOwnIntoTable();
+  SetLayout(TableLayout::Dosimeter);
+  DataRefresh();
+  return o;
+}
+
+ParamOutcome DosimeterTableJob::readDefault() {
+  SetLayout(TableLayout::Default);
+  ParamOutcome o;
+  if (const CollectFailure f = TakeIdentifier(false)) {
+    o = notConverted(f);
+  } else {
+    BusyScope busy(onBusy);
+    const char asked = Table.Record.KTYPE;
+    if (const int rc = Table.ReadCOMBlock())
+      o.fail(rc, "ReadCOMBlock");
+    else if (Table.Record.KTYPE != asked)
+      o.note(ParamText::OtherTypeAnswered, QString(QChar(uint8_t(Table.Record.KTYPE))));
+  }
+  DataRefresh();
+  controls_.list = false;
+  enable("KSN", false);
+  return o;
+}
+
+ParamOutcome DosimeterTableJob::readLookup() {
+  SetLayout(TableLayout::LookUp);
+  ParamOutcome o;
+  if (const CollectFailure f = TakeIdentifier(false)) {
+    o = notConverted(f);
+  } else {
+    BusyScope busy(onBusy);
+    // A failed read leaves the table as it was, with the new identifier.
+    if (const int rc = Table.ReadLUTBlock(); rc == kErrReaderRefused)
+      o.failWith(ParamText::EntryNotFound);
+    else if (rc != 0)
+      o.fail(rc, "ReadLUTBlock");
+  }
+  DataRefresh();
+  controls_.list = true;
+  enable("KSN", true);
+  return o;
+}
+
+ParamOutcome DosimeterTableJob::List() {
+  const std::optional<QString> id = pickEntry();
+  if (!id) return nothing();
+  Edits.setText("KTYPE", id->left(1));
+  Edits.setText("KSN", id->mid(1, 4));
+  return readLookup();
+}
+
+// --- Write -----------------------------------------------------------------------
+
+ParamOutcome DosimeterTableJob::Write() {
+  // Greyed below the service level; nothing reaches the reader from here then.
+  if (!controls_.write || !confirm(ParamText::AreYouSure)) return nothing();
+  switch (WriteAs) {
+    case TableSource::Default:
+      return writeDefault();
+    case TableSource::Dosimeter:
+      return writeOwn();
+    case TableSource::LookUp:
+      break;
+  }
+  return writeLookupAs();
+}
+
+ParamOutcome DosimeterTableJob::writeDefault() {
+  ParamOutcome o;
+  {
+    BusyScope busy(onBusy);
+    // Nothing was written: re-reading the table now would only throw away
+    // what the operator typed.
+    if (const CollectFailure f = DefaultDataCollect()) return notConverted(f);
+    if (const int rc = Table.WriteCOMBlock()) o.fail(rc, "WriteCOMBlock");
+  }
+  // The window then shows what the reader holds for the type.
+  o.add(readDefault());
+  setSource(TableSource::Default);
+  return o;
+}
+
+ParamOutcome DosimeterTableJob::writeOwn() {
+  ParamOutcome o;
+  {
+    BusyScope busy(onBusy);
+    if (const CollectFailure f = KeyDataCollect()) {
+      o = notConverted(f);
+    } else if (const int rc = Own.WriteCOMBlock(); rc == kErrReaderRefused) {
+      warning_ = true;
+      o.failWith(ParamText::NoOwnTable);
+    } else if (rc != 0) {
+      o.fail(rc, "WriteCOMBlock");
+    }
+  }
+  SetLayout(TableLayout::Dosimeter);
+  setSource(TableSource::Dosimeter);
+  return o;
+}
+
+ParamOutcome DosimeterTableJob::writeLookupAs() {
+  ParamOutcome o;
+  bool write = true;
+  if (Source == TableSource::Default) {
+    const std::optional<QString> serial = askSerial();
+    write = serial.has_value();
+    if (write) Edits.setText("KSN", *serial);
+  }
+  if (!write) {
+    o.kind = ParamOutcome::kNothing;
+  } else {
+    o = writeLookup();
+    // Read back only what went in: after a refusal or a failed write the
+    // window keeps the entry as typed, so that Write can be repeated.
+    if (o.kind == ParamOutcome::kDone) o.add(readLookup());
+  }
+  setSource(TableSource::LookUp);
+  return o;
+}
+
+// Every edit is converted first; then the reader is asked whether it holds
+// the entry, and an existing one is replaced only when the operator says
+// so (".E", then ".Z"). Nothing is deleted before the new entry is known to
+// be convertible.
+ParamOutcome DosimeterTableJob::writeLookup() {
+  BusyScope busy(onBusy);
+  if (const CollectFailure f = LookupDataCollect()) return notConverted(f);
+  ParamOutcome o;
+  const QString id = Identifier();
+  // The check reads into a record of its own: the table keeps what the
+  // operator is about to write.
+  TBulbParamBlock existing;
+  std::memcpy(&existing.Record, &Table.Record, kIdentifierBytes);
+  const int check = existing.ReadLUTBlock();
+  bool deleted = false;
+  if (check == 0) {
+    busy.set(false);
+    if (!confirm(ParamText::EntryExists)) return nothing();
+    busy.set(true);
+    uint8_t key[kIdentifierBytes];
+    std::memcpy(key, &Table.Record, kIdentifierBytes);
+    // A delete whose reply was lost may have been carried out.
+    if (const int rc = Table.DeleteLUT(key)) {
+      o.failWith(ParamText::EntryMayBeDeleted, id);
+      o.fail(rc, "WriteLUTBlock");
+      return o;
+    }
+    deleted = true;
+  } else if (check != kErrReaderRefused) {
+    // Without an answer it is unknown whether the entry exists: writing
+    // blind could leave the reader two entries for one dosimeter.
+    o.fail(check, "WriteLUTBlock");
+    return o;
+  }
+  if (const int rc = Table.WriteLUTBlock()) {
+    if (deleted)
+      o.failWith(ParamText::EntryDeletedNotWritten, id);
+    else if (rc == kErrReaderRefused)
+      o.failWith(ParamText::MemoryFull);
+    o.fail(rc, "WriteLUTBlock");
+  }
+  return o;
+}
+
+// --- Files -----------------------------------------------------------------------
+
+void DosimeterTableJob::copyOwnIntoTable() {
+  const IBulbParamRecord& own = Own.Record;
+  BulbParamRecord& t = Table.Record;
+  t.KTYPE = own.KTYPE;
+  std::memcpy(t.KSN, own.KSN, sizeof t.KSN);
+  t.EVASTART = own.EVASTART;
+  t.EVALEN = own.EVALEN;
+  t.EVANORM = float{own.EVANORM};
+}
+
+QString DosimeterTableJob::SourceSection() const {
+  switch (Source) {
+    case TableSource::Default:
+      return kDefaultKeySection;
+    case TableSource::LookUp:
+      return kLookupKeySection;
+    case TableSource::Dosimeter:
+      break;
+  }
+  return kIndividualKeySection;
+}
+
+FileFault DosimeterTableJob::CheckFile(const QString& name) const {
+  if (Source == TableSource::Dosimeter)
+    return checkProfileSection(name, kIndividualKeySection, ownBulbParamFields());
+  return checkProfileSection(name, SourceSection(), Edits.fields(),
+                             Source == TableSource::Default ? "KSN" : nullptr);
+}
+
+int DosimeterTableJob::loadFile(const QString& name, bool lookUpSection) {
+  if (Source == TableSource::Dosimeter) {
+    if (const int rc = Own.ReadFileBlock(name)) return rc;
+    copyOwnIntoTable();
+  } else if (const int rc = lookUpSection ? Table.ReadLUTFileBlock(name) : Table.ReadFileBlock(name)) {
+    return rc;
+  }
+  DataRefresh();
+  return 0;
+}
+
+int DosimeterTableJob::LoadSourceSection(const QString& name) {
+  return loadFile(name, Source == TableSource::LookUp);
+}
+
+ParamOutcome DosimeterTableJob::Load() {
+  const std::optional<QString> name = chooseFile(FileMode::Open);
+  if (!name) return nothing();
+  ParamOutcome o;
+  BusyScope busy(onBusy);
+  if (const int rc = loadFile(*name, false)) o.fail(rc, "ReadFileBlock");
+  return o;
+}
+
+ParamOutcome DosimeterTableJob::Save() {
+  const std::optional<QString> name = chooseFile(FileMode::Save);
+  if (!name) return nothing();
+  BusyScope busy(onBusy);
+  CollectFailure f;
+  int rc = 0;
+  switch (Source) {
+    case TableSource::Default:
+      if (!(f = DefaultDataCollect())) rc = Table.WriteFileBlock(*name);
+      break;
+    case TableSource::Dosimeter:
+      if (!(f = KeyDataCollect())) rc = Own.WriteFileBlock(*name);
+      break;
+    case TableSource::LookUp:
+      if (!(f = LookupDataCollect())) rc = Table.WriteLUTFileBlock(*name);
+      break;
+  }
+  if (f) return notConverted(f);
+  ParamOutcome o;
+  // A file that could not be written has said so where it failed.
+  if (rc == kErrFileWrite)
+    o.kind = ParamOutcome::kFailed;
+  else if (rc != 0)
+    o.fail(rc, "WriteFileBlock");
+  return o;
+}
+
+}  // namespace quelm

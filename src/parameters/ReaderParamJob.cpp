@@ -1,0 +1,107 @@
+#include "parameters/ReaderParamJob.h"
+
+#include <algorithm>
+
+#include "base/ErrorCodes.h"
+#include "base/ServiceLevel.h"
+
+namespace quelm {
+namespace {
+
+const QString kTitle = QStringLiteral("Reader Parameter Table");
+
+}  // namespace
+
+ReaderParamJob::ReaderParamJob() : Edits(deviceParamFields()) {
+  confirmWrite = [] { return askParamQuestion(ParamText::ReaderTableOverwrite, kTitle); };
+  chooseFile = [](FileMode mode) {
+    const QString filter = QStringLiteral("Reader parameter table files (*.rpt)|*.RPT");
+    return chooseSharedFile(mode,
+                            mode == FileMode::Open ? filter + QStringLiteral("|All files (*.*)|*.*") : filter,
+                            QStringLiteral(".rpt"));
+  };
+}
+
+bool ReaderParamJob::CanWrite() const { return serviceLevel() && ReaderAvailable; }
+
+void ReaderParamJob::DataRefresh() { Edits.refresh(Block.bytes()); }
+
+void ReaderParamJob::applyLimits() {
+  Edits.setEditLimits("POSTH", 0, std::min<double>(255, maxPostHeating()));
+}
+
+CollectFailure ReaderParamJob::DataCollect() {
+  applyLimits();
+  return Edits.collect(deviceParamCollectOrder(), Block.bytes(), Policy);
+}
+
+FileFault ReaderParamJob::CheckFile(const QString& name) {
+  applyLimits();
+  return checkProfileSection(name, kReaderParamSection, Edits.fields());
+}
+
+ParamOutcome ReaderParamJob::ReadCOMData() {
+  ParamOutcome o;
+  BusyScope busy(onBusy);
+  if (const int rc = Block.ReadCOMBlock()) {
+    o.fail(rc, "ReadCOMBlock");
+    return o;
+  }
+  DataRefresh();
+  return o;
+}
+
+ParamOutcome ReaderParamJob::WriteCOMData() {
+  ParamOutcome o;
+  // The button is greyed then; a click that reaches here anyway (a
+  // shortcut, a stale state) writes nothing.
+  if (!CanWrite() || !confirmWrite()) {
+    o.kind = ParamOutcome::kNothing;
+    return o;
+  }
+  BusyScope busy(onBusy);
+  if ((o.conversion = DataCollect())) {
+    o.kind = ParamOutcome::kNotConverted;
+    return o;
+  }
+  if (const int rc = Block.WriteCOMBlock()) o.fail(rc, "WriteCOMBlock");
+  return o;
+}
+
+ParamOutcome ReaderParamJob::Load() {
+  ParamOutcome o;
+  const std::optional<QString> name = chooseFile(FileMode::Open);
+  if (!name) {
+    o.kind = ParamOutcome::kNothing;
+    return o;
+  }
+  BusyScope busy(onBusy);
+  if (const int rc = Block.ReadFileBlock(*name)) {
+    o.fail(rc, "ReadFileBlock");
+    return o;
+  }
+  DataRefresh();
+  return o;
+}
+
+ParamOutcome ReaderParamJob::Save() {
+  ParamOutcome o;
+  if ((o.conversion = DataCollect())) {
+    o.kind = ParamOutcome::kNotConverted;
+    return o;
+  }
+  const std::optional<QString> name = chooseFile(FileMode::Save);
+  if (!name) {
+    o.kind = ParamOutcome::kNothing;
+    return o;
+  }
+  BusyScope busy(onBusy);
+  // A file that could not be written has said so where it failed.
+  if (const int rc = Block.WriteFileBlock(*name); rc == kErrFileWrite)
+    o.kind = ParamOutcome::kFailed;
+  else if (rc != 0)
+    o.fail(rc, "WriteFileBlock");
+  return o;
+}
+
+}  // namespace quelm
