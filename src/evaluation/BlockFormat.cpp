@@ -29,12 +29,12 @@ int SecondsToDate(uint32_t seconds, uint8_t date[6]) {
   if (y < 100) {
     date[1] = 1;
     date[2] = 1;
-    return -1;
+    return kDateOutsideRange;
   }
   if (y > 149) {
     date[1] = 12;
     date[2] = 31;
-    return -1;
+    return kDateOutsideRange;
   }
   const int d = y - 80;  // years since 1980
   const int firstDay = (d - 1) / 4 + 365 * d + 1;

@@ -14,8 +14,10 @@ QString FormatDose(float value);
 void FormatDose(float value, QString& text);
 
 // Seconds since 1980-01-01 00:00:00 to year-1900, month, day, hour, minute,
-// second. Returns 0, or -1 when the year falls outside 2000..2049; then the
-// date reads 1 January (before 2000) or 31 December (after 2049).
+// second. Returns 0, or kDateOutsideRange when the year falls outside
+// 2000..2049; then the date reads 1 January (before 2000) or 31 December
+// (after 2049).
+inline constexpr int kDateOutsideRange = -1;
 int SecondsToDate(uint32_t seconds, uint8_t date[6]);
 // A last read-out time as shown: "2006.01.01 00:00  " (two trailing blanks),
 // or "Not Available" when SecondsToDate finds no year.

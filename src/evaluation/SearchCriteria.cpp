@@ -33,15 +33,15 @@ QString SearchDateText(const uint8_t s[5]) {
 }
 
 int ParseSearchDateTime(const QString& text, uint8_t stamp[5], YearOutside outside) {
-  if (text.size() < 16) return -1;
+  if (text.size() < 16) return kNotADate;
   const auto year = datePart(text, 0, 4), month = datePart(text, 5, 2), day = datePart(text, 8, 2),
              hour = datePart(text, 11, 2), minute = datePart(text, 14, 2);
-  if (!year || !month || !day || !hour || !minute) return -1;
+  if (!year || !month || !day || !hour || !minute) return kNotADate;
   const int y = std::clamp(*year, 2000, 2100);
-  if (outside == YearOutside::Refused && y != *year) return -1;
-  if (*month < 1 || *month > 12) return -1;
-  if (*day < 1 || *day > daysInMonth(y, *month)) return -1;
-  if (*hour > 24 || *minute > 60) return -1;
+  if (outside == YearOutside::Refused && y != *year) return kNotADate;
+  if (*month < 1 || *month > 12) return kNotADate;
+  if (*day < 1 || *day > daysInMonth(y, *month)) return kNotADate;
+  if (*hour > 24 || *minute > 60) return kNotADate;
   stamp[0] = static_cast<uint8_t>(y - 1900);
   stamp[1] = static_cast<uint8_t>(*month);
   stamp[2] = static_cast<uint8_t>(*day);

@@ -19,10 +19,11 @@ QString SearchDateText(const uint8_t stamp[5]);
 // examined) into year-1900, month, day, hour, minute. The year is moved into
 // 2000..2100 (or, Refused, must lie there); the month must be 1..12, the day
 // exist in that month (29 February in years divisible by 4), the hour be at
-// most 24 and the minute at most 60. Returns 0, or -1 (stamp untouched) when
+// most 24 and the minute at most 60. Returns 0, or kNotADate (stamp untouched) when
 // a part is not a number or out of range, or the text is shorter than 16
 // characters.
 enum class YearOutside { Moved, Refused };
+inline constexpr int kNotADate = -1;
 int ParseSearchDateTime(const QString& text, uint8_t stamp[5], YearOutside year = YearOutside::Moved);
 
 // Flags of a search with the ticked criteria; always backward.

@@ -216,9 +216,8 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
             [this, field](const QString& text) { Job.SetDateText(field, text); });
   }
   // Enter moves on, as in the other windows.
-  for (QLineEdit* e : {DownLoadYearEdit, DownLoadMonthEdit, DownLoadDayEdit, DownLoadHourEdit,
-                       DownLoadMinEdit, DownLoadFileNameEdit})
-    connect(e, &QLineEdit::returnPressed, this, [this] { focusNextChild(); });
+  quelm::enterMovesOn({DownLoadYearEdit, DownLoadMonthEdit, DownLoadDayEdit, DownLoadHourEdit,
+                       DownLoadMinEdit, DownLoadFileNameEdit});
   connect(StartButton, &QPushButton::clicked, this, &TDownLoadForm::StartButtonClick);
   connect(AbortButton, &QPushButton::clicked, this, &TDownLoadForm::AbortButtonClick);
   connect(OKButton, &QPushButton::clicked, this, &TDownLoadForm::OKButtonClick);

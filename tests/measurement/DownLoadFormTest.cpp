@@ -200,3 +200,22 @@ TEST_F(DownLoadFormTest, TheQuestionWindowDecidesAndTheListBoxesEndUnchecked) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DownLoadFormTest, EnterMovesOnFromTheEditsAndTheArrowsStillStepTheDate) {
+  form.show();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  chooseType(kDownloadByDate);
+  for (QWidget* from : std::initializer_list<QWidget*>{form.DownLoadFileNameEdit, form.DownLoadYearEdit}) {
+    from->setFocus();
+    QTest::keyClick(from, Qt::Key_Return);
+    EXPECT_NE(QApplication::focusWidget(), from) << from->objectName().toStdString();
+  }
+  form.DownLoadMonthEdit->setText(QStringLiteral("5"));
+  QTest::keyClick(form.DownLoadMonthEdit, Qt::Key_Up);
+  EXPECT_EQ(form.DownLoadMonthEdit->text(), QStringLiteral("6"));
+}
+
+}  // namespace
