@@ -108,7 +108,8 @@ struct Bound {
 double bounded(double u, Bound b, double* slope) {
   const double sg = 1 / (1 + std::exp(-u));
   *slope = (b.hi - b.lo) * sg * (1 - sg);
-  return b.lo + (b.hi - b.lo) * sg;
+  // Where sg rounds to 1, lo + (hi - lo) can come out one step above hi.
+  return std::clamp(b.lo + (b.hi - b.lo) * sg, b.lo, b.hi);
 }
 
 double freeOf(double v, Bound b) {
