@@ -11,6 +11,7 @@
 
 #include "base/Diag.h"
 #include "base/EnterMovesOn.h"
+#include "parameters/ParamClick.h"
 
 namespace {
 
@@ -123,11 +124,7 @@ void TDptForm::run(const char* name, quelm::ParamOutcome (quelm::ReaderParamJob:
   quelm::TraceLine trace(handler(name));
   const quelm::ParamOutcome o = (Job.*operation)();
   paint();
-  if (o.kind == quelm::ParamOutcome::kNothing) return trace.fail(QStringLiteral("ERR_CANCEL"));
-  if (o.kind == quelm::ParamOutcome::kNotConverted && o.conversion.index >= 0)
-    if (QLineEdit* e = edits_[static_cast<size_t>(o.conversion.index)]) e->setFocus();
-  quelm::ShowParamOutcome(o, windowTitle(), trace);
-  if (o.kind == quelm::ParamOutcome::kDone) trace.ok();
+  quelm::EndParamClick(o, edits_, windowTitle(), trace);
 }
 
 void TDptForm::ReadCOMButtonClick() { run("ReadCOMData", &quelm::ReaderParamJob::ReadCOMData); }
