@@ -36,6 +36,7 @@
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
 #include "base/FitText.h"
+#include "base/IniFile.h"
 #include "base/Prompter.h"
 #include "base/ServiceLevel.h"
 #include "base/SharedFileDialogs.h"
@@ -649,6 +650,7 @@ void TPgcForm::FormDestroy() {
   config.MaxPostHeating = MaxPostHeating;
   if (!quelm::WriteConfig(quelm::configFilePath(), config)) {
     trace.fail(QStringLiteral("ERR_INIFILE"));
+    quelm::reportUnableToWrite(quelm::configFilePath());
     return;
   }
   trace.ok();

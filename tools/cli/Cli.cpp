@@ -182,7 +182,10 @@ int printParamOutcome(CliIO& io, const ParamOutcome& o, const QString& context, 
       fail(io,
            (o.kind == ParamOutcome::kDone ? QStringLiteral("note: ") : QString()) + paramText(r.text, r.arg));
     // A refusal has no message of its own; the text before it has named it.
-    if (r.code != 0 && !(named && r.code == kErrReaderRefused)) failure(io, r.code, context);
+    if (r.code == kErrFileWrite && !r.arg.isEmpty())
+      fail(io, unableToWriteText(r.arg) + fileDetail(r.code, r.arg));
+    else if (r.code != 0 && !(named && r.code == kErrReaderRefused))
+      failure(io, r.code, context);
   }
   if (o.kind == ParamOutcome::kNotConverted) fail(io, o.conversion.message + notConverted);
   return o.kind == ParamOutcome::kDone ? kExitOk : kExitFailure;
