@@ -94,10 +94,13 @@ struct ReadoutRow {
   int errorCodes = 0;
   QString source;      // file name or reader port
   QString archivedAt;  // UTC, "YYYY-MM-DDTHH:MM:SSZ"
-  QByteArray record;   // the 512 bytes, for evaluating it again
+  // An archived read-out's row in the database: record() gives its 512
+  // bytes, which the lists leave out. 0 for a conflict.
+  qint64 id = 0;
   // A record that came with the key of an archived read-out but other
-  // bytes: listed beside it, counted in no total.
+  // bytes: listed beside it, counted in no total. Its bytes come with it.
   bool conflict = false;
+  QByteArray record;
 };
 
 struct WearPeriod {
@@ -182,7 +185,10 @@ class DoseArchive {
   // Whose wear period covers a read-out time (stored form); empty: nobody's.
   int personAt(const QString& dosimeter, const QString& readoutTime, QString* person);
 
+  // Without the records' bytes (ReadoutRow::id names them).
   int history(const HistoryQuery& query, std::vector<ReadoutRow>* rows);
+  // The 512 bytes of an archived read-out, for evaluating it again.
+  int record(qint64 id, QByteArray* bytes);
   // Quarter-to-date, year-to-date and lifetime up to `at` (inclusive), per
   // person (everybody when person is empty, in name order).
   int totals(const QString& person, const QDateTime& at, std::vector<PersonTotals>* totals);

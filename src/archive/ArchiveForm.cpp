@@ -212,13 +212,15 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   YearDatLabel = valueLabel(totals, "YearDatLabel");
   LifetimeDatLabel = valueLabel(totals, "LifetimeDatLabel");
   ShareDatLabel = valueLabel(totals, "ShareDatLabel");
-  ShareLabel = new QLabel(totals);
-  ShareLabel->setWordWrap(true);
+  LimitDatLabel = valueLabel(totals, "LimitDatLabel");
+  // The limit on a row of its own: beside the share's caption it would
+  // not fit the column.
   auto* totalsForm = new QFormLayout(totals);
   totalsForm->addRow(QStringLiteral("Quarter-to-date:"), QuarterDatLabel);
   totalsForm->addRow(QStringLiteral("Year-to-date:"), YearDatLabel);
   totalsForm->addRow(QStringLiteral("Lifetime:"), LifetimeDatLabel);
-  totalsForm->addRow(ShareLabel, ShareDatLabel);
+  totalsForm->addRow(QStringLiteral("Annual limit:"), LimitDatLabel);
+  totalsForm->addRow(QStringLiteral("Share of the annual limit:"), ShareDatLabel);
   auto* leftColumn = new QVBoxLayout(left);
   leftColumn->setContentsMargins(0, 0, 0, 0);
   auto* searchRow = new QHBoxLayout;
@@ -518,8 +520,7 @@ void TArchiveForm::Paint() {
   QuarterDatLabel->setText(chosen ? quelm::DoseText(t.totals.quarterToDate) : QString());
   YearDatLabel->setText(chosen ? quelm::DoseText(t.totals.yearToDate) : QString());
   LifetimeDatLabel->setText(chosen ? quelm::DoseText(t.totals.lifetime) : QString());
-  ShareLabel->setText(
-      QStringLiteral("Share of the annual limit of %1:").arg(quelm::DoseText(Model.Settings().annualLimit)));
+  LimitDatLabel->setText(quelm::DoseText(Model.Settings().annualLimit));
   ShareDatLabel->setText(chosen ? quelm::ShareText(t.share) : QString());
   DoseChart->data = Model.Chart();
   DoseChart->update();

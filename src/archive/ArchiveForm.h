@@ -76,7 +76,7 @@ class TArchiveForm : public QWidget {
   QLabel* QuarterDatLabel;
   QLabel* YearDatLabel;
   QLabel* LifetimeDatLabel;
-  QLabel* ShareLabel;
+  QLabel* LimitDatLabel;
   QLabel* ShareDatLabel;
   QLineEdit* FromEdit;
   QLineEdit* ToEdit;

@@ -120,7 +120,7 @@ int ArchiveModel::refreshChosen() {
   ++listSerial_;
   periods_.clear();
   rows_.clear();
-  chartRecords_.clear();
+  chartRows_.clear();
   chart_ = {};
   totals_ = {};
   totals_.annualLimit = settings_.annualLimit;
@@ -144,9 +144,9 @@ int ArchiveModel::refreshChosen() {
       return rc;
   chart_ = MakeDoseChart(rows_, settings_.annualLimit, settings_.notificationLevel, std::nullopt, before);
   // The points name their read-out in time order; the list may be sorted otherwise.
-  chartRecords_.clear();
+  chartRows_.clear();
   for (const DoseChartPoint& p : chart_.points)
-    chartRecords_.push_back(rows_[static_cast<size_t>(p.row)].record);
+    chartRows_.push_back(rows_[static_cast<size_t>(p.row)]);
   rows_.insert(rows_.end(), conflicts.begin(), conflicts.end());
   totals_.at = clock ? clock() : ArchiveNow();
   if (person) {
@@ -327,16 +327,21 @@ int ArchiveModel::EndPeriod() {
 int ArchiveModel::ShowReadout(int row) {
   if (row < 0) row = selectedRow_;
   if (row < 0 || row >= static_cast<int>(rows_.size())) return kOk;
-  return show(rows_[static_cast<size_t>(row)].record);
+  return show(rows_[static_cast<size_t>(row)]);
 }
 
 int ArchiveModel::ShowChartPoint(int point) {
-  if (point < 0 || point >= static_cast<int>(chartRecords_.size())) return kOk;
-  return show(chartRecords_[static_cast<size_t>(point)]);
+  if (point < 0 || point >= static_cast<int>(chartRows_.size())) return kOk;
+  return show(chartRows_[static_cast<size_t>(point)]);
 }
 
-int ArchiveModel::show(const QByteArray& record) {
+int ArchiveModel::show(const ReadoutRow& row) {
   if (!showRecord) return kOk;
+  QByteArray record = row.record;
+  if (!row.conflict) {
+    if (!archive_) return kOk;
+    if (const int rc = archive_->record(row.id, &record)) return fail(rc, archive_->errorDetail());
+  }
   if (record.size() != static_cast<qsizetype>(sizeof(BlockRecord)))
     return fail(kErrArchiveQuery,
                 QStringLiteral("the archived record holds %1 bytes, not 512").arg(record.size()));

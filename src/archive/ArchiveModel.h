@@ -179,7 +179,7 @@ class ArchiveModel {
 
  private:
   int fail(int code, const QString& detail);
-  int show(const QByteArray& record);
+  int show(const ReadoutRow& row);
   int refreshEntries();
   int refreshChosen();
   void sortRows();
@@ -205,7 +205,7 @@ class ArchiveModel {
   unsigned listSerial_ = 0;
   ArchiveTotalsView totals_;
   DoseChartData chart_;
-  std::vector<QByteArray> chartRecords_;  // of chart_.points, in their order
+  std::vector<ReadoutRow> chartRows_;  // of chart_.points, in their order
   ArchiveImportProgress import_;
   QThread* worker_ = nullptr;
   // Lives on the window's thread: the worker's reports are queued to it.

@@ -101,6 +101,7 @@ TEST_P(ArchiveFormTest, ListsAndTotalsShowTheCoresFiguresWithHighDosesStandingOu
   EXPECT_EQ(form->YearDatLabel->text(), DoseText(t[0].yearToDate));
   EXPECT_EQ(form->LifetimeDatLabel->text(), DoseText(t[0].lifetime));
   EXPECT_EQ(form->ShareDatLabel->text(), ShareText(AnnualLimitShare(t[0].yearToDate, 20000)));
+  EXPECT_EQ(form->LimitDatLabel->text(), DoseText(20000));
 
   for (int r = 0; r < form->ReadoutGrid->rowCount(); ++r) {
     QTableWidgetItem* dose = form->ReadoutGrid->item(r, kColDose);
