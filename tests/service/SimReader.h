@@ -7,16 +7,15 @@
 #include <QTimer>
 #include <cerrno>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
+#include "ForwardingDevice.h"
 #include "ReaderModel.h"
 #include "ReaderService.h"
 #include "SimServer.h"
 #include "base/Diag.h"
 #include "link/CommandChannel.h"
 #include "link/FrameLink.h"
-#include "link/SerialDevice.h"
 
 namespace quelm::test {
 
@@ -85,30 +84,12 @@ inline bool writeFile(const QString& path, const Bytes& bytes) {
 
 // The system's device, whose close fails (EIO) after it has closed it: the
 // port cannot be closed cleanly after the work.
-class FailingCloseDevice final : public SerialDevice {
+class FailingCloseDevice final : public ForwardingDevice {
  public:
-  int open(const QByteArray& path) override { return d_->open(path); }
   int close() override {
-    d_->close();
+    ForwardingDevice::close();
     return EIO;
   }
-  bool isOpen() const override { return d_->isOpen(); }
-  int setLine(const LineSettings& s) override { return d_->setLine(s); }
-  int setImmediateReads() override { return d_->setImmediateReads(); }
-  int flush(bool in, bool out) override { return d_->flush(in, out); }
-  int setModemLine(ModemLine line, bool on) override { return d_->setModemLine(line, on); }
-  int modemStatus(bool* anyOn, bool* present) override { return d_->modemStatus(anyOn, present); }
-  int outQueued(uint32_t* bytes) override { return d_->outQueued(bytes); }
-  int inWaiting(uint32_t* bytes) override { return d_->inWaiting(bytes); }
-  int read(uint8_t* b, uint32_t n, uint32_t* got) override { return d_->read(b, n, got); }
-  int write(const uint8_t* b, uint32_t n, uint32_t* put) override { return d_->write(b, n, put); }
-  void waitReadable(int ms) override { d_->waitReadable(ms); }
-  void waitWritable(int ms) override { d_->waitWritable(ms); }
-  void pause(int ms) override { d_->pause(ms); }
-  int descriptor() const override { return d_->descriptor(); }
-
- private:
-  std::unique_ptr<SerialDevice> d_ = makePosixSerialDevice();
 };
 
 // The file as the loader must have received it: padded with erased flash
