@@ -23,6 +23,7 @@
 #include "archive/ReportPainter.h"
 #include "base/Config.h"
 #include "base/ErrorCodes.h"
+#include "base/IniFile.h"
 #include "base/Prompter.h"
 #include "base/UserLocale.h"
 
@@ -644,7 +645,10 @@ bool TArchiveOptionsGroupBox::Accept() {
     DatabaseEdit->setFocus();
     return false;
   }
-  if (!quelm::WriteArchiveDatabase(quelm::configFilePath(), text)) return false;
+  if (!quelm::WriteArchiveDatabase(quelm::configFilePath(), text)) {
+    quelm::reportUnableToWrite(quelm::configFilePath());
+    return false;
+  }
   s.database = text;
   InUseDatLabel->setText(l.displayText());
   if (Changed) Changed(s);

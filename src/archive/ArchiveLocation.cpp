@@ -90,7 +90,7 @@ bool WriteArchiveDatabase(const QString& configPath, const QString& database) {
   IniFile ini(configPath);
   if (ini.status() == IniFile::LoadStatus::Unreadable) return false;
   ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("Database"), database.trimmed());
-  return ini.UpdateFileOrReport();
+  return ini.UpdateFile();
 }
 
 }  // namespace quelm

@@ -46,7 +46,8 @@ struct ArchiveSettings {
 // A missing file, key or unusable value keeps the default.
 ArchiveSettings ReadArchiveSettings(const QString& configPath);
 // Writes [Dose archive] Database, keeping every other key of the file.
-// False when the file could not be written (the error box said so).
+// False when the file could not be written, for the caller to report
+// (reportUnableToWrite); a file that cannot be read is not written at all.
 bool WriteArchiveDatabase(const QString& configPath, const QString& database);
 
 }  // namespace quelm

@@ -13,7 +13,6 @@
 #include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
-#include "base/Prompter.h"
 
 namespace quelm {
 namespace {
@@ -74,26 +73,25 @@ void setConfigFilePath(const QString& path) { overridePath() = path; }
 
 QString storagePath() { return storagePathFor(thisProgram(), thisUsersFolders()); }
 
-bool prepareProgramFiles(const ProgramPlace& place, const UserFolders& user) {
-  bool ok = true;
+QStringList prepareProgramFiles(const ProgramPlace& place, const UserFolders& user) {
+  QStringList problems;
+  const auto unableToCreate = [&](const QString& folder) {
+    problems << QStringLiteral("Unable to create the folder %1").arg(folder);
+  };
   const QString storage = storagePathFor(place, user);
-  if (!QDir().mkpath(storage)) {
-    showMessage(MessageKind::Error, QStringLiteral("Error"),
-                QStringLiteral("Unable to create the folder %1").arg(storage));
-    ok = false;
-  }
-  if (keepsFilesBeside(place)) return ok;
+  if (!QDir().mkpath(storage)) unableToCreate(storage);
+  if (keepsFilesBeside(place)) return problems;
   const QString config = configFileFor(place, user);
-  if (QFileInfo::exists(config) || QFileInfo(config).isSymLink()) return ok;
+  if (QFileInfo::exists(config) || QFileInfo(config).isSymLink()) return problems;
   // The file can switch the service level on: it is the user's alone.
   const QString folder = QFileInfo(config).absolutePath();
   if (!QDir().mkpath(user.configHome) ||
       (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)) {
-    showMessage(MessageKind::Error, QStringLiteral("Error"),
-                QStringLiteral("Unable to create the folder %1").arg(folder));
-    return false;
+    unableToCreate(folder);
+    return problems;
   }
-  return WriteConfig(config, AppConfig{}) && ok;
+  if (!WriteConfig(config, AppConfig{})) problems << unableToWriteText(config);
+  return problems;
 }
 
 int ReadConfig(const QString& path, AppConfig& c) {
@@ -126,11 +124,7 @@ QString ConfigFileProblem(const QString& path) {
 
 bool WriteConfig(const QString& path, const AppConfig& c) {
   IniFile ini(path);
-  if (ini.status() == IniFile::LoadStatus::Unreadable) {
-    showMessage(MessageKind::Error, QStringLiteral("Error"),
-                QStringLiteral("Unable to write to %1").arg(path));
-    return false;
-  }
+  if (ini.status() == IniFile::LoadStatus::Unreadable) return false;
   ini.WriteInteger(kSerial, QStringLiteral("PortNumber"), c.PortNumber);
   ini.WriteInteger(kSerial, QStringLiteral("BaudRate"), static_cast<int>(c.BaudRate));
   ini.WriteInteger(kScreen, QStringLiteral("Left"), c.Left);
@@ -139,7 +133,7 @@ bool WriteConfig(const QString& path, const AppConfig& c) {
   ini.WriteInteger(kScreen, QStringLiteral("Width"), c.Width);
   ini.WriteInteger(kSafety, QStringLiteral("Professional"), c.Professional ? kServiceLevelKey : 0);
   ini.WriteInteger(kReader, QStringLiteral("MaxPostHeating"), c.MaxPostHeating);
-  return ini.UpdateFileOrReport();
+  return ini.UpdateFile();
 }
 
 }  // namespace quelm

@@ -4,6 +4,7 @@
 // is made, written when it goes.
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 namespace quelm {
@@ -66,8 +67,10 @@ QString storagePath();
 // is created with the defaults (its folder private to the user), so that
 // the user finds it to edit; the storage folder is made when missing. A
 // configuration beside the program is left to the first close, as always.
-// False, after saying why, when a file or folder could not be made.
-bool prepareProgramFiles(const ProgramPlace& place, const UserFolders& user);
+// Returns what could not be made, one message each ("Unable to create the
+// folder <path>", "Unable to write to <path>"), for the program to show;
+// empty when everything is in place.
+QStringList prepareProgramFiles(const ProgramPlace& place, const UserFolders& user);
 
 // Reads every key over the values already in config, so that a missing file
 // or key keeps them. Returns 0, or kErrIniFile when the file exists but
@@ -79,10 +82,11 @@ int ReadConfig(const QString& path, AppConfig& config);
 // folder, a file over 1 MiB, one that cannot be read).
 QString ConfigFileProblem(const QString& path);
 
-// Writes the keys into the file, keeping every other section and key. On
-// failure shows "Unable to write to <path>" and returns false; the file
-// keeps its previous content. A file that exists but cannot be read is not
-// written at all: what it holds could not be kept.
+// Writes the keys into the file, keeping every other section and key.
+// False when it could not be written, which the caller reports
+// (reportUnableToWrite); the file keeps its previous content. A file that
+// exists but cannot be read is not written at all: what it holds could not
+// be kept.
 bool WriteConfig(const QString& path, const AppConfig& config);
 
 }  // namespace quelm

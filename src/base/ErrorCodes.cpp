@@ -93,17 +93,24 @@ PendingNote& pendingNote() {
 }  // namespace
 
 void explainNextReport(int code, const QString& line) { pendingNote() = {code, line}; }
+
+QString takeReportNote(int code) {
+  return pendingNote().code == code ? std::exchange(pendingNote(), {}).line : QString();
+}
 }  // namespace quelm
 
 int ReportError(int code, const QString& /*context*/) {
   const quelm::ErrorText t = quelm::ErrorMessage(code);
   const QString title =
       t.kind == quelm::MessageKind::Warning ? QStringLiteral("Warning") : QStringLiteral("Error");
-  QString note;
-  if (quelm::pendingNote().code == code) note = std::exchange(quelm::pendingNote(), {}).line;
-  quelm::prompter().message(
-      quelm::MessageRequest{t.kind, title, t.message, quelm::Ok, quelm::Ok, code, note});
+  quelm::prompter().message(quelm::MessageRequest{t.kind, title, t.message, quelm::Ok, quelm::Ok, code,
+                                                  quelm::takeReportNote(code)});
   return code;
+}
+
+int ReportFailure(int code) {
+  if (code == 0 || code == quelm::kErrUserCancelled) return code;
+  return ReportError(code);
 }
 
 int SysErrorBox() { return SysErrorBox(errno); }

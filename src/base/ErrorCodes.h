@@ -89,12 +89,20 @@ ErrorText ErrorMessage(int code);
 // report takes it; a later one of the same code, or another note, replaces
 // it; an empty line takes it back.
 void explainNextReport(int code, const QString& line);
+// Takes that line when it was left for `code` (empty otherwise): for a front
+// end that reports the code without ReportError.
+QString takeReportNote(int code);
 
 }  // namespace quelm
 
 // Shows the code's message in a modal warning or error box with one OK
 // button and returns the code. The context (the caller's trace line) is not shown.
 int ReportError(int code, const QString& context = QString());
+
+// How a window reports the failure an operation returned to it: nothing for
+// 0 and for the operator's own cancel (kErrUserCancelled: he chose it), any
+// other code through ReportError. Returns the code.
+int ReportFailure(int code);
 
 // Shows the system's text for errno in a box titled "GetLastError()" and
 // returns the error number.

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/DataFiles.h"
+#include "base/ErrorCodes.h"
 #include "base/NumberFormat.h"
 #include "base/Prompter.h"
 #include "base/SmallFile.h"
@@ -253,27 +255,30 @@ bool IniFile::UpdateFile() {
   // Unbuffered: a buffered QSaveFile can commit a short write (disk full)
   // as if it were complete.
   QSaveFile f(path_);
+  const auto failed = [&] {
+    noteFileFailure(kErrFileWrite, path_, f.errorString());
+    return false;
+  };
   if (f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
     if (f.write(bytes) != bytes.size() || f.error() != QFileDevice::NoError) {
       f.cancelWriting();
-      return false;
+      return failed();
     }
-    if (!f.commit()) return false;
+    if (!f.commit()) return failed();
   } else if (status_ != LoadStatus::Loaded || !writeInPlace(path_, bytes)) {
     // No file can be made beside it (a folder the user may not write to
     // that holds a file he may): the file itself is written.
-    return false;
+    return failed();
   }
   dirty_ = false;
   status_ = LoadStatus::Loaded;
   return true;
 }
 
-bool IniFile::UpdateFileOrReport() {
-  if (UpdateFile()) return true;
-  showMessage(MessageKind::Error, QStringLiteral("Error"),
-              QStringLiteral("Unable to write to %1").arg(path_));
-  return false;
+QString unableToWriteText(const QString& path) { return QStringLiteral("Unable to write to %1").arg(path); }
+
+void reportUnableToWrite(const QString& path) {
+  showMessage(MessageKind::Error, QStringLiteral("Error"), unableToWriteText(path));
 }
 
 }  // namespace quelm

@@ -45,11 +45,10 @@ class IniFile {
 
   // Writes the file if anything changed: beside the old file and renamed
   // over it, or, where no file can be made beside it, into the file itself.
-  // On failure the file on disk keeps its previous content and false is
-  // returned.
+  // On failure the file on disk keeps its previous content, the system's
+  // reason is noted (noteFileFailure, kErrFileWrite) and false is returned;
+  // nothing is shown: the caller reports it (reportUnableToWrite).
   bool UpdateFile();
-  // UpdateFile, showing "Unable to write to <path>" when it fails.
-  bool UpdateFileOrReport();
 
   static constexpr int kMaxValueLength = 2047;
   // Larger files, and anything but a plain file, are not read (Unreadable).
@@ -78,5 +77,11 @@ bool ParseProfileInteger(const QString& text, int* value);
 // digits (plain from 0.00001 up to 15 integer digits, else "1.5E-6"), with
 // the user's decimal separator.
 QString FormatProfileFloat(double value);
+
+// "Unable to write to <path>": how a settings or parameter file that could
+// not be written is reported.
+QString unableToWriteText(const QString& path);
+// Shows it in an error box titled "Error".
+void reportUnableToWrite(const QString& path);
 
 }  // namespace quelm

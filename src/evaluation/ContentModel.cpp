@@ -90,7 +90,7 @@ int ContentModel::FillNextRow() { return FillRow(filled_); }
 // --- Source, pages and blocks ---------------------------------------------------
 
 int ContentModel::searchPage(const SearchRequest& request, int* failure) {
-  if (failure) *failure = 0;
+  *failure = 0;
   if (!source_ || !data_) return 0;
   int count = 0;
   const int rc = source_->SearchPage(*data_, request, search_.UpperLimit, search_.LowerLimit, &count);
@@ -98,8 +98,7 @@ int ContentModel::searchPage(const SearchRequest& request, int* failure) {
   detail_.ReinstateShownBlock();
   if (rc != 0) {
     // Whatever the data object holds now is no page of the source.
-    if (failure) *failure = rc;
-    if (source_->Reportable(rc)) ReportError(rc, QStringLiteral("TPgcForm::searchContentPage(): %1").arg(rc));
+    *failure = rc;
     return 0;
   }
   return std::clamp(count, 0, kContentRows);
@@ -113,10 +112,10 @@ void ContentModel::showSource() {
   notify();
 }
 
-void ContentModel::loadSelectedBlock() {
+int ContentModel::loadSelectedBlock() {
   TraceLine trace(QStringLiteral("TPgcForm::LoadSelectedBlock(): "));
-  if (selected_ < 1 || selected_ > filled_) return;
-  readAndShow(RowSummary(selected_).BlockNumber, trace, QString::number(selected_));
+  if (selected_ < 1 || selected_ > filled_) return 0;
+  return readAndShow(RowSummary(selected_).BlockNumber, trace, QString::number(selected_));
 }
 
 int ContentModel::ShowBlock(uint32_t number) {
@@ -138,9 +137,7 @@ int ContentModel::readAndShow(uint32_t number, TraceLine& trace, const QString& 
   if (rc != 0) {
     // The detail view still shows the previous block: keep the data with it.
     detail_.ReinstateShownBlock();
-    busy.release();
-    trace.fail(QString::number(rc));
-    if (source_->Reportable(rc)) ReportError(rc, source_->ReadContext(row, rc));
+    trace.fail(source_->ReadContext(row, rc));
     return rc;
   }
   const int shown = detail_.Refresh();
@@ -148,52 +145,52 @@ int ContentModel::readAndShow(uint32_t number, TraceLine& trace, const QString& 
   return shown;
 }
 
-bool ContentModel::Select(int row) {
-  if (Busy() || !RowSelectable(row)) return false;
+ContentModel::Move ContentModel::Select(int row) {
+  if (Busy() || !RowSelectable(row)) return {};
   selected_ = row;
   notify();
-  loadSelectedBlock();
-  return true;
+  return {true, loadSelectedBlock()};
 }
 
 // --- Paging ----------------------------------------------------------------------
 
-bool ContentModel::NextPage() {
-  if (Busy() || !data_) return false;
+ContentModel::Move ContentModel::NextPage() {
+  if (Busy() || !data_) return {};
   TraceLine trace(QStringLiteral("TPgcForm::NextPageButtonClick(): "));
   setPaging(false);
-  int n = 0;
+  int n = 0, failure = 0;
   {
     BusyScope busy(*this);
     SearchRequest& request = search_.Request;
     const std::optional<uint32_t> top =
         filled_ >= 1 ? std::optional<uint32_t>(uint32_t{RowSummary(1).BlockNumber}) : std::nullopt;
     const PageTurn turn = PlanNextPage(request, top, search_.UpperLimit, search_.LowerLimit);
-    n = turn.search ? searchPage(turn.request) : 0;
+    n = turn.search ? searchPage(turn.request, &failure) : 0;
     request = turn.keep;
     // The forward search returns ascending numbers; the list shows the
     // newest first, selecting the block right after the old page's top.
-    if (n > 0) showTurnedPage(n, true, n);
+    if (n > 0) failure = showTurnedPage(n, true, n);
   }
   setPaging(true);
   trace.ok();
-  return n > 0;
+  return {n > 0, failure};
 }
 
-void ContentModel::showTurnedPage(int n, bool ascending, int row) {
+int ContentModel::showTurnedPage(int n, bool ascending, int row) {
   ClearContentGrid();
   for (int i = 0; i < n; ++i) FillRow(ascending ? n - 1 - i : i);
   selected_ = row;
   notify();
-  loadSelectedBlock();
+  const int failure = loadSelectedBlock();
   showSource();
   commandsChanged();
+  return failure;
 }
 
-bool ContentModel::PrevPage() {
-  if (Busy() || !data_) return false;
+ContentModel::Move ContentModel::PrevPage() {
+  if (Busy() || !data_) return {};
   TraceLine trace(QStringLiteral("TPgcForm::PrevPageButtonClick(): "));
-  int n = 0;
+  int n = 0, failure = 0;
   {
     BusyScope busy(*this);
     setPaging(false);
@@ -201,50 +198,48 @@ bool ContentModel::PrevPage() {
     const std::optional<uint32_t> bottom =
         filled_ >= 1 ? std::optional<uint32_t>(uint32_t{RowSummary(filled_).BlockNumber}) : std::nullopt;
     const PageTurn turn = PlanPrevPage(request, bottom, search_.LowerLimit);
-    n = turn.search ? searchPage(turn.request) : 0;
+    n = turn.search ? searchPage(turn.request, &failure) : 0;
     request = turn.keep;
     // The block right below the old page's bottom is selected.
-    if (n > 0) showTurnedPage(n, false, 1);
+    if (n > 0) failure = showTurnedPage(n, false, 1);
   }
   setPaging(true);
   trace.ok();
-  return n > 0;
+  return {n > 0, failure};
 }
 
 // --- Item navigation --------------------------------------------------------------
 
-void ContentModel::navigate(const NavDecision& decision) {
+ContentModel::Move ContentModel::navigate(const NavDecision& decision) {
   switch (decision.move) {
     case NavMove::Stay:
-      return;
+      return {};
     case NavMove::Select:
       selected_ = decision.row;
       notify();
-      loadSelectedBlock();
-      return;
+      return {true, loadSelectedBlock()};
     case NavMove::NextPage:
-      NextPage();
-      return;
+      return NextPage();
     case NavMove::PrevPage:
-      PrevPage();
-      return;
+      return PrevPage();
   }
+  return {};
 }
 
-void ContentModel::NextItem() {
-  if (!Busy()) navigate(DecideNextItem(selected_, filled_, paging_));
+ContentModel::Move ContentModel::NextItem() {
+  return Busy() ? Move{} : navigate(DecideNextItem(selected_, filled_, paging_));
 }
 
-void ContentModel::PrevItem() {
-  if (!Busy()) navigate(DecidePrevItem(selected_, filled_, paging_));
+ContentModel::Move ContentModel::PrevItem() {
+  return Busy() ? Move{} : navigate(DecidePrevItem(selected_, filled_, paging_));
 }
 
-void ContentModel::FirstBlock() {
-  if (!Busy()) navigate(DecideFirstBlock(selected_, filled_, paging_));
+ContentModel::Move ContentModel::FirstBlock() {
+  return Busy() ? Move{} : navigate(DecideFirstBlock(selected_, filled_, paging_));
 }
 
-void ContentModel::LastBlock() {
-  if (!Busy()) navigate(DecideLastBlock(selected_, filled_, paging_));
+ContentModel::Move ContentModel::LastBlock() {
+  return Busy() ? Move{} : navigate(DecideLastBlock(selected_, filled_, paging_));
 }
 
 // --- Import -------------------------------------------------------------------------
@@ -278,14 +273,19 @@ int ContentModel::ImportFile(const QString& fileName) {
   SearchRequest& request = search_.Request;
   request.StartBlock = static_cast<uint16_t>(data_->LastBlock);
   request.Flags &= static_cast<uint8_t>(~kSearchForward);
-  const int n = searchPage(request);
+  int failure = 0;
+  const int n = searchPage(request, &failure);
   if (n > 0) {
     ClearContentGrid();
     for (int i = 0; i < n; ++i) FillRow(i);
   }
   notify();
   setPaging(true);
-  return showNewestImportedBlock(busy, trace);
+  // A page that could not be searched leaves the list empty; the newest
+  // block is still shown when it can be read, and the search's failure is
+  // the one to tell.
+  const int shown = showNewestImportedBlock(busy, trace);
+  return failure != 0 ? failure : shown;
 }
 
 int ContentModel::ImportReader() {
@@ -328,8 +328,7 @@ int ContentModel::ImportReader() {
     showSource();
     setPaging(true);
     commandsChanged();
-    trace.fail(QString::number(rc));
-    if (source_->Reportable(rc)) ReportError(rc, QStringLiteral("SearchCOMBlocks(): %1").arg(rc));
+    trace.fail(QStringLiteral("SearchCOMBlocks(): %1").arg(rc));
     return rc;
   }
   // The reader's count, not the block count: slots beyond it hold no block.
@@ -342,8 +341,7 @@ int ContentModel::ImportReader() {
 int ContentModel::endFailedImport(const ContentSource& source, int rc, TraceLine& trace) {
   setPaging(true);
   commandsChanged();
-  trace.fail(QString::number(rc));
-  if (source.Reportable(rc)) ReportError(rc, source.SkimContext(rc));
+  trace.fail(source.SkimContext(rc));
   return rc;
 }
 
@@ -359,8 +357,7 @@ int ContentModel::showNewestImportedBlock(BusyScope& busy, TraceLine& trace) {
   }
   if (rc != 0) {
     busy.release();
-    trace.fail(QString::number(rc));
-    if (source_->Reportable(rc)) ReportError(rc, source_->ReadContext(QString::number(newest), rc));
+    trace.fail(source_->ReadContext(QString::number(newest), rc));
   }
   detail_.Refresh();
   showSource();
@@ -392,8 +389,7 @@ int ContentModel::Search(const std::function<bool(SearchState&)>& ask) {
   const int rc = source_->Skim(*data_);
   detail_.ReinstateShownBlock();
   if (rc != 0) {
-    trace.fail(QString::number(rc));
-    if (source_->Reportable(rc)) ReportError(rc, source_->SkimContext(rc));
+    trace.fail(source_->SkimContext(rc));
     return rc;
   }
   if (!search_.Initialised) {

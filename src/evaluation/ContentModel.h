@@ -73,32 +73,44 @@ class ContentModel {
   // While paging is enabled a row without a block cannot be selected.
   bool RowSelectable(int row) const;
 
-  // --- The operator's commands. Failures are reported (ReportError) and
-  // returned; the list keeps what it showed, the detail view its block.
+  // --- The operator's commands. Each returns its failure (a result code, 0
+  // for none) and shows nothing of it: the front end reports it (the window
+  // with ReportFailure, the command line with its context). An operation
+  // returns the first failure; the list keeps what it showed, the detail
+  // view its block. What is only told, not failed, is shown here through
+  // the dialog seam: "Date error" for a row whose date the calendar rejects
+  // and the message of an empty reader.
   // Makes the data file the source, lists the first page of the search in
   // force and shows the newest block.
   int ImportFile(const QString& fileName);
   // The operator cancelled the choice of a data file: traced, nothing else.
   void FileImportCancelled();
   // Makes the reader the source, lists its newest page and shows its newest
-  // block; with an empty reader only the message.
+  // block; with an empty reader only the message. kErrUserCancelled when the
+  // operator cancelled the choice of a port.
   int ImportReader();
   // The reader's page that ends at its newest block, with every criterion
   // cleared; *count gets the blocks it holds (0 on a failure).
   int RequestFirstReaderPage(int* count = nullptr);
-  // A page turn; true when it listed a new page.
-  bool NextPage();
-  bool PrevPage();
-  void NextItem();    // Up, wheel away from the user
-  void PrevItem();    // Down, wheel towards the user
-  void FirstBlock();  // Home: the oldest row
-  void LastBlock();   // End: the newest row
-  // Selects a row and shows its block; false (nothing changes) while an
+  // What a page turn, an item move or a selection did: whether it listed a
+  // new page or selected the row, and the failure of reading a page or a
+  // block.
+  struct Move {
+    bool moved = false;
+    int failure = 0;
+  };
+  Move NextPage();
+  Move PrevPage();
+  Move NextItem();    // Up, wheel away from the user
+  Move PrevItem();    // Down, wheel towards the user
+  Move FirstBlock();  // Home: the oldest row
+  Move LastBlock();   // End: the newest row
+  // Selects a row and shows its block; not moved (nothing changes) while an
   // operation runs or for a row that cannot be selected.
-  bool Select(int row);
+  Move Select(int row);
   // Reads a block of the source by its number and shows it, whether or not
-  // the page lists it; the list and its selection stay. A failure is
-  // reported and returned, and the view keeps its block.
+  // the page lists it; the list and its selection stay. On a failure the
+  // view keeps its block.
   int ShowBlock(uint32_t number);
   // Re-counts the source, lets `ask` set the criteria (false: the operator
   // gave up) and lists the first page found. The shown block stays.
@@ -118,14 +130,14 @@ class ContentModel {
   // is filled.
   int FillNextRow();
   static constexpr int kNoEmptyRow = -1;
-  int searchPage(const SearchRequest& request, int* failure = nullptr);  // rows found
+  int searchPage(const SearchRequest& request, int* failure);  // rows found
   void showSource();
-  void loadSelectedBlock();
+  int loadSelectedBlock();
   // Lists the n summaries of a turned page (newest first: reversed when the
   // search returned them ascending), selects row and shows its block.
-  void showTurnedPage(int n, bool ascending, int row);
+  int showTurnedPage(int n, bool ascending, int row);
   int readAndShow(uint32_t number, TraceLine& trace, const QString& row);
-  void navigate(const NavDecision& decision);
+  Move navigate(const NavDecision& decision);
   int endFailedImport(const ContentSource& source, int rc, TraceLine& trace);
   int showNewestImportedBlock(BusyScope& busy, TraceLine& trace);
 

@@ -69,6 +69,4 @@ QString ReaderSource::ReadContext(const QString& row, int code) const {
   return QStringLiteral("ReadCOMBlock(): BlockIndex: %1: %2").arg(row).arg(code);
 }
 
-bool ReaderSource::Reportable(int code) const { return code != 0 && code != kErrUserCancelled; }
-
 }  // namespace quelm

@@ -37,12 +37,9 @@ class ContentSource {
   // "Source:" and its hint.
   virtual QString Label() const = 0;
   virtual QString Hint() const = 0;
-  // Context lines for the error reporter.
+  // What failed, for the trace line of the operation that failed.
   virtual QString SkimContext(int code) const = 0;
   virtual QString ReadContext(const QString& row, int code) const = 0;
-  // Whether a failure of this source is to be shown (the operator's own
-  // cancel is not).
-  virtual bool Reportable(int code) const { return code != 0; }
 };
 
 // A data file (".dat") as source.
@@ -79,8 +76,6 @@ class ReaderSource final : public ContentSource {
   QString Hint() const override;
   QString SkimContext(int code) const override;
   QString ReadContext(const QString& row, int code) const override;
-  // The operator cancelled the choice of a port: nothing to tell him.
-  bool Reportable(int code) const override;
 };
 
 }  // namespace quelm

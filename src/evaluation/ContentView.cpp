@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <algorithm>
 
+#include "base/ErrorCodes.h"
 #include "base/FitText.h"
 #include "base/StringGrid.h"
 #include "evaluation/ContentList.h"
@@ -102,7 +103,9 @@ void ContentView::cellChanged(int row, int previousRow) {
   if (selecting_ || row == previousRow || row < 0) return;
   // The grid moved its selection itself (mouse or keyboard): the model
   // decides, and a refused row snaps back.
-  if (!model_.Select(row + w_.grid->fixedRows())) paintSelection();
+  const ContentModel::Move select = model_.Select(row + w_.grid->fixedRows());
+  if (!select.moved) paintSelection();
+  ReportFailure(select.failure);
 }
 
 }  // namespace quelm

@@ -57,12 +57,12 @@ int DetailModel::Refresh() {
   TraceLine trace(QStringLiteral("TPgcForm::DataRefresh(): "));
   if (!data_) {
     trace.fail(QStringLiteral("ERR_NULLPTR"));
-    return ReportError(kErrNullptr, trace.text());
+    return kErrNullptr;
   }
   TNurvoDataBlock& block = *data_;
   if (!(block.State & Loaded)) {
     trace.fail(QStringLiteral("ERR_DATAINVALID"));
-    return ReportError(kErrDataInvalid, trace.text());
+    return kErrDataInvalid;
   }
 
   // An edit refresh evaluates the shown block, which the data object's record
@@ -98,7 +98,7 @@ int DetailModel::Refresh() {
 }
 
 int DetailModel::ShowRecord(const BlockRecord& record) {
-  if (!data_) return Refresh();  // reports the missing data object
+  if (!data_) return Refresh();  // traces the missing data object
   TNurvoDataBlock& block = *data_;
   std::memcpy(&block.Record, &record, sizeof block.Record);
   block.BlockIndex = 0;
@@ -132,7 +132,7 @@ int DetailModel::ChartCommand(ChartAction action, bool chartPage) {
   if (!data_) {
     TraceLine trace(chartItemTrace(action));
     trace.fail(QStringLiteral("ERR_NULLPTR"));
-    return ReportError(kErrNullptr, trace.text());
+    return kErrNullptr;
   }
   if (!chartPage || !BlockShown()) return 0;
   if (action == ChartAction::Deconvolution) {

@@ -29,7 +29,8 @@ namespace quelm {
 class DetailModel {
  public:
   // data: the data object of the owner, which may not have one (every
-  // command then reports -102). The evaluation members live in it.
+  // command then returns -102). The evaluation members live in it.
+  // Failures are returned, never shown: the front end reports them.
   explicit DetailModel(std::unique_ptr<TNurvoDataBlock>& data);
 
   // After every successful refresh; fresh: the header, value table and chart
@@ -40,7 +41,7 @@ class DetailModel {
 
   // Shows the data object's block: everything after a block read, only the
   // evaluation while EvalEdited is set. 0, or -150 without a block and -102
-  // without a data object, both reported; nothing changes then.
+  // without a data object; nothing changes then.
   int Refresh();
 
   // Shows a record from elsewhere (the dose archive) as if it had been read

@@ -10,6 +10,7 @@
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QScatterSeries>
 
+#include "base/ErrorCodes.h"
 #include "base/StringGrid.h"
 #include "evaluation/ChartInteraction.h"
 #include "evaluation/DetailModel.h"
@@ -64,9 +65,9 @@ DetailView::DetailView(DetailModel& model, const Widgets& widgets)
   h.afterDrawArea = [this](QPainter& p) { AreaSeriesAfterDrawValues(p); };
   chart_ = new GlowChart(w_.chart, h);
 
-  new EditHook(w_.evalStart, [this] { model_.EditEvalStart(w_.evalStart->text()); });
-  new EditHook(w_.evalLength, [this] { model_.EditEvalLength(w_.evalLength->text()); });
-  new EditHook(w_.normFact, [this] { model_.EditNormFact(w_.normFact->text()); });
+  new EditHook(w_.evalStart, [this] { ReportFailure(model_.EditEvalStart(w_.evalStart->text())); });
+  new EditHook(w_.evalLength, [this] { ReportFailure(model_.EditEvalLength(w_.evalLength->text())); });
+  new EditHook(w_.normFact, [this] { ReportFailure(model_.EditNormFact(w_.normFact->text())); });
 
   model_.refreshed = [this](bool fresh) { paint(fresh); };
 
@@ -136,7 +137,7 @@ void DetailView::PChartMouseMove(Qt::MouseButtons buttons, int X, int Y) {
   const ChartGeometry g = chart_->geometry();
   const MarkerPixels markers = MarkerPixelsOf(model_.Members(), g);
   chart_->setPointer(PointerAfterMove(chart_->pointer(), QPointF(X, Y), markers, g.plot));
-  if (buttons & Qt::LeftButton) model_.DragTo(c);
+  if (buttons & Qt::LeftButton) ReportFailure(model_.DragTo(c));
 }
 
 void DetailView::PChartMouseUp(Qt::MouseButton button, int X) {
@@ -145,7 +146,7 @@ void DetailView::PChartMouseUp(Qt::MouseButton button, int X) {
     if (!model_.Dragging(bit)) continue;
     chart_->setPointer(PointerShape::Normal);
     chart_->setZoomEnabled(true);
-    model_.EndDrag(bit, chart_->channelAtPixel(X));
+    ReportFailure(model_.EndDrag(bit, chart_->channelAtPixel(X)));
   }
 }
 
@@ -154,7 +155,7 @@ void DetailView::PChartClick() {
   const double first = chart_->pointPixel(0).x();
   const double last = chart_->pointPixel(kAreaPointCount - 1).x();
   if (ChartDownX < first || ChartDownX > last) return;
-  model_.MoveCursorTo(chart_->channelAtPixel(ChartDownX));
+  ReportFailure(model_.MoveCursorTo(chart_->channelAtPixel(ChartDownX)));
 }
 
 void DetailView::AreaSeriesAfterDrawValues(QPainter& painter) {

@@ -3,8 +3,10 @@
 // settings, writes with a stall limit and delivers received bytes on the
 // user-interface thread: as soon as the device has them (a read notifier on
 // its descriptor) and on every tick of the poll timer, which also watches the
-// line status. Every failure is shown to the user at once (a plain box, and
-// for failed system calls the system's text) and returned as one of the codes below.
+// line status. Every failure is shown to the user at once as the port's
+// diagnostic (a plain box naming the step, and for failed system calls the
+// system's text: only the port knows them) and returned as one of the codes
+// below, which the caller reports as the failure.
 
 #include <QElapsedTimer>
 #include <QObject>

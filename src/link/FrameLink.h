@@ -5,6 +5,13 @@
 // exchange with reset frame, sequence numbers and one retry. What needs a
 // window (the port options window, the frame monitor) goes through hooks the
 // owner sets. QtCore only.
+//
+// An exchange returns its failure for the caller to report and does not show
+// it. What the link shows itself is what the caller cannot: the port's own
+// diagnostics where the device fails (see TCOMPort), the diagnostic steps
+// the operator switched on (each failed attempt, "ok"), and a port that
+// would not close after a failed exchange (kErrComDisconnect), which is not
+// the failure the exchange returns.
 
 #include <QElapsedTimer>
 #include <QObject>

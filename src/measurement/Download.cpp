@@ -102,10 +102,9 @@ QString ChangeFileExt(const QString& name, const QString& ext) {
 DownloadJob::DownloadJob() {
   TraceLine trace(QStringLiteral("TDownLoadForm::TDownLoadForm(): "));
   block_.reset(new (std::nothrow) TNurvoDataBlock(nullptr));
-  if (!block_) {
-    trace.fail(QStringLiteral("ERR_NEW"));
-    ReportError(kErrNew, trace.text());
-  }
+  // Without its data object every operation returns kErrNew, for the front
+  // end to report when the operator first asks for one.
+  if (!block_) trace.fail(QStringLiteral("ERR_NEW"));
   SetStorageName(QString());
   disableAll();
   showRange(1, 1);
@@ -169,7 +168,7 @@ void DownloadJob::ChooseFile() {
 
 DownloadResult DownloadJob::SelectType(int type) {
   if (state_.running || type < kDownloadNotSelected || type > kDownloadByDate) return {};
-  if (!block_) return failure(kErrNullptr);
+  if (!block_) return failure(kErrNew);
   TraceLine trace(QStringLiteral("TDownLoadForm::DownLoadTypeComboBoxChange(): "));
   LineHold line;
   TNurvoDataBlock& b = *block_;
@@ -250,7 +249,7 @@ DownloadResult DownloadJob::SelectType(int type) {
 
 DownloadResult DownloadJob::SkimSource(const QString& name) {
   if (state_.running) return {};
-  if (!block_) return failure(kErrNullptr);
+  if (!block_) return failure(kErrNew);
   DownloadControls& c = state_.controls;
   state_.sourceName = name;
   const auto unusable = [&] {
@@ -456,8 +455,8 @@ DownloadResult DownloadJob::Start() {
   abort_.clear();
   TraceLine trace(QStringLiteral("TDownLoadForm::StartButtonClick(): "));
   if (!block_) {
-    trace.fail(QStringLiteral("ERR_NULLPTR"));
-    return failure(kErrNullptr);
+    trace.fail(QStringLiteral("ERR_NEW"));
+    return failure(kErrNew);
   }
   TNurvoDataBlock& b = *block_;
   const bool fromFile = state_.source == DownloadSource::File;

@@ -10,7 +10,9 @@
 // quelm-cli drive the same object: they set what the operator chose, call
 // the operations, and paint (or print) the state and results. Decisions are
 // inputs: the existing-file question is asked through a callback, an abort
-// is requested with RequestAbort() while the block loop runs.
+// is requested with RequestAbort() while the block loop runs. The job shows
+// nothing of its own: each operation returns a DownloadResult, which the
+// window shows with ShowDownloadResult and the command line prints.
 
 #include <QDate>
 #include <QString>
@@ -150,7 +152,6 @@ class DownloadJob {
   DownloadJob& operator=(const DownloadJob&) = delete;
 
   const DownloadState& State() const { return state_; }
-  TNurvoDataBlock& Block() { return *block_; }
 
   // Called whenever the state changed during an operation (progress of the
   // block loop included); the window repaints, the command line prints.

@@ -85,8 +85,9 @@ class TDeviceParamBlock {
   // Loads the record from the file's section; a missing file or key gives
   // the defaults. Always 0.
   int ReadFileBlock(const QString& name);
-  // Writes the section, keeping the rest of the file. 0, or -110 after
-  // "Unable to write to <name>" was shown; the file then keeps its content.
+  // Writes the section, keeping the rest of the file. 0, or the code of
+  // writeProfileSection for the caller to report; the file then keeps its
+  // content.
   int WriteFileBlock(const QString& name);
   // ".J#": the reader's table. 0 or the link's code; only a reply of exactly
   // the table's 42 bytes is taken, anything else leaves the record as it was.

@@ -397,11 +397,7 @@ ParamOutcome DosimeterTableJob::Save() {
   }
   if (f) return notConverted(f);
   ParamOutcome o;
-  // A file that could not be written has said so where it failed.
-  if (rc == kErrFileWrite)
-    o.kind = ParamOutcome::kFailed;
-  else if (rc != 0)
-    o.fail(rc, "WriteFileBlock");
+  if (rc != 0) o.fail(rc, "WriteFileBlock", *name);
   return o;
 }
 

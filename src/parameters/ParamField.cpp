@@ -328,14 +328,11 @@ int writeProfileSection(const QString& name, const QString& section, std::span<c
   if (fileKind(name) == FileKind::Other) return noteFileFailure(kErrFileOpen, name, notRegularReason());
   IniFile file(name, IniFile::Encoding::Latin1);
   // What a file holds that cannot be read could not be kept.
-  if (file.status() == IniFile::LoadStatus::Unreadable) {
-    showMessage(MessageKind::Error, QStringLiteral("Error"),
-                QStringLiteral("Unable to write to %1").arg(name));
-    return kErrFileWrite;
-  }
+  if (file.status() == IniFile::LoadStatus::Unreadable)
+    return noteFileFailure(kErrFileWrite, name, QStringLiteral("what it holds cannot be read"));
   for (const ParamField& f : fields)
     if (!skip || std::strcmp(f.key, skip) != 0) writeProfileField(file, section, f, record);
-  return file.UpdateFileOrReport() ? 0 : kErrFileWrite;
+  return file.UpdateFile() ? 0 : kErrFileWrite;
 }
 
 FileFault checkProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,

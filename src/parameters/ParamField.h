@@ -98,8 +98,9 @@ void writeProfileField(IniFile& file, const QString& section, const ParamField& 
 // A whole section. A name that is no plain file (a pipe, a folder, a
 // device) is neither read nor written: -107, the record untouched. Another
 // file that cannot be read is taken as empty; writing keeps the rest of the
-// file and returns 0, or -110 after "Unable to write to <name>" was shown
-// (the file then keeps its content). `skip` names a key the section does
+// file and returns 0, or -110 with the reason noted (noteFileFailure) when
+// the file could not be written (it then keeps its content). Nothing is
+// shown: the caller reports the code. `skip` names a key the section does
 // not hold.
 int readProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
                        std::span<uint8_t> record);

@@ -4,6 +4,7 @@
 
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
+#include "base/IniFile.h"
 #include "base/IntConversion.h"
 #include "base/SharedFileDialogs.h"
 
@@ -72,7 +73,10 @@ void ShowParamOutcome(const ParamOutcome& outcome, const QString& title, TraceLi
     }
     if (r.code != 0) {
       trace << QLatin1String(r.step) + QStringLiteral("(): ") + QString::number(r.code);
-      ReportError(r.code, trace.text());
+      if (r.code == kErrFileWrite && !r.arg.isEmpty())
+        reportUnableToWrite(r.arg);
+      else
+        ReportError(r.code, trace.text());
     }
   }
   if (outcome.kind == ParamOutcome::kNotConverted) showConversionError(outcome.conversion.message);

@@ -2,10 +2,10 @@
 // What the parameter jobs share: how an operation ends, the one table of
 // the texts their workflows show, and how a window shows an outcome.
 //
-// A job operation never shows anything itself (the record operations below
-// it may: a parameter file that cannot be written says so where it fails).
-// It returns a ParamOutcome; the window shows it with ShowParamOutcome, the
-// command line prints the same texts from the same table.
+// A job operation never shows a failure itself, nor do the record operations
+// below it: it returns a ParamOutcome; the window shows it with
+// ShowParamOutcome, the command line prints the same texts from the same
+// table. (Its questions are asked through the dialog seam or a callback.)
 
 #include <QString>
 #include <functional>
@@ -55,7 +55,8 @@ bool askParamQuestion(ParamText question, const QString& title);
 // the record operation that returned it (for the trace).
 struct ParamReport {
   ParamText text = ParamText::None;
-  QString arg;
+  QString arg;  // the text's %1, or the file a code's operation wrote
+
   int code = 0;
   const char* step = nullptr;  // "ReadCOMBlock", ...
 };
@@ -72,9 +73,9 @@ struct ParamOutcome {
   CollectFailure conversion;         // kNotConverted
 
   void note(ParamText text, const QString& arg = QString()) { reports.push_back({text, arg}); }
-  void fail(int code, const char* step) {
+  void fail(int code, const char* step, const QString& file = QString()) {
     kind = kFailed;
-    reports.push_back({ParamText::None, QString(), code, step});
+    reports.push_back({ParamText::None, file, code, step});
   }
   void failWith(ParamText text, const QString& arg = QString()) {
     kind = kFailed;
@@ -86,7 +87,8 @@ struct ParamOutcome {
 
 // The window's way: each text the table boxes in a box titled `title`, a
 // conversion failure as the conversion message, each code traced as
-// "<step>(): <code>" and passed to ReportError.
+// "<step>(): <code>" and passed to ReportError, but a file that could not be
+// written as "Unable to write to <file>" (reportUnableToWrite).
 void ShowParamOutcome(const ParamOutcome& outcome, const QString& title, TraceLine& trace);
 
 // What a job asks the file dialog for. The default runs the shared dialogs

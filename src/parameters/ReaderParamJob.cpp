@@ -96,11 +96,7 @@ ParamOutcome ReaderParamJob::Save() {
     return o;
   }
   BusyScope busy(onBusy);
-  // A file that could not be written has said so where it failed.
-  if (const int rc = Block.WriteFileBlock(*name); rc == kErrFileWrite)
-    o.kind = ParamOutcome::kFailed;
-  else if (rc != 0)
-    o.fail(rc, "WriteFileBlock");
+  if (const int rc = Block.WriteFileBlock(*name); rc != 0) o.fail(rc, "WriteFileBlock", *name);
   return o;
 }
 

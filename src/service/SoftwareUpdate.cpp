@@ -77,6 +77,7 @@ int SoftwareUpdate::Download(const QString& fileName) {
   // block goes out ends the next wait (it is not forgotten there).
   abort_.clear();
   blocks_ = 0;
+  closeFailure_ = 0;
   link_.LoaderMode = 1;
   int rc = 0;
   {
@@ -123,7 +124,7 @@ int SoftwareUpdate::Transfer(const QString& fileName) {
     port.Disconnect();
     return rc;
   }
-  if (port.Disconnect() != 0) ReportError(kErrComDisconnect, QString());
+  if (port.Disconnect() != 0) closeFailure_ = kErrComDisconnect;
   return 0;
 }
 

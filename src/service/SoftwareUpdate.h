@@ -47,8 +47,13 @@ class SoftwareUpdate {
   // loader's announcement awaited (as long as it takes), start, blocks,
   // finish, port closed, loader mode off. Returns 0 once the loader has
   // confirmed the finish, else the code of the first failure; nothing is
-  // sent to the loader after a failure.
+  // sent to the loader after a failure. Nothing is shown: the front end
+  // reports the code.
   int Download(const QString& fileName);
+  // After a Download that returned 0: kErrComDisconnect when the port could
+  // not be closed afterwards, else 0. The reader has its program then; the
+  // front end tells the operator about the line.
+  int CloseFailure() const { return closeFailure_; }
   // Ends the wait in progress, or the next one, with -213.
   void Abort() { abort_.request(); }
   bool Running() const { return running_; }
@@ -79,6 +84,7 @@ class SoftwareUpdate {
   TFrameLink& link_;
   AbortToken abort_;
   bool running_ = false;
+  int closeFailure_ = 0;
   int blocks_ = 0;
   int position_ = 0;
   static constexpr int kProgressMax = kLoaderMaxBlocks;

@@ -69,6 +69,7 @@ void TSwUpdate::ProgramDownloadButtonClick() {
   const int rc = Update_.Download(dialog.FileName);
   ProgramDownloadButton->setEnabled(true);
   if (rc == 0) {
+    ReportFailure(Update_.CloseFailure());
     DownloadLabel->setText(QStringLiteral("Download ready"));
   } else {
     DownloadLabel->setText(QString());

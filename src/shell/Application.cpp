@@ -172,7 +172,7 @@ void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& 
     if (m->Content().Busy() || bytes.size() != static_cast<qsizetype>(sizeof(BlockRecord))) return;
     BlockRecord record;
     std::memcpy(&record, bytes.constData(), sizeof record);
-    if (m->Detail().ShowRecord(record) != 0) return;
+    if (ReportFailure(m->Detail().ShowRecord(record)) != 0) return;
     m->PageControl->setCurrentWidget(m->ChartTabSheet);
     showNonModal(*m);
   };

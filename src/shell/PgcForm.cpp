@@ -36,6 +36,7 @@
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
 #include "base/FitText.h"
+#include "base/IniFile.h"
 #include "base/Prompter.h"
 #include "base/ServiceLevel.h"
 #include "base/SharedFileDialogs.h"
@@ -649,6 +650,7 @@ void TPgcForm::FormDestroy() {
   config.MaxPostHeating = MaxPostHeating;
   if (!quelm::WriteConfig(quelm::configFilePath(), config)) {
     trace.fail(QStringLiteral("ERR_INIFILE"));
+    quelm::reportUnableToWrite(quelm::configFilePath());
     return;
   }
   trace.ok();
@@ -878,7 +880,7 @@ void TPgcForm::FileOpenItemClick() {
     content_->FileImportCancelled();
     return;
   }
-  content_->ImportFile(dialog.FileName);
+  ReportFailure(content_->ImportFile(dialog.FileName));
 }
 
 void TPgcForm::RSSpeedButtonClick() {
@@ -895,7 +897,7 @@ void TPgcForm::RSSpeedButtonClick() {
       form->SetReaderAvailable(form->readerAvailable_);
     }
   } done{this};
-  content_->ImportReader();
+  ReportFailure(content_->ImportReader());
 }
 
 void TPgcForm::SetReaderAvailable(bool available) {
@@ -906,7 +908,7 @@ void TPgcForm::SetReaderAvailable(bool available) {
 
 void TPgcForm::FilterButtonClick() {
   // The search window edits a copy of the search in force; only its Ok takes it over.
-  content_->Search([this](quelm::SearchState& search) {
+  ReportFailure(content_->Search([this](quelm::SearchState& search) {
     TSearchForm& form = SearchForm();
     form.Request = search.Request;
     form.UpperLimit = search.UpperLimit;
@@ -917,22 +919,22 @@ void TPgcForm::FilterButtonClick() {
     search.UpperLimit = form.UpperLimit;
     search.LowerLimit = form.LowerLimit;
     return true;
-  });
+  }));
 }
 
-void TPgcForm::NextPageButtonClick() { content_->NextPage(); }
+void TPgcForm::NextPageButtonClick() { ReportFailure(content_->NextPage().failure); }
 
-void TPgcForm::PrevPageButtonClick() { content_->PrevPage(); }
+void TPgcForm::PrevPageButtonClick() { ReportFailure(content_->PrevPage().failure); }
 
-void TPgcForm::NavigationNextClick() { content_->NextItem(); }
+void TPgcForm::NavigationNextClick() { ReportFailure(content_->NextItem().failure); }
 
-void TPgcForm::NavigationPrevClick() { content_->PrevItem(); }
+void TPgcForm::NavigationPrevClick() { ReportFailure(content_->PrevItem().failure); }
 
 void TPgcForm::NavigationEvent(QAction* item) {
   if (item == NavigationFirstItem)
-    content_->FirstBlock();
+    ReportFailure(content_->FirstBlock().failure);
   else if (item == NavigationLastItem)
-    content_->LastBlock();
+    ReportFailure(content_->LastBlock().failure);
 }
 
 void TPgcForm::FormMouseDown(Qt::MouseButton button, int /*X*/, int /*Y*/) {
@@ -960,10 +962,10 @@ void TPgcForm::SetUpDetailView() {
   }
 }
 
-int TPgcForm::DataRefresh() { return detail_->Refresh(); }
+int TPgcForm::DataRefresh() { return ReportFailure(detail_->Refresh()); }
 
 int TPgcForm::ChartItemClick(quelm::ChartAction action) {
-  const int rc = detail_->ChartCommand(action, PageControl->currentWidget() == ChartTabSheet);
+  const int rc = ReportFailure(detail_->ChartCommand(action, PageControl->currentWidget() == ChartTabSheet));
   // The item checks itself when triggered, also where the command was refused.
   ChartDeconvolutionItem->setChecked(detail_->Deconvolution().On());
   return rc;

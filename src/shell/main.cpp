@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
   // An installed program starts in whatever folder the desktop chose; data
   // files belong in the storage path, so that is where relative names and
   // the file dialogs start.
-  quelm::prepareProgramFiles(quelm::thisProgram(), quelm::thisUsersFolders());
+  for (const QString& problem : quelm::prepareProgramFiles(quelm::thisProgram(), quelm::thisUsersFolders()))
+    quelm::showMessage(quelm::MessageKind::Error, QStringLiteral("Error"), problem);
   QDir::setCurrent(quelm::storagePath());
   const int result = quelm::RunProgram(app, quelm::createProgramWindows);
   quelm::setPrompter(nullptr);

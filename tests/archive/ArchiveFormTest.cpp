@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -264,6 +266,16 @@ TEST(ArchiveOptions, TheDatabaseIsShownAndOnlyAnAddressIsTakenOver) {
   group.DatabaseEdit->setText(QStringLiteral("typed, then cancelled"));
   group.Load();
   EXPECT_EQ(group.DatabaseEdit->text(), QStringLiteral("postgresql://ops@db.example:5433/dose"));
+
+  // A configuration file that cannot be read is never overwritten, and the
+  // operator is told so rather than left with an Ok that did nothing.
+  ASSERT_TRUE(QFile::remove(configFilePath()));
+  ASSERT_TRUE(QDir().mkdir(configFilePath()));
+  prompter.clear();
+  group.DatabaseEdit->setText(other);
+  EXPECT_FALSE(group.Accept());
+  EXPECT_EQ(prompter.texts(), QStringList{"Unable to write to " + configFilePath()});
+  EXPECT_EQ(changes.size(), 2u);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "ScriptedPrompter.h"
 #include "WriteLimit.h"
 #include "base/Config.h"
+#include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 
 using quelm::AppConfig;
@@ -146,7 +147,9 @@ TEST_F(ConfigTest, ValuesSurviveARoundTrip) {
   EXPECT_EQ(r.MaxPostHeating, 123);
 }
 
-TEST_F(ConfigTest, AFileThatCannotBeReadIsReportedAndNeverOverwritten) {
+// A file that cannot be written is returned as false and shown by the
+// caller (the main window at its close): WriteConfig shows nothing itself.
+TEST_F(ConfigTest, AFileThatCannotBeReadIsNeverOverwritten) {
   // A directory in place of the file: nobody, root included, can read it.
   ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("quelm.INI")));
   AppConfig c;
@@ -155,9 +158,7 @@ TEST_F(ConfigTest, AFileThatCannotBeReadIsReportedAndNeverOverwritten) {
   EXPECT_EQ(c.Left, 99);
   ScriptedPrompter p;
   EXPECT_FALSE(quelm::WriteConfig(path(), c));
-  ASSERT_EQ(p.messages.size(), 1u);
-  EXPECT_EQ(p.messages[0].kind, quelm::MessageKind::Error);
-  EXPECT_EQ(p.messages[0].text, QStringLiteral("Unable to write to ") + path());
+  EXPECT_TRUE(p.messages.empty());
   EXPECT_TRUE(QFileInfo(path()).isDir());
 }
 
@@ -168,11 +169,11 @@ TEST_F(ConfigTest, APipeInPlaceOfTheFileKeepsTheDefaultsAndIsNeverWritten) {
   expectDefaults(c);
   ScriptedPrompter p;
   EXPECT_FALSE(quelm::WriteConfig(path(), c));
-  EXPECT_EQ(p.texts(), QStringList{QStringLiteral("Unable to write to ") + path()});
+  EXPECT_TRUE(p.messages.empty());
   EXPECT_FALSE(QFileInfo(path()).isFile());
 }
 
-TEST_F(ConfigTest, AFailedWriteIsReportedAndLosesNothing) {
+TEST_F(ConfigTest, AFailedWriteLosesNothingAndNotesWhy) {
   const QByteArray old = "[Serial port settings]\r\nCOM2=/dev/ttyACM0\r\nPortNumber=2\r\n[Extra]\r\nA=1\r\n";
   write(old);
   AppConfig c;
@@ -182,19 +183,22 @@ TEST_F(ConfigTest, AFailedWriteIsReportedAndLosesNothing) {
     quelm::test::WriteLimit limit(16);
     EXPECT_FALSE(quelm::WriteConfig(path(), c));
   }
-  ASSERT_EQ(p.messages.size(), 1u);
-  EXPECT_EQ(p.messages[0].text, QStringLiteral("Unable to write to ") + path());
+  EXPECT_TRUE(p.messages.empty());
+  const quelm::FileFailure why = quelm::takeFileFailure();
+  EXPECT_EQ(why.name, path());
+  EXPECT_FALSE(why.reason.isEmpty());
   EXPECT_EQ(read(), old);
   EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{QStringLiteral("quelm.INI")});
 }
 
-TEST_F(ConfigTest, AMissingDirectoryIsReported) {
+TEST_F(ConfigTest, AMissingDirectoryFails) {
   const QString nowhere = dir_.filePath(QStringLiteral("gone/quelm.INI"));
   AppConfig c;
   EXPECT_EQ(quelm::ReadConfig(nowhere, c), 0);
   ScriptedPrompter p;
   EXPECT_FALSE(quelm::WriteConfig(nowhere, c));
-  EXPECT_EQ(p.texts(), QStringList{QStringLiteral("Unable to write to ") + nowhere});
+  EXPECT_TRUE(p.messages.empty());
+  EXPECT_EQ(quelm::takeFileFailure().name, nowhere);
 }
 
 TEST(ConfigPlace, BesideAWritableProgramFolderElseInTheUsersFolders) {
@@ -244,7 +248,7 @@ TEST_F(ConfigTest, AFirstStartCreatesTheUsersConfigurationWithTheDefaultsAndKeep
                                       true};
   const QString config = quelm::configFileFor(installed, user);
   ScriptedPrompter p;
-  ASSERT_TRUE(quelm::prepareProgramFiles(installed, user));
+  ASSERT_EQ(quelm::prepareProgramFiles(installed, user), QStringList());
   QFile created(config);
   ASSERT_TRUE(created.open(QIODevice::ReadOnly));
   EXPECT_EQ(created.readAll(), kDefaultFile);
@@ -255,23 +259,23 @@ TEST_F(ConfigTest, AFirstStartCreatesTheUsersConfigurationWithTheDefaultsAndKeep
   ASSERT_TRUE(created.open(QIODevice::WriteOnly | QIODevice::Truncate));
   created.write("[Safety restrictions]\r\nProfessional=1403726958\r\n");
   created.close();
-  EXPECT_TRUE(quelm::prepareProgramFiles(installed, user));
+  EXPECT_EQ(quelm::prepareProgramFiles(installed, user), QStringList());
   AppConfig c;
   ASSERT_EQ(quelm::ReadConfig(config, c), 0);
   EXPECT_TRUE(c.Professional);
 
   // Beside the program the first close writes the file, as it always has.
   const quelm::ProgramPlace beside{dir_.path(), QStringLiteral("quelm"), true, false};
-  EXPECT_TRUE(quelm::prepareProgramFiles(beside, user));
+  EXPECT_EQ(quelm::prepareProgramFiles(beside, user), QStringList());
   EXPECT_FALSE(QFileInfo::exists(path()));
-  EXPECT_TRUE(p.messages.empty());
 
-  // A configuration folder that cannot be made is said, not passed over.
+  // A configuration folder that cannot be made is said, not passed over;
+  // the program shows what is returned.
   write("not a folder");
   const quelm::UserFolders blocked{path(), user.documents};
-  EXPECT_FALSE(quelm::prepareProgramFiles(installed, blocked));
-  EXPECT_EQ(p.texts(),
+  EXPECT_EQ(quelm::prepareProgramFiles(installed, blocked),
             QStringList{QStringLiteral("Unable to create the folder ") + path() + QStringLiteral("/quelm")});
+  EXPECT_TRUE(p.messages.empty());
 }
 
 }  // namespace

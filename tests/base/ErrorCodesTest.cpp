@@ -94,6 +94,36 @@ TEST(ReportError, NeverShowsTheContext) {
   EXPECT_FALSE(p.messages[0].title.contains(QStringLiteral("secret")));
 }
 
+// A window's report of a returned failure: the operator's own cancel and
+// success show nothing; a note left for the code goes with its one report.
+TEST(ReportFailure, ShowsWhatFailedOnceWithItsNoteAndNeverACancel) {
+  const struct {
+    int code;
+    int noteFor;  // explainNextReport before the report, for this code (0: none)
+    QStringList texts;
+    QString note;
+  } cases[] = {
+      {0, 0, {}, {}},
+      {kErrUserCancelled, 0, {}, {}},
+      {kErrFileOpen, 0, {"File open error"}, {}},
+      {kErrComConnect, kErrComConnect, {"COM connect. error (not avail./already/can't connect)"}, "why"},
+      {kErrComConnect, kErrNothingReceived, {"COM connect. error (not avail./already/can't connect)"}, {}},
+  };
+  for (const auto& c : cases) {
+    ScriptedPrompter p;
+    if (c.noteFor != 0) explainNextReport(c.noteFor, QStringLiteral("why"));
+    EXPECT_EQ(ReportFailure(c.code), c.code);
+    EXPECT_EQ(p.texts(), c.texts) << c.code;
+    if (!c.texts.isEmpty()) EXPECT_EQ(p.messages[0].note, c.note) << c.code;
+  }
+  // A note is taken once, and only by its own code (the command line's way).
+  explainNextReport(kErrComConnect, QStringLiteral("why"));
+  EXPECT_EQ(takeReportNote(kErrNothingReceived), QString());
+  EXPECT_EQ(takeReportNote(kErrComConnect), QStringLiteral("why"));
+  EXPECT_EQ(takeReportNote(kErrComConnect), QString());
+  explainNextReport(0, QString());
+}
+
 TEST(SysErrorBox, ShowsTheSystemTextTitledGetLastErrorAndReturnsTheNumber) {
   ScriptedPrompter p;
   EXPECT_EQ(SysErrorBox(ENOENT), ENOENT);

@@ -13,6 +13,7 @@
 
 #include "ScriptedPrompter.h"
 #include "WriteLimit.h"
+#include "base/DataFiles.h"
 #include "base/IniFile.h"
 #include "base/UserLocale.h"
 
@@ -151,7 +152,8 @@ TEST_F(IniFileTest, NonUtf8BytesSurviveARewrite) {
   EXPECT_EQ(read(), QByteArray("[S]\r\nName=M\xfcller\r\nN=2\r\n"));
 }
 
-TEST_F(IniFileTest, AFailedWriteReportsAndLosesNothing) {
+// A failed write shows nothing (its caller reports it) and notes why.
+TEST_F(IniFileTest, AFailedWriteLosesNothingAndNotesWhy) {
   const QByteArray before("[Screen]\r\nLeft=5\r\n");
   write(before);
   IniFile ini(path());
@@ -164,23 +166,26 @@ TEST_F(IniFileTest, AFailedWriteReportsAndLosesNothing) {
   const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   quelm::test::ScriptedPrompter p;
-  const bool ok = ini.UpdateFileOrReport();
+  const bool ok = ini.UpdateFile();
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_FALSE(ok);
-  EXPECT_EQ(p.texts(), QStringList{QStringLiteral("Unable to write to %1").arg(path())});
+  EXPECT_TRUE(p.messages.empty());
+  EXPECT_EQ(quelm::takeFileFailure().name, path());
   EXPECT_EQ(read(), before);
   EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{QStringLiteral("quelm.INI")});
 }
 
-TEST_F(IniFileTest, AnUnwritablePathReportsEvenForRoot) {
-  IniFile ini(dir_.filePath(QStringLiteral("no/such/dir/quelm.INI")));
+TEST_F(IniFileTest, AnUnwritablePathFailsEvenForRoot) {
+  const QString nowhere = dir_.filePath(QStringLiteral("no/such/dir/quelm.INI"));
+  IniFile ini(nowhere);
   ini.WriteInteger(QStringLiteral("Screen"), QStringLiteral("Left"), 6);
   quelm::test::ScriptedPrompter p;
-  EXPECT_FALSE(ini.UpdateFileOrReport());
-  ASSERT_EQ(p.messages.size(), 1u);
-  EXPECT_EQ(p.messages[0].kind, quelm::MessageKind::Error);
-  EXPECT_TRUE(p.messages[0].text.startsWith(QStringLiteral("Unable to write to ")));
+  EXPECT_FALSE(ini.UpdateFile());
+  EXPECT_TRUE(p.messages.empty());
+  const quelm::FileFailure why = quelm::takeFileFailure();
+  EXPECT_EQ(why.name, nowhere);
+  EXPECT_FALSE(why.reason.isEmpty());
 }
 
 TEST_F(IniFileTest, AnUnreadableFileIsToldApartFromAMissingOne) {
@@ -194,7 +199,8 @@ TEST_F(IniFileTest, AnUnreadableFileIsToldApartFromAMissingOne) {
 TEST_F(IniFileTest, AnythingButASmallPlainFileIsNotReadAndNeverHoldsTheProgram) {
   ASSERT_EQ(::mkfifo(QFile::encodeName(dir_.filePath(QStringLiteral("fifo.INI"))).constData(), 0600), 0);
   ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), dir_.filePath(QStringLiteral("zero.INI"))));
-  ASSERT_TRUE(QFile::link(dir_.filePath(QStringLiteral("none")), dir_.filePath(QStringLiteral("dangling.INI"))));
+  ASSERT_TRUE(
+      QFile::link(dir_.filePath(QStringLiteral("none")), dir_.filePath(QStringLiteral("dangling.INI"))));
   QFile big(dir_.filePath(QStringLiteral("big.INI")));
   ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(IniFile::kMaxFileSize + 1));
   big.close();
@@ -202,9 +208,9 @@ TEST_F(IniFileTest, AnythingButASmallPlainFileIsNotReadAndNeverHoldsTheProgram) 
     const char* name;
     IniFile::LoadStatus status;
   } cases[] = {
-      {"fifo.INI", IniFile::LoadStatus::Unreadable},     // would block the open for ever
-      {"zero.INI", IniFile::LoadStatus::Unreadable},     // would be read until memory runs out
-      {"big.INI", IniFile::LoadStatus::Unreadable},      // no profile is that large
+      {"fifo.INI", IniFile::LoadStatus::Unreadable},   // would block the open for ever
+      {"zero.INI", IniFile::LoadStatus::Unreadable},   // would be read until memory runs out
+      {"big.INI", IniFile::LoadStatus::Unreadable},    // no profile is that large
       {"dangling.INI", IniFile::LoadStatus::Missing},  // nothing there: defaults, and a new file
   };
   for (const auto& c : cases) {

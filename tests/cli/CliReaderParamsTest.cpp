@@ -35,6 +35,16 @@ TEST(CliReaderParams, ReadSavesTheReadersTableAsTheWindowWould) {
       << r.err.toStdString();
 }
 
+TEST(CliReaderParams, AFileThatCannotBeWrittenIsSaidOnceWithWhy) {
+  ParamReaderRig rig;
+  const QString out = rig.dir.filePath("gone/reader.rpt");
+  const auto r = runCli({"reader-params", "read", out, "--port", rig.server.SlavePath()}, rig.configPath);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err.count("Unable to write to"), 1) << r.err.toStdString();
+  EXPECT_TRUE(r.err.endsWith("quelm-cli: Unable to write to " + out + ": No such file or directory\n"))
+      << r.err.toStdString();
+}
+
 TEST(CliReaderParams, WriteNeedsYesAndTheServiceLevelAndSendsTheFileAsWritten) {
   ParamReaderRig rig(/*serviceLevel=*/true);
   const QString in = rig.dir.filePath("in.rpt");

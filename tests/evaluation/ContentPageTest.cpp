@@ -319,6 +319,41 @@ TEST_F(ContentPageTest, AReadFailureIsReportedAndTheShownBlockStays) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+// The model returns its failures; the window shows each as one box, and a
+// cancel as none.
+TEST_F(ContentPageTest, EachFailedCommandIsOneBoxAndACancelNone) {
+  const QString path = write("gone.dat", {30, 19, 0});
+  import(path);
+  ASSERT_TRUE(QFile::remove(path));
+  QFile empty(dir.filePath(QStringLiteral("empty.dat")));
+  ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+  empty.close();
+  activate();
+  const struct {
+    const char* what;
+    std::function<void()> act;
+    QStringList boxes;
+  } steps[] = {
+      {"Down", [&] { key(Qt::Key_Down); }, {"File open error"}},
+      {"previous page", [&] { form->PrevPageButton->click(); }, {"File open error"}},
+      {"search", [&] { form->FilterButton->click(); }, {"File open error"}},
+      {"missing file", [&] { import(dir.filePath(QStringLiteral("none.dat"))); }, {"File open error"}},
+      {"empty file", [&] { import(empty.fileName()); }, {"Source file error"}},
+      {"cancelled",
+       [&] {
+         prompter.fileAnswers.push_back(std::nullopt);
+         form->FileOpenSpeedButton->click();
+       },
+       {}},
+  };
+  for (const auto& step : steps) {
+    prompter.clear();
+    step.act();
+    EXPECT_EQ(prompter.texts(), step.boxes) << step.what;
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << step.what;
+  }
+}
+
 TEST_F(ContentPageTest, RightClickOnTheBackgroundShowsTheKeyList) {
   activate();
   QTest::mouseClick(form->UpperPanel, Qt::RightButton, {}, QPoint(2, 2));

@@ -44,7 +44,6 @@ TEST_F(DataFileSourceTest, NamesTheFileAndCountsIt) {
   EXPECT_EQ(source.SkimContext(-107), QStringLiteral("SkimFile(%1): -107").arg(path));
   EXPECT_EQ(source.ReadContext(QStringLiteral("3"), -214),
             QStringLiteral("ReadFileBlock(%1): BlockIndex: 3: -214").arg(path));
-  EXPECT_TRUE(source.Reportable(-107));
 }
 
 TEST_F(DataFileSourceTest, AMissingFileIsAFileOpenError) {
@@ -97,14 +96,10 @@ class PageChannel final : public TCommandChannel {
   std::vector<std::vector<uint8_t>> sent;
 };
 
-TEST(ReaderSourceTest, NamesTheSerialPortAndHidesOnlyTheCancelledPortChoice) {
+TEST(ReaderSourceTest, NamesTheSerialPortAndWhatFailed) {
   ReaderSource source;
   EXPECT_EQ(source.Label(), "Serial port");
   EXPECT_EQ(source.ReadContext(QStringLiteral("4"), -205), "ReadCOMBlock(): BlockIndex: 4: -205");
-  EXPECT_FALSE(source.Reportable(0));
-  EXPECT_FALSE(source.Reportable(-100));
-  EXPECT_TRUE(source.Reportable(-204));
-  EXPECT_TRUE(source.Reportable(-201));
 }
 
 TEST(ReaderSourceTest, SendsTheRequestAsItStandsAndCountsOnlyWhatTheReaderFound) {

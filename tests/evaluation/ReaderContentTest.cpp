@@ -25,6 +25,7 @@
 #include "SimServer.h"
 #include "TestEnv.h"
 #include "base/Diag.h"
+#include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "base/StringGrid.h"
 #include "evaluation/ContentList.h"
@@ -115,11 +116,20 @@ class ReaderContentTest : public ::testing::Test {
     return r;
   }
 
-  void import() { content.ImportReader(); }
+  // The model returns its failures and shows none of them (the window
+  // reports them): the code, and the message the window's box would show.
+  int import() {
+    const int rc = content.ImportReader();
+    EXPECT_TRUE(prompter.messages.empty() ||
+                prompter.texts() == QStringList{"There is not Glow Data in the memory"})
+        << prompter.texts().join('|').toStdString();
+    return rc;
+  }
+  static QString told(int code) { return ErrorMessage(code).message; }
   // Criteria as the search window leaves them at Ok.
-  void search(uint8_t flags, uint16_t from, uint16_t to, const char* dosimeter = "A0000",
-              const uint8_t* dateFrom = nullptr, const uint8_t* dateTo = nullptr) {
-    content.Search([&](SearchState& s) {
+  int search(uint8_t flags, uint16_t from, uint16_t to, const char* dosimeter = "A0000",
+             const uint8_t* dateFrom = nullptr, const uint8_t* dateTo = nullptr) {
+    return content.Search([&](SearchState& s) {
       s.Request.Flags = flags;
       s.Request.FromBlock = s.LowerLimit = from;
       s.Request.StartBlock = s.UpperLimit = to;
@@ -335,7 +345,7 @@ TEST_F(ReaderContentTest, ItemsTurnPagesOverTheWrapAtRowOneAndRowTwenty) {
 TEST_F(ReaderContentTest, SelectingARowReadsItsBlockUnlessACommandIsRunning) {
   startReader({300, 6, 0});
   import();
-  ASSERT_TRUE(content.Select(5));
+  ASSERT_TRUE(content.Select(5).moved);
   EXPECT_EQ(lastCommand(), readCommand(295));
   expectShownBlockIs(295);
 
@@ -453,14 +463,13 @@ TEST_F(ReaderContentTest, RandomlyDamagedRepliesNeverLeaveAPartialList) {
   startReader({300, 24, 0}, faults);
   int failed = 0;
   for (int i = 0; i < 6; ++i) {
-    prompter.clear();
-    import();
-    if (prompter.messages.empty()) {
+    const int rc = import();
+    if (rc == 0) {
       EXPECT_EQ(cells(), clean) << "import " << i;
       expectShownBlockIs(299);
     } else {
       ++failed;
-      EXPECT_EQ(prompter.texts(), QStringList{"Reader not avaible (not connected?)"}) << "import " << i;
+      EXPECT_EQ(told(rc), "Reader not avaible (not connected?)") << "import " << i;
       // Either nothing is listed or the whole page (when the block itself failed).
       EXPECT_TRUE(rows().empty() || cells() == clean) << "import " << i;
     }
@@ -471,36 +480,34 @@ TEST_F(ReaderContentTest, RandomlyDamagedRepliesNeverLeaveAPartialList) {
   EXPECT_LT(failed, 6);
 }
 
-TEST_F(ReaderContentTest, APageThatFailsTwiceIsReportedAndNothingStaleIsListed) {
+TEST_F(ReaderContentTest, APageThatFailsTwiceIsReturnedAndNothingStaleIsListed) {
   startReader({300, 22, 0});
   import();
   ASSERT_EQ(rows(), NumbersDown(299, 280));
   // The data object's page table still holds that page: a failed page must not show it.
   model->Script = {0, 0, sim::kFaultCrc, sim::kFaultCrc};  // ".G", ".F" well, ".U" twice damaged
-  import();
-  EXPECT_EQ(prompter.texts(), QStringList{"Reader not avaible (not connected?)"});
-  ASSERT_EQ(prompter.messages.size(), 1u);
-  EXPECT_EQ(prompter.messages[0].kind, MessageKind::Warning);
+  const int rc = import();
+  EXPECT_EQ(told(rc), "Reader not avaible (not connected?)");
+  EXPECT_EQ(ErrorMessage(rc).kind, MessageKind::Warning);
   EXPECT_TRUE(rows().empty());
   EXPECT_EQ(shown(), 299);  // the view keeps its block
   expectIdle();
 
   // Paging that fails leaves the list as it was and says so.
-  prompter.clear();
-  import();
+  ASSERT_EQ(import(), 0);
   ASSERT_EQ(rows(), NumbersDown(299, 280));
   model->Script = {sim::kFaultCrc, sim::kFaultCrc};
-  content.PrevPage();
-  EXPECT_EQ(prompter.texts(), QStringList{"Reader not avaible (not connected?)"});
+  const ContentModel::Move older = content.PrevPage();
+  EXPECT_FALSE(older.moved);
+  EXPECT_EQ(told(older.failure), "Reader not avaible (not connected?)");
   EXPECT_EQ(rows(), NumbersDown(299, 280));
   EXPECT_EQ(shown(), 299);
   expectIdle();
 
   // So does a search whose page cannot be read.
-  prompter.clear();
   model->Script = {0, 0, sim::kFaultCrc, sim::kFaultCrc};  // the count well, the page twice damaged
-  search(kSearchByNumber, 10, 50);
-  EXPECT_EQ(prompter.texts(), QStringList{"Reader not avaible (not connected?)"});
+  EXPECT_EQ(told(search(kSearchByNumber, 10, 50)), "Reader not avaible (not connected?)");
+  EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
   EXPECT_EQ(rows(), NumbersDown(299, 280));
   EXPECT_EQ(shown(), 299);
   expectIdle();
@@ -510,14 +517,12 @@ TEST_F(ReaderContentTest, ALostBlockReplyTimesOutWithAWarningAndTheListStands) {
   startReader({300, 23, 0});
   link->ReplyTimeout = 1;  // one tick: the lost replies cost about two seconds
   model->Script = {0, 0, 0, sim::kFaultDrop, sim::kFaultDrop};  // the newest block's ".Y" is lost twice
-  import();
-  EXPECT_EQ(prompter.texts(), QStringList{"Reader not avaible (not connected?)"});
+  EXPECT_EQ(told(import()), "Reader not avaible (not connected?)");
   EXPECT_EQ(rows(), NumbersDown(299, 280));
   expectIdle();
 
   // The next selection reads its block: the link starts afresh.
-  prompter.clear();
-  content.PrevItem();
+  EXPECT_EQ(content.PrevItem().failure, 0);
   EXPECT_EQ(selected(), 2);
   expectShownBlockIs(298);
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
@@ -575,19 +580,16 @@ TEST_F(ReaderImportWindowTest, TheImportCommandsAreOffWhileTheImportRuns) {
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
 }
 
-TEST_F(ReaderContentTest, ARefusedCountOrPageIsReportedAndNothingIsReadAsData) {
+TEST_F(ReaderContentTest, ARefusedCountOrPageIsReturnedAndNothingIsReadAsData) {
   sim::FaultOptions faults;
   faults.refuse.every = 1;  // every request answered with 'P'
   startReader({300, 24, 0}, faults);
-  import();
-  EXPECT_EQ(prompter.texts(), QStringList{"Undefined Error"});
+  EXPECT_EQ(import(), kErrReaderRefused);
   EXPECT_TRUE(rows().empty());
   expectIdle();
 
-  prompter.clear();
   model->Script = {0, 0, sim::kFaultRefuse};  // the count well, the page refused
-  import();
-  EXPECT_EQ(prompter.texts(), QStringList{"Undefined Error"});
+  EXPECT_EQ(import(), kErrReaderRefused);
   EXPECT_TRUE(rows().empty());
   expectIdle();
 }

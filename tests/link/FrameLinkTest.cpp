@@ -13,6 +13,7 @@
 #include <memory>
 #include <utility>
 
+#include "ForwardingDevice.h"
 #include "LinkTestSupport.h"
 #include "ReaderModel.h"
 #include "ScriptedPrompter.h"
@@ -33,35 +34,18 @@ namespace {
 const std::vector<uint8_t> kResetFrame = {0xA1, 0x16, 0xFC, 0x08, 0x00, 0x00, 0xC4, 0x1E};
 
 // Forwards to the real device and counts opens and closes.
-class CountingDevice final : public SerialDevice {
+class CountingDevice final : public quelm::test::ForwardingDevice {
  public:
   int opens = 0;
   int closes = 0;
   int open(const QByteArray& p) override {
     ++opens;
-    return d->open(p);
+    return ForwardingDevice::open(p);
   }
   int close() override {
     ++closes;
-    return d->close();
+    return ForwardingDevice::close();
   }
-  bool isOpen() const override { return d->isOpen(); }
-  int setLine(const LineSettings& s) override { return d->setLine(s); }
-  int setImmediateReads() override { return d->setImmediateReads(); }
-  int flush(bool in, bool out) override { return d->flush(in, out); }
-  int setModemLine(ModemLine l, bool on) override { return d->setModemLine(l, on); }
-  int modemStatus(bool* a, bool* p) override { return d->modemStatus(a, p); }
-  int outQueued(uint32_t* n) override { return d->outQueued(n); }
-  int inWaiting(uint32_t* n) override { return d->inWaiting(n); }
-  int read(uint8_t* b, uint32_t n, uint32_t* g) override { return d->read(b, n, g); }
-  int write(const uint8_t* b, uint32_t n, uint32_t* p) override { return d->write(b, n, p); }
-  void waitReadable(int ms) override { d->waitReadable(ms); }
-  void waitWritable(int ms) override { d->waitWritable(ms); }
-  void pause(int ms) override { d->pause(ms); }
-  int descriptor() const override { return d->descriptor(); }
-
- private:
-  std::unique_ptr<SerialDevice> d = makePosixSerialDevice();
 };
 
 // The program's link wired to COM1 = a device path. Tests that wait for
@@ -303,9 +287,9 @@ TEST(FrameLink, AReplyGivenUpOnNeverPassesForTheNextCommands) {
   constexpr int kTickMs = 250;  // a time-out of 1 s
   l.link.Timer.setInterval(kTickMs);
   l.link.ResetPending = false;
-  bool slow = true;        // the reader does not answer in time yet
-  bool lateSent = false;   // its answer to the first command is out
-  bool heldBack = false;   // a command waits behind that answer
+  bool slow = true;       // the reader does not answer in time yet
+  bool lateSent = false;  // its answer to the first command is out
+  bool heldBack = false;  // a command waits behind that answer
   const auto answer = [&] { pty.write(rawFrame(0x80, {'G', 40, 0})); };
   QSocketNotifier peer(pty.master(), QSocketNotifier::Read);
   QObject::connect(&peer, &QSocketNotifier::activated, [&] {

@@ -96,6 +96,15 @@ TEST_F(DptFormTest, LoadShowsTheFileAndSaveWritesItBackUnderATrueName) {
   EXPECT_TRUE(prompter.messages.empty());
 }
 
+TEST_F(DptFormTest, AFileThatCannotBeWrittenIsSaidOnceInAnErrorBox) {
+  form.DataRefresh();
+  prompter.fileAnswers = {path("gone/x.rpt")};
+  form.WriteFileButton->click();
+  ASSERT_EQ(prompter.texts(), QStringList{"Unable to write to " + path("gone/x.rpt")});
+  EXPECT_EQ(prompter.messages[0].kind, MessageKind::Error);
+  EXPECT_EQ(prompter.messages[0].title, "Error");
+}
+
 TEST_F(DptFormTest, ATextThatIsNoNumberStopsSaveBeforeTheDialog) {
   form.Job.Block.ReadFileBlock(path("none.rpt"));
   form.DataRefresh();

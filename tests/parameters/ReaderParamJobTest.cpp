@@ -14,6 +14,7 @@
 #include "ReaderParams.h"
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
+#include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "base/ServiceLevel.h"
@@ -166,11 +167,14 @@ TEST_F(ReaderParamFileTest, WritingAndReadingBackReproducesEveryFieldButTheReser
   EXPECT_EQ(fileValue(path("all.rpt"), "DCAL20"), "-1.0000000116861E-7");
 }
 
-TEST_F(ReaderParamFileTest, AFileThatCannotBeWrittenKeepsItsContentAndSaysSo) {
+// The failure is returned with its reason noted; the window's or the command
+// line's report of the outcome says it.
+TEST_F(ReaderParamFileTest, AFileThatCannotBeWrittenIsReturnedWithWhy) {
   ScriptedPrompter prompter;
   TDeviceParamBlock b;
   EXPECT_EQ(b.WriteFileBlock(path("no/such/dir/x.rpt")), kErrFileWrite);
-  EXPECT_EQ(prompter.texts(), QStringList{"Unable to write to " + path("no/such/dir/x.rpt")});
+  EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+  EXPECT_EQ(takeFileFailure().name, path("no/such/dir/x.rpt"));
 }
 
 // --- The window's collect rules --------------------------------------------
@@ -445,6 +449,11 @@ TEST(ReaderParamJobFlow, OperationsEndAsTheirDecisionsAndTheReaderSay) {
   file = fifo;
   EXPECT_EQ(step(job.Save()), P(ParamOutcome::kFailed, {kErrFileOpen}));
   EXPECT_EQ(step(job.Load()), P(ParamOutcome::kFailed, {kErrFileOpen}));
+  // A file that cannot be written is in the outcome with its name.
+  file = dir.filePath(QStringLiteral("gone/t.rpt"));
+  const ParamOutcome unwritten = job.Save();
+  EXPECT_EQ(step(unwritten), P(ParamOutcome::kFailed, {kErrFileWrite}));
+  EXPECT_EQ(unwritten.reports.at(0).arg, *file);
   file = dir.filePath(QStringLiteral("t"));
   EXPECT_EQ(step(job.Load()), P(ParamOutcome::kDone, {}));
   EXPECT_TRUE(prompter.messages.empty());

@@ -172,6 +172,17 @@ TEST_F(SwUpdateTest, ADownloadShowsItsProgressAndEndsReady) {
   EXPECT_TRUE(window.ProgramDownloadButton->isEnabled());
 }
 
+TEST_F(SwUpdateTest, APortThatWillNotCloseIsReportedAfterTheUpdateIsDone) {
+  reader.link.COMPortDrv.SetDevice(std::make_unique<FailingCloseDevice>());
+  program(1500);
+  reader.switchOnWhenAwaited();
+  window.ProgramDownloadButton->click();
+  ASSERT_FALSE(prompter.texts().isEmpty());
+  EXPECT_EQ(prompter.texts().back(), "COM port disconnection error");
+  EXPECT_EQ(prompter.texts().count("COM port disconnection error"), 1);
+  EXPECT_EQ(window.DownloadLabel->text(), "Download ready");
+}
+
 TEST_F(SwUpdateTest, AbortOrTheServiceWindowsExitDuringTheSwitchOnWaitIsReported) {
   struct Case {
     QPushButton* button;

@@ -5,9 +5,11 @@
 
 #include <QFile>
 #include <QTimer>
+#include <cerrno>
 #include <cstdint>
 #include <vector>
 
+#include "ForwardingDevice.h"
 #include "ReaderModel.h"
 #include "ReaderService.h"
 #include "SimServer.h"
@@ -79,6 +81,16 @@ inline bool writeFile(const QString& path, const Bytes& bytes) {
          f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) ==
              static_cast<qint64>(bytes.size());
 }
+
+// The system's device, whose close fails (EIO) after it has closed it: the
+// port cannot be closed cleanly after the work.
+class FailingCloseDevice final : public ForwardingDevice {
+ public:
+  int close() override {
+    ForwardingDevice::close();
+    return EIO;
+  }
+};
 
 // The file as the loader must have received it: padded with erased flash
 // to whole blocks.

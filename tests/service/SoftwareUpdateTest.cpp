@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "ScriptedPrompter.h"
 #include "SimReader.h"
 #include "base/ErrorCodes.h"
 #include "service/SoftwareUpdate.h"
@@ -76,6 +77,24 @@ TEST_F(SoftwareUpdateTest, AProgramGoesOutInBlocksPaddedWithErasedFlash) {
   EXPECT_EQ(statuses, (QStringList{SoftwareUpdate::kWaitingText, SoftwareUpdate::kDownloadingText}));
   EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 64}, {1, 64}, {2, 64}, {3, 64}, {0, 64}}));
   EXPECT_EQ(update.Blocks(), 3);
+}
+
+// A port that does not close cleanly after the finish does not undo the
+// update: it is returned beside the success, for the front end to tell; the
+// update itself shows only what the port says of its device.
+TEST_F(SoftwareUpdateTest, APortThatWillNotCloseAfterTheFinishIsToldApart) {
+  ScriptedPrompter prompter;
+  reader.link.COMPortDrv.SetDevice(std::make_unique<FailingCloseDevice>());
+  reader.switchOnWhenAwaited();
+  ASSERT_EQ(download(program(programBytes(1500))), 0);
+  EXPECT_EQ(update.CloseFailure(), kErrComDisconnect);
+  EXPECT_EQ(sent(), whole(2));
+  EXPECT_FALSE(prompter.texts().contains("COM port disconnection error"))
+      << prompter.texts().join('|').toStdString();
+  reader.link.COMPortDrv.SetDevice(makePosixSerialDevice());
+  reader.switchOnWhenAwaited();
+  ASSERT_EQ(download(program(programBytes(1500))), 0);
+  EXPECT_EQ(update.CloseFailure(), 0);
 }
 
 TEST_F(SoftwareUpdateTest, NoBlockIsSentThatHoldsNoByteOfTheFile) {

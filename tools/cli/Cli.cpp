@@ -30,15 +30,35 @@ std::map<QString, CommandInfo>& registry() {
   return commands;
 }
 
+// Which file and why, after a file code's message: ": night.dat: Permission
+// denied" (the name left out when the context already says it).
+QString fileDetail(int code, const QString& context) {
+  if (!isFileCode(code)) return QString();
+  const FileFailure f = takeFileFailure();
+  if (f.empty()) return QString();
+  return (f.name == context ? QString() : QStringLiteral(": ") + f.name) + QStringLiteral(": ") + f.reason;
+}
+
+// "quelm-cli: [context: ]message (code)[: file: reason]", then the line
+// that explains the code, if its operation left one.
+void printFailure(CliIO& io, int code, const QString& context, const QString& message, const QString& note) {
+  io.err << "quelm-cli: ";
+  if (!context.isEmpty()) io.err << context << ": ";
+  io.err << message << " (" << code << ")" << fileDetail(code, context) << Qt::endl;
+  if (!note.isEmpty()) io.err << "quelm-cli: " << note << Qt::endl;
+}
+
 // Messages go to standard error; nothing is ever confirmed, chosen or
-// entered on the operator's behalf. The error reporter's boxes wait in
-// io.reported, so that the command can print them once, with its context.
+// entered on the operator's behalf. The core returns its failures to the
+// command, which prints them with failure(); the few it shows itself (the
+// link's diagnostics) are printed as they come and fail the command.
 class CliPrompter final : public Prompter {
  public:
   explicit CliPrompter(CliIO& io) : io_(io) {}
   StandardButton message(const MessageRequest& r) override {
     if (r.code != 0) {
-      io_.reported.push_back({r.code, r.text, r.note});
+      printFailure(io_, r.code, QString(), r.text, r.note);
+      io_.failureShown = true;
       return Ok;
     }
     io_.err << (r.title.isEmpty() ? QString() : r.title + QStringLiteral(": ")) << r.text << Qt::endl;
@@ -53,15 +73,6 @@ class CliPrompter final : public Prompter {
  private:
   CliIO& io_;
 };
-
-// Which file and why, after a file code's message: ": night.dat: Permission
-// denied" (the name left out when the context already says it).
-QString fileDetail(int code, const QString& context) {
-  if (!isFileCode(code)) return QString();
-  const FileFailure f = takeFileFailure();
-  if (f.empty()) return QString();
-  return (f.name == context ? QString() : QStringLiteral(": ") + f.name) + QStringLiteral(": ") + f.reason;
-}
 
 }  // namespace
 
@@ -147,15 +158,7 @@ int usageError(CliIO& io, const QString& command, const QString& message) {
 }
 
 int failure(CliIO& io, int code, const QString& context) {
-  io.err << "quelm-cli: ";
-  if (!context.isEmpty()) io.err << context << ": ";
-  io.err << ErrorMessage(code).message << " (" << code << ")" << fileDetail(code, context) << Qt::endl;
-  // The code is printed once; what its reports add still is, each once.
-  QStringList notes;
-  for (const CliIO::Reported& r : io.reported)
-    if (r.code == code && !r.note.isEmpty() && !notes.contains(r.note)) notes << r.note;
-  for (const QString& note : notes) io.err << "quelm-cli: " << note << Qt::endl;
-  std::erase_if(io.reported, [code](const CliIO::Reported& r) { return r.code == code; });
+  printFailure(io, code, context, ErrorMessage(code).message, takeReportNote(code));
   return kExitFailure;
 }
 
@@ -182,7 +185,10 @@ int printParamOutcome(CliIO& io, const ParamOutcome& o, const QString& context, 
       fail(io,
            (o.kind == ParamOutcome::kDone ? QStringLiteral("note: ") : QString()) + paramText(r.text, r.arg));
     // A refusal has no message of its own; the text before it has named it.
-    if (r.code != 0 && !(named && r.code == kErrReaderRefused)) failure(io, r.code, context);
+    if (r.code == kErrFileWrite && !r.arg.isEmpty())
+      fail(io, unableToWriteText(r.arg) + fileDetail(r.code, r.arg));
+    else if (r.code != 0 && !(named && r.code == kErrReaderRefused))
+      failure(io, r.code, context);
   }
   if (o.kind == ParamOutcome::kNotConverted) fail(io, o.conversion.message + notConverted);
   return o.kind == ParamOutcome::kDone ? kExitOk : kExitFailure;
@@ -259,7 +265,7 @@ InterruptScope::~InterruptScope() {
     if (fd >= 0) ::close(fd);
 }
 
-// The command line without the bookkeeping of reported failures.
+// The command line without the prompter and the checks of its end.
 static int dispatch(const QStringList& arguments, CliIO& io);
 
 int runCli(const QStringList& arguments, CliIO& io) {
@@ -273,20 +279,16 @@ int runCli(const QStringList& arguments, CliIO& io) {
     Prompter& previous;
     ~Restore() { setPrompter(&previous); }
   } restore{previous};
-  io.reported.clear();
+  io.failureShown = false;
   takeFileFailure();
+  // A line left for a code no report took belongs to an earlier command.
+  explainNextReport(0, QString());
   // A configuration file that is there but cannot be used is said once: the
   // port and the service level would otherwise change without a word.
   if (const QString problem = ConfigFileProblem(io.configPath); !problem.isEmpty())
     io.err << "quelm-cli: warning: " << problem << Qt::endl;
   int code = dispatch(arguments, io);
-  for (const CliIO::Reported& r : io.reported) {
-    io.err << "quelm-cli: " << r.message << " (" << r.code << ")" << fileDetail(r.code, QString())
-           << Qt::endl;
-    if (!r.note.isEmpty()) io.err << "quelm-cli: " << r.note << Qt::endl;
-  }
-  if (!io.reported.empty() && code == kExitOk) code = kExitFailure;
-  io.reported.clear();
+  if (io.failureShown && code == kExitOk) code = kExitFailure;
   // Results that never reached their reader (a full disk, /dev/full, a
   // closed pipe) are a failure, whatever the command did.
   io.out.flush();

@@ -42,16 +42,10 @@ struct CliIO {
   bool errIsTerminal = false;  // progress as a bar (true) or as plain lines
   // The program's configuration file (service level, COMn mapping).
   QString configPath;
-  // Failures the core reported (the error reporter's boxes) that no command
-  // has printed yet. failure() prints a code with its context and takes it
-  // off; runCli prints what is left and never lets a command that had one
-  // end in success.
-  struct Reported {
-    int code;
-    QString message;
-    QString note;  // a line the report adds after the message
-  };
-  std::vector<Reported> reported = {};
+  // A failure was shown through the dialog seam (the few the core shows
+  // itself, such as the link's diagnostics): runCli never lets a command
+  // that had one end in success.
+  bool failureShown = false;
 };
 
 // The words after the command name. Options are taken out as they are asked

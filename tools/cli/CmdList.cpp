@@ -128,8 +128,15 @@ int run(Args& args, CliIO& io) {
   std::set<uint16_t> listed;
   std::vector<uint16_t> order;
   bool roundAgain = false;
-  for (int page = 0; page < pages && !roundAgain; ++page) {
-    if (page > 0 && !content.PrevPage()) break;
+  // A page turn that failed ends the list after what it listed; no list
+  // file is written then.
+  int failed = 0;
+  for (int page = 0; page < pages && !roundAgain && failed == 0; ++page) {
+    if (page > 0) {
+      const ContentModel::Move older = content.PrevPage();
+      failed = older.failure;
+      if (!older.moved) break;
+    }
     for (int row = 1; row <= content.FilledRows(); ++row) {
       const uint16_t number = content.RowSummary(row).BlockNumber;
       if (!listed.insert(number).second) {
@@ -143,6 +150,7 @@ int run(Args& args, CliIO& io) {
     }
   }
   io.out.flush();
+  if (failed != 0) return failure(io, failed, session.SourceName());
   return lstFile ? writeContentList(session, io, *lstFile, order) : int{kExitOk};
 }
 

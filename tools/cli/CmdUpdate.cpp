@@ -46,6 +46,8 @@ int run(Args& args, CliIO& io) {
   if (barOpen) io.err << Qt::endl;
   if (rc != 0) return failure(io, rc, command);
   io.out << "Download ready" << Qt::endl;
+  // The reader has its program; the line could not be closed after it.
+  if (const int closed = update.CloseFailure()) return failure(io, closed, command);
   return kExitOk;
 }
 
