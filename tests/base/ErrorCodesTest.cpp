@@ -114,7 +114,9 @@ TEST(ReportFailure, ShowsWhatFailedOnceWithItsNoteAndNeverACancel) {
     if (c.noteFor != 0) explainNextReport(c.noteFor, QStringLiteral("why"));
     EXPECT_EQ(ReportFailure(c.code), c.code);
     EXPECT_EQ(p.texts(), c.texts) << c.code;
-    if (!c.texts.isEmpty()) EXPECT_EQ(p.messages[0].note, c.note) << c.code;
+    if (!c.texts.isEmpty()) {
+      EXPECT_EQ(p.messages[0].note, c.note) << c.code;
+    }
   }
   // A note is taken once, and only by its own code (the command line's way).
   explainNextReport(kErrComConnect, QStringLiteral("why"));
