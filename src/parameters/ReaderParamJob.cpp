@@ -40,15 +40,18 @@ FileFault ReaderParamJob::CheckFile(const QString& name) {
   return checkProfileSection(name, kReaderParamSection, Edits.fields());
 }
 
-ParamOutcome ReaderParamJob::ReadCOMData() {
+ParamOutcome ReaderParamJob::shownAfterRead(int rc, const char* step) {
   ParamOutcome o;
-  BusyScope busy(onBusy);
-  if (const int rc = Block.ReadCOMBlock()) {
-    o.fail(rc, "ReadCOMBlock");
-    return o;
-  }
-  DataRefresh();
+  if (rc != 0)
+    o.fail(rc, step);
+  else
+    DataRefresh();
   return o;
+}
+
+ParamOutcome ReaderParamJob::ReadCOMData() {
+  BusyScope busy(onBusy);
+  return shownAfterRead(Block.ReadCOMBlock(), "ReadCOMBlock");
 }
 
 ParamOutcome ReaderParamJob::WriteCOMData() {
@@ -76,12 +79,7 @@ ParamOutcome ReaderParamJob::Load() {
     return o;
   }
   BusyScope busy(onBusy);
-  if (const int rc = Block.ReadFileBlock(*name)) {
-    o.fail(rc, "ReadFileBlock");
-    return o;
-  }
-  DataRefresh();
-  return o;
+  return shownAfterRead(Block.ReadFileBlock(*name), "ReadFileBlock");
 }
 
 ParamOutcome ReaderParamJob::Save() {

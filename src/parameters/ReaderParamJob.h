@@ -65,6 +65,9 @@ class ReaderParamJob {
 
  private:
   void applyLimits();
+  // The outcome of a read into the record: shown in the edits, or failed at
+  // `step` with the edits as they were.
+  ParamOutcome shownAfterRead(int rc, const char* step);
 };
 
 }  // namespace quelm
