@@ -31,15 +31,6 @@ QString isoDateTime(const BlockRecord& r) {
 
 }  // namespace
 
-QString CsvField(const QString& text) {
-  if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-      !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
-    return text;
-  QString quoted = text;
-  quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-  return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
 QString BlockCsvHeader() {
   return QStringLiteral(
       "BlockNumber,DateTime,Dosimeter,DeviceID,ReaderTemp_C,ErrorCodes,MeasuredDose_uSv,Exposure_h,"

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include "base/CsvText.h"
 #include "measurement/BlockRecord.h"
 
 namespace quelm {
@@ -16,8 +17,5 @@ QString BlockCsvHeader();
 // dose uSv, exposure h, dose rate uSv/h, evaluation start and length,
 // normalisation factor; without its line end.
 QString BlockCsvRow(const BlockRecord& record);
-
-// A field quoted when it holds a comma, a quote or a line break.
-QString CsvField(const QString& text);
 
 }  // namespace quelm
