@@ -2,12 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QSqlDatabase>
 #include <QSqlDriver>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QVariant>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -15,223 +10,117 @@
 #include <map>
 #include <tuple>
 
+#include "archive/ArchiveSql.h"
 #include "base/ErrorCodes.h"
-#include "evaluation/BlockFormat.h"
-#include "evaluation/DoseChain.h"
 #include "measurement/DataFileReader.h"
 
 namespace quelm {
 
+using namespace archive_sql;
+
 // ---------------------------------------------------------------------------
-// Times
-
-std::optional<QDateTime> ParseArchiveTime(const QString& text, bool upperBound) {
-  static const QRegularExpression re(
-      QStringLiteral("^([0-9]{4})-([0-9]{2})-([0-9]{2})(?:[ T]([0-9]{2}):([0-9]{2}))?$"));
-  const QRegularExpressionMatch m = re.match(text.trimmed());
-  if (!m.hasMatch()) return std::nullopt;
-  const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-  const bool hasTime = !m.captured(4).isEmpty();
-  const QTime time = hasTime ? QTime(m.captured(4).toInt(), m.captured(5).toInt())
-                             : (upperBound ? QTime(23, 59) : QTime(0, 0));
-  if (!date.isValid() || !time.isValid()) return std::nullopt;
-  return QDateTime(date, time, Qt::UTC);
-}
-
-QString ArchiveTimeText(const QDateTime& time) { return time.toString(QStringLiteral("yyyy-MM-dd HH:mm")); }
-
-QDateTime ArchiveNow() {
-  const QDateTime local = QDateTime::currentDateTime();
-  return QDateTime(local.date(), QTime(local.time().hour(), local.time().minute()), Qt::UTC);
-}
-
-QDateTime QuarterStart(const QDateTime& time) {
-  const QDate d = time.date();
-  return QDateTime(QDate(d.year(), (d.month() - 1) / 3 * 3 + 1, 1), QTime(0, 0), Qt::UTC);
-}
-
-QDateTime YearStart(const QDateTime& time) {
-  return QDateTime(QDate(time.date().year(), 1, 1), QTime(0, 0), Qt::UTC);
-}
+// Rules that need no database
 
 namespace {
-ReportPeriod periodOf(int year, int quarter) {
-  ReportPeriod p;
-  const int firstMonth = quarter ? (quarter - 1) * 3 + 1 : 1;
-  const int months = quarter ? 3 : 12;
-  p.from = QDateTime(QDate(year, firstMonth, 1), QTime(0, 0), Qt::UTC);
-  p.to = p.from.addMonths(months).addSecs(-60);
-  p.label = quarter ? QStringLiteral("%1Q%2").arg(year).arg(quarter) : QString::number(year);
-  return p;
+QString controlCharacterIn(const QString& text) {
+  for (const QChar c : text)
+    if (c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
+        c.category() == QChar::Separator_Paragraph)
+      return QStringLiteral("a tab, line break or other control character");
+  return QString();
 }
 }  // namespace
 
-std::optional<ReportPeriod> ParseReportPeriod(const QString& text) {
-  static const QRegularExpression re(QStringLiteral("^([0-9]{4})(?:[Qq]([1-4]))?$"));
-  const QRegularExpressionMatch m = re.match(text.trimmed());
-  if (!m.hasMatch()) return std::nullopt;
-  return periodOf(m.captured(1).toInt(), m.captured(2).isEmpty() ? 0 : m.captured(2).toInt());
+QString PersonIdError(const QString& id) {
+  const QString t = id.trimmed();
+  if (t.isEmpty()) return QStringLiteral("a person needs an id (the staff or personnel number)");
+  if (t.size() > 32) return QStringLiteral("a person's id has at most 32 characters, not \"%1\"").arg(t);
+  if (const QString bad = controlCharacterIn(t); !bad.isEmpty())
+    return QStringLiteral("a person's id holds %1").arg(bad);
+  return QString();
 }
 
-ReportPeriod QuarterOf(const QDateTime& time) {
-  return periodOf(time.date().year(), (time.date().month() - 1) / 3 + 1);
+QString PersonNameError(const QString& name) {
+  const QString t = name.simplified();
+  if (const QString bad = controlCharacterIn(name); !bad.isEmpty())
+    return QStringLiteral("a person's name holds %1").arg(bad);
+  if (t.isEmpty()) return QStringLiteral("a person needs a name");
+  if (t.size() > 100) return QStringLiteral("a person's name has at most 100 characters");
+  return QString();
 }
 
-ReportPeriod YearOf(const QDateTime& time) { return periodOf(time.date().year(), 0); }
+QString PersonText(const Person& p) { return p.id + QLatin1Char(' ') + p.name; }
 
-double AnnualLimitShare(double yearToDate, double annualLimit) {
-  return annualLimit > 0 ? yearToDate * 100.0 / annualLimit : 0.0;
+QString WearPeriodError(const WearPeriod& p) {
+  if (const QString e = DosimeterIdError(p.dosimeter); !e.isEmpty()) return e;
+  if (!p.from.isValid()) return QStringLiteral("a wear period needs the date it begins");
+  if (p.to && *p.to < p.from)
+    return QStringLiteral("the period ends on %1, before it begins on %2")
+        .arg(ArchiveTimeText(*p.to), ArchiveTimeText(p.from));
+  return QString();
 }
 
-// ---------------------------------------------------------------------------
-// Records
-
-namespace {
-
-std::optional<double> finite(double v) { return std::isfinite(v) ? std::optional<double>(v) : std::nullopt; }
-
-}  // namespace
-
-ReadoutFields DecodeReadout(const BlockRecord& r) {
-  ReadoutFields f;
-  const char* bytes = reinterpret_cast<const char*>(&r);
-  f.key.reserve(17);
-  f.key.append(bytes + offsetof(BlockRecord, DeviceID), 5);
-  f.key.append(bytes + offsetof(BlockRecord, BlockNumber), 2);
-  f.key.append(bytes + offsetof(BlockRecord, DateTime), 5);
-  f.key.append(bytes + offsetof(BlockRecord, BulbID), 5);
-  f.deviceId = IdentifierText(r.DeviceID);
-  f.blockNumber = uint16_t{r.BlockNumber};
-  f.dosimeter = IdentifierText(r.BulbID);
-  f.errorCodes = r.ErrorCodes;
-  if (!(r.ErrorCodes & kClockFault)) {
-    // Date bytes that are no date are no read-out time either.
-    const QDate date(1900 + r.DateTime[0], r.DateTime[1], r.DateTime[2]);
-    const QTime time(r.DateTime[3], r.DateTime[4]);
-    if (date.isValid() && time.isValid()) f.readoutTime = ArchiveTimeText(QDateTime(date, time, Qt::UTC));
-  }
-  f.measuredDose = finite(float{r.MeasuredDose});
-  f.doseRate = finite(float{r.DoseRate});
-  const uint16_t exposure = r.Exposure;
-  if (exposure != 0xFFFF) f.exposureH = exposure * 0.1;
-  f.doseUsv = BlockDose(r);
-  return f;
-}
-
-// ---------------------------------------------------------------------------
-// Schema
-
-namespace {
-
-constexpr int kSchemaVersion = 2;
-// The open end of a wear period, as a bound that sorts after every time.
-const QString kOpenEnd = QStringLiteral("9999-12-31 23:59");
-
-// {ID} and {BLOB} are spelt per database.
-struct Migration {
-  int version;
-  std::vector<const char*> statements;
-};
-
-const std::vector<Migration>& migrations() {
-  static const std::vector<Migration> list = {
-      {1,
-       {"CREATE TABLE readouts ("
-        " id {ID},"
-        " readout_key {BLOB} NOT NULL UNIQUE,"
-        " record {BLOB} NOT NULL,"
-        " device_id TEXT NOT NULL,"
-        " block_number INTEGER NOT NULL,"
-        " readout_time TEXT,"
-        " dosimeter TEXT NOT NULL,"
-        " error_codes INTEGER NOT NULL,"
-        " measured_dose_usv DOUBLE PRECISION,"
-        " dose_rate_usv_h DOUBLE PRECISION,"
-        " exposure_h DOUBLE PRECISION,"
-        " dose_usv DOUBLE PRECISION,"
-        " source TEXT NOT NULL,"
-        " archived_at TEXT NOT NULL)",
-        "CREATE INDEX readouts_dosimeter_time ON readouts (dosimeter, readout_time)",
-        "CREATE INDEX readouts_time ON readouts (readout_time)",
-        "CREATE INDEX readouts_dose ON readouts (dose_usv)",
-        "CREATE TABLE conflicts ("
-        " id {ID},"
-        " readout_key {BLOB} NOT NULL,"
-        " record {BLOB} NOT NULL,"
-        " source TEXT NOT NULL,"
-        " archived_at TEXT NOT NULL,"
-        " UNIQUE (readout_key, record))",
-        "CREATE TABLE persons (id {ID}, name TEXT NOT NULL UNIQUE)",
-        "CREATE TABLE wear_periods ("
-        " id {ID},"
-        " dosimeter TEXT NOT NULL,"
-        " person_id BIGINT NOT NULL REFERENCES persons (id),"
-        " valid_from TEXT NOT NULL,"
-        " valid_to TEXT)",
-        "CREATE INDEX wear_periods_dosimeter ON wear_periods (dosimeter, valid_from)",
-        "CREATE INDEX wear_periods_person ON wear_periods (person_id)"}},
-      // A dosimeter's list and its sums are read from one index alone: its
-      // read-outs lie together there, while in the table they are spread
-      // among everybody else's, one page each. The record's bytes are left
-      // out; they are fetched one at a time, when a read-out is shown.
-      {2,
-       {"CREATE INDEX IF NOT EXISTS readouts_listing ON readouts (dosimeter, readout_time, device_id,"
-        " block_number, dose_usv, dose_rate_usv_h, exposure_h, error_codes, source, archived_at, id)",
-        "DROP INDEX IF EXISTS readouts_dosimeter_time"}},
+bool PeriodsOverlap(const WearPeriod& a, const WearPeriod& b) {
+  const auto endOf = [](const WearPeriod& p) {
+    return p.to ? *p.to : QDateTime(QDate(9999, 12, 31), QTime(23, 59), Qt::UTC);
   };
-  return list;
+  return NormalDosimeter(a.dosimeter) == NormalDosimeter(b.dosimeter) && a.from <= endOf(b) && b.from <= endOf(a);
 }
+
+// ---------------------------------------------------------------------------
+
+namespace {
 
 std::atomic<int> connectionCounter{0};
 
-QVariant nullable(const std::optional<double>& v) {
-  return v ? QVariant(*v) : QVariant(QMetaType::fromType<double>());
-}
-std::optional<double> optionalDouble(const QVariant& v) {
-  if (v.isNull()) return std::nullopt;
-  return v.toDouble();
-}
-
 // The columns every list of read-outs shows, with the person whose wear
-// period covers the read-out time.
+// period the read-out belongs to.
 const QString kRowColumns = QStringLiteral(
-    "SELECT r.readout_time, r.device_id, r.block_number, r.dosimeter, p.name, r.dose_usv, r.dose_rate_usv_h,"
-    " r.exposure_h, r.error_codes, r.source, r.archived_at, r.id FROM readouts r");
-const QString kPeriodCovers = QStringLiteral(
-    " w.dosimeter = r.dosimeter AND r.readout_time >= w.valid_from"
-    " AND r.readout_time <= COALESCE(w.valid_to, '9999-12-31 23:59')");
-// In the order of the listing index: one dosimeter's read-outs need no
-// sorting.
+    "SELECT r.id, r.readout_time, r.device_id, r.block_number, r.dosimeter, p.person_id, p.name, r.dose_usv,"
+    " r.recomputed_usv, r.counted_usv, r.dose_rate_usv_h, r.exposure_h, r.error_codes, r.source, r.archived_at,"
+    " CASE WHEN r.readout_time > w.valid_to THEN w.valid_to ELSE r.readout_time END FROM ");
+// A read-out belongs to the period of its dosimeter that began last at or
+// before its time: from the period's start up to the next one's.
+const QString kBelongs = QStringLiteral(
+    " w.dosimeter = r.dosimeter AND r.readout_time >= w.valid_from AND r.readout_time < w.readouts_until");
+// When a dose counts: at its read-out time, or on the last minute of its
+// wear period when it was read after the period ended (the dose of a
+// dosimeter worn in March and read on 3 April is March's).
+const QString kDoseTime =
+    QStringLiteral("(CASE WHEN r.readout_time > w.valid_to THEN w.valid_to ELSE r.readout_time END)");
+// In the order of the listing index: one dosimeter's read-outs need no sorting.
 const QString kOrder = QStringLiteral(" ORDER BY r.readout_time NULLS LAST, r.device_id, r.block_number");
 
 ReadoutRow rowOf(const QSqlQuery& q) {
   ReadoutRow row;
-  row.readoutTime = q.value(0).toString();
-  row.deviceId = q.value(1).toString();
-  row.blockNumber = q.value(2).toInt();
-  row.dosimeter = q.value(3).toString();
-  row.person = q.value(4).toString();
-  row.doseUsv = optionalDouble(q.value(5));
-  row.doseRate = optionalDouble(q.value(6));
-  row.exposureH = optionalDouble(q.value(7));
-  row.errorCodes = q.value(8).toInt();
-  row.source = q.value(9).toString();
-  row.archivedAt = q.value(10).toString();
-  row.id = q.value(11).toLongLong();
+  row.id = q.value(0).toLongLong();
+  row.readoutTime = q.value(1).toString();
+  row.deviceId = q.value(2).toString();
+  row.blockNumber = q.value(3).toInt();
+  row.dosimeter = q.value(4).toString();
+  row.person = {q.value(5).toString(), q.value(6).toString()};
+  row.doseUsv = optionalDouble(q.value(7));
+  row.recomputed = optionalDouble(q.value(8));
+  row.countedUsv = q.value(9).toDouble();
+  row.doseRate = optionalDouble(q.value(10));
+  row.exposureH = optionalDouble(q.value(11));
+  row.errorCodes = q.value(12).toInt();
+  row.source = q.value(13).toString();
+  row.archivedAt = q.value(14).toString();
+  row.doseTime = q.value(15).toString();
   return row;
 }
 
-// A kept conflicting record as the lists show it: its own fields.
+// A kept conflicting record as the lists show it: its own fields, counting nothing.
 ReadoutRow conflictRow(const QByteArray& bytes, const QString& source, const QString& archivedAt) {
-  BlockRecord record{};
-  std::memcpy(&record, bytes.constData(), std::min<size_t>(sizeof record, static_cast<size_t>(bytes.size())));
-  const ReadoutFields f = DecodeReadout(record);
+  const ReadoutFields f = DecodeReadout(bytes);
   ReadoutRow row;
   row.readoutTime = f.readoutTime;
   row.deviceId = f.deviceId;
   row.blockNumber = f.blockNumber;
   row.dosimeter = f.dosimeter;
-  row.doseUsv = f.doseUsv;
+  row.doseUsv = f.measuredDose;
+  row.recomputed = f.recomputed;
   row.doseRate = f.doseRate;
   row.exposureH = f.exposureH;
   row.errorCodes = f.errorCodes;
@@ -247,219 +136,97 @@ bool sameNumber(const std::optional<double>& a, const std::optional<double>& b) 
   return *a == *b || std::fabs(*a - *b) <= 1e-12 * std::max(std::fabs(*a), std::fabs(*b));
 }
 
+QString marks(qsizetype n) {
+  QString s;
+  for (qsizetype i = 0; i < n; ++i) s += i ? QStringLiteral(", ?") : QStringLiteral("?");
+  return s;
+}
+
+WearPeriod periodOf(const QSqlQuery& q, int first) {
+  WearPeriod p;
+  p.dosimeter = q.value(first).toString();
+  p.person = {q.value(first + 1).toString(), q.value(first + 2).toString()};
+  p.from = ParseArchiveTime(q.value(first + 3).toString(), false).value_or(QDateTime());
+  if (!q.value(first + 4).isNull()) p.to = ParseArchiveTime(q.value(first + 4).toString(), true);
+  return p;
+}
+
+const QString kPeriodColumns =
+    QStringLiteral("SELECT w.dosimeter, p.person_id, p.name, w.valid_from, w.valid_to, w.id, p.id"
+                   " FROM wear_periods w JOIN persons p ON p.id = w.person_id");
+
+// Records in one import: below this many new rows the planner's figures
+// stay good enough.
+constexpr int kStatisticsAfter = 20000;
+
 }  // namespace
 
-struct DoseArchive::Impl {
-  QString name;
-  bool postgres = false;
-  ArchiveOptions options;
-  QString* detail = nullptr;
+struct DoseArchive::Impl : Connection {
+  // The import's work, free of the database until the transaction.
+  struct Candidate {
+    QByteArray bytes;
+    ReadoutFields fields;
+  };
 
-  QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
-
-  // The result code for what the database reported; its text goes to the detail.
-  int fail(const QSqlError& e) {
-    // One line: the server's messages come with line breaks and hints.
-    QString text = e.databaseText().simplified();
-    if (text.isEmpty()) text = e.driverText().simplified();
-    *detail = text;
-    const QString native = e.nativeErrorCode();
-    if (!postgres) {
-      switch (native.toInt() & 0xFF) {
-        case 5:  // SQLITE_BUSY
-        case 6:  // SQLITE_LOCKED
-          return kErrArchiveBusy;
-        case 8:  // SQLITE_READONLY
-          return kErrArchiveReadOnly;
-        case 11:  // SQLITE_CORRUPT
-        case 26:  // SQLITE_NOTADB
-          return kErrArchiveNotDatabase;
-        case 14:  // SQLITE_CANTOPEN
-          return kErrArchiveOpen;
-      }
-      if (text.contains(QStringLiteral("database is locked"))) return kErrArchiveBusy;
-      return e.type() == QSqlError::ConnectionError ? kErrArchiveOpen : kErrArchiveQuery;
-    }
-    if (native == QLatin1String("25006") || native == QLatin1String("42501")) return kErrArchiveReadOnly;
-    if (native == QLatin1String("40001") || native == QLatin1String("40P01")) return kErrArchiveBusy;
-    if (native.startsWith(QLatin1String("28")) || text.contains(QStringLiteral("authentication failed")) ||
-        text.contains(QStringLiteral("no password supplied")) || text.contains(QStringLiteral("pg_hba.conf")))
-      return kErrArchiveLogin;
-    if (native == QLatin1String("3D000") || text.contains(QStringLiteral("does not exist")))
-      return kErrArchiveOpen;
-    if (e.type() == QSqlError::ConnectionError || text.contains(QStringLiteral("server closed")) ||
-        text.contains(QStringLiteral("could not connect")) ||
-        text.contains(QStringLiteral("Connection refused")))
-      return kErrArchiveServer;
-    return kErrArchiveQuery;
-  }
-  // Whether a failed transaction may simply be run again.
-  bool retryable(const QSqlError& e) const {
-    const QString native = e.nativeErrorCode();
-    return postgres && (native == QLatin1String("40001") || native == QLatin1String("40P01"));
-  }
-
-  int exec(QSqlQuery& q) { return q.exec() ? kOk : fail(q.lastError()); }
-  int exec(const QString& sql) {
-    QSqlQuery q(db());
-    return q.exec(sql) ? kOk : fail(q.lastError());
-  }
-  int prepare(QSqlQuery& q, const QString& sql) { return q.prepare(sql) ? kOk : fail(q.lastError()); }
-
-  // Writers queue up at the start: a transaction that only later finds the
-  // file locked could not wait for it.
-  int begin() { return exec(postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")); }
-  int commit() { return exec(QStringLiteral("COMMIT")); }
-  void rollback() {
-    QSqlQuery q(db());
-    q.exec(QStringLiteral("ROLLBACK"));
-  }
-  int writable() {
-    if (!options.readOnly) return kOk;
-    *detail = QStringLiteral("opened for reading only");
-    return kErrArchiveReadOnly;
-  }
-
-  QString dialect(const char* sql) const {
-    QString s = QString::fromLatin1(sql);
-    s.replace(QStringLiteral("{ID}"),
-              postgres ? QStringLiteral("BIGSERIAL PRIMARY KEY") : QStringLiteral("INTEGER PRIMARY KEY"));
-    s.replace(QStringLiteral("{BLOB}"), postgres ? QStringLiteral("BYTEA") : QStringLiteral("BLOB"));
-    return s;
-  }
-
-  int readVersion(int* version) {
-    QSqlQuery q(db());
-    if (!q.exec(QStringLiteral("SELECT MAX(version) FROM quelm_schema"))) return fail(q.lastError());
-    *version = q.next() && !q.value(0).isNull() ? q.value(0).toInt() : 0;
-    return kOk;
-  }
-
-  int newer(int version) {
-    *detail = QStringLiteral("schema version %1; this program knows up to version %2")
-                  .arg(version)
-                  .arg(kSchemaVersion);
-    return kErrArchiveNewerSchema;
-  }
-
-  int migrate() {
-    const QStringList tables = db().tables(QSql::Tables);
-    int version = 0;
-    if (tables.contains(QStringLiteral("quelm_schema"))) {
-      if (const int rc = readVersion(&version)) return rc;
-      if (version > kSchemaVersion) return newer(version);
-      if (version == kSchemaVersion) return kOk;
-    } else if (!tables.isEmpty()) {
-      // Someone else's database: adding tables to it would be no archive.
-      *detail = QStringLiteral("it holds other tables (%1) and no dose archive").arg(tables.first());
-      return kErrArchiveNotDatabase;
-    }
-    if (options.readOnly) {
-      *detail = QStringLiteral("it needs schema version %1; open it once for writing").arg(kSchemaVersion);
-      return kErrArchiveReadOnly;
-    }
-    if (const int rc = begin()) return rc;
-    const auto abandon = [this](int rc) {
-      rollback();
-      return rc;
-    };
-    // Two programs opening a new archive at once: one creates, the other
-    // finds it made.
-    if (postgres)
-      if (const int rc = exec(QStringLiteral("SELECT pg_advisory_xact_lock(4711190)"))) return abandon(rc);
-    if (const int rc =
-            exec(QStringLiteral("CREATE TABLE IF NOT EXISTS quelm_schema (version INTEGER NOT NULL)")))
-      return abandon(rc);
-    if (const int rc = readVersion(&version)) return abandon(rc);
-    if (version > kSchemaVersion) return abandon(newer(version));
-    for (const Migration& m : migrations()) {
-      if (m.version <= version) continue;
-      for (const char* statement : m.statements)
-        if (const int rc = exec(dialect(statement))) return abandon(rc);
-      version = m.version;
-    }
-    if (const int rc = exec(QStringLiteral("DELETE FROM quelm_schema"))) return abandon(rc);
-    if (const int rc = exec(QStringLiteral("INSERT INTO quelm_schema (version) VALUES (%1)").arg(version)))
-      return abandon(rc);
-    return commit();
-  }
-
-  int importOnce(std::span<const BlockRecord> records, const QString& source, ImportResult* out,
-                 std::optional<double> level, const std::function<void(int)>& progress) {
+  int importOnce(const std::vector<Candidate>& unique, const std::vector<const Candidate*>& sameFile,
+                 int refusedCount, const QString& source, ImportResult* out, std::optional<double> level,
+                 const std::function<void(int)>& progress) {
     ImportResult r;
-    if (const int rc = begin()) return rc;
-    QSqlDatabase database = db();
-    QSqlQuery insert(database), find(database), conflict(database);
-    const auto abandon = [this, &insert, &find, &conflict](int rc) {
-      insert.finish();
-      find.finish();
-      conflict.finish();
-      rollback();
-      return rc;
-    };
-    if (int rc = prepare(insert,
-                         QStringLiteral("INSERT INTO readouts (readout_key, record, device_id, block_number,"
-                                        " readout_time, dosimeter, error_codes, measured_dose_usv,"
-                                        " dose_rate_usv_h, exposure_h, dose_usv, source, archived_at)"
-                                        " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-                                        " ON CONFLICT (readout_key) DO NOTHING"));
-        rc || (rc = prepare(find, QStringLiteral("SELECT record FROM readouts WHERE readout_key = ?"))) ||
-        (rc = prepare(conflict,
-                      QStringLiteral("INSERT INTO conflicts (readout_key, record, source, archived_at)"
-                                     " VALUES (?, ?, ?, ?) ON CONFLICT (readout_key, record) DO NOTHING"))))
-      return abandon(rc);
-    find.setForwardOnly(true);
     const QString archivedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-    const QVariant noTime(QMetaType::fromType<QString>());
-    for (size_t k = 0; k < records.size(); ++k) {
-      const BlockRecord& record = records[k];
-      const ReadoutFields f = DecodeReadout(record);
-      const QByteArray bytes(reinterpret_cast<const char*>(&record), sizeof record);
-      // Trying the insert first: a new read-out, the common case, costs one statement.
-      insert.bindValue(0, f.key);
-      insert.bindValue(1, bytes);
-      insert.bindValue(2, f.deviceId);
-      insert.bindValue(3, f.blockNumber);
-      insert.bindValue(4, f.readoutTime.isEmpty() ? noTime : QVariant(f.readoutTime));
-      insert.bindValue(5, f.dosimeter);
-      insert.bindValue(6, f.errorCodes);
-      insert.bindValue(7, nullable(f.measuredDose));
-      insert.bindValue(8, nullable(f.doseRate));
-      insert.bindValue(9, nullable(f.exposureH));
-      insert.bindValue(10, nullable(f.doseUsv));
-      insert.bindValue(11, source);
-      insert.bindValue(12, archivedAt);
-      if (!insert.exec()) return abandon(fail(insert.lastError()));
-      if (insert.numRowsAffected() == 1) {
-        ++r.added;
-        if (level && f.doseUsv && *f.doseUsv >= *level) r.highDoses.push_back(f);
-      } else {
-        find.bindValue(0, f.key);
-        if (!find.exec()) return abandon(fail(find.lastError()));
-        const QByteArray stored = find.next() ? find.value(0).toByteArray() : QByteArray();
-        find.finish();
-        if (stored == bytes) {
-          ++r.duplicates;
+    QSqlQuery find(db()), conflict(db());
+    find.setForwardOnly(true);
+    if (const int rc = prepare(conflict, QStringLiteral("INSERT INTO conflicts (readout_key, record, source,"
+                                                        " archived_at) VALUES (?, ?, ?, ?)"
+                                                        " ON CONFLICT (readout_key, record) DO NOTHING")))
+      return rc;
+    const auto keepConflict = [&](const Candidate& c) {
+      ++r.conflicts;
+      r.conflicting.push_back(c.fields);
+      conflict.bindValue(0, c.fields.key);
+      conflict.bindValue(1, c.bytes);
+      conflict.bindValue(2, source);
+      conflict.bindValue(3, archivedAt);
+      return exec(conflict);
+    };
+    constexpr size_t kBatch = 256;
+    for (size_t start = 0; start < unique.size(); start += kBatch) {
+      const size_t n = std::min(kBatch, unique.size() - start);
+      std::vector<NewReadout> rows;
+      rows.reserve(n);
+      for (size_t i = start; i < start + n; ++i) rows.push_back({&unique[i].bytes, &unique[i].fields});
+      std::set<QByteArray> inserted;
+      if (const int rc = insertReadouts(*this, rows, source, archivedAt, &inserted)) return rc;
+      std::map<QByteArray, const Candidate*> known;
+      for (size_t i = start; i < start + n; ++i) {
+        const Candidate& c = unique[i];
+        if (inserted.count(c.fields.key)) {
+          ++r.added;
+          if (level && c.fields.measuredDose && *c.fields.measuredDose >= *level) r.highDoses.push_back(c.fields);
         } else {
-          // The first one stays; the other is kept beside it for whoever
-          // sorts it out, and counted.
-          ++r.conflicts;
-          r.conflicting.push_back(f);
-          conflict.bindValue(0, f.key);
-          conflict.bindValue(1, bytes);
-          conflict.bindValue(2, source);
-          conflict.bindValue(3, archivedAt);
-          if (!conflict.exec()) return abandon(fail(conflict.lastError()));
+          known[c.fields.key] = &c;
         }
       }
-      if (progress) progress(static_cast<int>(k + 1));
+      if (!known.empty()) {
+        // Already archived: the same bytes, or a conflict kept beside them.
+        find.prepare(QStringLiteral("SELECT readout_key, record FROM readouts WHERE readout_key IN (") +
+                     marks(static_cast<qsizetype>(known.size())) + QLatin1Char(')'));
+        for (const auto& entry : known) find.addBindValue(entry.first);
+        if (const int rc = exec(find)) return rc;
+        std::map<QByteArray, QByteArray> stored;
+        while (find.next()) stored[find.value(0).toByteArray()] = find.value(1).toByteArray();
+        find.finish();
+        for (const auto& [key, c] : known) {
+          if (stored[key] == c->bytes)
+            ++r.duplicates;
+          else if (const int rc = keepConflict(*c))
+            return rc;
+        }
+      }
+      if (progress) progress(static_cast<int>(std::min(start + n, unique.size())) + refusedCount);
     }
-    insert.finish();
-    find.finish();
-    conflict.finish();
-    if (const int rc = commit()) {
-      rollback();
-      return rc;
+    // A record that came twice in the same records: the first is the read-out.
+    for (const Candidate* c : sameFile) {
+      if (const int rc = keepConflict(*c)) return rc;
     }
     *out = std::move(r);
     return kOk;
@@ -472,7 +239,105 @@ struct DoseArchive::Impl {
     while (q.next()) out->push_back(rowOf(q));
     return kOk;
   }
+
+  // The person with that key (internal id), or 0.
+  int personRow(const QString& id, qlonglong* row, Person* person = nullptr) {
+    *row = 0;
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT id, person_id, name FROM persons WHERE person_key = ?"));
+    q.addBindValue(personKey(id));
+    if (const int rc = exec(q)) return rc;
+    if (q.next()) {
+      *row = q.value(0).toLongLong();
+      if (person) *person = {q.value(1).toString(), q.value(2).toString()};
+    }
+    return kOk;
+  }
+
+  int lookup(const QString& text, PersonLookup* out) {
+    *out = {};
+    const QString t = text.simplified();
+    qlonglong row = 0;
+    if (const int rc = personRow(t, &row, &out->person)) return rc;
+    if (row) {
+      out->outcome = PersonLookup::Found;
+      return kOk;
+    }
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT person_id, name FROM persons WHERE name_key = ? ORDER BY person_key"));
+    q.addBindValue(nameKey(t));
+    if (const int rc = exec(q)) return rc;
+    while (q.next()) out->candidates.push_back({q.value(0).toString(), q.value(1).toString()});
+    q.finish();
+    if (out->candidates.size() == 1) {
+      out->outcome = PersonLookup::Found;
+      out->person = out->candidates.front();
+      out->candidates.clear();
+      return kOk;
+    }
+    if (!out->candidates.empty()) {
+      out->outcome = PersonLookup::Ambiguous;
+      return kOk;
+    }
+    // Whom the user may have meant: ids and names that hold the text.
+    out->outcome = PersonLookup::Unknown;
+    const QString part = nameKey(t);
+    if (part.isEmpty()) return kOk;
+    if (!q.exec(QStringLiteral("SELECT person_id, name, name_key, person_key FROM persons ORDER BY person_key")))
+      return fail(q.lastError());
+    while (q.next() && out->candidates.size() < 10)
+      if (q.value(2).toString().contains(part) || q.value(3).toString().contains(personKey(t)))
+        out->candidates.push_back({q.value(0).toString(), q.value(1).toString()});
+    return kOk;
+  }
+
+  // The dosimeter's periods, by start.
+  struct StoredPeriod {
+    WearPeriod period;
+    qlonglong id = 0;
+    qlonglong person = 0;
+  };
+  int periodsOf(const QString& dosimeter, std::vector<StoredPeriod>* out) {
+    out->clear();
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    q.prepare(kPeriodColumns + QStringLiteral(" WHERE w.dosimeter = ? ORDER BY w.valid_from"));
+    q.addBindValue(dosimeter);
+    if (const int rc = exec(q)) return rc;
+    while (q.next()) out->push_back({periodOf(q, 0), q.value(5).toLongLong(), q.value(6).toLongLong()});
+    return kOk;
+  }
+
+  int insertPeriod(const QString& dosimeter, qlonglong person, const WearPeriod& p) {
+    QSqlQuery q(db());
+    q.prepare(QStringLiteral("INSERT INTO wear_periods (dosimeter, person_id, valid_from, valid_to, readouts_until)"
+                             " VALUES (?, ?, ?, ?, ?)"));
+    q.addBindValue(dosimeter);
+    q.addBindValue(person);
+    q.addBindValue(ArchiveTimeText(p.from));
+    q.addBindValue(nullableText(p.to ? ArchiveTimeText(*p.to) : QString()));
+    q.addBindValue(kOpenEnd);
+    return exec(q);
+  }
+
+  int setPeriodEnd(qlonglong id, const std::optional<QDateTime>& to) {
+    QSqlQuery q(db());
+    q.prepare(QStringLiteral("UPDATE wear_periods SET valid_to = ? WHERE id = ?"));
+    q.addBindValue(nullableText(to ? ArchiveTimeText(*to) : QString()));
+    q.addBindValue(id);
+    return exec(q);
+  }
 };
+
+namespace {
+QString overlapText(const WearPeriod& p) {
+  return QStringLiteral("%1 is %2's from %3 %4")
+      .arg(p.dosimeter, PersonText(p.person), ArchiveTimeText(p.from),
+           p.to ? QStringLiteral("to ") + ArchiveTimeText(*p.to) : QStringLiteral("on (end it first)"));
+}
+}  // namespace
 
 // ---------------------------------------------------------------------------
 
@@ -480,16 +345,15 @@ std::unique_ptr<DoseArchive> DoseArchive::open(const ArchiveLocation& location, 
                                                int* code, QString* detail) {
   *code = kOk;
   detail->clear();
+  const ArchiveDialect& dialect = DialectOf(location.kind);
   const bool postgres = location.kind == ArchiveLocation::PostgreSQL;
-  const QString driver = postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+  const QString driver = QString::fromLatin1(dialect.driver);
   if (!QSqlDatabase::isDriverAvailable(driver)) {
-    *detail =
-        QStringLiteral("Qt SQL driver %1 (Debian package %2)")
-            .arg(driver, postgres ? QStringLiteral("libqt6sql6-psql") : QStringLiteral("libqt6sql6-sqlite"));
+    *detail = QStringLiteral("Qt SQL driver %1 (Debian package %2)").arg(driver, QLatin1String(dialect.debianPackage));
     *code = kErrArchiveDriver;
     return nullptr;
   }
-  if (!postgres && location.path != QLatin1String(":memory:")) {
+  if (!postgres) {
     const QFileInfo file(location.path);
     if (file.exists() && !file.isFile()) {
       *detail = QStringLiteral("%1 is not a regular file").arg(location.path);
@@ -518,7 +382,7 @@ std::unique_ptr<DoseArchive> DoseArchive::open(const ArchiveLocation& location, 
   a->d_ = std::make_unique<Impl>();
   Impl& d = *a->d_;
   d.name = QStringLiteral("quelm-archive-%1").arg(connectionCounter++);
-  d.postgres = postgres;
+  d.dialect = &dialect;
   d.options = options;
   d.detail = &a->detail_;
   {
@@ -546,17 +410,27 @@ std::unique_ptr<DoseArchive> DoseArchive::open(const ArchiveLocation& location, 
       // IF NOT EXISTS and the like would print notices on every start.
       if (const int rc = d.exec(QStringLiteral("SET client_min_messages = warning"))) return failed(rc);
       if (options.readOnly)
-        if (const int rc = d.exec(QStringLiteral("SET default_transaction_read_only = on")))
-          return failed(rc);
+        if (const int rc = d.exec(QStringLiteral("SET default_transaction_read_only = on"))) return failed(rc);
     } else {
       // The first statement that reads the file: one that is no database
       // says so here.
       if (const int rc = d.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master"))) return failed(rc);
-      if (!options.readOnly)
-        if (const int rc = d.exec(QStringLiteral("PRAGMA journal_mode = WAL"))) return failed(rc);
     }
-    if (const int rc = d.migrate()) return failed(rc);
+    if (const int rc = migrate(d, &a->upgradeNote_)) return failed(rc);
+    if (!postgres && !options.readOnly) {
+      // A rollback journal, not a write-ahead log: readers then need no
+      // files beside the archive, so they work in a folder they may not
+      // write and leave nothing there that would lock the writer out.
+      // Another program that has it open keeps the log until it is gone.
+      QSqlQuery q(db);
+      if (q.exec(QStringLiteral("PRAGMA journal_mode")) && q.next() &&
+          q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0) {
+        q.finish();
+        q.exec(QStringLiteral("PRAGMA journal_mode = DELETE"));
+      }
+    }
   }
+  a->detail_.clear();
   return a;
 }
 
@@ -571,24 +445,68 @@ DoseArchive::~DoseArchive() {
 
 int DoseArchive::schemaVersion() const {
   int version = 0;
-  return d_->readVersion(&version) == kOk ? version : 0;
+  return readSchemaVersion(*d_, &version) == kOk ? version : 0;
 }
 
-int DoseArchive::importRecords(std::span<const BlockRecord> records, const QString& source,
-                               ImportResult* result, std::optional<double> notificationLevel) {
+// --- Read-outs ------------------------------------------------------------------
+
+int DoseArchive::importRecords(std::span<const BlockRecord> records, const QString& source, ImportResult* result,
+                               std::optional<double> notificationLevel) {
   detail_.clear();
   if (const int rc = d_->writable()) return rc;
-  // Two servers' clients taking the same new read-outs in another order
-  // may deadlock; the server picks one, which simply runs again.
-  for (int attempt = 0;; ++attempt) {
-    const int rc = d_->importOnce(records, source, result, notificationLevel, onRecordImported);
-    if (rc != kErrArchiveBusy || !d_->postgres || attempt == 4) return rc;
+  std::vector<ImportRefusal> refused;
+  std::vector<Impl::Candidate> candidates;
+  candidates.reserve(records.size());
+  for (size_t k = 0; k < records.size(); ++k) {
+    if (const QString why = ImplausibleReason(records[k]); !why.isEmpty()) {
+      refused.push_back({static_cast<int>(k), static_cast<qint64>(k) * kBlockSize, why});
+      continue;
+    }
+    QByteArray bytes(reinterpret_cast<const char*>(&records[k]), sizeof(BlockRecord));
+    candidates.push_back({bytes, DecodeReadout(records[k])});
   }
+  // Rows are taken in key order: two programs importing the same read-outs
+  // then wait for each other instead of deadlocking. The first record of a
+  // key is the read-out; a byte-identical copy in the same records is a
+  // duplicate, another one a conflict.
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Impl::Candidate& a, const Impl::Candidate& b) { return a.fields.key < b.fields.key; });
+  std::vector<Impl::Candidate> unique;
+  std::vector<const Impl::Candidate*> sameFile;
+  int copies = 0;
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    if (!unique.empty() && unique.back().fields.key == candidates[i].fields.key) {
+      if (unique.back().bytes == candidates[i].bytes)
+        ++copies;
+      else
+        sameFile.push_back(&candidates[i]);
+      continue;
+    }
+    unique.push_back(candidates[i]);
+  }
+  ImportResult r;
+  const int refusedCount = static_cast<int>(refused.size());
+  const int rc = d_->write([&] {
+    return d_->importOnce(unique, sameFile, refusedCount, source, &r, notificationLevel, onRecordImported);
+  });
+  if (rc) return rc;
+  r.duplicates += copies;
+  r.refused = std::move(refused);
+  // The planner's figures follow a large import, so that lists keep
+  // taking the index.
+  if (r.added >= kStatisticsAfter && *d_->dialect->refreshStatistics)
+    d_->exec(QString::fromLatin1(d_->dialect->refreshStatistics));
+  *result = std::move(r);
+  if (!result->refused.empty()) {
+    detail_ = QStringLiteral("%1 records are no read-outs").arg(result->refused.size());
+    return kErrArchiveRefused;
+  }
+  return kOk;
 }
 
-int DoseArchive::importFile(const QString& path, ImportResult* result,
-                            std::optional<double> notificationLevel) {
+int DoseArchive::importFile(const QString& path, ImportResult* result, std::optional<double> notificationLevel) {
   detail_.clear();
+  if (const int rc = d_->writable()) return rc;
   DataFileReader file;
   if (const int rc = file.open(path)) {
     detail_ = path;
@@ -603,122 +521,313 @@ int DoseArchive::importFile(const QString& path, ImportResult* result,
     }
   file.close();
   const int rc = importRecords(records, QFileInfo(path).absoluteFilePath(), result, notificationLevel);
-  if (rc) return rc;
+  if (rc && rc != kErrArchiveRefused) return rc;
   // What was whole is archived; a record cut short (an interrupted
   // download) is no read-out, and is said to be there.
   if (size % sizeof(BlockRecord)) {
-    detail_ =
-        QStringLiteral("%1: the last %2 bytes are no whole record").arg(path).arg(size % sizeof(BlockRecord));
+    detail_ = QStringLiteral("%1: the last %2 bytes are no whole record").arg(path).arg(size % sizeof(BlockRecord));
     return kErrFileRead;
   }
-  return kOk;
+  return rc;
 }
 
-int DoseArchive::assign(const WearPeriod& period) {
-  detail_.clear();
-  if (const int rc = d_->writable()) return rc;
-  const QString dosimeter = period.dosimeter.trimmed();
-  const QString person = period.person.trimmed();
-  if (dosimeter.isEmpty() || dosimeter.size() > 5 || person.isEmpty() || !period.from.isValid() ||
-      (period.to && *period.to < period.from)) {
-    detail_ =
-        QStringLiteral("a dosimeter (up to 5 characters), a person and a period that ends after it starts");
-    return kErrArchiveQuery;
-  }
-  const QString from = ArchiveTimeText(period.from);
-  const QString to = period.to ? ArchiveTimeText(*period.to) : QString();
-  Impl& d = *d_;
-  if (const int rc = d.begin()) return rc;
-  QSqlDatabase db = d.db();
-  const auto abandon = [&d](int rc) {
-    d.rollback();
-    return rc;
-  };
-  // Two programs assigning at once must not both find the period free.
-  if (d.postgres)
-    if (const int rc = d.exec(QStringLiteral("LOCK TABLE wear_periods IN SHARE ROW EXCLUSIVE MODE")))
-      return abandon(rc);
-  qlonglong personId = -1, sameId = -1;
-  {
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("INSERT INTO persons (name) VALUES (?) ON CONFLICT (name) DO NOTHING"));
-    q.addBindValue(person);
-    if (const int rc = d.exec(q)) return abandon(rc);
-    q.prepare(QStringLiteral("SELECT id FROM persons WHERE name = ?"));
-    q.addBindValue(person);
-    if (const int rc = d.exec(q)) return abandon(rc);
-    if (q.next()) personId = q.value(0).toLongLong();
-    q.finish();
-    q.prepare(
-        QStringLiteral("SELECT w.id, w.person_id, p.name, w.valid_from, w.valid_to FROM wear_periods w"
-                       " JOIN persons p ON p.id = w.person_id"
-                       " WHERE w.dosimeter = ? AND w.valid_from <= ? AND COALESCE(w.valid_to, ?) >= ? ORDER "
-                       "BY w.valid_from"));
-    q.addBindValue(dosimeter);
-    q.addBindValue(to.isEmpty() ? kOpenEnd : to);
-    q.addBindValue(kOpenEnd);
-    q.addBindValue(from);
-    if (const int rc = d.exec(q)) return abandon(rc);
-    while (q.next()) {
-      if (q.value(1).toLongLong() == personId && q.value(3).toString() == from) {
-        sameId = q.value(0).toLongLong();
-        continue;
-      }
-      detail_ = QStringLiteral("%1 is %2's from %3 %4")
-                    .arg(dosimeter, q.value(2).toString(), q.value(3).toString(),
-                         q.value(4).isNull() ? QStringLiteral("on")
-                                             : QStringLiteral("to ") + q.value(4).toString());
-      q.finish();
-      return abandon(kErrArchiveOverlap);
-    }
-  }
-  QSqlQuery q(db);
-  if (sameId >= 0) {
-    q.prepare(QStringLiteral("UPDATE wear_periods SET valid_to = ? WHERE id = ?"));
-    q.addBindValue(to.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(to));
-    q.addBindValue(sameId);
-  } else {
-    q.prepare(QStringLiteral(
-        "INSERT INTO wear_periods (dosimeter, person_id, valid_from, valid_to) VALUES (?, ?, ?, ?)"));
-    q.addBindValue(dosimeter);
-    q.addBindValue(personId);
-    q.addBindValue(from);
-    q.addBindValue(to.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(to));
-  }
-  if (const int rc = d.exec(q)) return abandon(rc);
-  q.finish();
-  if (const int rc = d.commit()) return abandon(rc);
-  return kOk;
-}
+// --- Persons --------------------------------------------------------------------
 
-int DoseArchive::wearPeriods(const QString& dosimeter, std::vector<WearPeriod>* periods) {
-  return periodsWhere(dosimeter.isEmpty() ? QString() : QStringLiteral(" WHERE w.dosimeter = ?"), dosimeter,
-                      QStringLiteral(" ORDER BY w.dosimeter, w.valid_from"), periods);
-}
-
-int DoseArchive::personPeriods(const QString& person, std::vector<WearPeriod>* periods) {
-  return periodsWhere(QStringLiteral(" WHERE p.name = ?"), person,
-                      QStringLiteral(" ORDER BY w.valid_from, w.dosimeter"), periods);
-}
-
-int DoseArchive::periodsWhere(const QString& where, const QString& value, const QString& order,
-                              std::vector<WearPeriod>* periods) {
+int DoseArchive::persons(std::vector<Person>* persons) {
   detail_.clear();
   QSqlQuery q(d_->db());
-  q.prepare(QStringLiteral("SELECT w.dosimeter, p.name, w.valid_from, w.valid_to FROM wear_periods w"
-                           " JOIN persons p ON p.id = w.person_id") +
-            where + order);
-  if (!where.isEmpty()) q.addBindValue(value);
+  q.setForwardOnly(true);
+  if (!q.exec(QStringLiteral("SELECT person_id, name FROM persons ORDER BY name_key, person_key")))
+    return d_->fail(q.lastError());
+  persons->clear();
+  while (q.next()) persons->push_back({q.value(0).toString(), q.value(1).toString()});
+  return kOk;
+}
+
+int DoseArchive::findPerson(const QString& text, PersonLookup* lookup) {
+  detail_.clear();
+  return d_->lookup(text, lookup);
+}
+
+int DoseArchive::addPerson(const Person& person) {
+  detail_.clear();
+  if (const QString e = PersonIdError(person.id) + PersonNameError(person.name); !e.isEmpty()) {
+    detail_ = e;
+    return kErrArchiveInput;
+  }
+  return d_->write([&] {
+    qlonglong row = 0;
+    Person existing;
+    if (const int rc = d_->personRow(person.id, &row, &existing)) return rc;
+    if (row) {
+      detail_ = QStringLiteral("the id %1 is %2's").arg(existing.id, existing.name);
+      return int{kErrArchiveInput};
+    }
+    return insertPerson(*d_, person);
+  });
+}
+
+int DoseArchive::renamePerson(const QString& id, const QString& name) {
+  detail_.clear();
+  if (const QString e = PersonNameError(name); !e.isEmpty()) {
+    detail_ = e;
+    return kErrArchiveInput;
+  }
+  return d_->write([&] {
+    qlonglong row = 0;
+    if (const int rc = d_->personRow(id, &row)) return rc;
+    if (!row) {
+      detail_ = QStringLiteral("no person has the id %1").arg(id);
+      return int{kErrArchiveNoPerson};
+    }
+    QSqlQuery q(d_->db());
+    q.prepare(QStringLiteral("UPDATE persons SET name = ?, name_key = ? WHERE id = ?"));
+    q.addBindValue(name.simplified());
+    q.addBindValue(nameKey(name));
+    q.addBindValue(row);
+    return d_->exec(q);
+  });
+}
+
+// --- Wear periods ---------------------------------------------------------------
+
+int DoseArchive::assign(const QString& dosimeterText, const QString& personText, const QDateTime& from,
+                        const std::optional<QDateTime>& to, WearPeriod* stored, std::optional<Person>* created) {
+  detail_.clear();
+  if (created) created->reset();
+  WearPeriod period{NormalDosimeter(dosimeterText), {}, from, to};
+  if (const QString e = WearPeriodError(period); !e.isEmpty()) {
+    detail_ = e;
+    return kErrArchiveInput;
+  }
+  Impl& d = *d_;
+  std::optional<Person> made;
+  const int rc = d.write([&]() -> int {
+    made.reset();
+    // Two programs assigning at once must not both find the period free.
+    if (*d.dialect->lockPeriods)
+      if (const int rc = d.exec(QString::fromLatin1(d.dialect->lockPeriods))) return rc;
+    PersonLookup lookup;
+    if (const int rc = d.lookup(personText, &lookup)) return rc;
+    if (lookup.outcome == PersonLookup::Ambiguous) {
+      QStringList who;
+      for (const Person& p : lookup.candidates) who << PersonText(p);
+      detail_ = QStringLiteral("\"%1\" is %2: give the id").arg(personText.simplified(), who.join(QStringLiteral(", ")));
+      return kErrArchiveAmbiguousPerson;
+    }
+    if (lookup.outcome == PersonLookup::Unknown) {
+      // Only a name nobody has makes a new person; it gets a generated id.
+      if (const QString e = PersonNameError(personText); !e.isEmpty()) {
+        detail_ = e;
+        return kErrArchiveInput;
+      }
+      Person p{QString(), personText.simplified()};
+      if (const int rc = nextPersonId(d, &p.id)) return rc;
+      if (const int rc = insertPerson(d, p)) return rc;
+      made = p;
+      lookup.person = p;
+    }
+    period.person = lookup.person;
+    qlonglong personRow = 0;
+    if (const int rc = d.personRow(lookup.person.id, &personRow)) return rc;
+    std::vector<Impl::StoredPeriod> existing;
+    if (const int rc = d.periodsOf(period.dosimeter, &existing)) return rc;
+    qlonglong same = 0;
+    for (const Impl::StoredPeriod& s : existing) {
+      if (s.person == personRow && s.period.from == period.from) {
+        same = s.id;
+        continue;
+      }
+      if (PeriodsOverlap(s.period, period)) {
+        detail_ = overlapText(s.period);
+        return kErrArchiveOverlap;
+      }
+    }
+    if (same) {
+      if (const int rc = d.setPeriodEnd(same, period.to)) return rc;
+    } else if (const int rc = d.insertPeriod(period.dosimeter, personRow, period)) {
+      return rc;
+    }
+    return relinkPeriods(d, {period.dosimeter});
+  });
+  if (rc) return rc;
+  if (stored) *stored = period;
+  if (created) *created = made;
+  return kOk;
+}
+
+int DoseArchive::endPeriod(const QString& dosimeterText, const QDateTime& at, WearPeriod* ended) {
+  detail_.clear();
+  const QString dosimeter = NormalDosimeter(dosimeterText);
+  if (const QString e = DosimeterIdError(dosimeter); !e.isEmpty()) {
+    detail_ = e;
+    return kErrArchiveInput;
+  }
+  Impl& d = *d_;
+  WearPeriod period;
+  const int rc = d.write([&]() -> int {
+    std::vector<Impl::StoredPeriod> existing;
+    if (const int rc = d.periodsOf(dosimeter, &existing)) return rc;
+    if (existing.empty()) {
+      detail_ = QStringLiteral("%1 has no wear period").arg(dosimeter);
+      return kErrArchiveInput;
+    }
+    const Impl::StoredPeriod& last = existing.back();
+    period = last.period;
+    if (at < period.from) {
+      detail_ = QStringLiteral("%1's last period began on %2, after %3")
+                    .arg(dosimeter, ArchiveTimeText(period.from), ArchiveTimeText(at));
+      return kErrArchiveInput;
+    }
+    if (period.to && *period.to <= at) {
+      detail_ = QStringLiteral("%1's last period ended on %2 already").arg(dosimeter, ArchiveTimeText(*period.to));
+      return kErrArchiveInput;
+    }
+    period.to = at;
+    return d.setPeriodEnd(last.id, period.to);
+  });
+  if (rc) return rc;
+  if (ended) *ended = period;
+  return kOk;
+}
+
+int DoseArchive::periods(const PeriodQuery& query, std::vector<WearPeriod>* periods) {
+  detail_.clear();
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  if (!query.dosimeter.isEmpty()) {
+    q.prepare(kPeriodColumns + QStringLiteral(" WHERE w.dosimeter = ? ORDER BY w.valid_from"));
+    q.addBindValue(NormalDosimeter(query.dosimeter));
+  } else if (!query.personId.isEmpty()) {
+    q.prepare(kPeriodColumns + QStringLiteral(" WHERE p.person_key = ? ORDER BY w.valid_from, w.dosimeter"));
+    q.addBindValue(personKey(query.personId));
+  } else {
+    q.prepare(kPeriodColumns + QStringLiteral(" ORDER BY w.dosimeter, w.valid_from"));
+  }
   if (const int rc = d_->exec(q)) return rc;
   periods->clear();
-  while (q.next()) {
-    WearPeriod p;
-    p.dosimeter = q.value(0).toString();
-    p.person = q.value(1).toString();
-    p.from = *ParseArchiveTime(q.value(2).toString(), false);
-    if (!q.value(3).isNull()) p.to = ParseArchiveTime(q.value(3).toString(), true);
-    periods->push_back(p);
+  while (q.next()) periods->push_back(periodOf(q, 0));
+  return kOk;
+}
+
+int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, WearerListResult* result) {
+  detail_.clear();
+  const auto refuse = [this](int line, const QString& why) {
+    detail_ = QStringLiteral("line %1: %2").arg(line).arg(why);
+    return int{kErrArchiveInput};
+  };
+  // What can be told without the archive first, every line.
+  for (const WearerListRow& row : rows) {
+    if (const QString e = PersonIdError(row.person.id); !e.isEmpty()) return refuse(row.line, e);
+    if (const QString e = PersonNameError(row.person.name); !e.isEmpty()) return refuse(row.line, e);
+    if (const QString e = WearPeriodError(row.period); !e.isEmpty()) return refuse(row.line, e);
   }
+  Impl& d = *d_;
+  WearerListResult r;
+  const int rc = d.write([&]() -> int {
+    r = {};
+    if (*d.dialect->lockPeriods)
+      if (const int rc = d.exec(QString::fromLatin1(d.dialect->lockPeriods))) return rc;
+    // The archive's persons and the periods of the list's dosimeters, once.
+    std::map<QString, std::pair<qlonglong, Person>> persons;  // by key
+    {
+      QSqlQuery q(d.db());
+      q.setForwardOnly(true);
+      if (!q.exec(QStringLiteral("SELECT person_key, id, person_id, name FROM persons"))) return d.fail(q.lastError());
+      while (q.next())
+        persons[q.value(0).toString()] = {q.value(1).toLongLong(), {q.value(2).toString(), q.value(3).toString()}};
+    }
+    struct Entry {
+      WearPeriod period;
+      qlonglong id = 0;  // 0: from this list
+      qlonglong person = 0;
+      QString personKey;
+      int line = 0;
+    };
+    std::map<QString, std::vector<Entry>> byDosimeter;
+    QStringList dosimeters;
+    for (const WearerListRow& row : rows) dosimeters << NormalDosimeter(row.period.dosimeter);
+    dosimeters.removeDuplicates();
+    for (const QString& dosimeter : dosimeters) byDosimeter[dosimeter];
+    {
+      QSqlQuery q(d.db());
+      q.setForwardOnly(true);
+      if (!q.exec(kPeriodColumns + QStringLiteral(" ORDER BY w.dosimeter, w.valid_from"))) return d.fail(q.lastError());
+      while (q.next()) {
+        const WearPeriod p = periodOf(q, 0);
+        const auto it = byDosimeter.find(p.dosimeter);
+        if (it != byDosimeter.end())
+          it->second.push_back({p, q.value(5).toLongLong(), q.value(6).toLongLong(), personKey(p.person.id), 0});
+      }
+    }
+    std::map<QString, Person> newPersons;
+    std::vector<std::pair<qlonglong, std::optional<QDateTime>>> ends;
+    std::vector<Entry*> inserts;
+    std::vector<Entry> added;
+    added.reserve(rows.size());
+    for (const WearerListRow& row : rows) {
+      const QString key = personKey(row.person.id);
+      const Person person{row.person.id.trimmed(), row.person.name.simplified()};
+      if (const auto it = persons.find(key); it != persons.end()) {
+        if (nameKey(it->second.second.name) != nameKey(person.name))
+          return refuse(row.line, QStringLiteral("the id %1 is %2 in the archive, not %3 (rename the person first)")
+                                      .arg(it->second.second.id, it->second.second.name, person.name));
+      } else if (const auto n = newPersons.find(key); n != newPersons.end()) {
+        if (nameKey(n->second.name) != nameKey(person.name))
+          return refuse(row.line, QStringLiteral("the id %1 is %2 on an earlier line").arg(n->second.id, n->second.name));
+      } else {
+        newPersons[key] = person;
+      }
+      WearPeriod period = row.period;
+      period.dosimeter = NormalDosimeter(period.dosimeter);
+      period.person = person;
+      std::vector<Entry>& list = byDosimeter[period.dosimeter];
+      Entry* same = nullptr;
+      for (Entry& e : list) {
+        if (e.personKey == key && e.period.from == period.from) {
+          same = &e;
+          continue;
+        }
+        if (PeriodsOverlap(e.period, period))
+          return refuse(row.line, e.line ? QStringLiteral("the period overlaps line %1").arg(e.line)
+                                         : overlapText(e.period));
+      }
+      if (same) {
+        if (same->period.to == period.to) {
+          ++r.unchanged;
+        } else if (same->id && !same->period.to) {
+          ends.emplace_back(same->id, period.to);
+          same->period.to = period.to;
+          ++r.ended;
+        } else {
+          return refuse(row.line, same->line ? QStringLiteral("the period is on line %1 with another end").arg(same->line)
+                                             : QStringLiteral("the archive holds this period with another end: %1")
+                                                   .arg(overlapText(same->period)));
+        }
+        continue;
+      }
+      added.push_back({period, 0, 0, key, row.line});
+      list.push_back(added.back());
+      inserts.push_back(&added.back());
+    }
+    for (const auto& [key, person] : newPersons) {
+      if (persons.count(key)) continue;
+      if (const int rc = insertPerson(d, person)) return rc;
+      qlonglong row = 0;
+      if (const int rc = d.personRow(person.id, &row)) return rc;
+      persons[key] = {row, person};
+      ++r.persons;
+    }
+    for (const auto& [id, to] : ends)
+      if (const int rc = d.setPeriodEnd(id, to)) return rc;
+    for (const Entry* e : inserts) {
+      if (const int rc = d.insertPeriod(e->period.dosimeter, persons[e->personKey].first, e->period)) return rc;
+      ++r.periods;
+    }
+    return relinkPeriods(d, dosimeters);
+  });
+  if (rc) return rc;
+  *result = r;
   return kOk;
 }
 
@@ -726,69 +835,64 @@ int DoseArchive::dosimeters(QStringList* names) {
   detail_.clear();
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  if (!q.exec(QStringLiteral(
-          "SELECT dosimeter FROM readouts UNION SELECT dosimeter FROM wear_periods ORDER BY 1")))
+  if (!q.exec(QStringLiteral("SELECT dosimeter FROM readouts UNION SELECT dosimeter FROM wear_periods ORDER BY 1")))
     return d_->fail(q.lastError());
   names->clear();
   while (q.next()) names->append(q.value(0).toString());
   return kOk;
 }
 
-int DoseArchive::personAt(const QString& dosimeter, const QString& readoutTime, QString* person) {
+int DoseArchive::personAt(const QString& dosimeter, const QString& readoutTime, Person* person) {
   detail_.clear();
-  person->clear();
+  *person = {};
   if (readoutTime.isEmpty()) return kOk;
   QSqlQuery q(d_->db());
-  q.prepare(
-      QStringLiteral("SELECT p.name FROM wear_periods w JOIN persons p ON p.id = w.person_id"
-                     " WHERE w.dosimeter = ? AND w.valid_from <= ?"
-                     " AND COALESCE(w.valid_to, '9999-12-31 23:59') >= ?"));
-  q.addBindValue(dosimeter);
+  q.setForwardOnly(true);
+  q.prepare(QStringLiteral("SELECT p.person_id, p.name FROM wear_periods w JOIN persons p ON p.id = w.person_id"
+                           " WHERE w.dosimeter = ? AND w.valid_from <= ? AND ? < w.readouts_until"));
+  q.addBindValue(NormalDosimeter(dosimeter));
   q.addBindValue(readoutTime);
   q.addBindValue(readoutTime);
   if (const int rc = d_->exec(q)) return rc;
-  if (q.next()) *person = q.value(0).toString();
+  if (q.next()) *person = {q.value(0).toString(), q.value(1).toString()};
   return kOk;
 }
 
-int DoseArchive::persons(QStringList* names) {
-  detail_.clear();
-  QSqlQuery q(d_->db());
-  if (!q.exec(QStringLiteral("SELECT name FROM persons ORDER BY name"))) return d_->fail(q.lastError());
-  names->clear();
-  while (q.next()) names->append(q.value(0).toString());
-  return kOk;
-}
+// --- What the record says -------------------------------------------------------------
 
 namespace {
-// The joins and conditions of a person's or a dosimeter's read-outs in a
-// time range, and the values they bind, in order.
-QString historyWhere(const HistoryQuery& query, QVariantList* binds) {
-  const bool byPerson = !query.person.isEmpty();
-  QString sql = byPerson
-                    ? QStringLiteral(" JOIN wear_periods w ON") + kPeriodCovers +
-                          QStringLiteral(" JOIN persons p ON p.id = w.person_id WHERE p.name = ?")
-                    : QStringLiteral(" LEFT JOIN wear_periods w ON") + kPeriodCovers +
-                          QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id WHERE r.dosimeter = ?");
-  *binds << (byPerson ? query.person : query.dosimeter);
+// The tables of a person's or a dosimeter's read-outs and the conditions
+// of a time range, with the values they bind, in order.
+struct HistorySql {
+  QString from, where;
+  QVariantList binds;
+};
+HistorySql historySql(const HistoryQuery& query) {
+  HistorySql h;
+  const bool byPerson = !query.personId.isEmpty();
+  h.from = byPerson ? QStringLiteral("persons p JOIN wear_periods w ON w.person_id = p.id JOIN readouts r ON") + kBelongs
+                    : QStringLiteral("readouts r LEFT JOIN wear_periods w ON") + kBelongs +
+                          QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id");
+  h.where = byPerson ? QStringLiteral(" WHERE p.person_key = ?") : QStringLiteral(" WHERE r.dosimeter = ?");
+  h.binds << (byPerson ? personKey(query.personId) : NormalDosimeter(query.dosimeter));
   if (query.from) {
-    sql += QStringLiteral(" AND r.readout_time >= ?");
-    *binds << ArchiveTimeText(*query.from);
+    h.where += QStringLiteral(" AND ") + kDoseTime + QStringLiteral(" >= ?");
+    h.binds << ArchiveTimeText(*query.from);
   }
   if (query.to) {
-    sql += QStringLiteral(" AND r.readout_time <= ?");
-    *binds << ArchiveTimeText(*query.to);
+    h.where += QStringLiteral(" AND ") + kDoseTime + QStringLiteral(" <= ?");
+    h.binds << ArchiveTimeText(*query.to);
   }
-  return sql;
+  return h;
 }
 }  // namespace
 
 int DoseArchive::history(const HistoryQuery& query, std::vector<ReadoutRow>* rows) {
   detail_.clear();
-  QVariantList binds;
+  const HistorySql h = historySql(query);
   QSqlQuery q(d_->db());
-  q.prepare(kRowColumns + historyWhere(query, &binds) + kOrder);
-  for (const QVariant& v : binds) q.addBindValue(v);
+  q.prepare(kRowColumns + h.from + h.where + kOrder);
+  for (const QVariant& v : h.binds) q.addBindValue(v);
   return d_->rows(q, rows);
 }
 
@@ -810,18 +914,18 @@ int DoseArchive::record(qint64 id, QByteArray* bytes) {
 
 int DoseArchive::conflicts(const HistoryQuery& query, std::vector<ReadoutRow>* rows) {
   detail_.clear();
-  QVariantList binds;
+  const HistorySql h = historySql(query);
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  q.prepare(QStringLiteral("SELECT c.record, c.source, c.archived_at, p.name FROM conflicts c"
-                           " JOIN readouts r ON r.readout_key = c.readout_key") +
-            historyWhere(query, &binds) + QStringLiteral(" ORDER BY r.readout_time, c.id"));
-  for (const QVariant& v : binds) q.addBindValue(v);
+  q.prepare(QStringLiteral("SELECT c.record, c.source, c.archived_at, p.person_id, p.name FROM ") + h.from +
+            QStringLiteral(" JOIN conflicts c ON c.readout_key = r.readout_key") + h.where +
+            QStringLiteral(" ORDER BY r.readout_time, c.id"));
+  for (const QVariant& v : h.binds) q.addBindValue(v);
   if (const int rc = d_->exec(q)) return rc;
   rows->clear();
   while (q.next()) {
     ReadoutRow row = conflictRow(q.value(0).toByteArray(), q.value(1).toString(), q.value(2).toString());
-    row.person = q.value(3).toString();
+    row.person = {q.value(3).toString(), q.value(4).toString()};
     rows->push_back(row);
   }
   return kOk;
@@ -829,7 +933,7 @@ int DoseArchive::conflicts(const HistoryQuery& query, std::vector<ReadoutRow>* r
 
 int DoseArchive::alerts(std::optional<QDateTime> from, double level, std::vector<ReadoutRow>* rows) {
   detail_.clear();
-  QString sql = kRowColumns + QStringLiteral(" LEFT JOIN wear_periods w ON") + kPeriodCovers +
+  QString sql = kRowColumns + QStringLiteral("readouts r LEFT JOIN wear_periods w ON") + kBelongs +
                 QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id WHERE r.dose_usv >= ?");
   if (from) sql += QStringLiteral(" AND r.readout_time >= ?");
   QSqlQuery q(d_->db());
@@ -839,47 +943,51 @@ int DoseArchive::alerts(std::optional<QDateTime> from, double level, std::vector
   return d_->rows(q, rows);
 }
 
-int DoseArchive::totals(const QString& person, const QDateTime& at, std::vector<PersonTotals>* totals) {
+int DoseArchive::totals(const QString& personId, const QDateTime& at, std::vector<PersonTotals>* totals) {
   detail_.clear();
-  // Everybody assigned a dosimeter has a record, a dose of nothing included.
-  QStringList names;
-  if (person.isEmpty()) {
-    if (const int rc = persons(&names)) return rc;
+  // Everybody has a line, a dose of nothing included.
+  std::vector<Person> everybody;
+  if (personId.isEmpty()) {
+    if (const int rc = persons(&everybody)) return rc;
   } else {
-    names << person;
+    qlonglong row = 0;
+    Person p;
+    if (const int rc = d_->personRow(personId, &row, &p)) return rc;
+    if (!row) {
+      detail_ = QStringLiteral("no person has the id %1").arg(personId);
+      return kErrArchiveNoPerson;
+    }
+    everybody.push_back(p);
   }
   QSqlQuery q(d_->db());
-  q.prepare(QStringLiteral("SELECT p.name,"
-                           " SUM(CASE WHEN r.readout_time >= ? THEN r.dose_usv ELSE 0 END),"
-                           " SUM(CASE WHEN r.readout_time >= ? THEN r.dose_usv ELSE 0 END),"
-                           " SUM(r.dose_usv), COUNT(*)"
-                           " FROM persons p JOIN wear_periods w ON w.person_id = p.id"
-                           " JOIN readouts r ON") +
-            kPeriodCovers + QStringLiteral(" WHERE r.readout_time <= ?") +
-            (person.isEmpty() ? QString() : QStringLiteral(" AND p.name = ?")) +
-            QStringLiteral(" GROUP BY p.name"));
+  q.prepare(QStringLiteral("SELECT p.person_key, SUM(CASE WHEN ") + kDoseTime +
+            QStringLiteral(" >= ? THEN r.counted_usv ELSE 0 END), SUM(CASE WHEN ") + kDoseTime +
+            QStringLiteral(" >= ? THEN r.counted_usv ELSE 0 END), SUM(r.counted_usv), COUNT(*)"
+                           " FROM persons p JOIN wear_periods w ON w.person_id = p.id JOIN readouts r ON") +
+            kBelongs + QStringLiteral(" WHERE ") + kDoseTime + QStringLiteral(" <= ?") +
+            (personId.isEmpty() ? QString() : QStringLiteral(" AND p.person_key = ?")) +
+            QStringLiteral(" GROUP BY p.person_key"));
   q.addBindValue(ArchiveTimeText(QuarterStart(at)));
   q.addBindValue(ArchiveTimeText(YearStart(at)));
   q.addBindValue(ArchiveTimeText(at));
-  if (!person.isEmpty()) q.addBindValue(person);
+  if (!personId.isEmpty()) q.addBindValue(personKey(personId));
   q.setForwardOnly(true);
   if (const int rc = d_->exec(q)) return rc;
   std::map<QString, PersonTotals> found;
   while (q.next()) {
     PersonTotals t;
-    t.person = q.value(0).toString();
     t.quarterToDate = q.value(1).toDouble();
     t.yearToDate = q.value(2).toDouble();
     t.lifetime = q.value(3).toDouble();
     t.readouts = q.value(4).toInt();
-    found[t.person] = t;
+    found[q.value(0).toString()] = t;
   }
   totals->clear();
-  for (const QString& name : names) {
-    const auto it = found.find(name);
-    PersonTotals t;
-    t.person = name;
-    totals->push_back(it != found.end() ? it->second : t);
+  for (const Person& p : everybody) {
+    const auto it = found.find(personKey(p.id));
+    PersonTotals t = it != found.end() ? it->second : PersonTotals{};
+    t.person = p;
+    totals->push_back(t);
   }
   return kOk;
 }
@@ -888,17 +996,18 @@ int DoseArchive::dosimeterTotals(const QString& dosimeter, const QDateTime& at, 
   detail_.clear();
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  q.prepare(
-      QStringLiteral("SELECT SUM(CASE WHEN readout_time >= ? THEN dose_usv ELSE 0 END),"
-                     " SUM(CASE WHEN readout_time >= ? THEN dose_usv ELSE 0 END),"
-                     " SUM(dose_usv), COUNT(*) FROM readouts WHERE dosimeter = ? AND readout_time <= ?"));
+  q.prepare(QStringLiteral("SELECT SUM(CASE WHEN ") + kDoseTime +
+            QStringLiteral(" >= ? THEN r.counted_usv ELSE 0 END), SUM(CASE WHEN ") + kDoseTime +
+            QStringLiteral(" >= ? THEN r.counted_usv ELSE 0 END), SUM(r.counted_usv), COUNT(*) FROM readouts r"
+                           " LEFT JOIN wear_periods w ON") +
+            kBelongs + QStringLiteral(" WHERE r.dosimeter = ? AND ") + kDoseTime + QStringLiteral(" <= ?"));
   q.addBindValue(ArchiveTimeText(QuarterStart(at)));
   q.addBindValue(ArchiveTimeText(YearStart(at)));
-  q.addBindValue(dosimeter);
+  q.addBindValue(NormalDosimeter(dosimeter));
   q.addBindValue(ArchiveTimeText(at));
   if (const int rc = d_->exec(q)) return rc;
   PersonTotals t;
-  t.person = dosimeter;
+  t.person.name = NormalDosimeter(dosimeter);
   if (q.next()) {
     t.quarterToDate = q.value(0).toDouble();
     t.yearToDate = q.value(1).toDouble();
@@ -915,10 +1024,10 @@ int DoseArchive::summary(const ReportPeriod& period, std::vector<SummaryRow>* ro
   if (const int rc = totals(QString(), period.to, &totalsAtEnd)) return rc;
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  q.prepare(QStringLiteral("SELECT p.name, SUM(r.dose_usv), COUNT(*) FROM persons p"
+  q.prepare(QStringLiteral("SELECT p.person_key, SUM(r.counted_usv), COUNT(*) FROM persons p"
                            " JOIN wear_periods w ON w.person_id = p.id JOIN readouts r ON") +
-            kPeriodCovers +
-            QStringLiteral(" WHERE r.readout_time >= ? AND r.readout_time <= ? GROUP BY p.name"));
+            kBelongs + QStringLiteral(" WHERE ") + kDoseTime + QStringLiteral(" >= ? AND ") + kDoseTime +
+            QStringLiteral(" <= ? GROUP BY p.person_key"));
   q.addBindValue(ArchiveTimeText(period.from));
   q.addBindValue(ArchiveTimeText(period.to));
   if (const int rc = d_->exec(q)) return rc;
@@ -928,7 +1037,7 @@ int DoseArchive::summary(const ReportPeriod& period, std::vector<SummaryRow>* ro
   for (const PersonTotals& t : totalsAtEnd) {
     SummaryRow row;
     row.totals = t;
-    if (const auto it = inPeriod.find(t.person); it != inPeriod.end())
+    if (const auto it = inPeriod.find(personKey(t.person.id)); it != inPeriod.end())
       std::tie(row.periodDose, row.periodReadouts) = it->second;
     rows->push_back(row);
   }
@@ -944,8 +1053,7 @@ int DoseArchive::conflicts(std::vector<ReadoutRow>* rows) {
   if (!q.exec(QStringLiteral("SELECT record, source, archived_at FROM conflicts ORDER BY id DESC")))
     return d_->fail(q.lastError());
   rows->clear();
-  while (q.next())
-    rows->push_back(conflictRow(q.value(0).toByteArray(), q.value(1).toString(), q.value(2).toString()));
+  while (q.next()) rows->push_back(conflictRow(q.value(0).toByteArray(), q.value(1).toString(), q.value(2).toString()));
   return kOk;
 }
 
@@ -954,16 +1062,16 @@ int DoseArchive::check(CheckReport* report) {
   CheckReport c;
   Impl& d = *d_;
   QSqlDatabase db = d.db();
-  if (!d.postgres) {
+  if (*d.dialect->integrityCheck) {
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("PRAGMA integrity_check"))) return d.fail(q.lastError());
+    if (!q.exec(QString::fromLatin1(d.dialect->integrityCheck))) return d.fail(q.lastError());
     while (q.next())
-      if (q.value(0).toString() != QLatin1String("ok"))
-        c.faults << QStringLiteral("database: ") + q.value(0).toString();
+      if (q.value(0).toString() != QLatin1String("ok")) c.faults << QStringLiteral("database: ") + q.value(0).toString();
   }
   if (const int version = schemaVersion(); version != kSchemaVersion)
     c.faults << QStringLiteral("schema version %1, expected %2").arg(version).arg(kSchemaVersion);
 
+  const auto wrongSize = [](const QByteArray& bytes) { return bytes.size() != static_cast<qsizetype>(sizeof(BlockRecord)); };
   // In pages by id: a million read-outs never sit in memory at once.
   qlonglong last = -1;
   for (;;) {
@@ -971,8 +1079,8 @@ int DoseArchive::check(CheckReport* report) {
     q.setForwardOnly(true);
     q.prepare(QStringLiteral(
         "SELECT id, readout_key, record, device_id, block_number, readout_time, dosimeter, error_codes,"
-        " measured_dose_usv, dose_rate_usv_h, exposure_h, dose_usv FROM readouts WHERE id > ? ORDER BY id "
-        "LIMIT 5000"));
+        " measured_dose_usv, dose_rate_usv_h, exposure_h, recomputed_usv, dose_usv, counted_usv FROM readouts"
+        " WHERE id > ? ORDER BY id LIMIT 5000"));
     q.addBindValue(last);
     if (const int rc = d.exec(q)) return rc;
     int page = 0;
@@ -982,12 +1090,14 @@ int DoseArchive::check(CheckReport* report) {
       last = q.value(0).toLongLong();
       const QString what = QStringLiteral("read-out %1").arg(last);
       const QByteArray bytes = q.value(2).toByteArray();
-      if (bytes.size() != static_cast<qsizetype>(sizeof(BlockRecord))) {
+      if (wrongSize(bytes)) {
         c.faults << QStringLiteral("%1: the record holds %2 bytes, not 512").arg(what).arg(bytes.size());
         continue;
       }
       BlockRecord record;
       std::memcpy(&record, bytes.constData(), sizeof record);
+      if (const QString why = ImplausibleReason(record); !why.isEmpty())
+        c.faults << QStringLiteral("%1 is no read-out: %2").arg(what, why);
       const ReadoutFields f = DecodeReadout(record);
       const auto differs = [&](const char* field, bool same) {
         if (!same)
@@ -996,6 +1106,7 @@ int DoseArchive::check(CheckReport* report) {
                           .arg(f.blockNumber)
                           .arg(f.deviceId, QLatin1String(field));
       };
+      const std::optional<double> doseOfRecord = optionalDouble(q.value(12));
       differs("the key", q.value(1).toByteArray() == f.key);
       differs("device_id", q.value(3).toString() == f.deviceId);
       differs("block_number", q.value(4).toInt() == f.blockNumber);
@@ -1005,52 +1116,70 @@ int DoseArchive::check(CheckReport* report) {
       differs("measured_dose_usv", sameNumber(optionalDouble(q.value(8)), f.measuredDose));
       differs("dose_rate_usv_h", sameNumber(optionalDouble(q.value(9)), f.doseRate));
       differs("exposure_h", sameNumber(optionalDouble(q.value(10)), f.exposureH));
-      differs("dose_usv", sameNumber(optionalDouble(q.value(11)), f.doseUsv));
+      differs("recomputed_usv", sameNumber(optionalDouble(q.value(11)), f.recomputed));
+      differs("dose_usv", sameNumber(doseOfRecord, f.measuredDose));
+      if (!sameNumber(q.value(13).toDouble(), CountedDose(doseOfRecord)))
+        c.faults << QStringLiteral("%1: counted_usv is not what its dose of record counts").arg(what);
     }
     if (page == 0) break;
   }
   {
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT id, readout_key, record FROM conflicts ORDER BY id")))
-      return d.fail(q.lastError());
+    if (!q.exec(QStringLiteral("SELECT id, readout_key, record FROM conflicts ORDER BY id"))) return d.fail(q.lastError());
     while (q.next()) {
       ++c.conflicts;
       const QByteArray bytes = q.value(2).toByteArray();
-      BlockRecord record;
-      if (bytes.size() != static_cast<qsizetype>(sizeof record)) {
-        c.faults << QStringLiteral("conflict %1: the record holds %2 bytes, not 512")
-                        .arg(q.value(0).toLongLong())
-                        .arg(bytes.size());
+      const qlonglong id = q.value(0).toLongLong();
+      if (wrongSize(bytes)) {
+        c.faults << QStringLiteral("conflict %1: the record holds %2 bytes, not 512").arg(id).arg(bytes.size());
         continue;
       }
-      std::memcpy(&record, bytes.constData(), sizeof record);
-      if (DecodeReadout(record).key != q.value(1).toByteArray())
-        c.faults
-            << QStringLiteral("conflict %1: the key differs from the record").arg(q.value(0).toLongLong());
+      if (DecodeReadout(bytes).key != q.value(1).toByteArray())
+        c.faults << QStringLiteral("conflict %1: the key differs from the record").arg(id);
     }
   }
   {
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM wear_periods"))) return d.fail(q.lastError());
-    if (q.next()) c.periods = q.value(0).toInt();
-    q.finish();
-    if (!q.exec(QStringLiteral(
-            "SELECT a.dosimeter, a.valid_from, b.valid_from FROM wear_periods a JOIN wear_periods b"
-            " ON a.dosimeter = b.dosimeter AND a.id < b.id"
-            " AND a.valid_from <= COALESCE(b.valid_to, '9999-12-31 23:59')"
-            " AND b.valid_from <= COALESCE(a.valid_to, '9999-12-31 23:59')")))
+    if (!q.exec(QStringLiteral("SELECT person_id, person_key, name, name_key FROM persons"))) return d.fail(q.lastError());
+    while (q.next()) {
+      ++c.persons;
+      const QString id = q.value(0).toString();
+      if (q.value(1).toString() != personKey(id) || q.value(3).toString() != nameKey(q.value(2).toString()))
+        c.faults << QStringLiteral("person %1: the keys it is found by differ from its id and name").arg(id);
+    }
+  }
+  {
+    // Overlaps, order, and the bound each period's read-outs run up to.
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT w.dosimeter, p.person_id, p.name, w.valid_from, w.valid_to, w.readouts_until"
+                               " FROM wear_periods w LEFT JOIN persons p ON p.id = w.person_id"
+                               " ORDER BY w.dosimeter, w.valid_from")))
       return d.fail(q.lastError());
-    while (q.next())
-      c.faults << QStringLiteral("wear periods of %1 from %2 and from %3 overlap")
-                      .arg(q.value(0).toString(), q.value(1).toString(), q.value(2).toString());
-    q.finish();
-    if (!q.exec(QStringLiteral("SELECT dosimeter, valid_from FROM wear_periods WHERE valid_to < valid_from")))
-      return d.fail(q.lastError());
-    while (q.next())
-      c.faults << QStringLiteral("wear period of %1 from %2 ends before it starts")
-                      .arg(q.value(0).toString(), q.value(1).toString());
+    std::vector<std::pair<WearPeriod, QString>> all;
+    while (q.next()) {
+      ++c.periods;
+      all.emplace_back(periodOf(q, 0), q.value(5).toString());
+      const WearPeriod& p = all.back().first;
+      if (p.person.id.isEmpty())
+        c.faults << QStringLiteral("wear period of %1 from %2 names no person").arg(p.dosimeter, ArchiveTimeText(p.from));
+      if (p.to && *p.to < p.from)
+        c.faults << QStringLiteral("wear period of %1 from %2 ends before it starts").arg(p.dosimeter, ArchiveTimeText(p.from));
+    }
+    for (size_t i = 0; i < all.size(); ++i) {
+      const WearPeriod& p = all[i].first;
+      const bool lastOfDosimeter = i + 1 == all.size() || all[i + 1].first.dosimeter != p.dosimeter;
+      const QString until = lastOfDosimeter ? kOpenEnd : ArchiveTimeText(all[i + 1].first.from);
+      if (all[i].second != until)
+        c.faults << QStringLiteral("wear period of %1 from %2: its read-outs run up to %3, not %4")
+                        .arg(p.dosimeter, ArchiveTimeText(p.from), all[i].second, until);
+      for (size_t k = i + 1; k < all.size() && all[k].first.dosimeter == p.dosimeter; ++k)
+        if (PeriodsOverlap(p, all[k].first))
+          c.faults << QStringLiteral("wear periods of %1 from %2 and from %3 overlap")
+                          .arg(p.dosimeter, ArchiveTimeText(p.from), ArchiveTimeText(all[k].first.from));
+    }
   }
   *report = c;
   return kOk;

@@ -3,16 +3,27 @@
 // database over decades, and the dose record of each person drawn from it.
 //
 // One schema on SQLite and PostgreSQL, created and upgraded by the numbered
-// migrations in Archive.cpp; the version is stored in the database and an
-// older program refuses a newer one. Every rule lives here, for the command
-// line and the windows alike: what identifies a read-out, duplicates and
-// conflicts, wear periods and who a dose belongs to, totals at a date,
-// alerts, and the check of what is stored.
+// migrations of ArchiveSchema.cpp; the version is stored in the database, an
+// older program refuses a newer one, and only an archive opened for writing
+// is upgraded. Every rule of the record lives here, for the command line,
+// the windows, the reports and the download alike:
 //
-// Times are the reader's local time as the record holds it, without a zone,
-// at minute resolution. They are carried as QDateTime in UTC only so that
-// no zone or daylight saving shifts them; quarters and years begin at
-// 00:00 of that clock.
+// - Only records plausible as read-outs enter (Readout.h); a read-out is
+//   stored once, keyed by its identity; other bytes under the same key are
+//   kept beside it as a conflict and count nothing.
+// - The dose of record is the reader's MeasuredDose; totals add it, a
+//   negative one as 0, one that is no number as nothing (Readout.h).
+// - A person has an id (the lab's staff or personnel number) and a name;
+//   names may change and repeat. Wear periods give a dosimeter to a person
+//   from a minute on; periods of one dosimeter never share a minute.
+// - A read-out belongs to the wear period of its dosimeter that began last
+//   at or before its read-out time, even after that period ended: a
+//   dosimeter is read after it comes back. One before any period of its
+//   dosimeter belongs to nobody (unassigned). Its dose counts at its
+//   read-out time, or on the last minute of its period when it was read
+//   after the period ended: a quarter's dosimeter read in the next quarter
+//   is the quarter's dose (ReadoutRow::doseTime). Totals, summaries,
+//   reports and time ranges of a history go by that time.
 
 #include <QByteArray>
 #include <QDateTime>
@@ -25,93 +36,97 @@
 #include <vector>
 
 #include "archive/ArchiveLocation.h"
+#include "archive/ArchiveTime.h"
+#include "archive/Readout.h"
 #include "measurement/BlockRecord.h"
 
 namespace quelm {
 
-// "YYYY-MM-DD" or "YYYY-MM-DD HH:MM" ('T' between them too). A date alone
-// means its first minute, or its last one (23:59) as an upper bound, so
-// that "--to 2024-03-31" takes in the whole day. Nothing when it is no date.
-std::optional<QDateTime> ParseArchiveTime(const QString& text, bool upperBound);
-// The stored form "YYYY-MM-DD HH:MM" (sorts as the time does).
-QString ArchiveTimeText(const QDateTime& time);
-// The wall clock now, as a reader time.
-QDateTime ArchiveNow();
-// The first minute of the quarter and of the year that hold `time`.
-QDateTime QuarterStart(const QDateTime& time);
-QDateTime YearStart(const QDateTime& time);
+struct ArchiveDialect;
 
-// A report's quarter ("2026Q3") or year ("2026"): its first and last minute.
-struct ReportPeriod {
-  QString label;
-  QDateTime from;
-  QDateTime to;  // inclusive last minute
+// A record of a file that is no read-out: where it lies and why.
+struct ImportRefusal {
+  int record = 0;  // from 0
+  qint64 offset = 0;
+  QString reason;
 };
-std::optional<ReportPeriod> ParseReportPeriod(const QString& text);
-// The quarter or the year that holds `time`.
-ReportPeriod QuarterOf(const QDateTime& time);
-ReportPeriod YearOf(const QDateTime& time);
-
-// The year's dose as a share of the annual limit, in percent.
-double AnnualLimitShare(double yearToDate, double annualLimit);
-
-// What the archive keeps beside the record's bytes, all taken from them.
-struct ReadoutFields {
-  // Reader, block number, read-out time bytes and dosimeter, byte for
-  // byte: a read-out archived twice has the same key.
-  QByteArray key;
-  QString deviceId;
-  int blockNumber = 0;
-  QString readoutTime;  // stored form; empty when the record holds none
-  QString dosimeter;
-  int errorCodes = 0;
-  std::optional<double> measuredDose;  // the reader's, uSv
-  std::optional<double> doseRate;      // the reader's, uSv/h
-  std::optional<double> exposureH;     // none when the record stores none
-  std::optional<double> doseUsv;       // the program's dose chain, own window
-};
-ReadoutFields DecodeReadout(const BlockRecord& record);
 
 struct ImportResult {
   int added = 0;
   int duplicates = 0;  // the same read-out, byte for byte, was there
   int conflicts = 0;   // same key, other bytes: the archived one stays
   std::vector<ReadoutFields> conflicting;
-  // New read-outs at or above the notification level (when one was given).
+  std::vector<ImportRefusal> refused;
+  // New read-outs whose dose of record is at or above the notification
+  // level (when one was given).
   std::vector<ReadoutFields> highDoses;
 };
 
+struct Person {
+  QString id;  // as the lab writes it; unique without regard to case
+  QString name;
+  bool operator==(const Person&) const = default;
+};
+
+// What a person typed on a command line or in a window stands for.
+struct PersonLookup {
+  enum Outcome { Found, Unknown, Ambiguous };
+  Outcome outcome = Unknown;
+  Person person;
+  // Ambiguous: everybody of that name; unknown: ids or names that hold
+  // the text, to say whom the user may have meant.
+  std::vector<Person> candidates;
+};
+
+// Why a person's id or name as typed cannot be taken; empty when it can.
+QString PersonIdError(const QString& id);
+QString PersonNameError(const QString& name);
+// "ID NAME", as lists and messages name a person.
+QString PersonText(const Person& person);
+
 // A read-out as the lists show it: history, alerts, conflicts.
 struct ReadoutRow {
+  // The read-out's number in the archive; record() gives its 512 bytes,
+  // which the lists leave out. 0 for a conflict.
+  qint64 id = 0;
   QString readoutTime;  // stored form; empty when none
+  // When its dose counts in totals and reports: the read-out time, or the
+  // last minute of its wear period when it was read after that ended.
+  QString doseTime;
   QString deviceId;
   int blockNumber = 0;
   QString dosimeter;
-  QString person;  // whose wear period covers the read-out time; empty when nobody's
-  std::optional<double> doseUsv;
+  Person person;  // whose wear period it belongs to; empty id: nobody's
+  std::optional<double> doseUsv;     // the dose of record
+  std::optional<double> recomputed;  // the program's dose chain
+  double countedUsv = 0;             // what it adds to totals
   std::optional<double> doseRate;
   std::optional<double> exposureH;
   int errorCodes = 0;
   QString source;      // file name or reader port
   QString archivedAt;  // UTC, "YYYY-MM-DDTHH:MM:SSZ"
-  // An archived read-out's row in the database: record() gives its 512
-  // bytes, which the lists leave out. 0 for a conflict.
-  qint64 id = 0;
   // A record that came with the key of an archived read-out but other
   // bytes: listed beside it, counted in no total. Its bytes come with it.
   bool conflict = false;
   QByteArray record;
+
+  bool assigned() const { return !person.id.isEmpty(); }
+  ReadoutStatus status() const { return StatusOf(doseUsv, errorCodes, assigned()); }
 };
 
 struct WearPeriod {
   QString dosimeter;
-  QString person;
+  Person person;
   QDateTime from;
-  std::optional<QDateTime> to;  // inclusive last minute; none: open to the end
+  std::optional<QDateTime> to;  // inclusive last minute; none: open
 };
+// Why a period as given cannot be stored; empty when it can.
+QString WearPeriodError(const WearPeriod& period);
+// Whether two periods share a minute.
+bool PeriodsOverlap(const WearPeriod& a, const WearPeriod& b);
 
 struct PersonTotals {
-  QString person;  // or the dosimeter, for a dosimeter's totals
+  Person person;  // or, for a dosimeter's totals, the dosimeter as its name
   double quarterToDate = 0;
   double yearToDate = 0;
   double lifetime = 0;
@@ -128,19 +143,40 @@ struct SummaryRow {
 
 struct HistoryQuery {
   QString dosimeter;  // one of the two
-  QString person;
+  QString personId;
   std::optional<QDateTime> from;
   std::optional<QDateTime> to;
+};
+
+struct PeriodQuery {
+  QString dosimeter;  // at most one of the two; neither: every period
+  QString personId;
+};
+
+// One line of a wearer list.
+struct WearerListRow {
+  int line = 0;
+  Person person;
+  WearPeriod period;
+};
+struct WearerListResult {
+  int persons = 0;    // new persons
+  int periods = 0;    // new periods
+  int ended = 0;      // periods given an end they did not have
+  int unchanged = 0;  // lines the archive already held
 };
 
 struct CheckReport {
   int readouts = 0;
   int conflicts = 0;
   int periods = 0;
+  int persons = 0;
   QStringList faults;
 };
 
 struct ArchiveOptions {
+  // Reading commands and views: the database is opened for reading only,
+  // its schema never upgraded and nothing in it or beside it changed.
   bool readOnly = false;
   // How long a database another program writes to is waited for.
   int busyTimeoutMs = 5000;
@@ -148,8 +184,8 @@ struct ArchiveOptions {
 
 class DoseArchive {
  public:
-  // Opens (and creates or upgrades) the archive. Nothing on failure, with
-  // *code a result code and *detail what the database said.
+  // Opens (and creates or, for writing, upgrades) the archive. Nothing on
+  // failure, with *code a result code and *detail what the database said.
   static std::unique_ptr<DoseArchive> open(const ArchiveLocation& location, const ArchiveOptions& options,
                                            int* code, QString* detail);
   ~DoseArchive();
@@ -160,44 +196,71 @@ class DoseArchive {
   // the database said or which entry was refused.
   const QString& errorDetail() const { return detail_; }
   int schemaVersion() const;
+  // "upgraded from schema version 2 to 3 (...)" when this open upgraded
+  // the archive; empty otherwise.
+  const QString& upgradeNote() const { return upgradeNote_; }
 
-  // All records in one transaction: every read-out or none. A record is
-  // added, found already archived, or counted and kept as a conflict.
+  // --- Read-outs
+  // All plausible records in one transaction: every read-out or none. A
+  // record is added, found already archived, counted and kept as a
+  // conflict, or refused (ImportResult::refused) when it is no read-out;
+  // kErrArchiveRefused then, after the others were stored.
   int importRecords(std::span<const BlockRecord> records, const QString& source, ImportResult* result,
                     std::optional<double> notificationLevel = std::nullopt);
   // The whole records of a data file, source = its absolute name.
   // kErrFileRead after importing them when the file ends in part of one.
   int importFile(const QString& path, ImportResult* result,
                  std::optional<double> notificationLevel = std::nullopt);
-  // Called after each record inside the import's transaction (progress).
+  // Called inside the import's transaction as records are done (progress).
   std::function<void(int done)> onRecordImported;
 
-  // Gives the dosimeter to the person for the period. The same dosimeter,
+  // --- Persons
+  int persons(std::vector<Person>* persons);
+  int findPerson(const QString& text, PersonLookup* lookup);
+  // kErrArchiveInput for an id that is taken or an id or name that cannot be.
+  int addPerson(const Person& person);
+  int renamePerson(const QString& id, const QString& name);
+
+  // --- Wear periods
+  // Gives the dosimeter to the person named by `person` (an id, or a name
+  // of exactly one person) for the period. A name nobody has is a new
+  // person with a generated id, told in *created. The same dosimeter,
   // person and start again sets the period's end. kErrArchiveOverlap when
-  // another period of the dosimeter shares a minute with it.
-  int assign(const WearPeriod& period);
-  int wearPeriods(const QString& dosimeter, std::vector<WearPeriod>* periods);
-  // A person's dosimeters with their wear periods, by start.
-  int personPeriods(const QString& person, std::vector<WearPeriod>* periods);
-  int persons(QStringList* names);
+  // another period of the dosimeter shares a minute with it,
+  // kErrArchiveAmbiguousPerson for a name of several persons.
+  int assign(const QString& dosimeter, const QString& person, const QDateTime& from,
+             const std::optional<QDateTime>& to, WearPeriod* stored = nullptr,
+             std::optional<Person>* created = nullptr);
+  // Ends the dosimeter's last period at `at` (its last minute).
+  int endPeriod(const QString& dosimeter, const QDateTime& at, WearPeriod* ended = nullptr);
+  // By dosimeter and start, or a person's by start.
+  int periods(const PeriodQuery& query, std::vector<WearPeriod>* periods);
+  // A wearer list in one transaction: every line is checked (persons,
+  // dosimeters, overlaps with the archive and among the lines) before
+  // anything is stored; the first line that cannot be taken is named in
+  // errorDetail() and nothing changes. Lines the archive holds already
+  // change nothing.
+  int importWearerList(const std::vector<WearerListRow>& rows, WearerListResult* result);
   // Every dosimeter that was read or assigned, in name order.
   int dosimeters(QStringList* names);
-  // Whose wear period covers a read-out time (stored form); empty: nobody's.
-  int personAt(const QString& dosimeter, const QString& readoutTime, QString* person);
+  // Whose wear period the read-out time (stored form) belongs to; empty
+  // id: nobody's.
+  int personAt(const QString& dosimeter, const QString& readoutTime, Person* person);
 
+  // --- What the record says
   // Without the records' bytes (ReadoutRow::id names them).
   int history(const HistoryQuery& query, std::vector<ReadoutRow>* rows);
   // The 512 bytes of an archived read-out, for evaluating it again.
   int record(qint64 id, QByteArray* bytes);
-  // Quarter-to-date, year-to-date and lifetime up to `at` (inclusive), per
-  // person (everybody when person is empty, in name order).
-  int totals(const QString& person, const QDateTime& at, std::vector<PersonTotals>* totals);
+  // Quarter-to-date, year-to-date and lifetime up to `at` (inclusive) of
+  // the person with that id, or of everybody (empty id, by name and id).
+  int totals(const QString& personId, const QDateTime& at, std::vector<PersonTotals>* totals);
   // The same figures of one dosimeter, whoever wore it.
   int dosimeterTotals(const QString& dosimeter, const QDateTime& at, PersonTotals* totals);
   // Every person's dose in the period with the totals at its end, highest
   // dose first (then by name); persons without a dose in it included.
   int summary(const ReportPeriod& period, std::vector<SummaryRow>* rows);
-  // Read-outs whose dose is at or above the level, from `from` on.
+  // Read-outs whose dose of record is at or above the level, from `from` on.
   int alerts(std::optional<QDateTime> from, double level, std::vector<ReadoutRow>* rows);
   // The kept conflicting records, newest first.
   int conflicts(std::vector<ReadoutRow>* rows);
@@ -205,7 +268,8 @@ class DoseArchive {
   // read-out's time and person, in time order.
   int conflicts(const HistoryQuery& query, std::vector<ReadoutRow>* rows);
   // The database's own check, then every stored record decoded again and
-  // compared with its stored fields, and the wear periods for overlaps.
+  // compared with its stored fields, the persons, and the wear periods for
+  // overlaps and their attribution.
   int check(CheckReport* report);
 
   bool isPostgres() const { return location_.kind == ArchiveLocation::PostgreSQL; }
@@ -213,12 +277,11 @@ class DoseArchive {
 
  private:
   DoseArchive() = default;
-  int periodsWhere(const QString& where, const QString& value, const QString& order,
-                   std::vector<WearPeriod>* periods);
   struct Impl;
   std::unique_ptr<Impl> d_;
   ArchiveLocation location_;
   QString detail_;
+  QString upgradeNote_;
 };
 
 }  // namespace quelm

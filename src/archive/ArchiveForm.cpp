@@ -148,11 +148,12 @@ TWearPeriodForm::TWearPeriodForm(QWidget* parent) : QDialog(parent) {
   connect(CancelButton, &QPushButton::clicked, this, [this] { done(quelm::mrCancel); });
 }
 
-void TWearPeriodForm::ShowAssign(const quelm::WearPeriod& p, const QStringList& persons) {
+void TWearPeriodForm::ShowAssign(const quelm::WearPeriod& p, const std::vector<quelm::Person>& persons) {
   PersonComboBox->clear();
-  PersonComboBox->addItems(persons);
+  // Listed as "ID NAME"; an id or a name may also be typed.
+  for (const quelm::Person& person : persons) PersonComboBox->addItem(quelm::PersonText(person), person.id);
   DosimeterEdit->setText(p.dosimeter);
-  PersonComboBox->setEditText(p.person);
+  PersonComboBox->setEditText(p.person.id.isEmpty() ? QString() : quelm::PersonText(p.person));
   FromEdit->setText(quelm::LocalDateText(p.from));
   ToEdit->clear();
   for (QWidget* w : std::initializer_list<QWidget*>{DosimeterEdit, PersonComboBox, FromEdit})
@@ -165,7 +166,7 @@ void TWearPeriodForm::ShowAssign(const quelm::WearPeriod& p, const QStringList& 
 void TWearPeriodForm::ShowEnd(const quelm::WearPeriod& p) {
   DosimeterEdit->setText(p.dosimeter);
   PersonComboBox->clear();
-  PersonComboBox->setEditText(p.person);
+  PersonComboBox->setEditText(quelm::PersonText(p.person));
   FromEdit->setText(quelm::LocalDateText(p.from));
   ToEdit->setText(p.to ? quelm::LocalDateText(*p.to) : QString());
   for (QWidget* w : std::initializer_list<QWidget*>{DosimeterEdit, PersonComboBox, FromEdit})
@@ -386,17 +387,20 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
     quelm::showMessage(quelm::MessageKind::Warning, QStringLiteral("Dose archive"),
                        QStringLiteral("\"%1\" is no date: write it as %2").arg(text, datePattern()));
   };
-  Model.askAssignment = [this, periodForm,
-                         refuseDate](const quelm::WearPeriod& proposal) -> std::optional<quelm::WearPeriod> {
+  Model.askAssignment = [periodForm, refuseDate](const quelm::WearPeriod& proposal,
+                                                 const std::vector<quelm::Person>& persons)
+      -> std::optional<quelm::WearPeriod> {
     TWearPeriodForm& form = periodForm();
-    QStringList persons;
-    for (const quelm::ArchiveEntry& e : Model.Entries())
-      if (e.kind == quelm::ArchiveEntry::Person) persons << e.name;
     form.ShowAssign(proposal, persons);
     if (quelm::prompter().runModal(form) != quelm::mrOk) return std::nullopt;
     quelm::WearPeriod p;
     p.dosimeter = form.DosimeterEdit->text().trimmed();
-    p.person = form.PersonComboBox->currentText().trimmed();
+    const QString typed = form.PersonComboBox->currentText().trimmed();
+    const int listed = form.PersonComboBox->findText(typed);
+    if (listed >= 0)
+      p.person.id = form.PersonComboBox->itemData(listed).toString();
+    else
+      p.person.name = typed;
     const std::optional<QDate> from = quelm::ParseUserDate(form.FromEdit->text());
     if (!from) return refuseDate(form.FromEdit->text()), std::nullopt;
     p.from = QDateTime(*from, QTime(0, 0), Qt::UTC);
@@ -561,7 +565,7 @@ void TArchiveForm::paintPeriods() {
   PeriodGrid->setRowCount(static_cast<int>(periods.size()));
   for (int i = 0; i < static_cast<int>(periods.size()); ++i) {
     const quelm::WearPeriod& p = periods[static_cast<size_t>(i)];
-    const QString cells[] = {p.dosimeter, p.person, quelm::LocalDateText(p.from), periodEnd(p)};
+    const QString cells[] = {p.dosimeter, quelm::PersonText(p.person), quelm::LocalDateText(p.from), periodEnd(p)};
     for (int c = 0; c < 4; ++c) PeriodGrid->setItem(i, c, new QTableWidgetItem(cells[c]));
   }
 }

@@ -54,7 +54,7 @@ class TWearPeriodForm : public QDialog {
   QPushButton* OKButton;
   QPushButton* CancelButton;
   // Assigning: every field from the proposal. Ending: only the last day.
-  void ShowAssign(const quelm::WearPeriod& proposal, const QStringList& persons);
+  void ShowAssign(const quelm::WearPeriod& proposal, const std::vector<quelm::Person>& persons);
   void ShowEnd(const quelm::WearPeriod& period);
 };
 

@@ -1,5 +1,6 @@
 #include "archive/ArchiveModel.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 #include <algorithm>
@@ -18,14 +19,9 @@ const ArchiveColumn kArchiveColumns[kArchiveColumnCount] = {
     {"Error flags", false},   {"Remark", false},
 };
 
-std::optional<QDate> ParseUserDate(const QString& text) {
-  const QString t = text.trimmed();
-  QDate date = QDate::fromString(t, userLocale().shortDateFormat);
-  if (!date.isValid()) date = QDate::fromString(t, Qt::ISODate);
-  return date.isValid() ? std::optional<QDate>(date) : std::nullopt;
+QString ArchiveEntry::text() const {
+  return kind == Person ? QStringLiteral("%1 (%2)").arg(name, key) : QStringLiteral("Dosimeter ") + name;
 }
-
-QString ArchiveEntry::text() const { return kind == Person ? name : QStringLiteral("Dosimeter ") + name; }
 
 ArchiveModel::ArchiveModel(const ArchiveSettings& settings)
     : clock(ArchiveNow), settings_(settings), home_(std::make_unique<QObject>()) {}
@@ -77,12 +73,13 @@ int ArchiveModel::Reopen(const ArchiveSettings& settings) {
 
 int ArchiveModel::refreshEntries() {
   if (!archive_) return kOk;
-  QStringList persons, dosimeters;
+  std::vector<quelm::Person> persons;
+  QStringList dosimeters;
   if (const int rc = archive_->persons(&persons)) return rc;
   if (const int rc = archive_->dosimeters(&dosimeters)) return rc;
   all_.clear();
-  for (const QString& p : persons) all_.push_back({ArchiveEntry::Person, p});
-  for (const QString& d : dosimeters) all_.push_back({ArchiveEntry::Dosimeter, d});
+  for (const quelm::Person& p : persons) all_.push_back({ArchiveEntry::Person, p.id, p.name});
+  for (const QString& d : dosimeters) all_.push_back({ArchiveEntry::Dosimeter, d, d});
   SetSearch(search_);
   return kOk;
 }
@@ -110,10 +107,16 @@ int ArchiveModel::Choose(int index) {
   return rc ? fail(rc, archive_ ? archive_->errorDetail() : QString()) : kOk;
 }
 
-int ArchiveModel::ChooseByName(ArchiveEntry::Kind kind, const QString& name) {
+int ArchiveModel::ChooseEntry(ArchiveEntry::Kind kind, const QString& key) {
   for (size_t i = 0; i < shown_.size(); ++i)
-    if (shown_[i].kind == kind && shown_[i].name == name) return Choose(static_cast<int>(i));
+    if (shown_[i].kind == kind && shown_[i].key.compare(key, Qt::CaseInsensitive) == 0)
+      return Choose(static_cast<int>(i));
   return Choose(-1);
+}
+
+int ArchiveModel::rechoose() {
+  if (!chosen_) return Choose(-1);
+  return ChooseEntry(chosen_->kind, chosen_->key);
 }
 
 int ArchiveModel::refreshChosen() {
@@ -128,18 +131,18 @@ int ArchiveModel::refreshChosen() {
   DoseArchive& a = *archive_;
   const bool person = chosen_->kind == ArchiveEntry::Person;
   HistoryQuery query;
-  (person ? query.person : query.dosimeter) = chosen_->name;
+  (person ? query.personId : query.dosimeter) = chosen_->key;
   query.from = from_;
   query.to = to_;
-  if (const int rc =
-          person ? a.personPeriods(chosen_->name, &periods_) : a.wearPeriods(chosen_->name, &periods_))
-    return rc;
+  PeriodQuery periods;
+  (person ? periods.personId : periods.dosimeter) = chosen_->key;
+  if (const int rc = a.periods(periods, &periods_)) return rc;
   std::vector<ReadoutRow> conflicts;
   if (const int rc = a.history(query, &rows_)) return rc;
   if (const int rc = a.conflicts(query, &conflicts)) return rc;
   double before = 0;
   if (!rows_.empty() && !rows_.front().readoutTime.isEmpty())
-    if (const int rc = YearDoseBefore(a, query.person, query.dosimeter,
+    if (const int rc = YearDoseBefore(a, query.personId, query.dosimeter,
                                       *ParseArchiveTime(rows_.front().readoutTime, false), &before))
       return rc;
   chart_ = MakeDoseChart(rows_, settings_.annualLimit, settings_.notificationLevel, std::nullopt, before);
@@ -151,9 +154,9 @@ int ArchiveModel::refreshChosen() {
   totals_.at = clock ? clock() : ArchiveNow();
   if (person) {
     std::vector<PersonTotals> t;
-    if (const int rc = a.totals(chosen_->name, totals_.at, &t)) return rc;
+    if (const int rc = a.totals(chosen_->key, totals_.at, &t)) return rc;
     if (!t.empty()) totals_.totals = t.front();
-  } else if (const int rc = a.dosimeterTotals(chosen_->name, totals_.at, &totals_.totals)) {
+  } else if (const int rc = a.dosimeterTotals(chosen_->key, totals_.at, &totals_.totals)) {
     return rc;
   }
   totals_.share = AnnualLimitShare(totals_.totals.yearToDate, settings_.annualLimit);
@@ -173,10 +176,8 @@ bool ArchiveModel::SetRange(const QString& fromText, const QString& toText) {
       out->reset();
       return true;
     }
-    const std::optional<QDate> date = ParseUserDate(t);
-    if (!date) return false;
-    *out = QDateTime(*date, upper ? QTime(23, 59) : QTime(0, 0), Qt::UTC);
-    return true;
+    *out = ParseUserBound(t, upper);
+    return out->has_value();
   };
   std::optional<QDateTime> from, to;
   if (!parse(fromText, false, &from) || !parse(toText, true, &to)) return false;
@@ -200,7 +201,7 @@ QString ArchiveModel::CellText(int row, int column) const {
     case kColDosimeter:
       return r.dosimeter;
     case kColPerson:
-      return r.person;
+      return r.person.name;
     case kColDose:
       return DoseText(r.doseUsv);
     case kColDoseRate:
@@ -244,7 +245,7 @@ void ArchiveModel::sortRows() {
       case kColDosimeter:
         return a.dosimeter < b.dosimeter;
       case kColPerson:
-        return a.person < b.person;
+        return a.person.name < b.person.name;
       case kColDose:
         return number(a.doseUsv) < number(b.doseUsv);
       case kColDoseRate:
@@ -278,6 +279,9 @@ ArchiveActions ArchiveModel::Actions() const {
   const bool writing = import_.running;
   a.assign = open && !writing;
   a.endPeriod = a.assign && selectedPeriod_ >= 0;
+  a.addPerson = a.assign;
+  a.renamePerson = a.assign && chosen_ && chosen_->kind == ArchiveEntry::Person;
+  a.importWearers = a.assign;
   a.import = open && !writing;
   a.personReport = open && chosen_ && chosen_->kind == ArchiveEntry::Person;
   a.summaryReport = open;
@@ -287,40 +291,92 @@ ArchiveActions ArchiveModel::Actions() const {
 
 int ArchiveModel::Assign() {
   if (!Actions().assign || !askAssignment) return kOk;
+  note_.clear();
   WearPeriod proposal;
-  if (chosen_) (chosen_->kind == ArchiveEntry::Person ? proposal.person : proposal.dosimeter) = chosen_->name;
+  if (chosen_) {
+    if (chosen_->kind == ArchiveEntry::Person)
+      proposal.person = {chosen_->key, chosen_->name};
+    else
+      proposal.dosimeter = chosen_->key;
+  }
   const QDateTime now = clock ? clock() : ArchiveNow();
   proposal.from = QDateTime(now.date(), QTime(0, 0), Qt::UTC);
-  const std::optional<WearPeriod> period = askAssignment(proposal);
+  std::vector<quelm::Person> persons;
+  if (const int rc = archive_->persons(&persons)) return fail(rc, archive_->errorDetail());
+  const std::optional<WearPeriod> period = askAssignment(proposal, persons);
   if (!period) return kOk;
-  if (const int rc = archive_->assign(*period)) return fail(rc, archive_->errorDetail());
+  const QString who = period->person.id.isEmpty() ? period->person.name : period->person.id;
+  WearPeriod stored;
+  std::optional<quelm::Person> created;
+  if (const int rc = archive_->assign(period->dosimeter, who, period->from, period->to, &stored, &created))
+    return fail(rc, archive_->errorDetail());
+  if (created) note_ = NewPersonLine(*created);
   refreshEntries();
   // The new period shows under whom it was given to.
   if (!chosen_)
-    ChooseByName(ArchiveEntry::Person, period->person.trimmed());
+    ChooseEntry(ArchiveEntry::Person, stored.person.id);
   else
-    Choose(static_cast<int>(std::find_if(shown_.begin(), shown_.end(),
-                                         [&](const ArchiveEntry& e) {
-                                           return e.kind == chosen_->kind && e.name == chosen_->name;
-                                         }) -
-                            shown_.begin()));
+    rechoose();
+  changed();
   return kOk;
 }
 
 int ArchiveModel::EndPeriod() {
   if (!Actions().endPeriod || !askPeriodEnd) return kOk;
-  WearPeriod period = periods_[static_cast<size_t>(selectedPeriod_)];
+  const WearPeriod period = periods_[static_cast<size_t>(selectedPeriod_)];
   const std::optional<QDateTime> end = askPeriodEnd(period);
   if (!end) return kOk;
-  period.to = QDateTime(end->date(), QTime(23, 59), Qt::UTC);
-  if (*period.to < period.from)
-    return fail(kErrArchiveQuery, QStringLiteral("the period of %1 starts on %2; it cannot end before")
+  const QDateTime last(end->date(), QTime(23, 59), Qt::UTC);
+  if (last < period.from)
+    return fail(kErrArchiveInput, QStringLiteral("the period of %1 starts on %2; it cannot end before")
                                       .arg(period.dosimeter, LocalDateText(period.from)));
-  if (const int rc = archive_->assign(period)) return fail(rc, archive_->errorDetail());
+  if (const int rc = archive_->endPeriod(period.dosimeter, last)) return fail(rc, archive_->errorDetail());
   const int keep = selectedPeriod_;
   refreshChosen();
   selectedPeriod_ = keep < static_cast<int>(periods_.size()) ? keep : -1;
   changed();
+  return kOk;
+}
+
+int ArchiveModel::AddPerson() {
+  if (!Actions().addPerson || !askNewPerson) return kOk;
+  note_.clear();
+  const std::optional<quelm::Person> person = askNewPerson();
+  if (!person) return kOk;
+  if (const int rc = archive_->addPerson(*person)) return fail(rc, archive_->errorDetail());
+  note_ = NewPersonLine(*person);
+  refreshEntries();
+  ChooseEntry(ArchiveEntry::Person, person->id);
+  return kOk;
+}
+
+int ArchiveModel::RenamePerson() {
+  if (!Actions().renamePerson || !askNewName) return kOk;
+  const std::optional<QString> name = askNewName({chosen_->key, chosen_->name});
+  if (!name) return kOk;
+  if (const int rc = archive_->renamePerson(chosen_->key, *name)) return fail(rc, archive_->errorDetail());
+  const QString key = chosen_->key;
+  refreshEntries();
+  ChooseEntry(ArchiveEntry::Person, key);
+  return kOk;
+}
+
+int ArchiveModel::ImportWearerList() {
+  if (!Actions().importWearers || !chooseWearerList) return kOk;
+  note_.clear();
+  const QString path = chooseWearerList();
+  if (path.isEmpty()) return kOk;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return fail(kErrFileOpen, path + QStringLiteral(": ") + file.errorString());
+  std::vector<WearerListRow> rows;
+  QString error;
+  if (!ParseWearerList(file.readAll(), &rows, &error)) return fail(kErrArchiveInput, path + QStringLiteral(": ") + error);
+  WearerListResult result;
+  if (const int rc = archive_->importWearerList(rows, &result))
+    return fail(rc, path + QStringLiteral(": ") + archive_->errorDetail());
+  note_ = QFileInfo(path).fileName() + QStringLiteral(": ") + WearerListLine(result);
+  refreshEntries();
+  rechoose();
   return kOk;
 }
 
@@ -365,14 +421,14 @@ int ArchiveModel::BuildReport(bool summary, const QString& periodText, ReportDoc
   const std::optional<ReportPeriod> period = ParseReportPeriod(periodText);
   if (!period) {
     *detail = QStringLiteral("a period reads 2026Q3 or 2026, not \"%1\"").arg(periodText);
-    return kErrArchiveQuery;
+    return kErrArchiveInput;
   }
   const QDateTime printed = clock ? clock() : ArchiveNow();
   int rc = kOk;
   if (summary) {
     rc = BuildSummaryReport(*archive_, *period, settings_, printed, document);
   } else if (chosen_ && chosen_->kind == ArchiveEntry::Person) {
-    rc = BuildPersonReport(*archive_, chosen_->name, *period, settings_, printed, document);
+    rc = BuildPersonReport(*archive_, chosen_->key, *period, settings_, printed, document);
   } else {
     *detail = QStringLiteral("choose a person first");
     return kErrArchiveNoPerson;
@@ -388,14 +444,12 @@ int ArchiveModel::StartImport() {
   if (!Actions().import || !chooseImportFiles) return kOk;
   const QStringList files = chooseImportFiles();
   if (files.isEmpty()) return kOk;
-  import_ = {};
-  import_.running = true;
-  import_.files = static_cast<int>(files.size());
-  for (const QString& f : files) import_.total += static_cast<int>(QFileInfo(f).size() / sizeof(BlockRecord));
   if (worker_) {
     worker_->wait();
     delete worker_;
   }
+  import_ = ArchiveImportJob(files).Progress();
+  import_.running = true;
   QObject* home = home_.get();
   const ArchiveLocation where = where_;
   const double level = settings_.notificationLevel;
@@ -412,47 +466,26 @@ int ArchiveModel::StartImport() {
       post([this, code, detail] { importFinished(code, detail); });
       return;
     }
-    int before = 0;
-    // As the command line does: a file that fails leaves the others archived.
-    int firstFailure = kOk;
-    QStringList failures;
-    for (const QString& file : files) {
-      const int base = before;
-      archive->onRecordImported = [&post, this, base](int done) {
-        // Every 32nd record is enough for a bar; the event queue stays short.
-        if (done % 32 == 0) post([this, n = base + done] { importStep(n); });
-      };
-      ImportResult result;
-      const int rc = archive->importFile(file, &result, level);
-      if (rc == kOk || rc == kErrFileRead) {
-        QString line = ImportLine(file, result);
-        for (const ReadoutFields& f : result.conflicting) line += QLatin1Char('\n') + ConflictLine(file, f);
-        post([this, line] { importFileDone(line); });
-      }
-      if (rc) {
-        if (!firstFailure) firstFailure = rc;
-        failures << (archive->errorDetail().isEmpty() ? file : archive->errorDetail());
-      }
-      before += static_cast<int>(QFileInfo(file).size() / sizeof(BlockRecord));
-      post([this, n = before] { importStep(n); });
-    }
-    post([this, firstFailure, detail = failures.join(QStringLiteral("; "))] {
-      importFinished(firstFailure, detail);
-    });
+    ArchiveImportJob job(files);
+    int lastDone = -1, lastFile = -1;
+    job.onProgress = [&](const ArchiveImportProgress& p) {
+      // Every 32nd record is enough for a bar; the event queue stays short.
+      if (p.running && p.file == lastFile && p.done - lastDone < 32) return;
+      lastDone = p.done;
+      lastFile = p.file;
+      post([this, p] { importStep(p); });
+    };
+    code = job.Run(*archive, level);
+    post([this, code, detail = job.FailureDetail()] { importFinished(code, detail); });
   });
   worker_->start();
   changed();
   return kOk;
 }
 
-void ArchiveModel::importStep(int done) {
-  import_.done = std::min(done, import_.total);
-  changed();
-}
-
-void ArchiveModel::importFileDone(const QString& line) {
-  import_.lines << line;
-  import_.file = std::min(import_.file + 1, import_.files);
+void ArchiveModel::importStep(const ArchiveImportProgress& progress) {
+  import_ = progress;
+  import_.running = true;
   changed();
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "archive/ArchiveImportJob.h"
 #include "archive/ArchiveLocation.h"
 #include "archive/ArchiveReport.h"
 
@@ -28,14 +29,12 @@ class QThread;
 
 namespace quelm {
 
-// A date as the user writes it: their date format, or YYYY-MM-DD.
-std::optional<QDate> ParseUserDate(const QString& text);
-
 struct ArchiveEntry {
   enum Kind { Person, Dosimeter };
   Kind kind = Person;
-  QString name;
-  // As the list shows it: "Alice Smith", "Dosimeter A0017".
+  QString key;   // a person's id, or the dosimeter
+  QString name;  // a person's name, or the dosimeter
+  // As the list shows it: "Alice Smith (P0001)", "Dosimeter A0017".
   QString text() const;
 };
 
@@ -68,19 +67,13 @@ struct ArchiveOutcome {
 struct ArchiveActions {
   bool assign = false;
   bool endPeriod = false;  // a wear period is selected
+  bool addPerson = false;
+  bool renamePerson = false;  // a person is chosen
+  bool importWearers = false;
   bool import = false;
   bool personReport = false;  // a person is chosen
   bool summaryReport = false;
   bool showReadout = false;  // a read-out is selected
-};
-
-struct ArchiveImportProgress {
-  bool running = false;
-  int files = 0;
-  int file = 0;       // the one being imported, from 1
-  int done = 0;       // records of all files so far
-  int total = 0;      // records of all files
-  QStringList lines;  // "FILE: N added, ..." as each file ends
 };
 
 struct ArchiveTotalsView {
@@ -104,8 +97,17 @@ class ArchiveModel {
   // --- Decisions
   // Data files to import; empty: none.
   std::function<QStringList()> chooseImportFiles;
-  // The period to assign, from the proposal; nothing: cancelled.
-  std::function<std::optional<WearPeriod>(const WearPeriod& proposal)> askAssignment;
+  // The period to assign, from the proposal; nothing: cancelled. The
+  // person is an id (person.id) or what was typed (person.name): an id, or
+  // a name, which a new person gets when nobody has it.
+  std::function<std::optional<WearPeriod>(const WearPeriod& proposal, const std::vector<quelm::Person>& persons)>
+      askAssignment;
+  // A new person's id and name; nothing: cancelled.
+  std::function<std::optional<quelm::Person>()> askNewPerson;
+  // The chosen person's new name; nothing: cancelled.
+  std::function<std::optional<QString>(const quelm::Person& person)> askNewName;
+  // A wearer list (CSV) to import; empty: none.
+  std::function<QString()> chooseWearerList;
   // The last day of the period; nothing: cancelled.
   std::function<std::optional<QDateTime>(const WearPeriod& period)> askPeriodEnd;
   // Shows an archived record in the main window's detail view.
@@ -131,8 +133,8 @@ class ArchiveModel {
   // An index into Entries(), -1 for none.
   int Choose(int index);
   const std::optional<ArchiveEntry>& Chosen() const { return chosen_; }
-  // Chooses the entry of that kind and name, when listed.
-  int ChooseByName(ArchiveEntry::Kind kind, const QString& name);
+  // Chooses the entry of that kind and key (a person's id, a dosimeter), when listed.
+  int ChooseEntry(ArchiveEntry::Kind kind, const QString& key);
   // The chosen person's dosimeters, or the chosen dosimeter's wearers.
   const std::vector<WearPeriod>& Periods() const { return periods_; }
   void SelectPeriod(int index);
@@ -163,6 +165,12 @@ class ArchiveModel {
   ArchiveActions Actions() const;
   int Assign();
   int EndPeriod();
+  int AddPerson();
+  int RenamePerson();
+  // Asks for a wearer list and imports it in one transaction.
+  int ImportWearerList();
+  // What the last action told beyond its figures ("New person: ...").
+  const QString& Note() const { return note_; }
   // Asks for files and starts importing them; kErrArchiveImportRunning
   // while one runs.
   int StartImport();
@@ -184,9 +192,9 @@ class ArchiveModel {
   int refreshChosen();
   void sortRows();
   void changed();
-  void importStep(int done);
-  void importFileDone(const QString& line);
+  void importStep(const ArchiveImportProgress& progress);
   void importFinished(int code, const QString& detail);
+  int rechoose();
 
   ArchiveSettings settings_;
   std::unique_ptr<DoseArchive> archive_;
@@ -207,6 +215,7 @@ class ArchiveModel {
   DoseChartData chart_;
   std::vector<ReadoutRow> chartRows_;  // of chart_.points, in their order
   ArchiveImportProgress import_;
+  QString note_;
   QThread* worker_ = nullptr;
   // Lives on the window's thread: the worker's reports are queued to it.
   std::unique_ptr<QObject> home_;

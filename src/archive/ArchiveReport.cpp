@@ -14,19 +14,28 @@ DoseChartData MakeDoseChart(const std::vector<ReadoutRow>& rows, double annualLi
   DoseChartData c;
   c.annualLimit = annualLimit;
   c.notificationLevel = notificationLevel;
-  int year = 0;
-  double cumulative = yearDoseBefore;
+  // Where its dose counts: a dosimeter read after its period ended stands
+  // on the period's last day, so the bars go in that order.
+  std::vector<std::pair<QDateTime, size_t>> order;
   for (size_t i = 0; i < rows.size(); ++i) {
     const ReadoutRow& r = rows[i];
     if (r.conflict || !r.doseUsv) continue;
-    const std::optional<QDateTime> time = ParseArchiveTime(r.readoutTime, false);
-    if (!time) continue;
+    if (const auto time = ParseArchiveTime(r.doseTime.isEmpty() ? r.readoutTime : r.doseTime, false))
+      order.emplace_back(*time, i);
+  }
+  std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  int year = 0;
+  double cumulative = yearDoseBefore;
+  for (const auto& [at, i] : order) {
+    const ReadoutRow& r = rows[i];
+    const std::optional<QDateTime> time = at;
     // The line starts again each 1 January: the limit is per year.
     if (year && time->date().year() != year) cumulative = 0;
     year = time->date().year();
-    cumulative += *r.doseUsv;
-    c.points.push_back({*time, *r.doseUsv, cumulative, *r.doseUsv >= notificationLevel, static_cast<int>(i)});
-    c.doseTop = std::max(c.doseTop, *r.doseUsv);
+    // Bars and line show what counts, as the totals add it.
+    cumulative += r.countedUsv;
+    c.points.push_back({*time, r.countedUsv, cumulative, *r.doseUsv >= notificationLevel, static_cast<int>(i)});
+    c.doseTop = std::max(c.doseTop, r.countedUsv);
     c.cumulativeTop = std::max(c.cumulativeTop, cumulative);
   }
   c.cumulativeTop = std::max(c.cumulativeTop, annualLimit);
@@ -77,17 +86,17 @@ std::vector<ReportPage> PaginateReport(const ReportDocument& d) {
   return pages;
 }
 
-int YearDoseBefore(DoseArchive& archive, const QString& person, const QString& dosimeter,
+int YearDoseBefore(DoseArchive& archive, const QString& personId, const QString& dosimeter,
                    const QDateTime& time, double* dose) {
   *dose = 0;
   const QDateTime before = time.addSecs(-60);
   if (before.date().year() != time.date().year()) return kOk;
   PersonTotals t;
-  if (person.isEmpty()) {
+  if (personId.isEmpty()) {
     if (const int rc = archive.dosimeterTotals(dosimeter, before, &t)) return rc;
   } else {
     std::vector<PersonTotals> totals;
-    if (const int rc = archive.totals(person, before, &totals)) return rc;
+    if (const int rc = archive.totals(personId, before, &totals)) return rc;
     if (!totals.empty()) t = totals.front();
   }
   *dose = t.yearToDate;
@@ -114,37 +123,35 @@ QString levelsLine(const ArchiveSettings& s) {
 
 }  // namespace
 
-int BuildPersonReport(DoseArchive& archive, const QString& person, const ReportPeriod& period,
+int BuildPersonReport(DoseArchive& archive, const QString& personId, const ReportPeriod& period,
                       const ArchiveSettings& settings, const QDateTime& printedAt, ReportDocument* document) {
-  QStringList names;
-  if (const int rc = archive.persons(&names)) return rc;
-  if (!names.contains(person)) return kErrArchiveNoPerson;
+  std::vector<PersonTotals> totals;
+  if (const int rc = archive.totals(personId, period.to, &totals)) return rc;
+  const PersonTotals t = totals.empty() ? PersonTotals{} : totals.front();
   HistoryQuery query;
-  query.person = person;
+  query.personId = personId;
   query.from = period.from;
   query.to = period.to;
   std::vector<ReadoutRow> rows;
   if (const int rc = archive.history(query, &rows)) return rc;
-  std::vector<PersonTotals> totals;
-  if (const int rc = archive.totals(person, period.to, &totals)) return rc;
-  const PersonTotals t = totals.empty() ? PersonTotals{} : totals.front();
   double before = 0;
-  if (const int rc = YearDoseBefore(archive, person, QString(), period.from, &before)) return rc;
+  if (const int rc = YearDoseBefore(archive, personId, QString(), period.from, &before)) return rc;
 
   ReportDocument d;
   d.title = QStringLiteral("Dose report");
-  d.heading << QStringLiteral("Person: ") + person << periodLine(period) << levelsLine(settings);
+  d.heading << QStringLiteral("Person: %1 (%2)").arg(t.person.name, t.person.id) << periodLine(period)
+            << levelsLine(settings);
   double periodDose = 0;
   int high = 0;
   for (const ReadoutRow& r : rows) {
-    periodDose += r.doseUsv.value_or(0);
+    periodDose += r.countedUsv;
     const bool marked = r.doseUsv && *r.doseUsv >= settings.notificationLevel;
     high += marked;
     d.rows.push_back({{marked ? QStringLiteral("*") : QString(), LocalTimeText(r.readoutTime), r.dosimeter,
                        r.deviceId, QString::number(r.blockNumber),
                        r.errorCodes ? FormatErrorCodes(static_cast<uint8_t>(r.errorCodes)).trimmed()
                                     : QStringLiteral("OK"),
-                       DoseText(r.doseUsv)},
+                       DoseText(r.doseUsv), DoseText(r.countedUsv)},
                       marked});
   }
   const QString at = LocalDateText(period.to);
@@ -158,13 +165,16 @@ int BuildPersonReport(DoseArchive& archive, const QString& person, const ReportP
        ShareText(AnnualLimitShare(t.yearToDate, settings.annualLimit))},
   };
   d.chart = MakeDoseChart(rows, settings.annualLimit, settings.notificationLevel, period, before);
-  d.columns = {{QString(), 5, false},
+  // The reader's dose as measured, and what it adds to the totals (a
+  // negative dose nothing).
+  d.columns = {{QString(), 4, false},
                {QStringLiteral("Read-out time"), 34, false},
-               {QStringLiteral("Dosimeter"), 22, false},
-               {QStringLiteral("Reader"), 22, false},
-               {QStringLiteral("Block"), 15, true},
-               {QStringLiteral("Error flags"), 40, false},
-               {QStringLiteral("Dose"), 36, true}};
+               {QStringLiteral("Dosimeter"), 16, false},
+               {QStringLiteral("Reader"), 15, false},
+               {QStringLiteral("Block"), 11, true},
+               {QStringLiteral("Error flags"), 34, false},
+               {QStringLiteral("Dose"), 30, true},
+               {QStringLiteral("Counted"), 30, true}};
   if (rows.empty())
     d.note = QStringLiteral("No read-outs in this period.");
   else if (high)
@@ -189,7 +199,8 @@ int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const A
     const double share = AnnualLimitShare(r.totals.yearToDate, settings.annualLimit);
     const bool marked = r.totals.yearToDate >= settings.annualLimit;
     reached += marked;
-    d.rows.push_back({{marked ? QStringLiteral("*") : QString(), r.totals.person, DoseText(r.periodDose),
+    d.rows.push_back({{marked ? QStringLiteral("*") : QString(), r.totals.person.id, r.totals.person.name,
+                       DoseText(r.periodDose),
                        QString::number(r.periodReadouts), DoseText(r.totals.quarterToDate),
                        DoseText(r.totals.yearToDate), DoseText(r.totals.lifetime), ShareText(share)},
                       marked});
@@ -197,16 +208,17 @@ int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const A
   d.figures = {{QStringLiteral("Persons"), QString::number(rows.size())},
                {QStringLiteral("Dose of all persons in the period"), DoseText(total)},
                {QStringLiteral("Totals at (quarter, year, lifetime)"), LocalDateText(period.to)},
-               {QStringLiteral("Share: year-to-date of the annual limit"), DoseText(settings.annualLimit)}};
+               {QStringLiteral("Annual limit"), DoseText(settings.annualLimit)}};
   // Short titles: the figures above say what they count.
   d.columns = {{QString(), 4, false},
-               {QStringLiteral("Person"), 34, false},
-               {QStringLiteral("Period dose"), 25, true},
-               {QStringLiteral("Read-outs"), 18, true},
-               {QStringLiteral("Quarter"), 23, true},
-               {QStringLiteral("Year"), 24, true},
-               {QStringLiteral("Lifetime"), 27, true},
-               {QStringLiteral("Share"), 16, true}};
+               {QStringLiteral("ID"), 17, false},
+               {QStringLiteral("Person"), 31, false},
+               {QStringLiteral("Period dose"), 23, true},
+               {QStringLiteral("Read-outs"), 16, true},
+               {QStringLiteral("Quarter"), 22, true},
+               {QStringLiteral("Year"), 22, true},
+               {QStringLiteral("Lifetime"), 24, true},
+               {QStringLiteral("Share"), 15, true}};
   if (rows.empty())
     d.note = QStringLiteral("No persons in the archive.");
   else if (reached)

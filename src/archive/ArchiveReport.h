@@ -45,9 +45,9 @@ struct DoseChartData {
 DoseChartData MakeDoseChart(const std::vector<ReadoutRow>& rows, double annualLimit, double notificationLevel,
                             const std::optional<ReportPeriod>& range = std::nullopt,
                             double yearDoseBefore = 0);
-// That dose for a person (or a dosimeter, when person is empty): its
+// That dose for a person (or a dosimeter, when personId is empty): its
 // year-to-date just before `time`, nothing when `time` opens the year.
-int YearDoseBefore(DoseArchive& archive, const QString& person, const QString& dosimeter,
+int YearDoseBefore(DoseArchive& archive, const QString& personId, const QString& dosimeter,
                    const QDateTime& time, double* dose);
 
 struct ReportColumn {
@@ -98,11 +98,11 @@ std::vector<ReportPage> PaginateReport(const ReportDocument& document);
 // "Page 2 of 3"
 QString PageFooter(int page, int pages);
 
-// The report of a person for a period: every read-out in it, the period's
-// dose and the totals at its end, the share of the annual limit, the high
-// doses marked, the chart. kErrArchiveNoPerson for a name the archive does
-// not hold.
-int BuildPersonReport(DoseArchive& archive, const QString& person, const ReportPeriod& period,
+// The report of a person for a period: every read-out in it with its dose
+// of record and what it counts, the period's dose and the totals at its
+// end, the share of the annual limit, the high doses marked, the chart.
+// kErrArchiveNoPerson for an id the archive does not hold.
+int BuildPersonReport(DoseArchive& archive, const QString& personId, const ReportPeriod& period,
                       const ArchiveSettings& settings, const QDateTime& printedAt, ReportDocument* document);
 // Everybody's dose in the period and totals at its end, highest dose first.
 int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const ArchiveSettings& settings,

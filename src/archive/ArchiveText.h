@@ -1,7 +1,9 @@
 #pragma once
 // The archive's texts, one home for the command line, the windows and the
 // reports: result lines of imports and downloads, and the lists of
-// read-outs and totals as plain text or comma-separated rows with ISO dates.
+// read-outs, totals, persons and wear periods as tab-separated text or
+// comma-separated rows with ISO dates. Text fields go through the one CSV
+// and plain-text field writer (base/CsvText.h).
 
 #include <QString>
 #include <QStringList>
@@ -10,21 +12,31 @@
 
 namespace quelm {
 
-// "FILE: N added, M already archived, K conflicting"
+// "FILE: N added, M already archived, K conflicting, R refused"
 QString ImportLine(const QString& file, const ImportResult& result);
+// "FILE: record N (byte B) refused: REASON"
+QString RefusalLine(const QString& file, const ImportRefusal& refusal);
 // "Archived: N added, M already archived"
 QString DownloadArchivedLine(const ImportResult& result);
 // "High dose: DOSIMETER VALUE µSv (block N, TIME)"
 QString HighDoseLine(const ReadoutFields& readout);
 // One conflicting record: which read-out, and that the archived one stays.
 QString ConflictLine(const QString& where, const ReadoutFields& readout);
+// "New person: ID NAME"
+QString NewPersonLine(const Person& person);
+// "DOSIMETER: ID NAME from TIME to TIME" ("on" for an open period)
+QString PeriodLine(const WearPeriod& period);
+// "N new persons, M new periods, K periods ended, L lines held already"
+QString WearerListLine(const WearerListResult& result);
 
 // A dose, rate or total in the lists: plain number, decimal point.
 QString ArchiveNumber(double value, int decimals = 2);
 
 // What the window and the printed reports show, in the user's regional
-// settings: "1234,50 µSv", "12,5 %", a stored time in the user's date
-// format with hours and minutes ("no time" when there is none).
+// settings. Doses switch units as the program's lists do, with their sign
+// ("-28,18 µSv", "406,68 µSv", "2,500 mSv", "1,495 Sv"), so that a column
+// of seven-digit doses stays narrow; "12,5 %"; a stored time in the user's
+// date format with hours and minutes ("no time" when there is none).
 QString DoseText(double usv);
 QString DoseText(const std::optional<double>& usv);
 QString ShareText(double percent);
@@ -34,21 +46,40 @@ QString LocalDateText(const QDateTime& time);
 // The one message after a download whose new read-outs reached the
 // notification level: a line per read-out (dosimeter, person if one wore
 // it, dose, time). persons runs beside readouts.
-QString HighDoseNotice(const std::vector<ReadoutFields>& readouts, const QStringList& persons, double level);
+QString HighDoseNotice(const std::vector<ReadoutFields>& readouts, const std::vector<Person>& persons, double level);
 
-// history and alerts: readout_time,device_id,block_number,dosimeter,person,
-// dose_usv,dose_rate_usv_h,exposure_h,error_codes
+// history and alerts: id,readout_time,device_id,block_number,dosimeter,
+// person_id,person,dose_usv,recomputed_usv,dose_rate_usv_h,exposure_h,
+// error_codes,status
 QString ReadoutCsvHeader();
 QString ReadoutCsvRow(const ReadoutRow& row);
 // The same columns tab-separated, times as "YYYY-MM-DD HH:MM".
 QString ReadoutTextHeader();
 QString ReadoutTextRow(const ReadoutRow& row);
 
-// totals: person,quarter_to_date_usv,year_to_date_usv,lifetime_usv,readouts,annual_limit_usv
+// totals: person_id,person,quarter_to_date_usv,year_to_date_usv,
+// lifetime_usv,readouts,annual_limit_usv
 QString TotalsCsvHeader();
 QString TotalsCsvRow(const PersonTotals& totals, double annualLimit);
 QString TotalsTextHeader();
 // Ends in "  annual limit reached" when the year's dose reached it.
 QString TotalsTextRow(const PersonTotals& totals, double annualLimit);
+
+// persons: person_id,name
+QString PersonCsvHeader();
+QString PersonCsvRow(const Person& person);
+QString PersonTextRow(const Person& person);
+
+// periods: dosimeter,person_id,person,from,to (the end empty when open);
+// also the columns of a wearer list, in its own order (WearerListHeader).
+QString PeriodCsvHeader();
+QString PeriodCsvRow(const WearPeriod& period);
+QString PeriodTextRow(const WearPeriod& period);
+
+// A wearer list: person_id,name,dosimeter,from,to with ISO dates (the end
+// may be empty: open). Rows come with their line numbers; the first line
+// that is no row of such a list is named in *error (nothing then).
+QString WearerListHeader();
+bool ParseWearerList(const QByteArray& text, std::vector<WearerListRow>* rows, QString* error);
 
 }  // namespace quelm

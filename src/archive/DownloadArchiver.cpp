@@ -25,17 +25,19 @@ DownloadArchiveOutcome DownloadArchiver::finish(const DownloadResult& result, co
   std::unique_ptr<DoseArchive> archive = DoseArchive::open(location, options, &o.code, &o.detail);
   if (!archive) return o;
   o.code = archive->importRecords(records, source, &o.result, settings.notificationLevel);
-  if (o.code) {
+  if (o.code && o.code != kErrArchiveRefused) {
     o.detail = archive->errorDetail();
     return o;
   }
+  o.detail = archive->errorDetail();
   for (const ReadoutFields& f : o.result.highDoses) {
-    QString person;
+    Person person;
     // Not knowing the wearer does not make the dose less worth telling.
     archive->personAt(f.dosimeter, f.readoutTime, &person);
-    o.highDosePersons << person;
+    o.highDosePersons.push_back(person);
   }
   o.lines << DownloadArchivedLine(o.result);
+  for (const ImportRefusal& r : o.result.refused) o.lines << RefusalLine(source, r);
   for (const ReadoutFields& f : o.result.conflicting) o.lines << ConflictLine(QStringLiteral("Archive"), f);
   for (const ReadoutFields& f : o.result.highDoses) o.lines << HighDoseLine(f);
   return o;

@@ -22,8 +22,8 @@ struct DownloadArchiveOutcome {
   QString detail;    // what the database said
   QString where;     // the archive, as messages name it (no password)
   ImportResult result;
-  // Who wore the dosimeter of each of result.highDoses (empty: nobody).
-  QStringList highDosePersons;
+  // Whose wear period each of result.highDoses belongs to (empty id: nobody's).
+  std::vector<Person> highDosePersons;
   // "Archived: ...", then a line per conflicting and per new high dose.
   QStringList lines;
 };

@@ -67,8 +67,15 @@ const ResultCodeEntry kResultCodes[] = {
     {kErrArchiveOverlap, E, "Wear period overlaps another period of the dosimeter"},
     {kErrArchiveAddress, E, "Dose archive address not understood"},
     {kErrArchiveFaults, E, "Dose archive check found faults"},
-    {kErrArchiveNoPerson, E, "Dose archive holds no person of that name"},
+    {kErrArchiveNoPerson, E, "Dose archive holds no such person"},
     {kErrArchiveImportRunning, W, "An import into the dose archive is still running"},
+    {kErrArchiveDiskFull, E, "Dose archive: the disk is full"},
+    {kErrArchiveOlderSchema, E,
+     "Dose archive was written by an older program version: a writing command upgrades it"},
+    {kErrArchiveAmbiguousPerson, E, "Dose archive holds more than one person of that name"},
+    {kErrArchiveRefused, E, "Records that are no read-outs were refused"},
+    {kErrArchiveInput, E, "Dose archive refused the entry"},
+    {kErrArchiveIo, E, "Dose archive: the database file could not be read or written"},
 };
 const int kResultCodeCount = static_cast<int>(std::size(kResultCodes));
 

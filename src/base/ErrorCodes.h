@@ -64,6 +64,16 @@ enum ResultCode : int {
   kErrArchiveNoPerson = -312,
   // One import at a time: a second one waits for the first to end.
   kErrArchiveImportRunning = -313,
+  kErrArchiveDiskFull = -314,
+  // Reading opens never upgrade: a writing command does, once.
+  kErrArchiveOlderSchema = -315,
+  kErrArchiveAmbiguousPerson = -316,
+  // Records of a file that are no read-outs were left out of an import.
+  kErrArchiveRefused = -317,
+  // A wear period, person or list entry the archive's rules do not take.
+  kErrArchiveInput = -318,
+  // The database could not read or write its file (not a full disk).
+  kErrArchiveIo = -319,
 };
 
 // One row of the code table. A code without a message of its own (message

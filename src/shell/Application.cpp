@@ -156,7 +156,8 @@ void ConnectDownloadArchive(TDownLoadForm& download) {
       LogTrace(QStringLiteral("Dose archive %1: %2").arg(o.where, o.detail));
       ReportError(o.code);
     }
-    if (o.ran && !o.code && !o.result.highDoses.empty())
+    // Refused records do not make the high doses less worth telling.
+    if (o.ran && !o.result.highDoses.empty())
       showMessage(MessageKind::Warning, QStringLiteral("High dose"),
                   HighDoseNotice(o.result.highDoses, o.highDosePersons, settings.notificationLevel));
   };

@@ -46,8 +46,8 @@ class ArchiveFormTest : public ::testing::TestWithParam<Backend> {
     if (!db.available()) GTEST_SKIP() << "no PostgreSQL server";
     auto archive = db.open();
     ASSERT_TRUE(archive);
-    ASSERT_EQ(archive->assign({"A0017", "Alice", at("2024-01-01 00:00"), std::nullopt}), kOk);
-    ASSERT_EQ(archive->assign({"B0002", "Bob", at("2024-01-01 00:00"), std::nullopt}), kOk);
+    ASSERT_EQ(archive->assign("A0017", "Alice", at("2024-01-01 00:00"), std::nullopt), kOk);
+    ASSERT_EQ(archive->assign("B0002", "Bob", at("2024-01-01 00:00"), std::nullopt), kOk);
     // Alice: a long quarter, one read-out a day; Bob: two.
     for (int day = 0; day < 80; ++day)
       records.push_back(
@@ -58,7 +58,7 @@ class ArchiveFormTest : public ::testing::TestWithParam<Backend> {
     ASSERT_EQ(archive->importRecords(records, QStringLiteral("COM1"), &r), kOk);
     ArchiveSettings settings;
     settings.database = db.url;
-    settings.notificationLevel = BlockDose(records[5]).value();
+    settings.notificationLevel = float{records[5].MeasuredDose};
     form = std::make_unique<TArchiveForm>(settings);
     form->Model.clock = [] { return at("2024-09-30 12:00"); };
     form->show();
@@ -96,7 +96,7 @@ TEST_P(ArchiveFormTest, ListsAndTotalsShowTheCoresFiguresWithHighDosesStandingOu
 
   auto archive = db.open(ArchiveOptions{true});
   std::vector<PersonTotals> t;
-  ASSERT_EQ(archive->totals(QStringLiteral("Alice"), at("2024-09-30 12:00"), &t), kOk);
+  ASSERT_EQ(archive->totals(QStringLiteral("P0001"), at("2024-09-30 12:00"), &t), kOk);
   EXPECT_EQ(form->QuarterDatLabel->text(), DoseText(t[0].quarterToDate));
   EXPECT_EQ(form->YearDatLabel->text(), DoseText(t[0].yearToDate));
   EXPECT_EQ(form->LifetimeDatLabel->text(), DoseText(t[0].lifetime));
@@ -105,7 +105,7 @@ TEST_P(ArchiveFormTest, ListsAndTotalsShowTheCoresFiguresWithHighDosesStandingOu
 
   for (int r = 0; r < form->ReadoutGrid->rowCount(); ++r) {
     QTableWidgetItem* dose = form->ReadoutGrid->item(r, kColDose);
-    EXPECT_TRUE(dose->text().endsWith(QStringLiteral(" µSv")));
+    EXPECT_TRUE(dose->text().endsWith(QStringLiteral("Sv")));
     EXPECT_TRUE(dose->textAlignment() & Qt::AlignRight);
     EXPECT_EQ(dose->font().bold(), form->Model.RowHigh(r)) << r;
   }
@@ -131,7 +131,7 @@ TEST_P(ArchiveFormTest, AssigningGoesThroughTheDialogAndAnOverlapIsRefusedWithAM
     prompter.clear();
     prompter.modalHandlers[QStringLiteral("WearPeriodForm")] = [&](QObject& w) {
       auto& f = static_cast<TWearPeriodForm&>(w);
-      EXPECT_EQ(f.PersonComboBox->currentText(), QStringLiteral("Alice"));
+      EXPECT_EQ(f.PersonComboBox->currentText(), QStringLiteral("P0001 Alice"));
       f.DosimeterEdit->setText(QLatin1String(c.dosimeter));
       f.FromEdit->setText(QLatin1String(c.from));
       return int{mrOk};
@@ -159,7 +159,7 @@ TEST_P(ArchiveFormTest, ReportsAreSavedAsPdfWithRealTextTotalsMarksAndRepeatedHe
   EXPECT_GE(pages, 2) << "80 read-outs do not fit one page";
   EXPECT_EQ(text.count(QStringLiteral("Read-out time")), pages) << "the column header on every page";
   for (const QString& expected :
-       {QStringLiteral("Dose report"), QStringLiteral("Person: Alice"), QStringLiteral("Period: 2024Q3"),
+       {QStringLiteral("Dose report"), QStringLiteral("Person: Alice (P0001)"), QStringLiteral("Period: 2024Q3"),
         QStringLiteral("01.07.2024 08:00"), QStringLiteral("18.09.2024 08:00"),
         QStringLiteral("Printed 30.09.2024 12:00"), QStringLiteral("Page %1 of %1").arg(pages),
         d.figures[0].second, d.figures[3].second, QStringLiteral("* at or above the notification level")})
@@ -210,8 +210,8 @@ TEST_P(ArchiveFormTest, EnterOnAReadOutShowsItsRecordAndImportsShowTheirCounts) 
   QTimer::singleShot(120000, &loop, &QEventLoop::quit);
   loop.exec();
   EXPECT_EQ(form->ImportResultMemo->toPlainText(),
-            file + QStringLiteral(": 300 added, 0 already archived, 0 conflicting\n") + file +
-                QStringLiteral(": 0 added, 300 already archived, 0 conflicting"));
+            file + QStringLiteral(": 300 added, 0 already archived, 0 conflicting, 0 refused\n") + file +
+                QStringLiteral(": 0 added, 300 already archived, 0 conflicting, 0 refused"));
   EXPECT_EQ(form->ImportGauge->value(), 600);
   EXPECT_TRUE(form->ImportButton->isEnabled());
 }

@@ -1,8 +1,11 @@
-// A second program for the archive's process tests: imports a data file and
-// can stop in the middle of its transaction, held until told to go on, or
-// killed outright. Prints "started", then "added duplicates conflicts".
-//   archive_import_probe URL FILE [--hold-after N | --kill-after N]
+// A second program for the archive's process tests: imports a data file
+// (its records in reverse order with --reverse) and can stop in the middle
+// of its transaction, once N records are done, held until told to go on,
+// or killed outright. Prints "started", then "added duplicates conflicts".
+//   archive_import_probe URL FILE [--hold-after N | --kill-after N] [--reverse]
 #include <QCoreApplication>
+#include <QFile>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +18,7 @@ int main(int argc, char** argv) {
   const int after = argc >= 5 ? std::atoi(argv[4]) : -1;
   const bool hold = argc >= 5 && std::strcmp(argv[3], "--hold-after") == 0;
   const bool kill = argc >= 5 && std::strcmp(argv[3], "--kill-after") == 0;
+  const bool reverse = std::strcmp(argv[argc - 1], "--reverse") == 0;
   quelm::ArchiveLocation location;
   QString error;
   if (quelm::ParseArchiveLocation(QString::fromLocal8Bit(argv[1]), &location, &error)) return 2;
@@ -26,8 +30,10 @@ int main(int argc, char** argv) {
     std::printf("open %d %s\n", code, qPrintable(error));
     return 1;
   }
+  bool stopped = false;
   archive->onRecordImported = [&](int done) {
-    if (done != after) return;
+    if (after < 0 || done < after || stopped) return;
+    stopped = true;
     if (kill) std::raise(SIGKILL);
     if (hold) {
       std::printf("holding\n");
@@ -37,7 +43,13 @@ int main(int argc, char** argv) {
     }
   };
   quelm::ImportResult r;
-  code = archive->importFile(QString::fromLocal8Bit(argv[2]), &r);
+  QFile file(QString::fromLocal8Bit(argv[2]));
+  if (!file.open(QIODevice::ReadOnly)) return 1;
+  const QByteArray bytes = file.readAll();
+  std::vector<BlockRecord> records(static_cast<size_t>(bytes.size()) / sizeof(BlockRecord));
+  std::memcpy(records.data(), bytes.constData(), records.size() * sizeof(BlockRecord));
+  if (reverse) std::reverse(records.begin(), records.end());
+  code = archive->importRecords(records, file.fileName(), &r);
   if (code) {
     std::printf("import %d %s\n", code, qPrintable(archive->errorDetail()));
     return 1;

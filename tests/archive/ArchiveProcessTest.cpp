@@ -88,6 +88,27 @@ TEST_P(ArchiveProcessTest, AProgramKilledInTheMiddleOfAnImportLeavesTheArchiveAs
   EXPECT_EQ(stored(), 340);
 }
 
+// A server's rows are taken in key order, and a deadlock runs again: two
+// imports of one file in opposite orders, one held inside its transaction
+// while the other starts, both end well.
+TEST_P(ArchiveProcessTest, TwoImportsOfOneFileInOppositeOrdersBothSucceed) {
+  db.open();
+  QProcess first, second;
+  start(first, {QStringLiteral("--hold-after"), QStringLiteral("1")});
+  ASSERT_EQ(line(first), QStringLiteral("started"));
+  ASSERT_EQ(line(first), QStringLiteral("holding"));
+  start(second, {QStringLiteral("--reverse")});
+  ASSERT_EQ(line(second), QStringLiteral("started"));
+  first.write("go\n");
+  ASSERT_TRUE(first.waitForFinished(60000));
+  ASSERT_TRUE(second.waitForFinished(60000));
+  const QStringList a = line(first).split(QLatin1Char(' ')), b = line(second).split(QLatin1Char(' '));
+  ASSERT_EQ(first.exitCode(), 0) << a.join(QLatin1Char(' ')).toStdString();
+  ASSERT_EQ(second.exitCode(), 0) << b.join(QLatin1Char(' ')).toStdString();
+  EXPECT_EQ(a.value(0).toInt() + b.value(0).toInt(), 300);
+  EXPECT_EQ(stored(), 300);
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, ArchiveProcessTest,
                          ::testing::Values(Backend::SQLite, Backend::PostgreSQL), quelm::test::backendName);
 

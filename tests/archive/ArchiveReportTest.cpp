@@ -19,7 +19,8 @@ using quelm::test::Readout;
 namespace {
 
 QDateTime at(const char* text, bool upper = true) { return *ParseArchiveTime(QLatin1String(text), upper); }
-double dose(const BlockRecord& r) { return BlockDose(r).value_or(0); }
+// What a read-out adds to the totals: the reader's dose.
+double dose(const BlockRecord& r) { return CountedDose(float{r.MeasuredDose}); }
 
 // Alice wore A0017 in the first half of 2024 and B0002 from July; Bob took
 // A0017 over in July; Carol never got a dose.
@@ -36,8 +37,8 @@ class ArchiveReportTest : public ::testing::TestWithParam<Backend> {
                    {"A0017", "Bob", "2024-07-01", nullptr},
                    {"C0003", "Carol", "2024-01-01", nullptr}};
     for (const auto& p : periods)
-      ASSERT_EQ(archive->assign({QLatin1String(p.dosimeter), QLatin1String(p.person), at(p.from, false),
-                                 p.to ? std::optional<QDateTime>(at(p.to)) : std::nullopt}),
+      ASSERT_EQ(archive->assign(QLatin1String(p.dosimeter), QLatin1String(p.person), at(p.from, false),
+                                p.to ? std::optional<QDateTime>(at(p.to)) : std::nullopt),
                 kOk);
     records = {Readout("A0017", "2024-03-01 09:00", 1), Readout("A0017", "2024-07-02 09:00", 2),
                Readout("B0002", "2024-08-01 09:00", 3), Readout("B0002", "2024-10-01 09:00", 4),
@@ -52,7 +53,7 @@ class ArchiveReportTest : public ::testing::TestWithParam<Backend> {
 
 TEST_P(ArchiveReportTest, APersonsDosimetersAndWhoWoreADosimeterWhen) {
   std::vector<WearPeriod> periods;
-  ASSERT_EQ(archive->personPeriods(QStringLiteral("Alice"), &periods), kOk);
+  ASSERT_EQ(archive->periods({{}, QStringLiteral("P0001")}, &periods), kOk);
   ASSERT_EQ(periods.size(), 2u);
   EXPECT_EQ(periods[0].dosimeter, QStringLiteral("A0017"));
   EXPECT_EQ(periods[1].dosimeter, QStringLiteral("B0002"));
@@ -70,9 +71,9 @@ TEST_P(ArchiveReportTest, APersonsDosimetersAndWhoWoreADosimeterWhen) {
                {"Z9999", "2024-07-01 00:00", ""},
                {"A0017", "", ""}};
   for (const auto& c : cases) {
-    QString person = QStringLiteral("stale");
+    Person person{QStringLiteral("stale"), QStringLiteral("stale")};
     ASSERT_EQ(archive->personAt(QLatin1String(c.dosimeter), QLatin1String(c.time), &person), kOk);
-    EXPECT_EQ(person, QLatin1String(c.person)) << c.dosimeter << " " << c.time;
+    EXPECT_EQ(person.name, QLatin1String(c.person)) << c.dosimeter << " " << c.time;
   }
 }
 
@@ -94,15 +95,15 @@ TEST_P(ArchiveReportTest, TheSummaryListsEverybodyByThePeriodsDoseWithTotalsAtIt
   const double alice = dose(records[2]), bob = dose(records[1]) + dose(records[4]);
   std::map<QString, double> expected = {{"Alice", alice}, {"Bob", bob}, {"Carol", 0}};
   for (size_t i = 0; i < rows.size(); ++i) {
-    EXPECT_NEAR(rows[i].periodDose, expected[rows[i].totals.person], 1e-6)
-        << rows[i].totals.person.toStdString();
+    EXPECT_NEAR(rows[i].periodDose, expected[rows[i].totals.person.name], 1e-6)
+        << rows[i].totals.person.name.toStdString();
     if (i) {
       EXPECT_GE(rows[i - 1].periodDose, rows[i].periodDose) << "highest dose first";
     }
   }
-  EXPECT_EQ(rows.back().totals.person, QStringLiteral("Carol"));
+  EXPECT_EQ(rows.back().totals.person.name, QStringLiteral("Carol"));
   const auto alices =
-      std::find_if(rows.begin(), rows.end(), [](auto& r) { return r.totals.person == "Alice"; });
+      std::find_if(rows.begin(), rows.end(), [](auto& r) { return r.totals.person.name == "Alice"; });
   EXPECT_NEAR(alices->totals.yearToDate, dose(records[0]) + alice, 1e-6) << "the year up to the period's end";
   EXPECT_EQ(alices->periodReadouts, 1);
 }
@@ -117,21 +118,21 @@ TEST_P(ArchiveReportTest, AConflictIsListedBesideTheReadOutItConcerns) {
     const char *dosimeter, *person, *from;
     size_t found;
   } cases[] = {{"A0017", "", nullptr, 1},
-               {"", "Bob", nullptr, 1},
-               {"", "Alice", nullptr, 0},
+               {"", "P0002", nullptr, 1},
+               {"", "P0001", nullptr, 0},
                {"B0002", "", nullptr, 0},
                {"A0017", "", "2024-08-01", 0}};
   for (const auto& c : cases) {
     HistoryQuery q;
     q.dosimeter = QLatin1String(c.dosimeter);
-    q.person = QLatin1String(c.person);
+    q.personId = QLatin1String(c.person);
     if (c.from) q.from = at(c.from, false);
     std::vector<ReadoutRow> rows;
     ASSERT_EQ(archive->conflicts(q, &rows), kOk);
     ASSERT_EQ(rows.size(), c.found) << c.dosimeter << c.person;
     if (rows.empty()) continue;
     EXPECT_TRUE(rows[0].conflict);
-    EXPECT_EQ(rows[0].person, QStringLiteral("Bob"));
+    EXPECT_EQ(rows[0].person.name, QStringLiteral("Bob"));
     EXPECT_EQ(rows[0].source, QStringLiteral("copy.dat"));
     EXPECT_EQ(rows[0].record, QByteArray(reinterpret_cast<const char*>(&other), 512)) << "its own bytes";
   }
@@ -142,7 +143,7 @@ TEST_P(ArchiveReportTest, APersonsReportHoldsThePeriodsReadOutsTotalsAndMarks) {
   settings.notificationLevel = dose(records[4]);  // that read-out exactly at the level
   settings.annualLimit = 1000;
   ReportDocument d;
-  ASSERT_EQ(BuildPersonReport(*archive, QStringLiteral("Bob"), *ParseReportPeriod(QStringLiteral("2024Q3")),
+  ASSERT_EQ(BuildPersonReport(*archive, QStringLiteral("P0002"), *ParseReportPeriod(QStringLiteral("2024Q3")),
                               settings, at("2024-10-02 14:03"), &d),
             kOk);
   ASSERT_EQ(d.rows.size(), 2u);
@@ -164,13 +165,13 @@ TEST_P(ArchiveReportTest, APersonsReportHoldsThePeriodsReadOutsTotalsAndMarks) {
   EXPECT_NEAR(d.chart->points[1].yearCumulative, year, 1e-6);
 
   // Alice's year line in Q3 starts from her first half's dose.
-  ASSERT_EQ(BuildPersonReport(*archive, QStringLiteral("Alice"), *ParseReportPeriod(QStringLiteral("2024Q3")),
+  ASSERT_EQ(BuildPersonReport(*archive, QStringLiteral("P0001"), *ParseReportPeriod(QStringLiteral("2024Q3")),
                               settings, at("2024-10-02"), &d),
             kOk);
   ASSERT_EQ(d.chart->points.size(), 1u);
   EXPECT_NEAR(d.chart->points[0].yearCumulative, dose(records[0]) + dose(records[2]), 1e-6);
 
-  EXPECT_EQ(BuildPersonReport(*archive, QStringLiteral("Nobody"), *ParseReportPeriod(QStringLiteral("2024")),
+  EXPECT_EQ(BuildPersonReport(*archive, QStringLiteral("P9999"), *ParseReportPeriod(QStringLiteral("2024")),
                               settings, at("2024-10-02"), &d),
             kErrArchiveNoPerson);
 }

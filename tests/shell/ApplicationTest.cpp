@@ -237,9 +237,10 @@ TEST_F(ApplicationTest, NewHighDosesOfAWindowDownloadAreNamedInOneMessage) {
   quelm::test::WorkDirScope workDir(dir_);
   const std::vector<BlockRecord> blocks = MakeSampleBlocks({6, 4, 0});
   quelm::test::WriteBlocks(dir_, "src.dat", blocks);
-  const double level = BlockDose(blocks[2]).value();
+  // The notice names the reader's doses of record.
+  const double level = float{blocks[2].MeasuredDose};
   int high = 0;
-  for (const BlockRecord& b : blocks) high += BlockDose(b).value_or(0) >= level;
+  for (const BlockRecord& b : blocks) high += float{b.MeasuredDose} >= level;
   const QString db = dir_.filePath(QStringLiteral("a.sqlite"));
   {
     quelm::IniFile ini(quelm::configFilePath());
@@ -252,10 +253,9 @@ TEST_F(ApplicationTest, NewHighDosesOfAWindowDownloadAreNamedInOneMessage) {
     quelm::ParseArchiveLocation(db, &location, &error);
     int code = 0;
     auto archive = quelm::DoseArchive::open(location, {}, &code, &error);
-    ASSERT_EQ(
-        archive->assign(
-            {IdentifierText(blocks[2].BulbID), "Alice", *quelm::ParseArchiveTime("2000-01-01", false), {}}),
-        0);
+    ASSERT_EQ(archive->assign(IdentifierText(blocks[2].BulbID), "Alice",
+                              *quelm::ParseArchiveTime("2000-01-01", false), std::nullopt),
+              0);
   }
   TDownLoadForm form;
   quelm::ConnectDownloadArchive(form);
@@ -270,7 +270,7 @@ TEST_F(ApplicationTest, NewHighDosesOfAWindowDownloadAreNamedInOneMessage) {
       const QString notice = prompter_.messages[1].text;
       EXPECT_EQ(prompter_.messages[1].title, QStringLiteral("High dose"));
       EXPECT_EQ(notice.count('\n'), high) << notice.toStdString();
-      EXPECT_TRUE(notice.contains(IdentifierText(blocks[2].BulbID) + QStringLiteral(" (Alice): ")))
+      EXPECT_TRUE(notice.contains(IdentifierText(blocks[2].BulbID) + QStringLiteral(" (P0001 Alice): ")))
           << notice.toStdString();
       EXPECT_TRUE(notice.contains(quelm::DoseText(level))) << notice.toStdString();
     }

@@ -1,0 +1,52 @@
+#pragma once
+// What differs between the archive's two databases, in one table: the Qt
+// driver, how the schema spells ids and bytes, how a writing transaction
+// starts and what it locks, how the database's errors map onto result
+// codes, which of them are worth running the transaction again, the
+// integrity check, and what keeps the planner's statistics current.
+// Everything else in the archive is one SQL text for both.
+
+#include <QSqlError>
+#include <QString>
+
+#include "archive/ArchiveLocation.h"
+
+namespace quelm {
+
+struct ArchiveDialect {
+  const char* name;  // "SQLite", "PostgreSQL"
+  const char* driver;
+  const char* debianPackage;
+  // Schema spellings: {ID} an integer key the database counts up, {BLOB} bytes.
+  const char* idType;
+  const char* blobType;
+  // Writers queue up at the start: a transaction that only later finds the
+  // database locked could not wait for it.
+  const char* beginWrite;
+  // Taken inside a transaction that checks wear periods before changing
+  // them, so that two programs never both find a period free; empty: the
+  // transaction's start already excludes other writers.
+  const char* lockPeriods;
+  // Taken before the schema is created or upgraded; empty: as above.
+  const char* lockSchema;
+  // The database's own check of its pages; empty: none to ask.
+  const char* integrityCheck;
+  // After an import that added many rows.
+  const char* refreshStatistics;
+  // Bound values one statement may take.
+  int maxParameters;
+  // The result code of what the database reported.
+  int (*code)(const QSqlError& error);
+  // Whether a transaction that failed so may simply be run again.
+  bool (*retryable)(const QSqlError& error);
+};
+
+const ArchiveDialect& DialectOf(ArchiveLocation::Kind kind);
+
+// {ID} and {BLOB} of a schema text in the dialect's spelling.
+QString SpellSchema(const ArchiveDialect& dialect, const char* sql);
+
+// The database's own words for a failure, on one line.
+QString DatabaseWords(const QSqlError& error);
+
+}  // namespace quelm

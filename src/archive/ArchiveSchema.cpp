@@ -1,0 +1,319 @@
+// The archive's schema: one numbered migration per version, each a list of
+// steps, run in one transaction when an archive is opened for writing. A
+// released migration is never changed; a new version is one more entry.
+// Statements are written once for both databases ({ID} and {BLOB} are
+// spelt by the dialect); where the two cannot say the same, a step names
+// the one it is for.
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <map>
+
+#include "archive/ArchiveSql.h"
+#include "base/ErrorCodes.h"
+
+namespace quelm::archive_sql {
+
+namespace {
+
+struct UpgradeCounts {
+  int persons = 0;
+  int setAside = 0;
+  int rekeyed = 0;
+  int freed = 0;  // conflicts that are read-outs of their own
+};
+
+enum class Only { Both, SQLite, PostgreSQL };
+
+struct Step {
+  const char* sql = nullptr;
+  Only only = Only::Both;
+  int (*run)(Connection&, UpgradeCounts&) = nullptr;
+};
+
+struct Migration {
+  int version;
+  std::vector<Step> steps;
+};
+
+// Every person of an older archive (known by name only) gets a generated id.
+int givePersonsIds(Connection& c, UpgradeCounts& counts) {
+  std::vector<std::pair<qlonglong, QString>> persons;
+  {
+    QSqlQuery q(c.db());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT id, name FROM persons ORDER BY id"))) return c.fail(q.lastError());
+    while (q.next()) persons.emplace_back(q.value(0).toLongLong(), q.value(1).toString());
+  }
+  QSqlQuery u(c.db());
+  if (const int rc = c.prepare(
+          u, QStringLiteral("UPDATE persons SET person_id = ?, person_key = ?, name = ?, name_key = ? WHERE id = ?")))
+    return rc;
+  int n = 0;
+  for (const auto& [id, name] : persons) {
+    const QString personId = QStringLiteral("P%1").arg(++n, 4, 10, QLatin1Char('0'));
+    u.bindValue(0, personId);
+    u.bindValue(1, personKey(personId));
+    u.bindValue(2, name.simplified());
+    u.bindValue(3, nameKey(name));
+    u.bindValue(4, id);
+    if (const int rc = c.exec(u)) return rc;
+  }
+  counts.persons = n;
+  return kOk;
+}
+
+// What no reader could have written goes into refused_readouts, with why;
+// read-outs without a time get the key that tells them apart, and kept
+// conflicts among them become the read-outs of their own that they are.
+int sortOutRecords(Connection& c, UpgradeCounts& counts) {
+  const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+  QSqlQuery setAside(c.db()), removeReadout(c.db()), removeConflict(c.db()), rekey(c.db());
+  if (int rc = c.prepare(setAside, QStringLiteral("INSERT INTO refused_readouts (record, reason, source, archived_at,"
+                                                  " refused_at) VALUES (?, ?, ?, ?, ?)"));
+      rc || (rc = c.prepare(removeReadout, QStringLiteral("DELETE FROM readouts WHERE id = ?"))) ||
+      (rc = c.prepare(removeConflict, QStringLiteral("DELETE FROM conflicts WHERE id = ?"))) ||
+      (rc = c.prepare(rekey, QStringLiteral("UPDATE readouts SET readout_key = ? WHERE id = ?"))))
+    return rc;
+  struct Stored {
+    qlonglong id;
+    QByteArray record;
+    QString source, archivedAt;
+  };
+  const auto scan = [&](const QString& table, bool timeless, std::vector<Stored>* out) {
+    QSqlQuery q(c.db());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT id, record, source, archived_at FROM ") + table +
+                (timeless ? QStringLiteral(" WHERE readout_time IS NULL") : QString())))
+      return c.fail(q.lastError());
+    while (q.next())
+      out->push_back({q.value(0).toLongLong(), q.value(1).toByteArray(), q.value(2).toString(), q.value(3).toString()});
+    return int{kOk};
+  };
+  const auto reason = [](const QByteArray& bytes) {
+    if (bytes.size() != static_cast<qsizetype>(sizeof(BlockRecord)))
+      return QStringLiteral("the record holds %1 bytes, not 512").arg(bytes.size());
+    BlockRecord r;
+    std::memcpy(&r, bytes.constData(), sizeof r);
+    return ImplausibleReason(r);
+  };
+  const auto aside = [&](QSqlQuery& remove, const Stored& s, const QString& why) {
+    setAside.bindValue(0, s.record);
+    setAside.bindValue(1, why);
+    setAside.bindValue(2, s.source);
+    setAside.bindValue(3, s.archivedAt);
+    setAside.bindValue(4, now);
+    if (const int rc = c.exec(setAside)) return rc;
+    remove.bindValue(0, s.id);
+    ++counts.setAside;
+    return c.exec(remove);
+  };
+  // In pages by id: a million read-outs never sit in memory at once.
+  for (qlonglong last = -1;;) {
+    std::vector<Stored> page;
+    QSqlQuery q(c.db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT id, record, source, archived_at FROM readouts WHERE id > ? ORDER BY id LIMIT 5000"));
+    q.addBindValue(last);
+    if (const int rc = c.exec(q)) return rc;
+    while (q.next())
+      page.push_back({q.value(0).toLongLong(), q.value(1).toByteArray(), q.value(2).toString(), q.value(3).toString()});
+    q.finish();
+    if (page.empty()) break;
+    last = page.back().id;
+    for (const Stored& s : page)
+      if (const QString why = reason(s.record); !why.isEmpty())
+        if (const int rc = aside(removeReadout, s, why)) return rc;
+  }
+  std::vector<Stored> timeless;
+  if (const int rc = scan(QStringLiteral("readouts"), true, &timeless)) return rc;
+  for (const Stored& s : timeless) {
+    rekey.bindValue(0, DecodeReadout(s.record).key);
+    rekey.bindValue(1, s.id);
+    if (const int rc = c.exec(rekey)) return rc;
+    ++counts.rekeyed;
+  }
+  std::vector<Stored> conflicts;
+  if (const int rc = scan(QStringLiteral("conflicts"), false, &conflicts)) return rc;
+  for (const Stored& s : conflicts) {
+    if (const QString why = reason(s.record); !why.isEmpty()) {
+      if (const int rc = aside(removeConflict, s, why)) return rc;
+      continue;
+    }
+    const ReadoutFields f = DecodeReadout(s.record);
+    if (!f.readoutTime.isEmpty()) continue;
+    std::set<QByteArray> added;
+    if (const int rc = insertReadouts(c, {{&s.record, &f}}, s.source, s.archivedAt, &added)) return rc;
+    removeConflict.bindValue(0, s.id);
+    if (const int rc = c.exec(removeConflict)) return rc;
+    ++counts.freed;
+  }
+  return kOk;
+}
+
+int linkAllPeriods(Connection& c, UpgradeCounts&) { return relinkPeriods(c, {}); }
+
+const std::vector<Migration>& migrations() {
+  static const std::vector<Migration> list = {
+      {1,
+       {{"CREATE TABLE readouts ("
+         " id {ID},"
+         " readout_key {BLOB} NOT NULL UNIQUE,"
+         " record {BLOB} NOT NULL,"
+         " device_id TEXT NOT NULL,"
+         " block_number INTEGER NOT NULL,"
+         " readout_time TEXT,"
+         " dosimeter TEXT NOT NULL,"
+         " error_codes INTEGER NOT NULL,"
+         " measured_dose_usv DOUBLE PRECISION,"
+         " dose_rate_usv_h DOUBLE PRECISION,"
+         " exposure_h DOUBLE PRECISION,"
+         " dose_usv DOUBLE PRECISION,"
+         " source TEXT NOT NULL,"
+         " archived_at TEXT NOT NULL)"},
+        {"CREATE INDEX readouts_dosimeter_time ON readouts (dosimeter, readout_time)"},
+        {"CREATE INDEX readouts_time ON readouts (readout_time)"},
+        {"CREATE INDEX readouts_dose ON readouts (dose_usv)"},
+        {"CREATE TABLE conflicts ("
+         " id {ID},"
+         " readout_key {BLOB} NOT NULL,"
+         " record {BLOB} NOT NULL,"
+         " source TEXT NOT NULL,"
+         " archived_at TEXT NOT NULL,"
+         " UNIQUE (readout_key, record))"},
+        {"CREATE TABLE persons (id {ID}, name TEXT NOT NULL UNIQUE)"},
+        {"CREATE TABLE wear_periods ("
+         " id {ID},"
+         " dosimeter TEXT NOT NULL,"
+         " person_id BIGINT NOT NULL REFERENCES persons (id),"
+         " valid_from TEXT NOT NULL,"
+         " valid_to TEXT)"},
+        {"CREATE INDEX wear_periods_dosimeter ON wear_periods (dosimeter, valid_from)"},
+        {"CREATE INDEX wear_periods_person ON wear_periods (person_id)"}}},
+      // A dosimeter's list and its sums are read from one index alone: its
+      // read-outs lie together there, while in the table they are spread
+      // among everybody else's, one page each. The record's bytes are left
+      // out; they are fetched one at a time, when a read-out is shown.
+      {2,
+       {{"CREATE INDEX IF NOT EXISTS readouts_listing ON readouts (dosimeter, readout_time, device_id,"
+         " block_number, dose_usv, dose_rate_usv_h, exposure_h, error_codes, source, archived_at, id)"},
+        {"DROP INDEX IF EXISTS readouts_dosimeter_time"}}},
+      // The dose of record is the reader's dose; the program's dose chain
+      // stays beside it as recomputed, and counted_usv is what a read-out
+      // adds to totals. Persons get ids; names may repeat. Dosimeter ids
+      // are upper-case. A period's read-outs run up to the start of its
+      // dosimeter's next period (readouts_until). Records no reader wrote
+      // are set aside, never lost.
+      {3,
+       {{"ALTER TABLE readouts ADD COLUMN recomputed_usv DOUBLE PRECISION"},
+        {"ALTER TABLE readouts ADD COLUMN counted_usv DOUBLE PRECISION NOT NULL DEFAULT 0"},
+        {"UPDATE readouts SET recomputed_usv = dose_usv, dose_usv = measured_dose_usv"},
+        {"UPDATE readouts SET counted_usv = CASE WHEN dose_usv > 0 THEN dose_usv ELSE 0 END"},
+        {"UPDATE readouts SET dosimeter = UPPER(dosimeter)"},
+        {"UPDATE wear_periods SET dosimeter = UPPER(dosimeter)"},
+        {"DROP INDEX IF EXISTS readouts_listing"},
+        {"CREATE INDEX readouts_listing ON readouts (dosimeter, readout_time, device_id, block_number,"
+         " dose_usv, recomputed_usv, counted_usv, dose_rate_usv_h, exposure_h, error_codes, source,"
+         " archived_at, id)"},
+        {"CREATE TABLE refused_readouts ("
+         " id {ID},"
+         " record {BLOB} NOT NULL,"
+         " reason TEXT NOT NULL,"
+         " source TEXT NOT NULL,"
+         " archived_at TEXT NOT NULL,"
+         " refused_at TEXT NOT NULL)"},
+        // SQLite cannot drop the old unique name: the table is made anew.
+        {"CREATE TABLE persons_v3 (id INTEGER PRIMARY KEY, person_id TEXT NOT NULL DEFAULT '',"
+         " person_key TEXT NOT NULL DEFAULT '', name TEXT NOT NULL, name_key TEXT NOT NULL DEFAULT '')",
+         Only::SQLite},
+        {"INSERT INTO persons_v3 (id, name) SELECT id, name FROM persons", Only::SQLite},
+        {"DROP TABLE persons", Only::SQLite},
+        {"ALTER TABLE persons_v3 RENAME TO persons", Only::SQLite},
+        {"ALTER TABLE persons DROP CONSTRAINT IF EXISTS persons_name_key", Only::PostgreSQL},
+        {"ALTER TABLE persons ADD COLUMN person_id TEXT NOT NULL DEFAULT ''", Only::PostgreSQL},
+        {"ALTER TABLE persons ADD COLUMN person_key TEXT NOT NULL DEFAULT ''", Only::PostgreSQL},
+        {"ALTER TABLE persons ADD COLUMN name_key TEXT NOT NULL DEFAULT ''", Only::PostgreSQL},
+        {nullptr, Only::Both, givePersonsIds},
+        {"CREATE UNIQUE INDEX persons_person_key ON persons (person_key)"},
+        {"CREATE INDEX persons_name_key ON persons (name_key)"},
+        {"ALTER TABLE wear_periods ADD COLUMN readouts_until TEXT NOT NULL DEFAULT ''"},
+        {nullptr, Only::Both, sortOutRecords},
+        {nullptr, Only::Both, linkAllPeriods}}},
+  };
+  return list;
+}
+
+int newer(Connection& c, int version) {
+  *c.detail =
+      QStringLiteral("schema version %1; this program knows up to version %2").arg(version).arg(kSchemaVersion);
+  return kErrArchiveNewerSchema;
+}
+
+}  // namespace
+
+int readSchemaVersion(Connection& c, int* version) {
+  QSqlQuery q(c.db());
+  if (!q.exec(QStringLiteral("SELECT MAX(version) FROM quelm_schema"))) return c.fail(q.lastError());
+  *version = q.next() && !q.value(0).isNull() ? q.value(0).toInt() : 0;
+  return kOk;
+}
+
+int migrate(Connection& c, QString* note) {
+  note->clear();
+  const QStringList tables = c.db().tables(QSql::Tables);
+  int version = 0;
+  if (tables.contains(QStringLiteral("quelm_schema"))) {
+    if (const int rc = readSchemaVersion(c, &version)) return rc;
+    if (version > kSchemaVersion) return newer(c, version);
+    if (version == kSchemaVersion) return kOk;
+  } else if (!tables.isEmpty()) {
+    // Someone else's database: adding tables to it would be no archive.
+    *c.detail = QStringLiteral("it holds other tables (%1) and no dose archive").arg(tables.first());
+    return kErrArchiveNotDatabase;
+  }
+  if (c.options.readOnly) {
+    if (version == 0) {
+      *c.detail = QStringLiteral("it holds no dose archive yet");
+      return kErrArchiveOpen;
+    }
+    *c.detail = QStringLiteral("schema version %1, this program needs %2").arg(version).arg(kSchemaVersion);
+    return kErrArchiveOlderSchema;
+  }
+  const ArchiveDialect& d = *c.dialect;
+  int from = 0;
+  UpgradeCounts counts;
+  const int rc = c.write([&]() -> int {
+    counts = {};
+    if (*d.lockSchema)
+      if (const int rc = c.exec(QString::fromLatin1(d.lockSchema))) return rc;
+    if (const int rc = c.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS quelm_schema (version INTEGER NOT NULL)")))
+      return rc;
+    int at = 0;
+    if (const int rc = readSchemaVersion(c, &at)) return rc;
+    if (at > kSchemaVersion) return newer(c, at);
+    from = at;
+    for (const Migration& m : migrations()) {
+      if (m.version <= at) continue;
+      for (const Step& s : m.steps) {
+        if ((s.only == Only::SQLite && c.postgres()) || (s.only == Only::PostgreSQL && !c.postgres())) continue;
+        if (const int rc = s.sql ? c.exec(SpellSchema(d, s.sql)) : s.run(c, counts)) return rc;
+      }
+      at = m.version;
+    }
+    if (const int rc = c.exec(QStringLiteral("DELETE FROM quelm_schema"))) return rc;
+    return c.exec(QStringLiteral("INSERT INTO quelm_schema (version) VALUES (%1)").arg(at));
+  });
+  if (rc) return rc;
+  // A new archive says nothing; an upgraded one says what changed.
+  if (from > 0 && from < kSchemaVersion) {
+    *note = QStringLiteral("upgraded from schema version %1 to %2").arg(from).arg(kSchemaVersion);
+    QStringList what;
+    if (counts.persons) what << QStringLiteral("%1 persons given ids").arg(counts.persons);
+    if (counts.rekeyed + counts.freed)
+      what << QStringLiteral("%1 read-outs without a time told apart by their records").arg(counts.rekeyed + counts.freed);
+    if (counts.setAside) what << QStringLiteral("%1 records that are no read-outs set aside").arg(counts.setAside);
+    if (!what.isEmpty()) *note += QStringLiteral(" (") + what.join(QStringLiteral(", ")) + QLatin1Char(')');
+  }
+  return kOk;
+}
+
+}  // namespace quelm::archive_sql

@@ -1,0 +1,86 @@
+#pragma once
+// Inside the dose archive: the connection with its dialect, transactions
+// that are run again when the database says so, and the few writes that
+// both the archive and its schema migrations make. Not for use outside
+// src/archive.
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+#include <functional>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "archive/Archive.h"
+#include "archive/ArchiveDialect.h"
+
+namespace quelm::archive_sql {
+
+// The open end of a wear period as a bound that sorts after every time:
+// bound as a value, never written into a statement.
+inline const QString kOpenEnd = QStringLiteral("9999-12-31 23:59");
+
+class Connection {
+ public:
+  QString name;
+  const ArchiveDialect* dialect = nullptr;
+  ArchiveOptions options;
+  QString* detail = nullptr;
+
+  QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
+  bool postgres() const;
+
+  // The result code for what the database reported; its words go to the detail.
+  int fail(const QSqlError& e);
+  int exec(QSqlQuery& q) { return q.exec() ? 0 : fail(q.lastError()); }
+  int exec(const QString& sql);
+  int prepare(QSqlQuery& q, const QString& sql) { return q.prepare(sql) ? 0 : fail(q.lastError()); }
+  // kErrArchiveReadOnly when opened for reading.
+  int writable();
+  // Runs body in a writing transaction: committed when it returns 0,
+  // rolled back otherwise. A deadlock or serialization failure runs it
+  // again a few times after a growing pause; body must start from scratch.
+  int write(const std::function<int()>& body);
+
+ private:
+  int begin();
+};
+
+QVariant nullableDouble(const std::optional<double>& v);
+QVariant nullableText(const QString& v);
+std::optional<double> optionalDouble(const QVariant& v);
+
+// Keys persons are found by: the id without regard to case, the name
+// without regard to case or repeated blanks.
+QString personKey(const QString& id);
+QString nameKey(const QString& name);
+// The next generated id ("P0001", "P0002", ...) that no person has.
+int nextPersonId(Connection& c, QString* id);
+int insertPerson(Connection& c, const Person& person);
+
+// Adds the read-outs whose key is not archived yet, in batches; *inserted
+// gets the keys that were added. The fields come from DecodeReadout.
+struct NewReadout {
+  const QByteArray* bytes;
+  const ReadoutFields* fields;
+};
+int insertReadouts(Connection& c, const std::vector<NewReadout>& rows, const QString& source,
+                   const QString& archivedAt, std::set<QByteArray>* inserted);
+
+// Sets each wear period's attribution bound (readouts_until: the start of
+// its dosimeter's next period, or the open end) for the dosimeters named,
+// or for every dosimeter when the list is empty.
+int relinkPeriods(Connection& c, const QStringList& dosimeters);
+
+// --- Schema (ArchiveSchema.cpp)
+inline constexpr int kSchemaVersion = 3;
+int readSchemaVersion(Connection& c, int* version);
+// Creates the schema in an empty database or upgrades an older one; *note
+// says what an upgrade did ("upgraded from schema version 2 to 3 (...)").
+// An archive opened for reading is never changed: kErrArchiveOlderSchema.
+int migrate(Connection& c, QString* note);
+
+}  // namespace quelm::archive_sql

@@ -1,0 +1,81 @@
+#pragma once
+// A read-out as the dose archive keeps it: what is taken from the 512 bytes
+// of a block record, what makes a record plausible as a read-out at all,
+// and the rules of the dose of record. One home for the import, the check,
+// the command line, the windows, the reports and the download's notice.
+//
+// The dose of record of a read-out is the reader's MeasuredDose: the dose
+// the reader evaluated with its own calibration, the one every list of the
+// program shows. The program's dose chain over the block's curve is kept
+// beside it as "recomputed" and never replaces it by itself.
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+#include "measurement/BlockRecord.h"
+
+namespace quelm {
+
+// What the archive keeps beside the record's bytes, all taken from them.
+struct ReadoutFields {
+  // Reader, block number, read-out time bytes and dosimeter, byte for
+  // byte: a read-out archived twice has the same key. A read-out without a
+  // time (block numbers wrap, so these four do not tell such read-outs
+  // apart) adds the SHA-256 of its whole record: a byte-identical copy is
+  // the same read-out, any other record one of its own.
+  QByteArray key;
+  QString deviceId;
+  int blockNumber = 0;
+  QString readoutTime;  // stored form; empty when the record holds none
+  QString dosimeter;    // upper-case
+  int errorCodes = 0;
+  std::optional<double> measuredDose;  // the reader's, uSv: the dose of record
+  std::optional<double> doseRate;      // the reader's, uSv/h
+  std::optional<double> exposureH;     // none when the record stores none
+  std::optional<double> recomputed;    // the program's dose chain, own window
+};
+ReadoutFields DecodeReadout(const BlockRecord& record);
+ReadoutFields DecodeReadout(const QByteArray& record);  // 512 bytes
+
+// A dosimeter as the archive writes it: trimmed, upper-case (ids are
+// compared without regard to case).
+QString NormalDosimeter(const QString& text);
+// Why a dosimeter as typed is no dosimeter id (type letter A..Z and four
+// printable characters, case aside); empty when it is one.
+QString DosimeterIdError(const QString& text);
+
+// Doses a reader can have evaluated, in uSv. A background-corrected
+// reading may fall a little below zero; a dosimeter in personal
+// monitoring reports well below 10 Sv and saturates long before 100 Sv.
+// A single-precision float reaches 3.4e38, so these limits, not the
+// record's type, tell a dose from bytes that are none.
+inline constexpr double kMinDoseUsv = -1e6;   // -1 Sv
+inline constexpr double kMaxDoseUsv = 1e8;    // 100 Sv
+// The reader's dose rate is a dose over the exposure, which the record
+// stores in steps of 0.1 h: at most ten times the dose per hour.
+inline constexpr double kMinDoseRateUsvH = kMinDoseUsv * 10;
+inline constexpr double kMaxDoseRateUsvH = kMaxDoseUsv * 10;
+// The reader's clock counts from 1980.
+inline constexpr int kFirstReadoutYear = 1980;
+
+// Why the record is no read-out a reader made; empty when it is one. A
+// dose that is not a number is no reason: the reader stores one when it
+// could not evaluate, and such a read-out is kept for review.
+QString ImplausibleReason(const BlockRecord& record);
+
+// How a read-out counts in totals, alerts and reports.
+enum class ReadoutStatus {
+  Counted,         // its dose of record
+  NegativeAsZero,  // a dose below zero is no dose
+  ToReview,        // error flags (counted with the reader's dose) or no finite dose (counts nothing)
+  Unassigned,      // no wear period of its dosimeter began at or before it
+};
+// "counted", "negative counted as 0", "to review", "unassigned"
+QString StatusText(ReadoutStatus status);
+ReadoutStatus StatusOf(const std::optional<double>& doseOfRecord, int errorCodes, bool assigned);
+// What the dose of record adds to a total: itself, 0 below zero, 0 when
+// it is no finite number.
+double CountedDose(const std::optional<double>& doseOfRecord);
+
+}  // namespace quelm
