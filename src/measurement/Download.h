@@ -187,6 +187,16 @@ class DownloadJob {
   void Reset();
 
   // --- The download -------------------------------------------------------
+  // From a data file, Start reads the source once. With the range the skim
+  // preset (untouched), it copies every record of the file in file order,
+  // however many there are and however often a number repeats (a data file
+  // is a log of read-outs); it refuses, before writing anything, a file that
+  // holds a record a reader could not have sent (numbered beyond 2047, or
+  // cut off at the end). With a range typed, it copies the blocks From..To
+  // as a download from the reader would, one block per number, and stops at
+  // a number the file lacks (-214); a range over a number the file holds
+  // more than once is refused (-214, the reason for the report's note).
+  //
   // The files Start may write (the storage file and its checked lists) and
   // secondFile when given: each must be a plain file
   // or not exist yet (-107, noted with the name), and none may be the source
@@ -203,8 +213,10 @@ class DownloadJob {
   void disableAll();
   void showRange(long long from, long long to);
   DownloadResult failure(int code);
-  // The loop over From..To; the result of the whole download.
-  DownloadResult copyBlocks(int from, int to, int appendFlag, const QString& secondFile);
+  // The loop over the count blocks of the download: fetch(k) puts the k-th
+  // into the data object (0 or a code), numberAt(k) names it beforehand.
+  DownloadResult copyBlocks(int count, const std::function<int(int)>& numberAt,
+                            const std::function<int(int)>& fetch, int appendFlag, const QString& secondFile);
   int createListFiles();
 
   DownloadState state_;
@@ -212,7 +224,9 @@ class DownloadJob {
   AbortToken abort_;
   // Controls as they were before the loop took them away.
   DownloadControls beforeRun_;
-  // The range the last type selection preset (an unsaved download keeps it).
+  // The range the last type selection or source skim preset (an unsaved
+  // download keeps it; a file download with it untouched copies the whole
+  // file).
   long long presetFrom_ = 1;
   long long presetTo_ = 1;
 };
