@@ -126,11 +126,12 @@ void writeRecords(const QString& path, const std::vector<BlockRecord>& records, 
 }
 
 // How often a file is opened, by anyone: the kernel queues one inotify event
-// per open, read after the work is done.
+// per open, read after the work is done. Closes are watched too: the kernel
+// merges an event into an identical one just before it.
 class OpenCount {
  public:
   explicit OpenCount(const QString& path) : fd_(inotify_init1(IN_NONBLOCK)) {
-    EXPECT_GE(inotify_add_watch(fd_, QFile::encodeName(path).constData(), IN_OPEN), 0);
+    EXPECT_GE(inotify_add_watch(fd_, QFile::encodeName(path).constData(), IN_OPEN | IN_CLOSE), 0);
   }
   ~OpenCount() { ::close(fd_); }
   int take() {
