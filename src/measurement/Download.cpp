@@ -151,21 +151,6 @@ FilePlan rangePlan(const SourceData& source, int from, int to) {
 
 }  // namespace
 
-QString DownloadDateError(const std::array<QString, kDateFieldCount>& texts) {
-  QString error;
-  for (int i = 0; i < kDateFieldCount && error.isEmpty(); ++i) {
-    const auto v = integerEntry(texts[i], &error);
-    const DateFieldLimits& l = kDateLimits[i];
-    if (v && (*v < l.min || *v > l.max))
-      error = QStringLiteral("The %1 must be from %2 to %3, not %4")
-                  .arg(QLatin1String(l.name))
-                  .arg(l.min)
-                  .arg(l.max)
-                  .arg(*v);
-  }
-  return error;
-}
-
 void ShowDownloadResult(const DownloadResult& r) {
   switch (r.kind) {
     case DownloadResult::kNone:
@@ -580,7 +565,7 @@ DownloadResult DownloadJob::Start() {
   // or written.
   QString entryError;
   long long from = presetFrom_, to = presetTo_;
-  std::array<long long, kDateFieldCount> date{};
+  DateFields date{};
   if (fromFile || type == kDownloadByNumber) {
     const auto f = integerEntry(state_.fromText, &entryError);
     const auto t = integerEntry(state_.toText, &entryError);
@@ -589,9 +574,9 @@ DownloadResult DownloadJob::Start() {
       to = *t;
     }
   } else if (type == kDownloadByDate) {
-    entryError = DownloadDateError(state_.dateTexts);
-    for (int i = 0; i < kDateFieldCount && entryError.isEmpty(); ++i)
-      date[i] = state_.dateTexts[i].trimmed().toLongLong();
+    // Checked whole, the calendar included: the reader is never asked for
+    // 31 February.
+    if (const auto fields = ParseDateFields(state_.dateTexts, kFirstEditYear, &entryError)) date = *fields;
   }
   if (!entryError.isEmpty()) return message(DownloadResult::kRefused, entryError);
 

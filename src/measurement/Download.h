@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "base/AbortToken.h"
+#include "base/DateText.h"
 #include "base/Prompter.h"
 #include "measurement/BlockRecord.h"
 
@@ -61,27 +62,6 @@ struct DownloadControls {
   bool abort = false;
 };
 
-// Date edits: year, month, day, hour, minute.
-enum DateField : int { kYear, kMonth, kDay, kHour, kMinute, kDateFieldCount };
-
-// The date edits' limits (the hour up to 24 and the minute up to 60, as the
-// reader takes them): the window's edits step within them, and no date
-// outside them is sent to the reader, from the window or the command line.
-struct DateFieldLimits {
-  const char* name;
-  int maxLength;
-  int min;
-  int max;
-};
-inline constexpr DateFieldLimits kDateLimits[kDateFieldCount] = {{"year", 4, 1900, 2100},
-                                                                 {"month", 2, 1, 12},
-                                                                 {"day", 2, 1, 31},
-                                                                 {"hour", 2, 0, 24},
-                                                                 {"minute", 2, 0, 60}};
-// Empty when every text is a whole number within its limits; otherwise the
-// message for the first that is not.
-QString DownloadDateError(const std::array<QString, kDateFieldCount>& texts);
-
 struct DownloadState {
   DownloadSource source = DownloadSource::Reader;
   int type = kDownloadNotSelected;
@@ -93,6 +73,8 @@ struct DownloadState {
   bool detailedText = true;                      // "Detailed text list" checked
   QString fromText = QStringLiteral("0");
   QString toText = QStringLiteral("0");
+  // The date edits (DateField order): Start takes them as ParseDateFields
+  // does, with years from kFirstEditYear on.
   std::array<QString, kDateFieldCount> dateTexts;
   int gaugeMax = 65535;
   int gaugeProgress = 0;

@@ -42,7 +42,7 @@ TEST_F(CliDownloadTest, WrongOrMissingChoicesAreUsageErrors) {
       {{"download", "--port", "/dev/null", "--unsaved", "--number", "1", "2", "--out", "x"},
        "choose one of --unsaved"},
       {{"download", "--port", "/dev/null", "--since", "yesterday", "--out", "x"},
-       "--since takes \"YYYY.MM.DD HH:MM\""},
+       "--since must be a date and time \"YYYY.MM.DD HH:MM\", not \"yesterday\""},
       {{"download", "--from-file", "src.dat", "--unsaved", "--out", "x"}, "not --unsaved or --since"},
       {{"download", "--from-file", "src.dat", "--number", "1", "2", "--port", "COM1", "--out", "x"},
        "--port and --baud"},

@@ -365,6 +365,14 @@ TEST_F(DownloadTest, TypedEntriesThatAreNoNumbersOrOutOfTheDateLimitsStopBeforeA
   r = job.Start();
   EXPECT_EQ(r.kind, DownloadResult::kRefused);
   EXPECT_EQ(r.message, "The month must be from 1 to 12, not 13");
+  // Each edit within its limits, but no day of the calendar.
+  job.SetDateText(kMonth, "2");
+  job.SetDateText(kDay, "31");
+  const size_t sent = channel.sent.size();
+  r = job.Start();
+  EXPECT_EQ(r.kind, DownloadResult::kRefused);
+  EXPECT_EQ(r.message, "The day must be from 1 to 29, not 31");
+  EXPECT_EQ(channel.sent.size(), sent) << "the reader is asked nothing";
   EXPECT_FALSE(asked);
   EXPECT_EQ(fileRecords("kept.dat").size(), 1u);
 }
