@@ -1,7 +1,8 @@
 #pragma once
 // The search request of the content list as the search window edits it:
-// the date texts of its bounds, the parsing of typed dates, the block-number
-// fields, the dosimeter key and the criteria flags.
+// the block-number fields, the dosimeter key and the criteria flags. Its
+// date bounds are reader stamps, typed and shown as base/DateText.h reads
+// and writes them.
 
 #include <QDateTime>
 #include <QString>
@@ -11,20 +12,6 @@
 #include "measurement/BlockRecord.h"
 
 namespace quelm {
-
-// A date bound as the window shows it: "yyyy.mm.dd hh:mm", 16 characters.
-QString SearchDateText(const uint8_t stamp[5]);
-
-// Reads "yyyy.mm.dd hh:mm" at its fixed positions (the separators are not
-// examined) into year-1900, month, day, hour, minute. The year is moved into
-// 2000..2100 (or, Refused, must lie there); the month must be 1..12, the day
-// exist in that month (29 February in years divisible by 4), the hour be at
-// most 24 and the minute at most 60. Returns 0, or kNotADate (stamp untouched) when
-// a part is not a number or out of range, or the text is shorter than 16
-// characters.
-enum class YearOutside { Moved, Refused };
-inline constexpr int kNotADate = -1;
-int ParseSearchDateTime(const QString& text, uint8_t stamp[5], YearOutside year = YearOutside::Moved);
 
 // Flags of a search with the ticked criteria; always backward.
 uint8_t SearchFlags(bool byNumber, bool byDate, bool byDosimeter);

@@ -11,8 +11,9 @@
 #include <QVBoxLayout>
 #include <cstring>
 
-#include "evaluation/SearchCriteria.h"
+#include "base/DateText.h"
 #include "base/Prompter.h"
+#include "evaluation/SearchCriteria.h"
 
 TSearchForm::TSearchForm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("SearchForm"));
@@ -101,12 +102,16 @@ void TSearchForm::FormActivate() {
   KeyCheckBox->setChecked(Request.Flags & kSearchByDosimeter);
   FromCSpinEdit->setText(QString::number(Request.FromBlock));
   UntilCSpinEdit->setText(QString::number(Request.StartBlock));
-  FromEdit->setText(quelm::SearchDateText(Request.DateFrom));
-  UntilEdit->setText(quelm::SearchDateText(Request.DateTo));
+  FromEdit->setText(quelm::DateText(quelm::FromStamp(Request.DateFrom)));
+  UntilEdit->setText(quelm::DateText(quelm::FromStamp(Request.DateTo)));
 }
 
 int TSearchForm::ParseDateTime(const QString& text, uint8_t stamp[5]) const {
-  return quelm::ParseSearchDateTime(text, stamp);
+  // A year outside the limits is moved to the nearer one here, not refused.
+  const auto fields = quelm::ParseDateText(text, quelm::YearOutside::Moved);
+  if (!fields) return -1;
+  quelm::ToStamp(*fields, stamp);
+  return 0;
 }
 
 void TSearchForm::OkButtonClick() {

@@ -52,7 +52,9 @@ class TSearchForm : public QDialog {
 
   void FormActivate();
   void OkButtonClick();
-  // 0 and the stamp, or -1 for a text that is no date of the form 2006.06.24 15:30.
+  // 0 and the stamp, or -1 for a text that is no date of the form
+  // 2006.06.24 15:30 within the reader's date limits (ParseDateText; a year
+  // outside them is moved to the nearer one).
   int ParseDateTime(const QString& text, uint8_t stamp[5]) const;
 
  protected:

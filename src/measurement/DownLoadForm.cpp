@@ -31,7 +31,8 @@ namespace {
 using quelm::BusyCursor;
 
 // Limits of the date edits: the arrow keys step within them. They are the
-// download's own, which the command line keeps too.
+// reader's date limits, which every front end keeps; the year steps back to
+// kFirstEditYear here.
 struct EditLimits {
   QLineEdit* TDownLoadForm::*edit;
   int maxLength, min, max;
@@ -39,7 +40,7 @@ struct EditLimits {
 constexpr int kBlockNumberMax = 32767;
 constexpr EditLimits dateLimits(QLineEdit* TDownLoadForm::*edit, quelm::DateField field) {
   const quelm::DateFieldLimits& l = quelm::kDateLimits[field];
-  return {edit, l.maxLength, l.min, l.max};
+  return {edit, l.maxLength, field == quelm::kYear ? quelm::kFirstEditYear : l.min, l.max};
 }
 const EditLimits kEditLimits[] = {
     dateLimits(&TDownLoadForm::DownLoadYearEdit, quelm::kYear),

@@ -1,7 +1,11 @@
 #include "measurement/Download.h"
 
 #include <QFileInfo>
+#include <QStringList>
+#include <climits>
+#include <cstring>
 #include <new>
+#include <numeric>
 #include <optional>
 
 #include "base/DataFiles.h"
@@ -10,6 +14,7 @@
 #include "base/EventWait.h"
 #include "base/IntConversion.h"
 #include "link/CommandChannel.h"
+#include "measurement/DataFileReader.h"
 #include "measurement/NurvoDataBlock.h"
 #include "measurement/TextList.h"
 
@@ -36,22 +41,115 @@ std::optional<long long> integerEntry(const QString& text, QString* error) {
   return std::nullopt;
 }
 
-}  // namespace
-
-QString DownloadDateError(const std::array<QString, kDateFieldCount>& texts) {
-  QString error;
-  for (int i = 0; i < kDateFieldCount && error.isEmpty(); ++i) {
-    const auto v = integerEntry(texts[i], &error);
-    const DateFieldLimits& l = kDateLimits[i];
-    if (v && (*v < l.min || *v > l.max))
-      error = QStringLiteral("The %1 must be from %2 to %3, not %4")
-                  .arg(QLatin1String(l.name))
-                  .arg(l.min)
-                  .arg(l.max)
-                  .arg(*v);
+// The source of a file download, read once: one open for the whole
+// download (the reader keeps a file of up to 16 MiB in memory), the block
+// number of every whole record indexed as it is read.
+class SourceData {
+ public:
+  int open(const QString& name) {
+    if (const int rc = reader_.open(name)) return rc;
+    const uint64_t size = reader_.size();
+    tail_ = size % kBlockSize;
+    numbers_.resize(static_cast<size_t>(size / kBlockSize));
+    for (size_t k = 0; k < numbers_.size(); ++k)
+      if (!reader_.readAt(uint64_t{k} * kBlockSize + 1, &numbers_[k], sizeof numbers_[k]))
+        return noteFileFailure(kErrFileRead, name, QStringLiteral("it became shorter while it was read"));
+    return 0;
   }
-  return error;
+  // Whole records, and the bytes of a cut-off record after them.
+  int records() const { return static_cast<int>(std::min<size_t>(numbers_.size(), INT_MAX)); }
+  uint64_t tail() const { return tail_; }
+  // As SkimFile counts them: a cut-off record counts, its number is the newest.
+  uint32_t validBlocks() const { return static_cast<uint32_t>(records() + (tail_ > 0)); }
+  uint32_t lastBlock() {
+    uint16_t last = 0;
+    if (tail_ >= 3)
+      reader_.readAt(numbers_.size() * uint64_t{kBlockSize} + 1, &last, sizeof last);
+    else if (!numbers_.empty())
+      last = numbers_.back();
+    return last;
+  }
+  int number(int k) const { return numbers_[static_cast<size_t>(k)]; }
+  bool read(int k, BlockRecord* record) {
+    return reader_.readAt(uint64_t(k) * kBlockSize, record, sizeof *record);
+  }
+
+ private:
+  DataFileReader reader_;
+  std::vector<uint16_t> numbers_;
+  uint64_t tail_ = 0;
+};
+
+// Which records of the source a file download copies, in the order it
+// copies them, or why it copies none.
+struct FilePlan {
+  std::vector<int> records;
+  int missing = -1;  // a range's number the file lacks: the download stops there
+  QString refusal;   // set: nothing is copied (-214, this the reason)
+};
+
+// Every record in file order; refused when one could not come from a reader.
+FilePlan wholeFilePlan(const SourceData& source) {
+  FilePlan plan;
+  for (int k = 0; k < source.records(); ++k)
+    if (source.number(k) >= kBlocksInReader) {
+      plan.refusal = QStringLiteral("record %1 is numbered %2; a reader numbers its blocks 0 to %3")
+                         .arg(k)
+                         .arg(source.number(k))
+                         .arg(kBlocksInReader - 1);
+      return plan;
+    }
+  if (source.tail() > 0) {
+    plan.refusal = QStringLiteral("it ends in a cut-off record of %1 bytes after record %2")
+                       .arg(source.tail())
+                       .arg(source.records() - 1);
+    return plan;
+  }
+  plan.records.resize(static_cast<size_t>(source.records()));
+  std::iota(plan.records.begin(), plan.records.end(), 0);
+  return plan;
 }
+
+// The blocks from..to, one per number as a reader holds them; the walk ends
+// at the first number the file lacks.
+FilePlan rangePlan(const SourceData& source, int from, int to) {
+  FilePlan plan;
+  std::vector<std::vector<int>> where(kBlocksInReader);
+  for (int k = 0; k < source.records(); ++k)
+    if (source.number(k) < kBlocksInReader) where[static_cast<size_t>(source.number(k))].push_back(k);
+  const int count = DownloadBlockCount(from, to);
+  // A number held twice is refused wherever it lies in the range: which copy
+  // is meant cannot be told, and copying the first would pass the older one
+  // off as the block of that number.
+  for (int i = 0; i < count; ++i) {
+    const int n = (from + i) % kBlocksInReader;
+    const std::vector<int>& held = where[static_cast<size_t>(n)];
+    if (held.size() > 1) {
+      QStringList at;
+      for (size_t j = 0; j < held.size() && j < 3; ++j) at << QString::number(held[j]);
+      if (held.size() > 3) at << QStringLiteral("...");
+      plan.refusal = QStringLiteral(
+                         "it holds block %1 %2 times (records %3); a range names one block per number: "
+                         "copy the whole file")
+                         .arg(n)
+                         .arg(held.size())
+                         .arg(at.join(QStringLiteral(", ")));
+      return plan;
+    }
+  }
+  for (int i = 0; i < count; ++i) {
+    const int n = (from + i) % kBlocksInReader;
+    const std::vector<int>& held = where[static_cast<size_t>(n)];
+    if (held.empty()) {
+      plan.missing = n;
+      break;
+    }
+    plan.records.push_back(held.front());
+  }
+  return plan;
+}
+
+}  // namespace
 
 void ShowDownloadResult(const DownloadResult& r) {
   switch (r.kind) {
@@ -275,7 +373,9 @@ DownloadResult DownloadJob::SkimSource(const QString& name) {
   c.rangeGrey = false;
   c.start = true;
   const long long last = b.LastBlock;
-  showRange(((last + 1 - b.ValidBlocks) % kBlocksInReader + kBlocksInReader) % kBlocksInReader, last);
+  presetFrom_ = ((last + 1 - b.ValidBlocks) % kBlocksInReader + kBlocksInReader) % kBlocksInReader;
+  presetTo_ = last;
+  showRange(presetFrom_, presetTo_);
   changed();
   return {};
 }
@@ -381,11 +481,12 @@ int DownloadJob::createListFiles() {
   return 0;
 }
 
-DownloadResult DownloadJob::copyBlocks(int from, int to, int appendFlag, const QString& secondFile) {
+DownloadResult DownloadJob::copyBlocks(int count, const std::function<int(int)>& numberAt,
+                                       const std::function<int(int)>& fetch, int appendFlag,
+                                       const QString& secondFile) {
   TNurvoDataBlock& b = *block_;
   const bool fromFile = state_.source == DownloadSource::File;
   const bool second = secondFile != QLatin1String(kNoAppend);
-  const int count = DownloadBlockCount(from, to);
   DownloadResult r;
   const auto stop = [&r](int code) {
     r.kind = DownloadResult::kFailure;
@@ -393,9 +494,8 @@ DownloadResult DownloadJob::copyBlocks(int from, int to, int appendFlag, const Q
     return r;
   };
   for (int k = 0; k < count; ++k) {
-    const int n = (from + k) % kBlocksInReader;
     state_.gaugeProgress = k;
-    state_.actualBlock = QString::number(n);
+    state_.actualBlock = QString::number(numberAt(k));
     changed();
     // The Abort button (and everything else the window shows) gets through here.
     letEventsThrough();
@@ -404,8 +504,7 @@ DownloadResult DownloadJob::copyBlocks(int from, int to, int appendFlag, const Q
       r.message = QStringLiteral("User aborted");
       return r;
     }
-    const uint32_t number = static_cast<uint32_t>(n);
-    if (const int rc = fromFile ? b.ReadFileBlock(number) : b.ReadCOMBlock(number)) return stop(rc);
+    if (const int rc = fetch(k)) return stop(rc);
     if (const int rc = b.WriteFileBlock(state_.storageName, appendFlag)) return stop(rc);
     appendFlag = 1;
     ++r.blocks;
@@ -466,7 +565,7 @@ DownloadResult DownloadJob::Start() {
   // or written.
   QString entryError;
   long long from = presetFrom_, to = presetTo_;
-  std::array<long long, kDateFieldCount> date{};
+  DateFields date{};
   if (fromFile || type == kDownloadByNumber) {
     const auto f = integerEntry(state_.fromText, &entryError);
     const auto t = integerEntry(state_.toText, &entryError);
@@ -475,15 +574,52 @@ DownloadResult DownloadJob::Start() {
       to = *t;
     }
   } else if (type == kDownloadByDate) {
-    entryError = DownloadDateError(state_.dateTexts);
-    for (int i = 0; i < kDateFieldCount && entryError.isEmpty(); ++i)
-      date[i] = state_.dateTexts[i].trimmed().toLongLong();
+    // Checked whole, the calendar included: the reader is never asked for
+    // 31 February.
+    if (const auto fields = ParseDateFields(state_.dateTexts, kFirstEditYear, &entryError)) date = *fields;
   }
   if (!entryError.isEmpty()) return message(DownloadResult::kRefused, entryError);
 
+  // A file source is read once, here, and what it holds decides what is
+  // copied before anything is asked or written.
+  SourceData source;
+  FilePlan plan;
+  const bool wholeFile = fromFile && from == presetFrom_ && to == presetTo_;
   if (fromFile) {
-    if (const int rc = b.SkimFile(state_.sourceName)) return failure(rc);
-    if (b.LastBlock >= kBlocksInReader) return failure(kErrSourceFile);
+    const QString& name = state_.sourceName;
+    TraceLine read(QStringLiteral("TDownLoadForm::ReadSource(): filename=") + name + QStringLiteral(": "));
+    if (const int rc = source.open(name)) {
+      read.fail(QLatin1String(rc == kErrFileOpen ? "ERR_FOPEN" : rc > 0 ? "ERR_FSEEK" : "ERR_FREAD"));
+      return failure(rc);
+    }
+    b.Source = SourceFile;
+    b.ValidBlocks = source.validBlocks();
+    b.LastBlock = source.lastBlock();
+    read.ok(QStringLiteral(" ValidBlocks=") + QString::number(b.ValidBlocks) + QStringLiteral(": "));
+    if (wholeFile) {
+      plan = wholeFilePlan(source);
+    } else if (b.LastBlock >= kBlocksInReader) {
+      plan.refusal = QStringLiteral("its last record is numbered %1; a reader numbers its blocks 0 to %2")
+                         .arg(b.LastBlock)
+                         .arg(kBlocksInReader - 1);
+    } else {
+      const BlockRange r = CorrectDownloadRange(from, to, b.LastBlock, b.ValidBlocks);
+      from = r.from;
+      to = r.to;
+      plan = rangePlan(source, r.from, r.to);
+    }
+    if (!plan.refusal.isEmpty()) {
+      explainNextReport(kErrSourceFile, name + QStringLiteral(": ") + plan.refusal);
+      return failure(kErrSourceFile);
+    }
+    if (wholeFile) {
+      if (plan.records.empty()) {
+        changed();
+        return message(DownloadResult::kNothingToDo, QStringLiteral("No valid blocks"));
+      }
+      from = source.number(plan.records.front());
+      to = source.number(plan.records.back());
+    }
   }
   if (DownloadResult r = CheckFiles(); r.kind != DownloadResult::kNone) return r;
 
@@ -524,7 +660,7 @@ DownloadResult DownloadJob::Start() {
     Reset();
     return r;
   };
-  if (fromFile || type == kDownloadByNumber) {
+  if (!fromFile && type == kDownloadByNumber) {
     const BlockRange r = CorrectDownloadRange(from, to, b.LastBlock, b.ValidBlocks);
     from = r.from;
     to = r.to;
@@ -558,7 +694,9 @@ DownloadResult DownloadJob::Start() {
                               .arg(from - 1)
                               .arg(to - 1));
 
-  state_.gaugeMax = DownloadBlockCount(static_cast<int>(from), static_cast<int>(to)) - 1;
+  const int count = wholeFile ? static_cast<int>(plan.records.size())
+                              : DownloadBlockCount(static_cast<int>(from), static_cast<int>(to));
+  state_.gaugeMax = count - 1;
   state_.gaugeProgress = 0;
   // While the loop runs only Abort is usable: a type, source, name or range
   // changed mid-way would change what is downloaded and acknowledged.
@@ -575,7 +713,40 @@ DownloadResult DownloadJob::Start() {
     return failure(rc);
   }
 
-  DownloadResult r = copyBlocks(static_cast<int>(from), static_cast<int>(to), appendFlag, secondFile);
+  std::function<int(int)> numberAt, fetch;
+  if (fromFile) {
+    const size_t planned = plan.records.size();
+    numberAt = [&](int k) {
+      return static_cast<size_t>(k) < planned ? source.number(plan.records[static_cast<size_t>(k)])
+                                              : plan.missing;
+    };
+    fetch = [&](int k) {
+      TraceLine read(QStringLiteral("TDownLoadForm::ReadSourceBlock(): filename=") + state_.sourceName +
+                     QStringLiteral(": "));
+      if (static_cast<size_t>(k) >= planned) {
+        read.fail(QStringLiteral("ERR_NOBLOCK"));
+        explainNextReport(kErrSourceFile,
+                          state_.sourceName + QStringLiteral(": it holds no block %1").arg(plan.missing));
+        return int{kErrSourceFile};
+      }
+      const int record = plan.records[static_cast<size_t>(k)];
+      BlockRecord copy;
+      if (!source.read(record, &copy)) {
+        read.fail(QStringLiteral("ERR_FREAD"));
+        return noteFileFailure(kErrFileRead, state_.sourceName,
+                               QStringLiteral("it became shorter while it was read"));
+      }
+      std::memcpy(&b.Record, &copy, sizeof copy);
+      b.State = (b.State & ~uint32_t{Loaded | EvalEdited}) | Loaded;
+      b.BlockIndex = static_cast<uint32_t>(source.number(record));
+      read.ok(QStringLiteral("record=%1 BlockIndex=%2: ").arg(record).arg(b.BlockIndex));
+      return 0;
+    };
+  } else {
+    numberAt = [&](int k) { return static_cast<int>((from + k) % kBlocksInReader); };
+    fetch = [&](int k) { return b.ReadCOMBlock(static_cast<uint32_t>(numberAt(k))); };
+  }
+  DownloadResult r = copyBlocks(count, numberAt, fetch, appendFlag, secondFile);
   r.from = static_cast<int>(from);
   r.to = static_cast<int>(to);
   if (secondFile != QLatin1String(kNoAppend)) r.secondFile = secondFile;

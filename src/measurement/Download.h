@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "base/AbortToken.h"
+#include "base/DateText.h"
 #include "base/Prompter.h"
 #include "measurement/BlockRecord.h"
 
@@ -61,27 +62,6 @@ struct DownloadControls {
   bool abort = false;
 };
 
-// Date edits: year, month, day, hour, minute.
-enum DateField : int { kYear, kMonth, kDay, kHour, kMinute, kDateFieldCount };
-
-// The date edits' limits (the hour up to 24 and the minute up to 60, as the
-// reader takes them): the window's edits step within them, and no date
-// outside them is sent to the reader, from the window or the command line.
-struct DateFieldLimits {
-  const char* name;
-  int maxLength;
-  int min;
-  int max;
-};
-inline constexpr DateFieldLimits kDateLimits[kDateFieldCount] = {{"year", 4, 1900, 2100},
-                                                                 {"month", 2, 1, 12},
-                                                                 {"day", 2, 1, 31},
-                                                                 {"hour", 2, 0, 24},
-                                                                 {"minute", 2, 0, 60}};
-// Empty when every text is a whole number within its limits; otherwise the
-// message for the first that is not.
-QString DownloadDateError(const std::array<QString, kDateFieldCount>& texts);
-
 struct DownloadState {
   DownloadSource source = DownloadSource::Reader;
   int type = kDownloadNotSelected;
@@ -93,6 +73,8 @@ struct DownloadState {
   bool detailedText = true;                      // "Detailed text list" checked
   QString fromText = QStringLiteral("0");
   QString toText = QStringLiteral("0");
+  // The date edits (DateField order): Start takes them as ParseDateFields
+  // does, with years from kFirstEditYear on.
   std::array<QString, kDateFieldCount> dateTexts;
   int gaugeMax = 65535;
   int gaugeProgress = 0;
@@ -187,6 +169,16 @@ class DownloadJob {
   void Reset();
 
   // --- The download -------------------------------------------------------
+  // From a data file, Start reads the source once. With the range the skim
+  // preset (untouched), it copies every record of the file in file order,
+  // however many there are and however often a number repeats (a data file
+  // is a log of read-outs); it refuses, before writing anything, a file that
+  // holds a record a reader could not have sent (numbered beyond 2047, or
+  // cut off at the end). With a range typed, it copies the blocks From..To
+  // as a download from the reader would, one block per number, and stops at
+  // a number the file lacks (-214); a range over a number the file holds
+  // more than once is refused (-214, the reason for the report's note).
+  //
   // The files Start may write (the storage file and its checked lists) and
   // secondFile when given: each must be a plain file
   // or not exist yet (-107, noted with the name), and none may be the source
@@ -203,8 +195,10 @@ class DownloadJob {
   void disableAll();
   void showRange(long long from, long long to);
   DownloadResult failure(int code);
-  // The loop over From..To; the result of the whole download.
-  DownloadResult copyBlocks(int from, int to, int appendFlag, const QString& secondFile);
+  // The loop over the count blocks of the download: fetch(k) puts the k-th
+  // into the data object (0 or a code), numberAt(k) names it beforehand.
+  DownloadResult copyBlocks(int count, const std::function<int(int)>& numberAt,
+                            const std::function<int(int)>& fetch, int appendFlag, const QString& secondFile);
   int createListFiles();
 
   DownloadState state_;
@@ -212,7 +206,9 @@ class DownloadJob {
   AbortToken abort_;
   // Controls as they were before the loop took them away.
   DownloadControls beforeRun_;
-  // The range the last type selection preset (an unsaved download keeps it).
+  // The range the last type selection or source skim preset (an unsaved
+  // download keeps it; a file download with it untouched copies the whole
+  // file).
   long long presetFrom_ = 1;
   long long presetTo_ = 1;
 };

@@ -42,7 +42,7 @@ TEST_F(CliDownloadTest, WrongOrMissingChoicesAreUsageErrors) {
       {{"download", "--port", "/dev/null", "--unsaved", "--number", "1", "2", "--out", "x"},
        "choose one of --unsaved"},
       {{"download", "--port", "/dev/null", "--since", "yesterday", "--out", "x"},
-       "--since takes \"YYYY.MM.DD HH:MM\""},
+       "--since must be a date and time \"YYYY.MM.DD HH:MM\", not \"yesterday\""},
       {{"download", "--from-file", "src.dat", "--unsaved", "--out", "x"}, "not --unsaved or --since"},
       {{"download", "--from-file", "src.dat", "--number", "1", "2", "--port", "COM1", "--out", "x"},
        "--port and --baud"},
@@ -94,6 +94,26 @@ TEST_F(CliDownloadTest, AFileDownloadAndAnExportWriteWhatTheWindowWrites) {
   r = runCli({"export", "src.dat", "100", "x.txt"});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains("Source file error (-214)")) << r.err.toStdString();
+}
+
+TEST_F(CliDownloadTest, AFileOfMoreBlocksThanAReaderHoldsIsCopiedAndArchivedWhole) {
+  // 5000 blocks: the numbers 0..2047 twice, then 0..903.
+  ASSERT_EQ(WriteSampleDataFile("big.dat", {5000, 3, 0}), 0);
+  auto r = runCli({"download", "--from-file", "big.dat", "--out", "copy", "--no-lst", "--no-txt", "--db",
+                   dir.filePath("dose.sqlite")});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.out.startsWith("Downloaded 5000 block(s) 0..903 to copy.dat\nArchived: 5000 added"))
+      << r.out.toStdString();
+  EXPECT_EQ(ReadFile("copy.dat"), ReadFile("big.dat"));
+
+  // A range cannot tell which of the copies of its numbers is meant.
+  r = runCli(
+      {"download", "--from-file", "big.dat", "--number", "100", "200", "--out", "part", "--no-archive"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains("Source file error (-214)")) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("big.dat: it holds block 100 3 times (records 100, 2148, 4196)"))
+      << r.err.toStdString();
+  EXPECT_FALSE(QFile::exists("part.dat"));
 }
 
 TEST_F(CliDownloadTest, AReaderThatRefusesEndsTheDownloadKeepingTheBlocksUnacknowledged) {

@@ -139,7 +139,13 @@ TEST_F(CliSafetyTest, ADateOutOfTheWindowsLimitsIsAUsageErrorAndNothingIsSent) {
   const Case cases[] = {
       {{"download", "--port", port, "--since", "1850.13.45 99:99", "--out", "d"},
        2,
-       "--since: The year must be from 1900 to 2100, not 1850"},
+       "--since must be a date and time \"YYYY.MM.DD HH:MM\", not \"1850.13.45 99:99\" (The year must be "
+       "from 2000 to 2100, not 1850)"},
+      // No calendar date reaches the reader, and both commands read a date alike.
+      {{"download", "--port", port, "--since", "2024.02.31 00:00", "--out", "d"},
+       2,
+       "(The day must be from 1 to 29, not 31)"},
+      {{"list", "--port", port, "--after", "2024.02.31 00:00"}, 2, "(The day must be from 1 to 29, not 31)"},
       {{"download", "--port", port, "--since", "2156.01.01 00:00", "--out", "d"}, 2, "not 2156"},
       {{"download", "--port", port, "--since", "2024.13.01 00:00", "--out", "d"},
        2,

@@ -14,6 +14,7 @@
 #include "QStringPrinter.h"
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
+#include "base/DateText.h"
 #include "base/ErrorCodes.h"
 #include "evaluation/ContentModel.h"
 #include "evaluation/DetailModel.h"
@@ -262,7 +263,7 @@ TEST_F(ContentModelTest, ASearchGivenUpOrFindingNothingAndItsFirstUseDefaults) {
   EXPECT_TRUE(offered.Initialised);
   EXPECT_EQ(int{offered.Request.StartBlock}, 39);
   EXPECT_EQ(int{offered.Request.FromBlock}, 0);
-  EXPECT_EQ(SearchDateText(offered.Request.DateFrom).mid(4), ".01.01 00:00");
+  EXPECT_EQ(DateText(FromStamp(offered.Request.DateFrom)).mid(4), ".01.01 00:00");
 
   ASSERT_EQ(search(kSearchByDosimeter, 0, 39, "ZZZZZ"), 0);
   EXPECT_TRUE(rows().empty());

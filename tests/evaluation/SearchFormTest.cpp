@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "ScriptedPrompter.h"
+#include "base/DateText.h"
 #include "evaluation/NavForm.h"
 #include "evaluation/SearchCriteria.h"
 #include "evaluation/SearchForm.h"
@@ -100,8 +101,8 @@ TEST_F(SearchFormTest, OkTakesOverTheWholeRequest) {
   EXPECT_EQ(int{form.Request.StartBlock}, 50);
   EXPECT_EQ(form.LowerLimit, 10);
   EXPECT_EQ(form.UpperLimit, 50);
-  EXPECT_EQ(SearchDateText(form.Request.DateFrom), "2006.01.01 00:00");
-  EXPECT_EQ(SearchDateText(form.Request.DateTo), "2006.06.24 24:00");
+  EXPECT_EQ(DateText(FromStamp(form.Request.DateFrom)), "2006.01.01 00:00");
+  EXPECT_EQ(DateText(FromStamp(form.Request.DateTo)), "2006.06.24 24:00");
   EXPECT_EQ(std::memcmp(form.Request.Dosimeter, "B0101", 5), 0);
   EXPECT_EQ(int{form.Request.Flags}, kSearchByNumber | kSearchByDate | kSearchByDosimeter);
   EXPECT_EQ(form.RequestLength, 20);
@@ -139,7 +140,7 @@ TEST_F(SearchFormTest, ABadDateIsRefusedWithItsMessageAndChangesNothing) {
   form.OkButton->click();
   EXPECT_TRUE(prompter.messages.empty());
   EXPECT_EQ(form.Accepted, 1);
-  EXPECT_EQ(SearchDateText(form.Request.DateFrom), "2000.06.24 15:30");
+  EXPECT_EQ(DateText(FromStamp(form.Request.DateFrom)), "2000.06.24 15:30");
   EXPECT_EQ(int{form.Request.StartBlock}, 99);
 }
 

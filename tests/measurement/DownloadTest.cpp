@@ -1,5 +1,6 @@
 // The download workflow as a core object against the simulated reader's
 // model, exchanged in process (fast and exact), and against data files.
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "ReaderModel.h"
 #include "TestEnv.h"
 #include "base/Diag.h"
+#include "base/ErrorCodes.h"
 #include "link/CommandChannel.h"
 #include "link/Frame.h"
 #include "measurement/Download.h"
@@ -115,6 +117,38 @@ void expectRecords(const std::vector<BlockRecord>& actual, const std::vector<Blo
   for (size_t i = 0; i < actual.size(); ++i)
     EXPECT_EQ(std::memcmp(&actual[i], &expected[i], 512), 0) << "record " << i;
 }
+
+void writeRecords(const QString& path, const std::vector<BlockRecord>& records, int cutOff = 0) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  const auto bytes = static_cast<qint64>(records.size() * 512) - cutOff;
+  ASSERT_EQ(f.write(reinterpret_cast<const char*>(records.data()), bytes), bytes);
+}
+
+// How often a file is opened, by anyone: the kernel queues one inotify event
+// per open, read after the work is done. Closes are watched too: the kernel
+// merges an event into an identical one just before it.
+class OpenCount {
+ public:
+  explicit OpenCount(const QString& path) : fd_(inotify_init1(IN_NONBLOCK)) {
+    EXPECT_GE(inotify_add_watch(fd_, QFile::encodeName(path).constData(), IN_OPEN | IN_CLOSE), 0);
+  }
+  ~OpenCount() { ::close(fd_); }
+  int take() {
+    int opens = 0;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;)
+      for (ssize_t at = 0; at < n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+        opens += (e->mask & IN_OPEN) != 0;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+      }
+    return opens;
+  }
+
+ private:
+  int fd_;
+};
 
 constexpr int kTitleAndHeaderLines = 9;  // rule, title, blank, name, date, 4 header lines
 
@@ -331,6 +365,14 @@ TEST_F(DownloadTest, TypedEntriesThatAreNoNumbersOrOutOfTheDateLimitsStopBeforeA
   r = job.Start();
   EXPECT_EQ(r.kind, DownloadResult::kRefused);
   EXPECT_EQ(r.message, "The month must be from 1 to 12, not 13");
+  // Each edit within its limits, but no day of the calendar.
+  job.SetDateText(kMonth, "2");
+  job.SetDateText(kDay, "31");
+  const size_t sent = channel.sent.size();
+  r = job.Start();
+  EXPECT_EQ(r.kind, DownloadResult::kRefused);
+  EXPECT_EQ(r.message, "The day must be from 1 to 29, not 31");
+  EXPECT_EQ(channel.sent.size(), sent) << "the reader is asked nothing";
   EXPECT_FALSE(asked);
   EXPECT_EQ(fileRecords("kept.dat").size(), 1u);
 }
@@ -370,6 +412,73 @@ TEST_F(DownloadTest, FromAFileAWrappedRangeIsCopiedWholeAndAMissingNumberStops) 
   EXPECT_EQ(r.kind, DownloadResult::kFailure);
   EXPECT_EQ(r.code, -214);
   expectRecords(fileRecords("gapcopy.dat"), {gap.begin(), gap.begin() + 5});
+}
+
+TEST_F(DownloadTest, AFileOfMoreBlocksThanAReaderHoldsIsCopiedWholeInFileOrderFromOneRead) {
+  // Block numbers 0..2047, 0..2047, 0..903: every number held two or three times.
+  const std::vector<BlockRecord> source = MakeSampleBlocks({5000, 5, 0});
+  writeRecords("big.dat", source);
+  std::vector<BlockRecord> archived;
+  job.onBlockWritten = [&](const BlockRecord& r) { archived.push_back(r); };
+  job.ChooseFile();
+  ASSERT_EQ(job.SkimSource("big.dat").kind, DownloadResult::kNone);
+  job.SetStorageName("copy");
+  job.SetDetailedText(false);
+  OpenCount opens("big.dat");
+  const DownloadResult r = job.Start();
+  ASSERT_EQ(r.kind, DownloadResult::kCompleted) << r.code << " " << takeReportNote(r.code).toStdString();
+  EXPECT_EQ(r.blocks, 5000);
+  EXPECT_EQ(r.from, 0);
+  EXPECT_EQ(r.to, 903);
+  EXPECT_EQ(job.State().gaugeMax, 4999);
+  expectRecords(fileRecords("copy.dat"), source);
+  expectRecords(archived, source);
+  EXPECT_EQ(lineCount("copy.lst"), kTitleAndHeaderLines + 5000);
+  EXPECT_EQ(opens.take(), 1) << "the source is read once";
+
+  // A range names one block per number, as a reader holds it: in this file
+  // it cannot tell which copy is meant.
+  archived.clear();
+  job.ChooseFile();
+  ASSERT_EQ(job.SkimSource("big.dat").kind, DownloadResult::kNone);
+  job.SetStorageName("part");
+  job.SetRangeTexts("2000", "10");
+  const DownloadResult range = job.Start();
+  EXPECT_EQ(range.kind, DownloadResult::kFailure);
+  EXPECT_EQ(range.code, kErrSourceFile);
+  EXPECT_EQ(takeReportNote(kErrSourceFile),
+            "big.dat: it holds block 2000 2 times (records 2000, 4048); a range names one block per number: "
+            "copy the whole file");
+  EXPECT_FALSE(QFile::exists("part.dat") || QFile::exists("part.lst"));
+  EXPECT_TRUE(archived.empty());
+}
+
+TEST_F(DownloadTest, AWholeFileWithARecordNoReaderSendsIsRefusedBeforeAnythingIsWritten) {
+  std::vector<BlockRecord> numbered = MakeSampleBlocks({6, 5, 0});
+  numbered[2].BlockNumber = 2048;
+  const struct {
+    std::vector<BlockRecord> records;
+    int cutOff;
+    const char* note;
+  } cases[] = {
+      {numbered, 0, "src.dat: record 2 is numbered 2048; a reader numbers its blocks 0 to 2047"},
+      {MakeSampleBlocks({6, 5, 0}), 100, "src.dat: it ends in a cut-off record of 412 bytes after record 4"},
+  };
+  for (const auto& c : cases) {
+    writeRecords("src.dat", c.records, c.cutOff);
+    // The last record is numbered 5 (or 2048 when cut off after its number).
+    job.ChooseFile();
+    ASSERT_EQ(job.SkimSource("src.dat").kind, DownloadResult::kNone) << c.note;
+    job.SetStorageName("copy");
+    const DownloadResult r = job.Start();
+    EXPECT_EQ(r.code, kErrSourceFile) << c.note;
+    EXPECT_EQ(takeReportNote(kErrSourceFile), c.note);
+    EXPECT_FALSE(QFile::exists("copy.dat") || QFile::exists("copy.lst")) << c.note;
+    // A range of what the file holds whole is still a download.
+    job.SetRangeTexts("3", "4");
+    EXPECT_EQ(job.Start().blocks, 2) << c.note;
+    for (const char* name : {"copy.dat", "copy.lst", "copy.txt"}) ASSERT_TRUE(QFile::remove(name));
+  }
 }
 
 TEST_F(DownloadTest, AFileNeverBecomesItsOwnStorageOrListAndOddNumbersAreRefused) {

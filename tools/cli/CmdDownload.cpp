@@ -2,10 +2,10 @@
 // with the same files. The operator's decisions are options; an existing
 // storage file without one is refused rather than guessed at.
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include "Cli.h"
 #include "archive/DownloadArchiver.h"
+#include "base/DateText.h"
 #include "measurement/Download.h"
 
 namespace quelm::cli {
@@ -146,15 +146,13 @@ int run(Args& args, CliIO& io) {
   std::array<QString, kDateFieldCount> date;
   QString error;
   if (since) {
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("^(\\d{4})\\.(\\d{1,2})\\.(\\d{1,2}) (\\d{1,2}):(\\d{1,2})$"))
-            .match(since->trimmed());
-    if (!m.hasMatch())
-      args.fail(QStringLiteral("--since takes \"YYYY.MM.DD HH:MM\", not \"%1\"").arg(*since));
-    for (int i = 0; i < kDateFieldCount; ++i) date[i] = m.captured(i + 1);
-    // The window's limits: nothing out of them is ever sent to the reader.
-    if (const QString error = DownloadDateError(date); m.hasMatch() && !error.isEmpty())
-      args.fail(QStringLiteral("--since: ") + error);
+    // Read as the search window and `list --after` read a date, a year
+    // outside the limits refused: nothing out of them reaches the reader.
+    QString why;
+    if (const auto fields = ParseDateText(*since, YearOutside::Refused, &why))
+      for (int i = 0; i < kDateFieldCount; ++i) date[i] = QString::number((*fields)[i]);
+    else
+      args.fail(DateTextRefusal(QStringLiteral("--since"), *since, why));
   }
   if (db && noArchive) args.fail(QStringLiteral("--db names the archive that --no-archive skips"));
   if (ArchiveLocation location; db && ParseArchiveLocation(*db, &location, &error)) args.fail(error);

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "ContentSession.h"
+#include "base/DateText.h"
 #include "evaluation/ContentList.h"
 #include "evaluation/SearchCriteria.h"
 #include "measurement/TextList.h"
@@ -31,10 +32,14 @@ bool takeDate(Args& args, const QString& option, const uint8_t open[5], uint8_t 
   const std::optional<QString> text = args.value(option);
   if (!text) return true;
   *given = true;
-  // Within the search window's years: the window moves a year outside them
-  // to the nearer limit, a script is told instead.
-  if (ParseSearchDateTime(*text, stamp, YearOutside::Refused) == 0) return true;
-  args.fail(QStringLiteral("%1 must be a date and time \"YYYY.MM.DD HH:MM\", not \"%2\"").arg(option, *text));
+  // As the search window reads it, except that a year outside the limits
+  // is refused rather than moved: a script is told.
+  QString why;
+  if (const auto fields = ParseDateText(*text, YearOutside::Refused, &why)) {
+    ToStamp(*fields, stamp);
+    return true;
+  }
+  args.fail(DateTextRefusal(option, *text, why));
   return false;
 }
 
