@@ -1,6 +1,10 @@
 #include "archive/Archive.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QSysInfo>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <algorithm>
@@ -10,6 +14,7 @@
 #include <map>
 #include <tuple>
 
+#include "archive/ArchiveImpl.h"
 #include "archive/ArchiveSql.h"
 #include "base/ErrorCodes.h"
 #include "measurement/DataFileReader.h"
@@ -17,6 +22,7 @@
 namespace quelm {
 
 using namespace archive_sql;
+using namespace archive_impl;
 
 // ---------------------------------------------------------------------------
 // Rules that need no database
@@ -69,269 +75,44 @@ bool PeriodsOverlap(const WearPeriod& a, const WearPeriod& b) {
 
 // ---------------------------------------------------------------------------
 
-namespace {
-
 std::atomic<int> connectionCounter{0};
 
-// The columns every list of read-outs shows, with the person whose wear
-// period the read-out belongs to.
-const QString kRowColumns = QStringLiteral(
-    "SELECT r.id, r.readout_time, r.device_id, r.block_number, r.dosimeter, p.person_id, p.name, r.dose_usv,"
-    " r.recomputed_usv, r.counted_usv, r.dose_rate_usv_h, r.exposure_h, r.error_codes, r.source, r.archived_at,"
-    " CASE WHEN r.readout_time > w.valid_to THEN w.valid_to ELSE r.readout_time END FROM ");
-// A read-out belongs to the period of its dosimeter that began last at or
-// before its time: from the period's start up to the next one's.
-const QString kBelongs = QStringLiteral(
-    " w.dosimeter = r.dosimeter AND r.readout_time >= w.valid_from AND r.readout_time < w.readouts_until");
-// When a dose counts: at its read-out time, or on the last minute of its
-// wear period when it was read after the period ended (the dose of a
-// dosimeter worn in March and read on 3 April is March's).
-const QString kDoseTime =
-    QStringLiteral("(CASE WHEN r.readout_time > w.valid_to THEN w.valid_to ELSE r.readout_time END)");
-// In the order of the listing index: one dosimeter's read-outs need no sorting.
-const QString kOrder = QStringLiteral(" ORDER BY r.readout_time NULLS LAST, r.device_id, r.block_number");
-
-ReadoutRow rowOf(const QSqlQuery& q) {
-  ReadoutRow row;
-  row.id = q.value(0).toLongLong();
-  row.readoutTime = q.value(1).toString();
-  row.deviceId = q.value(2).toString();
-  row.blockNumber = q.value(3).toInt();
-  row.dosimeter = q.value(4).toString();
-  row.person = {q.value(5).toString(), q.value(6).toString()};
-  row.doseUsv = optionalDouble(q.value(7));
-  row.recomputed = optionalDouble(q.value(8));
-  row.countedUsv = q.value(9).toDouble();
-  row.doseRate = optionalDouble(q.value(10));
-  row.exposureH = optionalDouble(q.value(11));
-  row.errorCodes = q.value(12).toInt();
-  row.source = q.value(13).toString();
-  row.archivedAt = q.value(14).toString();
-  row.doseTime = q.value(15).toString();
-  return row;
+// Who changes the record, as the change log names them.
+QString OperatingSystemUser() {
+  if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name) return QString::fromLocal8Bit(pw->pw_name);
+  const QString user = qEnvironmentVariable("USER");
+  return user.isEmpty() ? QString::number(::geteuid()) : user;
 }
-
-// A kept conflicting record as the lists show it: its own fields, counting nothing.
-ReadoutRow conflictRow(const QByteArray& bytes, const QString& source, const QString& archivedAt) {
-  const ReadoutFields f = DecodeReadout(bytes);
-  ReadoutRow row;
-  row.readoutTime = f.readoutTime;
-  row.deviceId = f.deviceId;
-  row.blockNumber = f.blockNumber;
-  row.dosimeter = f.dosimeter;
-  row.doseUsv = f.measuredDose;
-  row.recomputed = f.recomputed;
-  row.doseRate = f.doseRate;
-  row.exposureH = f.exposureH;
-  row.errorCodes = f.errorCodes;
-  row.source = source;
-  row.archivedAt = archivedAt;
-  row.record = bytes;
-  row.conflict = true;
-  return row;
-}
-
-bool sameNumber(const std::optional<double>& a, const std::optional<double>& b) {
-  if (!a || !b) return !a && !b;
-  return *a == *b || std::fabs(*a - *b) <= 1e-12 * std::max(std::fabs(*a), std::fabs(*b));
-}
-
-QString marks(qsizetype n) {
-  QString s;
-  for (qsizetype i = 0; i < n; ++i) s += i ? QStringLiteral(", ?") : QStringLiteral("?");
-  return s;
-}
-
-WearPeriod periodOf(const QSqlQuery& q, int first) {
-  WearPeriod p;
-  p.dosimeter = q.value(first).toString();
-  p.person = {q.value(first + 1).toString(), q.value(first + 2).toString()};
-  p.from = ParseArchiveTime(q.value(first + 3).toString(), false).value_or(QDateTime());
-  if (!q.value(first + 4).isNull()) p.to = ParseArchiveTime(q.value(first + 4).toString(), true);
-  return p;
-}
-
-const QString kPeriodColumns =
-    QStringLiteral("SELECT w.dosimeter, p.person_id, p.name, w.valid_from, w.valid_to, w.id, p.id"
-                   " FROM wear_periods w JOIN persons p ON p.id = w.person_id");
-
-// Records in one import: below this many new rows the planner's figures
-// stay good enough.
-constexpr int kStatisticsAfter = 20000;
-
-}  // namespace
-
-struct DoseArchive::Impl : Connection {
-  // The import's work, free of the database until the transaction.
-  struct Candidate {
-    QByteArray bytes;
-    ReadoutFields fields;
-  };
-
-  int importOnce(const std::vector<Candidate>& unique, const std::vector<const Candidate*>& sameFile,
-                 int refusedCount, const QString& source, ImportResult* out, std::optional<double> level,
-                 const std::function<void(int)>& progress) {
-    ImportResult r;
-    const QString archivedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-    QSqlQuery find(db()), conflict(db());
-    find.setForwardOnly(true);
-    if (const int rc = prepare(conflict, QStringLiteral("INSERT INTO conflicts (readout_key, record, source,"
-                                                        " archived_at) VALUES (?, ?, ?, ?)"
-                                                        " ON CONFLICT (readout_key, record) DO NOTHING")))
-      return rc;
-    const auto keepConflict = [&](const Candidate& c) {
-      ++r.conflicts;
-      r.conflicting.push_back(c.fields);
-      conflict.bindValue(0, c.fields.key);
-      conflict.bindValue(1, c.bytes);
-      conflict.bindValue(2, source);
-      conflict.bindValue(3, archivedAt);
-      return exec(conflict);
-    };
-    constexpr size_t kBatch = 256;
-    for (size_t start = 0; start < unique.size(); start += kBatch) {
-      const size_t n = std::min(kBatch, unique.size() - start);
-      std::vector<NewReadout> rows;
-      rows.reserve(n);
-      for (size_t i = start; i < start + n; ++i) rows.push_back({&unique[i].bytes, &unique[i].fields});
-      std::set<QByteArray> inserted;
-      if (const int rc = insertReadouts(*this, rows, source, archivedAt, &inserted)) return rc;
-      std::map<QByteArray, const Candidate*> known;
-      for (size_t i = start; i < start + n; ++i) {
-        const Candidate& c = unique[i];
-        if (inserted.count(c.fields.key)) {
-          ++r.added;
-          if (level && c.fields.measuredDose && *c.fields.measuredDose >= *level) r.highDoses.push_back(c.fields);
-        } else {
-          known[c.fields.key] = &c;
-        }
-      }
-      if (!known.empty()) {
-        // Already archived: the same bytes, or a conflict kept beside them.
-        find.prepare(QStringLiteral("SELECT readout_key, record FROM readouts WHERE readout_key IN (") +
-                     marks(static_cast<qsizetype>(known.size())) + QLatin1Char(')'));
-        for (const auto& entry : known) find.addBindValue(entry.first);
-        if (const int rc = exec(find)) return rc;
-        std::map<QByteArray, QByteArray> stored;
-        while (find.next()) stored[find.value(0).toByteArray()] = find.value(1).toByteArray();
-        find.finish();
-        for (const auto& [key, c] : known) {
-          if (stored[key] == c->bytes)
-            ++r.duplicates;
-          else if (const int rc = keepConflict(*c))
-            return rc;
-        }
-      }
-      if (progress) progress(static_cast<int>(std::min(start + n, unique.size())) + refusedCount);
-    }
-    // A record that came twice in the same records: the first is the read-out.
-    for (const Candidate* c : sameFile) {
-      if (const int rc = keepConflict(*c)) return rc;
-    }
-    *out = std::move(r);
-    return kOk;
-  }
-
-  int rows(QSqlQuery& q, std::vector<ReadoutRow>* out) {
-    q.setForwardOnly(true);
-    if (!q.exec()) return fail(q.lastError());
-    out->clear();
-    while (q.next()) out->push_back(rowOf(q));
-    return kOk;
-  }
-
-  // The person with that key (internal id), or 0.
-  int personRow(const QString& id, qlonglong* row, Person* person = nullptr) {
-    *row = 0;
-    QSqlQuery q(db());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT id, person_id, name FROM persons WHERE person_key = ?"));
-    q.addBindValue(personKey(id));
-    if (const int rc = exec(q)) return rc;
-    if (q.next()) {
-      *row = q.value(0).toLongLong();
-      if (person) *person = {q.value(1).toString(), q.value(2).toString()};
-    }
-    return kOk;
-  }
-
-  int lookup(const QString& text, PersonLookup* out) {
-    *out = {};
-    const QString t = text.simplified();
-    qlonglong row = 0;
-    if (const int rc = personRow(t, &row, &out->person)) return rc;
-    if (row) {
-      out->outcome = PersonLookup::Found;
-      return kOk;
-    }
-    QSqlQuery q(db());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT person_id, name FROM persons WHERE name_key = ? ORDER BY person_key"));
-    q.addBindValue(nameKey(t));
-    if (const int rc = exec(q)) return rc;
-    while (q.next()) out->candidates.push_back({q.value(0).toString(), q.value(1).toString()});
-    q.finish();
-    if (out->candidates.size() == 1) {
-      out->outcome = PersonLookup::Found;
-      out->person = out->candidates.front();
-      out->candidates.clear();
-      return kOk;
-    }
-    if (!out->candidates.empty()) {
-      out->outcome = PersonLookup::Ambiguous;
-      return kOk;
-    }
-    // Whom the user may have meant: ids and names that hold the text.
-    out->outcome = PersonLookup::Unknown;
-    const QString part = nameKey(t);
-    if (part.isEmpty()) return kOk;
-    if (!q.exec(QStringLiteral("SELECT person_id, name, name_key, person_key FROM persons ORDER BY person_key")))
-      return fail(q.lastError());
-    while (q.next() && out->candidates.size() < 10)
-      if (q.value(2).toString().contains(part) || q.value(3).toString().contains(personKey(t)))
-        out->candidates.push_back({q.value(0).toString(), q.value(1).toString()});
-    return kOk;
-  }
-
-  // The dosimeter's periods, by start.
-  struct StoredPeriod {
-    WearPeriod period;
-    qlonglong id = 0;
-    qlonglong person = 0;
-  };
-  int periodsOf(const QString& dosimeter, std::vector<StoredPeriod>* out) {
-    out->clear();
-    QSqlQuery q(db());
-    q.setForwardOnly(true);
-    q.prepare(kPeriodColumns + QStringLiteral(" WHERE w.dosimeter = ? ORDER BY w.valid_from"));
-    q.addBindValue(dosimeter);
-    if (const int rc = exec(q)) return rc;
-    while (q.next()) out->push_back({periodOf(q, 0), q.value(5).toLongLong(), q.value(6).toLongLong()});
-    return kOk;
-  }
-
-  int insertPeriod(const QString& dosimeter, qlonglong person, const WearPeriod& p) {
-    QSqlQuery q(db());
-    q.prepare(QStringLiteral("INSERT INTO wear_periods (dosimeter, person_id, valid_from, valid_to, readouts_until)"
-                             " VALUES (?, ?, ?, ?, ?)"));
-    q.addBindValue(dosimeter);
-    q.addBindValue(person);
-    q.addBindValue(ArchiveTimeText(p.from));
-    q.addBindValue(nullableText(p.to ? ArchiveTimeText(*p.to) : QString()));
-    q.addBindValue(kOpenEnd);
-    return exec(q);
-  }
-
-  int setPeriodEnd(qlonglong id, const std::optional<QDateTime>& to) {
-    QSqlQuery q(db());
-    q.prepare(QStringLiteral("UPDATE wear_periods SET valid_to = ? WHERE id = ?"));
-    q.addBindValue(nullableText(to ? ArchiveTimeText(*to) : QString()));
-    q.addBindValue(id);
-    return exec(q);
-  }
-};
 
 namespace {
+QString endText(const std::optional<QDateTime>& to) { return to ? ArchiveTimeText(*to) : QStringLiteral("open"); }
+QString periodEntity(const WearPeriod& p) {
+  return QStringLiteral("period %1 from %2").arg(p.dosimeter, ArchiveTimeText(p.from));
+}
+// A period change can move every dose of its dosimeter from its start on,
+// and the doses it takes over counted before on the previous period's days:
+// from that period's start (`since`), when there is one.
+LogRow periodRow(const QString& what, const WearPeriod& p, const QString& oldValue, const QString& newValue,
+                 const QString& reason = QString(), const std::optional<QDateTime>& since = std::nullopt) {
+  const QDateTime from = since && *since < p.from ? *since : p.from;
+  return {what, periodEntity(p), oldValue, newValue, reason, personKey(p.person.id), ArchiveTimeText(from), kOpenEnd};
+}
+// The start of the period of the dosimeter that began last before `from`.
+template <typename List, typename PeriodOf>
+std::optional<QDateTime> previousStart(const List& periods, const QDateTime& from, PeriodOf periodOf) {
+  std::optional<QDateTime> start;
+  for (const auto& entry : periods) {
+    const WearPeriod& p = periodOf(entry);
+    if (p.from < from && (!start || p.from > *start)) start = p.from;
+  }
+  return start;
+}
+LogRow personRowOf(const QString& what, const Person& p, const QString& oldValue, const QString& newValue,
+                   const QString& reason = QString()) {
+  return {what, QStringLiteral("person ") + p.id.trimmed(), oldValue, newValue, reason, personKey(p.id), QString(),
+          QString()};
+}
+
 QString overlapText(const WearPeriod& p) {
   return QStringLiteral("%1 is %2's from %3 %4")
       .arg(p.dosimeter, PersonText(p.person), ArchiveTimeText(p.from),
@@ -385,6 +166,9 @@ std::unique_ptr<DoseArchive> DoseArchive::open(const ArchiveLocation& location, 
   d.dialect = &dialect;
   d.options = options;
   d.detail = &a->detail_;
+  d.tolerance = &a->tolerance_;
+  d.osUser = OperatingSystemUser();
+  d.host = QSysInfo::machineHostName();
   {
     QSqlDatabase db = QSqlDatabase::addDatabase(driver, d.name);
     if (postgres) {
@@ -409,6 +193,8 @@ std::unique_ptr<DoseArchive> DoseArchive::open(const ArchiveLocation& location, 
     if (postgres) {
       // IF NOT EXISTS and the like would print notices on every start.
       if (const int rc = d.exec(QStringLiteral("SET client_min_messages = warning"))) return failed(rc);
+      QSqlQuery role(db);
+      if (role.exec(QStringLiteral("SELECT current_user")) && role.next()) d.role = role.value(0).toString();
       if (options.readOnly)
         if (const int rc = d.exec(QStringLiteral("SET default_transaction_read_only = on"))) return failed(rc);
     } else {
@@ -563,7 +349,8 @@ int DoseArchive::addPerson(const Person& person) {
       detail_ = QStringLiteral("the id %1 is %2's").arg(existing.id, existing.name);
       return int{kErrArchiveInput};
     }
-    return insertPerson(*d_, person);
+    if (const int rc = insertPerson(*d_, person)) return rc;
+    return appendLog(*d_, {personRowOf(QStringLiteral("person added"), person, QString(), person.name.simplified())});
   });
 }
 
@@ -575,7 +362,8 @@ int DoseArchive::renamePerson(const QString& id, const QString& name) {
   }
   return d_->write([&] {
     qlonglong row = 0;
-    if (const int rc = d_->personRow(id, &row)) return rc;
+    Person was;
+    if (const int rc = d_->personRow(id, &row, &was)) return rc;
     if (!row) {
       detail_ = QStringLiteral("no person has the id %1").arg(id);
       return int{kErrArchiveNoPerson};
@@ -585,7 +373,8 @@ int DoseArchive::renamePerson(const QString& id, const QString& name) {
     q.addBindValue(name.simplified());
     q.addBindValue(nameKey(name));
     q.addBindValue(row);
-    return d_->exec(q);
+    if (const int rc = d_->exec(q)) return rc;
+    return appendLog(*d_, {personRowOf(QStringLiteral("person renamed"), was, was.name, name.simplified())});
   });
 }
 
@@ -624,6 +413,7 @@ int DoseArchive::assign(const QString& dosimeterText, const QString& personText,
       Person p{QString(), personText.simplified()};
       if (const int rc = nextPersonId(d, &p.id)) return rc;
       if (const int rc = insertPerson(d, p)) return rc;
+      if (const int rc = appendLog(d, {personRowOf(QStringLiteral("person added"), p, QString(), p.name)})) return rc;
       made = p;
       lookup.person = p;
     }
@@ -633,9 +423,11 @@ int DoseArchive::assign(const QString& dosimeterText, const QString& personText,
     std::vector<Impl::StoredPeriod> existing;
     if (const int rc = d.periodsOf(period.dosimeter, &existing)) return rc;
     qlonglong same = 0;
+    std::optional<QDateTime> sameEnd;
     for (const Impl::StoredPeriod& s : existing) {
       if (s.person == personRow && s.period.from == period.from) {
         same = s.id;
+        sameEnd = s.period.to;
         continue;
       }
       if (PeriodsOverlap(s.period, period)) {
@@ -644,9 +436,20 @@ int DoseArchive::assign(const QString& dosimeterText, const QString& personText,
       }
     }
     if (same) {
+      if (sameEnd == period.to) return int{kOk};
       if (const int rc = d.setPeriodEnd(same, period.to)) return rc;
-    } else if (const int rc = d.insertPeriod(period.dosimeter, personRow, period)) {
-      return rc;
+      if (const int rc = appendLog(d, {periodRow(QStringLiteral("period ended"), period, endText(sameEnd),
+                                                 endText(period.to))}))
+        return rc;
+    } else {
+      if (const int rc = d.insertPeriod(period.dosimeter, personRow, period)) return rc;
+      const auto since = previousStart(existing, period.from, [](const Impl::StoredPeriod& s) -> const WearPeriod& {
+        return s.period;
+      });
+      if (const int rc = appendLog(d, {periodRow(QStringLiteral("period assigned"), period, QString(),
+                                                 PersonText(period.person) + QStringLiteral(" to ") + endText(period.to),
+                                                 QString(), since)}))
+        return rc;
     }
     return relinkPeriods(d, {period.dosimeter});
   });
@@ -683,8 +486,10 @@ int DoseArchive::endPeriod(const QString& dosimeterText, const QDateTime& at, We
       detail_ = QStringLiteral("%1's last period ended on %2 already").arg(dosimeter, ArchiveTimeText(*period.to));
       return kErrArchiveInput;
     }
+    const std::optional<QDateTime> was = period.to;
     period.to = at;
-    return d.setPeriodEnd(last.id, period.to);
+    if (const int rc = d.setPeriodEnd(last.id, period.to)) return rc;
+    return appendLog(d, {periodRow(QStringLiteral("period ended"), period, endText(was), endText(period.to))});
   });
   if (rc) return rc;
   if (ended) *ended = period;
@@ -710,7 +515,8 @@ int DoseArchive::periods(const PeriodQuery& query, std::vector<WearPeriod>* peri
   return kOk;
 }
 
-int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, WearerListResult* result) {
+int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, WearerListResult* result,
+                                  const QString& source) {
   detail_.clear();
   const auto refuse = [this](int line, const QString& why) {
     detail_ = QStringLiteral("line %1: %2").arg(line).arg(why);
@@ -743,6 +549,7 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
       qlonglong person = 0;
       QString personKey;
       int line = 0;
+      std::optional<QDateTime> since;  // the previous period's start, for the log
     };
     std::map<QString, std::vector<Entry>> byDosimeter;
     QStringList dosimeters;
@@ -757,11 +564,16 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
         const WearPeriod p = periodOf(q, 0);
         const auto it = byDosimeter.find(p.dosimeter);
         if (it != byDosimeter.end())
-          it->second.push_back({p, q.value(5).toLongLong(), q.value(6).toLongLong(), personKey(p.person.id), 0});
+          it->second.push_back({p, q.value(5).toLongLong(), q.value(6).toLongLong(), personKey(p.person.id), 0, {}});
       }
     }
     std::map<QString, Person> newPersons;
-    std::vector<std::pair<qlonglong, std::optional<QDateTime>>> ends;
+    struct End {
+      qlonglong id;
+      WearPeriod period;
+      std::optional<QDateTime> was;
+    };
+    std::vector<End> ends;
     std::vector<Entry*> inserts;
     std::vector<Entry> added;
     added.reserve(rows.size());
@@ -796,7 +608,7 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
         if (same->period.to == period.to) {
           ++r.unchanged;
         } else if (same->id && !same->period.to) {
-          ends.emplace_back(same->id, period.to);
+          ends.push_back({same->id, period, same->period.to});
           same->period.to = period.to;
           ++r.ended;
         } else {
@@ -806,25 +618,35 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
         }
         continue;
       }
-      added.push_back({period, 0, 0, key, row.line});
+      added.push_back({period, 0, 0, key, row.line, previousStart(list, period.from, [](const Entry& e) -> const WearPeriod& {
+                         return e.period;
+                       })});
       list.push_back(added.back());
       inserts.push_back(&added.back());
     }
+    const QString why = source.isEmpty() ? QStringLiteral("wearer list") : QStringLiteral("wearer list ") + source;
+    std::vector<LogRow> log;
     for (const auto& [key, person] : newPersons) {
       if (persons.count(key)) continue;
-      if (const int rc = insertPerson(d, person)) return rc;
       qlonglong row = 0;
-      if (const int rc = d.personRow(person.id, &row)) return rc;
+      if (const int rc = insertPerson(d, person, &row)) return rc;
       persons[key] = {row, person};
+      log.push_back(personRowOf(QStringLiteral("person added"), person, QString(), person.name, why));
       ++r.persons;
     }
-    for (const auto& [id, to] : ends)
-      if (const int rc = d.setPeriodEnd(id, to)) return rc;
+    for (const End& e : ends) {
+      if (const int rc = d.setPeriodEnd(e.id, e.period.to)) return rc;
+      log.push_back(periodRow(QStringLiteral("period ended"), e.period, endText(e.was), endText(e.period.to), why));
+    }
     for (const Entry* e : inserts) {
       if (const int rc = d.insertPeriod(e->period.dosimeter, persons[e->personKey].first, e->period)) return rc;
+      log.push_back(periodRow(QStringLiteral("period assigned"), e->period, QString(),
+                              PersonText(e->period.person) + QStringLiteral(" to ") + endText(e->period.to), why,
+                              e->since));
       ++r.periods;
     }
-    return relinkPeriods(d, dosimeters);
+    if (const int rc = relinkPeriods(d, dosimeters)) return rc;
+    return appendLog(d, log);
   });
   if (rc) return rc;
   *result = r;
@@ -870,9 +692,10 @@ struct HistorySql {
 HistorySql historySql(const HistoryQuery& query) {
   HistorySql h;
   const bool byPerson = !query.personId.isEmpty();
-  h.from = byPerson ? QStringLiteral("persons p JOIN wear_periods w ON w.person_id = p.id JOIN readouts r ON") + kBelongs
-                    : QStringLiteral("readouts r LEFT JOIN wear_periods w ON") + kBelongs +
-                          QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id");
+  h.from = (byPerson ? QStringLiteral("persons p JOIN wear_periods w ON w.person_id = p.id JOIN readouts r ON") + kBelongs
+                     : QStringLiteral("readouts r LEFT JOIN wear_periods w ON") + kBelongs +
+                           QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id")) +
+           kResolutionJoin;
   h.where = byPerson ? QStringLiteral(" WHERE p.person_key = ?") : QStringLiteral(" WHERE r.dosimeter = ?");
   h.binds << (byPerson ? personKey(query.personId) : NormalDosimeter(query.dosimeter));
   if (query.from) {
@@ -893,7 +716,32 @@ int DoseArchive::history(const HistoryQuery& query, std::vector<ReadoutRow>* row
   QSqlQuery q(d_->db());
   q.prepare(kRowColumns + h.from + h.where + kOrder);
   for (const QVariant& v : h.binds) q.addBindValue(v);
-  return d_->rows(q, rows);
+  if (const int rc = d_->rows(q, rows)) return rc;
+  if (query.personId.isEmpty()) return kOk;
+  // A person's record also holds the doses entered by hand, after the
+  // read-outs, in the order they count.
+  QSqlQuery n(d_->db());
+  n.setForwardOnly(true);
+  n.prepare(QStringLiteral("SELECT n.dose_time, n.dose_usv, n.reason, n.period, p.person_id, p.name FROM notional_doses n"
+                           " JOIN persons p ON p.id = n.person_id WHERE p.person_key = ?") +
+            (query.from ? QStringLiteral(" AND n.dose_time >= ?") : QString()) +
+            (query.to ? QStringLiteral(" AND n.dose_time <= ?") : QString()) + QStringLiteral(" ORDER BY n.dose_time, n.id"));
+  n.addBindValue(personKey(query.personId));
+  if (query.from) n.addBindValue(ArchiveTimeText(*query.from));
+  if (query.to) n.addBindValue(ArchiveTimeText(*query.to));
+  if (const int rc = d_->exec(n)) return rc;
+  while (n.next()) {
+    ReadoutRow row;
+    row.notional = true;
+    row.doseTime = n.value(0).toString();
+    row.doseUsv = n.value(1).toDouble();
+    row.countedUsv = CountedDose(row.doseUsv);
+    row.resolutionReason = n.value(2).toString();
+    row.source = QStringLiteral("notional dose of ") + n.value(3).toString();
+    row.person = {n.value(4).toString(), n.value(5).toString()};
+    rows->push_back(row);
+  }
+  return kOk;
 }
 
 int DoseArchive::record(qint64 id, QByteArray* bytes) {
@@ -934,7 +782,8 @@ int DoseArchive::conflicts(const HistoryQuery& query, std::vector<ReadoutRow>* r
 int DoseArchive::alerts(std::optional<QDateTime> from, double level, std::vector<ReadoutRow>* rows) {
   detail_.clear();
   QString sql = kRowColumns + QStringLiteral("readouts r LEFT JOIN wear_periods w ON") + kBelongs +
-                QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id WHERE r.dose_usv >= ?");
+                QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id") + kResolutionJoin +
+                QStringLiteral(" WHERE r.dose_usv >= ?");
   if (from) sql += QStringLiteral(" AND r.readout_time >= ?");
   QSqlQuery q(d_->db());
   q.prepare(sql + kOrder);
@@ -981,6 +830,24 @@ int DoseArchive::totals(const QString& personId, const QDateTime& at, std::vecto
     t.lifetime = q.value(3).toDouble();
     t.readouts = q.value(4).toInt();
     found[q.value(0).toString()] = t;
+  }
+  q.finish();
+  // Doses entered by hand count like read-outs, and are none.
+  q.prepare(QStringLiteral("SELECT p.person_key, SUM(CASE WHEN n.dose_time >= ? THEN n.dose_usv ELSE 0 END),"
+                           " SUM(CASE WHEN n.dose_time >= ? THEN n.dose_usv ELSE 0 END), SUM(n.dose_usv)"
+                           " FROM notional_doses n JOIN persons p ON p.id = n.person_id WHERE n.dose_time <= ?") +
+            (personId.isEmpty() ? QString() : QStringLiteral(" AND p.person_key = ?")) +
+            QStringLiteral(" GROUP BY p.person_key"));
+  q.addBindValue(ArchiveTimeText(QuarterStart(at)));
+  q.addBindValue(ArchiveTimeText(YearStart(at)));
+  q.addBindValue(ArchiveTimeText(at));
+  if (!personId.isEmpty()) q.addBindValue(personKey(personId));
+  if (const int rc = d_->exec(q)) return rc;
+  while (q.next()) {
+    PersonTotals& t = found[q.value(0).toString()];
+    t.quarterToDate += q.value(1).toDouble();
+    t.yearToDate += q.value(2).toDouble();
+    t.lifetime += q.value(3).toDouble();
   }
   totals->clear();
   for (const Person& p : everybody) {
@@ -1033,6 +900,13 @@ int DoseArchive::summary(const ReportPeriod& period, std::vector<SummaryRow>* ro
   if (const int rc = d_->exec(q)) return rc;
   std::map<QString, std::pair<double, int>> inPeriod;
   while (q.next()) inPeriod[q.value(0).toString()] = {q.value(1).toDouble(), q.value(2).toInt()};
+  q.finish();
+  q.prepare(QStringLiteral("SELECT p.person_key, SUM(n.dose_usv) FROM notional_doses n JOIN persons p"
+                           " ON p.id = n.person_id WHERE n.dose_time >= ? AND n.dose_time <= ? GROUP BY p.person_key"));
+  q.addBindValue(ArchiveTimeText(period.from));
+  q.addBindValue(ArchiveTimeText(period.to));
+  if (const int rc = d_->exec(q)) return rc;
+  while (q.next()) inPeriod[q.value(0).toString()].first += q.value(1).toDouble();
   rows->clear();
   for (const PersonTotals& t : totalsAtEnd) {
     SummaryRow row;
@@ -1057,6 +931,57 @@ int DoseArchive::conflicts(std::vector<ReadoutRow>* rows) {
   return kOk;
 }
 
+namespace {
+// Every row of the change log chained on the one before, and the triggers
+// that keep the log and the signed documents from being rewritten.
+int checkLog(DoseArchive::Impl& d, CheckReport* c) {
+  QString previous;
+  bool broken = false;
+  for (qlonglong last = -1;;) {
+    QSqlQuery q(d.db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT id, time_utc, who, host, role, what, entity, old_value, new_value, reason,"
+                             " person_key, touches_from, touches_to, prev_hash, hash FROM change_log WHERE id > ?"
+                             " ORDER BY id LIMIT 5000"));
+    q.addBindValue(last);
+    if (const int rc = d.exec(q)) return rc;
+    int page = 0;
+    while (q.next()) {
+      ++page;
+      ++c->logRows;
+      last = q.value(0).toLongLong();
+      if (broken) continue;
+      QStringList content;
+      for (int i = 1; i <= 12; ++i) content << q.value(i).toString();
+      if (q.value(13).toString() != previous || q.value(14).toString() != logHash(previous, content)) {
+        c->faults << QStringLiteral("change log row %1 (%2, %3) does not fit its chain: it or a row before it was "
+                                    "changed, removed or put in behind the program's back")
+                         .arg(last)
+                         .arg(q.value(1).toString(), q.value(5).toString());
+        broken = true;
+      }
+      previous = q.value(14).toString();
+    }
+    if (page == 0) break;
+  }
+  const QString sql = d.postgres()
+                          ? QStringLiteral("SELECT COUNT(*) FROM pg_trigger WHERE tgname IN ('change_log_never_changed',"
+                                           " 'change_log_never_truncated', 'signoffs_never_changed',"
+                                           " 'signoff_documents_never_changed') AND tgenabled <> 'D'")
+                          : QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND name IN"
+                                           " ('change_log_no_update', 'change_log_no_delete', 'signoffs_no_update',"
+                                           " 'signoffs_no_delete', 'signoff_documents_no_update',"
+                                           " 'signoff_documents_no_delete')");
+  QSqlQuery q(d.db());
+  if (!q.exec(sql)) return d.fail(q.lastError());
+  const int expected = d.postgres() ? 4 : 6;
+  if (q.next() && q.value(0).toInt() != expected)
+    c->faults << QStringLiteral("the triggers that keep the change log and the sign-offs from being rewritten are "
+                                "missing or switched off");
+  return kOk;
+}
+}  // namespace
+
 int DoseArchive::check(CheckReport* report) {
   detail_.clear();
   CheckReport c;
@@ -1078,9 +1003,10 @@ int DoseArchive::check(CheckReport* report) {
     QSqlQuery q(db);
     q.setForwardOnly(true);
     q.prepare(QStringLiteral(
-        "SELECT id, readout_key, record, device_id, block_number, readout_time, dosimeter, error_codes,"
-        " measured_dose_usv, dose_rate_usv_h, exposure_h, recomputed_usv, dose_usv, counted_usv FROM readouts"
-        " WHERE id > ? ORDER BY id LIMIT 5000"));
+        "SELECT r.id, readout_key, record, device_id, block_number, readout_time, dosimeter, error_codes,"
+        " measured_dose_usv, dose_rate_usv_h, exposure_h, recomputed_usv, r.dose_usv, counted_usv, v.action,"
+        " v.dose_usv, conflicted FROM readouts r LEFT JOIN resolutions v ON v.id = r.resolution_id"
+        " WHERE r.id > ? ORDER BY r.id LIMIT 5000"));
     q.addBindValue(last);
     if (const int rc = d.exec(q)) return rc;
     int page = 0;
@@ -1117,8 +1043,11 @@ int DoseArchive::check(CheckReport* report) {
       differs("dose_rate_usv_h", sameNumber(optionalDouble(q.value(9)), f.doseRate));
       differs("exposure_h", sameNumber(optionalDouble(q.value(10)), f.exposureH));
       differs("recomputed_usv", sameNumber(optionalDouble(q.value(11)), f.recomputed));
-      differs("dose_usv", sameNumber(doseOfRecord, f.measuredDose));
-      if (!sameNumber(q.value(13).toDouble(), CountedDose(doseOfRecord)))
+      // The reader's dose, unless a resolution adopted another with a reason.
+      const Resolution resolution = resolutionOf(q.value(14).toString());
+      differs("dose_usv", sameNumber(doseOfRecord, resolution == Resolution::Reevaluate ? optionalDouble(q.value(15))
+                                                                                           : f.measuredDose));
+      if (!sameNumber(q.value(13).toDouble(), CountedDose(doseOfRecord, resolution)))
         c.faults << QStringLiteral("%1: counted_usv is not what its dose of record counts").arg(what);
     }
     if (page == 0) break;
@@ -1181,6 +1110,7 @@ int DoseArchive::check(CheckReport* report) {
                           .arg(p.dosimeter, ArchiveTimeText(p.from), ArchiveTimeText(all[k].first.from));
     }
   }
+  if (const int rc = checkLog(d, &c)) return rc;
   *report = c;
   return kOk;
 }

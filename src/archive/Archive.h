@@ -109,9 +109,21 @@ struct ReadoutRow {
   // bytes: listed beside it, counted in no total. Its bytes come with it.
   bool conflict = false;
   QByteArray record;
+  // A dose entered by hand for a lost or damaged dosimeter: no read-out,
+  // counted on its period's last minute; resolutionReason says why.
+  bool notional = false;
+  // Review: why it is on the list now (ReviewReason bits), and what its
+  // last resolution took care of, with how and why.
+  int reasons = 0;
+  int covered = 0;
+  Resolution resolution = Resolution::None;
+  QString resolutionReason;
 
   bool assigned() const { return !person.id.isEmpty(); }
-  ReadoutStatus status() const { return StatusOf(doseUsv, errorCodes, assigned()); }
+  int openReasons() const { return reasons & ~covered; }
+  ReadoutStatus status() const {
+    return notional ? ReadoutStatus::Notional : StatusOf(doseUsv, reasons, covered, resolution);
+  }
 };
 
 struct WearPeriod {
@@ -171,7 +183,67 @@ struct CheckReport {
   int conflicts = 0;
   int periods = 0;
   int persons = 0;
+  int logRows = 0;
   QStringList faults;
+};
+
+// A re-evaluation as the operator sets it on the chart: the evaluation
+// window and the normalisation factor.
+struct EvaluationWindow {
+  int start = 0;
+  int length = 1;
+  double normFact = 1;
+};
+// Why such a window cannot be used; empty when it can.
+QString EvaluationWindowError(const EvaluationWindow& window);
+
+struct ResolveOutcome {
+  ReadoutRow before;  // as it was listed
+  std::optional<double> doseOfRecord;  // after
+};
+
+// One row of the change log: who changed what, when, from what to what,
+// and why. Rows are never changed or removed; each carries the SHA-256 of
+// the row before it and of its own content.
+struct LogEntry {
+  qint64 id = 0;
+  QString timeUtc;  // "YYYY-MM-DDTHH:MM:SSZ"
+  QString who;      // operating-system user
+  QString host;
+  QString role;  // the database role on a server
+  QString what;  // "import", "person added", "period assigned", ... (", after sign-off" when it touches a signed period)
+  QString entity;
+  QString oldValue;
+  QString newValue;
+  QString reason;
+};
+struct LogQuery {
+  std::optional<QDateTime> from;  // UTC
+  std::optional<QDateTime> to;
+  QString personId;
+};
+
+// A signed quarter or year: who signed when, the open review items it was
+// signed with, and the SHA-256 of its service summary.
+struct Signoff {
+  qint64 id = 0;
+  QString period;    // "2026Q3", "2026"
+  QString signedAt;  // UTC, "YYYY-MM-DDTHH:MM:SSZ"
+  QString signedBy;
+  int openItems = 0;
+  QString sha256;
+};
+// A document of a sign-off: the summary (empty person id) or a person's report.
+struct SignoffDocument {
+  QString personId;
+  QByteArray pdf;
+};
+// A person's figures as signed, to tell later what changed since.
+struct SignedFigures {
+  Person person;
+  double periodDose = 0;
+  int readouts = 0;
+  double yearToDate = 0;
 };
 
 struct ArchiveOptions {
@@ -240,7 +312,9 @@ class DoseArchive {
   // anything is stored; the first line that cannot be taken is named in
   // errorDetail() and nothing changes. Lines the archive holds already
   // change nothing.
-  int importWearerList(const std::vector<WearerListRow>& rows, WearerListResult* result);
+  // source: the list's file, for the change log.
+  int importWearerList(const std::vector<WearerListRow>& rows, WearerListResult* result,
+                       const QString& source = QString());
   // Every dosimeter that was read or assigned, in name order.
   int dosimeters(QStringList* names);
   // Whose wear period the read-out time (stored form) belongs to; empty
@@ -272,16 +346,60 @@ class DoseArchive {
   // overlaps and their attribution.
   int check(CheckReport* report);
 
+  // --- Review
+  // Read-outs the record must not take as they are: error flags, no
+  // finite dose, unassigned, conflicts, a recomputed dose beyond the
+  // tolerance; without the resolved ones. In a period: by when their dose
+  // counts (unassigned ones by their read-out time).
+  int review(const std::optional<ReportPeriod>& period, std::vector<ReadoutRow>* items);
+  int openReviewCount(const ReportPeriod& period, int* count);
+  // [Dose archive] RecomputeTolerance in percent; none: off.
+  void setRecomputeTolerance(std::optional<double> percent) { tolerance_ = percent; }
+  // Resolves a read-out's review reasons with a reason: accept (the
+  // reader's dose stands), reevaluate (the chain over the window becomes
+  // the dose of record; the reader's stays stored) or exclude (counts
+  // nothing, stays listed). kErrArchiveInput without a reason or window.
+  int resolve(qint64 readoutId, Resolution action, const QString& reason,
+              const std::optional<EvaluationWindow>& window = std::nullopt, ResolveOutcome* outcome = nullptr);
+  // The dose a re-evaluation would give, before it is adopted.
+  int reevaluatedDose(qint64 readoutId, const EvaluationWindow& window, double* dose);
+  // A dose entered by hand for a person and a quarter or year (a lost or
+  // damaged dosimeter), counted on the period's last minute.
+  int addNotionalDose(const QString& personId, const ReportPeriod& period, double doseUsv, const QString& reason);
+
+  // --- Sign-off
+  // Stores the signed documents with their SHA-256 and the persons'
+  // figures of the period, and who signed; refused (kErrArchiveOpenItems)
+  // while review items of the period are open unless allowed.
+  int storeSignoff(const ReportPeriod& period, const QString& signedBy, bool withOpenItems,
+                   const std::vector<SignoffDocument>& documents, Signoff* stored);
+  int signoffs(std::vector<Signoff>* list);
+  // The last sign-off of a period, if any.
+  int lastSignoff(const QString& period, std::optional<Signoff>* signoff);
+  // The stored bytes of a signed document (empty person id: the summary).
+  int signedDocument(const QString& period, const QString& personId, QByteArray* pdf);
+  int signedFigures(qint64 signoffId, std::vector<SignedFigures>* figures);
+  // Changes stored after the sign-off that touch its period.
+  int changesSince(const Signoff& signoff, std::vector<LogEntry>* entries);
+
+  // --- Change log
+  int changeLog(const LogQuery& query, std::vector<LogEntry>* entries);
+  // Whether this user may write (a server role may only read).
+  bool canWrite();
+
   bool isPostgres() const { return location_.kind == ArchiveLocation::PostgreSQL; }
   const ArchiveLocation& location() const { return location_; }
 
+ public:
+  struct Impl;  // the archive's inside (ArchiveImpl.h)
+
  private:
   DoseArchive() = default;
-  struct Impl;
   std::unique_ptr<Impl> d_;
   ArchiveLocation location_;
   QString detail_;
   QString upgradeNote_;
+  std::optional<double> tolerance_;
 };
 
 }  // namespace quelm

@@ -23,6 +23,8 @@ int sqliteCode(const QSqlError& e) {
       return kErrArchiveDiskFull;
     case 14:  // SQLITE_CANTOPEN
       return kErrArchiveOpen;
+    case 19:  // SQLITE_CONSTRAINT
+      return kErrArchiveQuery;
   }
   if (text.contains(QStringLiteral("database is locked"))) return kErrArchiveBusy;
   if (text.contains(QStringLiteral("disk is full"))) return kErrArchiveDiskFull;
@@ -67,6 +69,7 @@ const ArchiveDialect kSQLite{
     "BEGIN IMMEDIATE",
     "",
     "",
+    "",
     "PRAGMA integrity_check",
     "ANALYZE",
     32766,
@@ -85,6 +88,7 @@ const ArchiveDialect kPostgreSQL{
     // Two programs opening a new archive at once: one creates, the other
     // finds it made.
     "SELECT pg_advisory_xact_lock(4711190)",
+    "LOCK TABLE change_log IN EXCLUSIVE MODE",
     "",
     "ANALYZE readouts",
     65535,

@@ -29,6 +29,9 @@ struct ArchiveDialect {
   const char* lockPeriods;
   // Taken before the schema is created or upgraded; empty: as above.
   const char* lockSchema;
+  // Taken before the change log's last row is read for the next one to
+  // chain on: two writers must not chain on the same row.
+  const char* lockLog;
   // The database's own check of its pages; empty: none to ask.
   const char* integrityCheck;
   // After an import that added many rows.

@@ -86,6 +86,8 @@ ArchiveSettings ReadArchiveSettings(const QString& configPath) {
   };
   s.notificationLevel = level("NotificationLevel", s.notificationLevel);
   s.annualLimit = level("AnnualLimit", s.annualLimit);
+  const double tolerance = ini.ReadFloat(section, QStringLiteral("RecomputeTolerance"), -1);
+  if (std::isfinite(tolerance) && tolerance > 0) s.recomputeTolerance = tolerance;
   return s;
 }
 

@@ -6,6 +6,7 @@
 // and from the command line's --db.
 
 #include <QString>
+#include <optional>
 
 namespace quelm {
 
@@ -43,10 +44,14 @@ struct ArchiveSettings {
   bool archiveDownloads = true;     // the window's downloads are archived
   double notificationLevel = 1000;  // uSv per read-out
   double annualLimit = 20000;       // uSv per year, shown beside yearly totals
+  // Percent: a read-out whose recomputed dose differs from the reader's by
+  // more goes on the review list. None (the default): never.
+  std::optional<double> recomputeTolerance;
 };
 
 // The [Dose archive] section of a configuration file: Database,
-// ArchiveDownloads (0 switches it off), NotificationLevel, AnnualLimit.
+// ArchiveDownloads (0 switches it off), NotificationLevel, AnnualLimit,
+// RecomputeTolerance.
 // A missing file, key or unusable value keeps the default.
 ArchiveSettings ReadArchiveSettings(const QString& configPath);
 // Writes [Dose archive] Database, keeping every other key of the file.

@@ -57,6 +57,7 @@ int ArchiveModel::Open() {
   if (rc == kOk) {
     location_ = where_.displayText();
     archive_ = DoseArchive::open(where_, ArchiveOptions{}, &rc, &detail);
+    if (archive_) archive_->setRecomputeTolerance(settings_.recomputeTolerance);
   } else {
     location_ = settings_.database;
   }
@@ -372,7 +373,7 @@ int ArchiveModel::ImportWearerList() {
   QString error;
   if (!ParseWearerList(file.readAll(), &rows, &error)) return fail(kErrArchiveInput, path + QStringLiteral(": ") + error);
   WearerListResult result;
-  if (const int rc = archive_->importWearerList(rows, &result))
+  if (const int rc = archive_->importWearerList(rows, &result, QFileInfo(path).absoluteFilePath()))
     return fail(rc, path + QStringLiteral(": ") + archive_->errorDetail());
   note_ = QFileInfo(path).fileName() + QStringLiteral(": ") + WearerListLine(result);
   refreshEntries();

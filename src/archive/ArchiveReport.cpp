@@ -121,6 +121,59 @@ QString levelsLine(const ArchiveSettings& s) {
       .arg(DoseText(s.notificationLevel), DoseText(s.annualLimit));
 }
 
+// The UTC time of a sign-off or a log row as reports show it.
+QString utcText(const QString& iso) {
+  const QDateTime t = QDateTime::fromString(iso, Qt::ISODate);
+  return t.isValid() ? LocalDateText(t) + t.toString(QStringLiteral(" HH:mm")) + QStringLiteral(" UTC") : iso;
+}
+
+// What a report of a period says of the record itself on its first page:
+// the read-outs that still await review, and after a sign-off, when it was
+// changed since, that it corrects the signed one, how the figures moved
+// per person, and the changes that moved them.
+int recordState(DoseArchive& archive, const ReportPeriod& period, const QString& personId, ReportDocument* d) {
+  int open = 0;
+  if (const int rc = archive.openReviewCount(period, &open)) return rc;
+  if (open) d->heading << QStringLiteral("%1 read-outs of this period await review").arg(open);
+  std::optional<Signoff> s;
+  if (const int rc = archive.lastSignoff(period.label, &s)) return rc;
+  if (!s) return kOk;
+  std::vector<LogEntry> changes;
+  std::vector<SignedFigures> signedFigures;
+  std::vector<SummaryRow> now;
+  if (const int rc = archive.changesSince(*s, &changes)) return rc;
+  if (const int rc = archive.signedFigures(s->id, &signedFigures)) return rc;
+  if (const int rc = archive.summary(period, &now)) return rc;
+  QStringList moved;
+  for (const SummaryRow& row : now) {
+    if (!personId.isEmpty() && row.totals.person.id.compare(personId, Qt::CaseInsensitive) != 0) continue;
+    const auto was = std::find_if(signedFigures.begin(), signedFigures.end(), [&](const SignedFigures& f) {
+      return f.person.id.compare(row.totals.person.id, Qt::CaseInsensitive) == 0;
+    });
+    const double before = was != signedFigures.end() ? was->periodDose : 0;
+    const int readouts = was != signedFigures.end() ? was->readouts : 0;
+    if (std::fabs(before - row.periodDose) < 0.005 && readouts == row.periodReadouts) continue;
+    moved << QStringLiteral("Changed since: %1 (%2): dose in the period %3 -> %4, read-outs %5 -> %6")
+                 .arg(row.totals.person.name, row.totals.person.id, DoseText(before), DoseText(row.periodDose))
+                 .arg(readouts)
+                 .arg(row.periodReadouts);
+  }
+  if (changes.empty() && moved.isEmpty()) return kOk;
+  d->title = QStringLiteral("Corrected report");
+  d->heading << QStringLiteral("Corrects the report signed on %1 by %2").arg(utcText(s->signedAt), s->signedBy)
+             << QStringLiteral("SHA-256 of the signed summary: %1").arg(s->sha256) << moved;
+  constexpr int kListed = 10;
+  for (int i = 0; i < std::min<int>(kListed, static_cast<int>(changes.size())); ++i) {
+    const LogEntry& e = changes[static_cast<size_t>(i)];
+    d->heading << QStringLiteral("Change of %1: %2, %3: %4 -> %5%6")
+                      .arg(utcText(e.timeUtc), e.what, e.entity, e.oldValue.isEmpty() ? QStringLiteral("-") : e.oldValue,
+                           e.newValue, e.reason.isEmpty() ? QString() : QStringLiteral(" (") + e.reason + QLatin1Char(')'));
+  }
+  if (changes.size() > kListed)
+    d->heading << QStringLiteral("... and %1 more changes (quelm-cli archive log)").arg(changes.size() - kListed);
+  return kOk;
+}
+
 }  // namespace
 
 int BuildPersonReport(DoseArchive& archive, const QString& personId, const ReportPeriod& period,
@@ -147,6 +200,13 @@ int BuildPersonReport(DoseArchive& archive, const QString& personId, const Repor
     periodDose += r.countedUsv;
     const bool marked = r.doseUsv && *r.doseUsv >= settings.notificationLevel;
     high += marked;
+    if (r.notional) {
+      // A dose entered by hand: when it counts, and why it was entered.
+      d.rows.push_back({{QString(), LocalTimeText(r.doseTime), QStringLiteral("notional"), QString(), QString(),
+                         r.resolutionReason, DoseText(r.doseUsv), DoseText(r.countedUsv)},
+                        false});
+      continue;
+    }
     d.rows.push_back({{marked ? QStringLiteral("*") : QString(), LocalTimeText(r.readoutTime), r.dosimeter,
                        r.deviceId, QString::number(r.blockNumber),
                        r.errorCodes ? FormatErrorCodes(static_cast<uint8_t>(r.errorCodes)).trimmed()
@@ -181,6 +241,7 @@ int BuildPersonReport(DoseArchive& archive, const QString& personId, const Repor
     d.note = QStringLiteral("* at or above the notification level of %1")
                  .arg(DoseText(settings.notificationLevel));
   d.printed = printedLine(printedAt);
+  if (const int rc = recordState(archive, period, personId, &d)) return rc;
   *document = d;
   return kOk;
 }
@@ -225,6 +286,7 @@ int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const A
     d.note = QStringLiteral("* year-to-date at or above the annual limit of %1")
                  .arg(DoseText(settings.annualLimit));
   d.printed = printedLine(printedAt);
+  if (const int rc = recordState(archive, period, QString(), &d)) return rc;
   *document = d;
   return kOk;
 }

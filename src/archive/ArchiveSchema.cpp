@@ -238,6 +238,118 @@ const std::vector<Migration>& migrations() {
         {"ALTER TABLE wear_periods ADD COLUMN readouts_until TEXT NOT NULL DEFAULT ''"},
         {nullptr, Only::Both, sortOutRecords},
         {nullptr, Only::Both, linkAllPeriods}}},
+      // Review, sign-off and a change log nobody can rewrite. A read-out
+      // knows whether other bytes came under its key and its last
+      // resolution; signed documents, their figures and the log are never
+      // changed or removed (triggers), and each log row chains on the one
+      // before by SHA-256.
+      {4,
+       {{"ALTER TABLE readouts ADD COLUMN conflicted INTEGER NOT NULL DEFAULT 0"},
+        {"ALTER TABLE readouts ADD COLUMN resolution_id BIGINT"},
+        {"UPDATE readouts SET conflicted = 1 WHERE readout_key IN (SELECT readout_key FROM conflicts)"},
+        {"DROP INDEX IF EXISTS readouts_listing"},
+        {"CREATE INDEX readouts_listing ON readouts (dosimeter, readout_time, device_id, block_number,"
+         " dose_usv, recomputed_usv, counted_usv, measured_dose_usv, dose_rate_usv_h, exposure_h, error_codes,"
+         " conflicted, resolution_id, source, archived_at, id)"},
+        {"CREATE TABLE resolutions ("
+         " id {ID},"
+         " readout_id BIGINT NOT NULL,"
+         " action TEXT NOT NULL,"
+         " covered INTEGER NOT NULL,"
+         " reason TEXT NOT NULL,"
+         " dose_usv DOUBLE PRECISION,"
+         " eval_start INTEGER,"
+         " eval_length INTEGER,"
+         " norm_fact DOUBLE PRECISION,"
+         " resolved_at TEXT NOT NULL)"},
+        {"CREATE INDEX resolutions_readout ON resolutions (readout_id)"},
+        {"CREATE TABLE notional_doses ("
+         " id {ID},"
+         " person_id BIGINT NOT NULL REFERENCES persons (id),"
+         " period TEXT NOT NULL,"
+         " dose_time TEXT NOT NULL,"
+         " dose_usv DOUBLE PRECISION NOT NULL,"
+         " reason TEXT NOT NULL,"
+         " entered_at TEXT NOT NULL)"},
+        {"CREATE INDEX notional_doses_person ON notional_doses (person_id, dose_time)"},
+        {"CREATE TABLE signoffs ("
+         " id {ID},"
+         " period TEXT NOT NULL,"
+         " period_from TEXT NOT NULL,"
+         " period_to TEXT NOT NULL,"
+         " signed_at TEXT NOT NULL,"
+         " signed_by TEXT NOT NULL,"
+         " os_user TEXT NOT NULL,"
+         " host TEXT NOT NULL,"
+         " open_items INTEGER NOT NULL,"
+         " sha256 TEXT NOT NULL)"},
+        {"CREATE TABLE signoff_documents ("
+         " id {ID},"
+         " signoff_id BIGINT NOT NULL,"
+         " person_id TEXT NOT NULL,"
+         " pdf {BLOB} NOT NULL,"
+         " sha256 TEXT NOT NULL)"},
+        {"CREATE INDEX signoff_documents_signoff ON signoff_documents (signoff_id, person_id)"},
+        {"CREATE TABLE signoff_figures ("
+         " id {ID},"
+         " signoff_id BIGINT NOT NULL,"
+         " person_id TEXT NOT NULL,"
+         " name TEXT NOT NULL,"
+         " period_dose DOUBLE PRECISION NOT NULL,"
+         " readouts INTEGER NOT NULL,"
+         " year_to_date DOUBLE PRECISION NOT NULL)"},
+        {"CREATE TABLE change_log ("
+         " id {ID},"
+         " time_utc TEXT NOT NULL,"
+         " who TEXT NOT NULL,"
+         " host TEXT NOT NULL,"
+         " role TEXT NOT NULL,"
+         " what TEXT NOT NULL,"
+         " entity TEXT NOT NULL,"
+         " old_value TEXT NOT NULL,"
+         " new_value TEXT NOT NULL,"
+         " reason TEXT NOT NULL,"
+         " person_key TEXT NOT NULL,"
+         " touches_from TEXT NOT NULL,"
+         " touches_to TEXT NOT NULL,"
+         " prev_hash TEXT NOT NULL,"
+         " hash TEXT NOT NULL)"},
+        {"CREATE INDEX change_log_time ON change_log (time_utc)"},
+        {"CREATE INDEX change_log_person ON change_log (person_key, time_utc)"},
+        {"CREATE TRIGGER change_log_no_update BEFORE UPDATE ON change_log"
+         " BEGIN SELECT RAISE(ABORT, 'the change log is never changed'); END",
+         Only::SQLite},
+        {"CREATE TRIGGER change_log_no_delete BEFORE DELETE ON change_log"
+         " BEGIN SELECT RAISE(ABORT, 'the change log is never changed'); END",
+         Only::SQLite},
+        {"CREATE TRIGGER signoffs_no_update BEFORE UPDATE ON signoffs"
+         " BEGIN SELECT RAISE(ABORT, 'a sign-off is never changed'); END",
+         Only::SQLite},
+        {"CREATE TRIGGER signoffs_no_delete BEFORE DELETE ON signoffs"
+         " BEGIN SELECT RAISE(ABORT, 'a sign-off is never changed'); END",
+         Only::SQLite},
+        {"CREATE TRIGGER signoff_documents_no_update BEFORE UPDATE ON signoff_documents"
+         " BEGIN SELECT RAISE(ABORT, 'a signed document is never changed'); END",
+         Only::SQLite},
+        {"CREATE TRIGGER signoff_documents_no_delete BEFORE DELETE ON signoff_documents"
+         " BEGIN SELECT RAISE(ABORT, 'a signed document is never changed'); END",
+         Only::SQLite},
+        {"CREATE OR REPLACE FUNCTION quelm_never_changed() RETURNS trigger LANGUAGE plpgsql AS"
+         " $$ BEGIN RAISE EXCEPTION 'the dose archive''s % is never changed', TG_TABLE_NAME"
+         " USING ERRCODE = 'insufficient_privilege'; END $$",
+         Only::PostgreSQL},
+        {"CREATE TRIGGER change_log_never_changed BEFORE UPDATE OR DELETE ON change_log"
+         " FOR EACH ROW EXECUTE FUNCTION quelm_never_changed()",
+         Only::PostgreSQL},
+        {"CREATE TRIGGER change_log_never_truncated BEFORE TRUNCATE ON change_log"
+         " FOR EACH STATEMENT EXECUTE FUNCTION quelm_never_changed()",
+         Only::PostgreSQL},
+        {"CREATE TRIGGER signoffs_never_changed BEFORE UPDATE OR DELETE ON signoffs"
+         " FOR EACH ROW EXECUTE FUNCTION quelm_never_changed()",
+         Only::PostgreSQL},
+        {"CREATE TRIGGER signoff_documents_never_changed BEFORE UPDATE OR DELETE ON signoff_documents"
+         " FOR EACH ROW EXECUTE FUNCTION quelm_never_changed()",
+         Only::PostgreSQL}}},
   };
   return list;
 }
@@ -281,6 +393,16 @@ int migrate(Connection& c, QString* note) {
   const ArchiveDialect& d = *c.dialect;
   int from = 0;
   UpgradeCounts counts;
+  const auto noteOf = [&] {
+    QString text = QStringLiteral("upgraded from schema version %1 to %2").arg(from).arg(kSchemaVersion);
+    QStringList what;
+    if (counts.persons) what << QStringLiteral("%1 persons given ids").arg(counts.persons);
+    if (counts.rekeyed + counts.freed)
+      what << QStringLiteral("%1 read-outs without a time told apart by their records").arg(counts.rekeyed + counts.freed);
+    if (counts.setAside) what << QStringLiteral("%1 records that are no read-outs set aside").arg(counts.setAside);
+    if (!what.isEmpty()) text += QStringLiteral(" (") + what.join(QStringLiteral(", ")) + QLatin1Char(')');
+    return text;
+  };
   const int rc = c.write([&]() -> int {
     counts = {};
     if (*d.lockSchema)
@@ -300,19 +422,15 @@ int migrate(Connection& c, QString* note) {
       at = m.version;
     }
     if (const int rc = c.exec(QStringLiteral("DELETE FROM quelm_schema"))) return rc;
-    return c.exec(QStringLiteral("INSERT INTO quelm_schema (version) VALUES (%1)").arg(at));
+    if (const int rc = c.exec(QStringLiteral("INSERT INTO quelm_schema (version) VALUES (%1)").arg(at))) return rc;
+    // An upgrade is a change to the record like any other: logged with it.
+    if (from == 0 || from == at) return int{kOk};
+    return appendLog(c, {{QStringLiteral("migration"), QStringLiteral("schema"), QString::number(from),
+                          QString::number(at), noteOf(), QString(), QString(), QString()}});
   });
   if (rc) return rc;
   // A new archive says nothing; an upgraded one says what changed.
-  if (from > 0 && from < kSchemaVersion) {
-    *note = QStringLiteral("upgraded from schema version %1 to %2").arg(from).arg(kSchemaVersion);
-    QStringList what;
-    if (counts.persons) what << QStringLiteral("%1 persons given ids").arg(counts.persons);
-    if (counts.rekeyed + counts.freed)
-      what << QStringLiteral("%1 read-outs without a time told apart by their records").arg(counts.rekeyed + counts.freed);
-    if (counts.setAside) what << QStringLiteral("%1 records that are no read-outs set aside").arg(counts.setAside);
-    if (!what.isEmpty()) *note += QStringLiteral(" (") + what.join(QStringLiteral(", ")) + QLatin1Char(')');
-  }
+  if (from > 0 && from < kSchemaVersion) *note = noteOf();
   return kOk;
 }
 

@@ -1,5 +1,7 @@
 #include "archive/ArchiveSql.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QThread>
 #include <algorithm>
 #include <map>
@@ -81,14 +83,16 @@ int nextPersonId(Connection& c, QString* id) {
   return kOk;
 }
 
-int insertPerson(Connection& c, const Person& person) {
+int insertPerson(Connection& c, const Person& person, qlonglong* row) {
   QSqlQuery q(c.db());
-  q.prepare(QStringLiteral("INSERT INTO persons (person_id, person_key, name, name_key) VALUES (?, ?, ?, ?)"));
+  q.prepare(QStringLiteral("INSERT INTO persons (person_id, person_key, name, name_key) VALUES (?, ?, ?, ?) RETURNING id"));
   q.addBindValue(person.id.trimmed());
   q.addBindValue(personKey(person.id));
   q.addBindValue(person.name.simplified());
   q.addBindValue(nameKey(person.name));
-  return c.exec(q);
+  if (const int rc = c.exec(q)) return rc;
+  if (row) *row = q.next() ? q.value(0).toLongLong() : 0;
+  return kOk;
 }
 
 namespace {
@@ -109,7 +113,7 @@ QString valuesList(int rows, int columns) {
 }  // namespace
 
 int insertReadouts(Connection& c, const std::vector<NewReadout>& rows, const QString& source,
-                   const QString& archivedAt, std::set<QByteArray>* inserted) {
+                   const QString& archivedAt, std::set<QByteArray>* inserted, std::vector<qlonglong>* ids) {
   // Many rows per statement: on a server each statement is a round trip.
   const int batch = std::min(256, c.dialect->maxParameters / kReadoutColumns);
   const QVariant noTime = nullableText(QString());
@@ -124,7 +128,7 @@ int insertReadouts(Connection& c, const std::vector<NewReadout>& rows, const QSt
                                 " dosimeter, error_codes, measured_dose_usv, dose_usv, recomputed_usv,"
                                 " counted_usv, dose_rate_usv_h, exposure_h, source, archived_at) VALUES ") +
                      valuesList(n, kReadoutColumns) +
-                     QStringLiteral(" ON CONFLICT (readout_key) DO NOTHING RETURNING readout_key")))
+                     QStringLiteral(" ON CONFLICT (readout_key) DO NOTHING RETURNING readout_key, id")))
         return rc;
       prepared = n;
     }
@@ -149,8 +153,76 @@ int insertReadouts(Connection& c, const std::vector<NewReadout>& rows, const QSt
       q.bindValue(p++, archivedAt);
     }
     if (const int rc = c.exec(q)) return rc;
-    while (q.next()) inserted->insert(q.value(0).toByteArray());
+    while (q.next()) {
+      inserted->insert(q.value(0).toByteArray());
+      if (ids) ids->push_back(q.value(1).toLongLong());
+    }
     q.finish();
+  }
+  return kOk;
+}
+
+QString logHash(const QString& previousHash, const QStringList& content) {
+  const QByteArray bytes = (previousHash + QChar(0x1E) + content.join(QChar(0x1F))).toUtf8();
+  return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+int appendLog(Connection& c, const std::vector<LogRow>& rows) {
+  if (rows.empty()) return kOk;
+  if (*c.dialect->lockLog)
+    if (const int rc = c.exec(QString::fromLatin1(c.dialect->lockLog))) return rc;
+  QString previous;
+  struct Signed {
+    QString label, from, to;
+  };
+  std::vector<Signed> signedPeriods;
+  {
+    QSqlQuery q(c.db());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT hash FROM change_log ORDER BY id DESC LIMIT 1"))) return c.fail(q.lastError());
+    if (q.next()) previous = q.value(0).toString();
+    q.finish();
+    if (!q.exec(QStringLiteral("SELECT DISTINCT period, period_from, period_to FROM signoffs")))
+      return c.fail(q.lastError());
+    while (q.next()) signedPeriods.push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toString()});
+  }
+  const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+  constexpr int kColumns = 14;
+  const int batch = std::min(200, c.dialect->maxParameters / kColumns);
+  QSqlQuery insert(c.db());
+  int prepared = 0;
+  for (size_t start = 0; start < rows.size(); start += static_cast<size_t>(batch)) {
+    const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(batch), rows.size() - start));
+    if (n != prepared) {
+      QString values;
+      for (int i = 0; i < n; ++i)
+        values += (i ? QStringLiteral(", ") : QString()) + QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      if (const int rc = c.prepare(insert, QStringLiteral("INSERT INTO change_log (time_utc, who, host, role, what, entity,"
+                                                          " old_value, new_value, reason, person_key, touches_from,"
+                                                          " touches_to, prev_hash, hash) VALUES ") +
+                                               values))
+        return rc;
+      prepared = n;
+    }
+    int p = 0;
+    for (int i = 0; i < n; ++i) {
+      const LogRow& r = rows[start + static_cast<size_t>(i)];
+      QString what = r.what;
+      QStringList touched;
+      if (!r.touchFrom.isEmpty())
+        for (const Signed& s : signedPeriods)
+          if (r.touchFrom <= s.to && s.from <= r.touchTo && !touched.contains(s.label)) touched << s.label;
+      if (!touched.isEmpty()) what += QStringLiteral(", after sign-off of ") + touched.join(QStringLiteral(", "));
+      const QStringList content = {now, c.osUser, c.host, c.role, what, r.entity, r.oldValue, r.newValue,
+                                   r.reason, r.personKey, r.touchFrom, r.touchTo};
+      const QString hash = logHash(previous, content);
+      // Empty, never NULL: the columns hold text.
+      for (const QString& v : content) insert.bindValue(p++, v.isNull() ? QStringLiteral("") : v);
+      insert.bindValue(p++, previous.isNull() ? QStringLiteral("") : previous);
+      insert.bindValue(p++, hash);
+      previous = hash;
+    }
+    if (const int rc = c.exec(insert)) return rc;
   }
   return kOk;
 }

@@ -29,6 +29,9 @@ class Connection {
   const ArchiveDialect* dialect = nullptr;
   ArchiveOptions options;
   QString* detail = nullptr;
+  // Who writes: the operating-system user and host, and the database role
+  // on a server. Every change-log row names them.
+  QString osUser, host, role;
 
   QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
   bool postgres() const;
@@ -59,7 +62,7 @@ QString personKey(const QString& id);
 QString nameKey(const QString& name);
 // The next generated id ("P0001", "P0002", ...) that no person has.
 int nextPersonId(Connection& c, QString* id);
-int insertPerson(Connection& c, const Person& person);
+int insertPerson(Connection& c, const Person& person, qlonglong* row = nullptr);
 
 // Adds the read-outs whose key is not archived yet, in batches; *inserted
 // gets the keys that were added. The fields come from DecodeReadout.
@@ -68,7 +71,22 @@ struct NewReadout {
   const ReadoutFields* fields;
 };
 int insertReadouts(Connection& c, const std::vector<NewReadout>& rows, const QString& source,
-                   const QString& archivedAt, std::set<QByteArray>* inserted);
+                   const QString& archivedAt, std::set<QByteArray>* inserted, std::vector<qlonglong>* ids = nullptr);
+
+// One change to the record, for the change log. touchFrom..touchTo: the
+// dose times it can change (stored form), which tells whether it touches a
+// signed period; empty: none.
+struct LogRow {
+  QString what, entity, oldValue, newValue, reason;
+  QString personKey;  // whose record it changes, when one person's
+  QString touchFrom, touchTo;
+};
+// Appends the rows to the change log in the caller's transaction, each
+// chained on the one before by SHA-256; a row touching a signed period
+// says so in its `what`.
+int appendLog(Connection& c, const std::vector<LogRow>& rows);
+// The hash of a log row's content, chained on the row before.
+QString logHash(const QString& previousHash, const QStringList& content);
 
 // Sets each wear period's attribution bound (readouts_until: the start of
 // its dosimeter's next period, or the open end) for the dosimeters named,
@@ -76,7 +94,7 @@ int insertReadouts(Connection& c, const std::vector<NewReadout>& rows, const QSt
 int relinkPeriods(Connection& c, const QStringList& dosimeters);
 
 // --- Schema (ArchiveSchema.cpp)
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 int readSchemaVersion(Connection& c, int* version);
 // Creates the schema in an empty database or upgrades an older one; *note
 // says what an upgrade did ("upgraded from schema version 2 to 3 (...)").

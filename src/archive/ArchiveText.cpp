@@ -184,6 +184,49 @@ QString PeriodTextRow(const WearPeriod& p) { return periodLine(p, false); }
 QString WearerListHeader() { return header(kWearerColumns, true); }
 
 namespace {
+const char* const kReviewColumns = "id,readout_time,dosimeter,person_id,person,dose_usv,why";
+const char* const kLogColumns = "time_utc,who,host,role,what,entity,old,new,reason";
+const char* const kSignedColumns = "period,signed_at,signed_by,sha256";
+
+QString reviewLine(const ReadoutRow& r, bool csv) {
+  return join({QString::number(r.id), isoTime(r.readoutTime, csv), field(r.dosimeter, csv), field(r.person.id, csv),
+               field(r.person.name, csv), optionalNumber(r.doseUsv), field(ReviewReasonText(r.openReasons()), csv)},
+              csv);
+}
+QString logLine(const LogEntry& e, bool csv) {
+  return join({e.timeUtc, field(e.who, csv), field(e.host, csv), field(e.role, csv), field(e.what, csv),
+               field(e.entity, csv), field(e.oldValue, csv), field(e.newValue, csv), field(e.reason, csv)},
+              csv);
+}
+QString signedLine(const Signoff& s, bool csv) {
+  return join({s.period, s.signedAt, field(s.signedBy, csv), s.sha256}, csv);
+}
+}  // namespace
+
+QString ReviewCsvHeader() { return header(kReviewColumns, true); }
+QString ReviewCsvRow(const ReadoutRow& r) { return reviewLine(r, true); }
+QString ReviewTextRow(const ReadoutRow& r) { return reviewLine(r, false); }
+
+QString ResolvedLine(qint64 id, const ResolveOutcome& o, Resolution resolution) {
+  ReadoutRow after = o.before;
+  after.doseUsv = o.doseOfRecord;
+  after.covered = o.before.reasons;
+  after.resolution = resolution;
+  return QStringLiteral("Read-out %1: %2, dose of record %3")
+      .arg(id)
+      .arg(StatusText(after.status()), o.doseOfRecord ? ArchiveNumber(*o.doseOfRecord) + QStringLiteral(" µSv")
+                                                      : QStringLiteral("none"));
+}
+
+QString LogCsvHeader() { return header(kLogColumns, true); }
+QString LogCsvRow(const LogEntry& e) { return logLine(e, true); }
+QString LogTextRow(const LogEntry& e) { return logLine(e, false); }
+
+QString SignedCsvHeader() { return header(kSignedColumns, true); }
+QString SignedCsvRow(const Signoff& s) { return signedLine(s, true); }
+QString SignedTextRow(const Signoff& s) { return signedLine(s, false); }
+
+namespace {
 // The fields of one CSV record (RFC 4180) from `at`; false when a quote
 // is left open. A quoted field may hold line breaks.
 bool csvRecord(const QString& text, qsizetype* at, QStringList* fields, int* lines) {

@@ -76,6 +76,23 @@ QString PeriodCsvHeader();
 QString PeriodCsvRow(const WearPeriod& period);
 QString PeriodTextRow(const WearPeriod& period);
 
+// review: id,readout_time,dosimeter,person_id,person,dose_usv,why
+QString ReviewCsvHeader();
+QString ReviewCsvRow(const ReadoutRow& row);
+QString ReviewTextRow(const ReadoutRow& row);
+// "Read-out N: STATUS, dose of record D uSv"
+QString ResolvedLine(qint64 id, const ResolveOutcome& outcome, Resolution resolution);
+
+// log: time_utc,who,host,role,what,entity,old,new,reason
+QString LogCsvHeader();
+QString LogCsvRow(const LogEntry& entry);
+QString LogTextRow(const LogEntry& entry);
+
+// signed: period,signed_at,signed_by,sha256
+QString SignedCsvHeader();
+QString SignedCsvRow(const Signoff& signoff);
+QString SignedTextRow(const Signoff& signoff);
+
 // A wearer list: person_id,name,dosimeter,from,to with ISO dates (the end
 // may be empty: open). Rows come with their line numbers; the first line
 // that is no row of such a list is named in *error (nothing then).

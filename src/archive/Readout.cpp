@@ -1,6 +1,7 @@
 #include "archive/Readout.h"
 
 #include <QCryptographicHash>
+#include <QStringList>
 #include <QDate>
 #include <QTime>
 #include <cmath>
@@ -127,6 +128,45 @@ QString ImplausibleReason(const BlockRecord& r) {
   return QString();
 }
 
+QString ReviewReasonText(int reasons) {
+  static const std::pair<int, const char*> kTexts[] = {
+      {kReviewFlags, "error flags"},       {kReviewNoDose, "no dose"},
+      {kReviewUnassigned, "unassigned"},   {kReviewConflict, "conflict"},
+      {kReviewTolerance, "recomputed dose differs"}, {kReviewControl, "control dosimeters out of limits"},
+  };
+  QStringList out;
+  for (const auto& [bit, text] : kTexts)
+    if (reasons & bit) out << QLatin1String(text);
+  return out.join(QStringLiteral(", "));
+}
+
+int RecordReviewReasons(int errorCodes, const std::optional<double>& measured, const std::optional<double>& recomputed,
+                        std::optional<double> tolerance) {
+  int reasons = 0;
+  if (errorCodes) reasons |= kReviewFlags;
+  if (!measured) reasons |= kReviewNoDose;
+  // Beyond the tolerance of the larger of the two: a reading near zero
+  // differs by a large share of almost nothing.
+  if (tolerance && measured && recomputed &&
+      std::fabs(*recomputed - *measured) > *tolerance / 100.0 * std::max(std::fabs(*measured), std::fabs(*recomputed)))
+    reasons |= kReviewTolerance;
+  return reasons;
+}
+
+QString ResolutionText(Resolution r) {
+  switch (r) {
+    case Resolution::Accept:
+      return QStringLiteral("accept");
+    case Resolution::Reevaluate:
+      return QStringLiteral("reevaluate");
+    case Resolution::Exclude:
+      return QStringLiteral("exclude");
+    case Resolution::None:
+      break;
+  }
+  return QString();
+}
+
 QString StatusText(ReadoutStatus status) {
   switch (status) {
     case ReadoutStatus::Counted:
@@ -137,16 +177,38 @@ QString StatusText(ReadoutStatus status) {
       return QStringLiteral("to review");
     case ReadoutStatus::Unassigned:
       return QStringLiteral("unassigned");
+    case ReadoutStatus::Accepted:
+      return QStringLiteral("accepted");
+    case ReadoutStatus::Reevaluated:
+      return QStringLiteral("re-evaluated");
+    case ReadoutStatus::Excluded:
+      return QStringLiteral("excluded");
+    case ReadoutStatus::Notional:
+      return QStringLiteral("notional");
   }
   return QString();
 }
 
-ReadoutStatus StatusOf(const std::optional<double>& dose, int errorCodes, bool assigned) {
-  if (!assigned) return ReadoutStatus::Unassigned;
-  if (errorCodes != 0 || !dose) return ReadoutStatus::ToReview;
+ReadoutStatus StatusOf(const std::optional<double>& dose, int reasons, int covered, Resolution resolution) {
+  const int open = reasons & ~covered;
+  if (open & kReviewUnassigned) return ReadoutStatus::Unassigned;
+  if (open) return ReadoutStatus::ToReview;
+  switch (resolution) {
+    case Resolution::Exclude:
+      return ReadoutStatus::Excluded;
+    case Resolution::Reevaluate:
+      return ReadoutStatus::Reevaluated;
+    case Resolution::Accept:
+      return ReadoutStatus::Accepted;
+    case Resolution::None:
+      break;
+  }
+  if (!dose) return ReadoutStatus::ToReview;
   return *dose < 0 ? ReadoutStatus::NegativeAsZero : ReadoutStatus::Counted;
 }
 
-double CountedDose(const std::optional<double>& dose) { return dose && *dose > 0 ? *dose : 0.0; }
+double CountedDose(const std::optional<double>& dose, Resolution resolution) {
+  return resolution != Resolution::Exclude && dose && *dose > 0 ? *dose : 0.0;
+}
 
 }  // namespace quelm

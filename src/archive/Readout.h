@@ -64,18 +64,48 @@ inline constexpr int kFirstReadoutYear = 1980;
 // could not evaluate, and such a read-out is kept for review.
 QString ImplausibleReason(const BlockRecord& record);
 
+// Why a read-out is on the review list, as bits.
+enum ReviewReason : int {
+  kReviewFlags = 0x01,       // error flags set
+  kReviewNoDose = 0x02,      // no finite dose
+  kReviewUnassigned = 0x04,  // no wear period of its dosimeter began at or before it
+  kReviewConflict = 0x08,    // other bytes came under its key
+  kReviewTolerance = 0x10,   // the program's dose differs from the reader's beyond the tolerance
+  kReviewControl = 0x20,     // its batch's control dosimeters were out of their limits
+};
+// "error flags, unassigned" (the reasons in bit order).
+QString ReviewReasonText(int reasons);
+// The reasons a read-out's own fields give (flags, no dose, and the
+// recomputed dose beyond `tolerancePercent` of the reader's; no tolerance:
+// never); unassigned and conflict are the archive's to add.
+int RecordReviewReasons(int errorCodes, const std::optional<double>& measuredDose,
+                        const std::optional<double>& recomputed, std::optional<double> tolerancePercent);
+
+// How a person resolved a review item.
+enum class Resolution { None, Accept, Reevaluate, Exclude };
+// "accept", "reevaluate", "exclude" as the change log and lists name them.
+QString ResolutionText(Resolution resolution);
+
 // How a read-out counts in totals, alerts and reports.
 enum class ReadoutStatus {
   Counted,         // its dose of record
   NegativeAsZero,  // a dose below zero is no dose
-  ToReview,        // error flags (counted with the reader's dose) or no finite dose (counts nothing)
+  ToReview,        // on the review list: flags (counted with the reader's dose), no finite dose, ...
   Unassigned,      // no wear period of its dosimeter began at or before it
+  Accepted,        // reviewed: the reader's dose stands
+  Reevaluated,     // reviewed: a re-evaluation is the dose of record
+  Excluded,        // reviewed: counts nothing, stays listed
+  Notional,        // no read-out: a dose entered by hand for a lost or damaged dosimeter
 };
-// "counted", "negative counted as 0", "to review", "unassigned"
+// "counted", "negative counted as 0", "to review", "unassigned",
+// "accepted", "re-evaluated", "excluded", "notional"
 QString StatusText(ReadoutStatus status);
-ReadoutStatus StatusOf(const std::optional<double>& doseOfRecord, int errorCodes, bool assigned);
+// reasons: the review reasons it has now; covered: those its last
+// resolution took care of.
+ReadoutStatus StatusOf(const std::optional<double>& doseOfRecord, int reasons, int covered = 0,
+                       Resolution resolution = Resolution::None);
 // What the dose of record adds to a total: itself, 0 below zero, 0 when
-// it is no finite number.
-double CountedDose(const std::optional<double>& doseOfRecord);
+// it is no finite number or the read-out is excluded.
+double CountedDose(const std::optional<double>& doseOfRecord, Resolution resolution = Resolution::None);
 
 }  // namespace quelm

@@ -259,12 +259,7 @@ int PaintReport(const ReportDocument& document, QPagedPaintDevice& device) {
   return painter.end() ? kOk : kErrFileWrite;
 }
 
-int WriteReportPdf(const ReportDocument& document, const QString& path, QString* detail) {
-  *detail = path;
-  const QFileInfo info(path);
-  if (info.exists() && !info.isFile()) return kErrFileOpen;
-  // The PDF is made in memory and written in one go: a report that could
-  // not be written whole never replaces one that was.
+int ReportPdf(const ReportDocument& document, QByteArray* pdf) {
   QBuffer buffer;
   buffer.open(QIODevice::WriteOnly);
   {
@@ -274,10 +269,29 @@ int WriteReportPdf(const ReportDocument& document, const QString& path, QString*
     writer.setCreator(QStringLiteral("Quelm"));
     if (const int rc = PaintReport(document, writer)) return rc;
   }
+  *pdf = buffer.data();
+  return kOk;
+}
+
+int WritePdfFile(const QByteArray& pdf, const QString& path, QString* detail) {
+  *detail = path;
+  const QFileInfo info(path);
+  if (info.exists() && !info.isFile()) return kErrFileOpen;
+  // Written in one go: a report that could not be written whole never
+  // replaces one that was.
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return kErrFileOpen;
-  if (file.write(buffer.data()) != buffer.data().size() || !file.commit()) return kErrFileWrite;
+  if (file.write(pdf) != pdf.size() || !file.commit()) return kErrFileWrite;
   return kOk;
+}
+
+int WriteReportPdf(const ReportDocument& document, const QString& path, QString* detail) {
+  *detail = path;
+  const QFileInfo info(path);
+  if (info.exists() && !info.isFile()) return kErrFileOpen;
+  QByteArray pdf;
+  if (const int rc = ReportPdf(document, &pdf)) return rc;
+  return WritePdfFile(pdf, path, detail);
 }
 
 }  // namespace quelm

@@ -27,6 +27,10 @@ int PaintReport(const ReportDocument& document, QPagedPaintDevice& device);
 // The report as a PDF file, written whole or not at all. kOk, kErrFileOpen
 // (the file cannot be made) or kErrFileWrite; *detail says which file.
 int WriteReportPdf(const ReportDocument& document, const QString& path, QString* detail);
+// The report's PDF bytes (what a sign-off stores).
+int ReportPdf(const ReportDocument& document, QByteArray* pdf);
+// PDF bytes into a file, whole or not at all, as WriteReportPdf.
+int WritePdfFile(const QByteArray& pdf, const QString& path, QString* detail);
 
 // The chart in `area` (device units) with the painter's font.
 void PaintDoseChart(QPainter& painter, const QRectF& area, const DoseChartData& chart);

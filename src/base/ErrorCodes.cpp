@@ -76,6 +76,7 @@ const ResultCodeEntry kResultCodes[] = {
     {kErrArchiveRefused, E, "Records that are no read-outs were refused"},
     {kErrArchiveInput, E, "Dose archive refused the entry"},
     {kErrArchiveIo, E, "Dose archive: the database file could not be read or written"},
+    {kErrArchiveOpenItems, E, "Read-outs of the period still await review"},
 };
 const int kResultCodeCount = static_cast<int>(std::size(kResultCodes));
 

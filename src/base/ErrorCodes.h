@@ -74,6 +74,8 @@ enum ResultCode : int {
   kErrArchiveInput = -318,
   // The database could not read or write its file (not a full disk).
   kErrArchiveIo = -319,
+  // A period is signed while review items of it are open.
+  kErrArchiveOpenItems = -320,
 };
 
 // One row of the code table. A code without a message of its own (message

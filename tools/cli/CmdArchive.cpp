@@ -5,12 +5,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <climits>
 #include <cmath>
 
 #include "Cli.h"
 #include "archive/Archive.h"
 #include "archive/ArchiveImportJob.h"
 #include "archive/ArchiveReport.h"
+#include "archive/ArchiveSignoff.h"
 #include "archive/ArchiveText.h"
 #include "archive/ReportPainter.h"
 #include "base/CsvText.h"
@@ -55,6 +57,7 @@ std::unique_ptr<DoseArchive> openArchive(Context& c, Access access, int* exitCod
     *exitCode = failure(c.io, code, archiveContext(location, detail));
     return nullptr;
   }
+  archive->setRecomputeTolerance(settings.recomputeTolerance);
   if (!archive->upgradeNote().isEmpty())
     c.io.err << "quelm-cli: archive: " << location.displayText() << " " << archive->upgradeNote() << Qt::endl;
   return archive;
@@ -215,7 +218,7 @@ int runPeriodsImport(Context& c, const QString& path) {
   auto archive = openArchive(c, Access::Write, &exitCode);
   if (!archive) return exitCode;
   WearerListResult result;
-  if (const int rc = archive->importWearerList(rows, &result))
+  if (const int rc = archive->importWearerList(rows, &result, QFileInfo(path).absoluteFilePath()))
     return failure(c.io, rc, path + QStringLiteral(": ") + archive->errorDetail());
   c.io.out << PlainField(path) << ": " << WearerListLine(result) << Qt::endl;
   return kExitOk;
@@ -331,9 +334,15 @@ int runTotals(Context& c) {
   const double limit = ReadArchiveSettings(c.io.configPath).annualLimit;
   QStringList lines;
   for (const PersonTotals& t : totals) lines << (csv ? TotalsCsvRow(t, limit) : TotalsTextRow(t, limit));
-  if (!csv)
+  if (!csv) {
     c.io.out << "Totals up to " << ArchiveTimeText(when) << " (quarter from " << ArchiveTimeText(QuarterStart(when))
              << ", year from " << ArchiveTimeText(YearStart(when)) << ")\n";
+    for (const ReportPeriod& p : {QuarterOf(when), YearOf(when)}) {
+      int open = 0;
+      if (const int rc = archive->openReviewCount(p, &open)) return archiveFailure(c.io, *archive, rc);
+      if (open) c.io.out << open << " read-outs of " << p.label << " await review\n";
+    }
+  }
   printLines(c.io, csv ? TotalsCsvHeader() : TotalsTextHeader(), lines, csv);
   return kExitOk;
 }
@@ -376,12 +385,50 @@ int runCheck(Context& c) {
   return kExitOk;
 }
 
+// A period option (2026Q3 or 2026), checked.
+std::optional<ReportPeriod> periodOption(Args& args, const QString& name, bool needed) {
+  const std::optional<QString> text = args.value(name);
+  if (!text) {
+    if (needed) args.fail(QStringLiteral("%1 2026Q3 or %1 2026 is needed").arg(name));
+    return std::nullopt;
+  }
+  const std::optional<ReportPeriod> period = ParseReportPeriod(*text);
+  if (!period) args.fail(QStringLiteral("%1 takes a quarter (2026Q3) or a year (2026), not \"%2\"").arg(name, *text));
+  return period;
+}
+
+// The stored bytes of a signed document, exactly.
+int runSignedReport(Context& c, const ReportPeriod& period, const std::optional<QString>& who, const QString& pdf) {
+  int exitCode = kExitOk;
+  auto archive = openArchive(c, Access::Read, &exitCode);
+  if (!archive) return exitCode;
+  QString personId;
+  if (who) {
+    const std::optional<Person> p = person(c, *archive, *who, &exitCode);
+    if (!p) return exitCode;
+    personId = p->id;
+  }
+  QByteArray bytes;
+  if (const int rc = archive->signedDocument(period.label, personId, &bytes)) return archiveFailure(c.io, *archive, rc);
+  QString detail;
+  if (const int rc = WritePdfFile(bytes, pdf, &detail)) return failure(c.io, rc, detail);
+  c.io.out << pdf << ": the signed document of " << period.label << ", " << bytes.size() << " bytes" << Qt::endl;
+  return kExitOk;
+}
+
 int runReport(Context& c) {
   const std::optional<QString> who = c.args.value(QStringLiteral("--person"));
   const bool all = c.args.flag(QStringLiteral("--all"));
+  const std::optional<ReportPeriod> signedPeriod = periodOption(c.args, QStringLiteral("--signed"), false);
   const std::optional<QString> periodText = c.args.value(QStringLiteral("--period"));
   const std::optional<QString> pdf = c.args.value(QStringLiteral("--pdf"));
   if (who.has_value() == all) c.args.fail(QStringLiteral("choose one of --person P and --all"));
+  if (signedPeriod) {
+    if (periodText) c.args.fail(QStringLiteral("--signed names the period; --period is for a new report"));
+    if (!pdf || pdf->isEmpty()) c.args.fail(QStringLiteral("--pdf OUT.pdf is needed"));
+    if (!noMoreWords(c, QStringLiteral("report"))) return usageError(c.io, kCommand, c.args.error());
+    return runSignedReport(c, *signedPeriod, who, *pdf);
+  }
   std::optional<ReportPeriod> period;
   if (!periodText)
     c.args.fail(QStringLiteral("--period 2026Q3 or --period 2026 is needed"));
@@ -413,6 +460,142 @@ int runReport(Context& c) {
   return kExitOk;
 }
 
+// --- Review, sign-off, change log ----------------------------------------------
+
+int runReview(Context& c) {
+  const std::optional<ReportPeriod> period = periodOption(c.args, QStringLiteral("--period"), false);
+  const bool csv = c.args.flag(QStringLiteral("--csv"));
+  if (!noMoreWords(c, QStringLiteral("review"))) return usageError(c.io, kCommand, c.args.error());
+  int exitCode = kExitOk;
+  auto archive = openArchive(c, Access::Read, &exitCode);
+  if (!archive) return exitCode;
+  std::vector<ReadoutRow> items;
+  if (const int rc = archive->review(period, &items)) return archiveFailure(c.io, *archive, rc);
+  QStringList lines;
+  for (const ReadoutRow& r : items) lines << (csv ? ReviewCsvRow(r) : ReviewTextRow(r));
+  printLines(c.io, csv ? ReviewCsvHeader() : QString(ReviewCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
+             lines, csv);
+  return kExitOk;
+}
+
+int runResolve(Context& c) {
+  const bool accept = c.args.flag(QStringLiteral("--accept"));
+  const bool exclude = c.args.flag(QStringLiteral("--exclude"));
+  const std::optional<QStringList> window = c.args.values(QStringLiteral("--reevaluate"), 3);
+  const std::optional<QString> reason = c.args.value(QStringLiteral("--reason"));
+  const QStringList words = c.args.positional();
+  if (int{accept} + int{exclude} + int{window.has_value()} != 1)
+    c.args.fail(QStringLiteral("choose one of --accept, --reevaluate START LENGTH NORM and --exclude"));
+  if (!reason || reason->trimmed().isEmpty()) c.args.fail(QStringLiteral("--reason TEXT is needed: why"));
+  if (words.size() != 1) c.args.fail(QStringLiteral("archive resolve needs the READOUT (its id in history or review)"));
+  const std::optional<long long> id =
+      words.size() == 1 ? c.args.integer(words[0], QStringLiteral("READOUT"), 1, LLONG_MAX) : std::nullopt;
+  std::optional<EvaluationWindow> evaluation;
+  if (window && c.args.ok()) {
+    const auto start = c.args.integer((*window)[0], QStringLiteral("START"), 0, 99);
+    const auto length = c.args.integer((*window)[1], QStringLiteral("LENGTH"), 1, 100);
+    bool ok = false;
+    const double norm = (*window)[2].toDouble(&ok);
+    if (start && length) evaluation = EvaluationWindow{int(*start), int(*length), norm};
+    if (!ok) c.args.fail(QStringLiteral("NORM takes a number, not \"%1\"").arg((*window)[2]));
+    if (evaluation && c.args.ok())
+      if (const QString e = EvaluationWindowError(*evaluation); !e.isEmpty()) c.args.fail(e);
+  }
+  if (!c.args.ok()) return usageError(c.io, kCommand, c.args.error());
+  int exitCode = kExitOk;
+  auto archive = openArchive(c, Access::Write, &exitCode);
+  if (!archive) return exitCode;
+  const Resolution action = accept ? Resolution::Accept : exclude ? Resolution::Exclude : Resolution::Reevaluate;
+  ResolveOutcome outcome;
+  if (const int rc = archive->resolve(*id, action, *reason, evaluation, &outcome))
+    return archiveFailure(c.io, *archive, rc);
+  c.io.out << ResolvedLine(*id, outcome, action) << Qt::endl;
+  return kExitOk;
+}
+
+int runNotional(Context& c) {
+  const std::optional<ReportPeriod> period = periodOption(c.args, QStringLiteral("--period"), true);
+  const std::optional<QString> doseText = c.args.value(QStringLiteral("--dose"));
+  const std::optional<QString> reason = c.args.value(QStringLiteral("--reason"));
+  const QStringList words = c.args.positional();
+  if (words.size() != 1) c.args.fail(QStringLiteral("archive notional needs the PERSON"));
+  double dose = 0;
+  bool ok = false;
+  if (doseText) dose = doseText->toDouble(&ok);
+  if (!doseText || !ok || !std::isfinite(dose) || dose < 0)
+    c.args.fail(QStringLiteral("--dose takes a dose in uSv, 0 or more"));
+  if (!reason || reason->trimmed().isEmpty()) c.args.fail(QStringLiteral("--reason TEXT is needed: why"));
+  if (!c.args.ok()) return usageError(c.io, kCommand, c.args.error());
+  int exitCode = kExitOk;
+  auto archive = openArchive(c, Access::Write, &exitCode);
+  if (!archive) return exitCode;
+  const std::optional<Person> p = person(c, *archive, words[0], &exitCode);
+  if (!p) return exitCode;
+  if (const int rc = archive->addNotionalDose(p->id, *period, dose, *reason)) return archiveFailure(c.io, *archive, rc);
+  c.io.out << "Notional dose of " << PlainField(PersonText(*p)) << " for " << period->label << ": "
+           << ArchiveNumber(dose) << " µSv" << Qt::endl;
+  return kExitOk;
+}
+
+int runSign(Context& c) {
+  const std::optional<ReportPeriod> period = periodOption(c.args, QStringLiteral("--period"), true);
+  const std::optional<QString> by = c.args.value(QStringLiteral("--by"));
+  const bool withOpen = c.args.flag(QStringLiteral("--with-open-items"));
+  if (!by || by->trimmed().isEmpty()) c.args.fail(QStringLiteral("--by NAME is needed: who signs"));
+  if (!noMoreWords(c, QStringLiteral("sign"))) return usageError(c.io, kCommand, c.args.error());
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+    return fail(c.io, QStringLiteral("archive sign needs the program's graphics libraries (no GUI application)"));
+  int exitCode = kExitOk;
+  auto archive = openArchive(c, Access::Write, &exitCode);
+  if (!archive) return exitCode;
+  SignoffOutcome outcome;
+  QString detail;
+  if (const int rc = SignPeriod(*archive, *period, *by, withOpen, ReadArchiveSettings(c.io.configPath), ArchiveNow(),
+                                &outcome, &detail))
+    return failure(c.io, rc, archiveContext(archive->location(), detail));
+  c.io.out << SignoffLine(outcome) << Qt::endl;
+  return kExitOk;
+}
+
+int runSigned(Context& c) {
+  const bool csv = c.args.flag(QStringLiteral("--csv"));
+  if (!noMoreWords(c, QStringLiteral("signed"))) return usageError(c.io, kCommand, c.args.error());
+  int exitCode = kExitOk;
+  auto archive = openArchive(c, Access::Read, &exitCode);
+  if (!archive) return exitCode;
+  std::vector<Signoff> list;
+  if (const int rc = archive->signoffs(&list)) return archiveFailure(c.io, *archive, rc);
+  QStringList lines;
+  for (const Signoff& s : list) lines << (csv ? SignedCsvRow(s) : SignedTextRow(s));
+  printLines(c.io, csv ? SignedCsvHeader() : QString(SignedCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
+             lines, csv);
+  return kExitOk;
+}
+
+int runLog(Context& c) {
+  LogQuery query;
+  query.from = dateOption(c.args, QStringLiteral("--from"), false);
+  query.to = dateOption(c.args, QStringLiteral("--to"), true);
+  const std::optional<QString> who = c.args.value(QStringLiteral("--person"));
+  const bool csv = c.args.flag(QStringLiteral("--csv"));
+  if (!noMoreWords(c, QStringLiteral("log"))) return usageError(c.io, kCommand, c.args.error());
+  int exitCode = kExitOk;
+  auto archive = openArchive(c, Access::Read, &exitCode);
+  if (!archive) return exitCode;
+  if (who) {
+    const std::optional<Person> p = person(c, *archive, *who, &exitCode);
+    if (!p) return exitCode;
+    query.personId = p->id;
+  }
+  std::vector<LogEntry> entries;
+  if (const int rc = archive->changeLog(query, &entries)) return archiveFailure(c.io, *archive, rc);
+  QStringList lines;
+  for (const LogEntry& e : entries) lines << (csv ? LogCsvRow(e) : LogTextRow(e));
+  printLines(c.io, csv ? LogCsvHeader() : QString(LogCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')), lines,
+             csv);
+  return kExitOk;
+}
+
 int run(Args& args, CliIO& io) {
   const std::optional<QString> db = args.value(QStringLiteral("--db"));
   // An unset variable in a script gives "--db ''": that is no archive, and
@@ -427,7 +610,9 @@ int run(Args& args, CliIO& io) {
   } kSubcommands[] = {{"import", runImport},   {"assign", runAssign},   {"end", runEnd},
                       {"person", runPerson},   {"persons", runPersons}, {"periods", runPeriods},
                       {"history", runHistory}, {"totals", runTotals},   {"alerts", runAlerts},
-                      {"check", runCheck},     {"report", runReport},   {"upgrade", runUpgrade}};
+                      {"check", runCheck},     {"report", runReport},   {"upgrade", runUpgrade},
+                      {"review", runReview},   {"resolve", runResolve}, {"notional", runNotional},
+                      {"sign", runSign},       {"signed", runSigned},   {"log", runLog}};
   for (const auto& s : kSubcommands)
     if (sub == QLatin1String(s.name)) {
       Args rest(words.mid(1));
@@ -447,13 +632,22 @@ const CommandRegistrar registrar(
      "periods [--dosimeter ID | --person P] [--csv] | periods import FILE.csv | "
      "history (--dosimeter ID | --person P) [--from DATE] [--to DATE] [--csv] | "
      "totals [--person P] [--at DATE] [--csv] | alerts [--from DATE] [--level USV] [--csv] | check | "
-     "report (--person P | --all) --period 2026Q3|2026 --pdf OUT.pdf | upgrade",
+     "report (--person P | --all) (--period 2026Q3|2026 | --signed 2026Q3|2026) --pdf OUT.pdf | upgrade | "
+     "review [--period P] [--csv] | resolve READOUT (--accept | --reevaluate START LENGTH NORM | --exclude) "
+     "--reason TEXT | notional PERSON --period P --dose USV --reason TEXT | "
+     "sign --period P --by NAME [--with-open-items] | signed [--csv] | "
+     "log [--from DATE] [--to DATE] [--person P] [--csv]",
      "the dose archive: import data files (each read-out once; records that are no read-outs refused), "
      "persons (an id and a name), wear periods of dosimeters (assigned, ended, or imported from a wearer "
      "list person_id,name,dosimeter,from,to), a dosimeter's or person's read-outs with the dose of record "
      "(the reader's), quarter-to-date, year-to-date and lifetime totals, read-outs at or above a level, the "
      "check of what is stored, and a person's dose report or the service summary of a quarter or a year as "
-     "PDF. P is a person's id or a name exactly one person has. A read-out belongs to the wear period of its "
+     "PDF. The review list (error flags, no dose, unassigned, conflicts, a recomputed dose beyond "
+     "[Dose archive] RecomputeTolerance) is resolved with a reason: accept, adopt a re-evaluation, or exclude; "
+     "a notional dose stands for a lost dosimeter. sign stores a period's reports with their SHA-256; a report "
+     "of a period changed since is a corrected report; report --signed writes the stored bytes back. Every "
+     "change is in the change log (log), whose rows are never changed and are chained by SHA-256 (check). "
+     "P is a person's id or a name exactly one person has. A read-out belongs to the wear period of its "
      "dosimeter that began last at or before it. Reading commands open the archive for reading only; a "
      "writing command upgrades an older archive (upgrade does only that). URL: sqlite:PATH, a path, or "
      "postgresql://user@host[:port]/dbname, the password best in ~/.pgpass or PGPASSWORD, never in a "

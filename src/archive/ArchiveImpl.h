@@ -1,0 +1,337 @@
+#pragma once
+// Inside the dose archive: the connection of one DoseArchive with the
+// statements its parts share (the list columns, the attribution join, the
+// dose time) and the look-ups they all need. Not for use outside
+// src/archive.
+
+#include <QSqlQuery>
+#include <map>
+
+#include "archive/Archive.h"
+#include "archive/ArchiveSql.h"
+#include "base/ErrorCodes.h"
+
+namespace quelm {
+
+using namespace archive_sql;
+
+namespace archive_impl {
+
+
+// The columns every list of read-outs shows, with the person whose wear
+// period the read-out belongs to.
+inline const QString kRowColumns = QStringLiteral(
+    "SELECT r.id, r.readout_time, r.device_id, r.block_number, r.dosimeter, p.person_id, p.name, r.dose_usv,"
+    " r.recomputed_usv, r.counted_usv, r.dose_rate_usv_h, r.exposure_h, r.error_codes, r.source, r.archived_at,"
+    " CASE WHEN r.readout_time > w.valid_to THEN w.valid_to ELSE r.readout_time END, r.measured_dose_usv,"
+    " r.conflicted, v.action, v.covered, v.reason FROM ");
+// A read-out's last resolution, for the lists.
+inline const QString kResolutionJoin = QStringLiteral(" LEFT JOIN resolutions v ON v.id = r.resolution_id");
+// A read-out belongs to the period of its dosimeter that began last at or
+// before its time: from the period's start up to the next one's.
+inline const QString kBelongs = QStringLiteral(
+    " w.dosimeter = r.dosimeter AND r.readout_time >= w.valid_from AND r.readout_time < w.readouts_until");
+// When a dose counts: at its read-out time, or on the last minute of its
+// wear period when it was read after the period ended (the dose of a
+// dosimeter worn in March and read on 3 April is March's).
+inline const QString kDoseTime =
+    QStringLiteral("(CASE WHEN r.readout_time > w.valid_to THEN w.valid_to ELSE r.readout_time END)");
+// In the order of the listing index: one dosimeter's read-outs need no sorting.
+inline const QString kOrder = QStringLiteral(" ORDER BY r.readout_time NULLS LAST, r.device_id, r.block_number");
+
+inline Resolution resolutionOf(const QString& text) {
+  for (const Resolution r : {Resolution::Accept, Resolution::Reevaluate, Resolution::Exclude})
+    if (ResolutionText(r) == text) return r;
+  return Resolution::None;
+}
+
+inline ReadoutRow rowOf(const QSqlQuery& q, std::optional<double> tolerance) {
+  ReadoutRow row;
+  row.id = q.value(0).toLongLong();
+  row.readoutTime = q.value(1).toString();
+  row.deviceId = q.value(2).toString();
+  row.blockNumber = q.value(3).toInt();
+  row.dosimeter = q.value(4).toString();
+  row.person = {q.value(5).toString(), q.value(6).toString()};
+  row.doseUsv = optionalDouble(q.value(7));
+  row.recomputed = optionalDouble(q.value(8));
+  row.countedUsv = q.value(9).toDouble();
+  row.doseRate = optionalDouble(q.value(10));
+  row.exposureH = optionalDouble(q.value(11));
+  row.errorCodes = q.value(12).toInt();
+  row.source = q.value(13).toString();
+  row.archivedAt = q.value(14).toString();
+  row.doseTime = q.value(15).toString();
+  row.reasons = RecordReviewReasons(row.errorCodes, optionalDouble(q.value(16)), row.recomputed, tolerance);
+  if (q.value(17).toInt()) row.reasons |= kReviewConflict;
+  if (!row.assigned()) row.reasons |= kReviewUnassigned;
+  row.resolution = resolutionOf(q.value(18).toString());
+  row.covered = q.value(19).toInt();
+  row.resolutionReason = q.value(20).toString();
+  return row;
+}
+
+// A kept conflicting record as the lists show it: its own fields, counting nothing.
+inline ReadoutRow conflictRow(const QByteArray& bytes, const QString& source, const QString& archivedAt) {
+  const ReadoutFields f = DecodeReadout(bytes);
+  ReadoutRow row;
+  row.readoutTime = f.readoutTime;
+  row.deviceId = f.deviceId;
+  row.blockNumber = f.blockNumber;
+  row.dosimeter = f.dosimeter;
+  row.doseUsv = f.measuredDose;
+  row.recomputed = f.recomputed;
+  row.doseRate = f.doseRate;
+  row.exposureH = f.exposureH;
+  row.errorCodes = f.errorCodes;
+  row.source = source;
+  row.archivedAt = archivedAt;
+  row.record = bytes;
+  row.conflict = true;
+  return row;
+}
+
+inline bool sameNumber(const std::optional<double>& a, const std::optional<double>& b) {
+  if (!a || !b) return !a && !b;
+  return *a == *b || std::fabs(*a - *b) <= 1e-12 * std::max(std::fabs(*a), std::fabs(*b));
+}
+
+inline QString marks(qsizetype n) {
+  QString s;
+  for (qsizetype i = 0; i < n; ++i) s += i ? QStringLiteral(", ?") : QStringLiteral("?");
+  return s;
+}
+
+inline WearPeriod periodOf(const QSqlQuery& q, int first) {
+  WearPeriod p;
+  p.dosimeter = q.value(first).toString();
+  p.person = {q.value(first + 1).toString(), q.value(first + 2).toString()};
+  p.from = ParseArchiveTime(q.value(first + 3).toString(), false).value_or(QDateTime());
+  if (!q.value(first + 4).isNull()) p.to = ParseArchiveTime(q.value(first + 4).toString(), true);
+  return p;
+}
+
+inline const QString kPeriodColumns =
+    QStringLiteral("SELECT w.dosimeter, p.person_id, p.name, w.valid_from, w.valid_to, w.id, p.id"
+                   " FROM wear_periods w JOIN persons p ON p.id = w.person_id");
+
+// Records in one import: below this many new rows the planner's figures
+// stay good enough.
+inline constexpr int kStatisticsAfter = 20000;
+
+}  // namespace archive_impl
+
+using namespace archive_impl;
+
+struct DoseArchive::Impl : Connection {
+  const std::optional<double>* tolerance = nullptr;
+  // The import's work, free of the database until the transaction.
+  struct Candidate {
+    QByteArray bytes;
+    ReadoutFields fields;
+  };
+
+  int importOnce(const std::vector<Candidate>& unique, const std::vector<const Candidate*>& sameFile,
+                 int refusedCount, const QString& source, ImportResult* out, std::optional<double> level,
+                 const std::function<void(int)>& progress) {
+    ImportResult r;
+    const QString archivedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    QSqlQuery find(db()), conflict(db());
+    find.setForwardOnly(true);
+    QSqlQuery flag(db());
+    if (int rc = prepare(conflict, QStringLiteral("INSERT INTO conflicts (readout_key, record, source,"
+                                                  " archived_at) VALUES (?, ?, ?, ?)"
+                                                  " ON CONFLICT (readout_key, record) DO NOTHING"));
+        rc || (rc = prepare(flag, QStringLiteral("UPDATE readouts SET conflicted = 1 WHERE readout_key = ?"))))
+      return rc;
+    std::vector<qlonglong> added;
+    QString conflictFrom, conflictTo;
+    const auto keepConflict = [&](const Candidate& c) {
+      ++r.conflicts;
+      r.conflicting.push_back(c.fields);
+      conflict.bindValue(0, c.fields.key);
+      conflict.bindValue(1, c.bytes);
+      conflict.bindValue(2, source);
+      conflict.bindValue(3, archivedAt);
+      if (const int rc = exec(conflict)) return rc;
+      // Its read-out is to be reviewed from now on.
+      flag.bindValue(0, c.fields.key);
+      const QString& t = c.fields.readoutTime;
+      if (!t.isEmpty() && (conflictFrom.isEmpty() || t < conflictFrom)) conflictFrom = t;
+      if (t > conflictTo) conflictTo = t;
+      return exec(flag);
+    };
+    constexpr size_t kBatch = 256;
+    for (size_t start = 0; start < unique.size(); start += kBatch) {
+      const size_t n = std::min(kBatch, unique.size() - start);
+      std::vector<NewReadout> rows;
+      rows.reserve(n);
+      for (size_t i = start; i < start + n; ++i) rows.push_back({&unique[i].bytes, &unique[i].fields});
+      std::set<QByteArray> inserted;
+      if (const int rc = insertReadouts(*this, rows, source, archivedAt, &inserted, &added)) return rc;
+      std::map<QByteArray, const Candidate*> known;
+      for (size_t i = start; i < start + n; ++i) {
+        const Candidate& c = unique[i];
+        if (inserted.count(c.fields.key)) {
+          ++r.added;
+          if (level && c.fields.measuredDose && *c.fields.measuredDose >= *level) r.highDoses.push_back(c.fields);
+        } else {
+          known[c.fields.key] = &c;
+        }
+      }
+      if (!known.empty()) {
+        // Already archived: the same bytes, or a conflict kept beside them.
+        find.prepare(QStringLiteral("SELECT readout_key, record FROM readouts WHERE readout_key IN (") +
+                     marks(static_cast<qsizetype>(known.size())) + QLatin1Char(')'));
+        for (const auto& entry : known) find.addBindValue(entry.first);
+        if (const int rc = exec(find)) return rc;
+        std::map<QByteArray, QByteArray> stored;
+        while (find.next()) stored[find.value(0).toByteArray()] = find.value(1).toByteArray();
+        find.finish();
+        for (const auto& [key, c] : known) {
+          if (stored[key] == c->bytes)
+            ++r.duplicates;
+          else if (const int rc = keepConflict(*c))
+            return rc;
+        }
+      }
+      if (progress) progress(static_cast<int>(std::min(start + n, unique.size())) + refusedCount);
+    }
+    // A record that came twice in the same records: the first is the read-out.
+    for (const Candidate* c : sameFile) {
+      if (const int rc = keepConflict(*c)) return rc;
+    }
+    if (r.added || r.conflicts) {
+      // The log names the times whose doses the import can change: when
+      // the new read-outs' doses count, and the conflicts' read-out times.
+      QString from = conflictFrom, to = conflictTo;
+      QSqlQuery span(db());
+      span.setForwardOnly(true);
+      for (size_t i = 0; i < added.size(); i += 500) {
+        const size_t n = std::min<size_t>(500, added.size() - i);
+        span.prepare(QStringLiteral("SELECT MIN(") + kDoseTime + QStringLiteral("), MAX(") + kDoseTime +
+                     QStringLiteral(") FROM readouts r LEFT JOIN wear_periods w ON") + kBelongs +
+                     QStringLiteral(" WHERE r.id IN (") + marks(static_cast<qsizetype>(n)) + QLatin1Char(')'));
+        for (size_t k = i; k < i + n; ++k) span.addBindValue(added[k]);
+        if (const int rc = exec(span)) return rc;
+        if (span.next() && !span.value(0).isNull()) {
+          const QString lo = span.value(0).toString(), hi = span.value(1).toString();
+          if (from.isEmpty() || lo < from) from = lo;
+          if (hi > to) to = hi;
+        }
+        span.finish();
+      }
+      if (const int rc = appendLog(*this, {{QStringLiteral("import"), source, QString(),
+                                            QStringLiteral("%1 added, %2 already archived, %3 conflicting, %4 refused")
+                                                .arg(r.added)
+                                                .arg(r.duplicates)
+                                                .arg(r.conflicts)
+                                                .arg(refusedCount),
+                                            QString(), QString(), from, to}}))
+        return rc;
+    }
+    *out = std::move(r);
+    return kOk;
+  }
+
+  int rows(QSqlQuery& q, std::vector<ReadoutRow>* out) {
+    q.setForwardOnly(true);
+    if (!q.exec()) return fail(q.lastError());
+    out->clear();
+    while (q.next()) out->push_back(rowOf(q, *tolerance));
+    return kOk;
+  }
+
+  // The person with that key (internal id), or 0.
+  int personRow(const QString& id, qlonglong* row, Person* person = nullptr) {
+    *row = 0;
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT id, person_id, name FROM persons WHERE person_key = ?"));
+    q.addBindValue(personKey(id));
+    if (const int rc = exec(q)) return rc;
+    if (q.next()) {
+      *row = q.value(0).toLongLong();
+      if (person) *person = {q.value(1).toString(), q.value(2).toString()};
+    }
+    return kOk;
+  }
+
+  int lookup(const QString& text, PersonLookup* out) {
+    *out = {};
+    const QString t = text.simplified();
+    qlonglong row = 0;
+    if (const int rc = personRow(t, &row, &out->person)) return rc;
+    if (row) {
+      out->outcome = PersonLookup::Found;
+      return kOk;
+    }
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT person_id, name FROM persons WHERE name_key = ? ORDER BY person_key"));
+    q.addBindValue(nameKey(t));
+    if (const int rc = exec(q)) return rc;
+    while (q.next()) out->candidates.push_back({q.value(0).toString(), q.value(1).toString()});
+    q.finish();
+    if (out->candidates.size() == 1) {
+      out->outcome = PersonLookup::Found;
+      out->person = out->candidates.front();
+      out->candidates.clear();
+      return kOk;
+    }
+    if (!out->candidates.empty()) {
+      out->outcome = PersonLookup::Ambiguous;
+      return kOk;
+    }
+    // Whom the user may have meant: ids and names that hold the text.
+    out->outcome = PersonLookup::Unknown;
+    const QString part = nameKey(t);
+    if (part.isEmpty()) return kOk;
+    if (!q.exec(QStringLiteral("SELECT person_id, name, name_key, person_key FROM persons ORDER BY person_key")))
+      return fail(q.lastError());
+    while (q.next() && out->candidates.size() < 10)
+      if (q.value(2).toString().contains(part) || q.value(3).toString().contains(personKey(t)))
+        out->candidates.push_back({q.value(0).toString(), q.value(1).toString()});
+    return kOk;
+  }
+
+  // The dosimeter's periods, by start.
+  struct StoredPeriod {
+    WearPeriod period;
+    qlonglong id = 0;
+    qlonglong person = 0;
+  };
+  int periodsOf(const QString& dosimeter, std::vector<StoredPeriod>* out) {
+    out->clear();
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    q.prepare(kPeriodColumns + QStringLiteral(" WHERE w.dosimeter = ? ORDER BY w.valid_from"));
+    q.addBindValue(dosimeter);
+    if (const int rc = exec(q)) return rc;
+    while (q.next()) out->push_back({periodOf(q, 0), q.value(5).toLongLong(), q.value(6).toLongLong()});
+    return kOk;
+  }
+
+  int insertPeriod(const QString& dosimeter, qlonglong person, const WearPeriod& p) {
+    QSqlQuery q(db());
+    q.prepare(QStringLiteral("INSERT INTO wear_periods (dosimeter, person_id, valid_from, valid_to, readouts_until)"
+                             " VALUES (?, ?, ?, ?, ?)"));
+    q.addBindValue(dosimeter);
+    q.addBindValue(person);
+    q.addBindValue(ArchiveTimeText(p.from));
+    q.addBindValue(nullableText(p.to ? ArchiveTimeText(*p.to) : QString()));
+    q.addBindValue(kOpenEnd);
+    return exec(q);
+  }
+
+  int setPeriodEnd(qlonglong id, const std::optional<QDateTime>& to) {
+    QSqlQuery q(db());
+    q.prepare(QStringLiteral("UPDATE wear_periods SET valid_to = ? WHERE id = ?"));
+    q.addBindValue(nullableText(to ? ArchiveTimeText(*to) : QString()));
+    q.addBindValue(id);
+    return exec(q);
+  }
+};
+
+
+}  // namespace quelm

@@ -1,0 +1,458 @@
+// The dose archive's review list and its resolutions, notional doses,
+// sign-offs of quarters and years, and the change log: what makes the
+// record one a radiation protection officer can sign, and every figure in
+// a signed report explainable later.
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <cmath>
+
+#include "archive/ArchiveImpl.h"
+#include "evaluation/DoseChain.h"
+
+namespace quelm {
+
+using namespace archive_sql;
+using namespace archive_impl;
+
+namespace {
+
+QString controlFree(const QString& text, const QString& what, QString* error) {
+  for (const QChar c : text)
+    if (c.category() == QChar::Other_Control) {
+      *error = QStringLiteral("%1 holds a tab, line break or other control character").arg(what);
+      return QString();
+    }
+  return text.simplified();
+}
+
+QString sha256(const QByteArray& bytes) {
+  return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QString doseValue(const std::optional<double>& dose) {
+  return dose ? QString::number(*dose, 'f', 2) + QStringLiteral(" uSv") : QStringLiteral("no dose");
+}
+
+// The log's bounds of a day range: from its first second, to its last.
+QString logBound(const QDateTime& t, bool upper) {
+  return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm")) + (upper ? QStringLiteral(":59Z") : QStringLiteral(":00Z"));
+}
+
+const QString kLogColumns = QStringLiteral(
+    "SELECT id, time_utc, who, host, role, what, entity, old_value, new_value, reason FROM change_log");
+
+LogEntry logEntryOf(const QSqlQuery& q) {
+  return {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
+          q.value(4).toString(),   q.value(5).toString(), q.value(6).toString(), q.value(7).toString(),
+          q.value(8).toString(),   q.value(9).toString()};
+}
+
+}  // namespace
+
+QString EvaluationWindowError(const EvaluationWindow& w) {
+  if (w.start < 0 || w.start > 99) return QStringLiteral("the window starts at a channel from 0 to 99, not %1").arg(w.start);
+  if (w.length < 1 || w.start + w.length > 100)
+    return QStringLiteral("a window from channel %1 is 1 to %2 channels long, not %3").arg(w.start).arg(100 - w.start).arg(w.length);
+  if (!std::isfinite(w.normFact) || !(w.normFact > 0) || w.normFact > kMaxInitialNormFact)
+    return QStringLiteral("the normalisation factor is above 0 and at most %1").arg(kMaxInitialNormFact);
+  return QString();
+}
+
+// --- Review ---------------------------------------------------------------------
+
+int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<ReadoutRow>* items) {
+  detail_.clear();
+  QString sql = kRowColumns + QStringLiteral("readouts r LEFT JOIN wear_periods w ON") + kBelongs +
+                QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id") + kResolutionJoin +
+                QStringLiteral(" WHERE (r.error_codes <> 0 OR r.measured_dose_usv IS NULL OR r.conflicted <> 0"
+                               " OR w.id IS NULL");
+  if (tolerance_)
+    sql += QStringLiteral(" OR ABS(r.recomputed_usv - r.measured_dose_usv) > ? * (CASE WHEN ABS(r.measured_dose_usv)"
+                          " > ABS(r.recomputed_usv) THEN ABS(r.measured_dose_usv) ELSE ABS(r.recomputed_usv) END)");
+  sql += QLatin1Char(')');
+  // By when a dose counts; one that belongs to nobody by its read-out time.
+  if (period) sql += QStringLiteral(" AND ") + kDoseTime + QStringLiteral(" >= ? AND ") + kDoseTime + QStringLiteral(" <= ?");
+  QSqlQuery q(d_->db());
+  q.prepare(sql + kOrder);
+  if (tolerance_) q.addBindValue(*tolerance_ / 100.0);
+  if (period) {
+    q.addBindValue(ArchiveTimeText(period->from));
+    q.addBindValue(ArchiveTimeText(period->to));
+  }
+  std::vector<ReadoutRow> rows;
+  if (const int rc = d_->rows(q, &rows)) return rc;
+  items->clear();
+  for (ReadoutRow& row : rows)
+    if (row.openReasons()) items->push_back(std::move(row));
+  return kOk;
+}
+
+int DoseArchive::openReviewCount(const ReportPeriod& period, int* count) {
+  std::vector<ReadoutRow> items;
+  const int rc = review(period, &items);
+  *count = static_cast<int>(items.size());
+  return rc;
+}
+
+namespace {
+// One read-out as the lists show it, and its bytes.
+int readoutById(DoseArchive::Impl& d, qint64 id, ReadoutRow* row, QByteArray* record) {
+  QSqlQuery q(d.db());
+  q.setForwardOnly(true);
+  q.prepare(kRowColumns + QStringLiteral("readouts r LEFT JOIN wear_periods w ON") + kBelongs +
+            QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id") + kResolutionJoin +
+            QStringLiteral(" WHERE r.id = ?"));
+  q.addBindValue(id);
+  if (const int rc = d.exec(q)) return rc;
+  if (!q.next()) {
+    *d.detail = QStringLiteral("no read-out %1 is archived").arg(id);
+    return kErrArchiveInput;
+  }
+  *row = rowOf(q, *d.tolerance);
+  q.finish();
+  if (record) {
+    q.prepare(QStringLiteral("SELECT record FROM readouts WHERE id = ?"));
+    q.addBindValue(id);
+    if (const int rc = d.exec(q)) return rc;
+    *record = q.next() ? q.value(0).toByteArray() : QByteArray();
+  }
+  return kOk;
+}
+
+int evaluate(const QByteArray& bytes, const EvaluationWindow& w, double* dose, QString* detail) {
+  if (const QString e = EvaluationWindowError(w); !e.isEmpty()) {
+    *detail = e;
+    return kErrArchiveInput;
+  }
+  if (bytes.size() != static_cast<qsizetype>(sizeof(BlockRecord))) {
+    *detail = QStringLiteral("the archived record holds %1 bytes, not 512").arg(bytes.size());
+    return kErrArchiveQuery;
+  }
+  BlockRecord record;
+  std::memcpy(&record, bytes.constData(), sizeof record);
+  const DoseEvaluation e = EvaluateDose(record, w.start, w.length, w.normFact);
+  if (e.normFactZero || !std::isfinite(e.measDose) || e.measDose < kMinDoseUsv || e.measDose > kMaxDoseUsv) {
+    *detail = QStringLiteral("the window gives no dose a reader could have measured");
+    return kErrArchiveInput;
+  }
+  *dose = e.measDose;
+  return kOk;
+}
+}  // namespace
+
+int DoseArchive::reevaluatedDose(qint64 readoutId, const EvaluationWindow& window, double* dose) {
+  detail_.clear();
+  ReadoutRow row;
+  QByteArray record;
+  if (const int rc = readoutById(*d_, readoutId, &row, &record)) return rc;
+  return evaluate(record, window, dose, &detail_);
+}
+
+int DoseArchive::resolve(qint64 readoutId, Resolution action, const QString& reasonText,
+                         const std::optional<EvaluationWindow>& window, ResolveOutcome* outcome) {
+  detail_.clear();
+  const QString reason = controlFree(reasonText, QStringLiteral("the reason"), &detail_);
+  if (!detail_.isEmpty()) return kErrArchiveInput;
+  if (reason.isEmpty()) {
+    detail_ = QStringLiteral("a resolution needs its reason");
+    return kErrArchiveInput;
+  }
+  if (action == Resolution::None || (action == Resolution::Reevaluate) != window.has_value()) {
+    detail_ = QStringLiteral("accept, exclude, or reevaluate with a window and a normalisation factor");
+    return kErrArchiveInput;
+  }
+  Impl& d = *d_;
+  ResolveOutcome out;
+  const int rc = d.write([&]() -> int {
+    QByteArray record;
+    if (const int rc = readoutById(d, readoutId, &out.before, &record)) return rc;
+    const ReadoutFields original = DecodeReadout(record);
+    std::optional<double> dose = original.measuredDose;
+    if (window) {
+      double adopted = 0;
+      if (const int rc = evaluate(record, *window, &adopted, &detail_)) return rc;
+      dose = adopted;
+    }
+    QSqlQuery q(d.db());
+    q.prepare(QStringLiteral("INSERT INTO resolutions (readout_id, action, covered, reason, dose_usv, eval_start,"
+                             " eval_length, norm_fact, resolved_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
+    q.addBindValue(readoutId);
+    q.addBindValue(ResolutionText(action));
+    q.addBindValue(out.before.reasons);
+    q.addBindValue(reason);
+    q.addBindValue(nullableDouble(window ? dose : std::nullopt));
+    q.addBindValue(window ? QVariant(window->start) : QVariant(QMetaType::fromType<int>()));
+    q.addBindValue(window ? QVariant(window->length) : QVariant(QMetaType::fromType<int>()));
+    q.addBindValue(window ? QVariant(window->normFact) : QVariant(QMetaType::fromType<double>()));
+    q.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    if (const int rc = d.exec(q)) return rc;
+    const qlonglong resolution = q.next() ? q.value(0).toLongLong() : 0;
+    q.finish();
+    // The reader's dose stays stored; the dose of record and what it
+    // counts follow the resolution.
+    q.prepare(QStringLiteral("UPDATE readouts SET dose_usv = ?, counted_usv = ?, resolution_id = ? WHERE id = ?"));
+    q.addBindValue(nullableDouble(dose));
+    q.addBindValue(CountedDose(dose, action));
+    q.addBindValue(resolution);
+    q.addBindValue(readoutId);
+    if (const int rc = d.exec(q)) return rc;
+    out.doseOfRecord = dose;
+    ReadoutRow after = out.before;
+    after.doseUsv = dose;
+    after.covered = out.before.reasons;
+    after.resolution = action;
+    QString newValue = StatusText(after.status()) + QStringLiteral(", ") + doseValue(dose);
+    if (window)
+      newValue += QStringLiteral(" (channels %1 to %2, normalisation %3)")
+                      .arg(window->start)
+                      .arg(window->start + window->length - 1)
+                      .arg(window->normFact, 0, 'g', 8);
+    const QString when = out.before.doseTime.isEmpty() ? out.before.readoutTime : out.before.doseTime;
+    return appendLog(d, {{QStringLiteral("review ") + ResolutionText(action),
+                          QStringLiteral("read-out %1 (%2, %3)")
+                              .arg(readoutId)
+                              .arg(out.before.dosimeter, out.before.readoutTime.isEmpty() ? QStringLiteral("no time")
+                                                                                          : out.before.readoutTime),
+                          StatusText(out.before.status()) + QStringLiteral(", ") + doseValue(out.before.doseUsv),
+                          newValue, reason, personKey(out.before.person.id), when, when}});
+  });
+  if (rc) return rc;
+  if (outcome) *outcome = out;
+  return kOk;
+}
+
+int DoseArchive::addNotionalDose(const QString& personId, const ReportPeriod& period, double doseUsv,
+                                 const QString& reasonText) {
+  detail_.clear();
+  const QString reason = controlFree(reasonText, QStringLiteral("the reason"), &detail_);
+  if (!detail_.isEmpty()) return kErrArchiveInput;
+  if (reason.isEmpty()) {
+    detail_ = QStringLiteral("a notional dose needs its reason");
+    return kErrArchiveInput;
+  }
+  if (!std::isfinite(doseUsv) || doseUsv < 0 || doseUsv > kMaxDoseUsv) {
+    detail_ = QStringLiteral("a notional dose is 0 to %1 uSv").arg(kMaxDoseUsv, 0, 'f', 0);
+    return kErrArchiveInput;
+  }
+  Impl& d = *d_;
+  return d.write([&]() -> int {
+    qlonglong row = 0;
+    Person person;
+    if (const int rc = d.personRow(personId, &row, &person)) return rc;
+    if (!row) {
+      detail_ = QStringLiteral("no person has the id %1").arg(personId);
+      return kErrArchiveNoPerson;
+    }
+    const QString at = ArchiveTimeText(period.to);
+    QSqlQuery q(d.db());
+    q.prepare(QStringLiteral("INSERT INTO notional_doses (person_id, period, dose_time, dose_usv, reason, entered_at)"
+                             " VALUES (?, ?, ?, ?, ?, ?)"));
+    q.addBindValue(row);
+    q.addBindValue(period.label);
+    q.addBindValue(at);
+    q.addBindValue(doseUsv);
+    q.addBindValue(reason);
+    q.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    if (const int rc = d.exec(q)) return rc;
+    return appendLog(d, {{QStringLiteral("notional dose"), QStringLiteral("person %1, %2").arg(person.id, period.label),
+                          QString(), doseValue(doseUsv), reason, personKey(person.id), at, at}});
+  });
+}
+
+// --- Sign-off -------------------------------------------------------------------
+
+int DoseArchive::storeSignoff(const ReportPeriod& period, const QString& signedByText, bool withOpenItems,
+                              const std::vector<SignoffDocument>& documents, Signoff* stored) {
+  detail_.clear();
+  const QString signedBy = controlFree(signedByText, QStringLiteral("the signer's name"), &detail_);
+  if (!detail_.isEmpty()) return kErrArchiveInput;
+  if (signedBy.isEmpty()) {
+    detail_ = QStringLiteral("a sign-off needs who signs");
+    return kErrArchiveInput;
+  }
+  const auto summary = std::find_if(documents.begin(), documents.end(),
+                                    [](const SignoffDocument& doc) { return doc.personId.isEmpty(); });
+  if (summary == documents.end() || summary->pdf.isEmpty()) {
+    detail_ = QStringLiteral("a sign-off holds the service summary");
+    return kErrArchiveInput;
+  }
+  Impl& d = *d_;
+  Signoff s;
+  const int rc = d.write([&]() -> int {
+    int open = 0;
+    if (const int rc = openReviewCount(period, &open)) return rc;
+    if (open && !withOpenItems) {
+      detail_ = QStringLiteral("%1 read-outs of %2 await review").arg(open).arg(period.label);
+      return kErrArchiveOpenItems;
+    }
+    std::vector<SummaryRow> figures;
+    if (const int rc = this->summary(period, &figures)) return rc;
+    s = {};
+    s.period = period.label;
+    s.signedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    s.signedBy = signedBy;
+    s.openItems = open;
+    s.sha256 = sha256(summary->pdf);
+    QSqlQuery q(d.db());
+    q.prepare(QStringLiteral("INSERT INTO signoffs (period, period_from, period_to, signed_at, signed_by, os_user, host,"
+                             " open_items, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
+    for (const QVariant& v : QVariantList{s.period, ArchiveTimeText(period.from), ArchiveTimeText(period.to), s.signedAt,
+                                          s.signedBy, d.osUser, d.host, s.openItems, s.sha256})
+      q.addBindValue(v);
+    if (const int rc = d.exec(q)) return rc;
+    s.id = q.next() ? q.value(0).toLongLong() : 0;
+    q.finish();
+    q.prepare(QStringLiteral("INSERT INTO signoff_documents (signoff_id, person_id, pdf, sha256) VALUES (?, ?, ?, ?)"));
+    for (const SignoffDocument& doc : documents) {
+      q.bindValue(0, s.id);
+      q.bindValue(1, doc.personId.isNull() ? QStringLiteral("") : doc.personId);
+      q.bindValue(2, doc.pdf);
+      q.bindValue(3, sha256(doc.pdf));
+      if (const int rc = d.exec(q)) return rc;
+    }
+    q.prepare(QStringLiteral("INSERT INTO signoff_figures (signoff_id, person_id, name, period_dose, readouts,"
+                             " year_to_date) VALUES (?, ?, ?, ?, ?, ?)"));
+    for (const SummaryRow& f : figures) {
+      q.bindValue(0, s.id);
+      q.bindValue(1, f.totals.person.id);
+      q.bindValue(2, f.totals.person.name);
+      q.bindValue(3, f.periodDose);
+      q.bindValue(4, f.periodReadouts);
+      q.bindValue(5, f.totals.yearToDate);
+      if (const int rc = d.exec(q)) return rc;
+    }
+    return appendLog(d, {{QStringLiteral("sign-off"), period.label, QString(),
+                          QStringLiteral("signed by %1, %2 documents, SHA-256 %3").arg(signedBy).arg(documents.size()).arg(s.sha256),
+                          open ? QStringLiteral("signed with %1 read-outs awaiting review").arg(open) : QString(),
+                          QString(), QString(), QString()}});
+  });
+  if (rc) return rc;
+  if (stored) *stored = s;
+  return kOk;
+}
+
+namespace {
+const QString kSignoffColumns =
+    QStringLiteral("SELECT id, period, signed_at, signed_by, open_items, sha256 FROM signoffs");
+Signoff signoffOf(const QSqlQuery& q) {
+  return {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
+          q.value(3).toString(),   q.value(4).toInt(),    q.value(5).toString()};
+}
+}  // namespace
+
+int DoseArchive::signoffs(std::vector<Signoff>* list) {
+  detail_.clear();
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  if (!q.exec(kSignoffColumns + QStringLiteral(" ORDER BY id"))) return d_->fail(q.lastError());
+  list->clear();
+  while (q.next()) list->push_back(signoffOf(q));
+  return kOk;
+}
+
+int DoseArchive::lastSignoff(const QString& period, std::optional<Signoff>* signoff) {
+  detail_.clear();
+  signoff->reset();
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  q.prepare(kSignoffColumns + QStringLiteral(" WHERE period = ? ORDER BY id DESC LIMIT 1"));
+  q.addBindValue(period);
+  if (const int rc = d_->exec(q)) return rc;
+  if (q.next()) *signoff = signoffOf(q);
+  return kOk;
+}
+
+int DoseArchive::signedDocument(const QString& period, const QString& personId, QByteArray* pdf) {
+  detail_.clear();
+  pdf->clear();
+  std::optional<Signoff> s;
+  if (const int rc = lastSignoff(period, &s)) return rc;
+  if (!s) {
+    detail_ = QStringLiteral("%1 is not signed").arg(period);
+    return kErrArchiveInput;
+  }
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  q.prepare(QStringLiteral("SELECT pdf, person_id FROM signoff_documents WHERE signoff_id = ?"));
+  q.addBindValue(s->id);
+  if (const int rc = d_->exec(q)) return rc;
+  while (q.next())
+    if (personKey(q.value(1).toString()) == personKey(personId)) {
+      *pdf = q.value(0).toByteArray();
+      return kOk;
+    }
+  detail_ = QStringLiteral("the sign-off of %1 holds no report of %2").arg(period, personId);
+  return kErrArchiveInput;
+}
+
+int DoseArchive::signedFigures(qint64 signoffId, std::vector<SignedFigures>* figures) {
+  detail_.clear();
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  q.prepare(QStringLiteral("SELECT person_id, name, period_dose, readouts, year_to_date FROM signoff_figures"
+                           " WHERE signoff_id = ? ORDER BY id"));
+  q.addBindValue(signoffId);
+  if (const int rc = d_->exec(q)) return rc;
+  figures->clear();
+  while (q.next())
+    figures->push_back({{q.value(0).toString(), q.value(1).toString()}, q.value(2).toDouble(), q.value(3).toInt(),
+                        q.value(4).toDouble()});
+  return kOk;
+}
+
+int DoseArchive::changesSince(const Signoff& s, std::vector<LogEntry>* entries) {
+  detail_.clear();
+  const std::optional<ReportPeriod> period = ParseReportPeriod(s.period);
+  entries->clear();
+  if (!period) return kOk;
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  // After the sign-off's own row, what touches the period.
+  q.prepare(kLogColumns + QStringLiteral(" WHERE id > (SELECT MAX(id) FROM change_log WHERE what = 'sign-off'"
+                                         " AND entity = ? AND new_value LIKE ?) AND touches_from <> ''"
+                                         " AND touches_from <= ? AND touches_to >= ? ORDER BY id"));
+  q.addBindValue(s.period);
+  q.addBindValue(QStringLiteral("%SHA-256 ") + s.sha256);
+  q.addBindValue(ArchiveTimeText(period->to));
+  q.addBindValue(ArchiveTimeText(period->from));
+  if (const int rc = d_->exec(q)) return rc;
+  while (q.next()) entries->push_back(logEntryOf(q));
+  return kOk;
+}
+
+// --- Change log -----------------------------------------------------------------
+
+int DoseArchive::changeLog(const LogQuery& query, std::vector<LogEntry>* entries) {
+  detail_.clear();
+  QString where;
+  QVariantList binds;
+  const auto add = [&](const QString& condition, const QVariant& value) {
+    where += (where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ")) + condition;
+    binds << value;
+  };
+  if (query.from) add(QStringLiteral("time_utc >= ?"), logBound(*query.from, false));
+  if (query.to) add(QStringLiteral("time_utc <= ?"), logBound(*query.to, true));
+  if (!query.personId.isEmpty()) add(QStringLiteral("person_key = ?"), personKey(query.personId));
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  q.prepare(kLogColumns + where + QStringLiteral(" ORDER BY id"));
+  for (const QVariant& v : binds) q.addBindValue(v);
+  if (const int rc = d_->exec(q)) return rc;
+  entries->clear();
+  while (q.next()) entries->push_back(logEntryOf(q));
+  return kOk;
+}
+
+bool DoseArchive::canWrite() {
+  if (d_->options.readOnly) return false;
+  if (!isPostgres()) {
+    const QFileInfo file(location_.path);
+    return file.isWritable() && QFileInfo(file.absolutePath()).isWritable();
+  }
+  QSqlQuery q(d_->db());
+  return q.exec(QStringLiteral("SELECT has_table_privilege(current_user, 'readouts', 'INSERT')"
+                               " AND has_table_privilege(current_user, 'change_log', 'INSERT')")) &&
+         q.next() && q.value(0).toBool();
+}
+
+}  // namespace quelm

@@ -1,0 +1,52 @@
+#include "archive/ArchiveSignoff.h"
+
+#include "archive/ArchiveReport.h"
+#include "archive/ReportPainter.h"
+#include "base/ErrorCodes.h"
+
+namespace quelm {
+
+int SignPeriod(DoseArchive& archive, const ReportPeriod& period, const QString& signedBy, bool withOpenItems,
+               const ArchiveSettings& settings, const QDateTime& printedAt, SignoffOutcome* outcome, QString* detail) {
+  detail->clear();
+  // Refused before anything is made when items are open.
+  int open = 0;
+  if (const int rc = archive.openReviewCount(period, &open)) return *detail = archive.errorDetail(), rc;
+  if (open && !withOpenItems) {
+    *detail = QStringLiteral("%1 read-outs of %2 await review").arg(open).arg(period.label);
+    return kErrArchiveOpenItems;
+  }
+  std::vector<SignoffDocument> documents;
+  ReportDocument report;
+  QByteArray pdf;
+  if (const int rc = BuildSummaryReport(archive, period, settings, printedAt, &report))
+    return *detail = archive.errorDetail(), rc;
+  if (const int rc = ReportPdf(report, &pdf)) return rc;
+  documents.push_back({QString(), pdf});
+  std::vector<SummaryRow> persons;
+  if (const int rc = archive.summary(period, &persons)) return *detail = archive.errorDetail(), rc;
+  // Every person with a dose or a read-out in the period.
+  for (const SummaryRow& row : persons) {
+    if (row.periodReadouts == 0 && row.periodDose == 0) continue;
+    if (const int rc = BuildPersonReport(archive, row.totals.person.id, period, settings, printedAt, &report))
+      return *detail = archive.errorDetail(), rc;
+    if (const int rc = ReportPdf(report, &pdf)) return rc;
+    documents.push_back({row.totals.person.id, pdf});
+  }
+  SignoffOutcome out;
+  if (const int rc = archive.storeSignoff(period, signedBy, withOpenItems, documents, &out.signoff))
+    return *detail = archive.errorDetail(), rc;
+  out.documents = static_cast<int>(documents.size());
+  *outcome = out;
+  return kOk;
+}
+
+QString SignoffLine(const SignoffOutcome& o) {
+  return QStringLiteral("Signed %1 by %2: %3 documents%4, SHA-256 %5")
+      .arg(o.signoff.period, o.signoff.signedBy)
+      .arg(o.documents)
+      .arg(o.signoff.openItems ? QStringLiteral(", with %1 read-outs awaiting review").arg(o.signoff.openItems) : QString())
+      .arg(o.signoff.sha256);
+}
+
+}  // namespace quelm

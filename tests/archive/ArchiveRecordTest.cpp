@@ -1,0 +1,326 @@
+// The record an officer signs, on SQLite and on a PostgreSQL server: the
+// review list and its resolutions, doses entered by hand, sign-offs and
+// what changes after them, and the change log that nobody can rewrite.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <QRegularExpression>
+#include <cmath>
+#include <cstring>
+
+#include "ArchiveDb.h"
+#include "archive/Archive.h"
+#include "archive/ArchiveReport.h"
+#include "archive/ArchiveText.h"
+#include "evaluation/BlockFormat.h"
+#include "base/ErrorCodes.h"
+#include "evaluation/DoseChain.h"
+
+using namespace quelm;
+using quelm::test::ArchiveDb;
+using quelm::test::Backend;
+using quelm::test::Readout;
+
+namespace {
+
+QDateTime at(const char* text, bool upper = false) { return *ParseArchiveTime(QLatin1String(text), upper); }
+const ReportPeriod q1 = *ParseReportPeriod(QStringLiteral("2026Q1"));
+
+// Anna wears A1001 in the first quarter; it is read on 3 April.
+class ArchiveRecordTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    if (!db.available()) GTEST_SKIP() << "no PostgreSQL server";
+    archive = db.open();
+    ASSERT_TRUE(archive);
+    ASSERT_EQ(archive->addPerson({QStringLiteral("S-1"), QStringLiteral("Anna Berg")}), kOk);
+    ASSERT_EQ(archive->assign(QStringLiteral("A1001"), QStringLiteral("S-1"), at("2026-01-01"), at("2026-03-31", true)),
+              kOk);
+  }
+  qint64 import(BlockRecord r) {
+    ImportResult result;
+    EXPECT_EQ(archive->importRecords(std::vector<BlockRecord>{r}, QStringLiteral("COM1"), &result), kOk);
+    std::vector<ReadoutRow> rows;
+    HistoryQuery q;
+    q.dosimeter = IdentifierText(r.BulbID);
+    archive->history(q, &rows);
+    for (const ReadoutRow& row : rows)
+      if (row.blockNumber == uint16_t{r.BlockNumber}) return row.id;
+    return 0;
+  }
+  static BlockRecord reading(int block, float dose, uint8_t flags = 0, const char* dosimeter = "A1001") {
+    BlockRecord r = Readout(dosimeter, "2026-04-03 09:00", block);
+    r.DateTime[4] = static_cast<uint8_t>(block);  // a minute each
+    r.MeasuredDose = dose;
+    r.ErrorCodes = flags;
+    return r;
+  }
+  double quarter() {
+    std::vector<PersonTotals> t;
+    EXPECT_EQ(archive->totals(QStringLiteral("S-1"), q1.to, &t), kOk);
+    return t.empty() ? -1 : t[0].quarterToDate;
+  }
+  int logRows() {
+    std::vector<LogEntry> log;
+    EXPECT_EQ(archive->changeLog({}, &log), kOk);
+    return static_cast<int>(log.size());
+  }
+  void expectNoFaults() {
+    CheckReport report;
+    ASSERT_EQ(archive->check(&report), kOk);
+    EXPECT_TRUE(report.faults.isEmpty()) << report.faults.join(QLatin1Char('\n')).toStdString();
+  }
+
+  ArchiveDb db{GetParam()};
+  std::unique_ptr<DoseArchive> archive;
+};
+
+TEST_P(ArchiveRecordTest, TheReviewListIsResolvedWithAReasonAndTheReadersDoseIsNeverOverwritten) {
+  archive->setRecomputeTolerance(5);
+  // The reader's doses agree with the program's, but for one.
+  const auto agreeing = [](BlockRecord r) {
+    r.MeasuredDose = static_cast<float>(*BlockDose(r));
+    return r;
+  };
+  const BlockRecord flaggedRecord = agreeing(reading(1, 0, 0x08));
+  const double f = flaggedRecord.MeasuredDose;
+  BlockRecord off = reading(4, 100);
+  const double chain = *BlockDose(off);
+  ASSERT_GT(std::fabs(chain - 100) / std::max(chain, 100.0), 0.05);
+  const qint64 flagged = import(flaggedRecord), noDose = import(reading(2, std::nanf(""))),
+               stranger = import(agreeing(reading(3, 0, 0, "B2002"))), differs = import(off);
+  BlockRecord other = flaggedRecord;
+  other.ReaderTemp += 1;
+  ImportResult r;
+  ASSERT_EQ(archive->importRecords(std::vector<BlockRecord>{other}, QStringLiteral("copy"), &r), kOk);
+  std::vector<ReadoutRow> items;
+  ASSERT_EQ(archive->review(q1, &items), kOk);
+  ASSERT_EQ(items.size(), 3u) << "the stranger was read in the second quarter";
+  const std::pair<qint64, int> expected[] = {{flagged, kReviewFlags | kReviewConflict},
+                                             {noDose, kReviewNoDose},
+                                             {differs, kReviewTolerance}};
+  for (size_t i = 0; i < items.size(); ++i) {
+    EXPECT_EQ(items[i].id, expected[i].first);
+    EXPECT_EQ(items[i].openReasons(), expected[i].second) << ReviewReasonText(items[i].openReasons()).toStdString();
+  }
+  ASSERT_EQ(archive->review(std::nullopt, &items), kOk);
+  EXPECT_EQ(items.size(), 4u);
+  EXPECT_EQ(items[2].id, stranger);
+  EXPECT_EQ(items[2].openReasons(), kReviewUnassigned);
+  EXPECT_NEAR(quarter(), f + 100, 1e-9) << "a flag never lowers a dose";
+
+  // Each resolution and what the quarter counts after it.
+  const EvaluationWindow window{20, 40, 120};
+  double adopted = 0;
+  ASSERT_EQ(archive->reevaluatedDose(differs, window, &adopted), kOk);
+  const struct {
+    qint64 id;
+    Resolution action;
+    std::optional<EvaluationWindow> window;
+    ReadoutStatus status;
+    double quarter;
+  } steps[] = {
+      {flagged, Resolution::Exclude, std::nullopt, ReadoutStatus::Excluded, 100},
+      {flagged, Resolution::Accept, std::nullopt, ReadoutStatus::Accepted, f + 100},
+      {differs, Resolution::Reevaluate, window, ReadoutStatus::Reevaluated, f + adopted},
+      {noDose, Resolution::Accept, std::nullopt, ReadoutStatus::Accepted, f + adopted},
+  };
+  for (const auto& s : steps) {
+    ResolveOutcome o;
+    ASSERT_EQ(archive->resolve(s.id, s.action, QStringLiteral("looked at the curve"), s.window, &o), kOk)
+        << archive->errorDetail().toStdString();
+    EXPECT_NEAR(quarter(), s.quarter, 1e-6) << ResolutionText(s.action).toStdString();
+    std::vector<ReadoutRow> rows;
+    HistoryQuery q;
+    q.personId = QStringLiteral("s-1");
+    ASSERT_EQ(archive->history(q, &rows), kOk);
+    const auto row = std::find_if(rows.begin(), rows.end(), [&](const ReadoutRow& x) { return x.id == s.id; });
+    ASSERT_NE(row, rows.end());
+    EXPECT_EQ(row->status(), s.status);
+    EXPECT_EQ(row->resolutionReason, QStringLiteral("looked at the curve")) << "history shows why";
+  }
+  ASSERT_EQ(archive->review(q1, &items), kOk);
+  EXPECT_TRUE(items.empty());
+  QByteArray bytes;
+  ASSERT_EQ(archive->record(differs, &bytes), kOk);
+  EXPECT_EQ(DecodeReadout(bytes).measuredDose, 100.0) << "the reader's dose is kept";
+
+  // What cannot be taken changes nothing.
+  const int before = logRows();
+  EXPECT_EQ(archive->resolve(flagged, Resolution::Accept, QStringLiteral("  ")), kErrArchiveInput);
+  EXPECT_EQ(archive->resolve(flagged, Resolution::Reevaluate, QStringLiteral("x"), EvaluationWindow{90, 20, 1}),
+            kErrArchiveInput);
+  EXPECT_EQ(archive->resolve(999999, Resolution::Accept, QStringLiteral("x")), kErrArchiveInput);
+  EXPECT_EQ(logRows(), before);
+
+  // A lost dosimeter: a dose entered by hand counts on the quarter's last minute.
+  ASSERT_EQ(archive->addNotionalDose(QStringLiteral("S-1"), q1, 250, QStringLiteral("dosimeter lost")), kOk);
+  EXPECT_NEAR(quarter(), f + adopted + 250, 1e-6);
+  EXPECT_EQ(archive->addNotionalDose(QStringLiteral("S-1"), q1, -5, QStringLiteral("x")), kErrArchiveInput);
+  EXPECT_EQ(archive->addNotionalDose(QStringLiteral("S-9"), q1, 5, QStringLiteral("x")), kErrArchiveNoPerson);
+  expectNoFaults();
+}
+
+TEST_P(ArchiveRecordTest, EveryChangeWritesOneLogRowAndAFailedOneNone) {
+  const QString list = QStringLiteral("person_id,name,dosimeter,from,to\nS-2,Ben Ode,B2001,2026-01-01,\n");
+  std::vector<WearerListRow> rows;
+  QString error;
+  ASSERT_TRUE(ParseWearerList(list.toUtf8(), &rows, &error));
+  WearerListResult wl;
+  const struct {
+    const char* what;
+    std::function<int()> change;
+    int rows;  // log rows it adds
+  } changes[] = {
+      {"import", [&] { return import(reading(1, 10)) ? int{kOk} : -1; }, 1},
+      {"the same import again", [&] { return import(reading(1, 10)) ? int{kOk} : -1; }, 0},
+      {"person renamed", [&] { return archive->renamePerson(QStringLiteral("S-1"), QStringLiteral("Anna B.")); }, 1},
+      {"overlap refused",
+       [&] { return archive->assign(QStringLiteral("A1001"), QStringLiteral("S-1"), at("2026-02-01"), std::nullopt); }, 0},
+      {"period assigned with a new person",
+       [&] { return archive->assign(QStringLiteral("C3001"), QStringLiteral("Carl"), at("2026-01-01"), std::nullopt); }, 2},
+      {"period ended", [&] { return archive->endPeriod(QStringLiteral("C3001"), at("2026-03-31", true)); }, 1},
+      {"wearer list", [&] { return archive->importWearerList(rows, &wl, QStringLiteral("w.csv")); }, 2},
+      {"resolved", [&] { return archive->resolve(1, Resolution::Exclude, QStringLiteral("broken")); }, 1},
+      {"notional", [&] { return archive->addNotionalDose(QStringLiteral("S-2"), q1, 1, QStringLiteral("lost")); }, 1},
+  };
+  int rowsSoFar = logRows();
+  for (const auto& c : changes) {
+    const int rc = c.change();
+    EXPECT_EQ(rc == kOk, c.rows > 0 || QLatin1String(c.what) == QLatin1String("the same import again")) << c.what;
+    EXPECT_EQ(logRows() - rowsSoFar, c.rows) << c.what;
+    rowsSoFar = logRows();
+  }
+  std::vector<LogEntry> log;
+  ASSERT_EQ(archive->changeLog({}, &log), kOk);
+  EXPECT_EQ(log.back().what, QStringLiteral("notional dose"));
+  EXPECT_EQ(log.back().reason, QStringLiteral("lost"));
+  EXPECT_FALSE(log.back().who.isEmpty());
+  EXPECT_FALSE(log.back().host.isEmpty());
+  EXPECT_EQ(log.back().role.isEmpty(), GetParam() == Backend::SQLite) << "a server also names the database role";
+  const auto renamed = std::find_if(log.begin(), log.end(), [](const LogEntry& e) { return e.what == "person renamed"; });
+  ASSERT_NE(renamed, log.end());
+  EXPECT_EQ(std::make_pair(renamed->oldValue, renamed->newValue),
+            std::make_pair(QStringLiteral("Anna Berg"), QStringLiteral("Anna B.")));
+  LogQuery anna;
+  anna.personId = QStringLiteral("S-1");
+  ASSERT_EQ(archive->changeLog(anna, &log), kOk);
+  EXPECT_EQ(log.size(), 4u) << "added, assigned, renamed, resolved";
+  expectNoFaults();
+}
+
+TEST_P(ArchiveRecordTest, TheLogCannotBeRewrittenAndARowAlteredBehindTheProgramsBackIsFound) {
+  import(reading(1, 10));
+  ASSERT_EQ(archive->renamePerson(QStringLiteral("S-1"), QStringLiteral("Anna B.")), kOk);
+  archive.reset();
+  for (const char* sql : {"UPDATE change_log SET new_value = 'x'", "DELETE FROM change_log"}) {
+    ::testing::ScopedTrace trace(__FILE__, __LINE__, sql);
+    EXPECT_FALSE(db.raw(QString::fromLatin1(sql), false));
+  }
+  if (GetParam() == Backend::PostgreSQL)
+    EXPECT_FALSE(db.raw(QStringLiteral("TRUNCATE change_log"), false));
+  // A superuser drops the triggers and alters the second row.
+  const QStringList drop = GetParam() == Backend::SQLite
+                               ? QStringList{"DROP TRIGGER change_log_no_update"}
+                               : QStringList{"DROP TRIGGER change_log_never_changed ON change_log"};
+  for (const QString& sql : drop + QStringList{"UPDATE change_log SET new_value = 'Mallory' WHERE id = 2"})
+    ASSERT_TRUE(db.raw(sql)) << sql.toStdString();
+  archive = db.open();
+  CheckReport report;
+  ASSERT_EQ(archive->check(&report), kOk);
+  ASSERT_EQ(report.faults.size(), 2) << report.faults.join(QLatin1Char('\n')).toStdString();
+  EXPECT_TRUE(report.faults[0].startsWith(QStringLiteral("change log row 2 "))) << report.faults[0].toStdString();
+  EXPECT_TRUE(report.faults[1].contains(QStringLiteral("triggers")));
+}
+
+TEST_P(ArchiveRecordTest, ASignedPeriodKeepsItsDocumentsAndALaterChangeMakesTheNextReportACorrection) {
+  import(reading(1, 406.68f));
+  import(reading(2, std::nanf("")));
+  const std::vector<SignoffDocument> docs = {{QString(), QByteArray("%PDF summary")},
+                                             {QStringLiteral("S-1"), QByteArray("%PDF anna")}};
+  Signoff s;
+  EXPECT_EQ(archive->storeSignoff(q1, QStringLiteral("Dr Roe"), false, docs, &s), kErrArchiveOpenItems);
+  EXPECT_TRUE(archive->errorDetail().contains(QStringLiteral("1 read-outs of 2026Q1 await review")));
+  ASSERT_EQ(archive->storeSignoff(q1, QStringLiteral("Dr Roe"), true, docs, &s), kOk);
+  EXPECT_EQ(s.openItems, 1);
+  EXPECT_EQ(s.sha256, QString::fromLatin1(QCryptographicHash::hash("%PDF summary", QCryptographicHash::Sha256).toHex()));
+  QByteArray pdf;
+  ASSERT_EQ(archive->signedDocument(QStringLiteral("2026Q1"), QStringLiteral("s-1"), &pdf), kOk);
+  EXPECT_EQ(pdf, QByteArray("%PDF anna"));
+  ASSERT_EQ(archive->signedDocument(QStringLiteral("2026Q1"), QString(), &pdf), kOk);
+  EXPECT_EQ(pdf, QByteArray("%PDF summary"));
+  std::vector<Signoff> list;
+  ASSERT_EQ(archive->signoffs(&list), kOk);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].signedBy, QStringLiteral("Dr Roe"));
+
+  ReportDocument report;
+  ArchiveSettings settings;
+  ASSERT_EQ(BuildSummaryReport(*archive, q1, settings, at("2026-04-10"), &report), kOk);
+  EXPECT_EQ(report.title, QStringLiteral("Service summary")) << "nothing changed since";
+  EXPECT_TRUE(report.heading.contains(QStringLiteral("1 read-outs of this period await review")));
+
+  // The dosimeter was Ben's from 1 April: the read-out moves to him, and
+  // Anna's signed quarter changes. Stored, marked, and said.
+  ASSERT_EQ(archive->addPerson({QStringLiteral("S-2"), QStringLiteral("Ben Ode")}), kOk);
+  ASSERT_EQ(archive->assign(QStringLiteral("A1001"), QStringLiteral("S-2"), at("2026-04-01"), std::nullopt), kOk);
+  std::vector<LogEntry> since;
+  ASSERT_EQ(archive->changesSince(s, &since), kOk);
+  ASSERT_EQ(since.size(), 1u) << "adding Ben touches no signed figure";
+  EXPECT_EQ(since[0].what, QStringLiteral("period assigned, after sign-off of 2026Q1"));
+  ASSERT_EQ(BuildPersonReport(*archive, QStringLiteral("S-1"), q1, settings, at("2026-04-10"), &report), kOk);
+  EXPECT_EQ(report.title, QStringLiteral("Corrected report"));
+  const QString heading = report.heading.join(QLatin1Char('\n'));
+  EXPECT_TRUE(heading.contains(QStringLiteral("Corrects the report signed on "))) << heading.toStdString();
+  EXPECT_TRUE(heading.contains(QStringLiteral(" by Dr Roe")));
+  EXPECT_TRUE(heading.contains(s.sha256));
+  EXPECT_TRUE(heading.contains(QStringLiteral("Anna Berg (S-1): dose in the period ") + DoseText(406.68f) +
+                               QStringLiteral(" -> ") + DoseText(0.0)))
+      << heading.toStdString();
+  EXPECT_TRUE(heading.contains(QStringLiteral("period assigned, after sign-off of 2026Q1, period A1001 from 2026-04-01")));
+  expectNoFaults();
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, ArchiveRecordTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         quelm::test::backendName);
+
+// A server role that may only read: every reading call answers, every
+// writing one says the archive is read-only for it.
+TEST(ArchiveRoles, AReadingRoleReadsEverythingAndWritesNothing) {
+  ArchiveDb db{Backend::PostgreSQL};
+  if (!db.available()) GTEST_SKIP();
+  {
+    auto owner = db.open();
+    ASSERT_TRUE(owner);
+    ASSERT_EQ(owner->addPerson({QStringLiteral("S-1"), QStringLiteral("Anna")}), kOk);
+  }
+  const QString role = QStringLiteral("quelm_reader_%1").arg(::getpid());
+  ASSERT_TRUE(db.raw(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role)));
+  ASSERT_TRUE(db.raw(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD 'read' IN ROLE pg_read_all_data").arg(role)));
+  QString url = db.url;
+  url.replace(QRegularExpression(QStringLiteral("//[^@]*@")), QStringLiteral("//%1:read@").arg(role));
+  ArchiveLocation l;
+  QString error, detail;
+  ASSERT_EQ(ParseArchiveLocation(url, &l, &error), kOk);
+  int code = 0;
+  {
+    auto reader = DoseArchive::open(l, {}, &code, &detail);
+    ASSERT_TRUE(reader) << detail.toStdString();
+    EXPECT_FALSE(reader->canWrite());
+    std::vector<Person> persons;
+    EXPECT_EQ(reader->persons(&persons), kOk);
+    EXPECT_EQ(persons.size(), 1u);
+    std::vector<LogEntry> log;
+    EXPECT_EQ(reader->changeLog({}, &log), kOk);
+    EXPECT_EQ(reader->addPerson({QStringLiteral("S-2"), QStringLiteral("Ben")}), kErrArchiveReadOnly);
+    ImportResult r;
+    EXPECT_EQ(reader->importRecords(std::vector<BlockRecord>{Readout("A0001", "2026-01-02 08:00", 1)},
+                                    QStringLiteral("x"), &r),
+              kErrArchiveReadOnly);
+  }
+  db.raw(QStringLiteral("DROP ROLE %1").arg(role));
+}
+
+}  // namespace
