@@ -17,9 +17,9 @@ constexpr MessageKind C = MessageKind::Confirmation, W = MessageKind::Warning, E
 // clang-format off
 const CalibTextEntry kCalibTexts[] = {
     {CalibText::None, I, ""},
-    {CalibText::NotADosimeter, W, "not a dosimeter a look-up entry can hold (a type letter and four digits)"},
-    {CalibText::ReadAgain, W, "read before in this run (%1): this read-out holds only what that one left"},
-    {CalibText::NoDose, W, "no delivered dose given for %1"},
+    {CalibText::NotADosimeter, W, "no dosimeter of a look-up entry (a type letter and four digits)"},
+    {CalibText::ReadAgain, W, "read before in this run (%1)"},
+    {CalibText::NoDose, W, "no delivered dose for %1"},
     {CalibText::NoReadouts, E, "%1 hold no read-outs"},
     {CalibText::BadDose, E, "\"%1\" is no dose in uSv above 0"},
     {CalibText::DoseFile, E, "%1: %2"},
@@ -72,6 +72,26 @@ QString plainNumber(double v, int decimals) {
 
 QString flagsText(const CalibrationRow& row) {
   return FormatErrorCodes(row.readout.record.ErrorCodes).trimmed();
+}
+
+// The columns of a row: for a spreadsheet (ISO time, the outlier mark) or
+// for a terminal (a blank in the time, the status).
+QStringList rowFields(const CalibrationRow& row, bool csv) {
+  QString time;
+  if (row.readoutTime)
+    time = row.readoutTime->toString(csv ? QStringLiteral("yyyy-MM-ddTHH:mm")
+                                         : QStringLiteral("yyyy-MM-dd HH:mm"));
+  QString last;
+  if (!csv)
+    last = RowStatusText(row);
+  else if (row.factor)
+    last = !row.outlier() ? QStringLiteral("no") : row.kept ? QStringLiteral("kept") : QStringLiteral("yes");
+  return {csv ? CsvField(row.dosimeter) : row.dosimeter,
+          time,
+          row.chainUsv ? plainNumber(*row.chainUsv, 2) : QString(),
+          row.factor ? singleText(static_cast<float>(*row.factor)) : QString(),
+          row.ratio ? plainNumber(*row.ratio, 4) : QString(),
+          last};
 }
 
 }  // namespace
@@ -129,23 +149,16 @@ QString CalibrationCsvHeader() {
   return QStringLiteral("dosimeter,readout_time,dose_chain_usv,factor,ratio_to_mean,outlier");
 }
 
-QString CalibrationCsvRow(const CalibrationRow& row) {
-  const QString time =
-      row.readoutTime ? row.readoutTime->toString(QStringLiteral("yyyy-MM-ddTHH:mm")) : QString();
-  QString outlier;
-  if (row.factor)
-    outlier = !row.outlier() ? QStringLiteral("no")
-              : row.kept     ? QStringLiteral("kept")
-                             : QStringLiteral("yes");
-  const QStringList fields = {
-      CsvField(row.dosimeter),
-      time,
-      row.chainUsv ? plainNumber(*row.chainUsv, 2) : QString(),
-      row.factor ? singleText(static_cast<float>(*row.factor)) : QString(),
-      row.ratio ? plainNumber(*row.ratio, 4) : QString(),
-      outlier,
-  };
-  return fields.join(QLatin1Char(','));
+QString CalibrationCsvRow(const CalibrationRow& row) { return rowFields(row, true).join(QLatin1Char(',')); }
+
+QString CalibrationTextHeader() {
+  return CalibrationCsvHeader()
+      .replace(QLatin1String("outlier"), QLatin1String("status"))
+      .replace(QLatin1Char(','), QLatin1Char('\t'));
+}
+
+QString CalibrationTextRow(const CalibrationRow& row) {
+  return rowFields(row, false).join(QLatin1Char('\t'));
 }
 
 QByteArray CalibrationCsv(const CalibrationRun& run) {
@@ -197,15 +210,22 @@ CertificateContent BuildCertificate(const CalibrationRun& run) {
            .arg(formatGeneral(run.outlierSd, 4))},
   };
   for (const BatchFigures& b : run.batches) c.batches << BatchLine(b);
-  c.columns = {{QStringLiteral("Dosimeter"), 1.1, false}, {QStringLiteral("Read-out"), 1.9, false},
-               {QStringLiteral("Chain µSv"), 1.3, true},  {QStringLiteral("Factor"), 1.3, true},
-               {QStringLiteral("Ratio"), 1.0, true},      {QStringLiteral("Status"), 4.4, false}};
+  // The delivered dose per row only where the rows have doses of their own.
+  const bool perRow = !run.dose.all;
+  c.columns = {{QStringLiteral("Dosimeter"), 1.0, false}, {QStringLiteral("Read-out"), 1.8, false}};
+  if (perRow) c.columns.push_back({QStringLiteral("Dose µSv"), 1.1, true});
+  c.columns.insert(c.columns.end(), {{QStringLiteral("Chain µSv"), 1.1, true},
+                                     {QStringLiteral("Factor"), 1.2, true},
+                                     {QStringLiteral("Ratio"), 0.9, true},
+                                     {QStringLiteral("Status"), perRow ? 4.3 : 5.0, false}});
   for (const CalibrationRow& row : run.rows) {
-    c.rows.push_back({row.dosimeter,
-                      row.readoutTime ? RunTimeText(*row.readoutTime) : QStringLiteral("no time"),
-                      row.chainUsv ? CalibDoseText(*row.chainUsv) : QString(),
-                      row.factor ? FactorText(*row.factor) : QString(),
-                      row.ratio ? RatioText(*row.ratio) : QString(), RowStatusText(row)});
+    QStringList cells = {row.dosimeter,
+                         row.readoutTime ? RunTimeText(*row.readoutTime) : QStringLiteral("no time")};
+    if (perRow) cells << (row.deliveredUsv ? CalibDoseText(*row.deliveredUsv) : QString());
+    cells << (row.chainUsv ? CalibDoseText(*row.chainUsv) : QString())
+          << (row.factor ? FactorText(*row.factor) : QString())
+          << (row.ratio ? RatioText(*row.ratio) : QString()) << RowStatusText(row);
+    c.rows.push_back(cells);
     c.marked.push_back(!row.used());
   }
   c.signature = QStringLiteral("Calibrated by %1 on %2 with %3")

@@ -79,6 +79,11 @@ QString CalibrationCsvHeader();
 QString CalibrationCsvRow(const CalibrationRow& row);
 QByteArray CalibrationCsv(const CalibrationRun& run);
 
+// The same columns tab-separated for a terminal, times "YYYY-MM-DD HH:MM",
+// the status (RowStatusText) in place of the outlier mark.
+QString CalibrationTextHeader();
+QString CalibrationTextRow(const CalibrationRow& row);
+
 // The batch's figures of one type as one line.
 QString BatchLine(const BatchFigures& figures);
 

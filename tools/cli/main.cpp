@@ -15,13 +15,16 @@
 #include "base/UserLocale.h"
 
 namespace {
-// Only a printed report paints text, which needs fonts and so a GUI
-// application; it runs on the offscreen platform, and every other command
-// stays free of any display.
+// Only a printed report or certificate paints text, which needs fonts and
+// so a GUI application; it runs on the offscreen platform, and every other
+// command stays free of any display.
 bool paintsReport(int argc, char** argv) {
-  if (argc < 2 || std::strcmp(argv[1], "archive") != 0) return false;
-  for (int i = 2; i < argc; ++i)
-    if (std::strcmp(argv[i], "report") == 0) return true;
+  if (argc < 2) return false;
+  const char* word = std::strcmp(argv[1], "archive") == 0     ? "report"
+                     : std::strcmp(argv[1], "calibrate") == 0 ? "--pdf"
+                                                              : nullptr;
+  for (int i = 2; word && i < argc; ++i)
+    if (std::strcmp(argv[i], word) == 0) return true;
   return false;
 }
 }  // namespace
