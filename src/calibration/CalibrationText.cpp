@@ -17,9 +17,9 @@ constexpr MessageKind C = MessageKind::Confirmation, W = MessageKind::Warning, E
 // clang-format off
 const CalibTextEntry kCalibTexts[] = {
     {CalibText::None, I, ""},
-    {CalibText::NotADosimeter, W, "no dosimeter of a look-up entry (a type letter and four digits)"},
+    {CalibText::NotADosimeter, W, "not a type letter with four digits"},
     {CalibText::ReadAgain, W, "read before in this run (%1)"},
-    {CalibText::NoDose, W, "no delivered dose for %1"},
+    {CalibText::NoDose, W, "no delivered dose"},
     {CalibText::NoReadouts, E, "%1 hold no read-outs"},
     {CalibText::BadDose, E, "\"%1\" is no dose in uSv above 0"},
     {CalibText::DoseFile, E, "%1: %2"},
@@ -120,7 +120,7 @@ QString RowRefusalText(const CalibrationRow& row) {
     case RowRefusal::ReadAgain:
       return calibText(CalibText::ReadAgain, {row.readBefore});
     case RowRefusal::NoDose:
-      return calibText(CalibText::NoDose, {row.dosimeter});
+      return calibText(CalibText::NoDose);
     case RowRefusal::Chain:
       break;
   }
@@ -212,12 +212,12 @@ CertificateContent BuildCertificate(const CalibrationRun& run) {
   for (const BatchFigures& b : run.batches) c.batches << BatchLine(b);
   // The delivered dose per row only where the rows have doses of their own.
   const bool perRow = !run.dose.all;
-  c.columns = {{QStringLiteral("Dosimeter"), 1.0, false}, {QStringLiteral("Read-out"), 1.8, false}};
-  if (perRow) c.columns.push_back({QStringLiteral("Dose µSv"), 1.1, true});
-  c.columns.insert(c.columns.end(), {{QStringLiteral("Chain µSv"), 1.1, true},
-                                     {QStringLiteral("Factor"), 1.2, true},
-                                     {QStringLiteral("Ratio"), 0.9, true},
-                                     {QStringLiteral("Status"), perRow ? 4.3 : 5.0, false}});
+  c.columns = {{QStringLiteral("Dosimeter"), false, true}, {QStringLiteral("Read-out"), false, false}};
+  if (perRow) c.columns.push_back({QStringLiteral("Dose µSv"), true, false});
+  c.columns.insert(c.columns.end(), {{QStringLiteral("Chain µSv"), true, false},
+                                     {QStringLiteral("Factor"), true, true},
+                                     {QStringLiteral("Ratio"), true, true},
+                                     {QStringLiteral("Status"), false, true}});
   for (const CalibrationRow& row : run.rows) {
     QStringList cells = {row.dosimeter,
                          row.readoutTime ? RunTimeText(*row.readoutTime) : QStringLiteral("no time")};

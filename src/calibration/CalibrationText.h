@@ -91,8 +91,8 @@ QString BatchLine(const BatchFigures& figures);
 // library lays it out.
 struct CertificateColumn {
   QString title;
-  double weight;  // share of the table's width
-  bool right;     // numbers
+  bool right;      // numbers
+  bool essential;  // kept where rows are set side by side; the last takes what is left
 };
 struct CertificateContent {
   QString title;

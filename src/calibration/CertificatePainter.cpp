@@ -23,13 +23,15 @@ constexpr double kTableBottom = kPageHeight - kMargin - kSignatureHeight - kGap;
 const QColor kMarkedRow(252, 228, 228);
 
 // How the table is set: type size, row pitch and side-by-side groups of
-// rows, from the largest that holds every row to the smallest.
+// rows (with the essential columns only), from the largest that holds
+// every row to the smallest.
 struct TableStyle {
   double points;
   double rowHeight;
   int groups;
 };
-constexpr TableStyle kStyles[] = {{9, 4.6, 1}, {7, 3.5, 1}, {6, 2.9, 2}};
+constexpr TableStyle kStyles[] = {{8.5, 4.4, 1}, {7, 3.5, 1}, {6.5, 3.1, 2}};
+constexpr double kGroupGap = 6, kCellPadding = 1.5;
 
 class Page {
  public:
@@ -49,12 +51,18 @@ class Page {
   QRectF rect(double x, double y, double w, double h) const {
     return QRectF(x * mm_, y * mm_, w * mm_, h * mm_);
   }
-  void text(double x, double y, double w, double h, const QString& s, int flags, const QFont& f) {
-    p_.setFont(f);
+  // A text that does not fit gets smaller type, down to `smallest` points;
+  // then it shows where it ends rather than being cut.
+  void text(double x, double y, double w, double h, const QString& s, int flags, const QFont& f,
+            double smallest = 0) {
+    QFont font = f;
     const QRectF r = rect(x, y, w, h);
-    // A cell that cannot hold its text shows where it ends rather than cutting it.
+    while (font.pointSizeF() - 0.5 >= smallest &&
+           QFontMetricsF(font, p_.device()).horizontalAdvance(s) > r.width())
+      font.setPointSizeF(font.pointSizeF() - 0.5);
+    p_.setFont(font);
     p_.drawText(r, flags | Qt::AlignVCenter,
-                QFontMetricsF(f, p_.device()).elidedText(s, Qt::ElideRight, r.width()));
+                QFontMetricsF(font, p_.device()).elidedText(s, Qt::ElideRight, r.width()));
   }
   void line(double x1, double y1, double x2, double y2, double widthMm) {
     p_.setPen(QPen(Qt::black, widthMm * mm_));
@@ -62,6 +70,9 @@ class Page {
     p_.setPen(Qt::black);
   }
   void fill(double x, double y, double w, double h, const QColor& c) { p_.fillRect(rect(x, y, w, h), c); }
+  double widthMm(const QString& s, const QFont& f) const {
+    return QFontMetricsF(f, p_.device()).horizontalAdvance(s) / mm_;
+  }
 
  private:
   QPainter& p_;
@@ -112,48 +123,61 @@ void paint(Page& pg, const CertificateContent& c) {
     for (size_t i = 0; i < c.rows.size(); ++i) shown.push_back(i);
   }
 
-  double weights = 0;
-  for (const CertificateColumn& col : c.columns) weights += col.weight;
-  const double gap = 4;
-  const double groupWidth = (kBodyWidth - gap * (style->groups - 1)) / style->groups;
-  const int groupsUsed =
-      std::min(style->groups, static_cast<int>((shown.size() + omitted + perGroup - 1) / perGroup));
-  for (int g = 0; g < std::max(groupsUsed, 1); ++g) {
-    const double left = kMargin + g * (groupWidth + gap);
+  // The columns this style sets, each as wide as its widest text; the last
+  // takes the rest of its group.
+  std::vector<size_t> columns;
+  for (size_t k = 0; k < c.columns.size(); ++k)
+    if (style->groups == 1 || c.columns[k].essential) columns.push_back(k);
+  const QFont plain = pg.font(style->points), bold = pg.font(style->points, true);
+  const double groupWidth = (kBodyWidth - kGroupGap * (style->groups - 1)) / style->groups;
+  std::vector<double> widths;
+  double used = 0;
+  for (size_t k : columns) {
+    double w = pg.widthMm(c.columns[k].title, bold);
+    for (size_t i : shown) w = std::max(w, pg.widthMm(c.rows[i].value(static_cast<qsizetype>(k)), plain));
+    widths.push_back(w + 2 * kCellPadding + 0.5);
+    used += widths.back();
+  }
+  if (!widths.empty()) widths.back() = std::max(groupWidth - (used - widths.back()), 10.0);
+
+  const int groupsUsed = std::clamp(
+      static_cast<int>((shown.size() + (omitted > 0) + perGroup - 1) / perGroup), 1, style->groups);
+  for (int g = 0; g < groupsUsed; ++g) {
+    const double left = kMargin + g * (groupWidth + kGroupGap);
     double x = left;
-    for (const CertificateColumn& col : c.columns) {
-      const double w = groupWidth * col.weight / weights;
-      pg.text(x + 0.5, y, w - 1, kHeaderHeight, col.title, col.right ? Qt::AlignRight : Qt::AlignLeft,
-              pg.font(style->points, true));
-      x += w;
+    for (size_t n = 0; n < columns.size(); ++n) {
+      const CertificateColumn& col = c.columns[columns[n]];
+      pg.text(x + kCellPadding, y, widths[n] - 2 * kCellPadding, kHeaderHeight, col.title,
+              col.right ? Qt::AlignRight : Qt::AlignLeft, bold);
+      x += widths[n];
     }
     pg.line(left, y + kHeaderHeight, left + groupWidth, y + kHeaderHeight, 0.3);
   }
   const double top = y + kHeaderHeight;
+  const auto place = [&](size_t k, double* left, double* rowY) {
+    *left = kMargin + static_cast<double>(k / static_cast<size_t>(perGroup)) * (groupWidth + kGroupGap);
+    *rowY = top + static_cast<double>(k % static_cast<size_t>(perGroup)) * style->rowHeight;
+  };
   for (size_t k = 0; k < shown.size(); ++k) {
     const size_t i = shown[k];
-    const int g = static_cast<int>(k) / perGroup;
-    const double left = kMargin + g * (groupWidth + gap);
-    const double rowY = top + (static_cast<int>(k) % perGroup) * style->rowHeight;
+    double left = 0, rowY = 0;
+    place(k, &left, &rowY);
     if (c.marked[i]) pg.fill(left, rowY, groupWidth, style->rowHeight, kMarkedRow);
     double x = left;
-    for (size_t col = 0; col < c.columns.size(); ++col) {
-      const double w = groupWidth * c.columns[col].weight / weights;
-      const QString cell =
-          col < static_cast<size_t>(c.rows[i].size()) ? c.rows[i][static_cast<qsizetype>(col)] : QString();
-      pg.text(x + 0.5, rowY, w - 1, style->rowHeight, cell,
-              c.columns[col].right ? Qt::AlignRight : Qt::AlignLeft, pg.font(style->points, c.marked[i]));
-      x += w;
+    for (size_t n = 0; n < columns.size(); ++n) {
+      const CertificateColumn& col = c.columns[columns[n]];
+      pg.text(x + kCellPadding, rowY, widths[n] - 2 * kCellPadding, style->rowHeight,
+              c.rows[i].value(static_cast<qsizetype>(columns[n])), col.right ? Qt::AlignRight : Qt::AlignLeft,
+              plain, style->points * 0.7);
+      x += widths[n];
     }
   }
   if (omitted > 0) {
-    const size_t k = shown.size();
-    const int g = static_cast<int>(k) / perGroup;
-    pg.text(
-        kMargin + g * (groupWidth + gap), top + (static_cast<int>(k) % perGroup) * style->rowHeight,
-        groupWidth, style->rowHeight,
-        QStringLiteral("... and %1 more read-outs in the mean: all rows are in the batch table").arg(omitted),
-        Qt::AlignLeft, pg.font(style->points));
+    double left = 0, rowY = 0;
+    place(shown.size(), &left, &rowY);
+    pg.text(left + kCellPadding, rowY, groupWidth, style->rowHeight,
+            QStringLiteral("... and %1 more read-outs: every row is in the batch table").arg(omitted),
+            Qt::AlignLeft, plain);
   }
 
   const double signature = kPageHeight - kMargin - kSignatureHeight;

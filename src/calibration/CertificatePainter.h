@@ -1,9 +1,10 @@
 #pragma once
 // The calibration certificate on one A4 page, with real text: the run, the
 // batch figures, the table of read-outs and who calibrated when. The table
-// gets smaller type and a second column of rows as the batch grows; a batch
-// too large for the page lists the read-outs left out of the mean first and
-// says how many more the batch table (CSV) holds.
+// gets smaller type, then two groups of rows side by side with the
+// essential columns only, as the batch grows; a batch too large for the
+// page lists the read-outs left out of the mean first and says how many
+// more the batch table (CSV) holds.
 //
 // Text needs fonts, so a QGuiApplication must exist (the command line makes
 // one on the offscreen platform for a certificate).

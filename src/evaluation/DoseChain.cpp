@@ -124,15 +124,13 @@ struct NormFactRefusalEntry {
 };
 constexpr NormFactRefusalEntry kNormFactRefusals[] = {
     {NormFactRefusal::None, ""},
-    {NormFactRefusal::BadDose, "the delivered dose is not a number above 0"},
-    {NormFactRefusal::NotFinite, "the block's correction coefficients are not finite numbers"},
-    {NormFactRefusal::NoSignal, "no signal above the background in the evaluation window"},
-    {NormFactRefusal::NoTemperature,
-     "the temperature correction is 0 or negative at the block's reader temperature"},
-    {NormFactRefusal::Unreachable, "the linearity correction never gives the delivered dose"},
-    {NormFactRefusal::Ambiguous, "the linearity correction gives the delivered dose at two factors"},
-    {NormFactRefusal::OutOfRange,
-     "the factor would lie outside what a table takes (above 0, at most 100000)"},
+    {NormFactRefusal::BadDose, "delivered dose not a number above 0"},
+    {NormFactRefusal::NotFinite, "correction coefficients not finite"},
+    {NormFactRefusal::NoSignal, "no signal above the background"},
+    {NormFactRefusal::NoTemperature, "temperature correction 0 or negative"},
+    {NormFactRefusal::Unreachable, "linearity correction never gives the dose"},
+    {NormFactRefusal::Ambiguous, "linearity correction gives the dose at two factors"},
+    {NormFactRefusal::OutOfRange, "factor outside what a table takes (above 0, up to 100000)"},
 };
 
 // Where the root finder looks: factors from about 1e-48 to 1e39, wider than

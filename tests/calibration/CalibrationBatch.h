@@ -31,7 +31,7 @@ inline BlockRecord CalibrationBlock(int serial, double sensitivity) {
   r.SamplingSpeed = 5;
   r.EVASTART = table.EVASTART;
   r.EVALEN = table.EVALEN;
-  r.EVANORM = 1.0f;
+  r.EVANORM = 5000.0f;
   r.DTFA = table.DTFA;
   r.DTFB = table.DTFB;
   r.DLFA = table.DLFA;
