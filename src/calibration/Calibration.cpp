@@ -266,6 +266,46 @@ void UpdateBatchFigures(CalibrationRun& run) {
   }
 }
 
+int RatioHistogram::tallest() const {
+  int top = 0;
+  for (size_t i = 0; i < used.size(); ++i) top = std::max(top, used[i] + left[i]);
+  return top;
+}
+
+RatioHistogram MakeRatioHistogram(const CalibrationRun& run, int bins) {
+  RatioHistogram h;
+  h.used.assign(static_cast<size_t>(std::max(bins, 1)), 0);
+  h.left = h.used;
+  // The scale spans the ratios in the mean, or all of them when none is.
+  bool any = false;
+  for (const bool inMean : {true, false}) {
+    for (const CalibrationRow& row : run.rows) {
+      if (!row.ratio || (inMean && !row.used())) continue;
+      h.low = any ? std::min(h.low, *row.ratio) : *row.ratio;
+      h.high = any ? std::max(h.high, *row.ratio) : *row.ratio;
+      any = true;
+    }
+    if (any) break;
+  }
+  if (!any) return h;
+  const double margin = std::max((h.high - h.low) / 10, 2e-3);
+  h.low -= margin;
+  h.high += margin;
+  const double n = static_cast<double>(h.used.size());
+  for (const CalibrationRow& row : run.rows) {
+    if (!row.ratio) continue;
+    const double at = (*row.ratio - h.low) / (h.high - h.low) * n;
+    if (at < 0) {
+      ++h.below;
+    } else if (at >= n) {
+      ++h.above;
+    } else {
+      (row.used() ? h.used : h.left)[static_cast<size_t>(at)]++;
+    }
+  }
+  return h;
+}
+
 QString operatingSystemUser() {
   if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name && *pw->pw_name)
     return QString::fromLocal8Bit(pw->pw_name);

@@ -154,6 +154,20 @@ void UpdateBatchFigures(CalibrationRun& run);
 // others; the deviation in those standard deviations, nothing without.
 std::vector<std::optional<double>> OutlierDeviations(const std::vector<double>& factors);
 
+// The ratios to the mean as a histogram: `bins` equal bins over the spread
+// of the ratios in the mean (a tenth wider on each side), each counting the
+// read-outs in the mean and the outliers left out; ratios beyond the bins
+// are counted apart, so that one far outlier does not squeeze the batch
+// into a single bar.
+struct RatioHistogram {
+  double low = 0, high = 0;
+  std::vector<int> used;
+  std::vector<int> left;
+  int below = 0, above = 0;
+  int tallest() const;
+};
+RatioHistogram MakeRatioHistogram(const CalibrationRun& run, int bins);
+
 // The operating system's user running the program.
 QString operatingSystemUser();
 

@@ -7,6 +7,7 @@
 
 #include "base/Config.h"
 #include "base/DataFiles.h"
+#include "base/Diag.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "base/ServiceLevel.h"
@@ -99,6 +100,31 @@ void CalibrationJob::updateControls() {
   controls_.abort = writing_;
 }
 
+QString ShowCalibrationOutcome(const CalibrationOutcome& o) {
+  QStringList notes, shown;
+  MessageKind kind = MessageKind::Information;
+  for (const CalibReport& r : o.reports) {
+    if (r.code != 0) {
+      if (!r.context.isEmpty()) explainNextReport(r.code, r.context);
+      ReportFailure(r.code);
+      continue;
+    }
+    const CalibTextEntry& e = calibTextEntry(r.text);
+    if (e.kind == MessageKind::Information) {
+      notes << calibText(r.text, r.args);
+    } else {
+      shown << calibText(r.text, r.args);
+      if (kind != MessageKind::Error)
+        kind = e.kind == MessageKind::Error ? MessageKind::Error : MessageKind::Warning;
+    }
+  }
+  TraceLine trace(QStringLiteral("TCalibrationForm::WriteLookup(): "));
+  for (const auto& [id, outcome] : o.entries)
+    ShowParamOutcome(outcome, kTitle + QStringLiteral(": ") + id, trace);
+  if (!shown.isEmpty()) showMessage(kind, kTitle, shown.join(QLatin1Char('\n')));
+  return notes.join(QStringLiteral("; "));
+}
+
 void CalibrationJob::recompute() {
   // Another input is another run: nothing is written of it yet.
   run_.csvFile.clear();
@@ -108,6 +134,7 @@ void CalibrationJob::recompute() {
   run_.user = whoIsCalibrating();
   run_.program = QStringLiteral("Quelm ") + programVersion();
   run_.computedAt = now();
+  ++revision_;
   if (Ready()) {
     EvaluateCalibration(run_);
   } else {
@@ -241,6 +268,7 @@ void CalibrationJob::SetKept(int row, bool kept) {
   CalibrationRow& r = run_.rows[static_cast<size_t>(row)];
   if (!r.outlier() || r.kept == kept) return;
   r.kept = kept;
+  ++revision_;
   run_.csvFile.clear();
   run_.pdfFile.clear();
   run_.dptFiles.clear();

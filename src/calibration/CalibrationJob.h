@@ -67,6 +67,13 @@ struct CalibrationOutcome {
   }
 };
 
+// The window's way: the notes of a finished operation come back as lines
+// (for its status line); warnings, refusals and failures are shown in one
+// box titled "Calibration", each code through ReportError with what it
+// concerned, each look-up entry's own texts with ShowParamOutcome. The
+// operator's own cancel shows nothing.
+QString ShowCalibrationOutcome(const CalibrationOutcome& outcome);
+
 // What the look-up question may answer.
 enum class LookupChoice { Cancel, NewOnly, Overwrite };
 
@@ -98,6 +105,9 @@ class CalibrationJob {
   const CalibrationRun& Run() const { return run_; }
   const CalibrationControls& Controls() const { return controls_; }
   const LookupProgress& Progress() const { return progress_; }
+  // Counts every change of the rows and figures, so that a view repaints
+  // its table only when they changed.
+  uint64_t Revision() const { return revision_; }
   // Read-outs and a dose are there: the rows hold their results.
   bool Ready() const { return !run_.rows.empty() && run_.dose.given(); }
 
@@ -164,6 +174,7 @@ class CalibrationJob {
   bool serviceLevel_ = false;
   bool readerAvailable_ = true;
   bool writing_ = false;
+  uint64_t revision_ = 0;
 };
 
 }  // namespace quelm
