@@ -223,6 +223,8 @@ void TCalibrationForm::Paint() {
   for (QWidget* w :
        std::initializer_list<QWidget*>{FilesButton, DoseEdit, DoseFileButton, NoteEdit, OutlierSpinBox})
     w->setEnabled(c.inputs);
+  // While the look-up entries are written, no box changes the batch being written.
+  BatchGrid->setEnabled(c.inputs);
   LookupButton->setEnabled(c.writeLookup);
   DptButton->setEnabled(c.writeDpt);
   CsvButton->setEnabled(c.writeReports);
