@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <cerrno>
 #include <cstring>
 #include <map>
 
@@ -223,7 +224,7 @@ CalibrationOutcome CalibrationJob::LoadDoseFile(const QString& path) {
     case SmallFileResult::Read:
       break;
     case SmallFileResult::Missing:
-      o.fail(noteFileFailure(kErrFileOpen, path, QStringLiteral("No such file")), path);
+      o.fail(noteFileFailure(kErrFileOpen, path, ENOENT), path);
       return o;
     case SmallFileResult::Unreadable:
       o.fail(noteFileFailure(

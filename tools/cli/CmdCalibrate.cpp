@@ -91,6 +91,15 @@ int run(Args& args, CliIO& io) {
   for (const std::optional<QString>& out : {csv, pdf, dpt})
     if (out && checkOutputFile(io, *out)) return kExitFailure;
 
+  // The line is taken before anything is written: a port that cannot be
+  // used leaves no files of a run half done.
+  std::unique_ptr<ReaderSession> session;
+  if (writeLut) {
+    QString error;
+    session = ReaderSession::open(*port, baud.value_or(QString()), io, &error);
+    if (!session) return usageError(io, kCommand, error);
+  }
+
   CalibrationJob job;
   job.writePdf = WriteCertificatePdf;
   DataFileReadouts source(files);
@@ -126,10 +135,6 @@ int run(Args& args, CliIO& io) {
   if (dpt) take(printOutcome(io, job.WriteDpt(*dpt)));
   if (pdf) take(printOutcome(io, job.WriteCertificate(*pdf)));
   if (writeLut) {
-    QString error;
-    const std::unique_ptr<ReaderSession> session =
-        ReaderSession::open(*port, baud.value_or(QString()), io, &error);
-    if (!session) return usageError(io, kCommand, error);
     // The command line's answer to the look-up question is --overwrite.
     QStringList keptEntries;
     job.askLookupWrite = [overwrite](int) {
