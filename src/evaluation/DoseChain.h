@@ -4,6 +4,7 @@
 // Shared by the detail view and by the sample-data generator, which writes
 // MeasuredDose so that it agrees with what the program evaluates.
 
+#include <QString>
 #include <optional>
 
 #include "measurement/BlockRecord.h"
@@ -65,3 +66,45 @@ std::optional<double> BlockDose(const BlockRecord& record);
 // Brings the window and the cursor into their limits: 0 <= evalStart <= 99,
 // 1 <= evalLength <= 100 - evalStart, 0 <= cursorPos <= 99.
 void ClampEvalMembers(EvalMembers& m);
+
+// --- The chain solved for the normalisation factor ------------------------
+//
+// A calibration irradiates a dosimeter to a known dose D and asks which
+// normalisation factor makes the chain above give D for its read-out:
+// background, temperature and linearity corrections included, not the
+// plain ratio of doses.
+
+// Why no factor makes the chain give the dose.
+enum class NormFactRefusal {
+  None,
+  BadDose,        // the dose is not a finite number above 0
+  NotFinite,      // the block's coefficients or values are no finite numbers
+  NoSignal,       // the window holds no signal above the background
+  NoTemperature,  // the temperature correction divides by 0 or less
+  Unreachable,    // the linearity correction never gives the dose
+  Ambiguous,      // it gives the dose at two factors
+  OutOfRange,     // the factor is not above 0, or above kMaxInitialNormFact
+};
+// The reason as the calibration lists it; empty for None.
+QString NormFactRefusalText(NormFactRefusal refusal);
+
+enum class NormFactMethod {
+  Auto,       // the closed form where the chain has one, checked, else bracketed
+  Bracketed,  // a bracketed root finder on the chain itself
+};
+
+struct NormFactSolution {
+  NormFactRefusal refusal = NormFactRefusal::None;
+  // The factor; also set with OutOfRange, to say which one it would be.
+  double normFact = 0;
+  explicit operator bool() const { return refusal == NormFactRefusal::None; }
+};
+
+// The factor for which EvaluateDose(record, evalStart, evalLength, factor)
+// gives doseUsv as Meas_Dose, or the reason there is none. The chain falls
+// with the factor (the net signal is divided by it) and the linearity
+// correction has two pieces (below DLFN the dose itself, above it a power of
+// the dose), so each piece has at most one root; a dose that both pieces
+// reach is refused as ambiguous rather than guessed.
+NormFactSolution SolveNormFact(const BlockRecord& record, int evalStart, int evalLength, double doseUsv,
+                               NormFactMethod method = NormFactMethod::Auto);

@@ -14,6 +14,7 @@
 #include "base/Process.h"
 #include "base/Prompter.h"
 #include "base/ServiceLevel.h"
+#include "calibration/CalibrationForm.h"
 #include "evaluation/BlockFormat.h"
 #include "evaluation/ContentModel.h"
 #include "evaluation/DetailModel.h"
@@ -103,6 +104,9 @@ ProgramWindows createProgramWindows() {
   w.emplace_back(archive);
   OpenFromMenu(main->DoseArchive1, *archive, Opening::NonModal);
   ConnectArchiveWindow(*main, *archive, *download, *options);
+  auto* calibration = new TCalibrationForm();
+  w.emplace_back(calibration);
+  OpenFromMenu(main->Calibration1, *calibration, Opening::NonModal);
   // While the software update holds the line, every command that would talk
   // to the reader is greyed; the windows stay usable otherwise.
   followReaderLine(io->Link, main);
@@ -110,6 +114,7 @@ ProgramWindows createProgramWindows() {
   followReaderLine(io->Link, dpt);
   followReaderLine(io->Link, download);
   followReaderLine(io->Link, service);
+  followReaderLine(io->Link, calibration);
   return w;
 }
 

@@ -338,6 +338,9 @@ void TPgcForm::buildMenu() {
       addItem(Options1, "DosimeterparameterTable1", QStringLiteral("Dosimeter Parameter Table"));
   Softwareupdate1 = addItem(Options1, "Softwareupdate1", QStringLiteral("Software Update"));
 
+  Tools1 = addMenu(PgcMainMenu, "Tools1", QStringLiteral("&Tools"));
+  Calibration1 = addItem(Tools1, "Calibration1", QStringLiteral("&Calibration"));
+
   Help1 = addMenu(PgcMainMenu, "Help1", QStringLiteral("&Help"));
   HelpAboutItem = addItem(Help1, "HelpAboutItem", QStringLiteral("&About"));
   Navigation = addMenu(Help1, "Navigation", QStringLiteral("&Navigation"));
@@ -381,7 +384,7 @@ void TPgcForm::buildMenu() {
   // Each window's item is switched on where the window is made
   // (quelm::OpenFromMenu); the imports come with the content list.
   for (QAction* a : {FromFile1, FromQuelm1, Download1, ComPort1, ReaderParameterTable1,
-                     DosimeterparameterTable1, DoseArchive1, HelpAboutItem, Softwareupdate1})
+                     DosimeterparameterTable1, DoseArchive1, HelpAboutItem, Softwareupdate1, Calibration1})
     a->setEnabled(false);
 }
 

@@ -75,6 +75,8 @@ class TPgcForm : public QMainWindow {
   QAction* ReaderParameterTable1;
   QAction* DosimeterparameterTable1;
   QAction* Softwareupdate1;
+  QMenu* Tools1;
+  QAction* Calibration1;  // "Calibration"
   QMenu* Help1;
   QAction* HelpAboutItem;
   QMenu* Navigation;

@@ -122,6 +122,10 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
     ArchiveForm->hide();
     DownLoadForm->ArchiveButton->click();
     EXPECT_TRUE(ArchiveForm->isVisible());
+    // "Tools" > "Calibration" shows the calibration window.
+    EXPECT_TRUE(PgcForm->Calibration1->isEnabled());
+    PgcForm->Calibration1->trigger();
+    EXPECT_TRUE(w.back()->isVisible()) << "the calibration window, not modal";
     PgcForm->setEnabled(false);
     if (DownLoadForm) DownLoadForm->close();
     EXPECT_TRUE(PgcForm->isEnabled());
@@ -139,8 +143,9 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
                              "TRSDebugForm", "TOptionsForm", "TDownLoadForm", "TSrvForm",    "TLUTListForm",
                              "TTypeForm",    "TTSnForm",     "TSNForm",       "TAppendForm", "TSwUpdate",
                              "TErrMaskForm", "TArchiveForm"};
-  EXPECT_EQ(created, order);
-  QStringList reversed(order.rbegin(), order.rend());
+  const QStringList all = order + QStringList{"TCalibrationForm"};
+  EXPECT_EQ(created, all);
+  QStringList reversed(all.rbegin(), all.rend());
   EXPECT_EQ(destroyed, reversed);
   QFile ini(quelm::configFilePath());
   ASSERT_TRUE(ini.open(QIODevice::ReadOnly));

@@ -269,6 +269,7 @@ TEST_F(PgcFormTest, MenuItemsCaptionsAndPlainKeyShortcuts) {
       {"ChartNFDecrease10Item", "-10   %", Qt::Key_A},
       {"ChartNFDecrease1Item", "-  1   %", Qt::Key_S},
       {"ChartNFDecrease01Item", "-  0.1%", Qt::Key_D},
+      {"Calibration1", "&Calibration", 0},
       {"Service1", "Service", 0},
   };
   for (const MenuEntry& e : entries) {
@@ -282,7 +283,8 @@ TEST_F(PgcFormTest, MenuItemsCaptionsAndPlainKeyShortcuts) {
   const QList<QAction*> top = f.PgcMainMenu->actions();
   QStringList topCaptions;
   for (QAction* a : top) topCaptions << a->text();
-  EXPECT_EQ(topCaptions, (QStringList{"&File", "Download", "Options", "&Help", "Service"}));
+  EXPECT_EQ(topCaptions, (QStringList{"&File", "Download", "Options", "&Tools", "&Help", "Service"}));
+  EXPECT_EQ(f.Calibration1->parent(), f.Tools1);
   EXPECT_EQ(f.Import1->title(), QStringLiteral("Import..."));
   EXPECT_EQ(f.Export1->title(), QStringLiteral("Export..."));
   EXPECT_EQ(f.FromFile1->parent(), f.Import1);
@@ -335,7 +337,7 @@ TEST_F(PgcFormTest, BlockCommandsFollowTheLoadedBitAndLaterCommandsAreOffered) {
   EXPECT_TRUE(f.PrintSpeedButton->isEnabled());
   // Every window's item is switched on where its window is made (start-up).
   for (QAction* a : {f.Download1, f.ComPort1, f.ReaderParameterTable1, f.DosimeterparameterTable1,
-                     f.DoseArchive1, f.HelpAboutItem, f.Softwareupdate1})
+                     f.DoseArchive1, f.HelpAboutItem, f.Softwareupdate1, f.Calibration1})
     EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
 }
 

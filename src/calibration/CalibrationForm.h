@@ -1,0 +1,82 @@
+#pragma once
+// TCalibrationForm ("Calibration"): paints a CalibrationJob and forwards the
+// operator's actions to it. The batch table with a box per read-out (an
+// outlier's box unticked: tick it to keep it in the mean), the histogram of
+// the ratios to the mean, the batch figures, and the writes: look-up
+// entries into the reader, a default table, the batch table, the
+// certificate. Not modal; created once at start-up.
+
+#include <QWidget>
+#include <optional>
+
+#include "calibration/CalibrationJob.h"
+
+class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+
+namespace quelm {
+
+// The ratios to the mean as bars: the read-outs in the mean, and on top of
+// them the outliers left out.
+class RatioHistogramWidget : public QWidget {
+  Q_OBJECT
+ public:
+  explicit RatioHistogramWidget(QWidget* parent = nullptr);
+  RatioHistogram data;
+  QSize sizeHint() const override { return {300, 220}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+}  // namespace quelm
+
+class TCalibrationForm : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TCalibrationForm(QWidget* parent = nullptr);
+
+  quelm::CalibrationJob Job;
+
+  QPushButton* FilesButton;
+  QLabel* SourceLabel;
+  QLineEdit* DoseEdit;
+  QPushButton* DoseFileButton;
+  QLabel* DoseLabel;
+  QLineEdit* NoteEdit;
+  QDoubleSpinBox* OutlierSpinBox;
+  QTableWidget* BatchGrid;
+  quelm::RatioHistogramWidget* Histogram;
+  QLabel* FiguresLabel;
+  QPushButton* LookupButton;
+  QPushButton* DptButton;
+  QPushButton* CsvButton;
+  QPushButton* PdfButton;
+  QPushButton* AbortButton;
+  QLabel* StatusLabel;
+
+  // The reader's line (held by a software update: no look-up write).
+  void SetReaderAvailable(bool available) { Job.SetReaderAvailable(available); }
+  void Paint();
+
+  void FilesButtonClick();
+  void DoseEditExit();
+  void DoseFileButtonClick();
+  void LookupButtonClick();
+  void DptButtonClick();
+  void CsvButtonClick();
+  void PdfButtonClick();
+
+ private:
+  void paintTable();
+  void report(const quelm::CalibrationOutcome& outcome);
+  std::optional<QString> saveName(const QString& title, const QString& filter, const QString& suffix,
+                                  const QString& name);
+
+  uint64_t paintedRevision_ = ~uint64_t{0};
+  QString doseText_;  // the dose text last taken
+  bool painting_ = false;
+};

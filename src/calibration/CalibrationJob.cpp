@@ -1,0 +1,518 @@
+#include "calibration/CalibrationJob.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+#include "base/Config.h"
+#include "base/DataFiles.h"
+#include "base/Diag.h"
+#include "base/ErrorCodes.h"
+#include "base/IniFile.h"
+#include "base/ServiceLevel.h"
+#include "base/SmallFile.h"
+#include "base/UserLocale.h"
+#include "calibration/ReadoutSource.h"
+#include "parameters/BulbParamBlock.h"
+#include "parameters/DosimeterTableJob.h"
+
+namespace quelm {
+namespace {
+
+const QString kTitle = QStringLiteral("Calibration");
+// A dose file is a short list; anything larger is no such list.
+constexpr qsizetype kMaxDoseFileBytes = 4 << 20;
+
+// What decides how a read-out is evaluated besides the factor, in a table
+// and in a read-out: where a table differs from the read-out, the factor
+// would give another dose with it.
+struct Evaluation {
+  uint8_t start, length;
+  float dtfa, dtfb, dlfa, dlfb, dlfn;
+};
+Evaluation evaluationOf(const BulbParamRecord& t) {
+  return {t.EVASTART, t.EVALEN, t.DTFA, t.DTFB, t.DLFA, t.DLFB, t.DLFN};
+}
+Evaluation evaluationOf(const BlockRecord& r) {
+  return {r.EVASTART, r.EVALEN, r.DTFA, r.DTFB, r.DLFA, r.DLFB, r.DLFN};
+}
+// The keys that differ; empty when none does.
+QString difference(const Evaluation& a, const Evaluation& b) {
+  QStringList keys;
+  if (a.start != b.start) keys << QStringLiteral("EVASTART");
+  if (a.length != b.length) keys << QStringLiteral("EVALEN");
+  const std::pair<const char*, std::pair<float, float>> reals[] = {{"DTFA", {a.dtfa, b.dtfa}},
+                                                                   {"DTFB", {a.dtfb, b.dtfb}},
+                                                                   {"DLFA", {a.dlfa, b.dlfa}},
+                                                                   {"DLFB", {a.dlfb, b.dlfb}},
+                                                                   {"DLFN", {a.dlfn, b.dlfn}}};
+  for (const auto& [key, values] : reals)
+    if (!(values.first == values.second)) keys << QLatin1String(key);
+  return keys.join(QStringLiteral(", "));
+}
+
+// The table fields a read-out carries, for a default table that has no
+// file to start from.
+void takeFromReadout(BulbParamRecord& t, const BlockRecord& r) {
+  t.EVASTART = r.EVASTART;
+  t.EVALEN = r.EVALEN;
+  t.DTFA = r.DTFA;
+  t.DTFB = r.DTFB;
+  t.DLFA = r.DLFA;
+  t.DLFB = r.DLFB;
+  t.DLFN = r.DLFN;
+  t.TS = r.SamplingSpeed;
+}
+
+LookupChoice askThroughPrompter(int entries) {
+  const CalibTextEntry& e = calibTextEntry(CalibText::LookupQuestion);
+  const StandardButton b =
+      showMessage(e.kind, kTitle, calibText(CalibText::LookupQuestion, {QString::number(entries)}),
+                  Yes | No | Cancel, Cancel);
+  return b == Yes ? LookupChoice::Overwrite : b == No ? LookupChoice::NewOnly : LookupChoice::Cancel;
+}
+
+}  // namespace
+
+CalibrationJob::CalibrationJob() : serviceLevel_(serviceLevel()) {
+  askLookupWrite = askThroughPrompter;
+  whoIsCalibrating = operatingSystemUser;
+  now = [] { return QDateTime::currentDateTime(); };
+  run_.outlierSd = kDefaultOutlierSd;
+  updateControls();
+}
+
+CalibrationJob::~CalibrationJob() = default;
+
+void CalibrationJob::changed() {
+  if (onChanged) onChanged();
+}
+
+void CalibrationJob::updateControls() {
+  bool used = false;
+  for (const CalibrationRow& row : run_.rows) used = used || row.used();
+  controls_.inputs = !writing_;
+  controls_.keep = Ready() && !writing_;
+  controls_.writeReports = Ready() && !writing_;
+  controls_.writeDpt = controls_.writeReports && used;
+  controls_.writeLookup = controls_.writeDpt && serviceLevel_ && readerAvailable_;
+  controls_.abort = writing_;
+}
+
+QString ShowCalibrationOutcome(const CalibrationOutcome& o) {
+  QStringList notes, shown;
+  MessageKind kind = MessageKind::Information;
+  for (const CalibReport& r : o.reports) {
+    if (r.code != 0) {
+      if (!r.context.isEmpty()) explainNextReport(r.code, r.context);
+      ReportFailure(r.code);
+      continue;
+    }
+    const CalibTextEntry& e = calibTextEntry(r.text);
+    if (e.kind == MessageKind::Information) {
+      notes << calibText(r.text, r.args);
+    } else {
+      shown << calibText(r.text, r.args);
+      if (kind != MessageKind::Error)
+        kind = e.kind == MessageKind::Error ? MessageKind::Error : MessageKind::Warning;
+    }
+  }
+  TraceLine trace(QStringLiteral("TCalibrationForm::WriteLookup(): "));
+  for (const auto& [id, outcome] : o.entries)
+    ShowParamOutcome(outcome, kTitle + QStringLiteral(": ") + id, trace);
+  if (!shown.isEmpty()) showMessage(kind, kTitle, shown.join(QLatin1Char('\n')));
+  return notes.join(QStringLiteral("; "));
+}
+
+void CalibrationJob::recompute() {
+  // Another input is another run: nothing is written of it yet.
+  run_.csvFile.clear();
+  run_.pdfFile.clear();
+  run_.dptFiles.clear();
+  run_.lookup.clear();
+  run_.user = whoIsCalibrating();
+  run_.program = QStringLiteral("Quelm ") + programVersion();
+  run_.computedAt = now();
+  ++revision_;
+  if (Ready()) {
+    EvaluateCalibration(run_);
+  } else {
+    for (CalibrationRow& row : run_.rows) {
+      row.factor.reset();
+      row.ratio.reset();
+      row.kept = row.beyondLimit = false;
+    }
+    run_.batches.clear();
+  }
+  updateControls();
+  changed();
+}
+
+CalibrationOutcome CalibrationJob::notReady() const {
+  CalibrationOutcome o;
+  o.refuse(CalibText::NotReady);
+  return o;
+}
+
+void CalibrationJob::SetReaderAvailable(bool available) {
+  readerAvailable_ = available;
+  updateControls();
+  changed();
+}
+
+// --- Input ---------------------------------------------------------------------
+
+CalibrationOutcome CalibrationJob::Load(ReadoutSource& source) {
+  CalibrationOutcome o;
+  if (writing_) {
+    o.kind = CalibrationOutcome::kNothing;
+    return o;
+  }
+  std::vector<CalibrationReadout> readouts;
+  QString context;
+  {
+    BusyScope busy(onBusy);
+    if (const int rc = source.Fetch(&readouts, &context)) {
+      o.fail(rc, context);
+      return o;
+    }
+  }
+  if (readouts.empty()) {
+    o.refuse(CalibText::NoReadouts, {source.Description()});
+    return o;
+  }
+  run_.source = source.Description();
+  run_.rows = MakeCalibrationRows(readouts);
+  recompute();
+  return o;
+}
+
+CalibrationOutcome CalibrationJob::SetDose(double usv) {
+  CalibrationOutcome o;
+  if (writing_) {
+    o.kind = CalibrationOutcome::kNothing;
+  } else if (!isDeliveredDose(usv)) {
+    o.refuse(CalibText::BadDose, {QString::number(usv)});
+  } else {
+    run_.dose = DeliveredDose{};
+    run_.dose.all = usv;
+    recompute();
+  }
+  return o;
+}
+
+CalibrationOutcome CalibrationJob::SetDoseText(const QString& text) {
+  const std::optional<double> usv = parseUserFloat(text);
+  if (!usv || !isDeliveredDose(*usv)) {
+    CalibrationOutcome o;
+    o.refuse(CalibText::BadDose, {text});
+    return o;
+  }
+  return SetDose(*usv);
+}
+
+CalibrationOutcome CalibrationJob::LoadDoseFile(const QString& path) {
+  CalibrationOutcome o;
+  if (writing_) {
+    o.kind = CalibrationOutcome::kNothing;
+    return o;
+  }
+  QByteArray bytes;
+  switch (ReadSmallFile(path, kMaxDoseFileBytes, &bytes)) {
+    case SmallFileResult::Read:
+      break;
+    case SmallFileResult::Missing:
+      o.fail(noteFileFailure(kErrFileOpen, path, ENOENT), path);
+      return o;
+    case SmallFileResult::Unreadable:
+      o.fail(noteFileFailure(
+                 kErrFileRead, path,
+                 QStringLiteral("no plain file, unreadable or larger than %1 bytes").arg(kMaxDoseFileBytes)),
+             path);
+      return o;
+  }
+  std::map<QString, double> doses;
+  if (const QString error = ParseDoseCsv(bytes, &doses); !error.isEmpty()) {
+    o.refuse(CalibText::DoseFile, {path, error});
+    return o;
+  }
+  run_.dose = DeliveredDose{};
+  run_.dose.perDosimeter = std::move(doses);
+  run_.dose.file = QFileInfo(path).fileName();
+  recompute();
+  return o;
+}
+
+void CalibrationJob::SetNote(const QString& note) {
+  if (writing_ || note == run_.note) return;
+  run_.note = note;
+  changed();
+}
+
+CalibrationOutcome CalibrationJob::SetOutlierSd(double limit) {
+  CalibrationOutcome o;
+  if (writing_) {
+    o.kind = CalibrationOutcome::kNothing;
+  } else if (!std::isfinite(limit) || limit <= 0) {
+    o.refuse(CalibText::BadOutlierSd, {QString::number(limit)});
+  } else {
+    run_.outlierSd = limit;
+    recompute();
+  }
+  return o;
+}
+
+void CalibrationJob::SetKept(int row, bool kept) {
+  if (writing_ || row < 0 || row >= static_cast<int>(run_.rows.size())) return;
+  CalibrationRow& r = run_.rows[static_cast<size_t>(row)];
+  if (!r.outlier() || r.kept == kept) return;
+  r.kept = kept;
+  ++revision_;
+  run_.csvFile.clear();
+  run_.pdfFile.clear();
+  run_.dptFiles.clear();
+  run_.lookup.clear();
+  UpdateBatchFigures(run_);
+  updateControls();
+  changed();
+}
+
+// --- Files -----------------------------------------------------------------------
+
+CalibrationOutcome CalibrationJob::WriteCsv(const QString& path) {
+  if (!controls_.writeReports) return notReady();
+  CalibrationOutcome o;
+  BusyScope busy(onBusy);
+  if (const int rc = writeDataFile(path, CalibrationCsv(run_), WriteMode::Truncate)) {
+    o.fail(rc, path);
+    return o;
+  }
+  run_.csvFile = path;
+  o.note(CalibText::CsvWritten, {path});
+  changed();
+  return o;
+}
+
+CalibrationOutcome CalibrationJob::WriteCertificate(const QString& path) {
+  if (!controls_.writeReports) return notReady();
+  CalibrationOutcome o;
+  if (!writePdf) {
+    o.failWith(CalibText::NoPrinting);
+    return o;
+  }
+  BusyScope busy(onBusy);
+  if (const int rc = writePdf(BuildCertificate(run_), path)) {
+    o.fail(rc, path);
+    return o;
+  }
+  run_.pdfFile = path;
+  o.note(CalibText::PdfWritten, {path});
+  changed();
+  return o;
+}
+
+std::vector<std::pair<QChar, QString>> CalibrationJob::DptFiles(const QString& path) const {
+  std::vector<std::pair<QChar, QString>> files;
+  for (const BatchFigures& b : run_.batches)
+    if (b.mean) files.emplace_back(b.type, path);
+  if (files.size() > 1) {
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().isEmpty() ? QStringLiteral("dpt") : info.suffix();
+    for (auto& [type, name] : files)
+      name = info.dir().filePath(QStringLiteral("%1-%2.%3").arg(info.completeBaseName(), type, suffix));
+  }
+  return files;
+}
+
+CalibrationOutcome CalibrationJob::WriteDpt(const QString& path) {
+  if (!controls_.writeDpt) {
+    CalibrationOutcome o = notReady();
+    if (controls_.writeReports) o.reports.back().text = CalibText::NoFactors;
+    return o;
+  }
+  CalibrationOutcome o;
+  BusyScope busy(onBusy);
+  for (const auto& [type, file] : DptFiles(path)) {
+    const BatchFigures& figures = *run_.batchOf(type);
+    // One default factor serves read-outs evaluated alike only.
+    const CalibrationRow* first = nullptr;
+    bool mixed = false;
+    for (const CalibrationRow& row : run_.rows) {
+      if (!row.used() || row.type() != type) continue;
+      if (!first) {
+        first = &row;
+      } else if (!difference(evaluationOf(first->readout.record), evaluationOf(row.readout.record))
+                      .isEmpty()) {
+        mixed = true;
+      }
+    }
+    if (mixed) {
+      o.failWith(CalibText::DptMixedTables, {QString(type)});
+      continue;
+    }
+    TBulbParamBlock table;
+    const bool hasTable =
+        fileKind(file) == FileKind::Regular && IniFile(file).SectionExists(kDefaultKeySection);
+    if (hasTable) {
+      if (const int rc = table.ReadFileBlock(file)) {
+        o.fail(rc, file);
+        continue;
+      }
+      if (QChar(QLatin1Char(table.Record.KTYPE)) != type) {
+        o.failWith(CalibText::DptOtherType, {file, QString(QLatin1Char(table.Record.KTYPE)), QString(type)});
+        continue;
+      }
+      if (const QString diff = difference(evaluationOf(table.Record), evaluationOf(first->readout.record));
+          !diff.isEmpty()) {
+        o.failWith(CalibText::TableDiffers, {file, diff});
+        continue;
+      }
+    } else {
+      std::memset(&table.Record, 0, sizeof table.Record);
+      table.Record.KTYPE = static_cast<char>(type.toLatin1());
+      table.Record.ERRMASK = 255;
+      takeFromReadout(table.Record, first->readout.record);
+      o.note(CalibText::DptFromReadouts, {file, QString(type)});
+    }
+    table.Record.EVANORM = static_cast<float>(*figures.mean);
+    if (const int rc = table.WriteFileBlock(file)) {
+      o.fail(rc, file);
+      continue;
+    }
+    run_.dptFiles << file;
+    o.note(CalibText::DptWritten, {file, QString(type), FactorText(*figures.mean)});
+  }
+  changed();
+  return o;
+}
+
+// --- The look-up entries ------------------------------------------------------------
+
+CalibrationOutcome CalibrationJob::WriteLookup() {
+  CalibrationOutcome o;
+  if (!controls_.writeLookup) {
+    if (!controls_.writeReports) return notReady();
+    o.kind = CalibrationOutcome::kNothing;
+    if (!controls_.writeDpt) o.refuse(CalibText::LookupNothingToWrite);
+    return o;
+  }
+  std::vector<size_t> rows;
+  for (size_t i = 0; i < run_.rows.size(); ++i)
+    if (run_.rows[i].used()) rows.push_back(i);
+  const LookupChoice choice = askLookupWrite(static_cast<int>(rows.size()));
+  if (choice == LookupChoice::Cancel) {
+    o.kind = CalibrationOutcome::kNothing;
+    return o;
+  }
+
+  writing_ = true;
+  abort_.clear();
+  progress_ = {0, static_cast<int>(rows.size()), QString()};
+  run_.lookup.clear();
+  updateControls();
+  changed();
+
+  DosimeterTableJob tableJob;
+  tableJob.onBusy = onBusy;
+  // Nothing the reader's table holds is limited on the way unseen.
+  tableJob.Policy = LimitPolicy::Refuse;
+  tableJob.confirm = [choice](ParamText question) {
+    return question == ParamText::AreYouSure || choice == LookupChoice::Overwrite;
+  };
+  int written = 0, kept = 0;
+  bool stopped = false;
+  for (const size_t index : rows) {
+    if (abort_.take()) {
+      stopped = true;
+      break;
+    }
+    const CalibrationRow& row = run_.rows[index];
+    const QString& id = row.dosimeter;
+    progress_.current = id;
+    changed();
+    const auto done = [this] {
+      ++progress_.done;
+      changed();
+    };
+
+    // The entry's base: the reader's own entry, or the type's default table.
+    TBulbParamBlock base;
+    std::memcpy(&base.Record, id.toLatin1().constData(), kIdentifierBytes);
+    int rc = base.ReadLUTBlock();
+    const bool exists = rc == 0;
+    if (rc == kErrReaderRefused) {
+      base.Record.KTYPE = static_cast<char>(row.type().toLatin1());
+      rc = base.ReadCOMBlock();
+      if (rc == 0 && QChar(QLatin1Char(base.Record.KTYPE)) != row.type()) {
+        o.failWith(CalibText::LookupNoDefault, {id, QString(row.type())});
+        done();
+        continue;
+      }
+      std::memcpy(base.Record.KSN, id.toLatin1().constData() + 1, sizeof base.Record.KSN);
+    }
+    if (rc != 0) {
+      o.fail(rc, id);
+      break;
+    }
+    if (exists && choice == LookupChoice::NewOnly) {
+      o.note(CalibText::LookupKept, {id});
+      ++kept;
+      done();
+      continue;
+    }
+    if (const QString diff = difference(evaluationOf(base.Record), evaluationOf(row.readout.record));
+        !diff.isEmpty()) {
+      o.failWith(CalibText::TableDiffers, {id, diff});
+      done();
+      continue;
+    }
+    const float factor = static_cast<float>(*row.factor);
+    base.Record.EVANORM = factor;
+    tableJob.Table.Record = base.Record;
+    tableJob.ChooseSource(TableSource::LookUp);
+    tableJob.DataRefresh();
+    const ParamOutcome written1 = tableJob.Write();
+    if (!written1.reports.empty() || written1.kind != ParamOutcome::kDone)
+      o.entries.emplace_back(id, written1);
+    if (written1.kind == ParamOutcome::kNothing) {
+      // The entry appeared since the check and the operator keeps it.
+      o.note(CalibText::LookupKept, {id});
+      ++kept;
+      done();
+      continue;
+    }
+    if (written1.kind != ParamOutcome::kDone) {
+      o.kind = CalibrationOutcome::kFailed;
+      // A line or a reader that fails, or a full table, fails the rest too.
+      if (written1.kind == ParamOutcome::kFailed) break;
+      done();
+      continue;
+    }
+    // The parameter job read the entry back into its table.
+    const float back = tableJob.Table.Record.EVANORM;
+    if (std::memcmp(&tableJob.Table.Record, &base.Record, kIdentifierBytes) != 0 || !(back == factor)) {
+      o.failWith(CalibText::LookupReadBack, {id, FactorText(back), FactorText(factor)});
+      done();
+      continue;
+    }
+    ++written;
+    run_.lookup.push_back({id, factor});
+    o.note(CalibText::LookupWritten, {id, FactorText(factor)});
+    done();
+  }
+  if (stopped) {
+    o.kind = CalibrationOutcome::kStopped;
+    o.note(CalibText::LookupStopped, {QString::number(progress_.done), QString::number(progress_.total)});
+  }
+  o.note(CalibText::LookupSummary, {QString::number(written), QString::number(kept),
+                                    QString::number(static_cast<int>(rows.size()) - written - kept)});
+  writing_ = false;
+  progress_.current.clear();
+  updateControls();
+  changed();
+  return o;
+}
+
+}  // namespace quelm

@@ -1,0 +1,38 @@
+#pragma once
+// Where a calibration's read-outs come from. The job takes any source and
+// never asks which kind it is: data files now; the dose archive (a list of
+// dosimeters and a time span) is one more implementation beside them.
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+#include "calibration/Calibration.h"
+
+namespace quelm {
+
+class ReadoutSource {
+ public:
+  virtual ~ReadoutSource() = default;
+  // What the run records as its input ("data files night.dat, day.dat").
+  virtual QString Description() const = 0;
+  // Every read-out the source holds, in its order, with its origin. 0, or a
+  // result code with *context naming what failed (a file code's name and
+  // reason are noted with noteFileFailure); nothing is taken then.
+  virtual int Fetch(std::vector<CalibrationReadout>* readouts, QString* context) = 0;
+};
+
+// Every whole record of each data file, file by file. A record cut short
+// at a file's end (an interrupted download) is refused with kErrFileRead:
+// a calibration must not silently lose a dosimeter.
+class DataFileReadouts final : public ReadoutSource {
+ public:
+  explicit DataFileReadouts(QStringList files) : files_(std::move(files)) {}
+  QString Description() const override;
+  int Fetch(std::vector<CalibrationReadout>* readouts, QString* context) override;
+
+ private:
+  QStringList files_;
+};
+
+}  // namespace quelm

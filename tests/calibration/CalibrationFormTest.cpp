@@ -1,0 +1,141 @@
+// The calibration window over its job, and the certificate as a reader of
+// the PDF sees it.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <cmath>
+
+#include "CalibrationBatch.h"
+#include "PdfText.h"
+#include "ScriptedPrompter.h"
+#include "TestEnv.h"
+#include "calibration/CalibrationForm.h"
+#include "calibration/CertificatePainter.h"
+#include "calibration/ReadoutSource.h"
+
+using namespace quelm;
+using namespace quelm::test;
+
+namespace {
+
+class CalibrationWindowTest : public ::testing::Test {
+ protected:
+  CalibrationWindowTest() {
+    // Nine alike, one 30 % more sensitive, one flagged; a reference dosimeter.
+    std::vector<BlockRecord> blocks =
+        CalibrationBlocks({1.0, 1.01, 0.99, 1.0, 1.005, 0.995, 1.0, 1.002, 0.998, 1.3, 1.0});
+    blocks[10].ErrorCodes = 0x04;
+    BlockRecord reference = CalibrationBlock(12, 1.0);
+    std::memcpy(reference.BulbID, "SENS1", 5);
+    blocks.push_back(reference);
+    WriteBlocks(dir, "batch.dat", blocks);
+  }
+  QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
+  void prepare(CalibrationJob& job) {
+    job.whoIsCalibrating = [] { return QStringLiteral("tester"); };
+    job.now = [] { return QDateTime(QDate(2026, 3, 5), QTime(14, 3)); };
+  }
+
+  QTemporaryDir dir;
+  ScriptedPrompter prompter;
+};
+
+TEST_F(CalibrationWindowTest, PaintsTheBatchAndAnOutlierTickedIsKept) {
+  TCalibrationForm f;
+  prepare(f.Job);
+  EXPECT_EQ(f.windowTitle(), "Calibration");
+  for (QPushButton* b : {f.LookupButton, f.DptButton, f.CsvButton, f.PdfButton, f.AbortButton})
+    EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+
+  prompter.fileAnswers.push_back(path("batch.dat"));
+  f.FilesButton->click();
+  EXPECT_EQ(f.SourceLabel->text(), "12 read-outs from data files batch.dat");
+  f.DoseEdit->setText("abc");
+  f.DoseEditExit();
+  EXPECT_EQ(prompter.texts(), QStringList{"\"abc\" is no dose in uSv above 0"});
+  f.DoseEdit->setText("1000");
+  f.DoseEditExit();
+  EXPECT_TRUE(f.CsvButton->isEnabled());
+  EXPECT_FALSE(f.LookupButton->isEnabled()) << "below the service level";
+
+  ASSERT_EQ(f.BatchGrid->rowCount(), 12);
+  EXPECT_EQ(f.BatchGrid->horizontalHeaderItem(1)->text(), "Dosimeter");
+  const auto use = [&f](int row) { return f.BatchGrid->item(row, 0); };
+  EXPECT_EQ(use(0)->checkState(), Qt::Checked);
+  EXPECT_FALSE(use(0)->flags() & Qt::ItemIsUserCheckable) << "only an outlier's box changes";
+  EXPECT_EQ(use(9)->checkState(), Qt::Unchecked);
+  EXPECT_TRUE(use(9)->flags() & Qt::ItemIsUserCheckable);
+  EXPECT_FALSE(use(11)->data(Qt::CheckStateRole).isValid()) << "no factor, no box";
+  EXPECT_TRUE(f.FiguresLabel->text().startsWith("Type A: 11 factors, 9 in the mean"))
+      << f.FiguresLabel->text().toStdString();
+  // The scale spans the batch; the far outlier is counted beyond it.
+  int bars = 0, left = 0;
+  for (size_t i = 0; i < f.Histogram->data.used.size(); ++i) {
+    bars += f.Histogram->data.used[i];
+    left += f.Histogram->data.left[i];
+  }
+  EXPECT_EQ(bars, 9);
+  EXPECT_EQ(left, 1) << "the flagged one, within the batch";
+  EXPECT_EQ(f.Histogram->data.above, 1);
+
+  use(9)->setCheckState(Qt::Checked);
+  EXPECT_TRUE(f.Job.Run().rows[9].kept);
+  EXPECT_TRUE(f.FiguresLabel->text().startsWith("Type A: 11 factors, 10 in the mean"));
+
+  prompter.fileAnswers.push_back(path("batch.csv"));
+  f.CsvButton->click();
+  EXPECT_TRUE(QFile::exists(path("batch.csv")));
+  EXPECT_EQ(f.StatusLabel->text(), "Batch table written to " + path("batch.csv"));
+  prompter.fileAnswers.push_back(std::nullopt);
+  f.PdfButton->click();
+  EXPECT_EQ(prompter.messages.size(), 1u) << "a cancelled dialog says nothing";
+}
+
+TEST_F(CalibrationWindowTest, TheCertificateSaysTheRunTheFiguresAndEveryReadoutOnOnePage) {
+  CalibrationJob job;
+  prepare(job);
+  job.writePdf = WriteCertificatePdf;
+  DataFileReadouts source({path("batch.dat")});
+  job.Load(source);
+  // A0002, 1 % more sensitive, got 1 % more dose.
+  WriteFile(path("doses.csv"),
+            "dosimeter,dose_usv\nA0001,1000\nA0002,1010\nA0003,1000\nA0004,1000\n"
+            "A0005,1000\nA0006,1000\nA0007,1000\nA0008,1000\nA0009,1000\nA0010,1000\n");
+  job.LoadDoseFile(path("doses.csv"));
+  job.SetNote("Cs-137 source 12, irradiated 2026-03-04 by J. Doe");
+  ASSERT_EQ(job.WriteCertificate(path("c.pdf")).kind, CalibrationOutcome::kDone);
+  EXPECT_EQ(PdfPages(path("c.pdf")), 1);
+  const QString text = PdfText(path("c.pdf"));
+  for (const char* expected :
+       {"Calibration certificate", "computed 05.03.2026 14:03 by tester", "12 from data files batch.dat",
+        "per dosimeter from doses.csv (1000.00 to 1010.00 µSv)",
+        "Cs-137 source 12, irradiated 2026-03-04 by J. Doe", "10 solved, 9 in the mean, 2 refused",
+        "Type A: 10 factors, 9 in the mean; mean ", "A0001", "A0010", "SENS1", "outlier (", "SD), left out",
+        "refused: no delivered dose", "Calibrated by tester on 05.03.2026 14:03 with Quelm"})
+    EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected << "\n" << text.toStdString();
+
+  // A batch larger than the page: the read-outs out of the mean first, and
+  // a line for the rest.
+  std::vector<double> many(300);
+  for (size_t i = 0; i < many.size(); ++i) many[i] = 1 + 0.004 * std::sin(static_cast<double>(i));
+  many[7] = 1.5;
+  WriteBlocks(dir, "many.dat", CalibrationBlocks(many));
+  DataFileReadouts large({path("many.dat")});
+  job.Load(large);
+  job.SetDose(1000);
+  ASSERT_EQ(job.WriteCertificate(path("large.pdf")).kind, CalibrationOutcome::kDone);
+  EXPECT_EQ(PdfPages(path("large.pdf")), 1);
+  const QString largeText = PdfText(path("large.pdf"));
+  EXPECT_TRUE(largeText.contains("A0008")) << "the outlier is listed" << largeText.toStdString();
+  EXPECT_TRUE(
+      largeText.contains(QRegularExpression("and \\d+ more read-outs: every row is in the batch table")))
+      << largeText.toStdString();
+}
+
+}  // namespace
