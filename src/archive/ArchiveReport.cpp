@@ -217,7 +217,8 @@ int BuildPersonReport(DoseArchive& archive, const QString& personId, const Repor
   const QString at = LocalDateText(period.to);
   d.figures = {
       {QStringLiteral("Dose in the period"), DoseText(periodDose)},
-      {QStringLiteral("Read-outs in the period"), QString::number(rows.size())},
+      {QStringLiteral("Read-outs in the period"),
+       QString::number(std::count_if(rows.begin(), rows.end(), [](const ReadoutRow& r) { return !r.notional; }))},
       {QStringLiteral("Quarter-to-date at %1").arg(at), DoseText(t.quarterToDate)},
       {QStringLiteral("Year-to-date at %1").arg(at), DoseText(t.yearToDate)},
       {QStringLiteral("Lifetime at %1").arg(at), DoseText(t.lifetime)},

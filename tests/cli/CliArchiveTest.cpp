@@ -4,6 +4,7 @@
 // command line on SQLite and on a PostgreSQL server.
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -348,5 +349,83 @@ TEST_P(CliArchiveYearTest, QuarterlyDosimetersReadAfterReturnCountForTheirWearer
 
 INSTANTIATE_TEST_SUITE_P(Databases, CliArchiveYearTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          quelm::test::backendName);
+
+}  // namespace
+
+namespace {
+
+// The real program, for what paints PDF (sign, report).
+quelm::test::CliRun program(const QStringList& args) {
+  QProcess p;
+  p.start(QStringLiteral(QUELM_CLI), args);
+  p.waitForFinished(60000);
+  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+TEST_P(CliArchiveYearTest, AQuarterIsReviewedSignedAndAChangeAfterwardsMakesItsNextReportACorrection) {
+  ASSERT_EQ(archive({"person", "add", "S-100", "Anna Berg"}).code, 0);
+  ASSERT_EQ(archive({"assign", "A1001", "S-100", "--from", "2026-01-01", "--to", "2026-03-31"}).code, 0);
+  ASSERT_EQ(archive({"assign", "A1002", "S-100", "--from", "2026-01-01", "--to", "2026-03-31"}).code, 0);
+  BlockRecord flagged = reading("A1002", "2026-04-03 09:10", 12, 300.0f);
+  flagged.ErrorCodes = 0x08;
+  ASSERT_EQ(archive({"import", file("q1.dat", {reading("A1001", "2026-04-03 09:00", 11, 406.68f), flagged,
+                                               reading("A1002", "2026-04-03 09:20", 13, std::nanf(""))})})
+                .code,
+            0);
+  const auto review = archive({"review", "--period", "2026Q1", "--csv"});
+  const QStringList items = review.out.split("\r\n", Qt::SkipEmptyParts);
+  ASSERT_EQ(items.size(), 3) << review.out.toStdString();
+  EXPECT_EQ(items[0], "id,readout_time,dosimeter,person_id,person,dose_usv,why");
+  EXPECT_TRUE(items[1].endsWith(",A1002,S-100,Anna Berg,300.00,error flags")) << items[1].toStdString();
+  EXPECT_TRUE(items[2].endsWith(",A1002,S-100,Anna Berg,,no dose")) << items[2].toStdString();
+  const auto refused = program({"archive", "--db", db.url, "sign", "--period", "2026Q1", "--by", "Dr Roe"});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_TRUE(refused.err.contains("2 read-outs of 2026Q1 await review")) << refused.err.toStdString();
+
+  const QString first = items[1].section(',', 0, 0), second = items[2].section(',', 0, 0);
+  EXPECT_EQ(archive({"resolve", first, "--accept", "--reason", "overflow checked: the dose stands"}).out,
+            "Read-out " + first + ": accepted, dose of record 300.00 µSv\n");
+  EXPECT_EQ(archive({"resolve", second, "--exclude", "--reason", "broken dosimeter"}).code, 0);
+  EXPECT_EQ(archive({"resolve", second, "--exclude"}).code, 2) << "no resolution without its reason";
+  EXPECT_EQ(archive({"notional", "anna berg", "--period", "2026Q1", "--dose", "50", "--reason", "replaces A1002"}).code, 0);
+  const auto totals = archive({"totals", "--person", "S-100", "--at", "2026-03-31", "--csv"});
+  EXPECT_EQ(totals.out.split("\r\n").value(1), "S-100,Anna Berg,756.68,756.68,756.68,3,20000.00");
+
+  const auto sign = program({"archive", "--db", db.url, "sign", "--period", "2026Q1", "--by", "Dr Roe"});
+  ASSERT_EQ(sign.code, 0) << sign.err.toStdString();
+  const QString hash = sign.out.trimmed().section(' ', -1);
+  EXPECT_EQ(sign.out, "Signed 2026Q1 by Dr Roe: 2 documents, SHA-256 " + hash + "\n");
+  const auto list = archive({"signed", "--csv"});
+  EXPECT_TRUE(QRegularExpression("^period,signed_at,signed_by,sha256\r\n2026Q1,\\d{4}-\\d\\d-\\d\\dT[0-9:]+Z,Dr Roe," + hash +
+                                 "\r\n$")
+                  .match(list.out)
+                  .hasMatch())
+      << list.out.toStdString();
+  const QString back = dir.filePath("signed.pdf");
+  ASSERT_EQ(archive({"report", "--signed", "2026Q1", "--all", "--pdf", back}).code, 0);
+  EXPECT_EQ(QString::fromLatin1(QCryptographicHash::hash(quelm::test::ReadFile(back), QCryptographicHash::Sha256).toHex()),
+            hash)
+      << "the stored bytes, exactly";
+
+  // The dosimeter read on 3 April was Ben's from 1 April: Anna's signed
+  // quarter loses it, and its next report says so.
+  ASSERT_EQ(archive({"assign", "A1001", "Ben Ode", "--from", "2026-04-01"}).code, 0);
+  const QString corrected = dir.filePath("corrected.pdf");
+  const auto report = program({"archive", "--db", db.url, "report", "--person", "S-100", "--period", "2026Q1", "--pdf", corrected});
+  ASSERT_EQ(report.code, 0) << report.err.toStdString();
+  const QString text = quelm::test::PdfText(corrected).simplified();
+  for (const QString& expected : {QStringLiteral("Corrected report"), QStringLiteral("by Dr Roe"),
+                                  QStringLiteral("Anna Berg (S-100): dose in the period 756.68 µSv -> 350.00 µSv"),
+                                  QStringLiteral("read-outs 3 -> 2"), QStringLiteral("period assigned, after sign-off of 2026Q1")})
+    EXPECT_TRUE(text.contains(expected)) << expected.toStdString() << "\n" << text.toStdString();
+  const auto log = archive({"log", "--csv"});
+  const QStringList rows = log.out.split("\r\n", Qt::SkipEmptyParts);
+  EXPECT_EQ(rows.value(0), "time_utc,who,host,role,what,entity,old,new,reason");
+  EXPECT_EQ(log.out.count(",sign-off,2026Q1,"), 1);
+  EXPECT_TRUE(rows.last().contains(",\"period assigned, after sign-off of 2026Q1\",period A1001 from 2026-04-01 00:00,"))
+      << rows.last().toStdString();
+  EXPECT_EQ(archive({"log", "--person", "ben ode", "--csv"}).out.count("\r\n"), 3) << "Ben: added, assigned";
+  EXPECT_EQ(archive({"check"}).code, 0);
+}
 
 }  // namespace
