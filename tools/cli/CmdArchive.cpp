@@ -107,10 +107,18 @@ void printLines(CliIO& io, const QString& header, const QStringList& rows, bool 
   io.out.flush();
 }
 
-void printReadouts(CliIO& io, const std::vector<ReadoutRow>& rows, bool csv) {
+// A list as CSV (the header's columns) or tab-separated text (the same
+// columns, each row in the text form).
+template <typename Item, typename CsvRow, typename TextRow>
+void printList(CliIO& io, bool csv, const QString& csvHeader, const std::vector<Item>& items, CsvRow csvRow,
+               TextRow textRow) {
   QStringList lines;
-  for (const ReadoutRow& r : rows) lines << (csv ? ReadoutCsvRow(r) : ReadoutTextRow(r));
-  printLines(io, csv ? ReadoutCsvHeader() : ReadoutTextHeader(), lines, csv);
+  for (const Item& item : items) lines << (csv ? csvRow(item) : textRow(item));
+  printLines(io, csv ? csvHeader : QString(csvHeader).replace(QLatin1Char(','), QLatin1Char('\t')), lines, csv);
+}
+
+void printReadouts(CliIO& io, const std::vector<ReadoutRow>& rows, bool csv) {
+  printList(io, csv, ReadoutCsvHeader(), rows, ReadoutCsvRow, ReadoutTextRow);
 }
 
 bool noMoreWords(Context& c, const QString& what) {
@@ -243,10 +251,7 @@ int runPersons(Context& c) {
   if (!archive) return exitCode;
   std::vector<Person> persons;
   if (const int rc = archive->persons(&persons)) return archiveFailure(c.io, *archive, rc);
-  QStringList lines;
-  for (const Person& p : persons) lines << (csv ? PersonCsvRow(p) : PersonTextRow(p));
-  printLines(c.io, csv ? PersonCsvHeader() : QString(PersonCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
-             lines, csv);
+  printList(c.io, csv, PersonCsvHeader(), persons, PersonCsvRow, PersonTextRow);
   return kExitOk;
 }
 
@@ -280,10 +285,7 @@ int runPeriods(Context& c) {
   }
   std::vector<WearPeriod> periods;
   if (const int rc = archive->periods(query, &periods)) return archiveFailure(c.io, *archive, rc);
-  QStringList lines;
-  for (const WearPeriod& p : periods) lines << (csv ? PeriodCsvRow(p) : PeriodTextRow(p));
-  printLines(c.io, csv ? PeriodCsvHeader() : QString(PeriodCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
-             lines, csv);
+  printList(c.io, csv, PeriodCsvHeader(), periods, PeriodCsvRow, PeriodTextRow);
   return kExitOk;
 }
 
@@ -332,8 +334,8 @@ int runTotals(Context& c) {
   std::vector<PersonTotals> totals;
   if (const int rc = archive->totals(personId, when, &totals)) return archiveFailure(c.io, *archive, rc);
   const double limit = ReadArchiveSettings(c.io.configPath).annualLimit;
-  QStringList lines;
-  for (const PersonTotals& t : totals) lines << (csv ? TotalsCsvRow(t, limit) : TotalsTextRow(t, limit));
+  const auto csvRow = [limit](const PersonTotals& t) { return TotalsCsvRow(t, limit); };
+  const auto textRow = [limit](const PersonTotals& t) { return TotalsTextRow(t, limit); };
   if (!csv) {
     c.io.out << "Totals up to " << ArchiveTimeText(when) << " (quarter from " << ArchiveTimeText(QuarterStart(when))
              << ", year from " << ArchiveTimeText(YearStart(when)) << ")\n";
@@ -343,7 +345,7 @@ int runTotals(Context& c) {
       if (open) c.io.out << open << " read-outs of " << p.label << " await review\n";
     }
   }
-  printLines(c.io, csv ? TotalsCsvHeader() : TotalsTextHeader(), lines, csv);
+  printList(c.io, csv, TotalsCsvHeader(), totals, csvRow, textRow);
   return kExitOk;
 }
 
@@ -471,10 +473,7 @@ int runReview(Context& c) {
   if (!archive) return exitCode;
   std::vector<ReadoutRow> items;
   if (const int rc = archive->review(period, &items)) return archiveFailure(c.io, *archive, rc);
-  QStringList lines;
-  for (const ReadoutRow& r : items) lines << (csv ? ReviewCsvRow(r) : ReviewTextRow(r));
-  printLines(c.io, csv ? ReviewCsvHeader() : QString(ReviewCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
-             lines, csv);
+  printList(c.io, csv, ReviewCsvHeader(), items, ReviewCsvRow, ReviewTextRow);
   return kExitOk;
 }
 
@@ -565,10 +564,7 @@ int runSigned(Context& c) {
   if (!archive) return exitCode;
   std::vector<Signoff> list;
   if (const int rc = archive->signoffs(&list)) return archiveFailure(c.io, *archive, rc);
-  QStringList lines;
-  for (const Signoff& s : list) lines << (csv ? SignedCsvRow(s) : SignedTextRow(s));
-  printLines(c.io, csv ? SignedCsvHeader() : QString(SignedCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
-             lines, csv);
+  printList(c.io, csv, SignedCsvHeader(), list, SignedCsvRow, SignedTextRow);
   return kExitOk;
 }
 
@@ -589,10 +585,7 @@ int runLog(Context& c) {
   }
   std::vector<LogEntry> entries;
   if (const int rc = archive->changeLog(query, &entries)) return archiveFailure(c.io, *archive, rc);
-  QStringList lines;
-  for (const LogEntry& e : entries) lines << (csv ? LogCsvRow(e) : LogTextRow(e));
-  printLines(c.io, csv ? LogCsvHeader() : QString(LogCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')), lines,
-             csv);
+  printList(c.io, csv, LogCsvHeader(), entries, LogCsvRow, LogTextRow);
   return kExitOk;
 }
 
