@@ -222,6 +222,7 @@ std::unique_ptr<DoseArchive> DoseArchive::open(const ArchiveLocation& location, 
 
 DoseArchive::~DoseArchive() {
   if (!d_) return;
+  d_->forgetStatements();
   {
     QSqlDatabase db = d_->db();
     db.close();
@@ -626,11 +627,26 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
     }
     const QString why = source.isEmpty() ? QStringLiteral("wearer list") : QStringLiteral("wearer list ") + source;
     std::vector<LogRow> log;
-    for (const auto& [key, person] : newPersons) {
-      if (persons.count(key)) continue;
-      qlonglong row = 0;
-      if (const int rc = insertPerson(d, person, &row)) return rc;
-      persons[key] = {row, person};
+    // Many rows per statement: a list of thousands is a few round trips.
+    std::vector<Person> fresh;
+    for (const auto& [key, person] : newPersons)
+      if (!persons.count(key)) fresh.push_back(person);
+    const size_t batch = static_cast<size_t>(d.dialect->rowsPerStatement);
+    for (size_t start = 0; start < fresh.size(); start += batch) {
+      const size_t n = std::min(batch, fresh.size() - start);
+      QSqlQuery q(d.db());
+      QString values;
+      for (size_t i = 0; i < n; ++i) values += i ? QStringLiteral(", (?, ?, ?, ?)") : QStringLiteral("(?, ?, ?, ?)");
+      q.prepare(QStringLiteral("INSERT INTO persons (person_id, person_key, name, name_key) VALUES ") + values +
+                QStringLiteral(" RETURNING person_key, id"));
+      for (size_t i = start; i < start + n; ++i)
+        for (const QString& v : {fresh[i].id, personKey(fresh[i].id), fresh[i].name, nameKey(fresh[i].name)})
+          q.addBindValue(v);
+      if (const int rc = d.exec(q)) return rc;
+      while (q.next()) persons[q.value(0).toString()].first = q.value(1).toLongLong();
+    }
+    for (const Person& person : fresh) {
+      persons[personKey(person.id)].second = person;
       log.push_back(personRowOf(QStringLiteral("person added"), person, QString(), person.name, why));
       ++r.persons;
     }
@@ -638,8 +654,25 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
       if (const int rc = d.setPeriodEnd(e.id, e.period.to)) return rc;
       log.push_back(periodRow(QStringLiteral("period ended"), e.period, endText(e.was), endText(e.period.to), why));
     }
+    for (size_t start = 0; start < inserts.size(); start += batch) {
+      const size_t n = std::min(batch, inserts.size() - start);
+      QSqlQuery q(d.db());
+      QString values;
+      for (size_t i = 0; i < n; ++i) values += i ? QStringLiteral(", (?, ?, ?, ?, ?)") : QStringLiteral("(?, ?, ?, ?, ?)");
+      q.prepare(QStringLiteral("INSERT INTO wear_periods (dosimeter, person_id, valid_from, valid_to, readouts_until)"
+                               " VALUES ") +
+                values);
+      for (size_t i = start; i < start + n; ++i) {
+        const Entry* e = inserts[i];
+        q.addBindValue(e->period.dosimeter);
+        q.addBindValue(persons[e->personKey].first);
+        q.addBindValue(ArchiveTimeText(e->period.from));
+        q.addBindValue(nullableText(e->period.to ? ArchiveTimeText(*e->period.to) : QString()));
+        q.addBindValue(kOpenEnd);
+      }
+      if (const int rc = d.exec(q)) return rc;
+    }
     for (const Entry* e : inserts) {
-      if (const int rc = d.insertPeriod(e->period.dosimeter, persons[e->personKey].first, e->period)) return rc;
       log.push_back(periodRow(QStringLiteral("period assigned"), e->period, QString(),
                               PersonText(e->period.person) + QStringLiteral(" to ") + endText(e->period.to), why,
                               e->since));
@@ -713,10 +746,7 @@ HistorySql historySql(const HistoryQuery& query) {
 int DoseArchive::history(const HistoryQuery& query, std::vector<ReadoutRow>* rows) {
   detail_.clear();
   const HistorySql h = historySql(query);
-  QSqlQuery q(d_->db());
-  q.prepare(kRowColumns + h.from + h.where + kOrder);
-  for (const QVariant& v : h.binds) q.addBindValue(v);
-  if (const int rc = d_->rows(q, rows)) return rc;
+  if (const int rc = d_->rows(d_->statement(kRowColumns + h.from + h.where + kOrder, h.binds), rows)) return rc;
   if (query.personId.isEmpty()) return kOk;
   // A person's record also holds the doses entered by hand, after the
   // read-outs, in the order they count.
@@ -808,19 +838,17 @@ int DoseArchive::totals(const QString& personId, const QDateTime& at, std::vecto
     }
     everybody.push_back(p);
   }
-  QSqlQuery q(d_->db());
-  q.prepare(QStringLiteral("SELECT p.person_key, SUM(CASE WHEN ") + kDoseTime +
-            QStringLiteral(" >= ? THEN r.counted_usv ELSE 0 END), SUM(CASE WHEN ") + kDoseTime +
-            QStringLiteral(" >= ? THEN r.counted_usv ELSE 0 END), SUM(r.counted_usv), COUNT(*)"
-                           " FROM persons p JOIN wear_periods w ON w.person_id = p.id JOIN readouts r ON") +
-            kBelongs + QStringLiteral(" WHERE ") + kDoseTime + QStringLiteral(" <= ?") +
-            (personId.isEmpty() ? QString() : QStringLiteral(" AND p.person_key = ?")) +
-            QStringLiteral(" GROUP BY p.person_key"));
-  q.addBindValue(ArchiveTimeText(QuarterStart(at)));
-  q.addBindValue(ArchiveTimeText(YearStart(at)));
-  q.addBindValue(ArchiveTimeText(at));
-  if (!personId.isEmpty()) q.addBindValue(personKey(personId));
-  q.setForwardOnly(true);
+  QVariantList values = {ArchiveTimeText(QuarterStart(at)), ArchiveTimeText(YearStart(at)), ArchiveTimeText(at)};
+  if (!personId.isEmpty()) values << personKey(personId);
+  QSqlQuery& q = d_->statement(
+      QStringLiteral("SELECT p.person_key, SUM(CASE WHEN ") + kDoseTime +
+          QStringLiteral(" >= ? THEN r.counted_usv ELSE 0 END), SUM(CASE WHEN ") + kDoseTime +
+          QStringLiteral(" >= ? THEN r.counted_usv ELSE 0 END), SUM(r.counted_usv), COUNT(*)"
+                         " FROM persons p JOIN wear_periods w ON w.person_id = p.id JOIN readouts r ON") +
+          kBelongs + QStringLiteral(" WHERE ") + kDoseTime + QStringLiteral(" <= ?") +
+          (personId.isEmpty() ? QString() : QStringLiteral(" AND p.person_key = ?")) +
+          QStringLiteral(" GROUP BY p.person_key"),
+      values);
   if (const int rc = d_->exec(q)) return rc;
   std::map<QString, PersonTotals> found;
   while (q.next()) {
@@ -833,22 +861,21 @@ int DoseArchive::totals(const QString& personId, const QDateTime& at, std::vecto
   }
   q.finish();
   // Doses entered by hand count like read-outs, and are none.
-  q.prepare(QStringLiteral("SELECT p.person_key, SUM(CASE WHEN n.dose_time >= ? THEN n.dose_usv ELSE 0 END),"
-                           " SUM(CASE WHEN n.dose_time >= ? THEN n.dose_usv ELSE 0 END), SUM(n.dose_usv)"
-                           " FROM notional_doses n JOIN persons p ON p.id = n.person_id WHERE n.dose_time <= ?") +
-            (personId.isEmpty() ? QString() : QStringLiteral(" AND p.person_key = ?")) +
-            QStringLiteral(" GROUP BY p.person_key"));
-  q.addBindValue(ArchiveTimeText(QuarterStart(at)));
-  q.addBindValue(ArchiveTimeText(YearStart(at)));
-  q.addBindValue(ArchiveTimeText(at));
-  if (!personId.isEmpty()) q.addBindValue(personKey(personId));
-  if (const int rc = d_->exec(q)) return rc;
-  while (q.next()) {
-    PersonTotals& t = found[q.value(0).toString()];
-    t.quarterToDate += q.value(1).toDouble();
-    t.yearToDate += q.value(2).toDouble();
-    t.lifetime += q.value(3).toDouble();
+  QSqlQuery& n = d_->statement(
+      QStringLiteral("SELECT p.person_key, SUM(CASE WHEN n.dose_time >= ? THEN n.dose_usv ELSE 0 END),"
+                     " SUM(CASE WHEN n.dose_time >= ? THEN n.dose_usv ELSE 0 END), SUM(n.dose_usv)"
+                     " FROM notional_doses n JOIN persons p ON p.id = n.person_id WHERE n.dose_time <= ?") +
+          (personId.isEmpty() ? QString() : QStringLiteral(" AND p.person_key = ?")) +
+          QStringLiteral(" GROUP BY p.person_key"),
+      values);
+  if (const int rc = d_->exec(n)) return rc;
+  while (n.next()) {
+    PersonTotals& t = found[n.value(0).toString()];
+    t.quarterToDate += n.value(1).toDouble();
+    t.yearToDate += n.value(2).toDouble();
+    t.lifetime += n.value(3).toDouble();
   }
+  n.finish();
   totals->clear();
   for (const Person& p : everybody) {
     const auto it = found.find(personKey(p.id));

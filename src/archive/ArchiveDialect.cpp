@@ -72,9 +72,10 @@ const ArchiveDialect kSQLite{
     "",
     "PRAGMA integrity_check",
     "ANALYZE",
-    32766,
+    16,
     sqliteCode,
     sqliteRetryable,
+    false,
 };
 
 const ArchiveDialect kPostgreSQL{
@@ -91,9 +92,10 @@ const ArchiveDialect kPostgreSQL{
     "LOCK TABLE change_log IN EXCLUSIVE MODE",
     "",
     "ANALYZE readouts",
-    65535,
+    200,
     postgresCode,
     postgresRetryable,
+    true,
 };
 
 }  // namespace

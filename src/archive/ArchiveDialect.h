@@ -36,12 +36,17 @@ struct ArchiveDialect {
   const char* integrityCheck;
   // After an import that added many rows.
   const char* refreshStatistics;
-  // Bound values one statement may take.
-  int maxParameters;
+  // Rows one INSERT takes: many on a server, where each statement is a
+  // round trip; few on SQLite, whose driver looks up each bound value of
+  // a statement by walking all of them.
+  int rowsPerStatement;
   // The result code of what the database reported.
   int (*code)(const QSqlError& error);
   // Whether a transaction that failed so may simply be run again.
   bool (*retryable)(const QSqlError& error);
+  // Read-outs stored in bulk: through COPY on a server, else through
+  // INSERT statements (archive_sql::storeReadouts).
+  bool copyIn;
 };
 
 const ArchiveDialect& DialectOf(ArchiveLocation::Kind kind);

@@ -136,8 +136,7 @@ struct DoseArchive::Impl : Connection {
                  const std::function<void(int)>& progress) {
     ImportResult r;
     const QString archivedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-    QSqlQuery find(db()), conflict(db());
-    find.setForwardOnly(true);
+    QSqlQuery conflict(db());
     QSqlQuery flag(db());
     if (int rc = prepare(conflict, QStringLiteral("INSERT INTO conflicts (readout_key, record, source,"
                                                   " archived_at) VALUES (?, ?, ?, ?)"
@@ -161,41 +160,33 @@ struct DoseArchive::Impl : Connection {
       if (t > conflictTo) conflictTo = t;
       return exec(flag);
     };
-    constexpr size_t kBatch = 256;
-    for (size_t start = 0; start < unique.size(); start += kBatch) {
-      const size_t n = std::min(kBatch, unique.size() - start);
+    // In chunks, for the progress and for memory: a million read-outs of
+    // a service's history never sit in one statement.
+    // An eighth of the import, so that its bar moves, within bounds.
+    const size_t kChunk = std::clamp<size_t>(unique.size() / 8, 256, dialect->copyIn ? 16384 : 1024);
+    for (size_t start = 0; start < unique.size(); start += kChunk) {
+      const size_t n = std::min(kChunk, unique.size() - start);
       std::vector<NewReadout> rows;
       rows.reserve(n);
       for (size_t i = start; i < start + n; ++i) rows.push_back({&unique[i].bytes, &unique[i].fields});
-      std::set<QByteArray> inserted;
-      if (const int rc = insertReadouts(*this, rows, source, archivedAt, &inserted, &added)) return rc;
-      std::map<QByteArray, const Candidate*> known;
-      for (size_t i = start; i < start + n; ++i) {
-        const Candidate& c = unique[i];
-        if (inserted.count(c.fields.key)) {
-          ++r.added;
-          if (level && c.fields.measuredDose && *c.fields.measuredDose >= *level) r.highDoses.push_back(c.fields);
-        } else {
-          known[c.fields.key] = &c;
-        }
-      }
-      if (!known.empty()) {
-        // Already archived: the same bytes, or a conflict kept beside them.
-        find.prepare(QStringLiteral("SELECT readout_key, record FROM readouts WHERE readout_key IN (") +
-                     marks(static_cast<qsizetype>(known.size())) + QLatin1Char(')'));
-        for (const auto& entry : known) find.addBindValue(entry.first);
-        if (const int rc = exec(find)) return rc;
-        std::map<QByteArray, QByteArray> stored;
-        while (find.next()) stored[find.value(0).toByteArray()] = find.value(1).toByteArray();
-        find.finish();
-        for (const auto& [key, c] : known) {
-          if (stored[key] == c->bytes)
+      std::vector<Stored> outcome;
+      if (const int rc = storeReadouts(*this, rows, source, archivedAt, &outcome, &added)) return rc;
+      for (size_t i = 0; i < n; ++i) {
+        const Candidate& c = unique[start + i];
+        switch (outcome[i]) {
+          case Stored::Added:
+            ++r.added;
+            if (level && c.fields.measuredDose && *c.fields.measuredDose >= *level) r.highDoses.push_back(c.fields);
+            break;
+          case Stored::Duplicate:
             ++r.duplicates;
-          else if (const int rc = keepConflict(*c))
-            return rc;
+            break;
+          case Stored::Conflict:
+            if (const int rc = keepConflict(c)) return rc;
+            break;
         }
       }
-      if (progress) progress(static_cast<int>(std::min(start + n, unique.size())) + refusedCount);
+      if (progress) progress(static_cast<int>(start + n) + refusedCount);
     }
     // A record that came twice in the same records: the first is the read-out.
     for (const Candidate* c : sameFile) {
@@ -239,16 +230,15 @@ struct DoseArchive::Impl : Connection {
     if (!q.exec()) return fail(q.lastError());
     out->clear();
     while (q.next()) out->push_back(rowOf(q, *tolerance));
+    q.finish();
     return kOk;
   }
 
   // The person with that key (internal id), or 0.
   int personRow(const QString& id, qlonglong* row, Person* person = nullptr) {
     *row = 0;
-    QSqlQuery q(db());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT id, person_id, name FROM persons WHERE person_key = ?"));
-    q.addBindValue(personKey(id));
+    QSqlQuery& q = statement(QStringLiteral("SELECT id, person_id, name FROM persons WHERE person_key = ?"),
+                             {personKey(id)});
     if (const int rc = exec(q)) return rc;
     if (q.next()) {
       *row = q.value(0).toLongLong();

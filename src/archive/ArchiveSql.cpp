@@ -1,6 +1,9 @@
 #include "archive/ArchiveSql.h"
 
+#include <libpq-fe.h>
+
 #include <QCryptographicHash>
+#include <QSqlDriver>
 #include <QDateTime>
 #include <QThread>
 #include <algorithm>
@@ -20,6 +23,19 @@ int Connection::fail(const QSqlError& e) {
 int Connection::exec(const QString& sql) {
   QSqlQuery q(db());
   return q.exec(sql) ? kOk : fail(q.lastError());
+}
+
+QSqlQuery& Connection::statement(const QString& sql, const QVariantList& values) {
+  std::unique_ptr<QSqlQuery>& q = statements_[sql];
+  if (!q) {
+    q = std::make_unique<QSqlQuery>(db());
+    q->setForwardOnly(true);
+    q->prepare(sql);  // a failure shows when it is run
+  } else {
+    q->finish();
+  }
+  for (qsizetype i = 0; i < values.size(); ++i) q->bindValue(static_cast<int>(i), values[i]);
+  return *q;
 }
 
 int Connection::writable() {
@@ -114,8 +130,7 @@ QString valuesList(int rows, int columns) {
 
 int insertReadouts(Connection& c, const std::vector<NewReadout>& rows, const QString& source,
                    const QString& archivedAt, std::set<QByteArray>* inserted, std::vector<qlonglong>* ids) {
-  // Many rows per statement: on a server each statement is a round trip.
-  const int batch = std::min(256, c.dialect->maxParameters / kReadoutColumns);
+  const int batch = c.dialect->rowsPerStatement;
   const QVariant noTime = nullableText(QString());
   QSqlQuery q(c.db());
   q.setForwardOnly(true);
@@ -187,8 +202,7 @@ int appendLog(Connection& c, const std::vector<LogRow>& rows) {
     while (q.next()) signedPeriods.push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toString()});
   }
   const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-  constexpr int kColumns = 14;
-  const int batch = std::min(200, c.dialect->maxParameters / kColumns);
+  const int batch = c.dialect->rowsPerStatement;
   QSqlQuery insert(c.db());
   int prepared = 0;
   for (size_t start = 0; start < rows.size(); start += static_cast<size_t>(batch)) {
@@ -225,6 +239,177 @@ int appendLog(Connection& c, const std::vector<LogRow>& rows) {
     if (const int rc = c.exec(insert)) return rc;
   }
   return kOk;
+}
+
+namespace {
+
+const char* const kReadoutColumnList =
+    "readout_key, record, device_id, block_number, readout_time, dosimeter, error_codes, measured_dose_usv,"
+    " dose_usv, recomputed_usv, counted_usv, dose_rate_usv_h, exposure_h, source, archived_at";
+
+// The INSERT statements' way: the new rows added, the others looked up
+// and compared byte for byte.
+int storeByInsert(Connection& c, const std::vector<NewReadout>& rows, const QString& source,
+                  const QString& archivedAt, std::vector<Stored>* outcome, std::vector<qlonglong>* added) {
+  std::set<QByteArray> inserted;
+  if (const int rc = insertReadouts(c, rows, source, archivedAt, &inserted, added)) return rc;
+  outcome->assign(rows.size(), Stored::Added);
+  QSqlQuery find(c.db());
+  find.setForwardOnly(true);
+  const size_t batch = static_cast<size_t>(c.dialect->rowsPerStatement);
+  std::vector<size_t> known;
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (!inserted.count(rows[i].fields->key)) known.push_back(i);
+  for (size_t start = 0; start < known.size(); start += batch) {
+    const size_t n = std::min(batch, known.size() - start);
+    QString marks = QStringLiteral("?");
+    for (size_t k = 1; k < n; ++k) marks += QStringLiteral(", ?");
+    find.prepare(QStringLiteral("SELECT readout_key, record FROM readouts WHERE readout_key IN (") + marks +
+                 QLatin1Char(')'));
+    for (size_t k = start; k < start + n; ++k) find.addBindValue(rows[known[k]].fields->key);
+    if (const int rc = c.exec(find)) return rc;
+    std::map<QByteArray, QByteArray> stored;
+    while (find.next()) stored[find.value(0).toByteArray()] = find.value(1).toByteArray();
+    find.finish();
+    for (size_t k = start; k < start + n; ++k) {
+      const NewReadout& r = rows[known[k]];
+      (*outcome)[known[k]] = stored[r.fields->key] == *r.bytes ? Stored::Duplicate : Stored::Conflict;
+    }
+  }
+  return kOk;
+}
+
+// A failure libpq reported, as the dialect maps the database's errors.
+int copyFailure(Connection& c, PGresult* result, PGconn* conn) {
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  const QString words = QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn));
+  if (result) PQclear(result);
+  while (PGresult* rest = PQgetResult(conn)) PQclear(rest);
+  return c.fail(QSqlError(QString(), words, QSqlError::StatementError, QString::fromLatin1(state ? state : "")));
+}
+
+// COPY's binary form (PostgreSQL's own send formats, big-endian): the
+// record's bytes as they are, with no text to escape or parse.
+class CopyRows {
+ public:
+  CopyRows() { data_.append("PGCOPY\n\377\r\n\0", 11).append(8, '\0'); }
+  void row(int fields) { be16(static_cast<quint16>(fields)); }
+  void bytes(const QByteArray& b) {
+    be32(static_cast<quint32>(b.size()));
+    data_ += b;
+  }
+  void text(const QString& t) { bytes(t.toUtf8()); }
+  void textOrNull(const QString& t) { t.isEmpty() ? null() : text(t); }
+  void integer(int v) {
+    be32(4);
+    be32(static_cast<quint32>(v));
+  }
+  void number(const std::optional<double>& v) {
+    if (!v) return null();
+    be32(8);
+    quint64 bits;
+    std::memcpy(&bits, &*v, 8);
+    be32(static_cast<quint32>(bits >> 32));
+    be32(static_cast<quint32>(bits));
+  }
+  const QByteArray& end() {
+    be16(0xFFFF);
+    return data_;
+  }
+
+ private:
+  void null() { be32(0xFFFFFFFF); }
+  void be16(quint16 v) { data_.append(static_cast<char>(v >> 8)).append(static_cast<char>(v)); }
+  void be32(quint32 v) {
+    be16(static_cast<quint16>(v >> 16));
+    be16(static_cast<quint16>(v));
+  }
+  QByteArray data_;
+};
+
+// A server's way: COPY into a staging table, then one INSERT ... SELECT in
+// key order, and one comparison of the ones that were there.
+int storeByCopy(Connection& c, const std::vector<NewReadout>& rows, const QString& source, const QString& archivedAt,
+                std::vector<Stored>* outcome, std::vector<qlonglong>* added) {
+  // The driver's own connection (Qt names its type after libpq's struct),
+  // so that the COPY is in the import's transaction.
+  const QVariant handle = c.db().driver()->handle();
+  const bool libpq = handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 ||
+                                          qstrcmp(handle.typeName(), "pg_conn*") == 0);
+  PGconn* conn = libpq ? *static_cast<PGconn* const*>(handle.data()) : nullptr;
+  if (!conn) return storeByInsert(c, rows, source, archivedAt, outcome, added);
+  if (const int rc = c.exec(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS quelm_import (readout_key BYTEA,"
+                                           " record BYTEA, device_id TEXT, block_number INTEGER, readout_time TEXT,"
+                                           " dosimeter TEXT, error_codes INTEGER, measured_dose_usv DOUBLE PRECISION,"
+                                           " dose_usv DOUBLE PRECISION, recomputed_usv DOUBLE PRECISION, counted_usv"
+                                           " DOUBLE PRECISION, dose_rate_usv_h DOUBLE PRECISION, exposure_h DOUBLE"
+                                           " PRECISION, source TEXT, archived_at TEXT) ON COMMIT DELETE ROWS")))
+    return rc;
+  if (const int rc = c.exec(QStringLiteral("TRUNCATE quelm_import"))) return rc;
+  CopyRows copy;
+  for (const NewReadout& r : rows) {
+    const ReadoutFields& f = *r.fields;
+    copy.row(15);
+    copy.bytes(f.key);
+    copy.bytes(*r.bytes);
+    copy.text(f.deviceId);
+    copy.integer(f.blockNumber);
+    copy.textOrNull(f.readoutTime);
+    copy.text(f.dosimeter);
+    copy.integer(f.errorCodes);
+    for (const std::optional<double>& v : {f.measuredDose, f.measuredDose, f.recomputed})
+      copy.number(v);
+    copy.number(CountedDose(f.measuredDose));
+    copy.number(f.doseRate);
+    copy.number(f.exposureH);
+    copy.text(source);
+    copy.text(archivedAt);
+  }
+  const QByteArray& data = copy.end();
+  PGresult* result =
+      PQexec(conn, (QByteArray("COPY quelm_import (") + kReadoutColumnList + ") FROM STDIN (FORMAT binary)").constData());
+  if (PQresultStatus(result) != PGRES_COPY_IN) return copyFailure(c, result, conn);
+  PQclear(result);
+  if (PQputCopyData(conn, data.constData(), static_cast<int>(data.size())) != 1 || PQputCopyEnd(conn, nullptr) != 1)
+    return copyFailure(c, nullptr, conn);
+  result = PQgetResult(conn);
+  if (PQresultStatus(result) != PGRES_COMMAND_OK) return copyFailure(c, result, conn);
+  PQclear(result);
+  while (PGresult* rest = PQgetResult(conn)) PQclear(rest);
+
+  QSqlQuery q(c.db());
+  q.setForwardOnly(true);
+  std::set<QByteArray> inserted;
+  if (!q.exec(QStringLiteral("INSERT INTO readouts (%1) SELECT %1 FROM quelm_import ORDER BY readout_key"
+                             " ON CONFLICT (readout_key) DO NOTHING RETURNING readout_key, id")
+                  .arg(QLatin1String(kReadoutColumnList))))
+    return c.fail(q.lastError());
+  while (q.next()) {
+    inserted.insert(q.value(0).toByteArray());
+    added->push_back(q.value(1).toLongLong());
+  }
+  q.finish();
+  std::map<QByteArray, bool> same;
+  if (inserted.size() < rows.size()) {
+    if (!q.exec(QStringLiteral("SELECT i.readout_key, r.record = i.record FROM quelm_import i"
+                               " JOIN readouts r ON r.readout_key = i.readout_key")))
+      return c.fail(q.lastError());
+    while (q.next()) same[q.value(0).toByteArray()] = q.value(1).toBool();
+  }
+  outcome->clear();
+  for (const NewReadout& r : rows) {
+    const QByteArray& key = r.fields->key;
+    outcome->push_back(inserted.count(key) ? Stored::Added : same[key] ? Stored::Duplicate : Stored::Conflict);
+  }
+  return kOk;
+}
+
+}  // namespace
+
+int storeReadouts(Connection& c, const std::vector<NewReadout>& rows, const QString& source, const QString& archivedAt,
+                  std::vector<Stored>* outcome, std::vector<qlonglong>* added) {
+  return c.dialect->copyIn ? storeByCopy(c, rows, source, archivedAt, outcome, added)
+                           : storeByInsert(c, rows, source, archivedAt, outcome, added);
 }
 
 int relinkPeriods(Connection& c, const QStringList& dosimeters) {

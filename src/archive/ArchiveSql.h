@@ -10,6 +10,8 @@
 #include <QString>
 #include <QVariant>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <vector>
@@ -43,6 +45,13 @@ class Connection {
   int prepare(QSqlQuery& q, const QString& sql) { return q.prepare(sql) ? 0 : fail(q.lastError()); }
   // kErrArchiveReadOnly when opened for reading.
   int writable();
+  // A statement prepared once for the connection's life, with these values
+  // bound by position: a server plans it once, and each use after the
+  // first is one round trip. Exec it with exec().
+  QSqlQuery& statement(const QString& sql, const QVariantList& values);
+  // Before the connection closes.
+  void forgetStatements() { statements_.clear(); }
+
   // Runs body in a writing transaction: committed when it returns 0,
   // rolled back otherwise. A deadlock or serialization failure runs it
   // again a few times after a growing pause; body must start from scratch.
@@ -50,6 +59,7 @@ class Connection {
 
  private:
   int begin();
+  std::map<QString, std::unique_ptr<QSqlQuery>> statements_;
 };
 
 QVariant nullableDouble(const std::optional<double>& v);
@@ -72,6 +82,16 @@ struct NewReadout {
 };
 int insertReadouts(Connection& c, const std::vector<NewReadout>& rows, const QString& source,
                    const QString& archivedAt, std::set<QByteArray>* inserted, std::vector<qlonglong>* ids = nullptr);
+
+// What became of each read-out of an import, beside it.
+enum class Stored { Added, Duplicate, Conflict };
+// Stores the read-outs whose key is not archived yet and tells for each
+// whether it was added, was there byte for byte, or is a conflict (its key
+// archived with other bytes). On a server the rows go in by COPY into a
+// staging table and from there in one statement; ids of the added ones
+// go to *added.
+int storeReadouts(Connection& c, const std::vector<NewReadout>& rows, const QString& source, const QString& archivedAt,
+                  std::vector<Stored>* outcome, std::vector<qlonglong>* added);
 
 // One change to the record, for the change log. touchFrom..touchTo: the
 // dose times it can change (stored form), which tells whether it touches a
