@@ -176,6 +176,26 @@ TEST_P(ArchiveReportTest, APersonsReportHoldsThePeriodsReadOutsTotalsAndMarks) {
             kErrArchiveNoPerson);
 }
 
+TEST_P(ArchiveReportTest, ThePeriodsOfferedForReportsSpanTheQuartersWhereDosesCount) {
+  QStringList quarters, years;
+  ASSERT_EQ(archive->reportPeriods(&quarters, &years), kOk);
+  EXPECT_EQ(quarters, QStringList({"2024Q4", "2024Q3", "2024Q2", "2024Q1"}));
+  EXPECT_EQ(years, QStringList{"2024"});
+  // Worn in December, read in January: its dose is December's.
+  ASSERT_EQ(archive->assign("D0004", "Dora", at("2023-10-01", false), at("2023-12-31")), kOk);
+  ImportResult r;
+  ASSERT_EQ(archive->importRecords(std::vector<BlockRecord>{Readout("D0004", "2024-01-03 09:00", 9)},
+                                   QStringLiteral("COM1"), &r),
+            kOk);
+  ASSERT_EQ(archive->reportPeriods(&quarters, &years), kOk);
+  EXPECT_EQ(quarters.last(), QStringLiteral("2023Q4"));
+  EXPECT_EQ(years, QStringList({"2024", "2023"}));
+
+  ArchiveDb empty{GetParam()};
+  ASSERT_EQ(empty.open()->reportPeriods(&quarters, &years), kOk);
+  EXPECT_TRUE(quarters.isEmpty() && years.isEmpty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, ArchiveReportTest,
                          ::testing::Values(Backend::SQLite, Backend::PostgreSQL), quelm::test::backendName);
 
