@@ -1142,4 +1142,29 @@ int DoseArchive::check(CheckReport* report) {
   return kOk;
 }
 
+int DoseArchive::reportPeriods(QStringList* quarters, QStringList* years) {
+  detail_.clear();
+  quarters->clear();
+  years->clear();
+  // The first dose counts at the earliest read-out time, or earlier at the
+  // end of a wear period whose dosimeter was read after it ended; no dose
+  // counts after the last read-out. Each by an index, without a scan.
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  if (!q.exec(QStringLiteral(
+          "SELECT (SELECT MIN(readout_time) FROM readouts), (SELECT MAX(readout_time) FROM readouts),"
+          " (SELECT MIN(w.valid_to) FROM wear_periods w WHERE EXISTS (SELECT 1 FROM readouts r WHERE"
+          " r.dosimeter = w.dosimeter AND r.readout_time > w.valid_to AND r.readout_time < w.readouts_until))")))
+    return d_->fail(q.lastError());
+  if (!q.next() || q.value(0).isNull()) return kOk;
+  std::optional<QDateTime> first = ParseArchiveTime(q.value(0).toString(), false);
+  const std::optional<QDateTime> last = ParseArchiveTime(q.value(1).toString(), false);
+  if (const auto end = ParseArchiveTime(q.value(2).toString(), false); end && first && *end < *first) first = end;
+  if (!first || !last) return kOk;
+  for (QDateTime t = QuarterStart(*last); t >= QuarterStart(*first); t = t.addMonths(-3))
+    quarters->append(QuarterOf(t).label);
+  for (int y = last->date().year(); y >= first->date().year(); --y) years->append(QString::number(y));
+  return kOk;
+}
+
 }  // namespace quelm

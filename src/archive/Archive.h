@@ -387,6 +387,11 @@ class DoseArchive {
   // Whether this user may write (a server role may only read).
   bool canWrite();
 
+  // The quarters ("2024Q3") and years ("2024") from the first to the last
+  // in which a dose of the archive counts, each newest first; empty when
+  // it holds no read-out with a time. For choosing a report's period.
+  int reportPeriods(QStringList* quarters, QStringList* years);
+
   bool isPostgres() const { return location_.kind == ArchiveLocation::PostgreSQL; }
   const ArchiveLocation& location() const { return location_; }
 

@@ -112,10 +112,14 @@ QString SpellSchema(const ArchiveDialect& d, const char* sql) {
 }
 
 QString DatabaseWords(const QSqlError& e) {
-  // One line: the server's messages come with line breaks and hints.
-  QString text = e.databaseText().simplified();
-  if (text.isEmpty()) text = e.driverText().simplified();
-  return text;
+  // One line: the server's messages come in lines (a reason, then a hint),
+  // each of which stays a sentence of its own.
+  QString text = e.databaseText();
+  if (text.trimmed().isEmpty()) text = e.driverText();
+  QStringList parts;
+  for (const QString& line : text.split(QLatin1Char('\n')))
+    if (const QString part = line.simplified(); !part.isEmpty()) parts << part;
+  return parts.join(QStringLiteral("; "));
 }
 
 }  // namespace quelm

@@ -1,14 +1,16 @@
 #include "archive/ArchiveForm.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFormLayout>
-#include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPrintDialog>
@@ -16,14 +18,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
-#include <QTableWidget>
+#include <QStyledItemDelegate>
+#include <QTabWidget>
+#include <QTableView>
 #include <QVBoxLayout>
 
+#include "archive/ArchiveItemModels.h"
 #include "archive/ArchiveText.h"
 #include "archive/ReportPainter.h"
-#include "base/Config.h"
 #include "base/ErrorCodes.h"
-#include "base/IniFile.h"
 #include "base/Prompter.h"
 #include "base/UserLocale.h"
 
@@ -57,17 +60,28 @@ void DoseChartWidget::mousePressEvent(QMouseEvent* event) {
 
 namespace {
 
-using quelm::ArchiveModel;
+// A high dose stands out; a conflicting record reads as a remark beside the list.
+class RowKindDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
 
-void showFailure(const quelm::ArchiveOutcome& o) {
-  const quelm::ErrorText e = quelm::ErrorMessage(o.code);
-  quelm::MessageRequest r;
-  r.kind = e.kind;
-  r.title = QStringLiteral("Dose archive");
-  r.text = o.detail.isEmpty() ? e.message : e.message + QStringLiteral(":\n") + o.detail;
-  r.code = o.code;
-  quelm::prompter().message(r);
-}
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    switch (static_cast<quelm::ArchiveRowKind>(index.data(quelm::kRowKindRole).toInt())) {
+      case quelm::ArchiveRowKind::High:
+        option->font.setBold(true);
+        option->backgroundBrush = QColor(252, 220, 220);
+        break;
+      case quelm::ArchiveRowKind::Conflict:
+        option->font.setItalic(true);
+        option->backgroundBrush = QColor(255, 243, 205);
+        break;
+      case quelm::ArchiveRowKind::Plain:
+        break;
+    }
+  }
+};
 
 QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
   auto* b = new QPushButton(caption, parent);
@@ -80,100 +94,66 @@ QLabel* valueLabel(QWidget* parent, const char* name) {
   auto* l = new QLabel(parent);
   l->setObjectName(QLatin1String(name));
   l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("000000.00 µSv")));
+  l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("-000,000 mSv")));
   l->setTextInteractionFlags(Qt::TextSelectableByMouse);
   return l;
 }
 
-QTableWidget* grid(QWidget* parent, const char* name, const QStringList& titles) {
-  auto* g = new QTableWidget(0, static_cast<int>(titles.size()), parent);
-  g->setObjectName(QLatin1String(name));
-  g->setHorizontalHeaderLabels(titles);
-  g->setSelectionBehavior(QAbstractItemView::SelectRows);
-  g->setSelectionMode(QAbstractItemView::SingleSelection);
-  g->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  g->verticalHeader()->setVisible(false);
-  g->verticalHeader()->setDefaultSectionSize(g->fontMetrics().height() + 6);
-  g->setTabKeyNavigation(false);
-  g->setWordWrap(false);
-  return g;
+QLineEdit* dateEdit(QWidget* parent, const char* name) {
+  auto* e = new QLineEdit(parent);
+  e->setObjectName(QLatin1String(name));
+  e->setPlaceholderText(quelm::userLocale().shortDateFormat);
+  e->setMaximumWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00000")) + 16);
+  return e;
 }
 
-QString periodEnd(const quelm::WearPeriod& p) {
-  return p.to ? quelm::LocalDateText(*p.to) : QStringLiteral("open");
+// A table over one of the model's lists: whole rows, columns as wide as
+// their title and texts each time the list is replaced.
+QTableView* table(QWidget* parent, const char* name, QAbstractItemModel* model, bool sortable) {
+  auto* t = new QTableView(parent);
+  t->setObjectName(QLatin1String(name));
+  t->setModel(model);
+  t->setSelectionBehavior(QAbstractItemView::SelectRows);
+  t->setSelectionMode(QAbstractItemView::SingleSelection);
+  t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  t->setTabKeyNavigation(false);
+  t->setWordWrap(false);
+  // A text reads whole or scrolls into view; it is never cut short.
+  t->setTextElideMode(Qt::ElideNone);
+  t->setItemDelegate(new RowKindDelegate(t));
+  t->verticalHeader()->setVisible(false);
+  t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 6);
+  t->horizontalHeader()->setHighlightSections(false);
+  t->horizontalHeader()->setSortIndicatorShown(sortable);
+  t->horizontalHeader()->setSectionsClickable(sortable);
+  t->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  QObject::connect(model, &QAbstractItemModel::modelReset, t, [t] { t->resizeColumnsToContents(); });
+  t->resizeColumnsToContents();
+  return t;
 }
 
-QString datePattern() { return quelm::userLocale().shortDateFormat; }
+// Follows the view's current row in the model, unless the window paints it.
+template <typename F>
+void onCurrentRow(QAbstractItemView* view, const bool& painting, F f) {
+  QObject::connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, view,
+                   [&painting, f](const QModelIndex& current) {
+                     if (!painting) f(current.isValid() ? current.row() : -1);
+                   });
+}
+
+void setCurrentRow(QAbstractItemView* view, int row) {
+  QItemSelectionModel* s = view->selectionModel();
+  const int shown = s->currentIndex().isValid() ? s->currentIndex().row() : -1;
+  if (shown == row && (row < 0 || s->isRowSelected(row))) return;
+  if (row < 0) {
+    s->clear();
+    return;
+  }
+  s->setCurrentIndex(view->model()->index(row, 0),
+                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
 
 }  // namespace
-
-// --- Wear period dialog ------------------------------------------------------------
-
-TWearPeriodForm::TWearPeriodForm(QWidget* parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("WearPeriodForm"));
-  setWindowTitle(QStringLiteral("Wear period"));
-  DosimeterEdit = new QLineEdit(this);
-  DosimeterEdit->setObjectName(QStringLiteral("DosimeterEdit"));
-  DosimeterEdit->setMaxLength(5);
-  PersonComboBox = new QComboBox(this);
-  PersonComboBox->setObjectName(QStringLiteral("PersonComboBox"));
-  PersonComboBox->setEditable(true);
-  PersonComboBox->setInsertPolicy(QComboBox::NoInsert);
-  PersonComboBox->setMinimumContentsLength(24);
-  FromEdit = new QLineEdit(this);
-  FromEdit->setObjectName(QStringLiteral("FromEdit"));
-  ToEdit = new QLineEdit(this);
-  ToEdit->setObjectName(QStringLiteral("ToEdit"));
-  auto* form = new QFormLayout;
-  const auto row = [&](const QString& caption, QWidget* field) {
-    auto* label = new QLabel(caption, this);
-    label->setBuddy(field);
-    form->addRow(label, field);
-  };
-  row(QStringLiteral("&Dosimeter:"), DosimeterEdit);
-  row(QStringLiteral("&Person:"), PersonComboBox);
-  row(QStringLiteral("&From:"), FromEdit);
-  row(QStringLiteral("&To (empty: open):"), ToEdit);
-  OKButton = button(this, "OKButton", QStringLiteral("&OK"));
-  OKButton->setDefault(true);
-  CancelButton = button(this, "CancelButton", QStringLiteral("&Cancel"));
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(OKButton);
-  buttons->addWidget(CancelButton);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(form);
-  layout->addLayout(buttons);
-  connect(OKButton, &QPushButton::clicked, this, [this] { done(quelm::mrOk); });
-  connect(CancelButton, &QPushButton::clicked, this, [this] { done(quelm::mrCancel); });
-}
-
-void TWearPeriodForm::ShowAssign(const quelm::WearPeriod& p, const std::vector<quelm::Person>& persons) {
-  PersonComboBox->clear();
-  // Listed as "ID NAME"; an id or a name may also be typed.
-  for (const quelm::Person& person : persons) PersonComboBox->addItem(quelm::PersonText(person), person.id);
-  DosimeterEdit->setText(p.dosimeter);
-  PersonComboBox->setEditText(p.person.id.isEmpty() ? QString() : quelm::PersonText(p.person));
-  FromEdit->setText(quelm::LocalDateText(p.from));
-  ToEdit->clear();
-  for (QWidget* w : std::initializer_list<QWidget*>{DosimeterEdit, PersonComboBox, FromEdit})
-    w->setEnabled(true);
-  FromEdit->setPlaceholderText(datePattern());
-  ToEdit->setPlaceholderText(datePattern());
-  (p.dosimeter.isEmpty() ? static_cast<QWidget*>(DosimeterEdit) : PersonComboBox)->setFocus();
-}
-
-void TWearPeriodForm::ShowEnd(const quelm::WearPeriod& p) {
-  DosimeterEdit->setText(p.dosimeter);
-  PersonComboBox->clear();
-  PersonComboBox->setEditText(quelm::PersonText(p.person));
-  FromEdit->setText(quelm::LocalDateText(p.from));
-  ToEdit->setText(p.to ? quelm::LocalDateText(*p.to) : QString());
-  for (QWidget* w : std::initializer_list<QWidget*>{DosimeterEdit, PersonComboBox, FromEdit})
-    w->setEnabled(false);
-  ToEdit->setPlaceholderText(datePattern());
-  ToEdit->setFocus();
-}
 
 // --- The window ----------------------------------------------------------------------
 
@@ -192,34 +172,43 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   auto* left = new QWidget(this);
   SearchEdit = new QLineEdit(left);
   SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
-  SearchEdit->setPlaceholderText(QStringLiteral("name or dosimeter"));
+  SearchEdit->setPlaceholderText(QStringLiteral("name, id or dosimeter"));
   SearchEdit->setClearButtonEnabled(true);
   auto* searchLabel = new QLabel(QStringLiteral("&Search:"), left);
   searchLabel->setBuddy(SearchEdit);
-  EntryListBox = new QListWidget(left);
-  EntryListBox->setObjectName(QStringLiteral("EntryListBox"));
+  EntryListView = new QListView(left);
+  EntryListView->setObjectName(QStringLiteral("EntryListView"));
+  EntryListView->setModel(Model.EntryItems());
+  EntryListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  AddPersonButton = button(left, "AddPersonButton", QStringLiteral("Add &person..."));
+  RenamePersonButton = button(left, "RenamePersonButton", QStringLiteral("Re&name..."));
   auto* periodsLabel = new QLabel(QStringLiteral("&Wear periods:"), left);
-  PeriodGrid = grid(
-      left, "PeriodGrid",
-      {QStringLiteral("Dosimeter"), QStringLiteral("Person"), QStringLiteral("From"), QStringLiteral("To")});
-  periodsLabel->setBuddy(PeriodGrid);
-  PeriodGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-  PeriodGrid->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+  PeriodView = table(left, "PeriodView", Model.PeriodItems(), false);
+  periodsLabel->setBuddy(PeriodView);
+  PeriodView->horizontalHeader()->setStretchLastSection(true);
   AssignButton = button(left, "AssignButton", QStringLiteral("Assi&gn..."));
   EndPeriodButton = button(left, "EndPeriodButton", QStringLiteral("&End period..."));
-  auto* totals = new QGroupBox(QStringLiteral("Totals up to today"), left);
-  totals->setObjectName(QStringLiteral("TotalsGroupBox"));
-  QuarterDatLabel = valueLabel(totals, "QuarterDatLabel");
-  YearDatLabel = valueLabel(totals, "YearDatLabel");
-  LifetimeDatLabel = valueLabel(totals, "LifetimeDatLabel");
-  ShareDatLabel = valueLabel(totals, "ShareDatLabel");
-  LimitDatLabel = valueLabel(totals, "LimitDatLabel");
-  // The limit on a row of its own: beside the share's caption it would
-  // not fit the column.
-  auto* totalsForm = new QFormLayout(totals);
+  ImportWearersButton = button(left, "ImportWearersButton", QStringLiteral("Import &wearer list..."));
+  TotalsGroupBox = new QGroupBox(QStringLiteral("Totals"), left);
+  TotalsGroupBox->setObjectName(QStringLiteral("TotalsGroupBox"));
+  TotalsAtEdit = dateEdit(TotalsGroupBox, "TotalsAtEdit");
+  TotalsAtEdit->setPlaceholderText(QStringLiteral("today"));
+  TotalsAtEdit->setToolTip(QStringLiteral("The day the totals are taken at (%1); empty: today")
+                               .arg(quelm::userLocale().shortDateFormat));
+  QuarterDatLabel = valueLabel(TotalsGroupBox, "QuarterDatLabel");
+  YearDatLabel = valueLabel(TotalsGroupBox, "YearDatLabel");
+  LifetimeDatLabel = valueLabel(TotalsGroupBox, "LifetimeDatLabel");
+  ShareDatLabel = valueLabel(TotalsGroupBox, "ShareDatLabel");
+  LimitDatLabel = valueLabel(TotalsGroupBox, "LimitDatLabel");
+  auto* totalsForm = new QFormLayout(TotalsGroupBox);
+  auto* atLabel = new QLabel(QStringLiteral("&At:"), TotalsGroupBox);
+  atLabel->setBuddy(TotalsAtEdit);
+  totalsForm->addRow(atLabel, TotalsAtEdit);
   totalsForm->addRow(QStringLiteral("Quarter-to-date:"), QuarterDatLabel);
   totalsForm->addRow(QStringLiteral("Year-to-date:"), YearDatLabel);
   totalsForm->addRow(QStringLiteral("Lifetime:"), LifetimeDatLabel);
+  // The limit on a row of its own: beside the share's caption it would
+  // not fit the column.
   totalsForm->addRow(QStringLiteral("Annual limit:"), LimitDatLabel);
   totalsForm->addRow(QStringLiteral("Share of the annual limit:"), ShareDatLabel);
   auto* leftColumn = new QVBoxLayout(left);
@@ -228,98 +217,117 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   searchRow->addWidget(searchLabel);
   searchRow->addWidget(SearchEdit, 1);
   leftColumn->addLayout(searchRow);
-  leftColumn->addWidget(EntryListBox, 3);
+  leftColumn->addWidget(EntryListView, 3);
+  auto* personButtons = new QHBoxLayout;
+  personButtons->addWidget(AddPersonButton);
+  personButtons->addWidget(RenamePersonButton);
+  personButtons->addStretch();
+  leftColumn->addLayout(personButtons);
   leftColumn->addWidget(periodsLabel);
-  leftColumn->addWidget(PeriodGrid, 2);
+  leftColumn->addWidget(PeriodView, 2);
   auto* periodButtons = new QHBoxLayout;
   periodButtons->addWidget(AssignButton);
   periodButtons->addWidget(EndPeriodButton);
+  periodButtons->addWidget(ImportWearersButton);
   periodButtons->addStretch();
   leftColumn->addLayout(periodButtons);
-  leftColumn->addWidget(totals);
+  leftColumn->addWidget(TotalsGroupBox);
 
-  // Right: their read-outs and chart.
-  auto* right = new QWidget(this);
-  FromEdit = new QLineEdit(right);
-  FromEdit->setObjectName(QStringLiteral("FromEdit"));
-  ToEdit = new QLineEdit(right);
-  ToEdit->setObjectName(QStringLiteral("ToEdit"));
-  for (QLineEdit* e : {FromEdit, ToEdit}) {
-    e->setPlaceholderText(datePattern());
-    e->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00000")) + 16);
+  // Right: the pages of the record, read-outs first.
+  PageControl = new QTabWidget(this);
+  PageControl->setObjectName(QStringLiteral("PageControl"));
+  ReadoutTabSheet = new QWidget(PageControl);
+  ReadoutTabSheet->setObjectName(QStringLiteral("ReadoutTabSheet"));
+  FromEdit = dateEdit(ReadoutTabSheet, "FromEdit");
+  ToEdit = dateEdit(ReadoutTabSheet, "ToEdit");
+  for (QLineEdit* e : {FromEdit, ToEdit})
     connect(e, &QLineEdit::returnPressed, this, &TArchiveForm::FilterButtonClick);
-  }
-  auto* fromLabel = new QLabel(QStringLiteral("&From:"), right);
+  auto* fromLabel = new QLabel(QStringLiteral("&From:"), ReadoutTabSheet);
   fromLabel->setBuddy(FromEdit);
-  auto* toLabel = new QLabel(QStringLiteral("&To:"), right);
+  auto* toLabel = new QLabel(QStringLiteral("&To:"), ReadoutTabSheet);
   toLabel->setBuddy(ToEdit);
-  FilterButton = button(right, "FilterButton", QStringLiteral("App&ly"));
-  QStringList titles;
-  for (const quelm::ArchiveColumn& c : quelm::kArchiveColumns) titles << QString::fromLatin1(c.title);
-  ReadoutGrid = grid(right, "ReadoutGrid", titles);
-  ReadoutGrid->horizontalHeader()->setSectionsClickable(true);
-  ReadoutGrid->horizontalHeader()->setSortIndicatorShown(true);
-  ReadoutGrid->horizontalHeader()->setStretchLastSection(true);
-  ReadoutGrid->installEventFilter(this);
-  auto* readoutsLabel = new QLabel(QStringLiteral("&Read-outs:"), right);
-  readoutsLabel->setBuddy(ReadoutGrid);
-  ShowButton = button(right, "ShowButton", QStringLiteral("Show in &main window"));
-  ShowButton->setToolTip(QStringLiteral("Enter on a read-out does the same"));
-  DoseChart = new quelm::DoseChartWidget(right);
+  FilterButton = button(ReadoutTabSheet, "FilterButton", QStringLiteral("App&ly"));
+  ReadoutView = table(ReadoutTabSheet, "ReadoutView", Model.ReadoutItems(), true);
+  ReadoutView->horizontalHeader()->setSortIndicator(quelm::kColTime, Qt::AscendingOrder);
+  ReadoutView->setSortingEnabled(true);
+  ReadoutView->installEventFilter(this);
+  ShowButton = button(ReadoutTabSheet, "ShowButton", QStringLiteral("Show in &main window"));
+  DoseChart = new quelm::DoseChartWidget(ReadoutTabSheet);
   auto* filterRow = new QHBoxLayout;
-  filterRow->addWidget(readoutsLabel);
-  filterRow->addStretch();
   filterRow->addWidget(fromLabel);
   filterRow->addWidget(FromEdit);
   filterRow->addWidget(toLabel);
   filterRow->addWidget(ToEdit);
   filterRow->addWidget(FilterButton);
+  filterRow->addStretch();
   filterRow->addWidget(ShowButton);
-  auto* rightColumn = new QVBoxLayout(right);
-  rightColumn->setContentsMargins(0, 0, 0, 0);
-  rightColumn->addLayout(filterRow);
-  rightColumn->addWidget(ReadoutGrid, 3);
-  rightColumn->addWidget(DoseChart, 2);
+  auto* readoutSplit = new QSplitter(Qt::Vertical, ReadoutTabSheet);
+  readoutSplit->addWidget(ReadoutView);
+  readoutSplit->addWidget(DoseChart);
+  readoutSplit->setStretchFactor(0, 3);
+  readoutSplit->setStretchFactor(1, 2);
+  auto* readoutPage = new QVBoxLayout(ReadoutTabSheet);
+  readoutPage->addLayout(filterRow);
+  readoutPage->addWidget(readoutSplit, 1);
+  PageControl->addTab(ReadoutTabSheet, QStringLiteral("&Read-outs"));
 
-  auto* split = new QSplitter(this);
+  ConflictTabSheet = new QWidget(PageControl);
+  ConflictTabSheet->setObjectName(QStringLiteral("ConflictTabSheet"));
+  ConflictView = table(ConflictTabSheet, "ConflictView", Model.ConflictItems(), true);
+  ConflictView->horizontalHeader()->setSortIndicator(quelm::kColTime, Qt::DescendingOrder);
+  ConflictView->setSortingEnabled(true);
+  ShowConflictButton = button(ConflictTabSheet, "ShowConflictButton", QStringLiteral("Show in &main window"));
+  auto* conflictNote =
+      new QLabel(QStringLiteral("Records that came with the key of an archived read-out but other "
+                                "bytes. The archived read-out counts; these count nothing."),
+                 ConflictTabSheet);
+  conflictNote->setWordWrap(true);
+  auto* conflictRow = new QHBoxLayout;
+  conflictRow->addWidget(conflictNote, 1);
+  conflictRow->addWidget(ShowConflictButton);
+  auto* conflictPage = new QVBoxLayout(ConflictTabSheet);
+  conflictPage->addLayout(conflictRow);
+  conflictPage->addWidget(ConflictView, 1);
+  PageControl->addTab(ConflictTabSheet, QStringLiteral("&Conflicts"));
+
+  auto* split = new QSplitter(Qt::Horizontal, this);
   split->addWidget(left);
-  split->addWidget(right);
-  split->setStretchFactor(1, 1);
-  left->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 46);
-  split->setSizes({360, 860});
-  split->setChildrenCollapsible(false);
+  split->addWidget(PageControl);
+  split->setStretchFactor(0, 2);
+  split->setStretchFactor(1, 5);
+  split->setSizes({400, 800});
 
-  // Bottom: import and reports.
+  // Bottom: imports and reports.
   ImportButton = button(this, "ImportButton", QStringLiteral("&Import data files..."));
   ImportGauge = new QProgressBar(this);
   ImportGauge->setObjectName(QStringLiteral("ImportGauge"));
-  ImportGauge->setFormat(QStringLiteral("%v of %m records"));
   ImportResultMemo = new QPlainTextEdit(this);
   ImportResultMemo->setObjectName(QStringLiteral("ImportResultMemo"));
   ImportResultMemo->setReadOnly(true);
-  ImportResultMemo->setMaximumHeight(fontMetrics().height() * 4 + 10);
-  ImportResultMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  ImportResultMemo->setMaximumHeight(fontMetrics().height() * 4 + 12);
   ReportComboBox = new QComboBox(this);
   ReportComboBox->setObjectName(QStringLiteral("ReportComboBox"));
-  ReportComboBox->addItems({QStringLiteral("Person's dose report"), QStringLiteral("Service summary")});
-  auto* reportLabel = new QLabel(QStringLiteral("Rep&ort:"), this);
+  ReportComboBox->addItems({QStringLiteral("Person's report"), QStringLiteral("Service summary")});
+  auto* reportLabel = new QLabel(QStringLiteral("Re&port:"), this);
   reportLabel->setBuddy(ReportComboBox);
   PeriodComboBox = new QComboBox(this);
   PeriodComboBox->setObjectName(QStringLiteral("PeriodComboBox"));
   PeriodComboBox->setEditable(true);
   PeriodComboBox->setInsertPolicy(QComboBox::NoInsert);
   PeriodComboBox->setMinimumContentsLength(8);
-  auto* periodLabel = new QLabel(QStringLiteral("Perio&d:"), this);
+  PeriodComboBox->setToolTip(
+      QStringLiteral("A quarter (2026Q3) or a year (2026); the totals are taken at its end"));
+  auto* periodLabel = new QLabel(QStringLiteral("Peri&od:"), this);
   periodLabel->setBuddy(PeriodComboBox);
-  PrintButton = button(this, "PrintButton", QStringLiteral("&Print..."));
-  SaveButton = button(this, "SaveButton", QStringLiteral("Sa&ve as PDF..."));
+  PrintButton = button(this, "PrintButton", QStringLiteral("P&rint..."));
+  SaveButton = button(this, "SaveButton", QStringLiteral("Save as P&DF..."));
   CloseButton = button(this, "CloseButton", QStringLiteral("&Close"));
-  auto* importColumn = new QVBoxLayout;
+  StatusLabel = new QLabel(this);
+  StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
+  StatusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
   auto* importRow = new QHBoxLayout;
   importRow->addWidget(ImportButton);
   importRow->addWidget(ImportGauge, 1);
-  importColumn->addLayout(importRow);
-  importColumn->addWidget(ImportResultMemo);
   auto* reportRow = new QHBoxLayout;
   reportRow->addWidget(reportLabel);
   reportRow->addWidget(ReportComboBox);
@@ -336,39 +344,49 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addWidget(split, 1);
-  layout->addLayout(importColumn);
+  layout->addLayout(importRow);
+  layout->addWidget(ImportResultMemo);
   layout->addLayout(reportRow);
-  resize(1220, 760);
+  layout->addWidget(StatusLabel);
+  resize(1220, 780);
 
   // The operator's actions go to the model.
   connect(SearchEdit, &QLineEdit::textChanged, this, &TArchiveForm::SearchEditChange);
-  connect(EntryListBox, &QListWidget::currentRowChanged, this, [this](int row) {
-    if (!painting_) Model.Choose(row);
-  });
-  connect(PeriodGrid, &QTableWidget::currentCellChanged, this, [this](int row) {
-    if (!painting_) Model.SelectPeriod(row);
-  });
-  connect(ReadoutGrid, &QTableWidget::currentCellChanged, this, [this](int row) {
-    if (!painting_) Model.SelectRow(row);
-  });
-  connect(ReadoutGrid, &QTableWidget::cellDoubleClicked, this, [this](int row) { Model.ShowReadout(row); });
-  connect(ReadoutGrid->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
-    Model.SortBy(column, column == Model.SortColumn() ? !Model.SortDescending() : false);
-  });
+  onCurrentRow(EntryListView, painting_, [this](int row) { Model.Choose(row); });
+  onCurrentRow(PeriodView, painting_, [this](int row) { Model.SelectPeriod(row); });
+  onCurrentRow(ReadoutView, painting_, [this](int row) { Model.SelectRow(row); });
+  onCurrentRow(ConflictView, painting_, [this](int row) { Model.SelectConflict(row); });
+  connect(ReadoutView, &QTableView::doubleClicked, this,
+          [this](const QModelIndex& i) { Model.ShowReadout(i.row()); });
+  connect(ConflictView, &QTableView::doubleClicked, this,
+          [this](const QModelIndex& i) { Model.ShowConflict(i.row()); });
+  connect(AddPersonButton, &QPushButton::clicked, this, [this] { Model.AddPerson(); });
+  connect(RenamePersonButton, &QPushButton::clicked, this, [this] { Model.RenamePerson(); });
   connect(AssignButton, &QPushButton::clicked, this, [this] { Model.Assign(); });
   connect(EndPeriodButton, &QPushButton::clicked, this, [this] { Model.EndPeriod(); });
+  connect(ImportWearersButton, &QPushButton::clicked, this, [this] { Model.ImportWearerList(); });
+  connect(TotalsAtEdit, &QLineEdit::editingFinished, this, &TArchiveForm::TotalsAtEditDone);
   connect(FilterButton, &QPushButton::clicked, this, &TArchiveForm::FilterButtonClick);
   connect(ShowButton, &QPushButton::clicked, this, [this] { Model.ShowReadout(); });
+  connect(ShowConflictButton, &QPushButton::clicked, this, [this] { Model.ShowConflict(); });
   connect(ImportButton, &QPushButton::clicked, this, [this] { Model.StartImport(); });
   connect(PrintButton, &QPushButton::clicked, this, &TArchiveForm::PrintButtonClick);
   connect(SaveButton, &QPushButton::clicked, this, &TArchiveForm::SaveButtonClick);
   connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
   connect(ReportComboBox, &QComboBox::currentIndexChanged, this, [this] { Paint(); });
+  connect(PeriodComboBox, &QComboBox::activated, this, &TArchiveForm::PeriodComboBoxChange);
+  connect(PeriodComboBox->lineEdit(), &QLineEdit::returnPressed, this, &TArchiveForm::PeriodComboBoxChange);
   DoseChart->pointClicked = [this](int point) { Model.ShowChartPoint(point); };
 
   // Decisions and outcomes.
   Model.onChanged = [this] { Paint(); };
-  Model.onFailure = showFailure;
+  Model.onFailure = quelm::ShowArchiveFailure;
+  Model.onBusy = [this](bool querying) {
+    if (querying)
+      busy_.emplace();
+    else
+      busy_.reset();
+  };
   Model.showRecord = [this](const QByteArray& record) {
     if (ShowRecord) ShowRecord(record);
   };
@@ -378,46 +396,25 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
     r.filter = QStringLiteral("Quelm data files (*.dat);;All files (*)");
     return quelm::prompter().openFiles(r);
   };
-  const auto periodForm = [this]() -> TWearPeriodForm& {
-    if (PeriodForm) return *PeriodForm;
-    if (!ownPeriodForm_) ownPeriodForm_ = std::make_unique<TWearPeriodForm>(this);
-    return *ownPeriodForm_;
+  Model.chooseWearerList = [] {
+    quelm::FileRequest r;
+    r.title = QStringLiteral("Import a wearer list (person_id,name,dosimeter,from,to)");
+    r.filter = QStringLiteral("Wearer lists (*.csv);;All files (*)");
+    return quelm::prompter().openFile(r).value_or(QString());
   };
-  const auto refuseDate = [](const QString& text) {
-    quelm::showMessage(quelm::MessageKind::Warning, QStringLiteral("Dose archive"),
-                       QStringLiteral("\"%1\" is no date: write it as %2").arg(text, datePattern()));
+  Model.askAssignment = [this](const quelm::WearPeriod& proposal, const std::vector<quelm::Person>& persons,
+                               const QString& refusal) {
+    return periodForm().AskAssign(proposal, persons, refusal);
   };
-  Model.askAssignment = [periodForm, refuseDate](const quelm::WearPeriod& proposal,
-                                                 const std::vector<quelm::Person>& persons)
-      -> std::optional<quelm::WearPeriod> {
-    TWearPeriodForm& form = periodForm();
-    form.ShowAssign(proposal, persons);
-    if (quelm::prompter().runModal(form) != quelm::mrOk) return std::nullopt;
-    quelm::WearPeriod p;
-    p.dosimeter = form.DosimeterEdit->text().trimmed();
-    const QString typed = form.PersonComboBox->currentText().trimmed();
-    const int listed = form.PersonComboBox->findText(typed);
-    if (listed >= 0)
-      p.person.id = form.PersonComboBox->itemData(listed).toString();
-    else
-      p.person.name = typed;
-    const std::optional<QDate> from = quelm::ParseUserDate(form.FromEdit->text());
-    if (!from) return refuseDate(form.FromEdit->text()), std::nullopt;
-    p.from = QDateTime(*from, QTime(0, 0), Qt::UTC);
-    if (!form.ToEdit->text().trimmed().isEmpty()) {
-      const std::optional<QDate> to = quelm::ParseUserDate(form.ToEdit->text());
-      if (!to) return refuseDate(form.ToEdit->text()), std::nullopt;
-      p.to = QDateTime(*to, QTime(23, 59), Qt::UTC);
-    }
-    return p;
+  Model.askPeriodEnd = [this](const quelm::WearPeriod& period, const QString& refusal) {
+    return periodForm().AskEnd(period, refusal);
   };
-  Model.askPeriodEnd = [periodForm, refuseDate](const quelm::WearPeriod& period) -> std::optional<QDateTime> {
-    TWearPeriodForm& form = periodForm();
-    form.ShowEnd(period);
-    if (quelm::prompter().runModal(form) != quelm::mrOk) return std::nullopt;
-    const std::optional<QDate> to = quelm::ParseUserDate(form.ToEdit->text());
-    if (!to) return refuseDate(form.ToEdit->text()), std::nullopt;
-    return QDateTime(*to, QTime(23, 59), Qt::UTC);
+  Model.askNewPerson = [this](const QString& refusal) { return personForm().AskNew(refusal); };
+  Model.askNewName = [this](const quelm::Person& person, const QString& refusal) {
+    return personForm().AskName(person, refusal);
+  };
+  Model.askPassword = [this](const QString& server, const QString& refusal) {
+    return passwordForm().Ask(server, refusal);
   };
   ArchiveForm = this;
   Paint();
@@ -425,22 +422,43 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
 
 TArchiveForm::~TArchiveForm() {
   Model.onChanged = nullptr;
+  Model.onBusy = nullptr;
   if (ArchiveForm == this) ArchiveForm = nullptr;
+}
+
+TWearPeriodForm& TArchiveForm::periodForm() {
+  if (PeriodForm) return *PeriodForm;
+  if (!ownPeriodForm_) ownPeriodForm_ = std::make_unique<TWearPeriodForm>(this);
+  return *ownPeriodForm_;
+}
+
+TPersonForm& TArchiveForm::personForm() {
+  if (PersonForm) return *PersonForm;
+  if (!ownPersonForm_) ownPersonForm_ = std::make_unique<TPersonForm>(this);
+  return *ownPersonForm_;
+}
+
+TArchivePasswordForm& TArchiveForm::passwordForm() {
+  if (PasswordForm) return *PasswordForm;
+  if (!ownPasswordForm_) ownPasswordForm_ = std::make_unique<TArchivePasswordForm>(this);
+  return *ownPasswordForm_;
+}
+
+void TArchiveForm::ensureOpen() {
+  // The database is opened when the operator first asks for it, not at
+  // every start of the program (a server may take its time to answer).
+  if (opened_) return;
+  opened_ = true;
+  if (!Model.IsOpen()) Model.Open();
 }
 
 void TArchiveForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  // The database is opened when the operator first asks for it, not at
-  // every start of the program (a server may take its time to answer).
-  if (!opened_) {
-    opened_ = true;
-    PeriodComboBox->addItems(Model.ReportPeriods());
-    Model.Open();
-  }
+  ensureOpen();
 }
 
 bool TArchiveForm::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == ReadoutGrid && event->type() == QEvent::KeyPress) {
+  if (watched == ReadoutView && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
       Model.ShowReadout();
@@ -450,27 +468,61 @@ bool TArchiveForm::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void TArchiveForm::UseSettings(const quelm::ArchiveSettings& settings) {
-  if (opened_)
-    Model.Reopen(settings);
-  else
-    Model.SetSettings(settings);
+quelm::ArchiveOutcome TArchiveForm::UseSettings(const quelm::ArchiveSettings& settings) {
+  quelm::ArchiveOutcome failure;
+  Model.Reopen(settings, &failure);
+  // Asked for, so it is open (or its failure said) when the window shows.
+  opened_ = opened_ || Model.IsOpen();
   Paint();
+  return failure;
 }
 
-void TArchiveForm::SearchEditChange(const QString& text) { Model.SetSearch(text); }
+void TArchiveForm::ShowInArchive(const QString& dosimeter, const QString& deviceId, int blockNumber) {
+  show();
+  raise();
+  activateWindow();
+  ensureOpen();
+  SearchEdit->clear();
+  Model.ShowInArchive(dosimeter, deviceId, blockNumber);
+  PageControl->setCurrentWidget(ReadoutTabSheet);
+  if (Model.SelectedRow() >= 0) ReadoutView->scrollTo(Model.ReadoutItems()->index(Model.SelectedRow(), 0));
+}
+
+void TArchiveForm::SearchEditChange(const QString& text) {
+  if (!painting_) Model.SetSearch(text);
+}
 
 void TArchiveForm::FilterButtonClick() {
   if (!Model.SetRange(FromEdit->text(), ToEdit->text()))
     quelm::showMessage(quelm::MessageKind::Warning, QStringLiteral("Dose archive"),
-                       QStringLiteral("From and To are dates written as %1, or empty").arg(datePattern()));
+                       QStringLiteral("From and To are dates written as %1, or empty")
+                           .arg(quelm::userLocale().shortDateFormat));
+}
+
+void TArchiveForm::TotalsAtEditDone() {
+  const QString text = TotalsAtEdit->text().trimmed();
+  const std::optional<QDate>& at = Model.TotalsAt();
+  if (text.isEmpty() ? !at : at && quelm::ParseUserDate(text) == at) return;
+  if (!Model.SetTotalsAt(text))
+    quelm::showMessage(
+        quelm::MessageKind::Warning, QStringLiteral("Dose archive"),
+        QStringLiteral("The totals are taken at a date written as %1, or today when it is empty")
+            .arg(quelm::userLocale().shortDateFormat));
+}
+
+void TArchiveForm::PeriodComboBoxChange() {
+  // The totals of the period chosen: at its end.
+  if (const std::optional<quelm::ReportPeriod> p = quelm::ParseReportPeriod(PeriodComboBox->currentText())) {
+    TotalsAtEdit->setText(quelm::LocalDateText(p->to));
+    TotalsAtEditDone();
+  }
 }
 
 bool TArchiveForm::buildReport(quelm::ReportDocument* document) {
   QString detail;
   const int rc = Model.BuildReport(ReportComboBox->currentIndex() == 1, PeriodComboBox->currentText(),
                                    document, &detail);
-  if (rc) showFailure({rc, detail});
+  if (rc) quelm::ShowArchiveFailure({rc, detail});
   return rc == quelm::kOk;
 }
 
@@ -483,7 +535,15 @@ void TArchiveForm::PrintButtonClick() {
   QPrintDialog dialog(&printer, this);
   dialog.setObjectName(QStringLiteral("ReportPrintDialog"));
   if (quelm::prompter().runModal(dialog) != quelm::mrOk) return;
-  if (const int rc = quelm::PaintReport(document, printer)) showFailure({rc, printer.printerName()});
+  int pages = 0;
+  if (const int rc = quelm::PaintReport(document, printer, &pages)) {
+    quelm::ShowArchiveFailure({rc, printer.printerName()});
+    return;
+  }
+  const QString where = printer.outputFileName().isEmpty()
+                            ? printer.printerName()
+                            : QDir::toNativeSeparators(printer.outputFileName());
+  StatusLabel->setText(QStringLiteral("Printed: %1, %2 pages").arg(where).arg(pages));
 }
 
 void TArchiveForm::SaveButtonClick() {
@@ -499,7 +559,12 @@ void TArchiveForm::SaveButtonClick() {
   const std::optional<QString> path = quelm::prompter().saveFile(r);
   if (!path) return;
   QString detail;
-  if (const int rc = quelm::WriteReportPdf(document, *path, &detail)) showFailure({rc, detail});
+  int pages = 0;
+  if (const int rc = quelm::WriteReportPdf(document, *path, &detail, &pages)) {
+    quelm::ShowArchiveFailure({rc, detail});
+    return;
+  }
+  StatusLabel->setText(QStringLiteral("Saved: %1, %2 pages").arg(QDir::toNativeSeparators(*path)).arg(pages));
 }
 
 // --- Painting -----------------------------------------------------------------------
@@ -509,18 +574,17 @@ void TArchiveForm::Paint() {
   painting_ = true;
   DatabaseDatLabel->setText(Model.IsOpen() ? Model.Location()
                                            : Model.Location() + QStringLiteral(" (not open)"));
-  if (entriesShown_ != Model.ListSerial()) {
-    entriesShown_ = Model.ListSerial();
-    paintEntries();
-    paintPeriods();
-    paintReadouts();
-  }
-  if (PeriodGrid->currentRow() != Model.SelectedPeriod())
-    PeriodGrid->setCurrentCell(Model.SelectedPeriod(), 0);
-  if (ReadoutGrid->currentRow() != Model.SelectedRow()) ReadoutGrid->setCurrentCell(Model.SelectedRow(), 0);
+  if (SearchEdit->text() != Model.Search()) SearchEdit->setText(Model.Search());
+  // A person's list need not say whose it is on every row.
+  ReadoutView->setColumnHidden(quelm::kColPerson,
+                               Model.Chosen() && Model.Chosen()->kind == quelm::ArchiveEntry::Person);
+  ReadoutView->horizontalHeader()->setSortIndicator(
+      Model.SortColumn(), Model.SortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
+  paintSelection();
 
   const quelm::ArchiveTotalsView& t = Model.Totals();
   const bool chosen = Model.Chosen().has_value();
+  TotalsGroupBox->setTitle(QStringLiteral("Totals at %1").arg(quelm::LocalDateText(t.at)));
   QuarterDatLabel->setText(chosen ? quelm::DoseText(t.totals.quarterToDate) : QString());
   YearDatLabel->setText(chosen ? quelm::DoseText(t.totals.yearToDate) : QString());
   LifetimeDatLabel->setText(chosen ? quelm::DoseText(t.totals.lifetime) : QString());
@@ -528,15 +592,32 @@ void TArchiveForm::Paint() {
   ShareDatLabel->setText(chosen ? quelm::ShareText(t.share) : QString());
   DoseChart->data = Model.Chart();
   DoseChart->update();
+  const int conflicts = static_cast<int>(Model.Conflicts().size());
+  PageControl->setTabText(
+      PageControl->indexOf(ConflictTabSheet),
+      conflicts ? QStringLiteral("&Conflicts (%1)").arg(conflicts) : QStringLiteral("&Conflicts"));
 
   const quelm::ArchiveActions a = Model.Actions();
+  AddPersonButton->setEnabled(a.addPerson);
+  RenamePersonButton->setEnabled(a.renamePerson);
   AssignButton->setEnabled(a.assign);
   EndPeriodButton->setEnabled(a.endPeriod);
+  ImportWearersButton->setEnabled(a.importWearers);
   ImportButton->setEnabled(a.import);
   ShowButton->setEnabled(a.showReadout);
+  ShowConflictButton->setEnabled(a.showConflict);
   const bool report = ReportComboBox->currentIndex() == 1 ? a.summaryReport : a.personReport;
   PrintButton->setEnabled(report);
   SaveButton->setEnabled(report);
+  // The periods the archive holds; a period typed by hand stays.
+  QStringList offered;
+  for (int i = 0; i < PeriodComboBox->count(); ++i) offered << PeriodComboBox->itemText(i);
+  if (offered != Model.ReportPeriods()) {
+    const QString text = PeriodComboBox->currentText();
+    PeriodComboBox->clear();
+    PeriodComboBox->addItems(Model.ReportPeriods());
+    if (!text.isEmpty() && !offered.contains(text)) PeriodComboBox->setEditText(text);
+  }
 
   const quelm::ArchiveImportProgress& im = Model.ImportProgress();
   ImportGauge->setMaximum(std::max(im.total, 1));
@@ -545,116 +626,16 @@ void TArchiveForm::Paint() {
   ImportGauge->setEnabled(im.running);
   const QString lines = im.lines.join(QLatin1Char('\n'));
   if (ImportResultMemo->toPlainText() != lines) ImportResultMemo->setPlainText(lines);
+  if (Model.Note() != shownNote_) {
+    shownNote_ = Model.Note();
+    if (!shownNote_.isEmpty()) StatusLabel->setText(shownNote_);
+  }
   painting_ = false;
 }
 
-void TArchiveForm::paintEntries() {
-  EntryListBox->clear();
-  int current = -1;
-  const auto& entries = Model.Entries();
-  for (size_t i = 0; i < entries.size(); ++i) {
-    EntryListBox->addItem(entries[i].text());
-    if (Model.Chosen() && Model.Chosen()->kind == entries[i].kind && Model.Chosen()->name == entries[i].name)
-      current = static_cast<int>(i);
-  }
-  EntryListBox->setCurrentRow(current);
-}
-
-void TArchiveForm::paintPeriods() {
-  const auto& periods = Model.Periods();
-  PeriodGrid->setRowCount(static_cast<int>(periods.size()));
-  for (int i = 0; i < static_cast<int>(periods.size()); ++i) {
-    const quelm::WearPeriod& p = periods[static_cast<size_t>(i)];
-    const QString cells[] = {p.dosimeter, quelm::PersonText(p.person), quelm::LocalDateText(p.from), periodEnd(p)};
-    for (int c = 0; c < 4; ++c) PeriodGrid->setItem(i, c, new QTableWidgetItem(cells[c]));
-  }
-}
-
-void TArchiveForm::paintReadouts() {
-  const int rows = static_cast<int>(Model.Rows().size());
-  ReadoutGrid->setUpdatesEnabled(false);
-  ReadoutGrid->clearContents();
-  ReadoutGrid->setRowCount(rows);
-  QFont bold = ReadoutGrid->font();
-  bold.setBold(true);
-  QFont italic = ReadoutGrid->font();
-  italic.setItalic(true);
-  for (int r = 0; r < rows; ++r) {
-    const bool high = Model.RowHigh(r);
-    const bool conflict = Model.Rows()[static_cast<size_t>(r)].conflict;
-    for (int c = 0; c < quelm::kArchiveColumnCount; ++c) {
-      auto* item = new QTableWidgetItem(Model.CellText(r, c));
-      if (quelm::kArchiveColumns[c].right) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-      // A high dose stands out; a conflicting record reads as a remark beside the list.
-      if (high) {
-        item->setFont(bold);
-        item->setBackground(QColor(252, 220, 220));
-      } else if (conflict) {
-        item->setFont(italic);
-        item->setBackground(QColor(255, 243, 205));
-      }
-      ReadoutGrid->setItem(r, c, item);
-    }
-  }
-  // A person's list need not say whose it is on every row.
-  ReadoutGrid->setColumnHidden(quelm::kColPerson,
-                               Model.Chosen() && Model.Chosen()->kind == quelm::ArchiveEntry::Person);
-  ReadoutGrid->resizeColumnsToContents();
-  ReadoutGrid->horizontalHeader()->setSortIndicator(
-      Model.SortColumn(), Model.SortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
-  ReadoutGrid->setUpdatesEnabled(true);
-}
-
-// --- Options ----------------------------------------------------------------------
-
-TArchiveOptionsGroupBox::TArchiveOptionsGroupBox(QWidget* parent)
-    : QGroupBox(QStringLiteral("Dose archive"), parent) {
-  setObjectName(QStringLiteral("ArchiveOptionsGroupBox"));
-  InUseDatLabel = new QLabel(this);
-  InUseDatLabel->setObjectName(QStringLiteral("InUseDatLabel"));
-  InUseDatLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  DatabaseEdit = new QLineEdit(this);
-  DatabaseEdit->setObjectName(QStringLiteral("DatabaseEdit"));
-  DatabaseEdit->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 48);
-  DatabaseEdit->setPlaceholderText(QStringLiteral("empty: the default file"));
-  DatabaseEdit->setToolTip(QStringLiteral("sqlite:PATH, a path, or postgresql://user@host[:port]/dbname"));
-  auto* label = new QLabel(QStringLiteral("&Database:"), this);
-  label->setBuddy(DatabaseEdit);
-  auto* hint = new QLabel(QStringLiteral("A file path, or postgresql://user@host[:port]/dbname"), this);
-  auto* form = new QGridLayout(this);
-  form->addWidget(new QLabel(QStringLiteral("In use:"), this), 0, 0);
-  form->addWidget(InUseDatLabel, 0, 1);
-  form->addWidget(label, 1, 0);
-  form->addWidget(DatabaseEdit, 1, 1);
-  form->addWidget(hint, 2, 1);
-  Load();
-}
-
-void TArchiveOptionsGroupBox::Load() {
-  const quelm::ArchiveSettings s = quelm::ReadArchiveSettings(quelm::configFilePath());
-  DatabaseEdit->setText(s.database);
-  quelm::ArchiveLocation l;
-  QString error;
-  InUseDatLabel->setText(quelm::ParseArchiveLocation(s.database, &l, &error) ? s.database : l.displayText());
-}
-
-bool TArchiveOptionsGroupBox::Accept() {
-  const QString text = DatabaseEdit->text().trimmed();
-  quelm::ArchiveSettings s = quelm::ReadArchiveSettings(quelm::configFilePath());
-  if (text == s.database.trimmed()) return true;
-  quelm::ArchiveLocation l;
-  QString error;
-  if (const int rc = quelm::ParseArchiveLocation(text, &l, &error)) {
-    showFailure({rc, error});
-    DatabaseEdit->setFocus();
-    return false;
-  }
-  if (!quelm::WriteArchiveDatabase(quelm::configFilePath(), text)) {
-    quelm::reportUnableToWrite(quelm::configFilePath());
-    return false;
-  }
-  s.database = text;
-  InUseDatLabel->setText(l.displayText());
-  if (Changed) Changed(s);
-  return true;
+void TArchiveForm::paintSelection() {
+  setCurrentRow(EntryListView, Model.ChosenIndex());
+  setCurrentRow(PeriodView, Model.SelectedPeriod());
+  setCurrentRow(ReadoutView, Model.SelectedRow());
+  setCurrentRow(ConflictView, Model.SelectedConflict());
 }

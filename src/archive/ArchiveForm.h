@@ -1,28 +1,31 @@
 #pragma once
 // TArchiveForm ("Dose archive"): the dose record of persons and dosimeters.
-// It paints its ArchiveModel and forwards the operator's actions to it;
-// every figure and rule is the archive core's. Not modal; created once at
-// start-up, it opens the archive when first shown.
-//
-// TWearPeriodForm asks for a wear period (assigning) or its last day
-// (ending one); TArchiveOptionsGroupBox is the archive's part of the
-// options window: which database is in use, and another one to use.
+// It paints its ArchiveModel, whose lists views show through the model's
+// item models, and forwards the operator's actions to it; every figure and
+// rule is the archive core's. Not modal; created once at start-up, it opens
+// the archive when first shown. While a query runs the window shows the
+// busy pointer and keeps painting. The read-outs and the conflicts are
+// pages of a tab bar that other views of the record join.
 
-#include <QDialog>
-#include <QGroupBox>
 #include <QWidget>
 #include <functional>
+#include <memory>
+#include <optional>
 
+#include "archive/ArchiveDialogs.h"
 #include "archive/ArchiveModel.h"
+#include "base/BusyCursor.h"
 
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QListView;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-class QTableWidget;
+class QTabWidget;
+class QTableView;
 
 namespace quelm {
 
@@ -43,21 +46,6 @@ class DoseChartWidget : public QWidget {
 
 }  // namespace quelm
 
-class TWearPeriodForm : public QDialog {
-  Q_OBJECT
- public:
-  explicit TWearPeriodForm(QWidget* parent = nullptr);
-  QLineEdit* DosimeterEdit;
-  QComboBox* PersonComboBox;
-  QLineEdit* FromEdit;
-  QLineEdit* ToEdit;  // empty: open to the end
-  QPushButton* OKButton;
-  QPushButton* CancelButton;
-  // Assigning: every field from the proposal. Ending: only the last day.
-  void ShowAssign(const quelm::WearPeriod& proposal, const std::vector<quelm::Person>& persons);
-  void ShowEnd(const quelm::WearPeriod& period);
-};
-
 class TArchiveForm : public QWidget {
   Q_OBJECT
  public:
@@ -69,21 +57,31 @@ class TArchiveForm : public QWidget {
   QLabel* DatabaseLabel;
   QLabel* DatabaseDatLabel;
   QLineEdit* SearchEdit;
-  QListWidget* EntryListBox;
-  QTableWidget* PeriodGrid;
+  QListView* EntryListView;
+  QPushButton* AddPersonButton;
+  QPushButton* RenamePersonButton;
+  QTableView* PeriodView;
   QPushButton* AssignButton;
   QPushButton* EndPeriodButton;
+  QPushButton* ImportWearersButton;
+  QGroupBox* TotalsGroupBox;
+  QLineEdit* TotalsAtEdit;  // empty: today
   QLabel* QuarterDatLabel;
   QLabel* YearDatLabel;
   QLabel* LifetimeDatLabel;
   QLabel* LimitDatLabel;
   QLabel* ShareDatLabel;
+  QTabWidget* PageControl;
+  QWidget* ReadoutTabSheet;
   QLineEdit* FromEdit;
   QLineEdit* ToEdit;
   QPushButton* FilterButton;
-  QTableWidget* ReadoutGrid;
+  QTableView* ReadoutView;
   QPushButton* ShowButton;
   quelm::DoseChartWidget* DoseChart;
+  QWidget* ConflictTabSheet;
+  QTableView* ConflictView;
+  QPushButton* ShowConflictButton;
   QPushButton* ImportButton;
   QProgressBar* ImportGauge;
   QPlainTextEdit* ImportResultMemo;
@@ -92,17 +90,26 @@ class TArchiveForm : public QWidget {
   QPushButton* PrintButton;
   QPushButton* SaveButton;
   QPushButton* CloseButton;
+  // What the last action did ("Saved: FILE, N pages", "New person: ...").
+  QLabel* StatusLabel;
 
   // Shows the archived record in the main window's detail view.
   std::function<void(const QByteArray& record)> ShowRecord;
-  // The wear period dialog to ask; the window's own when not set.
+  // The dialogs to ask; the window's own when not set.
   TWearPeriodForm* PeriodForm = nullptr;
+  TPersonForm* PersonForm = nullptr;
+  TArchivePasswordForm* PasswordForm = nullptr;
 
-  // Another database (the options window): opened at once when the
-  // window has been shown, else when it first is.
-  void UseSettings(const quelm::ArchiveSettings& settings);
+  // Another database (the options window), opened at once; the one in use
+  // stays when it does not open. The failure is returned, not shown.
+  quelm::ArchiveOutcome UseSettings(const quelm::ArchiveSettings& settings);
+  // Shows the window with the dosimeter chosen and its read-out of that
+  // reader and block selected (the high-dose notice's "Show in archive").
+  void ShowInArchive(const QString& dosimeter, const QString& deviceId, int blockNumber);
   void SearchEditChange(const QString& text);
   void FilterButtonClick();
+  void TotalsAtEditDone();
+  void PeriodComboBoxChange();
   void PrintButtonClick();
   void SaveButtonClick();
   // Shows the model's state in the controls.
@@ -113,30 +120,19 @@ class TArchiveForm : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void ensureOpen();
   bool buildReport(quelm::ReportDocument* document);
-  void paintEntries();
-  void paintPeriods();
-  void paintReadouts();
+  void paintSelection();
+  TWearPeriodForm& periodForm();
+  TPersonForm& personForm();
+  TArchivePasswordForm& passwordForm();
   bool opened_ = false;
   bool painting_ = false;
-  unsigned entriesShown_ = 0;
+  QString shownNote_;
+  std::optional<quelm::BusyCursor> busy_;
   std::unique_ptr<TWearPeriodForm> ownPeriodForm_;
-};
-
-// The options window's "Dose archive" group.
-class TArchiveOptionsGroupBox : public QGroupBox {
-  Q_OBJECT
- public:
-  explicit TArchiveOptionsGroupBox(QWidget* parent = nullptr);
-  QLabel* InUseDatLabel;
-  QLineEdit* DatabaseEdit;
-  // Told the new settings after OK changed the database.
-  std::function<void(const quelm::ArchiveSettings&)> Changed;
-  // The configuration file's value into the edit.
-  void Load();
-  // Takes the edit over into the configuration file; false (with a
-  // message) for an address that is none, the window then stays open.
-  bool Accept();
+  std::unique_ptr<TPersonForm> ownPersonForm_;
+  std::unique_ptr<TArchivePasswordForm> ownPasswordForm_;
 };
 
 // The program's dose archive window; nullptr until it exists.

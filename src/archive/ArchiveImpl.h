@@ -244,6 +244,9 @@ struct DoseArchive::Impl : Connection {
       *row = q.value(0).toLongLong();
       if (person) *person = {q.value(1).toString(), q.value(2).toString()};
     }
+    // A kept statement left open would hold the file's read lock, and a
+    // writer's commit would wait for it.
+    q.finish();
     return kOk;
   }
 

@@ -1,14 +1,31 @@
 #include "archive/ArchiveLocation.h"
 
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QUrlQuery>
 #include <cmath>
+#include <map>
+#include <tuple>
 
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 
 namespace quelm {
+
+namespace {
+// The server, port, database and user a password belongs to.
+using PasswordKey = std::tuple<QString, int, QString, QString>;
+PasswordKey keyOf(const ArchiveLocation& l) { return {l.host, l.port, l.database, l.user}; }
+QMutex sessionMutex;
+std::map<PasswordKey, QString>& sessionPasswords() {
+  static std::map<PasswordKey, QString> passwords;
+  return passwords;
+}
+}  // namespace
 
 QString ArchiveLocation::displayText() const {
   if (kind == SQLite) return path;
@@ -35,7 +52,7 @@ int ParseArchiveLocation(const QString& text, ArchiveLocation* location, QString
     // percent-encoded. What is refused is never repeated: the text may
     // hold a password.
     const QUrl url(t, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty() && !url.hasQuery() || url.path().size() < 2 ||
+    if (!url.isValid() || (url.host().isEmpty() && !url.hasQuery()) || url.path().size() < 2 ||
         url.path().indexOf(QLatin1Char('/'), 1) >= 0 || url.hasFragment())
       return refuse(QStringLiteral(
           "a server address reads postgresql://user@host[:port]/dbname (reserved characters percent-encoded)"));
@@ -54,6 +71,11 @@ int ParseArchiveLocation(const QString& text, ArchiveLocation* location, QString
       l.host = value;
     }
     if (l.host.isEmpty()) l.host = QStringLiteral("localhost");
+    if (l.password.isEmpty()) {
+      const QMutexLocker lock(&sessionMutex);
+      if (const auto it = sessionPasswords().find(keyOf(l)); it != sessionPasswords().end())
+        l.password = it->second;
+    }
   } else {
     l.path = t.startsWith(QStringLiteral("sqlite:")) ? t.mid(7) : t;
     if (l.path.isEmpty()) return refuse(QStringLiteral("sqlite: needs a file name"));
@@ -96,6 +118,67 @@ bool WriteArchiveDatabase(const QString& configPath, const QString& database) {
   if (ini.status() == IniFile::LoadStatus::Unreadable) return false;
   ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("Database"), database.trimmed());
   return ini.UpdateFile();
+}
+
+QString AddressWithoutPassword(const QString& text, QString* password) {
+  password->clear();
+  const QString t = text.trimmed();
+  if (!t.startsWith(QStringLiteral("postgresql://")) && !t.startsWith(QStringLiteral("postgres://")))
+    return t;
+  QUrl url(t, QUrl::StrictMode);
+  if (!url.isValid() || url.password().isEmpty()) return t;
+  *password = url.password(QUrl::FullyDecoded);
+  url.setPassword(QString());
+  return url.toString();
+}
+
+QString PasswordFilePath() {
+  const QString file = qEnvironmentVariable("PGPASSFILE");
+  return file.isEmpty() ? QDir::homePath() + QStringLiteral("/.pgpass") : file;
+}
+
+bool StorePassword(const ArchiveLocation& l, const QString& password, QString* error) {
+  const QString path = PasswordFilePath();
+  // Each field as the client library reads it: ':' and '\' escaped.
+  const auto field = [](QString s) {
+    s.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    s.replace(QLatin1Char(':'), QStringLiteral("\\:"));
+    return s;
+  };
+  // Without a user in the address the client logs in as the system's user.
+  const QString user =
+      l.user.isEmpty() ? qEnvironmentVariable("PGUSER", qEnvironmentVariable("USER")) : l.user;
+  const QString key =
+      QStringList{field(l.host), QString::number(l.port), field(l.database), field(user)}.join(
+          QLatin1Char(':')) +
+      QLatin1Char(':');
+  QStringList lines;
+  QFile old(path);
+  if (old.exists()) {
+    if (!old.open(QIODevice::ReadOnly)) {
+      *error = path + QStringLiteral(": ") + old.errorString();
+      return false;
+    }
+    for (const QString& line : QString::fromUtf8(old.readAll()).split(QLatin1Char('\n')))
+      if (!line.startsWith(key) && !line.isEmpty()) lines << line;
+  }
+  lines << key + field(password);
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+      !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+      file.write((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8()) < 0 || !file.commit()) {
+    *error = path + QStringLiteral(": ") + file.errorString();
+    return false;
+  }
+  return true;
+}
+
+void KeepSessionPassword(const ArchiveLocation& location, const QString& password) {
+  const QMutexLocker lock(&sessionMutex);
+  if (password.isEmpty())
+    sessionPasswords().erase(keyOf(location));
+  else
+    sessionPasswords()[keyOf(location)] = password;
 }
 
 }  // namespace quelm

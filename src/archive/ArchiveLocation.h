@@ -31,13 +31,33 @@ struct ArchiveLocation {
 // ("postgres://" too; user, password and name percent-encoded). Better than
 // a password in the address: the server's password file (~/.pgpass) or
 // PGPASSWORD, which the client library reads when the address holds none.
-// Empty text means the default file; an archive in memory is refused.
+// Empty text means the default file; an archive in memory is refused. An
+// address without a password gets the one kept for the session, if any
+// (KeepSessionPassword).
 // kOk, or kErrArchiveAddress with *error saying why (never the text,
 // which may hold a password).
 int ParseArchiveLocation(const QString& text, ArchiveLocation* location, QString* error);
 
 // quelm/archive.sqlite under the user's data folder (XDG data home).
 QString DefaultArchivePath();
+
+// --- The password of a server, never shown or stored with its address.
+// What the options window shows and the configuration file keeps: the
+// address as typed without its password, which goes into *password (empty
+// when it held none). A text that is no server address is returned as it is.
+QString AddressWithoutPassword(const QString& text, QString* password);
+// The usual PostgreSQL password file: PGPASSFILE, or ~/.pgpass.
+QString PasswordFilePath();
+// Puts the password of the location's server, port, database and user
+// into the password file, replacing a line for the same four; the file is
+// made readable by its owner only (the client library ignores it
+// otherwise). False, with *error naming the file and why, when it could
+// not be written.
+bool StorePassword(const ArchiveLocation& location, const QString& password, QString* error);
+// A password kept in this program's memory only, for as long as it runs:
+// ParseArchiveLocation gives it to an address of that server, port,
+// database and user that holds none. An empty password forgets it.
+void KeepSessionPassword(const ArchiveLocation& location, const QString& password);
 
 struct ArchiveSettings {
   QString database;                 // empty: the default file

@@ -1,12 +1,16 @@
 #include "archive/ArchiveModel.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QSemaphore>
 #include <QThread>
 #include <algorithm>
 
+#include "archive/ArchiveItemModels.h"
 #include "archive/ArchiveText.h"
 #include "base/ErrorCodes.h"
+#include "base/EventWait.h"
 #include "base/UserLocale.h"
 #include "evaluation/BlockFormat.h"
 #include "measurement/BlockRecord.h"
@@ -14,25 +18,125 @@
 namespace quelm {
 
 const ArchiveColumn kArchiveColumns[kArchiveColumnCount] = {
-    {"Read-out time", false}, {"Reader", false}, {"Block", true},     {"Dosimeter", false},
-    {"Person", false},        {"Dose", true},    {"Dose rate", true}, {"Exposure", true},
-    {"Error flags", false},   {"Remark", false},
+    {"Read-out time", false}, {"Reader", false},  {"Block", true},        {"Dosimeter", false},
+    {"Person", false},        {"Dose", true},     {"Recomputed", true},   {"Status", false},
+    {"Dose rate", true},      {"Exposure", true}, {"Error flags", false}, {"Remark", false},
+    {"Source", false},
 };
 
 QString ArchiveEntry::text() const {
   return kind == Person ? QStringLiteral("%1 (%2)").arg(name, key) : QStringLiteral("Dosimeter ") + name;
 }
 
+// The archive's thread and the connection of the window's queries, which is
+// opened, used and closed there only (a connection belongs to its thread).
+struct ArchiveModel::Worker {
+  QThread thread;
+  QObject* context = new QObject;  // lives on the thread
+  std::unique_ptr<DoseArchive> archive;
+  std::unique_ptr<DoseArchive> candidate;  // being opened, before it replaces archive
+
+  Worker() {
+    thread.setObjectName(QStringLiteral("Dose archive"));
+    context->moveToThread(&thread);
+    thread.start();
+  }
+  ~Worker() {
+    QMetaObject::invokeMethod(
+        context,
+        [this] {
+          archive.reset();
+          candidate.reset();
+        },
+        Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+    delete context;
+  }
+};
+
+namespace {
+
+// What the archive refused as given, so that its dialog is asked again.
+bool isRefusal(int code) {
+  return code == kErrArchiveInput || code == kErrArchiveOverlap || code == kErrArchiveAmbiguousPerson ||
+         code == kErrArchiveNoPerson;
+}
+
+QString refusalText(int code, const QString& detail) {
+  const QString message = ErrorMessage(code).message;
+  return detail.isEmpty() ? message : message + QStringLiteral(": ") + detail;
+}
+
+void sortReadouts(std::vector<ReadoutRow>& rows, int column, bool descending) {
+  const auto number = [](const std::optional<double>& v) { return v.value_or(-1.0); };
+  const auto less = [&](const ReadoutRow& a, const ReadoutRow& b) {
+    switch (column) {
+      case kColReader:
+        return a.deviceId < b.deviceId;
+      case kColBlock:
+        return a.blockNumber < b.blockNumber;
+      case kColDosimeter:
+        return a.dosimeter < b.dosimeter;
+      case kColPerson:
+        return a.person.name < b.person.name;
+      case kColDose:
+        return number(a.doseUsv) < number(b.doseUsv);
+      case kColRecomputed:
+        return number(a.recomputed) < number(b.recomputed);
+      case kColStatus:
+        return std::make_pair(a.conflict, static_cast<int>(a.status())) <
+               std::make_pair(b.conflict, static_cast<int>(b.status()));
+      case kColDoseRate:
+        return number(a.doseRate) < number(b.doseRate);
+      case kColExposure:
+        return number(a.exposureH) < number(b.exposureH);
+      case kColErrors:
+        return a.errorCodes < b.errorCodes;
+      case kColRemark:
+        return a.conflict < b.conflict;
+      case kColSource:
+        return a.source < b.source;
+      default:
+        // Read-outs without a time after those with one, as the archive lists them.
+        if (a.readoutTime.isEmpty() != b.readoutTime.isEmpty()) return b.readoutTime.isEmpty();
+        return a.readoutTime < b.readoutTime;
+    }
+  };
+  std::stable_sort(rows.begin(), rows.end(), [&](const ReadoutRow& a, const ReadoutRow& b) {
+    return descending ? less(b, a) : less(a, b);
+  });
+}
+
+}  // namespace
+
 ArchiveModel::ArchiveModel(const ArchiveSettings& settings)
-    : clock(ArchiveNow), settings_(settings), home_(std::make_unique<QObject>()) {}
+    : clock(ArchiveNow),
+      settings_(settings),
+      worker_(std::make_unique<Worker>()),
+      home_(std::make_unique<QObject>()),
+      entryItems_(std::make_unique<EntryItemModel>(*this)),
+      periodItems_(std::make_unique<PeriodItemModel>(*this)),
+      readoutItems_(std::make_unique<ReadoutItemModel>(
+          *this, rows_, [this](int column, bool descending) { SortBy(column, descending); })),
+      conflictItems_(std::make_unique<ReadoutItemModel>(
+          *this, conflicts_, [this](int column, bool descending) { SortConflicts(column, descending); })) {
+  totals_.annualLimit = settings.annualLimit;
+  reportPeriods_ = {QuarterOf(ArchiveNow()).label, YearOf(ArchiveNow()).label};
+}
 
 ArchiveModel::~ArchiveModel() {
   // The import's transaction ends (committed or not) before its connection goes.
-  if (worker_) {
-    worker_->wait();
-    delete worker_;
+  if (importThread_) {
+    importThread_->wait();
+    delete importThread_;
   }
 }
+
+QAbstractItemModel* ArchiveModel::EntryItems() const { return entryItems_.get(); }
+QAbstractItemModel* ArchiveModel::PeriodItems() const { return periodItems_.get(); }
+QAbstractItemModel* ArchiveModel::ReadoutItems() const { return readoutItems_.get(); }
+QAbstractItemModel* ArchiveModel::ConflictItems() const { return conflictItems_.get(); }
 
 void ArchiveModel::changed() {
   if (onChanged) onChanged();
@@ -43,56 +147,215 @@ int ArchiveModel::fail(int code, const QString& detail) {
   return code;
 }
 
-int ArchiveModel::Open() {
-  archive_.reset();
-  all_.clear();
-  shown_.clear();
-  chosen_.reset();
-  periods_.clear();
-  rows_.clear();
-  chart_ = {};
-  totals_ = {};
-  QString detail;
-  int rc = ParseArchiveLocation(settings_.database, &where_, &detail);
-  if (rc == kOk) {
-    location_ = where_.displayText();
-    archive_ = DoseArchive::open(where_, ArchiveOptions{}, &rc, &detail);
-    if (archive_) archive_->setRecomputeTolerance(settings_.recomputeTolerance);
+// --- The archive's thread --------------------------------------------------------
+
+int ArchiveModel::run(const std::function<int(Worker&)>& work) {
+  struct Call {
+    bool done = false;  // on the window's thread only
+    QSemaphore go;
+  };
+  const auto call = std::make_shared<Call>();
+  int rc = kOk;
+  if (depth_++ == 0 && onBusy) onBusy(true);
+  Worker* worker = worker_.get();
+  QObject* home = home_.get();
+  const std::function<void()> hook = whileQuerying;
+  const auto job = [&rc, &work, worker, home, call, hook] {
+    if (hook) {
+      QMetaObject::invokeMethod(
+          home,
+          [call, hook] {
+            hook();
+            call->go.release();
+          },
+          Qt::QueuedConnection);
+      call->go.acquire();
+    }
+    rc = work(*worker);
+    QMetaObject::invokeMethod(
+        home, [call] { call->done = true; }, Qt::QueuedConnection);
+  };
+  if (QCoreApplication::instance()) {
+    QMetaObject::invokeMethod(worker->context, job, Qt::QueuedConnection);
+    // The window paints meanwhile; clicks and keys wait for the answer.
+    waitUntil([&] { return call->done; }, WaitInput::Excluded);
   } else {
-    location_ = settings_.database;
+    QMetaObject::invokeMethod(worker->context, job, Qt::BlockingQueuedConnection);
   }
-  if (rc == kOk) rc = refreshEntries();
-  changed();
-  return rc ? fail(rc, location_ + QStringLiteral(": ") + detail) : kOk;
+  if (--depth_ == 0) {
+    if (onBusy) onBusy(false);
+    // An import that ended meanwhile refreshes the lists after this query's
+    // caller has taken its answer.
+    if (importEnded_)
+      QMetaObject::invokeMethod(
+          home,
+          [this] {
+            if (const std::optional<ArchiveOutcome> o = std::exchange(importEnded_, std::nullopt))
+              importFinished(o->code, o->detail);
+          },
+          Qt::QueuedConnection);
+  }
+  return rc;
 }
 
-int ArchiveModel::Reopen(const ArchiveSettings& settings) {
-  if (import_.running) return fail(kErrArchiveImportRunning, location_);
-  settings_ = settings;
-  return Open();
+int ArchiveModel::query(const std::function<int(DoseArchive&)>& call, QString* detail) {
+  detail->clear();
+  return run([&](Worker& w) {
+    if (!w.archive) return int{kErrArchiveOpen};
+    const int rc = call(*w.archive);
+    if (rc) *detail = w.archive->errorDetail();
+    return rc;
+  });
 }
+
+// --- Opening -----------------------------------------------------------------------
+
+void ArchiveModel::clearLists() {
+  entryItems_->reset([this] {
+    all_.clear();
+    shown_.clear();
+  });
+  chosen_.reset();
+  periodItems_->reset([this] { periods_.clear(); });
+  readoutItems_->reset([this] { rows_.clear(); });
+  conflictItems_->reset([this] { conflicts_.clear(); });
+  selectedPeriod_ = selectedRow_ = selectedConflict_ = -1;
+  chart_ = {};
+  chartRows_.clear();
+  totals_ = {};
+  totals_.annualLimit = settings_.annualLimit;
+}
+
+int ArchiveModel::Open() { return report(openWith(settings_, false), nullptr); }
+
+int ArchiveModel::Reopen(const ArchiveSettings& settings, ArchiveOutcome* failure) {
+  if (import_.running) return report({kErrArchiveImportRunning, location_}, failure);
+  return report(openWith(settings, true), failure);
+}
+
+int ArchiveModel::report(const ArchiveOutcome& o, ArchiveOutcome* failure) {
+  if (failure) *failure = o;
+  // The operator's cancel of a password is no failure to show.
+  if (!failure && o.code && o.code != kErrUserCancelled) fail(o.code, o.detail);
+  return o.code;
+}
+
+ArchiveOutcome ArchiveModel::openWith(const ArchiveSettings& settings, bool keepOnFailure) {
+  ArchiveLocation where;
+  QString detail;
+  int rc = ParseArchiveLocation(settings.database, &where, &detail);
+  // What is refused is never repeated: an address may hold a password.
+  const QString name = rc ? QStringLiteral("the database address") : where.displayText();
+  std::optional<ArchivePassword> given;
+  while (rc == kOk || (rc == kErrArchiveLogin && given)) {
+    rc = run([&](Worker& w) {
+      int code = kOk;
+      w.candidate = DoseArchive::open(where, ArchiveOptions{}, &code, &detail);
+      if (w.candidate) w.candidate->setRecomputeTolerance(settings.recomputeTolerance);
+      return code;
+    });
+    // A server that wants a password gets one asked for.
+    if (rc != kErrArchiveLogin || where.kind != ArchiveLocation::PostgreSQL || !askPassword) break;
+    given = askPassword(name, where.password.isEmpty() ? QString() : refusalText(rc, detail));
+    if (!given) {
+      rc = kErrUserCancelled;
+      detail.clear();
+      break;
+    }
+    where.password = given->password;
+  }
+  if (rc) {
+    run([keepOnFailure](Worker& w) {
+      w.candidate.reset();
+      if (!keepOnFailure) w.archive.reset();
+      return int{kOk};
+    });
+    if (!keepOnFailure) {
+      open_ = false;
+      settings_ = settings;
+      location_ = name;
+      clearLists();
+    }
+    changed();
+    return {rc, detail.isEmpty() ? name : name + QStringLiteral(": ") + detail};
+  }
+  run([](Worker& w) {
+    w.archive = std::move(w.candidate);
+    return int{kOk};
+  });
+  open_ = true;
+  settings_ = settings;
+  where_ = where;
+  location_ = name;
+  clearLists();
+  note_.clear();
+  if (given) {
+    // For the session in any case: the import's connection and the
+    // download's archiving need it too, whatever the file says.
+    KeepSessionPassword(where, given->password);
+    QString error;
+    if (given->keepInFile && !StorePassword(where, given->password, &error)) fail(kErrFileWrite, error);
+  }
+  refreshEntries();
+  changed();
+  return {};
+}
+
+// --- Persons and dosimeters --------------------------------------------------------
 
 int ArchiveModel::refreshEntries() {
-  if (!archive_) return kOk;
+  if (!open_) return kOk;
   std::vector<quelm::Person> persons;
-  QStringList dosimeters;
-  if (const int rc = archive_->persons(&persons)) return rc;
-  if (const int rc = archive_->dosimeters(&dosimeters)) return rc;
+  QStringList dosimeters, quarters, years;
+  std::vector<ReadoutRow> conflicts;
+  QString detail;
+  const int rc = query(
+      [&](DoseArchive& a) {
+        int code = a.persons(&persons);
+        if (!code) code = a.dosimeters(&dosimeters);
+        if (!code) code = a.reportPeriods(&quarters, &years);
+        if (!code) code = a.conflicts(&conflicts);
+        return code;
+      },
+      &detail);
+  if (rc) return fail(rc, detail);
   all_.clear();
   for (const quelm::Person& p : persons) all_.push_back({ArchiveEntry::Person, p.id, p.name});
   for (const QString& d : dosimeters) all_.push_back({ArchiveEntry::Dosimeter, d, d});
-  SetSearch(search_);
-  return kOk;
+  reportPeriods_ = quarters + years;
+  if (reportPeriods_.isEmpty()) {
+    const QDateTime now = clock ? clock() : ArchiveNow();
+    reportPeriods_ = {QuarterOf(now).label, YearOf(now).label};
+  }
+  conflictItems_->reset([&] {
+    conflicts_ = std::move(conflicts);
+    sortReadouts(conflicts_, conflictColumn_, conflictsDescending_);
+  });
+  selectedConflict_ = -1;
+  filterEntries();
+  return rechoose();
+}
+
+void ArchiveModel::filterEntries() {
+  entryItems_->reset([this] {
+    shown_.clear();
+    const QString wanted = search_.trimmed();
+    for (const ArchiveEntry& e : all_)
+      if (e.text().contains(wanted, Qt::CaseInsensitive)) shown_.push_back(e);
+  });
 }
 
 void ArchiveModel::SetSearch(const QString& text) {
   search_ = text;
-  shown_.clear();
-  const QString wanted = text.trimmed();
-  for (const ArchiveEntry& e : all_)
-    if (e.text().contains(wanted, Qt::CaseInsensitive)) shown_.push_back(e);
-  ++listSerial_;
+  filterEntries();
   changed();
+}
+
+int ArchiveModel::ChosenIndex() const {
+  if (!chosen_) return -1;
+  for (size_t i = 0; i < shown_.size(); ++i)
+    if (shown_[i].kind == chosen_->kind && shown_[i].key == chosen_->key) return static_cast<int>(i);
+  return -1;
 }
 
 int ArchiveModel::Choose(int index) {
@@ -105,7 +368,7 @@ int ArchiveModel::Choose(int index) {
   selectedRow_ = -1;
   const int rc = refreshChosen();
   changed();
-  return rc ? fail(rc, archive_ ? archive_->errorDetail() : QString()) : kOk;
+  return rc;
 }
 
 int ArchiveModel::ChooseEntry(ArchiveEntry::Kind kind, const QString& key) {
@@ -117,58 +380,91 @@ int ArchiveModel::ChooseEntry(ArchiveEntry::Kind kind, const QString& key) {
 
 int ArchiveModel::rechoose() {
   if (!chosen_) return Choose(-1);
+  // One the search hides (a person just added) is listed again.
+  const auto same = [this](const ArchiveEntry& e) {
+    return e.kind == chosen_->kind && e.key == chosen_->key;
+  };
+  if (std::none_of(shown_.begin(), shown_.end(), same) && std::any_of(all_.begin(), all_.end(), same)) {
+    search_.clear();
+    filterEntries();
+  }
   return ChooseEntry(chosen_->kind, chosen_->key);
 }
 
 int ArchiveModel::refreshChosen() {
-  ++listSerial_;
-  periods_.clear();
-  rows_.clear();
-  chartRows_.clear();
-  chart_ = {};
-  totals_ = {};
-  totals_.annualLimit = settings_.annualLimit;
-  if (!archive_ || !chosen_) return kOk;
-  DoseArchive& a = *archive_;
-  const bool person = chosen_->kind == ArchiveEntry::Person;
-  HistoryQuery query;
-  (person ? query.personId : query.dosimeter) = chosen_->key;
-  query.from = from_;
-  query.to = to_;
-  PeriodQuery periods;
-  (person ? periods.personId : periods.dosimeter) = chosen_->key;
-  if (const int rc = a.periods(periods, &periods_)) return rc;
-  std::vector<ReadoutRow> conflicts;
-  if (const int rc = a.history(query, &rows_)) return rc;
-  if (const int rc = a.conflicts(query, &conflicts)) return rc;
-  double before = 0;
-  if (!rows_.empty() && !rows_.front().readoutTime.isEmpty())
-    if (const int rc = YearDoseBefore(a, query.personId, query.dosimeter,
-                                      *ParseArchiveTime(rows_.front().readoutTime, false), &before))
-      return rc;
-  chart_ = MakeDoseChart(rows_, settings_.annualLimit, settings_.notificationLevel, std::nullopt, before);
-  // The points name their read-out in time order; the list may be sorted otherwise.
-  chartRows_.clear();
-  for (const DoseChartPoint& p : chart_.points)
-    chartRows_.push_back(rows_[static_cast<size_t>(p.row)]);
-  rows_.insert(rows_.end(), conflicts.begin(), conflicts.end());
-  totals_.at = clock ? clock() : ArchiveNow();
-  if (person) {
-    std::vector<PersonTotals> t;
-    if (const int rc = a.totals(chosen_->key, totals_.at, &t)) return rc;
-    if (!t.empty()) totals_.totals = t.front();
-  } else if (const int rc = a.dosimeterTotals(chosen_->key, totals_.at, &totals_.totals)) {
-    return rc;
+  std::vector<WearPeriod> periods;
+  std::vector<ReadoutRow> rows;
+  PersonTotals totals;
+  DoseChartData chart;
+  std::vector<ReadoutRow> chartRows;
+  const QDateTime at =
+      totalsAt_ ? QDateTime(*totalsAt_, QTime(23, 59), Qt::UTC) : (clock ? clock() : ArchiveNow());
+  int rc = kOk;
+  QString detail;
+  if (open_ && chosen_) {
+    const ArchiveEntry chosen = *chosen_;
+    const bool person = chosen.kind == ArchiveEntry::Person;
+    HistoryQuery history;
+    (person ? history.personId : history.dosimeter) = chosen.key;
+    history.from = from_;
+    history.to = to_;
+    PeriodQuery which;
+    (person ? which.personId : which.dosimeter) = chosen.key;
+    const ArchiveSettings settings = settings_;
+    rc = query(
+        [&](DoseArchive& a) {
+          std::vector<ReadoutRow> conflicts;
+          if (const int code = a.periods(which, &periods)) return code;
+          if (const int code = a.history(history, &rows)) return code;
+          if (const int code = a.conflicts(history, &conflicts)) return code;
+          double before = 0;
+          if (!rows.empty() && !rows.front().readoutTime.isEmpty())
+            if (const int code = YearDoseBefore(a, history.personId, history.dosimeter,
+                                                *ParseArchiveTime(rows.front().readoutTime, false), &before))
+              return code;
+          chart = MakeDoseChart(rows, settings.annualLimit, settings.notificationLevel, std::nullopt, before);
+          // The points name their read-out in time order; the list may be sorted otherwise.
+          for (const DoseChartPoint& p : chart.points) chartRows.push_back(rows[static_cast<size_t>(p.row)]);
+          rows.insert(rows.end(), conflicts.begin(), conflicts.end());
+          if (!person) return a.dosimeterTotals(chosen.key, at, &totals);
+          std::vector<PersonTotals> t;
+          if (const int code = a.totals(chosen.key, at, &t)) return code;
+          if (!t.empty()) totals = t.front();
+          return int{kOk};
+        },
+        &detail);
+    if (rc) {
+      // Nothing half: a list without its totals would read as the person's record.
+      periods.clear();
+      rows.clear();
+      chart = {};
+      chartRows.clear();
+      totals = {};
+    }
   }
-  totals_.share = AnnualLimitShare(totals_.totals.yearToDate, settings_.annualLimit);
-  sortRows();
-  return kOk;
+  periodItems_->reset([&] { periods_ = std::move(periods); });
+  readoutItems_->reset([&] {
+    rows_ = std::move(rows);
+    sortReadouts(rows_, sortColumn_, descending_);
+  });
+  if (selectedPeriod_ >= static_cast<int>(periods_.size())) selectedPeriod_ = -1;
+  if (selectedRow_ >= static_cast<int>(rows_.size())) selectedRow_ = -1;
+  chart_ = chart;
+  chartRows_ = std::move(chartRows);
+  totals_ = {};
+  totals_.at = at;
+  totals_.totals = totals;
+  totals_.annualLimit = settings_.annualLimit;
+  totals_.share = AnnualLimitShare(totals.yearToDate, settings_.annualLimit);
+  return rc ? fail(rc, detail) : kOk;
 }
 
 void ArchiveModel::SelectPeriod(int index) {
   selectedPeriod_ = index >= 0 && index < static_cast<int>(periods_.size()) ? index : -1;
   changed();
 }
+
+// --- Read-outs ---------------------------------------------------------------------
 
 bool ArchiveModel::SetRange(const QString& fromText, const QString& toText) {
   const auto parse = [](const QString& text, bool upper, std::optional<QDateTime>* out) {
@@ -185,13 +481,24 @@ bool ArchiveModel::SetRange(const QString& fromText, const QString& toText) {
   from_ = from;
   to_ = to;
   selectedRow_ = -1;
-  if (const int rc = refreshChosen()) fail(rc, archive_->errorDetail());
+  refreshChosen();
   changed();
   return true;
 }
 
-QString ArchiveModel::CellText(int row, int column) const {
-  const ReadoutRow& r = rows_[static_cast<size_t>(row)];
+bool ArchiveModel::SetTotalsAt(const QString& text) {
+  std::optional<QDate> at;
+  if (!text.trimmed().isEmpty()) {
+    at = ParseUserDate(text);
+    if (!at) return false;
+  }
+  totalsAt_ = at;
+  refreshChosen();
+  changed();
+  return true;
+}
+
+QString ArchiveModel::CellText(const ReadoutRow& r, int column) const {
   switch (column) {
     case kColTime:
       return LocalTimeText(r.readoutTime);
@@ -205,6 +512,11 @@ QString ArchiveModel::CellText(int row, int column) const {
       return r.person.name;
     case kColDose:
       return DoseText(r.doseUsv);
+    case kColRecomputed:
+      return DoseText(r.recomputed);
+    case kColStatus:
+      // A conflicting record counts nowhere; its remark says why.
+      return r.conflict ? QString() : StatusText(r.status());
     case kColDoseRate:
       return r.doseRate ? DoseText(*r.doseRate) + QStringLiteral("/h") : QString();
     case kColExposure:
@@ -215,13 +527,14 @@ QString ArchiveModel::CellText(int row, int column) const {
                           : QStringLiteral("OK");
     case kColRemark:
       if (r.conflict) return QStringLiteral("Conflict: other bytes, not counted");
-      return RowHigh(row) ? QStringLiteral("High dose") : QString();
+      return IsHigh(r) ? QStringLiteral("High dose") : QString();
+    case kColSource:
+      return r.source;
   }
   return QString();
 }
 
-bool ArchiveModel::RowHigh(int row) const {
-  const ReadoutRow& r = rows_[static_cast<size_t>(row)];
+bool ArchiveModel::IsHigh(const ReadoutRow& r) const {
   return !r.conflict && r.doseUsv && *r.doseUsv >= settings_.notificationLevel;
 }
 
@@ -229,44 +542,9 @@ void ArchiveModel::SortBy(int column, bool descending) {
   if (column < 0 || column >= kArchiveColumnCount) return;
   sortColumn_ = column;
   descending_ = descending;
-  sortRows();
+  readoutItems_->reset([this] { sortReadouts(rows_, sortColumn_, descending_); });
   selectedRow_ = -1;
   changed();
-}
-
-void ArchiveModel::sortRows() {
-  const auto number = [](const std::optional<double>& v) { return v.value_or(-1.0); };
-  const int column = sortColumn_;
-  const auto less = [&](const ReadoutRow& a, const ReadoutRow& b) {
-    switch (column) {
-      case kColReader:
-        return a.deviceId < b.deviceId;
-      case kColBlock:
-        return a.blockNumber < b.blockNumber;
-      case kColDosimeter:
-        return a.dosimeter < b.dosimeter;
-      case kColPerson:
-        return a.person.name < b.person.name;
-      case kColDose:
-        return number(a.doseUsv) < number(b.doseUsv);
-      case kColDoseRate:
-        return number(a.doseRate) < number(b.doseRate);
-      case kColExposure:
-        return number(a.exposureH) < number(b.exposureH);
-      case kColErrors:
-        return a.errorCodes < b.errorCodes;
-      case kColRemark:
-        return a.conflict < b.conflict;
-      default:
-        // Read-outs without a time after those with one, as the archive lists them.
-        if (a.readoutTime.isEmpty() != b.readoutTime.isEmpty()) return b.readoutTime.isEmpty();
-        return a.readoutTime < b.readoutTime;
-    }
-  };
-  std::stable_sort(rows_.begin(), rows_.end(), [&](const ReadoutRow& a, const ReadoutRow& b) {
-    return descending_ ? less(b, a) : less(a, b);
-  });
-  ++listSerial_;
 }
 
 void ArchiveModel::SelectRow(int row) {
@@ -274,19 +552,54 @@ void ArchiveModel::SelectRow(int row) {
   changed();
 }
 
+int ArchiveModel::ShowInArchive(const QString& dosimeter, const QString& deviceId, int blockNumber) {
+  search_.clear();
+  if (const int rc = refreshEntries()) return rc;
+  if (const int rc = ChooseEntry(ArchiveEntry::Dosimeter, dosimeter)) return rc;
+  for (size_t i = 0; i < rows_.size(); ++i)
+    if (!rows_[i].conflict && rows_[i].deviceId == deviceId && rows_[i].blockNumber == blockNumber)
+      selectedRow_ = static_cast<int>(i);
+  changed();
+  return kOk;
+}
+
+// --- Conflicts ---------------------------------------------------------------------
+
+void ArchiveModel::SortConflicts(int column, bool descending) {
+  if (column < 0 || column >= kArchiveColumnCount) return;
+  conflictColumn_ = column;
+  conflictsDescending_ = descending;
+  conflictItems_->reset([this] { sortReadouts(conflicts_, conflictColumn_, conflictsDescending_); });
+  selectedConflict_ = -1;
+  changed();
+}
+
+void ArchiveModel::SelectConflict(int row) {
+  selectedConflict_ = row >= 0 && row < static_cast<int>(conflicts_.size()) ? row : -1;
+  changed();
+}
+
+int ArchiveModel::ShowConflict(int row) {
+  if (row < 0) row = selectedConflict_;
+  if (row < 0 || row >= static_cast<int>(conflicts_.size())) return kOk;
+  return show(conflicts_[static_cast<size_t>(row)]);
+}
+
+// --- Actions -----------------------------------------------------------------------
+
 ArchiveActions ArchiveModel::Actions() const {
   ArchiveActions a;
-  const bool open = archive_ != nullptr;
   const bool writing = import_.running;
-  a.assign = open && !writing;
+  a.assign = open_ && !writing;
   a.endPeriod = a.assign && selectedPeriod_ >= 0;
   a.addPerson = a.assign;
   a.renamePerson = a.assign && chosen_ && chosen_->kind == ArchiveEntry::Person;
   a.importWearers = a.assign;
-  a.import = open && !writing;
-  a.personReport = open && chosen_ && chosen_->kind == ArchiveEntry::Person;
-  a.summaryReport = open;
+  a.import = open_ && !writing;
+  a.personReport = open_ && chosen_ && chosen_->kind == ArchiveEntry::Person;
+  a.summaryReport = open_;
   a.showReadout = selectedRow_ >= 0;
+  a.showConflict = selectedConflict_ >= 0;
   return a;
 }
 
@@ -303,63 +616,90 @@ int ArchiveModel::Assign() {
   const QDateTime now = clock ? clock() : ArchiveNow();
   proposal.from = QDateTime(now.date(), QTime(0, 0), Qt::UTC);
   std::vector<quelm::Person> persons;
-  if (const int rc = archive_->persons(&persons)) return fail(rc, archive_->errorDetail());
-  const std::optional<WearPeriod> period = askAssignment(proposal, persons);
-  if (!period) return kOk;
-  const QString who = period->person.id.isEmpty() ? period->person.name : period->person.id;
+  QString detail;
+  if (const int rc = query([&](DoseArchive& a) { return a.persons(&persons); }, &detail))
+    return fail(rc, detail);
   WearPeriod stored;
   std::optional<quelm::Person> created;
-  if (const int rc = archive_->assign(period->dosimeter, who, period->from, period->to, &stored, &created))
-    return fail(rc, archive_->errorDetail());
+  for (QString refusal;;) {
+    const std::optional<WearPeriod> period = askAssignment(proposal, persons, refusal);
+    if (!period) return kOk;
+    const QString who = period->person.id.isEmpty() ? period->person.name : period->person.id;
+    const int rc = query(
+        [&](DoseArchive& a) {
+          return a.assign(period->dosimeter, who, period->from, period->to, &stored, &created);
+        },
+        &detail);
+    if (rc == kOk) break;
+    if (!isRefusal(rc)) return fail(rc, detail);
+    refusal = refusalText(rc, detail);
+    proposal = *period;
+  }
   if (created) note_ = NewPersonLine(*created);
-  refreshEntries();
   // The new period shows under whom it was given to.
-  if (!chosen_)
-    ChooseEntry(ArchiveEntry::Person, stored.person.id);
-  else
-    rechoose();
+  if (!chosen_) chosen_ = ArchiveEntry{ArchiveEntry::Person, stored.person.id, stored.person.name};
+  const int rc = refreshEntries();
   changed();
-  return kOk;
+  return rc;
 }
 
 int ArchiveModel::EndPeriod() {
   if (!Actions().endPeriod || !askPeriodEnd) return kOk;
+  note_.clear();
   const WearPeriod period = periods_[static_cast<size_t>(selectedPeriod_)];
-  const std::optional<QDateTime> end = askPeriodEnd(period);
-  if (!end) return kOk;
-  const QDateTime last(end->date(), QTime(23, 59), Qt::UTC);
-  if (last < period.from)
-    return fail(kErrArchiveInput, QStringLiteral("the period of %1 starts on %2; it cannot end before")
-                                      .arg(period.dosimeter, LocalDateText(period.from)));
-  if (const int rc = archive_->endPeriod(period.dosimeter, last)) return fail(rc, archive_->errorDetail());
+  QString detail;
+  for (QString refusal;;) {
+    const std::optional<QDateTime> end = askPeriodEnd(period, refusal);
+    if (!end) return kOk;
+    const QDateTime last(end->date(), QTime(23, 59), Qt::UTC);
+    const int rc = query([&](DoseArchive& a) { return a.endPeriod(period.dosimeter, last); }, &detail);
+    if (rc == kOk) break;
+    if (!isRefusal(rc)) return fail(rc, detail);
+    refusal = refusalText(rc, detail);
+  }
   const int keep = selectedPeriod_;
-  refreshChosen();
+  const int rc = refreshChosen();
   selectedPeriod_ = keep < static_cast<int>(periods_.size()) ? keep : -1;
   changed();
-  return kOk;
+  return rc;
 }
 
 int ArchiveModel::AddPerson() {
   if (!Actions().addPerson || !askNewPerson) return kOk;
   note_.clear();
-  const std::optional<quelm::Person> person = askNewPerson();
-  if (!person) return kOk;
-  if (const int rc = archive_->addPerson(*person)) return fail(rc, archive_->errorDetail());
+  std::optional<quelm::Person> person;
+  QString detail;
+  for (QString refusal;;) {
+    person = askNewPerson(refusal);
+    if (!person) return kOk;
+    const int rc = query([&](DoseArchive& a) { return a.addPerson(*person); }, &detail);
+    if (rc == kOk) break;
+    if (!isRefusal(rc)) return fail(rc, detail);
+    refusal = refusalText(rc, detail);
+  }
   note_ = NewPersonLine(*person);
-  refreshEntries();
-  ChooseEntry(ArchiveEntry::Person, person->id);
-  return kOk;
+  chosen_ = ArchiveEntry{ArchiveEntry::Person, person->id.trimmed(), person->name};
+  const int rc = refreshEntries();
+  changed();
+  return rc;
 }
 
 int ArchiveModel::RenamePerson() {
   if (!Actions().renamePerson || !askNewName) return kOk;
-  const std::optional<QString> name = askNewName({chosen_->key, chosen_->name});
-  if (!name) return kOk;
-  if (const int rc = archive_->renamePerson(chosen_->key, *name)) return fail(rc, archive_->errorDetail());
-  const QString key = chosen_->key;
-  refreshEntries();
-  ChooseEntry(ArchiveEntry::Person, key);
-  return kOk;
+  note_.clear();
+  const quelm::Person person{chosen_->key, chosen_->name};
+  QString detail;
+  for (QString refusal;;) {
+    const std::optional<QString> name = askNewName(person, refusal);
+    if (!name) return kOk;
+    const int rc = query([&](DoseArchive& a) { return a.renamePerson(person.id, *name); }, &detail);
+    if (rc == kOk) break;
+    if (!isRefusal(rc)) return fail(rc, detail);
+    refusal = refusalText(rc, detail);
+  }
+  const int rc = refreshEntries();
+  changed();
+  return rc;
 }
 
 int ArchiveModel::ImportWearerList() {
@@ -368,17 +708,21 @@ int ArchiveModel::ImportWearerList() {
   const QString path = chooseWearerList();
   if (path.isEmpty()) return kOk;
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return fail(kErrFileOpen, path + QStringLiteral(": ") + file.errorString());
+  if (!file.open(QIODevice::ReadOnly))
+    return fail(kErrFileOpen, path + QStringLiteral(": ") + file.errorString());
   std::vector<WearerListRow> rows;
   QString error;
-  if (!ParseWearerList(file.readAll(), &rows, &error)) return fail(kErrArchiveInput, path + QStringLiteral(": ") + error);
+  if (!ParseWearerList(file.readAll(), &rows, &error))
+    return fail(kErrArchiveInput, path + QStringLiteral(": ") + error);
   WearerListResult result;
-  if (const int rc = archive_->importWearerList(rows, &result, QFileInfo(path).absoluteFilePath()))
-    return fail(rc, path + QStringLiteral(": ") + archive_->errorDetail());
+  QString detail;
+  const QString source = QFileInfo(path).absoluteFilePath();
+  if (const int rc = query([&](DoseArchive& a) { return a.importWearerList(rows, &result, source); }, &detail))
+    return fail(rc, path + QStringLiteral(": ") + detail);
   note_ = QFileInfo(path).fileName() + QStringLiteral(": ") + WearerListLine(result);
-  refreshEntries();
-  rechoose();
-  return kOk;
+  const int rc = refreshEntries();
+  changed();
+  return rc;
 }
 
 int ArchiveModel::ShowReadout(int row) {
@@ -396,8 +740,9 @@ int ArchiveModel::show(const ReadoutRow& row) {
   if (!showRecord) return kOk;
   QByteArray record = row.record;
   if (!row.conflict) {
-    if (!archive_) return kOk;
-    if (const int rc = archive_->record(row.id, &record)) return fail(rc, archive_->errorDetail());
+    QString detail;
+    if (const int rc = query([&](DoseArchive& a) { return a.record(row.id, &record); }, &detail))
+      return fail(rc, detail);
   }
   if (record.size() != static_cast<qsizetype>(sizeof(BlockRecord)))
     return fail(kErrArchiveQuery,
@@ -406,36 +751,28 @@ int ArchiveModel::show(const ReadoutRow& row) {
   return kOk;
 }
 
-QStringList ArchiveModel::ReportPeriods() const {
-  const QDateTime now = clock ? clock() : ArchiveNow();
-  QStringList periods;
-  QDateTime q = QuarterStart(now);
-  for (int i = 0; i < 8; ++i, q = q.addMonths(-3)) periods << QuarterOf(q).label;
-  for (int i = 0; i < 3; ++i) periods << QString::number(now.date().year() - i);
-  return periods;
-}
-
 int ArchiveModel::BuildReport(bool summary, const QString& periodText, ReportDocument* document,
                               QString* detail) {
   detail->clear();
-  if (!archive_) return kErrArchiveOpen;
+  if (!open_) return kErrArchiveOpen;
   const std::optional<ReportPeriod> period = ParseReportPeriod(periodText);
   if (!period) {
     *detail = QStringLiteral("a period reads 2026Q3 or 2026, not \"%1\"").arg(periodText);
     return kErrArchiveInput;
   }
-  const QDateTime printed = clock ? clock() : ArchiveNow();
-  int rc = kOk;
-  if (summary) {
-    rc = BuildSummaryReport(*archive_, *period, settings_, printed, document);
-  } else if (chosen_ && chosen_->kind == ArchiveEntry::Person) {
-    rc = BuildPersonReport(*archive_, chosen_->key, *period, settings_, printed, document);
-  } else {
+  if (!summary && (!chosen_ || chosen_->kind != ArchiveEntry::Person)) {
     *detail = QStringLiteral("choose a person first");
     return kErrArchiveNoPerson;
   }
-  if (rc) *detail = archive_->errorDetail();
-  return rc;
+  const QDateTime printed = clock ? clock() : ArchiveNow();
+  const QString person = summary ? QString() : chosen_->key;
+  const ArchiveSettings settings = settings_;
+  return query(
+      [&](DoseArchive& a) {
+        return summary ? BuildSummaryReport(a, *period, settings, printed, document)
+                       : BuildPersonReport(a, person, *period, settings, printed, document);
+      },
+      detail);
 }
 
 // --- Import ------------------------------------------------------------------
@@ -445,18 +782,18 @@ int ArchiveModel::StartImport() {
   if (!Actions().import || !chooseImportFiles) return kOk;
   const QStringList files = chooseImportFiles();
   if (files.isEmpty()) return kOk;
-  if (worker_) {
-    worker_->wait();
-    delete worker_;
+  if (importThread_) {
+    importThread_->wait();
+    delete importThread_;
   }
   import_ = ArchiveImportJob(files).Progress();
   import_.running = true;
   QObject* home = home_.get();
   const ArchiveLocation where = where_;
   const double level = settings_.notificationLevel;
-  // The worker's own connection: a database connection belongs to the
-  // thread that opened it.
-  worker_ = QThread::create([this, home, where, files, level] {
+  // The import's own connection: a database connection belongs to the
+  // thread that opened it, and the window's queries go on meanwhile.
+  importThread_ = QThread::create([this, home, where, files, level] {
     const auto post = [home](std::function<void()> f) {
       QMetaObject::invokeMethod(home, std::move(f), Qt::QueuedConnection);
     };
@@ -479,7 +816,7 @@ int ArchiveModel::StartImport() {
     code = job.Run(*archive, level);
     post([this, code, detail = job.FailureDetail()] { importFinished(code, detail); });
   });
-  worker_->start();
+  importThread_->start();
   changed();
   return kOk;
 }
@@ -491,15 +828,20 @@ void ArchiveModel::importStep(const ArchiveImportProgress& progress) {
 }
 
 void ArchiveModel::importFinished(int code, const QString& detail) {
+  // Not in the middle of a query's wait: its caller is about to take its
+  // answer, and these lists would be overwritten by older ones.
+  if (depth_ > 0) {
+    importEnded_ = ArchiveOutcome{code, detail};
+    return;
+  }
   import_.running = false;
   import_.done = import_.total;
-  if (worker_) {
-    worker_->wait();
-    delete worker_;
-    worker_ = nullptr;
+  if (importThread_) {
+    importThread_->wait();
+    delete importThread_;
+    importThread_ = nullptr;
   }
   refreshEntries();
-  refreshChosen();
   changed();
   if (code) fail(code, detail);
 }

@@ -2,14 +2,19 @@
 // The dose archive window as a core object, free of widgets: the archive in
 // use, the searchable list of persons and dosimeters, the chosen one with
 // its wear periods, its read-outs (date range, sort order, conflicts beside
-// them, high doses marked), its totals and chart, the import of data files
-// with its progress, and which actions may be used. Every figure comes from
-// a call of the archive core; the window paints what this holds and
-// forwards clicks, decisions are asked through callbacks, failures are
-// result codes with the database's detail.
+// them, high doses marked), its totals at a date and chart, every conflict
+// of the archive, the import of data files with its progress, and which
+// actions may be used. Every figure comes from a call of the archive core;
+// the window paints what this holds (its lists through the item models of
+// ArchiveItemModels.h) and forwards clicks, decisions are asked through
+// callbacks, failures are result codes with the database's detail.
 //
-// Imports run on a worker thread with a connection of their own, so the
-// window stays responsive; one import at a time.
+// The window's queries run on a thread of the archive's own, with a
+// connection of its own; meanwhile the window's thread waits in the event
+// loop (base/EventWait.h), so the window paints and moves while a server
+// answers slowly, and the operator's clicks and keys wait until the answer
+// is in. Imports run on a worker thread of their own (one at a time), so
+// the window stays usable while they run. Needs an application object.
 
 #include <QDateTime>
 #include <QObject>
@@ -25,6 +30,7 @@
 #include "archive/ArchiveLocation.h"
 #include "archive/ArchiveReport.h"
 
+class QAbstractItemModel;
 class QThread;
 
 namespace quelm {
@@ -38,7 +44,7 @@ struct ArchiveEntry {
   QString text() const;
 };
 
-// The read-out list's columns: title and whether it holds numbers.
+// The read-out lists' columns: title and whether it holds numbers.
 struct ArchiveColumn {
   const char* title;
   bool right;
@@ -49,11 +55,14 @@ enum ArchiveColumnId : int {
   kColBlock,
   kColDosimeter,
   kColPerson,
-  kColDose,
+  kColDose,        // the dose of record
+  kColRecomputed,  // the program's dose chain
+  kColStatus,      // how it counts
   kColDoseRate,
   kColExposure,
   kColErrors,
   kColRemark,
+  kColSource,  // the file or the reader's port it came from
   kArchiveColumnCount
 };
 extern const ArchiveColumn kArchiveColumns[kArchiveColumnCount];
@@ -73,7 +82,8 @@ struct ArchiveActions {
   bool import = false;
   bool personReport = false;  // a person is chosen
   bool summaryReport = false;
-  bool showReadout = false;  // a read-out is selected
+  bool showReadout = false;   // a read-out is selected
+  bool showConflict = false;  // a conflict is selected
 };
 
 struct ArchiveTotalsView {
@@ -81,6 +91,13 @@ struct ArchiveTotalsView {
   PersonTotals totals;
   double annualLimit = 0;
   double share = 0;  // percent of the annual limit
+};
+
+// The password the operator gave for a server, and where it is kept: in
+// the usual password file, or in this program's memory until it ends.
+struct ArchivePassword {
+  QString password;
+  bool keepInFile = false;
 };
 
 class ArchiveModel {
@@ -94,22 +111,36 @@ class ArchiveModel {
   std::function<void()> onChanged;
   // A failure to show (its message from the code table, and the detail).
   std::function<void(const ArchiveOutcome&)> onFailure;
-  // --- Decisions
+  // A query starts (true) or the last one ended (false): the busy pointer.
+  std::function<void(bool querying)> onBusy;
+  // Tests: when set, each query waits on the archive's thread until this,
+  // called on the window's thread, has returned, so that a test sees the
+  // window while a query is under way, as an operator does while a server
+  // answers slowly.
+  std::function<void()> whileQuerying;
+
+  // --- Decisions. A dialog that is asked again after the archive refused
+  // what it gave gets the refusal (message and detail) and keeps what was
+  // typed; the first time the refusal is empty.
   // Data files to import; empty: none.
   std::function<QStringList()> chooseImportFiles;
   // The period to assign, from the proposal; nothing: cancelled. The
   // person is an id (person.id) or what was typed (person.name): an id, or
   // a name, which a new person gets when nobody has it.
-  std::function<std::optional<WearPeriod>(const WearPeriod& proposal, const std::vector<quelm::Person>& persons)>
+  std::function<std::optional<WearPeriod>(const WearPeriod& proposal,
+                                          const std::vector<quelm::Person>& persons, const QString& refusal)>
       askAssignment;
+  // The last day of the period; nothing: cancelled.
+  std::function<std::optional<QDateTime>(const WearPeriod& period, const QString& refusal)> askPeriodEnd;
   // A new person's id and name; nothing: cancelled.
-  std::function<std::optional<quelm::Person>()> askNewPerson;
+  std::function<std::optional<quelm::Person>(const QString& refusal)> askNewPerson;
   // The chosen person's new name; nothing: cancelled.
-  std::function<std::optional<QString>(const quelm::Person& person)> askNewName;
+  std::function<std::optional<QString>(const quelm::Person& person, const QString& refusal)> askNewName;
   // A wearer list (CSV) to import; empty: none.
   std::function<QString()> chooseWearerList;
-  // The last day of the period; nothing: cancelled.
-  std::function<std::optional<QDateTime>(const WearPeriod& period)> askPeriodEnd;
+  // The password of a server that refused the login without one or with
+  // the one it got (server as messages name it); nothing: cancelled.
+  std::function<std::optional<ArchivePassword>(const QString& server, const QString& refusal)> askPassword;
   // Shows an archived record in the main window's detail view.
   std::function<void(const QByteArray& record)> showRecord;
   // "Now" for the totals (tests fix it).
@@ -117,14 +148,20 @@ class ArchiveModel {
 
   // Opens the archive the settings name, and lists it. kOk or the code.
   int Open();
-  // Another archive (the options window changed it): opened at once.
-  int Reopen(const ArchiveSettings& settings);
+  // Another archive (the options window changed it), opened at once. It
+  // replaces the one in use only when it opens: otherwise the archive in
+  // use stays, with its lists, and the failure is returned (put into
+  // *failure instead of being shown when given; kErrUserCancelled when the
+  // operator cancelled a password).
+  int Reopen(const ArchiveSettings& settings, ArchiveOutcome* failure = nullptr);
   // The settings for the next Open().
   void SetSettings(const ArchiveSettings& settings) { settings_ = settings; }
-  bool IsOpen() const { return archive_ != nullptr; }
+  bool IsOpen() const { return open_; }
   // The database in use as messages name it (path or server, no password).
   const QString& Location() const { return location_; }
   const ArchiveSettings& Settings() const { return settings_; }
+  // A query is under way.
+  bool Querying() const { return depth_ > 0; }
 
   // --- Persons and dosimeters
   void SetSearch(const QString& text);
@@ -133,6 +170,8 @@ class ArchiveModel {
   // An index into Entries(), -1 for none.
   int Choose(int index);
   const std::optional<ArchiveEntry>& Chosen() const { return chosen_; }
+  // Where Entries() lists the chosen one; -1 when it does not.
+  int ChosenIndex() const;
   // Chooses the entry of that kind and key (a person's id, a dosimeter), when listed.
   int ChooseEntry(ArchiveEntry::Kind kind, const QString& key);
   // The chosen person's dosimeters, or the chosen dosimeter's wearers.
@@ -150,16 +189,38 @@ class ArchiveModel {
   int SortColumn() const { return sortColumn_; }
   bool SortDescending() const { return descending_; }
   const std::vector<ReadoutRow>& Rows() const { return rows_; }
-  // Counts the changes of the lists (entries, periods, read-outs): a view
-  // refills its lists only when it moved.
-  unsigned ListSerial() const { return listSerial_; }
-  QString CellText(int row, int column) const;
-  bool RowHigh(int row) const;
+  // A cell of a read-out list as the window shows it.
+  QString CellText(const ReadoutRow& row, int column) const;
+  // At or above the notification level (a conflict never is).
+  bool IsHigh(const ReadoutRow& row) const;
   void SelectRow(int row);
   int SelectedRow() const { return selectedRow_; }
+  // The dosimeter's read-out of that reader and block, listed and
+  // selected (from the high-dose notice); kOk also when it is not listed.
+  int ShowInArchive(const QString& dosimeter, const QString& deviceId, int blockNumber);
+  // The date the totals are taken at, as the user writes it (the day's
+  // last minute); empty: today. A text that is no date is refused (false).
+  bool SetTotalsAt(const QString& date);
+  // Nothing: today.
+  const std::optional<QDate>& TotalsAt() const { return totalsAt_; }
   const ArchiveTotalsView& Totals() const { return totals_; }
   // One point per read-out with a time and a dose.
   const DoseChartData& Chart() const { return chart_; }
+
+  // --- Every conflicting record of the archive, newest first.
+  const std::vector<ReadoutRow>& Conflicts() const { return conflicts_; }
+  void SortConflicts(int column, bool descending);
+  void SelectConflict(int row);
+  int SelectedConflict() const { return selectedConflict_; }
+  int ShowConflict(int row = -1);
+
+  // --- The lists as Qt item models for views (ArchiveItemModels.h); owned
+  // here, reset whenever their list is replaced. Sorting a read-out list
+  // through its item model sorts it here.
+  QAbstractItemModel* EntryItems() const;
+  QAbstractItemModel* PeriodItems() const;
+  QAbstractItemModel* ReadoutItems() const;
+  QAbstractItemModel* ConflictItems() const;
 
   // --- Actions
   ArchiveActions Actions() const;
@@ -180,24 +241,40 @@ class ArchiveModel {
   // The read-out of a point of Chart().
   int ShowChartPoint(int point);
 
-  // The quarters and years a report may cover, newest first.
-  QStringList ReportPeriods() const;
+  // The quarters and then the years a report may cover, newest first: those
+  // the archive holds, or this quarter and year when it holds none.
+  const QStringList& ReportPeriods() const { return reportPeriods_; }
   // A person's report of the chosen person, or the service summary.
   int BuildReport(bool summary, const QString& periodText, ReportDocument* document, QString* detail);
 
+  struct Worker;
+  class EntryItemModel;
+  class PeriodItemModel;
+  class ReadoutItemModel;
+
  private:
+  // Runs the work on the archive's thread and waits for it in the event
+  // loop; returns what the work returned.
+  int run(const std::function<int(Worker&)>& work);
+  // Runs a call of the archive in use; kErrArchiveOpen without one.
+  int query(const std::function<int(DoseArchive&)>& call, QString* detail);
+  ArchiveOutcome openWith(const ArchiveSettings& settings, bool keepOnFailure);
+  int report(const ArchiveOutcome& outcome, ArchiveOutcome* failure);
+  void clearLists();
   int fail(int code, const QString& detail);
   int show(const ReadoutRow& row);
   int refreshEntries();
   int refreshChosen();
-  void sortRows();
+  void filterEntries();
   void changed();
   void importStep(const ArchiveImportProgress& progress);
   void importFinished(int code, const QString& detail);
   int rechoose();
 
   ArchiveSettings settings_;
-  std::unique_ptr<DoseArchive> archive_;
+  std::unique_ptr<Worker> worker_;
+  bool open_ = false;
+  int depth_ = 0;  // queries under way (nested through the event loop)
   ArchiveLocation where_;
   QString location_;
   QString search_;
@@ -206,19 +283,29 @@ class ArchiveModel {
   std::vector<WearPeriod> periods_;
   int selectedPeriod_ = -1;
   std::optional<QDateTime> from_, to_;
+  std::optional<QDate> totalsAt_;
   int sortColumn_ = kColTime;
   bool descending_ = false;
   std::vector<ReadoutRow> rows_;
   int selectedRow_ = -1;
-  unsigned listSerial_ = 0;
+  std::vector<ReadoutRow> conflicts_;
+  int conflictColumn_ = kColTime;
+  bool conflictsDescending_ = true;
+  int selectedConflict_ = -1;
   ArchiveTotalsView totals_;
   DoseChartData chart_;
   std::vector<ReadoutRow> chartRows_;  // of chart_.points, in their order
+  QStringList reportPeriods_;
   ArchiveImportProgress import_;
+  // An import that ended while a query waited: taken up after it.
+  std::optional<ArchiveOutcome> importEnded_;
   QString note_;
-  QThread* worker_ = nullptr;
+  QThread* importThread_ = nullptr;
   // Lives on the window's thread: the worker's reports are queued to it.
   std::unique_ptr<QObject> home_;
+  std::unique_ptr<EntryItemModel> entryItems_;
+  std::unique_ptr<PeriodItemModel> periodItems_;
+  std::unique_ptr<ReadoutItemModel> readoutItems_, conflictItems_;
 };
 
 }  // namespace quelm

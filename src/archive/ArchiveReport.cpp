@@ -53,7 +53,11 @@ DoseChartData MakeDoseChart(const std::vector<ReadoutRow>& rows, double annualLi
   return c;
 }
 
-std::vector<ReportPage> PaginateReport(const ReportDocument& d) {
+double ReportRowHeight(int lines) {
+  return report::kRowHeight + report::kRowLineHeight * std::max(lines - 1, 0);
+}
+
+std::vector<ReportPage> PaginateReport(const ReportDocument& d, const std::vector<int>& rowLines) {
   using namespace report;
   std::vector<ReportPage> pages;
   double y = kMargin + kTitleHeight + kLineHeight * static_cast<double>(d.heading.size()) + kGap +
@@ -66,12 +70,19 @@ std::vector<ReportPage> PaginateReport(const ReportDocument& d) {
     ReportPage p;
     p.number = number;
     p.heading = number == 1;
-    if (row < rows && kBodyBottom - y >= kHeaderHeight + kRowHeight) {
-      const int fit = static_cast<int>(std::floor((kBodyBottom - y - kHeaderHeight) / kRowHeight));
+    const auto height = [&](int r) {
+      return ReportRowHeight(static_cast<size_t>(r) < rowLines.size() ? rowLines[static_cast<size_t>(r)] : 1);
+    };
+    // A row higher than a page (it never is: a name has at most 100
+    // characters) still gets a page of its own rather than none.
+    if (row < rows && (kBodyBottom - y + 1e-9 >= kHeaderHeight + height(row) || y == kMargin)) {
       p.firstRow = row;
-      p.rowCount = std::min(rows - row, fit);
-      row += p.rowCount;
-      y += kHeaderHeight + p.rowCount * kRowHeight;
+      y += kHeaderHeight;
+      do {
+        y += height(row);
+        ++row;
+        ++p.rowCount;
+      } while (row < rows && kBodyBottom - y + 1e-9 >= height(row));
     } else {
       p.firstRow = row;
     }
@@ -222,20 +233,20 @@ int BuildPersonReport(DoseArchive& archive, const QString& personId, const Repor
       {QStringLiteral("Quarter-to-date at %1").arg(at), DoseText(t.quarterToDate)},
       {QStringLiteral("Year-to-date at %1").arg(at), DoseText(t.yearToDate)},
       {QStringLiteral("Lifetime at %1").arg(at), DoseText(t.lifetime)},
-      {QStringLiteral("Share of the annual limit"),
+      {QStringLiteral("Share of the annual limit, year to date"),
        ShareText(AnnualLimitShare(t.yearToDate, settings.annualLimit))},
   };
   d.chart = MakeDoseChart(rows, settings.annualLimit, settings.notificationLevel, period, before);
   // The reader's dose as measured, and what it adds to the totals (a
   // negative dose nothing).
-  d.columns = {{QString(), 4, false},
-               {QStringLiteral("Read-out time"), 34, false},
-               {QStringLiteral("Dosimeter"), 16, false},
-               {QStringLiteral("Reader"), 15, false},
-               {QStringLiteral("Block"), 11, true},
-               {QStringLiteral("Error flags"), 34, false},
-               {QStringLiteral("Dose"), 30, true},
-               {QStringLiteral("Counted"), 30, true}};
+  d.columns = {{QString()},
+               {QStringLiteral("Read-out time")},
+               {QStringLiteral("Dosimeter")},
+               {QStringLiteral("Reader")},
+               {QStringLiteral("Block"), true},
+               {QStringLiteral("Error flags"), false, true},
+               {QStringLiteral("Dose"), true},
+               {QStringLiteral("Counted"), true}};
   if (rows.empty())
     d.note = QStringLiteral("No read-outs in this period.");
   else if (high)
@@ -254,11 +265,12 @@ int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const A
   ReportDocument d;
   d.title = QStringLiteral("Service summary");
   d.heading << periodLine(period) << levelsLine(settings);
-  double total = 0;
+  double total = 0, highest = 0;
   int reached = 0;
   for (const SummaryRow& r : rows) {
     total += r.periodDose;
     const double share = AnnualLimitShare(r.totals.yearToDate, settings.annualLimit);
+    highest = std::max(highest, share);
     const bool marked = r.totals.yearToDate >= settings.annualLimit;
     reached += marked;
     d.rows.push_back({{marked ? QStringLiteral("*") : QString(), r.totals.person.id, r.totals.person.name,
@@ -270,17 +282,18 @@ int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const A
   d.figures = {{QStringLiteral("Persons"), QString::number(rows.size())},
                {QStringLiteral("Dose of all persons in the period"), DoseText(total)},
                {QStringLiteral("Totals at (quarter, year, lifetime)"), LocalDateText(period.to)},
-               {QStringLiteral("Annual limit"), DoseText(settings.annualLimit)}};
+               {QStringLiteral("Annual limit"), DoseText(settings.annualLimit)},
+               {QStringLiteral("Highest share of the annual limit, year to date"), ShareText(highest)}};
   // Short titles: the figures above say what they count.
-  d.columns = {{QString(), 4, false},
-               {QStringLiteral("ID"), 17, false},
-               {QStringLiteral("Person"), 31, false},
-               {QStringLiteral("Period dose"), 23, true},
-               {QStringLiteral("Read-outs"), 16, true},
-               {QStringLiteral("Quarter"), 22, true},
-               {QStringLiteral("Year"), 22, true},
-               {QStringLiteral("Lifetime"), 24, true},
-               {QStringLiteral("Share"), 15, true}};
+  d.columns = {{QString()},
+               {QStringLiteral("ID"), false, true},
+               {QStringLiteral("Person"), false, true},
+               {QStringLiteral("Period dose"), true},
+               {QStringLiteral("Read-outs"), true},
+               {QStringLiteral("Quarter"), true},
+               {QStringLiteral("Year"), true},
+               {QStringLiteral("Lifetime"), true},
+               {QStringLiteral("Share"), true}};
   if (rows.empty())
     d.note = QStringLiteral("No persons in the archive.");
   else if (reached)

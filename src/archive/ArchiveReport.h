@@ -5,9 +5,11 @@
 // archive's own calls; ReportPainter.h paints them onto a PDF file or a
 // printer, the same for the window and the command line.
 //
-// Pages are laid out on A4 in millimetres with a fixed line pitch, so that
-// where a page breaks depends on the content alone, never on a font or a
-// printer.
+// Pages are laid out on A4 in millimetres with a fixed line pitch. The
+// table's columns are as wide as their content (ReportPainter.h measures it
+// with the report's fonts, the same for every device), and a cell too long
+// for its column wraps onto further lines of the same pitch: where a page
+// breaks depends on the content and those lines, never on a printer.
 
 #include <QDateTime>
 #include <QString>
@@ -52,8 +54,8 @@ int YearDoseBefore(DoseArchive& archive, const QString& personId, const QString&
 
 struct ReportColumn {
   QString title;
-  double widthMm = 20;
-  bool right = false;  // numbers, right-aligned
+  bool right = false;  // numbers, right-aligned, never wrapped
+  bool wrap = false;   // names and other texts that may take more lines
 };
 struct ReportRow {
   QStringList cells;
@@ -79,7 +81,8 @@ inline constexpr double kLineHeight = 5.5;  // heading and figures
 inline constexpr double kGap = 4;
 inline constexpr double kChartHeight = 72;
 inline constexpr double kHeaderHeight = 7;  // the table's column header
-inline constexpr double kRowHeight = 5;
+inline constexpr double kRowHeight = 5;     // a row of one line
+inline constexpr double kRowLineHeight = 4;  // each further line of a row
 inline constexpr double kFooterHeight = 10;
 inline constexpr double kBodyWidth = kPageWidth - 2 * kMargin;
 inline constexpr double kBodyBottom = kPageHeight - kMargin - kFooterHeight;
@@ -94,7 +97,10 @@ struct ReportPage {
   int rowCount = 0;
   bool note = false;
 };
-std::vector<ReportPage> PaginateReport(const ReportDocument& document);
+// rowLines: the lines each row takes (missing or 0: one).
+std::vector<ReportPage> PaginateReport(const ReportDocument& document, const std::vector<int>& rowLines);
+// The height of a row of that many lines, in millimetres.
+double ReportRowHeight(int lines);
 // "Page 2 of 3"
 QString PageFooter(int page, int pages);
 

@@ -1,5 +1,6 @@
 #include "archive/ArchiveText.h"
 
+#include <QRegularExpression>
 #include <cmath>
 
 #include "base/CsvText.h"
@@ -144,19 +145,44 @@ QString LocalTimeText(const QString& storedTime) {
   return LocalDateText(*time) + QStringLiteral(" ") + time->toString(QStringLiteral("HH:mm"));
 }
 
-QString HighDoseNotice(const std::vector<ReadoutFields>& readouts, const std::vector<Person>& persons, double level) {
-  QStringList lines;
-  lines << QStringLiteral("Read-outs at or above the notification level of %1:").arg(DoseText(level));
-  for (size_t i = 0; i < readouts.size(); ++i) {
+QString LocalTimesIn(const QString& text) {
+  static const QRegularExpression stored(QStringLiteral("\\b(\\d{4}-\\d{2}-\\d{2}) (\\d{2}:\\d{2})\\b"));
+  QString out;
+  qsizetype at = 0;
+  for (QRegularExpressionMatchIterator it = stored.globalMatch(text); it.hasNext();) {
+    const QRegularExpressionMatch m = it.next();
+    const std::optional<QDateTime> time = ParseArchiveTime(m.captured(0), false);
+    out += text.mid(at, m.capturedStart() - at);
+    const bool bound = m.captured(2) == QLatin1String("00:00") || m.captured(2) == QLatin1String("23:59");
+    out += !time ? m.captured(0) : bound ? LocalDateText(*time) : LocalTimeText(m.captured(0));
+    at = m.capturedEnd();
+  }
+  return out + text.mid(at);
+}
+
+ListNotice HighDoseNotice(const std::vector<ReadoutFields>& readouts, const std::vector<Person>& persons,
+                          double level) {
+  ListNotice n;
+  n.kind = MessageKind::Warning;
+  const size_t count = readouts.size();
+  n.title = count == 1 ? QStringLiteral("High dose: 1 read-out")
+                       : QStringLiteral("High dose: %1 read-outs").arg(count);
+  n.text = QStringLiteral("New read-outs at or above the notification level of %1:").arg(DoseText(level));
+  n.columns = {{QStringLiteral("Dosimeter")},
+               {QStringLiteral("Person")},
+               {QStringLiteral("Dose"), true},
+               {QStringLiteral("Read-out time")},
+               {QStringLiteral("Block"), true}};
+  for (size_t i = 0; i < count; ++i) {
     const ReadoutFields& f = readouts[i];
     const Person person = i < persons.size() ? persons[i] : Person{};
-    lines << QStringLiteral("%1%2: %3, %4 (block %5)")
-                 .arg(f.dosimeter,
-                      person.id.isEmpty() ? QString() : QStringLiteral(" (") + PlainField(PersonText(person)) + QLatin1Char(')'),
-                      DoseText(f.measuredDose), LocalTimeText(f.readoutTime))
-                 .arg(f.blockNumber);
+    n.rows.push_back(
+        {{f.dosimeter, person.id.isEmpty() ? QString() : PlainField(PersonText(person)),
+          DoseText(f.measuredDose), LocalTimeText(f.readoutTime), QString::number(f.blockNumber)},
+         {QVariant(), QVariant(), f.measuredDose ? QVariant(*f.measuredDose) : QVariant(-1e300),
+          f.readoutTime, f.blockNumber}});
   }
-  return lines.join(QLatin1Char('\n'));
+  return n;
 }
 
 QString ReadoutCsvHeader() { return header(kReadoutColumns, true); }

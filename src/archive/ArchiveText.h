@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include "archive/Archive.h"
+#include "base/ListNotice.h"
 
 namespace quelm {
 
@@ -42,11 +43,17 @@ QString DoseText(const std::optional<double>& usv);
 QString ShareText(double percent);
 QString LocalTimeText(const QString& storedTime);
 QString LocalDateText(const QDateTime& time);
+// The stored times a message of the archive names ("2024-03-31 23:59"),
+// written as the window writes them: a day's first or last minute (a wear
+// period's bounds) as the date alone, others with hours and minutes.
+QString LocalTimesIn(const QString& text);
 
-// The one message after a download whose new read-outs reached the
-// notification level: a line per read-out (dosimeter, person if one wore
-// it, dose, time). persons runs beside readouts.
-QString HighDoseNotice(const std::vector<ReadoutFields>& readouts, const std::vector<Person>& persons, double level);
+// The one notice after a download whose new read-outs reached the
+// notification level, counted in its title: a row per read-out (dosimeter,
+// person if one wore it, dose, time, block), in the order given, sortable
+// by each. persons runs beside readouts.
+ListNotice HighDoseNotice(const std::vector<ReadoutFields>& readouts, const std::vector<Person>& persons,
+                          double level);
 
 // history and alerts: id,readout_time,device_id,block_number,dosimeter,
 // person_id,person,dose_usv,recomputed_usv,dose_rate_usv_h,exposure_h,

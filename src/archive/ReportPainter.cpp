@@ -3,13 +3,16 @@
 #include <QBuffer>
 #include <QFileInfo>
 #include <QFontMetricsF>
+#include <QImage>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPdfWriter>
 #include <QSaveFile>
+#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "archive/ArchiveText.h"
 #include "base/ErrorCodes.h"
@@ -26,24 +29,53 @@ const QColor kLineColour(20, 130, 60);
 const QColor kLimitColour(150, 0, 0);
 const QColor kMarkedRow(252, 228, 228);
 
-// Where the bars go: inside the axis labels and the legend.
-QRectF plotRect(const QFontMetricsF& fm, const QRectF& area, const DoseChartData& c) {
-  const double left =
-      fm.horizontalAdvance(formatFloat(c.doseTop, 0) + QStringLiteral(" µSv")) + fm.height() * 0.6;
-  const double right =
-      fm.horizontalAdvance(formatFloat(c.cumulativeTop, 0) + QStringLiteral(" µSv")) + fm.height() * 0.6;
-  return area.adjusted(left, fm.height() * 1.6, -right, -fm.height() * 1.5);
+const QString kLegend[] = {
+    QStringLiteral("Dose per read-out (left)"), QStringLiteral("At or above the notification level"),
+    QStringLiteral("Year's cumulative dose (right)"), QStringLiteral("Annual limit (right)")};
+const QColor kLegendColours[] = {kBarColour, kHighColour, kLineColour, kLimitColour};
+
+// Where each part of the chart goes in its area: the legend's entries
+// (wrapped onto further lines rather than past the area's edge), the plot
+// inside the axis labels, and the time axis inside the plot by half a bar,
+// so that the first and the last bar show whole.
+struct ChartGeometry {
+  std::vector<QPointF> legend;  // each entry's swatch, top left
+  QRectF plot;
+  double bar = 0;
+  double left = 0, right = 0;  // the time axis
+};
+
+ChartGeometry geometryOf(const QFontMetricsF& fm, const QRectF& area, const DoseChartData& c) {
+  ChartGeometry g;
+  const double h = fm.height();
+  double x = area.left(), y = area.top() + h * 0.3;
+  for (const QString& text : kLegend) {
+    const double width = h + fm.horizontalAdvance(text);
+    if (x > area.left() && x + width > area.right()) {
+      x = area.left();
+      y += h * 1.2;
+    }
+    g.legend.emplace_back(x, y);
+    x += width + h;
+  }
+  double left = 0, right = 0;
+  for (int i = 0; i <= 2; ++i) {
+    left = std::max(left, fm.horizontalAdvance(DoseText(c.doseTop * i / 2)) + h * 0.6);
+    right = std::max(right, fm.horizontalAdvance(DoseText(c.cumulativeTop * i / 2)) + h * 0.6);
+  }
+  const double top = y - area.top() + h * 1.3;
+  g.plot = area.adjusted(left, top, -right, -h * 1.5);
+  const double n = static_cast<double>(std::max<size_t>(c.points.size(), 1));
+  g.bar = std::clamp(g.plot.width() / (n * 2.5), 1.5, g.plot.width() / 40);
+  g.left = g.plot.left() + g.bar / 2 + 1;
+  g.right = g.plot.right() - g.bar / 2 - 1;
+  return g;
 }
 
-double xOf(const QRectF& plot, const DoseChartData& c, const QDateTime& t) {
+double xOf(const ChartGeometry& g, const DoseChartData& c, const QDateTime& t) {
   const double span = static_cast<double>(c.from.secsTo(c.to));
   const double at = static_cast<double>(c.from.secsTo(t));
-  return plot.left() + std::clamp(at / span, 0.0, 1.0) * plot.width();
-}
-
-double barWidth(const QRectF& plot, const DoseChartData& c) {
-  const double n = static_cast<double>(std::max<size_t>(c.points.size(), 1));
-  return std::clamp(plot.width() / (n * 2.5), 1.5, plot.width() / 40);
+  return g.left + std::clamp(at / span, 0.0, 1.0) * (g.right - g.left);
 }
 
 }  // namespace
@@ -51,7 +83,8 @@ double barWidth(const QRectF& plot, const DoseChartData& c) {
 void PaintDoseChart(QPainter& p, const QRectF& area, const DoseChartData& c) {
   p.save();
   const QFontMetricsF fm(p.font(), p.device());
-  const QRectF plot = plotRect(fm, area, c);
+  const ChartGeometry g = geometryOf(fm, area, c);
+  const QRectF& plot = g.plot;
   const double pen = std::max(1.0, fm.height() / 14);
   p.setRenderHint(QPainter::Antialiasing);
 
@@ -63,13 +96,14 @@ void PaintDoseChart(QPainter& p, const QRectF& area, const DoseChartData& c) {
     p.setPen(QPen(QColor(200, 200, 200), pen * 0.6, Qt::DotLine));
     if (i == 1) p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
     p.setPen(Qt::black);
-    const QString left = formatFloat(c.doseTop * i / 2, 0) + QStringLiteral(" µSv");
-    const QString right = formatFloat(c.cumulativeTop * i / 2, 0) + QStringLiteral(" µSv");
+    // Units switch as the lists' do: a scale of seven digits stays narrow.
+    const QString left = DoseText(c.doseTop * i / 2);
+    const QString right = DoseText(c.cumulativeTop * i / 2);
     p.drawText(
         QRectF(area.left(), y - fm.height() / 2, plot.left() - area.left() - fm.height() * 0.3, fm.height()),
         Qt::AlignRight | Qt::AlignVCenter, left);
-    p.drawText(QRectF(plot.right() + fm.height() * 0.3, y - fm.height() / 2, area.right() - plot.right(),
-                      fm.height()),
+    p.drawText(QRectF(plot.right() + fm.height() * 0.3, y - fm.height() / 2,
+                      area.right() - plot.right() - fm.height() * 0.3, fm.height()),
                Qt::AlignLeft | Qt::AlignVCenter, right);
   }
   p.drawText(QRectF(plot.left(), plot.bottom() + fm.height() * 0.2, plot.width(), fm.height()),
@@ -78,24 +112,17 @@ void PaintDoseChart(QPainter& p, const QRectF& area, const DoseChartData& c) {
              Qt::AlignRight | Qt::AlignTop, LocalDateText(c.to));
 
   // Legend above the plot.
-  const QString legend[] = {
-      QStringLiteral("Dose per read-out (left)"), QStringLiteral("At or above the notification level"),
-      QStringLiteral("Year's cumulative dose (right)"), QStringLiteral("Annual limit (right)")};
-  const QColor colours[] = {kBarColour, kHighColour, kLineColour, kLimitColour};
-  double x = plot.left();
-  for (int i = 0; i < 4; ++i) {
-    p.fillRect(QRectF(x, area.top() + fm.height() * 0.3, fm.height() * 0.8, fm.height() * 0.6), colours[i]);
-    x += fm.height();
+  for (size_t i = 0; i < g.legend.size(); ++i) {
+    const QPointF at = g.legend[i];
+    p.fillRect(QRectF(at.x(), at.y(), fm.height() * 0.8, fm.height() * 0.6), kLegendColours[i]);
     p.setPen(Qt::black);
-    p.drawText(QPointF(x, area.top() + fm.ascent()), legend[i]);
-    x += fm.horizontalAdvance(legend[i]) + fm.height();
+    p.drawText(QPointF(at.x() + fm.height(), at.y() - fm.height() * 0.3 + fm.ascent()), kLegend[i]);
   }
 
   p.setClipRect(plot.adjusted(-pen, -pen, pen, pen));
-  const double w = barWidth(plot, c);
   for (const DoseChartPoint& pt : c.points) {
     const double h = plot.height() * pt.dose / c.doseTop;
-    p.fillRect(QRectF(xOf(plot, c, pt.time) - w / 2, plot.bottom() - h, w, h),
+    p.fillRect(QRectF(xOf(g, c, pt.time) - g.bar / 2, plot.bottom() - h, g.bar, h),
                pt.high ? kHighColour : kBarColour);
   }
   const auto cumulativeY = [&](double v) { return plot.bottom() - plot.height() * v / c.cumulativeTop; };
@@ -103,7 +130,7 @@ void PaintDoseChart(QPainter& p, const QRectF& area, const DoseChartData& c) {
   QPainterPath line;
   int year = 0;
   for (const DoseChartPoint& pt : c.points) {
-    const double px = xOf(plot, c, pt.time);
+    const double px = xOf(g, c, pt.time);
     if (pt.time.date().year() != year) {
       year = pt.time.date().year();
       line.moveTo(px, cumulativeY(pt.yearCumulative - pt.dose));
@@ -125,13 +152,13 @@ void PaintDoseChart(QPainter& p, const QRectF& area, const DoseChartData& c) {
 
 int DoseChartPointAt(const QFont& font, QPaintDevice* device, const QRectF& area, const DoseChartData& c,
                      const QPointF& pos) {
-  const QRectF plot = plotRect(QFontMetricsF(font, device), area, c);
-  if (!plot.adjusted(-4, -4, 4, 4).contains(pos)) return -1;
-  const double reach = std::max(barWidth(plot, c) / 2, 4.0);
+  const ChartGeometry g = geometryOf(QFontMetricsF(font, device), area, c);
+  if (!g.plot.adjusted(-4, -4, 4, 4).contains(pos)) return -1;
+  const double reach = std::max(g.bar / 2, 4.0);
   int best = -1;
   double bestDistance = reach;
   for (size_t i = 0; i < c.points.size(); ++i) {
-    const double d = std::fabs(xOf(plot, c, c.points[i].time) - pos.x());
+    const double d = std::fabs(xOf(g, c, c.points[i].time) - pos.x());
     if (d <= bestDistance) {
       best = static_cast<int>(i);
       bestDistance = d;
@@ -142,32 +169,152 @@ int DoseChartPointAt(const QFont& font, QPaintDevice* device, const QRectF& area
 
 namespace {
 
+// The report's fonts. Without ligatures: "fi" stays two letters that a
+// search of the PDF and a copied text find.
+QFont reportFont(double points, bool bold = false) {
+  QFont f;
+  f.setPointSizeF(points);
+  f.setBold(bold);
+  f.setStyleStrategy(QFont::PreferNoShaping);
+  return f;
+}
+
+// Texts are measured at one resolution for every device, so that a report
+// printed and one saved break their lines and pages alike.
+constexpr int kMeasureDpi = 300;
+constexpr double kCellPadding = 2;  // mm, 1 on each side
+constexpr double kTableFont = 9;
+
+QPaintDevice* measureDevice() {
+  static QImage image = [] {
+    QImage i(1, 1, QImage::Format_ARGB32);
+    i.setDotsPerMeterX(qRound(kMeasureDpi / 0.0254));
+    i.setDotsPerMeterY(qRound(kMeasureDpi / 0.0254));
+    return i;
+  }();
+  return &image;
+}
+
+double widthMm(const QFont& font, const QString& text) {
+  return QFontMetricsF(font, measureDevice()).horizontalAdvance(text) * 25.4 / kMeasureDpi;
+}
+
+// The lines a text takes in a width: at words, or anywhere when a word
+// alone is wider.
+QStringList wrapped(const QString& text, const QFont& font, double width, bool anywhere) {
+  if (text.isEmpty()) return {QString()};
+  QTextLayout layout(text, font, measureDevice());
+  QTextOption option;
+  option.setWrapMode(anywhere ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::WordWrap);
+  layout.setTextOption(option);
+  const double px = width * kMeasureDpi / 25.4;
+  QStringList lines;
+  layout.beginLayout();
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(px);
+    lines << text.mid(line.textStart(), line.textLength()).trimmed();
+  }
+  layout.endLayout();
+  return lines;
+}
+
+QString cellOf(const ReportRow& row, size_t k) {
+  return k < static_cast<size_t>(row.cells.size()) ? row.cells[static_cast<qsizetype>(k)] : QString();
+}
+
+struct Table {
+  ReportTableLayout layout;
+  std::vector<bool> anywhere;
+  double points = kTableFont;
+};
+
+// The widths at one font size; false when the texts that may wrap would
+// have to break within words.
+bool fit(const ReportDocument& d, double points, Table* t) {
+  const size_t n = d.columns.size();
+  const QFont header = reportFont(points, true), plain = reportFont(points), bold = header;
+  std::vector<double> natural(n, 0), least(n, 0), longestWord(n, 0);
+  for (size_t k = 0; k < n; ++k) {
+    const ReportColumn& c = d.columns[k];
+    // A title never wraps.
+    natural[k] = least[k] = widthMm(header, c.title) + kCellPadding;
+    for (const ReportRow& row : d.rows) {
+      const QString cell = cellOf(row, k);
+      const QFont& f = row.marked ? bold : plain;
+      natural[k] = std::max(natural[k], widthMm(f, cell) + kCellPadding);
+      if (c.wrap)
+        for (const QString& word : cell.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+          longestWord[k] = std::max(longestWord[k], widthMm(f, word) + kCellPadding);
+    }
+    if (!c.wrap) least[k] = natural[k];
+  }
+  t->points = points;
+  t->anywhere.assign(n, false);
+  std::vector<double>& w = t->layout.widthsMm;
+  w = natural;
+  const double body = report::kBodyWidth;
+  const auto sum = [](const std::vector<double>& v) { return std::accumulate(v.begin(), v.end(), 0.0); };
+  // Too wide: the texts that may wrap give way, first down to their
+  // longest word, then (at the smallest size only) down to their titles,
+  // breaking within words.
+  bool whole = true;
+  for (int pass = 0; pass < 2 && sum(w) > body + 1e-9; ++pass) {
+    std::vector<double> floor = least;
+    for (size_t k = 0; k < n; ++k)
+      if (d.columns[k].wrap && pass == 0) floor[k] = std::max(least[k], std::min(longestWord[k], natural[k]));
+    double give = 0;
+    for (size_t k = 0; k < n; ++k) give += w[k] - floor[k];
+    const double excess = sum(w) - body;
+    const double share = give > 0 ? std::min(1.0, excess / give) : 0;
+    for (size_t k = 0; k < n; ++k) {
+      w[k] -= (w[k] - floor[k]) * share;
+      if (pass == 1 && d.columns[k].wrap && w[k] < longestWord[k]) t->anywhere[k] = true;
+    }
+    if (pass == 0 && sum(w) > body + 1e-9) whole = false;
+  }
+  // Room to spare goes to every column alike (the mark's aside): the table
+  // spans the body as the lines above it do.
+  if (const double spare = body - sum(w); spare > 0 && n > 1) {
+    size_t shares = 0;
+    for (size_t k = 0; k < n; ++k) shares += !d.columns[k].title.isEmpty();
+    for (size_t k = 0; k < n; ++k)
+      if (!d.columns[k].title.isEmpty()) w[k] += spare / static_cast<double>(std::max<size_t>(shares, 1));
+  }
+  t->layout.rowLines.clear();
+  for (const ReportRow& row : d.rows) {
+    int lines = 1;
+    for (size_t k = 0; k < n; ++k)
+      if (d.columns[k].wrap)
+        lines = std::max(lines, static_cast<int>(wrapped(cellOf(row, k), row.marked ? bold : plain,
+                                                         w[k] - kCellPadding, t->anywhere[k])
+                                                     .size()));
+    t->layout.rowLines.push_back(lines);
+  }
+  return whole;
+}
+
+// The table's size as large as lets every word stand whole, down to 7
+// points; below that its words break.
+Table layOut(const ReportDocument& d) {
+  Table t;
+  for (double points = kTableFont; points >= 7; points -= 0.5)
+    if (fit(d, points, &t)) return t;
+  return t;
+}
+
 class PagePainter {
  public:
-  PagePainter(QPainter& p, QPagedPaintDevice& device) : p_(p) {
-    mm_ = device.logicalDpiX() / 25.4;
-    base_ = p.font();
-    base_.setPointSizeF(10);
-    // Without ligatures: "fi" stays two letters that a search of the PDF
-    // and a copied text find.
-    base_.setStyleStrategy(QFont::PreferNoShaping);
-  }
+  PagePainter(QPainter& p, QPagedPaintDevice& device, const Table& table)
+      : p_(p), mm_(device.logicalDpiX() / 25.4), table_(table) {}
 
   QRectF rect(double x, double y, double w, double h) const {
     return QRectF(x * mm_, y * mm_, w * mm_, h * mm_);
   }
-  QFont font(double points, bool bold = false) const {
-    QFont f = base_;
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    return f;
-  }
-  void text(double x, double y, double w, double h, const QString& s, int flags, const QFont& f) {
+  // One line in its box, set smaller when it would not fit: never cut.
+  void text(double x, double y, double w, double h, const QString& s, int flags, QFont f) {
+    while (f.pointSizeF() > 5 && widthMm(f, s) > w) f.setPointSizeF(f.pointSizeF() - 0.5);
     p_.setFont(f);
-    const QRectF r = rect(x, y, w, h);
-    // A cell that cannot hold its text shows where it ends rather than cutting it.
-    const QString shown = QFontMetricsF(f, p_.device()).elidedText(s, Qt::ElideRight, r.width());
-    p_.drawText(r, flags | Qt::AlignVCenter, shown);
+    p_.drawText(rect(x, y, w, h), flags | Qt::AlignVCenter | Qt::TextDontClip, s);
   }
   void line(double x1, double y1, double x2, double y2) {
     p_.drawLine(QPointF(x1 * mm_, y1 * mm_), QPointF(x2 * mm_, y2 * mm_));
@@ -178,31 +325,33 @@ class PagePainter {
     p_.setPen(Qt::black);
     double y = kMargin;
     if (page.heading) {
-      text(kMargin, y, kBodyWidth, kTitleHeight, d.title, Qt::AlignLeft, font(16, true));
+      text(kMargin, y, kBodyWidth, kTitleHeight, d.title, Qt::AlignLeft, reportFont(16, true));
       y += kTitleHeight;
       for (const QString& s : d.heading) {
-        text(kMargin, y, kBodyWidth, kLineHeight, s, Qt::AlignLeft, font(10));
+        text(kMargin, y, kBodyWidth, kLineHeight, s, Qt::AlignLeft, reportFont(10));
         y += kLineHeight;
       }
       y += kGap;
       for (const auto& [caption, value] : d.figures) {
-        text(kMargin, y, 90, kLineHeight, caption + QLatin1Char(':'), Qt::AlignLeft, font(10));
-        text(kMargin + 90, y, 45, kLineHeight, value, Qt::AlignRight, font(10, true));
+        text(kMargin, y, 100, kLineHeight, caption + QLatin1Char(':'), Qt::AlignLeft, reportFont(10));
+        text(kMargin + 100, y, 40, kLineHeight, value, Qt::AlignRight, reportFont(10, true));
         y += kLineHeight;
       }
       y += kGap;
       if (d.chart) {
-        p_.setFont(font(8));
+        p_.setFont(reportFont(8));
         PaintDoseChart(p_, rect(kMargin, y, kBodyWidth, kChartHeight), *d.chart);
         y += kChartHeight + kGap;
       }
     }
+    const std::vector<double>& widths = table_.layout.widthsMm;
     if (page.rowCount > 0) {
       double x = kMargin;
-      for (const ReportColumn& c : d.columns) {
-        text(x + 1, y, c.widthMm - 2, kHeaderHeight, c.title, c.right ? Qt::AlignRight : Qt::AlignLeft,
-             font(9, true));
-        x += c.widthMm;
+      for (size_t k = 0; k < d.columns.size(); ++k) {
+        const ReportColumn& c = d.columns[k];
+        text(x + kCellPadding / 2, y, widths[k] - kCellPadding, kHeaderHeight, c.title,
+             c.right ? Qt::AlignRight : Qt::AlignLeft, reportFont(table_.points, true));
+        x += widths[k];
       }
       y += kHeaderHeight;
       p_.setPen(QPen(Qt::black, 0.3 * mm_));
@@ -210,45 +359,56 @@ class PagePainter {
       p_.setPen(Qt::black);
       for (int i = page.firstRow; i < page.firstRow + page.rowCount; ++i) {
         const ReportRow& row = d.rows[static_cast<size_t>(i)];
-        if (row.marked) p_.fillRect(rect(kMargin, y, kBodyWidth, kRowHeight), kMarkedRow);
+        const double height = ReportRowHeight(table_.layout.rowLines[static_cast<size_t>(i)]);
+        if (row.marked) p_.fillRect(rect(kMargin, y, kBodyWidth, height), kMarkedRow);
+        const QFont f = reportFont(table_.points, row.marked);
         x = kMargin;
         for (size_t k = 0; k < d.columns.size(); ++k) {
           const ReportColumn& c = d.columns[k];
-          const QString cell =
-              k < static_cast<size_t>(row.cells.size()) ? row.cells[static_cast<qsizetype>(k)] : QString();
-          text(x + 1, y, c.widthMm - 2, kRowHeight, cell, c.right ? Qt::AlignRight : Qt::AlignLeft,
-               font(9, row.marked));
-          x += c.widthMm;
+          const QString cell = cellOf(row, k);
+          const QStringList lines =
+              c.wrap ? wrapped(cell, f, widths[k] - kCellPadding, table_.anywhere[k]) : QStringList{cell};
+          for (qsizetype l = 0; l < lines.size(); ++l)
+            text(x + kCellPadding / 2, y + static_cast<double>(l) * kRowLineHeight, widths[k] - kCellPadding,
+                 kRowHeight, lines[l], c.right ? Qt::AlignRight : Qt::AlignLeft, f);
+          x += widths[k];
         }
-        y += kRowHeight;
+        y += height;
       }
     }
-    if (page.note) text(kMargin, y + kGap, kBodyWidth, kLineHeight, d.note, Qt::AlignLeft, font(9));
+    if (page.note) text(kMargin, y + kGap, kBodyWidth, kLineHeight, d.note, Qt::AlignLeft, reportFont(9));
 
     const double footer = kPageHeight - kMargin - kFooterHeight / 2;
     p_.setPen(QPen(Qt::black, 0.2 * mm_));
     line(kMargin, footer - 1, kMargin + kBodyWidth, footer - 1);
     p_.setPen(Qt::black);
-    text(kMargin, footer, kBodyWidth / 2, kFooterHeight / 2, d.printed, Qt::AlignLeft, font(8));
+    text(kMargin, footer, kBodyWidth / 2, kFooterHeight / 2, d.printed, Qt::AlignLeft, reportFont(8));
     text(kMargin + kBodyWidth / 2, footer, kBodyWidth / 2, kFooterHeight / 2, PageFooter(page.number, pages),
-         Qt::AlignRight, font(8));
+         Qt::AlignRight, reportFont(8));
   }
 
  private:
   QPainter& p_;
   double mm_ = 1;
-  QFont base_;
+  const Table& table_;
 };
 
 }  // namespace
 
-int PaintReport(const ReportDocument& document, QPagedPaintDevice& device) {
+ReportTableLayout LayOutReportTable(const ReportDocument& document) { return layOut(document).layout; }
+
+std::vector<ReportPage> PaginateReport(const ReportDocument& document) {
+  return PaginateReport(document, LayOutReportTable(document).rowLines);
+}
+
+int PaintReport(const ReportDocument& document, QPagedPaintDevice& device, int* pageCount) {
   device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0),
                                    QPageLayout::Millimeter));
-  const std::vector<ReportPage> pages = PaginateReport(document);
+  const Table table = layOut(document);
+  const std::vector<ReportPage> pages = PaginateReport(document, table.layout.rowLines);
   QPainter painter;
   if (!painter.begin(&device)) return kErrFileWrite;
-  PagePainter pp(painter, device);
+  PagePainter pp(painter, device, table);
   for (size_t i = 0; i < pages.size(); ++i) {
     if (i > 0 && !device.newPage()) {
       painter.end();
@@ -256,18 +416,20 @@ int PaintReport(const ReportDocument& document, QPagedPaintDevice& device) {
     }
     pp.page(document, pages[i], static_cast<int>(pages.size()));
   }
-  return painter.end() ? kOk : kErrFileWrite;
+  if (!painter.end()) return kErrFileWrite;
+  if (pageCount) *pageCount = static_cast<int>(pages.size());
+  return kOk;
 }
 
-int ReportPdf(const ReportDocument& document, QByteArray* pdf) {
+int ReportPdf(const ReportDocument& document, QByteArray* pdf, int* pages) {
   QBuffer buffer;
   buffer.open(QIODevice::WriteOnly);
   {
     QPdfWriter writer(&buffer);
-    writer.setResolution(300);
+    writer.setResolution(kMeasureDpi);
     writer.setTitle(document.title);
     writer.setCreator(QStringLiteral("Quelm"));
-    if (const int rc = PaintReport(document, writer)) return rc;
+    if (const int rc = PaintReport(document, writer, pages)) return rc;
   }
   *pdf = buffer.data();
   return kOk;
@@ -285,12 +447,12 @@ int WritePdfFile(const QByteArray& pdf, const QString& path, QString* detail) {
   return kOk;
 }
 
-int WriteReportPdf(const ReportDocument& document, const QString& path, QString* detail) {
+int WriteReportPdf(const ReportDocument& document, const QString& path, QString* detail, int* pages) {
   *detail = path;
   const QFileInfo info(path);
   if (info.exists() && !info.isFile()) return kErrFileOpen;
   QByteArray pdf;
-  if (const int rc = ReportPdf(document, &pdf)) return rc;
+  if (const int rc = ReportPdf(document, &pdf, pages)) return rc;
   return WritePdfFile(pdf, path, detail);
 }
 

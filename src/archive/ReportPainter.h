@@ -5,6 +5,12 @@
 // PDF", quelm-cli archive report) or a printer (the window's "Print"). The
 // dose chart is the same drawing in a report and in the archive window.
 //
+// The table's columns are sized here to their content, measured with the
+// report's fonts at one resolution whatever the device: numbers and times
+// keep one line, names and other texts wrap at words (within a word only
+// when a word alone is wider than the page allows), and no text is ever
+// cut short; a line of the page that is too long is set smaller.
+//
 // Text needs fonts, so a QGuiApplication must exist (the command line makes
 // one on the offscreen platform for its report command).
 
@@ -21,14 +27,25 @@ class QPainter;
 
 namespace quelm {
 
-// Sets A4 without margins on the device and paints every page. kOk, or
-// kErrFileWrite when the device could not be painted on.
-int PaintReport(const ReportDocument& document, QPagedPaintDevice& device);
+// The table as it will be painted: each column's width and each row's lines.
+struct ReportTableLayout {
+  std::vector<double> widthsMm;
+  std::vector<int> rowLines;
+};
+ReportTableLayout LayOutReportTable(const ReportDocument& document);
+// The report's pages with its table laid out so.
+std::vector<ReportPage> PaginateReport(const ReportDocument& document);
+
+// Sets A4 without margins on the device and paints every page, counted in
+// *pages when given. kOk, or kErrFileWrite when the device could not be
+// painted on.
+int PaintReport(const ReportDocument& document, QPagedPaintDevice& device, int* pages = nullptr);
 // The report as a PDF file, written whole or not at all. kOk, kErrFileOpen
 // (the file cannot be made) or kErrFileWrite; *detail says which file.
-int WriteReportPdf(const ReportDocument& document, const QString& path, QString* detail);
+int WriteReportPdf(const ReportDocument& document, const QString& path, QString* detail,
+                   int* pages = nullptr);
 // The report's PDF bytes (what a sign-off stores).
-int ReportPdf(const ReportDocument& document, QByteArray* pdf);
+int ReportPdf(const ReportDocument& document, QByteArray* pdf, int* pages = nullptr);
 // PDF bytes into a file, whole or not at all, as WriteReportPdf.
 int WritePdfFile(const QByteArray& pdf, const QString& path, QString* detail);
 

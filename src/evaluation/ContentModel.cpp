@@ -106,6 +106,7 @@ int ContentModel::searchPage(const SearchRequest& request, int* failure) {
 
 void ContentModel::showSource() {
   if (!source_ || !data_) return;
+  outside_ = false;
   sourceLabel_ = source_->Label();
   sourceHint_ = source_->Hint();
   availableBlocks_ = QString::number(data_->ValidBlocks);
@@ -142,7 +143,20 @@ int ContentModel::readAndShow(uint32_t number, TraceLine& trace, const QString& 
   }
   const int shown = detail_.Refresh();
   if (shown == 0) trace.ok();
+  if (shown == 0 && outside_) showSource();
   return shown;
+}
+
+int ContentModel::ShowOutsideBlock(const BlockRecord& record, const QString& source) {
+  if (Busy()) return 0;
+  if (const int rc = detail_.ShowRecord(record)) return rc;
+  outside_ = true;
+  selected_ = 0;
+  sourceLabel_ = source;
+  sourceHint_ = source;
+  notify();
+  commandsChanged();
+  return 0;
 }
 
 ContentModel::Move ContentModel::Select(int row) {

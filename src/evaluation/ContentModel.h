@@ -112,6 +112,11 @@ class ContentModel {
   // the page lists it; the list and its selection stay. On a failure the
   // view keeps its block.
   int ShowBlock(uint32_t number);
+  // Shows a block that is no row of the source (a read-out of the dose
+  // archive) through the detail model: the page stays without a selected
+  // row, and the source line says where the block came from until a row is
+  // shown again. Nothing while an operation runs.
+  int ShowOutsideBlock(const BlockRecord& record, const QString& source);
   // Re-counts the source, lets `ask` set the criteria (false: the operator
   // gave up) and lists the first page found. The shown block stays.
   int Search(const std::function<bool(SearchState&)>& ask);
@@ -152,6 +157,7 @@ class ContentModel {
   unsigned pageSerial_ = 0;
   bool paging_ = false;
   int busyDepth_ = 0;
+  bool outside_ = false;  // the shown block is none of the source's
   QString sourceLabel_, sourceHint_, availableBlocks_;
 };
 

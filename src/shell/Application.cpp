@@ -11,6 +11,7 @@
 #include "base/Config.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
+#include "base/ListNoticeForm.h"
 #include "base/Process.h"
 #include "base/Prompter.h"
 #include "base/ServiceLevel.h"
@@ -161,10 +162,16 @@ void ConnectDownloadArchive(TDownLoadForm& download) {
       LogTrace(QStringLiteral("Dose archive %1: %2").arg(o.where, o.detail));
       ReportError(o.code);
     }
-    // Refused records do not make the high doses less worth telling.
-    if (o.ran && !o.result.highDoses.empty())
-      showMessage(MessageKind::Warning, QStringLiteral("High dose"),
-                  HighDoseNotice(o.result.highDoses, o.highDosePersons, settings.notificationLevel));
+    // Refused records do not make the high doses less worth telling. A
+    // long list scrolls in a dialog that fits the screen.
+    if (!o.ran || o.result.highDoses.empty()) return;
+    ListNotice notice = HighDoseNotice(o.result.highDoses, o.highDosePersons, settings.notificationLevel);
+    if (ArchiveForm) notice.action = QStringLiteral("&Show in archive");
+    const std::optional<int> row = showListNotice(notice);
+    if (row && ArchiveForm) {
+      const ReadoutFields& f = o.result.highDoses[static_cast<size_t>(*row)];
+      ArchiveForm->ShowInArchive(f.dosimeter, f.deviceId, f.blockNumber);
+    }
   };
 }
 
@@ -178,13 +185,17 @@ void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& 
     if (m->Content().Busy() || bytes.size() != static_cast<qsizetype>(sizeof(BlockRecord))) return;
     BlockRecord record;
     std::memcpy(&record, bytes.constData(), sizeof record);
-    if (ReportFailure(m->Detail().ShowRecord(record)) != 0) return;
+    // The main window says where the block came from; its list selects none.
+    const ReadoutFields f = DecodeReadout(record);
+    const QString source =
+        QStringLiteral("Dose archive: reader %1, block %2").arg(f.deviceId).arg(f.blockNumber);
+    if (ReportFailure(m->Content().ShowOutsideBlock(record, source)) != 0) return;
     m->PageControl->setCurrentWidget(m->ChartTabSheet);
     showNonModal(*m);
   };
   auto* group = new TArchiveOptionsGroupBox;
   TArchiveForm* a = &archive;
-  group->Changed = [a](const ArchiveSettings& settings) { a->UseSettings(settings); };
+  group->Open = [a](const ArchiveSettings& settings) { return a->UseSettings(settings); };
   options.AddSection({group, [group] { return group->Accept(); }, [group] { group->Load(); }});
 }
 

@@ -155,7 +155,7 @@ TEST_P(ArchiveReportTest, APersonsReportHoldsThePeriodsReadOutsTotalsAndMarks) {
   const std::pair<QString, QString> figures[] = {
       {"Dose in the period", DoseText(year)},
       {"Year-to-date at 30.09.2024", DoseText(year)},
-      {"Share of the annual limit", ShareText(year / 10)},
+      {"Share of the annual limit, year to date", ShareText(year / 10)},
   };
   for (const auto& f : figures)
     EXPECT_NE(std::find(d.figures.begin(), d.figures.end(), f), d.figures.end()) << f.first.toStdString();
@@ -174,6 +174,26 @@ TEST_P(ArchiveReportTest, APersonsReportHoldsThePeriodsReadOutsTotalsAndMarks) {
   EXPECT_EQ(BuildPersonReport(*archive, QStringLiteral("P9999"), *ParseReportPeriod(QStringLiteral("2024")),
                               settings, at("2024-10-02"), &d),
             kErrArchiveNoPerson);
+}
+
+TEST_P(ArchiveReportTest, ThePeriodsOfferedForReportsSpanTheQuartersWhereDosesCount) {
+  QStringList quarters, years;
+  ASSERT_EQ(archive->reportPeriods(&quarters, &years), kOk);
+  EXPECT_EQ(quarters, QStringList({"2024Q4", "2024Q3", "2024Q2", "2024Q1"}));
+  EXPECT_EQ(years, QStringList{"2024"});
+  // Worn in December, read in January: its dose is December's.
+  ASSERT_EQ(archive->assign("D0004", "Dora", at("2023-10-01", false), at("2023-12-31")), kOk);
+  ImportResult r;
+  ASSERT_EQ(archive->importRecords(std::vector<BlockRecord>{Readout("D0004", "2024-01-03 09:00", 9)},
+                                   QStringLiteral("COM1"), &r),
+            kOk);
+  ASSERT_EQ(archive->reportPeriods(&quarters, &years), kOk);
+  EXPECT_EQ(quarters.last(), QStringLiteral("2023Q4"));
+  EXPECT_EQ(years, QStringList({"2024", "2023"}));
+
+  ArchiveDb empty{GetParam()};
+  ASSERT_EQ(empty.open()->reportPeriods(&quarters, &years), kOk);
+  EXPECT_TRUE(quarters.isEmpty() && years.isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, ArchiveReportTest,
@@ -219,7 +239,7 @@ TEST(ReportPages, LongListsBreakWithTheHeaderOnEveryPageAndTheNoteAfterTheLastRo
   } cases[] = {{0, 1}, {firstPage, 0}, {firstPage + 1, 2}, {firstPage + fullPage + 1, 3}, {300, 0}};
   for (const auto& c : cases) {
     d.rows.assign(static_cast<size_t>(c.rows), ReportRow{});
-    const std::vector<ReportPage> pages = PaginateReport(d);
+    const std::vector<ReportPage> pages = PaginateReport(d, {});
     if (c.pages) {
       EXPECT_EQ(pages.size(), c.pages) << c.rows << " rows";
     }
@@ -233,6 +253,17 @@ TEST(ReportPages, LongListsBreakWithTheHeaderOnEveryPageAndTheNoteAfterTheLastRo
     EXPECT_TRUE(pages.back().note);
     EXPECT_EQ(std::count_if(pages.begin(), pages.end(), [](auto& p) { return p.note; }), 1);
   }
+  // Rows of names that wrap take more of the page; none is split.
+  d.rows.assign(60, ReportRow{});
+  const std::vector<int> lines(60, 3);
+  int next = 0;
+  for (const ReportPage& p : PaginateReport(d, lines)) {
+    EXPECT_EQ(p.firstRow, next);
+    EXPECT_LE(p.rowCount * ReportRowHeight(3), (p.heading ? firstPage : fullPage) * report::kRowHeight);
+    next += p.rowCount;
+  }
+  EXPECT_EQ(next, 60);
+  EXPECT_EQ(ReportRowHeight(3), report::kRowHeight + 2 * report::kRowLineHeight);
   EXPECT_EQ(PageFooter(2, 3), QStringLiteral("Page 2 of 3"));
 }
 

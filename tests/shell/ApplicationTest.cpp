@@ -8,7 +8,10 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
@@ -23,7 +26,10 @@
 #include "base/Config.h"
 #include "base/Diag.h"
 #include "base/IniFile.h"
+#include "base/ListNoticeForm.h"
+#include "base/StringGrid.h"
 #include "evaluation/BlockFormat.h"
+#include "evaluation/ContentModel.h"
 #include "evaluation/DetailModel.h"
 #include "evaluation/DoseChain.h"
 #include "link/COMPort.h"
@@ -238,49 +244,74 @@ TEST_F(ApplicationTest, AWindowDownloadIsArchivedUnlessTheConfigurationFileSwitc
   }
 }
 
-TEST_F(ApplicationTest, NewHighDosesOfAWindowDownloadAreNamedInOneMessage) {
+// Hundreds of new high doses after a download leave a list that fits the
+// screen and sorts, and lead to the archive.
+TEST_F(ApplicationTest, NewHighDosesOfAWindowDownloadAreListedInANoticeThatFitsTheScreen) {
   quelm::test::WorkDirScope workDir(dir_);
-  const std::vector<BlockRecord> blocks = MakeSampleBlocks({6, 4, 0});
+  const std::vector<BlockRecord> blocks = MakeSampleBlocks({1500, 4, 0});
   quelm::test::WriteBlocks(dir_, "src.dat", blocks);
-  // The notice names the reader's doses of record.
-  const double level = float{blocks[2].MeasuredDose};
-  int high = 0;
-  for (const BlockRecord& b : blocks) high += float{b.MeasuredDose} >= level;
+  // The notice names the reader's doses of record; the level takes in a third.
+  std::vector<double> doses;
+  for (const BlockRecord& b : blocks) doses.push_back(float{b.MeasuredDose});
+  std::sort(doses.begin(), doses.end());
+  const double level = doses[doses.size() * 2 / 3];
+  const int high =
+      static_cast<int>(std::count_if(doses.begin(), doses.end(), [&](double d) { return d >= level; }));
+  ASSERT_GT(high, 200);
   const QString db = dir_.filePath(QStringLiteral("a.sqlite"));
-  {
-    quelm::IniFile ini(quelm::configFilePath());
-    ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("Database"), db);
-    ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("NotificationLevel"),
-                    QString::number(level, 'g', 17));
-    ASSERT_TRUE(ini.UpdateFile());
-    quelm::ArchiveLocation location;
-    QString error;
-    quelm::ParseArchiveLocation(db, &location, &error);
-    int code = 0;
-    auto archive = quelm::DoseArchive::open(location, {}, &code, &error);
-    ASSERT_EQ(archive->assign(IdentifierText(blocks[2].BulbID), "Alice",
-                              *quelm::ParseArchiveTime("2000-01-01", false), std::nullopt),
-              0);
-  }
+  quelm::IniFile ini(quelm::configFilePath());
+  ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("Database"), db);
+  ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("NotificationLevel"),
+                  QString::number(level, 'g', 17));
+  ASSERT_TRUE(ini.UpdateFile());
   TDownLoadForm form;
   quelm::ConnectDownloadArchive(form);
+  TArchiveForm archive(quelm::ReadArchiveSettings(quelm::configFilePath()));
+  int notices = 0;
+  QString shownBlock;
+  prompter_.modalHandlers[QStringLiteral("ListNoticeForm")] = [&](QObject& w) {
+    ++notices;
+    auto& n = static_cast<TListNoticeForm&>(w);
+    EXPECT_EQ(n.windowTitle(), QStringLiteral("High dose: %1 read-outs").arg(high));
+    EXPECT_TRUE(n.TextLabel->text().contains(quelm::DoseText(level)));
+    QAbstractItemModel* list = n.ListView->model();
+    EXPECT_EQ(list->rowCount(), high);
+    // Within two thirds of the screen, Close in sight; the list scrolls.
+    const QSize screen = QApplication::primaryScreen()->availableGeometry().size();
+    EXPECT_LE(n.width(), screen.width() * 2 / 3 + 1);
+    EXPECT_LE(n.height(), screen.height() * 2 / 3 + 1);
+    n.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(n.rect().contains(n.CloseButton->geometry()));
+    EXPECT_TRUE(n.ListView->verticalScrollBar()->isVisible());
+    // Highest dose first by a click on the title.
+    n.ListView->sortByColumn(2, Qt::DescendingOrder);
+    EXPECT_EQ(list->index(0, 2).data().toString(), quelm::DoseText(doses.back()));
+    EXPECT_FALSE(n.ActionButton->isHidden()) << "the archive window exists";
+    n.ListView->setCurrentIndex(list->index(0, 0));
+    shownBlock = list->index(0, 4).data().toString();
+    n.ActionButton->click();
+    n.hide();
+    return n.result();
+  };
   for (int round = 0; round < 2; ++round) {
     form.FileRadioButton->click();
     form.Job.SkimSource(QStringLiteral("src.dat"));
     form.DownLoadFileNameEdit->setText(QStringLiteral("out%1").arg(round));
     form.StartButtonClick();
     // The second time nothing is new: no notice.
-    ASSERT_EQ(prompter_.messages.size(), round == 0 ? 2u : 1u) << prompter_.texts().join('\n').toStdString();
-    if (round == 0) {
-      const QString notice = prompter_.messages[1].text;
-      EXPECT_EQ(prompter_.messages[1].title, QStringLiteral("High dose"));
-      EXPECT_EQ(notice.count('\n'), high) << notice.toStdString();
-      EXPECT_TRUE(notice.contains(IdentifierText(blocks[2].BulbID) + QStringLiteral(" (P0001 Alice): ")))
-          << notice.toStdString();
-      EXPECT_TRUE(notice.contains(quelm::DoseText(level))) << notice.toStdString();
-    }
+    EXPECT_EQ(notices, 1) << round;
+    EXPECT_EQ(prompter_.texts(), QStringList{"Process completed"});
     prompter_.clear();
   }
+  // "Show in archive": the dosimeter and its read-out in the archive window.
+  EXPECT_TRUE(archive.isVisible());
+  ASSERT_TRUE(archive.Model.Chosen());
+  EXPECT_EQ(archive.Model.Chosen()->kind, quelm::ArchiveEntry::Dosimeter);
+  ASSERT_GE(archive.Model.SelectedRow(), 0);
+  const quelm::ReadoutRow& row = archive.Model.Rows()[static_cast<size_t>(archive.Model.SelectedRow())];
+  EXPECT_EQ(QString::number(row.blockNumber), shownBlock);
+  EXPECT_EQ(row.doseUsv, doses.back());
 }
 
 TEST_F(ApplicationTest, AnArchivedReadOutOpensInTheMainWindowsDetailView) {
@@ -290,13 +321,26 @@ TEST_F(ApplicationTest, AnArchivedReadOutOpensInTheMainWindowsDetailView) {
   TOptionsForm options(io.Link.COMPortDrv, quelm::SavedPortChoiceOf(main));
   TArchiveForm archive(quelm::ArchiveSettings{});
   quelm::ConnectArchiveWindow(main, archive, download, options);
+  // A data file listed, its newest block selected.
+  const QString file = quelm::test::WriteBlocks(dir_, "list.dat", MakeSampleBlocks({5, 2, 0}));
+  ASSERT_EQ(main.Content().ImportFile(file), 0);
+  ASSERT_GE(main.BlockStringGrid->selectedRow(), 1);
+  const QString fileSource = main.SourceDatLabel->text();
   const BlockRecord record = MakeSampleBlocks({3, 8, 40})[1];
   archive.ShowRecord(QByteArray(reinterpret_cast<const char*>(&record), sizeof record));
   ASSERT_TRUE(main.Detail().BlockShown());
+  // Where it came from, and no row of the file pretends to be it.
+  EXPECT_EQ(main.SourceDatLabel->text(),
+            QStringLiteral("Dose archive: reader %1, block 41").arg(quelm::DecodeReadout(record).deviceId));
+  EXPECT_EQ(main.Content().SelectedRow(), 0);
+  EXPECT_EQ(main.BlockStringGrid->selectedRow(), -1);
   EXPECT_EQ(std::memcmp(&main.Detail().ShownRecord(), &record, sizeof record), 0);
   EXPECT_EQ(main.BlockNumberDatLabel->text(), QStringLiteral("41"));
   EXPECT_EQ(main.PageControl->currentWidget(), main.ChartTabSheet);
   EXPECT_TRUE(main.Chart->isEnabled()) << "the chart commands work on it";
+  // A row of the file chosen again: the file is the source again.
+  EXPECT_TRUE(main.Content().Select(2).moved);
+  EXPECT_EQ(main.SourceDatLabel->text(), fileSource);
   EXPECT_TRUE(prompter_.messages.empty());
 }
 
