@@ -393,17 +393,28 @@ class PagePainter {
   const Table& table_;
 };
 
+// The document with its heading lines as they are painted: each wrapped
+// at the body's width, so that a long one (a signed summary's hash, what
+// changed since) is read whole, never set smaller or cut.
+ReportDocument withWrappedHeading(const ReportDocument& d) {
+  ReportDocument w = d;
+  w.heading.clear();
+  for (const QString& line : d.heading) w.heading << wrapped(line, reportFont(10), report::kBodyWidth, false);
+  return w;
+}
+
 }  // namespace
 
 ReportTableLayout LayOutReportTable(const ReportDocument& document) { return layOut(document).layout; }
 
 std::vector<ReportPage> PaginateReport(const ReportDocument& document) {
-  return PaginateReport(document, LayOutReportTable(document).rowLines);
+  return PaginateReport(withWrappedHeading(document), LayOutReportTable(document).rowLines);
 }
 
-int PaintReport(const ReportDocument& document, QPagedPaintDevice& device, int* pageCount) {
+int PaintReport(const ReportDocument& original, QPagedPaintDevice& device, int* pageCount) {
   device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(0, 0, 0, 0),
                                    QPageLayout::Millimeter));
+  const ReportDocument document = withWrappedHeading(original);
   const Table table = layOut(document);
   const std::vector<ReportPage> pages = PaginateReport(document, table.layout.rowLines);
   QPainter painter;
