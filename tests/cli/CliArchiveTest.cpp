@@ -73,6 +73,7 @@ TEST_F(CliArchiveTest, WrongCommandLinesAreUsageErrorsAndNamePersonsNobodyIs) {
       {{"archive", "--db", "a.sqlite", "totals", "--person", "JON LEE"}, "more than one person: S-1 Jon Lee, S-2"},
       {{"archive", "--db", "a.sqlite", "assign", "A0017", "Jon Lee", "--from", "2024-01-01"}, "give the id"},
       {{"download", "--from-file", "src.dat", "--out", "x", "--no-archive", "--db", "a.sqlite"}, "--no-archive"},
+      {{"download", "--from-file", "src.dat", "--out", "x", "--db", ""}, "--db needs an archive"},
   };
   for (const auto& c : cases) {
     const auto r = runCli(c.args, config);

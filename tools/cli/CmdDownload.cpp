@@ -155,6 +155,9 @@ int run(Args& args, CliIO& io) {
       args.fail(DateTextRefusal(QStringLiteral("--since"), *since, why));
   }
   if (db && noArchive) args.fail(QStringLiteral("--db names the archive that --no-archive skips"));
+  // An unset variable in a script gives "--db ''": no archive, never the default one.
+  if (db && db->trimmed().isEmpty())
+    args.fail(QStringLiteral("--db needs an archive (a file or a postgresql:// address)"));
   if (ArchiveLocation location; db && ParseArchiveLocation(*db, &location, &error)) args.fail(error);
   if (!args.ok()) return usageError(io, kCommand, args.error());
 
