@@ -951,10 +951,17 @@ int DoseArchive::conflicts(std::vector<ReadoutRow>* rows) {
   detail_.clear();
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  if (!q.exec(QStringLiteral("SELECT record, source, archived_at FROM conflicts ORDER BY id DESC")))
+  // With the person the archived read-out of the same key belongs to.
+  if (!q.exec(QStringLiteral("SELECT c.record, c.source, c.archived_at, p.person_id, p.name FROM conflicts c"
+                             " JOIN readouts r ON r.readout_key = c.readout_key LEFT JOIN wear_periods w ON") +
+              kBelongs + QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id ORDER BY c.id DESC")))
     return d_->fail(q.lastError());
   rows->clear();
-  while (q.next()) rows->push_back(conflictRow(q.value(0).toByteArray(), q.value(1).toString(), q.value(2).toString()));
+  while (q.next()) {
+    ReadoutRow row = conflictRow(q.value(0).toByteArray(), q.value(1).toString(), q.value(2).toString());
+    row.person = {q.value(3).toString(), q.value(4).toString()};
+    rows->push_back(row);
+  }
   return kOk;
 }
 

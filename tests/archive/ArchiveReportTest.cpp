@@ -136,6 +136,10 @@ TEST_P(ArchiveReportTest, AConflictIsListedBesideTheReadOutItConcerns) {
     EXPECT_EQ(rows[0].source, QStringLiteral("copy.dat"));
     EXPECT_EQ(rows[0].record, QByteArray(reinterpret_cast<const char*>(&other), 512)) << "its own bytes";
   }
+  std::vector<ReadoutRow> all;
+  ASSERT_EQ(archive->conflicts(&all), kOk);
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].person.name, QStringLiteral("Bob")) << "whose read-out it concerns";
 }
 
 TEST_P(ArchiveReportTest, APersonsReportHoldsThePeriodsReadOutsTotalsAndMarks) {
