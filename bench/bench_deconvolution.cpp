@@ -10,6 +10,11 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <ctime>
+#include <gsl/gsl_sf_expint.h>
+#include <gsl/gsl_sf_lambert.h>
+#include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include "Cli.h"
 #include "PacedReader.h"
@@ -78,5 +83,171 @@ static void BM_DeconvolveChartFit(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_DeconvolveChartFit)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
+
+// --- Hard curves ---------------------------------------------------------------
+//
+// Curves made to catch a fit in a poor local minimum: close overlapping
+// peaks, weak shoulders, a broad peak, few counts, a background, many peaks.
+// They come from the rate equations themselves (the exponential integral
+// exactly, not the fit's approximations), as a measured curve would.
+
+namespace hard {
+
+constexpr double kB = 8.617333262e-5;
+
+enum class Kinetics { First, General, Retrapping, Distribution };
+
+struct Trap {
+  double height;  // of its maximum, counts
+  double energy;  // eV (the mean for a distribution)
+  double tm;      // nominal peak temperature, K
+  Kinetics kind = Kinetics::First;
+  double shape = 0;  // b, R or sigma (eV)
+};
+
+// Integral of exp(-E/kT') from 0 to T.
+double integral(double E, double T) { return T * gsl_sf_expint_En(2, E / (kB * T)); }
+
+// The unscaled glow curve of one trap at T (heating 1 K/s).
+double glow(const Trap& t, double T) {
+  const double s = t.energy / (kB * t.tm * t.tm) * std::exp(t.energy / (kB * t.tm));
+  const double boltz = std::exp(-t.energy / (kB * T));
+  switch (t.kind) {
+    case Kinetics::First:
+      return s * boltz * std::exp(-s * integral(t.energy, T));
+    case Kinetics::General: {
+      const double b = t.shape;
+      return s * boltz * std::pow(1 + (b - 1) * s * integral(t.energy, T), -b / (b - 1));
+    }
+    case Kinetics::Retrapping: {
+      const double R = t.shape;
+      const double z = R / (1 - R) + std::log(R / (1 - R)) + s * integral(t.energy, T) / (1 - R);
+      const double w = z < 600 ? gsl_sf_lambert_W0(std::exp(z)) : z - std::log(z);
+      return boltz / (w + w * w);
+    }
+    case Kinetics::Distribution: {
+      double sum = 0;
+      for (int j = -40; j <= 40; ++j) {
+        const double E = t.energy + t.shape * j / 10.0;
+        sum += std::exp(-0.5 * (j / 10.0) * (j / 10.0)) * s * std::exp(-E / (kB * T)) *
+               std::exp(-s * integral(E, T));
+      }
+      return sum;
+    }
+  }
+  return 0;
+}
+
+// Splitmix64 and Poisson counts (normal limit above 50).
+class Noise {
+ public:
+  explicit Noise(uint64_t seed) : state_(seed) {}
+  double uniform() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return static_cast<double>((z ^ (z >> 31)) >> 11) * 0x1.0p-53;
+  }
+  double poisson(double mean) {
+    if (mean > 50) {
+      const double u1 = std::max(uniform(), 1e-300), u2 = uniform();
+      return std::max(0.0, std::round(mean + std::sqrt(mean) * std::sqrt(-2 * std::log(u1)) *
+                                                 std::cos(6.283185307179586 * u2)));
+    }
+    double k = 0, p = std::exp(-mean), sum = p;
+    const double u = uniform();
+    while (u > sum && k < 1000) sum += (p *= mean / ++k);
+    return k;
+  }
+
+ private:
+  uint64_t state_;
+};
+
+struct Curve {
+  const char* name;
+  std::vector<Trap> traps;
+  double from, to, step;   // K
+  double offset = 0;       // constant background, counts
+  double rise = 0;         // exponential background at the end, counts (e-fold 40 K)
+  uint64_t seed = 0;       // Poisson noise; 0 none
+  quelm::PeakModel model = quelm::PeakModel::GeneralOrder;
+  bool background = false;
+};
+
+quelm::GlowCurve make(const Curve& c) {
+  std::vector<double> T;
+  for (double t = c.from; t <= c.to + 1e-9; t += c.step) T.push_back(t);
+  std::vector<double> y(T.size(), 0.0);
+  for (const Trap& trap : c.traps) {
+    std::vector<double> g(T.size());
+    double peak = 0;
+    for (size_t i = 0; i < T.size(); ++i) peak = std::max(peak, g[i] = glow(trap, T[i]));
+    for (size_t i = 0; i < T.size(); ++i) y[i] += trap.height * g[i] / peak;
+  }
+  Noise noise(c.seed);
+  quelm::GlowCurve curve;
+  for (size_t i = 0; i < T.size(); ++i) {
+    const double mean = y[i] + c.offset + c.rise * std::exp((T[i] - c.to) / 40);
+    curve.kelvin.push_back(T[i]);
+    curve.signal.push_back(c.seed ? noise.poisson(mean) : mean);
+    curve.origin.push_back(static_cast<int>(i));
+  }
+  return curve;
+}
+
+using K = Kinetics;
+const Curve kCurves[] = {
+    {"two close first-order peaks", {{10000, 1.25, 440}, {9000, 1.32, 452}}, 350, 550, 1, 0, 0, 3,
+     quelm::PeakModel::FirstOrder},
+    {"weak low shoulder", {{100000, 1.6, 480, K::General, 1.2}, {4000, 1.1, 445, K::General, 1.5}}, 380, 560, 1,
+     0, 0, 5},
+    {"weak high shoulder", {{100000, 1.4, 450}, {3000, 1.8, 495}}, 370, 560, 1, 0, 0, 7},
+    {"broad peak under a narrow one",
+     {{20000, 1.0, 430, K::Distribution, 0.12}, {15000, 1.6, 470}}, 330, 580, 1, 0, 0, 11},
+    {"five LiF-like peaks on a background",
+     {{8000, 1.05, 380}, {15000, 1.25, 420}, {30000, 1.5, 470}, {60000, 2.0, 500}, {10000, 2.1, 560}}, 320,
+     620, 1, 300, 2000, 13, quelm::PeakModel::FirstOrder, true},
+    {"three peaks at few counts",
+     {{300, 1.2, 410, K::General, 1.4}, {200, 1.4, 450, K::General, 1.6}, {250, 1.5, 500, K::General, 1.3}},
+     340, 580, 1, 0, 0, 17},
+    {"retrapping peaks", {{50000, 1.3, 440, K::Retrapping, 0.3}, {40000, 1.5, 480, K::Retrapping, 0.8}}, 360,
+     580, 1, 0, 0, 19},
+    {"eight peaks, some tiny",
+     {{5000, 0.9, 350}, {500, 1.0, 385}, {20000, 1.2, 420}, {3000, 1.3, 455}, {40000, 1.6, 490},
+      {800, 1.5, 525}, {15000, 2.0, 560}, {2000, 2.2, 610}},
+     300, 660, 1, 0, 0, 23, quelm::PeakModel::FirstOrder},
+    {"a tiny peak between two", {{50000, 1.3, 420}, {500, 1.4, 455}, {50000, 1.5, 490}}, 340, 570, 1, 0, 0, 29,
+     quelm::PeakModel::FirstOrder},
+    {"block-like: 100 channels, three peaks, flat background",
+     {{4000, 1.1, 400, K::General, 1.3}, {9000, 1.3, 445, K::General, 1.5}, {2500, 1.7, 500, K::General, 1.2}},
+     318.15, 575.55, 2.6, 200, 0, 31, quelm::PeakModel::GeneralOrder, true},
+    {"two peaks two kelvin apart", {{10000, 1.4, 450}, {10000, 1.45, 456}}, 380, 540, 1, 0, 0, 37,
+     quelm::PeakModel::FirstOrder},
+    {"general-order pair, the smaller one in front",
+     {{6000, 1.2, 430, K::General, 1.8}, {30000, 1.3, 447, K::General, 1.1}}, 360, 530, 1, 0, 0, 41},
+};
+
+}  // namespace hard
+
+static void BM_DeconvolveHardCurves(benchmark::State& state) {
+  for (auto _ : state) {
+    double total = 0;
+    for (const hard::Curve& c : hard::kCurves) {
+      const quelm::GlowCurve curve = hard::make(c);
+      QElapsedTimer wall;
+      wall.start();
+      const quelm::DeconvolutionResult r =
+          quelm::Deconvolve(curve, {static_cast<int>(c.traps.size()), c.model, c.background});
+      const double ms = static_cast<double>(wall.nsecsElapsed()) / 1e6;
+      total += ms;
+      std::printf("%-58s %3zu points %s %d peaks: FOM %7.3f %%  %8.1f ms\n", c.name, curve.kelvin.size(),
+                  qPrintable(quelm::PeakModelName(c.model)), static_cast<int>(c.traps.size()),
+                  r.converged() ? r.fom : -1.0, ms);
+    }
+    state.SetIterationTime(total / 1000);
+  }
+}
+BENCHMARK(BM_DeconvolveHardCurves)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
 
 }  // namespace
