@@ -166,6 +166,22 @@ TEST(Deconvolution, ChoosesThePeakCountWhenAskedTo) {
   }
 }
 
+TEST(Deconvolution, AutoCountPicksTheGeneratingCountOnCleanCurves) {
+  for (int count = 1; count <= 6; ++count) {
+    Synthetic s{.points = 141, .from = 300, .to = 650};
+    for (int i = 0; i < count; ++i)
+      s.peaks.push_back({1e4 * (1 + i % 3), 1.0 + 0.15 * i, 360.0 + 45 * i, 1.2 + 0.1 * i});
+    for (const bool background : {false, true}) {
+      SCOPED_TRACE(testing::Message() << count << " peaks, background " << background);
+      Synthetic c = s;
+      if (background) c.background = ExpBackground{500, 30, 650, 200};
+      const DeconvolutionResult r = Deconvolve(curveOf(c), {0, PeakModel::GeneralOrder, background});
+      ASSERT_TRUE(r.converged()) << r.reason.toStdString();
+      EXPECT_EQ(r.peakCount, count);
+    }
+  }
+}
+
 TEST(Deconvolution, GivesNoPeaksWhenItCannotFit) {
   GlowCurve flat = curveOf({.peaks = {{10000, 1.2, 450, 1}}});
   std::fill(flat.signal.begin(), flat.signal.end(), 0.0);

@@ -129,8 +129,11 @@ int fitAll(CliIO& io, const QString& name, const DeconvolutionOptions& options, 
   if (records.size() * sizeof r < size)
     return failure(io, kErrFileRead,
                    QStringLiteral("%1: record %2 is incomplete").arg(name).arg(records.size()));
+  // The blocks side by side, one thread each.
+  DeconvolutionOptions single = options;
+  single.threads = 1;
   *fits = QtConcurrent::blockingMapped<std::vector<Fitted>>(
-      records, [&options](const BlockRecord& b) { return fitBlock(b, options); });
+      records, [&single](const BlockRecord& b) { return fitBlock(b, single); });
   return kExitOk;
 }
 
