@@ -675,12 +675,6 @@ class Fitter {
     const int wide = std::clamp(n / 30, 2, 10), narrow = std::clamp(n / 60, 2, 5);
     candidates_[0] = peakCandidates(data_.T, above, wide, data_.minEnergy);
     candidates_[1] = narrow < wide ? peakCandidates(data_.T, above, narrow, data_.minEnergy) : candidates_[0];
-    for (int q = 0; q < 2; ++q) {
-      fprintf(stderr, "cands %d:", q);
-      for (auto& c : candidates_[q])
-        fprintf(stderr, " [%.1f %.3f %.2f %.3g]", c.kelvin, c.height, c.energy, c.depth);
-      fprintf(stderr, "\n");
-    }
   }
 
   int parameters(const std::vector<PeakModel>& models) const {
@@ -798,7 +792,7 @@ class Fitter {
       s.cancelled = true;
       return s;
     }
-    if (run.state() == Run::Failed) return s;
+    if (run.state() == Run::Failed || !inGivenOrder(run.params())) return s;
     s.converged = run.state() == Run::Converged;
     s.stopped = !s.converged;
     s.rss = run.cost();
@@ -842,7 +836,7 @@ class Fitter {
       iterations_.fetch_add(r.run->iterations());
       Solution s;
       s.cancelled = r.cancelled;
-      if (!r.cancelled && r.run->state() != Run::Failed) {
+      if (!r.cancelled && r.run->state() != Run::Failed && inGivenOrder(r.run->params())) {
         s.converged = r.run->state() == Run::Converged;
         s.stopped = !s.converged;
         s.rss = r.run->cost();
@@ -872,6 +866,19 @@ class Fitter {
   }
 
   bool cancelled() const { return cancel_ && cancel_->load(std::memory_order_relaxed); }
+
+  // With one model per peak, a fit counts only while its peaks keep the
+  // models in the order given, by rising Tm.
+  bool inGivenOrder(const Params& p) const {
+    if (options_.peakModels.empty()) return true;
+    std::vector<const KineticPeak*> byTm;
+    for (const KineticPeak& k : p.peaks) byTm.push_back(&k);
+    std::stable_sort(byTm.begin(), byTm.end(),
+                     [](const KineticPeak* a, const KineticPeak* b) { return a->tm < b->tm; });
+    for (size_t k = 0; k < byTm.size(); ++k)
+      if (k >= options_.peakModels.size() || byTm[k]->model != options_.peakModels[k]) return false;
+    return true;
+  }
 
   // The kept fit carried on to the fine tolerance (by plain least squares
   // also when it was weighted).
@@ -1320,10 +1327,15 @@ class Fitter {
       b.offset *= yScale_;
       r.background = b;
       r.backgroundError = {errors[j + 1] * yScale_, errors[j + 2], 0, errors[j] * yScale_};
-      // Zero is no warning, nor a flat exponential.
-      if (held[j] && b.offset > 0) r.backgroundAtBound |= kBackgroundOffset;
-      if (held[j + 1] && b.amplitude > 0) r.backgroundAtBound |= kBackgroundAmplitude;
-      if (held[j + 2] && b.amplitude > 0) r.backgroundAtBound |= kBackgroundScale;
+      // No offset, no glow, or a glow as flat as allowed is no warning; the
+      // upper bounds of offset and glow, and the steepest rise are.
+      const Params& q = s.params;
+      if (held[j] && q.background.offset > kOffsetBound.hi / 2) r.backgroundAtBound |= kBackgroundOffset;
+      if (held[j + 1] && q.background.amplitude > kAmplitudeBound.hi / 2)
+        r.backgroundAtBound |= kBackgroundAmplitude;
+      if (held[j + 2] && q.background.scale < (kScaleBound.lo + kScaleBound.hi) / 2 &&
+          q.background.amplitude > 0)
+        r.backgroundAtBound |= kBackgroundScale;
     }
     r.fom = fom;
     const double mean =
