@@ -1386,8 +1386,9 @@ double FrequencyFactor(const KineticPeak& p, double heatingRate) {
   const double deltaM = 2 * kB * p.tm / p.energy;
   switch (p.model) {
     case PeakModel::FirstOrder:
-    case PeakModel::Continuous:
       return base;
+    case PeakModel::Continuous:
+      return heatingRate * std::exp(PeakShape(p).logFrequencyOverRate());
     case PeakModel::SecondOrder:
       return base / (1 + deltaM);
     case PeakModel::GeneralOrder:

@@ -129,9 +129,28 @@ PeakShape::PeakShape(const KineticPeak& p)
         weights_.push_back(std::exp(-0.5 * xi * xi));
         energies_.push_back(E);
       }
-      logS_ = std::log(p.energy / (kB * p.tm * p.tm)) + p.energy / (kB * p.tm);
-      dLogSdE_ = 1 / p.energy + 1 / (kB * p.tm);
-      dLogSdTm_ = -2 / p.tm - p.energy / (kB * p.tm * p.tm);
+      // s/beta such that the sum has its maximum at Tm, by Newton's method
+      // from the mean energy's own; its derivatives by E, sigma and Tm
+      // from the condition, dH/dtheta + dH/d(ln s) d(ln s)/dtheta = 0.
+      double logS = std::log(p.energy / (kB * p.tm * p.tm)) + p.energy / (kB * p.tm);
+      for (int i = 0; i < 50; ++i) {
+        const Slope at = slope(p.tm, logS, p.energy, sigma);
+        if (!(at.byLogS < 0)) break;
+        const double step = std::clamp(at.value / at.byLogS, -1.0, 1.0);
+        logS -= step;
+        if (std::fabs(step) < 1e-13) break;
+      }
+      logS_ = logS;
+      const double byLogS = slope(p.tm, logS, p.energy, sigma).byLogS;
+      const auto moved = [&](double dE, double dSigma, double dTm, double h) {
+        const double up = slope(p.tm + dTm, logS, p.energy + dE, sigma + dSigma).value;
+        const double down = slope(p.tm - dTm, logS, p.energy - dE, sigma - dSigma).value;
+        return -(up - down) / (2 * h) / byLogS;
+      };
+      const double hE = 1e-6 * p.energy, hSigma = 1e-6, hTm = 1e-6 * p.tm;
+      dLogSdE_ = moved(hE, 0, 0, hE);
+      dLogSdSigma_ = moved(0, hSigma, 0, hSigma);
+      dLogSdTm_ = moved(0, 0, hTm, hTm);
       const Sums at = sums(p.tm, true, true);
       norm_ = at.c;
       normE_ = at.cE;
@@ -220,6 +239,27 @@ PeakTerms PeakShape::mixed(double T, double logT, bool derivatives) const {
   return t;
 }
 
+PeakShape::Slope PeakShape::slope(double T, double logS, double mean, double sigma) const {
+  // H = sum of w c_j d(ln c_j)/dT, which is zero at the maximum.
+  Slope out;
+  const double kT = kB * T;
+  const double S = std::exp(logS);
+  for (size_t j = 0; j < nodes_.size(); ++j) {
+    const double E = mean + sigma * nodes_[j];
+    const double D = 1 - 2 * kT / E;
+    if (!(D > 0)) continue;
+    const double u = S * std::exp(std::log(kT * T / E) + std::log(D) - E / kT);
+    const double logC = logS - E / kT - u;
+    if (logC < -700) continue;
+    const double c = weights_[j] * std::exp(logC);
+    const double a = 2 / T - (2 * kB / E) / D + E / (kT * T);
+    const double q = E / (kT * T) - u * a;
+    out.value += c * q;
+    out.byLogS += c * ((1 - u) * q - u * a);
+  }
+  return out;
+}
+
 PeakShape::Sums PeakShape::sums(double T, bool derivatives, bool byT) const {
   Sums out;
   const double kT = kB * T;
@@ -238,7 +278,7 @@ PeakShape::Sums PeakShape::sums(double T, bool derivatives, bool byT) const {
     const double byEnergy = -1 / kT - u * (-1 / E + (2 * kT / (E * E)) / D - 1 / kT);
     const double byLogS = 1 - u;
     out.cE += c * (byLogS * dLogSdE_ + byEnergy);
-    out.cSigma += c * byEnergy * nodes_[j];
+    out.cSigma += c * (byLogS * dLogSdSigma_ + byEnergy * nodes_[j]);
     out.cTm += c * byLogS * dLogSdTm_;
     if (byT) out.cT += c * (E / (kT * T) - u * (2 / T - (2 * kB / E) / D + E / (kT * T)));
   }

@@ -20,6 +20,9 @@ struct PeakTerms {
 class PeakShape {
  public:
   explicit PeakShape(const KineticPeak& peak);
+  // ln(s/beta) of a continuous distribution: the frequency factor that puts
+  // its maximum at Tm.
+  double logFrequencyOverRate() const { return logS_; }
   // T, its logarithm and its inverse, which the caller keeps per point.
   PeakTerms at(double T, double logT, double invT, bool derivatives) const;
 
@@ -49,15 +52,19 @@ class PeakShape {
   MixedCore moved_[3][2];
   double step_[3] = {0, 0, 0};
   // Continuous: the energies of the distribution, their weights and the
-  // logarithm of s/beta with its derivatives; the sum at Tm and its
-  // derivatives by E, sigma and Tm.
+  // logarithm of s/beta that puts the sum's maximum at Tm, with its
+  // derivatives; the sum at Tm and its derivatives by E, sigma and Tm.
   std::vector<double> nodes_, weights_, energies_;
-  double logS_ = 0, dLogSdE_ = 0, dLogSdTm_ = 0;
+  double logS_ = 0, dLogSdE_ = 0, dLogSdTm_ = 0, dLogSdSigma_ = 0;
   double norm_ = 1, normE_ = 0, normSigma_ = 0, normTm_ = 0;
   struct Sums {
     double c = 0, cE = 0, cSigma = 0, cTm = 0, cT = 0;
   };
   Sums sums(double T, bool derivatives, bool byT) const;
+  struct Slope {
+    double value = 0, byLogS = 0;
+  };
+  Slope slope(double T, double logS, double mean, double sigma) const;
 };
 
 // w with w + ln w = z.
