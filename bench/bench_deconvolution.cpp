@@ -290,10 +290,10 @@ static void BM_DeconvolveHardCurves(benchmark::State& state) {
       if (ratio > 1.001) ++poor;
       std::printf(
           "%-56s %3zu points %-7s %d peaks: FOM %6.3f %% (from the known peaks %6.3f %%, RSS x %.4f) %7.1f "
-          "ms\n",
+          "ms, %d iterations\n",
           c.name, curve.kelvin.size(), qPrintable(quelm::PeakModelName(c.model)),
           static_cast<int>(c.traps.size()), r.converged() ? r.fom : -1.0,
-          known.converged() ? known.fom : -1.0, ratio, ms);
+          known.converged() ? known.fom : -1.0, ratio, ms, r.iterations);
     }
     std::printf("poor minima: %d of %zu curves\n", poor, std::size(hard::kCurves));
     state.counters["poor"] = poor;

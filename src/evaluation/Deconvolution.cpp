@@ -632,6 +632,10 @@ constexpr int kGivenCountRounds = 8;
 constexpr double kRoundGain = 1e-6;
 // Jittered starts per round.
 constexpr int kJitters = 4;
+// Iterations after which the starts of a given count and of a round of
+// moves are compared, and how many of the cheapest are carried on.
+constexpr int kMoveRaceIterations = 10;
+constexpr size_t kMovesKept = 3;
 // Iterations of each count's fit while the count is chosen: the fits are
 // compared by their sums of squares, which a fit still creeping along a
 // valley after this many has all but reached.
@@ -1060,42 +1064,43 @@ class Fitter {
 
   // --- Moves -------------------------------------------------------------------
 
+  // The moves give starts; an empty one is a move that does not apply.
+
   // Peak j dropped, the rest fitted, and a peak of its model put back where
   // the curve then stands highest: frees a peak that shares a feature with
   // another while a feature elsewhere goes unfitted.
-  Solution dropAndPutBack(const Params& p, size_t j) {
+  Params dropAndPutBack(const Params& p, size_t j) {
     Params rest = p;
     rest.peaks.erase(rest.peaks.begin() + static_cast<std::ptrdiff_t>(j));
     if (!rest.peaks.empty()) {
       const Solution s = local(rest, Run::kCoarse, kCountIterations);
-      if (s.cancelled) return s;
       if (s.usable()) rest = s.params;
     }
-    return local(withPeakAtResidual(rest, p.peaks[j].model), Run::kCoarse);
+    return withPeakAtResidual(rest, p.peaks[j].model);
   }
 
   // One peak more where the curve stands highest above the fit, then the
   // smallest of its model dropped.
-  Solution addAndDrop(const Params& p) {
+  Params addAndDrop(const Params& p) {
     const PeakModel model = p.peaks[smallest(p, p.peaks.front().model, p.peaks.size())].model;
-    Solution more = local(withPeakAtResidual(p, model), Run::kCoarse, kCountIterations);
-    if (more.cancelled) return more;
-    if (!more.usable()) return Solution{};
+    const Solution more = local(withPeakAtResidual(p, model), Run::kCoarse, kCountIterations);
+    if (!more.usable()) return Params{};
     Params q = more.params;
     const size_t drop = smallest(q, model, q.peaks.size());
-    if (drop >= q.peaks.size()) return Solution{};
+    if (drop >= q.peaks.size()) return Params{};
     q.peaks.erase(q.peaks.begin() + static_cast<std::ptrdiff_t>(drop));
-    return local(q, Run::kCoarse);
+    return q;
   }
 
   // The largest peak split into two narrower ones either side of its Tm,
   // the smallest of its model dropped: one wide feature may be two peaks.
-  Solution split(const Params& p) {
+  Params split(const Params& p) const {
+    if (p.peaks.size() < 2) return Params{};
     size_t big = 0;
     for (size_t k = 1; k < p.peaks.size(); ++k)
       if (areaOf(p.peaks[k]) > areaOf(p.peaks[big])) big = k;
     const size_t drop = smallest(p, p.peaks[big].model, big);
-    if (drop >= p.peaks.size()) return Solution{};
+    if (drop >= p.peaks.size()) return Params{};
     Params q = p;
     KineticPeak a = p.peaks[big], b = a;
     const double w = widthOf(a.tm, a.energy);
@@ -1106,7 +1111,7 @@ class Fitter {
     a.energy = b.energy = std::min(a.energy * 1.3, 0.95 * kMaxEnergyEv);
     q.peaks[big] = a;
     q.peaks[drop] = b;
-    return local(q, Run::kCoarse);
+    return q;
   }
 
   // One or two peaks moved by about their width, the rest nudged.
@@ -1132,44 +1137,61 @@ class Fitter {
     return q;
   }
 
-  std::vector<std::function<Solution()>> moves(const Params& p, int round) {
-    std::vector<std::function<Solution()>> tasks;
+  // The starts of one round, made side by side.
+  std::vector<Params> moves(const Params& p, int round) {
+    std::vector<std::function<Params()>> makers;
     for (size_t j = 0; j < p.peaks.size(); ++j)
-      tasks.push_back([this, p, j] { return dropAndPutBack(p, j); });
-    tasks.push_back([this, p] { return addAndDrop(p); });
-    if (p.peaks.size() > 1) tasks.push_back([this, p] { return split(p); });
+      makers.push_back([this, p, j] { return dropAndPutBack(p, j); });
+    makers.push_back([this, p] { return addAndDrop(p); });
+    makers.push_back([this, p] { return split(p); });
     for (int t = 0; t < kJitters; ++t) {
       const uint64_t seed = static_cast<uint64_t>(round) * 1000 + static_cast<uint64_t>(t) + 1;
-      tasks.push_back([this, p, seed] { return local(jitter(p, seed), Run::kCoarse); });
+      makers.push_back([this, p, seed] { return jitter(p, seed); });
     }
-    return tasks;
+    std::vector<Params> starts(makers.size());
+    parallelFor(static_cast<int>(makers.size()), threads_,
+                [&](int i) { starts[static_cast<size_t>(i)] = makers[static_cast<size_t>(i)](); });
+    starts.erase(
+        std::remove_if(starts.begin(), starts.end(), [](const Params& s) { return s.peaks.empty(); }),
+        starts.end());
+    return starts;
   }
 
+  // Rounds of moves from the best fit, raced: after kMoveRaceIterations the
+  // kMovesKept cheapest are carried on.
   Solution improve(Solution best, int rounds) {
     for (int round = 0; round < rounds && best.converged; ++round) {
       const int planned = 2 * static_cast<int>(best.params.peaks.size()) + 4 + kJitters;
       if (runs_.load() + planned > kMaxSolverRuns - 1) break;  // one left for the polish
-      const Solution s = bestOf(runAll(moves(best.params, round)));
+      const std::vector<Params> starts = moves(best.params, round);
+      if (cancelled()) return cancelledSolution();
+      const Solution s = race(starts, kMoveRaceIterations, kMaxFitIterations, kMovesKept, false);
       if (s.cancelled) return s;
-      const bool gain = s.converged && s.rss < best.rss * (1 - kRoundGain);
+      const bool gain = s.usable() && s.rss < best.rss * (1 - kRoundGain);
       if (s.betterThan(best)) best = s;
       if (!gain) break;
     }
     return best;
   }
 
-  // A given count: the starts side by side, then rounds of moves.
+  // A given count: the starts from the derivative raced, the build-up peak
+  // by peak beside them; then rounds of moves.
   Solution searchCount(const std::vector<PeakModel>& models) {
-    std::vector<std::function<Solution()>> tasks;
+    std::vector<Params> starts;
     for (int smoothing = 0; smoothing < 2; ++smoothing)
-      for (double factor : {1.0, 0.8, 1.25})
-        tasks.push_back([this, models, smoothing, factor] {
-          return local(fromCandidates(models, smoothing, factor), Run::kCoarse);
-        });
-    tasks.push_back([this, models] { return buildUp(models); });
+      for (double factor : {1.0, 0.8, 1.25}) starts.push_back(fromCandidates(models, smoothing, factor));
+    const std::vector<std::function<Solution()>> tasks{
+        [this, starts] { return race(starts, kMoveRaceIterations, kMaxFitIterations, kMovesKept, false); },
+        [this, models] { return buildUp(models); }};
     const Solution best = bestOf(runAll(tasks));
     if (best.cancelled) return best;
     return improve(best, kGivenCountRounds);
+  }
+
+  static Solution cancelledSolution() {
+    Solution s;
+    s.cancelled = true;
+    return s;
   }
 
   // --- Figures ----------------------------------------------------------------
@@ -1393,20 +1415,8 @@ double FrequencyFactor(const KineticPeak& p, double heatingRate) {
       return base / (1 + deltaM);
     case PeakModel::GeneralOrder:
       return base / (1 + (std::max(p.order, 1.0) - 1) * deltaM);
-    case PeakModel::MixedOrder: {
-      // s/beta (kTm^2/E) e^(-E/kTm) = (1-R) (1+wm)^2/(1+2wm), from the
-      // condition of the maximum.
-      const double R = std::clamp(p.retrapping, 1e-12, 1 - 1e-12);
-      const double z0 = R / (1 - R) + std::log(R / (1 - R));
-      double w = shapes::wrightOmega(z0 + 1 - deltaM);
-      for (int i = 0; i < 100; ++i) {  // ln w + w = z0 + (1-Dm)(1+w)^2/(1+2w)
-        const double next = shapes::wrightOmega(z0 + (1 - deltaM) * (1 + w) * (1 + w) / (1 + 2 * w));
-        const bool done = std::fabs(next - w) <= 1e-13 * w;
-        w = next;
-        if (done) break;
-      }
-      return base * (1 - R) * (1 + w) * (1 + w) / (1 + 2 * w);
-    }
+    case PeakModel::MixedOrder:
+      return base * (1 - std::clamp(p.retrapping, 0.0, 1.0)) * PeakShape(p).mixedMaximumFactor();
   }
   return kNaN;
 }

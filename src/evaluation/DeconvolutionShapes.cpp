@@ -20,17 +20,18 @@ constexpr int kMaxNodes = 61;
 
 }  // namespace
 
-double wrightOmega(double z) {
+double wrightOmega(double z, double guess) {
   if (z < -30) return std::exp(z);  // w = e^z (1 - e^z + ...): the rest is below rounding
-  // A start within a factor of two, then Newton's step for w + ln w - z,
-  // which from there converges in a handful of steps.
-  double w = z > 1 ? z - std::log(z) : 2 * std::exp(z) / (1 + std::exp(z));
-  for (int i = 0; i < 40; ++i) {
-    const double next = w * (1 + z - std::log(w)) / (1 + w);
+  // A start within a factor of two unless a close one is given, then the
+  // fourth-order step of Fritsch, Shafer and Crowley for w + ln w = z.
+  double w = guess > 0 ? guess : z > 1 ? z - std::log(z) : 2 * std::exp(z) / (1 + std::exp(z));
+  for (int i = 0; i < 20; ++i) {
+    const double r = z - w - std::log(w);
+    if (std::fabs(r) <= 1e-15 * std::max(1.0, std::fabs(z))) break;
+    const double a = (1 + w) * (1 + w + 2 * r / 3);
+    const double next = w * (1 + r / (1 + w) * (a - r / 2) / (a - r));
     if (!(next > 0)) break;
-    const bool done = std::fabs(next - w) <= 1e-15 * w;
     w = next;
-    if (done) break;
   }
   return w;
 }
@@ -48,7 +49,7 @@ PeakShape::MixedCore::MixedCore(double energy, double tm, double retrapping)
     const double w = std::exp(v);
     return v + w - z0 - a * (1 + w) * (1 + w) / (1 + 2 * w);
   };
-  double v = std::log(wrightOmega(z0 + a));
+  double v = std::log(wrightOmega(z0 + a, 0));
   double lo = v, hi = v;
   while (excess(lo) > 0) lo -= 2;
   while (excess(hi) < 0) hi += 2;
@@ -72,12 +73,13 @@ PeakShape::MixedCore::MixedCore(double energy, double tm, double retrapping)
   logNorm = v + std::log1p(wm);
 }
 
-double PeakShape::MixedCore::logValue(double T, double logT) const {
+double PeakShape::MixedCore::logValue(double T, double logT, double* omega) const {
   const double x = eOverK * (invTm - 1 / T);
   const double logQ = 2 * (logT - logTm) + x;
   if (logQ > 700) return -std::numeric_limits<double>::infinity();
   const double z = z0 + (1 - T * twoKOverE) * std::exp(logQ) * cm;
-  const double w = wrightOmega(z);
+  const double w = wrightOmega(z, *omega);
+  *omega = w;
   // ln(w + w^2) with ln w = z - w.
   return x + logNorm - (z - w) - std::log1p(w);
 }
@@ -226,34 +228,43 @@ PeakTerms PeakShape::general(double T, double logT, double invT, bool derivative
 
 PeakTerms PeakShape::mixed(double T, double logT, bool derivatives) const {
   PeakTerms t;
-  const double L = core_.logValue(T, logT);
+  double omega = 0;
+  const double L = core_.logValue(T, logT, &omega);
   if (!(L > -700)) return t;
   t.value = p_.im * std::exp(L);
   if (!derivatives) return t;
   t.d[0] = std::exp(L);
+  // The moved peaks' omega lies next to the peak's own: a step or two.
   for (int k = 0; k < 3; ++k) {
-    const double up = moved_[k][0].logValue(T, logT), down = moved_[k][1].logValue(T, logT);
+    double upOmega = omega, downOmega = omega;
+    const double up = moved_[k][0].logValue(T, logT, &upOmega),
+                 down = moved_[k][1].logValue(T, logT, &downOmega);
     if (std::isfinite(up) && std::isfinite(down)) t.d[k + 1] = t.value * (up - down) / (2 * step_[k]);
   }
   // The order of the slots: Im, E, Tm, R.
   return t;
 }
 
+// The energies lie at equal steps, so exp(-E/kT) runs as a geometric
+// series from node to node: one exponential a point for all of them.
+// exp(-E/kT) is then the factor of both the node's rate and its g(T).
+
 PeakShape::Slope PeakShape::slope(double T, double logS, double mean, double sigma) const {
   // H = sum of w c_j d(ln c_j)/dT, which is zero at the maximum.
   Slope out;
-  const double kT = kB * T;
+  if (nodes_.empty()) return out;
+  const double kT = kB * T, invKT = 1 / kT;
   const double S = std::exp(logS);
-  for (size_t j = 0; j < nodes_.size(); ++j) {
+  const double step = nodes_.size() > 1 ? std::exp(-sigma * (nodes_[1] - nodes_[0]) * invKT) : 1;
+  double boltzmann = std::exp(-(mean + sigma * nodes_[0]) * invKT);
+  for (size_t j = 0; j < nodes_.size(); ++j, boltzmann *= step) {
     const double E = mean + sigma * nodes_[j];
     const double D = 1 - 2 * kT / E;
     if (!(D > 0)) continue;
-    const double u = S * std::exp(std::log(kT * T / E) + std::log(D) - E / kT);
-    const double logC = logS - E / kT - u;
-    if (logC < -700) continue;
-    const double c = weights_[j] * std::exp(logC);
-    const double a = 2 / T - (2 * kB / E) / D + E / (kT * T);
-    const double q = E / (kT * T) - u * a;
+    const double u = S * kT * T / E * D * boltzmann;
+    const double c = weights_[j] * S * boltzmann * std::exp(-u);
+    const double a = 2 / T - (2 * kB / E) / D + E * invKT / T;
+    const double q = E * invKT / T - u * a;
     out.value += c * q;
     out.byLogS += c * ((1 - u) * q - u * a);
   }
@@ -262,25 +273,26 @@ PeakShape::Slope PeakShape::slope(double T, double logS, double mean, double sig
 
 PeakShape::Sums PeakShape::sums(double T, bool derivatives, bool byT) const {
   Sums out;
-  const double kT = kB * T;
+  if (energies_.empty()) return out;
+  const double kT = kB * T, invKT = 1 / kT;
   const double S = std::exp(logS_);
-  for (size_t j = 0; j < energies_.size(); ++j) {
+  const double step = energies_.size() > 1 ? std::exp(-(energies_[1] - energies_[0]) * invKT) : 1;
+  double boltzmann = std::exp(-energies_[0] * invKT);
+  for (size_t j = 0; j < energies_.size(); ++j, boltzmann *= step) {
     const double E = energies_[j];
     const double D = 1 - 2 * kT / E;
-    const double logG = std::log(kT * T / E) + std::log(D) - E / kT;
-    const double u = S * std::exp(logG);
-    const double logC = logS_ - E / kT - u;
-    if (logC < -700) continue;
-    const double c = weights_[j] * std::exp(logC);
+    const double u = S * kT * T / E * D * boltzmann;
+    const double c = weights_[j] * S * boltzmann * std::exp(-u);
+    if (!(c > 0)) continue;
     out.c += c;
     if (!derivatives) continue;
     // d ln c / dE_j at a fixed s, and d ln c / d ln s.
-    const double byEnergy = -1 / kT - u * (-1 / E + (2 * kT / (E * E)) / D - 1 / kT);
+    const double byEnergy = -invKT - u * (-1 / E + (2 * kT / (E * E)) / D - invKT);
     const double byLogS = 1 - u;
     out.cE += c * (byLogS * dLogSdE_ + byEnergy);
     out.cSigma += c * (byLogS * dLogSdSigma_ + byEnergy * nodes_[j]);
     out.cTm += c * byLogS * dLogSdTm_;
-    if (byT) out.cT += c * (E / (kT * T) - u * (2 / T - (2 * kB / E) / D + E / (kT * T)));
+    if (byT) out.cT += c * (E * invKT / T - u * (2 / T - (2 * kB / E) / D + E * invKT / T));
   }
   return out;
 }

@@ -23,6 +23,9 @@ class PeakShape {
   // ln(s/beta) of a continuous distribution: the frequency factor that puts
   // its maximum at Tm.
   double logFrequencyOverRate() const { return logS_; }
+  // (1+wm)^2/(1+2wm) of a mixed-order peak, from its condition of the
+  // maximum: s/beta (kTm^2/E) e^(-E/kTm) = (1-R) times it.
+  double mixedMaximumFactor() const { return core_.cm; }
   // T, its logarithm and its inverse, which the caller keeps per point.
   PeakTerms at(double T, double logT, double invT, bool derivatives) const;
 
@@ -45,7 +48,8 @@ class PeakShape {
   struct MixedCore {
     MixedCore() = default;
     MixedCore(double energy, double tm, double retrapping);
-    double logValue(double T, double logT) const;
+    // *omega: a guess of w at T (0: none), and w there on return.
+    double logValue(double T, double logT, double* omega) const;
     double z0 = 0, cm = 1, logNorm = 0, eOverK = 0, invTm = 0, logTm = 0, twoKOverE = 0;
   };
   MixedCore core_;
@@ -67,7 +71,7 @@ class PeakShape {
   Slope slope(double T, double logS, double mean, double sigma) const;
 };
 
-// w with w + ln w = z.
-double wrightOmega(double z);
+// w with w + ln w = z; guess: a value near it, or 0.
+double wrightOmega(double z, double guess = 0);
 
 }  // namespace quelm::shapes
