@@ -1,9 +1,11 @@
 // Timings of the glow-curve deconvolution against the line: analysis must
 // never be what an operator waits for. Goals: "deconvolve FILE --all" over a
-// full file of 2048 blocks (four general-order peaks each, starts from the
-// curves) within a tenth of those blocks' wire time at 115200 baud, and one
-// block's fit as the chart runs it within a fifth of one block's.
-// Run: build/bench/quelm_bench --benchmark_filter=Deconvol
+// full file of 2048 blocks with the peak count chosen (as by default)
+// within a tenth of those blocks' wire time at 115200 baud, and one block's
+// fit as the chart runs it within a fifth of one block's. Beside them the
+// hard curves: each fit's FOM and time against a fit from the peaks that
+// made the curve. Run on a machine doing nothing else:
+//   build/bench/quelm_bench --benchmark_filter=Deconvol
 #include <benchmark/benchmark.h>
 
 #include <gsl/gsl_sf_expint.h>
@@ -60,7 +62,7 @@ static void BM_DeconvolveFullFile(benchmark::State& state) {
 BENCHMARK(BM_DeconvolveFullFile)->Unit(benchmark::kSecond)->Iterations(1)->UseManualTime();
 
 // The chart's fit (count chosen, general order, background) per block, over
-// sample blocks of every kind.
+// sample blocks of every kind, on every core as the window runs it.
 static void BM_DeconvolveChartFit(benchmark::State& state) {
   const double blockWire = quelm::bench::BlockWireSeconds(kBaud);
   if (blockWire <= 0) return state.SkipWithError("no pseudo-terminal");

@@ -1468,9 +1468,9 @@ std::optional<PeakModel> PeakModelByName(const QString& name) {
 DeconvolutionResult Deconvolve(const GlowCurve& curve, const DeconvolutionOptions& options,
                                const std::atomic<bool>* cancel) {
   DeconvolutionOptions o = options;
-  o.peaks = std::clamp(o.peaks, 0, kMaxFitPeaks);
-  if (static_cast<int>(o.peakModels.size()) > kMaxFitPeaks) o.peakModels.resize(kMaxFitPeaks);
-  if (static_cast<int>(o.start.size()) > kMaxFitPeaks) o.start.resize(kMaxFitPeaks);
+  o.peaks = std::clamp(o.peaks, 0, kMaxPeaks);
+  if (static_cast<int>(o.peakModels.size()) > kMaxPeaks) o.peakModels.resize(kMaxPeaks);
+  if (static_cast<int>(o.start.size()) > kMaxPeaks) o.start.resize(kMaxPeaks);
   return Fitter(curve, o, cancel).run();
 }
 

@@ -37,7 +37,10 @@
 namespace quelm {
 
 inline constexpr double kBoltzmannEvPerKelvin = 8.617333262e-5;
+// The automatic count tries 1..kMaxFitPeaks; a count given may be up to
+// kMaxPeaks (reference curves of some materials are read as more peaks).
 inline constexpr int kMaxFitPeaks = 8;
+inline constexpr int kMaxPeaks = 12;
 // Physical bounds the fitted parameters are kept within; Tm stays inside the
 // curve's temperatures, and E above 6 kT of the curve's hottest point, where
 // the peak expressions hold.
@@ -52,7 +55,7 @@ inline constexpr double kMaxSpreadEv = 0.3;
 // Solver iterations of one start: a fit that needs more has lost its way.
 inline constexpr int kMaxFitIterations = 200;
 // Solver runs of one fit at the most (each of at most kMaxFitIterations).
-inline constexpr int kMaxSolverRuns = 400;
+inline constexpr int kMaxSolverRuns = 500;
 
 enum class PeakModel { FirstOrder, SecondOrder, GeneralOrder, MixedOrder, Continuous };
 inline constexpr PeakModel kPeakModels[] = {PeakModel::FirstOrder, PeakModel::SecondOrder,
@@ -90,7 +93,7 @@ struct ExpBackground {
 double BackgroundValue(const ExpBackground& background, double kelvin);
 
 struct DeconvolutionOptions {
-  int peaks = 0;  // 1..kMaxFitPeaks; 0 = chosen by the information criterion
+  int peaks = 0;  // 1..kMaxPeaks; 0 = chosen by the information criterion
   PeakModel model = PeakModel::GeneralOrder;
   bool background = false;
   // One model per peak, by rising Tm of the starting peaks; sets the count.
@@ -159,23 +162,27 @@ struct DeconvolutionResult {
   int DosimetricPeak() const;
 };
 
-// Fits the curve. The search for the least squares is global: starts from
-// the minima of the curve's smoothed second derivative (at two smoothings),
-// from the peaks of one count fewer plus one at the largest residual, and
-// then, for a given count, rounds of moves from the best fit so far (each
-// peak dropped and put back where the curve stands highest above the rest;
-// a peak added and the smallest dropped; close peaks merged; every parameter
-// jittered with fixed seeds), run side by side on options.threads threads
-// until a round gains nothing. The best fit is kept; the result does not
-// depend on the threads. Never returns peaks from a fit that did not
-// converge.
+// Fits the curve by least squares, never returning peaks from a fit that
+// did not converge.
 //
-// With options.peaks 0 the counts 1..kMaxFitPeaks are fitted and the one
-// with the lowest Bayesian information criterion n ln(RSS/n) + p ln n is
-// kept; RSS is taken no lower than n (kResolution * max y)^2, the
-// resolution below which a residual is rounding, so that a clean curve does
-// not buy peaks with it. The counts stop when the criterion has risen on
-// kCountsPastMinimum counts in a row.
+// For a given count the search is global: starts from the minima of the
+// curve's smoothed second derivative (two smoothings, flatter and steeper
+// peaks) raced, and a build-up peak by peak at the largest residual; then
+// rounds of moves from the best fit so far (each peak dropped and put back
+// where the curve stands highest above the rest; a peak added and the
+// smallest dropped; the largest split; one or two peaks jittered with fixed
+// seeds), made and run side by side on options.threads threads, until a
+// round gains nothing. The best is taken in the moves' order: the result
+// does not depend on the threads.
+//
+// With options.peaks 0 the counts 1..kMaxFitPeaks are fitted in turn, each
+// from the derivative's peaks and from the fit of one count fewer with one
+// peak more at the largest residual, weighted by counting statistics; the
+// count with the lowest Bayesian information criterion n ln(chi2/n) + p ln n
+// is fitted again by plain least squares. chi2 is taken no lower than that
+// of residuals of kResolution * max y, below which a residual is rounding,
+// so that a clean curve does not buy peaks with it; the counts stop when
+// the criterion has risen on kCountsPastMinimum counts in a row.
 inline constexpr double kResolution = 1e-4;
 inline constexpr int kCountsPastMinimum = 1;
 DeconvolutionResult Deconvolve(const GlowCurve& curve, const DeconvolutionOptions& options,

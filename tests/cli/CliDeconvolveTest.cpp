@@ -135,7 +135,7 @@ TEST_F(CliDeconvolve, FailuresAndWrongUseAreSaid) {
       {{"deconvolve", data}, 2, "", "block numbers or --all are needed"},
       {{"deconvolve", data, "1", "--all"}, 2, "", "--all takes no block numbers"},
       {{"deconvolve", data, "--curve", curve}, 2, "", "--curve takes no data file"},
-      {{"deconvolve", data, "1", "--peaks", "9"}, 2, "", "--peaks must be a whole number from 1 to 8"},
+      {{"deconvolve", data, "1", "--peaks", "13"}, 2, "", "--peaks must be a whole number from 1 to 12"},
       {{"deconvolve", data, "1", "--model", "third"},
        2,
        "",

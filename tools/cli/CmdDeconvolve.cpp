@@ -202,7 +202,7 @@ int run(Args& args, CliIO& io) {
   DeconvolutionOptions options;
   const std::optional<QString> peaks = args.value(QStringLiteral("--peaks"));
   if (peaks && *peaks != QStringLiteral("auto")) {
-    if (const auto n = args.integer(*peaks, QStringLiteral("--peaks"), 1, kMaxFitPeaks))
+    if (const auto n = args.integer(*peaks, QStringLiteral("--peaks"), 1, kMaxPeaks))
       options.peaks = static_cast<int>(*n);
   }
   if (const auto t = args.value(QStringLiteral("--model"))) {
@@ -218,8 +218,8 @@ int run(Args& args, CliIO& io) {
     }
     if (models.size() == 1) {
       options.model = models.front();
-    } else if (models.size() > static_cast<size_t>(kMaxFitPeaks)) {
-      args.fail(QStringLiteral("--model names at most %1 peaks").arg(kMaxFitPeaks));
+    } else if (models.size() > static_cast<size_t>(kMaxPeaks)) {
+      args.fail(QStringLiteral("--model names at most %1 peaks").arg(kMaxPeaks));
     } else if (options.peaks > 0 && options.peaks != static_cast<int>(models.size())) {
       args.fail(QStringLiteral("--model names %1 peaks, --peaks %2").arg(models.size()).arg(options.peaks));
     } else if (peaks && *peaks == QStringLiteral("auto")) {
