@@ -246,6 +246,10 @@ const Curve kCurves[] = {
      360, 580, 1, 0, 0, 19, M::MixedOrder},
     {"second-order pair", {{20000, 1.2, 420, K::General, 2}, {15000, 1.4, 465, K::General, 2}},
      340, 560, 1, 0, 0, 59, M::SecondOrder},
+    {"nine LiF-like peaks at 0.1 K steps",
+     {{3000, 0.95, 345}, {8000, 1.05, 380}, {15000, 1.25, 420}, {4000, 1.3, 445}, {30000, 1.5, 470},
+      {60000, 2.0, 500}, {5000, 1.9, 530}, {10000, 2.1, 560}, {2000, 2.2, 590}},
+     310, 620, 0.1, 100, 500, 61, M::FirstOrder, true},
 };
 // clang-format on
 
@@ -303,7 +307,5 @@ static void BM_DeconvolveHardCurves(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_DeconvolveHardCurves)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
-
-
 
 }  // namespace

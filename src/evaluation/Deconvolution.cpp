@@ -643,6 +643,8 @@ constexpr int kCountIterations = 20;
 // Iterations after which starts of one count are compared, and only the
 // best carried on.
 constexpr int kRaceIterations = 5;
+// Points of a curve searched in full; a longer one is searched on every k-th.
+constexpr size_t kSearchPoints = 400;
 // The least signal, as a share of the largest, a point's weight is taken at.
 constexpr double kWeightFloor = 0.01;
 
@@ -696,6 +698,10 @@ class Fitter {
     const int n = r.pointsUsed;
     if (!(yScale_ > 0) || *std::max_element(data_.y.begin(), data_.y.end()) <= 0)
       return failed(r, FitOutcome::NoSignal, QString());
+    if (static_cast<size_t>(n) > kSearchPoints && options_.start.empty()) {
+      const std::optional<DeconvolutionResult> thin = searchThinned(r);
+      if (thin) return *thin;
+    }
 
     std::vector<PeakModel> given = options_.peakModels;
     if (!options_.start.empty()) given = modelsOf(Params{options_.start, {}});
@@ -1186,6 +1192,47 @@ class Fitter {
     const Solution best = bestOf(runAll(tasks));
     if (best.cancelled) return best;
     return improve(best, kGivenCountRounds);
+  }
+
+  // A long curve is searched on every k-th point (at most kSearchPoints;
+  // a peak spans far more than the steps then), and the best found fitted
+  // to every point. Nothing when that fit does not converge: the whole
+  // curve is searched then.
+  std::optional<DeconvolutionResult> searchThinned(DeconvolutionResult& r) {
+    const size_t n = curve_.kelvin.size();
+    const size_t step = (n + kSearchPoints - 1) / kSearchPoints;
+    GlowCurve thin;
+    for (size_t i = 0; i < n; i += step) {
+      thin.kelvin.push_back(curve_.kelvin[i]);
+      thin.signal.push_back(curve_.signal[i]);
+      thin.origin.push_back(curve_.origin[i]);
+    }
+    if (thin.kelvin.back() != curve_.kelvin.back()) {
+      thin.kelvin.push_back(curve_.kelvin.back());
+      thin.signal.push_back(curve_.signal.back());
+      thin.origin.push_back(curve_.origin.back());
+    }
+    const DeconvolutionResult coarse = Fitter(thin, options_, cancel_).run();
+    iterations_.fetch_add(coarse.iterations);
+    if (coarse.outcome == FitOutcome::Cancelled) return failed(r, FitOutcome::Cancelled, QString());
+    if (!coarse.converged()) return std::nullopt;
+    Params start;
+    for (const FittedPeak& p : coarse.peaks) {
+      start.peaks.push_back(p.peak);
+      start.peaks.back().im /= yScale_;
+    }
+    start.background = data_.frame;
+    if (coarse.background) {
+      start.background.offset = coarse.background->offset / yScale_;
+      start.background.amplitude = coarse.background->amplitude / yScale_;
+      start.background.scale = coarse.background->scale;
+    }
+    const Solution s = polish(local(start, Run::kCoarse));
+    if (s.cancelled) return failed(r, FitOutcome::Cancelled, QString());
+    if (!s.converged) return std::nullopt;
+    r.criteria = coarse.criteria;
+    r.suggestedCount = coarse.suggestedCount;
+    return finish(r, s, coarse.peakCount);
   }
 
   static Solution cancelledSolution() {
