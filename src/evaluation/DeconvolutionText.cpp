@@ -288,7 +288,7 @@ QStringList DeconvolutionReport(const QString& title, const GlowCurve& curve, co
   lines << (r.heatingRate > 0 ? QStringLiteral("Heating rate: %1 K/s").arg(formatFloat(r.heatingRate, 2))
                               : QStringLiteral("Heating rate: unknown (no frequency factors)"));
   if (!r.criteria.empty()) {
-    lines << QStringLiteral("BIC by peak count (weighted by counting statistics):");
+    lines << QStringLiteral("BIC by peak count (counting statistics; the counts stop where it rises):");
     for (const QString& line : CountCriterionLines(r)) lines << QStringLiteral("  ") + line;
   }
   if (!r.converged()) {

@@ -65,7 +65,7 @@ TEST_F(CliDeconvolve, ReportsThePeaksOfACurveFile) {
   // standard errors in the JSON.
   const auto a = runCli({"deconvolve", "--curve", curve, "--model", "first"});
   ASSERT_EQ(a.code, 0) << a.err.toStdString();
-  EXPECT_TRUE(a.out.contains("\nBIC by peak count (weighted by counting statistics):\n  1 peak: BIC "));
+  EXPECT_TRUE(a.out.contains("\nBIC by peak count (counting statistics; the counts stop where it rises):\n  1 peak: BIC "));
   EXPECT_TRUE(a.out.contains("\n  2 peaks: BIC ")) << a.out.toStdString();
   EXPECT_TRUE(a.out.contains(" %  (lowest)\n  3 peaks: BIC ")) << a.out.toStdString();
   const auto j = runCli({"deconvolve", "--curve", curve, "--model", "first", "--json"});
