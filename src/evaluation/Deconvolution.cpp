@@ -565,9 +565,14 @@ std::vector<Candidate> peakCandidates(const std::vector<double>& T, const std::v
   return out;
 }
 
-double modelAt(const Params& p, double T) {
-  double v = BackgroundValue(p.background, T);
-  for (const KineticPeak& k : p.peaks) v += PeakValue(k, T);
+// The fitted curve at every T: each peak's expression worked out once.
+std::vector<double> modelAt(const Params& p, const std::vector<double>& T) {
+  std::vector<double> v(T.size());
+  for (size_t i = 0; i < T.size(); ++i) v[i] = BackgroundValue(p.background, T[i]);
+  for (const KineticPeak& k : p.peaks) {
+    const std::vector<double> peak = PeakValues(k, T);
+    for (size_t i = 0; i < T.size(); ++i) v[i] += peak[i];
+  }
   return v;
 }
 
@@ -998,7 +1003,8 @@ class Fitter {
     const std::vector<double>& T = data_.T;
     const size_t n = T.size();
     std::vector<double> r(n), smooth(n);
-    for (size_t i = 0; i < n; ++i) r[i] = data_.y[i] - modelAt(p, T[i]);
+    const std::vector<double> fitted = modelAt(p, T);
+    for (size_t i = 0; i < n; ++i) r[i] = data_.y[i] - fitted[i];
     size_t best = 0;
     for (size_t i = 0; i < n; ++i) {
       double sum = 0;
@@ -1049,7 +1055,7 @@ class Fitter {
 
   double areaOf(const KineticPeak& k) const {
     double a = 0;
-    for (double T : data_.T) a += PeakValue(k, T);
+    for (double v : PeakValues(k, data_.T)) a += v;
     return a;
   }
 
@@ -1244,9 +1250,10 @@ class Fitter {
   // --- Figures ----------------------------------------------------------------
 
   double fomOf(const Params& p) const {
+    const std::vector<double> fitted = modelAt(p, data_.T);
     double diff = 0, sum = 0;
     for (size_t i = 0; i < data_.y.size(); ++i) {
-      const double f = modelAt(p, data_.T[i]);
+      const double f = fitted[i];
       diff += std::fabs(data_.y[i] - f);
       sum += f;
     }
@@ -1378,7 +1385,7 @@ class Fitter {
         if (!limit) fp.atBound |= 1u << slot;
       }
       fp.frequency = FrequencyFactor(fp.peak, curve_.heatingRate);
-      for (double T : curve_.kelvin) fp.area += PeakValue(fp.peak, T);
+      for (double v : PeakValues(fp.peak, curve_.kelvin)) fp.area += v;
       total += fp.area;
       peaks.push_back(fp);
       j += static_cast<size_t>(slotCount);
@@ -1409,10 +1416,11 @@ class Fitter {
     r.fom = fom;
     const double mean =
         std::accumulate(data_.y.begin(), data_.y.end(), 0.0) / static_cast<double>(data_.y.size());
+    const std::vector<double> fitted = modelAt(s.params, data_.T);
     double tss = 0, chi = 0;
     for (size_t i = 0; i < data_.y.size(); ++i) {
       tss += (data_.y[i] - mean) * (data_.y[i] - mean);
-      const double y = curve_.signal[i], f = modelAt(s.params, data_.T[i]) * yScale_;
+      const double y = curve_.signal[i], f = fitted[i] * yScale_;
       chi += (y - f) * (y - f) / std::max(y, 1.0);
     }
     r.r2 = tss > 0 ? 1 - s.rss / tss : kNaN;
@@ -1445,6 +1453,14 @@ double ShapeParameter(const KineticPeak& peak) {
   return shapeOf(copy);
 }
 
+std::vector<double> PeakValues(const KineticPeak& peak, const std::vector<double>& kelvin) {
+  const PeakShape shape(peak);
+  std::vector<double> v(kelvin.size());
+  for (size_t i = 0; i < kelvin.size(); ++i)
+    v[i] = shape.at(kelvin[i], std::log(kelvin[i]), 1 / kelvin[i], false).value;
+  return v;
+}
+
 double PeakValue(const KineticPeak& peak, double kelvin) {
   return PeakShape(peak).at(kelvin, std::log(kelvin), 1 / kelvin, false).value;
 }
@@ -1470,6 +1486,17 @@ double FrequencyFactor(const KineticPeak& p, double heatingRate) {
 
 double BackgroundValue(const ExpBackground& b, double kelvin) {
   return b.offset + b.amplitude * std::exp((kelvin - b.endKelvin) / b.scale);
+}
+
+std::vector<double> DeconvolutionResult::ValuesAt(const std::vector<double>& kelvin) const {
+  std::vector<double> v(kelvin.size(), 0.0);
+  if (background)
+    for (size_t i = 0; i < kelvin.size(); ++i) v[i] = BackgroundValue(*background, kelvin[i]);
+  for (const FittedPeak& p : peaks) {
+    const std::vector<double> peak = PeakValues(p.peak, kelvin);
+    for (size_t i = 0; i < kelvin.size(); ++i) v[i] += peak[i];
+  }
+  return v;
 }
 
 double DeconvolutionResult::ValueAt(double kelvin) const {

@@ -72,6 +72,9 @@ struct KineticPeak {
   double spread = 0;      // sigma of E, continuous, eV
 };
 double PeakValue(const KineticPeak& peak, double kelvin);
+// At many temperatures: the peak's expression worked out once (a
+// distribution's is costly).
+std::vector<double> PeakValues(const KineticPeak& peak, const std::vector<double>& kelvin);
 // The model's fourth parameter: b (general order), R (mixed), sigma
 // (continuous); none for first and second order.
 bool HasShapeParameter(PeakModel model);
@@ -157,6 +160,7 @@ struct DeconvolutionResult {
   bool converged() const { return outcome == FitOutcome::Converged; }
   // The fitted curve: every peak and the background.
   double ValueAt(double kelvin) const;
+  std::vector<double> ValuesAt(const std::vector<double>& kelvin) const;
   // The peak a dose rests on: the largest area among the peaks whose Tm lies
   // inside the evaluation window (all peaks without one); -1 for none.
   int DosimetricPeak() const;

@@ -153,20 +153,30 @@ void DeconvolutionView::paint() {
   const int dosimetric = r.DosimetricPeak();
 
   // Between two channels of the curve the temperature is taken to rise evenly.
-  std::vector<QList<QPointF>> lines(r.peaks.size());
-  QList<QPointF> sum, background;
+  std::vector<double> xs, Ts;
   const size_t n = curve.kelvin.size();
   for (size_t i = 0; i < n; ++i) {
     const int steps = i + 1 < n ? kStepsPerChannel : 1;
     for (int step = 0; step < steps; ++step) {
       const double f = static_cast<double>(step) / kStepsPerChannel;
       const size_t next = std::min(i + 1, n - 1);
-      const double x = curve.origin[i] + f * (curve.origin[next] - curve.origin[i]);
-      const double T = curve.kelvin[i] + f * (curve.kelvin[next] - curve.kelvin[i]);
-      for (size_t k = 0; k < r.peaks.size(); ++k) lines[k].append(QPointF(x, PeakValue(r.peaks[k].peak, T)));
-      sum.append(QPointF(x, r.ValueAt(T)));
-      if (r.background) background.append(QPointF(x, BackgroundValue(*r.background, T)));
+      xs.push_back(curve.origin[i] + f * (curve.origin[next] - curve.origin[i]));
+      Ts.push_back(curve.kelvin[i] + f * (curve.kelvin[next] - curve.kelvin[i]));
     }
+  }
+  const auto points = [&](const std::vector<double>& ys) {
+    QList<QPointF> line;
+    for (size_t i = 0; i < xs.size(); ++i) line.append(QPointF(xs[i], ys[i]));
+    return line;
+  };
+  std::vector<QList<QPointF>> lines;
+  for (const FittedPeak& p : r.peaks) lines.push_back(points(PeakValues(p.peak, Ts)));
+  const QList<QPointF> sum = points(r.ValuesAt(Ts));
+  QList<QPointF> background;
+  if (r.background) {
+    std::vector<double> ys;
+    for (double T : Ts) ys.push_back(BackgroundValue(*r.background, T));
+    background = points(ys);
   }
   for (size_t k = 0; k < lines.size(); ++k) {
     QPen pen = peaks_[k]->pen();
