@@ -64,7 +64,13 @@ QJsonObject json(const Fitted& f) {
   const DeconvolutionResult& r = f.result;
   QJsonObject o;
   o[QStringLiteral("curve")] = f.key;
-  o[QStringLiteral("model")] = PeakModelName(r.options.model);
+  if (r.options.peakModels.empty()) {
+    o[QStringLiteral("model")] = PeakModelName(r.options.model);
+  } else {
+    QJsonArray models;  // one per peak, by rising Tm
+    for (PeakModel m : r.options.peakModels) models.append(PeakModelName(m));
+    o[QStringLiteral("model")] = models;
+  }
   o[QStringLiteral("background")] = r.options.background;
   o[QStringLiteral("converged")] = r.converged();
   if (!r.converged()) o[QStringLiteral("reason")] = r.reason;
