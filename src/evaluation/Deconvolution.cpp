@@ -124,6 +124,13 @@ struct Params {
 constexpr Bound kOffsetBound{0, 1}, kAmplitudeBound{0, 2}, kScaleBound{5, 100};
 constexpr int kBackgroundSlots = 3;
 
+// Tm may lie a little beyond the curve's ends: a curve that ends (or
+// starts) on a peak's flank.
+Bound TmBound(const std::vector<double>& T) {
+  const double beyond = kTmBeyondCurve * (T.back() - T.front());
+  return {std::max(T.front() - beyond, 1.0), T.back() + beyond};
+}
+
 // What every fit of one curve shares.
 struct CurveData {
   std::vector<double> T, logT, invT, y;  // y scaled to the largest signal
@@ -142,7 +149,7 @@ class Problem {
   // plain least squares otherwise.
   Problem(const CurveData& data, const std::vector<PeakModel>& models, bool weighted = false)
       : d_(data), models_(models), weighted_(weighted) {
-    const Bound im{0, 2}, energy{d_.minEnergy, kMaxEnergyEv}, tm{d_.T.front(), d_.T.back()};
+    const Bound im{0, 2}, energy{d_.minEnergy, kMaxEnergyEv}, tm = TmBound(d_.T);
     for (PeakModel m : models_) {
       offsets_.push_back(bounds_.size());
       bounds_.insert(bounds_.end(), {im, energy, tm});
@@ -1116,8 +1123,9 @@ class Fitter {
     Params q = p;
     KineticPeak a = p.peaks[big], b = a;
     const double w = widthOf(a.tm, a.energy);
-    a.tm = std::max(data_.T.front(), a.tm - w / 4);
-    b.tm = std::min(data_.T.back(), b.tm + w / 4);
+    const Bound range = TmBound(data_.T);
+    a.tm = std::max(range.lo, a.tm - w / 4);
+    b.tm = std::min(range.hi, b.tm + w / 4);
     a.im *= 0.7;
     b.im *= 0.7;
     a.energy = b.energy = std::min(a.energy * 1.3, 0.95 * kMaxEnergyEv);
@@ -1136,8 +1144,8 @@ class Fitter {
       KineticPeak& peak = q.peaks[k];
       const bool far = k == strong || k == second;
       const double w = widthOf(peak.tm, peak.energy);
-      peak.tm =
-          std::clamp(peak.tm + (far ? 0.5 : 0.03) * w * random.normal(), data_.T.front(), data_.T.back());
+      const Bound range = TmBound(data_.T);
+      peak.tm = std::clamp(peak.tm + (far ? 0.5 : 0.03) * w * random.normal(), range.lo, range.hi);
       peak.energy = std::clamp(peak.energy * std::exp((far ? 0.25 : 0.03) * random.normal()), data_.minEnergy,
                                kMaxEnergyEv);
       peak.im = std::clamp(peak.im * std::exp((far ? 0.5 : 0.05) * random.normal()), 1e-4, 1.9);
@@ -1384,6 +1392,7 @@ class Fitter {
         const bool limit = slot == 3 && (scaled.model == PeakModel::MixedOrder || lower);
         if (!limit) fp.atBound |= 1u << slot;
       }
+      fp.beyondCurve = scaled.tm < curve_.kelvin.front() || scaled.tm > curve_.kelvin.back();
       fp.frequency = FrequencyFactor(fp.peak, curve_.heatingRate);
       for (double v : PeakValues(fp.peak, curve_.kelvin)) fp.area += v;
       total += fp.area;

@@ -41,9 +41,11 @@ inline constexpr double kBoltzmannEvPerKelvin = 8.617333262e-5;
 // kMaxPeaks (reference curves of some materials are read as more peaks).
 inline constexpr int kMaxFitPeaks = 8;
 inline constexpr int kMaxPeaks = 12;
-// Physical bounds the fitted parameters are kept within; Tm stays inside the
-// curve's temperatures, and E above 6 kT of the curve's hottest point, where
-// the peak expressions hold.
+// Physical bounds the fitted parameters are kept within; Tm within the
+// curve's temperatures widened by kTmBeyondCurve of their range either side
+// (a curve may end on a peak's flank), and E above 6 kT of the curve's
+// hottest point, where the peak expressions hold.
+inline constexpr double kTmBeyondCurve = 0.1;
 inline constexpr double kMinEnergyEv = 0.3;
 inline constexpr double kMaxEnergyEv = 4.0;
 inline constexpr double kMinOrder = 1.0;
@@ -120,6 +122,7 @@ struct FittedPeak {
   // A parameter correlated above kUndeterminedCorrelation with another, or
   // with a standard error larger than its value.
   bool undetermined = false;
+  bool beyondCurve = false;  // Tm outside the curve's temperatures
 };
 inline constexpr unsigned kParamIm = 1, kParamEnergy = 2, kParamTm = 4, kParamShape = 8;
 inline constexpr double kUndeterminedCorrelation = 0.99;

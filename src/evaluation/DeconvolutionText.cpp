@@ -253,9 +253,10 @@ QString FitWarningLine(const DeconvolutionResult& r) {
   if (r.fom > kFomWarningPercent)
     parts << QStringLiteral("FOM %1 % above %2 %")
                  .arg(formatFloat(r.fom, 2), formatFloat(kFomWarningPercent, 1));
-  QStringList held, undetermined;
+  QStringList held, undetermined, beyond;
   for (size_t i = 0; i < r.peaks.size(); ++i) {
     if (r.peaks[i].atBound) held << QString::number(i + 1);
+    if (r.peaks[i].beyondCurve) beyond << QString::number(i + 1);
     if (r.peaks[i].undetermined) undetermined << QString::number(i + 1);
   }
   const auto peaks = [](const QStringList& list) {
@@ -263,6 +264,7 @@ QString FitWarningLine(const DeconvolutionResult& r) {
            list.join(QStringLiteral(", "));
   };
   if (!held.isEmpty()) parts << peaks(held) + QStringLiteral(" at bounds");
+  if (!beyond.isEmpty()) parts << peaks(beyond) + QStringLiteral(" outside the curve");
   if (r.backgroundAtBound) parts << QStringLiteral("background at a bound");
   if (!undetermined.isEmpty()) parts << peaks(undetermined) + QStringLiteral(" not determined");
   return parts.isEmpty() ? QString() : QStringLiteral("Warning: ") + parts.join(QStringLiteral("; "));

@@ -67,7 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (p.peak.model == quelm::PeakModel::Continuous)
       require(p.peak.spread >= quelm::kMinSpreadEv && p.peak.spread <= quelm::kMaxSpreadEv,
               "sigma within bounds");
-    require(p.peak.tm >= curve.kelvin.front() && p.peak.tm <= curve.kelvin.back(), "Tm inside the curve");
+    const double beyond = quelm::kTmBeyondCurve * (curve.kelvin.back() - curve.kelvin.front());
+    require(p.peak.tm >= curve.kelvin.front() - beyond && p.peak.tm <= curve.kelvin.back() + beyond,
+            "Tm inside the curve or a little beyond");
+    require(p.beyondCurve == (p.peak.tm < curve.kelvin.front() || p.peak.tm > curve.kelvin.back()),
+            "Tm beyond the curve is told");
     require(std::isfinite(p.area) && p.area >= 0 && p.peak.im >= 0, "peaks are signal");
     for (const double e : {p.error.im, p.error.energy, p.error.tm})
       require(std::isnan(e) || e >= 0, "errors are no negative numbers");
