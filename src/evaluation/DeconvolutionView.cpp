@@ -54,8 +54,6 @@ DeconvolutionView::DeconvolutionView(DeconvolutionModel& model, const GlowChart:
                                      const Widgets& widgets)
     : QObject(chart.view), model_(model), chart_(chart), w_(widgets) {
   QChart* c = chart_.view->chart();
-  background_ = addLine(c, chart_, QStringLiteral("DeconvolutionBackgroundSeries"),
-                        QPen(QColor(kBackgroundColour), kPeakWidth, Qt::DashLine));
   for (int k = 0; k < kMaxFitPeaks; ++k)
     peaks_.push_back(addLine(c, chart_, QStringLiteral("DeconvolutionPeak%1Series").arg(k + 1),
                              QPen(QColor(kPeakColours[k]), kPeakWidth)));
@@ -119,7 +117,7 @@ void DeconvolutionView::chosen() {
 void DeconvolutionView::clearLines() {
   for (QLineSeries* s : peaks_) s->clear();
   sum_->clear();
-  background_->clear();
+  if (background_) background_->clear();
 }
 
 void DeconvolutionView::paint() {
@@ -185,7 +183,11 @@ void DeconvolutionView::paint() {
     peaks_[k]->replace(lines[k]);
   }
   sum_->replace(sum);
-  background_->replace(background);
+  // The background's line joins the chart with the first fit that has one.
+  if (!background_ && !background.isEmpty())
+    background_ = addLine(chart_.view->chart(), chart_, QStringLiteral("DeconvolutionBackgroundSeries"),
+                          QPen(QColor(kBackgroundColour), kPeakWidth, Qt::DashLine));
+  if (background_) background_->replace(background);
 
   w_.table->setRowCount(static_cast<int>(r.peaks.size()));
   for (int row = 0; row < static_cast<int>(r.peaks.size()); ++row) {

@@ -38,6 +38,7 @@ class DeconvolutionView : public QObject {
   DeconvolutionView(DeconvolutionModel& model, const GlowChart::Parts& chart, const Widgets& widgets);
 
   QLineSeries* sumSeries() const { return sum_; }
+  // nullptr until a fit with a background is drawn.
   QLineSeries* backgroundSeries() const { return background_; }
   const std::vector<QLineSeries*>& peakSeries() const { return peaks_; }
   QComboBox* modelBox() const { return modelBox_; }

@@ -151,6 +151,7 @@ TEST_F(DeconvolutionViewTest, TheBackgroundIsDrawnAndListedAndTheDosimetricPeakM
   // The background's line follows it: at the hottest channel it stands at
   // offset plus amplitude.
   QLineSeries* background = view().backgroundSeries();
+  ASSERT_TRUE(background);
   ASSERT_EQ(background->count(), view().sumSeries()->count());
   EXPECT_NEAR(background->at(background->count() - 1).y(), 240, 1e-9);
   EXPECT_NEAR(background->at(0).y(), quelm::BackgroundValue(*r.background, model().Curve().kelvin.front()),
