@@ -757,7 +757,8 @@ class Fitter {
       std::vector<Params> starts{fromCandidates(models, 0, 1)};
       if (k > 1 && byCount.back().usable())
         starts.push_back(withPeakAtResidual(byCount.back().params, options_.model));
-      Solution s = race(starts, kRaceIterations, kCountIterations, 1, true);
+      // Two short starts: a thread of their own would cost more than it saves.
+      Solution s = race(starts, kRaceIterations, kCountIterations, 1, true, 1);
       if (s.cancelled) return finish(r, s, k);
       r.peakCount = k;
       CountCriterion c;
@@ -822,17 +823,19 @@ class Fitter {
     return s;
   }
 
-  // The starts side by side for `first` iterations; then only the `keep`
-  // lowest sums of squares carried on to `limit`. The others stop where
-  // they are.
-  Solution race(const std::vector<Params>& starts, int first, int limit, size_t keep, bool weighted) {
+  // The starts side by side (on `threads`, 0: the fit's) for `first`
+  // iterations; then only the `keep` lowest sums of squares carried on to
+  // `limit`. The others stop where they are.
+  Solution race(const std::vector<Params>& starts, int first, int limit, size_t keep, bool weighted,
+                int threads = 0) {
+    if (threads <= 0) threads = threads_;
     struct Racer {
       std::unique_ptr<Problem> pb;
       std::unique_ptr<Run> run;
       bool cancelled = false;
     };
     std::vector<Racer> racers(starts.size());
-    parallelFor(static_cast<int>(racers.size()), threads_, [&](int i) {
+    parallelFor(static_cast<int>(racers.size()), threads, [&](int i) {
       Racer& r = racers[static_cast<size_t>(i)];
       const Params start = withHeights(starts[static_cast<size_t>(i)]);
       r.pb = std::make_unique<Problem>(data_, modelsOf(start), weighted);
@@ -849,7 +852,7 @@ class Fitter {
       return cost(a) < cost(b);
     });
     order.resize(std::min(keep, order.size()));
-    parallelFor(static_cast<int>(order.size()), threads_, [&](int i) {
+    parallelFor(static_cast<int>(order.size()), threads, [&](int i) {
       Racer& r = racers[order[static_cast<size_t>(i)]];
       if (!r.cancelled) r.cancelled = !r.run->finish(cancel_, limit);
     });
