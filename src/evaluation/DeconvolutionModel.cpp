@@ -1,6 +1,7 @@
 #include "evaluation/DeconvolutionModel.h"
 
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 
 namespace quelm {
 
@@ -16,6 +17,12 @@ DeconvolutionModel::~DeconvolutionModel() {
 }
 
 DeconvolutionOptions DeconvolutionModel::WindowOptions() { return {0, PeakModel::GeneralOrder, true}; }
+
+void DeconvolutionModel::Choose(PeakModel model, int peaks) {
+  options_.model = model;
+  options_.peaks = std::clamp(peaks, 0, kMaxFitPeaks);
+  if (On()) start(record_);
+}
 
 void DeconvolutionModel::Toggle(const BlockRecord* shown) {
   if (On()) {
@@ -48,14 +55,16 @@ void DeconvolutionModel::stop() {
 }
 
 void DeconvolutionModel::start(const BlockRecord& record) {
+  const BlockRecord copy = record;  // record may be record_ itself
   stop();
-  curve_ = GlowCurveOfBlock(record);
+  record_ = copy;
+  curve_ = GlowCurveOfBlock(record_);
   phase_ = Phase::Fitting;
   auto cancel = std::make_shared<std::atomic<bool>>(false);
   cancel_ = cancel;
   const int generation = generation_;
-  watcher_.setFuture(runner_([curve = curve_, cancel, generation] {
-    return Job{generation, Deconvolve(curve, WindowOptions(), cancel.get())};
+  watcher_.setFuture(runner_([curve = curve_, options = options_, cancel, generation] {
+    return Job{generation, Deconvolve(curve, options, cancel.get())};
   }));
   notify();
 }

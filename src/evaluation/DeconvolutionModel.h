@@ -37,9 +37,14 @@ class DeconvolutionModel {
   // Where later fits run (tests).
   void SetRunner(Runner runner) { runner_ = std::move(runner); }
 
-  // What the window fits: the count chosen, general order (it holds first
-  // order as its limit), and the background a reader's curve always has.
+  // What the window fits unless the operator chooses otherwise: the count
+  // by the criterion, general order (it holds first order as its limit),
+  // and the background a reader's curve always has.
   static DeconvolutionOptions WindowOptions();
+  // The operator's choice of model and count (0: by the criterion); a fit
+  // on show is done again with it.
+  void Choose(PeakModel model, int peaks);
+  const DeconvolutionOptions& Options() const { return options_; }
 
   enum class Phase { Off, Fitting, Done };
   Phase CurrentPhase() const { return phase_; }
@@ -63,6 +68,8 @@ class DeconvolutionModel {
   void notify();
 
   Runner runner_;
+  DeconvolutionOptions options_ = WindowOptions();
+  BlockRecord record_{};  // the block being fitted or shown
   QFutureWatcher<Job> watcher_;
   std::shared_ptr<std::atomic<bool>> cancel_;
   int generation_ = 0;

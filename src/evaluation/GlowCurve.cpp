@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "evaluation/DoseChain.h"
 #include "measurement/RangeCode.h"
 
 namespace quelm {
@@ -90,6 +91,20 @@ GlowCurve GlowCurveOfBlock(const BlockRecord& record) {
       points.push_back({kelvin, static_cast<double>(d.value), ch});
   }
   keepRising(points, QStringLiteral("channel"), &curve);
+
+  // The channels are sampled at equal intervals.
+  const size_t n = curve.kelvin.size();
+  if (n >= 2 && record.SamplingSpeed > 0) {
+    const double seconds = (curve.origin.back() - curve.origin.front()) * record.SamplingSpeed * 0.01;
+    curve.heatingRate = (curve.kelvin.back() - curve.kelvin.front()) / seconds;
+  }
+  uint32_t values[kRawValueCount] = {};
+  uint32_t ranges[kRawValueCount] = {};
+  DecodeBlockValues(record, values, ranges);
+  const EvalMembers m = InitialEvalMembers(record, values);
+  const double from = record.ChannelTemps[m.evalStart] / 10.0 + kKelvinAtZeroCelsius;
+  const double to = record.ChannelTemps[m.evalStart + m.evalLength - 1] / 10.0 + kKelvinAtZeroCelsius;
+  if (from <= to) curve.window = std::pair{from, to};
   return curve;
 }
 

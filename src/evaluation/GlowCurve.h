@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "measurement/BlockRecord.h"
@@ -26,6 +28,9 @@ struct GlowCurve {
   std::vector<double> signal;  // counts per channel (or the file's unit)
   std::vector<int> origin;     // channel 0..99, or the file's line number
   QStringList leftOut;         // one line per point left out, with the reason
+  double heatingRate = 0;      // K/s; 0 unknown
+  // The block's evaluation window from its first to its last channel, K.
+  std::optional<std::pair<double, double>> window;
 };
 
 // The 100 channels: temperature ChannelTemps / 10 in 'C, counts decoded from
@@ -35,6 +40,9 @@ struct GlowCurve {
 // The rise kept is the longest run of rising temperatures, so that one glitch
 // of the temperature sensor costs its own channel and not every channel after
 // it.
+// The heating rate is the mean rise over the sampling interval
+// (SamplingSpeed * 10 ms per channel), the window the block's own
+// evaluation window.
 GlowCurve GlowCurveOfBlock(const BlockRecord& record);
 
 // Text of two columns, temperature in kelvin and signal, separated by blanks,

@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <QtConcurrent/QtConcurrentMap>
 #include <cmath>
+#include <optional>
+#include <utility>
 
 #include "ContentSession.h"
 #include "base/ErrorCodes.h"
@@ -27,49 +29,113 @@ struct Fitted {
   DeconvolutionResult result;
 };
 
-Fitted fitCurve(QString label, QString key, GlowCurve curve, const DeconvolutionOptions& options) {
+// The heating rate given on the command line replaces the curve's own.
+Fitted fitCurve(QString label, QString key, GlowCurve curve, const DeconvolutionOptions& options,
+                std::optional<double> heatingRate) {
   Fitted f{std::move(label), std::move(key), std::move(curve), {}};
+  if (heatingRate) f.curve.heatingRate = *heatingRate;
   f.result = Deconvolve(f.curve, options);
   return f;
 }
 
-Fitted fitBlock(const BlockRecord& r, const DeconvolutionOptions& options) {
+Fitted fitBlock(const BlockRecord& r, const DeconvolutionOptions& options,
+                std::optional<double> heatingRate) {
   const int number = r.BlockNumber;
   return fitCurve(QStringLiteral("Block %1").arg(number), QString::number(number), GlowCurveOfBlock(r),
-                  options);
+                  options, heatingRate);
 }
 
 QJsonValue number(double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(QJsonValue::Null); }
+
+// A peak's fourth parameter by its name in the model ("order", "retrapping",
+// "spreadEv"); none for first and second order beyond the order itself.
+const char* shapeKey(PeakModel m) {
+  switch (m) {
+    case PeakModel::MixedOrder:
+      return "retrapping";
+    case PeakModel::Continuous:
+      return "spreadEv";
+    default:
+      return "order";
+  }
+}
 
 QJsonObject json(const Fitted& f) {
   const DeconvolutionResult& r = f.result;
   QJsonObject o;
   o[QStringLiteral("curve")] = f.key;
-  o[QStringLiteral("model")] = PeakModelName(r.options.model);
+  if (r.options.peakModels.empty()) {
+    o[QStringLiteral("model")] = PeakModelName(r.options.model);
+  } else {
+    QJsonArray models;  // one per peak, by rising Tm
+    for (PeakModel m : r.options.peakModels) models.append(PeakModelName(m));
+    o[QStringLiteral("model")] = models;
+  }
   o[QStringLiteral("background")] = r.options.background;
   o[QStringLiteral("converged")] = r.converged();
   if (!r.converged()) o[QStringLiteral("reason")] = r.reason;
   o[QStringLiteral("pointsUsed")] = r.pointsUsed;
   o[QStringLiteral("leftOut")] = QJsonArray::fromStringList(f.curve.leftOut);
+  o[QStringLiteral("heatingRateKPerS")] =
+      r.heatingRate > 0 ? QJsonValue(r.heatingRate) : QJsonValue(QJsonValue::Null);
+  if (r.window)
+    o[QStringLiteral("evaluationWindowK")] = QJsonArray{number(r.window->first), number(r.window->second)};
+  if (!r.criteria.empty()) {
+    QJsonArray criteria;
+    for (const CountCriterion& c : r.criteria)
+      criteria.append(
+          QJsonObject{{QStringLiteral("peaks"), c.peaks},
+                      {QStringLiteral("converged"), c.converged},
+                      {QStringLiteral("bic"), c.converged ? number(c.bic) : QJsonValue()},
+                      {QStringLiteral("fomPercent"), c.converged ? number(c.fom) : QJsonValue()}});
+    o[QStringLiteral("countCriterion")] = criteria;
+    o[QStringLiteral("suggestedPeaks")] = r.suggestedCount;
+  }
   if (!r.converged()) return o;
   o[QStringLiteral("fomPercent")] = number(r.fom);
   o[QStringLiteral("r2")] = number(r.r2);
+  o[QStringLiteral("reducedChiSquare")] = number(r.reducedChiSquare);
+  o[QStringLiteral("parameters")] = r.parameters;
   QJsonArray peaks;
-  for (const FittedPeak& p : r.peaks)
-    peaks.append(QJsonObject{{QStringLiteral("tmK"), number(p.peak.tm)},
-                             {QStringLiteral("tmC"), number(p.peak.tm - kKelvinAtZeroCelsius)},
-                             {QStringLiteral("energyEv"), number(p.peak.energy)},
-                             {QStringLiteral("order"), number(p.peak.order)},
-                             {QStringLiteral("im"), number(p.peak.im)},
-                             {QStringLiteral("area"), number(p.area)},
-                             {QStringLiteral("sharePercent"), number(p.share)}});
+  for (const FittedPeak& p : r.peaks) {
+    const char* shape = shapeKey(p.peak.model);
+    QJsonObject errors{{QStringLiteral("tmK"), number(p.error.tm)},
+                       {QStringLiteral("energyEv"), number(p.error.energy)},
+                       {QStringLiteral("im"), number(p.error.im)}};
+    if (HasShapeParameter(p.peak.model)) errors[QLatin1String(shape)] = number(ShapeParameter(p.error));
+    QJsonObject peak{{QStringLiteral("model"), PeakModelName(p.peak.model)},
+                     {QStringLiteral("tmK"), number(p.peak.tm)},
+                     {QStringLiteral("tmC"), number(p.peak.tm - kKelvinAtZeroCelsius)},
+                     {QStringLiteral("energyEv"), number(p.peak.energy)},
+                     {QLatin1String(shape), number(ShapeParameter(p.peak))},
+                     {QStringLiteral("frequencyPerS"), number(p.frequency)},
+                     {QStringLiteral("im"), number(p.peak.im)},
+                     {QStringLiteral("area"), number(p.area)},
+                     {QStringLiteral("sharePercent"), number(p.share)},
+                     {QStringLiteral("errors"), errors},
+                     {QStringLiteral("undetermined"), p.undetermined}};
+    QJsonArray held;
+    for (const auto& [bit, name] : {std::pair{kParamIm, "im"}, std::pair{kParamEnergy, "energyEv"},
+                                    std::pair{kParamTm, "tmK"}, std::pair{kParamShape, shape}})
+      if (p.atBound & bit) held.append(QLatin1String(name));
+    peak[QStringLiteral("atBound")] = held;
+    peaks.append(peak);
+  }
   o[QStringLiteral("peaks")] = peaks;
-  o[QStringLiteral("dosimetricPeak")] = r.DosimetricPeak() + 1;
+  const int dosimetric = r.DosimetricPeak();
+  o[QStringLiteral("dosimetricPeak")] =
+      dosimetric >= 0 ? QJsonValue(dosimetric + 1) : QJsonValue(QJsonValue::Null);
   if (r.background)
     o[QStringLiteral("backgroundFit")] =
-        QJsonObject{{QStringLiteral("amplitude"), number(r.background->amplitude)},
+        QJsonObject{{QStringLiteral("offset"), number(r.background->offset)},
+                    {QStringLiteral("amplitude"), number(r.background->amplitude)},
                     {QStringLiteral("atK"), number(r.background->endKelvin)},
-                    {QStringLiteral("scaleK"), number(r.background->scale)}};
+                    {QStringLiteral("scaleK"), number(r.background->scale)},
+                    {QStringLiteral("errors"),
+                     QJsonObject{{QStringLiteral("offset"), number(r.backgroundError.offset)},
+                                 {QStringLiteral("amplitude"), number(r.backgroundError.amplitude)},
+                                 {QStringLiteral("scaleK"), number(r.backgroundError.scale)}}}};
+  o[QStringLiteral("warnings")] = QJsonArray::fromStringList(FitWarnings(r));
   return o;
 }
 
@@ -117,7 +183,8 @@ int readCurve(CliIO& io, const QString& path, GlowCurve* curve) {
 }
 
 // Every whole record of the file, oldest first; the fits run on every core.
-int fitAll(CliIO& io, const QString& name, const DeconvolutionOptions& options, std::vector<Fitted>* fits) {
+int fitAll(CliIO& io, const QString& name, const DeconvolutionOptions& options,
+           std::optional<double> heatingRate, std::vector<Fitted>* fits) {
   DataFileReader file;
   if (const int rc = file.open(name)) return failure(io, rc, name);
   const uint64_t size = file.size();
@@ -129,22 +196,53 @@ int fitAll(CliIO& io, const QString& name, const DeconvolutionOptions& options, 
   if (records.size() * sizeof r < size)
     return failure(io, kErrFileRead,
                    QStringLiteral("%1: record %2 is incomplete").arg(name).arg(records.size()));
+  // The blocks side by side, one thread each.
+  DeconvolutionOptions single = options;
+  single.threads = 1;
   *fits = QtConcurrent::blockingMapped<std::vector<Fitted>>(
-      records, [&options](const BlockRecord& b) { return fitBlock(b, options); });
+      records, [&single, heatingRate](const BlockRecord& b) { return fitBlock(b, single, heatingRate); });
   return kExitOk;
 }
 
 int run(Args& args, CliIO& io) {
   DeconvolutionOptions options;
-  if (const auto t = args.value(QStringLiteral("--peaks")); t && *t != QStringLiteral("auto")) {
-    if (const auto n = args.integer(*t, QStringLiteral("--peaks"), 1, kMaxFitPeaks))
+  const std::optional<QString> peaks = args.value(QStringLiteral("--peaks"));
+  if (peaks && *peaks != QStringLiteral("auto")) {
+    if (const auto n = args.integer(*peaks, QStringLiteral("--peaks"), 1, kMaxPeaks))
       options.peaks = static_cast<int>(*n);
   }
   if (const auto t = args.value(QStringLiteral("--model"))) {
-    if (*t == QStringLiteral("first"))
-      options.model = PeakModel::FirstOrder;
-    else if (*t != QStringLiteral("general"))
-      args.fail(QStringLiteral("--model must be first or general, not \"%1\"").arg(*t));
+    // One model for every peak, or one per peak by rising Tm.
+    std::vector<PeakModel> models;
+    for (const QString& name : t->split(QLatin1Char(','))) {
+      if (const auto m = PeakModelByName(name.trimmed()))
+        models.push_back(*m);
+      else
+        args.fail(QStringLiteral("--model must be first, second, general, mixed or continuous (or a list of "
+                                 "them, one per peak), not \"%1\"")
+                      .arg(*t));
+    }
+    if (models.size() == 1) {
+      options.model = models.front();
+    } else if (models.size() > static_cast<size_t>(kMaxPeaks)) {
+      args.fail(QStringLiteral("--model names at most %1 peaks").arg(kMaxPeaks));
+    } else if (options.peaks > 0 && options.peaks != static_cast<int>(models.size())) {
+      args.fail(QStringLiteral("--model names %1 peaks, --peaks %2").arg(models.size()).arg(options.peaks));
+    } else if (peaks && *peaks == QStringLiteral("auto")) {
+      args.fail(QStringLiteral("--model with one model per peak fixes the count: no --peaks auto"));
+    } else {
+      options.peakModels = models;
+    }
+  }
+  std::optional<double> heatingRate;
+  if (const auto t = args.value(QStringLiteral("--heating-rate"))) {
+    bool ok = false;
+    const double v = t->toDouble(&ok);
+    if (ok && std::isfinite(v) && v > 0 && v <= 1000)
+      heatingRate = v;
+    else
+      args.fail(QStringLiteral("--heating-rate must be a number of K/s above 0 and at most 1000, not \"%1\"")
+                    .arg(*t));
   }
   options.background = args.flag(QStringLiteral("--background"));
   const bool json = args.flag(QStringLiteral("--json"));
@@ -162,13 +260,13 @@ int run(Args& args, CliIO& io) {
       return usageError(io, kCommand, QStringLiteral("--curve takes no data file, block or --all"));
     GlowCurve curve;
     if (const int rc = readCurve(io, *curvePath, &curve)) return rc;
-    fits.push_back(fitCurve(*curvePath, *curvePath, std::move(curve), options));
+    fits.push_back(fitCurve(*curvePath, *curvePath, std::move(curve), options, heatingRate));
     return print(io, fits, output);
   }
   if (words.isEmpty()) return usageError(io, kCommand, QStringLiteral("a data file or --curve is needed"));
   if (all) {
     if (words.size() != 1) return usageError(io, kCommand, QStringLiteral("--all takes no block numbers"));
-    if (const int rc = fitAll(io, words.first(), options, &fits)) return rc;
+    if (const int rc = fitAll(io, words.first(), options, heatingRate, &fits)) return rc;
     return print(io, fits, output);
   }
 
@@ -186,7 +284,7 @@ int run(Args& args, CliIO& io) {
       result = kExitFailure;
       continue;
     }
-    fits.push_back(fitBlock(session.Detail().ShownRecord(), options));
+    fits.push_back(fitBlock(session.Detail().ShownRecord(), options, heatingRate));
   }
   const int printed = print(io, fits, output);
   return result != kExitOk ? result : printed;
@@ -195,11 +293,16 @@ int run(Args& args, CliIO& io) {
 const CommandRegistrar registrar(
     {"deconvolve",
      "deconvolve (FILE.dat BLOCK... | FILE.dat --all | --curve CURVE.csv) [--peaks N|auto] "
-     "[--model first|general] [--background] [--json | --csv]",
-     "the kinetic peaks under glow curves: Tm, E, b, Im, area and share of each peak, FOM and R2 of the "
-     "fit; --curve reads two columns, temperature in K and signal; --json: an array with one object per "
-     "curve; --csv: one row per curve with the dosimetric (largest) peak; exit status 1 when a fit gives "
-     "no peaks",
+     "[--model first|second|general|mixed|continuous[,...]] [--background] [--heating-rate K/S] "
+     "[--json | --csv]",
+     "the kinetic peaks under glow curves: Tm, E, b (R for mixed order, sigma for a continuous distribution "
+     "of E), s, Im, area and share of each peak with their standard errors, FOM, R2 and reduced chi-square "
+     "of the fit, warnings where a parameter is held at a bound, a peak is not determined or the FOM is "
+     "above "
+     "2.5 %; --peaks auto (the default) prints the BIC of each count tried; --model takes one model or one "
+     "per peak; --curve reads two columns, temperature in K and signal; --heating-rate for the frequency "
+     "factors of a curve file; --json: an array with one object per curve; --csv: one row per curve with the "
+     "dosimetric peak (the largest inside the evaluation window); exit status 1 when a fit gives no peaks",
      run});
 
 }  // namespace
