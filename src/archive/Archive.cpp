@@ -167,6 +167,7 @@ std::unique_ptr<DoseArchive> DoseArchive::open(const ArchiveLocation& location, 
   d.options = options;
   d.detail = &a->detail_;
   d.tolerance = &a->tolerance_;
+  d.controlTolerance = &a->controlTolerance_;
   d.osUser = OperatingSystemUser();
   d.host = QSysInfo::machineHostName();
   {
@@ -1110,6 +1111,8 @@ int DoseArchive::check(CheckReport* report) {
                           .arg(p.dosimeter, ArchiveTimeText(p.from), ArchiveTimeText(all[k].first.from));
     }
   }
+  if (const int rc = checkControls(d, &c)) return rc;
+  if (const int rc = checkCalibrations(d, &c)) return rc;
   if (const int rc = checkLog(d, &c)) return rc;
   *report = c;
   return kOk;

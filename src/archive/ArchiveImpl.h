@@ -5,6 +5,7 @@
 // src/archive.
 
 #include <QSqlQuery>
+#include <algorithm>
 #include <map>
 
 #include "archive/Archive.h"
@@ -24,7 +25,23 @@ inline const QString kRowColumns = QStringLiteral(
     "SELECT r.id, r.readout_time, r.device_id, r.block_number, r.dosimeter, p.person_id, p.name, r.dose_usv,"
     " r.recomputed_usv, r.counted_usv, r.dose_rate_usv_h, r.exposure_h, r.error_codes, r.source, r.archived_at,"
     " CASE WHEN r.readout_time > w.valid_to THEN w.valid_to ELSE r.readout_time END, r.measured_dose_usv,"
-    " r.conflicted, v.action, v.covered, v.reason FROM ");
+    " r.conflicted, v.action, v.covered, v.reason,"
+    // Whether it is a control dosimeter's, and its batch's verdicts
+    // (bit 0 the ratio, bit 1 the background) and ratio (Controls.h).
+    " (SELECT COUNT(*) FROM control_marks m WHERE m.dosimeter = r.dosimeter"
+    " AND (r.readout_time IS NULL OR m.valid_from <= r.readout_time)),"
+    " (SELECT cb.ratio_out + 2 * cb.background_out FROM control_batches cb"
+    " WHERE cb.device_id = r.device_id AND cb.day = SUBSTR(r.readout_time, 1, 10)),"
+    " (SELECT cb.ratio FROM control_batches cb WHERE cb.device_id = r.device_id"
+    " AND cb.day = SUBSTR(r.readout_time, 1, 10)) FROM ");
+// Read-outs in a batch out of its limits, for the review list's filter:
+// the same rule as ControlBatch::out, the ratio's tolerance bound as the
+// statement's value when there is one.
+inline QString controlOutFilter(bool tolerance) {
+  return QStringLiteral(" OR EXISTS (SELECT 1 FROM control_batches cb WHERE cb.device_id = r.device_id"
+                        " AND cb.day = SUBSTR(r.readout_time, 1, 10) AND (cb.background_out <> 0 OR ") +
+         (tolerance ? QStringLiteral("ABS(cb.ratio - 1) > ?))") : QStringLiteral("cb.ratio_out <> 0))"));
+}
 // A read-out's last resolution, for the lists.
 inline const QString kResolutionJoin = QStringLiteral(" LEFT JOIN resolutions v ON v.id = r.resolution_id");
 // A read-out belongs to the period of its dosimeter that began last at or
@@ -45,7 +62,8 @@ inline Resolution resolutionOf(const QString& text) {
   return Resolution::None;
 }
 
-inline ReadoutRow rowOf(const QSqlQuery& q, std::optional<double> tolerance) {
+inline ReadoutRow rowOf(const QSqlQuery& q, std::optional<double> tolerance,
+                        std::optional<double> controlTolerance = std::nullopt) {
   ReadoutRow row;
   row.id = q.value(0).toLongLong();
   row.readoutTime = q.value(1).toString();
@@ -68,6 +86,14 @@ inline ReadoutRow rowOf(const QSqlQuery& q, std::optional<double> tolerance) {
   row.resolution = resolutionOf(q.value(18).toString());
   row.covered = q.value(19).toInt();
   row.resolutionReason = q.value(20).toString();
+  row.control = q.value(21).toInt() > 0;
+  if (!q.value(22).isNull()) {
+    ControlBatch batch;
+    batch.ratioOut = q.value(22).toInt() & 1;
+    batch.backgroundOut = q.value(22).toInt() & 2;
+    batch.ratio = optionalDouble(q.value(23));
+    if (batch.out(controlTolerance)) row.reasons |= kReviewControl;
+  }
   return row;
 }
 
@@ -119,12 +145,25 @@ inline const QString kPeriodColumns =
 // stay good enough.
 inline constexpr int kStatisticsAfter = 20000;
 
+// --- Control dosimeters (ArchiveControls.cpp)
+// The dosimeters marked as controls.
+int controlDosimeters(Connection& c, std::set<QString>* dosimeters);
+// Judges every batch of control read-outs again and stores what changed;
+// a log row says which batches changed and which are out of limits now.
+int refreshControlBatches(Connection& c, std::vector<LogRow>* log);
+// The check's part: stored batches against those the read-outs give
+// (ArchiveControls.cpp), stored factors solved again
+// (ArchiveCalibrations.cpp).
+int checkControls(Connection& c, CheckReport* report);
+int checkCalibrations(Connection& c, CheckReport* report);
+
 }  // namespace archive_impl
 
 using namespace archive_impl;
 
 struct DoseArchive::Impl : Connection {
   const std::optional<double>* tolerance = nullptr;
+  const std::optional<double>* controlTolerance = nullptr;
   // The import's work, free of the database until the transaction.
   struct Candidate {
     QByteArray bytes;
@@ -145,6 +184,7 @@ struct DoseArchive::Impl : Connection {
         rc || (rc = prepare(flag, QStringLiteral("UPDATE readouts SET conflicted = 1 WHERE readout_key = ?"))))
       return rc;
     std::vector<qlonglong> added;
+    std::set<QString> addedDosimeters;
     QString conflictFrom, conflictTo;
     const auto keepConflict = [&](const Candidate& c) {
       ++r.conflicts;
@@ -174,6 +214,7 @@ struct DoseArchive::Impl : Connection {
         const Candidate& c = unique[i];
         if (inserted.count(c.fields.key)) {
           ++r.added;
+          addedDosimeters.insert(c.fields.dosimeter);
           if (level && c.fields.measuredDose && *c.fields.measuredDose >= *level) r.highDoses.push_back(c.fields);
         } else {
           known[c.fields.key] = &c;
@@ -221,14 +262,20 @@ struct DoseArchive::Impl : Connection {
         }
         span.finish();
       }
-      if (const int rc = appendLog(*this, {{QStringLiteral("import"), source, QString(),
-                                            QStringLiteral("%1 added, %2 already archived, %3 conflicting, %4 refused")
-                                                .arg(r.added)
-                                                .arg(r.duplicates)
-                                                .arg(r.conflicts)
-                                                .arg(refusedCount),
-                                            QString(), QString(), from, to}}))
-        return rc;
+      std::vector<LogRow> log = {{QStringLiteral("import"), source, QString(),
+                                  QStringLiteral("%1 added, %2 already archived, %3 conflicting, %4 refused")
+                                      .arg(r.added)
+                                      .arg(r.duplicates)
+                                      .arg(r.conflicts)
+                                      .arg(refusedCount),
+                                  QString(), QString(), from, to}};
+      // New read-outs of control dosimeters judge their batches anew.
+      std::set<QString> controls;
+      if (const int rc = controlDosimeters(*this, &controls)) return rc;
+      if (std::any_of(addedDosimeters.begin(), addedDosimeters.end(),
+                      [&](const QString& d) { return controls.count(d) > 0; }))
+        if (const int rc = refreshControlBatches(*this, &log)) return rc;
+      if (const int rc = appendLog(*this, log)) return rc;
     }
     *out = std::move(r);
     return kOk;
@@ -238,7 +285,7 @@ struct DoseArchive::Impl : Connection {
     q.setForwardOnly(true);
     if (!q.exec()) return fail(q.lastError());
     out->clear();
-    while (q.next()) out->push_back(rowOf(q, *tolerance));
+    while (q.next()) out->push_back(rowOf(q, *tolerance, *controlTolerance));
     return kOk;
   }
 
