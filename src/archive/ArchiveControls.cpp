@@ -14,22 +14,46 @@ using namespace archive_impl;
 
 namespace {
 
-const QString kBatchColumns = QStringLiteral(
-    "SELECT device_id, day, controls, ratio, ratio_mean, ratio_sd, ratio_baseline, ratio_out, background,"
-    " background_mean, background_sd, background_baseline, background_out FROM control_batches");
+// The stored figures of a batch, in this order after its reader and day.
+const char* const kBatchFields[] = {
+    "ratio_controls",  "ratio",         "ratio_mean",          "ratio_sd",
+    "ratio_baseline",  "ratio_out",     "background_controls", "background",
+    "background_mean", "background_sd", "background_baseline", "background_out"};
+
+QVariantList fieldsOf(const ControlBatch& b) {
+  return {b.ratioControls,
+          nullableDouble(b.ratio),
+          nullableDouble(b.ratioLimits.mean),
+          nullableDouble(b.ratioLimits.sd),
+          b.ratioLimits.baseline,
+          int{b.ratioOut},
+          b.backgroundControls,
+          nullableDouble(b.background),
+          nullableDouble(b.backgroundLimits.mean),
+          nullableDouble(b.backgroundLimits.sd),
+          b.backgroundLimits.baseline,
+          int{b.backgroundOut}};
+}
 
 ControlBatch batchOf(const QSqlQuery& q) {
   ControlBatch b;
   b.device = q.value(0).toString();
   b.day = q.value(1).toString();
-  b.controls = q.value(2).toInt();
+  b.ratioControls = q.value(2).toInt();
   b.ratio = optionalDouble(q.value(3));
   b.ratioLimits = {q.value(6).toInt(), optionalDouble(q.value(4)), optionalDouble(q.value(5))};
   b.ratioOut = q.value(7).toInt() != 0;
-  b.background = optionalDouble(q.value(8));
-  b.backgroundLimits = {q.value(11).toInt(), optionalDouble(q.value(9)), optionalDouble(q.value(10))};
-  b.backgroundOut = q.value(12).toInt() != 0;
+  b.backgroundControls = q.value(8).toInt();
+  b.background = optionalDouble(q.value(9));
+  b.backgroundLimits = {q.value(12).toInt(), optionalDouble(q.value(10)), optionalDouble(q.value(11))};
+  b.backgroundOut = q.value(13).toInt() != 0;
   return b;
+}
+
+QString batchColumns() {
+  QString sql = QStringLiteral("SELECT device_id, day");
+  for (const char* f : kBatchFields) sql += QStringLiteral(", ") + QLatin1String(f);
+  return sql + QStringLiteral(" FROM control_batches");
 }
 
 bool sameLimits(const ControlLimits& a, const ControlLimits& b) {
@@ -37,7 +61,8 @@ bool sameLimits(const ControlLimits& a, const ControlLimits& b) {
 }
 
 bool sameBatch(const ControlBatch& a, const ControlBatch& b) {
-  return a.controls == b.controls && sameNumber(a.ratio, b.ratio) && sameNumber(a.background, b.background) &&
+  return a.ratioControls == b.ratioControls && a.backgroundControls == b.backgroundControls &&
+         sameNumber(a.ratio, b.ratio) && sameNumber(a.background, b.background) &&
          sameLimits(a.ratioLimits, b.ratioLimits) && sameLimits(a.backgroundLimits, b.backgroundLimits) &&
          a.ratioOut == b.ratioOut && a.backgroundOut == b.backgroundOut;
 }
@@ -63,7 +88,7 @@ int loadMarks(Connection& c, const QString& dosimeter, std::vector<ControlMark>*
 int loadBatches(Connection& c, std::vector<ControlBatch>* batches) {
   QSqlQuery q(c.db());
   q.setForwardOnly(true);
-  if (!q.exec(kBatchColumns + QStringLiteral(" ORDER BY day, device_id"))) return c.fail(q.lastError());
+  if (!q.exec(batchColumns() + QStringLiteral(" ORDER BY day, device_id"))) return c.fail(q.lastError());
   batches->clear();
   while (q.next()) batches->push_back(batchOf(q));
   return kOk;
@@ -93,23 +118,15 @@ int judgedBatches(Connection& c, std::vector<ControlBatch>* batches) {
 }
 
 int storeBatch(Connection& c, const ControlBatch& b, bool update) {
+  QStringList fields;
+  for (const char* f : kBatchFields) fields << QLatin1String(f);
   QSqlQuery q(c.db());
-  q.prepare(update ? QStringLiteral(
-                         "UPDATE control_batches SET controls = ?, ratio = ?, ratio_mean = ?, ratio_sd = ?,"
-                         " ratio_baseline = ?, ratio_out = ?, background = ?, background_mean = ?,"
-                         " background_sd = ?, background_baseline = ?, background_out = ?"
-                         " WHERE device_id = ? AND day = ?")
-                   : QStringLiteral(
-                         "INSERT INTO control_batches (controls, ratio, ratio_mean, ratio_sd, ratio_baseline,"
-                         " ratio_out, background, background_mean, background_sd, background_baseline,"
-                         " background_out, device_id, day) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-  for (const QVariant& v :
-       QVariantList{b.controls, nullableDouble(b.ratio), nullableDouble(b.ratioLimits.mean),
-                    nullableDouble(b.ratioLimits.sd), b.ratioLimits.baseline, int{b.ratioOut},
-                    nullableDouble(b.background), nullableDouble(b.backgroundLimits.mean),
-                    nullableDouble(b.backgroundLimits.sd), b.backgroundLimits.baseline, int{b.backgroundOut},
-                    b.device, b.day})
-    q.addBindValue(v);
+  q.prepare(update ? QStringLiteral("UPDATE control_batches SET ") + fields.join(QStringLiteral(" = ?, ")) +
+                         QStringLiteral(" = ? WHERE device_id = ? AND day = ?")
+                   : QStringLiteral("INSERT INTO control_batches (") + fields.join(QStringLiteral(", ")) +
+                         QStringLiteral(", device_id, day) VALUES (") + marks(fields.size() + 2) +
+                         QLatin1Char(')'));
+  for (const QVariant& v : fieldsOf(b) + QVariantList{b.device, b.day}) q.addBindValue(v);
   return c.exec(q);
 }
 

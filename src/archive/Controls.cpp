@@ -96,7 +96,6 @@ QString field(const QString& text, bool csv) { return csv ? CsvField(text) : Pla
 
 std::vector<ControlBatch> EvaluateControlBatches(const std::vector<ControlReading>& readings) {
   struct Sums {
-    int controls = 0;
     double ratio = 0, background = 0;
     int ratios = 0, backgrounds = 0;
   };
@@ -104,7 +103,6 @@ std::vector<ControlBatch> EvaluateControlBatches(const std::vector<ControlReadin
   for (const ControlReading& r : readings) {
     if (r.readoutTime.size() < 10 || !std::isfinite(r.measuredUsv)) continue;
     Sums& s = byBatch[{r.readoutTime.left(10), r.device}];
-    ++s.controls;
     if (r.knownUsv > 0) {
       s.ratio += r.measuredUsv / r.knownUsv;
       ++s.ratios;
@@ -119,7 +117,8 @@ std::vector<ControlBatch> EvaluateControlBatches(const std::vector<ControlReadin
     ControlBatch b;
     b.day = key.first;
     b.device = key.second;
-    b.controls = s.controls;
+    b.ratioControls = s.ratios;
+    b.backgroundControls = s.backgrounds;
     if (s.ratios) b.ratio = s.ratio / s.ratios;
     if (s.backgrounds) b.background = s.background / s.backgrounds;
     batches.push_back(b);
@@ -218,7 +217,7 @@ QStringList ControlBatchRows(const ControlBatch& b, std::optional<double> tolera
     rows << QStringList{field(b.device, csv),
                         b.day,
                         kind == ControlKind::Ratio ? QStringLiteral("ratio") : QStringLiteral("background"),
-                        QString::number(b.controls),
+                        QString::number(b.controls(kind)),
                         number(v, decimals),
                         number(l.mean, decimals),
                         number(l.sd, decimals),

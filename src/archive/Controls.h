@@ -87,8 +87,9 @@ struct ControlLimits {
 
 struct ControlBatch {
   QString device;
-  QString day;                       // "YYYY-MM-DD"
-  int controls = 0;                  // control read-outs in it
+  QString day;            // "YYYY-MM-DD"
+  int ratioControls = 0;  // read-outs of controls with a known dose
+  int backgroundControls = 0;
   std::optional<double> ratio;       // mean of measured / known
   std::optional<double> background;  // mean measured dose of background controls, uSv
   ControlLimits ratioLimits;
@@ -98,6 +99,9 @@ struct ControlBatch {
 
   std::optional<double> value(ControlKind kind) const {
     return kind == ControlKind::Ratio ? ratio : background;
+  }
+  int controls(ControlKind kind) const {
+    return kind == ControlKind::Ratio ? ratioControls : backgroundControls;
   }
   const ControlLimits& limits(ControlKind kind) const {
     return kind == ControlKind::Ratio ? ratioLimits : backgroundLimits;

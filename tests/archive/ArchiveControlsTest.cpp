@@ -92,9 +92,10 @@ TEST(ControlBatches, ABatchIsOneReadersDayAndTheTwoKindsAreJudgedApart) {
       {QStringLiteral("Q0412"), QStringLiteral("2026-03-02 00:00"), QStringLiteral("C0001"), 1000, 1000});
   const std::vector<ControlBatch> b = EvaluateControlBatches(readings);
   ASSERT_EQ(b.size(), 3u);
-  EXPECT_EQ(std::make_tuple(b[0].day, b[0].device, b[0].controls),
+  EXPECT_EQ(std::make_tuple(b[0].day, b[0].device, b[0].ratioControls),
             std::make_tuple(QString("2026-03-01"), QString("Q0007"), 1));
-  EXPECT_EQ(std::make_tuple(b[1].device, b[1].controls), std::make_tuple(QString("Q0412"), 3));
+  EXPECT_EQ(std::make_tuple(b[1].device, b[1].ratioControls, b[1].backgroundControls),
+            std::make_tuple(QString("Q0412"), 2, 1));
   EXPECT_NEAR(*b[1].ratio, 1.0, 1e-12) << "the mean of 1.02 and 0.98";
   EXPECT_NEAR(*b[1].background, 0.4, 1e-12);
   EXPECT_EQ(b[2].day, QStringLiteral("2026-03-02"));
