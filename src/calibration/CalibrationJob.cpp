@@ -14,6 +14,7 @@
 #include "base/ServiceLevel.h"
 #include "base/SmallFile.h"
 #include "base/UserLocale.h"
+#include "calibration/CalibrationArchive.h"
 #include "calibration/ReadoutSource.h"
 #include "parameters/BulbParamBlock.h"
 #include "parameters/DosimeterTableJob.h"
@@ -101,6 +102,14 @@ void CalibrationJob::updateControls() {
   controls_.abort = writing_;
 }
 
+CalibrationControls CalibrationJob::Controls() const {
+  // The archive is the front end's to set at any time.
+  CalibrationControls c = controls_;
+  c.archive = static_cast<bool>(locateArchive);
+  c.keepRun = c.writeReports && c.archive;
+  return c;
+}
+
 QString ShowCalibrationOutcome(const CalibrationOutcome& o) {
   QStringList notes, shown;
   MessageKind kind = MessageKind::Information;
@@ -128,6 +137,7 @@ QString ShowCalibrationOutcome(const CalibrationOutcome& o) {
 
 void CalibrationJob::recompute() {
   // Another input is another run: nothing is written of it yet.
+  keptRun_.reset();
   run_.csvFile.clear();
   run_.pdfFile.clear();
   run_.dptFiles.clear();
@@ -178,6 +188,10 @@ CalibrationOutcome CalibrationJob::Load(ReadoutSource& source) {
       o.fail(rc, context);
       return o;
     }
+  }
+  if (const QStringList missing = source.Missing(); !missing.isEmpty()) {
+    o.refuse(CalibText::MissingReadouts, {missing.join(QStringLiteral(", ")), source.Description()});
+    return o;
   }
   if (readouts.empty()) {
     o.refuse(CalibText::NoReadouts, {source.Description()});
@@ -270,6 +284,7 @@ void CalibrationJob::SetKept(int row, bool kept) {
   if (!r.outlier() || r.kept == kept) return;
   r.kept = kept;
   ++revision_;
+  keptRun_.reset();
   run_.csvFile.clear();
   run_.pdfFile.clear();
   run_.dptFiles.clear();
@@ -291,6 +306,7 @@ CalibrationOutcome CalibrationJob::WriteCsv(const QString& path) {
   }
   run_.csvFile = path;
   o.note(CalibText::CsvWritten, {path});
+  keep(o);
   changed();
   return o;
 }
@@ -309,6 +325,7 @@ CalibrationOutcome CalibrationJob::WriteCertificate(const QString& path) {
   }
   run_.pdfFile = path;
   o.note(CalibText::PdfWritten, {path});
+  keep(o);
   changed();
   return o;
 }
@@ -384,6 +401,7 @@ CalibrationOutcome CalibrationJob::WriteDpt(const QString& path) {
     run_.dptFiles << file;
     o.note(CalibText::DptWritten, {file, QString(type), FactorText(*figures.mean)});
   }
+  if (!run_.dptFiles.isEmpty()) keep(o);
   changed();
   return o;
 }
@@ -510,7 +528,78 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
                                     QString::number(static_cast<int>(rows.size()) - written - kept)});
   writing_ = false;
   progress_.current.clear();
+  // What reached the reader is kept, even when the rest did not.
+  if (!run_.lookup.empty()) keep(o);
   updateControls();
+  changed();
+  return o;
+}
+
+// --- The dose archive --------------------------------------------------------------
+
+void CalibrationJob::keep(CalibrationOutcome& o) {
+  if (!locateArchive) return;
+  const QString state = run_.note + QChar(0x1F) + WrittenText(run_);
+  if (keptRun_ && state == keptState_) return;
+  ArchiveLocation location;
+  QString detail;
+  if (const int rc = locateArchive(&location, &detail)) {
+    o.fail(rc, detail);
+    return;
+  }
+  qint64 id = keptRun_.value_or(0);
+  BusyScope busy(onBusy);
+  if (const int rc = KeepCalibrationRun(location, run_, &id, &detail)) {
+    o.fail(rc, detail);
+    return;
+  }
+  if (!detail.isEmpty()) o.note(CalibText::ArchiveUpgraded, {detail});
+  if (keptRun_)
+    o.note(CalibText::RunUpdated, {QString::number(id), WrittenText(run_)});
+  else
+    o.note(CalibText::RunKept, {QString::number(id)});
+  keptRun_ = id;
+  keptState_ = state;
+}
+
+CalibrationOutcome CalibrationJob::KeepRun() {
+  if (!controls_.writeReports) return notReady();
+  CalibrationOutcome o;
+  if (!locateArchive) {
+    o.refuse(CalibText::NoArchive);
+    return o;
+  }
+  keep(o);
+  changed();
+  return o;
+}
+
+CalibrationOutcome CalibrationJob::LoadFactorHistory(const QString& dosimeter) {
+  CalibrationOutcome o;
+  if (const QString e = DosimeterIdError(dosimeter); !e.isEmpty()) {
+    o.refuse(CalibText::HistoryDosimeter, {e});
+    return o;
+  }
+  if (!locateArchive) {
+    o.refuse(CalibText::NoArchive);
+    return o;
+  }
+  ArchiveLocation location;
+  QString detail;
+  if (const int rc = locateArchive(&location, &detail)) {
+    o.fail(rc, detail);
+    return o;
+  }
+  std::vector<FactorHistoryEntry> entries;
+  {
+    BusyScope busy(onBusy);
+    if (const int rc = ReadFactorHistory(location, dosimeter, &entries, &detail)) {
+      o.fail(rc, detail);
+      return o;
+    }
+  }
+  history_ = std::move(entries);
+  historyDosimeter_ = NormalDosimeter(dosimeter);
   changed();
   return o;
 }

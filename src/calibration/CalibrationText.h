@@ -45,6 +45,13 @@ enum class CalibText {
   LookupReadBack,
   LookupStopped,
   LookupSummary,
+  // The dose archive.
+  MissingReadouts,
+  RunKept,
+  RunUpdated,
+  ArchiveUpgraded,
+  NoArchive,
+  HistoryDosimeter,
 };
 
 struct CalibTextEntry {
