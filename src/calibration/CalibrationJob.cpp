@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "archive/ArchiveTime.h"
 #include "base/Config.h"
 #include "base/DataFiles.h"
 #include "base/Diag.h"
@@ -201,6 +202,40 @@ CalibrationOutcome CalibrationJob::Load(ReadoutSource& source) {
   run_.rows = MakeCalibrationRows(readouts);
   recompute();
   return o;
+}
+
+CalibrationOutcome CalibrationJob::LoadFromArchive(const QString& dosimeterText, const QString& fromText,
+                                                   const QString& toText) {
+  CalibrationOutcome o;
+  QStringList dosimeters;
+  if (const QString e = ParseDosimeterList(dosimeterText, &dosimeters); !e.isEmpty()) {
+    o.refuse(CalibText::ArchiveSpan, {e});
+    return o;
+  }
+  const std::optional<QDateTime> from = ParseUserBound(fromText, false), to = ParseUserBound(toText, true);
+  if (!from || !to) {
+    o.refuse(CalibText::ArchiveSpan,
+             {QStringLiteral("read from \"%1\" to \"%2\": dates such as %3 or %4")
+                  .arg(fromText, toText, QDate(2026, 3, 2).toString(userLocale().shortDateFormat),
+                       QStringLiteral("2026-03-02"))});
+    return o;
+  }
+  if (*to < *from) {
+    o.refuse(CalibText::ArchiveSpan, {QStringLiteral("the span ends before it begins")});
+    return o;
+  }
+  if (!locateArchive) {
+    o.refuse(CalibText::NoArchive);
+    return o;
+  }
+  ArchiveLocation location;
+  QString detail;
+  if (const int rc = locateArchive(&location, &detail)) {
+    o.fail(rc, detail);
+    return o;
+  }
+  ArchiveReadouts source(location, dosimeters, *from, *to);
+  return Load(source);
 }
 
 CalibrationOutcome CalibrationJob::SetDose(double usv) {

@@ -137,6 +137,10 @@ class CalibrationJob {
   // --- Input -----------------------------------------------------------------
   // The read-outs of the source replace the run's (kept marks go).
   CalibrationOutcome Load(ReadoutSource& source);
+  // The archived read-outs of a dosimeter list (ParseDosimeterList) from
+  // one day to another, as the window's edits hold them (the user's date
+  // format or YYYY-MM-DD), through ArchiveReadouts.
+  CalibrationOutcome LoadFromArchive(const QString& dosimeters, const QString& from, const QString& to);
   // One dose for every dosimeter, as typed (the user's decimal separator) or
   // as a number.
   CalibrationOutcome SetDoseText(const QString& text);

@@ -58,6 +58,7 @@ const CalibTextEntry kCalibTexts[] = {
     {CalibText::ArchiveUpgraded, I, "Dose archive %1"},
     {CalibText::NoArchive, E, "No dose archive is set up"},
     {CalibText::HistoryDosimeter, E, "Factor history: %1"},
+    {CalibText::ArchiveSpan, E, "Read-outs from the dose archive: %1"},
 };
 // clang-format on
 

@@ -52,6 +52,7 @@ enum class CalibText {
   ArchiveUpgraded,
   NoArchive,
   HistoryDosimeter,
+  ArchiveSpan,
 };
 
 struct CalibTextEntry {
