@@ -456,4 +456,10 @@ class DoseArchive {
   std::optional<double> controlTolerance_;
 };
 
+// The control chart of the archive the settings name, opened for reading:
+// the batches of `range`, else the last ones of each kind, judged with the
+// settings' ControlTolerance. 0, or the archive's result code with *detail.
+int ReadControlChart(const ArchiveSettings& settings, const std::optional<ReportPeriod>& range,
+                     ControlChartData* chart, QString* detail);
+
 }  // namespace quelm

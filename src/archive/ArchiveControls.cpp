@@ -292,4 +292,25 @@ int DoseArchive::controlBatches(std::vector<ControlBatch>* batches) {
   return loadBatches(*d_, batches);
 }
 
+int ReadControlChart(const ArchiveSettings& settings, const std::optional<ReportPeriod>& range,
+                     ControlChartData* chart, QString* detail) {
+  ArchiveLocation location;
+  if (const int rc = ParseArchiveLocation(settings.database, &location, detail)) return rc;
+  ArchiveOptions options;
+  options.readOnly = true;
+  int code = kOk;
+  const std::unique_ptr<DoseArchive> archive = DoseArchive::open(location, options, &code, detail);
+  if (!archive) {
+    *detail = location.displayText() + QStringLiteral(": ") + *detail;
+    return code;
+  }
+  std::vector<ControlBatch> batches;
+  if (const int rc = archive->controlBatches(&batches)) {
+    *detail = location.displayText() + QStringLiteral(": ") + archive->errorDetail();
+    return rc;
+  }
+  *chart = MakeControlChart(batches, settings.controlTolerance, range);
+  return kOk;
+}
+
 }  // namespace quelm
