@@ -12,6 +12,7 @@
 #include <cmath>
 
 #include "archive/ArchiveText.h"
+#include "archive/ControlChartPainter.h"
 #include "base/ErrorCodes.h"
 #include "base/NumberFormat.h"
 
@@ -195,6 +196,11 @@ class PagePainter {
         p_.setFont(font(8));
         PaintDoseChart(p_, rect(kMargin, y, kBodyWidth, kChartHeight), *d.chart);
         y += kChartHeight + kGap;
+      }
+      if (d.controlChart) {
+        p_.setFont(font(8));
+        PaintControlChart(p_, rect(kMargin, y, kBodyWidth, kControlChartHeight), *d.controlChart);
+        y += kControlChartHeight + kGap;
       }
     }
     if (page.rowCount > 0) {
