@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <set>
 
 #include "archive/Archive.h"
 #include "archive/ControlChartPainter.h"
@@ -63,18 +64,19 @@ void ControlChartPanel::Refresh() {
     StatusLabel->setText(ErrorMessage(rc).message + QStringLiteral(": ") + detail);
     Chart->data = {};
   } else {
-    int batches = 0, out = 0;
+    // A batch with both kinds of controls is in both panels: counted once.
+    std::set<std::pair<QString, QString>> batches, out;
     for (const ControlSeries& s : chart.series)
       for (const ControlChartPoint& p : s.points) {
-        ++batches;
-        out += p.out;
+        batches.insert({p.day, p.device});
+        if (p.out) out.insert({p.day, p.device});
       }
     StatusLabel->setText(
         chart.series.empty()
             ? QStringLiteral("No control batches (quelm-cli archive controls mark ID --known USV)")
             : QStringLiteral("The last %1 batches: %2 out of limits, their read-outs on the review list")
-                  .arg(batches)
-                  .arg(out));
+                  .arg(batches.size())
+                  .arg(out.size()));
     StatusLabel->setToolTip(chart.note);
     Chart->data = chart;
   }
