@@ -121,8 +121,8 @@ struct ReadoutRow {
   Resolution resolution = Resolution::None;
   QString resolutionReason;
 
-  // The read-out of a control dosimeter: worn by nobody, never "unassigned"
-  // on the review list.
+  // The read-out of a dosimeter marked as a control: worn by nobody, never
+  // "unassigned" on the review list.
   bool control = false;
 
   bool assigned() const { return !person.id.isEmpty(); }

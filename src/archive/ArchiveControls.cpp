@@ -134,6 +134,29 @@ int storeBatch(Connection& c, const ControlBatch& b, bool update) {
 
 namespace archive_impl {
 
+void ControlFacts::apply(ReadoutRow& row) const {
+  row.control = dosimeters.count(row.dosimeter) > 0;
+  if (row.readoutTime.size() >= 10 && out.count({row.deviceId, row.readoutTime.left(10)}))
+    row.reasons |= kReviewControl;
+}
+
+int readControlFacts(Connection& c, std::optional<double> tolerance, ControlFacts* facts) {
+  *facts = {};
+  if (const int rc = controlDosimeters(c, &facts->dosimeters)) return rc;
+  QSqlQuery q(c.db());
+  q.setForwardOnly(true);
+  // Only the batches that may be out; the rule itself decides.
+  q.prepare(batchColumns() + QStringLiteral(" WHERE background_out <> 0 OR ") +
+            (tolerance ? QStringLiteral("ABS(ratio - 1) > ?") : QStringLiteral("ratio_out <> 0")));
+  if (tolerance) q.addBindValue(*tolerance / 100.0);
+  if (const int rc = c.exec(q)) return rc;
+  while (q.next()) {
+    const ControlBatch b = batchOf(q);
+    if (b.out(tolerance)) facts->out[{b.device, b.day}] = b;
+  }
+  return kOk;
+}
+
 int controlDosimeters(Connection& c, std::set<QString>* dosimeters) {
   QSqlQuery q(c.db());
   q.setForwardOnly(true);

@@ -25,15 +25,7 @@ inline const QString kRowColumns = QStringLiteral(
     "SELECT r.id, r.readout_time, r.device_id, r.block_number, r.dosimeter, p.person_id, p.name, r.dose_usv,"
     " r.recomputed_usv, r.counted_usv, r.dose_rate_usv_h, r.exposure_h, r.error_codes, r.source, r.archived_at,"
     " CASE WHEN r.readout_time > w.valid_to THEN w.valid_to ELSE r.readout_time END, r.measured_dose_usv,"
-    " r.conflicted, v.action, v.covered, v.reason,"
-    // Whether it is a control dosimeter's, and its batch's verdicts
-    // (bit 0 the ratio, bit 1 the background) and ratio (Controls.h).
-    " (SELECT COUNT(*) FROM control_marks m WHERE m.dosimeter = r.dosimeter"
-    " AND (r.readout_time IS NULL OR m.valid_from <= r.readout_time)),"
-    " (SELECT cb.ratio_out + 2 * cb.background_out FROM control_batches cb"
-    " WHERE cb.device_id = r.device_id AND cb.day = SUBSTR(r.readout_time, 1, 10)),"
-    " (SELECT cb.ratio FROM control_batches cb WHERE cb.device_id = r.device_id"
-    " AND cb.day = SUBSTR(r.readout_time, 1, 10)) FROM ");
+    " r.conflicted, v.action, v.covered, v.reason FROM ");
 // Read-outs in a batch out of its limits, for the review list's filter:
 // the same rule as ControlBatch::out, the ratio's tolerance bound as the
 // statement's value when there is one.
@@ -62,8 +54,7 @@ inline Resolution resolutionOf(const QString& text) {
   return Resolution::None;
 }
 
-inline ReadoutRow rowOf(const QSqlQuery& q, std::optional<double> tolerance,
-                        std::optional<double> controlTolerance = std::nullopt) {
+inline ReadoutRow rowOf(const QSqlQuery& q, std::optional<double> tolerance) {
   ReadoutRow row;
   row.id = q.value(0).toLongLong();
   row.readoutTime = q.value(1).toString();
@@ -86,14 +77,6 @@ inline ReadoutRow rowOf(const QSqlQuery& q, std::optional<double> tolerance,
   row.resolution = resolutionOf(q.value(18).toString());
   row.covered = q.value(19).toInt();
   row.resolutionReason = q.value(20).toString();
-  row.control = q.value(21).toInt() > 0;
-  if (!q.value(22).isNull()) {
-    ControlBatch batch;
-    batch.ratioOut = q.value(22).toInt() & 1;
-    batch.backgroundOut = q.value(22).toInt() & 2;
-    batch.ratio = optionalDouble(q.value(23));
-    if (batch.out(controlTolerance)) row.reasons |= kReviewControl;
-  }
   return row;
 }
 
@@ -146,6 +129,18 @@ inline const QString kPeriodColumns =
 inline constexpr int kStatisticsAfter = 20000;
 
 // --- Control dosimeters (ArchiveControls.cpp)
+// What the lists of read-outs need to know of control dosimeters, read once
+// per list (a few rows) rather than per read-out, so that a dosimeter's list
+// still comes from its index alone: which dosimeters are controls, and the
+// batches out of their limits by reader and day.
+struct ControlFacts {
+  std::set<QString> dosimeters;
+  std::map<std::pair<QString, QString>, ControlBatch> out;
+  // A control's read-out is marked so; one in a batch out of its limits
+  // gets kReviewControl.
+  void apply(ReadoutRow& row) const;
+};
+int readControlFacts(Connection& c, std::optional<double> tolerance, ControlFacts* facts);
 // The dosimeters marked as controls.
 int controlDosimeters(Connection& c, std::set<QString>* dosimeters);
 // Judges every batch of control read-outs again and stores what changed;
@@ -282,10 +277,15 @@ struct DoseArchive::Impl : Connection {
   }
 
   int rows(QSqlQuery& q, std::vector<ReadoutRow>* out) {
+    ControlFacts controls;
+    if (const int rc = readControlFacts(*this, *controlTolerance, &controls)) return rc;
     q.setForwardOnly(true);
     if (!q.exec()) return fail(q.lastError());
     out->clear();
-    while (q.next()) out->push_back(rowOf(q, *tolerance, *controlTolerance));
+    while (q.next()) {
+      out->push_back(rowOf(q, *tolerance));
+      controls.apply(out->back());
+    }
     return kOk;
   }
 

@@ -112,8 +112,11 @@ int readoutById(DoseArchive::Impl& d, qint64 id, ReadoutRow* row, QByteArray* re
     *d.detail = QStringLiteral("no read-out %1 is archived").arg(id);
     return kErrArchiveInput;
   }
-  *row = rowOf(q, *d.tolerance, *d.controlTolerance);
+  *row = rowOf(q, *d.tolerance);
   q.finish();
+  ControlFacts controls;
+  if (const int rc = readControlFacts(d, *d.controlTolerance, &controls)) return rc;
+  controls.apply(*row);
   if (record) {
     q.prepare(QStringLiteral("SELECT record FROM readouts WHERE id = ?"));
     q.addBindValue(id);
