@@ -397,6 +397,13 @@ int DoseArchive::assign(const QString& dosimeterText, const QString& personText,
     // Two programs assigning at once must not both find the period free.
     if (*d.dialect->lockPeriods)
       if (const int rc = d.exec(QString::fromLatin1(d.dialect->lockPeriods))) return rc;
+    // A control's dose is no person's.
+    std::set<QString> controls;
+    if (const int rc = controlDosimeters(d, &controls)) return rc;
+    if (controls.count(period.dosimeter)) {
+      detail_ = QStringLiteral("%1 is a control dosimeter: nobody wears it").arg(period.dosimeter);
+      return kErrArchiveInput;
+    }
     PersonLookup lookup;
     if (const int rc = d.lookup(personText, &lookup)) return rc;
     if (lookup.outcome == PersonLookup::Ambiguous) {
@@ -568,6 +575,12 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
           it->second.push_back({p, q.value(5).toLongLong(), q.value(6).toLongLong(), personKey(p.person.id), 0, {}});
       }
     }
+    std::set<QString> controls;
+    if (const int rc = controlDosimeters(d, &controls)) return rc;
+    for (const WearerListRow& row : rows)
+      if (controls.count(NormalDosimeter(row.period.dosimeter)))
+        return refuse(row.line, QStringLiteral("%1 is a control dosimeter: nobody wears it")
+                                    .arg(NormalDosimeter(row.period.dosimeter)));
     std::map<QString, Person> newPersons;
     struct End {
       qlonglong id;

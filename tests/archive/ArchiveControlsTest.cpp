@@ -176,6 +176,16 @@ TEST_P(ArchiveControlsTest, ABatchOutsideItsLimitsPutsItsReadoutsOnTheReviewList
   EXPECT_EQ(archive->markControl(QStringLiteral("A1001"), 1000, std::nullopt), kErrArchiveInput)
       << "Anna wears it";
   EXPECT_EQ(archive->markControl(QStringLiteral("C0003"), -5, std::nullopt), kErrArchiveInput);
+  EXPECT_EQ(archive->assign(QStringLiteral("c0002"), QStringLiteral("S-1"), at("2026-01-01"), std::nullopt),
+            kErrArchiveInput)
+      << "nobody wears a control";
+  WearerListResult wearers;
+  EXPECT_EQ(archive->importWearerList({{7,
+                                        {QStringLiteral("S-1"), QStringLiteral("Anna Berg")},
+                                        {QStringLiteral("C0001"), {}, at("2026-01-01"), std::nullopt}}},
+                                      &wearers),
+            kErrArchiveInput);
+  EXPECT_EQ(archive->errorDetail(), QStringLiteral("line 7: C0001 is a control dosimeter: nobody wears it"));
   import(week());
 
   std::vector<ControlBatch> batches;
