@@ -799,6 +799,8 @@ int DoseArchive::alerts(std::optional<QDateTime> from, double level, std::vector
                 QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id") + kResolutionJoin +
                 QStringLiteral(" WHERE r.dose_usv >= ?");
   if (from) sql += QStringLiteral(" AND r.readout_time >= ?");
+  // A control's known dose is no person's alert.
+  sql += QStringLiteral(" AND r.dosimeter NOT IN (SELECT dosimeter FROM control_marks)");
   QSqlQuery q(d_->db());
   q.prepare(sql + kOrder);
   q.addBindValue(level);

@@ -180,6 +180,9 @@ struct DoseArchive::Impl : Connection {
       return rc;
     std::vector<qlonglong> added;
     std::set<QString> addedDosimeters;
+    // A control's known dose is no high dose of anybody's.
+    std::set<QString> controls;
+    if (const int rc = controlDosimeters(*this, &controls)) return rc;
     QString conflictFrom, conflictTo;
     const auto keepConflict = [&](const Candidate& c) {
       ++r.conflicts;
@@ -210,7 +213,8 @@ struct DoseArchive::Impl : Connection {
         if (inserted.count(c.fields.key)) {
           ++r.added;
           addedDosimeters.insert(c.fields.dosimeter);
-          if (level && c.fields.measuredDose && *c.fields.measuredDose >= *level) r.highDoses.push_back(c.fields);
+          if (level && c.fields.measuredDose && *c.fields.measuredDose >= *level && !controls.count(c.fields.dosimeter))
+            r.highDoses.push_back(c.fields);
         } else {
           known[c.fields.key] = &c;
         }
@@ -265,8 +269,6 @@ struct DoseArchive::Impl : Connection {
                                       .arg(refusedCount),
                                   QString(), QString(), from, to}};
       // New read-outs of control dosimeters judge their batches anew.
-      std::set<QString> controls;
-      if (const int rc = controlDosimeters(*this, &controls)) return rc;
       if (std::any_of(addedDosimeters.begin(), addedDosimeters.end(),
                       [&](const QString& d) { return controls.count(d) > 0; }))
         if (const int rc = refreshControlBatches(*this, &log)) return rc;
