@@ -5,7 +5,6 @@
 #include <deque>
 #include <limits>
 #include <map>
-#include <tuple>
 
 #include "archive/ArchiveText.h"
 #include "archive/Readout.h"
