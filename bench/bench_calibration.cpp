@@ -3,7 +3,8 @@
 // correction of the chain at work) loaded from their data file, each solved
 // for its factor, the outliers found, the figures and the batch table made,
 // within a tenth of the time the reader needs to send those blocks at
-// 115200 baud. Run: build/bench/quelm_bench --benchmark_filter=Calibrat
+// 115200 baud; the same from the dose archive with the run kept there.
+// Run: build/bench/quelm_bench --benchmark_filter=Calibrat
 #include <benchmark/benchmark.h>
 
 #include <QElapsedTimer>
@@ -13,6 +14,7 @@
 #include <cstring>
 
 #include "PacedReader.h"
+#include "calibration/CalibrationArchive.h"
 #include "calibration/CalibrationJob.h"
 #include "calibration/ReadoutSource.h"
 #include "sample-data/SampleData.h"
@@ -63,6 +65,42 @@ static void BM_Calibration2048(benchmark::State& state) {
                 seconds * 1e3, factors, kBlocksInReader * blockWire);
     quelm::bench::ReportGoal(state, "calibration of 2048 dosimeters against their wire time at 115200 baud",
                              seconds / (kBlocksInReader * blockWire), 0.1);
+
+    // The same batch from the dose archive (an SQLite file), and the run
+    // kept there with every read-out's record.
+    const QString db = dir.filePath(QStringLiteral("archive.sqlite"));
+    quelm::ArchiveLocation location;
+    QString detail;
+    quelm::ParseArchiveLocation(db, &location, &detail);
+    {
+      int code = 0;
+      const auto archive = quelm::DoseArchive::open(location, {}, &code, &detail);
+      quelm::ImportResult imported;
+      if (!archive || archive->importFile(file, &imported) != 0) return state.SkipWithError("no archive");
+    }
+    wall.restart();
+    quelm::CalibrationJob fromArchive;
+    fromArchive.locateArchive = [location](quelm::ArchiveLocation* l, QString*) {
+      *l = location;
+      return 0;
+    };
+    // A read-out without a time lies in no span.
+    QStringList ids;
+    for (const BlockRecord& r : blocks)
+      if (const quelm::ReadoutFields f = quelm::DecodeReadout(r); !f.readoutTime.isEmpty())
+        ids << f.dosimeter;
+    quelm::ArchiveReadouts archived(location, ids, QDateTime(QDate(1980, 1, 1), QTime(0, 0), Qt::UTC),
+                                    QDateTime(QDate(2099, 12, 31), QTime(23, 59), Qt::UTC));
+    const bool fetched = fromArchive.Load(archived).kind == quelm::CalibrationOutcome::kDone &&
+                         fromArchive.SetDose(1000).kind == quelm::CalibrationOutcome::kDone;
+    const double computedS = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    const bool kept = fromArchive.KeepRun().kind == quelm::CalibrationOutcome::kDone;
+    const double keptS = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    if (!fetched || !kept) return state.SkipWithError("no calibration from the archive");
+    std::printf("from the dose archive (SQLite): %.1f ms computed, %.1f ms kept there\n", computedS * 1e3,
+                (keptS - computedS) * 1e3);
+    quelm::bench::ReportGoal(state, "calibration of 2048 dosimeters from the dose archive, kept there",
+                             keptS / (kBlocksInReader * blockWire), 0.1);
   }
 }
 BENCHMARK(BM_Calibration2048)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();

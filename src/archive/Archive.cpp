@@ -167,6 +167,7 @@ std::unique_ptr<DoseArchive> DoseArchive::open(const ArchiveLocation& location, 
   d.options = options;
   d.detail = &a->detail_;
   d.tolerance = &a->tolerance_;
+  d.controlTolerance = &a->controlTolerance_;
   d.osUser = OperatingSystemUser();
   d.host = QSysInfo::machineHostName();
   {
@@ -397,6 +398,13 @@ int DoseArchive::assign(const QString& dosimeterText, const QString& personText,
     // Two programs assigning at once must not both find the period free.
     if (*d.dialect->lockPeriods)
       if (const int rc = d.exec(QString::fromLatin1(d.dialect->lockPeriods))) return rc;
+    // A control's dose is no person's.
+    std::set<QString> controls;
+    if (const int rc = controlDosimeters(d, &controls)) return rc;
+    if (controls.count(period.dosimeter)) {
+      detail_ = QStringLiteral("%1 is a control dosimeter: nobody wears it").arg(period.dosimeter);
+      return kErrArchiveInput;
+    }
     PersonLookup lookup;
     if (const int rc = d.lookup(personText, &lookup)) return rc;
     if (lookup.outcome == PersonLookup::Ambiguous) {
@@ -568,6 +576,12 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
           it->second.push_back({p, q.value(5).toLongLong(), q.value(6).toLongLong(), personKey(p.person.id), 0, {}});
       }
     }
+    std::set<QString> controls;
+    if (const int rc = controlDosimeters(d, &controls)) return rc;
+    for (const WearerListRow& row : rows)
+      if (controls.count(NormalDosimeter(row.period.dosimeter)))
+        return refuse(row.line, QStringLiteral("%1 is a control dosimeter: nobody wears it")
+                                    .arg(NormalDosimeter(row.period.dosimeter)));
     std::map<QString, Person> newPersons;
     struct End {
       qlonglong id;
@@ -815,6 +829,8 @@ int DoseArchive::alerts(std::optional<QDateTime> from, double level, std::vector
                 QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id") + kResolutionJoin +
                 QStringLiteral(" WHERE r.dose_usv >= ?");
   if (from) sql += QStringLiteral(" AND r.readout_time >= ?");
+  // A control's known dose is no person's alert.
+  sql += QStringLiteral(" AND r.dosimeter NOT IN (SELECT dosimeter FROM control_marks)");
   QSqlQuery q(d_->db());
   q.prepare(sql + kOrder);
   q.addBindValue(level);
@@ -1144,6 +1160,8 @@ int DoseArchive::check(CheckReport* report) {
                           .arg(p.dosimeter, ArchiveTimeText(p.from), ArchiveTimeText(all[k].first.from));
     }
   }
+  if (const int rc = checkControls(d, &c)) return rc;
+  if (const int rc = checkCalibrations(d, &c)) return rc;
   if (const int rc = checkLog(d, &c)) return rc;
   *report = c;
   return kOk;

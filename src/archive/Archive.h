@@ -37,6 +37,8 @@
 
 #include "archive/ArchiveLocation.h"
 #include "archive/ArchiveTime.h"
+#include "archive/CalibrationRecords.h"
+#include "archive/Controls.h"
 #include "archive/Readout.h"
 #include "measurement/BlockRecord.h"
 
@@ -119,6 +121,10 @@ struct ReadoutRow {
   Resolution resolution = Resolution::None;
   QString resolutionReason;
 
+  // The read-out of a dosimeter marked as a control: worn by nobody, never
+  // "unassigned" on the review list.
+  bool control = false;
+
   bool assigned() const { return !person.id.isEmpty(); }
   int openReasons() const { return reasons & ~covered; }
   ReadoutStatus status() const {
@@ -184,7 +190,17 @@ struct CheckReport {
   int periods = 0;
   int persons = 0;
   int logRows = 0;
+  int calibrations = 0;
+  int controlBatches = 0;
   QStringList faults;
+};
+
+// An archived read-out's bytes, for a calibration from the archive.
+struct ArchivedRecord {
+  qint64 id = 0;
+  QString readoutTime;  // stored form
+  QString dosimeter;
+  QByteArray record;
 };
 
 // A re-evaluation as the operator sets it on the chart: the evaluation
@@ -382,6 +398,43 @@ class DoseArchive {
   // Changes stored after the sign-off that touch its period.
   int changesSince(const Signoff& signoff, std::vector<LogEntry>* entries);
 
+  // --- Calibration runs (ArchiveCalibrations.cpp)
+  // A run with its factors and batch figures, in one transaction; *id its
+  // number. kErrArchiveInput for a run that cannot be stored.
+  int storeCalibration(const CalibrationRecord& run, qint64* id);
+  // A stored run's note and what was written from it since: the files,
+  // and the dosimeters whose look-up entries went into the reader. Nothing
+  // changes (and nothing is logged) when both are as stored.
+  int updateCalibration(qint64 id, const QString& note, const QString& written, const QStringList& writtenDosimeters);
+  // Every run in the order stored, with its batch figures, without factors.
+  int calibrations(std::vector<CalibrationRecord>* runs);
+  // One run whole; kErrArchiveInput when there is none of that number.
+  int calibration(qint64 id, CalibrationRecord* run);
+  // A dosimeter's calibrations and the factor in force at each of its
+  // archived read-outs (the block's own EVANORM), in time order.
+  int factorHistory(const QString& dosimeter, std::vector<FactorHistoryEntry>* entries);
+  // The dosimeters' read-outs from `from` to `to` (read-out times,
+  // inclusive) with their bytes, by dosimeter and time.
+  int readoutRecords(const QStringList& dosimeters, const QDateTime& from, const QDateTime& to,
+                     std::vector<ArchivedRecord>* records);
+
+  // --- Control dosimeters (ArchiveControls.cpp)
+  // Marks the dosimeter as a control with a known dose per read-out from
+  // `from` on. Without a date the first mark of a dosimeter holds for all
+  // its read-outs, a later one from now on (the batches before it keep the
+  // dose they were judged with). The same dosimeter and date again changes
+  // the known dose. The batches are judged again in the same transaction.
+  // kErrArchiveInput for a dosimeter somebody wears.
+  int markControl(const QString& dosimeter, double knownUsv, const std::optional<QDateTime>& from,
+                  ControlMark* stored = nullptr);
+  int controlMarks(std::vector<ControlMark>* marks);
+  // The stored batches in order (day, reader).
+  int controlBatches(std::vector<ControlBatch>* batches);
+  // [Dose archive] ControlTolerance in percent: replaces the standard
+  // deviations of the ratio; none: off.
+  void setControlTolerance(std::optional<double> percent) { controlTolerance_ = percent; }
+  std::optional<double> controlTolerance() const { return controlTolerance_; }
+
   // --- Change log
   int changeLog(const LogQuery& query, std::vector<LogEntry>* entries);
   // Whether this user may write (a server role may only read).
@@ -405,6 +458,13 @@ class DoseArchive {
   QString detail_;
   QString upgradeNote_;
   std::optional<double> tolerance_;
+  std::optional<double> controlTolerance_;
 };
+
+// The control chart of the archive the settings name, opened for reading:
+// the batches of `range`, else the last ones of each kind, judged with the
+// settings' ControlTolerance. 0, or the archive's result code with *detail.
+int ReadControlChart(const ArchiveSettings& settings, const std::optional<ReportPeriod>& range,
+                     ControlChartData* chart, QString* detail);
 
 }  // namespace quelm

@@ -5,6 +5,7 @@
 // src/archive.
 
 #include <QSqlQuery>
+#include <algorithm>
 #include <map>
 
 #include "archive/Archive.h"
@@ -25,6 +26,14 @@ inline const QString kRowColumns = QStringLiteral(
     " r.recomputed_usv, r.counted_usv, r.dose_rate_usv_h, r.exposure_h, r.error_codes, r.source, r.archived_at,"
     " CASE WHEN r.readout_time > w.valid_to THEN w.valid_to ELSE r.readout_time END, r.measured_dose_usv,"
     " r.conflicted, v.action, v.covered, v.reason FROM ");
+// Read-outs in a batch out of its limits, for the review list's filter:
+// the same rule as ControlBatch::out, the ratio's tolerance bound as the
+// statement's value when there is one.
+inline QString controlOutFilter(bool tolerance) {
+  return QStringLiteral(" OR EXISTS (SELECT 1 FROM control_batches cb WHERE cb.device_id = r.device_id"
+                        " AND cb.day = SUBSTR(r.readout_time, 1, 10) AND (cb.background_out <> 0 OR ") +
+         (tolerance ? QStringLiteral("ABS(cb.ratio - 1) > ?))") : QStringLiteral("cb.ratio_out <> 0))"));
+}
 // A read-out's last resolution, for the lists.
 inline const QString kResolutionJoin = QStringLiteral(" LEFT JOIN resolutions v ON v.id = r.resolution_id");
 // A read-out belongs to the period of its dosimeter that began last at or
@@ -119,12 +128,37 @@ inline const QString kPeriodColumns =
 // stay good enough.
 inline constexpr int kStatisticsAfter = 20000;
 
+// --- Control dosimeters (ArchiveControls.cpp)
+// What the lists of read-outs need to know of control dosimeters, read once
+// per list (a few rows) rather than per read-out, so that a dosimeter's list
+// still comes from its index alone: which dosimeters are controls, and the
+// batches out of their limits by reader and day.
+struct ControlFacts {
+  std::set<QString> dosimeters;
+  std::map<std::pair<QString, QString>, ControlBatch> out;
+  // A control's read-out is marked so; one in a batch out of its limits
+  // gets kReviewControl.
+  void apply(ReadoutRow& row) const;
+};
+int readControlFacts(Connection& c, std::optional<double> tolerance, ControlFacts* facts);
+// The dosimeters marked as controls.
+int controlDosimeters(Connection& c, std::set<QString>* dosimeters);
+// Judges every batch of control read-outs again and stores what changed;
+// a log row says which batches changed and which are out of limits now.
+int refreshControlBatches(Connection& c, std::vector<LogRow>* log);
+// The check's part: stored batches against those the read-outs give
+// (ArchiveControls.cpp), stored factors solved again
+// (ArchiveCalibrations.cpp).
+int checkControls(Connection& c, CheckReport* report);
+int checkCalibrations(Connection& c, CheckReport* report);
+
 }  // namespace archive_impl
 
 using namespace archive_impl;
 
 struct DoseArchive::Impl : Connection {
   const std::optional<double>* tolerance = nullptr;
+  const std::optional<double>* controlTolerance = nullptr;
   // The import's work, free of the database until the transaction.
   struct Candidate {
     QByteArray bytes;
@@ -144,6 +178,10 @@ struct DoseArchive::Impl : Connection {
         rc || (rc = prepare(flag, QStringLiteral("UPDATE readouts SET conflicted = 1 WHERE readout_key = ?"))))
       return rc;
     std::vector<qlonglong> added;
+    std::set<QString> addedDosimeters;
+    // A control's known dose is no high dose of anybody's.
+    std::set<QString> controls;
+    if (const int rc = controlDosimeters(*this, &controls)) return rc;
     QString conflictFrom, conflictTo;
     const auto keepConflict = [&](const Candidate& c) {
       ++r.conflicts;
@@ -176,7 +214,9 @@ struct DoseArchive::Impl : Connection {
         switch (outcome[i]) {
           case Stored::Added:
             ++r.added;
-            if (level && c.fields.measuredDose && *c.fields.measuredDose >= *level) r.highDoses.push_back(c.fields);
+            addedDosimeters.insert(c.fields.dosimeter);
+            if (level && c.fields.measuredDose && *c.fields.measuredDose >= *level && !controls.count(c.fields.dosimeter))
+              r.highDoses.push_back(c.fields);
             break;
           case Stored::Duplicate:
             ++r.duplicates;
@@ -212,24 +252,33 @@ struct DoseArchive::Impl : Connection {
         }
         span.finish();
       }
-      if (const int rc = appendLog(*this, {{QStringLiteral("import"), source, QString(),
-                                            QStringLiteral("%1 added, %2 already archived, %3 conflicting, %4 refused")
-                                                .arg(r.added)
-                                                .arg(r.duplicates)
-                                                .arg(r.conflicts)
-                                                .arg(refusedCount),
-                                            QString(), QString(), from, to}}))
-        return rc;
+      std::vector<LogRow> log = {{QStringLiteral("import"), source, QString(),
+                                  QStringLiteral("%1 added, %2 already archived, %3 conflicting, %4 refused")
+                                      .arg(r.added)
+                                      .arg(r.duplicates)
+                                      .arg(r.conflicts)
+                                      .arg(refusedCount),
+                                  QString(), QString(), from, to}};
+      // New read-outs of control dosimeters judge their batches anew.
+      if (std::any_of(addedDosimeters.begin(), addedDosimeters.end(),
+                      [&](const QString& d) { return controls.count(d) > 0; }))
+        if (const int rc = refreshControlBatches(*this, &log)) return rc;
+      if (const int rc = appendLog(*this, log)) return rc;
     }
     *out = std::move(r);
     return kOk;
   }
 
   int rows(QSqlQuery& q, std::vector<ReadoutRow>* out) {
+    ControlFacts controls;
+    if (const int rc = readControlFacts(*this, *controlTolerance, &controls)) return rc;
     q.setForwardOnly(true);
     if (!q.exec()) return fail(q.lastError());
     out->clear();
-    while (q.next()) out->push_back(rowOf(q, *tolerance));
+    while (q.next()) {
+      out->push_back(rowOf(q, *tolerance));
+      controls.apply(out->back());
+    }
     q.finish();
     return kOk;
   }

@@ -110,6 +110,8 @@ ArchiveSettings ReadArchiveSettings(const QString& configPath) {
   s.annualLimit = level("AnnualLimit", s.annualLimit);
   const double tolerance = ini.ReadFloat(section, QStringLiteral("RecomputeTolerance"), -1);
   if (std::isfinite(tolerance) && tolerance > 0) s.recomputeTolerance = tolerance;
+  const double control = ini.ReadFloat(section, QStringLiteral("ControlTolerance"), -1);
+  if (std::isfinite(control) && control > 0) s.controlTolerance = control;
   return s;
 }
 

@@ -67,11 +67,15 @@ struct ArchiveSettings {
   // Percent: a read-out whose recomputed dose differs from the reader's by
   // more goes on the review list. None (the default): never.
   std::optional<double> recomputeTolerance;
+  // Percent: a read-out batch whose control ratio (measured/known) lies
+  // beyond 1 +- it is out of limits, in place of 3 standard deviations of
+  // the batches before it. None (the default): the standard deviations.
+  std::optional<double> controlTolerance;
 };
 
 // The [Dose archive] section of a configuration file: Database,
 // ArchiveDownloads (0 switches it off), NotificationLevel, AnnualLimit,
-// RecomputeTolerance.
+// RecomputeTolerance, ControlTolerance.
 // A missing file, key or unusable value keeps the default.
 ArchiveSettings ReadArchiveSettings(const QString& configPath);
 // Writes [Dose archive] Database, keeping every other key of the file.

@@ -251,7 +251,10 @@ ArchiveOutcome ArchiveModel::openWith(const ArchiveSettings& settings, bool keep
     rc = run([&](Worker& w) {
       int code = kOk;
       w.candidate = DoseArchive::open(where, ArchiveOptions{}, &code, &detail);
-      if (w.candidate) w.candidate->setRecomputeTolerance(settings.recomputeTolerance);
+      if (w.candidate) {
+        w.candidate->setRecomputeTolerance(settings.recomputeTolerance);
+        w.candidate->setControlTolerance(settings.controlTolerance);
+      }
       return code;
     });
     // A server that wants a password gets one asked for.

@@ -61,7 +61,8 @@ std::vector<ReportPage> PaginateReport(const ReportDocument& d, const std::vecto
   using namespace report;
   std::vector<ReportPage> pages;
   double y = kMargin + kTitleHeight + kLineHeight * static_cast<double>(d.heading.size()) + kGap +
-             kLineHeight * static_cast<double>(d.figures.size()) + kGap + (d.chart ? kChartHeight + kGap : 0);
+             kLineHeight * static_cast<double>(d.figures.size()) + kGap + (d.chart ? kChartHeight + kGap : 0) +
+             (d.controlChart ? kControlChartHeight + kGap : 0);
   const int rows = static_cast<int>(d.rows.size());
   const double noteHeight = kGap + kLineHeight;
   int row = 0;
@@ -284,6 +285,21 @@ int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const A
                {QStringLiteral("Totals at (quarter, year, lifetime)"), LocalDateText(period.to)},
                {QStringLiteral("Annual limit"), DoseText(settings.annualLimit)},
                {QStringLiteral("Highest share of the annual limit, year to date"), ShareText(highest)}};
+  // The control dosimeters' batches of the period, when there are any.
+  std::vector<ControlBatch> batches;
+  if (const int rc = archive.controlBatches(&batches)) return rc;
+  if (ControlChartData controls = MakeControlChart(batches, settings.controlTolerance, period);
+      !controls.series.empty()) {
+    int judged = 0, out = 0;
+    for (const ControlBatch& b : batches)
+      if (b.day >= period.from.toString(QStringLiteral("yyyy-MM-dd")) &&
+          b.day <= period.to.toString(QStringLiteral("yyyy-MM-dd"))) {
+        ++judged;
+        out += b.out(settings.controlTolerance);
+      }
+    d.figures.push_back({QStringLiteral("Control batches out of limits"), QStringLiteral("%1 of %2").arg(out).arg(judged)});
+    d.controlChart = std::move(controls);
+  }
   // Short titles: the figures above say what they count.
   d.columns = {{QString()},
                {QStringLiteral("ID"), false, true},

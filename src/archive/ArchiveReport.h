@@ -67,6 +67,7 @@ struct ReportDocument {
   QStringList heading;                               // who, which period, the levels
   std::vector<std::pair<QString, QString>> figures;  // caption, value
   std::optional<DoseChartData> chart;
+  std::optional<ControlChartData> controlChart;  // after the dose chart (the service summary's)
   std::vector<ReportColumn> columns;
   std::vector<ReportRow> rows;
   QString note;     // below the table: what the mark means, or that there is nothing
@@ -80,6 +81,7 @@ inline constexpr double kTitleHeight = 12;
 inline constexpr double kLineHeight = 5.5;  // heading and figures
 inline constexpr double kGap = 4;
 inline constexpr double kChartHeight = 72;
+inline constexpr double kControlChartHeight = 70;
 inline constexpr double kHeaderHeight = 7;  // the table's column header
 inline constexpr double kRowHeight = 5;     // a row of one line
 inline constexpr double kRowLineHeight = 4;  // each further line of a row
@@ -110,7 +112,8 @@ QString PageFooter(int page, int pages);
 // kErrArchiveNoPerson for an id the archive does not hold.
 int BuildPersonReport(DoseArchive& archive, const QString& personId, const ReportPeriod& period,
                       const ArchiveSettings& settings, const QDateTime& printedAt, ReportDocument* document);
-// Everybody's dose in the period and totals at its end, highest dose first.
+// Everybody's dose in the period and totals at its end, highest dose first;
+// the control chart of the period's batches when there are any.
 int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const ArchiveSettings& settings,
                        const QDateTime& printedAt, ReportDocument* document);
 

@@ -69,12 +69,13 @@ int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<R
   if (tolerance_)
     sql += QStringLiteral(" OR ABS(r.recomputed_usv - r.measured_dose_usv) > ? * (CASE WHEN ABS(r.measured_dose_usv)"
                           " > ABS(r.recomputed_usv) THEN ABS(r.measured_dose_usv) ELSE ABS(r.recomputed_usv) END)");
-  sql += QLatin1Char(')');
+  sql += controlOutFilter(controlTolerance_.has_value()) + QLatin1Char(')');
   // By when a dose counts; one that belongs to nobody by its read-out time.
   if (period) sql += QStringLiteral(" AND ") + kDoseTime + QStringLiteral(" >= ? AND ") + kDoseTime + QStringLiteral(" <= ?");
   QSqlQuery q(d_->db());
   q.prepare(sql + kOrder);
   if (tolerance_) q.addBindValue(*tolerance_ / 100.0);
+  if (controlTolerance_) q.addBindValue(*controlTolerance_ / 100.0);
   if (period) {
     q.addBindValue(ArchiveTimeText(period->from));
     q.addBindValue(ArchiveTimeText(period->to));
@@ -82,8 +83,11 @@ int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<R
   std::vector<ReadoutRow> rows;
   if (const int rc = d_->rows(q, &rows)) return rc;
   items->clear();
-  for (ReadoutRow& row : rows)
+  for (ReadoutRow& row : rows) {
+    // A control dosimeter is worn by nobody by design.
+    if (row.control) row.reasons &= ~kReviewUnassigned;
     if (row.openReasons()) items->push_back(std::move(row));
+  }
   return kOk;
 }
 
@@ -110,6 +114,9 @@ int readoutById(DoseArchive::Impl& d, qint64 id, ReadoutRow* row, QByteArray* re
   }
   *row = rowOf(q, *d.tolerance);
   q.finish();
+  ControlFacts controls;
+  if (const int rc = readControlFacts(d, *d.controlTolerance, &controls)) return rc;
+  controls.apply(*row);
   if (record) {
     q.prepare(QStringLiteral("SELECT record FROM readouts WHERE id = ?"));
     q.addBindValue(id);

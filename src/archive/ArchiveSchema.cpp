@@ -353,6 +353,80 @@ const std::vector<Migration>& migrations() {
         {"CREATE TRIGGER signoff_documents_never_changed BEFORE UPDATE OR DELETE ON signoff_documents"
          " FOR EACH ROW EXECUTE FUNCTION quelm_never_changed()",
          Only::PostgreSQL}}},
+      // Calibration runs: what went in (each read-out's bytes and the
+      // window its factor was solved with), what came out, what was
+      // written, who and when; a dosimeter's factors are found by the
+      // dosimeter. Control dosimeters with their known dose from a time
+      // on, and the batches (a reader's day) their read-outs make, with
+      // what each was held against.
+      {5,
+       {{"CREATE TABLE calibration_runs ("
+         " id {ID},"
+         " computed_at TEXT NOT NULL,"
+         " stored_at TEXT NOT NULL,"
+         " calibrated_by TEXT NOT NULL,"
+         " program TEXT NOT NULL,"
+         " source TEXT NOT NULL,"
+         " dose TEXT NOT NULL,"
+         " note TEXT NOT NULL,"
+         " outlier_sd DOUBLE PRECISION NOT NULL,"
+         " written TEXT NOT NULL)"},
+        {"CREATE TABLE calibration_batches ("
+         " id {ID},"
+         " run_id BIGINT NOT NULL REFERENCES calibration_runs (id),"
+         " type TEXT NOT NULL,"
+         " factors INTEGER NOT NULL,"
+         " used INTEGER NOT NULL,"
+         " mean DOUBLE PRECISION,"
+         " sd DOUBLE PRECISION,"
+         " cv DOUBLE PRECISION)"},
+        {"CREATE INDEX calibration_batches_run ON calibration_batches (run_id)"},
+        {"CREATE TABLE calibration_factors ("
+         " id {ID},"
+         " run_id BIGINT NOT NULL REFERENCES calibration_runs (id),"
+         " dosimeter TEXT NOT NULL,"
+         " device_id TEXT NOT NULL,"
+         " block_number INTEGER NOT NULL,"
+         " readout_time TEXT,"
+         " origin TEXT NOT NULL,"
+         " readout_id BIGINT,"
+         " record {BLOB} NOT NULL,"
+         " eval_start INTEGER NOT NULL,"
+         " eval_length INTEGER NOT NULL,"
+         " factor_in_force DOUBLE PRECISION,"
+         " delivered_usv DOUBLE PRECISION,"
+         " chain_usv DOUBLE PRECISION,"
+         " factor DOUBLE PRECISION,"
+         " ratio DOUBLE PRECISION,"
+         " status TEXT NOT NULL,"
+         " used INTEGER NOT NULL,"
+         " written INTEGER NOT NULL)"},
+        {"CREATE INDEX calibration_factors_run ON calibration_factors (run_id)"},
+        {"CREATE INDEX calibration_factors_dosimeter ON calibration_factors (dosimeter, run_id)"},
+        {"CREATE TABLE control_marks ("
+         " id {ID},"
+         " dosimeter TEXT NOT NULL,"
+         " known_usv DOUBLE PRECISION NOT NULL,"
+         " valid_from TEXT NOT NULL,"
+         " marked_at TEXT NOT NULL,"
+         " UNIQUE (dosimeter, valid_from))"},
+        {"CREATE TABLE control_batches ("
+         " id {ID},"
+         " device_id TEXT NOT NULL,"
+         " day TEXT NOT NULL,"
+         " ratio_controls INTEGER NOT NULL,"
+         " ratio DOUBLE PRECISION,"
+         " ratio_mean DOUBLE PRECISION,"
+         " ratio_sd DOUBLE PRECISION,"
+         " ratio_baseline INTEGER NOT NULL,"
+         " ratio_out INTEGER NOT NULL,"
+         " background_controls INTEGER NOT NULL,"
+         " background DOUBLE PRECISION,"
+         " background_mean DOUBLE PRECISION,"
+         " background_sd DOUBLE PRECISION,"
+         " background_baseline INTEGER NOT NULL,"
+         " background_out INTEGER NOT NULL,"
+         " UNIQUE (device_id, day))"}}},
   };
   return list;
 }

@@ -114,7 +114,7 @@ QString logHash(const QString& previousHash, const QStringList& content);
 int relinkPeriods(Connection& c, const QStringList& dosimeters);
 
 // --- Schema (ArchiveSchema.cpp)
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 int readSchemaVersion(Connection& c, int* version);
 // Creates the schema in an empty database or upgrades an older one; *note
 // says what an upgrade did ("upgraded from schema version 2 to 3 (...)").

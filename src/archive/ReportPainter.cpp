@@ -15,6 +15,7 @@
 #include <numeric>
 
 #include "archive/ArchiveText.h"
+#include "archive/ControlChartPainter.h"
 #include "base/ErrorCodes.h"
 #include "base/NumberFormat.h"
 
@@ -342,6 +343,11 @@ class PagePainter {
         p_.setFont(reportFont(8));
         PaintDoseChart(p_, rect(kMargin, y, kBodyWidth, kChartHeight), *d.chart);
         y += kChartHeight + kGap;
+      }
+      if (d.controlChart) {
+        p_.setFont(reportFont(8));
+        PaintControlChart(p_, rect(kMargin, y, kBodyWidth, kControlChartHeight), *d.controlChart);
+        y += kControlChartHeight + kGap;
       }
     }
     const std::vector<double>& widths = table_.layout.widthsMm;

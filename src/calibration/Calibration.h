@@ -26,6 +26,7 @@ namespace quelm {
 struct CalibrationReadout {
   BlockRecord record;
   QString origin;
+  qint64 archiveId = 0;  // the dose archive's read-out, when it came from there
 };
 
 // The dose the dosimeters were irradiated to, in µSv: one value for the

@@ -8,14 +8,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <optional>
 
+#include "archive/ArchiveLocation.h"
+#include "archive/ArchiveText.h"
 #include "base/BusyCursor.h"
+#include "base/Config.h"
 #include "base/NumberFormat.h"
+#include "base/UserLocale.h"
 #include "calibration/CertificatePainter.h"
 #include "calibration/ReadoutSource.h"
 
@@ -25,7 +30,95 @@ namespace {
 const QColor kUsedBar(70, 110, 170);
 const QColor kLeftBar(230, 120, 0);
 const QColor kLeftRow(252, 228, 228);
+const QColor kInForce(20, 130, 60);
 }  // namespace
+
+FactorHistoryWidget::FactorHistoryWidget(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("FactorHistory"));
+  setMinimumSize(220, 150);
+}
+
+void FactorHistoryWidget::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), palette().base());
+  const QFontMetrics fm(font());
+  p.setPen(palette().text().color());
+  // Only what has a time and a factor can stand on the chart.
+  struct Point {
+    QDateTime time;
+    const FactorHistoryEntry* entry;
+  };
+  std::vector<Point> points;
+  double low = 0, high = 0;
+  for (const FactorHistoryEntry& e : data) {
+    const std::optional<QDateTime> t = ParseArchiveTime(e.time, false);
+    if (!t || !e.factor) continue;
+    low = points.empty() ? *e.factor : std::min(low, *e.factor);
+    high = points.empty() ? *e.factor : std::max(high, *e.factor);
+    points.push_back({*t, &e});
+  }
+  const QString title = dosimeter.isEmpty() ? QStringLiteral("Factor history")
+                                            : QStringLiteral("Factor history of %1").arg(dosimeter);
+  p.drawText(rect().adjusted(6, 2, -6, 0), Qt::AlignLeft | Qt::AlignTop,
+             points.empty() && !dosimeter.isEmpty() ? title + QStringLiteral(": no factor known") : title);
+  if (points.empty()) return;
+  const double pad = high > low ? (high - low) * 0.1 : std::max(high * 0.02, 1e-3);
+  low -= pad;
+  high += pad;
+  const QRect plot = rect().adjusted(fm.horizontalAdvance(FactorText(high)) + 10, fm.height() + 6, -10,
+                                     -2 * fm.height() - 6);
+  p.drawRect(plot);
+  const QDateTime first = points.front().time, last = std::max(points.back().time, first.addDays(1));
+  const auto xOf = [&](const QDateTime& t) {
+    return plot.left() +
+           plot.width() * static_cast<double>(first.secsTo(t)) / static_cast<double>(first.secsTo(last));
+  };
+  const auto yOf = [&](double f) { return plot.bottom() - plot.height() * (f - low) / (high - low); };
+  p.setRenderHint(QPainter::Antialiasing);
+  // The factor in force steps from read-out to read-out.
+  QPainterPath steps;
+  bool started = false;
+  for (const Point& pt : points) {
+    if (pt.entry->kind != FactorHistoryEntry::Readout) continue;
+    const QPointF at(xOf(pt.time), yOf(*pt.entry->factor));
+    if (!started) {
+      steps.moveTo(at);
+      started = true;
+    } else {
+      steps.lineTo(at.x(), steps.currentPosition().y());
+      steps.lineTo(at);
+    }
+  }
+  if (started) steps.lineTo(plot.right(), steps.currentPosition().y());
+  p.setPen(QPen(kInForce, 2));
+  p.drawPath(steps);
+  const double r = std::max(3.0, fm.height() / 4.0);
+  for (const Point& pt : points) {
+    if (pt.entry->kind != FactorHistoryEntry::Calibration) continue;
+    const QPointF at(xOf(pt.time), yOf(*pt.entry->factor));
+    p.setPen(QPen(pt.entry->written ? palette().text().color() : kUsedBar, pt.entry->written ? 2 : 1));
+    p.setBrush(pt.entry->status == QLatin1String("used") || pt.entry->status.endsWith(QLatin1String("kept"))
+                   ? QBrush(kUsedBar)
+                   : QBrush(palette().base()));
+    p.drawEllipse(at, r, r);
+  }
+  p.setPen(palette().text().color());
+  p.drawText(QRect(0, plot.top(), plot.left() - 4, fm.height()), Qt::AlignRight, FactorText(high));
+  p.drawText(QRect(0, plot.bottom() - fm.height(), plot.left() - 4, fm.height()), Qt::AlignRight,
+             FactorText(low));
+  const int below = plot.bottom() + 4;
+  p.drawText(QRect(plot.left(), below, plot.width(), fm.height()), Qt::AlignLeft, LocalDateText(first));
+  p.drawText(QRect(plot.left(), below, plot.width(), fm.height()), Qt::AlignRight, LocalDateText(last));
+  int x = plot.left();
+  const int legend = below + fm.height() + 2;
+  for (const auto& [colour, text] : {std::pair{kUsedBar, QStringLiteral("calibrated")},
+                                     std::pair{kInForce, QStringLiteral("in force when read")}}) {
+    p.fillRect(QRect(x, legend + 3, fm.height() - 6, fm.height() - 6), colour);
+    x += fm.height();
+    p.drawText(QPoint(x, legend + fm.ascent()), text);
+    x += fm.horizontalAdvance(text) + fm.height();
+  }
+}
 
 RatioHistogramWidget::RatioHistogramWidget(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("Histogram"));
@@ -118,6 +211,18 @@ TCalibrationForm::TCalibrationForm(QWidget* parent) : QWidget(parent, Qt::Window
   setWindowTitle(QStringLiteral("Calibration"));
 
   FilesButton = makeButton(this, "FilesButton", QStringLiteral("&Data files..."));
+  ArchiveDosimetersEdit = new QLineEdit(this);
+  ArchiveDosimetersEdit->setObjectName(QStringLiteral("ArchiveDosimetersEdit"));
+  ArchiveDosimetersEdit->setPlaceholderText(QStringLiteral("A0001-A0100, B0007"));
+  ArchiveFromEdit = new QLineEdit(this);
+  ArchiveFromEdit->setObjectName(QStringLiteral("ArchiveFromEdit"));
+  ArchiveToEdit = new QLineEdit(this);
+  ArchiveToEdit->setObjectName(QStringLiteral("ArchiveToEdit"));
+  for (QLineEdit* e : {ArchiveFromEdit, ArchiveToEdit}) {
+    e->setMaximumWidth(110);
+    e->setPlaceholderText(QDate(2026, 3, 2).toString(quelm::userLocale().shortDateFormat));
+  }
+  ArchiveButton = makeButton(this, "ArchiveButton", QStringLiteral("From the dose &archive"));
   SourceLabel = makeLabel(this, "SourceLabel", QStringLiteral("No read-outs"));
   DoseEdit = new QLineEdit(this);
   DoseEdit->setObjectName(QStringLiteral("DoseEdit"));
@@ -135,10 +240,20 @@ TCalibrationForm::TCalibrationForm(QWidget* parent) : QWidget(parent, Qt::Window
   OutlierSpinBox->setValue(quelm::kDefaultOutlierSd);
   OutlierSpinBox->setSuffix(QStringLiteral(" SD"));
 
+  auto* archiveRow = new QHBoxLayout;
+  archiveRow->addWidget(new QLabel(QStringLiteral("or dosimeters"), this));
+  archiveRow->addWidget(ArchiveDosimetersEdit, 1);
+  archiveRow->addWidget(new QLabel(QStringLiteral("read from"), this));
+  archiveRow->addWidget(ArchiveFromEdit);
+  archiveRow->addWidget(new QLabel(QStringLiteral("to"), this));
+  archiveRow->addWidget(ArchiveToEdit);
+  archiveRow->addWidget(ArchiveButton);
+
   auto* inputs = new QGridLayout;
   inputs->addWidget(new QLabel(QStringLiteral("Read-outs:"), this), 0, 0);
   inputs->addWidget(FilesButton, 0, 1);
-  inputs->addWidget(SourceLabel, 0, 2, 1, 3);
+  inputs->addLayout(archiveRow, 0, 2, 1, 3);
+  inputs->addWidget(SourceLabel, 4, 1, 1, 4);
   inputs->addWidget(new QLabel(QStringLiteral("Delivered dose [µSv]:"), this), 1, 0);
   inputs->addWidget(DoseEdit, 1, 1);
   inputs->addWidget(DoseFileButton, 1, 2);
@@ -159,9 +274,25 @@ TCalibrationForm::TCalibrationForm(QWidget* parent) : QWidget(parent, Qt::Window
   BatchGrid->verticalHeader()->setDefaultSectionSize(BatchGrid->fontMetrics().height() + 6);
   BatchGrid->horizontalHeader()->setStretchLastSection(true);
   Histogram = new quelm::RatioHistogramWidget(this);
+  HistoryEdit = new QLineEdit(this);
+  HistoryEdit->setObjectName(QStringLiteral("HistoryEdit"));
+  HistoryEdit->setMaximumWidth(80);
+  HistoryButton = makeButton(this, "HistoryButton", QStringLiteral("Factor &history"));
+  FactorHistory = new quelm::FactorHistoryWidget(this);
+  auto* right = new QWidget(this);
+  auto* rightColumn = new QVBoxLayout(right);
+  rightColumn->setContentsMargins(0, 0, 0, 0);
+  rightColumn->addWidget(Histogram, 1);
+  auto* historyRow = new QHBoxLayout;
+  historyRow->addWidget(new QLabel(QStringLiteral("Dosimeter:"), this));
+  historyRow->addWidget(HistoryEdit);
+  historyRow->addWidget(HistoryButton);
+  historyRow->addStretch(1);
+  rightColumn->addLayout(historyRow);
+  rightColumn->addWidget(FactorHistory, 1);
   auto* splitter = new QSplitter(this);
   splitter->addWidget(BatchGrid);
-  splitter->addWidget(Histogram);
+  splitter->addWidget(right);
   splitter->setStretchFactor(0, 3);
   splitter->setStretchFactor(1, 1);
 
@@ -171,10 +302,12 @@ TCalibrationForm::TCalibrationForm(QWidget* parent) : QWidget(parent, Qt::Window
   DptButton = makeButton(this, "DptButton", QStringLiteral("Save default &table..."));
   CsvButton = makeButton(this, "CsvButton", QStringLiteral("Save &batch table..."));
   PdfButton = makeButton(this, "PdfButton", QStringLiteral("Save &certificate..."));
+  KeepButton = makeButton(this, "KeepButton", QStringLiteral("&Keep in the dose archive"));
   AbortButton = makeButton(this, "AbortButton", QStringLiteral("&Abort"));
   StatusLabel = makeLabel(this, "StatusLabel");
   auto* buttons = new QHBoxLayout;
-  for (QPushButton* b : {LookupButton, DptButton, CsvButton, PdfButton, AbortButton}) buttons->addWidget(b);
+  for (QPushButton* b : {LookupButton, DptButton, CsvButton, PdfButton, KeepButton, AbortButton})
+    buttons->addWidget(b);
   buttons->addStretch(1);
 
   auto* layout = new QVBoxLayout(this);
@@ -183,9 +316,18 @@ TCalibrationForm::TCalibrationForm(QWidget* parent) : QWidget(parent, Qt::Window
   layout->addWidget(FiguresLabel);
   layout->addLayout(buttons);
   layout->addWidget(StatusLabel);
-  resize(1000, 640);
+  resize(1100, 680);
 
   connect(FilesButton, &QPushButton::clicked, this, [this] { FilesButtonClick(); });
+  connect(ArchiveButton, &QPushButton::clicked, this, [this] { ArchiveButtonClick(); });
+  connect(HistoryButton, &QPushButton::clicked, this, [this] { HistoryButtonClick(); });
+  connect(HistoryEdit, &QLineEdit::returnPressed, this, [this] { HistoryButtonClick(); });
+  connect(KeepButton, &QPushButton::clicked, this, [this] { report(Job.KeepRun()); });
+  // A row chosen names its dosimeter for the history.
+  connect(BatchGrid, &QTableWidget::currentCellChanged, this, [this](int row) {
+    if (row >= 0 && row < static_cast<int>(Job.Run().rows.size()))
+      HistoryEdit->setText(Job.Run().rows[static_cast<size_t>(row)].dosimeter);
+  });
   connect(DoseEdit, &QLineEdit::editingFinished, this, [this] { DoseEditExit(); });
   connect(DoseFileButton, &QPushButton::clicked, this, [this] { DoseFileButtonClick(); });
   connect(NoteEdit, &QLineEdit::textChanged, this, [this](const QString& text) { Job.SetNote(text); });
@@ -204,6 +346,14 @@ TCalibrationForm::TCalibrationForm(QWidget* parent) : QWidget(parent, Qt::Window
   auto busy = std::make_shared<std::optional<quelm::BusyCursor>>();
   Job.onBusy = [busy](bool on) { on ? (void)busy->emplace() : busy->reset(); };
   Job.writePdf = quelm::WriteCertificatePdf;
+  // The dose archive the configuration names (the default file when none),
+  // as the archive window and the downloads use it.
+  Job.locateArchive = [](quelm::ArchiveLocation* location, QString* detail) {
+    const int rc = quelm::ParseArchiveLocation(quelm::ReadArchiveSettings(quelm::configFilePath()).database,
+                                               location, detail);
+    if (rc) *detail = QStringLiteral("[Dose archive] Database: ") + *detail;
+    return rc;
+  };
   Job.onChanged = [this] { Paint(); };
   Paint();
 }
@@ -223,6 +373,16 @@ void TCalibrationForm::Paint() {
   for (QWidget* w :
        std::initializer_list<QWidget*>{FilesButton, DoseEdit, DoseFileButton, NoteEdit, OutlierSpinBox})
     w->setEnabled(c.inputs);
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{ArchiveDosimetersEdit, ArchiveFromEdit, ArchiveToEdit, ArchiveButton})
+    w->setEnabled(c.inputs && c.archive);
+  HistoryButton->setEnabled(c.archive);
+  KeepButton->setEnabled(c.keepRun);
+  KeepButton->setToolTip(Job.KeptRun() ? QStringLiteral("Kept as calibration run %1").arg(*Job.KeptRun())
+                                       : QString());
+  FactorHistory->dosimeter = Job.FactorHistoryDosimeter();
+  FactorHistory->data = Job.FactorHistory();
+  FactorHistory->update();
   // While the look-up entries are written, no box changes the batch being written.
   BatchGrid->setEnabled(c.inputs);
   LookupButton->setEnabled(c.writeLookup);
@@ -314,6 +474,12 @@ void TCalibrationForm::FilesButtonClick() {
   quelm::DataFileReadouts source(files);
   report(Job.Load(source));
 }
+
+void TCalibrationForm::ArchiveButtonClick() {
+  report(Job.LoadFromArchive(ArchiveDosimetersEdit->text(), ArchiveFromEdit->text(), ArchiveToEdit->text()));
+}
+
+void TCalibrationForm::HistoryButtonClick() { report(Job.LoadFactorHistory(HistoryEdit->text())); }
 
 void TCalibrationForm::DoseEditExit() {
   // A box about the text takes the focus and ends the editing once more:

@@ -1,10 +1,13 @@
 #pragma once
 // TCalibrationForm ("Calibration"): paints a CalibrationJob and forwards the
-// operator's actions to it. The batch table with a box per read-out (an
-// outlier's box unticked: tick it to keep it in the mean), the histogram of
-// the ratios to the mean, the batch figures, and the writes: look-up
-// entries into the reader, a default table, the batch table, the
-// certificate. Not modal; created once at start-up.
+// operator's actions to it. The read-outs from data files or from the dose
+// archive (a dosimeter list and two days); the batch table with a box per
+// read-out (an outlier's box unticked: tick it to keep it in the mean), the
+// histogram of the ratios to the mean, a dosimeter's factor history, the
+// batch figures, and the writes: look-up entries into the reader, a default
+// table, the batch table, the certificate, and the run kept in the archive
+// (each write keeps it too). The archive is the configuration's. Not
+// modal; created once at start-up.
 
 #include <QWidget>
 #include <optional>
@@ -18,6 +21,22 @@ class QPushButton;
 class QTableWidget;
 
 namespace quelm {
+
+// A dosimeter's factor history from the dose archive: each calibration's
+// factor as a point (filled when it was in the mean, ringed when it was
+// written into the reader), and the factor in force at each read-out as
+// steps, so that one sees whether a new factor reached the reader.
+class FactorHistoryWidget : public QWidget {
+  Q_OBJECT
+ public:
+  explicit FactorHistoryWidget(QWidget* parent = nullptr);
+  QString dosimeter;
+  std::vector<FactorHistoryEntry> data;
+  QSize sizeHint() const override { return {300, 200}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
 
 // The ratios to the mean as bars: the read-outs in the mean, and on top of
 // them the outliers left out.
@@ -42,6 +61,10 @@ class TCalibrationForm : public QWidget {
   quelm::CalibrationJob Job;
 
   QPushButton* FilesButton;
+  QLineEdit* ArchiveDosimetersEdit;
+  QLineEdit* ArchiveFromEdit;
+  QLineEdit* ArchiveToEdit;
+  QPushButton* ArchiveButton;
   QLabel* SourceLabel;
   QLineEdit* DoseEdit;
   QPushButton* DoseFileButton;
@@ -50,11 +73,15 @@ class TCalibrationForm : public QWidget {
   QDoubleSpinBox* OutlierSpinBox;
   QTableWidget* BatchGrid;
   quelm::RatioHistogramWidget* Histogram;
+  QLineEdit* HistoryEdit;
+  QPushButton* HistoryButton;
+  quelm::FactorHistoryWidget* FactorHistory;
   QLabel* FiguresLabel;
   QPushButton* LookupButton;
   QPushButton* DptButton;
   QPushButton* CsvButton;
   QPushButton* PdfButton;
+  QPushButton* KeepButton;
   QPushButton* AbortButton;
   QLabel* StatusLabel;
 
@@ -63,6 +90,8 @@ class TCalibrationForm : public QWidget {
   void Paint();
 
   void FilesButtonClick();
+  void ArchiveButtonClick();
+  void HistoryButtonClick();
   void DoseEditExit();
   void DoseFileButtonClick();
   void LookupButtonClick();

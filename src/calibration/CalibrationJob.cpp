@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "archive/ArchiveTime.h"
 #include "base/Config.h"
 #include "base/DataFiles.h"
 #include "base/Diag.h"
@@ -14,6 +15,7 @@
 #include "base/ServiceLevel.h"
 #include "base/SmallFile.h"
 #include "base/UserLocale.h"
+#include "calibration/CalibrationArchive.h"
 #include "calibration/ReadoutSource.h"
 #include "parameters/BulbParamBlock.h"
 #include "parameters/DosimeterTableJob.h"
@@ -101,6 +103,14 @@ void CalibrationJob::updateControls() {
   controls_.abort = writing_;
 }
 
+CalibrationControls CalibrationJob::Controls() const {
+  // The archive is the front end's to set at any time.
+  CalibrationControls c = controls_;
+  c.archive = static_cast<bool>(locateArchive);
+  c.keepRun = c.writeReports && c.archive;
+  return c;
+}
+
 QString ShowCalibrationOutcome(const CalibrationOutcome& o) {
   QStringList notes, shown;
   MessageKind kind = MessageKind::Information;
@@ -128,6 +138,7 @@ QString ShowCalibrationOutcome(const CalibrationOutcome& o) {
 
 void CalibrationJob::recompute() {
   // Another input is another run: nothing is written of it yet.
+  keptRun_.reset();
   run_.csvFile.clear();
   run_.pdfFile.clear();
   run_.dptFiles.clear();
@@ -179,6 +190,10 @@ CalibrationOutcome CalibrationJob::Load(ReadoutSource& source) {
       return o;
     }
   }
+  if (const QStringList missing = source.Missing(); !missing.isEmpty()) {
+    o.refuse(CalibText::MissingReadouts, {missing.join(QStringLiteral(", ")), source.Description()});
+    return o;
+  }
   if (readouts.empty()) {
     o.refuse(CalibText::NoReadouts, {source.Description()});
     return o;
@@ -187,6 +202,40 @@ CalibrationOutcome CalibrationJob::Load(ReadoutSource& source) {
   run_.rows = MakeCalibrationRows(readouts);
   recompute();
   return o;
+}
+
+CalibrationOutcome CalibrationJob::LoadFromArchive(const QString& dosimeterText, const QString& fromText,
+                                                   const QString& toText) {
+  CalibrationOutcome o;
+  QStringList dosimeters;
+  if (const QString e = ParseDosimeterList(dosimeterText, &dosimeters); !e.isEmpty()) {
+    o.refuse(CalibText::ArchiveSpan, {e});
+    return o;
+  }
+  const std::optional<QDateTime> from = ParseUserBound(fromText, false), to = ParseUserBound(toText, true);
+  if (!from || !to) {
+    o.refuse(CalibText::ArchiveSpan,
+             {QStringLiteral("read from \"%1\" to \"%2\": dates such as %3 or %4")
+                  .arg(fromText, toText, QDate(2026, 3, 2).toString(userLocale().shortDateFormat),
+                       QStringLiteral("2026-03-02"))});
+    return o;
+  }
+  if (*to < *from) {
+    o.refuse(CalibText::ArchiveSpan, {QStringLiteral("the span ends before it begins")});
+    return o;
+  }
+  if (!locateArchive) {
+    o.refuse(CalibText::NoArchive);
+    return o;
+  }
+  ArchiveLocation location;
+  QString detail;
+  if (const int rc = locateArchive(&location, &detail)) {
+    o.fail(rc, detail);
+    return o;
+  }
+  ArchiveReadouts source(location, dosimeters, *from, *to);
+  return Load(source);
 }
 
 CalibrationOutcome CalibrationJob::SetDose(double usv) {
@@ -270,6 +319,7 @@ void CalibrationJob::SetKept(int row, bool kept) {
   if (!r.outlier() || r.kept == kept) return;
   r.kept = kept;
   ++revision_;
+  keptRun_.reset();
   run_.csvFile.clear();
   run_.pdfFile.clear();
   run_.dptFiles.clear();
@@ -291,6 +341,7 @@ CalibrationOutcome CalibrationJob::WriteCsv(const QString& path) {
   }
   run_.csvFile = path;
   o.note(CalibText::CsvWritten, {path});
+  keep(o);
   changed();
   return o;
 }
@@ -309,6 +360,7 @@ CalibrationOutcome CalibrationJob::WriteCertificate(const QString& path) {
   }
   run_.pdfFile = path;
   o.note(CalibText::PdfWritten, {path});
+  keep(o);
   changed();
   return o;
 }
@@ -384,6 +436,7 @@ CalibrationOutcome CalibrationJob::WriteDpt(const QString& path) {
     run_.dptFiles << file;
     o.note(CalibText::DptWritten, {file, QString(type), FactorText(*figures.mean)});
   }
+  if (!run_.dptFiles.isEmpty()) keep(o);
   changed();
   return o;
 }
@@ -510,7 +563,78 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
                                     QString::number(static_cast<int>(rows.size()) - written - kept)});
   writing_ = false;
   progress_.current.clear();
+  // What reached the reader is kept, even when the rest did not.
+  if (!run_.lookup.empty()) keep(o);
   updateControls();
+  changed();
+  return o;
+}
+
+// --- The dose archive --------------------------------------------------------------
+
+void CalibrationJob::keep(CalibrationOutcome& o) {
+  if (!locateArchive) return;
+  const QString state = run_.note + QChar(0x1F) + WrittenText(run_);
+  if (keptRun_ && state == keptState_) return;
+  ArchiveLocation location;
+  QString detail;
+  if (const int rc = locateArchive(&location, &detail)) {
+    o.fail(rc, detail);
+    return;
+  }
+  qint64 id = keptRun_.value_or(0);
+  BusyScope busy(onBusy);
+  if (const int rc = KeepCalibrationRun(location, run_, &id, &detail)) {
+    o.fail(rc, detail);
+    return;
+  }
+  if (!detail.isEmpty()) o.note(CalibText::ArchiveUpgraded, {detail});
+  if (keptRun_)
+    o.note(CalibText::RunUpdated, {QString::number(id), WrittenText(run_)});
+  else
+    o.note(CalibText::RunKept, {QString::number(id)});
+  keptRun_ = id;
+  keptState_ = state;
+}
+
+CalibrationOutcome CalibrationJob::KeepRun() {
+  if (!controls_.writeReports) return notReady();
+  CalibrationOutcome o;
+  if (!locateArchive) {
+    o.refuse(CalibText::NoArchive);
+    return o;
+  }
+  keep(o);
+  changed();
+  return o;
+}
+
+CalibrationOutcome CalibrationJob::LoadFactorHistory(const QString& dosimeter) {
+  CalibrationOutcome o;
+  if (const QString e = DosimeterIdError(dosimeter); !e.isEmpty()) {
+    o.refuse(CalibText::HistoryDosimeter, {e});
+    return o;
+  }
+  if (!locateArchive) {
+    o.refuse(CalibText::NoArchive);
+    return o;
+  }
+  ArchiveLocation location;
+  QString detail;
+  if (const int rc = locateArchive(&location, &detail)) {
+    o.fail(rc, detail);
+    return o;
+  }
+  std::vector<FactorHistoryEntry> entries;
+  {
+    BusyScope busy(onBusy);
+    if (const int rc = ReadFactorHistory(location, dosimeter, &entries, &detail)) {
+      o.fail(rc, detail);
+      return o;
+    }
+  }
+  history_ = std::move(entries);
+  historyDosimeter_ = NormalDosimeter(dosimeter);
   changed();
   return o;
 }

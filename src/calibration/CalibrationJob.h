@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "archive/ArchiveLocation.h"
+#include "archive/CalibrationRecords.h"
 #include "base/AbortToken.h"
 #include "calibration/Calibration.h"
 #include "calibration/CalibrationText.h"
@@ -85,6 +87,8 @@ struct CalibrationControls {
   bool writeDpt = false;      // a factor in the mean
   bool writeLookup = false;   // that, the service level and the line free
   bool abort = false;         // while the look-up entries are written
+  bool keepRun = false;       // figures made and a dose archive set up
+  bool archive = false;       // a dose archive is set up: its read-outs and histories
 };
 
 // How far the look-up write has come.
@@ -103,7 +107,7 @@ class CalibrationJob {
   CalibrationJob& operator=(const CalibrationJob&) = delete;
 
   const CalibrationRun& Run() const { return run_; }
-  const CalibrationControls& Controls() const { return controls_; }
+  CalibrationControls Controls() const;
   const LookupProgress& Progress() const { return progress_; }
   // Counts every change of the rows and figures, so that a view repaints
   // its table only when they changed.
@@ -125,10 +129,18 @@ class CalibrationJob {
   std::function<QString()> whoIsCalibrating;
   std::function<QDateTime()> now;
   BusyHook onBusy;
+  // Where the dose archive is: kOk with *location, or a result code with
+  // *detail (an address that is none). Not set: no archive, runs are not
+  // kept. The window takes the configuration's, quelm-cli its --db.
+  std::function<int(ArchiveLocation* location, QString* detail)> locateArchive;
 
   // --- Input -----------------------------------------------------------------
   // The read-outs of the source replace the run's (kept marks go).
   CalibrationOutcome Load(ReadoutSource& source);
+  // The archived read-outs of a dosimeter list (ParseDosimeterList) from
+  // one day to another, as the window's edits hold them (the user's date
+  // format or YYYY-MM-DD), through ArchiveReadouts.
+  CalibrationOutcome LoadFromArchive(const QString& dosimeters, const QString& from, const QString& to);
   // One dose for every dosimeter, as typed (the user's decimal separator) or
   // as a number.
   CalibrationOutcome SetDoseText(const QString& text);
@@ -158,6 +170,19 @@ class CalibrationJob {
   // Honoured between two entries.
   void RequestAbort() { abort_.request(); }
 
+  // --- The dose archive ----------------------------------------------------
+  // Keeps the run in the archive: stored the first time, then its note and
+  // what was written since. Every write that succeeds keeps the run by
+  // itself when an archive is set up; another input is another run.
+  CalibrationOutcome KeepRun();
+  // The run's number in the archive once kept.
+  std::optional<qint64> KeptRun() const { return keptRun_; }
+  // A dosimeter's factors from the archive, and the factor in force at
+  // each of its read-outs (FactorHistory()).
+  CalibrationOutcome LoadFactorHistory(const QString& dosimeter);
+  const std::vector<FactorHistoryEntry>& FactorHistory() const { return history_; }
+  const QString& FactorHistoryDosimeter() const { return historyDosimeter_; }
+
   // The file names WriteDpt writes for `path`, by type.
   std::vector<std::pair<QChar, QString>> DptFiles(const QString& path) const;
 
@@ -166,6 +191,8 @@ class CalibrationJob {
   void changed();
   void updateControls();
   CalibrationOutcome notReady() const;
+  // After a write that succeeded: the run kept, its reports added to o.
+  void keep(CalibrationOutcome& o);
 
   CalibrationRun run_;
   CalibrationControls controls_;
@@ -175,6 +202,10 @@ class CalibrationJob {
   bool readerAvailable_ = true;
   bool writing_ = false;
   uint64_t revision_ = 0;
+  std::optional<qint64> keptRun_;
+  QString keptState_;  // the note and what was written, as last kept
+  std::vector<FactorHistoryEntry> history_;
+  QString historyDosimeter_;
 };
 
 }  // namespace quelm

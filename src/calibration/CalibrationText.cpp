@@ -51,6 +51,14 @@ const CalibTextEntry kCalibTexts[] = {
     {CalibText::LookupReadBack, E, "%1: the reader gave back the factor %2 instead of %3"},
     {CalibText::LookupStopped, W, "Stopped: %1 of %2 entries done"},
     {CalibText::LookupSummary, I, "Look-up entries: %1 written, %2 kept, %3 not written"},
+    {CalibText::MissingReadouts, E, "No read-out of %1 in %2. A calibration does not lose a dosimeter unseen: "
+                                    "leave it out of the list or widen the time span."},
+    {CalibText::RunKept, I, "Kept in the dose archive as calibration run %1"},
+    {CalibText::RunUpdated, I, "Calibration run %1 in the dose archive: %2"},
+    {CalibText::ArchiveUpgraded, I, "Dose archive %1"},
+    {CalibText::NoArchive, E, "No dose archive is set up"},
+    {CalibText::HistoryDosimeter, E, "Factor history: %1"},
+    {CalibText::ArchiveSpan, E, "Read-outs from the dose archive: %1"},
 };
 // clang-format on
 

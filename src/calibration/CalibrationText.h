@@ -45,6 +45,14 @@ enum class CalibText {
   LookupReadBack,
   LookupStopped,
   LookupSummary,
+  // The dose archive.
+  MissingReadouts,
+  RunKept,
+  RunUpdated,
+  ArchiveUpgraded,
+  NoArchive,
+  HistoryDosimeter,
+  ArchiveSpan,
 };
 
 struct CalibTextEntry {

@@ -1,7 +1,7 @@
 #pragma once
 // Where a calibration's read-outs come from. The job takes any source and
-// never asks which kind it is: data files now; the dose archive (a list of
-// dosimeters and a time span) is one more implementation beside them.
+// never asks which kind it is: data files here, the dose archive (a list of
+// dosimeters and a time span) in CalibrationArchive.h.
 
 #include <QString>
 #include <QStringList>
@@ -20,6 +20,9 @@ class ReadoutSource {
   // result code with *context naming what failed (a file code's name and
   // reason are noted with noteFileFailure); nothing is taken then.
   virtual int Fetch(std::vector<CalibrationReadout>* readouts, QString* context) = 0;
+  // After Fetch: what was asked for and is not there (dosimeters without a
+  // read-out); the job takes no run that misses any.
+  virtual QStringList Missing() const { return {}; }
 };
 
 // Every whole record of each data file, file by file. A record cut short

@@ -1,5 +1,6 @@
 #include "shell/Application.h"
 
+#include <QBoxLayout>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QWidget>
@@ -7,6 +8,7 @@
 
 #include "archive/ArchiveForm.h"
 #include "archive/ArchiveText.h"
+#include "archive/ControlChartView.h"
 #include "archive/DownloadArchiver.h"
 #include "base/Config.h"
 #include "base/Diag.h"
@@ -197,6 +199,14 @@ void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& 
   TArchiveForm* a = &archive;
   group->Open = [a](const ArchiveSettings& settings) { return a->UseSettings(settings); };
   options.AddSection({group, [group] { return group->Accept(); }, [group] { group->Load(); }});
+  AddControlChart(archive);
+}
+
+void AddControlChart(TArchiveForm& archive) {
+  TArchiveForm* a = &archive;
+  auto* panel = new ControlChartPanel([a] { return a->Model.Settings(); });
+  panel->setMaximumHeight(230);
+  if (auto* column = qobject_cast<QBoxLayout*>(archive.layout())) column->insertWidget(2, panel);
 }
 
 void ShowException(const std::exception& e) {

@@ -51,6 +51,9 @@ void ConnectDownloadArchive(TDownLoadForm& download);
 // detail view; the options window shows and changes the database, which the archive window then opens.
 void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& download,
                           TOptionsForm& options);
+// The control chart of the archive's control dosimeters, in the archive
+// window below its read-outs, over the database the window uses.
+void AddControlChart(TArchiveForm& archive);
 
 // Runs the program: title "Quelm", the build diagnostic mask, the windows
 // from the factory, the event loop until the main window closes. An

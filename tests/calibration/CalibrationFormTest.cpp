@@ -11,10 +11,12 @@
 #include <QTemporaryDir>
 #include <cmath>
 
+#include "ArchiveDb.h"
 #include "CalibrationBatch.h"
 #include "PdfText.h"
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
+#include "base/Config.h"
 #include "calibration/CalibrationForm.h"
 #include "calibration/CertificatePainter.h"
 #include "calibration/ReadoutSource.h"
@@ -91,10 +93,55 @@ TEST_F(CalibrationWindowTest, PaintsTheBatchAndAnOutlierTickedIsKept) {
   prompter.fileAnswers.push_back(path("batch.csv"));
   f.CsvButton->click();
   EXPECT_TRUE(QFile::exists(path("batch.csv")));
-  EXPECT_EQ(f.StatusLabel->text(), "Batch table written to " + path("batch.csv"));
+  EXPECT_TRUE(f.StatusLabel->toolTip().startsWith("Batch table written to " + path("batch.csv")));
+  EXPECT_EQ(f.StatusLabel->text(), "Kept in the dose archive as calibration run 1")
+      << "the configuration names no archive: the default file";
   prompter.fileAnswers.push_back(std::nullopt);
   f.PdfButton->click();
   EXPECT_EQ(prompter.messages.size(), 1u) << "a cancelled dialog says nothing";
+}
+
+TEST_F(CalibrationWindowTest, TheDoseArchiveGivesTheReadoutsKeepsTheRunAndShowsAFactorHistory) {
+  ArchiveDb db{Backend::SQLite};
+  {
+    int code = 0;
+    QString detail;
+    ArchiveLocation location;
+    ASSERT_EQ(ParseArchiveLocation(db.url, &location, &detail), 0);
+    const auto archive = DoseArchive::open(location, {}, &code, &detail);
+    ImportResult result;
+    ASSERT_EQ(archive->importFile(path("batch.dat"), &result), 0);
+  }
+  WriteFile(path("quelm.INI"), "[Dose archive]\nDatabase=" + db.url.toUtf8() + "\n");
+  setConfigFilePath(path("quelm.INI"));
+  TCalibrationForm f;
+  prepare(f.Job);
+  EXPECT_FALSE(f.KeepButton->isEnabled());
+  f.ArchiveDosimetersEdit->setText("A0001-B0001");
+  f.ArchiveButton->click();
+  EXPECT_EQ(
+      prompter.texts(),
+      QStringList{"Read-outs from the dose archive: \"A0001-B0001\": a range stays within one type letter"});
+  f.ArchiveDosimetersEdit->setText("A0001-A0011");
+  f.ArchiveFromEdit->setText("2026-03-02");
+  f.ArchiveToEdit->setText("2026-03-02");
+  f.ArchiveButton->click();
+  EXPECT_EQ(f.SourceLabel->text(),
+            "11 read-outs from dose archive archive.sqlite: A0001 to A0011 (11 dosimeters) "
+            "read 2026-03-02 00:00 to 2026-03-02 23:59");
+  f.DoseEdit->setText("1000");
+  f.DoseEditExit();
+  ASSERT_TRUE(f.KeepButton->isEnabled());
+  f.KeepButton->click();
+  EXPECT_EQ(f.StatusLabel->text(), "Kept in the dose archive as calibration run 1");
+
+  f.BatchGrid->setCurrentCell(2, 1);
+  EXPECT_EQ(f.HistoryEdit->text(), "A0003");
+  f.HistoryButton->click();
+  ASSERT_EQ(f.FactorHistory->data.size(), 2u) << "its read-out and its calibration";
+  EXPECT_EQ(f.FactorHistory->data[0].factor, 5000.0) << "in force at the read-out";
+  EXPECT_EQ(f.FactorHistory->data[1].factor, f.Job.Run().rows[2].factor);
+  setConfigFilePath(QString());
 }
 
 TEST_F(CalibrationWindowTest, TheCertificateSaysTheRunTheFiguresAndEveryReadoutOnOnePage) {

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QProcess>
 
+#include "ArchiveDb.h"
 #include "CalibrationBatch.h"
 #include "CliDriver.h"
 #include "Golden.h"
@@ -144,5 +145,84 @@ TEST_F(CliCalibrateTest, TheProgramWritesTheCertificate) {
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains("graphics")) << r.err.toStdString();
 }
+
+// The same batch from the dose archive: the same factors as from its file,
+// and every run kept, on SQLite and on a PostgreSQL server.
+class CliCalibrateArchiveTest : public CliCalibrateTest,
+                                public ::testing::WithParamInterface<quelm::test::Backend> {
+ protected:
+  quelm::test::ArchiveDb db{GetParam()};
+};
+
+TEST_P(CliCalibrateArchiveTest, TheArchiveGivesTheRunTheFileGivesAndKeepsEveryRun) {
+  if (!db.available()) GTEST_SKIP() << "no PostgreSQL server";
+  const QStringList span = {"--archive",  "--dosimeters", "a0001-A0010", "--from",
+                            "2026-03-02", "--to",         "2026-03-02"};
+  const struct {
+    QStringList words;
+    const char* message;
+  } cases[] = {
+      {span + QStringList{"--dose", "1000", "extra.dat"}, "data files or --archive, not both"},
+      {{"--archive", "--dose", "1000"}, "--archive needs --dosimeters LIST --from DATE --to DATE"},
+      {{"--archive", "--dosimeters", "A0001-B0002", "--from", "2026-03-02", "--to", "2026-03-02", "--dose",
+        "1"},
+       "a range stays within one type letter"},
+      {{"--archive", "--dosimeters", "A0009-A0001", "--from", "2026-03-02", "--to", "2026-03-02", "--dose",
+        "1"},
+       "runs backwards"},
+      {{"--archive", "--dosimeters", "A0001", "--from", "2026-03-32", "--to", "2026-03-02", "--dose", "1"},
+       "--from takes YYYY-MM-DD"},
+      {{"--archive", "--dosimeters", "A0001", "--from", "2026-03-02", "--to", "2026-03-01", "--dose", "1"},
+       "--to lies before --from"},
+      {span + QStringList{"--dose", "1", "--no-archive"},
+       "--archive reads the archive that --no-archive skips"},
+      {{"--dose", "1", "--db", ""}, "--db needs an archive"},
+      {{"--dose", "1", "--db", "x.sqlite", "--no-archive"}, "--db names the archive that --no-archive skips"},
+  };
+  for (const auto& c : cases) {
+    const auto r =
+        runCli(QStringList{"calibrate"} +
+               (c.words.contains("--archive") ? QStringList{} : QStringList{path("batch.dat")}) + c.words);
+    EXPECT_EQ(r.code, 2) << c.words.join(' ').toStdString();
+    EXPECT_TRUE(r.err.contains(QLatin1String(c.message))) << r.err.toStdString();
+  }
+
+  const auto archive = [&](const QStringList& words) {
+    return runCli(QStringList{"archive", "--db", db.url} + words);
+  };
+  ASSERT_EQ(archive({"import", path("batch.dat")}).code, 0);
+  auto r = calibrate({"--dose", "1000", "--csv", path("file.csv"), "--db", db.url});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.out.endsWith("Kept in the dose archive as calibration run 1\n")) << r.out.toStdString();
+  r = runCli(QStringList{"calibrate"} + span +
+             QStringList{"--dose", "1000", "--csv", path("archive.csv"), "--db", db.url, "--note", "Cs-137"});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(quelm::test::ReadFile(path("archive.csv")), quelm::test::ReadFile(path("file.csv")));
+  r = runCli(QStringList{"calibrate", "--archive", "--dosimeters", "A0001-A0011", "--from", "2026-03-02",
+                         "--to", "2026-03-02", "--dose", "1000", "--db", db.url});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains("No read-out of A0011 in dose archive")) << r.err.toStdString();
+  EXPECT_EQ(calibrate({"--dose", "1000", "--no-archive"}).code, 0);
+
+  r = archive({"calibrations", "--csv"});
+  const QStringList runs = r.out.split("\r\n", Qt::SkipEmptyParts);
+  ASSERT_EQ(runs.size(), 3) << r.out.toStdString();
+  EXPECT_TRUE(runs[1].contains(" batch.dat,1000 uSv,,A,10,9,")) << runs[1].toStdString();
+  EXPECT_TRUE(runs[2].contains(",1000 uSv,Cs-137,A,10,9,") &&
+              runs[2].contains("A0001 to A0010 (10 dosimeters)"))
+      << runs[2].toStdString();
+  r = archive({"calibrations", "--dosimeter", "A0003", "--csv"});
+  const QStringList history = r.out.split("\r\n", Qt::SkipEmptyParts);
+  ASSERT_EQ(history.size(), 4) << r.out.toStdString();
+  EXPECT_TRUE(history[1].startsWith("2026-03-02T09:03,read-out,,")) << history[1].toStdString();
+  EXPECT_TRUE(history[1].endsWith(",Q0412,5000,,in force"));
+  EXPECT_TRUE(history[2].contains(",calibration,1,,Q0412,")) << history[2].toStdString();
+  EXPECT_TRUE(history[3].contains(",calibration,2,,Q0412,") && history[3].endsWith(",used"));
+  EXPECT_EQ(archive({"check"}).code, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, CliCalibrateArchiveTest,
+                         ::testing::Values(quelm::test::Backend::SQLite, quelm::test::Backend::PostgreSQL),
+                         quelm::test::backendName);
 
 }  // namespace

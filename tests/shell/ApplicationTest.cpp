@@ -23,6 +23,7 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveForm.h"
 #include "archive/ArchiveText.h"
+#include "archive/ControlChartView.h"
 #include "base/Config.h"
 #include "base/Diag.h"
 #include "base/IniFile.h"
@@ -128,6 +129,8 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
     ArchiveForm->hide();
     DownLoadForm->ArchiveButton->click();
     EXPECT_TRUE(ArchiveForm->isVisible());
+    const auto* controls = ArchiveForm->findChild<quelm::ControlChartPanel*>();
+    EXPECT_TRUE(controls && controls->isVisible()) << "the control chart in the archive window";
     // "Tools" > "Calibration" shows the calibration window.
     EXPECT_TRUE(PgcForm->Calibration1->isEnabled());
     PgcForm->Calibration1->trigger();

@@ -14,6 +14,7 @@
 #include "archive/ArchiveReport.h"
 #include "archive/ArchiveSignoff.h"
 #include "archive/ArchiveText.h"
+#include "archive/ControlChartPainter.h"
 #include "archive/ReportPainter.h"
 #include "base/CsvText.h"
 #include "base/ErrorCodes.h"
@@ -58,6 +59,7 @@ std::unique_ptr<DoseArchive> openArchive(Context& c, Access access, int* exitCod
     return nullptr;
   }
   archive->setRecomputeTolerance(settings.recomputeTolerance);
+  archive->setControlTolerance(settings.controlTolerance);
   if (!archive->upgradeNote().isEmpty())
     c.io.err << "quelm-cli: archive: " << location.displayText() << " " << archive->upgradeNote() << Qt::endl;
   return archive;
@@ -589,6 +591,148 @@ int runLog(Context& c) {
   return kExitOk;
 }
 
+// --- Calibration runs and control dosimeters ---------------------------------
+
+int runCalibrations(Context& c) {
+  const std::optional<QString> dosimeter = c.args.value(QStringLiteral("--dosimeter"));
+  const bool csv = c.args.flag(QStringLiteral("--csv"));
+  if (dosimeter && c.args.ok())
+    if (const QString e = DosimeterIdError(*dosimeter); !e.isEmpty()) c.args.fail(e);
+  if (!noMoreWords(c, QStringLiteral("calibrations"))) return usageError(c.io, kCommand, c.args.error());
+  int exitCode = kExitOk;
+  auto archive = openArchive(c, Access::Read, &exitCode);
+  if (!archive) return exitCode;
+  QStringList lines;
+  if (dosimeter) {
+    std::vector<FactorHistoryEntry> history;
+    if (const int rc = archive->factorHistory(*dosimeter, &history)) return archiveFailure(c.io, *archive, rc);
+    for (const FactorHistoryEntry& e : history) lines << FactorHistoryRow(e, csv);
+    printLines(c.io, csv ? FactorHistoryCsvHeader() : QString(FactorHistoryCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
+               lines, csv);
+    return kExitOk;
+  }
+  std::vector<CalibrationRecord> runs;
+  if (const int rc = archive->calibrations(&runs)) return archiveFailure(c.io, *archive, rc);
+  for (const CalibrationRecord& r : runs) lines << CalibrationRunRows(r, csv);
+  printLines(c.io, csv ? CalibrationRunCsvHeader() : QString(CalibrationRunCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
+             lines, csv);
+  return kExitOk;
+}
+
+int runControlMark(Context& c) {
+  const std::optional<QString> knownText = c.args.value(QStringLiteral("--known"));
+  const std::optional<QDateTime> from = dateOption(c.args, QStringLiteral("--from"), false);
+  const QStringList words = c.args.positional();
+  if (words.size() != 1) c.args.fail(QStringLiteral("archive controls mark needs the DOSIMETER"));
+  bool ok = false;
+  const double known = knownText ? knownText->toDouble(&ok) : 0;
+  if (!knownText || !ok) c.args.fail(QStringLiteral("--known USV is needed: the control's known dose per read-out (0 for a background control)"));
+  if (c.args.ok())
+    if (const QString e = ControlMarkError({words[0], known, from.value_or(ArchiveNow()), QString()}); !e.isEmpty())
+      c.args.fail(e);
+  if (!c.args.ok()) return usageError(c.io, kCommand, c.args.error());
+  int exitCode = kExitOk;
+  auto archive = openArchive(c, Access::Write, &exitCode);
+  if (!archive) return exitCode;
+  ControlMark stored;
+  if (const int rc = archive->markControl(words[0], known, from, &stored)) return archiveFailure(c.io, *archive, rc);
+  c.io.out << ControlMarkLine(stored) << Qt::endl;
+  return kExitOk;
+}
+
+// The stored batches, those of the period when one is given.
+bool controlBatches(Context& c, DoseArchive& archive, const std::optional<ReportPeriod>& period,
+                    std::vector<ControlBatch>* batches, int* exitCode) {
+  if (const int rc = archive.controlBatches(batches)) {
+    *exitCode = archiveFailure(c.io, archive, rc);
+    return false;
+  }
+  if (period) {
+    const QString from = period->from.toString(QStringLiteral("yyyy-MM-dd")), to = period->to.toString(QStringLiteral("yyyy-MM-dd"));
+    std::erase_if(*batches, [&](const ControlBatch& b) { return b.day < from || b.day > to; });
+  }
+  return true;
+}
+
+int runControlList(Context& c) {
+  const std::optional<ReportPeriod> period = periodOption(c.args, QStringLiteral("--period"), false);
+  const bool csv = c.args.flag(QStringLiteral("--csv"));
+  if (!noMoreWords(c, QStringLiteral("controls list"))) return usageError(c.io, kCommand, c.args.error());
+  int exitCode = kExitOk;
+  auto archive = openArchive(c, Access::Read, &exitCode);
+  if (!archive) return exitCode;
+  std::vector<ControlBatch> batches;
+  if (!controlBatches(c, *archive, period, &batches, &exitCode)) return exitCode;
+  QStringList lines;
+  for (const ControlBatch& b : batches) lines << ControlBatchRows(b, archive->controlTolerance(), csv);
+  printLines(c.io, csv ? ControlBatchCsvHeader() : QString(ControlBatchCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
+             lines, csv);
+  return kExitOk;
+}
+
+int runControlMarked(Context& c) {
+  const bool csv = c.args.flag(QStringLiteral("--csv"));
+  if (!noMoreWords(c, QStringLiteral("controls marked"))) return usageError(c.io, kCommand, c.args.error());
+  int exitCode = kExitOk;
+  auto archive = openArchive(c, Access::Read, &exitCode);
+  if (!archive) return exitCode;
+  std::vector<ControlMark> marks;
+  if (const int rc = archive->controlMarks(&marks)) return archiveFailure(c.io, *archive, rc);
+  QStringList lines;
+  for (const ControlMark& m : marks) lines << ControlMarkRow(m, csv);
+  printLines(c.io, csv ? ControlMarkCsvHeader() : QString(ControlMarkCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
+             lines, csv);
+  return kExitOk;
+}
+
+int runControlChart(Context& c) {
+  const std::optional<ReportPeriod> period = periodOption(c.args, QStringLiteral("--period"), false);
+  const std::optional<QString> pdf = c.args.value(QStringLiteral("--pdf"));
+  if (!pdf || pdf->isEmpty()) c.args.fail(QStringLiteral("--pdf OUT.pdf is needed"));
+  if (!noMoreWords(c, QStringLiteral("controls chart"))) return usageError(c.io, kCommand, c.args.error());
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+    return fail(c.io, QStringLiteral("archive controls chart needs the program's graphics libraries (no GUI application)"));
+  int exitCode = kExitOk;
+  auto archive = openArchive(c, Access::Read, &exitCode);
+  if (!archive) return exitCode;
+  std::vector<ControlBatch> batches;
+  if (!controlBatches(c, *archive, period, &batches, &exitCode)) return exitCode;
+  const ControlChartData chart = MakeControlChart(batches, archive->controlTolerance(), period);
+  const QStringList heading = {
+      QStringLiteral("Dose archive: %1").arg(archive->location().displayText()),
+      period ? QStringLiteral("Period: %1, %2 to %3").arg(period->label, LocalDateText(period->from), LocalDateText(period->to))
+             : QStringLiteral("The last %1 batches of each kind").arg(3 * kControlBaseline),
+      QStringLiteral("Printed ") + LocalTimeText(ArchiveTimeText(ArchiveNow()))};
+  QString detail;
+  if (const int rc = WriteControlChartPdf(chart, heading, *pdf, &detail)) return failure(c.io, rc, detail);
+  int points = 0, out = 0;
+  for (const ControlSeries& s : chart.series)
+    for (const ControlChartPoint& p : s.points) {
+      ++points;
+      out += p.out;
+    }
+  c.io.out << *pdf << ": " << points << " batch figures, " << out << " out of limits" << Qt::endl;
+  return kExitOk;
+}
+
+int runControls(Context& c) {
+  const QStringList words = c.args.remaining();
+  const struct {
+    const char* name;
+    int (*run)(Context&);
+  } kControlCommands[] = {{"mark", runControlMark}, {"chart", runControlChart}, {"list", runControlList},
+                          {"marked", runControlMarked}};
+  for (const auto& s : kControlCommands)
+    if (words.value(0) == QLatin1String(s.name)) {
+      Args rest(words.mid(1));
+      Context inner{rest, c.io, c.db};
+      return s.run(inner);
+    }
+  return usageError(c.io, kCommand,
+                    QStringLiteral("archive controls takes mark ID --known USV [--from DATE], chart --pdf OUT.pdf "
+                                   "[--period P], list [--period P] [--csv] or marked [--csv]"));
+}
+
 int run(Args& args, CliIO& io) {
   const std::optional<QString> db = args.value(QStringLiteral("--db"));
   // An unset variable in a script gives "--db ''": that is no archive, and
@@ -605,7 +749,8 @@ int run(Args& args, CliIO& io) {
                       {"history", runHistory}, {"totals", runTotals},   {"alerts", runAlerts},
                       {"check", runCheck},     {"report", runReport},   {"upgrade", runUpgrade},
                       {"review", runReview},   {"resolve", runResolve}, {"notional", runNotional},
-                      {"sign", runSign},       {"signed", runSigned},   {"log", runLog}};
+                      {"sign", runSign},       {"signed", runSigned},   {"log", runLog},
+                      {"calibrations", runCalibrations}, {"controls", runControls}};
   for (const auto& s : kSubcommands)
     if (sub == QLatin1String(s.name)) {
       Args rest(words.mid(1));
@@ -629,7 +774,9 @@ const CommandRegistrar registrar(
      "review [--period P] [--csv] | resolve READOUT (--accept | --reevaluate START LENGTH NORM | --exclude) "
      "--reason TEXT | notional PERSON --period P --dose USV --reason TEXT | "
      "sign --period P --by NAME [--with-open-items] | signed [--csv] | "
-     "log [--from DATE] [--to DATE] [--person P] [--csv]",
+     "log [--from DATE] [--to DATE] [--person P] [--csv] | calibrations [--dosimeter ID] [--csv] | "
+     "controls mark ID --known USV [--from DATE] | controls chart --pdf OUT.pdf [--period P] | "
+     "controls list [--period P] [--csv] | controls marked [--csv]",
      "the dose archive: import data files (each read-out once; records that are no read-outs refused), "
      "persons (an id and a name), wear periods of dosimeters (assigned, ended, or imported from a wearer "
      "list person_id,name,dosimeter,from,to), a dosimeter's or person's read-outs with the dose of record "
@@ -640,6 +787,10 @@ const CommandRegistrar registrar(
      "a notional dose stands for a lost dosimeter. sign stores a period's reports with their SHA-256; a report "
      "of a period changed since is a corrected report; report --signed writes the stored bytes back. Every "
      "change is in the change log (log), whose rows are never changed and are chained by SHA-256 (check). "
+     "calibrations lists the calibration runs kept, or a dosimeter's factors with the factor in force at each "
+     "of its read-outs. A control dosimeter has a known dose per read-out (0: a background control); each "
+     "reader's day is a batch, held against the 20 batches before it: one beyond 3 SD (or [Dose archive] "
+     "ControlTolerance, percent) puts its read-outs on the review list. "
      "P is a person's id or a name exactly one person has. A read-out belongs to the wear period of its "
      "dosimeter that began last at or before it. Reading commands open the archive for reading only; a "
      "writing command upgrades an older archive (upgrade does only that). URL: sqlite:PATH, a path, or "

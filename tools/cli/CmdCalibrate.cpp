@@ -1,15 +1,21 @@
-// quelm-cli calibrate: the calibration window's job from data files, the
-// delivered dose on the command line or in a dose file; prints the batch
-// and writes what is asked for: the batch table, the default tables, the
-// certificate and the reader's look-up entries.
+// quelm-cli calibrate: the calibration window's job from data files or
+// the dose archive, the delivered dose on the command line or in a dose
+// file; prints the batch and writes what is asked for: the batch table, the
+// default tables, the certificate and the reader's look-up entries. Every
+// run is kept in the dose archive (--db, else the configuration's, else the
+// default file) unless --no-archive says otherwise.
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <tuple>
 
 #include "Cli.h"
+#include "archive/ArchiveLocation.h"
 #include "base/ErrorCodes.h"
 #include "base/ServiceLevel.h"
+#include "calibration/CalibrationArchive.h"
 #include "calibration/CalibrationJob.h"
 #include "calibration/CertificatePainter.h"
 #include "calibration/ReadoutSource.h"
@@ -69,11 +75,50 @@ int run(Args& args, CliIO& io) {
   const bool overwrite = args.flag(QStringLiteral("--overwrite"));
   const std::optional<QString> port = args.value(QStringLiteral("--port"));
   const std::optional<QString> baud = args.value(QStringLiteral("--baud"));
+  const bool fromArchive = args.flag(QStringLiteral("--archive"));
+  const std::optional<QString> dosimeterList = args.value(QStringLiteral("--dosimeters"));
+  const std::optional<QString> fromText = args.value(QStringLiteral("--from"));
+  const std::optional<QString> toText = args.value(QStringLiteral("--to"));
+  const std::optional<QString> db = args.value(QStringLiteral("--db"));
+  const bool noArchive = args.flag(QStringLiteral("--no-archive"));
   const std::optional<double> dose = number(args, QStringLiteral("--dose"), doseText);
   const std::optional<double> limit = number(args, QStringLiteral("--outlier-sd"), sdText);
   const QStringList files = args.positional();
   if (!args.ok()) return usageError(io, kCommand, args.error());
-  if (files.isEmpty()) return usageError(io, kCommand, QStringLiteral("at least one data file is needed"));
+  // The read-outs: data files, or a list of dosimeters and a span of the archive.
+  QStringList dosimeters;
+  std::optional<QDateTime> from, to;
+  if (fromArchive) {
+    if (!files.isEmpty())
+      return usageError(io, kCommand, QStringLiteral("data files or --archive, not both"));
+    if (!dosimeterList || !fromText || !toText)
+      return usageError(io, kCommand, QStringLiteral("--archive needs --dosimeters LIST --from DATE --to DATE"));
+    if (const QString e = ParseDosimeterList(*dosimeterList, &dosimeters); !e.isEmpty())
+      return usageError(io, kCommand, QStringLiteral("--dosimeters: ") + e);
+    from = ParseArchiveTime(*fromText, false);
+    to = ParseArchiveTime(*toText, true);
+    for (const auto& [name, text, time] : {std::tuple{"--from", *fromText, from}, std::tuple{"--to", *toText, to}})
+      if (!time)
+        return usageError(io, kCommand,
+                          QStringLiteral("%1 takes %2, not \"%3\"").arg(QLatin1String(name), ArchiveTimeHint(), text));
+    if (*to < *from) return usageError(io, kCommand, QStringLiteral("--to lies before --from"));
+  } else {
+    if (dosimeterList || fromText || toText)
+      return usageError(io, kCommand, QStringLiteral("--dosimeters, --from and --to go with --archive"));
+    if (files.isEmpty()) return usageError(io, kCommand, QStringLiteral("at least one data file is needed"));
+  }
+  // An unset variable in a script gives "--db ''": that is no archive.
+  if (db && db->trimmed().isEmpty())
+    return usageError(io, kCommand, QStringLiteral("--db needs an archive (a file or a postgresql:// address)"));
+  if (db && noArchive) return usageError(io, kCommand, QStringLiteral("--db names the archive that --no-archive skips"));
+  if (fromArchive && noArchive)
+    return usageError(io, kCommand, QStringLiteral("--archive reads the archive that --no-archive skips"));
+  ArchiveLocation location;
+  if (!noArchive) {
+    QString error;
+    if (ParseArchiveLocation(db.value_or(ReadArchiveSettings(io.configPath).database), &location, &error))
+      return usageError(io, kCommand, error);
+  }
   if (doseText.has_value() == doseFile.has_value())
     return usageError(io, kCommand, QStringLiteral("one of --dose USV and --doses FILE.csv is needed"));
   if (writeLut != port.has_value())
@@ -102,8 +147,17 @@ int run(Args& args, CliIO& io) {
 
   CalibrationJob job;
   job.writePdf = WriteCertificatePdf;
-  DataFileReadouts source(files);
-  if (const int rc = printOutcome(io, job.Load(source))) return rc;
+  if (!noArchive)
+    job.locateArchive = [location](ArchiveLocation* l, QString*) {
+      *l = location;
+      return int{kOk};
+    };
+  std::unique_ptr<ReadoutSource> source;
+  if (fromArchive)
+    source = std::make_unique<ArchiveReadouts>(location, dosimeters, *from, *to);
+  else
+    source = std::make_unique<DataFileReadouts>(files);
+  if (const int rc = printOutcome(io, job.Load(*source))) return rc;
   if (limit)
     if (const int rc = printOutcome(io, job.SetOutlierSd(*limit))) return rc;
   if (note) job.SetNote(*note);
@@ -151,6 +205,8 @@ int run(Args& args, CliIO& io) {
                     .arg(keptEntries.join(QStringLiteral(", "))),
                 kExitUsage));
   }
+  // Every run is kept, whatever it wrote (the writes kept it already).
+  if (!noArchive) take(printOutcome(io, job.KeepRun()));
   // A run in which no read-out got a factor calibrated nothing.
   if (std::none_of(run.rows.begin(), run.rows.end(),
                    [](const CalibrationRow& r) { return r.factor.has_value(); }))
@@ -160,12 +216,15 @@ int run(Args& args, CliIO& io) {
 
 const CommandRegistrar registrar(
     {"calibrate",
-     "calibrate FILE.dat... (--dose USV | --doses FILE.csv) [--note TEXT] [--outlier-sd N] [--keep ID,...] "
-     "[--csv OUT.csv] [--pdf OUT.pdf] [--dpt OUT.dpt] [--write-lut --port COMn|DEVICE [--baud RATE] "
-     "[--overwrite]]",
+     "calibrate (FILE.dat... | --archive --dosimeters LIST --from DATE --to DATE) (--dose USV | --doses FILE.csv) "
+     "[--note TEXT] [--outlier-sd N] [--keep ID,...] [--csv OUT.csv] [--pdf OUT.pdf] [--dpt OUT.dpt] "
+     "[--write-lut --port COMn|DEVICE [--baud RATE] [--overwrite]] [--db URL | --no-archive]",
      "each dosimeter's normalisation factor from a calibration irradiation to a known dose: the batch table, "
      "outliers beyond N SD (default 3) or flagged left out unless kept, the default tables, the certificate "
-     "and the reader's look-up entries (service level)",
+     "and the reader's look-up entries (service level). The read-outs come from data files or from the dose "
+     "archive (LIST: ids and ranges such as A0001-A0100,B0007; the read-outs from DATE to DATE, YYYY-MM-DD). "
+     "Every run is kept in the dose archive (--db, else [Dose archive] Database, else the default file; "
+     "see archive calibrations) unless --no-archive is given",
      run});
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include "base/UserLocale.h"
 
 namespace {
-// Only a printed report or certificate (also the reports a sign-off
+// Only a printed report, chart or certificate (also the reports a sign-off
 // stores) paints text, which needs fonts and so a GUI application; it runs
 // on the offscreen platform, and every other command stays free of any
 // display.
@@ -23,7 +23,9 @@ bool paintsReport(int argc, char** argv) {
   if (argc < 2) return false;
   const bool archive = std::strcmp(argv[1], "archive") == 0, calibrate = std::strcmp(argv[1], "calibrate") == 0;
   for (int i = 2; i < argc; ++i) {
-    if (archive && (std::strcmp(argv[i], "report") == 0 || std::strcmp(argv[i], "sign") == 0)) return true;
+    if (archive && (std::strcmp(argv[i], "report") == 0 || std::strcmp(argv[i], "sign") == 0 ||
+                    std::strcmp(argv[i], "chart") == 0))
+      return true;
     if (calibrate && std::strcmp(argv[i], "--pdf") == 0) return true;
   }
   return false;
