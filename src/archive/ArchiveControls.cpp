@@ -143,26 +143,26 @@ void ControlFacts::apply(ReadoutRow& row) const {
 int readControlFacts(Connection& c, std::optional<double> tolerance, ControlFacts* facts) {
   *facts = {};
   if (const int rc = controlDosimeters(c, &facts->dosimeters)) return rc;
-  QSqlQuery q(c.db());
-  q.setForwardOnly(true);
-  // Only the batches that may be out; the rule itself decides.
-  q.prepare(batchColumns() + QStringLiteral(" WHERE background_out <> 0 OR ") +
-            (tolerance ? QStringLiteral("ABS(ratio - 1) > ?") : QStringLiteral("ratio_out <> 0")));
-  if (tolerance) q.addBindValue(*tolerance / 100.0);
+  // Only the batches that may be out; the rule itself decides. Kept
+  // prepared: every list of read-outs asks.
+  QSqlQuery& q = c.statement(batchColumns() + QStringLiteral(" WHERE background_out <> 0 OR ") +
+                                 (tolerance ? QStringLiteral("ABS(ratio - 1) > ?") : QStringLiteral("ratio_out <> 0")),
+                             tolerance ? QVariantList{*tolerance / 100.0} : QVariantList{});
   if (const int rc = c.exec(q)) return rc;
   while (q.next()) {
     const ControlBatch b = batchOf(q);
     if (b.out(tolerance)) facts->out[{b.device, b.day}] = b;
   }
+  q.finish();
   return kOk;
 }
 
 int controlDosimeters(Connection& c, std::set<QString>* dosimeters) {
-  QSqlQuery q(c.db());
-  q.setForwardOnly(true);
-  if (!q.exec(QStringLiteral("SELECT DISTINCT dosimeter FROM control_marks"))) return c.fail(q.lastError());
+  QSqlQuery& q = c.statement(QStringLiteral("SELECT DISTINCT dosimeter FROM control_marks"), {});
+  if (const int rc = c.exec(q)) return rc;
   dosimeters->clear();
   while (q.next()) dosimeters->insert(q.value(0).toString());
+  q.finish();
   return kOk;
 }
 
