@@ -76,27 +76,16 @@ std::span<const char* const> deviceParamCollectOrder() { return kCollectOrder; }
 
 }  // namespace quelm
 
-TDeviceParamBlock::TDeviceParamBlock() {
-  quelm::TraceLine trace(QStringLiteral("TDeviceParamBlock::TDeviceParamBlock(): "));
-  std::memset(&Record, 0, sizeof Record);
-  trace.ok();
-}
+TDeviceParamBlock::TDeviceParamBlock()
+    : ParamBlock(QStringLiteral("TDeviceParamBlock::TDeviceParamBlock(): ")) {}
 
 TDeviceParamBlock::~TDeviceParamBlock() {
-  quelm::TraceLine trace(QStringLiteral("TDeviceParamBlock::~TDeviceParamBlock(): "));
-  trace.ok();
+  quelm::TraceLine(QStringLiteral("TDeviceParamBlock::~TDeviceParamBlock(): ")).ok();
 }
 
 int TDeviceParamBlock::ReadFileBlock(const QString& name) {
-  quelm::TraceLine trace(QStringLiteral("TDeviceParamBlock::ReadFileBlock(): filename=") + name +
-                         QStringLiteral(": "));
-  if (const int rc =
-          quelm::readProfileSection(name, quelm::kReaderParamSection, quelm::deviceParamFields(), bytes())) {
-    trace.fail(QStringLiteral("ERR_FOPEN"));
-    return rc;
-  }
-  trace.ok();
-  return 0;
+  return readSection(QStringLiteral("TDeviceParamBlock::ReadFileBlock(): "), name, quelm::kReaderParamSection,
+                     quelm::deviceParamFields());
 }
 
 int TDeviceParamBlock::WriteFileBlock(const QString& name) {
@@ -109,11 +98,7 @@ int TDeviceParamBlock::ReadCOMBlock() {
   if (TCommandChannel* channel = CommandChannel()) channel->SetLoaderMode(0);
   quelm::ReaderCommand cmd(&trace);
   uint8_t payload[] = {'.', 'J', '#'};
-  // Exactly the table: a shorter reply would fill the record from whatever
-  // the receive buffer held before.
-  quelm::ReplyRule rule;
-  rule.minData = rule.maxData = sizeof Record;
-  const int rc = cmd.run(payload, sizeof payload, rule);
+  const int rc = cmd.run(payload, sizeof payload, wholeRecord());
   if (rc == quelm::kErrReaderRefused) trace.fail(QStringLiteral("ERR_SENDCOMCMD"));
   if (rc != 0) return rc;
   cmd.reply().copy(0, bytes().data(), sizeof Record);
