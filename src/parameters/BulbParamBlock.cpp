@@ -169,14 +169,8 @@ int TBulbParamBlock::ReadCOMBlock() {
   TraceLine trace(QStringLiteral("TBulbParamBlock::ReadCOMBlock(): "));
   const uint8_t type = bytes()[0];
   std::memset(&Record, 0, sizeof Record);
-  ReaderCommand cmd(&trace);
   uint8_t payload[] = {'.', 'M', type, '#'};
-  const int rc = cmd.run(payload, sizeof payload, wholeRecord());
-  if (rc == quelm::kErrReaderRefused) trace.fail(QStringLiteral("ERR_SENDCOMCMD"));
-  if (rc != 0) return rc;
-  cmd.reply().copy(0, bytes().data(), sizeof Record);
-  trace.ok();
-  return 0;
+  return readFromReader(trace, payload, true);
 }
 
 int TBulbParamBlock::WriteCOMBlock() {
@@ -190,14 +184,10 @@ int TBulbParamBlock::WriteCOMBlock() {
 
 int TBulbParamBlock::ReadLUTBlock() {
   TraceLine trace(QStringLiteral("TBulbParamBlock::ReadCOMBlock(): "));
-  ReaderCommand cmd(&trace);
   uint8_t payload[8] = {'.', 'X'};
   std::memcpy(payload + 2, &Record, quelm::kIdentifierBytes);
   payload[7] = '#';
-  if (const int rc = cmd.run(payload, sizeof payload, wholeRecord())) return rc;
-  cmd.reply().copy(0, bytes().data(), sizeof Record);
-  trace.ok();
-  return 0;
+  return readFromReader(trace, payload, false);
 }
 
 int TBulbParamBlock::WriteLUTBlock() {
@@ -254,12 +244,8 @@ int TIBulbParamBlock::WriteFileBlock(const QString& name) {
 int TIBulbParamBlock::ReadCOMBlock() {
   TraceLine trace(QStringLiteral("TBulbParamBlock::ReadCOMBlock(): "));
   std::memset(&Record, 0, sizeof Record);
-  ReaderCommand cmd(&trace);
   uint8_t payload[] = {'.', 'Q', '0', '#'};
-  if (const int rc = cmd.run(payload, sizeof payload, wholeRecord())) return rc;
-  cmd.reply().copy(0, bytes().data(), sizeof Record);
-  trace.ok();
-  return 0;
+  return readFromReader(trace, payload, false);
 }
 
 int TIBulbParamBlock::WriteCOMBlock() {

@@ -96,14 +96,8 @@ int TDeviceParamBlock::ReadCOMBlock() {
   quelm::TraceLine trace(QStringLiteral("TDeviceParamBlock::ReadCOMBlock(): "));
   // A software download may have left the link in its loader mode.
   if (TCommandChannel* channel = CommandChannel()) channel->SetLoaderMode(0);
-  quelm::ReaderCommand cmd(&trace);
   uint8_t payload[] = {'.', 'J', '#'};
-  const int rc = cmd.run(payload, sizeof payload, wholeRecord());
-  if (rc == quelm::kErrReaderRefused) trace.fail(QStringLiteral("ERR_SENDCOMCMD"));
-  if (rc != 0) return rc;
-  cmd.reply().copy(0, bytes().data(), sizeof Record);
-  trace.ok();
-  return 0;
+  return readFromReader(trace, payload, true);
 }
 
 int TDeviceParamBlock::WriteCOMBlock() {

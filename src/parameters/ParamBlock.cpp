@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "base/Diag.h"
+#include "base/ErrorCodes.h"
+#include "link/ReaderCommand.h"
 
 namespace quelm {
 
@@ -20,6 +22,19 @@ int readTracedSection(const QString& trace, const QString& name, const QString& 
     return rc;
   }
   line.ok();
+  return 0;
+}
+
+int readRecordFromReader(TraceLine& trace, std::span<uint8_t> request, bool traceRefusal,
+                         std::span<uint8_t> record) {
+  ReplyRule rule;
+  rule.minData = rule.maxData = static_cast<int>(record.size());
+  ReaderCommand cmd(&trace);
+  const int rc = cmd.run(request.data(), static_cast<uint16_t>(request.size()), rule);
+  if (rc == kErrReaderRefused && traceRefusal) trace.fail(QStringLiteral("ERR_SENDCOMCMD"));
+  if (rc != 0) return rc;
+  cmd.reply().copy(0, record.data(), record.size());
+  trace.ok();
   return 0;
 }
 

@@ -2,18 +2,18 @@
 // What the parameter blocks share (the reader's table in TDeviceParamBlock,
 // the dosimeter tables in TBulbParamBlock and TIBulbParamBlock): each is one
 // record as the reader keeps it and nothing else, cleared when made; the
-// file sections and the reader commands take it as its bytes, a reply fills
-// it only when it holds exactly the record, and a file section is read into
-// it alike.
+// file sections and the reader commands take it as its bytes, and a file
+// section or a reply is read into it alike.
 
 #include <QString>
 #include <cstdint>
 #include <span>
 
-#include "link/ReaderCommand.h"
 #include "parameters/ParamField.h"
 
 namespace quelm {
+
+class TraceLine;
 
 // The block's making, traced as `trace` says: the record cleared.
 void traceClearedRecord(const QString& trace, std::span<uint8_t> record);
@@ -21,6 +21,13 @@ void traceClearedRecord(const QString& trace, std::span<uint8_t> record);
 // 0, or readProfileSection's code ("ERR_FOPEN").
 int readTracedSection(const QString& trace, const QString& name, const QString& section,
                       std::span<const ParamField> fields, std::span<uint8_t> record);
+// Sends `request` to the reader and copies the reply into the record, only
+// when it holds exactly the record: anything shorter would fill it from
+// what the receive buffer held before. 0 (traced ok), or the link's code
+// with the record as it was; a refusal is traced as "ERR_SENDCOMCMD" when
+// `traceRefusal`.
+int readRecordFromReader(TraceLine& trace, std::span<uint8_t> request, bool traceRefusal,
+                         std::span<uint8_t> record);
 
 template <typename R>
 class ParamBlock {
@@ -43,12 +50,8 @@ class ParamBlock {
                   std::span<const ParamField> fields) {
     return readTracedSection(trace, name, section, fields, bytes());
   }
-  // Exactly the record's bytes of reply data: anything shorter would fill
-  // the record from what the receive buffer held before.
-  static ReplyRule wholeRecord() {
-    ReplyRule rule;
-    rule.minData = rule.maxData = sizeof(R);
-    return rule;
+  int readFromReader(TraceLine& trace, std::span<uint8_t> request, bool traceRefusal) {
+    return readRecordFromReader(trace, request, traceRefusal, bytes());
   }
 };
 
