@@ -16,30 +16,22 @@ namespace quelm {
 
 SearchState::SearchState() { std::memset(&Request, 0, sizeof Request); }
 
-// A list operation in progress: the item navigation, the page turns and the
-// row selection do nothing meanwhile (the reader commands let the program's
-// events through while they wait).
-class ContentModel::BusyScope {
+// A list operation in progress: it holds the busy hook, so that the item
+// navigation, the page turns and the row selection do nothing meanwhile
+// (the reader commands let the program's events through while they wait),
+// and the reader's line until it ends: another program's command between
+// the skim and the page would answer for another state.
+class ContentModel::Operation {
  public:
-  explicit BusyScope(ContentModel& model) : model_(model) {
-    if (model_.busyDepth_++ == 0 && model_.hooks.busy) model_.hooks.busy(true);
-  }
-  ~BusyScope() { release(); }
+  explicit Operation(ContentModel& model) : busy_(model.hooks.busy) {}
   // Back to the normal pointer before a failure is reported.
   void release() {
-    if (!active_) return;
-    active_ = false;
     line_.release();
-    if (--model_.busyDepth_ == 0 && model_.hooks.busy) model_.hooks.busy(false);
+    busy_.release();
   }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
 
  private:
-  ContentModel& model_;
-  bool active_ = true;
-  // The reader's line is the operation's until it ends: another program's
-  // command between the skim and the page would answer for another state.
+  BusyScope busy_;
   LineHold line_;
 };
 
@@ -133,7 +125,7 @@ int ContentModel::readAndShow(uint32_t number, TraceLine& trace, const QString& 
   }
   if (!source_) return kErrDataInvalid;
 
-  BusyScope busy(*this);
+  Operation busy(*this);
   const int rc = source_->ReadBlock(*data_, number);
   if (rc != 0) {
     // The detail view still shows the previous block: keep the data with it.
@@ -174,7 +166,7 @@ ContentModel::Move ContentModel::NextPage() {
   setPaging(false);
   int n = 0, failure = 0;
   {
-    BusyScope busy(*this);
+    Operation busy(*this);
     SearchRequest& request = search_.Request;
     const std::optional<uint32_t> top =
         filled_ >= 1 ? std::optional<uint32_t>(uint32_t{RowSummary(1).BlockNumber}) : std::nullopt;
@@ -206,7 +198,7 @@ ContentModel::Move ContentModel::PrevPage() {
   TraceLine trace(QStringLiteral("TPgcForm::PrevPageButtonClick(): "));
   int n = 0, failure = 0;
   {
-    BusyScope busy(*this);
+    Operation busy(*this);
     setPaging(false);
     SearchRequest& request = search_.Request;
     const std::optional<uint32_t> bottom =
@@ -268,7 +260,7 @@ int ContentModel::ImportFile(const QString& fileName) {
   if (!data_) return kErrNullptr;
   if (Busy()) return 0;
 
-  BusyScope busy(*this);
+  Operation busy(*this);
   ClearContentGrid();
   selected_ = 0;
   notify();
@@ -307,7 +299,7 @@ int ContentModel::ImportReader() {
   if (!data_) return kErrNullptr;
   if (Busy()) return 0;
 
-  BusyScope busy(*this);
+  Operation busy(*this);
   ClearContentGrid();
   selected_ = 0;
   notify();
@@ -359,7 +351,7 @@ int ContentModel::endFailedImport(const ContentSource& source, int rc, TraceLine
   return rc;
 }
 
-int ContentModel::showNewestImportedBlock(BusyScope& busy, TraceLine& trace) {
+int ContentModel::showNewestImportedBlock(Operation& busy, TraceLine& trace) {
   const uint32_t newest = data_->LastBlock;
   const int rc = source_->ReadBlock(*data_, newest);
   // The view shows the newest block, or the cleared record when it cannot be
@@ -412,7 +404,7 @@ int ContentModel::Search(const std::function<bool(SearchState&)>& ask) {
   }
   if (!ask || !ask(search_)) return 0;
 
-  BusyScope busy(*this);
+  Operation busy(*this);
   int failure = 0;
   const int n = searchPage(search_.Request, &failure);
   // A search that could not be made leaves the list as it was.

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+#include "base/BusyHook.h"
 #include "evaluation/ContentList.h"
 #include "evaluation/ContentSource.h"
 #include "measurement/BlockRecord.h"
@@ -41,7 +42,7 @@ class ContentModel {
   // What the model tells whoever shows it; unset hooks are not called.
   struct Hooks {
     std::function<void()> changed;             // rows, selection or source labels: paint them
-    std::function<void(bool running)> busy;    // a list operation starts or ends (busy pointer)
+    BusyHook busy;                             // a list operation starts or ends (busy pointer)
     std::function<void(bool enabled)> paging;  // EnablePaging / DisablePaging
     std::function<void()> commandsChanged;     // the block-dependent commands follow Loaded
   };
@@ -67,7 +68,7 @@ class ContentModel {
   // Counts the refills of the list: a view shows a new page from its top.
   unsigned PageSerial() const { return pageSerial_; }
   bool PagingEnabled() const { return paging_; }
-  bool Busy() const { return busyDepth_ > 0; }
+  bool Busy() const { return hooks.busy.busy(); }
   SearchState& Search() { return search_; }
   const SearchState& Search() const { return search_; }
   // While paging is enabled a row without a block cannot be selected.
@@ -122,7 +123,7 @@ class ContentModel {
   int Search(const std::function<bool(SearchState&)>& ask);
 
  private:
-  class BusyScope;
+  class Operation;
   void notify();
   void setPaging(bool enabled);
   void commandsChanged();
@@ -144,7 +145,7 @@ class ContentModel {
   int readAndShow(uint32_t number, TraceLine& trace, const QString& row);
   Move navigate(const NavDecision& decision);
   int endFailedImport(const ContentSource& source, int rc, TraceLine& trace);
-  int showNewestImportedBlock(BusyScope& busy, TraceLine& trace);
+  int showNewestImportedBlock(Operation& busy, TraceLine& trace);
 
   std::unique_ptr<TNurvoDataBlock>& data_;
   DetailModel& detail_;
@@ -156,7 +157,6 @@ class ContentModel {
   int selected_ = 0;
   unsigned pageSerial_ = 0;
   bool paging_ = false;
-  int busyDepth_ = 0;
   bool outside_ = false;  // the shown block is none of the source's
   QString sourceLabel_, sourceHint_, availableBlocks_;
 };

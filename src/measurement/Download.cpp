@@ -31,6 +31,13 @@ DownloadResult message(DownloadResult::Kind kind, const QString& text) {
   return r;
 }
 
+DownloadResult codeResult(int code) {
+  DownloadResult r;
+  r.kind = DownloadResult::kFailure;
+  r.code = code;
+  return r;
+}
+
 // The whole number the operator typed; nothing (and the toolkit's
 // conversion message) when it is none.
 std::optional<long long> integerEntry(const QString& text, QString* error) {
@@ -466,6 +473,29 @@ void DownloadJob::RequestAbort() { abort_.request(); }
 // ---------------------------------------------------------------------------
 // Start
 
+// What Start settles, step by step, before and during the block loop.
+struct DownloadJob::StartPlan {
+  bool fromFile = false;
+  int type = kDownloadNotSelected;
+  long long from = 0, to = 0;
+  DateFields date{};
+  // A file source: read once, the records it copies and in which order.
+  SourceData source;
+  FilePlan file;
+  bool wholeFile = false;
+  // The existing storage file's answer: Append+New's file, the append flag
+  // of the first block.
+  QString secondFile = QLatin1String(kNoAppend);
+  int appendFlag = 1;
+  int count = 0;
+
+  int numberAt(int k) const {
+    if (!fromFile) return static_cast<int>((from + k) % kBlocksInReader);
+    return static_cast<size_t>(k) < file.records.size() ? source.number(file.records[static_cast<size_t>(k)])
+                                                        : file.missing;
+  }
+};
+
 int DownloadJob::createListFiles() {
   TNurvoDataBlock& b = *block_;
   if (state_.contentList) {
@@ -481,21 +511,22 @@ int DownloadJob::createListFiles() {
   return 0;
 }
 
-DownloadResult DownloadJob::copyBlocks(int count, const std::function<int(int)>& numberAt,
-                                       const std::function<int(int)>& fetch, int appendFlag,
-                                       const QString& secondFile) {
+DownloadResult DownloadJob::copyBlocks(StartPlan& plan) {
   TNurvoDataBlock& b = *block_;
-  const bool fromFile = state_.source == DownloadSource::File;
-  const bool second = secondFile != QLatin1String(kNoAppend);
+  const bool second = plan.secondFile != QLatin1String(kNoAppend);
+  int appendFlag = plan.appendFlag;
   DownloadResult r;
+  r.from = static_cast<int>(plan.from);
+  r.to = static_cast<int>(plan.to);
+  if (second) r.secondFile = plan.secondFile;
   const auto stop = [&r](int code) {
     r.kind = DownloadResult::kFailure;
     r.code = code;
     return r;
   };
-  for (int k = 0; k < count; ++k) {
+  for (int k = 0; k < plan.count; ++k) {
     state_.gaugeProgress = k;
-    state_.actualBlock = QString::number(numberAt(k));
+    state_.actualBlock = QString::number(plan.numberAt(k));
     changed();
     // The Abort button (and everything else the window shows) gets through here.
     letEventsThrough();
@@ -504,18 +535,20 @@ DownloadResult DownloadJob::copyBlocks(int count, const std::function<int(int)>&
       r.message = QStringLiteral("User aborted");
       return r;
     }
-    if (const int rc = fetch(k)) return stop(rc);
+    const int fetched =
+        plan.fromFile ? fetchFileRecord(plan, k) : b.ReadCOMBlock(static_cast<uint32_t>(plan.numberAt(k)));
+    if (fetched != 0) return stop(fetched);
     if (const int rc = b.WriteFileBlock(state_.storageName, appendFlag)) return stop(rc);
     appendFlag = 1;
     ++r.blocks;
     if (onBlockWritten) onBlockWritten(b.Record);
     if (second)
-      if (const int rc = b.WriteFileBlock(secondFile, 1)) return stop(rc);
+      if (const int rc = b.WriteFileBlock(plan.secondFile, 1)) return stop(rc);
     if (state_.contentList)
       if (const int rc = b.WriteFileHeader(state_.contentListName, 0)) return stop(rc);
     if (state_.detailedText) {
       const QString& txt = state_.detailedTextName;
-      if (fromFile) {
+      if (plan.fromFile) {
         b.DecodeChannels();
         if (const int rc = b.WriteBlockNumberLine(txt)) return stop(rc);
         if (const int rc = b.WriteValuesCsv(txt)) return stop(rc);
@@ -526,7 +559,7 @@ DownloadResult DownloadJob::copyBlocks(int count, const std::function<int(int)>&
       }
     }
   }
-  state_.gaugeProgress = count - 1;
+  state_.gaugeProgress = plan.count - 1;
   r.kind = DownloadResult::kCompleted;
   r.message = QStringLiteral("Process completed");
   return r;
@@ -557,70 +590,12 @@ DownloadResult DownloadJob::Start() {
     trace.fail(QStringLiteral("ERR_NEW"));
     return failure(kErrNew);
   }
-  TNurvoDataBlock& b = *block_;
-  const bool fromFile = state_.source == DownloadSource::File;
-  const int type = state_.type;
-
-  // Everything the operator entered is taken now, before anything is asked
-  // or written.
-  QString entryError;
-  long long from = presetFrom_, to = presetTo_;
-  DateFields date{};
-  if (fromFile || type == kDownloadByNumber) {
-    const auto f = integerEntry(state_.fromText, &entryError);
-    const auto t = integerEntry(state_.toText, &entryError);
-    if (f && t) {
-      from = *f;
-      to = *t;
-    }
-  } else if (type == kDownloadByDate) {
-    // Checked whole, the calendar included: the reader is never asked for
-    // 31 February.
-    if (const auto fields = ParseDateFields(state_.dateTexts, kFirstEditYear, &entryError)) date = *fields;
-  }
-  if (!entryError.isEmpty()) return message(DownloadResult::kRefused, entryError);
-
-  // A file source is read once, here, and what it holds decides what is
-  // copied before anything is asked or written.
-  SourceData source;
-  FilePlan plan;
-  const bool wholeFile = fromFile && from == presetFrom_ && to == presetTo_;
-  if (fromFile) {
-    const QString& name = state_.sourceName;
-    TraceLine read(QStringLiteral("TDownLoadForm::ReadSource(): filename=") + name + QStringLiteral(": "));
-    if (const int rc = source.open(name)) {
-      read.fail(QLatin1String(rc == kErrFileOpen ? "ERR_FOPEN" : rc > 0 ? "ERR_FSEEK" : "ERR_FREAD"));
-      return failure(rc);
-    }
-    b.Source = SourceFile;
-    b.ValidBlocks = source.validBlocks();
-    b.LastBlock = source.lastBlock();
-    read.ok(QStringLiteral(" ValidBlocks=") + QString::number(b.ValidBlocks) + QStringLiteral(": "));
-    if (wholeFile) {
-      plan = wholeFilePlan(source);
-    } else if (b.LastBlock >= kBlocksInReader) {
-      plan.refusal = QStringLiteral("its last record is numbered %1; a reader numbers its blocks 0 to %2")
-                         .arg(b.LastBlock)
-                         .arg(kBlocksInReader - 1);
-    } else {
-      const BlockRange r = CorrectDownloadRange(from, to, b.LastBlock, b.ValidBlocks);
-      from = r.from;
-      to = r.to;
-      plan = rangePlan(source, r.from, r.to);
-    }
-    if (!plan.refusal.isEmpty()) {
-      explainNextReport(kErrSourceFile, name + QStringLiteral(": ") + plan.refusal);
-      return failure(kErrSourceFile);
-    }
-    if (wholeFile) {
-      if (plan.records.empty()) {
-        changed();
-        return message(DownloadResult::kNothingToDo, QStringLiteral("No valid blocks"));
-      }
-      from = source.number(plan.records.front());
-      to = source.number(plan.records.back());
-    }
-  }
+  StartPlan plan;
+  plan.fromFile = state_.source == DownloadSource::File;
+  plan.type = state_.type;
+  if (auto r = takeEntries(plan)) return *r;
+  if (plan.fromFile)
+    if (auto r = planFileCopy(plan)) return *r;
   if (DownloadResult r = CheckFiles(); r.kind != DownloadResult::kNone) return r;
 
   // From the first command to the acknowledgement no other program may get
@@ -632,146 +607,217 @@ DownloadResult DownloadJob::Start() {
     ~Running() { s.running = false; }
   } running{state_};
 
-  QString secondFile = QLatin1String(kNoAppend);
-  int appendFlag = 1;
-  if (QFileInfo::exists(state_.storageName)) {
-    const int choice = askExistingFile ? askExistingFile(state_.storageName) : kChoiceCancel;
-    if (choice != kChoiceAppend && choice != kChoiceOverwrite && choice != kChoiceAppendNew) return {};
-    // Lists are written only alongside a new storage file.
-    state_.contentList = false;
-    state_.detailedText = false;
-    if (choice == kChoiceOverwrite) appendFlag = 0;
-    if (choice == kChoiceAppendNew) {
-      const QString base = state_.storageName.left(state_.storageName.size() - 4);
-      for (int i = 1; i <= 999; ++i) {
-        secondFile = base + QString::number(i) + QStringLiteral(".dat");
-        if (!QFileInfo::exists(secondFile)) break;
-      }
-      if (DownloadResult r = CheckFiles(secondFile); r.kind != DownloadResult::kNone) {
-        changed();
-        return r;
-      }
-    }
-    changed();
-  }
+  if (auto r = settleStorageFile(plan)) return *r;
+  if (auto r = settleRange(plan, trace)) return endRun(*r);
+  if (auto r = takeControlsForLoop(plan)) return *r;
+  return finishRun(plan, copyBlocks(plan));
+}
 
-  const auto endWith = [&](const DownloadResult& r) {
-    state_.running = false;
-    Reset();
-    return r;
-  };
-  if (!fromFile && type == kDownloadByNumber) {
-    const BlockRange r = CorrectDownloadRange(from, to, b.LastBlock, b.ValidBlocks);
-    from = r.from;
-    to = r.to;
-  } else if (type == kDownloadByDate) {
-    if (const int rc =
-            b.GetDateCOMBlock(static_cast<uint8_t>(date[kYear] - 1900), static_cast<uint8_t>(date[kMonth]),
-                              static_cast<uint8_t>(date[kDay]), static_cast<uint8_t>(date[kHour]),
-                              static_cast<uint8_t>(date[kMinute]))) {
-      DownloadResult r;
-      r.kind = DownloadResult::kFailure;
-      r.code = rc;
-      return endWith(r);
+// Everything the operator entered is taken now, before anything is asked
+// or written.
+std::optional<DownloadResult> DownloadJob::takeEntries(StartPlan& plan) const {
+  QString entryError;
+  plan.from = presetFrom_;
+  plan.to = presetTo_;
+  if (plan.fromFile || plan.type == kDownloadByNumber) {
+    const auto f = integerEntry(state_.fromText, &entryError);
+    const auto t = integerEntry(state_.toText, &entryError);
+    if (f && t) {
+      plan.from = *f;
+      plan.to = *t;
     }
-    from = b.ByDate;
-    if (from == 0)
-      return endWith(
-          message(DownloadResult::kNothingToDo, QStringLiteral("There is no such a required block")));
-    to = b.LastBlock;
-    if (from > to) from = to;
+  } else if (plan.type == kDownloadByDate) {
+    // Checked whole, the calendar included: the reader is never asked for
+    // 31 February.
+    if (const auto fields = ParseDateFields(state_.dateTexts, kFirstEditYear, &entryError))
+      plan.date = *fields;
+  }
+  if (!entryError.isEmpty()) return message(DownloadResult::kRefused, entryError);
+  return std::nullopt;
+}
+
+// A file source is read once, here, and what it holds decides what is
+// copied before anything is asked or written.
+std::optional<DownloadResult> DownloadJob::planFileCopy(StartPlan& plan) {
+  TNurvoDataBlock& b = *block_;
+  plan.wholeFile = plan.from == presetFrom_ && plan.to == presetTo_;
+  const QString& name = state_.sourceName;
+  TraceLine read(QStringLiteral("TDownLoadForm::ReadSource(): filename=") + name + QStringLiteral(": "));
+  if (const int rc = plan.source.open(name)) {
+    read.fail(QLatin1String(rc == kErrFileOpen ? "ERR_FOPEN" : rc > 0 ? "ERR_FSEEK" : "ERR_FREAD"));
+    return failure(rc);
+  }
+  b.Source = SourceFile;
+  b.ValidBlocks = plan.source.validBlocks();
+  b.LastBlock = plan.source.lastBlock();
+  read.ok(QStringLiteral(" ValidBlocks=") + QString::number(b.ValidBlocks) + QStringLiteral(": "));
+  if (plan.wholeFile) {
+    plan.file = wholeFilePlan(plan.source);
+  } else if (b.LastBlock >= kBlocksInReader) {
+    plan.file.refusal = QStringLiteral("its last record is numbered %1; a reader numbers its blocks 0 to %2")
+                            .arg(b.LastBlock)
+                            .arg(kBlocksInReader - 1);
+  } else {
+    const BlockRange r = CorrectDownloadRange(plan.from, plan.to, b.LastBlock, b.ValidBlocks);
+    plan.from = r.from;
+    plan.to = r.to;
+    plan.file = rangePlan(plan.source, r.from, r.to);
+  }
+  if (!plan.file.refusal.isEmpty()) {
+    explainNextReport(kErrSourceFile, name + QStringLiteral(": ") + plan.file.refusal);
+    return failure(kErrSourceFile);
+  }
+  if (plan.wholeFile) {
+    if (plan.file.records.empty()) {
+      changed();
+      return message(DownloadResult::kNothingToDo, QStringLiteral("No valid blocks"));
+    }
+    plan.from = plan.source.number(plan.file.records.front());
+    plan.to = plan.source.number(plan.file.records.back());
+  }
+  return std::nullopt;
+}
+
+// An existing storage file: appended to, overwritten, or appended to with
+// every block also in a new numbered file, as the operator answers.
+std::optional<DownloadResult> DownloadJob::settleStorageFile(StartPlan& plan) {
+  if (!QFileInfo::exists(state_.storageName)) return std::nullopt;
+  const int choice = askExistingFile ? askExistingFile(state_.storageName) : kChoiceCancel;
+  if (choice != kChoiceAppend && choice != kChoiceOverwrite && choice != kChoiceAppendNew)
+    return DownloadResult{};
+  // Lists are written only alongside a new storage file.
+  state_.contentList = false;
+  state_.detailedText = false;
+  if (choice == kChoiceOverwrite) plan.appendFlag = 0;
+  if (choice == kChoiceAppendNew) {
+    const QString base = state_.storageName.left(state_.storageName.size() - 4);
+    for (int i = 1; i <= 999; ++i) {
+      plan.secondFile = base + QString::number(i) + QStringLiteral(".dat");
+      if (!QFileInfo::exists(plan.secondFile)) break;
+    }
+    if (DownloadResult r = CheckFiles(plan.secondFile); r.kind != DownloadResult::kNone) {
+      changed();
+      return r;
+    }
+  }
+  changed();
+  return std::nullopt;
+}
+
+// The blocks the download copies: the range typed, or from the reader's
+// block of the date to its newest; nothing outside the memory.
+std::optional<DownloadResult> DownloadJob::settleRange(StartPlan& plan, const TraceLine& trace) {
+  TNurvoDataBlock& b = *block_;
+  if (!plan.fromFile && plan.type == kDownloadByNumber) {
+    const BlockRange r = CorrectDownloadRange(plan.from, plan.to, b.LastBlock, b.ValidBlocks);
+    plan.from = r.from;
+    plan.to = r.to;
+  } else if (plan.type == kDownloadByDate) {
+    const DateFields& d = plan.date;
+    if (const int rc = b.GetDateCOMBlock(static_cast<uint8_t>(d[kYear] - 1900),
+                                         static_cast<uint8_t>(d[kMonth]), static_cast<uint8_t>(d[kDay]),
+                                         static_cast<uint8_t>(d[kHour]), static_cast<uint8_t>(d[kMinute])))
+      return codeResult(rc);
+    plan.from = b.ByDate;
+    if (plan.from == 0)
+      return message(DownloadResult::kNothingToDo, QStringLiteral("There is no such a required block"));
+    plan.to = b.LastBlock;
+    if (plan.from > plan.to) plan.from = plan.to;
   }
   // No bound outside the memory ever reaches the loop: it could not end.
-  if (from < 0 || from >= kBlocksInReader || to < 0 || to >= kBlocksInReader) {
-    DownloadResult r;
-    r.kind = DownloadResult::kFailure;
-    r.code = fromFile ? kErrSourceFile : kErrUnknownCommand;
-    return endWith(r);
-  }
-  showRange(from, to);
+  if (plan.from < 0 || plan.from >= kBlocksInReader || plan.to < 0 || plan.to >= kBlocksInReader)
+    return codeResult(plan.fromFile ? kErrSourceFile : kErrUnknownCommand);
+  showRange(plan.from, plan.to);
   LogTrace(trace.text() + QStringLiteral("DownLoadType: %1 StartBlockIndex=%2 EndBlockIndex=%3")
-                              .arg(fromFile ? -1 : type)
-                              .arg(from - 1)
-                              .arg(to - 1));
+                              .arg(plan.fromFile ? -1 : plan.type)
+                              .arg(plan.from - 1)
+                              .arg(plan.to - 1));
+  plan.count = plan.wholeFile ? static_cast<int>(plan.file.records.size())
+                              : DownloadBlockCount(static_cast<int>(plan.from), static_cast<int>(plan.to));
+  return std::nullopt;
+}
 
-  const int count = wholeFile ? static_cast<int>(plan.records.size())
-                              : DownloadBlockCount(static_cast<int>(from), static_cast<int>(to));
-  state_.gaugeMax = count - 1;
+// While the loop runs only Abort is usable: a type, source, name or range
+// changed mid-way would change what is downloaded and acknowledged. The
+// lists are begun now.
+std::optional<DownloadResult> DownloadJob::takeControlsForLoop(const StartPlan& plan) {
+  state_.gaugeMax = plan.count - 1;
   state_.gaugeProgress = 0;
-  // While the loop runs only Abort is usable: a type, source, name or range
-  // changed mid-way would change what is downloaded and acknowledged.
   beforeRun_ = state_.controls;
   state_.controls = DownloadControls{};
   state_.controls.sourceChoice = state_.controls.typeList = state_.controls.storage = false;
   state_.controls.abort = true;
   changed();
-
   if (const int rc = createListFiles()) {
-    state_.controls = beforeRun_;
-    state_.controls.start = false;
-    state_.controls.abort = true;
+    giveControlsBackWithoutStart();
     return failure(rc);
   }
+  return std::nullopt;
+}
 
-  std::function<int(int)> numberAt, fetch;
-  if (fromFile) {
-    const size_t planned = plan.records.size();
-    numberAt = [&](int k) {
-      return static_cast<size_t>(k) < planned ? source.number(plan.records[static_cast<size_t>(k)])
-                                              : plan.missing;
-    };
-    fetch = [&](int k) {
-      TraceLine read(QStringLiteral("TDownLoadForm::ReadSourceBlock(): filename=") + state_.sourceName +
-                     QStringLiteral(": "));
-      if (static_cast<size_t>(k) >= planned) {
-        read.fail(QStringLiteral("ERR_NOBLOCK"));
-        explainNextReport(kErrSourceFile,
-                          state_.sourceName + QStringLiteral(": it holds no block %1").arg(plan.missing));
-        return int{kErrSourceFile};
-      }
-      const int record = plan.records[static_cast<size_t>(k)];
-      BlockRecord copy;
-      if (!source.read(record, &copy)) {
-        read.fail(QStringLiteral("ERR_FREAD"));
-        return noteFileFailure(kErrFileRead, state_.sourceName,
-                               QStringLiteral("it became shorter while it was read"));
-      }
-      std::memcpy(&b.Record, &copy, sizeof copy);
-      b.State = (b.State & ~uint32_t{Loaded | EvalEdited}) | Loaded;
-      b.BlockIndex = static_cast<uint32_t>(source.number(record));
-      read.ok(QStringLiteral("record=%1 BlockIndex=%2: ").arg(record).arg(b.BlockIndex));
-      return 0;
-    };
-  } else {
-    numberAt = [&](int k) { return static_cast<int>((from + k) % kBlocksInReader); };
-    fetch = [&](int k) { return b.ReadCOMBlock(static_cast<uint32_t>(numberAt(k))); };
+// The controls as before the loop, but Start waits for a new choice (the
+// window keeps its file choice) and Abort stays.
+void DownloadJob::giveControlsBackWithoutStart() {
+  state_.controls = beforeRun_;
+  state_.controls.start = false;
+  state_.controls.abort = true;
+}
+
+// The k-th planned record of the file source into the data object.
+int DownloadJob::fetchFileRecord(StartPlan& plan, int k) {
+  TNurvoDataBlock& b = *block_;
+  TraceLine read(QStringLiteral("TDownLoadForm::ReadSourceBlock(): filename=") + state_.sourceName +
+                 QStringLiteral(": "));
+  if (static_cast<size_t>(k) >= plan.file.records.size()) {
+    read.fail(QStringLiteral("ERR_NOBLOCK"));
+    explainNextReport(kErrSourceFile,
+                      state_.sourceName + QStringLiteral(": it holds no block %1").arg(plan.file.missing));
+    return int{kErrSourceFile};
   }
-  DownloadResult r = copyBlocks(count, numberAt, fetch, appendFlag, secondFile);
-  r.from = static_cast<int>(from);
-  r.to = static_cast<int>(to);
-  if (secondFile != QLatin1String(kNoAppend)) r.secondFile = secondFile;
-  if (r.kind != DownloadResult::kCompleted) return endWith(r);
-  if (!fromFile && type == kDownloadUnsaved) {
-    if (const int rc = b.AckLastUnsavedCOMBlock(static_cast<uint32_t>(to))) {
+  const int record = plan.file.records[static_cast<size_t>(k)];
+  BlockRecord copy;
+  if (!plan.source.read(record, &copy)) {
+    read.fail(QStringLiteral("ERR_FREAD"));
+    return noteFileFailure(kErrFileRead, state_.sourceName,
+                           QStringLiteral("it became shorter while it was read"));
+  }
+  std::memcpy(&b.Record, &copy, sizeof copy);
+  b.State = (b.State & ~uint32_t{Loaded | EvalEdited}) | Loaded;
+  b.BlockIndex = static_cast<uint32_t>(plan.source.number(record));
+  read.ok(QStringLiteral("record=%1 BlockIndex=%2: ").arg(record).arg(b.BlockIndex));
+  return 0;
+}
+
+// After the loop: the reader is told which blocks are saved after a
+// download of its unsaved ones, and the window gets its controls back.
+DownloadResult DownloadJob::finishRun(const StartPlan& plan, DownloadResult r) {
+  if (r.kind != DownloadResult::kCompleted) return endRun(r);
+  if (!plan.fromFile && plan.type == kDownloadUnsaved) {
+    if (const int rc = block_->AckLastUnsavedCOMBlock(static_cast<uint32_t>(plan.to))) {
       r.kind = DownloadResult::kFailure;
       r.code = rc;
       r.message.clear();
-      return endWith(r);
+      return endRun(r);
     }
     LogTrace(QStringLiteral("AckLastUnsavedCOMBlock(): ok"));
     r.acknowledged = true;
   }
-  if (fromFile) {
-    // The window keeps its file choice; Start waits for a new source.
-    state_.controls = beforeRun_;
-    state_.controls.start = false;
-    state_.controls.abort = true;
+  if (plan.fromFile) {
+    giveControlsBackWithoutStart();
     changed();
   } else {
     state_.running = false;
     Reset();
   }
   LogTrace(QStringLiteral("DownLoad: COMPLETED: ok"));
+  return r;
+}
+
+// A download that ended early or failed after the question: the window's
+// state of a new start.
+DownloadResult DownloadJob::endRun(const DownloadResult& r) {
+  state_.running = false;
+  Reset();
   return r;
 }
 

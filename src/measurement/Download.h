@@ -19,6 +19,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "base/AbortToken.h"
 #include "base/DateText.h"
@@ -28,6 +29,8 @@
 class TNurvoDataBlock;
 
 namespace quelm {
+
+class TraceLine;
 
 enum DownloadType : int {
   kDownloadNotSelected = 0,
@@ -195,11 +198,20 @@ class DownloadJob {
   void disableAll();
   void showRange(long long from, long long to);
   DownloadResult failure(int code);
-  // The loop over the count blocks of the download: fetch(k) puts the k-th
-  // into the data object (0 or a code), numberAt(k) names it beforehand.
-  DownloadResult copyBlocks(int count, const std::function<int(int)>& numberAt,
-                            const std::function<int(int)>& fetch, int appendFlag, const QString& secondFile);
   int createListFiles();
+  // Start's steps, in order; a step that returns a result ends the download with it.
+  struct StartPlan;
+  std::optional<DownloadResult> takeEntries(StartPlan& plan) const;
+  std::optional<DownloadResult> planFileCopy(StartPlan& plan);
+  std::optional<DownloadResult> settleStorageFile(StartPlan& plan);
+  std::optional<DownloadResult> settleRange(StartPlan& plan, const TraceLine& trace);
+  std::optional<DownloadResult> takeControlsForLoop(const StartPlan& plan);
+  // The loop over the planned blocks; Abort is honoured before each.
+  DownloadResult copyBlocks(StartPlan& plan);
+  int fetchFileRecord(StartPlan& plan, int k);
+  DownloadResult finishRun(const StartPlan& plan, DownloadResult r);
+  DownloadResult endRun(const DownloadResult& r);
+  void giveControlsBackWithoutStart();
 
   DownloadState state_;
   std::unique_ptr<TNurvoDataBlock> block_;

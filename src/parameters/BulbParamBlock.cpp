@@ -118,14 +118,6 @@ int sendRecord(TraceLine& trace, uint8_t letter, std::span<const uint8_t> record
   return cmd.run(payload.data(), static_cast<uint16_t>(payload.size()));
 }
 
-// Exactly `bytes` of reply data: anything shorter would fill the record
-// from what the receive buffer held before.
-ReplyRule exactly(int bytes) {
-  ReplyRule rule;
-  rule.minData = rule.maxData = bytes;
-  return rule;
-}
-
 }  // namespace
 
 const ParamRecordTable& bulbParamTable() { return kTable; }
@@ -139,39 +131,20 @@ std::span<const ParamField> ownBulbParamFields() { return kOwnFields; }
 using quelm::ReaderCommand;
 using quelm::TraceLine;
 
-TBulbParamBlock::TBulbParamBlock() {
-  TraceLine trace(QStringLiteral("TBulbParamBlock::TBulbParamBlock(): "));
-  std::memset(&Record, 0, sizeof Record);
-  trace.ok();
-}
+TBulbParamBlock::TBulbParamBlock() : ParamBlock(QStringLiteral("TBulbParamBlock::TBulbParamBlock(): ")) {}
 
 TBulbParamBlock::~TBulbParamBlock() {
-  TraceLine trace(QStringLiteral("TBulbParamBlock::~TBulbParamBlock(): "));
-  trace.ok();
+  TraceLine(QStringLiteral("TBulbParamBlock::~TBulbParamBlock(): ")).ok();
 }
 
 int TBulbParamBlock::ReadFileBlock(const QString& name) {
-  TraceLine trace(QStringLiteral("TBulbParamBlock::ReadFileBlock(): filename=") + name +
-                  QStringLiteral(": "));
-  if (const int rc =
-          quelm::readProfileSection(name, quelm::kDefaultKeySection, quelm::bulbParamFields(), bytes())) {
-    trace.fail(QStringLiteral("ERR_FOPEN"));
-    return rc;
-  }
-  trace.ok();
-  return 0;
+  return readSection(QStringLiteral("TBulbParamBlock::ReadFileBlock(): "), name, quelm::kDefaultKeySection,
+                     quelm::bulbParamFields());
 }
 
 int TBulbParamBlock::ReadLUTFileBlock(const QString& name) {
-  TraceLine trace(QStringLiteral("TBulbParamBlock::ReadFileBlock(): filename=") + name +
-                  QStringLiteral(": "));
-  if (const int rc =
-          quelm::readProfileSection(name, quelm::kLookupKeySection, quelm::bulbParamFields(), bytes())) {
-    trace.fail(QStringLiteral("ERR_FOPEN"));
-    return rc;
-  }
-  trace.ok();
-  return 0;
+  return readSection(QStringLiteral("TBulbParamBlock::ReadFileBlock(): "), name, quelm::kLookupKeySection,
+                     quelm::bulbParamFields());
 }
 
 int TBulbParamBlock::WriteFileBlock(const QString& name) {
@@ -196,14 +169,8 @@ int TBulbParamBlock::ReadCOMBlock() {
   TraceLine trace(QStringLiteral("TBulbParamBlock::ReadCOMBlock(): "));
   const uint8_t type = bytes()[0];
   std::memset(&Record, 0, sizeof Record);
-  ReaderCommand cmd(&trace);
   uint8_t payload[] = {'.', 'M', type, '#'};
-  const int rc = cmd.run(payload, sizeof payload, quelm::exactly(sizeof Record));
-  if (rc == quelm::kErrReaderRefused) trace.fail(QStringLiteral("ERR_SENDCOMCMD"));
-  if (rc != 0) return rc;
-  cmd.reply().copy(0, bytes().data(), sizeof Record);
-  trace.ok();
-  return 0;
+  return readFromReader(trace, payload, true);
 }
 
 int TBulbParamBlock::WriteCOMBlock() {
@@ -217,14 +184,10 @@ int TBulbParamBlock::WriteCOMBlock() {
 
 int TBulbParamBlock::ReadLUTBlock() {
   TraceLine trace(QStringLiteral("TBulbParamBlock::ReadCOMBlock(): "));
-  ReaderCommand cmd(&trace);
   uint8_t payload[8] = {'.', 'X'};
   std::memcpy(payload + 2, &Record, quelm::kIdentifierBytes);
   payload[7] = '#';
-  if (const int rc = cmd.run(payload, sizeof payload, quelm::exactly(sizeof Record))) return rc;
-  cmd.reply().copy(0, bytes().data(), sizeof Record);
-  trace.ok();
-  return 0;
+  return readFromReader(trace, payload, false);
 }
 
 int TBulbParamBlock::WriteLUTBlock() {
@@ -263,28 +226,15 @@ int TBulbParamBlock::DeleteLUT(const uint8_t id[quelm::kIdentifierBytes]) {
   return 0;
 }
 
-TIBulbParamBlock::TIBulbParamBlock() {
-  TraceLine trace(QStringLiteral("TBulbParamBlock::TBulbParamBlock(): "));
-  std::memset(&Record, 0, sizeof Record);
-  trace.ok();
-}
+TIBulbParamBlock::TIBulbParamBlock() : ParamBlock(QStringLiteral("TBulbParamBlock::TBulbParamBlock(): ")) {}
 
 TIBulbParamBlock::~TIBulbParamBlock() {
-  TraceLine trace(QStringLiteral("TBulbParamBlock::TBulbParamBlock(): "));
-  std::memset(&Record, 0, sizeof Record);
-  trace.ok();
+  TraceLine(QStringLiteral("TBulbParamBlock::TBulbParamBlock(): ")).ok();
 }
 
 int TIBulbParamBlock::ReadFileBlock(const QString& name) {
-  TraceLine trace(QStringLiteral("TBulbParamBlock::ReadFileBlock(): filename=") + name +
-                  QStringLiteral(": "));
-  if (const int rc = quelm::readProfileSection(name, quelm::kIndividualKeySection,
-                                               quelm::ownBulbParamFields(), bytes())) {
-    trace.fail(QStringLiteral("ERR_FOPEN"));
-    return rc;
-  }
-  trace.ok();
-  return 0;
+  return readSection(QStringLiteral("TBulbParamBlock::ReadFileBlock(): "), name, quelm::kIndividualKeySection,
+                     quelm::ownBulbParamFields());
 }
 
 int TIBulbParamBlock::WriteFileBlock(const QString& name) {
@@ -294,12 +244,8 @@ int TIBulbParamBlock::WriteFileBlock(const QString& name) {
 int TIBulbParamBlock::ReadCOMBlock() {
   TraceLine trace(QStringLiteral("TBulbParamBlock::ReadCOMBlock(): "));
   std::memset(&Record, 0, sizeof Record);
-  ReaderCommand cmd(&trace);
   uint8_t payload[] = {'.', 'Q', '0', '#'};
-  if (const int rc = cmd.run(payload, sizeof payload, quelm::exactly(sizeof Record))) return rc;
-  cmd.reply().copy(0, bytes().data(), sizeof Record);
-  trace.ok();
-  return 0;
+  return readFromReader(trace, payload, false);
 }
 
 int TIBulbParamBlock::WriteCOMBlock() {

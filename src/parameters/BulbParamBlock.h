@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 
+#include "parameters/ParamBlock.h"
 #include "parameters/ParamField.h"
 
 static_assert(sizeof(float) == 4, "records hold IEEE-754 singles");
@@ -121,19 +122,10 @@ inline constexpr int kDirectoryPageBytes = 50;
 
 }  // namespace quelm
 
-class TBulbParamBlock {
+class TBulbParamBlock : public quelm::ParamBlock<BulbParamRecord> {
  public:
   TBulbParamBlock();
   ~TBulbParamBlock();
-  TBulbParamBlock(const TBulbParamBlock&) = delete;
-  TBulbParamBlock& operator=(const TBulbParamBlock&) = delete;
-
-  BulbParamRecord Record;
-
-  std::span<uint8_t> bytes() { return {reinterpret_cast<uint8_t*>(&Record), sizeof Record}; }
-  std::span<const uint8_t> bytes() const {
-    return {reinterpret_cast<const uint8_t*>(&Record), sizeof Record};
-  }
 
   // The default section (KSN is read from it too: a missing key empties it).
   int ReadFileBlock(const QString& name);
@@ -159,19 +151,10 @@ class TBulbParamBlock {
   int DeleteLUT(const uint8_t id[quelm::kIdentifierBytes]);
 };
 
-class TIBulbParamBlock {
+class TIBulbParamBlock : public quelm::ParamBlock<IBulbParamRecord> {
  public:
   TIBulbParamBlock();
   ~TIBulbParamBlock();
-  TIBulbParamBlock(const TIBulbParamBlock&) = delete;
-  TIBulbParamBlock& operator=(const TIBulbParamBlock&) = delete;
-
-  IBulbParamRecord Record;
-
-  std::span<uint8_t> bytes() { return {reinterpret_cast<uint8_t*>(&Record), sizeof Record}; }
-  std::span<const uint8_t> bytes() const {
-    return {reinterpret_cast<const uint8_t*>(&Record), sizeof Record};
-  }
 
   int ReadFileBlock(const QString& name);
   int WriteFileBlock(const QString& name);

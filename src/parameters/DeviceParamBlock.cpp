@@ -76,27 +76,16 @@ std::span<const char* const> deviceParamCollectOrder() { return kCollectOrder; }
 
 }  // namespace quelm
 
-TDeviceParamBlock::TDeviceParamBlock() {
-  quelm::TraceLine trace(QStringLiteral("TDeviceParamBlock::TDeviceParamBlock(): "));
-  std::memset(&Record, 0, sizeof Record);
-  trace.ok();
-}
+TDeviceParamBlock::TDeviceParamBlock()
+    : ParamBlock(QStringLiteral("TDeviceParamBlock::TDeviceParamBlock(): ")) {}
 
 TDeviceParamBlock::~TDeviceParamBlock() {
-  quelm::TraceLine trace(QStringLiteral("TDeviceParamBlock::~TDeviceParamBlock(): "));
-  trace.ok();
+  quelm::TraceLine(QStringLiteral("TDeviceParamBlock::~TDeviceParamBlock(): ")).ok();
 }
 
 int TDeviceParamBlock::ReadFileBlock(const QString& name) {
-  quelm::TraceLine trace(QStringLiteral("TDeviceParamBlock::ReadFileBlock(): filename=") + name +
-                         QStringLiteral(": "));
-  if (const int rc =
-          quelm::readProfileSection(name, quelm::kReaderParamSection, quelm::deviceParamFields(), bytes())) {
-    trace.fail(QStringLiteral("ERR_FOPEN"));
-    return rc;
-  }
-  trace.ok();
-  return 0;
+  return readSection(QStringLiteral("TDeviceParamBlock::ReadFileBlock(): "), name, quelm::kReaderParamSection,
+                     quelm::deviceParamFields());
 }
 
 int TDeviceParamBlock::WriteFileBlock(const QString& name) {
@@ -107,18 +96,8 @@ int TDeviceParamBlock::ReadCOMBlock() {
   quelm::TraceLine trace(QStringLiteral("TDeviceParamBlock::ReadCOMBlock(): "));
   // A software download may have left the link in its loader mode.
   if (TCommandChannel* channel = CommandChannel()) channel->SetLoaderMode(0);
-  quelm::ReaderCommand cmd(&trace);
   uint8_t payload[] = {'.', 'J', '#'};
-  // Exactly the table: a shorter reply would fill the record from whatever
-  // the receive buffer held before.
-  quelm::ReplyRule rule;
-  rule.minData = rule.maxData = sizeof Record;
-  const int rc = cmd.run(payload, sizeof payload, rule);
-  if (rc == quelm::kErrReaderRefused) trace.fail(QStringLiteral("ERR_SENDCOMCMD"));
-  if (rc != 0) return rc;
-  cmd.reply().copy(0, bytes().data(), sizeof Record);
-  trace.ok();
-  return 0;
+  return readFromReader(trace, payload, true);
 }
 
 int TDeviceParamBlock::WriteCOMBlock() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "parameters/ParamBlock.h"
 #include "parameters/ParamField.h"
 
 static_assert(sizeof(float) == 4, "records hold IEEE-754 singles");
@@ -68,19 +69,10 @@ std::span<const char* const> deviceParamCollectOrder();
 
 }  // namespace quelm
 
-class TDeviceParamBlock {
+class TDeviceParamBlock : public quelm::ParamBlock<DeviceParamRecord> {
  public:
   TDeviceParamBlock();
   ~TDeviceParamBlock();
-  TDeviceParamBlock(const TDeviceParamBlock&) = delete;
-  TDeviceParamBlock& operator=(const TDeviceParamBlock&) = delete;
-
-  DeviceParamRecord Record;
-
-  std::span<uint8_t> bytes() { return {reinterpret_cast<uint8_t*>(&Record), sizeof Record}; }
-  std::span<const uint8_t> bytes() const {
-    return {reinterpret_cast<const uint8_t*>(&Record), sizeof Record};
-  }
 
   // Loads the record from the file's section; a missing file or key gives
   // the defaults. Always 0.

@@ -295,9 +295,9 @@ ParamOutcome DosimeterTableJob::writeLookup() {
   const int check = existing.ReadLUTBlock();
   bool deleted = false;
   if (check == 0) {
-    busy.set(false);
+    busy.release();
     if (!confirm(ParamText::EntryExists)) return nothing();
-    busy.set(true);
+    busy.resume();
     uint8_t key[kIdentifierBytes];
     std::memcpy(key, &Table.Record, kIdentifierBytes);
     // A delete whose reply was lost may have been carried out.

@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/BusyHook.h"
 #include "base/Prompter.h"
 #include "parameters/ParamField.h"
 
@@ -103,24 +104,5 @@ std::optional<QString> chooseSharedFile(FileMode mode, const QString& filter, co
 
 // `name` with `extension` (".rpt") appended unless it already ends so, in any case.
 QString withExtension(const QString& name, const QString& extension);
-
-// The busy pointer while a job works with the reader or a file; told false
-// before every question and at the end. The window installs it.
-using BusyHook = std::function<void(bool)>;
-class BusyScope {
- public:
-  explicit BusyScope(const BusyHook& hook) : hook_(hook) { set(true); }
-  ~BusyScope() { set(false); }
-  void set(bool on) {
-    if (hook_ && on != on_) hook_(on);
-    on_ = on;
-  }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  const BusyHook& hook_;
-  bool on_ = false;
-};
 
 }  // namespace quelm

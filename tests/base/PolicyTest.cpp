@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <vector>
 
+#include "base/BusyHook.h"
 #include "base/Diag.h"
 #include "base/EventWait.h"
 #include "base/ServiceLevel.h"
@@ -47,6 +48,39 @@ TEST(ServiceLevel, RefusalNamesWhatAndTheFile) {
   EXPECT_EQ(serviceLevelRefusal(QStringLiteral("update"), QStringLiteral("/x/quelm.INI")),
             QStringLiteral("update needs the service level, which the configuration file /x/quelm.INI "
                            "does not switch on"));
+}
+
+TEST(BusyHook, NestedOperationsKeepThePointerUntilTheOuterOneEnds) {
+  std::vector<bool> told;
+  BusyHook hook = [&](bool on) { told.push_back(on); };
+  {
+    BusyScope outer(hook);
+    {
+      BusyScope inner(hook);
+      inner.release();
+      EXPECT_TRUE(hook.busy()) << "the outer operation still holds it";
+    }
+    EXPECT_EQ(told, std::vector<bool>{true});
+    // A question: the pointer goes, and comes back with the answer.
+    outer.release();
+    outer.release();
+    EXPECT_FALSE(hook.busy());
+    outer.resume();
+    outer.resume();
+    // A copy for another job tells the same window of its own scopes only.
+    BusyHook copy = hook;
+    EXPECT_FALSE(copy.busy());
+    // A function set meanwhile is told the end of what runs.
+    hook = [&](bool on) { told.push_back(!on); };
+  }
+  EXPECT_EQ(told, (std::vector<bool>{true, false, true, true}));
+  EXPECT_FALSE(hook.busy());
+
+  // Without a function the hook still counts: a list refuses its navigation
+  // while it works, shown or not.
+  BusyHook unset;
+  BusyScope scope(unset);
+  EXPECT_TRUE(unset.busy());
 }
 
 TEST(EventWait, ReturnsWhenDoneWithoutWaitingForMoreEvents) {

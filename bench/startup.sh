@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# How quickly the program shows its first window and how much memory it holds
+# then, side by side with a bare Qt 6 main window (bench/bare_window.cpp).
+#   bench/startup.sh [BUILD_FOLDER]          (default: build)
+# Builds quelm, quelm_bare_window and quelm_startup_probe (with its
+# quelm_paint_hook), starts a virtual
+# display (Xvfb) of its own and, after one start of each that is not counted,
+# starts the two in turn QUELM_STARTUP_RUNS times each (10). Each start is
+# measured by quelm_startup_probe (see bench/startup_probe.cpp): the time
+# until the first window is painted, the resident memory once the program
+# idles. It prints the medians and their ratios against the bare
+# window; the goals are 1.5 for the start-up and 1.3 for the memory.
+#
+# Nothing of the user's is read or written: both programs run from a
+# temporary folder (the program keeps its configuration file beside itself
+# there, new for every start) with a home, configuration, data and cache
+# folder of their own in it and no other environment. A step that does not
+# happen within QUELM_STARTUP_TIMEOUT seconds (20) ends the script with a
+# message saying which. QUELM_STARTUP_VERBOSE=1 shows every start's figures.
+set -euo pipefail
+
+build=${1:-build}
+runs=${QUELM_STARTUP_RUNS:-10}
+timeout=${QUELM_STARTUP_TIMEOUT:-20}
+
+command -v Xvfb >/dev/null || { echo "startup.sh: Xvfb is missing (apt-get install xvfb)" >&2; exit 1; }
+if ! log=$(cmake --build "$build" -j2 --target quelm quelm_bare_window quelm_startup_probe quelm_paint_hook 2>&1); then
+  echo "$log" >&2
+  echo "startup.sh: building in $build failed (quelm_startup_probe needs libxcb1-dev)" >&2
+  exit 1
+fi
+probe=$build/bench/quelm_startup_probe
+
+tmp=$(mktemp -d /tmp/quelm-startup.XXXXXX)
+xvfb=
+cleanup() {
+  if [ -n "$xvfb" ]; then
+    kill "$xvfb" 2>/dev/null || true
+    wait "$xvfb" 2>/dev/null || true
+  fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+mkdir -p "$tmp/bin" "$tmp/cache"
+cp "$build/quelm" "$tmp/bin/quelm"
+cp "$build/bench/quelm_bare_window" "$tmp/bin/quelm_bare_window"
+
+# Xvfb writes its display number to the pipe once it takes connections.
+# Without -noreset it would reset whenever its last client leaves, and
+# refuse the next start's first connection meanwhile.
+mkfifo "$tmp/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+xvfb=$!
+display=
+read -r -t "$timeout" display <"$tmp/display" || true
+if [ -z "$display" ]; then
+  echo "startup.sh: the virtual display did not start within $timeout s:" >&2
+  cat "$tmp/xvfb.log" >&2
+  exit 1
+fi
+
+# One start of `name`, measured: "<mapped ms> <painted ms> <resident KiB> <title>".
+measure() {
+  local name=$1 run=$tmp/run
+  rm -rf "$run"
+  find "$tmp/bin" -mindepth 1 ! -name quelm ! -name quelm_bare_window -exec rm -rf {} +
+  mkdir -p "$run/home" "$run/config" "$run/data" "$run/runtime"
+  chmod 700 "$run/runtime"
+  env -i PATH=/usr/bin:/bin LANG=C.UTF-8 DISPLAY=":$display" QT_QPA_PLATFORM=xcb \
+    HOME="$run/home" XDG_CONFIG_HOME="$run/config" XDG_DATA_HOME="$run/data" \
+    XDG_CACHE_HOME="$tmp/cache" XDG_RUNTIME_DIR="$run/runtime" \
+    "$probe" --timeout "$timeout" "$tmp/bin/$name"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+declare -A shown memory title
+measure quelm_bare_window >/dev/null
+measure quelm >/dev/null
+for ((i = 1; i <= runs; ++i)); do
+  for name in quelm_bare_window quelm; do
+    line=$(measure "$name")
+    [ -n "${QUELM_STARTUP_VERBOSE:-}" ] && echo "$name: $line" >&2
+    read -r _ ms kib window <<<"$line"
+    shown[$name]+="$ms "
+    memory[$name]+="$kib "
+    title[$name]=$window
+  done
+done
+
+for name in quelm_bare_window quelm; do
+  shown[$name]=$(tr ' ' '\n' <<<"${shown[$name]}" | grep . | median)
+  memory[$name]=$(tr ' ' '\n' <<<"${memory[$name]}" | grep . | median)
+done
+echo "Start-up under Xvfb, median of $runs starts each (windows measured: \"${title[quelm_bare_window]}\", \"${title[quelm]}\")"
+awk -v bs="${shown[quelm_bare_window]}" -v qs="${shown[quelm]}" \
+  -v bm="${memory[quelm_bare_window]}" -v qm="${memory[quelm]}" 'BEGIN {
+  printf "%-22s %12s %12s %8s %6s\n", "", "bare window", "quelm", "ratio", "goal"
+  printf "%-22s %9.1f ms %9.1f ms %7.2fx %5.1fx\n", "first window painted", bs, qs, qs / bs, 1.5
+  printf "%-22s %8.1f MiB %8.1f MiB %7.2fx %5.1fx\n", "resident memory", bm / 1024, qm / 1024, qm / bm, 1.3
+}'
