@@ -43,7 +43,7 @@ TEST(NormFactSolve, TheChainGivesTheDoseBackOnGeneratedBlocks) {
       for (const double dose : {low, high}) {
         double previous = 0;
         for (const NormFactMethod method : kMethods) {
-          SCOPED_TRACE(testing::Message() << "block " << r.BlockNumber << " DLFN " << r.DLFN << " dose "
+          SCOPED_TRACE(testing::Message() << "block " << int(r.BlockNumber) << " DLFN " << double(r.DLFN) << " dose "
                                           << dose << " method " << int(method));
           const NormFactSolution s = SolveNormFact(r, r.EVASTART, r.EVALEN, dose, method);
           if (s.refusal == NormFactRefusal::NoSignal) {
