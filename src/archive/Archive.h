@@ -392,8 +392,10 @@ class DoseArchive {
   int signoffs(std::vector<Signoff>* list);
   // The last sign-off of a period, if any.
   int lastSignoff(const QString& period, std::optional<Signoff>* signoff);
-  // The stored bytes of a signed document (empty person id: the summary).
+  // The stored bytes of a signed document (empty person id: the summary)
+  // of the period's last sign-off, or of the sign-off with that id.
   int signedDocument(const QString& period, const QString& personId, QByteArray* pdf);
+  int signedDocument(qint64 signoffId, const QString& personId, QByteArray* pdf);
   int signedFigures(qint64 signoffId, std::vector<SignedFigures>* figures);
   // Changes stored after the sign-off that touch its period.
   int changesSince(const Signoff& signoff, std::vector<LogEntry>* entries);

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "archive/ArchiveText.h"
 #include "base/Config.h"
@@ -15,6 +16,8 @@
 #include "base/IniFile.h"
 #include "base/Prompter.h"
 #include "base/UserLocale.h"
+#include "evaluation/BlockView.h"
+#include "evaluation/ChartInteraction.h"
 
 namespace quelm {
 
@@ -264,6 +267,265 @@ std::optional<quelm::ArchivePassword> TArchivePasswordForm::Ask(const QString& s
   PasswordEdit->clear();
   if (answer != quelm::mrOk) return std::nullopt;
   return quelm::ArchivePassword{password, KeepCheckBox->isChecked()};
+}
+
+// --- Resolution -------------------------------------------------------------------------
+
+namespace {
+QString resolutionTitle(const quelm::ResolutionRequest& r) {
+  switch (r.action) {
+    case quelm::Resolution::Accept:
+      return QStringLiteral("Accept the reader's dose");
+    case quelm::Resolution::Reevaluate:
+      return r.windowFixed ? QStringLiteral("Adopt as dose of record")
+                           : QStringLiteral("Re-evaluate a read-out");
+    case quelm::Resolution::Exclude:
+      return QStringLiteral("Exclude a read-out");
+    case quelm::Resolution::None:
+      break;
+  }
+  return QString();
+}
+
+// What the dose of record becomes, said before anything is stored.
+QString outcomeText(const quelm::ResolutionRequest& r) {
+  switch (r.action) {
+    case quelm::Resolution::Accept:
+      return QStringLiteral("The dose of record stays %1.").arg(quelm::DoseText(r.readout.doseUsv));
+    case quelm::Resolution::Exclude:
+      return QStringLiteral("The read-out will count nothing and stay listed.");
+    case quelm::Resolution::Reevaluate:
+      if (r.newDose)
+        return QStringLiteral("New dose of record: %1 (the reader's dose stays stored)")
+            .arg(quelm::DoseText(*r.newDose));
+      return QStringLiteral("OK works out the dose of this window and shows it before anything is stored.");
+    case quelm::Resolution::None:
+      break;
+  }
+  return QString();
+}
+
+QString factorText(double factor) { return quelm::withUserDecimal(QString::number(factor, 'g', 8)); }
+}  // namespace
+
+TResolutionForm::TResolutionForm(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("ResolutionForm"));
+  ReadoutDatLabel = new QLabel(this);
+  ReadoutDatLabel->setObjectName(QStringLiteral("ReadoutDatLabel"));
+  ReadoutDatLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  StartEdit = edit(this, "StartEdit");
+  LengthEdit = edit(this, "LengthEdit");
+  NormFactEdit = edit(this, "NormFactEdit");
+  // The captions of the main window's evaluation panel.
+  windowRow_ = new QWidget(this);
+  auto* window = new QHBoxLayout(windowRow_);
+  window->setContentsMargins(0, 0, 0, 0);
+  for (const auto& [field, e] :
+       {std::pair{quelm::efEvalStart, StartEdit}, std::pair{quelm::efEvalLength, LengthEdit},
+        std::pair{quelm::efNormFact, NormFactEdit}}) {
+    auto* label = new QLabel(QString::fromLatin1(quelm::kEvalFields[field].caption), windowRow_);
+    label->setBuddy(e);
+    e->setMaximumWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("0000000000")) + 12);
+    window->addWidget(label);
+    window->addWidget(e);
+  }
+  window->addStretch();
+  NewDoseDatLabel = new QLabel(this);
+  NewDoseDatLabel->setObjectName(QStringLiteral("NewDoseDatLabel"));
+  NewDoseDatLabel->setWordWrap(true);
+  ReasonEdit = edit(this, "ReasonEdit");
+  ReasonEdit->setMaxLength(500);
+  ReasonEdit->setMinimumWidth(ReasonEdit->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 60);
+  ReasonEdit->setPlaceholderText(QStringLiteral("why, for whoever reads the record later"));
+  form_ = new QFormLayout;
+  form_->addRow(new QLabel(QStringLiteral("Read-out:"), this), ReadoutDatLabel);
+  form_->addRow(new QLabel(QStringLiteral("Window:"), this), windowRow_);
+  form_->addRow(QString(), NewDoseDatLabel);
+  addRow(form_, this, QStringLiteral("&Reason:"), ReasonEdit);
+  RefusalLabel = refusalLabel(this);
+  finish(this, form_, RefusalLabel, &OKButton, &CancelButton);
+}
+
+std::optional<quelm::ResolutionRequest> TResolutionForm::Ask(const quelm::ResolutionRequest& request,
+                                                             const QString& refusal) {
+  setWindowTitle(resolutionTitle(request));
+  const quelm::ReadoutRow& r = request.readout;
+  ReadoutDatLabel->setText(
+      QStringLiteral("%1: dosimeter %2%3, read %4\nDose of record %5, %6%7")
+          .arg(r.id)
+          .arg(
+              r.dosimeter, r.assigned() ? QStringLiteral(" of ") + quelm::PersonText(r.person) : QString(),
+              quelm::LocalTimeText(r.readoutTime),
+              r.doseUsv ? quelm::DoseText(r.doseUsv) : QStringLiteral("none"), quelm::StatusText(r.status()),
+              r.openReasons() ? QStringLiteral(": ") + quelm::ReviewReasonText(r.openReasons()) : QString()));
+  const bool reevaluate = request.action == quelm::Resolution::Reevaluate;
+  form_->setRowVisible(windowRow_, reevaluate);
+  if (reevaluate && request.window) {
+    StartEdit->setText(QString::number(request.window->start));
+    LengthEdit->setText(QString::number(request.window->length));
+    NormFactEdit->setText(factorText(request.window->normFact));
+  }
+  // The chart's window is what the chart shows; it is changed there.
+  for (QLineEdit* e : {StartEdit, LengthEdit, NormFactEdit}) e->setReadOnly(request.windowFixed);
+  NewDoseDatLabel->setText(outcomeText(request));
+  ReasonEdit->setText(request.reason);
+  ReasonEdit->setFocus();
+  quelm::ShowRefusal(RefusalLabel, refusal);
+  for (;;) {
+    if (quelm::prompter().runModal(*this) != quelm::mrOk) return std::nullopt;
+    quelm::ResolutionRequest answer = request;
+    answer.reason = ReasonEdit->text().simplified();
+    if (reevaluate && !request.windowFixed) {
+      const std::optional<int64_t> start = quelm::ParseWholeNumber(StartEdit->text());
+      const std::optional<int64_t> length = quelm::ParseWholeNumber(LengthEdit->text());
+      const std::optional<double> factor = quelm::parseUserFloat(NormFactEdit->text());
+      if (!start || !length || !factor) {
+        quelm::ShowRefusal(RefusalLabel,
+                           QStringLiteral("The window is a start and a length in channels and a "
+                                          "normalisation factor, each a number"));
+        continue;
+      }
+      answer.window =
+          quelm::EvaluationWindow{static_cast<int>(std::clamp<int64_t>(*start, -1, 1000)),
+                                  static_cast<int>(std::clamp<int64_t>(*length, -1, 1000)), *factor};
+    }
+    if (answer.reason.isEmpty()) {
+      quelm::ShowRefusal(RefusalLabel, QStringLiteral("A resolution needs its reason"));
+      ReasonEdit->setFocus();
+      continue;
+    }
+    return answer;
+  }
+}
+
+// --- Notional dose -------------------------------------------------------------------------
+
+TNotionalForm::TNotionalForm(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("NotionalForm"));
+  setWindowTitle(QStringLiteral("Notional dose"));
+  PersonComboBox = new QComboBox(this);
+  PersonComboBox->setObjectName(QStringLiteral("PersonComboBox"));
+  PersonComboBox->setEditable(true);
+  PersonComboBox->setInsertPolicy(QComboBox::NoInsert);
+  PersonComboBox->setMinimumContentsLength(28);
+  PeriodComboBox = new QComboBox(this);
+  PeriodComboBox->setObjectName(QStringLiteral("PeriodComboBox"));
+  PeriodComboBox->setEditable(true);
+  PeriodComboBox->setInsertPolicy(QComboBox::NoInsert);
+  PeriodComboBox->setToolTip(
+      QStringLiteral("A quarter (2026Q3) or a year (2026); the dose counts on its last day"));
+  DoseEdit = edit(this, "DoseEdit");
+  ReasonEdit = edit(this, "ReasonEdit");
+  ReasonEdit->setMaxLength(500);
+  ReasonEdit->setPlaceholderText(QStringLiteral("e.g. dosimeter lost; dose of the colleague beside"));
+  auto* form = new QFormLayout;
+  addRow(form, this, QStringLiteral("&Person (id or name):"), PersonComboBox);
+  addRow(form, this, QStringLiteral("P&eriod:"), PeriodComboBox);
+  addRow(form, this, QStringLiteral("&Dose [µSv]:"), DoseEdit);
+  addRow(form, this, QStringLiteral("&Reason:"), ReasonEdit);
+  RefusalLabel = refusalLabel(this);
+  finish(this, form, RefusalLabel, &OKButton, &CancelButton);
+}
+
+std::optional<quelm::NotionalRequest> TNotionalForm::Ask(const quelm::NotionalRequest& proposal,
+                                                         const std::vector<quelm::Person>& persons,
+                                                         const QStringList& periods, const QString& refusal) {
+  if (refusal.isEmpty()) {
+    PersonComboBox->clear();
+    for (const quelm::Person& person : persons) PersonComboBox->addItem(quelm::PersonText(person), person.id);
+    PersonComboBox->setEditText(proposal.person.id.isEmpty() ? proposal.person.name
+                                                             : quelm::PersonText(proposal.person));
+    PeriodComboBox->clear();
+    PeriodComboBox->addItems(periods);
+    PeriodComboBox->setEditText(proposal.period);
+    DoseEdit->clear();
+    ReasonEdit->clear();
+    (proposal.person.id.isEmpty() ? static_cast<QWidget*>(PersonComboBox) : DoseEdit)->setFocus();
+  }
+  quelm::ShowRefusal(RefusalLabel, refusal);
+  for (;;) {
+    if (quelm::prompter().runModal(*this) != quelm::mrOk) return std::nullopt;
+    quelm::NotionalRequest r;
+    const QString typed = PersonComboBox->currentText().trimmed();
+    const int listed = PersonComboBox->findText(typed);
+    if (listed >= 0)
+      r.person.id = PersonComboBox->itemData(listed).toString();
+    else
+      r.person.name = typed;
+    r.period = PeriodComboBox->currentText().trimmed();
+    r.reason = ReasonEdit->text().simplified();
+    const std::optional<double> dose = quelm::parseUserFloat(DoseEdit->text());
+    if (!dose || *dose < 0) {
+      quelm::ShowRefusal(RefusalLabel,
+                         QStringLiteral("Dose: \"%1\" is no dose: write the µSv as a number, 0 or more")
+                             .arg(DoseEdit->text().trimmed()));
+      DoseEdit->setFocus();
+    } else if (r.reason.isEmpty()) {
+      quelm::ShowRefusal(RefusalLabel, QStringLiteral("A notional dose needs its reason"));
+      ReasonEdit->setFocus();
+    } else {
+      r.doseUsv = *dose;
+      return r;
+    }
+  }
+}
+
+// --- Sign-off ---------------------------------------------------------------------------------
+
+TSignoffForm::TSignoffForm(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("SignoffForm"));
+  setWindowTitle(QStringLiteral("Sign a period"));
+  PeriodDatLabel = new QLabel(this);
+  PeriodDatLabel->setObjectName(QStringLiteral("PeriodDatLabel"));
+  OpenItemsDatLabel = new QLabel(this);
+  OpenItemsDatLabel->setObjectName(QStringLiteral("OpenItemsDatLabel"));
+  OpenItemsDatLabel->setWordWrap(true);
+  WithOpenItemsCheckBox = new QCheckBox(QStringLiteral("Sign &with them open (the reports say so)"), this);
+  WithOpenItemsCheckBox->setObjectName(QStringLiteral("WithOpenItemsCheckBox"));
+  SignedByEdit = edit(this, "SignedByEdit");
+  SignedByEdit->setMaxLength(100);
+  SignedByEdit->setMinimumWidth(SignedByEdit->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 40);
+  auto* form = new QFormLayout;
+  form->addRow(new QLabel(QStringLiteral("Period:"), this), PeriodDatLabel);
+  form->addRow(new QLabel(QStringLiteral("Review:"), this), OpenItemsDatLabel);
+  form->addRow(QString(), WithOpenItemsCheckBox);
+  addRow(form, this, QStringLiteral("Signed &by:"), SignedByEdit);
+  RefusalLabel = refusalLabel(this);
+  finish(this, form, RefusalLabel, &OKButton, &CancelButton);
+  OKButton->setText(QStringLiteral("&Sign"));
+}
+
+std::optional<quelm::SignoffRequest> TSignoffForm::Ask(const quelm::SignoffRequest& request,
+                                                       const QString& refusal) {
+  PeriodDatLabel->setText(QStringLiteral("%1, %2 to %3")
+                              .arg(request.period.label, quelm::LocalDateText(request.period.from),
+                                   quelm::LocalDateText(request.period.to)));
+  const int open = request.openItems;
+  OpenItemsDatLabel->setText(
+      open == 0
+          ? QStringLiteral("No read-out of %1 awaits review.").arg(request.period.label)
+          : QStringLiteral("%1 read-out%2 of %3 await%4 review: resolve them on the Review page first, or "
+                           "sign with them open.")
+                .arg(open)
+                .arg(open == 1 ? QString() : QStringLiteral("s"), request.period.label,
+                     open == 1 ? QStringLiteral("s") : QString()));
+  WithOpenItemsCheckBox->setEnabled(open > 0);
+  if (refusal.isEmpty()) {
+    WithOpenItemsCheckBox->setChecked(false);
+    SignedByEdit->setText(request.signedBy);
+    SignedByEdit->setFocus();
+  }
+  if (open == 0) WithOpenItemsCheckBox->setChecked(false);
+  quelm::ShowRefusal(RefusalLabel, refusal);
+  for (;;) {
+    if (quelm::prompter().runModal(*this) != quelm::mrOk) return std::nullopt;
+    quelm::SignoffRequest answer = request;
+    answer.signedBy = SignedByEdit->text().simplified();
+    answer.withOpenItems = WithOpenItemsCheckBox->isChecked();
+    if (!answer.signedBy.isEmpty()) return answer;
+    quelm::ShowRefusal(RefusalLabel, QStringLiteral("A sign-off needs who signs"));
+    SignedByEdit->setFocus();
+  }
 }
 
 // --- Options ---------------------------------------------------------------------------

@@ -7,7 +7,9 @@
 //
 // TWearPeriodForm asks for a wear period (assigning) or its last day
 // (ending one); TPersonForm for a new person or a new name;
-// TArchivePasswordForm for the password of a server; and
+// TArchivePasswordForm for the password of a server; TResolutionForm how a
+// read-out on the review list is resolved and why; TNotionalForm for a
+// notional dose; TSignoffForm who signs a period; and
 // TArchiveOptionsGroupBox is the options window's "Dose archive" group:
 // which database is in use, and another one to use, its password never
 // shown or stored with it.
@@ -22,6 +24,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -82,6 +85,65 @@ class TArchivePasswordForm : public QDialog {
   QPushButton* OKButton;
   QPushButton* CancelButton;
   std::optional<quelm::ArchivePassword> Ask(const QString& server, const QString& refusal);
+};
+
+// Accept, re-evaluate or exclude a read-out, with the reason (none: the
+// dialog stays open). A re-evaluation's window and factor are typed here,
+// or shown as the main window's chart set them; the dose they give is
+// shown before OK stores it.
+class TResolutionForm : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TResolutionForm(QWidget* parent = nullptr);
+  QLabel* ReadoutDatLabel;  // which read-out, whose, its dose of record and why it is listed
+  QLineEdit* StartEdit;
+  QLineEdit* LengthEdit;
+  QLineEdit* NormFactEdit;
+  QLabel* NewDoseDatLabel;  // what the dose of record becomes
+  QLineEdit* ReasonEdit;
+  QLabel* RefusalLabel;
+  QPushButton* OKButton;
+  QPushButton* CancelButton;
+  std::optional<quelm::ResolutionRequest> Ask(const quelm::ResolutionRequest& request,
+                                              const QString& refusal);
+
+ private:
+  QFormLayout* form_;
+  QWidget* windowRow_;
+};
+
+// A notional dose for a person and a quarter or year: a lost or damaged
+// dosimeter's dose entered by hand, with the reason.
+class TNotionalForm : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TNotionalForm(QWidget* parent = nullptr);
+  QComboBox* PersonComboBox;  // "ID NAME" listed; an id or a name may be typed
+  QComboBox* PeriodComboBox;
+  QLineEdit* DoseEdit;  // µSv
+  QLineEdit* ReasonEdit;
+  QLabel* RefusalLabel;
+  QPushButton* OKButton;
+  QPushButton* CancelButton;
+  std::optional<quelm::NotionalRequest> Ask(const quelm::NotionalRequest& proposal,
+                                            const std::vector<quelm::Person>& persons,
+                                            const QStringList& periods, const QString& refusal);
+};
+
+// Who signs a quarter or year; while its read-outs await review, signing
+// with them open is a choice of its own.
+class TSignoffForm : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TSignoffForm(QWidget* parent = nullptr);
+  QLabel* PeriodDatLabel;
+  QLabel* OpenItemsDatLabel;
+  QCheckBox* WithOpenItemsCheckBox;
+  QLineEdit* SignedByEdit;
+  QLabel* RefusalLabel;
+  QPushButton* OKButton;
+  QPushButton* CancelButton;
+  std::optional<quelm::SignoffRequest> Ask(const quelm::SignoffRequest& request, const QString& refusal);
 };
 
 // The options window's "Dose archive" group.

@@ -23,7 +23,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "archive/ArchiveFormKit.h"
 #include "archive/ArchiveItemModels.h"
+#include "archive/ArchiveSignoff.h"
 #include "archive/ArchiveText.h"
 #include "archive/ReportPainter.h"
 #include "base/ErrorCodes.h"
@@ -58,102 +60,7 @@ void DoseChartWidget::mousePressEvent(QMouseEvent* event) {
 
 }  // namespace quelm
 
-namespace {
-
-// A high dose stands out; a conflicting record reads as a remark beside the list.
-class RowKindDelegate : public QStyledItemDelegate {
- public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-
- protected:
-  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-    QStyledItemDelegate::initStyleOption(option, index);
-    switch (static_cast<quelm::ArchiveRowKind>(index.data(quelm::kRowKindRole).toInt())) {
-      case quelm::ArchiveRowKind::High:
-        option->font.setBold(true);
-        option->backgroundBrush = QColor(252, 220, 220);
-        break;
-      case quelm::ArchiveRowKind::Conflict:
-        option->font.setItalic(true);
-        option->backgroundBrush = QColor(255, 243, 205);
-        break;
-      case quelm::ArchiveRowKind::Plain:
-        break;
-    }
-  }
-};
-
-QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QLatin1String(name));
-  b->setAutoDefault(false);
-  return b;
-}
-
-QLabel* valueLabel(QWidget* parent, const char* name) {
-  auto* l = new QLabel(parent);
-  l->setObjectName(QLatin1String(name));
-  l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("-000,000 mSv")));
-  l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  return l;
-}
-
-QLineEdit* dateEdit(QWidget* parent, const char* name) {
-  auto* e = new QLineEdit(parent);
-  e->setObjectName(QLatin1String(name));
-  e->setPlaceholderText(quelm::userLocale().shortDateFormat);
-  e->setMaximumWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00000")) + 16);
-  return e;
-}
-
-// A table over one of the model's lists: whole rows, columns as wide as
-// their title and texts each time the list is replaced.
-QTableView* table(QWidget* parent, const char* name, QAbstractItemModel* model, bool sortable) {
-  auto* t = new QTableView(parent);
-  t->setObjectName(QLatin1String(name));
-  t->setModel(model);
-  t->setSelectionBehavior(QAbstractItemView::SelectRows);
-  t->setSelectionMode(QAbstractItemView::SingleSelection);
-  t->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  t->setTabKeyNavigation(false);
-  t->setWordWrap(false);
-  // A text reads whole or scrolls into view; it is never cut short.
-  t->setTextElideMode(Qt::ElideNone);
-  t->setItemDelegate(new RowKindDelegate(t));
-  t->verticalHeader()->setVisible(false);
-  t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 6);
-  t->horizontalHeader()->setHighlightSections(false);
-  t->horizontalHeader()->setSortIndicatorShown(sortable);
-  t->horizontalHeader()->setSectionsClickable(sortable);
-  t->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-  QObject::connect(model, &QAbstractItemModel::modelReset, t, [t] { t->resizeColumnsToContents(); });
-  t->resizeColumnsToContents();
-  return t;
-}
-
-// Follows the view's current row in the model, unless the window paints it.
-template <typename F>
-void onCurrentRow(QAbstractItemView* view, const bool& painting, F f) {
-  QObject::connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, view,
-                   [&painting, f](const QModelIndex& current) {
-                     if (!painting) f(current.isValid() ? current.row() : -1);
-                   });
-}
-
-void setCurrentRow(QAbstractItemView* view, int row) {
-  QItemSelectionModel* s = view->selectionModel();
-  const int shown = s->currentIndex().isValid() ? s->currentIndex().row() : -1;
-  if (shown == row && (row < 0 || s->isRowSelected(row))) return;
-  if (row < 0) {
-    s->clear();
-    return;
-  }
-  s->setCurrentIndex(view->model()->index(row, 0),
-                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-}
-
-}  // namespace
+using namespace quelm::archive_form;
 
 // --- The window ----------------------------------------------------------------------
 
@@ -211,6 +118,12 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   // not fit the column.
   totalsForm->addRow(QStringLiteral("Annual limit:"), LimitDatLabel);
   totalsForm->addRow(QStringLiteral("Share of the annual limit:"), ShareDatLabel);
+  // Of the whole archive: the figures above may still change.
+  ReviewDatLabel = valueLabel(TotalsGroupBox, "ReviewDatLabel");
+  ReviewDatLabel->setToolTip(
+      QStringLiteral("Read-outs of the archive in the totals' quarter and year that "
+                     "still await review (Review page)"));
+  totalsForm->addRow(QStringLiteral("Awaiting review:"), ReviewDatLabel);
   auto* leftColumn = new QVBoxLayout(left);
   leftColumn->setContentsMargins(0, 0, 0, 0);
   auto* searchRow = new QHBoxLayout;
@@ -267,8 +180,12 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   readoutSplit->setStretchFactor(0, 3);
   readoutSplit->setStretchFactor(1, 2);
   auto* readoutPage = new QVBoxLayout(ReadoutTabSheet);
+  ReadoutReviewLabel = new QLabel(ReadoutTabSheet);
+  ReadoutReviewLabel->setObjectName(QStringLiteral("ReadoutReviewLabel"));
+  ReadoutReviewLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
   readoutPage->addLayout(filterRow);
   readoutPage->addWidget(readoutSplit, 1);
+  readoutPage->addWidget(ReadoutReviewLabel);
   PageControl->addTab(ReadoutTabSheet, QStringLiteral("&Read-outs"));
 
   ConflictTabSheet = new QWidget(PageControl);
@@ -289,6 +206,7 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   conflictPage->addLayout(conflictRow);
   conflictPage->addWidget(ConflictView, 1);
   PageControl->addTab(ConflictTabSheet, QStringLiteral("&Conflicts"));
+  buildRecordPages();
 
   auto* split = new QSplitter(Qt::Horizontal, this);
   split->addWidget(left);
@@ -321,6 +239,8 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   periodLabel->setBuddy(PeriodComboBox);
   PrintButton = button(this, "PrintButton", QStringLiteral("P&rint..."));
   SaveButton = button(this, "SaveButton", QStringLiteral("Save as P&DF..."));
+  SignButton = button(this, "SignButton", QStringLiteral("Sign…"));
+  SignButton->setToolTip(QStringLiteral("Signs the period: its reports are stored with their SHA-256"));
   CloseButton = button(this, "CloseButton", QStringLiteral("&Close"));
   StatusLabel = new QLabel(this);
   StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
@@ -335,6 +255,7 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   reportRow->addWidget(PeriodComboBox);
   reportRow->addWidget(PrintButton);
   reportRow->addWidget(SaveButton);
+  reportRow->addWidget(SignButton);
   reportRow->addStretch();
   reportRow->addWidget(CloseButton);
 
@@ -372,6 +293,7 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   connect(ImportButton, &QPushButton::clicked, this, [this] { Model.StartImport(); });
   connect(PrintButton, &QPushButton::clicked, this, &TArchiveForm::PrintButtonClick);
   connect(SaveButton, &QPushButton::clicked, this, &TArchiveForm::SaveButtonClick);
+  connect(SignButton, &QPushButton::clicked, this, &TArchiveForm::SignButtonClick);
   connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
   connect(ReportComboBox, &QComboBox::currentIndexChanged, this, [this] { Paint(); });
   connect(PeriodComboBox, &QComboBox::activated, this, &TArchiveForm::PeriodComboBoxChange);
@@ -387,8 +309,8 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
     else
       busy_.reset();
   };
-  Model.showRecord = [this](const QByteArray& record) {
-    if (ShowRecord) ShowRecord(record);
+  Model.showRecord = [this](const QByteArray& record, qint64 id) {
+    if (ShowRecord) ShowRecord(record, id);
   };
   Model.chooseImportFiles = [] {
     quelm::FileRequest r;
@@ -415,6 +337,24 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   };
   Model.askPassword = [this](const QString& server, const QString& refusal) {
     return passwordForm().Ask(server, refusal);
+  };
+  Model.askResolution = [this](const quelm::ResolutionRequest& request, const QString& refusal) {
+    return dialogOf(ResolutionForm, ownResolutionForm_).Ask(request, refusal);
+  };
+  Model.askNotional = [this](const quelm::NotionalRequest& proposal,
+                             const std::vector<quelm::Person>& persons, const QString& refusal) {
+    return dialogOf(NotionalForm, ownNotionalForm_).Ask(proposal, persons, Model.ReportPeriods(), refusal);
+  };
+  Model.askSignoff = [this](const quelm::SignoffRequest& request, const QString& refusal) {
+    return dialogOf(SignoffForm, ownSignoffForm_).Ask(request, refusal);
+  };
+  Model.signPeriod = [](quelm::DoseArchive& archive, const quelm::SignoffRun& r, QString* line,
+                        QString* detail) {
+    quelm::SignoffOutcome outcome;
+    const int rc = quelm::SignPeriod(archive, r.period, r.signedBy, r.withOpenItems, r.settings, r.printedAt,
+                                     &outcome, detail);
+    if (rc == quelm::kOk) *line = quelm::SignoffLine(outcome);
+    return rc;
   };
   ArchiveForm = this;
   Paint();
@@ -572,8 +512,10 @@ void TArchiveForm::SaveButtonClick() {
 void TArchiveForm::Paint() {
   if (painting_) return;
   painting_ = true;
-  DatabaseDatLabel->setText(Model.IsOpen() ? Model.Location()
-                                           : Model.Location() + QStringLiteral(" (not open)"));
+  const quelm::ArchiveActions a = Model.Actions();
+  DatabaseDatLabel->setText(!Model.IsOpen() ? Model.Location() + QStringLiteral(" (not open)")
+                            : a.readOnly    ? Model.Location() + QStringLiteral(" (read-only for this user)")
+                                            : Model.Location());
   if (SearchEdit->text() != Model.Search()) SearchEdit->setText(Model.Search());
   // A person's list need not say whose it is on every row.
   ReadoutView->setColumnHidden(quelm::kColPerson,
@@ -597,7 +539,6 @@ void TArchiveForm::Paint() {
       PageControl->indexOf(ConflictTabSheet),
       conflicts ? QStringLiteral("&Conflicts (%1)").arg(conflicts) : QStringLiteral("&Conflicts"));
 
-  const quelm::ArchiveActions a = Model.Actions();
   AddPersonButton->setEnabled(a.addPerson);
   RenamePersonButton->setEnabled(a.renamePerson);
   AssignButton->setEnabled(a.assign);
@@ -609,6 +550,8 @@ void TArchiveForm::Paint() {
   const bool report = ReportComboBox->currentIndex() == 1 ? a.summaryReport : a.personReport;
   PrintButton->setEnabled(report);
   SaveButton->setEnabled(report);
+  SignButton->setEnabled(a.sign);
+  paintRecordPages(a);
   // The periods the archive holds; a period typed by hand stays.
   QStringList offered;
   for (int i = 0; i < PeriodComboBox->count(); ++i) offered << PeriodComboBox->itemText(i);
@@ -631,6 +574,13 @@ void TArchiveForm::Paint() {
     if (!shownNote_.isEmpty()) StatusLabel->setText(shownNote_);
   }
   painting_ = false;
+}
+
+template <typename Form>
+Form& TArchiveForm::dialogOf(Form* given, std::unique_ptr<Form>& own) {
+  if (given) return *given;
+  if (!own) own = std::make_unique<Form>(this);
+  return *own;
 }
 
 void TArchiveForm::paintSelection() {

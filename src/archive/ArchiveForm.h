@@ -4,8 +4,10 @@
 // item models, and forwards the operator's actions to it; every figure and
 // rule is the archive core's. Not modal; created once at start-up, it opens
 // the archive when first shown. While a query runs the window shows the
-// busy pointer and keeps painting. The read-outs and the conflicts are
-// pages of a tab bar that other views of the record join.
+// busy pointer and keeps painting. The read-outs, the conflicts, the review
+// list, the change log and the sign-offs are pages of one tab bar. A user
+// who may only read the archive gets every view and report; each writing
+// button then says the archive is read-only for this user.
 
 #include <QWidget>
 #include <functional>
@@ -16,6 +18,7 @@
 #include "archive/ArchiveModel.h"
 #include "base/BusyCursor.h"
 
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -82,6 +85,32 @@ class TArchiveForm : public QWidget {
   QWidget* ConflictTabSheet;
   QTableView* ConflictView;
   QPushButton* ShowConflictButton;
+  // Review: the chosen period's read-outs that await review.
+  QWidget* ReviewTabSheet;
+  QComboBox* ReviewPeriodComboBox;  // "All", then the periods the archive holds
+  QLabel* ReviewCountLabel;
+  QTableView* ReviewView;
+  QPushButton* AcceptButton;
+  QPushButton* ReevaluateButton;
+  QPushButton* ExcludeButton;
+  QPushButton* NotionalButton;
+  QPushButton* ShowReviewButton;
+  // Changes: the change log.
+  QWidget* ChangesTabSheet;
+  QLineEdit* LogFromEdit;
+  QLineEdit* LogToEdit;
+  QCheckBox* LogPersonCheckBox;  // only the chosen person's
+  QPushButton* LogFilterButton;
+  QLabel* LogCountLabel;
+  QTableView* LogView;
+  QLabel* LogDetailLabel;  // the chosen change, every column
+  // Sign-offs, and the stored documents of the selected one.
+  QWidget* SignoffTabSheet;
+  QTableView* SignoffView;
+  QPushButton* SaveSignedButton;
+  // Below the read-outs: how many of the totals' quarter and year await review.
+  QLabel* ReadoutReviewLabel;
+  QLabel* ReviewDatLabel;  // in the totals box
   QPushButton* ImportButton;
   QProgressBar* ImportGauge;
   QPlainTextEdit* ImportResultMemo;
@@ -89,16 +118,21 @@ class TArchiveForm : public QWidget {
   QComboBox* PeriodComboBox;
   QPushButton* PrintButton;
   QPushButton* SaveButton;
+  QPushButton* SignButton;  // signs the period chosen for reports
   QPushButton* CloseButton;
   // What the last action did ("Saved: FILE, N pages", "New person: ...").
   QLabel* StatusLabel;
 
-  // Shows the archived record in the main window's detail view.
-  std::function<void(const QByteArray& record)> ShowRecord;
+  // Shows the archived record in the main window's detail view, with the
+  // read-out's id (0 for a conflicting record, which is no read-out).
+  std::function<void(const QByteArray& record, qint64 readoutId)> ShowRecord;
   // The dialogs to ask; the window's own when not set.
   TWearPeriodForm* PeriodForm = nullptr;
   TPersonForm* PersonForm = nullptr;
   TArchivePasswordForm* PasswordForm = nullptr;
+  TResolutionForm* ResolutionForm = nullptr;
+  TNotionalForm* NotionalForm = nullptr;
+  TSignoffForm* SignoffForm = nullptr;
 
   // Another database (the options window), opened at once; the one in use
   // stays when it does not open. The failure is returned, not shown.
@@ -106,12 +140,21 @@ class TArchiveForm : public QWidget {
   // Shows the window with the dosimeter chosen and its read-out of that
   // reader and block selected (the high-dose notice's "Show in archive").
   void ShowInArchive(const QString& dosimeter, const QString& deviceId, int blockNumber);
+  // "Adopt as dose of record…" of the main window's chart: the window and
+  // factor set there become the dose of record of the archived read-out it
+  // shows (its id and bytes), after the dose was shown and the reason given;
+  // the window then shows that read-out with its new dose and status.
+  void AdoptDose(qint64 readoutId, const QByteArray& record, const quelm::EvaluationWindow& window);
   void SearchEditChange(const QString& text);
   void FilterButtonClick();
   void TotalsAtEditDone();
   void PeriodComboBoxChange();
   void PrintButtonClick();
   void SaveButtonClick();
+  void SignButtonClick();
+  void SaveSignedButtonClick();
+  void ReviewPeriodComboBoxChange();
+  void LogFilterButtonClick();
   // Shows the model's state in the controls.
   void Paint();
 
@@ -126,6 +169,11 @@ class TArchiveForm : public QWidget {
   TWearPeriodForm& periodForm();
   TPersonForm& personForm();
   TArchivePasswordForm& passwordForm();
+  void buildRecordPages();
+  void paintRecordPages(const quelm::ArchiveActions& actions);
+  void paintLogDetail(int row);
+  template <typename Form>
+  Form& dialogOf(Form* given, std::unique_ptr<Form>& own);
   bool opened_ = false;
   bool painting_ = false;
   QString shownNote_;
@@ -133,6 +181,9 @@ class TArchiveForm : public QWidget {
   std::unique_ptr<TWearPeriodForm> ownPeriodForm_;
   std::unique_ptr<TPersonForm> ownPersonForm_;
   std::unique_ptr<TArchivePasswordForm> ownPasswordForm_;
+  std::unique_ptr<TResolutionForm> ownResolutionForm_;
+  std::unique_ptr<TNotionalForm> ownNotionalForm_;
+  std::unique_ptr<TSignoffForm> ownSignoffForm_;
 };
 
 // The program's dose archive window; nullptr until it exists.

@@ -11,6 +11,10 @@ bool valid(const QModelIndex& index, size_t rows, int columns) {
 }
 int count(const QModelIndex& parent, size_t n) { return parent.isValid() ? 0 : static_cast<int>(n); }
 
+QVariant alignment(const ArchiveColumn& c) {
+  return c.right ? int{Qt::AlignRight | Qt::AlignVCenter} : int{Qt::AlignLeft | Qt::AlignVCenter};
+}
+
 // The dates before the person: a long name never pushes them out of sight.
 const char* const kPeriodTitles[] = {"Dosimeter", "From", "To", "Person"};
 }  // namespace
@@ -84,6 +88,27 @@ QVariant ArchiveModel::ReadoutItemModel::headerData(int section, Qt::Orientation
 }
 void ArchiveModel::ReadoutItemModel::sort(int column, Qt::SortOrder order) {
   if (sort_) sort_(column, order == Qt::DescendingOrder);
+}
+
+int ArchiveModel::TextItemModel::rowCount(const QModelIndex& parent) const { return count(parent, rows_()); }
+int ArchiveModel::TextItemModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : columnCount_;
+}
+QVariant ArchiveModel::TextItemModel::data(const QModelIndex& index, int role) const {
+  if (!valid(index, rows_(), columnCount_)) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+      return cell_(static_cast<size_t>(index.row()), index.column());
+    case Qt::TextAlignmentRole:
+      return alignment(columns_[index.column()]);
+  }
+  return {};
+}
+QVariant ArchiveModel::TextItemModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= columnCount_) return {};
+  if (role == Qt::DisplayRole) return QString::fromLatin1(columns_[section].title);
+  if (role == Qt::TextAlignmentRole) return alignment(columns_[section]);
+  return {};
 }
 
 }  // namespace quelm

@@ -1,6 +1,7 @@
 #pragma once
 // The dose archive window's lists as Qt item models over what ArchiveModel
-// holds: persons and dosimeters, wear periods, read-outs and conflicts.
+// holds: persons and dosimeters, wear periods, read-outs and conflicts, the
+// review list, the change log and the sign-offs.
 // QtCore only: a view paints them (QListView, QTableView), its header
 // follows their columns, and a click on a read-out list's header sorts the
 // list in ArchiveModel. ArchiveModel owns them and resets each one whenever
@@ -70,6 +71,25 @@ class ArchiveModel::ReadoutItemModel : public ArchiveListItems {
   const ArchiveModel& model_;
   const std::vector<ReadoutRow>& rows_;
   Sort sort_;
+};
+
+// A list shown as text in the columns of a table (the review list, the
+// change log, the sign-offs): each cell's text comes from the model.
+class ArchiveModel::TextItemModel : public ArchiveListItems {
+ public:
+  using Cell = std::function<QString(size_t row, int column)>;
+  TextItemModel(const ArchiveColumn* columns, int columnCount, std::function<size_t()> rows, Cell cell)
+      : columns_(columns), columnCount_(columnCount), rows_(std::move(rows)), cell_(std::move(cell)) {}
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  const ArchiveColumn* columns_;
+  int columnCount_;
+  std::function<size_t()> rows_;
+  Cell cell_;
 };
 
 }  // namespace quelm

@@ -57,17 +57,6 @@ struct ArchiveModel::Worker {
 
 namespace {
 
-// What the archive refused as given, so that its dialog is asked again.
-bool isRefusal(int code) {
-  return code == kErrArchiveInput || code == kErrArchiveOverlap || code == kErrArchiveAmbiguousPerson ||
-         code == kErrArchiveNoPerson;
-}
-
-QString refusalText(int code, const QString& detail) {
-  const QString message = ErrorMessage(code).message;
-  return detail.isEmpty() ? message : message + QStringLiteral(": ") + detail;
-}
-
 void sortReadouts(std::vector<ReadoutRow>& rows, int column, bool descending) {
   const auto number = [](const std::optional<double>& v) { return v.value_or(-1.0); };
   const auto less = [&](const ReadoutRow& a, const ReadoutRow& b) {
@@ -110,6 +99,20 @@ void sortReadouts(std::vector<ReadoutRow>& rows, int column, bool descending) {
 
 }  // namespace
 
+bool ArchiveModel::isRefusal(int code) {
+  return code == kErrArchiveInput || code == kErrArchiveOverlap || code == kErrArchiveAmbiguousPerson ||
+         code == kErrArchiveNoPerson;
+}
+
+QString ArchiveModel::refusalText(int code, const QString& detail) {
+  const QString message = ErrorMessage(code).message;
+  return detail.isEmpty() ? message : message + QStringLiteral(": ") + detail;
+}
+
+QString ArchiveModel::periodRefusal(const QString& text) {
+  return QStringLiteral("a period reads 2026Q3 or 2026, not \"%1\"").arg(text);
+}
+
 ArchiveModel::ArchiveModel(const ArchiveSettings& settings)
     : clock(ArchiveNow),
       settings_(settings),
@@ -120,7 +123,16 @@ ArchiveModel::ArchiveModel(const ArchiveSettings& settings)
       readoutItems_(std::make_unique<ReadoutItemModel>(
           *this, rows_, [this](int column, bool descending) { SortBy(column, descending); })),
       conflictItems_(std::make_unique<ReadoutItemModel>(
-          *this, conflicts_, [this](int column, bool descending) { SortConflicts(column, descending); })) {
+          *this, conflicts_, [this](int column, bool descending) { SortConflicts(column, descending); })),
+      reviewItems_(std::make_unique<TextItemModel>(
+          kReviewColumns, kReviewColumnCount, [this] { return review_.size(); },
+          [this](size_t row, int column) { return ReviewCellText(review_[row], column); })),
+      logItems_(std::make_unique<TextItemModel>(
+          kLogColumns, kLogColumnCount, [this] { return log_.size(); },
+          [this](size_t row, int column) { return LogCellText(log_[row], column); })),
+      signoffItems_(std::make_unique<TextItemModel>(
+          kSignoffColumns, kSignoffColumnCount, [this] { return signoffs_.size(); },
+          [this](size_t row, int column) { return SignoffCellText(signoffs_[row], column); })) {
   totals_.annualLimit = settings.annualLimit;
   reportPeriods_ = {QuarterOf(ArchiveNow()).label, YearOf(ArchiveNow()).label};
 }
@@ -137,6 +149,9 @@ QAbstractItemModel* ArchiveModel::EntryItems() const { return entryItems_.get();
 QAbstractItemModel* ArchiveModel::PeriodItems() const { return periodItems_.get(); }
 QAbstractItemModel* ArchiveModel::ReadoutItems() const { return readoutItems_.get(); }
 QAbstractItemModel* ArchiveModel::ConflictItems() const { return conflictItems_.get(); }
+QAbstractItemModel* ArchiveModel::ReviewItems() const { return reviewItems_.get(); }
+QAbstractItemModel* ArchiveModel::LogItems() const { return logItems_.get(); }
+QAbstractItemModel* ArchiveModel::SignoffItems() const { return signoffItems_.get(); }
 
 void ArchiveModel::changed() {
   if (onChanged) onChanged();
@@ -219,7 +234,11 @@ void ArchiveModel::clearLists() {
   periodItems_->reset([this] { periods_.clear(); });
   readoutItems_->reset([this] { rows_.clear(); });
   conflictItems_->reset([this] { conflicts_.clear(); });
-  selectedPeriod_ = selectedRow_ = selectedConflict_ = -1;
+  reviewItems_->reset([this] { review_.clear(); });
+  logItems_->reset([this] { log_.clear(); });
+  signoffItems_->reset([this] { signoffs_.clear(); });
+  selectedPeriod_ = selectedRow_ = selectedConflict_ = selectedReview_ = selectedSignoff_ = -1;
+  reviewCounts_ = {};
   chart_ = {};
   chartRows_.clear();
   totals_ = {};
@@ -247,6 +266,7 @@ ArchiveOutcome ArchiveModel::openWith(const ArchiveSettings& settings, bool keep
   // What is refused is never repeated: an address may hold a password.
   const QString name = rc ? QStringLiteral("the database address") : where.displayText();
   std::optional<ArchivePassword> given;
+  bool writable = false;
   while (rc == kOk || (rc == kErrArchiveLogin && given)) {
     rc = run([&](Worker& w) {
       int code = kOk;
@@ -254,6 +274,7 @@ ArchiveOutcome ArchiveModel::openWith(const ArchiveSettings& settings, bool keep
       if (w.candidate) {
         w.candidate->setRecomputeTolerance(settings.recomputeTolerance);
         w.candidate->setControlTolerance(settings.controlTolerance);
+        writable = w.candidate->canWrite();
       }
       return code;
     });
@@ -287,6 +308,7 @@ ArchiveOutcome ArchiveModel::openWith(const ArchiveSettings& settings, bool keep
     return int{kOk};
   });
   open_ = true;
+  writable_ = writable;
   settings_ = settings;
   where_ = where;
   location_ = name;
@@ -336,7 +358,9 @@ int ArchiveModel::refreshEntries() {
   });
   selectedConflict_ = -1;
   filterEntries();
-  return rechoose();
+  const int chosen = rechoose();
+  const int record = refreshRecord();
+  return chosen ? chosen : record;
 }
 
 void ArchiveModel::filterEntries() {
@@ -369,7 +393,8 @@ int ArchiveModel::Choose(int index) {
   }
   selectedPeriod_ = -1;
   selectedRow_ = -1;
-  const int rc = refreshChosen();
+  int rc = refreshChosen();
+  if (logPersonOnly_ && !rc) rc = refreshLog();
   changed();
   return rc;
 }
@@ -404,18 +429,27 @@ int ArchiveModel::refreshChosen() {
       totalsAt_ ? QDateTime(*totalsAt_, QTime(23, 59), Qt::UTC) : (clock ? clock() : ArchiveNow());
   int rc = kOk;
   QString detail;
-  if (open_ && chosen_) {
-    const ArchiveEntry chosen = *chosen_;
-    const bool person = chosen.kind == ArchiveEntry::Person;
+  ArchiveReviewCounts counts;
+  const ReportPeriod quarter = QuarterOf(at), year = YearOf(at);
+  if (open_) {
+    const std::optional<ArchiveEntry> chosen = chosen_;
+    const bool person = chosen && chosen->kind == ArchiveEntry::Person;
     HistoryQuery history;
-    (person ? history.personId : history.dosimeter) = chosen.key;
+    PeriodQuery which;
+    if (chosen) {
+      (person ? history.personId : history.dosimeter) = chosen->key;
+      (person ? which.personId : which.dosimeter) = chosen->key;
+    }
     history.from = from_;
     history.to = to_;
-    PeriodQuery which;
-    (person ? which.personId : which.dosimeter) = chosen.key;
     const ArchiveSettings settings = settings_;
+    // One query: one busy pointer, and no list without its totals.
     rc = query(
         [&](DoseArchive& a) {
+          // How much of the totals' quarter and year, of the whole archive, may still change.
+          if (const int code = a.openReviewCount(quarter, &counts.quarterOpen)) return code;
+          if (const int code = a.openReviewCount(year, &counts.yearOpen)) return code;
+          if (!chosen) return int{kOk};
           std::vector<ReadoutRow> conflicts;
           if (const int code = a.periods(which, &periods)) return code;
           if (const int code = a.history(history, &rows)) return code;
@@ -429,9 +463,9 @@ int ArchiveModel::refreshChosen() {
           // The points name their read-out in time order; the list may be sorted otherwise.
           for (const DoseChartPoint& p : chart.points) chartRows.push_back(rows[static_cast<size_t>(p.row)]);
           rows.insert(rows.end(), conflicts.begin(), conflicts.end());
-          if (!person) return a.dosimeterTotals(chosen.key, at, &totals);
+          if (!person) return a.dosimeterTotals(chosen->key, at, &totals);
           std::vector<PersonTotals> t;
-          if (const int code = a.totals(chosen.key, at, &t)) return code;
+          if (const int code = a.totals(chosen->key, at, &t)) return code;
           if (!t.empty()) totals = t.front();
           return int{kOk};
         },
@@ -443,8 +477,12 @@ int ArchiveModel::refreshChosen() {
       chart = {};
       chartRows.clear();
       totals = {};
+      counts = {};
     }
+    counts.quarter = quarter.label;
+    counts.year = year.label;
   }
+  reviewCounts_ = counts;
   periodItems_->reset([&] { periods_ = std::move(periods); });
   readoutItems_->reset([&] {
     rows_ = std::move(rows);
@@ -603,11 +641,17 @@ ArchiveActions ArchiveModel::Actions() const {
   a.summaryReport = open_;
   a.showReadout = selectedRow_ >= 0;
   a.showConflict = selectedConflict_ >= 0;
+  a.resolve = a.assign && selectedReview_ >= 0;
+  a.notional = a.assign;
+  a.sign = a.assign;
+  a.saveSigned = open_ && selectedSignoff_ >= 0;
+  a.readOnly = open_ && !writable_;
   return a;
 }
 
 int ArchiveModel::Assign() {
   if (!Actions().assign || !askAssignment) return kOk;
+  if (!mayWrite()) return kErrArchiveReadOnly;
   note_.clear();
   WearPeriod proposal;
   if (chosen_) {
@@ -648,6 +692,7 @@ int ArchiveModel::Assign() {
 
 int ArchiveModel::EndPeriod() {
   if (!Actions().endPeriod || !askPeriodEnd) return kOk;
+  if (!mayWrite()) return kErrArchiveReadOnly;
   note_.clear();
   const WearPeriod period = periods_[static_cast<size_t>(selectedPeriod_)];
   QString detail;
@@ -669,6 +714,7 @@ int ArchiveModel::EndPeriod() {
 
 int ArchiveModel::AddPerson() {
   if (!Actions().addPerson || !askNewPerson) return kOk;
+  if (!mayWrite()) return kErrArchiveReadOnly;
   note_.clear();
   std::optional<quelm::Person> person;
   QString detail;
@@ -689,6 +735,7 @@ int ArchiveModel::AddPerson() {
 
 int ArchiveModel::RenamePerson() {
   if (!Actions().renamePerson || !askNewName) return kOk;
+  if (!mayWrite()) return kErrArchiveReadOnly;
   note_.clear();
   const quelm::Person person{chosen_->key, chosen_->name};
   QString detail;
@@ -707,6 +754,7 @@ int ArchiveModel::RenamePerson() {
 
 int ArchiveModel::ImportWearerList() {
   if (!Actions().importWearers || !chooseWearerList) return kOk;
+  if (!mayWrite()) return kErrArchiveReadOnly;
   note_.clear();
   const QString path = chooseWearerList();
   if (path.isEmpty()) return kOk;
@@ -720,7 +768,8 @@ int ArchiveModel::ImportWearerList() {
   WearerListResult result;
   QString detail;
   const QString source = QFileInfo(path).absoluteFilePath();
-  if (const int rc = query([&](DoseArchive& a) { return a.importWearerList(rows, &result, source); }, &detail))
+  if (const int rc =
+          query([&](DoseArchive& a) { return a.importWearerList(rows, &result, source); }, &detail))
     return fail(rc, path + QStringLiteral(": ") + detail);
   note_ = QFileInfo(path).fileName() + QStringLiteral(": ") + WearerListLine(result);
   const int rc = refreshEntries();
@@ -750,7 +799,7 @@ int ArchiveModel::show(const ReadoutRow& row) {
   if (record.size() != static_cast<qsizetype>(sizeof(BlockRecord)))
     return fail(kErrArchiveQuery,
                 QStringLiteral("the archived record holds %1 bytes, not 512").arg(record.size()));
-  showRecord(record);
+  showRecord(record, row.conflict ? 0 : row.id);
   return kOk;
 }
 
@@ -760,7 +809,7 @@ int ArchiveModel::BuildReport(bool summary, const QString& periodText, ReportDoc
   if (!open_) return kErrArchiveOpen;
   const std::optional<ReportPeriod> period = ParseReportPeriod(periodText);
   if (!period) {
-    *detail = QStringLiteral("a period reads 2026Q3 or 2026, not \"%1\"").arg(periodText);
+    *detail = periodRefusal(periodText);
     return kErrArchiveInput;
   }
   if (!summary && (!chosen_ || chosen_->kind != ArchiveEntry::Person)) {
@@ -783,6 +832,7 @@ int ArchiveModel::BuildReport(bool summary, const QString& periodText, ReportDoc
 int ArchiveModel::StartImport() {
   if (import_.running) return fail(kErrArchiveImportRunning, location_);
   if (!Actions().import || !chooseImportFiles) return kOk;
+  if (!mayWrite()) return kErrArchiveReadOnly;
   const QStringList files = chooseImportFiles();
   if (files.isEmpty()) return kOk;
   if (importThread_) {

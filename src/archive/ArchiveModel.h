@@ -9,6 +9,14 @@
 // ArchiveItemModels.h) and forwards clicks, decisions are asked through
 // callbacks, failures are result codes with the database's detail.
 //
+// Beside the read-outs it holds the record's review list (the chosen
+// period's read-outs that await review, resolved here with a reason), the
+// change log and the sign-offs, and runs the writing actions of each: a
+// resolution, a notional dose, a re-evaluation adopted from the main
+// window's chart, signing a period. A user who may only read the archive
+// sees every list and report; each writing action then answers with the
+// one refusal of ReadOnlyRefusal and tries nothing.
+//
 // The window's queries run on a thread of the archive's own, with a
 // connection of its own; meanwhile the window's thread waits in the event
 // loop (base/EventWait.h), so the window paints and moves while a server
@@ -66,12 +74,30 @@ enum ArchiveColumnId : int {
   kArchiveColumnCount
 };
 extern const ArchiveColumn kArchiveColumns[kArchiveColumnCount];
+// The review list's columns, as the review list of the command line:
+// id, read-out time, dosimeter, person id, person, dose of record, why.
+inline constexpr int kReviewColumnCount = 7;
+extern const ArchiveColumn kReviewColumns[kReviewColumnCount];
+// The change log's: time (UTC), who, host, role, what, entity, old, new, reason.
+inline constexpr int kLogColumnCount = 9;
+extern const ArchiveColumn kLogColumns[kLogColumnCount];
+// The sign-offs': period, signed at (UTC), signed by, open items, SHA-256.
+inline constexpr int kSignoffColumnCount = 5;
+extern const ArchiveColumn kSignoffColumns[kSignoffColumnCount];
+// A cell of those lists as the window shows it.
+QString ReviewCellText(const ReadoutRow& row, int column);
+QString LogCellText(const LogEntry& entry, int column);
+QString SignoffCellText(const Signoff& signoff, int column);
 
 // A failure (code and what the database or the rule said) or nothing.
 struct ArchiveOutcome {
   int code = 0;
   QString detail;
 };
+
+// The one answer of every writing action while this user may only read
+// the archive in use (location as messages name it): nothing is tried.
+ArchiveOutcome ReadOnlyRefusal(const QString& location);
 
 struct ArchiveActions {
   bool assign = false;
@@ -84,6 +110,60 @@ struct ArchiveActions {
   bool summaryReport = false;
   bool showReadout = false;   // a read-out is selected
   bool showConflict = false;  // a conflict is selected
+  bool resolve = false;       // a review item is selected
+  bool notional = false;
+  bool sign = false;
+  bool saveSigned = false;  // a sign-off is selected
+  // This user may only read: the writing actions above stay offered and
+  // answer with ReadOnlyRefusal.
+  bool readOnly = false;
+};
+
+// How many read-outs of the totals' quarter and year, in the whole archive,
+// still await review.
+struct ArchiveReviewCounts {
+  QString quarter, year;  // "2024Q3", "2024"
+  int quarterOpen = 0, yearOpen = 0;
+};
+
+// What a resolution dialog shows and gets back: the read-out, how it is
+// resolved, and the reason. A re-evaluation carries its window and factor
+// (the read-out's own to begin with, or the one set on the main window's
+// chart, which the dialog then only shows) and, once the archive has
+// worked it out, the dose they give, shown before anything is stored.
+struct ResolutionRequest {
+  ReadoutRow readout;
+  Resolution action = Resolution::Accept;
+  std::optional<EvaluationWindow> window;
+  bool windowFixed = false;
+  std::optional<double> newDose;
+  QString reason;
+};
+
+// A notional dose as asked for: the person (an id in person.id, or what
+// was typed in person.name), the quarter or year, the dose and why.
+struct NotionalRequest {
+  quelm::Person person;
+  QString period;
+  double doseUsv = 0;
+  QString reason;
+};
+
+// A sign-off as asked for: the period and how many of its read-outs await
+// review, who signs, and whether they sign with those items open.
+struct SignoffRequest {
+  ReportPeriod period;
+  int openItems = 0;
+  QString signedBy;
+  bool withOpenItems = false;
+};
+// What signing runs with, on the archive's thread.
+struct SignoffRun {
+  ReportPeriod period;
+  QString signedBy;
+  bool withOpenItems = false;
+  ArchiveSettings settings;
+  QDateTime printedAt;
 };
 
 struct ArchiveTotalsView {
@@ -141,8 +221,25 @@ class ArchiveModel {
   // The password of a server that refused the login without one or with
   // the one it got (server as messages name it); nothing: cancelled.
   std::function<std::optional<ArchivePassword>(const QString& server, const QString& refusal)> askPassword;
-  // Shows an archived record in the main window's detail view.
-  std::function<void(const QByteArray& record)> showRecord;
+  // How the read-out is resolved and why (ResolutionRequest); nothing:
+  // cancelled. Asked again with the archive's refusal, and for a
+  // re-evaluation once more with the dose it gives before it is stored.
+  std::function<std::optional<ResolutionRequest>(const ResolutionRequest& request, const QString& refusal)>
+      askResolution;
+  // A notional dose, from the proposal (the chosen person, the period of
+  // the review list); nothing: cancelled.
+  std::function<std::optional<NotionalRequest>(
+      const NotionalRequest& proposal, const std::vector<quelm::Person>& persons, const QString& refusal)>
+      askNotional;
+  // Who signs, and whether with the open items; nothing: cancelled.
+  std::function<std::optional<SignoffRequest>(const SignoffRequest& request, const QString& refusal)>
+      askSignoff;
+  // Signs a period (SignPeriod of ArchiveSignoff.h, which paints the
+  // reports: the window sets it) and tells it in *line.
+  std::function<int(DoseArchive& archive, const SignoffRun& run, QString* line, QString* detail)> signPeriod;
+  // Shows an archived record in the main window's detail view, with the
+  // read-out's id (0 for a conflicting record, which is no read-out).
+  std::function<void(const QByteArray& record, qint64 readoutId)> showRecord;
   // "Now" for the totals (tests fix it).
   std::function<QDateTime()> clock;
 
@@ -214,6 +311,46 @@ class ArchiveModel {
   int SelectedConflict() const { return selectedConflict_; }
   int ShowConflict(int row = -1);
 
+  // --- Review: the read-outs of a quarter or year (or of all time) that
+  // await review.
+  // "2024Q3", "2024", or empty: all. Anything else is refused (false).
+  bool SetReviewPeriod(const QString& period);
+  const QString& ReviewPeriod() const { return reviewPeriod_; }
+  const std::vector<ReadoutRow>& ReviewRows() const { return review_; }
+  void SelectReviewRow(int row);
+  int SelectedReviewRow() const { return selectedReview_; }
+  // The selected item resolved (accept, re-evaluate, exclude) after
+  // askResolution; the lists, totals and counts follow.
+  int Resolve(Resolution action);
+  // A notional dose after askNotional.
+  int AddNotionalDose();
+  // The selected (or given) review item's read-out into the main window.
+  int ShowReviewRow(int row = -1);
+  // A re-evaluation set on the main window's chart, for the archived
+  // read-out it shows (its id and bytes): its dose is worked out and shown
+  // by askResolution with the reason asked for, then it becomes the dose of
+  // record, and the read-out is chosen and selected in the read-out list.
+  // Refused when that read-out is not in the archive in use as shown.
+  int AdoptReevaluation(qint64 readoutId, const QByteArray& shownRecord, const EvaluationWindow& window);
+  const ArchiveReviewCounts& ReviewCounts() const { return reviewCounts_; }
+
+  // --- Change log: by the day of the change (UTC), of everybody or of the
+  // chosen person. Dates as SetRange; false: refused, nothing changes.
+  bool SetLogFilter(const QString& from, const QString& to, bool chosenPersonOnly);
+  bool LogChosenPersonOnly() const { return logPersonOnly_; }
+  const std::vector<LogEntry>& LogEntries() const { return log_; }
+
+  // --- Sign-offs, oldest first.
+  const std::vector<Signoff>& Signoffs() const { return signoffs_; }
+  void SelectSignoff(int row);
+  int SelectedSignoff() const { return selectedSignoff_; }
+  // Signs the quarter or year after askSignoff; refused (and asked again)
+  // while its read-outs await review unless signed with them.
+  int Sign(const QString& periodText);
+  // The stored bytes of the selected sign-off's summary, or of its report
+  // of the chosen person; *name proposes a file name.
+  int SignedDocument(bool summary, QByteArray* pdf, QString* name, QString* detail);
+
   // --- The lists as Qt item models for views (ArchiveItemModels.h); owned
   // here, reset whenever their list is replaced. Sorting a read-out list
   // through its item model sorts it here.
@@ -221,6 +358,9 @@ class ArchiveModel {
   QAbstractItemModel* PeriodItems() const;
   QAbstractItemModel* ReadoutItems() const;
   QAbstractItemModel* ConflictItems() const;
+  QAbstractItemModel* ReviewItems() const;
+  QAbstractItemModel* LogItems() const;
+  QAbstractItemModel* SignoffItems() const;
 
   // --- Actions
   ArchiveActions Actions() const;
@@ -251,6 +391,7 @@ class ArchiveModel {
   class EntryItemModel;
   class PeriodItemModel;
   class ReadoutItemModel;
+  class TextItemModel;
 
  private:
   // Runs the work on the archive's thread and waits for it in the event
@@ -270,6 +411,18 @@ class ArchiveModel {
   void importStep(const ArchiveImportProgress& progress);
   void importFinished(int code, const QString& detail);
   int rechoose();
+  // The review list, the change log and the sign-offs, as the archive has them now.
+  int refreshRecord();
+  int refreshLog();
+  int refreshReview();
+  bool mayWrite();
+  int resolveLoop(ResolutionRequest request, bool* resolved);
+  // What the archive refused as given, so that its dialog is asked again,
+  // and the refusal line that dialog shows.
+  static bool isRefusal(int code);
+  static QString refusalText(int code, const QString& detail);
+  static QString periodRefusal(const QString& text);
+  int selectReadout(const QString& dosimeter, qint64 id);
 
   ArchiveSettings settings_;
   std::unique_ptr<Worker> worker_;
@@ -306,6 +459,18 @@ class ArchiveModel {
   std::unique_ptr<EntryItemModel> entryItems_;
   std::unique_ptr<PeriodItemModel> periodItems_;
   std::unique_ptr<ReadoutItemModel> readoutItems_, conflictItems_;
+  bool writable_ = false;
+  QString reviewPeriod_;
+  std::vector<ReadoutRow> review_;
+  int selectedReview_ = -1;
+  ArchiveReviewCounts reviewCounts_;
+  LogQuery logQuery_;
+  bool logPersonOnly_ = false;
+  std::vector<LogEntry> log_;
+  std::vector<Signoff> signoffs_;
+  int selectedSignoff_ = -1;
+  QString lastSigner_;
+  std::unique_ptr<TextItemModel> reviewItems_, logItems_, signoffItems_;
 };
 
 }  // namespace quelm

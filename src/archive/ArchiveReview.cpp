@@ -378,17 +378,28 @@ int DoseArchive::signedDocument(const QString& period, const QString& personId, 
     detail_ = QStringLiteral("%1 is not signed").arg(period);
     return kErrArchiveInput;
   }
+  return signedDocument(s->id, personId, pdf);
+}
+
+int DoseArchive::signedDocument(qint64 signoffId, const QString& personId, QByteArray* pdf) {
+  detail_.clear();
+  pdf->clear();
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  q.prepare(QStringLiteral("SELECT pdf, person_id FROM signoff_documents WHERE signoff_id = ?"));
-  q.addBindValue(s->id);
+  q.prepare(QStringLiteral("SELECT d.pdf, d.person_id, s.period FROM signoff_documents d"
+                           " JOIN signoffs s ON s.id = d.signoff_id WHERE d.signoff_id = ?"));
+  q.addBindValue(signoffId);
   if (const int rc = d_->exec(q)) return rc;
-  while (q.next())
+  QString period;
+  while (q.next()) {
+    period = q.value(2).toString();
     if (personKey(q.value(1).toString()) == personKey(personId)) {
       *pdf = q.value(0).toByteArray();
       return kOk;
     }
-  detail_ = QStringLiteral("the sign-off of %1 holds no report of %2").arg(period, personId);
+  }
+  detail_ = period.isEmpty() ? QStringLiteral("no sign-off %1 is archived").arg(signoffId)
+                             : QStringLiteral("the sign-off of %1 holds no report of %2").arg(period, personId);
   return kErrArchiveInput;
 }
 

@@ -23,6 +23,7 @@ const ChartActionDescriptor kChartActions[kChartActionCount] = {
     {ChartAction::NFDecrease1, "ChartNFDecrease1Item", "-  1   %", Qt::Key_S},
     {ChartAction::NFDecrease01, "ChartNFDecrease01Item", "-  0.1%", Qt::Key_D},
     {ChartAction::Deconvolution, "ChartDeconvolutionItem", "Deconvolution", Qt::Key_P},
+    {ChartAction::AdoptDose, "ChartAdoptDoseItem", "Adopt as dose of record…", Qt::Key_R},
 };
 
 bool ApplyChartAction(ChartAction action, EvalMembers& m) {
@@ -74,6 +75,7 @@ bool ApplyChartAction(ChartAction action, EvalMembers& m) {
       m.normFact *= 1 / 1.001;
       return true;
     case ChartAction::Deconvolution:
+    case ChartAction::AdoptDose:
       return false;
   }
   return false;

@@ -40,6 +40,9 @@ enum class ChartAction {
   NFDecrease1,
   NFDecrease01,
   Deconvolution,  // the fitted peaks over the curve, on or off
+  // The window and factor set here become the dose of record of the
+  // archived read-out shown (the main window hands them to the archive).
+  AdoptDose,
 };
 
 struct ChartActionDescriptor {
@@ -48,12 +51,13 @@ struct ChartActionDescriptor {
   const char* caption;
   Qt::Key key;  // plain key, no modifiers
 };
-inline constexpr int kChartActionCount = 13;
+inline constexpr int kChartActionCount = 14;
 extern const ChartActionDescriptor kChartActions[kChartActionCount];
 
 // Applies the action when its condition holds and returns whether it did;
-// a refused action leaves the members untouched. Deconvolution changes no
-// member: the detail model switches the fitted peaks instead.
+// a refused action leaves the members untouched. Deconvolution and
+// AdoptDose change no member: the detail model switches the fitted peaks,
+// the main window hands the members to the dose archive.
 bool ApplyChartAction(ChartAction action, EvalMembers& m);
 
 // The channel of an x value of the chart: cut towards zero.

@@ -69,6 +69,7 @@ int DetailModel::Refresh() {
   // need not hold any more (a reader command in progress may have cleared it).
   const bool fresh = !(block.State & EvalEdited) || !shown_;
   if (fresh) {
+    if (std::memcmp(&record_, &block.Record, sizeof record_) != 0) key_ = 0;
     std::memcpy(&record_, &block.Record, sizeof record_);
     block.DecodeChannels();
     std::memcpy(values_, block.Values, sizeof values_);
@@ -105,6 +106,12 @@ int DetailModel::ShowRecord(const BlockRecord& record) {
   block.State |= Loaded;
   block.State &= ~uint32_t{EvalEdited};
   return Refresh();
+}
+
+void DetailModel::SetShownBlockKey(qint64 key) {
+  if (!BlockShown()) return;
+  key_ = key;
+  if (commandsChanged) commandsChanged();
 }
 
 void DetailModel::ReinstateShownBlock() {

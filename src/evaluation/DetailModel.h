@@ -48,6 +48,12 @@ class DetailModel {
   // from a file: into the data object, then a fresh refresh.
   int ShowRecord(const BlockRecord& record);
 
+  // The key the shown block has where it came from (the dose archive's
+  // read-out id), set after ShowRecord; 0: none. Another block shown
+  // forgets it, the same bytes shown again keep it.
+  void SetShownBlockKey(qint64 key);
+  qint64 ShownBlockKey() const { return BlockShown() ? key_ : 0; }
+
   // A data object that holds a block, and that block refreshed.
   bool BlockShown() const;
   const BlockRecord& ShownRecord() const { return record_; }
@@ -67,7 +73,8 @@ class DetailModel {
   // A chart menu item; chartPage: the Chart page is the active page (the
   // items act only there). -102 without a data object. Deconvolution
   // switches the fitted peaks of the shown block on or off; a fresh refresh
-  // fits the new block while they are on.
+  // fits the new block while they are on. AdoptDose changes nothing here:
+  // the main window hands the members to the dose archive.
   int ChartCommand(ChartAction action, bool chartPage);
   // Typed values, taken on leaving the edit or Enter; a text that is not a
   // number shows the member again.
@@ -101,6 +108,7 @@ class DetailModel {
   uint32_t values_[kRawValueCount] = {};
   uint32_t ranges_[kRawValueCount] = {};
   uint32_t blockIndex_ = 0;
+  qint64 key_ = 0;
   BlockView view_;
   EvaluationView evaluation_;
   DeconvolutionModel deconvolution_;

@@ -21,6 +21,7 @@
 #include "evaluation/BlockFormat.h"
 #include "evaluation/ContentModel.h"
 #include "evaluation/DetailModel.h"
+#include "evaluation/DoseChain.h"
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
 #include "measurement/AppendForm.h"
@@ -182,7 +183,7 @@ void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& 
   download.OpenArchive = [&archive] { showNonModal(archive); };
   download.ArchiveButton->show();
   TPgcForm* m = &main;
-  archive.ShowRecord = [m](const QByteArray& bytes) {
+  archive.ShowRecord = [m](const QByteArray& bytes, qint64 readoutId) {
     // A list operation of the main window owns its data object until it ends.
     if (m->Content().Busy() || bytes.size() != static_cast<qsizetype>(sizeof(BlockRecord))) return;
     BlockRecord record;
@@ -192,9 +193,17 @@ void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& 
     const QString source =
         QStringLiteral("Dose archive: reader %1, block %2").arg(f.deviceId).arg(f.blockNumber);
     if (ReportFailure(m->Content().ShowOutsideBlock(record, source)) != 0) return;
+    // Which read-out it is travels with it, for "Adopt as dose of record…".
+    m->Detail().SetShownBlockKey(readoutId);
     m->PageControl->setCurrentWidget(m->ChartTabSheet);
     showNonModal(*m);
   };
+  TArchiveForm* adopting = &archive;
+  main.AdoptDoseOfRecord = [adopting](qint64 readoutId, const BlockRecord& record, const ::EvalMembers& m) {
+    adopting->AdoptDose(readoutId, QByteArray(reinterpret_cast<const char*>(&record), sizeof record),
+                        EvaluationWindow{m.evalStart, m.evalLength, m.normFact});
+  };
+  main.UpdateMenuItems();
   auto* group = new TArchiveOptionsGroupBox;
   TArchiveForm* a = &archive;
   group->Open = [a](const ArchiveSettings& settings) { return a->UseSettings(settings); };

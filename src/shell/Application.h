@@ -48,7 +48,8 @@ void ConnectDownloadClose(TPgcForm& main, TDownLoadForm& download);
 void ConnectDownloadArchive(TDownLoadForm& download);
 
 // The download window's button shows the archive window; a read-out chosen there shows in the main window's
-// detail view; the options window shows and changes the database, which the archive window then opens.
+// detail view, whose chart may then adopt its window and factor as the read-out's dose of record in the
+// archive window; the options window shows and changes the database, which the archive window then opens.
 void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& download,
                           TOptionsForm& options);
 // The control chart of the archive's control dosimeters, in the archive

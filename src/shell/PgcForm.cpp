@@ -160,7 +160,7 @@ QAction* TPgcForm::*const kChartItems[quelm::kChartActionCount] = {
     &TPgcForm::ChartNFInrease10Item,    &TPgcForm::ChartNFInrease1Item,
     &TPgcForm::ChartNFInrease01Item,    &TPgcForm::ChartNFDecrease10Item,
     &TPgcForm::ChartNFDecrease1Item,    &TPgcForm::ChartNFDecrease01Item,
-    &TPgcForm::ChartDeconvolutionItem,
+    &TPgcForm::ChartDeconvolutionItem,  &TPgcForm::ChartAdoptDoseItem,
 };
 
 QMenu* addMenu(QWidget* parentMenu, const char* name, const QString& title) {
@@ -372,8 +372,9 @@ void TPgcForm::buildMenu() {
       default:
         break;
     }
-    if (d.action == quelm::ChartAction::Deconvolution) menu->addSeparator();
-    QAction* a = addItem(menu, d.objectName, QString::fromLatin1(d.caption));
+    if (d.action == quelm::ChartAction::Deconvolution || d.action == quelm::ChartAction::AdoptDose)
+      menu->addSeparator();
+    QAction* a = addItem(menu, d.objectName, QString::fromUtf8(d.caption));
     a->setShortcut(QKeySequence(d.key));
     this->*kChartItems[i] = a;
   }
@@ -680,6 +681,7 @@ int TPgcForm::UpdateMenuItems() {
   const bool loaded = DataBlock->State & Loaded;
   setMenuEnabled(Navigation, loaded);
   setMenuEnabled(Chart, loaded);
+  ChartAdoptDoseItem->setEnabled(loaded && AdoptDoseOfRecord && detail_->ShownBlockKey() != 0);
   FileSaveTextSpeedButton->setEnabled(loaded);
   DataBlocktoTextFile1->setEnabled(loaded);
   PrevPageButton->setEnabled(loaded);
@@ -968,6 +970,12 @@ void TPgcForm::SetUpDetailView() {
 int TPgcForm::DataRefresh() { return ReportFailure(detail_->Refresh()); }
 
 int TPgcForm::ChartItemClick(quelm::ChartAction action) {
+  if (action == quelm::ChartAction::AdoptDose) {
+    const qint64 key = detail_->ShownBlockKey();
+    if (PageControl->currentWidget() == ChartTabSheet && key != 0 && AdoptDoseOfRecord)
+      AdoptDoseOfRecord(key, detail_->ShownRecord(), detail_->Members());
+    return 0;
+  }
   const int rc = ReportFailure(detail_->ChartCommand(action, PageControl->currentWidget() == ChartTabSheet));
   // The item checks itself when triggered, also where the command was refused.
   ChartDeconvolutionItem->setChecked(detail_->Deconvolution().On());

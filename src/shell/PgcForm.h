@@ -13,6 +13,7 @@
 
 #include <QMainWindow>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "measurement/NurvoDataBlock.h"
@@ -43,6 +44,7 @@ class DetailView;
 class StringGrid;
 enum class ChartAction;
 }  // namespace quelm
+struct EvalMembers;
 
 class TPgcForm : public QMainWindow {
   Q_OBJECT
@@ -103,6 +105,7 @@ class TPgcForm : public QMainWindow {
   QAction* ChartNFDecrease1Item;    // S
   QAction* ChartNFDecrease01Item;   // D
   QAction* ChartDeconvolutionItem;  // P, checked while the fitted peaks show
+  QAction* ChartAdoptDoseItem;      // R, on while the block shown came from the dose archive
   QAction* Service1;
 
   // --- Tool bar ---------------------------------------------------------
@@ -282,6 +285,12 @@ class TPgcForm : public QMainWindow {
   // A chart menu item (Cursor to left ... NF decrease); it acts only on the
   // Chart page with a block shown.
   int ChartItemClick(quelm::ChartAction action);
+  // "Adopt as dose of record…": the shown archived read-out (its id and
+  // bytes) and the evaluation window and factor set on the chart go to the
+  // dose archive (wired in shell/Application.cpp); the item is on only
+  // while it is set and the shown block came from the archive.
+  std::function<void(qint64 readoutId, const BlockRecord& record, const EvalMembers& members)>
+      AdoptDoseOfRecord;
 
   // The models behind the pages and the views that paint them.
   quelm::ContentModel& Content() { return *content_; }

@@ -40,6 +40,7 @@
 #include "base/ErrorCodes.h"
 #include "base/EventWait.h"
 #include "base/IniFile.h"
+#include "base/UserLocale.h"
 #include "evaluation/DoseChain.h"
 
 using namespace quelm;
@@ -308,7 +309,7 @@ TEST_P(ArchiveFormTest, ConflictsHaveAPageOfTheirOwnAndReachTheMainWindow) {
   ASSERT_EQ(form->ConflictView->model()->rowCount(), 1);
   EXPECT_EQ(texts(form->ConflictView->model(), kColBlock), QStringList{"101"});
   std::vector<QByteArray> shown;
-  form->ShowRecord = [&](const QByteArray& r) { shown.push_back(r); };
+  form->ShowRecord = [&](const QByteArray& r, qint64) { shown.push_back(r); };
   EXPECT_FALSE(form->ShowConflictButton->isEnabled());
   form->ConflictView->setCurrentIndex(form->ConflictView->model()->index(0, 0));
   form->ShowConflictButton->click();
@@ -360,7 +361,7 @@ TEST_P(ArchiveFormTest, ReportsAreSavedAsPdfWithRealTextTotalsMarksAndRepeatedHe
 
 TEST_P(ArchiveFormTest, EnterOnAReadOutShowsItsRecordAndImportsShowTheirCounts) {
   std::vector<QByteArray> shown;
-  form->ShowRecord = [&](const QByteArray& r) { shown.push_back(r); };
+  form->ShowRecord = [&](const QByteArray& r, qint64) { shown.push_back(r); };
   chooseAlice();
   form->ReadoutView->setFocus();
   form->ReadoutView->setCurrentIndex(form->ReadoutView->model()->index(3, 0));
@@ -383,7 +384,7 @@ TEST_P(ArchiveFormTest, EnterOnAReadOutShowsItsRecordAndImportsShowTheirCounts) 
 
 TEST_P(ArchiveFormTest, EveryBarOfTheChartLeadsToItsReadOutInTimeOrder) {
   std::vector<QByteArray> shown;
-  form->ShowRecord = [&](const QByteArray& r) {
+  form->ShowRecord = [&](const QByteArray& r, qint64) {
     if (shown.empty() || shown.back() != r) shown.push_back(r);
   };
   chooseAlice();
@@ -397,8 +398,336 @@ TEST_P(ArchiveFormTest, EveryBarOfTheChartLeadsToItsReadOutInTimeOrder) {
     EXPECT_EQ(shown[i], QByteArray(reinterpret_cast<const char*>(&records[i]), 512)) << i;
 }
 
+// Alice's read-out with error flags and one of a dosimeter nobody wears
+// join Bob's conflicted read-out on the review list.
+void AddReviewItems(const ArchiveDb& db) {
+  auto archive = db.open();
+  BlockRecord flagged = Readout("A0017", "2024-09-20 08:00", 201);
+  flagged.ErrorCodes = 1;
+  ImportResult r;
+  ASSERT_EQ(
+      archive->importRecords(std::vector<BlockRecord>{Readout("C0009", "2024-08-10 08:00", 200), flagged},
+                             QStringLiteral("COM2"), &r),
+      kOk);
+}
+
+TEST_P(ArchiveFormTest, TheReviewPageResolvesEachItemWithItsReasonAndTheCountsFollow) {
+  AddReviewItems(db);
+  ASSERT_EQ(form->Model.Open(), kOk);
+  auto archive = db.open(ArchiveOptions{true});
+  std::vector<ReadoutRow> core;
+  ASSERT_EQ(archive->review(std::nullopt, &core), kOk);
+  ASSERT_EQ(core.size(), 3u);
+  QAbstractItemModel* items = form->ReviewView->model();
+  ASSERT_EQ(items->rowCount(), 3);
+  for (int c = 0; c < kReviewColumnCount; ++c)
+    EXPECT_EQ(items->headerData(c, Qt::Horizontal).toString(), QLatin1String(kReviewColumns[c].title));
+  EXPECT_EQ(form->PageControl->tabText(form->PageControl->indexOf(form->ReviewTabSheet)),
+            QStringLiteral("Re&view (3)"));
+  EXPECT_EQ(form->ReviewCountLabel->text(), QStringLiteral("3 read-outs await review"));
+  const auto counts = [&] {
+    int q = 0, y = 0;
+    archive->openReviewCount(*ParseReportPeriod(QStringLiteral("2024Q3")), &q);
+    archive->openReviewCount(*ParseReportPeriod(QStringLiteral("2024")), &y);
+    return QStringLiteral("%1 in 2024Q3, %2 in 2024").arg(q).arg(y);
+  };
+  EXPECT_EQ(form->ReviewDatLabel->text(), counts());
+  EXPECT_EQ(counts(), QStringLiteral("3 in 2024Q3, 3 in 2024"));
+  chooseAlice();
+  EXPECT_TRUE(
+      form->ReadoutReviewLabel->text().startsWith(QStringLiteral("Awaiting review: 1 of those listed")))
+      << form->ReadoutReviewLabel->text().toStdString();
+
+  // Each action: OK without a reason keeps the dialog open; a re-evaluation
+  // shows its dose before the second OK stores it.
+  int calls = 0;
+  double reevaluated = 0;
+  prompter.modalHandlers[QStringLiteral("ResolutionForm")] = [&](QObject& w) {
+    auto& f = static_cast<TResolutionForm&>(w);
+    ++calls;
+    const bool window = f.windowTitle() == QStringLiteral("Re-evaluate a read-out");
+    EXPECT_EQ(f.StartEdit->isVisibleTo(&f), window);
+    if (calls == 1) {
+      f.ReasonEdit->clear();
+      return int{mrOk};
+    }
+    if (calls == 2) {
+      EXPECT_EQ(f.RefusalLabel->text(), QStringLiteral("A resolution needs its reason"));
+      f.ReasonEdit->setText(QStringLiteral("checked with the service"));
+      if (window) {
+        EXPECT_TRUE(f.NewDoseDatLabel->text().startsWith(QStringLiteral("OK works out")));
+        f.StartEdit->setText(QStringLiteral("12"));
+        f.LengthEdit->setText(QStringLiteral("50"));
+        f.NormFactEdit->setText(withUserDecimal(QStringLiteral("1.5")));
+      }
+      return int{mrOk};
+    }
+    EXPECT_TRUE(window) << "only a re-evaluation is asked a third time";
+    EXPECT_EQ(f.ReasonEdit->text(), QStringLiteral("checked with the service")) << "kept";
+    EXPECT_EQ(
+        f.NewDoseDatLabel->text(),
+        QStringLiteral("New dose of record: %1 (the reader's dose stays stored)").arg(DoseText(reevaluated)));
+    return int{mrOk};
+  };
+  const struct {
+    QPushButton* TArchiveForm::*button;
+    ReadoutStatus after;
+    int calls;
+  } cases[] = {{&TArchiveForm::AcceptButton, ReadoutStatus::Accepted, 2},
+               {&TArchiveForm::ReevaluateButton, ReadoutStatus::Reevaluated, 3},
+               {&TArchiveForm::ExcludeButton, ReadoutStatus::Excluded, 2}};
+  for (const auto& c : cases) {
+    form->PageControl->setCurrentWidget(form->ReviewTabSheet);
+    form->ReviewView->setCurrentIndex(items->index(0, 0));
+    const ReadoutRow item = form->Model.ReviewRows()[0];
+    ASSERT_EQ(archive->reevaluatedDose(item.id, {12, 50, 1.5}, &reevaluated), kOk);
+    calls = 0;
+    (form.get()->*c.button)->click();
+    EXPECT_EQ(calls, c.calls);
+    std::vector<ReadoutRow> rows;
+    HistoryQuery h;
+    h.dosimeter = item.dosimeter;
+    ASSERT_EQ(archive->history(h, &rows), kOk);
+    for (const ReadoutRow& r : rows)
+      if (r.id == item.id) {
+        EXPECT_EQ(r.status(), c.after) << item.dosimeter.toStdString();
+      }
+    EXPECT_TRUE(form->StatusLabel->text().startsWith(QStringLiteral("Read-out %1: ").arg(item.id)));
+    EXPECT_EQ(form->ReviewDatLabel->text(), counts());
+  }
+  EXPECT_EQ(items->rowCount(), 0);
+  EXPECT_EQ(form->PageControl->tabText(form->PageControl->indexOf(form->ReviewTabSheet)),
+            QStringLiteral("Re&view"));
+  EXPECT_EQ(form->ReviewDatLabel->text(), QStringLiteral("0 in 2024Q3, 0 in 2024"));
+
+  // A notional dose: a dose that is none and a missing reason keep the dialog open.
+  calls = 0;
+  prompter.modalHandlers[QStringLiteral("NotionalForm")] = [&](QObject& w) {
+    auto& f = static_cast<TNotionalForm&>(w);
+    switch (++calls) {
+      case 1:
+        EXPECT_EQ(f.PersonComboBox->currentText(), QStringLiteral("P0001 Alice"));
+        f.PeriodComboBox->setEditText(QStringLiteral("2024Q3"));
+        f.DoseEdit->setText(QStringLiteral("a lot"));
+        break;
+      case 2:
+        EXPECT_TRUE(f.RefusalLabel->text().contains(QStringLiteral("\"a lot\" is no dose")));
+        f.DoseEdit->setText(withUserDecimal(QStringLiteral("12.5")));
+        break;
+      case 3:
+        EXPECT_EQ(f.RefusalLabel->text(), QStringLiteral("A notional dose needs its reason"));
+        f.ReasonEdit->setText(QStringLiteral("dosimeter lost"));
+        break;
+    }
+    return int{mrOk};
+  };
+  form->NotionalButton->click();
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(form->StatusLabel->text(),
+            QStringLiteral("Notional dose of P0001 Alice for 2024Q3: ") + DoseText(12.5));
+  EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('\n').toStdString();
+}
+
+TEST_P(ArchiveFormTest, TheChangesPageListsTheLogOfEverybodyOrOfTheChosenPerson) {
+  auto archive = db.open(ArchiveOptions{true});
+  QAbstractItemModel* items = form->LogView->model();
+  for (int c = 0; c < kLogColumnCount; ++c)
+    EXPECT_EQ(items->headerData(c, Qt::Horizontal).toString(), QLatin1String(kLogColumns[c].title));
+  std::vector<LogEntry> all, alices;
+  ASSERT_EQ(archive->changeLog({}, &all), kOk);
+  LogQuery q;
+  q.personId = QStringLiteral("P0001");
+  ASSERT_EQ(archive->changeLog(q, &alices), kOk);
+  ASSERT_LT(alices.size(), all.size());
+  EXPECT_EQ(items->rowCount(), static_cast<int>(all.size()));
+  EXPECT_FALSE(form->LogPersonCheckBox->isEnabled()) << "nobody chosen";
+  chooseAlice();
+  form->LogPersonCheckBox->click();
+  EXPECT_EQ(items->rowCount(), static_cast<int>(alices.size()));
+  EXPECT_EQ(
+      form->LogCountLabel->text(),
+      QStringLiteral("%1 change%2 of Alice (P0001)").arg(alices.size()).arg(alices.size() == 1 ? "" : "s"));
+  EXPECT_EQ(texts(items, 4), [&] {
+    QStringList what;
+    for (const LogEntry& e : alices) what << e.what;
+    return what;
+  }());
+  // A change read whole below the list, however wide its row.
+  form->LogView->setCurrentIndex(items->index(0, 0));
+  EXPECT_TRUE(form->LogDetailLabel->text().contains(QStringLiteral("\nWhat: ") + alices[0].what))
+      << form->LogDetailLabel->text().toStdString();
+  // The period's bounds as the window writes dates.
+  EXPECT_TRUE(texts(items, 5).join(' ').contains(QStringLiteral("A0017 from 01.01.2024")))
+      << texts(items, 5).join('|').toStdString();
+  form->LogToEdit->setText(QStringLiteral("31.12.2000"));
+  form->LogFilterButton->click();
+  EXPECT_EQ(items->rowCount(), 0);
+  form->LogToEdit->setText(QStringLiteral("yesterday"));
+  form->LogFilterButton->click();
+  EXPECT_EQ(prompter.messages.size(), 1u) << "a text that is no date is refused";
+  expectHeaderFits(form->LogView, "log");
+}
+
+TEST_P(ArchiveFormTest, APeriodIsSignedWithItsOpenItemsOnlyByChoiceAndAChangeAfterwardsCorrectsItsReport) {
+  form->PeriodComboBox->setEditText(QStringLiteral("2024Q3"));
+  int calls = 0;
+  prompter.modalHandlers[QStringLiteral("SignoffForm")] = [&](QObject& w) {
+    auto& f = static_cast<TSignoffForm&>(w);
+    if (++calls == 1) {
+      EXPECT_TRUE(
+          f.OpenItemsDatLabel->text().startsWith(QStringLiteral("1 read-out of 2024Q3 awaits review")))
+          << f.OpenItemsDatLabel->text().toStdString();
+      EXPECT_TRUE(f.WithOpenItemsCheckBox->isEnabled());
+      f.SignedByEdit->setText(QStringLiteral("Dr R. Roe"));
+    } else {
+      EXPECT_TRUE(f.RefusalLabel->text().startsWith(ErrorMessage(kErrArchiveOpenItems).message))
+          << f.RefusalLabel->text().toStdString();
+      EXPECT_EQ(f.SignedByEdit->text(), QStringLiteral("Dr R. Roe")) << "kept";
+      f.WithOpenItemsCheckBox->setChecked(true);
+    }
+    return int{mrOk};
+  };
+  form->SignButton->click();
+  ASSERT_EQ(calls, 2);
+  EXPECT_EQ(form->PageControl->currentWidget(), form->SignoffTabSheet);
+  ASSERT_EQ(form->SignoffView->model()->rowCount(), 1);
+  EXPECT_TRUE(
+      form->StatusLabel->text().startsWith(QStringLiteral("Signed 2024Q3 by Dr R. Roe: 3 documents, with 1 "
+                                                          "read-outs awaiting review")))
+      << form->StatusLabel->text().toStdString();
+
+  // The stored documents, byte for byte: the summary, and Alice's report.
+  auto archive = db.open(ArchiveOptions{true});
+  form->SignoffView->setCurrentIndex(form->SignoffView->model()->index(0, 0));
+  for (const bool summary : {true, false}) {
+    if (!summary) chooseAlice();
+    form->ReportComboBox->setCurrentIndex(summary ? 1 : 0);
+    const QString path =
+        dir.filePath(summary ? QStringLiteral("signed-summary.pdf") : QStringLiteral("signed-alice.pdf"));
+    prompter.fileAnswers.push_back(path);
+    form->SaveSignedButton->click();
+    QByteArray stored;
+    ASSERT_EQ(archive->signedDocument(QStringLiteral("2024Q3"), summary ? QString() : QStringLiteral("P0001"),
+                                      &stored),
+              kOk);
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), stored);
+    EXPECT_EQ(form->StatusLabel->text(),
+              QStringLiteral("Saved: %1, %2 bytes as signed").arg(path).arg(stored.size()));
+  }
+
+  // Bob's conflicted read-out excluded after the sign-off: his report of
+  // the quarter is now a corrected one that says what changed.
+  form->ReviewView->setCurrentIndex(form->ReviewView->model()->index(0, 0));
+  prompter.modalHandlers[QStringLiteral("ResolutionForm")] = [&](QObject& w) {
+    static_cast<TResolutionForm&>(w).ReasonEdit->setText(
+        QStringLiteral("second read of a returned dosimeter"));
+    return int{mrOk};
+  };
+  form->ExcludeButton->click();
+  form->SearchEdit->setText(QStringLiteral("bob"));
+  form->EntryListView->setCurrentIndex(form->EntryListView->model()->index(0, 0));
+  int pages = 0;
+  const QString text = savedReport(0, QStringLiteral("2024Q3"), &pages);
+  if (qEnvironmentVariableIsSet("SHOW_PDF"))
+    QFile::copy(dir.filePath(QStringLiteral("report0.pdf")), "/tmp/corrected.pdf");
+  EXPECT_TRUE(text.contains(QStringLiteral("Corrected report"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Dr R. Roe")));
+  EXPECT_TRUE(text.contains(QStringLiteral("review exclude, after sign-off"))) << text.toStdString();
+  EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('\n').toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, ArchiveFormTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          quelm::test::backendName);
+
+// --- A user who may only read ------------------------------------------------------
+
+TEST(ArchiveFormRoles, AReadingRoleSeesEveryListAndEveryWritingButtonSaysItIsReadOnly) {
+  ArchiveDb db{Backend::PostgreSQL};
+  if (!db.available()) GTEST_SKIP() << "no PostgreSQL server";
+  QTemporaryDir dir;
+  quelm::test::ConfigScope config{dir};
+  quelm::test::ScriptedPrompter prompter;
+  std::vector<BlockRecord> records = {Readout("A0017", "2024-07-02 08:00", 1),
+                                      Readout("C0009", "2024-07-03 08:00", 2)};
+  {
+    auto owner = db.open();
+    ASSERT_TRUE(owner);
+    ASSERT_EQ(owner->assign("A0017", "Alice", at("2024-01-01 00:00"), std::nullopt), kOk);
+    ImportResult r;
+    ASSERT_EQ(owner->importRecords(records, QStringLiteral("COM1"), &r), kOk);
+    Signoff s;
+    ASSERT_EQ(owner->storeSignoff(*ParseReportPeriod(QStringLiteral("2024Q3")), QStringLiteral("Dr Roe"),
+                                  true, {{QString(), QByteArray("%PDF signed")}}, &s),
+              kOk);
+  }
+  const QString role = QStringLiteral("quelm_window_reader_%1").arg(::getpid());
+  db.raw(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role));
+  ASSERT_TRUE(
+      db.raw(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD 'read' IN ROLE pg_read_all_data").arg(role)));
+  {
+    ArchiveSettings settings;
+    settings.database = db.url;
+    settings.database.replace(QRegularExpression(QStringLiteral("//[^@]*@")),
+                              QStringLiteral("//%1:read@").arg(role));
+    TArchiveForm form(settings);
+    form.Model.clock = [] { return at("2024-09-30 12:00"); };
+    form.show();
+    ASSERT_TRUE(form.Model.IsOpen());
+    EXPECT_TRUE(form.Model.Actions().readOnly);
+    EXPECT_TRUE(form.DatabaseDatLabel->text().endsWith(QStringLiteral(" (read-only for this user)")));
+    // Every view answers.
+    EXPECT_EQ(form.EntryListView->model()->rowCount(), 3);
+    EXPECT_EQ(form.ReviewView->model()->rowCount(), 1) << "the unassigned read-out";
+    EXPECT_GT(form.LogView->model()->rowCount(), 0);
+    EXPECT_EQ(form.SignoffView->model()->rowCount(), 1);
+    form.EntryListView->setCurrentIndex(form.EntryListView->model()->index(0, 0));
+    ASSERT_EQ(form.Model.Chosen()->key, QStringLiteral("P0001"));
+    EXPECT_EQ(form.ReadoutView->model()->rowCount(), 1);
+    form.PeriodView->setCurrentIndex(form.PeriodView->model()->index(0, 0));
+    form.ReviewView->setCurrentIndex(form.ReviewView->model()->index(0, 0));
+    form.SignoffView->setCurrentIndex(form.SignoffView->model()->index(0, 0));
+
+    // Every writing button: the one refusal, nothing asked, nothing tried.
+    const ArchiveOutcome refusal = ReadOnlyRefusal(form.Model.Location());
+    const QString said = ErrorMessage(kErrArchiveReadOnly).message + QStringLiteral(":\n") + refusal.detail;
+    EXPECT_TRUE(said.contains(QStringLiteral("read-only:\nfor this user at")));
+    for (QPushButton* b :
+         {form.AddPersonButton, form.RenamePersonButton, form.AssignButton, form.EndPeriodButton,
+          form.ImportWearersButton, form.ImportButton, form.AcceptButton, form.ReevaluateButton,
+          form.ExcludeButton, form.NotionalButton, form.SignButton}) {
+      prompter.clear();
+      ASSERT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+      EXPECT_TRUE(b->toolTip().startsWith(QStringLiteral("Read-only for this user")))
+          << b->objectName().toStdString();
+      b->click();
+      EXPECT_EQ(prompter.texts(), QStringList{said}) << b->objectName().toStdString();
+      EXPECT_TRUE(prompter.modalWindows.isEmpty()) << b->objectName().toStdString();
+      EXPECT_TRUE(prompter.fileRequests.empty()) << b->objectName().toStdString();
+    }
+    // The chart's "Adopt as dose of record…" as well.
+    prompter.clear();
+    form.AdoptDose(form.Model.Rows()[0].id, QByteArray(reinterpret_cast<const char*>(&records[0]), 512),
+                   {10, 40, 1});
+    EXPECT_EQ(prompter.texts(), QStringList{said});
+    EXPECT_TRUE(prompter.modalWindows.isEmpty());
+
+    // Reports and the signed documents work.
+    prompter.clear();
+    const QString path = dir.filePath(QStringLiteral("alice.pdf"));
+    form.PeriodComboBox->setEditText(QStringLiteral("2024Q3"));
+    prompter.fileAnswers.push_back(path);
+    form.SaveButton->click();
+    EXPECT_TRUE(quelm::test::PdfText(path).contains(QStringLiteral("Person: Alice (P0001)")));
+    form.ReportComboBox->setCurrentIndex(1);
+    prompter.fileAnswers.push_back(dir.filePath(QStringLiteral("signed.pdf")));
+    form.SaveSignedButton->click();
+    EXPECT_TRUE(form.StatusLabel->text().endsWith(QStringLiteral("11 bytes as signed")));
+    EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('\n').toStdString();
+  }
+  db.raw(QStringLiteral("DROP ROLE %1").arg(role));
+}
 
 // --- Documents people sign -----------------------------------------------------------
 

@@ -73,6 +73,33 @@ class ArchiveModelTest : public ::testing::TestWithParam<Backend> {
     ASSERT_FALSE(model->ImportProgress().running);
   }
 
+  // Besides the read-out that got a conflict, one of a dosimeter nobody
+  // wears and one with error flags await review.
+  void addReviewItems() {
+    auto archive = db.open();
+    BlockRecord flagged = Readout("A0017", "2024-08-20 08:00", 6);
+    flagged.ErrorCodes = 1;
+    ImportResult r;
+    ASSERT_EQ(
+        archive->importRecords(std::vector<BlockRecord>{Readout("C0009", "2024-08-10 08:00", 5), flagged},
+                               QStringLiteral("COM2"), &r),
+        kOk);
+    archive.reset();
+    ASSERT_EQ(model->Open(), kOk);
+  }
+  // The read-out as the core lists it now.
+  ReadoutRow stored(qint64 id, const QString& dosimeter) {
+    auto archive = db.open(ArchiveOptions{true});
+    std::vector<ReadoutRow> rows;
+    HistoryQuery h;
+    h.dosimeter = dosimeter;
+    EXPECT_EQ(archive->history(h, &rows), kOk);
+    for (const ReadoutRow& r : rows)
+      if (r.id == id) return r;
+    ADD_FAILURE() << "no read-out " << id;
+    return {};
+  }
+
   ArchiveDb db{GetParam()};
   ArchiveSettings settings;
   std::vector<BlockRecord> records;
@@ -131,7 +158,9 @@ TEST_P(ArchiveModelTest, ThePersonsReadOutsTotalsAndChartAreTheCoresFigures) {
     EXPECT_EQ(cell(kColRecomputed), DoseText(row.recomputed));
     // Other bytes came under the key of one of them: that read-out is to review.
     const bool conflicted = !row.conflict && row.blockNumber == records[1].BlockNumber;
-    EXPECT_EQ(cell(kColStatus), row.conflict ? QString() : conflicted ? QStringLiteral("to review") : QStringLiteral("counted"));
+    EXPECT_EQ(cell(kColStatus), row.conflict ? QString()
+                                : conflicted ? QStringLiteral("to review")
+                                             : QStringLiteral("counted"));
     EXPECT_TRUE(items->index(r, kColDose).data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight);
   }
 
@@ -310,7 +339,7 @@ TEST_P(ArchiveModelTest, ConflictsHaveTheirOwnListAndThePeriodsOfferedAreTheArch
   EXPECT_EQ(texts(model->ConflictItems(), kColRemark), QStringList{"Conflict: other bytes, not counted"});
   EXPECT_EQ(texts(model->ConflictItems(), kColBlock), QStringList{"2"});
   std::vector<QByteArray> shown;
-  model->showRecord = [&](const QByteArray& r) { shown.push_back(r); };
+  model->showRecord = [&](const QByteArray& r, qint64) { shown.push_back(r); };
   model->SelectConflict(0);
   ASSERT_TRUE(model->Actions().showConflict);
   EXPECT_EQ(model->ShowConflict(), kOk);
@@ -406,7 +435,11 @@ TEST_P(ArchiveModelTest, AnImportRunsBesideTheWindowShowsProgressAndNeverTwiceAt
 
 TEST_P(ArchiveModelTest, AReadOutReachesTheMainWindowFromTheListAndFromTheChart) {
   std::vector<QByteArray> shown;
-  model->showRecord = [&](const QByteArray& record) { shown.push_back(record); };
+  std::vector<qint64> ids;
+  model->showRecord = [&](const QByteArray& record, qint64 id) {
+    shown.push_back(record);
+    ids.push_back(id);
+  };
   model->ChooseEntry(ArchiveEntry::Dosimeter, QStringLiteral("A0017"));
   model->SortBy(kColDose, true);
   for (int r = 0; r < static_cast<int>(model->Rows().size()); ++r) {
@@ -417,6 +450,8 @@ TEST_P(ArchiveModelTest, AReadOutReachesTheMainWindowFromTheListAndFromTheChart)
     const BlockRecord& archived = records[static_cast<size_t>(row.blockNumber - 1)];
     EXPECT_EQ(shown.back(),
               row.conflict ? row.record : QByteArray(reinterpret_cast<const char*>(&archived), 512));
+    // Which read-out it is travels with it; a conflicting record is none.
+    EXPECT_EQ(ids.back(), row.conflict ? 0 : row.id);
   }
   for (int p = 0; p < static_cast<int>(model->Chart().points.size()); ++p) {
     model->ShowChartPoint(p);
@@ -436,6 +471,277 @@ TEST_P(ArchiveModelTest, ReportsNeedAPersonOrTheSummaryAndAPeriod) {
   EXPECT_TRUE(detail.contains(QStringLiteral("2026Q3")));
   EXPECT_EQ(model->BuildReport(false, QStringLiteral("2024"), &d, &detail), kOk);
   EXPECT_EQ(d.rows.size(), 3u);
+}
+
+TEST_P(ArchiveModelTest, TheReviewListIsTheCoresAndNoItemIsResolvedWithoutItsReason) {
+  addReviewItems();
+  auto archive = db.open(ArchiveOptions{true});
+  std::vector<ReadoutRow> core;
+  ASSERT_EQ(archive->review(std::nullopt, &core), kOk);
+  ASSERT_EQ(core.size(), 3u);
+  QStringList ids;
+  for (const ReadoutRow& r : core) ids << QString::number(r.id);
+  EXPECT_EQ(texts(model->ReviewItems(), 0), ids);
+  for (int c = 0; c < kReviewColumnCount; ++c)
+    EXPECT_EQ(model->ReviewItems()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(),
+              QLatin1String(kReviewColumns[c].title));
+  EXPECT_EQ(texts(model->ReviewItems(), 6)[0], ReviewReasonText(core[0].openReasons()));
+  // A period narrows the list; anything else is refused and changes nothing.
+  EXPECT_TRUE(model->SetReviewPeriod(QStringLiteral("2024Q2")));
+  EXPECT_EQ(texts(model->ReviewItems(), 2), QStringList{"A0017"}) << "the conflict's read-out";
+  EXPECT_FALSE(model->SetReviewPeriod(QStringLiteral("Q2")));
+  EXPECT_EQ(model->ReviewPeriod(), QStringLiteral("2024Q2"));
+  EXPECT_TRUE(model->SetReviewPeriod(QString()));
+
+  const auto expectCounts = [&](const char* when) {
+    int quarter = 0, year = 0;
+    ASSERT_EQ(archive->openReviewCount(*ParseReportPeriod(QStringLiteral("2024Q3")), &quarter), kOk);
+    ASSERT_EQ(archive->openReviewCount(*ParseReportPeriod(QStringLiteral("2024")), &year), kOk);
+    const ArchiveReviewCounts& c = model->ReviewCounts();
+    EXPECT_EQ(c.quarter, QStringLiteral("2024Q3")) << when;
+    EXPECT_EQ(c.quarterOpen, quarter) << when;
+    EXPECT_EQ(c.yearOpen, year) << when;
+  };
+  expectCounts("before");
+  const struct {
+    Resolution action;
+    ReadoutStatus after;
+  } cases[] = {{Resolution::Accept, ReadoutStatus::Accepted}, {Resolution::Exclude, ReadoutStatus::Excluded}};
+  for (const auto& c : cases) {
+    model->SelectReviewRow(0);
+    ASSERT_TRUE(model->Actions().resolve);
+    const ReadoutRow item = model->ReviewRows()[0];
+    QStringList refusals;
+    model->askResolution = [&](const ResolutionRequest& r,
+                               const QString& refusal) -> std::optional<ResolutionRequest> {
+      EXPECT_EQ(r.readout.id, item.id);
+      EXPECT_EQ(r.action, c.action);
+      EXPECT_FALSE(r.window);
+      refusals << refusal;
+      ResolutionRequest answer = r;
+      answer.reason = refusals.size() == 1 ? QStringLiteral("  ") : QStringLiteral("curve checked by hand");
+      return answer;
+    };
+    const size_t before = model->ReviewRows().size();
+    EXPECT_EQ(model->Resolve(c.action), kOk);
+    ASSERT_EQ(refusals.size(), 2) << "asked again: no resolution without its reason";
+    EXPECT_TRUE(refusals[1].contains(QStringLiteral("needs its reason"))) << refusals[1].toStdString();
+    EXPECT_EQ(model->ReviewRows().size(), before - 1);
+    EXPECT_EQ(stored(item.id, item.dosimeter).status(), c.after);
+    EXPECT_EQ(model->LogEntries().back().reason, QStringLiteral("curve checked by hand"));
+    EXPECT_TRUE(model->Note().startsWith(QStringLiteral("Read-out %1: ").arg(item.id)));
+    expectCounts(item.dosimeter.toLatin1().constData());
+  }
+  EXPECT_TRUE(failures.empty());
+}
+
+TEST_P(ArchiveModelTest, AReevaluationShowsItsDoseBeforeItIsStoredFromTheListAndFromTheChart) {
+  addReviewItems();
+  auto archive = db.open(ArchiveOptions{true});
+  int flagged = -1;
+  for (size_t i = 0; i < model->ReviewRows().size(); ++i)
+    if (model->ReviewRows()[i].errorCodes) flagged = static_cast<int>(i);
+  ASSERT_GE(flagged, 0);
+  model->SelectReviewRow(flagged);
+  const ReadoutRow item = model->ReviewRows()[static_cast<size_t>(flagged)];
+  BlockRecord own = Readout("A0017", "2024-08-20 08:00", 6);
+  uint32_t values[kRawValueCount], ranges[kRawValueCount];
+  DecodeBlockValues(own, values, ranges);
+  const EvalMembers m = InitialEvalMembers(own, values);
+  const EvaluationWindow typed{10, 40, 2.5};
+  double expected = 0;
+  ASSERT_EQ(archive->reevaluatedDose(item.id, typed, &expected), kOk);
+  std::vector<ResolutionRequest> asked;
+  QStringList refusals;
+  model->askResolution = [&](const ResolutionRequest& r,
+                             const QString& refusal) -> std::optional<ResolutionRequest> {
+    asked.push_back(r);
+    refusals << refusal;
+    ResolutionRequest answer = r;
+    answer.reason = QStringLiteral("reader's window wrong after repair");
+    if (asked.size() == 1) answer.window = EvaluationWindow{0, 100, 0};  // no factor
+    if (asked.size() == 2) answer.window = typed;
+    return answer;  // then OK as shown
+  };
+  EXPECT_EQ(model->Resolve(Resolution::Reevaluate), kOk);
+  ASSERT_EQ(asked.size(), 3u);
+  ASSERT_TRUE(asked[0].window);
+  EXPECT_EQ(asked[0].window->start, m.evalStart) << "the read-out's own window first";
+  EXPECT_EQ(asked[0].window->length, m.evalLength);
+  EXPECT_EQ(asked[0].window->normFact, m.normFact);
+  EXPECT_FALSE(asked[0].newDose);
+  EXPECT_TRUE(refusals[1].contains(QStringLiteral("normalisation factor"))) << refusals[1].toStdString();
+  EXPECT_FALSE(asked[1].newDose) << "a window without a dose";
+  ASSERT_TRUE(asked[2].newDose);
+  EXPECT_EQ(*asked[2].newDose, expected) << "shown before it is stored";
+  EXPECT_TRUE(refusals[2].isEmpty());
+  ReadoutRow after = stored(item.id, item.dosimeter);
+  EXPECT_EQ(after.status(), ReadoutStatus::Reevaluated);
+  EXPECT_EQ(after.doseUsv, expected);
+
+  // From the chart: its window, the dose shown at once, the read-out then
+  // selected with its new dose of record; a cancel stores nothing.
+  const QByteArray bytes(reinterpret_cast<const char*>(&records[0]), 512);
+  model->ChooseEntry(ArchiveEntry::Person, QStringLiteral("P0002"));
+  model->ChooseEntry(ArchiveEntry::Dosimeter, QStringLiteral("A0017"));
+  qint64 id = 0;
+  for (const ReadoutRow& r : model->Rows())
+    if (!r.conflict && r.blockNumber == records[0].BlockNumber) id = r.id;
+  ASSERT_NE(id, 0);
+  model->ChooseEntry(ArchiveEntry::Person, QStringLiteral("P0002"));
+  const EvaluationWindow chart{5, 60, 1.25};
+  ASSERT_EQ(archive->reevaluatedDose(id, chart, &expected), kOk);
+  for (const bool cancel : {true, false}) {
+    asked.clear();
+    model->askResolution = [&](const ResolutionRequest& r,
+                               const QString&) -> std::optional<ResolutionRequest> {
+      asked.push_back(r);
+      if (cancel) return std::nullopt;
+      ResolutionRequest answer = r;
+      answer.reason = QStringLiteral("window set on the chart");
+      return answer;
+    };
+    EXPECT_EQ(model->AdoptReevaluation(id, bytes, chart), kOk);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_TRUE(asked[0].windowFixed);
+    EXPECT_EQ(asked[0].readout.id, id);
+    EXPECT_EQ(asked[0].newDose, expected);
+    EXPECT_EQ(stored(id, QStringLiteral("A0017")).status(),
+              cancel ? ReadoutStatus::Counted : ReadoutStatus::Reevaluated);
+  }
+  ASSERT_GE(model->SelectedRow(), 0);
+  const ReadoutRow& selected = model->Rows()[static_cast<size_t>(model->SelectedRow())];
+  EXPECT_EQ(selected.id, id) << "Bob's list does not hold it: its dosimeter's does";
+  EXPECT_EQ(model->CellText(selected, kColDose), DoseText(expected));
+  EXPECT_EQ(model->CellText(selected, kColStatus), QStringLiteral("re-evaluated"));
+
+  // Bytes of another read-out under that id: another archive's, refused unasked.
+  asked.clear();
+  const QByteArray other(reinterpret_cast<const char*>(&records[2]), 512);
+  EXPECT_EQ(model->AdoptReevaluation(id, other, chart), kErrArchiveInput);
+  EXPECT_TRUE(asked.empty());
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_TRUE(failures[0].detail.contains(QStringLiteral("show it from this archive again")));
+}
+
+TEST_P(ArchiveModelTest, ANotionalDoseIsAskedForAgainUntilItsPersonAndPeriodAreKnown) {
+  model->ChooseEntry(ArchiveEntry::Person, QStringLiteral("P0002"));
+  const struct {
+    Person person;
+    const char* period;
+    const char* says;  // on the next ask
+  } answers[] = {{{{}, QStringLiteral("Nobody")}, "2024Q2", "no person has the id or name \"Nobody\""},
+                 {{{}, QStringLiteral("bob")}, "Q2", "2026Q3"},
+                 {{{}, QStringLiteral("bob")}, "2024Q2", nullptr}};
+  std::vector<NotionalRequest> asked;
+  QStringList refusals;
+  model->askNotional = [&](const NotionalRequest& proposal, const std::vector<Person>& persons,
+                           const QString& refusal) -> std::optional<NotionalRequest> {
+    EXPECT_EQ(persons.size(), 2u);
+    asked.push_back(proposal);
+    refusals << refusal;
+    const auto& a = answers[asked.size() - 1];
+    return NotionalRequest{a.person, QLatin1String(a.period), 120, QStringLiteral("dosimeter lost")};
+  };
+  EXPECT_EQ(model->AddNotionalDose(), kOk);
+  ASSERT_EQ(asked.size(), 3u);
+  EXPECT_EQ(asked[0].person.id, QStringLiteral("P0002")) << "the chosen person";
+  EXPECT_EQ(asked[0].period, QStringLiteral("2024Q3")) << "the newest period the archive holds";
+  for (size_t i = 1; i < asked.size(); ++i)
+    EXPECT_TRUE(refusals[static_cast<qsizetype>(i)].contains(QLatin1String(answers[i - 1].says)))
+        << refusals[static_cast<qsizetype>(i)].toStdString();
+  EXPECT_EQ(model->Note(), QStringLiteral("Notional dose of P0002 Bob for 2024Q2: ") + DoseText(120));
+  EXPECT_EQ(model->LogEntries().back().what, QStringLiteral("notional dose"));
+  auto archive = db.open(ArchiveOptions{true});
+  std::vector<PersonTotals> t;
+  ASSERT_EQ(archive->totals(QStringLiteral("P0002"), at("2024-06-30 23:59"), &t), kOk);
+  EXPECT_EQ(model->Totals().totals.lifetime, t[0].lifetime) << "the totals follow";
+  EXPECT_TRUE(failures.empty());
+}
+
+TEST_P(ArchiveModelTest, TheChangeLogIsTheCoresByDayAndByPerson) {
+  auto archive = db.open(ArchiveOptions{true});
+  model->ChooseEntry(ArchiveEntry::Person, QStringLiteral("P0001"));
+  ASSERT_GT(model->LogEntries().size(), 0u) << "every change of the record";
+  LogQuery alice;
+  alice.personId = QStringLiteral("P0001");
+  const struct {
+    const char *from, *to;
+    bool personOnly, accepted;
+    std::optional<LogQuery> core;  // nothing: no row
+  } cases[] = {{"", "", false, true, LogQuery{}},
+               {"", "", true, true, alice},
+               {"01.01.2000", "", false, true, LogQuery{}},
+               {"", "31.12.2000", false, true, std::nullopt},
+               {"32.01.2024", "", false, false, std::nullopt}};
+  for (const auto& c : cases) {
+    const size_t before = model->LogEntries().size();
+    EXPECT_EQ(model->SetLogFilter(QLatin1String(c.from), QLatin1String(c.to), c.personOnly), c.accepted)
+        << c.from;
+    std::vector<LogEntry> core;
+    if (c.core) {
+      ASSERT_EQ(archive->changeLog(*c.core, &core), kOk);
+    }
+    const size_t rows = c.accepted ? core.size() : before;
+    ASSERT_EQ(model->LogItems()->rowCount(), static_cast<int>(rows)) << c.from << c.to << c.personOnly;
+    if (!core.empty()) {
+      EXPECT_EQ(texts(model->LogItems(), 4).back(), core.back().what);
+      EXPECT_EQ(texts(model->LogItems(), 8).back(), core.back().reason);
+    }
+  }
+  for (int c = 0; c < kLogColumnCount; ++c)
+    EXPECT_EQ(model->LogItems()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(),
+              QLatin1String(kLogColumns[c].title));
+}
+
+TEST_P(ArchiveModelTest, SigningIsRefusedWhileItemsAreOpenUnlessChosenAndEachSignoffKeepsItsBytes) {
+  // The reports are painted by the window's signer; here its documents are plain bytes.
+  int signings = 0;
+  std::vector<QByteArray> signedPdfs;
+  model->signPeriod = [&](DoseArchive& a, const SignoffRun& r, QString* line, QString* detail) {
+    const QByteArray pdf = "summary " + r.period.label.toLatin1() + " " + QByteArray::number(++signings);
+    Signoff s;
+    const int rc = a.storeSignoff(r.period, r.signedBy, r.withOpenItems, {{QString(), pdf}}, &s);
+    if (rc == kOk) signedPdfs.push_back(pdf);
+    *detail = a.errorDetail();
+    *line = QStringLiteral("signed ") + s.sha256;
+    return rc;
+  };
+  std::vector<SignoffRequest> asked;
+  QStringList refusals;
+  model->askSignoff = [&](const SignoffRequest& r, const QString& refusal) -> std::optional<SignoffRequest> {
+    asked.push_back(r);
+    refusals << refusal;
+    SignoffRequest answer = r;
+    answer.signedBy = QStringLiteral("Dr Roe");
+    answer.withOpenItems = !refusal.isEmpty() || asked.size() > 2;  // the second time with them
+    return answer;
+  };
+  EXPECT_EQ(model->Sign(QStringLiteral("Q2")), kErrArchiveInput) << "no period";
+  EXPECT_TRUE(asked.empty());
+  failures.clear();
+  ASSERT_EQ(model->Sign(QStringLiteral("2024Q2")), kOk);
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].openItems, 1) << "the conflict's read-out";
+  EXPECT_TRUE(refusals[1].startsWith(ErrorMessage(kErrArchiveOpenItems).message))
+      << refusals[1].toStdString();
+  ASSERT_EQ(model->Sign(QStringLiteral("2024Q2")), kOk);
+  EXPECT_EQ(asked.back().signedBy, QStringLiteral("Dr Roe")) << "the last signer proposed";
+  ASSERT_EQ(model->Signoffs().size(), 2u);
+  EXPECT_EQ(model->SelectedSignoff(), 1) << "the new one";
+  EXPECT_EQ(texts(model->SignoffItems(), 3), QStringList({"1", "1"}));
+  EXPECT_TRUE(model->Note().startsWith(QStringLiteral("signed ")));
+  for (int row : {0, 1}) {
+    model->SelectSignoff(row);
+    QByteArray pdf;
+    QString name, detail;
+    ASSERT_EQ(model->SignedDocument(true, &pdf, &name, &detail), kOk) << detail.toStdString();
+    EXPECT_EQ(pdf, signedPdfs.at(static_cast<size_t>(row))) << "its own bytes";
+    EXPECT_EQ(name, QStringLiteral("Signed summary 2024Q2.pdf"));
+    EXPECT_EQ(model->SignedDocument(false, &pdf, &name, &detail), kErrArchiveNoPerson);
+  }
+  EXPECT_EQ(model->LogEntries().back().what, QStringLiteral("sign-off"));
+  EXPECT_TRUE(failures.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, ArchiveModelTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),

@@ -330,7 +330,7 @@ TEST_F(ApplicationTest, AnArchivedReadOutOpensInTheMainWindowsDetailView) {
   ASSERT_GE(main.BlockStringGrid->selectedRow(), 1);
   const QString fileSource = main.SourceDatLabel->text();
   const BlockRecord record = MakeSampleBlocks({3, 8, 40})[1];
-  archive.ShowRecord(QByteArray(reinterpret_cast<const char*>(&record), sizeof record));
+  archive.ShowRecord(QByteArray(reinterpret_cast<const char*>(&record), sizeof record), 0);
   ASSERT_TRUE(main.Detail().BlockShown());
   // Where it came from, and no row of the file pretends to be it.
   EXPECT_EQ(main.SourceDatLabel->text(),
@@ -345,6 +345,74 @@ TEST_F(ApplicationTest, AnArchivedReadOutOpensInTheMainWindowsDetailView) {
   EXPECT_TRUE(main.Content().Select(2).moved);
   EXPECT_EQ(main.SourceDatLabel->text(), fileSource);
   EXPECT_TRUE(prompter_.messages.empty());
+}
+
+TEST_F(ApplicationTest, TheChartAdoptsItsWindowAsTheArchivedReadOutsDoseOfRecord) {
+  TPgcForm main;
+  TIoForm io;
+  TDownLoadForm download;
+  TOptionsForm options(io.Link.COMPortDrv, quelm::SavedPortChoiceOf(main));
+  const std::vector<BlockRecord> blocks = MakeSampleBlocks({3, 8, 40});
+  quelm::ArchiveSettings settings;
+  settings.database = dir_.filePath(QStringLiteral("archive.sqlite"));
+  {
+    quelm::ArchiveLocation l;
+    QString error, detail;
+    int code = 0;
+    ASSERT_EQ(quelm::ParseArchiveLocation(settings.database, &l, &error), 0);
+    auto a = quelm::DoseArchive::open(l, {}, &code, &detail);
+    ASSERT_TRUE(a) << detail.toStdString();
+    quelm::ImportResult r;
+    ASSERT_EQ(a->importRecords(blocks, QStringLiteral("COM1"), &r), 0);
+    ASSERT_EQ(r.added, 3);
+  }
+  TArchiveForm archive(settings);
+  quelm::ConnectArchiveWindow(main, archive, download, options);
+  ASSERT_EQ(archive.Model.Open(), 0);
+  EXPECT_EQ(main.ChartAdoptDoseItem->text(), QStringLiteral("Adopt as dose of record…"));
+  EXPECT_FALSE(main.ChartAdoptDoseItem->isEnabled()) << "nothing shown";
+  // An archived read-out shown in the main window: which one it is travels with it.
+  const quelm::ReadoutFields f = quelm::DecodeReadout(blocks[1]);
+  ASSERT_EQ(archive.Model.ShowInArchive(f.dosimeter, f.deviceId, f.blockNumber), 0);
+  ASSERT_GE(archive.Model.SelectedRow(), 0);
+  const qint64 id = archive.Model.Rows()[static_cast<size_t>(archive.Model.SelectedRow())].id;
+  ASSERT_EQ(archive.Model.ShowReadout(), 0);
+  EXPECT_EQ(main.Detail().ShownBlockKey(), id);
+  EXPECT_TRUE(main.ChartAdoptDoseItem->isEnabled());
+  // The operator raises the factor by 10 % on the chart, then adopts it.
+  ASSERT_EQ(main.ChartItemClick(quelm::ChartAction::NFIncrease10), 0);
+  const double shownDose = main.Detail().Evaluation().dose.measDose;
+  const EvalMembers m = main.Detail().Members();
+  int calls = 0;
+  prompter_.modalHandlers[QStringLiteral("ResolutionForm")] = [&](QObject& w) {
+    auto& form = static_cast<TResolutionForm&>(w);
+    ++calls;
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Adopt as dose of record"));
+    EXPECT_TRUE(form.StartEdit->isReadOnly()) << "the chart's window, changed on the chart";
+    EXPECT_EQ(form.StartEdit->text(), QString::number(m.evalStart));
+    EXPECT_EQ(form.LengthEdit->text(), QString::number(m.evalLength));
+    EXPECT_EQ(form.NewDoseDatLabel->text(),
+              QStringLiteral("New dose of record: %1 (the reader's dose stays stored)")
+                  .arg(quelm::DoseText(shownDose)));
+    form.ReasonEdit->setText(QStringLiteral("window and factor checked on the chart"));
+    return int{quelm::mrOk};
+  };
+  main.ChartAdoptDoseItem->trigger();
+  EXPECT_EQ(calls, 1);
+  // The archive window shows it with its new dose of record and status.
+  EXPECT_TRUE(archive.isVisible());
+  ASSERT_GE(archive.Model.SelectedRow(), 0);
+  const quelm::ReadoutRow& row = archive.Model.Rows()[static_cast<size_t>(archive.Model.SelectedRow())];
+  EXPECT_EQ(row.id, id);
+  EXPECT_EQ(row.doseUsv, shownDose) << "the dose the chart shows";
+  EXPECT_EQ(
+      archive.ReadoutView->model()->index(archive.Model.SelectedRow(), quelm::kColStatus).data().toString(),
+      QStringLiteral("re-evaluated"));
+  // A block of a file shown: nothing to adopt it into.
+  const QString file = quelm::test::WriteBlocks(dir_, "list.dat", MakeSampleBlocks({5, 2, 0}));
+  ASSERT_EQ(main.Content().ImportFile(file), 0);
+  EXPECT_FALSE(main.ChartAdoptDoseItem->isEnabled());
+  EXPECT_TRUE(prompter_.messages.empty()) << prompter_.texts().join('\n').toStdString();
 }
 
 }  // namespace

@@ -1,0 +1,114 @@
+#pragma once
+// The widgets the dose archive window's pages are made of, for its files
+// alone (ArchiveForm.cpp, ArchiveRecordPages.cpp): buttons, date edits, the
+// tables over the model's item models, and the selection that follows the
+// model.
+
+#include <QAbstractItemView>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTableView>
+
+#include "archive/ArchiveItemModels.h"
+#include "base/UserLocale.h"
+
+namespace quelm::archive_form {
+
+// A high dose stands out; a conflicting record reads as a remark beside the list.
+class RowKindDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    switch (static_cast<quelm::ArchiveRowKind>(index.data(quelm::kRowKindRole).toInt())) {
+      case quelm::ArchiveRowKind::High:
+        option->font.setBold(true);
+        option->backgroundBrush = QColor(252, 220, 220);
+        break;
+      case quelm::ArchiveRowKind::Conflict:
+        option->font.setItalic(true);
+        option->backgroundBrush = QColor(255, 243, 205);
+        break;
+      case quelm::ArchiveRowKind::Plain:
+        break;
+    }
+  }
+};
+
+inline QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
+  auto* b = new QPushButton(caption, parent);
+  b->setObjectName(QLatin1String(name));
+  b->setAutoDefault(false);
+  return b;
+}
+
+inline QLabel* valueLabel(QWidget* parent, const char* name) {
+  auto* l = new QLabel(parent);
+  l->setObjectName(QLatin1String(name));
+  l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("-000,000 mSv")));
+  l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  return l;
+}
+
+inline QLineEdit* dateEdit(QWidget* parent, const char* name) {
+  auto* e = new QLineEdit(parent);
+  e->setObjectName(QLatin1String(name));
+  e->setPlaceholderText(quelm::userLocale().shortDateFormat);
+  e->setMaximumWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00000")) + 16);
+  return e;
+}
+
+// A table over one of the model's lists: whole rows, columns as wide as
+// their title and texts each time the list is replaced.
+inline QTableView* table(QWidget* parent, const char* name, QAbstractItemModel* model, bool sortable) {
+  auto* t = new QTableView(parent);
+  t->setObjectName(QLatin1String(name));
+  t->setModel(model);
+  t->setSelectionBehavior(QAbstractItemView::SelectRows);
+  t->setSelectionMode(QAbstractItemView::SingleSelection);
+  t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  t->setTabKeyNavigation(false);
+  t->setWordWrap(false);
+  // A text reads whole or scrolls into view; it is never cut short.
+  t->setTextElideMode(Qt::ElideNone);
+  t->setItemDelegate(new RowKindDelegate(t));
+  t->verticalHeader()->setVisible(false);
+  t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 6);
+  t->horizontalHeader()->setHighlightSections(false);
+  t->horizontalHeader()->setSortIndicatorShown(sortable);
+  t->horizontalHeader()->setSectionsClickable(sortable);
+  t->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  QObject::connect(model, &QAbstractItemModel::modelReset, t, [t] { t->resizeColumnsToContents(); });
+  t->resizeColumnsToContents();
+  return t;
+}
+
+// Follows the view's current row in the model, unless the window paints it.
+template <typename F>
+void onCurrentRow(QAbstractItemView* view, const bool& painting, F f) {
+  QObject::connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, view,
+                   [&painting, f](const QModelIndex& current) {
+                     if (!painting) f(current.isValid() ? current.row() : -1);
+                   });
+}
+
+inline void setCurrentRow(QAbstractItemView* view, int row) {
+  QItemSelectionModel* s = view->selectionModel();
+  const int shown = s->currentIndex().isValid() ? s->currentIndex().row() : -1;
+  if (shown == row && (row < 0 || s->isRowSelected(row))) return;
+  if (row < 0) {
+    s->clear();
+    return;
+  }
+  s->setCurrentIndex(view->model()->index(row, 0),
+                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+}  // namespace quelm::archive_form
