@@ -219,8 +219,9 @@ TEST_P(ArchiveRecordTest, TheLogCannotBeRewrittenAndARowAlteredBehindThePrograms
     ::testing::ScopedTrace trace(__FILE__, __LINE__, sql);
     EXPECT_FALSE(db.raw(QString::fromLatin1(sql), false));
   }
-  if (GetParam() == Backend::PostgreSQL)
+  if (GetParam() == Backend::PostgreSQL) {
     EXPECT_FALSE(db.raw(QStringLiteral("TRUNCATE change_log"), false));
+  }
   // A superuser drops the triggers and alters the second row.
   const QStringList drop = GetParam() == Backend::SQLite
                                ? QStringList{"DROP TRIGGER change_log_no_update"}

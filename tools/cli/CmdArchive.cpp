@@ -502,7 +502,8 @@ int runResolve(Context& c) {
     if (evaluation && c.args.ok())
       if (const QString e = EvaluationWindowError(*evaluation); !e.isEmpty()) c.args.fail(e);
   }
-  if (!c.args.ok()) return usageError(c.io, kCommand, c.args.error());
+  // A failed option leaves the id or the reason unset; either way it is a usage error.
+  if (!c.args.ok() || !id || !reason) return usageError(c.io, kCommand, c.args.error());
   int exitCode = kExitOk;
   auto archive = openArchive(c, Access::Write, &exitCode);
   if (!archive) return exitCode;
