@@ -32,7 +32,6 @@
 #include "base/Prompter.h"
 #include "base/UserLocale.h"
 
-TArchiveForm* ArchiveForm = nullptr;
 
 namespace quelm {
 
@@ -356,14 +355,12 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
     if (rc == quelm::kOk) *line = quelm::SignoffLine(outcome);
     return rc;
   };
-  ArchiveForm = this;
   Paint();
 }
 
 TArchiveForm::~TArchiveForm() {
   Model.onChanged = nullptr;
   Model.onBusy = nullptr;
-  if (ArchiveForm == this) ArchiveForm = nullptr;
 }
 
 TWearPeriodForm& TArchiveForm::periodForm() {

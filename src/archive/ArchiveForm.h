@@ -186,5 +186,3 @@ class TArchiveForm : public QWidget {
   std::unique_ptr<TSignoffForm> ownSignoffForm_;
 };
 
-// The program's dose archive window; nullptr until it exists.
-extern TArchiveForm* ArchiveForm;

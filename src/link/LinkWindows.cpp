@@ -5,13 +5,15 @@
 #include "link/OptionsForm.h"
 #include "link/RSDebugForm.h"
 #include "base/Prompter.h"
+#include "base/WindowOwner.h"
 
 void ConnectLinkWindows(TFrameLink& link) {
   link.ShowOptionsModal = [] {
-    return OptionsForm ? quelm::prompter().runModal(*OptionsForm) : int{quelm::mrCancel};
+    TOptionsForm* options = quelm::OpenWindow<TOptionsForm>();
+    return options ? quelm::prompter().runModal(*options) : int{quelm::mrCancel};
   };
   link.ShowFrameMonitor = [](const quelm::FrameMonitorData& d) {
-    if (RSDebugForm) RSDebugForm->ShowFrames(d);
+    if (auto* monitor = quelm::OpenWindow<TRSDebugForm>()) monitor->ShowFrames(d);
   };
   SetCommandChannel(&link.Channel());
 }

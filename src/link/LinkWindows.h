@@ -1,7 +1,7 @@
 #pragma once
 // Wiring of the program's link (owned by the log window) to the two link
-// windows and to the data classes. The windows are found through their
-// program-wide pointers at the time they are needed, so the order in which
+// windows and to the data classes. The windows are asked of the program's
+// window owner when they are needed (and built then), so the order in which
 // the windows are taken down at the end does not matter.
 
 class TFrameLink;

@@ -15,8 +15,6 @@
 #include "base/Prompter.h"
 #include "link/COMPort.h"
 
-TOptionsForm* OptionsForm = nullptr;
-
 namespace {
 constexpr int kPortEntries = 17;  // "-----", COM1..COM16
 
@@ -94,13 +92,10 @@ TOptionsForm::TOptionsForm(TCOMPort& port, TSavedPortChoice saved, QWidget* pare
   });
   connect(BaudRateComboBox->lineEdit(), &QLineEdit::editingFinished, this, &TOptionsForm::ResolveBaudText);
   FormCreate();
-  OptionsForm = this;
   trace.ok();
 }
 
-TOptionsForm::~TOptionsForm() {
-  if (OptionsForm == this) OptionsForm = nullptr;
-}
+TOptionsForm::~TOptionsForm() = default;
 
 void TOptionsForm::FormCreate() {
   quelm::TraceLine trace(QStringLiteral("TOptionsForm::FormCreate(): "));
@@ -111,26 +106,31 @@ void TOptionsForm::FormCreate() {
   BaudRateComboBox->addItem(QStringLiteral("-----"));
   for (int b = 1; b < kBaudEntries; ++b) BaudRateComboBox->addItem(QString::number(Win32BaudRates[b]));
 
+  const TPortChoice choice = HandSavedPortChoice(COMPortDrv, Saved);
+  PortNumberComboBox->setCurrentIndex(choice.port);
+  ShowDevicePath(choice.port);
+  BaudRateComboBox->setCurrentIndex(choice.baud);
+  LastBaudIndex = choice.baud;
+  trace.ok();
+}
+
+TPortChoice HandSavedPortChoice(TCOMPort& port, const TSavedPortChoice& saved) {
   // A saved index outside the lists would select nothing and reach the port
   // as an invalid number: no port (asked for at the first exchange) and the
   // default rate instead, written back so the configuration heals.
-  int port = Saved.PortNumber ? Saved.PortNumber() : pnCOM1;
-  if (port < 0 || port >= kPortEntries) {
-    port = pnCustom;
-    if (Saved.SetPortNumber) Saved.SetPortNumber(port);
+  TPortChoice c{saved.PortNumber ? saved.PortNumber() : pnCOM1,
+                saved.BaudRate ? saved.BaudRate() : kDefaultBaudIndex};
+  if (c.port < 0 || c.port >= kPortEntries) {
+    c.port = pnCustom;
+    if (saved.SetPortNumber) saved.SetPortNumber(c.port);
   }
-  int baud = Saved.BaudRate ? Saved.BaudRate() : kDefaultBaudIndex;
-  if (baud < 0 || baud >= kBaudEntries) {
-    baud = kDefaultBaudIndex;
-    if (Saved.SetBaudRate) Saved.SetBaudRate(baud);
+  if (c.baud < 0 || c.baud >= kBaudEntries) {
+    c.baud = kDefaultBaudIndex;
+    if (saved.SetBaudRate) saved.SetBaudRate(c.baud);
   }
-  PortNumberComboBox->setCurrentIndex(port);
-  ShowDevicePath(port);
-  COMPortDrv.SetPortNumber(static_cast<TPortNumber>(PortNumberComboBox->currentIndex()));
-  BaudRateComboBox->setCurrentIndex(baud);
-  LastBaudIndex = baud;
-  COMPortDrv.SetBaudRate(static_cast<TBaudRate>(BaudRateComboBox->currentIndex()));
-  trace.ok();
+  port.SetPortNumber(static_cast<TPortNumber>(c.port));
+  port.SetBaudRate(static_cast<TBaudRate>(c.baud));
+  return c;
 }
 
 void TOptionsForm::ShowDevicePath(int portIndex) {

@@ -1,6 +1,5 @@
 #pragma once
-// TOptionsForm ("Options"): the serial port number and baud rate. Created
-// once at start-up, where it hands the saved choice to the port; shown
+// TOptionsForm ("Options"): the serial port number and baud rate, shown
 // modally by "Options" > "Com Port" and by an exchange without a port.
 
 #include <QDialog>
@@ -20,6 +19,14 @@ struct TSavedPortChoice {
   std::function<int()> BaudRate;
   std::function<void(int)> SetBaudRate;
 };
+
+// The saved choice as the port takes it, handed to the port: at start-up,
+// before the window is ever built, and again when the window is built.
+struct TPortChoice {
+  int port;  // index in the port list, 0 = none
+  int baud;  // index in the rate list
+};
+TPortChoice HandSavedPortChoice(TCOMPort& port, const TSavedPortChoice& saved);
 
 class TOptionsForm : public QDialog {
   Q_OBJECT
@@ -64,5 +71,3 @@ class TOptionsForm : public QDialog {
   int LastBaudIndex = 0;
 };
 
-// The program's port options window; nullptr until it exists.
-extern TOptionsForm* OptionsForm;

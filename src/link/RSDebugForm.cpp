@@ -7,7 +7,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TRSDebugForm* RSDebugForm = nullptr;
 
 namespace {
 
@@ -83,12 +82,9 @@ TRSDebugForm::TRSDebugForm(QWidget* parent) : QDialog(parent) {
   move(5, 190);
   connect(OKButton, &QPushButton::clicked, this, &TRSDebugForm::OKButtonClick);
   FormCreate();
-  RSDebugForm = this;
 }
 
-TRSDebugForm::~TRSDebugForm() {
-  if (RSDebugForm == this) RSDebugForm = nullptr;
-}
+TRSDebugForm::~TRSDebugForm() = default;
 
 void TRSDebugForm::FormCreate() {}
 

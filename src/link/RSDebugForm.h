@@ -34,5 +34,3 @@ class TRSDebugForm : public QDialog {
   void ShowFrames(const quelm::FrameMonitorData& data);
 };
 
-// The program's frame monitor; nullptr until it exists.
-extern TRSDebugForm* RSDebugForm;

@@ -8,7 +8,6 @@
 #include "base/Prompter.h"
 #include "measurement/Download.h"
 
-TAppendForm* AppendForm = nullptr;
 
 TAppendForm::TAppendForm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("AppendForm"));
@@ -34,12 +33,9 @@ TAppendForm::TAppendForm(QWidget* parent) : QDialog(parent) {
   layout->addWidget(WarningLabel);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
-  if (!AppendForm) AppendForm = this;
 }
 
-TAppendForm::~TAppendForm() {
-  if (AppendForm == this) AppendForm = nullptr;
-}
+TAppendForm::~TAppendForm() = default;
 
 int TAppendForm::Ask(const QString& storageName) {
   WarningLabel->setText(storageName + QStringLiteral(" file exists!"));

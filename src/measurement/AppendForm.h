@@ -27,5 +27,3 @@ class TAppendForm : public QDialog {
   int Ask(const QString& storageName);
 };
 
-// The program's question window; nullptr until it exists.
-extern TAppendForm* AppendForm;

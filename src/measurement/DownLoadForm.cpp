@@ -22,9 +22,9 @@
 #include "base/BusyCursor.h"
 #include "base/EnterMovesOn.h"
 #include "base/SharedFileDialogs.h"
+#include "base/WindowOwner.h"
 #include "measurement/AppendForm.h"
 
-TDownLoadForm* DownLoadForm = nullptr;
 
 namespace {
 
@@ -228,7 +228,7 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
 
   Job.onChanged = [this] { Paint(); };
   Job.askExistingFile = [this](const QString& storage) {
-    TAppendForm* question = Question ? Question : AppendForm;
+    TAppendForm* question = Question ? Question : quelm::OpenWindow<TAppendForm>();
     if (!question) {
       if (!ownQuestion_) ownQuestion_ = std::make_unique<TAppendForm>(this);
       question = ownQuestion_.get();
@@ -237,12 +237,10 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   };
   Job.Activate(QDate::currentDate());
   Paint();
-  if (!DownLoadForm) DownLoadForm = this;
 }
 
 TDownLoadForm::~TDownLoadForm() {
   Job.onChanged = nullptr;
-  if (DownLoadForm == this) DownLoadForm = nullptr;
 }
 
 QLineEdit* TDownLoadForm::dateEdit(quelm::DateField field) const {

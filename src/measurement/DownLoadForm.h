@@ -100,5 +100,3 @@ class TDownLoadForm : public QWidget {
   std::unique_ptr<TAppendForm> ownQuestion_;
 };
 
-// The program's download window; nullptr until it exists.
-extern TDownLoadForm* DownLoadForm;

@@ -15,11 +15,10 @@
 
 #include "base/Diag.h"
 #include "base/EnterMovesOn.h"
+#include "base/WindowOwner.h"
 #include "parameters/ParamClick.h"
 #include "parameters/LookupForms.h"
 
-TBptSubForm* BptSubForm = nullptr;
-TErrMaskForm* ErrMaskForm = nullptr;
 
 using quelm::ParamField;
 using quelm::TableSource;
@@ -62,18 +61,21 @@ TBptSubForm::TBptSubForm(std::function<QString(uint32_t)> readOutText, QWidget* 
   Job.onBusy = [this](bool on) { on ? (void)busy_.emplace() : busy_.reset(); };
   // The entry dialogs answer the job's questions; one that is not there answers nothing.
   Job.askType = []() -> std::optional<QString> {
-    if (!TypeForm) return std::nullopt;
-    quelm::prompter().runModal(*TypeForm);
-    return TypeForm->KeyType;
+    auto* dialog = quelm::OpenWindow<TTypeForm>();
+    if (!dialog) return std::nullopt;
+    quelm::prompter().runModal(*dialog);
+    return dialog->KeyType;
   };
   Job.askTypeAndSerial = []() -> std::optional<std::pair<QString, QString>> {
-    if (!TSnForm) return std::nullopt;
-    quelm::prompter().runModal(*TSnForm);
-    return std::pair{TSnForm->KeyType, TSnForm->KeySN};
+    auto* dialog = quelm::OpenWindow<TTSnForm>();
+    if (!dialog) return std::nullopt;
+    quelm::prompter().runModal(*dialog);
+    return std::pair{dialog->KeyType, dialog->KeySN};
   };
   Job.askSerial = []() -> std::optional<QString> {
-    if (!SNForm || quelm::prompter().runModal(*SNForm) != quelm::mrOk) return std::nullopt;
-    return SNForm->KeySN;
+    auto* dialog = quelm::OpenWindow<TSNForm>();
+    if (!dialog || quelm::prompter().runModal(*dialog) != quelm::mrOk) return std::nullopt;
+    return dialog->KeySN;
   };
   Job.pickEntry = [] { return PickFromLUTList(); };
 
@@ -165,13 +167,10 @@ TBptSubForm::TBptSubForm(std::function<QString(uint32_t)> readOutText, QWidget* 
   connect(CancelButton, &QPushButton::clicked, this, &TBptSubForm::CancelButtonClick);
 
   paint();
-  BptSubForm = this;
   trace.ok();
 }
 
-TBptSubForm::~TBptSubForm() {
-  if (BptSubForm == this) BptSubForm = nullptr;
-}
+TBptSubForm::~TBptSubForm() = default;
 
 QLineEdit* TBptSubForm::edit(const char* key) const {
   const int i = Job.Edits.indexOf(key);
@@ -234,11 +233,12 @@ void TBptSubForm::WriteFileButtonClick() { run("WriteFileButtonClick", &quelm::D
 void TBptSubForm::ListLUTButtonClick() { run("ListLUTButtonClick", &quelm::DosimeterTableJob::List); }
 
 void TBptSubForm::ErrMaskEditClick() {
-  if (!ErrMaskForm) return;
-  ErrMaskForm->show();
-  ErrMaskForm->raise();
-  ErrMaskForm->activateWindow();
-  ErrMaskForm->FormActivate();
+  auto* editor = quelm::OpenWindow<TErrMaskForm>();
+  if (!editor) return;
+  editor->show();
+  editor->raise();
+  editor->activateWindow();
+  editor->FormActivate();
 }
 
 void TBptSubForm::SetReaderAvailable(bool available) {
@@ -273,15 +273,13 @@ TErrMaskForm::TErrMaskForm(QWidget* parent) : QDialog(parent) {
   CloseButton->setObjectName(QStringLiteral("CloseButton"));
   layout->addWidget(CloseButton);
   connect(CloseButton, &QPushButton::clicked, this, &TErrMaskForm::CloseButtonClick);
-  ErrMaskForm = this;
 }
 
-TErrMaskForm::~TErrMaskForm() {
-  if (ErrMaskForm == this) ErrMaskForm = nullptr;
-}
+TErrMaskForm::~TErrMaskForm() = default;
 
 void TErrMaskForm::FormActivate() {
-  const uint8_t mask = BptSubForm ? BptSubForm->ErrMask() : 0;
+  const auto* table = quelm::BuiltWindow<TBptSubForm>();
+  const uint8_t mask = table ? table->ErrMask() : 0;
   for (size_t i = 0; i < Boxes.size(); ++i) Boxes[i]->setChecked((mask & quelm::kErrMaskBoxes[i].bits) != 0);
 }
 
@@ -289,7 +287,7 @@ void TErrMaskForm::CloseButtonClick() {
   uint8_t mask = 0;
   for (size_t i = 0; i < Boxes.size(); ++i)
     if (Boxes[i]->isChecked()) mask |= quelm::kErrMaskBoxes[i].bits;
-  if (BptSubForm) BptSubForm->SetErrMask(mask);
+  if (auto* table = quelm::BuiltWindow<TBptSubForm>()) table->SetErrMask(mask);
   hide();
 }
 

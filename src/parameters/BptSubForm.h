@@ -102,5 +102,3 @@ class TErrMaskForm : public QDialog {
   void changeEvent(QEvent* event) override;
 };
 
-extern TBptSubForm* BptSubForm;
-extern TErrMaskForm* ErrMaskForm;

@@ -12,13 +12,10 @@
 #include "base/BusyCursor.h"
 #include "base/Diag.h"
 #include "base/Prompter.h"
+#include "base/WindowOwner.h"
 #include "base/ServiceLevel.h"
 #include "parameters/LookupTable.h"
 
-TLUTListForm* LUTListForm = nullptr;
-TTypeForm* TypeForm = nullptr;
-TTSnForm* TSnForm = nullptr;
-TSNForm* SNForm = nullptr;
 
 namespace {
 
@@ -78,12 +75,9 @@ TLUTListForm::TLUTListForm(QWidget* parent) : QDialog(parent), professional_(que
   connect(DelAllButton, &QPushButton::clicked, this, &TLUTListForm::DelAllButtonClick);
   connect(RefreshButton, &QPushButton::clicked, this, &TLUTListForm::RefreshButtonClick);
   connect(CancelButton, &QPushButton::clicked, this, &TLUTListForm::CancelButtonClick);
-  LUTListForm = this;
 }
 
-TLUTListForm::~TLUTListForm() {
-  if (LUTListForm == this) LUTListForm = nullptr;
-}
+TLUTListForm::~TLUTListForm() = default;
 
 void TLUTListForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
@@ -178,12 +172,9 @@ TTypeForm::TTypeForm(QWidget* parent) : QDialog(parent) {
   grid->addWidget(KTYPEEdit, 0, 1);
   grid->addWidget(OkButton, 1, 1);
   connect(OkButton, &QPushButton::clicked, this, &TTypeForm::OkButtonClick);
-  TypeForm = this;
 }
 
-TTypeForm::~TTypeForm() {
-  if (TypeForm == this) TypeForm = nullptr;
-}
+TTypeForm::~TTypeForm() = default;
 
 void TTypeForm::OkButtonClick() {
   QString type = KTYPEEdit->text();
@@ -216,17 +207,15 @@ TTSnForm::TTSnForm(QWidget* parent) : QDialog(parent) {
   grid->addWidget(OkButton, 2, 1);
   connect(ListButton, &QPushButton::clicked, this, &TTSnForm::ListButtonClick);
   connect(OkButton, &QPushButton::clicked, this, &TTSnForm::OkButtonClick);
-  TSnForm = this;
 }
 
-TTSnForm::~TTSnForm() {
-  if (TSnForm == this) TSnForm = nullptr;
-}
+TTSnForm::~TTSnForm() = default;
 
 std::optional<QString> PickFromLUTList() {
-  if (!LUTListForm) return std::nullopt;
-  quelm::prompter().runModal(*LUTListForm);
-  const QString picked = LUTListForm->SelectedKey;
+  auto* list = quelm::OpenWindow<TLUTListForm>();
+  if (!list) return std::nullopt;
+  quelm::prompter().runModal(*list);
+  const QString picked = list->SelectedKey;
   if (picked == TLUTListForm::kNoSelection) return std::nullopt;
   return picked;
 }
@@ -266,12 +255,9 @@ TSNForm::TSNForm(QWidget* parent) : QDialog(parent) {
   grid->addWidget(CancelButton, 1, 1);
   connect(OkButton, &QPushButton::clicked, this, &TSNForm::OkButtonClick);
   connect(CancelButton, &QPushButton::clicked, this, &TSNForm::CancelButtonClick);
-  SNForm = this;
 }
 
-TSNForm::~TSNForm() {
-  if (SNForm == this) SNForm = nullptr;
-}
+TSNForm::~TSNForm() = default;
 
 void TSNForm::OkButtonClick() {
   QString serial = KSNEdit->text();

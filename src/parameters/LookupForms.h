@@ -106,11 +106,7 @@ class TSNForm : public QDialog {
   void CancelButtonClick();
 };
 
-extern TLUTListForm* LUTListForm;
 
 // Shows the look-up list window: the picked entry's five characters, or
 // nothing when none was picked.
 std::optional<QString> PickFromLUTList();
-extern TTypeForm* TypeForm;
-extern TTSnForm* TSnForm;
-extern TSNForm* SNForm;

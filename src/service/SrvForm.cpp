@@ -22,7 +22,6 @@
 #include "link/FrameLink.h"
 #include "service/ServiceCommands.h"
 
-TSrvForm* SrvForm = nullptr;
 
 namespace {
 
@@ -168,13 +167,10 @@ TSrvForm::TSrvForm(TFrameLink* link, QWidget* parent) : QWidget(parent, Qt::Wind
 
   FormCreate();
   move(kLeft, kTop);
-  SrvForm = this;
   trace.ok();
 }
 
-TSrvForm::~TSrvForm() {
-  if (SrvForm == this) SrvForm = nullptr;
-}
+TSrvForm::~TSrvForm() = default;
 
 void TSrvForm::FormCreate() {
   quelm::TraceLine trace(QStringLiteral("TSrvForm::FormCreate(): "));

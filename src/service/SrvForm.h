@@ -82,5 +82,3 @@ class TSrvForm : public QWidget {
   TFrameLink* Link;
 };
 
-// The program's service window; nullptr until it exists.
-extern TSrvForm* SrvForm;

@@ -9,7 +9,6 @@
 #include "base/ErrorCodes.h"
 #include "base/SharedFileDialogs.h"
 
-TSwUpdate* SwUpdate = nullptr;
 
 TSwUpdate::TSwUpdate(TFrameLink& link, QWidget* parent) : QWidget(parent, Qt::Window), Update_(link) {
   setObjectName(QStringLiteral("SwUpdate"));
@@ -46,12 +45,9 @@ TSwUpdate::TSwUpdate(TFrameLink& link, QWidget* parent) : QWidget(parent, Qt::Wi
   };
   connect(ProgramDownloadButton, &QPushButton::clicked, this, &TSwUpdate::ProgramDownloadButtonClick);
   connect(DownloadAbortButton, &QPushButton::clicked, this, &TSwUpdate::DownloadAbortButtonClick);
-  SwUpdate = this;
 }
 
-TSwUpdate::~TSwUpdate() {
-  if (SwUpdate == this) SwUpdate = nullptr;
-}
+TSwUpdate::~TSwUpdate() = default;
 
 void TSwUpdate::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);

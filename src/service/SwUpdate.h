@@ -41,5 +41,3 @@ class TSwUpdate : public QWidget {
   quelm::SoftwareUpdate Update_;
 };
 
-// The program's software update window; nullptr until it exists.
-extern TSwUpdate* SwUpdate;

@@ -12,9 +12,9 @@
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
 #include "base/Prompter.h"
+#include "base/WindowOwner.h"
 #include "shell/PgcForm.h"
 
-TAboutForm* AboutForm = nullptr;
 
 namespace quelm {
 namespace {
@@ -28,7 +28,8 @@ void setPortNumberProvider(PortNumberProvider p) { provider() = std::move(p); }
 
 int currentPortNumber() {
   if (provider()) return provider()();
-  return PgcForm ? PgcForm->PortNumber : 0;
+  const TPgcForm* main = quelm::BuiltWindow<TPgcForm>();
+  return main ? main->PortNumber : 0;
 }
 
 }  // namespace quelm
@@ -46,7 +47,6 @@ TAboutForm::TAboutForm(QWidget* parent)
       VersionText(QStringLiteral("0.0.0.0 Beta")) {
   setObjectName(QStringLiteral("AboutForm"));
   setWindowTitle(QStringLiteral("About"));
-  AboutForm = this;
 
   ProductName = makeLabel(this, "ProductName", QStringLiteral("Quelm Controller"));
   QFont big = ProductName->font();
@@ -96,9 +96,7 @@ TAboutForm::TAboutForm(QWidget* parent)
   move(kLeft, kTop);
 }
 
-TAboutForm::~TAboutForm() {
-  if (AboutForm == this) AboutForm = nullptr;
-}
+TAboutForm::~TAboutForm() = default;
 
 int TAboutForm::ReadVersion() {
   quelm::TraceLine trace(QStringLiteral("TAboutForm::ReadVersion(): "));

@@ -44,7 +44,6 @@ class TAboutForm : public QDialog {
   void paintEvent(QPaintEvent* event) override;
 };
 
-extern TAboutForm* AboutForm;
 
 namespace quelm {
 // The port number "COM port:" shows: the one set on the serial port. Until

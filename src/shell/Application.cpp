@@ -17,6 +17,7 @@
 #include "base/Process.h"
 #include "base/Prompter.h"
 #include "base/ServiceLevel.h"
+#include "base/WindowOwner.h"
 #include "calibration/CalibrationForm.h"
 #include "evaluation/BlockFormat.h"
 #include "evaluation/ContentModel.h"
@@ -39,11 +40,18 @@ namespace quelm {
 
 namespace {
 // A window's reader commands follow the line: off while the software update
-// holds it. The connection ends with the window.
+// holds it (also when the window is first built during an update). The
+// connection ends with the window.
 template <typename Window>
-void followReaderLine(TFrameLink& link, Window* window) {
-  QObject::connect(&link, &TFrameLink::LoaderSessionChanged, window,
-                   [window](bool running) { window->SetReaderAvailable(!running); });
+void followReaderLine(TFrameLink& link, Window* w) {
+  if (link.LoaderSessionRunning()) w->SetReaderAvailable(false);
+  QObject::connect(&link, &TFrameLink::LoaderSessionChanged, w,
+                   [w](bool running) { w->SetReaderAvailable(!running); });
+}
+template <typename Window>
+std::unique_ptr<Window> followReaderLine(TFrameLink& link, std::unique_ptr<Window> window) {
+  followReaderLine(link, window.get());
+  return window;
 }
 
 // The menu's windows that are not modal come to the front when asked for.
@@ -52,74 +60,84 @@ void showNonModal(QWidget& w) {
   w.raise();
   w.activateWindow();
 }
+
+// The windows the main window's menu opens, each with how it is built.
+void provideMenuWindows(WindowOwner& owner, TPgcForm& main, TIoForm& io) {
+  WindowOwner* o = &owner;
+  TPgcForm* m = &main;
+  TFrameLink* link = &io.Link;
+  // The window cannot reach the evaluation's date conversion itself.
+  owner.provide<TBptSubForm>(
+      [link] { return followReaderLine(*link, std::make_unique<TBptSubForm>(FormatReadOutTime)); });
+  OpenFromMenu(main.DosimeterparameterTable1, [o] { return o->open<TBptSubForm>(); }, Opening::NonModal);
+  owner.provide<TDptForm>(
+      [link, m] { return followReaderLine(*link, std::make_unique<TDptForm>([m] { return m->MaxPostHeating; })); });
+  OpenFromMenu(main.ReaderParameterTable1, [o] { return o->open<TDptForm>(); }, Opening::NonModal);
+  OpenFromMenu(main.HelpAboutItem, [o] { return o->open<TAboutForm>(); }, Opening::Modal);
+  owner.provide<TOptionsForm>([o, m, link] {
+    auto options = std::make_unique<TOptionsForm>(link->COMPortDrv, SavedPortChoiceOf(*m));
+    AddArchiveOptions(*o, *options);
+    return options;
+  });
+  OpenFromMenu(main.ComPort1, [o] { return o->open<TOptionsForm>(); }, Opening::Modal);
+  owner.provide<TDownLoadForm>([o, m, link] {
+    auto download = followReaderLine(*link, std::make_unique<TDownLoadForm>());
+    ConnectDownloadClose(*m, *download);
+    ConnectDownloadArchive(*download);
+    download->OpenArchive = [o] {
+      if (auto* archive = o->open<TArchiveForm>()) showNonModal(*archive);
+    };
+    download->ArchiveButton->show();
+    return download;
+  });
+  OpenFromMenu(main.Download1, [o] { return o->open<TDownLoadForm>(); }, Opening::NonModal);
+  owner.provide<TSrvForm>([link] { return followReaderLine(*link, std::make_unique<TSrvForm>(link)); });
+  OpenFromMenu(main.Service1, [o] { return o->open<TSrvForm>(); }, Opening::NonModal);
+  owner.provide<TSwUpdate>([link] { return std::make_unique<TSwUpdate>(*link); });
+  OpenFromMenu(main.Softwareupdate1, [o] { return o->open<TSwUpdate>(); }, Opening::NonModal);
+  owner.provide<TArchiveForm>([m] {
+    auto archive = std::make_unique<TArchiveForm>(ReadArchiveSettings(configFilePath()));
+    ConnectArchiveWindow(*m, *archive);
+    return archive;
+  });
+  OpenFromMenu(main.DoseArchive1, [o] { return o->open<TArchiveForm>(); }, Opening::NonModal);
+  owner.provide<TCalibrationForm>([link] { return followReaderLine(*link, std::make_unique<TCalibrationForm>()); });
+  OpenFromMenu(main.Calibration1, [o] { return o->open<TCalibrationForm>(); }, Opening::NonModal);
+  // The chart's "Adopt as dose of record…" goes to the archive window,
+  // built then if it was not before.
+  main.AdoptDoseOfRecord = [o](qint64 readoutId, const BlockRecord& record, const ::EvalMembers& e) {
+    if (auto* archive = o->open<TArchiveForm>())
+      archive->AdoptDose(readoutId, QByteArray(reinterpret_cast<const char*>(&record), sizeof record),
+                         EvaluationWindow{e.evalStart, e.evalLength, e.normFact});
+  };
+  main.UpdateMenuItems();
+}
 }  // namespace
 
-ProgramWindows createProgramWindows() {
-  ProgramWindows w;
-  auto* main = new TPgcForm();
-  w.emplace_back(main);
-  auto* io = new TIoForm();
-  w.emplace_back(io);
+std::unique_ptr<WindowOwner> createProgramWindows() {
+  auto owner = std::make_unique<WindowOwner>();
+  // The main window and the log window, which owns the link, exist from the
+  // start; every other window is built when it is first opened.
+  auto* main = owner->open<TPgcForm>();
+  auto* io = owner->open<TIoForm>();
   // Which configuration file was not used, and why: the main window's box
   // ("INI/CFG file access error") names neither.
   if (const QString problem = ConfigFileProblem(configFilePath()); !problem.isEmpty())
     io->AppendLine(problem);
-  // The window cannot reach the evaluation's date conversion itself.
-  auto* bpt = new TBptSubForm(FormatReadOutTime);
-  w.emplace_back(bpt);
-  OpenFromMenu(main->DosimeterparameterTable1, *bpt, Opening::NonModal);
-  auto* dpt = new TDptForm([main] { return main->MaxPostHeating; });
-  w.emplace_back(dpt);
-  OpenFromMenu(main->ReaderParameterTable1, *dpt, Opening::NonModal);
-  auto* about = new TAboutForm();
-  w.emplace_back(about);
-  OpenFromMenu(main->HelpAboutItem, *about, Opening::Modal);
-  w.emplace_back(std::make_unique<TRSDebugForm>());
-  // Creating the options window hands the saved port and baud rate of the
-  // main window to the port of the log window, so both exist before it.
-  auto* options = new TOptionsForm(io->Link.COMPortDrv, SavedPortChoiceOf(*main));
-  w.emplace_back(options);
-  OpenFromMenu(main->ComPort1, *options, Opening::Modal);
-  // Through the program-wide pointer: the provider outlives the log window
-  // when the windows are taken down after a failed start-up.
-  setPortNumberProvider([] { return IoForm ? static_cast<int>(IoForm->Link.COMPortDrv.PortNumber()) : 0; });
-  auto* download = new TDownLoadForm();
-  w.emplace_back(download);
-  OpenFromMenu(main->Download1, *download, Opening::NonModal);
-  ConnectDownloadClose(*main, *download);
-  ConnectDownloadArchive(*download);
-  auto* service = new TSrvForm(&io->Link);
-  w.emplace_back(service);
-  OpenFromMenu(main->Service1, *service, Opening::NonModal);
-  w.emplace_back(std::make_unique<TLUTListForm>());
-  w.emplace_back(std::make_unique<TTypeForm>());
-  w.emplace_back(std::make_unique<TTSnForm>());
-  w.emplace_back(std::make_unique<TSNForm>());
-  // The search window and the navigation key list belong to the main window;
-  // making them now keeps the start-up order and the first search quick.
-  main->SearchForm();
-  w.emplace_back(std::make_unique<TAppendForm>());
-  main->NavForm();
-  auto* swUpdate = new TSwUpdate(io->Link);
-  w.emplace_back(swUpdate);
-  OpenFromMenu(main->Softwareupdate1, *swUpdate, Opening::NonModal);
-  w.emplace_back(std::make_unique<TErrMaskForm>());
-  auto* archive = new TArchiveForm(ReadArchiveSettings(configFilePath()));
-  w.emplace_back(archive);
-  OpenFromMenu(main->DoseArchive1, *archive, Opening::NonModal);
-  ConnectArchiveWindow(*main, *archive, *download, *options);
-  auto* calibration = new TCalibrationForm();
-  w.emplace_back(calibration);
-  OpenFromMenu(main->Calibration1, *calibration, Opening::NonModal);
+  // The saved port and baud rate reach the port now, not when the options
+  // window is first built.
+  HandSavedPortChoice(io->Link.COMPortDrv, SavedPortChoiceOf(*main));
+  // Through the owner: the provider outlives the log window when the windows
+  // are taken down after a failed start-up.
+  setPortNumberProvider([] {
+    const TIoForm* log = BuiltWindow<TIoForm>();
+    return log ? static_cast<int>(log->Link.COMPortDrv.PortNumber()) : 0;
+  });
+  provideMenuWindows(*owner, *main, *io);
   // While the software update holds the line, every command that would talk
   // to the reader is greyed; the windows stay usable otherwise.
   followReaderLine(io->Link, main);
-  followReaderLine(io->Link, bpt);
-  followReaderLine(io->Link, dpt);
-  followReaderLine(io->Link, download);
-  followReaderLine(io->Link, service);
-  followReaderLine(io->Link, calibration);
-  return w;
+  return owner;
 }
 
 TSavedPortChoice SavedPortChoiceOf(TPgcForm& main) {
@@ -129,13 +147,15 @@ TSavedPortChoice SavedPortChoiceOf(TPgcForm& main) {
                           [m](int v) { m->BaudRate = static_cast<uint32_t>(v); }};
 }
 
-void OpenFromMenu(QAction* item, QWidget& window, Opening how) {
+void OpenFromMenu(QAction* item, std::function<QWidget*()> window, Opening how) {
   item->setEnabled(item->isVisible());
-  QObject::connect(item, &QAction::triggered, &window, [&window, how] {
+  QObject::connect(item, &QAction::triggered, item, [window = std::move(window), how] {
+    QWidget* w = window();
+    if (!w) return;
     if (how == Opening::Modal)
-      prompter().runModal(window);
+      prompter().runModal(*w);
     else
-      showNonModal(window);
+      showNonModal(*w);
   });
 }
 
@@ -156,7 +176,7 @@ void ConnectDownloadArchive(TDownLoadForm& download) {
     const QString source =
         s.source == DownloadSource::File
             ? s.sourceName
-            : QStringLiteral("COM%1").arg(IoForm ? int(IoForm->Link.COMPortDrv.PortNumber()) : 0);
+            : QStringLiteral("COM%1").arg(currentPortNumber());
     // Switched off, what the download wrote is only let go.
     const DownloadArchiveOutcome o =
         archiver->finish(settings.archiveDownloads ? result : DownloadResult{}, settings, source);
@@ -169,19 +189,18 @@ void ConnectDownloadArchive(TDownLoadForm& download) {
     // long list scrolls in a dialog that fits the screen.
     if (!o.ran || o.result.highDoses.empty()) return;
     ListNotice notice = HighDoseNotice(o.result.highDoses, o.highDosePersons, settings.notificationLevel);
-    if (ArchiveForm) notice.action = QStringLiteral("&Show in archive");
+    WindowOwner* windows = WindowOwner::current();
+    const bool canShow = windows && windows->canOpen<TArchiveForm>();
+    if (canShow) notice.action = QStringLiteral("&Show in archive");
     const std::optional<int> row = showListNotice(notice);
-    if (row && ArchiveForm) {
+    if (row && canShow) {
       const ReadoutFields& f = o.result.highDoses[static_cast<size_t>(*row)];
-      ArchiveForm->ShowInArchive(f.dosimeter, f.deviceId, f.blockNumber);
+      if (auto* archive = windows->open<TArchiveForm>()) archive->ShowInArchive(f.dosimeter, f.deviceId, f.blockNumber);
     }
   };
 }
 
-void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& download,
-                          TOptionsForm& options) {
-  download.OpenArchive = [&archive] { showNonModal(archive); };
-  download.ArchiveButton->show();
+void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive) {
   TPgcForm* m = &main;
   archive.ShowRecord = [m](const QByteArray& bytes, qint64 readoutId) {
     // A list operation of the main window owns its data object until it ends.
@@ -198,17 +217,19 @@ void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& 
     m->PageControl->setCurrentWidget(m->ChartTabSheet);
     showNonModal(*m);
   };
-  TArchiveForm* adopting = &archive;
-  main.AdoptDoseOfRecord = [adopting](qint64 readoutId, const BlockRecord& record, const ::EvalMembers& m) {
-    adopting->AdoptDose(readoutId, QByteArray(reinterpret_cast<const char*>(&record), sizeof record),
-                        EvaluationWindow{m.evalStart, m.evalLength, m.normFact});
-  };
-  main.UpdateMenuItems();
-  auto* group = new TArchiveOptionsGroupBox;
-  TArchiveForm* a = &archive;
-  group->Open = [a](const ArchiveSettings& settings) { return a->UseSettings(settings); };
-  options.AddSection({group, [group] { return group->Accept(); }, [group] { group->Load(); }});
   AddControlChart(archive);
+}
+
+void AddArchiveOptions(WindowOwner& owner, TOptionsForm& options) {
+  auto* group = new TArchiveOptionsGroupBox;
+  WindowOwner* o = &owner;
+  // A database chosen there is tried by the archive window (built then, if
+  // it was not before), which uses it from then on.
+  group->Open = [o](const ArchiveSettings& settings) {
+    TArchiveForm* archive = o->open<TArchiveForm>();
+    return archive ? archive->UseSettings(settings) : ArchiveOutcome{};
+  };
+  options.AddSection({group, [group] { return group->Accept(); }, [group] { group->Load(); }});
 }
 
 void AddControlChart(TArchiveForm& archive) {
@@ -244,11 +265,11 @@ int RunProgram(QApplication& app, const WindowFactory& factory) {
   QApplication::setApplicationName(QStringLiteral("Quelm"));
   IgnoreFileSizeSignal();
   DiagFlags |= kBuildDiagMask;
-  ProgramWindows windows;
+  std::unique_ptr<WindowOwner> windows;
   try {
     windows = factory();
-    if (!windows.empty() && windows.front()) {
-      windows.front()->show();
+    if (windows && windows->first()) {
+      windows->first()->show();
       app.exec();
     }
   } catch (const std::exception& e) {
@@ -259,7 +280,7 @@ int RunProgram(QApplication& app, const WindowFactory& factory) {
   // Last made, first gone: the main window writes the configuration file
   // after every other window has been taken down.
   try {
-    while (!windows.empty()) windows.pop_back();
+    windows.reset();
   } catch (const std::exception& e) {
     ShowException(e);
   } catch (...) {

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "base/WindowOwner.h"
+
 class QAction;
 class QWidget;
 class TPgcForm;
@@ -20,13 +22,14 @@ struct TSavedPortChoice;
 
 namespace quelm {
 
-using ProgramWindows = std::vector<std::unique_ptr<QWidget>>;
-// Creates every window of the program, main window first. The windows live
-// until the program ends and are destroyed in reverse order.
-using WindowFactory = std::function<ProgramWindows()>;
+// Makes the program's window owner with its first window, the main window,
+// built. The windows live until the owner goes, last built first.
+using WindowFactory = std::function<std::unique_ptr<WindowOwner>()>;
 
-// The program's windows in their order of creation.
-ProgramWindows createProgramWindows();
+// The program's window owner: the main window and the log window (which
+// owns the link) built, every other window provided and built when first
+// opened from the menu or asked for.
+std::unique_ptr<WindowOwner> createProgramWindows();
 
 // The main window's PortNumber and BaudRate, as the options window reads
 // and writes them.
@@ -34,10 +37,10 @@ TSavedPortChoice SavedPortChoiceOf(TPgcForm& main);
 // How a menu item shows its window: modally through the prompter, or
 // brought to the front beside the others.
 enum class Opening { Modal, NonModal };
-// The one way a menu item is wired to its window, once the window exists:
-// the item is switched on (unless hidden, as the Service menu is below the
-// service level) and shows the window as `how` says.
-void OpenFromMenu(QAction* item, QWidget& window, Opening how);
+// The one way a menu item is wired to its window: the item is switched on
+// (unless hidden, as the Service menu is below the service level) and shows
+// the window `window` gives (building it the first time) as `how` says.
+void OpenFromMenu(QAction* item, std::function<QWidget*()> window, Opening how);
 // Closing the download window gives the main window back.
 void ConnectDownloadClose(TPgcForm& main, TDownLoadForm& download);
 
@@ -47,11 +50,13 @@ void ConnectDownloadClose(TPgcForm& main, TDownLoadForm& download);
 // read-outs at or above the notification level to one message.
 void ConnectDownloadArchive(TDownLoadForm& download);
 
-// The download window's button shows the archive window; a read-out chosen there shows in the main window's
-// detail view, whose chart may then adopt its window and factor as the read-out's dose of record in the
-// archive window; the options window shows and changes the database, which the archive window then opens.
-void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive, TDownLoadForm& download,
-                          TOptionsForm& options);
+// A read-out chosen in the archive window shows in the main window's detail
+// view (whose chart may then adopt its window and factor as the read-out's
+// dose of record); the control chart joins the window.
+void ConnectArchiveWindow(TPgcForm& main, TArchiveForm& archive);
+// The options window shows and changes the archive's database, which the
+// archive window then opens.
+void AddArchiveOptions(WindowOwner& owner, TOptionsForm& options);
 // The control chart of the archive's control dosimeters, in the archive
 // window below its read-outs, over the database the window uses.
 void AddControlChart(TArchiveForm& archive);

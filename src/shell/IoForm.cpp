@@ -14,7 +14,6 @@
 #include "base/Prompter.h"
 #include "base/SharedFileDialogs.h"
 
-TIoForm* IoForm = nullptr;
 
 namespace {
 constexpr int kButtonPanelHeight = 33;
@@ -55,7 +54,6 @@ TIoForm::TIoForm(QWidget* parent) : QWidget(parent, Qt::Window), Link(this) {
 
   // Installed before the first trace so that the window logs its own creation.
   quelm::setLogSink([this](const QString& line) { AppendLine(line); });
-  IoForm = this;
 
   quelm::TraceLine trace(QStringLiteral("TIoForm::TIoForm(): "));
   move(kLeft, kTop);
@@ -68,7 +66,6 @@ TIoForm::TIoForm(QWidget* parent) : QWidget(parent, Qt::Window), Link(this) {
 TIoForm::~TIoForm() {
   DisconnectLinkWindows(Link);
   quelm::setLogSink(nullptr);
-  if (IoForm == this) IoForm = nullptr;
 }
 
 void TIoForm::AppendLine(const QString& line) { LogRichEdit->appendPlainText(line); }

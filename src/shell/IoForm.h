@@ -48,5 +48,3 @@ class TIoForm : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 };
 
-// The program's log window; nullptr until it exists.
-extern TIoForm* IoForm;

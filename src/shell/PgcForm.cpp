@@ -51,7 +51,6 @@
 #include "evaluation/NavForm.h"
 #include "evaluation/SearchForm.h"
 
-TPgcForm* PgcForm = nullptr;
 
 namespace {
 
@@ -259,7 +258,6 @@ TPgcForm::TPgcForm(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("PgcForm"));
   setWindowTitle(QStringLiteral("Quelm"));
   setMinimumWidth(500);
-  PgcForm = this;
 
   buildMenu();
   auto* central = new QWidget(this);
@@ -311,7 +309,6 @@ TPgcForm::~TPgcForm() {
   FormDestroy();
   // The pages' widgets and their views go while the models they paint still exist.
   delete takeCentralWidget();
-  if (PgcForm == this) PgcForm = nullptr;
 }
 
 void TPgcForm::buildMenu() {

@@ -327,5 +327,3 @@ class TPgcForm : public QMainWindow {
   int wheelRemainder_ = 0;  // wheel travel not yet turned into a key press
 };
 
-// The program's main window; nullptr until it exists.
-extern TPgcForm* PgcForm;

@@ -9,6 +9,7 @@
 
 #include "base/BusyCursor.h"
 #include "base/EnterMovesOn.h"
+#include "base/WindowOwner.h"
 
 using namespace quelm;
 
@@ -62,3 +63,66 @@ TEST(EnterMovesOn, EnterTakesTheWindowsFocusOrderOnlyInTheControlsGiven) {
 }
 
 }  // namespace
+
+// --- The window owner ----------------------------------------------------------------------------------
+
+namespace {
+struct PlainWindow : QWidget {};
+struct WindowWithArguments : QWidget {
+  explicit WindowWithArguments(int n) : number(n) {}
+  int number;
+};
+}  // namespace
+
+TEST(WindowOwner, BuildsEachWindowOnceWhenAskedAndTakesThemDownLastBuiltFirst) {
+  EXPECT_EQ(quelm::OpenWindow<PlainWindow>(), nullptr) << "no owner, no window";
+  QStringList gone;
+  {
+    quelm::WindowOwner owner;
+    EXPECT_EQ(quelm::WindowOwner::current(), &owner);
+    int recipes = 0;
+    owner.provide<WindowWithArguments>([&] {
+      ++recipes;
+      return std::make_unique<WindowWithArguments>(7);
+    });
+    EXPECT_EQ(owner.built<PlainWindow>(), nullptr);
+    PlainWindow* plain = quelm::OpenWindow<PlainWindow>();
+    ASSERT_NE(plain, nullptr);
+    EXPECT_EQ(owner.open<PlainWindow>(), plain);
+    EXPECT_EQ(owner.first(), plain);
+    WindowWithArguments* made = owner.open<WindowWithArguments>();
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(made->number, 7);
+    EXPECT_EQ(owner.open<WindowWithArguments>(), made);
+    EXPECT_EQ(recipes, 1);
+    QObject::connect(plain, &QObject::destroyed, [&] { gone << "plain"; });
+    QObject::connect(made, &QObject::destroyed, [&] {
+      gone << "made";
+      // A window going can still reach the ones built before it.
+      EXPECT_NE(quelm::BuiltWindow<PlainWindow>(), nullptr);
+    });
+  }
+  EXPECT_EQ(gone, (QStringList{"made", "plain"}));
+  EXPECT_EQ(quelm::WindowOwner::current(), nullptr);
+}
+
+TEST(WindowOwner, ALentWindowIsHandedOutUntilItGoesAndIsNeverTakenDownByTheOwner) {
+  quelm::WindowOwner owner;
+  {
+    WindowWithArguments lent(3);
+    EXPECT_FALSE(owner.canOpen<WindowWithArguments>()) << "no recipe and no default constructor";
+    EXPECT_EQ(owner.open<WindowWithArguments>(), nullptr);
+    owner.lend(lent);
+    EXPECT_EQ(owner.open<WindowWithArguments>(), &lent);
+  }
+  EXPECT_EQ(owner.built<WindowWithArguments>(), nullptr) << "gone by itself, no longer handed out";
+  auto outliving = std::make_unique<PlainWindow>();
+  {
+    quelm::WindowOwner inner;
+    inner.lend(*outliving);
+    EXPECT_EQ(quelm::BuiltWindow<PlainWindow>(), outliving.get());
+  }
+  EXPECT_EQ(quelm::WindowOwner::current(), &owner) << "the outer owner again";
+  EXPECT_EQ(owner.built<PlainWindow>(), nullptr);
+  outliving.reset();  // after its owner went: nothing reports to a dead owner
+}

@@ -17,6 +17,7 @@
 #include "ScriptedPrompter.h"
 #include "SimServer.h"
 #include "base/Diag.h"
+#include "base/WindowOwner.h"
 #include "link/COMPort.h"
 #include "link/FrameDump.h"
 #include "link/FrameLink.h"
@@ -198,7 +199,7 @@ TEST(RSDebugForm, ShowsBothFramesFields) {
   EXPECT_FALSE(monitor.isVisible());
 }
 
-TEST(LinkWindows, TheLinkReachesBothWindowsThroughTheProgramPointers) {
+TEST(LinkWindows, TheLinkReachesBothWindowsThroughTheWindowOwnerWhichBuildsThemWhenNeeded) {
   test::ScriptedPrompter prompter;
   sim::TReaderModel model;
   model.LoadBlocks(MakeSampleBlocks({7, 1, 0}));
@@ -209,8 +210,8 @@ TEST(LinkWindows, TheLinkReachesBothWindowsThroughTheProgramPointers) {
   TFrameLink link;
   link.COMPortDrv.IniFileName = ini.path();
   MainWindowChoice main{0, 9};
-  auto options = std::make_unique<TOptionsForm>(link.COMPortDrv, main.choice());
-  TRSDebugForm monitor;
+  auto windows = std::make_unique<quelm::WindowOwner>();
+  windows->provide<TOptionsForm>([&] { return std::make_unique<TOptionsForm>(link.COMPortDrv, main.choice()); });
   ConnectLinkWindows(link);
   EXPECT_EQ(CommandChannel(), &link.Channel());
 
@@ -228,12 +229,14 @@ TEST(LinkWindows, TheLinkReachesBothWindowsThroughTheProgramPointers) {
   DiagFlags = saved;
   EXPECT_EQ(prompter.modalWindows, QStringList({"OptionsForm"}));
   EXPECT_EQ(main.PortNumber, 1);
-  EXPECT_TRUE(monitor.isVisible());
-  EXPECT_EQ(monitor.RcvLengthDatLabel->text(), "11");
-  EXPECT_EQ(monitor.TrmSeqNumDatLabel->text(), "0");
+  const TRSDebugForm* monitor = windows->built<TRSDebugForm>();
+  ASSERT_NE(monitor, nullptr) << "the diagnostic bit builds the frame monitor";
+  EXPECT_TRUE(monitor->isVisible());
+  EXPECT_EQ(monitor->RcvLengthDatLabel->text(), "11");
+  EXPECT_EQ(monitor->TrmSeqNumDatLabel->text(), "0");
 
   // At the end of the program the windows go before the link.
-  options.reset();
+  windows.reset();
   link.COMPortDrv.SetPortNumber(pnCustom);
   EXPECT_EQ(link.SendCOMCmd(g, 3), -100);
   DisconnectLinkWindows(link);

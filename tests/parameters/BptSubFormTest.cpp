@@ -21,6 +21,7 @@
 #include "TestEnv.h"
 #include "base/IniFile.h"
 #include "base/ServiceLevel.h"
+#include "base/WindowOwner.h"
 #include "evaluation/BlockFormat.h"
 #include "parameters/BptSubForm.h"
 #include "parameters/LookupForms.h"
@@ -37,6 +38,8 @@ class BptSubFormTest : public ::testing::Test {
     setServiceLevel(professional);
     form = std::make_unique<TBptSubForm>(FormatReadOutTime);
     list = std::make_unique<TLUTListForm>();
+    windows.lend(*form);
+    windows.lend(*list);
   }
   // Answers the type and serial dialog with these texts.
   void answerTypeAndSerial(const char* type, const char* serial) {
@@ -59,12 +62,20 @@ class BptSubFormTest : public ::testing::Test {
   ScriptedPrompter prompter;
   ParamReaderRig rig;
   QTemporaryDir dir;
+  // The windows the dosimeter window asks for, as the program's owner hands them.
+  quelm::WindowOwner windows;
   TTypeForm typeForm;
   TTSnForm tsnForm;
   TSNForm snForm;
   TErrMaskForm errMask;
   std::unique_ptr<TLUTListForm> list;
   std::unique_ptr<TBptSubForm> form;
+  BptSubFormTest() {
+    windows.lend(typeForm);
+    windows.lend(tsnForm);
+    windows.lend(snForm);
+    windows.lend(errMask);
+  }
 };
 
 TEST_F(BptSubFormTest, StartsWithKeyNamesTheDosimeterChoiceAndWritingFixedByTheServiceLevel) {

@@ -29,6 +29,8 @@
 #include "base/IniFile.h"
 #include "base/ListNoticeForm.h"
 #include "base/StringGrid.h"
+#include "base/WindowOwner.h"
+#include "calibration/CalibrationForm.h"
 #include "evaluation/BlockFormat.h"
 #include "evaluation/ContentModel.h"
 #include "evaluation/DetailModel.h"
@@ -36,6 +38,8 @@
 #include "link/COMPort.h"
 #include "link/OptionsForm.h"
 #include "measurement/DownLoadForm.h"
+#include "parameters/BptSubForm.h"
+#include "parameters/DptForm.h"
 #include "sample-data/SampleData.h"
 #include "service/SrvForm.h"
 #include "service/SwUpdate.h"
@@ -61,7 +65,7 @@ class ApplicationTest : public ::testing::Test {
 TEST_F(ApplicationTest, AnExceptionWhileCreatingTheWindowsIsShownAndTheProgramEndsWithZero) {
   std::signal(SIGXFSZ, SIG_DFL);
   const int result = quelm::RunProgram(
-      app(), []() -> quelm::ProgramWindows { throw std::runtime_error("Out of system resources"); });
+      app(), []() -> std::unique_ptr<quelm::WindowOwner> { throw std::runtime_error("Out of system resources"); });
   EXPECT_EQ(result, 0);
   ASSERT_EQ(prompter_.messages.size(), 1u);
   EXPECT_EQ(prompter_.messages[0].kind, quelm::MessageKind::Error);
@@ -74,15 +78,19 @@ TEST_F(ApplicationTest, AnExceptionWhileCreatingTheWindowsIsShownAndTheProgramEn
 }
 
 TEST_F(ApplicationTest, WindowsMadeBeforeAFailureAreTakenDownAndNothingElseIsThrown) {
-  const int result = quelm::RunProgram(app(), []() -> quelm::ProgramWindows {
-    quelm::ProgramWindows w = quelm::createProgramWindows();
+  QStringList destroyed;
+  const int result = quelm::RunProgram(app(), [&]() -> std::unique_ptr<quelm::WindowOwner> {
+    std::unique_ptr<quelm::WindowOwner> w = quelm::createProgramWindows();
+    w->open<TAboutForm>();
+    for (QWidget* window : std::initializer_list<QWidget*>{w->built<TPgcForm>(), w->built<TIoForm>(), w->built<TAboutForm>()})
+      QObject::connect(window, &QObject::destroyed, [&destroyed, name = window->objectName()] { destroyed << name; });
     throw 42;  // not even an exception class
   });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(prompter_.texts(), QStringList{QStringLiteral("Unknown exception")});
-  EXPECT_EQ(PgcForm, nullptr);
-  EXPECT_EQ(IoForm, nullptr);
-  EXPECT_EQ(AboutForm, nullptr);
+  EXPECT_EQ(destroyed, (QStringList{"AboutForm", "IoForm", "PgcForm"}));
+  EXPECT_EQ(quelm::WindowOwner::current(), nullptr);
+  EXPECT_EQ(quelm::BuiltWindow<TPgcForm>(), nullptr);
 }
 
 TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration) {
@@ -91,68 +99,92 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
   level.write("[Safety restrictions]\r\nProfessional=1403726958\r\n");
   level.close();
   QStringList created, destroyed;
-  const int result = quelm::RunProgram(app(), [&] {
-    quelm::ProgramWindows w = quelm::createProgramWindows();
-    for (const auto& window : w) {
+  const int result = quelm::RunProgram(app(), [&]() -> std::unique_ptr<quelm::WindowOwner> {
+    std::unique_ptr<quelm::WindowOwner> w = quelm::createProgramWindows();
+    quelm::WindowOwner& windows = *w;
+    const auto note = [&](QWidget* window) {
+      if (!window || created.contains(QString::fromLatin1(window->metaObject()->className()))) return;
       created << QString::fromLatin1(window->metaObject()->className());
-      QObject::connect(window.get(), &QObject::destroyed,
-                       [&destroyed, name = created.last()] { destroyed << name; });
+      QObject::connect(window, &QObject::destroyed, [&destroyed, name = created.last()] { destroyed << name; });
+    };
+    // Only the main window and the log window, which owns the link, are built at start.
+    note(windows.built<TPgcForm>());
+    note(windows.built<TIoForm>());
+    EXPECT_EQ(windows.built<TOptionsForm>(), nullptr);
+    EXPECT_EQ(windows.built<TArchiveForm>(), nullptr) << "the archive opens when its window is first opened";
+    TPgcForm* main = windows.built<TPgcForm>();
+    TIoForm* io = windows.built<TIoForm>();
+    // The saved port (COM1 by default) reached the port component at start,
+    // before the options window was ever built; the About window shows it.
+    EXPECT_EQ(io->Link.COMPortDrv.PortNumber(), pnCOM1);
+    EXPECT_TRUE(main->ComPort1->isEnabled());
+    main->ComPort1->trigger();
+    note(windows.built<TOptionsForm>());
+    io->Link.COMPortDrv.SetPortNumber(pnCOM5);
+    main->HelpAboutItem->trigger();
+    note(windows.built<TAboutForm>());
+    if (TAboutForm* about = windows.built<TAboutForm>()) {
+      about->FormPaint();
+      EXPECT_EQ(about->COMPortDatLabel->text(), QStringLiteral("COM5"));
+    } else {
+      ADD_FAILURE() << "the About window was not built";
     }
-    // Creating the options window handed the saved port (COM1 by default)
-    // to the port component, whose number the About window shows.
-    EXPECT_EQ(IoForm->Link.COMPortDrv.PortNumber(), pnCOM1);
-    IoForm->Link.COMPortDrv.SetPortNumber(pnCOM5);
-    AboutForm->FormPaint();
-    EXPECT_EQ(AboutForm->COMPortDatLabel->text(), QStringLiteral("COM5"));
-    EXPECT_TRUE(PgcForm->ComPort1->isEnabled());
-    PgcForm->ComPort1->trigger();
-    PgcForm->HelpAboutItem->trigger();
     EXPECT_EQ(prompter_.modalWindows,
               (QStringList{QStringLiteral("OptionsForm"), QStringLiteral("AboutForm")}));
-    PgcForm->Softwareupdate1->trigger();
-    PgcForm->Service1->trigger();
-    EXPECT_TRUE(SwUpdate->isVisible());
-    EXPECT_TRUE(SrvForm->isVisible());
-    PgcForm->DosimeterparameterTable1->trigger();
-    EXPECT_TRUE(w[2]->isVisible()) << "the dosimeter parameter window, not modal";
-    PgcForm->ReaderParameterTable1->trigger();
-    EXPECT_TRUE(w[3]->isVisible()) << "the reader parameter window, not modal";
-    PgcForm->PortNumber = 5;
+    main->Softwareupdate1->trigger();
+    note(windows.built<TSwUpdate>());
+    main->Service1->trigger();
+    note(windows.built<TSrvForm>());
+    EXPECT_TRUE(windows.built<TSwUpdate>()->isVisible());
+    EXPECT_TRUE(windows.built<TSrvForm>()->isVisible());
+    main->DosimeterparameterTable1->trigger();
+    note(windows.built<TBptSubForm>());
+    EXPECT_TRUE(windows.built<TBptSubForm>()->isVisible()) << "the dosimeter parameter window, not modal";
+    main->ReaderParameterTable1->trigger();
+    note(windows.built<TDptForm>());
+    EXPECT_TRUE(windows.built<TDptForm>()->isVisible()) << "the reader parameter window, not modal";
+    // A second time the same window comes to the front; none is built twice.
+    windows.built<TDptForm>()->hide();
+    main->ReaderParameterTable1->trigger();
+    EXPECT_TRUE(windows.built<TDptForm>()->isVisible());
+    main->PortNumber = 5;
     // "Download" shows the download window; closing it gives the main window back.
-    EXPECT_TRUE(PgcForm->Download1->isEnabled());
-    PgcForm->Download1->trigger();
-    EXPECT_TRUE(DownLoadForm && DownLoadForm->isVisible());
+    EXPECT_TRUE(main->Download1->isEnabled());
+    main->Download1->trigger();
+    note(windows.built<TDownLoadForm>());
+    TDownLoadForm* download = windows.built<TDownLoadForm>();
+    EXPECT_TRUE(download && download->isVisible());
     // "File" > "Dose archive" and the download window's button show the archive.
-    EXPECT_TRUE(PgcForm->DoseArchive1->isEnabled());
-    PgcForm->DoseArchive1->trigger();
-    EXPECT_TRUE(ArchiveForm && ArchiveForm->isVisible());
-    ArchiveForm->hide();
-    DownLoadForm->ArchiveButton->click();
-    EXPECT_TRUE(ArchiveForm->isVisible());
-    const auto* controls = ArchiveForm->findChild<quelm::ControlChartPanel*>();
+    EXPECT_TRUE(main->DoseArchive1->isEnabled());
+    main->DoseArchive1->trigger();
+    note(windows.built<TArchiveForm>());
+    TArchiveForm* archive = windows.built<TArchiveForm>();
+    EXPECT_TRUE(archive && archive->isVisible());
+    archive->hide();
+    download->ArchiveButton->click();
+    EXPECT_TRUE(archive->isVisible());
+    const auto* controls = archive->findChild<quelm::ControlChartPanel*>();
     EXPECT_TRUE(controls && controls->isVisible()) << "the control chart in the archive window";
     // "Tools" > "Calibration" shows the calibration window.
-    EXPECT_TRUE(PgcForm->Calibration1->isEnabled());
-    PgcForm->Calibration1->trigger();
-    EXPECT_TRUE(w.back()->isVisible()) << "the calibration window, not modal";
-    PgcForm->setEnabled(false);
-    if (DownLoadForm) DownLoadForm->close();
-    EXPECT_TRUE(PgcForm->isEnabled());
-    QTimer::singleShot(0, [] {
-      EXPECT_TRUE(PgcForm->isVisible());
-      EXPECT_FALSE(IoForm->isVisible());
-      IoForm->show();  // an open log window does not keep the program alive
-      PgcForm->close();
+    EXPECT_TRUE(main->Calibration1->isEnabled());
+    main->Calibration1->trigger();
+    note(windows.built<TCalibrationForm>());
+    EXPECT_TRUE(windows.built<TCalibrationForm>()->isVisible()) << "the calibration window, not modal";
+    main->setEnabled(false);
+    download->close();
+    EXPECT_TRUE(main->isEnabled());
+    QTimer::singleShot(0, [main, io] {
+      EXPECT_TRUE(main->isVisible());
+      EXPECT_FALSE(io->isVisible());
+      io->show();  // an open log window does not keep the program alive
+      main->close();
     });
     return w;
   });
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(prompter_.messages.empty());
-  const QStringList order = {"TPgcForm",     "TIoForm",      "TBptSubForm",   "TDptForm",    "TAboutForm",
-                             "TRSDebugForm", "TOptionsForm", "TDownLoadForm", "TSrvForm",    "TLUTListForm",
-                             "TTypeForm",    "TTSnForm",     "TSNForm",       "TAppendForm", "TSwUpdate",
-                             "TErrMaskForm", "TArchiveForm"};
-  const QStringList all = order + QStringList{"TCalibrationForm"};
+  const QStringList all = {"TPgcForm", "TIoForm",     "TOptionsForm",  "TAboutForm",   "TSwUpdate",       "TSrvForm",
+                           "TBptSubForm", "TDptForm", "TDownLoadForm", "TArchiveForm", "TCalibrationForm"};
   EXPECT_EQ(created, all);
   QStringList reversed(all.rbegin(), all.rend());
   EXPECT_EQ(destroyed, reversed);
@@ -168,42 +200,52 @@ TEST_F(ApplicationTest, WhileTheSoftwareUpdateHoldsTheLineTheReaderCommandsAreGr
   ASSERT_TRUE(level.open(QIODevice::WriteOnly));
   level.write("[Safety restrictions]\r\nProfessional=1403726958\r\n");
   level.close();
-  quelm::ProgramWindows w = quelm::createProgramWindows();
+  std::unique_ptr<quelm::WindowOwner> owner = quelm::createProgramWindows();
+  TIoForm& io = *owner->built<TIoForm>();
+  // The windows opened before the update; the service window is first
+  // opened while it runs and starts greyed.
+  QList<QWidget*> w = {owner->built<TPgcForm>(), owner->open<TBptSubForm>(), owner->open<TDptForm>(),
+                       owner->open<TDownLoadForm>(), owner->open<TSwUpdate>()};
   const auto find = [&](const char* name) -> QObject* {
-    for (const auto& window : w) {
-      if (window->objectName() == QLatin1String(name)) return window.get();
+    for (QWidget* window : w) {
+      if (window->objectName() == QLatin1String(name)) return window;
       if (QObject* o = window->findChild<QObject*>(QLatin1String(name))) return o;
     }
     return nullptr;
   };
-  const QStringList commands = {
-      "RSSpeedButton", "FromQuelm1", "DownLoadTypeComboBox", "ReadCOMButton",    "WriteCOMButton",
-      "ListLUTButton", "HVButton",   "ReadLogButton",        "ReadingRTCButton", "EnableSettingButton"};
-  QList<QObject*> objects;
-  // The dosimeter window's Read, Write and List, then the reader window's.
-  for (const QString& name : commands)
-    for (const auto& window : w)
-      for (QObject* o : window->findChildren<QObject*>(name)) objects << o;
-  ASSERT_GE(objects.size(), commands.size() + 2);
   const auto enabled = [](QObject* o) {
     if (auto* a = qobject_cast<QAction*>(o)) return a->isEnabled();
     return static_cast<QWidget*>(o)->isEnabled();
   };
+  const auto commandsOf = [&](const QStringList& names) {
+    QList<QObject*> objects;
+    for (const QString& name : names)
+      for (QWidget* window : w)
+        for (QObject* o : window->findChildren<QObject*>(name)) objects << o;
+    return objects;
+  };
+  // The dosimeter window's Read, Write and List, then the reader window's.
+  const QStringList commands = {"RSSpeedButton", "FromQuelm1",     "DownLoadTypeComboBox",
+                                "ReadCOMButton", "WriteCOMButton", "ListLUTButton"};
+  QList<QObject*> objects = commandsOf(commands);
+  ASSERT_GE(objects.size(), commands.size() + 2);
   QList<bool> before;
   for (QObject* o : objects) before << enabled(o);
 
-  ASSERT_TRUE(IoForm->Link.BeginLoaderSession());
-  for (QObject* o : objects) EXPECT_FALSE(enabled(o)) << o->objectName().toStdString();
+  ASSERT_TRUE(io.Link.BeginLoaderSession());
+  w << owner->open<TSrvForm>();
+  const QList<QObject*> service = commandsOf({"HVButton", "ReadLogButton", "ReadingRTCButton", "EnableSettingButton"});
+  ASSERT_EQ(service.size(), 4);
+  for (QObject* o : objects + service) EXPECT_FALSE(enabled(o)) << o->objectName().toStdString();
   EXPECT_TRUE(find("SrvCancelButton") && enabled(find("SrvCancelButton"))) << "Exit ends the update's wait";
-  IoForm->Link.EndLoaderSession();
+  io.Link.EndLoaderSession();
   for (int i = 0; i < objects.size(); ++i)
     EXPECT_EQ(enabled(objects[i]), before[i]) << objects[i]->objectName().toStdString();
-  while (!w.empty()) w.pop_back();
 }
 
 TEST_F(ApplicationTest, TheBuildMaskIsAddedToTheFlagWord) {
   DiagFlags = 0x02;
-  quelm::RunProgram(app(), [] { return quelm::ProgramWindows{}; });
+  quelm::RunProgram(app(), [] { return std::unique_ptr<quelm::WindowOwner>{}; });
   EXPECT_EQ(DiagFlags, 0x02u | quelm::kBuildDiagMask);
 }
 
@@ -270,6 +312,8 @@ TEST_F(ApplicationTest, NewHighDosesOfAWindowDownloadAreListedInANoticeThatFitsT
   TDownLoadForm form;
   quelm::ConnectDownloadArchive(form);
   TArchiveForm archive(quelm::ReadArchiveSettings(quelm::configFilePath()));
+  quelm::WindowOwner windows;
+  windows.lend(archive);
   int notices = 0;
   QString shownBlock;
   prompter_.modalHandlers[QStringLiteral("ListNoticeForm")] = [&](QObject& w) {
@@ -319,11 +363,8 @@ TEST_F(ApplicationTest, NewHighDosesOfAWindowDownloadAreListedInANoticeThatFitsT
 
 TEST_F(ApplicationTest, AnArchivedReadOutOpensInTheMainWindowsDetailView) {
   TPgcForm main;
-  TIoForm io;
-  TDownLoadForm download;
-  TOptionsForm options(io.Link.COMPortDrv, quelm::SavedPortChoiceOf(main));
   TArchiveForm archive(quelm::ArchiveSettings{});
-  quelm::ConnectArchiveWindow(main, archive, download, options);
+  quelm::ConnectArchiveWindow(main, archive);
   // A data file listed, its newest block selected.
   const QString file = quelm::test::WriteBlocks(dir_, "list.dat", MakeSampleBlocks({5, 2, 0}));
   ASSERT_EQ(main.Content().ImportFile(file), 0);
@@ -348,13 +389,12 @@ TEST_F(ApplicationTest, AnArchivedReadOutOpensInTheMainWindowsDetailView) {
 }
 
 TEST_F(ApplicationTest, TheChartAdoptsItsWindowAsTheArchivedReadOutsDoseOfRecord) {
-  TPgcForm main;
-  TIoForm io;
-  TDownLoadForm download;
-  TOptionsForm options(io.Link.COMPortDrv, quelm::SavedPortChoiceOf(main));
   const std::vector<BlockRecord> blocks = MakeSampleBlocks({3, 8, 40});
   quelm::ArchiveSettings settings;
   settings.database = dir_.filePath(QStringLiteral("archive.sqlite"));
+  quelm::IniFile ini(quelm::configFilePath());
+  ini.WriteString(QStringLiteral("Dose archive"), QStringLiteral("Database"), settings.database);
+  ASSERT_TRUE(ini.UpdateFile());
   {
     quelm::ArchiveLocation l;
     QString error, detail;
@@ -366,8 +406,11 @@ TEST_F(ApplicationTest, TheChartAdoptsItsWindowAsTheArchivedReadOutsDoseOfRecord
     ASSERT_EQ(a->importRecords(blocks, QStringLiteral("COM1"), &r), 0);
     ASSERT_EQ(r.added, 3);
   }
-  TArchiveForm archive(settings);
-  quelm::ConnectArchiveWindow(main, archive, download, options);
+  // The program's windows: the chart's command builds the archive window
+  // when it is first needed; here it is opened first.
+  std::unique_ptr<quelm::WindowOwner> windows = quelm::createProgramWindows();
+  TPgcForm& main = *windows->built<TPgcForm>();
+  TArchiveForm& archive = *windows->open<TArchiveForm>();
   ASSERT_EQ(archive.Model.Open(), 0);
   EXPECT_EQ(main.ChartAdoptDoseItem->text(), QStringLiteral("Adopt as dose of record…"));
   EXPECT_FALSE(main.ChartAdoptDoseItem->isEnabled()) << "nothing shown";
