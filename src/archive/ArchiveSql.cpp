@@ -1,5 +1,6 @@
 #include "archive/ArchiveSql.h"
 
+#include <dlfcn.h>
 #include <libpq-fe.h>
 
 #include <QCryptographicHash>
@@ -279,12 +280,44 @@ int storeByInsert(Connection& c, const std::vector<NewReadout>& rows, const QStr
   return kOk;
 }
 
+// libpq's few calls the COPY needs, found in the library the server's Qt
+// driver has loaded: the program does not link libpq (and its dozens of
+// libraries) just to start, and a machine without it imports row by row.
+struct LibPq {
+  decltype(&::PQexec) exec = nullptr;
+  decltype(&::PQresultStatus) resultStatus = nullptr;
+  decltype(&::PQclear) clear = nullptr;
+  decltype(&::PQputCopyData) putCopyData = nullptr;
+  decltype(&::PQputCopyEnd) putCopyEnd = nullptr;
+  decltype(&::PQgetResult) getResult = nullptr;
+  decltype(&::PQresultErrorField) resultErrorField = nullptr;
+  decltype(&::PQresultErrorMessage) resultErrorMessage = nullptr;
+  decltype(&::PQerrorMessage) errorMessage = nullptr;
+  bool complete = false;
+
+  static const LibPq& get() {
+    static const LibPq pq = [] {
+      LibPq l;
+      void* lib = dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD);
+      if (!lib) lib = dlopen("libpq.so.5", RTLD_NOW);
+      if (!lib) return l;
+      const auto find = [lib](auto& f, const char* name) { f = reinterpret_cast<std::decay_t<decltype(f)>>(dlsym(lib, name)); return f != nullptr; };
+      l.complete = find(l.exec, "PQexec") && find(l.resultStatus, "PQresultStatus") && find(l.clear, "PQclear") &&
+                   find(l.putCopyData, "PQputCopyData") && find(l.putCopyEnd, "PQputCopyEnd") &&
+                   find(l.getResult, "PQgetResult") && find(l.resultErrorField, "PQresultErrorField") &&
+                   find(l.resultErrorMessage, "PQresultErrorMessage") && find(l.errorMessage, "PQerrorMessage");
+      return l;
+    }();
+    return pq;
+  }
+};
+
 // A failure libpq reported, as the dialect maps the database's errors.
-int copyFailure(Connection& c, PGresult* result, PGconn* conn) {
-  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-  const QString words = QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn));
-  if (result) PQclear(result);
-  while (PGresult* rest = PQgetResult(conn)) PQclear(rest);
+int copyFailure(Connection& c, const LibPq& pq, PGresult* result, PGconn* conn) {
+  const char* state = result ? pq.resultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  const QString words = QString::fromUtf8(result ? pq.resultErrorMessage(result) : pq.errorMessage(conn));
+  if (result) pq.clear(result);
+  while (PGresult* rest = pq.getResult(conn)) pq.clear(rest);
   return c.fail(QSqlError(QString(), words, QSqlError::StatementError, QString::fromLatin1(state ? state : "")));
 }
 
@@ -337,7 +370,8 @@ int storeByCopy(Connection& c, const std::vector<NewReadout>& rows, const QStrin
   const bool libpq = handle.isValid() && (qstrcmp(handle.typeName(), "PGconn*") == 0 ||
                                           qstrcmp(handle.typeName(), "pg_conn*") == 0);
   PGconn* conn = libpq ? *static_cast<PGconn* const*>(handle.data()) : nullptr;
-  if (!conn) return storeByInsert(c, rows, source, archivedAt, outcome, added);
+  const LibPq& pq = LibPq::get();
+  if (!conn || !pq.complete) return storeByInsert(c, rows, source, archivedAt, outcome, added);
   if (const int rc = c.exec(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS quelm_import (readout_key BYTEA,"
                                            " record BYTEA, device_id TEXT, block_number INTEGER, readout_time TEXT,"
                                            " dosimeter TEXT, error_codes INTEGER, measured_dose_usv DOUBLE PRECISION,"
@@ -367,15 +401,15 @@ int storeByCopy(Connection& c, const std::vector<NewReadout>& rows, const QStrin
   }
   const QByteArray& data = copy.end();
   PGresult* result =
-      PQexec(conn, (QByteArray("COPY quelm_import (") + kReadoutColumnList + ") FROM STDIN (FORMAT binary)").constData());
-  if (PQresultStatus(result) != PGRES_COPY_IN) return copyFailure(c, result, conn);
-  PQclear(result);
-  if (PQputCopyData(conn, data.constData(), static_cast<int>(data.size())) != 1 || PQputCopyEnd(conn, nullptr) != 1)
-    return copyFailure(c, nullptr, conn);
-  result = PQgetResult(conn);
-  if (PQresultStatus(result) != PGRES_COMMAND_OK) return copyFailure(c, result, conn);
-  PQclear(result);
-  while (PGresult* rest = PQgetResult(conn)) PQclear(rest);
+      pq.exec(conn, (QByteArray("COPY quelm_import (") + kReadoutColumnList + ") FROM STDIN (FORMAT binary)").constData());
+  if (pq.resultStatus(result) != PGRES_COPY_IN) return copyFailure(c, pq, result, conn);
+  pq.clear(result);
+  if (pq.putCopyData(conn, data.constData(), static_cast<int>(data.size())) != 1 || pq.putCopyEnd(conn, nullptr) != 1)
+    return copyFailure(c, pq, nullptr, conn);
+  result = pq.getResult(conn);
+  if (pq.resultStatus(result) != PGRES_COMMAND_OK) return copyFailure(c, pq, result, conn);
+  pq.clear(result);
+  while (PGresult* rest = pq.getResult(conn)) pq.clear(rest);
 
   QSqlQuery q(c.db());
   q.setForwardOnly(true);
@@ -405,6 +439,8 @@ int storeByCopy(Connection& c, const std::vector<NewReadout>& rows, const QStrin
 }
 
 }  // namespace
+
+bool ServerCopyAvailable() { return LibPq::get().complete; }
 
 int storeReadouts(Connection& c, const std::vector<NewReadout>& rows, const QString& source, const QString& archivedAt,
                   std::vector<Stored>* outcome, std::vector<qlonglong>* added) {

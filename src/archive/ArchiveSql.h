@@ -92,6 +92,9 @@ enum class Stored { Added, Duplicate, Conflict };
 // go to *added.
 int storeReadouts(Connection& c, const std::vector<NewReadout>& rows, const QString& source, const QString& archivedAt,
                   std::vector<Stored>* outcome, std::vector<qlonglong>* added);
+// Whether a server's imports go by COPY: libpq, which Qt's server driver
+// loads, has the calls it needs. Otherwise they go by statements.
+bool ServerCopyAvailable();
 
 // One change to the record, for the change log. touchFrom..touchTo: the
 // dose times it can change (stored form), which tells whether it touches a

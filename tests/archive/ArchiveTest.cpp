@@ -17,6 +17,7 @@
 #include "Unprivileged.h"
 #include "WriteLimit.h"
 #include "archive/Archive.h"
+#include "archive/ArchiveSql.h"
 #include "archive/ArchiveDialect.h"
 #include "archive/ArchiveText.h"
 #include "base/ErrorCodes.h"
@@ -89,6 +90,9 @@ TEST_P(ArchiveTest, EveryFieldAndTheRawBytesComeBackAsTheRecordHoldsThem) {
   noNorm.EVANORM = 0;  // no dose of the program's own
   records.insert(records.end(), {noClock, noExposure, noNorm});
   EXPECT_EQ(import(records).added, static_cast<int>(records.size()));
+  if (GetParam() == Backend::PostgreSQL) {
+    EXPECT_TRUE(archive_sql::ServerCopyAvailable()) << "a server's import goes by COPY, not row by row";
+  }
 
   std::map<QByteArray, const BlockRecord*> byKey;
   for (const BlockRecord& r : records) byKey[DecodeReadout(r).key] = &r;
