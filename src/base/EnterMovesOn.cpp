@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QWidget>
 
 namespace quelm {
@@ -30,6 +31,13 @@ void enterMovesOn(QWidget* control) { new EnterFilter(control); }
 
 void enterMovesOn(std::initializer_list<QWidget*> controls) {
   for (QWidget* c : controls) enterMovesOn(c);
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
+  auto* b = new QPushButton(caption, parent);
+  b->setObjectName(QLatin1String(name));
+  b->setAutoDefault(false);
+  return b;
 }
 
 }  // namespace quelm

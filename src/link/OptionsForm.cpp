@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "base/Diag.h"
+#include "base/EnterMovesOn.h"
 #include "base/Prompter.h"
 #include "link/COMPort.h"
 
@@ -69,9 +70,7 @@ TOptionsForm::TOptionsForm(TCOMPort& port, TSavedPortChoice saved, QWidget* pare
   grid->addWidget(BaudRateLabel, 2, 0);
   grid->addWidget(BaudRateComboBox, 2, 1);
 
-  OKButton = new QPushButton(QStringLiteral("&OK"), this);
-  OKButton->setObjectName(QStringLiteral("OKButton"));
-  OKButton->setAutoDefault(false);
+  OKButton = quelm::makeButton(this, "OKButton", QStringLiteral("&OK"));
   CancelButton = new QPushButton(QStringLiteral("&Cancel"), this);
   CancelButton->setObjectName(QStringLiteral("CancelButton"));
   // Enter cancels: a stray key press never changes the port.

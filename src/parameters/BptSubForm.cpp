@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/ButtonBox.h"
 #include "base/Diag.h"
 #include "base/EnterMovesOn.h"
 #include "parameters/ParamClick.h"
@@ -28,13 +29,6 @@ using quelm::TraceLine;
 namespace {
 
 QString handler(const char* name) { return QStringLiteral("TBptSubForm::%1(): ").arg(QLatin1String(name)); }
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QLatin1String(name));
-  b->setAutoDefault(false);
-  return b;
-}
 
 QGroupBox* radioGroup(QWidget* parent, const char* name, const QString& title, QButtonGroup** group) {
   auto* box = new QGroupBox(title, parent);
@@ -119,23 +113,15 @@ TBptSubForm::TBptSubForm(std::function<QString(uint32_t)> readOutText, QWidget* 
   WarningDatLabel->setStyleSheet(QStringLiteral("color: red"));
   columns[1]->addWidget(WarningDatLabel, columns[1]->rowCount(), 1);
 
-  FileGroupBox = new QGroupBox(QStringLiteral("File I/O"), this);
-  ReadFileButton = makeButton(FileGroupBox, "ReadFileButton", QStringLiteral("Load"));
-  WriteFileButton = makeButton(FileGroupBox, "WriteFileButton", QStringLiteral("Save"));
-  auto* fileRow = new QHBoxLayout(FileGroupBox);
-  fileRow->addWidget(ReadFileButton);
-  fileRow->addWidget(WriteFileButton);
-  COMGroupBox = new QGroupBox(QStringLiteral("COM I/O"), this);
-  ReadCOMButton = makeButton(COMGroupBox, "ReadCOMButton", QStringLiteral("Read"));
-  WriteCOMButton = makeButton(COMGroupBox, "WriteCOMButton", QStringLiteral("Write"));
-  auto* comRow = new QHBoxLayout(COMGroupBox);
-  comRow->addWidget(ReadCOMButton);
-  comRow->addWidget(WriteCOMButton);
+  FileGroupBox = quelm::buttonBox(this, QStringLiteral("File I/O"),
+                                  {{&ReadFileButton, "ReadFileButton", QStringLiteral("Load")},
+                                   {&WriteFileButton, "WriteFileButton", QStringLiteral("Save")}});
+  COMGroupBox = quelm::buttonBox(this, QStringLiteral("COM I/O"),
+                                 {{&ReadCOMButton, "ReadCOMButton", QStringLiteral("Read")},
+                                  {&WriteCOMButton, "WriteCOMButton", QStringLiteral("Write")}});
   SaveAsGroupBox = radioGroup(this, "SaveAsGroupBox", QStringLiteral("Write As"), &SaveAs);
-  LookUpGroupBox = new QGroupBox(QStringLiteral("Look Up"), this);
-  LookUpGroupBox->setObjectName(QStringLiteral("LookUpGroupBox"));
-  ListLUTButton = makeButton(LookUpGroupBox, "ListLUTButton", QStringLiteral("List"));
-  (new QHBoxLayout(LookUpGroupBox))->addWidget(ListLUTButton);
+  LookUpGroupBox = quelm::buttonBox(this, QStringLiteral("Look Up"),
+                                    {{&ListLUTButton, "ListLUTButton", QStringLiteral("List")}}, "LookUpGroupBox");
   CancelButton = new QPushButton(QStringLiteral("&Exit"), this);
   CancelButton->setObjectName(QStringLiteral("CancelButton"));
   CancelButton->setDefault(true);

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/ButtonBox.h"
 #include "base/Diag.h"
 #include "base/EnterMovesOn.h"
 #include "parameters/ParamClick.h"
@@ -16,14 +17,6 @@
 namespace {
 
 QString handler(const char* name) { return QStringLiteral("TDptForm::%1(): ").arg(QLatin1String(name)); }
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QLatin1String(name));
-  // Only the default button is one: the others must not take Enter.
-  b->setAutoDefault(false);
-  return b;
-}
 
 }  // namespace
 
@@ -53,18 +46,12 @@ TDptForm::TDptForm(std::function<int32_t()> maxPostHeating, QWidget* parent) : Q
     edits_[static_cast<size_t>(i)] = e;
   }
 
-  FileGroupBox = new QGroupBox(QStringLiteral("File I/O"), this);
-  ReadFileButton = makeButton(FileGroupBox, "ReadFileButton", QStringLiteral("&Load"));
-  WriteFileButton = makeButton(FileGroupBox, "WriteFileButton", QStringLiteral("&Save"));
-  auto* fileRow = new QHBoxLayout(FileGroupBox);
-  fileRow->addWidget(ReadFileButton);
-  fileRow->addWidget(WriteFileButton);
-  COMGroupBox = new QGroupBox(QStringLiteral("COM I/O"), this);
-  ReadCOMButton = makeButton(COMGroupBox, "ReadCOMButton", QStringLiteral("&Read"));
-  WriteCOMButton = makeButton(COMGroupBox, "WriteCOMButton", QStringLiteral("&Write"));
-  auto* comRow = new QHBoxLayout(COMGroupBox);
-  comRow->addWidget(ReadCOMButton);
-  comRow->addWidget(WriteCOMButton);
+  FileGroupBox = quelm::buttonBox(this, QStringLiteral("File I/O"),
+                                  {{&ReadFileButton, "ReadFileButton", QStringLiteral("&Load")},
+                                   {&WriteFileButton, "WriteFileButton", QStringLiteral("&Save")}});
+  COMGroupBox = quelm::buttonBox(this, QStringLiteral("COM I/O"),
+                                 {{&ReadCOMButton, "ReadCOMButton", QStringLiteral("&Read")},
+                                  {&WriteCOMButton, "WriteCOMButton", QStringLiteral("&Write")}});
   CancelButton = new QPushButton(QStringLiteral("Exit"), this);
   CancelButton->setObjectName(QStringLiteral("CancelButton"));
   CancelButton->setDefault(true);

@@ -1,0 +1,24 @@
+#pragma once
+// A titled box of buttons side by side, each made as makeButton makes it
+// (Enter does not press it): a window's "File I/O", "COM I/O" or "Look Up".
+
+#include <QString>
+#include <initializer_list>
+
+class QGroupBox;
+class QPushButton;
+class QWidget;
+
+namespace quelm {
+
+struct BoxButton {
+  QPushButton** button;
+  const char* name;
+  QString caption;
+};
+
+// The box gets the object name when one is given.
+QGroupBox* buttonBox(QWidget* parent, const QString& title, std::initializer_list<BoxButton> buttons,
+                     const char* name = nullptr);
+
+}  // namespace quelm
