@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "archive/ArchiveText.h"
+#include "base/ButtonBox.h"
 #include "base/Config.h"
 #include "base/EnterMovesOn.h"
 #include "base/ErrorCodes.h"
@@ -68,10 +69,7 @@ void finish(QDialog* dialog, QFormLayout* form, QLabel* refusal, QPushButton** o
   *ok = quelm::makeButton(dialog, "OKButton", QStringLiteral("&OK"));
   (*ok)->setDefault(true);
   *cancel = quelm::makeButton(dialog, "CancelButton", QStringLiteral("&Cancel"));
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(*ok);
-  buttons->addWidget(*cancel);
+  auto* buttons = quelm::buttonRow({*ok, *cancel});
   auto* layout = new QVBoxLayout(dialog);
   layout->addLayout(form);
   layout->addWidget(refusal);

@@ -8,6 +8,13 @@
 
 namespace quelm {
 
+QHBoxLayout* buttonRow(std::initializer_list<QWidget*> buttons) {
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  for (QWidget* b : buttons) row->addWidget(b);
+  return row;
+}
+
 QGroupBox* buttonBox(QWidget* parent, const QString& title, std::initializer_list<BoxButton> buttons,
                      const char* name) {
   auto* box = new QGroupBox(title, parent);

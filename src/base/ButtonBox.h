@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 class QGroupBox;
+class QHBoxLayout;
 class QPushButton;
 class QWidget;
 
@@ -16,6 +17,9 @@ struct BoxButton {
   const char* name;
   QString caption;
 };
+
+// A window's closing row: its buttons at the right edge, in the order given.
+QHBoxLayout* buttonRow(std::initializer_list<QWidget*> buttons);
 
 // The box gets the object name when one is given.
 QGroupBox* buttonBox(QWidget* parent, const QString& title, std::initializer_list<BoxButton> buttons,

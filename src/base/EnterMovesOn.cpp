@@ -25,6 +25,12 @@ class EnterFilter : public QObject {
   }
 };
 
+QPushButton* namedButton(QWidget* parent, const char* name, const QString& caption) {
+  auto* b = new QPushButton(caption, parent);
+  b->setObjectName(QLatin1String(name));
+  return b;
+}
+
 }  // namespace
 
 void enterMovesOn(QWidget* control) { new EnterFilter(control); }
@@ -34,9 +40,14 @@ void enterMovesOn(std::initializer_list<QWidget*> controls) {
 }
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QLatin1String(name));
+  QPushButton* b = namedButton(parent, name, caption);
   b->setAutoDefault(false);
+  return b;
+}
+
+QPushButton* makeDefaultButton(QWidget* parent, const char* name, const QString& caption) {
+  QPushButton* b = namedButton(parent, name, caption);
+  b->setDefault(true);
   return b;
 }
 

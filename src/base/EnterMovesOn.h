@@ -17,5 +17,7 @@ void enterMovesOn(std::initializer_list<QWidget*> controls);
 // dialog's default button takes Enter, so Enter in an edit moves on and
 // never fires another button.
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption);
+// The dialog's default button, the one Enter presses.
+QPushButton* makeDefaultButton(QWidget* parent, const char* name, const QString& caption);
 
 }  // namespace quelm

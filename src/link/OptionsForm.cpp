@@ -11,6 +11,7 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include "base/ButtonBox.h"
 #include "base/Diag.h"
 #include "base/EnterMovesOn.h"
 #include "base/Prompter.h"
@@ -71,14 +72,9 @@ TOptionsForm::TOptionsForm(TCOMPort& port, TSavedPortChoice saved, QWidget* pare
   grid->addWidget(BaudRateComboBox, 2, 1);
 
   OKButton = quelm::makeButton(this, "OKButton", QStringLiteral("&OK"));
-  CancelButton = new QPushButton(QStringLiteral("&Cancel"), this);
-  CancelButton->setObjectName(QStringLiteral("CancelButton"));
   // Enter cancels: a stray key press never changes the port.
-  CancelButton->setDefault(true);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(OKButton);
-  buttons->addWidget(CancelButton);
+  CancelButton = quelm::makeDefaultButton(this, "CancelButton", QStringLiteral("&Cancel"));
+  auto* buttons = quelm::buttonRow({OKButton, CancelButton});
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(SerialPortSetupGroupBox);
   layout->addLayout(buttons);

@@ -7,6 +7,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/ButtonBox.h"
+#include "base/EnterMovesOn.h"
+
 TRSDebugForm* RSDebugForm = nullptr;
 
 namespace {
@@ -70,12 +73,8 @@ TRSDebugForm::TRSDebugForm(QWidget* parent) : QDialog(parent) {
     *rcvOut[i] = rcv[i];
   }
 
-  OKButton = new QPushButton(QStringLiteral("&Close"), this);
-  OKButton->setObjectName(QStringLiteral("OKButton"));
-  OKButton->setDefault(true);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(OKButton);
+  OKButton = quelm::makeDefaultButton(this, "OKButton", QStringLiteral("&Close"));
+  auto* buttons = quelm::buttonRow({OKButton});
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addLayout(buttons);
