@@ -113,18 +113,12 @@ TBptSubForm::TBptSubForm(std::function<QString(uint32_t)> readOutText, QWidget* 
   WarningDatLabel->setStyleSheet(QStringLiteral("color: red"));
   columns[1]->addWidget(WarningDatLabel, columns[1]->rowCount(), 1);
 
-  FileGroupBox = quelm::buttonBox(this, QStringLiteral("File I/O"),
-                                  {{&ReadFileButton, "ReadFileButton", QStringLiteral("Load")},
-                                   {&WriteFileButton, "WriteFileButton", QStringLiteral("Save")}});
-  COMGroupBox = quelm::buttonBox(this, QStringLiteral("COM I/O"),
-                                 {{&ReadCOMButton, "ReadCOMButton", QStringLiteral("Read")},
-                                  {&WriteCOMButton, "WriteCOMButton", QStringLiteral("Write")}});
+  quelm::buildParamIoBoxes(this, this, QStringLiteral("Load"), QStringLiteral("Save"), QStringLiteral("Read"),
+                           QStringLiteral("Write"));
   SaveAsGroupBox = radioGroup(this, "SaveAsGroupBox", QStringLiteral("Write As"), &SaveAs);
   LookUpGroupBox = quelm::buttonBox(this, QStringLiteral("Look Up"),
                                     {{&ListLUTButton, "ListLUTButton", QStringLiteral("List")}}, "LookUpGroupBox");
-  CancelButton = new QPushButton(QStringLiteral("&Exit"), this);
-  CancelButton->setObjectName(QStringLiteral("CancelButton"));
-  CancelButton->setDefault(true);
+  CancelButton = quelm::makeDefaultButton(this, "CancelButton", QStringLiteral("&Exit"));
 
   auto* columnRow = new QHBoxLayout;
   columnRow->addLayout(columns[0]);
@@ -143,10 +137,7 @@ TBptSubForm::TBptSubForm(std::function<QString(uint32_t)> readOutText, QWidget* 
 
   connect(KeyDataSource, &QButtonGroup::idClicked, this, &TBptSubForm::KeyDataSourceClick);
   connect(SaveAs, &QButtonGroup::idClicked, this, &TBptSubForm::SaveAsGroupBoxClick);
-  connect(ReadCOMButton, &QPushButton::clicked, this, &TBptSubForm::ReadCOMButtonClick);
-  connect(WriteCOMButton, &QPushButton::clicked, this, &TBptSubForm::WriteCOMButtonClick);
-  connect(ReadFileButton, &QPushButton::clicked, this, &TBptSubForm::ReadFileButtonClick);
-  connect(WriteFileButton, &QPushButton::clicked, this, &TBptSubForm::WriteFileButtonClick);
+  quelm::connectParamIoBoxes(this);
   connect(ListLUTButton, &QPushButton::clicked, this, &TBptSubForm::ListLUTButtonClick);
   connect(CancelButton, &QPushButton::clicked, this, &TBptSubForm::CancelButtonClick);
 

@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "base/ButtonBox.h"
 #include "base/Diag.h"
 #include "base/EnterMovesOn.h"
 #include "parameters/ParamClick.h"
@@ -46,15 +45,9 @@ TDptForm::TDptForm(std::function<int32_t()> maxPostHeating, QWidget* parent) : Q
     edits_[static_cast<size_t>(i)] = e;
   }
 
-  FileGroupBox = quelm::buttonBox(this, QStringLiteral("File I/O"),
-                                  {{&ReadFileButton, "ReadFileButton", QStringLiteral("&Load")},
-                                   {&WriteFileButton, "WriteFileButton", QStringLiteral("&Save")}});
-  COMGroupBox = quelm::buttonBox(this, QStringLiteral("COM I/O"),
-                                 {{&ReadCOMButton, "ReadCOMButton", QStringLiteral("&Read")},
-                                  {&WriteCOMButton, "WriteCOMButton", QStringLiteral("&Write")}});
-  CancelButton = new QPushButton(QStringLiteral("Exit"), this);
-  CancelButton->setObjectName(QStringLiteral("CancelButton"));
-  CancelButton->setDefault(true);
+  quelm::buildParamIoBoxes(this, this, QStringLiteral("&Load"), QStringLiteral("&Save"),
+                           QStringLiteral("&Read"), QStringLiteral("&Write"));
+  CancelButton = quelm::makeDefaultButton(this, "CancelButton", QStringLiteral("Exit"));
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(FileGroupBox);
@@ -66,10 +59,7 @@ TDptForm::TDptForm(std::function<int32_t()> maxPostHeating, QWidget* parent) : Q
   outer->addLayout(buttons);
   outer->setSizeConstraint(QLayout::SetFixedSize);
 
-  connect(ReadCOMButton, &QPushButton::clicked, this, &TDptForm::ReadCOMButtonClick);
-  connect(WriteCOMButton, &QPushButton::clicked, this, &TDptForm::WriteCOMButtonClick);
-  connect(ReadFileButton, &QPushButton::clicked, this, &TDptForm::ReadFileButtonClick);
-  connect(WriteFileButton, &QPushButton::clicked, this, &TDptForm::WriteFileButtonClick);
+  quelm::connectParamIoBoxes(this);
   connect(CancelButton, &QPushButton::clicked, this, &TDptForm::CancelButtonClick);
 
   paint();  // the key names, until the first refresh
