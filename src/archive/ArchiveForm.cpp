@@ -207,11 +207,8 @@ void TArchiveForm::buildReadoutPage() {
   readoutSplit->addWidget(DoseChart);
   readoutSplit->setStretchFactor(0, 3);
   readoutSplit->setStretchFactor(1, 2);
-  auto* readoutPage = new QVBoxLayout(ReadoutTabSheet);
   ReadoutReviewLabel = note(ReadoutTabSheet, "ReadoutReviewLabel");
-  readoutPage->addLayout(filterRow);
-  readoutPage->addWidget(readoutSplit, 1);
-  readoutPage->addWidget(ReadoutReviewLabel);
+  layOutPage(ReadoutTabSheet, filterRow, readoutSplit, ReadoutReviewLabel);
   PageControl->addTab(ReadoutTabSheet, QStringLiteral("&Read-outs"));
 }
 

@@ -14,6 +14,7 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <type_traits>
 
 #include "archive/ArchiveItemModels.h"
 #include "base/EnterMovesOn.h"
@@ -100,6 +101,18 @@ inline QTableView* table(QWidget* parent, const char* name, QAbstractItemModel* 
   QObject::connect(model, &QAbstractItemModel::modelReset, t, [t] { t->resizeColumnsToContents(); });
   t->resizeColumnsToContents();
   return t;
+}
+
+// A page of a row of controls above its list, and a line or a row below it.
+template <typename Below>
+void layOutPage(QWidget* page, QLayout* top, QWidget* list, Below* below) {
+  auto* layout = new QVBoxLayout(page);
+  layout->addLayout(top);
+  layout->addWidget(list, 1);
+  if constexpr (std::is_base_of_v<QLayout, Below>)
+    layout->addLayout(below);
+  else
+    layout->addWidget(below);
 }
 
 // A page that is one list with a remark on what it holds and the button

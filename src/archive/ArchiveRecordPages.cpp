@@ -68,10 +68,7 @@ void TArchiveForm::buildReviewPage() {
   for (QPushButton* b : {AcceptButton, ReevaluateButton, ExcludeButton}) reviewButtons->addWidget(b);
   reviewButtons->addStretch();
   reviewButtons->addWidget(NotionalButton);
-  auto* reviewPage = new QVBoxLayout(ReviewTabSheet);
-  reviewPage->addLayout(reviewTop);
-  reviewPage->addWidget(ReviewView, 1);
-  reviewPage->addLayout(reviewButtons);
+  layOutPage(ReviewTabSheet, reviewTop, ReviewView, reviewButtons);
   PageControl->addTab(ReviewTabSheet, QStringLiteral("Re&view"));
 }
 
@@ -99,10 +96,7 @@ void TArchiveForm::buildChangesPage() {
   logTop->addWidget(LogPersonCheckBox);
   logTop->addWidget(LogFilterButton);
   logTop->addWidget(LogCountLabel, 1);
-  auto* logPage = new QVBoxLayout(ChangesTabSheet);
-  logPage->addLayout(logTop);
-  logPage->addWidget(LogView, 1);
-  logPage->addWidget(LogDetailLabel);
+  layOutPage(ChangesTabSheet, logTop, LogView, LogDetailLabel);
   PageControl->addTab(ChangesTabSheet, QStringLiteral("C&hanges"));
 }
 
