@@ -313,11 +313,17 @@ auto withPerson(Query query, int (DoseArchive::*fetch)(const Query&, std::vector
   };
 }
 
+// What runListing fetches for a list of everything, of nobody in particular.
+template <typename Item>
+auto all(int (DoseArchive::*fetch)(std::vector<Item>*)) {
+  return [fetch](DoseArchive& archive, const QString&, std::vector<Item>* list) {
+    return (archive.*fetch)(list);
+  };
+}
+
 int runPersons(Context& c) {
-  return runListing<Person>(
-      c, QStringLiteral("persons"), std::nullopt,
-      [](DoseArchive& a, const QString&, std::vector<Person>* list) { return a.persons(list); },
-      PersonCsvHeader(), PersonCsvRow, PersonTextRow);
+  return runListing<Person>(c, QStringLiteral("persons"), std::nullopt, all(&DoseArchive::persons),
+                            PersonCsvHeader(), PersonCsvRow, PersonTextRow);
 }
 
 int runPeriods(Context& c) {
@@ -584,10 +590,8 @@ int runSign(Context& c) {
 }
 
 int runSigned(Context& c) {
-  return runListing<Signoff>(
-      c, QStringLiteral("signed"), std::nullopt,
-      [](DoseArchive& a, const QString&, std::vector<Signoff>* list) { return a.signoffs(list); },
-      SignedCsvHeader(), SignedCsvRow, SignedTextRow);
+  return runListing<Signoff>(c, QStringLiteral("signed"), std::nullopt, all(&DoseArchive::signoffs),
+                             SignedCsvHeader(), SignedCsvRow, SignedTextRow);
 }
 
 int runLog(Context& c) {
