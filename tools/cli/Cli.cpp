@@ -399,4 +399,16 @@ std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& 
   return session;
 }
 
+std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& command, int* exitCode,
+                                          QStringList* words) {
+  auto session = openReader(args, io, command, exitCode);
+  if (!session) return nullptr;
+  *words = args.positional();
+  if (!args.ok()) {
+    *exitCode = usageError(io, command, args.error());
+    return nullptr;
+  }
+  return session;
+}
+
 }  // namespace quelm::cli

@@ -59,10 +59,9 @@ int write(const QString& path, CliIO& io) {
 int run(Args& args, CliIO& io) {
   const bool yes = args.flag(QStringLiteral("--yes"));
   int exitCode = kExitOk;
-  const std::unique_ptr<ReaderSession> session = openReader(args, io, kCommand, &exitCode);
+  QStringList words;
+  const std::unique_ptr<ReaderSession> session = openReader(args, io, kCommand, &exitCode, &words);
   if (!session) return exitCode;
-  const QStringList words = args.positional();
-  if (!args.ok()) return usageError(io, kCommand, args.error());
   if (words.size() != 2 || (words[0] != QStringLiteral("read") && words[0] != QStringLiteral("write")))
     return usageError(io, kCommand, QStringLiteral("read OUT.rpt or write IN.rpt is needed"));
   if (words[0] == QStringLiteral("read"))
