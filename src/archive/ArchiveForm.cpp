@@ -528,6 +528,17 @@ void TArchiveForm::SaveButtonClick() {
 
 // --- Painting -----------------------------------------------------------------------
 
+void TArchiveForm::paintTotals() {
+  const quelm::ArchiveTotalsView& t = Model.Totals();
+  const bool chosen = Model.Chosen().has_value();
+  TotalsGroupBox->setTitle(QStringLiteral("Totals at %1").arg(quelm::LocalDateText(t.at)));
+  QuarterDatLabel->setText(chosen ? quelm::DoseText(t.totals.quarterToDate) : QString());
+  YearDatLabel->setText(chosen ? quelm::DoseText(t.totals.yearToDate) : QString());
+  LifetimeDatLabel->setText(chosen ? quelm::DoseText(t.totals.lifetime) : QString());
+  LimitDatLabel->setText(quelm::DoseText(Model.Settings().annualLimit));
+  ShareDatLabel->setText(chosen ? quelm::ShareText(t.share) : QString());
+}
+
 void TArchiveForm::Paint() {
   if (painting_) return;
   painting_ = true;
@@ -543,14 +554,7 @@ void TArchiveForm::Paint() {
       Model.SortColumn(), Model.SortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
   paintSelection();
 
-  const quelm::ArchiveTotalsView& t = Model.Totals();
-  const bool chosen = Model.Chosen().has_value();
-  TotalsGroupBox->setTitle(QStringLiteral("Totals at %1").arg(quelm::LocalDateText(t.at)));
-  QuarterDatLabel->setText(chosen ? quelm::DoseText(t.totals.quarterToDate) : QString());
-  YearDatLabel->setText(chosen ? quelm::DoseText(t.totals.yearToDate) : QString());
-  LifetimeDatLabel->setText(chosen ? quelm::DoseText(t.totals.lifetime) : QString());
-  LimitDatLabel->setText(quelm::DoseText(Model.Settings().annualLimit));
-  ShareDatLabel->setText(chosen ? quelm::ShareText(t.share) : QString());
+  paintTotals();
   DoseChart->data = Model.Chart();
   DoseChart->update();
   const int conflicts = static_cast<int>(Model.Conflicts().size());
@@ -572,8 +576,7 @@ void TArchiveForm::Paint() {
   SignButton->setEnabled(a.sign);
   paintRecordPages(a);
   // The periods the archive holds; a period typed by hand stays.
-  QStringList offered;
-  for (int i = 0; i < PeriodComboBox->count(); ++i) offered << PeriodComboBox->itemText(i);
+  const QStringList offered = itemTexts(PeriodComboBox);
   if (offered != Model.ReportPeriods()) {
     const QString text = PeriodComboBox->currentText();
     PeriodComboBox->clear();

@@ -174,7 +174,10 @@ class TArchiveForm : public QWidget {
   void connectControls();
   void connectModel();
   void connectDialogs();
+  void paintTotals();
   void paintRecordPages(const quelm::ArchiveActions& actions);
+  void paintReviewPeriods();
+  void paintReviewCounts();
   void paintLogDetail(int row);
   template <typename Form>
   Form& dialogOf(Form* given, std::unique_ptr<Form>& own);

@@ -5,6 +5,7 @@
 // model.
 
 #include <QAbstractItemView>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -60,6 +61,13 @@ inline QWidget* tabSheet(QWidget* tabs, const char* name) {
   auto* w = new QWidget(tabs);
   w->setObjectName(QLatin1String(name));
   return w;
+}
+
+// The texts a combo box offers, in order.
+inline QStringList itemTexts(const QComboBox* box) {
+  QStringList texts;
+  for (int i = 0; i < box->count(); ++i) texts << box->itemText(i);
+  return texts;
 }
 
 // A line of text the operator may select and copy: a status, a count, a path.

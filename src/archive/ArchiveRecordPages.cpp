@@ -142,21 +142,23 @@ void TArchiveForm::connectRecordPages() {
   connect(SaveSignedButton, &QPushButton::clicked, this, &TArchiveForm::SaveSignedButtonClick);
 }
 
-void TArchiveForm::paintRecordPages(const quelm::ArchiveActions& a) {
-  // The review list's periods: all, then those the archive holds; the
-  // chosen one stays.
+// The review list's periods: all, then those the archive holds; the
+// chosen one stays.
+void TArchiveForm::paintReviewPeriods() {
   QStringList periods{kAll};
   periods += Model.ReportPeriods();
   if (!Model.ReviewPeriod().isEmpty() && !periods.contains(Model.ReviewPeriod()))
     periods << Model.ReviewPeriod();
-  QStringList offered;
-  for (int i = 0; i < ReviewPeriodComboBox->count(); ++i) offered << ReviewPeriodComboBox->itemText(i);
-  if (offered != periods) {
+  if (itemTexts(ReviewPeriodComboBox) != periods) {
     ReviewPeriodComboBox->clear();
     ReviewPeriodComboBox->addItems(periods);
   }
   ReviewPeriodComboBox->setCurrentText(Model.ReviewPeriod().isEmpty() ? kAll : Model.ReviewPeriod());
+}
 
+// What awaits review: of the list's period on the Review page and its tab,
+// of the totals' quarter and year in the totals box and below the read-outs.
+void TArchiveForm::paintReviewCounts() {
   const int open = static_cast<int>(Model.ReviewRows().size());
   const QString where =
       Model.ReviewPeriod().isEmpty() ? QString() : QStringLiteral(" of ") + Model.ReviewPeriod();
@@ -190,7 +192,11 @@ void TArchiveForm::paintRecordPages(const quelm::ArchiveActions& a) {
                 .arg(c.quarter)
                 .arg(c.yearOpen)
                 .arg(c.year));
+}
 
+void TArchiveForm::paintRecordPages(const quelm::ArchiveActions& a) {
+  paintReviewPeriods();
+  paintReviewCounts();
   const bool person = Model.Chosen() && Model.Chosen()->kind == quelm::ArchiveEntry::Person;
   LogPersonCheckBox->setEnabled(person);
   LogPersonCheckBox->setChecked(Model.LogChosenPersonOnly());
