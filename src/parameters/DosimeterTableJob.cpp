@@ -151,42 +151,40 @@ ParamOutcome DosimeterTableJob::Read() {
   return o;
 }
 
-ParamOutcome DosimeterTableJob::readDefault() {
-  SetLayout(TableLayout::Default);
+ParamOutcome DosimeterTableJob::readIdentified(TableLayout layout, bool lookup,
+                                               const std::function<void(ParamOutcome& o)>& read) {
+  SetLayout(layout);
   ParamOutcome o;
   if (const CollectFailure f = TakeIdentifier(false)) {
     o = ParamOutcome::notConverted(f);
   } else {
     BusyScope busy(onBusy);
+    read(o);
+  }
+  DataRefresh();
+  controls_.list = lookup;
+  enable("KSN", lookup);
+  return o;
+}
+
+ParamOutcome DosimeterTableJob::readDefault() {
+  return readIdentified(TableLayout::Default, false, [this](ParamOutcome& o) {
     const char asked = Table.Record.KTYPE;
     if (const int rc = Table.ReadCOMBlock())
       o.fail(rc, "ReadCOMBlock");
     else if (Table.Record.KTYPE != asked)
       o.note(ParamText::OtherTypeAnswered, QString(QChar(uint8_t(Table.Record.KTYPE))));
-  }
-  DataRefresh();
-  controls_.list = false;
-  enable("KSN", false);
-  return o;
+  });
 }
 
 ParamOutcome DosimeterTableJob::readLookup() {
-  SetLayout(TableLayout::LookUp);
-  ParamOutcome o;
-  if (const CollectFailure f = TakeIdentifier(false)) {
-    o = ParamOutcome::notConverted(f);
-  } else {
-    BusyScope busy(onBusy);
+  return readIdentified(TableLayout::LookUp, true, [this](ParamOutcome& o) {
     // A failed read leaves the table as it was, with the new identifier.
     if (const int rc = Table.ReadLUTBlock(); rc == kErrReaderRefused)
       o.failWith(ParamText::EntryNotFound);
     else if (rc != 0)
       o.fail(rc, "ReadLUTBlock");
-  }
-  DataRefresh();
-  controls_.list = true;
-  enable("KSN", true);
-  return o;
+  });
 }
 
 ParamOutcome DosimeterTableJob::List() {
