@@ -386,6 +386,10 @@ ReaderSession::~ReaderSession() {
   link_.ReleaseLine();
 }
 
+bool isReadOrWrite(const QStringList& words) {
+  return words.size() == 2 && (words[0] == QStringLiteral("read") || words[0] == QStringLiteral("write"));
+}
+
 std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& command, int* exitCode) {
   const std::optional<QString> port = args.value(QStringLiteral("--port"));
   const std::optional<QString> baud = args.value(QStringLiteral("--baud"));

@@ -175,6 +175,9 @@ class ReaderSession {
   TCommandChannel* previous_ = nullptr;  // the channel before this session's
 };
 
+// Whether the words are "read FILE" or "write FILE", as the table commands take them.
+bool isReadOrWrite(const QStringList& words);
+
 // Takes "--port P [--baud B]" from args and opens the session; on a usage
 // problem prints it and sets *exitCode to kExitUsage.
 std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& command, int* exitCode);

@@ -85,7 +85,7 @@ int runDpt(Args& args, CliIO& io) {
   QStringList words;
   const std::unique_ptr<ReaderSession> session = openReader(args, io, kDpt, &exitCode, &words);
   if (!session) return exitCode;
-  if (words.size() != 2 || (words[0] != QStringLiteral("read") && words[0] != QStringLiteral("write")))
+  if (!isReadOrWrite(words))
     return usageError(io, kDpt, QStringLiteral("read ... OUT.dpt or write IN.dpt ... is needed"));
   const int kinds =
       int(own) + int(isRead ? lut.has_value() : lutFlag) + int(isRead ? def.has_value() : defFlag);

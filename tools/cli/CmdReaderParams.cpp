@@ -62,7 +62,7 @@ int run(Args& args, CliIO& io) {
   QStringList words;
   const std::unique_ptr<ReaderSession> session = openReader(args, io, kCommand, &exitCode, &words);
   if (!session) return exitCode;
-  if (words.size() != 2 || (words[0] != QStringLiteral("read") && words[0] != QStringLiteral("write")))
+  if (!isReadOrWrite(words))
     return usageError(io, kCommand, QStringLiteral("read OUT.rpt or write IN.rpt is needed"));
   if (words[0] == QStringLiteral("read"))
     return checkOutputFile(io, words[1]) ? kExitFailure : read(words[1], io);
