@@ -122,6 +122,14 @@ QString overlapText(const WearPeriod& p) {
 
 // ---------------------------------------------------------------------------
 
+std::unique_ptr<DoseArchive> OpenArchiveToRead(const ArchiveLocation& location, int* code, QString* detail) {
+  ArchiveOptions options;
+  options.readOnly = true;
+  std::unique_ptr<DoseArchive> archive = DoseArchive::open(location, options, code, detail);
+  if (!archive) *detail = location.displayText() + QStringLiteral(": ") + *detail;
+  return archive;
+}
+
 std::unique_ptr<DoseArchive> DoseArchive::open(const ArchiveLocation& location, const ArchiveOptions& options,
                                                int* code, QString* detail) {
   *code = kOk;
@@ -809,17 +817,11 @@ int DoseArchive::conflicts(const HistoryQuery& query, std::vector<ReadoutRow>* r
   const HistorySql h = historySql(query);
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  q.prepare(QStringLiteral("SELECT c.record, c.source, c.archived_at, p.person_id, p.name FROM ") + h.from +
-            QStringLiteral(" JOIN conflicts c ON c.readout_key = r.readout_key") + h.where +
-            QStringLiteral(" ORDER BY r.readout_time, c.id"));
+  q.prepare(kConflictColumns + h.from + QStringLiteral(" JOIN conflicts c ON c.readout_key = r.readout_key") +
+            h.where + QStringLiteral(" ORDER BY r.readout_time, c.id"));
   for (const QVariant& v : h.binds) q.addBindValue(v);
   if (const int rc = d_->exec(q)) return rc;
-  rows->clear();
-  while (q.next()) {
-    ReadoutRow row = conflictRow(q.value(0).toByteArray(), q.value(1).toString(), q.value(2).toString());
-    row.person = {q.value(3).toString(), q.value(4).toString()};
-    rows->push_back(row);
-  }
+  conflictRows(q, rows);
   return kOk;
 }
 
@@ -968,16 +970,12 @@ int DoseArchive::conflicts(std::vector<ReadoutRow>* rows) {
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
   // With the person the archived read-out of the same key belongs to.
-  if (!q.exec(QStringLiteral("SELECT c.record, c.source, c.archived_at, p.person_id, p.name FROM conflicts c"
-                             " JOIN readouts r ON r.readout_key = c.readout_key LEFT JOIN wear_periods w ON") +
+  if (!q.exec(kConflictColumns +
+              QStringLiteral("conflicts c JOIN readouts r ON r.readout_key = c.readout_key"
+                             " LEFT JOIN wear_periods w ON") +
               kBelongs + QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id ORDER BY c.id DESC")))
     return d_->fail(q.lastError());
-  rows->clear();
-  while (q.next()) {
-    ReadoutRow row = conflictRow(q.value(0).toByteArray(), q.value(1).toString(), q.value(2).toString());
-    row.person = {q.value(3).toString(), q.value(4).toString()};
-    rows->push_back(row);
-  }
+  conflictRows(q, rows);
   return kOk;
 }
 

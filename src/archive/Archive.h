@@ -463,6 +463,10 @@ class DoseArchive {
   std::optional<double> controlTolerance_;
 };
 
+// Opens the archive for reading only. Nothing on failure, with *code the
+// result code and *detail the location and what the database said.
+std::unique_ptr<DoseArchive> OpenArchiveToRead(const ArchiveLocation& location, int* code, QString* detail);
+
 // The control chart of the archive the settings name, opened for reading:
 // the batches of `range`, else the last ones of each kind, judged with the
 // settings' ControlTolerance. 0, or the archive's result code with *detail.

@@ -66,40 +66,24 @@ QString notedState(const QString& note, const QString& written, int entries) {
 constexpr int kFactorColumns = 18;
 
 int insertFactors(Connection& c, qlonglong run, const std::vector<CalibrationFactorRecord>& factors) {
-  const int batch = c.dialect->rowsPerStatement;
   QSqlQuery q(c.db());
-  int prepared = 0;
-  for (size_t start = 0; start < factors.size(); start += static_cast<size_t>(batch)) {
-    const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(batch), factors.size() - start));
-    if (n != prepared) {
-      QString values;
-      for (int i = 0; i < n; ++i)
-        values +=
-            (i ? QStringLiteral(", (") : QStringLiteral("(")) + marks(kFactorColumns) + QLatin1Char(')');
-      if (const int rc = c.prepare(
-              q, QStringLiteral("INSERT INTO calibration_factors (run_id, dosimeter, device_id,"
-                                " block_number, readout_time, origin, readout_id, record, eval_start,"
-                                " eval_length, factor_in_force, delivered_usv, chain_usv, factor,"
-                                " ratio, status, used, written) VALUES ") +
-                     values))
-        return rc;
-      prepared = n;
-    }
-    int p = 0;
-    for (int i = 0; i < n; ++i) {
-      const CalibrationFactorRecord& f = factors[start + static_cast<size_t>(i)];
-      for (const QVariant& v : QVariantList{
-               run, DecodeReadout(f.record).dosimeter, f.device, f.blockNumber, nullableText(f.readoutTime),
-               f.origin.isNull() ? QStringLiteral("") : f.origin,
-               f.readoutId ? QVariant(f.readoutId) : QVariant(QMetaType::fromType<qlonglong>()), f.record,
-               f.evalStart, f.evalLength, nullableDouble(factorOf(f.record)), nullableDouble(f.deliveredUsv),
-               nullableDouble(f.chainUsv), nullableDouble(f.factor), nullableDouble(f.ratio),
-               f.status.isNull() ? QStringLiteral("") : f.status, int{f.used}, int{f.written}})
-        q.bindValue(p++, v);
-    }
-    if (const int rc = c.exec(q)) return rc;
-  }
-  return kOk;
+  const auto bind = [&](size_t row, int* position) {
+    const CalibrationFactorRecord& f = factors[row];
+    for (const QVariant& v : QVariantList{
+             run, DecodeReadout(f.record).dosimeter, f.device, f.blockNumber, nullableText(f.readoutTime),
+             f.origin.isNull() ? QStringLiteral("") : f.origin,
+             f.readoutId ? QVariant(f.readoutId) : QVariant(QMetaType::fromType<qlonglong>()), f.record,
+             f.evalStart, f.evalLength, nullableDouble(factorOf(f.record)), nullableDouble(f.deliveredUsv),
+             nullableDouble(f.chainUsv), nullableDouble(f.factor), nullableDouble(f.ratio),
+             f.status.isNull() ? QStringLiteral("") : f.status, int{f.used}, int{f.written}})
+      q.bindValue((*position)++, v);
+  };
+  return insertBatches(c, q, factors.size(),
+                       QStringLiteral("INSERT INTO calibration_factors (run_id, dosimeter, device_id,"
+                                      " block_number, readout_time, origin, readout_id, record, eval_start,"
+                                      " eval_length, factor_in_force, delivered_usv, chain_usv, factor,"
+                                      " ratio, status, used, written) VALUES "),
+                       kFactorColumns, QString(), bind);
 }
 
 CalibrationRecord runOf(const QSqlQuery& q) {

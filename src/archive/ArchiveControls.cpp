@@ -319,14 +319,9 @@ int ReadControlChart(const ArchiveSettings& settings, const std::optional<Report
                      ControlChartData* chart, QString* detail) {
   ArchiveLocation location;
   if (const int rc = ParseArchiveLocation(settings.database, &location, detail)) return rc;
-  ArchiveOptions options;
-  options.readOnly = true;
   int code = kOk;
-  const std::unique_ptr<DoseArchive> archive = DoseArchive::open(location, options, &code, detail);
-  if (!archive) {
-    *detail = location.displayText() + QStringLiteral(": ") + *detail;
-    return code;
-  }
+  const std::unique_ptr<DoseArchive> archive = OpenArchiveToRead(location, &code, detail);
+  if (!archive) return code;
   std::vector<ControlBatch> batches;
   if (const int rc = archive->controlBatches(&batches)) {
     *detail = location.displayText() + QStringLiteral(": ") + archive->errorDetail();

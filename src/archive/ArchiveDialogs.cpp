@@ -11,7 +11,9 @@
 #include <algorithm>
 
 #include "archive/ArchiveText.h"
+#include "base/ButtonBox.h"
 #include "base/Config.h"
+#include "base/EnterMovesOn.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "base/Prompter.h"
@@ -40,13 +42,6 @@ void ShowArchiveFailure(const ArchiveOutcome& o) {
 
 namespace {
 
-QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QLatin1String(name));
-  b->setAutoDefault(false);
-  return b;
-}
-
 QLineEdit* edit(QWidget* parent, const char* name) {
   auto* e = new QLineEdit(parent);
   e->setObjectName(QLatin1String(name));
@@ -71,13 +66,10 @@ void addRow(QFormLayout* form, QWidget* parent, const QString& caption, QWidget*
 
 // OK and Cancel at the bottom right, below the fields and the refusal line.
 void finish(QDialog* dialog, QFormLayout* form, QLabel* refusal, QPushButton** ok, QPushButton** cancel) {
-  *ok = button(dialog, "OKButton", QStringLiteral("&OK"));
+  *ok = quelm::makeButton(dialog, "OKButton", QStringLiteral("&OK"));
   (*ok)->setDefault(true);
-  *cancel = button(dialog, "CancelButton", QStringLiteral("&Cancel"));
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(*ok);
-  buttons->addWidget(*cancel);
+  *cancel = quelm::makeButton(dialog, "CancelButton", QStringLiteral("&Cancel"));
+  auto* buttons = quelm::buttonRow({*ok, *cancel});
   auto* layout = new QVBoxLayout(dialog);
   layout->addLayout(form);
   layout->addWidget(refusal);

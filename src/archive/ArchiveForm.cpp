@@ -69,12 +69,35 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   setWindowTitle(QStringLiteral("Dose archive"));
 
   DatabaseLabel = new QLabel(QStringLiteral("Database:"), this);
-  DatabaseDatLabel = new QLabel(this);
-  DatabaseDatLabel->setObjectName(QStringLiteral("DatabaseDatLabel"));
-  DatabaseDatLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  DatabaseDatLabel = note(this, "DatabaseDatLabel");
   DatabaseDatLabel->setToolTip(QStringLiteral("Options > Com Port changes the database"));
+  QWidget* left = buildPersonColumn();
 
-  // Left: who.
+  // Right: the pages of the record, read-outs first.
+  PageControl = new QTabWidget(this);
+  PageControl->setObjectName(QStringLiteral("PageControl"));
+  buildReadoutPage();
+  buildConflictPage();
+  buildRecordPages();
+
+  auto* split = new QSplitter(Qt::Horizontal, this);
+  split->addWidget(left);
+  split->addWidget(PageControl);
+  split->setStretchFactor(0, 2);
+  split->setStretchFactor(1, 5);
+  split->setSizes({400, 800});
+
+  layOutWindow(split);
+
+  // The operator's actions go to the model; its decisions and outcomes come back.
+  connectControls();
+  connectModel();
+  connectDialogs();
+  Paint();
+}
+
+// Left: who.
+QWidget* TArchiveForm::buildPersonColumn() {
   auto* left = new QWidget(this);
   SearchEdit = new QLineEdit(left);
   SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
@@ -86,15 +109,42 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   EntryListView->setObjectName(QStringLiteral("EntryListView"));
   EntryListView->setModel(Model.EntryItems());
   EntryListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  AddPersonButton = button(left, "AddPersonButton", QStringLiteral("Add &person..."));
-  RenamePersonButton = button(left, "RenamePersonButton", QStringLiteral("Re&name..."));
+  AddPersonButton = quelm::makeButton(left, "AddPersonButton", QStringLiteral("Add &person..."));
+  RenamePersonButton = quelm::makeButton(left, "RenamePersonButton", QStringLiteral("Re&name..."));
   auto* periodsLabel = new QLabel(QStringLiteral("&Wear periods:"), left);
   PeriodView = table(left, "PeriodView", Model.PeriodItems(), false);
   periodsLabel->setBuddy(PeriodView);
   PeriodView->horizontalHeader()->setStretchLastSection(true);
-  AssignButton = button(left, "AssignButton", QStringLiteral("Assi&gn..."));
-  EndPeriodButton = button(left, "EndPeriodButton", QStringLiteral("&End period..."));
-  ImportWearersButton = button(left, "ImportWearersButton", QStringLiteral("Import &wearer list..."));
+  AssignButton = quelm::makeButton(left, "AssignButton", QStringLiteral("Assi&gn..."));
+  EndPeriodButton = quelm::makeButton(left, "EndPeriodButton", QStringLiteral("&End period..."));
+  ImportWearersButton =
+      quelm::makeButton(left, "ImportWearersButton", QStringLiteral("Import &wearer list..."));
+  buildTotalsBox(left);
+  auto* leftColumn = new QVBoxLayout(left);
+  leftColumn->setContentsMargins(0, 0, 0, 0);
+  auto* searchRow = new QHBoxLayout;
+  searchRow->addWidget(searchLabel);
+  searchRow->addWidget(SearchEdit, 1);
+  leftColumn->addLayout(searchRow);
+  leftColumn->addWidget(EntryListView, 3);
+  auto* personButtons = new QHBoxLayout;
+  personButtons->addWidget(AddPersonButton);
+  personButtons->addWidget(RenamePersonButton);
+  personButtons->addStretch();
+  leftColumn->addLayout(personButtons);
+  leftColumn->addWidget(periodsLabel);
+  leftColumn->addWidget(PeriodView, 2);
+  auto* periodButtons = new QHBoxLayout;
+  periodButtons->addWidget(AssignButton);
+  periodButtons->addWidget(EndPeriodButton);
+  periodButtons->addWidget(ImportWearersButton);
+  periodButtons->addStretch();
+  leftColumn->addLayout(periodButtons);
+  leftColumn->addWidget(TotalsGroupBox);
+  return left;
+}
+
+void TArchiveForm::buildTotalsBox(QWidget* left) {
   TotalsGroupBox = new QGroupBox(QStringLiteral("Totals"), left);
   TotalsGroupBox->setObjectName(QStringLiteral("TotalsGroupBox"));
   TotalsAtEdit = dateEdit(TotalsGroupBox, "TotalsAtEdit");
@@ -123,33 +173,10 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
       QStringLiteral("Read-outs of the archive in the totals' quarter and year that "
                      "still await review (Review page)"));
   totalsForm->addRow(QStringLiteral("Awaiting review:"), ReviewDatLabel);
-  auto* leftColumn = new QVBoxLayout(left);
-  leftColumn->setContentsMargins(0, 0, 0, 0);
-  auto* searchRow = new QHBoxLayout;
-  searchRow->addWidget(searchLabel);
-  searchRow->addWidget(SearchEdit, 1);
-  leftColumn->addLayout(searchRow);
-  leftColumn->addWidget(EntryListView, 3);
-  auto* personButtons = new QHBoxLayout;
-  personButtons->addWidget(AddPersonButton);
-  personButtons->addWidget(RenamePersonButton);
-  personButtons->addStretch();
-  leftColumn->addLayout(personButtons);
-  leftColumn->addWidget(periodsLabel);
-  leftColumn->addWidget(PeriodView, 2);
-  auto* periodButtons = new QHBoxLayout;
-  periodButtons->addWidget(AssignButton);
-  periodButtons->addWidget(EndPeriodButton);
-  periodButtons->addWidget(ImportWearersButton);
-  periodButtons->addStretch();
-  leftColumn->addLayout(periodButtons);
-  leftColumn->addWidget(TotalsGroupBox);
+}
 
-  // Right: the pages of the record, read-outs first.
-  PageControl = new QTabWidget(this);
-  PageControl->setObjectName(QStringLiteral("PageControl"));
-  ReadoutTabSheet = new QWidget(PageControl);
-  ReadoutTabSheet->setObjectName(QStringLiteral("ReadoutTabSheet"));
+void TArchiveForm::buildReadoutPage() {
+  ReadoutTabSheet = tabSheet(PageControl, "ReadoutTabSheet");
   FromEdit = dateEdit(ReadoutTabSheet, "FromEdit");
   ToEdit = dateEdit(ReadoutTabSheet, "ToEdit");
   for (QLineEdit* e : {FromEdit, ToEdit})
@@ -158,12 +185,12 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   fromLabel->setBuddy(FromEdit);
   auto* toLabel = new QLabel(QStringLiteral("&To:"), ReadoutTabSheet);
   toLabel->setBuddy(ToEdit);
-  FilterButton = button(ReadoutTabSheet, "FilterButton", QStringLiteral("App&ly"));
+  FilterButton = quelm::makeButton(ReadoutTabSheet, "FilterButton", QStringLiteral("App&ly"));
   ReadoutView = table(ReadoutTabSheet, "ReadoutView", Model.ReadoutItems(), true);
   ReadoutView->horizontalHeader()->setSortIndicator(quelm::kColTime, Qt::AscendingOrder);
   ReadoutView->setSortingEnabled(true);
   ReadoutView->installEventFilter(this);
-  ShowButton = button(ReadoutTabSheet, "ShowButton", QStringLiteral("Show in &main window"));
+  ShowButton = quelm::makeButton(ReadoutTabSheet, "ShowButton", QStringLiteral("Show in &main window"));
   DoseChart = new quelm::DoseChartWidget(ReadoutTabSheet);
   auto* filterRow = new QHBoxLayout;
   filterRow->addWidget(fromLabel);
@@ -178,44 +205,39 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   readoutSplit->addWidget(DoseChart);
   readoutSplit->setStretchFactor(0, 3);
   readoutSplit->setStretchFactor(1, 2);
-  auto* readoutPage = new QVBoxLayout(ReadoutTabSheet);
-  ReadoutReviewLabel = new QLabel(ReadoutTabSheet);
-  ReadoutReviewLabel->setObjectName(QStringLiteral("ReadoutReviewLabel"));
-  ReadoutReviewLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  readoutPage->addLayout(filterRow);
-  readoutPage->addWidget(readoutSplit, 1);
-  readoutPage->addWidget(ReadoutReviewLabel);
+  ReadoutReviewLabel = note(ReadoutTabSheet, "ReadoutReviewLabel");
+  layOutPage(ReadoutTabSheet, filterRow, readoutSplit, ReadoutReviewLabel);
   PageControl->addTab(ReadoutTabSheet, QStringLiteral("&Read-outs"));
+}
 
-  ConflictTabSheet = new QWidget(PageControl);
-  ConflictTabSheet->setObjectName(QStringLiteral("ConflictTabSheet"));
+void TArchiveForm::buildConflictPage() {
+  ConflictTabSheet = tabSheet(PageControl, "ConflictTabSheet");
   ConflictView = table(ConflictTabSheet, "ConflictView", Model.ConflictItems(), true);
   ConflictView->horizontalHeader()->setSortIndicator(quelm::kColTime, Qt::DescendingOrder);
   ConflictView->setSortingEnabled(true);
-  ShowConflictButton = button(ConflictTabSheet, "ShowConflictButton", QStringLiteral("Show in &main window"));
-  auto* conflictNote =
-      new QLabel(QStringLiteral("Records that came with the key of an archived read-out but other "
-                                "bytes. The archived read-out counts; these count nothing."),
-                 ConflictTabSheet);
-  conflictNote->setWordWrap(true);
-  auto* conflictRow = new QHBoxLayout;
-  conflictRow->addWidget(conflictNote, 1);
-  conflictRow->addWidget(ShowConflictButton);
-  auto* conflictPage = new QVBoxLayout(ConflictTabSheet);
-  conflictPage->addLayout(conflictRow);
-  conflictPage->addWidget(ConflictView, 1);
+  ShowConflictButton =
+      quelm::makeButton(ConflictTabSheet, "ShowConflictButton", QStringLiteral("Show in &main window"));
+  layOutNotedTable(ConflictTabSheet,
+                   QStringLiteral("Records that came with the key of an archived read-out but other "
+                                  "bytes. The archived read-out counts; these count nothing."),
+                   ShowConflictButton, ConflictView);
   PageControl->addTab(ConflictTabSheet, QStringLiteral("&Conflicts"));
-  buildRecordPages();
+}
 
-  auto* split = new QSplitter(Qt::Horizontal, this);
-  split->addWidget(left);
-  split->addWidget(PageControl);
-  split->setStretchFactor(0, 2);
-  split->setStretchFactor(1, 5);
-  split->setSizes({400, 800});
+void TArchiveForm::layOutWindow(QWidget* split) {
+  auto* top = new QHBoxLayout;
+  top->addWidget(DatabaseLabel);
+  top->addWidget(DatabaseDatLabel, 1);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(split, 1);
+  buildBottomRows(layout);
+  resize(1220, 780);
+}
 
-  // Bottom: imports and reports.
-  ImportButton = button(this, "ImportButton", QStringLiteral("&Import data files..."));
+// Bottom: imports and reports.
+void TArchiveForm::buildBottomRows(QVBoxLayout* layout) {
+  ImportButton = quelm::makeButton(this, "ImportButton", QStringLiteral("&Import data files..."));
   ImportGauge = new QProgressBar(this);
   ImportGauge->setObjectName(QStringLiteral("ImportGauge"));
   ImportResultMemo = new QPlainTextEdit(this);
@@ -236,14 +258,12 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
       QStringLiteral("A quarter (2026Q3) or a year (2026); the totals are taken at its end"));
   auto* periodLabel = new QLabel(QStringLiteral("Peri&od:"), this);
   periodLabel->setBuddy(PeriodComboBox);
-  PrintButton = button(this, "PrintButton", QStringLiteral("P&rint..."));
-  SaveButton = button(this, "SaveButton", QStringLiteral("Save as P&DF..."));
-  SignButton = button(this, "SignButton", QStringLiteral("Sign…"));
+  PrintButton = quelm::makeButton(this, "PrintButton", QStringLiteral("P&rint..."));
+  SaveButton = quelm::makeButton(this, "SaveButton", QStringLiteral("Save as P&DF..."));
+  SignButton = quelm::makeButton(this, "SignButton", QStringLiteral("Sign…"));
   SignButton->setToolTip(QStringLiteral("Signs the period: its reports are stored with their SHA-256"));
-  CloseButton = button(this, "CloseButton", QStringLiteral("&Close"));
-  StatusLabel = new QLabel(this);
-  StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
-  StatusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  CloseButton = quelm::makeButton(this, "CloseButton", QStringLiteral("&Close"));
+  StatusLabel = note(this, "StatusLabel");
   auto* importRow = new QHBoxLayout;
   importRow->addWidget(ImportButton);
   importRow->addWidget(ImportGauge, 1);
@@ -258,19 +278,13 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   reportRow->addStretch();
   reportRow->addWidget(CloseButton);
 
-  auto* top = new QHBoxLayout;
-  top->addWidget(DatabaseLabel);
-  top->addWidget(DatabaseDatLabel, 1);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(top);
-  layout->addWidget(split, 1);
   layout->addLayout(importRow);
   layout->addWidget(ImportResultMemo);
   layout->addLayout(reportRow);
   layout->addWidget(StatusLabel);
-  resize(1220, 780);
+}
 
-  // The operator's actions go to the model.
+void TArchiveForm::connectControls() {
   connect(SearchEdit, &QLineEdit::textChanged, this, &TArchiveForm::SearchEditChange);
   onCurrentRow(EntryListView, painting_, [this](int row) { Model.Choose(row); });
   onCurrentRow(PeriodView, painting_, [this](int row) { Model.SelectPeriod(row); });
@@ -298,8 +312,10 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   connect(PeriodComboBox, &QComboBox::activated, this, &TArchiveForm::PeriodComboBoxChange);
   connect(PeriodComboBox->lineEdit(), &QLineEdit::returnPressed, this, &TArchiveForm::PeriodComboBoxChange);
   DoseChart->pointClicked = [this](int point) { Model.ShowChartPoint(point); };
+}
 
-  // Decisions and outcomes.
+// Outcomes, and the files the operator chooses.
+void TArchiveForm::connectModel() {
   Model.onChanged = [this] { Paint(); };
   Model.onFailure = quelm::ShowArchiveFailure;
   Model.onBusy = [this](bool querying) {
@@ -323,6 +339,10 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
     r.filter = QStringLiteral("Wearer lists (*.csv);;All files (*)");
     return quelm::prompter().openFile(r).value_or(QString());
   };
+}
+
+// The questions the model asks through the archive's dialogs.
+void TArchiveForm::connectDialogs() {
   Model.askAssignment = [this](const quelm::WearPeriod& proposal, const std::vector<quelm::Person>& persons,
                                const QString& refusal) {
     return periodForm().AskAssign(proposal, persons, refusal);
@@ -355,7 +375,6 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
     if (rc == quelm::kOk) *line = quelm::SignoffLine(outcome);
     return rc;
   };
-  Paint();
 }
 
 TArchiveForm::~TArchiveForm() {
@@ -506,6 +525,17 @@ void TArchiveForm::SaveButtonClick() {
 
 // --- Painting -----------------------------------------------------------------------
 
+void TArchiveForm::paintTotals() {
+  const quelm::ArchiveTotalsView& t = Model.Totals();
+  const bool chosen = Model.Chosen().has_value();
+  TotalsGroupBox->setTitle(QStringLiteral("Totals at %1").arg(quelm::LocalDateText(t.at)));
+  QuarterDatLabel->setText(chosen ? quelm::DoseText(t.totals.quarterToDate) : QString());
+  YearDatLabel->setText(chosen ? quelm::DoseText(t.totals.yearToDate) : QString());
+  LifetimeDatLabel->setText(chosen ? quelm::DoseText(t.totals.lifetime) : QString());
+  LimitDatLabel->setText(quelm::DoseText(Model.Settings().annualLimit));
+  ShareDatLabel->setText(chosen ? quelm::ShareText(t.share) : QString());
+}
+
 void TArchiveForm::Paint() {
   if (painting_) return;
   painting_ = true;
@@ -521,14 +551,7 @@ void TArchiveForm::Paint() {
       Model.SortColumn(), Model.SortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
   paintSelection();
 
-  const quelm::ArchiveTotalsView& t = Model.Totals();
-  const bool chosen = Model.Chosen().has_value();
-  TotalsGroupBox->setTitle(QStringLiteral("Totals at %1").arg(quelm::LocalDateText(t.at)));
-  QuarterDatLabel->setText(chosen ? quelm::DoseText(t.totals.quarterToDate) : QString());
-  YearDatLabel->setText(chosen ? quelm::DoseText(t.totals.yearToDate) : QString());
-  LifetimeDatLabel->setText(chosen ? quelm::DoseText(t.totals.lifetime) : QString());
-  LimitDatLabel->setText(quelm::DoseText(Model.Settings().annualLimit));
-  ShareDatLabel->setText(chosen ? quelm::ShareText(t.share) : QString());
+  paintTotals();
   DoseChart->data = Model.Chart();
   DoseChart->update();
   const int conflicts = static_cast<int>(Model.Conflicts().size());
@@ -550,8 +573,7 @@ void TArchiveForm::Paint() {
   SignButton->setEnabled(a.sign);
   paintRecordPages(a);
   // The periods the archive holds; a period typed by hand stays.
-  QStringList offered;
-  for (int i = 0; i < PeriodComboBox->count(); ++i) offered << PeriodComboBox->itemText(i);
+  const QStringList offered = itemTexts(PeriodComboBox);
   if (offered != Model.ReportPeriods()) {
     const QString text = PeriodComboBox->currentText();
     PeriodComboBox->clear();

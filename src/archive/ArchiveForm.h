@@ -17,18 +17,9 @@
 #include "archive/ArchiveDialogs.h"
 #include "archive/ArchiveModel.h"
 #include "base/BusyCursor.h"
+#include "base/WidgetsFwd.h"
 
-class QCheckBox;
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QListView;
-class QPlainTextEdit;
-class QProgressBar;
-class QPushButton;
-class QTabWidget;
-class QTableView;
+class QVBoxLayout;
 
 namespace quelm {
 
@@ -169,8 +160,24 @@ class TArchiveForm : public QWidget {
   TWearPeriodForm& periodForm();
   TPersonForm& personForm();
   TArchivePasswordForm& passwordForm();
+  QWidget* buildPersonColumn();
+  void buildTotalsBox(QWidget* left);
+  void buildReadoutPage();
+  void buildConflictPage();
   void buildRecordPages();
+  void buildReviewPage();
+  void buildChangesPage();
+  void buildSignoffPage();
+  void connectRecordPages();
+  void buildBottomRows(QVBoxLayout* layout);
+  void layOutWindow(QWidget* split);
+  void connectControls();
+  void connectModel();
+  void connectDialogs();
+  void paintTotals();
   void paintRecordPages(const quelm::ArchiveActions& actions);
+  void paintReviewPeriods();
+  void paintReviewCounts();
   void paintLogDetail(int row);
   template <typename Form>
   Form& dialogOf(Form* given, std::unique_ptr<Form>& own);

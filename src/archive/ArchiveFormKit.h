@@ -5,6 +5,8 @@
 // model.
 
 #include <QAbstractItemView>
+#include <QComboBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -12,8 +14,11 @@
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QVBoxLayout>
+#include <type_traits>
 
 #include "archive/ArchiveItemModels.h"
+#include "base/EnterMovesOn.h"
 #include "base/UserLocale.h"
 
 namespace quelm::archive_form {
@@ -41,18 +46,34 @@ class RowKindDelegate : public QStyledItemDelegate {
   }
 };
 
-inline QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QLatin1String(name));
-  b->setAutoDefault(false);
-  return b;
-}
-
 inline QLabel* valueLabel(QWidget* parent, const char* name) {
   auto* l = new QLabel(parent);
   l->setObjectName(QLatin1String(name));
   l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("-000,000 mSv")));
+  l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  return l;
+}
+
+// A page of the window's tab bar, named; the caller adds it as a tab once
+// it holds its controls.
+inline QWidget* tabSheet(QWidget* tabs, const char* name) {
+  auto* w = new QWidget(tabs);
+  w->setObjectName(QLatin1String(name));
+  return w;
+}
+
+// The texts a combo box offers, in order.
+inline QStringList itemTexts(const QComboBox* box) {
+  QStringList texts;
+  for (int i = 0; i < box->count(); ++i) texts << box->itemText(i);
+  return texts;
+}
+
+// A line of text the operator may select and copy: a status, a count, a path.
+inline QLabel* note(QWidget* parent, const char* name) {
+  auto* l = new QLabel(parent);
+  l->setObjectName(QLatin1String(name));
   l->setTextInteractionFlags(Qt::TextSelectableByMouse);
   return l;
 }
@@ -88,6 +109,31 @@ inline QTableView* table(QWidget* parent, const char* name, QAbstractItemModel* 
   QObject::connect(model, &QAbstractItemModel::modelReset, t, [t] { t->resizeColumnsToContents(); });
   t->resizeColumnsToContents();
   return t;
+}
+
+// A page of a row of controls above its list, and a line or a row below it.
+template <typename Below>
+void layOutPage(QWidget* page, QLayout* top, QWidget* list, Below* below) {
+  auto* layout = new QVBoxLayout(page);
+  layout->addLayout(top);
+  layout->addWidget(list, 1);
+  if constexpr (std::is_base_of_v<QLayout, Below>)
+    layout->addLayout(below);
+  else
+    layout->addWidget(below);
+}
+
+// A page that is one list with a remark on what it holds and the button
+// that acts on its chosen row beside the remark.
+inline void layOutNotedTable(QWidget* page, const QString& remark, QPushButton* action, QTableView* view) {
+  auto* remarkLabel = new QLabel(remark, page);
+  remarkLabel->setWordWrap(true);
+  auto* row = new QHBoxLayout;
+  row->addWidget(remarkLabel, 1);
+  row->addWidget(action);
+  auto* layout = new QVBoxLayout(page);
+  layout->addLayout(row);
+  layout->addWidget(view, 1);
 }
 
 // Follows the view's current row in the model, unless the window paints it.

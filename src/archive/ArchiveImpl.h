@@ -100,6 +100,21 @@ inline ReadoutRow conflictRow(const QByteArray& bytes, const QString& source, co
   return row;
 }
 
+// The columns conflictRows() reads, up to the tables they come from.
+inline const QString kConflictColumns =
+    QStringLiteral("SELECT c.record, c.source, c.archived_at, p.person_id, p.name FROM ");
+
+// The kept conflicting records a query of kConflictColumns found, with the
+// person the archived read-out of the same key belongs to.
+inline void conflictRows(QSqlQuery& q, std::vector<ReadoutRow>* rows) {
+  rows->clear();
+  while (q.next()) {
+    ReadoutRow row = conflictRow(q.value(0).toByteArray(), q.value(1).toString(), q.value(2).toString());
+    row.person = {q.value(3).toString(), q.value(4).toString()};
+    rows->push_back(row);
+  }
+}
+
 inline bool sameNumber(const std::optional<double>& a, const std::optional<double>& b) {
   if (!a || !b) return !a && !b;
   return *a == *b || std::fabs(*a - *b) <= 1e-12 * std::max(std::fabs(*a), std::fabs(*b));

@@ -508,17 +508,9 @@ void ArchiveModel::SelectPeriod(int index) {
 // --- Read-outs ---------------------------------------------------------------------
 
 bool ArchiveModel::SetRange(const QString& fromText, const QString& toText) {
-  const auto parse = [](const QString& text, bool upper, std::optional<QDateTime>* out) {
-    const QString t = text.trimmed();
-    if (t.isEmpty()) {
-      out->reset();
-      return true;
-    }
-    *out = ParseUserBound(t, upper);
-    return out->has_value();
-  };
   std::optional<QDateTime> from, to;
-  if (!parse(fromText, false, &from) || !parse(toText, true, &to)) return false;
+  if (!ParseOptionalUserBound(fromText, false, &from) || !ParseOptionalUserBound(toText, true, &to))
+    return false;
   from_ = from;
   to_ = to;
   selectedRow_ = -1;
@@ -589,7 +581,7 @@ void ArchiveModel::SortBy(int column, bool descending) {
 }
 
 void ArchiveModel::SelectRow(int row) {
-  selectedRow_ = row >= 0 && row < static_cast<int>(rows_.size()) ? row : -1;
+  selectedRow_ = rowIn(rows_, row);
   changed();
 }
 
@@ -616,15 +608,11 @@ void ArchiveModel::SortConflicts(int column, bool descending) {
 }
 
 void ArchiveModel::SelectConflict(int row) {
-  selectedConflict_ = row >= 0 && row < static_cast<int>(conflicts_.size()) ? row : -1;
+  selectedConflict_ = rowIn(conflicts_, row);
   changed();
 }
 
-int ArchiveModel::ShowConflict(int row) {
-  if (row < 0) row = selectedConflict_;
-  if (row < 0 || row >= static_cast<int>(conflicts_.size())) return kOk;
-  return show(conflicts_[static_cast<size_t>(row)]);
-}
+int ArchiveModel::ShowConflict(int row) { return show(conflicts_, row, selectedConflict_); }
 
 // --- Actions -----------------------------------------------------------------------
 
@@ -649,10 +637,15 @@ ArchiveActions ArchiveModel::Actions() const {
   return a;
 }
 
-int ArchiveModel::Assign() {
-  if (!Actions().assign || !askAssignment) return kOk;
+std::optional<int> ArchiveModel::refuseWriting(bool offered) {
+  if (!offered) return kOk;
   if (!mayWrite()) return kErrArchiveReadOnly;
   note_.clear();
+  return std::nullopt;
+}
+
+int ArchiveModel::Assign() {
+  if (const std::optional<int> refused = refuseWriting(Actions().assign && askAssignment)) return *refused;
   WearPeriod proposal;
   if (chosen_) {
     if (chosen_->kind == ArchiveEntry::Person)
@@ -691,9 +684,7 @@ int ArchiveModel::Assign() {
 }
 
 int ArchiveModel::EndPeriod() {
-  if (!Actions().endPeriod || !askPeriodEnd) return kOk;
-  if (!mayWrite()) return kErrArchiveReadOnly;
-  note_.clear();
+  if (const std::optional<int> refused = refuseWriting(Actions().endPeriod && askPeriodEnd)) return *refused;
   const WearPeriod period = periods_[static_cast<size_t>(selectedPeriod_)];
   QString detail;
   for (QString refusal;;) {
@@ -713,9 +704,7 @@ int ArchiveModel::EndPeriod() {
 }
 
 int ArchiveModel::AddPerson() {
-  if (!Actions().addPerson || !askNewPerson) return kOk;
-  if (!mayWrite()) return kErrArchiveReadOnly;
-  note_.clear();
+  if (const std::optional<int> refused = refuseWriting(Actions().addPerson && askNewPerson)) return *refused;
   std::optional<quelm::Person> person;
   QString detail;
   for (QString refusal;;) {
@@ -734,9 +723,7 @@ int ArchiveModel::AddPerson() {
 }
 
 int ArchiveModel::RenamePerson() {
-  if (!Actions().renamePerson || !askNewName) return kOk;
-  if (!mayWrite()) return kErrArchiveReadOnly;
-  note_.clear();
+  if (const std::optional<int> refused = refuseWriting(Actions().renamePerson && askNewName)) return *refused;
   const quelm::Person person{chosen_->key, chosen_->name};
   QString detail;
   for (QString refusal;;) {
@@ -753,9 +740,8 @@ int ArchiveModel::RenamePerson() {
 }
 
 int ArchiveModel::ImportWearerList() {
-  if (!Actions().importWearers || !chooseWearerList) return kOk;
-  if (!mayWrite()) return kErrArchiveReadOnly;
-  note_.clear();
+  if (const std::optional<int> refused = refuseWriting(Actions().importWearers && chooseWearerList))
+    return *refused;
   const QString path = chooseWearerList();
   if (path.isEmpty()) return kOk;
   QFile file(path);
@@ -777,16 +763,15 @@ int ArchiveModel::ImportWearerList() {
   return rc;
 }
 
-int ArchiveModel::ShowReadout(int row) {
-  if (row < 0) row = selectedRow_;
-  if (row < 0 || row >= static_cast<int>(rows_.size())) return kOk;
-  return show(rows_[static_cast<size_t>(row)]);
+int ArchiveModel::ShowReadout(int row) { return show(rows_, row, selectedRow_); }
+
+int ArchiveModel::show(const std::vector<ReadoutRow>& list, int row, int selected) {
+  if (row < 0) row = selected;
+  if (row < 0 || row >= static_cast<int>(list.size())) return kOk;
+  return show(list[static_cast<size_t>(row)]);
 }
 
-int ArchiveModel::ShowChartPoint(int point) {
-  if (point < 0 || point >= static_cast<int>(chartRows_.size())) return kOk;
-  return show(chartRows_[static_cast<size_t>(point)]);
-}
+int ArchiveModel::ShowChartPoint(int point) { return show(chartRows_, point, -1); }
 
 int ArchiveModel::show(const ReadoutRow& row) {
   if (!showRecord) return kOk;

@@ -403,7 +403,19 @@ class ArchiveModel {
   int report(const ArchiveOutcome& outcome, ArchiveOutcome* failure);
   void clearLists();
   int fail(int code, const QString& detail);
+  // What a writing action returns when it does not go on: kOk when it is
+  // not offered (or has no question to ask), kErrArchiveReadOnly for a user
+  // who may only read. Nothing when it goes on, the last note cleared.
+  std::optional<int> refuseWriting(bool offered);
   int show(const ReadoutRow& row);
+  // Shows the list's row, or its selected one for a row below 0; nothing
+  // beyond the list.
+  int show(const std::vector<ReadoutRow>& list, int row, int selected);
+  // The row when the list has it, else -1 (none).
+  template <typename T>
+  static int rowIn(const std::vector<T>& list, int row) {
+    return row >= 0 && row < static_cast<int>(list.size()) ? row : -1;
+  }
   int refreshEntries();
   int refreshChosen();
   void filterEntries();

@@ -191,15 +191,11 @@ bool ArchiveModel::SetReviewPeriod(const QString& text) {
 }
 
 void ArchiveModel::SelectReviewRow(int row) {
-  selectedReview_ = row >= 0 && row < static_cast<int>(review_.size()) ? row : -1;
+  selectedReview_ = rowIn(review_, row);
   changed();
 }
 
-int ArchiveModel::ShowReviewRow(int row) {
-  if (row < 0) row = selectedReview_;
-  if (row < 0 || row >= static_cast<int>(review_.size())) return kOk;
-  return show(review_[static_cast<size_t>(row)]);
-}
+int ArchiveModel::ShowReviewRow(int row) { return show(review_, row, selectedReview_); }
 
 int ArchiveModel::Resolve(Resolution action) {
   if (!Actions().resolve || !askResolution || action == Resolution::None) return kOk;
@@ -328,9 +324,7 @@ int ArchiveModel::selectReadout(const QString& dosimeter, qint64 id) {
 }
 
 int ArchiveModel::AddNotionalDose() {
-  if (!Actions().notional || !askNotional) return kOk;
-  if (!mayWrite()) return kErrArchiveReadOnly;
-  note_.clear();
+  if (const std::optional<int> refused = refuseWriting(Actions().notional && askNotional)) return *refused;
   NotionalRequest request;
   if (chosen_ && chosen_->kind == ArchiveEntry::Person) request.person = {chosen_->key, chosen_->name};
   request.period = !reviewPeriod_.isEmpty()    ? reviewPeriod_
@@ -391,17 +385,9 @@ int ArchiveModel::AddNotionalDose() {
 // --- Change log ----------------------------------------------------------------------
 
 bool ArchiveModel::SetLogFilter(const QString& fromText, const QString& toText, bool chosenPersonOnly) {
-  const auto parse = [](const QString& text, bool upper, std::optional<QDateTime>* out) {
-    const QString t = text.trimmed();
-    if (t.isEmpty()) {
-      out->reset();
-      return true;
-    }
-    *out = ParseUserBound(t, upper);
-    return out->has_value();
-  };
   LogQuery q;
-  if (!parse(fromText, false, &q.from) || !parse(toText, true, &q.to)) return false;
+  if (!ParseOptionalUserBound(fromText, false, &q.from) || !ParseOptionalUserBound(toText, true, &q.to))
+    return false;
   logQuery_ = q;
   logPersonOnly_ = chosenPersonOnly;
   refreshLog();
@@ -412,14 +398,13 @@ bool ArchiveModel::SetLogFilter(const QString& fromText, const QString& toText, 
 // --- Sign-offs -----------------------------------------------------------------------
 
 void ArchiveModel::SelectSignoff(int row) {
-  selectedSignoff_ = row >= 0 && row < static_cast<int>(signoffs_.size()) ? row : -1;
+  selectedSignoff_ = rowIn(signoffs_, row);
   changed();
 }
 
 int ArchiveModel::Sign(const QString& periodText) {
-  if (!Actions().sign || !askSignoff || !signPeriod) return kOk;
-  if (!mayWrite()) return kErrArchiveReadOnly;
-  note_.clear();
+  if (const std::optional<int> refused = refuseWriting(Actions().sign && askSignoff && signPeriod))
+    return *refused;
   const std::optional<ReportPeriod> period = ParseReportPeriod(periodText);
   if (!period) return fail(kErrArchiveInput, periodRefusal(periodText));
   SignoffRequest request;

@@ -20,13 +20,6 @@ using namespace quelm::archive_form;
 
 namespace {
 
-QLabel* note(QWidget* parent, const char* name) {
-  auto* l = new QLabel(parent);
-  l->setObjectName(QLatin1String(name));
-  l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  return l;
-}
-
 QString readoutCount(int n) {
   return n == 1 ? QStringLiteral("1 read-out") : QStringLiteral("%1 read-outs").arg(n);
 }
@@ -36,9 +29,14 @@ const QString kAll = QStringLiteral("All");
 }  // namespace
 
 void TArchiveForm::buildRecordPages() {
-  // Review.
-  ReviewTabSheet = new QWidget(PageControl);
-  ReviewTabSheet->setObjectName(QStringLiteral("ReviewTabSheet"));
+  buildReviewPage();
+  buildChangesPage();
+  buildSignoffPage();
+  connectRecordPages();
+}
+
+void TArchiveForm::buildReviewPage() {
+  ReviewTabSheet = tabSheet(PageControl, "ReviewTabSheet");
   ReviewPeriodComboBox = new QComboBox(ReviewTabSheet);
   ReviewPeriodComboBox->setObjectName(QStringLiteral("ReviewPeriodComboBox"));
   ReviewPeriodComboBox->setMinimumContentsLength(8);
@@ -47,19 +45,20 @@ void TArchiveForm::buildRecordPages() {
   reviewPeriodLabel->setBuddy(ReviewPeriodComboBox);
   ReviewCountLabel = note(ReviewTabSheet, "ReviewCountLabel");
   ReviewView = table(ReviewTabSheet, "ReviewView", Model.ReviewItems(), false);
-  AcceptButton = button(ReviewTabSheet, "AcceptButton", QStringLiteral("Accep&t…"));
+  AcceptButton = quelm::makeButton(ReviewTabSheet, "AcceptButton", QStringLiteral("Accep&t…"));
   AcceptButton->setToolTip(QStringLiteral("The reader's dose stands as the dose of record"));
-  ReevaluateButton = button(ReviewTabSheet, "ReevaluateButton", QStringLiteral("Re-eva&luate…"));
+  ReevaluateButton = quelm::makeButton(ReviewTabSheet, "ReevaluateButton", QStringLiteral("Re-eva&luate…"));
   ReevaluateButton->setToolTip(QStringLiteral(
       "Another evaluation window and normalisation factor give the dose of record; the reader's "
       "dose stays stored. On the main window's chart: Adopt as dose of record…"));
-  ExcludeButton = button(ReviewTabSheet, "ExcludeButton", QStringLiteral("E&xclude…"));
+  ExcludeButton = quelm::makeButton(ReviewTabSheet, "ExcludeButton", QStringLiteral("E&xclude…"));
   ExcludeButton->setToolTip(QStringLiteral("Counts nothing and stays listed"));
-  NotionalButton = button(ReviewTabSheet, "NotionalButton", QStringLiteral("Notional dose…"));
+  NotionalButton = quelm::makeButton(ReviewTabSheet, "NotionalButton", QStringLiteral("Notional dose…"));
   NotionalButton->setToolTip(
       QStringLiteral("A dose entered by hand for a person and a quarter or year: a lost "
                      "or damaged dosimeter"));
-  ShowReviewButton = button(ReviewTabSheet, "ShowReviewButton", QStringLiteral("Show in main window"));
+  ShowReviewButton =
+      quelm::makeButton(ReviewTabSheet, "ShowReviewButton", QStringLiteral("Show in main window"));
   auto* reviewTop = new QHBoxLayout;
   reviewTop->addWidget(reviewPeriodLabel);
   reviewTop->addWidget(ReviewPeriodComboBox);
@@ -69,15 +68,12 @@ void TArchiveForm::buildRecordPages() {
   for (QPushButton* b : {AcceptButton, ReevaluateButton, ExcludeButton}) reviewButtons->addWidget(b);
   reviewButtons->addStretch();
   reviewButtons->addWidget(NotionalButton);
-  auto* reviewPage = new QVBoxLayout(ReviewTabSheet);
-  reviewPage->addLayout(reviewTop);
-  reviewPage->addWidget(ReviewView, 1);
-  reviewPage->addLayout(reviewButtons);
+  layOutPage(ReviewTabSheet, reviewTop, ReviewView, reviewButtons);
   PageControl->addTab(ReviewTabSheet, QStringLiteral("Re&view"));
+}
 
-  // Changes.
-  ChangesTabSheet = new QWidget(PageControl);
-  ChangesTabSheet->setObjectName(QStringLiteral("ChangesTabSheet"));
+void TArchiveForm::buildChangesPage() {
+  ChangesTabSheet = tabSheet(PageControl, "ChangesTabSheet");
   LogFromEdit = dateEdit(ChangesTabSheet, "LogFromEdit");
   LogToEdit = dateEdit(ChangesTabSheet, "LogToEdit");
   auto* logFromLabel = new QLabel(QStringLiteral("Fro&m:"), ChangesTabSheet);
@@ -86,7 +82,7 @@ void TArchiveForm::buildRecordPages() {
   logToLabel->setBuddy(LogToEdit);
   LogPersonCheckBox = new QCheckBox(QStringLiteral("Onl&y the chosen person"), ChangesTabSheet);
   LogPersonCheckBox->setObjectName(QStringLiteral("LogPersonCheckBox"));
-  LogFilterButton = button(ChangesTabSheet, "LogFilterButton", QStringLiteral("App&ly"));
+  LogFilterButton = quelm::makeButton(ChangesTabSheet, "LogFilterButton", QStringLiteral("App&ly"));
   LogCountLabel = note(ChangesTabSheet, "LogCountLabel");
   LogView = table(ChangesTabSheet, "LogView", Model.LogItems(), false);
   // The chosen change whole, however wide its row.
@@ -100,34 +96,27 @@ void TArchiveForm::buildRecordPages() {
   logTop->addWidget(LogPersonCheckBox);
   logTop->addWidget(LogFilterButton);
   logTop->addWidget(LogCountLabel, 1);
-  auto* logPage = new QVBoxLayout(ChangesTabSheet);
-  logPage->addLayout(logTop);
-  logPage->addWidget(LogView, 1);
-  logPage->addWidget(LogDetailLabel);
+  layOutPage(ChangesTabSheet, logTop, LogView, LogDetailLabel);
   PageControl->addTab(ChangesTabSheet, QStringLiteral("C&hanges"));
+}
 
-  // Sign-offs.
-  SignoffTabSheet = new QWidget(PageControl);
-  SignoffTabSheet->setObjectName(QStringLiteral("SignoffTabSheet"));
+void TArchiveForm::buildSignoffPage() {
+  SignoffTabSheet = tabSheet(PageControl, "SignoffTabSheet");
   SignoffView = table(SignoffTabSheet, "SignoffView", Model.SignoffItems(), false);
-  SaveSignedButton = button(SignoffTabSheet, "SaveSignedButton", QStringLiteral("Save signed document…"));
+  SaveSignedButton =
+      quelm::makeButton(SignoffTabSheet, "SaveSignedButton", QStringLiteral("Save signed document…"));
   SaveSignedButton->setToolTip(
       QStringLiteral("The stored PDF of the selected sign-off, exactly as signed: its "
                      "service summary, or the chosen person's report (as Report says)"));
-  auto* signoffNote =
-      new QLabel(QStringLiteral("Signed quarters and years. Sign… below signs the period chosen "
-                                "for reports."),
-                 SignoffTabSheet);
-  signoffNote->setWordWrap(true);
-  auto* signoffTop = new QHBoxLayout;
-  signoffTop->addWidget(signoffNote, 1);
-  signoffTop->addWidget(SaveSignedButton);
-  auto* signoffPage = new QVBoxLayout(SignoffTabSheet);
-  signoffPage->addLayout(signoffTop);
-  signoffPage->addWidget(SignoffView, 1);
+  layOutNotedTable(SignoffTabSheet,
+                   QStringLiteral("Signed quarters and years. Sign… below signs the period chosen "
+                                  "for reports."),
+                   SaveSignedButton, SignoffView);
   PageControl->addTab(SignoffTabSheet, QStringLiteral("Sign-offs"));
+}
 
-  // The operator's actions go to the model.
+// The operator's actions on these pages go to the model.
+void TArchiveForm::connectRecordPages() {
   onCurrentRow(ReviewView, painting_, [this](int row) { Model.SelectReviewRow(row); });
   onCurrentRow(SignoffView, painting_, [this](int row) { Model.SelectSignoff(row); });
   QObject::connect(
@@ -153,21 +142,23 @@ void TArchiveForm::buildRecordPages() {
   connect(SaveSignedButton, &QPushButton::clicked, this, &TArchiveForm::SaveSignedButtonClick);
 }
 
-void TArchiveForm::paintRecordPages(const quelm::ArchiveActions& a) {
-  // The review list's periods: all, then those the archive holds; the
-  // chosen one stays.
+// The review list's periods: all, then those the archive holds; the
+// chosen one stays.
+void TArchiveForm::paintReviewPeriods() {
   QStringList periods{kAll};
   periods += Model.ReportPeriods();
   if (!Model.ReviewPeriod().isEmpty() && !periods.contains(Model.ReviewPeriod()))
     periods << Model.ReviewPeriod();
-  QStringList offered;
-  for (int i = 0; i < ReviewPeriodComboBox->count(); ++i) offered << ReviewPeriodComboBox->itemText(i);
-  if (offered != periods) {
+  if (itemTexts(ReviewPeriodComboBox) != periods) {
     ReviewPeriodComboBox->clear();
     ReviewPeriodComboBox->addItems(periods);
   }
   ReviewPeriodComboBox->setCurrentText(Model.ReviewPeriod().isEmpty() ? kAll : Model.ReviewPeriod());
+}
 
+// What awaits review: of the list's period on the Review page and its tab,
+// of the totals' quarter and year in the totals box and below the read-outs.
+void TArchiveForm::paintReviewCounts() {
   const int open = static_cast<int>(Model.ReviewRows().size());
   const QString where =
       Model.ReviewPeriod().isEmpty() ? QString() : QStringLiteral(" of ") + Model.ReviewPeriod();
@@ -201,7 +192,11 @@ void TArchiveForm::paintRecordPages(const quelm::ArchiveActions& a) {
                 .arg(c.quarter)
                 .arg(c.yearOpen)
                 .arg(c.year));
+}
 
+void TArchiveForm::paintRecordPages(const quelm::ArchiveActions& a) {
+  paintReviewPeriods();
+  paintReviewCounts();
   const bool person = Model.Chosen() && Model.Chosen()->kind == quelm::ArchiveEntry::Person;
   LogPersonCheckBox->setEnabled(person);
   LogPersonCheckBox->setChecked(Model.LogChosenPersonOnly());

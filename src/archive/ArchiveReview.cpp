@@ -25,6 +25,18 @@ QString controlFree(const QString& text, const QString& what, QString* error) {
   return text.simplified();
 }
 
+// A text the operator must give, simplified: false with *error saying why
+// when it holds a control character or nothing (`missing`).
+bool requiredText(const QString& text, const QString& what, const QString& missing, QString* out, QString* error) {
+  *out = controlFree(text, what, error);
+  if (!error->isEmpty()) return false;
+  if (out->isEmpty()) {
+    *error = missing;
+    return false;
+  }
+  return true;
+}
+
 QString sha256(const QByteArray& bytes) {
   return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
@@ -158,12 +170,8 @@ int DoseArchive::reevaluatedDose(qint64 readoutId, const EvaluationWindow& windo
 int DoseArchive::resolve(qint64 readoutId, Resolution action, const QString& reasonText,
                          const std::optional<EvaluationWindow>& window, ResolveOutcome* outcome) {
   detail_.clear();
-  const QString reason = controlFree(reasonText, QStringLiteral("the reason"), &detail_);
-  if (!detail_.isEmpty()) return kErrArchiveInput;
-  if (reason.isEmpty()) {
-    detail_ = QStringLiteral("a resolution needs its reason");
-    return kErrArchiveInput;
-  }
+  QString reason;
+  if (!requiredText(reasonText, QStringLiteral("the reason"), QStringLiteral("a resolution needs its reason"), &reason, &detail_)) return kErrArchiveInput;
   if (action == Resolution::None || (action == Resolution::Reevaluate) != window.has_value()) {
     detail_ = QStringLiteral("accept, exclude, or reevaluate with a window and a normalisation factor");
     return kErrArchiveInput;
@@ -231,12 +239,8 @@ int DoseArchive::resolve(qint64 readoutId, Resolution action, const QString& rea
 int DoseArchive::addNotionalDose(const QString& personId, const ReportPeriod& period, double doseUsv,
                                  const QString& reasonText) {
   detail_.clear();
-  const QString reason = controlFree(reasonText, QStringLiteral("the reason"), &detail_);
-  if (!detail_.isEmpty()) return kErrArchiveInput;
-  if (reason.isEmpty()) {
-    detail_ = QStringLiteral("a notional dose needs its reason");
-    return kErrArchiveInput;
-  }
+  QString reason;
+  if (!requiredText(reasonText, QStringLiteral("the reason"), QStringLiteral("a notional dose needs its reason"), &reason, &detail_)) return kErrArchiveInput;
   if (!std::isfinite(doseUsv) || doseUsv < 0 || doseUsv > kMaxDoseUsv) {
     detail_ = QStringLiteral("a notional dose is 0 to %1 uSv").arg(kMaxDoseUsv, 0, 'f', 0);
     return kErrArchiveInput;
@@ -271,12 +275,8 @@ int DoseArchive::addNotionalDose(const QString& personId, const ReportPeriod& pe
 int DoseArchive::storeSignoff(const ReportPeriod& period, const QString& signedByText, bool withOpenItems,
                               const std::vector<SignoffDocument>& documents, Signoff* stored) {
   detail_.clear();
-  const QString signedBy = controlFree(signedByText, QStringLiteral("the signer's name"), &detail_);
-  if (!detail_.isEmpty()) return kErrArchiveInput;
-  if (signedBy.isEmpty()) {
-    detail_ = QStringLiteral("a sign-off needs who signs");
-    return kErrArchiveInput;
-  }
+  QString signedBy;
+  if (!requiredText(signedByText, QStringLiteral("the signer's name"), QStringLiteral("a sign-off needs who signs"), &signedBy, &detail_)) return kErrArchiveInput;
   const auto summary = std::find_if(documents.begin(), documents.end(),
                                     [](const SignoffDocument& doc) { return doc.personId.isEmpty(); });
   if (summary == documents.end() || summary->pdf.isEmpty()) {

@@ -114,6 +114,7 @@ int insertPerson(Connection& c, const Person& person, qlonglong* row) {
 
 namespace {
 constexpr int kReadoutColumns = 15;
+constexpr int kLogColumns = 14;
 
 QString valuesList(int rows, int columns) {
   QString one = QStringLiteral("(");
@@ -129,53 +130,61 @@ QString valuesList(int rows, int columns) {
 }
 }  // namespace
 
-int insertReadouts(Connection& c, const std::vector<NewReadout>& rows, const QString& source,
-                   const QString& archivedAt, std::set<QByteArray>* inserted, std::vector<qlonglong>* ids) {
-  const int batch = c.dialect->rowsPerStatement;
-  const QVariant noTime = nullableText(QString());
-  QSqlQuery q(c.db());
-  q.setForwardOnly(true);
+int insertBatches(Connection& c, QSqlQuery& q, size_t rows, const QString& head, int columns, const QString& tail,
+                  const std::function<void(size_t row, int* position)>& bind, const std::function<void()>& done) {
+  const size_t batch = static_cast<size_t>(c.dialect->rowsPerStatement);
   int prepared = 0;
-  for (size_t start = 0; start < rows.size(); start += static_cast<size_t>(batch)) {
-    const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(batch), rows.size() - start));
+  for (size_t start = 0; start < rows; start += batch) {
+    const int n = static_cast<int>(std::min(batch, rows - start));
     if (n != prepared) {
-      if (const int rc = c.prepare(
-              q, QStringLiteral("INSERT INTO readouts (readout_key, record, device_id, block_number, readout_time,"
-                                " dosimeter, error_codes, measured_dose_usv, dose_usv, recomputed_usv,"
-                                " counted_usv, dose_rate_usv_h, exposure_h, source, archived_at) VALUES ") +
-                     valuesList(n, kReadoutColumns) +
-                     QStringLiteral(" ON CONFLICT (readout_key) DO NOTHING RETURNING readout_key, id")))
-        return rc;
+      if (const int rc = c.prepare(q, head + valuesList(n, columns) + tail)) return rc;
       prepared = n;
     }
     int p = 0;
-    for (int i = 0; i < n; ++i) {
-      const NewReadout& r = rows[start + static_cast<size_t>(i)];
-      const ReadoutFields& f = *r.fields;
-      q.bindValue(p++, f.key);
-      q.bindValue(p++, *r.bytes);
-      q.bindValue(p++, f.deviceId);
-      q.bindValue(p++, f.blockNumber);
-      q.bindValue(p++, f.readoutTime.isEmpty() ? noTime : QVariant(f.readoutTime));
-      q.bindValue(p++, f.dosimeter);
-      q.bindValue(p++, f.errorCodes);
-      q.bindValue(p++, nullableDouble(f.measuredDose));
-      q.bindValue(p++, nullableDouble(f.measuredDose));
-      q.bindValue(p++, nullableDouble(f.recomputed));
-      q.bindValue(p++, CountedDose(f.measuredDose));
-      q.bindValue(p++, nullableDouble(f.doseRate));
-      q.bindValue(p++, nullableDouble(f.exposureH));
-      q.bindValue(p++, source);
-      q.bindValue(p++, archivedAt);
-    }
+    for (int i = 0; i < n; ++i) bind(start + static_cast<size_t>(i), &p);
     if (const int rc = c.exec(q)) return rc;
-    while (q.next()) {
-      inserted->insert(q.value(0).toByteArray());
-      if (ids) ids->push_back(q.value(1).toLongLong());
-    }
-    q.finish();
+    if (done) done();
   }
   return kOk;
+}
+
+int insertReadouts(Connection& c, const std::vector<NewReadout>& rows, const QString& source,
+                   const QString& archivedAt, std::set<QByteArray>* inserted, std::vector<qlonglong>* ids) {
+  const QVariant noTime = nullableText(QString());
+  QSqlQuery q(c.db());
+  q.setForwardOnly(true);
+  const auto bind = [&](size_t row, int* position) {
+    int& p = *position;
+    const NewReadout& r = rows[row];
+    const ReadoutFields& f = *r.fields;
+    q.bindValue(p++, f.key);
+    q.bindValue(p++, *r.bytes);
+    q.bindValue(p++, f.deviceId);
+    q.bindValue(p++, f.blockNumber);
+    q.bindValue(p++, f.readoutTime.isEmpty() ? noTime : QVariant(f.readoutTime));
+    q.bindValue(p++, f.dosimeter);
+    q.bindValue(p++, f.errorCodes);
+    q.bindValue(p++, nullableDouble(f.measuredDose));
+    q.bindValue(p++, nullableDouble(f.measuredDose));
+    q.bindValue(p++, nullableDouble(f.recomputed));
+    q.bindValue(p++, CountedDose(f.measuredDose));
+    q.bindValue(p++, nullableDouble(f.doseRate));
+    q.bindValue(p++, nullableDouble(f.exposureH));
+    q.bindValue(p++, source);
+    q.bindValue(p++, archivedAt);
+  };
+  return insertBatches(
+      c, q, rows.size(),
+      QStringLiteral("INSERT INTO readouts (readout_key, record, device_id, block_number, readout_time,"
+                     " dosimeter, error_codes, measured_dose_usv, dose_usv, recomputed_usv,"
+                     " counted_usv, dose_rate_usv_h, exposure_h, source, archived_at) VALUES "),
+      kReadoutColumns, QStringLiteral(" ON CONFLICT (readout_key) DO NOTHING RETURNING readout_key, id"), bind, [&] {
+        while (q.next()) {
+          inserted->insert(q.value(0).toByteArray());
+          if (ids) ids->push_back(q.value(1).toLongLong());
+        }
+        q.finish();
+      });
 }
 
 QString logHash(const QString& previousHash, const QStringList& content) {
@@ -203,43 +212,29 @@ int appendLog(Connection& c, const std::vector<LogRow>& rows) {
     while (q.next()) signedPeriods.push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toString()});
   }
   const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-  const int batch = c.dialect->rowsPerStatement;
   QSqlQuery insert(c.db());
-  int prepared = 0;
-  for (size_t start = 0; start < rows.size(); start += static_cast<size_t>(batch)) {
-    const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(batch), rows.size() - start));
-    if (n != prepared) {
-      QString values;
-      for (int i = 0; i < n; ++i)
-        values += (i ? QStringLiteral(", ") : QString()) + QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-      if (const int rc = c.prepare(insert, QStringLiteral("INSERT INTO change_log (time_utc, who, host, role, what, entity,"
-                                                          " old_value, new_value, reason, person_key, touches_from,"
-                                                          " touches_to, prev_hash, hash) VALUES ") +
-                                               values))
-        return rc;
-      prepared = n;
-    }
-    int p = 0;
-    for (int i = 0; i < n; ++i) {
-      const LogRow& r = rows[start + static_cast<size_t>(i)];
-      QString what = r.what;
-      QStringList touched;
-      if (!r.touchFrom.isEmpty())
-        for (const Signed& s : signedPeriods)
-          if (r.touchFrom <= s.to && s.from <= r.touchTo && !touched.contains(s.label)) touched << s.label;
-      if (!touched.isEmpty()) what += QStringLiteral(", after sign-off of ") + touched.join(QStringLiteral(", "));
-      const QStringList content = {now, c.osUser, c.host, c.role, what, r.entity, r.oldValue, r.newValue,
-                                   r.reason, r.personKey, r.touchFrom, r.touchTo};
-      const QString hash = logHash(previous, content);
-      // Empty, never NULL: the columns hold text.
-      for (const QString& v : content) insert.bindValue(p++, v.isNull() ? QStringLiteral("") : v);
-      insert.bindValue(p++, previous.isNull() ? QStringLiteral("") : previous);
-      insert.bindValue(p++, hash);
-      previous = hash;
-    }
-    if (const int rc = c.exec(insert)) return rc;
-  }
-  return kOk;
+  const auto bind = [&](size_t row, int* position) {
+    const LogRow& r = rows[row];
+    QString what = r.what;
+    QStringList touched;
+    if (!r.touchFrom.isEmpty())
+      for (const Signed& s : signedPeriods)
+        if (r.touchFrom <= s.to && s.from <= r.touchTo && !touched.contains(s.label)) touched << s.label;
+    if (!touched.isEmpty()) what += QStringLiteral(", after sign-off of ") + touched.join(QStringLiteral(", "));
+    const QStringList content = {now, c.osUser, c.host, c.role, what, r.entity, r.oldValue, r.newValue,
+                                 r.reason, r.personKey, r.touchFrom, r.touchTo};
+    const QString hash = logHash(previous, content);
+    // Empty, never NULL: the columns hold text.
+    for (const QString& v : content) insert.bindValue((*position)++, v.isNull() ? QStringLiteral("") : v);
+    insert.bindValue((*position)++, previous.isNull() ? QStringLiteral("") : previous);
+    insert.bindValue((*position)++, hash);
+    previous = hash;
+  };
+  return insertBatches(c, insert, rows.size(),
+                       QStringLiteral("INSERT INTO change_log (time_utc, who, host, role, what, entity, old_value,"
+                                      " new_value, reason, person_key, touches_from, touches_to, prev_hash, hash)"
+                                      " VALUES "),
+                       kLogColumns, QString(), bind);
 }
 
 namespace {

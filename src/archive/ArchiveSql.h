@@ -83,6 +83,15 @@ struct NewReadout {
 int insertReadouts(Connection& c, const std::vector<NewReadout>& rows, const QString& source,
                    const QString& archivedAt, std::set<QByteArray>* inserted, std::vector<qlonglong>* ids = nullptr);
 
+// Inserts `rows` rows by statements of up to the dialect's rowsPerStatement
+// rows each: `head` up to VALUES, a group of `columns` placeholders a row,
+// then `tail`; a statement is prepared again only for another row count.
+// `bind(row, &position)` binds the row's values on q from position on;
+// `done()`, when set, reads what each statement returned.
+int insertBatches(Connection& c, QSqlQuery& q, size_t rows, const QString& head, int columns, const QString& tail,
+                  const std::function<void(size_t row, int* position)>& bind,
+                  const std::function<void()>& done = nullptr);
+
 // What became of each read-out of an import, beside it.
 enum class Stored { Added, Duplicate, Conflict };
 // Stores the read-outs whose key is not archived yet and tells for each

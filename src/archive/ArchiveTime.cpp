@@ -34,6 +34,16 @@ std::optional<QDateTime> ParseUserBound(const QString& text, bool upperBound) {
   return QDateTime(*date, upperBound ? QTime(23, 59) : QTime(0, 0), Qt::UTC);
 }
 
+bool ParseOptionalUserBound(const QString& text, bool upperBound, std::optional<QDateTime>* out) {
+  const QString t = text.trimmed();
+  if (t.isEmpty()) {
+    out->reset();
+    return true;
+  }
+  *out = ParseUserBound(t, upperBound);
+  return out->has_value();
+}
+
 QString ArchiveTimeText(const QDateTime& time) { return time.toString(QStringLiteral("yyyy-MM-dd HH:mm")); }
 
 QDateTime ArchiveNow() {

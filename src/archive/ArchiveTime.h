@@ -26,6 +26,9 @@ QString ArchiveTimeHint();
 std::optional<QDate> ParseUserDate(const QString& text);
 // The same as a bound of a range: its first minute, or its last one.
 std::optional<QDateTime> ParseUserBound(const QString& text, bool upperBound);
+// A bound the user may leave empty for none: false when the text is neither
+// empty nor a date (*out is then unset).
+bool ParseOptionalUserBound(const QString& text, bool upperBound, std::optional<QDateTime>* out);
 // The stored form "YYYY-MM-DD HH:MM".
 QString ArchiveTimeText(const QDateTime& time);
 // The wall clock now, as a reader time.

@@ -11,6 +11,7 @@
 
 #include "archive/ArchiveText.h"
 #include "archive/ReportPainter.h"
+#include "base/ChartColours.h"
 #include "base/ErrorCodes.h"
 #include "base/NumberFormat.h"
 
@@ -18,10 +19,7 @@ namespace quelm {
 
 namespace {
 
-const QColor kInColour(70, 110, 170);
-const QColor kWarningColour(230, 120, 0);
 const QColor kOutColour(190, 0, 0);
-const QColor kMeanColour(20, 130, 60);
 const QColor kToleranceColour(120, 0, 120);
 
 int decimalsOf(ControlKind kind) { return kind == ControlKind::Ratio ? 3 : 2; }
@@ -69,9 +67,9 @@ void paintSeries(QPainter& p, const QRectF& area, const ControlSeries& s, const 
     double sds;
     QColor colour;
     Qt::PenStyle style;
-  } lines[] = {{0, kMeanColour, Qt::SolidLine},
-               {kControlWarningSd, kWarningColour, Qt::DashLine},
-               {-kControlWarningSd, kWarningColour, Qt::DashLine},
+  } lines[] = {{0, kReferenceColour, Qt::SolidLine},
+               {kControlWarningSd, kStandOutColour, Qt::DashLine},
+               {-kControlWarningSd, kStandOutColour, Qt::DashLine},
                {kControlLimitSd, kOutColour, Qt::SolidLine},
                {-kControlLimitSd, kOutColour, Qt::SolidLine}};
   for (const auto& line : lines) {
@@ -112,7 +110,7 @@ void paintSeries(QPainter& p, const QRectF& area, const ControlSeries& s, const 
   const double r = std::clamp(step * 0.3, fm.height() * 0.12, fm.height() * 0.3);
   for (size_t i = 0; i < n; ++i) {
     const ControlChartPoint& pt = s.points[i];
-    const QColor c = pt.out ? kOutColour : pt.warning ? kWarningColour : kInColour;
+    const QColor c = pt.out ? kOutColour : pt.warning ? kStandOutColour : kPlainColour;
     p.setPen(QPen(c, pen));
     // A batch not judged yet is drawn hollow.
     p.setBrush(pt.limits.judged() || pt.out ? QBrush(c) : QBrush(Qt::white));
@@ -129,10 +127,10 @@ void PaintControlChart(QPainter& p, const QRectF& area, const ControlChartData& 
   const double pen = std::max(1.0, fm.height() / 14);
   // The legend across the top.
   const std::pair<QColor, QString> legend[] = {
-      {kInColour, QStringLiteral("within limits")},
-      {kWarningColour, QStringLiteral("beyond ±2 SD")},
+      {kPlainColour, QStringLiteral("within limits")},
+      {kStandOutColour, QStringLiteral("beyond ±2 SD")},
       {kOutColour, QStringLiteral("beyond ±3 SD: out of limits, to review")},
-      {kMeanColour, QStringLiteral("mean of the %1 batches before").arg(kControlBaseline)}};
+      {kReferenceColour, QStringLiteral("mean of the %1 batches before").arg(kControlBaseline)}};
   double x = area.left();
   for (const auto& [colour, text] : legend) {
     p.fillRect(QRectF(x, area.top() + fm.height() * 0.3, fm.height() * 0.8, fm.height() * 0.6), colour);

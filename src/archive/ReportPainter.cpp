@@ -16,6 +16,7 @@
 
 #include "archive/ArchiveText.h"
 #include "archive/ControlChartPainter.h"
+#include "base/ChartColours.h"
 #include "base/ErrorCodes.h"
 #include "base/NumberFormat.h"
 
@@ -23,17 +24,13 @@ namespace quelm {
 
 namespace {
 
-const QColor kBarColour(70, 110, 170);
-// Apart from the limit's dark red: a high dose is not the limit.
-const QColor kHighColour(230, 120, 0);
-const QColor kLineColour(20, 130, 60);
+// Dark red, apart from a high dose's colour: a high dose is not the limit.
 const QColor kLimitColour(150, 0, 0);
-const QColor kMarkedRow(252, 228, 228);
 
 const QString kLegend[] = {
     QStringLiteral("Dose per read-out (left)"), QStringLiteral("At or above the notification level"),
     QStringLiteral("Year's cumulative dose (right)"), QStringLiteral("Annual limit (right)")};
-const QColor kLegendColours[] = {kBarColour, kHighColour, kLineColour, kLimitColour};
+const QColor kLegendColours[] = {kPlainColour, kStandOutColour, kReferenceColour, kLimitColour};
 
 // Where each part of the chart goes in its area: the legend's entries
 // (wrapped onto further lines rather than past the area's edge), the plot
@@ -124,7 +121,7 @@ void PaintDoseChart(QPainter& p, const QRectF& area, const DoseChartData& c) {
   for (const DoseChartPoint& pt : c.points) {
     const double h = plot.height() * pt.dose / c.doseTop;
     p.fillRect(QRectF(xOf(g, c, pt.time) - g.bar / 2, plot.bottom() - h, g.bar, h),
-               pt.high ? kHighColour : kBarColour);
+               pt.high ? kStandOutColour : kPlainColour);
   }
   const auto cumulativeY = [&](double v) { return plot.bottom() - plot.height() * v / c.cumulativeTop; };
   // The year's sum climbs at each read-out and holds between them.
@@ -140,7 +137,7 @@ void PaintDoseChart(QPainter& p, const QRectF& area, const DoseChartData& c) {
     line.lineTo(px, cumulativeY(pt.yearCumulative));
   }
   if (!c.points.empty()) line.lineTo(plot.right(), line.currentPosition().y());
-  p.setPen(QPen(kLineColour, pen * 1.5));
+  p.setPen(QPen(kReferenceColour, pen * 1.5));
   p.setBrush(Qt::NoBrush);
   p.drawPath(line);
   if (c.annualLimit > 0) {
@@ -366,7 +363,7 @@ class PagePainter {
       for (int i = page.firstRow; i < page.firstRow + page.rowCount; ++i) {
         const ReportRow& row = d.rows[static_cast<size_t>(i)];
         const double height = ReportRowHeight(table_.layout.rowLines[static_cast<size_t>(i)]);
-        if (row.marked) p_.fillRect(rect(kMargin, y, kBodyWidth, height), kMarkedRow);
+        if (row.marked) p_.fillRect(rect(kMargin, y, kBodyWidth, height), kMarkedRowColour);
         const QFont f = reportFont(table_.points, row.marked);
         x = kMargin;
         for (size_t k = 0; k < d.columns.size(); ++k) {

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QWidget>
 
 namespace quelm {
@@ -24,12 +25,30 @@ class EnterFilter : public QObject {
   }
 };
 
+QPushButton* namedButton(QWidget* parent, const char* name, const QString& caption) {
+  auto* b = new QPushButton(caption, parent);
+  b->setObjectName(QLatin1String(name));
+  return b;
+}
+
 }  // namespace
 
 void enterMovesOn(QWidget* control) { new EnterFilter(control); }
 
 void enterMovesOn(std::initializer_list<QWidget*> controls) {
   for (QWidget* c : controls) enterMovesOn(c);
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
+  QPushButton* b = namedButton(parent, name, caption);
+  b->setAutoDefault(false);
+  return b;
+}
+
+QPushButton* makeDefaultButton(QWidget* parent, const char* name, const QString& caption) {
+  QPushButton* b = namedButton(parent, name, caption);
+  b->setDefault(true);
+  return b;
 }
 
 }  // namespace quelm

@@ -10,6 +10,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "base/ButtonBox.h"
+#include "base/EnterMovesOn.h"
+
 TListNoticeForm::TListNoticeForm(const quelm::ListNotice& notice, QWidget* parent)
     : QDialog(parent), notice_(notice), model_(notice_) {
   setObjectName(QStringLiteral("ListNoticeForm"));
@@ -42,16 +45,11 @@ TListNoticeForm::TListNoticeForm(const quelm::ListNotice& notice, QWidget* paren
   ActionButton->setObjectName(QStringLiteral("ActionButton"));
   ActionButton->setVisible(!notice_.action.isEmpty());
   ActionButton->setEnabled(false);
-  CloseButton = new QPushButton(QStringLiteral("&Close"), this);
-  CloseButton->setObjectName(QStringLiteral("CloseButton"));
-  CloseButton->setDefault(true);
+  CloseButton = quelm::makeDefaultButton(this, "CloseButton", QStringLiteral("&Close"));
   auto* top = new QHBoxLayout;
   top->addWidget(icon, 0, Qt::AlignTop);
   top->addWidget(TextLabel, 1);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ActionButton);
-  buttons->addWidget(CloseButton);
+  auto* buttons = quelm::buttonRow({ActionButton, CloseButton});
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addWidget(ListView, 1);

@@ -188,14 +188,9 @@ int KeepCalibrationRun(const ArchiveLocation& location, const CalibrationRun& ru
 
 int ReadFactorHistory(const ArchiveLocation& location, const QString& dosimeter,
                       std::vector<FactorHistoryEntry>* entries, QString* detail) {
-  ArchiveOptions options;
-  options.readOnly = true;
   int code = kOk;
-  const std::unique_ptr<DoseArchive> archive = DoseArchive::open(location, options, &code, detail);
-  if (!archive) {
-    *detail = location.displayText() + QStringLiteral(": ") + *detail;
-    return code;
-  }
+  const std::unique_ptr<DoseArchive> archive = OpenArchiveToRead(location, &code, detail);
+  if (!archive) return code;
   const int rc = archive->factorHistory(dosimeter, entries);
   *detail = location.displayText() + (rc ? QStringLiteral(": ") + archive->errorDetail() : QString());
   return rc;

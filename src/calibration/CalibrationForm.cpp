@@ -18,6 +18,7 @@
 #include "archive/ArchiveLocation.h"
 #include "archive/ArchiveText.h"
 #include "base/BusyCursor.h"
+#include "base/ChartColours.h"
 #include "base/Config.h"
 #include "base/NumberFormat.h"
 #include "base/UserLocale.h"
@@ -25,13 +26,6 @@
 #include "calibration/ReadoutSource.h"
 
 namespace quelm {
-
-namespace {
-const QColor kUsedBar(70, 110, 170);
-const QColor kLeftBar(230, 120, 0);
-const QColor kLeftRow(252, 228, 228);
-const QColor kInForce(20, 130, 60);
-}  // namespace
 
 FactorHistoryWidget::FactorHistoryWidget(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("FactorHistory"));
@@ -90,15 +84,15 @@ void FactorHistoryWidget::paintEvent(QPaintEvent*) {
     }
   }
   if (started) steps.lineTo(plot.right(), steps.currentPosition().y());
-  p.setPen(QPen(kInForce, 2));
+  p.setPen(QPen(kReferenceColour, 2));
   p.drawPath(steps);
   const double r = std::max(3.0, fm.height() / 4.0);
   for (const Point& pt : points) {
     if (pt.entry->kind != FactorHistoryEntry::Calibration) continue;
     const QPointF at(xOf(pt.time), yOf(*pt.entry->factor));
-    p.setPen(QPen(pt.entry->written ? palette().text().color() : kUsedBar, pt.entry->written ? 2 : 1));
+    p.setPen(QPen(pt.entry->written ? palette().text().color() : kPlainColour, pt.entry->written ? 2 : 1));
     p.setBrush(pt.entry->status == QLatin1String("used") || pt.entry->status.endsWith(QLatin1String("kept"))
-                   ? QBrush(kUsedBar)
+                   ? QBrush(kPlainColour)
                    : QBrush(palette().base()));
     p.drawEllipse(at, r, r);
   }
@@ -111,8 +105,8 @@ void FactorHistoryWidget::paintEvent(QPaintEvent*) {
   p.drawText(QRect(plot.left(), below, plot.width(), fm.height()), Qt::AlignRight, LocalDateText(last));
   int x = plot.left();
   const int legend = below + fm.height() + 2;
-  for (const auto& [colour, text] : {std::pair{kUsedBar, QStringLiteral("calibrated")},
-                                     std::pair{kInForce, QStringLiteral("in force when read")}}) {
+  for (const auto& [colour, text] : {std::pair{kPlainColour, QStringLiteral("calibrated")},
+                                     std::pair{kReferenceColour, QStringLiteral("in force when read")}}) {
     p.fillRect(QRect(x, legend + 3, fm.height() - 6, fm.height() - 6), colour);
     x += fm.height();
     p.drawText(QPoint(x, legend + fm.ascent()), text);
@@ -143,8 +137,8 @@ void RatioHistogramWidget::paintEvent(QPaintEvent*) {
   for (size_t i = 0; i < data.used.size(); ++i) {
     const double x = plot.left() + width * static_cast<double>(i);
     const double used = heightOf(data.used[i]), left = heightOf(data.left[i]);
-    p.fillRect(QRectF(x + 1, plot.bottom() - used, width - 2, used), kUsedBar);
-    p.fillRect(QRectF(x + 1, plot.bottom() - used - left, width - 2, left), kLeftBar);
+    p.fillRect(QRectF(x + 1, plot.bottom() - used, width - 2, used), kPlainColour);
+    p.fillRect(QRectF(x + 1, plot.bottom() - used - left, width - 2, left), kStandOutColour);
   }
   const auto xOf = [&](double ratio) {
     return plot.left() + plot.width() * (ratio - data.low) / (data.high - data.low);
@@ -177,8 +171,8 @@ void RatioHistogramWidget::paintEvent(QPaintEvent*) {
   // The legend under the scale.
   const int legend = below + fm.height() + 2;
   int x = plot.left();
-  for (const auto& [colour, text] : {std::pair{kUsedBar, QStringLiteral("in the mean")},
-                                     std::pair{kLeftBar, QStringLiteral("outliers left out")}}) {
+  for (const auto& [colour, text] : {std::pair{kPlainColour, QStringLiteral("in the mean")},
+                                     std::pair{kStandOutColour, QStringLiteral("outliers left out")}}) {
     p.fillRect(QRect(x, legend + 3, fm.height() - 6, fm.height() - 6), colour);
     x += fm.height();
     p.drawText(QPoint(x, legend + fm.ascent()), text);
@@ -445,7 +439,7 @@ void TCalibrationForm::paintTable() {
       auto* item = new QTableWidgetItem(table.rows[i].value(static_cast<qsizetype>(k)));
       if (table.columns[k].right) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
       item->setToolTip(row.readout.origin);
-      if (table.marked[i]) item->setBackground(quelm::kLeftRow);
+      if (table.marked[i]) item->setBackground(quelm::kMarkedRowColour);
       BatchGrid->setItem(r, static_cast<int>(k) + 1, item);
     }
   }

@@ -224,16 +224,8 @@ CalibrationOutcome CalibrationJob::LoadFromArchive(const QString& dosimeterText,
     o.refuse(CalibText::ArchiveSpan, {QStringLiteral("the span ends before it begins")});
     return o;
   }
-  if (!locateArchive) {
-    o.refuse(CalibText::NoArchive);
-    return o;
-  }
   ArchiveLocation location;
-  QString detail;
-  if (const int rc = locateArchive(&location, &detail)) {
-    o.fail(rc, detail);
-    return o;
-  }
+  if (!locate(o, &location)) return o;
   ArchiveReadouts source(location, dosimeters, *from, *to);
   return Load(source);
 }
@@ -333,17 +325,9 @@ void CalibrationJob::SetKept(int row, bool kept) {
 
 CalibrationOutcome CalibrationJob::WriteCsv(const QString& path) {
   if (!controls_.writeReports) return notReady();
-  CalibrationOutcome o;
   BusyScope busy(onBusy);
-  if (const int rc = writeDataFile(path, CalibrationCsv(run_), WriteMode::Truncate)) {
-    o.fail(rc, path);
-    return o;
-  }
-  run_.csvFile = path;
-  o.note(CalibText::CsvWritten, {path});
-  keep(o);
-  changed();
-  return o;
+  return reportWritten(writeDataFile(path, CalibrationCsv(run_), WriteMode::Truncate), path, &run_.csvFile,
+                       CalibText::CsvWritten);
 }
 
 CalibrationOutcome CalibrationJob::WriteCertificate(const QString& path) {
@@ -354,12 +338,18 @@ CalibrationOutcome CalibrationJob::WriteCertificate(const QString& path) {
     return o;
   }
   BusyScope busy(onBusy);
-  if (const int rc = writePdf(BuildCertificate(run_), path)) {
+  return reportWritten(writePdf(BuildCertificate(run_), path), path, &run_.pdfFile, CalibText::PdfWritten);
+}
+
+CalibrationOutcome CalibrationJob::reportWritten(int rc, const QString& path, QString* file,
+                                                 CalibText written) {
+  CalibrationOutcome o;
+  if (rc) {
     o.fail(rc, path);
     return o;
   }
-  run_.pdfFile = path;
-  o.note(CalibText::PdfWritten, {path});
+  *file = path;
+  o.note(written, {path});
   keep(o);
   changed();
   return o;
@@ -572,16 +562,26 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
 
 // --- The dose archive --------------------------------------------------------------
 
+bool CalibrationJob::locate(CalibrationOutcome& o, ArchiveLocation* location) const {
+  if (!locateArchive) {
+    o.refuse(CalibText::NoArchive);
+    return false;
+  }
+  QString detail;
+  if (const int rc = locateArchive(location, &detail)) {
+    o.fail(rc, detail);
+    return false;
+  }
+  return true;
+}
+
 void CalibrationJob::keep(CalibrationOutcome& o) {
   if (!locateArchive) return;
   const QString state = run_.note + QChar(0x1F) + WrittenText(run_);
   if (keptRun_ && state == keptState_) return;
   ArchiveLocation location;
+  if (!locate(o, &location)) return;
   QString detail;
-  if (const int rc = locateArchive(&location, &detail)) {
-    o.fail(rc, detail);
-    return;
-  }
   qint64 id = keptRun_.value_or(0);
   BusyScope busy(onBusy);
   if (const int rc = KeepCalibrationRun(location, run_, &id, &detail)) {
@@ -615,18 +615,11 @@ CalibrationOutcome CalibrationJob::LoadFactorHistory(const QString& dosimeter) {
     o.refuse(CalibText::HistoryDosimeter, {e});
     return o;
   }
-  if (!locateArchive) {
-    o.refuse(CalibText::NoArchive);
-    return o;
-  }
   ArchiveLocation location;
-  QString detail;
-  if (const int rc = locateArchive(&location, &detail)) {
-    o.fail(rc, detail);
-    return o;
-  }
+  if (!locate(o, &location)) return o;
   std::vector<FactorHistoryEntry> entries;
   {
+    QString detail;
     BusyScope busy(onBusy);
     if (const int rc = ReadFactorHistory(location, dosimeter, &entries, &detail)) {
       o.fail(rc, detail);

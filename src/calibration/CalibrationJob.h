@@ -193,6 +193,12 @@ class CalibrationJob {
   CalibrationOutcome notReady() const;
   // After a write that succeeded: the run kept, its reports added to o.
   void keep(CalibrationOutcome& o);
+  // The outcome of writing a report file to `path`: the failure, or the
+  // file noted in the run (*file), which the archive then keeps.
+  CalibrationOutcome reportWritten(int rc, const QString& path, QString* file, CalibText written);
+  // The archive the front end names; false with the refusal or the
+  // failure in `o` when there is none.
+  bool locate(CalibrationOutcome& o, ArchiveLocation* location) const;
 
   CalibrationRun run_;
   CalibrationControls controls_;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/NumberFormat.h"
+#include "base/TextTable.h"
 #include "base/UserLocale.h"
 #include "evaluation/BlockCsv.h"
 #include "measurement/ErrorFlags.h"
@@ -104,11 +105,7 @@ QStringList rowFields(const CalibrationRow& row, bool csv) {
 
 }  // namespace
 
-const CalibTextEntry& calibTextEntry(CalibText id) {
-  for (const CalibTextEntry& e : kCalibTexts)
-    if (e.id == id) return e;
-  return kCalibTexts[0];
-}
+const CalibTextEntry& calibTextEntry(CalibText id) { return TableEntry(kCalibTexts, id); }
 
 QString calibText(CalibText id, const QStringList& args) {
   QString text = QString::fromUtf8(calibTextEntry(id).text);

@@ -8,6 +8,7 @@
 #include <QSaveFile>
 #include <algorithm>
 
+#include "base/ChartColours.h"
 #include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 
@@ -20,7 +21,6 @@ constexpr double kBodyWidth = kPageWidth - 2 * kMargin;
 constexpr double kTitleHeight = 12, kLineHeight = 5.5, kGap = 4, kHeaderHeight = 6;
 constexpr double kSignatureHeight = 16;
 constexpr double kTableBottom = kPageHeight - kMargin - kSignatureHeight - kGap;
-const QColor kMarkedRow(252, 228, 228);
 
 // How the table is set: type size, row pitch and side-by-side groups of
 // rows (with the essential columns only), from the largest that holds
@@ -162,7 +162,7 @@ void paint(Page& pg, const CertificateContent& c) {
     const size_t i = shown[k];
     double left = 0, rowY = 0;
     place(k, &left, &rowY);
-    if (c.marked[i]) pg.fill(left, rowY, groupWidth, style->rowHeight, kMarkedRow);
+    if (c.marked[i]) pg.fill(left, rowY, groupWidth, style->rowHeight, kMarkedRowColour);
     double x = left;
     for (size_t n = 0; n < columns.size(); ++n) {
       const CertificateColumn& col = c.columns[columns[n]];

@@ -121,41 +121,44 @@ bool InBlockRange(uint32_t number, uint16_t lower, uint16_t upper) {
   return number >= lower || number <= upper;
 }
 
-PageTurn PlanNextPage(const SearchRequest& current, std::optional<uint32_t> topNumber, uint16_t upperLimit,
-                      uint16_t lowerLimit) {
+namespace {
+// One page on from the block at the list's edge in the direction given;
+// the upper limit only bounds a forward turn.
+PageTurn planTurn(const SearchRequest& current, std::optional<uint32_t> edgeNumber, bool forward,
+                  uint16_t upperLimit, uint16_t lowerLimit) {
   PageTurn turn;
   turn.keep = current;
-  if (!topNumber) return turn;
+  if (!edgeNumber) return turn;
   const bool byNumber = current.Flags & kSearchByNumber;
-  if (byNumber && *topNumber == upperLimit) return turn;  // the newest block of the range is shown
+  // The newest (or the oldest) block of the range is shown.
+  if (byNumber && *edgeNumber == (forward ? upperLimit : lowerLimit)) return turn;
   SearchRequest r = current;
-  r.StartBlock = NextBlockNumber(*topNumber);
-  r.Flags |= kSearchForward;
-  // A forward search only stops at the upper limit: started outside the
-  // range it would walk the whole ring of blocks that were never asked for.
-  if (byNumber && !InBlockRange(r.StartBlock, lowerLimit, upperLimit)) return turn;
+  if (forward) {
+    r.StartBlock = NextBlockNumber(*edgeNumber);
+    r.Flags |= kSearchForward;
+    // A forward search only stops at the upper limit: started outside the
+    // range it would walk the whole ring of blocks that were never asked for.
+    if (byNumber && !InBlockRange(r.StartBlock, lowerLimit, upperLimit)) return turn;
+  } else {
+    r.StartBlock = PrevBlockNumber(*edgeNumber);
+    r.Flags &= static_cast<uint8_t>(~kSearchForward);
+  }
   turn.search = true;
   turn.request = r;
   turn.keep = r;
   if (byNumber) turn.keep.StartBlock = current.StartBlock;
   return turn;
 }
+}  // namespace
+
+PageTurn PlanNextPage(const SearchRequest& current, std::optional<uint32_t> topNumber, uint16_t upperLimit,
+                      uint16_t lowerLimit) {
+  return planTurn(current, topNumber, true, upperLimit, lowerLimit);
+}
 
 PageTurn PlanPrevPage(const SearchRequest& current, std::optional<uint32_t> bottomNumber,
                       uint16_t lowerLimit) {
-  PageTurn turn;
-  turn.keep = current;
-  if (!bottomNumber) return turn;
-  const bool byNumber = current.Flags & kSearchByNumber;
-  if (byNumber && *bottomNumber == lowerLimit) return turn;  // the oldest block of the range is shown
-  SearchRequest r = current;
-  r.StartBlock = PrevBlockNumber(*bottomNumber);
-  r.Flags &= static_cast<uint8_t>(~kSearchForward);
-  turn.search = true;
-  turn.request = r;
-  turn.keep = r;
-  if (byNumber) turn.keep.StartBlock = current.StartBlock;
-  return turn;
+  return planTurn(current, bottomNumber, false, 0, lowerLimit);
 }
 
 int PageRowOfSummary(int i, int n, bool forward) { return forward ? n - i : i + 1; }

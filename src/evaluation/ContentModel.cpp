@@ -261,19 +261,7 @@ int ContentModel::ImportFile(const QString& fileName) {
   if (Busy()) return 0;
 
   Operation busy(*this);
-  ClearContentGrid();
-  selected_ = 0;
-  notify();
-  auto source = std::make_unique<DataFileSource>(fileName);
-  source->BeginImport();
-  const int rc = source->Skim(*data_);
-  if (rc != 0) {
-    // The list is empty; the view, its block and the source stay as they were.
-    detail_.ReinstateShownBlock();
-    busy.release();
-    return endFailedImport(*source, rc, trace);
-  }
-  source_ = std::move(source);
+  if (const int rc = startImport(std::make_unique<DataFileSource>(fileName), busy, trace)) return rc;
 
   // The criteria stay as the search left them: the first page of the search in force.
   SearchRequest& request = search_.Request;
@@ -300,19 +288,9 @@ int ContentModel::ImportReader() {
   if (Busy()) return 0;
 
   Operation busy(*this);
-  ClearContentGrid();
-  selected_ = 0;
-  notify();
-  auto source = std::make_unique<ReaderSource>();
-  source->BeginImport();
   // The view keeps its block until the reader's newest one can be shown.
-  int rc = source->Skim(*data_);
-  if (rc != 0) {
-    detail_.ReinstateShownBlock();
-    busy.release();
-    return endFailedImport(*source, rc, trace);
-  }
-  source_ = std::move(source);
+  int rc = startImport(std::make_unique<ReaderSource>(), busy, trace);
+  if (rc != 0) return rc;
 
   if (data_->ValidBlocks == 0) {
     detail_.ReinstateShownBlock();
@@ -342,6 +320,22 @@ int ContentModel::ImportReader() {
   notify();
   setPaging(true);
   return showNewestImportedBlock(busy, trace);
+}
+
+int ContentModel::startImport(std::unique_ptr<ContentSource> source, Operation& busy, TraceLine& trace) {
+  ClearContentGrid();
+  selected_ = 0;
+  notify();
+  source->BeginImport();
+  const int rc = source->Skim(*data_);
+  if (rc != 0) {
+    // The list is empty; the view, its block and the source stay as they were.
+    detail_.ReinstateShownBlock();
+    busy.release();
+    return endFailedImport(*source, rc, trace);
+  }
+  source_ = std::move(source);
+  return 0;
 }
 
 int ContentModel::endFailedImport(const ContentSource& source, int rc, TraceLine& trace) {

@@ -144,6 +144,10 @@ class ContentModel {
   int showTurnedPage(int n, bool ascending, int row);
   int readAndShow(uint32_t number, TraceLine& trace, const QString& row);
   Move navigate(const NavDecision& decision);
+  // Empties the list and skims the new source, which becomes the model's;
+  // on failure the view keeps its block and the failure is traced and
+  // returned.
+  int startImport(std::unique_ptr<ContentSource> source, Operation& busy, TraceLine& trace);
   int endFailedImport(const ContentSource& source, int rc, TraceLine& trace);
   int showNewestImportedBlock(Operation& busy, TraceLine& trace);
 

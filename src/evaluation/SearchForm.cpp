@@ -11,7 +11,9 @@
 #include <QVBoxLayout>
 #include <cstring>
 
+#include "base/ButtonBox.h"
 #include "base/DateText.h"
+#include "base/EnterMovesOn.h"
 #include "base/Prompter.h"
 #include "evaluation/SearchCriteria.h"
 
@@ -66,16 +68,12 @@ TSearchForm::TSearchForm(QWidget* parent) : QDialog(parent) {
   grid->addWidget(KeyLabel, 2, 0);
   grid->addWidget(KeyEdit, 2, 1);
 
-  OkButton = new QPushButton(QStringLiteral("Ok"), this);
-  OkButton->setObjectName(QStringLiteral("OkButton"));
-  OkButton->setDefault(true);
+  OkButton = quelm::makeDefaultButton(this, "OkButton", QStringLiteral("Ok"));
 
   auto* top = new QHBoxLayout;
   top->addWidget(EnableGroupBox);
   top->addWidget(ConditionGroupBox, 1);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(OkButton);
+  auto* buttons = quelm::buttonRow({OkButton});
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addLayout(buttons);

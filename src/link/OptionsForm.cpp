@@ -11,7 +11,9 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include "base/ButtonBox.h"
 #include "base/Diag.h"
+#include "base/EnterMovesOn.h"
 #include "base/Prompter.h"
 #include "link/COMPort.h"
 
@@ -67,17 +69,10 @@ TOptionsForm::TOptionsForm(TCOMPort& port, TSavedPortChoice saved, QWidget* pare
   grid->addWidget(BaudRateLabel, 2, 0);
   grid->addWidget(BaudRateComboBox, 2, 1);
 
-  OKButton = new QPushButton(QStringLiteral("&OK"), this);
-  OKButton->setObjectName(QStringLiteral("OKButton"));
-  OKButton->setAutoDefault(false);
-  CancelButton = new QPushButton(QStringLiteral("&Cancel"), this);
-  CancelButton->setObjectName(QStringLiteral("CancelButton"));
+  OKButton = quelm::makeButton(this, "OKButton", QStringLiteral("&OK"));
   // Enter cancels: a stray key press never changes the port.
-  CancelButton->setDefault(true);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(OKButton);
-  buttons->addWidget(CancelButton);
+  CancelButton = quelm::makeDefaultButton(this, "CancelButton", QStringLiteral("&Cancel"));
+  auto* buttons = quelm::buttonRow({OKButton, CancelButton});
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(SerialPortSetupGroupBox);
   layout->addLayout(buttons);

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/ButtonBox.h"
+#include "base/EnterMovesOn.h"
 
 namespace {
 
@@ -69,12 +71,8 @@ TRSDebugForm::TRSDebugForm(QWidget* parent) : QDialog(parent) {
     *rcvOut[i] = rcv[i];
   }
 
-  OKButton = new QPushButton(QStringLiteral("&Close"), this);
-  OKButton->setObjectName(QStringLiteral("OKButton"));
-  OKButton->setDefault(true);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(OKButton);
+  OKButton = quelm::makeDefaultButton(this, "OKButton", QStringLiteral("&Close"));
+  auto* buttons = quelm::buttonRow({OKButton});
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addLayout(buttons);

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/EnterMovesOn.h"
 #include "base/Prompter.h"
 #include "measurement/Download.h"
 
@@ -16,9 +17,7 @@ TAppendForm::TAppendForm(QWidget* parent) : QDialog(parent) {
   WarningLabel->setObjectName(QStringLiteral("WarningLabel"));
   auto* buttons = new QHBoxLayout;
   const auto button = [&](QPushButton*& b, const char* name, const QString& caption, int choice) {
-    b = new QPushButton(caption, this);
-    b->setObjectName(QLatin1String(name));
-    b->setAutoDefault(false);
+    b = quelm::makeButton(this, name, caption);
     buttons->addWidget(b);
     connect(b, &QPushButton::clicked, this, [this, choice] {
       Choice = choice;

@@ -75,12 +75,6 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     e->setObjectName(QLatin1String(name));
     return e;
   };
-  const auto pushButton = [this](const QString& caption, const char* name) {
-    auto* b = new QPushButton(caption, this);
-    b->setObjectName(QLatin1String(name));
-    b->setAutoDefault(false);
-    return b;
-  };
 
   SourceGroupBox = new QGroupBox(this);
   ReaderRadioButton = new QRadioButton(QStringLiteral("&Reader"), SourceGroupBox);
@@ -88,9 +82,7 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   FileRadioButton = new QRadioButton(QStringLiteral("&File"), SourceGroupBox);
   FileRadioButton->setObjectName(QStringLiteral("FileRadioButton"));
   SourceFileNameEdit = edit(SourceGroupBox, "SourceFileNameEdit");
-  SourceBrowseButton = new QPushButton(QStringLiteral("Br&owse"), SourceGroupBox);
-  SourceBrowseButton->setObjectName(QStringLiteral("SourceBrowseButton"));
-  SourceBrowseButton->setAutoDefault(false);
+  SourceBrowseButton = quelm::makeButton(SourceGroupBox, "SourceBrowseButton", QStringLiteral("Br&owse"));
   DownLoadTypeComboBox = new QComboBox(SourceGroupBox);
   DownLoadTypeComboBox->setObjectName(QStringLiteral("DownLoadTypeComboBox"));
   for (const char* caption : quelm::kDownloadTypeCaptions)
@@ -132,9 +124,8 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
 
   StorageGroupBox = new QGroupBox(this);
   DownLoadFileNameEdit = edit(StorageGroupBox, "DownLoadFileNameEdit");
-  DownLoadBrowseButton = new QPushButton(QStringLiteral("&Browse"), StorageGroupBox);
-  DownLoadBrowseButton->setObjectName(QStringLiteral("DownLoadBrowseButton"));
-  DownLoadBrowseButton->setAutoDefault(false);
+  DownLoadBrowseButton =
+      quelm::makeButton(StorageGroupBox, "DownLoadBrowseButton", QStringLiteral("&Browse"));
   HeaderCheckBox = new QCheckBox(QStringLiteral("Content List"), StorageGroupBox);
   HeaderCheckBox->setObjectName(QStringLiteral("HeaderCheckBox"));
   DetailedTextCheckBox = new QCheckBox(QStringLiteral("Detailed text list"), StorageGroupBox);
@@ -161,11 +152,11 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   progressRow->addWidget(ActualBlockIDXLabel);
   progressRow->addWidget(ActualBlockIDXDatLabel);
 
-  StartButton = pushButton(QStringLiteral("&Start"), "StartButton");
-  AbortButton = pushButton(QStringLiteral("&Abort"), "AbortButton");
-  OKButton = pushButton(QStringLiteral("&Close"), "OKButton");
+  StartButton = quelm::makeButton(this, "StartButton", QStringLiteral("&Start"));
+  AbortButton = quelm::makeButton(this, "AbortButton", QStringLiteral("&Abort"));
+  OKButton = quelm::makeButton(this, "OKButton", QStringLiteral("&Close"));
   // What a download archived is one click away; hidden where no archive is wired.
-  ArchiveButton = pushButton(QStringLiteral("Dose arc&hive"), "ArchiveButton");
+  ArchiveButton = quelm::makeButton(this, "ArchiveButton", QStringLiteral("Dose arc&hive"));
   ArchiveButton->hide();
   auto* buttonRow = new QHBoxLayout;
   buttonRow->addWidget(ArchiveButton);

@@ -7,17 +7,9 @@
 #include <QWidget>
 #include <functional>
 
+#include "base/WidgetsFwd.h"
 #include "measurement/Download.h"
 
-class QCheckBox;
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
-class QRadioButton;
-class QSpinBox;
 class TAppendForm;
 
 class TDownLoadForm : public QWidget {

@@ -282,21 +282,11 @@ DownloadResult DownloadJob::SelectType(int type) {
   long long from = 1, to = 1;
 
   if (type != kDownloadNotSelected && !(DiagFlags & kDiagNoPort)) {
-    if (const int rc = b.SkimCOM()) {
-      disableAll();
-      return failure(rc);
-    }
-    if (b.ValidBlocks == 0) {
-      disableAll();
-      changed();
-      return message(DownloadResult::kNothingToDo, QStringLiteral("No valid blocks"));
-    }
     // ".F#" answering 0 for a reader that holds blocks: no newest block
     // number, and no end for a loop that would run towards it.
-    if (b.LastBlock >= kBlocksInReader) {
-      disableAll();
-      return failure(kErrUnknownCommand);
-    }
+    if (const std::optional<DownloadResult> refused =
+            skimRefusal(b.SkimCOM(), kErrUnknownCommand, [this] { disableAll(); }))
+      return *refused;
   }
 
   switch (type) {
@@ -352,6 +342,24 @@ DownloadResult DownloadJob::SelectType(int type) {
   return {};
 }
 
+std::optional<DownloadResult> DownloadJob::skimRefusal(int rc, int beyondMemory,
+                                                       const std::function<void()>& unusable) {
+  if (rc) {
+    unusable();
+    return failure(rc);
+  }
+  if (block_->ValidBlocks == 0) {
+    unusable();
+    changed();
+    return message(DownloadResult::kNothingToDo, QStringLiteral("No valid blocks"));
+  }
+  if (block_->LastBlock >= kBlocksInReader) {
+    unusable();
+    return failure(beyondMemory);
+  }
+  return std::nullopt;
+}
+
 DownloadResult DownloadJob::SkimSource(const QString& name) {
   if (state_.running) return {};
   if (!block_) return failure(kErrNew);
@@ -361,21 +369,11 @@ DownloadResult DownloadJob::SkimSource(const QString& name) {
     c.range = false;
     c.start = false;
   };
-  if (const int rc = block_->SkimFile(name)) {
-    unusable();
-    return failure(rc);
-  }
-  const TNurvoDataBlock& b = *block_;
-  if (b.ValidBlocks == 0) {
-    unusable();
-    changed();
-    return message(DownloadResult::kNothingToDo, QStringLiteral("No valid blocks"));
-  }
   // A last record numbered beyond 2047 is no block of a reader's memory.
-  if (b.LastBlock >= kBlocksInReader) {
-    unusable();
-    return failure(kErrSourceFile);
-  }
+  if (const std::optional<DownloadResult> refused =
+          skimRefusal(block_->SkimFile(name), kErrSourceFile, unusable))
+    return *refused;
+  const TNurvoDataBlock& b = *block_;
   c.range = true;
   c.rangeGrey = false;
   c.start = true;

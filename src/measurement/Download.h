@@ -198,6 +198,11 @@ class DownloadJob {
   void disableAll();
   void showRange(long long from, long long to);
   DownloadResult failure(int code);
+  // What a skim that returned `rc` leaves to do: its failure, nothing
+  // without a valid block, or `beyondMemory` for a newest block past the
+  // reader's memory, each after `unusable` greyed what cannot be used;
+  // nothing when the blocks can be downloaded.
+  std::optional<DownloadResult> skimRefusal(int rc, int beyondMemory, const std::function<void()>& unusable);
   int createListFiles();
   // Start's steps, in order; a step that returns a result ends the download with it.
   struct StartPlan;

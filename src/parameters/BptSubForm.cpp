@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/ButtonBox.h"
 #include "base/Diag.h"
 #include "base/EnterMovesOn.h"
 #include "base/WindowOwner.h"
@@ -27,13 +28,6 @@ using quelm::TraceLine;
 namespace {
 
 QString handler(const char* name) { return QStringLiteral("TBptSubForm::%1(): ").arg(QLatin1String(name)); }
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QLatin1String(name));
-  b->setAutoDefault(false);
-  return b;
-}
 
 QGroupBox* radioGroup(QWidget* parent, const char* name, const QString& title, QButtonGroup** group) {
   auto* box = new QGroupBox(title, parent);
@@ -121,26 +115,12 @@ TBptSubForm::TBptSubForm(std::function<QString(uint32_t)> readOutText, QWidget* 
   WarningDatLabel->setStyleSheet(QStringLiteral("color: red"));
   columns[1]->addWidget(WarningDatLabel, columns[1]->rowCount(), 1);
 
-  FileGroupBox = new QGroupBox(QStringLiteral("File I/O"), this);
-  ReadFileButton = makeButton(FileGroupBox, "ReadFileButton", QStringLiteral("Load"));
-  WriteFileButton = makeButton(FileGroupBox, "WriteFileButton", QStringLiteral("Save"));
-  auto* fileRow = new QHBoxLayout(FileGroupBox);
-  fileRow->addWidget(ReadFileButton);
-  fileRow->addWidget(WriteFileButton);
-  COMGroupBox = new QGroupBox(QStringLiteral("COM I/O"), this);
-  ReadCOMButton = makeButton(COMGroupBox, "ReadCOMButton", QStringLiteral("Read"));
-  WriteCOMButton = makeButton(COMGroupBox, "WriteCOMButton", QStringLiteral("Write"));
-  auto* comRow = new QHBoxLayout(COMGroupBox);
-  comRow->addWidget(ReadCOMButton);
-  comRow->addWidget(WriteCOMButton);
+  quelm::buildParamIoBoxes(this, this, QStringLiteral("Load"), QStringLiteral("Save"), QStringLiteral("Read"),
+                           QStringLiteral("Write"));
   SaveAsGroupBox = radioGroup(this, "SaveAsGroupBox", QStringLiteral("Write As"), &SaveAs);
-  LookUpGroupBox = new QGroupBox(QStringLiteral("Look Up"), this);
-  LookUpGroupBox->setObjectName(QStringLiteral("LookUpGroupBox"));
-  ListLUTButton = makeButton(LookUpGroupBox, "ListLUTButton", QStringLiteral("List"));
-  (new QHBoxLayout(LookUpGroupBox))->addWidget(ListLUTButton);
-  CancelButton = new QPushButton(QStringLiteral("&Exit"), this);
-  CancelButton->setObjectName(QStringLiteral("CancelButton"));
-  CancelButton->setDefault(true);
+  LookUpGroupBox = quelm::buttonBox(this, QStringLiteral("Look Up"),
+                                    {{&ListLUTButton, "ListLUTButton", QStringLiteral("List")}}, "LookUpGroupBox");
+  CancelButton = quelm::makeDefaultButton(this, "CancelButton", QStringLiteral("&Exit"));
 
   auto* columnRow = new QHBoxLayout;
   columnRow->addLayout(columns[0]);
@@ -159,10 +139,7 @@ TBptSubForm::TBptSubForm(std::function<QString(uint32_t)> readOutText, QWidget* 
 
   connect(KeyDataSource, &QButtonGroup::idClicked, this, &TBptSubForm::KeyDataSourceClick);
   connect(SaveAs, &QButtonGroup::idClicked, this, &TBptSubForm::SaveAsGroupBoxClick);
-  connect(ReadCOMButton, &QPushButton::clicked, this, &TBptSubForm::ReadCOMButtonClick);
-  connect(WriteCOMButton, &QPushButton::clicked, this, &TBptSubForm::WriteCOMButtonClick);
-  connect(ReadFileButton, &QPushButton::clicked, this, &TBptSubForm::ReadFileButtonClick);
-  connect(WriteFileButton, &QPushButton::clicked, this, &TBptSubForm::WriteFileButtonClick);
+  quelm::connectParamIoBoxes(this);
   connect(ListLUTButton, &QPushButton::clicked, this, &TBptSubForm::ListLUTButtonClick);
   connect(CancelButton, &QPushButton::clicked, this, &TBptSubForm::CancelButtonClick);
 

@@ -13,6 +13,7 @@
 
 #include "base/BusyCursor.h"
 #include "parameters/DosimeterTableJob.h"
+#include "parameters/ParamIoBoxes.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -21,7 +22,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class TBptSubForm : public QDialog {
+// The File I/O and COM I/O boxes' members are ParamIoBoxes'.
+class TBptSubForm : public QDialog, public quelm::ParamIoBoxes {
   Q_OBJECT
 
  public:
@@ -34,12 +36,6 @@ class TBptSubForm : public QDialog {
   QLineEdit* LROEdit;
   QLabel* DLFBLabel;  // carries the linearity hint
   QLabel* WarningDatLabel;
-  QGroupBox* FileGroupBox;  // "File I/O"
-  QPushButton* ReadFileButton;
-  QPushButton* WriteFileButton;
-  QGroupBox* COMGroupBox;  // "COM I/O"
-  QPushButton* ReadCOMButton;
-  QPushButton* WriteCOMButton;
   QGroupBox* SaveAsGroupBox;  // "Write As"
   QButtonGroup* SaveAs;       // ids: quelm::TableSource
   QGroupBox* LookUpGroupBox;  // "Look Up"

@@ -14,19 +14,6 @@ const QString kTitle = QStringLiteral("Dosimeter Parameter Table");
 const ParamField kPlainIdentifier[] = {{.key = "KTYPE", .offset = 0, .type = ParamType::Char},
                                        {.key = "KSN", .offset = 1, .type = ParamType::Text4}};
 
-ParamOutcome notConverted(const CollectFailure& f) {
-  ParamOutcome o;
-  o.kind = ParamOutcome::kNotConverted;
-  o.conversion = f;
-  return o;
-}
-
-ParamOutcome nothing() {
-  ParamOutcome o;
-  o.kind = ParamOutcome::kNothing;
-  return o;
-}
-
 }  // namespace
 
 DosimeterTableJob::DosimeterTableJob() : Edits(bulbParamFields()) {
@@ -125,7 +112,7 @@ CollectFailure DosimeterTableJob::TakeIdentifier(bool upperCase) {
 // --- Read ------------------------------------------------------------------------
 
 ParamOutcome DosimeterTableJob::Read() {
-  if (const CollectFailure f = TakeIdentifier(true)) return notConverted(f);
+  if (const CollectFailure f = TakeIdentifier(true)) return ParamOutcome::notConverted(f);
   ChooseWriteAs(Source);
   switch (Source) {
     case TableSource::Default:
@@ -164,47 +151,45 @@ ParamOutcome DosimeterTableJob::Read() {
   return o;
 }
 
-ParamOutcome DosimeterTableJob::readDefault() {
-  SetLayout(TableLayout::Default);
+ParamOutcome DosimeterTableJob::readIdentified(TableLayout layout, bool lookup,
+                                               const std::function<void(ParamOutcome& o)>& read) {
+  SetLayout(layout);
   ParamOutcome o;
   if (const CollectFailure f = TakeIdentifier(false)) {
-    o = notConverted(f);
+    o = ParamOutcome::notConverted(f);
   } else {
     BusyScope busy(onBusy);
+    read(o);
+  }
+  DataRefresh();
+  controls_.list = lookup;
+  enable("KSN", lookup);
+  return o;
+}
+
+ParamOutcome DosimeterTableJob::readDefault() {
+  return readIdentified(TableLayout::Default, false, [this](ParamOutcome& o) {
     const char asked = Table.Record.KTYPE;
     if (const int rc = Table.ReadCOMBlock())
       o.fail(rc, "ReadCOMBlock");
     else if (Table.Record.KTYPE != asked)
       o.note(ParamText::OtherTypeAnswered, QString(QChar(uint8_t(Table.Record.KTYPE))));
-  }
-  DataRefresh();
-  controls_.list = false;
-  enable("KSN", false);
-  return o;
+  });
 }
 
 ParamOutcome DosimeterTableJob::readLookup() {
-  SetLayout(TableLayout::LookUp);
-  ParamOutcome o;
-  if (const CollectFailure f = TakeIdentifier(false)) {
-    o = notConverted(f);
-  } else {
-    BusyScope busy(onBusy);
+  return readIdentified(TableLayout::LookUp, true, [this](ParamOutcome& o) {
     // A failed read leaves the table as it was, with the new identifier.
     if (const int rc = Table.ReadLUTBlock(); rc == kErrReaderRefused)
       o.failWith(ParamText::EntryNotFound);
     else if (rc != 0)
       o.fail(rc, "ReadLUTBlock");
-  }
-  DataRefresh();
-  controls_.list = true;
-  enable("KSN", true);
-  return o;
+  });
 }
 
 ParamOutcome DosimeterTableJob::List() {
   const std::optional<QString> id = pickEntry();
-  if (!id) return nothing();
+  if (!id) return ParamOutcome::nothing();
   Edits.setText("KTYPE", id->left(1));
   Edits.setText("KSN", id->mid(1, 4));
   return readLookup();
@@ -214,7 +199,7 @@ ParamOutcome DosimeterTableJob::List() {
 
 ParamOutcome DosimeterTableJob::Write() {
   // Greyed below the service level; nothing reaches the reader from here then.
-  if (!controls_.write || !confirm(ParamText::AreYouSure)) return nothing();
+  if (!controls_.write || !confirm(ParamText::AreYouSure)) return ParamOutcome::nothing();
   switch (WriteAs) {
     case TableSource::Default:
       return writeDefault();
@@ -232,7 +217,7 @@ ParamOutcome DosimeterTableJob::writeDefault() {
     BusyScope busy(onBusy);
     // Nothing was written: re-reading the table now would only throw away
     // what the operator typed.
-    if (const CollectFailure f = DefaultDataCollect()) return notConverted(f);
+    if (const CollectFailure f = DefaultDataCollect()) return ParamOutcome::notConverted(f);
     if (const int rc = Table.WriteCOMBlock()) o.fail(rc, "WriteCOMBlock");
   }
   // The window then shows what the reader holds for the type.
@@ -246,7 +231,7 @@ ParamOutcome DosimeterTableJob::writeOwn() {
   {
     BusyScope busy(onBusy);
     if (const CollectFailure f = KeyDataCollect()) {
-      o = notConverted(f);
+      o = ParamOutcome::notConverted(f);
     } else if (const int rc = Own.WriteCOMBlock(); rc == kErrReaderRefused) {
       warning_ = true;
       o.failWith(ParamText::NoOwnTable);
@@ -285,7 +270,7 @@ ParamOutcome DosimeterTableJob::writeLookupAs() {
 // be convertible.
 ParamOutcome DosimeterTableJob::writeLookup() {
   BusyScope busy(onBusy);
-  if (const CollectFailure f = LookupDataCollect()) return notConverted(f);
+  if (const CollectFailure f = LookupDataCollect()) return ParamOutcome::notConverted(f);
   ParamOutcome o;
   const QString id = Identifier();
   // The check reads into a record of its own: the table keeps what the
@@ -296,7 +281,7 @@ ParamOutcome DosimeterTableJob::writeLookup() {
   bool deleted = false;
   if (check == 0) {
     busy.release();
-    if (!confirm(ParamText::EntryExists)) return nothing();
+    if (!confirm(ParamText::EntryExists)) return ParamOutcome::nothing();
     busy.resume();
     uint8_t key[kIdentifierBytes];
     std::memcpy(key, &Table.Record, kIdentifierBytes);
@@ -371,7 +356,7 @@ int DosimeterTableJob::LoadSourceSection(const QString& name) {
 
 ParamOutcome DosimeterTableJob::Load() {
   const std::optional<QString> name = chooseFile(FileMode::Open);
-  if (!name) return nothing();
+  if (!name) return ParamOutcome::nothing();
   ParamOutcome o;
   BusyScope busy(onBusy);
   if (const int rc = loadFile(*name, false)) o.fail(rc, "ReadFileBlock");
@@ -380,7 +365,7 @@ ParamOutcome DosimeterTableJob::Load() {
 
 ParamOutcome DosimeterTableJob::Save() {
   const std::optional<QString> name = chooseFile(FileMode::Save);
-  if (!name) return nothing();
+  if (!name) return ParamOutcome::nothing();
   BusyScope busy(onBusy);
   CollectFailure f;
   int rc = 0;
@@ -395,7 +380,7 @@ ParamOutcome DosimeterTableJob::Save() {
       if (!(f = LookupDataCollect())) rc = Table.WriteLUTFileBlock(*name);
       break;
   }
-  if (f) return notConverted(f);
+  if (f) return ParamOutcome::notConverted(f);
   ParamOutcome o;
   if (rc != 0) o.fail(rc, "WriteFileBlock", *name);
   return o;

@@ -131,6 +131,11 @@ class DosimeterTableJob {
   QString Identifier() const;
 
  private:
+  // A read of the table the identifier edits name: laid out as `layout`,
+  // the identifier taken, `read` under the busy pointer, then the table
+  // shown with its serial and the list offered for a look-up entry only.
+  ParamOutcome readIdentified(TableLayout layout, bool lookup,
+                              const std::function<void(ParamOutcome& o)>& read);
   ParamOutcome readDefault();
   ParamOutcome readLookup();
   ParamOutcome writeDefault();

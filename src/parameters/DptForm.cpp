@@ -17,14 +17,6 @@ namespace {
 
 QString handler(const char* name) { return QStringLiteral("TDptForm::%1(): ").arg(QLatin1String(name)); }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QLatin1String(name));
-  // Only the default button is one: the others must not take Enter.
-  b->setAutoDefault(false);
-  return b;
-}
-
 }  // namespace
 
 TDptForm::TDptForm(std::function<int32_t()> maxPostHeating, QWidget* parent) : QDialog(parent) {
@@ -53,21 +45,9 @@ TDptForm::TDptForm(std::function<int32_t()> maxPostHeating, QWidget* parent) : Q
     edits_[static_cast<size_t>(i)] = e;
   }
 
-  FileGroupBox = new QGroupBox(QStringLiteral("File I/O"), this);
-  ReadFileButton = makeButton(FileGroupBox, "ReadFileButton", QStringLiteral("&Load"));
-  WriteFileButton = makeButton(FileGroupBox, "WriteFileButton", QStringLiteral("&Save"));
-  auto* fileRow = new QHBoxLayout(FileGroupBox);
-  fileRow->addWidget(ReadFileButton);
-  fileRow->addWidget(WriteFileButton);
-  COMGroupBox = new QGroupBox(QStringLiteral("COM I/O"), this);
-  ReadCOMButton = makeButton(COMGroupBox, "ReadCOMButton", QStringLiteral("&Read"));
-  WriteCOMButton = makeButton(COMGroupBox, "WriteCOMButton", QStringLiteral("&Write"));
-  auto* comRow = new QHBoxLayout(COMGroupBox);
-  comRow->addWidget(ReadCOMButton);
-  comRow->addWidget(WriteCOMButton);
-  CancelButton = new QPushButton(QStringLiteral("Exit"), this);
-  CancelButton->setObjectName(QStringLiteral("CancelButton"));
-  CancelButton->setDefault(true);
+  quelm::buildParamIoBoxes(this, this, QStringLiteral("&Load"), QStringLiteral("&Save"),
+                           QStringLiteral("&Read"), QStringLiteral("&Write"));
+  CancelButton = quelm::makeDefaultButton(this, "CancelButton", QStringLiteral("Exit"));
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(FileGroupBox);
@@ -79,10 +59,7 @@ TDptForm::TDptForm(std::function<int32_t()> maxPostHeating, QWidget* parent) : Q
   outer->addLayout(buttons);
   outer->setSizeConstraint(QLayout::SetFixedSize);
 
-  connect(ReadCOMButton, &QPushButton::clicked, this, &TDptForm::ReadCOMButtonClick);
-  connect(WriteCOMButton, &QPushButton::clicked, this, &TDptForm::WriteCOMButtonClick);
-  connect(ReadFileButton, &QPushButton::clicked, this, &TDptForm::ReadFileButtonClick);
-  connect(WriteFileButton, &QPushButton::clicked, this, &TDptForm::WriteFileButtonClick);
+  quelm::connectParamIoBoxes(this);
   connect(CancelButton, &QPushButton::clicked, this, &TDptForm::CancelButtonClick);
 
   paint();  // the key names, until the first refresh

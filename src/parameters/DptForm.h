@@ -11,13 +11,15 @@
 #include <vector>
 
 #include "base/BusyCursor.h"
+#include "parameters/ParamIoBoxes.h"
 #include "parameters/ReaderParamJob.h"
 
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
 
-class TDptForm : public QDialog {
+// The File I/O and COM I/O boxes' members are ParamIoBoxes'.
+class TDptForm : public QDialog, public quelm::ParamIoBoxes {
   Q_OBJECT
 
  public:
@@ -25,12 +27,6 @@ class TDptForm : public QDialog {
   explicit TDptForm(std::function<int32_t()> maxPostHeating = {}, QWidget* parent = nullptr);
   ~TDptForm() override;
 
-  QGroupBox* FileGroupBox;  // "File I/O"
-  QPushButton* ReadFileButton;
-  QPushButton* WriteFileButton;
-  QGroupBox* COMGroupBox;  // "COM I/O"
-  QPushButton* ReadCOMButton;
-  QPushButton* WriteCOMButton;
   QPushButton* CancelButton;
 
   quelm::ReaderParamJob Job;

@@ -11,6 +11,7 @@
 
 #include "base/BusyCursor.h"
 #include "base/Diag.h"
+#include "base/EnterMovesOn.h"
 #include "base/Prompter.h"
 #include "base/WindowOwner.h"
 #include "base/ServiceLevel.h"
@@ -18,13 +19,6 @@
 
 
 namespace {
-
-QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QLatin1String(name));
-  b->setAutoDefault(false);
-  return b;
-}
 
 QLineEdit* edit(QWidget* parent, const char* name, int maxLength) {
   auto* e = new QLineEdit(parent);
@@ -45,11 +39,11 @@ TLUTListForm::TLUTListForm(QWidget* parent) : QDialog(parent), professional_(que
   LUTListBox = new QListWidget(this);
   LUTListBox->setObjectName(QStringLiteral("LUTListBox"));
   LUTListBox->setSortingEnabled(true);
-  OkButton = button(this, "OkButton", QStringLiteral("&Ok"));
-  DeleteButton = button(this, "DeleteButton", QStringLiteral("&Delete"));
-  DelAllButton = button(this, "DelAllButton", QStringLiteral("Delete &All"));
-  RefreshButton = button(this, "RefreshButton", QStringLiteral("&Refresh"));
-  CancelButton = button(this, "CancelButton", QStringLiteral("&Cancel"));
+  OkButton = quelm::makeButton(this, "OkButton", QStringLiteral("&Ok"));
+  DeleteButton = quelm::makeButton(this, "DeleteButton", QStringLiteral("&Delete"));
+  DelAllButton = quelm::makeButton(this, "DelAllButton", QStringLiteral("Delete &All"));
+  RefreshButton = quelm::makeButton(this, "RefreshButton", QStringLiteral("&Refresh"));
+  CancelButton = quelm::makeButton(this, "CancelButton", QStringLiteral("&Cancel"));
   ReadingLabel = new QLabel(QStringLiteral("Data reading..."), this);
   ReadingLabel->setObjectName(QStringLiteral("ReadingLabel"));
   ReadingLabel->hide();
@@ -165,7 +159,7 @@ TTypeForm::TTypeForm(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Type set"));
   auto* label = new QLabel(QStringLiteral("Key Type [A..Z] "), this);
   KTYPEEdit = edit(this, "KTYPEEdit", 1);
-  OkButton = button(this, "OkButton", QStringLiteral("&Ok"));
+  OkButton = quelm::makeButton(this, "OkButton", QStringLiteral("&Ok"));
   OkButton->setDefault(true);  // Enter in the edit is Ok
   auto* grid = new QGridLayout(this);
   grid->addWidget(label, 0, 0);
@@ -195,8 +189,8 @@ TTSnForm::TTSnForm(QWidget* parent) : QDialog(parent) {
   KTYPEEdit = edit(this, "KTYPEEdit", 1);
   KSNEdit = edit(this, "KSNEdit", 4);
   serialLabel->setBuddy(KSNEdit);
-  ListButton = button(this, "ListButton", QStringLiteral("List"));
-  OkButton = button(this, "OkButton", QStringLiteral("Ok"));
+  ListButton = quelm::makeButton(this, "ListButton", QStringLiteral("List"));
+  OkButton = quelm::makeButton(this, "OkButton", QStringLiteral("Ok"));
   OkButton->setDefault(true);
   auto* grid = new QGridLayout(this);
   grid->addWidget(typeLabel, 0, 0);
@@ -245,9 +239,9 @@ TSNForm::TSNForm(QWidget* parent) : QDialog(parent) {
   auto* label = new QLabel(QStringLiteral("&Key serial number:"), this);
   KSNEdit = edit(this, "KSNEdit", 4);
   label->setBuddy(KSNEdit);
-  OkButton = button(this, "OkButton", QStringLiteral("&Ok"));
+  OkButton = quelm::makeButton(this, "OkButton", QStringLiteral("&Ok"));
   OkButton->setDefault(true);
-  CancelButton = button(this, "CancelButton", QStringLiteral("Cancel"));
+  CancelButton = quelm::makeButton(this, "CancelButton", QStringLiteral("Cancel"));
   auto* grid = new QGridLayout(this);
   grid->addWidget(label, 0, 0);
   grid->addWidget(KSNEdit, 0, 1);

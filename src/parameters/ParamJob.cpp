@@ -7,6 +7,7 @@
 #include "base/IniFile.h"
 #include "base/IntConversion.h"
 #include "base/SharedFileDialogs.h"
+#include "base/TextTable.h"
 
 namespace quelm {
 namespace {
@@ -39,11 +40,7 @@ const char* const kWindowHoldsEntry = " The window still holds it: write it agai
 
 }  // namespace
 
-const ParamTextEntry& paramTextEntry(ParamText id) {
-  for (const ParamTextEntry& e : kParamTexts)
-    if (e.id == id) return e;
-  return kParamTexts[0];
-}
+const ParamTextEntry& paramTextEntry(ParamText id) { return TableEntry(kParamTexts, id); }
 
 QString paramText(ParamText id, const QString& arg) {
   const QString text = QString::fromUtf8(paramTextEntry(id).text);

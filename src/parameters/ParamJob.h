@@ -84,6 +84,18 @@ struct ParamOutcome {
   }
   // Appends what a later step of the same operation told.
   void add(const ParamOutcome& later);
+
+  static ParamOutcome nothing() {
+    ParamOutcome o;
+    o.kind = kNothing;
+    return o;
+  }
+  static ParamOutcome notConverted(const CollectFailure& f) {
+    ParamOutcome o;
+    o.kind = kNotConverted;
+    o.conversion = f;
+    return o;
+  }
 };
 
 // The window's way: each text the table boxes in a box titled `title`, a

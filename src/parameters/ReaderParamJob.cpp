@@ -55,45 +55,29 @@ ParamOutcome ReaderParamJob::ReadCOMData() {
 }
 
 ParamOutcome ReaderParamJob::WriteCOMData() {
-  ParamOutcome o;
   // The button is greyed then; a click that reaches here anyway (a
   // shortcut, a stale state) writes nothing.
-  if (!CanWrite() || !confirmWrite()) {
-    o.kind = ParamOutcome::kNothing;
-    return o;
-  }
+  if (!CanWrite() || !confirmWrite()) return ParamOutcome::nothing();
   BusyScope busy(onBusy);
-  if ((o.conversion = DataCollect())) {
-    o.kind = ParamOutcome::kNotConverted;
-    return o;
-  }
+  if (const CollectFailure f = DataCollect()) return ParamOutcome::notConverted(f);
+  ParamOutcome o;
   if (const int rc = Block.WriteCOMBlock()) o.fail(rc, "WriteCOMBlock");
   return o;
 }
 
 ParamOutcome ReaderParamJob::Load() {
-  ParamOutcome o;
   const std::optional<QString> name = chooseFile(FileMode::Open);
-  if (!name) {
-    o.kind = ParamOutcome::kNothing;
-    return o;
-  }
+  if (!name) return ParamOutcome::nothing();
   BusyScope busy(onBusy);
   return shownAfterRead(Block.ReadFileBlock(*name), "ReadFileBlock");
 }
 
 ParamOutcome ReaderParamJob::Save() {
-  ParamOutcome o;
-  if ((o.conversion = DataCollect())) {
-    o.kind = ParamOutcome::kNotConverted;
-    return o;
-  }
+  if (const CollectFailure f = DataCollect()) return ParamOutcome::notConverted(f);
   const std::optional<QString> name = chooseFile(FileMode::Save);
-  if (!name) {
-    o.kind = ParamOutcome::kNothing;
-    return o;
-  }
+  if (!name) return ParamOutcome::nothing();
   BusyScope busy(onBusy);
+  ParamOutcome o;
   if (const int rc = Block.WriteFileBlock(*name); rc != 0) o.fail(rc, "WriteFileBlock", *name);
   return o;
 }

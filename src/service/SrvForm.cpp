@@ -34,13 +34,6 @@ void showSendFailure() {
     quelm::showMessage(quelm::MessageKind::Plain, QString(), QStringLiteral("ERR_SENDCOMCMD"));
 }
 
-QPushButton* button(const char* name, const QString& caption, QWidget* parent) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QLatin1String(name));
-  b->setAutoDefault(false);
-  return b;
-}
-
 QLineEdit* edit(const char* name, QWidget* parent) {
   auto* e = new QLineEdit(parent);
   e->setObjectName(QLatin1String(name));
@@ -58,7 +51,7 @@ TSrvForm::TSrvForm(TFrameLink* link, QWidget* parent) : QWidget(parent, Qt::Wind
   HVByCtrlByteLabel = new QLabel(QStringLiteral("0-1150 [V]"), HVSettingGroupBox);
   HVEdit = edit("HVEdit", HVSettingGroupBox);
   HVEdit->setMaxLength(4);
-  HVButton = button("HVButton", QStringLiteral("&Set"), HVSettingGroupBox);
+  HVButton = quelm::makeButton(HVSettingGroupBox, "HVButton", QStringLiteral("&Set"));
   auto* hv = new QHBoxLayout(HVSettingGroupBox);
   hv->addWidget(HVByCtrlByteLabel);
   hv->addWidget(HVEdit);
@@ -67,7 +60,7 @@ TSrvForm::TSrvForm(TFrameLink* link, QWidget* parent) : QWidget(parent, Qt::Wind
   HeatingCurrentSettingGroupBox = new QGroupBox(QStringLiteral("Heating Current setting"), this);
   HCByCtrlByteLabel = new QLabel(QStringLiteral("0-4000 [mA]"), HeatingCurrentSettingGroupBox);
   HCEdit = edit("HCEdit", HeatingCurrentSettingGroupBox);
-  HCButton = button("HCButton", QStringLiteral("S&et"), HeatingCurrentSettingGroupBox);
+  HCButton = quelm::makeButton(HeatingCurrentSettingGroupBox, "HCButton", QStringLiteral("S&et"));
   auto* hc = new QHBoxLayout(HeatingCurrentSettingGroupBox);
   hc->addWidget(HCByCtrlByteLabel);
   hc->addWidget(HCEdit);
@@ -90,7 +83,7 @@ TSrvForm::TSrvForm(TFrameLink* link, QWidget* parent) : QWidget(parent, Qt::Wind
   SensitivityComboBox = new QComboBox(CtrlBitsSettingGroupBox);
   SensitivityComboBox->setObjectName(QStringLiteral("SensitivityComboBox"));
   HighMediumLowLabel = new QLabel(QStringLiteral("(High/Medium/Low)"), CtrlBitsSettingGroupBox);
-  CtrlBitsButton = button("CtrlBitsButton", QStringLiteral("Se&t"), CtrlBitsSettingGroupBox);
+  CtrlBitsButton = quelm::makeButton(CtrlBitsSettingGroupBox, "CtrlBitsButton", QStringLiteral("Se&t"));
   bits->addWidget(SensitivityLabel, 4, 0);
   bits->addWidget(SensitivityComboBox, 4, 1);
   bits->addWidget(HighMediumLowLabel, 4, 2);
@@ -101,7 +94,7 @@ TSrvForm::TSrvForm(TFrameLink* link, QWidget* parent) : QWidget(parent, Qt::Wind
   ADINEdit = edit("ADINEdit", ReadingADCGroupBox);
   ADBATLabel = new QLabel(QStringLiteral("BAT [V]"), ReadingADCGroupBox);
   ADBATEdit = edit("ADBATEdit", ReadingADCGroupBox);
-  ReadingADCButton = button("ReadingADCButton", QStringLiteral("&Read"), ReadingADCGroupBox);
+  ReadingADCButton = quelm::makeButton(ReadingADCGroupBox, "ReadingADCButton", QStringLiteral("&Read"));
   auto* adc = new QGridLayout(ReadingADCGroupBox);
   adc->addWidget(ADINLabel, 0, 0);
   adc->addWidget(ADINEdit, 0, 1);
@@ -111,7 +104,7 @@ TSrvForm::TSrvForm(TFrameLink* link, QWidget* parent) : QWidget(parent, Qt::Wind
 
   GroupBox1 = new QGroupBox(QStringLiteral("Reading RTC (Real Time Clock)"), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-  ReadingRTCButton = button("ReadingRTCButton", QStringLiteral("Re&ad"), GroupBox1);
+  ReadingRTCButton = quelm::makeButton(GroupBox1, "ReadingRTCButton", QStringLiteral("Re&ad"));
   ReadingRTCEdit = edit("ReadingRTCEdit", GroupBox1);
   auto* rtc = new QHBoxLayout(GroupBox1);
   rtc->addWidget(ReadingRTCButton);
@@ -122,16 +115,18 @@ TSrvForm::TSrvForm(TFrameLink* link, QWidget* parent) : QWidget(parent, Qt::Wind
   ErrorLogListBox->setObjectName(QStringLiteral("ErrorLogListBox"));
   // The log lines align their columns with blanks.
   ErrorLogListBox->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  ReadLogButton = button("ReadLogButton", QStringLiteral("Read "), ErrorLogGroupBox);
-  DeleteLogButton = button("DeleteLogButton", QStringLiteral("Delete"), ErrorLogGroupBox);
+  ReadLogButton = quelm::makeButton(ErrorLogGroupBox, "ReadLogButton", QStringLiteral("Read "));
+  DeleteLogButton = quelm::makeButton(ErrorLogGroupBox, "DeleteLogButton", QStringLiteral("Delete"));
   auto* log = new QGridLayout(ErrorLogGroupBox);
   log->addWidget(ErrorLogListBox, 0, 0, 1, 2);
   log->addWidget(ReadLogButton, 1, 0);
   log->addWidget(DeleteLogButton, 1, 1);
 
-  EnableSettingButton = button("EnableSettingButton", QStringLiteral("E&nable Automatic Setting"), this);
-  DisableSettingButton = button("DisableSettingButton", QStringLiteral("&Disable Automatic Setting"), this);
-  SrvCancelButton = button("SrvCancelButton", QStringLiteral("E&xit"), this);
+  EnableSettingButton =
+      quelm::makeButton(this, "EnableSettingButton", QStringLiteral("E&nable Automatic Setting"));
+  DisableSettingButton =
+      quelm::makeButton(this, "DisableSettingButton", QStringLiteral("&Disable Automatic Setting"));
+  SrvCancelButton = quelm::makeButton(this, "SrvCancelButton", QStringLiteral("E&xit"));
 
   auto* left = new QVBoxLayout;
   left->addWidget(HVSettingGroupBox);

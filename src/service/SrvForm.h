@@ -6,13 +6,8 @@
 
 #include <QWidget>
 
-class QCheckBox;
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QPushButton;
+#include "base/WidgetsFwd.h"
+
 class TFrameLink;
 
 class TSrvForm : public QWidget {

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/EnterMovesOn.h"
 #include "base/ErrorCodes.h"
 #include "base/SharedFileDialogs.h"
 
@@ -22,12 +23,9 @@ TSwUpdate::TSwUpdate(TFrameLink& link, QWidget* parent) : QWidget(parent, Qt::Wi
   DownloadProgressBar->setValue(0);
   DownloadProgressBar->setTextVisible(false);
   DownloadProgressBar->setFocusPolicy(Qt::StrongFocus);
-  ProgramDownloadButton = new QPushButton(QStringLiteral("Program Download"), this);
-  ProgramDownloadButton->setObjectName(QStringLiteral("ProgramDownloadButton"));
-  ProgramDownloadButton->setAutoDefault(false);
-  DownloadAbortButton = new QPushButton(QStringLiteral("Abort"), this);
-  DownloadAbortButton->setObjectName(QStringLiteral("DownloadAbortButton"));
-  DownloadAbortButton->setAutoDefault(false);
+  ProgramDownloadButton =
+      quelm::makeButton(this, "ProgramDownloadButton", QStringLiteral("Program Download"));
+  DownloadAbortButton = quelm::makeButton(this, "DownloadAbortButton", QStringLiteral("Abort"));
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(ProgramDownloadButton);

@@ -386,6 +386,10 @@ ReaderSession::~ReaderSession() {
   link_.ReleaseLine();
 }
 
+bool isReadOrWrite(const QStringList& words) {
+  return words.size() == 2 && (words[0] == QStringLiteral("read") || words[0] == QStringLiteral("write"));
+}
+
 std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& command, int* exitCode) {
   const std::optional<QString> port = args.value(QStringLiteral("--port"));
   const std::optional<QString> baud = args.value(QStringLiteral("--baud"));
@@ -396,6 +400,18 @@ std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& 
   QString error;
   auto session = ReaderSession::open(port.value_or(QString()), baud.value_or(QString()), io, &error);
   if (!session) *exitCode = usageError(io, command, error);
+  return session;
+}
+
+std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& command, int* exitCode,
+                                          QStringList* words) {
+  auto session = openReader(args, io, command, exitCode);
+  if (!session) return nullptr;
+  *words = args.positional();
+  if (!args.ok()) {
+    *exitCode = usageError(io, command, args.error());
+    return nullptr;
+  }
   return session;
 }
 

@@ -175,8 +175,15 @@ class ReaderSession {
   TCommandChannel* previous_ = nullptr;  // the channel before this session's
 };
 
+// Whether the words are "read FILE" or "write FILE", as the table commands take them.
+bool isReadOrWrite(const QStringList& words);
+
 // Takes "--port P [--baud B]" from args and opens the session; on a usage
 // problem prints it and sets *exitCode to kExitUsage.
 std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& command, int* exitCode);
+// The same, then the words left after every option into *words; a usage
+// error among them is printed as the port's are, and no session is left.
+std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& command, int* exitCode,
+                                          QStringList* words);
 
 }  // namespace quelm::cli

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <climits>
 #include <cmath>
+#include <span>
 
 #include "Cli.h"
 #include "archive/Archive.h"
@@ -78,28 +79,55 @@ std::optional<QDateTime> dateOption(Args& args, const QString& name, bool upperB
   return time;
 }
 
+// A --dosimeter ID, checked unless the command line failed already.
+void checkDosimeter(Args& args, const std::optional<QString>& dosimeter) {
+  if (dosimeter && args.ok())
+    if (const QString e = DosimeterIdError(*dosimeter); !e.isEmpty()) args.fail(e);
+}
+
 // The person a word names: an id, or a name exactly one person has. An
 // unknown or ambiguous word is a usage error that names the candidates.
-std::optional<Person> person(Context& c, DoseArchive& archive, const QString& text, int* exitCode) {
+// Returns the exit code: kExitOk with the person found.
+int person(Context& c, DoseArchive& archive, const QString& text, Person* found) {
   PersonLookup lookup;
-  if (const int rc = archive.findPerson(text, &lookup)) {
-    *exitCode = archiveFailure(c.io, archive, rc);
-    return std::nullopt;
+  if (const int rc = archive.findPerson(text, &lookup)) return archiveFailure(c.io, archive, rc);
+  if (lookup.outcome == PersonLookup::Found) {
+    *found = lookup.person;
+    return kExitOk;
   }
-  if (lookup.outcome == PersonLookup::Found) return lookup.person;
   QStringList who;
   for (const Person& p : lookup.candidates) who << PersonText(p);
   const QString said = QLatin1Char('"') + PlainField(text.simplified()) + QLatin1Char('"');
-  *exitCode = fail(c.io,
-                   lookup.outcome == PersonLookup::Ambiguous
-                       ? QStringLiteral("archive: %1 is more than one person: %2; give the id")
-                             .arg(said, who.join(QStringLiteral(", ")))
-                       : QStringLiteral("archive: no person has the id or name %1%2")
-                             .arg(said, who.isEmpty() ? QString()
-                                                      : QStringLiteral(" (perhaps: ") +
-                                                            who.join(QStringLiteral(", ")) + QLatin1Char(')')),
-                   kExitUsage);
-  return std::nullopt;
+  return fail(c.io,
+              lookup.outcome == PersonLookup::Ambiguous
+                  ? QStringLiteral("archive: %1 is more than one person: %2; give the id")
+                        .arg(said, who.join(QStringLiteral(", ")))
+                  : QStringLiteral("archive: no person has the id or name %1%2")
+                        .arg(said, who.isEmpty() ? QString()
+                                                 : QStringLiteral(" (perhaps: ") +
+                                                       who.join(QStringLiteral(", ")) + QLatin1Char(')')),
+              kExitUsage);
+}
+
+// The id of the person --person names; left empty without the option.
+// Returns the exit code, as person() does.
+int personOption(Context& c, DoseArchive& archive, const std::optional<QString>& who, QString* id) {
+  if (!who) return kExitOk;
+  Person p;
+  const int rc = person(c, archive, *who, &p);
+  if (rc == kExitOk) *id = p.id;
+  return rc;
+}
+
+// Runs `body` on the archive once the command line is sound and the archive
+// is open; else prints the usage error or why the archive does not open.
+// Returns the exit code.
+template <typename Body>
+int withArchive(Context& c, Access access, Body body) {
+  if (!c.args.ok()) return usageError(c.io, kCommand, c.args.error());
+  int exitCode = kExitOk;
+  const std::unique_ptr<DoseArchive> archive = openArchive(c, access, &exitCode);
+  return archive ? body(*archive) : exitCode;
 }
 
 void printLines(CliIO& io, const QString& header, const QStringList& rows, bool csv) {
@@ -109,6 +137,13 @@ void printLines(CliIO& io, const QString& header, const QStringList& rows, bool 
   io.out.flush();
 }
 
+// Rows made for CSV or for text under the header's columns: commas, or
+// tabs in the text form.
+void printTable(CliIO& io, bool csv, const QString& csvHeader, const QStringList& rows) {
+  printLines(io, csv ? csvHeader : QString(csvHeader).replace(QLatin1Char(','), QLatin1Char('\t')), rows,
+             csv);
+}
+
 // A list as CSV (the header's columns) or tab-separated text (the same
 // columns, each row in the text form).
 template <typename Item, typename CsvRow, typename TextRow>
@@ -116,15 +151,25 @@ void printList(CliIO& io, bool csv, const QString& csvHeader, const std::vector<
                TextRow textRow) {
   QStringList lines;
   for (const Item& item : items) lines << (csv ? csvRow(item) : textRow(item));
-  printLines(io, csv ? csvHeader : QString(csvHeader).replace(QLatin1Char(','), QLatin1Char('\t')), lines, csv);
+  printTable(io, csv, csvHeader, lines);
 }
 
 void printReadouts(CliIO& io, const std::vector<ReadoutRow>& rows, bool csv) {
   printList(io, csv, ReadoutCsvHeader(), rows, ReadoutCsvRow, ReadoutTextRow);
 }
 
+// Text in a PDF needs fonts, which only a GUI application (offscreen) has.
+bool hasGraphics() { return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr; }
+
+int noGraphics(Context& c, const QString& what) {
+  return fail(
+      c.io,
+      QStringLiteral("archive %1 needs the program's graphics libraries (no GUI application)").arg(what));
+}
+
 bool noMoreWords(Context& c, const QString& what) {
-  if (!c.args.positional().isEmpty()) c.args.fail(QStringLiteral("archive %1 takes no other arguments").arg(what));
+  if (!c.args.positional().isEmpty())
+    c.args.fail(QStringLiteral("archive %1 takes no other arguments").arg(what));
   return c.args.ok();
 }
 
@@ -133,18 +178,17 @@ bool noMoreWords(Context& c, const QString& what) {
 int runImport(Context& c) {
   const QStringList files = c.args.positional();
   if (c.args.ok() && files.isEmpty()) c.args.fail(QStringLiteral("archive import needs data files"));
-  if (!c.args.ok()) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Write, &exitCode);
-  if (!archive) return exitCode;
-  ArchiveImportJob job(files);
-  job.onFileDone = [&](const ArchiveFileOutcome& o) {
-    for (const QString& line : o.lines) c.io.out << line << "\n";
-    c.io.out.flush();
-    if (o.code) exitCode = failure(c.io, o.code, archiveContext(archive->location(), o.detail));
-  };
-  job.Run(*archive);
-  return exitCode;
+  return withArchive(c, Access::Write, [&](DoseArchive& archive) -> int {
+    int exitCode = kExitOk;
+    ArchiveImportJob job(files);
+    job.onFileDone = [&](const ArchiveFileOutcome& o) {
+      for (const QString& line : o.lines) c.io.out << line << "\n";
+      c.io.out.flush();
+      if (o.code) exitCode = failure(c.io, o.code, archiveContext(archive.location(), o.detail));
+    };
+    job.Run(archive);
+    return exitCode;
+  });
 }
 
 int runAssign(Context& c) {
@@ -157,18 +201,17 @@ int runAssign(Context& c) {
     if (const QString e = WearPeriodError({words[0], {}, *from, to}); !e.isEmpty()) c.args.fail(e);
   if (c.args.ok())
     if (const QString e = PersonNameError(words[1]); !e.isEmpty()) c.args.fail(e);
-  if (!c.args.ok()) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Write, &exitCode);
-  if (!archive) return exitCode;
-  WearPeriod stored;
-  std::optional<Person> created;
-  if (const int rc = archive->assign(words[0], words[1], *from, to, &stored, &created))
-    return rc == kErrArchiveAmbiguousPerson ? fail(c.io, QStringLiteral("archive: ") + archive->errorDetail(), kExitUsage)
-                                            : archiveFailure(c.io, *archive, rc);
-  if (created) c.io.out << NewPersonLine(*created) << "\n";
-  c.io.out << PeriodLine(stored) << Qt::endl;
-  return kExitOk;
+  return withArchive(c, Access::Write, [&](DoseArchive& archive) -> int {
+    WearPeriod stored;
+    std::optional<Person> created;
+    if (const int rc = archive.assign(words[0], words[1], *from, to, &stored, &created))
+      return rc == kErrArchiveAmbiguousPerson
+                 ? fail(c.io, QStringLiteral("archive: ") + archive.errorDetail(), kExitUsage)
+                 : archiveFailure(c.io, archive, rc);
+    if (created) c.io.out << NewPersonLine(*created) << "\n";
+    c.io.out << PeriodLine(stored) << Qt::endl;
+    return kExitOk;
+  });
 }
 
 int runEnd(Context& c) {
@@ -178,14 +221,12 @@ int runEnd(Context& c) {
   if (!at && c.args.ok()) c.args.fail(QStringLiteral("--at DATE is needed: the period's last day"));
   if (c.args.ok())
     if (const QString e = DosimeterIdError(words[0]); !e.isEmpty()) c.args.fail(e);
-  if (!c.args.ok()) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Write, &exitCode);
-  if (!archive) return exitCode;
-  WearPeriod ended;
-  if (const int rc = archive->endPeriod(words[0], *at, &ended)) return archiveFailure(c.io, *archive, rc);
-  c.io.out << PeriodLine(ended) << Qt::endl;
-  return kExitOk;
+  return withArchive(c, Access::Write, [&](DoseArchive& archive) -> int {
+    WearPeriod ended;
+    if (const int rc = archive.endPeriod(words[0], *at, &ended)) return archiveFailure(c.io, archive, rc);
+    c.io.out << PeriodLine(ended) << Qt::endl;
+    return kExitOk;
+  });
 }
 
 int runPerson(Context& c) {
@@ -194,67 +235,95 @@ int runPerson(Context& c) {
   if (what != QLatin1String("add") && what != QLatin1String("rename"))
     c.args.fail(QStringLiteral("archive person takes add ID NAME or rename ID NAME"));
   else if (words.size() != 3)
-    c.args.fail(QStringLiteral("archive person %1 needs an ID and a NAME (quoted when it has blanks)").arg(what));
+    c.args.fail(
+        QStringLiteral("archive person %1 needs an ID and a NAME (quoted when it has blanks)").arg(what));
   if (c.args.ok())
-    for (const QString& e : {what == QLatin1String("add") ? PersonIdError(words[1]) : QString(), PersonNameError(words[2])})
+    for (const QString& e :
+         {what == QLatin1String("add") ? PersonIdError(words[1]) : QString(), PersonNameError(words[2])})
       if (!e.isEmpty()) c.args.fail(e);
-  if (!c.args.ok()) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Write, &exitCode);
-  if (!archive) return exitCode;
-  const Person p{words[1].trimmed(), words[2].simplified()};
-  const int rc = what == QLatin1String("add") ? archive->addPerson(p) : archive->renamePerson(p.id, p.name);
-  if (rc) return archiveFailure(c.io, *archive, rc);
-  PersonLookup stored;
-  archive->findPerson(p.id, &stored);
-  c.io.out << (what == QLatin1String("add") ? NewPersonLine(stored.person)
-                                            : QStringLiteral("Renamed: ") + PlainField(PersonText(stored.person)))
-           << Qt::endl;
-  return kExitOk;
+  return withArchive(c, Access::Write, [&](DoseArchive& archive) -> int {
+    const Person p{words[1].trimmed(), words[2].simplified()};
+    const int rc = what == QLatin1String("add") ? archive.addPerson(p) : archive.renamePerson(p.id, p.name);
+    if (rc) return archiveFailure(c.io, archive, rc);
+    PersonLookup stored;
+    archive.findPerson(p.id, &stored);
+    c.io.out << (what == QLatin1String("add")
+                     ? NewPersonLine(stored.person)
+                     : QStringLiteral("Renamed: ") + PlainField(PersonText(stored.person)))
+             << Qt::endl;
+    return kExitOk;
+  });
 }
 
 int runPeriodsImport(Context& c, const QString& path) {
   if (!noMoreWords(c, QStringLiteral("periods import"))) return usageError(c.io, kCommand, c.args.error());
   QFile file(path);
   if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-    return failure(c.io, kErrFileOpen, path + QStringLiteral(": ") + (file.errorString().isEmpty()
-                                                                          ? QStringLiteral("no plain file")
-                                                                          : file.errorString()));
+    return failure(c.io, kErrFileOpen,
+                   path + QStringLiteral(": ") +
+                       (file.errorString().isEmpty() ? QStringLiteral("no plain file") : file.errorString()));
   std::vector<WearerListRow> rows;
   QString error;
   if (!ParseWearerList(file.readAll(), &rows, &error))
     return failure(c.io, kErrArchiveInput, path + QStringLiteral(": ") + error);
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Write, &exitCode);
-  if (!archive) return exitCode;
-  WearerListResult result;
-  if (const int rc = archive->importWearerList(rows, &result, QFileInfo(path).absoluteFilePath()))
-    return failure(c.io, rc, path + QStringLiteral(": ") + archive->errorDetail());
-  c.io.out << PlainField(path) << ": " << WearerListLine(result) << Qt::endl;
-  return kExitOk;
+  return withArchive(c, Access::Write, [&](DoseArchive& archive) -> int {
+    WearerListResult result;
+    if (const int rc = archive.importWearerList(rows, &result, QFileInfo(path).absoluteFilePath()))
+      return failure(c.io, rc, path + QStringLiteral(": ") + archive.errorDetail());
+    c.io.out << PlainField(path) << ": " << WearerListLine(result) << Qt::endl;
+    return kExitOk;
+  });
 }
 
 int runUpgrade(Context& c) {
-  if (!noMoreWords(c, QStringLiteral("upgrade"))) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Write, &exitCode);
-  if (!archive) return exitCode;
-  c.io.out << archive->location().displayText() << ": schema version " << archive->schemaVersion() << Qt::endl;
-  return kExitOk;
+  noMoreWords(c, QStringLiteral("upgrade"));
+  return withArchive(c, Access::Write, [&](DoseArchive& archive) -> int {
+    c.io.out << archive.location().displayText() << ": schema version " << archive.schemaVersion()
+             << Qt::endl;
+    return kExitOk;
+  });
 }
 
 // --- Reading commands ----------------------------------------------------------------
 
-int runPersons(Context& c) {
+// A reading command that prints one of the archive's lists, as text or
+// with --csv, once the rest of its command line is read; `fetch` gets the
+// id of the person `who` names (empty without one).
+template <typename Item, typename Fetch, typename CsvRow, typename TextRow>
+int runListing(Context& c, const QString& what, const std::optional<QString>& who, Fetch fetch,
+               const QString& csvHeader, CsvRow csvRow, TextRow textRow) {
   const bool csv = c.args.flag(QStringLiteral("--csv"));
-  if (!noMoreWords(c, QStringLiteral("persons"))) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  std::vector<Person> persons;
-  if (const int rc = archive->persons(&persons)) return archiveFailure(c.io, *archive, rc);
-  printList(c.io, csv, PersonCsvHeader(), persons, PersonCsvRow, PersonTextRow);
-  return kExitOk;
+  noMoreWords(c, what);
+  return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
+    QString personId;
+    if (const int rc = personOption(c, archive, who, &personId)) return rc;
+    std::vector<Item> items;
+    if (const int rc = fetch(archive, personId, &items)) return archiveFailure(c.io, archive, rc);
+    printList(c.io, csv, csvHeader, items, csvRow, textRow);
+    return kExitOk;
+  });
+}
+
+// What runListing fetches for a query of one person's or of all.
+template <typename Query, typename Item>
+auto withPerson(Query query, int (DoseArchive::*fetch)(const Query&, std::vector<Item>*)) {
+  return [query, fetch](DoseArchive& archive, const QString& personId, std::vector<Item>* list) mutable {
+    query.personId = personId;
+    return (archive.*fetch)(query, list);
+  };
+}
+
+// What runListing fetches for a list of everything, of nobody in particular.
+template <typename Item>
+auto all(int (DoseArchive::*fetch)(std::vector<Item>*)) {
+  return [fetch](DoseArchive& archive, const QString&, std::vector<Item>* list) {
+    return (archive.*fetch)(list);
+  };
+}
+
+int runPersons(Context& c) {
+  return runListing<Person>(c, QStringLiteral("persons"), std::nullopt, all(&DoseArchive::persons),
+                            PersonCsvHeader(), PersonCsvRow, PersonTextRow);
 }
 
 int runPeriods(Context& c) {
@@ -270,25 +339,12 @@ int runPeriods(Context& c) {
   }
   const std::optional<QString> dosimeter = c.args.value(QStringLiteral("--dosimeter"));
   const std::optional<QString> who = c.args.value(QStringLiteral("--person"));
-  const bool csv = c.args.flag(QStringLiteral("--csv"));
   if (dosimeter && who) c.args.fail(QStringLiteral("choose at most one of --dosimeter ID and --person P"));
-  if (dosimeter && c.args.ok())
-    if (const QString e = DosimeterIdError(*dosimeter); !e.isEmpty()) c.args.fail(e);
-  if (!noMoreWords(c, QStringLiteral("periods"))) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  PeriodQuery query;
-  if (dosimeter) query.dosimeter = *dosimeter;
-  if (who) {
-    const std::optional<Person> p = person(c, *archive, *who, &exitCode);
-    if (!p) return exitCode;
-    query.personId = p->id;
-  }
-  std::vector<WearPeriod> periods;
-  if (const int rc = archive->periods(query, &periods)) return archiveFailure(c.io, *archive, rc);
-  printList(c.io, csv, PeriodCsvHeader(), periods, PeriodCsvRow, PeriodTextRow);
-  return kExitOk;
+  checkDosimeter(c.args, dosimeter);
+  return runListing<WearPeriod>(
+      c, QStringLiteral("periods"), who,
+      withPerson(PeriodQuery{dosimeter.value_or(QString()), {}}, &DoseArchive::periods), PeriodCsvHeader(),
+      PeriodCsvRow, PeriodTextRow);
 }
 
 int runHistory(Context& c) {
@@ -297,58 +353,41 @@ int runHistory(Context& c) {
   const std::optional<QString> who = c.args.value(QStringLiteral("--person"));
   query.from = dateOption(c.args, QStringLiteral("--from"), false);
   query.to = dateOption(c.args, QStringLiteral("--to"), true);
-  const bool csv = c.args.flag(QStringLiteral("--csv"));
   if (dosimeter.has_value() == who.has_value())
     c.args.fail(QStringLiteral("choose one of --dosimeter ID and --person P"));
-  if (dosimeter && c.args.ok())
-    if (const QString e = DosimeterIdError(*dosimeter); !e.isEmpty()) c.args.fail(e);
-  if (!noMoreWords(c, QStringLiteral("history"))) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  if (dosimeter) query.dosimeter = *dosimeter;
-  if (who) {
-    const std::optional<Person> p = person(c, *archive, *who, &exitCode);
-    if (!p) return exitCode;
-    query.personId = p->id;
-  }
-  std::vector<ReadoutRow> rows;
-  if (const int rc = archive->history(query, &rows)) return archiveFailure(c.io, *archive, rc);
-  printReadouts(c.io, rows, csv);
-  return kExitOk;
+  checkDosimeter(c.args, dosimeter);
+  query.dosimeter = dosimeter.value_or(QString());
+  return runListing<ReadoutRow>(c, QStringLiteral("history"), who, withPerson(query, &DoseArchive::history),
+                                ReadoutCsvHeader(), ReadoutCsvRow, ReadoutTextRow);
 }
 
 int runTotals(Context& c) {
   const std::optional<QString> who = c.args.value(QStringLiteral("--person"));
   const std::optional<QDateTime> at = dateOption(c.args, QStringLiteral("--at"), true);
   const bool csv = c.args.flag(QStringLiteral("--csv"));
-  if (!noMoreWords(c, QStringLiteral("totals"))) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  QString personId;
-  if (who) {
-    const std::optional<Person> p = person(c, *archive, *who, &exitCode);
-    if (!p) return exitCode;
-    personId = p->id;
-  }
-  const QDateTime when = at.value_or(ArchiveNow());
-  std::vector<PersonTotals> totals;
-  if (const int rc = archive->totals(personId, when, &totals)) return archiveFailure(c.io, *archive, rc);
-  const double limit = ReadArchiveSettings(c.io.configPath).annualLimit;
-  const auto csvRow = [limit](const PersonTotals& t) { return TotalsCsvRow(t, limit); };
-  const auto textRow = [limit](const PersonTotals& t) { return TotalsTextRow(t, limit); };
-  if (!csv) {
-    c.io.out << "Totals up to " << ArchiveTimeText(when) << " (quarter from " << ArchiveTimeText(QuarterStart(when))
-             << ", year from " << ArchiveTimeText(YearStart(when)) << ")\n";
-    for (const ReportPeriod& p : {QuarterOf(when), YearOf(when)}) {
-      int open = 0;
-      if (const int rc = archive->openReviewCount(p, &open)) return archiveFailure(c.io, *archive, rc);
-      if (open) c.io.out << open << " read-outs of " << p.label << " await review\n";
+  noMoreWords(c, QStringLiteral("totals"));
+  return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
+    QString personId;
+    if (const int rc = personOption(c, archive, who, &personId)) return rc;
+    const QDateTime when = at.value_or(ArchiveNow());
+    std::vector<PersonTotals> totals;
+    if (const int rc = archive.totals(personId, when, &totals)) return archiveFailure(c.io, archive, rc);
+    const double limit = ReadArchiveSettings(c.io.configPath).annualLimit;
+    const auto csvRow = [limit](const PersonTotals& t) { return TotalsCsvRow(t, limit); };
+    const auto textRow = [limit](const PersonTotals& t) { return TotalsTextRow(t, limit); };
+    if (!csv) {
+      c.io.out << "Totals up to " << ArchiveTimeText(when) << " (quarter from "
+               << ArchiveTimeText(QuarterStart(when)) << ", year from " << ArchiveTimeText(YearStart(when))
+               << ")\n";
+      for (const ReportPeriod& p : {QuarterOf(when), YearOf(when)}) {
+        int open = 0;
+        if (const int rc = archive.openReviewCount(p, &open)) return archiveFailure(c.io, archive, rc);
+        if (open) c.io.out << open << " read-outs of " << p.label << " await review\n";
+      }
     }
-  }
-  printList(c.io, csv, TotalsCsvHeader(), totals, csvRow, textRow);
-  return kExitOk;
+    printList(c.io, csv, TotalsCsvHeader(), totals, csvRow, textRow);
+    return kExitOk;
+  });
 }
 
 int runAlerts(Context& c) {
@@ -362,31 +401,29 @@ int runAlerts(Context& c) {
     if (!ok || !(level > 0) || !std::isfinite(level))
       c.args.fail(QStringLiteral("--level takes a dose in uSv above 0, not \"%1\"").arg(*levelText));
   }
-  if (!noMoreWords(c, QStringLiteral("alerts"))) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  std::vector<ReadoutRow> rows;
-  if (const int rc = archive->alerts(from, level, &rows)) return archiveFailure(c.io, *archive, rc);
-  printReadouts(c.io, rows, csv);
-  return kExitOk;
+  noMoreWords(c, QStringLiteral("alerts"));
+  return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
+    std::vector<ReadoutRow> rows;
+    if (const int rc = archive.alerts(from, level, &rows)) return archiveFailure(c.io, archive, rc);
+    printReadouts(c.io, rows, csv);
+    return kExitOk;
+  });
 }
 
 int runCheck(Context& c) {
-  if (!noMoreWords(c, QStringLiteral("check"))) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  CheckReport report;
-  if (const int rc = archive->check(&report)) return archiveFailure(c.io, *archive, rc);
-  for (const QString& fault : report.faults) c.io.out << PlainField(fault) << "\n";
-  c.io.out << report.readouts << " read-outs, " << report.conflicts << " conflicts, " << report.persons
-           << " persons, " << report.periods << " wear periods checked: "
-           << (report.faults.isEmpty() ? QStringLiteral("no faults")
-                                       : QString::number(report.faults.size()) + QStringLiteral(" faults"))
-           << Qt::endl;
-  if (!report.faults.isEmpty()) return failure(c.io, kErrArchiveFaults, archive->location().displayText());
-  return kExitOk;
+  noMoreWords(c, QStringLiteral("check"));
+  return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
+    CheckReport report;
+    if (const int rc = archive.check(&report)) return archiveFailure(c.io, archive, rc);
+    for (const QString& fault : report.faults) c.io.out << PlainField(fault) << "\n";
+    c.io.out << report.readouts << " read-outs, " << report.conflicts << " conflicts, " << report.persons
+             << " persons, " << report.periods << " wear periods checked: "
+             << (report.faults.isEmpty() ? QStringLiteral("no faults")
+                                         : QString::number(report.faults.size()) + QStringLiteral(" faults"))
+             << Qt::endl;
+    if (!report.faults.isEmpty()) return failure(c.io, kErrArchiveFaults, archive.location().displayText());
+    return kExitOk;
+  });
 }
 
 // A period option (2026Q3 or 2026), checked.
@@ -397,27 +434,26 @@ std::optional<ReportPeriod> periodOption(Args& args, const QString& name, bool n
     return std::nullopt;
   }
   const std::optional<ReportPeriod> period = ParseReportPeriod(*text);
-  if (!period) args.fail(QStringLiteral("%1 takes a quarter (2026Q3) or a year (2026), not \"%2\"").arg(name, *text));
+  if (!period)
+    args.fail(QStringLiteral("%1 takes a quarter (2026Q3) or a year (2026), not \"%2\"").arg(name, *text));
   return period;
 }
 
 // The stored bytes of a signed document, exactly.
-int runSignedReport(Context& c, const ReportPeriod& period, const std::optional<QString>& who, const QString& pdf) {
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  QString personId;
-  if (who) {
-    const std::optional<Person> p = person(c, *archive, *who, &exitCode);
-    if (!p) return exitCode;
-    personId = p->id;
-  }
-  QByteArray bytes;
-  if (const int rc = archive->signedDocument(period.label, personId, &bytes)) return archiveFailure(c.io, *archive, rc);
-  QString detail;
-  if (const int rc = WritePdfFile(bytes, pdf, &detail)) return failure(c.io, rc, detail);
-  c.io.out << pdf << ": the signed document of " << period.label << ", " << bytes.size() << " bytes" << Qt::endl;
-  return kExitOk;
+int runSignedReport(Context& c, const ReportPeriod& period, const std::optional<QString>& who,
+                    const QString& pdf) {
+  return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
+    QString personId;
+    if (const int rc = personOption(c, archive, who, &personId)) return rc;
+    QByteArray bytes;
+    if (const int rc = archive.signedDocument(period.label, personId, &bytes))
+      return archiveFailure(c.io, archive, rc);
+    QString detail;
+    if (const int rc = WritePdfFile(bytes, pdf, &detail)) return failure(c.io, rc, detail);
+    c.io.out << pdf << ": the signed document of " << period.label << ", " << bytes.size() << " bytes"
+             << Qt::endl;
+    return kExitOk;
+  });
 }
 
 int runReport(Context& c) {
@@ -437,46 +473,41 @@ int runReport(Context& c) {
   if (!periodText)
     c.args.fail(QStringLiteral("--period 2026Q3 or --period 2026 is needed"));
   else if (!(period = ParseReportPeriod(*periodText)))
-    c.args.fail(QStringLiteral("--period takes a quarter (2026Q3) or a year (2026), not \"%1\"").arg(*periodText));
+    c.args.fail(
+        QStringLiteral("--period takes a quarter (2026Q3) or a year (2026), not \"%1\"").arg(*periodText));
   if (!pdf || pdf->isEmpty()) c.args.fail(QStringLiteral("--pdf OUT.pdf is needed"));
   if (!noMoreWords(c, QStringLiteral("report"))) return usageError(c.io, kCommand, c.args.error());
-  // Text in a PDF needs fonts, which only a GUI application (offscreen) has.
-  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-    return fail(c.io, QStringLiteral("archive report needs the program's graphics libraries (no GUI application)"));
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  const ArchiveSettings settings = ReadArchiveSettings(c.io.configPath);
-  ReportDocument document;
-  int rc = kOk;
-  if (all) {
-    rc = BuildSummaryReport(*archive, *period, settings, ArchiveNow(), &document);
-  } else {
-    const std::optional<Person> p = person(c, *archive, *who, &exitCode);
-    if (!p) return exitCode;
-    rc = BuildPersonReport(*archive, p->id, *period, settings, ArchiveNow(), &document);
-  }
-  if (rc) return archiveFailure(c.io, *archive, rc);
-  QString detail;
-  if (const int wrc = WriteReportPdf(document, *pdf, &detail)) return failure(c.io, wrc, detail);
-  c.io.out << *pdf << ": " << PaginateReport(document).size() << " pages, " << document.rows.size() << " rows"
-           << Qt::endl;
-  return kExitOk;
+  if (!hasGraphics()) return noGraphics(c, QStringLiteral("report"));
+  return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
+    const ArchiveSettings settings = ReadArchiveSettings(c.io.configPath);
+    ReportDocument document;
+    int rc = kOk;
+    if (all) {
+      rc = BuildSummaryReport(archive, *period, settings, ArchiveNow(), &document);
+    } else {
+      Person p;
+      if (const int exitCode = person(c, archive, *who, &p)) return exitCode;
+      rc = BuildPersonReport(archive, p.id, *period, settings, ArchiveNow(), &document);
+    }
+    if (rc) return archiveFailure(c.io, archive, rc);
+    QString detail;
+    if (const int wrc = WriteReportPdf(document, *pdf, &detail)) return failure(c.io, wrc, detail);
+    c.io.out << *pdf << ": " << PaginateReport(document).size() << " pages, " << document.rows.size()
+             << " rows" << Qt::endl;
+    return kExitOk;
+  });
 }
 
 // --- Review, sign-off, change log ----------------------------------------------
 
 int runReview(Context& c) {
   const std::optional<ReportPeriod> period = periodOption(c.args, QStringLiteral("--period"), false);
-  const bool csv = c.args.flag(QStringLiteral("--csv"));
-  if (!noMoreWords(c, QStringLiteral("review"))) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  std::vector<ReadoutRow> items;
-  if (const int rc = archive->review(period, &items)) return archiveFailure(c.io, *archive, rc);
-  printList(c.io, csv, ReviewCsvHeader(), items, ReviewCsvRow, ReviewTextRow);
-  return kExitOk;
+  return runListing<ReadoutRow>(
+      c, QStringLiteral("review"), std::nullopt,
+      [&period](DoseArchive& a, const QString&, std::vector<ReadoutRow>* list) {
+        return a.review(period, list);
+      },
+      ReviewCsvHeader(), ReviewCsvRow, ReviewTextRow);
 }
 
 int runResolve(Context& c) {
@@ -488,7 +519,8 @@ int runResolve(Context& c) {
   if (int{accept} + int{exclude} + int{window.has_value()} != 1)
     c.args.fail(QStringLiteral("choose one of --accept, --reevaluate START LENGTH NORM and --exclude"));
   if (!reason || reason->trimmed().isEmpty()) c.args.fail(QStringLiteral("--reason TEXT is needed: why"));
-  if (words.size() != 1) c.args.fail(QStringLiteral("archive resolve needs the READOUT (its id in history or review)"));
+  if (words.size() != 1)
+    c.args.fail(QStringLiteral("archive resolve needs the READOUT (its id in history or review)"));
   const std::optional<long long> id =
       words.size() == 1 ? c.args.integer(words[0], QStringLiteral("READOUT"), 1, LLONG_MAX) : std::nullopt;
   std::optional<EvaluationWindow> evaluation;
@@ -504,15 +536,16 @@ int runResolve(Context& c) {
   }
   // A failed option leaves the id or the reason unset; either way it is a usage error.
   if (!c.args.ok() || !id || !reason) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Write, &exitCode);
-  if (!archive) return exitCode;
-  const Resolution action = accept ? Resolution::Accept : exclude ? Resolution::Exclude : Resolution::Reevaluate;
-  ResolveOutcome outcome;
-  if (const int rc = archive->resolve(*id, action, *reason, evaluation, &outcome))
-    return archiveFailure(c.io, *archive, rc);
-  c.io.out << ResolvedLine(*id, outcome, action) << Qt::endl;
-  return kExitOk;
+  return withArchive(c, Access::Write, [&](DoseArchive& archive) -> int {
+    const Resolution action = accept    ? Resolution::Accept
+                              : exclude ? Resolution::Exclude
+                                        : Resolution::Reevaluate;
+    ResolveOutcome outcome;
+    if (const int rc = archive.resolve(*id, action, *reason, evaluation, &outcome))
+      return archiveFailure(c.io, archive, rc);
+    c.io.out << ResolvedLine(*id, outcome, action) << Qt::endl;
+    return kExitOk;
+  });
 }
 
 int runNotional(Context& c) {
@@ -527,16 +560,15 @@ int runNotional(Context& c) {
   if (!doseText || !ok || !std::isfinite(dose) || dose < 0)
     c.args.fail(QStringLiteral("--dose takes a dose in uSv, 0 or more"));
   if (!reason || reason->trimmed().isEmpty()) c.args.fail(QStringLiteral("--reason TEXT is needed: why"));
-  if (!c.args.ok()) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Write, &exitCode);
-  if (!archive) return exitCode;
-  const std::optional<Person> p = person(c, *archive, words[0], &exitCode);
-  if (!p) return exitCode;
-  if (const int rc = archive->addNotionalDose(p->id, *period, dose, *reason)) return archiveFailure(c.io, *archive, rc);
-  c.io.out << "Notional dose of " << PlainField(PersonText(*p)) << " for " << period->label << ": "
-           << ArchiveNumber(dose) << " µSv" << Qt::endl;
-  return kExitOk;
+  return withArchive(c, Access::Write, [&](DoseArchive& archive) -> int {
+    Person p;
+    if (const int exitCode = person(c, archive, words[0], &p)) return exitCode;
+    if (const int rc = archive.addNotionalDose(p.id, *period, dose, *reason))
+      return archiveFailure(c.io, archive, rc);
+    c.io.out << "Notional dose of " << PlainField(PersonText(p)) << " for " << period->label << ": "
+             << ArchiveNumber(dose) << " µSv" << Qt::endl;
+    return kExitOk;
+  });
 }
 
 int runSign(Context& c) {
@@ -545,30 +577,21 @@ int runSign(Context& c) {
   const bool withOpen = c.args.flag(QStringLiteral("--with-open-items"));
   if (!by || by->trimmed().isEmpty()) c.args.fail(QStringLiteral("--by NAME is needed: who signs"));
   if (!noMoreWords(c, QStringLiteral("sign"))) return usageError(c.io, kCommand, c.args.error());
-  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-    return fail(c.io, QStringLiteral("archive sign needs the program's graphics libraries (no GUI application)"));
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Write, &exitCode);
-  if (!archive) return exitCode;
-  SignoffOutcome outcome;
-  QString detail;
-  if (const int rc = SignPeriod(*archive, *period, *by, withOpen, ReadArchiveSettings(c.io.configPath), ArchiveNow(),
-                                &outcome, &detail))
-    return failure(c.io, rc, archiveContext(archive->location(), detail));
-  c.io.out << SignoffLine(outcome) << Qt::endl;
-  return kExitOk;
+  if (!hasGraphics()) return noGraphics(c, QStringLiteral("sign"));
+  return withArchive(c, Access::Write, [&](DoseArchive& archive) -> int {
+    SignoffOutcome outcome;
+    QString detail;
+    if (const int rc = SignPeriod(archive, *period, *by, withOpen, ReadArchiveSettings(c.io.configPath),
+                                  ArchiveNow(), &outcome, &detail))
+      return failure(c.io, rc, archiveContext(archive.location(), detail));
+    c.io.out << SignoffLine(outcome) << Qt::endl;
+    return kExitOk;
+  });
 }
 
 int runSigned(Context& c) {
-  const bool csv = c.args.flag(QStringLiteral("--csv"));
-  if (!noMoreWords(c, QStringLiteral("signed"))) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  std::vector<Signoff> list;
-  if (const int rc = archive->signoffs(&list)) return archiveFailure(c.io, *archive, rc);
-  printList(c.io, csv, SignedCsvHeader(), list, SignedCsvRow, SignedTextRow);
-  return kExitOk;
+  return runListing<Signoff>(c, QStringLiteral("signed"), std::nullopt, all(&DoseArchive::signoffs),
+                             SignedCsvHeader(), SignedCsvRow, SignedTextRow);
 }
 
 int runLog(Context& c) {
@@ -576,20 +599,8 @@ int runLog(Context& c) {
   query.from = dateOption(c.args, QStringLiteral("--from"), false);
   query.to = dateOption(c.args, QStringLiteral("--to"), true);
   const std::optional<QString> who = c.args.value(QStringLiteral("--person"));
-  const bool csv = c.args.flag(QStringLiteral("--csv"));
-  if (!noMoreWords(c, QStringLiteral("log"))) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  if (who) {
-    const std::optional<Person> p = person(c, *archive, *who, &exitCode);
-    if (!p) return exitCode;
-    query.personId = p->id;
-  }
-  std::vector<LogEntry> entries;
-  if (const int rc = archive->changeLog(query, &entries)) return archiveFailure(c.io, *archive, rc);
-  printList(c.io, csv, LogCsvHeader(), entries, LogCsvRow, LogTextRow);
-  return kExitOk;
+  return runListing<LogEntry>(c, QStringLiteral("log"), who, withPerson(query, &DoseArchive::changeLog),
+                              LogCsvHeader(), LogCsvRow, LogTextRow);
 }
 
 // --- Calibration runs and control dosimeters ---------------------------------
@@ -597,27 +608,24 @@ int runLog(Context& c) {
 int runCalibrations(Context& c) {
   const std::optional<QString> dosimeter = c.args.value(QStringLiteral("--dosimeter"));
   const bool csv = c.args.flag(QStringLiteral("--csv"));
-  if (dosimeter && c.args.ok())
-    if (const QString e = DosimeterIdError(*dosimeter); !e.isEmpty()) c.args.fail(e);
-  if (!noMoreWords(c, QStringLiteral("calibrations"))) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  QStringList lines;
-  if (dosimeter) {
-    std::vector<FactorHistoryEntry> history;
-    if (const int rc = archive->factorHistory(*dosimeter, &history)) return archiveFailure(c.io, *archive, rc);
-    for (const FactorHistoryEntry& e : history) lines << FactorHistoryRow(e, csv);
-    printLines(c.io, csv ? FactorHistoryCsvHeader() : QString(FactorHistoryCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
-               lines, csv);
+  checkDosimeter(c.args, dosimeter);
+  noMoreWords(c, QStringLiteral("calibrations"));
+  return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
+    QStringList lines;
+    if (dosimeter) {
+      std::vector<FactorHistoryEntry> history;
+      if (const int rc = archive.factorHistory(*dosimeter, &history))
+        return archiveFailure(c.io, archive, rc);
+      for (const FactorHistoryEntry& e : history) lines << FactorHistoryRow(e, csv);
+      printTable(c.io, csv, FactorHistoryCsvHeader(), lines);
+      return kExitOk;
+    }
+    std::vector<CalibrationRecord> runs;
+    if (const int rc = archive.calibrations(&runs)) return archiveFailure(c.io, archive, rc);
+    for (const CalibrationRecord& r : runs) lines << CalibrationRunRows(r, csv);
+    printTable(c.io, csv, CalibrationRunCsvHeader(), lines);
     return kExitOk;
-  }
-  std::vector<CalibrationRecord> runs;
-  if (const int rc = archive->calibrations(&runs)) return archiveFailure(c.io, *archive, rc);
-  for (const CalibrationRecord& r : runs) lines << CalibrationRunRows(r, csv);
-  printLines(c.io, csv ? CalibrationRunCsvHeader() : QString(CalibrationRunCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
-             lines, csv);
-  return kExitOk;
+  });
 }
 
 int runControlMark(Context& c) {
@@ -627,63 +635,60 @@ int runControlMark(Context& c) {
   if (words.size() != 1) c.args.fail(QStringLiteral("archive controls mark needs the DOSIMETER"));
   bool ok = false;
   const double known = knownText ? knownText->toDouble(&ok) : 0;
-  if (!knownText || !ok) c.args.fail(QStringLiteral("--known USV is needed: the control's known dose per read-out (0 for a background control)"));
+  if (!knownText || !ok)
+    c.args.fail(QStringLiteral(
+        "--known USV is needed: the control's known dose per read-out (0 for a background control)"));
   if (c.args.ok())
-    if (const QString e = ControlMarkError({words[0], known, from.value_or(ArchiveNow()), QString()}); !e.isEmpty())
+    if (const QString e = ControlMarkError({words[0], known, from.value_or(ArchiveNow()), QString()});
+        !e.isEmpty())
       c.args.fail(e);
-  if (!c.args.ok()) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Write, &exitCode);
-  if (!archive) return exitCode;
-  ControlMark stored;
-  if (const int rc = archive->markControl(words[0], known, from, &stored)) return archiveFailure(c.io, *archive, rc);
-  c.io.out << ControlMarkLine(stored) << Qt::endl;
-  return kExitOk;
+  return withArchive(c, Access::Write, [&](DoseArchive& archive) -> int {
+    ControlMark stored;
+    if (const int rc = archive.markControl(words[0], known, from, &stored))
+      return archiveFailure(c.io, archive, rc);
+    c.io.out << ControlMarkLine(stored) << Qt::endl;
+    return kExitOk;
+  });
 }
 
 // The stored batches, those of the period when one is given.
-bool controlBatches(Context& c, DoseArchive& archive, const std::optional<ReportPeriod>& period,
-                    std::vector<ControlBatch>* batches, int* exitCode) {
-  if (const int rc = archive.controlBatches(batches)) {
-    *exitCode = archiveFailure(c.io, archive, rc);
-    return false;
-  }
+// Returns the exit code.
+int controlBatches(Context& c, DoseArchive& archive, const std::optional<ReportPeriod>& period,
+                   std::vector<ControlBatch>* batches) {
+  if (const int rc = archive.controlBatches(batches)) return archiveFailure(c.io, archive, rc);
   if (period) {
-    const QString from = period->from.toString(QStringLiteral("yyyy-MM-dd")), to = period->to.toString(QStringLiteral("yyyy-MM-dd"));
+    const QString from = period->from.toString(QStringLiteral("yyyy-MM-dd")),
+                  to = period->to.toString(QStringLiteral("yyyy-MM-dd"));
     std::erase_if(*batches, [&](const ControlBatch& b) { return b.day < from || b.day > to; });
   }
-  return true;
+  return kExitOk;
 }
 
 int runControlList(Context& c) {
   const std::optional<ReportPeriod> period = periodOption(c.args, QStringLiteral("--period"), false);
   const bool csv = c.args.flag(QStringLiteral("--csv"));
-  if (!noMoreWords(c, QStringLiteral("controls list"))) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  std::vector<ControlBatch> batches;
-  if (!controlBatches(c, *archive, period, &batches, &exitCode)) return exitCode;
-  QStringList lines;
-  for (const ControlBatch& b : batches) lines << ControlBatchRows(b, archive->controlTolerance(), csv);
-  printLines(c.io, csv ? ControlBatchCsvHeader() : QString(ControlBatchCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
-             lines, csv);
-  return kExitOk;
+  noMoreWords(c, QStringLiteral("controls list"));
+  return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
+    std::vector<ControlBatch> batches;
+    if (const int exitCode = controlBatches(c, archive, period, &batches)) return exitCode;
+    QStringList lines;
+    for (const ControlBatch& b : batches) lines << ControlBatchRows(b, archive.controlTolerance(), csv);
+    printTable(c.io, csv, ControlBatchCsvHeader(), lines);
+    return kExitOk;
+  });
 }
 
 int runControlMarked(Context& c) {
   const bool csv = c.args.flag(QStringLiteral("--csv"));
-  if (!noMoreWords(c, QStringLiteral("controls marked"))) return usageError(c.io, kCommand, c.args.error());
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  std::vector<ControlMark> marks;
-  if (const int rc = archive->controlMarks(&marks)) return archiveFailure(c.io, *archive, rc);
-  QStringList lines;
-  for (const ControlMark& m : marks) lines << ControlMarkRow(m, csv);
-  printLines(c.io, csv ? ControlMarkCsvHeader() : QString(ControlMarkCsvHeader()).replace(QLatin1Char(','), QLatin1Char('\t')),
-             lines, csv);
-  return kExitOk;
+  noMoreWords(c, QStringLiteral("controls marked"));
+  return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
+    std::vector<ControlMark> marks;
+    if (const int rc = archive.controlMarks(&marks)) return archiveFailure(c.io, archive, rc);
+    QStringList lines;
+    for (const ControlMark& m : marks) lines << ControlMarkRow(m, csv);
+    printTable(c.io, csv, ControlMarkCsvHeader(), lines);
+    return kExitOk;
+  });
 }
 
 int runControlChart(Context& c) {
@@ -691,47 +696,59 @@ int runControlChart(Context& c) {
   const std::optional<QString> pdf = c.args.value(QStringLiteral("--pdf"));
   if (!pdf || pdf->isEmpty()) c.args.fail(QStringLiteral("--pdf OUT.pdf is needed"));
   if (!noMoreWords(c, QStringLiteral("controls chart"))) return usageError(c.io, kCommand, c.args.error());
-  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-    return fail(c.io, QStringLiteral("archive controls chart needs the program's graphics libraries (no GUI application)"));
-  int exitCode = kExitOk;
-  auto archive = openArchive(c, Access::Read, &exitCode);
-  if (!archive) return exitCode;
-  std::vector<ControlBatch> batches;
-  if (!controlBatches(c, *archive, period, &batches, &exitCode)) return exitCode;
-  const ControlChartData chart = MakeControlChart(batches, archive->controlTolerance(), period);
-  const QStringList heading = {
-      QStringLiteral("Dose archive: %1").arg(archive->location().displayText()),
-      period ? QStringLiteral("Period: %1, %2 to %3").arg(period->label, LocalDateText(period->from), LocalDateText(period->to))
-             : QStringLiteral("The last %1 batches of each kind").arg(3 * kControlBaseline),
-      QStringLiteral("Printed ") + LocalTimeText(ArchiveTimeText(ArchiveNow()))};
-  QString detail;
-  if (const int rc = WriteControlChartPdf(chart, heading, *pdf, &detail)) return failure(c.io, rc, detail);
-  int points = 0, out = 0;
-  for (const ControlSeries& s : chart.series)
-    for (const ControlChartPoint& p : s.points) {
-      ++points;
-      out += p.out;
-    }
-  c.io.out << *pdf << ": " << points << " batch figures, " << out << " out of limits" << Qt::endl;
-  return kExitOk;
+  if (!hasGraphics()) return noGraphics(c, QStringLiteral("controls chart"));
+  return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
+    std::vector<ControlBatch> batches;
+    if (const int exitCode = controlBatches(c, archive, period, &batches)) return exitCode;
+    const ControlChartData chart = MakeControlChart(batches, archive.controlTolerance(), period);
+    const QStringList heading = {
+        QStringLiteral("Dose archive: %1").arg(archive.location().displayText()),
+        period ? QStringLiteral("Period: %1, %2 to %3")
+                     .arg(period->label, LocalDateText(period->from), LocalDateText(period->to))
+               : QStringLiteral("The last %1 batches of each kind").arg(3 * kControlBaseline),
+        QStringLiteral("Printed ") + LocalTimeText(ArchiveTimeText(ArchiveNow()))};
+    QString detail;
+    if (const int rc = WriteControlChartPdf(chart, heading, *pdf, &detail)) return failure(c.io, rc, detail);
+    int points = 0, out = 0;
+    for (const ControlSeries& s : chart.series)
+      for (const ControlChartPoint& p : s.points) {
+        ++points;
+        out += p.out;
+      }
+    c.io.out << *pdf << ": " << points << " batch figures, " << out << " out of limits" << Qt::endl;
+    return kExitOk;
+  });
 }
 
-int runControls(Context& c) {
-  const QStringList words = c.args.remaining();
-  const struct {
-    const char* name;
-    int (*run)(Context&);
-  } kControlCommands[] = {{"mark", runControlMark}, {"chart", runControlChart}, {"list", runControlList},
-                          {"marked", runControlMarked}};
-  for (const auto& s : kControlCommands)
+struct Subcommand {
+  const char* name;
+  int (*run)(Context&);
+};
+
+// Runs the subcommand the words begin with on the words after it, once the
+// words before were sound; nothing when no subcommand has that name.
+std::optional<int> runSubcommand(std::span<const Subcommand> table, const QStringList& words, Context& c) {
+  for (const Subcommand& s : table)
     if (words.value(0) == QLatin1String(s.name)) {
+      if (!c.args.ok()) return usageError(c.io, kCommand, c.args.error());
       Args rest(words.mid(1));
       Context inner{rest, c.io, c.db};
       return s.run(inner);
     }
-  return usageError(c.io, kCommand,
-                    QStringLiteral("archive controls takes mark ID --known USV [--from DATE], chart --pdf OUT.pdf "
-                                   "[--period P], list [--period P] [--csv] or marked [--csv]"));
+  return std::nullopt;
+}
+
+int runControls(Context& c) {
+  const Subcommand kControlCommands[] = {{"mark", runControlMark},
+                                         {"chart", runControlChart},
+                                         {"list", runControlList},
+                                         {"marked", runControlMarked}};
+  if (const std::optional<int> exitCode = runSubcommand(kControlCommands, c.args.remaining(), c))
+    return *exitCode;
+  return usageError(
+      c.io, kCommand,
+      QStringLiteral("archive controls takes mark ID --known USV [--from DATE], chart --pdf OUT.pdf "
+                     "[--period P], list [--period P] [--csv] or marked [--csv]"));
 }
 
 int run(Args& args, CliIO& io) {
@@ -739,26 +756,32 @@ int run(Args& args, CliIO& io) {
   // An unset variable in a script gives "--db ''": that is no archive, and
   // never the default one.
   if (db && db->trimmed().isEmpty())
-    return usageError(io, kCommand, QStringLiteral("--db needs an archive (a file or a postgresql:// address)"));
+    return usageError(io, kCommand,
+                      QStringLiteral("--db needs an archive (a file or a postgresql:// address)"));
   const QStringList& words = args.remaining();
   const QString sub = words.isEmpty() ? QString() : words.first();
-  const struct {
-    const char* name;
-    int (*run)(Context&);
-  } kSubcommands[] = {{"import", runImport},   {"assign", runAssign},   {"end", runEnd},
-                      {"person", runPerson},   {"persons", runPersons}, {"periods", runPeriods},
-                      {"history", runHistory}, {"totals", runTotals},   {"alerts", runAlerts},
-                      {"check", runCheck},     {"report", runReport},   {"upgrade", runUpgrade},
-                      {"review", runReview},   {"resolve", runResolve}, {"notional", runNotional},
-                      {"sign", runSign},       {"signed", runSigned},   {"log", runLog},
-                      {"calibrations", runCalibrations}, {"controls", runControls}};
-  for (const auto& s : kSubcommands)
-    if (sub == QLatin1String(s.name)) {
-      Args rest(words.mid(1));
-      if (!args.ok()) return usageError(io, kCommand, args.error());
-      Context c{rest, io, db};
-      return s.run(c);
-    }
+  const Subcommand kSubcommands[] = {{"import", runImport},
+                                     {"assign", runAssign},
+                                     {"end", runEnd},
+                                     {"person", runPerson},
+                                     {"persons", runPersons},
+                                     {"periods", runPeriods},
+                                     {"history", runHistory},
+                                     {"totals", runTotals},
+                                     {"alerts", runAlerts},
+                                     {"check", runCheck},
+                                     {"report", runReport},
+                                     {"upgrade", runUpgrade},
+                                     {"review", runReview},
+                                     {"resolve", runResolve},
+                                     {"notional", runNotional},
+                                     {"sign", runSign},
+                                     {"signed", runSigned},
+                                     {"log", runLog},
+                                     {"calibrations", runCalibrations},
+                                     {"controls", runControls}};
+  Context c{args, io, db};
+  if (const std::optional<int> exitCode = runSubcommand(kSubcommands, words, c)) return *exitCode;
   return usageError(io, kCommand,
                     sub.isEmpty() ? QStringLiteral("archive needs what to do")
                                   : QStringLiteral("unknown archive command \"%1\"").arg(sub));
@@ -784,11 +807,14 @@ const CommandRegistrar registrar(
      "(the reader's), quarter-to-date, year-to-date and lifetime totals, read-outs at or above a level, the "
      "check of what is stored, and a person's dose report or the service summary of a quarter or a year as "
      "PDF. The review list (error flags, no dose, unassigned, conflicts, a recomputed dose beyond "
-     "[Dose archive] RecomputeTolerance) is resolved with a reason: accept, adopt a re-evaluation, or exclude; "
-     "a notional dose stands for a lost dosimeter. sign stores a period's reports with their SHA-256; a report "
+     "[Dose archive] RecomputeTolerance) is resolved with a reason: accept, adopt a re-evaluation, or "
+     "exclude; "
+     "a notional dose stands for a lost dosimeter. sign stores a period's reports with their SHA-256; a "
+     "report "
      "of a period changed since is a corrected report; report --signed writes the stored bytes back. Every "
      "change is in the change log (log), whose rows are never changed and are chained by SHA-256 (check). "
-     "calibrations lists the calibration runs kept, or a dosimeter's factors with the factor in force at each "
+     "calibrations lists the calibration runs kept, or a dosimeter's factors with the factor in force at "
+     "each "
      "of its read-outs. A control dosimeter has a known dose per read-out (0: a background control); each "
      "reader's day is a batch, held against the 20 batches before it: one beyond 3 SD (or [Dose archive] "
      "ControlTolerance, percent) puts its read-outs on the review list. "

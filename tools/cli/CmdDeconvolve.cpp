@@ -272,11 +272,10 @@ int run(Args& args, CliIO& io) {
 
   ContentSession session;
   int exitCode = kExitUsage;
-  if (!session.TakeFile(words, io, kCommand, &exitCode)) return exitCode;
-  if (words.isEmpty()) return usageError(io, kCommand, QStringLiteral("block numbers or --all are needed"));
-  const std::vector<uint32_t> numbers = BlockNumbers(args, words);
-  if (!args.ok()) return usageError(io, kCommand, args.error());
-  if (const int rc = session.Import(io)) return rc;
+  std::vector<uint32_t> numbers;
+  if (!session.TakeBlocks(args, words, io, kCommand, false,
+                          QStringLiteral("block numbers or --all are needed"), &numbers, &exitCode))
+    return exitCode;
   int result = kExitOk;
   for (const uint32_t n : numbers) {
     // A block that cannot be read is reported and the others are still fitted.

@@ -82,11 +82,10 @@ int runDpt(Args& args, CliIO& io) {
     defFlag = args.flag(QStringLiteral("--default"));
   }
   int exitCode = kExitOk;
-  const std::unique_ptr<ReaderSession> session = openReader(args, io, kDpt, &exitCode);
+  QStringList words;
+  const std::unique_ptr<ReaderSession> session = openReader(args, io, kDpt, &exitCode, &words);
   if (!session) return exitCode;
-  const QStringList words = args.positional();
-  if (!args.ok()) return usageError(io, kDpt, args.error());
-  if (words.size() != 2 || (words[0] != QStringLiteral("read") && words[0] != QStringLiteral("write")))
+  if (!isReadOrWrite(words))
     return usageError(io, kDpt, QStringLiteral("read ... OUT.dpt or write IN.dpt ... is needed"));
   const int kinds =
       int(own) + int(isRead ? lut.has_value() : lutFlag) + int(isRead ? def.has_value() : defFlag);
@@ -119,10 +118,9 @@ int runDpt(Args& args, CliIO& io) {
 
 int runLut(Args& args, CliIO& io) {
   int exitCode = kExitOk;
-  const std::unique_ptr<ReaderSession> session = openReader(args, io, kLut, &exitCode);
+  QStringList words;
+  const std::unique_ptr<ReaderSession> session = openReader(args, io, kLut, &exitCode, &words);
   if (!session) return exitCode;
-  const QStringList words = args.positional();
-  if (!args.ok()) return usageError(io, kLut, args.error());
   if (words != QStringList{QStringLiteral("list")})
     return usageError(io, kLut, QStringLiteral("list is needed"));
   TBulbParamBlock commands;

@@ -71,12 +71,10 @@ int run(Args& args, CliIO& io) {
                           .arg(kChannelCount - 1));
   ContentSession session;
   int exitCode = kExitUsage;
-  if (!session.TakeFile(words, io, kCommand, &exitCode)) return exitCode;
-  if (words.size() != 1) return usageError(io, kCommand, QStringLiteral("one block number is needed"));
-  const std::vector<uint32_t> numbers = BlockNumbers(args, words);
-  if (!args.ok()) return usageError(io, kCommand, args.error());
-
-  if (const int rc = session.Import(io)) return rc;
+  std::vector<uint32_t> numbers;
+  if (!session.TakeBlocks(args, words, io, kCommand, true, QStringLiteral("one block number is needed"),
+                          &numbers, &exitCode))
+    return exitCode;
   if (const int rc = session.Show(io, numbers.front())) return rc;
   DetailModel& detail = session.Detail();
   if (length && !start && detail.Members().evalStart + *length > kChannelCount)

@@ -59,11 +59,10 @@ int write(const QString& path, CliIO& io) {
 int run(Args& args, CliIO& io) {
   const bool yes = args.flag(QStringLiteral("--yes"));
   int exitCode = kExitOk;
-  const std::unique_ptr<ReaderSession> session = openReader(args, io, kCommand, &exitCode);
+  QStringList words;
+  const std::unique_ptr<ReaderSession> session = openReader(args, io, kCommand, &exitCode, &words);
   if (!session) return exitCode;
-  const QStringList words = args.positional();
-  if (!args.ok()) return usageError(io, kCommand, args.error());
-  if (words.size() != 2 || (words[0] != QStringLiteral("read") && words[0] != QStringLiteral("write")))
+  if (!isReadOrWrite(words))
     return usageError(io, kCommand, QStringLiteral("read OUT.rpt or write IN.rpt is needed"));
   if (words[0] == QStringLiteral("read"))
     return checkOutputFile(io, words[1]) ? kExitFailure : read(words[1], io);

@@ -10,10 +10,9 @@ int run(Args& args, CliIO& io) {
   const QString command = QStringLiteral("service");
   if (!quelm::serviceLevel()) return refuseBelowServiceLevel(io, command);
   int exitCode = kExitOk;
-  const auto session = openReader(args, io, command, &exitCode);
+  QStringList words;
+  const auto session = openReader(args, io, command, &exitCode, &words);
   if (!session) return exitCode;
-  const QStringList words = args.positional();
-  if (!args.ok()) return usageError(io, command, args.error());
   const QString what = words.size() == 1 ? words.first() : QString();
   if (what == QStringLiteral("log")) {
     uint8_t log[kErrorLogBytes] = {};

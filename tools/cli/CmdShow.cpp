@@ -13,12 +13,10 @@ int run(Args& args, CliIO& io) {
   if (!session.TakeReader(args, io, kCommand, true, &exitCode)) return exitCode;
   QStringList words = args.positional();
   if (!args.ok()) return usageError(io, kCommand, args.error());
-  if (!session.TakeFile(words, io, kCommand, &exitCode)) return exitCode;
-  if (words.isEmpty()) return usageError(io, kCommand, QStringLiteral("at least one block number is needed"));
-  const std::vector<uint32_t> numbers = BlockNumbers(args, words);
-  if (!args.ok()) return usageError(io, kCommand, args.error());
-
-  if (const int rc = session.Import(io)) return rc;
+  std::vector<uint32_t> numbers;
+  if (!session.TakeBlocks(args, words, io, kCommand, false,
+                          QStringLiteral("at least one block number is needed"), &numbers, &exitCode))
+    return exitCode;
   // A block that cannot be read is reported and the others are still shown.
   int result = kExitOk;
   bool first = true;

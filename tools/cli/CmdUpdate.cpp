@@ -11,10 +11,9 @@ int run(Args& args, CliIO& io) {
   const QString command = QStringLiteral("update");
   if (!quelm::serviceLevel()) return refuseBelowServiceLevel(io, command);
   int exitCode = kExitOk;
-  const auto session = openReader(args, io, command, &exitCode);
+  QStringList files;
+  const auto session = openReader(args, io, command, &exitCode, &files);
   if (!session) return exitCode;
-  const QStringList files = args.positional();
-  if (!args.ok()) return usageError(io, command, args.error());
   if (files.size() != 1) return usageError(io, command, QStringLiteral("one program file is needed"));
 
   SoftwareUpdate update(session->link());

@@ -49,6 +49,26 @@ int ContentSession::Show(CliIO& io, uint32_t number) {
                  : failure(io, rc, QStringLiteral("%1: block %2").arg(sourceName_).arg(number));
 }
 
+bool ContentSession::TakeBlocks(Args& args, QStringList& words, CliIO& io, const QString& command,
+                                bool justOne, const QString& needed, std::vector<uint32_t>* numbers,
+                                int* exitCode) {
+  if (!TakeFile(words, io, command, exitCode)) return false;
+  if (words.isEmpty() || (justOne && words.size() != 1)) {
+    *exitCode = usageError(io, command, needed);
+    return false;
+  }
+  *numbers = BlockNumbers(args, words);
+  if (!args.ok()) {
+    *exitCode = usageError(io, command, args.error());
+    return false;
+  }
+  if (const int rc = Import(io)) {
+    *exitCode = rc;
+    return false;
+  }
+  return true;
+}
+
 std::vector<uint32_t> BlockNumbers(Args& args, const QStringList& words) {
   std::vector<uint32_t> numbers;
   for (const QString& w : words) {

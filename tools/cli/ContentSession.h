@@ -30,6 +30,12 @@ class ContentSession {
   // a usage error into *exitCode.
   bool TakeReader(Args& args, CliIO& io, const QString& command, bool readerAllowed, int* exitCode);
   bool TakeFile(QStringList& words, CliIO& io, const QString& command, int* exitCode);
+  // TakeFile, then the block numbers the rest of `words` names, at least
+  // one or, with justOne, one (`needed` says so otherwise), then Import.
+  // False after printing a usage error or the import's failure into
+  // *exitCode.
+  bool TakeBlocks(Args& args, QStringList& words, CliIO& io, const QString& command, bool justOne,
+                  const QString& needed, std::vector<uint32_t>* numbers, int* exitCode);
 
   // Imports the source as the window's import commands do: the first page
   // and the newest block. Returns the exit status; a failure is printed.

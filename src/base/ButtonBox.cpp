@@ -1,0 +1,28 @@
+#include "base/ButtonBox.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+
+#include "base/EnterMovesOn.h"
+
+namespace quelm {
+
+QHBoxLayout* buttonRow(std::initializer_list<QWidget*> buttons) {
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  for (QWidget* b : buttons) row->addWidget(b);
+  return row;
+}
+
+QGroupBox* buttonBox(QWidget* parent, const QString& title, std::initializer_list<BoxButton> buttons,
+                     const char* name) {
+  auto* box = new QGroupBox(title, parent);
+  if (name) box->setObjectName(QLatin1String(name));
+  for (const BoxButton& b : buttons) *b.button = makeButton(box, b.name, b.caption);
+  auto* row = new QHBoxLayout(box);
+  for (const BoxButton& b : buttons) row->addWidget(*b.button);
+  return box;
+}
+
+}  // namespace quelm
