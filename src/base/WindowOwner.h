@@ -19,12 +19,13 @@
 namespace quelm {
 
 class WindowOwner {
+  Q_DISABLE_COPY(WindowOwner)
+
  public:
-  // The program's owner from now until it goes (the latest made, for tests).
+  // The program's owner from now until it goes (the latest made, for tests);
+  // going, it takes its windows down.
   WindowOwner();
   ~WindowOwner();
-  WindowOwner(const WindowOwner&) = delete;
-  WindowOwner& operator=(const WindowOwner&) = delete;
 
   // How W is built when first asked for.
   template <typename W>
