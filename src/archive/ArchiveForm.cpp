@@ -37,7 +37,7 @@ namespace quelm {
 
 DoseChartWidget::DoseChartWidget(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("DoseChart"));
-  setMinimumHeight(180);
+  setMinimumHeight(120);
   setToolTip(QStringLiteral("Click a bar to see its read-out in the main window"));
 }
 
@@ -80,9 +80,15 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   buildConflictPage();
   buildRecordPages();
 
+  // The pages and what joins them below (the control chart) share the right
+  // column; the person column keeps the window's full height for its totals.
+  auto* right = new QWidget(this);
+  pagesColumn_ = new QVBoxLayout(right);
+  pagesColumn_->setContentsMargins(0, 0, 0, 0);
+  pagesColumn_->addWidget(PageControl, 1);
   auto* split = new QSplitter(Qt::Horizontal, this);
   split->addWidget(left);
-  split->addWidget(PageControl);
+  split->addWidget(right);
   split->setStretchFactor(0, 2);
   split->setStretchFactor(1, 5);
   split->setSizes({400, 800});
@@ -205,6 +211,7 @@ void TArchiveForm::buildReadoutPage() {
   readoutSplit->addWidget(DoseChart);
   readoutSplit->setStretchFactor(0, 3);
   readoutSplit->setStretchFactor(1, 2);
+  readoutSplit->setSizes({300, 200});
   ReadoutReviewLabel = note(ReadoutTabSheet, "ReadoutReviewLabel");
   layOutPage(ReadoutTabSheet, filterRow, readoutSplit, ReadoutReviewLabel);
   PageControl->addTab(ReadoutTabSheet, QStringLiteral("&Read-outs"));
@@ -408,10 +415,15 @@ void TArchiveForm::ensureOpen() {
   if (!Model.IsOpen()) Model.Open();
 }
 
-void TArchiveForm::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  ensureOpen();
+void TArchiveForm::setVisible(bool visible) {
+  // Open before anything in the window is shown: what joins it (the control
+  // chart) reads the same database when it is shown, and a new default
+  // archive exists only once the window has opened it.
+  if (visible) ensureOpen();
+  QWidget::setVisible(visible);
 }
+
+void TArchiveForm::AddBelowPages(QWidget* widget) { pagesColumn_->addWidget(widget); }
 
 bool TArchiveForm::eventFilter(QObject* watched, QEvent* event) {
   if (watched == ReadoutView && event->type() == QEvent::KeyPress) {

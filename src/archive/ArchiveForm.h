@@ -131,6 +131,8 @@ class TArchiveForm : public QWidget {
   // Shows the window with the dosimeter chosen and its read-out of that
   // reader and block selected (the high-dose notice's "Show in archive").
   void ShowInArchive(const QString& dosimeter, const QString& deviceId, int blockNumber);
+  // A panel of another subsystem (the control chart) below the pages.
+  void AddBelowPages(QWidget* widget);
   // "Adopt as dose of record…" of the main window's chart: the window and
   // factor set there become the dose of record of the archived read-out it
   // shows (its id and bytes), after the dose was shown and the reason given;
@@ -148,13 +150,15 @@ class TArchiveForm : public QWidget {
   void LogFilterButtonClick();
   // Shows the model's state in the controls.
   void Paint();
+  // Shown, the window has opened its database first (see the .cpp).
+  void setVisible(bool visible) override;
 
  protected:
-  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ensureOpen();
+  QVBoxLayout* pagesColumn_ = nullptr;
   bool buildReport(quelm::ReportDocument* document);
   void paintSelection();
   TWearPeriodForm& periodForm();

@@ -235,8 +235,8 @@ void AddArchiveOptions(WindowOwner& owner, TOptionsForm& options) {
 void AddControlChart(TArchiveForm& archive) {
   TArchiveForm* a = &archive;
   auto* panel = new ControlChartPanel([a] { return a->Model.Settings(); });
-  panel->setMaximumHeight(230);
-  if (auto* column = qobject_cast<QBoxLayout*>(archive.layout())) column->insertWidget(2, panel);
+  panel->setMaximumHeight(200);
+  archive.AddBelowPages(panel);
 }
 
 void ShowException(const std::exception& e) {
