@@ -653,19 +653,19 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
     std::vector<Person> fresh;
     for (const auto& [key, person] : newPersons)
       if (!persons.count(key)) fresh.push_back(person);
-    const size_t batch = static_cast<size_t>(d.dialect->rowsPerStatement);
-    for (size_t start = 0; start < fresh.size(); start += batch) {
-      const size_t n = std::min(batch, fresh.size() - start);
+    {
       QSqlQuery q(d.db());
-      QString values;
-      for (size_t i = 0; i < n; ++i) values += i ? QStringLiteral(", (?, ?, ?, ?)") : QStringLiteral("(?, ?, ?, ?)");
-      q.prepare(QStringLiteral("INSERT INTO persons (person_id, person_key, name, name_key) VALUES ") + values +
-                QStringLiteral(" RETURNING person_key, id"));
-      for (size_t i = start; i < start + n; ++i)
-        for (const QString& v : {fresh[i].id, personKey(fresh[i].id), fresh[i].name, nameKey(fresh[i].name)})
-          q.addBindValue(v);
-      if (const int rc = d.exec(q)) return rc;
-      while (q.next()) persons[q.value(0).toString()].first = q.value(1).toLongLong();
+      const auto bind = [&](size_t row, int* position) {
+        for (const QString& v : {fresh[row].id, personKey(fresh[row].id), fresh[row].name, nameKey(fresh[row].name)})
+          q.bindValue((*position)++, v);
+      };
+      if (const int rc = insertBatches(
+              d, q, fresh.size(), QStringLiteral("INSERT INTO persons (person_id, person_key, name, name_key) VALUES "),
+              4, QStringLiteral(" RETURNING person_key, id"), bind, [&] {
+                while (q.next()) persons[q.value(0).toString()].first = q.value(1).toLongLong();
+                q.finish();
+              }))
+        return rc;
     }
     for (const Person& person : fresh) {
       persons[personKey(person.id)].second = person;
@@ -676,23 +676,21 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
       if (const int rc = d.setPeriodEnd(e.id, e.period.to)) return rc;
       log.push_back(periodRow(QStringLiteral("period ended"), e.period, endText(e.was), endText(e.period.to), why));
     }
-    for (size_t start = 0; start < inserts.size(); start += batch) {
-      const size_t n = std::min(batch, inserts.size() - start);
+    {
       QSqlQuery q(d.db());
-      QString values;
-      for (size_t i = 0; i < n; ++i) values += i ? QStringLiteral(", (?, ?, ?, ?, ?)") : QStringLiteral("(?, ?, ?, ?, ?)");
-      q.prepare(QStringLiteral("INSERT INTO wear_periods (dosimeter, person_id, valid_from, valid_to, readouts_until)"
-                               " VALUES ") +
-                values);
-      for (size_t i = start; i < start + n; ++i) {
-        const Entry* e = inserts[i];
-        q.addBindValue(e->period.dosimeter);
-        q.addBindValue(persons[e->personKey].first);
-        q.addBindValue(ArchiveTimeText(e->period.from));
-        q.addBindValue(nullableText(e->period.to ? ArchiveTimeText(*e->period.to) : QString()));
-        q.addBindValue(kOpenEnd);
-      }
-      if (const int rc = d.exec(q)) return rc;
+      const auto bind = [&](size_t row, int* position) {
+        const Entry* e = inserts[row];
+        for (const QVariant& v :
+             QVariantList{e->period.dosimeter, persons[e->personKey].first, ArchiveTimeText(e->period.from),
+                          nullableText(e->period.to ? ArchiveTimeText(*e->period.to) : QString()), kOpenEnd})
+          q.bindValue((*position)++, v);
+      };
+      if (const int rc = insertBatches(
+              d, q, inserts.size(),
+              QStringLiteral("INSERT INTO wear_periods (dosimeter, person_id, valid_from, valid_to, readouts_until)"
+                             " VALUES "),
+              5, QString(), bind))
+        return rc;
     }
     for (const Entry* e : inserts) {
       log.push_back(periodRow(QStringLiteral("period assigned"), e->period, QString(),

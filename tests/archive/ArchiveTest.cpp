@@ -469,6 +469,36 @@ TEST_P(ArchiveTest, PeriodsOfOneDosimeterNeverOverlapAndTheSameStartSetsTheEnd) 
   EXPECT_TRUE(report.faults.isEmpty()) << report.faults.join(QLatin1Char('\n')).toStdString();
 }
 
+// A list longer than one statement holds (on either database) goes in by
+// several, each person with the id the database gave, and the change log's
+// chain runs on across the statements.
+TEST_P(ArchiveTest, AWearerListOfHundredsGoesInByManyStatementsAndKeepsTheLogChained) {
+  for (const int people : {1, 16, 17, 403}) {
+    SCOPED_TRACE(people);
+    QByteArray list = "person_id,name,dosimeter,from,to\n";
+    for (int i = 0; i < people; ++i)
+      list += QStringLiteral("N%1-%2,Person %2,B%3,2024-01-01,\n")
+                  .arg(people)
+                  .arg(i)
+                  .arg(QString::number(people * 1000 + i, 36).toUpper().rightJustified(4, QLatin1Char('0')))
+                  .toLatin1();
+    std::vector<WearerListRow> rows;
+    QString error;
+    ASSERT_TRUE(ParseWearerList(list, &rows, &error)) << error.toStdString();
+    WearerListResult r;
+    ASSERT_EQ(archive->importWearerList(rows, &r), kOk) << archive->errorDetail().toStdString();
+    EXPECT_EQ(std::make_pair(r.persons, r.periods), std::make_pair(people, people));
+    CheckReport report;
+    ASSERT_EQ(archive->check(&report), kOk);
+    EXPECT_TRUE(report.faults.isEmpty()) << report.faults.join(QLatin1Char('\n')).toStdString();
+    // The last one's period names the last one.
+    std::vector<WearPeriod> periods;
+    ASSERT_EQ(archive->periods({QString(), QStringLiteral("N%1-%2").arg(people).arg(people - 1)}, &periods), kOk);
+    ASSERT_EQ(periods.size(), 1u);
+    EXPECT_EQ(periods[0].person.name, QStringLiteral("Person %1").arg(people - 1));
+  }
+}
+
 TEST_P(ArchiveTest, AWearerListIsTakenWholeOrNotAtAllAndTheSameListAgainAddsNothing) {
   assign("A0001", "Zoe", "2024-01-01", nullptr);  // P0001
   const QByteArray list =
