@@ -86,12 +86,7 @@ TArchiveForm::TArchiveForm(const quelm::ArchiveSettings& settings, QWidget* pare
   pagesColumn_ = new QVBoxLayout(right);
   pagesColumn_->setContentsMargins(0, 0, 0, 0);
   pagesColumn_->addWidget(PageControl, 1);
-  auto* split = new QSplitter(Qt::Horizontal, this);
-  split->addWidget(left);
-  split->addWidget(right);
-  split->setStretchFactor(0, 2);
-  split->setStretchFactor(1, 5);
-  split->setSizes({400, 800});
+  QSplitter* split = twoPanes(Qt::Horizontal, this, left, right, {2, 5}, {400, 800});
 
   layOutWindow(split);
 
@@ -206,12 +201,7 @@ void TArchiveForm::buildReadoutPage() {
   filterRow->addWidget(FilterButton);
   filterRow->addStretch();
   filterRow->addWidget(ShowButton);
-  auto* readoutSplit = new QSplitter(Qt::Vertical, ReadoutTabSheet);
-  readoutSplit->addWidget(ReadoutView);
-  readoutSplit->addWidget(DoseChart);
-  readoutSplit->setStretchFactor(0, 3);
-  readoutSplit->setStretchFactor(1, 2);
-  readoutSplit->setSizes({300, 200});
+  QSplitter* readoutSplit = twoPanes(Qt::Vertical, ReadoutTabSheet, ReadoutView, DoseChart, {3, 2}, {300, 200});
   ReadoutReviewLabel = note(ReadoutTabSheet, "ReadoutReviewLabel");
   layOutPage(ReadoutTabSheet, filterRow, readoutSplit, ReadoutReviewLabel);
   PageControl->addTab(ReadoutTabSheet, QStringLiteral("&Read-outs"));

@@ -12,10 +12,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <type_traits>
+#include <utility>
 
 #include "archive/ArchiveItemModels.h"
 #include "base/EnterMovesOn.h"
@@ -64,6 +66,19 @@ inline QWidget* tabSheet(QWidget* tabs, const char* name) {
 }
 
 // The texts a combo box offers, in order.
+// Two panes the operator can size: `sizes` at first, room gained or lost
+// shared by the stretches.
+inline QSplitter* twoPanes(Qt::Orientation orientation, QWidget* parent, QWidget* first, QWidget* second,
+                           std::pair<int, int> stretches, const QList<int>& sizes) {
+  auto* split = new QSplitter(orientation, parent);
+  split->addWidget(first);
+  split->addWidget(second);
+  split->setStretchFactor(0, stretches.first);
+  split->setStretchFactor(1, stretches.second);
+  split->setSizes(sizes);
+  return split;
+}
+
 inline QStringList itemTexts(const QComboBox* box) {
   QStringList texts;
   for (int i = 0; i < box->count(); ++i) texts << box->itemText(i);

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "archive/Archive.h"
+#include "base/ErrorCodes.h"
 #include "sample-data/SampleData.h"
 
 namespace quelm::test {
@@ -142,6 +143,19 @@ inline BlockRecord Readout(const char* dosimeter, const char* time, int block, c
                             static_cast<uint8_t>(h), static_cast<uint8_t>(mi)};
   std::memcpy(r.DateTime, stamp, 5);
   return r;
+}
+
+// Two more items for the review list: A0017's read-out with error flags at
+// `flaggedTime` and one of C0009, a dosimeter nobody wears, on 10 August
+// 2024 (blocks `firstBlock` and the next).
+inline void ImportReviewItems(const ArchiveDb& db, const char* flaggedTime, int firstBlock) {
+  auto archive = db.open();
+  BlockRecord flagged = Readout("A0017", flaggedTime, firstBlock + 1);
+  flagged.ErrorCodes = 1;
+  ImportResult r;
+  ASSERT_EQ(archive->importRecords(std::vector<BlockRecord>{Readout("C0009", "2024-08-10 08:00", firstBlock), flagged},
+                                   QStringLiteral("COM2"), &r),
+            kOk);
 }
 
 }  // namespace quelm::test

@@ -400,16 +400,7 @@ TEST_P(ArchiveFormTest, EveryBarOfTheChartLeadsToItsReadOutInTimeOrder) {
 
 // Alice's read-out with error flags and one of a dosimeter nobody wears
 // join Bob's conflicted read-out on the review list.
-void AddReviewItems(const ArchiveDb& db) {
-  auto archive = db.open();
-  BlockRecord flagged = Readout("A0017", "2024-09-20 08:00", 201);
-  flagged.ErrorCodes = 1;
-  ImportResult r;
-  ASSERT_EQ(
-      archive->importRecords(std::vector<BlockRecord>{Readout("C0009", "2024-08-10 08:00", 200), flagged},
-                             QStringLiteral("COM2"), &r),
-      kOk);
-}
+void AddReviewItems(const ArchiveDb& db) { ImportReviewItems(db, "2024-09-20 08:00", 200); }
 
 TEST_P(ArchiveFormTest, TheReviewPageResolvesEachItemWithItsReasonAndTheCountsFollow) {
   AddReviewItems(db);

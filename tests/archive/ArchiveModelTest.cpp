@@ -76,15 +76,7 @@ class ArchiveModelTest : public ::testing::TestWithParam<Backend> {
   // Besides the read-out that got a conflict, one of a dosimeter nobody
   // wears and one with error flags await review.
   void addReviewItems() {
-    auto archive = db.open();
-    BlockRecord flagged = Readout("A0017", "2024-08-20 08:00", 6);
-    flagged.ErrorCodes = 1;
-    ImportResult r;
-    ASSERT_EQ(
-        archive->importRecords(std::vector<BlockRecord>{Readout("C0009", "2024-08-10 08:00", 5), flagged},
-                               QStringLiteral("COM2"), &r),
-        kOk);
-    archive.reset();
+    ImportReviewItems(db, "2024-08-20 08:00", 5);
     ASSERT_EQ(model->Open(), kOk);
   }
   // The read-out as the core lists it now.
