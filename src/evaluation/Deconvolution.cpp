@@ -18,6 +18,7 @@
 #include <numeric>
 #include <thread>
 
+#include "base/SplitMix64.h"
 #include "evaluation/DeconvolutionShapes.h"
 
 namespace quelm {
@@ -587,23 +588,10 @@ std::vector<double> modelAt(const Params& p, const std::vector<double>& T) {
 double widthOf(double tm, double energy) { return 2.52 * kB * tm * tm / (energy + 2 * kB * tm); }
 
 // Deterministic random numbers for the moves: splitmix64 from a seed.
-class Random {
+class Random : public SplitMix64 {
  public:
-  explicit Random(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull) {}
-  double uniform() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return static_cast<double>((z ^ (z >> 31)) >> 11) * 0x1.0p-53;
-  }
-  double normal() {
-    const double u1 = std::max(uniform(), 1e-300), u2 = uniform();
-    return std::sqrt(-2 * std::log(u1)) * std::cos(6.283185307179586 * u2);
-  }
+  explicit Random(uint64_t seed) : SplitMix64(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull) {}
   size_t index(size_t n) { return std::min(n - 1, static_cast<size_t>(uniform() * static_cast<double>(n))); }
-
- private:
-  uint64_t state_;
 };
 
 // Runs tasks 0..n-1 on up to `threads` threads, the caller's among them.

@@ -24,32 +24,8 @@ using quelm::GlowCurve;
 using quelm::KineticPeak;
 using quelm::PeakModel;
 
-// Deterministic noise: splitmix64, Poisson by inversion for small means and
-// by its normal limit for large ones.
-class Noise {
- public:
-  explicit Noise(uint64_t seed) : state_(seed) {}
-  double uniform() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return static_cast<double>((z ^ (z >> 31)) >> 11) * 0x1.0p-53;
-  }
-  double poisson(double mean) {
-    if (mean > 50) {
-      const double u1 = std::max(uniform(), 1e-300), u2 = uniform();
-      return std::max(0.0, std::round(mean + std::sqrt(mean) * std::sqrt(-2 * std::log(u1)) *
-                                                 std::cos(6.283185307179586 * u2)));
-    }
-    double k = 0, p = std::exp(-mean), sum = p;
-    const double u = uniform();
-    while (u > sum && k < 1000) sum += (p *= mean / ++k);
-    return k;
-  }
-
- private:
-  uint64_t state_;
-};
+// Deterministic detector noise.
+using Noise = SplitMix64;
 
 struct Synthetic {
   std::vector<KineticPeak> peaks = {};

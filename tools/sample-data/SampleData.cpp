@@ -21,28 +21,15 @@ const QDateTime& readerEpoch() {
   return epoch;
 }
 
-// splitmix64: small, fast, and the same numbers on every platform (the
-// standard library's distributions are not).
-class Random {
+// The generator with the draws the blocks need.
+class Random : public SplitMix64 {
  public:
-  explicit Random(uint64_t seed) : state_(seed) {}
-  uint64_t next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }  // [0, 1)
+  using SplitMix64::SplitMix64;
+  using SplitMix64::uniform;
   double uniform(double lo, double hi) { return lo + (hi - lo) * uniform(); }
   int integer(int lo, int hi) { return lo + static_cast<int>(next() % static_cast<uint64_t>(hi - lo + 1)); }
   bool chance(double p) { return uniform() < p; }
-  double normal() {  // Box-Muller
-    const double u1 = std::max(uniform(), 1e-12), u2 = uniform();
-    return std::sqrt(-2 * std::log(u1)) * std::cos(6.283185307179586 * u2);
-  }
-
- private:
-  uint64_t state_;
+  double normal() { return SplitMix64::normal(1e-12); }
 };
 
 struct Reader {

@@ -10,7 +10,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/SplitMix64.h"
 #include "measurement/BlockRecord.h"
+
+using quelm::SplitMix64;
 
 struct SampleDataOptions {
   int blocks = 300;
