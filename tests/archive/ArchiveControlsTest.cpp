@@ -18,10 +18,9 @@ using namespace quelm;
 using quelm::test::ArchiveDb;
 using quelm::test::Backend;
 using quelm::test::Readout;
+using quelm::test::at;
 
 namespace {
-
-QDateTime at(const char* text, bool upper = false) { return *ParseArchiveTime(QLatin1String(text), upper); }
 
 // One ratio control per reader day, from 1 March 2026 on.
 std::vector<ControlReading> ratioDays(const std::vector<double>& ratios, const char* device = "Q0412") {

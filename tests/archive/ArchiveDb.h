@@ -129,6 +129,9 @@ class ArchiveDb {
   QString name_;
 };
 
+// An archive time as the tests write it ("2026-03-31"; upper: the day's last minute).
+inline QDateTime at(const char* text, bool upper = false) { return *ParseArchiveTime(QLatin1String(text), upper); }
+
 // A sample read-out with the fields a test cares about.
 inline BlockRecord Readout(const char* dosimeter, const char* time, int block, const char* device = "Q0412") {
   static const std::vector<BlockRecord> samples = MakeSampleBlocks({64, 7, 0});

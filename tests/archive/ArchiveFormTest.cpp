@@ -47,10 +47,9 @@ using namespace quelm;
 using quelm::test::ArchiveDb;
 using quelm::test::Backend;
 using quelm::test::Readout;
+using quelm::test::at;
 
 namespace {
-
-QDateTime at(const char* text) { return *ParseArchiveTime(QLatin1String(text), false); }
 
 QStringList texts(const QAbstractItemModel* items, int c) {
   QStringList t;

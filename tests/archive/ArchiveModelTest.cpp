@@ -25,10 +25,9 @@ using namespace quelm;
 using quelm::test::ArchiveDb;
 using quelm::test::Backend;
 using quelm::test::Readout;
+using quelm::test::at;
 
 namespace {
-
-QDateTime at(const char* text) { return *ParseArchiveTime(QLatin1String(text), false); }
 
 class ArchiveModelTest : public ::testing::TestWithParam<Backend> {
  protected:

@@ -22,10 +22,10 @@ using namespace quelm;
 using quelm::test::ArchiveDb;
 using quelm::test::Backend;
 using quelm::test::Readout;
+using quelm::test::at;
 
 namespace {
 
-QDateTime at(const char* text, bool upper = false) { return *ParseArchiveTime(QLatin1String(text), upper); }
 const ReportPeriod q1 = *ParseReportPeriod(QStringLiteral("2026Q1"));
 
 // Anna wears A1001 in the first quarter; it is read on 3 April.

@@ -28,10 +28,9 @@ using namespace quelm;
 using quelm::test::ArchiveDb;
 using quelm::test::Backend;
 using quelm::test::Readout;
+using quelm::test::at;
 
 namespace {
-
-QDateTime at(const char* text, bool upper = false) { return *ParseArchiveTime(QLatin1String(text), upper); }
 
 class ArchiveTest : public ::testing::TestWithParam<Backend> {
  protected:
