@@ -71,6 +71,12 @@ class WindowOwner {
   // The first window built: the one the program shows at start.
   QWidget* first() const { return windows_.empty() ? nullptr : windows_.front().get(); }
 
+  // Work that the first frame does not need (an icon theme, a database):
+  // it runs once, in the order given, from the event loop right after the
+  // first window the owner got (built or lent) was first painted, or
+  // from the event loop at once when that has happened already.
+  void afterFirstPaint(std::function<void()> work);
+
   // Takes the windows down, last built first (the first built, the main
   // window, writes the configuration file after all others are gone).
   void clear();
@@ -87,6 +93,10 @@ class WindowOwner {
   std::vector<QMetaObject::Connection> watches_;
   std::vector<std::unique_ptr<QWidget>> windows_;  // in the order built
   WindowOwner* previous_ = nullptr;
+  std::unique_ptr<QObject> firstPaint_;  // watches the first window until it is painted
+  bool painted_ = false;
+  std::vector<std::function<void()>> afterPaint_;
+  void runAfterPaint();
 };
 
 // The program's window W when it has been built, else nullptr.

@@ -28,8 +28,6 @@ ContentView::ContentView(ContentModel& model, const Widgets& widgets)
   // The texts carry trailing blanks from the fixed-column lists; a column as
   // wide as what is visible must not turn them into an ellipsis.
   w_.grid->setTextElideMode(Qt::ElideNone);
-  const QFontMetrics metrics(w_.grid->font());
-  fixedPitch_ = FixedPitchFont(metrics.height(), QFontInfo(w_.grid->font()).pixelSize());
   model_.hooks.changed = [this] { paint(); };
   model_.hooks.busy = [this](bool running) {
     if (running)
@@ -52,7 +50,7 @@ void ContentView::paint() {
       grid.setCell(col, row, filled ? model_.RowTexts(row).cells[static_cast<size_t>(col)] : QString());
     if (!filled) continue;
     if (QTableWidgetItem* exposure = grid.item(row - grid.fixedRows(), kExposureColumn))
-      exposure->setFont(fixedPitch_);
+      exposure->setFont(fixedPitch());
     // The codes are widened by their count of characters, however narrow the face.
     const QString& codes = model_.RowTexts(row).cells[kErrorCodesColumn];
     const int codesWidth = static_cast<int>(codes.size()) * kPixelsPerErrorCodesCharacter;
@@ -70,6 +68,12 @@ void ContentView::paint() {
   w_.availableBlocks->setText(model_.AvailableBlocks());
 }
 
+const QFont& ContentView::fixedPitch() {
+  if (!fixedPitch_)
+    fixedPitch_ = FixedPitchFont(QFontMetrics(w_.grid->font()).height(), QFontInfo(w_.grid->font()).pixelSize());
+  return *fixedPitch_;
+}
+
 void ContentView::resetColumns() {
   for (int col = 0; col < kContentColumnCount; ++col) w_.grid->setColWidth(col, 0);
   fitColumns();
@@ -78,13 +82,15 @@ void ContentView::resetColumns() {
 void ContentView::fitColumns() {
   StringGrid& grid = *w_.grid;
   for (int col = 0; col < kContentColumnCount; ++col) {
-    const QFontMetrics metrics(col == kExposureColumn ? fixedPitch_ : grid.font());
     int wanted = grid.horizontalHeader()->sectionSizeHint(col);
-    for (int row = 1; row <= model_.FilledRows(); ++row) {
-      // Trailing blanks pad the texts of a fixed-column list; they need no room here.
-      QString text = model_.RowTexts(row).cells[static_cast<size_t>(col)];
-      while (text.endsWith(QLatin1Char(' '))) text.chop(1);
-      wanted = std::max(wanted, metrics.horizontalAdvance(text) + kGridCellPadding);
+    if (model_.FilledRows() > 0) {
+      const QFontMetrics metrics(col == kExposureColumn ? fixedPitch() : grid.font());
+      for (int row = 1; row <= model_.FilledRows(); ++row) {
+        // Trailing blanks pad the texts of a fixed-column list; they need no room here.
+        QString text = model_.RowTexts(row).cells[static_cast<size_t>(col)];
+        while (text.endsWith(QLatin1Char(' '))) text.chop(1);
+        wanted = std::max(wanted, metrics.horizontalAdvance(text) + kGridCellPadding);
+      }
     }
     if (grid.colWidth(col) < wanted) grid.setColWidth(col, wanted);
   }

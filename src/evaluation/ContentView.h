@@ -46,13 +46,16 @@ class ContentView : public QObject {
   void paint();
   void paintSelection();
   void cellChanged(int row, int previousRow);
+  // The exposure column's face, found when the first rows are painted:
+  // looking for it loads fonts that an empty list does not need.
+  const QFont& fixedPitch();
 
   ContentModel& model_;
   Widgets w_;
   std::optional<BusyCursor> busy_;  // while a list operation runs
   bool selecting_ = false;          // the selection is being painted, not chosen
-  unsigned shownPage_ = 0;
-  QFont fixedPitch_;  // the model's PageSerial when last painted
+  unsigned shownPage_ = 0;  // the model's PageSerial when last painted
+  std::optional<QFont> fixedPitch_;
 };
 
 }  // namespace quelm

@@ -55,50 +55,52 @@ class EditHook : public QObject {
 
 }  // namespace
 
-DetailView::DetailView(DetailModel& model, const Widgets& widgets)
-    : QObject(widgets.chart.view), model_(model), w_(widgets) {
+DetailView::DetailView(DetailModel& model, const Widgets& widgets, QObject* parent)
+    : QObject(parent), model_(model), w_(widgets) {
+  new EditHook(w_.evalStart, [this] { ReportFailure(model_.EditEvalStart(w_.evalStart->text())); });
+  new EditHook(w_.evalLength, [this] { ReportFailure(model_.EditEvalLength(w_.evalLength->text())); });
+  new EditHook(w_.normFact, [this] { ReportFailure(model_.EditNormFact(w_.normFact->text())); });
+
+  model_.refreshed = [this](bool fresh) { paint(fresh); };
+  model_.Deconvolution().changed = [this] {
+    if (deconvolution_) deconvolution_->paint();
+    if (deconvolutionChanged) deconvolutionChanged();
+  };
+}
+
+void DetailView::AttachPages(const Pages& pages) {
+  if (chart_) return;
+  p_ = pages;
   GlowChart::Handlers h;
   h.mouseDown = [this](Qt::MouseButton b, Qt::KeyboardModifiers, int x, int y) { PChartMouseDown(b, x, y); };
   h.mouseMove = [this](Qt::MouseButtons b, Qt::KeyboardModifiers, int x, int y) { PChartMouseMove(b, x, y); };
   h.mouseUp = [this](Qt::MouseButton b, Qt::KeyboardModifiers, int x, int) { PChartMouseUp(b, x); };
   h.click = [this] { PChartClick(); };
   h.afterDrawArea = [this](QPainter& p) { AreaSeriesAfterDrawValues(p); };
-  chart_ = new GlowChart(w_.chart, h);
-
-  new EditHook(w_.evalStart, [this] { ReportFailure(model_.EditEvalStart(w_.evalStart->text())); });
-  new EditHook(w_.evalLength, [this] { ReportFailure(model_.EditEvalLength(w_.evalLength->text())); });
-  new EditHook(w_.normFact, [this] { ReportFailure(model_.EditNormFact(w_.normFact->text())); });
-
-  model_.refreshed = [this](bool fresh) { paint(fresh); };
-
-  deconvolution_ = new DeconvolutionView(model_.Deconvolution(), w_.chart, w_.deconvolution);
-  model_.Deconvolution().changed = [this] {
-    deconvolution_->paint();
-    if (deconvolutionChanged) deconvolutionChanged();
-  };
+  chart_ = new GlowChart(p_.chart, h);
+  deconvolution_ = new DeconvolutionView(model_.Deconvolution(), p_.chart, p_.deconvolution);
+  // The chart takes the mouse once there is a block to show.
+  p_.chart.view->setEnabled(false);
+  paintPages(model_.BlockShown());
+  deconvolution_->paint();
 }
 
-void DetailView::ClearValueTable() { w_.valueTable->clearCells(); }
+void DetailView::ClearValueTable() { p_.valueTable->clearCells(); }
 
 void DetailView::paint(bool fresh) {
+  // Pages built now are painted whole as they are attached.
+  const bool hadPages = chart_ != nullptr;
+  if (fresh && !hadPages && model_.BlockShown() && pagesWanted) pagesWanted();
   if (fresh) {
     const BlockView& view = model_.View();
-    chart_->clear();
-    ClearValueTable();
     for (int f = 0; f < kHeaderFieldCount; ++f) {
       w_.headerValues[f]->setText(view.header.values[f].text);
       setHint(w_.headerValues[f], view.header.values[f].hint);
     }
     setHint(w_.headerCaptions[hfErrorCodes], view.header.errorCodesCaptionHint);
-    for (int row = 0; row < kValueTableRows; ++row)
-      for (int col = 0; col < kValueTableColumns; ++col)
-        if (!view.table[row][col].isEmpty()) w_.valueTable->setCell(col, row, view.table[row][col]);
-    chart_->setPoints(view.areaPoints, view.tempPoints);
-    w_.chart.view->setEnabled(true);
   }
 
   const EvaluationView& ev = model_.Evaluation();
-  chart_->setWindowColouring(ev.windowFromX, ev.windowToX);
   w_.evalStart->setText(ev.values[efEvalStart].text);
   w_.evalLength->setText(ev.values[efEvalLength].text);
   w_.normFact->setText(ev.values[efNormFact].text);
@@ -108,6 +110,22 @@ void DetailView::paint(bool fresh) {
     value->setText(ev.values[f].text);
     setHint(value, ev.values[f].hint);
   }
+  if (hadPages) paintPages(fresh);
+}
+
+void DetailView::paintPages(bool fresh) {
+  if (fresh) {
+    const BlockView& view = model_.View();
+    chart_->clear();
+    ClearValueTable();
+    for (int row = 0; row < kValueTableRows; ++row)
+      for (int col = 0; col < kValueTableColumns; ++col)
+        if (!view.table[row][col].isEmpty()) p_.valueTable->setCell(col, row, view.table[row][col]);
+    chart_->setPoints(view.areaPoints, view.tempPoints);
+    p_.chart.view->setEnabled(true);
+  }
+  const EvaluationView& ev = model_.Evaluation();
+  chart_->setWindowColouring(ev.windowFromX, ev.windowToX);
   chart_->updateStrokes();
 }
 
@@ -130,9 +148,9 @@ void DetailView::PChartMouseDown(Qt::MouseButton button, int X, int Y) {
 void DetailView::PChartMouseMove(Qt::MouseButtons buttons, int X, int Y) {
   if (!model_.BlockShown()) return;
   const int c = chart_->channelAtPixel(X);
-  if (chartHint && c >= 0 && c < kChannelCount && c < w_.chart.areaUpper->count() &&
-      c < w_.chart.points->count())
-    chartHint(ChartHintText(c, w_.chart.areaUpper->at(c).y(), w_.chart.points->at(c).y()));
+  if (chartHint && c >= 0 && c < kChannelCount && c < p_.chart.areaUpper->count() &&
+      c < p_.chart.points->count())
+    chartHint(ChartHintText(c, p_.chart.areaUpper->at(c).y(), p_.chart.points->at(c).y()));
 
   const ChartGeometry g = chart_->geometry();
   const MarkerPixels markers = MarkerPixelsOf(model_.Members(), g);

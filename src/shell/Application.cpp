@@ -1,6 +1,8 @@
 #include "shell/Application.h"
 
+#include <QApplication>
 #include <QBoxLayout>
+#include <QIcon>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QWidget>
@@ -134,6 +136,9 @@ std::unique_ptr<WindowOwner> createProgramWindows() {
     return log ? static_cast<int>(log->Link.COMPortDrv.PortNumber()) : 0;
   });
   provideMenuWindows(*owner, *main, *io);
+  // The desktop's menu entry and the window share the icon. Finding it reads
+  // the icon theme, which the first frame can do without.
+  owner->afterFirstPaint([] { QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quelm.Quelm"))); });
   // While the software update holds the line, every command that would talk
   // to the reader is greyed; the windows stay usable otherwise.
   followReaderLine(io->Link, main);

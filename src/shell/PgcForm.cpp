@@ -293,11 +293,8 @@ TPgcForm::TPgcForm(QWidget* parent) : QMainWindow(parent) {
   detail.evalStart = EvalSEdit;
   detail.evalLength = EvalLEdit;
   detail.normFact = NormFact20DatEdit;
-  detail.valueTable = ValueListGrid;
-  detail.chart = {PChart,          AreaSeries,    AreaUpperSeries, PointSeries,
-                  ChartBottomAxis, ChartLeftAxis, ChartRightAxis};
-  detail.deconvolution = {DeconvolutionPanel, DeconvolutionStatusLabel, DeconvolutionGrid};
-  detailView_ = new quelm::DetailView(*detail_, detail);
+  detailView_ = new quelm::DetailView(*detail_, detail, PageControl);
+  detailView_->pagesWanted = [this] { BuildDetailPages(); };
   contentView_ =
       new quelm::ContentView(*content_, {BlockStringGrid, SourceDatLabel, AvailableBlocksDatLabel});
 
@@ -393,26 +390,30 @@ void TPgcForm::buildToolBar() {
   auto* row = new QHBoxLayout(ToolBarPanel);
   row->setContentsMargins(2, 2, 2, 2);
   row->setSpacing(2);
-  const auto button = [this, row](const char* name, const QIcon& fallback, const QString& themeIcon,
-                                  const QString& hint) {
+  // hicolor, the theme every desktop falls back to and the one Qt takes
+  // where no desktop names one, holds application icons only: looking an
+  // action icon up there reads the whole theme and never finds it.
+  const bool themed = QIcon::themeName() != QLatin1String("hicolor");
+  const auto button = [this, row, themed](const char* name, const QString& themeIcon,
+                                          const std::function<QIcon()>& fallback, const QString& hint) {
     auto* b = new QToolButton(ToolBarPanel);
     b->setObjectName(QLatin1String(name));
     b->setAutoRaise(true);
     b->setIconSize(QSize(20, 20));
-    b->setIcon(QIcon::fromTheme(themeIcon, fallback));
+    b->setIcon(themed && QIcon::hasThemeIcon(themeIcon) ? QIcon::fromTheme(themeIcon) : fallback());
     b->setToolTip(hint);
     b->setStatusTip(hint);
     row->addWidget(b);
     return b;
   };
-  FileOpenSpeedButton = button("FileOpenSpeedButton", style()->standardIcon(QStyle::SP_DialogOpenButton),
-                               QStringLiteral("document-open"), QStringLiteral("Import from file"));
-  RSSpeedButton = button("RSSpeedButton", style()->standardIcon(QStyle::SP_DriveNetIcon),
-                         QStringLiteral("network-wired"), QStringLiteral("Import from Quelm"));
-  FileSaveTextSpeedButton =
-      button("FileSaveTextSpeedButton", style()->standardIcon(QStyle::SP_DialogSaveButton),
-             QStringLiteral("document-save-as"), QStringLiteral("Export data block to text"));
-  PrintSpeedButton = button("PrintSpeedButton", printerIcon(), QStringLiteral("document-print"), QString());
+  const auto standard = [this](QStyle::StandardPixmap icon) { return [this, icon] { return style()->standardIcon(icon); }; };
+  FileOpenSpeedButton = button("FileOpenSpeedButton", QStringLiteral("document-open"),
+                               standard(QStyle::SP_DialogOpenButton), QStringLiteral("Import from file"));
+  RSSpeedButton = button("RSSpeedButton", QStringLiteral("network-wired"), standard(QStyle::SP_DriveNetIcon),
+                         QStringLiteral("Import from Quelm"));
+  FileSaveTextSpeedButton = button("FileSaveTextSpeedButton", QStringLiteral("document-save-as"),
+                                   standard(QStyle::SP_DialogSaveButton), QStringLiteral("Export data block to text"));
+  PrintSpeedButton = button("PrintSpeedButton", QStringLiteral("document-print"), printerIcon, QString());
   row->addStretch();
   // Import arrives with the content list.
   FileOpenSpeedButton->setEnabled(false);
@@ -500,8 +501,24 @@ void TPgcForm::buildPages() {
   // Compact rows, so that more of the page shows at the window's first size.
   BlockStringGrid->setRowHeights(BlockStringGrid->fontMetrics().height() + 2);
 
-  buildChart();
+  // The chart and table pages are built when first shown (or a block first is).
+  connect(PageControl, &QTabWidget::currentChanged, this, [this](int index) {
+    if (PageControl->widget(index) != ContentTabSheet) BuildDetailPages();
+  });
+}
 
+void TPgcForm::BuildDetailPages() {
+  if (PChart) return;
+  buildChart();
+  buildValueTable();
+  quelm::DetailView::Pages pages;
+  pages.valueTable = ValueListGrid;
+  pages.chart = {PChart, AreaSeries, AreaUpperSeries, PointSeries, ChartBottomAxis, ChartLeftAxis, ChartRightAxis};
+  pages.deconvolution = {DeconvolutionPanel, DeconvolutionStatusLabel, DeconvolutionGrid};
+  detailView_->AttachPages(pages);
+}
+
+void TPgcForm::buildValueTable() {
   ValueListGrid = new quelm::StringGrid(kValueColumns, kValueRows, 0, TableTabSheet);
   ValueListGrid->setObjectName(QStringLiteral("ValueListGrid"));
   // Its numbers are right-aligned by leading blanks: they line up only in a
@@ -513,6 +530,9 @@ void TPgcForm::buildPages() {
   auto* tableLayout = new QVBoxLayout(TableTabSheet);
   tableLayout->setContentsMargins(0, 0, 0, 0);
   tableLayout->addWidget(ValueListGrid);
+  ValueListGrid->setRowHeights(kValueRowHeight);
+  for (int group = 0; group < kValueColumns / 4; ++group)
+    for (int i = 0; i < 4; ++i) ValueListGrid->setColWidth(4 * group + i, kValueGroupWidths[i]);
 }
 
 void TPgcForm::buildChart() {
@@ -588,9 +608,6 @@ void TPgcForm::FormCreate() {
   QPalette lightBlue = Panel1->palette();
   lightBlue.setColor(QPalette::Window, QColor(0xC0, 0xE0, 0xFF));
   Panel1->setPalette(lightBlue);
-  ValueListGrid->setRowHeights(kValueRowHeight);
-  for (int group = 0; group < kValueColumns / 4; ++group)
-    for (int i = 0; i < 4; ++i) ValueListGrid->setColWidth(4 * group + i, kValueGroupWidths[i]);
 
   const int iniResult = quelm::ReadConfig(quelm::configFilePath(), config);
   QRect bounds(config.Left, config.Top, qMax(config.Width, minimumWidth()), config.Height);
@@ -623,7 +640,6 @@ void TPgcForm::FormCreate() {
     BlockStringGrid->setCell(c, 0,
                              QString::fromLatin1(quelm::ContentColumns()[static_cast<size_t>(c)].title));
   contentView_->resetColumns();
-  PChart->setEnabled(false);
   qApp->installEventFilter(this);
   if (iniResult == 0) trace.ok();
 
@@ -783,7 +799,7 @@ void TPgcForm::ShowHint(const QString& hint) {
 }
 
 void TPgcForm::SetChartHint(const QString& hint) {
-  PChart->setStatusTip(hint);
+  if (PChart) PChart->setStatusTip(hint);
   ShowHint(hint);
 }
 

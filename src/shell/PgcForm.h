@@ -159,23 +159,26 @@ class TPgcForm : public QMainWindow {
   // 9 columns; row 0 is the title row, rows 1..20 one page of blocks.
   quelm::StringGrid* BlockStringGrid;
 
+  // The chart and table pages' widgets are null until BuildDetailPages, which
+  // runs when either page is first shown or a block first is.
+  void BuildDetailPages();
   // Chart page. The area series is drawn from AreaUpperSeries (its points);
   // PointSeries holds the channel temperatures on the right axis.
-  QChartView* PChart;
-  QAreaSeries* AreaSeries;
-  QLineSeries* AreaUpperSeries;
-  QScatterSeries* PointSeries;
-  QValueAxis* ChartBottomAxis;
-  QValueAxis* ChartLeftAxis;
-  QValueAxis* ChartRightAxis;
+  QChartView* PChart = nullptr;
+  QAreaSeries* AreaSeries = nullptr;
+  QLineSeries* AreaUpperSeries = nullptr;
+  QScatterSeries* PointSeries = nullptr;
+  QValueAxis* ChartBottomAxis = nullptr;
+  QValueAxis* ChartLeftAxis = nullptr;
+  QValueAxis* ChartRightAxis = nullptr;
   // Beside the chart while the deconvolution is on: the fit's state and its peaks.
-  QFrame* DeconvolutionPanel;
-  QLabel* DeconvolutionStatusLabel;
-  QTableWidget* DeconvolutionGrid;
+  QFrame* DeconvolutionPanel = nullptr;
+  QLabel* DeconvolutionStatusLabel = nullptr;
+  QTableWidget* DeconvolutionGrid = nullptr;
 
   // Table page: 16 columns (4 groups of label, value, temperature, spare),
   // 27 rows, no title row.
-  quelm::StringGrid* ValueListGrid;
+  quelm::StringGrid* ValueListGrid = nullptr;
 
   // --- Evaluation panel -------------------------------------------------
   QFrame* LowerPanel;
@@ -310,13 +313,14 @@ class TPgcForm : public QMainWindow {
   void buildHeader();
   void buildPages();
   void buildChart();
+  void buildValueTable();
   void buildLowerPanel();
   void layoutCaptionColumns();
   static void setMenuEnabled(QMenu* menu, bool enabled);
 
   std::unique_ptr<quelm::DetailModel> detail_;
   std::unique_ptr<quelm::ContentModel> content_;
-  quelm::DetailView* detailView_ = nullptr;    // owned by the chart view
+  quelm::DetailView* detailView_ = nullptr;    // owned by the page control
   quelm::ContentView* contentView_ = nullptr;  // owned by the block grid
   TSearchForm* searchForm_ = nullptr;
   TNavForm* navForm_ = nullptr;

@@ -1,6 +1,5 @@
 // Program entry.
 #include <QDir>
-#include <QIcon>
 
 #include "base/Config.h"
 #include "base/Prompter.h"
@@ -10,10 +9,9 @@
 
 int main(int argc, char** argv) {
   quelm::TApplication app(argc, argv);
-  // The desktop's menu entry and the window belong together: the same icon,
-  // and the entry's name for the compositor.
+  // The desktop's menu entry and the window belong together: the entry's
+  // name for the compositor (the icon follows the first window).
   QGuiApplication::setDesktopFileName(QStringLiteral("org.quelm.Quelm"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quelm.Quelm")));
   quelm::setUserLocale(quelm::systemUserLocale());
   quelm::QtPrompter prompter;
   quelm::setPrompter(&prompter);

@@ -126,3 +126,35 @@ TEST(WindowOwner, ALentWindowIsHandedOutUntilItGoesAndIsNeverTakenDownByTheOwner
   EXPECT_EQ(owner.built<PlainWindow>(), nullptr);
   outliving.reset();  // after its owner went: nothing reports to a dead owner
 }
+
+TEST(WindowOwner, WorkForAfterTheFirstPaintRunsOnceInOrderFromTheEventLoopAfterIt) {
+  QStringList ran;
+  // Rounds of the event loop, never a wait for time: a zero timer fires
+  // within a round or two of being started.
+  const auto rounds = [&](qsizetype until) {
+    for (int i = 0; i < 10 && ran.size() < until; ++i) QApplication::processEvents();
+  };
+  quelm::WindowOwner owner;
+  owner.afterFirstPaint([&] { ran << "icon"; });
+  auto* main = owner.open<PlainWindow>();
+  owner.provide<WindowWithArguments>([] { return std::make_unique<WindowWithArguments>(2); });
+  QWidget* later = owner.open<WindowWithArguments>();
+  later->show();
+  later->repaint();  // a later window's paint counts for nothing
+  owner.afterFirstPaint([&] {
+    ran << "database";
+    owner.afterFirstPaint([&] { ran << "asked by work"; });
+  });
+  rounds(1);
+  EXPECT_TRUE(ran.isEmpty()) << "not before the first window was painted";
+  main->show();
+  main->repaint();
+  EXPECT_TRUE(ran.isEmpty()) << "not within the paint";
+  rounds(3);
+  EXPECT_EQ(ran, (QStringList{"icon", "database", "asked by work"}));
+  main->repaint();
+  owner.afterFirstPaint([&] { ran << "late"; });
+  EXPECT_EQ(ran.size(), 3) << "work given afterwards waits for the event loop too";
+  rounds(5);
+  EXPECT_EQ(ran, (QStringList{"icon", "database", "asked by work", "late"})) << "each once";
+}

@@ -160,12 +160,26 @@ TEST_F(PgcFormDetailTest, FreshRefreshFillsHeaderTableChartAndPanel) {
 }
 
 TEST_F(PgcFormDetailTest, NoBlockIsReportedAndChangesNothing) {
+  f().BuildDetailPages();
   EXPECT_EQ(f().DataRefresh(), -150);
   ASSERT_EQ(prompter_.messages.size(), 1u);
   EXPECT_EQ(prompter_.messages[0].text, "Data error: Invalid data");
   EXPECT_EQ(f().AreaUpperSeries->count(), 0);
   EXPECT_FALSE(f().PChart->isEnabled());
   EXPECT_EQ(f().EvalSEdit->text(), "");
+}
+
+TEST_F(PgcFormDetailTest, PagesFirstShownWithoutABlockStayEmptyUntilOneIsShown) {
+  EXPECT_EQ(f().PChart, nullptr);
+  f().PageControl->setCurrentWidget(f().ChartTabSheet);
+  ASSERT_NE(f().PChart, nullptr);
+  EXPECT_FALSE(f().PChart->isEnabled());
+  EXPECT_EQ(f().AreaUpperSeries->count(), 0);
+  EXPECT_EQ(f().ValueListGrid->cell(0, 0), "");
+  show(knownBlock());
+  EXPECT_TRUE(f().PChart->isEnabled());
+  EXPECT_EQ(f().PointSeries->count(), 100);
+  EXPECT_EQ(f().ValueListGrid->cell(0, 0), "(0)  A:");
 }
 
 TEST_F(PgcFormDetailTest, ChartKeysActOnlyOnTheChartPageWithABlock) {

@@ -97,12 +97,19 @@ TEST_F(PgcFormTest, WindowFrameAndPages) {
   for (const char* name :
        {"ToolBarPanel",     "FileOpenSpeedButton", "RSSpeedButton",   "FileSaveTextSpeedButton",
         "PrintSpeedButton", "UpperPanel",          "PageControl",     "ContentTabSheet",
-        "ChartTabSheet",    "TableTabSheet",       "BlockStringGrid", "PChart",
-        "ValueListGrid",    "LowerPanel",          "Panel1",          "Panel2",
-        "Panel3",           "EvalSEdit",           "EvalLEdit",       "NormFact20DatEdit",
-        "StatusBar",        "PgcMainMenu",         "PrevPageButton",  "NextPageButton",
-        "FilterButton"})
+        "ChartTabSheet",    "TableTabSheet",       "BlockStringGrid", "LowerPanel",
+        "Panel1",           "Panel2",              "Panel3",          "EvalSEdit",
+        "EvalLEdit",        "NormFact20DatEdit",   "StatusBar",       "PgcMainMenu",
+        "PrevPageButton",   "NextPageButton",      "FilterButton"})
     EXPECT_NE(f.findChild<QWidget*>(QLatin1String(name)), nullptr) << name;
+  // The chart and table pages are built when one of them is first shown.
+  EXPECT_EQ(f.PChart, nullptr);
+  EXPECT_EQ(f.ValueListGrid, nullptr);
+  f.PageControl->setCurrentWidget(f.TableTabSheet);
+  for (const char* name : {"PChart", "ValueListGrid", "DeconvolutionPanel"})
+    EXPECT_NE(f.findChild<QWidget*>(QLatin1String(name)), nullptr) << name;
+  EXPECT_EQ(f.PChart->parentWidget(), f.ChartTabSheet);
+  f.PageControl->setCurrentWidget(f.ContentTabSheet);
 
   EXPECT_EQ(f.FileOpenSpeedButton->toolTip(), QStringLiteral("Import from file"));
   EXPECT_EQ(f.RSSpeedButton->toolTip(), QStringLiteral("Import from Quelm"));
@@ -198,6 +205,7 @@ TEST_F(PgcFormTest, GridsAndChart) {
   EXPECT_EQ(g.cell(3, 20), QString());
   EXPECT_EQ(g.cell(0, 0), QStringLiteral("BlockNo"));
 
+  f.BuildDetailPages();
   quelm::StringGrid& v = *f.ValueListGrid;
   EXPECT_EQ(v.colCount(), 16);
   EXPECT_EQ(v.gridRowCount(), 27);
@@ -363,6 +371,7 @@ TEST_F(PgcFormTest, FunctionKeysSelectThePagesFromAnyControl) {
 
 TEST_F(PgcFormTest, TheWheelActsExactlyLikeTheUpAndDownKeys) {
   TPgcForm& f = open();
+  f.BuildDetailPages();  // the wheel turns over the chart too
   setLoaded(true);
   activate();
   f.BlockStringGrid->setFocus();
@@ -446,6 +455,7 @@ TEST_F(PgcFormTest, HintsReachTheStatusBar) {
   QApplication::sendEvent(f.ROIDoseLabel, &enter);
   EXPECT_EQ(f.StatusBar->currentMessage(), QStringLiteral("(ROI * 10) / NormFact"));
 
+  f.BuildDetailPages();
   f.SetChartHint(QStringLiteral("(X:12 ,N:345 ,T:120 'C)"));
   EXPECT_EQ(f.StatusBar->currentMessage(), QStringLiteral("(X:12 ,N:345 ,T:120 'C)"));
   EXPECT_TRUE(f.PChart->toolTip().isEmpty());  // the chart itself shows no tool tip
@@ -554,6 +564,7 @@ TEST_F(PgcFormTest, AnUnreadableFileIsReportedAndTheWindowStillWorks) {
   EXPECT_EQ(prompter_.texts(), QStringList{QStringLiteral("INI/CFG file access error")});
   EXPECT_EQ(f.pos(), QPoint(10, 10));
   EXPECT_EQ(f.BlockStringGrid->cell(0, 0), QStringLiteral("BlockNo"));
+  f.BuildDetailPages();
   EXPECT_FALSE(f.PChart->isEnabled());
   prompter_.clear();
   destroy();
