@@ -50,6 +50,7 @@
 #include "evaluation/DetailView.h"
 #include "evaluation/NavForm.h"
 #include "evaluation/SearchForm.h"
+#include "shell/ToolBarIcons.h"
 
 
 namespace {
@@ -201,24 +202,6 @@ QWidget* topLevelOf(QObject* receiver) {
       if (top->windowHandle() == win) return top;
   }
   return nullptr;
-}
-
-// The style has no printer among its standard icons.
-QIcon printerIcon() {
-  QPixmap pm(20, 20);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(QColor(60, 60, 60), 1));
-  p.setBrush(Qt::white);
-  p.drawRect(QRectF(5.5, 1.5, 9, 6));
-  p.setBrush(QColor(170, 170, 170));
-  p.drawRoundedRect(QRectF(1.5, 6.5, 17, 8), 2, 2);
-  p.setBrush(Qt::white);
-  p.drawRect(QRectF(5.5, 11.5, 9, 7));
-  p.drawLine(QPointF(7, 14.5), QPointF(13, 14.5));
-  p.drawLine(QPointF(7, 16.5), QPointF(11, 16.5));
-  return QIcon(pm);
 }
 
 // A window saved on a screen that is gone would open out of reach.
@@ -390,30 +373,22 @@ void TPgcForm::buildToolBar() {
   auto* row = new QHBoxLayout(ToolBarPanel);
   row->setContentsMargins(2, 2, 2, 2);
   row->setSpacing(2);
-  // hicolor, the theme every desktop falls back to and the one Qt takes
-  // where no desktop names one, holds application icons only: looking an
-  // action icon up there reads the whole theme and never finds it.
-  const bool themed = QIcon::themeName() != QLatin1String("hicolor");
-  const auto button = [this, row, themed](const char* name, const QString& themeIcon,
-                                          const std::function<QIcon()>& fallback, const QString& hint) {
+  const auto button = [this, row](const char* name, quelm::ToolBarIcon icon, const QString& hint) {
     auto* b = new QToolButton(ToolBarPanel);
     b->setObjectName(QLatin1String(name));
     b->setAutoRaise(true);
     b->setIconSize(QSize(20, 20));
-    b->setIcon(themed && QIcon::hasThemeIcon(themeIcon) ? QIcon::fromTheme(themeIcon) : fallback());
+    b->setIcon(quelm::toolBarIcon(icon));
     b->setToolTip(hint);
     b->setStatusTip(hint);
     row->addWidget(b);
     return b;
   };
-  const auto standard = [this](QStyle::StandardPixmap icon) { return [this, icon] { return style()->standardIcon(icon); }; };
-  FileOpenSpeedButton = button("FileOpenSpeedButton", QStringLiteral("document-open"),
-                               standard(QStyle::SP_DialogOpenButton), QStringLiteral("Import from file"));
-  RSSpeedButton = button("RSSpeedButton", QStringLiteral("network-wired"), standard(QStyle::SP_DriveNetIcon),
-                         QStringLiteral("Import from Quelm"));
-  FileSaveTextSpeedButton = button("FileSaveTextSpeedButton", QStringLiteral("document-save-as"),
-                                   standard(QStyle::SP_DialogSaveButton), QStringLiteral("Export data block to text"));
-  PrintSpeedButton = button("PrintSpeedButton", QStringLiteral("document-print"), printerIcon, QString());
+  FileOpenSpeedButton = button("FileOpenSpeedButton", quelm::ToolBarIcon::Open, QStringLiteral("Import from file"));
+  RSSpeedButton = button("RSSpeedButton", quelm::ToolBarIcon::Reader, QStringLiteral("Import from Quelm"));
+  FileSaveTextSpeedButton =
+      button("FileSaveTextSpeedButton", quelm::ToolBarIcon::SaveAs, QStringLiteral("Export data block to text"));
+  PrintSpeedButton = button("PrintSpeedButton", quelm::ToolBarIcon::Print, QString());
   row->addStretch();
   // Import arrives with the content list.
   FileOpenSpeedButton->setEnabled(false);

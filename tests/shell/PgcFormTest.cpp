@@ -29,6 +29,7 @@
 #include "shell/AboutForm.h"
 #include "shell/IoForm.h"
 #include "shell/PgcForm.h"
+#include "shell/ToolBarIcons.h"
 
 using quelm::test::ScriptedPrompter;
 
@@ -111,6 +112,8 @@ TEST_F(PgcFormTest, WindowFrameAndPages) {
   EXPECT_EQ(f.PChart->parentWidget(), f.ChartTabSheet);
   f.PageControl->setCurrentWidget(f.ContentTabSheet);
 
+  for (const QToolButton* b : {f.FileOpenSpeedButton, f.RSSpeedButton, f.FileSaveTextSpeedButton, f.PrintSpeedButton})
+    EXPECT_FALSE(b->icon().pixmap(20, 20).isNull()) << b->objectName().toStdString();
   EXPECT_EQ(f.FileOpenSpeedButton->toolTip(), QStringLiteral("Import from file"));
   EXPECT_EQ(f.RSSpeedButton->toolTip(), QStringLiteral("Import from Quelm"));
   EXPECT_EQ(f.FileSaveTextSpeedButton->toolTip(), QStringLiteral("Export data block to text"));
@@ -127,6 +130,20 @@ TEST_F(PgcFormTest, WindowFrameAndPages) {
   EXPECT_EQ(f.FilterButton->text(), QStringLiteral("&Search"));
   EXPECT_EQ(f.PrevPageButton->text(), QStringLiteral("Pre&v page"));
   EXPECT_EQ(f.NextPageButton->text(), QStringLiteral("Nex&t page"));
+}
+
+TEST(ToolBarIcons, EachDrawnIconIsPaintedAndUnlikeTheOthers) {
+  using quelm::ToolBarIcon;
+  std::vector<QImage> drawn;
+  for (ToolBarIcon which : {ToolBarIcon::Open, ToolBarIcon::Reader, ToolBarIcon::SaveAs, ToolBarIcon::Print}) {
+    const QImage image = quelm::drawnToolBarIcon(which).pixmap(20, 20).toImage();
+    int opaque = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) opaque += qAlpha(image.pixel(x, y)) > 128;
+    EXPECT_GT(opaque, 60) << static_cast<int>(which);
+    for (const QImage& other : drawn) EXPECT_NE(image, other) << static_cast<int>(which);
+    drawn.push_back(image);
+  }
 }
 
 TEST_F(PgcFormTest, HeaderAndEvaluationCaptions) {
