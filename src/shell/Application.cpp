@@ -4,6 +4,7 @@
 #include <QBoxLayout>
 #include <QIcon>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QWidget>
 #include <cstring>
@@ -136,13 +137,26 @@ std::unique_ptr<WindowOwner> createProgramWindows() {
     return log ? static_cast<int>(log->Link.COMPortDrv.PortNumber()) : 0;
   });
   provideMenuWindows(*owner, *main, *io);
-  // The desktop's menu entry and the window share the icon. Finding it reads
-  // the icon theme, which the first frame can do without.
-  owner->afterFirstPaint([] { QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quelm.Quelm"))); });
+  // The desktop's menu entry and the window share the icon, which the first
+  // frame can do without.
+  owner->afterFirstPaint([] { QApplication::setWindowIcon(ProgramIcon()); });
   // While the software update holds the line, every command that would talk
   // to the reader is greyed; the windows stay usable otherwise.
   followReaderLine(io->Link, main);
   return owner;
+}
+
+QIcon ProgramIcon() {
+  // Straight from the files: a look-up through the icon theme would parse
+  // the theme's whole index, more memory than the main window's widgets.
+  QIcon icon;
+  for (int size : {16, 24, 32, 48, 64}) {
+    const QString path = QStandardPaths::locate(
+        QStandardPaths::GenericDataLocation,
+        QStringLiteral("icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(QLatin1String(kDesktopEntryName)));
+    if (!path.isEmpty()) icon.addFile(path, QSize(size, size));
+  }
+  return icon;
 }
 
 TSavedPortChoice SavedPortChoiceOf(TPgcForm& main) {

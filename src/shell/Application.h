@@ -18,9 +18,17 @@ class TPgcForm;
 class TOptionsForm;
 class TDownLoadForm;
 class TArchiveForm;
+class QIcon;
 struct TSavedPortChoice;
 
 namespace quelm {
+
+// The name of the program's desktop entry, which the window system pairs
+// with its windows, and of its icon in the hicolor theme.
+inline constexpr char kDesktopEntryName[] = "org.quelm.Quelm";
+// The program's icon in the sizes a window list shows (16 to 64 pixels), as
+// the package installs them; empty when it is not installed.
+QIcon ProgramIcon();
 
 // Makes the program's window owner with its first window, the main window,
 // built. The windows live until the owner goes, last built first.

@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
   quelm::TApplication app(argc, argv);
   // The desktop's menu entry and the window belong together: the entry's
   // name for the compositor (the icon follows the first window).
-  QGuiApplication::setDesktopFileName(QStringLiteral("org.quelm.Quelm"));
+  QGuiApplication::setDesktopFileName(QLatin1String(quelm::kDesktopEntryName));
   quelm::setUserLocale(quelm::systemUserLocale());
   quelm::QtPrompter prompter;
   quelm::setPrompter(&prompter);

@@ -2,7 +2,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -10,6 +14,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -61,6 +66,24 @@ class ApplicationTest : public ::testing::Test {
   QTemporaryDir dir_;
   quelm::test::ConfigScope config_{dir_};
 };
+
+TEST(ProgramIcon, TakesTheInstalledSizesAWindowListShowsAndIsEmptyWithoutThem) {
+  const QDir data(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+  const auto file = [&](int size) {
+    return data.filePath(QStringLiteral("icons/hicolor/%1x%1/apps/org.quelm.Quelm.png").arg(size));
+  };
+  EXPECT_TRUE(quelm::ProgramIcon().isNull()) << "not installed";
+  for (int size : {16, 48, 128}) {
+    ASSERT_TRUE(data.mkpath(QFileInfo(file(size)).path()));
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(Qt::darkGreen);
+    ASSERT_TRUE(image.save(file(size)));
+  }
+  const QIcon icon = quelm::ProgramIcon();
+  EXPECT_EQ(icon.availableSizes(), (QList<QSize>{QSize(16, 16), QSize(48, 48)}));
+  EXPECT_EQ(icon.pixmap(48, 48).toImage().pixelColor(0, 0), QColor(Qt::darkGreen));
+  for (int size : {16, 48, 128}) QFile::remove(file(size));
+}
 
 TEST_F(ApplicationTest, AnExceptionWhileCreatingTheWindowsIsShownAndTheProgramEndsWithZero) {
   std::signal(SIGXFSZ, SIG_DFL);
