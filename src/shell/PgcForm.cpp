@@ -50,7 +50,7 @@
 #include "evaluation/DetailView.h"
 #include "evaluation/NavForm.h"
 #include "evaluation/SearchForm.h"
-#include "shell/ToolBarIcons.h"
+#include "shell/DrawnIcons.h"
 
 
 namespace {

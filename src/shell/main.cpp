@@ -6,9 +6,11 @@
 #include "base/QtPrompter.h"
 #include "base/UserLocale.h"
 #include "shell/Application.h"
+#include "shell/DrawnIcons.h"
 
 int main(int argc, char** argv) {
   quelm::TApplication app(argc, argv);
+  QApplication::setStyle(quelm::makeDrawnIconStyle());
   // The desktop's menu entry and the window belong together: the entry's
   // name for the compositor (the icon follows the first window).
   QGuiApplication::setDesktopFileName(QLatin1String(quelm::kDesktopEntryName));

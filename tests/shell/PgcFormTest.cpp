@@ -13,6 +13,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QProxyStyle>
+#include <QStyle>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <QtCharts/QAreaSeries>
@@ -29,7 +31,7 @@
 #include "shell/AboutForm.h"
 #include "shell/IoForm.h"
 #include "shell/PgcForm.h"
-#include "shell/ToolBarIcons.h"
+#include "shell/DrawnIcons.h"
 
 using quelm::test::ScriptedPrompter;
 
@@ -132,7 +134,7 @@ TEST_F(PgcFormTest, WindowFrameAndPages) {
   EXPECT_EQ(f.NextPageButton->text(), QStringLiteral("Nex&t page"));
 }
 
-TEST(ToolBarIcons, EachDrawnIconIsPaintedAndUnlikeTheOthers) {
+TEST(DrawnIcons, EachDrawnIconIsPaintedAndUnlikeTheOthers) {
   using quelm::ToolBarIcon;
   std::vector<QImage> drawn;
   for (ToolBarIcon which : {ToolBarIcon::Open, ToolBarIcon::Reader, ToolBarIcon::SaveAs, ToolBarIcon::Print}) {
@@ -144,6 +146,17 @@ TEST(ToolBarIcons, EachDrawnIconIsPaintedAndUnlikeTheOthers) {
     for (const QImage& other : drawn) EXPECT_NE(image, other) << static_cast<int>(which);
     drawn.push_back(image);
   }
+}
+
+TEST(DrawnIcons, TheStyleDrawsOnlyTheMenuBarsOverflowIconAndIsTheOneInUse) {
+  const std::unique_ptr<QStyle> style(quelm::makeDrawnIconStyle());
+  auto* proxy = qobject_cast<QProxyStyle*>(style.get());
+  ASSERT_NE(proxy, nullptr);
+  EXPECT_EQ(proxy->baseStyle()->name(), QApplication::style()->name());
+  EXPECT_EQ(style->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton).availableSizes(),
+            QList<QSize>{QSize(8, 8)});
+  for (QStyle::StandardPixmap other : {QStyle::SP_DialogOpenButton, QStyle::SP_ToolBarVerticalExtensionButton})
+    EXPECT_EQ(style->standardIcon(other).availableSizes(), QApplication::style()->standardIcon(other).availableSizes());
 }
 
 TEST_F(PgcFormTest, HeaderAndEvaluationCaptions) {

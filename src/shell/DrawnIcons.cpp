@@ -1,8 +1,11 @@
-#include "shell/ToolBarIcons.h"
+#include "shell/DrawnIcons.h"
 
+#include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QProxyStyle>
+#include <QWidget>
 
 namespace quelm {
 
@@ -86,7 +89,34 @@ void drawPrint(QPainter& p) {
   p.drawLine(QPointF(7, 16.5), QPointF(11, 16.5));
 }
 
+// Two chevrons pointing right, in the text colour, as the style's own.
+QIcon drawnOverflowIcon(const QColor& colour) {
+  QPixmap pm(8, 8);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(colour, 1.2));
+  for (double x : {1.0, 4.5}) p.drawPolyline(QPolygonF({QPointF(x, 1.5), QPointF(x + 2.5, 4), QPointF(x, 6.5)}));
+  p.end();
+  return QIcon(pm);
+}
+
+class DrawnIconStyle : public QProxyStyle {
+ public:
+  using QProxyStyle::QProxyStyle;
+  QIcon standardIcon(StandardPixmap icon, const QStyleOption* option, const QWidget* widget) const override {
+    if (icon == SP_ToolBarHorizontalExtensionButton)
+      return drawnOverflowIcon((widget ? widget->palette() : standardPalette()).color(QPalette::ButtonText));
+    return QProxyStyle::standardIcon(icon, option, widget);
+  }
+};
+
 }  // namespace
+
+QStyle* makeDrawnIconStyle() {
+  // The style in use, also where the command line or the environment chose it.
+  return new DrawnIconStyle(QApplication::style()->name());
+}
 
 QIcon drawnToolBarIcon(ToolBarIcon which) {
   QPixmap pm(kSide, kSide);
