@@ -2,7 +2,7 @@
 
 #include <QApplication>
 #include <QPainter>
-#include <QPainterPath>
+#include <QPolygonF>
 #include <QPixmap>
 #include <QProxyStyle>
 #include <QWidget>
@@ -18,23 +18,9 @@ void drawOpen(QPainter& p) {
   // A folder with its flap open towards the viewer.
   p.setPen(QPen(QColor(150, 100, 20), 1));
   p.setBrush(QColor(230, 170, 60));
-  QPainterPath back;
-  back.moveTo(1.5, 4.5);
-  back.lineTo(7.5, 4.5);
-  back.lineTo(9.5, 6.5);
-  back.lineTo(16.5, 6.5);
-  back.lineTo(16.5, 16.5);
-  back.lineTo(1.5, 16.5);
-  back.closeSubpath();
-  p.drawPath(back);
+  p.drawPolygon(QPolygonF({{1.5, 4.5}, {7.5, 4.5}, {9.5, 6.5}, {16.5, 6.5}, {16.5, 16.5}, {1.5, 16.5}}));
   p.setBrush(QColor(250, 205, 100));
-  QPainterPath flap;
-  flap.moveTo(4.5, 9.5);
-  flap.lineTo(18.5, 9.5);
-  flap.lineTo(15.5, 16.5);
-  flap.lineTo(1.5, 16.5);
-  flap.closeSubpath();
-  p.drawPath(flap);
+  p.drawPolygon(QPolygonF({{4.5, 9.5}, {18.5, 9.5}, {15.5, 16.5}, {1.5, 16.5}}));
 }
 
 void drawReader(QPainter& p) {
@@ -42,13 +28,7 @@ void drawReader(QPainter& p) {
   // and the cable leaving it.
   p.setPen(QPen(kOutline, 1));
   p.setBrush(QColor(120, 150, 200));
-  QPainterPath shell;
-  shell.moveTo(1.5, 5.5);
-  shell.lineTo(18.5, 5.5);
-  shell.lineTo(16.5, 13.5);
-  shell.lineTo(3.5, 13.5);
-  shell.closeSubpath();
-  p.drawPath(shell);
+  p.drawPolygon(QPolygonF({{1.5, 5.5}, {18.5, 5.5}, {16.5, 13.5}, {3.5, 13.5}}));
   p.setPen(Qt::NoPen);
   p.setBrush(Qt::white);
   for (int i = 0; i < 5; ++i) p.drawRect(QRectF(4 + 2.6 * i, 7.5, 1.4, 1.4));
@@ -61,14 +41,7 @@ void drawSaveAs(QPainter& p) {
   // A diskette: its shutter above, the label below.
   p.setPen(QPen(kOutline, 1));
   p.setBrush(QColor(70, 100, 160));
-  QPainterPath body;
-  body.moveTo(2.5, 2.5);
-  body.lineTo(15.5, 2.5);
-  body.lineTo(17.5, 4.5);
-  body.lineTo(17.5, 17.5);
-  body.lineTo(2.5, 17.5);
-  body.closeSubpath();
-  p.drawPath(body);
+  p.drawPolygon(QPolygonF({{2.5, 2.5}, {15.5, 2.5}, {17.5, 4.5}, {17.5, 17.5}, {2.5, 17.5}}));
   p.setBrush(QColor(200, 200, 200));
   p.drawRect(QRectF(5.5, 2.5, 8, 5));
   p.setBrush(QColor(60, 60, 60));
