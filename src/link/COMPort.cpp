@@ -408,49 +408,19 @@ void TCOMPort::CloseFailedDevice(int code) {
   DeviceFailure_ = code;
 }
 
-void TCOMPort::SetBaudRate(TBaudRate v) {
-  BaudRate_ = v;
-  if (Connected()) ApplyCOMSettings();
-}
-
-void TCOMPort::SetDataBits(TDataBits v) {
-  DataBits_ = v;
-  if (Connected()) ApplyCOMSettings();
-}
-
-void TCOMPort::SetStopBits(TStopBits v) {
-  StopBits_ = v;
-  if (Connected()) ApplyCOMSettings();
-}
-
-void TCOMPort::SetParity(TParity v) {
-  Parity_ = v;
-  if (Connected()) ApplyCOMSettings();
-}
-
-void TCOMPort::SetHwFlowCtrl(THwFlowCtrl v) {
-  HwFlowCtrl_ = v;
-  if (Connected()) ApplyCOMSettings();
-}
-
-void TCOMPort::SetSwFlowCtrl(TSwFlowCtrl v) {
-  SwFlowCtrl_ = v;
-  if (Connected()) ApplyCOMSettings();
+bool TCOMPort::refusedWhileConnected(const char* setter) {
+  if (!Connected()) return false;
+  message(QStringLiteral("ERROR: TCOMPort::%1(): ERR_CONNECTED").arg(QLatin1String(setter)));
+  return true;
 }
 
 void TCOMPort::SetPortNumber(TPortNumber v) {
-  if (Connected()) {
-    message(QStringLiteral("ERROR: TCOMPort::SetPortName(): ERR_CONNECTED"));
-    return;
-  }
+  if (refusedWhileConnected("SetPortName")) return;
   PortNumber_ = v;
 }
 
 void TCOMPort::SetInBufSize(uint32_t v) {
-  if (Connected()) {
-    message(QStringLiteral("ERROR: TCOMPort::SetInBufSize(): ERR_CONNECTED"));
-    return;
-  }
+  if (refusedWhileConnected("SetInBufSize")) return;
   InBuffer.clear();
   InBuffer.shrink_to_fit();
   InBufSize_ = std::clamp(v, kMinBufSize, kMaxBufSize);
@@ -462,10 +432,7 @@ void TCOMPort::SetInBufSize(uint32_t v) {
 }
 
 void TCOMPort::SetOutBufSize(uint32_t v) {
-  if (Connected()) {
-    message(QStringLiteral("ERROR: TCOMPort::SetOutBufSize(): ERR_CONNECTED"));
-    return;
-  }
+  if (refusedWhileConnected("SetOutBufSize")) return;
   OutBufSize_ = std::clamp(v, kMinBufSize, kMaxBufSize);
 }
 

@@ -128,19 +128,19 @@ class TCOMPort : public QObject {
 
   // Properties.
   TBaudRate BaudRate() const { return BaudRate_; }
-  void SetBaudRate(TBaudRate v);
+  void SetBaudRate(TBaudRate v) { setLineSetting(BaudRate_, v); }
   TPortNumber PortNumber() const { return PortNumber_; }
   void SetPortNumber(TPortNumber v);
   TDataBits DataBits() const { return DataBits_; }
-  void SetDataBits(TDataBits v);
+  void SetDataBits(TDataBits v) { setLineSetting(DataBits_, v); }
   TStopBits StopBits() const { return StopBits_; }
-  void SetStopBits(TStopBits v);
+  void SetStopBits(TStopBits v) { setLineSetting(StopBits_, v); }
   TParity Parity() const { return Parity_; }
-  void SetParity(TParity v);
+  void SetParity(TParity v) { setLineSetting(Parity_, v); }
   THwFlowCtrl HwFlowCtrl() const { return HwFlowCtrl_; }
-  void SetHwFlowCtrl(THwFlowCtrl v);
+  void SetHwFlowCtrl(THwFlowCtrl v) { setLineSetting(HwFlowCtrl_, v); }
   TSwFlowCtrl SwFlowCtrl() const { return SwFlowCtrl_; }
-  void SetSwFlowCtrl(TSwFlowCtrl v);
+  void SetSwFlowCtrl(TSwFlowCtrl v) { setLineSetting(SwFlowCtrl_, v); }
   uint32_t InBufSize() const { return InBufSize_; }
   void SetInBufSize(uint32_t v);
   uint32_t OutBufSize() const { return OutBufSize_; }
@@ -180,6 +180,15 @@ class TCOMPort : public QObject {
   int OpenError() const { return OpenError_; }
 
  private:
+  // A setting of the line itself: an open line takes it at once.
+  template <typename T>
+  void setLineSetting(T& setting, T v) {
+    setting = v;
+    if (Connected()) ApplyCOMSettings();
+  }
+  // What only a closed port may change: says so and returns true while
+  // the port is open (`setter` names the call in the message).
+  bool refusedWhileConnected(const char* setter);
   void message(const QString& text);
   void systemError(int error);
   uint64_t now() const;
