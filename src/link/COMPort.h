@@ -191,6 +191,10 @@ class TCOMPort : public QObject {
   bool refusedWhileConnected(const char* setter);
   void message(const QString& text);
   void systemError(int error);
+  // Shows the step's message and the system's error, and returns the step's code.
+  int fault(const QString& text, int error, int code);
+  // Sets DTR or RTS on an open line; `caller` names the call in the message.
+  int setModemLine(quelm::ModemLine line, bool on, const char* caller);
   uint64_t now() const;
   // Reads what the device holds and hands it to OnReceiveData. Returns the
   // bytes delivered, or -1 when the device failed (and is closed now).
