@@ -983,33 +983,26 @@ namespace {
 int checkLog(DoseArchive::Impl& d, CheckReport* c) {
   QString previous;
   bool broken = false;
-  for (qlonglong last = -1;;) {
-    QSqlQuery q(d.db());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT id, time_utc, who, host, role, what, entity, old_value, new_value, reason,"
-                             " person_key, touches_from, touches_to, prev_hash, hash FROM change_log WHERE id > ?"
-                             " ORDER BY id LIMIT 5000"));
-    q.addBindValue(last);
-    if (const int rc = d.exec(q)) return rc;
-    int page = 0;
-    while (q.next()) {
-      ++page;
-      ++c->logRows;
-      last = q.value(0).toLongLong();
-      if (broken) continue;
-      QStringList content;
-      for (int i = 1; i <= 12; ++i) content << q.value(i).toString();
-      if (q.value(13).toString() != previous || q.value(14).toString() != logHash(previous, content)) {
-        c->faults << QStringLiteral("change log row %1 (%2, %3) does not fit its chain: it or a row before it was "
-                                    "changed, removed or put in behind the program's back")
-                         .arg(last)
-                         .arg(q.value(1).toString(), q.value(5).toString());
-        broken = true;
-      }
-      previous = q.value(14).toString();
-    }
-    if (page == 0) break;
-  }
+  const int rc = d.readInPages(
+      QStringLiteral("SELECT id, time_utc, who, host, role, what, entity, old_value, new_value, reason,"
+                     " person_key, touches_from, touches_to, prev_hash, hash FROM change_log WHERE id > ?"
+                     " ORDER BY id"),
+      5000, [&](const QSqlQuery& q) {
+        ++c->logRows;
+        if (broken) return kOk;
+        QStringList content;
+        for (int i = 1; i <= 12; ++i) content << q.value(i).toString();
+        if (q.value(13).toString() != previous || q.value(14).toString() != logHash(previous, content)) {
+          c->faults << QStringLiteral("change log row %1 (%2, %3) does not fit its chain: it or a row before it "
+                                      "was changed, removed or put in behind the program's back")
+                           .arg(q.value(0).toLongLong())
+                           .arg(q.value(1).toString(), q.value(5).toString());
+          broken = true;
+        }
+        previous = q.value(14).toString();
+        return kOk;
+      });
+  if (rc) return rc;
   const QString sql = d.postgres()
                           ? QStringLiteral("SELECT COUNT(*) FROM pg_trigger WHERE tgname IN ('change_log_never_changed',"
                                            " 'change_log_never_truncated', 'signoffs_never_changed',"
@@ -1043,61 +1036,51 @@ int DoseArchive::check(CheckReport* report) {
     c.faults << QStringLiteral("schema version %1, expected %2").arg(version).arg(kSchemaVersion);
 
   const auto wrongSize = [](const QByteArray& bytes) { return bytes.size() != static_cast<qsizetype>(sizeof(BlockRecord)); };
-  // In pages by id: a million read-outs never sit in memory at once.
-  qlonglong last = -1;
-  for (;;) {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral(
-        "SELECT r.id, readout_key, record, device_id, block_number, readout_time, dosimeter, error_codes,"
-        " measured_dose_usv, dose_rate_usv_h, exposure_h, recomputed_usv, r.dose_usv, counted_usv, v.action,"
-        " v.dose_usv, conflicted FROM readouts r LEFT JOIN resolutions v ON v.id = r.resolution_id"
-        " WHERE r.id > ? ORDER BY r.id LIMIT 5000"));
-    q.addBindValue(last);
-    if (const int rc = d.exec(q)) return rc;
-    int page = 0;
-    while (q.next()) {
-      ++page;
-      ++c.readouts;
-      last = q.value(0).toLongLong();
-      const QString what = QStringLiteral("read-out %1").arg(last);
-      const QByteArray bytes = q.value(2).toByteArray();
-      if (wrongSize(bytes)) {
-        c.faults << QStringLiteral("%1: the record holds %2 bytes, not 512").arg(what).arg(bytes.size());
-        continue;
-      }
-      BlockRecord record;
-      std::memcpy(&record, bytes.constData(), sizeof record);
-      if (const QString why = ImplausibleReason(record); !why.isEmpty())
-        c.faults << QStringLiteral("%1 is no read-out: %2").arg(what, why);
-      const ReadoutFields f = DecodeReadout(record);
-      const auto differs = [&](const char* field, bool same) {
-        if (!same)
-          c.faults << QStringLiteral("%1 (block %2 of %3): %4 differs from the record")
-                          .arg(what)
-                          .arg(f.blockNumber)
-                          .arg(f.deviceId, QLatin1String(field));
-      };
-      const std::optional<double> doseOfRecord = optionalDouble(q.value(12));
-      differs("the key", q.value(1).toByteArray() == f.key);
-      differs("device_id", q.value(3).toString() == f.deviceId);
-      differs("block_number", q.value(4).toInt() == f.blockNumber);
-      differs("readout_time", q.value(5).toString() == f.readoutTime);
-      differs("dosimeter", q.value(6).toString() == f.dosimeter);
-      differs("error_codes", q.value(7).toInt() == f.errorCodes);
-      differs("measured_dose_usv", sameNumber(optionalDouble(q.value(8)), f.measuredDose));
-      differs("dose_rate_usv_h", sameNumber(optionalDouble(q.value(9)), f.doseRate));
-      differs("exposure_h", sameNumber(optionalDouble(q.value(10)), f.exposureH));
-      differs("recomputed_usv", sameNumber(optionalDouble(q.value(11)), f.recomputed));
-      // The reader's dose, unless a resolution adopted another with a reason.
-      const Resolution resolution = resolutionOf(q.value(14).toString());
-      differs("dose_usv", sameNumber(doseOfRecord, resolution == Resolution::Reevaluate ? optionalDouble(q.value(15))
-                                                                                           : f.measuredDose));
-      if (!sameNumber(q.value(13).toDouble(), CountedDose(doseOfRecord, resolution)))
-        c.faults << QStringLiteral("%1: counted_usv is not what its dose of record counts").arg(what);
-    }
-    if (page == 0) break;
-  }
+  const int readoutsRc = d.readInPages(
+      QStringLiteral("SELECT r.id, readout_key, record, device_id, block_number, readout_time, dosimeter, error_codes,"
+                     " measured_dose_usv, dose_rate_usv_h, exposure_h, recomputed_usv, r.dose_usv, counted_usv, v.action,"
+                     " v.dose_usv, conflicted FROM readouts r LEFT JOIN resolutions v ON v.id = r.resolution_id"
+                     " WHERE r.id > ? ORDER BY r.id"),
+      5000, [&](const QSqlQuery& q) {
+        ++c.readouts;
+        const QString what = QStringLiteral("read-out %1").arg(q.value(0).toLongLong());
+        const QByteArray bytes = q.value(2).toByteArray();
+        if (wrongSize(bytes)) {
+          c.faults << QStringLiteral("%1: the record holds %2 bytes, not 512").arg(what).arg(bytes.size());
+          return kOk;
+        }
+        BlockRecord record;
+        std::memcpy(&record, bytes.constData(), sizeof record);
+        if (const QString why = ImplausibleReason(record); !why.isEmpty())
+          c.faults << QStringLiteral("%1 is no read-out: %2").arg(what, why);
+        const ReadoutFields f = DecodeReadout(record);
+        const auto differs = [&](const char* field, bool same) {
+          if (!same)
+            c.faults << QStringLiteral("%1 (block %2 of %3): %4 differs from the record")
+                            .arg(what)
+                            .arg(f.blockNumber)
+                            .arg(f.deviceId, QLatin1String(field));
+        };
+        const std::optional<double> doseOfRecord = optionalDouble(q.value(12));
+        differs("the key", q.value(1).toByteArray() == f.key);
+        differs("device_id", q.value(3).toString() == f.deviceId);
+        differs("block_number", q.value(4).toInt() == f.blockNumber);
+        differs("readout_time", q.value(5).toString() == f.readoutTime);
+        differs("dosimeter", q.value(6).toString() == f.dosimeter);
+        differs("error_codes", q.value(7).toInt() == f.errorCodes);
+        differs("measured_dose_usv", sameNumber(optionalDouble(q.value(8)), f.measuredDose));
+        differs("dose_rate_usv_h", sameNumber(optionalDouble(q.value(9)), f.doseRate));
+        differs("exposure_h", sameNumber(optionalDouble(q.value(10)), f.exposureH));
+        differs("recomputed_usv", sameNumber(optionalDouble(q.value(11)), f.recomputed));
+        // The reader's dose, unless a resolution adopted another with a reason.
+        const Resolution resolution = resolutionOf(q.value(14).toString());
+        differs("dose_usv", sameNumber(doseOfRecord, resolution == Resolution::Reevaluate ? optionalDouble(q.value(15))
+                                                                                             : f.measuredDose));
+        if (!sameNumber(q.value(13).toDouble(), CountedDose(doseOfRecord, resolution)))
+          c.faults << QStringLiteral("%1: counted_usv is not what its dose of record counts").arg(what);
+        return kOk;
+      });
+  if (readoutsRc) return readoutsRc;
   {
     QSqlQuery q(db);
     q.setForwardOnly(true);

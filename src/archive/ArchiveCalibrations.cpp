@@ -375,47 +375,39 @@ int checkCalibrations(Connection& c, CheckReport* report) {
   }
   // Per run and type: the factors in the mean.
   std::map<std::pair<qlonglong, QString>, std::vector<double>> used;
-  for (qlonglong last = -1;;) {
-    QSqlQuery q(c.db());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral(
-        "SELECT id, run_id, dosimeter, record, eval_start, eval_length, factor_in_force,"
-        " delivered_usv, factor, used FROM calibration_factors WHERE id > ? ORDER BY id LIMIT 2000"));
-    q.addBindValue(last);
-    if (const int rc = c.exec(q)) return rc;
-    int page = 0;
-    while (q.next()) {
-      ++page;
-      last = q.value(0).toLongLong();
-      const qlonglong run = q.value(1).toLongLong();
-      const QString what = QStringLiteral("calibration run %1, factor %2").arg(run).arg(last);
-      const QByteArray bytes = q.value(3).toByteArray();
-      if (bytes.size() != static_cast<qsizetype>(sizeof(BlockRecord))) {
-        report->faults
-            << QStringLiteral("%1: the record holds %2 bytes, not 512").arg(what).arg(bytes.size());
-        continue;
-      }
-      BlockRecord record;
-      std::memcpy(&record, bytes.constData(), sizeof record);
-      const QString dosimeter = q.value(2).toString();
-      if (dosimeter != DecodeReadout(record).dosimeter)
-        report->faults << QStringLiteral("%1: the dosimeter differs from the record").arg(what);
-      if (!sameNumber(optionalDouble(q.value(6)), factorOf(bytes)))
-        report->faults << QStringLiteral("%1: the factor in force differs from the record's").arg(what);
-      const std::optional<double> factor = optionalDouble(q.value(8)), delivered = optionalDouble(q.value(7));
-      if (factor) {
-        const NormFactSolution s =
-            delivered ? SolveNormFact(record, q.value(4).toInt(), q.value(5).toInt(), *delivered)
-                      : NormFactSolution{};
-        if (!delivered || !s || std::fabs(s.normFact - *factor) > 1e-6 * *factor)
-          report->faults << QStringLiteral(
-                                "%1 (%2): the factor is not what the chain gives for the delivered dose")
-                                .arg(what, dosimeter);
-        if (q.value(9).toInt()) used[{run, dosimeter.left(1)}].push_back(*factor);
-      }
-    }
-    if (page == 0) break;
-  }
+  const int rc = c.readInPages(
+      QStringLiteral("SELECT id, run_id, dosimeter, record, eval_start, eval_length, factor_in_force,"
+                     " delivered_usv, factor, used FROM calibration_factors WHERE id > ? ORDER BY id"),
+      2000, [&](const QSqlQuery& q) {
+        const qlonglong run = q.value(1).toLongLong();
+        const QString what = QStringLiteral("calibration run %1, factor %2").arg(run).arg(q.value(0).toLongLong());
+        const QByteArray bytes = q.value(3).toByteArray();
+        if (bytes.size() != static_cast<qsizetype>(sizeof(BlockRecord))) {
+          report->faults
+              << QStringLiteral("%1: the record holds %2 bytes, not 512").arg(what).arg(bytes.size());
+          return kOk;
+        }
+        BlockRecord record;
+        std::memcpy(&record, bytes.constData(), sizeof record);
+        const QString dosimeter = q.value(2).toString();
+        if (dosimeter != DecodeReadout(record).dosimeter)
+          report->faults << QStringLiteral("%1: the dosimeter differs from the record").arg(what);
+        if (!sameNumber(optionalDouble(q.value(6)), factorOf(bytes)))
+          report->faults << QStringLiteral("%1: the factor in force differs from the record's").arg(what);
+        const std::optional<double> factor = optionalDouble(q.value(8)), delivered = optionalDouble(q.value(7));
+        if (factor) {
+          const NormFactSolution s =
+              delivered ? SolveNormFact(record, q.value(4).toInt(), q.value(5).toInt(), *delivered)
+                        : NormFactSolution{};
+          if (!delivered || !s || std::fabs(s.normFact - *factor) > 1e-6 * *factor)
+            report->faults << QStringLiteral(
+                                  "%1 (%2): the factor is not what the chain gives for the delivered dose")
+                                  .arg(what, dosimeter);
+          if (q.value(9).toInt()) used[{run, dosimeter.left(1)}].push_back(*factor);
+        }
+        return kOk;
+      });
+  if (rc) return rc;
   for (const auto& [run, list] : batches)
     for (const CalibrationBatchRecord& b : list) {
       const std::vector<double>& f = used[{run, b.type}];

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "archive/ArchiveFormKit.h"
 #include "archive/ArchiveText.h"
 #include "base/ButtonBox.h"
 #include "base/Config.h"
@@ -41,6 +42,8 @@ void ShowArchiveFailure(const ArchiveOutcome& o) {
 }  // namespace quelm
 
 namespace {
+
+using quelm::archive_form::choiceBox;
 
 QLineEdit* edit(QWidget* parent, const char* name) {
   auto* e = new QLineEdit(parent);
@@ -95,11 +98,7 @@ TWearPeriodForm::TWearPeriodForm(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Wear period"));
   DosimeterEdit = edit(this, "DosimeterEdit");
   DosimeterEdit->setMaxLength(5);
-  PersonComboBox = new QComboBox(this);
-  PersonComboBox->setObjectName(QStringLiteral("PersonComboBox"));
-  PersonComboBox->setEditable(true);
-  PersonComboBox->setInsertPolicy(QComboBox::NoInsert);
-  PersonComboBox->setMinimumContentsLength(28);
+  PersonComboBox = choiceBox(this, "PersonComboBox", 28);
   FromEdit = edit(this, "FromEdit");
   ToEdit = edit(this, "ToEdit");
   auto* form = new QFormLayout;
@@ -395,15 +394,8 @@ std::optional<quelm::ResolutionRequest> TResolutionForm::Ask(const quelm::Resolu
 TNotionalForm::TNotionalForm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("NotionalForm"));
   setWindowTitle(QStringLiteral("Notional dose"));
-  PersonComboBox = new QComboBox(this);
-  PersonComboBox->setObjectName(QStringLiteral("PersonComboBox"));
-  PersonComboBox->setEditable(true);
-  PersonComboBox->setInsertPolicy(QComboBox::NoInsert);
-  PersonComboBox->setMinimumContentsLength(28);
-  PeriodComboBox = new QComboBox(this);
-  PeriodComboBox->setObjectName(QStringLiteral("PeriodComboBox"));
-  PeriodComboBox->setEditable(true);
-  PeriodComboBox->setInsertPolicy(QComboBox::NoInsert);
+  PersonComboBox = choiceBox(this, "PersonComboBox", 28);
+  PeriodComboBox = choiceBox(this, "PeriodComboBox");
   PeriodComboBox->setToolTip(
       QStringLiteral("A quarter (2026Q3) or a year (2026); the dose counts on its last day"));
   DoseEdit = edit(this, "DoseEdit");

@@ -246,11 +246,7 @@ void TArchiveForm::buildBottomRows(QVBoxLayout* layout) {
   ReportComboBox->addItems({QStringLiteral("Person's report"), QStringLiteral("Service summary")});
   auto* reportLabel = new QLabel(QStringLiteral("Re&port:"), this);
   reportLabel->setBuddy(ReportComboBox);
-  PeriodComboBox = new QComboBox(this);
-  PeriodComboBox->setObjectName(QStringLiteral("PeriodComboBox"));
-  PeriodComboBox->setEditable(true);
-  PeriodComboBox->setInsertPolicy(QComboBox::NoInsert);
-  PeriodComboBox->setMinimumContentsLength(8);
+  PeriodComboBox = choiceBox(this, "PeriodComboBox", 8);
   PeriodComboBox->setToolTip(
       QStringLiteral("A quarter (2026Q3) or a year (2026); the totals are taken at its end"));
   auto* periodLabel = new QLabel(QStringLiteral("Peri&od:"), this);

@@ -1,8 +1,8 @@
 #pragma once
-// The widgets the dose archive window's pages are made of, for its files
-// alone (ArchiveForm.cpp, ArchiveRecordPages.cpp): buttons, date edits, the
-// tables over the model's item models, and the selection that follows the
-// model.
+// The widgets the dose archive window's pages and dialogs are made of, for
+// its files alone (ArchiveForm.cpp, ArchiveRecordPages.cpp,
+// ArchiveDialogs.cpp): buttons, date edits, choice boxes, the tables over
+// the model's item models, and the selection that follows the model.
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -83,6 +83,18 @@ inline QStringList itemTexts(const QComboBox* box) {
   QStringList texts;
   for (int i = 0; i < box->count(); ++i) texts << box->itemText(i);
   return texts;
+}
+
+// A box the operator types into or picks from (a person, a period): what
+// is typed is never added to its list. minimumContents 0 leaves the width
+// to the box.
+inline QComboBox* choiceBox(QWidget* parent, const char* name, int minimumContents = 0) {
+  auto* b = new QComboBox(parent);
+  b->setObjectName(QLatin1String(name));
+  b->setEditable(true);
+  b->setInsertPolicy(QComboBox::NoInsert);
+  if (minimumContents > 0) b->setMinimumContentsLength(minimumContents);
+  return b;
 }
 
 // A line of text the operator may select and copy: a status, a count, a path.

@@ -107,23 +107,22 @@ int sortOutRecords(Connection& c, UpgradeCounts& counts) {
     ++counts.setAside;
     return c.exec(remove);
   };
-  // In pages by id: a million read-outs never sit in memory at once.
-  for (qlonglong last = -1;;) {
-    std::vector<Stored> page;
-    QSqlQuery q(c.db());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT id, record, source, archived_at FROM readouts WHERE id > ? ORDER BY id LIMIT 5000"));
-    q.addBindValue(last);
-    if (const int rc = c.exec(q)) return rc;
-    while (q.next())
-      page.push_back({q.value(0).toLongLong(), q.value(1).toByteArray(), q.value(2).toString(), q.value(3).toString()});
-    q.finish();
-    if (page.empty()) break;
-    last = page.back().id;
-    for (const Stored& s : page)
-      if (const QString why = reason(s.record); !why.isEmpty())
-        if (const int rc = aside(removeReadout, s, why)) return rc;
-  }
+  // A page is read whole before its records are set aside.
+  std::vector<Stored> page;
+  const int pagesRc = c.readInPages(
+      QStringLiteral("SELECT id, record, source, archived_at FROM readouts WHERE id > ? ORDER BY id"), 5000,
+      [&](const QSqlQuery& q) {
+        page.push_back({q.value(0).toLongLong(), q.value(1).toByteArray(), q.value(2).toString(), q.value(3).toString()});
+        return int{kOk};
+      },
+      [&] {
+        for (const Stored& s : page)
+          if (const QString why = reason(s.record); !why.isEmpty())
+            if (const int rc = aside(removeReadout, s, why)) return rc;
+        page.clear();
+        return int{kOk};
+      });
+  if (pagesRc) return pagesRc;
   std::vector<Stored> timeless;
   if (const int rc = scan(QStringLiteral("readouts"), true, &timeless)) return rc;
   for (const Stored& s : timeless) {

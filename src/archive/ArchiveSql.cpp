@@ -39,6 +39,28 @@ QSqlQuery& Connection::statement(const QString& sql, const QVariantList& values)
   return *q;
 }
 
+int Connection::readInPages(const QString& select, int pageRows, const std::function<int(const QSqlQuery&)>& row,
+                            const std::function<int()>& pageDone) {
+  const QString sql = select + QStringLiteral(" LIMIT %1").arg(pageRows);
+  for (qlonglong last = -1;;) {
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    q.addBindValue(last);
+    if (const int rc = exec(q)) return rc;
+    int rows = 0;
+    while (q.next()) {
+      ++rows;
+      last = q.value(0).toLongLong();
+      if (const int rc = row(q)) return rc;
+    }
+    q.finish();
+    if (rows == 0) return kOk;
+    if (pageDone)
+      if (const int rc = pageDone()) return rc;
+  }
+}
+
 int Connection::writable() {
   if (!options.readOnly) return kOk;
   *detail = QStringLiteral("opened for reading only");

@@ -52,6 +52,15 @@ class Connection {
   // Before the connection closes.
   void forgetStatements() { statements_.clear(); }
 
+  // Reads a table in pages by id, so that a million rows never sit in
+  // memory at once: `select` names the id as its first column and ends in
+  // "WHERE <id> > ? ORDER BY <id>"; pages of up to pageRows rows follow
+  // each other until one is empty. row(q) takes each row; pageDone(), when
+  // set, runs after each page with its query finished, so that it may
+  // write. The first code a callback returns ends the reading.
+  int readInPages(const QString& select, int pageRows, const std::function<int(const QSqlQuery&)>& row,
+                  const std::function<int()>& pageDone = nullptr);
+
   // Runs body in a writing transaction: committed when it returns 0,
   // rolled back otherwise. A deadlock or serialization failure runs it
   // again a few times after a growing pause; body must start from scratch.

@@ -3,6 +3,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "base/EnterMovesOn.h"
 
@@ -23,6 +24,29 @@ QGroupBox* buttonBox(QWidget* parent, const QString& title, std::initializer_lis
   auto* row = new QHBoxLayout(box);
   for (const BoxButton& b : buttons) row->addWidget(*b.button);
   return box;
+}
+
+namespace {
+template <class Box>
+Box* fill(Box* box, std::initializer_list<BoxItem> items) {
+  for (const BoxItem& item : items) {
+    if (QWidget* const* w = std::get_if<QWidget*>(&item))
+      box->addWidget(*w);
+    else if (QLayout* const* l = std::get_if<QLayout*>(&item))
+      box->addLayout(*l);
+    else
+      box->addStretch();
+  }
+  return box;
+}
+}  // namespace
+
+QHBoxLayout* boxRow(std::initializer_list<BoxItem> items, QWidget* owner) {
+  return fill(new QHBoxLayout(owner), items);
+}
+
+QVBoxLayout* boxColumn(std::initializer_list<BoxItem> items, QWidget* owner) {
+  return fill(new QVBoxLayout(owner), items);
 }
 
 }  // namespace quelm

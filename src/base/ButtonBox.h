@@ -1,13 +1,21 @@
 #pragma once
-// A titled box of buttons side by side, each made as makeButton makes it
-// (Enter does not press it): a window's "File I/O", "COM I/O" or "Look Up".
+// How a window lays out and wires its buttons: a titled box of buttons side
+// by side, each made as makeButton makes it (Enter does not press it): a
+// window's "File I/O", "COM I/O" or "Look Up"; its closing row; rows and
+// columns of its parts; which handler each button's click runs.
 
+#include <QAbstractButton>
 #include <QString>
 #include <initializer_list>
+#include <utility>
+#include <variant>
 
+class QBoxLayout;
 class QGroupBox;
 class QHBoxLayout;
+class QLayout;
 class QPushButton;
+class QVBoxLayout;
 class QWidget;
 
 namespace quelm {
@@ -24,5 +32,20 @@ QHBoxLayout* buttonRow(std::initializer_list<QWidget*> buttons);
 // The box gets the object name when one is given.
 QGroupBox* buttonBox(QWidget* parent, const QString& title, std::initializer_list<BoxButton> buttons,
                      const char* name = nullptr);
+
+// A row or a column of a window's parts (widgets, layouts, kStretch) in the
+// order given. With an owner it is the owner's layout; without, it goes
+// into another row or column.
+struct Stretch {};
+inline constexpr Stretch kStretch{};
+using BoxItem = std::variant<QWidget*, QLayout*, Stretch>;
+QHBoxLayout* boxRow(std::initializer_list<BoxItem> items, QWidget* owner = nullptr);
+QVBoxLayout* boxColumn(std::initializer_list<BoxItem> items, QWidget* owner = nullptr);
+
+// A window's buttons and the handler each one's click runs, as one table.
+template <class Window>
+void connectClicks(Window* window, std::initializer_list<std::pair<QAbstractButton*, void (Window::*)()>> clicks) {
+  for (const auto& [button, handler] : clicks) QObject::connect(button, &QAbstractButton::clicked, window, handler);
+}
 
 }  // namespace quelm

@@ -73,10 +73,7 @@ TSearchForm::TSearchForm(QWidget* parent) : QDialog(parent) {
   auto* top = new QHBoxLayout;
   top->addWidget(EnableGroupBox);
   top->addWidget(ConditionGroupBox, 1);
-  auto* buttons = quelm::buttonRow({OkButton});
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(top);
-  layout->addLayout(buttons);
+  quelm::boxColumn({top, quelm::buttonRow({OkButton})}, this);
 
   connect(OkButton, &QPushButton::clicked, this, &TSearchForm::OkButtonClick);
   connect(FromCSpinEdit, &QLineEdit::textChanged, this, &TSearchForm::FromCSpinEditChange);

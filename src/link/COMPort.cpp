@@ -77,6 +77,12 @@ void TCOMPort::message(const QString& text) {
   ContPoll();
 }
 
+int TCOMPort::fault(const QString& text, int error, int code) {
+  message(text);
+  systemError(error);
+  return code;
+}
+
 void TCOMPort::systemError(int error) {
   LastError = error;
   errno = error;
@@ -120,26 +126,20 @@ int TCOMPort::Connect() {
   const QString path = DevicePath();
   const int e = path.isEmpty() ? ENOENT : Device->open(QFile::encodeName(path));
   OpenError_ = e;
-  if (e != 0) {
-    message(QStringLiteral("ERROR: TCOMPort::Connect(): CreateFile(): ERR_NOTCONNECTED"));
-    systemError(e);
-    return kPortNotConnected;
-  }
+  if (e != 0)
+    return fault(QStringLiteral("ERROR: TCOMPort::Connect(): CreateFile(): ERR_NOTCONNECTED"), e,
+                 kPortNotConnected);
   if (const int rc = ApplyCOMSettings(); rc != 0) {
     message(QStringLiteral("ERROR: TCOMPort::Connect(): Cannot apply COM settings"));
     return rc;
   }
-  if (const int te = Device->setImmediateReads(); te != 0) {
-    message(QStringLiteral("ERROR: TCOMPort::Connect(): SetCommTimeouts(): ERR_SETCOMTIMEOUTS"));
-    systemError(te);
-    return kPortSetTimeouts;
-  }
+  if (const int te = Device->setImmediateReads(); te != 0)
+    return fault(QStringLiteral("ERROR: TCOMPort::Connect(): SetCommTimeouts(): ERR_SETCOMTIMEOUTS"), te,
+                 kPortSetTimeouts);
   PollTimer.start(static_cast<int>(PollDelay_));
-  if (!PollTimer.isActive()) {
-    message(QStringLiteral("ERROR: TCOMPort::Connect(): SetTimer(): ERR_SETTIMER"));
-    systemError(EAGAIN);
-    return kPortSetTimer;
-  }
+  if (!PollTimer.isActive())
+    return fault(QStringLiteral("ERROR: TCOMPort::Connect(): SetTimer(): ERR_SETTIMER"), EAGAIN,
+                 kPortSetTimer);
   // Received bytes are taken the moment they arrive, not at the next tick:
   // otherwise every exchange would last a whole number of poll periods.
   if (const int fd = Device->descriptor(); fd >= 0) {
@@ -153,19 +153,14 @@ int TCOMPort::Disconnect() {
   if (!Connected()) return 0;
   PollTimer.stop();
   Notifier.setEnabled(false);
-  if (PollTimer.isActive()) {
-    message(QStringLiteral("ERROR: TCOMPort::Disconnect(): ERR_KILLTIMER"));
-    systemError(EAGAIN);
-    return quelm::kErrTimerKill;
-  }
+  if (PollTimer.isActive())
+    return fault(QStringLiteral("ERROR: TCOMPort::Disconnect(): ERR_KILLTIMER"), EAGAIN,
+                 quelm::kErrTimerKill);
   // The device reports the failure, but the descriptor is gone either way:
   // it is never recorded as open again, so no later write can reach a
   // descriptor the system has handed to someone else.
-  if (const int e = Device->close(); e != 0) {
-    message(QStringLiteral("ERROR: TCOMPort::Disconnect(): CLOSEFHandle"));
-    systemError(e);
-    return quelm::kErrHandleClose;
-  }
+  if (const int e = Device->close(); e != 0)
+    return fault(QStringLiteral("ERROR: TCOMPort::Disconnect(): CLOSEFHandle"), e, quelm::kErrHandleClose);
   return 0;
 }
 
@@ -186,11 +181,8 @@ int TCOMPort::ApplyCOMSettings() {
   // With RTS/CTS the driver owns RTS; otherwise it is held as configured.
   if (e == 0 && HwFlowCtrl_ != hfRTSCTS)
     e = Device->setModemLine(quelm::kLineRTS, HwFlowCtrl_ == hfNONERTSON);
-  if (e != 0) {
-    message(QStringLiteral("ERROR: TCOMPort::ApplyCOMSettings(): ERR_SETCOMSTATE"));
-    systemError(e);
-    return kPortSetState;
-  }
+  if (e != 0)
+    return fault(QStringLiteral("ERROR: TCOMPort::ApplyCOMSettings(): ERR_SETCOMSTATE"), e, kPortSetState);
   if (FlushBuffers(true, true) != 0) {
     message(QStringLiteral("ERROR: TCOMPort::ApplyCOMSettings(): ERR_PURGECOMM"));
     return kPortPurge;
@@ -205,31 +197,20 @@ int TCOMPort::FlushBuffers(bool in, bool out) {
     message(QStringLiteral("WARNING: TCOMPort::FlushBuffers(): ERR_NOTCONNECTED"));
     return kPortNotConnected;
   }
-  if (const int e = Device->flush(in, out); e != 0) {
-    message(QStringLiteral("ERROR: TCOMPort::FlushBuffers(): ERR_PURGECOMM"));
-    systemError(e);
-    return kPortPurge;
-  }
+  if (const int e = Device->flush(in, out); e != 0)
+    return fault(QStringLiteral("ERROR: TCOMPort::FlushBuffers(): ERR_PURGECOMM"), e, kPortPurge);
   return 0;
 }
 
-int TCOMPort::ToggleDTR(bool on) {
-  if (!Connected()) return 0;
-  if (const int e = Device->setModemLine(quelm::kLineDTR, on); e != 0) {
-    message(QStringLiteral("ERROR: TCOMPort::ToggleDTR(): ERR_ESCAPECOMM"));
-    systemError(e);
-    return kPortEscape;
-  }
-  return 0;
-}
+int TCOMPort::ToggleDTR(bool on) { return setModemLine(quelm::kLineDTR, on, "ToggleDTR"); }
 
-int TCOMPort::ToggleRTS(bool on) {
+int TCOMPort::ToggleRTS(bool on) { return setModemLine(quelm::kLineRTS, on, "ToggleRTS"); }
+
+int TCOMPort::setModemLine(quelm::ModemLine line, bool on, const char* caller) {
   if (!Connected()) return 0;
-  if (const int e = Device->setModemLine(quelm::kLineRTS, on); e != 0) {
-    message(QStringLiteral("ERROR: TCOMPort::ToggleRTS(): ERR_ESCAPECOMM"));
-    systemError(e);
-    return kPortEscape;
-  }
+  if (const int e = Device->setModemLine(line, on); e != 0)
+    return fault(QStringLiteral("ERROR: TCOMPort::%1(): ERR_ESCAPECOMM").arg(QLatin1String(caller)), e,
+                 kPortEscape);
   return 0;
 }
 
@@ -245,20 +226,15 @@ int TCOMPort::SendDataEx(const void* data, uint32_t n, uint32_t timeout) {
   uint32_t written = 0;
   while (written < n) {
     uint32_t queued = 0;
-    if (const int e = Device->outQueued(&queued); e != 0) {
-      message(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_CLEARCOMMERR"));
-      systemError(e);
-      return kPortClearError;
-    }
+    if (const int e = Device->outQueued(&queued); e != 0)
+      return fault(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_CLEARCOMMERR"), e, kPortClearError);
     const uint32_t room = OutBufSize_ > queued ? OutBufSize_ - queued : 0;
     if (room != 0) {
       if (ChkLineStatus) {
         bool anyOn = false, present = false;
-        if (const int e = Device->modemStatus(&anyOn, &present); e != 0) {
-          message(QStringLiteral("ERROR: TCOMPort::SendDataEx(): ERR_GETCOMMMODEMSTAT"));
-          systemError(e);
-          return kPortGetModemStatus;
-        }
+        if (const int e = Device->modemStatus(&anyOn, &present); e != 0)
+          return fault(QStringLiteral("ERROR: TCOMPort::SendDataEx(): ERR_GETCOMMMODEMSTAT"), e,
+                       kPortGetModemStatus);
         // A line without modem signals (a pseudo-terminal) cannot tell a
         // missing cable; only real lines are checked.
         if (present && !anyOn) {
@@ -267,11 +243,8 @@ int TCOMPort::SendDataEx(const void* data, uint32_t n, uint32_t timeout) {
         }
       }
       uint32_t put = 0;
-      if (const int e = Device->write(p + written, std::min(room, n - written), &put); e != 0) {
-        message(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_COMWRITE"));
-        systemError(e);
-        return kPortWrite;
-      }
+      if (const int e = Device->write(p + written, std::min(room, n - written), &put); e != 0)
+        return fault(QStringLiteral("ERROR: TCOMPort::SendData(): ERR_COMWRITE"), e, kPortWrite);
       if (put != 0) {
         written += put;
         progress = now();
@@ -408,49 +381,19 @@ void TCOMPort::CloseFailedDevice(int code) {
   DeviceFailure_ = code;
 }
 
-void TCOMPort::SetBaudRate(TBaudRate v) {
-  BaudRate_ = v;
-  if (Connected()) ApplyCOMSettings();
-}
-
-void TCOMPort::SetDataBits(TDataBits v) {
-  DataBits_ = v;
-  if (Connected()) ApplyCOMSettings();
-}
-
-void TCOMPort::SetStopBits(TStopBits v) {
-  StopBits_ = v;
-  if (Connected()) ApplyCOMSettings();
-}
-
-void TCOMPort::SetParity(TParity v) {
-  Parity_ = v;
-  if (Connected()) ApplyCOMSettings();
-}
-
-void TCOMPort::SetHwFlowCtrl(THwFlowCtrl v) {
-  HwFlowCtrl_ = v;
-  if (Connected()) ApplyCOMSettings();
-}
-
-void TCOMPort::SetSwFlowCtrl(TSwFlowCtrl v) {
-  SwFlowCtrl_ = v;
-  if (Connected()) ApplyCOMSettings();
+bool TCOMPort::refusedWhileConnected(const char* setter) {
+  if (!Connected()) return false;
+  message(QStringLiteral("ERROR: TCOMPort::%1(): ERR_CONNECTED").arg(QLatin1String(setter)));
+  return true;
 }
 
 void TCOMPort::SetPortNumber(TPortNumber v) {
-  if (Connected()) {
-    message(QStringLiteral("ERROR: TCOMPort::SetPortName(): ERR_CONNECTED"));
-    return;
-  }
+  if (refusedWhileConnected("SetPortName")) return;
   PortNumber_ = v;
 }
 
 void TCOMPort::SetInBufSize(uint32_t v) {
-  if (Connected()) {
-    message(QStringLiteral("ERROR: TCOMPort::SetInBufSize(): ERR_CONNECTED"));
-    return;
-  }
+  if (refusedWhileConnected("SetInBufSize")) return;
   InBuffer.clear();
   InBuffer.shrink_to_fit();
   InBufSize_ = std::clamp(v, kMinBufSize, kMaxBufSize);
@@ -462,10 +405,7 @@ void TCOMPort::SetInBufSize(uint32_t v) {
 }
 
 void TCOMPort::SetOutBufSize(uint32_t v) {
-  if (Connected()) {
-    message(QStringLiteral("ERROR: TCOMPort::SetOutBufSize(): ERR_CONNECTED"));
-    return;
-  }
+  if (refusedWhileConnected("SetOutBufSize")) return;
   OutBufSize_ = std::clamp(v, kMinBufSize, kMaxBufSize);
 }
 

@@ -128,19 +128,19 @@ class TCOMPort : public QObject {
 
   // Properties.
   TBaudRate BaudRate() const { return BaudRate_; }
-  void SetBaudRate(TBaudRate v);
+  void SetBaudRate(TBaudRate v) { setLineSetting(BaudRate_, v); }
   TPortNumber PortNumber() const { return PortNumber_; }
   void SetPortNumber(TPortNumber v);
   TDataBits DataBits() const { return DataBits_; }
-  void SetDataBits(TDataBits v);
+  void SetDataBits(TDataBits v) { setLineSetting(DataBits_, v); }
   TStopBits StopBits() const { return StopBits_; }
-  void SetStopBits(TStopBits v);
+  void SetStopBits(TStopBits v) { setLineSetting(StopBits_, v); }
   TParity Parity() const { return Parity_; }
-  void SetParity(TParity v);
+  void SetParity(TParity v) { setLineSetting(Parity_, v); }
   THwFlowCtrl HwFlowCtrl() const { return HwFlowCtrl_; }
-  void SetHwFlowCtrl(THwFlowCtrl v);
+  void SetHwFlowCtrl(THwFlowCtrl v) { setLineSetting(HwFlowCtrl_, v); }
   TSwFlowCtrl SwFlowCtrl() const { return SwFlowCtrl_; }
-  void SetSwFlowCtrl(TSwFlowCtrl v);
+  void SetSwFlowCtrl(TSwFlowCtrl v) { setLineSetting(SwFlowCtrl_, v); }
   uint32_t InBufSize() const { return InBufSize_; }
   void SetInBufSize(uint32_t v);
   uint32_t OutBufSize() const { return OutBufSize_; }
@@ -180,8 +180,21 @@ class TCOMPort : public QObject {
   int OpenError() const { return OpenError_; }
 
  private:
+  // A setting of the line itself: an open line takes it at once.
+  template <typename T>
+  void setLineSetting(T& setting, T v) {
+    setting = v;
+    if (Connected()) ApplyCOMSettings();
+  }
+  // What only a closed port may change: says so and returns true while
+  // the port is open (`setter` names the call in the message).
+  bool refusedWhileConnected(const char* setter);
   void message(const QString& text);
   void systemError(int error);
+  // Shows the step's message and the system's error, and returns the step's code.
+  int fault(const QString& text, int error, int code);
+  // Sets DTR or RTS on an open line; `caller` names the call in the message.
+  int setModemLine(quelm::ModemLine line, bool on, const char* caller);
   uint64_t now() const;
   // Reads what the device holds and hands it to OnReceiveData. Returns the
   // bytes delivered, or -1 when the device failed (and is closed now).

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "base/BusyCursor.h"
+#include "base/ButtonBox.h"
 #include "base/Diag.h"
 #include "base/EnterMovesOn.h"
 #include "base/Prompter.h"
@@ -52,23 +53,16 @@ TLUTListForm::TLUTListForm(QWidget* parent) : QDialog(parent), professional_(que
   DeleteButton->setEnabled(professional_);
   DelAllButton->setEnabled(professional_);
 
-  auto* buttons = new QVBoxLayout;
-  for (QPushButton* b : {OkButton, DeleteButton, DelAllButton, RefreshButton, CancelButton})
-    buttons->addWidget(b);
-  buttons->addStretch();
-  auto* row = new QHBoxLayout;
-  row->addWidget(LUTListBox);
-  row->addLayout(buttons);
-  auto* outer = new QVBoxLayout(this);
-  outer->addLayout(row);
-  outer->addWidget(ReadingLabel);
+  const auto buttons =
+      quelm::boxColumn({OkButton, DeleteButton, DelAllButton, RefreshButton, CancelButton, quelm::kStretch});
+  quelm::boxColumn({quelm::boxRow({LUTListBox, buttons}), ReadingLabel}, this);
 
-  connect(OkButton, &QPushButton::clicked, this, &TLUTListForm::OkButtonClick);
+  quelm::connectClicks<TLUTListForm>(this, {{OkButton, &TLUTListForm::OkButtonClick},
+                                            {DeleteButton, &TLUTListForm::DeleteButtonClick},
+                                            {DelAllButton, &TLUTListForm::DelAllButtonClick},
+                                            {RefreshButton, &TLUTListForm::RefreshButtonClick},
+                                            {CancelButton, &TLUTListForm::CancelButtonClick}});
   connect(LUTListBox, &QListWidget::itemDoubleClicked, this, &TLUTListForm::OkButtonClick);
-  connect(DeleteButton, &QPushButton::clicked, this, &TLUTListForm::DeleteButtonClick);
-  connect(DelAllButton, &QPushButton::clicked, this, &TLUTListForm::DelAllButtonClick);
-  connect(RefreshButton, &QPushButton::clicked, this, &TLUTListForm::RefreshButtonClick);
-  connect(CancelButton, &QPushButton::clicked, this, &TLUTListForm::CancelButtonClick);
 }
 
 TLUTListForm::~TLUTListForm() = default;

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "base/BusyCursor.h"
+#include "base/ButtonBox.h"
 #include "base/Diag.h"
 #include "base/EnterMovesOn.h"
 #include "base/IntConversion.h"
@@ -52,19 +53,13 @@ TSrvForm::TSrvForm(TFrameLink* link, QWidget* parent) : QWidget(parent, Qt::Wind
   HVEdit = edit("HVEdit", HVSettingGroupBox);
   HVEdit->setMaxLength(4);
   HVButton = quelm::makeButton(HVSettingGroupBox, "HVButton", QStringLiteral("&Set"));
-  auto* hv = new QHBoxLayout(HVSettingGroupBox);
-  hv->addWidget(HVByCtrlByteLabel);
-  hv->addWidget(HVEdit);
-  hv->addWidget(HVButton);
+  quelm::boxRow({HVByCtrlByteLabel, HVEdit, HVButton}, HVSettingGroupBox);
 
   HeatingCurrentSettingGroupBox = new QGroupBox(QStringLiteral("Heating Current setting"), this);
   HCByCtrlByteLabel = new QLabel(QStringLiteral("0-4000 [mA]"), HeatingCurrentSettingGroupBox);
   HCEdit = edit("HCEdit", HeatingCurrentSettingGroupBox);
   HCButton = quelm::makeButton(HeatingCurrentSettingGroupBox, "HCButton", QStringLiteral("S&et"));
-  auto* hc = new QHBoxLayout(HeatingCurrentSettingGroupBox);
-  hc->addWidget(HCByCtrlByteLabel);
-  hc->addWidget(HCEdit);
-  hc->addWidget(HCButton);
+  quelm::boxRow({HCByCtrlByteLabel, HCEdit, HCButton}, HeatingCurrentSettingGroupBox);
 
   CtrlBitsSettingGroupBox = new QGroupBox(QStringLiteral("Setting Control Bits"), this);
   auto* bits = new QGridLayout(CtrlBitsSettingGroupBox);
@@ -106,9 +101,7 @@ TSrvForm::TSrvForm(TFrameLink* link, QWidget* parent) : QWidget(parent, Qt::Wind
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
   ReadingRTCButton = quelm::makeButton(GroupBox1, "ReadingRTCButton", QStringLiteral("Re&ad"));
   ReadingRTCEdit = edit("ReadingRTCEdit", GroupBox1);
-  auto* rtc = new QHBoxLayout(GroupBox1);
-  rtc->addWidget(ReadingRTCButton);
-  rtc->addWidget(ReadingRTCEdit);
+  quelm::boxRow({ReadingRTCButton, ReadingRTCEdit}, GroupBox1);
 
   ErrorLogGroupBox = new QGroupBox(QStringLiteral("Error Log"), this);
   ErrorLogListBox = new QListWidget(ErrorLogGroupBox);
@@ -128,36 +121,22 @@ TSrvForm::TSrvForm(TFrameLink* link, QWidget* parent) : QWidget(parent, Qt::Wind
       quelm::makeButton(this, "DisableSettingButton", QStringLiteral("&Disable Automatic Setting"));
   SrvCancelButton = quelm::makeButton(this, "SrvCancelButton", QStringLiteral("E&xit"));
 
-  auto* left = new QVBoxLayout;
-  left->addWidget(HVSettingGroupBox);
-  left->addWidget(HeatingCurrentSettingGroupBox);
-  left->addWidget(CtrlBitsSettingGroupBox);
-  auto* right = new QVBoxLayout;
-  right->addWidget(ReadingADCGroupBox);
-  right->addWidget(GroupBox1);
-  right->addWidget(ErrorLogGroupBox);
-  auto* bottom = new QHBoxLayout;
-  bottom->addWidget(EnableSettingButton);
-  bottom->addWidget(DisableSettingButton);
-  bottom->addStretch();
-  bottom->addWidget(SrvCancelButton);
-  auto* columns = new QHBoxLayout;
-  columns->addLayout(left);
-  columns->addLayout(right);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(columns);
-  layout->addLayout(bottom);
+  const auto left = quelm::boxColumn({HVSettingGroupBox, HeatingCurrentSettingGroupBox, CtrlBitsSettingGroupBox});
+  const auto right = quelm::boxColumn({ReadingADCGroupBox, GroupBox1, ErrorLogGroupBox});
+  quelm::boxColumn({quelm::boxRow({left, right}),
+                    quelm::boxRow({EnableSettingButton, DisableSettingButton, quelm::kStretch, SrvCancelButton})},
+                   this);
 
-  connect(HVButton, &QPushButton::clicked, this, &TSrvForm::HVButtonClick);
-  connect(HCButton, &QPushButton::clicked, this, &TSrvForm::HCButtonClick);
-  connect(CtrlBitsButton, &QPushButton::clicked, this, &TSrvForm::CtrlBitsButtonClick);
-  connect(ReadingADCButton, &QPushButton::clicked, this, &TSrvForm::ReadingADCButtonClick);
-  connect(ReadingRTCButton, &QPushButton::clicked, this, &TSrvForm::ReadingRTCButtonClick);
-  connect(EnableSettingButton, &QPushButton::clicked, this, &TSrvForm::EnableSettingButtonClick);
-  connect(DisableSettingButton, &QPushButton::clicked, this, &TSrvForm::DisableSettingButtonClick);
-  connect(ReadLogButton, &QPushButton::clicked, this, &TSrvForm::ReadLogButtonClick);
-  connect(DeleteLogButton, &QPushButton::clicked, this, &TSrvForm::DeleteLogButtonClick);
-  connect(SrvCancelButton, &QPushButton::clicked, this, &TSrvForm::SrvCancelButtonClick);
+  quelm::connectClicks<TSrvForm>(this, {{HVButton, &TSrvForm::HVButtonClick},
+                                        {HCButton, &TSrvForm::HCButtonClick},
+                                        {CtrlBitsButton, &TSrvForm::CtrlBitsButtonClick},
+                                        {ReadingADCButton, &TSrvForm::ReadingADCButtonClick},
+                                        {ReadingRTCButton, &TSrvForm::ReadingRTCButtonClick},
+                                        {EnableSettingButton, &TSrvForm::EnableSettingButtonClick},
+                                        {DisableSettingButton, &TSrvForm::DisableSettingButtonClick},
+                                        {ReadLogButton, &TSrvForm::ReadLogButtonClick},
+                                        {DeleteLogButton, &TSrvForm::DeleteLogButtonClick},
+                                        {SrvCancelButton, &TSrvForm::SrvCancelButtonClick}});
   quelm::enterMovesOn({HVEdit, HCEdit, ADINEdit, ADBATEdit});
 
   FormCreate();

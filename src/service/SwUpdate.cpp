@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/ButtonBox.h"
 #include "base/EnterMovesOn.h"
 #include "base/ErrorCodes.h"
 #include "base/SharedFileDialogs.h"
@@ -27,13 +28,8 @@ TSwUpdate::TSwUpdate(TFrameLink& link, QWidget* parent) : QWidget(parent, Qt::Wi
       quelm::makeButton(this, "ProgramDownloadButton", QStringLiteral("Program Download"));
   DownloadAbortButton = quelm::makeButton(this, "DownloadAbortButton", QStringLiteral("Abort"));
 
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(ProgramDownloadButton);
-  buttons->addWidget(DownloadAbortButton);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(DownloadLabel);
-  layout->addWidget(DownloadProgressBar);
-  layout->addLayout(buttons);
+  quelm::boxColumn(
+      {DownloadLabel, DownloadProgressBar, quelm::boxRow({ProgramDownloadButton, DownloadAbortButton})}, this);
   setFixedSize(kWidth, kHeight);
 
   Update_.onStatus = [this](const QString& text) { DownloadLabel->setText(text); };

@@ -2,12 +2,15 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QHBoxLayout>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
 #include <QVBoxLayout>
 
 #include "base/BusyCursor.h"
+#include "base/ButtonBox.h"
 #include "base/EnterMovesOn.h"
 #include "base/WindowOwner.h"
 
@@ -68,6 +71,11 @@ TEST(EnterMovesOn, EnterTakesTheWindowsFocusOrderOnlyInTheControlsGiven) {
 
 namespace {
 struct PlainWindow : QWidget {};
+struct ClickWindow : QWidget {
+  QString clicked;
+  void first() { clicked += QLatin1Char('1'); }
+  void second() { clicked += QLatin1Char('2'); }
+};
 struct WindowWithArguments : QWidget {
   explicit WindowWithArguments(int n) : number(n) {}
   int number;
@@ -157,4 +165,25 @@ TEST(WindowOwner, WorkForAfterTheFirstPaintRunsOnceInOrderFromTheEventLoopAfterI
   EXPECT_EQ(ran.size(), 3) << "work given afterwards waits for the event loop too";
   rounds(5);
   EXPECT_EQ(ran, (QStringList{"icon", "database", "asked by work", "late"})) << "each once";
+}
+
+TEST(ButtonBox, RowsAndColumnsHoldTheirPartsInOrderAndEachClickRunsItsOwnHandler) {
+  ClickWindow w;
+  auto* a = new QPushButton(&w);
+  auto* b = new QPushButton(&w);
+  QHBoxLayout* row = boxRow({a, kStretch, b});
+  QVBoxLayout* column = boxColumn({row, kStretch}, &w);
+  EXPECT_EQ(w.layout(), column);
+  ASSERT_EQ(row->count(), 3);
+  EXPECT_EQ(row->itemAt(0)->widget(), a);
+  EXPECT_NE(row->itemAt(1)->spacerItem(), nullptr);
+  EXPECT_EQ(row->itemAt(2)->widget(), b);
+  ASSERT_EQ(column->count(), 2);
+  EXPECT_EQ(column->itemAt(0)->layout(), row);
+  EXPECT_NE(column->itemAt(1)->spacerItem(), nullptr);
+
+  connectClicks<ClickWindow>(&w, {{a, &ClickWindow::first}, {b, &ClickWindow::second}});
+  b->click();
+  a->click();
+  EXPECT_EQ(w.clicked, QStringLiteral("21"));
 }

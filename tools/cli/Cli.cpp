@@ -403,16 +403,20 @@ std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& 
   return session;
 }
 
-std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& command, int* exitCode,
-                                          QStringList* words) {
-  auto session = openReader(args, io, command, exitCode);
-  if (!session) return nullptr;
-  *words = args.positional();
-  if (!args.ok()) {
-    *exitCode = usageError(io, command, args.error());
-    return nullptr;
+OpenedReader openReader(Args& args, CliIO& io, const QString& command, ReaderAccess access) {
+  OpenedReader r;
+  if (access == ReaderAccess::ServiceLevel && !serviceLevel()) {
+    r.exitCode = refuseBelowServiceLevel(io, command);
+    return r;
   }
-  return session;
+  r.session = openReader(args, io, command, &r.exitCode);
+  if (!r.session) return r;
+  r.words = args.positional();
+  if (!args.ok()) {
+    r.exitCode = usageError(io, command, args.error());
+    r.session.reset();
+  }
+  return r;
 }
 
 }  // namespace quelm::cli

@@ -181,9 +181,16 @@ bool isReadOrWrite(const QStringList& words);
 // Takes "--port P [--baud B]" from args and opens the session; on a usage
 // problem prints it and sets *exitCode to kExitUsage.
 std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& command, int* exitCode);
-// The same, then the words left after every option into *words; a usage
-// error among them is printed as the port's are, and no session is left.
-std::unique_ptr<ReaderSession> openReader(Args& args, CliIO& io, const QString& command, int* exitCode,
-                                          QStringList* words);
+// The same for a command that takes words after its options: the session
+// and those words, or no session and the exit code of what was printed (a
+// usage error among the words, as the port's are). A command of the service
+// level is refused below it before anything is opened.
+enum class ReaderAccess { Any, ServiceLevel };
+struct OpenedReader {
+  std::unique_ptr<ReaderSession> session;
+  QStringList words;
+  int exitCode = kExitOk;
+};
+OpenedReader openReader(Args& args, CliIO& io, const QString& command, ReaderAccess access = ReaderAccess::Any);
 
 }  // namespace quelm::cli

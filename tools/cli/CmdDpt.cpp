@@ -81,10 +81,9 @@ int runDpt(Args& args, CliIO& io) {
     lutFlag = args.flag(QStringLiteral("--lut"));
     defFlag = args.flag(QStringLiteral("--default"));
   }
-  int exitCode = kExitOk;
-  QStringList words;
-  const std::unique_ptr<ReaderSession> session = openReader(args, io, kDpt, &exitCode, &words);
-  if (!session) return exitCode;
+  const OpenedReader reader = openReader(args, io, kDpt);
+  if (!reader.session) return reader.exitCode;
+  const QStringList& words = reader.words;
   if (!isReadOrWrite(words))
     return usageError(io, kDpt, QStringLiteral("read ... OUT.dpt or write IN.dpt ... is needed"));
   const int kinds =
@@ -117,11 +116,9 @@ int runDpt(Args& args, CliIO& io) {
 }
 
 int runLut(Args& args, CliIO& io) {
-  int exitCode = kExitOk;
-  QStringList words;
-  const std::unique_ptr<ReaderSession> session = openReader(args, io, kLut, &exitCode, &words);
-  if (!session) return exitCode;
-  if (words != QStringList{QStringLiteral("list")})
+  const OpenedReader reader = openReader(args, io, kLut);
+  if (!reader.session) return reader.exitCode;
+  if (reader.words != QStringList{QStringLiteral("list")})
     return usageError(io, kLut, QStringLiteral("list is needed"));
   TBulbParamBlock commands;
   int code = 0;

@@ -58,10 +58,9 @@ int write(const QString& path, CliIO& io) {
 
 int run(Args& args, CliIO& io) {
   const bool yes = args.flag(QStringLiteral("--yes"));
-  int exitCode = kExitOk;
-  QStringList words;
-  const std::unique_ptr<ReaderSession> session = openReader(args, io, kCommand, &exitCode, &words);
-  if (!session) return exitCode;
+  const OpenedReader reader = openReader(args, io, kCommand);
+  if (!reader.session) return reader.exitCode;
+  const QStringList& words = reader.words;
   if (!isReadOrWrite(words))
     return usageError(io, kCommand, QStringLiteral("read OUT.rpt or write IN.rpt is needed"));
   if (words[0] == QStringLiteral("read"))

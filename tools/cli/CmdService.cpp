@@ -8,12 +8,9 @@ namespace {
 
 int run(Args& args, CliIO& io) {
   const QString command = QStringLiteral("service");
-  if (!quelm::serviceLevel()) return refuseBelowServiceLevel(io, command);
-  int exitCode = kExitOk;
-  QStringList words;
-  const auto session = openReader(args, io, command, &exitCode, &words);
-  if (!session) return exitCode;
-  const QString what = words.size() == 1 ? words.first() : QString();
+  const OpenedReader reader = openReader(args, io, command, ReaderAccess::ServiceLevel);
+  if (!reader.session) return reader.exitCode;
+  const QString what = reader.words.size() == 1 ? reader.words.first() : QString();
   if (what == QStringLiteral("log")) {
     uint8_t log[kErrorLogBytes] = {};
     if (const int rc = ReadErrorLog(log)) return failure(io, rc);

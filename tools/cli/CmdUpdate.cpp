@@ -9,14 +9,12 @@ namespace {
 
 int run(Args& args, CliIO& io) {
   const QString command = QStringLiteral("update");
-  if (!quelm::serviceLevel()) return refuseBelowServiceLevel(io, command);
-  int exitCode = kExitOk;
-  QStringList files;
-  const auto session = openReader(args, io, command, &exitCode, &files);
-  if (!session) return exitCode;
+  const OpenedReader reader = openReader(args, io, command, ReaderAccess::ServiceLevel);
+  if (!reader.session) return reader.exitCode;
+  const QStringList& files = reader.words;
   if (files.size() != 1) return usageError(io, command, QStringLiteral("one program file is needed"));
 
-  SoftwareUpdate update(session->link());
+  SoftwareUpdate update(reader.session->link());
   bool barOpen = false;
   update.onStatus = [&](const QString& text) {
     if (text.isEmpty()) return;
