@@ -49,4 +49,10 @@ QVBoxLayout* boxColumn(std::initializer_list<BoxItem> items, QWidget* owner) {
   return fill(new QVBoxLayout(owner), items);
 }
 
+QVBoxLayout* fixedColumn(std::initializer_list<BoxItem> items, QWidget* owner) {
+  QVBoxLayout* column = boxColumn(items, owner);
+  column->setSizeConstraint(QLayout::SetFixedSize);
+  return column;
+}
+
 }  // namespace quelm

@@ -41,6 +41,9 @@ inline constexpr Stretch kStretch{};
 using BoxItem = std::variant<QWidget*, QLayout*, Stretch>;
 QHBoxLayout* boxRow(std::initializer_list<BoxItem> items, QWidget* owner = nullptr);
 QVBoxLayout* boxColumn(std::initializer_list<BoxItem> items, QWidget* owner = nullptr);
+// A window of fixed size: its parts in a column as boxColumn lays them out,
+// and the window as large as the column wants and no other size.
+QVBoxLayout* fixedColumn(std::initializer_list<BoxItem> items, QWidget* owner);
 
 // A window's buttons and the handler each one's click runs, as one table.
 template <class Window>

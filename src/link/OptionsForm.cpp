@@ -73,10 +73,7 @@ TOptionsForm::TOptionsForm(TCOMPort& port, TSavedPortChoice saved, QWidget* pare
   // Enter cancels: a stray key press never changes the port.
   CancelButton = quelm::makeDefaultButton(this, "CancelButton", QStringLiteral("&Cancel"));
   auto* buttons = quelm::buttonRow({OKButton, CancelButton});
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(SerialPortSetupGroupBox);
-  layout->addLayout(buttons);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
+  quelm::fixedColumn({SerialPortSetupGroupBox, buttons}, this);
   move(50, 50);
 
   connect(OKButton, &QPushButton::clicked, this, &TOptionsForm::OKButtonClick);

@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 #include "base/ButtonBox.h"
 #include "base/EnterMovesOn.h"
@@ -73,10 +72,7 @@ TRSDebugForm::TRSDebugForm(QWidget* parent) : QDialog(parent) {
 
   OKButton = quelm::makeDefaultButton(this, "OKButton", QStringLiteral("&Close"));
   auto* buttons = quelm::buttonRow({OKButton});
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(grid);
-  layout->addLayout(buttons);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
+  quelm::fixedColumn({grid, buttons}, this);
   move(5, 190);
   connect(OKButton, &QPushButton::clicked, this, &TRSDebugForm::OKButtonClick);
   FormCreate();

@@ -3,8 +3,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QVBoxLayout>
 
+#include "base/ButtonBox.h"
 #include "base/EnterMovesOn.h"
 #include "base/Prompter.h"
 #include "measurement/Download.h"
@@ -28,10 +28,7 @@ TAppendForm::TAppendForm(QWidget* parent) : QDialog(parent) {
   button(OverwriteButton, "OverwriteButton", QStringLiteral("Overwrite"), quelm::kChoiceOverwrite);
   button(NewButton, "NewButton", QStringLiteral("Append+New"), quelm::kChoiceAppendNew);
   button(CancelButton, "CancelButton", QStringLiteral("Cancel"), quelm::kChoiceCancel);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(WarningLabel);
-  layout->addLayout(buttons);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
+  quelm::fixedColumn({WarningLabel, buttons}, this);
 }
 
 TAppendForm::~TAppendForm() = default;

@@ -131,11 +131,7 @@ TBptSubForm::TBptSubForm(std::function<QString(uint32_t)> readOutText, QWidget* 
     buttons->addWidget(w);
   buttons->addStretch();
   buttons->addWidget(CancelButton);
-  auto* outer = new QVBoxLayout(this);
-  outer->addWidget(KeyDataSourceGroupBox);
-  outer->addLayout(columnRow);
-  outer->addLayout(buttons);
-  outer->setSizeConstraint(QLayout::SetFixedSize);
+  quelm::fixedColumn({KeyDataSourceGroupBox, columnRow, buttons}, this);
 
   connect(KeyDataSource, &QButtonGroup::idClicked, this, &TBptSubForm::KeyDataSourceClick);
   connect(SaveAs, &QButtonGroup::idClicked, this, &TBptSubForm::SaveAsGroupBoxClick);

@@ -7,8 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QVBoxLayout>
 
+#include "base/ButtonBox.h"
 #include "base/Diag.h"
 #include "base/EnterMovesOn.h"
 #include "parameters/ParamClick.h"
@@ -54,10 +54,7 @@ TDptForm::TDptForm(std::function<int32_t()> maxPostHeating, QWidget* parent) : Q
   buttons->addWidget(COMGroupBox);
   buttons->addStretch();
   buttons->addWidget(CancelButton);
-  auto* outer = new QVBoxLayout(this);
-  outer->addLayout(rows);
-  outer->addLayout(buttons);
-  outer->setSizeConstraint(QLayout::SetFixedSize);
+  quelm::fixedColumn({rows, buttons}, this);
 
   quelm::connectParamIoBoxes(this);
   connect(CancelButton, &QPushButton::clicked, this, &TDptForm::CancelButtonClick);

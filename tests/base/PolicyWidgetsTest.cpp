@@ -182,6 +182,12 @@ TEST(ButtonBox, RowsAndColumnsHoldTheirPartsInOrderAndEachClickRunsItsOwnHandler
   EXPECT_EQ(column->itemAt(0)->layout(), row);
   EXPECT_NE(column->itemAt(1)->spacerItem(), nullptr);
 
+  QWidget fixed;
+  auto* label = new QLineEdit(&fixed);
+  EXPECT_EQ(fixedColumn({label, boxRow({kStretch})}, &fixed)->sizeConstraint(), QLayout::SetFixedSize);
+  fixed.show();
+  EXPECT_EQ(fixed.minimumSize(), fixed.maximumSize()) << "the window takes the column's size only";
+
   connectClicks<ClickWindow>(&w, {{a, &ClickWindow::first}, {b, &ClickWindow::second}});
   b->click();
   a->click();
