@@ -1,5 +1,6 @@
 #include "base/ButtonBox.h"
 
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -47,6 +48,20 @@ QHBoxLayout* boxRow(std::initializer_list<BoxItem> items, QWidget* owner) {
 
 QVBoxLayout* boxColumn(std::initializer_list<BoxItem> items, QWidget* owner) {
   return fill(new QVBoxLayout(owner), items);
+}
+
+QGridLayout* gridRows(std::initializer_list<std::initializer_list<QWidget*>> rows, QWidget* owner) {
+  auto* grid = new QGridLayout(owner);
+  int row = 0;
+  for (const auto& cells : rows) {
+    int column = 0;
+    for (QWidget* cell : cells) {
+      if (cell) grid->addWidget(cell, row, column);
+      ++column;
+    }
+    ++row;
+  }
+  return grid;
 }
 
 QVBoxLayout* fixedColumn(std::initializer_list<BoxItem> items, QWidget* owner) {

@@ -11,6 +11,7 @@
 #include <variant>
 
 class QBoxLayout;
+class QGridLayout;
 class QGroupBox;
 class QHBoxLayout;
 class QLayout;
@@ -41,6 +42,9 @@ inline constexpr Stretch kStretch{};
 using BoxItem = std::variant<QWidget*, QLayout*, Stretch>;
 QHBoxLayout* boxRow(std::initializer_list<BoxItem> items, QWidget* owner = nullptr);
 QVBoxLayout* boxColumn(std::initializer_list<BoxItem> items, QWidget* owner = nullptr);
+// A grid of a window's parts, row by row from the top, each row from the
+// left; nullptr leaves its cell empty. With an owner it is the owner's layout.
+QGridLayout* gridRows(std::initializer_list<std::initializer_list<QWidget*>> rows, QWidget* owner = nullptr);
 // A window of fixed size: its parts in a column as boxColumn lays them out,
 // and the window as large as the column wants and no other size.
 QVBoxLayout* fixedColumn(std::initializer_list<BoxItem> items, QWidget* owner);

@@ -1,7 +1,6 @@
 #include "evaluation/SearchForm.h"
 
 #include <QCheckBox>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -56,17 +55,10 @@ TSearchForm::TSearchForm(QWidget* parent) : QDialog(parent) {
   FromEdit->setPlaceholderText(QStringLiteral("2006.06.24 15:30"));
   UntilEdit->setPlaceholderText(QStringLiteral("2006.06.24 15:30"));
 
-  auto* grid = new QGridLayout(ConditionGroupBox);
-  grid->addWidget(FromCSpinLabel, 0, 0);
-  grid->addWidget(FromCSpinEdit, 0, 1);
-  grid->addWidget(UntilCSpinLabel, 0, 2);
-  grid->addWidget(UntilCSpinEdit, 0, 3);
-  grid->addWidget(FromLabel, 1, 0);
-  grid->addWidget(FromEdit, 1, 1);
-  grid->addWidget(UntilLabel, 1, 2);
-  grid->addWidget(UntilEdit, 1, 3);
-  grid->addWidget(KeyLabel, 2, 0);
-  grid->addWidget(KeyEdit, 2, 1);
+  quelm::gridRows({{FromCSpinLabel, FromCSpinEdit, UntilCSpinLabel, UntilCSpinEdit},
+                   {FromLabel, FromEdit, UntilLabel, UntilEdit},
+                   {KeyLabel, KeyEdit}},
+                  ConditionGroupBox);
 
   OkButton = quelm::makeDefaultButton(this, "OkButton", QStringLiteral("Ok"));
 

@@ -1,7 +1,6 @@
 #include "link/OptionsForm.h"
 
 #include <QComboBox>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -62,12 +61,10 @@ TOptionsForm::TOptionsForm(TCOMPort& port, TSavedPortChoice saved, QWidget* pare
       QRegularExpression(QStringLiteral("[0-9]{0,6}|-{0,5}")), BaudRateComboBox));
   BaudRateLabel->setBuddy(BaudRateComboBox);
 
-  auto* grid = new QGridLayout(SerialPortSetupGroupBox);
-  grid->addWidget(NurvoCOMPortNumberLabel, 0, 0);
-  grid->addWidget(PortNumberComboBox, 0, 1);
-  grid->addWidget(DevicePathLabel, 1, 1);
-  grid->addWidget(BaudRateLabel, 2, 0);
-  grid->addWidget(BaudRateComboBox, 2, 1);
+  quelm::gridRows({{NurvoCOMPortNumberLabel, PortNumberComboBox},
+                   {nullptr, DevicePathLabel},
+                   {BaudRateLabel, BaudRateComboBox}},
+                  SerialPortSetupGroupBox);
 
   OKButton = quelm::makeButton(this, "OKButton", QStringLiteral("&OK"));
   // Enter cancels: a stray key press never changes the port.

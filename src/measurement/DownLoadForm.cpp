@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/ButtonBox.h"
 #include "base/BusyCursor.h"
 #include "base/EnterMovesOn.h"
 #include "base/SharedFileDialogs.h"
@@ -134,13 +135,10 @@ TDownLoadForm::TDownLoadForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   HeaderFileNameLabel->setObjectName(QStringLiteral("HeaderFileNameLabel"));
   DetailedTextFileNameLabel = new QLabel(StorageGroupBox);
   DetailedTextFileNameLabel->setObjectName(QStringLiteral("DetailedTextFileNameLabel"));
-  auto* storageGrid = new QGridLayout(StorageGroupBox);
-  storageGrid->addWidget(DownLoadFileNameEdit, 0, 0);
-  storageGrid->addWidget(DownLoadBrowseButton, 0, 1);
-  storageGrid->addWidget(HeaderCheckBox, 1, 0);
-  storageGrid->addWidget(HeaderFileNameLabel, 1, 1);
-  storageGrid->addWidget(DetailedTextCheckBox, 2, 0);
-  storageGrid->addWidget(DetailedTextFileNameLabel, 2, 1);
+  quelm::gridRows({{DownLoadFileNameEdit, DownLoadBrowseButton},
+                   {HeaderCheckBox, HeaderFileNameLabel},
+                   {DetailedTextCheckBox, DetailedTextFileNameLabel}},
+                  StorageGroupBox);
 
   DownLoadCGauge = new QProgressBar(this);
   DownLoadCGauge->setObjectName(QStringLiteral("DownLoadCGauge"));

@@ -1,6 +1,5 @@
 #include "parameters/LookupForms.h"
 
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -155,10 +154,7 @@ TTypeForm::TTypeForm(QWidget* parent) : QDialog(parent) {
   KTYPEEdit = edit(this, "KTYPEEdit", 1);
   OkButton = quelm::makeButton(this, "OkButton", QStringLiteral("&Ok"));
   OkButton->setDefault(true);  // Enter in the edit is Ok
-  auto* grid = new QGridLayout(this);
-  grid->addWidget(label, 0, 0);
-  grid->addWidget(KTYPEEdit, 0, 1);
-  grid->addWidget(OkButton, 1, 1);
+  quelm::gridRows({{label, KTYPEEdit}, {nullptr, OkButton}}, this);
   connect(OkButton, &QPushButton::clicked, this, &TTypeForm::OkButtonClick);
 }
 
@@ -186,13 +182,7 @@ TTSnForm::TTSnForm(QWidget* parent) : QDialog(parent) {
   ListButton = quelm::makeButton(this, "ListButton", QStringLiteral("List"));
   OkButton = quelm::makeButton(this, "OkButton", QStringLiteral("Ok"));
   OkButton->setDefault(true);
-  auto* grid = new QGridLayout(this);
-  grid->addWidget(typeLabel, 0, 0);
-  grid->addWidget(KTYPEEdit, 0, 1);
-  grid->addWidget(serialLabel, 1, 0);
-  grid->addWidget(KSNEdit, 1, 1);
-  grid->addWidget(ListButton, 2, 0);
-  grid->addWidget(OkButton, 2, 1);
+  quelm::gridRows({{typeLabel, KTYPEEdit}, {serialLabel, KSNEdit}, {ListButton, OkButton}}, this);
   connect(ListButton, &QPushButton::clicked, this, &TTSnForm::ListButtonClick);
   connect(OkButton, &QPushButton::clicked, this, &TTSnForm::OkButtonClick);
 }
@@ -236,11 +226,7 @@ TSNForm::TSNForm(QWidget* parent) : QDialog(parent) {
   OkButton = quelm::makeButton(this, "OkButton", QStringLiteral("&Ok"));
   OkButton->setDefault(true);
   CancelButton = quelm::makeButton(this, "CancelButton", QStringLiteral("Cancel"));
-  auto* grid = new QGridLayout(this);
-  grid->addWidget(label, 0, 0);
-  grid->addWidget(KSNEdit, 0, 1);
-  grid->addWidget(OkButton, 1, 0);
-  grid->addWidget(CancelButton, 1, 1);
+  quelm::gridRows({{label, KSNEdit}, {OkButton, CancelButton}}, this);
   connect(OkButton, &QPushButton::clicked, this, &TSNForm::OkButtonClick);
   connect(CancelButton, &QPushButton::clicked, this, &TSNForm::CancelButtonClick);
 }

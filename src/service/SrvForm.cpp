@@ -90,12 +90,8 @@ TSrvForm::TSrvForm(TFrameLink* link, QWidget* parent) : QWidget(parent, Qt::Wind
   ADBATLabel = new QLabel(QStringLiteral("BAT [V]"), ReadingADCGroupBox);
   ADBATEdit = edit("ADBATEdit", ReadingADCGroupBox);
   ReadingADCButton = quelm::makeButton(ReadingADCGroupBox, "ReadingADCButton", QStringLiteral("&Read"));
-  auto* adc = new QGridLayout(ReadingADCGroupBox);
-  adc->addWidget(ADINLabel, 0, 0);
-  adc->addWidget(ADINEdit, 0, 1);
-  adc->addWidget(ADBATLabel, 1, 0);
-  adc->addWidget(ADBATEdit, 1, 1);
-  adc->addWidget(ReadingADCButton, 2, 1);
+  quelm::gridRows({{ADINLabel, ADINEdit}, {ADBATLabel, ADBATEdit}, {nullptr, ReadingADCButton}},
+                  ReadingADCGroupBox);
 
   GroupBox1 = new QGroupBox(QStringLiteral("Reading RTC (Real Time Clock)"), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/ButtonBox.h"
 #include "base/Config.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
@@ -65,13 +66,10 @@ TAboutForm::TAboutForm(QWidget* parent)
   COMPortDatLabel = makeLabel(InfoGroupBox, "COMPortDatLabel", QString());
   for (QLabel* l : {CfgFileDatLabel, StoragePathDatLabel})
     l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  auto* grid = new QGridLayout(InfoGroupBox);
-  grid->addWidget(CfgFileLabel, 0, 0);
-  grid->addWidget(CfgFileDatLabel, 0, 1);
-  grid->addWidget(StoragePathLabel, 1, 0);
-  grid->addWidget(StoragePathDatLabel, 1, 1);
-  grid->addWidget(COMPortLabel, 2, 0);
-  grid->addWidget(COMPortDatLabel, 2, 1);
+  auto* grid = quelm::gridRows({{CfgFileLabel, CfgFileDatLabel},
+                                {StoragePathLabel, StoragePathDatLabel},
+                                {COMPortLabel, COMPortDatLabel}},
+                               InfoGroupBox);
   grid->setColumnStretch(1, 1);
 
   OKButton = new QPushButton(QStringLiteral("&OK"), this);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
@@ -187,6 +188,15 @@ TEST(ButtonBox, RowsAndColumnsHoldTheirPartsInOrderAndEachClickRunsItsOwnHandler
   EXPECT_EQ(fixedColumn({label, boxRow({kStretch})}, &fixed)->sizeConstraint(), QLayout::SetFixedSize);
   fixed.show();
   EXPECT_EQ(fixed.minimumSize(), fixed.maximumSize()) << "the window takes the column's size only";
+
+  QWidget gridded;
+  auto* c = new QLineEdit(&gridded);
+  auto* d = new QLineEdit(&gridded);
+  QGridLayout* grid = gridRows({{c}, {nullptr, d}}, &gridded);
+  EXPECT_EQ(gridded.layout(), grid);
+  EXPECT_EQ(grid->itemAtPosition(0, 0)->widget(), c);
+  EXPECT_EQ(grid->itemAtPosition(1, 0), nullptr) << "an empty cell";
+  EXPECT_EQ(grid->itemAtPosition(1, 1)->widget(), d);
 
   connectClicks<ClickWindow>(&w, {{a, &ClickWindow::first}, {b, &ClickWindow::second}});
   b->click();
