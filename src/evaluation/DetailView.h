@@ -52,7 +52,6 @@ class DetailView : public QObject {
 
   // Takes over the pages' widgets and paints what the model holds into them.
   void AttachPages(const Pages& pages);
-  bool HasPages() const { return chart_ != nullptr; }
   // Asked for the pages when a block is to be painted before they exist.
   std::function<void()> pagesWanted;
 
