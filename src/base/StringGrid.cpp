@@ -1,11 +1,41 @@
 #include "base/StringGrid.h"
 
 #include <QHeaderView>
+#include <QStyleOptionHeader>
+
+#include "base/FitText.h"
+
+namespace {
+
+// The toolkit sizes a title for bold text, in case the title of the current
+// column is drawn bold. No grid here highlights its title row, and measuring
+// bold text loaded a second face of the font at start: titles are measured in
+// their own face, with a cell's padding beside them so that they keep clear of
+// the column lines.
+class TitleHeader : public QHeaderView {
+ public:
+  explicit TitleHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+    setSectionsClickable(true);  // as the table's own title row is
+  }
+  QSize sectionSizeFromContents(int logicalIndex) const override {
+    QStyleOptionHeader title;
+    initStyleOption(&title);
+    title.section = logicalIndex;
+    title.text = model()->headerData(logicalIndex, orientation(), Qt::DisplayRole).toString();
+    title.fontMetrics = fontMetrics();
+    QSize size = style()->sizeFromContents(QStyle::CT_HeaderSection, &title, QSize(), this);
+    if (!title.text.isEmpty()) size.rwidth() += quelm::kGridCellPadding;
+    return size;
+  }
+};
+
+}  // namespace
 
 namespace quelm {
 
 StringGrid::StringGrid(int columns, int rows, int fixedRows, QWidget* parent)
     : QTableWidget(parent), fixedRows_(fixedRows > 0 ? 1 : 0) {
+  setHorizontalHeader(new TitleHeader(this));
   setColumnCount(columns);
   setGridRowCount(rows);
   setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include "base/BusyCursor.h"
 #include "base/ButtonBox.h"
 #include "base/EnterMovesOn.h"
+#include "base/StringGrid.h"
 #include "base/WindowOwner.h"
 
 using namespace quelm;
@@ -202,4 +204,15 @@ TEST(ButtonBox, RowsAndColumnsHoldTheirPartsInOrderAndEachClickRunsItsOwnHandler
   b->click();
   a->click();
   EXPECT_EQ(w.clicked, QStringLiteral("21"));
+}
+
+TEST(StringGrid, TitlesAreMeasuredInTheFaceTheyAreDrawnIn) {
+  // Two titles differ in one word: their columns differ by that word's width
+  // in the title row's own font, not in a bolder one.
+  quelm::StringGrid grid(2, 3, 1);
+  grid.setCell(0, 0, QStringLiteral("Dose"));
+  grid.setCell(1, 0, QStringLiteral("Dose rate"));
+  const QFontMetrics title(grid.horizontalHeader()->font());
+  EXPECT_EQ(grid.horizontalHeader()->sectionSizeHint(1) - grid.horizontalHeader()->sectionSizeHint(0),
+            title.size(0, QStringLiteral("Dose rate")).width() - title.size(0, QStringLiteral("Dose")).width());
 }
