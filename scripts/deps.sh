@@ -5,7 +5,7 @@ set -euo pipefail
 
 build_pkgs=(cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev libgl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libgsl-dev librsvg2-bin libpq-dev)
+  libgtest-dev libgmock-dev libbenchmark-dev libgsl-dev libfontconfig-dev librsvg2-bin libpq-dev)
 # The dose archive's database drivers: SQLite by default, PostgreSQL for a service.
 run_pkgs=(qt6-qpa-plugins fonts-dejavu-core libgsl27 libqt6sql6-sqlite libqt6sql6-psql)
 # The archive suite runs against a real server too (scripts/with-postgres.sh);

@@ -1,5 +1,8 @@
 // Program entry.
+#include <fontconfig/fontconfig.h>
+
 #include <QDir>
+#include <thread>
 
 #include "base/Config.h"
 #include "base/Prompter.h"
@@ -9,7 +12,13 @@
 #include "shell/DrawnIcons.h"
 
 int main(int argc, char** argv) {
+  // Reading the font configuration (its files and caches, some milliseconds)
+  // needs no display, and connecting to the display needs no fonts: so the
+  // fonts are read beside the connection, and the first window's text finds
+  // them read. The toolkit's own call then returns at once.
+  std::thread fonts([] { FcInit(); });
   quelm::TApplication app(argc, argv);
+  fonts.join();
   QApplication::setStyle(quelm::makeDrawnIconStyle());
   // The desktop's menu entry and the window belong together: the entry's
   // name for the compositor (the icon follows the first window).
