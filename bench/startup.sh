@@ -12,6 +12,10 @@
 # window; the goals are 1.5 for the start-up and 1.3 for the memory. For
 # reference it also starts the bare window showing one line of text
 # (--text), which pays the font set-up that any window with text pays.
+# Below the ratios it tells where the time goes, as medians of each phase:
+# loading the libraries (until main), connecting to the display (the
+# QApplication), building and showing the window (until the event loop) and
+# painting the first frame.
 #
 # Nothing of the user's is read or written: both programs run from a
 # temporary folder (the program keeps its configuration file beside itself
@@ -81,7 +85,7 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 
 # The yardsticks: the bare window, and the bare window with one line of
 # text, which costs the font set-up every window with text pays.
-declare -A shown memory title args=([quelm_bare_window]="" [text_window]="--text" [quelm]="")
+declare -A shown memory title phases args=([quelm_bare_window]="" [text_window]="--text" [quelm]="")
 declare -A program=([quelm_bare_window]=quelm_bare_window [text_window]=quelm_bare_window [quelm]=quelm)
 names="quelm_bare_window text_window quelm"
 measure quelm_bare_window >/dev/null
@@ -91,16 +95,29 @@ for ((i = 1; i <= runs; ++i)); do
     # shellcheck disable=SC2086
     line=$(measure "${program[$name]}" ${args[$name]})
     [ -n "${QUELM_STARTUP_VERBOSE:-}" ] && echo "$name: $line" >&2
-    read -r _ ms kib window <<<"$line"
+    read -r _ ms kib loaded connected looping window <<<"$line"
     shown[$name]+="$ms "
     memory[$name]+="$kib "
     title[$name]=$window
+    # The phases of this start, one per line; none when a moment was not seen.
+    phases[$name]+=$(awk -v l="$loaded" -v c="$connected" -v e="$looping" -v p="$ms" \
+      'BEGIN { if (l >= 0 && c >= l && e >= c && p >= e) printf "%s %s %s %s\n", l, c - l, e - c, p - e }')$'\n'
   done
 done
+
+# "<median of phase 1> ... <median of phase 4>" of name's starts, or "-".
+phaseMedians() {
+  local rows column out=
+  rows=$(grep . <<<"${phases[$1]}" || true)
+  [ -n "$rows" ] || { echo -; return; }
+  for column in 1 2 3 4; do out+="$(awk -v c=$column '{ print $c }' <<<"$rows" | median) "; done
+  echo "$out"
+}
 
 for name in $names; do
   shown[$name]=$(tr ' ' '\n' <<<"${shown[$name]}" | grep . | median)
   memory[$name]=$(tr ' ' '\n' <<<"${memory[$name]}" | grep . | median)
+  phases[$name]=$(phaseMedians "$name")
 done
 echo "Start-up under Xvfb, median of $runs starts each (windows measured: \"${title[quelm_bare_window]}\", \"${title[quelm]}\")"
 awk -v bs="${shown[quelm_bare_window]}" -v qs="${shown[quelm]}" -v ts="${shown[text_window]}" \
@@ -108,4 +125,11 @@ awk -v bs="${shown[quelm_bare_window]}" -v qs="${shown[quelm]}" -v ts="${shown[t
   printf "%-22s %12s %12s %8s %6s %14s\n", "", "bare window", "quelm", "ratio", "goal", "one text line"
   printf "%-22s %9.1f ms %9.1f ms %7.2fx %5.1fx %8.1f ms %4.2fx\n", "first window painted", bs, qs, qs / bs, 1.5, ts, ts / bs
   printf "%-22s %8.1f MiB %8.1f MiB %7.2fx %5.1fx %7.1f MiB %4.2fx\n", "resident memory", bm / 1024, qm / 1024, qm / bm, 1.3, tm / 1024, tm / bm
+}'
+awk -v b="${phases[quelm_bare_window]}" -v q="${phases[quelm]}" -v t="${phases[text_window]}" 'BEGIN {
+  if (b == "-" || q == "-" || t == "-") { print "(where the time goes: the paint hook saw not every moment)"; exit }
+  split(b, bp, " "); split(q, qp, " "); split(t, tp, " ")
+  split("loading the libraries|connecting to the display|building, showing the window|painting the first frame", what, "|")
+  printf "%-32s %12s %12s %14s\n", "where the time goes (medians)", "bare window", "quelm", "one text line"
+  for (i = 1; i <= 4; ++i) printf "%-32s %9.1f ms %9.1f ms %11.1f ms\n", what[i], bp[i], qp[i], tp[i]
 }'

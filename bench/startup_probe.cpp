@@ -4,7 +4,8 @@
 // window):
 //
 //   quelm_startup_probe [--timeout SECONDS] PROGRAM [ARGUMENT...]
-//   -> <mapped ms> <painted ms> <resident KiB> <the window's title>
+//   -> <mapped ms> <painted ms> <resident KiB> <loaded ms> <connected ms>
+//      <looping ms> <the window's title>
 //
 // Every step waits for the event that ends it, never for a guessed time:
 // - mapped: the server maps the program's first top-level window (a
@@ -12,7 +13,10 @@
 //   program starts);
 // - painted: the program sends the first painted pixels to the display.
 //   The probe preloads libquelm_paint_hook.so (bench/paint_hook.cpp, beside
-//   the probe) into the program, which writes one byte to a pipe then;
+//   the probe) into the program, which writes one line to a pipe then;
+// - loaded, connected, looping: where the time until the paint went, as the
+//   paint hook saw it: the program's libraries loaded, its QApplication
+//   constructed, its event loop entered (-1 for a moment it did not see);
 // - idle: the program's threads together used less than 1 ms of processor
 //   time over 100 ms; its VmRSS is read then.
 // Both times count from just before the program is started. Nothing that
@@ -154,13 +158,8 @@ class Probe {
       if (poll(fds, paintedMs_ < 0 ? 2 : 1, static_cast<int>(std::min<long long>(left.count(), 50))) <= 0)
         continue;
       if (paintedMs_ < 0 && (fds[1].revents & (POLLIN | POLLHUP))) {
-        char byte = 0;
-        if (read(paintFd_, &byte, 1) != 1) {
-          checkRunning("paint its first window");
-          fail(program_ +
-               " sent no pixels through xcb_shm_put_image or xcb_copy_area: the paint hook saw none");
-        }
         paintedMs_ = msSince(t0_);
+        takeMoments();
       }
     }
   }
@@ -182,7 +181,8 @@ class Probe {
   }
 
   void print() {
-    std::printf("%.1f %.1f %ld %s\n", mappedMs_, paintedMs_, residentKiB_, title().c_str());
+    std::printf("%.1f %.1f %ld %.1f %.1f %.1f %s\n", mappedMs_, paintedMs_, residentKiB_, loadedMs_,
+                connectedMs_, loopingMs_, title().c_str());
     std::fflush(stdout);
   }
 
@@ -225,6 +225,23 @@ class Probe {
       return;
     window_ = map->window;
     mappedMs_ = msSince(t0_);
+  }
+
+  // The paint hook's line, written whole in one go: "p <loaded> <connected>
+  // <looping>", times on the clock steady_clock reads, in nanoseconds.
+  void takeMoments() {
+    char line[128] = {};
+    const ssize_t n = read(paintFd_, line, sizeof line - 1);
+    long long ns[3] = {};
+    if (n <= 0 || line[0] != 'p') {
+      checkRunning("paint its first window");
+      fail(program_ + " sent no pixels through xcb_shm_put_image or xcb_copy_area: the paint hook saw none");
+    }
+    if (std::sscanf(line, "p %lld %lld %lld", &ns[0], &ns[1], &ns[2]) != 3)
+      fail("the paint hook's line is not understood: " + std::string(line, static_cast<size_t>(n)));
+    const long long start = std::chrono::duration_cast<std::chrono::nanoseconds>(t0_.time_since_epoch()).count();
+    double* const moments[3] = {&loadedMs_, &connectedMs_, &loopingMs_};
+    for (int i = 0; i < 3; ++i) *moments[i] = ns[i] > 0 ? static_cast<double>(ns[i] - start) / 1e6 : -1;
   }
 
   std::string title() {
@@ -273,6 +290,7 @@ class Probe {
   int paintFd_ = -1;
   Clock::time_point t0_, deadline_;
   double mappedMs_ = -1, paintedMs_ = -1;
+  double loadedMs_ = -1, connectedMs_ = -1, loopingMs_ = -1;
   long residentKiB_ = -1;
 };
 
