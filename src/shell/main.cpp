@@ -2,6 +2,7 @@
 #include <fontconfig/fontconfig.h>
 
 #include <QDir>
+#include <system_error>
 #include <thread>
 
 #include "base/Config.h"
@@ -15,10 +16,16 @@ int main(int argc, char** argv) {
   // Reading the font configuration (its files and caches, some milliseconds)
   // needs no display, and connecting to the display needs no fonts: so the
   // fonts are read beside the connection, and the first window's text finds
-  // them read. The toolkit's own call then returns at once.
-  std::thread fonts([] { FcInit(); });
+  // them read. The toolkit's own call then returns at once. A system that
+  // cannot start a thread now only loses that head start: the toolkit then
+  // reads the fonts itself.
+  std::thread fonts;
+  try {
+    fonts = std::thread([] { FcInit(); });
+  } catch (const std::system_error&) {
+  }
   quelm::TApplication app(argc, argv);
-  fonts.join();
+  if (fonts.joinable()) fonts.join();
   QApplication::setStyle(quelm::makeDrawnIconStyle());
   // The desktop's menu entry and the window belong together: the entry's
   // name for the compositor (the icon follows the first window).
