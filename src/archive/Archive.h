@@ -261,6 +261,14 @@ struct SignedFigures {
   int readouts = 0;
   double yearToDate = 0;
 };
+// What a sign-off's documents were made from: the change log's last row,
+// the open review items and the persons' figures when making began. The
+// sign-off is stored only if the record still says the same.
+struct SignoffBasis {
+  qint64 logPosition = 0;
+  int openItems = 0;
+  std::vector<SummaryRow> figures;
+};
 
 struct ArchiveOptions {
   // Reading commands and views: the database is opened for reading only,
@@ -384,11 +392,16 @@ class DoseArchive {
   int addNotionalDose(const QString& personId, const ReportPeriod& period, double doseUsv, const QString& reason);
 
   // --- Sign-off
+  // What the documents of a sign-off of the period are made from; read
+  // before they are made.
+  int signoffBasis(const ReportPeriod& period, SignoffBasis* basis);
   // Stores the signed documents with their SHA-256 and the persons'
   // figures of the period, and who signed; refused (kErrArchiveOpenItems)
-  // while review items of the period are open unless allowed.
+  // while review items of the period are open unless allowed, and
+  // (kErrArchiveChanged) when the record changed since `basis` was read, so
+  // that what is signed is always what is stored.
   int storeSignoff(const ReportPeriod& period, const QString& signedBy, bool withOpenItems,
-                   const std::vector<SignoffDocument>& documents, Signoff* stored);
+                   const std::vector<SignoffDocument>& documents, const SignoffBasis& basis, Signoff* stored);
   int signoffs(std::vector<Signoff>* list);
   // The last sign-off of a period, if any.
   int lastSignoff(const QString& period, std::optional<Signoff>* signoff);
@@ -397,8 +410,11 @@ class DoseArchive {
   int signedDocument(const QString& period, const QString& personId, QByteArray* pdf);
   int signedDocument(qint64 signoffId, const QString& personId, QByteArray* pdf);
   int signedFigures(qint64 signoffId, std::vector<SignedFigures>* figures);
-  // Changes stored after the sign-off that touch its period.
-  int changesSince(const Signoff& signoff, std::vector<LogEntry>* entries);
+  // Changes stored after the sign-off that touch its period or any time
+  // before it (the year-to-date and lifetime figures it signed); with a
+  // person's id, only those of that person's record: the person's own rows
+  // and the wear periods of the dosimeters the person wore.
+  int changesSince(const Signoff& signoff, const QString& personId, std::vector<LogEntry>* entries);
 
   // --- Calibration runs (ArchiveCalibrations.cpp)
   // A run with its factors and batch figures, in one transaction; *id its

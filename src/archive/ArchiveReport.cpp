@@ -142,7 +142,8 @@ QString utcText(const QString& iso) {
 // What a report of a period says of the record itself on its first page:
 // the read-outs that still await review, and after a sign-off, when it was
 // changed since, that it corrects the signed one, how the figures moved
-// per person, and the changes that moved them.
+// per person, and the changes that moved them (a person's report: only
+// that person's).
 int recordState(DoseArchive& archive, const ReportPeriod& period, const QString& personId, ReportDocument* d) {
   int open = 0;
   if (const int rc = archive.openReviewCount(period, &open)) return rc;
@@ -153,7 +154,7 @@ int recordState(DoseArchive& archive, const ReportPeriod& period, const QString&
   std::vector<LogEntry> changes;
   std::vector<SignedFigures> signedFigures;
   std::vector<SummaryRow> now;
-  if (const int rc = archive.changesSince(*s, &changes)) return rc;
+  if (const int rc = archive.changesSince(*s, personId, &changes)) return rc;
   if (const int rc = archive.signedFigures(s->id, &signedFigures)) return rc;
   if (const int rc = archive.summary(period, &now)) return rc;
   QStringList moved;
@@ -162,13 +163,21 @@ int recordState(DoseArchive& archive, const ReportPeriod& period, const QString&
     const auto was = std::find_if(signedFigures.begin(), signedFigures.end(), [&](const SignedFigures& f) {
       return f.person.id.compare(row.totals.person.id, Qt::CaseInsensitive) == 0;
     });
-    const double before = was != signedFigures.end() ? was->periodDose : 0;
-    const int readouts = was != signedFigures.end() ? was->readouts : 0;
-    if (std::fabs(before - row.periodDose) < 0.005 && readouts == row.periodReadouts) continue;
-    moved << QStringLiteral("Changed since: %1 (%2): dose in the period %3 -> %4, read-outs %5 -> %6")
-                 .arg(row.totals.person.name, row.totals.person.id, DoseText(before), DoseText(row.periodDose))
+    const bool known = was != signedFigures.end();
+    const double before = known ? was->periodDose : 0, yearBefore = known ? was->yearToDate : 0;
+    const int readouts = known ? was->readouts : 0;
+    QStringList how;
+    if (std::fabs(before - row.periodDose) >= 0.005 || readouts != row.periodReadouts)
+      how << QStringLiteral("dose in the period %1 -> %2, read-outs %3 -> %4")
+                 .arg(DoseText(before), DoseText(row.periodDose))
                  .arg(readouts)
                  .arg(row.periodReadouts);
+    // An earlier period's change moves the signed year-to-date only.
+    if (std::fabs(yearBefore - row.totals.yearToDate) >= 0.005)
+      how << QStringLiteral("year-to-date %1 -> %2").arg(DoseText(yearBefore), DoseText(row.totals.yearToDate));
+    if (!how.isEmpty())
+      moved << QStringLiteral("Changed since: %1 (%2): ").arg(row.totals.person.name, row.totals.person.id) +
+                   how.join(QStringLiteral(", "));
   }
   if (changes.empty() && moved.isEmpty()) return kOk;
   d->title = QStringLiteral("Corrected report");

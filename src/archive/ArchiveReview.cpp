@@ -4,6 +4,7 @@
 // a signed report explainable later.
 #include <QCryptographicHash>
 #include <QFileInfo>
+#include <algorithm>
 #include <cmath>
 
 #include "archive/ArchiveImpl.h"
@@ -50,8 +51,9 @@ QString logBound(const QDateTime& t, bool upper) {
   return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm")) + (upper ? QStringLiteral(":59Z") : QStringLiteral(":00Z"));
 }
 
-const QString kLogColumns = QStringLiteral(
-    "SELECT id, time_utc, who, host, role, what, entity, old_value, new_value, reason FROM change_log");
+const QString kLogFields =
+    QStringLiteral("SELECT id, time_utc, who, host, role, what, entity, old_value, new_value, reason");
+const QString kLogColumns = kLogFields + QStringLiteral(" FROM change_log");
 
 LogEntry logEntryOf(const QSqlQuery& q) {
   return {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
@@ -272,8 +274,42 @@ int DoseArchive::addNotionalDose(const QString& personId, const ReportPeriod& pe
 
 // --- Sign-off -------------------------------------------------------------------
 
+namespace {
+
+// Whether two readings of the persons' figures say the same, to the
+// hundredth of a microsievert that the documents print.
+bool sameFigures(const std::vector<SummaryRow>& a, const std::vector<SummaryRow>& b) {
+  const auto near = [](double x, double y) { return std::fabs(x - y) < 0.005; };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](const SummaryRow& x, const SummaryRow& y) {
+    return personKey(x.totals.person.id) == personKey(y.totals.person.id) && x.periodReadouts == y.periodReadouts &&
+           near(x.periodDose, y.periodDose) && near(x.totals.quarterToDate, y.totals.quarterToDate) &&
+           near(x.totals.yearToDate, y.totals.yearToDate) && near(x.totals.lifetime, y.totals.lifetime);
+  });
+}
+
+int logPosition(Connection& c, qint64* position) {
+  QSqlQuery q(c.db());
+  q.setForwardOnly(true);
+  if (!q.exec(QStringLiteral("SELECT MAX(id) FROM change_log"))) return c.fail(q.lastError());
+  *position = q.next() ? q.value(0).toLongLong() : 0;
+  return kOk;
+}
+
+}  // namespace
+
+int DoseArchive::signoffBasis(const ReportPeriod& period, SignoffBasis* basis) {
+  detail_.clear();
+  SignoffBasis b;
+  if (const int rc = logPosition(*d_, &b.logPosition)) return rc;
+  if (const int rc = openReviewCount(period, &b.openItems)) return rc;
+  if (const int rc = summary(period, &b.figures)) return rc;
+  *basis = std::move(b);
+  return kOk;
+}
+
 int DoseArchive::storeSignoff(const ReportPeriod& period, const QString& signedByText, bool withOpenItems,
-                              const std::vector<SignoffDocument>& documents, Signoff* stored) {
+                              const std::vector<SignoffDocument>& documents, const SignoffBasis& basis,
+                              Signoff* stored) {
   detail_.clear();
   QString signedBy;
   if (!requiredText(signedByText, QStringLiteral("the signer's name"), QStringLiteral("a sign-off needs who signs"), &signedBy, &detail_)) return kErrArchiveInput;
@@ -286,6 +322,12 @@ int DoseArchive::storeSignoff(const ReportPeriod& period, const QString& signedB
   Impl& d = *d_;
   Signoff s;
   const int rc = d.write([&]() -> int {
+    // Other writers log their change after this sign-off from here on, so
+    // that a change the documents do not show is always one after it.
+    if (*d.dialect->lockLog)
+      if (const int rc = d.exec(QString::fromLatin1(d.dialect->lockLog))) return rc;
+    qint64 position = 0;
+    if (const int rc = logPosition(d, &position)) return rc;
     int open = 0;
     if (const int rc = openReviewCount(period, &open)) return rc;
     if (open && !withOpenItems) {
@@ -294,6 +336,12 @@ int DoseArchive::storeSignoff(const ReportPeriod& period, const QString& signedB
     }
     std::vector<SummaryRow> figures;
     if (const int rc = this->summary(period, &figures)) return rc;
+    // A change or an import while the documents were made: they may not
+    // show what is stored, so nothing is signed.
+    if (position != basis.logPosition || open != basis.openItems || !sameFigures(figures, basis.figures)) {
+      detail_ = QStringLiteral("the record of %1 changed while its documents were made").arg(period.label);
+      return kErrArchiveChanged;
+    }
     s = {};
     s.period = period.label;
     s.signedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
@@ -418,23 +466,40 @@ int DoseArchive::signedFigures(qint64 signoffId, std::vector<SignedFigures>* fig
   return kOk;
 }
 
-int DoseArchive::changesSince(const Signoff& s, std::vector<LogEntry>* entries) {
+int DoseArchive::changesSince(const Signoff& s, const QString& personId, std::vector<LogEntry>* entries) {
   detail_.clear();
   const std::optional<ReportPeriod> period = ParseReportPeriod(s.period);
   entries->clear();
   if (!period) return kOk;
+  // A person's report: the person's own rows, and the wear periods of the
+  // dosimeters the person wore, which move doses between persons.
+  QStringList worn;
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  // After the sign-off's own row, what touches the period.
-  q.prepare(kLogColumns + QStringLiteral(" WHERE id > (SELECT MAX(id) FROM change_log WHERE what = 'sign-off'"
-                                         " AND entity = ? AND new_value LIKE ?) AND touches_from <> ''"
-                                         " AND touches_from <= ? AND touches_to >= ? ORDER BY id"));
+  if (!personId.isEmpty()) {
+    q.prepare(QStringLiteral("SELECT DISTINCT w.dosimeter FROM wear_periods w JOIN persons p ON p.id = w.person_id"
+                             " WHERE p.person_key = ?"));
+    q.addBindValue(personKey(personId));
+    if (const int rc = d_->exec(q)) return rc;
+    while (q.next()) worn << QStringLiteral("period ") + q.value(0).toString() + QStringLiteral(" from ");
+    q.finish();
+  }
+  // After the sign-off's own row, what touches the period or a time before
+  // it: the signed year-to-date and lifetime figures count those too.
+  q.prepare(kLogFields + QStringLiteral(", person_key FROM change_log WHERE id > (SELECT MAX(id) FROM change_log"
+                                        " WHERE what = 'sign-off' AND entity = ? AND new_value LIKE ?)"
+                                        " AND touches_from <> '' AND touches_from <= ? ORDER BY id"));
   q.addBindValue(s.period);
   q.addBindValue(QStringLiteral("%SHA-256 ") + s.sha256);
   q.addBindValue(ArchiveTimeText(period->to));
-  q.addBindValue(ArchiveTimeText(period->from));
   if (const int rc = d_->exec(q)) return rc;
-  while (q.next()) entries->push_back(logEntryOf(q));
+  while (q.next()) {
+    const LogEntry e = logEntryOf(q);
+    const bool mine = personId.isEmpty() || q.value(10).toString() == personKey(personId) ||
+                      (e.what.startsWith(QStringLiteral("period ")) &&
+                       std::any_of(worn.begin(), worn.end(), [&](const QString& p) { return e.entity.startsWith(p); }));
+    if (mine) entries->push_back(e);
+  }
   return kOk;
 }
 

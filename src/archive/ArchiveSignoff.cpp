@@ -9,11 +9,12 @@ namespace quelm {
 int SignPeriod(DoseArchive& archive, const ReportPeriod& period, const QString& signedBy, bool withOpenItems,
                const ArchiveSettings& settings, const QDateTime& printedAt, SignoffOutcome* outcome, QString* detail) {
   detail->clear();
+  // What the documents show must still be the record when they are stored.
+  SignoffBasis basis;
+  if (const int rc = archive.signoffBasis(period, &basis)) return *detail = archive.errorDetail(), rc;
   // Refused before anything is made when items are open.
-  int open = 0;
-  if (const int rc = archive.openReviewCount(period, &open)) return *detail = archive.errorDetail(), rc;
-  if (open && !withOpenItems) {
-    *detail = QStringLiteral("%1 read-outs of %2 await review").arg(open).arg(period.label);
+  if (basis.openItems && !withOpenItems) {
+    *detail = QStringLiteral("%1 read-outs of %2 await review").arg(basis.openItems).arg(period.label);
     return kErrArchiveOpenItems;
   }
   std::vector<SignoffDocument> documents;
@@ -23,10 +24,8 @@ int SignPeriod(DoseArchive& archive, const ReportPeriod& period, const QString& 
     return *detail = archive.errorDetail(), rc;
   if (const int rc = ReportPdf(report, &pdf)) return rc;
   documents.push_back({QString(), pdf});
-  std::vector<SummaryRow> persons;
-  if (const int rc = archive.summary(period, &persons)) return *detail = archive.errorDetail(), rc;
   // Every person with a dose or a read-out in the period.
-  for (const SummaryRow& row : persons) {
+  for (const SummaryRow& row : basis.figures) {
     if (row.periodReadouts == 0 && row.periodDose == 0) continue;
     if (const int rc = BuildPersonReport(archive, row.totals.person.id, period, settings, printedAt, &report))
       return *detail = archive.errorDetail(), rc;
@@ -34,7 +33,7 @@ int SignPeriod(DoseArchive& archive, const ReportPeriod& period, const QString& 
     documents.push_back({row.totals.person.id, pdf});
   }
   SignoffOutcome out;
-  if (const int rc = archive.storeSignoff(period, signedBy, withOpenItems, documents, &out.signoff))
+  if (const int rc = archive.storeSignoff(period, signedBy, withOpenItems, documents, basis, &out.signoff))
     return *detail = archive.errorDetail(), rc;
   out.documents = static_cast<int>(documents.size());
   *outcome = out;

@@ -4,7 +4,9 @@
 // of the period are made as PDF and stored, with their SHA-256, who signed
 // and when, in the archive (DoseArchive::storeSignoff). Refused while
 // review items of the period are open, unless the signer signs with them,
-// which the reports then state. Needs fonts: a QGuiApplication.
+// which the reports then state; refused, with nothing stored, when the
+// record changed while the documents were made. Needs fonts: a
+// QGuiApplication.
 
 #include <QDateTime>
 #include <QString>

@@ -76,6 +76,8 @@ enum ResultCode : int {
   kErrArchiveIo = -319,
   // A period is signed while review items of it are open.
   kErrArchiveOpenItems = -320,
+  // The record changed while the documents of a sign-off were made.
+  kErrArchiveChanged = -321,
 };
 
 // One row of the code table. A code without a message of its own (message

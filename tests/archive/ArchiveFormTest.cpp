@@ -648,8 +648,11 @@ TEST(ArchiveFormRoles, AReadingRoleSeesEveryListAndEveryWritingButtonSaysItIsRea
     ImportResult r;
     ASSERT_EQ(owner->importRecords(records, QStringLiteral("COM1"), &r), kOk);
     Signoff s;
-    ASSERT_EQ(owner->storeSignoff(*ParseReportPeriod(QStringLiteral("2024Q3")), QStringLiteral("Dr Roe"),
-                                  true, {{QString(), QByteArray("%PDF signed")}}, &s),
+    const ReportPeriod q3 = *ParseReportPeriod(QStringLiteral("2024Q3"));
+    SignoffBasis basis;
+    ASSERT_EQ(owner->signoffBasis(q3, &basis), kOk);
+    ASSERT_EQ(owner->storeSignoff(q3, QStringLiteral("Dr Roe"), true, {{QString(), QByteArray("%PDF signed")}}, basis,
+                                  &s),
               kOk);
   }
   const QString role = QStringLiteral("quelm_window_reader_%1").arg(::getpid());

@@ -692,7 +692,9 @@ TEST_P(ArchiveModelTest, SigningIsRefusedWhileItemsAreOpenUnlessChosenAndEachSig
   model->signPeriod = [&](DoseArchive& a, const SignoffRun& r, QString* line, QString* detail) {
     const QByteArray pdf = "summary " + r.period.label.toLatin1() + " " + QByteArray::number(++signings);
     Signoff s;
-    const int rc = a.storeSignoff(r.period, r.signedBy, r.withOpenItems, {{QString(), pdf}}, &s);
+    SignoffBasis basis;
+    int rc = a.signoffBasis(r.period, &basis);
+    if (rc == kOk) rc = a.storeSignoff(r.period, r.signedBy, r.withOpenItems, {{QString(), pdf}}, basis, &s);
     if (rc == kOk) signedPdfs.push_back(pdf);
     *detail = a.errorDetail();
     *line = QStringLiteral("signed ") + s.sha256;

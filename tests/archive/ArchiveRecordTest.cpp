@@ -8,6 +8,7 @@
 #include <QCryptographicHash>
 #include <QRegularExpression>
 #include <cmath>
+#include <functional>
 #include <cstring>
 
 #include "ArchiveDb.h"
@@ -242,9 +243,11 @@ TEST_P(ArchiveRecordTest, ASignedPeriodKeepsItsDocumentsAndALaterChangeMakesTheN
   const std::vector<SignoffDocument> docs = {{QString(), QByteArray("%PDF summary")},
                                              {QStringLiteral("S-1"), QByteArray("%PDF anna")}};
   Signoff s;
-  EXPECT_EQ(archive->storeSignoff(q1, QStringLiteral("Dr Roe"), false, docs, &s), kErrArchiveOpenItems);
+  SignoffBasis basis;
+  ASSERT_EQ(archive->signoffBasis(q1, &basis), kOk);
+  EXPECT_EQ(archive->storeSignoff(q1, QStringLiteral("Dr Roe"), false, docs, basis, &s), kErrArchiveOpenItems);
   EXPECT_TRUE(archive->errorDetail().contains(QStringLiteral("1 read-outs of 2026Q1 await review")));
-  ASSERT_EQ(archive->storeSignoff(q1, QStringLiteral("Dr Roe"), true, docs, &s), kOk);
+  ASSERT_EQ(archive->storeSignoff(q1, QStringLiteral("Dr Roe"), true, docs, basis, &s), kOk);
   EXPECT_EQ(s.openItems, 1);
   EXPECT_EQ(s.sha256, QString::fromLatin1(QCryptographicHash::hash("%PDF summary", QCryptographicHash::Sha256).toHex()));
   QByteArray pdf;
@@ -268,7 +271,7 @@ TEST_P(ArchiveRecordTest, ASignedPeriodKeepsItsDocumentsAndALaterChangeMakesTheN
   ASSERT_EQ(archive->addPerson({QStringLiteral("S-2"), QStringLiteral("Ben Ode")}), kOk);
   ASSERT_EQ(archive->assign(QStringLiteral("A1001"), QStringLiteral("S-2"), at("2026-04-01"), std::nullopt), kOk);
   std::vector<LogEntry> since;
-  ASSERT_EQ(archive->changesSince(s, &since), kOk);
+  ASSERT_EQ(archive->changesSince(s, QString(), &since), kOk);
   ASSERT_EQ(since.size(), 1u) << "adding Ben touches no signed figure";
   EXPECT_EQ(since[0].what, QStringLiteral("period assigned, after sign-off of 2026Q1"));
   ASSERT_EQ(BuildPersonReport(*archive, QStringLiteral("S-1"), q1, settings, at("2026-04-10"), &report), kOk);
@@ -282,6 +285,100 @@ TEST_P(ArchiveRecordTest, ASignedPeriodKeepsItsDocumentsAndALaterChangeMakesTheN
       << heading.toStdString();
   EXPECT_TRUE(heading.contains(QStringLiteral("period assigned, after sign-off of 2026Q1, period A1001 from 2026-04-01")));
   expectNoFaults();
+}
+
+// After the second quarter is signed, each change corrects the reports
+// whose signed figures it moves, and no other: Anna's first-quarter
+// read-out counts in her signed year-to-date, Ben's read-out is his alone.
+TEST_P(ArchiveRecordTest, ALaterChangeCorrectsTheReportsWhoseSignedFiguresItMovesAndNoOthers) {
+  const ReportPeriod q2 = *ParseReportPeriod(QStringLiteral("2026Q2"));
+  ASSERT_EQ(archive->addPerson({QStringLiteral("S-2"), QStringLiteral("Ben Ode")}), kOk);
+  ASSERT_EQ(archive->assign(QStringLiteral("B2002"), QStringLiteral("S-2"), at("2026-01-01"), std::nullopt), kOk);
+  ASSERT_EQ(archive->assign(QStringLiteral("A1001"), QStringLiteral("S-1"), at("2026-04-01"), std::nullopt), kOk);
+  const auto readout = [&](const char* dosimeter, const char* time, int block, float dose) {
+    BlockRecord r = Readout(dosimeter, time, block);
+    r.MeasuredDose = dose;
+    return import(r);
+  };
+  const qint64 annasFirst = readout("A1001", "2026-03-02 09:00", 1, 100);
+  readout("A1001", "2026-05-04 09:00", 2, 300);
+  const qint64 bens = readout("B2002", "2026-05-05 09:00", 3, 400);
+  ASSERT_TRUE(annasFirst && bens);
+  SignoffBasis basis;
+  ASSERT_EQ(archive->signoffBasis(q2, &basis), kOk);
+  Signoff s;
+  ASSERT_EQ(archive->storeSignoff(q2, QStringLiteral("Dr Roe"), true, {{QString(), QByteArray("%PDF")}}, basis, &s),
+            kOk);
+
+  const QString annasYear = QStringLiteral("Anna Berg (S-1): year-to-date ") + DoseText(400.0) +
+                            QStringLiteral(" -> ") + DoseText(300.0);
+  struct Report {
+    const char* person;  // empty: the summary
+    const char* title;
+    QStringList says, saysNot;
+  };
+  struct Step {
+    std::function<int()> change;
+    std::vector<Report> reports;
+  };
+  const Step steps[] = {
+      {[&] { return archive->resolve(annasFirst, Resolution::Exclude, QStringLiteral("Anna's badge in the source")); },
+       {{"", "Corrected report", {annasYear, QStringLiteral("Anna's badge in the source")}, {}},
+        {"S-1", "Corrected report", {annasYear, QStringLiteral("Anna's badge in the source")}, {}},
+        {"S-2", "Dose report", {}, {QStringLiteral("Change of"), QStringLiteral("Anna")}}}},
+      {[&] { return archive->resolve(bens, Resolution::Exclude, QStringLiteral("Ben's badge dropped")); },
+       {{"", "Corrected report", {annasYear, QStringLiteral("Ben's badge dropped")}, {}},
+        {"S-1", "Corrected report", {annasYear}, {QStringLiteral("Ben")}},
+        {"S-2", "Corrected report", {QStringLiteral("Ben's badge dropped")}, {QStringLiteral("Anna")}}}},
+  };
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    ASSERT_EQ(steps[i].change(), kOk) << archive->errorDetail().toStdString();
+    for (const Report& r : steps[i].reports) {
+      SCOPED_TRACE(testing::Message() << "after change " << i + 1 << ", report of '" << r.person << "'");
+      ReportDocument report;
+      const QString person = QString::fromLatin1(r.person);
+      ASSERT_EQ(person.isEmpty() ? BuildSummaryReport(*archive, q2, {}, at("2026-07-10"), &report)
+                                 : BuildPersonReport(*archive, person, q2, {}, at("2026-07-10"), &report),
+                kOk);
+      EXPECT_EQ(report.title.toStdString(), r.title);
+      const QString heading = report.heading.join(QLatin1Char('\n'));
+      for (const QString& text : r.says) EXPECT_TRUE(heading.contains(text)) << heading.toStdString();
+      for (const QString& text : r.saysNot) EXPECT_FALSE(heading.contains(text)) << heading.toStdString();
+    }
+  }
+}
+
+// The documents are made from the record before the sign-off is stored; a
+// change or an import in between is refused, and nothing is stored.
+TEST_P(ArchiveRecordTest, ASignoffIsRefusedWhenTheRecordChangedWhileItsDocumentsWereMade) {
+  const qint64 first = import(reading(1, 100));
+  const std::pair<const char*, std::function<int()>> changes[] = {
+      {"a resolution", [&] { return archive->resolve(first, Resolution::Exclude, QStringLiteral("dropped")); }},
+      {"an import",
+       [&] {
+         ImportResult r;
+         return archive->importRecords(std::vector<BlockRecord>{reading(2, 50)}, QStringLiteral("COM1"), &r);
+       }},
+      {"a notional dose",
+       [&] { return archive->addNotionalDose(QStringLiteral("S-1"), q1, 20, QStringLiteral("lost")); }},
+  };
+  const std::vector<SignoffDocument> docs = {{QString(), QByteArray("%PDF")}};
+  Signoff s;
+  for (const auto& [what, change] : changes) {
+    SCOPED_TRACE(what);
+    SignoffBasis basis;
+    ASSERT_EQ(archive->signoffBasis(q1, &basis), kOk);
+    ASSERT_EQ(change(), kOk) << archive->errorDetail().toStdString();
+    const int rows = logRows();
+    EXPECT_EQ(archive->storeSignoff(q1, QStringLiteral("Dr Roe"), true, docs, basis, &s), kErrArchiveChanged);
+    EXPECT_EQ(logRows(), rows);
+    std::vector<Signoff> list;
+    ASSERT_EQ(archive->signoffs(&list), kOk);
+    EXPECT_TRUE(list.empty());
+  }
+  SignoffBasis basis;
+  ASSERT_EQ(archive->signoffBasis(q1, &basis), kOk);
+  EXPECT_EQ(archive->storeSignoff(q1, QStringLiteral("Dr Roe"), true, docs, basis, &s), kOk);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, ArchiveRecordTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
