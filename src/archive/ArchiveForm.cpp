@@ -28,6 +28,7 @@
 #include "archive/ArchiveSignoff.h"
 #include "archive/ArchiveText.h"
 #include "archive/ReportPainter.h"
+#include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 #include "base/Prompter.h"
 #include "base/UserLocale.h"
@@ -500,6 +501,13 @@ void TArchiveForm::PrintButtonClick() {
   StatusLabel->setText(QStringLiteral("Printed: %1, %2 pages").arg(where).arg(pages));
 }
 
+bool TArchiveForm::refusedOverArchive(const QString& path) {
+  if (quelm::refuseSameFile(path, Model.Where().files()) == quelm::kOk) return false;
+  const quelm::FileFailure f = quelm::takeFileFailure();
+  quelm::ShowArchiveFailure({quelm::kErrFileOpen, f.name + QStringLiteral(": ") + f.reason});
+  return true;
+}
+
 void TArchiveForm::SaveButtonClick() {
   quelm::ReportDocument document;
   if (!buildReport(&document)) return;
@@ -511,7 +519,7 @@ void TArchiveForm::SaveButtonClick() {
                                                                              : Model.Chosen()->name;
   r.fileName = QStringLiteral("Dose %1 %2.pdf").arg(who, PeriodComboBox->currentText().trimmed());
   const std::optional<QString> path = quelm::prompter().saveFile(r);
-  if (!path) return;
+  if (!path || refusedOverArchive(*path)) return;
   QString detail;
   int pages = 0;
   if (const int rc = quelm::WriteReportPdf(document, *path, &detail, &pages)) {

@@ -160,6 +160,9 @@ class TArchiveForm : public QWidget {
   void ensureOpen();
   QVBoxLayout* pagesColumn_ = nullptr;
   bool buildReport(quelm::ReportDocument* document);
+  // A PDF saved over the archive's own file would replace the dose record:
+  // said, and true.
+  bool refusedOverArchive(const QString& path);
   void paintSelection();
   TWearPeriodForm& periodForm();
   TPersonForm& personForm();

@@ -6,6 +6,7 @@
 // and from the command line's --db.
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace quelm {
@@ -24,6 +25,9 @@ struct ArchiveLocation {
 
   // What messages and the "source" of a read-out show: never the password.
   QString displayText() const;
+  // The files that hold the archive, which nothing else may be written
+  // over: SQLite's file; none for a server.
+  QStringList files() const { return kind == SQLite ? QStringList{path} : QStringList{}; }
 };
 
 // "sqlite:PATH", a bare path, or

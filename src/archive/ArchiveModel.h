@@ -256,6 +256,7 @@ class ArchiveModel {
   bool IsOpen() const { return open_; }
   // The database in use as messages name it (path or server, no password).
   const QString& Location() const { return location_; }
+  const ArchiveLocation& Where() const { return where_; }
   const ArchiveSettings& Settings() const { return settings_; }
   // A query is under way.
   bool Querying() const { return depth_ > 0; }

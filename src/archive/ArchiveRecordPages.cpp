@@ -268,7 +268,7 @@ void TArchiveForm::SaveSignedButtonClick() {
   r.defaultSuffix = QStringLiteral("pdf");
   r.fileName = name;
   const std::optional<QString> path = quelm::prompter().saveFile(r);
-  if (!path) return;
+  if (!path || refusedOverArchive(*path)) return;
   if (const int rc = quelm::WritePdfFile(pdf, *path, &detail)) {
     quelm::ShowArchiveFailure({rc, detail});
     return;

@@ -84,6 +84,12 @@ bool SameFile(const QString& a, const QString& b) {
   return canonicalName(a) == canonicalName(b);
 }
 
+int refuseSameFile(const QString& output, const QStringList& kept) {
+  for (const QString& k : kept)
+    if (SameFile(output, k)) return noteFileFailure(kErrFileOpen, output, QStringLiteral("the same file as %1").arg(k));
+  return kOk;
+}
+
 int openDataFileForReading(const QString& name) {
   int code = 0;
   return openPlain(name, O_RDONLY, &code);

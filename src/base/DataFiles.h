@@ -12,6 +12,7 @@
 #include <sys/types.h>
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace quelm {
@@ -32,6 +33,9 @@ std::optional<FileIdentity> fileIdentity(const QString& name);
 // The same file: by identity when both exist, by their canonical names when
 // one does not exist yet (it may be created under either name).
 bool SameFile(const QString& a, const QString& b);
+// Writing `output` over one of `kept` (an input, another output, the dose
+// archive) would destroy it: -107 with the reason noted, or 0.
+int refuseSameFile(const QString& output, const QStringList& kept);
 
 // Opens name for reading as a plain file; the descriptor (blocking reads),
 // or -1 with the failure noted. The caller closes it.

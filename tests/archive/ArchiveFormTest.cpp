@@ -606,6 +606,21 @@ TEST_P(ArchiveFormTest, APeriodIsSignedWithItsOpenItemsOnlyByChoiceAndAChangeAft
     EXPECT_EQ(form->StatusLabel->text(),
               QStringLiteral("Saved: %1, %2 bytes as signed").arg(path).arg(stored.size()));
   }
+  // Saved over the archive's own file, a document would replace the record.
+  for (const QString& file : form->Model.Where().files()) {
+    QFile archiveFile(file);
+    ASSERT_TRUE(archiveFile.open(QIODevice::ReadOnly));
+    const QByteArray before = archiveFile.readAll();
+    archiveFile.close();
+    const size_t shown = prompter.messages.size();
+    prompter.fileAnswers.push_back(file);
+    form->SaveSignedButton->click();
+    ASSERT_EQ(prompter.messages.size(), shown + 1);
+    EXPECT_TRUE(prompter.messages.back().text.contains(QStringLiteral(": the same file as ")));
+    prompter.messages.pop_back();
+    ASSERT_TRUE(archiveFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(archiveFile.readAll(), before);
+  }
 
   // Bob's conflicted read-out excluded after the sign-off: his report of
   // the quarter is now a corrected one that says what changed.

@@ -77,6 +77,15 @@ TEST_F(CliSafetyTest, NoTargetIsTheSourceUnderAnotherName) {
       {{"export", "src.dat", "2041", "hard.dat"},
        1,
        "export: File open error (-107): hard.dat: the data file the block is read from"},
+      {{"list", "src.dat", "--lst", "hard.dat"}, 1, "File open error (-107): hard.dat: the same file as src.dat"},
+      {{"list", "soft.dat", "--lst", "src.dat"}, 1, "src.dat: the same file as soft.dat"},
+      {{"calibrate", "src.dat", "--dose", "100", "--no-archive", "--csv", "soft.dat"}, 1, "the same file as src.dat"},
+      {{"calibrate", "src.dat", "--doses", "hard.dat", "--no-archive", "--dpt", "out.dpt", "--csv", "src.dat"},
+       1,
+       "the same file as src.dat"},
+      {{"calibrate", "src.dat", "--dose", "100", "--no-archive", "--csv", "out.csv", "--dpt", "out.csv"},
+       1,
+       "out.csv: the same file as out.csv"},
   };
   for (const Case& c : cases) {
     const auto r = runCli(c.args);

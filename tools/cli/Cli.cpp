@@ -202,9 +202,10 @@ int checkParameterFile(CliIO& io, const QString& path, const QString& section, c
   return kExitOk;
 }
 
-int checkOutputFile(CliIO& io, const QString& path) {
-  if (fileKind(path) != FileKind::Other) return kExitOk;
-  return failure(io, noteFileFailure(kErrFileOpen, path, notRegularReason()));
+int checkOutputFile(CliIO& io, const QString& path, const QStringList& kept) {
+  if (fileKind(path) == FileKind::Other) return failure(io, noteFileFailure(kErrFileOpen, path, notRegularReason()));
+  if (const int rc = refuseSameFile(path, kept)) return failure(io, rc);
+  return kExitOk;
 }
 
 int refuseBelowServiceLevel(CliIO& io, const QString& what) {

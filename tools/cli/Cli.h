@@ -132,10 +132,11 @@ int printParamOutcome(CliIO& io, const ParamOutcome& outcome, const QString& con
 // numbers. kExitOk, or kExitFailure after saying why.
 int checkParameterFile(CliIO& io, const QString& path, const QString& section, const FileFault& fault);
 
-// A file the command will write must be a plain file or not exist yet:
-// kExitOk, or kExitFailure after -107 with the name and the reason. Asked
-// before the reader is asked for anything.
-int checkOutputFile(CliIO& io, const QString& path);
+// A file the command will write must be a plain file or not exist yet, and
+// none of `kept` (what the command reads or also writes): kExitOk, or
+// kExitFailure after -107 with the name and the reason. Asked before the
+// reader is asked for anything.
+int checkOutputFile(CliIO& io, const QString& path, const QStringList& kept = {});
 
 // Prints "quelm-cli: <what> needs the service level, ..." naming the
 // configuration file; returns kExitFailure.

@@ -439,10 +439,16 @@ std::optional<ReportPeriod> periodOption(Args& args, const QString& name, bool n
   return period;
 }
 
+// A PDF written over the archive's own file would replace the dose record.
+int checkPdfOutput(Context& c, const DoseArchive& archive, const QString& pdf) {
+  return checkOutputFile(c.io, pdf, archive.location().files());
+}
+
 // The stored bytes of a signed document, exactly.
 int runSignedReport(Context& c, const ReportPeriod& period, const std::optional<QString>& who,
                     const QString& pdf) {
   return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
+    if (const int rc = checkPdfOutput(c, archive, pdf)) return rc;
     QString personId;
     if (const int rc = personOption(c, archive, who, &personId)) return rc;
     QByteArray bytes;
@@ -479,6 +485,7 @@ int runReport(Context& c) {
   if (!noMoreWords(c, QStringLiteral("report"))) return usageError(c.io, kCommand, c.args.error());
   if (!hasGraphics()) return noGraphics(c, QStringLiteral("report"));
   return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
+    if (const int rc = checkPdfOutput(c, archive, *pdf)) return rc;
     const ArchiveSettings settings = ReadArchiveSettings(c.io.configPath);
     ReportDocument document;
     int rc = kOk;
@@ -698,6 +705,7 @@ int runControlChart(Context& c) {
   if (!noMoreWords(c, QStringLiteral("controls chart"))) return usageError(c.io, kCommand, c.args.error());
   if (!hasGraphics()) return noGraphics(c, QStringLiteral("controls chart"));
   return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
+    if (const int rc = checkPdfOutput(c, archive, *pdf)) return rc;
     std::vector<ControlBatch> batches;
     if (const int exitCode = controlBatches(c, archive, period, &batches)) return exitCode;
     const ControlChartData chart = MakeControlChart(batches, archive.controlTolerance(), period);

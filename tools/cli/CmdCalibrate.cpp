@@ -133,8 +133,19 @@ int run(Args& args, CliIO& io) {
   // Text in a PDF needs fonts, which only a GUI application (offscreen) has.
   if (pdf && !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
     return fail(io, calibText(CalibText::NoPrinting) + QStringLiteral(" (no GUI application)"));
-  for (const std::optional<QString>& out : {csv, pdf, dpt})
-    if (out && checkOutputFile(io, *out)) return kExitFailure;
+  // No output may be written over what the run reads (its data files, its
+  // dose file, the archive's own file) or over another output.
+  QStringList kept = files;
+  if (doseFile) kept << *doseFile;
+  if (!noArchive) kept << location.files();
+  const std::optional<QString> outputs[] = {csv, pdf, dpt};
+  for (size_t i = 0; i < std::size(outputs); ++i) {
+    if (!outputs[i]) continue;
+    QStringList others = kept;
+    for (size_t j = 0; j < i; ++j)
+      if (outputs[j]) others << *outputs[j];
+    if (checkOutputFile(io, *outputs[i], others)) return kExitFailure;
+  }
 
   // The line is taken before anything is written: a port that cannot be
   // used leaves no files of a run half done.

@@ -115,7 +115,7 @@ int run(Args& args, CliIO& io) {
   if (!session.TakeFile(words, io, kCommand, &exitCode)) return exitCode;
   if (!words.isEmpty())
     return usageError(io, kCommand, QStringLiteral("unexpected argument \"%1\"").arg(words.first()));
-  if (lstFile && checkOutputFile(io, *lstFile)) return kExitFailure;
+  if (lstFile && checkOutputFile(io, *lstFile, {session.SourceName()})) return kExitFailure;
 
   if (const int rc = session.Import(io)) return rc;
   ContentModel& content = session.Content();
