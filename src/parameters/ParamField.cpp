@@ -100,7 +100,8 @@ bool parseDecimalInteger(const QString& text, long long* value) {
   return true;
 }
 
-// A profile integer; unsigned 32-bit fields also take decimals above 2^31.
+// A profile integer; unsigned 32-bit fields also take decimals above 2^31,
+// with a plus sign as the file check takes them.
 bool parseFileInteger(const ParamField& f, const QString& text, long long* value) {
   int v = 0;
   if (ParseProfileInteger(text, &v)) {
@@ -108,7 +109,8 @@ bool parseFileInteger(const ParamField& f, const QString& text, long long* value
     return true;
   }
   if (f.type != ParamType::U32) return false;
-  const QString t = text.trimmed();
+  QString t = text.trimmed();
+  if (t.startsWith(QLatin1Char('+'))) t = t.mid(1);
   if (t.isEmpty() || !std::all_of(t.begin(), t.end(),
                                   [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
     return false;
