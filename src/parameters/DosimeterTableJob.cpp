@@ -1,5 +1,6 @@
 #include "parameters/DosimeterTableJob.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/ErrorCodes.h"
@@ -107,6 +108,18 @@ CollectFailure DosimeterTableJob::TakeIdentifier(bool upperCase) {
   Edits.setText("KTYPE", type.left(1));
   Edits.setText("KSN", serial.left(4));
   return Edits.collect(bulbKeyList(kIdentifierKeys), Table.bytes(), LimitPolicy::Limit, kPlainIdentifier);
+}
+
+CollectFailure DosimeterTableJob::identifierFault(bool withSerial) const {
+  const char type = Table.Record.KTYPE;
+  if (!((type >= 'A' && type <= 'Z') || type == 2 || type == 3))
+    return {Edits.indexOf("KTYPE"),
+            QStringLiteral("'%1' is no dosimeter type: a letter A..Z is needed").arg(Edits.text("KTYPE"))};
+  if (withSerial && !std::all_of(std::begin(Table.Record.KSN), std::end(Table.Record.KSN),
+                                 [](char c) { return c >= '0' && c <= '9'; }))
+    return {Edits.indexOf("KSN"),
+            QStringLiteral("'%1' is no dosimeter serial number: four digits are needed").arg(Edits.text("KSN"))};
+  return {};
 }
 
 // --- Read ------------------------------------------------------------------------
@@ -218,6 +231,7 @@ ParamOutcome DosimeterTableJob::writeDefault() {
     // Nothing was written: re-reading the table now would only throw away
     // what the operator typed.
     if (const CollectFailure f = DefaultDataCollect()) return ParamOutcome::notConverted(f);
+    if (const CollectFailure f = identifierFault(false)) return ParamOutcome::notConverted(f);
     if (const int rc = Table.WriteCOMBlock()) o.fail(rc, "WriteCOMBlock");
   }
   // The window then shows what the reader holds for the type.
@@ -271,6 +285,7 @@ ParamOutcome DosimeterTableJob::writeLookupAs() {
 ParamOutcome DosimeterTableJob::writeLookup() {
   BusyScope busy(onBusy);
   if (const CollectFailure f = LookupDataCollect()) return ParamOutcome::notConverted(f);
+  if (const CollectFailure f = identifierFault(true)) return ParamOutcome::notConverted(f);
   ParamOutcome o;
   const QString id = Identifier();
   // The check reads into a record of its own: the table keeps what the

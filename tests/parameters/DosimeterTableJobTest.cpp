@@ -390,6 +390,35 @@ TEST_F(LookupWriteTest, NothingIsDeletedBeforeEveryEditConvertedAndAFailureAfter
   EXPECT_EQ(rig.letters(), "XX");
 }
 
+// An identifier no dosimeter can have never reaches the reader: the write
+// stops at its edit, before the look-up check or the table is sent.
+TEST_F(LookupWriteTest, ATableIsWrittenOnlyUnderATypeLetterAndAnEntryUnderFourDigitsToo) {
+  struct Case {
+    TableSource as;
+    const char *type, *serial, *edit;
+  };
+  const Case cases[] = {{TableSource::LookUp, "A", "1", "KSN"},     {TableSource::LookUp, "", "", "KTYPE"},
+                        {TableSource::LookUp, "A", "12a4", "KSN"},  {TableSource::LookUp, "%", "0001", "KTYPE"},
+                        {TableSource::Default, "%", "", "KTYPE"},   {TableSource::Default, "", "", "KTYPE"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.type << "/" << c.serial);
+    t.ChooseSource(c.as);
+    t.ChooseWriteAs(c.as);
+    t.Edits.setText("KTYPE", c.type);
+    t.Edits.setText("KSN", c.serial);
+    const ParamOutcome o = t.Write();
+    EXPECT_EQ(o.kind, ParamOutcome::kNotConverted);
+    EXPECT_EQ(o.conversion.index, t.Edits.indexOf(c.edit)) << o.conversion.message.toStdString();
+    EXPECT_TRUE(rig.commands().empty());
+  }
+  t.ChooseSource(TableSource::LookUp);
+  t.ChooseWriteAs(TableSource::LookUp);
+  t.Edits.setText("KTYPE", "b");
+  t.Edits.setText("KSN", "0815");
+  EXPECT_EQ(t.Write().kind, ParamOutcome::kDone);
+  EXPECT_NE(rig.lookupEntry("B0815"), nullptr);
+}
+
 // --- The window's workflow, without the window -------------------------------
 
 class DosimeterFlowTest : public ::testing::Test {
