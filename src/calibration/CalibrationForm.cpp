@@ -393,7 +393,12 @@ void TCalibrationForm::Paint() {
   }
   DoseLabel->setText(run.dose.file.isEmpty() ? QString()
                                              : QStringLiteral("per dosimeter from %1").arg(run.dose.file));
-  if (!run.dose.all && !run.dose.file.isEmpty()) DoseEdit->clear();
+  // Doses from a file: the edit is cleared, and a single dose typed again,
+  // even the one taken before the file, is taken anew.
+  if (!run.dose.all && !run.dose.file.isEmpty()) {
+    DoseEdit->clear();
+    doseText_.clear();
+  }
   if (OutlierSpinBox->value() != run.outlierSd) OutlierSpinBox->setValue(run.outlierSd);
   QStringList figures;
   for (const quelm::BatchFigures& b : run.batches) figures << quelm::BatchLine(b);

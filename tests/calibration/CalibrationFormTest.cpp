@@ -65,6 +65,22 @@ TEST_F(CalibrationWindowTest, PaintsTheBatchAndAnOutlierTickedIsKept) {
   f.DoseEditExit();
   EXPECT_TRUE(f.CsvButton->isEnabled());
   EXPECT_FALSE(f.LookupButton->isEnabled()) << "below the service level";
+  // Doses per dosimeter from a file, then the same single dose typed again:
+  // it is taken anew.
+  {
+    QFile doses(path("doses.csv"));
+    ASSERT_TRUE(doses.open(QIODevice::WriteOnly));
+    for (const CalibrationRow& r : f.Job.Run().rows)
+      if (r.dosimeter != "SENS1") doses.write(r.dosimeter.toLatin1() + ",900\n");
+  }
+  prompter.fileAnswers.push_back(path("doses.csv"));
+  f.DoseFileButton->click();
+  ASSERT_FALSE(f.Job.Run().dose.all.has_value()) << prompter.texts().join(QLatin1Char('\n')).toStdString();
+  EXPECT_EQ(f.DoseEdit->text(), QString());
+  f.DoseEdit->setText("1000");
+  f.DoseEditExit();
+  ASSERT_TRUE(f.Job.Run().dose.all.has_value());
+  EXPECT_EQ(*f.Job.Run().dose.all, 1000);
 
   ASSERT_EQ(f.BatchGrid->rowCount(), 12);
   EXPECT_EQ(f.BatchGrid->horizontalHeaderItem(1)->text(), "Dosimeter");
