@@ -74,6 +74,14 @@ std::optional<DateFields> ParseDateText(const QString& text, YearOutside outside
   return f;
 }
 
+std::optional<DateFields> ParseExactDateText(const QString& text, QString* why) {
+  if (why) why->clear();
+  const bool form = text.size() == 16 && text[4] == QLatin1Char('.') && text[7] == QLatin1Char('.') &&
+                    text[10] == QLatin1Char(' ') && text[13] == QLatin1Char(':');
+  if (!form) return std::nullopt;
+  return ParseDateText(text, YearOutside::Refused, why);
+}
+
 QString DateText(const DateFields& f) {
   return QString::asprintf("%04i.%02i.%02i %02i:%02i", f[kYear], f[kMonth], f[kDay], f[kHour], f[kMinute]);
 }

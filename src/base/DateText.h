@@ -63,6 +63,11 @@ enum class YearOutside { Moved, Refused };
 // text is not of the form).
 std::optional<DateFields> ParseDateText(const QString& text, YearOutside year, QString* why = nullptr);
 
+// As ParseDateText with the year refused outside its limits, for text a
+// script wrote: only the form itself, its separators included, and nothing
+// after it ("2006.01.20 08:00 tomorrow" or seconds are refused, not cut).
+std::optional<DateFields> ParseExactDateText(const QString& text, QString* why = nullptr);
+
 // "2006.06.24 15:30": the form ParseDateText reads.
 QString DateText(const DateFields& fields);
 

@@ -161,6 +161,10 @@ TEST_F(CliSafetyTest, ADateOutOfTheWindowsLimitsIsAUsageErrorAndNothingIsSent) {
        "The month must be from 1 to 12, not 13"},
       {{"download", "--port", port, "--since", "2024.01.01 25:00", "--out", "d"}, 2, "not 25"},
       {{"list", "--port", port, "--after", "1850.01.01 00:00"}, 2, "--after must be a date"},
+      // A typo is refused, never cut to the form.
+      {{"download", "--port", port, "--since", "2006.01.15 00:00 tomorrow", "--out", "d"}, 2, "--since must be"},
+      {{"list", "--port", port, "--before", "2006.01.20 08:00:59"}, 2, "--before must be a date"},
+      {{"list", "--port", port, "--after", "2006-01-20 08:00"}, 2, "--after must be a date"},
   };
   for (const Case& c : cases) {
     const auto r = runCli(c.args);

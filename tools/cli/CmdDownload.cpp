@@ -146,10 +146,10 @@ int run(Args& args, CliIO& io) {
   std::array<QString, kDateFieldCount> date;
   QString error;
   if (since) {
-    // Read as the search window and `list --after` read a date, a year
-    // outside the limits refused: nothing out of them reaches the reader.
+    // Read as `list --after` reads a date: nothing out of the limits or the
+    // form reaches the reader.
     QString why;
-    if (const auto fields = ParseDateText(*since, YearOutside::Refused, &why))
+    if (const auto fields = ParseExactDateText(*since, &why))
       for (int i = 0; i < kDateFieldCount; ++i) date[i] = QString::number((*fields)[i]);
     else
       args.fail(DateTextRefusal(QStringLiteral("--since"), *since, why));

@@ -33,9 +33,10 @@ bool takeDate(Args& args, const QString& option, const uint8_t open[5], uint8_t 
   if (!text) return true;
   *given = true;
   // As the search window reads it, except that a year outside the limits
-  // is refused rather than moved: a script is told.
+  // is refused rather than moved, and anything but the form itself too: a
+  // script is told.
   QString why;
-  if (const auto fields = ParseDateText(*text, YearOutside::Refused, &why)) {
+  if (const auto fields = ParseExactDateText(*text, &why)) {
     ToStamp(*fields, stamp);
     return true;
   }
