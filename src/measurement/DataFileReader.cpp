@@ -49,6 +49,7 @@ int DataFileReader::open(const QString& name) {
   first_.reset();
   scanned_ = 0;
   atEnd_ = false;
+  readError_ = 0;
   position = 0;
   return 0;
 }
@@ -71,6 +72,7 @@ bool DataFileReader::readFully(uint64_t offset, uint8_t* dst, size_t len, size_t
   while (done < len) {
     const ssize_t n = ::pread(fd_, dst + done, len - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && readError_ == 0) readError_ = errno;
     if (n <= 0) break;  // end of file, or a read error: the file ends here
     done += static_cast<size_t>(n);
   }

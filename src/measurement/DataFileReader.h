@@ -40,6 +40,11 @@ class DataFileReader {
 
   // Size of the file in bytes as far as it can be read.
   uint64_t size();
+  // The system's error number of the first read that failed since the
+  // open (the file then reads as ending there), 0 when none: a caller that
+  // counts or copies the file's blocks must not take the shorter file for
+  // the whole one.
+  int readError() const { return readError_; }
 
   // Index of the first record whose 16-bit block number equals number,
   // counting only records long enough to hold that number (3 bytes), or -1.
@@ -67,6 +72,7 @@ class DataFileReader {
   std::vector<uint8_t> chunk_;
   uint64_t scanned_ = 0;  // bytes passed by the index scan
   bool atEnd_ = false;    // the scan reached the end of the file
+  int readError_ = 0;
 };
 
 }  // namespace quelm

@@ -56,6 +56,7 @@ class SourceData {
   int open(const QString& name) {
     if (const int rc = reader_.open(name)) return rc;
     const uint64_t size = reader_.size();
+    if (const int error = reader_.readError()) return noteFileFailure(kErrFileRead, name, error);
     tail_ = size % kBlockSize;
     numbers_.resize(static_cast<size_t>(size / kBlockSize));
     for (size_t k = 0; k < numbers_.size(); ++k)

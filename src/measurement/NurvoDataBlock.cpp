@@ -112,6 +112,13 @@ int TNurvoDataBlock::SkimFile(const QString& name) {
 
   // A trailing partial record counts as a block; the contents play no part.
   const uint64_t size = file_->size();
+  // A file that could not be read to its end is not the shorter file it
+  // reads as.
+  if (const int error = file_->readError()) {
+    trace.fail(QStringLiteral("ERR_FREAD"));
+    closeDataFile();
+    return quelm::noteFileFailure(quelm::kErrFileRead, name, error);
+  }
   ValidBlocks =
       static_cast<uint32_t>(std::min<uint64_t>((size + kRecordBytes - 1) / kRecordBytes, UINT32_MAX));
   if (ValidBlocks > 0) BlockIndex = ValidBlocks - 1;

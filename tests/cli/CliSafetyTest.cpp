@@ -124,6 +124,20 @@ TEST_F(CliSafetyTest, OnlyPlainFilesAreUsedAndTheReaderIsAskedNothingBeforeThat)
   EXPECT_FALSE(QFile::exists("copy.dat") || QFile::exists("piped.dat"));
 }
 
+// The process's own memory is a plain file whose first read fails: it is
+// no empty data file.
+TEST_F(CliSafetyTest, AFileThatCannotBeReadToItsEndIsAFailureNotAShorterFile) {
+  const QString unreadable = QStringLiteral("/proc/self/mem");
+  if (::access("/proc/self/mem", R_OK) != 0) GTEST_SKIP() << "no /proc";
+  for (const QStringList& args : {QStringList{"info", unreadable}, QStringList{"list", unreadable},
+                                  QStringList{"download", "--from-file", unreadable, "--out", "copy"}}) {
+    const auto r = runCli(args);
+    EXPECT_EQ(r.code, 1) << args.join(' ').toStdString();
+    EXPECT_TRUE(r.err.contains("File read error (-109)") && r.err.contains(unreadable)) << r.err.toStdString();
+  }
+  EXPECT_FALSE(QFile::exists("copy.dat"));
+}
+
 TEST_F(CliSafetyTest, OutputThatCannotBeWrittenIsAFailure) {
   const QStringList commands[] = {
       {"csv", "src.dat"},
