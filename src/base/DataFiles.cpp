@@ -121,7 +121,9 @@ int writeDataFile(const QString& name, const QByteArray& bytes, WriteMode mode) 
     at += n;
   }
   if (error != 0) {
-    if (append && ::ftruncate(fd, before) != 0) {
+    // Cut back to what was there (nothing, when overwriting): a cut-off
+    // record would shift every record appended after it.
+    if (::ftruncate(fd, before) != 0) {
       // Nothing more can be done; the write failure is what gets reported.
     }
     ::close(fd);

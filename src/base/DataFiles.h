@@ -44,9 +44,9 @@ int openDataFileForReading(const QString& name);
 enum class WriteMode { Truncate, Append };
 // Creates (or truncates) the file, or appends to it, and writes bytes.
 // Returns 0, -107 (cannot be opened, or is not a plain file), -110 (the
-// bytes did not all reach the file) or -111 (the close failed). An append
-// that did not complete is taken back out: a partial record or line would
-// shift everything appended after it.
+// bytes did not all reach the file) or -111 (the close failed). A write
+// that did not complete is taken back out (an overwritten file is left
+// empty): a partial record or line would shift everything appended after it.
 int writeDataFile(const QString& name, const QByteArray& bytes, WriteMode mode);
 
 // The last file failure: the name and the system's reason. Empty when none

@@ -252,7 +252,9 @@ TEST_F(DataFileTest, AFailedWriteReportsItself) {
     quelm::test::WriteLimit limit(16);
     EXPECT_EQ(block.WriteFileBlock(p, 0), -110);
     EXPECT_EQ(log.last(), "TNurvoDataBlock::WriteFileBlock(): filename=" + p + ": ERR_FWRITE");
+    EXPECT_EQ(sizeOf(p), 0) << "no cut-off record for a later append to follow";
     EXPECT_EQ(block.WriteFileBlock(p, 1), -110);
+    EXPECT_EQ(sizeOf(p), 0);
   }
   EXPECT_EQ(block.FileHandle, nullptr);
 }
