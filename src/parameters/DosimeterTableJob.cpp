@@ -1,10 +1,10 @@
 #include "parameters/DosimeterTableJob.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "base/ErrorCodes.h"
 #include "base/ServiceLevel.h"
+#include "parameters/LookupTable.h"
 
 namespace quelm {
 namespace {
@@ -111,12 +111,14 @@ CollectFailure DosimeterTableJob::TakeIdentifier(bool upperCase) {
 }
 
 CollectFailure DosimeterTableJob::identifierFault(bool withSerial) const {
-  const char type = Table.Record.KTYPE;
-  if (!((type >= 'A' && type <= 'Z') || type == 2 || type == 3))
+  // The entry dialogs' own rules, on what the record will send.
+  QString type(QLatin1Char(Table.Record.KTYPE));
+  QString serial = QString::fromLatin1(Table.Record.KSN, sizeof Table.Record.KSN);
+  const bool special = Table.Record.KTYPE == 2 || Table.Record.KTYPE == 3;
+  if (!special && !acceptKeyType(type))
     return {Edits.indexOf("KTYPE"),
             QStringLiteral("'%1' is no dosimeter type: a letter A..Z is needed").arg(Edits.text("KTYPE"))};
-  if (withSerial && !std::all_of(std::begin(Table.Record.KSN), std::end(Table.Record.KSN),
-                                 [](char c) { return c >= '0' && c <= '9'; }))
+  if (withSerial && !acceptKeySN(serial))
     return {Edits.indexOf("KSN"),
             QStringLiteral("'%1' is no dosimeter serial number: four digits are needed").arg(Edits.text("KSN"))};
   return {};
