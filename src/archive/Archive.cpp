@@ -87,7 +87,7 @@ QString OperatingSystemUser() {
 namespace {
 QString endText(const std::optional<QDateTime>& to) { return to ? ArchiveTimeText(*to) : QStringLiteral("open"); }
 QString periodEntity(const WearPeriod& p) {
-  return QStringLiteral("period %1 from %2").arg(p.dosimeter, ArchiveTimeText(p.from));
+  return periodEntityPrefix(p.dosimeter) + ArchiveTimeText(p.from);
 }
 // A period change can move every dose of its dosimeter from its start on,
 // and the doses it takes over counted before on the previous period's days:

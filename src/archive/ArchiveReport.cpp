@@ -167,13 +167,13 @@ int recordState(DoseArchive& archive, const ReportPeriod& period, const QString&
     const double before = known ? was->periodDose : 0, yearBefore = known ? was->yearToDate : 0;
     const int readouts = known ? was->readouts : 0;
     QStringList how;
-    if (std::fabs(before - row.periodDose) >= 0.005 || readouts != row.periodReadouts)
+    if (!SameDose(before, row.periodDose) || readouts != row.periodReadouts)
       how << QStringLiteral("dose in the period %1 -> %2, read-outs %3 -> %4")
                  .arg(DoseText(before), DoseText(row.periodDose))
                  .arg(readouts)
                  .arg(row.periodReadouts);
     // An earlier period's change moves the signed year-to-date only.
-    if (std::fabs(yearBefore - row.totals.yearToDate) >= 0.005)
+    if (!SameDose(yearBefore, row.totals.yearToDate))
       how << QStringLiteral("year-to-date %1 -> %2").arg(DoseText(yearBefore), DoseText(row.totals.yearToDate));
     if (!how.isEmpty())
       moved << QStringLiteral("Changed since: %1 (%2): ").arg(row.totals.person.name, row.totals.person.id) +

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "archive/ArchiveImpl.h"
+#include "archive/ArchiveText.h"
 #include "evaluation/DoseChain.h"
 
 namespace quelm {
@@ -276,14 +277,12 @@ int DoseArchive::addNotionalDose(const QString& personId, const ReportPeriod& pe
 
 namespace {
 
-// Whether two readings of the persons' figures say the same, to the
-// hundredth of a microsievert that the documents print.
+// Whether two readings of the persons' figures say the same.
 bool sameFigures(const std::vector<SummaryRow>& a, const std::vector<SummaryRow>& b) {
-  const auto near = [](double x, double y) { return std::fabs(x - y) < 0.005; };
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](const SummaryRow& x, const SummaryRow& y) {
     return personKey(x.totals.person.id) == personKey(y.totals.person.id) && x.periodReadouts == y.periodReadouts &&
-           near(x.periodDose, y.periodDose) && near(x.totals.quarterToDate, y.totals.quarterToDate) &&
-           near(x.totals.yearToDate, y.totals.yearToDate) && near(x.totals.lifetime, y.totals.lifetime);
+           SameDose(x.periodDose, y.periodDose) && SameDose(x.totals.quarterToDate, y.totals.quarterToDate) &&
+           SameDose(x.totals.yearToDate, y.totals.yearToDate) && SameDose(x.totals.lifetime, y.totals.lifetime);
   });
 }
 
@@ -331,7 +330,7 @@ int DoseArchive::storeSignoff(const ReportPeriod& period, const QString& signedB
     int open = 0;
     if (const int rc = openReviewCount(period, &open)) return rc;
     if (open && !withOpenItems) {
-      detail_ = QStringLiteral("%1 read-outs of %2 await review").arg(open).arg(period.label);
+      detail_ = OpenItemsText(open, period.label);
       return kErrArchiveOpenItems;
     }
     std::vector<SummaryRow> figures;
@@ -481,7 +480,7 @@ int DoseArchive::changesSince(const Signoff& s, const QString& personId, std::ve
                              " WHERE p.person_key = ?"));
     q.addBindValue(personKey(personId));
     if (const int rc = d_->exec(q)) return rc;
-    while (q.next()) worn << QStringLiteral("period ") + q.value(0).toString() + QStringLiteral(" from ");
+    while (q.next()) worn << periodEntityPrefix(q.value(0).toString());
     q.finish();
   }
   // After the sign-off's own row, what touches the period or a time before
@@ -496,8 +495,7 @@ int DoseArchive::changesSince(const Signoff& s, const QString& personId, std::ve
   while (q.next()) {
     const LogEntry e = logEntryOf(q);
     const bool mine = personId.isEmpty() || q.value(10).toString() == personKey(personId) ||
-                      (e.what.startsWith(QStringLiteral("period ")) &&
-                       std::any_of(worn.begin(), worn.end(), [&](const QString& p) { return e.entity.startsWith(p); }));
+                      std::any_of(worn.begin(), worn.end(), [&](const QString& p) { return e.entity.startsWith(p); });
     if (mine) entries->push_back(e);
   }
   return kOk;

@@ -1,6 +1,7 @@
 #include "archive/ArchiveSignoff.h"
 
 #include "archive/ArchiveReport.h"
+#include "archive/ArchiveText.h"
 #include "archive/ReportPainter.h"
 #include "base/ErrorCodes.h"
 
@@ -14,7 +15,7 @@ int SignPeriod(DoseArchive& archive, const ReportPeriod& period, const QString& 
   if (const int rc = archive.signoffBasis(period, &basis)) return *detail = archive.errorDetail(), rc;
   // Refused before anything is made when items are open.
   if (basis.openItems && !withOpenItems) {
-    *detail = QStringLiteral("%1 read-outs of %2 await review").arg(basis.openItems).arg(period.label);
+    *detail = OpenItemsText(basis.openItems, period.label);
     return kErrArchiveOpenItems;
   }
   std::vector<SignoffDocument> documents;

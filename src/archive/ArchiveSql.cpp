@@ -106,6 +106,10 @@ std::optional<double> optionalDouble(const QVariant& v) {
 
 QString personKey(const QString& id) { return id.trimmed().toUpper(); }
 
+QString periodEntityPrefix(const QString& dosimeter) {
+  return QStringLiteral("period ") + dosimeter + QStringLiteral(" from ");
+}
+
 QString nameKey(const QString& name) { return name.simplified().toCaseFolded(); }
 
 int nextPersonId(Connection& c, QString* id) {

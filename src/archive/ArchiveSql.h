@@ -79,6 +79,9 @@ std::optional<double> optionalDouble(const QVariant& v);
 // without regard to case or repeated blanks.
 QString personKey(const QString& id);
 QString nameKey(const QString& name);
+// How the change log names a wear period of the dosimeter: this, then the
+// period's start as stored ("period A0017 from 2026-01-01 ...").
+QString periodEntityPrefix(const QString& dosimeter);
 // The next generated id ("P0001", "P0002", ...) that no person has.
 int nextPersonId(Connection& c, QString* id);
 int insertPerson(Connection& c, const Person& person, qlonglong* row = nullptr);

@@ -126,6 +126,10 @@ QString ArchiveNumber(double value, int decimals) {
   return s;
 }
 
+QString OpenItemsText(int open, const QString& period) {
+  return QStringLiteral("%1 read-outs of %2 await review").arg(open).arg(period);
+}
+
 QString DoseText(double usv) {
   const double size = std::fabs(usv);
   if (size < 999.995) return formatFloat(usv, 2) + QStringLiteral(" µSv");

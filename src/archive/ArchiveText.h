@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <cmath>
 
 #include "archive/Archive.h"
 #include "base/ListNotice.h"
@@ -40,6 +41,11 @@ QString ArchiveNumber(double value, int decimals = 2);
 // date format with hours and minutes ("no time" when there is none).
 QString DoseText(double usv);
 QString DoseText(const std::optional<double>& usv);
+// Whether two doses are one to the hundredth of a microsievert, the finest
+// a document prints: what a signed figure is compared by.
+inline bool SameDose(double a, double b) { return std::fabs(a - b) < 0.005; }
+// Why a period is not signed while review items of it are open.
+QString OpenItemsText(int open, const QString& period);
 QString ShareText(double percent);
 QString LocalTimeText(const QString& storedTime);
 QString LocalDateText(const QDateTime& time);
