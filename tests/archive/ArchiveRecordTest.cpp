@@ -290,19 +290,22 @@ TEST_P(ArchiveRecordTest, ASignedPeriodKeepsItsDocumentsAndALaterChangeMakesTheN
 // After the second quarter is signed, each change corrects the reports
 // whose signed figures it moves, and no other: Anna's first-quarter
 // read-out counts in her signed year-to-date, Ben's read-out is his alone.
+// Each quarter's dosimeters are read when they come back.
 TEST_P(ArchiveRecordTest, ALaterChangeCorrectsTheReportsWhoseSignedFiguresItMovesAndNoOthers) {
   const ReportPeriod q2 = *ParseReportPeriod(QStringLiteral("2026Q2"));
   ASSERT_EQ(archive->addPerson({QStringLiteral("S-2"), QStringLiteral("Ben Ode")}), kOk);
-  ASSERT_EQ(archive->assign(QStringLiteral("B2002"), QStringLiteral("S-2"), at("2026-01-01"), std::nullopt), kOk);
-  ASSERT_EQ(archive->assign(QStringLiteral("A1001"), QStringLiteral("S-1"), at("2026-04-01"), std::nullopt), kOk);
+  for (const auto& [dosimeter, person] : {std::pair{"A1002", "S-1"}, std::pair{"B2002", "S-2"}})
+    ASSERT_EQ(archive->assign(QLatin1String(dosimeter), QLatin1String(person), at("2026-04-01"),
+                              at("2026-06-30", true)),
+              kOk);
   const auto readout = [&](const char* dosimeter, const char* time, int block, float dose) {
     BlockRecord r = Readout(dosimeter, time, block);
     r.MeasuredDose = dose;
     return import(r);
   };
-  const qint64 annasFirst = readout("A1001", "2026-03-02 09:00", 1, 100);
-  readout("A1001", "2026-05-04 09:00", 2, 300);
-  const qint64 bens = readout("B2002", "2026-05-05 09:00", 3, 400);
+  const qint64 annasFirst = readout("A1001", "2026-04-02 09:00", 1, 100);
+  readout("A1002", "2026-07-02 09:00", 2, 300);
+  const qint64 bens = readout("B2002", "2026-07-03 09:00", 3, 400);
   ASSERT_TRUE(annasFirst && bens);
   SignoffBasis basis;
   ASSERT_EQ(archive->signoffBasis(q2, &basis), kOk);
