@@ -267,6 +267,7 @@ ArchiveOutcome ArchiveModel::openWith(const ArchiveSettings& settings, bool keep
   const QString name = rc ? QStringLiteral("the database address") : where.displayText();
   std::optional<ArchivePassword> given;
   bool writable = false;
+  QString upgraded;
   while (rc == kOk || (rc == kErrArchiveLogin && given)) {
     rc = run([&](Worker& w) {
       int code = kOk;
@@ -275,6 +276,7 @@ ArchiveOutcome ArchiveModel::openWith(const ArchiveSettings& settings, bool keep
         w.candidate->setRecomputeTolerance(settings.recomputeTolerance);
         w.candidate->setControlTolerance(settings.controlTolerance);
         writable = w.candidate->canWrite();
+        upgraded = w.candidate->upgradeNote();
       }
       return code;
     });
@@ -313,7 +315,8 @@ ArchiveOutcome ArchiveModel::openWith(const ArchiveSettings& settings, bool keep
   where_ = where;
   location_ = name;
   clearLists();
-  note_.clear();
+  // Merely opening an older archive upgrades it; the operator is told.
+  note_ = upgraded.isEmpty() ? QString() : UpgradedLine(name, upgraded);
   if (given) {
     // For the session in any case: the import's connection and the
     // download's archiving need it too, whatever the file says.

@@ -87,6 +87,10 @@ QString DownloadArchivedLine(const ImportResult& r) {
   return QStringLiteral("Archived: %1 added, %2 already archived").arg(r.added).arg(r.duplicates);
 }
 
+QString UpgradedLine(const QString& where, const QString& upgradeNote) {
+  return QStringLiteral("Dose archive %1: %2").arg(where, upgradeNote);
+}
+
 QString HighDoseLine(const ReadoutFields& f) {
   return QStringLiteral("High dose: %1 %2 µSv (block %3, %4)")
       .arg(f.dosimeter, optionalNumber(f.measuredDose))

@@ -20,6 +20,9 @@ QString ImportLine(const QString& file, const ImportResult& result);
 QString RefusalLine(const QString& file, const ImportRefusal& refusal);
 // "Archived: N added, M already archived"
 QString DownloadArchivedLine(const ImportResult& result);
+// "Dose archive WHERE: upgraded from schema version N to M (...)": what
+// opening an older archive for writing did to it, also in its change log.
+QString UpgradedLine(const QString& where, const QString& upgradeNote);
 // "High dose: DOSIMETER VALUE µSv (block N, TIME)"
 QString HighDoseLine(const ReadoutFields& readout);
 // One conflicting record: which read-out, and that the archived one stays.

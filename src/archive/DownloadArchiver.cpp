@@ -24,6 +24,8 @@ DownloadArchiveOutcome DownloadArchiver::finish(const DownloadResult& result, co
   o.where = location.displayText();
   std::unique_ptr<DoseArchive> archive = DoseArchive::open(location, options, &o.code, &o.detail);
   if (!archive) return o;
+  // The first download into an older archive upgrades it: the trace says so.
+  if (!archive->upgradeNote().isEmpty()) o.lines << UpgradedLine(o.where, archive->upgradeNote());
   o.code = archive->importRecords(records, source, &o.result, settings.notificationLevel);
   if (o.code && o.code != kErrArchiveRefused) {
     o.detail = archive->errorDetail();

@@ -129,6 +129,34 @@ class ArchiveDb {
   QString name_;
 };
 
+// The tables a program of the second schema made, empty, for raw().
+inline QStringList SecondSchema(Backend backend) {
+  const bool pg = backend == Backend::PostgreSQL;
+  const QString id = pg ? QStringLiteral("BIGSERIAL PRIMARY KEY") : QStringLiteral("INTEGER PRIMARY KEY");
+  const QString blob = pg ? QStringLiteral("BYTEA") : QStringLiteral("BLOB");
+  return {
+      QStringLiteral("CREATE TABLE quelm_schema (version INTEGER NOT NULL)"),
+      QStringLiteral("INSERT INTO quelm_schema VALUES (2)"),
+      QStringLiteral("CREATE TABLE readouts (id %1, readout_key %2 NOT NULL UNIQUE, record %2 NOT NULL, device_id TEXT "
+                     "NOT NULL, block_number INTEGER NOT NULL, readout_time TEXT, dosimeter TEXT NOT NULL, error_codes "
+                     "INTEGER NOT NULL, measured_dose_usv DOUBLE PRECISION, dose_rate_usv_h DOUBLE PRECISION, "
+                     "exposure_h DOUBLE PRECISION, dose_usv DOUBLE PRECISION, source TEXT NOT NULL, archived_at TEXT "
+                     "NOT NULL)")
+          .arg(id, blob),
+      QStringLiteral("CREATE INDEX readouts_time ON readouts (readout_time)"),
+      QStringLiteral("CREATE INDEX readouts_dose ON readouts (dose_usv)"),
+      QStringLiteral("CREATE INDEX readouts_listing ON readouts (dosimeter, readout_time, device_id, block_number, "
+                     "dose_usv, dose_rate_usv_h, exposure_h, error_codes, source, archived_at, id)"),
+      QStringLiteral("CREATE TABLE conflicts (id %1, readout_key %2 NOT NULL, record %2 NOT NULL, source TEXT NOT NULL, "
+                     "archived_at TEXT NOT NULL, UNIQUE (readout_key, record))")
+          .arg(id, blob),
+      QStringLiteral("CREATE TABLE persons (id %1, name TEXT NOT NULL UNIQUE)").arg(id),
+      QStringLiteral("CREATE TABLE wear_periods (id %1, dosimeter TEXT NOT NULL, person_id BIGINT NOT NULL REFERENCES "
+                     "persons (id), valid_from TEXT NOT NULL, valid_to TEXT)")
+          .arg(id),
+  };
+}
+
 // An archive time as the tests write it ("2026-03-31"; upper: the day's last minute).
 inline QDateTime at(const char* text, bool upper = false) { return *ParseArchiveTime(QLatin1String(text), upper); }
 

@@ -388,6 +388,16 @@ TEST_P(ArchiveModelTest, AnotherDatabaseThatDoesNotOpenLeavesTheOneInUse) {
   EXPECT_EQ(model->Reopen(other), kOk);
   EXPECT_EQ(model->Location(), other.database);
   EXPECT_TRUE(model->Entries().empty());
+  EXPECT_EQ(model->Note(), QString()) << "a new archive is made, not upgraded";
+  // Opening an older archive upgrades it: the window says so, not only the log.
+  ArchiveDb older{GetParam()};
+  for (const QString& sql : quelm::test::SecondSchema(GetParam())) ASSERT_TRUE(older.raw(sql));
+  other.database = older.url;
+  ASSERT_EQ(model->Reopen(other), kOk);
+  EXPECT_EQ(model->Note(), QStringLiteral("Dose archive %1: upgraded from schema version 2 to 5").arg(model->Location()));
+  ASSERT_EQ(model->Reopen(other), kOk);
+  EXPECT_EQ(model->Note(), QString()) << "upgraded once";
+  ASSERT_EQ(model->Reopen(settings), kOk) << "let go before its database goes";
 }
 
 TEST_P(ArchiveModelTest, AnImportRunsBesideTheWindowShowsProgressAndNeverTwiceAtOnce) {
