@@ -194,7 +194,13 @@ BlockRange CorrectDownloadRange(long long from, long long to, uint32_t lastBlock
   BlockRange r{0, static_cast<int>(last)};
   if (inPlain(from) || beforeWrap(from)) r.from = static_cast<int>(from);
   if (inPlain(to) || (beforeWrap(to) && beforeWrap(from) && from <= to)) r.to = static_cast<int>(to);
+  if (r.from > r.to && inPlain(r.from)) r.from = 0;
   return r;
+}
+
+BlockRange DateDownloadRange(uint32_t byDate, uint32_t lastBlock, uint32_t validBlocks) {
+  const BlockRange held = CorrectDownloadRange(byDate, lastBlock, lastBlock, validBlocks);
+  return held.from == static_cast<long long>(byDate) ? held : BlockRange{held.to, held.to};
 }
 
 QString ChangeFileExt(const QString& name, const QString& ext) {
@@ -717,11 +723,11 @@ std::optional<DownloadResult> DownloadJob::settleRange(StartPlan& plan, const Tr
                                          static_cast<uint8_t>(d[kMonth]), static_cast<uint8_t>(d[kDay]),
                                          static_cast<uint8_t>(d[kHour]), static_cast<uint8_t>(d[kMinute])))
       return codeResult(rc);
-    plan.from = b.ByDate;
-    if (plan.from == 0)
+    if (b.ByDate == 0)
       return message(DownloadResult::kNothingToDo, QStringLiteral("There is no such a required block"));
-    plan.to = b.LastBlock;
-    if (plan.from > plan.to) plan.from = plan.to;
+    const BlockRange r = DateDownloadRange(b.ByDate, b.LastBlock, b.ValidBlocks);
+    plan.from = r.from;
+    plan.to = r.to;
   }
   // No bound outside the memory ever reaches the loop: it could not end.
   if (plan.from < 0 || plan.from >= kBlocksInReader || plan.to < 0 || plan.to >= kBlocksInReader)

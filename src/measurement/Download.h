@@ -119,12 +119,20 @@ int DownloadBlockCount(int from, int to);
 // block is lastBlock and that holds validBlocks blocks before it: a number
 // outside 0..lastBlock becomes 0 (From) or lastBlock (To), except where the
 // source's numbers have wrapped past 2047 and the number is one it holds,
-// so that From > To downloads the wrapped range.
+// so that From > To downloads the wrapped range. A From after To within
+// 0..lastBlock becomes 0 too: that range would run through numbers the
+// source does not hold (or, in a full memory, from the newest blocks back
+// to the oldest).
 struct BlockRange {
   int from;
   int to;
 };
 BlockRange CorrectDownloadRange(long long from, long long to, uint32_t lastBlock, uint32_t validBlocks);
+// The range of a download by date: from the reader's block of the date
+// (byDate, not 0) to its newest. A block the reader holds from before its
+// numbers wrapped starts a wrapped range; any other number after the newest
+// block gives the newest block alone.
+BlockRange DateDownloadRange(uint32_t byDate, uint32_t lastBlock, uint32_t validBlocks);
 
 // "run" -> "run.dat", "a/b.x" -> "a/b.dat", "" -> ".dat".
 QString ChangeFileExt(const QString& name, const QString& ext);

@@ -198,7 +198,8 @@ TEST_F(DownloadTest, FromTheReaderByEachTypeWithItsCorrections) {
       {"numbers beyond the newest", 0, 101, kDownloadByNumber, "3000", "3000", -1, 0, 100},
       {"a typed wrapped range", 2040, 14, kDownloadByNumber, "2042", "3", -1, 2042, 3},
       {"by date", 0, 300, kDownloadByDate, "", "", 50, -1, 299},
-      {"by date beyond the newest", 200, 1949, kDownloadByDate, "", "", 250, 100, 100},
+      {"a From after To where nothing wrapped", 0, 300, kDownloadByNumber, "298", "2", -1, 0, 2},
+      {"by date from before the wrap", 200, 1949, kDownloadByDate, "", "", 250, -1, 100},
   };
   EXPECT_TRUE(job.State().controls.rangeGrey) << "nothing chosen yet: the range is greyed";
   for (const Case& c : cases) {
@@ -525,12 +526,24 @@ TEST(DownloadRange, CorrectionsKeepWrappedRangesOfWhatTheSourceHolds) {
       {2040, 5, 5, 14, 2040, 5},       {2030, 5, 5, 14, 0, 5},
       {2041, 2045, 5, 14, 2041, 2045}, {2045, 2041, 5, 14, 2045, 5},
       {7, 7, 299, 300, 7, 7},          {0, 2047, 2047, 2048, 0, 2047},
-      {100, 50, 99, 100, 0, 50},
+      {100, 50, 99, 100, 0, 50},       {298, 2, 299, 300, 0, 2},
+      {100, 50, 251, 300, 0, 50},      {298, 2, 299, 2048, 0, 2},
+      {300, 2, 299, 2048, 300, 2},
   };
   for (const auto& c : cases) {
     const BlockRange r = CorrectDownloadRange(c.from, c.to, c.last, c.valid);
     EXPECT_EQ(r.from, c.expectFrom) << c.from << ".." << c.to;
     EXPECT_EQ(r.to, c.expectTo) << c.from << ".." << c.to;
+  }
+  // By date: the dated block if the reader holds it, else the newest alone.
+  const struct {
+    uint32_t byDate, last, valid;
+    int expectFrom, expectTo;
+  } dated[] = {{50, 299, 300, 50, 299}, {250, 100, 1949, 250, 100}, {250, 100, 101, 100, 100},
+               {3000, 100, 2048, 100, 100}};
+  for (const auto& c : dated) {
+    const BlockRange r = DateDownloadRange(c.byDate, c.last, c.valid);
+    EXPECT_EQ(std::make_pair(r.from, r.to), std::make_pair(c.expectFrom, c.expectTo)) << c.byDate << " " << c.valid;
   }
   EXPECT_EQ(DownloadBlockCount(2040, 5), 14);
   EXPECT_EQ(DownloadBlockCount(6, 5), 2048);
