@@ -96,9 +96,7 @@ int SoftwareUpdate::Transfer(const QString& fileName) {
   const int fd = openDataFileForReading(fileName);
   if (fd < 0) return kErrFileOpen;
   QFile file;
-  // Unbuffered: each block is read from the file when it is sent, so a file
-  // cut short meanwhile is noticed instead of served from a read-ahead.
-  if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+  if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
     ::close(fd);
     return noteFileFailure(kErrFileOpen, fileName, file.errorString());
   }
@@ -107,6 +105,15 @@ int SoftwareUpdate::Transfer(const QString& fileName) {
   const int64_t size = file.size();
   if (size <= 0) return kErrProgramEmpty;
   if (size > kLoaderMaxImage) return kErrProgramTooLarge;
+  // Read whole now, and only these bytes go out: the wait for the reader
+  // can last minutes, and a file rewritten meanwhile would otherwise send
+  // bytes nobody chose, cut to the size taken here.
+  const QByteArray image = file.read(size);
+  if (image.size() != size)
+    return noteFileFailure(kErrFileRead, fileName,
+                           file.error() != QFileDevice::NoError ? file.errorString()
+                                                                 : QStringLiteral("it could not be read whole"));
+  file.close();
   blocks_ = static_cast<int>((size + kLoaderBlockSize - 1) / kLoaderBlockSize);
 
   TCOMPort& port = link_.COMPortDrv;
@@ -116,9 +123,7 @@ int SoftwareUpdate::Transfer(const QString& fileName) {
   }
   if (const int rc = connectForExchange(port); rc != 0) return rc;
 
-  const int rc = SendFile(file, size);
-  file.close();
-  if (rc == kErrFileRead) noteFileFailure(rc, fileName, QStringLiteral("a block could not be read whole"));
+  const int rc = SendImage(image);
   if (rc != 0) {
     Status(QString());
     port.Disconnect();
@@ -128,7 +133,7 @@ int SoftwareUpdate::Transfer(const QString& fileName) {
   return 0;
 }
 
-int SoftwareUpdate::SendFile(QFile& file, int64_t size) {
+int SoftwareUpdate::SendImage(const QByteArray& image) {
   Status(kWaitingText);
   if (const int rc = WaitLoaderReply()) return rc;
   Status(kDownloadingText);
@@ -138,13 +143,10 @@ int SoftwareUpdate::SendFile(QFile& file, int64_t size) {
   Progress(0);
   uint8_t block[kLoaderBlockSize];
   for (int i = 0; i < blocks_; ++i) {
-    const int64_t at = int64_t{i} * kLoaderBlockSize;
-    const int64_t want = std::min<int64_t>(kLoaderBlockSize, size - at);
+    const qsizetype at = qsizetype{i} * kLoaderBlockSize;
+    const qsizetype have = std::min<qsizetype>(kLoaderBlockSize, image.size() - at);
     std::fill(std::begin(block), std::end(block), kErased);
-    if (!file.seek(at)) return kErrFileRead;
-    // A block that cannot be read whole (a read error, or a file cut short
-    // meanwhile) would program a damaged image: stop before the finish.
-    if (file.read(reinterpret_cast<char*>(block), want) != want) return kErrFileRead;
+    std::memcpy(block, image.constData() + at, static_cast<size_t>(have));
     if (position_ < kProgressMax) Progress(position_ + 1);
     if (const int rc = Step(kLoaderWriteBlock, static_cast<uint16_t>(at & 0xFFFF), block, kLoaderBlockSize,
                             kLoaderBlockWritten))

@@ -13,6 +13,7 @@
 // ends a wait. While it runs it holds the link, so no command exchange and
 // no second update can start.
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -77,7 +78,7 @@ class SoftwareUpdate {
  private:
   int Transfer(const QString& fileName);
   int Step(uint8_t command, uint16_t address, const uint8_t* data, int length, uint8_t expected);
-  int SendFile(QFile& file, int64_t size);
+  int SendImage(const QByteArray& image);
   void Status(const QString& text);
   void Progress(int position);
 

@@ -125,20 +125,28 @@ TEST_F(SoftwareUpdateTest, AFileTheLoaderCannotTakeWholeIsRefusedBeforeAnythingI
   EXPECT_EQ(reader.link.LoaderWaiting, 0u) << "no wait began";
 }
 
-TEST_F(SoftwareUpdateTest, AWrongStatusAnUnreadableFileOrAnAbortEndItWithoutTheFinish) {
+TEST_F(SoftwareUpdateTest, AWrongStatusOrAnAbortEndItWithoutTheFinishAndAFileChangedMeanwhileIsNotSent) {
   reader.loader().wrongStatusAt = 3;  // start, block 0, then block 1
   reader.switchOnWhenAwaited();
   EXPECT_EQ(download(program(programBytes(3000))), kErrLoaderStatus);
   EXPECT_EQ(sent(), (std::vector<Sent>{{1, 0}, {2, 0}, {2, 0x400}}));
 
+  // What was checked goes out: the file rewritten while the reader is
+  // awaited, or cut short after block 0, changes nothing that is sent.
   reader.loader().wrongStatusAt = 0;
-  const QString path = program(programBytes(3000));
+  const Bytes chosen = programBytes(3000);
+  const QString path = program(chosen);
+  update.onStatus = [&](const QString& text) {
+    if (text == SoftwareUpdate::kWaitingText) EXPECT_TRUE(writeFile(path, Bytes(5000, 0x5A)));
+  };
   update.onProgress = [&](int position, int) {
-    if (position == 1) QFile::resize(path, 1500);  // cut short after block 0 was read
+    if (position == 1) QFile::resize(path, 1500);
   };
   reader.switchOnWhenAwaited();
-  EXPECT_EQ(download(path), kErrFileRead);
-  EXPECT_EQ(sent(), (std::vector<Sent>{{1, 0}, {2, 0}}));
+  EXPECT_EQ(download(path), 0);
+  EXPECT_EQ(sent(), whole(3));
+  EXPECT_EQ(reader.loader().Image(), padded(chosen));
+  update.onStatus = nullptr;
 
   // An Abort taken while a block goes out ends the wait for its reply.
   update.onProgress = [&](int position, int) {
