@@ -86,13 +86,23 @@ AssemblyResult AssembleLoaderBatch(uint8_t* frame, uint16_t& count, const uint8_
     r.oversize = true;
     return r;
   }
-  if (count == 0) {
+  // A lead that ended the batch before is held alone; its reply goes on
+  // here when this batch begins with the 'U', and is looked for afresh
+  // otherwise.
+  const bool leadHeld = count == 1 && frame[0] == kLoaderLead;
+  if (leadHeld && data[0] == 'U') return appendBatch(frame, count, data, size, false, r);
+  if (count == 0 || leadHeld) {
+    count = 0;
     r.restarted = true;
-    const auto* lead = static_cast<const uint8_t*>(std::memchr(data, 0x82, size));
+    const auto* lead = static_cast<const uint8_t*>(std::memchr(data, kLoaderLead, size));
     if (!lead) return r;
     const auto* u = static_cast<const uint8_t*>(
         std::memchr(lead + 1, 'U', size - static_cast<uint32_t>(lead + 1 - data)));
-    if (!u) return r;
+    if (!u) {
+      // A serial line may split a reply anywhere, also just after its lead.
+      if (data[size - 1] == kLoaderLead) frame[count++] = kLoaderLead;
+      return r;
+    }
     // Taken from the byte just before the 'U' (the loader's 0x82 when the
     // reply is intact).
     const uint8_t* start = u - 1;

@@ -45,7 +45,10 @@ struct AssemblyResult {
 };
 // Mode 0: command replies. Skips to the first A1 of a reply's first batch.
 AssemblyResult AssembleFrameBatch(uint8_t* frame, uint16_t& count, const uint8_t* data, uint32_t size);
-// Mode 1: loader replies. Skips to 82 .. 55 in a reply's first batch.
+// The first byte of a loader reply: 82 55 status 00 00.
+inline constexpr uint8_t kLoaderLead = 0x82;
+// Mode 1: loader replies. Skips to 82 .. 55 in a reply's first batch; a
+// reply split just after its 82 goes on in the next batch.
 AssemblyResult AssembleLoaderBatch(uint8_t* frame, uint16_t& count, const uint8_t* data, uint32_t size);
 
 // Classification of a complete reply (count >= expected, expected = its

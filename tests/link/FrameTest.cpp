@@ -110,6 +110,23 @@ TEST(AssembleLoaderBatch, TakesTheReplyFromTheByteBeforeTheU) {
   EXPECT_EQ(b.count, 0);
   b.feedLoader(bytes({0x82, 0x07, 0x55, 0x02}));
   EXPECT_EQ(b.held(), bytes({0x07, 0x55, 0x02}));
+
+  // The line splits a reply just after its lead: the reply goes on in the
+  // next batch if that begins with its 'U', else it is looked for afresh.
+  const struct {
+    std::vector<uint8_t> first, second, held;
+  } splits[] = {
+      {{0x10, 0x82}, {0x55, 0x01, 0x00, 0x00}, {0x82, 0x55, 0x01, 0x00, 0x00}},
+      {{0x82}, {0x07, 0x82, 0x55, 0x03, 0x00}, {0x82, 0x55, 0x03, 0x00}},
+      {{0x82}, {0x07}, {}},
+      {{0x82, 0x10}, {0x55, 0x01}, {}},
+  };
+  for (const auto& c : splits) {
+    Assembly s;
+    s.feedLoader(c.first);
+    s.feedLoader(c.second);
+    EXPECT_EQ(s.held(), c.held) << c.first.size() << " + " << c.second.size();
+  }
 }
 
 namespace {
