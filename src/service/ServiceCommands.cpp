@@ -47,7 +47,9 @@ uint16_t HighVoltageValue(int32_t volts) {
 }
 
 uint16_t HeatingCurrentValue(int32_t milliamperes) {
-  const uint32_t ma = std::min(static_cast<uint32_t>(milliamperes), uint32_t{kMaxHeatingMilliamperes});
+  // Clamped at both ends, as the high voltage is: a negative entry taken
+  // as unsigned would heat with the highest current.
+  const int32_t ma = std::clamp<int32_t>(milliamperes, 0, kMaxHeatingMilliamperes);
   return static_cast<uint16_t>(ma / kHeatingStepMilliamperes);
 }
 

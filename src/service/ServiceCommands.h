@@ -17,8 +17,8 @@ enum SetValueCommand : int { kSetHighVoltage = 0, kSetHeatingCurrent = 1 };
 
 // Volts as entered (clamped to 150..1150) to the value sent: 0 for 150 V.
 uint16_t HighVoltageValue(int32_t volts);
-// Milliamperes as entered to the value sent, 4 mA per step. The entry is
-// taken as unsigned, so a negative one counts as above the 4000 mA limit.
+// Milliamperes as entered (clamped to 0..4000) to the value sent, 4 mA
+// per step.
 uint16_t HeatingCurrentValue(int32_t milliamperes);
 
 // The sensitivity choices in the order the window lists them.

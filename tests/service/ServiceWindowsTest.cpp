@@ -50,7 +50,7 @@ TEST_F(ServiceWindowsTest, SettingValuesSendsTheClampedValueOrNothingForAnEntryT
       {form.HVEdit, form.HVButton, "700", {0x2E, 0x42, 0x02, 0x26, 0x23}},
       {form.HVEdit, form.HVButton, "-5", {0x2E, 0x42, 0x00, 0x00, 0x23}},
       {form.HCEdit, form.HCButton, "4000", {0x2E, 0x43, 0x03, 0xE8, 0x23}},
-      {form.HCEdit, form.HCButton, "-1", {0x2E, 0x43, 0x03, 0xE8, 0x23}},
+      {form.HCEdit, form.HCButton, "-1", {0x2E, 0x43, 0x00, 0x00, 0x23}},
       {form.HVEdit, form.HVButton, "abc", {}},
       {form.HCEdit, form.HCButton, "", {}},
   };
@@ -66,7 +66,7 @@ TEST_F(ServiceWindowsTest, SettingValuesSendsTheClampedValueOrNothingForAnEntryT
   EXPECT_EQ(prompter.texts(), QStringList{"'' is not a valid integer value"});
   EXPECT_EQ(prompter.messages.front().kind, MessageKind::Error);
   EXPECT_EQ(state.highVoltage, 0);
-  EXPECT_EQ(state.heatingCurrent, 1000);
+  EXPECT_EQ(state.heatingCurrent, 0);
 }
 
 TEST_F(ServiceWindowsTest, ControlBitsComeFromTheBoxesAndTheSensitivity) {
