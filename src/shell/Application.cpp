@@ -83,6 +83,10 @@ void provideMenuWindows(WindowOwner& owner, TPgcForm& main, TIoForm& io) {
     return options;
   });
   OpenFromMenu(main.ComPort1, [o] { return o->open<TOptionsForm>(); }, Opening::Modal);
+  // Its OK sets the line up anew and empties its queues: on the update's
+  // open line that would cut a block mid-way or change the speed under it.
+  QObject::connect(link, &TFrameLink::LoaderSessionChanged, main.ComPort1,
+                   [item = main.ComPort1](bool running) { item->setEnabled(!running); });
   owner.provide<TDownLoadForm>([o, m, link] {
     auto download = followReaderLine(*link, std::make_unique<TDownLoadForm>());
     ConnectDownloadClose(*m, *download);

@@ -222,7 +222,8 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
 }
 
 // Import, download, the parameter tables' reads and writes and the service
-// commands would only fail while the update speaks the loader's protocol.
+// commands would only fail while the update speaks the loader's protocol;
+// the port's options would set its open line up anew.
 TEST_F(ApplicationTest, WhileTheSoftwareUpdateHoldsTheLineTheReaderCommandsAreGreyed) {
   QFile level(quelm::configFilePath());
   ASSERT_TRUE(level.open(QIODevice::WriteOnly));
@@ -254,7 +255,7 @@ TEST_F(ApplicationTest, WhileTheSoftwareUpdateHoldsTheLineTheReaderCommandsAreGr
   };
   // The dosimeter window's Read, Write and List, then the reader window's.
   const QStringList commands = {"RSSpeedButton", "FromQuelm1",     "DownLoadTypeComboBox",
-                                "ReadCOMButton", "WriteCOMButton", "ListLUTButton"};
+                                "ReadCOMButton", "WriteCOMButton", "ListLUTButton", "ComPort1"};
   QList<QObject*> objects = commandsOf(commands);
   ASSERT_GE(objects.size(), commands.size() + 2);
   QList<bool> before;
