@@ -88,6 +88,7 @@ TEST(CliFrame, UsageErrorsExitTwoWithTheUsageAndHelpExitsZero) {
       {{"evaluate", "a.dat", "1", "--length", "0"}, "--length must be a whole number from 1 to 100"},
       {{"evaluate", "a.dat", "1", "--start", "90", "--length", "11"}, "ends past channel 99"},
       {{"evaluate", "a.dat", "1", "--nf", "2,5"}, "--nf must be a number such as 2.5"},
+      {{"evaluate", "a.dat", "1", "--nf", "1e-50"}, "--nf must be a number such as 2.5"},
       {{"evaluate", "--port", "COM1", "a.dat", "1"}, "unknown option --port"},
       {{"csv"}, "one data file is needed"},
   };

@@ -56,7 +56,9 @@ int run(Args& args, CliIO& io) {
     // Scripts write a decimal point, whatever the user's settings.
     bool ok = false;
     const double v = t->toDouble(&ok);
-    if (ok && std::isfinite(static_cast<float>(v)))
+    // The block keeps a float: a number it cannot hold is refused, not
+    // turned into infinity or 0.
+    if (ok && std::isfinite(static_cast<float>(v)) && (v == 0 || static_cast<float>(v) != 0))
       normFact = v;
     else
       args.fail(QStringLiteral("--nf must be a number such as 2.5, not \"%1\"").arg(*t));
