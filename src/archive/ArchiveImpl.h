@@ -199,13 +199,19 @@ struct DoseArchive::Impl : Connection {
     if (const int rc = controlDosimeters(*this, &controls)) return rc;
     QString conflictFrom, conflictTo;
     const auto keepConflict = [&](const Candidate& c) {
-      ++r.conflicts;
-      r.conflicting.push_back(c.fields);
       conflict.bindValue(0, c.fields.key);
       conflict.bindValue(1, c.bytes);
       conflict.bindValue(2, source);
       conflict.bindValue(3, archivedAt);
       if (const int rc = exec(conflict)) return rc;
+      // A conflict kept before is already archived: a file imported again
+      // changes nothing, and logs nothing.
+      if (conflict.numRowsAffected() == 0) {
+        ++r.duplicates;
+        return int{kOk};
+      }
+      ++r.conflicts;
+      r.conflicting.push_back(c.fields);
       // Its read-out is to be reviewed from now on.
       flag.bindValue(0, c.fields.key);
       const QString& t = c.fields.readoutTime;
