@@ -476,7 +476,8 @@ int DoseArchive::assign(const QString& dosimeterText, const QString& personText,
   return kOk;
 }
 
-int DoseArchive::endPeriod(const QString& dosimeterText, const QDateTime& at, WearPeriod* ended) {
+int DoseArchive::endPeriod(const QString& dosimeterText, const QDateTime& at, WearPeriod* ended,
+                           const std::optional<QDateTime>& from) {
   detail_.clear();
   const QString dosimeter = NormalDosimeter(dosimeterText);
   if (const QString e = DosimeterIdError(dosimeter); !e.isEmpty()) {
@@ -492,20 +493,31 @@ int DoseArchive::endPeriod(const QString& dosimeterText, const QDateTime& at, We
       detail_ = QStringLiteral("%1 has no wear period").arg(dosimeter);
       return kErrArchiveInput;
     }
-    const Impl::StoredPeriod& last = existing.back();
-    period = last.period;
+    // The period the operator chose, not whichever came after it.
+    auto chosen = std::prev(existing.end());
+    if (from) {
+      chosen = std::find_if(existing.begin(), existing.end(),
+                            [&](const Impl::StoredPeriod& p) { return p.period.from == *from; });
+      if (chosen == existing.end()) {
+        detail_ = QStringLiteral("%1 has no wear period from %2").arg(dosimeter, ArchiveTimeText(*from));
+        return kErrArchiveInput;
+      }
+    }
+    const QString which = from ? QStringLiteral("period from %1").arg(ArchiveTimeText(*from))
+                               : QStringLiteral("last period");
+    period = chosen->period;
     if (at < period.from) {
-      detail_ = QStringLiteral("%1's last period began on %2, after %3")
-                    .arg(dosimeter, ArchiveTimeText(period.from), ArchiveTimeText(at));
+      detail_ = QStringLiteral("%1's %2 began on %3, after %4")
+                    .arg(dosimeter, which, ArchiveTimeText(period.from), ArchiveTimeText(at));
       return kErrArchiveInput;
     }
     if (period.to && *period.to <= at) {
-      detail_ = QStringLiteral("%1's last period ended on %2 already").arg(dosimeter, ArchiveTimeText(*period.to));
+      detail_ = QStringLiteral("%1's %2 ended on %3 already").arg(dosimeter, which, ArchiveTimeText(*period.to));
       return kErrArchiveInput;
     }
     const std::optional<QDateTime> was = period.to;
     period.to = at;
-    if (const int rc = d.setPeriodEnd(last.id, period.to)) return rc;
+    if (const int rc = d.setPeriodEnd(chosen->id, period.to)) return rc;
     return appendLog(d, {periodRow(QStringLiteral("period ended"), period, endText(was), endText(period.to))});
   });
   if (rc) return rc;

@@ -327,8 +327,10 @@ class DoseArchive {
   int assign(const QString& dosimeter, const QString& person, const QDateTime& from,
              const std::optional<QDateTime>& to, WearPeriod* stored = nullptr,
              std::optional<Person>* created = nullptr);
-  // Ends the dosimeter's last period at `at` (its last minute).
-  int endPeriod(const QString& dosimeter, const QDateTime& at, WearPeriod* ended = nullptr);
+  // Ends the dosimeter's last period, or the one that began at `from`, at
+  // `at` (its last minute). A period's end only moves earlier.
+  int endPeriod(const QString& dosimeter, const QDateTime& at, WearPeriod* ended = nullptr,
+                const std::optional<QDateTime>& from = std::nullopt);
   // By dosimeter and start, or a person's by start.
   int periods(const PeriodQuery& query, std::vector<WearPeriod>* periods);
   // A wearer list in one transaction: every line is checked (persons,

@@ -296,6 +296,27 @@ TEST_P(ArchiveModelTest, ARefusedEntryIsAskedForAgainWithTheRefusalAndWhatWasTyp
   EXPECT_EQ(texts(model->PeriodItems(), 2)[1], LocalDateText(at("2024-09-30 00:00"))) << "the whole last day";
   EXPECT_TRUE(failures.empty());
 
+  // Bob's ended period of B0002 chosen, Carol's after it stays as it is.
+  ASSERT_EQ(db.open()->assign("B0002", "P0003", at("2024-07-01 00:00"), std::nullopt), kOk);
+  model->ChooseEntry(ArchiveEntry::Person, QStringLiteral("P0002"));
+  model->SelectPeriod(0);
+  refusals.clear();
+  model->askPeriodEnd = [&](const WearPeriod& p, const QString& refusal) -> std::optional<QDateTime> {
+    EXPECT_EQ(std::make_pair(p.dosimeter, p.person.id), std::make_pair(QStringLiteral("B0002"), QStringLiteral("P0002")));
+    refusals << refusal;
+    return at(refusals.size() == 1 ? "2024-09-30 00:00" : "2024-05-31 00:00");
+  };
+  EXPECT_EQ(model->EndPeriod(), kOk);
+  ASSERT_EQ(refusals.size(), 2);
+  EXPECT_TRUE(refusals[1].contains(QStringLiteral("period from 2024-01-01 00:00 ended on 2024-06-30 23:59")))
+      << refusals[1].toStdString();
+  std::vector<WearPeriod> b0002;
+  ASSERT_EQ(db.open()->periods({QStringLiteral("B0002"), {}}, &b0002), kOk);
+  ASSERT_EQ(b0002.size(), 2u);
+  EXPECT_EQ(b0002[0].to, at("2024-05-31 23:59"));
+  EXPECT_EQ(std::make_pair(b0002[1].person.id, b0002[1].to),
+            std::make_pair(QStringLiteral("P0003"), std::optional<QDateTime>{}));
+
   model->askNewPerson = [](const QString&) { return std::nullopt; };
   EXPECT_EQ(model->AddPerson(), kOk) << "cancelled";
 }
