@@ -530,7 +530,7 @@ int DoseArchive::periods(const PeriodQuery& query, std::vector<WearPeriod>* peri
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
   if (!query.dosimeter.isEmpty()) {
-    q.prepare(kPeriodColumns + QStringLiteral(" WHERE w.dosimeter = ? ORDER BY w.valid_from"));
+    q.prepare(kDosimeterPeriods);
     q.addBindValue(NormalDosimeter(query.dosimeter));
   } else if (!query.personId.isEmpty()) {
     q.prepare(kPeriodColumns + QStringLiteral(" WHERE p.person_key = ? ORDER BY w.valid_from, w.dosimeter"));

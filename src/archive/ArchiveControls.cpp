@@ -14,6 +14,13 @@ using namespace archive_impl;
 
 namespace {
 
+// A control dosimeter with a wear period: refused when marked, a fault
+// when found.
+QString wornControlText(const QString& dosimeter, const WearPeriod& p) {
+  return QStringLiteral("%1 is worn (by %2 from %3): a control dosimeter is worn by nobody")
+      .arg(dosimeter, PersonText(p.person), ArchiveTimeText(p.from));
+}
+
 // The stored figures of a batch, in this order after its reader and day.
 const char* const kBatchFields[] = {
     "ratio_controls",  "ratio",         "ratio_mean",          "ratio_sd",
@@ -224,9 +231,22 @@ int refreshControlBatches(Connection& c, std::vector<LogRow>* log) {
 int checkControls(Connection& c, CheckReport* report) {
   std::vector<ControlMark> marks;
   if (const int rc = loadMarks(c, QString(), &marks)) return rc;
-  for (const ControlMark& m : marks)
+  std::set<QString> seen;
+  for (const ControlMark& m : marks) {
     if (const QString e = ControlMarkError(m); !e.isEmpty())
       report->faults << QStringLiteral("control mark of %1: %2").arg(m.dosimeter, e);
+    // A worn control's read-outs count for nobody: its wearer's doses
+    // would be neither summed as controls nor noticed as high.
+    if (!seen.insert(m.dosimeter).second) continue;
+    QSqlQuery q(c.db());
+    q.setForwardOnly(true);
+    q.prepare(kDosimeterPeriods);
+    q.addBindValue(m.dosimeter);
+    if (const int rc = c.exec(q)) return rc;
+    std::optional<WearPeriod> last;
+    while (q.next()) last = periodOf(q, 0);
+    if (last) report->faults << wornControlText(m.dosimeter, *last);
+  }
   std::vector<ControlBatch> judged, stored;
   if (const int rc = judgedBatches(c, &judged)) return rc;
   if (const int rc = loadBatches(c, &stored)) return rc;
@@ -261,12 +281,14 @@ int DoseArchive::markControl(const QString& dosimeterText, double knownUsv,
   }
   Impl& d = *d_;
   const int rc = d.write([&]() -> int {
+    // The lock an assignment takes: otherwise each would find the other's
+    // dosimeter free, and the dosimeter end up worn and a control.
+    if (*d.dialect->lockPeriods)
+      if (const int rc = d.exec(QString::fromLatin1(d.dialect->lockPeriods))) return rc;
     std::vector<Impl::StoredPeriod> periods;
     if (const int rc = d.periodsOf(mark.dosimeter, &periods)) return rc;
     if (!periods.empty()) {
-      const WearPeriod& p = periods.back().period;
-      detail_ = QStringLiteral("%1 is worn (by %2 from %3): a control dosimeter is worn by nobody")
-                    .arg(mark.dosimeter, PersonText(p.person), ArchiveTimeText(p.from));
+      detail_ = wornControlText(mark.dosimeter, periods.back().period);
       return kErrArchiveInput;
     }
     std::vector<ControlMark> marks;

@@ -138,6 +138,8 @@ inline WearPeriod periodOf(const QSqlQuery& q, int first) {
 inline const QString kPeriodColumns =
     QStringLiteral("SELECT w.dosimeter, p.person_id, p.name, w.valid_from, w.valid_to, w.id, p.id"
                    " FROM wear_periods w JOIN persons p ON p.id = w.person_id");
+// One dosimeter's periods (bound: its normal id), oldest first.
+inline const QString kDosimeterPeriods = kPeriodColumns + QStringLiteral(" WHERE w.dosimeter = ? ORDER BY w.valid_from");
 
 // Records in one import: below this many new rows the planner's figures
 // stay good enough.
@@ -368,7 +370,7 @@ struct DoseArchive::Impl : Connection {
     out->clear();
     QSqlQuery q(db());
     q.setForwardOnly(true);
-    q.prepare(kPeriodColumns + QStringLiteral(" WHERE w.dosimeter = ? ORDER BY w.valid_from"));
+    q.prepare(kDosimeterPeriods);
     q.addBindValue(dosimeter);
     if (const int rc = exec(q)) return rc;
     while (q.next()) out->push_back({periodOf(q, 0), q.value(5).toLongLong(), q.value(6).toLongLong()});
