@@ -110,7 +110,9 @@ std::optional<QDateTime> readoutTimeOf(const BlockRecord& r) {
   const QDate date(1900 + r.DateTime[0], r.DateTime[1], r.DateTime[2]);
   const QTime time(r.DateTime[3], r.DateTime[4]);
   if (!date.isValid() || !time.isValid()) return std::nullopt;
-  return QDateTime(date, time);
+  // The reader's clock, as the archive keeps it: no zone, so that no local
+  // clock change moves a read-out or loses one in the hour it skips.
+  return QDateTime(date, time, Qt::UTC);
 }
 
 }  // namespace

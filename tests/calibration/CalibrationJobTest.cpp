@@ -13,6 +13,7 @@
 #include "ParamReaderRig.h"
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
+#include "TimeZoneGuard.h"
 #include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
@@ -67,6 +68,21 @@ TEST(CalibrationOutliers, EachFactorIsHeldAgainstTheOthers) {
       }
     }
   }
+}
+
+// A reader's clock has no zone: a read-out in the hour a local clock skips
+// in spring keeps its time, and the first read-out stays the one used.
+TEST(CalibrationRows, ReaderTimesAreNoLocalTimes) {
+  TimeZoneGuard zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  BlockRecord first = CalibrationBlock(101, 1.0), later = CalibrationBlock(101, 0.5);
+  const uint8_t firstTime[5] = {126, 3, 28, 10, 0}, laterTime[5] = {126, 3, 29, 2, 30};
+  std::memcpy(first.DateTime, firstTime, 5);
+  std::memcpy(later.DateTime, laterTime, 5);
+  const std::vector<CalibrationRow> rows = MakeCalibrationRows({{later, QStringLiteral("b")}, {first, QStringLiteral("a")}});
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(std::make_pair(rows[0].refusal, rows[1].refusal), std::make_pair(RowRefusal::ReadAgain, RowRefusal::None));
+  ASSERT_TRUE(rows[0].readoutTime);
+  EXPECT_EQ(rows[0].readoutTime->toString(QStringLiteral("yyyy-MM-dd HH:mm")), QStringLiteral("2026-03-29 02:30"));
 }
 
 // --- The job over data files -----------------------------------------------------------
