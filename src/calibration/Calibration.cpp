@@ -210,7 +210,9 @@ void EvaluateCalibration(CalibrationRun& run) {
       row.solveRefusal = s.refusal;
       continue;
     }
-    row.factor = s.normFact;
+    // The factor as a table holds it, a single: the reader, the certificate,
+    // the batch figures and the archive then all have the same number.
+    row.factor = static_cast<double>(static_cast<float>(s.normFact));
     row.kept = kept;
   }
 
