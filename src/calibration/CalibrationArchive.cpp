@@ -154,7 +154,9 @@ CalibrationRecord CalibrationRecordOf(const CalibrationRun& run) {
     f.ratio = row.ratio;
     f.status = RowStatusText(row);
     f.used = row.used();
-    f.written = written.count(row.dosimeter) > 0;
+    // Only the read-out whose factor was written: a repeat of its dosimeter
+    // in the run was refused and wrote nothing.
+    f.written = row.used() && written.count(row.dosimeter) > 0;
     r.factors.push_back(std::move(f));
   }
   return r;

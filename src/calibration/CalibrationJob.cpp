@@ -453,7 +453,8 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
   writing_ = true;
   abort_.clear();
   progress_ = {0, static_cast<int>(rows.size()), QString()};
-  run_.lookup.clear();
+  // What an earlier write of this run put into the reader stays recorded:
+  // a second write that keeps those entries does not undo the first.
   updateControls();
   changed();
 
@@ -541,6 +542,7 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
       continue;
     }
     ++written;
+    std::erase_if(run_.lookup, [&id](const LookupWritten& w) { return w.dosimeter == id; });
     run_.lookup.push_back({id, factor});
     o.note(CalibText::LookupWritten, {id, FactorText(factor)});
     done();
@@ -554,7 +556,7 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
   writing_ = false;
   progress_.current.clear();
   // What reached the reader is kept, even when the rest did not.
-  if (!run_.lookup.empty()) keep(o);
+  if (written > 0) keep(o);
   updateControls();
   changed();
   return o;

@@ -79,6 +79,20 @@ class CalibrationArchiveTest : public ::testing::Test {
   std::vector<BlockRecord> blocks;
 };
 
+// The read-out whose factor went into the reader is marked written, not
+// a repeat of its dosimeter that the run refused.
+TEST(CalibrationRecord, OnlyTheReadoutWhoseFactorWasWrittenIsMarkedWritten) {
+  CalibrationRun run;
+  run.rows.resize(2);
+  run.rows[0].dosimeter = run.rows[1].dosimeter = QStringLiteral("A0003");
+  run.rows[0].factor = 5000;
+  run.rows[1].refusal = RowRefusal::ReadAgain;
+  run.lookup = {{QStringLiteral("A0003"), 5000.0f}};
+  const CalibrationRecord r = CalibrationRecordOf(run);
+  ASSERT_EQ(r.factors.size(), 2u);
+  EXPECT_EQ(std::make_pair(r.factors[0].written, r.factors[1].written), std::make_pair(true, false));
+}
+
 TEST_F(CalibrationArchiveTest, EveryWriteKeepsTheRunOnceAndAnotherInputIsAnotherRun) {
   DataFileReadouts files({path("a.dat")});
   ASSERT_EQ(job.Load(files).kind, CalibrationOutcome::kDone);

@@ -417,6 +417,10 @@ TEST_F(CalibrationLookupTest, EachEntryIsTheReadersOwnWithTheNewFactorAndIsReadB
   EXPECT_EQ(calibText(o.reports.back().text, o.reports.back().args),
             "Look-up entries: 3 written, 0 kept, 0 not written");
   EXPECT_TRUE(prompter.messages.empty());
+  // Written again keeping what the reader holds: the run still wrote them.
+  choice = LookupChoice::NewOnly;
+  EXPECT_EQ(job->WriteLookup().kind, CalibrationOutcome::kDone);
+  EXPECT_EQ(job->Run().lookup.size(), 3u);
 }
 
 TEST_F(CalibrationLookupTest, ChoicesRefusalsAndFailuresEndTheWriteAsTheySay) {
