@@ -199,6 +199,7 @@ CalibrationOutcome CalibrationJob::Load(ReadoutSource& source) {
     return o;
   }
   run_.source = source.Description();
+  sourceFiles_ = source.Files();
   run_.rows = MakeCalibrationRows(readouts);
   recompute();
   return o;
@@ -239,6 +240,7 @@ CalibrationOutcome CalibrationJob::SetDose(double usv) {
   } else {
     run_.dose = DeliveredDose{};
     run_.dose.all = usv;
+    doseFile_.clear();
     recompute();
   }
   return o;
@@ -282,6 +284,7 @@ CalibrationOutcome CalibrationJob::LoadDoseFile(const QString& path) {
   run_.dose = DeliveredDose{};
   run_.dose.perDosimeter = std::move(doses);
   run_.dose.file = QFileInfo(path).fileName();
+  doseFile_ = path;
   recompute();
   return o;
 }
@@ -323,8 +326,29 @@ void CalibrationJob::SetKept(int row, bool kept) {
 
 // --- Files -----------------------------------------------------------------------
 
+QStringList CalibrationJob::KeptFiles(const QStringList& others) const {
+  QStringList kept = sourceFiles_ + others;
+  if (!doseFile_.isEmpty()) kept << doseFile_;
+  ArchiveLocation location;
+  QString detail;
+  if (locateArchive && locateArchive(&location, &detail) == kOk) kept << location.files();
+  return kept;
+}
+
+int CalibrationJob::refuseOutput(CalibrationOutcome& o, const QString& path, const QStringList& own) const {
+  QStringList others = run_.dptFiles;
+  others << run_.csvFile << run_.pdfFile;
+  others.removeAll(QString());
+  for (const QString& mine : own) others.removeAll(mine);
+  const int rc = refuseSameFile(path, KeptFiles(others));
+  if (rc) o.fail(rc, path);
+  return rc;
+}
+
 CalibrationOutcome CalibrationJob::WriteCsv(const QString& path) {
   if (!controls_.writeReports) return notReady();
+  CalibrationOutcome refused;
+  if (refuseOutput(refused, path, {run_.csvFile})) return refused;
   BusyScope busy(onBusy);
   return reportWritten(writeDataFile(path, CalibrationCsv(run_), WriteMode::Truncate), path, &run_.csvFile,
                        CalibText::CsvWritten);
@@ -337,6 +361,7 @@ CalibrationOutcome CalibrationJob::WriteCertificate(const QString& path) {
     o.failWith(CalibText::NoPrinting);
     return o;
   }
+  if (refuseOutput(o, path, {run_.pdfFile})) return o;
   BusyScope busy(onBusy);
   return reportWritten(writePdf(BuildCertificate(run_), path), path, &run_.pdfFile, CalibText::PdfWritten);
 }
@@ -375,8 +400,11 @@ CalibrationOutcome CalibrationJob::WriteDpt(const QString& path) {
     return o;
   }
   CalibrationOutcome o;
+  const std::vector<std::pair<QChar, QString>> files = DptFiles(path);
+  for (const auto& typeAndFile : files)
+    if (refuseOutput(o, typeAndFile.second, run_.dptFiles)) return o;
   BusyScope busy(onBusy);
-  for (const auto& [type, file] : DptFiles(path)) {
+  for (const auto& [type, file] : files) {
     const BatchFigures& figures = *run_.batchOf(type);
     // One default factor serves read-outs evaluated alike only.
     const CalibrationRow* first = nullptr;

@@ -185,6 +185,11 @@ class CalibrationJob {
 
   // The file names WriteDpt writes for `path`, by type.
   std::vector<std::pair<QChar, QString>> DptFiles(const QString& path) const;
+  // What an output must never replace: the files the run read (its data
+  // files, its dose file), the archive's own file, and `others`. Each write
+  // refuses them (with the run's other outputs as `others`); a front end
+  // that knows all its outputs at once checks them before writing any.
+  QStringList KeptFiles(const QStringList& others) const;
 
  private:
   void recompute();
@@ -199,6 +204,9 @@ class CalibrationJob {
   // The archive the front end names; false with the refusal or the
   // failure in `o` when there is none.
   bool locate(CalibrationOutcome& o, ArchiveLocation* location) const;
+  // 0, or -107 when `path` is one of KeptFiles(the run's outputs other
+  // than `own`), noted in `o`.
+  int refuseOutput(CalibrationOutcome& o, const QString& path, const QStringList& own) const;
 
   CalibrationRun run_;
   CalibrationControls controls_;
@@ -212,6 +220,8 @@ class CalibrationJob {
   QString keptState_;  // the note and what was written, as last kept
   std::vector<FactorHistoryEntry> history_;
   QString historyDosimeter_;
+  QStringList sourceFiles_;  // the loaded source's
+  QString doseFile_;         // the dose file loaded, if the doses came from one
 };
 
 }  // namespace quelm

@@ -23,6 +23,8 @@ class ReadoutSource {
   // After Fetch: what was asked for and is not there (dosimeters without a
   // read-out); the job takes no run that misses any.
   virtual QStringList Missing() const { return {}; }
+  // The files it reads, which no output of the run may replace.
+  virtual QStringList Files() const { return {}; }
 };
 
 // Every whole record of each data file, file by file. A record cut short
@@ -33,6 +35,7 @@ class DataFileReadouts final : public ReadoutSource {
   explicit DataFileReadouts(QStringList files) : files_(std::move(files)) {}
   QString Description() const override;
   int Fetch(std::vector<CalibrationReadout>* readouts, QString* context) override;
+  QStringList Files() const override { return files_; }
 
  private:
   QStringList files_;

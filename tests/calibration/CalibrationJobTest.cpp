@@ -10,6 +10,7 @@
 #include <random>
 
 #include "CalibrationBatch.h"
+#include "Golden.h"
 #include "ParamReaderRig.h"
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
@@ -226,6 +227,15 @@ TEST_F(CalibrationJobTest, DosesPerDosimeterFromAFile) {
   EXPECT_NEAR(*run.rows[1].factor / *run.rows[0].factor,
               netDose(blocks[1]) / 1200 / (netDose(blocks[0]) / 800), 2.5e-7);
   EXPECT_EQ(RowStatusText(run.rows[2]).toStdString(), "refused: no delivered dose");
+  // No output over what the run read, nor over another of its outputs.
+  ASSERT_EQ(job.WriteCsv(path("run.csv")).kind, CalibrationOutcome::kDone);
+  for (const char* target : {"doses.csv", "a.dat", "run.csv"}) {
+    const QByteArray before = ReadFile(path(target));
+    const CalibrationOutcome refused = target == std::string("run.csv") ? job.WriteDpt(path(target))
+                                                                       : job.WriteCsv(path(target));
+    EXPECT_EQ(refused.kind, CalibrationOutcome::kFailed) << target;
+    EXPECT_EQ(ReadFile(path(target)), before) << target;
+  }
 
   WriteFile(path("bad.csv"), "A0001,800\nA0002,-1\n");
   const CalibrationOutcome o = job.LoadDoseFile(path("bad.csv"));

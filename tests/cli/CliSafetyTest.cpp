@@ -70,6 +70,8 @@ TEST_F(CliSafetyTest, NoTargetIsTheSourceUnderAnotherName) {
   ASSERT_EQ(::link("src.dat", "hard.dat"), 0);
   ASSERT_EQ(::symlink("src.dat", "soft.dat"), 0);
   ASSERT_EQ(::link("src.dat", "lists.lst"), 0);
+  quelm::test::WriteFile("doses.csv", "A0001,100\n");
+  ASSERT_EQ(::link("doses.csv", "hard.csv"), 0);
   const Case cases[] = {
       {{"download", "--from-file", "src.dat", "--out", "hard", "--overwrite"}, 2, "file name is equivalent"},
       {{"download", "--from-file", "hard.dat", "--out", "soft", "--append"}, 2, "file name is equivalent"},
@@ -80,9 +82,9 @@ TEST_F(CliSafetyTest, NoTargetIsTheSourceUnderAnotherName) {
       {{"list", "src.dat", "--lst", "hard.dat"}, 1, "File open error (-107): hard.dat: the same file as src.dat"},
       {{"list", "soft.dat", "--lst", "src.dat"}, 1, "src.dat: the same file as soft.dat"},
       {{"calibrate", "src.dat", "--dose", "100", "--no-archive", "--csv", "soft.dat"}, 1, "the same file as src.dat"},
-      {{"calibrate", "src.dat", "--doses", "hard.dat", "--no-archive", "--dpt", "out.dpt", "--csv", "src.dat"},
+      {{"calibrate", "src.dat", "--doses", "hard.csv", "--no-archive", "--dpt", "out.dpt", "--csv", "doses.csv"},
        1,
-       "the same file as src.dat"},
+       "doses.csv: the same file as hard.csv"},
       {{"calibrate", "src.dat", "--dose", "100", "--no-archive", "--csv", "out.csv", "--dpt", "out.csv"},
        1,
        "out.csv: the same file as out.csv"},

@@ -133,20 +133,6 @@ int run(Args& args, CliIO& io) {
   // Text in a PDF needs fonts, which only a GUI application (offscreen) has.
   if (pdf && !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
     return fail(io, calibText(CalibText::NoPrinting) + QStringLiteral(" (no GUI application)"));
-  // No output may be written over what the run reads (its data files, its
-  // dose file, the archive's own file) or over another output.
-  QStringList kept = files;
-  if (doseFile) kept << *doseFile;
-  if (!noArchive) kept << location.files();
-  const std::optional<QString> outputs[] = {csv, pdf, dpt};
-  for (size_t i = 0; i < std::size(outputs); ++i) {
-    if (!outputs[i]) continue;
-    QStringList others = kept;
-    for (size_t j = 0; j < i; ++j)
-      if (outputs[j]) others << *outputs[j];
-    if (checkOutputFile(io, *outputs[i], others)) return kExitFailure;
-  }
-
   // The line is taken before anything is written: a port that cannot be
   // used leaves no files of a run half done.
   std::unique_ptr<ReaderSession> session;
@@ -173,6 +159,16 @@ int run(Args& args, CliIO& io) {
     if (const int rc = printOutcome(io, job.SetOutlierSd(*limit))) return rc;
   if (note) job.SetNote(*note);
   if (const int rc = printOutcome(io, dose ? job.SetDose(*dose) : job.LoadDoseFile(*doseFile))) return rc;
+  // Before anything is written: no output over what the run read, the
+  // archive's own file, or another output.
+  const std::optional<QString> outputs[] = {csv, pdf, dpt};
+  for (size_t i = 0; i < std::size(outputs); ++i) {
+    if (!outputs[i]) continue;
+    QStringList others;
+    for (size_t j = 0; j < i; ++j)
+      if (outputs[j]) others << *outputs[j];
+    if (checkOutputFile(io, *outputs[i], job.KeptFiles(others))) return kExitFailure;
+  }
   const CalibrationRun& run = job.Run();
   // The operator's own decision on each outlier named.
   for (const QString& id : keep ? keep->split(QLatin1Char(','), Qt::SkipEmptyParts) : QStringList()) {
