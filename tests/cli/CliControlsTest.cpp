@@ -97,10 +97,10 @@ TEST_F(CliControlsTest, AWeekOfControlsThroughTheCommandLine) {
       archive({"controls", "list"}).out.contains("1.2000\t1.0008\t0.0066\t0.9809\t1.0208\t6\tin tolerance"));
   EXPECT_EQ(archive({"check"}).code, 0);
 
-  // The chart needs the real program's graphics.
+  // The chart needs the real program's graphics, with --config anywhere.
   EXPECT_EQ(archive({"controls", "chart", "--pdf", path("c.pdf")}).code, 1);
   QProcess p;
-  p.start(QStringLiteral(QUELM_CLI), {"archive", "--db", db, "--config", config, "controls", "chart", "--pdf",
+  p.start(QStringLiteral(QUELM_CLI), {"--config", config, "archive", "--db", db, "controls", "chart", "--pdf",
                                       path("c.pdf"), "--period", "2026Q1"});
   ASSERT_TRUE(p.waitForFinished(60000));
   ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();

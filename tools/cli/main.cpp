@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "Cli.h"
 #include "base/Config.h"
@@ -20,13 +21,25 @@ namespace {
 // on the offscreen platform, and every other command stays free of any
 // display.
 bool paintsReport(int argc, char** argv) {
-  if (argc < 2) return false;
-  const bool archive = std::strcmp(argv[1], "archive") == 0, calibrate = std::strcmp(argv[1], "calibrate") == 0;
-  for (int i = 2; i < argc; ++i) {
-    if (archive && (std::strcmp(argv[i], "report") == 0 || std::strcmp(argv[i], "sign") == 0 ||
-                    std::strcmp(argv[i], "chart") == 0))
+  // The words as the command line takes them: --config FILE may come
+  // anywhere, the command before it too.
+  std::vector<const char*> words;
+  bool configTaken = false;
+  for (int i = 1; i < argc; ++i) {
+    if (!configTaken && std::strcmp(argv[i], "--config") == 0) {
+      configTaken = true;
+      ++i;
+      continue;
+    }
+    words.push_back(argv[i]);
+  }
+  if (words.empty()) return false;
+  const bool archive = std::strcmp(words[0], "archive") == 0, calibrate = std::strcmp(words[0], "calibrate") == 0;
+  for (size_t i = 1; i < words.size(); ++i) {
+    if (archive && (std::strcmp(words[i], "report") == 0 || std::strcmp(words[i], "sign") == 0 ||
+                    std::strcmp(words[i], "chart") == 0))
       return true;
-    if (calibrate && std::strcmp(argv[i], "--pdf") == 0) return true;
+    if (calibrate && std::strcmp(words[i], "--pdf") == 0) return true;
   }
   return false;
 }
