@@ -23,7 +23,12 @@ QString ArchiveTimeHint() { return QStringLiteral("YYYY-MM-DD or \"YYYY-MM-DD HH
 
 std::optional<QDate> ParseUserDate(const QString& text) {
   const QString t = text.trimmed();
-  QDate date = QDate::fromString(t, userLocale().shortDateFormat);
+  const QString format = userLocale().shortDateFormat;
+  QDate date = QDate::fromString(t, format);
+  // A two-digit year is this century's: the toolkit reads "26" as 1926,
+  // and a span from then would take a century of read-outs.
+  if (date.isValid() && format.contains(QLatin1String("yy")) && !format.contains(QLatin1String("yyy")))
+    date = date.addYears(100);
   if (!date.isValid()) date = QDate::fromString(t, Qt::ISODate);
   return date.isValid() ? std::optional<QDate>(date) : std::nullopt;
 }

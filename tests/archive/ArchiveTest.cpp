@@ -21,6 +21,7 @@
 #include "archive/ArchiveDialect.h"
 #include "archive/ArchiveText.h"
 #include "base/ErrorCodes.h"
+#include "base/UserLocale.h"
 #include "evaluation/BlockFormat.h"
 #include "evaluation/DoseChain.h"
 
@@ -966,6 +967,22 @@ TEST(ArchiveTime, DatesAreReadStrictlyAndQuartersBeginWhereTheCalendarSays) {
       EXPECT_EQ(ArchiveTimeText(*t), QLatin1String(c.stored));
     }
   }
+  // The window's dates: the user's short format (a two-digit year this
+  // century's) or the ISO form.
+  const UserLocale was = userLocale();
+  const struct {
+    const char* format;
+    const char* text;
+    const char* date;  // nullptr: refused
+  } typed[] = {{"dd.MM.yy", "01.03.26", "2026-03-01"},     {"dd.MM.yy", "2026-03-01", "2026-03-01"},
+               {"dd.MM.yy", "31.02.26", nullptr},           {"dd.MM.yyyy", "01.03.2026", "2026-03-01"},
+               {"dd.MM.yyyy", "2026-03-01", "2026-03-01"}, {"M/d/yy", "3/1/99", "2099-03-01"}};
+  for (const auto& c : typed) {
+    setUserLocale({QLatin1Char('.'), QLatin1String(c.format), {}});
+    const std::optional<QDate> d = ParseUserDate(QLatin1String(c.text));
+    EXPECT_EQ(d ? d->toString(Qt::ISODate) : QString(), QLatin1String(c.date)) << c.format << " " << c.text;
+  }
+  setUserLocale(was);
   const struct {
     const char* at;
     const char* quarter;
