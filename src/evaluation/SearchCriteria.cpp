@@ -24,6 +24,15 @@ std::optional<uint32_t> BlockFieldNumber(const QString& text) {
   return ok ? value : 0u;
 }
 
+QString BlockFieldError(const QString& text) {
+  const QString t = text.trimmed();
+  if (t.isEmpty()) return {};
+  bool ok = false;
+  const uint value = t.toUInt(&ok, 10);
+  if (ok && value < static_cast<uint>(kBlocksInReader)) return {};
+  return QStringLiteral("A block number is a whole number from 0 to %1, not \"%2\"").arg(kBlocksInReader - 1).arg(t);
+}
+
 bool BlockFieldKeyAccepted(QChar c) { return c <= QLatin1Char('9'); }
 
 void InitialiseSearchRequest(SearchRequest& request, uint32_t lastBlock, const QDateTime& now) {

@@ -23,6 +23,9 @@ void SetSearchDosimeter(SearchRequest& request, const QString& key);
 // The number in a block-number field: nothing for an empty field (the last
 // number stays), 0 when the text is not an unsigned decimal number.
 std::optional<uint32_t> BlockFieldNumber(const QString& text);
+// What Ok refuses in a block-number field, or empty: text that is no
+// number, or a number beyond the reader's 0 to 2047 (it would be sent).
+QString BlockFieldError(const QString& text);
 // Keys a block-number field lets through: digits and the characters below '0'.
 bool BlockFieldKeyAccepted(QChar c);
 

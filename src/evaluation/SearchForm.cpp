@@ -103,7 +103,14 @@ int TSearchForm::ParseDateTime(const QString& text, uint8_t stamp[5]) const {
 
 void TSearchForm::OkButtonClick() {
   // Both dates are checked before anything is taken over, so that a window
-  // left open on a bad date and then closed changes nothing.
+  // left open on a bad date and then closed changes nothing. So are the
+  // block numbers: one beyond the reader's would be sent to it.
+  for (QLineEdit* field : {FromCSpinEdit, UntilCSpinEdit})
+    if (const QString error = quelm::BlockFieldError(field->text()); !error.isEmpty()) {
+      quelm::showMessage(quelm::MessageKind::Warning, windowTitle(), error);
+      field->setFocus();
+      return;
+    }
   uint8_t from[5], to[5];
   if (ParseDateTime(FromEdit->text(), from) != 0) {
     quelm::showMessage(quelm::MessageKind::Warning, windowTitle(),

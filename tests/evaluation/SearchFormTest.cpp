@@ -144,6 +144,24 @@ TEST_F(SearchFormTest, ABadDateIsRefusedWithItsMessageAndChangesNothing) {
   EXPECT_EQ(int{form.Request.StartBlock}, 99);
 }
 
+TEST_F(SearchFormTest, ABlockNumberBeyondTheReadersOrNoNumberIsRefusedAndChangesNothing) {
+  const SearchRequest before = form.Request;
+  for (const char* typed : {"5000", "2048", "1-5", "--"}) {
+    prompter.clear();
+    retype(form.UntilCSpinEdit, QLatin1String(typed));
+    form.OkButton->click();
+    EXPECT_EQ(prompter.texts(),
+              QStringList{QStringLiteral("A block number is a whole number from 0 to 2047, not \"%1\"").arg(typed)});
+    EXPECT_EQ(form.Accepted, 0);
+    EXPECT_EQ(std::memcmp(&form.Request, &before, sizeof before), 0) << typed;
+  }
+  prompter.clear();
+  retype(form.UntilCSpinEdit, QStringLiteral("2047"));
+  form.OkButton->click();
+  EXPECT_TRUE(prompter.messages.empty());
+  EXPECT_EQ(int{form.Request.StartBlock}, 2047);
+}
+
 TEST_F(SearchFormTest, EnterInAFieldActsAsOk) {
   for (QLineEdit* edit :
        {form.FromCSpinEdit, form.UntilCSpinEdit, form.KeyEdit, form.FromEdit, form.UntilEdit}) {
