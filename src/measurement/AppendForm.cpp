@@ -35,6 +35,9 @@ TAppendForm::~TAppendForm() = default;
 
 int TAppendForm::Ask(const QString& storageName) {
   WarningLabel->setText(storageName + QStringLiteral(" file exists!"));
+  // Closed without a button, nothing is written: an earlier "Overwrite"
+  // repeated unasked would empty the storage file.
+  Choice = quelm::kChoiceCancel;
   quelm::prompter().runModal(*this);
   return Choice;
 }

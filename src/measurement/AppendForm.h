@@ -1,8 +1,7 @@
 #pragma once
 // TAppendForm: the question what a download does with a storage file that
 // exists. Shown modally through the dialog seam; Choice holds the answer
-// (an ExistingFileChoice) and is kept for the next question, so closing the
-// window without a button repeats the previous answer.
+// (an ExistingFileChoice). Closing the window without a button cancels.
 
 #include <QDialog>
 

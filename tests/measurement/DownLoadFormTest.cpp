@@ -194,9 +194,9 @@ TEST_F(DownLoadFormTest, TheQuestionWindowDecidesAndTheListBoxesEndUnchecked) {
   EXPECT_FALSE(form.HeaderFileNameLabel->isEnabled() || form.DetailedTextFileNameLabel->isEnabled());
   form.HeaderCheckBox->click();
   EXPECT_TRUE(form.HeaderFileNameLabel->isEnabled());
-  // Closing the question without a button repeats the last answer.
+  // Closing the question without a button cancels, whatever was answered before.
   prompter.modalHandlers.clear();
-  EXPECT_EQ(question.Ask("Run.dat"), kChoiceAppendNew);
+  EXPECT_EQ(question.Ask("Run.dat"), kChoiceCancel);
 }
 
 }  // namespace
