@@ -448,11 +448,13 @@ CollectFailure ParamEditor::collectOne(int i, const ParamField& f, std::span<uin
   }
   long long typed = 0;
   if (!parseDecimalInteger(e.text, &typed)) return {i, notAnInteger(e.text)};
-  const long long v = f.wrap16 ? (typed & 0xFFFF) : typed;
-  const auto l = static_cast<long long>(limited(static_cast<double>(v), f.editMin, f.editMax));
+  // Limited as typed, before any wrap: a negative voltage or current must
+  // give the lowest value, not wrap round to one near the top of 16 bits
+  // that the limit then lowers to the highest.
+  const auto l = static_cast<long long>(limited(static_cast<double>(typed), f.editMin, f.editMax));
   if (policy == LimitPolicy::Refuse && l != typed)
-    return {i, outsideLimits(f, QString::number(v), f.editMin, f.editMax)};
-  storeInteger(f, record, toStored(f, l));
+    return {i, outsideLimits(f, QString::number(typed), f.editMin, f.editMax)};
+  storeInteger(f, record, toStored(f, f.wrap16 ? (l & 0xFFFF) : l));
   if (f.showLimited) e.text = QString::number(l);
   return {};
 }

@@ -37,8 +37,9 @@ struct ParamField {
   uint16_t offset;
   ParamType type;
   // Files and edits show stored * scale + bias. Fields with wrap16 take the
-  // shown value's low 16 bits, unsigned, before anything else, and files
-  // get the low 16 bits of the sum: what the reader's tables always held.
+  // shown value's low 16 bits, unsigned: a file's before anything else, an
+  // edit's after its limits; files get the low 16 bits of the sum: what the
+  // reader's tables always held.
   int scale = 1;
   int bias = 0;
   bool wrap16 = false;

@@ -127,6 +127,13 @@ TEST_F(DosimeterCollectTest, TypedValuesAreTakenAsTheWindowTakesThem) {
   EXPECT_EQ(t.Edits.text("TLIM"), "300");
   EXPECT_EQ(t.Edits.text("HEATC"), "4000");
   EXPECT_EQ(t.Edits.text("DTFA"), "1.5E-06");
+
+  // A current typed below 0 is the lowest, never the highest.
+  for (const auto& [typed, stored] : {std::pair{"-4", 0}, {"-70000", 0}, {"70000", 1000}}) {
+    t.Edits.setText("HEATC", typed);
+    ASSERT_FALSE(t.DefaultDataCollect());
+    EXPECT_EQ(int{t.Table.Record.HEATC}, stored) << typed;
+  }
 }
 
 TEST_F(DosimeterCollectTest, EachCollectTakesItsOwnFields) {
