@@ -110,11 +110,13 @@ CollectFailure DosimeterTableJob::TakeIdentifier(bool upperCase) {
   return Edits.collect(bulbKeyList(kIdentifierKeys), Table.bytes(), LimitPolicy::Limit, kPlainIdentifier);
 }
 
-CollectFailure DosimeterTableJob::identifierFault(bool withSerial) const {
+CollectFailure DosimeterTableJob::identifierFault(std::span<const uint8_t> record, bool withSerial) const {
   // The entry dialogs' own rules, on what the record will send.
-  QString type(QLatin1Char(Table.Record.KTYPE));
-  QString serial = QString::fromLatin1(Table.Record.KSN, sizeof Table.Record.KSN);
-  const bool special = Table.Record.KTYPE == 2 || Table.Record.KTYPE == 3;
+  const uint8_t kind = record[0];
+  QString type(QLatin1Char(static_cast<char>(kind)));
+  QString serial =
+      QString::fromLatin1(reinterpret_cast<const char*>(record.data()) + 1, kIdentifierBytes - 1);
+  const bool special = kind == 2 || kind == 3;
   if (!special && !acceptKeyType(type))
     return {Edits.indexOf("KTYPE"),
             QStringLiteral("'%1' is no dosimeter type: a letter A..Z is needed").arg(Edits.text("KTYPE"))};
@@ -233,7 +235,7 @@ ParamOutcome DosimeterTableJob::writeDefault() {
     // Nothing was written: re-reading the table now would only throw away
     // what the operator typed.
     if (const CollectFailure f = DefaultDataCollect()) return ParamOutcome::notConverted(f);
-    if (const CollectFailure f = identifierFault(false)) return ParamOutcome::notConverted(f);
+    if (const CollectFailure f = identifierFault(Table.bytes(), false)) return ParamOutcome::notConverted(f);
     if (const int rc = Table.WriteCOMBlock()) o.fail(rc, "WriteCOMBlock");
   }
   // The window then shows what the reader holds for the type.
@@ -246,7 +248,7 @@ ParamOutcome DosimeterTableJob::writeOwn() {
   ParamOutcome o;
   {
     BusyScope busy(onBusy);
-    if (const CollectFailure f = KeyDataCollect()) {
+    if (CollectFailure f = KeyDataCollect(); f || (f = identifierFault(Own.bytes(), true))) {
       o = ParamOutcome::notConverted(f);
     } else if (const int rc = Own.WriteCOMBlock(); rc == kErrReaderRefused) {
       warning_ = true;
@@ -287,7 +289,7 @@ ParamOutcome DosimeterTableJob::writeLookupAs() {
 ParamOutcome DosimeterTableJob::writeLookup() {
   BusyScope busy(onBusy);
   if (const CollectFailure f = LookupDataCollect()) return ParamOutcome::notConverted(f);
-  if (const CollectFailure f = identifierFault(true)) return ParamOutcome::notConverted(f);
+  if (const CollectFailure f = identifierFault(Table.bytes(), true)) return ParamOutcome::notConverted(f);
   ParamOutcome o;
   const QString id = Identifier();
   // The check reads into a record of its own: the table keeps what the

@@ -131,11 +131,12 @@ class DosimeterTableJob {
   QString Identifier() const;
 
  private:
-  // What the reader is sent under a table's identifier must name a type
-  // (a letter A..Z, or the bytes 2 and 3 a table read may hold) and, for a
-  // look-up entry, a dosimeter (four digits): anything else would make an
-  // entry no dosimeter ever finds. The failure names the edit.
-  CollectFailure identifierFault(bool withSerial) const;
+  // What the reader is sent under a table's identifier (the first five
+  // bytes of `record`) must name a type (a letter A..Z, or the bytes 2 and 3
+  // a table read may hold) and, for a look-up entry or a dosimeter's own
+  // table, a dosimeter (four digits): anything else would make a table no
+  // dosimeter ever finds. The failure names the edit.
+  CollectFailure identifierFault(std::span<const uint8_t> record, bool withSerial) const;
   // A read of the table the identifier edits name: laid out as `layout`,
   // the identifier taken, `read` under the busy pointer, then the table
   // shown with its serial and the list offered for a look-up entry only.

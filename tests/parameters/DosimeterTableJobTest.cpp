@@ -398,15 +398,17 @@ TEST_F(LookupWriteTest, NothingIsDeletedBeforeEveryEditConvertedAndAFailureAfter
 }
 
 // An identifier no dosimeter can have never reaches the reader: the write
-// stops at its edit, before the look-up check or the table is sent.
+// stops at its edit, before the look-up check or any table is sent.
 TEST_F(LookupWriteTest, ATableIsWrittenOnlyUnderATypeLetterAndAnEntryUnderFourDigitsToo) {
   struct Case {
     TableSource as;
     const char *type, *serial, *edit;
   };
-  const Case cases[] = {{TableSource::LookUp, "A", "1", "KSN"},     {TableSource::LookUp, "", "", "KTYPE"},
-                        {TableSource::LookUp, "A", "12a4", "KSN"},  {TableSource::LookUp, "%", "0001", "KTYPE"},
-                        {TableSource::Default, "%", "", "KTYPE"},   {TableSource::Default, "", "", "KTYPE"}};
+  const Case cases[] = {
+      {TableSource::LookUp, "A", "1", "KSN"},         {TableSource::LookUp, "", "", "KTYPE"},
+      {TableSource::LookUp, "A", "12a4", "KSN"},      {TableSource::LookUp, "%", "0001", "KTYPE"},
+      {TableSource::Default, "%", "", "KTYPE"},       {TableSource::Default, "", "", "KTYPE"},
+      {TableSource::Dosimeter, "%", "0042", "KTYPE"}, {TableSource::Dosimeter, "A", "x", "KSN"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.type << "/" << c.serial);
     t.ChooseSource(c.as);
