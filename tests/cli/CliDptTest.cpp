@@ -58,11 +58,18 @@ TEST_F(CliDptTest, ReadSavesEachKindInItsSection) {
   EXPECT_EQ(dpt({"read", "--own", path("u.dpt")}).code, 1);
   EXPECT_FALSE(QFile::exists(path("u.dpt")));
 
+  // The type and serial are taken as typed, never cut to fit.
+  rig.model.Requests.clear();
   for (const QStringList& bad : {QStringList{"read", path("u.dpt")},
                                  {"read", "--default", "1", path("u.dpt")},
+                                 {"read", "--default", "bz", path("u.dpt")},
                                  {"read", "--lut", "A", "12x4", path("u.dpt")},
+                                 {"read", "--lut", "Ax", "0417", path("u.dpt")},
+                                 {"read", "--lut", "A", "04170", path("u.dpt")},
                                  {"write", path("t.dpt"), "--own", "--lut", "--yes"}})
     EXPECT_EQ(dpt(bad).code, 2) << bad.join(' ').toStdString();
+  EXPECT_TRUE(rig.commands().empty());
+  EXPECT_FALSE(QFile::exists(path("u.dpt")));
 }
 
 TEST_F(CliDptTest, WriteNeedsYesTheServiceLevelAndOverwriteForAnExistingEntry) {
