@@ -321,6 +321,11 @@ int readProfileSection(const QString& name, const QString& section, std::span<co
                        std::span<uint8_t> record) {
   if (fileKind(name) == FileKind::Other) return noteFileFailure(kErrFileOpen, name, notRegularReason());
   const IniFile file(name, IniFile::Encoding::Latin1);
+  // Only a file that is not there gives the defaults: one that is there
+  // but cannot be read would otherwise load, and then be written to a
+  // reader, as defaults nobody chose.
+  if (file.status() == IniFile::LoadStatus::Unreadable)
+    return noteFileFailure(kErrFileOpen, name, QStringLiteral("what it holds cannot be read"));
   for (const ParamField& f : fields) readProfileField(file, section, f, record);
   return 0;
 }

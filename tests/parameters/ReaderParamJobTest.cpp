@@ -450,7 +450,15 @@ TEST(ReaderParamJobFlow, OperationsEndAsTheirDecisionsAndTheReaderSay) {
   // A name that is no plain file is told as a failure, not passed over.
   file = fifo;
   EXPECT_EQ(step(job.Save()), P(ParamOutcome::kFailed, {kErrFileOpen}));
-  EXPECT_EQ(step(job.Load()), P(ParamOutcome::kFailed, {kErrFileOpen}));
+  // Nor is a file that cannot be read loaded as one of defaults: the edits
+  // keep what they showed.
+  const QString big = dir.filePath(QStringLiteral("big.rpt"));
+  WriteFile(big, "[Reader Parameter Table]\r\n" + QByteArray(IniFile::kMaxFileSize, ';'));
+  for (const QString& unreadable : {fifo, big}) {
+    file = unreadable;
+    EXPECT_EQ(step(job.Load()), P(ParamOutcome::kFailed, {kErrFileOpen}));
+    EXPECT_EQ(job.Edits.text("MAXT"), "5");
+  }
   // A file that cannot be written is in the outcome with its name.
   file = dir.filePath(QStringLiteral("gone/t.rpt"));
   const ParamOutcome unwritten = job.Save();
