@@ -43,7 +43,8 @@ int read(DosimeterTableJob& t, const QString& path, CliIO& io) {
 // its questions answered by --yes and --overwrite.
 int write(DosimeterTableJob& t, const QString& path, bool overwrite, CliIO& io) {
   if (const int rc = checkParameterFile(io, path, t.SourceSection(), t.CheckFile(path))) return rc;
-  t.LoadSourceSection(path);
+  // Checked a moment ago, but a file changed since must not send defaults.
+  if (const int rc = t.LoadSourceSection(path)) return failure(io, rc, path);
   t.Policy = LimitPolicy::Refuse;
   t.confirm = [overwrite](ParamText question) { return question != ParamText::EntryExists || overwrite; };
   const QString id = t.Identifier();
