@@ -228,6 +228,16 @@ ParamOutcome DosimeterTableJob::Write() {
   return writeLookupAs();
 }
 
+void DosimeterTableJob::keepReserved(const BulbParamRecord* replaced) {
+  if (!ReservedFromReader) return;
+  BulbParamRecord& t = Table.Record;
+  t.Reserved9 = replaced ? replaced->Reserved9 : 0;
+  if (replaced)
+    std::memcpy(t.Reserved58, replaced->Reserved58, sizeof t.Reserved58);
+  else
+    std::memset(t.Reserved58, 0, sizeof t.Reserved58);
+}
+
 ParamOutcome DosimeterTableJob::writeDefault() {
   ParamOutcome o;
   {
@@ -236,6 +246,17 @@ ParamOutcome DosimeterTableJob::writeDefault() {
     // what the operator typed.
     if (const CollectFailure f = DefaultDataCollect()) return ParamOutcome::notConverted(f);
     if (const CollectFailure f = identifierFault(Table.bytes(), false)) return ParamOutcome::notConverted(f);
+    if (ReservedFromReader) {
+      TBulbParamBlock replaced;
+      replaced.Record.KTYPE = Table.Record.KTYPE;
+      if (const int rc = replaced.ReadCOMBlock()) {
+        o.fail(rc, "ReadCOMBlock");
+        return o;
+      }
+      // A reader without the type's table answers with another type's: the
+      // write then makes a new one.
+      keepReserved(replaced.Record.KTYPE == Table.Record.KTYPE ? &replaced.Record : nullptr);
+    }
     if (const int rc = Table.WriteCOMBlock()) o.fail(rc, "WriteCOMBlock");
   }
   // The window then shows what the reader holds for the type.
@@ -245,20 +266,33 @@ ParamOutcome DosimeterTableJob::writeDefault() {
 }
 
 ParamOutcome DosimeterTableJob::writeOwn() {
+  const ParamOutcome o = sendOwn();
+  SetLayout(TableLayout::Dosimeter);
+  setSource(TableSource::Dosimeter);
+  return o;
+}
+
+ParamOutcome DosimeterTableJob::sendOwn() {
+  BusyScope busy(onBusy);
+  if (CollectFailure f = KeyDataCollect(); f || (f = identifierFault(Own.bytes(), true)))
+    return ParamOutcome::notConverted(f);
   ParamOutcome o;
-  {
-    BusyScope busy(onBusy);
-    if (CollectFailure f = KeyDataCollect(); f || (f = identifierFault(Own.bytes(), true))) {
-      o = ParamOutcome::notConverted(f);
-    } else if (const int rc = Own.WriteCOMBlock(); rc == kErrReaderRefused) {
+  // A refusal of either command: no dosimeter in the reader.
+  const auto failed = [&](int rc, const char* step) {
+    if (rc == kErrReaderRefused) {
       warning_ = true;
       o.failWith(ParamText::NoOwnTable);
     } else if (rc != 0) {
-      o.fail(rc, "WriteCOMBlock");
+      o.fail(rc, step);
     }
+    return rc != 0;
+  };
+  if (ReservedFromReader) {
+    TIBulbParamBlock replaced;
+    if (failed(replaced.ReadCOMBlock(), "ReadCOMBlock")) return o;
+    Own.Record.Reserved15 = replaced.Record.Reserved15;
   }
-  SetLayout(TableLayout::Dosimeter);
-  setSource(TableSource::Dosimeter);
+  failed(Own.WriteCOMBlock(), "WriteCOMBlock");
   return o;
 }
 
@@ -298,6 +332,7 @@ ParamOutcome DosimeterTableJob::writeLookup() {
   std::memcpy(&existing.Record, &Table.Record, kIdentifierBytes);
   const int check = existing.ReadLUTBlock();
   bool deleted = false;
+  if (check == 0 || check == kErrReaderRefused) keepReserved(check == 0 ? &existing.Record : nullptr);
   if (check == 0) {
     busy.release();
     if (!confirm(ParamText::EntryExists)) return ParamOutcome::nothing();

@@ -50,6 +50,12 @@ class DosimeterTableJob {
   TableSource WriteAs = TableSource::Dosimeter;
   // The window limits silently; the command line refuses what it would limit.
   LimitPolicy Policy = LimitPolicy::Limit;
+  // The reserved bytes go from the reader back to the reader unchanged. The
+  // window carries them from its last read. The command line writes records
+  // made from a file, which never holds them: with this set, a write first
+  // reads the table it replaces and sends its reserved bytes (zeros for a
+  // table the reader does not hold yet); a failed read stops the write.
+  bool ReservedFromReader = false;
 
   // --- Decisions and hooks -------------------------------------------------
   // A question of the table (AreYouSure, EntryExists): whether to go on.
@@ -144,8 +150,12 @@ class DosimeterTableJob {
                               const std::function<void(ParamOutcome& o)>& read);
   ParamOutcome readDefault();
   ParamOutcome readLookup();
+  // With ReservedFromReader: the reserved bytes of `replaced` into the
+  // table, or zeros when there is none.
+  void keepReserved(const BulbParamRecord* replaced);
   ParamOutcome writeDefault();
   ParamOutcome writeOwn();
+  ParamOutcome sendOwn();  // writeOwn without the layout it leaves
   ParamOutcome writeLookupAs();
   ParamOutcome writeLookup();
   void setSource(TableSource source);

@@ -40,12 +40,14 @@ int read(DosimeterTableJob& t, const QString& path, CliIO& io) {
 }
 
 // The window's Write of the source's table from the file's section, with
-// its questions answered by --yes and --overwrite.
+// its questions answered by --yes and --overwrite; the reserved bytes of the
+// table it replaces are kept.
 int write(DosimeterTableJob& t, const QString& path, bool overwrite, CliIO& io) {
   if (const int rc = checkParameterFile(io, path, t.SourceSection(), t.CheckFile(path))) return rc;
   // Checked a moment ago, but a file changed since must not send defaults.
   if (const int rc = t.LoadSourceSection(path)) return failure(io, rc, path);
   t.Policy = LimitPolicy::Refuse;
+  t.ReservedFromReader = true;
   t.confirm = [overwrite](ParamText question) { return question != ParamText::EntryExists || overwrite; };
   const QString id = t.Identifier();
   const ParamOutcome o = t.Write();
