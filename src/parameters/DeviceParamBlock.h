@@ -75,7 +75,8 @@ class TDeviceParamBlock : public quelm::ParamBlock<DeviceParamRecord> {
   ~TDeviceParamBlock();
 
   // Loads the record from the file's section; a missing file or key gives
-  // the defaults. Always 0.
+  // the defaults. 0, or the code of readProfileSection (a file there that
+  // cannot be read); the record then is as it was.
   int ReadFileBlock(const QString& name);
   // Writes the section, keeping the rest of the file. 0, or the code of
   // writeProfileSection for the caller to report; the file then keeps its

@@ -110,11 +110,13 @@ CollectFailure DosimeterTableJob::TakeIdentifier(bool upperCase) {
   return Edits.collect(bulbKeyList(kIdentifierKeys), Table.bytes(), LimitPolicy::Limit, kPlainIdentifier);
 }
 
-CollectFailure DosimeterTableJob::identifierFault(bool withSerial) const {
+CollectFailure DosimeterTableJob::identifierFault(std::span<const uint8_t> record, bool withSerial) const {
   // The entry dialogs' own rules, on what the record will send.
-  QString type(QLatin1Char(Table.Record.KTYPE));
-  QString serial = QString::fromLatin1(Table.Record.KSN, sizeof Table.Record.KSN);
-  const bool special = Table.Record.KTYPE == 2 || Table.Record.KTYPE == 3;
+  const uint8_t kind = record[0];
+  QString type(QLatin1Char(static_cast<char>(kind)));
+  QString serial =
+      QString::fromLatin1(reinterpret_cast<const char*>(record.data()) + 1, kIdentifierBytes - 1);
+  const bool special = kind == 2 || kind == 3;
   if (!special && !acceptKeyType(type))
     return {Edits.indexOf("KTYPE"),
             QStringLiteral("'%1' is no dosimeter type: a letter A..Z is needed").arg(Edits.text("KTYPE"))};
@@ -226,6 +228,16 @@ ParamOutcome DosimeterTableJob::Write() {
   return writeLookupAs();
 }
 
+void DosimeterTableJob::keepReserved(const BulbParamRecord* replaced) {
+  if (!ReservedFromReader) return;
+  BulbParamRecord& t = Table.Record;
+  t.Reserved9 = replaced ? replaced->Reserved9 : 0;
+  if (replaced)
+    std::memcpy(t.Reserved58, replaced->Reserved58, sizeof t.Reserved58);
+  else
+    std::memset(t.Reserved58, 0, sizeof t.Reserved58);
+}
+
 ParamOutcome DosimeterTableJob::writeDefault() {
   ParamOutcome o;
   {
@@ -233,7 +245,18 @@ ParamOutcome DosimeterTableJob::writeDefault() {
     // Nothing was written: re-reading the table now would only throw away
     // what the operator typed.
     if (const CollectFailure f = DefaultDataCollect()) return ParamOutcome::notConverted(f);
-    if (const CollectFailure f = identifierFault(false)) return ParamOutcome::notConverted(f);
+    if (const CollectFailure f = identifierFault(Table.bytes(), false)) return ParamOutcome::notConverted(f);
+    if (ReservedFromReader) {
+      TBulbParamBlock replaced;
+      replaced.Record.KTYPE = Table.Record.KTYPE;
+      if (const int rc = replaced.ReadCOMBlock()) {
+        o.fail(rc, "ReadCOMBlock");
+        return o;
+      }
+      // A reader without the type's table answers with another type's: the
+      // write then makes a new one.
+      keepReserved(replaced.Record.KTYPE == Table.Record.KTYPE ? &replaced.Record : nullptr);
+    }
     if (const int rc = Table.WriteCOMBlock()) o.fail(rc, "WriteCOMBlock");
   }
   // The window then shows what the reader holds for the type.
@@ -243,20 +266,33 @@ ParamOutcome DosimeterTableJob::writeDefault() {
 }
 
 ParamOutcome DosimeterTableJob::writeOwn() {
+  const ParamOutcome o = sendOwn();
+  SetLayout(TableLayout::Dosimeter);
+  setSource(TableSource::Dosimeter);
+  return o;
+}
+
+ParamOutcome DosimeterTableJob::sendOwn() {
+  BusyScope busy(onBusy);
+  if (CollectFailure f = KeyDataCollect(); f || (f = identifierFault(Own.bytes(), true)))
+    return ParamOutcome::notConverted(f);
   ParamOutcome o;
-  {
-    BusyScope busy(onBusy);
-    if (const CollectFailure f = KeyDataCollect()) {
-      o = ParamOutcome::notConverted(f);
-    } else if (const int rc = Own.WriteCOMBlock(); rc == kErrReaderRefused) {
+  // A refusal of either command: no dosimeter in the reader.
+  const auto failed = [&](int rc, const char* step) {
+    if (rc == kErrReaderRefused) {
       warning_ = true;
       o.failWith(ParamText::NoOwnTable);
     } else if (rc != 0) {
-      o.fail(rc, "WriteCOMBlock");
+      o.fail(rc, step);
     }
+    return rc != 0;
+  };
+  if (ReservedFromReader) {
+    TIBulbParamBlock replaced;
+    if (failed(replaced.ReadCOMBlock(), "ReadCOMBlock")) return o;
+    Own.Record.Reserved15 = replaced.Record.Reserved15;
   }
-  SetLayout(TableLayout::Dosimeter);
-  setSource(TableSource::Dosimeter);
+  failed(Own.WriteCOMBlock(), "WriteCOMBlock");
   return o;
 }
 
@@ -287,7 +323,7 @@ ParamOutcome DosimeterTableJob::writeLookupAs() {
 ParamOutcome DosimeterTableJob::writeLookup() {
   BusyScope busy(onBusy);
   if (const CollectFailure f = LookupDataCollect()) return ParamOutcome::notConverted(f);
-  if (const CollectFailure f = identifierFault(true)) return ParamOutcome::notConverted(f);
+  if (const CollectFailure f = identifierFault(Table.bytes(), true)) return ParamOutcome::notConverted(f);
   ParamOutcome o;
   const QString id = Identifier();
   // The check reads into a record of its own: the table keeps what the
@@ -296,6 +332,7 @@ ParamOutcome DosimeterTableJob::writeLookup() {
   std::memcpy(&existing.Record, &Table.Record, kIdentifierBytes);
   const int check = existing.ReadLUTBlock();
   bool deleted = false;
+  if (check == 0 || check == kErrReaderRefused) keepReserved(check == 0 ? &existing.Record : nullptr);
   if (check == 0) {
     busy.release();
     if (!confirm(ParamText::EntryExists)) return ParamOutcome::nothing();

@@ -50,6 +50,12 @@ class DosimeterTableJob {
   TableSource WriteAs = TableSource::Dosimeter;
   // The window limits silently; the command line refuses what it would limit.
   LimitPolicy Policy = LimitPolicy::Limit;
+  // The reserved bytes go from the reader back to the reader unchanged. The
+  // window carries them from its last read. The command line writes records
+  // made from a file, which never holds them: with this set, a write first
+  // reads the table it replaces and sends its reserved bytes (zeros for a
+  // table the reader does not hold yet); a failed read stops the write.
+  bool ReservedFromReader = false;
 
   // --- Decisions and hooks -------------------------------------------------
   // A question of the table (AreYouSure, EntryExists): whether to go on.
@@ -131,11 +137,12 @@ class DosimeterTableJob {
   QString Identifier() const;
 
  private:
-  // What the reader is sent under a table's identifier must name a type
-  // (a letter A..Z, or the bytes 2 and 3 a table read may hold) and, for a
-  // look-up entry, a dosimeter (four digits): anything else would make an
-  // entry no dosimeter ever finds. The failure names the edit.
-  CollectFailure identifierFault(bool withSerial) const;
+  // What the reader is sent under a table's identifier (the first five
+  // bytes of `record`) must name a type (a letter A..Z, or the bytes 2 and 3
+  // a table read may hold) and, for a look-up entry or a dosimeter's own
+  // table, a dosimeter (four digits): anything else would make a table no
+  // dosimeter ever finds. The failure names the edit.
+  CollectFailure identifierFault(std::span<const uint8_t> record, bool withSerial) const;
   // A read of the table the identifier edits name: laid out as `layout`,
   // the identifier taken, `read` under the busy pointer, then the table
   // shown with its serial and the list offered for a look-up entry only.
@@ -143,8 +150,12 @@ class DosimeterTableJob {
                               const std::function<void(ParamOutcome& o)>& read);
   ParamOutcome readDefault();
   ParamOutcome readLookup();
+  // With ReservedFromReader: the reserved bytes of `replaced` into the
+  // table, or zeros when there is none.
+  void keepReserved(const BulbParamRecord* replaced);
   ParamOutcome writeDefault();
   ParamOutcome writeOwn();
+  ParamOutcome sendOwn();  // writeOwn without the layout it leaves
   ParamOutcome writeLookupAs();
   ParamOutcome writeLookup();
   void setSource(TableSource source);

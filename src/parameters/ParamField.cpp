@@ -321,6 +321,11 @@ int readProfileSection(const QString& name, const QString& section, std::span<co
                        std::span<uint8_t> record) {
   if (fileKind(name) == FileKind::Other) return noteFileFailure(kErrFileOpen, name, notRegularReason());
   const IniFile file(name, IniFile::Encoding::Latin1);
+  // Only a file that is not there gives the defaults: one that is there
+  // but cannot be read would otherwise load, and then be written to a
+  // reader, as defaults nobody chose.
+  if (file.status() == IniFile::LoadStatus::Unreadable)
+    return noteFileFailure(kErrFileOpen, name, QStringLiteral("what it holds cannot be read"));
   for (const ParamField& f : fields) readProfileField(file, section, f, record);
   return 0;
 }
@@ -448,11 +453,13 @@ CollectFailure ParamEditor::collectOne(int i, const ParamField& f, std::span<uin
   }
   long long typed = 0;
   if (!parseDecimalInteger(e.text, &typed)) return {i, notAnInteger(e.text)};
-  const long long v = f.wrap16 ? (typed & 0xFFFF) : typed;
-  const auto l = static_cast<long long>(limited(static_cast<double>(v), f.editMin, f.editMax));
+  // Limited as typed, before any wrap: a negative voltage or current must
+  // give the lowest value, not wrap round to one near the top of 16 bits
+  // that the limit then lowers to the highest.
+  const auto l = static_cast<long long>(limited(static_cast<double>(typed), f.editMin, f.editMax));
   if (policy == LimitPolicy::Refuse && l != typed)
-    return {i, outsideLimits(f, QString::number(v), f.editMin, f.editMax)};
-  storeInteger(f, record, toStored(f, l));
+    return {i, outsideLimits(f, QString::number(typed), f.editMin, f.editMax)};
+  storeInteger(f, record, toStored(f, f.wrap16 ? (l & 0xFFFF) : l));
   if (f.showLimited) e.text = QString::number(l);
   return {};
 }

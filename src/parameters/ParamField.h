@@ -37,8 +37,9 @@ struct ParamField {
   uint16_t offset;
   ParamType type;
   // Files and edits show stored * scale + bias. Fields with wrap16 take the
-  // shown value's low 16 bits, unsigned, before anything else, and files
-  // get the low 16 bits of the sum: what the reader's tables always held.
+  // shown value's low 16 bits, unsigned: a file's before anything else, an
+  // edit's after its limits; files get the low 16 bits of the sum: what the
+  // reader's tables always held.
   int scale = 1;
   int bias = 0;
   bool wrap16 = false;
@@ -96,12 +97,14 @@ void writeProfileField(IniFile& file, const QString& section, const ParamField& 
                        std::span<const uint8_t> record);
 
 // A whole section. A name that is no plain file (a pipe, a folder, a
-// device) is neither read nor written: -107, the record untouched. Another
-// file that cannot be read is taken as empty; writing keeps the rest of the
-// file and returns 0, or -110 with the reason noted (noteFileFailure) when
-// the file could not be written (it then keeps its content). Nothing is
-// shown: the caller reports the code. `skip` names a key the section does
-// not hold.
+// device) is neither read nor written: -107, the record untouched. A file
+// that is not there reads as empty (the defaults); one that is there but
+// cannot be read (no permission, larger than IniFile::kMaxFileSize) is not
+// read: -107, the record untouched; writing then gives -110. Writing keeps
+// the rest of the file and returns 0, or -110 with the reason noted
+// (noteFileFailure) when the file could not be written (it then keeps its
+// content). Nothing is shown: the caller reports the code. `skip` names a
+// key the section does not hold.
 int readProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,
                        std::span<uint8_t> record);
 int writeProfileSection(const QString& name, const QString& section, std::span<const ParamField> fields,

@@ -61,6 +61,14 @@ ParamOutcome ReaderParamJob::WriteCOMData() {
   BusyScope busy(onBusy);
   if (const CollectFailure f = DataCollect()) return ParamOutcome::notConverted(f);
   ParamOutcome o;
+  if (ReservedFromReader) {
+    TDeviceParamBlock replaced;
+    if (const int rc = replaced.ReadCOMBlock()) {
+      o.fail(rc, "ReadCOMBlock");
+      return o;
+    }
+    Block.Record.Reserved41 = replaced.Record.Reserved41;
+  }
   if (const int rc = Block.WriteCOMBlock()) o.fail(rc, "WriteCOMBlock");
   return o;
 }

@@ -28,6 +28,11 @@ class ReaderParamJob {
   std::function<int32_t()> maxPostHeating = [] { return 50; };
   // The window limits silently; the command line refuses what it would limit.
   LimitPolicy Policy = LimitPolicy::Limit;
+  // The reserved byte goes from the reader back to the reader unchanged. The
+  // window carries it from its last read. The command line writes a record
+  // made from a file, which never holds it: with this set, a write first
+  // reads the table it replaces and sends that byte; a failed read stops it.
+  bool ReservedFromReader = false;
 
   // --- Decisions and hooks -------------------------------------------------
   // The question before a write (ParamText::ReaderTableOverwrite).
@@ -45,7 +50,8 @@ class ReaderParamJob {
   // --- Operations ---------------------------------------------------------------
   // ".J#", then the edits; a failed read changes neither.
   ParamOutcome ReadCOMData();
-  // The question, the edits into the record, ".I".
+  // The question, the edits into the record, (".J#" for ReservedFromReader),
+  // ".I".
   ParamOutcome WriteCOMData();
   // A file into the record, then the edits.
   ParamOutcome Load();

@@ -3,6 +3,9 @@
 
 #include <QFile>
 #include <cstring>
+#include <functional>
+#include <string>
+#include <tuple>
 
 #include "CliDriver.h"
 #include "Golden.h"
@@ -58,11 +61,18 @@ TEST_F(CliDptTest, ReadSavesEachKindInItsSection) {
   EXPECT_EQ(dpt({"read", "--own", path("u.dpt")}).code, 1);
   EXPECT_FALSE(QFile::exists(path("u.dpt")));
 
+  // The type and serial are taken as typed, never cut to fit.
+  rig.model.Requests.clear();
   for (const QStringList& bad : {QStringList{"read", path("u.dpt")},
                                  {"read", "--default", "1", path("u.dpt")},
+                                 {"read", "--default", "bz", path("u.dpt")},
                                  {"read", "--lut", "A", "12x4", path("u.dpt")},
+                                 {"read", "--lut", "Ax", "0417", path("u.dpt")},
+                                 {"read", "--lut", "A", "04170", path("u.dpt")},
                                  {"write", path("t.dpt"), "--own", "--lut", "--yes"}})
     EXPECT_EQ(dpt(bad).code, 2) << bad.join(' ').toStdString();
+  EXPECT_TRUE(rig.commands().empty());
+  EXPECT_FALSE(QFile::exists(path("u.dpt")));
 }
 
 TEST_F(CliDptTest, WriteNeedsYesTheServiceLevelAndOverwriteForAnExistingEntry) {
@@ -109,6 +119,50 @@ TEST_F(CliDptTest, WriteNeedsYesTheServiceLevelAndOverwriteForAnExistingEntry) {
   r = dpt({"write", path("in.dpt"), "--lut", "--yes"});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains("Memory is full!"));
+}
+
+// A file holds no reserved bytes: a write keeps those of the record it
+// replaces (none for a new entry), so that a read and a write back leave the
+// reader as it was; a record that cannot be read first is not replaced.
+TEST_F(CliDptTest, ReadThenWriteLeavesTheReadersTableByteForByte) {
+  quelm::sim::ParameterState& reader = rig.model.Parameters();
+  const auto bytes = [](const auto* r) {
+    return r ? QByteArray(reinterpret_cast<const char*>(r), sizeof *r).toHex().toStdString() : "none";
+  };
+  struct Case {
+    QStringList read;  // then the kind written back
+    std::function<std::string()> record;
+  };
+  const Case cases[] = {
+      {{"--default", "C"}, [&] { return bytes(&reader.DefaultTables['C']); }},
+      {{"--lut", "A", "0417"}, [&] { return bytes(rig.lookupEntry("A0417")); }},
+      {{"--own"}, [&] { return bytes(&reader.OwnTable); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.read.front().toStdString());
+    const std::string before = c.record();
+    ASSERT_EQ(dpt(QStringList{"read"} + c.read + QStringList{path("t.dpt")}).code, 0);
+    const auto r = dpt({"write", path("t.dpt"), c.read.front(), "--yes", "--overwrite"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(c.record(), before);
+  }
+  quelm::IniFile in(path("t.dpt"), quelm::IniFile::Encoding::Latin1);
+  in.WriteString(quelm::kLookupKeySection, "KSN", "0555");
+  ASSERT_TRUE(in.UpdateFile());
+  ASSERT_EQ(dpt({"write", path("t.dpt"), "--lut", "--yes"}).code, 0);
+  const BulbParamRecord* added = rig.lookupEntry("A0555");
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(bytes(&added->Reserved9) + bytes(&added->Reserved58), std::string(14, '0'));
+
+  const std::tuple<const char*, std::function<void()>, const char*> unread[] = {
+      {"--default", [&] { rig.model.Script = {quelm::sim::kFaultRefuse}; }, "M"},
+      {"--own", [&] { reader.OwnPresent = false; }, "Q"}};
+  for (const auto& [kind, arrange, sent] : unread) {
+    rig.model.Requests.clear();
+    arrange();
+    EXPECT_EQ(dpt({"write", path("t.dpt"), kind, "--yes"}).code, 1) << kind;
+    EXPECT_EQ(rig.letters(), sent) << "read, not written";
+  }
 }
 
 // Each kind sends only what its section says as the reader would hold it.

@@ -74,8 +74,25 @@ TEST(CliReaderParams, WriteNeedsYesAndTheServiceLevelAndSendsTheFileAsWritten) {
   const DeviceParamRecord& t = rig.model.Parameters().ReaderTable;
   EXPECT_EQ(uint8_t(t.RTYPE), 0xC4);
   EXPECT_EQ(int{t.POSTH}, 30);
-  ASSERT_EQ(rig.commands().size(), 1u);
-  EXPECT_EQ(rig.commands().front().size(), 45u);
+  // The file holds no reserved byte: the reader's is read and sent back.
+  EXPECT_EQ(rig.letters(), "JI");
+  EXPECT_EQ(rig.commands().back().size(), 45u);
+  EXPECT_EQ(int{t.Reserved41}, 0x5A);
+  // What cannot be read first is not overwritten.
+  rig.model.Requests.clear();
+  rig.model.Script = {quelm::sim::kFaultRefuse};
+  EXPECT_EQ(runCli({"reader-params", "write", in, "--port", "COM1", "--yes"}, rig.configPath).code, 1);
+  EXPECT_EQ(rig.letters(), "J");
+}
+
+TEST(CliReaderParams, ReadThenWriteLeavesTheReadersTableByteForByte) {
+  ParamReaderRig rig(/*serviceLevel=*/true);
+  const DeviceParamRecord before = rig.model.Parameters().ReaderTable;
+  const QString file = rig.dir.filePath("r.rpt");
+  ASSERT_EQ(runCli({"reader-params", "read", file, "--port", "COM1"}, rig.configPath).code, 0);
+  const auto r = runCli({"reader-params", "write", file, "--port", "COM1", "--yes"}, rig.configPath);
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(std::memcmp(&rig.model.Parameters().ReaderTable, &before, sizeof before), 0);
 }
 
 // Whatever the file does not say as the reader would hold it stops the

@@ -127,6 +127,13 @@ TEST_F(DosimeterCollectTest, TypedValuesAreTakenAsTheWindowTakesThem) {
   EXPECT_EQ(t.Edits.text("TLIM"), "300");
   EXPECT_EQ(t.Edits.text("HEATC"), "4000");
   EXPECT_EQ(t.Edits.text("DTFA"), "1.5E-06");
+
+  // A current typed below 0 is the lowest, never the highest.
+  for (const auto& [typed, stored] : {std::pair{"-4", 0}, {"-70000", 0}, {"70000", 1000}}) {
+    t.Edits.setText("HEATC", typed);
+    ASSERT_FALSE(t.DefaultDataCollect());
+    EXPECT_EQ(int{t.Table.Record.HEATC}, stored) << typed;
+  }
 }
 
 TEST_F(DosimeterCollectTest, EachCollectTakesItsOwnFields) {
@@ -391,15 +398,17 @@ TEST_F(LookupWriteTest, NothingIsDeletedBeforeEveryEditConvertedAndAFailureAfter
 }
 
 // An identifier no dosimeter can have never reaches the reader: the write
-// stops at its edit, before the look-up check or the table is sent.
+// stops at its edit, before the look-up check or any table is sent.
 TEST_F(LookupWriteTest, ATableIsWrittenOnlyUnderATypeLetterAndAnEntryUnderFourDigitsToo) {
   struct Case {
     TableSource as;
     const char *type, *serial, *edit;
   };
-  const Case cases[] = {{TableSource::LookUp, "A", "1", "KSN"},     {TableSource::LookUp, "", "", "KTYPE"},
-                        {TableSource::LookUp, "A", "12a4", "KSN"},  {TableSource::LookUp, "%", "0001", "KTYPE"},
-                        {TableSource::Default, "%", "", "KTYPE"},   {TableSource::Default, "", "", "KTYPE"}};
+  const Case cases[] = {
+      {TableSource::LookUp, "A", "1", "KSN"},         {TableSource::LookUp, "", "", "KTYPE"},
+      {TableSource::LookUp, "A", "12a4", "KSN"},      {TableSource::LookUp, "%", "0001", "KTYPE"},
+      {TableSource::Default, "%", "", "KTYPE"},       {TableSource::Default, "", "", "KTYPE"},
+      {TableSource::Dosimeter, "%", "0042", "KTYPE"}, {TableSource::Dosimeter, "A", "x", "KSN"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.type << "/" << c.serial);
     t.ChooseSource(c.as);

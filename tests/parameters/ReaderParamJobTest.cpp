@@ -198,7 +198,8 @@ TEST_F(ReaderParamCollectTest, TypedValuesAreLimitedAsTheWindowLimitsThem) {
   };
   const Case cases[] = {
       {"HVH", "2000", 50, 1000, nullptr},  {"HVL", "100", 50, 0, nullptr},
-      {"HVM", "-1", 50, 1000, nullptr},    {"POSTH", "90", 50, 50, nullptr},
+      {"HVM", "-1", 50, 0, nullptr},       {"HVH", "-1", 50, 0, nullptr},
+      {"HVH", "65636", 50, 1000, nullptr}, {"POSTH", "90", 50, 50, nullptr},
       {"POSTH", "300", 400, 255, nullptr}, {"POSTH", "-3", 50, 0, nullptr},
       {"POSTH", "9", -5, 0, nullptr},      {"CONTR", "-200", 50, -127, "-127"},
       {"U0", "300", 50, 255, nullptr},     {"MAXT", "-128", 50, -127, nullptr},
@@ -305,10 +306,11 @@ TEST_F(ReaderParamCollectTest, RealsShowSevenDigitsWithThreeExponentDigits) {
 
 TEST_F(ReaderParamCollectTest, RefusingInsteadOfLimitingNamesTheFieldAndItsLimits) {
   table.Policy = LimitPolicy::Refuse;
-  const std::pair<const char*, const char*> cases[] = {{"HVH", "HVH: 100 is outside 150..1150"},
+  const std::pair<const char*, const char*> cases[] = {{"HVH", "HVH: 65636 is outside 150..1150"},
                                                        {"POSTH", "POSTH: 90 is outside 0..50"},
                                                        {"DCALL", "DCALL: -5 is below 0"}};
-  table.Edits.setText("HVH", QStringLiteral("65636"));  // stored 65486, as a file with HVH=100 gives
+  // Stored 65486, as a file with HVH=100 gives: named as the edit shows it.
+  table.Edits.setText("HVH", QStringLiteral("65636"));
   EXPECT_EQ(table.DataCollect().message, cases[0].second);
   table.DataRefresh();
   table.Edits.setText("POSTH", QStringLiteral("90"));
@@ -448,7 +450,15 @@ TEST(ReaderParamJobFlow, OperationsEndAsTheirDecisionsAndTheReaderSay) {
   // A name that is no plain file is told as a failure, not passed over.
   file = fifo;
   EXPECT_EQ(step(job.Save()), P(ParamOutcome::kFailed, {kErrFileOpen}));
-  EXPECT_EQ(step(job.Load()), P(ParamOutcome::kFailed, {kErrFileOpen}));
+  // Nor is a file that cannot be read loaded as one of defaults: the edits
+  // keep what they showed.
+  const QString big = dir.filePath(QStringLiteral("big.rpt"));
+  WriteFile(big, "[Reader Parameter Table]\r\n" + QByteArray(IniFile::kMaxFileSize, ';'));
+  for (const QString& unreadable : {fifo, big}) {
+    file = unreadable;
+    EXPECT_EQ(step(job.Load()), P(ParamOutcome::kFailed, {kErrFileOpen}));
+    EXPECT_EQ(job.Edits.text("MAXT"), "5");
+  }
   // A file that cannot be written is in the outcome with its name.
   file = dir.filePath(QStringLiteral("gone/t.rpt"));
   const ParamOutcome unwritten = job.Save();

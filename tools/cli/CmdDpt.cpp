@@ -40,11 +40,14 @@ int read(DosimeterTableJob& t, const QString& path, CliIO& io) {
 }
 
 // The window's Write of the source's table from the file's section, with
-// its questions answered by --yes and --overwrite.
+// its questions answered by --yes and --overwrite; the reserved bytes of the
+// table it replaces are kept.
 int write(DosimeterTableJob& t, const QString& path, bool overwrite, CliIO& io) {
   if (const int rc = checkParameterFile(io, path, t.SourceSection(), t.CheckFile(path))) return rc;
-  t.LoadSourceSection(path);
+  // Checked a moment ago, but a file changed since must not send defaults.
+  if (const int rc = t.LoadSourceSection(path)) return failure(io, rc, path);
   t.Policy = LimitPolicy::Refuse;
+  t.ReservedFromReader = true;
   t.confirm = [overwrite](ParamText question) { return question != ParamText::EntryExists || overwrite; };
   const QString id = t.Identifier();
   const ParamOutcome o = t.Write();
@@ -101,14 +104,16 @@ int runDpt(Args& args, CliIO& io) {
                                                         : TableSource::Default);
   t.chooseFile = [path = words[1]](FileMode) { return std::optional<QString>(path); };
   if (!isRead) return write(t, words[1], overwrite, io);
+  // The entry dialogs' rules cut what they are given to fit; here the type
+  // and serial must fit as typed, so that "Ax" never reads type A's table.
   if (t.Source == TableSource::Default) {
     QString type = *def;
-    if (!acceptKeyType(type))
+    if (type.size() != 1 || !acceptKeyType(type))
       return usageError(io, kDpt, QStringLiteral("--default takes a type letter A..Z"));
     t.askType = [type] { return std::optional<QString>(type); };
   } else if (t.Source == TableSource::LookUp) {
     QString type = lut->at(0), serial = lut->at(1);
-    if (!acceptKeyType(type) || !acceptKeyTypeSN(type, serial) || serial.size() != 4)
+    if (type.size() != 1 || serial.size() != 4 || !acceptKeyType(type) || !acceptKeyTypeSN(type, serial))
       return usageError(io, kDpt, QStringLiteral("--lut takes a type letter A..Z and four digits"));
     t.askTypeAndSerial = [type, serial] { return std::optional(std::pair{type, serial}); };
   }

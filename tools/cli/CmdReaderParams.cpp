@@ -38,7 +38,7 @@ int read(const QString& path, CliIO& io) {
 }
 
 // The file as written, refused rather than limited, with the window's
-// question answered by --yes.
+// question answered by --yes; the reader's reserved byte is kept.
 int write(const QString& path, CliIO& io) {
   if (!serviceLevel())
     return refuseBelowServiceLevel(io, QStringLiteral("writing the reader parameter table"));
@@ -47,6 +47,7 @@ int write(const QString& path, CliIO& io) {
   if (const int rc = checkParameterFile(io, path, kReaderParamSection, job.CheckFile(path))) return rc;
   job.confirmWrite = [] { return true; };
   job.Policy = LimitPolicy::Refuse;
+  job.ReservedFromReader = true;
   ParamOutcome o = job.Load();
   if (o.kind == ParamOutcome::kDone) o = job.WriteCOMData();
   if (o.kind != ParamOutcome::kDone)
