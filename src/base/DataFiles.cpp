@@ -24,7 +24,10 @@ FileFailure& noted() {
 // An existing file's canonical path; for one that does not exist yet, its
 // name in the canonical form of its folder.
 QString canonicalName(const QString& name) {
-  const QFileInfo info(name);
+  QFileInfo info(name);
+  // A link whose target does not exist yet names that target: a write
+  // through it creates the target.
+  for (int hops = 0; hops < 40 && info.isSymLink() && !info.exists(); ++hops) info = QFileInfo(info.symLinkTarget());
   const QString canonical = info.canonicalFilePath();
   if (!canonical.isEmpty()) return canonical;
   const QString dir = QFileInfo(info.absolutePath()).canonicalFilePath();

@@ -516,6 +516,32 @@ TEST_F(DownloadTest, AFileNeverBecomesItsOwnStorageOrListAndOddNumbersAreRefused
   EXPECT_FALSE(job.State().controls.start);
 }
 
+// A list that is the storage file under another name (a link, made before
+// or dangling until the first block) is refused before anything is asked.
+TEST_F(DownloadTest, NoOutputIsAnotherOutputUnderAnotherName) {
+  loadReader(0, 20, 5);
+  const struct {
+    const char* link;
+    const char* target;
+    bool storageExists;
+  } cases[] = {{"s1.lst", "s1.dat", false}, {"s2.txt", "s2.dat", false}, {"s3.lst", "s3.dat", true},
+               {"s4.txt", "s4.lst", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.link);
+    const QString storage = QString::fromLatin1(c.target).left(2) + QStringLiteral(".dat");
+    if (c.storageExists) ASSERT_EQ(WriteSampleDataFile(storage, {1, 5, 0}), 0);
+    ASSERT_EQ(::symlink(c.target, c.link), 0);
+    channel.sent.clear();
+    job.SetStorageName(storage.left(2));
+    ASSERT_EQ(job.SelectType(kDownloadUnsaved).kind, DownloadResult::kNone);
+    job.askExistingFile = [](const QString&) { return int{kChoiceAppend}; };
+    const DownloadResult r = job.Start();
+    EXPECT_EQ(r.code, kErrFileOpen);
+    EXPECT_EQ(channel.acks(), std::vector<int>{});
+    EXPECT_EQ(QFileInfo(storage).size(), c.storageExists ? 512 : 0);
+  }
+}
+
 TEST(DownloadRange, CorrectionsKeepWrappedRangesOfWhatTheSourceHolds) {
   const struct {
     long long from, to;
