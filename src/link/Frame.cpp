@@ -70,9 +70,12 @@ AssemblyResult AssembleFrameBatch(uint8_t* frame, uint16_t& count, const uint8_t
     return r;
   }
   if (count == 0) {
-    r.restarted = true;
+    // Only a reply that begins restarts the time-out: bytes without a sync
+    // (a wrong port's device talking on) would otherwise hold the wait
+    // for ever.
     const auto* sync = static_cast<const uint8_t*>(std::memchr(data, kSync0, size));
     if (!sync) return r;
+    r.restarted = true;
     size -= static_cast<uint32_t>(sync - data);
     data = sync;
   }

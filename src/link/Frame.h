@@ -40,7 +40,7 @@ inline int frameSeqNum(uint8_t control) { return control & 0x0F; }
 // Receive assembly: one batch of received bytes into the frame buffer
 // (kRcvFrameSize bytes) holding count bytes so far.
 struct AssemblyResult {
-  bool restarted = false;  // count was 0: the reply's time-out starts again
+  bool restarted = false;  // a reply began: its time-out starts again
   bool oversize = false;   // a batch larger than the frame buffer, dropped
 };
 // Mode 0: command replies. Skips to the first A1 of a reply's first batch.

@@ -239,6 +239,17 @@ TEST(FrameLink, WithoutReaderTheResetFrameTimesOutAlone) {
   EXPECT_EQ(sent[5], 0x83);
   EXPECT_EQ(std::vector<uint8_t>(sent.begin() + 11, sent.end()), kResetFrame);
   EXPECT_TRUE(prompter.messages.empty());
+
+  // A device on the line that talks on without ever sending a frame (a
+  // wrong port): a byte each tick does not hold the wait; it ends as before.
+  // The noise stops after 40 ticks, so that a wait it did hold still ends.
+  int noise = 0;
+  QObject::connect(&l.link.Timer, &QTimer::timeout, [&] {
+    if (++noise <= 40) pty.write({0x00});
+  });
+  l.link.ResetPending = true;
+  EXPECT_EQ(l.send(".G#"), -204);
+  EXPECT_LE(noise, 20) << "the quiet wait the last failure owes (at most three time-outs) and the reset frame's";
 }
 
 TEST(FrameLink, BytesReceivedBeforeARequestNeverBecomeItsReply) {
