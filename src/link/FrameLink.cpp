@@ -193,7 +193,9 @@ int TFrameLink::DumpFrames(int frameLength, int expected) {
 }
 
 void TFrameLink::ReleaseLine() {
+  const bool wasInUse = LineInUse();
   if (Holds > 0 && --Holds == 0 && !InExchange) COMPortDrv.Disconnect();
+  lineUseMayHaveChanged(wasInUse);
 }
 
 int TFrameLink::SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out) {

@@ -64,24 +64,35 @@ class TFrameLink : public QObject {
   // are refused meanwhile. False when an exchange or update holds it already.
   bool BeginLoaderSession() {
     if (InExchange) return false;
+    const bool wasInUse = LineInUse();
     InExchange = true;
     LoaderSession = true;
     emit LoaderSessionChanged(true);
+    lineUseMayHaveChanged(wasInUse);
     return true;
   }
   void EndLoaderSession() {
+    const bool wasInUse = LineInUse();
     InExchange = false;
     LoaderSession = false;
     emit LoaderSessionChanged(false);
+    lineUseMayHaveChanged(wasInUse);
   }
   bool LoaderSessionRunning() const { return LoaderSession; }
 
   // See TCommandChannel::HoldLine. While held, an exchange leaves the port
   // open (after a failure too, unless the device itself failed); the last
   // release closes it.
-  void HoldLine() { ++Holds; }
+  void HoldLine() {
+    const bool wasInUse = LineInUse();
+    ++Holds;
+    lineUseMayHaveChanged(wasInUse);
+  }
   void ReleaseLine();
   bool LineHeld() const { return Holds > 0; }
+  // A job holds the line between its exchanges (a download, a table write)
+  // or the software update runs: the port's settings must not change then.
+  bool LineInUse() const { return Holds > 0 || LoaderSession; }
 
   // pnCustom: show the port options window modally and return its modal
   // result (2 = Cancel). Without a hook the choice counts as cancelled.
@@ -96,8 +107,13 @@ class TFrameLink : public QObject {
   // The software update took the line (true) or gave it back (false). The
   // windows grey their reader commands meanwhile: a click could only fail.
   void LoaderSessionChanged(bool running);
+  // LineInUse() changed.
+  void LineInUseChanged(bool inUse);
 
  private:
+  void lineUseMayHaveChanged(bool wasInUse) {
+    if (LineInUse() != wasInUse) emit LineInUseChanged(!wasInUse);
+  }
   class ChannelImpl final : public TCommandChannel {
    public:
     explicit ChannelImpl(TFrameLink& link) : Link(link) {}

@@ -83,10 +83,11 @@ void provideMenuWindows(WindowOwner& owner, TPgcForm& main, TIoForm& io) {
     return options;
   });
   OpenFromMenu(main.ComPort1, [o] { return o->open<TOptionsForm>(); }, Opening::Modal);
-  // Its OK sets the line up anew and empties its queues: on the update's
-  // open line that would cut a block mid-way or change the speed under it.
-  QObject::connect(link, &TFrameLink::LoaderSessionChanged, main.ComPort1,
-                   [item = main.ComPort1](bool running) { item->setEnabled(!running); });
+  // Its OK sets the line up anew and empties its queues: on the line a
+  // download or the update holds open, that would cut a block mid-way or
+  // change the speed under it.
+  QObject::connect(link, &TFrameLink::LineInUseChanged, main.ComPort1,
+                   [item = main.ComPort1](bool inUse) { item->setEnabled(!inUse); });
   owner.provide<TDownLoadForm>([o, m, link] {
     auto download = followReaderLine(*link, std::make_unique<TDownLoadForm>());
     ConnectDownloadClose(*m, *download);

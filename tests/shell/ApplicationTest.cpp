@@ -270,6 +270,13 @@ TEST_F(ApplicationTest, WhileTheSoftwareUpdateHoldsTheLineTheReaderCommandsAreGr
   io.Link.EndLoaderSession();
   for (int i = 0; i < objects.size(); ++i)
     EXPECT_EQ(enabled(objects[i]), before[i]) << objects[i]->objectName().toStdString();
+  // A job that holds the line between its commands (a download) greys the
+  // port's options alone: its other windows stay usable.
+  io.Link.HoldLine();
+  EXPECT_FALSE(enabled(find("ComPort1")));
+  EXPECT_TRUE(enabled(find("RSSpeedButton")));
+  io.Link.ReleaseLine();
+  EXPECT_TRUE(enabled(find("ComPort1")));
 }
 
 TEST_F(ApplicationTest, TheBuildMaskIsAddedToTheFlagWord) {
