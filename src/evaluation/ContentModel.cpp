@@ -38,6 +38,7 @@ class ContentModel::Operation {
 ContentModel::ContentModel(std::unique_ptr<TNurvoDataBlock>& data, DetailModel& detail)
     : data_(data), detail_(detail) {
   std::memset(rows_.data(), 0, sizeof rows_);
+  records_.fill(kNoRecord);
 }
 
 ContentModel::~ContentModel() = default;
@@ -69,6 +70,7 @@ int ContentModel::FillRow(int i) {
   if (filled_ >= kContentRows) return kNoEmptyRow;
   const BlockSummary& summary = data_->Summaries[i];
   std::memcpy(&rows_[static_cast<size_t>(filled_)], &summary, sizeof summary);
+  records_[static_cast<size_t>(filled_)] = data_->SummaryRecords[i];
   texts_[static_cast<size_t>(filled_)] = ContentRowTexts(summary);
   const QString message = texts_[static_cast<size_t>(filled_)].message;
   ++filled_;
@@ -81,11 +83,14 @@ int ContentModel::FillNextRow() { return FillRow(filled_); }
 
 // --- Source, pages and blocks ---------------------------------------------------
 
-int ContentModel::searchPage(const SearchRequest& request, int* failure) {
+int ContentModel::searchPage(const SearchRequest& request, int* failure, int64_t nextTo) {
   *failure = 0;
   if (!source_ || !data_) return 0;
   int count = 0;
-  const int rc = source_->SearchPage(*data_, request, search_.UpperLimit, search_.LowerLimit, &count);
+  const int rc =
+      nextTo == kNoRecord
+          ? source_->SearchPage(*data_, request, search_.UpperLimit, search_.LowerLimit, &count)
+          : source_->SearchPageNextTo(*data_, request, nextTo, search_.UpperLimit, search_.LowerLimit, &count);
   // The search stepped over records of the source; the view keeps its block.
   detail_.ReinstateShownBlock();
   if (rc != 0) {
@@ -108,16 +113,16 @@ void ContentModel::showSource() {
 int ContentModel::loadSelectedBlock() {
   TraceLine trace(QStringLiteral("TPgcForm::LoadSelectedBlock(): "));
   if (selected_ < 1 || selected_ > filled_) return 0;
-  return readAndShow(RowSummary(selected_).BlockNumber, trace, QString::number(selected_));
+  return readAndShow(RowSummary(selected_).BlockNumber, RowRecord(selected_), trace, QString::number(selected_));
 }
 
-int ContentModel::ShowBlock(uint32_t number) {
+int ContentModel::ShowBlock(uint32_t number, int64_t record) {
   TraceLine trace(QStringLiteral("TPgcForm::ShowBlock(): "));
   if (Busy()) return 0;
-  return readAndShow(number, trace, QString::number(number));
+  return readAndShow(number, record, trace, QString::number(number));
 }
 
-int ContentModel::readAndShow(uint32_t number, TraceLine& trace, const QString& row) {
+int ContentModel::readAndShow(uint32_t number, int64_t record, TraceLine& trace, const QString& row) {
   if (!data_) return kErrNullptr;
   if (data_->State & ::Busy) {
     trace.fail(QStringLiteral("BUSYCOM"));
@@ -126,7 +131,7 @@ int ContentModel::readAndShow(uint32_t number, TraceLine& trace, const QString& 
   if (!source_) return kErrDataInvalid;
 
   Operation busy(*this);
-  const int rc = source_->ReadBlock(*data_, number);
+  const int rc = source_->ReadRow(*data_, number, record);
   if (rc != 0) {
     // The detail view still shows the previous block: keep the data with it.
     detail_.ReinstateShownBlock();
@@ -171,7 +176,7 @@ ContentModel::Move ContentModel::NextPage() {
     const std::optional<uint32_t> top =
         filled_ >= 1 ? std::optional<uint32_t>(uint32_t{RowSummary(1).BlockNumber}) : std::nullopt;
     const PageTurn turn = PlanNextPage(request, top, search_.UpperLimit, search_.LowerLimit);
-    n = turn.search ? searchPage(turn.request, &failure) : 0;
+    n = turn.search ? searchPage(turn.request, &failure, filled_ >= 1 ? RowRecord(1) : kNoRecord) : 0;
     request = turn.keep;
     // The forward search returns ascending numbers; the list shows the
     // newest first, selecting the block right after the old page's top.
@@ -204,7 +209,7 @@ ContentModel::Move ContentModel::PrevPage() {
     const std::optional<uint32_t> bottom =
         filled_ >= 1 ? std::optional<uint32_t>(uint32_t{RowSummary(filled_).BlockNumber}) : std::nullopt;
     const PageTurn turn = PlanPrevPage(request, bottom, search_.LowerLimit);
-    n = turn.search ? searchPage(turn.request, &failure) : 0;
+    n = turn.search ? searchPage(turn.request, &failure, filled_ >= 1 ? RowRecord(filled_) : kNoRecord) : 0;
     request = turn.keep;
     // The block right below the old page's bottom is selected.
     if (n > 0) failure = showTurnedPage(n, false, 1);
@@ -267,8 +272,12 @@ int ContentModel::ImportFile(const QString& fileName) {
   SearchRequest& request = search_.Request;
   request.StartBlock = static_cast<uint16_t>(data_->LastBlock);
   request.Flags &= static_cast<uint8_t>(~kSearchForward);
+  // The file's last record is its newest read-out, whatever its number:
+  // appended downloads repeat numbers, and past 2048 read-outs the first
+  // record with the last number is an old one.
+  const uint32_t records = data_->ValidBlocks;
   int failure = 0;
-  const int n = searchPage(request, &failure);
+  const int n = searchPage(request, &failure, records);
   if (n > 0) {
     ClearContentGrid();
     for (int i = 0; i < n; ++i) FillRow(i);
@@ -278,7 +287,7 @@ int ContentModel::ImportFile(const QString& fileName) {
   // A page that could not be searched leaves the list empty; the newest
   // block is still shown when it can be read, and the search's failure is
   // the one to tell.
-  const int shown = showNewestImportedBlock(busy, trace);
+  const int shown = showNewestImportedBlock(busy, trace, records > 0 ? records - 1 : kNoRecord);
   return failure != 0 ? failure : shown;
 }
 
@@ -319,7 +328,7 @@ int ContentModel::ImportReader() {
   for (int k = 0; k < n; ++k) FillNextRow();
   notify();
   setPaging(true);
-  return showNewestImportedBlock(busy, trace);
+  return showNewestImportedBlock(busy, trace, kNoRecord);
 }
 
 int ContentModel::startImport(std::unique_ptr<ContentSource> source, Operation& busy, TraceLine& trace) {
@@ -345,13 +354,13 @@ int ContentModel::endFailedImport(const ContentSource& source, int rc, TraceLine
   return rc;
 }
 
-int ContentModel::showNewestImportedBlock(Operation& busy, TraceLine& trace) {
+int ContentModel::showNewestImportedBlock(Operation& busy, TraceLine& trace, int64_t newestRecord) {
   const uint32_t newest = data_->LastBlock;
-  const int rc = source_->ReadBlock(*data_, newest);
+  const int rc = source_->ReadRow(*data_, newest, newestRecord);
   // The view shows the newest block, or the cleared record when it cannot be
   // read: nothing of the previous source may remain on screen.
   data_->State |= Loaded;
-  if (filled_ >= 1 && uint32_t{RowSummary(1).BlockNumber} == newest) {
+  if (filled_ >= 1 && uint32_t{RowSummary(1).BlockNumber} == newest && RowRecord(1) == newestRecord) {
     selected_ = 1;
     notify();
   }

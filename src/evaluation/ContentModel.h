@@ -64,6 +64,10 @@ class ContentModel {
   // Rows 1..FilledRows(): the summary and the texts of its columns.
   const BlockSummary& RowSummary(int row) const { return rows_[static_cast<size_t>(row - 1)]; }
   const ContentRow& RowTexts(int row) const { return texts_[static_cast<size_t>(row - 1)]; }
+  // The record of the data file a row was listed from (kNoRecord for the
+  // reader's rows): a file may hold a number more than once, and a row, the
+  // block shown for it and the pages next to it all go by its record.
+  int64_t RowRecord(int row) const { return records_[static_cast<size_t>(row - 1)]; }
   int SelectedRow() const { return selected_; }  // 0: none
   // Counts the refills of the list: a view shows a new page from its top.
   unsigned PageSerial() const { return pageSerial_; }
@@ -111,8 +115,9 @@ class ContentModel {
   Move Select(int row);
   // Reads a block of the source by its number and shows it, whether or not
   // the page lists it; the list and its selection stay. On a failure the
-  // view keeps its block.
-  int ShowBlock(uint32_t number);
+  // view keeps its block. With the record a row was listed from (RowRecord),
+  // that record rather than the first with the number.
+  int ShowBlock(uint32_t number, int64_t record = kNoRecord);
   // Shows a block that is no row of the source (a read-out of the dose
   // archive) through the detail model: the page stays without a selected
   // row, and the source line says where the block came from until a row is
@@ -136,26 +141,29 @@ class ContentModel {
   // is filled.
   int FillNextRow();
   static constexpr int kNoEmptyRow = -1;
-  int searchPage(const SearchRequest& request, int* failure);  // rows found
+  // Rows found; with a record, the page next to it (see SearchPageNextTo).
+  int searchPage(const SearchRequest& request, int* failure, int64_t nextTo = kNoRecord);
   void showSource();
   int loadSelectedBlock();
   // Lists the n summaries of a turned page (newest first: reversed when the
   // search returned them ascending), selects row and shows its block.
   int showTurnedPage(int n, bool ascending, int row);
-  int readAndShow(uint32_t number, TraceLine& trace, const QString& row);
+  int readAndShow(uint32_t number, int64_t record, TraceLine& trace, const QString& row);
   Move navigate(const NavDecision& decision);
   // Empties the list and skims the new source, which becomes the model's;
   // on failure the view keeps its block and the failure is traced and
   // returned.
   int startImport(std::unique_ptr<ContentSource> source, Operation& busy, TraceLine& trace);
   int endFailedImport(const ContentSource& source, int rc, TraceLine& trace);
-  int showNewestImportedBlock(Operation& busy, TraceLine& trace);
+  // The newest block: for a data file its last record (newestRecord).
+  int showNewestImportedBlock(Operation& busy, TraceLine& trace, int64_t newestRecord);
 
   std::unique_ptr<TNurvoDataBlock>& data_;
   DetailModel& detail_;
   std::unique_ptr<ContentSource> source_;  // nothing before the first import
   SearchState search_;
   std::array<BlockSummary, kContentRows> rows_{};
+  std::array<int64_t, kContentRows> records_{};
   std::array<ContentRow, kContentRows> texts_;
   int filled_ = 0;
   int selected_ = 0;

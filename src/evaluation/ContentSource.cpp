@@ -15,16 +15,25 @@ int DataFileSource::Skim(TNurvoDataBlock& data) { return data.SkimFile(fileName_
 
 int DataFileSource::SearchPage(TNurvoDataBlock& data, const SearchRequest& request, uint16_t upperLimit,
                                uint16_t lowerLimit, int* count) {
+  return SearchPageNextTo(data, request, kNoRecord, upperLimit, lowerLimit, count);
+}
+
+int DataFileSource::SearchPageNextTo(TNurvoDataBlock& data, const SearchRequest& request, int64_t record,
+                                     uint16_t upperLimit, uint16_t lowerLimit, int* count) {
   // The page is searched in the listed file even when the data object was
   // pointed elsewhere in between.
   data.FileName = fileName_;
-  const int rc = data.SearchFileBlocks(request, kPageRows, upperLimit, lowerLimit, count);
+  const int rc = data.SearchFileBlocks(request, kPageRows, upperLimit, lowerLimit, count, record);
   return rc == kErrBlockNotFound ? kOk : rc;  // the page ended at a missing block: show what was found
 }
 
 int DataFileSource::ReadBlock(TNurvoDataBlock& data, uint32_t number) {
+  return ReadRow(data, number, kNoRecord);
+}
+
+int DataFileSource::ReadRow(TNurvoDataBlock& data, uint32_t number, int64_t record) {
   data.FileName = fileName_;
-  return data.ReadFileBlock(number);
+  return data.ReadFileBlock(number, record);
 }
 
 QString DataFileSource::Label() const { return QFileInfo(fileName_).fileName(); }

@@ -31,8 +31,22 @@ class ContentSource {
   // (*count is 0 then and the page is not to be shown).
   virtual int SearchPage(TNurvoDataBlock& data, const SearchRequest& request, uint16_t upperLimit,
                          uint16_t lowerLimit, int* count) = 0;
+  // The page next to a listed row's record (kNoRecord: a row without one),
+  // for a source whose rows are records: a number may stand in it more than
+  // once. Otherwise, and for a search with criteria, as SearchPage.
+  virtual int SearchPageNextTo(TNurvoDataBlock& data, const SearchRequest& request, int64_t record,
+                               uint16_t upperLimit, uint16_t lowerLimit, int* count) {
+    (void)record;
+    return SearchPage(data, request, upperLimit, lowerLimit, count);
+  }
   // Reads one block into the data object's record.
   virtual int ReadBlock(TNurvoDataBlock& data, uint32_t number) = 0;
+  // Reads the block of a listed row: the record it was listed from, where
+  // the source has records; by its number otherwise.
+  virtual int ReadRow(TNurvoDataBlock& data, uint32_t number, int64_t record) {
+    (void)record;
+    return ReadBlock(data, number);
+  }
 
   // "Source:" and its hint.
   virtual QString Label() const = 0;
@@ -51,7 +65,10 @@ class DataFileSource final : public ContentSource {
   int Skim(TNurvoDataBlock& data) override;
   int SearchPage(TNurvoDataBlock& data, const SearchRequest& request, uint16_t upperLimit,
                  uint16_t lowerLimit, int* count) override;
+  int SearchPageNextTo(TNurvoDataBlock& data, const SearchRequest& request, int64_t record, uint16_t upperLimit,
+                       uint16_t lowerLimit, int* count) override;
   int ReadBlock(TNurvoDataBlock& data, uint32_t number) override;
+  int ReadRow(TNurvoDataBlock& data, uint32_t number, int64_t record) override;
   QString Label() const override;
   QString Hint() const override;
   QString SkimContext(int code) const override;

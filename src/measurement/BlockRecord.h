@@ -82,6 +82,9 @@ inline constexpr int kRawValueCount = 106;
 inline constexpr int kChannelCount = 100;
 inline constexpr int kAuxValueCount = 6;
 inline constexpr int kPageRows = 20;
+// The place of a record in a data file (its index from 0) where there is
+// none: a block of the reader, or a block asked for by its number alone.
+inline constexpr int64_t kNoRecord = -1;
 
 static_assert(sizeof(BlockRecord) == 512);
 static_assert(offsetof(BlockRecord, Lead) == 0);

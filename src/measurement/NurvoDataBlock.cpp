@@ -5,6 +5,7 @@
 #include <QFile>
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "base/DataFiles.h"
 #include "base/Diag.h"
@@ -61,6 +62,7 @@ TNurvoDataBlock::TNurvoDataBlock(QObject* owner)
   quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::TNurvoDataBlock(): "));
   std::memset(&Record, 0, sizeof Record);
   std::memset(Summaries, 0, sizeof Summaries);
+  std::fill(std::begin(SummaryRecords), std::end(SummaryRecords), kNoRecord);
   std::memset(Values, 0, sizeof Values);
   std::memset(Ranges, 0, sizeof Ranges);
   trace.ok();
@@ -132,7 +134,7 @@ int TNurvoDataBlock::SkimFile(const QString& name) {
   return 0;
 }
 
-int TNurvoDataBlock::ReadFileBlock(uint32_t number) {
+int TNurvoDataBlock::ReadFileBlock(uint32_t number, int64_t record) {
   quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::ReadFileBlock(): FileName=") + FileName +
                          QStringLiteral(": "));
   std::memset(&Record, 0, sizeof Record);
@@ -145,8 +147,14 @@ int TNurvoDataBlock::ReadFileBlock(uint32_t number) {
     trace.fail(QStringLiteral("ERR_FOPEN"));
     return quelm::kErrFileOpen;
   }
+  // The listed record, unless it no longer carries the number.
+  BlockRecord listed;
+  const bool atRecord = rc == 0 && record >= 0 &&
+                        file_->readAt(static_cast<uint64_t>(record) * kRecordBytes, &listed, sizeof listed) &&
+                        listed.BlockNumber == number;
   // A file that cannot be positioned has no block to find.
-  if (rc > 0 || FindFileBlock(number) != 0) {
+  if (rc > 0 || (atRecord ? readRecordAt(static_cast<uint64_t>(record) * kRecordBytes)
+                          : FindFileBlock(number)) != 0) {
     closeDataFile();
     return quelm::kErrSourceFile;
   }
@@ -182,6 +190,7 @@ int TNurvoDataBlock::readRecordAt(uint64_t offset) {
   }
   std::memcpy(&Record, &record, sizeof Record);
   file_->position = offset + kRecordBytes;
+  recordIndex_ = static_cast<int64_t>(offset / kRecordBytes);
   return 0;
 }
 
@@ -230,6 +239,7 @@ int TNurvoDataBlock::DecodeChannels() {
 
 void TNurvoDataBlock::StoreSummary(int slot) {
   if (slot < 0 || slot >= kPageRows) return;
+  SummaryRecords[slot] = recordIndex_;
   const auto* r = reinterpret_cast<const uint8_t*>(&Record);
   auto* s = reinterpret_cast<uint8_t*>(&Summaries[slot]);
   // Bytes 0..7 and 9..21 mirror the record; byte 8 keeps what it held.
@@ -260,7 +270,7 @@ int TNurvoDataBlock::MatchDosimeter(const SearchRequest& request) const {
 }
 
 int TNurvoDataBlock::SearchFileBlocks(const SearchRequest& request, int pageSize, uint32_t upperLimit,
-                                      uint32_t lowerLimit, int* count) {
+                                      uint32_t lowerLimit, int* count, int64_t nextTo) {
   int n = 0;
   auto finish = [&](int result) {
     closeDataFile();
@@ -271,6 +281,7 @@ int TNurvoDataBlock::SearchFileBlocks(const SearchRequest& request, int pageSize
 
   Source = SourceFile;
   BlockIndex = request.StartBlock;
+  std::fill(std::begin(SummaryRecords), std::end(SummaryRecords), kNoRecord);
   const int rc = openDataFile();
   if (rc < 0) {
     traceBareToken(QStringLiteral("ERR_FOPEN"));
@@ -297,6 +308,21 @@ int TNurvoDataBlock::SearchFileBlocks(const SearchRequest& request, int pageSize
     }
   }
 
+  if (nextTo >= 0) {
+    // From record to record: the number of a row may stand in the file
+    // more than once, and the first record with it need not be the row's.
+    const auto ring =
+        static_cast<int64_t>(std::max<uint64_t>(kBlocksInReader, file_->size() / kRecordBytes));
+    for (int64_t k = nextTo;;) {
+      if (forward)
+        k = k + 1 >= ring ? 0 : k + 1;
+      else
+        k = k == 0 ? ring - 1 : k - 1;
+      if (readRecordAt(static_cast<uint64_t>(k) * kRecordBytes) != 0) return finish(quelm::kErrBlockNotFound);
+      if (n >= pageSize) return finish(0);
+      StoreSummary(n++);
+    }
+  }
   for (;;) {
     const int read = n == 0 ? FindFileBlock(BlockIndex) : forward ? ReadNextFileBlock() : ReadPrevFileBlock();
     if (read != 0) return finish(quelm::kErrBlockNotFound);
@@ -441,6 +467,7 @@ int TNurvoDataBlock::SearchCOMBlocks(const SearchRequest& request, int length, i
   };
   if (const int rc = cmd.run(payload, static_cast<uint16_t>(length + 3), rule)) return rc;
   const quelm::ReplyData& reply = cmd.reply();
+  std::fill(std::begin(SummaryRecords), std::end(SummaryRecords), kNoRecord);
   if (reply.size() != 0) {
     if (count) *count = reply.byte(0);
     // The slots behind the count are never shown; what the reply does not

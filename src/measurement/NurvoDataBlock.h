@@ -38,6 +38,10 @@ class TNurvoDataBlock {
 
   BlockRecord Record;                 // the current block record
   BlockSummary Summaries[kPageRows];  // page table of the content list
+  // The record each summary of a file page was read from: a file may hold a
+  // number more than once (appended downloads), so a row is its record, not
+  // its number. kNoRecord for the reader's pages.
+  int64_t SummaryRecords[kPageRows];
   QObject* Owner;
   uint32_t State;
   QString FileName;       // data file in use; empty while the reader is the source
@@ -65,7 +69,9 @@ class TNurvoDataBlock {
   // last record counts), LastBlock = number of the last record.
   int SkimFile(const QString& name);
   // The first record with that number into Record; -214 when there is none.
-  int ReadFileBlock(uint32_t number);
+  // With the record a row was listed from, that record as long as it still
+  // carries the number (the file may have changed since it was listed).
+  int ReadFileBlock(uint32_t number, int64_t record = kNoRecord);
   // Record as the file's only content (append 0) or at its end.
   int WriteFileBlock(const QString& name, int append);
   // RawValues into Values/Ranges; sets RangeFault for codes 5..15. Returns 106.
@@ -73,8 +79,13 @@ class TNurvoDataBlock {
   void StoreSummary(int slot);
   // Fills Summaries from StartBlock on, by number, date or dosimeter
   // (pageSize at most 20); -1 when the page ended at a missing block.
+  // A page without criteria starts, given nextTo, at the record next to
+  // that one in the request's direction rather than at the first record
+  // numbered StartBlock (ValidBlocks backwards: the last record). Its steps
+  // go round the records as round the reader's memory, a file holding more
+  // records than the memory being one ring of all of them.
   int SearchFileBlocks(const SearchRequest& request, int pageSize, uint32_t upperLimit, uint32_t lowerLimit,
-                       int* count);
+                       int* count, int64_t nextTo = kNoRecord);
   // Inside a file operation only: read by number (0, -1 not found, -109),
   // and step to the next or previous record with the 1 MiB wrap (0, -109).
   int FindFileBlock(uint32_t number);
@@ -117,4 +128,6 @@ class TNurvoDataBlock {
   // Reads the record at offset into Record and moves the stepping position
   // behind it; -109 (file closed) when the file does not hold it whole.
   int readRecordAt(uint64_t offset);
+  // Index of the record last read into Record by a file operation.
+  int64_t recordIndex_ = kNoRecord;
 };

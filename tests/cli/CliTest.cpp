@@ -256,6 +256,39 @@ TEST_F(CliFile, ListWritesTheListedBlocksAsAContentListFile) {
   quelm::setTextFileClock({});
 }
 
+// An appended download repeats numbers: blocks 0..39, then 25..54. Every
+// record is listed once, and its content list line is that record's.
+TEST_F(CliFile, ListAndItsContentListFileFollowTheRecordsOfRepeatedNumbers) {
+  ASSERT_TRUE(dir.isValid());
+  blocks = MakeSampleBlocks({40, 5, 0});
+  const auto later = MakeSampleBlocks({30, 6, 25});
+  blocks.insert(blocks.end(), later.begin(), later.end());
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(reinterpret_cast<const char*>(blocks.data()), static_cast<qint64>(blocks.size() * 512));
+  file.close();
+  quelm::setTextFileClock([] { return QDateTime(QDate(2024, 3, 1), QTime(6, 0)); });
+  const QString lst = dir.filePath(QStringLiteral("out.lst"));
+  const auto r = runCli({"list", path, "--pages", "9", "--lst", lst});
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  const std::vector<BlockRecord> newestFirst(blocks.rbegin(), blocks.rend());
+  std::vector<int> numbers;
+  for (const BlockRecord& b : newestFirst) numbers.push_back(b.BlockNumber);
+  EXPECT_EQ(listed(r.out), numbers);
+  const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  for (int i = 1; i < lines.size() && i <= static_cast<int>(newestFirst.size()); ++i)
+    EXPECT_EQ(lines[i].section(QLatin1Char('\t'), 2, 2).toStdString(), IdentifierText(newestFirst[i - 1].BulbID).toStdString())
+        << i;
+  const QString expected = dir.filePath(QStringLiteral("expected.lst"));
+  ASSERT_EQ(quelm::WriteContentList(expected, newestFirst), 0);
+  QFile written(lst), wanted(expected);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  ASSERT_TRUE(wanted.open(QIODevice::ReadOnly));
+  EXPECT_EQ(written.readAll().replace(lst.toLocal8Bit(), "NAME"),
+            wanted.readAll().replace(expected.toLocal8Bit(), "NAME"));
+  quelm::setTextFileClock({});
+}
+
 TEST_F(CliFile, ShowPrintsHeaderAndPanelPerBlockAndGoesOnPastAMissingOne) {
   write(10);
   const auto r = runCli({"show", path, "3", "77", "5"});

@@ -6,8 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "BlockPages.h"
@@ -167,6 +169,63 @@ TEST_F(ContentModelTest, PagesAndItemsMoveAcrossTheWrapAndStopAtTheEnds) {
   }
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
   EXPECT_FALSE(content.Busy());
+}
+
+// Appended downloads repeat block numbers (a storage file past 2048
+// read-outs, or blocks 0..39 followed by 25..54). Each row is its own
+// record: the block shown for it, and the pages before and after it.
+TEST_F(ContentModelTest, RepeatedNumbersAreShownAndPagedByTheRecordOfTheirRow) {
+  // Number, read-out time and dosimeter: what tells two records apart.
+  const auto key = [](const void* p) {
+    const auto* b = static_cast<const char*>(p);
+    return std::string(b + 1, 7) + std::string(b + 14, 5);
+  };
+  const auto shownKey = [&] { return key(&detail.ShownRecord()); };
+  const auto join = [](std::vector<BlockRecord> a, const std::vector<BlockRecord>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  struct Case {
+    std::vector<BlockRecord> file;
+    int row, record;  // the row of the first page and the record it lists
+  };
+  const Case cases[] = {
+      {join(MakeSampleBlocks({40, 21, 0}), MakeSampleBlocks({30, 22, 25})), 16, 54},  // the newer 39
+      {join(MakeSampleBlocks({2048, 23, 0}), MakeSampleBlocks({20, 24, 0})), 15, 2053},  // the newer 5
+  };
+  for (const Case& c : cases) {
+    const std::string where = std::to_string(c.file.size()) + " records";
+    const BlockRecord& listed = c.file[static_cast<size_t>(c.record)];
+    ASSERT_NE(key(&listed), key(&c.file[static_cast<size_t>(listed.BlockNumber)])) << where;
+    ASSERT_EQ(content.ImportFile(writeBlocks("appended.dat", c.file)), 0) << where;
+    // The file's last record is its newest read-out.
+    EXPECT_EQ(shownKey(), key(&c.file.back())) << where;
+    EXPECT_EQ(key(&content.RowSummary(1)), key(&c.file.back())) << where;
+    ASSERT_TRUE(content.Select(c.row).moved) << where;
+    EXPECT_EQ(key(&content.RowSummary(c.row)), key(&listed)) << where;
+    EXPECT_EQ(shownKey(), key(&listed)) << where;
+  }
+
+  // Every record once, in file order, paging down to the oldest and back up;
+  // each page shows the record of its selected row.
+  const std::vector<BlockRecord>& file = cases[0].file;
+  ASSERT_EQ(content.ImportFile(writeBlocks("appended.dat", file)), 0);
+  std::vector<std::string> down, up, want;
+  const auto take = [&](std::vector<std::string>& into, bool oldestFirst) {
+    std::vector<std::string> page;
+    for (int r = 1; r <= content.FilledRows(); ++r) page.push_back(key(&content.RowSummary(r)));
+    if (oldestFirst) std::reverse(page.begin(), page.end());
+    into.insert(into.end(), page.begin(), page.end());
+    EXPECT_EQ(shownKey(), key(&content.RowSummary(content.SelectedRow())));
+  };
+  take(down, false);
+  while (content.PrevPage().moved) take(down, false);
+  take(up, true);
+  while (content.NextPage().moved) take(up, true);
+  for (const BlockRecord& b : file) want.push_back(key(&b));
+  EXPECT_EQ(up, want);
+  std::reverse(want.begin(), want.end());
+  EXPECT_EQ(down, want);
 }
 
 TEST_F(ContentModelTest, RowsWithoutABlockCannotBeSelectedAndNothingWhileBusy) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "ScriptedPrompter.h"
@@ -123,6 +124,16 @@ TEST_F(DataFileTest, ReadFindsTheFirstOccurrenceOfADuplicatedNumber) {
   EXPECT_EQ(block.BlockIndex, 7u);
   EXPECT_EQ(block.Source, SourceFile);
   EXPECT_EQ(block.FileHandle, nullptr);
+
+  // A listed row's record is read as long as it still carries the number.
+  const struct {
+    int64_t record;
+    int lead;
+  } rows[] = {{3, 4}, {1, 2}, {2, 2} /* holds 9 now */, {8, 2} /* beyond the file */};
+  for (const auto& row : rows) {
+    EXPECT_EQ(block.ReadFileBlock(7, row.record), 0) << row.record;
+    EXPECT_EQ(block.Record.Lead, row.lead) << row.record;
+  }
 }
 
 TEST_F(DataFileTest, NumbersBeyondSixteenBitsNeverMatch) {
@@ -425,6 +436,44 @@ TEST_F(DataFileTest, PagesStepAcrossTheEndsOfTheReaderMemory) {
   EXPECT_EQ(int{block.Summaries[3].BlockNumber}, 1001);
   // The search read one block beyond the page.
   EXPECT_EQ(int{block.Record.BlockNumber}, 1002);
+}
+
+// Next to a record, pages go from record to record: round the reader's
+// memory, or round the whole file when it holds more records than that.
+TEST_F(DataFileTest, PagesNextToARecordStepRoundTheMemoryOrTheLongerFile) {
+  struct Case {
+    int records;
+    uint8_t flags;
+    int64_t nextTo;
+    int rc;
+    std::vector<int64_t> listed;
+  };
+  const Case cases[] = {
+      {30, 0, 30, 0, {29, 28, 27}},  // the file's end: its last record first
+      {30, 0, 1, -1, {0}},           // record 2047 is not in the file
+      {30, kSearchForward, 28, -1, {29}},
+      {2048, 0, 0, 0, {2047, 2046, 2045}},
+      {2048, kSearchForward, 2046, 0, {2047, 0, 1}},
+      {2060, kSearchForward, 2046, 0, {2047, 2048, 2049}},
+      {2060, kSearchForward, 2058, 0, {2059, 0, 1}},
+      {2060, 0, 1, 0, {0, 2059, 2058}},
+  };
+  for (const Case& c : cases) {
+    SampleDataOptions o;
+    o.blocks = c.records;
+    block.FileName = path(QStringLiteral("ring%1.dat").arg(c.records));
+    if (!QFile::exists(block.FileName)) {
+      ASSERT_EQ(WriteSampleDataFile(block.FileName, o), 0);
+    }
+    SearchRequest r{};
+    r.Flags = c.flags;
+    int count = 0;
+    const std::string where = std::to_string(c.records) + " records, next to " + std::to_string(c.nextTo);
+    EXPECT_EQ(block.SearchFileBlocks(r, 3, 0, 0, &count, c.nextTo), c.rc) << where;
+    EXPECT_EQ(std::vector<int64_t>(block.SummaryRecords, block.SummaryRecords + count), c.listed) << where;
+    for (int i = 0; i < count; ++i)
+      EXPECT_EQ(int64_t{block.Summaries[i].BlockNumber}, block.SummaryRecords[i] % 2048) << where;
+  }
 }
 
 TEST_F(DataFileTest, ForwardNumberSearchFrom2047ContinuesAt0) {

@@ -78,15 +78,23 @@ void applyCriteria(const Criteria& c, SearchState& s) {
   if (c.dosimeter) SetSearchDosimeter(s.Request, *c.dosimeter);
 }
 
+// A listed row: its block number and the record of the data file it was
+// listed from (kNoRecord for the reader's).
+struct ListedRow {
+  uint16_t number;
+  int64_t record;
+};
+
 // The listed blocks as a content list file, in the order listed. Its rows
 // need whole records (the dose rate is not in a summary): each block is read
-// again, and no file is written unless every one of them could be.
+// again, from the record its row was listed from, and no file is written
+// unless every one of them could be.
 int writeContentList(ContentSession& session, CliIO& io, const QString& name,
-                     const std::vector<uint16_t>& numbers) {
+                     const std::vector<ListedRow>& rows) {
   std::vector<BlockRecord> records;
-  records.reserve(numbers.size());
-  for (const uint16_t number : numbers) {
-    if (const int rc = session.Show(io, number)) return rc;
+  records.reserve(rows.size());
+  for (const ListedRow& row : rows) {
+    if (const int rc = session.Show(io, row.number, row.record)) return rc;
     records.push_back(session.Detail().ShownRecord());
   }
   if (const int rc = WriteContentList(name, records)) return failure(io, rc, name);
@@ -130,9 +138,10 @@ int run(Args& args, CliIO& io) {
 
   printTitles(io.out);
   // Paging on past the oldest block comes round to the newest again: a
-  // block already listed ends the list.
-  std::set<uint16_t> listed;
-  std::vector<uint16_t> order;
+  // block already listed ends the list. A data file's rows are its records
+  // (a number may stand in it more than once), the reader's their numbers.
+  std::set<int64_t> listed;
+  std::vector<ListedRow> order;
   bool roundAgain = false;
   // A page turn that failed ends the list after what it listed; no list
   // file is written then.
@@ -144,12 +153,12 @@ int run(Args& args, CliIO& io) {
       if (!older.moved) break;
     }
     for (int row = 1; row <= content.FilledRows(); ++row) {
-      const uint16_t number = content.RowSummary(row).BlockNumber;
-      if (!listed.insert(number).second) {
+      const ListedRow listedRow{content.RowSummary(row).BlockNumber, content.RowRecord(row)};
+      if (!listed.insert(listedRow.record != kNoRecord ? listedRow.record : listedRow.number).second) {
         roundAgain = true;
         break;
       }
-      order.push_back(number);
+      order.push_back(listedRow);
       QStringList cells;
       for (const QString& cell : content.RowTexts(row).cells) cells << cell;
       io.out << cells.join(QLatin1Char('\t')) << '\n';

@@ -43,8 +43,8 @@ int ContentSession::Import(CliIO& io) {
   return rc == 0 ? int{kExitOk} : failure(io, rc, sourceName_);
 }
 
-int ContentSession::Show(CliIO& io, uint32_t number) {
-  const int rc = content_.ShowBlock(number);
+int ContentSession::Show(CliIO& io, uint32_t number, int64_t record) {
+  const int rc = content_.ShowBlock(number, record);
   return rc == 0 ? int{kExitOk}
                  : failure(io, rc, QStringLiteral("%1: block %2").arg(sourceName_).arg(number));
 }

@@ -40,8 +40,9 @@ class ContentSession {
   // Imports the source as the window's import commands do: the first page
   // and the newest block. Returns the exit status; a failure is printed.
   int Import(CliIO& io);
-  // Shows one block by its number; a failure is printed with the block.
-  int Show(CliIO& io, uint32_t number);
+  // Shows one block by its number, or the record a row was listed from
+  // (ContentModel::ShowBlock); a failure is printed with the block.
+  int Show(CliIO& io, uint32_t number, int64_t record = kNoRecord);
 
   const QString& SourceName() const { return sourceName_; }
   ContentModel& Content() { return content_; }
