@@ -484,8 +484,14 @@ void TCalibrationForm::DoseEditExit() {
   // A box about the text takes the focus and ends the editing once more:
   // each text is taken once.
   const QString text = DoseEdit->text().trimmed();
-  if (text.isEmpty() || text == doseText_) return;
+  if (text == doseText_) return;
   doseText_ = text;
+  // An emptied edit takes its dose away: the outputs never go on with a
+  // dose the window no longer shows.
+  if (text.isEmpty()) {
+    if (Job.Run().dose.all) Job.ClearDose();
+    return;
+  }
   report(Job.SetDoseText(text));
 }
 

@@ -251,9 +251,17 @@ CalibrationOutcome CalibrationJob::SetDoseText(const QString& text) {
   if (!usv || !isDeliveredDose(*usv)) {
     CalibrationOutcome o;
     o.refuse(CalibText::BadDose, {text});
+    ClearDose();
     return o;
   }
   return SetDose(*usv);
+}
+
+void CalibrationJob::ClearDose() {
+  if (writing_ || !run_.dose.given()) return;
+  run_.dose = DeliveredDose{};
+  doseFile_.clear();
+  recompute();
 }
 
 CalibrationOutcome CalibrationJob::LoadDoseFile(const QString& path) {

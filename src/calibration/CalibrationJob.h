@@ -143,8 +143,12 @@ class CalibrationJob {
   CalibrationOutcome LoadFromArchive(const QString& dosimeters, const QString& from, const QString& to);
   // One dose for every dosimeter, as typed (the user's decimal separator) or
   // as a number.
+  // A text that is no dose is refused and leaves no dose in force: what the
+  // edit shows then is never taken for the dose given before.
   CalibrationOutcome SetDoseText(const QString& text);
   CalibrationOutcome SetDose(double usv);
+  // No delivered dose (an emptied edit): nothing can be written.
+  void ClearDose();
   // The doses of a file "dosimeter,dose_usv" (ParseDoseCsv).
   CalibrationOutcome LoadDoseFile(const QString& path);
   void SetNote(const QString& note);

@@ -133,6 +133,7 @@ QString RowRefusalText(const CalibrationRow& row) {
 }
 
 QString RowStatusText(const CalibrationRow& row) {
+  if (!row.factor && row.refusal == RowRefusal::None) return QStringLiteral("awaiting the delivered dose");
   if (!row.factor) return QStringLiteral("refused: ") + RowRefusalText(row);
   if (!row.outlier()) return QStringLiteral("used");
   QStringList why;
