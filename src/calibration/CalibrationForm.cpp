@@ -14,6 +14,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <optional>
+#include <tuple>
 
 #include "archive/ArchiveLocation.h"
 #include "archive/ArchiveText.h"
@@ -30,6 +31,11 @@ namespace quelm {
 FactorHistoryWidget::FactorHistoryWidget(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("FactorHistory"));
   setMinimumSize(220, 150);
+}
+
+std::pair<double, double> FactorHistoryWidget::Axis(double low, double high) {
+  const double pad = high > low ? (high - low) * 0.1 : std::max(high * 0.02, 1e-3);
+  return {low >= 0 ? std::max(0.0, low - pad) : low - pad, high + pad};
 }
 
 void FactorHistoryWidget::paintEvent(QPaintEvent*) {
@@ -56,11 +62,9 @@ void FactorHistoryWidget::paintEvent(QPaintEvent*) {
   p.drawText(rect().adjusted(6, 2, -6, 0), Qt::AlignLeft | Qt::AlignTop,
              points.empty() && !dosimeter.isEmpty() ? title + QStringLiteral(": no factor known") : title);
   if (points.empty()) return;
-  const double pad = high > low ? (high - low) * 0.1 : std::max(high * 0.02, 1e-3);
-  low -= pad;
-  high += pad;
-  const QRect plot = rect().adjusted(fm.horizontalAdvance(FactorText(high)) + 10, fm.height() + 6, -10,
-                                     -2 * fm.height() - 6);
+  std::tie(low, high) = Axis(low, high);
+  const int labels = std::max(fm.horizontalAdvance(FactorText(high)), fm.horizontalAdvance(FactorText(low)));
+  const QRect plot = rect().adjusted(labels + 10, fm.height() + 6, -10, -2 * fm.height() - 6);
   p.drawRect(plot);
   const QDateTime first = points.front().time, last = std::max(points.back().time, first.addDays(1));
   const auto xOf = [&](const QDateTime& t) {

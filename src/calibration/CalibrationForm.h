@@ -11,6 +11,7 @@
 
 #include <QWidget>
 #include <optional>
+#include <utility>
 
 #include "calibration/CalibrationJob.h"
 
@@ -30,6 +31,10 @@ class FactorHistoryWidget : public QWidget {
   Q_OBJECT
  public:
   explicit FactorHistoryWidget(QWidget* parent = nullptr);
+  // The factor axis for factors from low to high: a tenth of the span
+  // beyond each (a little around a single value), never below 0, as a
+  // factor never is.
+  static std::pair<double, double> Axis(double low, double high);
   QString dosimeter;
   std::vector<FactorHistoryEntry> data;
   QSize sizeHint() const override { return {300, 200}; }

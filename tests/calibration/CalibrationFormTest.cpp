@@ -48,6 +48,18 @@ class CalibrationWindowTest : public ::testing::Test {
   ScriptedPrompter prompter;
 };
 
+// The factor history's axis: a tenth beyond the factors, never below 0.
+TEST(FactorHistoryAxis, PadsTheFactorsAndStaysAtOrAboveZero) {
+  const struct {
+    double low, high, axisLow, axisHigh;
+  } cases[] = {{4870, 5535, 4803.5, 5601.5}, {42.3, 5535, 0, 6084.27}, {5000, 5000, 4900, 5100}};
+  for (const auto& c : cases) {
+    const auto [low, high] = FactorHistoryWidget::Axis(c.low, c.high);
+    EXPECT_NEAR(low, c.axisLow, 1e-6) << c.low;
+    EXPECT_NEAR(high, c.axisHigh, 1e-6) << c.high;
+  }
+}
+
 TEST_F(CalibrationWindowTest, PaintsTheBatchAndAnOutlierTickedIsKept) {
   TCalibrationForm f;
   prepare(f.Job);
