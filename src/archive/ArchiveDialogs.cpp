@@ -61,10 +61,11 @@ QLabel* refusalLabel(QWidget* parent) {
   return l;
 }
 
-void addRow(QFormLayout* form, QWidget* parent, const QString& caption, QWidget* field) {
+QLabel* addRow(QFormLayout* form, QWidget* parent, const QString& caption, QWidget* field) {
   auto* label = new QLabel(caption, parent);
   label->setBuddy(field);
   form->addRow(label, field);
+  return label;
 }
 
 // OK and Cancel at the bottom right, below the fields and the refusal line.
@@ -105,7 +106,7 @@ TWearPeriodForm::TWearPeriodForm(QWidget* parent) : QDialog(parent) {
   addRow(form, this, QStringLiteral("&Dosimeter:"), DosimeterEdit);
   addRow(form, this, QStringLiteral("&Person (id or name):"), PersonComboBox);
   addRow(form, this, QStringLiteral("&From:"), FromEdit);
-  addRow(form, this, QStringLiteral("&To (empty: open):"), ToEdit);
+  ToLabel = addRow(form, this, QString(), ToEdit);
   RefusalLabel = refusalLabel(this);
   finish(this, form, RefusalLabel, &OKButton, &CancelButton);
 }
@@ -117,6 +118,7 @@ void TWearPeriodForm::showAssign(const quelm::WearPeriod& p, const std::vector<q
   DosimeterEdit->setText(p.dosimeter);
   PersonComboBox->setEditText(p.person.id.isEmpty() ? QString() : quelm::PersonText(p.person));
   FromEdit->setText(quelm::LocalDateText(p.from));
+  ToLabel->setText(QStringLiteral("&To (empty: open):"));
   ToEdit->clear();
   for (QWidget* w : std::initializer_list<QWidget*>{DosimeterEdit, PersonComboBox, FromEdit})
     w->setEnabled(true);
@@ -130,6 +132,8 @@ void TWearPeriodForm::showEnd(const quelm::WearPeriod& p) {
   PersonComboBox->clear();
   PersonComboBox->setEditText(quelm::PersonText(p.person));
   FromEdit->setText(quelm::LocalDateText(p.from));
+  // An end is a date: an empty field ends nothing.
+  ToLabel->setText(QStringLiteral("&To:"));
   ToEdit->setText(p.to ? quelm::LocalDateText(*p.to) : QString());
   for (QWidget* w : std::initializer_list<QWidget*>{DosimeterEdit, PersonComboBox, FromEdit})
     w->setEnabled(false);

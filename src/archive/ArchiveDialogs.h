@@ -45,7 +45,8 @@ class TWearPeriodForm : public QDialog {
   QLineEdit* DosimeterEdit;
   QComboBox* PersonComboBox;
   QLineEdit* FromEdit;
-  QLineEdit* ToEdit;  // empty: open to the end
+  QLineEdit* ToEdit;  // empty: open to the end (assigning only)
+  QLabel* ToLabel;
   QLabel* RefusalLabel;
   QPushButton* OKButton;
   QPushButton* CancelButton;

@@ -250,6 +250,7 @@ TEST_P(ArchiveFormTest, DialogsKeepTheirEntriesOnARefusalAndNameDatesAsTheWindow
   prompter.modalHandlers[QStringLiteral("WearPeriodForm")] = [&](QObject& w) {
     auto& f = static_cast<TWearPeriodForm&>(w);
     EXPECT_FALSE(f.DosimeterEdit->isEnabled());
+    EXPECT_EQ(f.ToLabel->text(), QStringLiteral("&To:")) << "an end is a date; empty ends nothing";
     if (++calls == 2) {
       EXPECT_TRUE(f.RefusalLabel->text().contains(QStringLiteral("began on 01.01.2024, after 31.12.2023")))
           << f.RefusalLabel->text().toStdString();
