@@ -16,6 +16,7 @@
 
 #include "archive/ArchiveImpl.h"
 #include "archive/ArchiveSql.h"
+#include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 #include "measurement/DataFileReader.h"
 
@@ -303,16 +304,19 @@ int DoseArchive::importRecords(std::span<const BlockRecord> records, const QStri
 int DoseArchive::importFile(const QString& path, ImportResult* result, std::optional<double> notificationLevel) {
   detail_.clear();
   if (const int rc = d_->writable()) return rc;
+  // The details name what went wrong in the file; the caller names the
+  // file. The reason travels in the detail: an import may run on a thread
+  // of its own, where a note left for the next report would not reach it.
   DataFileReader file;
   if (const int rc = file.open(path)) {
-    detail_ = path;
+    detail_ = takeFileFailure().reason;
     return rc;
   }
   const uint64_t size = file.size();
   std::vector<BlockRecord> records(static_cast<size_t>(size / sizeof(BlockRecord)));
   for (size_t k = 0; k < records.size(); ++k)
     if (!file.readAt(k * sizeof(BlockRecord), &records[k], sizeof(BlockRecord))) {
-      detail_ = QStringLiteral("%1: record %2").arg(path).arg(k);
+      detail_ = QStringLiteral("record %1 cannot be read").arg(k);
       return kErrFileRead;
     }
   file.close();
@@ -321,7 +325,7 @@ int DoseArchive::importFile(const QString& path, ImportResult* result, std::opti
   // What was whole is archived; a record cut short (an interrupted
   // download) is no read-out, and is said to be there.
   if (size % sizeof(BlockRecord)) {
-    detail_ = QStringLiteral("%1: the last %2 bytes are no whole record").arg(path).arg(size % sizeof(BlockRecord));
+    detail_ = QStringLiteral("the last %1 bytes are no whole record").arg(size % sizeof(BlockRecord));
     return kErrFileRead;
   }
   return rc;

@@ -305,6 +305,7 @@ class DoseArchive {
                     std::optional<double> notificationLevel = std::nullopt);
   // The whole records of a data file, source = its absolute name.
   // kErrFileRead after importing them when the file ends in part of one.
+  // A failure's detail says what went wrong in the file, not its name.
   int importFile(const QString& path, ImportResult* result,
                  std::optional<double> notificationLevel = std::nullopt);
   // Called inside the import's transaction as records are done (progress).

@@ -450,7 +450,8 @@ TEST_P(ArchiveModelTest, AnImportRunsBesideTheWindowShowsProgressAndNeverTwiceAt
   EXPECT_EQ(p.lines[1], small + QStringLiteral(": 10 added, 0 already archived, 0 conflicting, 0 refused"));
   ASSERT_EQ(failures.size(), 1u) << "the missing file is named, the others archived";
   EXPECT_EQ(failures[0].code, kErrFileOpen);
-  EXPECT_TRUE(failures[0].detail.contains(missing));
+  EXPECT_EQ(failures[0].detail, missing + QStringLiteral(": No such file or directory"))
+      << "named once, with the reason from the import's own thread";
   EXPECT_GT(model->Entries().size(), 4u) << "the new dosimeters are listed";
   EXPECT_TRUE(model->Actions().import);
 }
