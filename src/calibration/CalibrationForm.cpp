@@ -21,6 +21,7 @@
 #include "base/BusyCursor.h"
 #include "base/ChartColours.h"
 #include "base/Config.h"
+#include "base/ListNoticeForm.h"
 #include "base/NumberFormat.h"
 #include "base/UserLocale.h"
 #include "calibration/CertificatePainter.h"
@@ -357,7 +358,8 @@ TCalibrationForm::TCalibrationForm(QWidget* parent) : QWidget(parent, Qt::Window
 }
 
 void TCalibrationForm::report(const CalibrationOutcome& outcome) {
-  const QString notes = quelm::ShowCalibrationOutcome(outcome);
+  const QString notes =
+      quelm::ShowCalibrationOutcome(outcome, [](const quelm::ListNotice& n) { quelm::showListNotice(n); });
   if (!notes.isEmpty()) {
     StatusLabel->setText(notes.section(QLatin1String("; "), -1));
     StatusLabel->setToolTip(notes);

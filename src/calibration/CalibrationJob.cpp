@@ -111,7 +111,7 @@ CalibrationControls CalibrationJob::Controls() const {
   return c;
 }
 
-QString ShowCalibrationOutcome(const CalibrationOutcome& o) {
+QString ShowCalibrationOutcome(const CalibrationOutcome& o, const std::function<void(const ListNotice&)>& showList) {
   QStringList notes, shown;
   MessageKind kind = MessageKind::Information;
   for (const CalibReport& r : o.reports) {
@@ -132,7 +132,17 @@ QString ShowCalibrationOutcome(const CalibrationOutcome& o) {
   TraceLine trace(QStringLiteral("TCalibrationForm::WriteLookup(): "));
   for (const auto& [id, outcome] : o.entries)
     ShowParamOutcome(outcome, kTitle + QStringLiteral(": ") + id, trace);
-  if (!shown.isEmpty()) showMessage(kind, kTitle, shown.join(QLatin1Char('\n')));
+  if (shown.size() > kMaxBoxLines && showList) {
+    // A box with a line per entry of a large batch would outgrow the screen.
+    ListNotice notice;
+    notice.kind = kind;
+    notice.title = QStringLiteral("%1: %2 messages").arg(kTitle).arg(shown.size());
+    notice.columns = {{QStringLiteral("Message")}};
+    for (const QString& line : shown) notice.rows.push_back({{line}, {}});
+    showList(notice);
+  } else if (!shown.isEmpty()) {
+    showMessage(kind, kTitle, shown.join(QLatin1Char('\n')));
+  }
   return notes.join(QStringLiteral("; "));
 }
 

@@ -23,6 +23,7 @@
 #include "archive/ArchiveLocation.h"
 #include "archive/CalibrationRecords.h"
 #include "base/AbortToken.h"
+#include "base/ListNotice.h"
 #include "calibration/Calibration.h"
 #include "calibration/CalibrationText.h"
 #include "parameters/ParamJob.h"
@@ -73,8 +74,11 @@ struct CalibrationOutcome {
 // (for its status line); warnings, refusals and failures are shown in one
 // box titled "Calibration", each code through ReportError with what it
 // concerned, each look-up entry's own texts with ShowParamOutcome. The
-// operator's own cancel shows nothing.
-QString ShowCalibrationOutcome(const CalibrationOutcome& outcome);
+// operator's own cancel shows nothing. More lines than a box shows whole
+// (kMaxBoxLines) go to showList as a list that scrolls, where it is given.
+inline constexpr int kMaxBoxLines = 12;
+QString ShowCalibrationOutcome(const CalibrationOutcome& outcome,
+                               const std::function<void(const ListNotice&)>& showList = {});
 
 // What the look-up question may answer.
 enum class LookupChoice { Cancel, NewOnly, Overwrite };

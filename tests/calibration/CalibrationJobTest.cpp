@@ -86,6 +86,23 @@ TEST(CalibrationRows, ReaderTimesAreNoLocalTimes) {
   EXPECT_EQ(rows[0].readoutTime->toString(QStringLiteral("yyyy-MM-dd HH:mm")), QStringLiteral("2026-03-29 02:30"));
 }
 
+// Refusals of a large batch come as a list that scrolls, a few as a box.
+TEST(CalibrationOutcomeShown, ManyLinesAreAListAndAFewABox) {
+  ScriptedPrompter prompter;
+  for (const int entries : {kMaxBoxLines, kMaxBoxLines + 1}) {
+    prompter.clear();
+    CalibrationOutcome o;
+    for (int i = 0; i < entries; ++i)
+      o.failWith(CalibText::TableDiffers, {QStringLiteral("A%1").arg(i, 4, 10, QLatin1Char('0')), "EVALEN"});
+    std::vector<ListNotice> lists;
+    ShowCalibrationOutcome(o, [&](const ListNotice& n) { lists.push_back(n); });
+    const bool listed = entries > kMaxBoxLines;
+    ASSERT_EQ(lists.size(), listed ? 1u : 0u) << entries;
+    EXPECT_EQ(prompter.messages.size(), listed ? 0u : 1u) << entries;
+    if (listed) EXPECT_EQ(lists[0].rows.size(), static_cast<size_t>(entries));
+  }
+}
+
 // --- The job over data files -----------------------------------------------------------
 
 class CalibrationJobTest : public ::testing::Test {
