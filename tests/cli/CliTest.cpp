@@ -51,6 +51,17 @@ class CliFile : public ::testing::Test {
     for (int i = 1; i < lines.size(); ++i) v.push_back(lines[i].section(QLatin1Char('\t'), 0, 0).toInt());
     return v;
   }
+  // The content list file the command wrote is the one these blocks give,
+  // but for its own name in the title block.
+  void expectContentList(const QString& lst, const std::vector<BlockRecord>& listedBlocks) const {
+    const QString expected = dir.filePath(QStringLiteral("expected.lst"));
+    ASSERT_EQ(quelm::WriteContentList(expected, listedBlocks), 0);
+    QFile written(lst), wanted(expected);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(wanted.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll().replace(lst.toLocal8Bit(), "NAME"),
+              wanted.readAll().replace(expected.toLocal8Bit(), "NAME"));
+  }
 
   QTemporaryDir dir;
   QString path = dir.filePath(QStringLiteral("run.dat"));
@@ -240,14 +251,7 @@ TEST_F(CliFile, ListWritesTheListedBlocksAsAContentListFile) {
   EXPECT_EQ(r.code, 0) << r.err.toStdString();
   std::vector<BlockRecord> listedBlocks;
   for (int n = 9; n >= 5; --n) listedBlocks.push_back(block(n));
-  const QString expected = dir.filePath(QStringLiteral("expected.lst"));
-  ASSERT_EQ(quelm::WriteContentList(expected, listedBlocks), 0);
-  QFile written(lst), wanted(expected);
-  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-  ASSERT_TRUE(wanted.open(QIODevice::ReadOnly));
-  // The same file but for its own name in the title block.
-  EXPECT_EQ(written.readAll().replace(lst.toLocal8Bit(), "NAME"),
-            wanted.readAll().replace(expected.toLocal8Bit(), "NAME"));
+  expectContentList(lst, listedBlocks);
 
   const auto unwritable = runCli({"list", path, "--lst", dir.filePath(QStringLiteral("no/such/dir.lst"))});
   EXPECT_EQ(unwritable.code, 1);
@@ -279,13 +283,7 @@ TEST_F(CliFile, ListAndItsContentListFileFollowTheRecordsOfRepeatedNumbers) {
   for (int i = 1; i < lines.size() && i <= static_cast<int>(newestFirst.size()); ++i)
     EXPECT_EQ(lines[i].section(QLatin1Char('\t'), 2, 2).toStdString(), IdentifierText(newestFirst[i - 1].BulbID).toStdString())
         << i;
-  const QString expected = dir.filePath(QStringLiteral("expected.lst"));
-  ASSERT_EQ(quelm::WriteContentList(expected, newestFirst), 0);
-  QFile written(lst), wanted(expected);
-  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-  ASSERT_TRUE(wanted.open(QIODevice::ReadOnly));
-  EXPECT_EQ(written.readAll().replace(lst.toLocal8Bit(), "NAME"),
-            wanted.readAll().replace(expected.toLocal8Bit(), "NAME"));
+  expectContentList(lst, newestFirst);
   quelm::setTextFileClock({});
 }
 
