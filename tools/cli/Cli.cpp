@@ -304,14 +304,22 @@ int runCli(const QStringList& arguments, CliIO& io) {
   return code;
 }
 
-static int dispatch(const QStringList& arguments, CliIO& io) {
+QStringList WithoutConfig(const QStringList& arguments, std::optional<QString>* config) {
   QStringList words = arguments;
-  // --config FILE, anywhere: another configuration file than the program's.
-  if (const int at = words.indexOf(QStringLiteral("--config")); at >= 0) {
-    if (at + 1 >= words.size()) return usageError(io, QString(), QStringLiteral("--config needs a file"));
-    io.configPath = words.at(at + 1);
+  if (const int at = words.indexOf(QStringLiteral("--config")); at >= 0 && at + 1 < words.size()) {
+    if (config) *config = words.at(at + 1);
     words.remove(at, 2);
   }
+  return words;
+}
+
+static int dispatch(const QStringList& arguments, CliIO& io) {
+  // --config FILE, anywhere: another configuration file than the program's.
+  std::optional<QString> config;
+  const QStringList words = WithoutConfig(arguments, &config);
+  if (words.contains(QStringLiteral("--config")))
+    return usageError(io, QString(), QStringLiteral("--config needs a file"));
+  if (config) io.configPath = *config;
   if (words.isEmpty()) {
     printHelp(io.err, io.configPath);
     return kExitUsage;

@@ -107,6 +107,10 @@ void printHelp(QTextStream& out, const QString& configPath);
 // Runs one command line (argv without the program name). Installs the
 // command-line prompter for the duration.
 int runCli(const QStringList& arguments, CliIO& io);
+// The command line's words without "--config FILE", which may stand
+// anywhere (its first one is taken); the file into *config when given. A
+// "--config" without a file stays among the words.
+QStringList WithoutConfig(const QStringList& arguments, std::optional<QString>* config = nullptr);
 
 // Prints "quelm-cli: <message>" and the command's usage; returns kExitUsage.
 int usageError(CliIO& io, const QString& command, const QString& message);

@@ -62,7 +62,7 @@ std::unique_ptr<DoseArchive> openArchive(Context& c, Access access, int* exitCod
   archive->setRecomputeTolerance(settings.recomputeTolerance);
   archive->setControlTolerance(settings.controlTolerance);
   if (!archive->upgradeNote().isEmpty())
-    c.io.err << "quelm-cli: archive: " << location.displayText() << " " << archive->upgradeNote() << Qt::endl;
+    c.io.err << "quelm-cli: " << UpgradedLine(location.displayText(), archive->upgradeNote()) << Qt::endl;
   return archive;
 }
 

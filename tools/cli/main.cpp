@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "Cli.h"
 #include "base/Config.h"
@@ -21,27 +20,14 @@ namespace {
 // on the offscreen platform, and every other command stays free of any
 // display.
 bool paintsReport(int argc, char** argv) {
-  // The words as the command line takes them: --config FILE may come
-  // anywhere, the command before it too.
-  std::vector<const char*> words;
-  bool configTaken = false;
-  for (int i = 1; i < argc; ++i) {
-    if (!configTaken && std::strcmp(argv[i], "--config") == 0) {
-      configTaken = true;
-      ++i;
-      continue;
-    }
-    words.push_back(argv[i]);
-  }
-  if (words.empty()) return false;
-  const bool archive = std::strcmp(words[0], "archive") == 0, calibrate = std::strcmp(words[0], "calibrate") == 0;
-  for (size_t i = 1; i < words.size(); ++i) {
-    if (archive && (std::strcmp(words[i], "report") == 0 || std::strcmp(words[i], "sign") == 0 ||
-                    std::strcmp(words[i], "chart") == 0))
-      return true;
-    if (calibrate && std::strcmp(words[i], "--pdf") == 0) return true;
-  }
-  return false;
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const QStringList words = quelm::cli::WithoutConfig(arguments);
+  if (words.isEmpty()) return false;
+  if (words[0] == QLatin1String("archive"))
+    return words.contains(QLatin1String("report")) || words.contains(QLatin1String("sign")) ||
+           words.contains(QLatin1String("chart"));
+  return words[0] == QLatin1String("calibrate") && words.contains(QLatin1String("--pdf"));
 }
 }  // namespace
 
