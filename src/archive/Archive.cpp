@@ -507,8 +507,8 @@ int DoseArchive::endPeriod(const QString& dosimeterText, const QDateTime& at, We
         return kErrArchiveInput;
       }
     }
-    const QString which = from ? QStringLiteral("period from %1").arg(ArchiveTimeText(*from))
-                               : QStringLiteral("last period");
+    const QString which =
+        from ? QStringLiteral("period from %1").arg(ArchiveTimeText(*from)) : QStringLiteral("last period");
     period = chosen->period;
     if (at < period.from) {
       detail_ = QStringLiteral("%1's %2 began on %3, after %4")
@@ -516,7 +516,8 @@ int DoseArchive::endPeriod(const QString& dosimeterText, const QDateTime& at, We
       return kErrArchiveInput;
     }
     if (period.to && *period.to <= at) {
-      detail_ = QStringLiteral("%1's %2 ended on %3 already").arg(dosimeter, which, ArchiveTimeText(*period.to));
+      detail_ =
+          QStringLiteral("%1's %2 ended on %3 already").arg(dosimeter, which, ArchiveTimeText(*period.to));
       return kErrArchiveInput;
     }
     const std::optional<QDateTime> was = period.to;

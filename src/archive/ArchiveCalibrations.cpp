@@ -203,9 +203,9 @@ int DoseArchive::updateCalibration(qint64 id, const QString& note, const QString
       if (const int rc = d.exec(q)) return rc;
       for (qsizetype i = 0; i < now.size(); i += 500) {
         const QStringList part = now.mid(i, 500);
-        q.prepare(
-            QStringLiteral("UPDATE calibration_factors SET written = 1 WHERE run_id = ? AND used <> 0 AND dosimeter IN (") +
-            marks(part.size()) + QLatin1Char(')'));
+        q.prepare(QStringLiteral("UPDATE calibration_factors SET written = 1 WHERE run_id = ? AND used <> 0 "
+                                 "AND dosimeter IN (") +
+                  marks(part.size()) + QLatin1Char(')'));
         q.addBindValue(id);
         for (const QString& dosimeter : part) q.addBindValue(dosimeter);
         if (const int rc = d.exec(q)) return rc;

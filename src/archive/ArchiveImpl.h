@@ -139,7 +139,8 @@ inline const QString kPeriodColumns =
     QStringLiteral("SELECT w.dosimeter, p.person_id, p.name, w.valid_from, w.valid_to, w.id, p.id"
                    " FROM wear_periods w JOIN persons p ON p.id = w.person_id");
 // One dosimeter's periods (bound: its normal id), oldest first.
-inline const QString kDosimeterPeriods = kPeriodColumns + QStringLiteral(" WHERE w.dosimeter = ? ORDER BY w.valid_from");
+inline const QString kDosimeterPeriods =
+    kPeriodColumns + QStringLiteral(" WHERE w.dosimeter = ? ORDER BY w.valid_from");
 
 // Records in one import: below this many new rows the planner's figures
 // stay good enough.

@@ -694,8 +694,8 @@ int ArchiveModel::EndPeriod() {
     const std::optional<QDateTime> end = askPeriodEnd(period, refusal);
     if (!end) return kOk;
     const QDateTime last(end->date(), QTime(23, 59), Qt::UTC);
-    const int rc =
-        query([&](DoseArchive& a) { return a.endPeriod(period.dosimeter, last, nullptr, period.from); }, &detail);
+    const int rc = query(
+        [&](DoseArchive& a) { return a.endPeriod(period.dosimeter, last, nullptr, period.from); }, &detail);
     if (rc == kOk) break;
     if (!isRefusal(rc)) return fail(rc, detail);
     refusal = refusalText(rc, detail);

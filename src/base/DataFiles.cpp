@@ -27,7 +27,8 @@ QString canonicalName(const QString& name) {
   QFileInfo info(name);
   // A link whose target does not exist yet names that target: a write
   // through it creates the target.
-  for (int hops = 0; hops < 40 && info.isSymLink() && !info.exists(); ++hops) info = QFileInfo(info.symLinkTarget());
+  for (int hops = 0; hops < 40 && info.isSymLink() && !info.exists(); ++hops)
+    info = QFileInfo(info.symLinkTarget());
   const QString canonical = info.canonicalFilePath();
   if (!canonical.isEmpty()) return canonical;
   const QString dir = QFileInfo(info.absolutePath()).canonicalFilePath();

@@ -111,7 +111,8 @@ CalibrationControls CalibrationJob::Controls() const {
   return c;
 }
 
-QString ShowCalibrationOutcome(const CalibrationOutcome& o, const std::function<void(const ListNotice&)>& showList) {
+QString ShowCalibrationOutcome(const CalibrationOutcome& o,
+                               const std::function<void(const ListNotice&)>& showList) {
   QStringList notes, shown;
   MessageKind kind = MessageKind::Information;
   for (const CalibReport& r : o.reports) {

@@ -87,10 +87,10 @@ int ContentModel::searchPage(const SearchRequest& request, int* failure, int64_t
   *failure = 0;
   if (!source_ || !data_) return 0;
   int count = 0;
-  const int rc =
-      nextTo == kNoRecord
-          ? source_->SearchPage(*data_, request, search_.UpperLimit, search_.LowerLimit, &count)
-          : source_->SearchPageNextTo(*data_, request, nextTo, search_.UpperLimit, search_.LowerLimit, &count);
+  const int rc = nextTo == kNoRecord
+                     ? source_->SearchPage(*data_, request, search_.UpperLimit, search_.LowerLimit, &count)
+                     : source_->SearchPageNextTo(*data_, request, nextTo, search_.UpperLimit,
+                                                 search_.LowerLimit, &count);
   // The search stepped over records of the source; the view keeps its block.
   detail_.ReinstateShownBlock();
   if (rc != 0) {
@@ -113,7 +113,8 @@ void ContentModel::showSource() {
 int ContentModel::loadSelectedBlock() {
   TraceLine trace(QStringLiteral("TPgcForm::LoadSelectedBlock(): "));
   if (selected_ < 1 || selected_ > filled_) return 0;
-  return readAndShow(RowSummary(selected_).BlockNumber, RowRecord(selected_), trace, QString::number(selected_));
+  return readAndShow(RowSummary(selected_).BlockNumber, RowRecord(selected_), trace,
+                     QString::number(selected_));
 }
 
 int ContentModel::ShowBlock(uint32_t number, int64_t record) {

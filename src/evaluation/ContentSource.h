@@ -65,8 +65,8 @@ class DataFileSource final : public ContentSource {
   int Skim(TNurvoDataBlock& data) override;
   int SearchPage(TNurvoDataBlock& data, const SearchRequest& request, uint16_t upperLimit,
                  uint16_t lowerLimit, int* count) override;
-  int SearchPageNextTo(TNurvoDataBlock& data, const SearchRequest& request, int64_t record, uint16_t upperLimit,
-                       uint16_t lowerLimit, int* count) override;
+  int SearchPageNextTo(TNurvoDataBlock& data, const SearchRequest& request, int64_t record,
+                       uint16_t upperLimit, uint16_t lowerLimit, int* count) override;
   int ReadBlock(TNurvoDataBlock& data, uint32_t number) override;
   int ReadRow(TNurvoDataBlock& data, uint32_t number, int64_t record) override;
   QString Label() const override;

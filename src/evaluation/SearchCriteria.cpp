@@ -30,7 +30,9 @@ QString BlockFieldError(const QString& text) {
   bool ok = false;
   const uint value = t.toUInt(&ok, 10);
   if (ok && value < static_cast<uint>(kBlocksInReader)) return {};
-  return QStringLiteral("A block number is a whole number from 0 to %1, not \"%2\"").arg(kBlocksInReader - 1).arg(t);
+  return QStringLiteral("A block number is a whole number from 0 to %1, not \"%2\"")
+      .arg(kBlocksInReader - 1)
+      .arg(t);
 }
 
 bool BlockFieldKeyAccepted(QChar c) { return c <= QLatin1Char('9'); }

@@ -581,7 +581,8 @@ DownloadResult DownloadJob::CheckFiles(const QString& secondFile) {
   // Two outputs that are one file under two names (a list linked to the
   // storage file) would write lists into the blocks.
   for (size_t i = 1; i < names.size(); ++i)
-    if (const int rc = refuseSameFile(names[i], QStringList(names.begin(), names.begin() + static_cast<qsizetype>(i))))
+    if (const int rc =
+            refuseSameFile(names[i], QStringList(names.begin(), names.begin() + static_cast<qsizetype>(i))))
       return failure(rc);
   // A target that is the source would be truncated or grow while it is read.
   if (state_.source == DownloadSource::File)

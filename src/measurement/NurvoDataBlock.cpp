@@ -153,8 +153,8 @@ int TNurvoDataBlock::ReadFileBlock(uint32_t number, int64_t record) {
                         file_->readAt(static_cast<uint64_t>(record) * kRecordBytes, &listed, sizeof listed) &&
                         listed.BlockNumber == number;
   // A file that cannot be positioned has no block to find.
-  if (rc > 0 || (atRecord ? readRecordAt(static_cast<uint64_t>(record) * kRecordBytes)
-                          : FindFileBlock(number)) != 0) {
+  if (rc > 0 ||
+      (atRecord ? readRecordAt(static_cast<uint64_t>(record) * kRecordBytes) : FindFileBlock(number)) != 0) {
     closeDataFile();
     return quelm::kErrSourceFile;
   }
@@ -311,8 +311,7 @@ int TNurvoDataBlock::SearchFileBlocks(const SearchRequest& request, int pageSize
   if (nextTo >= 0) {
     // From record to record: the number of a row may stand in the file
     // more than once, and the first record with it need not be the row's.
-    const auto ring =
-        static_cast<int64_t>(std::max<uint64_t>(kBlocksInReader, file_->size() / kRecordBytes));
+    const auto ring = static_cast<int64_t>(std::max<uint64_t>(kBlocksInReader, file_->size() / kRecordBytes));
     for (int64_t k = nextTo;;) {
       if (forward)
         k = k + 1 >= ring ? 0 : k + 1;

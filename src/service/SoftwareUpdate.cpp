@@ -111,8 +111,9 @@ int SoftwareUpdate::Transfer(const QString& fileName) {
   const QByteArray image = file.read(size);
   if (image.size() != size)
     return noteFileFailure(kErrFileRead, fileName,
-                           file.error() != QFileDevice::NoError ? file.errorString()
-                                                                 : QStringLiteral("it could not be read whole"));
+                           file.error() != QFileDevice::NoError
+                               ? file.errorString()
+                               : QStringLiteral("it could not be read whole"));
   file.close();
   blocks_ = static_cast<int>((size + kLoaderBlockSize - 1) / kLoaderBlockSize);
 

@@ -234,12 +234,15 @@ TEST_P(ArchiveControlsTest, ABatchOutsideItsLimitsPutsItsReadoutsOnTheReviewList
   ASSERT_TRUE(db.raw(QStringLiteral("UPDATE control_batches SET ratio_out = 1 WHERE day = '2026-03-04'")));
   ASSERT_TRUE(db.raw(QStringLiteral("DELETE FROM control_batches WHERE day = '2026-03-05'")));
   // So is a control given a wearer behind its back.
-  ASSERT_EQ(archive->assign(QStringLiteral("Z0001"), QStringLiteral("Zed"), at("2026-03-01"), std::nullopt), kOk);
-  ASSERT_TRUE(db.raw(QStringLiteral("UPDATE wear_periods SET dosimeter = 'C0001' WHERE dosimeter = 'Z0001'")));
+  ASSERT_EQ(archive->assign(QStringLiteral("Z0001"), QStringLiteral("Zed"), at("2026-03-01"), std::nullopt),
+            kOk);
+  ASSERT_TRUE(
+      db.raw(QStringLiteral("UPDATE wear_periods SET dosimeter = 'C0001' WHERE dosimeter = 'Z0001'")));
   EXPECT_EQ(faults(),
-            (QStringList{"C0001 is worn (by P0001 Zed from 2026-03-01 00:00): a control dosimeter is worn by nobody",
-                         "control batch Q0412 2026-03-04 differs from what its control read-outs give",
-                         "control batch Q0412 2026-03-05 is missing"}));
+            (QStringList{
+                "C0001 is worn (by P0001 Zed from 2026-03-01 00:00): a control dosimeter is worn by nobody",
+                "control batch Q0412 2026-03-04 differs from what its control read-outs give",
+                "control batch Q0412 2026-03-05 is missing"}));
 }
 
 // Calibration runs -----------------------------------------------------------------------

@@ -137,22 +137,26 @@ inline QStringList SecondSchema(Backend backend) {
   return {
       QStringLiteral("CREATE TABLE quelm_schema (version INTEGER NOT NULL)"),
       QStringLiteral("INSERT INTO quelm_schema VALUES (2)"),
-      QStringLiteral("CREATE TABLE readouts (id %1, readout_key %2 NOT NULL UNIQUE, record %2 NOT NULL, device_id TEXT "
-                     "NOT NULL, block_number INTEGER NOT NULL, readout_time TEXT, dosimeter TEXT NOT NULL, error_codes "
-                     "INTEGER NOT NULL, measured_dose_usv DOUBLE PRECISION, dose_rate_usv_h DOUBLE PRECISION, "
-                     "exposure_h DOUBLE PRECISION, dose_usv DOUBLE PRECISION, source TEXT NOT NULL, archived_at TEXT "
-                     "NOT NULL)")
+      QStringLiteral(
+          "CREATE TABLE readouts (id %1, readout_key %2 NOT NULL UNIQUE, record %2 NOT NULL, device_id TEXT "
+          "NOT NULL, block_number INTEGER NOT NULL, readout_time TEXT, dosimeter TEXT NOT NULL, error_codes "
+          "INTEGER NOT NULL, measured_dose_usv DOUBLE PRECISION, dose_rate_usv_h DOUBLE PRECISION, "
+          "exposure_h DOUBLE PRECISION, dose_usv DOUBLE PRECISION, source TEXT NOT NULL, archived_at TEXT "
+          "NOT NULL)")
           .arg(id, blob),
       QStringLiteral("CREATE INDEX readouts_time ON readouts (readout_time)"),
       QStringLiteral("CREATE INDEX readouts_dose ON readouts (dose_usv)"),
-      QStringLiteral("CREATE INDEX readouts_listing ON readouts (dosimeter, readout_time, device_id, block_number, "
-                     "dose_usv, dose_rate_usv_h, exposure_h, error_codes, source, archived_at, id)"),
-      QStringLiteral("CREATE TABLE conflicts (id %1, readout_key %2 NOT NULL, record %2 NOT NULL, source TEXT NOT NULL, "
-                     "archived_at TEXT NOT NULL, UNIQUE (readout_key, record))")
+      QStringLiteral(
+          "CREATE INDEX readouts_listing ON readouts (dosimeter, readout_time, device_id, block_number, "
+          "dose_usv, dose_rate_usv_h, exposure_h, error_codes, source, archived_at, id)"),
+      QStringLiteral(
+          "CREATE TABLE conflicts (id %1, readout_key %2 NOT NULL, record %2 NOT NULL, source TEXT NOT NULL, "
+          "archived_at TEXT NOT NULL, UNIQUE (readout_key, record))")
           .arg(id, blob),
       QStringLiteral("CREATE TABLE persons (id %1, name TEXT NOT NULL UNIQUE)").arg(id),
-      QStringLiteral("CREATE TABLE wear_periods (id %1, dosimeter TEXT NOT NULL, person_id BIGINT NOT NULL REFERENCES "
-                     "persons (id), valid_from TEXT NOT NULL, valid_to TEXT)")
+      QStringLiteral(
+          "CREATE TABLE wear_periods (id %1, dosimeter TEXT NOT NULL, person_id BIGINT NOT NULL REFERENCES "
+          "persons (id), valid_from TEXT NOT NULL, valid_to TEXT)")
           .arg(id),
   };
 }

@@ -302,7 +302,8 @@ TEST_P(ArchiveModelTest, ARefusedEntryIsAskedForAgainWithTheRefusalAndWhatWasTyp
   model->SelectPeriod(0);
   refusals.clear();
   model->askPeriodEnd = [&](const WearPeriod& p, const QString& refusal) -> std::optional<QDateTime> {
-    EXPECT_EQ(std::make_pair(p.dosimeter, p.person.id), std::make_pair(QStringLiteral("B0002"), QStringLiteral("P0002")));
+    EXPECT_EQ(std::make_pair(p.dosimeter, p.person.id),
+              std::make_pair(QStringLiteral("B0002"), QStringLiteral("P0002")));
     refusals << refusal;
     return at(refusals.size() == 1 ? "2024-09-30 00:00" : "2024-05-31 00:00");
   };
@@ -415,7 +416,8 @@ TEST_P(ArchiveModelTest, AnotherDatabaseThatDoesNotOpenLeavesTheOneInUse) {
   for (const QString& sql : quelm::test::SecondSchema(GetParam())) ASSERT_TRUE(older.raw(sql));
   other.database = older.url;
   ASSERT_EQ(model->Reopen(other), kOk);
-  EXPECT_EQ(model->Note(), QStringLiteral("Dose archive %1: upgraded from schema version 2 to 5").arg(model->Location()));
+  EXPECT_EQ(model->Note(),
+            QStringLiteral("Dose archive %1: upgraded from schema version 2 to 5").arg(model->Location()));
   ASSERT_EQ(model->Reopen(other), kOk);
   EXPECT_EQ(model->Note(), QString()) << "upgraded once";
   ASSERT_EQ(model->Reopen(settings), kOk) << "let go before its database goes";

@@ -17,8 +17,8 @@
 #include "Unprivileged.h"
 #include "WriteLimit.h"
 #include "archive/Archive.h"
-#include "archive/ArchiveSql.h"
 #include "archive/ArchiveDialect.h"
+#include "archive/ArchiveSql.h"
 #include "archive/ArchiveText.h"
 #include "base/ErrorCodes.h"
 #include "base/UserLocale.h"
@@ -182,7 +182,8 @@ TEST_P(ArchiveTest, TheSameReadOutIsKeptOnceAndOtherBytesUnderItsKeyAreConflicts
   EXPECT_EQ(std::make_tuple(same.added, same.duplicates, same.conflicts), std::make_tuple(1, 1, 1));
   const size_t before = logged();
   const ImportResult sameAgain = import({a, a, b});
-  EXPECT_EQ(std::make_tuple(sameAgain.added, sameAgain.duplicates, sameAgain.conflicts), std::make_tuple(0, 3, 0));
+  EXPECT_EQ(std::make_tuple(sameAgain.added, sameAgain.duplicates, sameAgain.conflicts),
+            std::make_tuple(0, 3, 0));
   EXPECT_EQ(logged(), before);
   CheckReport report;
   ASSERT_EQ(archive->check(&report), kOk);
@@ -637,8 +638,9 @@ TEST_P(ArchiveTest, AnArchiveOfTheSecondSchemaIsUpgradedByAWritingOpenOnlyAndLos
   QStringList schema = quelm::test::SecondSchema(GetParam());
   schema += {
       QStringLiteral("INSERT INTO persons (name) VALUES ('Alice'), ('Bob')"),
-      QStringLiteral("INSERT INTO wear_periods (dosimeter, person_id, valid_from, valid_to) VALUES "
-                     "('a0017', 1, '2024-01-01 00:00', '2024-03-31 23:59'), ('A0018', 2, '2024-01-01 00:00', NULL)"),
+      QStringLiteral(
+          "INSERT INTO wear_periods (dosimeter, person_id, valid_from, valid_to) VALUES "
+          "('a0017', 1, '2024-01-01 00:00', '2024-03-31 23:59'), ('A0018', 2, '2024-01-01 00:00', NULL)"),
   };
   for (const QString& sql : schema) ASSERT_TRUE(old.raw(sql)) << sql.toStdString();
   BlockRecord read = Readout("A0017", "2024-04-03 09:00", 1);
@@ -975,7 +977,7 @@ TEST(ArchiveTime, DatesAreReadStrictlyAndQuartersBeginWhereTheCalendarSays) {
     const char* text;
     const char* date;  // nullptr: refused
   } typed[] = {{"dd.MM.yy", "01.03.26", "2026-03-01"},     {"dd.MM.yy", "2026-03-01", "2026-03-01"},
-               {"dd.MM.yy", "31.02.26", nullptr},           {"dd.MM.yyyy", "01.03.2026", "2026-03-01"},
+               {"dd.MM.yy", "31.02.26", nullptr},          {"dd.MM.yyyy", "01.03.2026", "2026-03-01"},
                {"dd.MM.yyyy", "2026-03-01", "2026-03-01"}, {"M/d/yy", "3/1/99", "2099-03-01"}};
   for (const auto& c : typed) {
     setUserLocale({QLatin1Char('.'), QLatin1String(c.format), {}});

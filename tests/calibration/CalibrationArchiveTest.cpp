@@ -128,7 +128,8 @@ TEST_F(CalibrationArchiveTest, EveryWriteKeepsTheRunOnceAndAnotherInputIsAnother
   CalibrationRecord second;
   ASSERT_EQ(a->calibration(2, &second), kOk);
   EXPECT_EQ(second.factors[0].factor, job.Run().rows[0].factor);
-  EXPECT_EQ(FactorHistoryRow({FactorHistoryEntry::Calibration, {}, 2, 0, {}, second.factors[0].factor}, true).split(',')[5],
+  EXPECT_EQ(FactorHistoryRow({FactorHistoryEntry::Calibration, {}, 2, 0, {}, second.factors[0].factor}, true)
+                .split(',')[5],
             FactorText(*job.Run().rows[0].factor));
   CheckReport report;
   ASSERT_EQ(a->check(&report), kOk);

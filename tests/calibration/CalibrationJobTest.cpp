@@ -79,11 +79,14 @@ TEST(CalibrationRows, ReaderTimesAreNoLocalTimes) {
   const uint8_t firstTime[5] = {126, 3, 28, 10, 0}, laterTime[5] = {126, 3, 29, 2, 30};
   std::memcpy(first.DateTime, firstTime, 5);
   std::memcpy(later.DateTime, laterTime, 5);
-  const std::vector<CalibrationRow> rows = MakeCalibrationRows({{later, QStringLiteral("b")}, {first, QStringLiteral("a")}});
+  const std::vector<CalibrationRow> rows =
+      MakeCalibrationRows({{later, QStringLiteral("b")}, {first, QStringLiteral("a")}});
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(std::make_pair(rows[0].refusal, rows[1].refusal), std::make_pair(RowRefusal::ReadAgain, RowRefusal::None));
+  EXPECT_EQ(std::make_pair(rows[0].refusal, rows[1].refusal),
+            std::make_pair(RowRefusal::ReadAgain, RowRefusal::None));
   ASSERT_TRUE(rows[0].readoutTime);
-  EXPECT_EQ(rows[0].readoutTime->toString(QStringLiteral("yyyy-MM-dd HH:mm")), QStringLiteral("2026-03-29 02:30"));
+  EXPECT_EQ(rows[0].readoutTime->toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+            QStringLiteral("2026-03-29 02:30"));
 }
 
 // Refusals of a large batch come as a list that scrolls, a few as a box.
@@ -248,8 +251,8 @@ TEST_F(CalibrationJobTest, DosesPerDosimeterFromAFile) {
   ASSERT_EQ(job.WriteCsv(path("run.csv")).kind, CalibrationOutcome::kDone);
   for (const char* target : {"doses.csv", "a.dat", "run.csv"}) {
     const QByteArray before = ReadFile(path(target));
-    const CalibrationOutcome refused = target == std::string("run.csv") ? job.WriteDpt(path(target))
-                                                                       : job.WriteCsv(path(target));
+    const CalibrationOutcome refused =
+        target == std::string("run.csv") ? job.WriteDpt(path(target)) : job.WriteCsv(path(target));
     EXPECT_EQ(refused.kind, CalibrationOutcome::kFailed) << target;
     EXPECT_EQ(ReadFile(path(target)), before) << target;
   }

@@ -206,12 +206,14 @@ TEST_F(CliArchiveTest, ADownloadArchivesWhatItWroteAndAFailingArchiveKeepsTheDat
 
   // The first download into an older archive upgrades it and says so.
   quelm::test::ArchiveDb older{quelm::test::Backend::SQLite};
-  for (const QString& sql : quelm::test::SecondSchema(quelm::test::Backend::SQLite)) ASSERT_TRUE(older.raw(sql));
+  for (const QString& sql : quelm::test::SecondSchema(quelm::test::Backend::SQLite))
+    ASSERT_TRUE(older.raw(sql));
   const auto upgrading =
       runCli({"download", "--from-file", "src.dat", "--out", "older", "--db", older.url}, config);
   EXPECT_EQ(upgrading.code, 0) << upgrading.err.toStdString();
   EXPECT_TRUE(upgrading.out.contains(
-      QStringLiteral("\nDose archive %1: upgraded from schema version 2 to 5\nArchived: 14 added").arg(older.url)))
+      QStringLiteral("\nDose archive %1: upgraded from schema version 2 to 5\nArchived: 14 added")
+          .arg(older.url)))
       << upgrading.out.toStdString();
 
   const auto skipped = runCli({"download", "--from-file", "src.dat", "--out", "other", "--no-archive"}, config);

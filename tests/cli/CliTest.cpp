@@ -281,7 +281,8 @@ TEST_F(CliFile, ListAndItsContentListFileFollowTheRecordsOfRepeatedNumbers) {
   EXPECT_EQ(listed(r.out), numbers);
   const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   for (int i = 1; i < lines.size() && i <= static_cast<int>(newestFirst.size()); ++i)
-    EXPECT_EQ(lines[i].section(QLatin1Char('\t'), 2, 2).toStdString(), IdentifierText(newestFirst[i - 1].BulbID).toStdString())
+    EXPECT_EQ(lines[i].section(QLatin1Char('\t'), 2, 2).toStdString(),
+              IdentifierText(newestFirst[i - 1].BulbID).toStdString())
         << i;
   expectContentList(lst, newestFirst);
   quelm::setTextFileClock({});

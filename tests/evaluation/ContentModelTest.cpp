@@ -190,7 +190,7 @@ TEST_F(ContentModelTest, RepeatedNumbersAreShownAndPagedByTheRecordOfTheirRow) {
     int row, record;  // the row of the first page and the record it lists
   };
   const Case cases[] = {
-      {join(MakeSampleBlocks({40, 21, 0}), MakeSampleBlocks({30, 22, 25})), 16, 54},  // the newer 39
+      {join(MakeSampleBlocks({40, 21, 0}), MakeSampleBlocks({30, 22, 25})), 16, 54},     // the newer 39
       {join(MakeSampleBlocks({2048, 23, 0}), MakeSampleBlocks({20, 24, 0})), 15, 2053},  // the newer 5
   };
   for (const Case& c : cases) {

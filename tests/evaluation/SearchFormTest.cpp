@@ -151,7 +151,8 @@ TEST_F(SearchFormTest, ABlockNumberBeyondTheReadersOrNoNumberIsRefusedAndChanges
     retype(form.UntilCSpinEdit, QLatin1String(typed));
     form.OkButton->click();
     EXPECT_EQ(prompter.texts(),
-              QStringList{QStringLiteral("A block number is a whole number from 0 to 2047, not \"%1\"").arg(typed)});
+              QStringList{
+                  QStringLiteral("A block number is a whole number from 0 to 2047, not \"%1\"").arg(typed)});
     EXPECT_EQ(form.Accepted, 0);
     EXPECT_EQ(std::memcmp(&form.Request, &before, sizeof before), 0) << typed;
   }

@@ -249,7 +249,8 @@ TEST(FrameLink, WithoutReaderTheResetFrameTimesOutAlone) {
   });
   l.link.ResetPending = true;
   EXPECT_EQ(l.send(".G#"), -204);
-  EXPECT_LE(noise, 20) << "the quiet wait the last failure owes (at most three time-outs) and the reset frame's";
+  EXPECT_LE(noise, 20)
+      << "the quiet wait the last failure owes (at most three time-outs) and the reset frame's";
 }
 
 TEST(FrameLink, BytesReceivedBeforeARequestNeverBecomeItsReply) {

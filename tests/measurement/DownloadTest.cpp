@@ -524,7 +524,9 @@ TEST_F(DownloadTest, NoOutputIsAnotherOutputUnderAnotherName) {
     const char* link;
     const char* target;
     bool storageExists;
-  } cases[] = {{"s1.lst", "s1.dat", false}, {"s2.txt", "s2.dat", false}, {"s3.lst", "s3.dat", true},
+  } cases[] = {{"s1.lst", "s1.dat", false},
+               {"s2.txt", "s2.dat", false},
+               {"s3.lst", "s3.dat", true},
                {"s4.txt", "s4.lst", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.link);
@@ -565,11 +567,14 @@ TEST(DownloadRange, CorrectionsKeepWrappedRangesOfWhatTheSourceHolds) {
   const struct {
     uint32_t byDate, last, valid;
     int expectFrom, expectTo;
-  } dated[] = {{50, 299, 300, 50, 299}, {250, 100, 1949, 250, 100}, {250, 100, 101, 100, 100},
+  } dated[] = {{50, 299, 300, 50, 299},
+               {250, 100, 1949, 250, 100},
+               {250, 100, 101, 100, 100},
                {3000, 100, 2048, 100, 100}};
   for (const auto& c : dated) {
     const BlockRange r = DateDownloadRange(c.byDate, c.last, c.valid);
-    EXPECT_EQ(std::make_pair(r.from, r.to), std::make_pair(c.expectFrom, c.expectTo)) << c.byDate << " " << c.valid;
+    EXPECT_EQ(std::make_pair(r.from, r.to), std::make_pair(c.expectFrom, c.expectTo))
+        << c.byDate << " " << c.valid;
   }
   EXPECT_EQ(DownloadBlockCount(2040, 5), 14);
   EXPECT_EQ(DownloadBlockCount(6, 5), 2048);

@@ -20,11 +20,19 @@ TEST(ServiceValues, EntriesAreClampedAndScaledAsTheReaderTakesThem) {
     uint16_t sent;
   };
   const Case cases[] = {
-      {kSetHighVoltage, 0, 0},          {kSetHighVoltage, 149, 0},        {kSetHighVoltage, -5, 0},
-      {kSetHighVoltage, 700, 550},      {kSetHighVoltage, 1150, 1000},    {kSetHighVoltage, 9999, 1000},
-      {kSetHeatingCurrent, 4000, 1000}, {kSetHeatingCurrent, 4003, 1000}, {kSetHeatingCurrent, 3, 0},
-      {kSetHeatingCurrent, 2001, 500},  {kSetHeatingCurrent, -1, 0},
-      {kSetHeatingCurrent, -4000, 0},   {kSetHeatingCurrent, INT32_MIN, 0},
+      {kSetHighVoltage, 0, 0},
+      {kSetHighVoltage, 149, 0},
+      {kSetHighVoltage, -5, 0},
+      {kSetHighVoltage, 700, 550},
+      {kSetHighVoltage, 1150, 1000},
+      {kSetHighVoltage, 9999, 1000},
+      {kSetHeatingCurrent, 4000, 1000},
+      {kSetHeatingCurrent, 4003, 1000},
+      {kSetHeatingCurrent, 3, 0},
+      {kSetHeatingCurrent, 2001, 500},
+      {kSetHeatingCurrent, -1, 0},
+      {kSetHeatingCurrent, -4000, 0},
+      {kSetHeatingCurrent, INT32_MIN, 0},
   };
   for (const Case& c : cases) {
     const uint16_t v =

@@ -255,7 +255,8 @@ TEST_F(ApplicationTest, WhileTheSoftwareUpdateHoldsTheLineTheReaderCommandsAreGr
   };
   // The dosimeter window's Read, Write and List, then the reader window's.
   const QStringList commands = {"RSSpeedButton", "FromQuelm1",     "DownLoadTypeComboBox",
-                                "ReadCOMButton", "WriteCOMButton", "ListLUTButton", "ComPort1"};
+                                "ReadCOMButton", "WriteCOMButton", "ListLUTButton",
+                                "ComPort1"};
   QList<QObject*> objects = commandsOf(commands);
   ASSERT_GE(objects.size(), commands.size() + 2);
   QList<bool> before;
