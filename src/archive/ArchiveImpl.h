@@ -74,6 +74,7 @@ inline ReadoutRow rowOf(const QSqlQuery& q, std::optional<double> tolerance) {
   row.reasons = RecordReviewReasons(row.errorCodes, optionalDouble(q.value(16)), row.recomputed, tolerance);
   if (q.value(17).toInt()) row.reasons |= kReviewConflict;
   if (!row.assigned()) row.reasons |= kReviewUnassigned;
+  if (TimedAfterArchiving(row.readoutTime, row.archivedAt)) row.reasons |= kReviewClock;
   row.resolution = resolutionOf(q.value(18).toString());
   row.covered = q.value(19).toInt();
   row.resolutionReason = q.value(20).toString();

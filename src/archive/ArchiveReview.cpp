@@ -80,20 +80,28 @@ int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<R
   QString sql = kRowColumns + QStringLiteral("readouts r LEFT JOIN wear_periods w ON") + kBelongs +
                 QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id") + kResolutionJoin +
                 QStringLiteral(" WHERE (r.error_codes <> 0 OR r.measured_dose_usv IS NULL OR r.conflicted <> 0"
-                               " OR w.id IS NULL");
+                               " OR w.id IS NULL"
+                               // A superset of the read-outs TimedAfterArchiving() finds.
+                               " OR SUBSTR(r.readout_time, 1, 10) > SUBSTR(r.archived_at, 1, 10)");
   if (tolerance_)
     sql += QStringLiteral(" OR ABS(r.recomputed_usv - r.measured_dose_usv) > ? * (CASE WHEN ABS(r.measured_dose_usv)"
                           " > ABS(r.recomputed_usv) THEN ABS(r.measured_dose_usv) ELSE ABS(r.recomputed_usv) END)");
   sql += controlOutFilter(controlTolerance_.has_value()) + QLatin1Char(')');
   // By when a dose counts; one that belongs to nobody by its read-out time.
-  if (period) sql += QStringLiteral(" AND ") + kDoseTime + QStringLiteral(" >= ? AND ") + kDoseTime + QStringLiteral(" <= ?");
+  // A read-out without a time cannot be placed in a period, so it is open
+  // in every period its dosimeter was worn in: no quarter is signed past it.
+  if (period)
+    sql += QStringLiteral(" AND ((") + kDoseTime + QStringLiteral(" >= ? AND ") + kDoseTime +
+           QStringLiteral(" <= ?) OR (r.readout_time IS NULL AND EXISTS (SELECT 1 FROM wear_periods u"
+                          " WHERE u.dosimeter = r.dosimeter AND u.valid_from <= ?"
+                          " AND (u.valid_to IS NULL OR u.valid_to >= ?))))");
   QSqlQuery q(d_->db());
   q.prepare(sql + kOrder);
   if (tolerance_) q.addBindValue(*tolerance_ / 100.0);
   if (controlTolerance_) q.addBindValue(*controlTolerance_ / 100.0);
   if (period) {
-    q.addBindValue(ArchiveTimeText(period->from));
-    q.addBindValue(ArchiveTimeText(period->to));
+    const QString from = ArchiveTimeText(period->from), to = ArchiveTimeText(period->to);
+    for (const QString& bound : {from, to, to, from}) q.addBindValue(bound);
   }
   std::vector<ReadoutRow> rows;
   if (const int rc = d_->rows(q, &rows)) return rc;

@@ -47,7 +47,18 @@ QString shown(const char* id, int n) {
 
 }  // namespace
 
-QString NormalDosimeter(const QString& text) { return text.trimmed().toUpper(); }
+QString NormalDosimeter(const QString& text) {
+  // A reader keeps a shorter serial padded with blanks ("A001 "), and such a
+  // read-out must be one a person can name: trailing blanks go only down to
+  // the five characters every dosimeter has. "A001" stays too short rather
+  // than naming that dosimeter by a slip.
+  QString id = text.toUpper();
+  qsizetype start = 0;
+  while (start < id.size() && id[start].isSpace()) ++start;
+  id.remove(0, start);
+  while (id.size() > 5 && id.back().isSpace()) id.chop(1);
+  return id;
+}
 
 QString DosimeterIdError(const QString& text) {
   const QString id = NormalDosimeter(text);
@@ -133,6 +144,7 @@ QString ReviewReasonText(int reasons) {
       {kReviewFlags, "error flags"},       {kReviewNoDose, "no dose"},
       {kReviewUnassigned, "unassigned"},   {kReviewConflict, "conflict"},
       {kReviewTolerance, "recomputed dose differs"}, {kReviewControl, "control dosimeters out of limits"},
+      {kReviewClock, "timed after its import"},
   };
   QStringList out;
   for (const auto& [bit, text] : kTexts)
@@ -187,6 +199,18 @@ QString StatusText(ReadoutStatus status) {
       return QStringLiteral("notional");
   }
   return QString();
+}
+
+bool TimedAfterArchiving(const QString& readoutTime, const QString& archivedAt) {
+  if (readoutTime.isEmpty()) return false;
+  // The read-outs of one import share their moment: it is read once.
+  thread_local QString lastArchivedAt, lastBound;
+  if (archivedAt != lastArchivedAt) {
+    const QDateTime at = QDateTime::fromString(archivedAt, Qt::ISODate);
+    lastArchivedAt = archivedAt;
+    lastBound = at.isValid() ? ArchiveTimeText(at.toUTC().addDays(1)) : QString();
+  }
+  return !lastBound.isEmpty() && readoutTime > lastBound;
 }
 
 ReadoutStatus StatusOf(const std::optional<double>& dose, int reasons, int covered, Resolution resolution) {

@@ -72,7 +72,14 @@ enum ReviewReason : int {
   kReviewConflict = 0x08,    // other bytes came under its key
   kReviewTolerance = 0x10,   // the program's dose differs from the reader's beyond the tolerance
   kReviewControl = 0x20,     // its batch's control dosimeters were out of their limits
+  kReviewClock = 0x40,       // timed more than a day after it was archived: the reader's clock ran ahead
 };
+// Whether a read-out timed `readoutTime` (the reader's "yyyy-MM-dd HH:mm")
+// lies more than a day after `archivedAt` (UTC, ISO): a day more than any
+// time zone puts a reader's clock ahead of the archive's, so only a wrong
+// clock gives it, and such a time would silently attribute the dose to
+// whoever wears the dosimeter then.
+bool TimedAfterArchiving(const QString& readoutTime, const QString& archivedAt);
 // "error flags, unassigned" (the reasons in bit order).
 QString ReviewReasonText(int reasons);
 // The reasons a read-out's own fields give (flags, no dose, and the

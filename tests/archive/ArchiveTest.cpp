@@ -306,6 +306,44 @@ TEST_P(ArchiveTest, AReadOutBelongsToThePeriodThatBeganLastAtOrBeforeItAndCounts
   expectNoFaults();
 }
 
+// What no period can place stays open until a person decides: a read-out
+// without a time in every period its dosimeter was worn in, one timed ahead
+// of the archive's clock everywhere; a serial the reader padded with a
+// blank is one a person can name.
+TEST_P(ArchiveTest, WhatNoPeriodCanPlaceIsOpenForReviewAndAPaddedSerialCanBeNamed) {
+  const QString alice = assign("A0017", "Alice", "2024-01-01", nullptr);
+  const QString bob = assign(" a001 ", "Bob", "2024-01-01", nullptr);
+  assign("A001", "Bob", "2024-01-01", nullptr, kErrArchiveInput);  // a slip, not the padded serial
+  BlockRecord noTime = Readout("A0017", "2024-02-01 00:00", 1);
+  std::memset(noTime.DateTime, 0, 5);
+  const QDateTime ahead = QDateTime::currentDateTime().addDays(2);
+  import({Readout("A0017", "2024-02-01 10:00", 0), noTime,
+          Readout("A0017", qPrintable(ahead.toString(QStringLiteral("yyyy-MM-dd HH:mm"))), 2),
+          Readout("A0017", qPrintable(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))), 3),
+          Readout("A001 ", "2024-02-02 10:00", 4)});
+
+  std::vector<ReadoutRow> open;
+  ASSERT_EQ(archive->review(std::nullopt, &open), kOk);
+  ASSERT_EQ(open.size(), 2u);
+  EXPECT_EQ(open[0].blockNumber, 2);
+  EXPECT_EQ(ReviewReasonText(open[0].openReasons()), QLatin1String("timed after its import"));
+  EXPECT_EQ(open[0].person.id, alice) << "still shown with the wearer its time gives";
+  EXPECT_EQ(open[1].blockNumber, 1);
+  const struct {
+    const char* period;
+    int open;
+  } periods[] = {{"2023Q4", 0}, {"2024Q1", 1}, {"2025", 1}};
+  for (const auto& p : periods) {
+    int count = -1;
+    ASSERT_EQ(archive->openReviewCount(*ParseReportPeriod(QLatin1String(p.period)), &count), kOk);
+    EXPECT_EQ(count, p.open) << p.period;
+  }
+  const std::vector<ReadoutRow> padded = history(QStringLiteral("a001 "));
+  ASSERT_EQ(padded.size(), 1u);
+  EXPECT_EQ(padded[0].person.id, bob);
+  expectNoFaults();
+}
+
 TEST_P(ArchiveTest, OnlyRecordsPlausibleAsReadOutsEnterAndEachRefusalSaysWhereAndWhy) {
   const BlockRecord good = Readout("A0017", "2024-01-10 08:00", 1);
   const auto bent = [&](auto change) {
