@@ -1,5 +1,6 @@
 #include "archive/ArchiveTime.h"
 
+#include <QCalendar>
 #include <QRegularExpression>
 
 #include "base/UserLocale.h"
@@ -27,8 +28,18 @@ std::optional<QDate> ParseUserDate(const QString& text) {
   QDate date = QDate::fromString(t, format);
   // A two-digit year is this century's: the toolkit reads "26" as 1926,
   // and a span from then would take a century of read-outs.
-  if (date.isValid() && format.contains(QLatin1String("yy")) && !format.contains(QLatin1String("yyy")))
-    date = date.addYears(100);
+  if (format.contains(QLatin1String("yy")) && !format.contains(QLatin1String("yyy"))) {
+    if (date.isValid()) {
+      date = date.addYears(100);
+    } else {
+      // "00" is read as 1900, which had no 29 February, where 2000 had one.
+      // The Julian 1900 had one, and a Julian 19yy has a leap day exactly
+      // when 20yy has one: a day the text names there is the day of 20yy.
+      const QCalendar julian(QCalendar::System::Julian);
+      const QDate read = QDate::fromString(t, format, julian);
+      if (read.isValid()) date = QDate(read.year(julian) + 100, read.month(julian), read.day(julian));
+    }
+  }
   if (!date.isValid()) date = QDate::fromString(t, Qt::ISODate);
   return date.isValid() ? std::optional<QDate>(date) : std::nullopt;
 }
@@ -81,7 +92,10 @@ std::optional<ReportPeriod> ParseReportPeriod(const QString& text) {
   static const QRegularExpression re(QStringLiteral("^([0-9]{4})(?:[Qq]([1-4]))?$"));
   const QRegularExpressionMatch m = re.match(text.trimmed());
   if (!m.hasMatch()) return std::nullopt;
-  return periodOf(m.captured(1).toInt(), m.captured(2).isEmpty() ? 0 : m.captured(2).toInt());
+  // Year 0 is no year of the calendar ("0000" has no first day).
+  const int year = m.captured(1).toInt();
+  if (!QDate(year, 1, 1).isValid()) return std::nullopt;
+  return periodOf(year, m.captured(2).isEmpty() ? 0 : m.captured(2).toInt());
 }
 
 ReportPeriod QuarterOf(const QDateTime& time) {

@@ -213,7 +213,9 @@ TEST(ReportPeriod, QuartersAndYearsRunFromTheirFirstToTheirLastMinute) {
                {" 2025 ", "2025-01-01 00:00", "2025-12-31 23:59"},
                {"2026Q5", nullptr, nullptr},
                {"2026Q", nullptr, nullptr},
-               {"26Q1", nullptr, nullptr}};
+               {"26Q1", nullptr, nullptr},
+               {"0000", nullptr, nullptr},
+               {"0000Q1", nullptr, nullptr}};
   for (const auto& c : cases) {
     const std::optional<ReportPeriod> p = ParseReportPeriod(QLatin1String(c.text));
     ASSERT_EQ(p.has_value(), c.from != nullptr) << c.text;

@@ -1016,7 +1016,9 @@ TEST(ArchiveTime, DatesAreReadStrictlyAndQuartersBeginWhereTheCalendarSays) {
     const char* date;  // nullptr: refused
   } typed[] = {{"dd.MM.yy", "01.03.26", "2026-03-01"},     {"dd.MM.yy", "2026-03-01", "2026-03-01"},
                {"dd.MM.yy", "31.02.26", nullptr},          {"dd.MM.yyyy", "01.03.2026", "2026-03-01"},
-               {"dd.MM.yyyy", "2026-03-01", "2026-03-01"}, {"M/d/yy", "3/1/99", "2099-03-01"}};
+               {"dd.MM.yyyy", "2026-03-01", "2026-03-01"}, {"M/d/yy", "3/1/99", "2099-03-01"},
+               {"dd.MM.yy", "29.02.00", "2000-02-29"},     {"M/d/yy", "2/29/00", "2000-02-29"},
+               {"dd.MM.yy", "29.02.01", nullptr},          {"dd.MM.yy", "29.02.04", "2004-02-29"}};
   for (const auto& c : typed) {
     setUserLocale({QLatin1Char('.'), QLatin1String(c.format), {}});
     const std::optional<QDate> d = ParseUserDate(QLatin1String(c.text));
