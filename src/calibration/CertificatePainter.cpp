@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
+#include <QTextLayout>
 #include <algorithm>
 
 #include "base/ChartColours.h"
@@ -32,6 +33,12 @@ struct TableStyle {
 };
 constexpr TableStyle kStyles[] = {{8.5, 4.4, 1}, {7, 3.5, 1}, {6.5, 3.1, 2}};
 constexpr double kGroupGap = 6, kCellPadding = 1.5;
+// The smallest type a line of the page is set in unless it says otherwise,
+// and the type a long line of the run is set in before it takes more lines.
+constexpr double kSmallestPoints = 6, kWrapPoints = 8;
+// What the table keeps of the page however long the run's lines are: its
+// header and ten rows of the smallest style.
+constexpr double kLeastTableRoom = kHeaderHeight + 10 * 3.1;
 
 class Page {
  public:
@@ -51,18 +58,58 @@ class Page {
   QRectF rect(double x, double y, double w, double h) const {
     return QRectF(x * mm_, y * mm_, w * mm_, h * mm_);
   }
-  // A text that does not fit gets smaller type, down to `smallest` points;
+  // One line that does not fit gets smaller type, down to `smallest` points;
   // then it shows where it ends rather than being cut.
   void text(double x, double y, double w, double h, const QString& s, int flags, const QFont& f,
-            double smallest = 0) {
+            double smallest = kSmallestPoints) {
     QFont font = f;
+    shrink(&font, s, w, smallest);
     const QRectF r = rect(x, y, w, h);
-    while (font.pointSizeF() - 0.5 >= smallest &&
-           QFontMetricsF(font, p_.device()).horizontalAdvance(s) > r.width())
-      font.setPointSizeF(font.pointSizeF() - 0.5);
     p_.setFont(font);
     p_.drawText(r, flags | Qt::AlignVCenter,
                 QFontMetricsF(font, p_.device()).elidedText(s, Qt::ElideRight, r.width()));
+  }
+  // A text that may take more lines: smaller type down to kWrapPoints, then
+  // lines at words (anywhere in a word wider than the line). Lines beyond
+  // maxLines are left out and the last one shown ends in an ellipsis.
+  struct Wrapped {
+    QFont font;
+    QStringList lines;
+    double pitch = 0;  // mm from line to line
+    int needed = 1;    // lines the whole text takes
+  };
+  Wrapped wrap(const QString& s, double w, const QFont& f, double lineHeight) const {
+    Wrapped out;
+    out.font = f;
+    shrink(&out.font, s, w, kWrapPoints);
+    QTextLayout layout(s, out.font, p_.device());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(w * mm_);
+      out.lines << s.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    if (out.lines.isEmpty()) out.lines << QString();
+    out.needed = static_cast<int>(out.lines.size());
+    // Lines of the smaller type closer together.
+    out.pitch = out.needed > 1 ? lineHeight * out.font.pointSizeF() / f.pointSizeF() : lineHeight;
+    return out;
+  }
+  // Paints those lines, at most maxLines of them; the height taken in mm.
+  double paintWrapped(double x, double y, double w, const Wrapped& t, int maxLines) {
+    const int shown = std::clamp(maxLines, 1, t.needed);
+    p_.setFont(t.font);
+    const QFontMetricsF fm(t.font, p_.device());
+    for (int i = 0; i < shown; ++i) {
+      QString s = t.lines[i];
+      // A mark that the text goes on where the page has no more room.
+      if (i == shown - 1 && shown < t.needed) s = fm.elidedText(s + QChar(0x2026), Qt::ElideRight, w * mm_);
+      p_.drawText(rect(x, y + i * t.pitch, w, t.pitch), Qt::AlignLeft | Qt::AlignVCenter, s);
+    }
+    return shown * t.pitch;
   }
   void line(double x1, double y1, double x2, double y2, double widthMm) {
     p_.setPen(QPen(Qt::black, widthMm * mm_));
@@ -75,6 +122,14 @@ class Page {
   }
 
  private:
+  void shrink(QFont* font, const QString& s, double w, double smallest) const {
+    // The toolkit refuses a size of 0: the size would stay and the loop never end.
+    smallest = std::max(smallest, 1.0);
+    while (font->pointSizeF() - 0.5 >= smallest &&
+           QFontMetricsF(*font, p_.device()).horizontalAdvance(s) > w * mm_)
+      font->setPointSizeF(font->pointSizeF() - 0.5);
+  }
+
   QPainter& p_;
   double mm_ = 1;
   QFont base_;
@@ -84,10 +139,25 @@ void paint(Page& pg, const CertificateContent& c) {
   double y = kMargin;
   pg.text(kMargin, y, kBodyWidth, kTitleHeight, c.title, Qt::AlignLeft, pg.font(16, true));
   y += kTitleHeight;
-  for (const auto& [caption, value] : c.run) {
-    pg.text(kMargin, y, 34, kLineHeight, caption + QLatin1Char(':'), Qt::AlignLeft, pg.font(10));
-    pg.text(kMargin + 34, y, kBodyWidth - 34, kLineHeight, value, Qt::AlignLeft, pg.font(10));
-    y += kLineHeight;
+  // The run's values wrap; when they would leave the table too little of
+  // the page, the longest are cut to one number of lines, each ending in
+  // a mark that it goes on.
+  std::vector<Page::Wrapped> values;
+  for (const auto& [caption, value] : c.run)
+    values.push_back(pg.wrap(value, kBodyWidth - 34, pg.font(10), kLineHeight));
+  const double room = kTableBottom - y - kGap / 2 - kLineHeight * static_cast<double>(c.batches.size()) -
+                      kGap - kLeastTableRoom;
+  const auto height = [&](int most) {
+    double h = 0;
+    for (const Page::Wrapped& v : values) h += std::min(v.needed, most) * v.pitch;
+    return h;
+  };
+  int most = 1;
+  for (const Page::Wrapped& v : values) most = std::max(most, v.needed);
+  while (most > 1 && height(most) > room) --most;
+  for (size_t i = 0; i < c.run.size(); ++i) {
+    pg.text(kMargin, y, 34, values[i].pitch, c.run[i].first + QLatin1Char(':'), Qt::AlignLeft, pg.font(10));
+    y += pg.paintWrapped(kMargin + 34, y, kBodyWidth - 34, values[i], most);
   }
   y += kGap / 2;
   for (const QString& line : c.batches) {
@@ -97,14 +167,14 @@ void paint(Page& pg, const CertificateContent& c) {
   y += kGap;
 
   // The style that holds every row, or the smallest.
-  const double room = kTableBottom - y - kHeaderHeight;
+  const double tableRoom = kTableBottom - y - kHeaderHeight;
   const TableStyle* style = &kStyles[std::size(kStyles) - 1];
   for (const TableStyle& s : kStyles)
-    if (static_cast<double>(c.rows.size()) <= s.groups * std::floor(room / s.rowHeight)) {
+    if (static_cast<double>(c.rows.size()) <= s.groups * std::floor(tableRoom / s.rowHeight)) {
       style = &s;
       break;
     }
-  const int perGroup = static_cast<int>(std::floor(room / style->rowHeight));
+  const int perGroup = std::max(2, static_cast<int>(std::floor(tableRoom / style->rowHeight)));
   const int capacity = perGroup * style->groups;
   // Too many: the read-outs not in the mean first, then the others in order,
   // and the last line says what is left out.

@@ -17,6 +17,7 @@
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
 #include "base/Config.h"
+#include "base/ErrorCodes.h"
 #include "calibration/CalibrationForm.h"
 #include "calibration/CertificatePainter.h"
 #include "calibration/ReadoutSource.h"
@@ -220,6 +221,65 @@ TEST_F(CalibrationWindowTest, TheCertificateSaysTheRunTheFiguresAndEveryReadoutO
   EXPECT_TRUE(
       largeText.contains(QRegularExpression("and \\d+ more read-outs: every row is in the batch table")))
       << largeText.toStdString();
+}
+
+// A run line or a note of thousands of characters: the page is made, the
+// text wraps in full as far as the page allows, and beyond that it ends in
+// a mark that it goes on, above a table that keeps its rows.
+TEST(Certificate, ALongRunLineOrNoteWrapsAndTheRestIsMarked) {
+  QTemporaryDir dir;
+  QStringList files, words;
+  for (int i = 1; i <= 40; ++i)
+    files << QStringLiteral("/srv/dosimetry/2026-03-04/reader-%1/batch-%2.dat")
+                 .arg(i % 3)
+                 .arg(i, 4, 10, QChar('0'));
+  for (int i = 0; i < 170; ++i) words << QStringLiteral("irradiated%1").arg(i);
+  const QString readouts = QStringLiteral("400 from data files ") + files.join(QStringLiteral(", "));
+  const QString note = words.join(QLatin1Char(' '));
+  ASSERT_GE(readouts.size(), 2000);
+  ASSERT_GE(note.size(), 2000);
+  const QString huge = QString(note + QLatin1Char(' ')).repeated(20);
+  const struct {
+    QString readouts, note;
+    bool whole;
+  } cases[] = {{readouts, QStringLiteral("none"), true},
+               {QStringLiteral("1 from a"), note, true},
+               {QStringLiteral("1 from a"), huge, false}};
+  for (const auto& c : cases) {
+    CertificateContent content;
+    content.title = QStringLiteral("Calibration certificate");
+    content.run = {{QStringLiteral("Run"), QStringLiteral("computed by tester")},
+                   {QStringLiteral("Read-outs"), c.readouts},
+                   {QStringLiteral("Note"), c.note}};
+    content.batches = {QStringLiteral("Type A: 400 factors")};
+    content.columns = {{QStringLiteral("Dosimeter"), false, true}, {QStringLiteral("Factor"), true, true}};
+    for (int i = 1; i <= 400; ++i) {
+      content.rows.push_back({QStringLiteral("A%1").arg(i, 4, 10, QChar('0')), QStringLiteral("5000")});
+      content.marked.push_back(i == 7);
+    }
+    content.signature = QStringLiteral("Calibrated by tester");
+    const QString pdf = dir.filePath(QStringLiteral("long.pdf"));
+    ASSERT_EQ(WriteCertificatePdf(content, pdf), kOk);
+    EXPECT_EQ(PdfPages(pdf), 1);
+    if (qEnvironmentVariableIsSet("SHOW_PDF"))
+      QFile::copy(pdf, QStringLiteral("/tmp/certificate-%1.pdf").arg(&c - cases));
+    const QString text = PdfText(pdf);
+    QString joined = text;
+    joined.remove(QRegularExpression(QStringLiteral("\\s")));
+    for (const QString& value : {c.readouts, c.note}) {
+      QString expected = value;
+      expected.remove(QRegularExpression(QStringLiteral("\\s")));
+      if (c.whole || value.size() < 100) {
+        EXPECT_TRUE(joined.contains(expected)) << value.left(40).toStdString() << "\n" << text.toStdString();
+      } else {
+        EXPECT_TRUE(joined.contains(expected.left(1000))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QChar(0x2026))) << "marked where it goes on";
+      }
+    }
+    for (const char* expected :
+         {"A0007", "more read-outs: every row is in the batch table", "Calibrated by tester"})
+      EXPECT_TRUE(text.contains(QLatin1String(expected))) << expected;
+  }
 }
 
 }  // namespace
