@@ -9,6 +9,7 @@
 #include <QPainterPath>
 #include <QPdfWriter>
 #include <QSaveFile>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 #include <algorithm>
 #include <cmath>
@@ -216,6 +217,21 @@ QStringList wrapped(const QString& text, const QFont& font, double width, bool a
   return lines;
 }
 
+// The parts of a text that a line never breaks: between spaces, and after
+// the hyphen of a compound name ("Müller-" "Lüdenscheidt"), where the
+// lines of wrapped() may break too (never before a digit: "STAFF-2024"
+// stays whole).
+QStringList unbreakable(const QString& text) {
+  QStringList parts;
+  QTextBoundaryFinder finder(QTextBoundaryFinder::Line, text);
+  qsizetype from = 0;
+  for (qsizetype at = finder.toNextBoundary(); at > 0; at = finder.toNextBoundary()) {
+    if (const QString part = text.mid(from, at - from).trimmed(); !part.isEmpty()) parts << part;
+    from = at;
+  }
+  return parts;
+}
+
 QString cellOf(const ReportRow& row, size_t k) {
   return k < static_cast<size_t>(row.cells.size()) ? row.cells[static_cast<qsizetype>(k)] : QString();
 }
@@ -231,7 +247,7 @@ struct Table {
 bool fit(const ReportDocument& d, double points, Table* t) {
   const size_t n = d.columns.size();
   const QFont header = reportFont(points, true), plain = reportFont(points), bold = header;
-  std::vector<double> natural(n, 0), least(n, 0), longestWord(n, 0);
+  std::vector<double> natural(n, 0), least(n, 0), longestWord(n, 0), longestPart(n, 0);
   for (size_t k = 0; k < n; ++k) {
     const ReportColumn& c = d.columns[k];
     // A title never wraps.
@@ -240,9 +256,11 @@ bool fit(const ReportDocument& d, double points, Table* t) {
       const QString cell = cellOf(row, k);
       const QFont& f = row.marked ? bold : plain;
       natural[k] = std::max(natural[k], widthMm(f, cell) + kCellPadding);
-      if (c.wrap)
-        for (const QString& word : cell.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-          longestWord[k] = std::max(longestWord[k], widthMm(f, word) + kCellPadding);
+      if (!c.wrap) continue;
+      for (const QString& word : cell.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        longestWord[k] = std::max(longestWord[k], widthMm(f, word) + kCellPadding);
+      for (const QString& part : unbreakable(cell))
+        longestPart[k] = std::max(longestPart[k], widthMm(f, part) + kCellPadding);
     }
     if (!c.wrap) least[k] = natural[k];
   }
@@ -252,23 +270,36 @@ bool fit(const ReportDocument& d, double points, Table* t) {
   w = natural;
   const double body = report::kBodyWidth;
   const auto sum = [](const std::vector<double>& v) { return std::accumulate(v.begin(), v.end(), 0.0); };
-  // Too wide: the texts that may wrap give way, first down to their
-  // longest word, then (at the smallest size only) down to their titles,
-  // breaking within words.
-  bool whole = true;
-  for (int pass = 0; pass < 2 && sum(w) > body + 1e-9; ++pass) {
+  // Too wide: the texts that may wrap give way down to their widest word,
+  // then down to the widest part of a hyphenated one.
+  for (const std::vector<double>* longest : {&longestWord, &longestPart}) {
     std::vector<double> floor = least;
     for (size_t k = 0; k < n; ++k)
-      if (d.columns[k].wrap && pass == 0) floor[k] = std::max(least[k], std::min(longestWord[k], natural[k]));
+      if (d.columns[k].wrap) floor[k] = std::max(least[k], std::min({(*longest)[k], natural[k], w[k]}));
     double give = 0;
     for (size_t k = 0; k < n; ++k) give += w[k] - floor[k];
-    const double excess = sum(w) - body;
-    const double share = give > 0 ? std::min(1.0, excess / give) : 0;
-    for (size_t k = 0; k < n; ++k) {
-      w[k] -= (w[k] - floor[k]) * share;
-      if (pass == 1 && d.columns[k].wrap && w[k] < longestWord[k]) t->anywhere[k] = true;
+    if (const double excess = sum(w) - body; excess > 0 && give > 0)
+      for (size_t k = 0; k < n; ++k) w[k] -= (w[k] - floor[k]) * std::min(1.0, excess / give);
+  }
+  const bool whole = sum(w) <= body + 1e-9;
+  // Still too wide (at the smallest size only this layout stands): the
+  // widest of them give way to one width, down to their titles, breaking
+  // within words, while a column of narrow words (an ID) keeps them whole.
+  if (!whole) {
+    const auto capped = [&](double level) {
+      std::vector<double> v = w;
+      for (size_t k = 0; k < n; ++k)
+        if (d.columns[k].wrap) v[k] = std::max(least[k], std::min(w[k], level));
+      return v;
+    };
+    double low = 0, high = *std::max_element(w.begin(), w.end());
+    for (int i = 0; i < 60; ++i) {
+      const double mid = (low + high) / 2;
+      (sum(capped(mid)) > body ? high : low) = mid;
     }
-    if (pass == 0 && sum(w) > body + 1e-9) whole = false;
+    w = capped(low);
+    for (size_t k = 0; k < n; ++k)
+      if (d.columns[k].wrap && w[k] < longestPart[k] - 1e-9) t->anywhere[k] = true;
   }
   // Room to spare goes to every column alike (the mark's aside): the table
   // spans the body as the lines above it do.

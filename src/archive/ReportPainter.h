@@ -7,9 +7,11 @@
 //
 // The table's columns are sized here to their content, measured with the
 // report's fonts at one resolution whatever the device: numbers and times
-// keep one line, names and other texts wrap at words (within a word only
-// when a word alone is wider than the page allows), and no text is ever
-// cut short; a line of the page that is too long is set smaller.
+// keep one line, names and other texts wrap at words and after the hyphens
+// of compound names (within a word only when a word alone is wider than the
+// page allows, and then in the columns of the widest words first), and no
+// text is ever cut short; a line of the page that is too long is set
+// smaller.
 //
 // Text needs fonts, so a QGuiApplication must exist (the command line makes
 // one on the offscreen platform for its report command).

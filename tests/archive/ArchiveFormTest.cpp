@@ -836,6 +836,45 @@ TEST_P(ReportPdfTest, SevenDigitDosesAndLongNamesAreNeverCutNorPrintedOutsideThe
 INSTANTIATE_TEST_SUITE_P(Databases, ReportPdfTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          quelm::test::backendName);
 
+// A name of many hyphenated parts breaks after its hyphens, and the IDs
+// beside it keep their one line.
+TEST(ReportTable, AHyphenatedNameBreaksAtItsHyphensAndLeavesTheIdsWhole) {
+  ReportDocument d;
+  d.columns = {{QString()},
+               {QStringLiteral("ID"), false, true},
+               {QStringLiteral("Person"), false, true},
+               {QStringLiteral("Period dose"), true},
+               {QStringLiteral("Read-outs"), true},
+               {QStringLiteral("Quarter"), true},
+               {QStringLiteral("Year"), true},
+               {QStringLiteral("Lifetime"), true},
+               {QStringLiteral("Share"), true}};
+  const QStringList numbers = {QStringLiteral("1234.56 µSv"),   QStringLiteral("12"),
+                               QStringLiteral("1234.56 µSv"),   QStringLiteral("12345.67 µSv"),
+                               QStringLiteral("123456.78 µSv"), QStringLiteral("61.73 %")};
+  d.rows = {{QStringList{QString(), QStringLiteral("P0001"),
+                         QStringLiteral("Anna Müller-Lüdenscheidt-Schwarzenberg-Hohenstein-Wittgenstein")} +
+             numbers},
+            {QStringList{QString(), QStringLiteral("P0002"), QStringLiteral("Bob")} + numbers}};
+  const ReportTableLayout layout = LayOutReportTable(d);
+  ASSERT_EQ(layout.rowLines.size(), 2u);
+  EXPECT_EQ(layout.rowLines[1], 1) << "Bob's row";
+  QFont font;
+  font.setPointSizeF(9);
+  EXPECT_GE(layout.widthsMm[1], QFontMetricsF(font).horizontalAdvance(QStringLiteral("P0001")) * 25.4 /
+                                    QFontMetricsF(font).fontDpi());
+  EXPECT_GT(layout.rowLines[0], 1) << "the name takes more lines";
+  // A search of the PDF finds every ID.
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("names.pdf"));
+  QString detail;
+  ASSERT_EQ(WriteReportPdf(d, path, &detail), kOk);
+  if (qEnvironmentVariableIsSet("SHOW_PDF")) QFile::copy(path, QStringLiteral("/tmp/hyphenated.pdf"));
+  const QString text = quelm::test::PdfText(path);
+  for (const char* id : {"P0001", "P0002", "Schwarzenberg-"})
+    EXPECT_TRUE(text.contains(QLatin1String(id))) << id;
+}
+
 TEST(DoseChart, BarsShowWholeAndTheLegendWrapsInsideItsArea) {
   DoseChartData c;
   c.from = at("2024-01-01 00:00");
