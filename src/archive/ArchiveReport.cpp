@@ -60,41 +60,66 @@ double ReportRowHeight(int lines) {
 std::vector<ReportPage> PaginateReport(const ReportDocument& d, const std::vector<int>& rowLines) {
   using namespace report;
   std::vector<ReportPage> pages;
-  double y = kMargin + kTitleHeight + kLineHeight * static_cast<double>(d.heading.size()) + kGap +
-             kLineHeight * static_cast<double>(d.figures.size()) + kGap + (d.chart ? kChartHeight + kGap : 0) +
-             (d.controlChart ? kControlChartHeight + kGap : 0);
+  ReportPage p;
+  p.heading = true;
+  double y = kMargin + kTitleHeight;
+  const auto nextPage = [&] {
+    pages.push_back(p);
+    p = ReportPage{};
+    p.number = static_cast<int>(pages.size()) + 1;
+    y = kMargin;
+  };
+  // A part that does not fit below what the page holds begins the next.
+  const auto makeRoom = [&](double height) {
+    if (y > kMargin && y + height > kBodyBottom + 1e-9) nextPage();
+  };
+  for (int i = 0; i < static_cast<int>(d.heading.size()); ++i) {
+    makeRoom(kLineHeight);
+    if (p.headingLines++ == 0) p.firstHeadingLine = i;
+    y += kLineHeight;
+  }
+  y += kGap;
+  makeRoom(kLineHeight * static_cast<double>(d.figures.size()));
+  p.figuresTop = y;
+  y += kLineHeight * static_cast<double>(d.figures.size()) + kGap;
+  if (d.chart) {
+    makeRoom(kChartHeight);
+    p.chartTop = y;
+    y += kChartHeight + kGap;
+  }
+  if (d.controlChart) {
+    makeRoom(kControlChartHeight);
+    p.controlChartTop = y;
+    y += kControlChartHeight + kGap;
+  }
   const int rows = static_cast<int>(d.rows.size());
   const double noteHeight = kGap + kLineHeight;
+  const auto height = [&](int r) {
+    return ReportRowHeight(static_cast<size_t>(r) < rowLines.size() ? rowLines[static_cast<size_t>(r)] : 1);
+  };
   int row = 0;
   bool notePlaced = d.note.isEmpty();
-  for (int number = 1;; ++number) {
-    ReportPage p;
-    p.number = number;
-    p.heading = number == 1;
-    const auto height = [&](int r) {
-      return ReportRowHeight(static_cast<size_t>(r) < rowLines.size() ? rowLines[static_cast<size_t>(r)] : 1);
-    };
+  for (;;) {
+    p.firstRow = row;
+    p.tableTop = y;
     // A row higher than a page (it never is: a name has at most 100
     // characters) still gets a page of its own rather than none.
     if (row < rows && (kBodyBottom - y + 1e-9 >= kHeaderHeight + height(row) || y == kMargin)) {
-      p.firstRow = row;
       y += kHeaderHeight;
       do {
         y += height(row);
         ++row;
         ++p.rowCount;
       } while (row < rows && kBodyBottom - y + 1e-9 >= height(row));
-    } else {
-      p.firstRow = row;
     }
     if (row == rows && !notePlaced && kBodyBottom - y >= noteHeight) {
       p.note = true;
       notePlaced = true;
     }
-    pages.push_back(p);
     if (row == rows && notePlaced) break;
-    y = kMargin;
+    nextPage();
   }
+  pages.push_back(p);
   return pages;
 }
 

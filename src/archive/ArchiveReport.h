@@ -90,11 +90,20 @@ inline constexpr double kBodyWidth = kPageWidth - 2 * kMargin;
 inline constexpr double kBodyBottom = kPageHeight - kMargin - kFooterHeight;
 }  // namespace report
 
-// What one page holds. The first page has the title, heading, figures and
-// chart; every page with rows repeats the column header.
+// What one page holds. The first page has the title; the heading lines,
+// the figures and the charts follow in that order, onto further pages when
+// they need them (a corrected report's list of changes may be long), and
+// then the rows. Every page with rows repeats the column header. Tops are
+// in millimetres from the top of the page; -1 where the part is not on it.
 struct ReportPage {
   int number = 1;
-  bool heading = false;
+  bool heading = false;  // the title
+  int firstHeadingLine = 0;
+  int headingLines = 0;
+  double figuresTop = -1;
+  double chartTop = -1;
+  double controlChartTop = -1;
+  double tableTop = report::kMargin;  // the column header, or the note on a page without rows
   int firstRow = 0;
   int rowCount = 0;
   bool note = false;

@@ -356,28 +356,29 @@ class PagePainter {
     if (page.heading) {
       text(kMargin, y, kBodyWidth, kTitleHeight, d.title, Qt::AlignLeft, reportFont(16, true));
       y += kTitleHeight;
-      for (const QString& s : d.heading) {
-        text(kMargin, y, kBodyWidth, kLineHeight, s, Qt::AlignLeft, reportFont(10));
-        y += kLineHeight;
-      }
-      y += kGap;
+    }
+    for (int i = page.firstHeadingLine; i < page.firstHeadingLine + page.headingLines; ++i) {
+      text(kMargin, y, kBodyWidth, kLineHeight, d.heading[i], Qt::AlignLeft, reportFont(10));
+      y += kLineHeight;
+    }
+    if (page.figuresTop >= 0) {
+      y = page.figuresTop;
       for (const auto& [caption, value] : d.figures) {
         text(kMargin, y, 100, kLineHeight, caption + QLatin1Char(':'), Qt::AlignLeft, reportFont(10));
         text(kMargin + 100, y, 40, kLineHeight, value, Qt::AlignRight, reportFont(10, true));
         y += kLineHeight;
       }
-      y += kGap;
-      if (d.chart) {
-        p_.setFont(reportFont(8));
-        PaintDoseChart(p_, rect(kMargin, y, kBodyWidth, kChartHeight), *d.chart);
-        y += kChartHeight + kGap;
-      }
-      if (d.controlChart) {
-        p_.setFont(reportFont(8));
-        PaintControlChart(p_, rect(kMargin, y, kBodyWidth, kControlChartHeight), *d.controlChart);
-        y += kControlChartHeight + kGap;
-      }
     }
+    if (d.chart && page.chartTop >= 0) {
+      p_.setFont(reportFont(8));
+      PaintDoseChart(p_, rect(kMargin, page.chartTop, kBodyWidth, kChartHeight), *d.chart);
+    }
+    if (d.controlChart && page.controlChartTop >= 0) {
+      p_.setFont(reportFont(8));
+      PaintControlChart(p_, rect(kMargin, page.controlChartTop, kBodyWidth, kControlChartHeight),
+                        *d.controlChart);
+    }
+    y = page.tableTop;
     const std::vector<double>& widths = table_.layout.widthsMm;
     if (page.rowCount > 0) {
       double x = kMargin;

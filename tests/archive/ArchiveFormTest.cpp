@@ -836,6 +836,44 @@ TEST_P(ReportPdfTest, SevenDigitDosesAndLongNamesAreNeverCutNorPrintedOutsideThe
 INSTANTIATE_TEST_SUITE_P(Databases, ReportPdfTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          quelm::test::backendName);
 
+// A heading longer than a page (a corrected summary that lists many changed
+// persons) goes on over the next pages, and the figures and the chart
+// follow it there rather than off the page.
+TEST(ReportPdf, AHeadingLongerThanAPageIsFollowedByEveryFigure) {
+  QTemporaryDir dir;
+  ReportDocument d;
+  d.title = QStringLiteral("Service summary");
+  for (int i = 0; i < 60; ++i)
+    d.heading << QStringLiteral("Changed since the sign-off: person P%1").arg(i, 4, 10, QLatin1Char('0'));
+  d.figures = {{QStringLiteral("Persons"), QStringLiteral("60")},
+               {QStringLiteral("Dose of all persons in the period"), QStringLiteral("1.23 mSv")},
+               {QStringLiteral("Highest share of the annual limit, year to date"), QStringLiteral("4.5 %")}};
+  d.chart = DoseChartData{};
+  d.columns = {{QStringLiteral("ID"), false, true}};
+  d.rows = {{{QStringLiteral("P0001")}}};
+  d.note = QStringLiteral("The note");
+  d.printed = QStringLiteral("Printed today");
+  const QString path = dir.filePath(QStringLiteral("long.pdf"));
+  QString detail;
+  int pages = 0;
+  ASSERT_EQ(WriteReportPdf(d, path, &detail, &pages), kOk);
+  EXPECT_GE(pages, 2);
+  if (qEnvironmentVariableIsSet("SHOW_PDF")) QFile::copy(path, QStringLiteral("/tmp/long-heading.pdf"));
+  const QString text = quelm::test::PdfText(path);
+  QStringList expected = d.heading;
+  for (const auto& [caption, value] : d.figures) expected << caption + QLatin1Char(':') << value;
+  expected << QStringLiteral("Dose per read-out (left)") << QStringLiteral("P0001") << d.note;
+  for (const QString& e : expected) EXPECT_TRUE(text.contains(e)) << e.toStdString();
+  // Nothing over the footer: each page's last text above its footer line.
+  for (const QString& page : text.split(QLatin1Char('\f'), Qt::SkipEmptyParts)) {
+    const QStringList lines = page.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines.back().contains(QStringLiteral("Printed today")) &&
+                lines.back().contains(QStringLiteral("Page ")))
+        << lines.back().toStdString();
+  }
+}
+
 // A name of many hyphenated parts breaks after its hyphens, and the IDs
 // beside it keep their one line.
 TEST(ReportTable, AHyphenatedNameBreaksAtItsHyphensAndLeavesTheIdsWhole) {

@@ -271,6 +271,46 @@ TEST(ReportPages, LongListsBreakWithTheHeaderOnEveryPageAndTheNoteAfterTheLastRo
   EXPECT_EQ(next, 60);
   EXPECT_EQ(ReportRowHeight(3), report::kRowHeight + 2 * report::kRowLineHeight);
   EXPECT_EQ(PageFooter(2, 3), QStringLiteral("Page 2 of 3"));
+
+  // A heading longer than a page goes on over the next; every line, the
+  // figures, the chart and the rows once each, in order, above the footer.
+  for (const int headingLines : {3, 45, 60, 120}) {
+    d.heading = QStringList(headingLines, QStringLiteral("changed"));
+    d.rows.assign(10, ReportRow{});
+    const std::vector<ReportPage> pages = PaginateReport(d, {});
+    int line = 0, figures = 0, charts = 0;
+    next = 0;
+    for (const ReportPage& p : pages) {
+      EXPECT_EQ(p.heading, p.number == 1);
+      if (p.headingLines > 0) {
+        EXPECT_EQ(p.firstHeadingLine, line) << headingLines;
+      }
+      line += p.headingLines;
+      EXPECT_LE((p.heading ? report::kMargin + report::kTitleHeight : report::kMargin) +
+                    p.headingLines * report::kLineHeight,
+                report::kBodyBottom);
+      if (p.figuresTop >= 0) {
+        ++figures;
+        EXPECT_EQ(line, headingLines) << "the figures after the heading";
+        EXPECT_LE(p.figuresTop + 6 * report::kLineHeight, report::kBodyBottom);
+      }
+      if (p.chartTop >= 0) {
+        ++charts;
+        EXPECT_LE(p.chartTop + report::kChartHeight, report::kBodyBottom);
+      }
+      if (p.rowCount > 0) {
+        EXPECT_EQ(charts, 1) << "the rows after the chart";
+        EXPECT_LE(p.tableTop + report::kHeaderHeight + p.rowCount * report::kRowHeight, report::kBodyBottom);
+      }
+      EXPECT_EQ(p.firstRow, next);
+      next += p.rowCount;
+    }
+    EXPECT_EQ(line, headingLines);
+    EXPECT_EQ(figures, 1);
+    EXPECT_EQ(charts, 1);
+    EXPECT_EQ(next, 10);
+    EXPECT_EQ(pages.size() == 1, headingLines == 3) << headingLines;
+  }
 }
 
 }  // namespace
