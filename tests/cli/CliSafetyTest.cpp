@@ -4,7 +4,9 @@
 // a file error says which file and why, one command owns the reader's line,
 // and a signal stops a download after a whole block.
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -205,14 +207,16 @@ TEST_F(CliSafetyTest, AFileErrorNamesTheFileAndAnUnusableConfigurationIsSaidOnce
   pipe("pipe.INI");
   ASSERT_EQ(::mkdir("folder.INI", 0700), 0);
   quelm::test::WriteFile(dir.filePath("big.INI"), QByteArray(quelm::IniFile::kMaxFileSize + 1, ' '));
-  for (const char* name : {"pipe.INI", "folder.INI", "big.INI"}) {
-    const QString path = dir.filePath(name);
-    r = runCli({"info", "src.dat"}, path);
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.err.count("warning"), 1) << r.err.toStdString();
-    EXPECT_TRUE(r.err.startsWith("quelm-cli: warning: the configuration file " + path + " is not used ("))
-        << r.err.toStdString();
-  }
+  // The program's own file, or the one --config names instead.
+  for (const char* name : {"pipe.INI", "folder.INI", "big.INI"})
+    for (const bool given : {false, true}) {
+      const QString path = dir.filePath(name);
+      r = given ? runCli({"info", "src.dat", "--config", path}) : runCli({"info", "src.dat"}, path);
+      EXPECT_EQ(r.code, 0);
+      EXPECT_EQ(r.err.count("warning"), 1) << r.err.toStdString();
+      EXPECT_TRUE(r.err.startsWith("quelm-cli: warning: the configuration file " + path + " is not used ("))
+          << r.err.toStdString();
+    }
 }
 
 // The command's standard error is tapped: at the progress line of block 3 a

@@ -284,10 +284,6 @@ int runCli(const QStringList& arguments, CliIO& io) {
   takeFileFailure();
   // A line left for a code no report took belongs to an earlier command.
   explainNextReport(0, QString());
-  // A configuration file that is there but cannot be used is said once: the
-  // port and the service level would otherwise change without a word.
-  if (const QString problem = ConfigFileProblem(io.configPath); !problem.isEmpty())
-    io.err << "quelm-cli: warning: " << problem << Qt::endl;
   int code = dispatch(arguments, io);
   if (io.failureShown && code == kExitOk) code = kExitFailure;
   // Results that never reached their reader (a full disk, /dev/full, a
@@ -320,6 +316,11 @@ static int dispatch(const QStringList& arguments, CliIO& io) {
   if (words.contains(QStringLiteral("--config")))
     return usageError(io, QString(), QStringLiteral("--config needs a file"));
   if (config) io.configPath = *config;
+  // The configuration file in use (the program's or the one --config names),
+  // when it is there but cannot be used, is said once: the port, the service
+  // level and the archive would otherwise change without a word.
+  if (const QString problem = ConfigFileProblem(io.configPath); !problem.isEmpty())
+    io.err << "quelm-cli: warning: " << problem << Qt::endl;
   if (words.isEmpty()) {
     printHelp(io.err, io.configPath);
     return kExitUsage;
