@@ -271,6 +271,11 @@ static int dispatch(const QStringList& arguments, CliIO& io);
 
 int runCli(const QStringList& arguments, CliIO& io) {
   IgnoreFileSizeSignal();
+  // A reader of the output that has gone (a closed pipe) makes writes fail
+  // instead of ending the program wherever it stands: the work goes on to its
+  // end (a download still reaches the archive), and the lost output is
+  // reported below. Lost messages on standard error stop nothing.
+  std::signal(SIGPIPE, SIG_IGN);
   if (io.configPath.isEmpty()) io.configPath = configFilePath();
   // Whatever was installed before comes back: a test may hold its own.
   Prompter& previous = prompter();
