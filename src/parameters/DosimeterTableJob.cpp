@@ -1,5 +1,6 @@
 #include "parameters/DosimeterTableJob.h"
 
+#include <QCoreApplication>
 #include <cstring>
 
 #include "base/ErrorCodes.h"
@@ -215,17 +216,33 @@ ParamOutcome DosimeterTableJob::List() {
 // --- Write -----------------------------------------------------------------------
 
 ParamOutcome DosimeterTableJob::Write() {
+  // A stop asked for after an earlier Write ended belongs to that one.
+  abort_.clear();
   // Greyed below the service level; nothing reaches the reader from here then.
   if (!controls_.write || !confirm(ParamText::AreYouSure)) return ParamOutcome::nothing();
+  ParamOutcome o;
   switch (WriteAs) {
     case TableSource::Default:
-      return writeDefault();
+      o = writeDefault();
+      break;
     case TableSource::Dosimeter:
-      return writeOwn();
+      o = writeOwn();
+      break;
     case TableSource::LookUp:
+      o = writeLookupAs();
       break;
   }
-  return writeLookupAs();
+  abort_.clear();
+  return o;
+}
+
+bool DosimeterTableJob::stopHere(ParamOutcome& o, const char* step) {
+  // A request whose notice is still pending (a signal during the last
+  // exchange) is met here, not after the next step; clicks wait.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  if (!abort_.take()) return false;
+  o.fail(kErrUserAbort, step);
+  return true;
 }
 
 void DosimeterTableJob::keepReserved(const BulbParamRecord* replaced) {
@@ -257,6 +274,7 @@ ParamOutcome DosimeterTableJob::writeDefault() {
       // write then makes a new one.
       keepReserved(replaced.Record.KTYPE == Table.Record.KTYPE ? &replaced.Record : nullptr);
     }
+    if (stopHere(o, "WriteCOMBlock")) return o;
     if (const int rc = Table.WriteCOMBlock()) o.fail(rc, "WriteCOMBlock");
   }
   // The window then shows what the reader holds for the type.
@@ -292,6 +310,7 @@ ParamOutcome DosimeterTableJob::sendOwn() {
     if (failed(replaced.ReadCOMBlock(), "ReadCOMBlock")) return o;
     Own.Record.Reserved15 = replaced.Record.Reserved15;
   }
+  if (stopHere(o, "WriteCOMBlock")) return o;
   failed(Own.WriteCOMBlock(), "WriteCOMBlock");
   return o;
 }
@@ -333,10 +352,21 @@ ParamOutcome DosimeterTableJob::writeLookup() {
   const int check = existing.ReadLUTBlock();
   bool deleted = false;
   if (check == 0 || check == kErrReaderRefused) keepReserved(check == 0 ? &existing.Record : nullptr);
+  if (check != 0 && check != kErrReaderRefused) {
+    // Without an answer it is unknown whether the entry exists: writing
+    // blind could leave the reader two entries for one dosimeter.
+    o.fail(check, "WriteLUTBlock");
+    return o;
+  }
   if (check == 0) {
     busy.release();
     if (!confirm(ParamText::EntryExists)) return ParamOutcome::nothing();
     busy.resume();
+  }
+  // The last point to stop: from the delete on, the new entry goes in
+  // whatever is asked, or the reader would be left without one.
+  if (stopHere(o, "WriteLUTBlock")) return o;
+  if (check == 0) {
     uint8_t key[kIdentifierBytes];
     std::memcpy(key, &Table.Record, kIdentifierBytes);
     // A delete whose reply was lost may have been carried out.
@@ -346,11 +376,6 @@ ParamOutcome DosimeterTableJob::writeLookup() {
       return o;
     }
     deleted = true;
-  } else if (check != kErrReaderRefused) {
-    // Without an answer it is unknown whether the entry exists: writing
-    // blind could leave the reader two entries for one dosimeter.
-    o.fail(check, "WriteLUTBlock");
-    return o;
   }
   if (const int rc = Table.WriteLUTBlock()) {
     if (deleted)

@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/AbortToken.h"
 #include "measurement/ErrorFlags.h"
 #include "parameters/BulbParamBlock.h"
 #include "parameters/ParamJob.h"
@@ -101,6 +102,11 @@ class DosimeterTableJob {
   void SetErrMask(uint8_t mask);
 
   // --- Operations -----------------------------------------------------------
+  // Asks a running Write to stop at its next safe point: before anything is
+  // written, never between a look-up entry's delete and its new write. The
+  // stop is a failure with kErrUserAbort; a Write ends a request it did not
+  // meet.
+  void RequestAbort() { abort_.request(); }
   // The table of the source from the reader (through the entry dialogs).
   ParamOutcome Read();
   // The question, then the table of "Write As" into the reader, and back.
@@ -158,6 +164,9 @@ class DosimeterTableJob {
   ParamOutcome sendOwn();  // writeOwn without the layout it leaves
   ParamOutcome writeLookupAs();
   ParamOutcome writeLookup();
+  // A safe point of Write: true, with the outcome failed as a user abort,
+  // when a stop was asked for.
+  bool stopHere(ParamOutcome& o, const char* step);
   void setSource(TableSource source);
   int loadFile(const QString& name, bool lookUpSection);
   void copyOwnIntoTable();
@@ -165,6 +174,7 @@ class DosimeterTableJob {
 
   ControlState controls_;
   bool warning_ = false;
+  AbortToken abort_;
   QString lastReadout_ = QStringLiteral("LRO");
 };
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -119,6 +120,44 @@ TEST_F(CliDptTest, WriteNeedsYesTheServiceLevelAndOverwriteForAnExistingEntry) {
   r = dpt({"write", path("in.dpt"), "--lut", "--yes"});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains("Memory is full!"));
+}
+
+// SIGTERM (or Ctrl+C) as the reader takes a request of an entry's
+// replacement: before the delete the write stops with nothing changed; once
+// the old entry is gone the new one goes in first. The command is never
+// killed in between.
+TEST_F(CliDptTest, ASignalNeverLeavesTheReaderWithoutTheEntryBeingReplaced) {
+  ASSERT_EQ(dpt({"read", "--lut", "A", "0002", path("in.dpt")}).code, 0);
+  quelm::IniFile in(path("in.dpt"), quelm::IniFile::Encoding::Latin1);
+  in.WriteString(quelm::kLookupKeySection, "TANN", "77");
+  ASSERT_TRUE(in.UpdateFile());
+  const struct {
+    char at;  // the command letter of the request the signal comes with
+    int code;
+    const char* inErr;
+    int tann;
+    const char* letters;
+  } cases[] = {
+      {'X', 1, "stopped before anything was written: the reader holds what it held", 10, "X"},
+      {'E', 0, "note: the stop came too late to be taken: A0002 was written whole", 77, "XEZX"},
+  };
+  for (const auto& c : cases) {
+    rig.model.Requests.clear();
+    bool sent = false;
+    rig.model.OnRequest = [&](const std::vector<uint8_t>& f) {
+      if (sent || f.size() <= 8 || !(f[5] & 0x80) || f[7] != c.at) return;
+      sent = true;
+      std::raise(SIGTERM);
+    };
+    const auto r = dpt({"write", path("in.dpt"), "--lut", "--yes", "--overwrite"});
+    rig.model.OnRequest = nullptr;
+    EXPECT_TRUE(sent);
+    EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(c.inErr)) << r.err.toStdString();
+    ASSERT_NE(rig.lookupEntry("A0002"), nullptr) << c.at;
+    EXPECT_EQ(int{rig.lookupEntry("A0002")->TANN}, c.tann);
+    EXPECT_EQ(rig.letters(), c.letters);
+  }
 }
 
 // A file holds no reserved bytes: a write keeps those of the record it

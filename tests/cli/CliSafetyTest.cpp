@@ -4,7 +4,9 @@
 // a file error says which file and why, one command owns the reader's line,
 // and a signal stops a download after a whole block.
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -205,13 +207,64 @@ TEST_F(CliSafetyTest, AFileErrorNamesTheFileAndAnUnusableConfigurationIsSaidOnce
   pipe("pipe.INI");
   ASSERT_EQ(::mkdir("folder.INI", 0700), 0);
   quelm::test::WriteFile(dir.filePath("big.INI"), QByteArray(quelm::IniFile::kMaxFileSize + 1, ' '));
-  for (const char* name : {"pipe.INI", "folder.INI", "big.INI"}) {
-    const QString path = dir.filePath(name);
-    r = runCli({"info", "src.dat"}, path);
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.err.count("warning"), 1) << r.err.toStdString();
-    EXPECT_TRUE(r.err.startsWith("quelm-cli: warning: the configuration file " + path + " is not used ("))
-        << r.err.toStdString();
+  // The program's own file, or the one --config names instead.
+  for (const char* name : {"pipe.INI", "folder.INI", "big.INI"})
+    for (const bool given : {false, true}) {
+      const QString path = dir.filePath(name);
+      r = given ? runCli({"info", "src.dat", "--config", path}) : runCli({"info", "src.dat"}, path);
+      EXPECT_EQ(r.code, 0);
+      EXPECT_EQ(r.err.count("warning"), 1) << r.err.toStdString();
+      EXPECT_TRUE(r.err.startsWith("quelm-cli: warning: the configuration file " + path + " is not used ("))
+          << r.err.toStdString();
+    }
+}
+
+// The real program, with standard output or standard error on a pipe whose
+// reader has gone: the download is archived all the same, and only lost
+// results are a failure.
+TEST_F(CliSafetyTest, AClosedPipeEndsNothingHalfwayAndLostResultsAreAFailure) {
+  const struct {
+    int closed;  // the standard stream on the pipe; the other goes to a file
+    const char* out;
+    const char* db;
+    int code;
+    const char* inOther;
+  } cases[] = {
+      {STDOUT_FILENO, "out", "out.sqlite", 1, "quelm-cli: cannot write the output: "},
+      {STDERR_FILENO, "err", "err.sqlite", 0, "Downloaded 14 block(s)"},
+  };
+  for (const auto& c : cases) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    const QByteArray other = dir.filePath("other.txt").toLocal8Bit();
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, fds[1], c.closed);
+    posix_spawn_file_actions_addopen(&files, c.closed == STDOUT_FILENO ? STDERR_FILENO : STDOUT_FILENO,
+                                     other.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addclose(&files, fds[1]);
+    QList<QByteArray> words;
+    for (const QString& w : QStringList{QUELM_CLI, "download", "--from-file", "src.dat", "--out", c.out,
+                                        "--db", c.db, "--config", "none.INI"})
+      words << w.toLocal8Bit();
+    std::vector<char*> argv;
+    for (QByteArray& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, QUELM_CLI, &files, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&files);
+    ::close(fds[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), c.code);
+    EXPECT_TRUE(QString::fromUtf8(ReadFile("other.txt")).contains(c.inOther))
+        << ReadFile("other.txt").constData();
+    EXPECT_EQ(ReadFile(QString::fromLatin1(c.out) + ".dat"), source);
+    const auto again = runCli({"archive", "--db", c.db, "import", "src.dat"});
+    EXPECT_EQ(again.out, "src.dat: 0 added, 14 already archived, 0 conflicting, 0 refused\n")
+        << again.err.toStdString();
   }
 }
 

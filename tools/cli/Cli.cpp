@@ -271,6 +271,11 @@ static int dispatch(const QStringList& arguments, CliIO& io);
 
 int runCli(const QStringList& arguments, CliIO& io) {
   IgnoreFileSizeSignal();
+  // A reader of the output that has gone (a closed pipe) makes writes fail
+  // instead of ending the program wherever it stands: the work goes on to its
+  // end (a download still reaches the archive), and the lost output is
+  // reported below. Lost messages on standard error stop nothing.
+  std::signal(SIGPIPE, SIG_IGN);
   if (io.configPath.isEmpty()) io.configPath = configFilePath();
   // Whatever was installed before comes back: a test may hold its own.
   Prompter& previous = prompter();
@@ -284,10 +289,6 @@ int runCli(const QStringList& arguments, CliIO& io) {
   takeFileFailure();
   // A line left for a code no report took belongs to an earlier command.
   explainNextReport(0, QString());
-  // A configuration file that is there but cannot be used is said once: the
-  // port and the service level would otherwise change without a word.
-  if (const QString problem = ConfigFileProblem(io.configPath); !problem.isEmpty())
-    io.err << "quelm-cli: warning: " << problem << Qt::endl;
   int code = dispatch(arguments, io);
   if (io.failureShown && code == kExitOk) code = kExitFailure;
   // Results that never reached their reader (a full disk, /dev/full, a
@@ -320,6 +321,11 @@ static int dispatch(const QStringList& arguments, CliIO& io) {
   if (words.contains(QStringLiteral("--config")))
     return usageError(io, QString(), QStringLiteral("--config needs a file"));
   if (config) io.configPath = *config;
+  // The configuration file in use (the program's or the one --config names),
+  // when it is there but cannot be used, is said once: the port, the service
+  // level and the archive would otherwise change without a word.
+  if (const QString problem = ConfigFileProblem(io.configPath); !problem.isEmpty())
+    io.err << "quelm-cli: warning: " << problem << Qt::endl;
   if (words.isEmpty()) {
     printHelp(io.err, io.configPath);
     return kExitUsage;

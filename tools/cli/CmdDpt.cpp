@@ -50,13 +50,31 @@ int write(DosimeterTableJob& t, const QString& path, bool overwrite, CliIO& io) 
   t.ReservedFromReader = true;
   t.confirm = [overwrite](ParamText question) { return question != ParamText::EntryExists || overwrite; };
   const QString id = t.Identifier();
-  const ParamOutcome o = t.Write();
+  // Ctrl+C or SIGTERM stops the write at a safe point: never between an
+  // entry's delete and its new write, which would leave the reader without it.
+  ParamOutcome o;
+  bool interrupted = false;
+  {
+    const InterruptScope interrupt([&t, &interrupted] {
+      interrupted = true;
+      t.RequestAbort();
+    });
+    o = t.Write();
+  }
   if (o.kind == ParamOutcome::kNothing)
     return fail(io,
                 paramText(ParamText::EntryExists) + QStringLiteral(" --overwrite replaces entry %1.").arg(id),
                 kExitUsage);
-  if (printParamOutcome(io, o, QStringLiteral("writing the table"), QStringLiteral("; nothing was sent")))
+  if (printParamOutcome(io, o, QStringLiteral("writing the table"), QStringLiteral("; nothing was sent"))) {
+    if (std::any_of(o.reports.begin(), o.reports.end(),
+                    [](const ParamReport& r) { return r.code == kErrUserAbort; }))
+      fail(io, QStringLiteral("stopped before anything was written: the reader holds what it held"));
     return kExitFailure;
+  }
+  // A stop after the last safe point (the old entry already deleted, or the
+  // table on its way) did not stop the write: it is done, and said so.
+  if (interrupted)
+    fail(io, QStringLiteral("note: the stop came too late to be taken: %1 was written whole").arg(id));
   if (t.Source == TableSource::LookUp)
     io.out << "Look-up entry " << id << " written" << Qt::endl;
   else
