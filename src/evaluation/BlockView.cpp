@@ -1,5 +1,7 @@
 #include "evaluation/BlockView.h"
 
+#include <cmath>
+
 #include "evaluation/BlockFormat.h"
 #include "evaluation/NumberFormat.h"
 #include "measurement/RangeCode.h"
@@ -40,6 +42,8 @@ namespace {
 const QString kMicroSievert = QStringLiteral(" µSv");
 const QString kDegrees = QStringLiteral(" 'C");
 const QString kThreeBlanks = QStringLiteral("   ");
+const QString kNotFiniteHint =
+    QStringLiteral("No dose: the chain gives no finite number (see NormFact and the block's corrections)");
 
 // Exposure, dose rate and last read-out: only for ordinary dosimeters whose
 // block carries a valid time.
@@ -162,6 +166,8 @@ EvaluationView MakeEvaluationView(const BlockRecord& r, const uint32_t values[kR
   f[efPeakTemp].text = QString::number(WholeDegrees(r.ChannelTemps[v.peakPos])) + kDegrees;
 
   auto dose = [](double d) {
+    // FormatDose shows not-a-number as 0; here it is no dose at all.
+    if (std::isnan(d)) return FieldText{QStringLiteral("ERR:NOT FINITE"), kNotFiniteHint};
     return FieldText{FormatDose(static_cast<float>(d)), formatGeneral(d, 4) + kMicroSievert};
   };
   if (v.dose.normFactZero) {

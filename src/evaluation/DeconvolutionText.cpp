@@ -287,6 +287,7 @@ QStringList DeconvolutionReport(const QString& title, const GlowCurve& curve, co
   lines << title + QStringLiteral(": ") + FitSettingsText(r);
   lines << QStringLiteral("Points used: %1 (%2 left out)").arg(r.pointsUsed).arg(curve.leftOut.size());
   for (const QString& why : curve.leftOut) lines << QStringLiteral("  left out: ") + why;
+  if (!curve.windowNote.isEmpty()) lines << QStringLiteral("Evaluation window: ") + curve.windowNote;
   lines << (r.heatingRate > 0 ? QStringLiteral("Heating rate: %1 K/s").arg(formatFloat(r.heatingRate, 2))
                               : QStringLiteral("Heating rate: unknown (no frequency factors)"));
   if (!r.criteria.empty()) {

@@ -26,10 +26,14 @@ void setHint(QWidget* w, const QString& hint) {
 }
 
 // Runs a function when the edit is left for another control of the window
-// or Enter is pressed in it.
+// or Enter is pressed in it, after the operator typed into it. The edits
+// show their members rounded ("0.01" for a factor of 0.00615): reading an
+// untouched text back would change the member. Setting the text on a
+// refresh clears the typed state.
 class EditHook : public QObject {
  public:
-  EditHook(QLineEdit* edit, std::function<void()> onExit) : QObject(edit), onExit_(std::move(onExit)) {
+  EditHook(QLineEdit* edit, std::function<void()> onExit)
+      : QObject(edit), edit_(edit), onExit_(std::move(onExit)) {
     edit->installEventFilter(this);
   }
 
@@ -38,11 +42,11 @@ class EditHook : public QObject {
     if (event->type() == QEvent::FocusOut) {
       // A dialog or another window taking the focus does not leave the edit.
       const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) onExit_();
+      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) exit();
     } else if (event->type() == QEvent::KeyPress) {
       const int key = static_cast<QKeyEvent*>(event)->key();
       if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-        onExit_();
+        exit();
         return true;
       }
     }
@@ -50,6 +54,13 @@ class EditHook : public QObject {
   }
 
  private:
+  void exit() {
+    if (!edit_->isModified()) return;
+    edit_->setModified(false);  // taken once, whether or not a refresh follows
+    onExit_();
+  }
+
+  QLineEdit* edit_;
   std::function<void()> onExit_;
 };
 

@@ -32,7 +32,29 @@ double LinearityCorrect(const BlockRecord& record, double dose) {
   return dose;
 }
 
-DoseEvaluation EvaluateDose(const BlockRecord& record, int evalStart, int evalLength, double normFact) {
+bool UsableNormFact(double normFact) {
+  return std::isfinite(normFact) && normFact >= std::numeric_limits<float>::min();
+}
+
+namespace {
+
+// The doses at any factor, as the arithmetic gives them: the root finder
+// below walks factors far beyond what a block keeps.
+void chainDoses(const BlockRecord& record, int evalLength, double normFact, DoseEvaluation& e) {
+  e.bgDose = e.bgMean * 10 / normFact * evalLength;
+  e.roiDose = e.roi * 10 / normFact;
+  e.bgCorrDose = e.roiDose - e.bgDose;
+  e.tCorrDose = TempCorrect(record, e.bgCorrDose);
+  e.measDose = LinearityCorrect(record, e.tCorrDose);
+}
+
+// What the window, the archive and the command line must never take for a
+// dose: a number that is not finite, or one a single turns into infinity.
+double asDose(double d) {
+  return std::isfinite(static_cast<float>(d)) ? d : std::numeric_limits<double>::quiet_NaN();
+}
+
+DoseEvaluation windowSums(const BlockRecord& record, int evalStart, int evalLength) {
   DoseEvaluation e;
   double bgSum = 0;
   for (int i = 0; i < 3; ++i) bgSum += DecodeRangeWord(record.RawValues[i]).value;
@@ -50,14 +72,19 @@ DoseEvaluation EvaluateDose(const BlockRecord& record, int evalStart, int evalLe
       e.peakPos = ch;
     }
   }
+  return e;
+}
 
-  e.normFactZero = normFact == 0;
+}  // namespace
+
+DoseEvaluation EvaluateDose(const BlockRecord& record, int evalStart, int evalLength, double normFact) {
+  DoseEvaluation e = windowSums(record, evalStart, evalLength);
+  // A negative, infinite or not-a-number factor would turn the chain into a
+  // dose that looks valid (0, or one of the wrong sign): it is no factor.
+  e.normFactZero = !UsableNormFact(normFact);
   if (e.normFactZero) return e;
-  e.bgDose = e.bgMean * 10 / normFact * evalLength;
-  e.roiDose = e.roi * 10 / normFact;
-  e.bgCorrDose = e.roiDose - e.bgDose;
-  e.tCorrDose = TempCorrect(record, e.bgCorrDose);
-  e.measDose = LinearityCorrect(record, e.tCorrDose);
+  chainDoses(record, evalLength, normFact, e);
+  for (double* d : {&e.bgDose, &e.roiDose, &e.bgCorrDose, &e.tCorrDose, &e.measDose}) *d = asDose(*d);
   return e;
 }
 
@@ -103,7 +130,7 @@ std::optional<double> BlockDose(const BlockRecord& record) {
   DecodeBlockValues(record, values, ranges);
   const EvalMembers m = InitialEvalMembers(record, values);
   const DoseEvaluation e = EvaluateDose(record, m.evalStart, m.evalLength, m.normFact);
-  if (e.normFactZero || !std::isfinite(e.measDose)) return std::nullopt;
+  if (e.normFactZero || std::isnan(e.measDose)) return std::nullopt;
   return e.measDose;
 }
 
@@ -148,8 +175,13 @@ struct Chain {
   int start;
   int length;
   double dose;
+  DoseEvaluation sums = windowSums(record, start, length);
   // Meas_Dose at the factor e^u, less the dose.
-  double at(double u) const { return EvaluateDose(record, start, length, std::exp(u)).measDose - dose; }
+  double at(double u) const {
+    DoseEvaluation e = sums;
+    chainDoses(record, length, std::exp(u), e);
+    return e.measDose - dose;
+  }
 };
 
 double chainAt(double u, void* chain) { return static_cast<const Chain*>(chain)->at(u); }
@@ -230,10 +262,9 @@ NormFactSolution SolveNormFact(const BlockRecord& record, int evalStart, int eva
   const Chain chain{record, evalStart, evalLength, dose};
   const auto take = [&](double factor) {
     s.normFact = factor;
-    const float stored = static_cast<float>(factor);
     // The factor goes into a table as a single, and a fresh evaluation caps
     // it at kMaxInitialNormFact: beyond either it would not be the one used.
-    if (!(stored >= std::numeric_limits<float>::min()) || factor > kMaxInitialNormFact)
+    if (!UsableNormFact(static_cast<float>(factor)) || factor > kMaxInitialNormFact)
       s.refusal = NormFactRefusal::OutOfRange;
     return s;
   };

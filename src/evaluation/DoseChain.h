@@ -18,11 +18,21 @@ double TempCorrect(const BlockRecord& record, double dose);
 // x * DLFA * (x / DLFN)^DLFB for x >= DLFN, otherwise x
 double LinearityCorrect(const BlockRecord& record, double dose);
 
+// A normalisation factor the chain divides by: a finite number no smaller
+// than the smallest normal single. A block keeps its factor as a single, and
+// below that one even a small signal gives a dose no single holds.
+bool UsableNormFact(double normFact);
+
 struct DoseEvaluation {
-  double bgMean = 0;          // mean of the auxiliary values A, B, C
-  double roi = 0;             // sum of the window's decoded channel values
-  int peakPos = 0;            // first channel holding the window's largest value
-  bool normFactZero = false;  // doses below are not computed then
+  double bgMean = 0;  // mean of the auxiliary values A, B, C
+  double roi = 0;     // sum of the window's decoded channel values
+  int peakPos = 0;    // first channel holding the window's largest value
+  // The factor is 0 or not usable (UsableNormFact): the doses below are not
+  // computed then, and every view shows it as a factor of 0.
+  bool normFactZero = false;
+  // Each dose below, when computed, is a number a single holds (the block
+  // and the views keep singles) or NaN: no dose. Ordinary negative doses
+  // from finite inputs stay as they are.
   double bgDose = 0;
   double roiDose = 0;
   double bgCorrDose = 0;
@@ -60,7 +70,8 @@ EvalMembers InitialEvalMembers(const BlockRecord& record, const uint32_t values[
 
 // The dose of a freshly read block as the detail view shows it: the chain
 // over the block's own window (InitialEvalMembers). Nothing when the
-// normalisation factor is 0 or the chain gives no finite number.
+// normalisation factor is 0 or not usable, or the chain gives no number a
+// single holds.
 std::optional<double> BlockDose(const BlockRecord& record);
 
 // Brings the window and the cursor into their limits: 0 <= evalStart <= 99,

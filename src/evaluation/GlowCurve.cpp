@@ -102,9 +102,21 @@ GlowCurve GlowCurveOfBlock(const BlockRecord& record) {
   uint32_t ranges[kRawValueCount] = {};
   DecodeBlockValues(record, values, ranges);
   const EvalMembers m = InitialEvalMembers(record, values);
-  const double from = record.ChannelTemps[m.evalStart] / 10.0 + kKelvinAtZeroCelsius;
-  const double to = record.ChannelTemps[m.evalStart + m.evalLength - 1] / 10.0 + kKelvinAtZeroCelsius;
-  if (from <= to) curve.window = std::pair{from, to};
+  // The window's bounds are the temperatures of its outermost kept channels:
+  // a channel left out above is a glitch, and its raw temperature would move
+  // the window anywhere.
+  const int first = m.evalStart, last = m.evalStart + m.evalLength - 1;
+  const auto begin = std::lower_bound(curve.origin.begin(), curve.origin.end(), first);
+  const auto end = std::upper_bound(curve.origin.begin(), curve.origin.end(), last);
+  if (begin != end) {
+    curve.window = std::pair{curve.kelvin[static_cast<size_t>(begin - curve.origin.begin())],
+                             curve.kelvin[static_cast<size_t>(end - curve.origin.begin()) - 1]};
+  } else {
+    const QString channels = first == last
+                                 ? QStringLiteral("channel %1 left out").arg(first)
+                                 : QStringLiteral("channels %1..%2 all left out").arg(first).arg(last);
+    curve.windowNote = channels + QStringLiteral("; the dosimetric peak is sought on the whole curve");
+  }
   return curve;
 }
 

@@ -29,8 +29,10 @@ struct GlowCurve {
   std::vector<int> origin;     // channel 0..99, or the file's line number
   QStringList leftOut;         // one line per point left out, with the reason
   double heatingRate = 0;      // K/s; 0 unknown
-  // The block's evaluation window from its first to its last channel, K.
+  // The block's evaluation window from its first to its last kept channel, K.
   std::optional<std::pair<double, double>> window;
+  // Why a block's curve has no window; empty otherwise.
+  QString windowNote;
 };
 
 // The 100 channels: temperature ChannelTemps / 10 in 'C, counts decoded from
@@ -42,7 +44,8 @@ struct GlowCurve {
 // it.
 // The heating rate is the mean rise over the sampling interval
 // (SamplingSpeed * 10 ms per channel), the window the block's own
-// evaluation window.
+// evaluation window between its first and last kept channels (none, with a
+// note, when every channel of it is left out).
 GlowCurve GlowCurveOfBlock(const BlockRecord& record);
 
 // Text of two columns, temperature in kelvin and signal, separated by blanks,

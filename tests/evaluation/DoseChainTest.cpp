@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 
+#include "QStringPrinter.h"
+#include "evaluation/BlockView.h"
 #include "evaluation/DoseChain.h"
 #include "measurement/RangeCode.h"
 
@@ -64,6 +67,58 @@ TEST(DoseChain, NormFactZeroComputesNoDoses) {
   const DoseEvaluation e = EvaluateDose(r, 0, 1, 0.0);
   EXPECT_TRUE(e.normFactZero);
   EXPECT_DOUBLE_EQ(e.roi, 100.0);
+}
+
+// A factor that is no factor, or a chain that gives no number a single
+// holds, is no dose anywhere: not 0, not infinity, not one of the wrong sign.
+TEST(DoseChain, NoUsableFactorOrNoFiniteChainGivesNoDose) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+  BlockRecord base = blank();
+  base.EVASTART = 10;
+  base.EVALEN = 5;
+  base.EVANORM = 2;
+  for (int ch = 10; ch < 15; ++ch) base.RawValues[6 + ch] = 500;
+  const struct {
+    const char* what;
+    float evanorm, dtfa, dtfb;
+    int16_t readerTemp;
+    uint16_t background, channel;
+    const char* measDose;  // the panel's text; nullptr: a dose of its own
+  } cases[] = {
+      {"EVANORM -inf", float(-inf), 0, 0, 40, 0, 500, "ERR:NF=0"},
+      {"EVANORM NaN", nan, 0, 0, 40, 0, 500, "ERR:NF=0"},
+      {"EVANORM subnormal", 1e-45f, 0, 0, 40, 0, 500, "ERR:NF=0"},
+      {"EVANORM -5", -5, 0, 0, 40, 0, 500, "ERR:NF=0"},
+      {"DTFA NaN", 2, nan, 0, 40, 0, 500, "ERR:NOT FINITE"},
+      {"temperature divisor 0", 2, 0, -0.5f, 44, 0, 500, "ERR:NOT FINITE"},  // t = 2
+      {"beyond a single", 1.2e-38f, 0, 0, 40, 0, 0x4FFF, "ERR:NOT FINITE"},
+      {"background above the signal", 2, 0, 0, 40, 900, 500, nullptr},
+      {"ordinary", 2, 0, 0, 40, 0, 500, nullptr},
+  };
+  for (const auto& c : cases) {
+    BlockRecord r = base;
+    r.EVANORM = c.evanorm;
+    r.DTFA = c.dtfa;
+    r.DTFB = c.dtfb;
+    r.ReaderTemp = c.readerTemp;
+    r.RawValues[0] = r.RawValues[1] = r.RawValues[2] = c.background;
+    for (int ch = 10; ch < 15; ++ch) r.RawValues[6 + ch] = c.channel;
+    uint32_t values[kRawValueCount] = {}, ranges[kRawValueCount] = {};
+    DecodeBlockValues(r, values, ranges);
+    const quelm::EvaluationView v = quelm::MakeEvaluationView(r, values, InitialEvalMembers(r, values));
+    const QString shown = v.values[quelm::efMeasDose].text;
+    const std::optional<double> dose = BlockDose(r);
+    if (c.measDose) {
+      EXPECT_EQ(dose, std::nullopt) << c.what;
+      EXPECT_EQ(shown, QString::fromLatin1(c.measDose)) << c.what;
+    } else {
+      ASSERT_TRUE(dose) << c.what;
+      EXPECT_EQ(*dose, v.dose.measDose) << c.what;  // negative with the background, as it comes
+      const bool backgroundAbove = c.background > c.channel;
+      EXPECT_EQ(*dose < 0, backgroundAbove) << c.what;
+    }
+  }
 }
 
 TEST(DoseChain, Corrections) {

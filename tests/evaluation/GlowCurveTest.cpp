@@ -36,6 +36,47 @@ TEST(GlowCurve, BlockChannelsThatCannotBeUsedAreLeftOutAndNamed) {
   EXPECT_DOUBLE_EQ(c.signal.front(), 100.0 * 32);
 }
 
+// A glitch left out at the window's edge must not carry the window with it:
+// the bounds are the outermost kept channels inside it.
+TEST(GlowCurve, TheWindowLiesBetweenItsKeptChannels) {
+  BlockRecord base;
+  std::memset(&base, 0, sizeof base);
+  base.EVASTART = 20;
+  base.EVALEN = 45;  // channels 20..64
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    base.RawValues[kAuxValueCount + ch] = 100;
+    base.ChannelTemps[ch] = static_cast<int16_t>(500 + 25 * ch);
+  }
+  const auto kelvinOf = [](int ch) { return (500 + 25 * ch) / 10.0 + 273.15; };
+  const struct {
+    int channel;
+    int16_t tenths;
+    int from, to;  // the kept channels bounding the window
+  } cases[] = {
+      {20, 0, 21, 64},      // 0 'C amid 50..297.5 'C
+      {64, -500, 20, 63},   // -50 'C: does not rise
+      {64, 30000, 20, 63},  // beyond the peak expressions
+      {30, 0, 20, 64},      // inside: the bounds stay
+  };
+  for (const auto& c : cases) {
+    BlockRecord r = base;
+    r.ChannelTemps[c.channel] = c.tenths;
+    const GlowCurve curve = quelm::GlowCurveOfBlock(r);
+    ASSERT_TRUE(curve.window) << c.channel;
+    EXPECT_DOUBLE_EQ(curve.window->first, kelvinOf(c.from)) << c.channel;
+    EXPECT_DOUBLE_EQ(curve.window->second, kelvinOf(c.to)) << c.channel;
+    EXPECT_TRUE(curve.windowNote.isEmpty());
+  }
+
+  // A window of one channel, and that one left out: no window, and why.
+  BlockRecord r = base;
+  r.EVALEN = 1;
+  r.ChannelTemps[20] = 0;
+  const GlowCurve curve = quelm::GlowCurveOfBlock(r);
+  EXPECT_FALSE(curve.window);
+  EXPECT_EQ(curve.windowNote, "channel 20 left out; the dosimetric peak is sought on the whole curve");
+}
+
 TEST(GlowCurve, CurveFilesAreReadLeniently) {
   const struct {
     const char* text;

@@ -91,6 +91,11 @@ class PgcFormDetailTest : public ::testing::Test {
     QApplication::sendEvent(edit, &e);
   }
   void enter(QLineEdit* edit) { QTest::keyClick(edit, Qt::Key_Return); }
+  // What the operator types over the edit's text.
+  void type(QLineEdit* edit, const QString& text) {
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+  }
 
   quelm::test::DiagScope quiet_;
   QTemporaryDir dir_;
@@ -210,17 +215,17 @@ TEST_F(PgcFormDetailTest, ChartKeysActOnlyOnTheChartPageWithABlock) {
 
 TEST_F(PgcFormDetailTest, LeavingAnEditOrEnterTakesItsValue) {
   show(knownBlock());
-  f().EvalSEdit->setText("12x");
+  type(f().EvalSEdit, "12x");
   leave(f().EvalSEdit);
   EXPECT_EQ(f().EvalSEdit->text(), "30");  // no number: the member again
-  f().EvalSEdit->setText("35");
+  type(f().EvalSEdit, "35");
   enter(f().EvalSEdit);
   EXPECT_EQ(block().EvalStart, 35);
-  f().EvalLEdit->setText("10");
+  type(f().EvalLEdit, "10");
   leave(f().EvalLEdit);
   EXPECT_EQ(block().EvalLength, 10);
   EXPECT_EQ(f().StartPercentDatLabel->text(), "68.80 %");  // the panel follows
-  f().NormFact20DatEdit->setText("2.5");
+  type(f().NormFact20DatEdit, "2.5");
   enter(f().NormFact20DatEdit);
   EXPECT_EQ(block().NormFact, 2.5);
   EXPECT_EQ(f().NormFact20DatEdit->text(), "2.50");
@@ -232,20 +237,50 @@ TEST_F(PgcFormDetailTest, EditsActOnRealFocusChangesOnly) {
   show(knownBlock());
   f().EvalSEdit->setFocus();
   QApplication::processEvents();
-  f().EvalSEdit->setText("44");
+  type(f().EvalSEdit, "44");
   f().EvalLEdit->setFocus();  // to another control of the window
   QApplication::processEvents();
   EXPECT_EQ(block().EvalStart, 44);
 
   // A dialog taking the focus from the window does not leave the edit.
-  f().EvalLEdit->setText("7");
+  type(f().EvalLEdit, "7");
   QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
   QApplication::sendEvent(f().EvalLEdit, &away);
   EXPECT_EQ(block().EvalLength, 20);
 }
 
+// The edits show their members rounded: passing through one without typing
+// must not read the rounded text back.
+TEST_F(PgcFormDetailTest, PassingThroughAnEditChangesNothing) {
+  showChartPage();
+  BlockRecord r = knownBlock();
+  r.EVANORM = 0.0061500007f;  // shown as "0.01"
+  show(r);
+  const EvalMembers before = f().Detail().Members();
+  for (QLineEdit* edit : {f().NormFact20DatEdit, f().EvalSEdit, f().EvalLEdit}) {
+    edit->setFocus();
+    QApplication::processEvents();
+    enter(edit);
+  }
+  f().NormFact20DatEdit->setFocus();
+  QApplication::processEvents();
+  ASSERT_EQ(f().NormFact20DatEdit->text(), "0.01");
+  f().EvalSEdit->setFocus();
+  QApplication::processEvents();
+  const EvalMembers after = f().Detail().Members();
+  EXPECT_EQ(after.normFact, before.normFact);
+  EXPECT_EQ(after.evalStart, before.evalStart);
+  EXPECT_EQ(after.evalLength, before.evalLength);
+  EXPECT_EQ(f().Detail().Evaluation().dose.measDose, BlockDose(r));
+
+  // Typing what is shown takes it, as any typed value.
+  type(f().NormFact20DatEdit, "0.01");
+  enter(f().NormFact20DatEdit);
+  EXPECT_EQ(f().Detail().Members().normFact, 0.01f);
+}
+
 TEST_F(PgcFormDetailTest, WithoutABlockTheEditsDoNothing) {
-  f().EvalSEdit->setText("12");
+  type(f().EvalSEdit, "12");
   leave(f().EvalSEdit);
   enter(f().EvalSEdit);
   EXPECT_TRUE(prompter_.messages.empty());
