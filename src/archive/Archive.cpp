@@ -203,6 +203,11 @@ std::unique_ptr<DoseArchive> DoseArchive::open(const ArchiveLocation& location, 
     if (postgres) {
       // IF NOT EXISTS and the like would print notices on every start.
       if (const int rc = d.exec(QStringLiteral("SET client_min_messages = warning"))) return failed(rc);
+      // A writer held up by another one gives up after the busy time-out,
+      // as on SQLite, rather than waiting without end and saying nothing.
+      if (const int rc =
+              d.exec(QStringLiteral("SET lock_timeout = %1").arg(std::max(1, options.busyTimeoutMs))))
+        return failed(rc);
       QSqlQuery role(db);
       if (role.exec(QStringLiteral("SELECT current_user")) && role.next()) d.role = role.value(0).toString();
       if (options.readOnly)
@@ -491,8 +496,14 @@ int DoseArchive::endPeriod(const QString& dosimeterText, const QDateTime& at, We
   Impl& d = *d_;
   WearPeriod period;
   const int rc = d.write([&]() -> int {
+    // Another program ending or assigning the dosimeter meanwhile would
+    // make what is read here stale: an end set on it could overlap the
+    // next wearer's period.
+    if (*d.dialect->lockPeriods)
+      if (const int rc = d.exec(QString::fromLatin1(d.dialect->lockPeriods))) return rc;
     std::vector<Impl::StoredPeriod> existing;
     if (const int rc = d.periodsOf(dosimeter, &existing)) return rc;
+    if (onReadBeforeWrite) onReadBeforeWrite();
     if (existing.empty()) {
       detail_ = QStringLiteral("%1 has no wear period").arg(dosimeter);
       return kErrArchiveInput;

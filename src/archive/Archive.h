@@ -274,7 +274,8 @@ struct ArchiveOptions {
   // Reading commands and views: the database is opened for reading only,
   // its schema never upgraded and nothing in it or beside it changed.
   bool readOnly = false;
-  // How long a database another program writes to is waited for.
+  // How long a database another program writes to is waited for: on a
+  // server, how long any lock is waited for.
   int busyTimeoutMs = 5000;
 };
 
@@ -310,6 +311,10 @@ class DoseArchive {
                  std::optional<double> notificationLevel = std::nullopt);
   // Called inside the import's transaction as records are done (progress).
   std::function<void(int done)> onRecordImported;
+  // Called inside the transaction of endPeriod and resolve once they have
+  // read what they are about to change: another program's test holds a
+  // writer there while a second one tries.
+  std::function<void()> onReadBeforeWrite;
 
   // --- Persons
   int persons(std::vector<Person>* persons);

@@ -319,6 +319,12 @@ int DoseArchive::markControl(const QString& dosimeterText, double knownUsv,
          same != marks.end() ? QStringLiteral("known dose %1 uSv").arg(ArchiveNumber(same->knownUsv))
                              : QString(),
          known, QString(), QString(), fromText, kOpenEnd}};
+    // An import judges the batches under the change log's lock, after
+    // reading the controls again: taken here before the batches are
+    // judged, the mark and the import see each other's read-outs and
+    // marks, whichever comes first.
+    if (*d.dialect->lockLog)
+      if (const int rc = d.exec(QString::fromLatin1(d.dialect->lockLog))) return rc;
     if (const int rc = refreshControlBatches(d, &log)) return rc;
     return appendLog(d, log);
   });

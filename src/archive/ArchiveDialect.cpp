@@ -70,6 +70,7 @@ const ArchiveDialect kSQLite{
     "",
     "",
     "",
+    "",
     "PRAGMA integrity_check",
     "ANALYZE",
     16,
@@ -90,6 +91,7 @@ const ArchiveDialect kPostgreSQL{
     // finds it made.
     "SELECT pg_advisory_xact_lock(4711190)",
     "LOCK TABLE change_log IN EXCLUSIVE MODE",
+    " FOR UPDATE",
     "",
     "ANALYZE readouts",
     200,

@@ -32,6 +32,10 @@ struct ArchiveDialect {
   // Taken before the change log's last row is read for the next one to
   // chain on: two writers must not chain on the same row.
   const char* lockLog;
+  // Ends a SELECT of rows the transaction changes after judging them, so
+  // that a second writer waits and then reads them as changed; empty: as
+  // for lockPeriods.
+  const char* forUpdate;
   // The database's own check of its pages; empty: none to ask.
   const char* integrityCheck;
   // After an import that added many rows.

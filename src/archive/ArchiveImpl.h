@@ -284,7 +284,14 @@ struct DoseArchive::Impl : Connection {
                                       .arg(r.conflicts)
                                       .arg(refusedCount),
                                   QString(), QString(), from, to}};
-      // New read-outs of control dosimeters judge their batches anew.
+      // New read-outs of control dosimeters judge their batches anew. A
+      // dosimeter marked as a control since the import began counts: the
+      // controls are read again under the lock a mark takes before it
+      // judges the batches (it could not see this import's read-outs).
+      if (*dialect->lockLog)
+        if (const int rc = exec(QString::fromLatin1(dialect->lockLog))) return rc;
+      if (const int rc = controlDosimeters(*this, &controls)) return rc;
+      std::erase_if(r.highDoses, [&](const ReadoutFields& f) { return controls.count(f.dosimeter) > 0; });
       if (std::any_of(addedDosimeters.begin(), addedDosimeters.end(),
                       [&](const QString& d) { return controls.count(d) > 0; }))
         if (const int rc = refreshControlBatches(*this, &log)) return rc;

@@ -190,8 +190,18 @@ int DoseArchive::resolve(qint64 readoutId, Resolution action, const QString& rea
   Impl& d = *d_;
   ResolveOutcome out;
   const int rc = d.write([&]() -> int {
+    // Two resolutions of one read-out at once: the second waits for the
+    // first and logs what the first made of it as its old value.
+    if (*d.dialect->forUpdate) {
+      QSqlQuery lock(d.db());
+      lock.prepare(QStringLiteral("SELECT id FROM readouts WHERE id = ?") +
+                   QLatin1String(d.dialect->forUpdate));
+      lock.addBindValue(readoutId);
+      if (const int rc = d.exec(lock)) return rc;
+    }
     QByteArray record;
     if (const int rc = readoutById(d, readoutId, &out.before, &record)) return rc;
+    if (onReadBeforeWrite) onReadBeforeWrite();
     const ReadoutFields original = DecodeReadout(record);
     std::optional<double> dose = original.measuredDose;
     if (window) {

@@ -18,6 +18,7 @@ bool Connection::postgres() const { return dialect == &DialectOf(ArchiveLocation
 
 int Connection::fail(const QSqlError& e) {
   *detail = DatabaseWords(e);
+  retryable_ = dialect->retryable(e);
   return dialect->code(e);
 }
 
@@ -73,6 +74,7 @@ int Connection::write(const std::function<int()>& body) {
   if (const int rc = writable()) return rc;
   for (int attempt = 0;; ++attempt) {
     QSqlError failure;
+    retryable_ = false;
     int rc = begin();
     if (rc == kOk) rc = body();
     if (rc == kOk) {
@@ -85,7 +87,9 @@ int Connection::write(const std::function<int()>& body) {
     QSqlQuery(db()).exec(QStringLiteral("ROLLBACK"));
     // Two programs taking the same rows in another order may deadlock; the
     // server picks one, which simply runs again once the other is through.
-    const bool again = rc == kErrArchiveBusy && postgres() && attempt < 5;
+    // A lock waited for until the busy time-out is not tried again: the
+    // user hears that the archive is busy.
+    const bool again = rc == kErrArchiveBusy && retryable_ && attempt < 5;
     if (!again) return rc;
     QThread::msleep(static_cast<unsigned long>(40 << attempt));
   }

@@ -69,6 +69,9 @@ class Connection {
  private:
   int begin();
   std::map<QString, std::unique_ptr<QSqlQuery>> statements_;
+  // Whether the last failure is one that running the transaction again
+  // may mend (a deadlock), not a lock waited for in vain.
+  bool retryable_ = false;
 };
 
 QVariant nullableDouble(const std::optional<double>& v);

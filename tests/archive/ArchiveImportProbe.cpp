@@ -3,12 +3,18 @@
 // of its transaction, once N records are done, held until told to go on,
 // or killed outright. Prints "started", then "added duplicates conflicts".
 //   archive_import_probe URL FILE [--hold-after N | --kill-after N] [--reverse]
+// Or ends a dosimeter's last period, or excludes a read-out, held once it
+// has read what it changes; prints "started", "holding", then the result
+// code and the detail.
+//   archive_import_probe URL --end DOSIMETER YYYY-MM-DD
+//   archive_import_probe URL --exclude READOUT-ID
 #include <QCoreApplication>
 #include <QFile>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "archive/Archive.h"
 
@@ -30,17 +36,30 @@ int main(int argc, char** argv) {
     std::printf("open %d %s\n", code, qPrintable(error));
     return 1;
   }
+  const auto holdHere = [] {
+    std::printf("holding\n");
+    std::fflush(stdout);
+    char line[16];
+    if (!std::fgets(line, sizeof line, stdin)) std::abort();
+  };
+  const QString command = QString::fromLocal8Bit(argv[2]);
+  if (command == QLatin1String("--end") || command == QLatin1String("--exclude")) {
+    archive->onReadBeforeWrite = [&, held = false]() mutable {
+      if (!std::exchange(held, true)) holdHere();
+    };
+    code = command == QLatin1String("--end")
+               ? archive->endPeriod(QString::fromLocal8Bit(argv[3]),
+                                    *quelm::ParseArchiveTime(QString::fromLocal8Bit(argv[4]), true))
+               : archive->resolve(std::atoll(argv[3]), quelm::Resolution::Exclude, QStringLiteral("probe"));
+    std::printf("%d %s\n", code, qPrintable(archive->errorDetail()));
+    return code ? 1 : 0;
+  }
   bool stopped = false;
   archive->onRecordImported = [&](int done) {
     if (after < 0 || done < after || stopped) return;
     stopped = true;
     if (kill) std::raise(SIGKILL);
-    if (hold) {
-      std::printf("holding\n");
-      std::fflush(stdout);
-      char line[16];
-      if (!std::fgets(line, sizeof line, stdin)) std::abort();
-    }
+    if (hold) holdHere();
   };
   quelm::ImportResult r;
   QFile file(QString::fromLocal8Bit(argv[2]));
