@@ -236,6 +236,7 @@ struct LogEntry {
 struct LogQuery {
   std::optional<QDateTime> from;  // UTC
   std::optional<QDateTime> to;
+  // The rows of that person's record, as a corrected report picks them.
   QString personId;
 };
 
@@ -260,6 +261,7 @@ struct SignedFigures {
   double periodDose = 0;
   int readouts = 0;
   double yearToDate = 0;
+  std::optional<double> lifetime;  // none in sign-offs stored before it was kept
 };
 // What a sign-off's documents were made from: the change log's last row,
 // the open review items and the persons' figures when making began. The
@@ -421,7 +423,8 @@ class DoseArchive {
   // Changes stored after the sign-off that touch its period or any time
   // before it (the year-to-date and lifetime figures it signed); with a
   // person's id, only those of that person's record: the person's own rows
-  // and the wear periods of the dosimeters the person wore.
+  // and the wear periods of the dosimeters the person wore, the imports
+  // that added read-outs the person holds and their resolutions.
   int changesSince(const Signoff& signoff, const QString& personId, std::vector<LogEntry>* entries);
 
   // --- Calibration runs (ArchiveCalibrations.cpp)

@@ -260,6 +260,8 @@ struct DoseArchive::Impl : Connection {
     if (r.added || r.conflicts) {
       // The log names the times whose doses the import can change: when
       // the new read-outs' doses count, and the conflicts' read-out times.
+      // Its time is the read-outs' archived_at: a person's view of the log
+      // finds the import by the read-outs the person holds.
       QString from = conflictFrom, to = conflictTo;
       QSqlQuery span(db());
       span.setForwardOnly(true);
@@ -295,7 +297,7 @@ struct DoseArchive::Impl : Connection {
       if (std::any_of(addedDosimeters.begin(), addedDosimeters.end(),
                       [&](const QString& d) { return controls.count(d) > 0; }))
         if (const int rc = refreshControlBatches(*this, &log)) return rc;
-      if (const int rc = appendLog(*this, log)) return rc;
+      if (const int rc = appendLog(*this, log, archivedAt)) return rc;
     }
     *out = std::move(r);
     return kOk;

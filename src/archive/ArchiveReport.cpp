@@ -200,6 +200,11 @@ int recordState(DoseArchive& archive, const ReportPeriod& period, const QString&
     // An earlier period's change moves the signed year-to-date only.
     if (!SameDose(yearBefore, row.totals.yearToDate))
       how << QStringLiteral("year-to-date %1 -> %2").arg(DoseText(yearBefore), DoseText(row.totals.yearToDate));
+    // An earlier year's change moves the signed lifetime only. A sign-off
+    // stored before lifetimes were kept has none to compare with.
+    const std::optional<double> lifeBefore = known ? was->lifetime : std::optional<double>(0.0);
+    if (lifeBefore && !SameDose(*lifeBefore, row.totals.lifetime))
+      how << QStringLiteral("lifetime %1 -> %2").arg(DoseText(*lifeBefore), DoseText(row.totals.lifetime));
     if (!how.isEmpty())
       moved << QStringLiteral("Changed since: %1 (%2): ").arg(row.totals.person.name, row.totals.person.id) +
                    how.join(QStringLiteral(", "));

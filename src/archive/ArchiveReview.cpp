@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 #include "archive/ArchiveImpl.h"
 #include "archive/ArchiveText.h"
@@ -54,7 +55,6 @@ QString logBound(const QDateTime& t, bool upper) {
 
 const QString kLogFields =
     QStringLiteral("SELECT id, time_utc, who, host, role, what, entity, old_value, new_value, reason");
-const QString kLogColumns = kLogFields + QStringLiteral(" FROM change_log");
 
 LogEntry logEntryOf(const QSqlQuery& q) {
   return {q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString(),
@@ -244,13 +244,14 @@ int DoseArchive::resolve(qint64 readoutId, Resolution action, const QString& rea
                       .arg(window->start + window->length - 1)
                       .arg(window->normFact, 0, 'g', 8);
     const QString when = out.before.doseTime.isEmpty() ? out.before.readoutTime : out.before.doseTime;
-    return appendLog(d, {{QStringLiteral("review ") + ResolutionText(action),
-                          QStringLiteral("read-out %1 (%2, %3)")
-                              .arg(readoutId)
-                              .arg(out.before.dosimeter, out.before.readoutTime.isEmpty() ? QStringLiteral("no time")
-                                                                                          : out.before.readoutTime),
-                          StatusText(out.before.status()) + QStringLiteral(", ") + doseValue(out.before.doseUsv),
-                          newValue, reason, personKey(out.before.person.id), when, when}});
+    return appendLog(
+        d, {{QStringLiteral("review ") + ResolutionText(action),
+             readoutEntityPrefix(readoutId) +
+                 QStringLiteral("%1, %2)").arg(out.before.dosimeter, out.before.readoutTime.isEmpty()
+                                                                         ? QStringLiteral("no time")
+                                                                         : out.before.readoutTime),
+             StatusText(out.before.status()) + QStringLiteral(", ") + doseValue(out.before.doseUsv), newValue,
+             reason, personKey(out.before.person.id), when, when}});
   });
   if (rc) return rc;
   if (outcome) *outcome = out;
@@ -382,8 +383,9 @@ int DoseArchive::storeSignoff(const ReportPeriod& period, const QString& signedB
       q.bindValue(3, sha256(doc.pdf));
       if (const int rc = d.exec(q)) return rc;
     }
-    q.prepare(QStringLiteral("INSERT INTO signoff_figures (signoff_id, person_id, name, period_dose, readouts,"
-                             " year_to_date) VALUES (?, ?, ?, ?, ?, ?)"));
+    q.prepare(
+        QStringLiteral("INSERT INTO signoff_figures (signoff_id, person_id, name, period_dose, readouts,"
+                       " year_to_date, lifetime) VALUES (?, ?, ?, ?, ?, ?, ?)"));
     for (const SummaryRow& f : figures) {
       q.bindValue(0, s.id);
       q.bindValue(1, f.totals.person.id);
@@ -391,6 +393,7 @@ int DoseArchive::storeSignoff(const ReportPeriod& period, const QString& signedB
       q.bindValue(3, f.periodDose);
       q.bindValue(4, f.periodReadouts);
       q.bindValue(5, f.totals.yearToDate);
+      q.bindValue(6, f.totals.lifetime);
       if (const int rc = d.exec(q)) return rc;
     }
     return appendLog(d, {{QStringLiteral("sign-off"), period.label, QString(),
@@ -472,49 +475,109 @@ int DoseArchive::signedFigures(qint64 signoffId, std::vector<SignedFigures>* fig
   detail_.clear();
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  q.prepare(QStringLiteral("SELECT person_id, name, period_dose, readouts, year_to_date FROM signoff_figures"
-                           " WHERE signoff_id = ? ORDER BY id"));
+  q.prepare(QStringLiteral(
+      "SELECT person_id, name, period_dose, readouts, year_to_date, lifetime FROM signoff_figures"
+      " WHERE signoff_id = ? ORDER BY id"));
   q.addBindValue(signoffId);
   if (const int rc = d_->exec(q)) return rc;
   figures->clear();
   while (q.next())
-    figures->push_back({{q.value(0).toString(), q.value(1).toString()}, q.value(2).toDouble(), q.value(3).toInt(),
-                        q.value(4).toDouble()});
+    figures->push_back({{q.value(0).toString(), q.value(1).toString()},
+                        q.value(2).toDouble(),
+                        q.value(3).toInt(),
+                        q.value(4).toDouble(),
+                        optionalDouble(q.value(5))});
   return kOk;
 }
+
+namespace {
+
+// Which log rows belong to one person's record. A row is keyed to one
+// person when written, but others move the person's figures too: a wear
+// period of a dosimeter the person wore moves doses between persons, an
+// import names no person, and a resolution is keyed to whoever wore the
+// dosimeter when it was resolved. So the rows are found also through the
+// dosimeters the person wore and the read-outs the person holds now.
+struct PersonRows {
+  QString key;
+  QStringList prefixes;      // entity prefixes: wear periods, resolved read-outs
+  std::set<qint64> imports;  // log rows of the imports of the person's read-outs
+  bool concerns(qint64 id, const QString& entity, const QString& rowKey) const {
+    return rowKey == key || imports.count(id) > 0 ||
+           std::any_of(prefixes.begin(), prefixes.end(),
+                       [&](const QString& p) { return entity.startsWith(p); });
+  }
+};
+
+int personRows(DoseArchive::Impl& d, const QString& personId, PersonRows* out) {
+  *out = {};
+  out->key = personKey(personId);
+  const QString held = QStringLiteral(" FROM readouts r JOIN wear_periods w ON") + kBelongs +
+                       QStringLiteral(" JOIN persons p ON p.id = w.person_id WHERE p.person_key = ?");
+  QSqlQuery q(d.db());
+  q.setForwardOnly(true);
+  q.prepare(
+      QStringLiteral("SELECT DISTINCT w.dosimeter FROM wear_periods w JOIN persons p ON p.id = w.person_id"
+                     " WHERE p.person_key = ?"));
+  q.addBindValue(out->key);
+  if (const int rc = d.exec(q)) return rc;
+  while (q.next()) out->prefixes << periodEntityPrefix(q.value(0).toString());
+  q.finish();
+  q.prepare(QStringLiteral("SELECT r.id") + held + QStringLiteral(" AND r.resolution_id IS NOT NULL"));
+  q.addBindValue(out->key);
+  if (const int rc = d.exec(q)) return rc;
+  while (q.next()) out->prefixes << readoutEntityPrefix(q.value(0).toLongLong());
+  q.finish();
+  // An import's row names its read-outs' source and has the time they were
+  // archived at; a row written before it took that time is a little later.
+  // So: the import rows of the source at the first such time at or after
+  // the read-outs' archived_at (two imports of one source within a second
+  // both count).
+  q.prepare(QStringLiteral(
+                "SELECT l.id FROM (SELECT x.source, (SELECT MIN(m.time_utc) FROM change_log m"
+                " WHERE m.what LIKE 'import%' AND m.entity = x.source AND m.time_utc >= x.archived_at) AS t"
+                " FROM (SELECT DISTINCT r.source, r.archived_at") +
+            held +
+            QStringLiteral(") x) y JOIN change_log l ON l.entity = y.source AND l.time_utc = y.t"
+                           " WHERE l.what LIKE 'import%'"));
+  q.addBindValue(out->key);
+  if (const int rc = d.exec(q)) return rc;
+  while (q.next()) out->imports.insert(q.value(0).toLongLong());
+  return kOk;
+}
+
+// The rows a person's record may be concerned by, before PersonRows picks.
+const QString kPersonCandidates = QStringLiteral(
+    "(person_key = ? OR what LIKE 'import%' OR entity LIKE 'period %' OR entity LIKE 'read-out %')");
+
+}  // namespace
 
 int DoseArchive::changesSince(const Signoff& s, const QString& personId, std::vector<LogEntry>* entries) {
   detail_.clear();
   const std::optional<ReportPeriod> period = ParseReportPeriod(s.period);
   entries->clear();
   if (!period) return kOk;
-  // A person's report: the person's own rows, and the wear periods of the
-  // dosimeters the person wore, which move doses between persons.
-  QStringList worn;
-  QSqlQuery q(d_->db());
-  q.setForwardOnly(true);
-  if (!personId.isEmpty()) {
-    q.prepare(QStringLiteral("SELECT DISTINCT w.dosimeter FROM wear_periods w JOIN persons p ON p.id = w.person_id"
-                             " WHERE p.person_key = ?"));
-    q.addBindValue(personKey(personId));
-    if (const int rc = d_->exec(q)) return rc;
-    while (q.next()) worn << periodEntityPrefix(q.value(0).toString());
-    q.finish();
-  }
+  PersonRows mine;
+  if (!personId.isEmpty())
+    if (const int rc = personRows(*d_, personId, &mine)) return rc;
   // After the sign-off's own row, what touches the period or a time before
   // it: the signed year-to-date and lifetime figures count those too.
-  q.prepare(kLogFields + QStringLiteral(", person_key FROM change_log WHERE id > (SELECT MAX(id) FROM change_log"
-                                        " WHERE what = 'sign-off' AND entity = ? AND new_value LIKE ?)"
-                                        " AND touches_from <> '' AND touches_from <= ? ORDER BY id"));
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  q.prepare(kLogFields +
+            QStringLiteral(", person_key FROM change_log WHERE id > (SELECT MAX(id) FROM change_log"
+                           " WHERE what = 'sign-off' AND entity = ? AND new_value LIKE ?)"
+                           " AND touches_from <> '' AND touches_from <= ?") +
+            (personId.isEmpty() ? QString() : QStringLiteral(" AND ") + kPersonCandidates) +
+            QStringLiteral(" ORDER BY id"));
   q.addBindValue(s.period);
   q.addBindValue(QStringLiteral("%SHA-256 ") + s.sha256);
   q.addBindValue(ArchiveTimeText(period->to));
+  if (!personId.isEmpty()) q.addBindValue(mine.key);
   if (const int rc = d_->exec(q)) return rc;
   while (q.next()) {
     const LogEntry e = logEntryOf(q);
-    const bool mine = personId.isEmpty() || q.value(10).toString() == personKey(personId) ||
-                      std::any_of(worn.begin(), worn.end(), [&](const QString& p) { return e.entity.startsWith(p); });
-    if (mine) entries->push_back(e);
+    if (personId.isEmpty() || mine.concerns(e.id, e.entity, q.value(10).toString())) entries->push_back(e);
   }
   return kOk;
 }
@@ -531,14 +594,23 @@ int DoseArchive::changeLog(const LogQuery& query, std::vector<LogEntry>* entries
   };
   if (query.from) add(QStringLiteral("time_utc >= ?"), logBound(*query.from, false));
   if (query.to) add(QStringLiteral("time_utc <= ?"), logBound(*query.to, true));
-  if (!query.personId.isEmpty()) add(QStringLiteral("person_key = ?"), personKey(query.personId));
+  PersonRows mine;
+  if (!query.personId.isEmpty()) {
+    if (const int rc = personRows(*d_, query.personId, &mine)) return rc;
+    add(kPersonCandidates, mine.key);
+  }
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  q.prepare(kLogColumns + where + QStringLiteral(" ORDER BY id"));
+  q.prepare(kLogFields + QStringLiteral(", person_key FROM change_log") + where +
+            QStringLiteral(" ORDER BY id"));
   for (const QVariant& v : binds) q.addBindValue(v);
   if (const int rc = d_->exec(q)) return rc;
   entries->clear();
-  while (q.next()) entries->push_back(logEntryOf(q));
+  while (q.next()) {
+    LogEntry e = logEntryOf(q);
+    if (query.personId.isEmpty() || mine.concerns(e.id, e.entity, q.value(10).toString()))
+      entries->push_back(std::move(e));
+  }
   return kOk;
 }
 

@@ -426,6 +426,10 @@ const std::vector<Migration>& migrations() {
          " background_baseline INTEGER NOT NULL,"
          " background_out INTEGER NOT NULL,"
          " UNIQUE (device_id, day))"}}},
+      // A sign-off keeps each person's lifetime as signed, so that a later
+      // change of an earlier year (read-outs imported late) is told like a
+      // change of the period; older sign-offs have none.
+      {6, {{"ALTER TABLE signoff_figures ADD COLUMN lifetime DOUBLE PRECISION"}}},
   };
   return list;
 }

@@ -114,6 +114,8 @@ QString periodEntityPrefix(const QString& dosimeter) {
   return QStringLiteral("period ") + dosimeter + QStringLiteral(" from ");
 }
 
+QString readoutEntityPrefix(qint64 id) { return QStringLiteral("read-out %1 (").arg(id); }
+
 QString nameKey(const QString& name) { return name.simplified().toCaseFolded(); }
 
 int nextPersonId(Connection& c, QString* id) {
@@ -222,7 +224,7 @@ QString logHash(const QString& previousHash, const QStringList& content) {
   return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
-int appendLog(Connection& c, const std::vector<LogRow>& rows) {
+int appendLog(Connection& c, const std::vector<LogRow>& rows, const QString& at) {
   if (rows.empty()) return kOk;
   if (*c.dialect->lockLog)
     if (const int rc = c.exec(QString::fromLatin1(c.dialect->lockLog))) return rc;
@@ -241,7 +243,7 @@ int appendLog(Connection& c, const std::vector<LogRow>& rows) {
       return c.fail(q.lastError());
     while (q.next()) signedPeriods.push_back({q.value(0).toString(), q.value(1).toString(), q.value(2).toString()});
   }
-  const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+  const QString now = at.isEmpty() ? QDateTime::currentDateTimeUtc().toString(Qt::ISODate) : at;
   QSqlQuery insert(c.db());
   const auto bind = [&](size_t row, int* position) {
     const LogRow& r = rows[row];

@@ -85,6 +85,9 @@ QString nameKey(const QString& name);
 // How the change log names a wear period of the dosimeter: this, then the
 // period's start as stored ("period A0017 from 2026-01-01 ...").
 QString periodEntityPrefix(const QString& dosimeter);
+// How it names a read-out a resolution changed: this, then the dosimeter
+// and the read-out time ("read-out 43 (A0016, 2026-01-31T09:00:00Z)").
+QString readoutEntityPrefix(qint64 id);
 // The next generated id ("P0001", "P0002", ...) that no person has.
 int nextPersonId(Connection& c, QString* id);
 int insertPerson(Connection& c, const Person& person, qlonglong* row = nullptr);
@@ -130,8 +133,10 @@ struct LogRow {
 };
 // Appends the rows to the change log in the caller's transaction, each
 // chained on the one before by SHA-256; a row touching a signed period
-// says so in its `what`.
-int appendLog(Connection& c, const std::vector<LogRow>& rows);
+// says so in its `what`. `at`: when they happened (stored form), when not
+// now: an import's rows carry the time its read-outs were archived at,
+// which ties the rows to them.
+int appendLog(Connection& c, const std::vector<LogRow>& rows, const QString& at = QString());
 // The hash of a log row's content, chained on the row before.
 QString logHash(const QString& previousHash, const QStringList& content);
 
@@ -141,7 +146,7 @@ QString logHash(const QString& previousHash, const QStringList& content);
 int relinkPeriods(Connection& c, const QStringList& dosimeters);
 
 // --- Schema (ArchiveSchema.cpp)
-inline constexpr int kSchemaVersion = 5;
+inline constexpr int kSchemaVersion = 6;
 int readSchemaVersion(Connection& c, int* version);
 // Creates the schema in an empty database or upgrades an older one; *note
 // says what an upgrade did ("upgraded from schema version 2 to 3 (...)").

@@ -208,7 +208,7 @@ TEST_P(ArchiveRecordTest, EveryChangeWritesOneLogRowAndAFailedOneNone) {
   LogQuery anna;
   anna.personId = QStringLiteral("S-1");
   ASSERT_EQ(archive->changeLog(anna, &log), kOk);
-  EXPECT_EQ(log.size(), 4u) << "added, assigned, renamed, resolved";
+  EXPECT_EQ(log.size(), 5u) << "added, assigned, the import of her read-out, renamed, resolved";
   expectNoFaults();
 }
 
@@ -349,6 +349,83 @@ TEST_P(ArchiveRecordTest, ALaterChangeCorrectsTheReportsWhoseSignedFiguresItMove
       for (const QString& text : r.saysNot) EXPECT_FALSE(heading.contains(text)) << heading.toStdString();
     }
   }
+}
+
+// A change that moves a figure of Anna's signed quarter is named in her
+// corrected report and in her log, whoever its row was keyed to: an
+// import keys nobody, a resolution whoever wore the dosimeter that day.
+TEST_P(ArchiveRecordTest, EveryChangeThatMovesAPersonsSignedFiguresIsInThatPersonsReportAndLog) {
+  ASSERT_EQ(archive->addPerson({QStringLiteral("S-2"), QStringLiteral("Ben Ode")}), kOk);
+  ASSERT_EQ(archive->assign(QStringLiteral("A1003"), QStringLiteral("S-2"), at("2026-01-01"), std::nullopt),
+            kOk);
+  ASSERT_EQ(archive->assign(QStringLiteral("A1009"), QStringLiteral("S-1"), at("2025-01-01"),
+                            at("2025-12-31", true)),
+            kOk);
+  import(reading(1, 100));
+  const qint64 bens = import(Readout("A1003", "2026-02-10 09:00", 7));
+  ASSERT_TRUE(bens);
+  const auto importFrom = [&](const char* source, const BlockRecord& r) {
+    ImportResult result;
+    const int rc = archive->importRecords(std::vector<BlockRecord>{r}, QLatin1String(source), &result);
+    return rc ? rc : result.added == 1 ? int{kOk} : -1;
+  };
+  SignoffBasis basis;
+  ASSERT_EQ(archive->signoffBasis(q1, &basis), kOk);
+  Signoff s;
+  ASSERT_EQ(
+      archive->storeSignoff(q1, QStringLiteral("Dr Roe"), true, {{QString(), QByteArray("%PDF")}}, basis, &s),
+      kOk);
+  BlockRecord lastYear = Readout("A1009", "2025-06-01 09:00", 9);
+  lastYear.MeasuredDose = 30;
+  const struct {
+    const char* what;
+    std::function<int()> change;
+    QString named;  // in a row of the change
+    QString says;   // in the report's heading
+  } steps[] = {
+      {"last year's read-out", [&] { return importFrom("2025.dat", lastYear); }, QStringLiteral("2025.dat"),
+       QStringLiteral("Anna Berg (S-1): lifetime ") + DoseText(100.0) + QStringLiteral(" -> ") +
+           DoseText(130.0)},
+      {"a read-out of her dosimeter", [&] { return importFrom("late.dat", reading(2, 50)); },
+       QStringLiteral("late.dat"),
+       QStringLiteral("Anna Berg (S-1): dose in the period ") + DoseText(100.0) + QStringLiteral(" -> ") +
+           DoseText(150.0)},
+      {"resolved while Ben wore it, then hers",
+       [&] {
+         int rc = archive->resolve(bens, Resolution::Exclude, QStringLiteral("badge swapped"));
+         if (!rc) rc = archive->endPeriod(QStringLiteral("A1003"), at("2026-01-31", true));
+         return rc ? rc
+                   : archive->assign(QStringLiteral("A1003"), QStringLiteral("S-1"), at("2026-02-01"),
+                                     std::nullopt);
+       },
+       QStringLiteral("badge swapped"), QStringLiteral("read-outs 1 -> 3")},
+  };
+  LogQuery anna;
+  anna.personId = QStringLiteral("s-1");
+  std::vector<LogEntry> log, since;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    ASSERT_EQ(archive->changeLog(anna, &log), kOk);
+    const size_t before = log.size();
+    ASSERT_EQ(step.change(), kOk) << archive->errorDetail().toStdString();
+    const auto names = [&](const std::vector<LogEntry>& rows) {
+      return std::any_of(rows.begin(), rows.end(), [&](const LogEntry& e) {
+        return e.entity.contains(step.named) || e.reason == step.named;
+      });
+    };
+    ASSERT_EQ(archive->changeLog(anna, &log), kOk);
+    EXPECT_GT(log.size(), before);
+    EXPECT_TRUE(names(log));
+    ASSERT_EQ(archive->changesSince(s, QStringLiteral("S-1"), &since), kOk);
+    EXPECT_TRUE(names(since));
+    ReportDocument report;
+    ASSERT_EQ(BuildPersonReport(*archive, QStringLiteral("S-1"), q1, {}, at("2026-04-10"), &report), kOk);
+    EXPECT_EQ(report.title, QStringLiteral("Corrected report"));
+    const QString heading = report.heading.join(QLatin1Char('\n'));
+    EXPECT_TRUE(heading.contains(step.says)) << heading.toStdString();
+    EXPECT_TRUE(heading.contains(QStringLiteral("Change of"))) << heading.toStdString();
+  }
+  expectNoFaults();
 }
 
 // The documents are made from the record before the sign-off is stored; a

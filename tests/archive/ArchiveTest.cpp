@@ -725,13 +725,15 @@ TEST_P(ArchiveTest, AnArchiveOfTheSecondSchemaIsUpgradedByAWritingOpenOnlyAndLos
   EXPECT_EQ(code, kErrArchiveOlderSchema);
   archive = old.open();
   ASSERT_TRUE(archive);
-  EXPECT_EQ(archive->schemaVersion(), 5);
-  EXPECT_TRUE(archive->upgradeNote().contains(QStringLiteral("from schema version 2 to 5"))) << archive->upgradeNote().toStdString();
+  EXPECT_EQ(archive->schemaVersion(), 6);
+  EXPECT_TRUE(archive->upgradeNote().contains(QStringLiteral("from schema version 2 to 6")))
+      << archive->upgradeNote().toStdString();
   std::vector<LogEntry> log;
   ASSERT_EQ(archive->changeLog({}, &log), kOk);
   ASSERT_EQ(log.size(), 1u) << "the upgrade is the log's first change";
   EXPECT_EQ(std::make_tuple(log[0].what, log[0].oldValue, log[0].newValue, log[0].reason),
-            std::make_tuple(QStringLiteral("migration"), QStringLiteral("2"), QStringLiteral("5"), archive->upgradeNote()));
+            std::make_tuple(QStringLiteral("migration"), QStringLiteral("2"), QStringLiteral("6"),
+                            archive->upgradeNote()));
   EXPECT_TRUE(archive->upgradeNote().contains(QStringLiteral("1 records that are no read-outs set aside")));
   std::vector<Person> persons;
   ASSERT_EQ(archive->persons(&persons), kOk);

@@ -212,7 +212,7 @@ TEST_F(CliArchiveTest, ADownloadArchivesWhatItWroteAndAFailingArchiveKeepsTheDat
       runCli({"download", "--from-file", "src.dat", "--out", "older", "--db", older.url}, config);
   EXPECT_EQ(upgrading.code, 0) << upgrading.err.toStdString();
   EXPECT_TRUE(upgrading.out.contains(
-      QStringLiteral("\nDose archive %1: upgraded from schema version 2 to 5\nArchived: 14 added")
+      QStringLiteral("\nDose archive %1: upgraded from schema version 2 to 6\nArchived: 14 added")
           .arg(older.url)))
       << upgrading.out.toStdString();
 
@@ -444,7 +444,11 @@ TEST_P(CliArchiveYearTest, AQuarterIsReviewedSignedAndAChangeAfterwardsMakesItsN
   EXPECT_EQ(log.out.count(",sign-off,2026Q1,"), 1);
   EXPECT_TRUE(rows.last().contains(",\"period assigned, after sign-off of 2026Q1\",period A1001 from 2026-04-01 00:00,"))
       << rows.last().toStdString();
-  EXPECT_EQ(archive({"log", "--person", "ben ode", "--csv"}).out.count("\r\n"), 3) << "Ben: added, assigned";
+  const QString bens = archive({"log", "--person", "ben ode", "--csv"}).out;
+  EXPECT_EQ(bens.count("\r\n"), 5)
+      << "Ben: added, the import of the read-out he holds now, A1001's periods (Anna's and his)\n"
+      << bens.toStdString();
+  EXPECT_EQ(bens.count(",import,"), 1) << bens.toStdString();
   EXPECT_EQ(archive({"check"}).code, 0);
 }
 
