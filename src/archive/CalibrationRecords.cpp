@@ -4,6 +4,7 @@
 
 #include "archive/ArchiveText.h"
 #include "base/CsvText.h"
+#include "base/NumberFormat.h"
 
 namespace quelm {
 namespace {
@@ -17,8 +18,8 @@ QString isoTime(const QString& stored, bool csv) {
   if (csv) t.replace(QLatin1Char(' '), QLatin1Char('T'));
   return t;
 }
-// A factor with the seven digits a single holds.
-QString factorNumber(const std::optional<double>& v) { return v ? QString::number(*v, 'g', 7) : QString(); }
+// A factor as the single a table holds, in the digits that read back as it.
+QString factorNumber(const std::optional<double>& v) { return v ? formatSingle(static_cast<float>(*v)) : QString(); }
 QString number(const std::optional<double>& v, int decimals) {
   return v ? ArchiveNumber(*v, decimals) : QString();
 }

@@ -1,5 +1,6 @@
 #include "base/NumberFormat.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -117,6 +118,13 @@ QString formatGeneral(double value, int precision, int minExponentDigits) {
   if (d.digits.empty()) return QStringLiteral("0");
   if (d.exponent > precision || d.exponent < -4) return scientific(d, minExponentDigits);
   return plain(d, -1);
+}
+
+QString formatSingle(float value) {
+  if (!std::isfinite(value)) return QString();
+  char buffer[32];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return ec == std::errc() ? QString::fromLatin1(buffer, static_cast<qsizetype>(end - buffer)) : QString();
 }
 
 QString formatFixed(double value, int precision, int digits) {

@@ -24,6 +24,12 @@ QString formatFloat(double value, int decimals);
 // only when negative).
 QString formatGeneral(double value, int precision, int minExponentDigits = 2);
 
+// The shortest text that reads back as the same single (a reader's 123.4
+// stays 123.4 rather than 123.40000152587891), with a point; empty when the
+// value is not a number or infinite. What a table or a block holds is
+// written so, wherever it is written.
+QString formatSingle(float value);
+
 // Fixed format: the value rounded to `precision` significant digits, shown
 // with exactly `digits` decimals; scientific (as formatGeneral) when it has
 // more than `precision` integer digits.

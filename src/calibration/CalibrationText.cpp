@@ -1,6 +1,5 @@
 #include "calibration/CalibrationText.h"
 
-#include <charconv>
 #include <cmath>
 
 #include "base/NumberFormat.h"
@@ -63,13 +62,6 @@ const CalibTextEntry kCalibTexts[] = {
 };
 // clang-format on
 
-// The shortest text that reads back as the same single, as the block rows
-// write the normalisation factor.
-QString singleText(float v) {
-  char buffer[32];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-  return ec == std::errc() ? QString::fromLatin1(buffer, static_cast<qsizetype>(end - buffer)) : QString();
-}
 
 QString plainNumber(double v, int decimals) {
   QString s = QString::number(v, 'f', decimals);
@@ -92,13 +84,13 @@ QStringList rowFields(const CalibrationRow& row, bool csv) {
                                          : QStringLiteral("yyyy-MM-dd HH:mm"));
   QString last;
   if (!csv)
-    last = RowStatusText(row);
+    last = PlainField(RowStatusText(row));  // it may name a data file
   else if (row.factor)
     last = !row.outlier() ? QStringLiteral("no") : row.kept ? QStringLiteral("kept") : QStringLiteral("yes");
-  return {csv ? CsvField(row.dosimeter) : row.dosimeter,
+  return {csv ? CsvField(row.dosimeter) : PlainField(row.dosimeter),
           time,
           row.chainUsv ? plainNumber(*row.chainUsv, 2) : QString(),
-          row.factor ? singleText(static_cast<float>(*row.factor)) : QString(),
+          row.factor ? formatSingle(static_cast<float>(*row.factor)) : QString(),
           row.ratio ? plainNumber(*row.ratio, 4) : QString(),
           last};
 }
@@ -144,7 +136,12 @@ QString RowStatusText(const CalibrationRow& row) {
 }
 
 QString CalibDoseText(double usv) { return formatFloat(usv, 2); }
-QString FactorText(double factor) { return formatGeneral(static_cast<float>(factor), 7); }
+// The single a table holds, in the digits that read back as it: the
+// certificate, the batch table and the archive name one factor alike.
+QString FactorText(double factor) {
+  const float single = static_cast<float>(factor);
+  return std::isfinite(single) ? formatSingle(single) : formatGeneral(single, 7);
+}
 QString RatioText(double ratio) { return formatFloat(ratio, 4); }
 QString PercentText(double fraction) { return formatFloat(fraction * 100, 2) + QStringLiteral(" %"); }
 QString RunTimeText(const QDateTime& time) {

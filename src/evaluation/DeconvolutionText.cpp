@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "base/CsvText.h"
 #include "base/NumberFormat.h"
 
 namespace quelm {
@@ -9,15 +10,6 @@ namespace quelm {
 namespace {
 
 double celsius(double kelvin) { return kelvin - kKelvinAtZeroCelsius; }
-
-QString csvField(const QString& text) {
-  if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-      !text.contains(QLatin1Char('\n')))
-    return text;
-  QString quoted = text;
-  quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-  return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
 
 QString plain(double v, int decimals) {
   return std::isfinite(v) ? QString::number(v, 'f', decimals) : QString();
@@ -333,7 +325,7 @@ QString DeconvolutionCsvHeader() {
 }
 
 QString DeconvolutionCsvRow(const QString& label, const DeconvolutionResult& r) {
-  QStringList f{csvField(label), r.converged() ? QStringLiteral("yes") : QStringLiteral("no")};
+  QStringList f{CsvField(label), r.converged() ? QStringLiteral("yes") : QStringLiteral("no")};
   if (r.converged()) {
     f << QString::number(r.peaks.size()) << plain(r.fom, 3) << plain(r.r2, 6)
       << QString::number(r.pointsUsed);
@@ -345,10 +337,10 @@ QString DeconvolutionCsvRow(const QString& label, const DeconvolutionResult& r) 
     } else {
       f << QString() << QString() << QString() << QString();
     }
-    f << QString() << plain(r.reducedChiSquare, 4) << csvField(FitWarnings(r).join(QStringLiteral("; ")));
+    f << QString() << plain(r.reducedChiSquare, 4) << CsvField(FitWarnings(r).join(QStringLiteral("; ")));
   } else {
     f << QString() << QString() << QString() << QString::number(r.pointsUsed) << QString() << QString()
-      << QString() << QString() << csvField(r.reason) << QString() << QString();
+      << QString() << QString() << CsvField(r.reason) << QString() << QString();
   }
   return f.join(QLatin1Char(','));
 }

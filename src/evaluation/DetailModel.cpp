@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/CsvText.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
 #include "evaluation/NumberFormat.h"
@@ -19,10 +20,12 @@ QString chartItemTrace(ChartAction action) {
   return QStringLiteral("TPgcForm::ChartItemClick(): ");
 }
 
+// Lines for a terminal or a text file: an identifier's control bytes (a
+// line break, an escape sequence) as visible escapes.
 QStringList captionLines(const FieldDescriptor* fields, const FieldText* values, int count) {
   QStringList lines;
   for (int i = 0; i < count; ++i)
-    lines << QString::fromLatin1(fields[i].caption) + QLatin1Char(' ') + values[i].text;
+    lines << QString::fromLatin1(fields[i].caption) + QLatin1Char(' ') + PlainField(values[i].text);
   return lines;
 }
 

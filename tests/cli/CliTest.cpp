@@ -15,6 +15,7 @@
 #include "Golden.h"
 #include "Unprivileged.h"
 #include "base/Config.h"
+#include "base/NumberFormat.h"
 #include "evaluation/BlockFormat.h"
 #include "evaluation/ContentList.h"
 #include "evaluation/DoseChain.h"
@@ -343,6 +344,33 @@ TEST_F(CliFile, EvaluateTakesTheWindowAndFactorAsTypedAndGivesTheDoseChainsNumbe
         QStringLiteral("EvalStart [ch]: %1\nEvalLength [ch]: %2\n").arg(c.start).arg(c.length)))
         << text.out.toStdString();
   }
+}
+
+// Text outputs go to terminals and line-by-line readers: an identifier's
+// control bytes come out as visible escapes, and a single (the factor a
+// block holds) reads the same as in the CSV.
+TEST_F(CliFile, TextOutputsShowControlBytesAsEscapesAndSinglesAsTheCsvDoes) {
+  write(5);
+  BlockRecord odd = blocks.back();
+  odd.BlockNumber = 5;
+  std::memcpy(odd.BulbID, "A\t\x1b\n1", 5);
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::Append));
+  file.write(reinterpret_cast<const char*>(&odd), sizeof odd);
+  file.close();
+
+  const auto list = runCli({"list", path});
+  ASSERT_EQ(list.code, 0) << list.err.toStdString();
+  const QStringList lines = list.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 7);
+  for (const QString& line : lines) EXPECT_EQ(line.split(QLatin1Char('\t')).size(), 9) << line.toStdString();
+  EXPECT_EQ(lines[1].section(QLatin1Char('\t'), 2, 2), "A\\t\\x1b\\n1");
+  const auto show = runCli({"show", path, "5"});
+  EXPECT_TRUE(show.out.contains("\nDosimeter: A\\t\\x1b\\n1\n")) << show.out.toStdString();
+  EXPECT_FALSE(show.out.contains(QChar(0x1b)));
+
+  const auto json = runCli({"evaluate", path, "2", "--json"});
+  EXPECT_TRUE(json.out.contains("\"normFact\": " + quelm::formatSingle(block(2).EVANORM) + ",")) << json.out.toStdString();
 }
 
 TEST_F(CliFile, CsvWritesEveryRecordAndRefusesToPassOverACutOne) {

@@ -368,3 +368,13 @@ TEST(Deconvolution, TheDosimetricPeakIsTheLargestInsideTheEvaluationWindow) {
 }
 
 }  // namespace
+
+TEST(Deconvolution, ACsvRowKeepsItsColumnsAndNoFormula) {
+  // A curve file's name is the row's label: a carriage return must not end
+  // the row, a leading '=' must not reach a spreadsheet as a formula.
+  DeconvolutionResult none;
+  none.reason = QStringLiteral("-no signal");
+  const QString row = quelm::DeconvolutionCsvRow(QStringLiteral("=x\r.csv"), none);
+  EXPECT_TRUE(row.startsWith(QStringLiteral("\"'=x\r.csv\",no,"))) << row.toStdString();
+  EXPECT_TRUE(row.contains(QStringLiteral(",\"'-no signal\","))) << row.toStdString();
+}

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "ContentSession.h"
+#include "base/NumberFormat.h"
 #include "base/UserLocale.h"
 #include "evaluation/BlockView.h"
 #include "measurement/BlockRecord.h"
@@ -25,7 +26,9 @@ QJsonObject evaluationJson(const DetailModel& detail) {
   o[QStringLiteral("block")] = int{detail.ShownRecord().BlockNumber};
   o[QStringLiteral("evalStart")] = m.evalStart;
   o[QStringLiteral("evalLength")] = m.evalLength;
-  o[QStringLiteral("normFact")] = number(m.normFact);
+  // The single the block holds, as the block rows write it (1.1, not 1.100000023841858).
+  const QString normFact = formatSingle(m.normFact);
+  o[QStringLiteral("normFact")] = normFact.isEmpty() ? QJsonValue() : QJsonValue(normFact.toDouble());
   o[QStringLiteral("cursorPos")] = m.cursorPos;
   o[QStringLiteral("peakPos")] = ev.peakPos;
   o[QStringLiteral("peakValue")] = static_cast<double>(detail.ShownValues()[ev.peakPos + kAuxValueCount]);

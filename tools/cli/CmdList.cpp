@@ -4,6 +4,7 @@
 #include <set>
 
 #include "ContentSession.h"
+#include "base/CsvText.h"
 #include "base/DateText.h"
 #include "evaluation/ContentList.h"
 #include "evaluation/SearchCriteria.h"
@@ -160,7 +161,9 @@ int run(Args& args, CliIO& io) {
       }
       order.push_back(listedRow);
       QStringList cells;
-      for (const QString& cell : content.RowTexts(row).cells) cells << cell;
+      // A dosimeter or reader id with a tab, a line break or an escape
+      // sequence would otherwise add columns or rows, or drive the terminal.
+      for (const QString& cell : content.RowTexts(row).cells) cells << PlainField(cell);
       io.out << cells.join(QLatin1Char('\t')) << '\n';
     }
   }
