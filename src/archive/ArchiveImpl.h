@@ -11,6 +11,7 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveSql.h"
 #include "base/ErrorCodes.h"
+#include "evaluation/BlockFormat.h"
 
 namespace quelm {
 
@@ -54,6 +55,19 @@ inline Resolution resolutionOf(const QString& text) {
   return Resolution::None;
 }
 
+// A read-out's exposure and dose rate as its block's header shows them: the
+// stored columns keep what the reader wrote, which `check` compares with
+// the record.
+inline void showExposureAsTheBlock(ReadoutRow& row) {
+  char id[5] = {};
+  const QByteArray bytes = row.dosimeter.toLatin1();
+  std::copy_n(bytes.constData(), std::min<qsizetype>(bytes.size(), 5), id);
+  const uint16_t exposure = !row.exposureH ? 0xFFFF : *row.exposureH == 0 ? 0 : 1;
+  const ExposureShown shown = ShownExposure(static_cast<uint8_t>(row.errorCodes), id, exposure);
+  if (!shown.exposure) row.exposureH.reset();
+  if (!shown.rate) row.doseRate.reset();
+}
+
 inline ReadoutRow rowOf(const QSqlQuery& q, std::optional<double> tolerance) {
   ReadoutRow row;
   row.id = q.value(0).toLongLong();
@@ -68,6 +82,7 @@ inline ReadoutRow rowOf(const QSqlQuery& q, std::optional<double> tolerance) {
   row.doseRate = optionalDouble(q.value(10));
   row.exposureH = optionalDouble(q.value(11));
   row.errorCodes = q.value(12).toInt();
+  showExposureAsTheBlock(row);
   row.source = q.value(13).toString();
   row.archivedAt = q.value(14).toString();
   row.doseTime = q.value(15).toString();
@@ -94,6 +109,7 @@ inline ReadoutRow conflictRow(const QByteArray& bytes, const QString& source, co
   row.doseRate = f.doseRate;
   row.exposureH = f.exposureH;
   row.errorCodes = f.errorCodes;
+  showExposureAsTheBlock(row);
   row.source = source;
   row.archivedAt = archivedAt;
   row.record = bytes;

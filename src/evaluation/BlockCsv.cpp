@@ -3,23 +3,14 @@
 #include <QDate>
 #include <QStringList>
 #include <QTime>
-#include <charconv>
 #include <cmath>
 
+#include "base/NumberFormat.h"
 #include "evaluation/BlockFormat.h"
 
 namespace quelm {
 
 namespace {
-
-// The shortest text that reads back as the same single: a reader's 123.4
-// stays 123.4 rather than 123.40000152587891.
-QString singleText(float v) {
-  if (!std::isfinite(v)) return QString();
-  char buffer[32];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
-  return ec == std::errc() ? QString::fromLatin1(buffer, static_cast<qsizetype>(end - buffer)) : QString();
-}
 
 QString isoDateTime(const BlockRecord& r) {
   if (r.ErrorCodes & kClockFault) return QString();
@@ -38,13 +29,9 @@ QString BlockCsvHeader() {
 }
 
 QString BlockCsvRow(const BlockRecord& r) {
-  // Exposure and dose rate as the block's header shows them: not for a block
-  // without a valid time nor for reference and background dosimeters, and no
-  // rate without an exposure.
+  // Exposure and dose rate as the block's header shows them.
   const uint16_t exposure = r.Exposure;
-  const bool readOutTimes = !(r.ErrorCodes & kClockFault) && !IsSpecialDosimeter(r.BulbID);
-  const bool hasExposure = readOutTimes && exposure != 0xFFFF;
-  const bool hasRate = hasExposure && exposure != 0;
+  const ExposureShown shown = ShownExposure(r.ErrorCodes, r.BulbID, exposure);
   const QString codes = r.ErrorCodes != 0 ? FormatErrorCodes(r.ErrorCodes).trimmed() : QStringLiteral("OK");
 
   const QStringList fields = {
@@ -54,12 +41,12 @@ QString BlockCsvRow(const BlockRecord& r) {
       CsvField(IdentifierText(r.DeviceID)),
       QString::number(r.ReaderTemp * 0.5, 'f', 1),
       codes,
-      singleText(r.MeasuredDose),
-      hasExposure ? QString::number(exposure * 0.1, 'f', 1) : QString(),
-      hasRate ? singleText(r.DoseRate) : QString(),
+      formatSingle(r.MeasuredDose),
+      shown.exposure ? QString::number(exposure * 0.1, 'f', 1) : QString(),
+      shown.rate ? formatSingle(r.DoseRate) : QString(),
       QString::number(r.EVASTART),
       QString::number(r.EVALEN),
-      singleText(r.EVANORM),
+      formatSingle(r.EVANORM),
   };
   return fields.join(QLatin1Char(','));
 }

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "evaluation/NumberFormat.h"
+#include "measurement/ErrorFlags.h"
 
 QString FormatDose(float value) {
   float v = value;
@@ -56,6 +57,13 @@ QString FormatReadOutTime(uint32_t seconds) {
 bool IsSpecialDosimeter(const char id[5]) {
   return (id[0] == 'S' || id[0] == 'B') && (id[1] == 'E' || id[1] == 'G') && id[2] == 'N' &&
          (id[3] == 'S' || id[3] == 'D');
+}
+
+ExposureShown ShownExposure(uint8_t errorCodes, const char bulbId[5], uint16_t exposure) {
+  ExposureShown s;
+  s.exposure = !(errorCodes & kClockFault) && !IsSpecialDosimeter(bulbId) && exposure != 0xFFFF;
+  s.rate = s.exposure && exposure != 0;
+  return s;
 }
 
 QString IdentifierText(const char id[5]) {

@@ -27,6 +27,16 @@ QString FormatReadOutTime(uint32_t seconds);
 // spellings [SB][EG]N[SD]) have no exposure, dose rate or last read-out.
 bool IsSpecialDosimeter(const char bulbId[5]);
 
+// Whether a block's exposure and dose rate are shown: not for a block
+// without a valid time nor for reference and background dosimeters, no
+// exposure at 0xFFFF and no rate without an exposure. The reader fills the
+// dose rate field of such blocks too, with nothing a rate means.
+struct ExposureShown {
+  bool exposure = false;
+  bool rate = false;
+};
+ExposureShown ShownExposure(uint8_t errorCodes, const char bulbId[5], uint16_t exposure);
+
 // Up to five characters of an identifier field; a zero byte ends it early.
 QString IdentifierText(const char id[5]);
 

@@ -4,6 +4,8 @@
 // command line on SQLite and on a PostgreSQL server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
@@ -410,6 +412,11 @@ TEST_P(CliArchiveYearTest, AQuarterIsReviewedSignedAndAChangeAfterwardsMakesItsN
   EXPECT_EQ(archive({"notional", "anna berg", "--period", "2026Q1", "--dose", "50", "--reason", "replaces A1002"}).code, 0);
   const auto totals = archive({"totals", "--person", "S-100", "--at", "2026-03-31", "--csv"});
   EXPECT_EQ(totals.out.split("\r\n").value(1), "S-100,Anna Berg,756.68,756.68,756.68,3,20000.00");
+  // No read-out: no number nor block 0, and the time it counts.
+  const QStringList history = archive({"history", "--person", "S-100", "--csv"}).out.split("\r\n");
+  EXPECT_TRUE(std::any_of(history.begin(), history.end(), [](const QString& row) {
+    return row.startsWith(",2026-03-31T23:59,,,,S-100,Anna Berg,50.00,") && row.endsWith(",notional");
+  })) << history.join('\n').toStdString();
 
   const auto sign = program({"archive", "--db", db.url, "sign", "--period", "2026Q1", "--by", "Dr Roe"});
   ASSERT_EQ(sign.code, 0) << sign.err.toStdString();
