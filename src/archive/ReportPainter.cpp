@@ -8,7 +8,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include "archive/ArchiveText.h"
 #include "archive/ControlChartPainter.h"
 #include "base/ChartColours.h"
+#include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 #include "base/NumberFormat.h"
 
@@ -483,14 +483,9 @@ int ReportPdf(const ReportDocument& document, QByteArray* pdf, int* pages) {
 
 int WritePdfFile(const QByteArray& pdf, const QString& path, QString* detail) {
   *detail = path;
-  const QFileInfo info(path);
-  if (info.exists() && !info.isFile()) return kErrFileOpen;
   // Written in one go: a report that could not be written whole never
-  // replaces one that was.
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return kErrFileOpen;
-  if (file.write(pdf) != pdf.size() || !file.commit()) return kErrFileWrite;
-  return kOk;
+  // replaces one that was. The system's reason is noted with the name.
+  return writeDataFile(path, pdf, WriteMode::Replace);
 }
 
 int WriteReportPdf(const ReportDocument& document, const QString& path, QString* detail, int* pages) {

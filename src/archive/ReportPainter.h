@@ -43,7 +43,9 @@ std::vector<ReportPage> PaginateReport(const ReportDocument& document);
 // painted on.
 int PaintReport(const ReportDocument& document, QPagedPaintDevice& device, int* pages = nullptr);
 // The report as a PDF file, written whole or not at all. kOk, kErrFileOpen
-// (the file cannot be made) or kErrFileWrite; *detail says which file.
+// (the file cannot be made), kErrFileWrite or kErrFileClose (it could not be
+// flushed or put in place); *detail says which file, the system's reason is
+// noted (takeFileFailure).
 int WriteReportPdf(const ReportDocument& document, const QString& path, QString* detail,
                    int* pages = nullptr);
 // The report's PDF bytes (what a sign-off stores).

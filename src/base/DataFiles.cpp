@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -65,6 +66,96 @@ int openPlain(const QString& name, int flags, int* code) {
   return fd;
 }
 
+std::function<int(const QString&)>& syncHook() {
+  static std::function<int(const QString&)> hook;
+  return hook;
+}
+
+// 0, or the errno value of the failed flush.
+int flushDescriptor(int fd, const QString& name) {
+  if (syncHook())
+    if (const int error = syncHook()(name)) return error;
+  while (::fsync(fd) != 0)
+    if (errno != EINTR) return errno;
+  return 0;
+}
+
+// Writes all bytes at the descriptor's position: 0, or the errno value of
+// the write that failed (a write that takes nothing counts as a full disk).
+int writeAll(int fd, const QByteArray& bytes) {
+  for (qsizetype at = 0; at < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.constData() + at, static_cast<size_t>(bytes.size() - at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : ENOSPC;
+    at += n;
+  }
+  return 0;
+}
+
+// Rewrites an existing plain file in place, for a folder that refuses new
+// files. The room for a longer content is claimed before the first old byte
+// is overwritten, so that a full disk or a file-size limit fails while the
+// old content is still whole.
+int rewriteInPlace(const QString& name, const QByteArray& bytes) {
+  int code = 0;
+  const int fd = openPlain(name, O_WRONLY, &code);
+  if (fd < 0) return code;
+  struct stat st;
+  const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : 0;
+  const off_t size = static_cast<off_t>(bytes.size());
+  if (size > before)
+    if (const int error = ::posix_fallocate(fd, before, size - before)) {
+      if (::ftruncate(fd, before) != 0) {
+        // The claim failed before anything was written; the old content is whole.
+      }
+      ::close(fd);
+      return noteFileFailure(kErrFileWrite, name, error);
+    }
+  int error = 0;
+  for (off_t at = 0; error == 0 && at < size;) {
+    const ssize_t n = ::pwrite(fd, bytes.constData() + at, static_cast<size_t>(size - at), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      error = n < 0 ? errno : ENOSPC;
+    else
+      at += n;
+  }
+  if (error != 0) {
+    ::close(fd);
+    return noteFileFailure(kErrFileWrite, name, error);
+  }
+  if (::ftruncate(fd, size) != 0) error = errno;
+  if (error == 0) error = flushDescriptor(fd, name);
+  if (::close(fd) != 0 && error == 0) error = errno;
+  return error == 0 ? 0 : noteFileFailure(kErrFileClose, name, error);
+}
+
+// The whole content written beside the file, flushed and renamed over it.
+int replaceWhole(const QString& name, const QByteArray& bytes) {
+  if (fileKind(name) == FileKind::Other) return noteFileFailure(kErrFileOpen, name, notRegularReason());
+  // Unbuffered, and written here: a buffered QSaveFile can commit a short
+  // write (disk full) as if it were complete.
+  QSaveFile file(name);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    if (fileKind(name) == FileKind::Regular) return rewriteInPlace(name, bytes);
+    // A missing folder is told as such, not as the scratch file's failure.
+    if (!QFileInfo(canonicalName(name)).dir().exists()) return noteFileFailure(kErrFileOpen, name, ENOENT);
+    return noteFileFailure(kErrFileOpen, name, file.errorString());
+  }
+  int code = kErrFileWrite;
+  int error = writeAll(file.handle(), bytes);
+  if (error == 0) {
+    code = kErrFileClose;
+    error = flushDescriptor(file.handle(), name);
+  }
+  if (error != 0) {
+    file.cancelWriting();
+    return noteFileFailure(code, name, error);
+  }
+  if (!file.commit()) return noteFileFailure(kErrFileClose, name, file.errorString());
+  return 0;
+}
+
 }  // namespace
 
 FileKind fileKind(const QString& name) {
@@ -100,33 +191,15 @@ int openDataFileForReading(const QString& name) {
 }
 
 int writeDataFile(const QString& name, const QByteArray& bytes, WriteMode mode) {
+  if (mode == WriteMode::Replace) return replaceWhole(name, bytes);
   int code = 0;
-  const bool append = mode == WriteMode::Append;
-  // Not O_TRUNC: whatever is under the name is cut only once it is known to
-  // be a plain file.
-  const int fd = openPlain(name, O_WRONLY | O_CREAT | (append ? O_APPEND : 0), &code);
+  const int fd = openPlain(name, O_WRONLY | O_CREAT | O_APPEND, &code);
   if (fd < 0) return code;
   struct stat st;
-  const off_t before = append && ::fstat(fd, &st) == 0 ? st.st_size : 0;
-  if (!append && ::ftruncate(fd, 0) != 0) {
-    const int error = errno;
-    ::close(fd);
-    return noteFileFailure(kErrFileOpen, name, error);
-  }
-  qsizetype at = 0;
-  int error = 0;
-  while (at < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.constData() + at, static_cast<size_t>(bytes.size() - at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : ENOSPC;
-      break;
-    }
-    at += n;
-  }
-  if (error != 0) {
-    // Cut back to what was there (nothing, when overwriting): a cut-off
-    // record would shift every record appended after it.
+  const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : 0;
+  if (const int error = writeAll(fd, bytes)) {
+    // Cut back to what was there: a cut-off record would shift every record
+    // appended after it.
     if (::ftruncate(fd, before) != 0) {
       // Nothing more can be done; the write failure is what gets reported.
     }
@@ -136,6 +209,28 @@ int writeDataFile(const QString& name, const QByteArray& bytes, WriteMode mode) 
   if (::close(fd) != 0) return noteFileFailure(kErrFileClose, name, errno);
   return 0;
 }
+
+int syncDataFile(const QString& name) {
+  const QByteArray path = QFile::encodeName(name);
+  const int fd = path.isEmpty() ? -1 : ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return noteFileFailure(kErrFileClose, name, path.isEmpty() ? ENOENT : errno);
+  const int error = flushDescriptor(fd, name);
+  ::close(fd);
+  if (error != 0) return noteFileFailure(kErrFileClose, name, error);
+  // The folder's entry for the name: without it a new file may be gone
+  // after a power cut, content and all.
+  const QString folder = QFileInfo(canonicalName(name)).absolutePath();
+  const int dirFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return noteFileFailure(kErrFileClose, folder, errno);
+  const int dirError = flushDescriptor(dirFd, folder);
+  ::close(dirFd);
+  // Some file systems cannot flush a folder (EINVAL); their entries are
+  // as safe as they can be made.
+  if (dirError != 0 && dirError != EINVAL) return noteFileFailure(kErrFileClose, folder, dirError);
+  return 0;
+}
+
+void setFileSyncHook(std::function<int(const QString& name)> hook) { syncHook() = std::move(hook); }
 
 int noteFileFailure(int code, const QString& name, int error) {
   return noteFileFailure(code, name, QString::fromLocal8Bit(std::strerror(error)));

@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 namespace quelm {
@@ -41,13 +42,30 @@ int refuseSameFile(const QString& output, const QStringList& kept);
 // or -1 with the failure noted. The caller closes it.
 int openDataFileForReading(const QString& name);
 
-enum class WriteMode { Truncate, Append };
-// Creates (or truncates) the file, or appends to it, and writes bytes.
-// Returns 0, -107 (cannot be opened, or is not a plain file), -110 (the
-// bytes did not all reach the file) or -111 (the close failed). A write
-// that did not complete is taken back out (an overwritten file is left
-// empty): a partial record or line would shift everything appended after it.
+enum class WriteMode { Replace, Append };
+// Replace: the bytes become the file's whole content. They are written to a
+// new file beside it, flushed, and renamed over it only once complete, so a
+// failure leaves the old content as it was (a folder that refuses new files
+// while the file itself is writable: the room is claimed first, then the
+// file is rewritten in place). A name that is a symbolic link keeps the
+// link; the target is replaced.
+// Append: the bytes are added to the file (created if missing); an append
+// that did not complete is taken back out: a partial record or line would
+// shift everything appended after it.
+// Returns 0, -107 (cannot be opened or created, or is not a plain file),
+// -110 (the bytes did not all reach the file) or -111 (the close, flush or
+// rename failed).
 int writeDataFile(const QString& name, const QByteArray& bytes, WriteMode mode);
+
+// Flushes the file's content to the disk, then its folder (the entry of a
+// file created since the last flush): what is acknowledged as saved must
+// survive a power cut. 0, or -111 with the failure noted.
+int syncDataFile(const QString& name);
+
+// Called before each flush to the disk with the name of the file or folder
+// flushed; an errno value other than 0 fails that flush as the system's
+// error would. Empty: no hook. For tests, that observe and fail flushes.
+void setFileSyncHook(std::function<int(const QString& name)> hook);
 
 // The last file failure: the name and the system's reason. Empty when none
 // was noted since the last take.

@@ -1,18 +1,11 @@
 #include "base/IniFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 
 #include "base/DataFiles.h"
-#include "base/ErrorCodes.h"
 #include "base/NumberFormat.h"
 #include "base/Prompter.h"
 #include "base/SmallFile.h"
@@ -29,38 +22,6 @@ QString stripValue(QString v) {
       v = v.mid(1, v.size() - 2);
   }
   return v.left(IniFile::kMaxValueLength);
-}
-
-// Rewrites an existing plain file in place. The room for a longer text is
-// claimed before the first old byte is overwritten, so that a full disk or a
-// file-size limit fails while the old content is still whole.
-bool writeInPlace(const QString& path, const QByteArray& bytes) {
-  const QByteArray name = QFile::encodeName(path);
-  const int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  const off_t before = st.st_size;
-  const off_t size = static_cast<off_t>(bytes.size());
-  if (size > before && ::posix_fallocate(fd, before, size - before) != 0) {
-    if (::ftruncate(fd, before) != 0) {
-      // The claim failed before anything was written; the old text is whole.
-    }
-    ::close(fd);
-    return false;
-  }
-  bool ok = true;
-  for (off_t at = 0; ok && at < size;) {
-    const ssize_t n = ::pwrite(fd, bytes.constData() + at, static_cast<size_t>(size - at), at);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) at += n;
-  }
-  ok = ok && ::ftruncate(fd, size) == 0 && ::fsync(fd) == 0;
-  return ::close(fd) == 0 && ok;
 }
 
 QString stripTrailingBlanks(QString s) {
@@ -251,25 +212,8 @@ bool IniFile::UpdateFile() {
   for (const QString& l : lines_) text += l + QLatin1String("\r\n");
   const QByteArray bytes = latin1_ ? text.toLatin1() : text.toUtf8();
   // Written beside the old file and renamed over it, so that a failed write
-  // leaves the old content in place.
-  // Unbuffered: a buffered QSaveFile can commit a short write (disk full)
-  // as if it were complete.
-  QSaveFile f(path_);
-  const auto failed = [&] {
-    noteFileFailure(kErrFileWrite, path_, f.errorString());
-    return false;
-  };
-  if (f.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-    if (f.write(bytes) != bytes.size() || f.error() != QFileDevice::NoError) {
-      f.cancelWriting();
-      return failed();
-    }
-    if (!f.commit()) return failed();
-  } else if (status_ != LoadStatus::Loaded || !writeInPlace(path_, bytes)) {
-    // No file can be made beside it (a folder the user may not write to
-    // that holds a file he may): the file itself is written.
-    return failed();
-  }
+  // leaves the old content in place; the failure's reason is noted there.
+  if (writeDataFile(path_, bytes, WriteMode::Replace) != 0) return false;
   dirty_ = false;
   status_ = LoadStatus::Loaded;
   return true;

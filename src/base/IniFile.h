@@ -46,7 +46,7 @@ class IniFile {
   // Writes the file if anything changed: beside the old file and renamed
   // over it, or, where no file can be made beside it, into the file itself.
   // On failure the file on disk keeps its previous content, the system's
-  // reason is noted (noteFileFailure, kErrFileWrite) and false is returned;
+  // reason is noted (noteFileFailure) and false is returned;
   // nothing is shown: the caller reports it (reportUnableToWrite).
   bool UpdateFile();
 

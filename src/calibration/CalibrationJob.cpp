@@ -369,7 +369,7 @@ CalibrationOutcome CalibrationJob::WriteCsv(const QString& path) {
   CalibrationOutcome refused;
   if (refuseOutput(refused, path, {run_.csvFile})) return refused;
   BusyScope busy(onBusy);
-  return reportWritten(writeDataFile(path, CalibrationCsv(run_), WriteMode::Truncate), path, &run_.csvFile,
+  return reportWritten(writeDataFile(path, CalibrationCsv(run_), WriteMode::Replace), path, &run_.csvFile,
                        CalibText::CsvWritten);
 }
 

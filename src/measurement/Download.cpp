@@ -1,8 +1,12 @@
 #include "measurement/Download.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTemporaryFile>
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <numeric>
@@ -493,6 +497,12 @@ struct DownloadJob::StartPlan {
   QString secondFile = QLatin1String(kNoAppend);
   int appendFlag = 1;
   int count = 0;
+  // An overwritten storage file: the blocks go to this file beside it,
+  // which replaces it once the download is complete and on the disk.
+  std::unique_ptr<QTemporaryFile> scratch;
+  QString replaced;  // the file the scratch file replaces (links followed)
+
+  QString blockFile(const QString& storage) const { return scratch ? scratch->fileName() : storage; }
 
   int numberAt(int k) const {
     if (!fromFile) return static_cast<int>((from + k) % kBlocksInReader);
@@ -543,7 +553,7 @@ DownloadResult DownloadJob::copyBlocks(StartPlan& plan) {
     const int fetched =
         plan.fromFile ? fetchFileRecord(plan, k) : b.ReadCOMBlock(static_cast<uint32_t>(plan.numberAt(k)));
     if (fetched != 0) return stop(fetched);
-    if (const int rc = b.WriteFileBlock(state_.storageName, appendFlag)) return stop(rc);
+    if (const int rc = b.WriteFileBlock(plan.blockFile(state_.storageName), appendFlag)) return stop(rc);
     appendFlag = 1;
     ++r.blocks;
     if (onBlockWritten) onBlockWritten(b.Record);
@@ -699,7 +709,10 @@ std::optional<DownloadResult> DownloadJob::settleStorageFile(StartPlan& plan) {
   // Lists are written only alongside a new storage file.
   state_.contentList = false;
   state_.detailedText = false;
-  if (choice == kChoiceOverwrite) plan.appendFlag = 0;
+  if (choice == kChoiceOverwrite) {
+    plan.appendFlag = 0;
+    prepareScratch(plan);
+  }
   if (choice == kChoiceAppendNew) {
     const QString base = state_.storageName.left(state_.storageName.size() - 4);
     for (int i = 1; i <= 999; ++i) {
@@ -799,10 +812,53 @@ int DownloadJob::fetchFileRecord(StartPlan& plan, int k) {
   return 0;
 }
 
+// The scratch file of an overwrite, beside the file it replaces. Where no
+// file can be made there (a folder that refuses new files), the storage
+// file itself is overwritten block by block, as it can be.
+void DownloadJob::prepareScratch(StartPlan& plan) const {
+  const QFileInfo info(state_.storageName);
+  const QString target =
+      info.canonicalFilePath().isEmpty() ? info.absoluteFilePath() : info.canonicalFilePath();
+  auto scratch = std::make_unique<QTemporaryFile>(target + QStringLiteral(".XXXXXX"));
+  if (!scratch->open()) return;
+  // The new file keeps the old one's permissions.
+  scratch->setPermissions(QFileInfo(target).permissions());
+  scratch->close();
+  plan.scratch = std::move(scratch);
+  plan.replaced = target;
+  plan.appendFlag = 1;
+}
+
+// The storage file (an overwrite's scratch file put in its place) and the
+// additional file flushed to the disk, with their folders' entries.
+int DownloadJob::saveOutputs(StartPlan& plan) const {
+  if (plan.scratch) {
+    const QString scratch = plan.scratch->fileName();
+    if (const int rc = syncDataFile(scratch)) return rc;
+    if (std::rename(QFile::encodeName(scratch).constData(), QFile::encodeName(plan.replaced).constData()) !=
+        0)
+      return noteFileFailure(kErrFileClose, state_.storageName, errno);
+    // Renamed away: nothing is left for the scratch file to remove.
+    plan.scratch->setAutoRemove(false);
+  }
+  if (const int rc = syncDataFile(plan.scratch ? plan.replaced : state_.storageName)) return rc;
+  if (plan.secondFile != QLatin1String(kNoAppend))
+    if (const int rc = syncDataFile(plan.secondFile)) return rc;
+  return 0;
+}
+
 // After the loop: the reader is told which blocks are saved after a
 // download of its unsaved ones, and the window gets its controls back.
-DownloadResult DownloadJob::finishRun(const StartPlan& plan, DownloadResult r) {
+DownloadResult DownloadJob::finishRun(StartPlan& plan, DownloadResult r) {
   if (r.kind != DownloadResult::kCompleted) return endRun(r);
+  // Nothing is told saved, nor reported completed, before it is on the
+  // disk: the reader forgets acknowledged blocks.
+  if (const int rc = saveOutputs(plan)) {
+    r.kind = DownloadResult::kFailure;
+    r.code = rc;
+    r.message.clear();
+    return endRun(r);
+  }
   if (!plan.fromFile && plan.type == kDownloadUnsaved) {
     if (const int rc = block_->AckLastUnsavedCOMBlock(static_cast<uint32_t>(plan.to))) {
       r.kind = DownloadResult::kFailure;

@@ -214,7 +214,7 @@ int TNurvoDataBlock::WriteFileBlock(const QString& name, int append) {
   // full disk never leaves a partial record that would shift every block
   // appended after it.
   const int rc = quelm::writeDataFile(name, QByteArray(reinterpret_cast<const char*>(&Record), sizeof Record),
-                                      append ? quelm::WriteMode::Append : quelm::WriteMode::Truncate);
+                                      append ? quelm::WriteMode::Append : quelm::WriteMode::Replace);
   if (rc != 0) {
     trace.fail(QLatin1String(rc == quelm::kErrFileOpen    ? "ERR_FOPEN"
                              : rc == quelm::kErrFileWrite ? "ERR_FWRITE"

@@ -107,7 +107,7 @@ class TNurvoDataBlock {
   // Text lists (NurvoDataBlockText.cpp), from Record and the decoded
   // Values/Ranges as they stand; CR LF line ends, single-byte text. Each
   // returns 0, -107 (cannot open), -110 (a write failed), -111 (cannot close).
-  // Creates or truncates the file with the title block (column header on 1).
+  // Replaces the file with the title block (column header on 1).
   int StartTextFile(const QString& name, const QByteArray& title, int columnHeader);
   int WriteListColumnHeader(std::FILE* file);
   // Appends the column header (on 1) and the record's list row.
@@ -115,7 +115,8 @@ class TNurvoDataBlock {
   int WriteBlockNumberLine(const QString& name);
   int WriteValuesList(const QString& name);
   int WriteValuesCsv(const QString& name);
-  // The single-block export: title block with column header, row, values.
+  // The single-block export: title block with column header, row, values,
+  // replacing the file only once all of it is written.
   int WriteBlockText(const QString& name);
 
   bool IsLoaded() const { return State & Loaded; }

@@ -1,6 +1,6 @@
-// The text-list operations of TNurvoDataBlock: the content list row, the
-// detailed value lines and the block export, appended to their files one
-// operation at a time.
+// The text-list operations of TNurvoDataBlock: the content list row and the
+// detailed value lines, appended to their files one operation at a time, and
+// the block export, written whole.
 #include "base/DataFiles.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
@@ -27,7 +27,7 @@ int writeTextFile(const QString& name, const QByteArray& text, bool truncate, qu
     return code;
   };
   const int rc = quelm::writeDataFile(name, quelm::crlfText(text),
-                                      truncate ? quelm::WriteMode::Truncate : quelm::WriteMode::Append);
+                                      truncate ? quelm::WriteMode::Replace : quelm::WriteMode::Append);
   if (rc == quelm::kErrFileOpen) return failed("ERR_FOPEN", rc);
   if (rc == quelm::kErrFileWrite) return failed("ERR_FWRITE", rc);
   if (rc != 0) return failed("ERR_FCLOSE", rc);
@@ -39,7 +39,7 @@ int writeTextFile(const QString& name, const QByteArray& text, bool truncate, qu
 int TNurvoDataBlock::StartTextFile(const QString& name, const QByteArray& title, int columnHeader) {
   const QByteArray text = quelm::titleBlockText(name, title, columnHeader == 1, quelm::textFileNow());
   // Failures are told by the result alone.
-  return quelm::writeDataFile(name, quelm::crlfText(text), quelm::WriteMode::Truncate);
+  return quelm::writeDataFile(name, quelm::crlfText(text), quelm::WriteMode::Replace);
 }
 
 int TNurvoDataBlock::WriteListColumnHeader(std::FILE* file) {
@@ -69,9 +69,14 @@ int TNurvoDataBlock::WriteValuesCsv(const QString& name) {
 }
 
 int TNurvoDataBlock::WriteBlockText(const QString& name) {
-  // The first failure is the result: an export whose title block could not
-  // be written is no export, whatever the later appends do.
-  if (const int rc = StartTextFile(name, quelm::kExportTitle, 1)) return rc;
-  if (const int rc = WriteFileHeader(name, 0)) return rc;
-  return WriteValuesList(name);
+  // Written in one go: an export that cannot be written whole leaves an
+  // earlier file under the name as it was, never a title alone.
+  QByteArray text = quelm::titleBlockText(name, quelm::kExportTitle, true, quelm::textFileNow());
+  text += quelm::listRowText(Record);
+  text += quelm::valueLinesList(Record, Values, Ranges);
+  quelm::TraceLine trace(QStringLiteral("TNurvoDataBlock::WriteBlockText(): filename=") + name +
+                         QStringLiteral(": "));
+  if (const int rc = writeTextFile(name, text, true, &trace)) return rc;
+  trace.ok();
+  return 0;
 }

@@ -186,7 +186,7 @@ void setTextFileClock(std::function<QDateTime()> clock) { clockHook() = std::mov
 int WriteContentList(const QString& name, const std::vector<BlockRecord>& blocks) {
   QByteArray text = titleBlockText(name, kListTitle, true, textFileNow());
   for (const BlockRecord& block : blocks) text += listRowText(block);
-  return writeDataFile(name, crlfText(text), WriteMode::Truncate);
+  return writeDataFile(name, crlfText(text), WriteMode::Replace);
 }
 
 }  // namespace quelm

@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <functional>
 
 #include "ScriptedPrompter.h"
@@ -171,7 +173,10 @@ TEST_F(IniFileTest, AFailedWriteLosesNothingAndNotesWhy) {
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_FALSE(ok);
   EXPECT_TRUE(p.messages.empty());
-  EXPECT_EQ(quelm::takeFileFailure().name, path());
+  const quelm::FileFailure why = quelm::takeFileFailure();
+  EXPECT_EQ(why.name, path());
+  EXPECT_EQ(why.reason, QString::fromLocal8Bit(std::strerror(EFBIG)))
+      << "the system's reason, not the cancel";
   EXPECT_EQ(read(), before);
   EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{QStringLiteral("quelm.INI")});
 }

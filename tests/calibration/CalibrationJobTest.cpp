@@ -15,6 +15,7 @@
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
 #include "TimeZoneGuard.h"
+#include "WriteLimit.h"
 #include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
@@ -256,6 +257,13 @@ TEST_F(CalibrationJobTest, DosesPerDosimeterFromAFile) {
     EXPECT_EQ(refused.kind, CalibrationOutcome::kFailed) << target;
     EXPECT_EQ(ReadFile(path(target)), before) << target;
   }
+  // A table that does not fit leaves the earlier one whole.
+  WriteFile(path("earlier.csv"), "earlier table\n");
+  {
+    quelm::test::WriteLimit limit(20);
+    EXPECT_EQ(job.WriteCsv(path("earlier.csv")).kind, CalibrationOutcome::kFailed);
+  }
+  EXPECT_EQ(ReadFile(path("earlier.csv")), "earlier table\n");
 
   WriteFile(path("bad.csv"), "A0001,800\nA0002,-1\n");
   const CalibrationOutcome o = job.LoadDoseFile(path("bad.csv"));

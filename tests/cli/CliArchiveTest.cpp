@@ -254,6 +254,8 @@ TEST_F(CliArchiveTest, TheProgramPrintsAQuartersReportAndTheServiceSummaryAsPdf)
        "no person has the id or name \"Nobody\""},
       // The PDF would replace the archive itself.
       {{"--all", "--period", year, "--pdf", "a.sqlite"}, 1, "", "a.sqlite: the same file as "},
+      // A PDF that cannot be written says why.
+      {{"--all", "--period", year, "--pdf", "none/r.pdf"}, 1, "", "(-107): No such file or directory"},
   };
   for (const auto& c : cases) {
     QProcess p;

@@ -7,15 +7,18 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "ReaderModel.h"
 #include "TestEnv.h"
+#include "base/DataFiles.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
 #include "link/CommandChannel.h"
@@ -541,6 +544,120 @@ TEST_F(DownloadTest, NoOutputIsAnotherOutputUnderAnotherName) {
     EXPECT_EQ(r.code, kErrFileOpen);
     EXPECT_EQ(channel.acks(), std::vector<int>{});
     EXPECT_EQ(QFileInfo(storage).size(), c.storageExists ? 512 : 0);
+  }
+}
+
+// Every flush to the disk, seen from inside: the name flushed and how many
+// acknowledgements the reader had been sent by then. A flush whose name
+// fails() is true fails with EIO.
+class FlushWatch {
+ public:
+  explicit FlushWatch(const ModelChannel& channel) {
+    setFileSyncHook([this, &channel](const QString& name) {
+      flushes.emplace_back(QFileInfo(name).fileName(), channel.acks().size());
+      return fails && fails(QFileInfo(name).fileName()) ? EIO : 0;
+    });
+  }
+  ~FlushWatch() { setFileSyncHook(nullptr); }
+  FlushWatch(const FlushWatch&) = delete;
+  FlushWatch& operator=(const FlushWatch&) = delete;
+  bool flushed(const QString& name) const {
+    for (const auto& f : flushes)
+      if (f.first == name) return true;
+    return false;
+  }
+  std::function<bool(const QString&)> fails;
+  std::vector<std::pair<QString, size_t>> flushes;  // name, acknowledgements sent before it
+};
+
+TEST_F(DownloadTest, UnsavedBlocksAreAcknowledgedOnlyOnceTheyAreOnTheDisk) {
+  const QString folder = QFileInfo(dir.path()).canonicalFilePath();
+  const struct {
+    const char* name;
+    const char* failing;  // the file or folder whose flush fails, or none
+  } cases[] = {
+      {"flushed", nullptr}, {"the storage file fails", "night.dat"}, {"its folder fails", "<folder>"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    loadReader(0, 12);
+    channel.sent.clear();
+    QFile::remove("night.dat");
+    QFile::remove("night.lst");
+    QFile::remove("night.txt");
+    FlushWatch watch(channel);
+    const QString failing = c.failing && c.failing == std::string("<folder>")
+                                ? QFileInfo(folder).fileName()
+                                : QString::fromLatin1(c.failing);
+    watch.fails = [&](const QString& name) { return name == failing; };
+    job.SetStorageName("night");
+    ASSERT_EQ(job.SelectType(kDownloadUnsaved).kind, DownloadResult::kNone);
+    takeFileFailure();
+    const DownloadResult r = job.Start();
+    EXPECT_TRUE(watch.flushed("night.dat"));
+    for (const auto& f : watch.flushes)
+      EXPECT_EQ(f.second, 0u) << "flushed after the acknowledgement: " << f.first.toStdString();
+    if (!c.failing) {
+      EXPECT_EQ(r.kind, DownloadResult::kCompleted);
+      EXPECT_TRUE(r.acknowledged);
+      EXPECT_TRUE(watch.flushed(QFileInfo(folder).fileName())) << "the new file's entry in its folder";
+      EXPECT_EQ(channel.acks(), std::vector<int>{11});
+      continue;
+    }
+    EXPECT_EQ(r.kind, DownloadResult::kFailure);
+    EXPECT_EQ(r.code, kErrFileClose);
+    EXPECT_FALSE(r.acknowledged);
+    EXPECT_EQ(channel.acks(), std::vector<int>{}) << "no acknowledgement frame";
+    EXPECT_EQ(takeFileFailure().reason, QString::fromLocal8Bit(std::strerror(EIO)));
+    EXPECT_EQ(job.State().type, kDownloadNotSelected);
+  }
+}
+
+// An overwritten storage file is replaced by a complete download alone:
+// one that fails, on the line or at the flush, leaves it byte for byte and
+// no scratch file beside it.
+TEST_F(DownloadTest, AnOverwriteReplacesTheOldFileOnlyWhenItIsCompleteAndOnTheDisk) {
+  const struct {
+    const char* name;
+    int failingRead;  // the block whose read fails, or -1
+    bool flushFails;
+  } cases[] = {{"complete", -1, false}, {"a block fails", 7, false}, {"the flush fails", -1, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    loadReader(0, 12);
+    channel.sent.clear();
+    ASSERT_EQ(WriteSampleDataFile("Run.dat", {20, 9, 500}), 0);
+    ASSERT_TRUE(QFile::setPermissions("Run.dat", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    QFile old("Run.dat");
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    const QByteArray before = old.readAll();
+    old.close();
+    channel.intercept = [&](const Bytes& p) -> std::optional<int> {
+      if (p[1] == 'Y' && p[2] == c.failingRead) return -205;
+      return std::nullopt;
+    };
+    FlushWatch watch(channel);
+    watch.fails = [&](const QString& name) { return c.flushFails && name.startsWith("Run.dat."); };
+    job.SetStorageName("Run");
+    job.askExistingFile = [](const QString&) { return int{kChoiceOverwrite}; };
+    ASSERT_EQ(job.SelectType(kDownloadUnsaved).kind, DownloadResult::kNone);
+    const DownloadResult r = job.Start();
+    channel.intercept = nullptr;
+    EXPECT_EQ(QDir().entryList(QDir::Files), QStringList{"Run.dat"});
+    if (c.failingRead < 0 && !c.flushFails) {
+      EXPECT_EQ(r.kind, DownloadResult::kCompleted);
+      expectRecords(fileRecords("Run.dat"), readerBlocks(0, 11));
+      EXPECT_EQ(channel.acks(), std::vector<int>{11});
+      EXPECT_EQ(QFile::permissions("Run.dat") & 0x7077,
+                QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+      for (const auto& f : watch.flushes) EXPECT_EQ(f.second, 0u) << f.first.toStdString();
+      continue;
+    }
+    EXPECT_EQ(r.kind, DownloadResult::kFailure);
+    EXPECT_EQ(r.code, c.flushFails ? kErrFileClose : -205);
+    QFile now("Run.dat");
+    ASSERT_TRUE(now.open(QIODevice::ReadOnly));
+    EXPECT_EQ(now.readAll(), before);
+    EXPECT_EQ(channel.acks(), std::vector<int>{});
   }
 }
 

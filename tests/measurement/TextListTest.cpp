@@ -6,9 +6,13 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "TestEnv.h"
+#include "WriteLimit.h"
+#include "base/DataFiles.h"
 #include "base/UserLocale.h"
 #include "measurement/NurvoDataBlock.h"
 #include "measurement/TextList.h"
@@ -158,6 +162,52 @@ TEST_F(TextListTest, FilesThatCannotBeOpenedOrWrittenAreFailures) {
   if (QFile::exists(QStringLiteral("/dev/full"))) {
     EXPECT_LT(block.WriteFileHeader(QStringLiteral("/dev/full"), 1), 0);
     EXPECT_LT(block.WriteBlockText(QStringLiteral("/dev/full")), 0);
+  }
+}
+
+// A whole-content output that cannot be written whole leaves the file it
+// would replace byte for byte, and no scratch file beside it.
+TEST_F(TextListTest, AWholeFileThatDoesNotFitLeavesTheEarlierFileAsItWas) {
+  TNurvoDataBlock block(nullptr);
+  block.Record = exampleRecord();
+  block.DecodeChannels();
+  const std::vector<BlockRecord> rows(20, exampleRecord());
+  const struct {
+    const char* name;
+    std::function<int(const QString&)> write;
+  } writers[] = {
+      {"content list", [&](const QString& n) { return quelm::WriteContentList(n, rows); }},
+      {"block export", [&](const QString& n) { return block.WriteBlockText(n); }},
+      {"list begun by a download",
+       [&](const QString& n) { return block.StartTextFile(n, quelm::kListTitle, 1); }},
+      {"overwritten data file", [&](const QString& n) { return block.WriteFileBlock(n, 0); }},
+      {"any whole file",
+       [](const QString& n) {
+         return quelm::writeDataFile(n, QByteArray(4096, 'x'), quelm::WriteMode::Replace);
+       }},
+  };
+  const QByteArray good(100, 'g');
+  for (const auto& w : writers) {
+    SCOPED_TRACE(w.name);
+    const QString name = QStringLiteral("out.txt");
+    QFile f(name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(good) == good.size());
+    f.close();
+    quelm::takeFileFailure();
+    int rc = 0;
+    {
+      quelm::test::WriteLimit limit(static_cast<rlim_t>(good.size() + 8));
+      rc = w.write(name);
+    }
+    EXPECT_EQ(rc, -110);
+    EXPECT_EQ(readAll(name), good);
+    EXPECT_EQ(QDir().entryList(QDir::Files), QStringList{name});
+    const quelm::FileFailure why = quelm::takeFileFailure();
+    EXPECT_EQ(why.name, name);
+    EXPECT_EQ(why.reason, QString::fromLocal8Bit(std::strerror(EFBIG)));
+    // Without the limit the same write replaces it.
+    EXPECT_EQ(w.write(name), 0);
+    EXPECT_GT(readAll(name).size(), good.size());
   }
 }
 
