@@ -486,8 +486,9 @@ int DoseArchive::assign(const QString& dosimeterText, const QString& personText,
 }
 
 int DoseArchive::endPeriod(const QString& dosimeterText, const QDateTime& at, WearPeriod* ended,
-                           const std::optional<QDateTime>& from) {
+                           const std::optional<QDateTime>& from, const WearPeriod* shown) {
   detail_.clear();
+  changedSinceShown_ = false;
   const QString dosimeter = NormalDosimeter(dosimeterText);
   if (const QString e = DosimeterIdError(dosimeter); !e.isEmpty()) {
     detail_ = e;
@@ -521,6 +522,13 @@ int DoseArchive::endPeriod(const QString& dosimeterText, const QDateTime& at, We
     const QString which =
         from ? QStringLiteral("period from %1").arg(ArchiveTimeText(*from)) : QStringLiteral("last period");
     period = chosen->period;
+    if (shown && (shown->to != period.to || shown->person.id != period.person.id)) {
+      changedSinceShown_ = true;
+      detail_ = QStringLiteral("%1's %2 changed since it was shown (now %3 to %4, %5); the list is shown anew")
+                    .arg(dosimeter, which, ArchiveTimeText(period.from), endText(period.to),
+                         PersonText(period.person));
+      return kErrArchiveInput;
+    }
     if (at < period.from) {
       detail_ = QStringLiteral("%1's %2 began on %3, after %4")
                     .arg(dosimeter, which, ArchiveTimeText(period.from), ArchiveTimeText(at));

@@ -294,6 +294,10 @@ class DoseArchive {
   // Every call returns kOk or a result code; errorDetail() then says what
   // the database said or which entry was refused.
   const QString& errorDetail() const { return detail_; }
+  // Whether the last resolve or endPeriod was refused (kErrArchiveInput)
+  // because the read-out or period no longer was as the operator was shown
+  // it: the caller shows it anew rather than asking again.
+  bool changedSinceShown() const { return changedSinceShown_; }
   int schemaVersion() const;
   // "upgraded from schema version 2 to 3 (...)" when this open upgraded
   // the archive; empty otherwise.
@@ -336,9 +340,11 @@ class DoseArchive {
              const std::optional<QDateTime>& to, WearPeriod* stored = nullptr,
              std::optional<Person>* created = nullptr);
   // Ends the dosimeter's last period, or the one that began at `from`, at
-  // `at` (its last minute). A period's end only moves earlier.
+  // `at` (its last minute). A period's end only moves earlier. With
+  // `shown`, the period as the operator saw it: refused
+  // (changedSinceShown()) when its end or wearer is no longer that.
   int endPeriod(const QString& dosimeter, const QDateTime& at, WearPeriod* ended = nullptr,
-                const std::optional<QDateTime>& from = std::nullopt);
+                const std::optional<QDateTime>& from = std::nullopt, const WearPeriod* shown = nullptr);
   // By dosimeter and start, or a person's by start.
   int periods(const PeriodQuery& query, std::vector<WearPeriod>* periods);
   // A wearer list in one transaction: every line is checked (persons,
@@ -393,8 +399,12 @@ class DoseArchive {
   // reader's dose stands), reevaluate (the chain over the window becomes
   // the dose of record; the reader's stays stored) or exclude (counts
   // nothing, stays listed). kErrArchiveInput without a reason or window.
+  // With `shown`, the read-out as the operator saw it: refused
+  // (changedSinceShown()) when its resolution, status, dose of record or
+  // wearer is no longer that, read after the read-out is locked.
   int resolve(qint64 readoutId, Resolution action, const QString& reason,
-              const std::optional<EvaluationWindow>& window = std::nullopt, ResolveOutcome* outcome = nullptr);
+              const std::optional<EvaluationWindow>& window = std::nullopt, ResolveOutcome* outcome = nullptr,
+              const ReadoutRow* shown = nullptr);
   // The dose a re-evaluation would give, before it is adopted.
   int reevaluatedDose(qint64 readoutId, const EvaluationWindow& window, double* dose);
   // A dose entered by hand for a person and a quarter or year (a lost or
@@ -485,6 +495,7 @@ class DoseArchive {
   std::unique_ptr<Impl> d_;
   ArchiveLocation location_;
   QString detail_;
+  bool changedSinceShown_ = false;
   QString upgradeNote_;
   std::optional<double> tolerance_;
   std::optional<double> controlTolerance_;

@@ -113,6 +113,8 @@ TWearPeriodForm::TWearPeriodForm(QWidget* parent) : QDialog(parent) {
 
 void TWearPeriodForm::showAssign(const quelm::WearPeriod& p, const std::vector<quelm::Person>& persons) {
   PersonComboBox->clear();
+  PersonComboBox->setMinimumContentsLength(28);
+  PersonComboBox->setToolTip(QString());
   // Listed as "ID NAME"; an id or a name may also be typed.
   for (const quelm::Person& person : persons) PersonComboBox->addItem(quelm::PersonText(person), person.id);
   DosimeterEdit->setText(p.dosimeter);
@@ -130,7 +132,14 @@ void TWearPeriodForm::showAssign(const quelm::WearPeriod& p, const std::vector<q
 void TWearPeriodForm::showEnd(const quelm::WearPeriod& p) {
   DosimeterEdit->setText(p.dosimeter);
   PersonComboBox->clear();
-  PersonComboBox->setEditText(quelm::PersonText(p.person));
+  // The box cannot be scrolled while disabled: wide enough for a long name
+  // within reason, else its id and the start of the name, the whole in the
+  // tooltip.
+  const QString person = quelm::PersonText(p.person);
+  PersonComboBox->setMinimumContentsLength(std::clamp(static_cast<int>(person.size()) + 2, 28, 64));
+  PersonComboBox->setEditText(person);
+  PersonComboBox->lineEdit()->setCursorPosition(0);
+  PersonComboBox->setToolTip(person);
   FromEdit->setText(quelm::LocalDateText(p.from));
   // An end is a date: an empty field ends nothing.
   ToLabel->setText(QStringLiteral("&To:"));

@@ -690,13 +690,24 @@ int ArchiveModel::EndPeriod() {
   if (const std::optional<int> refused = refuseWriting(Actions().endPeriod && askPeriodEnd)) return *refused;
   const WearPeriod period = periods_[static_cast<size_t>(selectedPeriod_)];
   QString detail;
+  int stale = kOk;
   for (QString refusal;;) {
     const std::optional<QDateTime> end = askPeriodEnd(period, refusal);
     if (!end) return kOk;
     const QDateTime last(end->date(), QTime(23, 59), Qt::UTC);
+    bool changedMeanwhile = false;
     const int rc = query(
-        [&](DoseArchive& a) { return a.endPeriod(period.dosimeter, last, nullptr, period.from); }, &detail);
+        [&](DoseArchive& a) {
+          const int code = a.endPeriod(period.dosimeter, last, nullptr, period.from, &period);
+          changedMeanwhile = a.changedSinceShown();
+          return code;
+        },
+        &detail);
     if (rc == kOk) break;
+    if (changedMeanwhile) {
+      stale = rc;
+      break;
+    }
     if (!isRefusal(rc)) return fail(rc, detail);
     refusal = refusalText(rc, detail);
   }
@@ -704,7 +715,8 @@ int ArchiveModel::EndPeriod() {
   const int rc = refreshChosen();
   selectedPeriod_ = keep < static_cast<int>(periods_.size()) ? keep : -1;
   changed();
-  return rc;
+  // The operator decides again on the period as it is now.
+  return stale ? fail(stale, detail) : rc;
 }
 
 int ArchiveModel::AddPerson() {

@@ -429,7 +429,9 @@ class ArchiveModel {
   int refreshLog();
   int refreshReview();
   bool mayWrite();
-  int resolveLoop(ResolutionRequest request, bool* resolved);
+  // *stale: why the archive refused because the read-out changed since
+  // it was shown (nothing asked again then).
+  int resolveLoop(ResolutionRequest request, bool* resolved, QString* stale);
   // What the archive refused as given, so that its dialog is asked again,
   // and the refusal line that dialog shows.
   static bool isRefusal(int code);

@@ -211,15 +211,18 @@ int ArchiveModel::Resolve(Resolution action) {
     request.window = ownWindow(bytes);
   }
   bool resolved = false;
-  const int rc = resolveLoop(request, &resolved);
-  if (rc || !resolved) return rc;
+  QString stale;
+  const int rc = resolveLoop(request, &resolved, &stale);
+  if (stale.isEmpty() && (rc || !resolved)) return rc;
   const int refreshed = refreshEntries();
   changed();
-  return refreshed;
+  // The operator decides again on the list as it is now.
+  return stale.isEmpty() ? refreshed : fail(rc, stale);
 }
 
-int ArchiveModel::resolveLoop(ResolutionRequest request, bool* resolved) {
+int ArchiveModel::resolveLoop(ResolutionRequest request, bool* resolved, QString* stale) {
   *resolved = false;
+  stale->clear();
   note_.clear();
   const qint64 id = request.readout.id;
   const bool reevaluate = request.action == Resolution::Reevaluate;
@@ -247,10 +250,19 @@ int ArchiveModel::resolveLoop(ResolutionRequest request, bool* resolved) {
       continue;
     }
     const std::optional<EvaluationWindow> window = reevaluate ? request.window : std::nullopt;
-    const int rc =
-        query([&](DoseArchive& a) { return a.resolve(id, request.action, request.reason, window, &outcome); },
-              &detail);
+    bool changedMeanwhile = false;
+    const int rc = query(
+        [&](DoseArchive& a) {
+          const int code = a.resolve(id, request.action, request.reason, window, &outcome, &request.readout);
+          changedMeanwhile = a.changedSinceShown();
+          return code;
+        },
+        &detail);
     if (rc == kOk) break;
+    if (changedMeanwhile) {
+      *stale = detail;
+      return rc;
+    }
     if (!isRefusal(rc)) return fail(rc, detail);
     refusal = refusalText(rc, detail);
   }
@@ -300,8 +312,11 @@ int ArchiveModel::AdoptReevaluation(qint64 id, const QByteArray& shown, const Ev
                     .arg(location_));
   request.newDose = dose;
   bool resolved = false;
-  if (const int code = resolveLoop(request, &resolved); code || !resolved) return code;
-  return selectReadout(dosimeter, id);
+  QString stale;
+  const int code = resolveLoop(request, &resolved, &stale);
+  if (stale.isEmpty() && (code || !resolved)) return code;
+  const int shownAnew = selectReadout(dosimeter, id);
+  return stale.isEmpty() ? shownAnew : fail(code, stale);
 }
 
 int ArchiveModel::selectReadout(const QString& dosimeter, qint64 id) {

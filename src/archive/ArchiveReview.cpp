@@ -149,6 +149,13 @@ int readoutById(DoseArchive::Impl& d, qint64 id, ReadoutRow* row, QByteArray* re
   return kOk;
 }
 
+// Whether a read-out still is what the operator decided on: the same
+// resolution and what it covers, status, dose of record and wearer.
+bool sameAsShown(const ReadoutRow& shown, const ReadoutRow& now) {
+  return shown.resolution == now.resolution && shown.covered == now.covered && shown.status() == now.status() &&
+         shown.doseUsv == now.doseUsv && shown.person.id == now.person.id;
+}
+
 int evaluate(const QByteArray& bytes, const EvaluationWindow& w, double* dose, QString* detail) {
   if (const QString e = EvaluationWindowError(w); !e.isEmpty()) {
     *detail = e;
@@ -179,8 +186,10 @@ int DoseArchive::reevaluatedDose(qint64 readoutId, const EvaluationWindow& windo
 }
 
 int DoseArchive::resolve(qint64 readoutId, Resolution action, const QString& reasonText,
-                         const std::optional<EvaluationWindow>& window, ResolveOutcome* outcome) {
+                         const std::optional<EvaluationWindow>& window, ResolveOutcome* outcome,
+                         const ReadoutRow* shown) {
   detail_.clear();
+  changedSinceShown_ = false;
   QString reason;
   if (!requiredText(reasonText, QStringLiteral("the reason"), QStringLiteral("a resolution needs its reason"), &reason, &detail_)) return kErrArchiveInput;
   if (action == Resolution::None || (action == Resolution::Reevaluate) != window.has_value()) {
@@ -202,6 +211,15 @@ int DoseArchive::resolve(qint64 readoutId, Resolution action, const QString& rea
     QByteArray record;
     if (const int rc = readoutById(d, readoutId, &out.before, &record)) return rc;
     if (onReadBeforeWrite) onReadBeforeWrite();
+    // Another window or program resolved it after it was shown: what the
+    // operator decided on no longer exists.
+    if (shown && !sameAsShown(*shown, out.before)) {
+      changedSinceShown_ = true;
+      detail_ = QStringLiteral("read-out %1 changed since it was shown (now %2, %3); the list is shown anew")
+                    .arg(readoutId)
+                    .arg(StatusText(out.before.status()), doseValue(out.before.doseUsv));
+      return kErrArchiveInput;
+    }
     const ReadoutFields original = DecodeReadout(record);
     std::optional<double> dose = original.measuredDose;
     if (window) {

@@ -178,6 +178,29 @@ TEST_P(ArchiveFormTest, TheBusyPointerShowsAndTheWindowPaintsWhileAQueryRuns) {
   EXPECT_EQ(form->ReadoutView->model()->rowCount(), 80);
 }
 
+// The person box of an end cannot be scrolled (it is disabled): at the
+// dialog's own size a long name reads whole, and the whole is its tooltip.
+TEST_P(ArchiveFormTest, TheEndOfAPeriodShowsItsWearersLongNameWhole) {
+  const QString name = QStringLiteral("Ana Mar\u00eda Fern\u00e1ndez-Oyarz\u00e1bal de los Santos");
+  const WearPeriod period{QStringLiteral("A0017"), {QStringLiteral("P0042"), name}, at("2024-01-01 00:00"), {}};
+  TWearPeriodForm dialog(form.get());
+  int calls = 0;
+  prompter.modalHandlers[QStringLiteral("WearPeriodForm")] = [&](QObject& w) {
+    auto& f = static_cast<TWearPeriodForm&>(w);
+    ++calls;
+    f.show();
+    QLineEdit* e = f.PersonComboBox->lineEdit();
+    EXPECT_FALSE(e->isEnabled());
+    EXPECT_EQ(e->cursorPosition(), 0) << "its id and the start of the name first";
+    EXPECT_GE(e->width(), e->fontMetrics().horizontalAdvance(e->text()) + 4) << e->text().toStdString();
+    EXPECT_EQ(f.PersonComboBox->toolTip(), e->text());
+    f.hide();
+    return int{mrCancel};
+  };
+  EXPECT_FALSE(dialog.AskEnd(period, QString()));
+  EXPECT_EQ(calls, 1);
+}
+
 TEST_P(ArchiveFormTest, DialogsKeepTheirEntriesOnARefusalAndNameDatesAsTheWindowDoes) {
   chooseAlice();
   // A date that is none, then Bob's dosimeter, then one of her own.

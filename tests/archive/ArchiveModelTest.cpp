@@ -649,6 +649,90 @@ TEST_P(ArchiveModelTest, AReevaluationShowsItsDoseBeforeItIsStoredFromTheListAnd
   EXPECT_TRUE(failures[0].detail.contains(QStringLiteral("show it from this archive again")));
 }
 
+// Another window or program changes the read-out or period while this
+// window's dialog shows it: OK is refused, the other's decision stays, and
+// the list shows what is stored now instead of asking again.
+TEST_P(ArchiveModelTest, ADecisionOnAReadOutOrPeriodChangedSinceItWasShownIsRefused) {
+  addReviewItems();
+  auto other = db.open();
+  const QString reason = QStringLiteral("decided in the other window");
+  const EvaluationWindow window{10, 40, 2.5};
+  qint64 chartId = 0;
+  {
+    std::vector<ReadoutRow> rows;
+    HistoryQuery h;
+    h.dosimeter = QStringLiteral("A0017");
+    ASSERT_EQ(other->history(h, &rows), kOk);
+    for (const ReadoutRow& r : rows)
+      if (!r.conflict && r.blockNumber == records[0].BlockNumber) chartId = r.id;
+    ASSERT_NE(chartId, 0);
+  }
+  const QByteArray chartBytes(reinterpret_cast<const char*>(&records[0]), 512);
+  enum Shown { Review, Chart, Period };
+  const struct {
+    const char* name;
+    Shown shown;
+    Resolution meanwhile;  // the other's; for a period, it ends it later
+  } cases[] = {
+      {"accept, re-evaluated meanwhile", Review, Resolution::Reevaluate},
+      {"accept, excluded meanwhile", Review, Resolution::Exclude},
+      {"chart, excluded meanwhile", Chart, Resolution::Exclude},
+      {"end, ended later meanwhile", Period, Resolution::None},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    failures.clear();
+    qint64 id = chartId;
+    QString dosimeter = QStringLiteral("A0017");
+    if (c.shown == Period) {
+      model->ChooseEntry(ArchiveEntry::Dosimeter, dosimeter);
+      model->SelectPeriod(0);
+      ASSERT_FALSE(model->Periods()[0].to) << "shown open";
+    } else if (c.shown == Review) {
+      model->SelectReviewRow(0);
+      id = model->ReviewRows()[0].id;
+      dosimeter = model->ReviewRows()[0].dosimeter;
+    }
+    int asked = 0;
+    const auto otherDecides = [&] {
+      ++asked;
+      if (c.shown == Period) return other->endPeriod(dosimeter, at("2024-08-31 23:59"));
+      const std::optional<EvaluationWindow> w =
+          c.meanwhile == Resolution::Reevaluate ? std::optional(window) : std::nullopt;
+      return other->resolve(id, c.meanwhile, reason, w);
+    };
+    model->askResolution = [&](const ResolutionRequest& r, const QString&) -> std::optional<ResolutionRequest> {
+      EXPECT_EQ(otherDecides(), kOk);
+      ResolutionRequest answer = r;
+      answer.reason = QStringLiteral("as shown here");
+      return answer;
+    };
+    model->askPeriodEnd = [&](const WearPeriod&, const QString&) -> std::optional<QDateTime> {
+      EXPECT_EQ(otherDecides(), kOk);
+      return at("2024-03-31 00:00");
+    };
+    const int rc = c.shown == Review  ? model->Resolve(Resolution::Accept)
+                   : c.shown == Chart ? model->AdoptReevaluation(chartId, chartBytes, EvaluationWindow{5, 60, 1.25})
+                                      : model->EndPeriod();
+    EXPECT_NE(rc, kOk);
+    EXPECT_EQ(asked, 1) << "not asked again on what it no longer is";
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_TRUE(failures[0].detail.contains(QStringLiteral("changed since it was shown")))
+        << failures[0].detail.toStdString();
+    if (c.shown == Period) {
+      std::vector<WearPeriod> periods;
+      ASSERT_EQ(other->periods({dosimeter, {}}, &periods), kOk);
+      EXPECT_EQ(periods[0].to, at("2024-08-31 23:59")) << "the other's end stays";
+      EXPECT_EQ(model->Periods()[0].to, periods[0].to) << "shown anew";
+      continue;
+    }
+    const ReadoutRow now = stored(id, dosimeter);
+    EXPECT_EQ(now.resolution, c.meanwhile) << "the other's decision stays";
+    EXPECT_EQ(now.resolutionReason, reason);
+    for (const ReadoutRow& r : model->ReviewRows()) EXPECT_NE(r.id, id) << "shown anew";
+  }
+}
+
 TEST_P(ArchiveModelTest, ANotionalDoseIsAskedForAgainUntilItsPersonAndPeriodAreKnown) {
   model->ChooseEntry(ArchiveEntry::Person, QStringLiteral("P0002"));
   const struct {
