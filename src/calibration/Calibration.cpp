@@ -23,6 +23,8 @@ std::optional<double> DeliveredDose::of(const QString& dosimeter) const {
 
 bool isDeliveredDose(double usv) { return std::isfinite(usv) && usv > 0; }
 
+bool isOutlierLimit(double sd) { return std::isfinite(sd) && sd > 0; }
+
 bool isCalibratableDosimeter(const QString& id) {
   static const QRegularExpression pattern(QStringLiteral("^[A-Z][0-9]{4}$"));
   return pattern.match(id).hasMatch();

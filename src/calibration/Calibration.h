@@ -134,6 +134,13 @@ struct CalibrationRun {
 };
 
 inline constexpr double kDefaultOutlierSd = 3;
+// An outlier limit in standard deviations: a finite number above 0.
+bool isOutlierLimit(double sd);
+// The read-outs one run takes at most: a batch of dosimeters read once or
+// a few times each is far below it, while a dosimeter list and span that
+// sweep the archive (hundreds of thousands) would fill the memory with
+// rows and the window with a table nobody can check.
+inline constexpr int kMaxCalibrationReadouts = 20000;
 
 // The rows of the read-outs, with their identifiers, times, windows and
 // chain doses; the first read-out of a dosimeter by read-out time counts,

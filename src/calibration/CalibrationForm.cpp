@@ -1,6 +1,5 @@
 #include "calibration/CalibrationForm.h"
 
-#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -231,13 +230,9 @@ TCalibrationForm::TCalibrationForm(QWidget* parent) : QWidget(parent, Qt::Window
   NoteEdit = new QLineEdit(this);
   NoteEdit->setObjectName(QStringLiteral("NoteEdit"));
   NoteEdit->setPlaceholderText(QStringLiteral("Source, date of irradiation, who irradiated"));
-  OutlierSpinBox = new QDoubleSpinBox(this);
-  OutlierSpinBox->setObjectName(QStringLiteral("OutlierSpinBox"));
-  OutlierSpinBox->setRange(0.5, 20);
-  OutlierSpinBox->setSingleStep(0.5);
-  OutlierSpinBox->setDecimals(1);
-  OutlierSpinBox->setValue(quelm::kDefaultOutlierSd);
-  OutlierSpinBox->setSuffix(QStringLiteral(" SD"));
+  OutlierEdit = new QLineEdit(this);
+  OutlierEdit->setObjectName(QStringLiteral("OutlierEdit"));
+  OutlierEdit->setMaximumWidth(120);
 
   auto* archiveRow = new QHBoxLayout;
   archiveRow->addWidget(new QLabel(QStringLiteral("or dosimeters"), this));
@@ -260,9 +255,10 @@ TCalibrationForm::TCalibrationForm(QWidget* parent) : QWidget(parent, Qt::Window
   inputs->addWidget(new QLabel(QStringLiteral("Note:"), this), 2, 0);
   inputs->addWidget(NoteEdit, 2, 1, 1, 4);
   inputs->addWidget(new QLabel(QStringLiteral("Outliers beyond:"), this), 3, 0);
-  inputs->addWidget(OutlierSpinBox, 3, 1);
-  inputs->addWidget(new QLabel(QStringLiteral("from the mean of the others, and flagged read-outs"), this), 3,
-                    2, 1, 3);
+  inputs->addWidget(OutlierEdit, 3, 1);
+  inputs->addWidget(
+      new QLabel(QStringLiteral("standard deviations from the mean of the others, and flagged read-outs"), this), 3,
+      2, 1, 3);
   inputs->setColumnStretch(4, 1);
 
   BatchGrid = new QTableWidget(this);
@@ -271,7 +267,9 @@ TCalibrationForm::TCalibrationForm(QWidget* parent) : QWidget(parent, Qt::Window
   BatchGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
   BatchGrid->verticalHeader()->hide();
   BatchGrid->verticalHeader()->setDefaultSectionSize(BatchGrid->fontMetrics().height() + 6);
-  BatchGrid->horizontalHeader()->setStretchLastSection(true);
+  // The status is the widest column: it keeps its width and the table
+  // scrolls sideways rather than cutting it.
+  BatchGrid->horizontalHeader()->setStretchLastSection(false);
   Histogram = new quelm::RatioHistogramWidget(this);
   HistoryEdit = new QLineEdit(this);
   HistoryEdit->setObjectName(QStringLiteral("HistoryEdit"));
@@ -330,9 +328,7 @@ TCalibrationForm::TCalibrationForm(QWidget* parent) : QWidget(parent, Qt::Window
   connect(DoseEdit, &QLineEdit::editingFinished, this, [this] { DoseEditExit(); });
   connect(DoseFileButton, &QPushButton::clicked, this, [this] { DoseFileButtonClick(); });
   connect(NoteEdit, &QLineEdit::textChanged, this, [this](const QString& text) { Job.SetNote(text); });
-  connect(OutlierSpinBox, &QDoubleSpinBox::valueChanged, this, [this](double v) {
-    if (!painting_) report(Job.SetOutlierSd(v));
-  });
+  connect(OutlierEdit, &QLineEdit::editingFinished, this, [this] { OutlierEditExit(); });
   connect(BatchGrid, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
     if (!painting_ && item->column() == 0) Job.SetKept(item->row(), item->checkState() == Qt::Checked);
   });
@@ -371,7 +367,7 @@ void TCalibrationForm::Paint() {
   const quelm::CalibrationRun& run = Job.Run();
   const quelm::CalibrationControls& c = Job.Controls();
   for (QWidget* w :
-       std::initializer_list<QWidget*>{FilesButton, DoseEdit, DoseFileButton, NoteEdit, OutlierSpinBox})
+       std::initializer_list<QWidget*>{FilesButton, DoseEdit, DoseFileButton, NoteEdit, OutlierEdit})
     w->setEnabled(c.inputs);
   for (QWidget* w :
        std::initializer_list<QWidget*>{ArchiveDosimetersEdit, ArchiveFromEdit, ArchiveToEdit, ArchiveButton})
@@ -405,11 +401,19 @@ void TCalibrationForm::Paint() {
     DoseEdit->clear();
     doseText_.clear();
   }
-  if (OutlierSpinBox->value() != run.outlierSd) OutlierSpinBox->setValue(run.outlierSd);
+  if (!OutlierEdit->hasFocus()) {
+    outlierText_ = quelm::formatGeneral(run.outlierSd, 4);
+    if (OutlierEdit->text() != outlierText_) OutlierEdit->setText(outlierText_);
+  }
   QStringList figures;
   for (const quelm::BatchFigures& b : run.batches) figures << quelm::BatchLine(b);
   FiguresLabel->setText(figures.join(QLatin1Char('\n')));
   const quelm::LookupProgress& progress = Job.Progress();
+  const QString reading = QStringLiteral("Reading the read-outs...");
+  if (Job.Loading())
+    StatusLabel->setText(reading);
+  else if (StatusLabel->text() == reading)
+    StatusLabel->clear();
   if (c.abort)
     StatusLabel->setText(QStringLiteral("Writing look-up entry %1: %2 of %3 done")
                              .arg(progress.current)
@@ -449,13 +453,14 @@ void TCalibrationForm::paintTable() {
     for (size_t k = 0; k < table.columns.size(); ++k) {
       auto* item = new QTableWidgetItem(table.rows[i].value(static_cast<qsizetype>(k)));
       if (table.columns[k].right) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-      item->setToolTip(row.readout.origin);
+      // The status in full, however narrow its column; elsewhere where the
+      // read-out came from.
+      item->setToolTip(k + 1 == table.columns.size() ? item->text() : row.readout.origin);
       if (table.marked[i]) item->setBackground(quelm::kMarkedRowColour);
       BatchGrid->setItem(r, static_cast<int>(k) + 1, item);
     }
   }
   BatchGrid->resizeColumnsToContents();
-  BatchGrid->horizontalHeader()->setSectionResizeMode(BatchGrid->columnCount() - 1, QHeaderView::Stretch);
   Histogram->data = quelm::MakeRatioHistogram(run, 20);
   Histogram->update();
 }
@@ -499,6 +504,20 @@ void TCalibrationForm::DoseEditExit() {
     return;
   }
   report(Job.SetDoseText(text));
+}
+
+void TCalibrationForm::OutlierEditExit() {
+  // Taken once per text, as the dose; a refused text goes back to the
+  // limit in force, so that the edit never shows a limit not applied.
+  const QString text = OutlierEdit->text().trimmed();
+  if (text == outlierText_) return;
+  outlierText_ = text;
+  const CalibrationOutcome o = Job.SetOutlierSdText(text);
+  if (o.kind == CalibrationOutcome::kRefused) {
+    outlierText_ = quelm::formatGeneral(Job.Run().outlierSd, 4);
+    OutlierEdit->setText(outlierText_);
+  }
+  report(o);
 }
 
 void TCalibrationForm::DoseFileButtonClick() {

@@ -15,7 +15,6 @@
 
 #include "calibration/CalibrationJob.h"
 
-class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -75,7 +74,7 @@ class TCalibrationForm : public QWidget {
   QPushButton* DoseFileButton;
   QLabel* DoseLabel;
   QLineEdit* NoteEdit;
-  QDoubleSpinBox* OutlierSpinBox;
+  QLineEdit* OutlierEdit;  // standard deviations, as the dose: the user's separator
   QTableWidget* BatchGrid;
   quelm::RatioHistogramWidget* Histogram;
   QLineEdit* HistoryEdit;
@@ -98,6 +97,7 @@ class TCalibrationForm : public QWidget {
   void ArchiveButtonClick();
   void HistoryButtonClick();
   void DoseEditExit();
+  void OutlierEditExit();
   void DoseFileButtonClick();
   void LookupButtonClick();
   void DptButtonClick();
@@ -111,6 +111,7 @@ class TCalibrationForm : public QWidget {
                                   const QString& name);
 
   uint64_t paintedRevision_ = ~uint64_t{0};
-  QString doseText_;  // the dose text last taken
+  QString doseText_;     // the dose text last taken
+  QString outlierText_;  // the outlier limit as last shown or taken
   bool painting_ = false;
 };

@@ -1,7 +1,9 @@
 #include "calibration/CalibrationJob.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -11,6 +13,7 @@
 #include "base/DataFiles.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
+#include "base/EventWait.h"
 #include "base/IniFile.h"
 #include "base/ServiceLevel.h"
 #include "base/SmallFile.h"
@@ -68,6 +71,25 @@ void takeFromReadout(BulbParamRecord& t, const BlockRecord& r) {
   t.TS = r.SamplingSpeed;
 }
 
+// The source read on a thread of its own (a database connection is opened,
+// used and closed there), waited for in the event loop as the archive
+// window waits for its queries; without an application object, plainly.
+int fetchAside(ReadoutSource& source, std::vector<CalibrationReadout>* readouts, QString* context) {
+  int rc = kOk;
+  QCoreApplication* app = QCoreApplication::instance();
+  bool done = false;  // on this thread only
+  const std::unique_ptr<QThread> thread(QThread::create([&] {
+    rc = source.Fetch(readouts, context);
+    if (app) QMetaObject::invokeMethod(app, [&done] { done = true; }, Qt::QueuedConnection);
+  }));
+  thread->setObjectName(QStringLiteral("Calibration read-outs"));
+  thread->start();
+  // The window paints meanwhile; clicks and keys wait for the answer.
+  if (app) waitUntil([&] { return done; }, WaitInput::Excluded);
+  thread->wait();
+  return rc;
+}
+
 LookupChoice askThroughPrompter(int entries) {
   const CalibTextEntry& e = calibTextEntry(CalibText::LookupQuestion);
   const StandardButton b =
@@ -95,9 +117,10 @@ void CalibrationJob::changed() {
 void CalibrationJob::updateControls() {
   bool used = false;
   for (const CalibrationRow& row : run_.rows) used = used || row.used();
-  controls_.inputs = !writing_;
-  controls_.keep = Ready() && !writing_;
-  controls_.writeReports = Ready() && !writing_;
+  const bool idle = !writing_ && !loading_;
+  controls_.inputs = idle;
+  controls_.keep = Ready() && idle;
+  controls_.writeReports = Ready() && idle;
   controls_.writeDpt = controls_.writeReports && used;
   controls_.writeLookup = controls_.writeDpt && serviceLevel_ && readerAvailable_;
   controls_.abort = writing_;
@@ -188,25 +211,34 @@ void CalibrationJob::SetReaderAvailable(bool available) {
 
 CalibrationOutcome CalibrationJob::Load(ReadoutSource& source) {
   CalibrationOutcome o;
-  if (writing_) {
+  if (writing_ || loading_) {
     o.kind = CalibrationOutcome::kNothing;
     return o;
   }
   std::vector<CalibrationReadout> readouts;
   QString context;
+  int rc = kOk;
   {
     BusyScope busy(onBusy);
-    if (const int rc = source.Fetch(&readouts, &context)) {
-      o.fail(rc, context);
-      return o;
-    }
+    loading_ = true;
+    updateControls();
+    changed();
+    rc = fetchAside(source, &readouts, &context);
+    loading_ = false;
+    updateControls();
   }
-  if (const QStringList missing = source.Missing(); !missing.isEmpty()) {
+  if (rc) {
+    o.fail(rc, context);
+  } else if (const QStringList missing = source.Missing(); !missing.isEmpty()) {
     o.refuse(CalibText::MissingReadouts, {missing.join(QStringLiteral(", ")), source.Description()});
-    return o;
-  }
-  if (readouts.empty()) {
+  } else if (readouts.empty()) {
     o.refuse(CalibText::NoReadouts, {source.Description()});
+  } else if (readouts.size() > static_cast<size_t>(kMaxCalibrationReadouts)) {
+    o.refuse(CalibText::TooManyReadouts, {source.Description(), QString::number(readouts.size()),
+                                          QString::number(kMaxCalibrationReadouts)});
+  }
+  if (o.kind != CalibrationOutcome::kDone) {
+    changed();  // the inputs are on again, the run as it was
     return o;
   }
   run_.source = source.Description();
@@ -318,13 +350,23 @@ CalibrationOutcome CalibrationJob::SetOutlierSd(double limit) {
   CalibrationOutcome o;
   if (writing_) {
     o.kind = CalibrationOutcome::kNothing;
-  } else if (!std::isfinite(limit) || limit <= 0) {
+  } else if (!isOutlierLimit(limit)) {
     o.refuse(CalibText::BadOutlierSd, {QString::number(limit)});
   } else {
     run_.outlierSd = limit;
     recompute();
   }
   return o;
+}
+
+CalibrationOutcome CalibrationJob::SetOutlierSdText(const QString& text) {
+  const std::optional<double> limit = parseUserFloat(text);
+  if (!limit || !isOutlierLimit(*limit)) {
+    CalibrationOutcome o;
+    o.refuse(CalibText::BadOutlierSd, {text});
+    return o;
+  }
+  return SetOutlierSd(*limit);
 }
 
 void CalibrationJob::SetKept(int row, bool kept) {

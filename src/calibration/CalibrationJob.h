@@ -85,7 +85,7 @@ enum class LookupChoice { Cancel, NewOnly, Overwrite };
 
 // Which of the window's controls may be used.
 struct CalibrationControls {
-  bool inputs = true;         // sources, dose, note, outlier limit
+  bool inputs = true;         // sources, dose, note, outlier limit: not while loading or writing
   bool keep = false;          // the outliers' check boxes
   bool writeReports = false;  // CSV and certificate: figures made
   bool writeDpt = false;      // a factor in the mean
@@ -139,8 +139,14 @@ class CalibrationJob {
   std::function<int(ArchiveLocation* location, QString* detail)> locateArchive;
 
   // --- Input -----------------------------------------------------------------
-  // The read-outs of the source replace the run's (kept marks go).
+  // The read-outs of the source replace the run's (kept marks go). The
+  // source is read on a thread of its own while this waits in the event
+  // loop (base/EventWait.h), as the archive window waits for its queries:
+  // a window keeps painting, its clicks and keys wait, the inputs are off
+  // (Loading()) and onBusy is held. A source of more than
+  // kMaxCalibrationReadouts read-outs is refused.
   CalibrationOutcome Load(ReadoutSource& source);
+  bool Loading() const { return loading_; }
   // The archived read-outs of a dosimeter list (ParseDosimeterList) from
   // one day to another, as the window's edits hold them (the user's date
   // format or YYYY-MM-DD), through ArchiveReadouts.
@@ -157,6 +163,9 @@ class CalibrationJob {
   CalibrationOutcome LoadDoseFile(const QString& path);
   void SetNote(const QString& note);
   CalibrationOutcome SetOutlierSd(double limit);
+  // The limit as typed (the user's decimal separator); a text that is no
+  // limit is refused and the limit in force stays.
+  CalibrationOutcome SetOutlierSdText(const QString& text);
   // An outlier kept in the mean and the writes, or left out again; other
   // rows are not changed.
   void SetKept(int row, bool kept);
@@ -223,6 +232,7 @@ class CalibrationJob {
   bool serviceLevel_ = false;
   bool readerAvailable_ = true;
   bool writing_ = false;
+  bool loading_ = false;
   uint64_t revision_ = 0;
   std::optional<qint64> keptRun_;
   QString keptState_;  // the note and what was written, as last kept

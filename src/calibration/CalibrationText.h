@@ -22,6 +22,7 @@ enum class CalibText {
   NoDose,
   // Input.
   NoReadouts,
+  TooManyReadouts,
   BadDose,
   DoseFile,
   BadOutlierSd,

@@ -2,7 +2,10 @@
 // the PDF sees it.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFile>
+#include <QSemaphore>
+#include <QTest>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +20,7 @@
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
 #include "base/Config.h"
+#include "base/UserLocale.h"
 #include "base/ErrorCodes.h"
 #include "calibration/CalibrationForm.h"
 #include "calibration/CertificatePainter.h"
@@ -137,6 +141,124 @@ TEST_F(CalibrationWindowTest, PaintsTheBatchAndAnOutlierTickedIsKept) {
   prompter.fileAnswers.push_back(std::nullopt);
   f.PdfButton->click();
   EXPECT_TRUE(prompter.messages.empty()) << "a cancelled dialog says nothing";
+}
+
+// A source as slow as a server that answers late: its read-outs come only
+// once the window's thread has handled a queued event, which looks at the
+// window while the source is being read.
+class HeldSource final : public ReadoutSource {
+ public:
+  HeldSource(std::vector<CalibrationReadout> readouts, std::function<void()> meanwhile)
+      : readouts_(std::move(readouts)), meanwhile_(std::move(meanwhile)) {}
+  QString Description() const override { return QStringLiteral("held read-outs"); }
+  int Fetch(std::vector<CalibrationReadout>* readouts, QString*) override {
+    QMetaObject::invokeMethod(
+        qApp,
+        [this] {
+          meanwhile_();
+          go_.release();
+        },
+        Qt::QueuedConnection);
+    go_.acquire();
+    *readouts = readouts_;
+    return 0;
+  }
+
+ private:
+  std::vector<CalibrationReadout> readouts_;
+  std::function<void()> meanwhile_;
+  QSemaphore go_;
+};
+
+TEST_F(CalibrationWindowTest, ReadOutsAreReadBesideTheWindowAndAppliedWhenTheyArrive) {
+  TCalibrationForm f;
+  prepare(f.Job);
+  std::vector<CalibrationReadout> batch;
+  {
+    DataFileReadouts files({path("batch.dat")});
+    QString context;
+    ASSERT_EQ(files.Fetch(&batch, &context), 0);
+  }
+  struct Seen {
+    bool called = false, filesButton = true, archiveButton = true, busyPointer = false;
+    size_t rows = 99;
+    QString status;
+  };
+  const struct {
+    size_t count;
+    size_t rowsAfter;
+    QString message;
+  } cases[] = {
+      {batch.size(), batch.size(), {}},
+      {static_cast<size_t>(kMaxCalibrationReadouts) + 1, batch.size(),
+       QStringLiteral("held read-outs hold %1 read-outs; a calibration run takes at most %2. Choose fewer "
+                      "dosimeters or a shorter span.")
+           .arg(kMaxCalibrationReadouts + 1)
+           .arg(kMaxCalibrationReadouts)},
+  };
+  size_t rowsBefore = 0;
+  for (const auto& c : cases) {
+    prompter.clear();
+    std::vector<CalibrationReadout> readouts;
+    while (readouts.size() < c.count) readouts.push_back(batch[readouts.size() % batch.size()]);
+    Seen seen;
+    HeldSource source(readouts, [&] {
+      seen = {true, f.FilesButton->isEnabled(), f.ArchiveButton->isEnabled(),
+              QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor,
+              f.Job.Run().rows.size(), f.StatusLabel->text()};
+    });
+    const CalibrationOutcome o = f.Job.Load(source);
+    ASSERT_TRUE(seen.called) << c.count;
+    EXPECT_FALSE(seen.filesButton || seen.archiveButton) << "no second load meanwhile";
+    EXPECT_TRUE(seen.busyPointer);
+    EXPECT_EQ(seen.rows, rowsBefore) << "the run as it was until the read-outs arrive";
+    EXPECT_EQ(seen.status, "Reading the read-outs...");
+    EXPECT_EQ(f.Job.Run().rows.size(), c.rowsAfter);
+    EXPECT_EQ(f.BatchGrid->rowCount(), static_cast<int>(c.rowsAfter));
+    EXPECT_TRUE(f.FilesButton->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(ShowCalibrationOutcome(o), QString());
+    EXPECT_EQ(prompter.texts(), c.message.isEmpty() ? QStringList() : QStringList{c.message});
+    rowsBefore = f.Job.Run().rows.size();
+  }
+}
+
+// The outlier limit is typed as the dose is: the user's separator, and a
+// text that is no limit refused with a word while the limit in force stays.
+TEST_F(CalibrationWindowTest, TheOutlierLimitTakesTheUsersSeparatorOrIsRefused) {
+  const UserLocale saved = userLocale();
+  UserLocale comma = saved;
+  comma.decimalSeparator = QLatin1Char(',');
+  setUserLocale(comma);
+  {
+    TCalibrationForm f;
+    prepare(f.Job);
+    f.show();
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    EXPECT_EQ(f.OutlierEdit->text(), "3");
+    const char* refusal = "The outlier limit must be a number of standard deviations above 0 such as 2.5, not \"%1\"";
+    const struct {
+      const char* typed;
+      double limit;
+      const char* shown;
+      bool refused;
+    } cases[] = {{"2,5", 2.5, "2,5", false}, {"2.5", 2.5, "2,5", true}, {"1e1", 10, "10", false},
+                 {"25", 25, "25", false},    {"0", 25, "25", true},     {"2,5 SD", 25, "25", true}};
+    for (const auto& c : cases) {
+      prompter.clear();
+      f.OutlierEdit->setFocus();
+      f.OutlierEdit->selectAll();
+      QTest::keyClicks(f.OutlierEdit, QLatin1String(c.typed));
+      QTest::keyClick(f.OutlierEdit, Qt::Key_Tab);
+      EXPECT_EQ(f.Job.Run().outlierSd, c.limit) << c.typed;
+      EXPECT_EQ(f.OutlierEdit->text(), c.shown) << c.typed;
+      EXPECT_EQ(prompter.texts(), c.refused ? QStringList{QString::fromLatin1(refusal).arg(QLatin1String(c.typed))}
+                                            : QStringList())
+          << c.typed;
+    }
+  }
+  setUserLocale(saved);
 }
 
 TEST_F(CalibrationWindowTest, TheDoseArchiveGivesTheReadoutsKeepsTheRunAndShowsAFactorHistory) {
