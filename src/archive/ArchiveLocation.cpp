@@ -102,11 +102,12 @@ ArchiveSettings ReadArchiveSettings(const QString& configPath) {
   const QString section = QStringLiteral("Dose archive");
   s.database = ini.ReadString(section, QStringLiteral("Database"), QString());
   s.archiveDownloads = ini.ReadInteger(section, QStringLiteral("ArchiveDownloads"), 1) != 0;
-  // A key that is there but holds no number above 0 keeps the default, and
+  // A key that holds text but no number above 0 keeps the default, and
   // says so: a level or tolerance silently off changes what is reported.
   const auto positive = [&](const char* key, const QString& instead) -> std::optional<double> {
     const QString name = QLatin1String(key);
-    if (!ini.ValueExists(section, name)) return std::nullopt;
+    // Empty, as the documented example has them, is the default too.
+    if (ini.ReadString(section, name, QString()).isEmpty()) return std::nullopt;
     const double v = ini.ReadFloat(section, name, std::nan(""));
     if (std::isfinite(v) && v > 0) return v;
     s.problems << QStringLiteral("the configuration file %1: [Dose archive] %2=\"%3\" is not a number above 0 "

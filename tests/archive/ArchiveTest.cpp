@@ -1014,6 +1014,10 @@ TEST(ArchiveSettings, LevelsReadWithAPointForEveryUserAndAnUnreadableOneIsNamed)
     UserLocale l = saved;
     l.decimalSeparator = separator;
     setUserLocale(l);
+    const ArchiveSettings empty = settingsOf("", " ");
+    EXPECT_EQ(empty.notificationLevel, 1000);
+    EXPECT_FALSE(empty.recomputeTolerance);
+    EXPECT_TRUE(empty.problems.isEmpty());
     for (const char* text : {"20.5", "0.5", "20,5"}) {
       const double expected = text[0] == '0' ? 0.5 : 20.5;
       const ArchiveSettings s = settingsOf(text, text);
