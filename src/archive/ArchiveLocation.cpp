@@ -102,16 +102,26 @@ ArchiveSettings ReadArchiveSettings(const QString& configPath) {
   const QString section = QStringLiteral("Dose archive");
   s.database = ini.ReadString(section, QStringLiteral("Database"), QString());
   s.archiveDownloads = ini.ReadInteger(section, QStringLiteral("ArchiveDownloads"), 1) != 0;
+  // A key that holds text but no number above 0 keeps the default, and
+  // says so: a level or tolerance silently off changes what is reported.
+  const auto positive = [&](const char* key, const QString& instead) -> std::optional<double> {
+    const QString name = QLatin1String(key);
+    // Empty, as the documented example has them, is the default too.
+    if (ini.ReadString(section, name, QString()).isEmpty()) return std::nullopt;
+    const double v = ini.ReadFloat(section, name, std::nan(""));
+    if (std::isfinite(v) && v > 0) return v;
+    s.problems << QStringLiteral("the configuration file %1: [Dose archive] %2=\"%3\" is not a number above 0 "
+                                 "(with a decimal point): %4")
+                      .arg(configPath, name, ini.ReadString(section, name, QString()), instead);
+    return std::nullopt;
+  };
   const auto level = [&](const char* key, double fallback) {
-    const double v = ini.ReadFloat(section, QLatin1String(key), fallback);
-    return std::isfinite(v) && v > 0 ? v : fallback;
+    return positive(key, QStringLiteral("the default %1 µSv applies").arg(fallback)).value_or(fallback);
   };
   s.notificationLevel = level("NotificationLevel", s.notificationLevel);
   s.annualLimit = level("AnnualLimit", s.annualLimit);
-  const double tolerance = ini.ReadFloat(section, QStringLiteral("RecomputeTolerance"), -1);
-  if (std::isfinite(tolerance) && tolerance > 0) s.recomputeTolerance = tolerance;
-  const double control = ini.ReadFloat(section, QStringLiteral("ControlTolerance"), -1);
-  if (std::isfinite(control) && control > 0) s.controlTolerance = control;
+  s.recomputeTolerance = positive("RecomputeTolerance", QStringLiteral("the recomputed doses are not compared"));
+  s.controlTolerance = positive("ControlTolerance", QStringLiteral("3 standard deviations apply"));
   return s;
 }
 

@@ -75,12 +75,17 @@ struct ArchiveSettings {
   // beyond 1 +- it is out of limits, in place of 3 standard deviations of
   // the batches before it. None (the default): the standard deviations.
   std::optional<double> controlTolerance;
+  // One line for each key that is there but unusable and so keeps its
+  // default, naming the file, the key and the text, for the program to show.
+  QStringList problems;
 };
 
 // The [Dose archive] section of a configuration file: Database,
 // ArchiveDownloads (0 switches it off), NotificationLevel, AnnualLimit,
-// RecomputeTolerance, ControlTolerance.
-// A missing file, key or unusable value keeps the default.
+// RecomputeTolerance, ControlTolerance; reals with a decimal point whatever
+// the user's settings (a comma where the text holds no point).
+// A missing file, key or unusable value keeps the default; an unusable
+// value is also named in problems.
 ArchiveSettings ReadArchiveSettings(const QString& configPath);
 // Writes [Dose archive] Database, keeping every other key of the file.
 // False when the file could not be written, for the caller to report

@@ -1,8 +1,11 @@
 #include "base/IniFile.h"
 
 #include <QFile>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "base/DataFiles.h"
@@ -167,8 +170,17 @@ int IniFile::ReadInteger(const QString& section, const QString& key, int default
 
 double IniFile::ReadFloat(const QString& section, const QString& key, double defaultValue) const {
   if (!ValueExists(section, key)) return defaultValue;
-  const std::optional<double> v = parseUserFloat(ReadString(section, key, QString()));
-  return v ? *v : defaultValue;
+  // One file serves every user of the machine: its decimal point is a point
+  // whatever the user's settings. A comma counts only where the text holds
+  // no point (files written with a comma before); neither groups digits.
+  QString t = ReadString(section, key, QString()).trimmed();
+  if (!t.contains(QLatin1Char('.'))) t.replace(QLatin1Char(','), QLatin1Char('.'));
+  static const QRegularExpression number(
+      QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
+  if (!number.match(t).hasMatch()) return defaultValue;
+  bool ok = false;
+  const double v = QLocale::c().toDouble(t, &ok);
+  return ok && std::isfinite(v) ? v : defaultValue;
 }
 
 void IniFile::WriteString(const QString& section, const QString& key, const QString& value) {

@@ -33,6 +33,8 @@ class IniFile {
 
   QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
   int ReadInteger(const QString& section, const QString& key, int defaultValue) const;
+  // A decimal point whatever the user's settings, or a comma in a text
+  // without a point; the default when missing or not a number.
   double ReadFloat(const QString& section, const QString& key, double defaultValue) const;
   bool SectionExists(const QString& section) const;
   bool ValueExists(const QString& section, const QString& key) const;

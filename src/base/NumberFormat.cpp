@@ -4,12 +4,26 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <locale.h>
 #include <string>
 
 #include "base/UserLocale.h"
 
 namespace quelm {
 namespace {
+
+// printf of one value in the C locale, whatever the C library's locale is:
+// after the toolkit's start-up it follows the user's, and a "%f" would write
+// "84,05" under a comma locale, which nothing below expects. The C locale
+// is set for this thread only while formatting.
+std::string cFormat(const char* format, double value) {
+  static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t{});
+  const locale_t before = uselocale(c);
+  char buf[512];
+  std::snprintf(buf, sizeof buf, format, value);
+  uselocale(before);
+  return buf;
+}
 
 // A decimal number 0.d1d2d3... x 10^exponent with no trailing zero digits;
 // zero has no digits.
@@ -29,9 +43,9 @@ void stripTrailingZeros(Decimal& d) {
 Decimal toDecimal(double value) {
   Decimal d;
   d.negative = std::signbit(value);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
+  const std::string text = cFormat("%.14e", std::fabs(value));
   // "d.dddddddddddddde+XX"
+  const char* buf = text.c_str();
   d.digits.push_back(buf[0]);
   const char* p = buf + 2;
   while (*p && *p != 'e') d.digits.push_back(*p++);
@@ -138,15 +152,11 @@ QString formatFixed(double value, int precision, int digits) {
 }
 
 QString formatPrintf(const char* format, double value) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, format, value);
-  return withUserDecimal(QString::fromLatin1(buf));
+  return withUserDecimal(QString::fromStdString(cFormat(format, value)));
 }
 
 QString formatThreeOrFour(float value) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, "%#4.2f", static_cast<double>(value));
-  QString s = QString::fromLatin1(buf);
+  QString s = QString::fromStdString(cFormat("%#4.2f", static_cast<double>(value)));
   const qsizetype point = s.indexOf(QLatin1Char('.'));
   if (point == 3)
     s.truncate(3);

@@ -35,7 +35,8 @@ QString formatSingle(float value);
 // more than `precision` integer digits.
 QString formatFixed(double value, int precision, int digits);
 
-// printf "%#3.2f" / "%#4.2f" / "%.1f" and the like, with the user's separator.
+// printf "%#3.2f" / "%#4.2f" / "%.1f" and the like, with the user's separator
+// (and no other: the C library's own locale does not reach the digits).
 QString formatPrintf(const char* format, double value);
 
 // The dose digits: "%#4.2f" of the value, cut to three characters when the

@@ -126,7 +126,8 @@ std::optional<double> ParseNormFact(const QString& text) {
   const std::optional<double> v = parseUserFloat(text);
   if (!v) return std::nullopt;
   const float single = static_cast<float>(*v);
-  if (!std::isfinite(single)) return std::nullopt;
+  // Too large or too small for a single: 1e-50 would be kept as 0.
+  if (!std::isfinite(single) || (single == 0 && *v != 0)) return std::nullopt;
   return static_cast<double>(single);
 }
 

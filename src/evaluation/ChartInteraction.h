@@ -78,7 +78,7 @@ void SetEvalLength(EvalMembers& m, int64_t length);
 std::optional<int64_t> ParseWholeNumber(const QString& text);
 // A normalisation factor as typed with the user's decimal separator, as the
 // single-precision value it becomes; nothing when it is no number or does not
-// fit a single.
+// fit a single (too large, or so small that it would become 0).
 std::optional<double> ParseNormFact(const QString& text);
 
 // Pixel geometry of the chart as the view sees it.

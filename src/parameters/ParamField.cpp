@@ -444,7 +444,9 @@ CollectFailure ParamEditor::collectOne(int i, const ParamField& f, std::span<uin
       if (!parsed) return {i, notAFloat(e.text)};
       v = *parsed;
     }
-    if (!std::isfinite(static_cast<float>(v))) return {i, notAFloat(e.text)};
+    // Too large or too small for a single: 1e-50 would be stored as 0.
+    const auto single = static_cast<float>(v);
+    if (!std::isfinite(single) || (single == 0 && v != 0)) return {i, notAFloat(e.text)};
     const double l = limited(static_cast<double>(static_cast<float>(v)), f.editMin, f.editMax);
     if (policy == LimitPolicy::Refuse && l != static_cast<double>(static_cast<float>(v)))
       return {i, outsideLimits(f, e.text.trimmed(), f.editMin, f.editMax)};

@@ -132,6 +132,7 @@ std::unique_ptr<WindowOwner> createProgramWindows() {
   // ("INI/CFG file access error") names neither.
   if (const QString problem = ConfigFileProblem(configFilePath()); !problem.isEmpty())
     io->AppendLine(problem);
+  for (const QString& problem : ReadArchiveSettings(configFilePath()).problems) io->AppendLine(problem);
   // The saved port and baud rate reach the port now, not when the options
   // window is first built.
   HandSavedPortChoice(io->Link.COMPortDrv, SavedPortChoiceOf(*main));

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -18,6 +19,7 @@
 #include "WriteLimit.h"
 #include "archive/Archive.h"
 #include "archive/ArchiveDialect.h"
+#include "archive/ArchiveLocation.h"
 #include "archive/ArchiveSql.h"
 #include "archive/ArchiveText.h"
 #include "base/ErrorCodes.h"
@@ -992,6 +994,46 @@ TEST(ArchiveLocation, AddressesAreReadAsFilesOrServersAndTheRestIsRefusedWithout
   ASSERT_EQ(ParseArchiveLocation(QString(), &l, &error), kOk);
   EXPECT_EQ(l.path, DefaultArchivePath());
   EXPECT_TRUE(l.path.endsWith(QStringLiteral("/quelm/archive.sqlite")));
+}
+
+// One configuration file serves every user of a machine: its levels read
+// the same whatever the user's separator, and one that does not read is
+// said rather than silently replaced by the default.
+TEST(ArchiveSettings, LevelsReadWithAPointForEveryUserAndAnUnreadableOneIsNamed) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("quelm.INI"));
+  const auto settingsOf = [&](const char* level, const char* tolerance) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(QByteArray("[Dose archive]\nNotificationLevel=") + level + "\nRecomputeTolerance=" + tolerance + "\n");
+    f.close();
+    return ReadArchiveSettings(path);
+  };
+  const UserLocale saved = userLocale();
+  for (const QChar separator : {QLatin1Char('.'), QLatin1Char(',')}) {
+    UserLocale l = saved;
+    l.decimalSeparator = separator;
+    setUserLocale(l);
+    const ArchiveSettings empty = settingsOf("", " ");
+    EXPECT_EQ(empty.notificationLevel, 1000);
+    EXPECT_FALSE(empty.recomputeTolerance);
+    EXPECT_TRUE(empty.problems.isEmpty());
+    for (const char* text : {"20.5", "0.5", "20,5"}) {
+      const double expected = text[0] == '0' ? 0.5 : 20.5;
+      const ArchiveSettings s = settingsOf(text, text);
+      EXPECT_EQ(s.notificationLevel, expected) << text << " with '" << separator.toLatin1() << "'";
+      EXPECT_EQ(s.recomputeTolerance, expected) << text;
+      EXPECT_TRUE(s.problems.isEmpty()) << s.problems.join(QLatin1Char('\n')).toStdString();
+    }
+    const ArchiveSettings bad = settingsOf("1.000,5", "-2");
+    EXPECT_EQ(bad.notificationLevel, 1000);
+    EXPECT_FALSE(bad.recomputeTolerance);
+    ASSERT_EQ(bad.problems.size(), 2);
+    EXPECT_TRUE(bad.problems[0].contains(QStringLiteral("NotificationLevel=\"1.000,5\"")));
+    EXPECT_TRUE(bad.problems[0].contains(path));
+    EXPECT_TRUE(bad.problems[1].contains(QStringLiteral("RecomputeTolerance=\"-2\"")));
+  }
+  setUserLocale(saved);
 }
 
 TEST(ArchiveTime, DatesAreReadStrictlyAndQuartersBeginWhereTheCalendarSays) {

@@ -134,9 +134,27 @@ TEST_F(IniFileTest, RealsAsWidenedSinglesWithTheUserSeparator) {
   EXPECT_EQ(read(), QByteArray("[P]\r\nDTFA=0.100000001490116\r\nWhole=250\r\nComma=2,5\r\n"));
   IniFile again(path());
   EXPECT_DOUBLE_EQ(again.ReadFloat(QStringLiteral("P"), QStringLiteral("Comma"), 0), 2.5);
-  // With ',' as separator a '.' is not a decimal point.
-  EXPECT_DOUBLE_EQ(again.ReadFloat(QStringLiteral("P"), QStringLiteral("DTFA"), -1), -1);
   EXPECT_DOUBLE_EQ(again.ReadFloat(QStringLiteral("P"), QStringLiteral("Missing"), 7), 7);
+}
+
+// The configuration file is shared by every user of the machine: a real in
+// it reads the same whatever the reading user's separator.
+TEST_F(IniFileTest, RealsReadWithAPointWhateverTheUsersSeparator) {
+  write("[S]\nA=20.5\nB=0.5\nC=20,5\nD= -1.5e2 \nE=1.000,5\nF=1,000.5\nG=1,2,3\nH=20;5\nI=1e999\nJ=nan\nK=\n");
+  const struct {
+    const char* key;
+    double value;  // -7: not a number, the default
+  } rows[] = {{"A", 20.5}, {"B", 0.5}, {"C", 20.5}, {"D", -150}, {"E", -7}, {"F", -7},
+              {"G", -7},   {"H", -7},  {"I", -7},   {"J", -7},   {"K", -7}};
+  for (const QChar separator : {QLatin1Char('.'), QLatin1Char(',')}) {
+    quelm::UserLocale l;
+    l.decimalSeparator = separator;
+    quelm::setUserLocale(l);
+    const IniFile ini(path());
+    for (const auto& r : rows)
+      EXPECT_DOUBLE_EQ(ini.ReadFloat(QStringLiteral("S"), QLatin1String(r.key), -7), r.value)
+          << r.key << " with '" << separator.toLatin1() << "'";
+  }
 }
 
 TEST_F(IniFileTest, KeysOfASectionInFileOrder) {

@@ -178,6 +178,8 @@ TEST(ChartEdits, WholeNumbersAndNormalisationFactors) {
   EXPECT_EQ(ParseNormFact("2.5"), 2.5);
   EXPECT_EQ(ParseNormFact("0.1"), static_cast<double>(0.1f));  // single precision, widened
   EXPECT_FALSE(ParseNormFact("1e39"));                         // does not fit a single
+  EXPECT_FALSE(ParseNormFact("1e-50"));                        // nor does this: it is no 0
+  EXPECT_EQ(ParseNormFact("0"), 0.0);
   EXPECT_FALSE(ParseNormFact("abc"));
   EXPECT_EQ(ParseNormFact("250000"), 250000.0);
 

@@ -135,6 +135,7 @@ TEST_F(DetailModelTest, TypedValuesAreTakenAndOthersShowTheMemberAgain) {
       {&DetailModel::EditEvalLength, "10", 35, 10, 100},
       {&DetailModel::EditNormFact, "2.5", 35, 10, 100},        // no number with a comma separator
       {&DetailModel::EditNormFact, "250000", 35, 10, 250000},  // only a block's own factor is capped
+      {&DetailModel::EditNormFact, "1e-50", 35, 10, 250000},   // too small for a single: no 0
   };
   for (const Case& c : cases) {
     const size_t before = refreshes.size();

@@ -2,8 +2,10 @@
 
 #include "QStringPrinter.h"
 
+#include <clocale>
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "evaluation/BlockFormat.h"
 #include "evaluation/NumberFormat.h"
@@ -120,6 +122,38 @@ TEST(NumberFormat, EveryFormatUsesTheUsersDecimalSeparator) {
   EXPECT_EQ(formatHours(3.6), "3,6 h");
   EXPECT_EQ(FormatDose(0.5f), "0,50 µSv");
   EXPECT_EQ(FormatDose(1234.5f), "1,23 mSv");
+}
+
+// The toolkit sets the C library's locale from the user's at start-up; a
+// comma there must not reach the digits (nor skip the cut to three or four
+// characters, which looks for the point).
+TEST(NumberFormat, TheCLibrarysLocaleDoesNotReachTheDigits) {
+  const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+  const char* comma = nullptr;
+  for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE.utf8", "fr_FR.utf8", "de_DE", "fr_FR"})
+    if (std::setlocale(LC_NUMERIC, name)) {
+      comma = name;
+      break;
+    }
+  if (!comma) GTEST_SKIP() << "no locale with a decimal comma is installed";
+  struct Expected {
+    QChar separator;
+    const char *twelve, *hundred, *hours, *printf;
+  };
+  for (const Expected& e : {Expected{QLatin1Char('.'), "12.3", "123", "3.6 h", "0.50"},
+                            Expected{QLatin1Char(','), "12,3", "123", "3,6 h", "0,50"}}) {
+    UserLocale saved = userLocale(), l = saved;
+    l.decimalSeparator = e.separator;
+    setUserLocale(l);
+    EXPECT_EQ(formatThreeOrFour(12.345f), e.twelve) << comma;
+    EXPECT_EQ(formatThreeOrFour(123.45f), e.hundred);
+    EXPECT_EQ(FormatDose(999.996f), "1000 µSv");
+    EXPECT_EQ(formatHours(3.6), e.hours);
+    EXPECT_EQ(formatPrintf("%#3.2f", 0.5), e.printf);
+    EXPECT_EQ(formatFloat(2.675, 2), QString(e.separator == QLatin1Char('.') ? "2.68" : "2,68"));
+    setUserLocale(saved);
+  }
+  std::setlocale(LC_NUMERIC, before.c_str());
 }
 
 TEST(FormatDose, SwitchesUnitsAtTheirLimits) {

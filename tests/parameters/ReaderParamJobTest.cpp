@@ -258,6 +258,7 @@ TEST_F(ReaderParamCollectTest, AnEditThatDoesNotConvertStopsWithTheFieldsBeforeI
       {"DCALL", "nan", "'nan' is not a valid floating point value"},
       {"DCALL", "inf", "'inf' is not a valid floating point value"},
       {"DCALL", "1e39", "'1e39' is not a valid floating point value"},
+      {"DCALL", "1e-50", "'1e-50' is not a valid floating point value"},
       {"DCAL20", "1.5.2", "'1.5.2' is not a valid floating point value"},
       {"HVH", "99999999999", "'99999999999' is not a valid integer value"},
       {"HVH", "", "'' is not a valid integer value"},

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <map>
 
+#include "archive/ArchiveLocation.h"
 #include "base/Config.h"
 #include "base/DataFiles.h"
 #include "base/ErrorCodes.h"
@@ -325,6 +326,8 @@ static int dispatch(const QStringList& arguments, CliIO& io) {
   // when it is there but cannot be used, is said once: the port, the service
   // level and the archive would otherwise change without a word.
   if (const QString problem = ConfigFileProblem(io.configPath); !problem.isEmpty())
+    io.err << "quelm-cli: warning: " << problem << Qt::endl;
+  for (const QString& problem : ReadArchiveSettings(io.configPath).problems)
     io.err << "quelm-cli: warning: " << problem << Qt::endl;
   if (words.isEmpty()) {
     printHelp(io.err, io.configPath);
