@@ -524,9 +524,10 @@ int DoseArchive::endPeriod(const QString& dosimeterText, const QDateTime& at, We
     period = chosen->period;
     if (shown && (shown->to != period.to || shown->person.id != period.person.id)) {
       changedSinceShown_ = true;
-      detail_ = QStringLiteral("%1's %2 changed since it was shown (now %3 to %4, %5); the list is shown anew")
-                    .arg(dosimeter, which, ArchiveTimeText(period.from), endText(period.to),
-                         PersonText(period.person));
+      detail_ =
+          QStringLiteral("%1's %2 changed since it was shown (now %3 to %4, %5); the list is shown anew")
+              .arg(dosimeter, which, ArchiveTimeText(period.from), endText(period.to),
+                   PersonText(period.person));
       return kErrArchiveInput;
     }
     if (at < period.from) {

@@ -110,8 +110,9 @@ ArchiveSettings ReadArchiveSettings(const QString& configPath) {
     if (ini.ReadString(section, name, QString()).isEmpty()) return std::nullopt;
     const double v = ini.ReadFloat(section, name, std::nan(""));
     if (std::isfinite(v) && v > 0) return v;
-    s.problems << QStringLiteral("the configuration file %1: [Dose archive] %2=\"%3\" is not a number above 0 "
-                                 "(with a decimal point): %4")
+    s.problems << QStringLiteral(
+                      "the configuration file %1: [Dose archive] %2=\"%3\" is not a number above 0 "
+                      "(with a decimal point): %4")
                       .arg(configPath, name, ini.ReadString(section, name, QString()), instead);
     return std::nullopt;
   };
@@ -120,7 +121,8 @@ ArchiveSettings ReadArchiveSettings(const QString& configPath) {
   };
   s.notificationLevel = level("NotificationLevel", s.notificationLevel);
   s.annualLimit = level("AnnualLimit", s.annualLimit);
-  s.recomputeTolerance = positive("RecomputeTolerance", QStringLiteral("the recomputed doses are not compared"));
+  s.recomputeTolerance =
+      positive("RecomputeTolerance", QStringLiteral("the recomputed doses are not compared"));
   s.controlTolerance = positive("ControlTolerance", QStringLiteral("3 standard deviations apply"));
   return s;
 }

@@ -79,10 +79,11 @@ int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<R
   detail_.clear();
   QString sql = kRowColumns + QStringLiteral("readouts r LEFT JOIN wear_periods w ON") + kBelongs +
                 QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id") + kResolutionJoin +
-                QStringLiteral(" WHERE (r.error_codes <> 0 OR r.measured_dose_usv IS NULL OR r.conflicted <> 0"
-                               " OR w.id IS NULL"
-                               // A superset of the read-outs TimedAfterArchiving() finds.
-                               " OR SUBSTR(r.readout_time, 1, 10) > SUBSTR(r.archived_at, 1, 10)");
+                QStringLiteral(
+                    " WHERE (r.error_codes <> 0 OR r.measured_dose_usv IS NULL OR r.conflicted <> 0"
+                    " OR w.id IS NULL"
+                    // A superset of the read-outs TimedAfterArchiving() finds.
+                    " OR SUBSTR(r.readout_time, 1, 10) > SUBSTR(r.archived_at, 1, 10)");
   if (tolerance_)
     sql += QStringLiteral(" OR ABS(r.recomputed_usv - r.measured_dose_usv) > ? * (CASE WHEN ABS(r.measured_dose_usv)"
                           " > ABS(r.recomputed_usv) THEN ABS(r.measured_dose_usv) ELSE ABS(r.recomputed_usv) END)");
@@ -92,9 +93,10 @@ int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<R
   // in every period its dosimeter was worn in: no quarter is signed past it.
   if (period)
     sql += QStringLiteral(" AND ((") + kDoseTime + QStringLiteral(" >= ? AND ") + kDoseTime +
-           QStringLiteral(" <= ?) OR (r.readout_time IS NULL AND EXISTS (SELECT 1 FROM wear_periods u"
-                          " WHERE u.dosimeter = r.dosimeter AND u.valid_from <= ?"
-                          " AND (u.valid_to IS NULL OR u.valid_to >= ?))))");
+           QStringLiteral(
+               " <= ?) OR (r.readout_time IS NULL AND EXISTS (SELECT 1 FROM wear_periods u"
+               " WHERE u.dosimeter = r.dosimeter AND u.valid_from <= ?"
+               " AND (u.valid_to IS NULL OR u.valid_to >= ?))))");
   QSqlQuery q(d_->db());
   q.prepare(sql + kOrder);
   if (tolerance_) q.addBindValue(*tolerance_ / 100.0);
@@ -152,8 +154,8 @@ int readoutById(DoseArchive::Impl& d, qint64 id, ReadoutRow* row, QByteArray* re
 // Whether a read-out still is what the operator decided on: the same
 // resolution and what it covers, status, dose of record and wearer.
 bool sameAsShown(const ReadoutRow& shown, const ReadoutRow& now) {
-  return shown.resolution == now.resolution && shown.covered == now.covered && shown.status() == now.status() &&
-         shown.doseUsv == now.doseUsv && shown.person.id == now.person.id;
+  return shown.resolution == now.resolution && shown.covered == now.covered &&
+         shown.status() == now.status() && shown.doseUsv == now.doseUsv && shown.person.id == now.person.id;
 }
 
 int evaluate(const QByteArray& bytes, const EvaluationWindow& w, double* dose, QString* detail) {

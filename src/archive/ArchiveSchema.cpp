@@ -248,7 +248,8 @@ const std::vector<Migration>& migrations() {
         {"UPDATE readouts SET conflicted = 1 WHERE readout_key IN (SELECT readout_key FROM conflicts)"},
         {"DROP INDEX IF EXISTS readouts_listing"},
         {"CREATE INDEX readouts_listing ON readouts (dosimeter, readout_time, device_id, block_number,"
-         " dose_usv, recomputed_usv, counted_usv, measured_dose_usv, dose_rate_usv_h, exposure_h, error_codes,"
+         " dose_usv, recomputed_usv, counted_usv, measured_dose_usv, dose_rate_usv_h, exposure_h, "
+         "error_codes,"
          " conflicted, resolution_id, source, archived_at, id)"},
         // Nothing asks for read-outs by their time alone any more (a period
         // goes by when a dose counts): one index less to keep at each import.

@@ -33,13 +33,13 @@ QString isoTime(const QString& stored, bool csv) {
 QString readoutLine(const ReadoutRow& r, bool csv) {
   // A notional dose is no read-out: no number, no block; its one time is
   // when it counts.
-  return join({r.notional ? QString() : QString::number(r.id),
-               isoTime(r.notional ? r.doseTime : r.readoutTime, csv), field(r.deviceId, csv),
-               r.notional ? QString() : QString::number(r.blockNumber), field(r.dosimeter, csv), field(r.person.id, csv),
-               field(r.person.name, csv), optionalNumber(r.doseUsv), optionalNumber(r.recomputed),
-               optionalNumber(r.doseRate), optionalNumber(r.exposureH, 1), errorCodesText(r.errorCodes),
-               StatusText(r.status())},
-              csv);
+  return join(
+      {r.notional ? QString() : QString::number(r.id), isoTime(r.notional ? r.doseTime : r.readoutTime, csv),
+       field(r.deviceId, csv), r.notional ? QString() : QString::number(r.blockNumber),
+       field(r.dosimeter, csv), field(r.person.id, csv), field(r.person.name, csv), optionalNumber(r.doseUsv),
+       optionalNumber(r.recomputed), optionalNumber(r.doseRate), optionalNumber(r.exposureH, 1),
+       errorCodesText(r.errorCodes), StatusText(r.status())},
+      csv);
 }
 
 QString totalsLine(const PersonTotals& t, double annualLimit, bool csv) {

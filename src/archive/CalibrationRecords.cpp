@@ -19,7 +19,9 @@ QString isoTime(const QString& stored, bool csv) {
   return t;
 }
 // A factor as the single a table holds, in the digits that read back as it.
-QString factorNumber(const std::optional<double>& v) { return v ? formatSingle(static_cast<float>(*v)) : QString(); }
+QString factorNumber(const std::optional<double>& v) {
+  return v ? formatSingle(static_cast<float>(*v)) : QString();
+}
 QString number(const std::optional<double>& v, int decimals) {
   return v ? ArchiveNumber(*v, decimals) : QString();
 }

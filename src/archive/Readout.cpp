@@ -141,9 +141,12 @@ QString ImplausibleReason(const BlockRecord& r) {
 
 QString ReviewReasonText(int reasons) {
   static const std::pair<int, const char*> kTexts[] = {
-      {kReviewFlags, "error flags"},       {kReviewNoDose, "no dose"},
-      {kReviewUnassigned, "unassigned"},   {kReviewConflict, "conflict"},
-      {kReviewTolerance, "recomputed dose differs"}, {kReviewControl, "control dosimeters out of limits"},
+      {kReviewFlags, "error flags"},
+      {kReviewNoDose, "no dose"},
+      {kReviewUnassigned, "unassigned"},
+      {kReviewConflict, "conflict"},
+      {kReviewTolerance, "recomputed dose differs"},
+      {kReviewControl, "control dosimeters out of limits"},
       {kReviewClock, "timed after its import"},
   };
   QStringList out;

@@ -1,10 +1,10 @@
 #include "base/NumberFormat.h"
 
+#include <locale.h>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <locale.h>
 #include <string>
 
 #include "base/UserLocale.h"

@@ -257,8 +257,9 @@ TCalibrationForm::TCalibrationForm(QWidget* parent) : QWidget(parent, Qt::Window
   inputs->addWidget(new QLabel(QStringLiteral("Outliers beyond:"), this), 3, 0);
   inputs->addWidget(OutlierEdit, 3, 1);
   inputs->addWidget(
-      new QLabel(QStringLiteral("standard deviations from the mean of the others, and flagged read-outs"), this), 3,
-      2, 1, 3);
+      new QLabel(QStringLiteral("standard deviations from the mean of the others, and flagged read-outs"),
+                 this),
+      3, 2, 1, 3);
   inputs->setColumnStretch(4, 1);
 
   BatchGrid = new QTableWidget(this);

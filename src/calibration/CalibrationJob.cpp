@@ -80,7 +80,9 @@ int fetchAside(ReadoutSource& source, std::vector<CalibrationReadout>* readouts,
   bool done = false;  // on this thread only
   const std::unique_ptr<QThread> thread(QThread::create([&] {
     rc = source.Fetch(readouts, context);
-    if (app) QMetaObject::invokeMethod(app, [&done] { done = true; }, Qt::QueuedConnection);
+    if (app)
+      QMetaObject::invokeMethod(
+          app, [&done] { done = true; }, Qt::QueuedConnection);
   }));
   thread->setObjectName(QStringLiteral("Calibration read-outs"));
   thread->start();

@@ -64,7 +64,6 @@ const CalibTextEntry kCalibTexts[] = {
 };
 // clang-format on
 
-
 QString plainNumber(double v, int decimals) {
   QString s = QString::number(v, 'f', decimals);
   // -0.00 would read as a dose below nothing.

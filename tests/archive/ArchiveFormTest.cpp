@@ -182,7 +182,8 @@ TEST_P(ArchiveFormTest, TheBusyPointerShowsAndTheWindowPaintsWhileAQueryRuns) {
 // dialog's own size a long name reads whole, and the whole is its tooltip.
 TEST_P(ArchiveFormTest, TheEndOfAPeriodShowsItsWearersLongNameWhole) {
   const QString name = QStringLiteral("Ana Mar\u00eda Fern\u00e1ndez-Oyarz\u00e1bal de los Santos");
-  const WearPeriod period{QStringLiteral("A0017"), {QStringLiteral("P0042"), name}, at("2024-01-01 00:00"), {}};
+  const WearPeriod period{
+      QStringLiteral("A0017"), {QStringLiteral("P0042"), name}, at("2024-01-01 00:00"), {}};
   TWearPeriodForm dialog(form.get());
   int calls = 0;
   prompter.modalHandlers[QStringLiteral("WearPeriodForm")] = [&](QObject& w) {

@@ -701,7 +701,8 @@ TEST_P(ArchiveModelTest, ADecisionOnAReadOutOrPeriodChangedSinceItWasShownIsRefu
           c.meanwhile == Resolution::Reevaluate ? std::optional(window) : std::nullopt;
       return other->resolve(id, c.meanwhile, reason, w);
     };
-    model->askResolution = [&](const ResolutionRequest& r, const QString&) -> std::optional<ResolutionRequest> {
+    model->askResolution = [&](const ResolutionRequest& r,
+                               const QString&) -> std::optional<ResolutionRequest> {
       EXPECT_EQ(otherDecides(), kOk);
       ResolutionRequest answer = r;
       answer.reason = QStringLiteral("as shown here");
@@ -711,9 +712,10 @@ TEST_P(ArchiveModelTest, ADecisionOnAReadOutOrPeriodChangedSinceItWasShownIsRefu
       EXPECT_EQ(otherDecides(), kOk);
       return at("2024-03-31 00:00");
     };
-    const int rc = c.shown == Review  ? model->Resolve(Resolution::Accept)
-                   : c.shown == Chart ? model->AdoptReevaluation(chartId, chartBytes, EvaluationWindow{5, 60, 1.25})
-                                      : model->EndPeriod();
+    const int rc = c.shown == Review ? model->Resolve(Resolution::Accept)
+                   : c.shown == Chart
+                       ? model->AdoptReevaluation(chartId, chartBytes, EvaluationWindow{5, 60, 1.25})
+                       : model->EndPeriod();
     EXPECT_NE(rc, kOk);
     EXPECT_EQ(asked, 1) << "not asked again on what it no longer is";
     ASSERT_EQ(failures.size(), 1u);

@@ -324,7 +324,8 @@ TEST_P(ArchiveTest, WhatNoPeriodCanPlaceIsOpenForReviewAndAPaddedSerialCanBeName
   const QDateTime ahead = QDateTime::currentDateTime().addDays(2);
   import({Readout("A0017", "2024-02-01 10:00", 0), noTime,
           Readout("A0017", qPrintable(ahead.toString(QStringLiteral("yyyy-MM-dd HH:mm"))), 2),
-          Readout("A0017", qPrintable(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))), 3),
+          Readout("A0017",
+                  qPrintable(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))), 3),
           Readout("A001 ", "2024-02-02 10:00", 4)});
 
   std::vector<ReadoutRow> open;
@@ -1005,7 +1006,8 @@ TEST(ArchiveSettings, LevelsReadWithAPointForEveryUserAndAnUnreadableOneIsNamed)
   const auto settingsOf = [&](const char* level, const char* tolerance) {
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(QByteArray("[Dose archive]\nNotificationLevel=") + level + "\nRecomputeTolerance=" + tolerance + "\n");
+    f.write(QByteArray("[Dose archive]\nNotificationLevel=") + level + "\nRecomputeTolerance=" + tolerance +
+            "\n");
     f.close();
     return ReadArchiveSettings(path);
   };

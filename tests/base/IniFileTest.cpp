@@ -140,7 +140,8 @@ TEST_F(IniFileTest, RealsAsWidenedSinglesWithTheUserSeparator) {
 // The configuration file is shared by every user of the machine: a real in
 // it reads the same whatever the reading user's separator.
 TEST_F(IniFileTest, RealsReadWithAPointWhateverTheUsersSeparator) {
-  write("[S]\nA=20.5\nB=0.5\nC=20,5\nD= -1.5e2 \nE=1.000,5\nF=1,000.5\nG=1,2,3\nH=20;5\nI=1e999\nJ=nan\nK=\n");
+  write(
+      "[S]\nA=20.5\nB=0.5\nC=20,5\nD= -1.5e2 \nE=1.000,5\nF=1,000.5\nG=1,2,3\nH=20;5\nI=1e999\nJ=nan\nK=\n");
   const struct {
     const char* key;
     double value;  // -7: not a number, the default

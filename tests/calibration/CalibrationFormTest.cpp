@@ -4,14 +4,14 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QSemaphore>
-#include <QTest>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <cmath>
 
 #include "ArchiveDb.h"
@@ -20,8 +20,8 @@
 #include "ScriptedPrompter.h"
 #include "TestEnv.h"
 #include "base/Config.h"
-#include "base/UserLocale.h"
 #include "base/ErrorCodes.h"
+#include "base/UserLocale.h"
 #include "calibration/CalibrationForm.h"
 #include "calibration/CertificatePainter.h"
 #include "calibration/ReadoutSource.h"
@@ -203,9 +203,12 @@ TEST_F(CalibrationWindowTest, ReadOutsAreReadBesideTheWindowAndAppliedWhenTheyAr
     while (readouts.size() < c.count) readouts.push_back(batch[readouts.size() % batch.size()]);
     Seen seen;
     HeldSource source(readouts, [&] {
-      seen = {true, f.FilesButton->isEnabled(), f.ArchiveButton->isEnabled(),
+      seen = {true,
+              f.FilesButton->isEnabled(),
+              f.ArchiveButton->isEnabled(),
               QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor,
-              f.Job.Run().rows.size(), f.StatusLabel->text()};
+              f.Job.Run().rows.size(),
+              f.StatusLabel->text()};
     });
     const CalibrationOutcome o = f.Job.Load(source);
     ASSERT_TRUE(seen.called) << c.count;
@@ -237,7 +240,8 @@ TEST_F(CalibrationWindowTest, TheOutlierLimitTakesTheUsersSeparatorOrIsRefused) 
     f.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
     EXPECT_EQ(f.OutlierEdit->text(), "3");
-    const char* refusal = "The outlier limit must be a number of standard deviations above 0 such as 2.5, not \"%1\"";
+    const char* refusal =
+        "The outlier limit must be a number of standard deviations above 0 such as 2.5, not \"%1\"";
     const struct {
       const char* typed;
       double limit;
@@ -253,8 +257,9 @@ TEST_F(CalibrationWindowTest, TheOutlierLimitTakesTheUsersSeparatorOrIsRefused) 
       QTest::keyClick(f.OutlierEdit, Qt::Key_Tab);
       EXPECT_EQ(f.Job.Run().outlierSd, c.limit) << c.typed;
       EXPECT_EQ(f.OutlierEdit->text(), c.shown) << c.typed;
-      EXPECT_EQ(prompter.texts(), c.refused ? QStringList{QString::fromLatin1(refusal).arg(QLatin1String(c.typed))}
-                                            : QStringList())
+      EXPECT_EQ(prompter.texts(), c.refused
+                                      ? QStringList{QString::fromLatin1(refusal).arg(QLatin1String(c.typed))}
+                                      : QStringList())
           << c.typed;
     }
   }

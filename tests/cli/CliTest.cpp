@@ -370,7 +370,8 @@ TEST_F(CliFile, TextOutputsShowControlBytesAsEscapesAndSinglesAsTheCsvDoes) {
   EXPECT_FALSE(show.out.contains(QChar(0x1b)));
 
   const auto json = runCli({"evaluate", path, "2", "--json"});
-  EXPECT_TRUE(json.out.contains("\"normFact\": " + quelm::formatSingle(block(2).EVANORM) + ",")) << json.out.toStdString();
+  EXPECT_TRUE(json.out.contains("\"normFact\": " + quelm::formatSingle(block(2).EVANORM) + ","))
+      << json.out.toStdString();
 }
 
 TEST_F(CliFile, CsvWritesEveryRecordAndRefusesToPassOverACutOne) {
