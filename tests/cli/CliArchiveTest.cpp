@@ -4,8 +4,6 @@
 // command line on SQLite and on a PostgreSQL server.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
@@ -14,6 +12,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstring>
 
 #include "ArchiveDb.h"
