@@ -9,6 +9,19 @@
 
 namespace quelm {
 
+std::vector<ReportColumn> SummaryReportColumns() {
+  // Short titles: the figures above the table say what they count.
+  return {{QString()},
+          {QStringLiteral("ID"), false, true},
+          {QStringLiteral("Person"), false, true},
+          {QStringLiteral("Period dose"), true},
+          {QStringLiteral("Read-outs"), true},
+          {QStringLiteral("Quarter"), true},
+          {QStringLiteral("Year"), true},
+          {QStringLiteral("Lifetime"), true},
+          {QStringLiteral("Share"), true}};
+}
+
 DoseChartData MakeDoseChart(const std::vector<ReadoutRow>& rows, double annualLimit, double notificationLevel,
                             const std::optional<ReportPeriod>& range, double yearDoseBefore) {
   DoseChartData c;
@@ -339,16 +352,7 @@ int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const A
     d.figures.push_back({QStringLiteral("Control batches out of limits"), QStringLiteral("%1 of %2").arg(out).arg(judged)});
     d.controlChart = std::move(controls);
   }
-  // Short titles: the figures above say what they count.
-  d.columns = {{QString()},
-               {QStringLiteral("ID"), false, true},
-               {QStringLiteral("Person"), false, true},
-               {QStringLiteral("Period dose"), true},
-               {QStringLiteral("Read-outs"), true},
-               {QStringLiteral("Quarter"), true},
-               {QStringLiteral("Year"), true},
-               {QStringLiteral("Lifetime"), true},
-               {QStringLiteral("Share"), true}};
+  d.columns = SummaryReportColumns();
   if (rows.empty())
     d.note = QStringLiteral("No persons in the archive.");
   else if (reached)

@@ -57,6 +57,9 @@ struct ReportColumn {
   bool right = false;  // numbers, right-aligned, never wrapped
   bool wrap = false;   // names and other texts that may take more lines
 };
+// The service summary's columns: mark, id, person, then its figures.
+std::vector<ReportColumn> SummaryReportColumns();
+
 struct ReportRow {
   QStringList cells;
   bool marked = false;  // drawn bold, with the mark in its first cell

@@ -902,15 +902,7 @@ TEST(ReportPdf, AHeadingLongerThanAPageIsFollowedByEveryFigure) {
 // beside it keep their one line.
 TEST(ReportTable, AHyphenatedNameBreaksAtItsHyphensAndLeavesTheIdsWhole) {
   ReportDocument d;
-  d.columns = {{QString()},
-               {QStringLiteral("ID"), false, true},
-               {QStringLiteral("Person"), false, true},
-               {QStringLiteral("Period dose"), true},
-               {QStringLiteral("Read-outs"), true},
-               {QStringLiteral("Quarter"), true},
-               {QStringLiteral("Year"), true},
-               {QStringLiteral("Lifetime"), true},
-               {QStringLiteral("Share"), true}};
+  d.columns = SummaryReportColumns();
   const QStringList numbers = {QStringLiteral("1234.56 µSv"),   QStringLiteral("12"),
                                QStringLiteral("1234.56 µSv"),   QStringLiteral("12345.67 µSv"),
                                QStringLiteral("123456.78 µSv"), QStringLiteral("61.73 %")};

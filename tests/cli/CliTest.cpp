@@ -39,6 +39,13 @@ class CliFile : public ::testing::Test {
     blocks = MakeSampleBlocks(options);
     ASSERT_EQ(WriteSampleDataFile(path, options), 0);
   }
+  // Appends bytes the generator does not make (a crafted record, a cut one).
+  void append(const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+  }
+  void append(const BlockRecord& record) { append(QByteArray(reinterpret_cast<const char*>(&record), sizeof record)); }
   const BlockRecord& block(int number) const {
     for (const BlockRecord& b : blocks)
       if (b.BlockNumber == number) return b;
@@ -354,10 +361,7 @@ TEST_F(CliFile, TextOutputsShowControlBytesAsEscapesAndSinglesAsTheCsvDoes) {
   BlockRecord odd = blocks.back();
   odd.BlockNumber = 5;
   std::memcpy(odd.BulbID, "A\t\x1b\n1", 5);
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::Append));
-  file.write(reinterpret_cast<const char*>(&odd), sizeof odd);
-  file.close();
+  append(odd);
 
   const auto list = runCli({"list", path});
   ASSERT_EQ(list.code, 0) << list.err.toStdString();
@@ -384,18 +388,13 @@ TEST_F(CliFile, CsvWritesEveryRecordAndRefusesToPassOverACutOne) {
   odd.Exposure = 0;
   std::memcpy(odd.BulbID, "A,\"12", 5);
   odd.MeasuredDose = std::numeric_limits<float>::quiet_NaN();
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::Append));
-  file.write(reinterpret_cast<const char*>(&odd), sizeof odd);
-  file.close();
+  append(odd);
 
   const auto r = runCli({"csv", path});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   quelm::test::ExpectMatchesGolden(r.out.toUtf8(), "blocks.csv");
 
-  ASSERT_TRUE(file.open(QIODevice::Append));
-  file.write(QByteArray(100, '\0'));
-  file.close();
+  append(QByteArray(100, '\0'));
   const auto cut = runCli({"csv", path});
   EXPECT_EQ(cut.code, 1);
   EXPECT_EQ(cut.out, r.out);
