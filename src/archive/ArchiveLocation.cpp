@@ -11,6 +11,7 @@
 #include <map>
 #include <tuple>
 
+#include "base/Config.h"
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 
@@ -94,6 +95,12 @@ int ParseArchiveLocation(const QString& text, ArchiveLocation* location, QString
 QString DefaultArchivePath() {
   return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
          QStringLiteral("/quelm/archive.sqlite");
+}
+
+QStringList ConfigurationProblems(const QString& configPath) {
+  QStringList problems;
+  if (const QString problem = ConfigFileProblem(configPath); !problem.isEmpty()) problems << problem;
+  return problems + ReadArchiveSettings(configPath).problems;
 }
 
 ArchiveSettings ReadArchiveSettings(const QString& configPath) {

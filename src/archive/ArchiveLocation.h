@@ -87,6 +87,10 @@ struct ArchiveSettings {
 // A missing file, key or unusable value keeps the default; an unusable
 // value is also named in problems.
 ArchiveSettings ReadArchiveSettings(const QString& configPath);
+
+// What makes the configuration file, or a setting of it, unusable: one
+// line each, said once at start by the window's log and by quelm-cli.
+QStringList ConfigurationProblems(const QString& configPath);
 // Writes [Dose archive] Database, keeping every other key of the file.
 // False when the file could not be written, for the caller to report
 // (reportUnableToWrite); a file that cannot be read is not written at all.

@@ -130,9 +130,7 @@ std::unique_ptr<WindowOwner> createProgramWindows() {
   auto* io = owner->open<TIoForm>();
   // Which configuration file was not used, and why: the main window's box
   // ("INI/CFG file access error") names neither.
-  if (const QString problem = ConfigFileProblem(configFilePath()); !problem.isEmpty())
-    io->AppendLine(problem);
-  for (const QString& problem : ReadArchiveSettings(configFilePath()).problems) io->AppendLine(problem);
+  for (const QString& problem : ConfigurationProblems(configFilePath())) io->AppendLine(problem);
   // The saved port and baud rate reach the port now, not when the options
   // window is first built.
   HandSavedPortChoice(io->Link.COMPortDrv, SavedPortChoiceOf(*main));

@@ -325,9 +325,7 @@ static int dispatch(const QStringList& arguments, CliIO& io) {
   // The configuration file in use (the program's or the one --config names),
   // when it is there but cannot be used, is said once: the port, the service
   // level and the archive would otherwise change without a word.
-  if (const QString problem = ConfigFileProblem(io.configPath); !problem.isEmpty())
-    io.err << "quelm-cli: warning: " << problem << Qt::endl;
-  for (const QString& problem : ReadArchiveSettings(io.configPath).problems)
+  for (const QString& problem : ConfigurationProblems(io.configPath))
     io.err << "quelm-cli: warning: " << problem << Qt::endl;
   if (words.isEmpty()) {
     printHelp(io.err, io.configPath);
