@@ -45,7 +45,9 @@ class CliFile : public ::testing::Test {
     ASSERT_TRUE(file.open(QIODevice::Append));
     ASSERT_EQ(file.write(bytes), bytes.size());
   }
-  void append(const BlockRecord& record) { append(QByteArray(reinterpret_cast<const char*>(&record), sizeof record)); }
+  void append(const BlockRecord& record) {
+    append(QByteArray(reinterpret_cast<const char*>(&record), sizeof record));
+  }
   const BlockRecord& block(int number) const {
     for (const BlockRecord& b : blocks)
       if (b.BlockNumber == number) return b;
