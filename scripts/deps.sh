@@ -10,7 +10,8 @@ build_pkgs=(cmake ninja-build g++ pkg-config
 run_pkgs=(qt6-qpa-plugins fonts-dejavu-core libgsl27 libqt6sql6-sqlite libqt6sql6-psql)
 # The archive suite runs against a real server too (scripts/with-postgres.sh);
 # its reports are read back with pdftotext and pdfinfo.
-test_pkgs=(postgresql poppler-utils)
+# A locale with a decimal comma for the C library (see below).
+test_pkgs=(postgresql poppler-utils locales)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
 # CPack's Debian generator: dpkg-shlibdeps computes the library dependencies
 # and needs file to tell programs from other files.
@@ -32,11 +33,18 @@ missing=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# The number tests set the C library's locale to one that writes a decimal
+# comma, as the toolkit does for a German user; without one they could only
+# skip. A fresh machine has none compiled.
+if [ "${1:-build}" = test ] && ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  $sudo localedef -i de_DE -c -f UTF-8 de_DE.UTF-8 ||
+    echo "deps.sh: the locale de_DE.UTF-8 could not be made; the number tests that need it skip" >&2
+fi
