@@ -162,7 +162,8 @@ WholeNumber parseWholeNumber(const QString& text, long long* value) {
 struct WholeRange {
   long long min, max;
 };
-WholeRange fileRange(const ParamField& f) {
+// What the field's bytes can hold, as shown.
+WholeRange typeRange(const ParamField& f) {
   long long lo = 0, hi = 0;
   switch (f.type) {
     case ParamType::U8:
@@ -180,7 +181,11 @@ WholeRange fileRange(const ParamField& f) {
     default:
       break;
   }
-  WholeRange r{lo * f.scale + f.bias, hi * f.scale + f.bias};
+  return {lo * f.scale + f.bias, hi * f.scale + f.bias};
+}
+
+WholeRange fileRange(const ParamField& f) {
+  WholeRange r = typeRange(f);
   if (!std::isinf(f.editMin)) r.min = std::max(r.min, static_cast<long long>(std::ceil(f.editMin)));
   for (const double bound : {f.editMax, f.fileMax})
     if (!std::isinf(bound)) r.max = std::min(r.max, static_cast<long long>(std::floor(bound)));
@@ -461,6 +466,12 @@ CollectFailure ParamEditor::collectOne(int i, const ParamField& f, std::span<uin
   const auto l = static_cast<long long>(limited(static_cast<double>(typed), f.editMin, f.editMax));
   if (policy == LimitPolicy::Refuse && l != typed)
     return {i, outsideLimits(f, QString::number(typed), f.editMin, f.editMax)};
+  // Beyond what the field's bytes hold, only some low bits would reach the
+  // reader: -10 °C as the maximum heating temperature would become 1520 °C,
+  // 300 as a channel 44. Such a value is refused, whichever the policy.
+  if (const WholeRange r = typeRange(f); l < r.min || l > r.max)
+    return {i,
+            outsideLimits(f, QString::number(typed), static_cast<double>(r.min), static_cast<double>(r.max))};
   storeInteger(f, record, toStored(f, f.wrap16 ? (l & 0xFFFF) : l));
   if (f.showLimited) e.text = QString::number(l);
   return {};

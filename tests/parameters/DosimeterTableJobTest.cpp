@@ -115,12 +115,12 @@ TEST_F(DosimeterCollectTest, TypedValuesAreTakenAsTheWindowTakesThem) {
   t.Edits.setText("HEATC", "4500");
   t.Edits.setText("EVANORM", "-2");
   t.Edits.setText("KTYPE", "b");
-  t.Edits.setText("TS", "300");
+  t.Edits.setText("TS", "255");
   ASSERT_FALSE(t.DefaultDataCollect());
   EXPECT_EQ(int{t.Table.Record.TLIM}, 30);
   EXPECT_EQ(int{t.Table.Record.HEATC}, 1000);
   EXPECT_EQ(float{t.Table.Record.EVANORM}, 0.0f);
-  EXPECT_EQ(int{t.Table.Record.TS}, 44) << "low 8 bits, no range check";
+  EXPECT_EQ(int{t.Table.Record.TS}, 255);
   EXPECT_EQ(t.Edits.text("KTYPE"), "B");
   EXPECT_EQ(bytesOf(&t.Table.Record, 5), QByteArray("B\0\0\0\0", 5)) << "a default table has no serial";
   t.DataRefresh();
@@ -134,6 +134,29 @@ TEST_F(DosimeterCollectTest, TypedValuesAreTakenAsTheWindowTakesThem) {
     ASSERT_FALSE(t.DefaultDataCollect());
     EXPECT_EQ(int{t.Table.Record.HEATC}, stored) << typed;
   }
+}
+
+// Only some low bits of a number its bytes cannot hold would reach the
+// reader (-10 'C as the heating limit was 1520 'C): such a number is
+// refused, the window's limiting policy or not, and the record keeps what it held.
+TEST_F(DosimeterCollectTest, ANumberItsBytesCannotHoldIsRefused) {
+  const uint8_t tlim = t.Table.Record.TLIM, ts = t.Table.Record.TS;
+  for (const auto& [key, typed, message] : {std::tuple{"TLIM", "-10", "TLIM: -10 is outside 0..2550"},
+                                            {"TLIM", "2560", "TLIM: 2560 is outside 0..2550"},
+                                            {"TS", "300", "TS: 300 is outside 0..255"},
+                                            {"TS", "-1", "TS: -1 is outside 0..255"},
+                                            {"TREG", "256", "TREG: 256 is outside 0..255"}}) {
+    for (const LimitPolicy policy : {LimitPolicy::Limit, LimitPolicy::Refuse}) {
+      t.DataRefresh();
+      t.Policy = policy;
+      t.Edits.setText(key, typed);
+      const CollectFailure f = t.DefaultDataCollect();
+      EXPECT_EQ(f.message, message);
+      EXPECT_EQ(f.index, t.Edits.indexOf(key)) << key;
+    }
+  }
+  EXPECT_EQ(t.Table.Record.TLIM, tlim);
+  EXPECT_EQ(t.Table.Record.TS, ts);
 }
 
 TEST_F(DosimeterCollectTest, EachCollectTakesItsOwnFields) {
