@@ -696,7 +696,9 @@ class Fitter {
     r.heatingRate = curve_.heatingRate;
     r.window = curve_.window;
     const int n = r.pointsUsed;
-    if (!(yScale_ > 0) || *std::max_element(data_.y.begin(), data_.y.end()) <= 0)
+    // A curve whose every point was left out has too few points, not too
+    // little signal: the counts below say so.
+    if (n > 0 && (!(yScale_ > 0) || *std::max_element(data_.y.begin(), data_.y.end()) <= 0))
       return failed(r, FitOutcome::NoSignal, QString());
     if (static_cast<size_t>(n) > kSearchPoints && options_.start.empty()) {
       const std::optional<DeconvolutionResult> thin = searchThinned(r);

@@ -829,8 +829,10 @@ void DownloadJob::prepareScratch(StartPlan& plan) const {
   plan.appendFlag = 1;
 }
 
-// The storage file (an overwrite's scratch file put in its place) and the
-// additional file flushed to the disk, with their folders' entries.
+// The storage file (an overwrite's scratch file put in its place), the
+// additional file and the lists flushed to the disk, with their folders'
+// entries. The lists are written block by block beside the storage file
+// and are part of what the reader is told is saved.
 int DownloadJob::saveOutputs(StartPlan& plan) const {
   if (plan.scratch) {
     const QString scratch = plan.scratch->fileName();
@@ -844,6 +846,10 @@ int DownloadJob::saveOutputs(StartPlan& plan) const {
   if (const int rc = syncDataFile(plan.scratch ? plan.replaced : state_.storageName)) return rc;
   if (plan.secondFile != QLatin1String(kNoAppend))
     if (const int rc = syncDataFile(plan.secondFile)) return rc;
+  if (state_.contentList)
+    if (const int rc = syncDataFile(state_.contentListName)) return rc;
+  if (state_.detailedText)
+    if (const int rc = syncDataFile(state_.detailedTextName)) return rc;
   return 0;
 }
 

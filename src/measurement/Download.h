@@ -2,10 +2,11 @@
 // The download: copies measurement blocks from the reader or from another
 // data file into a storage data file, with an optional content list and
 // detailed text list, and tells the reader which blocks are saved after a
-// download of its unsaved blocks. A completed download is flushed to the
-// disk before it is reported or acknowledged (a failed flush is a failure,
-// never acknowledged); an overwritten storage file is replaced only by a
-// complete download, so one that fails or is aborted leaves it as it was.
+// download of its unsaved blocks. A completed download (its lists
+// included) is flushed to the disk before it is reported or acknowledged
+// (a failed flush is a failure, never acknowledged); an overwritten
+// storage file is replaced only by a complete download, so one that fails
+// or is aborted leaves it as it was.
 //
 // DownloadJob is the whole workflow and the state of the download window as
 // plain data: the source and type, the range and date texts, the file names,

@@ -29,6 +29,13 @@ class CliDeconvolve : public ::testing::Test {
     }
     write(curve, text);
     write(flat, "300 0\n301 0\n302 0\n303 0\n304 0\n305 0\n");
+    // A block whose every channel has an invalid range code: no point is
+    // left, nor any channel of its evaluation window.
+    BlockRecord b = MakeSampleBlocks({1, 1, 200}).front();
+    for (int ch = 0; ch < kChannelCount; ++ch) b.RawValues[kAuxValueCount + ch] = 0x5000;
+    b.EVASTART = 20;
+    b.EVALEN = 40;
+    write(blank, QByteArray(reinterpret_cast<const char*>(&b), sizeof b));
   }
   void write(const QString& path, const QByteArray& text) {
     QFile f(path);
@@ -40,6 +47,7 @@ class CliDeconvolve : public ::testing::Test {
   QString data = dir.filePath(QStringLiteral("run.dat"));
   QString curve = dir.filePath(QStringLiteral("two.csv"));
   QString flat = dir.filePath(QStringLiteral("flat.csv"));
+  QString blank = dir.filePath(QStringLiteral("blank.dat"));
 };
 
 TEST_F(CliDeconvolve, ReportsThePeaksOfACurveFile) {
@@ -126,6 +134,17 @@ TEST_F(CliDeconvolve, FailuresAndWrongUseAreSaid) {
       {{"deconvolve", "--curve", flat},
        1,
        "Converged: no (the curve holds no signal)",
+       "1 of 1 fits gave no peaks"},
+      {{"deconvolve", blank, "200"}, 1, "\nPoints used: 0 (100 left out)\n", "1 of 1 fits gave no peaks"},
+      {{"deconvolve", blank, "200"},
+       1,
+       "\nConverged: no (too few points for the peaks asked: 0 points cannot carry one peak (4 "
+       "parameters))\n",
+       "1 of 1 fits gave no peaks"},
+      {{"deconvolve", blank, "200", "--json"},
+       1,
+       "\"evaluationWindowNote\": \"channels 20..59 all left out; the dosimetric peak is sought on the whole "
+       "curve\"",
        "1 of 1 fits gave no peaks"},
       {{"deconvolve", data, "105", "1999"}, 1, "Block 105:", "block 1999"},
       {{"deconvolve", "--curve", "/nonexistent.csv"}, 1, "", "(-107)"},

@@ -197,25 +197,40 @@ TEST(Deconvolution, GivesNoPeaksWhenItCannotFit) {
     DeconvolutionOptions options;
     const std::atomic<bool>* cancel;
     FitOutcome outcome;
+    const char* reason;
   } cases[] = {
-      {"no signal", flat, {}, nullptr, FitOutcome::NoSignal},
-      {"no points", GlowCurve{}, {}, nullptr, FitOutcome::NoSignal},
+      {"no signal", flat, {}, nullptr, FitOutcome::NoSignal, "the curve holds no signal"},
+      // Every point left out: a count of points, not of signal.
+      {"no points",
+       GlowCurve{},
+       {},
+       nullptr,
+       FitOutcome::TooFewPoints,
+       "too few points for the peaks asked: 0 points cannot carry one peak (4 parameters)"},
+      {"no points for 2 peaks given",
+       GlowCurve{},
+       {2, PeakModel::FirstOrder, false},
+       nullptr,
+       FitOutcome::TooFewPoints,
+       "too few points for the peaks asked: 0 points cannot carry 2 peaks (6 parameters)"},
       {"8 points for 2 general-order peaks",
        few,
        {2, PeakModel::GeneralOrder, false},
        nullptr,
-       FitOutcome::TooFewPoints},
+       FitOutcome::TooFewPoints,
+       "too few points for the peaks asked: 8 points cannot carry 2 peaks (8 parameters)"},
       {"cancelled",
        curveOf({.peaks = kFourFirst}),
        {4, PeakModel::FirstOrder, false},
        &cancelled,
-       FitOutcome::Cancelled},
+       FitOutcome::Cancelled,
+       "the fit was cancelled"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const DeconvolutionResult r = Deconvolve(c.curve, c.options, c.cancel);
     EXPECT_EQ(r.outcome, c.outcome);
-    EXPECT_FALSE(r.reason.isEmpty());
+    EXPECT_EQ(r.reason.toStdString(), c.reason);
     EXPECT_TRUE(r.peaks.empty());
     EXPECT_FALSE(r.background);
   }

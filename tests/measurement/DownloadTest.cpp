@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -547,14 +548,15 @@ TEST_F(DownloadTest, NoOutputIsAnotherOutputUnderAnotherName) {
   }
 }
 
-// Every flush to the disk, seen from inside: the name flushed and how many
-// acknowledgements the reader had been sent by then. A flush whose name
-// fails() is true fails with EIO.
+// Every flush to the disk, seen from inside: the name flushed, how many
+// acknowledgements the reader had been sent by then and the file's size on
+// the disk. A flush whose name fails() is true fails with EIO.
 class FlushWatch {
  public:
   explicit FlushWatch(const ModelChannel& channel) {
     setFileSyncHook([this, &channel](const QString& name) {
       flushes.emplace_back(QFileInfo(name).fileName(), channel.acks().size());
+      sizes[QFileInfo(name).fileName()] = QFileInfo(name).size();
       return fails && fails(QFileInfo(name).fileName()) ? EIO : 0;
     });
   }
@@ -568,6 +570,7 @@ class FlushWatch {
   }
   std::function<bool(const QString&)> fails;
   std::vector<std::pair<QString, size_t>> flushes;  // name, acknowledgements sent before it
+  std::map<QString, qint64> sizes;                  // name, its size at its last flush
 };
 
 TEST_F(DownloadTest, UnsavedBlocksAreAcknowledgedOnlyOnceTheyAreOnTheDisk) {
@@ -575,8 +578,11 @@ TEST_F(DownloadTest, UnsavedBlocksAreAcknowledgedOnlyOnceTheyAreOnTheDisk) {
   const struct {
     const char* name;
     const char* failing;  // the file or folder whose flush fails, or none
-  } cases[] = {
-      {"flushed", nullptr}, {"the storage file fails", "night.dat"}, {"its folder fails", "<folder>"}};
+  } cases[] = {{"flushed", nullptr},
+               {"the storage file fails", "night.dat"},
+               {"its folder fails", "<folder>"},
+               {"the content list fails", "night.lst"},
+               {"the detailed text list fails", "night.txt"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     loadReader(0, 12);
@@ -588,7 +594,9 @@ TEST_F(DownloadTest, UnsavedBlocksAreAcknowledgedOnlyOnceTheyAreOnTheDisk) {
     const QString failing = c.failing && c.failing == std::string("<folder>")
                                 ? QFileInfo(folder).fileName()
                                 : QString::fromLatin1(c.failing);
-    watch.fails = [&](const QString& name) { return name == failing; };
+    // A list is flushed once as it is begun, before any block: what fails is
+    // a flush of what the blocks wrote.
+    watch.fails = [&](const QString& name) { return name == failing && QFileInfo::exists("night.dat"); };
     job.SetStorageName("night");
     ASSERT_EQ(job.SelectType(kDownloadUnsaved).kind, DownloadResult::kNone);
     takeFileFailure();
@@ -601,6 +609,8 @@ TEST_F(DownloadTest, UnsavedBlocksAreAcknowledgedOnlyOnceTheyAreOnTheDisk) {
       EXPECT_TRUE(r.acknowledged);
       EXPECT_TRUE(watch.flushed(QFileInfo(folder).fileName())) << "the new file's entry in its folder";
       EXPECT_EQ(channel.acks(), std::vector<int>{11});
+      for (const char* name : {"night.dat", "night.lst", "night.txt"})
+        EXPECT_EQ(watch.sizes[name], QFileInfo(name).size()) << name << " is on the disk whole";
       continue;
     }
     EXPECT_EQ(r.kind, DownloadResult::kFailure);

@@ -80,6 +80,8 @@ QJsonObject json(const Fitted& f) {
       r.heatingRate > 0 ? QJsonValue(r.heatingRate) : QJsonValue(QJsonValue::Null);
   if (r.window)
     o[QStringLiteral("evaluationWindowK")] = QJsonArray{number(r.window->first), number(r.window->second)};
+  // Without a window, why: the dosimetric peak is then the whole curve's.
+  if (!f.curve.windowNote.isEmpty()) o[QStringLiteral("evaluationWindowNote")] = f.curve.windowNote;
   if (!r.criteria.empty()) {
     QJsonArray criteria;
     for (const CountCriterion& c : r.criteria)
