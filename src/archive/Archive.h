@@ -452,10 +452,18 @@ class DoseArchive {
   // A dosimeter's calibrations and the factor in force at each of its
   // archived read-outs (the block's own EVANORM), in time order.
   int factorHistory(const QString& dosimeter, std::vector<FactorHistoryEntry>* entries);
+  // How many read-outs readoutRecords gives for the same dosimeters and
+  // span, counted by the database: a caller that takes only so many refuses
+  // a span that sweeps the archive before its rows fill the memory.
+  int countReadoutRecords(const QStringList& dosimeters, const QDateTime& from, const QDateTime& to,
+                          qint64* count);
   // The dosimeters' read-outs from `from` to `to` (read-out times,
-  // inclusive) with their bytes, by dosimeter and time.
+  // inclusive) with their bytes, by dosimeter and time. With atMost, no
+  // more than that many are read, whichever the database finds first: a
+  // caller that counted reads one more than it takes, so that a span grown
+  // since is still seen to be too large without being read whole.
   int readoutRecords(const QStringList& dosimeters, const QDateTime& from, const QDateTime& to,
-                     std::vector<ArchivedRecord>* records);
+                     std::vector<ArchivedRecord>* records, std::optional<qint64> atMost = std::nullopt);
 
   // --- Control dosimeters (ArchiveControls.cpp)
   // Marks the dosimeter as a control with a known dose per read-out from

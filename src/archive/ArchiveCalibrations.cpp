@@ -331,23 +331,62 @@ int DoseArchive::factorHistory(const QString& dosimeterText, std::vector<FactorH
   return kOk;
 }
 
-int DoseArchive::readoutRecords(const QStringList& dosimeterTexts, const QDateTime& from, const QDateTime& to,
-                                std::vector<ArchivedRecord>* records) {
-  detail_.clear();
+namespace {
+
+// The dosimeters of a span query go in parts of this many, one statement
+// each: a placeholder per dosimeter, well below what either database binds.
+constexpr qsizetype kSpanDosimeters = 500;
+
+// The dosimeters as stored, each once.
+QStringList storedDosimeters(const QStringList& texts) {
   QStringList dosimeters;
-  for (const QString& text : dosimeterTexts) dosimeters << NormalDosimeter(text);
+  for (const QString& text : texts) dosimeters << NormalDosimeter(text);
   dosimeters.removeDuplicates();
+  return dosimeters;
+}
+
+// `columns` of the read-outs of `part` in the span, then `tail`: one text
+// for the count and the fetch, so that both always mean the same rows.
+void prepareSpan(QSqlQuery& q, const QString& columns, const QStringList& part, const QDateTime& from,
+                 const QDateTime& to, const QString& tail = QString()) {
+  q.prepare(QStringLiteral("SELECT ") + columns + QStringLiteral(" FROM readouts WHERE dosimeter IN (") +
+            marks(part.size()) + QStringLiteral(") AND readout_time >= ? AND readout_time <= ?") + tail);
+  for (const QString& d : part) q.addBindValue(d);
+  q.addBindValue(ArchiveTimeText(from));
+  q.addBindValue(ArchiveTimeText(to));
+}
+
+}  // namespace
+
+int DoseArchive::countReadoutRecords(const QStringList& dosimeterTexts, const QDateTime& from,
+                                     const QDateTime& to, qint64* count) {
+  detail_.clear();
+  const QStringList dosimeters = storedDosimeters(dosimeterTexts);
+  qint64 n = 0;
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  for (qsizetype i = 0; i < dosimeters.size(); i += kSpanDosimeters) {
+    prepareSpan(q, QStringLiteral("COUNT(*)"), dosimeters.mid(i, kSpanDosimeters), from, to);
+    if (const int rc = d_->exec(q)) return rc;
+    if (q.next()) n += q.value(0).toLongLong();
+    q.finish();
+  }
+  *count = n;
+  return kOk;
+}
+
+int DoseArchive::readoutRecords(const QStringList& dosimeterTexts, const QDateTime& from, const QDateTime& to,
+                                std::vector<ArchivedRecord>* records, std::optional<qint64> atMost) {
+  detail_.clear();
+  const QStringList dosimeters = storedDosimeters(dosimeterTexts);
   std::vector<ArchivedRecord> all;
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  for (qsizetype i = 0; i < dosimeters.size(); i += 500) {
-    const QStringList part = dosimeters.mid(i, 500);
-    q.prepare(
-        QStringLiteral("SELECT id, readout_time, dosimeter, record FROM readouts WHERE dosimeter IN (") +
-        marks(part.size()) + QStringLiteral(") AND readout_time >= ? AND readout_time <= ?"));
-    for (const QString& d : part) q.addBindValue(d);
-    q.addBindValue(ArchiveTimeText(from));
-    q.addBindValue(ArchiveTimeText(to));
+  for (qsizetype i = 0; i < dosimeters.size(); i += kSpanDosimeters) {
+    const qint64 left = atMost ? *atMost - static_cast<qint64>(all.size()) : 0;
+    if (atMost && left <= 0) break;
+    prepareSpan(q, QStringLiteral("id, readout_time, dosimeter, record"), dosimeters.mid(i, kSpanDosimeters),
+                from, to, atMost ? QStringLiteral(" LIMIT %1").arg(left) : QString());
     if (const int rc = d_->exec(q)) return rc;
     while (q.next())
       all.push_back(

@@ -69,6 +69,17 @@ QString ArchiveReadouts::Description() const {
 }
 
 int ArchiveReadouts::Fetch(std::vector<CalibrationReadout>* readouts, QString* context) {
+  qint64 held = 0;
+  return read(std::nullopt, readouts, &held, context);
+}
+
+int ArchiveReadouts::FetchAtMost(qint64 atMost, std::vector<CalibrationReadout>* readouts, qint64* held,
+                                 QString* context) {
+  return read(atMost, readouts, held, context);
+}
+
+int ArchiveReadouts::read(std::optional<qint64> atMost, std::vector<CalibrationReadout>* readouts,
+                          qint64* held, QString* context) {
   missing_.clear();
   ArchiveOptions options;
   options.readOnly = true;
@@ -80,9 +91,27 @@ int ArchiveReadouts::Fetch(std::vector<CalibrationReadout>* readouts, QString* c
   };
   const std::unique_ptr<DoseArchive> archive = DoseArchive::open(location_, options, &code, &detail);
   if (!archive) return failed(code, detail);
+  if (atMost) {
+    qint64 count = 0;
+    if (const int rc = archive->countReadoutRecords(dosimeters_, from_, to_, &count))
+      return failed(rc, archive->errorDetail());
+    if (count > *atMost) {
+      context->clear();
+      *held = count;
+      return kOk;
+    }
+  }
   std::vector<ArchivedRecord> records;
-  if (const int rc = archive->readoutRecords(dosimeters_, from_, to_, &records))
+  // One more than is taken: read-outs archived since the count show the
+  // span too large (as at least that many) without it being read whole.
+  if (const int rc = archive->readoutRecords(dosimeters_, from_, to_, &records,
+                                             atMost ? std::optional<qint64>(*atMost + 1) : std::nullopt))
     return failed(rc, archive->errorDetail());
+  *held = static_cast<qint64>(records.size());
+  if (atMost && *held > *atMost) {
+    context->clear();
+    return kOk;
+  }
   // In the order the dosimeters were given, each by time.
   std::map<QString, std::vector<const ArchivedRecord*>> byDosimeter;
   for (const ArchivedRecord& r : records) byDosimeter[r.dosimeter].push_back(&r);

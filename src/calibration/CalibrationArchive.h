@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
 #include "archive/Archive.h"
@@ -26,15 +27,21 @@ inline constexpr int kMaxDosimeterRange = 10000;
 // The archived read-outs of the dosimeters from `from` to `to` (read-out
 // times, inclusive), dosimeter by dosimeter in time order. The archive is
 // opened for reading for the fetch only. A dosimeter without a read-out
-// in the span is Missing().
+// in the span is Missing(). FetchAtMost has the archive count the span
+// first and reads nothing of one that holds too many.
 class ArchiveReadouts final : public ReadoutSource {
  public:
   ArchiveReadouts(ArchiveLocation location, QStringList dosimeters, QDateTime from, QDateTime to);
   QString Description() const override;
   int Fetch(std::vector<CalibrationReadout>* readouts, QString* context) override;
+  int FetchAtMost(qint64 atMost, std::vector<CalibrationReadout>* readouts, qint64* held,
+                  QString* context) override;
   QStringList Missing() const override { return missing_; }
 
  private:
+  int read(std::optional<qint64> atMost, std::vector<CalibrationReadout>* readouts, qint64* held,
+           QString* context);
+
   ArchiveLocation location_;
   QStringList dosimeters_;
   QDateTime from_, to_;

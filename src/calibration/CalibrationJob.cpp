@@ -74,12 +74,15 @@ void takeFromReadout(BulbParamRecord& t, const BlockRecord& r) {
 // The source read on a thread of its own (a database connection is opened,
 // used and closed there), waited for in the event loop as the archive
 // window waits for its queries; without an application object, plainly.
-int fetchAside(ReadoutSource& source, std::vector<CalibrationReadout>* readouts, QString* context) {
+// *held: how many read-outs the source holds; above the run's limit none is
+// taken.
+int fetchAside(ReadoutSource& source, std::vector<CalibrationReadout>* readouts, qint64* held,
+               QString* context) {
   int rc = kOk;
   QCoreApplication* app = QCoreApplication::instance();
   bool done = false;  // on this thread only
   const std::unique_ptr<QThread> thread(QThread::create([&] {
-    rc = source.Fetch(readouts, context);
+    rc = source.FetchAtMost(kMaxCalibrationReadouts, readouts, held, context);
     if (app)
       QMetaObject::invokeMethod(
           app, [&done] { done = true; }, Qt::QueuedConnection);
@@ -218,6 +221,7 @@ CalibrationOutcome CalibrationJob::Load(ReadoutSource& source) {
     return o;
   }
   std::vector<CalibrationReadout> readouts;
+  qint64 held = 0;
   QString context;
   int rc = kOk;
   {
@@ -225,19 +229,21 @@ CalibrationOutcome CalibrationJob::Load(ReadoutSource& source) {
     loading_ = true;
     updateControls();
     changed();
-    rc = fetchAside(source, &readouts, &context);
+    rc = fetchAside(source, &readouts, &held, &context);
     loading_ = false;
     updateControls();
   }
+  // Too many comes first: a source that only counted has not looked for
+  // the dosimeters it misses.
   if (rc) {
     o.fail(rc, context);
+  } else if (held > kMaxCalibrationReadouts) {
+    o.refuse(CalibText::TooManyReadouts,
+             {source.Description(), QString::number(held), QString::number(kMaxCalibrationReadouts)});
   } else if (const QStringList missing = source.Missing(); !missing.isEmpty()) {
     o.refuse(CalibText::MissingReadouts, {missing.join(QStringLiteral(", ")), source.Description()});
   } else if (readouts.empty()) {
     o.refuse(CalibText::NoReadouts, {source.Description()});
-  } else if (readouts.size() > static_cast<size_t>(kMaxCalibrationReadouts)) {
-    o.refuse(CalibText::TooManyReadouts, {source.Description(), QString::number(readouts.size()),
-                                          QString::number(kMaxCalibrationReadouts)});
   }
   if (o.kind != CalibrationOutcome::kDone) {
     changed();  // the inputs are on again, the run as it was

@@ -144,7 +144,8 @@ class CalibrationJob {
   // loop (base/EventWait.h), as the archive window waits for its queries:
   // a window keeps painting, its clicks and keys wait, the inputs are off
   // (Loading()) and onBusy is held. A source of more than
-  // kMaxCalibrationReadouts read-outs is refused.
+  // kMaxCalibrationReadouts read-outs is refused with its count; the dose
+  // archive counts them before reading any.
   CalibrationOutcome Load(ReadoutSource& source);
   bool Loading() const { return loading_; }
   // The archived read-outs of a dosimeter list (ParseDosimeterList) from

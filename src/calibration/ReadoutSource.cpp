@@ -8,6 +8,15 @@
 
 namespace quelm {
 
+int ReadoutSource::FetchAtMost(qint64 atMost, std::vector<CalibrationReadout>* readouts, qint64* held,
+                               QString* context) {
+  std::vector<CalibrationReadout> all;
+  if (const int rc = Fetch(&all, context)) return rc;
+  *held = static_cast<qint64>(all.size());
+  if (*held <= atMost) *readouts = std::move(all);
+  return kOk;
+}
+
 QString DataFileReadouts::Description() const {
   QStringList names;
   for (const QString& f : files_) names << QFileInfo(f).fileName();

@@ -20,6 +20,13 @@ class ReadoutSource {
   // result code with *context naming what failed (a file code's name and
   // reason are noted with noteFileFailure); nothing is taken then.
   virtual int Fetch(std::vector<CalibrationReadout>* readouts, QString* context) = 0;
+  // Fetch for a caller that takes at most `atMost` read-outs: *held is how
+  // many the source holds, and a source holding more gives none, so that it
+  // can be refused with its size. This one reads them all to count them; a
+  // source that can count first (the archive) gives the count without
+  // reading a row, as a sweep of hundreds of thousands would fill the memory.
+  virtual int FetchAtMost(qint64 atMost, std::vector<CalibrationReadout>* readouts, qint64* held,
+                          QString* context);
   // After Fetch: what was asked for and is not there (dosimeters without a
   // read-out); the job takes no run that misses any.
   virtual QStringList Missing() const { return {}; }

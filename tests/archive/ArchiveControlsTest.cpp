@@ -345,6 +345,30 @@ TEST_P(ArchiveControlsTest, CalibrationRunsAreStoredListedCheckedAndMakeAFactorH
   EXPECT_TRUE(f[1].contains(QLatin1String("the batch mean is not that of its factors in the mean")));
 }
 
+// A calibration's span is counted before it is read, and read no further
+// than asked, over a list long enough to take more than one statement.
+TEST_P(ArchiveControlsTest, ACalibrationSpanIsCountedAndReadNoFurtherThanAsked) {
+  import({Readout("A0001", "2026-03-02 09:00", 1), Readout("A0001", "2026-03-02 11:00", 2),
+          Readout("A0600", "2026-03-02 09:30", 3), Readout("A0600", "2026-03-03 09:30", 4),
+          Readout("B0001", "2026-03-02 09:00", 5)});
+  QStringList list;
+  for (int n = 1; n <= 600; ++n) list << QStringLiteral("a%1").arg(n, 4, 10, QLatin1Char('0'));
+  const QDateTime from = at("2026-03-02"), to = at("2026-03-02", true);
+  qint64 count = 0;
+  ASSERT_EQ(archive->countReadoutRecords(list, from, to, &count), kOk)
+      << archive->errorDetail().toStdString();
+  EXPECT_EQ(count, 3);
+  const struct {
+    std::optional<qint64> atMost;
+    size_t read;
+  } cases[] = {{std::nullopt, 3}, {3, 3}, {2, 2}, {1, 1}};
+  for (const auto& c : cases) {
+    std::vector<ArchivedRecord> records;
+    ASSERT_EQ(archive->readoutRecords(list, from, to, &records, c.atMost), kOk);
+    EXPECT_EQ(records.size(), c.read) << c.atMost.value_or(-1);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, ArchiveControlsTest,
                          ::testing::Values(Backend::SQLite, Backend::PostgreSQL), quelm::test::backendName);
 

@@ -84,6 +84,27 @@ class ArchiveDb {
     return exec(l, sql, meantToWork);
   }
 
+  // `count` read-outs of `dosimeter` at `time` (stored form), keys `first`
+  // on, put in behind the program's back, each with a record of one byte:
+  // a fetch that reads one of them fails, so that a test sees whether rows
+  // were read, quickly and for many.
+  bool rawReadouts(const char* dosimeter, const char* time, int first, int count) const {
+    const QString values = QStringLiteral(", 'Q0412', i, '%1', '%2', 0, 'raw', '2026-01-01 00:00'")
+                               .arg(QLatin1String(time), QLatin1String(dosimeter));
+    const QString head = QStringLiteral(
+        "INSERT INTO readouts (readout_key, record, device_id, block_number, readout_time, dosimeter,"
+        " error_codes, source, archived_at) ");
+    return raw(
+        backend_ == Backend::SQLite
+            ? QStringLiteral("WITH RECURSIVE n(i) AS (SELECT %1 UNION ALL SELECT i + 1 FROM n WHERE i < %2) ")
+                      .arg(first)
+                      .arg(first + count - 1) +
+                  head + QStringLiteral("SELECT CAST('raw' || i AS BLOB), X'00'") + values +
+                  QStringLiteral(" FROM n")
+            : head + QStringLiteral("SELECT convert_to('raw' || i, 'UTF8'), decode('00', 'hex')") + values +
+                  QStringLiteral(" FROM generate_series(%1, %2) AS i").arg(first).arg(first + count - 1));
+  }
+
   QString url;
 
  private:

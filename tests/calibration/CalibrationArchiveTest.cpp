@@ -195,4 +195,38 @@ TEST_F(CalibrationArchiveTest, TheArchiveGivesTheReadoutsOfTheListInTheSpan) {
   EXPECT_EQ(job.Run().rows.size(), 4u) << "the run stays as it was";
 }
 
+// A span of more read-outs than a run takes is refused with their count
+// before any is read. The archived rows are no records (a fetch that reads
+// one fails the load), so a refusal shows that the archive only counted:
+// up to the limit the rows are read, beyond it none.
+TEST_F(CalibrationArchiveTest, ASpanOfTooManyReadoutsIsRefusedBeforeAnyIsRead) {
+  ASSERT_TRUE(archive());
+  const struct {
+    int added;
+    CalibrationOutcome::Kind kind;
+    QString note;
+  } cases[] = {
+      {kMaxCalibrationReadouts, CalibrationOutcome::kFailed, QStringLiteral("code %1").arg(kErrArchiveQuery)},
+      {1, CalibrationOutcome::kRefused,
+       QStringLiteral(
+           "dose archive archive.sqlite: A0001 read 2026-03-02 00:00 to 2026-03-02 23:59 hold "
+           "%1 read-outs; a calibration run takes at most %2. Choose fewer dosimeters or a shorter "
+           "span.")
+           .arg(kMaxCalibrationReadouts + 1)
+           .arg(kMaxCalibrationReadouts)},
+  };
+  DataFileReadouts files({path("a.dat")});
+  ASSERT_EQ(job.Load(files).kind, CalibrationOutcome::kDone);
+  int archived = 0;
+  for (const auto& c : cases) {
+    ASSERT_TRUE(db.rawReadouts("A0001", "2026-03-02 10:00", archived, c.added));
+    archived += c.added;
+    const CalibrationOutcome o = job.LoadFromArchive(QStringLiteral("A0001"), QStringLiteral("2026-03-02"),
+                                                     QStringLiteral("2026-03-02"));
+    EXPECT_EQ(o.kind, c.kind) << archived;
+    EXPECT_EQ(notes(o).value(0).toStdString(), c.note.toStdString()) << archived;
+    EXPECT_EQ(job.Run().rows.size(), blocks.size()) << "the run stays as it was";
+  }
+}
+
 }  // namespace

@@ -14,6 +14,7 @@
 #include "PdfText.h"
 #include "TestEnv.h"
 #include "base/IniFile.h"
+#include "calibration/Calibration.h"
 #include "parameters/BulbParamBlock.h"
 
 namespace {
@@ -219,6 +220,24 @@ TEST_P(CliCalibrateArchiveTest, TheArchiveGivesTheRunTheFileGivesAndKeepsEveryRu
   EXPECT_TRUE(history[2].contains(",calibration,1,,Q0412,")) << history[2].toStdString();
   EXPECT_TRUE(history[3].contains(",calibration,2,,Q0412,") && history[3].endsWith(",used"));
   EXPECT_EQ(archive({"check"}).code, 0);
+}
+
+// The command takes the window's job: a span of more read-outs than a run
+// takes is counted and refused (exit 1) before any is read; its rows are no
+// records, which a read would fail on.
+TEST_P(CliCalibrateArchiveTest, ASpanOfTooManyReadoutsIsRefusedBeforeAnyIsRead) {
+  if (!db.available()) GTEST_SKIP() << "no PostgreSQL server";
+  ASSERT_TRUE(db.open());
+  ASSERT_TRUE(db.rawReadouts("A0001", "2026-03-02 10:00", 0, quelm::kMaxCalibrationReadouts + 1));
+  const auto r = runCli({"calibrate", "--archive", "--dosimeters", "A0001", "--from", "2026-03-02", "--to",
+                         "2026-03-02", "--dose", "1000", "--db", db.url});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(
+      r.err.contains(QStringLiteral("A0001 read 2026-03-02 00:00 to 2026-03-02 23:59 hold %1 read-outs; "
+                                    "a calibration run takes at most %2.")
+                         .arg(quelm::kMaxCalibrationReadouts + 1)
+                         .arg(quelm::kMaxCalibrationReadouts)))
+      << r.err.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, CliCalibrateArchiveTest,
