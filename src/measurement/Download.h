@@ -110,6 +110,11 @@ struct DownloadResult {
   int to = -1;
   QString secondFile;
   bool acknowledged = false;
+  // Every planned block is written and the files are flushed to the disk:
+  // the download is whole, whatever the acknowledgement that follows does
+  // (kCompleted always is; a failed acknowledgement leaves kFailure, and the
+  // reader may have carried it out all the same).
+  bool onDisk = false;
 };
 
 // Shows a result through the dialog seam: ReportError for a failure, a

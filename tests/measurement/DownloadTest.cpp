@@ -578,11 +578,13 @@ TEST_F(DownloadTest, UnsavedBlocksAreAcknowledgedOnlyOnceTheyAreOnTheDisk) {
   const struct {
     const char* name;
     const char* failing;  // the file or folder whose flush fails, or none
-  } cases[] = {{"flushed", nullptr},
-               {"the storage file fails", "night.dat"},
-               {"its folder fails", "<folder>"},
-               {"the content list fails", "night.lst"},
-               {"the detailed text list fails", "night.txt"}};
+    bool ackFails;        // the reader carries the acknowledgement out, its reply is wrong
+  } cases[] = {{"flushed", nullptr, false},
+               {"the storage file fails", "night.dat", false},
+               {"its folder fails", "<folder>", false},
+               {"the content list fails", "night.lst", false},
+               {"the detailed text list fails", "night.txt", false},
+               {"the acknowledgement fails", nullptr, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     loadReader(0, 12);
@@ -597,13 +599,28 @@ TEST_F(DownloadTest, UnsavedBlocksAreAcknowledgedOnlyOnceTheyAreOnTheDisk) {
     // A list is flushed once as it is begun, before any block: what fails is
     // a flush of what the blocks wrote.
     watch.fails = [&](const QString& name) { return name == failing && QFileInfo::exists("night.dat"); };
+    channel.intercept = [&](const Bytes& p) -> std::optional<int> {
+      if (c.ackFails && p[1] == 'K' && p[2] == '2') reader->Script.push_back(sim::kFaultWrongLetter);
+      return std::nullopt;
+    };
     job.SetStorageName("night");
     ASSERT_EQ(job.SelectType(kDownloadUnsaved).kind, DownloadResult::kNone);
     takeFileFailure();
     const DownloadResult r = job.Start();
+    channel.intercept = nullptr;
     EXPECT_TRUE(watch.flushed("night.dat"));
     for (const auto& f : watch.flushes)
       EXPECT_EQ(f.second, 0u) << "flushed after the acknowledgement: " << f.first.toStdString();
+    // Whole on the disk whatever the reader then answers: that is what is archived.
+    EXPECT_EQ(r.onDisk, !c.failing);
+    if (c.ackFails) {
+      EXPECT_EQ(r.kind, DownloadResult::kFailure);
+      EXPECT_NE(r.code, 0);
+      EXPECT_FALSE(r.acknowledged);
+      EXPECT_EQ(r.blocks, 12);
+      EXPECT_EQ(reader->FirstUnsaved(), -1) << "carried out all the same";
+      continue;
+    }
     if (!c.failing) {
       EXPECT_EQ(r.kind, DownloadResult::kCompleted);
       EXPECT_TRUE(r.acknowledged);

@@ -81,7 +81,8 @@ int report(CliIO& io, const DownloadJob& job, const DownloadResult& r) {
   return usageError(io, kCommand, QStringLiteral("nothing was downloaded"));
 }
 
-// What a complete download wrote goes into the dose archive. A failure
+// What a download wrote whole goes into the dose archive, even when the
+// reader's acknowledgement then failed (the exit status stays 1). A failure
 // there turns the exit status to 1 but keeps the data file and the
 // reader's acknowledgement: the data file is the primary record.
 int archiveDownload(CliIO& io, DownloadArchiver& archiver, const DownloadResult& r, const QString& source,
