@@ -867,6 +867,8 @@ DownloadResult DownloadJob::finishRun(StartPlan& plan, DownloadResult r) {
       r.onDisk = true;
     }
   }
+  // A scratch file not put in place is removed with the plan: the old file stays.
+  r.storageUnchanged = plan.scratch && plan.scratch->autoRemove();
   if (!r.onDisk) return endRun(r);
   if (!plan.fromFile && plan.type == kDownloadUnsaved) {
     // A failed acknowledgement is reported as the failure it is, but the

@@ -641,13 +641,18 @@ TEST_F(DownloadTest, UnsavedBlocksAreAcknowledgedOnlyOnceTheyAreOnTheDisk) {
 
 // An overwritten storage file is replaced by a complete download alone:
 // one that fails, on the line or at the flush, leaves it byte for byte and
-// no scratch file beside it.
+// no scratch file beside it, and says so. An acknowledgement that fails
+// comes after the replacement.
 TEST_F(DownloadTest, AnOverwriteReplacesTheOldFileOnlyWhenItIsCompleteAndOnTheDisk) {
   const struct {
     const char* name;
     int failingRead;  // the block whose read fails, or -1
     bool flushFails;
-  } cases[] = {{"complete", -1, false}, {"a block fails", 7, false}, {"the flush fails", -1, true}};
+    bool ackFails;
+  } cases[] = {{"complete", -1, false, false},
+               {"a block fails", 7, false, false},
+               {"the flush fails", -1, true, false},
+               {"the acknowledgement fails", -1, false, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     loadReader(0, 12);
@@ -660,6 +665,7 @@ TEST_F(DownloadTest, AnOverwriteReplacesTheOldFileOnlyWhenItIsCompleteAndOnTheDi
     old.close();
     channel.intercept = [&](const Bytes& p) -> std::optional<int> {
       if (p[1] == 'Y' && p[2] == c.failingRead) return -205;
+      if (c.ackFails && p[1] == 'K' && p[2] == '2') return -205;
       return std::nullopt;
     };
     FlushWatch watch(channel);
@@ -670,8 +676,9 @@ TEST_F(DownloadTest, AnOverwriteReplacesTheOldFileOnlyWhenItIsCompleteAndOnTheDi
     const DownloadResult r = job.Start();
     channel.intercept = nullptr;
     EXPECT_EQ(QDir().entryList(QDir::Files), QStringList{"Run.dat"});
+    EXPECT_EQ(r.storageUnchanged, c.failingRead >= 0 || c.flushFails);
     if (c.failingRead < 0 && !c.flushFails) {
-      EXPECT_EQ(r.kind, DownloadResult::kCompleted);
+      EXPECT_EQ(r.kind, c.ackFails ? DownloadResult::kFailure : DownloadResult::kCompleted);
       expectRecords(fileRecords("Run.dat"), readerBlocks(0, 11));
       EXPECT_EQ(channel.acks(), std::vector<int>{11});
       EXPECT_EQ(QFile::permissions("Run.dat") & 0x7077,
