@@ -16,7 +16,10 @@ DownloadArchiveOutcome DownloadArchiver::finish(const DownloadResult& result, co
   DownloadArchiveOutcome o;
   std::vector<BlockRecord> records;
   records.swap(written_);
-  if (result.kind != DownloadResult::kCompleted) return o;
+  // Whole on the disk is what counts, not the acknowledgement: one that
+  // failed may still have been carried out, and the next download would
+  // not see these blocks again. Archiving twice only says "already archived".
+  if (!result.onDisk) return o;
   o.ran = true;
   ArchiveLocation location;
   o.code = ParseArchiveLocation(settings.database, &location, &o.detail);

@@ -36,9 +36,10 @@ class DownloadArchiver {
   DownloadArchiver(const DownloadArchiver&) = delete;
   DownloadArchiver& operator=(const DownloadArchiver&) = delete;
 
-  // After start(): a complete download is archived at settings.database
-  // (the default file when empty), with `source` the reader's port or the
-  // source file. Anything else only drops what was kept.
+  // After start(): a download whole on the disk (result.onDisk, whether
+  // the reader's acknowledgement then failed or not) is archived at
+  // settings.database (the default file when empty), with `source` the
+  // reader's port or the source file. Anything else only drops what was kept.
   DownloadArchiveOutcome finish(const DownloadResult& result, const ArchiveSettings& settings,
                                 const QString& source, const ArchiveOptions& options = {});
 

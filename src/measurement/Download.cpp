@@ -856,16 +856,24 @@ int DownloadJob::saveOutputs(StartPlan& plan) const {
 // After the loop: the reader is told which blocks are saved after a
 // download of its unsaved ones, and the window gets its controls back.
 DownloadResult DownloadJob::finishRun(StartPlan& plan, DownloadResult r) {
-  if (r.kind != DownloadResult::kCompleted) return endRun(r);
   // Nothing is told saved, nor reported completed, before it is on the
   // disk: the reader forgets acknowledged blocks.
-  if (const int rc = saveOutputs(plan)) {
-    r.kind = DownloadResult::kFailure;
-    r.code = rc;
-    r.message.clear();
-    return endRun(r);
+  if (r.kind == DownloadResult::kCompleted) {
+    if (const int rc = saveOutputs(plan)) {
+      r.kind = DownloadResult::kFailure;
+      r.code = rc;
+      r.message.clear();
+    } else {
+      r.onDisk = true;
+    }
   }
+  // A scratch file not put in place is removed with the plan: the old file stays.
+  r.storageUnchanged = plan.scratch && plan.scratch->autoRemove();
+  if (!r.onDisk) return endRun(r);
   if (!plan.fromFile && plan.type == kDownloadUnsaved) {
+    // A failed acknowledgement is reported as the failure it is, but the
+    // result stays onDisk: the reader may have carried it out and offer
+    // the blocks no more, so they are archived all the same.
     if (const int rc = block_->AckLastUnsavedCOMBlock(static_cast<uint32_t>(plan.to))) {
       r.kind = DownloadResult::kFailure;
       r.code = rc;

@@ -110,6 +110,16 @@ struct DownloadResult {
   int to = -1;
   QString secondFile;
   bool acknowledged = false;
+  // Every planned block is written and the files are flushed to the disk:
+  // the download is whole, whatever the acknowledgement that follows does
+  // (kCompleted always is; a failed acknowledgement leaves kFailure, and the
+  // reader may have carried it out all the same).
+  bool onDisk = false;
+  // An overwrite that did not complete: the storage file is as it was
+  // before, and the blocks counted went to a scratch file that is gone
+  // (never where no scratch file could be made and the file itself was
+  // overwritten).
+  bool storageUnchanged = false;
 };
 
 // Shows a result through the dialog seam: ReportError for a failure, a

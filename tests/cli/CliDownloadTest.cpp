@@ -136,4 +136,50 @@ TEST_F(CliDownloadTest, AReaderThatRefusesEndsTheDownloadKeepingTheBlocksUnackno
   EXPECT_EQ(none.out, "There are no unsaved blocks\n");
 }
 
+// A download written whole is archived whatever became of the reader's
+// acknowledgement, which a reader may carry out though its reply is lost
+// (the exit status still says it failed); an overwrite that fails leaves
+// the old file and says so.
+TEST_F(CliDownloadTest, AWholeDownloadIsArchivedWhateverTheAcknowledgementAndAFailedOverwriteSaysSo) {
+  ASSERT_EQ(WriteSampleDataFile("old.dat", {3, 5, 100}), 0);
+  const QByteArray old = ReadFile("old.dat");
+  const struct {
+    const char* name;
+    uint8_t letter, byte;  // every request ".<letter><byte>..." gets the fault
+    unsigned fault;
+    const char* storage;
+    const char* inErr;     // after the failure's own line
+    const char* archived;  // in standard output, or nothing archived
+    int firstUnsaved;      // the reader's, afterwards
+  } cases[] = {
+      {"acknowledgement refused", 'K', '2', quelm::sim::kFaultRefuse, "refused",
+       "20 block(s) written to refused.dat are kept", "Archived: 20 added, 0 already archived\n", 0},
+      {"acknowledgement carried out, its reply garbled", 'K', '2', quelm::sim::kFaultWrongLetter, "garbled",
+       "20 block(s) written to garbled.dat are kept", "Archived: 20 added, 0 already archived\n", -1},
+      {"an overwrite refused at its 5th block", 'Y', 4, quelm::sim::kFaultRefuse, "old",
+       "old.dat was left as it was", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    quelm::sim::TReaderModel model;
+    model.LoadBlocks(MakeSampleBlocks({20, 3, 0}));
+    model.OnRequest = [&](const std::vector<uint8_t>& f) {
+      if (f.size() > 8 && f[7] == c.letter && f[8] == c.byte) model.Script.push_back(c.fault);
+    };
+    quelm::sim::TReaderSimServer server(model);
+    ASSERT_EQ(server.Open(), 0);
+    const auto r = runCli({"download", "--port", server.SlavePath(), "--unsaved", "--out", c.storage,
+                           "--overwrite", "--db", dir.filePath(QString::fromLatin1(c.storage) + ".sqlite")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains("quelm-cli: download: ")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.inErr))) << r.err.toStdString();
+    if (c.archived)
+      EXPECT_TRUE(r.out.contains(QString::fromLatin1(c.archived))) << r.out.toStdString();
+    else
+      EXPECT_FALSE(r.out.contains("Archived")) << r.out.toStdString();
+    EXPECT_EQ(model.FirstUnsaved(), c.firstUnsaved);
+  }
+  EXPECT_EQ(ReadFile("old.dat"), old);
+}
+
 }  // namespace

@@ -578,11 +578,13 @@ TEST_F(DownloadTest, UnsavedBlocksAreAcknowledgedOnlyOnceTheyAreOnTheDisk) {
   const struct {
     const char* name;
     const char* failing;  // the file or folder whose flush fails, or none
-  } cases[] = {{"flushed", nullptr},
-               {"the storage file fails", "night.dat"},
-               {"its folder fails", "<folder>"},
-               {"the content list fails", "night.lst"},
-               {"the detailed text list fails", "night.txt"}};
+    bool ackFails;        // the reader carries the acknowledgement out, its reply is wrong
+  } cases[] = {{"flushed", nullptr, false},
+               {"the storage file fails", "night.dat", false},
+               {"its folder fails", "<folder>", false},
+               {"the content list fails", "night.lst", false},
+               {"the detailed text list fails", "night.txt", false},
+               {"the acknowledgement fails", nullptr, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     loadReader(0, 12);
@@ -597,13 +599,28 @@ TEST_F(DownloadTest, UnsavedBlocksAreAcknowledgedOnlyOnceTheyAreOnTheDisk) {
     // A list is flushed once as it is begun, before any block: what fails is
     // a flush of what the blocks wrote.
     watch.fails = [&](const QString& name) { return name == failing && QFileInfo::exists("night.dat"); };
+    channel.intercept = [&](const Bytes& p) -> std::optional<int> {
+      if (c.ackFails && p[1] == 'K' && p[2] == '2') reader->Script.push_back(sim::kFaultWrongLetter);
+      return std::nullopt;
+    };
     job.SetStorageName("night");
     ASSERT_EQ(job.SelectType(kDownloadUnsaved).kind, DownloadResult::kNone);
     takeFileFailure();
     const DownloadResult r = job.Start();
+    channel.intercept = nullptr;
     EXPECT_TRUE(watch.flushed("night.dat"));
     for (const auto& f : watch.flushes)
       EXPECT_EQ(f.second, 0u) << "flushed after the acknowledgement: " << f.first.toStdString();
+    // Whole on the disk whatever the reader then answers: that is what is archived.
+    EXPECT_EQ(r.onDisk, !c.failing);
+    if (c.ackFails) {
+      EXPECT_EQ(r.kind, DownloadResult::kFailure);
+      EXPECT_NE(r.code, 0);
+      EXPECT_FALSE(r.acknowledged);
+      EXPECT_EQ(r.blocks, 12);
+      EXPECT_EQ(reader->FirstUnsaved(), -1) << "carried out all the same";
+      continue;
+    }
     if (!c.failing) {
       EXPECT_EQ(r.kind, DownloadResult::kCompleted);
       EXPECT_TRUE(r.acknowledged);
@@ -624,13 +641,18 @@ TEST_F(DownloadTest, UnsavedBlocksAreAcknowledgedOnlyOnceTheyAreOnTheDisk) {
 
 // An overwritten storage file is replaced by a complete download alone:
 // one that fails, on the line or at the flush, leaves it byte for byte and
-// no scratch file beside it.
+// no scratch file beside it, and says so. An acknowledgement that fails
+// comes after the replacement.
 TEST_F(DownloadTest, AnOverwriteReplacesTheOldFileOnlyWhenItIsCompleteAndOnTheDisk) {
   const struct {
     const char* name;
     int failingRead;  // the block whose read fails, or -1
     bool flushFails;
-  } cases[] = {{"complete", -1, false}, {"a block fails", 7, false}, {"the flush fails", -1, true}};
+    bool ackFails;
+  } cases[] = {{"complete", -1, false, false},
+               {"a block fails", 7, false, false},
+               {"the flush fails", -1, true, false},
+               {"the acknowledgement fails", -1, false, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     loadReader(0, 12);
@@ -643,6 +665,7 @@ TEST_F(DownloadTest, AnOverwriteReplacesTheOldFileOnlyWhenItIsCompleteAndOnTheDi
     old.close();
     channel.intercept = [&](const Bytes& p) -> std::optional<int> {
       if (p[1] == 'Y' && p[2] == c.failingRead) return -205;
+      if (c.ackFails && p[1] == 'K' && p[2] == '2') return -205;
       return std::nullopt;
     };
     FlushWatch watch(channel);
@@ -653,8 +676,9 @@ TEST_F(DownloadTest, AnOverwriteReplacesTheOldFileOnlyWhenItIsCompleteAndOnTheDi
     const DownloadResult r = job.Start();
     channel.intercept = nullptr;
     EXPECT_EQ(QDir().entryList(QDir::Files), QStringList{"Run.dat"});
+    EXPECT_EQ(r.storageUnchanged, c.failingRead >= 0 || c.flushFails);
     if (c.failingRead < 0 && !c.flushFails) {
-      EXPECT_EQ(r.kind, DownloadResult::kCompleted);
+      EXPECT_EQ(r.kind, c.ackFails ? DownloadResult::kFailure : DownloadResult::kCompleted);
       expectRecords(fileRecords("Run.dat"), readerBlocks(0, 11));
       EXPECT_EQ(channel.acks(), std::vector<int>{11});
       EXPECT_EQ(QFile::permissions("Run.dat") & 0x7077,

@@ -45,9 +45,14 @@ class Progress {
   bool bar_ = false;
 };
 
+// What a download that did not complete left in the storage file: the
+// blocks written so far, or, after an overwrite, the old file untouched.
 void printKept(CliIO& io, const DownloadJob& job, const DownloadResult& r) {
-  io.err << "quelm-cli: " << r.blocks << " block(s) written to " << job.State().storageName << " are kept"
-         << Qt::endl;
+  const QString& storage = job.State().storageName;
+  if (r.storageUnchanged)
+    io.err << "quelm-cli: " << storage << " was left as it was" << Qt::endl;
+  else
+    io.err << "quelm-cli: " << r.blocks << " block(s) written to " << storage << " are kept" << Qt::endl;
 }
 
 int report(CliIO& io, const DownloadJob& job, const DownloadResult& r) {
@@ -73,7 +78,7 @@ int report(CliIO& io, const DownloadJob& job, const DownloadResult& r) {
       return usageError(io, kCommand, r.message);
     case DownloadResult::kFailure:
       failure(io, r.code, kCommand);
-      if (r.blocks > 0) printKept(io, job, r);
+      if (r.blocks > 0 || r.storageUnchanged) printKept(io, job, r);
       return kExitFailure;
     case DownloadResult::kNone:
       break;
@@ -81,7 +86,8 @@ int report(CliIO& io, const DownloadJob& job, const DownloadResult& r) {
   return usageError(io, kCommand, QStringLiteral("nothing was downloaded"));
 }
 
-// What a complete download wrote goes into the dose archive. A failure
+// What a download wrote whole goes into the dose archive, even when the
+// reader's acknowledgement then failed (the exit status stays 1). A failure
 // there turns the exit status to 1 but keeps the data file and the
 // reader's acknowledgement: the data file is the primary record.
 int archiveDownload(CliIO& io, DownloadArchiver& archiver, const DownloadResult& r, const QString& source,
