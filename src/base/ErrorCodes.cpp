@@ -52,7 +52,7 @@ const ResultCodeEntry kResultCodes[] = {
     {kErrSourceFile, E, "Source file error"},
     // The program's own code: the windows grey what would meet it, and what
     // still does (a script, a key) says what happened.
-    {kErrExchangeRunning, W, "The line to the reader is in use (software update running?)"},
+    {kErrExchangeRunning, W, "The line to the reader is in use (download or software update running?)"},
     {kErrProgramEmpty, E, "Program file is empty"},
     {kErrProgramTooLarge, E, "Program file too large (more than 64 blocks of 1024 bytes)"},
     {kErrArchiveOpen, E, "Dose archive cannot be opened"},

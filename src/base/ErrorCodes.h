@@ -43,7 +43,8 @@ enum ResultCode : int {
   kErrUserAbort = -213,
   kErrSourceFile = -214,
   // An exchange was asked for while another one waits for its reply (from a
-  // timer or other event handled during the wait).
+  // timer or other event handled during the wait), or a software update
+  // while the line is taken (an exchange, an update, a job that holds it).
   kErrExchangeRunning = -215,
   // A program file the reader's loader cannot take whole.
   kErrProgramEmpty = -216,

@@ -61,9 +61,12 @@ class TFrameLink : public QObject {
 
   // The software update holds the link for its whole length (it speaks the
   // loader's protocol over the same port and buffers), so command exchanges
-  // are refused meanwhile. False when an exchange or update holds it already.
+  // are refused meanwhile. False when the line is taken already: an
+  // exchange runs, an update runs, or a job holds it between its commands
+  // (a download lets clicks through between blocks; an update started then
+  // would close the job's port and reprogram the reader under it).
   bool BeginLoaderSession() {
-    if (InExchange) return false;
+    if (InExchange || LineInUse()) return false;
     const bool wasInUse = LineInUse();
     InExchange = true;
     LoaderSession = true;

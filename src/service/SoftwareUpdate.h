@@ -49,7 +49,9 @@ class SoftwareUpdate {
   // finish, port closed, loader mode off. Returns 0 once the loader has
   // confirmed the finish, else the code of the first failure; nothing is
   // sent to the loader after a failure. Nothing is shown: the front end
-  // reports the code.
+  // reports the code. A line that is taken (an exchange, another update, a
+  // job holding it between its commands) refuses it with -215 before the
+  // file or the port is touched.
   int Download(const QString& fileName);
   // After a Download that returned 0: kErrComDisconnect when the port could
   // not be closed afterwards, else 0. The reader has its program then; the

@@ -57,7 +57,8 @@ void TSwUpdate::ProgramDownloadButtonClick() {
   if (!dialog.Execute()) return;
   ProgramDownloadButton->setEnabled(false);
   const int rc = Update_.Download(dialog.FileName);
-  ProgramDownloadButton->setEnabled(true);
+  // A refused update leaves the line to the job that holds it.
+  paintStart();
   if (rc == 0) {
     ReportFailure(Update_.CloseFailure());
     DownloadLabel->setText(QStringLiteral("Download ready"));
@@ -66,6 +67,13 @@ void TSwUpdate::ProgramDownloadButtonClick() {
     ReportError(rc, QString());
   }
 }
+
+void TSwUpdate::SetLineInUse(bool inUse) {
+  lineInUse_ = inUse;
+  paintStart();
+}
+
+void TSwUpdate::paintStart() { ProgramDownloadButton->setEnabled(!lineInUse_ && !Update_.Running()); }
 
 void TSwUpdate::DownloadAbortButtonClick() {
   Update_.Abort();

@@ -27,6 +27,10 @@ class TSwUpdate : public QWidget {
   void ProgramDownloadButtonClick();
   void DownloadAbortButtonClick();
 
+  // A job (a download, this update) holds the reader's line: "Program
+  // Download" is greyed meanwhile, as the update would be refused.
+  void SetLineInUse(bool inUse);
+
   quelm::SoftwareUpdate& Update() { return Update_; }
 
   static constexpr int kWidth = 250;
@@ -38,6 +42,9 @@ class TSwUpdate : public QWidget {
   void showEvent(QShowEvent* event) override;
 
  private:
+  void paintStart();
+
   quelm::SoftwareUpdate Update_;
+  bool lineInUse_ = false;
 };
 

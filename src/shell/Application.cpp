@@ -57,6 +57,15 @@ std::unique_ptr<Window> followReaderLine(TFrameLink& link, std::unique_ptr<Windo
   return window;
 }
 
+// What must wait while any job (a download between its blocks, the
+// software update) holds the line follows the link's LineInUse(): told at
+// once when it is built while one holds it, then at each change, until the
+// receiver ends.
+void followLineInUse(TFrameLink& link, QObject* receiver, const std::function<void(bool)>& tell) {
+  if (link.LineInUse()) tell(true);
+  QObject::connect(&link, &TFrameLink::LineInUseChanged, receiver, tell);
+}
+
 // The menu's windows that are not modal come to the front when asked for.
 void showNonModal(QWidget& w) {
   w.show();
@@ -86,8 +95,7 @@ void provideMenuWindows(WindowOwner& owner, TPgcForm& main, TIoForm& io) {
   // Its OK sets the line up anew and empties its queues: on the line a
   // download or the update holds open, that would cut a block mid-way or
   // change the speed under it.
-  QObject::connect(link, &TFrameLink::LineInUseChanged, main.ComPort1,
-                   [item = main.ComPort1](bool inUse) { item->setEnabled(!inUse); });
+  followLineInUse(*link, main.ComPort1, [item = main.ComPort1](bool inUse) { item->setEnabled(!inUse); });
   owner.provide<TDownLoadForm>([o, m, link] {
     auto download = followReaderLine(*link, std::make_unique<TDownLoadForm>());
     ConnectDownloadClose(*m, *download);
@@ -101,7 +109,14 @@ void provideMenuWindows(WindowOwner& owner, TPgcForm& main, TIoForm& io) {
   OpenFromMenu(main.Download1, [o] { return o->open<TDownLoadForm>(); }, Opening::NonModal);
   owner.provide<TSrvForm>([link] { return followReaderLine(*link, std::make_unique<TSrvForm>(link)); });
   OpenFromMenu(main.Service1, [o] { return o->open<TSrvForm>(); }, Opening::NonModal);
-  owner.provide<TSwUpdate>([link] { return std::make_unique<TSwUpdate>(*link); });
+  // The update would close the port a download holds and reprogram the
+  // reader under it: its start waits for the line.
+  owner.provide<TSwUpdate>([link] {
+    auto update = std::make_unique<TSwUpdate>(*link);
+    TSwUpdate* w = update.get();
+    followLineInUse(*link, w, [w](bool inUse) { w->SetLineInUse(inUse); });
+    return update;
+  });
   OpenFromMenu(main.Softwareupdate1, [o] { return o->open<TSwUpdate>(); }, Opening::NonModal);
   owner.provide<TArchiveForm>([m] {
     auto archive = std::make_unique<TArchiveForm>(ReadArchiveSettings(configFilePath()));

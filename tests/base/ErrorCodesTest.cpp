@@ -51,7 +51,7 @@ TEST(ReportError, ShowsTheTableMessageWithItsKindAndReturnsTheCode) {
       {-212, "Communication interrupted", MessageKind::Error},
       {-213, "User abort", MessageKind::Error},
       {-214, "Source file error", MessageKind::Error},
-      {-215, "The line to the reader is in use (software update running?)", MessageKind::Warning},
+      {-215, "The line to the reader is in use (download or software update running?)", MessageKind::Warning},
       // Codes without an entry.
       {-1, "Undefined Error", MessageKind::Error},
       {-110, "Undefined Error", MessageKind::Error},

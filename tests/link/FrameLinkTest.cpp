@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -457,6 +458,62 @@ TEST(FrameLink, AnExchangeStartedDuringAWaitIsRefused) {
   EXPECT_EQ(nested, kErrExchangeRunning);
   EXPECT_EQ(r.l->u16At(7), 40u) << "the first exchange kept its reply";
   EXPECT_FALSE(r.link().ExchangeRunning());
+}
+
+// The software update speaks the loader's protocol over the port and closes
+// it at its end: it may take only a line nothing else has, neither an
+// exchange waiting for its reply, nor another update, nor a job between its
+// commands (a download lets clicks through there). A refusal changes nothing.
+TEST(FrameLink, ALoaderSessionTakesOnlyALineNothingElseHas) {
+  Rig r;
+  TFrameLink& link = r.link();
+  int told = 0;
+  QObject::connect(&link, &TFrameLink::LoaderSessionChanged, [&] { ++told; });
+  using Taken = std::function<void(const std::function<void()>&)>;
+  const std::pair<const char*, Taken> cases[] = {
+      {"a job between its commands",
+       [&](const auto& during) {
+         LineHold hold(&link.Channel());
+         during();
+       }},
+      {"a job with its port open",
+       [&](const auto& during) {
+         LineHold hold(&link.Channel());
+         ASSERT_EQ(r.send(".G#"), 0);
+         ASSERT_TRUE(link.COMPortDrv.Connected());
+         during();
+         EXPECT_TRUE(link.COMPortDrv.Connected());
+       }},
+      {"an exchange waiting for its reply",
+       [&](const auto& during) {
+         r.model.OnRequest = [&](const std::vector<uint8_t>& frame) {
+           if (frame[5] & 0x80) during();
+         };
+         EXPECT_EQ(r.send(".G#"), 0);
+         r.model.OnRequest = nullptr;
+       }},
+      {"another update",
+       [&](const auto& during) {
+         ASSERT_TRUE(link.BeginLoaderSession());
+         during();
+         link.EndLoaderSession();
+       }},
+  };
+  for (const auto& [by, taken] : cases) {
+    int tries = 0;
+    taken([&] {
+      ++tries;
+      const bool inUse = link.LineInUse();
+      const int toldBefore = told;
+      EXPECT_FALSE(link.BeginLoaderSession()) << by;
+      EXPECT_EQ(told, toldBefore) << by;
+      EXPECT_EQ(link.LineInUse(), inUse) << by;
+    });
+    EXPECT_EQ(tries, 1) << by;
+    EXPECT_FALSE(link.LineInUse()) << by;
+    EXPECT_TRUE(link.BeginLoaderSession()) << by << ": the line is free again";
+    link.EndLoaderSession();
+  }
 }
 
 TEST(FrameLink, DiagnosticBitsDumpFramesAndCanKeepThePortUntouched) {

@@ -206,6 +206,23 @@ TEST_F(SwUpdateTest, AbortOrTheServiceWindowsExitDuringTheSwitchOnWaitIsReported
   EXPECT_TRUE(reader.loader().requests.empty());
 }
 
+// Told that a job holds the line, the window greys its start; an update
+// that is started all the same is refused aloud, never silently.
+TEST_F(SwUpdateTest, WhileAJobHoldsTheLineTheStartIsGreyedAndAnUpdateStartedAnywayIsRefusedAloud) {
+  LineHold hold(&reader.link.Channel());
+  reader.duringLoaderWait([] { return true; }, [&] { window.DownloadAbortButton->click(); });
+  program(3000);
+  window.ProgramDownloadButton->click();
+  EXPECT_EQ(prompter.texts(),
+            QStringList{"The line to the reader is in use (download or software update running?)"});
+  EXPECT_EQ(window.DownloadLabel->text(), "");
+  EXPECT_TRUE(reader.loader().requests.empty());
+  for (const bool inUse : {true, false}) {
+    window.SetLineInUse(inUse);
+    EXPECT_EQ(window.ProgramDownloadButton->isEnabled(), !inUse);
+  }
+}
+
 TEST_F(SwUpdateTest, AFileTooLargeIsRefusedWithAClearMessageAndACancelledChoiceDoesNothing) {
   program(100000);
   window.ProgramDownloadButton->click();

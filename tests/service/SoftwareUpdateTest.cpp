@@ -211,6 +211,23 @@ TEST_F(SoftwareUpdateTest, WhileItRunsNoExchangeAndNoSecondUpdateCanStart) {
   EXPECT_TRUE(reader.model.Requests.empty());
 }
 
+// A job holds the line between its commands (a download lets clicks
+// through there): the update is refused before it touches the file or the
+// port, and the job goes on over its port as it left it.
+TEST_F(SoftwareUpdateTest, WhileAJobHoldsTheLineTheUpdateIsRefusedAndLeavesItsPortOpen) {
+  LineHold hold(&reader.link.Channel());
+  uint8_t g[] = {'.', 'G', '#'};
+  ASSERT_EQ(reader.link.SendCOMCmd(g, 3), 0);
+  ASSERT_TRUE(reader.link.COMPortDrv.Connected());
+  // An update let through would wait for the switch-on on the job's port.
+  reader.duringLoaderWait([] { return true; }, [&] { update.Abort(); });
+  EXPECT_EQ(update.Download(program(programBytes(10))), kErrExchangeRunning);
+  EXPECT_TRUE(reader.link.COMPortDrv.Connected());
+  EXPECT_EQ(reader.link.LoaderMode, 0u);
+  EXPECT_TRUE(sent().empty());
+  EXPECT_EQ(reader.link.SendCOMCmd(g, 3), 0);
+}
+
 TEST(SoftwareUpdateGone, AReaderThatGoesAwayEndsTheUpdateAtOnceWithThePortsCode) {
   sim::FaultOptions faults;
   faults.vanishAfter = 4;  // start, blocks 0 and 1, then gone while block 2 goes out

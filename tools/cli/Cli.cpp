@@ -393,6 +393,7 @@ std::unique_ptr<ReaderSession> ReaderSession::open(const QString& port, const QS
   // gets -201 when it starts, never in the middle of this one's work.
   s->link_.HoldLine();
   s->previous_ = CommandChannel();
+  s->held_ = true;
   SetCommandChannel(&s->link_.Channel());
   return s;
 }
@@ -400,6 +401,12 @@ std::unique_ptr<ReaderSession> ReaderSession::open(const QString& port, const QS
 ReaderSession::~ReaderSession() {
   if (CommandChannel() == &link_.Channel()) SetCommandChannel(previous_);
   link_.ReleaseLine();
+  releaseLine();
+}
+
+void ReaderSession::releaseLine() {
+  if (!held_) return;
+  held_ = false;
 }
 
 bool isReadOrWrite(const QStringList& words) {

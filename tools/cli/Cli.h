@@ -173,11 +173,16 @@ class ReaderSession {
                                              QString* error);
   ~ReaderSession();
   TFrameLink& link() { return link_; }
+  // Gives up the session's hold on the line before any exchange: the
+  // software update holds the line itself, as its loader session, and a
+  // line some job holds refuses it.
+  void releaseLine();
 
  private:
   ReaderSession() = default;
   TFrameLink link_;
   TCommandChannel* previous_ = nullptr;  // the channel before this session's
+  bool held_ = false;
 };
 
 // Whether the words are "read FILE" or "write FILE", as the table commands take them.

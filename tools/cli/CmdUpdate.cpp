@@ -14,6 +14,7 @@ int run(Args& args, CliIO& io) {
   const QStringList& files = reader.words;
   if (files.size() != 1) return usageError(io, command, QStringLiteral("one program file is needed"));
 
+  reader.session->releaseLine();
   SoftwareUpdate update(reader.session->link());
   bool barOpen = false;
   update.onStatus = [&](const QString& text) {
