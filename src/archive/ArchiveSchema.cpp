@@ -6,6 +6,7 @@
 // the one it is for.
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <algorithm>
 #include <map>
 
 #include "archive/ArchiveSql.h"
@@ -443,6 +444,19 @@ int newer(Connection& c, int version) {
 
 }  // namespace
 
+int schemaIsCurrent(Connection& c) {
+  QSqlQuery q(c.db());
+  q.setForwardOnly(true);
+  // Row by row: a shared row lock takes no aggregate.
+  if (!q.exec(QStringLiteral("SELECT version FROM quelm_schema") + QLatin1String(c.dialect->shareSchema)))
+    return c.fail(q.lastError());
+  int version = 0;
+  while (q.next()) version = std::max(version, q.value(0).toInt());
+  if (version == kSchemaVersion) return kOk;
+  // Only a newer program changes the version of an open archive.
+  return newer(c, version);
+}
+
 int readSchemaVersion(Connection& c, int* version) {
   QSqlQuery q(c.db());
   if (!q.exec(QStringLiteral("SELECT MAX(version) FROM quelm_schema"))) return c.fail(q.lastError());
@@ -484,7 +498,7 @@ int migrate(Connection& c, QString* note) {
     if (!what.isEmpty()) text += QStringLiteral(" (") + what.join(QStringLiteral(", ")) + QLatin1Char(')');
     return text;
   };
-  const int rc = c.write([&]() -> int {
+  const int rc = c.upgrade([&]() -> int {
     counts = {};
     if (*d.lockSchema)
       if (const int rc = c.exec(QString::fromLatin1(d.lockSchema))) return rc;

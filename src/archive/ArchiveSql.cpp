@@ -70,12 +70,13 @@ int Connection::writable() {
 
 int Connection::begin() { return exec(QString::fromLatin1(dialect->beginWrite)); }
 
-int Connection::write(const std::function<int()>& body) {
+int Connection::transaction(const std::function<int()>& body, bool schemaChecked) {
   if (const int rc = writable()) return rc;
   for (int attempt = 0;; ++attempt) {
     QSqlError failure;
     retryable_ = false;
     int rc = begin();
+    if (rc == kOk && schemaChecked) rc = schemaIsCurrent(*this);
     if (rc == kOk) rc = body();
     if (rc == kOk) {
       QSqlQuery q(db());

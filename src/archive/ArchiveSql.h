@@ -64,10 +64,17 @@ class Connection {
   // Runs body in a writing transaction: committed when it returns 0,
   // rolled back otherwise. A deadlock or serialization failure runs it
   // again a few times after a growing pause; body must start from scratch.
-  int write(const std::function<int()>& body);
+  // The transaction first reads the schema version and refuses
+  // (kErrArchiveNewerSchema) when another program upgraded the archive
+  // since it was opened: this program's statements would write the new
+  // schema wrongly.
+  int write(const std::function<int()>& body) { return transaction(body, true); }
+  // As write, for the upgrade that changes the schema version.
+  int upgrade(const std::function<int()>& body) { return transaction(body, false); }
 
  private:
   int begin();
+  int transaction(const std::function<int()>& body, bool schemaChecked);
   std::map<QString, std::unique_ptr<QSqlQuery>> statements_;
   // Whether the last failure is one that running the transaction again
   // may mend (a deadlock), not a lock waited for in vain.
@@ -148,6 +155,10 @@ int relinkPeriods(Connection& c, const QStringList& dosimeters);
 // --- Schema (ArchiveSchema.cpp)
 inline constexpr int kSchemaVersion = 6;
 int readSchemaVersion(Connection& c, int* version);
+// kOk when the stored schema version is this program's, else
+// kErrArchiveNewerSchema; inside a writing transaction, which it keeps an
+// upgrade from changing the version under.
+int schemaIsCurrent(Connection& c);
 // Creates the schema in an empty database or upgrades an older one; *note
 // says what an upgrade did ("upgraded from schema version 2 to 3 (...)").
 // An archive opened for reading is never changed: kErrArchiveOlderSchema.

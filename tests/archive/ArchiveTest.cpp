@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -754,6 +755,46 @@ TEST_P(ArchiveTest, AnArchiveOfTheSecondSchemaIsUpgradedByAWritingOpenOnlyAndLos
   archive.reset();
   archive = old.open(reading);
   EXPECT_TRUE(archive) << "upgraded, it opens for reading";
+}
+
+// Another program upgraded the archive while this one held it open: this
+// program's statements no longer fit the tables, so it writes nothing.
+TEST_P(ArchiveTest, EveryWriteAfterAnotherProgramUpgradedTheOpenArchiveIsRefusedWhole) {
+  import({Readout("A0017", "2024-01-10 08:00", 1)});
+  ASSERT_EQ(archive->addPerson({QStringLiteral("S-1"), QStringLiteral("Anna Berg")}), kOk);
+  const qint64 readout = history(QStringLiteral("A0017")).at(0).id;
+  std::vector<LogEntry> before, after;
+  ASSERT_EQ(archive->changeLog({}, &before), kOk);
+  const int next = archive_sql::kSchemaVersion + 1;
+  ASSERT_TRUE(db.raw(QStringLiteral("UPDATE quelm_schema SET version = %1").arg(next)));
+  const std::vector<BlockRecord> more = {Readout("A0017", "2024-01-11 08:00", 2)};
+  ImportResult imported;
+  const std::pair<const char*, std::function<int()>> writes[] = {
+      {"import", [&] { return archive->importRecords(more, QStringLiteral("COM1"), &imported); }},
+      {"person",
+       [&] {
+         return archive->addPerson({QStringLiteral("S-2"), QStringLiteral("Ben Ode")});
+       }},
+      {"period",
+       [&] { return archive->assign(QStringLiteral("A0017"), QStringLiteral("S-1"), at("2024-01-01"), {}); }},
+      {"resolution",
+       [&] { return archive->resolve(readout, Resolution::Exclude, QStringLiteral("dosimeter dropped")); }},
+      {"notional dose",
+       [&] {
+         return archive->addNotionalDose(QStringLiteral("S-1"), *ParseReportPeriod(QStringLiteral("2024Q1")),
+                                         10, QStringLiteral("lost"));
+       }},
+  };
+  for (const auto& [what, write] : writes) {
+    EXPECT_EQ(write(), kErrArchiveNewerSchema) << what;
+    EXPECT_TRUE(archive->errorDetail().contains(QStringLiteral("schema version %1").arg(next)))
+        << what << ": " << archive->errorDetail().toStdString();
+  }
+  ASSERT_TRUE(db.raw(QStringLiteral("UPDATE quelm_schema SET version = %1").arg(next - 1)));
+  ASSERT_EQ(archive->changeLog({}, &after), kOk);
+  EXPECT_EQ(after.size(), before.size()) << "nothing was logged, so nothing was changed";
+  EXPECT_EQ(history(QStringLiteral("A0017")).size(), 1u);
+  EXPECT_EQ(writes[0].second(), kOk) << "refused for the version alone";
 }
 
 TEST_P(ArchiveTest, AnArchiveOfANewerProgramOrSomeoneElsesDatabaseIsRefused) {
