@@ -117,6 +117,12 @@ QString periodEntityPrefix(const QString& dosimeter) {
 
 QString readoutEntityPrefix(qint64 id) { return QStringLiteral("read-out %1 (").arg(id); }
 
+QString readoutEntity(qint64 id, const QString& dosimeter, const QString& readoutTime) {
+  return readoutEntityPrefix(id) + QStringLiteral("%1, %2)").arg(dosimeter, readoutTime.isEmpty()
+                                                                                ? QStringLiteral("no time")
+                                                                                : readoutTime);
+}
+
 QString nameKey(const QString& name) { return name.simplified().toCaseFolded(); }
 
 int nextPersonId(Connection& c, QString* id) {
@@ -222,6 +228,10 @@ int insertReadouts(Connection& c, const std::vector<NewReadout>& rows, const QSt
 
 QString logHash(const QString& previousHash, const QStringList& content) {
   const QByteArray bytes = (previousHash + QChar(0x1E) + content.join(QChar(0x1F))).toUtf8();
+  return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QString sha256Hex(const QByteArray& bytes) {
   return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 

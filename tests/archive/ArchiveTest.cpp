@@ -732,14 +732,14 @@ TEST_P(ArchiveTest, AnArchiveOfTheSecondSchemaIsUpgradedByAWritingOpenOnlyAndLos
   EXPECT_EQ(code, kErrArchiveOlderSchema);
   archive = old.open();
   ASSERT_TRUE(archive);
-  EXPECT_EQ(archive->schemaVersion(), 6);
-  EXPECT_TRUE(archive->upgradeNote().contains(QStringLiteral("from schema version 2 to 6")))
+  EXPECT_EQ(archive->schemaVersion(), 7);
+  EXPECT_TRUE(archive->upgradeNote().contains(QStringLiteral("from schema version 2 to 7")))
       << archive->upgradeNote().toStdString();
   std::vector<LogEntry> log;
   ASSERT_EQ(archive->changeLog({}, &log), kOk);
   ASSERT_EQ(log.size(), 1u) << "the upgrade is the log's first change";
   EXPECT_EQ(std::make_tuple(log[0].what, log[0].oldValue, log[0].newValue, log[0].reason),
-            std::make_tuple(QStringLiteral("migration"), QStringLiteral("2"), QStringLiteral("6"),
+            std::make_tuple(QStringLiteral("migration"), QStringLiteral("2"), QStringLiteral("7"),
                             archive->upgradeNote()));
   EXPECT_TRUE(archive->upgradeNote().contains(QStringLiteral("1 records that are no read-outs set aside")));
   std::vector<Person> persons;
@@ -755,6 +755,70 @@ TEST_P(ArchiveTest, AnArchiveOfTheSecondSchemaIsUpgradedByAWritingOpenOnlyAndLos
   archive.reset();
   archive = old.open(reading);
   EXPECT_TRUE(archive) << "upgraded, it opens for reading";
+}
+
+// What a program of the sixth schema left: read-outs taken with a factor
+// no reader can use, with the number the dose chain of then made of it.
+// The seventh schema adds only triggers and that repair, so a new archive
+// without them is one of the sixth.
+TEST_P(ArchiveTest, AnArchiveOfTheSixthSchemaGetsTodaysRecomputedDosesEachLoggedAndItsSignoffsGuarded) {
+  const struct {
+    const char* dosimeter;
+    float factor;
+    std::optional<double> stored;  // what the old chain stored; none: today's
+  } cases[] = {{"A0017", -5.0f, -8331.0}, {"A0018", 1e-40f, 1.36e48}, {"A0019", 2.5f, std::nullopt}};
+  std::vector<BlockRecord> records;
+  for (const auto& c : cases) {
+    records.push_back(Readout(c.dosimeter, "2024-01-10 08:00", static_cast<int>(records.size()) + 1));
+    records.back().EVANORM = c.factor;
+    records.back().MeasuredDose = 40.0f;
+  }
+  import(records);
+  for (const auto& c : cases) {
+    if (c.stored)
+      ASSERT_TRUE(db.raw(QStringLiteral("UPDATE readouts SET recomputed_usv = %1 WHERE dosimeter = '%2'")
+                             .arg(QString::number(*c.stored, 'g', 17), QLatin1String(c.dosimeter))));
+  }
+  archive.reset();
+  const QStringList back =
+      GetParam() == Backend::SQLite
+          ? QStringList{"DROP TRIGGER signoff_figures_no_update", "DROP TRIGGER signoff_figures_no_delete"}
+          : QStringList{"DROP TRIGGER signoff_figures_never_changed ON signoff_figures",
+                        "DROP TRIGGER signoffs_never_truncated ON signoffs",
+                        "DROP TRIGGER signoff_documents_never_truncated ON signoff_documents",
+                        "DROP TRIGGER signoff_figures_never_truncated ON signoff_figures"};
+  for (const QString& sql : back + QStringList{"UPDATE quelm_schema SET version = 6"})
+    ASSERT_TRUE(db.raw(sql));
+
+  archive = db.open();
+  ASSERT_TRUE(archive);
+  EXPECT_EQ(archive->upgradeNote(),
+            QStringLiteral(
+                "upgraded from schema version 6 to 7 (2 recomputed doses brought to today's dose chain)"));
+  std::vector<LogEntry> log;
+  ASSERT_EQ(archive->changeLog({}, &log), kOk);
+  ASSERT_EQ(log.size(), 4u) << "the import, a row per recomputed dose, the upgrade";
+  for (size_t i = 0; i < 2; ++i) {
+    const LogEntry& e = log[i + 1];
+    EXPECT_EQ(e.what, QStringLiteral("recomputed dose"));
+    EXPECT_TRUE(
+        e.entity.endsWith(QStringLiteral("(%1, 2024-01-10 08:00)").arg(QLatin1String(cases[i].dosimeter))))
+        << e.entity.toStdString();
+    EXPECT_EQ(std::make_pair(e.oldValue, e.newValue),
+              std::make_pair(QString::number(*cases[i].stored, 'g', 17) + QStringLiteral(" uSv"),
+                             QStringLiteral("no recomputed dose")));
+    EXPECT_TRUE(e.reason.contains(QStringLiteral("normalisation factor"))) << e.reason.toStdString();
+  }
+  EXPECT_EQ(std::make_tuple(log[3].what, log[3].oldValue, log[3].newValue),
+            std::make_tuple(QStringLiteral("migration"), QStringLiteral("6"), QStringLiteral("7")));
+  for (const auto& c : cases) {
+    const std::vector<ReadoutRow> rows = history(QLatin1String(c.dosimeter));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].recomputed, DecodeReadout(records[&c - cases]).recomputed) << c.dosimeter;
+    EXPECT_EQ(rows[0].doseUsv, 40.0) << "the dose of record stays the reader's";
+  }
+  EXPECT_FALSE(DecodeReadout(records[0]).recomputed) << "today's chain gives no dose for such a factor";
+  expectNoFaults();
 }
 
 // Another program upgraded the archive while this one held it open: this
