@@ -1040,20 +1040,56 @@ int checkLog(DoseArchive::Impl& d, CheckReport* c) {
         return kOk;
       });
   if (rc) return rc;
-  const QString sql = d.postgres()
-                          ? QStringLiteral("SELECT COUNT(*) FROM pg_trigger WHERE tgname IN ('change_log_never_changed',"
-                                           " 'change_log_never_truncated', 'signoffs_never_changed',"
-                                           " 'signoff_documents_never_changed') AND tgenabled <> 'D'")
-                          : QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND name IN"
-                                           " ('change_log_no_update', 'change_log_no_delete', 'signoffs_no_update',"
-                                           " 'signoffs_no_delete', 'signoff_documents_no_update',"
-                                           " 'signoff_documents_no_delete')");
+  static const QStringList server = {
+      QStringLiteral("change_log_never_changed"),        QStringLiteral("change_log_never_truncated"),
+      QStringLiteral("signoffs_never_changed"),          QStringLiteral("signoffs_never_truncated"),
+      QStringLiteral("signoff_documents_never_changed"), QStringLiteral("signoff_documents_never_truncated"),
+      QStringLiteral("signoff_figures_never_changed"),   QStringLiteral("signoff_figures_never_truncated")};
+  static const QStringList file = {
+      QStringLiteral("change_log_no_update"),        QStringLiteral("change_log_no_delete"),
+      QStringLiteral("signoffs_no_update"),          QStringLiteral("signoffs_no_delete"),
+      QStringLiteral("signoff_documents_no_update"), QStringLiteral("signoff_documents_no_delete"),
+      QStringLiteral("signoff_figures_no_update"),   QStringLiteral("signoff_figures_no_delete")};
+  const QStringList& guards = d.postgres() ? server : file;
+  const QString names = QStringLiteral("'") + guards.join(QStringLiteral("', '")) + QStringLiteral("'");
   QSqlQuery q(d.db());
-  if (!q.exec(sql)) return d.fail(q.lastError());
-  const int expected = d.postgres() ? 4 : 6;
-  if (q.next() && q.value(0).toInt() != expected)
+  if (!q.exec(
+          d.postgres()
+              ? QStringLiteral("SELECT COUNT(*) FROM pg_trigger WHERE tgname IN (%1) AND tgenabled <> 'D'")
+                    .arg(names)
+              : QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'trigger' AND name IN (%1)")
+                    .arg(names)))
+    return d.fail(q.lastError());
+  if (q.next() && q.value(0).toInt() != guards.size())
     c->faults << QStringLiteral("the triggers that keep the change log and the sign-offs from being rewritten are "
                                 "missing or switched off");
+  q.finish();
+  // Each signed document is the one its hash was taken of, the summary the
+  // one the sign-off and its log row name.
+  if (!q.exec(
+          QStringLiteral("SELECT s.period, s.sha256, d.pdf, d.sha256, (SELECT COUNT(*) FROM"
+                         " change_log l WHERE l.what = 'sign-off' AND l.entity = s.period AND l.new_value"
+                         " LIKE ('%SHA-256 ' || s.sha256)) FROM signoffs s LEFT JOIN signoff_documents d ON"
+                         " d.signoff_id = s.id AND d.person_id = '' ORDER BY s.id")))
+    return d.fail(q.lastError());
+  while (q.next()) {
+    const QString period = q.value(0).toString(), signedHash = q.value(1).toString();
+    if (q.value(2).isNull() || q.value(3).toString() != signedHash ||
+        sha256Hex(q.value(2).toByteArray()) != signedHash)
+      c->faults << QStringLiteral("the sign-off of %1: its summary is not the one signed (SHA-256 %2)")
+                       .arg(period, signedHash);
+    if (q.value(4).toInt() == 0)
+      c->faults << QStringLiteral("the sign-off of %1 has no row in the change log").arg(period);
+  }
+  q.finish();
+  if (!q.exec(
+          QStringLiteral("SELECT s.period, d.person_id, d.pdf, d.sha256 FROM signoff_documents d"
+                         " JOIN signoffs s ON s.id = d.signoff_id WHERE d.person_id <> '' ORDER BY d.id")))
+    return d.fail(q.lastError());
+  while (q.next())
+    if (sha256Hex(q.value(2).toByteArray()) != q.value(3).toString())
+      c->faults << QStringLiteral("the sign-off of %1: the report of %2 differs from its SHA-256")
+                       .arg(q.value(0).toString(), q.value(1).toString());
   return kOk;
 }
 }  // namespace

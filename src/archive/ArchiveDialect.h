@@ -36,6 +36,10 @@ struct ArchiveDialect {
   // that a second writer waits and then reads them as changed; empty: as
   // for lockPeriods.
   const char* forUpdate;
+  // Ends each writing transaction's SELECT of the schema version, so that
+  // an upgrade by another program waits until the writers that found the
+  // version current are through; empty: as for lockPeriods.
+  const char* shareSchema;
   // The database's own check of its pages; empty: none to ask.
   const char* integrityCheck;
   // After an import that added many rows.

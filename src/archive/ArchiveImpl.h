@@ -132,11 +132,6 @@ inline void conflictRows(QSqlQuery& q, std::vector<ReadoutRow>* rows) {
   }
 }
 
-inline bool sameNumber(const std::optional<double>& a, const std::optional<double>& b) {
-  if (!a || !b) return !a && !b;
-  return *a == *b || std::fabs(*a - *b) <= 1e-12 * std::max(std::fabs(*a), std::fabs(*b));
-}
-
 inline QString marks(qsizetype n) {
   QString s;
   for (qsizetype i = 0; i < n; ++i) s += i ? QStringLiteral(", ?") : QStringLiteral("?");

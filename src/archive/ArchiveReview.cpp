@@ -2,7 +2,6 @@
 // sign-offs of quarters and years, and the change log: what makes the
 // record one a radiation protection officer can sign, and every figure in
 // a signed report explainable later.
-#include <QCryptographicHash>
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
@@ -38,10 +37,6 @@ bool requiredText(const QString& text, const QString& what, const QString& missi
     return false;
   }
   return true;
-}
-
-QString sha256(const QByteArray& bytes) {
-  return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
 QString doseValue(const std::optional<double>& dose) {
@@ -266,10 +261,7 @@ int DoseArchive::resolve(qint64 readoutId, Resolution action, const QString& rea
     const QString when = out.before.doseTime.isEmpty() ? out.before.readoutTime : out.before.doseTime;
     return appendLog(
         d, {{QStringLiteral("review ") + ResolutionText(action),
-             readoutEntityPrefix(readoutId) +
-                 QStringLiteral("%1, %2)").arg(out.before.dosimeter, out.before.readoutTime.isEmpty()
-                                                                         ? QStringLiteral("no time")
-                                                                         : out.before.readoutTime),
+             readoutEntity(readoutId, out.before.dosimeter, out.before.readoutTime),
              StatusText(out.before.status()) + QStringLiteral(", ") + doseValue(out.before.doseUsv), newValue,
              reason, personKey(out.before.person.id), when, when}});
   });
@@ -385,7 +377,7 @@ int DoseArchive::storeSignoff(const ReportPeriod& period, const QString& signedB
     s.signedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     s.signedBy = signedBy;
     s.openItems = open;
-    s.sha256 = sha256(summary->pdf);
+    s.sha256 = sha256Hex(summary->pdf);
     QSqlQuery q(d.db());
     q.prepare(QStringLiteral("INSERT INTO signoffs (period, period_from, period_to, signed_at, signed_by, os_user, host,"
                              " open_items, sha256) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
@@ -400,7 +392,7 @@ int DoseArchive::storeSignoff(const ReportPeriod& period, const QString& signedB
       q.bindValue(0, s.id);
       q.bindValue(1, doc.personId.isNull() ? QStringLiteral("") : doc.personId);
       q.bindValue(2, doc.pdf);
-      q.bindValue(3, sha256(doc.pdf));
+      q.bindValue(3, sha256Hex(doc.pdf));
       if (const int rc = d.exec(q)) return rc;
     }
     q.prepare(

@@ -6,6 +6,7 @@
 // the one it is for.
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <algorithm>
 #include <map>
 
 #include "archive/ArchiveSql.h"
@@ -20,6 +21,7 @@ struct UpgradeCounts {
   int setAside = 0;
   int rekeyed = 0;
   int freed = 0;  // conflicts that are read-outs of their own
+  int recomputed = 0;
 };
 
 enum class Only { Both, SQLite, PostgreSQL };
@@ -150,6 +152,59 @@ int sortOutRecords(Connection& c, UpgradeCounts& counts) {
 }
 
 int linkAllPeriods(Connection& c, UpgradeCounts&) { return relinkPeriods(c, {}); }
+
+// The program's own dose of each read-out as today's dose chain gives it,
+// where an earlier chain stored another (a factor no reader can use gave a
+// number that looked like a dose); each change logged. The dose of record
+// is the reader's and stays.
+int recomputeDoses(Connection& c, UpgradeCounts& counts) {
+  QSqlQuery update(c.db());
+  if (const int rc = c.prepare(update, QStringLiteral("UPDATE readouts SET recomputed_usv = ? WHERE id = ?")))
+    return rc;
+  const auto text = [](const std::optional<double>& v) {
+    return v ? QString::number(*v, 'g', 17) + QStringLiteral(" uSv") : QStringLiteral("no recomputed dose");
+  };
+  struct Change {
+    qlonglong id;
+    std::optional<double> now;
+    LogRow row;
+  };
+  std::vector<Change> page;
+  return c.readInPages(
+      QStringLiteral("SELECT id, record, recomputed_usv, dosimeter, readout_time FROM readouts WHERE id > ? "
+                     "ORDER BY id"),
+      5000,
+      [&](const QSqlQuery& q) {
+        const QByteArray bytes = q.value(1).toByteArray();
+        // A record of another size is no read-out; check names it.
+        if (bytes.size() != static_cast<qsizetype>(sizeof(BlockRecord))) return int{kOk};
+        const std::optional<double> stored = optionalDouble(q.value(2)),
+                                    now = DecodeReadout(bytes).recomputed;
+        if (sameNumber(stored, now)) return int{kOk};
+        const qlonglong id = q.value(0).toLongLong();
+        page.push_back(
+            {id,
+             now,
+             {QStringLiteral("recomputed dose"),
+              readoutEntity(id, q.value(3).toString(), q.value(4).toString()), text(stored), text(now),
+              QStringLiteral("the dose chain gives no dose for a normalisation factor that is not finite, "
+                             "negative or subnormal, nor a result a single cannot hold"),
+              QString(), QString(), QString()}});
+        return int{kOk};
+      },
+      [&] {
+        std::vector<LogRow> rows;
+        for (const Change& change : page) {
+          update.bindValue(0, nullableDouble(change.now));
+          update.bindValue(1, change.id);
+          if (const int rc = c.exec(update)) return rc;
+          rows.push_back(change.row);
+        }
+        counts.recomputed += static_cast<int>(page.size());
+        page.clear();
+        return appendLog(c, rows);
+      });
+}
 
 const std::vector<Migration>& migrations() {
   static const std::vector<Migration> list = {
@@ -431,6 +486,29 @@ const std::vector<Migration>& migrations() {
       // change of an earlier year (read-outs imported late) is told like a
       // change of the period; older sign-offs have none.
       {6, {{"ALTER TABLE signoff_figures ADD COLUMN lifetime DOUBLE PRECISION"}}},
+      // A sign-off's figures are kept from change like its documents, and
+      // on a server no sign-off table can be emptied at once either. The
+      // program's own doses follow today's dose chain.
+      {7,
+       {{"CREATE TRIGGER signoff_figures_no_update BEFORE UPDATE ON signoff_figures"
+         " BEGIN SELECT RAISE(ABORT, 'signed figures are never changed'); END",
+         Only::SQLite},
+        {"CREATE TRIGGER signoff_figures_no_delete BEFORE DELETE ON signoff_figures"
+         " BEGIN SELECT RAISE(ABORT, 'signed figures are never changed'); END",
+         Only::SQLite},
+        {"CREATE TRIGGER signoff_figures_never_changed BEFORE UPDATE OR DELETE ON signoff_figures"
+         " FOR EACH ROW EXECUTE FUNCTION quelm_never_changed()",
+         Only::PostgreSQL},
+        {"CREATE TRIGGER signoffs_never_truncated BEFORE TRUNCATE ON signoffs"
+         " FOR EACH STATEMENT EXECUTE FUNCTION quelm_never_changed()",
+         Only::PostgreSQL},
+        {"CREATE TRIGGER signoff_documents_never_truncated BEFORE TRUNCATE ON signoff_documents"
+         " FOR EACH STATEMENT EXECUTE FUNCTION quelm_never_changed()",
+         Only::PostgreSQL},
+        {"CREATE TRIGGER signoff_figures_never_truncated BEFORE TRUNCATE ON signoff_figures"
+         " FOR EACH STATEMENT EXECUTE FUNCTION quelm_never_changed()",
+         Only::PostgreSQL},
+        {nullptr, Only::Both, recomputeDoses}}},
   };
   return list;
 }
@@ -442,6 +520,19 @@ int newer(Connection& c, int version) {
 }
 
 }  // namespace
+
+int schemaIsCurrent(Connection& c) {
+  QSqlQuery q(c.db());
+  q.setForwardOnly(true);
+  // Row by row: a shared row lock takes no aggregate.
+  if (!q.exec(QStringLiteral("SELECT version FROM quelm_schema") + QLatin1String(c.dialect->shareSchema)))
+    return c.fail(q.lastError());
+  int version = 0;
+  while (q.next()) version = std::max(version, q.value(0).toInt());
+  if (version == kSchemaVersion) return kOk;
+  // Only a newer program changes the version of an open archive.
+  return newer(c, version);
+}
 
 int readSchemaVersion(Connection& c, int* version) {
   QSqlQuery q(c.db());
@@ -481,10 +572,12 @@ int migrate(Connection& c, QString* note) {
     if (counts.rekeyed + counts.freed)
       what << QStringLiteral("%1 read-outs without a time told apart by their records").arg(counts.rekeyed + counts.freed);
     if (counts.setAside) what << QStringLiteral("%1 records that are no read-outs set aside").arg(counts.setAside);
+    if (counts.recomputed)
+      what << QStringLiteral("%1 recomputed doses brought to today's dose chain").arg(counts.recomputed);
     if (!what.isEmpty()) text += QStringLiteral(" (") + what.join(QStringLiteral(", ")) + QLatin1Char(')');
     return text;
   };
-  const int rc = c.write([&]() -> int {
+  const int rc = c.upgrade([&]() -> int {
     counts = {};
     if (*d.lockSchema)
       if (const int rc = c.exec(QString::fromLatin1(d.lockSchema))) return rc;

@@ -70,12 +70,13 @@ int Connection::writable() {
 
 int Connection::begin() { return exec(QString::fromLatin1(dialect->beginWrite)); }
 
-int Connection::write(const std::function<int()>& body) {
+int Connection::transaction(const std::function<int()>& body, bool schemaChecked) {
   if (const int rc = writable()) return rc;
   for (int attempt = 0;; ++attempt) {
     QSqlError failure;
     retryable_ = false;
     int rc = begin();
+    if (rc == kOk && schemaChecked) rc = schemaIsCurrent(*this);
     if (rc == kOk) rc = body();
     if (rc == kOk) {
       QSqlQuery q(db());
@@ -115,6 +116,12 @@ QString periodEntityPrefix(const QString& dosimeter) {
 }
 
 QString readoutEntityPrefix(qint64 id) { return QStringLiteral("read-out %1 (").arg(id); }
+
+QString readoutEntity(qint64 id, const QString& dosimeter, const QString& readoutTime) {
+  return readoutEntityPrefix(id) + QStringLiteral("%1, %2)").arg(dosimeter, readoutTime.isEmpty()
+                                                                                ? QStringLiteral("no time")
+                                                                                : readoutTime);
+}
 
 QString nameKey(const QString& name) { return name.simplified().toCaseFolded(); }
 
@@ -221,6 +228,10 @@ int insertReadouts(Connection& c, const std::vector<NewReadout>& rows, const QSt
 
 QString logHash(const QString& previousHash, const QStringList& content) {
   const QByteArray bytes = (previousHash + QChar(0x1E) + content.join(QChar(0x1F))).toUtf8();
+  return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QString sha256Hex(const QByteArray& bytes) {
   return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 

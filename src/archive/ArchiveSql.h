@@ -9,6 +9,8 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <memory>
@@ -64,10 +66,17 @@ class Connection {
   // Runs body in a writing transaction: committed when it returns 0,
   // rolled back otherwise. A deadlock or serialization failure runs it
   // again a few times after a growing pause; body must start from scratch.
-  int write(const std::function<int()>& body);
+  // The transaction first reads the schema version and refuses
+  // (kErrArchiveNewerSchema) when another program upgraded the archive
+  // since it was opened: this program's statements would write the new
+  // schema wrongly.
+  int write(const std::function<int()>& body) { return transaction(body, true); }
+  // As write, for the upgrade that changes the schema version.
+  int upgrade(const std::function<int()>& body) { return transaction(body, false); }
 
  private:
   int begin();
+  int transaction(const std::function<int()>& body, bool schemaChecked);
   std::map<QString, std::unique_ptr<QSqlQuery>> statements_;
   // Whether the last failure is one that running the transaction again
   // may mend (a deadlock), not a lock waited for in vain.
@@ -77,6 +86,12 @@ class Connection {
 QVariant nullableDouble(const std::optional<double>& v);
 QVariant nullableText(const QString& v);
 std::optional<double> optionalDouble(const QVariant& v);
+// Whether a stored number is the one computed (both none, or equal up to
+// what the database's round trip may change).
+inline bool sameNumber(const std::optional<double>& a, const std::optional<double>& b) {
+  if (!a || !b) return !a && !b;
+  return *a == *b || std::fabs(*a - *b) <= 1e-12 * std::max(std::fabs(*a), std::fabs(*b));
+}
 
 // Keys persons are found by: the id without regard to case, the name
 // without regard to case or repeated blanks.
@@ -88,6 +103,9 @@ QString periodEntityPrefix(const QString& dosimeter);
 // How it names a read-out a resolution changed: this, then the dosimeter
 // and the read-out time ("read-out 43 (A0016, 2026-01-31T09:00:00Z)").
 QString readoutEntityPrefix(qint64 id);
+// The whole name: readoutEntityPrefix, the dosimeter and the read-out time
+// as stored (empty: "no time").
+QString readoutEntity(qint64 id, const QString& dosimeter, const QString& readoutTime);
 // The next generated id ("P0001", "P0002", ...) that no person has.
 int nextPersonId(Connection& c, QString* id);
 int insertPerson(Connection& c, const Person& person, qlonglong* row = nullptr);
@@ -139,6 +157,8 @@ struct LogRow {
 int appendLog(Connection& c, const std::vector<LogRow>& rows, const QString& at = QString());
 // The hash of a log row's content, chained on the row before.
 QString logHash(const QString& previousHash, const QStringList& content);
+// A signed document's SHA-256, as stored beside it (lower-case hex).
+QString sha256Hex(const QByteArray& bytes);
 
 // Sets each wear period's attribution bound (readouts_until: the start of
 // its dosimeter's next period, or the open end) for the dosimeters named,
@@ -146,8 +166,12 @@ QString logHash(const QString& previousHash, const QStringList& content);
 int relinkPeriods(Connection& c, const QStringList& dosimeters);
 
 // --- Schema (ArchiveSchema.cpp)
-inline constexpr int kSchemaVersion = 6;
+inline constexpr int kSchemaVersion = 7;
 int readSchemaVersion(Connection& c, int* version);
+// kOk when the stored schema version is this program's, else
+// kErrArchiveNewerSchema; inside a writing transaction, which it keeps an
+// upgrade from changing the version under.
+int schemaIsCurrent(Connection& c);
 // Creates the schema in an empty database or upgrades an older one; *note
 // says what an upgrade did ("upgraded from schema version 2 to 3 (...)").
 // An archive opened for reading is never changed: kErrArchiveOlderSchema.

@@ -417,7 +417,7 @@ TEST_P(ArchiveModelTest, AnotherDatabaseThatDoesNotOpenLeavesTheOneInUse) {
   other.database = older.url;
   ASSERT_EQ(model->Reopen(other), kOk);
   EXPECT_EQ(model->Note(),
-            QStringLiteral("Dose archive %1: upgraded from schema version 2 to 6").arg(model->Location()));
+            QStringLiteral("Dose archive %1: upgraded from schema version 2 to 7").arg(model->Location()));
   ASSERT_EQ(model->Reopen(other), kOk);
   EXPECT_EQ(model->Note(), QString()) << "upgraded once";
   ASSERT_EQ(model->Reopen(settings), kOk) << "let go before its database goes";

@@ -237,6 +237,51 @@ TEST_P(ArchiveRecordTest, TheLogCannotBeRewrittenAndARowAlteredBehindThePrograms
   EXPECT_TRUE(report.faults[1].contains(QStringLiteral("triggers")));
 }
 
+// A sign-off's figures are what a later report is held against: like its
+// documents they are never changed, and a document swapped by a superuser
+// who removed the guards is found by its hash.
+TEST_P(ArchiveRecordTest, ASignoffCannotBeRewrittenAndADocumentSwappedBehindTheProgramsBackIsFound) {
+  import(reading(1, 10));
+  SignoffBasis basis;
+  Signoff s;
+  ASSERT_EQ(archive->signoffBasis(q1, &basis), kOk);
+  ASSERT_EQ(archive->storeSignoff(
+                q1, QStringLiteral("Dr Roe"), true,
+                {{QString(), QByteArray("%PDF summary")}, {QStringLiteral("S-1"), QByteArray("%PDF anna")}},
+                basis, &s),
+            kOk);
+  archive.reset();
+  const bool sqlite = GetParam() == Backend::SQLite;
+  QStringList refused = {"UPDATE signoff_figures SET period_dose = 0", "DELETE FROM signoff_figures",
+                         "UPDATE signoff_documents SET sha256 = ''", "DELETE FROM signoffs"};
+  if (!sqlite) refused += {"TRUNCATE signoffs", "TRUNCATE signoff_documents", "TRUNCATE signoff_figures"};
+  for (const QString& sql : refused) EXPECT_FALSE(db.raw(sql, false)) << sql.toStdString();
+
+  const QString forged = sqlite ? QStringLiteral("X'%1'") : QStringLiteral("'\\x%1'::bytea");
+  const QStringList drop =
+      sqlite ? QStringList{"DROP TRIGGER signoff_documents_no_update"}
+             : QStringList{"DROP TRIGGER signoff_documents_never_changed ON signoff_documents"};
+  for (const QString& sql :
+       drop + QStringList{
+                  QStringLiteral("UPDATE signoff_documents SET pdf = %1 WHERE person_id = 'S-1'")
+                      .arg(forged.arg(QString::fromLatin1(QByteArray("%PDF eve").toHex()))),
+                  QStringLiteral("UPDATE signoff_documents SET pdf = %1, sha256 = '00' WHERE person_id = ''")
+                      .arg(forged.arg(QString::fromLatin1(QByteArray("%PDF other").toHex())))})
+    ASSERT_TRUE(db.raw(sql)) << sql.toStdString();
+  archive = db.open();
+  CheckReport report;
+  ASSERT_EQ(archive->check(&report), kOk);
+  EXPECT_EQ(
+      report.faults,
+      QStringList(
+          {QStringLiteral("the triggers that keep the change log and the sign-offs from being rewritten "
+                          "are missing or switched off"),
+           QStringLiteral("the sign-off of 2026Q1: its summary is not the one signed (SHA-256 %1)")
+               .arg(s.sha256),
+           QStringLiteral("the sign-off of 2026Q1: the report of S-1 differs from its SHA-256")}))
+      << report.faults.join(QLatin1Char('\n')).toStdString();
+}
+
 TEST_P(ArchiveRecordTest, ASignedPeriodKeepsItsDocumentsAndALaterChangeMakesTheNextReportACorrection) {
   import(reading(1, 406.68f));
   import(reading(2, std::nanf("")));

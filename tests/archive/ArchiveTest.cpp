@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -731,14 +732,14 @@ TEST_P(ArchiveTest, AnArchiveOfTheSecondSchemaIsUpgradedByAWritingOpenOnlyAndLos
   EXPECT_EQ(code, kErrArchiveOlderSchema);
   archive = old.open();
   ASSERT_TRUE(archive);
-  EXPECT_EQ(archive->schemaVersion(), 6);
-  EXPECT_TRUE(archive->upgradeNote().contains(QStringLiteral("from schema version 2 to 6")))
+  EXPECT_EQ(archive->schemaVersion(), 7);
+  EXPECT_TRUE(archive->upgradeNote().contains(QStringLiteral("from schema version 2 to 7")))
       << archive->upgradeNote().toStdString();
   std::vector<LogEntry> log;
   ASSERT_EQ(archive->changeLog({}, &log), kOk);
   ASSERT_EQ(log.size(), 1u) << "the upgrade is the log's first change";
   EXPECT_EQ(std::make_tuple(log[0].what, log[0].oldValue, log[0].newValue, log[0].reason),
-            std::make_tuple(QStringLiteral("migration"), QStringLiteral("2"), QStringLiteral("6"),
+            std::make_tuple(QStringLiteral("migration"), QStringLiteral("2"), QStringLiteral("7"),
                             archive->upgradeNote()));
   EXPECT_TRUE(archive->upgradeNote().contains(QStringLiteral("1 records that are no read-outs set aside")));
   std::vector<Person> persons;
@@ -754,6 +755,110 @@ TEST_P(ArchiveTest, AnArchiveOfTheSecondSchemaIsUpgradedByAWritingOpenOnlyAndLos
   archive.reset();
   archive = old.open(reading);
   EXPECT_TRUE(archive) << "upgraded, it opens for reading";
+}
+
+// What a program of the sixth schema left: read-outs taken with a factor
+// no reader can use, with the number the dose chain of then made of it.
+// The seventh schema adds only triggers and that repair, so a new archive
+// without them is one of the sixth.
+TEST_P(ArchiveTest, AnArchiveOfTheSixthSchemaGetsTodaysRecomputedDosesEachLoggedAndItsSignoffsGuarded) {
+  const struct {
+    const char* dosimeter;
+    float factor;
+    std::optional<double> stored;  // what the old chain stored; none: today's
+  } cases[] = {{"A0017", -5.0f, -8331.0}, {"A0018", 1e-40f, 1.36e48}, {"A0019", 2.5f, std::nullopt}};
+  std::vector<BlockRecord> records;
+  for (const auto& c : cases) {
+    records.push_back(Readout(c.dosimeter, "2024-01-10 08:00", static_cast<int>(records.size()) + 1));
+    records.back().EVANORM = c.factor;
+    records.back().MeasuredDose = 40.0f;
+  }
+  import(records);
+  for (const auto& c : cases) {
+    if (c.stored)
+      ASSERT_TRUE(db.raw(QStringLiteral("UPDATE readouts SET recomputed_usv = %1 WHERE dosimeter = '%2'")
+                             .arg(QString::number(*c.stored, 'g', 17), QLatin1String(c.dosimeter))));
+  }
+  archive.reset();
+  const QStringList back =
+      GetParam() == Backend::SQLite
+          ? QStringList{"DROP TRIGGER signoff_figures_no_update", "DROP TRIGGER signoff_figures_no_delete"}
+          : QStringList{"DROP TRIGGER signoff_figures_never_changed ON signoff_figures",
+                        "DROP TRIGGER signoffs_never_truncated ON signoffs",
+                        "DROP TRIGGER signoff_documents_never_truncated ON signoff_documents",
+                        "DROP TRIGGER signoff_figures_never_truncated ON signoff_figures"};
+  for (const QString& sql : back + QStringList{"UPDATE quelm_schema SET version = 6"})
+    ASSERT_TRUE(db.raw(sql));
+
+  archive = db.open();
+  ASSERT_TRUE(archive);
+  EXPECT_EQ(archive->upgradeNote(),
+            QStringLiteral(
+                "upgraded from schema version 6 to 7 (2 recomputed doses brought to today's dose chain)"));
+  std::vector<LogEntry> log;
+  ASSERT_EQ(archive->changeLog({}, &log), kOk);
+  ASSERT_EQ(log.size(), 4u) << "the import, a row per recomputed dose, the upgrade";
+  for (size_t i = 0; i < 2; ++i) {
+    const LogEntry& e = log[i + 1];
+    EXPECT_EQ(e.what, QStringLiteral("recomputed dose"));
+    EXPECT_TRUE(
+        e.entity.endsWith(QStringLiteral("(%1, 2024-01-10 08:00)").arg(QLatin1String(cases[i].dosimeter))))
+        << e.entity.toStdString();
+    EXPECT_EQ(std::make_pair(e.oldValue, e.newValue),
+              std::make_pair(QString::number(*cases[i].stored, 'g', 17) + QStringLiteral(" uSv"),
+                             QStringLiteral("no recomputed dose")));
+    EXPECT_TRUE(e.reason.contains(QStringLiteral("normalisation factor"))) << e.reason.toStdString();
+  }
+  EXPECT_EQ(std::make_tuple(log[3].what, log[3].oldValue, log[3].newValue),
+            std::make_tuple(QStringLiteral("migration"), QStringLiteral("6"), QStringLiteral("7")));
+  for (const auto& c : cases) {
+    const std::vector<ReadoutRow> rows = history(QLatin1String(c.dosimeter));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].recomputed, DecodeReadout(records[&c - cases]).recomputed) << c.dosimeter;
+    EXPECT_EQ(rows[0].doseUsv, 40.0) << "the dose of record stays the reader's";
+  }
+  EXPECT_FALSE(DecodeReadout(records[0]).recomputed) << "today's chain gives no dose for such a factor";
+  expectNoFaults();
+}
+
+// Another program upgraded the archive while this one held it open: this
+// program's statements no longer fit the tables, so it writes nothing.
+TEST_P(ArchiveTest, EveryWriteAfterAnotherProgramUpgradedTheOpenArchiveIsRefusedWhole) {
+  import({Readout("A0017", "2024-01-10 08:00", 1)});
+  ASSERT_EQ(archive->addPerson({QStringLiteral("S-1"), QStringLiteral("Anna Berg")}), kOk);
+  const qint64 readout = history(QStringLiteral("A0017")).at(0).id;
+  std::vector<LogEntry> before, after;
+  ASSERT_EQ(archive->changeLog({}, &before), kOk);
+  const int next = archive_sql::kSchemaVersion + 1;
+  ASSERT_TRUE(db.raw(QStringLiteral("UPDATE quelm_schema SET version = %1").arg(next)));
+  const std::vector<BlockRecord> more = {Readout("A0017", "2024-01-11 08:00", 2)};
+  ImportResult imported;
+  const std::pair<const char*, std::function<int()>> writes[] = {
+      {"import", [&] { return archive->importRecords(more, QStringLiteral("COM1"), &imported); }},
+      {"person",
+       [&] {
+         return archive->addPerson({QStringLiteral("S-2"), QStringLiteral("Ben Ode")});
+       }},
+      {"period",
+       [&] { return archive->assign(QStringLiteral("A0017"), QStringLiteral("S-1"), at("2024-01-01"), {}); }},
+      {"resolution",
+       [&] { return archive->resolve(readout, Resolution::Exclude, QStringLiteral("dosimeter dropped")); }},
+      {"notional dose",
+       [&] {
+         return archive->addNotionalDose(QStringLiteral("S-1"), *ParseReportPeriod(QStringLiteral("2024Q1")),
+                                         10, QStringLiteral("lost"));
+       }},
+  };
+  for (const auto& [what, write] : writes) {
+    EXPECT_EQ(write(), kErrArchiveNewerSchema) << what;
+    EXPECT_TRUE(archive->errorDetail().contains(QStringLiteral("schema version %1").arg(next)))
+        << what << ": " << archive->errorDetail().toStdString();
+  }
+  ASSERT_TRUE(db.raw(QStringLiteral("UPDATE quelm_schema SET version = %1").arg(next - 1)));
+  ASSERT_EQ(archive->changeLog({}, &after), kOk);
+  EXPECT_EQ(after.size(), before.size()) << "nothing was logged, so nothing was changed";
+  EXPECT_EQ(history(QStringLiteral("A0017")).size(), 1u);
+  EXPECT_EQ(writes[0].second(), kOk) << "refused for the version alone";
 }
 
 TEST_P(ArchiveTest, AnArchiveOfANewerProgramOrSomeoneElsesDatabaseIsRefused) {

@@ -213,7 +213,7 @@ TEST_F(CliArchiveTest, ADownloadArchivesWhatItWroteAndAFailingArchiveKeepsTheDat
       runCli({"download", "--from-file", "src.dat", "--out", "older", "--db", older.url}, config);
   EXPECT_EQ(upgrading.code, 0) << upgrading.err.toStdString();
   EXPECT_TRUE(upgrading.out.contains(
-      QStringLiteral("\nDose archive %1: upgraded from schema version 2 to 6\nArchived: 14 added")
+      QStringLiteral("\nDose archive %1: upgraded from schema version 2 to 7\nArchived: 14 added")
           .arg(older.url)))
       << upgrading.out.toStdString();
 
