@@ -20,6 +20,7 @@
 #include "base/UserLocale.h"
 #include "calibration/CalibrationArchive.h"
 #include "calibration/ReadoutSource.h"
+#include "link/CommandChannel.h"
 #include "parameters/BulbParamBlock.h"
 #include "parameters/DosimeterTableJob.h"
 
@@ -547,6 +548,9 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
     return o;
   }
 
+  // One job on the line from the first entry's check to the last one's
+  // read-back: no other program gets in between them.
+  LineHold line;
   writing_ = true;
   abort_.clear();
   progress_ = {0, static_cast<int>(rows.size()), QString()};

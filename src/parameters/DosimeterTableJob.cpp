@@ -5,6 +5,7 @@
 
 #include "base/ErrorCodes.h"
 #include "base/ServiceLevel.h"
+#include "link/CommandChannel.h"
 #include "parameters/LookupTable.h"
 
 namespace quelm {
@@ -122,8 +123,9 @@ CollectFailure DosimeterTableJob::identifierFault(std::span<const uint8_t> recor
     return {Edits.indexOf("KTYPE"),
             QStringLiteral("'%1' is no dosimeter type: a letter A..Z is needed").arg(Edits.text("KTYPE"))};
   if (withSerial && !acceptKeySN(serial))
-    return {Edits.indexOf("KSN"),
-            QStringLiteral("'%1' is no dosimeter serial number: four digits are needed").arg(Edits.text("KSN"))};
+    return {
+        Edits.indexOf("KSN"),
+        QStringLiteral("'%1' is no dosimeter serial number: four digits are needed").arg(Edits.text("KSN"))};
   return {};
 }
 
@@ -220,6 +222,9 @@ ParamOutcome DosimeterTableJob::Write() {
   abort_.clear();
   // Greyed below the service level; nothing reaches the reader from here then.
   if (!controls_.write || !confirm(ParamText::AreYouSure)) return ParamOutcome::nothing();
+  // Held from the first command to the last read-back: no other program
+  // may come between the delete of an entry and the write of its successor.
+  LineHold line;
   ParamOutcome o;
   switch (WriteAs) {
     case TableSource::Default:
@@ -350,7 +355,6 @@ ParamOutcome DosimeterTableJob::writeLookup() {
   TBulbParamBlock existing;
   std::memcpy(&existing.Record, &Table.Record, kIdentifierBytes);
   const int check = existing.ReadLUTBlock();
-  bool deleted = false;
   if (check == 0 || check == kErrReaderRefused) keepReserved(check == 0 ? &existing.Record : nullptr);
   if (check != 0 && check != kErrReaderRefused) {
     // Without an answer it is unknown whether the entry exists: writing
@@ -366,25 +370,64 @@ ParamOutcome DosimeterTableJob::writeLookup() {
   // The last point to stop: from the delete on, the new entry goes in
   // whatever is asked, or the reader would be left without one.
   if (stopHere(o, "WriteLUTBlock")) return o;
-  if (check == 0) {
-    uint8_t key[kIdentifierBytes];
-    std::memcpy(key, &Table.Record, kIdentifierBytes);
-    // A delete whose reply was lost may have been carried out.
-    if (const int rc = Table.DeleteLUT(key)) {
-      o.failWith(ParamText::EntryMayBeDeleted, id);
-      o.fail(rc, "WriteLUTBlock");
-      return o;
-    }
-    deleted = true;
-  }
+  if (check == 0) return replaceLookup(id);
   if (const int rc = Table.WriteLUTBlock()) {
-    if (deleted)
-      o.failWith(ParamText::EntryDeletedNotWritten, id);
-    else if (rc == kErrReaderRefused)
-      o.failWith(ParamText::MemoryFull);
+    if (rc == kErrReaderRefused) o.failWith(ParamText::MemoryFull);
     o.fail(rc, "WriteLUTBlock");
   }
   return o;
+}
+
+// A reply that failed or did not come says nothing of what the reader did:
+// a delete whose reply was late was carried out, and so was such a write.
+// So after any failure from the delete on, the entry is read back while the
+// line is still held, and only what the reader then holds decides: no entry
+// gets the new one (once more after a failed write), the new one is done.
+ParamOutcome DosimeterTableJob::replaceLookup(const QString& id) {
+  ParamOutcome o;
+  uint8_t key[kIdentifierBytes];
+  std::memcpy(key, &Table.Record, kIdentifierBytes);
+  enum class Held { Nothing, Sent, Other, Unknown };
+  const auto readBack = [&] {
+    TBulbParamBlock back;
+    std::memcpy(&back.Record, key, kIdentifierBytes);
+    const int rc = back.ReadLUTBlock();
+    if (rc == kErrReaderRefused) return Held::Nothing;
+    if (rc != 0) return Held::Unknown;
+    return std::memcmp(&back.Record, &Table.Record, sizeof back.Record) == 0 ? Held::Sent : Held::Other;
+  };
+  const auto failed = [&](ParamText text, int rc) {
+    o.failWith(text, id);
+    o.fail(rc, "WriteLUTBlock");
+    return o;
+  };
+  if (const int rc = Table.DeleteLUT(key)) {
+    switch (readBack()) {
+      case Held::Unknown:
+        return failed(ParamText::EntryMayBeDeleted, rc);
+      case Held::Other:
+        return failed(ParamText::EntryNotReplaced, rc);
+      case Held::Sent:
+        return o;
+      case Held::Nothing:
+        break;
+    }
+  }
+  for (int writes = 1;; ++writes) {
+    const int rc = Table.WriteLUTBlock();
+    if (rc == 0) return o;
+    switch (readBack()) {
+      case Held::Sent:
+        return o;
+      case Held::Nothing:
+        if (writes < 2) continue;
+        return failed(ParamText::EntryDeletedNotWritten, rc);
+      case Held::Other:
+        return failed(ParamText::EntryDiffers, rc);
+      case Held::Unknown:
+        return failed(ParamText::EntryMayNotBeWritten, rc);
+    }
+  }
 }
 
 // --- Files -----------------------------------------------------------------------

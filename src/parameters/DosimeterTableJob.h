@@ -164,6 +164,9 @@ class DosimeterTableJob {
   ParamOutcome sendOwn();  // writeOwn without the layout it leaves
   ParamOutcome writeLookupAs();
   ParamOutcome writeLookup();
+  // The delete of the existing entry `id` and the write of the table in
+  // its place, each failure settled by reading the entry back.
+  ParamOutcome replaceLookup(const QString& id);
   // A safe point of Write: true, with the outcome failed as a user abort,
   // when a stop was asked for.
   bool stopHere(ParamOutcome& o, const char* step);

@@ -33,6 +33,11 @@ const ParamTextEntry kParamTexts[] = {
      "The reader's entry %1 was deleted, but the new one could not be written.", true, true, Ok},
     {ParamText::EntryMayBeDeleted, E,
      "The reader's entry %1 may have been deleted; the new entry was not written.", true, true, Ok},
+    {ParamText::EntryNotReplaced, E, "The reader still holds its old entry %1; the new entry was not written.",
+     true, true, Ok},
+    {ParamText::EntryDiffers, E, "The reader's entry %1 is not the one that was written.", true, true, Ok},
+    {ParamText::EntryMayNotBeWritten, E,
+     "The reader's entry %1 was deleted; whether the new entry was written is unknown.", true, true, Ok},
 };
 // clang-format on
 

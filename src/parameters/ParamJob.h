@@ -32,7 +32,10 @@ enum class ParamText {
   OtherTypeAnswered,       // a default table of another type than asked for
   NoOwnTable,              // ".Q0#" or ".O" refused: no dosimeter in the reader
   EntryDeletedNotWritten,  // the old entry is gone, the new one did not get in
-  EntryMayBeDeleted,       // the delete's reply was lost
+  EntryMayBeDeleted,       // the delete's reply was lost, and so was the read-back's
+  EntryNotReplaced,        // the delete failed; the read-back found the old entry
+  EntryDiffers,            // the read-back after a failed write found another entry
+  EntryMayNotBeWritten,    // the old entry is gone; the write and the read-back failed
 };
 
 struct ParamTextEntry {

@@ -432,7 +432,13 @@ class CalibrationLookupTest : public ::testing::Test {
 };
 
 TEST_F(CalibrationLookupTest, EachEntryIsTheReadersOwnWithTheNewFactorAndIsReadBack) {
+  // From the first check to the last read-back no other program may get in.
+  int unheld = 0;
+  rig.model.OnRequest = [&](const Bytes&) { unheld += rig.link.LineHeld() ? 0 : 1; };
   const CalibrationOutcome o = job->WriteLookup();
+  rig.model.OnRequest = nullptr;
+  EXPECT_EQ(unheld, 0);
+  EXPECT_FALSE(rig.link.LineHeld()) << "given back at the end";
   EXPECT_EQ(o.kind, CalibrationOutcome::kDone);
   EXPECT_EQ(asked, 3);
   // Two entries the reader holds (checked, replaced, read back), then a new

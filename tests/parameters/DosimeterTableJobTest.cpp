@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstring>
+#include <deque>
 #include <functional>
+#include <set>
 
 #include "ParamReaderRig.h"
 #include "ReaderParams.h"
@@ -401,7 +403,8 @@ TEST_F(LookupWriteTest, NothingIsDeletedBeforeEveryEditConvertedAndAFailureAfter
   EXPECT_TRUE(rig.commands().empty());
 
   t.Edits.setText("DLFN", "10");
-  rig.model.Script = {0, 0, sim::kFaultRefuse};  // .X, .E, then .Z refused
+  // .X, .E, .Z refused, the read-back finds nothing, the second .Z refused too
+  rig.model.Script = {0, 0, sim::kFaultRefuse, 0, sim::kFaultRefuse};
   o = t.Write();
   using Told = std::vector<std::pair<ParamText, int>>;
   EXPECT_EQ(told(o), Told({{ParamText::EntryDeletedNotWritten, 0}, {ParamText::None, kErrReaderRefused}}));
@@ -418,6 +421,104 @@ TEST_F(LookupWriteTest, NothingIsDeletedBeforeEveryEditConvertedAndAFailureAfter
   rig.model.Script = {sim::kFaultBusy, sim::kFaultBusy};
   EXPECT_EQ(told(t.Write()), Told({{ParamText::None, kErrReaderBusy}}));
   EXPECT_EQ(rig.letters(), "XX");
+}
+
+// The link to the simulated reader, but the replies of the commands picked
+// by their number (from 0) are lost after the reader carried them out: what
+// a late reply leaves the program with, without waiting for one.
+class LosingChannel final : public TCommandChannel {
+ public:
+  explicit LosingChannel(TFrameLink& link) : link_(link) { SetCommandChannel(this); }
+  ~LosingChannel() override { SetCommandChannel(&link_.Channel()); }
+  std::set<int> lost;
+  std::function<void(int n)> after;  // runs after the reader took command n
+  int sent = 0, unheld = 0;
+
+  int SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out) override {
+    return SendCheckedCOMCmd(payload, length, out, {});
+  }
+  int SendCheckedCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out, const ReplyCheck& check) override {
+    const int n = sent++;
+    if (!link_.LineHeld()) ++unheld;
+    const int rc = link_.Channel().SendCheckedCOMCmd(payload, length, out, check);
+    if (after) after(n);
+    return rc == 0 && lost.count(n) ? kErrReceiveTimeout : rc;
+  }
+  const uint8_t* RcvFrame() const override { return link_.Channel().RcvFrame(); }
+  uint16_t RcvCount() const override { return link_.Channel().RcvCount(); }
+  void ResetAtNextExchange() override { link_.Channel().ResetAtNextExchange(); }
+  void HoldLine() override { link_.Channel().HoldLine(); }
+  void ReleaseLine() override { link_.Channel().ReleaseLine(); }
+
+ private:
+  TFrameLink& link_;
+};
+
+// From the delete on, a failed or unclear reply is settled by reading the
+// entry back on the held line: only what the reader then holds is told,
+// and an entry found missing is written (once more).
+TEST_F(LookupWriteTest, AFailureAfterTheDeleteIsSettledByWhatTheReadBackFinds) {
+  overwrite = true;
+  using Told = std::vector<std::pair<ParamText, int>>;
+  const auto failed = [](ParamText text, int code) { return Told{{text, 0}, {ParamText::None, code}}; };
+  constexpr int kLost = kErrReceiveTimeout, kRefused = kErrReaderRefused;
+  // Commands from 0: the check .X, the .E, then as the letters say.
+  struct Case {
+    const char* name;
+    std::deque<unsigned> script;
+    std::set<int> lost;
+    int meddleAfter;  // the reader's entry changes after this command (-1: never)
+    const char* letters;
+    Told told;
+    int tann;  // the reader's entry afterwards (0: none)
+  };
+  const Case cases[] = {
+      {"delete done, its reply lost", {}, {1}, -1, "XEXZX", {}, 33},
+      {"delete refused",
+       {0, sim::kFaultRefuse},
+       {},
+       -1,
+       "XEX",
+       failed(ParamText::EntryNotReplaced, kRefused),
+       10},
+      {"delete reply and read-back lost",
+       {},
+       {1, 2},
+       -1,
+       "XEX",
+       failed(ParamText::EntryMayBeDeleted, kLost),
+       0},
+      {"write done, its reply lost", {}, {2}, -1, "XEZXX", {}, 33},
+      {"write refused once", {0, 0, sim::kFaultRefuse}, {}, -1, "XEZXZX", {}, 33},
+      {"write and read-back lost",
+       {},
+       {2, 3},
+       -1,
+       "XEZX",
+       failed(ParamText::EntryMayNotBeWritten, kLost),
+       33},
+      {"write lost, another entry read back", {}, {2}, 2, "XEZX", failed(ParamText::EntryDiffers, kLost), 99},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    rig.model.Parameters().LookupTable = {sim::ParameterState::MakeTable('A', "0002")};
+    rig.model.Requests.clear();
+    rig.model.Script = c.script;
+    LosingChannel channel(rig.link);
+    channel.lost = c.lost;
+    channel.after = [&](int n) {
+      if (n == c.meddleAfter)
+        for (BulbParamRecord& r : rig.model.Parameters().LookupTable) r.TANN = 99;
+    };
+    t.Edits.setText("TANN", "33");
+    const ParamOutcome o = t.Write();
+    EXPECT_EQ(told(o), c.told);
+    EXPECT_EQ(rig.letters(), c.letters);
+    const BulbParamRecord* entry = rig.lookupEntry("A0002");
+    EXPECT_EQ(entry ? int{entry->TANN} : 0, c.tann);
+    EXPECT_EQ(channel.unheld, 0) << "every command of the write on the held line";
+    EXPECT_FALSE(rig.link.LineHeld()) << "and the line given back";
+  }
 }
 
 // An identifier no dosimeter can have never reaches the reader: the write
