@@ -25,6 +25,7 @@ enum class CalibText {
   TooManyReadouts,
   BadDose,
   DoseFile,
+  DoseFileHeader,
   BadOutlierSd,
   // Output.
   NotReady,

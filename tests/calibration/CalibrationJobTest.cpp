@@ -228,6 +228,14 @@ TEST_F(CalibrationJobTest, DosesPerDosimeterFromAFile) {
       {"A0001,\"1000\n", "line 1: a quote is not closed"},
       {"A0001;1000\n", "line 1: two fields are needed, dosimeter and dose in uSv, not 1"},
       {"dosimeter,dose_usv\n", "no dosimeter and dose in it"},
+      {" DOSIMETER , Dose_USV \nA0001,1000\n", ""},
+      // A header of another unit: its doses would read as uSv.
+      {"Dosimeter,Dose (mSv)\nA0001,1\n",
+       "line 1: the second column is \"Dose (mSv)\", not dose_usv: a dose file's header is "
+       "\"dosimeter,dose_usv\", its doses in uSv"},
+      {"\r\ndosimeter,dose\nA0001,1000\n",
+       "line 2: the second column is \"dose\", not dose_usv: a dose file's "
+       "header is \"dosimeter,dose_usv\", its doses in uSv"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
