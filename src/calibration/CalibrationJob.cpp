@@ -546,6 +546,16 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
     o.kind = CalibrationOutcome::kNothing;
     return o;
   }
+  // The reader's factors never change unrecorded: with an archive set up
+  // the run is stored before the first entry goes out (and updated with
+  // the entries written at the end); a run that cannot be stored leaves the
+  // reader untouched.
+  keep(o);
+  if (o.kind == CalibrationOutcome::kFailed) {
+    o.failWith(CalibText::LookupNotKept);
+    changed();
+    return o;
+  }
 
   writing_ = true;
   abort_.clear();

@@ -55,6 +55,9 @@ const CalibTextEntry kCalibTexts[] = {
     {CalibText::LookupReadBack, E, "%1: the reader gave back the factor %2 instead of %3"},
     {CalibText::LookupStopped, W, "Stopped: %1 of %2 entries done"},
     {CalibText::LookupSummary, I, "Look-up entries: %1 written, %2 kept, %3 not written"},
+    {CalibText::LookupNotKept, E,
+     "No look-up entry written: the run could not be kept in the dose archive, which must record it before "
+     "the reader's factors change"},
     {CalibText::MissingReadouts, E, "No read-out of %1 in %2. A calibration does not lose a dosimeter unseen: "
                                     "leave it out of the list or widen the time span."},
     {CalibText::RunKept, I, "Kept in the dose archive as calibration run %1"},

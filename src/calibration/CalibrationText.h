@@ -47,6 +47,7 @@ enum class CalibText {
   LookupReadBack,
   LookupStopped,
   LookupSummary,
+  LookupNotKept,
   // The dose archive.
   MissingReadouts,
   RunKept,

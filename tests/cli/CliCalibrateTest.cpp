@@ -119,6 +119,14 @@ TEST_F(CliCalibrateTest, LookUpEntriesNeedTheServiceLevelAndOverwriteReplacesHel
   ini.WriteInteger(QStringLiteral("Safety restrictions"), QStringLiteral("Professional"),
                    quelm::kServiceLevelKey);
   ASSERT_TRUE(ini.UpdateFile());
+  // An archive that cannot keep the run: the reader is not asked for anything.
+  quelm::test::WriteFile(path("junk.sqlite"), "no database at all, but long enough to be looked at");
+  r = calibrate(lut + QStringList{"--overwrite", "--db", path("junk.sqlite")}, true);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains("(-301)") &&
+              r.err.contains("No look-up entry written: the run could not be kept"))
+      << r.err.toStdString();
+  EXPECT_TRUE(rig.commands().empty()) << rig.letters();
   // The reader holds A0001 and A0002: without --overwrite they stay, and
   // the command says how to replace them.
   r = calibrate(lut, true);
