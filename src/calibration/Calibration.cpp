@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "calibration/CalibrationText.h"
 #include "evaluation/BlockFormat.h"
 #include "measurement/ErrorFlags.h"
 
@@ -84,7 +85,13 @@ QString ParseDoseCsv(const QByteArray& text, std::map<QString, double>* doses) {
     const QString doseText = fields->at(1).trimmed();
     const bool header = first && id.compare(QLatin1String("dosimeter"), Qt::CaseInsensitive) == 0;
     first = false;
-    if (header) continue;
+    if (header) {
+      // A header names the unit: doses in mSv read as uSv would give
+      // factors a thousand times too large, still within a table's limits.
+      if (doseText.compare(QLatin1String("dose_usv"), Qt::CaseInsensitive) != 0)
+        return where + calibText(CalibText::DoseFileHeader, {doseText});
+      continue;
+    }
     if (!isCalibratableDosimeter(id))
       return where + QStringLiteral("\"%1\" is no dosimeter (a type letter A..Z and four digits)").arg(id);
     // Files are written with a decimal point, whatever the user's settings.

@@ -44,7 +44,9 @@ struct DeliveredDose {
 bool isDeliveredDose(double usv);
 
 // The lines "dosimeter,dose_usv" of a dose file: CSV (RFC 4180 quotes
-// allowed), an optional header line "dosimeter,dose_usv", blank lines
+// allowed), an optional header line "dosimeter,dose_usv" (any case, blanks
+// around the names; a first line naming "dosimeter" with another second
+// column is refused: its doses may be in another unit), blank lines
 // skipped; each dosimeter a type letter and four digits, once; each dose a
 // number with a decimal point, above 0. Empty on success; otherwise what is
 // wrong, with its line number, and *doses untouched.

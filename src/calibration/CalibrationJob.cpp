@@ -547,6 +547,16 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
     o.kind = CalibrationOutcome::kNothing;
     return o;
   }
+  // The reader's factors never change unrecorded: with an archive set up
+  // the run is stored before the first entry goes out (and updated with
+  // the entries written at the end); a run that cannot be stored leaves the
+  // reader untouched.
+  keep(o);
+  if (o.kind == CalibrationOutcome::kFailed) {
+    o.failWith(CalibText::LookupNotKept);
+    changed();
+    return o;
+  }
 
   // One job on the line from the first entry's check to the last one's
   // read-back: no other program gets in between them.

@@ -183,7 +183,10 @@ class CalibrationJob {
   CalibrationOutcome WriteCertificate(const QString& path);
   // The factor of every read-out in the mean into the reader's look-up
   // table, each entry based on the reader's own (its entry, or else the
-  // default table of its type) with only EVANORM changed.
+  // default table of its type) with only EVANORM changed. With an archive
+  // set up the run is kept there before the reader is asked for anything
+  // (nothing is written when it cannot be), and updated with the entries
+  // written afterwards.
   CalibrationOutcome WriteLookup();
   // Honoured between two entries.
   void RequestAbort() { abort_.request(); }

@@ -25,6 +25,8 @@ const CalibTextEntry kCalibTexts[] = {
      "%1 hold %2 read-outs; a calibration run takes at most %3. Choose fewer dosimeters or a shorter span."},
     {CalibText::BadDose, E, "\"%1\" is no dose in uSv above 0"},
     {CalibText::DoseFile, E, "%1: %2"},
+    {CalibText::DoseFileHeader, E,
+     "the second column is \"%1\", not dose_usv: a dose file's header is \"dosimeter,dose_usv\", its doses in uSv"},
     {CalibText::BadOutlierSd, E, "The outlier limit must be a number of standard deviations above 0 such as 2.5, not \"%1\""},
     {CalibText::NotReady, E, "Nothing to write yet: read-outs and a delivered dose are needed."},
     {CalibText::NoFactors, E, "No factor to write: every read-out was refused or left out."},
@@ -53,6 +55,9 @@ const CalibTextEntry kCalibTexts[] = {
     {CalibText::LookupReadBack, E, "%1: the reader gave back the factor %2 instead of %3"},
     {CalibText::LookupStopped, W, "Stopped: %1 of %2 entries done"},
     {CalibText::LookupSummary, I, "Look-up entries: %1 written, %2 kept, %3 not written"},
+    {CalibText::LookupNotKept, E,
+     "No look-up entry written: the run could not be kept in the dose archive, which must record it before "
+     "the reader's factors change"},
     {CalibText::MissingReadouts, E, "No read-out of %1 in %2. A calibration does not lose a dosimeter unseen: "
                                     "leave it out of the list or widen the time span."},
     {CalibText::RunKept, I, "Kept in the dose archive as calibration run %1"},

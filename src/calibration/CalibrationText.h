@@ -25,6 +25,7 @@ enum class CalibText {
   TooManyReadouts,
   BadDose,
   DoseFile,
+  DoseFileHeader,
   BadOutlierSd,
   // Output.
   NotReady,
@@ -46,6 +47,7 @@ enum class CalibText {
   LookupReadBack,
   LookupStopped,
   LookupSummary,
+  LookupNotKept,
   // The dose archive.
   MissingReadouts,
   RunKept,

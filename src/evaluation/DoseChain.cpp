@@ -302,6 +302,16 @@ NormFactSolution SolveNormFact(const BlockRecord& record, int evalStart, int eva
     const std::optional<double> down = pieceRoot(chain, middle, kLowestLog);
     if (up) roots.push_back(*up);
     if (down && (!up || std::fabs(*down - *up) > 1e-9)) roots.push_back(*down);
+    // Both walks step off `middle` before they look: a chain that corrects
+    // nothing (DLFA 1, DLFB 0) has its root right there, between their
+    // first points.
+    if (!up && !down) {
+      const double step = kEdge * std::max(1.0, std::fabs(middle));
+      const double lo = middle - step, hi = middle + step;
+      const double fLo = chain.at(lo), fHi = chain.at(hi);
+      if (std::isfinite(fLo) && std::isfinite(fHi) && (fLo < 0) != (fHi < 0))
+        if (const std::optional<double> u = brent(chain, lo, hi)) roots.push_back(*u);
+    }
   }
   if (roots.empty()) return refuse(NormFactRefusal::Unreachable);
   if (roots.size() > 1) return refuse(NormFactRefusal::Ambiguous);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <random>
 
+#include "ArchiveDb.h"
 #include "CalibrationBatch.h"
 #include "Golden.h"
 #include "ParamReaderRig.h"
@@ -228,6 +229,14 @@ TEST_F(CalibrationJobTest, DosesPerDosimeterFromAFile) {
       {"A0001,\"1000\n", "line 1: a quote is not closed"},
       {"A0001;1000\n", "line 1: two fields are needed, dosimeter and dose in uSv, not 1"},
       {"dosimeter,dose_usv\n", "no dosimeter and dose in it"},
+      {" DOSIMETER , Dose_USV \nA0001,1000\n", ""},
+      // A header of another unit: its doses would read as uSv.
+      {"Dosimeter,Dose (mSv)\nA0001,1\n",
+       "line 1: the second column is \"Dose (mSv)\", not dose_usv: a dose file's header is "
+       "\"dosimeter,dose_usv\", its doses in uSv"},
+      {"\r\ndosimeter,dose\nA0001,1000\n",
+       "line 2: the second column is \"dose\", not dose_usv: a dose file's "
+       "header is \"dosimeter,dose_usv\", its doses in uSv"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -465,6 +474,53 @@ TEST_F(CalibrationLookupTest, EachEntryIsTheReadersOwnWithTheNewFactorAndIsReadB
   choice = LookupChoice::NewOnly;
   EXPECT_EQ(job->WriteLookup().kind, CalibrationOutcome::kDone);
   EXPECT_EQ(job->Run().lookup.size(), 3u);
+}
+
+// The reader's factors never change unrecorded: the run is in the archive
+// before the first request goes out, and records what was written; an
+// archive that cannot keep it leaves the reader untouched.
+TEST_F(CalibrationLookupTest, TheRunIsKeptBeforeTheReaderIsWritten) {
+  QTemporaryDir elsewhere;
+  WriteFile(elsewhere.filePath("junk.sqlite"), "no database at all, but long enough to be looked at");
+  ArchiveDb db{Backend::SQLite};
+  for (const QString& url : {elsewhere.filePath("nowhere/a.sqlite"), elsewhere.filePath("junk.sqlite")}) {
+    SCOPED_TRACE(url.toStdString());
+    job->locateArchive = [url](ArchiveLocation* l, QString* detail) {
+      return ParseArchiveLocation(url, l, detail);
+    };
+    rig.model.Requests.clear();
+    const CalibrationOutcome o = job->WriteLookup();
+    EXPECT_EQ(o.kind, CalibrationOutcome::kFailed);
+    ASSERT_FALSE(o.reports.empty());
+    EXPECT_NE(o.reports.front().code, 0);
+    EXPECT_EQ(o.reports.back().text, CalibText::LookupNotKept);
+    EXPECT_EQ(rig.letters(), "");
+    EXPECT_TRUE(job->Run().lookup.empty());
+    EXPECT_FALSE(job->Controls().abort);
+  }
+
+  job->locateArchive = [&db](ArchiveLocation* l, QString* detail) {
+    return ParseArchiveLocation(db.url, l, detail);
+  };
+  int runsAtFirstRequest = -1;
+  job->onChanged = [&] {
+    if (runsAtFirstRequest < 0 && job->Progress().current == "A0001") {
+      EXPECT_EQ(rig.letters(), "") << "nothing asked of the reader yet";
+      std::vector<CalibrationRecord> runs;
+      ASSERT_EQ(db.open()->calibrations(&runs), kOk);
+      runsAtFirstRequest = static_cast<int>(runs.size());
+    }
+  };
+  rig.model.Requests.clear();
+  const CalibrationOutcome o = job->WriteLookup();
+  EXPECT_EQ(o.kind, CalibrationOutcome::kDone);
+  EXPECT_EQ(runsAtFirstRequest, 1);
+  ASSERT_TRUE(job->KeptRun());
+  CalibrationRecord stored;
+  ASSERT_EQ(db.open()->calibration(*job->KeptRun(), &stored), kOk);
+  EXPECT_EQ(stored.written, "3 look-up entries");
+  ASSERT_EQ(stored.factors.size(), 3u);
+  for (const CalibrationFactorRecord& f : stored.factors) EXPECT_TRUE(f.written) << f.dosimeter.toStdString();
 }
 
 TEST_F(CalibrationLookupTest, ChoicesRefusalsAndFailuresEndTheWriteAsTheySay) {

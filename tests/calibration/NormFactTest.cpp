@@ -129,6 +129,9 @@ TEST(NormFactSolve, RefusesWhereNoSingleFactorGivesTheDose) {
       {"factor below what a single holds", linearity(1, 0, 1e30f), 1e46, NormFactRefusal::OutOfRange},
       // What is left of the chain then is a plain factor: solved.
       {"limit 0 without exponent", linearity(1.25f, 0, 0), 500, NormFactRefusal::None},
+      // No correction at all: the root is the factor the walks start from.
+      {"limit 0, no linearity correction", linearity(1, 0, 0), 1000, NormFactRefusal::None},
+      {"limit below 0, no linearity correction", linearity(1, 0, -5), 1000, NormFactRefusal::None},
       {"falling power piece, dose only on it", linearity(1, -0.5f, 100), 90, NormFactRefusal::None},
   };
   for (const Case& c : cases) {

@@ -66,6 +66,15 @@ TEST_F(CliCalibrateTest, PrintsTheBatchAndWritesTheTableAndTheDefaultTable) {
   auto r = calibrate({"--doses", path("doses.csv")});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains("line") || r.err.contains("no dosimeter and dose in it")) << r.err.toStdString();
+  // Doses in mSv under their own header are not taken for uSv.
+  quelm::test::WriteFile(path("msv.csv"), "Dosimeter,Dose (mSv)\nA0001,1\nA0002,1\n");
+  r = calibrate({"--doses", path("msv.csv"), "--csv", path("msv-out.csv")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains(path("msv.csv") +
+                             ": line 1: the second column is \"Dose (mSv)\", not dose_usv: a "
+                             "dose file's header is \"dosimeter,dose_usv\""))
+      << r.err.toStdString();
+  EXPECT_FALSE(QFile::exists(path("msv-out.csv")));
 
   r = calibrate(
       {"--dose", "1000", "--note", "Cs-137, 2026-03-01", "--csv", path("b.csv"), "--dpt", path("a.dpt")});
@@ -110,6 +119,14 @@ TEST_F(CliCalibrateTest, LookUpEntriesNeedTheServiceLevelAndOverwriteReplacesHel
   ini.WriteInteger(QStringLiteral("Safety restrictions"), QStringLiteral("Professional"),
                    quelm::kServiceLevelKey);
   ASSERT_TRUE(ini.UpdateFile());
+  // An archive that cannot keep the run: the reader is not asked for anything.
+  quelm::test::WriteFile(path("junk.sqlite"), "no database at all, but long enough to be looked at");
+  r = calibrate(lut + QStringList{"--overwrite", "--db", path("junk.sqlite")}, true);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains("(-301)") &&
+              r.err.contains("No look-up entry written: the run could not be kept"))
+      << r.err.toStdString();
+  EXPECT_TRUE(rig.commands().empty()) << rig.letters();
   // The reader holds A0001 and A0002: without --overwrite they stay, and
   // the command says how to replace them.
   r = calibrate(lut, true);
