@@ -289,7 +289,14 @@ int ContentModel::ImportFile(const QString& fileName) {
   // block is still shown when it can be read, and the search's failure is
   // the one to tell.
   const int shown = showNewestImportedBlock(busy, trace, records > 0 ? records - 1 : kNoRecord);
-  return failure != 0 ? failure : shown;
+  if (failure != 0) return failure;
+  // A file that ends in a cut-off record lists and shows its whole records;
+  // the cut is told once they are (it also explains a file with none), so
+  // that the operator knows the list lacks what was being appended.
+  const QString leftOut = source_->LeftOut();
+  if (leftOut.isEmpty() || (shown != 0 && shown != kErrSourceFile)) return shown;
+  explainNextReport(kErrSourceFile, leftOut);
+  return kErrSourceFile;
 }
 
 int ContentModel::ImportReader() {

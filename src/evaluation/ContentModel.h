@@ -86,7 +86,9 @@ class ContentModel {
   // the dialog seam: "Date error" for a row whose date the calendar rejects
   // and the message of an empty reader.
   // Makes the data file the source, lists the first page of the search in
-  // force and shows the newest block.
+  // force and shows the newest block. A file that ends in a cut-off record
+  // is listed and shown without it, and then fails with kErrSourceFile and
+  // a note naming the file and the cut (explainNextReport).
   int ImportFile(const QString& fileName);
   // The operator cancelled the choice of a data file: traced, nothing else.
   void FileImportCancelled();

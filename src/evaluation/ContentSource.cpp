@@ -2,16 +2,35 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <cstddef>
 
 #include "base/ErrorCodes.h"
 #include "link/CommandChannel.h"
+#include "measurement/DataFileReader.h"
 #include "measurement/NurvoDataBlock.h"
 
 namespace quelm {
 
 DataFileSource::DataFileSource(QString fileName) : fileName_(std::move(fileName)) {}
 
-int DataFileSource::Skim(TNurvoDataBlock& data) { return data.SkimFile(fileName_); }
+int DataFileSource::Skim(TNurvoDataBlock& data) {
+  leftOut_.clear();
+  if (const int rc = data.SkimFile(fileName_)) return rc;
+  if (data.CutOffBytes == 0) return kOk;
+  // The newest block is the last whole record; the file is opened once more
+  // only for a file that ends in a cut-off one.
+  const uint32_t whole = data.ValidBlocks - 1;
+  uint16_t last = 0;
+  DataFileReader file;
+  if (whole > 0 && file.open(fileName_) == 0)
+    file.readAt(uint64_t{whole - 1} * sizeof(BlockRecord) + offsetof(BlockRecord, BlockNumber), &last,
+                sizeof last);
+  data.ValidBlocks = whole;
+  data.BlockIndex = whole > 0 ? whole - 1 : 0;
+  data.LastBlock = last;
+  leftOut_ = fileName_ + QStringLiteral(": ") + CutOffRecordText(data.CutOffBytes, whole);
+  return kOk;
+}
 
 int DataFileSource::SearchPage(TNurvoDataBlock& data, const SearchRequest& request, uint16_t upperLimit,
                                uint16_t lowerLimit, int* count) {

@@ -24,6 +24,9 @@ class ContentSource {
   // Makes this the data object's source and counts it into ValidBlocks and
   // LastBlock. Clears the data object's record.
   virtual int Skim(TNurvoDataBlock& data) = 0;
+  // What the last Skim left out of the count, as the note for a report of
+  // kErrSourceFile; empty when it counted the whole source.
+  virtual QString LeftOut() const { return QString(); }
   // A page of up to 20 summaries into data.Summaries, from request.StartBlock
   // in the request's direction; *count gets the number filled. A page that
   // ends early is no error for the list: it shows what was found, and the
@@ -56,13 +59,19 @@ class ContentSource {
   virtual QString ReadContext(const QString& row, int code) const = 0;
 };
 
-// A data file (".dat") as source.
+// A data file (".dat") as source. Its blocks are its whole records: a
+// cut-off last record (a crash or a full disk while it was appended) is
+// left out of the count, and LastBlock is the number of the last whole
+// record, so that every list, page and search starts at the newest block
+// that can be read.
 class DataFileSource final : public ContentSource {
  public:
   explicit DataFileSource(QString fileName);
   const QString& FileName() const { return fileName_; }
 
   int Skim(TNurvoDataBlock& data) override;
+  // The file and its cut-off record, when it ends in one.
+  QString LeftOut() const override { return leftOut_; }
   int SearchPage(TNurvoDataBlock& data, const SearchRequest& request, uint16_t upperLimit,
                  uint16_t lowerLimit, int* count) override;
   int SearchPageNextTo(TNurvoDataBlock& data, const SearchRequest& request, int64_t record,
@@ -76,6 +85,7 @@ class DataFileSource final : public ContentSource {
 
  private:
   QString fileName_;
+  QString leftOut_;
 };
 
 // The reader on the serial line as source. The reader itself pages and

@@ -141,4 +141,10 @@ bool DataFileReader::readAt(uint64_t offset, void* dst, size_t len) {
   return true;
 }
 
+QString CutOffRecordText(uint64_t bytes, uint64_t wholeRecords) {
+  return QStringLiteral("it ends in a cut-off record of %1 bytes after record %2")
+      .arg(bytes)
+      .arg(static_cast<long long>(wholeRecords) - 1);
+}
+
 }  // namespace quelm

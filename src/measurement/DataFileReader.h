@@ -75,4 +75,10 @@ class DataFileReader {
   int readError_ = 0;
 };
 
+// Why a data file's end holds no block: the cut-off record of `bytes` after
+// its `wholeRecords` whole ones. The note under a source file error, for
+// the download that refuses to copy such a file and the list that leaves
+// the cut-off record out.
+QString CutOffRecordText(uint64_t bytes, uint64_t wholeRecords);
+
 }  // namespace quelm

@@ -112,9 +112,7 @@ FilePlan wholeFilePlan(const SourceData& source) {
       return plan;
     }
   if (source.tail() > 0) {
-    plan.refusal = QStringLiteral("it ends in a cut-off record of %1 bytes after record %2")
-                       .arg(source.tail())
-                       .arg(source.records() - 1);
+    plan.refusal = CutOffRecordText(source.tail(), static_cast<uint64_t>(source.records()));
     return plan;
   }
   plan.records.resize(static_cast<size_t>(source.records()));

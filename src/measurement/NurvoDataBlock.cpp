@@ -56,6 +56,7 @@ TNurvoDataBlock::TNurvoDataBlock(QObject* owner)
       Source(SourceNone),
       ValidBlocks(0),
       LastBlock(0),
+      CutOffBytes(0),
       LastUnsaved(0),
       ByDate(0),
       BlockIndex(0) {
@@ -100,6 +101,7 @@ int TNurvoDataBlock::SkimFile(const QString& name) {
   FileName = name;
   Source = SourceFile;
   ValidBlocks = 0;
+  CutOffBytes = 0;
   BlockIndex = 0;
 
   const int rc = openDataFile();
@@ -124,6 +126,7 @@ int TNurvoDataBlock::SkimFile(const QString& name) {
   ValidBlocks =
       static_cast<uint32_t>(std::min<uint64_t>((size + kRecordBytes - 1) / kRecordBytes, UINT32_MAX));
   if (ValidBlocks > 0) BlockIndex = ValidBlocks - 1;
+  CutOffBytes = static_cast<uint32_t>(size % kRecordBytes);
 
   LastBlock = 0;
   uint16_t last;

@@ -49,6 +49,9 @@ class TNurvoDataBlock {
   uint8_t Source;         // TNurvoSource
   uint32_t ValidBlocks;
   uint32_t LastBlock;
+  // Bytes of the cut-off last record SkimFile counted (0: the file ends
+  // with a whole record); no block can be read from them.
+  uint32_t CutOffBytes;
   uint32_t LastUnsaved;
   uint32_t ByDate;
   uint32_t BlockIndex;
@@ -66,7 +69,7 @@ class TNurvoDataBlock {
   // closes it again; results are 0 or a negative code, and a failed
   // positioning at the start of the file gives the system's error number.
   // Makes the file the source: ValidBlocks = record starts in it (a cut-off
-  // last record counts), LastBlock = number of the last record.
+  // last record counts), LastBlock = number of the last record, CutOffBytes.
   int SkimFile(const QString& name);
   // The first record with that number into Record; -214 when there is none.
   // With the record a row was listed from, that record as long as it still

@@ -298,6 +298,45 @@ TEST_F(CliFile, ListAndItsContentListFileFollowTheRecordsOfRepeatedNumbers) {
   quelm::setTextFileClock({});
 }
 
+// A record cut off while it was appended (a crash, a full disk): the whole
+// records before it are listed as ever, and the list fails after them
+// with the cut named; nor is a list file written.
+TEST_F(CliFile, ListPrintsTheWholeRecordsOfAFileEndingInACutOffRecordAndFails) {
+  write(30);
+  BlockRecord next = blocks.back();
+  next.BlockNumber = 30;
+  append(QByteArray(reinterpret_cast<const char*>(&next), 100));
+  const QString lst = dir.filePath(QStringLiteral("out.lst"));
+  const auto down = [](int from, int to) {
+    std::vector<int> v;
+    for (int n = from; n >= to; --n) v.push_back(n);
+    return v;
+  };
+  struct Case {
+    QStringList options;
+    std::vector<int> numbers;
+  };
+  const Case cases[] = {
+      {{}, down(29, 10)},
+      {{"--pages", "9"}, down(29, 0)},
+      {{"--number", "20", "29"}, down(29, 20)},
+      {{"--lst", lst}, down(29, 10)},
+  };
+  for (const Case& c : cases) {
+    const auto r = runCli(QStringList{"list", path} + c.options);
+    const std::string where = c.options.join(' ').toStdString();
+    EXPECT_EQ(r.code, 1) << where;
+    EXPECT_EQ(listed(r.out), c.numbers) << where;
+    EXPECT_EQ(r.err.toStdString(),
+              QStringLiteral("quelm-cli: %1: Source file error (-214)\n"
+                             "quelm-cli: %1: it ends in a cut-off record of 100 bytes after record 29\n")
+                  .arg(path)
+                  .toStdString())
+        << where;
+  }
+  EXPECT_FALSE(QFile::exists(lst));
+}
+
 TEST_F(CliFile, ShowPrintsHeaderAndPanelPerBlockAndGoesOnPastAMissingOne) {
   write(10);
   const auto r = runCli({"show", path, "3", "77", "5"});

@@ -389,6 +389,77 @@ TEST_F(ContentModelTest, FailuresAreReturnedAndLeaveTheListAndTheShownBlock) {
   EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
 }
 
+// A crash or a full disk while a record was appended leaves it cut off.
+// The list, its pages and its searches keep to the whole records; the
+// import then fails with the cut named, for the front end to tell.
+TEST_F(ContentModelTest, AFileEndingInACutOffRecordListsItsWholeRecordsAndNamesTheCut) {
+  struct Case {
+    SampleDataOptions file;  // the last block is the one cut off
+    int keep;                // of its 512 bytes
+    int renumber;            // the cut block's number (-1: its own)
+    std::vector<int> rows;   // the first page, then the page before it
+    std::vector<int> older;
+  };
+  const Case cases[] = {
+      {{31, 30, 0}, 100, -1, NumbersDown(29, 10), NumbersDown(9, 0)},
+      {{31, 31, 0}, 2, -1, NumbersDown(29, 10), NumbersDown(9, 0)},   // too short to carry its number
+      {{31, 32, 0}, 511, 5, NumbersDown(29, 10), NumbersDown(9, 0)},  // a number a whole record has
+      {{61, 33, 2030}, 300, -1, NumbersDown(41, 22), NumbersDown(21, 2)},
+  };
+  for (const Case& c : cases) {
+    std::vector<BlockRecord> blocks = MakeSampleBlocks(c.file);
+    if (c.renumber >= 0) blocks.back().BlockNumber = static_cast<uint16_t>(c.renumber);
+    const QString path = writeBlocks("cut.dat", blocks);
+    const qint64 whole = static_cast<qint64>(blocks.size()) - 1;
+    ASSERT_TRUE(QFile::resize(path, whole * 512 + c.keep));
+    const std::string where = std::to_string(c.keep) + " bytes kept";
+
+    EXPECT_EQ(content.ImportFile(path), kErrSourceFile) << where;
+    EXPECT_EQ(takeReportNote(kErrSourceFile),
+              QStringLiteral("%1: it ends in a cut-off record of %2 bytes after record %3")
+                  .arg(path)
+                  .arg(c.keep)
+                  .arg(whole - 1))
+        << where;
+    EXPECT_EQ(rows(), c.rows) << where;
+    EXPECT_EQ(content.SelectedRow(), 1) << where;
+    EXPECT_EQ(std::memcmp(&detail.ShownRecord(), &blocks[static_cast<size_t>(whole - 1)], 512), 0) << where;
+    EXPECT_EQ(content.AvailableBlocks(), QString::number(whole)) << where;
+    EXPECT_TRUE(content.PagingEnabled()) << where;
+    EXPECT_EQ(content.PrevPage().failure, 0) << where;
+    EXPECT_EQ(rows(), c.older) << where;
+    // A search starts at the newest whole record, and finds only whole ones.
+    SearchState offered;
+    content.Search([&](SearchState& s) {
+      offered = s;
+      return false;
+    });
+    EXPECT_EQ(int{offered.Request.StartBlock}, c.rows.front()) << where;
+    content.Search().Initialised = false;
+  }
+
+  // With a search in force the import lists its first page of whole records.
+  const std::vector<BlockRecord> blocks = MakeSampleBlocks({31, 30, 0});
+  const QString path = writeBlocks("found.dat", blocks);
+  ASSERT_TRUE(QFile::resize(path, 30 * 512 + 100));
+  const std::string key(blocks[20].BulbID, 5);
+  ASSERT_EQ(search(kSearchByDosimeter, 0, 2047, key.c_str()), 0);
+  EXPECT_EQ(content.ImportFile(path), kErrSourceFile);
+  EXPECT_EQ(rows(), NewestOf(std::vector<BlockRecord>(blocks.begin(), blocks.end() - 1), key));
+  content.Search().Request.Flags = 0;
+
+  // A file of nothing but a cut-off record holds no block.
+  const QString alone = writeBlocks("alone.dat", {blocks.front()});
+  ASSERT_TRUE(QFile::resize(alone, 100));
+  EXPECT_EQ(content.ImportFile(alone), kErrSourceFile);
+  EXPECT_TRUE(
+      takeReportNote(kErrSourceFile).startsWith(alone + ": it ends in a cut-off record of 100 bytes"));
+  EXPECT_TRUE(rows().empty());
+  EXPECT_EQ(content.AvailableBlocks(), "0");
+  EXPECT_TRUE(prompter.messages.empty()) << prompter.texts().join('|').toStdString();
+  EXPECT_FALSE(content.Busy());
+}
+
 // The reader as source: the import starts the link afresh and an empty
 // reader is told, not listed.
 class CountingChannel final : public TCommandChannel {

@@ -6,6 +6,7 @@
 #include "ContentSession.h"
 #include "base/CsvText.h"
 #include "base/DateText.h"
+#include "base/ErrorCodes.h"
 #include "evaluation/ContentList.h"
 #include "evaluation/SearchCriteria.h"
 #include "measurement/TextList.h"
@@ -127,7 +128,10 @@ int run(Args& args, CliIO& io) {
     return usageError(io, kCommand, QStringLiteral("unexpected argument \"%1\"").arg(words.first()));
   if (lstFile && checkOutputFile(io, *lstFile, {session.SourceName()})) return kExitFailure;
 
-  if (const int rc = session.Import(io)) return rc;
+  // A data file that ends in a cut-off record lists its whole records and
+  // fails after them: what a script is given is not the whole file.
+  QString cutOff;
+  if (const int rc = session.Import(io, &cutOff)) return rc;
   ContentModel& content = session.Content();
   if (criteria.any()) {
     const int rc = content.Search([&](SearchState& s) {
@@ -169,6 +173,11 @@ int run(Args& args, CliIO& io) {
   }
   io.out.flush();
   if (failed != 0) return failure(io, failed, session.SourceName());
+  if (!cutOff.isEmpty()) {
+    // No list file either: a failed list writes none.
+    explainNextReport(kErrSourceFile, cutOff);
+    return failure(io, kErrSourceFile, session.SourceName());
+  }
   return lstFile ? writeContentList(session, io, *lstFile, order) : int{kExitOk};
 }
 

@@ -1,5 +1,6 @@
 #include "ContentSession.h"
 
+#include "base/ErrorCodes.h"
 #include "measurement/BlockRecord.h"
 
 namespace quelm::cli {
@@ -38,8 +39,16 @@ bool ContentSession::TakeFile(QStringList& words, CliIO& io, const QString& comm
   return true;
 }
 
-int ContentSession::Import(CliIO& io) {
+int ContentSession::Import(CliIO& io, QString* cutOff) {
   const int rc = reader_ ? content_.ImportReader() : content_.ImportFile(sourceName_);
+  if (cutOff) {
+    cutOff->clear();
+    // The import told the cut after it listed the whole records.
+    if (rc == kErrSourceFile && content_.Source() && !content_.Source()->LeftOut().isEmpty()) {
+      *cutOff = takeReportNote(rc);
+      return kExitOk;
+    }
+  }
   return rc == 0 ? int{kExitOk} : failure(io, rc, sourceName_);
 }
 

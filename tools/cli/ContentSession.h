@@ -39,7 +39,11 @@ class ContentSession {
 
   // Imports the source as the window's import commands do: the first page
   // and the newest block. Returns the exit status; a failure is printed.
-  int Import(CliIO& io);
+  // With cutOff, a data file that ends in a cut-off record is listed
+  // without it as the window lists it, and the note naming the cut goes
+  // into *cutOff (empty otherwise) for the command to fail with after it
+  // printed the list.
+  int Import(CliIO& io, QString* cutOff = nullptr);
   // Shows one block by its number, or the record a row was listed from
   // (ContentModel::ShowBlock); a failure is printed with the block.
   int Show(CliIO& io, uint32_t number, int64_t record = kNoRecord);
