@@ -590,13 +590,15 @@ int migrate(Connection& c, QString* note) {
     for (const Migration& m : migrations()) {
       if (m.version <= at) continue;
       for (const Step& s : m.steps) {
-        if ((s.only == Only::SQLite && c.postgres()) || (s.only == Only::PostgreSQL && !c.postgres())) continue;
+        if ((s.only == Only::SQLite && c.postgres()) || (s.only == Only::PostgreSQL && !c.postgres()))
+          continue;
         if (const int rc = s.sql ? c.exec(SpellSchema(d, s.sql)) : s.run(c, counts)) return rc;
       }
       at = m.version;
     }
     if (const int rc = c.exec(QStringLiteral("DELETE FROM quelm_schema"))) return rc;
-    if (const int rc = c.exec(QStringLiteral("INSERT INTO quelm_schema (version) VALUES (%1)").arg(at))) return rc;
+    if (const int rc = c.exec(QStringLiteral("INSERT INTO quelm_schema (version) VALUES (%1)").arg(at)))
+      return rc;
     // An upgrade is a change to the record like any other: logged with it.
     if (from == 0 || from == at) return int{kOk};
     return appendLog(c, {{QStringLiteral("migration"), QStringLiteral("schema"), QString::number(from),

@@ -77,7 +77,8 @@ const ResultCodeEntry kResultCodes[] = {
     {kErrArchiveInput, E, "Dose archive refused the entry"},
     {kErrArchiveIo, E, "Dose archive: the database file could not be read or written"},
     {kErrArchiveOpenItems, E, "Read-outs of the period still await review"},
-    {kErrArchiveChanged, E, "Dose archive changed while the sign-off was made: nothing was signed, sign again"},
+    {kErrArchiveChanged, E,
+     "Dose archive changed while the sign-off was made: nothing was signed, sign again"},
 };
 const int kResultCodeCount = static_cast<int>(std::size(kResultCodes));
 
