@@ -400,13 +400,13 @@ std::unique_ptr<ReaderSession> ReaderSession::open(const QString& port, const QS
 
 ReaderSession::~ReaderSession() {
   if (CommandChannel() == &link_.Channel()) SetCommandChannel(previous_);
-  link_.ReleaseLine();
   releaseLine();
 }
 
 void ReaderSession::releaseLine() {
   if (!held_) return;
   held_ = false;
+  link_.ReleaseLine();
 }
 
 bool isReadOrWrite(const QStringList& words) {
