@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "base/EventWait.h"
+
 class TCommandChannel {
  public:
   virtual ~TCommandChannel() = default;
@@ -46,6 +48,12 @@ class TCommandChannel {
   // program gets in between two of its commands. Holds nest.
   virtual void HoldLine() {}
   virtual void ReleaseLine() {}
+  // Lets what is pending through (paints, an Abort click) between two
+  // exchanges of a job that holds the line. An exchange those events would
+  // start (another window's command) is refused meanwhile with
+  // kErrExchangeRunning: it would land between the job's commands and could
+  // leave the reader elsewhere than the job left it.
+  virtual void LetEventsThroughHeld() { quelm::letEventsThrough(); }
 };
 
 // The program's channel (the link of TIoForm); nullptr until it exists.
@@ -61,6 +69,14 @@ class LineHold {
     if (channel_) channel_->HoldLine();
   }
   ~LineHold() { release(); }
+  // See TCommandChannel::LetEventsThroughHeld; without a channel the
+  // events just pass.
+  void letEventsThrough() {
+    if (channel_)
+      channel_->LetEventsThroughHeld();
+    else
+      quelm::letEventsThrough();
+  }
   void release() {
     if (channel_) channel_->ReleaseLine();
     channel_ = nullptr;

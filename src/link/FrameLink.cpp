@@ -198,6 +198,12 @@ void TFrameLink::ReleaseLine() {
   lineUseMayHaveChanged(wasInUse);
 }
 
+void TFrameLink::LetEventsThroughHeld() {
+  ++ClosedToOthers;
+  quelm::letEventsThrough();
+  --ClosedToOthers;
+}
+
 int TFrameLink::SendCOMCmd(uint8_t* payload, uint16_t length, uint16_t* out) {
   return SendCheckedCOMCmd(payload, length, out, {});
 }
@@ -208,8 +214,10 @@ int TFrameLink::SendCheckedCOMCmd(uint8_t* payload, uint16_t length, uint16_t* o
   // and is refused like a missing one.
   if (!payload || length > quelm::kMaxPayload) return quelm::kErrNullptr;
   // Exchanges are strictly sequential: one started from an event handled
-  // during another's wait would take over its frame buffers and port.
-  if (InExchange) return quelm::kErrExchangeRunning;
+  // during another's wait would take over its frame buffers and port, and
+  // one started while a job lets events through between two of its own
+  // would land in the middle of that job.
+  if (InExchange || ClosedToOthers > 0) return quelm::kErrExchangeRunning;
   InExchange = true;
   const int rc = Exchange(payload, length, out, check);
   InExchange = false;

@@ -92,6 +92,8 @@ class TFrameLink : public QObject {
     lineUseMayHaveChanged(wasInUse);
   }
   void ReleaseLine();
+  // See TCommandChannel::LetEventsThroughHeld.
+  void LetEventsThroughHeld();
   bool LineHeld() const { return Holds > 0; }
   // A job holds the line between its exchanges (a download, a table write)
   // or the software update runs: the port's settings must not change then.
@@ -133,6 +135,7 @@ class TFrameLink : public QObject {
     void SetLoaderMode(uint32_t mode) override { Link.LoaderMode = mode; }
     void HoldLine() override { Link.HoldLine(); }
     void ReleaseLine() override { Link.ReleaseLine(); }
+    void LetEventsThroughHeld() override { Link.LetEventsThroughHeld(); }
 
    private:
     TFrameLink& Link;
@@ -153,6 +156,7 @@ class TFrameLink : public QObject {
   bool InExchange = false;
   bool LoaderSession = false;
   int Holds = 0;
+  int ClosedToOthers = 0;  // a holder lets events through
   bool ReplyOwed = false;
   bool Settling = false;
   QElapsedTimer QuietSince;  // the owed wait's end, or the last byte after it

@@ -15,7 +15,6 @@
 #include "base/DataFiles.h"
 #include "base/Diag.h"
 #include "base/ErrorCodes.h"
-#include "base/EventWait.h"
 #include "base/IntConversion.h"
 #include "link/CommandChannel.h"
 #include "measurement/DataFileReader.h"
@@ -524,7 +523,7 @@ int DownloadJob::createListFiles() {
   return 0;
 }
 
-DownloadResult DownloadJob::copyBlocks(StartPlan& plan) {
+DownloadResult DownloadJob::copyBlocks(StartPlan& plan, LineHold& line) {
   TNurvoDataBlock& b = *block_;
   const bool second = plan.secondFile != QLatin1String(kNoAppend);
   int appendFlag = plan.appendFlag;
@@ -541,8 +540,9 @@ DownloadResult DownloadJob::copyBlocks(StartPlan& plan) {
     state_.gaugeProgress = k;
     state_.actualBlock = QString::number(plan.numberAt(k));
     changed();
-    // The Abort button (and everything else the window shows) gets through here.
-    letEventsThrough();
+    // The Abort button (and everything else the window shows) gets through
+    // here; a command another window would send meanwhile does not.
+    line.letEventsThrough();
     if (abort_.take()) {
       r.kind = DownloadResult::kAborted;
       r.message = QStringLiteral("User aborted");
@@ -629,7 +629,7 @@ DownloadResult DownloadJob::Start() {
   if (auto r = settleStorageFile(plan)) return *r;
   if (auto r = settleRange(plan, trace)) return endRun(*r);
   if (auto r = takeControlsForLoop(plan)) return *r;
-  return finishRun(plan, copyBlocks(plan));
+  return finishRun(plan, copyBlocks(plan, line));
 }
 
 // Everything the operator entered is taken now, before anything is asked

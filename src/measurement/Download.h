@@ -35,6 +35,7 @@ class TNurvoDataBlock;
 namespace quelm {
 
 class TraceLine;
+class LineHold;
 
 enum DownloadType : int {
   kDownloadNotSelected = 0,
@@ -233,8 +234,9 @@ class DownloadJob {
   std::optional<DownloadResult> settleStorageFile(StartPlan& plan);
   std::optional<DownloadResult> settleRange(StartPlan& plan, const TraceLine& trace);
   std::optional<DownloadResult> takeControlsForLoop(const StartPlan& plan);
-  // The loop over the planned blocks; Abort is honoured before each.
-  DownloadResult copyBlocks(StartPlan& plan);
+  // The loop over the planned blocks on the held line; Abort is honoured
+  // before each.
+  DownloadResult copyBlocks(StartPlan& plan, LineHold& line);
   int fetchFileRecord(StartPlan& plan, int k);
   void prepareScratch(StartPlan& plan) const;
   int saveOutputs(StartPlan& plan) const;

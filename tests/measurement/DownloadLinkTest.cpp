@@ -121,7 +121,9 @@ INSTANTIATE_TEST_SUITE_P(FaultKinds, DownloadLinkTest, ::testing::ValuesIn(fault
                          });
 
 // The window's download holds the line as the command line's does: between
-// two blocks no other program can open the reader's device.
+// two blocks no other program can open the reader's device, and a command
+// another window sends while the download lets clicks through is refused
+// rather than sent between two of its blocks.
 TEST(DownloadLineTest, NoOtherProgramGetsTheLineBetweenTwoBlocks) {
   sim::TReaderModel model;
   model.LoadBlocks(MakeSampleBlocks({10, 3, 0}));
@@ -134,18 +136,31 @@ TEST(DownloadLineTest, NoOtherProgramGetsTheLineBetweenTwoBlocks) {
   QTemporaryDir dir;
   DownloadJob job;
   job.SetStorageName(dir.filePath("run"));
-  int other = 1;
+  int other = 1, window = 1;
+  size_t requestsBefore = 0, requestsAfter = 0;
   job.onChanged = [&] {
     if (job.State().actualBlock != QLatin1String("3") || other != 1) return;
     TCOMPort port;
     port.DeviceOverride = server.SlavePath();
     other = port.Connect();
+    // A click in another window, handled among the download's events.
+    requestsBefore = model.Requests.size();
+    QMetaObject::invokeMethod(
+        &link,
+        [&] {
+          uint8_t command[] = {'.', 'G', '#'};
+          window = link.Channel().SendCOMCmd(command, sizeof command);
+          requestsAfter = model.Requests.size();
+        },
+        Qt::QueuedConnection);
   };
   DownloadResult r = job.SelectType(kDownloadUnsaved);
   if (r.kind == DownloadResult::kNone) r = job.Start();
   SetCommandChannel(nullptr);
   EXPECT_EQ(r.kind, DownloadResult::kCompleted);
   EXPECT_EQ(other, -2) << "the device was free between two blocks";
+  EXPECT_EQ(window, kErrExchangeRunning) << "another window's command went out mid-download";
+  EXPECT_EQ(requestsAfter, requestsBefore);
   EXPECT_FALSE(link.COMPortDrv.Connected()) << "released when the download ended";
 }
 
