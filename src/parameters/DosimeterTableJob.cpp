@@ -370,62 +370,68 @@ ParamOutcome DosimeterTableJob::writeLookup() {
   // The last point to stop: from the delete on, the new entry goes in
   // whatever is asked, or the reader would be left without one.
   if (stopHere(o, "WriteLUTBlock")) return o;
-  if (check == 0) return replaceLookup(id);
-  if (const int rc = Table.WriteLUTBlock()) {
-    if (rc == kErrReaderRefused) o.failWith(ParamText::MemoryFull);
-    o.fail(rc, "WriteLUTBlock");
-  }
-  return o;
+  return check == 0 ? replaceLookup(id) : writeSettled(id, false);
 }
 
 // A reply that failed or did not come says nothing of what the reader did:
 // a delete whose reply was late was carried out, and so was such a write.
 // So after any failure from the delete on, the entry is read back while the
-// line is still held, and only what the reader then holds decides: no entry
-// gets the new one (once more after a failed write), the new one is done.
-ParamOutcome DosimeterTableJob::replaceLookup(const QString& id) {
+// line is still held, and only what the reader then holds decides.
+DosimeterTableJob::Held DosimeterTableJob::heldEntry() const {
+  TBulbParamBlock back;
+  std::memcpy(&back.Record, &Table.Record, kIdentifierBytes);
+  const int rc = back.ReadLUTBlock();
+  if (rc == kErrReaderRefused) return Held::Nothing;
+  if (rc != 0) return Held::Unknown;
+  return std::memcmp(&back.Record, &Table.Record, sizeof back.Record) == 0 ? Held::Sent : Held::Other;
+}
+
+namespace {
+ParamOutcome settledFailure(ParamText text, const QString& id, int rc) {
   ParamOutcome o;
+  if (text != ParamText::None) o.failWith(text, id);
+  o.fail(rc, "WriteLUTBlock");
+  return o;
+}
+}  // namespace
+
+ParamOutcome DosimeterTableJob::replaceLookup(const QString& id) {
   uint8_t key[kIdentifierBytes];
   std::memcpy(key, &Table.Record, kIdentifierBytes);
-  enum class Held { Nothing, Sent, Other, Unknown };
-  const auto readBack = [&] {
-    TBulbParamBlock back;
-    std::memcpy(&back.Record, key, kIdentifierBytes);
-    const int rc = back.ReadLUTBlock();
-    if (rc == kErrReaderRefused) return Held::Nothing;
-    if (rc != 0) return Held::Unknown;
-    return std::memcmp(&back.Record, &Table.Record, sizeof back.Record) == 0 ? Held::Sent : Held::Other;
-  };
-  const auto failed = [&](ParamText text, int rc) {
-    o.failWith(text, id);
-    o.fail(rc, "WriteLUTBlock");
-    return o;
-  };
   if (const int rc = Table.DeleteLUT(key)) {
-    switch (readBack()) {
+    switch (heldEntry()) {
       case Held::Unknown:
-        return failed(ParamText::EntryMayBeDeleted, rc);
+        return settledFailure(ParamText::EntryMayBeDeleted, id, rc);
       case Held::Other:
-        return failed(ParamText::EntryNotReplaced, rc);
+        return settledFailure(ParamText::EntryNotReplaced, id, rc);
       case Held::Sent:
-        return o;
+        return {};
       case Held::Nothing:
         break;
     }
   }
+  return writeSettled(id, true);
+}
+
+// No entry gets the new one (once more after a failed write); the new one
+// found is done. The reader's own refusal of a new entry means its table
+// is full.
+ParamOutcome DosimeterTableJob::writeSettled(const QString& id, bool replacing) {
   for (int writes = 1;; ++writes) {
     const int rc = Table.WriteLUTBlock();
-    if (rc == 0) return o;
-    switch (readBack()) {
+    if (rc == 0) return {};
+    if (!replacing && rc == kErrReaderRefused) return settledFailure(ParamText::MemoryFull, QString(), rc);
+    switch (heldEntry()) {
       case Held::Sent:
-        return o;
+        return {};
       case Held::Nothing:
         if (writes < 2) continue;
-        return failed(ParamText::EntryDeletedNotWritten, rc);
+        return settledFailure(replacing ? ParamText::EntryDeletedNotWritten : ParamText::None, id, rc);
       case Held::Other:
-        return failed(ParamText::EntryDiffers, rc);
+        return settledFailure(ParamText::EntryDiffers, id, rc);
       case Held::Unknown:
-        return failed(ParamText::EntryMayNotBeWritten, rc);
+        return settledFailure(
+            replacing ? ParamText::EntryMayNotBeWritten : ParamText::NewEntryMayNotBeWritten, id, rc);
     }
   }
 }

@@ -167,6 +167,12 @@ class DosimeterTableJob {
   // The delete of the existing entry `id` and the write of the table in
   // its place, each failure settled by reading the entry back.
   ParamOutcome replaceLookup(const QString& id);
+  // The write of the table as entry `id` (in place of a deleted one when
+  // replacing), a failure settled by reading the entry back.
+  ParamOutcome writeSettled(const QString& id, bool replacing);
+  enum class Held { Nothing, Sent, Other, Unknown };
+  // What the reader holds under the table's identifier.
+  Held heldEntry() const;
   // A safe point of Write: true, with the outcome failed as a user abort,
   // when a stop was asked for.
   bool stopHere(ParamOutcome& o, const char* step);

@@ -38,6 +38,8 @@ const ParamTextEntry kParamTexts[] = {
     {ParamText::EntryDiffers, E, "The reader's entry %1 is not the one that was written.", true, true, Ok},
     {ParamText::EntryMayNotBeWritten, E,
      "The reader's entry %1 was deleted; whether the new entry was written is unknown.", true, true, Ok},
+    {ParamText::NewEntryMayNotBeWritten, E, "Whether the reader's new entry %1 was written is unknown.", true, true,
+     Ok},
 };
 // clang-format on
 

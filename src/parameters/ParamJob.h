@@ -23,19 +23,20 @@ class TraceLine;
 // Every text of the parameter workflows, questions included.
 enum class ParamText {
   None,
-  ReaderTableOverwrite,    // the question before the reader table is written
-  AreYouSure,              // the question before a dosimeter table is written
-  EntryExists,             // the question before a look-up entry is replaced
-  EntryNotFound,           // ".X" refused
-  MemoryFull,              // ".Z" refused
-  NoValidDefault,          // the default table's type is not the dosimeter's
-  OtherTypeAnswered,       // a default table of another type than asked for
-  NoOwnTable,              // ".Q0#" or ".O" refused: no dosimeter in the reader
-  EntryDeletedNotWritten,  // the old entry is gone, the new one did not get in
-  EntryMayBeDeleted,       // the delete's reply was lost, and so was the read-back's
-  EntryNotReplaced,        // the delete failed; the read-back found the old entry
-  EntryDiffers,            // the read-back after a failed write found another entry
-  EntryMayNotBeWritten,    // the old entry is gone; the write and the read-back failed
+  ReaderTableOverwrite,     // the question before the reader table is written
+  AreYouSure,               // the question before a dosimeter table is written
+  EntryExists,              // the question before a look-up entry is replaced
+  EntryNotFound,            // ".X" refused
+  MemoryFull,               // ".Z" refused
+  NoValidDefault,           // the default table's type is not the dosimeter's
+  OtherTypeAnswered,        // a default table of another type than asked for
+  NoOwnTable,               // ".Q0#" or ".O" refused: no dosimeter in the reader
+  EntryDeletedNotWritten,   // the old entry is gone, the new one did not get in
+  EntryMayBeDeleted,        // the delete's reply was lost, and so was the read-back's
+  EntryNotReplaced,         // the delete failed; the read-back found the old entry
+  EntryDiffers,             // the read-back after a failed write found another entry
+  EntryMayNotBeWritten,     // the old entry is gone; the write and the read-back failed
+  NewEntryMayNotBeWritten,  // a new entry: the write and the read-back failed
 };
 
 struct ParamTextEntry {

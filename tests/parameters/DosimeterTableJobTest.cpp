@@ -454,9 +454,10 @@ class LosingChannel final : public TCommandChannel {
   TFrameLink& link_;
 };
 
-// From the delete on, a failed or unclear reply is settled by reading the
-// entry back on the held line: only what the reader then holds is told,
-// and an entry found missing is written (once more).
+// From the delete on (for a new entry from its write on), a failed or
+// unclear reply is settled by reading the entry back on the held line:
+// only what the reader then holds is told, and an entry found missing is
+// written (once more).
 TEST_F(LookupWriteTest, AFailureAfterTheDeleteIsSettledByWhatTheReadBackFinds) {
   overwrite = true;
   using Told = std::vector<std::pair<ParamText, int>>;
@@ -470,7 +471,8 @@ TEST_F(LookupWriteTest, AFailureAfterTheDeleteIsSettledByWhatTheReadBackFinds) {
     int meddleAfter;  // the reader's entry changes after this command (-1: never)
     const char* letters;
     Told told;
-    int tann;  // the reader's entry afterwards (0: none)
+    int tann;            // the reader's entry afterwards (0: none)
+    bool fresh = false;  // the reader has no entry before: commands from the check .X, then .Z
   };
   const Case cases[] = {
       {"delete done, its reply lost", {}, {1}, -1, "XEXZX", {}, 33},
@@ -498,10 +500,21 @@ TEST_F(LookupWriteTest, AFailureAfterTheDeleteIsSettledByWhatTheReadBackFinds) {
        failed(ParamText::EntryMayNotBeWritten, kLost),
        33},
       {"write lost, another entry read back", {}, {2}, 2, "XEZX", failed(ParamText::EntryDiffers, kLost), 99},
+      {"new entry written, its reply lost", {}, {1}, -1, "XZXX", {}, 33, true},
+      {"new entry not answered", {0, sim::kFaultBusy, sim::kFaultBusy}, {}, -1, "XZZXZX", {}, 33, true},
+      {"new entry written, its reply and the read-back lost",
+       {},
+       {1, 2},
+       -1,
+       "XZX",
+       failed(ParamText::NewEntryMayNotBeWritten, kLost),
+       33,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     rig.model.Parameters().LookupTable = {sim::ParameterState::MakeTable('A', "0002")};
+    if (c.fresh) rig.model.Parameters().LookupTable.clear();
     rig.model.Requests.clear();
     rig.model.Script = c.script;
     LosingChannel channel(rig.link);
