@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 
 #include "ArchiveDb.h"
@@ -21,6 +22,7 @@
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "base/ServiceLevel.h"
+#include "base/UserLocale.h"
 #include "calibration/CalibrationJob.h"
 #include "calibration/ReadoutSource.h"
 #include "parameters/BulbParamBlock.h"
@@ -71,6 +73,41 @@ TEST(CalibrationOutliers, EachFactorIsHeldAgainstTheOthers) {
       }
     }
   }
+}
+
+// A deviation shown beyond the limit reads above it: a certificate that says
+// "3.0 SD" beyond 3 would look within it. What already read above it stays.
+TEST(CalibrationOutliers, ADeviationBeyondTheLimitNeverReadsAsWithinIt) {
+  const struct {
+    double deviation, limit;
+    char separator;
+    const char* shown;
+  } cases[] = {
+      {4.2, 3, '.', "4.2"},
+      {3.06, 3, '.', "3.1"},
+      {2.96, 2.95, '.', "3.0"},
+      {3.008, 3, '.', "3.01"},
+      {3.008, 3, ',', "3,01"},
+      {2.53, 2.5, '.', "2.53"},
+      {2.645, 2.64, '.', "2.65"},
+      {30.00049, 30, '.', "30.0005"},
+      {std::nextafter(3.0, 4.0), 3, '.', "3.0000000000000004"},
+      {std::numeric_limits<double>::infinity(), 3, '.', "INF"},
+  };
+  const UserLocale saved = userLocale();
+  for (const auto& c : cases) {
+    UserLocale locale = saved;
+    locale.decimalSeparator = QLatin1Char(c.separator);
+    setUserLocale(locale);
+    CalibrationRow row;
+    row.factor = 1;
+    row.deviation = c.deviation;
+    row.beyondLimit = true;
+    EXPECT_EQ(RowStatusText(row, c.limit).toStdString(),
+              "outlier (" + std::string(c.shown) + " SD), left out")
+        << c.deviation << " beyond " << c.limit;
+  }
+  setUserLocale(saved);
 }
 
 // A reader's clock has no zone: a read-out in the hour a local clock skips
@@ -162,8 +199,8 @@ TEST_F(CalibrationJobTest, FactorsRatiosOutliersAndTheBatchTable) {
                               "refused: read before in this run (a.dat, block 103)",
                               "refused: not a type letter"};
   for (size_t i = 0; i < run.rows.size(); ++i)
-    EXPECT_TRUE(RowStatusText(run.rows[i]).startsWith(status[static_cast<qsizetype>(i)]))
-        << i << ": " << RowStatusText(run.rows[i]).toStdString();
+    EXPECT_TRUE(RowStatusText(run.rows[i], run.outlierSd).startsWith(status[static_cast<qsizetype>(i)]))
+        << i << ": " << RowStatusText(run.rows[i], run.outlierSd).toStdString();
   EXPECT_TRUE(run.rows[8].beyondLimit);
 
   // Each factor gives the dose back through the chain, and with one dose
@@ -256,7 +293,7 @@ TEST_F(CalibrationJobTest, DosesPerDosimeterFromAFile) {
               1e-6 * 1200);
   EXPECT_NEAR(*run.rows[1].factor / *run.rows[0].factor,
               netDose(blocks[1]) / 1200 / (netDose(blocks[0]) / 800), 2.5e-7);
-  EXPECT_EQ(RowStatusText(run.rows[2]).toStdString(), "refused: no delivered dose");
+  EXPECT_EQ(RowStatusText(run.rows[2], run.outlierSd).toStdString(), "refused: no delivered dose");
   // No output over what the run read, nor over another of its outputs.
   ASSERT_EQ(job.WriteCsv(path("run.csv")).kind, CalibrationOutcome::kDone);
   for (const char* target : {"doses.csv", "a.dat", "run.csv"}) {
