@@ -48,6 +48,7 @@ enum class CalibText {
   LookupStopped,
   LookupSummary,
   LookupNotKept,
+  LookupNotRecorded,
   // The dose archive.
   MissingReadouts,
   RunKept,

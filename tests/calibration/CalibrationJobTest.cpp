@@ -560,6 +560,90 @@ TEST_F(CalibrationLookupTest, TheRunIsKeptBeforeTheReaderIsWritten) {
   for (const CalibrationFactorRecord& f : stored.factors) EXPECT_TRUE(f.written) << f.dosimeter.toStdString();
 }
 
+// Each entry the reader took is in the archive before the next one goes out;
+// an archive that cannot record one ends the write there, the reader one
+// entry ahead at most.
+TEST_F(CalibrationLookupTest, EachEntryIsRecordedBeforeTheNextGoesOut) {
+  struct Case {
+    const char* name;
+    size_t failAt;  // the record of this entry fails (1-based); 0: none does
+    CalibrationOutcome::Kind kind;
+    const char* letters;
+    std::vector<std::pair<int, std::string>> atStart;  // per entry: adds sent, entries recorded
+    const char* recorded;                              // in the archive at the end
+    const char* inRun;                                 // what the job knows went into the reader
+  };
+  const Case cases[] = {
+      {"every record succeeds",
+       0,
+       CalibrationOutcome::kDone,
+       "XXEZXXXEZXXMXZX",
+       {{0, ""}, {1, "A0001"}, {2, "A0001 A0002"}},
+       "A0001 A0002 A0005",
+       "A0001 A0002 A0005"},
+      {"the first record fails", 1, CalibrationOutcome::kFailed, "XXEZX", {{0, ""}}, "", "A0001"},
+      {"the second record fails",
+       2,
+       CalibrationOutcome::kFailed,
+       "XXEZXXXEZX",
+       {{0, ""}, {1, "A0001"}},
+       "A0001",
+       "A0001 A0002"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    rig.model.Parameters() = sim::ParameterState();
+    ArchiveDb db{Backend::SQLite};
+    job->locateArchive = [&db](ArchiveLocation* l, QString* detail) {
+      return ParseArchiveLocation(db.url, l, detail);
+    };
+    const auto recorded = [&] {
+      CalibrationRecord stored;
+      EXPECT_EQ(db.open()->calibration(*job->KeptRun(), &stored), kOk);
+      QStringList ids;
+      for (const CalibrationFactorRecord& f : stored.factors)
+        if (f.written) ids << f.dosimeter;
+      return ids.join(' ').toStdString();
+    };
+    std::vector<std::pair<int, std::string>> atStart;
+    QString current;
+    job->onChanged = [&] {
+      if (job->Progress().current.isEmpty() || job->Progress().current == current) return;
+      current = job->Progress().current;
+      atStart.emplace_back(static_cast<int>(adds().size()), recorded());
+      if (atStart.size() == c.failAt)
+        db.raw(
+            QStringLiteral("CREATE TRIGGER archive_full BEFORE UPDATE ON calibration_runs"
+                           " BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"));
+    };
+    rig.model.Requests.clear();
+    const CalibrationOutcome o = job->WriteLookup();
+    job->onChanged = nullptr;
+    EXPECT_EQ(o.kind, c.kind);
+    EXPECT_EQ(rig.letters(), c.letters);
+    EXPECT_EQ(atStart, c.atStart);
+    EXPECT_EQ(recorded(), c.recorded);
+    QStringList inRun;
+    for (const LookupWritten& w : job->Run().lookup) inRun << w.dosimeter;
+    EXPECT_EQ(inRun.join(' ').toStdString(), c.inRun);
+    // The run's update is told once, not once per entry.
+    const auto told = [&o](CalibText text) {
+      return std::count_if(o.reports.begin(), o.reports.end(),
+                           [text](const CalibReport& r) { return r.text == text; });
+    };
+    EXPECT_EQ(told(CalibText::RunUpdated), *c.recorded ? 1 : 0);
+    EXPECT_EQ(told(CalibText::LookupNotRecorded), c.failAt ? 1 : 0);
+    const auto why = std::find_if(o.reports.begin(), o.reports.end(), [](const CalibReport& r) {
+      return r.text == CalibText::LookupNotRecorded;
+    });
+    if (why != o.reports.end()) {
+      EXPECT_EQ(why->args, QStringList{inRun.back()});
+      EXPECT_NE((why - 1)->code, 0) << "the archive's own failure is told first";
+    }
+  }
+}
+
 TEST_F(CalibrationLookupTest, ChoicesRefusalsAndFailuresEndTheWriteAsTheySay) {
   struct Case {
     const char* name;
