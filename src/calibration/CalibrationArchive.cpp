@@ -181,7 +181,7 @@ CalibrationRecord CalibrationRecordOf(const CalibrationRun& run) {
     f.chainUsv = row.chainUsv;
     f.factor = row.factor;
     f.ratio = row.ratio;
-    f.status = RowStatusText(row);
+    f.status = RowStatusText(row, run.outlierSd);
     f.used = row.used();
     // Only the read-out whose factor was written: a repeat of its dosimeter
     // in the run was refused and wrote nothing.

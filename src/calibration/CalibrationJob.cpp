@@ -549,8 +549,8 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
   }
   // The reader's factors never change unrecorded: with an archive set up
   // the run is stored before the first entry goes out (and updated with
-  // the entries written at the end); a run that cannot be stored leaves the
-  // reader untouched.
+  // each entry written); a run that cannot be stored leaves the reader
+  // untouched.
   keep(o);
   if (o.kind == CalibrationOutcome::kFailed) {
     o.failWith(CalibText::LookupNotKept);
@@ -578,6 +578,24 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
   };
   int written = 0, kept = 0;
   bool stopped = false;
+  // Each entry the reader took is recorded before the next one goes out,
+  // so that the reader is never more than the entry in flight ahead of the
+  // archive; a record that fails ends the write. The run's update is told
+  // once, at the end.
+  std::optional<CalibReport> updated;
+  const auto record = [&](const QString& id) {
+    CalibrationOutcome k;
+    keep(k);
+    for (CalibReport& r : k.reports) {
+      if (r.text == CalibText::RunUpdated)
+        updated = std::move(r);
+      else
+        o.reports.push_back(std::move(r));
+    }
+    if (k.kind != CalibrationOutcome::kFailed) return true;
+    o.failWith(CalibText::LookupNotRecorded, {id});
+    return false;
+  };
   for (const size_t index : rows) {
     if (abort_.take()) {
       stopped = true;
@@ -656,7 +674,9 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
     std::erase_if(run_.lookup, [&id](const LookupWritten& w) { return w.dosimeter == id; });
     run_.lookup.push_back({id, factor});
     o.note(CalibText::LookupWritten, {id, FactorText(factor)});
+    const bool recorded = record(id);
     done();
+    if (!recorded) break;
   }
   if (stopped) {
     o.kind = CalibrationOutcome::kStopped;
@@ -664,10 +684,9 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
   }
   o.note(CalibText::LookupSummary, {QString::number(written), QString::number(kept),
                                     QString::number(static_cast<int>(rows.size()) - written - kept)});
+  if (updated) o.reports.push_back(std::move(*updated));
   writing_ = false;
   progress_.current.clear();
-  // What reached the reader is kept, even when the rest did not.
-  if (written > 0) keep(o);
   updateControls();
   changed();
   return o;

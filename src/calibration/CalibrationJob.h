@@ -185,8 +185,9 @@ class CalibrationJob {
   // table, each entry based on the reader's own (its entry, or else the
   // default table of its type) with only EVANORM changed. With an archive
   // set up the run is kept there before the reader is asked for anything
-  // (nothing is written when it cannot be), and updated with the entries
-  // written afterwards.
+  // (nothing is written when it cannot be), and updated with each entry
+  // the reader took before the next one goes out (the write ends when it
+  // cannot be).
   CalibrationOutcome WriteLookup();
   // Honoured between two entries.
   void RequestAbort() { abort_.request(); }

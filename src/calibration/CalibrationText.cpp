@@ -1,6 +1,8 @@
 #include "calibration/CalibrationText.h"
 
+#include <charconv>
 #include <cmath>
+#include <optional>
 
 #include "base/NumberFormat.h"
 #include "base/TextTable.h"
@@ -58,6 +60,9 @@ const CalibTextEntry kCalibTexts[] = {
     {CalibText::LookupNotKept, E,
      "No look-up entry written: the run could not be kept in the dose archive, which must record it before "
      "the reader's factors change"},
+    {CalibText::LookupNotRecorded, E,
+     "%1: written into the reader but not recorded in the dose archive, so no further entry was written; "
+     "keep the run there as soon as the archive can be written"},
     {CalibText::MissingReadouts, E, "No read-out of %1 in %2. A calibration does not lose a dosimeter unseen: "
                                     "leave it out of the list or widen the time span."},
     {CalibText::RunKept, I, "Kept in the dose archive as calibration run %1"},
@@ -82,15 +87,15 @@ QString flagsText(const CalibrationRow& row) {
 }
 
 // The columns of a row: for a spreadsheet (ISO time, the outlier mark) or
-// for a terminal (a blank in the time, the status).
-QStringList rowFields(const CalibrationRow& row, bool csv) {
+// for a terminal (a blank in the time, the status against the run's limit).
+QStringList rowFields(const CalibrationRow& row, bool csv, double outlierSd) {
   QString time;
   if (row.readoutTime)
     time = row.readoutTime->toString(csv ? QStringLiteral("yyyy-MM-ddTHH:mm")
                                          : QStringLiteral("yyyy-MM-dd HH:mm"));
   QString last;
   if (!csv)
-    last = PlainField(RowStatusText(row));  // it may name a data file
+    last = PlainField(RowStatusText(row, outlierSd));  // it may name a data file
   else if (row.factor)
     last = !row.outlier() ? QStringLiteral("no") : row.kept ? QStringLiteral("kept") : QStringLiteral("yes");
   return {csv ? CsvField(row.dosimeter) : PlainField(row.dosimeter),
@@ -130,12 +135,26 @@ QString RowRefusalText(const CalibrationRow& row) {
   return NormFactRefusalText(row.solveRefusal);
 }
 
-QString RowStatusText(const CalibrationRow& row) {
+QString DeviationText(double deviation, double limit) {
+  if (!std::isfinite(deviation) || !(deviation > limit)) return formatFloat(deviation, 1);
+  // The picture format holds 15 significant digits; a deviation closer to
+  // the limit than that reads as itself, in the digits that read back as it.
+  for (int decimals = 1; decimals <= 15; ++decimals) {
+    const QString text = formatFloat(deviation, decimals);
+    if (const std::optional<double> shown = parseUserFloat(text); shown && *shown > limit) return text;
+  }
+  char buffer[32];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, deviation);
+  return withUserDecimal(QString::fromLatin1(buffer, ec == std::errc() ? end - buffer : 0));
+}
+
+QString RowStatusText(const CalibrationRow& row, double outlierSd) {
   if (!row.factor && row.refusal == RowRefusal::None) return QStringLiteral("awaiting the delivered dose");
   if (!row.factor) return QStringLiteral("refused: ") + RowRefusalText(row);
   if (!row.outlier()) return QStringLiteral("used");
   QStringList why;
-  if (row.beyondLimit && row.deviation) why << formatFloat(*row.deviation, 1) + QStringLiteral(" SD");
+  if (row.beyondLimit && row.deviation)
+    why << DeviationText(*row.deviation, outlierSd) + QStringLiteral(" SD");
   if (row.flagged) why << QStringLiteral("flagged ") + flagsText(row);
   return QStringLiteral("outlier (%1), %2")
       .arg(why.join(QStringLiteral(", ")), row.kept ? QStringLiteral("kept") : QStringLiteral("left out"));
@@ -158,7 +177,9 @@ QString CalibrationCsvHeader() {
   return QStringLiteral("dosimeter,readout_time,dose_chain_usv,factor,ratio_to_mean,outlier");
 }
 
-QString CalibrationCsvRow(const CalibrationRow& row) { return rowFields(row, true).join(QLatin1Char(',')); }
+QString CalibrationCsvRow(const CalibrationRow& row) {
+  return rowFields(row, true, 0).join(QLatin1Char(','));  // the outlier mark needs no limit
+}
 
 QString CalibrationTextHeader() {
   return CalibrationCsvHeader()
@@ -166,8 +187,8 @@ QString CalibrationTextHeader() {
       .replace(QLatin1Char(','), QLatin1Char('\t'));
 }
 
-QString CalibrationTextRow(const CalibrationRow& row) {
-  return rowFields(row, false).join(QLatin1Char('\t'));
+QString CalibrationTextRow(const CalibrationRow& row, double outlierSd) {
+  return rowFields(row, false, outlierSd).join(QLatin1Char('\t'));
 }
 
 QByteArray CalibrationCsv(const CalibrationRun& run) {
@@ -233,7 +254,7 @@ CertificateContent BuildCertificate(const CalibrationRun& run) {
     if (perRow) cells << (row.deliveredUsv ? CalibDoseText(*row.deliveredUsv) : QString());
     cells << (row.chainUsv ? CalibDoseText(*row.chainUsv) : QString())
           << (row.factor ? FactorText(*row.factor) : QString())
-          << (row.ratio ? RatioText(*row.ratio) : QString()) << RowStatusText(row);
+          << (row.ratio ? RatioText(*row.ratio) : QString()) << RowStatusText(row, run.outlierSd);
     c.rows.push_back(cells);
     c.marked.push_back(!row.used());
   }

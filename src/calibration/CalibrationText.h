@@ -48,6 +48,7 @@ enum class CalibText {
   LookupStopped,
   LookupSummary,
   LookupNotKept,
+  LookupNotRecorded,
   // The dose archive.
   MissingReadouts,
   RunKept,
@@ -67,8 +68,12 @@ const CalibTextEntry& calibTextEntry(CalibText id);
 QString calibText(CalibText id, const QStringList& args = {});
 
 // A read-out's status in the batch: "used", "outlier (4.2 SD), left out",
-// "flagged (EBHE), kept", "refused: <why>".
-QString RowStatusText(const CalibrationRow& row);
+// "flagged (EBHE), kept", "refused: <why>"; `outlierSd` is the run's limit.
+QString RowStatusText(const CalibrationRow& row, double outlierSd);
+// A deviation beyond the limit in standard deviations, "4.2": one decimal,
+// or as many more as it takes to read above the limit (3.008 beyond 3 is
+// "3.01", never "3.0", which would look within it on a certificate).
+QString DeviationText(double deviation, double limit);
 // Why the row has no factor; empty when it has one.
 QString RowRefusalText(const CalibrationRow& row);
 
@@ -93,7 +98,7 @@ QByteArray CalibrationCsv(const CalibrationRun& run);
 // The same columns tab-separated for a terminal, times "YYYY-MM-DD HH:MM",
 // the status (RowStatusText) in place of the outlier mark.
 QString CalibrationTextHeader();
-QString CalibrationTextRow(const CalibrationRow& row);
+QString CalibrationTextRow(const CalibrationRow& row, double outlierSd);
 
 // The batch's figures of one type as one line.
 QString BatchLine(const BatchFigures& figures);

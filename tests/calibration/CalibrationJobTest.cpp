@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 
 #include "ArchiveDb.h"
@@ -21,6 +22,7 @@
 #include "base/ErrorCodes.h"
 #include "base/IniFile.h"
 #include "base/ServiceLevel.h"
+#include "base/UserLocale.h"
 #include "calibration/CalibrationJob.h"
 #include "calibration/ReadoutSource.h"
 #include "parameters/BulbParamBlock.h"
@@ -71,6 +73,41 @@ TEST(CalibrationOutliers, EachFactorIsHeldAgainstTheOthers) {
       }
     }
   }
+}
+
+// A deviation shown beyond the limit reads above it: a certificate that says
+// "3.0 SD" beyond 3 would look within it. What already read above it stays.
+TEST(CalibrationOutliers, ADeviationBeyondTheLimitNeverReadsAsWithinIt) {
+  const struct {
+    double deviation, limit;
+    char separator;
+    const char* shown;
+  } cases[] = {
+      {4.2, 3, '.', "4.2"},
+      {3.06, 3, '.', "3.1"},
+      {2.96, 2.95, '.', "3.0"},
+      {3.008, 3, '.', "3.01"},
+      {3.008, 3, ',', "3,01"},
+      {2.53, 2.5, '.', "2.53"},
+      {2.645, 2.64, '.', "2.65"},
+      {30.00049, 30, '.', "30.0005"},
+      {std::nextafter(3.0, 4.0), 3, '.', "3.0000000000000004"},
+      {std::numeric_limits<double>::infinity(), 3, '.', "INF"},
+  };
+  const UserLocale saved = userLocale();
+  for (const auto& c : cases) {
+    UserLocale locale = saved;
+    locale.decimalSeparator = QLatin1Char(c.separator);
+    setUserLocale(locale);
+    CalibrationRow row;
+    row.factor = 1;
+    row.deviation = c.deviation;
+    row.beyondLimit = true;
+    EXPECT_EQ(RowStatusText(row, c.limit).toStdString(),
+              "outlier (" + std::string(c.shown) + " SD), left out")
+        << c.deviation << " beyond " << c.limit;
+  }
+  setUserLocale(saved);
 }
 
 // A reader's clock has no zone: a read-out in the hour a local clock skips
@@ -162,8 +199,8 @@ TEST_F(CalibrationJobTest, FactorsRatiosOutliersAndTheBatchTable) {
                               "refused: read before in this run (a.dat, block 103)",
                               "refused: not a type letter"};
   for (size_t i = 0; i < run.rows.size(); ++i)
-    EXPECT_TRUE(RowStatusText(run.rows[i]).startsWith(status[static_cast<qsizetype>(i)]))
-        << i << ": " << RowStatusText(run.rows[i]).toStdString();
+    EXPECT_TRUE(RowStatusText(run.rows[i], run.outlierSd).startsWith(status[static_cast<qsizetype>(i)]))
+        << i << ": " << RowStatusText(run.rows[i], run.outlierSd).toStdString();
   EXPECT_TRUE(run.rows[8].beyondLimit);
 
   // Each factor gives the dose back through the chain, and with one dose
@@ -256,7 +293,7 @@ TEST_F(CalibrationJobTest, DosesPerDosimeterFromAFile) {
               1e-6 * 1200);
   EXPECT_NEAR(*run.rows[1].factor / *run.rows[0].factor,
               netDose(blocks[1]) / 1200 / (netDose(blocks[0]) / 800), 2.5e-7);
-  EXPECT_EQ(RowStatusText(run.rows[2]).toStdString(), "refused: no delivered dose");
+  EXPECT_EQ(RowStatusText(run.rows[2], run.outlierSd).toStdString(), "refused: no delivered dose");
   // No output over what the run read, nor over another of its outputs.
   ASSERT_EQ(job.WriteCsv(path("run.csv")).kind, CalibrationOutcome::kDone);
   for (const char* target : {"doses.csv", "a.dat", "run.csv"}) {
@@ -521,6 +558,90 @@ TEST_F(CalibrationLookupTest, TheRunIsKeptBeforeTheReaderIsWritten) {
   EXPECT_EQ(stored.written, "3 look-up entries");
   ASSERT_EQ(stored.factors.size(), 3u);
   for (const CalibrationFactorRecord& f : stored.factors) EXPECT_TRUE(f.written) << f.dosimeter.toStdString();
+}
+
+// Each entry the reader took is in the archive before the next one goes out;
+// an archive that cannot record one ends the write there, the reader one
+// entry ahead at most.
+TEST_F(CalibrationLookupTest, EachEntryIsRecordedBeforeTheNextGoesOut) {
+  struct Case {
+    const char* name;
+    size_t failAt;  // the record of this entry fails (1-based); 0: none does
+    CalibrationOutcome::Kind kind;
+    const char* letters;
+    std::vector<std::pair<int, std::string>> atStart;  // per entry: adds sent, entries recorded
+    const char* recorded;                              // in the archive at the end
+    const char* inRun;                                 // what the job knows went into the reader
+  };
+  const Case cases[] = {
+      {"every record succeeds",
+       0,
+       CalibrationOutcome::kDone,
+       "XXEZXXXEZXXMXZX",
+       {{0, ""}, {1, "A0001"}, {2, "A0001 A0002"}},
+       "A0001 A0002 A0005",
+       "A0001 A0002 A0005"},
+      {"the first record fails", 1, CalibrationOutcome::kFailed, "XXEZX", {{0, ""}}, "", "A0001"},
+      {"the second record fails",
+       2,
+       CalibrationOutcome::kFailed,
+       "XXEZXXXEZX",
+       {{0, ""}, {1, "A0001"}},
+       "A0001",
+       "A0001 A0002"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    rig.model.Parameters() = sim::ParameterState();
+    ArchiveDb db{Backend::SQLite};
+    job->locateArchive = [&db](ArchiveLocation* l, QString* detail) {
+      return ParseArchiveLocation(db.url, l, detail);
+    };
+    const auto recorded = [&] {
+      CalibrationRecord stored;
+      EXPECT_EQ(db.open()->calibration(*job->KeptRun(), &stored), kOk);
+      QStringList ids;
+      for (const CalibrationFactorRecord& f : stored.factors)
+        if (f.written) ids << f.dosimeter;
+      return ids.join(' ').toStdString();
+    };
+    std::vector<std::pair<int, std::string>> atStart;
+    QString current;
+    job->onChanged = [&] {
+      if (job->Progress().current.isEmpty() || job->Progress().current == current) return;
+      current = job->Progress().current;
+      atStart.emplace_back(static_cast<int>(adds().size()), recorded());
+      if (atStart.size() == c.failAt)
+        db.raw(
+            QStringLiteral("CREATE TRIGGER archive_full BEFORE UPDATE ON calibration_runs"
+                           " BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"));
+    };
+    rig.model.Requests.clear();
+    const CalibrationOutcome o = job->WriteLookup();
+    job->onChanged = nullptr;
+    EXPECT_EQ(o.kind, c.kind);
+    EXPECT_EQ(rig.letters(), c.letters);
+    EXPECT_EQ(atStart, c.atStart);
+    EXPECT_EQ(recorded(), c.recorded);
+    QStringList inRun;
+    for (const LookupWritten& w : job->Run().lookup) inRun << w.dosimeter;
+    EXPECT_EQ(inRun.join(' ').toStdString(), c.inRun);
+    // The run's update is told once, not once per entry.
+    const auto told = [&o](CalibText text) {
+      return std::count_if(o.reports.begin(), o.reports.end(),
+                           [text](const CalibReport& r) { return r.text == text; });
+    };
+    EXPECT_EQ(told(CalibText::RunUpdated), *c.recorded ? 1 : 0);
+    EXPECT_EQ(told(CalibText::LookupNotRecorded), c.failAt ? 1 : 0);
+    const auto why = std::find_if(o.reports.begin(), o.reports.end(), [](const CalibReport& r) {
+      return r.text == CalibText::LookupNotRecorded;
+    });
+    if (why != o.reports.end()) {
+      EXPECT_EQ(why->args, QStringList{inRun.back()});
+      EXPECT_NE((why - 1)->code, 0) << "the archive's own failure is told first";
+    }
+  }
 }
 
 TEST_F(CalibrationLookupTest, ChoicesRefusalsAndFailuresEndTheWriteAsTheySay) {

@@ -183,7 +183,7 @@ int run(Args& args, CliIO& io) {
   }
 
   io.out << CalibrationTextHeader() << "\n";
-  for (const CalibrationRow& row : run.rows) io.out << CalibrationTextRow(row) << "\n";
+  for (const CalibrationRow& row : run.rows) io.out << CalibrationTextRow(row, run.outlierSd) << "\n";
   for (const BatchFigures& b : run.batches) io.out << BatchLine(b) << "\n";
   io.out.flush();
 
