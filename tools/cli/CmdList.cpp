@@ -127,8 +127,9 @@ int run(Args& args, CliIO& io) {
     return usageError(io, kCommand, QStringLiteral("unexpected argument \"%1\"").arg(words.first()));
   if (lstFile && checkOutputFile(io, *lstFile, {session.SourceName()})) return kExitFailure;
 
-  // A data file that ends in a cut-off record lists its whole records and
-  // fails after them (Finish): what a script is given is not the whole file.
+  // A data file that ends in a cut-off record lists its whole records, and
+  // writes them as a list file, as for an intact file; it fails after them
+  // (Finish): what a script is given is not the whole file.
   if (const int rc = session.Import(io)) return rc;
   ContentModel& content = session.Content();
   if (criteria.any()) {
@@ -173,8 +174,6 @@ int run(Args& args, CliIO& io) {
   // A page turn that failed wrote no list file: the list lacks blocks it
   // should hold.
   if (failed != 0) return session.Finish(io, failure(io, failed, session.SourceName()));
-  // No list file either: a failed list writes none.
-  if (!session.Content().Source()->LeftOut().isEmpty()) return session.Finish(io, kExitOk);
   return session.Finish(io, lstFile ? writeContentList(session, io, *lstFile, order) : int{kExitOk});
 }
 
