@@ -15,16 +15,24 @@ DataFileSource::DataFileSource(QString fileName) : fileName_(std::move(fileName)
 
 int DataFileSource::Skim(TNurvoDataBlock& data) {
   leftOut_.clear();
+  cutNumber_ = -1;
   if (const int rc = data.SkimFile(fileName_)) return rc;
   if (data.CutOffBytes == 0) return kOk;
   // The newest block is the last whole record; the file is opened once more
-  // only for a file that ends in a cut-off one.
+  // only for a file that ends in a cut-off one. The cut-off record's first
+  // bytes may carry a number no whole record has: asked for, that block is
+  // refused with the cut named rather than as merely missing.
   const uint32_t whole = data.ValidBlocks - 1;
-  uint16_t last = 0;
+  const auto numberAt = [](DataFileReader& file, uint64_t record, uint16_t* number) {
+    return file.readAt(record * sizeof(BlockRecord) + offsetof(BlockRecord, BlockNumber), number,
+                       sizeof *number);
+  };
+  uint16_t last = 0, cut = 0;
   DataFileReader file;
-  if (whole > 0 && file.open(fileName_) == 0)
-    file.readAt(uint64_t{whole - 1} * sizeof(BlockRecord) + offsetof(BlockRecord, BlockNumber), &last,
-                sizeof last);
+  if (file.open(fileName_) == 0) {
+    if (whole > 0) numberAt(file, whole - 1, &last);
+    if (numberAt(file, whole, &cut)) cutNumber_ = cut;
+  }
   data.ValidBlocks = whole;
   data.BlockIndex = whole > 0 ? whole - 1 : 0;
   data.LastBlock = last;
@@ -52,7 +60,9 @@ int DataFileSource::ReadBlock(TNurvoDataBlock& data, uint32_t number) {
 
 int DataFileSource::ReadRow(TNurvoDataBlock& data, uint32_t number, int64_t record) {
   data.FileName = fileName_;
-  return data.ReadFileBlock(number, record);
+  const int rc = data.ReadFileBlock(number, record);
+  if (rc == kErrSourceFile && static_cast<int64_t>(number) == cutNumber_) explainNextReport(rc, leftOut_);
+  return rc;
 }
 
 QString DataFileSource::Label() const { return QFileInfo(fileName_).fileName(); }

@@ -63,7 +63,8 @@ class ContentSource {
 // cut-off last record (a crash or a full disk while it was appended) is
 // left out of the count, and LastBlock is the number of the last whole
 // record, so that every list, page and search starts at the newest block
-// that can be read.
+// that can be read. A block asked for by number that only the cut-off
+// record carries is refused with kErrSourceFile and the cut as its note.
 class DataFileSource final : public ContentSource {
  public:
   explicit DataFileSource(QString fileName);
@@ -86,6 +87,7 @@ class DataFileSource final : public ContentSource {
  private:
   QString fileName_;
   QString leftOut_;
+  int32_t cutNumber_ = -1;  // the number the cut-off record's bytes carry, -1: none
 };
 
 // The reader on the serial line as source. The reader itself pages and

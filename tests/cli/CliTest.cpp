@@ -334,7 +334,78 @@ TEST_F(CliFile, ListPrintsTheWholeRecordsOfAFileEndingInACutOffRecordAndFails) {
                   .toStdString())
         << where;
   }
-  EXPECT_FALSE(QFile::exists(lst));
+  // The list file holds the whole records listed, as for an intact file.
+  EXPECT_TRUE(QFile::exists(lst));
+}
+
+// Every command over a data file serves the whole records before a cut-off
+// one as it serves an intact file, names the cut once and fails; the block
+// only the cut-off record carries is refused with the cut named.
+TEST_F(CliFile, EveryCommandServesTheWholeRecordsBeforeACutOffOneAndFails) {
+  write(30);
+  const QString intact = dir.filePath(QStringLiteral("intact.dat"));
+  ASSERT_TRUE(QFile::copy(path, intact));
+  BlockRecord next = blocks.back();
+  next.BlockNumber = 30;
+  append(QByteArray(reinterpret_cast<const char*>(&next), 100));
+  quelm::setTextFileClock([] { return QDateTime(QDate(2024, 3, 1), QTime(6, 0)); });
+  const QString cut =
+      QStringLiteral("quelm-cli: %1: it ends in a cut-off record of 100 bytes after record 29\n").arg(path);
+  // FILE and OUT stand for the data file and an output file of each run.
+  const auto run = [&](const QStringList& args, const QString& file, const QString& out) {
+    QStringList a = args;
+    a.replaceInStrings(QStringLiteral("FILE"), file).replaceInStrings(QStringLiteral("OUT"), out);
+    return runCli(a);
+  };
+  const QString intactOut = dir.filePath(QStringLiteral("intact-out")),
+                cutOut = dir.filePath(QStringLiteral("cut-out"));
+  const auto readOut = [](const QString& name, const QString& own) {
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().replace(own.toLocal8Bit(), "OUT") : QByteArray("none");
+  };
+
+  const QStringList served[] = {
+      {"info", "FILE"},
+      {"list", "FILE", "--pages", "2", "--lst", "OUT.lst"},
+      {"show", "FILE", "29", "3"},
+      {"evaluate", "FILE", "29", "--json"},
+      {"export", "FILE", "29", "OUT.txt"},
+      {"deconvolve", "FILE", "29", "--peaks", "1", "--csv"},
+  };
+  for (const QStringList& args : served) {
+    const std::string where = args.join(' ').toStdString();
+    const auto whole = run(args, intact, intactOut);
+    const auto r = run(args, path, cutOut);
+    ASSERT_EQ(whole.code, 0) << where << whole.err.toStdString();
+    EXPECT_EQ(r.code, 1) << where;
+    EXPECT_EQ(r.err, QStringLiteral("quelm-cli: %1: Source file error (-214)\n").arg(path) + cut) << where;
+    EXPECT_EQ(QString(r.out).replace(cutOut, intactOut).replace(path, intact), whole.out) << where;
+    const QString ext = args.last().section(QLatin1Char('.'), 1);
+    if (!ext.isEmpty())
+      EXPECT_EQ(readOut(cutOut + '.' + ext, cutOut), readOut(intactOut + '.' + ext, intactOut)) << where;
+  }
+
+  struct Refusal {
+    QStringList args;
+    const char* context;  // of the failure line
+    const char* out;      // what is still served
+  };
+  const Refusal refused[] = {
+      {{"show", "FILE", "30"}, ": block 30", ""},
+      {{"show", "FILE", "30", "3"}, ": block 30", "BlockNumber: 3\n"},
+      {{"evaluate", "FILE", "30"}, ": block 30", ""},
+      {{"export", "FILE", "30", "OUT.txt"}, "", ""},
+  };
+  for (const Refusal& c : refused) {
+    const auto r = run(c.args, path, cutOut);
+    const std::string where = c.args.join(' ').toStdString();
+    EXPECT_EQ(r.code, 1) << where;
+    EXPECT_EQ(r.err, QStringLiteral("quelm-cli: %1%2: Source file error (-214)\n").arg(path, c.context) + cut)
+        << where;
+    EXPECT_EQ(r.out.isEmpty(), *c.out == '\0') << where;
+    EXPECT_TRUE(r.out.contains(c.out)) << where;
+  }
+  quelm::setTextFileClock({});
 }
 
 TEST_F(CliFile, ShowPrintsHeaderAndPanelPerBlockAndGoesOnPastAMissingOne) {

@@ -288,7 +288,7 @@ int run(Args& args, CliIO& io) {
     fits.push_back(fitBlock(session.Detail().ShownRecord(), options, heatingRate));
   }
   const int printed = print(io, fits, output);
-  return result != kExitOk ? result : printed;
+  return session.Finish(io, result != kExitOk ? result : printed);
 }
 
 const CommandRegistrar registrar(

@@ -47,6 +47,31 @@ QJsonObject evaluationJson(const DetailModel& detail) {
   return o;
 }
 
+// The block's evaluation over the window and factor given, printed.
+int evaluate(CliIO& io, ContentSession& session, uint32_t block, bool json, std::optional<long long> start,
+             std::optional<long long> length, std::optional<double> normFact) {
+  if (const int rc = session.Show(io, block)) return rc;
+  DetailModel& detail = session.Detail();
+  if (length && !start && detail.Members().evalStart + *length > kChannelCount)
+    return usageError(io, kCommand,
+                      QStringLiteral("--length %1 ends past channel %2 from the block's start %3")
+                          .arg(*length)
+                          .arg(kChannelCount - 1)
+                          .arg(detail.Members().evalStart));
+  // In the order of the panel's edits, each taken as the window takes it.
+  int rc = 0;
+  if (start) rc = detail.EditEvalStart(QString::number(*start));
+  if (rc == 0 && length) rc = detail.EditEvalLength(QString::number(*length));
+  if (rc == 0 && normFact) rc = detail.EditNormFact(withUserDecimal(QString::number(*normFact, 'g', 17)));
+  if (rc != 0) return failure(io, rc, session.SourceName());
+
+  if (json)
+    io.out << QJsonDocument(evaluationJson(detail)).toJson(QJsonDocument::Indented);
+  else
+    for (const QString& line : detail.EvaluationLines()) io.out << line << '\n';
+  return kExitOk;
+}
+
 int run(Args& args, CliIO& io) {
   const bool json = args.flag(QStringLiteral("--json"));
   std::optional<long long> start, length;
@@ -80,26 +105,7 @@ int run(Args& args, CliIO& io) {
   if (!session.TakeBlocks(args, words, io, kCommand, true, QStringLiteral("one block number is needed"),
                           &numbers, &exitCode))
     return exitCode;
-  if (const int rc = session.Show(io, numbers.front())) return rc;
-  DetailModel& detail = session.Detail();
-  if (length && !start && detail.Members().evalStart + *length > kChannelCount)
-    return usageError(io, kCommand,
-                      QStringLiteral("--length %1 ends past channel %2 from the block's start %3")
-                          .arg(*length)
-                          .arg(kChannelCount - 1)
-                          .arg(detail.Members().evalStart));
-  // In the order of the panel's edits, each taken as the window takes it.
-  int rc = 0;
-  if (start) rc = detail.EditEvalStart(QString::number(*start));
-  if (rc == 0 && length) rc = detail.EditEvalLength(QString::number(*length));
-  if (rc == 0 && normFact) rc = detail.EditNormFact(withUserDecimal(QString::number(*normFact, 'g', 17)));
-  if (rc != 0) return failure(io, rc, session.SourceName());
-
-  if (json)
-    io.out << QJsonDocument(evaluationJson(detail)).toJson(QJsonDocument::Indented);
-  else
-    for (const QString& line : detail.EvaluationLines()) io.out << line << '\n';
-  return kExitOk;
+  return session.Finish(io, evaluate(io, session, numbers.front(), json, start, length, normFact));
 }
 
 const CommandRegistrar registrar(

@@ -1,7 +1,8 @@
 // quelm-cli export FILE.dat BLOCK [OUT.txt]: one block as the window's text
 // export writes it.
-#include "Cli.h"
+#include "ContentSession.h"
 #include "evaluation/BlockExport.h"
+#include "evaluation/ContentSource.h"
 #include "measurement/NurvoDataBlock.h"
 
 namespace quelm::cli {
@@ -15,13 +16,18 @@ int run(Args& args, CliIO& io) {
   const auto number = args.ok() ? args.integer(words.at(1), QStringLiteral("BLOCK"), 0, 2047) : std::nullopt;
   if (!args.ok()) return usageError(io, command, args.error());
 
+  // Read as the content list reads it: a block of a file that ends in a
+  // cut-off record is written all the same, and the command fails after it.
+  DataFileSource source(words.at(0));
   TNurvoDataBlock block(nullptr);
-  block.FileName = words.at(0);
-  if (const int rc = block.ReadFileBlock(static_cast<uint32_t>(*number))) return failure(io, rc, words.at(0));
+  int rc = source.Skim(block);
+  if (rc == 0) rc = source.ReadBlock(block, static_cast<uint32_t>(*number));
+  if (rc != 0) return failure(io, rc, words.at(0));
   const QString out = words.size() == 3 ? words.at(2) : ProposedExportName(static_cast<uint16_t>(*number));
-  if (const int rc = ExportBlockText(block.Record, out, words.at(0))) return failure(io, rc, command);
+  if (const int written = ExportBlockText(block.Record, out, words.at(0)))
+    return EndAfterCut(io, words.at(0), source.LeftOut(), failure(io, written, command));
   io.out << "Block " << *number << " written to " << out << Qt::endl;
-  return kExitOk;
+  return EndAfterCut(io, words.at(0), source.LeftOut(), kExitOk);
 }
 
 const CommandRegistrar registrar({"export", "export FILE.dat BLOCK [OUT.txt]",

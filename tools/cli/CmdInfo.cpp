@@ -1,8 +1,9 @@
 // quelm-cli info FILE.dat: what a data file holds at a glance.
 #include <cstring>
 
-#include "Cli.h"
+#include "ContentSession.h"
 #include "evaluation/BlockFormat.h"
+#include "evaluation/ContentSource.h"
 #include "measurement/BlockRecord.h"
 #include "measurement/DataFileReader.h"
 #include "measurement/NurvoDataBlock.h"
@@ -25,13 +26,17 @@ int run(Args& args, CliIO& io) {
   if (files.size() != 1)
     return usageError(io, QStringLiteral("info"), QStringLiteral("one data file is needed"));
 
+  // Counted as the content list counts: a cut-off last record is no block,
+  // and the command fails after the whole ones are told.
+  DataFileSource source(files.first());
   TNurvoDataBlock block(nullptr);
-  if (const int rc = block.SkimFile(files.first())) return failure(io, rc, files.first());
+  if (const int rc = source.Skim(block)) return failure(io, rc, files.first());
   io.out << "Blocks: " << block.ValidBlocks << "\n";
-  if (block.ValidBlocks == 0) return kExitOk;
+  if (block.ValidBlocks == 0) return EndAfterCut(io, files.first(), source.LeftOut(), kExitOk);
   io.out << "NewestBlock: " << block.LastBlock << "\n";
 
-  // Earliest and latest read-out among the records whose date is valid.
+  // Earliest and latest read-out among the whole records whose date is
+  // valid.
   DataFileReader file;
   if (const int rc = file.open(files.first())) return failure(io, rc < 0 ? rc : -107, files.first());
   bool any = false;
@@ -45,7 +50,8 @@ int run(Args& args, CliIO& io) {
   }
   file.close();
   if (any) io.out << "FirstDate: " << stampText(first) << "\nLastDate: " << stampText(last) << "\n";
-  return kExitOk;
+  io.out.flush();
+  return EndAfterCut(io, files.first(), source.LeftOut(), kExitOk);
 }
 
 const CommandRegistrar registrar({"info", "info FILE.dat",

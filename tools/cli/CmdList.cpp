@@ -6,7 +6,6 @@
 #include "ContentSession.h"
 #include "base/CsvText.h"
 #include "base/DateText.h"
-#include "base/ErrorCodes.h"
 #include "evaluation/ContentList.h"
 #include "evaluation/SearchCriteria.h"
 #include "measurement/TextList.h"
@@ -128,17 +127,17 @@ int run(Args& args, CliIO& io) {
     return usageError(io, kCommand, QStringLiteral("unexpected argument \"%1\"").arg(words.first()));
   if (lstFile && checkOutputFile(io, *lstFile, {session.SourceName()})) return kExitFailure;
 
-  // A data file that ends in a cut-off record lists its whole records and
-  // fails after them: what a script is given is not the whole file.
-  QString cutOff;
-  if (const int rc = session.Import(io, &cutOff)) return rc;
+  // A data file that ends in a cut-off record lists its whole records, and
+  // writes them as a list file, as for an intact file; it fails after them
+  // (Finish): what a script is given is not the whole file.
+  if (const int rc = session.Import(io)) return rc;
   ContentModel& content = session.Content();
   if (criteria.any()) {
     const int rc = content.Search([&](SearchState& s) {
       applyCriteria(criteria, s);
       return true;
     });
-    if (rc != 0) return failure(io, rc, session.SourceName());
+    if (rc != 0) return session.Finish(io, failure(io, rc, session.SourceName()));
   }
 
   printTitles(io.out);
@@ -172,13 +171,10 @@ int run(Args& args, CliIO& io) {
     }
   }
   io.out.flush();
-  if (failed != 0) return failure(io, failed, session.SourceName());
-  if (!cutOff.isEmpty()) {
-    // No list file either: a failed list writes none.
-    explainNextReport(kErrSourceFile, cutOff);
-    return failure(io, kErrSourceFile, session.SourceName());
-  }
-  return lstFile ? writeContentList(session, io, *lstFile, order) : int{kExitOk};
+  // A page turn that failed wrote no list file: the list lacks blocks it
+  // should hold.
+  if (failed != 0) return session.Finish(io, failure(io, failed, session.SourceName()));
+  return session.Finish(io, lstFile ? writeContentList(session, io, *lstFile, order) : int{kExitOk});
 }
 
 const CommandRegistrar registrar(

@@ -31,7 +31,7 @@ int run(Args& args, CliIO& io) {
     for (const QString& line : detail.HeaderLines() + detail.EvaluationLines()) io.out << line << '\n';
     io.out.flush();
   }
-  return result;
+  return session.Finish(io, result);
 }
 
 const CommandRegistrar registrar({"show", "show (FILE.dat | --port COMn|DEVICE [--baud RATE]) BLOCK...",

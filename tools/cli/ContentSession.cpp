@@ -1,5 +1,7 @@
 #include "ContentSession.h"
 
+#include <utility>
+
 #include "base/ErrorCodes.h"
 #include "measurement/BlockRecord.h"
 
@@ -39,23 +41,29 @@ bool ContentSession::TakeFile(QStringList& words, CliIO& io, const QString& comm
   return true;
 }
 
-int ContentSession::Import(CliIO& io, QString* cutOff) {
+int ContentSession::Import(CliIO& io) {
   const int rc = reader_ ? content_.ImportReader() : content_.ImportFile(sourceName_);
-  if (cutOff) {
-    cutOff->clear();
-    // The import told the cut after it listed the whole records.
-    if (rc == kErrSourceFile && content_.Source() && !content_.Source()->LeftOut().isEmpty()) {
-      *cutOff = takeReportNote(rc);
-      return kExitOk;
-    }
+  cutOff_.clear();
+  // The import told the cut after it listed the whole records.
+  if (rc == kErrSourceFile && content_.Source() && !content_.Source()->LeftOut().isEmpty()) {
+    cutOff_ = takeReportNote(rc);
+    return kExitOk;
   }
   return rc == 0 ? int{kExitOk} : failure(io, rc, sourceName_);
 }
 
 int ContentSession::Show(CliIO& io, uint32_t number, int64_t record) {
   const int rc = content_.ShowBlock(number, record);
-  return rc == 0 ? int{kExitOk}
-                 : failure(io, rc, QStringLiteral("%1: block %2").arg(sourceName_).arg(number));
+  if (rc == 0) return kExitOk;
+  // A block refused as the cut-off record names the cut: once is enough.
+  const QString note = takeReportNote(rc);
+  if (!note.isEmpty() && note == cutOff_) cutOff_.clear();
+  explainNextReport(rc, note);
+  return failure(io, rc, QStringLiteral("%1: block %2").arg(sourceName_).arg(number));
+}
+
+int ContentSession::Finish(CliIO& io, int result) {
+  return EndAfterCut(io, sourceName_, std::exchange(cutOff_, {}), result);
 }
 
 bool ContentSession::TakeBlocks(Args& args, QStringList& words, CliIO& io, const QString& command,
@@ -76,6 +84,13 @@ bool ContentSession::TakeBlocks(Args& args, QStringList& words, CliIO& io, const
     return false;
   }
   return true;
+}
+
+int EndAfterCut(CliIO& io, const QString& source, const QString& cutOff, int result) {
+  if (cutOff.isEmpty()) return result;
+  explainNextReport(kErrSourceFile, cutOff);
+  failure(io, kErrSourceFile, source);
+  return result == kExitOk ? int{kExitFailure} : result;
 }
 
 std::vector<uint32_t> BlockNumbers(Args& args, const QStringList& words) {

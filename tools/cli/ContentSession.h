@@ -33,20 +33,22 @@ class ContentSession {
   // TakeFile, then the block numbers the rest of `words` names, at least
   // one or, with justOne, one (`needed` says so otherwise), then Import.
   // False after printing a usage error or the import's failure into
-  // *exitCode.
+  // *exitCode. The command ends with Finish.
   bool TakeBlocks(Args& args, QStringList& words, CliIO& io, const QString& command, bool justOne,
                   const QString& needed, std::vector<uint32_t>* numbers, int* exitCode);
 
   // Imports the source as the window's import commands do: the first page
   // and the newest block. Returns the exit status; a failure is printed.
-  // With cutOff, a data file that ends in a cut-off record is listed
-  // without it as the window lists it, and the note naming the cut goes
-  // into *cutOff (empty otherwise) for the command to fail with after it
-  // printed the list.
-  int Import(CliIO& io, QString* cutOff = nullptr);
+  // A data file that ends in a cut-off record is imported without it, as
+  // the window lists it, and its whole records are served; the command
+  // fails after them through Finish.
+  int Import(CliIO& io);
   // Shows one block by its number, or the record a row was listed from
   // (ContentModel::ShowBlock); a failure is printed with the block.
   int Show(CliIO& io, uint32_t number, int64_t record = kNoRecord);
+  // The command's exit status once it served what it could: a data file
+  // that ends in a cut-off record fails, with the cut named once.
+  int Finish(CliIO& io, int result);
 
   const QString& SourceName() const { return sourceName_; }
   ContentModel& Content() { return content_; }
@@ -58,7 +60,13 @@ class ContentSession {
   ContentModel content_;
   std::unique_ptr<ReaderSession> reader_;
   QString sourceName_;  // the data file, or the port as given
+  QString cutOff_;      // the imported file's cut, until it is named
 };
+
+// The exit status of a command that served the whole records of `source`:
+// with a cut (DataFileSource::LeftOut), -214 and the cut are printed and
+// it fails (an earlier failure keeps its status); otherwise `result`.
+int EndAfterCut(CliIO& io, const QString& source, const QString& cutOff, int result);
 
 // Block numbers 0..2047 from words; nothing after a usage problem
 // (recorded in args).
