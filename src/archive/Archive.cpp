@@ -90,23 +90,19 @@ QString endText(const std::optional<QDateTime>& to) { return to ? ArchiveTimeTex
 QString periodEntity(const WearPeriod& p) {
   return periodEntityPrefix(p.dosimeter) + ArchiveTimeText(p.from);
 }
-// A period change can move every dose of its dosimeter from its start on,
-// and the doses it takes over counted before on the previous period's days:
-// from that period's start (`since`), when there is one.
+// A period change touches the dose times of the read-outs it moves to
+// another wearer (`moved`, from relinkPeriods); when it moves none, only
+// doses to come: from its start on.
 LogRow periodRow(const QString& what, const WearPeriod& p, const QString& oldValue, const QString& newValue,
-                 const QString& reason = QString(), const std::optional<QDateTime>& since = std::nullopt) {
-  const QDateTime from = since && *since < p.from ? *since : p.from;
-  return {what, periodEntity(p), oldValue, newValue, reason, personKey(p.person.id), ArchiveTimeText(from), kOpenEnd};
+                 const QString& reason = QString(), const std::optional<DoseSpan>& moved = std::nullopt) {
+  const DoseSpan touched = moved ? *moved : DoseSpan{ArchiveTimeText(p.from), kOpenEnd};
+  return {what,   periodEntity(p),        oldValue,     newValue,
+          reason, personKey(p.person.id), touched.from, touched.to};
 }
-// The start of the period of the dosimeter that began last before `from`.
-template <typename List, typename PeriodOf>
-std::optional<QDateTime> previousStart(const List& periods, const QDateTime& from, PeriodOf periodOf) {
-  std::optional<QDateTime> start;
-  for (const auto& entry : periods) {
-    const WearPeriod& p = periodOf(entry);
-    if (p.from < from && (!start || p.from > *start)) start = p.from;
-  }
-  return start;
+// What relinkPeriods found moved for the period, if anything.
+std::optional<DoseSpan> movedOf(const std::map<PeriodKey, DoseSpan>& moved, const WearPeriod& p) {
+  const auto it = moved.find({p.dosimeter, ArchiveTimeText(p.from)});
+  return it == moved.end() ? std::nullopt : std::optional<DoseSpan>(it->second);
 }
 LogRow personRowOf(const QString& what, const Person& p, const QString& oldValue, const QString& newValue,
                    const QString& reason = QString()) {
@@ -469,13 +465,12 @@ int DoseArchive::assign(const QString& dosimeterText, const QString& personText,
         return rc;
     } else {
       if (const int rc = d.insertPeriod(period.dosimeter, personRow, period)) return rc;
-      const auto since = previousStart(existing, period.from, [](const Impl::StoredPeriod& s) -> const WearPeriod& {
-        return s.period;
-      });
-      if (const int rc = appendLog(d, {periodRow(QStringLiteral("period assigned"), period, QString(),
-                                                 PersonText(period.person) + QStringLiteral(" to ") + endText(period.to),
-                                                 QString(), since)}))
-        return rc;
+      // Relinked first: the log row names the read-outs that changed hands.
+      std::map<PeriodKey, DoseSpan> moved;
+      if (const int rc = relinkPeriods(d, {period.dosimeter}, &moved)) return rc;
+      return appendLog(d, {periodRow(QStringLiteral("period assigned"), period, QString(),
+                                     PersonText(period.person) + QStringLiteral(" to ") + endText(period.to),
+                                     QString(), movedOf(moved, period))});
     }
     return relinkPeriods(d, {period.dosimeter});
   });
@@ -603,7 +598,6 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
       qlonglong person = 0;
       QString personKey;
       int line = 0;
-      std::optional<QDateTime> since;  // the previous period's start, for the log
     };
     std::map<QString, std::vector<Entry>> byDosimeter;
     QStringList dosimeters;
@@ -618,7 +612,8 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
         const WearPeriod p = periodOf(q, 0);
         const auto it = byDosimeter.find(p.dosimeter);
         if (it != byDosimeter.end())
-          it->second.push_back({p, q.value(5).toLongLong(), q.value(6).toLongLong(), personKey(p.person.id), 0, {}});
+          it->second.push_back(
+              {p, q.value(5).toLongLong(), q.value(6).toLongLong(), personKey(p.person.id), 0});
       }
     }
     std::set<QString> controls;
@@ -678,9 +673,7 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
         }
         continue;
       }
-      added.push_back({period, 0, 0, key, row.line, previousStart(list, period.from, [](const Entry& e) -> const WearPeriod& {
-                         return e.period;
-                       })});
+      added.push_back({period, 0, 0, key, row.line});
       list.push_back(added.back());
       inserts.push_back(&added.back());
     }
@@ -719,7 +712,8 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
         const Entry* e = inserts[row];
         for (const QVariant& v :
              QVariantList{e->period.dosimeter, persons[e->personKey].first, ArchiveTimeText(e->period.from),
-                          nullableText(e->period.to ? ArchiveTimeText(*e->period.to) : QString()), kOpenEnd})
+                          nullableText(e->period.to ? ArchiveTimeText(*e->period.to) : QString()),
+                          ArchiveTimeText(e->period.from)})
           q.bindValue((*position)++, v);
       };
       if (const int rc = insertBatches(
@@ -729,13 +723,15 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
               5, QString(), bind))
         return rc;
     }
+    // Relinked first: each new period's log row names the read-outs it took over.
+    std::map<PeriodKey, DoseSpan> moved;
+    if (const int rc = relinkPeriods(d, dosimeters, &moved)) return rc;
     for (const Entry* e : inserts) {
       log.push_back(periodRow(QStringLiteral("period assigned"), e->period, QString(),
-                              PersonText(e->period.person) + QStringLiteral(" to ") + endText(e->period.to), why,
-                              e->since));
+                              PersonText(e->period.person) + QStringLiteral(" to ") + endText(e->period.to),
+                              why, movedOf(moved, e->period)));
       ++r.periods;
     }
-    if (const int rc = relinkPeriods(d, dosimeters)) return rc;
     return appendLog(d, log);
   });
   if (rc) return rc;

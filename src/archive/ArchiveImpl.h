@@ -407,7 +407,9 @@ struct DoseArchive::Impl : Connection {
     q.addBindValue(person);
     q.addBindValue(ArchiveTimeText(p.from));
     q.addBindValue(nullableText(p.to ? ArchiveTimeText(*p.to) : QString()));
-    q.addBindValue(kOpenEnd);
+    // Nothing is its own until relinkPeriods takes it over from the
+    // period before, which tells which read-outs changed hands.
+    q.addBindValue(ArchiveTimeText(p.from));
     return exec(q);
   }
 

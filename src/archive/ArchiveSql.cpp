@@ -486,21 +486,102 @@ int storeReadouts(Connection& c, const std::vector<NewReadout>& rows, const QStr
                            : storeByInsert(c, rows, source, archivedAt, outcome, added);
 }
 
-int relinkPeriods(Connection& c, const QStringList& dosimeters) {
-  struct Period {
-    qlonglong id;
-    QString dosimeter, from, until;
+namespace {
+
+// A wear period as relinking sees it: its attribution bound as stored
+// (`until`) and as it is to be (`next`).
+struct LinkedPeriod {
+  qlonglong id;
+  QString dosimeter, from, to, until, next;
+};
+
+// When a read-out of the period counts: kDoseTime's rule.
+QString doseTimeIn(const LinkedPeriod& p, const QString& readoutTime) {
+  return !p.to.isEmpty() && readoutTime > p.to ? p.to : readoutTime;
+}
+
+// The read-outs that change hands with the new bounds. Only read-outs
+// between a period's old and new bound can, so only those are read.
+int movedReadouts(Connection& c, const std::vector<LinkedPeriod>& periods,
+                  std::map<PeriodKey, DoseSpan>* moved) {
+  struct Range {
+    QString dosimeter, from, to;
   };
-  std::vector<Period> periods;
+  std::vector<Range> ranges;
+  std::map<QString, std::pair<size_t, size_t>> ofDosimeter;  // [first, last) in `periods`
+  for (size_t first = 0; first < periods.size();) {
+    size_t last = first;
+    std::vector<std::pair<QString, QString>> spans;
+    for (; last < periods.size() && periods[last].dosimeter == periods[first].dosimeter; ++last)
+      if (periods[last].until != periods[last].next)
+        spans.push_back(std::minmax(periods[last].until, periods[last].next));
+    ofDosimeter[periods[first].dosimeter] = {first, last};
+    // A period inserted before its neighbour takes over the neighbour's
+    // range: one read of it, not two.
+    std::sort(spans.begin(), spans.end());
+    for (const auto& [from, to] : spans)
+      if (!ranges.empty() && ranges.back().dosimeter == periods[first].dosimeter && from <= ranges.back().to)
+        ranges.back().to = std::max(ranges.back().to, to);
+      else
+        ranges.push_back({periods[first].dosimeter, from, to});
+    first = last;
+  }
+  QSqlQuery q(c.db());
+  q.setForwardOnly(true);
+  constexpr size_t kRangesPerStatement = 300;  // three values each, under SQLite's oldest limit
+  for (size_t start = 0; start < ranges.size(); start += kRangesPerStatement) {
+    const size_t n = std::min(kRangesPerStatement, ranges.size() - start);
+    QString where;
+    for (size_t k = 0; k < n; ++k)
+      where += (k ? QStringLiteral(" OR ") : QString()) +
+               QStringLiteral("(dosimeter = ? AND readout_time >= ? AND readout_time < ?)");
+    q.prepare(QStringLiteral("SELECT dosimeter, readout_time FROM readouts WHERE ") + where);
+    for (size_t k = start; k < start + n; ++k) {
+      q.addBindValue(ranges[k].dosimeter);
+      q.addBindValue(ranges[k].from);
+      q.addBindValue(ranges[k].to);
+    }
+    if (const int rc = c.exec(q)) return rc;
+    while (q.next()) {
+      const QString time = q.value(1).toString();
+      const auto [first, last] = ofDosimeter[q.value(0).toString()];
+      const LinkedPeriod *was = nullptr, *now = nullptr;
+      for (size_t i = first; i < last; ++i) {
+        if (periods[i].from <= time && time < periods[i].until) was = &periods[i];
+        if (periods[i].from <= time && time < periods[i].next) now = &periods[i];
+      }
+      if (was == now) continue;
+      QStringList times;
+      for (const LinkedPeriod* p : {was, now})
+        if (p) times << doseTimeIn(*p, time);
+      for (const LinkedPeriod* p : {was, now}) {
+        if (!p) continue;
+        DoseSpan& span = (*moved)[{p->dosimeter, p->from}];
+        for (const QString& t : times) {
+          if (span.from.isEmpty() || t < span.from) span.from = t;
+          if (t > span.to) span.to = t;
+        }
+      }
+    }
+    q.finish();
+  }
+  return kOk;
+}
+
+}  // namespace
+
+int relinkPeriods(Connection& c, const QStringList& dosimeters, std::map<PeriodKey, DoseSpan>* moved) {
+  std::vector<LinkedPeriod> periods;
   QSqlQuery q(c.db());
   q.setForwardOnly(true);
   const auto load = [&](const QString& where, const QStringList& values) {
-    q.prepare(QStringLiteral("SELECT id, dosimeter, valid_from, readouts_until FROM wear_periods") + where +
-              QStringLiteral(" ORDER BY dosimeter, valid_from"));
+    q.prepare(QStringLiteral("SELECT id, dosimeter, valid_from, valid_to, readouts_until FROM wear_periods") +
+              where + QStringLiteral(" ORDER BY dosimeter, valid_from"));
     for (const QString& v : values) q.addBindValue(v);
     if (const int rc = c.exec(q)) return rc;
     while (q.next())
-      periods.push_back({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()});
+      periods.push_back({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
+                         q.value(3).toString(), q.value(4).toString(), QString()});
     q.finish();
     return int{kOk};
   };
@@ -515,19 +596,23 @@ int relinkPeriods(Connection& c, const QStringList& dosimeters) {
       for (qsizetype k = 1; k < part.size(); ++k) marks += QStringLiteral(", ?");
       if (const int rc = load(QStringLiteral(" WHERE dosimeter IN (") + marks + QLatin1Char(')'), part)) return rc;
     }
-    std::stable_sort(periods.begin(), periods.end(), [](const Period& a, const Period& b) {
+    std::stable_sort(periods.begin(), periods.end(), [](const LinkedPeriod& a, const LinkedPeriod& b) {
       return a.dosimeter != b.dosimeter ? a.dosimeter < b.dosimeter : a.from < b.from;
     });
   }
+  for (size_t i = 0; i < periods.size(); ++i) {
+    const bool last = i + 1 == periods.size() || periods[i + 1].dosimeter != periods[i].dosimeter;
+    periods[i].next = last ? kOpenEnd : periods[i + 1].from;
+  }
+  if (moved)
+    if (const int rc = movedReadouts(c, periods, moved)) return rc;
   QSqlQuery update(c.db());
   if (const int rc = c.prepare(update, QStringLiteral("UPDATE wear_periods SET readouts_until = ? WHERE id = ?")))
     return rc;
-  for (size_t i = 0; i < periods.size(); ++i) {
-    const bool last = i + 1 == periods.size() || periods[i + 1].dosimeter != periods[i].dosimeter;
-    const QString until = last ? kOpenEnd : periods[i + 1].from;
-    if (until == periods[i].until) continue;
-    update.bindValue(0, until);
-    update.bindValue(1, periods[i].id);
+  for (const LinkedPeriod& p : periods) {
+    if (p.next == p.until) continue;
+    update.bindValue(0, p.next);
+    update.bindValue(1, p.id);
     if (const int rc = c.exec(update)) return rc;
   }
   return kOk;

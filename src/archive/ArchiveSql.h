@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "archive/Archive.h"
@@ -160,10 +161,21 @@ QString logHash(const QString& previousHash, const QStringList& content);
 // A signed document's SHA-256, as stored beside it (lower-case hex).
 QString sha256Hex(const QByteArray& bytes);
 
+// The dose times (stored form) of the read-outs that changed hands, both
+// where they counted before and where they count now.
+struct DoseSpan {
+  QString from, to;
+};
+// A wear period by its dosimeter and start (stored form).
+using PeriodKey = std::pair<QString, QString>;
 // Sets each wear period's attribution bound (readouts_until: the start of
 // its dosimeter's next period, or the open end) for the dosimeters named,
-// or for every dosimeter when the list is empty.
-int relinkPeriods(Connection& c, const QStringList& dosimeters);
+// or for every dosimeter when the list is empty. With `moved`: for each
+// period that holds or held a read-out that changed hands, that read-out's
+// dose times. A period just inserted attributes nothing before this: its
+// bound is its own start.
+int relinkPeriods(Connection& c, const QStringList& dosimeters,
+                  std::map<PeriodKey, DoseSpan>* moved = nullptr);
 
 // --- Schema (ArchiveSchema.cpp)
 inline constexpr int kSchemaVersion = 7;

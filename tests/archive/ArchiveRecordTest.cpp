@@ -506,6 +506,70 @@ TEST_P(ArchiveRecordTest, ASignoffIsRefusedWhenTheRecordChangedWhileItsDocuments
   EXPECT_EQ(archive->storeSignoff(q1, QStringLiteral("Dr Roe"), true, docs, basis, &s), kOk);
 }
 
+// The next wearer of a dosimeter, given after a sign-off, changes a signed
+// quarter only when a read-out it held changes hands: each wearer of the
+// first quarter has a dosimeter of their own, read on 3 April and so
+// counted on 31 March, which the next wearer takes over from 1 April (the
+// read-out moves) or from 1 May (it stays).
+TEST_P(ArchiveRecordTest, ANextWearerCorrectsASignedQuarterOnlyWhenAReadOutOfItChangesHands) {
+  const struct {
+    const char* name;
+    bool byList;  // else by assign
+    const char* from;
+    bool corrects;
+  } cases[] = {
+      {"assigned after the read-out", false, "2026-05-01", false},
+      {"listed after the read-out", true, "2026-05-01", false},
+      {"assigned before the read-out", false, "2026-04-01", true},
+      {"listed before the read-out", true, "2026-04-01", true},
+  };
+  ASSERT_EQ(archive->addPerson({QStringLiteral("S-2"), QStringLiteral("Ben Ode")}), kOk);
+  const auto wearer = [](size_t i) { return QStringLiteral("S-1%1").arg(i); };
+  const auto dosimeter = [](size_t i) { return QStringLiteral("A102%1").arg(i); };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    ASSERT_EQ(archive->addPerson({wearer(i), QStringLiteral("Wearer %1").arg(i)}), kOk);
+    ASSERT_EQ(archive->assign(dosimeter(i), wearer(i), at("2026-01-01"), at("2026-03-31", true)), kOk);
+    ASSERT_TRUE(
+        import(Readout(dosimeter(i).toLatin1().constData(), "2026-04-03 09:00", 10 + static_cast<int>(i))));
+  }
+  SignoffBasis basis;
+  ASSERT_EQ(archive->signoffBasis(q1, &basis), kOk);
+  Signoff s;
+  ASSERT_EQ(
+      archive->storeSignoff(q1, QStringLiteral("Dr Roe"), true, {{QString(), QByteArray("%PDF")}}, basis, &s),
+      kOk);
+
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(c.name);
+    const WearPeriod next{dosimeter(i), {}, at(c.from), std::nullopt};
+    if (c.byList) {
+      WearerListResult result;
+      ASSERT_EQ(
+          archive->importWearerList({{1, {QStringLiteral("S-2"), QStringLiteral("Ben Ode")}, next}}, &result),
+          kOk)
+          << archive->errorDetail().toStdString();
+    } else {
+      ASSERT_EQ(archive->assign(next.dosimeter, QStringLiteral("S-2"), next.from, std::nullopt), kOk);
+    }
+    std::vector<LogEntry> log;
+    ASSERT_EQ(archive->changeLog({}, &log), kOk);
+    EXPECT_EQ(log.back().what.toStdString(),
+              c.corrects ? "period assigned, after sign-off of 2026Q1" : "period assigned");
+    ReportDocument report;
+    ASSERT_EQ(BuildPersonReport(*archive, wearer(i), q1, {}, at("2026-05-10"), &report), kOk);
+    EXPECT_EQ(report.title.toStdString(), c.corrects ? "Corrected report" : "Dose report");
+    const QString heading = report.heading.join(QLatin1Char('\n'));
+    const QStringList explained = {
+        QStringLiteral("Changed since: Wearer %1 (%2): dose in the period").arg(i).arg(wearer(i)),
+        QStringLiteral(": period assigned, after sign-off of 2026Q1, period %1 from 2026-04-01")
+            .arg(dosimeter(i))};
+    for (const QString& text : explained)
+      EXPECT_EQ(heading.contains(text), c.corrects) << heading.toStdString();
+  }
+  expectNoFaults();
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, ArchiveRecordTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          quelm::test::backendName);
 
