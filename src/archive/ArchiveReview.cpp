@@ -90,8 +90,8 @@ int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<R
     sql += QStringLiteral(" AND ((") + kDoseTime + QStringLiteral(" >= ? AND ") + kDoseTime +
            QStringLiteral(
                " <= ?) OR (r.readout_time IS NULL AND EXISTS (SELECT 1 FROM wear_periods u"
-               " WHERE u.dosimeter = r.dosimeter AND u.valid_from <= ?"
-               " AND (u.valid_to IS NULL OR u.valid_to >= ?))))");
+               " WHERE u.dosimeter = r.dosimeter AND ") +
+           kWornIn + QStringLiteral(")))");
   QSqlQuery q(d_->db());
   q.prepare(sql + kOrder);
   if (tolerance_) q.addBindValue(*tolerance_ / 100.0);
@@ -116,6 +116,46 @@ int DoseArchive::openReviewCount(const ReportPeriod& period, int* count) {
   const int rc = review(period, &items);
   *count = static_cast<int>(items.size());
   return rc;
+}
+
+int OpenReviewItems::of(const QString& personId) const {
+  const auto it = byPerson.find(personKey(personId));
+  return it == byPerson.end() ? 0 : it->second;
+}
+
+int DoseArchive::openReviewItems(const ReportPeriod& period, OpenReviewItems* out) {
+  std::vector<ReadoutRow> items;
+  if (const int rc = review(period, &items)) return rc;
+  OpenReviewItems open;
+  open.total = static_cast<int>(items.size());
+  bool timeless = false;
+  for (const ReadoutRow& row : items) {
+    if (!row.person.id.isEmpty())
+      ++open.byPerson[personKey(row.person.id)];
+    else if (row.readoutTime.isEmpty())
+      timeless = true;
+  }
+  if (timeless) {
+    // Who wore a dosimeter in the period, read only when a read-out without
+    // a time needs it: the persons its review condition stands for.
+    std::map<QString, std::set<QString>> wearers;
+    QSqlQuery q(d_->db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral(
+                  "SELECT u.dosimeter, p.person_id FROM wear_periods u JOIN persons p ON p.id = u.person_id"
+                  " WHERE ") +
+              kWornIn);
+    q.addBindValue(ArchiveTimeText(period.to));
+    q.addBindValue(ArchiveTimeText(period.from));
+    if (const int rc = d_->exec(q)) return rc;
+    while (q.next()) wearers[q.value(0).toString()].insert(personKey(q.value(1).toString()));
+    for (const ReadoutRow& row : items)
+      if (row.person.id.isEmpty() && row.readoutTime.isEmpty())
+        if (const auto it = wearers.find(row.dosimeter); it != wearers.end())
+          for (const QString& key : it->second) ++open.byPerson[key];
+  }
+  *out = std::move(open);
+  return kOk;
 }
 
 namespace {
