@@ -609,9 +609,7 @@ int DoseArchive::changesSince(const Signoff& s, const QString& personId, std::ve
   const std::optional<ReportPeriod> period = ParseReportPeriod(s.period);
   entries->clear();
   if (!period) return kOk;
-  PersonRows mine;
-  if (!personId.isEmpty())
-    if (const int rc = personRows(*d_, personId, &mine)) return rc;
+  const QString key = personKey(personId);
   // After the sign-off's own row, what touches the period or a time before
   // it: the signed year-to-date and lifetime figures count those too.
   QSqlQuery q(d_->db());
@@ -625,12 +623,18 @@ int DoseArchive::changesSince(const Signoff& s, const QString& personId, std::ve
   q.addBindValue(s.period);
   q.addBindValue(QStringLiteral("%SHA-256 ") + s.sha256);
   q.addBindValue(ArchiveTimeText(period->to));
-  if (!personId.isEmpty()) q.addBindValue(mine.key);
+  if (!personId.isEmpty()) q.addBindValue(key);
   if (const int rc = d_->exec(q)) return rc;
-  while (q.next()) {
-    const LogEntry e = logEntryOf(q);
-    if (personId.isEmpty() || mine.concerns(e.id, e.entity, q.value(10).toString())) entries->push_back(e);
-  }
+  std::vector<std::pair<LogEntry, QString>> candidates;
+  while (q.next()) candidates.emplace_back(logEntryOf(q), q.value(10).toString());
+  q.finish();
+  // Which rows are the person's is read only when there are rows to pick
+  // from: a sign-off's reports of an unchanged period need none of it.
+  PersonRows mine;
+  if (!personId.isEmpty() && !candidates.empty())
+    if (const int rc = personRows(*d_, personId, &mine)) return rc;
+  for (auto& [e, rowKey] : candidates)
+    if (personId.isEmpty() || mine.concerns(e.id, e.entity, rowKey)) entries->push_back(std::move(e));
   return kOk;
 }
 
