@@ -30,6 +30,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -266,6 +267,14 @@ struct SignedFigures {
 // What a sign-off's documents were made from: the change log's last row,
 // the open review items and the persons' figures when making began. The
 // sign-off is stored only if the record still says the same.
+// The open review items of a period, of everybody and of each person.
+struct OpenReviewItems {
+  int total = 0;
+  std::map<QString, int> byPerson;  // by the person's key
+  // A person's items (by id, in any case); none for nobody's.
+  int of(const QString& personId) const;
+};
+
 struct SignoffBasis {
   qint64 logPosition = 0;
   int openItems = 0;
@@ -393,6 +402,10 @@ class DoseArchive {
   // counts (unassigned ones by their read-out time).
   int review(const std::optional<ReportPeriod>& period, std::vector<ReadoutRow>* items);
   int openReviewCount(const ReportPeriod& period, int* count);
+  // The same items, and whose they are: a read-out is the person's whose
+  // wear period it belongs to; one without a time is of every person who
+  // wore its dosimeter in the period; an unassigned one is nobody's.
+  int openReviewItems(const ReportPeriod& period, OpenReviewItems* items);
   // [Dose archive] RecomputeTolerance in percent; none: off.
   void setRecomputeTolerance(std::optional<double> percent) { tolerance_ = percent; }
   // Resolves a read-out's review reasons with a reason: accept (the

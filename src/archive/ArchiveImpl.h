@@ -46,6 +46,11 @@ inline const QString kBelongs = QStringLiteral(
 // dosimeter worn in March and read on 3 April is March's).
 inline const QString kDoseTime =
     QStringLiteral("(CASE WHEN r.readout_time > w.valid_to THEN w.valid_to ELSE r.readout_time END)");
+// A wear period `u` worn at some time of a period (bound: the period's
+// end, then its start): a read-out of its dosimeter without a time is open
+// in that period, and its wearer's.
+inline const QString kWornIn =
+    QStringLiteral("u.valid_from <= ? AND (u.valid_to IS NULL OR u.valid_to >= ?)");
 // In the order of the listing index: one dosimeter's read-outs need no sorting.
 inline const QString kOrder = QStringLiteral(" ORDER BY r.readout_time NULLS LAST, r.device_id, r.block_number");
 

@@ -181,20 +181,17 @@ QString utcText(const QString& iso) {
 // the read-outs that still await review, and after a sign-off, when it was
 // changed since, that it corrects the signed one, how the figures moved
 // per person, and the changes that moved them (a person's report: only
-// that person's).
-int recordState(DoseArchive& archive, const ReportPeriod& period, const QString& personId, ReportDocument* d) {
-  int open = 0;
-  if (const int rc = archive.openReviewCount(period, &open)) return rc;
+// that person's, its open read-outs too).
+int recordState(DoseArchive& archive, const QString& personId, const PeriodRecord& record,
+                ReportDocument* d) {
+  const int open = personId.isEmpty() ? record.open.total : record.open.of(personId);
   if (open) d->heading << QStringLiteral("%1 read-outs of this period await review").arg(open);
-  std::optional<Signoff> s;
-  if (const int rc = archive.lastSignoff(period.label, &s)) return rc;
+  const std::optional<Signoff>& s = record.signoff;
   if (!s) return kOk;
   std::vector<LogEntry> changes;
-  std::vector<SignedFigures> signedFigures;
-  std::vector<SummaryRow> now;
+  const std::vector<SignedFigures>& signedFigures = record.signedFigures;
+  const std::vector<SummaryRow>& now = record.figures;
   if (const int rc = archive.changesSince(*s, personId, &changes)) return rc;
-  if (const int rc = archive.signedFigures(s->id, &signedFigures)) return rc;
-  if (const int rc = archive.summary(period, &now)) return rc;
   QStringList moved;
   for (const SummaryRow& row : now) {
     if (!personId.isEmpty() && row.totals.person.id.compare(personId, Qt::CaseInsensitive) != 0) continue;
@@ -238,10 +235,32 @@ int recordState(DoseArchive& archive, const ReportPeriod& period, const QString&
   return kOk;
 }
 
+// The record a report was given, or the one it reads itself.
+int periodRecord(DoseArchive& archive, const ReportPeriod& period, const PeriodRecord* given,
+                 PeriodRecord* own, const PeriodRecord** record) {
+  *record = given;
+  if (given) return kOk;
+  *record = own;
+  return ReadPeriodRecord(archive, period, own);
+}
+
 }  // namespace
 
+int ReadPeriodRecord(DoseArchive& archive, const ReportPeriod& period, PeriodRecord* record) {
+  PeriodRecord r;
+  if (const int rc = archive.openReviewItems(period, &r.open)) return rc;
+  if (const int rc = archive.lastSignoff(period.label, &r.signoff)) return rc;
+  if (r.signoff) {
+    if (const int rc = archive.signedFigures(r.signoff->id, &r.signedFigures)) return rc;
+    if (const int rc = archive.summary(period, &r.figures)) return rc;
+  }
+  *record = std::move(r);
+  return kOk;
+}
+
 int BuildPersonReport(DoseArchive& archive, const QString& personId, const ReportPeriod& period,
-                      const ArchiveSettings& settings, const QDateTime& printedAt, ReportDocument* document) {
+                      const ArchiveSettings& settings, const QDateTime& printedAt, ReportDocument* document,
+                      const PeriodRecord* given) {
   std::vector<PersonTotals> totals;
   if (const int rc = archive.totals(personId, period.to, &totals)) return rc;
   const PersonTotals t = totals.empty() ? PersonTotals{} : totals.front();
@@ -306,13 +325,16 @@ int BuildPersonReport(DoseArchive& archive, const QString& personId, const Repor
     d.note = QStringLiteral("* at or above the notification level of %1")
                  .arg(DoseText(settings.notificationLevel));
   d.printed = printedLine(printedAt);
-  if (const int rc = recordState(archive, period, personId, &d)) return rc;
+  PeriodRecord own;
+  const PeriodRecord* record = nullptr;
+  if (const int rc = periodRecord(archive, period, given, &own, &record)) return rc;
+  if (const int rc = recordState(archive, personId, *record, &d)) return rc;
   *document = d;
   return kOk;
 }
 
 int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const ArchiveSettings& settings,
-                       const QDateTime& printedAt, ReportDocument* document) {
+                       const QDateTime& printedAt, ReportDocument* document, const PeriodRecord* given) {
   std::vector<SummaryRow> rows;
   if (const int rc = archive.summary(period, &rows)) return rc;
   ReportDocument d;
@@ -359,7 +381,10 @@ int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const A
     d.note = QStringLiteral("* year-to-date at or above the annual limit of %1")
                  .arg(DoseText(settings.annualLimit));
   d.printed = printedLine(printedAt);
-  if (const int rc = recordState(archive, period, QString(), &d)) return rc;
+  PeriodRecord own;
+  const PeriodRecord* record = nullptr;
+  if (const int rc = periodRecord(archive, period, given, &own, &record)) return rc;
+  if (const int rc = recordState(archive, QString(), *record, &d)) return rc;
   *document = d;
   return kOk;
 }

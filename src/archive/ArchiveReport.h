@@ -118,15 +118,33 @@ double ReportRowHeight(int lines);
 // "Page 2 of 3"
 QString PageFooter(int page, int pages);
 
+// What the reports of one period read of the record alike, once for a run
+// of them (a sign-off makes one for each person), so that the run's time
+// follows the period rather than persons times the archive: the open
+// review items, the period's last sign-off with its figures, and the
+// figures now (read only when it was signed).
+struct PeriodRecord {
+  OpenReviewItems open;
+  std::optional<Signoff> signoff;
+  std::vector<SignedFigures> signedFigures;
+  std::vector<SummaryRow> figures;
+};
+int ReadPeriodRecord(DoseArchive& archive, const ReportPeriod& period, PeriodRecord* record);
+
 // The report of a person for a period: every read-out in it with its dose
 // of record and what it counts, the period's dose and the totals at its
 // end, the share of the annual limit, the high doses marked, the chart.
-// kErrArchiveNoPerson for an id the archive does not hold.
+// The person's own open review items only.
+// kErrArchiveNoPerson for an id the archive does not hold. Without
+// `record`, the report reads it.
 int BuildPersonReport(DoseArchive& archive, const QString& personId, const ReportPeriod& period,
-                      const ArchiveSettings& settings, const QDateTime& printedAt, ReportDocument* document);
+                      const ArchiveSettings& settings, const QDateTime& printedAt, ReportDocument* document,
+                      const PeriodRecord* record = nullptr);
 // Everybody's dose in the period and totals at its end, highest dose first;
-// the control chart of the period's batches when there are any.
+// the control chart of the period's batches when there are any; all open
+// review items of the period.
 int BuildSummaryReport(DoseArchive& archive, const ReportPeriod& period, const ArchiveSettings& settings,
-                       const QDateTime& printedAt, ReportDocument* document);
+                       const QDateTime& printedAt, ReportDocument* document,
+                       const PeriodRecord* record = nullptr);
 
 }  // namespace quelm

@@ -90,8 +90,8 @@ int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<R
     sql += QStringLiteral(" AND ((") + kDoseTime + QStringLiteral(" >= ? AND ") + kDoseTime +
            QStringLiteral(
                " <= ?) OR (r.readout_time IS NULL AND EXISTS (SELECT 1 FROM wear_periods u"
-               " WHERE u.dosimeter = r.dosimeter AND u.valid_from <= ?"
-               " AND (u.valid_to IS NULL OR u.valid_to >= ?))))");
+               " WHERE u.dosimeter = r.dosimeter AND ") +
+           kWornIn + QStringLiteral(")))");
   QSqlQuery q(d_->db());
   q.prepare(sql + kOrder);
   if (tolerance_) q.addBindValue(*tolerance_ / 100.0);
@@ -116,6 +116,46 @@ int DoseArchive::openReviewCount(const ReportPeriod& period, int* count) {
   const int rc = review(period, &items);
   *count = static_cast<int>(items.size());
   return rc;
+}
+
+int OpenReviewItems::of(const QString& personId) const {
+  const auto it = byPerson.find(personKey(personId));
+  return it == byPerson.end() ? 0 : it->second;
+}
+
+int DoseArchive::openReviewItems(const ReportPeriod& period, OpenReviewItems* out) {
+  std::vector<ReadoutRow> items;
+  if (const int rc = review(period, &items)) return rc;
+  OpenReviewItems open;
+  open.total = static_cast<int>(items.size());
+  bool timeless = false;
+  for (const ReadoutRow& row : items) {
+    if (!row.person.id.isEmpty())
+      ++open.byPerson[personKey(row.person.id)];
+    else if (row.readoutTime.isEmpty())
+      timeless = true;
+  }
+  if (timeless) {
+    // Who wore a dosimeter in the period, read only when a read-out without
+    // a time needs it: the persons its review condition stands for.
+    std::map<QString, std::set<QString>> wearers;
+    QSqlQuery q(d_->db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral(
+                  "SELECT u.dosimeter, p.person_id FROM wear_periods u JOIN persons p ON p.id = u.person_id"
+                  " WHERE ") +
+              kWornIn);
+    q.addBindValue(ArchiveTimeText(period.to));
+    q.addBindValue(ArchiveTimeText(period.from));
+    if (const int rc = d_->exec(q)) return rc;
+    while (q.next()) wearers[q.value(0).toString()].insert(personKey(q.value(1).toString()));
+    for (const ReadoutRow& row : items)
+      if (row.person.id.isEmpty() && row.readoutTime.isEmpty())
+        if (const auto it = wearers.find(row.dosimeter); it != wearers.end())
+          for (const QString& key : it->second) ++open.byPerson[key];
+  }
+  *out = std::move(open);
+  return kOk;
 }
 
 namespace {
@@ -569,9 +609,7 @@ int DoseArchive::changesSince(const Signoff& s, const QString& personId, std::ve
   const std::optional<ReportPeriod> period = ParseReportPeriod(s.period);
   entries->clear();
   if (!period) return kOk;
-  PersonRows mine;
-  if (!personId.isEmpty())
-    if (const int rc = personRows(*d_, personId, &mine)) return rc;
+  const QString key = personKey(personId);
   // After the sign-off's own row, what touches the period or a time before
   // it: the signed year-to-date and lifetime figures count those too.
   QSqlQuery q(d_->db());
@@ -585,12 +623,18 @@ int DoseArchive::changesSince(const Signoff& s, const QString& personId, std::ve
   q.addBindValue(s.period);
   q.addBindValue(QStringLiteral("%SHA-256 ") + s.sha256);
   q.addBindValue(ArchiveTimeText(period->to));
-  if (!personId.isEmpty()) q.addBindValue(mine.key);
+  if (!personId.isEmpty()) q.addBindValue(key);
   if (const int rc = d_->exec(q)) return rc;
-  while (q.next()) {
-    const LogEntry e = logEntryOf(q);
-    if (personId.isEmpty() || mine.concerns(e.id, e.entity, q.value(10).toString())) entries->push_back(e);
-  }
+  std::vector<std::pair<LogEntry, QString>> candidates;
+  while (q.next()) candidates.emplace_back(logEntryOf(q), q.value(10).toString());
+  q.finish();
+  // Which rows are the person's is read only when there are rows to pick
+  // from: a sign-off's reports of an unchanged period need none of it.
+  PersonRows mine;
+  if (!personId.isEmpty() && !candidates.empty())
+    if (const int rc = personRows(*d_, personId, &mine)) return rc;
+  for (auto& [e, rowKey] : candidates)
+    if (personId.isEmpty() || mine.concerns(e.id, e.entity, rowKey)) entries->push_back(std::move(e));
   return kOk;
 }
 

@@ -18,17 +18,22 @@ int SignPeriod(DoseArchive& archive, const ReportPeriod& period, const QString& 
     *detail = OpenItemsText(basis.openItems, period.label);
     return kErrArchiveOpenItems;
   }
+  // Read once for all the documents: a report each reading it again cost
+  // persons times the archive.
+  PeriodRecord record;
+  if (const int rc = ReadPeriodRecord(archive, period, &record)) return *detail = archive.errorDetail(), rc;
   std::vector<SignoffDocument> documents;
   ReportDocument report;
   QByteArray pdf;
-  if (const int rc = BuildSummaryReport(archive, period, settings, printedAt, &report))
+  if (const int rc = BuildSummaryReport(archive, period, settings, printedAt, &report, &record))
     return *detail = archive.errorDetail(), rc;
   if (const int rc = ReportPdf(report, &pdf)) return rc;
   documents.push_back({QString(), pdf});
   // Every person with a dose or a read-out in the period.
   for (const SummaryRow& row : basis.figures) {
     if (row.periodReadouts == 0 && row.periodDose == 0) continue;
-    if (const int rc = BuildPersonReport(archive, row.totals.person.id, period, settings, printedAt, &report))
+    if (const int rc =
+            BuildPersonReport(archive, row.totals.person.id, period, settings, printedAt, &report, &record))
       return *detail = archive.errorDetail(), rc;
     if (const int rc = ReportPdf(report, &pdf)) return rc;
     documents.push_back({row.totals.person.id, pdf});

@@ -332,6 +332,53 @@ TEST_P(ArchiveRecordTest, ASignedPeriodKeepsItsDocumentsAndALaterChangeMakesTheN
   expectNoFaults();
 }
 
+// A person's report counts that person's open read-outs and nobody
+// else's, the summary all of them, nobody's too; a read-out without a time
+// is open for each person who wore its dosimeter in the period. A run of
+// reports given the period's record once says the same.
+TEST_P(ArchiveRecordTest, APersonsReportCountsOnlyThatPersonsOpenReadOutsAndTheSummaryAll) {
+  const struct {
+    const char *id, *name, *dosimeter, *from, *to;
+  } wearers[] = {{"S-2", "Ben Ode", "B2002", "2026-01-01", "2026-03-31"},
+                 {"S-3", "Cara Lind", "D4004", "2026-01-01", "2026-02-15"},
+                 {"S-4", "Dan Falk", "D4004", "2026-02-16", "2026-03-31"},
+                 {"S-5", "Eve Marr", "E5005", "2026-01-01", "2026-03-31"}};
+  for (const auto& w : wearers) {
+    ASSERT_EQ(archive->addPerson({QLatin1String(w.id), QLatin1String(w.name)}), kOk);
+    ASSERT_EQ(archive->assign(QLatin1String(w.dosimeter), QLatin1String(w.id), at(w.from), at(w.to, true)),
+              kOk);
+  }
+  BlockRecord timeless = reading(7, 5.0f, 0, "D4004");
+  std::memset(timeless.DateTime, 0, 5);
+  for (const BlockRecord& r :
+       {reading(1, std::nanf("")), reading(2, 5.0f, 0x08, "B2002"), reading(3, std::nanf(""), 0, "B2002"),
+        reading(4, 5.0f, 0, "E5005"), Readout("Z9999", "2026-02-10 09:00", 6), timeless}) {
+    ImportResult result;
+    ASSERT_EQ(archive->importRecords(std::vector<BlockRecord>{r}, QStringLiteral("COM1"), &result), kOk);
+    ASSERT_EQ(result.added, 1);
+  }
+  PeriodRecord record;
+  ASSERT_EQ(ReadPeriodRecord(*archive, q1, &record), kOk);
+  const struct {
+    const char* person;
+    int open;
+  } reports[] = {{"", 5}, {"S-1", 1}, {"s-2", 2}, {"S-3", 1}, {"S-4", 1}, {"S-5", 0}};
+  for (const auto& c : reports)
+    for (const PeriodRecord* given : std::initializer_list<const PeriodRecord*>{nullptr, &record}) {
+      const QString person = QLatin1String(c.person);
+      ReportDocument report;
+      ASSERT_EQ(person.isEmpty()
+                    ? BuildSummaryReport(*archive, q1, {}, at("2026-04-10"), &report, given)
+                    : BuildPersonReport(*archive, person, q1, {}, at("2026-04-10"), &report, given),
+                kOk);
+      const QString expected =
+          c.open ? QStringLiteral("%1 read-outs of this period await review").arg(c.open) : QString();
+      EXPECT_EQ(report.heading.filter(QStringLiteral("await review")).join(QLatin1Char('|')).toStdString(),
+                expected.toStdString())
+          << c.person << (given ? " given the record" : "");
+    }
+}
+
 // After the second quarter is signed, each change corrects the reports
 // whose signed figures it moves, and no other: Anna's first-quarter
 // read-out counts in her signed year-to-date, Ben's read-out is his alone.
