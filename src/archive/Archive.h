@@ -264,9 +264,6 @@ struct SignedFigures {
   double yearToDate = 0;
   std::optional<double> lifetime;  // none in sign-offs stored before it was kept
 };
-// What a sign-off's documents were made from: the change log's last row,
-// the open review items and the persons' figures when making began. The
-// sign-off is stored only if the record still says the same.
 // The open review items of a period, of everybody and of each person.
 struct OpenReviewItems {
   int total = 0;
@@ -275,6 +272,9 @@ struct OpenReviewItems {
   int of(const QString& personId) const;
 };
 
+// What a sign-off's documents were made from: the change log's last row,
+// the open review items and the persons' figures when making began. The
+// sign-off is stored only if the record still says the same.
 struct SignoffBasis {
   qint64 logPosition = 0;
   int openItems = 0;
