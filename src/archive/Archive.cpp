@@ -91,18 +91,29 @@ QString periodEntity(const WearPeriod& p) {
   return periodEntityPrefix(p.dosimeter) + ArchiveTimeText(p.from);
 }
 // A period change touches the dose times of the read-outs it moves to
-// another wearer (`moved`, from relinkPeriods); when it moves none, only
-// doses to come: from its start on.
+// another wearer or to another time (`moved`, from relinkPeriods); when it
+// moves none, only doses to come: from `since` on (a new period's start,
+// the earlier of an old and a new end).
 LogRow periodRow(const QString& what, const WearPeriod& p, const QString& oldValue, const QString& newValue,
-                 const QString& reason = QString(), const std::optional<DoseSpan>& moved = std::nullopt) {
-  const DoseSpan touched = moved ? *moved : DoseSpan{ArchiveTimeText(p.from), kOpenEnd};
+                 const QString& reason, const std::map<PeriodKey, DoseSpan>& moved, const QDateTime& since) {
+  const auto it = moved.find({p.dosimeter, ArchiveTimeText(p.from)});
+  const DoseSpan touched = it != moved.end() ? it->second : DoseSpan{ArchiveTimeText(since), kOpenEnd};
   return {what,   periodEntity(p),        oldValue,     newValue,
           reason, personKey(p.person.id), touched.from, touched.to};
 }
-// What relinkPeriods found moved for the period, if anything.
-std::optional<DoseSpan> movedOf(const std::map<PeriodKey, DoseSpan>& moved, const WearPeriod& p) {
-  const auto it = moved.find({p.dosimeter, ArchiveTimeText(p.from)});
-  return it == moved.end() ? std::nullopt : std::optional<DoseSpan>(it->second);
+LogRow assignedRow(const WearPeriod& p, const QString& reason, const std::map<PeriodKey, DoseSpan>& moved) {
+  return periodRow(QStringLiteral("period assigned"), p, QString(),
+                   PersonText(p.person) + QStringLiteral(" to ") + endText(p.to), reason, moved, p.from);
+}
+// `p` with its new end; `was`: its end before.
+LogRow endedRow(const WearPeriod& p, const std::optional<QDateTime>& was, const QString& reason,
+                const std::map<PeriodKey, DoseSpan>& moved) {
+  const QDateTime since = was && p.to ? std::min(*was, *p.to) : was ? *was : *p.to;
+  return periodRow(QStringLiteral("period ended"), p, endText(was), endText(p.to), reason, moved, since);
+}
+// For relinkPeriods: the end a period had before its new one.
+std::map<PeriodKey, QString> endWas(const WearPeriod& p, const std::optional<QDateTime>& was) {
+  return {{{p.dosimeter, ArchiveTimeText(p.from)}, was ? ArchiveTimeText(*was) : QString()}};
 }
 LogRow personRowOf(const QString& what, const Person& p, const QString& oldValue, const QString& newValue,
                    const QString& reason = QString()) {
@@ -457,22 +468,18 @@ int DoseArchive::assign(const QString& dosimeterText, const QString& personText,
         return kErrArchiveOverlap;
       }
     }
+    // Relinked first: the log row names the read-outs that changed hands
+    // or dose time.
+    std::map<PeriodKey, DoseSpan> moved;
     if (same) {
       if (sameEnd == period.to) return int{kOk};
       if (const int rc = d.setPeriodEnd(same, period.to)) return rc;
-      if (const int rc = appendLog(d, {periodRow(QStringLiteral("period ended"), period, endText(sameEnd),
-                                                 endText(period.to))}))
-        return rc;
-    } else {
-      if (const int rc = d.insertPeriod(period.dosimeter, personRow, period)) return rc;
-      // Relinked first: the log row names the read-outs that changed hands.
-      std::map<PeriodKey, DoseSpan> moved;
-      if (const int rc = relinkPeriods(d, {period.dosimeter}, &moved)) return rc;
-      return appendLog(d, {periodRow(QStringLiteral("period assigned"), period, QString(),
-                                     PersonText(period.person) + QStringLiteral(" to ") + endText(period.to),
-                                     QString(), movedOf(moved, period))});
+      if (const int rc = relinkPeriods(d, {period.dosimeter}, &moved, endWas(period, sameEnd))) return rc;
+      return appendLog(d, {endedRow(period, sameEnd, QString(), moved)});
     }
-    return relinkPeriods(d, {period.dosimeter});
+    if (const int rc = d.insertPeriod(period.dosimeter, personRow, period)) return rc;
+    if (const int rc = relinkPeriods(d, {period.dosimeter}, &moved)) return rc;
+    return appendLog(d, {assignedRow(period, QString(), moved)});
   });
   if (rc) return rc;
   if (stored) *stored = period;
@@ -538,7 +545,10 @@ int DoseArchive::endPeriod(const QString& dosimeterText, const QDateTime& at, We
     const std::optional<QDateTime> was = period.to;
     period.to = at;
     if (const int rc = d.setPeriodEnd(chosen->id, period.to)) return rc;
-    return appendLog(d, {periodRow(QStringLiteral("period ended"), period, endText(was), endText(period.to))});
+    // The bounds stay; relinking tells the read-outs the end moves.
+    std::map<PeriodKey, DoseSpan> moved;
+    if (const int rc = relinkPeriods(d, {dosimeter}, &moved, endWas(period, was))) return rc;
+    return appendLog(d, {endedRow(period, was, QString(), moved)});
   });
   if (rc) return rc;
   if (ended) *ended = period;
@@ -702,9 +712,10 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
       log.push_back(personRowOf(QStringLiteral("person added"), person, QString(), person.name, why));
       ++r.persons;
     }
+    std::map<PeriodKey, QString> endsWere;
     for (const End& e : ends) {
       if (const int rc = d.setPeriodEnd(e.id, e.period.to)) return rc;
-      log.push_back(periodRow(QStringLiteral("period ended"), e.period, endText(e.was), endText(e.period.to), why));
+      endsWere.merge(endWas(e.period, e.was));
     }
     {
       QSqlQuery q(d.db());
@@ -723,13 +734,13 @@ int DoseArchive::importWearerList(const std::vector<WearerListRow>& rows, Wearer
               5, QString(), bind))
         return rc;
     }
-    // Relinked first: each new period's log row names the read-outs it took over.
+    // Relinked first: each period's log row names the read-outs it took
+    // over or moved to its new end.
     std::map<PeriodKey, DoseSpan> moved;
-    if (const int rc = relinkPeriods(d, dosimeters, &moved)) return rc;
+    if (const int rc = relinkPeriods(d, dosimeters, &moved, endsWere)) return rc;
+    for (const End& e : ends) log.push_back(endedRow(e.period, e.was, why, moved));
     for (const Entry* e : inserts) {
-      log.push_back(periodRow(QStringLiteral("period assigned"), e->period, QString(),
-                              PersonText(e->period.person) + QStringLiteral(" to ") + endText(e->period.to),
-                              why, movedOf(moved, e->period)));
+      log.push_back(assignedRow(e->period, why, moved));
       ++r.periods;
     }
     return appendLog(d, log);

@@ -489,19 +489,23 @@ int storeReadouts(Connection& c, const std::vector<NewReadout>& rows, const QStr
 namespace {
 
 // A wear period as relinking sees it: its attribution bound as stored
-// (`until`) and as it is to be (`next`).
+// (`until`) and as it is to be (`next`); its end as stored (`to`, empty:
+// open) and as it was before this change (`toWas`).
 struct LinkedPeriod {
   qlonglong id;
-  QString dosimeter, from, to, until, next;
+  QString dosimeter, from, to, until, next, toWas;
 };
 
-// When a read-out of the period counts: kDoseTime's rule.
-QString doseTimeIn(const LinkedPeriod& p, const QString& readoutTime) {
-  return !p.to.isEmpty() && readoutTime > p.to ? p.to : readoutTime;
+// When a read-out of a period with the end `to` counts: kDoseTime's rule.
+QString doseTimeIn(const QString& to, const QString& readoutTime) {
+  return !to.isEmpty() && readoutTime > to ? to : readoutTime;
 }
+QString endOrOpen(const QString& to) { return to.isEmpty() ? kOpenEnd : to; }
 
-// The read-outs that change hands with the new bounds. Only read-outs
-// between a period's old and new bound can, so only those are read.
+// The read-outs that change hands with the new bounds, or whose dose time
+// a changed end moves. Only read-outs between a period's old and new
+// bound can change hands, and only those after the earlier of its old and
+// new end can count elsewhere, so only those are read.
 int movedReadouts(Connection& c, const std::vector<LinkedPeriod>& periods,
                   std::map<PeriodKey, DoseSpan>* moved) {
   struct Range {
@@ -512,9 +516,15 @@ int movedReadouts(Connection& c, const std::vector<LinkedPeriod>& periods,
   for (size_t first = 0; first < periods.size();) {
     size_t last = first;
     std::vector<std::pair<QString, QString>> spans;
-    for (; last < periods.size() && periods[last].dosimeter == periods[first].dosimeter; ++last)
-      if (periods[last].until != periods[last].next)
-        spans.push_back(std::minmax(periods[last].until, periods[last].next));
+    for (; last < periods.size() && periods[last].dosimeter == periods[first].dosimeter; ++last) {
+      const LinkedPeriod& p = periods[last];
+      if (p.until != p.next) spans.push_back(std::minmax(p.until, p.next));
+      if (p.toWas != p.to) {
+        const QString after = std::min(endOrOpen(p.toWas), endOrOpen(p.to)),
+                      bound = std::max(p.until, p.next);
+        if (after < bound) spans.push_back({after, bound});
+      }
+    }
     ofDosimeter[periods[first].dosimeter] = {first, last};
     // A period inserted before its neighbour takes over the neighbour's
     // range: one read of it, not two.
@@ -550,10 +560,12 @@ int movedReadouts(Connection& c, const std::vector<LinkedPeriod>& periods,
         if (periods[i].from <= time && time < periods[i].until) was = &periods[i];
         if (periods[i].from <= time && time < periods[i].next) now = &periods[i];
       }
-      if (was == now) continue;
+      const QString before = was ? doseTimeIn(was->toWas, time) : QString();
+      const QString after = now ? doseTimeIn(now->to, time) : QString();
+      if (was == now && before == after) continue;
       QStringList times;
-      for (const LinkedPeriod* p : {was, now})
-        if (p) times << doseTimeIn(*p, time);
+      if (was) times << before;
+      if (now) times << after;
       for (const LinkedPeriod* p : {was, now}) {
         if (!p) continue;
         DoseSpan& span = (*moved)[{p->dosimeter, p->from}];
@@ -570,7 +582,8 @@ int movedReadouts(Connection& c, const std::vector<LinkedPeriod>& periods,
 
 }  // namespace
 
-int relinkPeriods(Connection& c, const QStringList& dosimeters, std::map<PeriodKey, DoseSpan>* moved) {
+int relinkPeriods(Connection& c, const QStringList& dosimeters, std::map<PeriodKey, DoseSpan>* moved,
+                  const std::map<PeriodKey, QString>& endsWere) {
   std::vector<LinkedPeriod> periods;
   QSqlQuery q(c.db());
   q.setForwardOnly(true);
@@ -581,7 +594,7 @@ int relinkPeriods(Connection& c, const QStringList& dosimeters, std::map<PeriodK
     if (const int rc = c.exec(q)) return rc;
     while (q.next())
       periods.push_back({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
-                         q.value(3).toString(), q.value(4).toString(), QString()});
+                         q.value(3).toString(), q.value(4).toString(), QString(), q.value(3).toString()});
     q.finish();
     return int{kOk};
   };
@@ -603,6 +616,8 @@ int relinkPeriods(Connection& c, const QStringList& dosimeters, std::map<PeriodK
   for (size_t i = 0; i < periods.size(); ++i) {
     const bool last = i + 1 == periods.size() || periods[i + 1].dosimeter != periods[i].dosimeter;
     periods[i].next = last ? kOpenEnd : periods[i + 1].from;
+    if (const auto was = endsWere.find({periods[i].dosimeter, periods[i].from}); was != endsWere.end())
+      periods[i].toWas = was->second;
   }
   if (moved)
     if (const int rc = movedReadouts(c, periods, moved)) return rc;

@@ -161,8 +161,8 @@ QString logHash(const QString& previousHash, const QStringList& content);
 // A signed document's SHA-256, as stored beside it (lower-case hex).
 QString sha256Hex(const QByteArray& bytes);
 
-// The dose times (stored form) of the read-outs that changed hands, both
-// where they counted before and where they count now.
+// The dose times (stored form) of the read-outs that changed hands or
+// dose time, both where they counted before and where they count now.
 struct DoseSpan {
   QString from, to;
 };
@@ -171,11 +171,14 @@ using PeriodKey = std::pair<QString, QString>;
 // Sets each wear period's attribution bound (readouts_until: the start of
 // its dosimeter's next period, or the open end) for the dosimeters named,
 // or for every dosimeter when the list is empty. With `moved`: for each
-// period that holds or held a read-out that changed hands, that read-out's
-// dose times. A period just inserted attributes nothing before this: its
-// bound is its own start.
+// period that holds or held a read-out that changed hands, or whose dose
+// time changed with its period's end, that read-out's dose times. A period
+// just inserted attributes nothing before this: its bound is its own
+// start. `endsWere`: the periods whose end was just set, with their end
+// before (stored form, empty: open).
 int relinkPeriods(Connection& c, const QStringList& dosimeters,
-                  std::map<PeriodKey, DoseSpan>* moved = nullptr);
+                  std::map<PeriodKey, DoseSpan>* moved = nullptr,
+                  const std::map<PeriodKey, QString>& endsWere = {});
 
 // --- Schema (ArchiveSchema.cpp)
 inline constexpr int kSchemaVersion = 7;
