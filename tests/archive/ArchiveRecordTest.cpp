@@ -617,6 +617,77 @@ TEST_P(ArchiveRecordTest, ANextWearerCorrectsASignedQuarterOnlyWhenAReadOutOfItC
   expectNoFaults();
 }
 
+// An end given after a sign-off changes a signed quarter only when a
+// read-out's dose time moves into or out of it: each wearer from 1 January
+// has a dosimeter of their own, read on 3 April, which counts on the
+// period's last minute when the period ends before it.
+TEST_P(ArchiveRecordTest, AnEndCorrectsASignedQuarterOnlyWhenADoseTimeMovesWithIt) {
+  enum By { End, Assign, List };
+  const struct {
+    const char* name;
+    By by;
+    const char* was;  // the end before the sign-off; null: open
+    const char* end;  // the end given after it; null: none
+    bool corrects;
+  } cases[] = {
+      {"ended after the read-out", End, nullptr, "2026-04-30", false},
+      {"ended before the read-out, which moves into the quarter", End, nullptr, "2026-03-31", true},
+      {"listed end after the read-out", List, nullptr, "2026-04-30", false},
+      {"listed end before the read-out", List, nullptr, "2026-03-31", true},
+      {"end assigned later, the read-out before both", Assign, "2026-04-30", "2026-05-31", false},
+      {"end assigned later, the read-out leaves the quarter", Assign, "2026-03-31", "2026-04-30", true},
+      {"end removed, the read-out before it", Assign, "2026-04-30", nullptr, false},
+      {"end removed, the read-out leaves the quarter", Assign, "2026-03-31", nullptr, true},
+  };
+  const auto wearer = [](size_t i) { return QStringLiteral("S-1%1").arg(i); };
+  const auto dosimeter = [](size_t i) { return QStringLiteral("A102%1").arg(i); };
+  const auto end = [](const char* text) { return text ? std::optional(at(text, true)) : std::nullopt; };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    ASSERT_EQ(archive->addPerson({wearer(i), QStringLiteral("Wearer %1").arg(i)}), kOk);
+    ASSERT_EQ(archive->assign(dosimeter(i), wearer(i), at("2026-01-01"), end(cases[i].was)), kOk);
+    ASSERT_TRUE(
+        import(Readout(dosimeter(i).toLatin1().constData(), "2026-04-03 09:00", 10 + static_cast<int>(i))));
+  }
+  SignoffBasis basis;
+  ASSERT_EQ(archive->signoffBasis(q1, &basis), kOk);
+  Signoff s;
+  ASSERT_EQ(
+      archive->storeSignoff(q1, QStringLiteral("Dr Roe"), true, {{QString(), QByteArray("%PDF")}}, basis, &s),
+      kOk);
+
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(c.name);
+    const WearPeriod period{
+        dosimeter(i), {wearer(i), QStringLiteral("Wearer %1").arg(i)}, at("2026-01-01"), end(c.end)};
+    if (c.by == End) {
+      ASSERT_EQ(archive->endPeriod(period.dosimeter, *period.to), kOk);
+    } else if (c.by == List) {
+      WearerListResult result;
+      ASSERT_EQ(archive->importWearerList({{1, period.person, period}}, &result), kOk)
+          << archive->errorDetail().toStdString();
+      ASSERT_EQ(result.ended, 1);
+    } else {
+      ASSERT_EQ(archive->assign(period.dosimeter, wearer(i), period.from, period.to), kOk);
+    }
+    std::vector<LogEntry> log;
+    ASSERT_EQ(archive->changeLog({}, &log), kOk);
+    EXPECT_EQ(log.back().what.toStdString(),
+              c.corrects ? "period ended, after sign-off of 2026Q1" : "period ended");
+    ReportDocument report;
+    ASSERT_EQ(BuildPersonReport(*archive, wearer(i), q1, {}, at("2026-06-10"), &report), kOk);
+    EXPECT_EQ(report.title.toStdString(), c.corrects ? "Corrected report" : "Dose report");
+    const QString heading = report.heading.join(QLatin1Char('\n'));
+    const QStringList explained = {
+        QStringLiteral("Changed since: Wearer %1 (%2): dose in the period").arg(i).arg(wearer(i)),
+        QStringLiteral(": period ended, after sign-off of 2026Q1, period %1 from 2026-01-01")
+            .arg(dosimeter(i))};
+    for (const QString& text : explained)
+      EXPECT_EQ(heading.contains(text), c.corrects) << heading.toStdString();
+  }
+  expectNoFaults();
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, ArchiveRecordTest, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          quelm::test::backendName);
 
