@@ -349,7 +349,9 @@ int DoseArchive::persons(std::vector<Person>* persons) {
   detail_.clear();
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  if (!q.exec(QStringLiteral("SELECT person_id, name FROM persons ORDER BY name_key, person_key")))
+  if (!q.exec(QStringLiteral("SELECT person_id, name FROM persons ORDER BY ") +
+              InByteOrder(*d_->dialect, "name_key") + QStringLiteral(", ") +
+              InByteOrder(*d_->dialect, "person_key")))
     return d_->fail(q.lastError());
   persons->clear();
   while (q.next()) persons->push_back({q.value(0).toString(), q.value(1).toString()});
@@ -563,10 +565,12 @@ int DoseArchive::periods(const PeriodQuery& query, std::vector<WearPeriod>* peri
     q.prepare(kDosimeterPeriods);
     q.addBindValue(NormalDosimeter(query.dosimeter));
   } else if (!query.personId.isEmpty()) {
-    q.prepare(kPeriodColumns + QStringLiteral(" WHERE p.person_key = ? ORDER BY w.valid_from, w.dosimeter"));
+    q.prepare(kPeriodColumns + QStringLiteral(" WHERE p.person_key = ? ORDER BY w.valid_from, ") +
+              InByteOrder(*d_->dialect, "w.dosimeter"));
     q.addBindValue(personKey(query.personId));
   } else {
-    q.prepare(kPeriodColumns + QStringLiteral(" ORDER BY w.dosimeter, w.valid_from"));
+    q.prepare(kPeriodColumns + QStringLiteral(" ORDER BY ") + InByteOrder(*d_->dialect, "w.dosimeter") +
+              QStringLiteral(", w.valid_from"));
   }
   if (const int rc = d_->exec(q)) return rc;
   periods->clear();
@@ -754,7 +758,12 @@ int DoseArchive::dosimeters(QStringList* names) {
   detail_.clear();
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  if (!q.exec(QStringLiteral("SELECT dosimeter FROM readouts UNION SELECT dosimeter FROM wear_periods ORDER BY 1")))
+  // A union is ordered by its column's name alone: the order's collation
+  // goes on the union as a whole.
+  if (!q.exec(
+          QStringLiteral("SELECT dosimeter FROM (SELECT dosimeter FROM readouts UNION SELECT dosimeter FROM"
+                         " wear_periods) u ORDER BY ") +
+          InByteOrder(*d_->dialect, "dosimeter")))
     return d_->fail(q.lastError());
   names->clear();
   while (q.next()) names->append(q.value(0).toString());
@@ -810,7 +819,9 @@ HistorySql historySql(const HistoryQuery& query) {
 int DoseArchive::history(const HistoryQuery& query, std::vector<ReadoutRow>* rows) {
   detail_.clear();
   const HistorySql h = historySql(query);
-  if (const int rc = d_->rows(d_->statement(kRowColumns + h.from + h.where + kOrder, h.binds), rows)) return rc;
+  if (const int rc =
+          d_->rows(d_->statement(kRowColumns + h.from + h.where + readoutOrder(*d_->dialect), h.binds), rows))
+    return rc;
   if (query.personId.isEmpty()) return kOk;
   // A person's record also holds the doses entered by hand, after the
   // read-outs, in the order they count.
@@ -876,7 +887,7 @@ int DoseArchive::alerts(std::optional<QDateTime> from, double level, std::vector
   // A control's known dose is no person's alert.
   sql += QStringLiteral(" AND r.dosimeter NOT IN (SELECT dosimeter FROM control_marks)");
   QSqlQuery q(d_->db());
-  q.prepare(sql + kOrder);
+  q.prepare(sql + readoutOrder(*d_->dialect));
   q.addBindValue(level);
   if (from) q.addBindValue(ArchiveTimeText(*from));
   return d_->rows(q, rows);
@@ -1192,9 +1203,10 @@ int DoseArchive::check(CheckReport* report) {
     // Overlaps, order, and the bound each period's read-outs run up to.
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT w.dosimeter, p.person_id, p.name, w.valid_from, w.valid_to, w.readouts_until"
-                               " FROM wear_periods w LEFT JOIN persons p ON p.id = w.person_id"
-                               " ORDER BY w.dosimeter, w.valid_from")))
+    if (!q.exec(QStringLiteral(
+                    "SELECT w.dosimeter, p.person_id, p.name, w.valid_from, w.valid_to, w.readouts_until"
+                    " FROM wear_periods w LEFT JOIN persons p ON p.id = w.person_id ORDER BY ") +
+                InByteOrder(*d.dialect, "w.dosimeter") + QStringLiteral(", w.valid_from")))
       return d.fail(q.lastError());
     std::vector<std::pair<WearPeriod, QString>> all;
     while (q.next()) {

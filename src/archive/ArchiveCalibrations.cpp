@@ -110,8 +110,8 @@ int loadBatches(Connection& c, std::map<qlonglong, std::vector<CalibrationBatchR
   QSqlQuery q(c.db());
   q.setForwardOnly(true);
   q.prepare(QStringLiteral("SELECT run_id, type, factors, used, mean, sd, cv FROM calibration_batches") +
-            (run ? QStringLiteral(" WHERE run_id = ?") : QString()) +
-            QStringLiteral(" ORDER BY run_id, type"));
+            (run ? QStringLiteral(" WHERE run_id = ?") : QString()) + QStringLiteral(" ORDER BY run_id, ") +
+            InByteOrder(*c.dialect, "type"));
   if (run) q.addBindValue(*run);
   if (const int rc = c.exec(q)) return rc;
   while (q.next())

@@ -81,7 +81,8 @@ int loadMarks(Connection& c, const QString& dosimeter, std::vector<ControlMark>*
   q.setForwardOnly(true);
   q.prepare(QStringLiteral("SELECT dosimeter, known_usv, valid_from, marked_at FROM control_marks") +
             (dosimeter.isEmpty() ? QString() : QStringLiteral(" WHERE dosimeter = ?")) +
-            QStringLiteral(" ORDER BY dosimeter, valid_from"));
+            QStringLiteral(" ORDER BY ") + InByteOrder(*c.dialect, "dosimeter") +
+            QStringLiteral(", valid_from"));
   if (!dosimeter.isEmpty()) q.addBindValue(dosimeter);
   if (const int rc = c.exec(q)) return rc;
   marks->clear();
@@ -95,7 +96,8 @@ int loadMarks(Connection& c, const QString& dosimeter, std::vector<ControlMark>*
 int loadBatches(Connection& c, std::vector<ControlBatch>* batches) {
   QSqlQuery q(c.db());
   q.setForwardOnly(true);
-  if (!q.exec(batchColumns() + QStringLiteral(" ORDER BY day, device_id"))) return c.fail(q.lastError());
+  if (!q.exec(batchColumns() + QStringLiteral(" ORDER BY day, ") + InByteOrder(*c.dialect, "device_id")))
+    return c.fail(q.lastError());
   batches->clear();
   while (q.next()) batches->push_back(batchOf(q));
   return kOk;

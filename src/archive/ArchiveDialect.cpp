@@ -78,6 +78,7 @@ const ArchiveDialect kSQLite{
     sqliteCode,
     sqliteRetryable,
     false,
+    "",
 };
 
 const ArchiveDialect kPostgreSQL{
@@ -100,6 +101,7 @@ const ArchiveDialect kPostgreSQL{
     postgresCode,
     postgresRetryable,
     true,
+    " COLLATE \"C\"",
 };
 
 }  // namespace
@@ -113,6 +115,10 @@ QString SpellSchema(const ArchiveDialect& d, const char* sql) {
   s.replace(QStringLiteral("{ID}"), QLatin1String(d.idType));
   s.replace(QStringLiteral("{BLOB}"), QLatin1String(d.blobType));
   return s;
+}
+
+QString InByteOrder(const ArchiveDialect& d, const char* column) {
+  return QLatin1String(column) + QLatin1String(d.byteOrder);
 }
 
 QString DatabaseWords(const QSqlError& e) {

@@ -3,7 +3,8 @@
 // driver, how the schema spells ids and bytes, how a writing transaction
 // starts and what it locks, how the database's errors map onto result
 // codes, which of them are worth running the transaction again, the
-// integrity check, and what keeps the planner's statistics current.
+// integrity check, what keeps the planner's statistics current, and how
+// text is ordered.
 // Everything else in the archive is one SQL text for both.
 
 #include <QSqlError>
@@ -55,12 +56,21 @@ struct ArchiveDialect {
   // Read-outs stored in bulk: through COPY on a server, else through
   // INSERT statements (archive_sql::storeReadouts).
   bool copyIn;
+  // Spelt after a text column a query orders by: SQLite compares the stored
+  // bytes, a server its locale's collation, and a list or a signed document
+  // must come out alike from both and from any server. Times need none: one
+  // pattern of digits that every collation orders as bytes, and their
+  // indexes stay of use.
+  const char* byteOrder;
 };
 
 const ArchiveDialect& DialectOf(ArchiveLocation::Kind kind);
 
 // {ID} and {BLOB} of a schema text in the dialect's spelling.
 QString SpellSchema(const ArchiveDialect& dialect, const char* sql);
+
+// A text column as an ORDER BY term: in the order of its bytes.
+QString InByteOrder(const ArchiveDialect& dialect, const char* column);
 
 // The database's own words for a failure, on one line.
 QString DatabaseWords(const QSqlError& error);

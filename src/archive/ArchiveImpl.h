@@ -51,8 +51,12 @@ inline const QString kDoseTime =
 // in that period, and its wearer's.
 inline const QString kWornIn =
     QStringLiteral("u.valid_from <= ? AND (u.valid_to IS NULL OR u.valid_to >= ?)");
-// In the order of the listing index: one dosimeter's read-outs need no sorting.
-inline const QString kOrder = QStringLiteral(" ORDER BY r.readout_time NULLS LAST, r.device_id, r.block_number");
+// In the order of the listing index: one dosimeter's read-outs need no
+// sorting, but for those of one minute on a server (its readers' bytes).
+inline QString readoutOrder(const ArchiveDialect& d) {
+  return QStringLiteral(" ORDER BY r.readout_time NULLS LAST, ") + InByteOrder(d, "r.device_id") +
+         QStringLiteral(", r.block_number");
+}
 
 inline Resolution resolutionOf(const QString& text) {
   for (const Resolution r : {Resolution::Accept, Resolution::Reevaluate, Resolution::Exclude})
@@ -360,7 +364,8 @@ struct DoseArchive::Impl : Connection {
     }
     QSqlQuery q(db());
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT person_id, name FROM persons WHERE name_key = ? ORDER BY person_key"));
+    q.prepare(QStringLiteral("SELECT person_id, name FROM persons WHERE name_key = ? ORDER BY ") +
+              InByteOrder(*dialect, "person_key"));
     q.addBindValue(nameKey(t));
     if (const int rc = exec(q)) return rc;
     while (q.next()) out->candidates.push_back({q.value(0).toString(), q.value(1).toString()});
@@ -379,7 +384,8 @@ struct DoseArchive::Impl : Connection {
     out->outcome = PersonLookup::Unknown;
     const QString part = nameKey(t);
     if (part.isEmpty()) return kOk;
-    if (!q.exec(QStringLiteral("SELECT person_id, name, name_key, person_key FROM persons ORDER BY person_key")))
+    if (!q.exec(QStringLiteral("SELECT person_id, name, name_key, person_key FROM persons ORDER BY ") +
+                InByteOrder(*dialect, "person_key")))
       return fail(q.lastError());
     while (q.next() && out->candidates.size() < 10)
       if (q.value(2).toString().contains(part) || q.value(3).toString().contains(personKey(t)))

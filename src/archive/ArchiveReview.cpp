@@ -93,7 +93,7 @@ int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<R
                " WHERE u.dosimeter = r.dosimeter AND ") +
            kWornIn + QStringLiteral(")))");
   QSqlQuery q(d_->db());
-  q.prepare(sql + kOrder);
+  q.prepare(sql + readoutOrder(*d_->dialect));
   if (tolerance_) q.addBindValue(*tolerance_ / 100.0);
   if (controlTolerance_) q.addBindValue(*controlTolerance_ / 100.0);
   if (period) {
