@@ -4,6 +4,9 @@
 // database of its own, dropped afterwards: tests run in parallel). Without
 // that variable the PostgreSQL cases are skipped, unless
 // QUELM_TEST_REQUIRE_POSTGRES is set (scripts/test.sh), where they fail.
+// Given a locale, the server's database orders text by it (the test
+// server's cluster has none); a server without that locale leaves the
+// archive unavailable with `missingLocale` set.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -33,7 +36,7 @@ inline QString postgresUrl() { return qEnvironmentVariable("QUELM_TEST_POSTGRES_
 
 class ArchiveDb {
  public:
-  explicit ArchiveDb(Backend backend) : backend_(backend) {
+  explicit ArchiveDb(Backend backend, const char* locale = nullptr) : backend_(backend) {
     if (backend == Backend::SQLite) {
       url = dir_.filePath(QStringLiteral("archive.sqlite"));
       return;
@@ -42,7 +45,14 @@ class ArchiveDb {
     if (server.isEmpty()) return;
     static std::atomic<int> counter{0};
     name_ = QStringLiteral("quelm_test_%1_%2").arg(::getpid()).arg(counter++);
-    if (!admin(QStringLiteral("CREATE DATABASE %1").arg(name_))) return;
+    if (!locale) {
+      if (!admin(QStringLiteral("CREATE DATABASE %1").arg(name_))) return;
+    } else if (!admin(QStringLiteral("CREATE DATABASE %1 LC_COLLATE '%2' LC_CTYPE '%2' TEMPLATE template0")
+                          .arg(name_, QLatin1String(locale)),
+                      false)) {
+      missingLocale = true;
+      return;
+    }
     url = server.left(server.lastIndexOf(QLatin1Char('/')) + 1) + name_;
   }
   ~ArchiveDb() {
@@ -106,6 +116,7 @@ class ArchiveDb {
   }
 
   QString url;
+  bool missingLocale = false;
 
  private:
   static bool exec(const ArchiveLocation& l, const QString& sql, bool meantToWork = true) {
@@ -138,11 +149,11 @@ class ArchiveDb {
     QSqlDatabase::removeDatabase(connection);
     return ok;
   }
-  bool admin(const QString& sql) const {
+  bool admin(const QString& sql, bool meantToWork = true) const {
     ArchiveLocation l;
     QString error;
     ParseArchiveLocation(postgresUrl(), &l, &error);
-    return exec(l, sql);
+    return exec(l, sql, meantToWork);
   }
 
   Backend backend_;

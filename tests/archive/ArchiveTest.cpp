@@ -614,6 +614,69 @@ TEST_P(ArchiveTest, AWearerListIsTakenWholeOrNotAtAllAndTheSameListAgainAddsNoth
   expectNoFaults();
 }
 
+// A server whose locale orders words, not bytes, lists what an archive on
+// SQLite lists in the same order: the persons, the summary (ties keep the
+// persons' order), the dosimeters and their periods, read-outs of one minute.
+TEST_P(ArchiveTest, ListsComeInTheOrderOfTheirBytesWhateverTheServersLocale) {
+  ArchiveDb worded(GetParam(), "de_DE.UTF-8");
+  if (worded.missingLocale) GTEST_SKIP() << "the server has no de_DE.UTF-8 locale to order text by";
+  ASSERT_TRUE(worded.available());
+  auto archive = worded.open();
+  ASSERT_TRUE(archive);
+  const QByteArray list =
+      "person_id,name,dosimeter,from,to\n"
+      "S-1,Zoe Adams,A0003,2024-01-01,\nS-2,Ölaf Berg,A-002,2024-01-01,\nS-3,de Vries,A 001,2024-01-01,\n"
+      "S-4,Dean Martin,B0001,2024-01-01,\nS-5,van Dijk,B0002,2024-01-01,\nS-6,Vance,B0003,2024-01-01,\n"
+      "S-7,O Brien,B0004,2024-01-01,\nS-8,Obama,B0005,2024-01-01,\n";
+  std::vector<WearerListRow> rows;
+  QString error;
+  ASSERT_TRUE(ParseWearerList(list, &rows, &error)) << error.toStdString();
+  WearerListResult imported;
+  ASSERT_EQ(archive->importWearerList(rows, &imported), kOk) << archive->errorDetail().toStdString();
+  ImportResult r;
+  ASSERT_EQ(archive->importRecords(std::vector<BlockRecord>{Readout("B0001", "2024-02-01 10:00", 1, "Q0411"),
+                                                            Readout("B0001", "2024-02-01 10:00", 2, "Q-412")},
+                                   QStringLiteral("COM1"), &r),
+            kOk);
+
+  const QStringList names = {"de Vries", "Dean Martin", "O Brien",   "Obama",
+                             "van Dijk", "Vance",       "Zoe Adams", "Ölaf Berg"};
+  const QStringList dosimeters = {"A 001", "A-002", "A0003", "B0001", "B0002", "B0003", "B0004", "B0005"};
+  std::vector<Person> persons;
+  ASSERT_EQ(archive->persons(&persons), kOk);
+  std::vector<SummaryRow> summary;
+  ASSERT_EQ(archive->summary(*ParseReportPeriod(QStringLiteral("2024Q1")), &summary), kOk);
+  std::vector<WearPeriod> periods;
+  ASSERT_EQ(archive->periods({}, &periods), kOk);
+  QStringList listed;
+  ASSERT_EQ(archive->dosimeters(&listed), kOk);
+  HistoryQuery query;
+  query.dosimeter = QStringLiteral("B0001");
+  std::vector<ReadoutRow> readouts;
+  ASSERT_EQ(archive->history(query, &readouts), kOk);
+
+  QStringList personOrder, summaryOrder, periodOrder, devices;
+  for (const Person& p : persons) personOrder << p.name;
+  for (const SummaryRow& row : summary) summaryOrder << row.totals.person.name;
+  for (const WearPeriod& p : periods) periodOrder << p.dosimeter;
+  for (const ReadoutRow& row : readouts) devices << row.deviceId;
+  QStringList dosedFirst = names;
+  dosedFirst.move(names.indexOf(QStringLiteral("Dean Martin")), 0);
+  const struct {
+    const char* what;
+    QStringList got, expected;
+  } orders[] = {
+      {"persons", personOrder, names},
+      {"summary", summaryOrder, dosedFirst},
+      {"periods", periodOrder, dosimeters},
+      {"dosimeters", listed, dosimeters},
+      {"read-outs of one minute", devices, {"Q-412", "Q0411"}},
+  };
+  for (const auto& o : orders)
+    EXPECT_EQ(o.got.join(QLatin1Char('|')).toStdString(), o.expected.join(QLatin1Char('|')).toStdString())
+        << o.what;
+}
+
 TEST_P(ArchiveTest, TotalsCountFromTheQuarterAndYearThatHoldTheDateUpToItsLastMinute) {
   const QString alice = assign("A0017", "Alice", "2023-01-01", nullptr);
   assign("A0018", "Bob", "2024-01-01", nullptr);
