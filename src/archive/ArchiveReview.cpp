@@ -91,14 +91,21 @@ int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<R
            QStringLiteral(
                " <= ?) OR (r.readout_time IS NULL AND EXISTS (SELECT 1 FROM wear_periods u"
                " WHERE u.dosimeter = r.dosimeter AND ") +
-           kWornIn + QStringLiteral(")))");
+           kWornIn +
+           QStringLiteral(
+               ")))"
+               // Implied by the above, as a dose time is never later than its
+               // read-out time, but on the read-out alone: the read-outs before
+               // the period drop out on the listing index, before they are joined
+               // to their wear periods.
+               " AND (r.readout_time >= ? OR r.readout_time IS NULL)");
   QSqlQuery q(d_->db());
   q.prepare(sql + kOrder);
   if (tolerance_) q.addBindValue(*tolerance_ / 100.0);
   if (controlTolerance_) q.addBindValue(*controlTolerance_ / 100.0);
   if (period) {
     const QString from = ArchiveTimeText(period->from), to = ArchiveTimeText(period->to);
-    for (const QString& bound : {from, to, to, from}) q.addBindValue(bound);
+    for (const QString& bound : {from, to, to, from, from}) q.addBindValue(bound);
   }
   std::vector<ReadoutRow> rows;
   if (const int rc = d_->rows(q, &rows)) return rc;
