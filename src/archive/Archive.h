@@ -234,6 +234,13 @@ struct LogEntry {
   QString newValue;
   QString reason;
 };
+// The log rows stored after a sign-off that touch its period or a time
+// before it, each with the person it was written for: read once for all
+// the reports of the period, each picks its own from them.
+struct ChangesAfterSignoff {
+  std::vector<LogEntry> entries;
+  std::vector<QString> personKeys;  // by entry
+};
 struct LogQuery {
   std::optional<QDateTime> from;  // UTC
   std::optional<QDateTime> to;
@@ -449,6 +456,10 @@ class DoseArchive {
   // and the wear periods of the dosimeters the person wore, the imports
   // that added read-outs the person holds and their resolutions.
   int changesSince(const Signoff& signoff, const QString& personId, std::vector<LogEntry>* entries);
+  // The same in two steps: everybody's rows once, then a person's of them
+  // (an empty id: all).
+  int changesSince(const Signoff& signoff, ChangesAfterSignoff* changes);
+  int changesSince(const ChangesAfterSignoff& changes, const QString& personId, std::vector<LogEntry>* entries);
 
   // --- Calibration runs (ArchiveCalibrations.cpp)
   // A run with its factors and batch figures, in one transaction; *id its

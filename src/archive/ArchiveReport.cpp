@@ -191,7 +191,7 @@ int recordState(DoseArchive& archive, const QString& personId, const PeriodRecor
   std::vector<LogEntry> changes;
   const std::vector<SignedFigures>& signedFigures = record.signedFigures;
   const std::vector<SummaryRow>& now = record.figures;
-  if (const int rc = archive.changesSince(*s, personId, &changes)) return rc;
+  if (const int rc = archive.changesSince(record.changes, personId, &changes)) return rc;
   QStringList moved;
   for (const SummaryRow& row : now) {
     if (!personId.isEmpty() && row.totals.person.id.compare(personId, Qt::CaseInsensitive) != 0) continue;
@@ -253,6 +253,7 @@ int ReadPeriodRecord(DoseArchive& archive, const ReportPeriod& period, PeriodRec
   if (r.signoff) {
     if (const int rc = archive.signedFigures(r.signoff->id, &r.signedFigures)) return rc;
     if (const int rc = archive.summary(period, &r.figures)) return rc;
+    if (const int rc = archive.changesSince(*r.signoff, &r.changes)) return rc;
   }
   *record = std::move(r);
   return kOk;

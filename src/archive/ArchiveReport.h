@@ -122,12 +122,14 @@ QString PageFooter(int page, int pages);
 // of them (a sign-off makes one for each person), so that the run's time
 // follows the period rather than persons times the archive: the open
 // review items, the period's last sign-off with its figures, and the
-// figures now (read only when it was signed).
+// figures now and the log rows stored since (read only when it was
+// signed).
 struct PeriodRecord {
   OpenReviewItems open;
   std::optional<Signoff> signoff;
   std::vector<SignedFigures> signedFigures;
   std::vector<SummaryRow> figures;
+  ChangesAfterSignoff changes;
 };
 int ReadPeriodRecord(DoseArchive& archive, const ReportPeriod& period, PeriodRecord* record);
 

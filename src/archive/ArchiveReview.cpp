@@ -91,14 +91,21 @@ int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<R
            QStringLiteral(
                " <= ?) OR (r.readout_time IS NULL AND EXISTS (SELECT 1 FROM wear_periods u"
                " WHERE u.dosimeter = r.dosimeter AND ") +
-           kWornIn + QStringLiteral(")))");
+           kWornIn +
+           QStringLiteral(
+               ")))"
+               // Implied by the above, as a dose time is never later than its
+               // read-out time, but on the read-out alone: the read-outs before
+               // the period drop out on the listing index, before they are joined
+               // to their wear periods.
+               " AND (r.readout_time >= ? OR r.readout_time IS NULL)");
   QSqlQuery q(d_->db());
   q.prepare(sql + readoutOrder(*d_->dialect));
   if (tolerance_) q.addBindValue(*tolerance_ / 100.0);
   if (controlTolerance_) q.addBindValue(*controlTolerance_ / 100.0);
   if (period) {
     const QString from = ArchiveTimeText(period->from), to = ArchiveTimeText(period->to);
-    for (const QString& bound : {from, to, to, from}) q.addBindValue(bound);
+    for (const QString& bound : {from, to, to, from, from}) q.addBindValue(bound);
   }
   std::vector<ReadoutRow> rows;
   if (const int rc = d_->rows(q, &rows)) return rc;
@@ -602,39 +609,70 @@ int personRows(DoseArchive::Impl& d, const QString& personId, PersonRows* out) {
 const QString kPersonCandidates = QStringLiteral(
     "(person_key = ? OR what LIKE 'import%' OR entity LIKE 'period %' OR entity LIKE 'read-out %')");
 
+// Whether a row may be of a person it was not written for: an import, a
+// wear period or a resolved read-out (as kPersonCandidates picks them, in
+// any case as SQLite's LIKE), so that PersonRows must tell.
+bool concernsOthers(const LogEntry& e) {
+  return e.what.startsWith(QLatin1String("import"), Qt::CaseInsensitive) ||
+         e.entity.startsWith(QLatin1String("period "), Qt::CaseInsensitive) ||
+         e.entity.startsWith(QLatin1String("read-out "), Qt::CaseInsensitive);
+}
+
 }  // namespace
 
 int DoseArchive::changesSince(const Signoff& s, const QString& personId, std::vector<LogEntry>* entries) {
+  ChangesAfterSignoff changes;
+  if (const int rc = changesSince(s, &changes)) return rc;
+  return changesSince(changes, personId, entries);
+}
+
+int DoseArchive::changesSince(const Signoff& s, ChangesAfterSignoff* changes) {
   detail_.clear();
+  *changes = {};
   const std::optional<ReportPeriod> period = ParseReportPeriod(s.period);
-  entries->clear();
   if (!period) return kOk;
-  const QString key = personKey(personId);
   // After the sign-off's own row, what touches the period or a time before
-  // it: the signed year-to-date and lifetime figures count those too.
+  // it: the signed year-to-date and lifetime figures count those too. The
+  // sign-off's row is found by a scan of the log, so this runs once for a
+  // period's reports, not once for each.
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
   q.prepare(kLogFields +
             QStringLiteral(", person_key FROM change_log WHERE id > (SELECT MAX(id) FROM change_log"
                            " WHERE what = 'sign-off' AND entity = ? AND new_value LIKE ?)"
-                           " AND touches_from <> '' AND touches_from <= ?") +
-            (personId.isEmpty() ? QString() : QStringLiteral(" AND ") + kPersonCandidates) +
-            QStringLiteral(" ORDER BY id"));
+                           " AND touches_from <> '' AND touches_from <= ? ORDER BY id"));
   q.addBindValue(s.period);
   q.addBindValue(QStringLiteral("%SHA-256 ") + s.sha256);
   q.addBindValue(ArchiveTimeText(period->to));
-  if (!personId.isEmpty()) q.addBindValue(key);
   if (const int rc = d_->exec(q)) return rc;
-  std::vector<std::pair<LogEntry, QString>> candidates;
-  while (q.next()) candidates.emplace_back(logEntryOf(q), q.value(10).toString());
-  q.finish();
-  // Which rows are the person's is read only when there are rows to pick
-  // from: a sign-off's reports of an unchanged period need none of it.
+  while (q.next()) {
+    changes->entries.push_back(logEntryOf(q));
+    changes->personKeys.push_back(q.value(10).toString());
+  }
+  return kOk;
+}
+
+int DoseArchive::changesSince(const ChangesAfterSignoff& changes, const QString& personId,
+                              std::vector<LogEntry>* entries) {
+  detail_.clear();
+  entries->clear();
+  if (personId.isEmpty()) {
+    *entries = changes.entries;
+    return kOk;
+  }
   PersonRows mine;
-  if (!personId.isEmpty() && !candidates.empty())
+  mine.key = personKey(personId);
+  // Which rows are the person's beyond those written for the person is read
+  // only when such rows remain: a sign-off's reports of an unchanged period
+  // need none of it.
+  bool others = false;
+  for (size_t i = 0; i < changes.entries.size() && !others; ++i)
+    others = changes.personKeys[i] != mine.key && concernsOthers(changes.entries[i]);
+  if (others)
     if (const int rc = personRows(*d_, personId, &mine)) return rc;
-  for (auto& [e, rowKey] : candidates)
-    if (personId.isEmpty() || mine.concerns(e.id, e.entity, rowKey)) entries->push_back(std::move(e));
+  for (size_t i = 0; i < changes.entries.size(); ++i)
+    if (mine.concerns(changes.entries[i].id, changes.entries[i].entity, changes.personKeys[i]))
+      entries->push_back(changes.entries[i]);
   return kOk;
 }
 
