@@ -459,7 +459,8 @@ class DoseArchive {
   // The same in two steps: everybody's rows once, then a person's of them
   // (an empty id: all).
   int changesSince(const Signoff& signoff, ChangesAfterSignoff* changes);
-  int changesSince(const ChangesAfterSignoff& changes, const QString& personId, std::vector<LogEntry>* entries);
+  int changesSince(const ChangesAfterSignoff& changes, const QString& personId,
+                   std::vector<LogEntry>* entries);
 
   // --- Calibration runs (ArchiveCalibrations.cpp)
   // A run with its factors and batch figures, in one transaction; *id its
