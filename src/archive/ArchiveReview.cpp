@@ -609,15 +609,6 @@ int personRows(DoseArchive::Impl& d, const QString& personId, PersonRows* out) {
 const QString kPersonCandidates = QStringLiteral(
     "(person_key = ? OR what LIKE 'import%' OR entity LIKE 'period %' OR entity LIKE 'read-out %')");
 
-// Whether a row may be of a person it was not written for: an import, a
-// wear period or a resolved read-out (as kPersonCandidates picks them, in
-// any case as SQLite's LIKE), so that PersonRows must tell.
-bool concernsOthers(const LogEntry& e) {
-  return e.what.startsWith(QLatin1String("import"), Qt::CaseInsensitive) ||
-         e.entity.startsWith(QLatin1String("period "), Qt::CaseInsensitive) ||
-         e.entity.startsWith(QLatin1String("read-out "), Qt::CaseInsensitive);
-}
-
 }  // namespace
 
 int DoseArchive::changesSince(const Signoff& s, const QString& personId, std::vector<LogEntry>* entries) {
@@ -665,9 +656,8 @@ int DoseArchive::changesSince(const ChangesAfterSignoff& changes, const QString&
   // Which rows are the person's beyond those written for the person is read
   // only when such rows remain: a sign-off's reports of an unchanged period
   // need none of it.
-  bool others = false;
-  for (size_t i = 0; i < changes.entries.size() && !others; ++i)
-    others = changes.personKeys[i] != mine.key && concernsOthers(changes.entries[i]);
+  const bool others = std::any_of(changes.personKeys.begin(), changes.personKeys.end(),
+                                  [&](const QString& rowKey) { return rowKey != mine.key; });
   if (others)
     if (const int rc = personRows(*d_, personId, &mine)) return rc;
   for (size_t i = 0; i < changes.entries.size(); ++i)
