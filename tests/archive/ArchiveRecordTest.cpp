@@ -68,6 +68,42 @@ class ArchiveRecordTest : public ::testing::TestWithParam<Backend> {
     EXPECT_EQ(archive->changeLog({}, &log), kOk);
     return static_cast<int>(log.size());
   }
+  // Wearer i of the first quarter, with a dosimeter of their own, read on
+  // 3 April when it came back.
+  static QString wearer(size_t i) { return QStringLiteral("S-1%1").arg(i); }
+  static QString dosimeter(size_t i) { return QStringLiteral("A102%1").arg(i); }
+  void addFirstQuarterWearer(size_t i, const std::optional<QDateTime>& end) {
+    ASSERT_EQ(archive->addPerson({wearer(i), QStringLiteral("Wearer %1").arg(i)}), kOk);
+    ASSERT_EQ(archive->assign(dosimeter(i), wearer(i), at("2026-01-01"), end), kOk);
+    ASSERT_TRUE(
+        import(Readout(dosimeter(i).toLatin1().constData(), "2026-04-03 09:00", 10 + static_cast<int>(i))));
+  }
+  void signFirstQuarter() {
+    SignoffBasis basis;
+    ASSERT_EQ(archive->signoffBasis(q1, &basis), kOk);
+    Signoff s;
+    ASSERT_EQ(archive->storeSignoff(q1, QStringLiteral("Dr Roe"), true, {{QString(), QByteArray("%PDF")}},
+                                    basis, &s),
+              kOk);
+  }
+  // The last change, `what` of wearer i's period from `from`, is marked as
+  // after the first quarter's sign-off, and the wearer's report of that
+  // quarter is corrected and says why, exactly when `corrects`.
+  void expectCorrection(size_t i, const QString& what, const char* from, const char* printed, bool corrects) {
+    std::vector<LogEntry> log;
+    ASSERT_EQ(archive->changeLog({}, &log), kOk);
+    const QString marked = what + QStringLiteral(", after sign-off of 2026Q1");
+    EXPECT_EQ(log.back().what.toStdString(), (corrects ? marked : what).toStdString());
+    ReportDocument report;
+    ASSERT_EQ(BuildPersonReport(*archive, wearer(i), q1, {}, at(printed), &report), kOk);
+    EXPECT_EQ(report.title.toStdString(), corrects ? "Corrected report" : "Dose report");
+    const QString heading = report.heading.join(QLatin1Char('\n'));
+    const QStringList explained = {
+        QStringLiteral("Changed since: Wearer %1 (%2): dose in the period").arg(i).arg(wearer(i)),
+        QStringLiteral(": %1, period %2 from %3").arg(marked, dosimeter(i), QLatin1String(from))};
+    for (const QString& text : explained)
+      EXPECT_EQ(heading.contains(text), corrects) << heading.toStdString();
+  }
   void expectNoFaults() {
     CheckReport report;
     ASSERT_EQ(archive->check(&report), kOk);
@@ -571,20 +607,8 @@ TEST_P(ArchiveRecordTest, ANextWearerCorrectsASignedQuarterOnlyWhenAReadOutOfItC
       {"listed before the read-out", true, "2026-04-01", true},
   };
   ASSERT_EQ(archive->addPerson({QStringLiteral("S-2"), QStringLiteral("Ben Ode")}), kOk);
-  const auto wearer = [](size_t i) { return QStringLiteral("S-1%1").arg(i); };
-  const auto dosimeter = [](size_t i) { return QStringLiteral("A102%1").arg(i); };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    ASSERT_EQ(archive->addPerson({wearer(i), QStringLiteral("Wearer %1").arg(i)}), kOk);
-    ASSERT_EQ(archive->assign(dosimeter(i), wearer(i), at("2026-01-01"), at("2026-03-31", true)), kOk);
-    ASSERT_TRUE(
-        import(Readout(dosimeter(i).toLatin1().constData(), "2026-04-03 09:00", 10 + static_cast<int>(i))));
-  }
-  SignoffBasis basis;
-  ASSERT_EQ(archive->signoffBasis(q1, &basis), kOk);
-  Signoff s;
-  ASSERT_EQ(
-      archive->storeSignoff(q1, QStringLiteral("Dr Roe"), true, {{QString(), QByteArray("%PDF")}}, basis, &s),
-      kOk);
+  for (size_t i = 0; i < std::size(cases); ++i) addFirstQuarterWearer(i, at("2026-03-31", true));
+  signFirstQuarter();
 
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
@@ -599,20 +623,7 @@ TEST_P(ArchiveRecordTest, ANextWearerCorrectsASignedQuarterOnlyWhenAReadOutOfItC
     } else {
       ASSERT_EQ(archive->assign(next.dosimeter, QStringLiteral("S-2"), next.from, std::nullopt), kOk);
     }
-    std::vector<LogEntry> log;
-    ASSERT_EQ(archive->changeLog({}, &log), kOk);
-    EXPECT_EQ(log.back().what.toStdString(),
-              c.corrects ? "period assigned, after sign-off of 2026Q1" : "period assigned");
-    ReportDocument report;
-    ASSERT_EQ(BuildPersonReport(*archive, wearer(i), q1, {}, at("2026-05-10"), &report), kOk);
-    EXPECT_EQ(report.title.toStdString(), c.corrects ? "Corrected report" : "Dose report");
-    const QString heading = report.heading.join(QLatin1Char('\n'));
-    const QStringList explained = {
-        QStringLiteral("Changed since: Wearer %1 (%2): dose in the period").arg(i).arg(wearer(i)),
-        QStringLiteral(": period assigned, after sign-off of 2026Q1, period %1 from 2026-04-01")
-            .arg(dosimeter(i))};
-    for (const QString& text : explained)
-      EXPECT_EQ(heading.contains(text), c.corrects) << heading.toStdString();
+    expectCorrection(i, QStringLiteral("period assigned"), "2026-04-01", "2026-05-10", c.corrects);
   }
   expectNoFaults();
 }
@@ -639,21 +650,9 @@ TEST_P(ArchiveRecordTest, AnEndCorrectsASignedQuarterOnlyWhenADoseTimeMovesWithI
       {"end removed, the read-out before it", Assign, "2026-04-30", nullptr, false},
       {"end removed, the read-out leaves the quarter", Assign, "2026-03-31", nullptr, true},
   };
-  const auto wearer = [](size_t i) { return QStringLiteral("S-1%1").arg(i); };
-  const auto dosimeter = [](size_t i) { return QStringLiteral("A102%1").arg(i); };
   const auto end = [](const char* text) { return text ? std::optional(at(text, true)) : std::nullopt; };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    ASSERT_EQ(archive->addPerson({wearer(i), QStringLiteral("Wearer %1").arg(i)}), kOk);
-    ASSERT_EQ(archive->assign(dosimeter(i), wearer(i), at("2026-01-01"), end(cases[i].was)), kOk);
-    ASSERT_TRUE(
-        import(Readout(dosimeter(i).toLatin1().constData(), "2026-04-03 09:00", 10 + static_cast<int>(i))));
-  }
-  SignoffBasis basis;
-  ASSERT_EQ(archive->signoffBasis(q1, &basis), kOk);
-  Signoff s;
-  ASSERT_EQ(
-      archive->storeSignoff(q1, QStringLiteral("Dr Roe"), true, {{QString(), QByteArray("%PDF")}}, basis, &s),
-      kOk);
+  for (size_t i = 0; i < std::size(cases); ++i) addFirstQuarterWearer(i, end(cases[i].was));
+  signFirstQuarter();
 
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
@@ -670,20 +669,7 @@ TEST_P(ArchiveRecordTest, AnEndCorrectsASignedQuarterOnlyWhenADoseTimeMovesWithI
     } else {
       ASSERT_EQ(archive->assign(period.dosimeter, wearer(i), period.from, period.to), kOk);
     }
-    std::vector<LogEntry> log;
-    ASSERT_EQ(archive->changeLog({}, &log), kOk);
-    EXPECT_EQ(log.back().what.toStdString(),
-              c.corrects ? "period ended, after sign-off of 2026Q1" : "period ended");
-    ReportDocument report;
-    ASSERT_EQ(BuildPersonReport(*archive, wearer(i), q1, {}, at("2026-06-10"), &report), kOk);
-    EXPECT_EQ(report.title.toStdString(), c.corrects ? "Corrected report" : "Dose report");
-    const QString heading = report.heading.join(QLatin1Char('\n'));
-    const QStringList explained = {
-        QStringLiteral("Changed since: Wearer %1 (%2): dose in the period").arg(i).arg(wearer(i)),
-        QStringLiteral(": period ended, after sign-off of 2026Q1, period %1 from 2026-01-01")
-            .arg(dosimeter(i))};
-    for (const QString& text : explained)
-      EXPECT_EQ(heading.contains(text), c.corrects) << heading.toStdString();
+    expectCorrection(i, QStringLiteral("period ended"), "2026-01-01", "2026-06-10", c.corrects);
   }
   expectNoFaults();
 }
