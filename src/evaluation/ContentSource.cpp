@@ -36,7 +36,7 @@ int DataFileSource::Skim(TNurvoDataBlock& data) {
   data.ValidBlocks = whole;
   data.BlockIndex = whole > 0 ? whole - 1 : 0;
   data.LastBlock = last;
-  leftOut_ = fileName_ + QStringLiteral(": ") + CutOffRecordText(data.CutOffBytes, whole);
+  leftOut_ = CutOffRecordNote(fileName_, data.CutOffBytes, whole);
   return kOk;
 }
 

@@ -147,4 +147,8 @@ QString CutOffRecordText(uint64_t bytes, uint64_t wholeRecords) {
       .arg(static_cast<long long>(wholeRecords) - 1);
 }
 
+QString CutOffRecordNote(const QString& fileName, uint64_t bytes, uint64_t wholeRecords) {
+  return fileName + QStringLiteral(": ") + CutOffRecordText(bytes, wholeRecords);
+}
+
 }  // namespace quelm

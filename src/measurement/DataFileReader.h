@@ -80,5 +80,8 @@ class DataFileReader {
 // the download that refuses to copy such a file and the list that leaves
 // the cut-off record out.
 QString CutOffRecordText(uint64_t bytes, uint64_t wholeRecords);
+// The same, named after the file: what a command that read the whole
+// records of `fileName` says before it fails.
+QString CutOffRecordNote(const QString& fileName, uint64_t bytes, uint64_t wholeRecords);
 
 }  // namespace quelm

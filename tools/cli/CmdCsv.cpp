@@ -1,6 +1,7 @@
 // quelm-cli csv FILE.dat: every block record of a data file as one
 // comma-separated row, in the order of the file (oldest first).
 #include "Cli.h"
+#include "ContentSession.h"
 #include "base/ErrorCodes.h"
 #include "evaluation/BlockCsv.h"
 #include "measurement/BlockRecord.h"
@@ -28,13 +29,16 @@ int run(Args& args, CliIO& io) {
     if (!file.readAt(k * sizeof r, &r, sizeof r)) break;
     io.out << BlockCsvRow(r) << "\r\n";
   }
+  const int readError = file.readError();
   file.close();
   io.out.flush();
-  // A record cut short (a download that was interrupted) is no block: say
-  // so rather than end as if the file had been exported whole.
-  if (k * sizeof r < size)
-    return failure(io, kErrFileRead, QStringLiteral("%1: record %2 is incomplete").arg(name).arg(k));
-  return kExitOk;
+  if ((k + 1) * sizeof r <= size)  // a whole record that could not be read
+    return failure(io, readError ? readError : kErrFileRead, QStringLiteral("%1: record %2").arg(name).arg(k));
+  // A record cut short (a download that was interrupted) is no block: said
+  // as every command says it, after the whole records, rather than ending
+  // as if the file had been exported whole.
+  const QString cut = k * sizeof r < size ? CutOffRecordNote(name, size - k * sizeof r, k) : QString();
+  return EndAfterCut(io, name, cut, kExitOk);
 }
 
 const CommandRegistrar registrar({"csv", "csv FILE.dat",

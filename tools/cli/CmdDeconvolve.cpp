@@ -185,19 +185,25 @@ int readCurve(CliIO& io, const QString& path, GlowCurve* curve) {
 }
 
 // Every whole record of the file, oldest first; the fits run on every core.
+// A file that ends in a cut-off record has its whole records fitted all the
+// same; `cut` then names the cut for the end of the command.
 int fitAll(CliIO& io, const QString& name, const DeconvolutionOptions& options,
-           std::optional<double> heatingRate, std::vector<Fitted>* fits) {
+           std::optional<double> heatingRate, std::vector<Fitted>* fits, QString* cut) {
   DataFileReader file;
   if (const int rc = file.open(name)) return failure(io, rc, name);
   const uint64_t size = file.size();
   std::vector<BlockRecord> records;
   BlockRecord r;
-  for (uint64_t k = 0; (k + 1) * sizeof r <= size && file.readAt(k * sizeof r, &r, sizeof r); ++k)
+  uint64_t k = 0;
+  for (; (k + 1) * sizeof r <= size; ++k) {
+    if (!file.readAt(k * sizeof r, &r, sizeof r)) break;
     records.push_back(r);
+  }
+  const int readError = file.readError();
   file.close();
-  if (records.size() * sizeof r < size)
-    return failure(io, kErrFileRead,
-                   QStringLiteral("%1: record %2 is incomplete").arg(name).arg(records.size()));
+  if ((k + 1) * sizeof r <= size)  // a whole record that could not be read
+    return failure(io, readError ? readError : kErrFileRead, QStringLiteral("%1: record %2").arg(name).arg(k));
+  if (k * sizeof r < size) *cut = CutOffRecordNote(name, size - k * sizeof r, k);
   // The blocks side by side, one thread each.
   DeconvolutionOptions single = options;
   single.threads = 1;
@@ -268,8 +274,9 @@ int run(Args& args, CliIO& io) {
   if (words.isEmpty()) return usageError(io, kCommand, QStringLiteral("a data file or --curve is needed"));
   if (all) {
     if (words.size() != 1) return usageError(io, kCommand, QStringLiteral("--all takes no block numbers"));
-    if (const int rc = fitAll(io, words.first(), options, heatingRate, &fits)) return rc;
-    return print(io, fits, output);
+    QString cut;
+    if (const int rc = fitAll(io, words.first(), options, heatingRate, &fits, &cut)) return rc;
+    return EndAfterCut(io, words.first(), cut, print(io, fits, output));
   }
 
   ContentSession session;
