@@ -68,15 +68,16 @@ class ArchiveRecordTest : public ::testing::TestWithParam<Backend> {
     EXPECT_EQ(archive->changeLog({}, &log), kOk);
     return static_cast<int>(log.size());
   }
-  // Wearer i of the first quarter, with a dosimeter of their own, read on
-  // 3 April when it came back.
+  // Wearer i of the first quarter, with a dosimeter of their own (five
+  // characters, as a record holds it), read on 3 April when it came back
+  // or at `read`.
   static QString wearer(size_t i) { return QStringLiteral("S-1%1").arg(i); }
-  static QString dosimeter(size_t i) { return QStringLiteral("A102%1").arg(i); }
-  void addFirstQuarterWearer(size_t i, const std::optional<QDateTime>& end) {
+  static QString dosimeter(size_t i) { return QStringLiteral("A1%1").arg(20 + i, 3, 10, QLatin1Char('0')); }
+  void addFirstQuarterWearer(size_t i, const std::optional<QDateTime>& end,
+                             const char* read = "2026-04-03 09:00") {
     ASSERT_EQ(archive->addPerson({wearer(i), QStringLiteral("Wearer %1").arg(i)}), kOk);
     ASSERT_EQ(archive->assign(dosimeter(i), wearer(i), at("2026-01-01"), end), kOk);
-    ASSERT_TRUE(
-        import(Readout(dosimeter(i).toLatin1().constData(), "2026-04-03 09:00", 10 + static_cast<int>(i))));
+    ASSERT_TRUE(import(Readout(dosimeter(i).toLatin1().constData(), read, 10 + static_cast<int>(i))));
   }
   void signFirstQuarter() {
     SignoffBasis basis;
