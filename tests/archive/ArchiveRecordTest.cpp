@@ -631,8 +631,10 @@ TEST_P(ArchiveRecordTest, ANextWearerCorrectsASignedQuarterOnlyWhenAReadOutOfItC
 
 // An end given after a sign-off changes a signed quarter only when a
 // read-out's dose time moves into or out of it: each wearer from 1 January
-// has a dosimeter of their own, read on 3 April, which counts on the
-// period's last minute when the period ends before it.
+// has a dosimeter of their own, read on 3 April (or when the case says),
+// which counts on the period's last minute when the period ends before it.
+// An end on the quarter's last day is its last minute: a read-out up to it
+// keeps its time, one after it moves.
 TEST_P(ArchiveRecordTest, AnEndCorrectsASignedQuarterOnlyWhenADoseTimeMovesWithIt) {
   enum By { End, Assign, List };
   const struct {
@@ -641,6 +643,7 @@ TEST_P(ArchiveRecordTest, AnEndCorrectsASignedQuarterOnlyWhenADoseTimeMovesWithI
     const char* was;  // the end before the sign-off; null: open
     const char* end;  // the end given after it; null: none
     bool corrects;
+    const char* read = "2026-04-03 09:00";
   } cases[] = {
       {"ended after the read-out", End, nullptr, "2026-04-30", false},
       {"ended before the read-out, which moves into the quarter", End, nullptr, "2026-03-31", true},
@@ -650,9 +653,23 @@ TEST_P(ArchiveRecordTest, AnEndCorrectsASignedQuarterOnlyWhenADoseTimeMovesWithI
       {"end assigned later, the read-out leaves the quarter", Assign, "2026-03-31", "2026-04-30", true},
       {"end removed, the read-out before it", Assign, "2026-04-30", nullptr, false},
       {"end removed, the read-out leaves the quarter", Assign, "2026-03-31", nullptr, true},
+      {"ended on the quarter's last day, the read-out before it", End, nullptr, "2026-03-31", false,
+       "2026-03-20 09:00"},
+      {"ended on the quarter's last day, the read-out on its last minute", End, nullptr, "2026-03-31", false,
+       "2026-03-31 23:59"},
+      {"ended on the quarter's last day, the read-out on the next minute", End, nullptr, "2026-03-31", true,
+       "2026-04-01 00:00"},
+      {"listed end on the quarter's last day, the read-out before it", List, nullptr, "2026-03-31", false,
+       "2026-03-20 09:00"},
+      {"end assigned earlier, on the quarter's last day, the read-out before both", Assign, "2026-04-30",
+       "2026-03-31", false, "2026-03-20 09:00"},
+      {"end assigned later than the quarter's last day, the read-out before both", Assign, "2026-03-31",
+       "2026-04-30", false, "2026-03-20 09:00"},
+      {"end removed from the quarter's last day, the read-out before it", Assign, "2026-03-31", nullptr,
+       false, "2026-03-20 09:00"},
   };
   const auto end = [](const char* text) { return text ? std::optional(at(text, true)) : std::nullopt; };
-  for (size_t i = 0; i < std::size(cases); ++i) addFirstQuarterWearer(i, end(cases[i].was));
+  for (size_t i = 0; i < std::size(cases); ++i) addFirstQuarterWearer(i, end(cases[i].was), cases[i].read);
   signFirstQuarter();
 
   for (size_t i = 0; i < std::size(cases); ++i) {
