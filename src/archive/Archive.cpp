@@ -93,7 +93,7 @@ QString periodEntity(const WearPeriod& p) {
 // A period change touches the dose times of the read-outs it moves to
 // another wearer or to another time (`moved`, from relinkPeriods); when it
 // moves none, only doses to come: from `since` on (a new period's start,
-// the earlier of an old and a new end).
+// the minute after the earlier of an old and a new end).
 LogRow periodRow(const QString& what, const WearPeriod& p, const QString& oldValue, const QString& newValue,
                  const QString& reason, const std::map<PeriodKey, DoseSpan>& moved, const QDateTime& since) {
   const auto it = moved.find({p.dosimeter, ArchiveTimeText(p.from)});
@@ -105,10 +105,16 @@ LogRow assignedRow(const WearPeriod& p, const QString& reason, const std::map<Pe
   return periodRow(QStringLiteral("period assigned"), p, QString(),
                    PersonText(p.person) + QStringLiteral(" to ") + endText(p.to), reason, moved, p.from);
 }
-// `p` with its new end; `was`: its end before.
+// `p` with its new end; `was`: its end before. A read-out up to the
+// earlier end counts at its own time under either end, and a period worn
+// on that minute is worn on it under either: only what comes after it can
+// change. An end is a minute (a day's end its last one), so an end on a
+// signed quarter's last day touches nothing of it unless a read-out moves.
 LogRow endedRow(const WearPeriod& p, const std::optional<QDateTime>& was, const QString& reason,
                 const std::map<PeriodKey, DoseSpan>& moved) {
-  const QDateTime since = was && p.to ? std::min(*was, *p.to) : was ? *was : *p.to;
+  const QDateTime earlier = was && p.to ? std::min(*was, *p.to) : was ? *was : *p.to;
+  // No minute follows the open end's: its text would sort before any year.
+  const QDateTime since = ArchiveTimeText(earlier) < kOpenEnd ? earlier.addSecs(60) : earlier;
   return periodRow(QStringLiteral("period ended"), p, endText(was), endText(p.to), reason, moved, since);
 }
 // For relinkPeriods: the end a period had before its new one.

@@ -68,15 +68,16 @@ class ArchiveRecordTest : public ::testing::TestWithParam<Backend> {
     EXPECT_EQ(archive->changeLog({}, &log), kOk);
     return static_cast<int>(log.size());
   }
-  // Wearer i of the first quarter, with a dosimeter of their own, read on
-  // 3 April when it came back.
+  // Wearer i of the first quarter, with a dosimeter of their own (five
+  // characters, as a record holds it), read on 3 April when it came back
+  // or at `read`.
   static QString wearer(size_t i) { return QStringLiteral("S-1%1").arg(i); }
-  static QString dosimeter(size_t i) { return QStringLiteral("A102%1").arg(i); }
-  void addFirstQuarterWearer(size_t i, const std::optional<QDateTime>& end) {
+  static QString dosimeter(size_t i) { return QStringLiteral("A1%1").arg(20 + i, 3, 10, QLatin1Char('0')); }
+  void addFirstQuarterWearer(size_t i, const std::optional<QDateTime>& end,
+                             const char* read = "2026-04-03 09:00") {
     ASSERT_EQ(archive->addPerson({wearer(i), QStringLiteral("Wearer %1").arg(i)}), kOk);
     ASSERT_EQ(archive->assign(dosimeter(i), wearer(i), at("2026-01-01"), end), kOk);
-    ASSERT_TRUE(
-        import(Readout(dosimeter(i).toLatin1().constData(), "2026-04-03 09:00", 10 + static_cast<int>(i))));
+    ASSERT_TRUE(import(Readout(dosimeter(i).toLatin1().constData(), read, 10 + static_cast<int>(i))));
   }
   void signFirstQuarter() {
     SignoffBasis basis;
@@ -630,8 +631,10 @@ TEST_P(ArchiveRecordTest, ANextWearerCorrectsASignedQuarterOnlyWhenAReadOutOfItC
 
 // An end given after a sign-off changes a signed quarter only when a
 // read-out's dose time moves into or out of it: each wearer from 1 January
-// has a dosimeter of their own, read on 3 April, which counts on the
-// period's last minute when the period ends before it.
+// has a dosimeter of their own, read on 3 April (or when the case says),
+// which counts on the period's last minute when the period ends before it.
+// An end on the quarter's last day is its last minute: a read-out up to it
+// keeps its time, one after it moves.
 TEST_P(ArchiveRecordTest, AnEndCorrectsASignedQuarterOnlyWhenADoseTimeMovesWithIt) {
   enum By { End, Assign, List };
   const struct {
@@ -640,6 +643,7 @@ TEST_P(ArchiveRecordTest, AnEndCorrectsASignedQuarterOnlyWhenADoseTimeMovesWithI
     const char* was;  // the end before the sign-off; null: open
     const char* end;  // the end given after it; null: none
     bool corrects;
+    const char* read = "2026-04-03 09:00";
   } cases[] = {
       {"ended after the read-out", End, nullptr, "2026-04-30", false},
       {"ended before the read-out, which moves into the quarter", End, nullptr, "2026-03-31", true},
@@ -649,9 +653,23 @@ TEST_P(ArchiveRecordTest, AnEndCorrectsASignedQuarterOnlyWhenADoseTimeMovesWithI
       {"end assigned later, the read-out leaves the quarter", Assign, "2026-03-31", "2026-04-30", true},
       {"end removed, the read-out before it", Assign, "2026-04-30", nullptr, false},
       {"end removed, the read-out leaves the quarter", Assign, "2026-03-31", nullptr, true},
+      {"ended on the quarter's last day, the read-out before it", End, nullptr, "2026-03-31", false,
+       "2026-03-20 09:00"},
+      {"ended on the quarter's last day, the read-out on its last minute", End, nullptr, "2026-03-31", false,
+       "2026-03-31 23:59"},
+      {"ended on the quarter's last day, the read-out on the next minute", End, nullptr, "2026-03-31", true,
+       "2026-04-01 00:00"},
+      {"listed end on the quarter's last day, the read-out before it", List, nullptr, "2026-03-31", false,
+       "2026-03-20 09:00"},
+      {"end assigned earlier, on the quarter's last day, the read-out before both", Assign, "2026-04-30",
+       "2026-03-31", false, "2026-03-20 09:00"},
+      {"end assigned later than the quarter's last day, the read-out before both", Assign, "2026-03-31",
+       "2026-04-30", false, "2026-03-20 09:00"},
+      {"end removed from the quarter's last day, the read-out before it", Assign, "2026-03-31", nullptr,
+       false, "2026-03-20 09:00"},
   };
   const auto end = [](const char* text) { return text ? std::optional(at(text, true)) : std::nullopt; };
-  for (size_t i = 0; i < std::size(cases); ++i) addFirstQuarterWearer(i, end(cases[i].was));
+  for (size_t i = 0; i < std::size(cases); ++i) addFirstQuarterWearer(i, end(cases[i].was), cases[i].read);
   signFirstQuarter();
 
   for (size_t i = 0; i < std::size(cases); ++i) {
