@@ -34,6 +34,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "archive/ArchiveLocation.h"
@@ -467,9 +468,13 @@ class DoseArchive {
   // number. kErrArchiveInput for a run that cannot be stored.
   int storeCalibration(const CalibrationRecord& run, qint64* id);
   // A stored run's note and what was written from it since: the files,
-  // and the dosimeters whose look-up entries went into the reader. Nothing
-  // changes (and nothing is logged) when both are as stored.
-  int updateCalibration(qint64 id, const QString& note, const QString& written, const QStringList& writtenDosimeters);
+  // and the dosimeters whose look-up entries went into the reader; and the
+  // status of factors in the mean (dosimeter, status), which tells what the
+  // reader holds when that is not the factor. Nothing changes (and nothing
+  // is logged) when all are as stored.
+  int updateCalibration(qint64 id, const QString& note, const QString& written,
+                        const QStringList& writtenDosimeters,
+                        const std::vector<std::pair<QString, QString>>& statuses = {});
   // Every run in the order stored, with its batch figures, without factors.
   int calibrations(std::vector<CalibrationRecord>* runs);
   // One run whole; kErrArchiveInput when there is none of that number.

@@ -2,6 +2,7 @@
 // with their change-log row, listed, and a dosimeter's factor history;
 // and the read-outs a calibration from the archive takes.
 #include <QDateTime>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -165,7 +166,8 @@ int DoseArchive::storeCalibration(const CalibrationRecord& run, qint64* id) {
 }
 
 int DoseArchive::updateCalibration(qint64 id, const QString& note, const QString& written,
-                                   const QStringList& writtenDosimeters) {
+                                   const QStringList& writtenDosimeters,
+                                   const std::vector<std::pair<QString, QString>>& statuses) {
   detail_.clear();
   Impl& d = *d_;
   return d.write([&]() -> int {
@@ -191,7 +193,20 @@ int DoseArchive::updateCalibration(qint64 id, const QString& note, const QString
     now.removeDuplicates();
     was.sort();
     now.sort();
-    if (oldNote == note && oldWritten == written && was == now) return int{kOk};
+    q.prepare(
+        QStringLiteral("SELECT dosimeter, status FROM calibration_factors WHERE run_id = ? AND used <> 0"));
+    q.addBindValue(id);
+    if (const int rc = d.exec(q)) return rc;
+    std::map<QString, QString> stored;
+    while (q.next()) stored[q.value(0).toString()] = q.value(1).toString();
+    q.finish();
+    // Each status that changes, as (dosimeter, before, after).
+    std::vector<std::array<QString, 3>> restated;
+    for (const auto& [dosimeter, status] : statuses) {
+      const auto it = stored.find(NormalDosimeter(dosimeter));
+      if (it != stored.end() && it->second != status) restated.push_back({it->first, it->second, status});
+    }
+    if (oldNote == note && oldWritten == written && was == now && restated.empty()) return int{kOk};
     q.prepare(QStringLiteral("UPDATE calibration_runs SET note = ?, written = ? WHERE id = ?"));
     q.addBindValue(note.isNull() ? QStringLiteral("") : note);
     q.addBindValue(written.isNull() ? QStringLiteral("") : written);
@@ -211,11 +226,21 @@ int DoseArchive::updateCalibration(qint64 id, const QString& note, const QString
         if (const int rc = d.exec(q)) return rc;
       }
     }
+    QString before = notedState(oldNote, oldWritten, static_cast<int>(was.size())),
+            after = notedState(note, written, static_cast<int>(now.size()));
+    for (const auto& [dosimeter, from, to] : restated) {
+      q.prepare(QStringLiteral(
+          "UPDATE calibration_factors SET status = ? WHERE run_id = ? AND used <> 0 AND dosimeter = ?"));
+      q.addBindValue(to);
+      q.addBindValue(id);
+      q.addBindValue(dosimeter);
+      if (const int rc = d.exec(q)) return rc;
+      before += QStringLiteral("; %1 \"%2\"").arg(dosimeter, from);
+      after += QStringLiteral("; %1 \"%2\"").arg(dosimeter, to);
+    }
     return appendLog(
-        d, {{QStringLiteral("calibration run updated"), QStringLiteral("calibration run %1").arg(id),
-             notedState(oldNote, oldWritten, static_cast<int>(was.size())),
-             notedState(note, written, static_cast<int>(now.size())), QString(), QString(), QString(),
-             QString()}});
+        d, {{QStringLiteral("calibration run updated"), QStringLiteral("calibration run %1").arg(id), before,
+             after, QString(), QString(), QString(), QString()}});
   });
 }
 
@@ -288,7 +313,8 @@ int DoseArchive::factorHistory(const QString& dosimeterText, std::vector<FactorH
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
   q.prepare(
-      QStringLiteral("SELECT f.run_id, r.computed_at, f.device_id, f.factor, f.ratio, f.status, f.written"
+      QStringLiteral("SELECT f.run_id, r.computed_at, f.device_id, f.factor, f.ratio, f.status, f.written,"
+                     " f.used"
                      " FROM calibration_factors f JOIN calibration_runs r ON r.id = f.run_id"
                      " WHERE f.dosimeter = ? ORDER BY f.run_id, f.id"));
   q.addBindValue(dosimeter);
@@ -303,6 +329,7 @@ int DoseArchive::factorHistory(const QString& dosimeterText, std::vector<FactorH
     e.ratio = optionalDouble(q.value(4));
     e.status = q.value(5).toString();
     e.written = q.value(6).toInt() != 0;
+    e.used = q.value(7).toInt() != 0;
     all.push_back(e);
   }
   q.finish();

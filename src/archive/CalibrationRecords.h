@@ -79,6 +79,7 @@ struct FactorHistoryEntry {
   std::optional<double> factor;
   std::optional<double> ratio;  // a calibration's, to its batch mean
   QString status;               // a calibration's; "in force" or "not known" for a read-out
+  bool used = false;            // a calibration's factor was in the batch mean
   bool written = false;         // a calibration's factor went into the reader
 };
 

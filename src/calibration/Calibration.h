@@ -104,10 +104,13 @@ struct BatchFigures {
   std::optional<double> cv;  // sd / mean
 };
 
-// A look-up entry the run wrote into a reader, as read back.
+// A look-up entry the run changed in a reader, as read back: the factor the
+// reader holds for the dosimeter (the run's, or another one it gave back),
+// or none when its entry was deleted and the new one did not get in (the
+// reader then evaluates with its type's default table).
 struct LookupWritten {
   QString dosimeter;
-  float factor = 0;
+  std::optional<float> factor;
 };
 
 struct CalibrationRun {

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
@@ -139,13 +140,34 @@ int ArchiveReadouts::read(std::optional<qint64> atMost, std::vector<CalibrationR
   return kOk;
 }
 
+namespace {
+
+// What the reader holds for an entry the run changed, when that is not the
+// run's factor: no entry, or the factor it gave back. Empty when it holds
+// the run's. Words, never a number in a factor's place, so that no reader
+// of the record takes the run's factor for the one in force.
+QString heldOtherwise(const CalibrationRun& run, const LookupWritten& w) {
+  if (!w.factor) return QStringLiteral("look-up entry deleted, the type's default table in force");
+  for (const CalibrationRow& row : run.rows)
+    if (row.used() && row.dosimeter == w.dosimeter && static_cast<float>(*row.factor) == *w.factor)
+      return QString();
+  return QStringLiteral("look-up entry holds %1").arg(FactorText(*w.factor));
+}
+
+}  // namespace
+
 QString WrittenText(const CalibrationRun& run) {
   QStringList parts;
   if (!run.csvFile.isEmpty()) parts << QStringLiteral("batch table ") + run.csvFile;
   if (!run.pdfFile.isEmpty()) parts << QStringLiteral("certificate ") + run.pdfFile;
   if (!run.dptFiles.isEmpty())
     parts << QStringLiteral("default tables ") + run.dptFiles.join(QStringLiteral(", "));
-  if (!run.lookup.empty()) parts << QStringLiteral("%1 look-up entries").arg(run.lookup.size());
+  const auto held = std::count_if(run.lookup.begin(), run.lookup.end(),
+                                  [](const LookupWritten& w) { return w.factor.has_value(); });
+  if (held > 0) parts << QStringLiteral("%1 look-up entries").arg(held);
+  for (const LookupWritten& w : run.lookup)
+    if (const QString other = heldOtherwise(run, w); !other.isEmpty())
+      parts << w.dosimeter + QLatin1Char(' ') + other;
   return parts.join(QStringLiteral("; "));
 }
 
@@ -164,8 +186,8 @@ CalibrationRecord CalibrationRecordOf(const CalibrationRun& run) {
   r.written = WrittenText(run);
   for (const BatchFigures& b : run.batches)
     r.batches.push_back({QString(b.type), b.factors, b.used, b.mean, b.sd, b.cv});
-  std::set<QString> written;
-  for (const LookupWritten& w : run.lookup) written.insert(w.dosimeter);
+  std::map<QString, const LookupWritten*> entries;
+  for (const LookupWritten& w : run.lookup) entries[w.dosimeter] = &w;
   for (const CalibrationRow& row : run.rows) {
     CalibrationFactorRecord f;
     f.dosimeter = row.dosimeter;
@@ -184,8 +206,15 @@ CalibrationRecord CalibrationRecordOf(const CalibrationRun& run) {
     f.status = RowStatusText(row, run.outlierSd);
     f.used = row.used();
     // Only the read-out whose factor was written: a repeat of its dosimeter
-    // in the run was refused and wrote nothing.
-    f.written = row.used() && written.count(row.dosimeter) > 0;
+    // in the run was refused and wrote nothing. An entry the reader holds
+    // otherwise (or not at all) is no factor written: its status says what
+    // the reader holds instead.
+    const auto entry = entries.find(row.dosimeter);
+    if (f.used && entry != entries.end()) {
+      const QString other = heldOtherwise(run, *entry->second);
+      f.written = other.isEmpty();
+      if (!f.written) f.status += QStringLiteral(", ") + other;
+    }
     r.factors.push_back(std::move(f));
   }
   return r;
@@ -206,9 +235,18 @@ int KeepCalibrationRun(const ArchiveLocation& location, const CalibrationRun& ru
   if (*id == 0) {
     rc = archive->storeCalibration(CalibrationRecordOf(run), id);
   } else {
+    // The factors written, and the status of every factor in the mean whose
+    // entry the run changed: it tells when the reader holds another one.
+    const CalibrationRecord record = CalibrationRecordOf(run);
+    std::set<QString> changed;
+    for (const LookupWritten& w : run.lookup) changed.insert(w.dosimeter);
     QStringList entries;
-    for (const LookupWritten& w : run.lookup) entries << w.dosimeter;
-    rc = archive->updateCalibration(*id, run.note, WrittenText(run), entries);
+    std::vector<std::pair<QString, QString>> statuses;
+    for (const CalibrationFactorRecord& f : record.factors) {
+      if (f.written) entries << f.dosimeter;
+      if (f.used && changed.count(f.dosimeter)) statuses.emplace_back(f.dosimeter, f.status);
+    }
+    rc = archive->updateCalibration(*id, run.note, record.written, entries, statuses);
   }
   if (rc)
     where(archive->errorDetail());

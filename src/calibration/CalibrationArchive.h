@@ -51,7 +51,9 @@ class ArchiveReadouts final : public ReadoutSource {
 // The run as the archive keeps it.
 CalibrationRecord CalibrationRecordOf(const CalibrationRun& run);
 // What was written from the run: "batch table x.csv; certificate y.pdf;
-// default tables a.dpt; 9 look-up entries"; empty when nothing.
+// default tables a.dpt; 9 look-up entries", then each entry the reader
+// holds otherwise ("A0003 look-up entry holds 1.25", "A0004 look-up entry
+// deleted, the type's default table in force"); empty when nothing.
 QString WrittenText(const CalibrationRun& run);
 
 // Keeps the run in the archive: stored when *id is 0 (then *id its

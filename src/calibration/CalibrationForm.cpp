@@ -95,9 +95,8 @@ void FactorHistoryWidget::paintEvent(QPaintEvent*) {
     if (pt.entry->kind != FactorHistoryEntry::Calibration) continue;
     const QPointF at(xOf(pt.time), yOf(*pt.entry->factor));
     p.setPen(QPen(pt.entry->written ? palette().text().color() : kPlainColour, pt.entry->written ? 2 : 1));
-    p.setBrush(pt.entry->status == QLatin1String("used") || pt.entry->status.endsWith(QLatin1String("kept"))
-                   ? QBrush(kPlainColour)
-                   : QBrush(palette().base()));
+    // From the stored flag: a status may go on to say what the reader holds.
+    p.setBrush(pt.entry->used ? QBrush(kPlainColour) : QBrush(palette().base()));
     p.drawEllipse(at, r, r);
   }
   p.setPen(palette().text().color());

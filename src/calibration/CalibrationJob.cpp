@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -596,6 +597,13 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
     o.failWith(CalibText::LookupNotRecorded, {id});
     return false;
   };
+  // What the reader is known to hold for the entry now: the factor read
+  // back, or none when its entry was deleted and the new one did not get in.
+  const auto holds = [&](const QString& id, std::optional<float> factor) {
+    std::erase_if(run_.lookup, [&id](const LookupWritten& w) { return w.dosimeter == id; });
+    run_.lookup.push_back({id, factor});
+    return record(id);
+  };
   for (const size_t index : rows) {
     if (abort_.take()) {
       stopped = true;
@@ -658,23 +666,33 @@ CalibrationOutcome CalibrationJob::WriteLookup() {
     }
     if (written1.kind != ParamOutcome::kDone) {
       o.kind = CalibrationOutcome::kFailed;
+      // The parameter job found the reader without the entry after the
+      // delete: the archive no longer shows a factor of it in force. When
+      // what the reader holds is not known, nothing new is recorded.
+      const bool deleted =
+          std::any_of(written1.reports.begin(), written1.reports.end(),
+                      [](const ParamReport& r) { return r.text == ParamText::EntryDeletedNotWritten; });
+      const bool recorded = !deleted || holds(id, std::nullopt);
       // A line or a reader that fails, or a full table, fails the rest too.
-      if (written1.kind == ParamOutcome::kFailed) break;
+      if (written1.kind == ParamOutcome::kFailed || !recorded) break;
       done();
       continue;
     }
     // The parameter job read the entry back into its table.
     const float back = tableJob.Table.Record.EVANORM;
-    if (std::memcmp(&tableJob.Table.Record, &base.Record, kIdentifierBytes) != 0 || !(back == factor)) {
+    const bool same = std::memcmp(&tableJob.Table.Record, &base.Record, kIdentifierBytes) == 0;
+    if (!same || !(back == factor)) {
       o.failWith(CalibText::LookupReadBack, {id, FactorText(back), FactorText(factor)});
+      // The reader evaluates with the factor it gave back, so that is the
+      // one recorded; an entry of another dosimeter tells nothing of its own.
+      const bool recorded = !same || holds(id, back);
       done();
+      if (!recorded) break;
       continue;
     }
     ++written;
-    std::erase_if(run_.lookup, [&id](const LookupWritten& w) { return w.dosimeter == id; });
-    run_.lookup.push_back({id, factor});
     o.note(CalibText::LookupWritten, {id, FactorText(factor)});
-    const bool recorded = record(id);
+    const bool recorded = holds(id, factor);
     done();
     if (!recorded) break;
   }

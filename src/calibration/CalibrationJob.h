@@ -187,7 +187,8 @@ class CalibrationJob {
   // set up the run is kept there before the reader is asked for anything
   // (nothing is written when it cannot be), and updated with each entry
   // the reader took before the next one goes out (the write ends when it
-  // cannot be).
+  // cannot be); so is an entry the reader is known to hold otherwise: its
+  // entry deleted and the new one not taken, or another factor read back.
   CalibrationOutcome WriteLookup();
   // Honoured between two entries.
   void RequestAbort() { abort_.request(); }

@@ -721,4 +721,107 @@ TEST_F(CalibrationLookupTest, ChoicesRefusalsAndFailuresEndTheWriteAsTheySay) {
   EXPECT_TRUE(rig.commands().empty());
 }
 
+// When the write fails but the reader is known to hold something else than
+// the run's factor (no entry after the delete, or another factor read back),
+// the archive says so before the next entry goes out, and shows no factor
+// written; when what the reader holds is not known, nothing new is recorded.
+TEST_F(CalibrationLookupTest, WhatTheReaderIsKnownToHoldIsRecordedWhenTheWriteFails) {
+  // The first entry's add and what follows it, as the reader answers them.
+  enum Fault { AddRefused, OtherReadBack, Silent };
+  struct Case {
+    const char* name;
+    Fault fault;
+    const char* told;                // the text that says what failed
+    const char* status;              // A0001's in the archive, once the write has left it
+    const char* written;             // the run's written text in the archive
+    std::vector<std::string> inRun;  // what the job knows the reader holds
+  };
+  const Case cases[] = {
+      {"the add after the delete is refused",
+       AddRefused,
+       "The reader's entry A0001 was deleted, but the new one could not be written.",
+       "used, look-up entry deleted, the type's default table in force",
+       "A0001 look-up entry deleted, the type's default table in force",
+       {"A0001 none"}},
+      {"the read-back gives another factor",
+       OtherReadBack,
+       "A0001: the reader gave back the factor 2.5 instead of ",
+       "used, look-up entry holds 2.5",
+       "3 look-up entries; A0001 look-up entry holds 2.5",
+       {"A0001 2.5", "A0002 written", "A0005 written"}},
+      {"the reader falls silent after the add",
+       Silent,
+       "The reader's entry A0001 was deleted; whether the new entry was written is unknown.",
+       "used",
+       "",
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    rig.model.Parameters() = sim::ParameterState();
+    ArchiveDb db{Backend::SQLite};
+    job->locateArchive = [&db](ArchiveLocation* l, QString* detail) {
+      return ParseArchiveLocation(db.url, l, detail);
+    };
+    const auto stored = [&] {
+      CalibrationRecord run;
+      EXPECT_EQ(db.open()->calibration(*job->KeptRun(), &run), kOk);
+      return run;
+    };
+    int adds = 0;
+    rig.model.OnRequest = [&](const Bytes& frame) {
+      if (frame.size() < 9 || !(frame[5] & 0x80)) return;
+      const char letter = char(frame[7]);
+      adds += letter == 'Z';
+      if (adds == 0) return;
+      if (c.fault == AddRefused && letter == 'Z' && adds <= 2) rig.model.Script.push_back(sim::kFaultRefuse);
+      if (c.fault == Silent) rig.model.Script.push_back(sim::kFaultBusy);
+      if (c.fault == OtherReadBack && letter == 'X' && adds == 1)
+        for (BulbParamRecord& r : rig.model.Parameters().LookupTable)
+          if (std::memcmp(&r, "A0001", 5) == 0) r.EVANORM = 2.5f;
+    };
+    // A0001 as recorded when the next entry goes out.
+    std::string atNext;
+    job->onChanged = [&] {
+      if (atNext.empty() && job->Progress().current == "A0002") {
+        const CalibrationRecord run = stored();
+        atNext = run.factors.at(0).status.toStdString();
+        EXPECT_FALSE(run.factors.at(0).written);
+      }
+    };
+    const CalibrationOutcome o = job->WriteLookup();
+    job->onChanged = nullptr;
+    rig.model.OnRequest = nullptr;
+    EXPECT_EQ(o.kind, CalibrationOutcome::kFailed);
+    QStringList told;
+    for (const CalibReport& r : o.reports) told << calibText(r.text, r.args);
+    for (const auto& [id, entry] : o.entries)
+      for (const ParamReport& r : entry.reports) told << paramText(r.text, r.arg);
+    EXPECT_TRUE(told.join('\n').contains(QString::fromUtf8(c.told))) << told.join('\n').toStdString();
+
+    std::vector<std::string> inRun;
+    for (const LookupWritten& w : job->Run().lookup) {
+      const auto row = std::find_if(job->Run().rows.begin(), job->Run().rows.end(),
+                                    [&w](const CalibrationRow& r) { return r.dosimeter == w.dosimeter; });
+      const QString held = !w.factor                                       ? QStringLiteral("none")
+                           : *w.factor == static_cast<float>(*row->factor) ? QStringLiteral("written")
+                                                                           : FactorText(*w.factor);
+      inRun.push_back((w.dosimeter + ' ' + held).toStdString());
+    }
+    EXPECT_EQ(inRun, c.inRun);
+    const CalibrationRecord run = stored();
+    EXPECT_EQ(run.factors.at(0).status.toStdString(), c.status);
+    EXPECT_FALSE(run.factors.at(0).written) << "no factor of the run is in force for A0001";
+    EXPECT_EQ(run.written.toStdString(), c.written);
+    if (c.fault == OtherReadBack) EXPECT_EQ(atNext, c.status);
+    // The dosimeter's factor history reads it alike.
+    std::vector<FactorHistoryEntry> history;
+    ASSERT_EQ(db.open()->factorHistory(QStringLiteral("A0001"), &history), kOk);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].status.toStdString(), c.status);
+    EXPECT_FALSE(history[0].written);
+  }
+}
+
 }  // namespace
