@@ -193,12 +193,21 @@ int TFrameLink::DumpFrames(int frameLength, int expected) {
 }
 
 void TFrameLink::ReleaseLine() {
-  const bool wasInUse = LineInUse();
-  if (Holds > 0 && --Holds == 0 && !InExchange) COMPortDrv.Disconnect();
-  lineUseMayHaveChanged(wasInUse);
+  const LineState was = lineState();
+  if (Holds > 0 && --Holds == 0) {
+    OpenedToEvents = false;
+    if (!InExchange) COMPortDrv.Disconnect();
+  }
+  lineStateMayHaveChanged(was);
 }
 
 void TFrameLink::LetEventsThroughHeld() {
+  // Told before the events pass, so that the windows paint greyed in them.
+  if (Holds > 0 && !OpenedToEvents) {
+    const LineState was = lineState();
+    OpenedToEvents = true;
+    lineStateMayHaveChanged(was);
+  }
   ++ClosedToOthers;
   quelm::letEventsThrough();
   --ClosedToOthers;

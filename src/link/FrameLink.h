@@ -67,19 +67,19 @@ class TFrameLink : public QObject {
   // would close the job's port and reprogram the reader under it).
   bool BeginLoaderSession() {
     if (InExchange || LineInUse()) return false;
-    const bool wasInUse = LineInUse();
+    const LineState was = lineState();
     InExchange = true;
     LoaderSession = true;
     emit LoaderSessionChanged(true);
-    lineUseMayHaveChanged(wasInUse);
+    lineStateMayHaveChanged(was);
     return true;
   }
   void EndLoaderSession() {
-    const bool wasInUse = LineInUse();
+    const LineState was = lineState();
     InExchange = false;
     LoaderSession = false;
     emit LoaderSessionChanged(false);
-    lineUseMayHaveChanged(wasInUse);
+    lineStateMayHaveChanged(was);
   }
   bool LoaderSessionRunning() const { return LoaderSession; }
 
@@ -87,9 +87,9 @@ class TFrameLink : public QObject {
   // open (after a failure too, unless the device itself failed); the last
   // release closes it.
   void HoldLine() {
-    const bool wasInUse = LineInUse();
+    const LineState was = lineState();
     ++Holds;
-    lineUseMayHaveChanged(wasInUse);
+    lineStateMayHaveChanged(was);
   }
   void ReleaseLine();
   // See TCommandChannel::LetEventsThroughHeld.
@@ -98,6 +98,14 @@ class TFrameLink : public QObject {
   // A job holds the line between its exchanges (a download, a table write)
   // or the software update runs: the port's settings must not change then.
   bool LineInUse() const { return Holds > 0 || LoaderSession; }
+  // The line is taken from the other windows: the software update runs, or
+  // a job that holds the line has let events through between its commands
+  // (a click could reach another window then, and its command would only be
+  // refused). Once a hold has let events through it counts until its
+  // release, so that the windows do not flicker between a job's commands; a
+  // hold that never lets events through is over before anyone could click
+  // and takes nothing from them.
+  bool LineTakenFromOthers() const { return LoaderSession || OpenedToEvents; }
 
   // pnCustom: show the port options window modally and return its modal
   // result (2 = Cancel). Without a hook the choice counts as cancelled.
@@ -114,10 +122,21 @@ class TFrameLink : public QObject {
   void LoaderSessionChanged(bool running);
   // LineInUse() changed.
   void LineInUseChanged(bool inUse);
+  // LineTakenFromOthers() changed. The windows grey their reader commands
+  // meanwhile; the window whose job took the line keeps what its job shows
+  // (its reader commands are off while the job runs anyway, its stop is not
+  // a reader command).
+  void LineTakenFromOthersChanged(bool taken);
 
  private:
-  void lineUseMayHaveChanged(bool wasInUse) {
-    if (LineInUse() != wasInUse) emit LineInUseChanged(!wasInUse);
+  struct LineState {
+    bool inUse;
+    bool takenFromOthers;
+  };
+  LineState lineState() const { return {LineInUse(), LineTakenFromOthers()}; }
+  void lineStateMayHaveChanged(LineState was) {
+    if (LineInUse() != was.inUse) emit LineInUseChanged(!was.inUse);
+    if (LineTakenFromOthers() != was.takenFromOthers) emit LineTakenFromOthersChanged(!was.takenFromOthers);
   }
   class ChannelImpl final : public TCommandChannel {
    public:
@@ -157,6 +176,7 @@ class TFrameLink : public QObject {
   bool LoaderSession = false;
   int Holds = 0;
   int ClosedToOthers = 0;  // a holder lets events through
+  bool OpenedToEvents = false;  // the holds have let events through
   bool ReplyOwed = false;
   bool Settling = false;
   QElapsedTimer QuietSince;  // the owed wait's end, or the last byte after it

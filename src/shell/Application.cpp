@@ -42,14 +42,15 @@
 namespace quelm {
 
 namespace {
-// A window's reader commands follow the line: off while the software update
-// holds it (also when the window is first built during an update). The
-// connection ends with the window.
+// A window's reader commands follow the line: off while it is taken from the
+// windows (the software update, or a job that lets clicks through between
+// its commands, such as a download), also when the window is first built
+// then. The connection ends with the window.
 template <typename Window>
 void followReaderLine(TFrameLink& link, Window* w) {
-  if (link.LoaderSessionRunning()) w->SetReaderAvailable(false);
-  QObject::connect(&link, &TFrameLink::LoaderSessionChanged, w,
-                   [w](bool running) { w->SetReaderAvailable(!running); });
+  if (link.LineTakenFromOthers()) w->SetReaderAvailable(false);
+  QObject::connect(&link, &TFrameLink::LineTakenFromOthersChanged, w,
+                   [w](bool taken) { w->SetReaderAvailable(!taken); });
 }
 template <typename Window>
 std::unique_ptr<Window> followReaderLine(TFrameLink& link, std::unique_ptr<Window> window) {
@@ -159,7 +160,7 @@ std::unique_ptr<WindowOwner> createProgramWindows() {
   // The desktop's menu entry and the window share the icon, which the first
   // frame can do without.
   owner->afterFirstPaint([] { QApplication::setWindowIcon(ProgramIcon()); });
-  // While the software update holds the line, every command that would talk
+  // While the line is taken from the windows, every command that would talk
   // to the reader is greyed; the windows stay usable otherwise.
   followReaderLine(io->Link, main);
   return owner;

@@ -516,6 +516,67 @@ TEST(FrameLink, ALoaderSessionTakesOnlyALineNothingElseHas) {
   }
 }
 
+// The windows grey their reader commands while the line is taken from them:
+// from a holding job's first letting events through (told before those
+// events pass) to its last release, and for the software update. A hold
+// that lets nothing through, with its exchange, tells nothing.
+TEST(FrameLink, TheLineIsTakenFromOthersOnlyOnceAHolderLetsEventsThrough) {
+  Rig r;
+  TFrameLink& link = r.link();
+  QList<bool> told;
+  QObject::connect(&link, &TFrameLink::LineTakenFromOthersChanged, [&](bool taken) { told << taken; });
+  const auto letThrough = [&] {
+    bool seen = false;
+    QMetaObject::invokeMethod(
+        &link, [&] { seen = link.LineTakenFromOthers(); }, Qt::QueuedConnection);
+    link.LetEventsThroughHeld();
+    EXPECT_TRUE(seen) << "taken while the events pass";
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> run;
+    QList<bool> told;
+  };
+  const Case cases[] = {
+      {"a short hold",
+       [&] {
+         LineHold hold(&link.Channel());
+         EXPECT_EQ(r.send(".G#"), 0);
+       },
+       {}},
+      {"a job letting events through between its commands",
+       [&] {
+         LineHold hold(&link.Channel());
+         letThrough();
+         EXPECT_EQ(r.send(".G#"), 0);
+         letThrough();
+       },
+       {true, false}},
+      {"nested holds",
+       [&] {
+         LineHold outer(&link.Channel());
+         {
+           LineHold inner(&link.Channel());
+           letThrough();
+         }
+         EXPECT_TRUE(link.LineTakenFromOthers()) << "until the last release";
+       },
+       {true, false}},
+      {"the software update",
+       [&] {
+         ASSERT_TRUE(link.BeginLoaderSession());
+         link.EndLoaderSession();
+       },
+       {true, false}},
+  };
+  for (const Case& c : cases) {
+    told.clear();
+    c.run();
+    EXPECT_EQ(told, c.told) << c.name;
+    EXPECT_FALSE(link.LineTakenFromOthers()) << c.name;
+  }
+}
+
 TEST(FrameLink, DiagnosticBitsDumpFramesAndCanKeepThePortUntouched) {
   Rig r;
   const uint32_t saved = DiagFlags;

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,11 +20,14 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
 
+#include "ReaderModel.h"
 #include "ScriptedPrompter.h"
+#include "SimServer.h"
 #include "TestEnv.h"
 #include "archive/Archive.h"
 #include "archive/ArchiveForm.h"
@@ -280,6 +284,74 @@ TEST_F(ApplicationTest, WhileTheSoftwareUpdateHoldsTheLineTheReaderCommandsAreGr
   EXPECT_TRUE(enabled(find("RSSpeedButton")));
   io.Link.ReleaseLine();
   for (const char* name : {"ComPort1", "ProgramDownloadButton"}) EXPECT_TRUE(enabled(find(name))) << name;
+}
+
+// While a download lets clicks through between its blocks, the other
+// windows' reader commands are greyed as during the update (a click would
+// only be refused); the download's own Abort stays usable. The short holds
+// of its selection (exchanges that let nothing through) grey nothing.
+TEST_F(ApplicationTest, WhileADownloadLetsClicksThroughTheOtherWindowsGreyTheirReaderCommands) {
+  quelm::IniFile ini(quelm::configFilePath());
+  ini.WriteInteger(QStringLiteral("Dose archive"), QStringLiteral("ArchiveDownloads"), 0);
+  ASSERT_TRUE(ini.UpdateFile());
+  quelm::sim::TReaderModel model;
+  model.LoadBlocks(MakeSampleBlocks({6, 3, 0}));
+  quelm::sim::TReaderSimServer server(model);
+  ASSERT_EQ(server.Open(), 0);
+  std::unique_ptr<quelm::WindowOwner> owner = quelm::createProgramWindows();
+  TFrameLink& link = owner->built<TIoForm>()->Link;
+  link.COMPortDrv.DeviceOverride = server.SlavePath();
+  link.COMPortDrv.SetPortNumber(pnCOM1);
+  TDownLoadForm& download = *owner->open<TDownLoadForm>();
+  auto* main = owner->built<TPgcForm>();
+  auto* service = owner->open<TSrvForm>();
+  const QList<QObject*> others = {main->RSSpeedButton, main->FromQuelm1, service->HVButton,
+                                  owner->open<TDptForm>()->findChild<QObject*>("ReadCOMButton")};
+  const auto enabled = [](QObject* o) {
+    if (auto* a = qobject_cast<QAction*>(o)) return a->isEnabled();
+    return static_cast<QWidget*>(o)->isEnabled();
+  };
+  const auto othersEnabled = [&] {
+    QList<bool> states;
+    for (QObject* o : others) states << enabled(o);
+    return states;
+  };
+  const QList<bool> allEnabled(others.size(), true);
+  ASSERT_EQ(othersEnabled(), allEnabled);
+
+  int skimmed = 0;
+  model.OnRequest = [&](const std::vector<uint8_t>&) {
+    ++skimmed;
+    EXPECT_EQ(othersEnabled(), allEnabled) << "during the selection's exchanges";
+  };
+  emit download.DownLoadTypeComboBox->activated(quelm::kDownloadUnsaved);
+  model.OnRequest = nullptr;
+  ASSERT_GT(skimmed, 0);
+  EXPECT_EQ(othersEnabled(), allEnabled);
+  download.DownLoadFileNameEdit->setText(dir_.filePath("run.dat"));
+  const bool abortBefore = download.AbortButton->isEnabled();
+
+  const auto paint = download.Job.onChanged;
+  int seen = 0;
+  download.Job.onChanged = [&] {
+    paint();
+    if (!download.Job.State().running || download.Job.State().gaugeProgress != 3) return;
+    // Handled among the events the download lets through before block 3.
+    QMetaObject::invokeMethod(
+        &download,
+        [&] {
+          ++seen;
+          EXPECT_EQ(othersEnabled(), QList<bool>(others.size(), false));
+          EXPECT_TRUE(download.AbortButton->isEnabled());
+        },
+        Qt::QueuedConnection);
+  };
+  download.StartButtonClick();
+  download.Job.onChanged = paint;
+  EXPECT_EQ(prompter_.texts(), QStringList{"Process completed"});
+  EXPECT_EQ(seen, 1);
+  EXPECT_EQ(othersEnabled(), allEnabled);
+  EXPECT_EQ(download.AbortButton->isEnabled(), abortBefore);
 }
 
 TEST_F(ApplicationTest, TheBuildMaskIsAddedToTheFlagWord) {
