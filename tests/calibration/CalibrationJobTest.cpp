@@ -141,7 +141,9 @@ TEST(CalibrationOutcomeShown, ManyLinesAreAListAndAFewABox) {
     const bool listed = entries > kMaxBoxLines;
     ASSERT_EQ(lists.size(), listed ? 1u : 0u) << entries;
     EXPECT_EQ(prompter.messages.size(), listed ? 0u : 1u) << entries;
-    if (listed) EXPECT_EQ(lists[0].rows.size(), static_cast<size_t>(entries));
+    if (listed) {
+      EXPECT_EQ(lists[0].rows.size(), static_cast<size_t>(entries));
+    }
   }
 }
 
@@ -814,7 +816,9 @@ TEST_F(CalibrationLookupTest, WhatTheReaderIsKnownToHoldIsRecordedWhenTheWriteFa
     EXPECT_EQ(run.factors.at(0).status.toStdString(), c.status);
     EXPECT_FALSE(run.factors.at(0).written) << "no factor of the run is in force for A0001";
     EXPECT_EQ(run.written.toStdString(), c.written);
-    if (c.fault == OtherReadBack) EXPECT_EQ(atNext, c.status);
+    if (c.fault == OtherReadBack) {
+      EXPECT_EQ(atNext, c.status);
+    }
     // The dosimeter's factor history reads it alike.
     std::vector<FactorHistoryEntry> history;
     ASSERT_EQ(db.open()->factorHistory(QStringLiteral("A0001"), &history), kOk);

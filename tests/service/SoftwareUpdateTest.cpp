@@ -137,7 +137,9 @@ TEST_F(SoftwareUpdateTest, AWrongStatusOrAnAbortEndItWithoutTheFinishAndAFileCha
   const Bytes chosen = programBytes(3000);
   const QString path = program(chosen);
   update.onStatus = [&](const QString& text) {
-    if (text == SoftwareUpdate::kWaitingText) EXPECT_TRUE(writeFile(path, Bytes(5000, 0x5A)));
+    if (text == SoftwareUpdate::kWaitingText) {
+      EXPECT_TRUE(writeFile(path, Bytes(5000, 0x5A)));
+    }
   };
   update.onProgress = [&](int position, int) {
     if (position == 1) QFile::resize(path, 1500);

@@ -194,7 +194,9 @@ TEST_F(ApplicationTest, ClosingTheMainWindowEndsTheRunAndWritesTheConfiguration)
     EXPECT_TRUE(controls && controls->isVisible()) << "the control chart in the archive window";
     // The chart reads the archive the window has opened (a new one here), and
     // at the window's size the totals keep the height they need.
-    if (controls) EXPECT_EQ(controls->StatusLabel->text().left(12), QStringLiteral("No control b"));
+    if (controls) {
+      EXPECT_EQ(controls->StatusLabel->text().left(12), QStringLiteral("No control b"));
+    }
     QApplication::processEvents();
     EXPECT_GE(archive->TotalsGroupBox->height(), archive->TotalsGroupBox->sizeHint().height());
     // "Tools" > "Calibration" shows the calibration window.
