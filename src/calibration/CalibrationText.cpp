@@ -61,7 +61,7 @@ const CalibTextEntry kCalibTexts[] = {
      "No look-up entry written: the run could not be kept in the dose archive, which must record it before "
      "the reader's factors change"},
     {CalibText::LookupNotRecorded, E,
-     "%1: written into the reader but not recorded in the dose archive, so no further entry was written; "
+     "%1: changed in the reader but not recorded in the dose archive, so no further entry was written; "
      "keep the run there as soon as the archive can be written"},
     {CalibText::MissingReadouts, E, "No read-out of %1 in %2. A calibration does not lose a dosimeter unseen: "
                                     "leave it out of the list or widen the time span."},
