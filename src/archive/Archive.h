@@ -247,7 +247,17 @@ struct LogQuery {
   std::optional<QDateTime> to;
   // The rows of that person's record, as a corrected report picks them.
   QString personId;
+  // Only the rows after this one (by id): the next page of a list read so far.
+  qint64 afterId = 0;
+  // Only the rows up to this one; 0: those stored when the reading begins,
+  // so that a log read in pages is the log of one moment, as one SELECT is.
+  qint64 throughId = 0;
 };
+// How many rows the change log reads from the database at a time: what a
+// reader of the log holds stays the same however long the log grows. At
+// least 1; a test makes it small to read a short log in several pages.
+void setChangeLogPageRows(int rows);
+int changeLogPageRows();
 
 // A signed quarter or year: who signed when, the open review items it was
 // signed with, and the SHA-256 of its service summary.
@@ -513,7 +523,16 @@ class DoseArchive {
   std::optional<double> controlTolerance() const { return controlTolerance_; }
 
   // --- Change log
+  // The rows the query selects, in the order stored, each handed to `row`
+  // as it is read; `row` returning false ends the reading there (kOk). Only
+  // a page of rows (changeLogPageRows) is read at a time, so a long log is
+  // never held whole; `row` runs between the reads and queries nothing.
+  int changeLog(const LogQuery& query, const std::function<bool(const LogEntry&)>& row);
   int changeLog(const LogQuery& query, std::vector<LogEntry>* entries);
+  // How many rows the query selects, and the id of the last of them (0 when
+  // none): a list read in pages up to that row (LogQuery::throughId) ends
+  // at that count.
+  int changeLogCount(const LogQuery& query, qint64* count, qint64* lastId);
   // Whether this user may write (a server role may only read).
   bool canWrite();
 

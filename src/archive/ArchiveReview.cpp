@@ -668,32 +668,122 @@ int DoseArchive::changesSince(const ChangesAfterSignoff& changes, const QString&
 
 // --- Change log -----------------------------------------------------------------
 
-int DoseArchive::changeLog(const LogQuery& query, std::vector<LogEntry>* entries) {
-  detail_.clear();
+namespace {
+
+int gLogPageRows = 500;
+
+// The conditions of a log query but its page: its dates and its person's
+// candidates, with the values they bind, and the person's rows to pick from
+// those candidates.
+struct LogSelection {
   QString where;
   QVariantList binds;
-  const auto add = [&](const QString& condition, const QVariant& value) {
+  bool byPerson = false;
+  PersonRows mine;
+  void add(const QString& condition, const QVariant& value) {
     where += (where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ")) + condition;
     binds << value;
-  };
-  if (query.from) add(QStringLiteral("time_utc >= ?"), logBound(*query.from, false));
-  if (query.to) add(QStringLiteral("time_utc <= ?"), logBound(*query.to, true));
-  PersonRows mine;
-  if (!query.personId.isEmpty()) {
-    if (const int rc = personRows(*d_, query.personId, &mine)) return rc;
-    add(kPersonCandidates, mine.key);
   }
+  bool picks(const LogEntry& e, const QString& rowKey) const {
+    return !byPerson || mine.concerns(e.id, e.entity, rowKey);
+  }
+};
+
+int logSelection(DoseArchive::Impl& d, const LogQuery& query, LogSelection* s) {
+  if (query.from) s->add(QStringLiteral("time_utc >= ?"), logBound(*query.from, false));
+  if (query.to) s->add(QStringLiteral("time_utc <= ?"), logBound(*query.to, true));
+  if (!query.personId.isEmpty()) {
+    s->byPerson = true;
+    if (const int rc = personRows(d, query.personId, &s->mine)) return rc;
+    s->add(kPersonCandidates, s->mine.key);
+  }
+  return kOk;
+}
+
+}  // namespace
+
+void setChangeLogPageRows(int rows) { gLogPageRows = std::max(1, rows); }
+int changeLogPageRows() { return gLogPageRows; }
+
+int DoseArchive::changeLog(const LogQuery& query, const std::function<bool(const LogEntry&)>& row) {
+  detail_.clear();
+  LogSelection s;
+  if (const int rc = logSelection(*d_, query, &s)) return rc;
+  qint64 through = query.throughId;
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  q.prepare(kLogFields + QStringLiteral(", person_key FROM change_log") + where +
-            QStringLiteral(" ORDER BY id"));
-  for (const QVariant& v : binds) q.addBindValue(v);
+  if (through <= 0) {
+    if (!q.exec(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM change_log")))
+      return d_->fail(q.lastError());
+    through = q.next() ? q.value(0).toLongLong() : 0;
+    q.finish();
+  }
+  s.add(QStringLiteral("id <= ?"), through);
+  // Page after page by id, each its own statement: a server sends a page
+  // at a time, and a reader that stops leaves at most a page unread.
+  const int pageRows = gLogPageRows;
+  if (const int rc =
+          d_->prepare(q, kLogFields + QStringLiteral(", person_key FROM change_log") + s.where +
+                             QStringLiteral(" AND id > ? ORDER BY id LIMIT ") + QString::number(pageRows)))
+    return rc;
+  qint64 after = query.afterId;
+  for (;;) {
+    int position = 0;
+    for (const QVariant& v : s.binds) q.bindValue(position++, v);
+    q.bindValue(position, after);
+    if (const int rc = d_->exec(q)) return rc;
+    int read = 0;
+    while (q.next()) {
+      ++read;
+      const LogEntry e = logEntryOf(q);
+      after = e.id;
+      if (s.picks(e, q.value(10).toString()) && !row(e)) {
+        q.finish();
+        return kOk;
+      }
+    }
+    q.finish();
+    if (read < pageRows) return kOk;
+  }
+}
+
+int DoseArchive::changeLog(const LogQuery& query, std::vector<LogEntry>* entries) {
+  std::vector<LogEntry> read;
+  const int rc = changeLog(query, [&read](const LogEntry& e) {
+    read.push_back(e);
+    return true;
+  });
+  if (rc == kOk) *entries = std::move(read);
+  return rc;
+}
+
+int DoseArchive::changeLogCount(const LogQuery& query, qint64* count, qint64* lastId) {
+  *count = 0;
+  *lastId = 0;
+  if (!query.personId.isEmpty()) {
+    // Which candidates are the person's is known only row by row: counted
+    // as they are read, none kept.
+    return changeLog(query, [&](const LogEntry& e) {
+      ++*count;
+      *lastId = e.id;
+      return true;
+    });
+  }
+  detail_.clear();
+  LogSelection s;
+  if (const int rc = logSelection(*d_, query, &s)) return rc;
+  if (query.afterId > 0) s.add(QStringLiteral("id > ?"), query.afterId);
+  if (query.throughId > 0) s.add(QStringLiteral("id <= ?"), query.throughId);
+  QSqlQuery q(d_->db());
+  q.setForwardOnly(true);
+  if (const int rc =
+          d_->prepare(q, QStringLiteral("SELECT COUNT(*), COALESCE(MAX(id), 0) FROM change_log") + s.where))
+    return rc;
+  for (int i = 0; i < s.binds.size(); ++i) q.bindValue(i, s.binds[i]);
   if (const int rc = d_->exec(q)) return rc;
-  entries->clear();
-  while (q.next()) {
-    LogEntry e = logEntryOf(q);
-    if (query.personId.isEmpty() || mine.concerns(e.id, e.entity, q.value(10).toString()))
-      entries->push_back(std::move(e));
+  if (q.next()) {
+    *count = q.value(0).toLongLong();
+    *lastId = q.value(1).toLongLong();
   }
   return kOk;
 }

@@ -249,6 +249,74 @@ TEST_P(ArchiveRecordTest, EveryChangeWritesOneLogRowAndAFailedOneNone) {
   expectNoFaults();
 }
 
+// The log is read a page at a time however long it is: read in pages of
+// any size, or stopped after any row, it is the log read at once, and a
+// list read page by page ends where its count said.
+TEST_P(ArchiveRecordTest, TheLogReadInPagesOfAnySizeIsTheWholeLogInItsOrder) {
+  import(reading(1, 10));
+  for (int i = 2; i <= 4; ++i) {
+    ASSERT_EQ(archive->addPerson({QStringLiteral("S-%1").arg(i), QStringLiteral("Other %1").arg(i)}), kOk);
+    ASSERT_EQ(archive->renamePerson(QStringLiteral("S-1"), QStringLiteral("Anna %1").arg(i)), kOk);
+  }
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  const auto ids = [](const std::vector<LogEntry>& rows) {
+    std::vector<qint64> out;
+    for (const LogEntry& e : rows) out.push_back(e.id);
+    return out;
+  };
+  std::vector<LogEntry> whole;
+  ASSERT_EQ(archive->changeLog({}, &whole), kOk);
+  ASSERT_EQ(whole.size(), 9u);
+  LogQuery anna, today, before, afterThird, throughSixth;
+  anna.personId = QStringLiteral("S-1");
+  today.from = now.addDays(-1);
+  before.to = now.addDays(-2);
+  afterThird.afterId = whole[2].id;
+  throughSixth.throughId = whole[5].id;
+  throughSixth.personId = QStringLiteral("s-1");
+  const struct {
+    const char* what;
+    LogQuery query;
+    size_t rows;
+  } queries[] = {{"all", {}, 9},
+                 {"Anna's", anna, 6},
+                 {"from yesterday", today, 9},
+                 {"to the day before", before, 0},
+                 {"after the third", afterThird, 6},
+                 {"Anna's through the sixth", throughSixth, 4}};
+  const int pageRows = changeLogPageRows();
+  for (const auto& q : queries) {
+    setChangeLogPageRows(1000);
+    std::vector<LogEntry> atOnce;
+    ASSERT_EQ(archive->changeLog(q.query, &atOnce), kOk) << q.what;
+    EXPECT_EQ(atOnce.size(), q.rows) << q.what;
+    qint64 count = -1, last = -1;
+    ASSERT_EQ(archive->changeLogCount(q.query, &count, &last), kOk) << q.what;
+    EXPECT_EQ(count, static_cast<qint64>(q.rows)) << q.what;
+    EXPECT_EQ(last, atOnce.empty() ? 0 : atOnce.back().id) << q.what;
+    for (const int page : {1, 2, 3, 7}) {
+      setChangeLogPageRows(page);
+      std::vector<LogEntry> paged;
+      ASSERT_EQ(archive->changeLog(q.query, &paged), kOk) << q.what << " in pages of " << page;
+      EXPECT_EQ(ids(paged), ids(atOnce)) << q.what << " in pages of " << page;
+      for (size_t stop = 1; stop <= atOnce.size(); ++stop) {
+        std::vector<LogEntry> first;
+        ASSERT_EQ(archive->changeLog(q.query,
+                                     [&](const LogEntry& e) {
+                                       first.push_back(e);
+                                       return first.size() < stop;
+                                     }),
+                  kOk);
+        const std::vector<qint64> all = ids(atOnce);
+        EXPECT_EQ(ids(first), std::vector<qint64>(all.begin(), all.begin() + long(stop)))
+            << q.what << " stopped after " << stop << " in pages of " << page;
+      }
+    }
+  }
+  setChangeLogPageRows(pageRows);
+  EXPECT_EQ(whole.back().what, QStringLiteral("person renamed"));
+}
+
 TEST_P(ArchiveRecordTest, TheLogCannotBeRewrittenAndARowAlteredBehindTheProgramsBackIsFound) {
   import(reading(1, 10));
   ASSERT_EQ(archive->renamePerson(QStringLiteral("S-1"), QStringLiteral("Anna B.")), kOk);
