@@ -13,6 +13,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "ArchiveDb.h"
@@ -20,6 +21,7 @@
 #include "Golden.h"
 #include "PdfText.h"
 #include "TestEnv.h"
+#include "archive/Archive.h"
 #include "base/IniFile.h"
 #include "sample-data/SampleData.h"
 
@@ -186,6 +188,68 @@ TEST_F(CliArchiveTest, ListsAreCsvForSpreadsheetsAndTextThatNoNameCanBreak) {
   EXPECT_EQ(server.code, 1);
   EXPECT_TRUE(server.err.contains("Dose archive server not reachable (-306)")) << server.err.toStdString();
   EXPECT_FALSE(server.err.contains("secret"));
+}
+
+// Standard output as a file or pipe sees it: every write in order, the
+// first `failAt` taken and the rest refused as a full disk refuses them.
+class OutTap : public QIODevice {
+ public:
+  explicit OutTap(int failAt = INT_MAX) : failAt_(failAt) { open(WriteOnly); }
+  QStringList writes;
+
+ protected:
+  qint64 readData(char*, qint64) override { return -1; }
+  qint64 writeData(const char* data, qint64 n) override {
+    if (writes.size() >= failAt_) {
+      setErrorString(QStringLiteral("No space left on device"));
+      return -1;
+    }
+    writes << QString::fromUtf8(data, static_cast<qsizetype>(n));
+    return n;
+  }
+
+ private:
+  int failAt_;
+};
+
+// The change log grows for as long as the archive is kept: it is printed as
+// it is read, a page at a time, in the same bytes whatever the page, and a
+// write that fails midway fails the command.
+TEST_F(CliArchiveTest, TheLogIsPrintedAsItIsReadInTheSameBytesWhateverThePage) {
+  for (const QStringList& person : {QStringList{"S-1", "Anna, \"Berg\""}, {"S-2", "=Ben"}, {"S-3", "Carl"}})
+    ASSERT_EQ(archive(QStringList{"person", "add"} + person).code, 0);
+  for (const char* name : {"Anna B.", "Anna C.", "Anna D."})
+    ASSERT_EQ(archive({"person", "rename", "S-1", name}).code, 0);
+  const QStringList commands[] = {{"log", "--csv"}, {"log"}, {"log", "--person", "anna d.", "--csv"}};
+  const int pageRows = quelm::changeLogPageRows();
+  for (const QStringList& command : commands) {
+    quelm::setChangeLogPageRows(1000);
+    const auto whole = archive(command);
+    ASSERT_EQ(whole.code, 0) << whole.err.toStdString();
+    EXPECT_EQ(whole.out.count('\n'), command.contains("--person") ? 5 : 7) << whole.out.toStdString();
+    for (const int page : {1, 2, 4}) {
+      quelm::setChangeLogPageRows(page);
+      const auto paged = archive(command);
+      EXPECT_EQ(paged.code, 0) << command.join(' ').toStdString();
+      EXPECT_EQ(paged.out, whole.out) << command.join(' ').toStdString() << " in pages of " << page;
+    }
+    // Each row reaches the output before the next one is read.
+    quelm::setChangeLogPageRows(2);
+    OutTap tap;
+    ASSERT_EQ(runCli(QStringList{"archive", "--db", db} + command, config, &tap).code, 0);
+    EXPECT_EQ(tap.writes.join(QString()), whole.out);
+    EXPECT_EQ(tap.writes.value(0), whole.out.section('\n', 0, 1) + '\n') << "the header and the first row";
+    // A disk that fills after two rows: what went out is the log's start,
+    // and the command fails.
+    OutTap full(2);
+    const auto cut = runCli(QStringList{"archive", "--db", db} + command, config, &full);
+    EXPECT_EQ(cut.code, 1) << command.join(' ').toStdString();
+    EXPECT_TRUE(cut.err.contains("quelm-cli: cannot write the output: No space left on device"))
+        << cut.err.toStdString();
+    EXPECT_TRUE(whole.out.startsWith(full.writes.join(QString())));
+    EXPECT_EQ(full.writes.size(), 2);
+  }
+  quelm::setChangeLogPageRows(pageRows);
 }
 
 TEST_F(CliArchiveTest, ADownloadArchivesWhatItWroteAndAFailingArchiveKeepsTheDataFile) {

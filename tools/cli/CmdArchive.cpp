@@ -130,18 +130,48 @@ int withArchive(Context& c, Access access, Body body) {
   return archive ? body(*archive) : exitCode;
 }
 
-void printLines(CliIO& io, const QString& header, const QStringList& rows, bool csv) {
-  const char* end = csv ? "\r\n" : "\n";
-  io.out << header << end;
-  for (const QString& r : rows) io.out << r << end;
-  io.out.flush();
-}
+// A table on standard output: the header's line (its columns as commas
+// for CSV, tabs in the text form), then each row as it is given, sent out
+// at once: a long list is never held, and a failed write is seen at the row
+// it failed on. Nothing is printed before the first row or the end, so that
+// a list that cannot be read prints nothing.
+class TablePrinter {
+ public:
+  TablePrinter(CliIO& io, bool csv, const QString& csvHeader)
+      : io_(io),
+        end_(csv ? "\r\n" : "\n"),
+        header_(csv ? csvHeader : QString(csvHeader).replace(QLatin1Char(','), QLatin1Char('\t'))) {}
+  // False once the output failed: reading further rows is of no use.
+  bool row(const QString& line) {
+    header();
+    io_.out << line << end_;
+    io_.out.flush();
+    return io_.out.status() == QTextStream::Ok;
+  }
+  // The header of a list without rows.
+  void finish() {
+    header();
+    io_.out.flush();
+  }
 
-// Rows made for CSV or for text under the header's columns: commas, or
-// tabs in the text form.
+ private:
+  void header() {
+    if (headerDone_) return;
+    io_.out << header_ << end_;
+    headerDone_ = true;
+  }
+  CliIO& io_;
+  const char* end_;
+  QString header_;
+  bool headerDone_ = false;
+};
+
+// Rows made for CSV or for text under the header's columns.
 void printTable(CliIO& io, bool csv, const QString& csvHeader, const QStringList& rows) {
-  printLines(io, csv ? csvHeader : QString(csvHeader).replace(QLatin1Char(','), QLatin1Char('\t')), rows,
-             csv);
+  TablePrinter printer(io, csv, csvHeader);
+  for (const QString& r : rows)
+    if (!printer.row(r)) return;
+  printer.finish();
 }
 
 // A list as CSV (the header's columns) or tab-separated text (the same
@@ -149,9 +179,10 @@ void printTable(CliIO& io, bool csv, const QString& csvHeader, const QStringList
 template <typename Item, typename CsvRow, typename TextRow>
 void printList(CliIO& io, bool csv, const QString& csvHeader, const std::vector<Item>& items, CsvRow csvRow,
                TextRow textRow) {
-  QStringList lines;
-  for (const Item& item : items) lines << (csv ? csvRow(item) : textRow(item));
-  printTable(io, csv, csvHeader, lines);
+  TablePrinter printer(io, csv, csvHeader);
+  for (const Item& item : items)
+    if (!printer.row(csv ? csvRow(item) : textRow(item))) return;
+  printer.finish();
 }
 
 void printReadouts(CliIO& io, const std::vector<ReadoutRow>& rows, bool csv) {
@@ -287,21 +318,42 @@ int runUpgrade(Context& c) {
 // --- Reading commands ----------------------------------------------------------------
 
 // A reading command that prints one of the archive's lists, as text or
-// with --csv, once the rest of its command line is read; `fetch` gets the
-// id of the person `who` names (empty without one).
-template <typename Item, typename Fetch, typename CsvRow, typename TextRow>
-int runListing(Context& c, const QString& what, const std::optional<QString>& who, Fetch fetch,
-               const QString& csvHeader, CsvRow csvRow, TextRow textRow) {
+// with --csv, once the rest of its command line is read, each row as the
+// archive hands it over; `read` gets the id of the person `who` names
+// (empty without one) and a function to hand each item to, which returns
+// false once the output failed. A failure after the first rows still
+// fails the command.
+template <typename Item, typename Read, typename CsvRow, typename TextRow>
+int runStreamedListing(Context& c, const QString& what, const std::optional<QString>& who, Read read,
+                       const QString& csvHeader, CsvRow csvRow, TextRow textRow) {
   const bool csv = c.args.flag(QStringLiteral("--csv"));
   noMoreWords(c, what);
   return withArchive(c, Access::Read, [&](DoseArchive& archive) -> int {
     QString personId;
     if (const int rc = personOption(c, archive, who, &personId)) return rc;
-    std::vector<Item> items;
-    if (const int rc = fetch(archive, personId, &items)) return archiveFailure(c.io, archive, rc);
-    printList(c.io, csv, csvHeader, items, csvRow, textRow);
+    TablePrinter printer(c.io, csv, csvHeader);
+    const std::function<bool(const Item&)> row = [&](const Item& item) {
+      return printer.row(csv ? csvRow(item) : textRow(item));
+    };
+    if (const int rc = read(archive, personId, row)) return archiveFailure(c.io, archive, rc);
+    printer.finish();
     return kExitOk;
   });
+}
+
+// The same for a list the archive gives whole: `fetch` fills a vector.
+template <typename Item, typename Fetch, typename CsvRow, typename TextRow>
+int runListing(Context& c, const QString& what, const std::optional<QString>& who, Fetch fetch,
+               const QString& csvHeader, CsvRow csvRow, TextRow textRow) {
+  const auto read = [&fetch](DoseArchive& archive, const QString& personId,
+                             const std::function<bool(const Item&)>& row) -> int {
+    std::vector<Item> items;
+    if (const int rc = fetch(archive, personId, &items)) return rc;
+    for (const Item& item : items)
+      if (!row(item)) break;
+    return kOk;
+  };
+  return runStreamedListing<Item>(c, what, who, read, csvHeader, csvRow, textRow);
 }
 
 // What runListing fetches for a query of one person's or of all.
@@ -606,8 +658,15 @@ int runLog(Context& c) {
   query.from = dateOption(c.args, QStringLiteral("--from"), false);
   query.to = dateOption(c.args, QStringLiteral("--to"), true);
   const std::optional<QString> who = c.args.value(QStringLiteral("--person"));
-  return runListing<LogEntry>(c, QStringLiteral("log"), who, withPerson(query, &DoseArchive::changeLog),
-                              LogCsvHeader(), LogCsvRow, LogTextRow);
+  // Read and printed a page at a time: the log grows for as long as the
+  // archive is kept.
+  const auto read = [query](DoseArchive& archive, const QString& personId,
+                            const std::function<bool(const LogEntry&)>& row) mutable {
+    query.personId = personId;
+    return archive.changeLog(query, row);
+  };
+  return runStreamedListing<LogEntry>(c, QStringLiteral("log"), who, read, LogCsvHeader(), LogCsvRow,
+                                      LogTextRow);
 }
 
 // --- Calibration runs and control dosimeters ---------------------------------
