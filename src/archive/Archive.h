@@ -247,11 +247,6 @@ struct LogQuery {
   std::optional<QDateTime> to;
   // The rows of that person's record, as a corrected report picks them.
   QString personId;
-  // Only the rows after this one (by id): the next page of a list read so far.
-  qint64 afterId = 0;
-  // Only the rows up to this one; 0: those stored when the reading begins,
-  // so that a log read in pages is the log of one moment, as one SELECT is.
-  qint64 throughId = 0;
 };
 // How many rows the change log reads from the database at a time: what a
 // reader of the log holds stays the same however long the log grows. At
@@ -526,13 +521,11 @@ class DoseArchive {
   // The rows the query selects, in the order stored, each handed to `row`
   // as it is read; `row` returning false ends the reading there (kOk). Only
   // a page of rows (changeLogPageRows) is read at a time, so a long log is
-  // never held whole; `row` runs between the reads and queries nothing.
+  // never held whole; `row` runs between the reads and queries nothing. The
+  // rows are those stored when the reading begins, so that a log read in
+  // pages is the log of one moment, as one SELECT is.
   int changeLog(const LogQuery& query, const std::function<bool(const LogEntry&)>& row);
   int changeLog(const LogQuery& query, std::vector<LogEntry>* entries);
-  // How many rows the query selects, and the id of the last of them (0 when
-  // none): a list read in pages up to that row (LogQuery::throughId) ends
-  // at that count.
-  int changeLogCount(const LogQuery& query, qint64* count, qint64* lastId);
   // Whether this user may write (a server role may only read).
   bool canWrite();
 

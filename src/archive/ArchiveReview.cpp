@@ -709,15 +709,11 @@ int DoseArchive::changeLog(const LogQuery& query, const std::function<bool(const
   detail_.clear();
   LogSelection s;
   if (const int rc = logSelection(*d_, query, &s)) return rc;
-  qint64 through = query.throughId;
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  if (through <= 0) {
-    if (!q.exec(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM change_log")))
-      return d_->fail(q.lastError());
-    through = q.next() ? q.value(0).toLongLong() : 0;
-    q.finish();
-  }
+  if (!q.exec(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM change_log"))) return d_->fail(q.lastError());
+  const qint64 through = q.next() ? q.value(0).toLongLong() : 0;
+  q.finish();
   s.add(QStringLiteral("id <= ?"), through);
   // Page after page by id, each its own statement: a server sends a page
   // at a time, and a reader that stops leaves at most a page unread.
@@ -726,7 +722,7 @@ int DoseArchive::changeLog(const LogQuery& query, const std::function<bool(const
           d_->prepare(q, kLogFields + QStringLiteral(", person_key FROM change_log") + s.where +
                              QStringLiteral(" AND id > ? ORDER BY id LIMIT ") + QString::number(pageRows)))
     return rc;
-  qint64 after = query.afterId;
+  qint64 after = 0;
   for (;;) {
     int position = 0;
     for (const QVariant& v : s.binds) q.bindValue(position++, v);
@@ -755,37 +751,6 @@ int DoseArchive::changeLog(const LogQuery& query, std::vector<LogEntry>* entries
   });
   if (rc == kOk) *entries = std::move(read);
   return rc;
-}
-
-int DoseArchive::changeLogCount(const LogQuery& query, qint64* count, qint64* lastId) {
-  *count = 0;
-  *lastId = 0;
-  if (!query.personId.isEmpty()) {
-    // Which candidates are the person's is known only row by row: counted
-    // as they are read, none kept.
-    return changeLog(query, [&](const LogEntry& e) {
-      ++*count;
-      *lastId = e.id;
-      return true;
-    });
-  }
-  detail_.clear();
-  LogSelection s;
-  if (const int rc = logSelection(*d_, query, &s)) return rc;
-  if (query.afterId > 0) s.add(QStringLiteral("id > ?"), query.afterId);
-  if (query.throughId > 0) s.add(QStringLiteral("id <= ?"), query.throughId);
-  QSqlQuery q(d_->db());
-  q.setForwardOnly(true);
-  if (const int rc =
-          d_->prepare(q, QStringLiteral("SELECT COUNT(*), COALESCE(MAX(id), 0) FROM change_log") + s.where))
-    return rc;
-  for (int i = 0; i < s.binds.size(); ++i) q.bindValue(i, s.binds[i]);
-  if (const int rc = d_->exec(q)) return rc;
-  if (q.next()) {
-    *count = q.value(0).toLongLong();
-    *lastId = q.value(1).toLongLong();
-  }
-  return kOk;
 }
 
 bool DoseArchive::canWrite() {

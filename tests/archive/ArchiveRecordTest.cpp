@@ -267,33 +267,22 @@ TEST_P(ArchiveRecordTest, TheLogReadInPagesOfAnySizeIsTheWholeLogInItsOrder) {
   std::vector<LogEntry> whole;
   ASSERT_EQ(archive->changeLog({}, &whole), kOk);
   ASSERT_EQ(whole.size(), 9u);
-  LogQuery anna, today, before, afterThird, throughSixth;
+  LogQuery anna, today, before;
   anna.personId = QStringLiteral("S-1");
   today.from = now.addDays(-1);
   before.to = now.addDays(-2);
-  afterThird.afterId = whole[2].id;
-  throughSixth.throughId = whole[5].id;
-  throughSixth.personId = QStringLiteral("s-1");
   const struct {
     const char* what;
     LogQuery query;
     size_t rows;
-  } queries[] = {{"all", {}, 9},
-                 {"Anna's", anna, 6},
-                 {"from yesterday", today, 9},
-                 {"to the day before", before, 0},
-                 {"after the third", afterThird, 6},
-                 {"Anna's through the sixth", throughSixth, 4}};
+  } queries[] = {
+      {"all", {}, 9}, {"Anna's", anna, 6}, {"from yesterday", today, 9}, {"to the day before", before, 0}};
   const int pageRows = changeLogPageRows();
   for (const auto& q : queries) {
     setChangeLogPageRows(1000);
     std::vector<LogEntry> atOnce;
     ASSERT_EQ(archive->changeLog(q.query, &atOnce), kOk) << q.what;
     EXPECT_EQ(atOnce.size(), q.rows) << q.what;
-    qint64 count = -1, last = -1;
-    ASSERT_EQ(archive->changeLogCount(q.query, &count, &last), kOk) << q.what;
-    EXPECT_EQ(count, static_cast<qint64>(q.rows)) << q.what;
-    EXPECT_EQ(last, atOnce.empty() ? 0 : atOnce.back().id) << q.what;
     for (const int page : {1, 2, 3, 7}) {
       setChangeLogPageRows(page);
       std::vector<LogEntry> paged;

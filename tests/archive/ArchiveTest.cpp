@@ -167,7 +167,9 @@ TEST_P(ArchiveTest, TheSameReadOutIsKeptOnceAndOtherBytesUnderItsKeyAreConflicts
               round == 0 ? std::make_tuple(1, 2, 1) : std::make_tuple(0, 4, 0));
     EXPECT_EQ(logged(), before + (round == 0 ? 1 : 0));
     ASSERT_EQ(r.conflicting.size(), round == 0 ? 1u : 0u);
-    if (round == 0) EXPECT_EQ(r.conflicting[0].blockNumber, uint16_t{first[1].BlockNumber});
+    if (round == 0) {
+      EXPECT_EQ(r.conflicting[0].blockNumber, uint16_t{first[1].BlockNumber});
+    }
   }
   std::vector<ReadoutRow> conflicts;
   ASSERT_EQ(archive->conflicts(&conflicts), kOk);
@@ -838,9 +840,10 @@ TEST_P(ArchiveTest, AnArchiveOfTheSixthSchemaGetsTodaysRecomputedDosesEachLogged
   }
   import(records);
   for (const auto& c : cases) {
-    if (c.stored)
+    if (c.stored) {
       ASSERT_TRUE(db.raw(QStringLiteral("UPDATE readouts SET recomputed_usv = %1 WHERE dosimeter = '%2'")
                              .arg(QString::number(*c.stored, 'g', 17), QLatin1String(c.dosimeter))));
+    }
   }
   archive.reset();
   const QStringList back =
