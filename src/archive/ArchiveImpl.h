@@ -180,6 +180,20 @@ struct ControlFacts {
   void apply(ReadoutRow& row) const;
 };
 int readControlFacts(Connection& c, std::optional<double> tolerance, ControlFacts* facts);
+// The read-outs whose reader's clock ran back (TimedBeforeEarlierBlocks),
+// judged on what is stored when a list is read, so that a read-out archived
+// before the earlier block that shows its clock wrong is caught all the
+// same. Read once per list from the listing index.
+struct ClockFacts {
+  std::set<qint64> ranBack;  // read-out ids
+  void apply(ReadoutRow& row) const {
+    if (ranBack.count(row.id)) row.reasons |= kReviewClockBack;
+  }
+};
+// Of the read-outs timed at or after `from` (empty: all): a block is judged
+// by the blocks timed more than a day after it, so those timed before it
+// change nothing.
+int readClockFacts(Connection& c, const QString& from, ClockFacts* facts);
 // The dosimeters marked as controls.
 int controlDosimeters(Connection& c, std::set<QString>* dosimeters);
 // Judges every batch of control read-outs again and stores what changed;
@@ -323,17 +337,29 @@ struct DoseArchive::Impl : Connection {
     return kOk;
   }
 
-  int rows(QSqlQuery& q, std::vector<ReadoutRow>* out) {
+  // `clock`: facts the caller read for every row the query can give; none:
+  // read for the rows it gave.
+  int rows(QSqlQuery& q, std::vector<ReadoutRow>* out, const ClockFacts* clock = nullptr) {
     ControlFacts controls;
     if (const int rc = readControlFacts(*this, *controlTolerance, &controls)) return rc;
     q.setForwardOnly(true);
     if (!q.exec()) return fail(q.lastError());
     out->clear();
+    QString earliest;
     while (q.next()) {
       out->push_back(rowOf(q, *tolerance));
       controls.apply(out->back());
+      const QString& t = out->back().readoutTime;
+      if (!t.isEmpty() && (earliest.isEmpty() || t < earliest)) earliest = t;
     }
     q.finish();
+    ClockFacts read;
+    if (!clock && !earliest.isEmpty()) {
+      if (const int rc = readClockFacts(*this, earliest, &read)) return rc;
+      clock = &read;
+    }
+    if (clock)
+      for (ReadoutRow& row : *out) clock->apply(row);
     return kOk;
   }
 

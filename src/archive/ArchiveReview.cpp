@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <tuple>
 
 #include "archive/ArchiveImpl.h"
 #include "archive/ArchiveText.h"
@@ -70,8 +71,55 @@ QString EvaluationWindowError(const EvaluationWindow& w) {
 
 // --- Review ---------------------------------------------------------------------
 
+namespace archive_impl {
+
+int readClockFacts(Connection& c, const QString& from, ClockFacts* facts) {
+  facts->ranBack.clear();
+  QSqlQuery q(c.db());
+  q.setForwardOnly(true);
+  q.prepare(
+      QStringLiteral("SELECT device_id, readout_time, block_number, id, archived_at FROM readouts WHERE ") +
+      (from.isEmpty() ? QStringLiteral("readout_time IS NOT NULL") : QStringLiteral("readout_time >= ?")));
+  if (!from.isEmpty()) q.addBindValue(from);
+  if (const int rc = c.exec(q)) return rc;
+  struct Block {
+    ReaderBlock block;
+    qint64 id;
+  };
+  // Only blocks of one reader say anything of its clock.
+  std::map<QString, std::vector<Block>> byReader;
+  while (q.next()) {
+    // A time ahead of the archive's clock is known wrong: the blocks after
+    // it are not judged by it.
+    const QString time = q.value(1).toString();
+    if (TimedAfterArchiving(time, q.value(4).toString())) continue;
+    byReader[q.value(0).toString()].push_back({{time, q.value(2).toInt()}, q.value(3).toLongLong()});
+  }
+  q.finish();
+  std::vector<ReaderBlock> blocks;
+  for (auto& [reader, list] : byReader) {
+    std::sort(list.begin(), list.end(), [](const Block& a, const Block& b) {
+      return std::tie(a.block.readoutTime, a.block.blockNumber, a.id) <
+             std::tie(b.block.readoutTime, b.block.blockNumber, b.id);
+    });
+    blocks.clear();
+    for (const Block& b : list) blocks.push_back(b.block);
+    for (const size_t i : TimedBeforeEarlierBlocks(blocks)) facts->ranBack.insert(list[i].id);
+  }
+  return kOk;
+}
+
+}  // namespace archive_impl
+
 int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<ReadoutRow>* items) {
   detail_.clear();
+  // The listed read-outs are timed in the period or have no time.
+  ClockFacts clock;
+  if (const int rc = readClockFacts(*d_, period ? ArchiveTimeText(period->from) : QString(), &clock))
+    return rc;
+  QString ranBack;
+  for (const qint64 id : clock.ranBack)
+    ranBack += (ranBack.isEmpty() ? QString() : QStringLiteral(",")) + QString::number(id);
   QString sql = kRowColumns + QStringLiteral("readouts r LEFT JOIN wear_periods w ON") + kBelongs +
                 QStringLiteral(" LEFT JOIN persons p ON p.id = w.person_id") + kResolutionJoin +
                 QStringLiteral(
@@ -82,6 +130,7 @@ int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<R
   if (tolerance_)
     sql += QStringLiteral(" OR ABS(r.recomputed_usv - r.measured_dose_usv) > ? * (CASE WHEN ABS(r.measured_dose_usv)"
                           " > ABS(r.recomputed_usv) THEN ABS(r.measured_dose_usv) ELSE ABS(r.recomputed_usv) END)");
+  if (!ranBack.isEmpty()) sql += QStringLiteral(" OR r.id IN (") + ranBack + QLatin1Char(')');
   sql += controlOutFilter(controlTolerance_.has_value()) + QLatin1Char(')');
   // By when a dose counts; one that belongs to nobody by its read-out time.
   // A read-out without a time cannot be placed in a period, so it is open
@@ -108,7 +157,7 @@ int DoseArchive::review(const std::optional<ReportPeriod>& period, std::vector<R
     for (const QString& bound : {from, to, to, from, from}) q.addBindValue(bound);
   }
   std::vector<ReadoutRow> rows;
-  if (const int rc = d_->rows(q, &rows)) return rc;
+  if (const int rc = d_->rows(q, &rows, &clock)) return rc;
   items->clear();
   for (ReadoutRow& row : rows) {
     // A control dosimeter is worn by nobody by design.
@@ -184,6 +233,11 @@ int readoutById(DoseArchive::Impl& d, qint64 id, ReadoutRow* row, QByteArray* re
   ControlFacts controls;
   if (const int rc = readControlFacts(d, *d.controlTolerance, &controls)) return rc;
   controls.apply(*row);
+  if (!row->readoutTime.isEmpty()) {
+    ClockFacts clock;
+    if (const int rc = readClockFacts(d, row->readoutTime, &clock)) return rc;
+    clock.apply(*row);
+  }
   if (record) {
     q.prepare(QStringLiteral("SELECT record FROM readouts WHERE id = ?"));
     q.addBindValue(id);

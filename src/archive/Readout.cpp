@@ -1,9 +1,10 @@
 #include "archive/Readout.h"
 
 #include <QCryptographicHash>
-#include <QStringList>
 #include <QDate>
+#include <QStringList>
 #include <QTime>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -148,6 +149,7 @@ QString ReviewReasonText(int reasons) {
       {kReviewTolerance, "recomputed dose differs"},
       {kReviewControl, "control dosimeters out of limits"},
       {kReviewClock, "timed after its import"},
+      {kReviewClockBack, "timed before an earlier block"},
   };
   QStringList out;
   for (const auto& [bit, text] : kTexts)
@@ -214,6 +216,48 @@ bool TimedAfterArchiving(const QString& readoutTime, const QString& archivedAt) 
     lastBound = at.isValid() ? ArchiveTimeText(at.toUTC().addDays(1)) : QString();
   }
   return !lastBound.isEmpty() && readoutTime > lastBound;
+}
+
+std::vector<size_t> TimedBeforeEarlierBlocks(const std::vector<ReaderBlock>& blocks) {
+  // Where each block stands in the reader's own order, counted from the
+  // first in time: the numbers unwound from the ring.
+  constexpr int kBackWithinRound = kBlocksInReader / 4;
+  std::vector<std::pair<qint64, size_t>> order;
+  order.reserve(blocks.size());
+  qint64 position = 0;
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    if (i) {
+      int step = (blocks[i].blockNumber - blocks[i - 1].blockNumber + kBlocksInReader) % kBlocksInReader;
+      // One number twice is a round apart: a round holds each number once.
+      if (step == 0)
+        step = kBlocksInReader;
+      else if (step > kBlocksInReader - kBackWithinRound)
+        step -= kBlocksInReader;
+      position += step;
+    }
+    order.emplace_back(position, i);
+  }
+  std::sort(order.begin(), order.end());
+  // In the reader's order, the latest time of the blocks before each one.
+  std::vector<size_t> out;
+  QString latest;
+  for (size_t k = 0; k < order.size();) {
+    size_t end = k;
+    QString latestHere = latest;
+    for (; end < order.size() && order[end].first == order[k].first; ++end) {
+      const QString& time = blocks[order[end].second].readoutTime;
+      // Text compares as the time does; only a candidate's day is computed.
+      if (!latest.isEmpty() && time < latest)
+        if (const std::optional<QDateTime> t = ParseArchiveTime(time, false);
+            t && ArchiveTimeText(t->addDays(1)) < latest)
+          out.push_back(order[end].second);
+      latestHere = std::max(latestHere, time);
+    }
+    latest = latestHere;
+    k = end;
+  }
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 ReadoutStatus StatusOf(const std::optional<double>& dose, int reasons, int covered, Resolution resolution) {

@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <vector>
 
 #include "measurement/BlockRecord.h"
 
@@ -73,6 +74,7 @@ enum ReviewReason : int {
   kReviewTolerance = 0x10,   // the program's dose differs from the reader's beyond the tolerance
   kReviewControl = 0x20,     // its batch's control dosimeters were out of their limits
   kReviewClock = 0x40,       // timed more than a day after it was archived: the reader's clock ran ahead
+  kReviewClockBack = 0x80,  // timed more than a day before an earlier block of its reader: the clock ran back
 };
 // Whether a read-out timed `readoutTime` (the reader's "yyyy-MM-dd HH:mm")
 // lies more than a day after `archivedAt` (UTC, ISO): a day more than any
@@ -80,6 +82,26 @@ enum ReviewReason : int {
 // clock gives it, and such a time would silently attribute the dose to
 // whoever wears the dosimeter then.
 bool TimedAfterArchiving(const QString& readoutTime, const QString& archivedAt);
+// One read-out of a reader as the clock check sees it.
+struct ReaderBlock {
+  QString readoutTime;  // stored form, never empty
+  int blockNumber = 0;
+};
+// Which of one reader's read-outs (`blocks`, in order of their times) are
+// timed more than a day before a block the reader measured earlier: the
+// reader's clock was set back (a battery change, a wrong setting), and such
+// a read-out would silently land in an earlier wear period. Indexes into
+// `blocks`, ascending.
+//
+// A reader numbers its blocks in order on a ring that wraps to 0, so in
+// order of time the numbers step forward; a step back by less than a
+// quarter of the ring shows a clock that ran back among blocks of one
+// round. A step back farther is taken as going forward: a ring gone round
+// with read-outs missing from the archive, or a reader whose numbering
+// started over, is no wrong clock, and no false alarm is raised for it.
+// A day back is allowed as for the clock ahead: daylight saving and small
+// corrections set a clock back by less.
+std::vector<size_t> TimedBeforeEarlierBlocks(const std::vector<ReaderBlock>& blocks);
 // "error flags, unassigned" (the reasons in bit order).
 QString ReviewReasonText(int reasons);
 // The reasons a read-out's own fields give (flags, no dose, and the

@@ -131,10 +131,11 @@ class ArchiveControlsTest : public ::testing::TestWithParam<Backend> {
   static std::vector<BlockRecord> week() {
     const double ratios[] = {1.00, 1.01, 0.99, 1.00, 1.00, 1.005, 1.20};
     std::vector<BlockRecord> records;
+    // One reader's blocks, numbered in the order it measured them.
     for (int day = 1; day <= 7; ++day) {
-      records.push_back(reading("A1001", day, day, 120));
-      records.push_back(reading("C0001", day, 20 + day, static_cast<float>(1000 * ratios[day - 1])));
-      records.push_back(reading("C0002", day, 40 + day, static_cast<float>(0.5 + 0.01 * (day % 2))));
+      records.push_back(reading("A1001", day, 3 * day, 120));
+      records.push_back(reading("C0001", day, 3 * day + 1, static_cast<float>(1000 * ratios[day - 1])));
+      records.push_back(reading("C0002", day, 3 * day + 2, static_cast<float>(0.5 + 0.01 * (day % 2))));
     }
     return records;
   }

@@ -214,14 +214,16 @@ inline BlockRecord Readout(const char* dosimeter, const char* time, int block, c
 
 // Two more items for the review list: A0017's read-out with error flags at
 // `flaggedTime` and one of C0009, a dosimeter nobody wears, on 10 August
-// 2024 (blocks `firstBlock` and the next).
+// 2024 (blocks `firstBlock` and the next, of a reader of their own, so that
+// no other reader's blocks judge its clock).
 inline void ImportReviewItems(const ArchiveDb& db, const char* flaggedTime, int firstBlock) {
   auto archive = db.open();
-  BlockRecord flagged = Readout("A0017", flaggedTime, firstBlock + 1);
+  BlockRecord flagged = Readout("A0017", flaggedTime, firstBlock + 1, "Q0414");
   flagged.ErrorCodes = 1;
   ImportResult r;
-  ASSERT_EQ(archive->importRecords(std::vector<BlockRecord>{Readout("C0009", "2024-08-10 08:00", firstBlock), flagged},
-                                   QStringLiteral("COM2"), &r),
+  ASSERT_EQ(archive->importRecords(
+                std::vector<BlockRecord>{Readout("C0009", "2024-08-10 08:00", firstBlock, "Q0414"), flagged},
+                QStringLiteral("COM2"), &r),
             kOk);
 }
 

@@ -81,8 +81,8 @@ class ArchiveFormTest : public ::testing::TestWithParam<Backend> {
     for (int day = 0; day < 80; ++day)
       records.push_back(
           Readout("A0017", QDate(2024, 7, 1).addDays(day).toString("yyyy-MM-dd 08:00").toLatin1(), day));
-    records.push_back(Readout("B0002", "2024-07-02 08:00", 100));
-    records.push_back(Readout("B0002", "2024-08-02 08:00", 101));
+    records.push_back(Readout("B0002", "2024-07-02 08:00", 100, "Q0413"));
+    records.push_back(Readout("B0002", "2024-08-02 08:00", 101, "Q0413"));
     ImportResult r;
     ASSERT_EQ(archive->importRecords(records, QStringLiteral("COM1"), &r), kOk);
     conflicting = records.back();

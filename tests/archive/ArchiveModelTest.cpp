@@ -39,7 +39,7 @@ class ArchiveModelTest : public ::testing::TestWithParam<Backend> {
       ASSERT_EQ(archive->assign("A0017", "Alice", at("2024-01-01 00:00"), std::nullopt), kOk);
       ASSERT_EQ(archive->assign("B0002", "Bob", at("2024-01-01 00:00"), at("2024-06-30 23:59")), kOk);
       records = {Readout("A0017", "2024-02-01 08:00", 1), Readout("A0017", "2024-05-01 08:00", 2),
-                 Readout("A0017", "2024-08-01 08:00", 3), Readout("B0002", "2024-03-01 08:00", 4)};
+                 Readout("A0017", "2024-08-01 08:00", 3), Readout("B0002", "2024-03-01 08:00", 4, "Q0413")};
       ImportResult r;
       ASSERT_EQ(archive->importRecords(records, QStringLiteral("COM1"), &r), kOk);
       conflicting = records[1];

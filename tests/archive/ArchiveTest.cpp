@@ -329,7 +329,7 @@ TEST_P(ArchiveTest, WhatNoPeriodCanPlaceIsOpenForReviewAndAPaddedSerialCanBeName
           Readout("A0017", qPrintable(ahead.toString(QStringLiteral("yyyy-MM-dd HH:mm"))), 2),
           Readout("A0017",
                   qPrintable(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))), 3),
-          Readout("A001 ", "2024-02-02 10:00", 4)});
+          Readout("A001 ", "2024-02-02 10:00", 4, "Q0413")});
 
   std::vector<ReadoutRow> open;
   ASSERT_EQ(archive->review(std::nullopt, &open), kOk);
@@ -350,6 +350,74 @@ TEST_P(ArchiveTest, WhatNoPeriodCanPlaceIsOpenForReviewAndAPaddedSerialCanBeName
   const std::vector<ReadoutRow> padded = history(QStringLiteral("a001 "));
   ASSERT_EQ(padded.size(), 1u);
   EXPECT_EQ(padded[0].person.id, bob);
+  expectNoFaults();
+}
+
+// A reader numbers its blocks in the order it measures them: a block timed
+// more than a day before an earlier block of its reader had its clock set
+// back, and would land in an earlier wear period unless a person decides.
+TEST_P(ArchiveTest, ABlockTimedBeforeAnEarlierBlockOfItsReaderIsOpenForReview) {
+  const QString alice = assign("A0017", "Alice", "2025-01-01", nullptr);
+  const struct Block {
+    const char* reader;
+    int block;
+    const char* time;
+    bool listed;
+  } blocks[] = {
+      // Two days back, and every block after it timed as far back.
+      {"R0001", 10, "2025-10-10 08:00", false},
+      {"R0001", 11, "2025-10-08 07:59", true},
+      {"R0001", 12, "2025-10-08 09:00", true},
+      // An hour back: daylight saving ended.
+      {"R0002", 10, "2025-10-26 02:30", false},
+      {"R0002", 11, "2025-10-26 02:00", false},
+      // The ring wrapped: block 0 follows block 2047.
+      {"R0003", 2046, "2025-10-10 08:00", false},
+      {"R0003", 2047, "2025-10-11 08:00", false},
+      {"R0003", 0, "2025-10-12 08:00", false},
+      {"R0003", 1, "2025-10-13 08:00", false},
+      // Numbers that start over are a new round, not a later block.
+      {"R0004", 1500, "2025-10-01 08:00", false},
+      {"R0004", 3, "2025-10-20 08:00", false},
+      // Another reader's clock says nothing of this one's.
+      {"R0005", 10, "2025-10-10 08:00", false},
+      {"R0006", 11, "2025-10-01 08:00", false},
+      // Archived before the earlier block that shows its clock wrong.
+      {"R0007", 21, "2025-10-01 08:00", true},
+      {"R0007", 20, "2025-10-10 08:00", false},
+  };
+  // Each in an import of its own, in the table's order.
+  for (const Block& b : blocks) import({Readout("A0017", b.time, b.block, b.reader)});
+
+  std::vector<ReadoutRow> open;
+  ASSERT_EQ(archive->review(std::nullopt, &open), kOk) << archive->errorDetail().toStdString();
+  QStringList listed, expected;
+  for (const ReadoutRow& r : open) {
+    listed << QStringLiteral("%1/%2").arg(r.deviceId).arg(r.blockNumber);
+    EXPECT_EQ(ReviewReasonText(r.openReasons()), QLatin1String("timed before an earlier block"));
+    EXPECT_EQ(r.person.id, alice) << "still shown with the wearer its time gives";
+  }
+  for (const Block& b : blocks)
+    if (b.listed) expected << QStringLiteral("%1/%2").arg(QLatin1String(b.reader)).arg(b.block);
+  listed.sort();
+  expected.sort();
+  EXPECT_EQ(listed, expected);
+  int count = -1;
+  ASSERT_EQ(archive->openReviewCount(*ParseReportPeriod(QStringLiteral("2025Q4")), &count), kOk);
+  EXPECT_EQ(count, static_cast<int>(expected.size()));
+  const std::vector<ReadoutRow> rows = history(QStringLiteral("A0017"));
+  EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                          [](const ReadoutRow& r) { return r.status() == ReadoutStatus::ToReview; }),
+            expected.size())
+      << "its list shows what the review lists";
+
+  // A person's decision closes it.
+  ASSERT_FALSE(open.empty());
+  ASSERT_EQ(archive->resolve(open[0].id, Resolution::Accept, QStringLiteral("clock checked"), std::nullopt),
+            kOk)
+      << archive->errorDetail().toStdString();
+  ASSERT_EQ(archive->openReviewCount(*ParseReportPeriod(QStringLiteral("2025Q4")), &count), kOk);
+  EXPECT_EQ(count, static_cast<int>(expected.size()) - 1);
   expectNoFaults();
 }
 

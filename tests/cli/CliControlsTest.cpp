@@ -19,13 +19,14 @@ using quelm::test::runCli;
 class CliControlsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Q0412 reads A1001 and the control C0001 (1 mSv) a week long; the
-    // seventh day 20 % high.
+    // Q0412 reads A1001 and the control C0001 (1 mSv) a week long, its
+    // blocks numbered in the order it measured them; the seventh day 20 %
+    // high.
     const double ratios[] = {1.00, 1.01, 0.99, 1.00, 1.00, 1.005, 1.20};
     std::vector<BlockRecord> records;
     for (int day = 1; day <= 7; ++day) {
-      BlockRecord person = quelm::test::Readout("A1001", "2026-03-01 09:00", day);
-      BlockRecord control = quelm::test::Readout("C0001", "2026-03-01 09:30", 20 + day);
+      BlockRecord person = quelm::test::Readout("A1001", "2026-03-01 09:00", 2 * day);
+      BlockRecord control = quelm::test::Readout("C0001", "2026-03-01 09:30", 2 * day + 1);
       person.DateTime[2] = control.DateTime[2] = static_cast<uint8_t>(1 + day);
       control.MeasuredDose = static_cast<float>(1000 * ratios[day - 1]);
       records.insert(records.end(), {person, control});
