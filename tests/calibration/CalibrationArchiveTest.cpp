@@ -128,9 +128,10 @@ TEST_F(CalibrationArchiveTest, EveryWriteKeepsTheRunOnceAndAnotherInputIsAnother
   CalibrationRecord second;
   ASSERT_EQ(a->calibration(2, &second), kOk);
   EXPECT_EQ(second.factors[0].factor, job.Run().rows[0].factor);
-  EXPECT_EQ(FactorHistoryRow({FactorHistoryEntry::Calibration, {}, 2, 0, {}, second.factors[0].factor}, true)
-                .split(',')[5],
-            FactorText(*job.Run().rows[0].factor));
+  FactorHistoryEntry entry;
+  entry.run = 2;
+  entry.factor = second.factors[0].factor;
+  EXPECT_EQ(FactorHistoryRow(entry, true).split(',')[5], FactorText(*job.Run().rows[0].factor));
   CheckReport report;
   ASSERT_EQ(a->check(&report), kOk);
   EXPECT_TRUE(report.faults.isEmpty()) << report.faults.join('\n').toStdString();
