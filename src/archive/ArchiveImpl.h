@@ -192,8 +192,11 @@ struct ClockFacts {
 };
 // Of the read-outs timed at or after `from` (empty: all): a block is judged
 // by the blocks timed more than a day after it, so those timed before it
-// change nothing.
-int readClockFacts(Connection& c, const QString& from, ClockFacts* facts);
+// change nothing. `readers`: only those readers' blocks are judged (none:
+// every reader's).
+int readClockFacts(Connection& c, const QString& from, ClockFacts* facts, const std::set<QString>& readers = {});
+// At most this many readers are named in the query of readClockFacts.
+constexpr size_t kClockReaders = 100;
 // The dosimeters marked as controls.
 int controlDosimeters(Connection& c, std::set<QString>* dosimeters);
 // Judges every batch of control read-outs again and stores what changed;
@@ -346,16 +349,19 @@ struct DoseArchive::Impl : Connection {
     if (!q.exec()) return fail(q.lastError());
     out->clear();
     QString earliest;
+    std::set<QString> readers;
     while (q.next()) {
       out->push_back(rowOf(q, *tolerance));
       controls.apply(out->back());
       const QString& t = out->back().readoutTime;
-      if (!t.isEmpty() && (earliest.isEmpty() || t < earliest)) earliest = t;
+      if (t.isEmpty()) continue;
+      if (earliest.isEmpty() || t < earliest) earliest = t;
+      readers.insert(out->back().deviceId);
     }
     q.finish();
     ClockFacts read;
     if (!clock && !earliest.isEmpty()) {
-      if (const int rc = readClockFacts(*this, earliest, &read)) return rc;
+      if (const int rc = readClockFacts(*this, earliest, &read, readers)) return rc;
       clock = &read;
     }
     if (clock)
