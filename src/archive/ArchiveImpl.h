@@ -194,7 +194,8 @@ struct ClockFacts {
 // by the blocks timed more than a day after it, so those timed before it
 // change nothing. `readers`: only those readers' blocks are judged (none:
 // every reader's).
-int readClockFacts(Connection& c, const QString& from, ClockFacts* facts, const std::set<QString>& readers = {});
+int readClockFacts(Connection& c, const QString& from, ClockFacts* facts,
+                   const std::set<QString>& readers = {});
 // At most this many readers are named in the query of readClockFacts.
 constexpr size_t kClockReaders = 100;
 // The dosimeters marked as controls.
