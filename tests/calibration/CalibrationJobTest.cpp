@@ -464,6 +464,18 @@ class CalibrationLookupTest : public ::testing::Test {
     b.back() = '#';
     return b;
   }
+  // The job keeps its runs in `db`.
+  void keepIn(ArchiveDb& db) {
+    job->locateArchive = [&db](ArchiveLocation* l, QString* detail) {
+      return ParseArchiveLocation(db.url, l, detail);
+    };
+  }
+  // A case of a table on a fresh job, reader and archive.
+  void freshCase(ArchiveDb& db) {
+    SetUp();
+    rig.model.Parameters() = sim::ParameterState();
+    keepIn(db);
+  }
   std::vector<Bytes> adds() const {
     std::vector<Bytes> v;
     for (const Bytes& c : rig.commands())
@@ -538,9 +550,7 @@ TEST_F(CalibrationLookupTest, TheRunIsKeptBeforeTheReaderIsWritten) {
     EXPECT_FALSE(job->Controls().abort);
   }
 
-  job->locateArchive = [&db](ArchiveLocation* l, QString* detail) {
-    return ParseArchiveLocation(db.url, l, detail);
-  };
+  keepIn(db);
   int runsAtFirstRequest = -1;
   job->onChanged = [&] {
     if (runsAtFirstRequest < 0 && job->Progress().current == "A0001") {
@@ -594,12 +604,8 @@ TEST_F(CalibrationLookupTest, EachEntryIsRecordedBeforeTheNextGoesOut) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SetUp();
-    rig.model.Parameters() = sim::ParameterState();
     ArchiveDb db{Backend::SQLite};
-    job->locateArchive = [&db](ArchiveLocation* l, QString* detail) {
-      return ParseArchiveLocation(db.url, l, detail);
-    };
+    freshCase(db);
     const auto recorded = [&] {
       CalibrationRecord stored;
       EXPECT_EQ(db.open()->calibration(*job->KeptRun(), &stored), kOk);
@@ -760,12 +766,8 @@ TEST_F(CalibrationLookupTest, WhatTheReaderIsKnownToHoldIsRecordedWhenTheWriteFa
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SetUp();
-    rig.model.Parameters() = sim::ParameterState();
     ArchiveDb db{Backend::SQLite};
-    job->locateArchive = [&db](ArchiveLocation* l, QString* detail) {
-      return ParseArchiveLocation(db.url, l, detail);
-    };
+    freshCase(db);
     const auto stored = [&] {
       CalibrationRecord run;
       EXPECT_EQ(db.open()->calibration(*job->KeptRun(), &run), kOk);
