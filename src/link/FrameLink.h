@@ -70,7 +70,6 @@ class TFrameLink : public QObject {
     const LineState was = lineState();
     InExchange = true;
     LoaderSession = true;
-    emit LoaderSessionChanged(true);
     lineStateMayHaveChanged(was);
     return true;
   }
@@ -78,10 +77,8 @@ class TFrameLink : public QObject {
     const LineState was = lineState();
     InExchange = false;
     LoaderSession = false;
-    emit LoaderSessionChanged(false);
     lineStateMayHaveChanged(was);
   }
-  bool LoaderSessionRunning() const { return LoaderSession; }
 
   // See TCommandChannel::HoldLine. While held, an exchange leaves the port
   // open (after a failure too, unless the device itself failed); the last
@@ -117,9 +114,6 @@ class TFrameLink : public QObject {
   TCommandChannel& Channel() { return ChannelAdapter; }
 
  signals:
-  // The software update took the line (true) or gave it back (false). The
-  // windows grey their reader commands meanwhile: a click could only fail.
-  void LoaderSessionChanged(bool running);
   // LineInUse() changed.
   void LineInUseChanged(bool inUse);
   // LineTakenFromOthers() changed. The windows grey their reader commands

@@ -468,7 +468,7 @@ TEST(FrameLink, ALoaderSessionTakesOnlyALineNothingElseHas) {
   Rig r;
   TFrameLink& link = r.link();
   int told = 0;
-  QObject::connect(&link, &TFrameLink::LoaderSessionChanged, [&] { ++told; });
+  QObject::connect(&link, &TFrameLink::LineTakenFromOthersChanged, [&] { ++told; });
   using Taken = std::function<void(const std::function<void()>&)>;
   const std::pair<const char*, Taken> cases[] = {
       {"a job between its commands",
