@@ -1,11 +1,12 @@
 // quelm-cli csv FILE.dat: every block record of a data file as one
 // comma-separated row, in the order of the file (oldest first).
+#include <utility>
+
 #include "Cli.h"
 #include "ContentSession.h"
 #include "base/ErrorCodes.h"
 #include "evaluation/BlockCsv.h"
 #include "measurement/BlockRecord.h"
-#include "measurement/DataFileReader.h"
 
 namespace quelm::cli {
 namespace {
@@ -18,26 +19,22 @@ int run(Args& args, CliIO& io) {
   if (files.size() != 1) return usageError(io, kCommand, QStringLiteral("one data file is needed"));
   const QString& name = files.first();
 
-  DataFileReader file;
-  if (const int rc = file.open(name)) return failure(io, rc, name);
-  const uint64_t size = file.size();
-  // Spreadsheets expect CRLF line ends.
-  io.out << BlockCsvHeader() << "\r\n";
-  BlockRecord r;
-  uint64_t k = 0;
-  for (; (k + 1) * sizeof r <= size; ++k) {
-    if (!file.readAt(k * sizeof r, &r, sizeof r)) break;
-    io.out << BlockCsvRow(r) << "\r\n";
-  }
-  const int readError = file.readError();
-  file.close();
+  // Spreadsheets expect CRLF line ends. The header goes out only for a
+  // file that opens.
+  bool headed = false;
+  QString cut;
+  const int rc = ReadWholeRecords(
+      io, name,
+      [&](const BlockRecord& r) {
+        if (!std::exchange(headed, true)) io.out << BlockCsvHeader() << "\r\n";
+        io.out << BlockCsvRow(r) << "\r\n";
+      },
+      &cut);
+  if (!headed && rc == kExitOk) io.out << BlockCsvHeader() << "\r\n";
   io.out.flush();
-  if ((k + 1) * sizeof r <= size)  // a whole record that could not be read
-    return failure(io, readError ? readError : kErrFileRead, QStringLiteral("%1: record %2").arg(name).arg(k));
-  // A record cut short (a download that was interrupted) is no block: said
-  // as every command says it, after the whole records, rather than ending
-  // as if the file had been exported whole.
-  const QString cut = k * sizeof r < size ? CutOffRecordNote(name, size - k * sizeof r, k) : QString();
+  if (rc != kExitOk) return rc;
+  // A cut-off record is said as every command says it, after the whole
+  // records, rather than ending as if the file had been exported whole.
   return EndAfterCut(io, name, cut, kExitOk);
 }
 

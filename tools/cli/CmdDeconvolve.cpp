@@ -15,7 +15,6 @@
 #include "evaluation/DeconvolutionText.h"
 #include "evaluation/GlowCurve.h"
 #include "measurement/BlockRecord.h"
-#include "measurement/DataFileReader.h"
 
 namespace quelm::cli {
 namespace {
@@ -189,21 +188,10 @@ int readCurve(CliIO& io, const QString& path, GlowCurve* curve) {
 // same; `cut` then names the cut for the end of the command.
 int fitAll(CliIO& io, const QString& name, const DeconvolutionOptions& options,
            std::optional<double> heatingRate, std::vector<Fitted>* fits, QString* cut) {
-  DataFileReader file;
-  if (const int rc = file.open(name)) return failure(io, rc, name);
-  const uint64_t size = file.size();
   std::vector<BlockRecord> records;
-  BlockRecord r;
-  uint64_t k = 0;
-  for (; (k + 1) * sizeof r <= size; ++k) {
-    if (!file.readAt(k * sizeof r, &r, sizeof r)) break;
-    records.push_back(r);
-  }
-  const int readError = file.readError();
-  file.close();
-  if ((k + 1) * sizeof r <= size)  // a whole record that could not be read
-    return failure(io, readError ? readError : kErrFileRead, QStringLiteral("%1: record %2").arg(name).arg(k));
-  if (k * sizeof r < size) *cut = CutOffRecordNote(name, size - k * sizeof r, k);
+  if (const int rc = ReadWholeRecords(
+          io, name, [&records](const BlockRecord& r) { records.push_back(r); }, cut))
+    return rc;
   // The blocks side by side, one thread each.
   DeconvolutionOptions single = options;
   single.threads = 1;

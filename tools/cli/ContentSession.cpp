@@ -4,6 +4,7 @@
 
 #include "base/ErrorCodes.h"
 #include "measurement/BlockRecord.h"
+#include "measurement/DataFileReader.h"
 
 namespace quelm::cli {
 
@@ -91,6 +92,28 @@ int EndAfterCut(CliIO& io, const QString& source, const QString& cutOff, int res
   explainNextReport(kErrSourceFile, cutOff);
   failure(io, kErrSourceFile, source);
   return result == kExitOk ? int{kExitFailure} : result;
+}
+
+int ReadWholeRecords(CliIO& io, const QString& name, const std::function<void(const BlockRecord&)>& record,
+                     QString* cut) {
+  cut->clear();
+  DataFileReader file;
+  if (const int rc = file.open(name)) return failure(io, rc, name);
+  const uint64_t size = file.size();
+  BlockRecord r;
+  uint64_t k = 0;
+  for (; (k + 1) * sizeof r <= size; ++k) {
+    if (!file.readAt(k * sizeof r, &r, sizeof r)) break;
+    record(r);
+  }
+  const int readError = file.readError();
+  file.close();
+  if ((k + 1) * sizeof r <= size)  // a whole record that could not be read
+    return failure(io, readError ? readError : kErrFileRead,
+                   QStringLiteral("%1: record %2").arg(name).arg(k));
+  // A record cut short (a download that was interrupted) is no block.
+  if (k * sizeof r < size) *cut = CutOffRecordNote(name, size - k * sizeof r, k);
+  return kExitOk;
 }
 
 std::vector<uint32_t> BlockNumbers(Args& args, const QStringList& words) {

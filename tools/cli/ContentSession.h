@@ -7,12 +7,14 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "Cli.h"
 #include "evaluation/ContentModel.h"
 #include "evaluation/DetailModel.h"
+#include "measurement/BlockRecord.h"
 #include "measurement/NurvoDataBlock.h"
 
 namespace quelm::cli {
@@ -67,6 +69,14 @@ class ContentSession {
 // with a cut (DataFileSource::LeftOut), -214 and the cut are printed and
 // it fails (an earlier failure keeps its status); otherwise `result`.
 int EndAfterCut(CliIO& io, const QString& source, const QString& cutOff, int result);
+
+// Every whole record of the data file `name`, oldest first, each handed to
+// `record`. For a file that ends in a cut-off record `*cut` gets its note
+// for EndAfterCut (empty otherwise): the whole records are served all the
+// same. A file that cannot be opened, or a whole record that cannot be
+// read, is reported and returned as the command's failure.
+int ReadWholeRecords(CliIO& io, const QString& name, const std::function<void(const BlockRecord&)>& record,
+                     QString* cut);
 
 // Block numbers 0..2047 from words; nothing after a usage problem
 // (recorded in args).
