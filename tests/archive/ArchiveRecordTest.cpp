@@ -691,7 +691,8 @@ TEST_P(ArchiveRecordTest, ANextWearerCorrectsASignedQuarterOnlyWhenAReadOutOfItC
 // has a dosimeter of their own, read on 3 April (or when the case says),
 // which counts on the period's last minute when the period ends before it.
 // An end on the quarter's last day is its last minute: a read-out up to it
-// keeps its time, one after it moves.
+// (a dosimeter read the afternoon it came back) keeps its time, one after
+// it moves.
 TEST_P(ArchiveRecordTest, AnEndCorrectsASignedQuarterOnlyWhenADoseTimeMovesWithIt) {
   enum By { End, Assign, List };
   const struct {
@@ -711,19 +712,19 @@ TEST_P(ArchiveRecordTest, AnEndCorrectsASignedQuarterOnlyWhenADoseTimeMovesWithI
       {"end removed, the read-out before it", Assign, "2026-04-30", nullptr, false},
       {"end removed, the read-out leaves the quarter", Assign, "2026-03-31", nullptr, true},
       {"ended on the quarter's last day, the read-out before it", End, nullptr, "2026-03-31", false,
-       "2026-03-20 09:00"},
+       "2026-03-31 15:00"},
       {"ended on the quarter's last day, the read-out on its last minute", End, nullptr, "2026-03-31", false,
        "2026-03-31 23:59"},
       {"ended on the quarter's last day, the read-out on the next minute", End, nullptr, "2026-03-31", true,
        "2026-04-01 00:00"},
       {"listed end on the quarter's last day, the read-out before it", List, nullptr, "2026-03-31", false,
-       "2026-03-20 09:00"},
+       "2026-03-31 15:00"},
       {"end assigned earlier, on the quarter's last day, the read-out before both", Assign, "2026-04-30",
-       "2026-03-31", false, "2026-03-20 09:00"},
+       "2026-03-31", false, "2026-03-31 15:00"},
       {"end assigned later than the quarter's last day, the read-out before both", Assign, "2026-03-31",
-       "2026-04-30", false, "2026-03-20 09:00"},
+       "2026-04-30", false, "2026-03-31 15:00"},
       {"end removed from the quarter's last day, the read-out before it", Assign, "2026-03-31", nullptr,
-       false, "2026-03-20 09:00"},
+       false, "2026-03-31 15:00"},
   };
   const auto end = [](const char* text) { return text ? std::optional(at(text, true)) : std::nullopt; };
   for (size_t i = 0; i < std::size(cases); ++i) addFirstQuarterWearer(i, end(cases[i].was), cases[i].read);
