@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
@@ -821,6 +822,19 @@ TEST_F(CalibrationLookupTest, WhatTheReaderIsKnownToHoldIsRecordedWhenTheWriteFa
     if (c.fault == OtherReadBack) {
       EXPECT_EQ(atNext, c.status);
     }
+    // The change log explains the status: from what the run stored to what
+    // the reader holds, in the run's own row.
+    std::vector<LogEntry> log;
+    ASSERT_EQ(db.open()->changeLog({}, &log), kOk);
+    const QRegularExpression quoted(QStringLiteral("A0001 \"[^\"]*\""));
+    std::vector<std::string> restated;
+    for (const LogEntry& e : log)
+      if (e.what == QLatin1String("calibration run updated") && e.oldValue.contains(quoted))
+        restated.push_back(
+            (quoted.match(e.oldValue).captured() + " -> " + quoted.match(e.newValue).captured())
+                .toStdString());
+    const std::string expected = std::string("A0001 \"used\" -> A0001 \"") + c.status + '"';
+    EXPECT_EQ(restated, c.fault == Silent ? std::vector<std::string>{} : std::vector<std::string>{expected});
     // The dosimeter's factor history reads it alike.
     std::vector<FactorHistoryEntry> history;
     ASSERT_EQ(db.open()->factorHistory(QStringLiteral("A0001"), &history), kOk);
