@@ -890,8 +890,8 @@ const CommandRegistrar registrar(
      "writing command upgrades an older archive (upgrade does only that). URL: sqlite:PATH, a path, or "
      "postgresql://user@host[:port]/dbname, the password best in ~/.pgpass or PGPASSWORD, never in a "
      "script; by default [Dose archive] Database of the configuration file, else quelm/archive.sqlite in "
-     "the user's data folder. Dates: YYYY-MM-DD or \"YYYY-MM-DD HH:MM\" in the reader's time; a date alone "
-     "as an upper bound takes in the whole day",
+     "the user's data folder. Dates: YYYY-MM-DD or \"YYYY-MM-DD HH:MM\" in the reader's time, for log in UTC "
+     "as it lists its times; a date alone as an upper bound takes in the whole day",
      run});
 
 }  // namespace
