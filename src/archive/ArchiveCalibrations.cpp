@@ -314,7 +314,7 @@ int DoseArchive::factorHistory(const QString& dosimeterText, std::vector<FactorH
   q.setForwardOnly(true);
   q.prepare(
       QStringLiteral("SELECT f.run_id, r.computed_at, f.device_id, f.factor, f.ratio, f.status, f.written,"
-                     " f.used"
+                     " f.used, f.readout_id"
                      " FROM calibration_factors f JOIN calibration_runs r ON r.id = f.run_id"
                      " WHERE f.dosimeter = ? ORDER BY f.run_id, f.id"));
   q.addBindValue(dosimeter);
@@ -330,6 +330,7 @@ int DoseArchive::factorHistory(const QString& dosimeterText, std::vector<FactorH
     e.status = q.value(5).toString();
     e.written = q.value(6).toInt() != 0;
     e.used = q.value(7).toInt() != 0;
+    e.readoutId = q.value(8).toLongLong();  // 0: the run read it from a file
     all.push_back(e);
   }
   q.finish();

@@ -58,7 +58,7 @@ QString FactorHistoryRow(const FactorHistoryEntry& e, bool csv) {
   if (calibration && e.written) status += QStringLiteral(", written to the reader");
   return join({isoTime(e.time, csv), calibration ? QStringLiteral("calibration") : QStringLiteral("read-out"),
                calibration ? QString::number(e.run) : QString(),
-               calibration ? QString() : QString::number(e.readoutId), field(e.device, csv),
+               e.readoutId ? QString::number(e.readoutId) : QString(), field(e.device, csv),
                factorNumber(e.factor), number(e.ratio, 4), field(status, csv)},
               csv);
 }

@@ -74,7 +74,7 @@ struct FactorHistoryEntry {
   Kind kind = Calibration;
   QString time;  // stored form: the run's time, or the read-out's
   qint64 run = 0;
-  qint64 readoutId = 0;
+  qint64 readoutId = 0;  // a calibration's too, when its run read it from the archive
   QString device;
   std::optional<double> factor;
   std::optional<double> ratio;  // a calibration's, to its batch mean
@@ -88,7 +88,8 @@ struct FactorHistoryEntry {
 QString CalibrationRunCsvHeader();
 QStringList CalibrationRunRows(const CalibrationRecord& run, bool csv);
 // calibrations --dosimeter: time,kind,run,readout_id,reader,factor,
-// ratio_to_mean,status
+// ratio_to_mean,status; a calibration names its read-out when its run read
+// it from the archive.
 QString FactorHistoryCsvHeader();
 QString FactorHistoryRow(const FactorHistoryEntry& entry, bool csv);
 

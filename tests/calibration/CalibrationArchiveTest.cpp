@@ -187,6 +187,13 @@ TEST_F(CalibrationArchiveTest, TheArchiveGivesTheReadoutsOfTheListInTheSpan) {
   CalibrationRecord stored;
   ASSERT_EQ(archive()->calibration(1, &stored), kOk);
   EXPECT_EQ(stored.factors[1].readoutId, 1) << "a factor knows the archived read-out it came from";
+  // The dosimeter's factor history names it, beside the read-outs made since.
+  std::vector<FactorHistoryEntry> history;
+  ASSERT_EQ(archive()->factorHistory(QStringLiteral("A0001"), &history), kOk);
+  std::vector<std::string> kindRunReadout;
+  for (const FactorHistoryEntry& e : history)
+    kindRunReadout.push_back(FactorHistoryRow(e, true).section(',', 1, 3).toStdString());
+  EXPECT_EQ(kindRunReadout, (std::vector<std::string>{"read-out,,1", "calibration,1,1", "read-out,,2"}));
 
   ArchiveReadouts missing(location, {"A0001", "A0005", "A0006"}, from, to);
   const CalibrationOutcome o = job.Load(missing);
