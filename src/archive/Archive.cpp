@@ -1089,32 +1089,38 @@ int checkLog(DoseArchive::Impl& d, CheckReport* c) {
                                 "missing or switched off");
   q.finish();
   // Each signed document is the one its hash was taken of, the summary the
-  // one the sign-off and its log row name.
-  if (!q.exec(
+  // one the sign-off and its log row name. A sign-off has one summary,
+  // read as they come; the persons' reports, hundreds a sign-off for as
+  // long as the lab signs, are read a few at a time.
+  QSqlQuery summaries(d.db());
+  summaries.setForwardOnly(true);
+  if (!summaries.exec(
           QStringLiteral("SELECT s.period, s.sha256, d.pdf, d.sha256, (SELECT COUNT(*) FROM"
                          " change_log l WHERE l.what = 'sign-off' AND l.entity = s.period AND l.new_value"
                          " LIKE ('%SHA-256 ' || s.sha256)) FROM signoffs s LEFT JOIN signoff_documents d ON"
                          " d.signoff_id = s.id AND d.person_id = '' ORDER BY s.id")))
-    return d.fail(q.lastError());
-  while (q.next()) {
-    const QString period = q.value(0).toString(), signedHash = q.value(1).toString();
-    if (q.value(2).isNull() || q.value(3).toString() != signedHash ||
-        sha256Hex(q.value(2).toByteArray()) != signedHash)
+    return d.fail(summaries.lastError());
+  while (summaries.next()) {
+    const QString period = summaries.value(0).toString(), signedHash = summaries.value(1).toString();
+    if (summaries.value(2).isNull() || summaries.value(3).toString() != signedHash ||
+        sha256Hex(summaries.value(2).toByteArray()) != signedHash)
       c->faults << QStringLiteral("the sign-off of %1: its summary is not the one signed (SHA-256 %2)")
                        .arg(period, signedHash);
-    if (q.value(4).toInt() == 0)
+    if (summaries.value(4).toInt() == 0)
       c->faults << QStringLiteral("the sign-off of %1 has no row in the change log").arg(period);
   }
-  q.finish();
-  if (!q.exec(
-          QStringLiteral("SELECT s.period, d.person_id, d.pdf, d.sha256 FROM signoff_documents d"
-                         " JOIN signoffs s ON s.id = d.signoff_id WHERE d.person_id <> '' ORDER BY d.id")))
-    return d.fail(q.lastError());
-  while (q.next())
-    if (sha256Hex(q.value(2).toByteArray()) != q.value(3).toString())
-      c->faults << QStringLiteral("the sign-off of %1: the report of %2 differs from its SHA-256")
-                       .arg(q.value(0).toString(), q.value(1).toString());
-  return kOk;
+  summaries.finish();
+  constexpr int kReportsAtATime = 50;
+  return d.readInPages(
+      QStringLiteral(
+          "SELECT d.id, s.period, d.person_id, d.pdf, d.sha256 FROM signoff_documents d"
+          " JOIN signoffs s ON s.id = d.signoff_id WHERE d.person_id <> '' AND d.id > ? ORDER BY d.id"),
+      kReportsAtATime, [&](const QSqlQuery& q) {
+        if (sha256Hex(q.value(3).toByteArray()) != q.value(4).toString())
+          c->faults << QStringLiteral("the sign-off of %1: the report of %2 differs from its SHA-256")
+                           .arg(q.value(1).toString(), q.value(2).toString());
+        return int{kOk};
+      });
 }
 }  // namespace
 

@@ -573,16 +573,27 @@ int DoseArchive::signedDocument(const QString& period, const QString& personId, 
 int DoseArchive::signedDocument(qint64 signoffId, const QString& personId, QByteArray* pdf) {
   detail_.clear();
   pdf->clear();
+  // The sign-off's documents are found by their persons first: only the
+  // one asked for is read, not the hundreds beside it.
   QSqlQuery q(d_->db());
   q.setForwardOnly(true);
-  q.prepare(QStringLiteral("SELECT d.pdf, d.person_id, s.period FROM signoff_documents d"
-                           " JOIN signoffs s ON s.id = d.signoff_id WHERE d.signoff_id = ?"));
+  q.prepare(
+      QStringLiteral("SELECT d.id, d.person_id, s.period FROM signoff_documents d"
+                     " JOIN signoffs s ON s.id = d.signoff_id WHERE d.signoff_id = ? ORDER BY d.id"));
   q.addBindValue(signoffId);
   if (const int rc = d_->exec(q)) return rc;
   QString period;
-  while (q.next()) {
+  std::optional<qint64> document;
+  while (!document && q.next()) {
     period = q.value(2).toString();
-    if (personKey(q.value(1).toString()) == personKey(personId)) {
+    if (personKey(q.value(1).toString()) == personKey(personId)) document = q.value(0).toLongLong();
+  }
+  q.finish();
+  if (document) {
+    q.prepare(QStringLiteral("SELECT pdf FROM signoff_documents WHERE id = ?"));
+    q.addBindValue(*document);
+    if (const int rc = d_->exec(q)) return rc;
+    if (q.next()) {
       *pdf = q.value(0).toByteArray();
       return kOk;
     }

@@ -339,11 +339,14 @@ TEST_P(ArchiveRecordTest, ASignoffCannotBeRewrittenAndADocumentSwappedBehindTheP
   SignoffBasis basis;
   Signoff s;
   ASSERT_EQ(archive->signoffBasis(q1, &basis), kOk);
-  ASSERT_EQ(archive->storeSignoff(
-                q1, QStringLiteral("Dr Roe"), true,
-                {{QString(), QByteArray("%PDF summary")}, {QStringLiteral("S-1"), QByteArray("%PDF anna")}},
-                basis, &s),
-            kOk);
+  // More reports than the check reads at a time, so that a swapped one on
+  // either side of a page's end is found too.
+  std::vector<SignoffDocument> documents = {{QString(), QByteArray("%PDF summary")},
+                                            {QStringLiteral("S-1"), QByteArray("%PDF anna")}};
+  for (int i = 2; i <= 120; ++i)
+    documents.push_back({QStringLiteral("P-%1").arg(i, 3, 10, QLatin1Char('0')),
+                         QByteArray("%PDF ") + QByteArray::number(i)});
+  ASSERT_EQ(archive->storeSignoff(q1, QStringLiteral("Dr Roe"), true, documents, basis, &s), kOk);
   archive.reset();
   const bool sqlite = GetParam() == Backend::SQLite;
   QStringList refused = {"UPDATE signoff_figures SET period_dose = 0", "DELETE FROM signoff_figures",
@@ -357,7 +360,8 @@ TEST_P(ArchiveRecordTest, ASignoffCannotBeRewrittenAndADocumentSwappedBehindTheP
              : QStringList{"DROP TRIGGER signoff_documents_never_changed ON signoff_documents"};
   for (const QString& sql :
        drop + QStringList{
-                  QStringLiteral("UPDATE signoff_documents SET pdf = %1 WHERE person_id = 'S-1'")
+                  QStringLiteral("UPDATE signoff_documents SET pdf = %1 WHERE person_id IN ('S-1', 'P-050',"
+                                 " 'P-051', 'P-120')")
                       .arg(forged.arg(QString::fromLatin1(QByteArray("%PDF eve").toHex()))),
                   QStringLiteral("UPDATE signoff_documents SET pdf = %1, sha256 = '00' WHERE person_id = ''")
                       .arg(forged.arg(QString::fromLatin1(QByteArray("%PDF other").toHex())))})
@@ -372,8 +376,22 @@ TEST_P(ArchiveRecordTest, ASignoffCannotBeRewrittenAndADocumentSwappedBehindTheP
                           "are missing or switched off"),
            QStringLiteral("the sign-off of 2026Q1: its summary is not the one signed (SHA-256 %1)")
                .arg(s.sha256),
-           QStringLiteral("the sign-off of 2026Q1: the report of S-1 differs from its SHA-256")}))
+           QStringLiteral("the sign-off of 2026Q1: the report of S-1 differs from its SHA-256"),
+           QStringLiteral("the sign-off of 2026Q1: the report of P-050 differs from its SHA-256"),
+           QStringLiteral("the sign-off of 2026Q1: the report of P-051 differs from its SHA-256"),
+           QStringLiteral("the sign-off of 2026Q1: the report of P-120 differs from its SHA-256")}))
       << report.faults.join(QLatin1Char('\n')).toStdString();
+  // Each person's document is the one stored for that person, as it now is.
+  for (const auto& [person, bytes] : std::vector<std::pair<QString, QByteArray>>{{QString(), "%PDF other"},
+                                                                                 {"P-002", "%PDF 2"},
+                                                                                 {"P-051", "%PDF eve"},
+                                                                                 {"P-052", "%PDF 52"},
+                                                                                 {"P-120", "%PDF eve"},
+                                                                                 {"P-121", ""}}) {
+    QByteArray pdf;
+    EXPECT_EQ(archive->signedDocument(s.id, person, &pdf), bytes.isEmpty() ? kErrArchiveInput : kOk);
+    EXPECT_EQ(pdf, bytes) << person.toStdString();
+  }
 }
 
 TEST_P(ArchiveRecordTest, ASignedPeriodKeepsItsDocumentsAndALaterChangeMakesTheNextReportACorrection) {
