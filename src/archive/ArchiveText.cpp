@@ -1,6 +1,7 @@
 #include "archive/ArchiveText.h"
 
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <cmath>
 
 #include "base/CsvText.h"
@@ -307,16 +308,28 @@ bool csvRecord(const QString& text, qsizetype* at, QStringList* fields, int* lin
 
 bool ParseWearerList(const QByteArray& bytes, std::vector<WearerListRow>* rows, QString* error) {
   rows->clear();
-  QString text = QString::fromUtf8(bytes);
-  if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);  // a spreadsheet's byte order mark
-  qsizetype at = 0;
   int line = 1, lines = 0;
-  QStringList fields;
   const auto refuse = [&](const QString& why) {
     *error = QStringLiteral("line %1: %2").arg(line).arg(why);
     rows->clear();
     return false;
   };
+  // A list a spreadsheet saved in its own code page would put replacement
+  // characters into the names for good ("M\uFFFDller"): it is refused at its
+  // first line that is not UTF-8.
+  const QList<QByteArray> physical = bytes.split('\n');
+  for (qsizetype i = 0; i < physical.size(); ++i) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8(physical[i]);
+    if (utf8.hasError()) {
+      line = static_cast<int>(i) + 1;
+      return refuse(QStringLiteral("not UTF-8 text; save the list as CSV in UTF-8"));
+    }
+  }
+  QString text = QString::fromUtf8(bytes);
+  if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);  // a spreadsheet's byte order mark
+  qsizetype at = 0;
+  QStringList fields;
   if (!csvRecord(text, &at, &fields, &lines)) return refuse(QStringLiteral("a quote is not closed"));
   if (fields.join(QLatin1Char(',')).trimmed() != WearerListHeader())
     return refuse(QStringLiteral("the first line must read %1").arg(WearerListHeader()));

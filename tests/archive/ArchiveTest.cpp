@@ -675,11 +675,22 @@ TEST_P(ArchiveTest, AWearerListIsTakenWholeOrNotAtAllAndTheSameListAgainAddsNoth
   std::vector<Person> persons;
   ASSERT_EQ(archive->persons(&persons), kOk);
   EXPECT_EQ(persons.size(), 3u) << "S-7 of the refused lists was never stored";
-  for (const char* wrong : {"person,dosimeter\nx,y\n", "person_id,name,dosimeter,from,to\nS-1,A,A0001,01.02.2024,\n",
-                            "person_id,name,dosimeter,from,to\nS-1,\"A,A0001,2024-01-01,\n"}) {
+  const struct {
+    const char* list;
+    const char* why;
+  } wrong[] = {
+      {"person,dosimeter\nx,y\n", "line 1: the first line must read"},
+      {"person_id,name,dosimeter,from,to\nS-1,A,A0001,01.02.2024,\n", "line 2: from takes"},
+      {"person_id,name,dosimeter,from,to\nS-1,\"A,A0001,2024-01-01,\n", "line 2: a quote is not closed"},
+      // Saved in a Windows code page: the umlauts are no UTF-8.
+      {"person_id,name,dosimeter,from,to\nS-1,Anna,A0001,2024-01-01,\nS-2,M\xfcller "
+       "J\xf6rg,A0002,2024-01-01,\n",
+       "line 3: not UTF-8 text"},
+  };
+  for (const auto& w : wrong) {
     QString why;
-    EXPECT_FALSE(ParseWearerList(wrong, &rows, &why)) << wrong;
-    EXPECT_TRUE(why.startsWith(QStringLiteral("line "))) << why.toStdString();
+    EXPECT_FALSE(ParseWearerList(w.list, &rows, &why)) << w.list;
+    EXPECT_TRUE(why.startsWith(QLatin1String(w.why))) << why.toStdString();
   }
   expectNoFaults();
 }
