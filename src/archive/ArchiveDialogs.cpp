@@ -414,6 +414,8 @@ TNotionalForm::TNotionalForm(QWidget* parent) : QDialog(parent) {
   DoseEdit = edit(this, "DoseEdit");
   ReasonEdit = edit(this, "ReasonEdit");
   ReasonEdit->setMaxLength(500);
+  // As wide as a resolution's reason: a sentence, and its hint whole.
+  ReasonEdit->setMinimumWidth(ReasonEdit->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 60);
   ReasonEdit->setPlaceholderText(QStringLiteral("e.g. dosimeter lost; dose of the colleague beside"));
   auto* form = new QFormLayout;
   addRow(form, this, QStringLiteral("&Person (id or name):"), PersonComboBox);

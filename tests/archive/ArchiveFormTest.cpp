@@ -969,6 +969,28 @@ TEST(DoseChart, BarsShowWholeAndTheLegendWrapsInsideItsArea) {
   }
 }
 
+// Every hint an entry of the archive's dialogs shows while it is empty reads
+// whole at the dialog's own size: a hint cut short tells half of what to type.
+TEST(ArchiveDialogs, EveryEntrysHintReadsWholeAtTheDialogsSize) {
+  TWearPeriodForm wearPeriod;
+  TPersonForm person;
+  TResolutionForm resolution;
+  TNotionalForm notional;
+  TSignoffForm signoff;
+  TArchiveOptionsGroupBox options;
+  for (QWidget* dialog :
+       std::initializer_list<QWidget*>{&wearPeriod, &person, &resolution, &notional, &signoff, &options}) {
+    dialog->show();
+    for (const QLineEdit* e : dialog->findChildren<QLineEdit*>()) {
+      if (e->placeholderText().isEmpty() || !e->isVisible()) continue;
+      // The frame and the edit's own margins take a few pixels of its width.
+      EXPECT_GE(e->width() - 10, e->fontMetrics().horizontalAdvance(e->placeholderText()))
+          << dialog->objectName().toStdString() << ": " << e->placeholderText().toStdString();
+    }
+    dialog->hide();
+  }
+}
+
 // --- Options ----------------------------------------------------------------------------
 
 TEST(ArchiveOptions, TheAddressIsShownWithoutItsPasswordAndTakenOverOnlyWhenItOpens) {
