@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 limit=(-max_total_time=20)
-targets=(fuzz_datafile fuzz_reply fuzz_profile fuzz_searchdate fuzz_archive fuzz_deconvolve)
+targets=(fuzz_datafile fuzz_reply fuzz_profile fuzz_searchdate fuzz_archive fuzz_deconvolve fuzz_wearerlist)
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) limit=(-runs="$2"); shift 2 ;;
