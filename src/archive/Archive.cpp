@@ -1246,6 +1246,13 @@ int DoseArchive::check(CheckReport* report) {
   if (const int rc = checkControls(d, &c)) return rc;
   if (const int rc = checkCalibrations(d, &c)) return rc;
   if (const int rc = checkLog(d, &c)) return rc;
+  {
+    // What an upgrade set aside is no read-out, yet kept: the check says so,
+    // so that nobody needs the database's own tools to know of it.
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM refused_readouts"))) return d.fail(q.lastError());
+    c.setAside = q.next() ? q.value(0).toInt() : 0;
+  }
   *report = c;
   return kOk;
 }

@@ -194,6 +194,7 @@ struct CheckReport {
   int logRows = 0;
   int calibrations = 0;
   int controlBatches = 0;
+  int setAside = 0;  // records an upgrade set aside as no read-outs, kept in refused_readouts
   QStringList faults;
 };
 

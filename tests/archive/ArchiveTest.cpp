@@ -896,6 +896,9 @@ TEST_P(ArchiveTest, AnArchiveOfTheSecondSchemaIsUpgradedByAWritingOpenOnlyAndLos
   EXPECT_EQ(alices[0].recomputed, BlockDose(read)) << "the program's dose stays beside it";
   EXPECT_EQ(history(QStringLiteral("A0018")).size(), 2u) << "the conflict without a time is a read-out of its own";
   expectNoFaults();
+  CheckReport report;
+  ASSERT_EQ(archive->check(&report), kOk);
+  EXPECT_EQ(report.setAside, 1) << "the check says what the upgrade set aside";
   archive.reset();
   archive = old.open(reading);
   EXPECT_TRUE(archive) << "upgraded, it opens for reading";

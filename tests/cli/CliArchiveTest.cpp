@@ -119,6 +119,11 @@ TEST_F(CliArchiveTest, ImportSaysPerFileWhatWasAddedKnownConflictingAndRefusedAn
     raw.setDatabaseName(db);
     ASSERT_TRUE(raw.open());
     ASSERT_TRUE(QSqlQuery(raw).exec("UPDATE readouts SET dosimeter = 'X9999' WHERE id = 3"));
+    // What an upgrade of an older archive set aside.
+    ASSERT_TRUE(
+        QSqlQuery(raw).exec("INSERT INTO refused_readouts (record, reason, source, archived_at,"
+                            " refused_at) VALUES (x'00', 'no read-out', 'old.dat', '2020-01-01 00:00',"
+                            " '2026-01-01 00:00')"));
     raw.close();
   }
   QSqlDatabase::removeDatabase("raw");
@@ -126,6 +131,9 @@ TEST_F(CliArchiveTest, ImportSaysPerFileWhatWasAddedKnownConflictingAndRefusedAn
   EXPECT_EQ(damaged.code, 1);
   EXPECT_TRUE(damaged.out.contains("read-out 3 (block ")) << damaged.out.toStdString();
   EXPECT_TRUE(damaged.out.contains("dosimeter differs from the record"));
+  EXPECT_TRUE(
+      damaged.out.contains("\n1 records that are no read-outs were set aside by an upgrade; they are kept "
+                           "in the table refused_readouts\n"));
   EXPECT_TRUE(damaged.err.contains("Dose archive check found faults (-311)"));
 }
 

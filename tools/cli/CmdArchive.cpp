@@ -468,6 +468,9 @@ int runCheck(Context& c) {
     CheckReport report;
     if (const int rc = archive.check(&report)) return archiveFailure(c.io, archive, rc);
     for (const QString& fault : report.faults) c.io.out << PlainField(fault) << "\n";
+    if (report.setAside)
+      c.io.out << report.setAside << " records that are no read-outs were set aside by an upgrade;"
+               << " they are kept in the table refused_readouts\n";
     c.io.out << report.readouts << " read-outs, " << report.conflicts << " conflicts, " << report.persons
              << " persons, " << report.periods << " wear periods checked: "
              << (report.faults.isEmpty() ? QStringLiteral("no faults")
