@@ -30,10 +30,14 @@ using namespace archive_impl;
 
 namespace {
 QString controlCharacterIn(const QString& text) {
-  for (const QChar c : text)
+  for (const QChar c : text) {
     if (c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
         c.category() == QChar::Separator_Paragraph)
       return QStringLiteral("a tab, line break or other control character");
+    // What a decoder leaves where its bytes were no text: no name has it.
+    if (c == QChar::ReplacementCharacter)
+      return QStringLiteral("the replacement character U+FFFD, where text was not UTF-8");
+  }
   return QString();
 }
 }  // namespace
@@ -1209,6 +1213,9 @@ int DoseArchive::check(CheckReport* report) {
       const QString id = q.value(0).toString();
       if (q.value(1).toString() != personKey(id) || q.value(3).toString() != nameKey(q.value(2).toString()))
         c.faults << QStringLiteral("person %1: the keys it is found by differ from its id and name").arg(id);
+      // A name an older program took from a list that was not UTF-8.
+      for (const QString& e : {PersonIdError(id), PersonNameError(q.value(2).toString())})
+        if (!e.isEmpty()) c.faults << QStringLiteral("person %1: %2").arg(id, e);
     }
   }
   {

@@ -502,6 +502,8 @@ TEST_P(ArchiveTest, PersonsAreFoundByIdOrByANameOnlyOneHasWhateverTheCase) {
       << "ids are unique without regard to case";
   EXPECT_EQ(archive->addPerson({QStringLiteral("S-9"), QStringLiteral("Tab\tName")}), kErrArchiveInput);
   EXPECT_EQ(archive->addPerson({QString(), QStringLiteral("Nobody")}), kErrArchiveInput);
+  EXPECT_EQ(archive->addPerson({QStringLiteral("S-9"), QStringLiteral("M\uFFFDller")}), kErrArchiveInput)
+      << "what a decoder left where a name was not UTF-8";
   const struct {
     const char* text;
     PersonLookup::Outcome outcome;
@@ -546,6 +548,18 @@ TEST_P(ArchiveTest, PersonsAreFoundByIdOrByANameOnlyOneHasWhateverTheCase) {
   std::vector<Person> all;
   ASSERT_EQ(archive->persons(&all), kOk);
   EXPECT_EQ(all.size(), 5u);
+  expectNoFaults();
+
+  // Such a name stored by an older program is a fault the check names, and
+  // a rename mends.
+  ASSERT_TRUE(
+      db.raw(QStringLiteral("UPDATE persons SET name = 'M\uFFFDller', name_key = 'm\uFFFDller'"
+                            " WHERE person_id = 'S-0045'")));
+  CheckReport report;
+  ASSERT_EQ(archive->check(&report), kOk);
+  EXPECT_EQ(report.faults, QStringList{QStringLiteral("person S-0045: a person's name holds the replacement "
+                                                      "character U+FFFD, where text was not UTF-8")});
+  ASSERT_EQ(archive->renamePerson(QStringLiteral("S-0045"), QStringLiteral("Jon M\u00fcller")), kOk);
   expectNoFaults();
 }
 
