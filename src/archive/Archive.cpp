@@ -29,16 +29,19 @@ using namespace archive_impl;
 // Rules that need no database
 
 namespace {
+// What a decoder leaves where its bytes were no text: no name or id has it.
+QString replacementCharacterIn(const QString& text) {
+  return text.contains(QChar::ReplacementCharacter)
+             ? QStringLiteral("the replacement character U+FFFD, where text was not UTF-8")
+             : QString();
+}
+
 QString controlCharacterIn(const QString& text) {
-  for (const QChar c : text) {
+  for (const QChar c : text)
     if (c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
         c.category() == QChar::Separator_Paragraph)
       return QStringLiteral("a tab, line break or other control character");
-    // What a decoder leaves where its bytes were no text: no name has it.
-    if (c == QChar::ReplacementCharacter)
-      return QStringLiteral("the replacement character U+FFFD, where text was not UTF-8");
-  }
-  return QString();
+  return replacementCharacterIn(text);
 }
 }  // namespace
 
@@ -1213,9 +1216,12 @@ int DoseArchive::check(CheckReport* report) {
       const QString id = q.value(0).toString();
       if (q.value(1).toString() != personKey(id) || q.value(3).toString() != nameKey(q.value(2).toString()))
         c.faults << QStringLiteral("person %1: the keys it is found by differ from its id and name").arg(id);
-      // A name an older program took from a list that was not UTF-8.
-      for (const QString& e : {PersonIdError(id), PersonNameError(q.value(2).toString())})
-        if (!e.isEmpty()) c.faults << QStringLiteral("person %1: %2").arg(id, e);
+      // A name an older program took from a list that was not UTF-8 (a
+      // name that is merely longer than today's limit is no fault).
+      if (const QString bad = replacementCharacterIn(id); !bad.isEmpty())
+        c.faults << QStringLiteral("person %1: its id holds %2").arg(id, bad);
+      if (const QString bad = replacementCharacterIn(q.value(2).toString()); !bad.isEmpty())
+        c.faults << QStringLiteral("person %1: its name holds %2").arg(id, bad);
     }
   }
   {

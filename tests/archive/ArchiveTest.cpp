@@ -557,8 +557,9 @@ TEST_P(ArchiveTest, PersonsAreFoundByIdOrByANameOnlyOneHasWhateverTheCase) {
                             " WHERE person_id = 'S-0045'")));
   CheckReport report;
   ASSERT_EQ(archive->check(&report), kOk);
-  EXPECT_EQ(report.faults, QStringList{QStringLiteral("person S-0045: a person's name holds the replacement "
-                                                      "character U+FFFD, where text was not UTF-8")});
+  EXPECT_EQ(report.faults,
+            QStringList{QStringLiteral("person S-0045: its name holds the replacement character "
+                                       "U+FFFD, where text was not UTF-8")});
   ASSERT_EQ(archive->renamePerson(QStringLiteral("S-0045"), QStringLiteral("Jon M\u00fcller")), kOk);
   expectNoFaults();
 }
