@@ -477,6 +477,15 @@ class CalibrationLookupTest : public ::testing::Test {
     rig.model.Parameters() = sim::ParameterState();
     keepIn(db);
   }
+  // The run the job kept, as the archive holds it now.
+  CalibrationRecord keptRun(ArchiveDb& db) const {
+    CalibrationRecord run;
+    EXPECT_TRUE(job->KeptRun());
+    if (job->KeptRun()) {
+      EXPECT_EQ(db.open()->calibration(*job->KeptRun(), &run), kOk);
+    }
+    return run;
+  }
   std::vector<Bytes> adds() const {
     std::vector<Bytes> v;
     for (const Bytes& c : rig.commands())
@@ -566,8 +575,7 @@ TEST_F(CalibrationLookupTest, TheRunIsKeptBeforeTheReaderIsWritten) {
   EXPECT_EQ(o.kind, CalibrationOutcome::kDone);
   EXPECT_EQ(runsAtFirstRequest, 1);
   ASSERT_TRUE(job->KeptRun());
-  CalibrationRecord stored;
-  ASSERT_EQ(db.open()->calibration(*job->KeptRun(), &stored), kOk);
+  const CalibrationRecord stored = keptRun(db);
   EXPECT_EQ(stored.written, "3 look-up entries");
   ASSERT_EQ(stored.factors.size(), 3u);
   for (const CalibrationFactorRecord& f : stored.factors) EXPECT_TRUE(f.written) << f.dosimeter.toStdString();
@@ -608,10 +616,8 @@ TEST_F(CalibrationLookupTest, EachEntryIsRecordedBeforeTheNextGoesOut) {
     ArchiveDb db{Backend::SQLite};
     freshCase(db);
     const auto recorded = [&] {
-      CalibrationRecord stored;
-      EXPECT_EQ(db.open()->calibration(*job->KeptRun(), &stored), kOk);
       QStringList ids;
-      for (const CalibrationFactorRecord& f : stored.factors)
+      for (const CalibrationFactorRecord& f : keptRun(db).factors)
         if (f.written) ids << f.dosimeter;
       return ids.join(' ').toStdString();
     };
@@ -769,11 +775,6 @@ TEST_F(CalibrationLookupTest, WhatTheReaderIsKnownToHoldIsRecordedWhenTheWriteFa
     SCOPED_TRACE(c.name);
     ArchiveDb db{Backend::SQLite};
     freshCase(db);
-    const auto stored = [&] {
-      CalibrationRecord run;
-      EXPECT_EQ(db.open()->calibration(*job->KeptRun(), &run), kOk);
-      return run;
-    };
     int adds = 0;
     rig.model.OnRequest = [&](const Bytes& frame) {
       if (frame.size() < 9 || !(frame[5] & 0x80)) return;
@@ -790,7 +791,7 @@ TEST_F(CalibrationLookupTest, WhatTheReaderIsKnownToHoldIsRecordedWhenTheWriteFa
     std::string atNext;
     job->onChanged = [&] {
       if (atNext.empty() && job->Progress().current == "A0002") {
-        const CalibrationRecord run = stored();
+        const CalibrationRecord run = keptRun(db);
         atNext = run.factors.at(0).status.toStdString();
         EXPECT_FALSE(run.factors.at(0).written);
       }
@@ -815,7 +816,7 @@ TEST_F(CalibrationLookupTest, WhatTheReaderIsKnownToHoldIsRecordedWhenTheWriteFa
       inRun.push_back((w.dosimeter + ' ' + held).toStdString());
     }
     EXPECT_EQ(inRun, c.inRun);
-    const CalibrationRecord run = stored();
+    const CalibrationRecord run = keptRun(db);
     EXPECT_EQ(run.factors.at(0).status.toStdString(), c.status);
     EXPECT_FALSE(run.factors.at(0).written) << "no factor of the run is in force for A0001";
     EXPECT_EQ(run.written.toStdString(), c.written);
