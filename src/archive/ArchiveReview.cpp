@@ -788,32 +788,19 @@ int DoseArchive::changeLog(const LogQuery& query, const std::function<bool(const
   const qint64 through = q.next() ? q.value(0).toLongLong() : 0;
   q.finish();
   s.add(QStringLiteral("id <= ?"), through);
-  // Page after page by id, each its own statement: a server sends a page
-  // at a time, and a reader that stops leaves at most a page unread.
-  const int pageRows = gLogPageRows;
-  if (const int rc =
-          d_->prepare(q, kLogFields + QStringLiteral(", person_key FROM change_log") + s.where +
-                             QStringLiteral(" AND id > ? ORDER BY id LIMIT ") + QString::number(pageRows)))
-    return rc;
-  qint64 after = 0;
-  for (;;) {
-    int position = 0;
-    for (const QVariant& v : s.binds) q.bindValue(position++, v);
-    q.bindValue(position, after);
-    if (const int rc = d_->exec(q)) return rc;
-    int read = 0;
-    while (q.next()) {
-      ++read;
-      const LogEntry e = logEntryOf(q);
-      after = e.id;
-      if (s.picks(e, q.value(10).toString()) && !row(e)) {
-        q.finish();
-        return kOk;
-      }
-    }
-    q.finish();
-    if (read < pageRows) return kOk;
-  }
+  // A page at a time: a server sends a page, and a reader that stops leaves
+  // at most a page unread.
+  constexpr int kStopped = 1;
+  const int rc = d_->readInPages(
+      kLogFields + QStringLiteral(", person_key FROM change_log") + s.where +
+          QStringLiteral(" AND id > ? ORDER BY id"),
+      gLogPageRows,
+      [&](const QSqlQuery& q) {
+        const LogEntry e = logEntryOf(q);
+        return s.picks(e, q.value(10).toString()) && !row(e) ? kStopped : int{kOk};
+      },
+      nullptr, s.binds);
+  return rc == kStopped ? int{kOk} : rc;
 }
 
 int DoseArchive::changeLog(const LogQuery& query, std::vector<LogEntry>* entries) {

@@ -40,13 +40,15 @@ QSqlQuery& Connection::statement(const QString& sql, const QVariantList& values)
   return *q;
 }
 
-int Connection::readInPages(const QString& select, int pageRows, const std::function<int(const QSqlQuery&)>& row,
-                            const std::function<int()>& pageDone) {
+int Connection::readInPages(const QString& select, int pageRows,
+                            const std::function<int(const QSqlQuery&)>& row,
+                            const std::function<int()>& pageDone, const QVariantList& binds) {
   const QString sql = select + QStringLiteral(" LIMIT %1").arg(pageRows);
   for (qlonglong last = -1;;) {
     QSqlQuery q(db());
     q.setForwardOnly(true);
     q.prepare(sql);
+    for (const QVariant& v : binds) q.addBindValue(v);
     q.addBindValue(last);
     if (const int rc = exec(q)) return rc;
     int rows = 0;
@@ -59,6 +61,7 @@ int Connection::readInPages(const QString& select, int pageRows, const std::func
     if (rows == 0) return kOk;
     if (pageDone)
       if (const int rc = pageDone()) return rc;
+    if (rows < pageRows) return kOk;
   }
 }
 

@@ -57,12 +57,13 @@ class Connection {
 
   // Reads a table in pages by id, so that a million rows never sit in
   // memory at once: `select` names the id as its first column and ends in
-  // "WHERE <id> > ? ORDER BY <id>"; pages of up to pageRows rows follow
-  // each other until one is empty. row(q) takes each row; pageDone(), when
-  // set, runs after each page with its query finished, so that it may
-  // write. The first code a callback returns ends the reading.
+  // "<id> > ? ORDER BY <id>"; `binds` are bound to its placeholders before
+  // that one. Pages of up to pageRows rows follow each other until one is
+  // not full. row(q) takes each row; pageDone(), when set, runs after each
+  // page with its query finished, so that it may write. The first code a
+  // callback returns ends the reading.
   int readInPages(const QString& select, int pageRows, const std::function<int(const QSqlQuery&)>& row,
-                  const std::function<int()>& pageDone = nullptr);
+                  const std::function<int()>& pageDone = nullptr, const QVariantList& binds = {});
 
   // Runs body in a writing transaction: committed when it returns 0,
   // rolled back otherwise. A deadlock or serialization failure runs it
